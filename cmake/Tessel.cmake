@@ -1,0 +1,60 @@
+# Shared helpers for the folders' CMakeLists.
+
+set(TESSEL_ROOT ${CMAKE_SOURCE_DIR})
+
+# Where tests find fixtures, fakes and the built plug-ins.
+set(TESSEL_TEST_ENV
+  "TESSEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  "TESSEL_BINARY_DIR=${CMAKE_BINARY_DIR}"
+  "QT_QPA_PLATFORM=offscreen"
+  "SDL_AUDIODRIVER=dummy"
+  "LC_ALL=C.UTF-8")
+
+# tessel_add_test(NAME <name> LABEL <label> SOURCES <...> LIBS <...>)
+# One GoogleTest program per module; every case becomes its own CTest test.
+function(tessel_add_test)
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(${T_NAME} PRIVATE
+    TESSEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TESSEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${TESSEL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+endfunction()
+
+# tessel_library(<name> <STATIC|SHARED> SOURCES ... LIBS ...)
+function(tessel_library name kind)
+  cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} ${kind} ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(${name} PUBLIC TESSEL_BUILD_NUMBER=${TESSEL_BUILD_NUMBER})
+  if(L_LIBS)
+    target_link_libraries(${name} PUBLIC ${L_LIBS})
+  endif()
+endfunction()
+
+# tessel_add_fuzzer(NAME <name> SOURCES <...> LIBS <...> CORPUS <dir>)
+# With TESSEL_FUZZ and clang: a libFuzzer binary. Otherwise the same entry point is
+# built with a small driver that replays the seed corpus, and runs as a test (label fuzz).
+function(tessel_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(TESSEL_FUZZ)
+    add_executable(${F_NAME} ${F_SOURCES})
+    target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  else()
+    add_executable(${F_NAME} ${F_SOURCES} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+    if(F_CORPUS)
+      add_test(NAME ${F_NAME}_replay COMMAND ${F_NAME} ${F_CORPUS})
+      set_tests_properties(${F_NAME}_replay PROPERTIES LABELS fuzz ENVIRONMENT "${TESSEL_TEST_ENV}")
+    endif()
+  endif()
+  target_include_directories(${F_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
+  set_property(GLOBAL APPEND PROPERTY TESSEL_FUZZERS ${F_NAME})
+endfunction()

@@ -1,0 +1,213 @@
+#include "client/core/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "client/core/dates.h"
+#include "client/core/hash.h"
+#include "client/core/log.h"
+
+namespace {
+hash_table* exists_cache = nullptr;
+char* basename_buffer = nullptr;
+size_t basename_size = 0;
+char path_buffer[1024];
+
+std::string native(const char* path) {
+  std::string p = path ? path : "";
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char* name_from_url(const char* text, char slash) {
+  if (!text) return nullptr;
+  size_t len = std::strlen(text);
+  char* out = static_cast<char*>(std::malloc(len + 1));
+  if (!out) return nullptr;
+  for (size_t i = 0; i <= len; ++i) {
+    char c = text[i];
+    if (c == '/' && slash) c = slash;
+    else if (c && std::strchr("\"*/:;<>?\\|", c)) c = '-';
+    else c = lower(c);
+    out[i] = c;
+  }
+  return out;
+}
+}  // namespace
+
+struct file_search {
+  DIR* dir;
+  std::string mask;
+  std::string name;
+};
+
+const char* file_path(const char* path) {
+  std::snprintf(path_buffer, sizeof path_buffer, "%s", native(path).c_str());
+  return path_buffer;
+}
+
+bool file_exists(const char* path) {
+  if (!path) return false;
+  if (trace_switches[TRACE_DISK]) log_write("file_exists (%s)", path);
+  size_t len = std::strlen(path);
+  if (!exists_cache) exists_cache = hash_create(503);
+  if (exists_cache && hash_find(exists_cache, len, path)) return true;
+  struct stat st;
+  if (stat(native(path).c_str(), &st) != 0) return false;
+  int found;
+  if (exists_cache) hash_find_or_add(exists_cache, len, path, 0, &found);
+  return true;
+}
+
+int file_delete(const char* path) {
+  if (!path) return 1;
+  if (trace_switches[TRACE_DISK]) log_write("file_delete (%s)", path);
+  if (unlink(native(path).c_str()) != 0) return 1;
+  if (exists_cache) hash_remove(exists_cache, std::strlen(path), path);
+  return 0;
+}
+
+bool file_is_directory(const char* path) {
+  if (!path) return false;
+  if (trace_switches[TRACE_DISK]) log_write("file_is_directory (%s)", path);
+  struct stat st;
+  return stat(native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int file_store(const char* path, const void* buffer, size_t length) {
+  if (!path) return 410;
+  if (trace_switches[TRACE_DISK]) log_write("file_store (%s)", path);
+  std::string p = native(path);
+  FILE* f = std::fopen(p.c_str(), "wb");
+  if (!f) return 410;
+  size_t written = length ? std::fwrite(buffer, 1, length, f) : 0;
+  bool ok = written == length;
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) {
+    unlink(p.c_str());
+    if (exists_cache) hash_remove(exists_cache, std::strlen(path), path);
+    return 411;
+  }
+  return 0;
+}
+
+int file_read(const char* path, uint8_t** buffer, size_t* size) {
+  if (buffer) *buffer = nullptr;
+  if (size) *size = 0;
+  if (!path || !buffer || !size) return 410;
+  if (trace_switches[TRACE_DISK]) log_write("file_read (%s)", path);
+  FILE* f = std::fopen(native(path).c_str(), "rb");
+  if (!f) return 410;
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    std::fclose(f);
+    return 400;
+  }
+  size_t n = static_cast<size_t>(st.st_size);
+  uint8_t* data = static_cast<uint8_t*>(std::malloc(n + 1));
+  if (!data) {
+    std::fclose(f);
+    return 400;
+  }
+  size_t got = n ? std::fread(data, 1, n, f) : 0;
+  std::fclose(f);
+  if (got != n) {
+    std::free(data);
+    return 400;
+  }
+  data[n] = 0;
+  *buffer = data;
+  *size = n;
+  return 0;
+}
+
+char* file_name_from_url(const char* text) { return name_from_url(text, 0); }
+
+char* file_name_from_url_keep_dirs(const char* text) { return name_from_url(text, '\\'); }
+
+const char* file_basename(const char* name) {
+  if (!name) name = "";
+  const char* dot = std::strchr(name, '.');
+  size_t n = dot ? static_cast<size_t>(dot - name) : std::strlen(name);
+  if (n + 1 > basename_size) {
+    char* grown = static_cast<char*>(std::realloc(basename_buffer, n + 1));
+    if (!grown) return "";
+    basename_buffer = grown;
+    basename_size = n + 1;
+  }
+  std::memcpy(basename_buffer, name, n);
+  basename_buffer[n] = 0;
+  return basename_buffer;
+}
+
+void file_touch(const char* path) {
+  if (!path) return;
+  if (trace_switches[TRACE_DISK]) log_write("file_touch (%s)", path);
+  utimensat(AT_FDCWD, native(path).c_str(), nullptr, 0);
+}
+
+const char* file_date(const char* path) {
+  if (path && trace_switches[TRACE_DISK]) log_write("file_date (%s)", path);
+  struct stat st;
+  if (!path || stat(native(path).c_str(), &st) != 0) {
+    static char empty[1];
+    empty[0] = 0;
+    return empty;
+  }
+  return date_http(static_cast<int64_t>(st.st_mtime));
+}
+
+const char* file_find_next(file_search* s) {
+  if (!s) return nullptr;
+  while (dirent* d = readdir(s->dir)) {
+    if (!std::strcmp(d->d_name, ".") || !std::strcmp(d->d_name, "..")) continue;
+    if (fnmatch(s->mask.c_str(), d->d_name, FNM_NOESCAPE | FNM_CASEFOLD) == 0) {
+      s->name = d->d_name;
+      return s->name.c_str();
+    }
+  }
+  file_find_close(s);
+  return nullptr;
+}
+
+const char* file_find_first(const char* pattern, file_search** handle) {
+  if (handle) *handle = nullptr;
+  if (!pattern || !handle) return nullptr;
+  if (trace_switches[TRACE_DISK]) log_write("file_find_first (%s)", pattern);
+  std::string p = native(pattern);
+  size_t slash = p.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+  std::string mask = slash == std::string::npos ? p : p.substr(slash + 1);
+  if (mask == "*.*") mask = "*";  // every name, with or without a dot
+  DIR* d = opendir(dir.c_str());
+  if (!d) return nullptr;
+  file_search* s = new file_search{d, mask, {}};
+  const char* first = file_find_next(s);
+  if (first) *handle = s;
+  return first;
+}
+
+void file_find_close(file_search* s) {
+  if (!s) return;
+  closedir(s->dir);
+  delete s;
+}
+
+void file_term() {
+  hash_destroy(exists_cache);
+  exists_cache = nullptr;
+  std::free(basename_buffer);
+  basename_buffer = nullptr;
+  basename_size = 0;
+}

@@ -1,0 +1,250 @@
+#include "client/core/ini.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The whole file is read at once; a settings file is small, but cap it anyway.
+constexpr size_t kMaxFile = 16 * 1024 * 1024;
+
+struct Line {
+  std::string text;  // without its line end
+  std::string end;   // "\r\n", "\n" or "" for a last line without a break
+};
+
+bool read_lines(const char* path, std::vector<Line>* lines) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  std::string data;
+  char buf[8192];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    data.append(buf, n);
+    if (data.size() > kMaxFile) break;
+  }
+  std::fclose(f);
+  size_t pos = 0;
+  while (pos < data.size()) {
+    size_t nl = data.find('\n', pos);
+    Line l;
+    if (nl == std::string::npos) {
+      l.text = data.substr(pos);
+      pos = data.size();
+    } else {
+      size_t stop = nl;
+      if (stop > pos && data[stop - 1] == '\r') {
+        --stop;
+        l.end = "\r\n";
+      } else {
+        l.end = "\n";
+      }
+      l.text = data.substr(pos, stop - pos);
+      pos = nl + 1;
+    }
+    lines->push_back(std::move(l));
+  }
+  return true;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string trim(const std::string& s) {
+  size_t a = 0, b = s.size();
+  while (a < b && is_blank(s[a])) ++a;
+  while (b > a && is_blank(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names compare without regard to ASCII case, whatever the locale.
+bool same_name(const std::string& a, const char* b) {
+  size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+// "[name]" gives true and the trimmed name.
+bool section_of(const std::string& line, std::string* name) {
+  std::string t = trim(line);
+  if (t.empty() || t[0] != '[') return false;
+  size_t close = t.find(']');
+  if (close == std::string::npos) return false;
+  *name = trim(t.substr(1, close - 1));
+  return true;
+}
+
+// "key=value" gives true with the trimmed key and value. Comments are not keys.
+bool key_of(const std::string& line, std::string* key, std::string* value) {
+  std::string t = trim(line);
+  if (t.empty() || t[0] == ';' || t[0] == '[') return false;
+  size_t eq = t.find('=');
+  if (eq == std::string::npos) return false;
+  *key = trim(t.substr(0, eq));
+  *value = trim(t.substr(eq + 1));
+  if (value->size() >= 2 && ((value->front() == '"' && value->back() == '"') ||
+                             (value->front() == '\'' && value->back() == '\''))) {
+    *value = value->substr(1, value->size() - 2);
+  }
+  return !key->empty();
+}
+
+bool find_value(const std::vector<Line>& lines, const char* section, const char* key,
+                std::string* value) {
+  bool in_section = false;
+  for (const auto& l : lines) {
+    std::string name, k, v;
+    if (section_of(l.text, &name)) {
+      in_section = same_name(name, section);
+    } else if (in_section && key_of(l.text, &k, &v) && same_name(k, key)) {
+      *value = v;  // the first of duplicate keys wins
+      return true;
+    }
+  }
+  return false;
+}
+
+void copy_out(const std::string& s, char* out, size_t size) {
+  if (!out || size == 0) return;
+  size_t n = s.size() < size - 1 ? s.size() : size - 1;
+  std::memcpy(out, s.data(), n);
+  out[n] = 0;
+}
+
+bool write_atomically(const char* path, const std::string& data) {
+  std::string tmpl = std::string(path) + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back(0);
+  int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  struct stat st;
+  if (stat(path, &st) == 0) fchmod(fd, st.st_mode & 07777);
+  else fchmod(fd, 0644);
+  size_t done = 0;
+  bool ok = true;
+  while (done < data.size()) {
+    ssize_t w = ::write(fd, data.data() + done, data.size() - done);
+    if (w <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(w);
+  }
+  if (ok && fsync(fd) != 0) ok = false;
+  if (::close(fd) != 0) ok = false;
+  if (ok && std::rename(name.data(), path) != 0) ok = false;
+  if (!ok) ::unlink(name.data());
+  return ok;
+}
+
+}  // namespace
+
+bool ini_get(const char* path, const char* section, const char* key, const char* def,
+             char* out, size_t size) {
+  std::vector<Line> lines;
+  std::string value;
+  if (path && *path && section && key && read_lines(path, &lines) &&
+      find_value(lines, section, key, &value)) {
+    copy_out(value, out, size);
+    return true;
+  }
+  copy_out(def ? def : "", out, size);
+  return false;
+}
+
+int ini_get_int(const char* path, const char* section, const char* key, int def) {
+  std::vector<Line> lines;
+  std::string value;
+  if (!path || !*path || !section || !key || !read_lines(path, &lines) ||
+      !find_value(lines, section, key, &value))
+    return def;
+  // Optional sign and decimal digits; anything else ends the number; no digits gives 0.
+  size_t i = 0;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  long long n = 0;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') {
+    n = n * 10 + (value[i++] - '0');
+    if (n > static_cast<long long>(INT_MAX) + 1) n = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) n = -n;
+  if (n > INT_MAX) n = INT_MAX;
+  if (n < INT_MIN) n = INT_MIN;
+  return static_cast<int>(n);
+}
+
+bool ini_set(const char* path, const char* section, const char* key, const char* value) {
+  if (!path || !*path || !section || !key || !*section || !*key) return false;
+  std::vector<Line> lines;
+  read_lines(path, &lines);  // a missing file starts empty
+
+  // New lines take the file's own line end.
+  std::string eol = "\n";
+  for (const auto& l : lines)
+    if (!l.end.empty()) {
+      eol = l.end;
+      break;
+    }
+
+  bool in_section = false;
+  bool in_first = false;     // inside the first occurrence of the section
+  long first_section = -1;   // its header line
+  long section_last = -1;    // its last non-blank line
+  long key_line = -1;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string name, k, v;
+    if (section_of(lines[i].text, &name)) {
+      in_section = same_name(name, section);
+      in_first = in_section && first_section < 0;
+      if (in_first) first_section = section_last = static_cast<long>(i);
+      continue;
+    }
+    if (!in_section) continue;
+    if (key_of(lines[i].text, &k, &v) && same_name(k, key)) {
+      key_line = static_cast<long>(i);  // the first of duplicate keys is replaced
+      break;
+    }
+    if (in_first && !trim(lines[i].text).empty()) section_last = static_cast<long>(i);
+  }
+
+  // A line break in the value would make new lines of the file: cut it there.
+  std::string val = value ? value : "";
+  size_t brk = val.find_first_of("\r\n");
+  if (brk != std::string::npos) val.resize(brk);
+
+  if (key_line >= 0) {
+    if (value) {
+      lines[key_line].text = std::string(key) + "=" + val;
+    } else {
+      lines.erase(lines.begin() + key_line);
+    }
+  } else if (value) {
+    Line nl{std::string(key) + "=" + val, eol};
+    if (first_section >= 0) {
+      size_t at = static_cast<size_t>(section_last);
+      if (lines[at].end.empty()) lines[at].end = eol;
+      lines.insert(lines.begin() + at + 1, nl);
+    } else {
+      if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
+      lines.push_back(Line{"[" + std::string(section) + "]", eol});
+      lines.push_back(nl);
+    }
+  } else {
+    return true;  // nothing to remove
+  }
+
+  std::string data;
+  for (const auto& l : lines) data += l.text + l.end;
+  return write_atomically(path, data);
+}

@@ -1,0 +1,99 @@
+#include "client/core/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "client/core/profile.h"
+#include "platform/clock.h"
+
+int32_t trace_switches[13];
+
+namespace {
+FILE* log_file = nullptr;
+bool flush_mode = false;
+bool timing_mode = false;
+bool line_held = false;
+char held_line[1024];
+uint32_t held_tick = 0;
+
+const char kLogName[] = "tessel.log";
+
+// [debug] keys in the order they are read, with their switch entries.
+struct SwitchKey {
+  const char* key;
+  int entry;
+};
+const SwitchKey kSwitchKeys[] = {
+    {"trace", TRACE_GENERAL},   {"tasks", TRACE_TASKS},       {"database", TRACE_DATABASE},
+    {"sound", TRACE_SOUND},     {"download", TRACE_DOWNLOAD}, {"disk", TRACE_DISK},
+    {"visible", TRACE_VISIBLE}, {"texture", TRACE_TEXTURE},   {"chunk", TRACE_CHUNK},
+    {"universe", TRACE_UNIVERSE}, {"elements", TRACE_ELEMENTS}, {"vrml", TRACE_VRML},
+    {"world", TRACE_WORLD},
+};
+}  // namespace
+
+static_assert(sizeof(trace_switches) / sizeof(trace_switches[0]) == TRACE_COUNT);
+
+int log_init() {
+  flush_mode = profile_int("debug", "flush") == 1;
+  if (flush_mode) {
+    // Each run starts with an empty file; later lines append.
+    if (log_file) {
+      std::fclose(log_file);
+      log_file = nullptr;
+    }
+    if (FILE* f = std::fopen(kLogName, "w")) std::fclose(f);
+  }
+  timing_mode = profile_int("debug", "timing") == 1;
+  if (profile_int("debug", "all") == 1) {
+    for (auto& s : trace_switches) s = 1;
+    return 0;
+  }
+  for (const auto& k : kSwitchKeys) {
+    if (profile_int("debug", k.key) == 1) trace_switches[k.entry] = 1;
+  }
+  return 0;
+}
+
+int log_write(const char* fmt, ...) {
+  char line[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+
+  if (!log_file) {
+    log_file = std::fopen(kLogName, flush_mode ? "a" : "w");
+    if (!log_file) return 0;  // not reported: the line is lost
+  }
+  uint32_t now = platform_ticks();
+  if (timing_mode) {
+    if (line_held) {
+      std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now - held_tick), held_line);
+    }
+    std::snprintf(held_line, sizeof held_line, "%s", line);
+    held_tick = now;
+    line_held = true;
+  } else {
+    std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now), line);
+  }
+  std::fflush(log_file);
+  if (flush_mode) {
+    int rc = std::fclose(log_file);
+    log_file = nullptr;
+    return rc;
+  }
+  return 0;
+}
+
+void log_reset() {
+  if (log_file) std::fclose(log_file);
+  log_file = nullptr;
+  flush_mode = false;
+  timing_mode = false;
+  line_held = false;
+  held_line[0] = 0;
+  held_tick = 0;
+  std::memset(trace_switches, 0, sizeof trace_switches);
+}

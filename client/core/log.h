@@ -1,0 +1,32 @@
+#pragma once
+// Trace log: printf-style lines appended to "tessel.log" in the current working directory
+// when a module's trace switch is on. Switches come from the [debug] section of tessel.ini.
+#include <cstdint>
+
+enum TraceSwitch {
+  TRACE_GENERAL = 0,  // [debug] trace: entry points, settings, messages
+  TRACE_TASKS,
+  TRACE_DATABASE,
+  TRACE_SOUND,
+  TRACE_DISK,
+  TRACE_DOWNLOAD,
+  TRACE_VISIBLE,
+  TRACE_TEXTURE,
+  TRACE_CHUNK,
+  TRACE_UNIVERSE,
+  TRACE_WORLD,
+  TRACE_ELEMENTS,
+  TRACE_VRML,
+  TRACE_COUNT
+};
+
+// 0 off, 1 on. Modules test their own entry before calling log_write.
+extern int32_t trace_switches[13];
+
+// Reads the switches and the flush and timing modes from [debug]. Returns 0.
+int log_init();
+// Formats one line (at most 1023 characters) and writes it with the tick.
+// Returns the result of closing the file in flush mode, else 0.
+int log_write(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Closes the file, drops a held line and clears switches and modes (tests, shutdown).
+void log_reset();

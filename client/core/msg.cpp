@@ -1,0 +1,270 @@
+#include "client/core/msg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/core/log.h"
+#include "client/core/profile.h"
+#include "platform/host.h"
+#include "platform/progdir.h"
+
+namespace {
+char* table[MSG_COUNT];
+std::string current_set;
+bool set_loaded = false;
+char arg_buffers[5][MSG_ARG_SIZE];
+int next_arg_buffer = 0;
+char note_buffer[512];
+bool note_up = false;
+std::vector<msg_refresh_fn> refreshers;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool same_ignoring_case(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
+    char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
+    if (x != y) return false;
+    if (!x) return true;
+  }
+}
+
+void store(int n, const char* text) {
+  size_t len = std::strlen(text);
+  char* copy = static_cast<char*>(std::malloc(len + 1));
+  if (!copy) return;  // keep the old text rather than lose the number
+  std::memcpy(copy, text, len + 1);
+  std::free(table[n]);
+  table[n] = copy;
+}
+
+// One line (without its continuation pieces) of a message file.
+void apply_line(char* line, bool had_break) {
+  char* p = line;
+  while (is_space(*p)) ++p;
+  if (!is_digit(*p)) return;
+  long n = 0;
+  while (is_digit(*p)) {
+    n = n * 10 + (*p - '0');
+    if (n >= MSG_COUNT) return;
+    ++p;
+  }
+  // The number's characters run up to the next white space.
+  while (*p && !is_space(*p) && *p != '\n') ++p;
+  while (is_space(*p)) ++p;
+  if (!had_break) {
+    store(static_cast<int>(n), "");
+    return;
+  }
+  char* end = std::strchr(p, '\n');
+  if (end) *end = 0;
+  // A CRLF file's carriage return is not part of the text.
+  size_t len = std::strlen(p);
+  if (len > 0 && p[len - 1] == '\r') p[len - 1] = 0;
+  if (*p == '_') *p = ' ';
+  store(static_cast<int>(n), p);
+}
+
+const char* conversion_flags = "-+ #0'";
+
+}  // namespace
+
+bool msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int count) {
+  if (!out || size == 0) return false;
+  out[0] = 0;
+  if (!fmt) return false;
+  size_t pos = 0;
+  int used = 0;
+  auto put = [&](const char* s, size_t n) {
+    size_t room = size - 1 - pos;
+    if (n > room) n = room;
+    std::memcpy(out + pos, s, n);
+    pos += n;
+    out[pos] = 0;
+  };
+  bool ok = true;
+  const char* p = fmt;
+  while (*p && ok) {
+    if (*p != '%') {
+      const char* q = std::strchr(p, '%');
+      size_t n = q ? static_cast<size_t>(q - p) : std::strlen(p);
+      put(p, n);
+      p += n;
+      continue;
+    }
+    if (p[1] == '%') {
+      put("%", 1);
+      p += 2;
+      continue;
+    }
+    // %[flags][width][.precision][length]conversion; no '*', no %n.
+    std::string spec = "%";
+    const char* q = p + 1;
+    while (*q && std::strchr(conversion_flags, *q)) spec += *q++;
+    int digits = 0;
+    while (is_digit(*q)) {
+      spec += *q++;
+      if (++digits > 3) ok = false;  // widths beyond 999 make no sense in a message
+    }
+    if (*q == '.') {
+      spec += *q++;
+      digits = 0;
+      while (is_digit(*q)) {
+        spec += *q++;
+        if (++digits > 3) ok = false;
+      }
+    }
+    while (*q && std::strchr("hlqLjzt", *q)) ++q;  // lengths follow from the argument
+    char conv = *q;
+    if (!ok || !conv || used >= count) {
+      ok = false;
+      break;
+    }
+    const MsgArg& a = args[used];
+    char piece[1100];
+    int n = -1;
+    switch (conv) {
+      case 'd':
+      case 'i':
+        if (a.kind != MsgArg::INT && a.kind != MsgArg::UINT) break;
+        n = std::snprintf(piece, sizeof piece, (spec + "lld").c_str(),
+                          a.kind == MsgArg::INT ? a.i : static_cast<long long>(a.u));
+        break;
+      case 'u':
+      case 'o':
+      case 'x':
+      case 'X':
+        if (a.kind != MsgArg::INT && a.kind != MsgArg::UINT) break;
+        n = std::snprintf(piece, sizeof piece, (spec + "ll" + conv).c_str(), a.u);
+        break;
+      case 'c':
+        if (a.kind != MsgArg::INT && a.kind != MsgArg::UINT) break;
+        n = std::snprintf(piece, sizeof piece, (spec + "c").c_str(), static_cast<int>(a.u & 0xFF));
+        break;
+      case 's':
+        if (a.kind != MsgArg::STR) break;
+        n = std::snprintf(piece, sizeof piece, (spec + "s").c_str(), a.s ? a.s : "(null)");
+        break;
+      case 'e':
+      case 'E':
+      case 'f':
+      case 'F':
+      case 'g':
+      case 'G':
+        if (a.kind != MsgArg::REAL) break;
+        n = std::snprintf(piece, sizeof piece, (spec + conv).c_str(), a.d);
+        break;
+      case 'p':
+        if (a.kind != MsgArg::PTR && a.kind != MsgArg::STR) break;
+        n = std::snprintf(piece, sizeof piece, (spec + "p").c_str(),
+                          a.kind == MsgArg::PTR ? a.p : static_cast<const void*>(a.s));
+        break;
+      default:
+        break;
+    }
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    put(piece, std::min(static_cast<size_t>(n), sizeof piece - 1));
+    ++used;
+    p = q + 1;
+  }
+  if (!ok) std::snprintf(out, size, "%s", fmt);
+  return ok;
+}
+
+const char* msg(int n) {
+  if (n < 0 || n >= MSG_COUNT || !table[n]) return "";
+  if (trace_switches[TRACE_GENERAL]) log_write("msg (%d): %s", n, table[n]);
+  return table[n];
+}
+
+const char* msg_arg_v(int n, const MsgArg* args, int count) {
+  const char* text = msg(n);
+  if (trace_switches[TRACE_GENERAL]) log_write("msg_arg (%d)", n);
+  next_arg_buffer = (next_arg_buffer + 1) % 5;
+  char* out = arg_buffers[next_arg_buffer];
+  msg_format(out, MSG_ARG_SIZE, text, args, count);
+  return out;
+}
+
+int msg_load(const char* name) {
+  if (!name || !*name) return 0;
+  // A set name names a file, never a path.
+  if (std::strchr(name, '/') || std::strchr(name, '\\')) return 0;
+  const std::string& dir = platform_program_dir();
+  std::string path = dir + "/Messages/" + name + ".tzm";
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) {
+    path = dir + "/../" + name + ".tzm";
+    f = std::fopen(path.c_str(), "r");
+  }
+  if (!f) return 0;
+  current_set = name;
+  set_loaded = true;
+  char line[512];
+  bool continuation = false;  // the rest of an over-long line is not a line of its own
+  while (std::fgets(line, sizeof line, f)) {
+    bool had_break = std::strchr(line, '\n') != nullptr;
+    if (!continuation) apply_line(line, had_break);
+    continuation = !had_break;
+  }
+  std::fclose(f);
+  return 1;
+}
+
+int msg_init() {
+  if (!msg_load("default")) return 432;
+  msg_load(profile_string("general", "messages"));
+  return 0;
+}
+
+void msg_switch(const char* name) {
+  if (!name) return;
+  if (set_loaded && same_ignoring_case(current_set.c_str(), name)) return;
+  msg_load("default");
+  if (!same_ignoring_case(name, "default")) msg_load(name);
+  profile_set_string("general", "messages", name);
+  // Copy: a refresher may register or remove others.
+  std::vector<msg_refresh_fn> list = refreshers;
+  for (auto fn : list) fn();
+}
+
+const char* msg_current() { return current_set.c_str(); }
+
+void msg_add_refresh(msg_refresh_fn fn) {
+  if (fn && std::find(refreshers.begin(), refreshers.end(), fn) == refreshers.end())
+    refreshers.push_back(fn);
+}
+
+void msg_remove_refresh(msg_refresh_fn fn) {
+  refreshers.erase(std::remove(refreshers.begin(), refreshers.end(), fn), refreshers.end());
+}
+
+int note_v(const char* fmt, const MsgArg* args, int count) {
+  msg_format(note_buffer, sizeof note_buffer, fmt ? fmt : "", args, count);
+  note_up = true;
+  if (trace_switches[TRACE_GENERAL]) log_write("note (%s)", note_buffer);
+  int answer = host()->message_box(note_buffer, msg(68), HOST_MB_TASKMODAL | HOST_MB_ICONERROR);
+  note_up = false;
+  return answer;
+}
+
+bool note_showing() { return note_up; }
+
+void msg_reset() {
+  for (auto& t : table) {
+    std::free(t);
+    t = nullptr;
+  }
+  current_set.clear();
+  set_loaded = false;
+  refreshers.clear();
+  note_up = false;
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Heap and static string helpers. Heap results are freed by the caller with free().
+// Static results share one 1024-byte buffer and last until the next static call.
+
+char* string_copy(const char* s);
+char* string_copy_lower(const char* s);
+char* string_concat(const char* a, const char* b);
+char* string_concat3(const char* a, const char* b, const char* c);
+// null when an argument is null or the result with its terminator exceeds 1024 bytes.
+const char* string_join(const char* a, const char* b);
+const char* string_join3(const char* a, const char* b, const char* c);
+// null at 1024 characters or more.
+const char* string_lower(const char* s);

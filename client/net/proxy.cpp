@@ -1,0 +1,35 @@
+#include "client/net/proxy.h"
+
+#include <cstdio>
+#include <string>
+
+#include "client/core/log.h"
+#include "client/core/profile.h"
+
+namespace {
+std::string address;
+int port = 0;
+char text[160];
+bool have_proxy = false;
+}  // namespace
+
+int proxy_init() {
+  if (trace_switches[TRACE_GENERAL]) log_write("proxy_init");
+  const char* a = profile_string("proxy", "address");
+  have_proxy = a && *a;
+  if (!have_proxy) {
+    address.clear();
+    port = 0;
+    text[0] = 0;
+    return 0;
+  }
+  address = a;
+  // Taken as 16 bits: an absent port (-1) becomes 65535.
+  port = profile_int("proxy", "port") & 0xFFFF;
+  std::snprintf(text, sizeof text, "%s:%d", address.c_str(), port);
+  return 0;
+}
+
+const char* proxy_text() { return have_proxy ? text : nullptr; }
+const char* proxy_address() { return have_proxy ? address.c_str() : nullptr; }
+int proxy_port() { return have_proxy ? port : 0; }

@@ -1,0 +1,131 @@
+#include "client/core/log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "client/core/files.h"
+#include "client/core/profile.h"
+#include "platform/clock.h"
+#include "temp_dir.h"
+
+namespace {
+
+uint32_t fake_now = 0;
+uint32_t fake_clock() { return fake_now; }
+
+// The log goes to the current working directory: each test works in its own.
+class TraceLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log_reset();
+    file_term();
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    old_cwd_ = cwd;
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    platform_set_clock(fake_clock);
+    fake_now = 42;
+  }
+  void TearDown() override {
+    log_reset();
+    file_term();
+    platform_set_clock(nullptr);
+    if (chdir(old_cwd_.c_str()) != 0) ADD_FAILURE();
+  }
+  void settings(const std::string& debug) {
+    write_file(dir_.file("tessel.ini"), "[debug]\n" + debug);
+    profile_init(dir_.path().c_str(), "/tessel.ini");
+  }
+  std::string log() { return read_file(dir_.file("tessel.log")); }
+  TempDir dir_;
+  std::string old_cwd_;
+};
+
+}  // namespace
+
+TEST_F(TraceLog, SwitchesFromDebugSection) {
+  settings("trace=1\nsound=2\ndisk=-1\nworld=1\nvrml=1\nuniverse=0\n");
+  log_init();
+  EXPECT_EQ(trace_switches[TRACE_GENERAL], 1);
+  EXPECT_EQ(trace_switches[TRACE_SOUND], 0);
+  EXPECT_EQ(trace_switches[TRACE_DISK], 0);
+  EXPECT_EQ(trace_switches[TRACE_WORLD], 1);
+  EXPECT_EQ(trace_switches[TRACE_VRML], 1);
+  EXPECT_EQ(trace_switches[TRACE_UNIVERSE], 0);
+  // Once the general switch is on, the settings reads that follow are traced.
+  EXPECT_NE(log().find("profile_int (debug, universe): 0"), std::string::npos) << log();
+}
+
+TEST_F(TraceLog, AllSwitchesOffWritesNoFile) {
+  settings("trace=0\nworld=2\n");
+  log_init();
+  for (int i = 0; i < TRACE_COUNT; ++i) EXPECT_EQ(trace_switches[i], 0) << i;
+  EXPECT_FALSE(file_exists(dir_.file("tessel.log").c_str()));
+}
+
+TEST_F(TraceLog, AllSwitchesEverything) {
+  settings("all=1\ntrace=0\n");
+  log_init();
+  for (int i = 0; i < TRACE_COUNT; ++i) EXPECT_EQ(trace_switches[i], 1) << i;
+}
+
+TEST_F(TraceLog, LinesCarryTheTickAtLeastFiveWide) {
+  settings("");
+  log_init();
+  EXPECT_EQ(log_write("first %d", 1), 0);
+  fake_now = 1234567;
+  log_write("%s", "second");
+  EXPECT_EQ(log(), "   42: first 1\n1234567: second\n");
+}
+
+TEST_F(TraceLog, WithoutFlushEveryRunStartsEmpty) {
+  write_file(dir_.file("tessel.log"), "old run\n");
+  settings("");
+  log_init();
+  EXPECT_EQ(log(), "old run\n");  // untouched until the first line
+  log_write("new");
+  EXPECT_EQ(log(), "   42: new\n");
+}
+
+TEST_F(TraceLog, FlushModeEmptiesAtInitThenAppendsAndCloses) {
+  write_file(dir_.file("tessel.log"), "old run\n");
+  settings("flush=1\n");
+  log_init();
+  EXPECT_EQ(log(), "");
+  EXPECT_EQ(log_write("a"), 0);  // the close succeeded
+  log_write("b");
+  EXPECT_EQ(log(), "   42: a\n   42: b\n");
+}
+
+TEST_F(TraceLog, TimingModeHoldsTheNewestLine) {
+  settings("timing=1\n");
+  log_init();
+  fake_now = 1000;
+  log_write("load");
+  EXPECT_EQ(log(), "");
+  fake_now = 1250;
+  log_write("draw");
+  EXPECT_EQ(log(), "  250: load\n");
+  fake_now = 1253;
+  log_write("end");
+  EXPECT_EQ(log(), "  250: load\n    3: draw\n");
+}
+
+TEST_F(TraceLog, OverLongLineIsCutNotOverrun) {
+  settings("");
+  log_init();
+  std::string big(3000, 'z');
+  log_write("%s", big.c_str());
+  std::string text = log();
+  EXPECT_EQ(text, "   42: " + std::string(1023, 'z') + "\n");
+}
+
+TEST_F(TraceLog, UnopenableLogLosesTheLineQuietly) {
+  settings("");
+  log_init();
+  ASSERT_EQ(mkdir(dir_.file("tessel.log").c_str(), 0755), 0);  // a folder in its place
+  EXPECT_EQ(log_write("lost"), 0);
+}

@@ -1,0 +1,193 @@
+#include "client/core/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+
+#include "client/core/files.h"
+#include "client/core/ini.h"
+#include "temp_dir.h"
+
+namespace {
+
+// A settings file as a person edits it by hand.
+const char kHandEdited[] =
+    "; tessel settings\r\n"
+    "[General]\r\n"
+    "Messages = german\r\n"
+    "Volume=7\r\n"
+    "\r\n"
+    "[Debug]\r\n"
+    "TRACE=1\r\n"
+    "trace=0\r\n"
+    "empty=\r\n"
+    "word=abc\r\n"
+    "neg=-12\r\n"
+    "; comment in a section\r\n"
+    "[universe]\r\n"
+    "host=example.invalid";  // no final line break
+
+class Profile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_term();
+    write_file(dir_.file("tessel.ini"), kHandEdited);
+    ASSERT_TRUE(profile_init(dir_.path().c_str(), "\\tessel.ini"));
+  }
+  void TearDown() override { file_term(); }
+  std::string ini() { return read_file(dir_.file("tessel.ini")); }
+  TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(Profile, ReadsWithoutRegardToCase) {
+  EXPECT_STREQ(profile_string("general", "MESSAGES"), "german");
+  EXPECT_EQ(profile_int("GENERAL", "volume"), 7);
+  EXPECT_EQ(profile_path(), dir_.file("tessel.ini"));
+}
+
+TEST_F(Profile, AbsentNonNumericEmptyAndDuplicateKeys) {
+  EXPECT_EQ(profile_int("general", "missing"), -1);
+  EXPECT_EQ(profile_int("nosection", "volume"), -1);
+  EXPECT_EQ(profile_int("debug", "word"), 0);
+  EXPECT_EQ(profile_int("debug", "empty"), 0);
+  EXPECT_EQ(profile_int("debug", "neg"), -12);
+  EXPECT_STREQ(profile_string("debug", "empty"), "");
+  EXPECT_STREQ(profile_string("debug", "missing"), "");
+  EXPECT_EQ(profile_int("debug", "trace"), 1);  // the first of the duplicates wins
+  // Last line without a line break.
+  EXPECT_STREQ(profile_string("universe", "host"), "example.invalid");
+  // A comment is never a key.
+  EXPECT_STREQ(profile_string("debug", "; comment in a section"), "");
+}
+
+TEST_F(Profile, WriteKeepsEveryOtherLine) {
+  profile_set_int("DEBUG", "trace", 5);
+  std::string expected = kHandEdited;
+  expected.replace(expected.find("TRACE=1"), 7, "trace=5");
+  EXPECT_EQ(ini(), expected);
+  EXPECT_EQ(profile_int("debug", "trace"), 5);
+}
+
+TEST_F(Profile, NewKeyGoesToItsSectionWithTheFilesLineEnds) {
+  profile_set_string("general", "avatar", "3");
+  std::string expected = kHandEdited;
+  expected.insert(expected.find("\r\n\r\n[Debug]") + 2, "avatar=3\r\n");
+  EXPECT_EQ(ini(), expected);
+}
+
+TEST_F(Profile, MissingSectionIsAppendedAfterALastLineWithoutBreak) {
+  profile_set_string("Chat", "font", "Arial");
+  EXPECT_EQ(ini(), std::string(kHandEdited) + "\r\n[Chat]\r\nfont=Arial\r\n");
+  EXPECT_STREQ(profile_string("chat", "FONT"), "Arial");
+  EXPECT_STREQ(profile_string("universe", "host"), "example.invalid");
+}
+
+TEST_F(Profile, ValuesAreCutAt127Characters) {
+  std::string longvalue(300, 'v');
+  longvalue[127] = 'X';
+  write_file(dir_.file("tessel.ini"), "[a]\nlong=" + longvalue + "\nafter=1\n");
+  const char* v = profile_string("a", "long");
+  EXPECT_EQ(std::strlen(v), 127u);
+  EXPECT_EQ(std::string(v), longvalue.substr(0, 127));
+  EXPECT_EQ(profile_int("a", "after"), 1);  // a long line does not swallow the next
+  profile_set_int("a", "after", 2);
+  EXPECT_EQ(read_file(dir_.file("tessel.ini")), "[a]\nlong=" + longvalue + "\nafter=2\n");
+}
+
+TEST_F(Profile, ValueWithLineBreakCannotAddLines) {
+  profile_set_string("general", "name", "joe\r\n[debug]\r\nall=1");
+  EXPECT_STREQ(profile_string("general", "name"), "joe");
+  EXPECT_EQ(profile_int("debug", "all"), -1);
+}
+
+TEST_F(Profile, SixStringReadsReuseTheFirstBuffer) {
+  const char* first = profile_string("general", "messages");
+  const char* results[5];
+  for (auto& r : results) r = profile_string("universe", "host");
+  EXPECT_NE(first, results[0]);
+  EXPECT_NE(first, results[3]);
+  EXPECT_EQ(first, results[4]);
+  EXPECT_STREQ(first, "example.invalid");
+}
+
+TEST_F(Profile, EncryptedValueIsLowerCaseHexOfTwiceTheLength) {
+  profile_set_encrypted_string("citizen", "password", "Secret99");
+  std::string stored = profile_string("citizen", "password");
+  ASSERT_EQ(stored.size(), 16u);
+  for (char c : stored) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << stored;
+  EXPECT_NE(stored, "5365637265743939");  // not the plain bytes
+  EXPECT_STREQ(profile_encrypted_string("citizen", "password"), "Secret99");
+}
+
+TEST_F(Profile, EncryptedEdgeValues) {
+  profile_set_encrypted_string("citizen", "one", "x");
+  std::string one = profile_string("citizen", "one");
+  // A stored value of one hex digit is too short.
+  profile_set_string("citizen", "cut", one.substr(0, 1).c_str());
+  EXPECT_STREQ(profile_encrypted_string("citizen", "cut"), "");
+  EXPECT_STREQ(profile_encrypted_string("citizen", "absent"), "");
+  // An odd last digit is ignored.
+  profile_set_string("citizen", "odd", (one + "7").c_str());
+  EXPECT_STREQ(profile_encrypted_string("citizen", "odd"), "x");
+  // Text that is not hex ends the value instead of being read as garbage.
+  profile_set_string("citizen", "bad", (one + "zz41").c_str());
+  EXPECT_STREQ(profile_encrypted_string("citizen", "bad"), "x");
+}
+
+TEST(ProfileMissing, MissingOrUnreadableFile) {
+  file_term();
+  TempDir dir;
+  EXPECT_FALSE(profile_init(dir.path().c_str(), "/tessel.ini"));
+  EXPECT_EQ(profile_int("general", "volume"), -1);
+  EXPECT_STREQ(profile_string("general", "messages"), "");
+  EXPECT_STREQ(profile_encrypted_string("citizen", "password"), "");
+  // A directory where the file should be: reads give nothing, nothing crashes.
+  mkdir(dir.file("tessel.ini").c_str(), 0755);
+  EXPECT_EQ(profile_int("general", "volume"), -1);
+  EXPECT_STREQ(profile_string("general", "messages"), "");
+  file_term();
+}
+
+TEST(Ini, WriteCreatesFileAndReplacesAtomically) {
+  TempDir dir;
+  std::string path = dir.file("new.ini");
+  ASSERT_TRUE(ini_set(path.c_str(), "s", "k", "v"));
+  EXPECT_EQ(read_file(path), "[s]\nk=v\n");
+  ASSERT_TRUE(ini_set(path.c_str(), "s", "k2", "w"));
+  ASSERT_TRUE(ini_set(path.c_str(), "s", "k", nullptr));  // removal
+  EXPECT_EQ(read_file(path), "[s]\nk2=w\n");
+  // No temporary file is left beside it.
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+  // A write into a folder that does not exist fails and creates nothing.
+  EXPECT_FALSE(ini_set(dir.file("no/such.ini").c_str(), "s", "k", "v"));
+}
+
+TEST(Ini, DuplicateKeysFirstReplacedSecondKept) {
+  TempDir dir;
+  std::string path = dir.file("d.ini");
+  write_file(path, "[x]\nk=1\nk=2\n[y]\nk=3\n[X]\nk=4\n");
+  char out[16];
+  ASSERT_TRUE(ini_get(path.c_str(), "x", "K", "", out, sizeof out));
+  EXPECT_STREQ(out, "1");
+  ASSERT_TRUE(ini_set(path.c_str(), "x", "k", "9"));
+  EXPECT_EQ(read_file(path), "[x]\nk=9\nk=2\n[y]\nk=3\n[X]\nk=4\n");
+  // A new key goes to the first occurrence of the section.
+  ASSERT_TRUE(ini_set(path.c_str(), "X", "n", "5"));
+  EXPECT_EQ(read_file(path), "[x]\nk=9\nk=2\nn=5\n[y]\nk=3\n[X]\nk=4\n");
+  // A small output buffer is never overrun.
+  char tiny[3];
+  ini_get(path.c_str(), "y", "k", "", tiny, sizeof tiny);
+  EXPECT_STREQ(tiny, "3");
+  write_file(path, "[y]\nk=12345\n");
+  ini_get(path.c_str(), "y", "k", "", tiny, sizeof tiny);
+  EXPECT_STREQ(tiny, "12");
+}

@@ -10,10 +10,11 @@ set(TESSEL_TEST_ENV
   "SDL_AUDIODRIVER=dummy"
   "LC_ALL=C.UTF-8")
 
-# tessel_add_test(NAME <name> LABEL <label> SOURCES <...> LIBS <...>)
-# One GoogleTest program per module; every case becomes its own CTest test.
+# tessel_add_test(NAME <name> LABEL <label> SOURCES <...> LIBS <...> [RESOURCE_LOCK <lock>])
+# One GoogleTest program per module; every case becomes its own CTest test. Tests that share a
+# machine-wide resource (a fixed port range) name a lock so that CTest runs them one at a time.
 function(tessel_add_test)
-  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
@@ -22,9 +23,13 @@ function(tessel_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  set(lock "")
+  if(T_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${TESSEL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+    PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${TESSEL_TEST_ENV}" TIMEOUT ${T_TIMEOUT} ${lock})
 endfunction()
 
 # tessel_library(<name> <STATIC|SHARED> SOURCES ... LIBS ...)

@@ -81,7 +81,7 @@ class FakeServer {
     close(in[0]);
     out_ = out[0];
     in_ = in[1];
-    std::string first = line(10000);
+    std::string first = line(30000);  // python starts slowly on a loaded machine
     if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
   }
   ~FakeServer() {

@@ -1,0 +1,193 @@
+// Engine internals shared by the engine's sources; not part of the public interface.
+#ifndef TESSEL_ENGINE_INTERNAL_H
+#define TESSEL_ENGINE_INTERNAL_H
+
+#include "engine/vxl21.h"
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace vx {
+
+// Sizes beyond these are refused as out of memory rather than attempted.
+constexpr int kMaxRasterSide = 4096;
+constexpr int kMaxVertices = 1 << 20;
+constexpr int kMaxPolygons = 1 << 20;
+constexpr int kMaxPolygonCorners = 1024;
+constexpr int kMaxClumpDepth = 64;
+
+struct Mat {
+  VxReal m[4][4];
+};
+Mat mat_identity();
+Mat mat_mul(const Mat& a, const Mat& b);  // a then b (row vectors)
+VxVector mat_apply(const Mat& m, const VxVector& p);
+VxVector mat_apply_dir(const Mat& m, const VxVector& d);
+bool mat_combine(Mat& target, const Mat& t, int mode);
+
+// Material values as a polygon carries them.
+struct Surface {
+  VxReal red = 1, green = 1, blue = 1;
+  VxReal ambient = 1, diffuse = 1, specular = 0;
+  VxReal opacity = 1;
+  int32_t mode = 0, texture_mode = 0;
+  int32_t option = 0, kind = 0, flag = 0, level = 0;
+  VxTextureRec* texture = nullptr;  // a reference is held
+};
+
+}  // namespace vx
+
+struct VxMatrixRec {
+  vx::Mat mat;
+};
+
+struct VxMaterialRec {
+  vx::Surface s;
+};
+
+struct VxRasterRec {
+  int width = 0, height = 0, depth = 8, stride = 0;
+  std::vector<unsigned char> pixels;
+  unsigned char palette[1024] = {};
+  int locks = 0;
+};
+
+struct VxTextureRec {
+  int refs = 1;     // every reference: callers' handles and holders (polygons, materials)
+  int handles = 1;  // the callers' part, given back with VxDestroyTexture
+  std::string name;  // as registered; empty when unnamed
+  bool registered = false;
+  VxRasterRec* raster = nullptr;
+  VxRasterRec* mask = nullptr;
+  int frame = 0;
+};
+
+struct VxPolygonRec {
+  VxClumpRec* clump = nullptr;
+  int32_t tag = 0;
+  std::vector<int> numbers;  // vertex numbers from 1
+  vx::Surface surface;
+};
+
+struct VxClumpVertex {
+  VxVector p;
+  VxReal u, v;
+};
+
+struct VxClumpRec {
+  VxClumpRec* parent = nullptr;
+  std::vector<VxClumpRec*> children;
+  VxSceneRec* scene = nullptr;
+  int32_t tag = 0;
+  int state = VX_STATE_ON;
+  int mode = 0;
+  int alignment = VX_ALIGN_NONE;
+  vx::Mat placement = vx::mat_identity();
+  vx::Mat joint = vx::mat_identity();
+  std::vector<VxClumpVertex> vertices;
+  std::vector<VxPolygonRec*> polygons;
+};
+
+struct VxLightRec {
+  int kind = 1;
+  VxVector direction{0, 0, 0};
+  VxReal intensity = 1;
+  VxSceneRec* scene = nullptr;
+};
+
+struct VxSceneRec {
+  std::vector<VxClumpRec*> clumps;
+  std::vector<VxLightRec*> lights;
+};
+
+struct VxCameraRec {
+  int width = 0, height = 0;
+  vx::Mat m = vx::mat_identity();  // rows: local x, up, look, position
+  VxReal view_width = 1, view_height = 1;
+  int vp_x = 0, vp_y = 0, vp_w = 0, vp_h = 0;
+  VxReal near_clip = 0.05f;
+  VxReal back[3] = {0, 0, 0};
+  VxRasterRec* backdrop = nullptr;
+  int backdrop_x = 0, backdrop_y = 0;
+  int bd_vp[4] = {0, 0, 0, 0};
+  void* window = nullptr;
+  VxRasterRec* image = nullptr;
+  bool updating = false;
+  int frames = 0;
+  int invalidations = 0;
+};
+
+namespace vx {
+
+struct State {
+  bool initialized = false;
+  int error = VX_E_NONE;
+  std::string debug_prefix;
+  int debug_mode = 0, debug_flag = 0, debug_option = 0, debug_level = 0;
+  bool debug_started = false;
+  bool device_started = false;
+  VxMatrixRec scratch{mat_identity()};
+  std::vector<Mat> scratch_stack;
+  std::vector<std::string> search_path;
+  std::unordered_set<VxMatrixRec*> matrices;
+  std::unordered_set<VxMaterialRec*> materials;
+  std::unordered_set<VxRasterRec*> rasters;
+  std::unordered_set<VxTextureRec*> textures;
+  std::unordered_set<VxClumpRec*> clumps;  // every clump, parts included
+  std::unordered_set<VxPolygonRec*> polygons;
+  std::unordered_set<VxSceneRec*> scenes;
+  std::unordered_set<VxLightRec*> lights;
+  std::unordered_set<VxCameraRec*> cameras;
+  std::unordered_set<VxStreamRec*> streams;
+  std::unordered_set<VxDriverRec*> drivers;
+  VxCameraRec* updating = nullptr;  // camera between begin and end update
+};
+State& st();
+
+// Records the failure and returns 0 (usable as `return fail(...)` for ints and pointers).
+int fail(int code);
+template <class T>
+T* failp(int code) {
+  fail(code);
+  return nullptr;
+}
+void debug(int level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+bool live(const VxClumpRec* c);
+bool live(const VxPolygonRec* p);
+bool live(const VxTextureRec* t);
+bool live(const VxRasterRec* r);
+bool live(const VxMatrixRec* m);
+bool live(const VxSceneRec* s);
+bool live(const VxCameraRec* c);
+bool live(const VxMaterialRec* m);
+
+// Textures.
+void texture_ref(VxTextureRec* t);
+void texture_unref(VxTextureRec* t);
+std::string texture_key(const char* name);
+void surface_set_texture(Surface& s, VxTextureRec* t);
+
+// Rasters.
+VxRasterRec* raster_new(int width, int height, int depth);
+void raster_free(VxRasterRec* r);
+VxRasterRec* raster_copy(const VxRasterRec* r);
+VxRasterRec* raster_from_bmp(const unsigned char* data, size_t size);
+bool read_file(const std::string& path, std::vector<unsigned char>& out, size_t limit);
+std::string find_file(const char* name);  // through the search path; "" when not found
+
+// Clumps.
+void clump_free_tree(VxClumpRec* c);
+void polygon_free(VxPolygonRec* p);
+void clump_detach(VxClumpRec* c);
+Mat clump_world(const VxClumpRec* c);
+
+// Shutdown helpers of each source.
+void scene_free_all();
+void stream_free_all();
+void model_reset();
+
+}  // namespace vx
+
+#endif

@@ -1,0 +1,127 @@
+#include "tests/engine/engine_fixture.h"
+
+#include <cmath>
+
+namespace {
+
+using MatrixTest = EngineTest;
+
+void expect_point(VxMatrix* m, VxVector in, VxVector want) {
+  VxVector out;
+  ASSERT_TRUE(VxTransformPoint(m, &in, &out));
+  EXPECT_NEAR(out.x, want.x, 1e-5);
+  EXPECT_NEAR(out.y, want.y, 1e-5);
+  EXPECT_NEAR(out.z, want.z, 1e-5);
+}
+
+TEST_F(MatrixTest, PositiveYawTurnsNorthTowardWest) {
+  VxMatrix* m = VxScratchMatrix();
+  ASSERT_TRUE(VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE));
+  expect_point(m, {0, 0, 1}, {1, 0, 0});
+  expect_point(m, {1, 0, 0}, {0, 0, -1});
+}
+
+TEST_F(MatrixTest, TranslationLivesInRowThree) {
+  VxMatrix* m = VxScratchMatrix();
+  ASSERT_TRUE(VxTranslateMatrix(m, 2, 3, 4, VX_REPLACE));
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 3, 0), 2);
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 3, 1), 3);
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 3, 2), 4);
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 0, 3), 0);
+  expect_point(m, {1, 1, 1}, {3, 4, 5});
+}
+
+// Rotate 90 about y, then translate (10, 0, 0) after it: (0,0,1) -> (1,0,0) -> (11,0,0).
+TEST_F(MatrixTest, PostconcatAppliesAfterExisting) {
+  VxMatrix* m = VxScratchMatrix();
+  VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE);
+  ASSERT_TRUE(VxTranslateMatrix(m, 10, 0, 0, VX_POSTCONCAT));
+  expect_point(m, {0, 0, 1}, {11, 0, 0});
+}
+
+// The translation first, then the existing rotation: (0,0,1)+(10,0,0) -> (10,0,1) -> (1,0,-10).
+TEST_F(MatrixTest, PreconcatAppliesBeforeExisting) {
+  VxMatrix* m = VxScratchMatrix();
+  VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE);
+  ASSERT_TRUE(VxTranslateMatrix(m, 10, 0, 0, VX_PRECONCAT));
+  expect_point(m, {0, 0, 1}, {1, 0, -10});
+}
+
+TEST_F(MatrixTest, ReplaceDropsEarlierTransform) {
+  VxMatrix* m = VxScratchMatrix();
+  VxTranslateMatrix(m, 5, 5, 5, VX_REPLACE);
+  ASSERT_TRUE(VxScaleMatrix(m, 2, 3, 4, VX_REPLACE));
+  expect_point(m, {1, 1, 1}, {2, 3, 4});
+}
+
+TEST_F(MatrixTest, ScaleModesDifferOnTranslatedMatrix) {
+  VxMatrix* a = VxCreateMatrix();
+  VxMatrix* b = VxCreateMatrix();
+  VxTranslateMatrix(a, 1, 0, 0, VX_REPLACE);
+  VxTranslateMatrix(b, 1, 0, 0, VX_REPLACE);
+  VxScaleMatrix(a, 2, 2, 2, VX_PRECONCAT);   // scale, then move: (1,0,0) -> (3,0,0)
+  VxScaleMatrix(b, 2, 2, 2, VX_POSTCONCAT);  // move, then scale: (1,0,0) -> (4,0,0)
+  expect_point(a, {1, 0, 0}, {3, 0, 0});
+  expect_point(b, {1, 0, 0}, {4, 0, 0});
+}
+
+TEST_F(MatrixTest, BadModeAndBadAxisFail) {
+  VxMatrix* m = VxScratchMatrix();
+  EXPECT_FALSE(VxTranslateMatrix(m, 1, 1, 1, 4));
+  EXPECT_EQ(VxGetError(), VX_E_BAD_ARGUMENT);
+  EXPECT_FALSE(VxRotateMatrix(m, 0, 0, 0, 30, VX_REPLACE));
+  EXPECT_FALSE(VxSetMatrixElement(m, 4, 0, 1));
+}
+
+TEST_F(MatrixTest, RotationExtractedFromMatrix) {
+  VxMatrix* m = VxCreateMatrix();
+  VxRotateMatrix(m, 1, 2, 2, 70, VX_REPLACE);
+  VxTranslateMatrix(m, 3, 4, 5, VX_POSTCONCAT);
+  VxVector axis;
+  VxReal angle;
+  ASSERT_TRUE(VxGetMatrixRotation(m, &axis, &angle));
+  EXPECT_NEAR(angle, 70, 1e-3);
+  EXPECT_NEAR(axis.x, 1 / 3.0, 1e-4);
+  EXPECT_NEAR(axis.y, 2 / 3.0, 1e-4);
+  EXPECT_NEAR(axis.z, 2 / 3.0, 1e-4);
+  VxRotateMatrix(m, 0, 0, -1, 180, VX_REPLACE);
+  ASSERT_TRUE(VxGetMatrixRotation(m, &axis, &angle));
+  EXPECT_NEAR(angle, 180, 1e-3);
+  EXPECT_NEAR(std::fabs(axis.z), 1, 1e-4);
+}
+
+TEST_F(MatrixTest, ScratchStackRestores) {
+  VxMatrix* s = VxScratchMatrix();
+  VxTranslateMatrix(s, 1, 2, 3, VX_REPLACE);
+  VxMatrix* pushed = VxPushScratchMatrix();
+  EXPECT_EQ(pushed, s);
+  VxScaleMatrix(pushed, 9, 9, 9, VX_REPLACE);
+  ASSERT_TRUE(VxPopScratchMatrix());
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(s, 3, 1), 2);
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(s, 0, 0), 1);
+  EXPECT_FALSE(VxPopScratchMatrix());
+}
+
+TEST_F(MatrixTest, ElementsRoundTripRowByRow) {
+  VxReal in[16], out[16];
+  for (int i = 0; i < 16; ++i) in[i] = (VxReal)i;
+  VxMatrix* m = VxCreateMatrix();
+  VxMatrix* c = VxCreateMatrix();
+  ASSERT_TRUE(VxSetMatrixElements(m, in));
+  EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 1, 2), 6);
+  ASSERT_TRUE(VxCopyMatrix(m, c));
+  ASSERT_TRUE(VxGetMatrixElements(c, out));
+  for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(out[i], in[i]);
+  EXPECT_TRUE(VxDestroyMatrix(m));
+  EXPECT_FALSE(VxDestroyMatrix(VxScratchMatrix()));
+}
+
+TEST_F(MatrixTest, NormalizeRejectsZero) {
+  VxVector v{3, 0, 4};
+  ASSERT_TRUE(VxNormalizeVector(&v));
+  EXPECT_NEAR(v.x, 0.6, 1e-6);
+  VxVector z{0, 0, 0};
+  EXPECT_FALSE(VxNormalizeVector(&z));
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+#include "client/cache/image.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "client/cache/bmp.h"
+#include "client/core/files.h"
+#include "client/core/log.h"
+#include "client/scene/bitmap.h"
+#include "platform/clock.h"
+
+// The decoder reports fatal errors by calling our error exit, which jumps back to the frame
+// that called into it. Everything here is plain data so that the jump skips no destructor.
+
+namespace {
+
+struct image_job {
+  image_job* next;
+  uint8_t* data;
+  size_t count;
+  char* path;
+  image_callback callback;
+  void* user;
+  int32_t colors256;
+  int32_t done;
+};
+
+struct image_error_mgr {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+};
+
+image_job* queue_head = nullptr;
+image_job* queue_tail = nullptr;
+int32_t job_count = 0;
+
+int32_t idle = 1;
+FILE* bmp_file = nullptr;
+jpeg_decompress_struct cinfo;
+int32_t cinfo_created = 0;
+image_error_mgr error_mgr;
+jpeg_source_mgr source;
+bmp_output output;
+int32_t balance = 0;
+int32_t in_update = 0;
+image_side_fn texture_side = nullptr;
+
+// A JPEG that ends early (or lies about its lengths) asks for more bytes than the copy holds.
+// Suspension is impossible with a memory source, so running out is fatal for the job.
+void source_init(j_decompress_ptr) {}
+boolean source_fill(j_decompress_ptr c) {
+  ERREXIT(c, JERR_INPUT_EOF);
+  return TRUE;
+}
+void source_skip(j_decompress_ptr c, long n) {
+  if (n <= 0) return;
+  jpeg_source_mgr* src = c->src;
+  if (static_cast<unsigned long>(n) > src->bytes_in_buffer) {
+    // Past the end: leave nothing, so that the next read ends the job.
+    src->next_input_byte += src->bytes_in_buffer;
+    src->bytes_in_buffer = 0;
+    return;
+  }
+  src->next_input_byte += n;
+  src->bytes_in_buffer -= static_cast<size_t>(n);
+}
+void source_term(j_decompress_ptr) {}
+
+void error_exit(j_common_ptr c) {
+  longjmp(reinterpret_cast<image_error_mgr*>(c->err)->jump, 1);
+}
+// Warnings (corrupt data the decoder can live with) are not printed anywhere.
+void output_message(j_common_ptr) {}
+
+int32_t slice_budget() {
+  if (job_count < 10) return 70;
+  if (job_count < 20) return 140;
+  return 210;
+}
+
+void free_job(image_job* job) {
+  free(job->data);
+  free(job->path);
+  free(job);
+}
+
+// Through the file helpers, so that their record of existing files stays right.
+void remove_bmp(const char* path) { file_delete(path); }
+
+// Ends the open conversion, if any: the record is destroyed and the file closed; with
+// discard set the file is also removed.
+void close_conversion(int discard) {
+  if (cinfo_created) {
+    jpeg_destroy_decompress(&cinfo);
+    cinfo_created = 0;
+  }
+  if (bmp_file) {
+    fclose(bmp_file);
+    bmp_file = nullptr;
+    if (discard && queue_head) remove_bmp(queue_head->path);
+  }
+  idle = 1;
+}
+
+// Ends the head job; the callback comes last so that it may queue new jobs or reset.
+void finish_head(int32_t status) {
+  image_job* job = queue_head;
+  job->done = 1;
+  idle = 1;
+  job_count--;
+  if (job->callback) job->callback(job->user, status);
+}
+
+void fail_head() {
+  close_conversion(1);
+  finish_head(1);
+}
+
+void start_head() {
+  image_job* job = queue_head;
+  if (job->done) {
+    queue_head = job->next;
+    if (!queue_head) queue_tail = nullptr;
+    free_job(job);
+    return;
+  }
+  bmp_file = fopen(job->path, "wb");
+  if (!bmp_file) {
+    // A file that cannot be created would block every later job: fail this one.
+    finish_head(1);
+    return;
+  }
+  idle = 0;
+  cinfo.err = jpeg_std_error(&error_mgr.pub);
+  error_mgr.pub.error_exit = error_exit;
+  error_mgr.pub.output_message = output_message;
+  cinfo_created = 1;
+  jpeg_create_decompress(&cinfo);
+  source.init_source = source_init;
+  source.fill_input_buffer = source_fill;
+  source.skip_input_data = source_skip;
+  // The decoder's own resynchronisation copes with a damaged restart marker.
+  source.resync_to_restart = jpeg_resync_to_restart;
+  source.term_source = source_term;
+  source.next_input_byte = job->data;
+  source.bytes_in_buffer = job->count;
+  cinfo.src = &source;
+  jpeg_read_header(&cinfo, TRUE);
+  if (job->colors256) {
+    cinfo.quantize_colors = TRUE;
+    cinfo.two_pass_quantize = TRUE;
+    cinfo.desired_number_of_colors = 256;
+  }
+  bmp_output_create(&output, &cinfo, bmp_file);
+  jpeg_start_decompress(&cinfo);
+  bmp_output_start(&output, &cinfo);
+}
+
+// One batch of rows; true when the image has just been completed (or has failed).
+bool convert_step() {
+  if (cinfo.output_scanline < cinfo.output_height) {
+    // A memory source never suspends, so no rows means the decoder cannot go on.
+    if (bmp_output_rows(&output, &cinfo) == 0) ERREXIT(&cinfo, JERR_INPUT_EOF);
+    if (cinfo.output_scanline < cinfo.output_height) return false;
+  }
+  bmp_output_finish(&output, &cinfo);
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  cinfo_created = 0;
+  FILE* file = bmp_file;
+  bmp_file = nullptr;
+  if (fclose(file) != 0) {
+    remove_bmp(queue_head->path);
+    finish_head(1);
+    return true;
+  }
+  const int32_t side = texture_side ? texture_side() : 0;
+  const int32_t half = side / 2;
+  const uint32_t w = output.width, h = output.height;
+  const bool strip = h % w == 0 && h > w;
+  if (!strip && half > 0 && (w < static_cast<uint32_t>(half) || h < static_cast<uint32_t>(half)))
+    bitmap_resample(queue_head->path, 2 * half);
+  finish_head(0);
+  return true;
+}
+
+void run_slice(uint32_t start) {
+  if (setjmp(error_mgr.jump)) {
+    fail_head();
+    return;
+  }
+  while (queue_head && tick_before(platform_ticks(), start + static_cast<uint32_t>(balance))) {
+    if (idle) {
+      start_head();
+    } else if (convert_step()) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int image_convert(const uint8_t* data, size_t count, const char* bmp_path, int32_t colors256,
+                  image_callback callback, void* user) {
+  if (trace_switches[TRACE_GENERAL]) log_write("image_convert (%s)", bmp_path ? bmp_path : "");
+  if (!bmp_path || (!data && count > 0)) return -1;
+  image_job* job = static_cast<image_job*>(calloc(1, sizeof(image_job)));
+  if (!job) return -1;
+  job->data = static_cast<uint8_t*>(malloc(count > 0 ? count : 1));
+  job->path = strdup(bmp_path);
+  if (!job->data || !job->path) {
+    free_job(job);
+    return -1;
+  }
+  if (count > 0) std::memcpy(job->data, data, count);
+  job->count = count;
+  job->callback = callback;
+  job->user = user;
+  job->colors256 = colors256;
+  if (queue_tail)
+    queue_tail->next = job;
+  else
+    queue_head = job;
+  queue_tail = job;
+  job_count++;
+  return 0;
+}
+
+void image_update() {
+  if (trace_switches[TRACE_GENERAL]) log_write("image_update");
+  // A callback that steps the queue itself would reuse the jump buffer in use.
+  if (in_update) return;
+  const int32_t budget = slice_budget();
+  if (balance < 0) {
+    if (balance < -500) balance = -500;
+    balance += budget;
+    if (balance < 0) return;
+  } else if (balance < budget) {
+    balance = budget;
+  }
+  if (!queue_head) return;
+  in_update = 1;
+  const uint32_t start = platform_ticks();
+  run_slice(start);
+  balance += static_cast<int32_t>(start - platform_ticks());
+  in_update = 0;
+}
+
+bool image_busy() { return job_count > 0; }
+
+void image_reset() {
+  if (!idle || bmp_file || cinfo_created) close_conversion(1);
+  while (queue_head) {
+    image_job* next = queue_head->next;
+    free_job(queue_head);
+    queue_head = next;
+  }
+  queue_tail = nullptr;
+  job_count = 0;
+  idle = 1;
+  balance = 0;
+}
+
+void image_term() {
+  if (trace_switches[TRACE_GENERAL]) log_write("image_term");
+  if (!idle || bmp_file || cinfo_created) close_conversion(1);
+}
+
+void image_set_texture_side_source(image_side_fn fn) { texture_side = fn; }
+
+int32_t image_job_count() { return job_count; }
+
+int32_t image_balance() { return balance; }

@@ -1,0 +1,118 @@
+#pragma once
+// Device contexts, palettes, bitmaps, DIBs, DIB sections and blits: the drawing calls the
+// display driver makes. A window's device context draws into the window's surface; a memory
+// context draws into the bitmap selected into it.
+#include <cstdint>
+
+struct PlatformWindow;
+struct GdiDc;
+struct GdiObject;
+
+// Device capability indexes.
+enum : int { kCapsHorzRes = 8, kCapsVertRes = 10, kCapsBitsPixel = 12, kCapsRasterCaps = 38 };
+constexpr int kRasterCapsPalette = 0x100;
+
+// System metrics.
+enum : int { kMetricCxFullscreen = 16, kMetricCyFullscreen = 17 };
+
+// DIB colour usage.
+enum : int { kDibRgbColours = 0, kDibPalColours = 1 };
+// Compression.
+enum : uint32_t { kBiRgb = 0, kBiBitfields = 3 };
+constexpr uint32_t kRopSrcCopy = 0x00CC0020;
+constexpr uint8_t kPcNoCollapse = 4;
+
+#pragma pack(push, 1)
+struct BitmapInfoHeader {
+  uint32_t size;           // 40
+  int32_t width;
+  int32_t height;          // positive: bottom-up
+  uint16_t planes;
+  uint16_t bit_count;
+  uint32_t compression;
+  uint32_t size_image;
+  int32_t x_pels_per_metre;
+  int32_t y_pels_per_metre;
+  uint32_t colours_used;
+  uint32_t colours_important;
+};
+struct RgbQuad {
+  uint8_t blue, green, red, reserved;
+};
+struct PaletteEntry {
+  uint8_t red, green, blue, flags;
+};
+struct LogPalette {
+  uint16_t version;        // 0x300
+  uint16_t count;
+  PaletteEntry entries[256];
+};
+#pragma pack(pop)
+static_assert(sizeof(BitmapInfoHeader) == 40);
+static_assert(sizeof(LogPalette) == 4 + 1024);
+
+// Screen or window contexts. window null: the whole screen.
+GdiDc* gdi_get_dc(PlatformWindow* window);
+int gdi_release_dc(PlatformWindow* window, GdiDc* dc);
+int gdi_device_caps(GdiDc* dc, int index);
+int gdi_system_metrics(int index);
+
+GdiDc* gdi_create_compatible_dc(GdiDc* dc);
+int gdi_delete_dc(GdiDc* dc);
+// Selects a bitmap; returns the previous one (the context's stock bitmap at first).
+GdiObject* gdi_select_object(GdiDc* dc, GdiObject* object);
+int gdi_delete_object(GdiObject* object);
+
+GdiObject* gdi_create_bitmap(int width, int height, int planes, int bits, const void* data);
+// Returns the colour set, or -1 (0xFFFFFFFF) when the pixel cannot be set.
+uint32_t gdi_set_pixel(GdiDc* dc, int x, int y, uint32_t colour);
+int gdi_get_bitmap_bits(GdiObject* bitmap, int bytes, void* out);
+
+// Palettes. entries[i].flags PC_NOCOLLAPSE is accepted and kept.
+GdiObject* gdi_create_palette(const LogPalette* palette);
+int gdi_set_palette_entries(GdiObject* palette, int start, int count, const PaletteEntry* entries);
+int gdi_get_palette_entries(GdiObject* palette, int start, int count, PaletteEntry* out);
+GdiObject* gdi_select_palette(GdiDc* dc, GdiObject* palette, int force_background);
+// Realising a window or screen context's palette loads it into the hardware palette.
+int gdi_realize_palette(GdiDc* dc);
+int gdi_get_system_palette_entries(GdiDc* dc, int start, int count, PaletteEntry* out);
+
+// info is a BitmapInfoHeader followed by its colour table (or the three bit-field masks).
+GdiObject* gdi_create_dib_section(GdiDc* dc, const void* info, int usage, uint8_t** bits,
+                                  void* section, uint32_t offset);
+int gdi_set_dib_colour_table(GdiDc* dc, int start, int count, const RgbQuad* colours);
+int gdi_set_dibits_to_device(GdiDc* dc, int x, int y, int w, int h, int sx, int sy, int start_scan,
+                             int scan_lines, const void* bits, const void* info, int usage);
+int gdi_stretch_dibits(GdiDc* dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
+                       const void* bits, const void* info, int usage, uint32_t rop);
+int gdi_bit_blt(GdiDc* dc, int x, int y, int w, int h, GdiDc* source, int sx, int sy, uint32_t rop);
+int gdi_stretch_blt(GdiDc* dc, int x, int y, int w, int h, GdiDc* source, int sx, int sy, int sw,
+                    int sh, uint32_t rop);
+int gdi_flush();
+int gdi_last_error();
+
+// Test switches and counters.
+enum GdiFailure : int {
+  kGdiFailGetDc,
+  kGdiFailCompatibleDc,
+  kGdiFailCreateBitmap,
+  kGdiFailSetPixel,
+  kGdiFailBitmapBits,
+  kGdiFailDibSection,
+  kGdiFailCreatePalette,
+  kGdiFailBlit,
+  kGdiFailureCount
+};
+// The next n calls of that kind fail.
+void gdi_fail(GdiFailure what, int n);
+// Objects and contexts alive (made and not deleted or released).
+int gdi_live_objects();
+int gdi_live_dcs();
+int gdi_flush_count();
+// Writes found outside DIB section pixels (canary bands), deleted and alive.
+int gdi_canary_faults();
+void gdi_reset();
+// The palette a context has selected (null when none).
+GdiObject* gdi_selected_palette(GdiDc* dc);
+// The colours that a frame blitted through this context shows, 256 x {r, g, b}.
+void gdi_palette_colours(GdiObject* palette, uint8_t* rgb);

@@ -1,0 +1,1204 @@
+// B-tree indexes: node buffers, node format with key compression, searches, the current
+// key, insertion with splits, deletion with freeing of empty nodes, the free-node chain.
+// Nodes are decoded into a plain entry list for every operation and encoded back; every
+// length and link read from a node is checked against the node and the file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "keyfile/kf_btree.h"
+
+namespace ol {
+
+// Errors for broken invariants found in index handling.
+constexpr int16_t kErrLostRoot = 214, kErrLostChild = 215, kErrInsertLost = 218, kErrDeleteLost = 220,
+                  kErrNodeDamaged = 231, kErrTooDeep = 240;
+
+Geometry geometry_of(const Fcb& m) {
+  Geometry g;
+  g.klen = m.h.key_len;
+  g.dup = m.h.dup_flag == 1;
+  g.lead = (m.h.key_type & 4) != 0;
+  g.trail = (m.h.key_type & 8) != 0;
+  g.pad = m.h.pad_byte;
+  g.ns = m.h.node_size;
+  g.keypart = g.dup ? g.klen - 4 : g.klen;
+  g.leaf_cap = m.h.leaf_cap;
+  g.leaf_max = m.h.leaf_entries;
+  g.nonleaf_cap = g.ns - 18;
+  g.nonleaf_max = g.ns / 4;
+  g.member = static_cast<uint8_t>(m.h.member_no);
+  return g;
+}
+
+int16_t index_capacities(Header& h, int32_t ns) {
+  int32_t klen = h.key_len;
+  if (klen >= 256 || klen < 1 || (h.dup_flag && klen <= 4)) return 45;
+  int32_t ncomp = ((h.key_type & 4) ? 1 : 0) + ((h.key_type & 8) ? 1 : 0);
+  int32_t f = klen + ncomp, g = f + 4, m = h.dup_flag ? f : g;
+  if ((ns - 18) / g <= 2) return 20;
+  if (h.key_type & 3) return 52;
+  int32_t o = (ns - 18) / m;
+  if (o < 3) return 20;
+  h.leaf_cap = static_cast<uint16_t>(m * o - f);
+  h.leaf_entries = static_cast<uint16_t>(ns / 4);
+  h.nonleaf_area = static_cast<uint16_t>(ns - 18);
+  h.node_size = static_cast<uint16_t>(ns);
+  return 0;
+}
+
+void space_index_capacities(Header& h, int32_t ns) {
+  h.leaf_cap = static_cast<uint16_t>(((ns - 18) / 12 - 1) * 12);
+  h.leaf_entries = static_cast<uint16_t>(ns / 4);
+  h.nonleaf_area = static_cast<uint16_t>(ns - 18);
+}
+
+int keycmp(const uint8_t* a, const uint8_t* b, int n) {
+  for (int i = 0; i < n; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -(i + 1) : (i + 1);
+  return 0;
+}
+
+static uint32_t be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+static void put_be32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+int32_t entry_pos(const Geometry& g, const Image& im, int i) {
+  if (im.leaf && g.dup) return static_cast<int32_t>(be32(im.key(i) + g.klen - 4));
+  return im.ptr[i];
+}
+
+// ---------------------------------------------------------------- node format
+
+static int trailing_pads(const Geometry& g, const uint8_t* k) {
+  int t = 0;
+  while (t < g.keypart && k[g.keypart - 1 - t] == g.pad) ++t;
+  return t;
+}
+
+static bool has_ptr(const Geometry& g, bool leaf) { return !leaf || !g.dup; }
+
+int32_t encode(const Geometry& g, const Image& im, int from, int to, uint8_t* out) {
+  int32_t n = 0;
+  bool ptr = has_ptr(g, im.leaf);
+  int prev_trail = 0;
+  for (int i = from; i < to; ++i) {
+    const uint8_t* k = im.key(i);
+    if (ptr) {
+      if (out) std::memcpy(out + n, &im.ptr[i], 4);
+      n += 4;
+    }
+    int trail = g.trail ? trailing_pads(g, k) : 0;
+    int lead = 0;
+    if (g.lead && i > from) {
+      const uint8_t* p = im.key(i - 1);
+      int common = 0;
+      while (common < g.keypart && p[common] == k[common]) ++common;
+      lead = std::min({common, g.keypart - trail, g.keypart - prev_trail});
+      if (lead < 0) lead = 0;
+    }
+    if (g.lead) {
+      if (out) out[n] = static_cast<uint8_t>(lead);
+      ++n;
+    }
+    if (g.trail) {
+      if (out) out[n] = static_cast<uint8_t>(trail);
+      ++n;
+    }
+    int rem = g.keypart - lead - trail;
+    if (out) std::memcpy(out + n, k + lead, static_cast<size_t>(rem));
+    n += rem;
+    if (g.dup) {
+      if (out) std::memcpy(out + n, k + g.keypart, 4);
+      n += 4;
+    }
+    prev_trail = trail;
+  }
+  return n;
+}
+
+int16_t decode(const Geometry& g, const uint8_t* block, Image& im) {
+  NodeHeader nh;
+  std::memcpy(&nh, block, 18);
+  im.right = nh.right;
+  im.left = nh.left;
+  im.member = nh.member;
+  if (nh.leaf > 1) return kErrNodeDamaged;
+  im.leaf = nh.leaf == 1;
+  int cap = im.leaf ? g.leaf_cap : g.nonleaf_cap;
+  int maxn = im.leaf ? g.leaf_max : g.nonleaf_max;
+  if (nh.entries > maxn || nh.bytes > cap) return kErrNodeDamaged;
+  int n = nh.entries;
+  im.n = n;
+  im.klen = g.klen;
+  im.ptr.resize(static_cast<size_t>(n));
+  im.keys.resize(static_cast<size_t>(n) * g.klen);
+  if (im.leaf) std::memcpy(im.high, block + 18 + g.leaf_cap, static_cast<size_t>(g.klen));
+  const uint8_t* p = block + 18;
+  const uint8_t* end = p + nh.bytes;
+  bool ptr = has_ptr(g, im.leaf);
+  int prev_trail = 0;
+  for (int i = 0; i < n; ++i) {
+    uint8_t* k = im.key(i);
+    if (ptr) {
+      if (end - p < 4) return kErrNodeDamaged;
+      std::memcpy(&im.ptr[i], p, 4);
+      p += 4;
+    } else {
+      im.ptr[i] = 0;
+    }
+    int lead = 0, trail = 0;
+    if (g.lead) {
+      if (end - p < 1) return kErrNodeDamaged;
+      lead = *p++;
+    }
+    if (g.trail) {
+      if (end - p < 1) return kErrNodeDamaged;
+      trail = *p++;
+    }
+    if ((i == 0 && lead) || lead + trail > g.keypart || lead + prev_trail > g.keypart) return kErrNodeDamaged;
+    int rem = g.keypart - lead - trail;
+    if (end - p < rem + (g.dup ? 4 : 0)) return kErrNodeDamaged;
+    if (lead) std::memcpy(k, im.key(i - 1), static_cast<size_t>(lead));
+    std::memcpy(k + lead, p, static_cast<size_t>(rem));
+    p += rem;
+    std::memset(k + lead + rem, g.pad, static_cast<size_t>(trail));
+    if (g.dup) {
+      std::memcpy(k + g.keypart, p, 4);
+      p += 4;
+    }
+    prev_trail = trail;
+  }
+  if (p != end) return kErrNodeDamaged;
+  if (im.leaf && g.dup)
+    for (int i = 0; i < n; ++i) im.ptr[i] = static_cast<int32_t>(be32(im.key(i) + g.klen - 4));
+  return 0;
+}
+
+static bool fits(const Geometry& g, const Image& im) {
+  if (im.n > (im.leaf ? g.leaf_max : g.nonleaf_max)) return false;
+  return encode(g, im, 0, im.n, nullptr) <= (im.leaf ? g.leaf_cap : g.nonleaf_cap);
+}
+
+static void store(const Geometry& g, const Image& im, uint8_t* block) {
+  NodeHeader nh{};
+  nh.right = im.right;
+  nh.left = im.left;
+  nh.entries = static_cast<uint16_t>(im.n);
+  nh.member = im.member;
+  nh.leaf = im.leaf ? 1 : 0;
+  int32_t bytes = encode(g, im, 0, im.n, block + 18);
+  nh.bytes = static_cast<uint16_t>(bytes);
+  int32_t cap = im.leaf ? g.leaf_cap : g.nonleaf_cap;
+  std::memset(block + 18 + bytes, 0, static_cast<size_t>(cap - bytes));
+  if (im.leaf) std::memcpy(block + 18 + g.leaf_cap, im.high, static_cast<size_t>(g.klen));
+  std::memcpy(block, &nh, 18);
+}
+
+void Image::insert(int i, int32_t p, const uint8_t* k, int klen) {
+  ptr.insert(ptr.begin() + i, p);
+  keys.insert(keys.begin() + static_cast<long>(i) * klen, k, k + klen);
+  ++n;
+}
+
+void Image::erase(int i, int klen) {
+  ptr.erase(ptr.begin() + i);
+  keys.erase(keys.begin() + static_cast<long>(i) * klen, keys.begin() + static_cast<long>(i + 1) * klen);
+  --n;
+}
+
+// ---------------------------------------------------------------- node buffers
+
+static int32_t node_area_start(const Fcb& host) {
+  return header_area(host.h, host.h.file_type == OL_TYPE_INDEX ? host.h.members : 0);
+}
+
+int32_t node_bound(const Fcb& m) {
+  const Fcb& host = cur->files[m.host];
+  int32_t ns = m.h.node_size;
+  if (ns <= 0) return 0;
+  return (host.h.logical_end + 1 - node_area_start(host)) / ns + 2;
+}
+
+static int16_t node_writeback(NodeBuf& b) {
+  if (!b.dirty) return 0;
+  Fcb& host = cur->files[b.host];
+  int fd = fcb_fd(host);
+  if (fd < 0) return uerr_cod;
+  int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  os_write(fd, b.pos, b.data, cur->files[b.owner].h.node_size, host.name.c_str());
+  if (uerr_cod) return uerr_cod;
+  uerr_cod = saved;
+  if (host.h.file_type == OL_TYPE_VARIABLE) page_patch(host.number, b.pos, b.data, host.h.node_size);
+  b.dirty = false;
+  return 0;
+}
+
+static int node_take(int16_t host, int16_t owner, int32_t pos) {
+  int i = cur->node_lru.tail;
+  NodeBuf& b = cur->nodes[i];
+  if (b.host >= 0) {
+    if (node_writeback(b)) return -1;
+    cur->node_map.erase(cache_key(b.host, b.pos));
+  }
+  b.host = host;
+  b.owner = owner;
+  b.pos = pos;
+  b.dirty = false;
+  cur->node_map[cache_key(host, pos)] = i;
+  cur->node_lru.touch(cur->nodes, i);
+  return i;
+}
+
+// The node at pos, read through the buffers. Positions outside the node area, not on a
+// node boundary, or nodes owned by another member are refused.
+int node_get(Fcb& m, int32_t pos) {
+  Fcb& host = cur->files[m.host];
+  auto it = cur->node_map.find(cache_key(m.host, pos));
+  if (it != cur->node_map.end()) {
+    ++cur->node_hits;
+    NodeBuf& b = cur->nodes[it->second];
+    NodeHeader nh;
+    std::memcpy(&nh, b.data, 18);
+    if (nh.member != m.h.member_no && !(nh.left == -1 && nh.right != -1)) {
+      uerr_cod = 69;
+      return -1;
+    }
+    cur->node_lru.touch(cur->nodes, it->second);
+    b.owner = m.number;
+    return it->second;
+  }
+  int32_t ns = m.h.node_size;
+  int32_t start = node_area_start(host);
+  bool variable = host.h.file_type == OL_TYPE_VARIABLE;
+  if (pos < start + (variable ? 10 : 0) || static_cast<int64_t>(pos) + ns - 1 > host.h.logical_end) {
+    status_log_fmt(-199, "node exceeds logical index EOF");
+    status_log_fmt(519, "%s", host.name.c_str());
+    uerr_cod = 519;
+    return -1;
+  }
+  if (!variable && pos % ns != 0) {
+    uerr_cod = kErrNodeDamaged;
+    return -1;
+  }
+  int fd = fcb_fd(host);
+  if (fd < 0) return -1;
+  int i = node_take(m.host, m.number, pos);
+  if (i < 0) return -1;
+  NodeBuf& b = cur->nodes[i];
+  int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  int32_t n = os_read(fd, pos, b.data, ns, host.name.c_str());
+  ++cur->node_reads;
+  if (n != ns) {
+    int16_t e = uerr_cod ? uerr_cod : 36;
+    cur->node_map.erase(cache_key(b.host, b.pos));
+    b.host = b.owner = -1;
+    uerr_cod = e;
+    return -1;
+  }
+  uerr_cod = saved;
+  NodeHeader nh;
+  std::memcpy(&nh, b.data, 18);
+  bool free_node = nh.left == -1 && nh.right != -1;
+  if (nh.member != m.h.member_no && !free_node) {
+    status_log_fmt(69, "%s", host.name.c_str());
+    status_log_fmt(69, "f#=%d km=%d bm=%d node=%lxx numrec=%lxx", m.number, m.h.member_no, nh.member,
+                   static_cast<unsigned long>(pos), static_cast<unsigned long>(host.h.logical_end));
+    cur->node_map.erase(cache_key(b.host, b.pos));
+    b.host = b.owner = -1;
+    uerr_cod = 69;
+    return -1;
+  }
+  return i;
+}
+
+int16_t load(Fcb& m, int32_t pos, Image& im) {
+  int i = node_get(m, pos);
+  if (i < 0) return uerr_cod ? uerr_cod : kErrNodeDamaged;
+  Geometry g = geometry_of(m);
+  int16_t e = decode(g, cur->nodes[i].data, im);
+  im.pos = pos;
+  return e;
+}
+
+int16_t save(Fcb& m, const Image& im) {
+  Fcb& host = cur->files[m.host];
+  auto it = cur->node_map.find(cache_key(m.host, im.pos));
+  int i = it != cur->node_map.end() ? it->second : node_take(m.host, m.number, im.pos);
+  if (i < 0) return uerr_cod;
+  NodeBuf& b = cur->nodes[i];
+  b.owner = m.number;
+  Geometry g = geometry_of(m);
+  store(g, im, b.data);
+  b.dirty = true;
+  if (host.open_mode & OL_WRITETHROUGH) return node_writeback(b);
+  return 0;
+}
+
+int16_t node_flush_file(int16_t host, bool drop) {
+  int16_t first = 0;
+  for (int i = 0; i < static_cast<int>(cur->nodes.size()); ++i) {
+    NodeBuf& b = cur->nodes[i];
+    if (b.host != host) continue;
+    int16_t e = node_writeback(b);
+    if (e && !first) first = e;
+    if (drop) {
+      cur->node_map.erase(cache_key(b.host, b.pos));
+      b.host = b.owner = -1;
+      b.dirty = false;
+    }
+  }
+  return first;
+}
+
+void node_drop_file(int16_t host) {
+  for (auto& b : cur->nodes)
+    if (b.host == host) {
+      cur->node_map.erase(cache_key(b.host, b.pos));
+      b.host = b.owner = -1;
+      b.dirty = false;
+    }
+}
+
+// ---------------------------------------------------------------- node allocation
+
+static int16_t node_new(Fcb& m, bool leaf, Image& im) {
+  Fcb& host = cur->files[m.host];
+  Geometry g = geometry_of(m);
+  int32_t pos = 0;
+  if (host.h.release_head != 0 && m.h.node_reuse != 1) {
+    pos = host.h.release_head;
+    Image fr;
+    int16_t e = load(m, pos, fr);
+    if (e) return e;
+    if (fr.left != -1) {
+      status_log_fmt(-199, "%s", host.name.c_str());
+      status_log_fmt(-199, "KLNK_ERR: pos=%lxx predsr=%lxx", static_cast<unsigned long>(pos),
+                     static_cast<unsigned long>(static_cast<uint32_t>(fr.left)));
+      return 25;
+    }
+    if (fr.right != 0 && (fr.right < 0 || fr.right > host.h.logical_end)) return 25;
+    host.h.release_head = fr.right;
+    host.hdr_dirty = true;
+  } else if (host.h.file_type == OL_TYPE_INDEX) {
+    int16_t e = grow_file(m, g.ns, g.ns, &pos);
+    if (e) return e;
+  } else {
+    int32_t piece = 0;
+    int16_t e = grow_file(m, g.ns + 10, 0, &piece);
+    if (e) return e;
+    VHeader v{kMarkNode, g.ns + 10, g.ns};
+    e = page_write(host, piece, &v, 10);
+    if (e) return e;
+    pos = piece + 10;
+  }
+  im = Image{};
+  im.klen = g.klen;
+  im.pos = pos;
+  im.leaf = leaf;
+  im.member = g.member;
+  im.right = im.left = 0;
+  im.n = 0;
+  std::memset(im.high, 0xFF, sizeof im.high);
+  return 0;
+}
+
+static int16_t node_free(Fcb& m, Image& im) {
+  Fcb& host = cur->files[m.host];
+  im.right = host.h.release_head;
+  im.left = -1;
+  im.n = 0;
+  im.ptr.clear();
+  im.keys.clear();
+  int16_t e = save(m, im);
+  if (e) return e;
+  host.h.release_head = im.pos;
+  host.hdr_dirty = true;
+  return 0;
+}
+
+// ---------------------------------------------------------------- searches
+
+// First entry whose key is >= target.
+static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t) {
+  int lo = 0, hi = im.n;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (keycmp(im.key(mid), t, g.klen) < 0) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+int16_t descend(Fcb& m, const uint8_t* t, Path& path, Image& leaf) {
+  Geometry g = geometry_of(m);
+  path.depth = 0;
+  int32_t pos = m.h.root;
+  if (pos == 0) return kErrLostRoot;
+  int32_t bound = node_bound(m);
+  Image im;
+  for (int32_t steps = 0;; ++steps) {
+    if (steps > bound + 12) return kErrNodeDamaged;  // a cycle of links
+    int16_t e = load(m, pos, im);
+    if (e) return e;
+    if (im.left == -1) return path.depth ? kErrLostChild : kErrLostRoot;
+    if (im.leaf) {
+      if (keycmp(t, im.high, g.klen) > 0 && im.right != 0) {
+        pos = im.right;
+        continue;
+      }
+      leaf = std::move(im);
+      return 0;
+    }
+    if (im.n == 0) return kErrNodeDamaged;
+    int i = lower_bound(g, im, t);
+    if (i == im.n) {
+      if (im.right == 0) return kErrNodeDamaged;
+      pos = im.right;
+      continue;
+    }
+    if (path.depth >= Path::kMax) return kErrTooDeep;
+    path.lv[path.depth++] = {pos, i};
+    pos = im.ptr[i];
+  }
+}
+
+static void set_current(Fcb& m, const Image& leaf, int i) {
+  Geometry g = geometry_of(m);
+  m.cur_node = leaf.pos;
+  m.cur_entry = i + 1;
+  m.cur_key.assign(leaf.key(i), leaf.key(i) + g.klen);
+  m.has_cur = true;
+}
+
+// Moves to the first entry of the next non-empty leaf; false at the end.
+static int16_t step_right(Fcb& m, Image& leaf, int& i, bool& found) {
+  int32_t bound = node_bound(m);
+  found = false;
+  for (int32_t steps = 0; i >= leaf.n; ++steps) {
+    if (leaf.right == 0) return 0;
+    if (steps > bound) return kErrNodeDamaged;
+    int16_t e = load(m, leaf.right, leaf);
+    if (e) return e;
+    if (leaf.left == -1 || !leaf.leaf) return kErrNodeDamaged;
+    i = 0;
+  }
+  found = true;
+  return 0;
+}
+
+static int16_t step_left(Fcb& m, Image& leaf, int& i, bool& found) {
+  int32_t bound = node_bound(m);
+  found = false;
+  for (int32_t steps = 0; i < 0; ++steps) {
+    if (leaf.left == 0) return 0;
+    if (steps > bound) return kErrNodeDamaged;
+    int32_t me = leaf.pos;
+    int16_t e = load(m, leaf.left, leaf);
+    if (e) return e;
+    if (!leaf.leaf || leaf.left == -1) return kErrNodeDamaged;
+    if (leaf.right != me) return 34;
+    i = leaf.n - 1;
+  }
+  found = true;
+  return 0;
+}
+
+Fcb* index_member(int16_t file, bool allow_variable) {
+  Fcb* f = open_file(file);
+  if (!f) return nullptr;
+  bool ok = f->h.file_type == OL_TYPE_INDEX || (allow_variable && f->h.file_type == OL_TYPE_VARIABLE);
+  if (!ok || (f->h.file_type == OL_TYPE_INDEX && f->host != f->number && !f->defined_member)) {
+    uerr_cod = 48;
+    return nullptr;
+  }
+  return f;
+}
+
+// kind: 0 exact, 1 >=, 2 >, 3 <=, 4 <
+int32_t search(Fcb& m, const uint8_t* t, int kind, uint8_t* key_out) {
+  Geometry g = geometry_of(m);
+  if (m.h.root == 0) return 0;
+  Path path;
+  Image leaf;
+  int16_t e = descend(m, t, path, leaf);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  int i = lower_bound(g, leaf, t);
+  bool eq = i < leaf.n && keycmp(leaf.key(i), t, g.klen) == 0;
+  bool found = true;
+  switch (kind) {
+    case 0:
+      if (!eq) return 0;
+      break;
+    case 2:
+      if (eq) ++i;
+      [[fallthrough]];
+    case 1:
+      e = step_right(m, leaf, i, found);
+      break;
+    case 3:
+      if (!eq) --i;
+      e = step_left(m, leaf, i, found);
+      break;
+    case 4:
+      --i;
+      e = step_left(m, leaf, i, found);
+      break;
+  }
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  if (!found) return 0;
+  set_current(m, leaf, i);
+  if (key_out) std::memcpy(key_out, leaf.key(i), static_cast<size_t>(g.klen));
+  return entry_pos(g, leaf, i);
+}
+
+// Leftmost (first) or rightmost (last) entry.
+static int32_t edge(Fcb& m, bool last, uint8_t* key_out) {
+  Geometry g = geometry_of(m);
+  if (m.h.root == 0) return 0;
+  int32_t pos = m.h.root;
+  int32_t bound = node_bound(m);
+  Image im;
+  for (int32_t steps = 0;; ++steps) {
+    if (steps > bound + 12) {
+      uerr_cod = kErrNodeDamaged;
+      return 0;
+    }
+    int16_t e = load(m, pos, im);
+    if (e || im.left == -1) {
+      uerr_cod = e ? e : kErrLostChild;
+      return 0;
+    }
+    if (im.leaf) break;
+    if (last && im.right != 0) {
+      pos = im.right;
+      continue;
+    }
+    if (im.n == 0) {
+      uerr_cod = kErrNodeDamaged;
+      return 0;
+    }
+    pos = last ? im.ptr[im.n - 1] : im.ptr[0];
+  }
+  if (last) {
+    // The tree's rightmost leaf may have right siblings only after a damaged split.
+    for (int32_t steps = 0; im.right != 0; ++steps) {
+      if (steps > bound) {
+        uerr_cod = kErrNodeDamaged;
+        return 0;
+      }
+      int16_t e = load(m, im.right, im);
+      if (e) {
+        uerr_cod = e;
+        return 0;
+      }
+    }
+  }
+  int i = last ? im.n - 1 : 0;
+  bool found = false;
+  int16_t e = last ? step_left(m, im, i, found) : step_right(m, im, i, found);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  if (!found) return 0;
+  set_current(m, im, i);
+  if (key_out) std::memcpy(key_out, im.key(i), static_cast<size_t>(g.klen));
+  return entry_pos(g, im, i);
+}
+
+static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
+  Geometry g = geometry_of(m);
+  if (!m.has_cur || m.cur_node == 0) return 0;
+  Image leaf;
+  int16_t e = load(m, m.cur_node, leaf);
+  int i = m.cur_entry - 1;
+  bool still = !e && leaf.left != -1 && leaf.leaf && i >= 0 && i < leaf.n &&
+               keycmp(leaf.key(i), m.cur_key.data(), g.klen) == 0;
+  if (!still) {
+    std::vector<uint8_t> k = m.cur_key;
+    uerr_cod = 0;
+    return search(m, k.data(), forward ? 2 : 4, key_out);
+  }
+  i += forward ? 1 : -1;
+  bool found = false;
+  e = forward ? step_right(m, leaf, i, found) : step_left(m, leaf, i, found);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  if (!found) return 0;
+  // Keys must move on in order: a walk over damaged links that comes back around is
+  // stopped here instead of running forever.
+  int c = keycmp(leaf.key(i), m.cur_key.data(), g.klen);
+  if (forward ? c <= 0 : c >= 0) {
+    uerr_cod = kErrNodeDamaged;
+    return 0;
+  }
+  set_current(m, leaf, i);
+  if (key_out) std::memcpy(key_out, leaf.key(i), static_cast<size_t>(g.klen));
+  return entry_pos(g, leaf, i);
+}
+
+// ---------------------------------------------------------------- insertion
+
+static int choose_split(const Geometry& g, const Image& im, int mode) {
+  int n = im.n;
+  int k = mode == 0 ? (n + 1) / 2 : mode == 1 ? n * 6 / 7 : n / 7 + 1;
+  int cap = im.leaf ? g.leaf_cap : g.nonleaf_cap;
+  if (g.lead) {
+    int ncomp = (g.lead ? 1 : 0) + (g.trail ? 1 : 0);
+    int s = g.klen + ncomp + (has_ptr(g, im.leaf) ? 4 : 0);
+    auto b = [&](int kk) { return encode(g, im, 0, kk, nullptr); };
+    if (b(k) > cap) {
+      int found = n - 1;
+      for (int kk = 1; kk <= n; ++kk)
+        if (b(kk) >= cap - s) {
+          found = kk;
+          break;
+        }
+      k = found;
+    } else if (k < n - 1 && b(k) < 2 * s - ncomp - 4) {
+      int target = 2 * s - ncomp - 4;
+      while (k < n - 1 && b(k) < target) {
+        if (b(k + 1) > cap) break;
+        ++k;
+      }
+    }
+  }
+  k = std::clamp(k, 1, n - 1);
+  int maxn = im.leaf ? g.leaf_max : g.nonleaf_max;
+  auto left_fits = [&](int kk) { return kk <= maxn && encode(g, im, 0, kk, nullptr) <= cap; };
+  auto right_fits = [&](int kk) { return n - kk <= maxn && encode(g, im, kk, n, nullptr) <= cap; };
+  while (k > 1 && !left_fits(k)) --k;
+  while (k < n - 1 && !right_fits(k)) ++k;
+  if (!left_fits(k) || !right_fits(k)) return -1;
+  return k;
+}
+
+static void sub_image(const Geometry& g, const Image& src, int from, int to, Image& dst) {
+  dst.n = to - from;
+  dst.ptr.assign(src.ptr.begin() + from, src.ptr.begin() + to);
+  dst.keys.assign(src.keys.begin() + static_cast<long>(from) * g.klen, src.keys.begin() + static_cast<long>(to) * g.klen);
+}
+
+// Splits an overflowing node; the separator is the last key kept in the old node.
+static int16_t split(Fcb& m, Image& old, int mode, std::vector<uint8_t>& sep, int32_t& new_pos) {
+  Geometry g = geometry_of(m);
+  int k = choose_split(g, old, mode & 0x3F);
+  if (k < 0) return kErrNodeDamaged;
+  Image nw;
+  int16_t e = node_new(m, old.leaf, nw);
+  if (e) return e;
+  Image all = old;
+  sub_image(g, all, k, all.n, nw);
+  sub_image(g, all, 0, k, old);
+  nw.right = old.right;
+  if (old.leaf) {
+    std::memcpy(nw.high, old.high, static_cast<size_t>(g.klen));
+    nw.left = old.pos;
+    std::memcpy(old.high, old.key(k - 1), static_cast<size_t>(g.klen));
+  }
+  old.right = nw.pos;
+  sep.assign(old.key(k - 1), old.key(k - 1) + g.klen);
+  new_pos = nw.pos;
+  // New node first, then the old one, then the back link: a crash in between leaves every
+  // committed key reachable through the right links.
+  e = save(m, nw);
+  if (!e) e = save(m, old);
+  if (!e && old.leaf && nw.right != 0) {
+    Image r;
+    e = load(m, nw.right, r);
+    if (!e) {
+      r.left = nw.pos;
+      e = save(m, r);
+    }
+  }
+  return e;
+}
+
+// Finds the entry pointing at child in the node at pos, moving right along the level.
+static int16_t find_child(Fcb& m, int32_t pos, int32_t child, Image& p, int& j) {
+  int32_t bound = node_bound(m);
+  for (int32_t steps = 0; pos != 0; ++steps) {
+    if (steps > bound) return kErrNodeDamaged;
+    int16_t e = load(m, pos, p);
+    if (e) return e;
+    if (p.leaf || p.left == -1) return kErrNodeDamaged;
+    for (j = 0; j < p.n; ++j)
+      if (p.ptr[j] == child) return 0;
+    pos = p.right;
+  }
+  return kErrInsertLost;
+}
+
+static int16_t new_root(Fcb& m) {
+  Geometry g = geometry_of(m);
+  Image top;
+  int32_t bound = node_bound(m);
+  Image r;
+  int16_t e = node_new(m, false, r);
+  if (e) return e;
+  std::vector<uint8_t> ff(static_cast<size_t>(g.klen), 0xFF);
+  int32_t pos = m.h.root;
+  for (int32_t steps = 0; pos != 0; ++steps) {
+    if (steps > bound) return kErrNodeDamaged;
+    e = load(m, pos, top);
+    if (e) return e;
+    const uint8_t* k = top.right == 0 ? ff.data() : (top.leaf ? top.high : top.key(top.n - 1));
+    if (!top.leaf && top.n == 0) return kErrNodeDamaged;
+    r.insert(r.n, pos, k, g.klen);
+    pos = top.right;
+  }
+  if (!fits(g, r)) return kErrNodeDamaged;
+  e = save(m, r);
+  if (e) return e;
+  m.h.root = r.pos;
+  m.hdr_dirty = true;
+  return 0;
+}
+
+int16_t add_key(Fcb& m, const uint8_t* key, int32_t position, int16_t split_mode) {
+  Geometry g = geometry_of(m);
+  if (position == 0) return 28;
+  if (cur->files[m.host].open_mode & OL_READONLY) return 54;
+  uint8_t w[256];
+  std::memcpy(w, key, static_cast<size_t>(g.klen));
+  if (g.dup) put_be32(w + g.klen - 4, static_cast<uint32_t>(position));
+  int16_t e = mark_changed(m);
+  if (e) return e;
+  if (m.h.root == 0) {
+    Image leaf;
+    e = node_new(m, true, leaf);
+    if (e) return e;
+    leaf.insert(0, position, w, g.klen);
+    e = save(m, leaf);
+    if (e) return e;
+    m.h.root = leaf.pos;
+    m.h.first_leaf = leaf.pos;
+    ++m.h.count;
+    m.hdr_dirty = true;
+    return finish_change(m);
+  }
+  Path path;
+  Image leaf;
+  e = descend(m, w, path, leaf);
+  if (e) return e;
+  int i = lower_bound(g, leaf, w);
+  if (i < leaf.n && keycmp(leaf.key(i), w, g.klen) == 0) {
+    if (!g.dup && (split_mode & 0x40)) {
+      leaf.ptr[i] = position;
+      e = save(m, leaf);
+      return e ? e : finish_change(m);
+    }
+    return 2;
+  }
+  leaf.insert(i, position, w, g.klen);
+  Image node = std::move(leaf);
+  int level = path.depth;
+  bool done = false;
+  while (!done && !fits(g, node)) {
+    std::vector<uint8_t> sep;
+    int32_t nw = 0;
+    e = split(m, node, split_mode, sep, nw);
+    if (e) return e;
+    if (level == 0) {
+      e = new_root(m);
+      if (e) return e;
+      done = true;
+      break;
+    }
+    --level;
+    Image p;
+    int j = 0;
+    e = find_child(m, path.lv[level].pos, node.pos, p, j);
+    if (e) return e;
+    p.ptr[j] = nw;
+    p.insert(j, node.pos, sep.data(), g.klen);
+    node = std::move(p);
+  }
+  if (!done) {
+    e = save(m, node);
+    if (e) return e;
+  }
+  ++m.h.count;
+  m.hdr_dirty = true;
+  return finish_change(m);
+}
+
+// ---------------------------------------------------------------- deletion
+
+// Leftmost node at a depth below the root.
+static int16_t leftmost_at(Fcb& m, int depth, int32_t& pos) {
+  pos = m.h.root;
+  Image im;
+  for (int d = 0; d < depth; ++d) {
+    int16_t e = load(m, pos, im);
+    if (e) return e;
+    if (im.leaf || im.n == 0) return kErrDeleteLost;
+    pos = im.ptr[0];
+  }
+  return 0;
+}
+
+// Lowers the key held for a node in its parent after its last entry changed.
+static void lower_parent_key(Fcb& m, const Path& path, int level, int32_t child, const uint8_t* key) {
+  Geometry g = geometry_of(m);
+  while (level >= 0) {
+    Image p;
+    int j = 0;
+    if (find_child(m, path.lv[level].pos, child, p, j)) return;
+    if (p.right == 0 && j == p.n - 1) return;  // the level's last key stays all 0xFF
+    std::vector<uint8_t> old(p.key(j), p.key(j) + g.klen);
+    std::memcpy(p.key(j), key, static_cast<size_t>(g.klen));
+    if (!fits(g, p)) return;
+    if (save(m, p)) return;
+    if (j != p.n - 1) return;
+    child = p.pos;
+    --level;
+  }
+}
+
+static int16_t remove_child(Fcb& m, const Path& path, int level, int32_t child) {
+  Geometry g = geometry_of(m);
+  if (level < 0) return kErrDeleteLost;
+  Image p;
+  int j = 0;
+  int16_t e = find_child(m, path.lv[level].pos, child, p, j);
+  if (e) return e == kErrInsertLost ? kErrDeleteLost : e;
+  bool was_last = j == p.n - 1;
+  p.erase(j, g.klen);
+  if (p.n > 0) {
+    e = save(m, p);
+    if (e) return e;
+    if (was_last && level > 0) {
+      std::vector<uint8_t> k(p.key(p.n - 1), p.key(p.n - 1) + g.klen);
+      lower_parent_key(m, path, level - 1, p.pos, k.data());
+    }
+    return 0;
+  }
+  if (level == 0 || p.right == 0) return kErrDeleteLost;  // the root and the rightmost never empty
+  // Left neighbour on this level: walk the level from its leftmost node.
+  int32_t lpos = 0;
+  e = leftmost_at(m, level, lpos);
+  if (e) return e;
+  if (lpos == p.pos) return kErrDeleteLost;  // the leftmost never empties
+  int32_t bound = node_bound(m);
+  Image ln;
+  for (int32_t steps = 0;; ++steps) {
+    if (steps > bound || lpos == 0) return kErrDeleteLost;
+    e = load(m, lpos, ln);
+    if (e) return e;
+    if (ln.right == p.pos) break;
+    lpos = ln.right;
+  }
+  ln.right = p.right;
+  e = save(m, ln);
+  if (!e) e = remove_child(m, path, level - 1, p.pos);
+  if (!e) e = node_free(m, p);
+  return e;
+}
+
+static int16_t collapse_root(Fcb& m) {
+  for (int guard = 0; guard < Path::kMax; ++guard) {
+    Image r;
+    int16_t e = load(m, m.h.root, r);
+    if (e) return e;
+    if (r.leaf || r.n != 1 || r.right != 0) return 0;
+    m.h.root = r.ptr[0];
+    m.hdr_dirty = true;
+    e = node_free(m, r);
+    if (e) return e;
+  }
+  return 0;
+}
+
+int16_t delete_key(Fcb& m, const uint8_t* key, int32_t position, bool any_position, int32_t* removed) {
+  Geometry g = geometry_of(m);
+  if (cur->files[m.host].open_mode & OL_READONLY) return 54;
+  uint8_t w[256];
+  std::memcpy(w, key, static_cast<size_t>(g.klen));
+  if (g.dup) put_be32(w + g.klen - 4, static_cast<uint32_t>(position));
+  if (m.h.root == 0) return 4;
+  int16_t e = mark_changed(m);
+  if (e) return e;
+  Path path;
+  Image leaf;
+  e = descend(m, w, path, leaf);
+  if (e) return e;
+  int i = lower_bound(g, leaf, w);
+  bool eq = i < leaf.n && keycmp(leaf.key(i), w, g.klen) == 0;
+  if (!eq) {
+    if (g.dup) {
+      // Is the key value there under another position? Its entries may sit in other leaves.
+      uint8_t t[256], found[256];
+      std::memcpy(t, w, static_cast<size_t>(g.klen));
+      std::memset(t + g.keypart, 0, 4);
+      int32_t cn = m.cur_node, ce = m.cur_entry;
+      std::vector<uint8_t> ck = m.cur_key;
+      bool had = m.has_cur;
+      int16_t saved = uerr_cod;
+      int32_t p = search(m, t, 1, found);
+      int16_t se = uerr_cod;
+      uerr_cod = saved;
+      m.cur_node = cn, m.cur_entry = ce, m.cur_key = ck, m.has_cur = had;
+      if (se) return se;
+      return p && keycmp(found, w, g.keypart) == 0 ? 3 : 4;
+    }
+    return 4;
+  }
+  if (!g.dup && !any_position && leaf.ptr[i] != position) return 3;
+  if (removed) *removed = entry_pos(g, leaf, i);
+  leaf.erase(i, g.klen);
+  bool keep = leaf.n > 0 || m.h.node_reuse == 1 || leaf.left == 0 || leaf.right == 0 || leaf.pos == m.h.first_leaf;
+  if (!keep && (g.lead || g.trail)) {
+    // Changing keys in a compressed parent can need room; keep the leaf if any lacks it.
+    for (int l = 0; l < path.depth && !keep; ++l) {
+      Image p;
+      if (load(m, path.lv[l].pos, p)) return kErrDeleteLost;
+      int ncomp = (g.lead ? 1 : 0) + (g.trail ? 1 : 0);
+      if (encode(g, p, 0, p.n, nullptr) + g.klen + ncomp + 4 > g.nonleaf_cap) keep = true;
+    }
+  }
+  if (keep) {
+    e = save(m, leaf);
+    if (e) return e;
+  } else {
+    Image l, r;
+    e = load(m, leaf.left, l);
+    if (!e && (l.right != leaf.pos || !l.leaf)) e = 34;
+    if (!e) e = load(m, leaf.right, r);
+    if (!e && (r.left != leaf.pos || !r.leaf)) e = 34;
+    if (e) return e;
+    l.right = leaf.right;
+    r.left = leaf.left;
+    e = save(m, l);
+    if (!e) e = save(m, r);
+    if (!e) e = remove_child(m, path, path.depth - 1, leaf.pos);
+    if (!e) e = node_free(m, leaf);
+    if (!e) e = collapse_root(m);
+    if (e) return e;
+  }
+  --m.h.count;
+  m.hdr_dirty = true;
+  return finish_change(m);
+}
+
+// ---------------------------------------------------------------- space index
+
+static void space_key(const Fcb& f, int32_t total, int32_t pos, uint8_t* k) {
+  put_be32(k, static_cast<uint32_t>(f.h.file_id));
+  put_be32(k + 4, static_cast<uint32_t>(total));
+  put_be32(k + 8, static_cast<uint32_t>(pos));
+}
+
+int16_t space_add(Fcb& f, int32_t total, int32_t pos) {
+  uint8_t k[12];
+  space_key(f, total, pos, k);
+  return add_key(f, k, pos, 0);
+}
+
+int16_t space_remove(Fcb& f, int32_t total, int32_t pos) {
+  uint8_t k[12];
+  space_key(f, total, pos, k);
+  return delete_key(f, k, pos, false, nullptr);
+}
+
+int32_t space_find(Fcb& f, int32_t need, int32_t* total_out) {
+  uint8_t k[12], out[12];
+  space_key(f, need, 0, k);
+  int32_t pos = search(f, k, 1, out);
+  if (!pos) return 0;
+  if (be32(out) != static_cast<uint32_t>(f.h.file_id)) return 0;
+  *total_out = static_cast<int32_t>(be32(out + 4));
+  return static_cast<int32_t>(be32(out + 8));
+}
+
+}  // namespace ol
+
+using namespace ol;
+
+// ---------------------------------------------------------------- public interface
+
+int32_t GetKey(int16_t file, const void* target) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, false);
+  if (!m) return 0;
+  if (!target) {
+    uerr_cod = 33;
+    return 0;
+  }
+  return search(*m, static_cast<const uint8_t*>(target), 0, nullptr);
+}
+
+static int32_t derived(int16_t file, const void* target, void* key_out, int kind) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  if (!m) return 0;
+  if (!target) {
+    uerr_cod = 33;
+    return 0;
+  }
+  return search(*m, static_cast<const uint8_t*>(target), kind, static_cast<uint8_t*>(key_out));
+}
+
+int32_t GetKeyAtLeast(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 1); }
+int32_t GetKeyAfter(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 2); }
+int32_t GetKeyAtMost(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 3); }
+int32_t GetKeyBefore(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 4); }
+
+int32_t FirstKey(int16_t file, void* key_out) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  return m ? edge(*m, false, static_cast<uint8_t*>(key_out)) : 0;
+}
+
+int32_t LastKey(int16_t file, void* key_out) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  return m ? edge(*m, true, static_cast<uint8_t*>(key_out)) : 0;
+}
+
+int32_t NextKey(int16_t file, void* key_out) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  return m ? neighbour(*m, true, static_cast<uint8_t*>(key_out)) : 0;
+}
+
+int32_t PreviousKey(int16_t file, void* key_out) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  return m ? neighbour(*m, false, static_cast<uint8_t*>(key_out)) : 0;
+}
+
+int16_t CurrentKey(int16_t file, void* key_out) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  if (!m) return uerr_cod;
+  if (!key_out) return fail(33);
+  if (m->has_cur) std::memcpy(key_out, m->cur_key.data(), m->cur_key.size());
+  else std::memset(key_out, 0, static_cast<size_t>(m->h.key_len));
+  return 0;
+}
+
+int16_t AddKey(int16_t file, const void* key, int32_t position, int16_t split_mode) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, false);
+  if (!m) return uerr_cod;
+  if (!key) return fail(33);
+  int16_t e = add_key(*m, static_cast<const uint8_t*>(key), position, split_mode);
+  return e ? fail(e) : 0;
+}
+
+int16_t DeleteKey(int16_t file, const void* key, int32_t position) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, false);
+  if (!m) return uerr_cod;
+  if (!key) return fail(33);
+  int16_t e = delete_key(*m, static_cast<const uint8_t*>(key), position, false, nullptr);
+  return e ? fail(e) : 0;
+}
+
+int32_t DeleteUniqueKey(int16_t file, const void* key) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, false);
+  if (!m) return 0;
+  if (!key) {
+    uerr_cod = 33;
+    return 0;
+  }
+  if (m->h.dup_flag) {
+    uerr_cod = 5;
+    return 0;
+  }
+  int32_t removed = 0;
+  int16_t e = delete_key(*m, static_cast<const uint8_t*>(key), 0, true, &removed);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  return removed;
+}
+
+int16_t ResetIndex(int16_t file) {
+  uerr_cod = 0;
+  Fcb* m = index_member(file, true);
+  if (!m) return uerr_cod;
+  node_drop_file(m->host);
+  m->h.root = 0;
+  m->h.count = 0;
+  m->has_cur = false;
+  return 0;
+}
+
+int32_t ExportIndexKeys(int16_t member, const char* index_name, const char* out_name) {
+  uerr_cod = 0;
+  if (!cur || !cur->started) {
+    uerr_cod = 47;
+    return 0;
+  }
+  if (!index_name || !*index_name || !out_name || !*out_name) {
+    uerr_cod = 130;
+    return 0;
+  }
+  if (member < 0 || member > 31) {
+    uerr_cod = 23;
+    return 0;
+  }
+  int16_t n = AvailableFileNbr(32);
+  if (n < 0) n = AvailableFileNbr(static_cast<int16_t>(member + 1));
+  if (n < 0) return 0;
+  if (OpenOlFile(n, index_name, OL_READONLY)) return 0;
+  Fcb& host = cur->files[n];
+  int16_t e = 0;
+  if (host.h.file_type != OL_TYPE_INDEX) e = 48;
+  else if (member > host.h.members || (member > 0 && !cur->files[n + member].defined_member)) e = 23;
+  int32_t count = 0;
+  if (!e) {
+    budget_handles(-1);
+    int fd = os_create(out_name);
+    if (fd < 0) {
+      e = 96;
+    } else {
+      Fcb& m = cur->files[n + member];
+      Geometry g = geometry_of(m);
+      std::vector<uint8_t> k(static_cast<size_t>(g.klen));
+      int32_t at = 0;
+      for (int32_t p = edge(m, false, k.data()); p; p = neighbour(m, true, k.data())) {
+        uint8_t rec[260];
+        int32_t len = g.dup ? g.klen - 4 : g.klen;
+        std::memcpy(rec, k.data(), static_cast<size_t>(len));
+        std::memcpy(rec + len, &p, 4);
+        int16_t saved = uerr_cod;
+        uerr_cod = 0;
+        os_write(fd, at, rec, len + 4, out_name);
+        if (uerr_cod) break;
+        uerr_cod = saved;
+        at += len + 4;
+        ++count;
+      }
+      e = uerr_cod;
+      os_close(fd);
+    }
+  }
+  CloseOlFile(n, 0);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  return count;
+}

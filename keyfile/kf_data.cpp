@@ -1,0 +1,543 @@
+// Data pages, fixed records with their release chain, variable records and their pieces.
+#include <cstdio>
+#include <cstring>
+
+#include "keyfile/kf_internal.h"
+
+namespace ol {
+
+static int32_t page_size() { return cur->node_size; }
+
+// Writes back only the bytes that changed, so header or node bytes written through
+// another path since the page was read are never overwritten with stale copies.
+static int16_t page_writeback(Page& p) {
+  if (!p.dirty) return 0;
+  Fcb& f = cur->files[p.file];
+  int fd = fcb_fd(f);
+  if (fd < 0) return uerr_cod;
+  int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  os_write(fd, p.pos + p.dlo, p.data + p.dlo, p.dhi - p.dlo, f.name.c_str());
+  if (uerr_cod) return uerr_cod;
+  uerr_cod = saved;
+  p.dirty = false;
+  p.dlo = p.dhi = 0;
+  return 0;
+}
+
+static void page_free(int i) {
+  Page& p = cur->pages[i];
+  if (p.file >= 0) cur->page_map.erase(cache_key(p.file, p.pos));
+  p.file = -1;
+  p.dirty = false;
+  p.valid = 0;
+  // Free pages go to the least recently used end, to be taken first.
+  cur->page_lru.unlink(cur->pages, i);
+  Page& t = cur->pages[i];
+  if (cur->page_lru.tail >= 0) {
+    cur->pages[cur->page_lru.tail].next = i;
+    t.prev = cur->page_lru.tail;
+    t.next = -1;
+    cur->page_lru.tail = i;
+  } else {
+    cur->page_lru.push_front(cur->pages, i);
+  }
+}
+
+static int page_get(Fcb& f, int32_t ppos) {
+  auto it = cur->page_map.find(cache_key(f.number, ppos));
+  if (it != cur->page_map.end()) {
+    ++cur->page_hits;
+    cur->page_lru.touch(cur->pages, it->second);
+    return it->second;
+  }
+  int i = cur->page_lru.tail;
+  Page& p = cur->pages[i];
+  if (p.file >= 0) {
+    if (page_writeback(p)) return -1;
+    cur->page_map.erase(cache_key(p.file, p.pos));
+    p.file = -1;
+  }
+  int fd = fcb_fd(f);
+  if (fd < 0) return -1;
+  int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  int32_t n = os_read(fd, ppos, p.data, page_size(), f.name.c_str());
+  uerr_cod = saved;
+  ++cur->page_reads;
+  if (n < page_size()) std::memset(p.data + n, 0xFF, static_cast<size_t>(page_size() - n));
+  p.file = f.number;
+  p.pos = ppos;
+  p.valid = n;
+  p.dirty = false;
+  p.dlo = p.dhi = 0;
+  cur->page_map[cache_key(f.number, ppos)] = i;
+  cur->page_lru.touch(cur->pages, i);
+  return i;
+}
+
+int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
+  const int32_t ps = page_size();
+  uint8_t* out = static_cast<uint8_t*>(buf);
+  while (len > 0) {
+    int32_t ppos = pos / ps * ps;
+    int32_t off = pos - ppos;
+    if (off == 0 && len >= ps) {
+      // Whole pages straight from the file, then cached copies over them.
+      int32_t whole = len / ps * ps;
+      int fd = fcb_fd(f);
+      if (fd < 0) return uerr_cod;
+      int16_t saved = uerr_cod;
+      uerr_cod = 0;
+      int32_t n = os_read(fd, pos, out, whole, f.name.c_str());
+      if (n < whole) {
+        // Bytes a cached page holds beyond the file's end are still readable.
+        for (int32_t q = n / ps * ps; q < whole; q += ps) {
+          auto it = cur->page_map.find(cache_key(f.number, pos + q));
+          if (it == cur->page_map.end() || cur->pages[it->second].valid < std::min(ps, whole - q)) return uerr_cod ? uerr_cod : fail(36);
+        }
+      }
+      uerr_cod = saved;
+      for (int32_t q = 0; q < whole; q += ps) {
+        auto it = cur->page_map.find(cache_key(f.number, pos + q));
+        if (it != cur->page_map.end()) std::memcpy(out + q, cur->pages[it->second].data, static_cast<size_t>(ps));
+      }
+      pos += whole;
+      out += whole;
+      len -= whole;
+      continue;
+    }
+    int32_t n = std::min(len, ps - off);
+    int i = page_get(f, ppos);
+    if (i < 0) return uerr_cod ? uerr_cod : fail(36);
+    Page& p = cur->pages[i];
+    if (off + n > p.valid) return fail(36);
+    std::memcpy(out, p.data + off, static_cast<size_t>(n));
+    pos += n;
+    out += n;
+    len -= n;
+  }
+  return 0;
+}
+
+int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
+  const int32_t ps = page_size();
+  const uint8_t* in = static_cast<const uint8_t*>(buf);
+  bool through = (f.open_mode & OL_WRITETHROUGH) != 0;
+  while (len > 0) {
+    int32_t ppos = pos / ps * ps;
+    int32_t off = pos - ppos;
+    if (off == 0 && len >= ps) {
+      int32_t whole = len / ps * ps;
+      int fd = fcb_fd(f);
+      if (fd < 0) return uerr_cod;
+      int16_t saved = uerr_cod;
+      uerr_cod = 0;
+      os_write(fd, pos, in, whole, f.name.c_str());
+      if (uerr_cod) return uerr_cod;
+      uerr_cod = saved;
+      for (int32_t q = 0; q < whole; q += ps) {
+        auto it = cur->page_map.find(cache_key(f.number, pos + q));
+        if (it != cur->page_map.end()) page_free(it->second);
+      }
+      pos += whole;
+      in += whole;
+      len -= whole;
+      continue;
+    }
+    int32_t n = std::min(len, ps - off);
+    int i = page_get(f, ppos);
+    if (i < 0) return uerr_cod ? uerr_cod : fail(37);
+    Page& p = cur->pages[i];
+    std::memcpy(p.data + off, in, static_cast<size_t>(n));
+    if (!p.dirty) {
+      p.dlo = off;
+      p.dhi = off + n;
+      p.dirty = true;
+    } else {
+      p.dlo = std::min(p.dlo, off);
+      p.dhi = std::max(p.dhi, off + n);
+    }
+    if (p.valid < off + n) p.valid = off + n;
+    if (through) {
+      int16_t e = page_writeback(p);
+      if (e) return fail(e);
+    }
+    pos += n;
+    in += n;
+    len -= n;
+  }
+  return 0;
+}
+
+void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len) {
+  if (!cur || cur->page_map.empty() || len <= 0) return;
+  const int32_t ps = page_size();
+  const uint8_t* in = static_cast<const uint8_t*>(buf);
+  for (int32_t ppos = pos / ps * ps; ppos < pos + len; ppos += ps) {
+    auto it = cur->page_map.find(cache_key(file, ppos));
+    if (it == cur->page_map.end()) continue;
+    Page& p = cur->pages[it->second];
+    int32_t a = std::max(pos, ppos), b = std::min(pos + len, ppos + ps);
+    std::memcpy(p.data + (a - ppos), in + (a - pos), static_cast<size_t>(b - a));
+    if (a - ppos <= p.valid && b - ppos > p.valid) p.valid = b - ppos;
+  }
+}
+
+int16_t page_flush_file(int16_t file, bool drop) {
+  int16_t first = 0;
+  for (int i = 0; i < static_cast<int>(cur->pages.size()); ++i) {
+    Page& p = cur->pages[i];
+    if (p.file != file) continue;
+    int16_t e = page_writeback(p);
+    if (e && !first) first = e;
+    if (drop) page_free(i);
+  }
+  return first;
+}
+
+void page_drop_file(int16_t file) {
+  for (int i = 0; i < static_cast<int>(cur->pages.size()); ++i)
+    if (cur->pages[i].file == file) page_free(i);
+}
+
+// ---------------------------------------------------------------- fixed records
+
+static Fcb* data_file(int16_t file, uint16_t type) {
+  Fcb* f = open_file(file);
+  if (!f) return nullptr;
+  if (f->h.file_type != type || f->host != f->number) {
+    uerr_cod = 48;
+    return nullptr;
+  }
+  return f;
+}
+
+// A fixed record position: inside the file and on a record boundary.
+static int16_t check_fixed_pos(const Fcb& f, int32_t pos) {
+  if (pos == 0) return 29;
+  int32_t area = header_area(f.h, 0);
+  if (pos < area || static_cast<int64_t>(pos) + f.h.rec_len - 1 > f.h.logical_end) return 30;
+  if ((pos - area) % f.h.rec_len != 0) return 30;
+  return 0;
+}
+
+static int32_t max_records(const Fcb& f) {
+  int32_t area = header_area(f.h, 0);
+  return (f.h.logical_end + 1 - area) / f.h.rec_len + 1;
+}
+
+}  // namespace ol
+
+using namespace ol;
+
+int32_t NewData(int16_t file) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_FIXED);
+  if (!fp) return 0;
+  Fcb& f = *fp;
+  if (f.open_mode & OL_READONLY) {
+    uerr_cod = 54;
+    return 0;
+  }
+  ++f.h.serial;
+  ++f.h.count;
+  int32_t pos = 0;
+  int16_t e = 0;
+  if (f.h.release_head != 0) {
+    pos = f.h.release_head;
+    uint8_t mark[5];
+    e = check_fixed_pos(f, pos);
+    if (e) e = 31;
+    if (!e) e = page_read(f, pos, mark, 5);
+    if (!e && mark[0] != 0xFF) e = 31;
+    int32_t next = 0;
+    if (!e) {
+      std::memcpy(&next, mark + 1, 4);
+      if (next != 0 && check_fixed_pos(f, next)) e = 31;
+    }
+    if (!e) e = mark_changed(f);
+    if (!e) f.h.release_head = next;
+  } else {
+    e = grow_file(f, f.h.rec_len, 0, &pos);
+    if (!e) e = mark_changed(f);
+  }
+  if (!e) e = finish_change(f);
+  if (e) {
+    --f.h.count;
+    --f.h.serial;
+    uerr_cod = e;
+    return 0;
+  }
+  return pos;
+}
+
+int16_t ReadData(int16_t file, int32_t position, void* buffer) {
+  uerr_cod = 0;
+  Fcb* fp = open_file(file);
+  if (!fp) return uerr_cod;
+  Fcb& f = *fp;
+  if (!buffer) return fail(33);
+  if (f.h.file_type == OL_TYPE_VARIABLE && f.host == f.number) {
+    if (position == 0) return fail(29);
+    VHeader v;
+    int16_t e = read_vheader(f, position, v);
+    if (e) return fail(e);
+    if (f.h.rec_len + 10 > v.total) return fail(36);
+    e = page_read(f, position + 10, buffer, f.h.rec_len);
+    return e ? fail(e) : 0;
+  }
+  if (f.h.file_type != OL_TYPE_FIXED) return fail(48);
+  int16_t e = check_fixed_pos(f, position);
+  if (!e) e = page_read(f, position, buffer, f.h.rec_len);
+  return e ? fail(e) : 0;
+}
+
+int16_t WriteData(int16_t file, int32_t position, const void* buffer) {
+  uerr_cod = 0;
+  Fcb* fp = open_file(file);
+  if (!fp) return uerr_cod;
+  Fcb& f = *fp;
+  if (f.h.file_type == OL_TYPE_VARIABLE && f.host == f.number) return WriteVData(file, position, buffer, f.h.rec_len);
+  if (f.h.file_type != OL_TYPE_FIXED) return fail(48);
+  if (!buffer) return fail(33);
+  int16_t e = check_fixed_pos(f, position);
+  if (e) return fail(e);
+  if (f.open_mode & OL_READONLY) return fail(54);
+  e = mark_changed(f);
+  if (!e) e = page_write(f, position, buffer, f.h.rec_len);
+  if (!e) e = finish_change(f);
+  return e ? fail(e) : 0;
+}
+
+int16_t ReleaseData(int16_t file, int32_t position) {
+  uerr_cod = 0;
+  Fcb* fp = open_file(file);
+  if (!fp) return uerr_cod;
+  Fcb& f = *fp;
+  if (position == 0) return fail(29);
+  if (f.h.file_type != OL_TYPE_FIXED || f.host != f.number) return fail(48);
+  int16_t e = check_fixed_pos(f, position);
+  if (e) return fail(e);
+  if (f.open_mode & OL_READONLY) return fail(54);
+  if (position == f.h.release_head) return fail(32);
+  // A record already somewhere on the chain would make the chain a cycle and hand the
+  // record out twice: walk the chain (bounded by the number of records) first.
+  int32_t limit = max_records(f);
+  for (int32_t p = f.h.release_head, steps = 0; p != 0; ++steps) {
+    if (steps > limit || check_fixed_pos(f, p)) return fail(31);
+    if (p == position) return fail(32);
+    uint8_t mark[5];
+    e = page_read(f, p, mark, 5);
+    if (e) return fail(e);
+    if (mark[0] != 0xFF) return fail(31);
+    std::memcpy(&p, mark + 1, 4);
+  }
+  e = mark_changed(f);
+  if (e) return fail(e);
+  uint8_t mark[5] = {0xFF};
+  std::memcpy(mark + 1, &f.h.release_head, 4);
+  e = page_write(f, position, mark, 5);
+  if (e) return fail(e);
+  f.h.release_head = position;
+  --f.h.count;
+  e = finish_change(f);
+  return e ? fail(e) : 0;
+}
+
+// ---------------------------------------------------------------- variable records
+
+namespace ol {
+
+int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v) {
+  const Header& H = host_of(f).h;
+  int32_t area = header_area(H, 0);
+  if (pos < area || static_cast<int64_t>(pos) + 9 > H.logical_end) return 30;
+  int16_t e = page_read(f, pos, &v, 10);
+  if (e) return e;
+  if (v.mark != kMarkUsed && v.mark != kMarkFree && v.mark != kMarkNode && v.mark != kMarkFree2) return 123;
+  if (v.total < 10 || static_cast<int64_t>(pos) + v.total - 1 > H.logical_end || v.used < 0 || v.used > v.total - 10)
+    return 123;
+  return 0;
+}
+
+static int16_t write_vheader(Fcb& f, int32_t pos, uint16_t mark, int32_t total, int32_t used) {
+  VHeader v{mark, total, used};
+  return page_write(f, pos, &v, 10);
+}
+
+// Frees a piece, merging it with a free piece that follows it.
+static int16_t release_piece(Fcb& f, int32_t pos, int32_t total) {
+  int32_t next = pos + total;
+  if (next - 1 < f.h.logical_end) {
+    VHeader n;
+    int16_t saved = uerr_cod;
+    if (read_vheader(f, next, n) == 0 && n.mark == kMarkFree) {
+      // A free piece missing from the space index (a crash between writing its mark and
+      // indexing it) is unreachable: merging it in takes the space back.
+      int16_t e = space_remove(f, n.total, next);
+      if (e && e != 3 && e != 4) return 146;
+      total += n.total;
+    }
+    uerr_cod = saved;
+  }
+  uint16_t mark = f.h.file_class == 2 ? kMarkFree2 : kMarkFree;
+  int16_t e = write_vheader(f, pos, mark, total, 0);
+  if (e) return e;
+  if (space_add(f, total, pos)) return 146;
+  return 0;
+}
+
+}  // namespace ol
+
+int32_t NewVData(int16_t file, int32_t length) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
+  if (!fp) return 0;
+  Fcb& f = *fp;
+  if (length >= 0x7ffffff6) {
+    uerr_cod = 140;
+    return 0;
+  }
+  if (length < 0) {
+    uerr_cod = 469;
+    return 0;
+  }
+  if (f.open_mode & OL_READONLY) {
+    uerr_cod = 54;
+    return 0;
+  }
+  int32_t need = length + 10;
+  int32_t pos = 0;
+  int16_t e = mark_changed(f);
+  if (e) return 0;
+  if (f.h.count > 0) {
+    int32_t total = 0;
+    pos = space_find(f, need, &total);
+    if (uerr_cod) return 0;
+    if (pos) {
+      VHeader v;
+      e = read_vheader(f, pos, v);
+      if (e == 0 && (v.mark == kMarkFree || v.mark == kMarkFree2) && v.total == total) {
+        if (space_remove(f, total, pos)) {
+          uerr_cod = 146;
+          return 0;
+        }
+        // Taken pieces are marked in use at once, so that no release can merge them
+        // back into free space before they are written.
+        e = write_vheader(f, pos, kMarkUsed, total, 0);
+        if (e) {
+          uerr_cod = e;
+          return 0;
+        }
+      } else {
+        status_log_fmt(147, "%s", f.name.c_str());
+        status_log_fmt(147, "mark=%xx pos=%lxx", static_cast<unsigned>(v.mark), static_cast<unsigned long>(pos));
+        uerr_cod = 147;
+        return 0;
+      }
+    }
+  }
+  if (!pos) {
+    e = grow_file(f, need, 0, &pos);
+    if (!e) e = write_vheader(f, pos, kMarkUsed, need, 0);
+    if (e) {
+      uerr_cod = e;
+      return 0;
+    }
+  }
+  if (++f.h.serial == 0) {
+    uerr_cod = 44;
+    return 0;
+  }
+  e = finish_change(f);
+  if (e) return 0;
+  return pos;
+}
+
+int16_t WriteVData(int16_t file, int32_t position, const void* buffer, int32_t length) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
+  if (!fp) return uerr_cod;
+  Fcb& f = *fp;
+  if (position == 0) return fail(159);
+  if (!buffer) return fail(33);
+  if (length < 0) return fail(469);
+  if (f.open_mode & OL_READONLY) return fail(54);
+  VHeader v;
+  int16_t e = read_vheader(f, position, v);
+  if (e) return fail(e);
+  // Only a live record is written: a free piece or a node of the space index is not ours.
+  if (v.mark != kMarkUsed) return fail(158);
+  if (static_cast<int64_t>(v.total) < static_cast<int64_t>(length) + 10) return fail(148);
+  e = mark_changed(f);
+  if (e) return e;
+  int32_t leftover = v.total - length - 10;
+  bool split = leftover > 64 && leftover > f.h.rec_len + 10;
+  int32_t total = split ? length + 10 : v.total;
+  e = write_vheader(f, position, kMarkUsed, total, length);
+  if (!e && length > 0) e = page_write(f, position + 10, buffer, length);
+  if (!e && split) {
+    e = write_vheader(f, position + 10 + length, kMarkFree, leftover, 0);
+    if (!e) e = release_piece(f, position + 10 + length, leftover);
+  }
+  if (!e) e = finish_change(f);
+  return e ? fail(e) : 0;
+}
+
+int16_t ReadVData(int16_t file, int32_t position, void* buffer, int32_t size) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
+  if (!fp) return uerr_cod;
+  Fcb& f = *fp;
+  if (position == 0) return fail(29);
+  if (!buffer) return fail(33);
+  VHeader v;
+  int16_t e = read_vheader(f, position, v);
+  if (e) return fail(e);
+  if (v.used > size) return fail(153);
+  if (v.used == 0) return fail(154);
+  if (v.mark != kMarkUsed) return fail(158);
+  e = page_read(f, position + 10, buffer, v.used);
+  return e ? fail(e) : 0;
+}
+
+int32_t VDataLength(int16_t file, int32_t position) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
+  if (!fp) return 0;
+  if (position == 0) {
+    uerr_cod = 29;
+    return 0;
+  }
+  VHeader v;
+  int16_t e = read_vheader(*fp, position, v);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  if (v.mark != kMarkUsed) {
+    uerr_cod = 158;
+    return 0;
+  }
+  return v.used;
+}
+
+int16_t ReleaseVData(int16_t file, int32_t position) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
+  if (!fp) return uerr_cod;
+  Fcb& f = *fp;
+  if (position == 0) return fail(29);
+  if (f.open_mode & OL_READONLY) return fail(54);
+  VHeader v;
+  int16_t e = read_vheader(f, position, v);
+  if (e) return fail(e);
+  // Releasing a piece that is already free, or a node of the space index, would put it in
+  // the free space twice or hand a live node out as a record.
+  if (v.mark != kMarkUsed) return fail(158);
+  e = mark_changed(f);
+  if (!e) e = release_piece(f, position, v.total);
+  if (!e) e = finish_change(f);
+  return e ? fail(e) : 0;
+}

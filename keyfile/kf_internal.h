@@ -1,0 +1,230 @@
+#pragma once
+// Engine-internal records: on-disk layouts, the file control record, the caches.
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "keyfile/ostrel.h"
+
+static_assert(std::endian::native == std::endian::little, "the file layouts are little-endian");
+
+namespace ol {
+
+#pragma pack(push, 1)
+struct Header {
+  int32_t phys_end;         // 0
+  int32_t release_head;     // 4
+  int32_t logical_end;      // 8
+  int32_t res12;            // 12
+  int32_t res16;            // 16
+  int32_t serial;           // 20
+  int32_t count;            // 24
+  int32_t root;             // 28
+  int32_t res32;            // 32
+  int32_t res36;            // 36
+  int16_t format;           // 40
+  uint16_t node_size;       // 42
+  uint16_t rec_len;         // 44
+  uint16_t ext_size;        // 46
+  uint16_t mode;            // 48
+  uint16_t perm_bits;       // 50
+  uint16_t leaf_cap;        // 52
+  uint16_t nonleaf_area;    // 54
+  uint8_t update_flag;      // 56
+  uint8_t key_type;         // 57
+  uint8_t dup_flag;         // 58
+  uint8_t node_reuse;       // 59
+  uint8_t pad_byte;         // 60
+  uint8_t c61, c62, c63;    // 61
+  uint16_t file_type;       // 64
+  int16_t key_len;          // 66
+  int16_t members;          // 68
+  int16_t member_no;        // 70
+  int32_t first_leaf;       // 72
+  int32_t file_id;          // 76
+  int32_t hdr_pos;          // 80
+  int32_t res84;            // 84
+  int32_t res88;            // 88
+  uint16_t file_class;      // 92
+  uint16_t leaf_entries;    // 94
+  int16_t c96;              // 96
+  int16_t flag_word;        // 98
+  int32_t marker;           // 100
+  int32_t res104;           // 104
+  int32_t write_count;      // 108
+  int32_t close_time;       // 112
+  uint8_t res116[12];       // 116
+};
+struct NodeHeader {
+  int32_t right;
+  int32_t left;
+  uint16_t entries;
+  uint16_t bytes;
+  uint8_t res[4];
+  uint8_t member;
+  uint8_t leaf;
+};
+struct VHeader {
+  uint16_t mark;
+  int32_t total;
+  int32_t used;
+};
+#pragma pack(pop)
+static_assert(sizeof(Header) == 128);
+static_assert(sizeof(NodeHeader) == 18);
+static_assert(sizeof(VHeader) == 10);
+static_assert(offsetof(Header, format) == 40 && offsetof(Header, update_flag) == 56 &&
+              offsetof(Header, file_type) == 64 && offsetof(Header, first_leaf) == 72 &&
+              offsetof(Header, file_class) == 92 && offsetof(Header, marker) == 100 &&
+              offsetof(Header, close_time) == 112);
+
+constexpr uint16_t kFormat = 129;
+constexpr uint16_t kMarkUsed = 0xFAFA, kMarkFree = 0xFDFD, kMarkFree2 = 0xFCFC, kMarkNode = 0xFBBF;
+
+struct Fcb {
+  Header h{};
+  int32_t hdr_pos = 0;
+  // current-key state
+  int32_t cur_node = 0;
+  int32_t cur_entry = 0;
+  std::vector<uint8_t> cur_key;
+  bool has_cur = false;
+  int32_t cur_rec = 0, saved_rec = 0;
+  int fd = -1;
+  int16_t number = 0;
+  int16_t host = 0;        // file number of the host (itself for hosts and data files)
+  char status = 'n';
+  uint16_t open_mode = 0;  // mode as opened (sharing decisions)
+  bool changed = false;    // a change since the open
+  bool hdr_dirty = false;
+  bool reserved_member = false;  // 'm' slot reserved but never defined
+  bool defined_member = false;
+  uint64_t lru_stamp = 0;
+  std::string name;
+};
+
+struct Page {
+  int16_t file = -1;
+  int32_t pos = 0;
+  int32_t valid = 0;
+  int32_t dlo = 0, dhi = 0;  // changed byte range [dlo, dhi)
+  bool dirty = false;
+  int prev = -1, next = -1;
+  uint8_t* data = nullptr;
+};
+
+struct NodeBuf {
+  int16_t host = -1;   // host file number (nodes are physical in the host's file)
+  int16_t owner = -1;  // member file number
+  int32_t pos = 0;
+  bool dirty = false;
+  int prev = -1, next = -1;
+  uint8_t* data = nullptr;
+};
+
+// Intrusive least-recently-used ring over a vector of elements with prev/next.
+template <class T>
+struct Lru {
+  int head = -1, tail = -1;  // head = most recent
+  void unlink(std::vector<T>& v, int i) {
+    T& e = v[i];
+    if (e.prev >= 0) v[e.prev].next = e.next; else head = e.next;
+    if (e.next >= 0) v[e.next].prev = e.prev; else tail = e.prev;
+    e.prev = e.next = -1;
+  }
+  void push_front(std::vector<T>& v, int i) {
+    v[i].prev = -1;
+    v[i].next = head;
+    if (head >= 0) v[head].prev = i;
+    head = i;
+    if (tail < 0) tail = i;
+  }
+  void touch(std::vector<T>& v, int i) {
+    if (head == i) return;
+    unlink(v, i);
+    push_front(v, i);
+  }
+};
+
+struct Engine {
+  std::string name;
+  bool started = false;
+  int32_t mode_word = 0, aux = 0;
+  int16_t err = 0, syserr = 0;  // saved copies while not current
+  int16_t nfiles = 0, sectors = 0;
+  int32_t node_size = 0;
+  int32_t handle_limit = 500;
+  int32_t open_handles = 0, open_files = 0, open_numbers = 0;
+  uint32_t temp_seed = 0;
+  uint64_t stamp = 0;
+  std::vector<Fcb> files;
+  std::vector<Page> pages;
+  std::vector<uint8_t> page_mem;
+  Lru<Page> page_lru;
+  std::unordered_map<uint64_t, int> page_map;
+  std::vector<NodeBuf> nodes;
+  std::vector<uint8_t> node_mem;
+  Lru<NodeBuf> node_lru;
+  std::unordered_map<uint64_t, int> node_map;
+  // counters
+  uint64_t reads = 0, writes = 0, read_bytes = 0, write_bytes = 0;
+  uint64_t node_reads = 0, node_hits = 0, page_reads = 0, page_hits = 0;
+};
+
+extern Engine* cur;
+
+inline uint64_t cache_key(int file, int32_t pos) {
+  return (static_cast<uint64_t>(static_cast<uint16_t>(file)) << 32) | static_cast<uint32_t>(pos);
+}
+
+// Errors: set uerr_cod and return it.
+inline int16_t fail(int16_t code) {
+  uerr_cod = code;
+  return code;
+}
+
+// runtime (kf_engine.cpp)
+Fcb* file_slot(int16_t file);           // 22 outside the table, 47 not started
+Fcb* open_file(int16_t file);           // plus 26 when not open ('m' members count as open when defined)
+Fcb& host_of(Fcb& f);
+int fcb_fd(Fcb& f);                     // reopens a handle given up to save handles (38)
+void fcb_touch(Fcb& f);
+int16_t budget_handles(int16_t except);  // before an open: keep under the handle limit
+bool free_one_handle(int16_t except);    // give up the least recently used non-permanent handle
+int16_t mark_changed(Fcb& f);
+int16_t write_header(Fcb& f, bool ends);
+int16_t finish_change(Fcb& f);          // write-through: headers after every change
+int32_t header_area(const Header& h, int32_t members);
+int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out);
+void status_log_fmt(int32_t code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int16_t internal_error(int16_t number);  // a broken invariant: logged and returned as an error
+
+// operating-system layer (kf_os.cpp)
+int os_create(const char* name);
+int os_open(const char* name, uint16_t mode);
+void os_close(int fd);
+int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name);   // sets 35/36
+int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name);  // 35/37
+int16_t os_delete(const char* name);
+int64_t os_size(int fd);
+
+// data pages (kf_data.cpp)
+int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len);
+int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len);
+void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len);
+int16_t page_flush_file(int16_t file, bool drop);
+void page_drop_file(int16_t file);
+int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v);
+
+// node buffers (kf_btree.cpp)
+int16_t node_flush_file(int16_t host, bool drop);
+void node_drop_file(int16_t host);
+int16_t index_capacities(Header& h, int32_t node_size);
+void space_index_capacities(Header& h, int32_t node_size);
+int16_t space_add(Fcb& f, int32_t total, int32_t pos);
+int16_t space_remove(Fcb& f, int32_t total, int32_t pos);
+int32_t space_find(Fcb& f, int32_t need, int32_t* total_out);
+
+}  // namespace ol

@@ -1,0 +1,189 @@
+// Operating-system layer: positioned reads and writes on POSIX descriptors, share modes
+// through flock (held per open file description, so closing another descriptor of the
+// same file never drops them), and the status log.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "keyfile/kf_internal.h"
+
+namespace ol {
+
+static void set_syserr() { olsys_err = static_cast<int16_t>(errno); }
+
+// Exclusive opens deny everybody; shared and read-only opens may coexist with each other.
+static bool take_lock(int fd, uint16_t mode) {
+  int how = (mode & (OL_SHARED | OL_READONLY)) ? LOCK_SH : LOCK_EX;
+  if (flock(fd, how | LOCK_NB) == 0) return true;
+  set_syserr();
+  return false;
+}
+
+int os_create(const char* name) {
+  int fd = ::open(name, O_CREAT | O_EXCL | O_TRUNC | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    set_syserr();
+    return -1;
+  }
+  if (!take_lock(fd, 0)) {
+    ::close(fd);
+    return -1;
+  }
+  if (cur) ++cur->open_handles;
+  return fd;
+}
+
+int os_open(const char* name, uint16_t mode) {
+  int flags = (mode & OL_READONLY) ? O_RDONLY : O_RDWR;
+  int fd = ::open(name, flags | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    set_syserr();
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    olsys_err = EINVAL;
+    ::close(fd);
+    return -1;
+  }
+  if (!take_lock(fd, mode)) {
+    ::close(fd);
+    return -1;
+  }
+  if (cur) ++cur->open_handles;
+  return fd;
+}
+
+void os_close(int fd) {
+  if (fd < 0) return;
+  ::close(fd);
+  if (cur && cur->open_handles > 0) --cur->open_handles;
+}
+
+int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name) {
+  if (pos < 0 || fd < 0) {
+    status_log_fmt(-199, "SEEK_ERR... %s", name ? name : "");
+    uerr_cod = 35;
+    return 0;
+  }
+  int32_t done = 0;
+  while (done < len) {
+    ssize_t n = ::pread(fd, static_cast<uint8_t*>(buf) + done, static_cast<size_t>(len - done), pos + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      set_syserr();
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  if (cur) {
+    ++cur->reads;
+    cur->read_bytes += static_cast<uint64_t>(done);
+  }
+  if (done < len) uerr_cod = 36;
+  return done;
+}
+
+int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name) {
+  if (len < 0) {
+    status_log_fmt(-199, "Warning: write size request > 2GB %s", name ? name : "");
+    uerr_cod = 37;
+    return 0;
+  }
+  if (pos < 0 || fd < 0) {
+    status_log_fmt(-199, "SEEK_ERR... %s", name ? name : "");
+    uerr_cod = 35;
+    return 0;
+  }
+  int32_t done = 0;
+  while (done < len) {
+    ssize_t n = ::pwrite(fd, static_cast<const uint8_t*>(buf) + done, static_cast<size_t>(len - done), pos + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      set_syserr();
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  if (cur) {
+    ++cur->writes;
+    cur->write_bytes += static_cast<uint64_t>(done);
+  }
+  if (done < len) uerr_cod = 37;
+  return done;
+}
+
+int16_t os_delete(const char* name) {
+  if (::unlink(name) != 0) {
+    set_syserr();
+    return 55;
+  }
+  return 0;
+}
+
+int64_t os_size(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    set_syserr();
+    return -1;
+  }
+  return st.st_size;
+}
+
+// One entry per call. A log that cannot be opened costs the entry, never the program.
+static int16_t status_log_write(const char* message, int32_t code) {
+  int tries = code == -199 ? 1 : 11;
+  FILE* fp = nullptr;
+  for (int i = 0; i < tries && !fp; ++i) {
+    fp = std::fopen("OLSTATUS.OLS", "a");
+    if (!fp && i + 1 < tries) {
+      if (!free_one_handle(-1)) break;  // nothing left to give up
+    }
+  }
+  if (!fp) {
+    std::fprintf(stderr, "\nNorvane status log failure: %s (%d)\n", message, static_cast<int>(code));
+    return code == -199 ? 0 : static_cast<int16_t>(code);
+  }
+  char when[64];
+  std::time_t now = std::time(nullptr);
+  char tbuf[64];
+  if (!ctime_r(&now, tbuf)) tbuf[0] = 0;
+  std::snprintf(when, sizeof when, "%s", tbuf);
+  char msg[256];
+  std::snprintf(msg, sizeof msg, "%s", message);
+  std::fprintf(fp, "%s - User# %02d\t%s", when, 1, msg);
+  if (code != 0 && code != -199) std::fprintf(fp, ": %d", static_cast<int>(code));
+  std::fprintf(fp, "\n");
+  std::fclose(fp);
+  return code == -199 ? 0 : static_cast<int16_t>(code);
+}
+
+void status_log_fmt(int32_t code, const char* fmt, ...) {
+  char msg[512];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(msg, sizeof msg, fmt, ap);
+  va_end(ap);
+  status_log_write(msg, code);
+}
+
+int16_t internal_error(int16_t number) {
+  char msg[128];
+  std::snprintf(msg, sizeof msg, "Unexpected internal Ostrel(R) error #%d (uerr_cod=%d)", number, uerr_cod);
+  status_log_write(msg, -199);
+  uerr_cod = number;
+  return number;
+}
+
+}  // namespace ol
+
+int16_t OlStatusLog(const char* message, int32_t code) { return ol::status_log_write(message ? message : "", code); }

@@ -1,0 +1,226 @@
+// Damaged files: flipped bytes, truncation, cyclic links, counts larger than the node.
+// Every case must end in an error or a sound answer: no crash, no hang, no read outside
+// a buffer (the sanitizer build checks the last).
+#include <random>
+
+#include "kf_fixture.h"
+
+using namespace kftest;
+
+namespace {
+
+class DamageTest : public KeyfileTest {
+ protected:
+  static constexpr int kKeys = 3000;
+  std::string key(int i) {
+    char k[16];
+    std::snprintf(k, sizeof k, "key%07d", i * 7);
+    std::string s(k);
+    s.resize(20, ' ');
+    return s;
+  }
+  void build(int16_t ktype) {
+    ASSERT_EQ(CreateIndexFile(0, "d.idx", 20, ktype, 0, 0, 0, 2), 0);
+    ASSERT_EQ(CreateDataFile(1, "d.dat", 0, 0, 6), 0);
+    std::vector<uint8_t> rec(300, 'r');
+    for (int i = 0; i < kKeys; ++i) {
+      int32_t p = NewVData(1, 50 + i % 250);
+      ASSERT_NE(p, 0);
+      ASSERT_EQ(WriteVData(1, p, rec.data(), 50 + i % 250), 0);
+      ASSERT_EQ(AddKey(0, key(i).data(), p, 0), 0);
+      if (i % 3 == 0) {
+        ASSERT_EQ(ReleaseVData(1, p), 0);
+        ASSERT_EQ(DeleteKey(0, key(i).data(), p), 0);
+      }
+    }
+    ASSERT_EQ(CloseOlFile(0, 0), 0);
+    ASSERT_EQ(CloseOlFile(1, 0), 0);
+    good_idx = slurp(path("d.idx"));
+    good_dat = slurp(path("d.dat"));
+  }
+  // Everything a caller might do with the damaged pair; bounded by the engine itself.
+  void exercise() {
+    bool idx = OpenOlFile(0, "d.idx", 2) == 0;
+    bool dat = OpenOlFile(1, "d.dat", 6) == 0;
+    char report[200];
+    std::vector<char> out(20);
+    if (idx) {
+      CheckOlFile(0, report, sizeof report);
+      int steps = 0;
+      for (int32_t p = FirstKey(0, out.data()); p && steps < kKeys * 2; p = NextKey(0, out.data())) ++steps;
+      EXPECT_LT(steps, kKeys * 2) << "forward walk did not end";
+      steps = 0;
+      for (int32_t p = LastKey(0, out.data()); p && steps < kKeys * 2; p = PreviousKey(0, out.data())) ++steps;
+      EXPECT_LT(steps, kKeys * 2) << "backward walk did not end";
+      for (int i = 0; i < 40; ++i) {
+        GetKey(0, key(i * 71).data());
+        GetKeyAtLeast(0, key(i * 53).data(), out.data());
+        GetKeyBefore(0, key(i * 37).data(), out.data());
+      }
+      for (int i = 0; i < 30; ++i) {
+        AddKey(0, key(kKeys + i).data(), 512 + i, 0);
+        DeleteKey(0, key(i * 3 + 1).data(), 0);
+        DeleteUniqueKey(0, key(i * 3 + 2).data());
+      }
+      CheckOlFile(0, report, sizeof report);
+      CloseOlFile(0, 0);
+    }
+    if (dat) {
+      CheckOlFile(1, report, sizeof report);
+      std::vector<uint8_t> buf(400, 'n');
+      for (int i = 0; i < 30; ++i) {
+        int32_t p = NewVData(1, 20 + i * 9);
+        if (p) WriteVData(1, p, buf.data(), 20 + i * 9);
+        int32_t q = 512 + i * 997;
+        VDataLength(1, q);
+        ReadVData(1, q, buf.data(), static_cast<int32_t>(buf.size()));
+        if (i % 4 == 0) ReleaseVData(1, q);
+      }
+      CheckOlFile(1, report, sizeof report);
+      CloseOlFile(1, 0);
+    }
+    EXPECT_EQ(AvailableFileNbr(2), 0);  // nothing left behind
+  }
+  std::vector<uint8_t> good_idx, good_dat;
+};
+
+TEST_F(DamageTest, FlippedBytesInNodes) {
+  build(0);
+  std::mt19937 rng(99);
+  for (int round = 0; round < 30; ++round) {
+    auto b = good_idx;
+    int flips = 1 + static_cast<int>(rng() % 8);
+    for (int i = 0; i < flips; ++i) b[512 + rng() % (b.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
+    spit(path("d.idx"), b);
+    spit(path("d.dat"), good_dat);
+    exercise();
+  }
+}
+
+TEST_F(DamageTest, FlippedBytesInCompressedNodesAndPieces) {
+  build(12);
+  std::mt19937 rng(7);
+  for (int round = 0; round < 30; ++round) {
+    auto b = good_idx;
+    auto d = good_dat;
+    for (int i = 0; i < 4; ++i) b[512 + rng() % (b.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
+    for (int i = 0; i < 4; ++i) d[512 + rng() % (d.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
+    spit(path("d.idx"), b);
+    spit(path("d.dat"), d);
+    exercise();
+  }
+}
+
+TEST_F(DamageTest, FlippedHeaderFields) {
+  build(12);
+  std::mt19937 rng(5);
+  for (int round = 0; round < 40; ++round) {
+    auto b = good_idx;
+    auto d = good_dat;
+    b[rng() % 128] ^= static_cast<uint8_t>(1 + rng() % 255);
+    d[rng() % 128] ^= static_cast<uint8_t>(1 + rng() % 255);
+    b[56] = 0;
+    d[56] = 0;
+    spit(path("d.idx"), b);
+    spit(path("d.dat"), d);
+    exercise();
+  }
+}
+
+TEST_F(DamageTest, TruncatedFiles) {
+  build(0);
+  for (size_t cut : {size_t(100), size_t(512), size_t(700), good_idx.size() / 2, good_idx.size() - 1}) {
+    spit(path("d.idx"), std::vector<uint8_t>(good_idx.begin(), good_idx.begin() + static_cast<long>(cut)));
+    spit(path("d.dat"), std::vector<uint8_t>(good_dat.begin(), good_dat.begin() + static_cast<long>(std::min(cut * 3, good_dat.size() - 1))));
+    exercise();
+  }
+  spit(path("d.idx"), good_idx);
+  spit(path("d.dat"), std::vector<uint8_t>(good_dat.begin(), good_dat.begin() + static_cast<long>(good_dat.size() / 2)));
+  ASSERT_EQ(OpenOlFile(1, "d.dat", 6), 0);
+  char report[200];
+  EXPECT_NE(CheckOlFile(1, report, sizeof report), 0);
+  CloseOlFile(1, 0);
+}
+
+TEST_F(DamageTest, CyclicSiblingLinksEndInAnError) {
+  build(0);
+  auto b = good_idx;
+  int32_t first = le32(b, 72);
+  // Find the rightmost leaf by following right links in the test's own reading.
+  int32_t last = first;
+  for (int guard = 0; guard < 10000 && le32(b, static_cast<size_t>(last)) != 0; ++guard) last = le32(b, static_cast<size_t>(last));
+  ASSERT_NE(last, first);
+  put32(b, static_cast<size_t>(last), first);     // rightmost -> leftmost
+  put32(b, static_cast<size_t>(first) + 4, last);  // and back
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  std::vector<char> out(20);
+  int steps = 0;
+  for (int32_t p = FirstKey(0, out.data()); p && steps < kKeys * 4; p = NextKey(0, out.data())) ++steps;
+  EXPECT_LT(steps, kKeys * 4);
+  EXPECT_NE(uerr_cod, 0);
+  char report[200];
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 34) << report;
+  CloseOlFile(0, 0);
+  exercise();
+}
+
+TEST_F(DamageTest, CountsLargerThanTheNode) {
+  build(0);
+  auto b = good_idx;
+  int32_t first = le32(b, 72);
+  put16(b, static_cast<size_t>(first) + 8, 500);
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  std::vector<char> out(20);
+  EXPECT_EQ(FirstKey(0, out.data()), 0);
+  EXPECT_EQ(uerr_cod, 231);
+  CloseOlFile(0, 0);
+  b = good_idx;
+  put16(b, static_cast<size_t>(first) + 10, 0xFFF0);  // bytes in use past the entry area
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  EXPECT_EQ(FirstKey(0, out.data()), 0);
+  EXPECT_EQ(uerr_cod, 231);
+  CloseOlFile(0, 0);
+}
+
+TEST_F(DamageTest, ChildPointingBackUpIsBounded) {
+  build(0);
+  auto b = good_idx;
+  int32_t root = le32(b, 28);
+  ASSERT_EQ(b[static_cast<size_t>(root) + 17], 0);
+  put32(b, static_cast<size_t>(root) + 18, root);  // first child is the root itself
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  std::vector<char> out(20);
+  EXPECT_EQ(FirstKey(0, out.data()), 0);
+  EXPECT_NE(uerr_cod, 0);
+  EXPECT_EQ(GetKey(0, key(1).data()), 0);
+  EXPECT_NE(uerr_cod, 0);
+  EXPECT_NE(AddKey(0, key(1).data(), 600, 0), 0);
+  CloseOlFile(0, 0);
+}
+
+TEST_F(DamageTest, NodesOfAnotherMemberOrOnTheFreeChainAreRefused) {
+  build(0);
+  auto b = good_idx;
+  int32_t first = le32(b, 72);
+  b[static_cast<size_t>(first) + 16] = 3;  // owned by member 3
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  std::vector<char> out(20);
+  EXPECT_EQ(FirstKey(0, out.data()), 0);
+  EXPECT_EQ(uerr_cod, 69);
+  CloseOlFile(0, 0);
+  b = good_idx;
+  put32(b, 4, le32(b, 28));  // the free chain starts at the root
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  int16_t e = 0;
+  for (int i = 0; i < 2000 && !e; ++i) e = AddKey(0, key(kKeys + i).data(), 512 + i, 0);
+  EXPECT_EQ(e, 25);  // the chain's head is not a free node
+  CloseOlFile(0, 0);
+}
+
+}  // namespace

@@ -1,0 +1,464 @@
+// Fixed records and their release chain, variable records and their pieces, the data
+// page cache, and files left open by a process killed in the middle of writing.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+
+#include "kf_fixture.h"
+
+using namespace kftest;
+
+namespace {
+
+class FixedTest : public KeyfileTest {};
+
+TEST_F(FixedTest, NewReadWriteAndPersist) {
+  ASSERT_EQ(CreateDataFile(0, "d.dat", 50, 4096, 2), 0);
+  std::vector<int32_t> pos;
+  for (int i = 0; i < 100; ++i) {
+    int32_t p = NewData(0);
+    ASSERT_EQ(p, 150 + 50 * i);
+    char rec[50] = {};
+    std::snprintf(rec, sizeof rec, "record %d", i);
+    ASSERT_EQ(WriteData(0, p, rec), 0);
+    pos.push_back(p);
+  }
+  EXPECT_EQ(ActiveRecordCount(0), 100);
+  EXPECT_EQ(GetFileInfo(0, OL_INFO_PHYSEND), 8192);  // grew by extension steps of 4096
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  auto b = slurp(path("d.dat"));
+  ASSERT_EQ(b.size(), 150u + 5000u < 4096u ? 4096u : b.size());
+  EXPECT_EQ(le32(b, 24), 100);
+  EXPECT_EQ(le32(b, 20), 100);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data()) + 150 + 50 * 42), "record 42");
+  ASSERT_EQ(OpenOlFile(0, "d.dat", 2), 0);
+  char back[50];
+  ASSERT_EQ(ReadData(0, pos[99], back), 0);
+  EXPECT_STREQ(back, "record 99");
+  EXPECT_EQ(ReadData(0, 0, back), 29);
+  EXPECT_EQ(ReadData(0, 150 + 50 * 100, back), 30);
+  EXPECT_EQ(ReadData(0, 151, back), 30);  // not on a record boundary
+  EXPECT_EQ(ReadData(0, pos[0], nullptr), 33);
+  EXPECT_EQ(NewVData(0, 10), 0);
+  EXPECT_EQ(uerr_cod, 48);
+}
+
+TEST_F(FixedTest, ReleaseChainReusesMostRecentFirst) {
+  ASSERT_EQ(CreateDataFile(0, "r.dat", 4096, 0, 2), 0);
+  int32_t a = NewData(0), b = NewData(0), c = NewData(0);
+  EXPECT_EQ(a, 4096);
+  EXPECT_EQ(b, 8192);
+  ASSERT_EQ(ReleaseData(0, a), 0);
+  ASSERT_EQ(ReleaseData(0, c), 0);
+  EXPECT_EQ(ReleaseData(0, c), 32);  // twice in a row
+  EXPECT_EQ(ReleaseData(0, a), 32);  // already on the chain, though not its head
+  EXPECT_EQ(ActiveRecordCount(0), 1);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  auto f = slurp(path("r.dat"));
+  EXPECT_EQ(le32(f, 4), c);
+  EXPECT_EQ(f[c], 0xFF);
+  EXPECT_EQ(le32(f, c + 1), a);
+  EXPECT_EQ(f[a], 0xFF);
+  EXPECT_EQ(le32(f, a + 1), 0);
+  ASSERT_EQ(OpenOlFile(0, "r.dat", 2), 0);
+  EXPECT_EQ(NewData(0), c);
+  EXPECT_EQ(NewData(0), a);
+  EXPECT_EQ(NewData(0), c + 4096);
+  EXPECT_EQ(ActiveRecordCount(0), 4);
+  char report[128];
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+}
+
+TEST_F(FixedTest, BrokenReleaseChainIsAnErrorNotAHang) {
+  ASSERT_EQ(CreateDataFile(0, "b.dat", 16, 0, 2), 0);
+  int32_t a = NewData(0), b = NewData(0), d = NewData(0);
+  ASSERT_EQ(ReleaseData(0, a), 0);
+  ASSERT_EQ(ReleaseData(0, b), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  auto f = slurp(path("b.dat"));
+  put32(f, a + 1, b);  // a cycle: b -> a -> b
+  spit(path("b.dat"), f);
+  ASSERT_EQ(OpenOlFile(0, "b.dat", 2), 0);
+  char report[128];
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 31);
+  int32_t c = NewData(0);
+  EXPECT_EQ(c, b);
+  EXPECT_EQ(ReleaseData(0, d), 31);  // the walk over the chain stops instead of looping
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  f = slurp(path("b.dat"));
+  put32(f, 4, 9999);  // chain head off the records
+  spit(path("b.dat"), f);
+  EXPECT_EQ(OpenOlFile(0, "b.dat", 2), 13);
+}
+
+TEST_F(FixedTest, WrittenBackPageNeverOverwritesTheHeader) {
+  restart(2);  // two pages: every third page touched evicts one
+  ASSERT_EQ(CreateDataFile(0, "p.dat", 100, 0, 2), 0);
+  char rec[100] = "x";
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(WriteData(0, NewData(0), rec), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  ASSERT_EQ(OpenOlFile(0, "p.dat", 2), 0);
+  char back[100];
+  ASSERT_EQ(ReadData(0, 200, back), 0);  // page 0, header bytes included, now cached
+  rec[0] = 'y';
+  ASSERT_EQ(WriteData(0, 200, rec), 0);  // first change: the flag goes to disk directly
+  EXPECT_EQ(slurp(path("p.dat"))[56], 0xFF);
+  ASSERT_EQ(ReadData(0, 2000, back), 0);
+  ASSERT_EQ(ReadData(0, 3000, back), 0);  // page 0 written back
+  auto f = slurp(path("p.dat"));
+  EXPECT_EQ(f[56], 0xFF);  // still marked: a crash now must not look like a clean close
+  EXPECT_EQ(f[200], 'y');
+  EXPECT_EQ(le32(f, 108), le32(f, 108));
+}
+
+class VariableTest : public KeyfileTest {
+ protected:
+  void SetUp() override {
+    KeyfileTest::SetUp();
+    ASSERT_EQ(CreateDataFile(0, "v.dat", 0, 0, 6), 0);
+  }
+  uint16_t mark_at(int32_t pos) {
+    auto b = slurp(path("v.dat"));
+    return le16(b, static_cast<size_t>(pos));
+  }
+  int32_t total_at(int32_t pos) { return le32(slurp(path("v.dat")), static_cast<size_t>(pos) + 2); }
+};
+
+TEST_F(VariableTest, RecordsCarryTheirHeader) {
+  const char text[] = "a variable record";
+  int32_t p = NewVData(0, sizeof text);
+  ASSERT_EQ(p, 512);
+  ASSERT_EQ(WriteVData(0, p, text, sizeof text), 0);
+  EXPECT_EQ(VDataLength(0, p), static_cast<int32_t>(sizeof text));
+  char back[64];
+  ASSERT_EQ(ReadVData(0, p, back, sizeof back), 0);
+  EXPECT_STREQ(back, text);
+  EXPECT_EQ(ReadVData(0, p, back, sizeof text - 1), 153);
+  ASSERT_EQ(FlushFile(0), 0);
+  auto b = slurp(path("v.dat"));
+  EXPECT_EQ(le16(b, 512), 0xFAFA);
+  EXPECT_EQ(le32(b, 514), static_cast<int32_t>(sizeof text) + 10);
+  EXPECT_EQ(le32(b, 518), static_cast<int32_t>(sizeof text));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data()) + 522), text);
+  EXPECT_EQ(NewVData(0, 0x7ffffff6), 0);
+  EXPECT_EQ(uerr_cod, 140);
+  EXPECT_EQ(WriteVData(0, 0, text, 3), 159);
+  EXPECT_EQ(ReadVData(0, 0, back, 3), 29);
+  EXPECT_EQ(ReadVData(0, 600, back, 3), 30);
+  EXPECT_EQ(ReadVData(0, p + 1, back, 64), 123);  // no record header there
+}
+
+TEST_F(VariableTest, SplitRuleAndMerging) {
+  std::vector<uint8_t> big(290, 'b');
+  int32_t p = NewVData(0, 290);  // a piece of 300
+  ASSERT_EQ(WriteVData(0, p, big.data(), 290), 0);
+  int32_t q = NewVData(0, 20);   // keeps p's piece away from the end
+  ASSERT_EQ(WriteVData(0, q, big.data(), 20), 0);
+  ASSERT_EQ(ReleaseVData(0, p), 0);
+  EXPECT_EQ(KeyCount(0), 1);
+  int32_t r = NewVData(0, 100);
+  EXPECT_EQ(r, p);  // best fit: the free piece
+  ASSERT_EQ(WriteVData(0, r, big.data(), 100), 0);
+  ASSERT_EQ(FlushFile(0), 0);
+  EXPECT_EQ(total_at(r), 110);
+  EXPECT_EQ(mark_at(r + 110), 0xFDFD);
+  EXPECT_EQ(total_at(r + 110), 190);
+  char report[128];
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+  // A leftover of exactly 64 stays with the record.
+  int32_t s = NewVData(0, 116);  // takes the 190 piece: 190 - 116 - 10 = 64
+  EXPECT_EQ(s, r + 110);
+  ASSERT_EQ(WriteVData(0, s, big.data(), 116), 0);
+  ASSERT_EQ(FlushFile(0), 0);
+  EXPECT_EQ(total_at(s), 190);
+  EXPECT_EQ(KeyCount(0), 0);
+  // Adjacent pieces merge only when the later one is released first.
+  ASSERT_EQ(ReleaseVData(0, r), 0);
+  ASSERT_EQ(ReleaseVData(0, s), 0);
+  EXPECT_EQ(KeyCount(0), 2);
+  ASSERT_EQ(NewVData(0, 50), r);  // the 110 piece is the best fit
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+  int32_t t = NewVData(0, 80);
+  ASSERT_EQ(WriteVData(0, t, big.data(), 80), 0);  // takes the 190 piece, no split (100 left)
+  ASSERT_EQ(ReleaseVData(0, t), 0);
+  ASSERT_EQ(WriteVData(0, r, big.data(), 50), 0);
+  ASSERT_EQ(ReleaseVData(0, r), 0);  // merges with the free piece after it
+  EXPECT_EQ(KeyCount(0), 1);
+  ASSERT_EQ(FlushFile(0), 0);
+  EXPECT_EQ(total_at(r), 300);
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+}
+
+TEST_F(VariableTest, OnlyLiveRecordsAreReleasedOrWritten) {
+  std::vector<uint8_t> data(100, 'd');
+  int32_t p = NewVData(0, 100);
+  ASSERT_EQ(WriteVData(0, p, data.data(), 100), 0);
+  int32_t q = NewVData(0, 100);
+  ASSERT_EQ(WriteVData(0, q, data.data(), 100), 0);
+  ASSERT_EQ(ReleaseVData(0, p), 0);
+  EXPECT_EQ(ReleaseVData(0, p), 158);  // already free
+  EXPECT_EQ(WriteVData(0, p, data.data(), 10), 158);
+  EXPECT_EQ(VDataLength(0, p), 0);
+  EXPECT_EQ(uerr_cod, 158);
+  // Space-index nodes live in the file as pieces of their own.
+  int32_t root = 0;
+  ASSERT_EQ(FlushFile(0), 0);
+  root = le32(slurp(path("v.dat")), 28);
+  ASSERT_GT(root, 0);
+  EXPECT_EQ(mark_at(root - 10), 0xFBBF);
+  EXPECT_EQ(ReleaseVData(0, root - 10), 158);
+  EXPECT_EQ(WriteVData(0, root - 10, data.data(), 10), 158);
+  char report[128];
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  ASSERT_EQ(OpenOlFile(0, "v.dat", 6), 0);
+  EXPECT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+  char back[100];
+  ASSERT_EQ(ReadVData(0, q, back, 100), 0);
+  EXPECT_EQ(back[99], 'd');
+}
+
+// Random records of up to 2000 bytes, released at random; the pieces must keep tiling the
+// file and every record must read back, also when the caches hold only a few pages and
+// nodes (space-index nodes and record pages then share file pages and evict each other).
+void many_pieces(int16_t file, const std::string& name, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::map<int32_t, std::vector<uint8_t>> live;
+  for (int i = 0; i < 3000; ++i) {
+    if (!live.empty() && rng() % 3 == 0) {
+      auto it = live.lower_bound(static_cast<int32_t>(rng() % 2000000));
+      if (it == live.end()) it = live.begin();
+      ASSERT_EQ(ReleaseVData(file, it->first), 0);
+      live.erase(it);
+    } else {
+      int32_t len = 1 + static_cast<int32_t>(rng() % 2000);
+      std::vector<uint8_t> d(static_cast<size_t>(len), static_cast<uint8_t>(rng()));
+      int32_t p = NewVData(file, len);
+      ASSERT_NE(p, 0) << uerr_cod;
+      ASSERT_EQ(WriteVData(file, p, d.data(), len), 0);
+      ASSERT_EQ(live.count(p), 0u);
+      live[p] = d;
+    }
+    if (i % 500 == 499) {
+      char report[160];
+      ASSERT_EQ(CheckOlFile(file, report, sizeof report), 0) << report;
+    }
+  }
+  ASSERT_EQ(CloseOlFile(file, 0), 0);
+  ASSERT_EQ(OpenOlFile(file, name.c_str(), 6), 0);
+  char report[160];
+  ASSERT_EQ(CheckOlFile(file, report, sizeof report), 0) << report;
+  for (auto& [p, d] : live) {
+    std::vector<uint8_t> back(d.size());
+    ASSERT_EQ(ReadVData(file, p, back.data(), static_cast<int32_t>(back.size())), 0);
+    ASSERT_EQ(back, d);
+  }
+}
+
+TEST_F(VariableTest, ManyPiecesStayTiledAndIndexed) { many_pieces(0, "v.dat", 7); }
+
+TEST_F(VariableTest, ManyPiecesWithTinyCaches) {
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  restart(3);
+  ASSERT_EQ(OpenOlFile(0, "v.dat", 6), 0);
+  many_pieces(0, "v.dat", 8);
+}
+
+// ---------------------------------------------------------------- killed while writing
+
+struct Committed {
+  int32_t key;
+  int32_t pos;
+};
+
+// The child writes records and reports each one after the call returned; the parent kills
+// it with SIGKILL at a random moment and inspects the files.
+class CrashTest : public KeyfileTest {};
+
+TEST_F(CrashTest, FixedFileKilledWhileWritingIsReportedAndKeepsCommittedRecords) {
+  ASSERT_EQ(CreateDataFile(0, "c.dat", 50, 0, 2), 0);
+  for (int i = 0; i < 100; ++i) {
+    char rec[50] = {};
+    std::snprintf(rec, sizeof rec, "committed %d", i);
+    ASSERT_EQ(WriteData(0, NewData(0), rec), 0);
+  }
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  std::mt19937 rng(11);
+  for (int round = 0; round < 6; ++round) {
+    StopKeyedFileEngine();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      InitKeyedFileEngine(4, 20, 4);
+      if (OpenOlFile(0, "c.dat", 2 | 0x4000)) _exit(3);
+      for (int i = 0;; ++i) {
+        char rec[50] = {};
+        std::snprintf(rec, sizeof rec, "new %d", i);
+        int32_t p = NewData(0);
+        if (!p || WriteData(0, p, rec)) _exit(4);
+        if (i == 0 && write(fds[1], "x", 1) != 1) _exit(5);
+        if (i % 50 == 0) ReleaseData(0, p);
+      }
+    }
+    close(fds[1]);
+    char started;
+    ASSERT_EQ(read(fds[0], &started, 1), 1);
+    close(fds[0]);
+    usleep(2000 + static_cast<useconds_t>(rng() % 20000));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended on its own: " << WEXITSTATUS(status);
+    ASSERT_EQ(InitKeyedFileEngine(64, 20, 4), 0);
+    EXPECT_EQ(OpenOlFile(0, "c.dat", 2), 14);
+    EXPECT_EQ(slurp(path("c.dat"))[56], 'R');
+    ASSERT_EQ(OpenOlFile(0, "c.dat", 2 | 0x4000), 0);
+    for (int i = 0; i < 100; ++i) {
+      char back[50];
+      ASSERT_EQ(ReadData(0, 150 + 50 * i, back), 0);
+      char want[50];
+      std::snprintf(want, sizeof want, "committed %d", i);
+      ASSERT_STREQ(back, want);
+    }
+    ASSERT_EQ(CloseOlFile(0, 0), 0);
+  }
+}
+
+// Store as the database layer does, with the key moved to the new record before the old
+// piece is released.
+int16_t store(int16_t dat, int16_t idx, const uint8_t* key, const std::vector<uint8_t>& d) {
+  int32_t old = GetKey(idx, key);
+  if (uerr_cod) return uerr_cod;
+  int32_t p = NewVData(dat, static_cast<int32_t>(d.size()));
+  if (!p) return uerr_cod;
+  if (WriteVData(dat, p, d.data(), static_cast<int32_t>(d.size()))) return uerr_cod;
+  if (old) {
+    // One node write moves the key: no moment without it.
+    if (AddKey(idx, key, p, 0x40)) return uerr_cod;
+    return ReleaseVData(dat, old);
+  }
+  return AddKey(idx, key, p, 0);
+}
+
+std::vector<uint8_t> value_for(uint32_t key, uint32_t version) {
+  std::mt19937 r(key * 7919u + version);
+  std::vector<uint8_t> d(1 + r() % 3000);
+  for (auto& c : d) c = static_cast<uint8_t>(r());
+  return d;
+}
+
+TEST_F(CrashTest, WriteThroughDatabaseSurvivesKillsAtRandomPoints) {
+  ASSERT_EQ(CreateDataFile(0, "w.dat", 0, 4096, 0x46), 0);
+  ASSERT_EQ(CreateIndexFile(1, "w.idx", 32, 12, 0, 0, 1024, 0x42), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  ASSERT_EQ(CloseOlFile(1, 0), 0);
+  std::map<uint32_t, uint32_t> model;  // key -> version, as reported committed
+  std::mt19937 rng(12345);
+  const int kRounds = 25;
+  for (int round = 0; round < kRounds; ++round) {
+    StopKeyedFileEngine();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    uint32_t seed = static_cast<uint32_t>(rng());
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      InitKeyedFileEngine(16, 20, 4);
+      if (OpenOlFile(0, "w.dat", 0x46) || OpenOlFile(1, "w.idx", 0x42)) _exit(3);
+      std::mt19937 r(seed);
+      for (uint32_t n = 0;; ++n) {
+        uint32_t k = r() % 400;
+        uint8_t key[32];
+        std::memset(key, ' ', sizeof key);
+        std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", k);
+        key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+        uint32_t version = seed ^ n;
+        bool del = r() % 5 == 0;
+        // Intent before the call, commit after it: the one operation in flight at the
+        // kill may or may not have taken effect.
+        uint32_t msg[3] = {k, version, del ? 3u : 2u};
+        if (write(fds[1], msg, sizeof msg) != sizeof msg) _exit(6);
+        if (del) {
+          int32_t old = GetKey(1, key);
+          if (old) {
+            if (DeleteKey(1, key, old) || ReleaseVData(0, old)) _exit(5);
+          }
+        } else {
+          if (store(0, 1, key, value_for(k, version))) _exit(uerr_cod & 0xFF);
+        }
+        msg[2] -= 2;
+        if (write(fds[1], msg, sizeof msg) != sizeof msg) _exit(6);
+      }
+    }
+    close(fds[1]);
+    // Let the child commit a random number of operations, then kill it a moment later.
+    uint32_t msg[3];
+    int64_t inflight = -1;
+    uint32_t inflight_version = 0;
+    auto take = [&]() {
+      if (msg[2] >= 2) {
+        inflight = msg[0];
+        inflight_version = msg[1];
+        return;
+      }
+      inflight = -1;
+      if (msg[2]) model.erase(msg[0]);
+      else model[msg[0]] = msg[1];
+    };
+    uint32_t target = 1 + static_cast<uint32_t>(rng() % 120);
+    for (uint32_t commits = 0; commits < target && read(fds[0], msg, sizeof msg) == sizeof msg;) {
+      take();
+      if (msg[2] < 2) ++commits;
+    }
+    usleep(static_cast<useconds_t>(rng() % 3000));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended on its own: " << WEXITSTATUS(status);
+    while (read(fds[0], msg, sizeof msg) == sizeof msg) {
+      take();
+    }
+    close(fds[0]);
+    ASSERT_EQ(InitKeyedFileEngine(64, 20, 4), 0);
+    ASSERT_EQ(OpenOlFile(0, "w.dat", 0x46), 0) << "round " << round;
+    ASSERT_EQ(OpenOlFile(1, "w.idx", 0x42), 0) << "round " << round;
+    if (inflight >= 0) {
+      // Whatever the interrupted operation left for its key becomes the model's truth.
+      uint8_t key[32];
+      std::memset(key, ' ', sizeof key);
+      std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", static_cast<uint32_t>(inflight));
+      key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+      if (!GetKey(1, key)) model.erase(static_cast<uint32_t>(inflight));
+      else if (!model.count(static_cast<uint32_t>(inflight))) model[static_cast<uint32_t>(inflight)] = inflight_version;
+    }
+    for (auto& [k, version] : model) {
+      uint8_t key[32];
+      std::memset(key, ' ', sizeof key);
+      std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", k);
+      key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+      int32_t p = GetKey(1, key);
+      ASSERT_NE(p, 0) << "round " << round << " key " << k << " error " << uerr_cod;
+      auto want = value_for(k, version);
+      int32_t len = VDataLength(0, p);
+      std::vector<uint8_t> back(static_cast<size_t>(std::max(len, 1)));
+      ASSERT_EQ(ReadVData(0, p, back.data(), len), 0) << "round " << round << " key " << k;
+      if (static_cast<int64_t>(k) == inflight && back == value_for(k, inflight_version)) {
+        version = inflight_version;  // the interrupted store took effect
+        continue;
+      }
+      ASSERT_EQ(back, want) << "round " << round << " key " << k;
+    }
+    ASSERT_EQ(CloseOlFile(0, 0), 0);
+    ASSERT_EQ(CloseOlFile(1, 0), 0);
+  }
+  EXPECT_GT(model.size(), 50u);
+}
+
+}  // namespace

@@ -1,0 +1,467 @@
+// Keyed databases over the keyed-file engine: open or recreate a data and index pair, look
+// keys up, fetch, store, delete and walk records in key order. An engine error while a
+// database is in use is shown to the user and answered by recreating the database empty.
+#include "client/cache/database.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "client/core/files.h"
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "keyfile/ostrel.h"
+#include "platform/host.h"
+
+namespace {
+
+void default_quit() { host()->post_quit(0); }
+void default_exit(int status) { std::exit(status); }
+
+void (*quit_hook)() = default_quit;
+void (*exit_hook)(int) = default_exit;
+
+bool tracing() { return trace_switches[TRACE_DATABASE] != 0; }
+
+// One line after every engine call: which database, which call, and the two error codes.
+void trace_call(const database* db, const char* label) {
+  if (tracing()) log_write("%s, %s: %d, %d", db->name.c_str(), label, uerr_cod, olsys_err);
+}
+
+std::string data_path(const database* db) { return db->name + ".dat"; }
+std::string index_path(const database* db) { return db->name + ".idx"; }
+
+bool path_present(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void close_files(database* db) {
+  if (db->data_file >= 0) {
+    CloseOlFile(db->data_file, 0);
+    trace_call(db, "CloseOlFile (data)");
+    db->data_file = -1;
+  }
+  if (db->index_file >= 0) {
+    CloseOlFile(db->index_file, 0);
+    trace_call(db, "CloseOlFile (index)");
+    db->index_file = -1;
+  }
+}
+
+// Opens both files; 0 when both are open, else the engine's error with both closed.
+int16_t open_pair(database* db) {
+  uerr_cod = 0;
+  int16_t n = AvailableFileNbr(1);
+  trace_call(db, "AvailableFileNbr (data)");
+  if (n < 0) return uerr_cod ? uerr_cod : 46;
+  if (OpenOlFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->data_mode))) {
+    trace_call(db, "OpenOlFile (data)");
+    return uerr_cod;
+  }
+  trace_call(db, "OpenOlFile (data)");
+  db->data_file = n;
+  uerr_cod = 0;
+  n = AvailableFileNbr(1);
+  trace_call(db, "AvailableFileNbr (index)");
+  int16_t e = 0;
+  if (n < 0) {
+    e = uerr_cod ? uerr_cod : 46;
+  } else if (OpenOlFile(n, index_path(db).c_str(), static_cast<uint16_t>(db->index_mode))) {
+    trace_call(db, "OpenOlFile (index)");
+    e = uerr_cod;
+  } else {
+    trace_call(db, "OpenOlFile (index)");
+    db->index_file = n;
+  }
+  if (e) {
+    close_files(db);
+    uerr_cod = e;
+  }
+  return e;
+}
+
+// A pair made by another definition (other key length, record length or kind of record)
+// would be read with the wrong layout: it counts as not opened.
+bool pair_fits(const database* db) {
+  int32_t type = GetFileInfo(db->data_file, OL_INFO_TYPE);
+  if (type != (db->fixed ? OL_TYPE_FIXED : OL_TYPE_VARIABLE)) return false;
+  if (db->fixed && GetFileInfo(db->data_file, OL_INFO_RECLEN) != db->record_length) return false;
+  if (GetFileInfo(db->index_file, OL_INFO_TYPE) != OL_TYPE_INDEX) return false;
+  if (GetFileInfo(db->index_file, OL_INFO_KEYLEN) != db->key_length) return false;
+  if (GetFileInfo(db->index_file, OL_INFO_DUPS) != 0) return false;
+  uerr_cod = 0;
+  return true;
+}
+
+// Creates both files anew (the old ones must be gone). 0, the engine's error, or -1 when no
+// file number was free.
+int16_t create_pair(database* db) {
+  uerr_cod = 0;
+  int16_t n = AvailableFileNbr(1);
+  trace_call(db, "AvailableFileNbr (data)");
+  if (n < 0) return -1;
+  if (CreateDataFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->record_length), db->data_extension,
+                     static_cast<uint16_t>(db->data_mode))) {
+    trace_call(db, "CreateDataFile");
+    return uerr_cod;
+  }
+  trace_call(db, "CreateDataFile");
+  db->data_file = n;
+  uerr_cod = 0;
+  n = AvailableFileNbr(1);
+  trace_call(db, "AvailableFileNbr (index)");
+  if (n < 0) return -1;
+  if (CreateIndexFile(n, index_path(db).c_str(), db->key_length, db->key_type, 0, 0, db->index_extension,
+                      static_cast<uint16_t>(db->index_mode))) {
+    trace_call(db, "CreateIndexFile");
+    return uerr_cod;
+  }
+  trace_call(db, "CreateIndexFile");
+  db->index_file = n;
+  return 0;
+}
+
+// Moves both files of a damaged pair that holds user data to "<name>-damagedN" with the
+// first N that names neither file yet. False when nothing could be moved aside.
+bool set_aside(database* db) {
+  std::string dat = data_path(db), idx = index_path(db);
+  bool have_dat = path_present(dat), have_idx = path_present(idx);
+  if (!have_dat && !have_idx) return true;
+  for (int n = 1; n < 100; ++n) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "-damaged%d", n);
+    std::string base = db->name + suffix;
+    if (path_present(base + ".dat") || path_present(base + ".idx")) continue;
+    if (have_dat && std::rename(dat.c_str(), (base + ".dat").c_str()) != 0) return false;
+    if (have_idx && std::rename(idx.c_str(), (base + ".idx").c_str()) != 0) return false;
+    if (tracing()) log_write("database kept aside (%s)", base.c_str());
+    return true;
+  }
+  return false;
+}
+
+// Removes whatever is left of the pair: the files are closed first. A pair that holds user
+// data is renamed aside instead when it is damaged. False when the old files are still there.
+bool clear_pair(database* db, bool damaged) {
+  if (damaged && db->keep_damaged) {
+    close_files(db);
+    return set_aside(db);
+  }
+  if (db->data_file >= 0) {
+    DeleteOlFile(db->data_file);
+    trace_call(db, "DeleteOlFile (data)");
+    db->data_file = -1;
+  }
+  if (db->index_file >= 0) {
+    DeleteOlFile(db->index_file);
+    trace_call(db, "DeleteOlFile (index)");
+    db->index_file = -1;
+  }
+  close_files(db);  // whatever a failed delete left open
+  file_delete(data_path(db).c_str());
+  file_delete(index_path(db).c_str());
+  return true;
+}
+
+// Recreates the database empty; when that fails the program cannot go on.
+void rebuild(database* db, bool damaged) {
+  db->enumeration = 0;
+  db->last_key.clear();
+  int16_t e = clear_pair(db, damaged) ? create_pair(db) : static_cast<int16_t>(55);
+  if (!e) return;
+  close_files(db);
+  note(msg(85), static_cast<int>(e), msg(68));
+  exit_hook(1);
+}
+
+// Any failed engine call while the database is in use.
+void engine_error(database* db) {
+  int16_t code = uerr_cod;
+  note(msg(129), code, msg(68));
+  rebuild(db, true);
+}
+
+bool usable(const database* db) { return db && db->data_file >= 0 && db->index_file >= 0; }
+
+// Record position of the key: > 0 found, 0 absent, -1 engine error (already handled).
+int32_t lookup(database* db, const void* key) {
+  uerr_cod = 0;
+  int32_t pos = GetKey(db->index_file, key);
+  trace_call(db, "GetKey");
+  if (pos > 0) return pos;
+  if (uerr_cod) {
+    engine_error(db);
+    return -1;
+  }
+  return 0;
+}
+
+// Used length of the variable record at pos; 0 after a handled engine error.
+int32_t record_length_at(database* db, int32_t pos) {
+  int32_t len = VDataLength(db->data_file, pos);
+  trace_call(db, "VDataLength");
+  if (len < 1) {
+    if (uerr_cod) engine_error(db);
+    return 0;
+  }
+  return len;
+}
+
+// A new buffer with the variable record at pos and a zero byte after it; null on failure.
+uint8_t* read_record(database* db, int32_t pos, int32_t* length, bool report) {
+  int32_t len = VDataLength(db->data_file, pos);
+  trace_call(db, "VDataLength");
+  if (len < 1) {
+    if (uerr_cod && report) engine_error(db);
+    return nullptr;
+  }
+  auto* buf = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(len) + 1));
+  if (!buf) return nullptr;
+  if (ReadVData(db->data_file, pos, buf, len)) {
+    trace_call(db, "ReadVData");
+    std::free(buf);
+    if (report) engine_error(db);
+    return nullptr;
+  }
+  trace_call(db, "ReadVData");
+  buf[len] = 0;
+  if (length) *length = len;
+  return buf;
+}
+
+}  // namespace
+
+void database_set_exits(void (*quit)(), void (*exit_now)(int status)) {
+  quit_hook = quit ? quit : default_quit;
+  exit_hook = exit_now ? exit_now : default_exit;
+}
+
+int database_init() {
+  if (tracing()) log_write("database_init");
+  return InitKeyedFileEngine(512, 20, 4);
+}
+
+database* database_open(const char* name, int key_length, int record_length, int data_extension,
+                        int index_extension, int compressed, int write_through, int keep_damaged) {
+  if (!name) return nullptr;
+  if (tracing()) log_write("database_open (%s)", name);
+  auto* db = new database;
+  db->data_mode = record_length == 0 ? 6 : 2;
+  db->index_mode = 2;
+  if (write_through) {
+    db->data_mode |= 0x40;
+    db->index_mode |= 0x40;
+  }
+  db->fixed = record_length > 0;
+  db->key_type = compressed ? 12 : 0;
+  db->key_length = static_cast<int16_t>(key_length);
+  db->record_length = static_cast<int16_t>(record_length);
+  db->data_extension = static_cast<uint16_t>(data_extension);
+  db->index_extension = static_cast<uint16_t>(index_extension);
+  db->keep_damaged = keep_damaged ? 1 : 0;
+  db->name = file_path(name);
+
+  bool sane = *name && key_length >= 1 && key_length <= 255 && record_length >= 0 && record_length <= 0x7FFF &&
+              data_extension >= 0 && data_extension <= 0xFFFF && index_extension >= 0 && index_extension <= 0xFFFF;
+  int16_t e = 0;
+  if (sane) {
+    // Recently used for the disk clean-up.
+    file_touch(data_path(db).c_str());
+    file_touch(index_path(db).c_str());
+    if (open_pair(db) == 0) {
+      if (pair_fits(db)) return db;
+      if (tracing()) log_write("database_open (%s): made for other records", db->name.c_str());
+      close_files(db);
+    }
+    e = clear_pair(db, true) ? create_pair(db) : static_cast<int16_t>(55);
+    if (!e) return db;
+  } else {
+    e = 22;
+  }
+  close_files(db);
+  delete db;
+  note(msg(130), msg(68), static_cast<int>(e));
+  quit_hook();
+  return nullptr;
+}
+
+void database_close(database* db) {
+  if (!db) return;
+  if (tracing()) log_write("database_close (%s)", db->name.c_str());
+  close_files(db);
+  delete db;
+}
+
+int database_key_exists(database* db, const void* key) {
+  if (!db) return 0;
+  if (tracing()) log_write("database_key_exists (%s)", db->name.c_str());
+  if (!usable(db) || !key) return 0;
+  return lookup(db, key) > 0 ? 1 : 0;
+}
+
+int database_fetch(database* db, const void* key, void* buffer, int32_t capacity, int32_t* length) {
+  if (!db) return 0;
+  if (tracing()) log_write("database_fetch (%s)", db->name.c_str());
+  if (!usable(db) || !key || !buffer) return 0;
+  int32_t pos = lookup(db, key);
+  if (pos <= 0) return 0;
+  if (db->fixed) {
+    if (capacity < db->record_length) return 0;
+    if (ReadData(db->data_file, pos, buffer)) {
+      trace_call(db, "ReadData");
+      engine_error(db);
+      return 0;
+    }
+    trace_call(db, "ReadData");
+    if (length) *length = db->record_length;
+    return 1;
+  }
+  int32_t len = record_length_at(db, pos);
+  if (len < 1) return 0;
+  if (len > capacity) {
+    if (tracing()) log_write("database_fetch (%s): %d bytes do not fit in %d", db->name.c_str(), len, capacity);
+    return 0;
+  }
+  if (ReadVData(db->data_file, pos, buffer, len)) {
+    trace_call(db, "ReadVData");
+    engine_error(db);
+    return 0;
+  }
+  trace_call(db, "ReadVData");
+  if (length) *length = len;
+  return 1;
+}
+
+int database_fetch_unknown(database* db, const void* key, uint8_t** buffer, int32_t* length) {
+  if (!db) return 0;
+  if (tracing()) log_write("database_fetch_unknown (%s)", db->name.c_str());
+  if (!usable(db) || db->fixed || !key || !buffer) return 0;
+  int32_t pos = lookup(db, key);
+  if (pos <= 0) return 0;
+  uint8_t* data = read_record(db, pos, length, true);
+  if (!data) return 0;
+  *buffer = data;
+  return 1;
+}
+
+int database_store(database* db, const void* key, const void* data, int32_t length) {
+  if (!db) return 0;
+  if (tracing()) log_write("database_store (%s)", db->name.c_str());
+  if (!usable(db) || !key) return 0;
+  int32_t old = lookup(db, key);
+  if (old < 0) return 0;
+  if (db->fixed) {
+    if (!data) return 0;
+    std::vector<uint8_t> padded;
+    if (length > 0 && length < db->record_length) {
+      // A short record is never read past its end.
+      padded.assign(static_cast<size_t>(db->record_length), 0);
+      std::memcpy(padded.data(), data, static_cast<size_t>(length));
+      data = padded.data();
+    }
+    int32_t pos = old;
+    if (!pos) {
+      uerr_cod = 0;
+      pos = NewData(db->data_file);
+      trace_call(db, "NewData");
+      if (!pos) {
+        engine_error(db);
+        return 0;
+      }
+    }
+    if (WriteData(db->data_file, pos, data)) {
+      trace_call(db, "WriteData");
+      engine_error(db);
+      return 0;
+    }
+    trace_call(db, "WriteData");
+    if (!old) {
+      if (AddKey(db->index_file, key, pos, 0)) {
+        trace_call(db, "AddKey");
+        engine_error(db);
+        return 0;
+      }
+      trace_call(db, "AddKey");
+    }
+    return 1;
+  }
+  int32_t pos = 0;
+  if (length >= 1) {
+    if (!data) return 0;
+    uerr_cod = 0;
+    pos = NewVData(db->data_file, length);
+    trace_call(db, "NewVData");
+    if (!pos) {
+      engine_error(db);
+      return 0;
+    }
+    if (WriteVData(db->data_file, pos, data, length)) {
+      trace_call(db, "WriteVData");
+      engine_error(db);
+      return 0;
+    }
+    trace_call(db, "WriteVData");
+  }
+  // The key moves to the new piece before the old one is released, so a crash in between
+  // never leaves the key pointing at free space.
+  if (length >= 1) {
+    if (AddKey(db->index_file, key, pos, old ? 0x40 : 0)) {
+      trace_call(db, "AddKey");
+      engine_error(db);
+      return 0;
+    }
+    trace_call(db, "AddKey");
+  } else if (old) {
+    if (DeleteKey(db->index_file, key, old)) {
+      trace_call(db, "DeleteKey");
+      engine_error(db);
+      return 0;
+    }
+    trace_call(db, "DeleteKey");
+  }
+  if (old) {
+    if (ReleaseVData(db->data_file, old)) {
+      trace_call(db, "ReleaseVData");
+      engine_error(db);
+      return 0;
+    }
+    trace_call(db, "ReleaseVData");
+  }
+  return 1;
+}
+
+int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length) {
+  if (!usable(db) || db->fixed || !key_out || !buffer) return 0;
+  uerr_cod = 0;
+  int32_t pos;
+  if (db->enumeration == 0 || db->last_key.size() != static_cast<size_t>(db->key_length))
+    pos = FirstKey(db->index_file, key_out);
+  else
+    pos = GetKeyAfter(db->index_file, db->last_key.data(), key_out);
+  db->enumeration = pos;
+  if (pos <= 0) {
+    db->enumeration = 0;
+    db->last_key.clear();
+    return 0;
+  }
+  const auto* k = static_cast<const uint8_t*>(key_out);
+  db->last_key.assign(k, k + db->key_length);
+  uint8_t* data = read_record(db, pos, length, false);
+  if (!data) {
+    // The walk ends here; the next one starts again at the first key.
+    db->enumeration = 0;
+    db->last_key.clear();
+    return 0;
+  }
+  *buffer = data;
+  return 1;
+}
+
+void database_reset(database* db) {
+  if (!db) return;
+  if (tracing()) log_write("database_reset");
+  rebuild(db, false);
+}

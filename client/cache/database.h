@@ -1,0 +1,59 @@
+#pragma once
+// Keyed databases: a pair of keyed files "<name>.dat" (records) and "<name>.idx" (one
+// B-tree of fixed-length keys). A pair that cannot be opened, or that fails while in use,
+// is recreated empty; callers never see file numbers or engine error codes.
+// Window thread only.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct database {
+  int16_t data_file = -1;   // engine file numbers; -1 when not open
+  int16_t index_file = -1;
+  int16_t data_mode = 0;    // 2 fixed, 6 variable, + 0x40 write-through
+  int16_t index_mode = 0;   // 2, + 0x40 write-through
+  int32_t fixed = 0;        // 1 when the records have one length
+  std::string name;         // path without extension ('/' separators)
+  int16_t key_length = 0;
+  int16_t key_type = 0;     // 12 with compressed keys, else 0
+  int16_t record_length = 0;  // 0 for variable-length records
+  uint16_t data_extension = 0;  // growth steps of the two files
+  uint16_t index_extension = 0;
+  int32_t enumeration = 0;  // record position of the last key given by database_fetch_next; 0 = start
+  std::vector<uint8_t> last_key;  // that key, so that lookups between two calls do not move the walk
+  int32_t keep_damaged = 0;  // user data: a damaged pair is renamed aside, never deleted
+};
+
+// Starts the keyed-file engine (512 buffers, 20 files, 4 sectors). 0, else the engine's error.
+int database_init();
+
+// Opens the pair "<name>.dat"/"<name>.idx", or creates it, or recreates it when it is
+// damaged, refused, or was made with another key length, record length or kind of record.
+// record_length 0 means variable-length records. keep_damaged: the pair holds user data
+// (telegrams): a pair that has to be recreated is first renamed "<name>-damagedN".
+// Null when the pair can neither be opened nor created (message 130; the program ends).
+database* database_open(const char* name, int key_length, int record_length, int data_extension,
+                        int index_extension, int compressed, int write_through, int keep_damaged = 0);
+void database_close(database* db);
+
+// 1 when the key is in the index.
+int database_key_exists(database* db, const void* key);
+// 1 with the record in buffer (capacity bytes; nothing is written when the record does not
+// fit) and its length in *length when given; else 0.
+int database_fetch(database* db, const void* key, void* buffer, int32_t capacity, int32_t* length);
+// Variable-length records: 1 with a new std::malloc'ed buffer (the caller frees it) holding
+// the record and one zero byte after it (not counted in *length); else 0.
+int database_fetch_unknown(database* db, const void* key, uint8_t** buffer, int32_t* length);
+// Fixed records take record-length bytes (a shorter length is padded with zeros; 0 takes
+// record-length bytes). Variable records: length below 1 deletes the key's record.
+int database_store(database* db, const void* key, const void* data, int32_t length);
+// Next key in key order and a new std::malloc'ed copy of its record (with a zero byte after
+// it); 0 at the end, after which the walk starts again. Variable-length records only.
+int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length = nullptr);
+// Recreates the database empty (message 85 and the program's end when that fails).
+void database_reset(database* db);
+
+// How the wrapper ends the program. quit: a database can neither be opened nor created (the
+// main loop is asked to end; by default the Host's quit). exit_now: a damaged database cannot
+// be rebuilt (by default the process exits with status 1). Null restores a default.
+void database_set_exits(void (*quit)(), void (*exit_now)(int status));

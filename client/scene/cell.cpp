@@ -1,0 +1,319 @@
+// The cell cache: per world, one keyed database with the packed object entries of every
+// cell and the sequence number of every sector, worked on one cell at a time.
+#include "client/scene/cell.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/cache/database.h"
+#include "client/core/log.h"
+
+namespace {
+
+database* cell_db = nullptr;
+int old_protocol = 1;
+int16_t cell_x = 0, cell_z = 0;  // the current cell
+
+// Entries are packed without gaps; the buffer grows with the cell (a world message may
+// carry any number of objects).
+std::vector<uint8_t> work(4096);
+size_t used = 0;
+size_t cursor = 0;
+
+const char* (*world_path_fn)() = nullptr;
+int (*world_changed_fn)() = nullptr;
+cell_element_create_fn create_fn = nullptr;
+
+bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
+
+void put16(uint8_t* p, int v) {
+  auto u = static_cast<uint16_t>(v);
+  p[0] = static_cast<uint8_t>(u);
+  p[1] = static_cast<uint8_t>(u >> 8);
+}
+void put32(uint8_t* p, int32_t v) {
+  auto u = static_cast<uint32_t>(v);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+int16_t get16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+int32_t get32(const uint8_t* p) {
+  return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24));
+}
+int32_t get32_be(const uint8_t* p) {
+  return static_cast<int32_t>((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]));
+}
+
+// One entry decoded in place; the texts point into the buffer.
+struct entry {
+  size_t length;
+  int32_t number, owner, build_time;
+  int16_t x, y, z, yaw;
+  uint8_t model_length, description_length, action_length;
+  const uint8_t* texts;
+};
+
+// Decodes the entry at p of either format. False when the bytes left cannot hold it, so a
+// damaged record, or one written under the other protocol, is never read past its end.
+bool parse_entry(const uint8_t* p, size_t avail, bool old, entry& e) {
+  size_t head = old ? CELL_ENTRY_HEAD_OLD : CELL_ENTRY_HEAD;
+  if (avail < head) return false;
+  if (old) {
+    e.number = static_cast<int8_t>(p[0]);
+    e.owner = get32_be(p + 1);
+    e.build_time = get32_be(p + 5);
+    e.x = get16(p + 9);
+    e.y = get16(p + 11);
+    e.z = get16(p + 13);
+    e.yaw = get16(p + 15);
+    e.model_length = p[17];
+    e.description_length = p[18];
+    e.action_length = p[19];
+  } else {
+    e.number = get32(p);
+    e.owner = get32(p + 4);
+    e.build_time = get32(p + 8);
+    e.x = get16(p + 12);
+    e.y = get16(p + 14);
+    e.z = get16(p + 16);
+    e.yaw = get16(p + 18);
+    e.model_length = p[20];
+    e.description_length = p[21];
+    e.action_length = p[22];
+  }
+  e.length = head + e.model_length + e.description_length + e.action_length;
+  e.texts = p + head;
+  return e.length <= avail;
+}
+
+uint8_t* grow(size_t extra) {
+  if (used + extra > work.size()) work.resize(std::max(work.size() * 2, used + extra));
+  uint8_t* p = work.data() + used;
+  used += extra;
+  return p;
+}
+
+// Reads the current cell's record into the buffer; a missing or unreadable one leaves it empty.
+void read_cell() {
+  used = 0;
+  cursor = 0;
+  uint8_t key[CELL_KEY_LENGTH];
+  cell_make_key(key, 1, cell_x, cell_z);
+  uint8_t* data = nullptr;
+  int32_t length = 0;
+  if (!database_fetch_unknown(cell_db, key, &data, &length)) return;
+  if (length > 0) std::memcpy(grow(static_cast<size_t>(length)), data, static_cast<size_t>(length));
+  std::free(data);
+}
+
+size_t cut_length(const char* text) { return text ? strnlen(text, 255) : 0; }
+
+size_t given_length(int length, const char* text) {
+  if (!text || length <= 0) return 0;
+  return static_cast<size_t>(length > 255 ? 255 : length);
+}
+
+int delete_entry(int32_t number, bool old) {
+  size_t at = 0;
+  entry e;
+  while (at < used && parse_entry(work.data() + at, used - at, old, e)) {
+    bool match = old ? static_cast<uint8_t>(work[at]) == static_cast<uint8_t>(number) : e.number == number;
+    if (match) {
+      std::memmove(work.data() + at, work.data() + at + e.length, used - at - e.length);
+      used -= e.length;
+      return 1;
+    }
+    at += e.length;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void cell_make_key(uint8_t key[CELL_KEY_LENGTH], int kind, int x, int z) {
+  put16(key, kind);
+  put16(key + 2, x);
+  put16(key + 4, z);
+}
+
+void cell_init() {
+  if (tracing()) log_write("cell_init");
+  old_protocol = 1;
+  used = cursor = 0;
+}
+
+int cell_reset() {
+  if (tracing()) log_write("cell_reset");
+  if (cell_db) {
+    database_close(cell_db);
+    cell_db = nullptr;
+  }
+  used = cursor = 0;
+  const char* dir = world_path_fn ? world_path_fn() : nullptr;
+  if (!dir || !*dir) return 0;
+  std::string name = std::string(dir) + "/cell";
+  cell_db = database_open(name.c_str(), CELL_KEY_LENGTH, 0, 16384, 4096, 0, 0);
+  if (!cell_db) return 0;
+  if (world_changed_fn && world_changed_fn()) database_reset(cell_db);
+  return 1;
+}
+
+void cell_term() {
+  if (tracing()) log_write("cell_term");
+  database_close(cell_db);
+  cell_db = nullptr;
+}
+
+void cell_set_old(int flag) {
+  if (tracing()) log_write("cell_set_old :%d", flag);
+  old_protocol = flag;
+}
+
+void cell_update_begin(int x, int z, int fresh) {
+  cell_x = static_cast<int16_t>(x);
+  cell_z = static_cast<int16_t>(z);
+  if (fresh) {
+    used = cursor = 0;
+    return;
+  }
+  read_cell();
+}
+
+void cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
+                      const char* model, const char* description, const char* action) {
+  if (tracing()) log_write("cell_element_add (%d)", number);
+  size_t m = cut_length(model), d = cut_length(description), a = cut_length(action);
+  uint8_t* p = grow(CELL_ENTRY_HEAD + m + d + a);
+  put32(p, number);
+  put32(p + 4, owner);
+  put32(p + 8, build_time);
+  put16(p + 12, x);
+  put16(p + 14, y);
+  put16(p + 16, z);
+  put16(p + 18, yaw);
+  p[20] = static_cast<uint8_t>(m);
+  p[21] = static_cast<uint8_t>(d);
+  p[22] = static_cast<uint8_t>(a);
+  p += CELL_ENTRY_HEAD;
+  if (m) std::memcpy(p, model, m);
+  if (d) std::memcpy(p + m, description, d);
+  if (a) std::memcpy(p + m + d, action, a);
+}
+
+void cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
+                          int model_length, const char* model, int description_length, const char* description,
+                          int action_length, const char* action) {
+  if (tracing()) log_write("cell_element_add_old (%d)", number);
+  size_t m = given_length(model_length, model), d = given_length(description_length, description),
+         a = given_length(action_length, action);
+  uint8_t* p = grow(CELL_ENTRY_HEAD_OLD + m + d + a);
+  p[0] = static_cast<uint8_t>(number);
+  std::memcpy(p + 1, &owner, 4);  // kept in the byte order it arrived in
+  std::memcpy(p + 5, &build_time, 4);
+  put16(p + 9, x);
+  put16(p + 11, y);
+  put16(p + 13, z);
+  put16(p + 15, yaw);
+  p[17] = static_cast<uint8_t>(m);
+  p[18] = static_cast<uint8_t>(d);
+  p[19] = static_cast<uint8_t>(a);
+  p += CELL_ENTRY_HEAD_OLD;
+  if (m) std::memcpy(p, model, m);
+  if (d) std::memcpy(p + m, description, d);
+  if (a) std::memcpy(p + m + d, action, a);
+}
+
+int cell_element_delete(int32_t number) {
+  if (tracing()) log_write("cell_element_delete (%d)", number);
+  return delete_entry(number, false);
+}
+
+int cell_element_delete_old(int number) {
+  if (tracing()) log_write("cell_element_delete_old (%d)", number);
+  return delete_entry(number, true);
+}
+
+int cell_update_end(int32_t sequence) {
+  if (tracing()) log_write("cell_update_end: %d bytes", static_cast<int>(used));
+  uint8_t key[CELL_KEY_LENGTH];
+  cell_make_key(key, 1, cell_x, cell_z);
+  database_store(cell_db, key, work.data(), static_cast<int32_t>(used));
+  if (!old_protocol && sequence > 0)
+    return cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), sequence);
+  return 1;
+}
+
+int cell_sector_set_sequence(int sector_x, int sector_z, int32_t sequence) {
+  if (tracing()) log_write("cell_sector_set_sequence");
+  uint8_t key[CELL_KEY_LENGTH], record[4];
+  cell_make_key(key, 0, sector_x, sector_z);
+  put32(record, sequence);
+  return database_store(cell_db, key, record, 4) ? 1 : 0;
+}
+
+int32_t cell_sector_sequence(int sector_x, int sector_z) {
+  if (tracing()) log_write("cell_sector_sequence");
+  uint8_t key[CELL_KEY_LENGTH], record[4];
+  cell_make_key(key, 0, sector_x, sector_z);
+  int32_t length = 0;
+  if (!database_fetch(cell_db, key, record, 4, &length) || length != 4) return 0;
+  return get32(record);
+}
+
+void cell_start(int x, int z) {
+  if (tracing()) log_write("cell_start");
+  cell_x = static_cast<int16_t>(x);
+  cell_z = static_cast<int16_t>(z);
+  read_cell();
+}
+
+int cell_next(element** out) {
+  if (tracing()) log_write("cell_next");
+  if (cursor >= used) return 0;
+  entry e;
+  if (!parse_entry(work.data() + cursor, used - cursor, old_protocol != 0, e)) {
+    cursor = used;  // the rest of the record is not an entry
+    return 0;
+  }
+  if (!create_fn) return 0;
+  const char* t = reinterpret_cast<const char*>(e.texts);
+  element* made = create_fn(cell_x + e.x * 0.001, e.y * 0.001, cell_z + e.z * 0.001, static_cast<float>(e.yaw * 0.1),
+                            e.model_length, t, e.description_length, t + e.model_length, e.action_length,
+                            t + e.model_length + e.description_length, e.number, e.owner, e.build_time);
+  if (!made) return 0;
+  if (out) *out = made;
+  cursor += e.length;
+  return 1;
+}
+
+int cell_from_coordinate(double v) {
+  // floor, in double: a float would put a boundary such as -300.0 into the cell before it.
+  if (std::isnan(v)) return 0;
+  double f = std::floor(v);
+  if (f < -2147483648.0) return INT32_MIN;
+  if (f > 2147483647.0) return INT32_MAX;
+  return static_cast<int>(f);
+}
+
+int cell_sector(int c) {
+  int v = static_cast<int16_t>(c);
+  if (old_protocol) return v < 0 ? (v - 2) / 6 : (v + 3) / 6;
+  return v < 0 ? (v - 3) / 8 : (v + 4) / 8;
+}
+
+int cell_sector_from_coordinate(double v) { return cell_sector(cell_from_coordinate(v)); }
+
+void cell_set_world(const char* (*property_path)(), int (*contents_changed)()) {
+  world_path_fn = property_path;
+  world_changed_fn = contents_changed;
+}
+
+void cell_set_element_create(cell_element_create_fn fn) { create_fn = fn; }
+
+const uint8_t* cell_buffer(int32_t* length) {
+  if (length) *length = static_cast<int32_t>(used);
+  return work.data();
+}

@@ -1,0 +1,93 @@
+#pragma once
+// Shared fixture: a fresh directory per test that is also the current directory (the engine's
+// status log lands there), a started engine, a HeadlessHost that records boxes, exits that
+// are recorded instead of ending the test, and a message set whose texts show their number.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "client/cache/database.h"
+#include "client/core/files.h"
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "keyfile/ostrel.h"
+#include "platform/headless_host.h"
+#include "platform/progdir.h"
+
+namespace cachetest {
+
+inline std::vector<uint8_t> slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void spit(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<int>& exit_calls() {
+  static std::vector<int> calls;
+  return calls;
+}
+inline int& quit_calls() {
+  static int calls = 0;
+  return calls;
+}
+inline void record_exit(int status) { exit_calls().push_back(status); }
+inline void record_quit() { ++quit_calls(); }
+
+class CacheTest : public ::testing::Test {
+ protected:
+  std::filesystem::path dir;
+  std::filesystem::path old_cwd;
+  HeadlessHost boxes{false};
+
+  void SetUp() override {
+    old_cwd = std::filesystem::current_path();
+    char tmpl[] = "/tmp/cachetestXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    std::filesystem::current_path(dir);
+    std::filesystem::create_directories(dir / "Messages");
+    std::ofstream(dir / "Messages" / "probe.tzm") << "68 T68\n85 M85 %d %s\n129 M129 %d %s\n130 M130 %s %d\n";
+    platform_set_program_dir(dir.string());
+    msg_reset();
+    ASSERT_EQ(msg_load("probe"), 1);
+    host_set(&boxes);
+    exit_calls().clear();
+    quit_calls() = 0;
+    database_set_exits(record_quit, record_exit);
+    ASSERT_EQ(database_init(), 0);
+  }
+
+  void TearDown() override {
+    if (KeyedFileEngineStarted()) StopKeyedFileEngine();
+    database_set_exits(nullptr, nullptr);
+    host_set(nullptr);
+    msg_reset();
+    log_reset();
+    file_term();
+    std::filesystem::current_path(old_cwd);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  std::string path(const std::string& name) const { return (dir / name).string(); }
+
+  // Texts of the boxes shown so far.
+  std::vector<std::string> shown() const {
+    std::vector<std::string> texts;
+    for (const auto& b : boxes.boxes()) texts.push_back(b.text);
+    return texts;
+  }
+};
+
+}  // namespace cachetest

@@ -1,0 +1,540 @@
+#include "client/cache/download.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "client/cache/database.h"
+#include "client/cache/http.h"
+#include "client/core/files.h"
+#include "client/core/hash.h"
+#include "client/core/log.h"
+#include "client/core/profile.h"
+#include "client/core/zipcrypt.h"
+#include "engine/vxl21.h"
+#include "platform/progdir.h"
+
+// The current world's name, from the world connection (empty without one).
+const char* world_name() __attribute__((weak));
+
+struct download_request {
+  char* url;
+  const char* name;  // after the last '/' of url
+  http_request* http;
+  char* table_key;
+  size_t table_key_length;
+  int32_t reference;
+  int32_t cls;
+  int32_t timeouts;
+  int32_t result;
+  int32_t max_kb;
+  int32_t force;
+  int32_t ignore_refresh;
+  int32_t misc;
+  download_callback callback;
+  void* user;
+  uint8_t* local_data;
+  int32_t local_size;
+  char* local_date;
+  char cache_key[150];
+};
+
+namespace {
+
+constexpr int kBuckets = 127;
+constexpr uint32_t kNeverRevalidate = 0x70000000u;
+constexpr size_t kObjectKeyLength = 50;
+constexpr size_t kMiscKeyLength = 150;
+constexpr size_t kRecordLength = 50;
+constexpr size_t kDateRoom = 44;
+// The service's object server, used when a world names none.
+constexpr const char* kDefaultObjectPath = "objects.veldara.net/tz";
+
+hash_table* queue = nullptr;
+download_request* slots[DOWNLOAD_SLOTS];
+std::string object_path;
+std::string cache_dir;
+std::string last_world;
+bool have_world = false;
+int64_t refresh_seconds = 0;
+database* object_dates = nullptr;
+database* misc_dates = nullptr;
+DownloadView* view = nullptr;
+bool shown = false;
+
+bool trace() { return trace_switches[TRACE_GENERAL] != 0; }
+bool trace_inner() { return trace_switches[TRACE_DOWNLOAD] != 0; }
+
+std::string program_dir() { return platform_program_dir(); }
+
+void make_dirs(const std::string& path) {
+  std::string p;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (!p.empty()) mkdir(p.c_str(), 0777);
+    }
+    if (i < path.size()) p += path[i];
+  }
+}
+
+// A directory name made from a server's text must stay one name below its parent.
+std::string safe_dir_name(const char* text) {
+  char* cleaned = file_name_from_url(text);
+  std::string name = cleaned ? cleaned : "";
+  std::free(cleaned);
+  if (name.find_first_not_of('.') == std::string::npos)
+    for (char& c : name) c = '-';
+  return name;
+}
+
+// Blank-padded key; a text longer than the room keeps its start and ends in a check sum
+// of the whole text, so that long names with a common start stay apart.
+void make_key(char* key, size_t room, const char* text) {
+  std::memset(key, ' ', 150);
+  size_t n = std::strlen(text);
+  if (n <= room) {
+    std::memcpy(key, text, n);
+    return;
+  }
+  char tail[16];
+  std::snprintf(tail, sizeof tail, "#%08x",
+                static_cast<unsigned>(zipcrypt_crc32(reinterpret_cast<const uint8_t*>(text), n)));
+  size_t keep = room - std::strlen(tail);
+  std::memcpy(key, text, keep);
+  std::memcpy(key + keep, tail, std::strlen(tail));
+}
+
+database* open_misc() {
+  if (misc_dates) return misc_dates;
+  std::string dir = program_dir() + "/cache/art/misc";
+  make_dirs(dir);
+  misc_dates = database_open((dir + "/download").c_str(), kMiscKeyLength, kRecordLength, 4096,
+                             4096, 1, 1);
+  return misc_dates;
+}
+
+database* dates_of(download_request* r) { return r->misc ? open_misc() : object_dates; }
+
+struct DateRecord {
+  bool found;
+  uint32_t check;
+  char date[kDateRoom + 1];
+};
+
+DateRecord read_record(download_request* r) {
+  DateRecord d{};
+  database* db = dates_of(r);
+  uint8_t record[kRecordLength];
+  if (!db || !database_fetch(db, r->cache_key, record, static_cast<int32_t>(kRecordLength), nullptr)) return d;
+  d.found = true;
+  d.check = record[2] | (record[3] << 8) | (record[4] << 16) | (static_cast<uint32_t>(record[5]) << 24);
+  // The file may be damaged: the text ends within its field whatever it holds.
+  std::memcpy(d.date, record + 6, kDateRoom);
+  d.date[kDateRoom] = 0;
+  return d;
+}
+
+void write_record(download_request* r, uint32_t check, const char* date) {
+  database* db = dates_of(r);
+  if (!db) return;
+  uint8_t record[kRecordLength] = {};
+  record[2] = static_cast<uint8_t>(check);
+  record[3] = static_cast<uint8_t>(check >> 8);
+  record[4] = static_cast<uint8_t>(check >> 16);
+  record[5] = static_cast<uint8_t>(check >> 24);
+  if (std::strlen(date) < kDateRoom) std::memcpy(record + 6, date, std::strlen(date));
+  database_store(db, r->cache_key, record, static_cast<int>(kRecordLength));
+}
+
+int64_t now_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+void update_cache(download_request* r) {
+  if (r->misc) {
+    if (trace_inner()) log_write("download: update_misc_cache (%s)", r->name);
+    if (!open_misc()) return;
+  } else {
+    if (trace_inner()) log_write("download: update_cache (%s)", r->name);
+    if (!object_dates) return;
+  }
+  std::string date = r->local_data ? (r->local_date ? r->local_date : "") : http_date(r->http);
+  if (trace_inner()) log_write("date: %s", date.c_str());
+  uint32_t check;
+  if (r->local_data)
+    check = profile_int("advanced", "cd") == 1 ? kNeverRevalidate : 0;
+  else
+    check = static_cast<uint32_t>(now_seconds());
+  if (date.empty()) {
+    DateRecord old = read_record(r);
+    if (!old.found) return;
+    write_record(r, check, old.date);
+    return;
+  }
+  write_record(r, check, date.c_str());
+}
+
+void deallocate(download_request* r) {
+  if (trace_inner()) log_write("download: deallocate (%s)", r->name);
+  std::free(r->url);
+  http_done(r->http);
+  std::free(r->local_data);
+  std::free(r->local_date);
+  std::free(r->table_key);
+  std::free(r);
+}
+
+void unlink_request(download_request* r) {
+  if (queue && r->table_key) hash_remove(queue, r->table_key_length, r->table_key);
+  for (auto& s : slots)
+    if (s == r) s = nullptr;
+}
+
+void do_callback(download_request* r, int status) {
+  if (trace_inner()) log_write("download: do_callback (%s, %d)", r->name, status);
+  uint8_t* data = nullptr;
+  int size = 0;
+  if (status == DOWNLOAD_ARRIVED) {
+    if (r->local_data) {
+      data = r->local_data;
+      size = r->local_size;
+    } else {
+      data = http_buffer(r->http);
+      size = http_size(r->http);
+    }
+    if (!data) {
+      status = DOWNLOAD_FAILED;
+      size = 0;
+    }
+  }
+  r->result = status;
+  // Out of the table first: the callback may ask for the same file again.
+  unlink_request(r);
+  if (r->callback) r->callback(r->user, status, data, size);
+  deallocate(r);
+}
+
+download_request* queue_request(const char* key, size_t key_length, const char* url, int cls) {
+  if (!queue) queue = hash_create(kBuckets);
+  if (!queue) return nullptr;
+  int found = 0;
+  hash_entry* e = hash_find_or_add(queue, key_length, key, sizeof(download_request*), &found);
+  if (!e || found) return nullptr;
+  download_request* r = static_cast<download_request*>(std::calloc(1, sizeof(download_request)));
+  char* url_copy = strdup(url);
+  char* key_copy = static_cast<char*>(std::malloc(key_length + 1));
+  if (!r || !url_copy || !key_copy) {
+    std::free(r);
+    std::free(url_copy);
+    std::free(key_copy);
+    hash_remove(queue, key_length, key);
+    return nullptr;
+  }
+  std::memcpy(key_copy, key, key_length);
+  key_copy[key_length] = 0;
+  *static_cast<download_request**>(hash_entry_data(e)) = r;
+  r->url = url_copy;
+  const char* slash = std::strrchr(url_copy, '/');
+  r->name = slash ? slash + 1 : url_copy;
+  r->table_key = key_copy;
+  r->table_key_length = key_length;
+  r->reference = 1;
+  r->cls = cls;
+  return r;
+}
+
+int score(const download_request* r) { return r->reference - 10 * r->cls + 40; }
+
+download_request* best_waiting() {
+  if (!queue) return nullptr;
+  download_request* best = nullptr;
+  int best_score = 0;
+  hash_iterator* it = hash_iterator_create(queue);
+  if (!it) return nullptr;
+  while (void* data = hash_iterator_next_data(it)) {
+    download_request* r = *static_cast<download_request**>(data);
+    if (r->http) continue;
+    int s = score(r);
+    if (s > best_score) {
+      best = r;
+      best_score = s;
+    }
+  }
+  return best;
+}
+
+// The mirror copy of a url, or "" when it would lie outside the mirror folder.
+std::string mirror_path(const char* local, const char* url) {
+  char* rel = file_name_from_url_keep_dirs(url);
+  if (!rel) return "";
+  std::string path = rel;
+  std::free(rel);
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find('\\', start);
+    std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part == "..") return "";
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  std::string base = local;
+  for (char& c : base)
+    if (c == '\\') c = '/';
+  return base + "/" + path;
+}
+
+// Steps 2 and 3 of starting a request: true when it was answered without a transfer.
+bool answered_locally(download_request* r, const DateRecord& record, int64_t now) {
+  if (!r->force && record.found && !r->ignore_refresh &&
+      (record.check == kNeverRevalidate || now < static_cast<int64_t>(record.check) + refresh_seconds)) {
+    do_callback(r, DOWNLOAD_CURRENT);
+    return true;
+  }
+  const char* local = profile_string("advanced", "local_path");
+  if (!local || !local[0]) return false;
+  std::string path = mirror_path(local, r->url);
+  if (path.empty() || !file_exists(path.c_str())) return false;
+  std::string file_date_text = file_date(path.c_str());
+  if (!r->force && !file_date_text.empty() && file_date_text == record.date) {
+    do_callback(r, DOWNLOAD_CURRENT);
+    return true;
+  }
+  uint8_t* bytes = nullptr;
+  size_t size = 0;
+  if (file_read(path.c_str(), &bytes, &size) != 0 || size > 0x7FFFFFFF) {
+    std::free(bytes);
+    return false;
+  }
+  r->local_data = bytes;
+  r->local_size = static_cast<int32_t>(size);
+  r->local_date = strdup(file_date_text.c_str());
+  update_cache(r);
+  do_callback(r, DOWNLOAD_ARRIVED);
+  return true;
+}
+
+void start_next() {
+  if (trace_inner()) log_write("download: start_next");
+  int64_t now = now_seconds();
+  for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
+    while (!slots[slot]) {
+      download_request* r = best_waiting();
+      if (!r) return;
+      DateRecord record{};
+      if (!r->force) record = read_record(r);
+      if (answered_locally(r, record, now)) continue;
+      r->http = record.date[0] && !r->force ? http_conditional_get(r->url, record.date)
+                                            : http_get(r->url);
+      if (r->http && http_rc(r->http) == HTTP_RUNNING) {
+        slots[slot] = r;
+        if (r->misc && r->max_kb > 0) {
+          uint64_t bytes = static_cast<uint64_t>(r->max_kb) * 1024u;
+          http_set_max(r->http, bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes));
+        }
+      } else {
+        do_callback(r, DOWNLOAD_FAILED);
+      }
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+download_request* download_file(const char* folder, const char* name, int cls,
+                                download_callback callback, void* user) {
+  if (trace()) log_write("download_file (%s, %s)", folder ? folder : "", name ? name : "");
+  if (object_path.empty() || !folder || !name) return nullptr;
+  std::string key = std::string(folder) + name;
+  std::string url = object_path + "/" + folder + "/" + name;
+  download_request* r = queue_request(key.data(), key.size(), url.c_str(), cls);
+  if (!r) return nullptr;
+  r->callback = callback;
+  r->user = user;
+  make_key(r->cache_key, kObjectKeyLength, (std::string(folder) + "/" + name).c_str());
+  return r;
+}
+
+download_request* download_url(const char* url, int max_kb, download_callback callback,
+                               void* user) {
+  if (trace()) log_write("download_url (%s)", url ? url : "");
+  if (!url) return nullptr;
+  download_request* r = queue_request(url, std::strlen(url), url, DOWNLOAD_CLASS_URL);
+  if (!r) return nullptr;
+  r->misc = 1;
+  r->max_kb = max_kb;
+  r->callback = callback;
+  r->user = user;
+  make_key(r->cache_key, kMiscKeyLength - 1, url);
+  return r;
+}
+
+download_request* download_reference(download_request* r) {
+  if (trace()) log_write("download_reference");
+  if (r) ++r->reference;
+  return r;
+}
+
+download_request* download_dereference(download_request* r) {
+  if (trace()) log_write("download_dereference");
+  if (r) --r->reference;
+  return r;
+}
+
+void download_force(download_request* r) {
+  if (trace()) log_write("download_force");
+  if (r) r->force = 1;
+}
+
+void download_ignore_refresh(download_request* r) {
+  if (trace()) log_write("download_ignore_refresh");
+  if (r) r->ignore_refresh = 1;
+}
+
+void download_update() {
+  if (trace()) log_write("download_update");
+  for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
+    download_request* r = slots[slot];
+    if (!r || !r->http) continue;
+    int state = http_rc(r->http);
+    int status;
+    switch (state) {
+      case HTTP_RUNNING:
+        continue;
+      case HTTP_COMPLETE:
+        if (trace_inner()) log_write("Download succeeded for %s", r->name);
+        status = DOWNLOAD_ARRIVED;
+        update_cache(r);
+        break;
+      case HTTP_NOT_MODIFIED:
+        if (trace_inner()) log_write("Download up to date for %s", r->name);
+        status = DOWNLOAD_CURRENT;
+        update_cache(r);
+        break;
+      case HTTP_NOT_FOUND:
+        if (trace_inner()) log_write("Download %s: file not found", r->name);
+        status = DOWNLOAD_FAILED;
+        update_cache(r);
+        break;
+      case HTTP_TIMED_OUT:
+        if (trace_inner()) log_write("Download timed out for %s", r->name);
+        if (++r->timeouts < 3) {
+          http_done(r->http);
+          r->http = nullptr;
+          slots[slot] = nullptr;
+          continue;
+        }
+        status = DOWNLOAD_FAILED;
+        break;
+      default:
+        if (trace_inner()) log_write("Download failed for %s (%d)", r->name, state);
+        status = DOWNLOAD_FAILED;
+        break;
+    }
+    if (trace_inner()) log_write("download result for %s: %d", r->name, state);
+    do_callback(r, status);
+  }
+  start_next();
+  if (shown && view) view->repaint();
+}
+
+void download_reset() {
+  if (trace()) log_write("download_reset");
+  for (auto& s : slots) s = nullptr;
+  if (!queue) return;
+  hash_iterator* it = hash_iterator_create(queue);
+  while (it) {
+    void* data = hash_iterator_next_data(it);
+    if (!data) break;
+    download_request* r = *static_cast<download_request**>(data);
+    hash_iterator_remove(it);
+    std::free(r->table_key);
+    r->table_key = nullptr;
+    deallocate(r);
+  }
+}
+
+int download_set_path(const char* path) {
+  if (trace()) log_write("download_set_path (%s)", path ? path : "");
+  object_path = path && path[0] ? path : kDefaultObjectPath;
+  cache_dir = program_dir() + "/cache/art/" + safe_dir_name(object_path.c_str());
+  make_dirs(cache_dir);
+  const char* world = world_name ? world_name() : nullptr;
+  std::string current = world ? world : "";
+  int changed = !have_world || current != last_world;
+  last_world = current;
+  have_world = true;
+  for (const char* sub : {"models", "textures", "avatars", "seqs", "sounds"}) {
+    std::string folder = cache_dir + "/" + sub;
+    mkdir(folder.c_str(), 0777);
+    if (!std::strcmp(sub, "textures")) VxSetSearchPath(folder.c_str(), 1);
+  }
+  database_close(object_dates);
+  object_dates = database_open((cache_dir + "/download").c_str(), kObjectKeyLength,
+                               kRecordLength, 4096, 4096, 1, 0);
+  return changed;
+}
+
+void download_set_refresh(int minutes) {
+  if (trace()) log_write("download_set_refresh (%d)", minutes);
+  refresh_seconds = static_cast<int64_t>(minutes) * 60;
+}
+
+const char* download_get_path() { return cache_dir.c_str(); }
+
+int download_init() {
+  if (trace()) log_write("download_init");
+  if (!queue) queue = hash_create(kBuckets);
+  shown = profile_int("show", "downloads") == 1;
+  cache_dir = program_dir() + "/cache/art";
+  make_dirs(cache_dir);
+  return 0;
+}
+
+void download_term() {
+  if (trace()) log_write("download_term");
+  download_reset();
+  database_close(object_dates);
+  database_close(misc_dates);
+  object_dates = misc_dates = nullptr;
+  hash_destroy(queue);
+  queue = nullptr;
+  object_path.clear();
+  last_world.clear();
+  have_world = false;
+  refresh_seconds = 0;
+}
+
+void download_set_view(DownloadView* v) { view = v; }
+
+void download_toggle() {
+  if (trace()) log_write("download_toggle");
+  shown = !shown;
+  if (view) view->show(shown);
+  profile_set_int("show", "downloads", shown ? 1 : 0);
+}
+
+bool download_shown() { return shown; }
+
+void download_window_destroyed() { shown = false; }
+
+bool download_line(int slot, download_text_width width, char* label, size_t label_size,
+                   const char** state) {
+  if (state) *state = "";
+  if (label && label_size) label[0] = 0;
+  if (slot < 0 || slot >= DOWNLOAD_SLOTS || !slots[slot] || !slots[slot]->http) return false;
+  download_request* r = slots[slot];
+  if (label && label_size) {
+    if (width && width(r->name) > 120)
+      std::snprintf(label, label_size, "%.16s...:", r->name);
+    else
+      std::snprintf(label, label_size, "%s:", r->name);
+  }
+  if (state) *state = http_state(r->http);
+  return true;
+}

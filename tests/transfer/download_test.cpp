@@ -1,0 +1,439 @@
+// The download queue end to end: the standard library's file server over a generated
+// object tree, our odd server for stalls and broken replies, real date databases on disk.
+#include "client/cache/download.h"
+
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/cache/database.h"
+#include "client/cache/http.h"
+#include "client/core/files.h"
+#include "client/core/profile.h"
+#include "platform/progdir.h"
+#include "transfer_util.h"
+
+using namespace transfer_test;
+
+namespace {
+
+struct Result {
+  int status = 0;
+  int count = 0;
+  std::string data;
+};
+
+void record(void* user, int status, uint8_t* data, int size) {
+  Result* r = static_cast<Result*>(user);
+  r->status = status;
+  r->data = data ? std::string(reinterpret_cast<char*>(data), static_cast<size_t>(size)) : "";
+  ++r->count;
+}
+
+void set_mtime(const std::string& path, int64_t seconds) {
+  struct timeval tv[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+  utimes(path.c_str(), tv);
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    clear_proxy_environment();
+    www_ = new TempDir();
+    files_ = new ServerProcess(file_server_command(www_->path()));
+    odd_ = new ServerProcess(odd_server_command());
+  }
+  static void TearDownTestSuite() {
+    delete files_;
+    delete odd_;
+    delete www_;
+  }
+  void SetUp() override {
+    ASSERT_GT(files_->port(), 0);
+    ASSERT_GT(odd_->port(), 0);
+    file_term();
+    platform_set_program_dir(home_.path());
+    write_file(home_.file("tessel.ini"), "[general]\n");
+    profile_init(home_.path().c_str(), "/tessel.ini");
+    // The keyed-file engine starts once per process.
+    static const int engine = database_init();
+    ASSERT_EQ(engine, 0);
+    ASSERT_EQ(http_init(0), 0);
+    download_init();
+    // A fresh folder on the file server per test.
+    tree_ = "t" + std::to_string(++counter_);
+    download_set_path((files_->base() + "/" + tree_).c_str());
+  }
+  void TearDown() override {
+    download_reset();
+    download_term();
+    http_term();
+    file_term();
+  }
+  // A file of the object tree with a given modification time.
+  void put(const std::string& rel, const std::string& bytes, int64_t mtime = 1600000000) {
+    std::string path = www_->file(tree_ + "/" + rel);
+    write_file(path, bytes);
+    set_mtime(path, mtime);
+  }
+  void remove_file(const std::string& rel) { std::remove(www_->file(tree_ + "/" + rel).c_str()); }
+  static void frame() {
+    http_update();
+    download_update();
+  }
+  static bool run_until(const std::function<bool()>& done, int limit_ms = 15000) {
+    return poll_until([&] {
+      frame();
+      return done();
+    }, limit_ms);
+  }
+  // One request of folder/name run to its callback.
+  Result fetch(const std::string& folder, const std::string& name, void (*adjust)(download_request*) = nullptr) {
+    Result r;
+    download_request* q = download_file(folder.c_str(), name.c_str(), 1, record, &r);
+    EXPECT_NE(q, nullptr);
+    if (q && adjust) adjust(q);
+    EXPECT_TRUE(run_until([&] { return r.count > 0; }));
+    return r;
+  }
+
+  static TempDir* www_;
+  static ServerProcess* files_;
+  static ServerProcess* odd_;
+  static int counter_;
+  TempDir home_;
+  std::string tree_;
+};
+TempDir* DownloadTest::www_ = nullptr;
+ServerProcess* DownloadTest::files_ = nullptr;
+ServerProcess* DownloadTest::odd_ = nullptr;
+int DownloadTest::counter_ = 0;
+
+TEST_F(DownloadTest, ArrivesThenCurrentThenChanged) {
+  put("models/chair.rwx", "first version", 1600000000);
+  Result first = fetch("models", "chair.rwx");
+  EXPECT_EQ(first.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(first.data, "first version");
+  // New bytes under the old date: the server answers the recorded date with 304.
+  put("models/chair.rwx", "same date, other bytes", 1600000000);
+  Result second = fetch("models", "chair.rwx");
+  EXPECT_EQ(second.status, DOWNLOAD_CURRENT);
+  EXPECT_EQ(second.data, "");
+  put("models/chair.rwx", "second version", 1600000100);
+  Result third = fetch("models", "chair.rwx");
+  EXPECT_EQ(third.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(third.data, "second version");
+}
+
+TEST_F(DownloadTest, RefreshIntervalForceAndIgnoreRefresh) {
+  put("textures/wood.jpg", "wood", 1600000000);
+  download_set_refresh(10);
+  EXPECT_EQ(fetch("textures", "wood.jpg").status, DOWNLOAD_ARRIVED);
+  // Gone from the server, yet inside the interval nobody asks it.
+  remove_file("textures/wood.jpg");
+  EXPECT_EQ(fetch("textures", "wood.jpg").status, DOWNLOAD_CURRENT);
+  put("textures/wood.jpg", "new wood", 1600000500);
+  Result revalidated = fetch("textures", "wood.jpg", [](download_request* q) { download_ignore_refresh(q); });
+  EXPECT_EQ(revalidated.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(revalidated.data, "new wood");
+  Result forced = fetch("textures", "wood.jpg", [](download_request* q) { download_force(q); });
+  EXPECT_EQ(forced.status, DOWNLOAD_ARRIVED) << "a forced request sends no date";
+  EXPECT_EQ(forced.data, "new wood");
+}
+
+// Check time plus interval passes 2^31 seconds: still inside the interval.
+TEST_F(DownloadTest, LongRefreshIntervalDoesNotWrap) {
+  put("models/tree.rwx", "tree");
+  download_set_refresh(20000000);
+  EXPECT_EQ(fetch("models", "tree.rwx").status, DOWNLOAD_ARRIVED);
+  remove_file("models/tree.rwx");
+  EXPECT_EQ(fetch("models", "tree.rwx").status, DOWNLOAD_CURRENT);
+  download_set_refresh(40000000);  // the interval alone is above 2^31 seconds
+  EXPECT_EQ(fetch("models", "tree.rwx").status, DOWNLOAD_CURRENT);
+}
+
+TEST_F(DownloadTest, NotFound) {
+  download_set_refresh(10);
+  // Never seen: failure, and no record that would later claim a cached copy.
+  EXPECT_EQ(fetch("models", "ghost.rwx").status, DOWNLOAD_FAILED);
+  put("models/ghost.rwx", "now here");
+  EXPECT_EQ(fetch("models", "ghost.rwx").status, DOWNLOAD_ARRIVED);
+  // Gone after being cached: failure, and the record is renewed, so that inside the
+  // interval the server is not asked again.
+  remove_file("models/ghost.rwx");
+  EXPECT_EQ(fetch("models", "ghost.rwx", [](download_request* q) { download_ignore_refresh(q); }).status,
+            DOWNLOAD_FAILED);
+  EXPECT_EQ(fetch("models", "ghost.rwx").status, DOWNLOAD_CURRENT);
+}
+
+TEST_F(DownloadTest, BrokenRepliesFailAndLeaveNoRecord) {
+  download_set_path(odd_->base().c_str());
+  download_set_refresh(10);
+  // Fewer bytes than announced: a failure, and no date record (else the next request
+  // would be "current").
+  EXPECT_EQ(fetch("short", "100/50").status, DOWNLOAD_FAILED);
+  EXPECT_EQ(fetch("short", "100/50").status, DOWNLOAD_FAILED);
+  EXPECT_EQ(fetch("long", "10/20").status, DOWNLOAD_FAILED);
+  Result chunked = fetch("chunked", "3000");
+  EXPECT_EQ(chunked.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(chunked.data, pattern(3000));
+  Result unsized = fetch("nolength", "2000");
+  EXPECT_EQ(unsized.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(unsized.data, pattern(2000));
+  EXPECT_EQ(fetch("status", "500").status, DOWNLOAD_FAILED);
+  EXPECT_EQ(fetch("length", "0").status, DOWNLOAD_FAILED);
+}
+
+TEST_F(DownloadTest, StallsAreRetriedThenFail) {
+  FakeClock clock;
+  download_set_path(odd_->base().c_str());
+  Result stalled;
+  ASSERT_NE(download_file("flaky", "9/10/always", 1, record, &stalled), nullptr);
+  int starts = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    frame();
+    ASSERT_TRUE(download_line(0, nullptr, nullptr, 0, nullptr)) << "attempt " << attempt << " runs";
+    ++starts;
+    clock.advance(30001);
+    frame();
+    if (attempt < 2) {
+      EXPECT_EQ(stalled.count, 0) << "retried after stall " << attempt + 1;
+    }
+  }
+  EXPECT_EQ(starts, 3);
+  EXPECT_EQ(stalled.count, 1);
+  EXPECT_EQ(stalled.status, DOWNLOAD_FAILED);
+
+  Result recovered;
+  ASSERT_NE(download_file("flaky", "2/700/twice", 1, record, &recovered), nullptr);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // The stalled connection must have reached the server before the clock moves.
+    frame();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    clock.advance(30001);
+    frame();
+  }
+  EXPECT_TRUE(run_until([&] { return recovered.count > 0; }));
+  EXPECT_EQ(recovered.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(recovered.data, pattern(700));
+}
+
+TEST_F(DownloadTest, ThreeAtOnceTheRestByScore) {
+  download_set_path(odd_->base().c_str());
+  struct Job {
+    const char* name;
+    int cls;
+    int extra_refs;
+    Result result;
+    download_request* request = nullptr;
+  };
+  // Scores: references - 10 x class + 40.
+  Job jobs[] = {{"a", 3, 0, {}},   // 11
+                {"b", 1, 0, {}},   // 31
+                {"c", 2, 5, {}},   // 26
+                {"d", 0, 0, {}},   // 41
+                {"e", 2, 0, {}},   // 21
+                {"f", 1, 3, {}}};  // 34
+  for (Job& j : jobs) {
+    j.request = download_file("slow", (std::string("1200/64/") + j.name).c_str(), j.cls, record, &j.result);
+    ASSERT_NE(j.request, nullptr);
+    for (int i = 0; i < j.extra_refs; ++i) download_reference(j.request);
+  }
+  // Not queued twice.
+  Result dup;
+  EXPECT_EQ(download_file("slow", "1200/64/a", 1, record, &dup), nullptr);
+  Result never;
+  download_request* quiet = download_file("slow", "1200/64/q", 4, record, &never);
+  download_dereference(quiet);  // score 0: never starts
+
+  std::vector<std::string> started;
+  auto note_starts = [&] {
+    for (int s = 0; s < DOWNLOAD_SLOTS; ++s) {
+      char label[64];
+      if (download_line(s, nullptr, label, sizeof label, nullptr) &&
+          std::find(started.begin(), started.end(), label) == started.end())
+        started.push_back(label);
+    }
+  };
+  frame();
+  note_starts();
+  ASSERT_EQ(started.size(), 3u);
+  std::vector<std::string> first(started.begin(), started.end());
+  std::sort(first.begin(), first.end());
+  EXPECT_EQ(first, (std::vector<std::string>{"b:", "d:", "f:"}));
+  ASSERT_TRUE(run_until([&] {
+    note_starts();
+    int done = 0;
+    for (Job& j : jobs) done += j.result.count;
+    return done == 6;
+  }, 20000));
+  ASSERT_EQ(started.size(), 6u);
+  // The waiting ones started best score first: c (26), e (21), a (11).
+  EXPECT_EQ(std::vector<std::string>(started.begin() + 3, started.end()),
+            (std::vector<std::string>{"c:", "e:", "a:"}));
+  for (Job& j : jobs) EXPECT_EQ(j.result.status, DOWNLOAD_ARRIVED) << j.name;
+  for (int i = 0; i < 5; ++i) frame();
+  EXPECT_EQ(never.count, 0);
+  download_reset();
+  EXPECT_EQ(never.count, 0) << "a reset calls no callback";
+}
+
+TEST_F(DownloadTest, CallbackMayAskForTheSameFileAgain) {
+  put("sounds/bell.wav", "ding");
+  struct Again {
+    Result first;
+    Result second;
+    download_request* again = nullptr;
+  } state;
+  auto callback = [](void* user, int status, uint8_t* data, int size) {
+    Again* a = static_cast<Again*>(user);
+    record(&a->first, status, data, size);
+    a->again = download_file("sounds", "bell.wav", 2, record, &a->second);
+  };
+  ASSERT_NE(download_file("sounds", "bell.wav", 2, callback, &state), nullptr);
+  ASSERT_TRUE(run_until([&] { return state.first.count > 0; }));
+  EXPECT_EQ(state.first.status, DOWNLOAD_ARRIVED);
+  ASSERT_NE(state.again, nullptr);
+  ASSERT_TRUE(run_until([&] { return state.second.count > 0; }));
+  EXPECT_EQ(state.second.status, DOWNLOAD_CURRENT);
+}
+
+// Names longer than the key keep separate date records.
+TEST_F(DownloadTest, LongNamesKeepTheirOwnDates) {
+  std::string stem(60, 'x');
+  put("models/" + stem + "_one.rwx", "one", 1600000000);
+  put("models/" + stem + "_two.rwx", "two", 1600002000);
+  EXPECT_EQ(fetch("models", stem + "_one.rwx").status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(fetch("models", stem + "_two.rwx").status, DOWNLOAD_ARRIVED);
+  // Changed, but still older than the other file's date.
+  put("models/" + stem + "_one.rwx", "one again", 1600001000);
+  Result one = fetch("models", stem + "_one.rwx");
+  EXPECT_EQ(one.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(one.data, "one again");
+  EXPECT_EQ(fetch("models", stem + "_two.rwx").status, DOWNLOAD_CURRENT);
+}
+
+TEST_F(DownloadTest, LocalMirror) {
+  TempDir mirror;
+  write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + mirror.path() + "\n");
+  // The mirror holds the url's path in lower case with ':' made '-'.
+  std::string host = files_->base();
+  std::replace(host.begin(), host.end(), ':', '-');
+  std::string local = mirror.file(host + "/" + tree_ + "/models/table.rwx");
+  write_file(local, "mirror table");
+  set_mtime(local, 1500000000);
+  Result first = fetch("models", "table.rwx");
+  EXPECT_EQ(first.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(first.data, "mirror table");
+  // Same date as recorded: current, not read again.
+  write_file(local, "mirror table, changed bytes");
+  set_mtime(local, 1500000000);
+  EXPECT_EQ(fetch("models", "table.rwx").status, DOWNLOAD_CURRENT);
+  Result forced = fetch("models", "table.rwx", [](download_request* q) { download_force(q); });
+  EXPECT_EQ(forced.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(forced.data, "mirror table, changed bytes");
+  // A mirror on a CD is never revalidated once recorded.
+  write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + mirror.path() + "\ncd=1\n");
+  EXPECT_EQ(fetch("models", "table.rwx", [](download_request* q) { download_force(q); }).status,
+            DOWNLOAD_ARRIVED);
+  set_mtime(local, 1500009999);
+  EXPECT_EQ(fetch("models", "table.rwx").status, DOWNLOAD_CURRENT);
+}
+
+TEST_F(DownloadTest, MirrorPathStaysInsideTheMirror) {
+  TempDir mirror;
+  std::string host = files_->base();
+  std::replace(host.begin(), host.end(), ':', '-');
+  write_file(mirror.file("inner/" + host + "/x"), "");
+  std::string inner = mirror.file("inner");
+  write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + inner + "\n");
+  // ../../secret.txt from the url's host folder lands next to the mirror folder.
+  write_file(mirror.file("secret.txt"), "not for the network");
+  Result r;
+  ASSERT_NE(download_url((files_->base() + "/../../secret.txt").c_str(), 0, record, &r), nullptr);
+  ASSERT_TRUE(run_until([&] { return r.count > 0; }));
+  EXPECT_NE(r.data, "not for the network");
+  EXPECT_EQ(r.status, DOWNLOAD_FAILED);
+}
+
+TEST_F(DownloadTest, UrlDownloadsUseTheirLimitAndTheMiscDates) {
+  Result big, small, small_again;
+  std::string base = odd_->base();
+  ASSERT_NE(download_url((base + "/nolength/5000").c_str(), 4, record, &big), nullptr);
+  ASSERT_NE(download_url((base + "/length/1000").c_str(), 1, record, &small), nullptr);
+  ASSERT_TRUE(run_until([&] { return big.count && small.count; }));
+  EXPECT_EQ(big.status, DOWNLOAD_FAILED);
+  EXPECT_EQ(small.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(small.data, pattern(1000));
+  EXPECT_TRUE(exists(home_.file("cache/art/misc/download.dat")));
+  download_set_refresh(10);
+  ASSERT_NE(download_url((base + "/length/1000").c_str(), 1, record, &small_again), nullptr);
+  ASSERT_TRUE(run_until([&] { return small_again.count > 0; }));
+  EXPECT_EQ(small_again.status, DOWNLOAD_CURRENT);
+}
+
+TEST_F(DownloadTest, ObjectPathAndCacheFolders) {
+  EXPECT_EQ(download_set_path("Objects.Example:8080/World"), 0) << "same world as before";
+  std::string dir = download_get_path();
+  EXPECT_EQ(dir, home_.path() + "/cache/art/objects.example-8080-world");
+  for (const char* sub : {"models", "textures", "avatars", "seqs", "sounds"})
+    EXPECT_TRUE(file_is_directory((dir + "/" + sub).c_str())) << sub;
+  EXPECT_TRUE(exists(dir + "/download.dat"));
+  // A path of dots stays one folder inside the cache.
+  download_set_path("..");
+  EXPECT_EQ(std::string(download_get_path()), home_.path() + "/cache/art/--");
+  // Without a path the service's default is used; requests work again.
+  download_set_path("");
+  EXPECT_NE(std::string(download_get_path()), home_.path() + "/cache/art/");
+  Result r;
+  EXPECT_NE(download_file("models", "x.rwx", 1, record, &r), nullptr);
+}
+
+TEST_F(DownloadTest, NothingQueuedWithoutObjectPath) {
+  download_term();
+  download_init();
+  Result r;
+  EXPECT_EQ(download_file("models", "x.rwx", 1, record, &r), nullptr);
+}
+
+class RecordingView : public DownloadView {
+ public:
+  void show(bool s) override { shows.push_back(s); }
+  void repaint() override { ++repaints; }
+  std::vector<bool> shows;
+  int repaints = 0;
+};
+
+TEST_F(DownloadTest, DownloadsWindowModel) {
+  RecordingView view;
+  download_set_view(&view);
+  EXPECT_FALSE(download_shown());
+  download_toggle();
+  EXPECT_TRUE(download_shown());
+  EXPECT_EQ(profile_int("show", "downloads"), 1);
+  download_set_path(odd_->base().c_str());
+  Result r1, r2;
+  ASSERT_NE(download_file("stall-headers", "short.rwx", 1, record, &r1), nullptr);
+  ASSERT_NE(download_file("stall-headers", "a_rather_long_model_name.rwx", 2, record, &r2), nullptr);
+  frame();
+  EXPECT_GT(view.repaints, 0);
+  auto width = [](const char* text) { return static_cast<int>(std::strlen(text)) * 6; };
+  char label[64];
+  const char* state = nullptr;
+  ASSERT_TRUE(download_line(0, width, label, sizeof label, &state));
+  EXPECT_STREQ(label, "short.rwx:");
+  ASSERT_TRUE(download_line(1, width, label, sizeof label, &state));
+  EXPECT_STREQ(label, "a_rather_long_mo...:");
+  EXPECT_FALSE(download_line(2, width, label, sizeof label, &state));
+  EXPECT_STREQ(label, "");
+  download_toggle();
+  EXPECT_EQ(profile_int("show", "downloads"), 0);
+  EXPECT_EQ(view.shows, (std::vector<bool>{true, false}));
+  download_set_view(nullptr);
+}
+
+}  // namespace

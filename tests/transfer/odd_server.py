@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""A small HTTP server on loopback that misbehaves on purpose, for the transfer tests.
+
+Paths:
+  /length/N          N body bytes with a correct Content-Length and a fixed Last-Modified
+  /nolength/N        N bytes, no Content-Length, ended by closing the connection
+  /chunked/N         N bytes in chunks of varying size, no Content-Length
+  /short/A/N         announces A bytes, sends N < A, closes
+  /long/A/N          announces A bytes, sends N > A, closes
+  /stall-headers     reads the request and sends nothing
+  /stall-body/A/N    announces A bytes, sends N, then nothing
+  /slow/MS/N         waits MS milliseconds, then N bytes with a Content-Length
+  /status/CODE       replies with that status and a short body
+  /badlength         a Content-Length that is not a number
+  /redirect/N        302 to /length/N
+  /echo              the request's header lines as the body
+  /flaky/K/N/...     the first K requests of this exact path stall, later ones get N bytes
+Body byte i is i % 251. The first line on stdout is "PORT <n>".
+"""
+import socket
+import socketserver
+import sys
+import threading
+import time
+
+LAST_MODIFIED = "Sat, 01 Jan 2022 10:00:00 GMT"
+COUNTS = {}
+COUNT_LOCK = threading.Lock()
+
+
+def body(n):
+    return bytes(i % 251 for i in range(n))
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def read_request(self):
+        data = b""
+        self.request.settimeout(10)
+        while b"\r\n\r\n" not in data:
+            chunk = self.request.recv(4096)
+            if not chunk:
+                return None, []
+            data += chunk
+        head = data.split(b"\r\n\r\n", 1)[0].decode("latin-1")
+        lines = head.split("\r\n")
+        parts = lines[0].split(" ")
+        return (parts[1] if len(parts) > 1 else "/"), lines[1:]
+
+    def send(self, data):
+        try:
+            self.request.sendall(data)
+        except OSError:
+            pass
+
+    def reply(self, code, payload, length=None, extra=""):
+        head = "HTTP/1.1 %d X\r\nConnection: close\r\n" % code
+        if length is not None:
+            head += "Content-Length: %s\r\n" % length
+        head += extra + "\r\n"
+        self.send(head.encode("latin-1") + payload)
+
+    def hold(self, seconds=30):
+        # Keeps the connection open without sending, until the client gives up.
+        self.request.settimeout(seconds)
+        try:
+            while self.request.recv(1024):
+                pass
+        except OSError:
+            pass
+
+    def handle(self):
+        path, headers = self.read_request()
+        if path is None:
+            return
+        if path.startswith("http://"):
+            # Asked as a proxy: the path follows the host.
+            rest = path[len("http://"):]
+            path = rest[rest.find("/"):] if "/" in rest else "/"
+        p = path.strip("/").split("/")
+        kind, args = p[0], [a for a in p[1:]]
+        lm = "Last-Modified: %s\r\n" % LAST_MODIFIED
+        if kind == "length":
+            n = int(args[0])
+            self.reply(200, body(n), n, lm)
+        elif kind == "nolength":
+            self.reply(200, body(int(args[0])), None, lm)
+        elif kind == "chunked":
+            n = int(args[0])
+            data = body(n)
+            out = b""
+            i, step = 0, 1
+            while i < n:
+                piece = data[i:i + step]
+                out += b"%x\r\n" % len(piece) + piece + b"\r\n"
+                i += len(piece)
+                step = step * 3 + 7
+            out += b"0\r\n\r\n"
+            self.reply(200, out, None, "Transfer-Encoding: chunked\r\n" + lm)
+        elif kind == "short" or kind == "long":
+            self.reply(200, body(int(args[1])), int(args[0]), lm)
+        elif kind == "stall-headers":
+            self.hold()
+        elif kind == "stall-body":
+            self.reply(200, body(int(args[1])), int(args[0]), lm)
+            self.hold()
+        elif kind == "slow":
+            time.sleep(int(args[0]) / 1000.0)
+            n = int(args[1])
+            self.reply(200, body(n), n, lm)
+        elif kind == "status":
+            self.reply(int(args[0]), b"status body", 11)
+        elif kind == "badlength":
+            self.reply(200, b"abc", "abc")
+        elif kind == "redirect":
+            self.reply(302, b"", 0, "Location: /length/%s\r\n" % args[0])
+        elif kind == "flaky":
+            with COUNT_LOCK:
+                COUNTS[path] = COUNTS.get(path, 0) + 1
+                seen = COUNTS[path]
+            if seen <= int(args[0]):
+                self.hold()
+            else:
+                n = int(args[1])
+                self.reply(200, body(n), n, lm)
+        elif kind == "echo":
+            text = "\r\n".join(headers).encode("latin-1")
+            self.reply(200, text, len(text))
+        else:
+            self.reply(404, b"none", 4)
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 128
+
+
+def main():
+    server = Server(("127.0.0.1", 0), Handler)
+    print("PORT %d" % server.server_address[1], flush=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    # Ends when the test closes our stdin (or dies).
+    try:
+        sys.stdin.read()
+    except KeyboardInterrupt:
+        pass
+    server.shutdown()
+
+
+if __name__ == "__main__":
+    main()

@@ -2,7 +2,8 @@
 
 set(TESSEL_ROOT ${CMAKE_SOURCE_DIR})
 
-# Where tests find fixtures, fakes and the built plug-ins.
+# Where tests find fixtures, fakes and the built plug-ins. GoogleTest programs get the same
+# from tests/test_main.cpp (a list-valued property does not survive test discovery).
 set(TESSEL_TEST_ENV
   "TESSEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   "TESSEL_BINARY_DIR=${CMAKE_BINARY_DIR}"
@@ -15,8 +16,8 @@ set(TESSEL_TEST_ENV
 # machine-wide resource (a fixed port range) name a lock so that CTest runs them one at a time.
 function(tessel_add_test)
   cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
-  add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  add_executable(${T_NAME} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${T_NAME} PRIVATE
     TESSEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TESSEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -29,7 +30,7 @@ function(tessel_add_test)
   endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${TESSEL_TEST_ENV}" TIMEOUT ${T_TIMEOUT} ${lock})
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${lock})
 endfunction()
 
 # tessel_library(<name> <STATIC|SHARED> SOURCES ... LIBS ...)
@@ -61,5 +62,6 @@ function(tessel_add_fuzzer)
   endif()
   target_include_directories(${F_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
-  set_property(GLOBAL APPEND PROPERTY TESSEL_FUZZERS ${F_NAME})
+  # "name corpus" lines for `./run fuzz`.
+  set_property(GLOBAL APPEND PROPERTY TESSEL_FUZZERS "${F_NAME} ${F_CORPUS}")
 endfunction()

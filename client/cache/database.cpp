@@ -241,7 +241,9 @@ void database_set_exits(void (*quit)(), void (*exit_now)(int status)) {
 
 int database_init() {
   if (tracing()) log_write("database_init");
-  return InitKeyedFileEngine(512, 20, 4);
+  int16_t r = InitKeyedFileEngine(512, 20, 4);
+  // The engine lives for the whole process; a second start-up in one process finds it running.
+  return r == 125 ? 0 : r;
 }
 
 database* database_open(const char* name, int key_length, int record_length, int data_extension,

@@ -8,11 +8,13 @@
 #include "driver/core/colour_match.h"
 #include "driver/core/depth.h"
 #include "driver/core/driver.h"
+#include "driver/core/image.h"
 #include "driver/core/palette.h"
 #include "driver/core/shade.h"
 #include "driver/spans/fixed.h"
 #include "driver/spans/span_state.h"
 #include "driver/spans/vertex_transform.h"
+#include "platform/gdi.h"
 
 int32_t ContextDepth = 0;
 int32_t FramePitch = 0;
@@ -94,7 +96,9 @@ int32_t InstallContextOps(DeviceRecord* record, int32_t, int32_t, int32_t depth,
   record->shade_levels = 32;
   record->begin_frame = &BeginFrame;
   record->fill_rect = &ContextFillRect;
+  record->copy_rect = &RasterCopyRect;
   record->clear_depth_rect = &ContextClearZRect;
+  record->convert_image = &ConvertImage;
   record->import_bitmap = &ImportBitmapNone;
   record->release = &ContextReleaseTables;
   record->colour_to_pixel = &ColourToPixel;
@@ -108,6 +112,8 @@ int32_t InstallContextOps(DeviceRecord* record, int32_t, int32_t, int32_t depth,
   record->transform_vertices = &TransformVertices;
   record->lock_raster = &RasterLock;
   record->unlock_raster = &RasterUnlock;
+  record->alloc_image_pixels = &ImageAllocPixels;
+  record->apply_image_mask = &ImageApplyMask;
   record->shade_create = &ShadeTablesCreate;
   record->shade_destroy = &ShadeTablesDestroy;
   record->shade_select = &ShadeTablesSelect;
@@ -117,12 +123,20 @@ int32_t InstallContextOps(DeviceRecord* record, int32_t, int32_t, int32_t depth,
   return ContextTablesCreate(depth) ? 1 : 0;
 }
 
-int32_t InstallRenderModes(DeviceRecord* record) {
+// The rasterisers' table writer, when they are linked in.
+__attribute__((weak)) void RenderModeTableWrite(DeviceRecord* record, int32_t depth_on);
+
+// Weak so that a render-mode module of its own may take its place.
+__attribute__((weak)) int32_t InstallRenderModes(DeviceRecord* record) {
   record->clear_depth_rect =
       g_drv.depth_buffer_on && g_drv.saved_clear_depth ? g_drv.saved_clear_depth : &ZBufferClearNone;
   if (record->raster_depth == 1) return 1;
   if (record->raster_depth != 8) return 0;
-  // The drawing modes come with the rasterisers; until then every slot draws nothing.
+  if (&RenderModeTableWrite != nullptr) {
+    RenderModeTableWrite(record, g_drv.depth_buffer_on);
+    return 1;
+  }
+  // Without the rasterisers every slot draws nothing.
   for (int bank = 0; bank < kRenderModeBanks; ++bank)
     for (int slot : kModeSlots) record->render_modes[bank][slot] = &RenderModeNone;
   return 1;
@@ -355,5 +369,117 @@ DeviceRaster* ImageFreePixels(DeviceRaster* image) {
 
 int32_t ContextReleaseTables() {
   FreeContextTables();
+  return 1;
+}
+
+DeviceRaster* ConvertImage(DeviceRaster* source, DeviceRaster* destination, int32_t flags) {
+  if (!source || !destination) return nullptr;
+  if (ContextDepth != 8) return ImageConvertMasks(source, destination, flags);
+  if (!(flags & kConvertTransparent) ||
+      (source->bits == 24 && source->red_mask == 0xFF0000u && source->green_mask == 0xFF00u &&
+       source->blue_mask == 0xFFu && source->alpha_mask == 0))
+    return ImageToPalette(source, destination, flags);
+  // Anything else goes through 24-bit red, green, blue first.
+  DeviceRaster wide = *source;
+  wide.kind = kRasterKindPacked;
+  wide.bits = 24;
+  wide.depth = 24;
+  wide.red_mask = 0xFF0000u;
+  wide.green_mask = 0xFF00u;
+  wide.blue_mask = 0xFFu;
+  wide.alpha_mask = 0;
+  wide.pixels = nullptr;
+  wide.flags &= ~kRasterLockFirst;
+  DeviceRaster* result = nullptr;
+  if (ImageConvertMasks(source, &wide, flags)) result = ImageToPalette(&wide, destination, flags);
+  ImageFreePixels(&wide);
+  return result;
+}
+
+int32_t ImportBitmap(const DeviceBitmapRef* bitmap, int32_t flags, DeviceRaster* image) {
+  if (!bitmap || !image || !g_drv.services) return 0;
+  const BitmapAccess* access = ImageBitmapAccess();
+  image->flags |= kRasterLockFirst;
+  flags |= kImportBottomUp;
+  if (access->realize_palette) access->realize_palette(bitmap->dc);
+  BitmapDescription description{};
+  if (!access->describe || !access->dib_rows || !access->describe(bitmap->bitmap, &description))
+    return 0;
+  const int32_t width = description.width, height = description.height;
+  if (width <= 0 || height <= 0 || width > kImageMaxSide || height > kImageMaxSide) return 0;
+  const int32_t bits = description.planes * description.bits_pixel;
+  const int32_t cls = bits <= 1 ? 1 : bits <= 4 ? 4 : bits <= 8 ? 8 : 24;
+  if (cls == 24) flags |= kImportSwapRB;
+  const DeviceRecord& d = g_drv.services->device;
+  if (cls == 8) {
+    bool standard = d.texture_width_unit > 0 && d.texture_height_unit > 0 &&
+                    width == d.texture_width_unit && height % d.texture_height_unit == 0;
+    bool small = d.small_texture_width_unit != 0 && d.small_texture_height_unit > 0 &&
+                 width == d.small_texture_width_unit && height % d.small_texture_height_unit == 0;
+    if (standard || small) flags &= ~kImportScale;
+  }
+
+  const size_t colours = cls == 24 ? 0 : size_t{1} << cls;
+  const size_t info_bytes = sizeof(BitmapInfoHeader) + 4 * colours;
+  auto* info = static_cast<uint8_t*>(DriverAlloc(info_bytes));
+  if (!info) return 0;
+  std::memset(info, 0, info_bytes);
+  BitmapInfoHeader header{};
+  header.size = sizeof(BitmapInfoHeader);
+  header.width = width;
+  header.height = height;
+  header.planes = 1;
+  header.bit_count = static_cast<uint16_t>(cls);
+  std::memcpy(info, &header, sizeof header);
+  access->dib_rows(bitmap->dc, bitmap->bitmap, 0, 1, nullptr, info, kDibRgbColours);
+
+  const size_t row_bytes = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+  auto* row = static_cast<uint8_t*>(DriverAlloc(row_bytes));
+  bool ok = row != nullptr;
+  if (ok && cls < 24) {
+    // Indexed rows widen through the image's palette: without one they cannot be kept.
+    if (!image->palette) {
+      ok = false;
+    } else {
+      for (size_t i = 0; i < colours; ++i) {
+        RgbQuad q;
+        std::memcpy(&q, info + sizeof(BitmapInfoHeader) + 4 * i, 4);
+        image->palette[3 * i] = q.red;
+        image->palette[3 * i + 1] = q.green;
+        image->palette[3 * i + 2] = q.blue;
+      }
+    }
+  }
+  for (int32_t r = 0; ok && r < height; ++r) {
+    ok = access->dib_rows(bitmap->dc, bitmap->bitmap, static_cast<uint32_t>(r), 1, row, info,
+                          kDibRgbColours) != 0 &&
+         RowImport(row, width, height, cls, r, image, flags) != 0;
+  }
+  DriverFree(row);
+  DriverFree(info);
+  ImageScalerFree();
+  return ok ? (height | (width << 16)) : 0;
+}
+
+int32_t RasterCopyRect(DeviceCamera* camera, const DeviceRect* rect, int32_t x, int32_t y) {
+  if (!camera || !rect || !camera->row_table) return 0;
+  DeviceRaster* raster = camera->colour_raster;
+  if (!raster || !raster->pixels || (camera->row_flags & kCameraRebuildRows)) return 0;
+  const int32_t bpp = ContextDepth == 8 ? 1 : 2;
+  const DeviceRect to{x, y, rect->w, rect->h};
+  if (!raster_in(raster, rect) || !raster_in(raster, &to)) return 0;
+  const int64_t pitch = raster->pitch;
+  if ((pitch < 0 ? -pitch : pitch) < static_cast<int64_t>(raster->width) * bpp) return 0;
+  const size_t bytes = static_cast<size_t>(rect->w) * bpp;
+  auto source_row = [&](int32_t r) {
+    return raster->pixels + static_cast<ptrdiff_t>(rect->y + r) * pitch + static_cast<ptrdiff_t>(rect->x) * bpp;
+  };
+  auto frame_row = [&](int32_t r) { return camera->row_table[y + r] + static_cast<ptrdiff_t>(x) * bpp; };
+  // Overlapping copies inside one frame run away from the rows they overwrite.
+  const bool upward = rect->h > 0 && frame_row(0) > source_row(0);
+  for (int32_t n = 0; n < rect->h; ++n) {
+    const int32_t r = upward ? rect->h - 1 - n : n;
+    std::memmove(frame_row(r), source_row(r), bytes);
+  }
   return 1;
 }

@@ -43,5 +43,14 @@ int32_t ContextFillRect(DeviceCamera* camera, const DeviceRect* rect);
 int32_t ContextClearZRect(const DeviceRect* rect);
 DeviceRaster* ImageFreePixels(DeviceRaster* image);
 int32_t ContextReleaseTables();
+// Converts source into destination in the context's format: masks at depths other than 8,
+// palette indexes at 8 (other sources than 24-bit red/green/blue first through 24 bits
+// when flags hold 8).
+DeviceRaster* ConvertImage(DeviceRaster* source, DeviceRaster* destination, int32_t flags);
+// Reads a bitmap into image row by row (scaled to the texture size when flags hold 1);
+// height | width << 16, or 0. The device open installs it over ImportBitmapNone.
+int32_t ImportBitmap(const DeviceBitmapRef* bitmap, int32_t flags, DeviceRaster* image);
+// Copies a rectangle of the camera's colour raster to (x, y) of its frame.
+int32_t RasterCopyRect(DeviceCamera* camera, const DeviceRect* rect, int32_t x, int32_t y);
 // The ColourRampTable index of a colour at a shade level 0..31 (8-bit depth).
 int32_t ColourRampIndex(const DeviceColour* colour, int32_t level);

@@ -176,6 +176,8 @@ int32_t DisplaySetup(DeviceRecord* record, PlatformWindow*, int32_t count, Devic
   if (!InstallContextOps(record, gdi_system_metrics(kMetricCxFullscreen),
                          gdi_system_metrics(kMetricCyFullscreen), g_drv.raster_depth, 0))
     return 0;
+  // The context installs the "cannot import" entry; an opened device imports bitmaps.
+  record->import_bitmap = &ImportBitmap;
   g_drv.saved_shade_select = record->shade_select;
   record->shade_select = &ShadeTablesSelectSpan;
   BuildShadeRamps();

@@ -378,7 +378,10 @@ int VxForAllPolygonsInClumpWithData(VxClump* clump, void (*fn)(VxPolygon*, void*
 
 VxClump* VxGetPolygonClump(const VxPolygon* polygon) {
   if (!live(polygon)) return failp<VxClump>(VX_E_BAD_ARGUMENT);
-  return polygon->clump;
+  // The top-level clump: the model a pick or a tag lookup is about, not one of its parts.
+  VxClumpRec* c = polygon->clump;
+  for (int depth = 0; c && c->parent && depth < kMaxClumpDepth * 4; ++depth) c = c->parent;
+  return c;
 }
 
 int32_t VxGetPolygonTag(const VxPolygon* polygon) {

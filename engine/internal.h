@@ -3,6 +3,7 @@
 #define TESSEL_ENGINE_INTERNAL_H
 
 #include "engine/vxl21.h"
+#include "driver/records.h"
 
 #include <string>
 #include <unordered_set>
@@ -61,6 +62,13 @@ struct VxTextureRec {
   VxRasterRec* raster = nullptr;
   VxRasterRec* mask = nullptr;
   int frame = 0;
+  // Texels converted for the open device: side 128 or 16, 0 when none yet.
+  std::vector<unsigned char> texels;
+  int texels_side = 0;
+  int texels_frame = -1;
+  unsigned texels_epoch = 0;
+  const VxRasterRec* texels_raster = nullptr;
+  DeviceTexture device_texture{};
 };
 
 struct VxPolygonRec {
@@ -101,6 +109,13 @@ struct VxSceneRec {
   std::vector<VxLightRec*> lights;
 };
 
+// A camera as the display driver sees it: the record on the engine's list, its two rasters.
+struct VxDeviceCameraRec {
+  DeviceCamera cam{};
+  DeviceRaster colour{};
+  DeviceRaster depth{};
+};
+
 struct VxCameraRec {
   int width = 0, height = 0;
   vx::Mat m = vx::mat_identity();  // rows: local x, up, look, position
@@ -116,6 +131,8 @@ struct VxCameraRec {
   bool updating = false;
   int frames = 0;
   int invalidations = 0;
+  struct VxDeviceCameraRec* dev = nullptr;  // records the display driver sees, when one is open
+  bool frame_open = false;                  // the driver began a frame that can be drawn
 };
 
 namespace vx {
@@ -182,6 +199,24 @@ void clump_free_tree(VxClumpRec* c);
 void polygon_free(VxPolygonRec* p);
 void clump_detach(VxClumpRec* c);
 Mat clump_world(const VxClumpRec* c);
+
+// The display driver device (device.cpp).
+bool device_open();                  // a plug-in device is started
+DeviceRecord* device_record();       // null without one
+unsigned device_epoch();             // changes with every device start
+bool device_camera_attach(VxCameraRec* c);
+void device_camera_detach(VxCameraRec* c);
+void device_shutdown();
+// Drawing (render.cpp).
+int frame_begin(VxCameraRec* c);
+int frame_end(VxCameraRec* c);
+int frame_show(VxCameraRec* c, void* dc);
+void* frame_handle(const VxCameraRec* c);  // the frame's device context or surface, or null
+int frame_render_scene(VxSceneRec* s);
+int frame_render_clump(VxClumpRec* c);
+// Camera geometry shared by projection, picking and drawing: a world point to the camera's
+// local frame (x left, y up, z ahead).
+VxVector camera_local(const VxCameraRec* c, VxVector p);
 
 // Shutdown helpers of each source.
 void scene_free_all();

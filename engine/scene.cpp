@@ -1,5 +1,5 @@
-// Scenes, lights and cameras on the null device: they hold their properties, keep the frame
-// bracket, project and pick, and draw nothing.
+// Scenes, lights and cameras: they hold their properties, keep the frame bracket, project
+// and pick; drawing goes to the display driver's device when one is open (render.cpp).
 #include "engine/internal.h"
 
 #include <algorithm>
@@ -124,12 +124,19 @@ VxCamera* VxCreateCamera(int width, int height, int) {
   c->vp_h = height;
   c->image = image;
   st().cameras.insert(c);
+  if (!device_camera_attach(c)) {  // the driver could not make its frame raster
+    st().cameras.erase(c);
+    raster_free(image);
+    delete c;
+    return failp<VxCamera>(VX_E_NO_MEMORY);
+  }
   return c;
 }
 
 int VxDestroyCamera(VxCamera* camera) {
   if (!live(camera)) return fail(VX_E_BAD_ARGUMENT);
   if (st().updating == camera) st().updating = nullptr;
+  device_camera_detach(camera);
   raster_free(camera->image);
   st().cameras.erase(camera);
   delete camera;
@@ -248,8 +255,12 @@ int VxSetCameraBackdropViewport(VxCamera* c, int x, int y, int w, int h) {
   return 1;
 }
 
+// With a display device that gives the frame a device context (the DIB section output) or
+// a surface (the surface output), that is the image: callers draw on it. Otherwise the
+// engine's raster, which holds a copy of the last frame.
 void* VxGetCameraImage(const VxCamera* c) {
   if (!live(c)) return failp<void>(VX_E_BAD_ARGUMENT);
+  if (void* handle = frame_handle(c)) return handle;
   return c->image;
 }
 
@@ -270,11 +281,12 @@ int VxBeginCameraUpdate(VxCamera* c) {
   if (st().updating) return fail(VX_E_STATE);
   st().updating = c;
   c->updating = true;
-  return 1;
+  return frame_begin(c);
 }
 
 int VxEndCameraUpdate(VxCamera* c) {
   if (!live(c) || st().updating != c) return fail(VX_E_STATE);
+  frame_end(c);
   st().updating = nullptr;
   c->updating = false;
   ++c->frames;
@@ -284,24 +296,25 @@ int VxEndCameraUpdate(VxCamera* c) {
 int VxRenderScene(VxScene* scene) {
   if (!live(scene)) return fail(VX_E_BAD_ARGUMENT);
   if (!st().updating) return fail(VX_E_STATE);
-  return 1;
+  return frame_render_scene(scene);
 }
 
 int VxRenderClump(VxClump* clump) {
   if (!live(clump)) return fail(VX_E_BAD_ARGUMENT);
   if (!st().updating) return fail(VX_E_STATE);
-  return 1;
+  return frame_render_clump(clump);
 }
 
-int VxShowCameraImage(VxCamera* c, void*) {
+int VxShowCameraImage(VxCamera* c, void* dc) {
   if (!live(c)) return fail(VX_E_BAD_ARGUMENT);
-  return 1;
+  if (st().updating == c) return fail(VX_E_STATE);  // the frame is not finished
+  return frame_show(c, dc);
 }
 
 // World point to viewport pixel: x grows to the camera's right (its local -x).
 static bool project(const VxCameraRec* c, VxVector p, VxReal& sx, VxReal& sy, VxReal& depth) {
-  VxVector d = sub(p, row(c->m, 3));
-  VxReal xc = dot(d, row(c->m, 0)), yc = dot(d, row(c->m, 1)), zc = dot(d, row(c->m, 2));
+  VxVector l = camera_local(c, p);
+  VxReal xc = l.x, yc = l.y, zc = l.z;
   depth = zc;
   if (!(zc >= c->near_clip)) return false;
   sx = (1 - xc / (zc * c->view_width)) * c->vp_w / 2;

@@ -73,8 +73,13 @@ int VxGetDebugLevel(void);
 int VxStartDebug(void);
 
 // ---------------------------------------------------------------------------------------
-// Drivers and devices. The built-in null device ("null", and any device name while no
-// display driver is present) keeps cameras and scenes working without drawing.
+// Drivers and devices. VxOpenDriver loads the display driver plug-in "lib<name>.so" from
+// $TESSEL_DRIVER_DIR, the "lib" folder beside the program's folder, or the library path.
+// VxStartDriver opens its device: mode 0 the surface output ("MSWindowsDD"), 1 and 2 the
+// window outputs ("MSWindows"). options: null or a block of two (code, value) int32 pairs
+// handed to the device open. VxStartDevice opens a device of the default plug-in VXDL8D21.
+// The built-in null device ("null", and any device name while no plug-in can be loaded)
+// keeps cameras and scenes working without drawing.
 VxDriver* VxOpenDriver(const char* name, int flags);
 int VxStartDriver(VxDriver* driver, int reserved, int mode, void* options);
 int VxCloseDriver(VxDriver* driver);
@@ -84,6 +89,7 @@ int VxStartDeviceDefault(const char* device, int reserved);
 // Device queries (VxGetDeviceInfo) and controls (VxDeviceControl).
 enum {
   VX_INFO_DEVICE_RECORD = 12,    // out: pointer (pointer-sized buffer) to the device record
+                                 // (DeviceRecord, driver/records.h); other codes go to the driver
   VX_INFO_FALLBACK = 1004,       // out: int32, non-zero when the device fell back
   VX_INFO_IMAGE_SURFACE = 1100,  // out: int32, non-zero when camera images are surfaces
   VX_CONTROL_HALF_CAMERA = 1000, // data: VxHalfCameraControl
@@ -177,7 +183,7 @@ int VxForAllPolygonsInClumpWithArg(VxClump* clump, void (*fn)(VxPolygon* polygon
 int VxForAllPolygonsInClumpWithData(VxClump* clump,
                                     void (*fn)(VxPolygon* polygon, void* data), void* data);
 
-// Polygons.
+// Polygons. VxGetPolygonClump gives the top-level clump of the tree the polygon is in.
 VxClump* VxGetPolygonClump(const VxPolygon* polygon);
 int32_t VxGetPolygonTag(const VxPolygon* polygon);
 int VxSetPolygonTag(VxPolygon* polygon, int32_t tag);
@@ -194,6 +200,9 @@ int VxDestroyMaterial(VxMaterial* material);
 int VxSetMaterialColor(VxMaterial* m, VxReal red, VxReal green, VxReal blue);
 int VxSetMaterialSurface(VxMaterial* m, VxReal ambient, VxReal diffuse, VxReal specular);
 int VxSetMaterialOpacity(VxMaterial* m, VxReal opacity);
+// Mode bits the drawing reads: VX_MATERIAL_DEPTH_BIAS draws over coplanar surfaces,
+// VX_MATERIAL_TWO_SIDED shows the polygon from behind too; other bits are kept.
+enum { VX_MATERIAL_DEPTH_BIAS = 0x40, VX_MATERIAL_TWO_SIDED = 0x80 };
 int VxSetMaterialMode(VxMaterial* m, int mode);
 int VxSetMaterialTextureMode(VxMaterial* m, int mode);
 int VxSetMaterialTexture(VxMaterial* m, VxTexture* texture);

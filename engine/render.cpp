@@ -1,0 +1,515 @@
+// Drawing a frame through the display driver: background and backdrop, vertex transform
+// through the driver's entry, clipping against the view volume, lighting, materials and
+// textures, and dispatch to the driver's render-mode table.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "engine/internal.h"
+
+struct GdiDc;
+
+namespace vx {
+namespace {
+
+constexpr int kModePolygon = 12;   // untextured polygon, flat
+constexpr int kModeTextured = 20;  // textured polygon
+constexpr int kModeStipple = 2;    // screen-door translucency
+constexpr int kPositionLit = 1;    // texels through the shade table
+constexpr int kPositionPersp = 2;  // perspective-correct texturing
+constexpr int kPositionSmall = 8;  // 16 x 16 texels
+constexpr int kMaxFan = 255;       // vertices one driver polygon holds
+constexpr VxReal kAmbientLight = 0.25f;
+constexpr float kFar = 1e30f;
+constexpr int kGetInfoDepthBuffer = 16;
+constexpr int kGetInfoSurfaceOutput = 1100;
+constexpr int kGetInfoDibSection = 1004;
+constexpr int kControlRampIndex = 1;
+constexpr int kGetInfoRampKnee = 18;
+constexpr float kGreySpread = 0xCCC / 65535.0f;  // colours closer than this use the grey row
+
+// View-space vertex in the driver's volume: X/Z and Y/Z run 0..1 across the whole frame.
+struct ClipVertex {
+  float X, Y, Z, u, v;
+};
+
+struct Frame {
+  VxCameraRec* camera = nullptr;
+  DeviceRecord* r = nullptr;
+  DeviceCamera* cam = nullptr;
+  Mat view_to_driver;  // world -> driver view space
+  float xl = 0, xr = 1, yt = 0, yb = 1;  // viewport as fractions of the frame
+  float near_clip = 0.05f;
+  int bank = 0;
+  float full_level = 23.25f;  // the ramp level that shows a colour as it is
+  const std::vector<VxLightRec*>* lights = nullptr;
+  VxVector eye{0, 0, 0};
+  std::vector<DeviceVertex> verts;    // a clump's vertices
+  std::vector<DeviceVertex> clipped;  // vertices made by clipping
+};
+
+VxVector sub(VxVector a, VxVector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+VxReal dot(VxVector a, VxVector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+int32_t fixed(VxReal value) {
+  value = std::clamp(value, -32767.0f, 32767.0f);
+  return (int32_t)std::lrint(value * 65536.0f);
+}
+
+// World -> driver view space of the camera: camera-local x (left), y (up), z (ahead), then
+// the viewport's place in the frame.
+Mat driver_view(const VxCameraRec* c) {
+  Mat v = mat_identity();
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) v.m[i][k] = c->m.m[k][i];  // transpose of the axes
+  VxVector pos{c->m.m[3][0], c->m.m[3][1], c->m.m[3][2]};
+  for (int k = 0; k < 3; ++k) v.m[3][k] = -(pos.x * c->m.m[k][0] + pos.y * c->m.m[k][1] + pos.z * c->m.m[k][2]);
+  const float fw = (float)c->width, fh = (float)c->height;
+  // px = vp_x + vp_w / 2 (1 - xc / (zc vw)); X / Z = px / fw.
+  Mat p{};
+  p.m[0][0] = -(float)c->vp_w / (2 * c->view_width * fw);
+  p.m[2][0] = ((float)c->vp_x + c->vp_w / 2.0f) / fw;
+  p.m[1][1] = -(float)c->vp_h / (2 * c->view_height * fh);
+  p.m[2][1] = ((float)c->vp_y + c->vp_h / 2.0f) / fh;
+  p.m[2][2] = 1;
+  p.m[3][3] = 1;
+  return mat_mul(v, p);
+}
+
+// Signed distances to the five planes; inside when all are >= 0.
+void plane_distances(const Frame& f, const ClipVertex& v, float d[5]) {
+  d[0] = v.X - f.xl * v.Z;
+  d[1] = f.xr * v.Z - v.X;
+  d[2] = v.Y - f.yt * v.Z;
+  d[3] = f.yb * v.Z - v.Y;
+  d[4] = v.Z - f.near_clip;
+}
+
+unsigned outcode(const Frame& f, const ClipVertex& v) {
+  float d[5];
+  plane_distances(f, v, d);
+  unsigned code = 0;
+  for (int i = 0; i < 5; ++i)
+    if (!(d[i] >= 0)) code |= 1u << i;
+  return code;
+}
+
+// Sutherland-Hodgman against each plane in turn.
+void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, unsigned planes) {
+  std::vector<ClipVertex> out;
+  for (int plane = 0; plane < 5 && !poly.empty(); ++plane) {
+    if (!(planes & (1u << plane))) continue;
+    out.clear();
+    for (size_t i = 0; i < poly.size(); ++i) {
+      const ClipVertex& a = poly[i];
+      const ClipVertex& b = poly[(i + 1) % poly.size()];
+      float da[5], db[5];
+      plane_distances(f, a, da);
+      plane_distances(f, b, db);
+      bool ina = da[plane] >= 0, inb = db[plane] >= 0;
+      if (ina) out.push_back(a);
+      if (ina != inb) {
+        float t = da[plane] / (da[plane] - db[plane]);
+        out.push_back({a.X + (b.X - a.X) * t, a.Y + (b.Y - a.Y) * t, a.Z + (b.Z - a.Z) * t,
+                       a.u + (b.u - a.u) * t, a.v + (b.v - a.v) * t});
+      }
+    }
+    poly.swap(out);
+  }
+}
+
+// Texels of a texture for the open device: the current frame resampled to 128 x 128 (or
+// 16 x 16 for small pictures), colours matched to the device palette, masked texels 0.
+DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
+  VxRasterRec* ras = t->raster;
+  if (!ras || ras->width < 1 || ras->height < 1 || !r->colour_to_palette_index) return nullptr;
+  int fw = ras->width, fh = ras->height, frames = 1;
+  if (fh > fw && fh % fw == 0) {
+    frames = fh / fw;
+    fh = fw;
+  }
+  int frame = frames > 1 ? ((t->frame % frames) + frames) % frames : 0;
+  if (t->texels_side && t->texels_epoch == device_epoch() && t->texels_raster == ras &&
+      t->texels_frame == frame)
+    return &t->device_texture;
+  int side = (fw <= 16 && fh <= 16) ? 16 : 128;
+  t->texels.assign((size_t)side * side, 0);
+  auto match = [&](uint8_t red, uint8_t green, uint8_t blue) -> uint8_t {
+    uint8_t rgb[3] = {red, green, blue};
+    int32_t index = r->colour_to_palette_index(rgb);
+    index = std::clamp(index, 0, 255);
+    return (uint8_t)(index ? index : 1);  // texel 0 is transparent
+  };
+  uint8_t map[256];
+  std::unordered_map<uint32_t, uint8_t> matched;
+  if (ras->depth == 8)
+    for (int i = 0; i < 256; ++i) map[i] = match(ras->palette[i * 4 + 2], ras->palette[i * 4 + 1], ras->palette[i * 4]);
+  const VxRasterRec* mask = t->mask;
+  for (int y = 0; y < side; ++y) {
+    int sy = frame * fh + y * fh / side;
+    const unsigned char* row = ras->pixels.data() + (size_t)sy * ras->stride;
+    for (int x = 0; x < side; ++x) {
+      int sx = x * fw / side;
+      uint8_t texel;
+      if (ras->depth == 8) {
+        texel = map[row[sx]];
+      } else {
+        const unsigned char* p = row + sx * 3;
+        uint32_t key = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+        auto it = matched.find(key);
+        texel = it != matched.end() ? it->second : (matched[key] = match(p[2], p[1], p[0]));
+      }
+      if (mask && mask->width > 0 && mask->height > 0) {
+        int mx = x * mask->width / side, my = (frame * fh + y * fh / side) * mask->height / ras->height;
+        my = std::min(my, mask->height - 1);
+        const unsigned char* m = mask->pixels.data() + (size_t)my * mask->stride;
+        bool opaque = mask->depth == 8 ? m[mx] != 0 : (m[mx * 3] | m[mx * 3 + 1] | m[mx * 3 + 2]) != 0;
+        if (!opaque) texel = 0;
+      }
+      t->texels[(size_t)y * side + x] = texel;
+    }
+  }
+  t->texels_side = side;
+  t->texels_epoch = device_epoch();
+  t->texels_raster = ras;
+  t->texels_frame = frame;
+  t->device_texture.texels = t->texels.data();
+  return &t->device_texture;
+}
+
+// Shade level 0..31 (16.16) of a polygon from the scene's directional lights. Fully lit, a
+// colour shows at the ramp's knee level (greys: their brightness on the grey row); full
+// white texels and greys reach the top level.
+int32_t shade_level(const Frame& f, const Surface& s, VxVector normal, bool textured) {
+  VxReal light;
+  if (!f.lights || f.lights->empty()) {
+    light = s.ambient;
+  } else {
+    VxReal diffuse = 0;
+    for (const VxLightRec* l : *f.lights) diffuse += std::max<VxReal>(0, -dot(normal, l->direction)) * l->intensity;
+    light = s.ambient * kAmbientLight + s.diffuse * diffuse;
+  }
+  if (!(light > 0)) light = 0;
+  light = std::min<VxReal>(light, 1);
+  VxReal top = f.full_level;
+  if (!textured) {
+    VxReal hi = std::max({s.red, s.green, s.blue}), lo = std::min({s.red, s.green, s.blue});
+    hi = std::clamp<VxReal>(hi, 0, 1), lo = std::clamp<VxReal>(lo, 0, 1);
+    top = (hi - lo < kGreySpread ? 31 : f.full_level) * hi;
+  }
+  return (int32_t)std::lrint(std::clamp<VxReal>(light * top, 0, 31)) << 16;
+}
+
+// Hands one convex polygon to the render mode, split into fans the polygon record holds.
+void dispatch(RenderModeFn mode, DeviceMaterial* material, int32_t shade, DeviceVertex** v, int n,
+              int32_t flag) {
+  DevicePolygon poly{};
+  poly.material = material;
+  poly.shade = shade;
+  for (int start = 1; start + 1 < n; start += kMaxFan - 2) {
+    int count = std::min(n - start, kMaxFan - 1);
+    poly.vertices[0] = v[0];
+    for (int i = 0; i < count; ++i) poly.vertices[i + 1] = v[start + i];
+    poly.vertex_count = (uint8_t)(count + 1);
+    mode(&poly, flag);
+  }
+}
+
+// Screen positions held on the viewport: projection rounds, and a vertex on the edge of the
+// volume may land a fraction of a pixel outside it.
+void hold_on_viewport(const VxCameraRec* c, DeviceVertex& d) {
+  const int32_t x0 = c->vp_x << 16, x1 = (c->vp_x + c->vp_w) << 16;
+  const int32_t y0 = c->vp_y << 16, y1 = (c->vp_y + c->vp_h) << 16;
+  d.screen_x = std::clamp(d.screen_x, x0, x1);
+  d.screen_y = std::clamp(d.screen_y, y0, y1);
+  d.depth = std::clamp(d.depth, 0, 32767 << 16);
+}
+
+// Vertices made by clipping: projected through the driver with an identity matrix, then
+// held on the viewport against rounding at its edges.
+void project_clipped(Frame& f, std::vector<ClipVertex>& poly, int32_t shade) {
+  f.clipped.assign(poly.size(), DeviceVertex{});
+  for (size_t i = 0; i < poly.size(); ++i) {
+    DeviceVertex& d = f.clipped[i];
+    d.x = poly[i].X, d.y = poly[i].Y, d.z = std::max(poly[i].Z, f.near_clip);
+    d.u = fixed(poly[i].u), d.v = fixed(poly[i].v);
+    d.shade = shade;
+  }
+  static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  f.r->transform_vertices(f.clipped.data(), (int32_t)f.clipped.size(), identity, f.cam, 0);
+  for (DeviceVertex& d : f.clipped) hold_on_viewport(f.camera, d);
+}
+
+void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& world) {
+  const size_t n = p->numbers.size();
+  if (n < 3 || n > (size_t)kMaxPolygonCorners) return;
+  const Surface& s = p->surface;
+  // Facing, from the right-hand normal in world space.
+  VxVector normal{0, 0, 0};
+  for (size_t i = 0; i < n; ++i) {
+    const VxVector& a = world[p->numbers[i] - 1];
+    const VxVector& b = world[p->numbers[(i + 1) % n] - 1];
+    normal.x += (a.y - b.y) * (a.z + b.z);
+    normal.y += (a.z - b.z) * (a.x + b.x);
+    normal.z += (a.x - b.x) * (a.y + b.y);
+  }
+  if (!VxNormalizeVector(&normal)) return;  // degenerate: nothing to see
+  const bool two_sided = (s.mode & VX_MATERIAL_TWO_SIDED) != 0;
+  const bool front = dot(normal, sub(f.eye, world[p->numbers[0] - 1])) > 0;
+  if (!front && !two_sided) return;
+  if (!front) normal = {-normal.x, -normal.y, -normal.z};
+
+  DeviceMaterial material{};
+  material.opacity = (uint8_t)std::lrint(std::clamp<VxReal>(s.opacity, 0, 1) * 255);
+  float rgb[3] = {std::clamp<VxReal>(s.red, 0, 1), std::clamp<VxReal>(s.green, 0, 1),
+                  std::clamp<VxReal>(s.blue, 0, 1)};
+  int32_t ramp = f.r->control ? f.r->control(kControlRampIndex, 0, rgb, (int32_t)sizeof rgb) : 0;
+  material.colour = (uint32_t)ramp & 0xFFE0u;
+  material.mode = (uint8_t)(s.mode & (VX_MATERIAL_DEPTH_BIAS | VX_MATERIAL_TWO_SIDED));
+  int index = kModePolygon;
+  if (s.texture && live(s.texture)) {
+    if (DeviceTexture* t = device_texture(f.r, s.texture)) {
+      material.texture = t;
+      index = kModeTextured;
+      material.mode |= (uint8_t)(kPositionLit | kPositionPersp |
+                                 (s.texture->texels_side == 16 ? kPositionSmall : 0));
+    }
+  }
+  if (material.opacity == 0) return;
+  const int32_t shade = shade_level(f, s, normal, material.texture != nullptr);
+  if (material.opacity < 255) index += kModeStipple;
+  RenderModeFn mode = f.r->render_modes[f.bank][index];
+  if (!mode) return;
+
+  // Inside the volume as the driver transformed it: draw the clump's vertices as they are.
+  std::vector<ClipVertex> poly(n);
+  unsigned all_out = ~0u, any_out = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const DeviceVertex& d = f.verts[p->numbers[i] - 1];
+    poly[i] = {d.view_x, d.view_y, d.view_z, d.u / 65536.0f, d.v / 65536.0f};
+    unsigned code = outcode(f, poly[i]);
+    if (d.clip_flags & 0x3F) code |= 1u << 5;
+    all_out &= code;
+    any_out |= code;
+  }
+  if (all_out & 0x1F) return;  // wholly beyond one plane
+  DeviceVertex* ptrs[kMaxPolygonCorners + 8];
+  int count = 0;
+  if (!any_out) {
+    for (size_t i = 0; i < n; ++i) {
+      DeviceVertex& d = f.verts[p->numbers[i] - 1];
+      d.shade = shade;
+      hold_on_viewport(f.camera, d);
+      ptrs[count++] = &d;
+    }
+  } else {
+    clip_polygon(f, poly, 0x1F);
+    if (poly.size() < 3) return;
+    project_clipped(f, poly, shade);
+    for (DeviceVertex& d : f.clipped) ptrs[count++] = &d;
+  }
+  // The driver draws triangles that run counter-clockwise on the screen (y down); a
+  // two-sided polygon seen from behind is handed over reversed.
+  int64_t area = 0;
+  for (int i = 0; i < count; ++i) {
+    const DeviceVertex* a = ptrs[i];
+    const DeviceVertex* b = ptrs[(i + 1) % count];
+    area += (int64_t)(a->screen_x >> 8) * (b->screen_y >> 8) - (int64_t)(b->screen_x >> 8) * (a->screen_y >> 8);
+  }
+  dispatch(mode, &material, shade, ptrs, count, area > 0 ? 1 : 0);
+}
+
+void render_clump(Frame& f, VxClumpRec* c, int depth) {
+  if (c->state == VX_STATE_ON && !c->vertices.empty()) {
+    Mat world = clump_world(c);
+    Mat m = mat_mul(world, f.view_to_driver);
+    float matrix[16];
+    for (int i = 0; i < 4; ++i)
+      for (int k = 0; k < 4; ++k) matrix[i * 4 + k] = m.m[i][k];
+    f.verts.assign(c->vertices.size(), DeviceVertex{});
+    std::vector<VxVector> w(c->vertices.size());
+    for (size_t i = 0; i < c->vertices.size(); ++i) {
+      const VxClumpVertex& v = c->vertices[i];
+      f.verts[i].x = v.p.x, f.verts[i].y = v.p.y, f.verts[i].z = v.p.z;
+      f.verts[i].u = fixed(v.u), f.verts[i].v = fixed(v.v);
+      w[i] = mat_apply(world, v.p);
+    }
+    f.r->transform_vertices(f.verts.data(), (int32_t)f.verts.size(), matrix, f.cam, 2);
+    for (VxPolygonRec* p : c->polygons) render_polygon(f, p, w);
+  }
+  if (depth < kMaxClumpDepth)
+    for (VxClumpRec* k : c->children) render_clump(f, k, depth + 1);
+}
+
+bool frame_ready(VxCameraRec*& c, DeviceRecord*& r) {
+  c = st().updating;
+  r = device_record();
+  return c && r && c->dev && c->frame_open && r->transform_vertices;
+}
+
+Frame make_frame(VxCameraRec* c, DeviceRecord* r) {
+  Frame f;
+  f.camera = c;
+  f.r = r;
+  f.cam = &c->dev->cam;
+  f.view_to_driver = driver_view(c);
+  f.xl = (float)c->vp_x / c->width;
+  f.xr = (float)(c->vp_x + c->vp_w) / c->width;
+  f.yt = (float)c->vp_y / c->height;
+  f.yb = (float)(c->vp_y + c->vp_h) / c->height;
+  f.near_clip = c->near_clip;
+  f.eye = {c->m.m[3][0], c->m.m[3][1], c->m.m[3][2]};
+  int32_t depth_on = 0;
+  if (r->get_info && r->get_info(kGetInfoDepthBuffer, &depth_on, 4) && depth_on) f.bank = 1;
+  float knee = 0;
+  if (r->get_info && r->get_info(kGetInfoRampKnee, &knee, 4) && knee > 0.03f && knee <= 1) f.full_level = knee * 31;
+  return f;
+}
+
+// The backdrop picture behind the scene: offset scrolls it (wrapping sideways), the
+// backdrop viewport places it in the camera; both clipped to the camera's viewport.
+void draw_backdrop(VxCameraRec* c, DeviceRecord* r) {
+  VxRasterRec* b = c->backdrop;
+  DeviceCamera& cam = c->dev->cam;
+  if (!b || !live(b) || !cam.row_table || r->raster_depth != 8 || !r->colour_to_palette_index) return;
+  if (b->width < 1 || b->height < 1) return;
+  uint8_t map[256];
+  if (b->depth == 8)
+    for (int i = 0; i < 256; ++i) {
+      uint8_t rgb[3] = {b->palette[i * 4 + 2], b->palette[i * 4 + 1], b->palette[i * 4]};
+      map[i] = (uint8_t)std::clamp(r->colour_to_palette_index(rgb), 0, 255);
+    }
+  int bx = c->bd_vp[0], by = c->bd_vp[1], bw = c->bd_vp[2], bh = c->bd_vp[3];
+  if (bw <= 0 || bh <= 0) bx = 0, by = 0, bw = c->width, bh = c->height;  // no viewport: all of it
+  long x0 = std::max<long>(c->vp_x, bx), x1 = std::min<long>((long)c->vp_x + c->vp_w, (long)bx + bw);
+  long y0 = std::max<long>(c->vp_y, by), y1 = std::min<long>((long)c->vp_y + c->vp_h, (long)by + bh);
+  std::unordered_map<uint32_t, uint8_t> matched;
+  for (long y = y0; y < y1; ++y) {
+    long sy = y - by + c->backdrop_y;
+    if (sy < 0 || sy >= b->height) continue;
+    const unsigned char* src = b->pixels.data() + (size_t)sy * b->stride;
+    uint8_t* dst = cam.row_table[y];
+    for (long x = x0; x < x1; ++x) {
+      long sx = (x - bx - c->backdrop_x) % b->width;
+      if (sx < 0) sx += b->width;
+      if (b->depth == 8) {
+        dst[x] = map[src[sx]];
+      } else {
+        const unsigned char* p = src + sx * 3;
+        uint32_t key = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+        auto it = matched.find(key);
+        if (it == matched.end()) {
+          uint8_t rgb[3] = {p[2], p[1], p[0]};
+          it = matched.emplace(key, (uint8_t)std::clamp(r->colour_to_palette_index(rgb), 0, 255)).first;
+        }
+        dst[x] = it->second;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+VxVector camera_local(const VxCameraRec* c, VxVector p) {
+  VxVector d{p.x - c->m.m[3][0], p.y - c->m.m[3][1], p.z - c->m.m[3][2]};
+  return {dot(d, {c->m.m[0][0], c->m.m[0][1], c->m.m[0][2]}), dot(d, {c->m.m[1][0], c->m.m[1][1], c->m.m[1][2]}),
+          dot(d, {c->m.m[2][0], c->m.m[2][1], c->m.m[2][2]})};
+}
+
+int frame_begin(VxCameraRec* c) {
+  DeviceRecord* r = device_record();
+  if (!r || !c->dev) return 1;
+  DeviceCamera& cam = c->dev->cam;
+  cam.near_clip = c->near_clip;
+  cam.far_clip = kFar;
+  // Depth (16.16) = 255 Dz / Z + 1: 32000 at the near plane, falling toward 1 far away;
+  // the depth-bias bit may add 255 without leaving the positive 16.16 range.
+  cam.depth_scale = 255.0f * 65536.0f;
+  cam.depth_offset = c->near_clip * 31999.0f / 255.0f;
+  cam.scale_x = (float)c->width * 65536.0f;
+  cam.scale_y = (float)c->height * 65536.0f;
+  cam.projection_flags = 1;
+  c->frame_open = r->begin_frame && r->begin_frame(&cam, c->window) != 0;
+  if (!c->frame_open) return 1;  // nothing can be drawn this frame (a lost surface)
+  DeviceColour back{};
+  back.red = (int32_t)std::lrint(std::clamp<VxReal>(c->back[0], 0, 1) * 65535);
+  back.green = (int32_t)std::lrint(std::clamp<VxReal>(c->back[1], 0, 1) * 65535);
+  back.blue = (int32_t)std::lrint(std::clamp<VxReal>(c->back[2], 0, 1) * 65535);
+  if (r->colour_to_pixel) cam.background_pixel = r->colour_to_pixel(&back);
+  if (r->palette_changed) r->palette_changed(&cam);
+  DeviceRect vp{c->vp_x, c->vp_y, c->vp_w, c->vp_h};
+  if (r->fill_rect) r->fill_rect(&cam, &vp);
+  draw_backdrop(c, r);
+  if (r->clear_depth_rect) r->clear_depth_rect(&vp);
+  return 1;
+}
+
+int frame_end(VxCameraRec* c) {
+  DeviceRecord* r = device_record();
+  if (!r || !c->dev) return 1;
+  DeviceCamera& cam = c->dev->cam;
+  // The camera's image keeps a copy of the frame, with the device palette.
+  if (c->frame_open && cam.row_table && r->raster_depth == 8 && c->image) {
+    VxRasterRec* img = c->image;
+    for (int y = 0; y < c->height && y < img->height; ++y)
+      std::memcpy(img->pixels.data() + (size_t)y * img->stride, cam.row_table[y], (size_t)std::min(c->width, img->width));
+    uint8_t rgb[256 * 4];
+    if (r->get_palette_entries && r->get_palette_entries(0, 256, rgb))
+      for (int i = 0; i < 256; ++i) {
+        img->palette[i * 4] = rgb[i * 4 + 2];
+        img->palette[i * 4 + 1] = rgb[i * 4 + 1];
+        img->palette[i * 4 + 2] = rgb[i * 4];
+        img->palette[i * 4 + 3] = 0;
+      }
+  }
+  if (c->frame_open && r->end_frame) r->end_frame(&cam);
+  c->frame_open = false;
+  return 1;
+}
+
+void* frame_handle(const VxCameraRec* c) {
+  DeviceRecord* r = device_record();
+  if (!r || !c->dev || !c->dev->cam.device_handle || !r->get_info) return nullptr;
+  int32_t dib_section = 0, surface = 0;
+  r->get_info(kGetInfoDibSection, &dib_section, 4);
+  r->get_info(kGetInfoSurfaceOutput, &surface, 4);
+  return dib_section || surface ? c->dev->cam.device_handle : nullptr;
+}
+
+int frame_show(VxCameraRec* c, void* dc) {
+  DeviceRecord* r = device_record();
+  if (!r || !c->dev) return 1;
+  if (!dc || !r->present) return fail(VX_E_BAD_ARGUMENT);
+  DeviceRect vp{c->vp_x, c->vp_y, c->vp_w, c->vp_h};
+  int32_t surface = 0;
+  if (r->get_info) r->get_info(kGetInfoSurfaceOutput, &surface, 4);
+  int32_t result = r->present(&c->dev->cam, &vp, static_cast<GdiDc*>(dc));
+  // The surface output answers 0 for success, the window outputs non-zero.
+  bool ok = surface ? result == 0 : result != 0;
+  return ok ? 1 : fail(VX_E_IO);
+}
+
+int frame_render_scene(VxSceneRec* s) {
+  VxCameraRec* c;
+  DeviceRecord* r;
+  if (!frame_ready(c, r)) return 1;
+  Frame f = make_frame(c, r);
+  f.lights = &s->lights;
+  for (VxClumpRec* k : s->clumps) render_clump(f, k, 0);
+  return 1;
+}
+
+int frame_render_clump(VxClumpRec* clump) {
+  VxCameraRec* c;
+  DeviceRecord* r;
+  if (!frame_ready(c, r)) return 1;
+  Frame f = make_frame(c, r);
+  VxClumpRec* top = clump;
+  for (int i = 0; top->parent && i < kMaxClumpDepth * 4; ++i) top = top->parent;
+  if (top->scene) f.lights = &top->scene->lights;
+  render_clump(f, clump, 0);
+  return 1;
+}
+
+}  // namespace vx

@@ -1,0 +1,108 @@
+#include "client/core/cgi.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "client/core/log.h"
+#include "client/core/strutil.h"
+#include "platform/host.h"
+#include "platform/host_instance.h"
+#include "platform/progdir.h"
+
+namespace {
+// The hand-off time-out, as the original's transaction.
+constexpr int kTimeoutMs = 1000;
+
+int listen_fd = -1;
+std::string listen_dir;
+char* pending_teleport = nullptr;
+
+void trace(const char* name) {
+  if (trace_switches[TRACE_GENERAL]) log_write("%s", name);
+}
+
+void on_readable(int, void*) { cgi_poll(); }
+
+bool starts_with_teleport(const char* line) {
+  static const char word[] = "teleport";
+  for (int i = 0; i < 8; ++i) {
+    char c = line[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+}  // namespace
+
+void cgi_send_command(const char* command_line) {
+  std::string text = command_line ? command_line : "";
+  // The running instance has its own working directory: hand over a full path.
+  if (!text.empty() && text[0] != '/') {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd)) text = std::string(cwd) + "/" + text;
+  }
+  // Longer than the transfer buffer would arrive cut: a different file. Hand over nothing.
+  if (text.size() >= HOST_INSTANCE_TEXT) text.clear();
+  host_instance_send(platform_program_dir().c_str(), text.c_str(), kTimeoutMs);
+}
+
+int cgi_init(const char* command_line) {
+  trace("cgi_init");
+  if (command_line && *command_line) load_command(command_line);
+  if (listen_fd < 0) {
+    listen_dir = platform_program_dir();
+    listen_fd = host_instance_listen(listen_dir.c_str());
+    if (listen_fd >= 0) host()->watch_fd(listen_fd, on_readable, nullptr);
+  }
+  return 0;
+}
+
+void cgi_poll() {
+  if (listen_fd < 0) return;
+  char text[HOST_INSTANCE_TEXT];
+  // One hand-off per call keeps a flood of connections from holding the window thread.
+  if (host_instance_accept(listen_fd, text, sizeof text, kTimeoutMs) != 1) return;
+  host()->window_raise();
+  if (text[0]) load_command(text);
+}
+
+void cgi_term() {
+  trace("cgi_term");
+  if (listen_fd < 0) return;
+  host()->watch_fd(listen_fd, nullptr, nullptr);
+  host_instance_close(listen_fd, listen_dir.c_str());
+  listen_fd = -1;
+}
+
+void load_command(const char* text) {
+  if (trace_switches[TRACE_GENERAL]) log_write("cgi: load_command");
+  if (!text || !*text) return;
+  FILE* f = std::fopen(text, "r");
+  if (!f) return;
+  char line[256];
+  if (std::fgets(line, sizeof line, f)) {
+    line[std::strcspn(line, "\r\n")] = 0;  // the line end is not part of the line
+    if (starts_with_teleport(line)) {
+      char* comma = std::strchr(line, ',');
+      if (comma) *comma = 0;
+      char* copy = string_copy(line);
+      if (copy) {
+        std::free(pending_teleport);
+        pending_teleport = copy;
+        if (trace_switches[TRACE_GENERAL]) log_write("cgi: teleport %s", pending_teleport);
+      }
+    }
+  }
+  std::fclose(f);
+}
+
+const char* cgi_get_teleport() { return pending_teleport; }
+
+void cgi_clear_teleport() {
+  std::free(pending_teleport);
+  pending_teleport = nullptr;
+}

@@ -1,0 +1,277 @@
+#include "client/core/tessel.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "client/core/about.h"
+#include "client/core/cgi.h"
+#include "client/core/frame.h"
+#include "client/core/lifecycle.h"
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
+#include "engine/vxl21.h"
+#include "platform/host.h"
+#include "platform/host_instance.h"
+#include "platform/progdir.h"
+
+namespace {
+
+// Main module state for the whole run.
+char directory[256];
+char command_line[HOST_INSTANCE_TEXT];
+int show_command = HOST_SHOW_NORMAL;
+bool no_web_pane = false;
+int frame_timer = 0;
+int32_t frame_state = FRAME_WAIT_UNIVERSE;
+bool background = false;
+bool toolbar_shown = false;
+bool kiosk = false;
+uint32_t modal_generation = 0;
+
+bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
+
+// Texts that may come from the message set pass through "%s": never a format.
+void trace(const char* name) {
+  if (tracing()) log_write("%s", name);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The main module's own start-up steps.
+
+int tessel_step_program_directory() {
+  // The program directory, cut to the original's 256-character buffer.
+  const std::string& dir = platform_program_dir();
+  if (dir.size() >= sizeof directory) return 1;
+  std::snprintf(directory, sizeof directory, "%s", dir.c_str());
+  return 0;
+}
+
+int tessel_step_cache_directory() {
+  char path[512];
+  std::snprintf(path, sizeof path, "%s/cache", directory);
+  ::mkdir(path, 0755);  // failure ignored: it may exist, or the disk cache copes later
+  return 0;
+}
+
+int tessel_step_profile() { return profile_init(directory, "/tessel.ini") ? 0 : 1; }
+
+int tessel_step_messages() { return msg_init(); }
+
+int tessel_step_init_application() {
+  trace("init_application");
+  return 0;
+}
+
+int tessel_step_init_instance() {
+  trace("init_instance");
+  int sw = 0, sh = 0;
+  host()->screen_size(&sw, &sh);
+  MainGeometry g =
+      tessel_main_geometry(profile_int("layout", "main_x"), profile_int("layout", "main_y"),
+                           profile_int("layout", "main_width"),
+                           profile_int("layout", "main_height"), sw, sh);
+  HostRect r{g.x, g.y, g.width, g.height};
+  return host()->window_create(msg(68), r, 380, 200, handle_window) ? 0 : 1;
+}
+
+int tessel_step_show_toolbar() {
+  // Any value but 0, the absent -1 included, shows the toolbar.
+  toolbar_shown = profile_int("show", "toolbar") != 0;
+  return 0;
+}
+
+int tessel_step_kiosk() {
+  kiosk = profile_int("special", "kiosk") == 1;
+  return 0;
+}
+
+int tessel_step_frame_timer() {
+  frame_timer = host()->set_timer(TESSEL_TIMER_ID, TESSEL_TIMER_MS);
+  host()->set_idle(tessel_frame);
+  host()->set_foreground(!background);
+  frame_state = FRAME_WAIT_UNIVERSE;
+  return frame_timer ? 0 : 1;
+}
+
+int tessel_step_debug_settings() {
+  VxSetDebugPrefix("DEBUG:");
+  VxSetDebugMode(2);
+  VxSetDebugFlag(1);
+  VxSetDebugOption(1);
+  VxSetDebugLevel(2);
+  VxStartDebug();
+  return 0;
+}
+
+int tessel_step_show_window() {
+  int show = show_command;
+  if (profile_int("layout", "maximized") == 1) show |= HOST_SHOW_MAXIMIZED;
+  host()->window_show(show);
+  return 0;
+}
+
+const char* tessel_command_line() { return command_line; }
+
+// ---------------------------------------------------------------------------------------
+
+MainGeometry tessel_main_geometry(int main_x, int main_y, int main_width, int main_height,
+                                  int screen_width, int screen_height) {
+  MainGeometry g{main_x, main_y, 640, 480};
+  if (main_height != -1) g.height = main_height < 200 ? 200 : main_height;
+  if (main_width != -1) g.width = main_width < 380 ? 380 : main_width;
+  bool fallback = main_x == -1 || main_x >= screen_width || main_y == -1 || main_y >= screen_height;
+  // A window lying wholly left of or above the screen; summed in 64 bits (settings are untrusted).
+  if (static_cast<long long>(main_x) + g.width < 0 ||
+      static_cast<long long>(main_y) + g.height < 0)
+    fallback = true;
+  if (fallback) {
+    g.x = HOST_DEFAULT_POS;
+    g.y = HOST_DEFAULT_POS;
+  }
+  return g;
+}
+
+int tessel_main(const char* line, int show) {
+  const char* dir = platform_program_dir().c_str();
+  int lock = host_instance_lock(dir);
+  if (lock == -1) {
+    // Another instance runs: it comes to the front and gets our command file; nothing starts.
+    cgi_send_command(line);
+    return 0;
+  }
+  if (tessel_init(0, line, show)) {
+    host()->run_loop();
+    if (frame_state != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+  }
+  host_instance_unlock(lock);
+  return 0;
+}
+
+int tessel_init(int no_web, const char* line, int show) {
+  no_web_pane = no_web != 0;
+  show_command = show;
+  std::snprintf(command_line, sizeof command_line, "%s", line ? line : "");
+  const lifecycle_tables& t = lifecycle_current();
+  if (!lifecycle_run(t.init, t.init_count)) return 0;
+  // Started modules without a loop to run them would never be terminated.
+  if (!frame_timer) return tessel_shutdown(nullptr);
+  return frame_timer;
+}
+
+int tessel_shutdown(const char* text) {
+  if (frame_state == FRAME_SHUT_DOWN) return 0;  // the shutdown runs once
+  // No frame may run over terminated modules, not even from the error box's own loop.
+  frame_state = FRAME_SHUT_DOWN;
+  // The text may sit in a rotating message buffer that the terminate functions reuse.
+  std::vector<char> copy;
+  if (text) copy.assign(text, text + std::strlen(text) + 1);
+  trace("tessel_shutdown");
+  const lifecycle_tables& t = lifecycle_current();
+  for (size_t i = 0; i < t.term_count; ++i) {
+    t.term[i].run();
+  }
+  if (text) host()->message_box(copy.data(), "Error", HOST_MB_ICONERROR);
+  for (size_t i = 0; i < t.term_late_count; ++i) {
+    t.term_late[i].run();
+  }
+  if (host()->window_exists()) host()->window_destroy();
+  frame_state = FRAME_SHUT_DOWN;
+  return 0;
+}
+
+int tessel_start_3d() {
+  trace("tessel_start_3d");
+  const lifecycle_tables& t = lifecycle_current();
+  return lifecycle_run(t.start_3d, t.start_3d_count) ? 1 : 0;
+}
+
+void tessel_reset_modules() {
+  trace("tessel_reset_modules");
+  const lifecycle_tables& t = lifecycle_current();
+  for (size_t i = 0; i < t.reset_count; ++i) {
+    t.reset[i].run();
+  }
+}
+
+void tessel_quit() {
+  if (frame_timer) {
+    host()->kill_timer(frame_timer);
+    frame_timer = 0;
+  }
+  host()->post_quit(0);
+}
+
+void tessel_background() {
+  trace("tessel_background");
+  if (host()->window_exists()) handle_window(HostEvent{HOST_WM_ACTIVATEAPP, 0, 0, 0});
+}
+
+void tessel_foreground() {
+  trace("tessel_foreground");
+  if (host()->window_exists()) handle_window(HostEvent{HOST_WM_ACTIVATEAPP, 1, 0, 0});
+}
+
+bool tessel_modal(bool (*done)(void* user), void* user) {
+  ++modal_generation;
+  tessel_background();
+  bool ok = host()->run_modal(done, user);
+  tessel_foreground();
+  return ok;
+}
+
+uint32_t tessel_modal_generation() { return modal_generation; }
+
+bool tessel_dispatch(const uint8_t* message, size_t length, tessel_reply_fn handler, void* user) {
+  if (!handler) return false;
+  uint32_t before = modal_generation;
+  // The handler's own copy: the connection's buffer may be refilled or freed by nested frames.
+  std::vector<uint8_t> copy(message && length ? message : nullptr,
+                            message && length ? message + length : nullptr);
+  copy.push_back(0);  // a terminator past the end for handlers that read texts
+  handler(copy.data(), length, user);
+  return modal_generation != before;
+}
+
+// Accessors.
+bool tessel_window() { return host()->window_exists(); }
+const char* tessel_directory() { return directory; }
+bool tessel_in_background() { return background; }
+bool tessel_kiosk() { return kiosk; }
+bool tessel_toolbar_shown() { return toolbar_shown; }
+int tessel_show_command() { return show_command; }
+bool tessel_no_web_pane() { return no_web_pane; }
+void tessel_set_focus() { host()->window_focus(); }
+int32_t tessel_frame_state() { return frame_state; }
+void tessel_set_frame_state(int32_t state) { frame_state = state; }
+
+// Called by the window procedure for WM_DESTROY and WM_ACTIVATEAPP.
+void tessel_set_background(bool on) {
+  background = on;
+  host()->set_foreground(!on);
+}
+
+void tessel_set_toolbar_shown(bool shown) { toolbar_shown = shown; }
+
+void tessel_reset_for_test() {
+  directory[0] = 0;
+  command_line[0] = 0;
+  show_command = HOST_SHOW_NORMAL;
+  no_web_pane = false;
+  frame_timer = 0;
+  frame_state = FRAME_WAIT_UNIVERSE;
+  background = false;
+  toolbar_shown = false;
+  kiosk = false;
+  frame_reset_for_test();
+  about_reset_for_test();
+  cgi_term();
+  cgi_clear_teleport();
+}

@@ -1,0 +1,49 @@
+#include "client/scene/scene.h"
+
+#include "client/core/log.h"
+#include "client/core/tessel.h"
+#include "client/scene/camera.h"
+
+namespace {
+
+VxScene* world = nullptr;
+
+}  // namespace
+
+VxLight* scene_make_light() { return VxCreateLight(1, -0.8f, -0.5f, -0.2f, 1.0f); }
+
+VxScene* scene_init() {
+  world = VxCreateScene();
+  if (world) {
+    VxLight* light = scene_make_light();
+    if (light) VxAddLightToScene(world, light);
+  }
+  log_write("scene_init: %p", static_cast<void*>(world));
+  return world;
+}
+
+void scene_update() {
+  if (tessel_in_background() || !world) return;
+  VxRenderScene(world);
+}
+
+void scene_term() {
+  if (world) VxDestroyScene(world);
+  world = nullptr;
+}
+
+VxScene* scene_world() { return world; }
+
+VxClump* scene_pick(int x, int y) {
+  VxCamera* camera = camera_get_main();
+  if (!world || !camera) return nullptr;
+  int vx = 0, vy = 0, vw = 0, vh = 0;
+  if (!VxGetCameraViewport(camera, &vx, &vy, &vw, &vh)) return nullptr;
+  // Compared by difference in 64 bits: points come from window events.
+  long long dx = static_cast<long long>(x) - vx, dy = static_cast<long long>(y) - vy;
+  if (dx < 0 || dy < 0 || dx >= vw || dy >= vh) return nullptr;
+  VxPickRecord pick{};
+  if (!VxPickScene(world, static_cast<int>(dx), static_cast<int>(dy), camera, &pick)) return nullptr;
+  if (pick.type != VX_PICK_POLYGON || !pick.object) return nullptr;
+  return VxGetPolygonClump(static_cast<VxPolygon*>(pick.object));
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The tourist dialog: entry with a name only, sent in double quotes.
+#include <string>
+
+enum TouristDialogIds {
+  TOURIST_DIALOG = 614,
+  TOURIST_NAME = 1300,
+  TOURIST_STATUS = 1301,
+  TOURIST_CITIZEN = 1302,
+};
+
+constexpr int TOURIST_NAME_MAX = 15;  // characters read from the edit
+constexpr int TOURIST_EDIT_MAX = 16;  // characters the edit takes
+
+// automatic: opened by the automatic login (the Citizen button is offered).
+// 0 when a tourist login succeeded, 407 cancelled, the citizen dialog's result after the
+// Citizen button, 409 otherwise.
+int tourist_dialog(int automatic);
+// 0 while the tourist dialog is closed; else handles the login result and gives 1.
+int tourist_login_result(int rc);
+bool tourist_dialog_open();
+// The default tourist name: the user's login name (16 characters at most), or "".
+std::string tourist_default_name();
+void tourist_reset();

@@ -1,0 +1,46 @@
+// The tessel program.
+//   tessel [command file]
+// Scripted runs (the demo and tests under QT_QPA_PLATFORM=offscreen):
+//   TESSEL_SCREENSHOT=file.png   save what is shown, then quit
+//   TESSEL_EXIT_AFTER_MS=n       when to do that (default 3000 ms when a screenshot is asked)
+#include <QApplication>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+#include "client/core/tessel.h"
+#include "client/ui/qt_dialog.h"
+#include "client/ui/login_dialog.h"
+#include "client/ui/qt_host.h"
+#include "client/ui/screenshot.h"
+#include "client/ui/viewport.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // Numbers in settings, messages and on the wire use the C locale.
+  std::setlocale(LC_NUMERIC, "C");
+  QtHost qt;
+  host_set(&qt);
+  // The driver's frames are shown in the main window's viewport.
+  viewport_qt_install(qt);
+  // Dialogs open as real Qt dialogs from their declarative tables.
+  qt_dialog_install(nullptr);
+  login_dialogs_register();
+
+  const char* shot = std::getenv("TESSEL_SCREENSHOT");
+  const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");
+  if ((shot && *shot) || (after && *after)) {
+    int ms = after && *after ? std::atoi(after) : 3000;
+    QTimer::singleShot(ms < 0 ? 0 : ms, &qt, [&qt, shot] {
+      if (shot && *shot && !screenshot_save(qt, shot))
+        std::fprintf(stderr, "tessel: nothing to save in %s\n", shot);
+      qt.close_boxes();
+      tessel_quit();
+    });
+  }
+
+  int code = tessel_main(argc > 1 ? argv[1] : "", HOST_SHOW_NORMAL);
+  host_set(nullptr);
+  return code;
+}

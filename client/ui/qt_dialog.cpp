@@ -1,0 +1,259 @@
+#include "client/ui/qt_dialog.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QPointer>
+#include <QPushButton>
+#include <map>
+#include <vector>
+
+namespace {
+
+// 0x80-0x9F of Windows-1252; 0 where the code page has no character.
+const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                            0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+std::vector<const qt_dialog_template*>& tables() {
+  static std::vector<const qt_dialog_template*> t;
+  return t;
+}
+QPointer<QWidget> default_parent;
+
+class QtDialogView;
+
+class TableDialog : public QDialog {
+ public:
+  explicit TableDialog(QWidget* parent) : QDialog(parent) {}
+  QtDialogView* view = nullptr;
+  void reject() override;
+  void closeEvent(QCloseEvent* e) override;
+};
+
+class QtDialogView : public DialogView {
+ public:
+  QtDialogView(const qt_dialog_template& t, DialogController& c, QWidget* parent)
+      : controller_(c), dialog_(parent) {
+    dialog_.view = this;
+    dialog_.setModal(true);
+    dialog_.setFixedSize(t.width, t.height);
+    for (size_t i = 0; i < t.count; ++i) make(t.controls[i]);
+  }
+
+  int run() {
+    controller_.init(*this);
+    if (ended_) return code_;
+    return dialog_.exec();
+  }
+
+  void set_title(const char* text) override { dialog_.setWindowTitle(qt_from_bytes(text)); }
+  void set_text(int id, const char* text) override {
+    QWidget* w = find(id);
+    QString s = qt_from_bytes(text);
+    if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
+    else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(s);
+    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(s);
+  }
+  std::string text(int id, size_t max) override {
+    QWidget* w = find(id);
+    std::string s;
+    if (auto* l = qobject_cast<QLabel*>(w)) s = qt_to_bytes(l->text());
+    else if (auto* e = qobject_cast<QLineEdit*>(w)) s = qt_to_bytes(e->text());
+    else if (auto* b = qobject_cast<QAbstractButton*>(w)) s = qt_to_bytes(b->text());
+    if (s.size() > max) s.resize(max);
+    return s;
+  }
+  void limit(int id, size_t max) override {
+    if (auto* e = qobject_cast<QLineEdit*>(find(id))) e->setMaxLength(static_cast<int>(max));
+  }
+  void enable(int id, bool on) override {
+    if (QWidget* w = find(id)) w->setEnabled(on);
+  }
+  void show(int id, bool on) override {
+    if (QWidget* w = find(id)) w->setVisible(on);
+  }
+  void check(int id, bool on) override {
+    if (auto* b = qobject_cast<QAbstractButton*>(find(id))) b->setChecked(on);
+  }
+  bool checked(int id) override {
+    auto* b = qobject_cast<QAbstractButton*>(find(id));
+    return b && b->isChecked();
+  }
+  void list_clear(int id) override {
+    if (auto* l = qobject_cast<QListWidget*>(find(id))) l->clear();
+  }
+  void list_add(int id, const char* text) override {
+    if (auto* l = qobject_cast<QListWidget*>(find(id))) l->addItem(qt_from_bytes(text));
+  }
+  void list_select(int id, int index) override {
+    if (auto* l = qobject_cast<QListWidget*>(find(id))) l->setCurrentRow(index);
+  }
+  int list_selection(int id) override {
+    auto* l = qobject_cast<QListWidget*>(find(id));
+    return l ? l->currentRow() : -1;
+  }
+  void end(int code) override {
+    if (ended_) return;
+    ended_ = true;
+    code_ = code;
+    dialog_.done(code);
+  }
+  void post_close() override {
+    QPointer<TableDialog> d(&dialog_);
+    QMetaObject::invokeMethod(
+        &dialog_, [d] {
+          if (d && d->view) d->view->closed();
+        },
+        Qt::QueuedConnection);
+  }
+
+  // The close box, Escape (the system's Cancel), or a posted close.
+  void closed() {
+    if (!ended_) controller_.close(*this);
+  }
+  void cancel() {
+    if (ended_) return;
+    if (find(DIALOG_CANCEL)) controller_.command(*this, DIALOG_CANCEL);
+    else controller_.close(*this);
+  }
+  bool ended() const { return ended_; }
+
+ private:
+  QWidget* find(int id) {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+  }
+
+  void make(const qt_control& c) {
+    QWidget* w = nullptr;
+    switch (c.kind) {
+      case QtControl::Label: w = new QLabel(&dialog_); break;
+      case QtControl::Status: {
+        auto* l = new QLabel(&dialog_);
+        l->setWordWrap(true);
+        w = l;
+        break;
+      }
+      case QtControl::Edit: w = new QLineEdit(&dialog_); break;
+      case QtControl::Password: {
+        auto* e = new QLineEdit(&dialog_);
+        e->setEchoMode(QLineEdit::Password);
+        w = e;
+        break;
+      }
+      case QtControl::Button:
+      case QtControl::DefaultButton: {
+        auto* b = new QPushButton(&dialog_);
+        b->setAutoDefault(false);
+        b->setDefault(c.kind == QtControl::DefaultButton);
+        int id = c.id;
+        QObject::connect(b, &QPushButton::clicked, &dialog_, [this, id] {
+          if (!ended_) controller_.command(*this, id);
+        });
+        w = b;
+        break;
+      }
+      case QtControl::Check: {
+        auto* b = new QCheckBox(&dialog_);
+        int id = c.id;
+        QObject::connect(b, &QCheckBox::clicked, &dialog_, [this, id] {
+          if (!ended_) controller_.command(*this, id);
+        });
+        w = b;
+        break;
+      }
+      case QtControl::List: w = new QListWidget(&dialog_); break;
+    }
+    w->setObjectName(QString::number(c.id));
+    w->setGeometry(c.x, c.y, c.width, c.height);
+    controls_[c.id] = w;
+  }
+
+  DialogController& controller_;
+  TableDialog dialog_;
+  std::map<int, QWidget*> controls_;
+  bool ended_ = false;
+  int code_ = 0;
+};
+
+void TableDialog::reject() {
+  if (view) view->cancel();
+}
+
+void TableDialog::closeEvent(QCloseEvent* e) {
+  e->ignore();
+  if (view) view->closed();
+}
+
+int run_registered(int resource, DialogController& controller) {
+  for (const qt_dialog_template* t : tables())
+    if (t->resource == resource) return qt_dialog_run(t, controller, default_parent);
+  return DIALOG_NO_VIEW;
+}
+
+}  // namespace
+
+void qt_dialog_register(const qt_dialog_template* table) {
+  if (!table) return;
+  for (auto& t : tables()) {
+    if (t->resource == table->resource) {
+      t = table;
+      return;
+    }
+  }
+  tables().push_back(table);
+}
+
+void qt_dialog_install(QWidget* parent) {
+  default_parent = parent;
+  dialog_set_runner(run_registered);
+}
+
+int qt_dialog_run(const qt_dialog_template* table, DialogController& controller, QWidget* parent) {
+  if (!table) return DIALOG_NO_VIEW;
+  QtDialogView view(*table, controller, parent);
+  int code = view.run();
+  return code;
+}
+
+QString qt_from_bytes(const char* text) {
+  QString s;
+  if (!text) return s;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p >= 0x80 && *p < 0xA0) {
+      char16_t c = kHigh[*p - 0x80];
+      s += QChar(c ? c : u'?');
+    } else {
+      s += QChar(static_cast<char16_t>(*p));
+    }
+  }
+  return s;
+}
+
+std::string qt_to_bytes(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<size_t>(text.size()));
+  for (QChar ch : text) {
+    char16_t u = ch.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+      out += static_cast<char>(u);
+      continue;
+    }
+    char b = '?';
+    for (int i = 0; i < 32; ++i) {
+      if (kHigh[i] == u) {
+        b = static_cast<char>(0x80 + i);
+        break;
+      }
+    }
+    out += b;
+  }
+  return out;
+}

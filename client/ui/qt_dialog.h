@@ -1,0 +1,45 @@
+#pragma once
+// Real dialogs built from declarative tables: each control is placed by the table and
+// addressed by its id, and the dialog's controller does the rest through the DialogView.
+#include <QString>
+#include <cstddef>
+#include <string>
+
+#include "client/core/dialog.h"
+
+class QWidget;
+
+enum class QtControl {
+  Label,          // static text
+  Status,         // static text that may take two lines
+  Edit,
+  Password,       // an edit that shows dots
+  Button,
+  DefaultButton,  // pressed by Enter
+  Check,
+  List,
+};
+
+struct qt_control {
+  int id;
+  QtControl kind;
+  int x, y, width, height;
+};
+
+struct qt_dialog_template {
+  int resource;
+  int width, height;
+  const qt_control* controls;
+  size_t count;
+};
+
+// Tables are kept by pointer: they must live for the run (static tables).
+void qt_dialog_register(const qt_dialog_template* table);
+// Makes dialog_run open registered tables as modal Qt dialogs (over parent when given).
+void qt_dialog_install(QWidget* parent = nullptr);
+// Runs one table modally; DIALOG_NO_VIEW when the table is null.
+int qt_dialog_run(const qt_dialog_template* table, DialogController& controller, QWidget* parent);
+
+// Texts of the logic are Windows-1252 bytes; Qt's are Unicode.
+QString qt_from_bytes(const char* text);
+std::string qt_to_bytes(const QString& text);

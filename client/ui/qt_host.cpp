@@ -1,0 +1,275 @@
+#include "client/ui/qt_host.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <cstdio>
+
+#include "client/ui/qt_windows.h"
+#include "client/ui/text.h"
+
+QtHost::QtHost() {
+  idle_timer_.setInterval(0);
+  connect(&idle_timer_, &QTimer::timeout, this, [this] {
+    if (idle_ && foreground_) idle_();
+  });
+  // The program's activation is the window system's WM_ACTIVATEAPP.
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+    if (s == Qt::ApplicationActive || s == Qt::ApplicationInactive)
+      send(HostEvent{HOST_WM_ACTIVATEAPP, s == Qt::ApplicationActive ? 1 : 0, 0, 0});
+  });
+}
+
+QtHost::~QtHost() {
+  for (auto& [id, t] : timers_) delete t;
+  for (auto& [fd, n] : watches_) delete n;
+  delete about_.data();
+  delete window_;
+}
+
+int QtHost::message_box(const char* text, const char* caption, unsigned flags) {
+  std::fprintf(stderr, "[%s] %s\n", caption ? caption : "", text ? text : "");
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (flags & HOST_MB_ICONS) {
+    case HOST_MB_ICONERROR: icon = QMessageBox::Critical; break;
+    case HOST_MB_ICONWARNING: icon = QMessageBox::Warning; break;
+    case HOST_MB_ICONINFORMATION: icon = QMessageBox::Information; break;
+    default: break;
+  }
+  QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+  switch (flags & HOST_MB_BUTTONS) {
+    case HOST_MB_OKCANCEL: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case HOST_MB_YESNO: buttons = QMessageBox::Yes | QMessageBox::No; break;
+    default: break;
+  }
+  QMessageBox box(icon, text_to_qt(caption), text_to_qt(text), buttons);
+  box.setObjectName("tessel_message_box");
+  int r = box.exec();
+  switch (r) {
+    case QMessageBox::Cancel: return HOST_IDCANCEL;
+    case QMessageBox::Yes: return HOST_IDYES;
+    case QMessageBox::No: return HOST_IDNO;
+    case QMessageBox::Ok: return HOST_IDOK;
+    default: return host_default_answer(flags);  // closed without a button
+  }
+}
+
+void QtHost::close_boxes() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(w)) {
+      if (box->isVisible()) box->done(box->defaultButton() ? box->standardButton(box->defaultButton())
+                                                            : QMessageBox::Ok);
+    }
+  }
+}
+
+void QtHost::post_quit(int code) {
+  quit_pending_ = true;
+  quit_code_ = code;
+  for (QEventLoop* l : loops_) l->exit(code);
+}
+
+int QtHost::run_loop() {
+  if (!quit_pending_) {
+    QEventLoop loop;
+    loops_.push_back(&loop);
+    update_idle();
+    loop.exec();
+    loops_.pop_back();
+  }
+  quit_pending_ = false;
+  idle_timer_.stop();
+  return quit_code_;
+}
+
+void QtHost::set_idle(void (*fn)()) {
+  idle_ = fn;
+  update_idle();
+}
+
+void QtHost::set_foreground(bool foreground) {
+  foreground_ = foreground;
+  update_idle();
+}
+
+void QtHost::update_idle() {
+  if (idle_ && foreground_)
+    idle_timer_.start();
+  else
+    idle_timer_.stop();
+}
+
+bool QtHost::run_modal(bool (*done)(void* user), void* user) {
+  if (quit_pending_) return false;
+  if (done && done(user)) return true;
+  QEventLoop loop;
+  QTimer check;
+  check.setInterval(5);
+  connect(&check, &QTimer::timeout, &loop, [&] {
+    if (done && done(user)) loop.exit(0);
+  });
+  check.start();
+  loops_.push_back(&loop);
+  loop.exec();
+  loops_.pop_back();
+  return !quit_pending_ && done && done(user);
+}
+
+void QtHost::watch_fd(int fd, HostFdFn fn, void* user) {
+  auto it = watches_.find(fd);
+  if (it != watches_.end()) {
+    it->second->setEnabled(false);
+    it->second->deleteLater();
+    watches_.erase(it);
+  }
+  if (!fn) return;
+  auto* n = new QSocketNotifier(fd, QSocketNotifier::Read);
+  connect(n, &QSocketNotifier::activated, this, [fn, fd, user] { fn(fd, user); });
+  watches_[fd] = n;
+}
+
+bool QtHost::window_create(const char* title, const HostRect& rect, int min_width,
+                           int min_height, HostWindowProc proc) {
+  if (window_) return false;
+  proc_ = proc;
+  window_ = new QtMainWindow(this);
+  window_->setWindowTitle(text_to_qt(title));
+  window_->setMinimumSize(min_width, min_height);
+  if (rect.x == HOST_DEFAULT_POS)
+    window_->resize(rect.width, rect.height);
+  else
+    window_->setGeometry(rect.x, rect.y, rect.width, rect.height);
+  return true;
+}
+
+void QtHost::window_show(int show) {
+  if (!window_) return;
+  if (show == HOST_SHOW_MAXIMIZED)
+    window_->showMaximized();
+  else
+    window_->show();
+}
+
+void QtHost::window_destroy() {
+  if (!window_) return;
+  send(HostEvent{HOST_WM_DESTROY, 0, 0, 0});
+  QtMainWindow* w = window_;
+  window_ = nullptr;
+  proc_ = nullptr;
+  w->destroying = true;
+  w->hide();
+  w->deleteLater();  // we may be inside one of its own event handlers
+}
+
+HostRect QtHost::window_rect() {
+  if (!window_) return HostRect{0, 0, 0, 0};
+  QRect g = window_->geometry();
+  return HostRect{g.x(), g.y(), g.width(), g.height()};
+}
+
+bool QtHost::window_iconic() { return window_ && window_->isMinimized(); }
+bool QtHost::window_maximized() { return window_ && window_->isMaximized(); }
+
+void QtHost::window_focus() {
+  if (window_) window_->setFocus();
+}
+
+void QtHost::window_raise() {
+  if (!window_) return;
+  if (window_->isMinimized()) window_->showNormal();
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+  window_->raise();
+  window_->activateWindow();
+  if (about_) about_->raise();
+}
+
+void QtHost::post_event(const HostEvent& event) {
+  QMetaObject::invokeMethod(this, [this, event] { send(event); }, Qt::QueuedConnection);
+}
+
+int QtHost::set_timer(int id, int milliseconds) {
+  if (id == 0 || milliseconds < 0) return 0;
+  QTimer*& t = timers_[id];
+  if (!t) {
+    t = new QTimer;
+    connect(t, &QTimer::timeout, this, [this, id] { send(HostEvent{HOST_WM_TIMER, id, 0, 0}); });
+  }
+  t->start(milliseconds);
+  return id;
+}
+
+void QtHost::kill_timer(int id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  it->second->stop();
+  it->second->deleteLater();
+  timers_.erase(it);
+}
+
+void QtHost::screen_size(int* width, int* height) {
+  QScreen* s = QGuiApplication::primaryScreen();
+  QRect g = s ? s->geometry() : QRect(0, 0, 1024, 768);
+  if (width) *width = g.width();
+  if (height) *height = g.height();
+}
+
+long QtHost::send(const HostEvent& event) {
+  if (!window_ || !proc_) return HOST_DEFAULT;
+  long r = proc_(event);
+  if (r != HOST_DEFAULT) return r;
+  if (event.message == HOST_WM_SYSCOMMAND && event.wparam == HOST_SC_CLOSE)
+    return send(HostEvent{HOST_WM_CLOSE, 0, 0, 0});
+  if (event.message == HOST_WM_CLOSE) window_destroy();
+  return 0;
+}
+
+void QtHost::key_event(int code, bool down) {
+  if (down)
+    held_.insert(code);
+  else
+    held_.erase(code);
+}
+
+QWidget* QtHost::main_widget() { return window_; }
+QWidget* QtHost::about_widget() { return about_.data(); }
+
+bool QtHost::about_create(HostCommandFn command) {
+  if (about_) return true;
+  about_command_ = command;
+  about_ = new QtAboutBox(command);
+  return true;
+}
+
+bool QtHost::about_exists() { return !about_.isNull(); }
+
+void QtHost::about_destroy() {
+  if (!about_) return;
+  QtAboutBox* box = about_.data();
+  about_.clear();
+  box->hide();
+  box->deleteLater();  // a button of its own may be calling us
+  ++about_destroyed_;
+}
+
+void QtHost::about_show() {
+  if (!about_) return;
+  about_->show();
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) about_->raise();
+  ++about_shown_;
+}
+
+void QtHost::about_set_text(int control, const char* text) {
+  if (about_) about_->set_text(control, text_to_qt(text));
+}
+
+void QtHost::about_show_control(int control, bool shown) {
+  if (about_) about_->show_control(control, shown);
+}
+
+void QtHost::about_set_picture(const char* bmp_path) {
+  if (!about_) return;
+  about_->set_picture(bmp_path ? QImage(QString::fromLocal8Bit(bmp_path), "BMP") : QImage());
+}

@@ -1,0 +1,161 @@
+#include "client/ui/qt_windows.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "client/ui/keymap.h"
+#include "client/ui/qt_host.h"
+#include "platform/host.h"
+
+QtMainWindow::QtMainWindow(QtHost* host) : QWidget(nullptr), host_(host) {
+  setObjectName("Halcyra");
+  setFocusPolicy(Qt::StrongFocus);
+  setAutoFillBackground(true);
+}
+
+void QtMainWindow::moveEvent(QMoveEvent*) {
+  host_->send(HostEvent{HOST_WM_MOVE, 0, geometry().x(), geometry().y()});
+}
+
+void QtMainWindow::resizeEvent(QResizeEvent*) {
+  int kind = isMaximized() ? HOST_SIZE_MAXIMIZED : HOST_SIZE_RESTORED;
+  host_->send(HostEvent{HOST_WM_SIZE, kind, width(), height()});
+}
+
+void QtMainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+  // The window system minimised us: the kiosk filter may refuse it.
+  long r = host_->send(HostEvent{HOST_WM_SYSCOMMAND, HOST_SC_MINIMIZE, 0, 0});
+  if (r == 0 && !destroying) {
+    QTimer::singleShot(0, this, [this] { showNormal(); });
+    return;
+  }
+  host_->send(HostEvent{HOST_WM_SIZE, HOST_SIZE_MINIMIZED, width(), height()});
+}
+
+void QtMainWindow::closeEvent(QCloseEvent* event) {
+  if (destroying) {
+    event->accept();
+    return;
+  }
+  // Closing goes through the procedure; the default handling destroys the window.
+  event->ignore();
+  host_->send(HostEvent{HOST_WM_SYSCOMMAND, HOST_SC_CLOSE, 0, 0});
+}
+
+void QtMainWindow::keyPressEvent(QKeyEvent* event) {
+  bool keypad = event->modifiers() & Qt::KeypadModifier;
+  int vk = keymap_virtual_key(event->key(), keypad);
+  bool alt = event->modifiers() & Qt::AltModifier;
+  if (vk) {
+    host_->key_event(vk, true);
+    host_->send(HostEvent{alt ? HOST_WM_SYSKEYDOWN : HOST_WM_KEYDOWN, vk, 0, 0});
+  }
+  if (alt) return;
+  for (QChar c : event->text()) {
+    int code = c.unicode();
+    if (code > 0 && code < 256) host_->send(HostEvent{HOST_WM_CHAR, code, 0, 0});
+  }
+}
+
+void QtMainWindow::keyReleaseEvent(QKeyEvent* event) {
+  if (event->isAutoRepeat()) return;
+  bool keypad = event->modifiers() & Qt::KeypadModifier;
+  int vk = keymap_virtual_key(event->key(), keypad);
+  if (!vk) return;
+  host_->key_event(vk, false);
+  bool alt = event->modifiers() & Qt::AltModifier;
+  host_->send(HostEvent{alt ? HOST_WM_SYSKEYUP : HOST_WM_KEYUP, vk, 0, 0});
+}
+
+void QtMainWindow::focusOutEvent(QFocusEvent*) {
+  host_->send(HostEvent{HOST_WM_KILLFOCUS, 0, 0, 0});
+}
+
+void QtMainWindow::mousePressEvent(QMouseEvent* event) {
+  int m = event->button() == Qt::RightButton ? HOST_WM_RBUTTONDOWN : HOST_WM_LBUTTONDOWN;
+  host_->send(HostEvent{m, 0, event->position().toPoint().x(), event->position().toPoint().y()});
+}
+
+void QtMainWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  host_->send(HostEvent{HOST_WM_LBUTTONUP, 0, event->position().toPoint().x(),
+                        event->position().toPoint().y()});
+}
+
+void QtMainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+  host_->send(HostEvent{HOST_WM_LBUTTONDBLCLK, 0, event->position().toPoint().x(),
+                        event->position().toPoint().y()});
+}
+
+void QtMainWindow::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  host_->send(HostEvent{HOST_WM_PAINT, 0, 0, 0});
+}
+
+QtAboutBox::QtAboutBox(Command command) : QWidget(nullptr), command_(command) {
+  setObjectName("about_602");
+  setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+  setAutoFillBackground(true);
+  setFixedSize(400, 300);
+  auto* outer = new QVBoxLayout(this);
+  picture_ = new QLabel;
+  picture_->setFixedSize(376, 140);
+  picture_->setAlignment(Qt::AlignCenter);
+  picture_->setFrameShape(QFrame::Panel);
+  picture_->setFrameShadow(QFrame::Sunken);
+  outer->addWidget(picture_);
+  auto* version = new QLabel;
+  auto* build = new QLabel;
+  auto* status = new QLabel;
+  status->setWordWrap(true);
+  status->setMinimumHeight(2 * status->fontMetrics().height());
+  auto* credit = new QLabel(QStringLiteral("Built by the tessel project."));
+  outer->addWidget(version);
+  outer->addWidget(build);
+  outer->addWidget(status);
+  outer->addWidget(credit);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  auto* ok = new QPushButton(QStringLiteral("OK"));
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  outer->addLayout(row);
+  controls_ = {{706, picture_}, {701, version}, {703, build}, {702, status}, {1, ok}, {705, cancel}};
+  connect(ok, &QPushButton::clicked, this, [this] { if (command_) command_(1); });
+  connect(cancel, &QPushButton::clicked, this, [this] { if (command_) command_(705); });
+}
+
+QWidget* QtAboutBox::control(int id) {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+void QtAboutBox::set_text(int id, const QString& text) {
+  QWidget* w = control(id);
+  if (auto* label = qobject_cast<QLabel*>(w))
+    label->setText(text);
+  else if (auto* button = qobject_cast<QPushButton*>(w))
+    button->setText(text);
+}
+
+void QtAboutBox::show_control(int id, bool shown) {
+  if (QWidget* w = control(id)) w->setVisible(shown);
+}
+
+void QtAboutBox::set_picture(const QImage& image) {
+  if (image.isNull()) {
+    picture_->setPixmap(QPixmap());
+    return;
+  }
+  // Centred when smaller than the frame, cut to the frame when larger.
+  QSize frame = picture_->contentsRect().size();
+  QImage shown = image.copy(QRect(QPoint(0, 0), image.size().boundedTo(frame)));
+  picture_->setPixmap(QPixmap::fromImage(shown));
+}

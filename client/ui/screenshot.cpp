@@ -1,0 +1,28 @@
+#include "client/ui/screenshot.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QWidget>
+
+#include "client/ui/qt_host.h"
+
+QImage screenshot_grab(QtHost& host) {
+  QWidget* main = host.main_widget();
+  QWidget* about = host.about_widget();
+  bool main_shown = main && main->isVisible();
+  bool about_shown = about && about->isVisible();
+  if (!main_shown && !about_shown) return QImage();
+  if (!main_shown) return about->grab().toImage();
+  QImage image = main->grab().toImage();
+  if (about_shown) {
+    QImage box = about->grab().toImage();
+    QPainter p(&image);
+    p.drawImage((image.width() - box.width()) / 2, (image.height() - box.height()) / 2, box);
+  }
+  return image;
+}
+
+bool screenshot_save(QtHost& host, const char* path) {
+  QImage image = screenshot_grab(host);
+  return !image.isNull() && path && image.save(QString::fromLocal8Bit(path), "PNG");
+}

@@ -1,0 +1,22 @@
+#include "client/ui/text.h"
+
+namespace {
+// Windows-1252's 0x80..0x9F; the rest is Latin-1. Unassigned codes stay as they are.
+const char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+}  // namespace
+
+QString text_to_qt(const char* text) {
+  QString out;
+  if (!text) return out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p >= 0x80 && *p < 0xA0)
+      out.append(QChar(kHigh[*p - 0x80]));
+    else
+      out.append(QChar(static_cast<char16_t>(*p)));
+  }
+  return out;
+}

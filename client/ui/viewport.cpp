@@ -1,0 +1,143 @@
+#include "client/ui/viewport.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cstring>
+
+#include "client/ui/depth_dialog.h"
+#include "client/ui/qt_host.h"
+
+namespace {
+
+QtHost* viewport_host = nullptr;
+
+uint32_t pack(const uint8_t* c) { return (uint32_t{c[0]} << 16) | (uint32_t{c[1]} << 8) | c[2]; }
+
+std::unique_ptr<ViewportSurface> make_viewport() {
+  QWidget* main = viewport_host ? viewport_host->main_widget() : nullptr;
+  if (!main) return std::make_unique<CanvasViewport>();
+  return std::make_unique<QtViewport>(main);
+}
+
+}  // namespace
+
+QtViewportWidget::QtViewportWidget(QWidget* parent, QtViewport* surface)
+    : QWidget(parent), surface_(surface) {
+  setObjectName("Veldara Viewport");
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QtViewport::QtViewport(QWidget* parent) : widget_(new QtViewportWidget(parent, this)) {
+  // Until the engine's palette arrives: a grey ramp.
+  uint8_t grey[256 * 3];
+  for (int i = 0; i < 256; ++i) grey[3 * i] = grey[3 * i + 1] = grey[3 * i + 2] = static_cast<uint8_t>(i);
+  set_table(grey);
+  image_ = QImage(0, 0, QImage::Format_Indexed8);
+  widget_->show();
+}
+
+QtViewport::~QtViewport() { delete widget_.data(); }
+
+void QtViewport::repaint(int x, int y, int w, int h) {
+  if (widget_) widget_->update(x + VIEWPORT_EDGE, y + VIEWPORT_EDGE, w, h);
+}
+
+void QtViewport::set_table(const uint8_t* rgb) {
+  table_.resize(256);
+  lookup_.clear();
+  for (int i = 0; i < 256; ++i) {
+    table_[i] = qRgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+    lookup_.emplace(pack(rgb + 3 * i), static_cast<uint8_t>(i));  // first index of a colour wins
+  }
+  if (!image_.isNull()) image_.setColorTable(table_);
+}
+
+void QtViewport::set_palette(const uint8_t* rgb) {
+  set_table(rgb);
+  if (widget_) widget_->update();
+}
+
+// Frames arrive through the device palette, so their colours are found exactly; any other
+// colour takes the nearest entry (remembered for the next time).
+uint8_t QtViewport::index_of(uint32_t rgb) {
+  auto it = lookup_.find(rgb);
+  if (it != lookup_.end()) return it->second;
+  int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+  int best = 0;
+  long best_d = -1;
+  for (int i = 0; i < 256; ++i) {
+    int dr = qRed(table_[i]) - r, dg = qGreen(table_[i]) - g, db = qBlue(table_[i]) - b;
+    long d = long{dr} * dr + long{dg} * dg + long{db} * db;
+    if (best_d < 0 || d < best_d) {
+      best_d = d;
+      best = i;
+    }
+  }
+  if (lookup_.size() < 65536) lookup_.emplace(rgb, static_cast<uint8_t>(best));
+  return static_cast<uint8_t>(best);
+}
+
+void QtViewport::put_indexed(int x, int y, int w, int h, const uint8_t* pixels, int stride,
+                             const uint8_t* colours) {
+  if (!pixels || w <= 0 || h <= 0 || image_.isNull()) return;
+  if (colours) {
+    bool same = true;
+    for (int i = 0; i < 256 && same; ++i) same = table_[i] == qRgb(colours[3 * i], colours[3 * i + 1], colours[3 * i + 2]);
+    if (!same) set_table(colours);
+  }
+  int x0 = std::max(0, x), y0 = std::max(0, y);
+  int x1 = std::min(image_.width(), x + w), y1 = std::min(image_.height(), y + h);
+  if (x0 >= x1 || y0 >= y1) return;
+  for (int row = y0; row < y1; ++row)
+    std::memcpy(image_.scanLine(row) + x0, pixels + static_cast<ptrdiff_t>(row - y) * stride + (x0 - x),
+                static_cast<size_t>(x1 - x0));
+  repaint(x0, y0, x1 - x0, y1 - y0);
+}
+
+void QtViewport::put_rgb(int x, int y, int w, int h, const uint8_t* rgb, int stride) {
+  if (!rgb || w <= 0 || h <= 0 || image_.isNull()) return;
+  int x0 = std::max(0, x), y0 = std::max(0, y);
+  int x1 = std::min(image_.width(), x + w), y1 = std::min(image_.height(), y + h);
+  if (x0 >= x1 || y0 >= y1) return;
+  for (int row = y0; row < y1; ++row) {
+    const uint8_t* src = rgb + static_cast<ptrdiff_t>(row - y) * stride + 3 * (x0 - x);
+    uchar* dst = image_.scanLine(row);
+    for (int col = x0; col < x1; ++col, src += 3) dst[col] = index_of(pack(src));
+  }
+  repaint(x0, y0, x1 - x0, y1 - y0);
+}
+
+void QtViewport::place(int x, int y, int width, int height) {
+  width = std::max(0, width);
+  height = std::max(0, height);
+  if (widget_) widget_->setGeometry(x, y, width, height);
+  int cw = std::max(0, width - 2 * VIEWPORT_EDGE), ch = std::max(0, height - 2 * VIEWPORT_EDGE);
+  if (image_.width() != cw || image_.height() != ch) {
+    QImage next(cw, ch, QImage::Format_Indexed8);
+    next.setColorTable(table_);
+    if (cw > 0 && ch > 0) next.fill(0);
+    image_ = next;
+  }
+  if (widget_) widget_->update();
+}
+
+void QtViewportWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  QRect outer = rect();
+  // The sunken client edge: two dark lines top and left, two light ones bottom and right.
+  p.fillRect(outer, palette().color(QPalette::Button));
+  p.setPen(palette().color(QPalette::Dark));
+  p.drawLine(outer.topLeft(), outer.topRight());
+  p.drawLine(outer.topLeft(), outer.bottomLeft());
+  p.setPen(palette().color(QPalette::Light));
+  p.drawLine(outer.bottomLeft(), outer.bottomRight());
+  p.drawLine(outer.topRight(), outer.bottomRight());
+  const QImage& image = surface_->image();
+  if (!image.isNull()) p.drawImage(VIEWPORT_EDGE, VIEWPORT_EDGE, image);
+}
+
+void viewport_qt_install(QtHost& host) {
+  viewport_host = &host;
+  viewport_set_surface_maker(&make_viewport);
+  depth_dialog_register();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The Qt viewport: a child of the main window that shows the driver's frames through an
+// 8-bit indexed image with the device palette.
+#include <QImage>
+#include <QWidget>
+#include <cstdint>
+#include <unordered_map>
+
+#include "client/scene/display_viewport.h"
+
+#include <QPointer>
+
+class QtHost;
+class QtViewport;
+
+// The child window itself; it paints the surface's image inside a sunken edge.
+class QtViewportWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  QtViewportWidget(QWidget* parent, QtViewport* surface);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QtViewport* surface_;
+};
+
+// The surface outlives nothing it does not own: the widget may go first with the main
+// window (it is the main window's child); the surface then draws into its image alone.
+class QtViewport : public ViewportSurface {
+ public:
+  explicit QtViewport(QWidget* parent);
+  ~QtViewport() override;
+  int width() const override { return image_.width(); }
+  int height() const override { return image_.height(); }
+  void put_indexed(int x, int y, int w, int h, const uint8_t* pixels, int stride,
+                   const uint8_t* colours) override;
+  void put_rgb(int x, int y, int w, int h, const uint8_t* rgb, int stride) override;
+  void place(int x, int y, int width, int height) override;
+  void set_palette(const uint8_t* rgb) override;
+  const QImage& image() const { return image_; }
+  QWidget* widget() const { return widget_; }
+
+ private:
+  void repaint(int x, int y, int w, int h);
+
+  uint8_t index_of(uint32_t rgb);
+  void set_table(const uint8_t* rgb);
+
+  QImage image_;
+  QVector<QRgb> table_;
+  std::unordered_map<uint32_t, uint8_t> lookup_;
+  QPointer<QtViewportWidget> widget_;
+};
+
+// The program's viewports are QtViewports inside this host's main window; also registers
+// the depth warning's layout. Call before start-up.
+void viewport_qt_install(QtHost& host);

@@ -1,0 +1,196 @@
+#include "platform/host_instance.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+
+namespace {
+
+// Real time, whatever clock the program's ticks come from: a hand-off must end.
+uint32_t now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(ts.tv_sec * 1000u + ts.tv_nsec / 1000000);
+}
+inline bool before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+
+bool socket_path(const char* dir, sockaddr_un* addr) {
+  std::memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  int n = std::snprintf(addr->sun_path, sizeof addr->sun_path, "%s/tessel.sock", dir ? dir : ".");
+  // A path that does not fit cannot be used: the hand-off then simply fails.
+  return n > 0 && static_cast<size_t>(n) < sizeof addr->sun_path;
+}
+
+int open_lock_file(const char* dir) {
+  char path[4096];
+  int n = std::snprintf(path, sizeof path, "%s/tessel.lock", dir ? dir : ".");
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof path) return -1;
+  return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+}
+
+void sleep_ms(int ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  ::nanosleep(&ts, nullptr);
+}
+
+// Waits until fd is ready for events or the deadline passes.
+bool wait_for(int fd, short events, uint32_t deadline) {
+  for (;;) {
+    int left = static_cast<int32_t>(deadline - now_ms());
+    if (left < 0) left = 0;
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, left);
+    if (r > 0) return true;
+    if (r == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool send_all(int fd, const char* data, size_t length, uint32_t deadline) {
+  while (length > 0) {
+    ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
+    if (n > 0) {
+      data += n;
+      length -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_for(fd, POLLOUT, deadline))
+      continue;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int host_instance_lock(const char* dir) {
+  int fd = open_lock_file(dir);
+  if (fd < 0) return -2;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void host_instance_unlock(int fd) {
+  if (fd >= 0) ::close(fd);  // closing drops the lock
+}
+
+bool host_instance_running(const char* dir) {
+  int fd = host_instance_lock(dir);
+  if (fd == -1) return true;
+  host_instance_unlock(fd);
+  return false;
+}
+
+bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
+  sockaddr_un addr;
+  if (!socket_path(dir, &addr)) return false;
+  uint32_t deadline = now_ms() + static_cast<uint32_t>(timeout_ms > 0 ? timeout_ms : 0);
+  int fd = -1;
+  // The running instance listens only late in its start-up: try again for a moment.
+  for (;;) {
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    int err = errno;
+    if (err == EINPROGRESS || err == EAGAIN) {
+      if (wait_for(fd, POLLOUT, deadline)) {
+        int so = 0;
+        socklen_t len = sizeof so;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so, &len) == 0 && so == 0) break;
+      }
+    }
+    ::close(fd);
+    fd = -1;
+    if (!before(now_ms(), deadline)) return false;
+    sleep_ms(20);
+  }
+  // The transfer buffer: the text and its terminator, padded to its full size.
+  char buffer[HOST_INSTANCE_TEXT] = {};
+  std::snprintf(buffer, sizeof buffer, "%s", text ? text : "");
+  bool ok = send_all(fd, buffer, sizeof buffer, deadline);
+  if (ok) {
+    ok = false;
+    char ack = 0;
+    while (wait_for(fd, POLLIN, deadline)) {
+      ssize_t n = ::recv(fd, &ack, 1, 0);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      ok = n == 1 && ack == 1;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+int host_instance_listen(const char* dir) {
+  sockaddr_un addr;
+  if (!socket_path(dir, &addr)) return -1;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  // Only the lock holder gets here, so a socket file left behind is stale.
+  ::unlink(addr.sun_path);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int host_instance_accept(int listen_fd, char* text, size_t size, int timeout_ms) {
+  if (text && size) text[0] = 0;
+  if (listen_fd < 0) return 0;
+  int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd < 0) return 0;
+  uint32_t deadline = now_ms() + static_cast<uint32_t>(timeout_ms > 0 ? timeout_ms : 0);
+  char buffer[HOST_INSTANCE_TEXT];
+  size_t got = 0;
+  bool ended = false;
+  while (got < sizeof buffer) {
+    ssize_t n = ::recv(fd, buffer + got, sizeof buffer - got, 0);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) {
+      ended = true;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_for(fd, POLLIN, deadline)) continue;
+    break;
+  }
+  // A peer that sent less than the whole buffer before going quiet is dropped.
+  if (got < sizeof buffer) {
+    ::close(fd);
+    (void)ended;
+    return -1;
+  }
+  buffer[sizeof buffer - 1] = 0;
+  if (text && size) std::snprintf(text, size, "%s", buffer);
+  char ack = 1;
+  send_all(fd, &ack, 1, deadline);
+  ::close(fd);
+  return 1;
+}
+
+void host_instance_close(int listen_fd, const char* dir) {
+  if (listen_fd < 0) return;
+  ::close(listen_fd);
+  sockaddr_un addr;
+  if (socket_path(dir, &addr)) ::unlink(addr.sun_path);
+}

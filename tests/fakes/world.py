@@ -1,0 +1,413 @@
+"""A fake world server for tests and the demo.
+
+  python3 world.py [--config FILE.json] [--json TEXT] [--port N] [--record FILE]
+
+Prints "port N" first. Then, one line each: "accept C" for a new connection C, "login C HEX"
+for the 8-byte login (sent without a length, first and again whenever the client's session
+or avatar count changes), "frame C HEX" for every framed request (the
+body after the length), "raw C HEX" for bytes after an old-protocol login, "bad C TEXT" for
+a request that cannot be read, "eof C" when a connection ends. With --record every frame is
+also appended to FILE as a JSON line.
+
+The login is answered by a bare length L: 0 for a server of the current protocol, 1 and an
+error byte for a refusal (12: imposter), or the world's attribute block (L > 1) for an
+old-protocol server, which then owns the connection.
+
+Configuration (JSON; --json is merged over --config):
+  {"mode": "new",             "new", "old", "error", "imposter" or "mute" (never answers)
+   "error": 7,                the error byte of mode "error"
+   "attributes": [[0, "Demo"], [31, "N"]],   slot and text pairs, sent in this order as
+                              reply 1 after a new login, or as the old login reply; a dict
+                              {"0": "Demo"} is taken in key order
+   "attribute_hex": "...",    a raw block sent in place of "attributes"
+   "avatars": [{"session": 2, "name": "bob", "x": 0, "y": 0, "z": 0, "yaw": 0,
+                "type": 0, "gesture": 0}],          sent after the attributes
+   "chat": [{"session": 2, "text": "hi", "public": false}],   reply 12, or 5 when public
+   "cells": [{"x": 0, "z": 0, "objects": [{"number": 1, "owner": 101, "time": 0,
+              "x": 500, "y": 0, "z": 500, "yaw": 0, "model": "tree.vxx",
+              "description": "", "action": ""}]}],
+   "sequences": {"0,0": 7},   sector sequence numbers ("sx,sz"); absent sectors have 1
+   "push_cells": false,       send every cell after the login without a query
+   "answer_queries": true,    answer request 9 with the changed sectors' cells, then 15
+   "keepalive_ms": 0}         send reply 16 at this interval (0: never)
+
+Sectors are blocks of 8 x 8 cells: cell c lies in sector (c - 3) / 8 for c < 0, else
+(c + 4) / 8, dividing toward zero.
+
+Standard input takes commands, one per line:
+  send C HEX              write raw bytes to connection C
+  reply C CODE [HEX]      a world reply with that code and body
+  attributes C JSON       reply 1 with the pairs (or dict) given
+  avatar C JSON           reply 2 for one avatar record
+  chat C SESSION TEXT...  reply 12
+  live_add C JSON         reply 7: {"session", "sequence", "cx", "cz", and an object's fields}
+  live_delete C JSON      reply 8: {"session", "sequence", "cx", "cz", "number"}
+  cell C X Z              reply 6 for that configured cell
+  drop C                  close connection C
+  quit
+"""
+
+import argparse
+import json
+import socket
+import sys
+import threading
+import time
+
+import framing
+
+# Request codes.
+ADD, CHANGE, CHANGE_ATTRIBUTES, DELETE, EJECT, LOGIN, HEARTBEAT, MESSAGE, POSITION, QUERY = range(10)
+
+# Reply codes.
+R_RESULT, R_ATTRIBUTES, R_AVATAR_ADD, R_AVATAR_DELETE, R_AVATAR_POSITION, R_AVATAR_MESSAGE = 0, 1, 2, 3, 4, 5
+R_CELL, R_LIVE_ADD, R_LIVE_DELETE, R_ERROR_215, R_ERROR_214, R_IMPOSTER, R_CHAT = 6, 7, 8, 9, 10, 11, 12
+R_QUERY_RESTART, R_ERROR_207, R_QUERY_DONE, R_KEEPALIVE = 13, 14, 15, 16
+
+IMPOSTER_BYTE = 12
+
+_out = threading.Lock()
+
+
+def say(line):
+    with _out:
+        sys.stdout.write(line + "\n")
+        sys.stdout.flush()
+
+
+def div0(a, b):
+    """Integer division truncating toward zero."""
+    q = abs(a) // b
+    return q if a >= 0 else -q
+
+
+def sector_of(c):
+    return div0(c - 3, 8) if c < 0 else div0(c + 4, 8)
+
+
+def signed32(v):
+    v &= 0xFFFFFFFF
+    return v - (1 << 32) if v & 0x80000000 else v
+
+
+def signed16(v):
+    v &= 0xFFFF
+    return v - (1 << 16) if v & 0x8000 else v
+
+
+# ---- encoding of the replies ------------------------------------------------------------
+
+def attribute_block(pairs):
+    if isinstance(pairs, dict):
+        pairs = list(pairs.items())
+    out = b""
+    for slot, value in pairs:
+        data = framing._text_bytes(value)
+        out += framing.byte(int(slot)) + framing.byte(len(data)) + data
+    return out
+
+
+def object_fields(o):
+    return (framing.int32(o.get("number", 0)) + framing.int32(o.get("owner", 0)) + framing.int32(o.get("time", 0)) +
+            framing.int16(o.get("x", 0)) + framing.int16(o.get("y", 0)) + framing.int16(o.get("z", 0)) +
+            framing.int16(o.get("yaw", 0)) + framing.string(o.get("model", "")) +
+            framing.string(o.get("description", "")) + framing.string(o.get("action", "")))
+
+
+def cell_reply(cell, sequence):
+    body = framing.int16(cell["x"]) + framing.int16(cell["z"]) + framing.int32(sequence)
+    for o in cell.get("objects", []):
+        body += object_fields(o)
+    return framing.world_reply(R_CELL, body)
+
+
+def avatar_reply(a):
+    return framing.world_reply(R_AVATAR_ADD, framing.int16(a.get("session", 0)), framing.string(a.get("name", "")),
+                               framing.int32(a.get("x", 0)), framing.int32(a.get("y", 0)),
+                               framing.int32(a.get("z", 0)), framing.int16(a.get("yaw", 0)),
+                               framing.byte(a.get("type", 0)), framing.byte(a.get("gesture", 0)))
+
+
+def live_add_reply(d):
+    return framing.world_reply(R_LIVE_ADD, framing.int16(d.get("session", 0)), framing.int32(d.get("sequence", 0)),
+                               framing.int16(d.get("cx", 0)), framing.int16(d.get("cz", 0)), object_fields(d))
+
+
+def live_delete_reply(d):
+    return framing.world_reply(R_LIVE_DELETE, framing.int16(d.get("session", 0)), framing.int32(d.get("sequence", 0)),
+                               framing.int16(d.get("cx", 0)), framing.int16(d.get("cz", 0)),
+                               framing.int32(d.get("number", 0)))
+
+
+# ---- one client ---------------------------------------------------------------------------
+
+class WorldReader(framing.FrameReader):
+    """Frames, and the 8-byte login wherever a frame could start: the client's frames are at
+    most 1024 bytes long, so a first length byte of 5 (1280 bytes and more) is a login. The
+    client sends the login again when its session or avatar count changes."""
+
+    def __init__(self):
+        super().__init__(world_login=True)
+
+    def feed(self, data):
+        self.buffer += data
+        out = []
+        while self.buffer:
+            if self.buffer[0] == framing.WORLD_LOGIN_CODE:
+                if len(self.buffer) < framing.WORLD_LOGIN_SIZE:
+                    break
+                out.append(("login", self.buffer[:framing.WORLD_LOGIN_SIZE]))
+                self.buffer = self.buffer[framing.WORLD_LOGIN_SIZE:]
+                continue
+            if len(self.buffer) < 2:
+                break
+            length = int.from_bytes(self.buffer[:2], "big")
+            if length > framing.MAX_MESSAGE:
+                raise framing.FramingError("frame length %d above %d" % (length, framing.MAX_MESSAGE))
+            if len(self.buffer) < 2 + length:
+                break
+            out.append(("frame", self.buffer[2:2 + length]))
+            self.buffer = self.buffer[2 + length:]
+        return out
+
+
+class Client:
+    def __init__(self, world, cid, sock):
+        self.world = world
+        self.cid = cid
+        self.sock = sock
+        self.reader = WorldReader()
+        self.old = False
+        self.closed = False
+        self.send_lock = threading.Lock()
+
+    def send(self, data):
+        with self.send_lock:
+            try:
+                self.sock.sendall(bytes(data))
+            except OSError:
+                pass
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+
+    def run(self):
+        try:
+            while True:
+                data = self.sock.recv(65536)
+                if not data:
+                    break
+                if self.old:
+                    say("raw %d %s" % (self.cid, data.hex()))
+                    self.world.note(self.cid, "raw", data)
+                    continue
+                for kind, body in self.reader.feed(data):
+                    say("%s %d %s" % (kind, self.cid, body.hex()))
+                    self.world.note(self.cid, kind, body)
+                    self.world.handle(self, kind, body)
+                    if self.old:
+                        # The rest belongs to the old object protocol.
+                        rest, self.reader.buffer = self.reader.buffer, b""
+                        if rest:
+                            say("raw %d %s" % (self.cid, rest.hex()))
+                        break
+        except (OSError, framing.FramingError) as e:
+            say("bad %d %s" % (self.cid, e))
+        self.closed = True
+        say("eof %d" % self.cid)
+
+
+class World:
+    def __init__(self, config, port=0, record=None):
+        self.config = config
+        self.lock = threading.RLock()
+        self.clients = {}
+        self.next_id = 1
+        self.record = open(record, "a") if record else None
+        self.listener = framing.Listener("127.0.0.1", port)
+        self.port = self.listener.port
+
+    def note(self, cid, kind, body):
+        if self.record:
+            with self.lock:
+                self.record.write(json.dumps({"conn": cid, "kind": kind, "hex": body.hex()}) + "\n")
+                self.record.flush()
+
+    def serve(self):
+        while True:
+            try:
+                sock, _ = self.listener.sock.accept()
+            except OSError:
+                return
+            with self.lock:
+                cid = self.next_id
+                self.next_id += 1
+                client = Client(self, cid, sock)
+                self.clients[cid] = client
+            say("accept %d" % cid)
+            threading.Thread(target=client.run, daemon=True).start()
+
+    # what the world holds
+    def attributes(self):
+        if "attribute_hex" in self.config:
+            return bytes.fromhex(self.config["attribute_hex"])
+        return attribute_block(self.config.get("attributes", []))
+
+    def sector_sequence(self, sx, sz):
+        return int(self.config.get("sequences", {}).get("%d,%d" % (sx, sz), 1))
+
+    def cells_in(self, sx, sz):
+        return [c for c in self.config.get("cells", []) if sector_of(c["x"]) == sx and sector_of(c["z"]) == sz]
+
+    def send_cell(self, client, cell):
+        client.send(cell_reply(cell, self.sector_sequence(sector_of(cell["x"]), sector_of(cell["z"]))))
+
+    # requests
+    def handle(self, client, kind, body):
+        if kind == "login":
+            self.login(client, body)
+            return
+        if not body:
+            return
+        code, f = body[0], framing.Fields(body[1:])
+        try:
+            if code == QUERY:
+                self.query(client, f)
+            elif code == CHANGE_ATTRIBUTES and self.config.get("echo_attributes", True):
+                client.send(framing.world_reply(R_ATTRIBUTES, f.rest()))
+            elif code == MESSAGE:
+                say("chat %d %s" % (client.cid, f.string().decode("cp1252", "replace")))
+        except framing.FramingError as e:
+            say("bad %d %s" % (client.cid, e))
+
+    def login(self, client, body):
+        mode = self.config.get("mode", "new")
+        if mode == "mute":
+            return
+        if mode == "error":
+            client.send(framing.int16(1) + framing.byte(self.config.get("error", 7)))
+            return
+        if mode == "imposter":
+            client.send(framing.int16(1) + framing.byte(IMPOSTER_BYTE))
+            return
+        block = self.attributes()
+        if mode == "old":
+            if len(block) < 2:
+                raise framing.FramingError("an old-protocol login reply needs a block of 2 bytes or more")
+            client.send(framing.frame(block))
+            client.old = True
+            return
+        client.send(framing.int16(0))
+        client.send(framing.world_reply(R_ATTRIBUTES, block))
+        for a in self.config.get("avatars", []):
+            client.send(avatar_reply(a))
+        for c in self.config.get("chat", []):
+            code = R_AVATAR_MESSAGE if c.get("public") else R_CHAT
+            client.send(framing.world_reply(code, framing.int16(c.get("session", 0)), framing.string(c.get("text", ""))))
+        if self.config.get("push_cells"):
+            for cell in self.config.get("cells", []):
+                self.send_cell(client, cell)
+        interval = self.config.get("keepalive_ms", 0)
+        if interval:
+            threading.Thread(target=self.keepalive, args=(client, interval / 1000.0), daemon=True).start()
+
+    def query(self, client, f):
+        sx, sz = signed16(f.int16()), signed16(f.int16())
+        sent = [signed32(f.int32()) for _ in range(9)]
+        say("query %d %d %d %s" % (client.cid, sx, sz, ",".join(str(s) for s in sent)))
+        if not self.config.get("answer_queries", True):
+            return
+        i = 0
+        for dz in (-1, 0, 1):
+            for dx in (-1, 0, 1):
+                x, z = sx + dx, sz + dz
+                if sent[i] != self.sector_sequence(x, z):
+                    for cell in self.cells_in(x, z):
+                        self.send_cell(client, cell)
+                i += 1
+        client.send(framing.world_reply(R_QUERY_DONE))
+
+    def keepalive(self, client, interval):
+        while not client.closed:
+            time.sleep(interval)
+            client.send(framing.world_reply(R_KEEPALIVE))
+
+    # commands from standard input
+    def command(self, line):
+        words = line.split(None, 2)
+        if not words:
+            return True
+        op = words[0]
+        if op == "quit":
+            return False
+        with self.lock:
+            client = self.clients.get(int(words[1])) if len(words) > 1 and words[1].isdigit() else None
+        rest = words[2] if len(words) > 2 else ""
+        try:
+            if client is None:
+                say("what %s" % line.strip())
+                return True
+            if op == "send":
+                client.send(bytes.fromhex(rest.strip()))
+            elif op == "reply":
+                parts = rest.split()
+                client.send(framing.world_reply(int(parts[0]), bytes.fromhex(parts[1]) if len(parts) > 1 else b""))
+            elif op == "attributes":
+                client.send(framing.world_reply(R_ATTRIBUTES, attribute_block(json.loads(rest))))
+            elif op == "avatar":
+                client.send(avatar_reply(json.loads(rest)))
+            elif op == "chat":
+                session, _, text = rest.partition(" ")
+                client.send(framing.world_reply(R_CHAT, framing.int16(int(session)), framing.string(text.strip())))
+            elif op == "live_add":
+                client.send(live_add_reply(json.loads(rest)))
+            elif op == "live_delete":
+                client.send(live_delete_reply(json.loads(rest)))
+            elif op == "cell":
+                x, z = (int(v) for v in rest.split()[:2])
+                for cell in self.config.get("cells", []):
+                    if cell["x"] == x and cell["z"] == z:
+                        self.send_cell(client, cell)
+            elif op == "drop":
+                client.close()
+            else:
+                say("what %s" % line.strip())
+                return True
+        except (ValueError, KeyError, framing.FramingError) as e:
+            say("what %s (%s)" % (line.strip(), e))
+            return True
+        say("ok %s" % op)
+        return True
+
+
+def main(argv):
+    p = argparse.ArgumentParser(description="fake world server")
+    p.add_argument("--config")
+    p.add_argument("--json")
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--record")
+    a = p.parse_args(argv)
+    config = {}
+    if a.config:
+        with open(a.config) as fh:
+            config = json.load(fh)
+    if a.json:
+        config.update(json.loads(a.json))
+    w = World(config, a.port, a.record)
+    say("port %d" % w.port)
+    threading.Thread(target=w.serve, daemon=True).start()
+    for line in sys.stdin:
+        if not w.command(line):
+            break
+    else:
+        # Standard input closed: keep serving until killed.
+        threading.Event().wait()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

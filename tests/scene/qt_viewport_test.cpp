@@ -1,0 +1,170 @@
+// The real Qt main window under the offscreen platform: the 3D start shows the window, the
+// layout places the viewport and sizes the cameras, and the frames appear in the viewport.
+#include <QApplication>
+#include <QImage>
+#include <QWidget>
+#include <memory>
+
+#include "client/ui/depth_dialog.h"
+#include "client/ui/qt_host.h"
+#include "client/ui/viewport.h"
+#include "scene_fixture.h"
+
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace {
+
+QApplication& app() {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "scene_qt_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
+  return *a;
+}
+
+class QtViewportTest : public SceneTest {
+ protected:
+  QtViewportTest() : qt_((app(), std::make_unique<QtHost>())) {}
+  void SetUp() override {
+    SceneTest::SetUp();
+    host_set(qt_.get());
+    viewport_qt_install(*qt_);
+    link_driver("VXDL8D21");
+    write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\n");
+    mkdir(dir_.file("Messages").c_str(), 0755);
+    write_file(dir_.file("Messages/default.tzm"), kSceneMessages);
+  }
+  void TearDown() override {
+    if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+    SceneTest::TearDown();
+  }
+  void start_to_running() {
+    ASSERT_NE(tessel_init(0, "", 1), 0);
+    tessel_set_frame_state(FRAME_START_3D);
+    tessel_frame();
+    ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
+    for (int i = 0; i < 5; ++i) {
+      QApplication::processEvents();
+      tessel_frame();
+    }
+    QApplication::processEvents();
+  }
+  std::unique_ptr<QtHost> qt_;
+};
+
+TEST_F(QtViewportTest, GrabbedMainWindowShowsTheEngineFrameInTheViewport) {
+  start_to_running();
+  QWidget* main = qt_->main_widget();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(main->isVisible());
+  auto* surface = dynamic_cast<QtViewport*>(viewport_surface());
+  ASSERT_NE(surface, nullptr);
+  QWidget* vp = surface->widget();
+  ASSERT_NE(vp, nullptr);
+  EXPECT_EQ(vp->parentWidget(), main);
+  // The viewport fills the client area; the cameras fill the viewport inside its edge.
+  EXPECT_EQ(vp->width(), main->width());
+  int cw, ch;
+  camera_size(&cw, &ch);
+  EXPECT_EQ(cw, (main->width() / 2) * 2 - 4);
+  EXPECT_EQ(ch, (main->height() / 2) * 2 - 4);
+  EXPECT_EQ(surface->image().format(), QImage::Format_Indexed8);
+
+  QImage shot = main->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_FALSE(shot.isNull());
+  QPoint origin = vp->mapTo(main, QPoint(VIEWPORT_EDGE, VIEWPORT_EDGE));
+  QRgb back = shot.pixel(origin.x() + 1, origin.y() + 1);
+  // The default back colour: dark red and green, strong blue.
+  EXPECT_LT(qRed(back), 40);
+  EXPECT_LT(qGreen(back), 40);
+  EXPECT_GT(qBlue(back), 150);
+  int differing = 0;
+  for (int y = 0; y < ch; y += 3)
+    for (int x = 0; x < cw; x += 3)
+      if (shot.pixel(origin.x() + x, origin.y() + y) != back) ++differing;
+  EXPECT_EQ(differing, 0);
+  // The engine's own image of the frame agrees with what the window shows.
+  uint32_t want = qRgb(qRed(back), qGreen(back), qBlue(back));
+  EXPECT_EQ(surface->image().pixel(cw / 2, ch / 2) | 0xFF000000u, want | 0xFF000000u);
+}
+
+TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
+  start_to_running();
+  QWidget* main = qt_->main_widget();
+  ASSERT_NE(main, nullptr);
+  main->resize(420, 310);
+  QApplication::processEvents();
+  tessel_frame();
+  QApplication::processEvents();
+  int cw, ch;
+  camera_size(&cw, &ch);
+  EXPECT_EQ(cw, 416);
+  EXPECT_EQ(ch, 306);
+  auto* surface = dynamic_cast<QtViewport*>(viewport_surface());
+  ASSERT_NE(surface, nullptr);
+  EXPECT_EQ(surface->image().width(), 416);
+  EXPECT_EQ(surface->image().height(), 306);
+  camera_set_color(0, 255, 0);
+  tessel_frame();
+  QApplication::processEvents();
+  QImage shot = main->grab().toImage();
+  QPoint p = surface->widget()->mapTo(main, QPoint(VIEWPORT_EDGE + 200, VIEWPORT_EDGE + 150));
+  QRgb c = shot.pixel(p);
+  EXPECT_GT(qGreen(c), 150);
+  EXPECT_LT(qBlue(c), 60);
+}
+
+TEST_F(QtViewportTest, ViewportSurvivesTheMainWindowGoingFirst) {
+  start_to_running();
+  ViewportSurface* surface = viewport_surface();
+  ASSERT_NE(surface, nullptr);
+  qt_->window_destroy();  // the child widget goes with its parent
+  // Frames still land in the image without touching the dead widget.
+  uint8_t px[4] = {1, 2, 3, 4};
+  surface->put_indexed(0, 0, 2, 2, px, 2, nullptr);
+  viewport_term();
+  EXPECT_EQ(viewport_surface(), nullptr);
+}
+
+TEST(QtViewportSurface, RgbBlocksBecomePaletteIndexesAndAreClipped) {
+  app();
+  QWidget parent;
+  QtViewport v(&parent);
+  v.place(0, 0, 8, 8);  // a 4 x 4 image inside the edge
+  ASSERT_EQ(v.width(), 4);
+  uint8_t pal[768] = {};
+  for (int i = 0; i < 256; ++i) {
+    pal[3 * i] = static_cast<uint8_t>(i);
+    pal[3 * i + 1] = static_cast<uint8_t>(255 - i);
+    pal[3 * i + 2] = 7;
+  }
+  v.set_palette(pal);
+  // A 3 x 3 block at (2, 2): only its top-left 2 x 2 lands.
+  uint8_t rgb[27];
+  for (int i = 0; i < 9; ++i) {
+    rgb[3 * i] = static_cast<uint8_t>(40 + i);
+    rgb[3 * i + 1] = static_cast<uint8_t>(255 - 40 - i);
+    rgb[3 * i + 2] = 7;
+  }
+  v.put_rgb(2, 2, 3, 3, rgb, 9);
+  EXPECT_EQ(v.image().pixelIndex(2, 2), 40);
+  EXPECT_EQ(v.image().pixelIndex(3, 2), 41);
+  EXPECT_EQ(v.image().pixelIndex(2, 3), 43);
+  EXPECT_EQ(v.image().pixelIndex(3, 3), 44);
+  EXPECT_EQ(v.image().pixelIndex(0, 0), 0);
+  // A colour not in the palette takes the nearest entry.
+  uint8_t odd[3] = {100, 150, 9};
+  v.put_rgb(0, 0, 1, 1, odd, 3);
+  EXPECT_EQ(v.image().pixelIndex(0, 0), 102);
+  // Blocks wholly outside, or negative, write nothing.
+  v.put_rgb(-5, -5, 2, 2, rgb, 6);
+  v.put_indexed(10, 10, 2, 2, rgb, 2, nullptr);
+  EXPECT_EQ(v.image().pixelIndex(0, 0), 102);
+  // Placed at nothing: an empty image, and writes are dropped.
+  v.place(0, 0, 3, 3);
+  EXPECT_EQ(v.width(), 0);
+  v.put_rgb(0, 0, 1, 1, odd, 3);
+}
+
+}  // namespace

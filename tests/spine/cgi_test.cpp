@@ -1,0 +1,158 @@
+// The command file, the single-instance lock and the hand-off over the program's socket.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/host_instance.h"
+#include "spine_fixture.h"
+
+using Command = Spine;
+
+TEST_F(Command, TeleportLineIsKeptUpToItsFirstComma) {
+  write_file(dir_.file("cmd"), "teleport Alpha 10N 20W, extra, more\r\nsecond line\n");
+  load_command(dir_.file("cmd").c_str());
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Alpha 10N 20W");
+}
+
+TEST_F(Command, CapitalTeleportLineWithoutCommaIsKeptWhole) {
+  write_file(dir_.file("cmd"), "TELEPORT Beta 1N 2E 90\n");
+  load_command(dir_.file("cmd").c_str());
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "TELEPORT Beta 1N 2E 90");
+}
+
+TEST_F(Command, OtherFirstLinesLeaveThePendingCommandAlone) {
+  write_file(dir_.file("a"), "teleport Gamma\n");
+  load_command(dir_.file("a").c_str());
+  for (const char* text : {"tele port Delta\n", "teleporT", "teleporter Zeta", "", "\n",
+                           "  teleport Eta\n", "telepor"}) {
+    write_file(dir_.file("b"), text);
+    load_command(dir_.file("b").c_str());
+  }
+  // A first line that begins with the eight letters counts, whatever follows them.
+  EXPECT_STREQ(cgi_get_teleport(), "teleporter Zeta");
+  load_command(dir_.file("missing").c_str());
+  load_command("");
+  load_command(nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleporter Zeta");
+  cgi_clear_teleport();
+  EXPECT_EQ(cgi_get_teleport(), nullptr);
+}
+
+TEST_F(Command, OverlongFirstLineIsCutSafely) {
+  std::string line = "teleport " + std::string(600, 'x') + "\n";
+  write_file(dir_.file("long"), line);
+  load_command(dir_.file("long").c_str());
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_EQ(std::string(cgi_get_teleport()).size(), 255u);
+}
+
+TEST_F(Command, StartUpReadsTheCommandFile) {
+  install();
+  write_file(dir_.file("start.cmd"), "teleport Home\n");
+  ASSERT_TRUE(start(dir_.file("start.cmd").c_str()));
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Home");
+}
+
+TEST(Instance, OnlyOneHolderOfTheLock) {
+  TempDir dir;
+  int a = host_instance_lock(dir.path().c_str());
+  ASSERT_GE(a, 0);
+  EXPECT_TRUE(host_instance_running(dir.path().c_str()));
+  EXPECT_EQ(host_instance_lock(dir.path().c_str()), -1);
+  host_instance_unlock(a);
+  EXPECT_FALSE(host_instance_running(dir.path().c_str()));
+  int b = host_instance_lock(dir.path().c_str());
+  EXPECT_GE(b, 0);
+  host_instance_unlock(b);
+  EXPECT_EQ(host_instance_lock("/nonexistent/dir"), -2);
+}
+
+TEST(Instance, HandOffArrivesWholeAndIsAcknowledged) {
+  TempDir dir;
+  int fd = host_instance_listen(dir.path().c_str());
+  ASSERT_GE(fd, 0);
+  bool sent = false;
+  std::thread second([&] { sent = host_instance_send(dir.path().c_str(), "/tmp/x.cmd", 2000); });
+  char text[HOST_INSTANCE_TEXT];
+  int got = 0;
+  for (int i = 0; i < 200 && got == 0; ++i) {
+    got = host_instance_accept(fd, text, sizeof text, 1000);
+    if (!got) usleep(5000);
+  }
+  second.join();
+  EXPECT_EQ(got, 1);
+  EXPECT_STREQ(text, "/tmp/x.cmd");
+  EXPECT_TRUE(sent);
+  host_instance_close(fd, dir.path().c_str());
+  // Nobody listening: the hand-off fails within its time-out.
+  EXPECT_FALSE(host_instance_send(dir.path().c_str(), "x", 100));
+}
+
+TEST(Instance, BrokenPeersAreDroppedAndUnterminatedTextIsCut) {
+  TempDir dir;
+  int fd = host_instance_listen(dir.path().c_str());
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s/tessel.sock", dir.path().c_str());
+  char text[HOST_INSTANCE_TEXT];
+  // A peer that says a little and goes quiet.
+  int quiet = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(quiet, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(write(quiet, "abc", 3), 3);
+  EXPECT_EQ(host_instance_accept(fd, text, sizeof text, 50), -1);
+  EXPECT_STREQ(text, "");
+  close(quiet);
+  // A full buffer without any terminator.
+  int full = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(full, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::string bytes(HOST_INSTANCE_TEXT, 'y');
+  ASSERT_EQ(write(full, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  EXPECT_EQ(host_instance_accept(fd, text, sizeof text, 500), 1);
+  EXPECT_EQ(std::string(text), std::string(HOST_INSTANCE_TEXT - 1, 'y'));
+  char ack = 0;
+  EXPECT_EQ(read(full, &ack, 1), 1);
+  EXPECT_EQ(ack, 1);
+  close(full);
+  EXPECT_EQ(host_instance_accept(fd, text, sizeof text, 50), 0);  // nothing pending
+  host_instance_close(fd, dir.path().c_str());
+}
+
+TEST_F(Command, RunningInstanceTakesAHandOffFromItsLoop) {
+  install();
+  ASSERT_TRUE(start());
+  write_file(dir_.file("later.cmd"), "teleport Later, 1N 1W\n");
+  std::string path = dir_.file("later.cmd");
+  bool sent = false;
+  std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), path.c_str(), 3000); });
+  host_.on_step([&](long) {
+    if (cgi_get_teleport()) tessel_quit();
+    usleep(1000);
+  });
+  host_.set_step_limit(3000);
+  host_.run_loop();
+  second.join();
+  host_.on_step(nullptr);
+  EXPECT_TRUE(sent);
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Later");
+  EXPECT_EQ(host_.raise_count(), 1);
+  // An empty hand-off only brings the window to the front.
+  cgi_clear_teleport();
+  std::thread empty([&] { sent = host_instance_send(dir_.path().c_str(), "", 3000); });
+  host_.on_step([&](long) {
+    if (host_.raise_count() == 2) tessel_quit();
+    usleep(1000);
+  });
+  host_.run_loop();
+  empty.join();
+  host_.on_step(nullptr);
+  EXPECT_EQ(host_.raise_count(), 2);
+  EXPECT_EQ(cgi_get_teleport(), nullptr);
+}

@@ -1,0 +1,130 @@
+// The real tessel program, started as separate processes under the offscreen platform.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../core/temp_dir.h"
+#include "spine_fixture.h"
+
+namespace {
+
+std::string program() { return std::string(TESSEL_BINARY_DIR) + "/bin/tessel"; }
+
+// Starts the program in cwd with these extra environment entries; stderr goes to err_file.
+pid_t launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
+             const std::string& cwd, const std::string& err_file) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(cwd.c_str()) != 0) _exit(120);
+  int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd >= 0) {
+    dup2(fd, 2);
+    dup2(fd, 1);
+  }
+  for (const std::string& e : env) putenv(strdup(e.c_str()));
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(121);
+}
+
+// Waits up to ms for the process; its exit status, or -1 when it is still running.
+int wait_for(pid_t pid, int ms) {
+  for (int waited = 0; waited <= ms; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+bool wait_until(const std::function<bool()>& ok, int ms) {
+  for (int waited = 0; waited <= ms; waited += 20) {
+    if (ok()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+bool contains(const std::string& path, const std::string& text) {
+  return read_file(path).find(text) != std::string::npos;
+}
+
+class Process : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(access(program().c_str(), X_OK), 0) << program();
+    mkdir(home_.file("Messages").c_str(), 0755);
+    write_file(home_.file("Messages/default.tzm"), kTestMessages);
+    mkdir(home_.file("a").c_str(), 0755);
+    mkdir(home_.file("b").c_str(), 0755);
+  }
+  std::vector<std::string> env(int exit_after_ms) {
+    return {"TESSEL_HOME=" + home_.path(), "TESSEL_EXIT_AFTER_MS=" + std::to_string(exit_after_ms)};
+  }
+  TempDir home_;
+};
+
+}  // namespace
+
+TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
+  write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
+  pid_t first = launch({program()}, env(20000), home_.file("a"), home_.file("a/err"));
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, 15000))
+      << read_file(home_.file("a/err"));
+  // The second start's command file, named relative to its own working directory.
+  write_file(home_.file("b/go.cmd"), "teleport Remote 5N 5W, extra\n");
+  auto begun = std::chrono::steady_clock::now();
+  pid_t second = launch({program(), "go.cmd"}, env(20000), home_.file("b"), home_.file("b/err"));
+  int status = wait_for(second, 10000);
+  auto took = std::chrono::steady_clock::now() - begun;
+  EXPECT_EQ(status, 0) << read_file(home_.file("b/err"));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  // It read no settings (so wrote no trace log) and made no window.
+  EXPECT_NE(access(home_.file("b/tessel.log").c_str(), F_OK), 0);
+  EXPECT_TRUE(wait_until(
+      [&] { return contains(home_.file("a/tessel.log"), "cgi: teleport teleport Remote 5N 5W\n"); },
+      5000))
+      << read_file(home_.file("a/tessel.log"));
+  // The first one goes on running.
+  EXPECT_EQ(wait_for(first, 0), -1);
+  kill(first, SIGTERM);
+  wait_for(first, 5000);
+}
+
+TEST_F(Process, MissingIniShowsItsErrorBoxAndNoWindow) {
+  pid_t p = launch({program()}, env(300), home_.file("a"), home_.file("a/err"));
+  EXPECT_EQ(wait_for(p, 15000), 0);
+  std::string err = read_file(home_.file("a/err"));
+  EXPECT_NE(err.find("[Error] The initialization file couldn't be located. Ensure the working "
+                     "directory is set to where this program resides."),
+            std::string::npos)
+      << err;
+}
+
+TEST_F(Process, ScreenshotOfTheWaitingSplash) {
+  write_file(home_.file("tessel.ini"), "[general]\n[display]\ndepth=1\n");
+  std::vector<std::string> e = env(1000);
+  e.push_back("TESSEL_SCREENSHOT=" + home_.file("shot.png"));
+  pid_t p = launch({program()}, e, home_.file("a"), home_.file("a/err"));
+  EXPECT_EQ(wait_for(p, 15000), 0) << read_file(home_.file("a/err"));
+  QImage image(QString::fromStdString(home_.file("shot.png")));
+  ASSERT_FALSE(image.isNull()) << read_file(home_.file("a/err"));
+  // Only the splash box is up while the program waits for its universe.
+  EXPECT_EQ(image.width(), 400);
+  EXPECT_EQ(image.height(), 300);
+  // The lock and the socket are released at the end.
+  EXPECT_NE(access(home_.file("tessel.sock").c_str(), F_OK), 0);
+}

@@ -1,0 +1,198 @@
+// The real Qt main window and splash box under the offscreen platform.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "client/core/keys.h"
+#include "client/ui/keymap.h"
+#include "client/ui/qt_host.h"
+#include "client/ui/qt_windows.h"
+#include "client/ui/screenshot.h"
+#include "client/ui/text.h"
+#include "spine_fixture.h"
+
+// The font library keeps caches for the whole process that the leak checker cannot tell apart
+// from leaks; they are not ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace {
+
+QApplication& app() {
+  // The tests' own environment asks for it too; a plain run of this program must not need a display.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "spine_qt_tests";
+  static char* argv[] = {name, nullptr};
+  // Kept to the end: destroying it among the static destructors crashes inside Qt.
+  static QApplication* a = new QApplication(argc, argv);
+  return *a;
+}
+
+int polls = 0;
+int auto_at = -1;
+int q_update() { return ++polls, 0; }
+bool q_connected() { return polls >= 3; }
+int q_auto() {
+  auto_at = polls;
+  return 0;
+}
+int q_done() { return auto_at >= 0 && polls >= auto_at + 3; }
+int q_result() { return 0; }
+const FrameLinks qt_links = {q_update, q_connected, nullptr, q_auto, q_done,
+                             q_result, nullptr,     nullptr, nullptr};
+
+class QtSpine : public Spine {
+ protected:
+  QtSpine() : qt_((app(), std::make_unique<QtHost>())) {}
+  void SetUp() override {
+    Spine::SetUp();
+    platform_set_clock(nullptr);  // the real loop runs on the real clock
+    host_set(qt_.get());
+    polls = 0;
+    auto_at = -1;
+  }
+  void TearDown() override {
+    if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+    Spine::TearDown();
+  }
+  std::unique_ptr<QtHost> qt_;
+};
+
+}  // namespace
+
+TEST_F(QtSpine, MainWindowRunsFramesShowsAndGrabs) {
+  install();
+  ASSERT_TRUE(start());
+  frame_set_links(&qt_links);
+  ASSERT_NE(qt_->about_widget(), nullptr);
+  bool splash_seen = false;
+  bool main_hidden_while_splash = true;
+  int running_polls = -1;
+  std::string png = dir_.file("window.png");
+  bool saved = false;
+  QElapsedTimer since_running;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    QWidget* about = qt_->about_widget();
+    if (about && about->isVisible()) {
+      splash_seen = true;
+      if (qt_->main_widget() && qt_->main_widget()->isVisible()) main_hidden_while_splash = false;
+    }
+    if (tessel_frame_state() == FRAME_RUNNING) {
+      if (running_polls < 0) {
+        running_polls = polls;
+        since_running.start();
+      } else if (since_running.elapsed() > 300) {
+        saved = screenshot_save(*qt_, png.c_str());
+        tessel_quit();
+      }
+    }
+  });
+  watch.start(5);
+  QTimer::singleShot(10000, [] { tessel_quit(); });  // never hang
+  qt_->run_loop();
+  watch.stop();
+
+  EXPECT_TRUE(splash_seen);
+  EXPECT_TRUE(main_hidden_while_splash);
+  EXPECT_GE(qt_->about_shown_count(), 1);
+  EXPECT_EQ(qt_->about_destroyed_count(), 1);  // closed by the 3D start
+  EXPECT_FALSE(qt_->about_exists());
+  ASSERT_GE(running_polls, 6);
+  ASSERT_TRUE(saved);
+  QImage image(QString::fromStdString(png));
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.width(), 640);
+  EXPECT_EQ(image.height(), 480);
+  ASSERT_NE(qt_->main_widget(), nullptr);
+  EXPECT_EQ(qt_->main_widget()->windowTitle(), QString("Tessel"));
+  tessel_shutdown(nullptr);
+  EXPECT_EQ(qt_->main_widget(), nullptr);
+}
+
+TEST_F(QtSpine, SplashCancelEndsTheLoopAndTheProgram) {
+  install();
+  ASSERT_TRUE(start());
+  bool clicked = false;
+  QTimer::singleShot(200, [this, &clicked] {
+    auto* box = qobject_cast<QtAboutBox*>(qt_->about_widget());
+    auto* cancel = box ? qobject_cast<QPushButton*>(box->control(ABOUT_CANCEL)) : nullptr;
+    if (cancel && cancel->isVisible()) {
+      cancel->click();
+      clicked = true;
+    }
+  });
+  QTimer::singleShot(10000, [] { tessel_quit(); });
+  QElapsedTimer t;
+  t.start();
+  qt_->run_loop();
+  EXPECT_TRUE(clicked);
+  EXPECT_LT(t.elapsed(), 5000);
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+  EXPECT_EQ(qt_->main_widget(), nullptr);
+}
+
+TEST_F(QtSpine, KeysReachTheKeyTablesAsVirtualKeys) {
+  install();
+  ASSERT_TRUE(start());
+  QWidget* w = qt_->main_widget();
+  ASSERT_NE(w, nullptr);
+  key_reset();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_W, Qt::NoModifier, "w");
+  QApplication::sendEvent(w, &press);
+  EXPECT_TRUE(qt_->key_down(0x57));
+  EXPECT_TRUE(key_pressed(0x57));
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_W, Qt::NoModifier, "w");
+  QApplication::sendEvent(w, &release);
+  EXPECT_FALSE(qt_->key_down(0x57));
+  EXPECT_FALSE(key_pressed(0x57));
+}
+
+TEST_F(QtSpine, KioskWindowRefusesToClose) {
+  install("[special]\nkiosk=1\n");
+  ASSERT_TRUE(start());
+  QWidget* w = qt_->main_widget();
+  ASSERT_NE(w, nullptr);
+  QCloseEvent close;
+  QApplication::sendEvent(w, &close);
+  EXPECT_NE(qt_->main_widget(), nullptr);
+  ASSERT_TRUE(restart("[general]\n"));
+  QCloseEvent close2;
+  QApplication::sendEvent(qt_->main_widget(), &close2);
+  EXPECT_EQ(qt_->main_widget(), nullptr);  // closing destroys the window and ends the loop
+  EXPECT_EQ(qt_->run_loop(), 0);
+}
+
+TEST(Keymap, QtKeysBecomeVirtualKeyCodes) {
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_PageUp, false), 0x21);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_PageDown, false), 0x22);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Left, false), 0x25);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Left, true), 0x25);  // pad arrows are the arrows
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Delete, false), 0x2E);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Plus, true), 0x6B);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Minus, true), 0x6D);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Plus, false), 0xBB);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Minus, false), 0xBD);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_A, false), 0x41);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Z, false), 0x5A);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_5, true), 0x65);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_5, false), 0x35);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Exclam, false), 0x31);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_F1, false), 0x70);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_F12, false), 0x7B);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Shift, false), 0x10);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_Escape, false), 0x1B);
+  EXPECT_EQ(keymap_virtual_key(Qt::Key_VolumeUp, false), 0);
+}
+
+TEST(QtText, WindowsCodePageBecomesUnicode) {
+  EXPECT_EQ(text_to_qt("plain"), QString("plain"));
+  EXPECT_EQ(text_to_qt("\x80 \xe9 \x99"), QString::fromUtf8("\u20ac \u00e9 \u2122"));
+  EXPECT_EQ(text_to_qt(nullptr), QString());
+}

@@ -1,0 +1,281 @@
+// Start-up against real program directories, the main window's geometry and the shutdown.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "client/cache/image.h"
+#include "client/net/resolve.h"
+#include "engine/vxl21.h"
+#include "platform/host_instance.h"
+#include "spine_fixture.h"
+
+using Startup = Spine;
+
+TEST_F(Startup, MissingIniShowsTheLiteralTextAndNoWindow) {
+  mkdir(dir_.file("Messages").c_str(), 0755);
+  write_file(dir_.file("Messages/default.tzm"), kTestMessages);
+  EXPECT_FALSE(start());
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_EQ(host_.boxes()[0].text,
+            "The initialization file couldn't be located. Ensure the working directory is set "
+            "to where this program resides.");
+  EXPECT_EQ(host_.boxes()[0].caption, "Error");
+  EXPECT_EQ(host_.windows_created(), 0);
+  EXPECT_EQ(host_.about_created(), 0);
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+}
+
+TEST_F(Startup, MissingMessagesShowTheLiteralTextAndNoWindow) {
+  write_file(dir_.file("tessel.ini"), "[general]\n");
+  EXPECT_FALSE(start());
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_EQ(host_.boxes()[0].text, "Unable to load default messages.  Please re-install Veldara.");
+  EXPECT_EQ(host_.boxes()[0].caption, "Error");
+  EXPECT_EQ(host_.windows_created(), 0);
+}
+
+TEST_F(Startup, SuccessfulStartWaitsInStateZeroWithTheSplashUp) {
+  install();
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(host_.boxes().empty());
+  EXPECT_EQ(tessel_frame_state(), FRAME_WAIT_UNIVERSE);
+  EXPECT_STREQ(tessel_directory(), dir_.path().c_str());
+  EXPECT_TRUE(file_is_directory(dir_.file("cache").c_str()));
+  // The main window exists but is not shown before the 3D start.
+  EXPECT_EQ(host_.windows_created(), 1);
+  EXPECT_TRUE(tessel_window());
+  EXPECT_EQ(host_.window_show_command(), 0);
+  EXPECT_EQ(host_.window_title(), "Tessel");
+  EXPECT_EQ(host_.min_width(), 380);
+  EXPECT_EQ(host_.min_height(), 200);
+  // The start-up splash: Cancel only, and the last start-up message.
+  EXPECT_TRUE(host_.about_visible());
+  EXPECT_FALSE(host_.about_control_shown(ABOUT_OK));
+  EXPECT_TRUE(host_.about_control_shown(ABOUT_CANCEL));
+  EXPECT_EQ(host_.about_text(ABOUT_STATUS), "seventy-seven");
+  EXPECT_EQ(host_.timer_interval(TESSEL_TIMER_ID), 500);
+  EXPECT_FALSE(about_cancel_pressed());
+}
+
+TEST_F(Startup, SplashThatCannotBeCreatedIsFatal) {
+  install();
+  host_.set_about_creatable(false);
+  EXPECT_FALSE(start());
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_EQ(host_.boxes()[0].text, "one-five-one 413");
+  // The window made before it is gone again.
+  EXPECT_EQ(host_.windows_created(), 1);
+  EXPECT_FALSE(host_.window_exists());
+}
+
+TEST_F(Startup, WindowGeometryFromTheSavedLayout) {
+  install("[layout]\nmain_x=10\nmain_y=20\nmain_width=100\nmain_height=150\n");
+  ASSERT_TRUE(start());
+  HostRect r = host_.requested_rect();
+  EXPECT_EQ(r.x, 10);
+  EXPECT_EQ(r.y, 20);
+  EXPECT_EQ(r.width, 380);
+  EXPECT_EQ(r.height, 200);
+}
+
+TEST_F(Startup, ToolbarAndKioskSettings) {
+  install();
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(tessel_toolbar_shown());  // absent: shown
+  EXPECT_FALSE(tessel_kiosk());
+  ASSERT_TRUE(restart("[show]\ntoolbar=0\n[special]\nkiosk=1\n"));
+  EXPECT_FALSE(tessel_toolbar_shown());
+  EXPECT_TRUE(tessel_kiosk());
+  ASSERT_TRUE(restart("[show]\ntoolbar=2\n[special]\nkiosk=2\n"));
+  EXPECT_TRUE(tessel_toolbar_shown());
+  EXPECT_FALSE(tessel_kiosk());
+}
+
+TEST(Geometry, DefaultsAndMinimums) {
+  MainGeometry g = tessel_main_geometry(-1, -1, -1, -1, 1024, 768);
+  EXPECT_EQ(g.x, HOST_DEFAULT_POS);
+  EXPECT_EQ(g.width, 640);
+  EXPECT_EQ(g.height, 480);
+  g = tessel_main_geometry(5, 6, 100, 10, 1024, 768);
+  EXPECT_EQ(g.x, 5);
+  EXPECT_EQ(g.y, 6);
+  EXPECT_EQ(g.width, 380);
+  EXPECT_EQ(g.height, 200);
+  g = tessel_main_geometry(5, 6, 800, 600, 1024, 768);
+  EXPECT_EQ(g.width, 800);
+  EXPECT_EQ(g.height, 600);
+}
+
+TEST(Geometry, OffScreenPositionsFallBackButKeepTheSize) {
+  for (auto [x, y] : {std::pair{1024, 10}, {10, 768}, {5000, 5000}, {-1, 10}, {10, -1},
+                      {-900, 10}, {10, -700}}) {
+    MainGeometry g = tessel_main_geometry(x, y, 800, 600, 1024, 768);
+    EXPECT_EQ(g.x, HOST_DEFAULT_POS) << x << "," << y;
+    EXPECT_EQ(g.width, 800);
+    EXPECT_EQ(g.height, 600);
+  }
+  // Partly off the screen to the left still counts as on it.
+  MainGeometry g = tessel_main_geometry(-300, 10, 800, 600, 1024, 768);
+  EXPECT_EQ(g.x, -300);
+  // Extreme values from a damaged settings file do not overflow.
+  g = tessel_main_geometry(-2147483647, 0, 2147483647, 480, 1024, 768);
+  EXPECT_EQ(g.x, -2147483647);
+  g = tessel_main_geometry(-2147483647, 0, 640, 480, 1024, 768);
+  EXPECT_EQ(g.x, HOST_DEFAULT_POS);
+}
+
+TEST_F(Startup, FailedStartRunsEveryTerminateSafelyAndOnlyOnce) {
+  // No tessel.ini: nothing was initialised, yet the whole shutdown runs (engine included).
+  EXPECT_FALSE(start());
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+  EXPECT_EQ(tessel_shutdown("again"), 0);  // the shutdown runs once
+  EXPECT_EQ(host_.boxes().size(), 1u);
+  // The present terminate functions, each without its init, called directly twice.
+  const lifecycle_tables& t = lifecycle_program();
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < t.term_count; ++i) t.term[i].run();
+    for (size_t i = 0; i < t.term_late_count; ++i) t.term_late[i].run();
+  }
+}
+
+TEST_F(Startup, ShutdownAfterStartTerminatesAndDestroysTheWindow) {
+  install();
+  ASSERT_TRUE(start("/nonexistent/command"));
+  EXPECT_EQ(tessel_shutdown(nullptr), 0);
+  EXPECT_TRUE(host_.boxes().empty());
+  EXPECT_FALSE(host_.window_exists());
+  EXPECT_EQ(host_.windows_destroyed(), 1);
+  EXPECT_TRUE(host_.quit_posted());  // closing the window ends the loop
+  EXPECT_EQ(host_.timer_interval(TESSEL_TIMER_ID), 0);
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+}
+
+namespace {
+int frames_seen = 0;
+void count_frame_task() { ++frames_seen; }
+const task_record counting_table[] = {{"count", count_frame_task, 0, {}}};
+
+// An error box that, like a real one, runs a nested loop in which the frame timer fires.
+class LoopingBoxHost : public HeadlessHost {
+ public:
+  int message_box(const char* text, const char* caption, unsigned flags) override {
+    for (int i = 0; i < 3; ++i) tessel_frame();
+    return HeadlessHost::message_box(text, caption, flags);
+  }
+};
+
+void term_reusing_message_buffers() {
+  for (int i = 0; i < 6; ++i) msg_arg(155, i);
+}
+}  // namespace
+
+TEST_F(Startup, NoFrameRunsWhileTheShutdownShowsItsBox) {
+  LoopingBoxHost looping;
+  host_set(&looping);
+  install();
+  ASSERT_TRUE(start());
+  frame_set_tasks(counting_table, 1);
+  tessel_set_frame_state(FRAME_RUNNING);
+  tessel_frame();
+  ASSERT_EQ(frames_seen, 1);
+  tessel_shutdown("bye");
+  EXPECT_EQ(frames_seen, 1);  // the box's loop ran no task over terminated modules
+  ASSERT_EQ(looping.boxes().size(), 1u);
+  EXPECT_EQ(looping.boxes()[0].text, "bye");
+  host_set(&host_);
+  frames_seen = 0;
+}
+
+TEST_F(Startup, ShutdownTextSurvivesTerminateFunctionsThatFormatMessages) {
+  install();
+  ASSERT_EQ(msg_init(), 0);
+  static const lifecycle_call term[] = {{"formats", term_reusing_message_buffers}};
+  lifecycle_tables t = lifecycle_program();
+  t.term = term;
+  t.term_count = 1;
+  t.term_late = nullptr;
+  t.term_late_count = 0;
+  lifecycle_set_tables(&t);
+  tessel_shutdown(msg_arg(18, 42));
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_EQ(host_.boxes()[0].text, "eighteen 42");
+}
+
+TEST_F(Startup, ResetRunsTheResetTable) {
+  install();
+  ASSERT_TRUE(start());
+  static int resets = 0;
+  static const lifecycle_call reset[] = {{"a", [] { resets += 1; }}, {"b", [] { resets *= 10; }}};
+  lifecycle_tables t = lifecycle_program();
+  t.reset = reset;
+  t.reset_count = 2;
+  lifecycle_set_tables(&t);
+  tessel_reset_modules();
+  EXPECT_EQ(resets, 10);  // in table order
+  lifecycle_set_tables(nullptr);
+  tessel_reset_modules();  // the program's own resets run without a world
+}
+
+namespace {
+// A real JPEG made by the system's encoder from a small gradient.
+bool make_jpeg(const std::string& dir, const std::string& out) {
+  std::string ppm = "P6\n32 16\n255\n";
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) ppm += {char(x * 8), char(y * 16), char(128)};
+  write_file(dir + "/in.ppm", ppm);
+  std::string cmd = "cjpeg -quality 90 " + dir + "/in.ppm > " + out;
+  return std::system(cmd.c_str()) == 0;
+}
+}  // namespace
+
+TEST_F(Startup, SplashPictureIsConvertedOnceThenReused) {
+  install();
+  ASSERT_TRUE(make_jpeg(dir_.path(), dir_.file("splash.jpg")));
+  ASSERT_TRUE(start());
+  EXPECT_EQ(host_.about_picture(), dir_.file("splash.bmp"));
+  EXPECT_NE(access(dir_.file("splash.jpg").c_str(), F_OK), 0);  // converted and removed
+  std::string bmp = read_file(dir_.file("splash.bmp"));
+  ASSERT_GT(bmp.size(), 54u);
+  EXPECT_EQ(bmp.substr(0, 2), "BM");
+  EXPECT_EQ(static_cast<unsigned char>(bmp[18]), 32u);  // width
+  EXPECT_EQ(static_cast<unsigned char>(bmp[22]), 16u);  // height
+  // The next start shows the kept bitmap.
+  ASSERT_TRUE(restart("[general]\n"));
+  EXPECT_EQ(host_.about_picture(), dir_.file("splash.bmp"));
+  EXPECT_EQ(read_file(dir_.file("splash.bmp")), bmp);
+}
+
+TEST_F(Startup, DamagedSplashPictureShowsNoneAndDoesNotHang) {
+  install();
+  write_file(dir_.file("splash.jpg"), std::string("\xff\xd8\xff\xe0 not really", 15));
+  ASSERT_TRUE(start());
+  EXPECT_EQ(host_.about_picture(), "");
+  EXPECT_NE(access(dir_.file("splash.bmp").c_str(), F_OK), 0);
+  EXPECT_TRUE(host_.about_visible());
+}
+
+TEST_F(Startup, MainRunsTheLoopThenShutsDownAndFreesTheLock) {
+  install();
+  host_.set_step_limit(20);  // the loop ends after a few walks instead of a quit
+  EXPECT_EQ(tessel_main("", HOST_SHOW_NORMAL), 0);
+  EXPECT_GE(host_.steps(), 20);
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+  EXPECT_EQ(host_.windows_created(), 1);
+  EXPECT_FALSE(host_.window_exists());
+  EXPECT_FALSE(host_instance_running(dir_.path().c_str()));
+}
+
+TEST_F(Startup, MainWhileAnotherInstanceRunsStartsNothing) {
+  install();
+  int other = host_instance_lock(dir_.path().c_str());
+  ASSERT_GE(other, 0);
+  write_file(dir_.file("go.cmd"), "teleport There\n");
+  EXPECT_EQ(tessel_main(dir_.file("go.cmd").c_str(), HOST_SHOW_NORMAL), 0);
+  host_instance_unlock(other);
+  EXPECT_EQ(host_.windows_created(), 0);
+  EXPECT_EQ(host_.about_created(), 0);
+  EXPECT_TRUE(host_.boxes().empty());
+  EXPECT_EQ(cgi_get_teleport(), nullptr);  // the command file went to the other instance
+}

@@ -1,0 +1,248 @@
+#pragma once
+// Shared pieces of the universe and login tests: the fake universe server as a child
+// process, a program directory with settings and numbered test messages, a fake clock, and
+// recorders for the modules the connection and the login call.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/core/dialog.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
+#include "client/servers/login.h"
+#include "client/servers/tourist.h"
+#include "client/servers/universe.h"
+#include "platform/clock.h"
+#include "platform/progdir.h"
+
+namespace utest {
+
+inline uint32_t fake_now = 1000;
+inline uint32_t fake_clock() { return fake_now; }
+
+// Real time passes for the sockets; the connection's own deadlines use this clock.
+struct FakeClock {
+  FakeClock() {
+    fake_now = 1000;
+    platform_set_clock(fake_clock);
+  }
+  ~FakeClock() { platform_set_clock(nullptr); }
+  void advance(uint32_t ms) { fake_now += ms; }
+};
+
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (step()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return step();
+}
+
+inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// tests/fakes/universe.py as a child process.
+class FakeUniverse {
+ public:
+  explicit FakeUniverse(const std::string& config_json, const std::vector<std::string>& extra = {}) {
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      dup2(in[0], 0);
+      close(out[0]);
+      close(in[1]);
+      std::string script = std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/universe.py";
+      std::vector<std::string> args = {"python3", script, "--json", config_json};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execvp("python3", argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    out_ = out[0];
+    in_ = in[1];
+    std::string first = line(10000);
+    if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
+  }
+  ~FakeUniverse() {
+    if (in_ >= 0) close(in_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+  uint16_t port() const { return port_; }
+
+  // Next output line, or "" after limit_ms.
+  std::string line(int limit_ms = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    for (;;) {
+      size_t nl = buffer_.find('\n');
+      if (nl != std::string::npos) {
+        std::string l = buffer_.substr(0, nl);
+        buffer_.erase(0, nl + 1);
+        lines.push_back(l);
+        return l;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+      if (left <= 0 || out_ < 0) return "";
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      char chunk[4096];
+      ssize_t n = read(out_, chunk, sizeof chunk);
+      if (n <= 0) return "";
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+  // Runs step (the client's frames) until a line starting with prefix comes; returns it.
+  std::string wait_for(const std::string& prefix, const std::function<void()>& step, int limit_ms = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (step) step();
+      std::string l = line(3);
+      if (!l.empty() && l.rfind(prefix, 0) == 0) return l;
+    }
+    return "";
+  }
+  // Lines that came within ms while step runs.
+  std::vector<std::string> collect(int ms, const std::function<void()>& step) {
+    std::vector<std::string> got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (step) step();
+      std::string l = line(3);
+      if (!l.empty()) got.push_back(l);
+    }
+    return got;
+  }
+  void command(const std::string& c) {
+    std::string l = c + "\n";
+    if (in_ >= 0) (void)!write(in_, l.data(), l.size());
+  }
+  std::vector<std::string> lines;
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1, in_ = -1;
+  uint16_t port_ = 0;
+  std::string buffer_;
+};
+
+// A program directory with tessel.ini and a message set whose texts name their numbers, so
+// tests compare message numbers, not wording.
+class ProgramDir {
+ public:
+  explicit ProgramDir(const std::string& ini_text) {
+    char tmpl[] = "/tmp/tessel-universe-XXXXXX";
+    dir = mkdtemp(tmpl);
+    std::filesystem::create_directories(dir + "/Messages");
+    std::ofstream(dir + "/tessel.ini") << ini_text;
+    std::ofstream m(dir + "/Messages/default.tzm");
+    for (int n : {2, 3, 8, 9, 68, 69, 70, 72, 78, 136, 137, 142, 154, 155, 156, 157, 158, 163, 181, 182, 192, 199,
+                  218, 238, 362, 363, 364, 365, 366, 367, 446, 447, 448, 449, 450}) {
+      m << n << " m" << n;
+      if (n == 3 || n == 182 || n == 238) m << " %s";
+      if (n == 155 || n == 158) m << " %d";
+      if (n == 78 || n == 192 || n == 362 || n == 446) m << " <%s>";
+      m << "\n";
+    }
+    m.close();
+    platform_set_program_dir(dir);
+    profile_init(dir.c_str(), "/tessel.ini");
+    msg_reset();
+    msg_load("default");
+  }
+  ~ProgramDir() {
+    msg_reset();
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  std::string ini() const {
+    std::ifstream f(dir + "/tessel.ini");
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  std::string dir;
+};
+
+// What the connection and the login told the other modules.
+struct Recorder {
+  std::vector<std::string> names, passwords;
+  std::vector<int32_t> numbers;
+  int identity_changes = 0, about_hides = 0, contacts_refreshes = 0, upgrade_checks = 0;
+  int privilege_resets = 0;
+  std::vector<std::pair<int, std::string>> privilege_results;
+  int requested_privilege = 0;
+  int hide_world = 0;
+  const char* prompt_answer = nullptr;
+};
+inline Recorder* rec = nullptr;
+
+inline void install_hooks(Recorder& r) {
+  rec = &r;
+  login_hook = login_hooks{};
+  login_hook.citizen_set_name = [](const char* n) { rec->names.emplace_back(n); };
+  login_hook.citizen_set_password = [](const char* p) { rec->passwords.emplace_back(p); };
+  login_hook.citizen_store_number = [](int32_t n) { rec->numbers.push_back(n); };
+  login_hook.menu_identity_changed = [] { ++rec->identity_changes; };
+  login_hook.about_hide = [] { ++rec->about_hides; };
+  login_hook.upgrade_check = [] { ++rec->upgrade_checks; };
+  login_hook.privilege_requested_number = [] { return rec->requested_privilege; };
+  login_hook.privilege_result = [](int rc, const char* t) { rec->privilege_results.emplace_back(rc, t); };
+  login_hook.privilege_reset = [] { ++rec->privilege_resets; };
+  login_hook.prompt_text = [](const char*, const char*, const char*) { return rec->prompt_answer; };
+  universe_receiver = universe_receivers{};
+  universe_receiver.contacts_refresh = [] { ++rec->contacts_refreshes; };
+  universe_receiver.privilege_requested_number = [] { return rec->requested_privilege; };
+  universe_receiver.privilege_password = [] { return rec->requested_privilege ? "ppw" : ""; };
+  universe_receiver.privacy_hide_world = [] { return rec->hide_world; };
+}
+
+inline void remove_hooks() {
+  login_hook = login_default_hooks();
+  universe_receiver = universe_default_receivers();
+  rec = nullptr;
+}
+
+inline std::string ini_for(uint16_t port, const std::string& citizen_section = "") {
+  return "[universe]\nhost=127.0.0.1\nport=" + std::to_string(port) + "\n" + citizen_section;
+}
+
+inline std::string hex_of(const std::string& bytes) {
+  static const char* d = "0123456789abcdef";
+  std::string s;
+  for (unsigned char c : bytes) {
+    s += d[c >> 4];
+    s += d[c & 15];
+  }
+  return s;
+}
+inline std::string hex_string(const std::string& text) {
+  char len[3];
+  std::snprintf(len, sizeof len, "%02x", static_cast<unsigned>(text.size()));
+  return len + hex_of(text);
+}
+inline std::string hex_build() {
+  char b[9];
+  std::snprintf(b, sizeof b, "%08x", static_cast<unsigned>(TESSEL_BUILD_NUMBER));
+  return b;
+}
+
+}  // namespace utest

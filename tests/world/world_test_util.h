@@ -1,0 +1,342 @@
+#pragma once
+// Shared pieces of the world tests: the fake servers as child processes, a program directory
+// with numbered test messages, a fake clock, and a recorder of what the world connection
+// told the other modules.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/cache/database.h"
+#include "client/core/files.h"
+#include "client/core/identity.h"
+#include "client/core/lifecycle.h"
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
+#include "client/net/netcodes.h"
+#include "client/scene/cell.h"
+#include "client/servers/attributes.h"
+#include "client/servers/universe.h"
+#include "client/servers/world.h"
+#include "keyfile/ostrel.h"
+#include "platform/clock.h"
+#include "platform/headless_host.h"
+#include "platform/progdir.h"
+
+namespace wtest {
+
+inline uint32_t fake_now = 1000;
+inline uint32_t fake_clock() { return fake_now; }
+
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (step()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return step();
+}
+
+// A fake server script of tests/fakes as a child process, its output read line by line.
+class FakeProcess {
+ public:
+  FakeProcess(const std::string& script, const std::vector<std::string>& extra) {
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      dup2(in[0], 0);
+      close(out[0]);
+      close(in[1]);
+      std::string path = std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/" + script;
+      // The system interpreter starts fastest; any python3 on the path will do.
+      const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+      std::vector<std::string> args = {python, path};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      setenv("PYTHONDONTWRITEBYTECODE", "1", 1);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    out_ = out[0];
+    in_ = in[1];
+    std::string first = line(10000);
+    if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
+  }
+  ~FakeProcess() {
+    if (in_ >= 0) close(in_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+  FakeProcess(const FakeProcess&) = delete;
+  FakeProcess& operator=(const FakeProcess&) = delete;
+
+  uint16_t port() const { return port_; }
+
+  // Next output line, or "" after limit_ms.
+  std::string line(int limit_ms = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    for (;;) {
+      size_t nl = buffer_.find('\n');
+      if (nl != std::string::npos) {
+        std::string l = buffer_.substr(0, nl);
+        buffer_.erase(0, nl + 1);
+        lines.push_back(l);
+        return l;
+      }
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+      if (left <= 0 || out_ < 0) return "";
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      char chunk[4096];
+      ssize_t n = read(out_, chunk, sizeof chunk);
+      if (n <= 0) return "";
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+  // Runs step until a line starting with prefix comes; returns it ("" on time-out).
+  std::string wait_for(const std::string& prefix, const std::function<void()>& step, int limit_ms = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (step) step();
+      std::string l = line(3);
+      if (!l.empty() && l.rfind(prefix, 0) == 0) return l;
+    }
+    return "";
+  }
+  // Every line that came within ms while step runs.
+  std::vector<std::string> collect(int ms, const std::function<void()>& step) {
+    std::vector<std::string> got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (step) step();
+      std::string l = line(3);
+      if (!l.empty()) got.push_back(l);
+    }
+    return got;
+  }
+  void command(const std::string& c) {
+    std::string l = c + "\n";
+    if (in_ >= 0) (void)!write(in_, l.data(), l.size());
+  }
+  std::vector<std::string> lines;
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1, in_ = -1;
+  uint16_t port_ = 0;
+  std::string buffer_;
+};
+
+// What the world connection told the other modules, in order.
+struct Recorder {
+  std::vector<std::string> events;
+  std::vector<std::string> console;
+  int avatars = 20;
+  int rating = 2;
+  int teleport_pending = 0;
+  int history_back = 0;
+  std::vector<world_cell> cells;
+  bool take_cells = false;  // install prop_receive_cell
+  std::vector<int> pass_through;
+  std::vector<std::string> chat;
+  std::vector<int> avatar_sessions;
+  tcp* old_connection = nullptr;
+  void ev(const std::string& e) { events.push_back(e); }
+  int count(const std::string& e) const {
+    int n = 0;
+    for (auto& x : events)
+      if (x == e) ++n;
+    return n;
+  }
+  // Index of the first event e at or after from, or -1.
+  int find(const std::string& e, int from = 0) const {
+    for (size_t i = static_cast<size_t>(from); i < events.size(); ++i)
+      if (events[i] == e) return static_cast<int>(i);
+    return -1;
+  }
+};
+inline Recorder* rec = nullptr;
+
+// The world-change reset as the tests see it: recorded, then the cell cache's own reset.
+inline const lifecycle_call test_reset_calls[] = {
+    {"record", [] {
+       if (rec) rec->ev("reset_modules");
+     }},
+    {"cell_reset", [] { cell_reset(); }},
+};
+inline const lifecycle_tables test_tables = {nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, test_reset_calls, 2};
+
+inline void install_hooks(Recorder& r) {
+  rec = &r;
+  world_hooks h{};
+  h.teleport_apply = [] { rec->ev("teleport_apply"); };
+  h.teleport_pending = [] { return rec->teleport_pending; };
+  h.history_back = [] {
+    rec->ev("history_back");
+    return rec->history_back;
+  };
+  h.history_set_world = [](const char* n) { rec->ev(std::string("history_set_world ") + n); };
+  h.worlds_mark_current = [](const char* n) { rec->ev(std::string("worlds_mark_current ") + n); };
+  h.gesture_show = [] { rec->ev("gesture_show"); };
+  h.prop_reset = [] { rec->ev("prop_reset"); };
+  h.prop_set_old = [](int f) {
+    rec->ev("prop_set_old " + std::to_string(f));
+    cell_set_old(f);
+  };
+  h.prop_request_result = [](int32_t n, int rc) {
+    rec->ev("prop_request_result " + std::to_string(n) + " " + std::to_string(rc));
+  };
+  h.prop_query_restart = [] { rec->ev("prop_query_restart"); };
+  h.prop_query_done = [] { rec->ev("prop_query_done"); };
+  h.oldprop_set_connection = [](tcp* c) {
+    rec->ev("oldprop_set_connection");
+    rec->old_connection = c;
+  };
+  h.oldprop_reset = [] { rec->ev("oldprop_reset"); };
+  h.avatar_delete_all = [] { rec->ev("avatar_delete_all"); };
+  h.avatar_load_list = [] { rec->ev("avatar_load_list"); };
+  h.avatar_add = [](int session, const char* name, int32_t x, int32_t y, int32_t z, int yaw, int type, int g) {
+    rec->avatar_sessions.push_back(session);
+    char t[400];
+    std::snprintf(t, sizeof t, "avatar_add %d %s %d %d %d %d %d %d", session, name, x, y, z, yaw, type, g);
+    rec->ev(t);
+  };
+  h.avatar_delete = [](int session) { rec->ev("avatar_delete " + std::to_string(session)); };
+  h.avatar_message = [](int kind, int session, const char* text) {
+    rec->chat.push_back(std::to_string(kind) + " " + std::to_string(session) + " " + text);
+  };
+  h.console_print = [](int kind, const char* line) { rec->console.push_back(std::to_string(kind) + " " + line); };
+  h.chat_avatars = [] { return rec->avatars; };
+  h.general_rating = [] { return rec->rating; };
+  h.backdrop_set = [](const char* n, int l) { rec->ev("backdrop_set " + std::string(n, static_cast<size_t>(l))); };
+  h.ground_set = [](const char* n, int l) { rec->ev("ground_set " + std::string(n, static_cast<size_t>(l))); };
+  h.camera_set_color = [](int r, int g, int b) {
+    rec->ev("camera_set_color " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b));
+  };
+  h.self_invalidate_title = [] { rec->ev("self_invalidate_title"); };
+  h.avatar_set_public_speaker = [](int on) { rec->ev("avatar_set_public_speaker " + std::to_string(on)); };
+  h.menu_set_public_speaker = [](int on) { rec->ev("menu_set_public_speaker " + std::to_string(on)); };
+  h.web_navigate = [](const char* url, int f) { rec->ev("web_navigate " + std::string(url)); };
+  h.self_pass_through = [](int a) {
+    rec->pass_through.push_back(a);
+    rec->ev("pass_through " + std::to_string(a));
+  };
+  h.self_flying = [](int a) { rec->ev("flying " + std::to_string(a)); };
+  h.teleport_within_world = [](int a) { rec->ev("teleport_within " + std::to_string(a)); };
+  h.pick_building = [](int a) { rec->ev("building " + std::to_string(a)); };
+  h.self_set_position = [](double x, double y, double z, double yaw) { rec->ev("self_set_position"); };
+  h.avatar_set_eject_right = [](int a) { rec->ev("eject " + std::to_string(a)); };
+  h.visible_set_load_factor = [](int f) { rec->ev("load_factor " + std::to_string(f)); };
+  if (r.take_cells) h.prop_receive_cell = [](const world_cell& c) { rec->cells.push_back(c); };
+  world_hook = h;
+}
+
+// A fresh program directory per test (also the working directory), settings, numbered
+// messages whose texts show their number, the keyed-file engine, the cell cache and the world
+// module started, and a fake clock for the connection's deadlines.
+class WorldFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_cwd = std::filesystem::current_path();
+    char tmpl[] = "/tmp/tessel-world-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    std::filesystem::current_path(dir);
+    std::filesystem::create_directories(dir + "/Messages");
+    std::ofstream(dir + "/tessel.ini") << ini;
+    {
+      std::ofstream m(dir + "/Messages/default.tzm");
+      for (int n : {55, 68, 119, 150, 160, 200, 212}) m << n << " m" << n << "\n";
+      m << "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n250 m250 %d\n";
+    }
+    platform_set_program_dir(dir);
+    profile_init(dir.c_str(), "/tessel.ini");
+    msg_reset();
+    ASSERT_EQ(1, msg_load("default"));
+    host_set(&boxes);
+    database_set_exits([] {}, [](int) {});
+    ASSERT_EQ(0, database_init());
+    fake_now = 1000;
+    platform_set_clock(fake_clock);
+    cell_init();
+    world_reset_state();
+    lifecycle_set_tables(&test_tables);
+    identity_reset();
+    citizen_set_name("Tester");
+    citizen_set_number(101);
+    install_hooks(recorder);
+    ASSERT_EQ(0, world_init());
+  }
+  void TearDown() override {
+    world_term();
+    world_reset_state();
+    universe_term();
+    cell_term();
+    universe_receiver = universe_receivers{};
+    world_hook = world_hooks{};
+    rec = nullptr;
+    lifecycle_set_tables(nullptr);
+    identity_reset();
+    platform_set_clock(nullptr);
+    if (KeyedFileEngineStarted()) StopKeyedFileEngine();
+    database_set_exits(nullptr, nullptr);
+    host_set(nullptr);
+    msg_reset();
+    log_reset();
+    file_term();
+    std::filesystem::current_path(old_cwd);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  // An attribute block from slot/text pairs.
+  static std::vector<uint8_t> block(const std::vector<std::pair<int, std::string>>& pairs) {
+    std::vector<uint8_t> b;
+    for (auto& [slot, text] : pairs) {
+      b.push_back(static_cast<uint8_t>(slot));
+      b.push_back(static_cast<uint8_t>(text.size()));
+      b.insert(b.end(), text.begin(), text.end());
+    }
+    return b;
+  }
+
+  std::string ini = "";
+  std::string dir;
+  std::filesystem::path old_cwd;
+  HeadlessHost boxes{false};
+  Recorder recorder;
+};
+
+inline std::string hex_of(const std::vector<uint8_t>& bytes) {
+  static const char* d = "0123456789abcdef";
+  std::string s;
+  for (uint8_t c : bytes) {
+    s += d[c >> 4];
+    s += d[c & 15];
+  }
+  return s;
+}
+
+}  // namespace wtest

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,18 +19,12 @@
 #include "keyfile/ostrel.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
+#include "tests/support/test_util.h"
 
 namespace cachetest {
 
-inline std::vector<uint8_t> slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void spit(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using testutil::slurp;
+using testutil::spit;
 
 inline std::vector<int>& exit_calls() {
   static std::vector<int> calls;
@@ -51,11 +44,8 @@ class CacheTest : public ::testing::Test {
   HeadlessHost boxes{false};
 
   void SetUp() override {
-    old_cwd = std::filesystem::current_path();
-    char tmpl[] = "/tmp/cachetestXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::filesystem::current_path(dir);
+    dir = testutil::enter_fresh_dir("cachetest", old_cwd);
+    ASSERT_FALSE(dir.empty());
     std::filesystem::create_directories(dir / "Messages");
     std::ofstream(dir / "Messages" / "probe.tzm") << "68 T68\n85 M85 %d %s\n129 M129 %d %s\n130 M130 %s %d\n";
     platform_set_program_dir(dir.string());
@@ -75,9 +65,7 @@ class CacheTest : public ::testing::Test {
     msg_reset();
     log_reset();
     file_term();
-    std::filesystem::current_path(old_cwd);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    testutil::leave_fresh_dir(dir, old_cwd);
   }
 
   std::string path(const std::string& name) const { return (dir / name).string(); }

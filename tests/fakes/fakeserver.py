@@ -24,13 +24,7 @@ import time
 
 import framing
 
-_out_lock = threading.Lock()
-
-
-def say(line):
-    with _out_lock:
-        sys.stdout.write(line + "\n")
-        sys.stdout.flush()
+say = framing.say
 
 
 class FakeServer:

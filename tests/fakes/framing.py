@@ -16,6 +16,7 @@ the length: byte 5, int16 session, byte avatars, int32 citizen number (8 bytes).
 
 import socket
 import struct
+import sys
 import threading
 import time
 
@@ -178,6 +179,32 @@ class FrameReader:
         return out
 
 
+# ---- output shared by the fake servers ------------------------------------------------
+
+_say_lock = threading.Lock()
+
+
+def say(line):
+    """One whole line on stdout; the C++ test reads it as soon as it is flushed."""
+    with _say_lock:
+        sys.stdout.write(line + "\n")
+        sys.stdout.flush()
+
+
+def serve_until_stdin_closes(server):
+    """Reports the port, serves in the background and runs stdin lines as commands.
+
+    Once stdin closes the server keeps running until it is killed."""
+    say("port %d" % server.port)
+    threading.Thread(target=server.serve, daemon=True).start()
+    for line in sys.stdin:
+        if not server.command(line):
+            break
+    else:
+        threading.Event().wait()
+    return 0
+
+
 # ---- a listening peer -----------------------------------------------------------------
 
 class Connection:
@@ -201,11 +228,13 @@ class Connection:
                 if not data:
                     break
                 for kind, body in self.reader.feed(data):
+                    # Reported before waiters wake, so a frame's line always precedes what
+                    # a waiter prints next.
+                    if self.on_frame:
+                        self.on_frame(kind, body)
                     with self.cond:
                         self.frames.append((kind, body))
                         self.cond.notify_all()
-                    if self.on_frame:
-                        self.on_frame(kind, body)
         except (OSError, FramingError) as e:
             self.error = e
         with self.cond:

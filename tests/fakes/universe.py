@@ -65,13 +65,7 @@ RC_NAME_TOO_SHORT = 113
 REGISTRATION_KEY = bytes.fromhex("A4E07B19C25D83")
 REGISTRATION_TAGS = [0, 1, 2, 13, 4, 5, 14, 6, 7, 8, 9, 10, 11, 16]
 
-_out = threading.Lock()
-
-
-def say(line):
-    with _out:
-        sys.stdout.write(line + "\n")
-        sys.stdout.flush()
+say = framing.say
 
 
 # ---- the traditional archive cipher, for message 46 ---------------------------------------
@@ -537,15 +531,7 @@ def main(argv):
     if a.drop_mode:
         config["drop_mode"] = a.drop_mode
     u = Universe(config, a.port, a.record)
-    say("port %d" % u.port)
-    threading.Thread(target=u.serve, daemon=True).start()
-    for line in sys.stdin:
-        if not u.command(line):
-            break
-    else:
-        # Standard input closed: keep serving until killed.
-        threading.Event().wait()
-    return 0
+    return framing.serve_until_stdin_closes(u)
 
 
 if __name__ == "__main__":

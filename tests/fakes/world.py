@@ -66,13 +66,7 @@ R_QUERY_RESTART, R_ERROR_207, R_QUERY_DONE, R_KEEPALIVE = 13, 14, 15, 16
 
 IMPOSTER_BYTE = 12
 
-_out = threading.Lock()
-
-
-def say(line):
-    with _out:
-        sys.stdout.write(line + "\n")
-        sys.stdout.flush()
+say = framing.say
 
 
 def div0(a, b):
@@ -398,15 +392,7 @@ def main(argv):
     if a.json:
         config.update(json.loads(a.json))
     w = World(config, a.port, a.record)
-    say("port %d" % w.port)
-    threading.Thread(target=w.serve, daemon=True).start()
-    for line in sys.stdin:
-        if not w.command(line):
-            break
-    else:
-        # Standard input closed: keep serving until killed.
-        threading.Event().wait()
-    return 0
+    return framing.serve_until_stdin_closes(w)
 
 
 if __name__ == "__main__":

@@ -8,24 +8,16 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "keyfile/ostrel.h"
+#include "tests/support/test_util.h"
 
 namespace kftest {
 
-inline std::vector<uint8_t> slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void spit(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using testutil::slurp;
+using testutil::spit;
 
 inline int32_t le32(const std::vector<uint8_t>& b, size_t o) {
   return static_cast<int32_t>(uint32_t(b.at(o)) | (uint32_t(b.at(o + 1)) << 8) | (uint32_t(b.at(o + 2)) << 16) |
@@ -49,18 +41,13 @@ class KeyfileTest : public ::testing::Test {
   int16_t buffers = 64;
 
   void SetUp() override {
-    old_cwd = std::filesystem::current_path();
-    char tmpl[] = "/tmp/kftestXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::filesystem::current_path(dir);
+    dir = testutil::enter_fresh_dir("kftest", old_cwd);
+    ASSERT_FALSE(dir.empty());
     ASSERT_EQ(InitKeyedFileEngine(buffers, 20, 4), 0);
   }
   void TearDown() override {
     if (KeyedFileEngineStarted()) StopKeyedFileEngine();
-    std::filesystem::current_path(old_cwd);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    testutil::leave_fresh_dir(dir, old_cwd);
   }
   std::string path(const std::string& name) const { return (dir / name).string(); }
   void restart(int16_t nbuf) {

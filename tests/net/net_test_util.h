@@ -2,56 +2,31 @@
 // Shared pieces of the network tests: a fake clock, the scripted Python fake server run as
 // a child process, and plain loopback sockets.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
+#include "tests/support/test_util.h"
 
 namespace nettest {
 
-inline uint32_t fake_now = 1000;
-inline uint32_t fake_clock() { return fake_now; }
+using testutil::fake_clock;
+using testutil::fake_now;
+using testutil::FakeClock;
 
-struct FakeClock {
-  FakeClock() {
-    fake_now = 1000;
-    platform_set_clock(fake_clock);
-  }
-  ~FakeClock() { platform_set_clock(nullptr); }
-  void advance(uint32_t ms) { fake_now += ms; }
-};
-
-// Repeats step until it returns true or the wall-clock limit passes.
 inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (step()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return step();
+  return testutil::poll_until(step, limit_ms);
 }
 
-inline std::string hex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string s;
-  for (uint8_t b : bytes) {
-    s += digits[b >> 4];
-    s += digits[b & 15];
-  }
-  return s;
-}
+inline std::string hex(const std::vector<uint8_t>& bytes) { return testutil::hex_of(bytes.data(), bytes.size()); }
 
 inline std::vector<uint8_t> unhex(const std::string& s) {
   std::vector<uint8_t> out;
@@ -62,58 +37,12 @@ inline std::vector<uint8_t> unhex(const std::string& s) {
 inline std::string fakes_dir() { return std::string(TESSEL_SOURCE_DIR) + "/tests/fakes"; }
 
 // The scripted fake server (tests/fakes/fakeserver.py) as a child process.
-class FakeServer {
+class FakeServer : public testutil::FakeProcess {
  public:
-  explicit FakeServer(const std::string& script_json) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(in[0], 0);
-      close(out[0]);
-      close(in[1]);
-      std::string script = fakes_dir() + "/fakeserver.py";
-      execlp("python3", "python3", script.c_str(), script_json.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    close(in[0]);
-    out_ = out[0];
-    in_ = in[1];
-    std::string first = line(30000);  // python starts slowly on a loaded machine
-    if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
-  }
-  ~FakeServer() {
-    if (in_ >= 0) close(in_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  uint16_t port() const { return port_; }
-  uint16_t port_net() const { return htons(port_); }
-  // Next output line, or "" after limit_ms.
-  std::string line(int limit_ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-    for (;;) {
-      size_t nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        std::string l = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        return l;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || out_ < 0) return "";
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      char chunk[4096];
-      ssize_t n = read(out_, chunk, sizeof chunk);
-      if (n <= 0) return "";
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
+  explicit FakeServer(const std::string& script_json)
+      // python starts slowly on a loaded machine
+      : FakeProcess({"python3", fakes_dir() + "/fakeserver.py", script_json}, 30000) {}
+  uint16_t port_net() const { return htons(port()); }
   // Reads lines until one equals want (lines before it are kept in seen).
   bool expect(const std::string& want, int limit_ms = 5000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
@@ -137,16 +66,8 @@ class FakeServer {
     }
     return false;
   }
-  void release() {
-    if (in_ >= 0) (void)!write(in_, "\n", 1);
-  }
+  void release() { send("\n"); }
   std::vector<std::string> seen;
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1, in_ = -1;
-  uint16_t port_ = 0;
-  std::string buffer_;
 };
 
 inline uint32_t loopback() { return htonl(INADDR_LOOPBACK); }

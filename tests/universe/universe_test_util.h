@@ -3,9 +3,6 @@
 // process, a program directory with settings and numbered test messages, a fake clock, and
 // recorders for the modules the connection and the login call.
 #include <arpa/inet.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,124 +23,33 @@
 #include "client/servers/universe.h"
 #include "platform/clock.h"
 #include "platform/progdir.h"
+#include "tests/support/test_util.h"
 
 namespace utest {
 
-inline uint32_t fake_now = 1000;
-inline uint32_t fake_clock() { return fake_now; }
-
 // Real time passes for the sockets; the connection's own deadlines use this clock.
-struct FakeClock {
-  FakeClock() {
-    fake_now = 1000;
-    platform_set_clock(fake_clock);
-  }
-  ~FakeClock() { platform_set_clock(nullptr); }
-  void advance(uint32_t ms) { fake_now += ms; }
-};
+using testutil::fake_clock;
+using testutil::fake_now;
+using testutil::FakeClock;
 
 inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (step()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return step();
+  return testutil::poll_until(step, limit_ms);
 }
 
 inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+inline std::vector<std::string> universe_argv(const std::string& config_json, const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"python3", std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/universe.py", "--json",
+                                   config_json};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
 // tests/fakes/universe.py as a child process.
-class FakeUniverse {
+class FakeUniverse : public testutil::FakeProcess {
  public:
-  explicit FakeUniverse(const std::string& config_json, const std::vector<std::string>& extra = {}) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(in[0], 0);
-      close(out[0]);
-      close(in[1]);
-      std::string script = std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/universe.py";
-      std::vector<std::string> args = {"python3", script, "--json", config_json};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp("python3", argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(in[0]);
-    out_ = out[0];
-    in_ = in[1];
-    std::string first = line(10000);
-    if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
-  }
-  ~FakeUniverse() {
-    if (in_ >= 0) close(in_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  uint16_t port() const { return port_; }
-
-  // Next output line, or "" after limit_ms.
-  std::string line(int limit_ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-    for (;;) {
-      size_t nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        std::string l = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        lines.push_back(l);
-        return l;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || out_ < 0) return "";
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      char chunk[4096];
-      ssize_t n = read(out_, chunk, sizeof chunk);
-      if (n <= 0) return "";
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-  // Runs step (the client's frames) until a line starting with prefix comes; returns it.
-  std::string wait_for(const std::string& prefix, const std::function<void()>& step, int limit_ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-    while (std::chrono::steady_clock::now() < end) {
-      if (step) step();
-      std::string l = line(3);
-      if (!l.empty() && l.rfind(prefix, 0) == 0) return l;
-    }
-    return "";
-  }
-  // Lines that came within ms while step runs.
-  std::vector<std::string> collect(int ms, const std::function<void()>& step) {
-    std::vector<std::string> got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      if (step) step();
-      std::string l = line(3);
-      if (!l.empty()) got.push_back(l);
-    }
-    return got;
-  }
-  void command(const std::string& c) {
-    std::string l = c + "\n";
-    if (in_ >= 0) (void)!write(in_, l.data(), l.size());
-  }
-  std::vector<std::string> lines;
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1, in_ = -1;
-  uint16_t port_ = 0;
-  std::string buffer_;
+  explicit FakeUniverse(const std::string& config_json, const std::vector<std::string>& extra = {})
+      : FakeProcess(universe_argv(config_json, extra), 10000) {}
 };
 
 // A program directory with tessel.ini and a message set whose texts name their numbers, so
@@ -226,13 +132,7 @@ inline std::string ini_for(uint16_t port, const std::string& citizen_section = "
 }
 
 inline std::string hex_of(const std::string& bytes) {
-  static const char* d = "0123456789abcdef";
-  std::string s;
-  for (unsigned char c : bytes) {
-    s += d[c >> 4];
-    s += d[c & 15];
-  }
-  return s;
+  return testutil::hex_of(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 inline std::string hex_string(const std::string& text) {
   char len[3];

@@ -3,9 +3,6 @@
 // with numbered test messages, a fake clock, and a recorder of what the world connection
 // told the other modules.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -34,119 +31,30 @@
 #include "platform/clock.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
+#include "tests/support/test_util.h"
 
 namespace wtest {
 
-inline uint32_t fake_now = 1000;
-inline uint32_t fake_clock() { return fake_now; }
+using testutil::fake_clock;
+using testutil::fake_now;
 
 inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (step()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return step();
+  return testutil::poll_until(step, limit_ms);
+}
+
+inline std::vector<std::string> fake_argv(const std::string& script, const std::vector<std::string>& extra) {
+  // The system interpreter starts fastest; any python3 on the path will do.
+  const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+  std::vector<std::string> args = {python, std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/" + script};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
 }
 
 // A fake server script of tests/fakes as a child process, its output read line by line.
-class FakeProcess {
+class FakeProcess : public testutil::FakeProcess {
  public:
-  FakeProcess(const std::string& script, const std::vector<std::string>& extra) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(in[0], 0);
-      close(out[0]);
-      close(in[1]);
-      std::string path = std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/" + script;
-      // The system interpreter starts fastest; any python3 on the path will do.
-      const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-      std::vector<std::string> args = {python, path};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      setenv("PYTHONDONTWRITEBYTECODE", "1", 1);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(in[0]);
-    out_ = out[0];
-    in_ = in[1];
-    std::string first = line(10000);
-    if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
-  }
-  ~FakeProcess() {
-    if (in_ >= 0) close(in_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  FakeProcess(const FakeProcess&) = delete;
-  FakeProcess& operator=(const FakeProcess&) = delete;
-
-  uint16_t port() const { return port_; }
-
-  // Next output line, or "" after limit_ms.
-  std::string line(int limit_ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-    for (;;) {
-      size_t nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        std::string l = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        lines.push_back(l);
-        return l;
-      }
-      auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || out_ < 0) return "";
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      char chunk[4096];
-      ssize_t n = read(out_, chunk, sizeof chunk);
-      if (n <= 0) return "";
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-  // Runs step until a line starting with prefix comes; returns it ("" on time-out).
-  std::string wait_for(const std::string& prefix, const std::function<void()>& step, int limit_ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-    while (std::chrono::steady_clock::now() < end) {
-      if (step) step();
-      std::string l = line(3);
-      if (!l.empty() && l.rfind(prefix, 0) == 0) return l;
-    }
-    return "";
-  }
-  // Every line that came within ms while step runs.
-  std::vector<std::string> collect(int ms, const std::function<void()>& step) {
-    std::vector<std::string> got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      if (step) step();
-      std::string l = line(3);
-      if (!l.empty()) got.push_back(l);
-    }
-    return got;
-  }
-  void command(const std::string& c) {
-    std::string l = c + "\n";
-    if (in_ >= 0) (void)!write(in_, l.data(), l.size());
-  }
-  std::vector<std::string> lines;
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1, in_ = -1;
-  uint16_t port_ = 0;
-  std::string buffer_;
+  FakeProcess(const std::string& script, const std::vector<std::string>& extra)
+      : testutil::FakeProcess(fake_argv(script, extra), 10000, {false, {{"PYTHONDONTWRITEBYTECODE", "1"}}}) {}
 };
 
 // What the world connection told the other modules, in order.
@@ -259,11 +167,8 @@ inline void install_hooks(Recorder& r) {
 class WorldFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_cwd = std::filesystem::current_path();
-    char tmpl[] = "/tmp/tessel-world-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::filesystem::current_path(dir);
+    dir = testutil::enter_fresh_dir("tessel-world-", old_cwd).string();
+    ASSERT_FALSE(dir.empty());
     std::filesystem::create_directories(dir + "/Messages");
     std::ofstream(dir + "/tessel.ini") << ini;
     {
@@ -306,9 +211,7 @@ class WorldFixture : public ::testing::Test {
     msg_reset();
     log_reset();
     file_term();
-    std::filesystem::current_path(old_cwd);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    testutil::leave_fresh_dir(dir, old_cwd);
   }
 
   // An attribute block from slot/text pairs.
@@ -329,14 +232,6 @@ class WorldFixture : public ::testing::Test {
   Recorder recorder;
 };
 
-inline std::string hex_of(const std::vector<uint8_t>& bytes) {
-  static const char* d = "0123456789abcdef";
-  std::string s;
-  for (uint8_t c : bytes) {
-    s += d[c >> 4];
-    s += d[c & 15];
-  }
-  return s;
-}
+inline std::string hex_of(const std::vector<uint8_t>& bytes) { return testutil::hex_of(bytes.data(), bytes.size()); }
 
 }  // namespace wtest

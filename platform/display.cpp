@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "platform/library.h"
 #include "platform/surface.h"
 
 struct PlatformWindow {
@@ -55,16 +56,6 @@ void palette_defaults() {
 struct Init {
   Init() { palette_defaults(); }
 } g_init;
-
-std::string library_dir() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&display_library_load), &info) && info.dli_fname) {
-    std::string path = info.dli_fname;
-    size_t slash = path.rfind('/');
-    if (slash != std::string::npos) return path.substr(0, slash + 1);
-  }
-  return std::string();
-}
 
 bool same_name(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -239,8 +230,7 @@ void* display_library_load(const char* name) {
     file = "libddraw_standin.so";
   else
     return nullptr;
-  void* handle = dlopen((library_dir() + file).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = platform_library_open(file.c_str());
   if (handle) g_open_libraries.insert(handle);
   return handle;
 }

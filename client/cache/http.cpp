@@ -387,12 +387,23 @@ bool plain_text(const char* s) {
 
 }  // namespace
 
+namespace {
+const char* (*proxy_source)() = nullptr;
+}  // namespace
+
+void http_set_proxy_source(const char* (*source)()) { proxy_source = source; }
+
 int http_init(int timeout_ms) {
   if (trace_switches[TRACE_GENERAL]) log_write("http_init (%d)", timeout_ms);
   std::call_once(curl_once, [] { curl_global = curl_global_init(CURL_GLOBAL_DEFAULT); });
   session.timeout = timeout_ms > 0 ? static_cast<uint32_t>(timeout_ms) : 30000u;
-  proxy_init();
-  const char* p = proxy_text();
+  const char* p = nullptr;
+  if (proxy_source) {
+    p = proxy_source();
+  } else {
+    proxy_init();
+    p = proxy_text();
+  }
   session.proxy = p ? p : "";
   session.open = curl_global == CURLE_OK;
   return session.open ? 0 : HTTP_TRANSFER_BASE + static_cast<int>(curl_global);

@@ -194,6 +194,10 @@ const char* msg_arg_v(int n, const MsgArg* args, int count) {
   return out;
 }
 
+void msg_set(int n, const char* text) {
+  if (n >= 0 && n < MSG_COUNT) store(n, text ? text : "");
+}
+
 int msg_load(const char* name) {
   if (!name || !*name) return 0;
   // A set name names a file, never a path.

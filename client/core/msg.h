@@ -69,6 +69,8 @@ const char* msg_arg(int n, A... args) {
   return msg_arg_v(n, list, static_cast<int>(sizeof...(A)));
 }
 
+// Sets text n (0 <= n < MSG_COUNT) from a program of our own that has no message file.
+void msg_set(int n, const char* text);
 // Loads the set's file over the table: 1 when a file was read, 0 when none opened.
 int msg_load(const char* name);
 // Loads "default" (432 when it cannot), then the set named by [general] messages. 0 on success.

@@ -1,0 +1,141 @@
+#include "patch/kit.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+
+void put16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
+}
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+struct Reader {
+  const uint8_t* p;
+  size_t left;
+  bool take(void* out, size_t n) {
+    if (n > left) return false;
+    if (n == 0) return true;
+    std::memcpy(out, p, n);
+    p += n;
+    left -= n;
+    return true;
+  }
+  bool u16(uint32_t* v) {
+    uint8_t b[2];
+    if (!take(b, 2)) return false;
+    *v = b[0] | (uint32_t(b[1]) << 8);
+    return true;
+  }
+  bool u32(uint32_t* v) {
+    uint8_t b[4];
+    if (!take(b, 4)) return false;
+    *v = b[0] | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+    return true;
+  }
+};
+
+uint32_t crc_of(const std::vector<uint8_t>& data) {
+  return uint32_t(crc32(0L, data.data(), uInt(data.size())));
+}
+
+}  // namespace
+
+bool kit_name_safe(const std::string& name) {
+  if (name.empty() || name.size() > 255 || name[0] == '/') return false;
+  if (name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::vector<uint8_t> kit_build(const std::vector<kit_entry>& entries) {
+  std::vector<uint8_t> out = {'T', 'K', 'I', 'T'};
+  put16(out, 1);
+  put16(out, 0);
+  put32(out, uint32_t(entries.size()));
+  for (const kit_entry& e : entries) {
+    put16(out, uint32_t(e.name.size()));
+    out.insert(out.end(), e.name.begin(), e.name.end());
+    out.push_back(e.kind);
+    put32(out, e.mode);
+    std::vector<uint8_t> stored = e.data;
+    if (e.kind == KIT_FILE && !e.data.empty()) {
+      uLongf length = compressBound(uLong(e.data.size()));
+      std::vector<uint8_t> packed(length);
+      if (compress2(packed.data(), &length, e.data.data(), uLong(e.data.size()), 9) == Z_OK &&
+          length < e.data.size()) {
+        packed.resize(length);
+        stored.swap(packed);
+      }
+    }
+    put32(out, uint32_t(e.data.size()));
+    put32(out, uint32_t(stored.size()));
+    put32(out, crc_of(e.data));
+    out.insert(out.end(), stored.begin(), stored.end());
+  }
+  put32(out, uint32_t(crc32(0L, out.data(), uInt(out.size()))));
+  return out;
+}
+
+bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    entries->clear();
+    return false;
+  };
+  entries->clear();
+  if (!data || size < 16) return fail("not an upgrade kit");
+  uint32_t whole = data[size - 4] | (uint32_t(data[size - 3]) << 8) | (uint32_t(data[size - 2]) << 16) |
+                   (uint32_t(data[size - 1]) << 24);
+  bool whole_ok = uint32_t(crc32(0L, data, uInt(size - 4))) == whole;
+  Reader r{data, size - 4};
+  char magic[4];
+  uint32_t version = 0, reserved = 0, count = 0;
+  if (!r.take(magic, 4) || std::memcmp(magic, "TKIT", 4) != 0) return fail("not an upgrade kit");
+  if (!r.u16(&version) || !r.u16(&reserved) || version != 1) return fail("unknown kit version");
+  if (!r.u32(&count) || count > KIT_MAX_ENTRIES) return fail("bad entry count");
+  for (uint32_t i = 0; i < count; ++i) {
+    kit_entry e;
+    uint32_t name_length = 0, kind = 0, size_field = 0, stored = 0, crc = 0;
+    if (!r.u16(&name_length) || name_length == 0 || name_length > 255) return fail("bad name");
+    e.name.resize(name_length);
+    if (!r.take(e.name.data(), name_length)) return fail("kit is cut short");
+    if (!kit_name_safe(e.name)) return fail("unsafe name " + e.name);
+    uint8_t k = 0;
+    if (!r.take(&k, 1)) return fail("kit is cut short");
+    kind = k;
+    if (kind != KIT_FILE && kind != KIT_DELETE) return fail("unknown entry kind");
+    e.kind = KitKind(kind);
+    if (!r.u32(&e.mode) || !r.u32(&size_field) || !r.u32(&stored) || !r.u32(&crc))
+      return fail("kit is cut short");
+    e.mode &= 07777;
+    if (size_field > KIT_MAX_FILE || stored > r.left) return fail("bad size for " + e.name);
+    if (e.kind == KIT_DELETE && (size_field || stored)) return fail("delete entry with data");
+    e.data.resize(size_field);
+    if (stored == size_field) {
+      if (!r.take(e.data.data(), stored)) return fail("kit is cut short");
+    } else {
+      uLongf length = size_field;
+      if (uncompress(e.data.data(), &length, r.p, stored) != Z_OK || length != size_field)
+        return fail("damaged data for " + e.name);
+      r.p += stored;
+      r.left -= stored;
+    }
+    if (crc_of(e.data) != crc) return fail("checksum mismatch for " + e.name);
+    entries->push_back(std::move(e));
+  }
+  if (r.left) return fail("data after the last entry");
+  if (!whole_ok) return fail("the kit's checksum does not match");
+  return true;
+}

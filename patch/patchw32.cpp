@@ -1,0 +1,233 @@
+// The patch library: reads a whole kit, checks it, writes every new file beside its target
+// under a temporary name, and only then moves them into place. A kit that fails its checks,
+// a write that fails, or a callback that asks to stop leaves the folder as it was.
+#include "patch/patchw32.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "patch/kit.h"
+
+namespace {
+
+constexpr const char* kTempSuffix = ".tkit-new";
+constexpr size_t kChunk = 64 * 1024;
+
+struct Command {
+  std::string kit;
+  std::string target;
+};
+
+// "<kit> \"<folder>\"": either part may be quoted.
+bool parse_command(const char* text, Command* out) {
+  if (!text) return false;
+  std::string s = text;
+  size_t i = 0;
+  auto word = [&](std::string* into, bool rest) {
+    while (i < s.size() && s[i] == ' ') ++i;
+    if (i >= s.size()) return false;
+    if (s[i] == '"') {
+      size_t end = s.find('"', i + 1);
+      if (end == std::string::npos) return false;
+      *into = s.substr(i + 1, end - i - 1);
+      i = end + 1;
+    } else {
+      size_t end = rest ? s.size() : s.find(' ', i);
+      if (end == std::string::npos) end = s.size();
+      *into = s.substr(i, end - i);
+      i = end;
+    }
+    return !into->empty();
+  };
+  return word(&out->kit, false) && word(&out->target, true);
+}
+
+bool read_file(const std::string& path, std::vector<uint8_t>* out) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > off_t(KIT_MAX_FILE) * 4) {
+    int e = errno;
+    close(fd);
+    errno = e ? e : EFBIG;
+    return false;
+  }
+  out->resize(size_t(st.st_size));
+  size_t got = 0;
+  while (got < out->size()) {
+    ssize_t n = read(fd, out->data() + got, out->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  close(fd);
+  out->resize(got);
+  return true;
+}
+
+class Applier {
+ public:
+  Applier(const std::string& target, patch_callback_fn callback) : target_(target), callback_(callback) {}
+  ~Applier() { roll_back(); }
+
+  // False when the callback asked to stop.
+  bool tell(int id, void* param) { return !callback_ || callback_(id, param) != nullptr; }
+  bool tell_error(int id, const std::string& text, int reason) {
+    errno = reason;
+    return tell(id, const_cast<char*>(text.c_str()));
+  }
+
+  // Creates the folders of name inside the target; every existing part must be a real folder.
+  bool make_parents(const std::string& name) {
+    size_t slash = 0;
+    while ((slash = name.find('/', slash)) != std::string::npos) {
+      std::string dir = target_ + "/" + name.substr(0, slash);
+      struct stat st {};
+      if (lstat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+          errno = ENOTDIR;
+          return false;
+        }
+      } else if (mkdir(dir.c_str(), 0755) == 0) {
+        made_dirs_.push_back(dir);
+      } else {
+        return false;
+      }
+      ++slash;
+    }
+    return true;
+  }
+
+  // 0 written, 1 stopped by the callback, -1 write error.
+  int write_temp(const kit_entry& e) {
+    std::string temp = target_ + "/" + e.name + kTempSuffix;
+    unlink(temp.c_str());  // left over from an interrupted run
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, e.mode ? e.mode : 0644);
+    if (fd < 0) return -1;
+    temps_.push_back(temp);
+    size_t done = 0;
+    while (done < e.data.size() || e.data.empty()) {
+      size_t n = e.data.size() - done < kChunk ? e.data.size() - done : kChunk;
+      if (n) {
+        ssize_t w = write(fd, e.data.data() + done, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          int err = errno ? errno : ENOSPC;
+          close(fd);
+          errno = err;
+          return -1;
+        }
+        done += size_t(w);
+      }
+      uint16_t v = uint16_t(e.data.empty() ? PATCH_PROGRESS_FULL
+                                           : uint64_t(done) * PATCH_PROGRESS_FULL / e.data.size());
+      if (!tell(PATCH_PROGRESS, &v)) {
+        close(fd);
+        return 1;
+      }
+      if (e.data.empty()) break;
+    }
+    if (fchmod(fd, e.mode ? e.mode : 0644) != 0 || fsync(fd) != 0) {
+      int err = errno;
+      close(fd);
+      errno = err;
+      return -1;
+    }
+    return close(fd) == 0 ? 0 : -1;
+  }
+
+  // Moves every written file into place and carries out the deletions.
+  bool commit(const std::vector<kit_entry>& entries, std::string* failed) {
+    size_t t = 0;
+    for (const kit_entry& e : entries) {
+      std::string path = target_ + "/" + e.name;
+      if (e.kind == KIT_DELETE) {
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+          *failed = e.name;
+          return false;
+        }
+        continue;
+      }
+      if (rename(temps_[t].c_str(), path.c_str()) != 0) {
+        *failed = e.name;
+        return false;
+      }
+      temps_[t++].clear();
+    }
+    temps_.clear();
+    made_dirs_.clear();
+    return true;
+  }
+
+  void roll_back() {
+    for (const std::string& t : temps_)
+      if (!t.empty()) unlink(t.c_str());
+    temps_.clear();
+    for (auto it = made_dirs_.rbegin(); it != made_dirs_.rend(); ++it) rmdir(it->c_str());
+    made_dirs_.clear();
+  }
+
+ private:
+  std::string target_;
+  patch_callback_fn callback_;
+  std::vector<std::string> temps_;
+  std::vector<std::string> made_dirs_;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int patch_apply(const char* command,
+                                                                  patch_callback_fn callback, int) {
+  Command c;
+  if (!parse_command(command, &c)) {
+    Applier(std::string(), callback).tell_error(PATCH_ERROR, "The upgrade command cannot be read", EINVAL);
+    return 1;
+  }
+  while (c.target.size() > 1 && c.target.back() == '/') c.target.pop_back();
+  Applier apply(c.target, callback);
+  if (!apply.tell(PATCH_SEARCHING, nullptr)) return 2;
+
+  struct stat st {};
+  if (stat(c.target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    apply.tell_error(PATCH_ERROR, "The folder " + c.target + " cannot be found", errno ? errno : ENOTDIR);
+    return 3;
+  }
+  std::vector<uint8_t> bytes;
+  if (!read_file(c.kit, &bytes)) {
+    apply.tell_error(PATCH_ERROR, "The upgrade kit " + c.kit + " cannot be read", errno);
+    return 3;
+  }
+  std::vector<kit_entry> entries;
+  std::string why;
+  if (!kit_parse(bytes.data(), bytes.size(), &entries, &why)) {
+    apply.tell_error(PATCH_ERROR, "The upgrade kit is damaged: " + why, 0);
+    return 4;
+  }
+  for (const kit_entry& e : entries) {
+    if (e.kind != KIT_FILE) continue;
+    if (!apply.tell(PATCH_FILE, const_cast<char*>(e.name.c_str()))) return 2;
+    if (!apply.make_parents(e.name)) {
+      apply.tell_error(PATCH_FILE_ERROR, "Cannot make the folder for " + e.name, errno);
+      return 5;
+    }
+    int r = apply.write_temp(e);
+    if (r == 1) return 2;
+    if (r < 0) {
+      apply.tell_error(PATCH_FILE_ERROR, "Cannot write " + e.name, errno);
+      return 5;
+    }
+  }
+  std::string failed;
+  if (!apply.commit(entries, &failed)) {
+    apply.tell_error(PATCH_FILE_ERROR, "Cannot replace " + failed, errno);
+    return 6;
+  }
+  return 0;
+}

@@ -1,0 +1,178 @@
+// The patch library as the upgrade program uses it: loaded with dlopen, fed kits made by the
+// real mkkit tool or crafted byte by byte, and checked on a real folder.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "patch/kit.h"
+#include "patch/patchw32.h"
+#include "platform/library.h"
+#include "tests/support/test_util.h"
+
+namespace fs = std::filesystem;
+using testutil::read_file;
+using testutil::TempDir;
+using testutil::write_file;
+
+namespace {
+
+struct Call {
+  int id;
+  std::string text;
+  unsigned value;
+};
+std::vector<Call> calls;
+int stop_at_file = -1;  // answer null at this PATCH_FILE call
+
+const char* record(int id, void* param) {
+  Call c{id, "", 0};
+  if (id == PATCH_PROGRESS && param) c.value = *static_cast<uint16_t*>(param);
+  if ((id == PATCH_FILE || id == PATCH_ERROR || id == PATCH_FILE_ERROR) && param) c.text = static_cast<char*>(param);
+  calls.push_back(c);
+  if (id == PATCH_FILE && stop_at_file >= 0) {
+    int files = 0;
+    for (const Call& k : calls) files += k.id == PATCH_FILE;
+    if (files - 1 == stop_at_file) return nullptr;
+  }
+  return "";
+}
+
+patch_apply_fn load() {
+  void* library = platform_library_open(PATCH_LIBRARY_FILE);
+  return library ? reinterpret_cast<patch_apply_fn>(dlsym(library, PATCH_APPLY_SYMBOL)) : nullptr;
+}
+
+// Every file under dir with its contents.
+std::map<std::string, std::string> snapshot(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (auto& e : fs::recursive_directory_iterator(dir)) {
+    std::string name = fs::relative(e.path(), dir).generic_string();
+    files[name] = e.is_directory() ? std::string("<dir>") : read_file(e.path().string());
+  }
+  return files;
+}
+
+std::string mkkit() { return std::string(TESSEL_BINARY_DIR) + "/bin/mkkit"; }
+
+class PatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    calls.clear();
+    stop_at_file = -1;
+    apply = load();
+    ASSERT_NE(apply, nullptr) << "libpatchw32.so";
+    write_file(target.file("tessel"), "old program");
+    write_file(target.file("keep.txt"), "untouched");
+    write_file(target.file("gone.txt"), "to be deleted");
+  }
+  int run(const std::string& kit) { return apply((kit + " \"" + target.path() + "\"").c_str(), record, 1); }
+  void write_kit(const std::vector<kit_entry>& entries) {
+    auto bytes = kit_build(entries);
+    testutil::spit(kit, bytes);
+  }
+  patch_apply_fn apply = nullptr;
+  TempDir target{"tessel_patch_target_"};
+  TempDir source{"tessel_patch_source_"};
+  TempDir work{"tessel_patch_work_"};
+  std::string kit = work.file("upgrade.rtp");
+};
+
+TEST_F(PatchTest, KitFromMkkitReplacesAddsAndDeletesFiles) {
+  fs::create_directories(source.file("Messages"));
+  write_file(source.file("tessel"), std::string(100000, 'n') + "new program");
+  write_file(source.file("Messages/default.tzm"), "68 Veldara\n");
+  chmod(source.file("tessel").c_str(), 0755);
+  std::string command = mkkit() + " " + kit + " " + source.path() + " -d gone.txt > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+
+  ASSERT_EQ(run(kit), 0);
+  EXPECT_EQ(read_file(target.file("tessel")), std::string(100000, 'n') + "new program");
+  EXPECT_EQ(read_file(target.file("Messages/default.tzm")), "68 Veldara\n");
+  EXPECT_EQ(read_file(target.file("keep.txt")), "untouched");
+  EXPECT_FALSE(fs::exists(target.file("gone.txt")));
+  struct stat st {};
+  ASSERT_EQ(stat(target.file("tessel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  for (auto& e : fs::recursive_directory_iterator(target.path()))
+    EXPECT_EQ(e.path().string().find(".tkit-new"), std::string::npos) << e.path();
+
+  // The library says what it does: searching first, each file named, progress ending full.
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front().id, PATCH_SEARCHING);
+  std::vector<std::string> named;
+  unsigned last_progress = 0;
+  for (const Call& c : calls) {
+    if (c.id == PATCH_FILE) named.push_back(c.text);
+    if (c.id == PATCH_PROGRESS) last_progress = c.value;
+  }
+  EXPECT_EQ(named, (std::vector<std::string>{"Messages/default.tzm", "tessel"}));
+  EXPECT_EQ(last_progress, PATCH_PROGRESS_FULL);
+}
+
+TEST_F(PatchTest, DamagedOrUnsafeKitsChangeNothing) {
+  kit_entry good{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}};
+  write_kit({good, kit_entry{"Messages/x.tzm", KIT_FILE, 0644, std::vector<uint8_t>(5000, 'x')}});
+  std::vector<uint8_t> whole = testutil::slurp(kit);
+  auto before = snapshot(target.path());
+
+  // Every cut of a valid kit is refused, and so is a flipped byte anywhere in it.
+  for (size_t cut = 0; cut < whole.size(); cut += 7) {
+    testutil::spit(kit, std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+    EXPECT_NE(run(kit), 0) << "cut at " << cut;
+  }
+  for (size_t at = 0; at < whole.size(); at += 5) {
+    auto flipped = whole;
+    flipped[at] ^= 0x40;
+    testutil::spit(kit, flipped);
+    EXPECT_NE(run(kit), 0) << "flip at " << at;
+  }
+  // Names that would leave the folder.
+  for (const char* name : {"../outside", "/etc/passwd", "a/../../b", "a//b", "./x", "a\\b"}) {
+    write_kit({good, kit_entry{name, KIT_FILE, 0644, {'x'}}});
+    EXPECT_NE(run(kit), 0) << name;
+  }
+  EXPECT_EQ(snapshot(target.path()), before);
+  EXPECT_FALSE(fs::exists(fs::path(target.path()).parent_path() / "outside"));
+  bool reported = false;
+  for (const Call& c : calls) reported |= c.id == PATCH_ERROR && !c.text.empty();
+  EXPECT_TRUE(reported);
+  EXPECT_NE(run(work.file("no-such-kit")), 0);
+}
+
+TEST_F(PatchTest, StopFromTheCallbackLeavesTheFolderAsItWas) {
+  write_kit({kit_entry{"new/deep/file.txt", KIT_FILE, 0644, {'a'}},
+             kit_entry{"tessel", KIT_FILE, 0755, {'b'}}, kit_entry{"gone.txt", KIT_DELETE, 0, {}}});
+  auto before = snapshot(target.path());
+  stop_at_file = 1;  // the second file
+  EXPECT_NE(run(kit), 0);
+  EXPECT_EQ(snapshot(target.path()), before);  // no temp files, no new folders, nothing deleted
+}
+
+TEST_F(PatchTest, FolderBehindASymbolicLinkIsNotWritten) {
+  TempDir outside{"tessel_patch_outside_"};
+  fs::create_directory_symlink(outside.path(), target.file("link"));
+  write_kit({kit_entry{"link/planted", KIT_FILE, 0644, {'x'}}});
+  EXPECT_NE(run(kit), 0);
+  EXPECT_FALSE(fs::exists(outside.file("planted")));
+  EXPECT_FALSE(fs::exists(outside.file("planted.tkit-new")));
+}
+
+TEST_F(PatchTest, CommandTextIsReadWithQuotesAndBlanks) {
+  TempDir spaced{"tessel patch spaced "};
+  write_file(spaced.file("tessel"), "old");
+  write_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}}});
+  std::string command = "\"" + kit + "\" \"" + spaced.path() + "\"";
+  ASSERT_EQ(apply(command.c_str(), record, 1), 0);
+  EXPECT_EQ(read_file(spaced.file("tessel")), "new");
+  EXPECT_NE(apply("", record, 1), 0);
+  EXPECT_NE(apply(nullptr, record, 1), 0);
+  EXPECT_NE(apply((kit + " \"unterminated").c_str(), record, 1), 0);
+}
+
+}  // namespace

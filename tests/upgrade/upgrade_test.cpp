@@ -1,0 +1,298 @@
+// The upgrade program's steps against real downloads on loopback, with a recording window,
+// a fake clock and a fake system around it (the patch library is the real one).
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/cache/http.h"
+#include "client/core/files.h"
+#include "client/core/profile.h"
+#include "patch/kit.h"
+#include "tests/transfer/transfer_util.h"
+#include "upgrade/upgrade.h"
+
+namespace fs = std::filesystem;
+using transfer_test::FakeClock;
+using transfer_test::ServerProcess;
+using namespace upgrade;
+
+namespace {
+
+struct RecordingView : UpgradeView {
+  bool can_create = true, created = false, shown = false, timer = false, destroyed = false;
+  int quits = 0, pumps = 0, redraws = 0;
+  std::string lines[2];
+  std::vector<int> bars;
+  std::vector<std::string> boxes;
+  std::vector<unsigned> box_types;
+  bool create() override { return created = can_create; }
+  void show() override { shown = true; }
+  void set_status_line(int line, const char* text) override { lines[line - 1] = text; }
+  void draw_bar(int width) override { bars.push_back(width); }
+  void redraw_progress_area() override { ++redraws; }
+  void message_box(const char* text, const char*, unsigned type) override {
+    boxes.push_back(text);
+    box_types.push_back(type);
+  }
+  void destroy() override {
+    destroyed = true;
+    upgrade_window_destroyed();
+  }
+  void start_timer() override { timer = true; }
+  void kill_timer() override { timer = false; }
+  void post_quit(int) override { ++quits; }
+  void pump() override { ++pumps; }
+  int run() override { return 0; }
+};
+
+struct System {
+  static inline bool running = false;
+  static inline int sleeps = 0;
+  static inline std::vector<std::string> started;
+  static UpgradeSystem make() {
+    running = false;
+    sleeps = 0;
+    started.clear();
+    UpgradeSystem s = upgrade_default_system();
+    s.main_program_running = [](const char*) { return running; };
+    s.sleep_ms = [](int) { ++sleeps; };
+    s.start_program = [](const char* command) {
+      started.push_back(command);
+      return true;
+    };
+    return s;
+  }
+};
+
+class UpgradeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    transfer_test::clear_proxy_environment();
+    fs::current_path(work.path());
+  }
+  void TearDown() override {
+    http_term();
+    fs::current_path(old_cwd);
+  }
+  void write_ini(const std::string& extra = "") { transfer_test::write_file(home.file("tessel.ini"), "[general]\n" + extra); }
+  bool start(const std::string& line) { return upgrade_start(&view, System::make(), line, home.path()); }
+  // Steps until the request is no longer running.
+  void step_until_done() {
+    ASSERT_TRUE(transfer_test::poll_until([&] {
+      upgrade_step();
+      return upgrade_state().request_state != HTTP_RUNNING;
+    }));
+  }
+  RecordingView view;
+  transfer_test::TempDir home;
+  transfer_test::TempDir work;
+  fs::path old_cwd = fs::current_path();
+};
+
+TEST_F(UpgradeTest, CommandLineAndSettingsAreCheckedBeforeAnythingIsFetched) {
+  write_ini();
+  // Only a host and a kit: the usage box, the window goes.
+  EXPECT_FALSE(start("objects.example kit.rtp"));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0], "Usage: upgrade <directory> <host> <kit> <execute>");
+  EXPECT_TRUE(view.destroyed);
+
+  // The third field keeps its blanks and options; the restart path puts the folder before it.
+  view = RecordingView{};
+  ASSERT_TRUE(start("127.0.0.1:1 kit.rtp ./tessel -q now"));
+  EXPECT_EQ(upgrade_state().restart_path, home.path() + "/./tessel -q now");
+  EXPECT_TRUE(view.shown);
+  EXPECT_TRUE(view.timer);
+
+  // No settings file: its own box.
+  fs::remove(home.file("tessel.ini"));
+  file_term();  // forget that it existed
+  view = RecordingView{};
+  EXPECT_FALSE(start("h k e"));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0], "Unable to locate tessel.ini");
+
+  // A window that cannot be made ends the program without a word.
+  view = RecordingView{};
+  view.can_create = false;
+  EXPECT_EQ(upgrade_main(&view, System::make(), "h k e", home.path()), 0);
+  EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST_F(UpgradeTest, ProxyNeedsBothAddressAndPort) {
+  write_ini("[proxy]\naddress=proxy.example\n");
+  ASSERT_TRUE(profile_init(home.path().c_str(), "/tessel.ini"));
+  EXPECT_EQ(proxy_setting(), nullptr);
+  write_ini("[proxy]\naddress=proxy.example\nport=8080\n");
+  ASSERT_STREQ(proxy_setting(), "proxy.example:8080");
+  write_ini("[proxy]\naddress=\nport=8080\n");
+  EXPECT_EQ(proxy_setting(), nullptr);
+}
+
+TEST_F(UpgradeTest, FourMessageResultsStayValidAtOnce) {
+  upgrade_reset_state();
+  const char* first = msg(MSG_CANNOT_RECEIVE, 1);
+  const char* second = msg(MSG_CANNOT_RECEIVE, 2);
+  msg(MSG_CANNOT_RECEIVE, 3);
+  msg(MSG_CANNOT_RECEIVE, 4);
+  EXPECT_STREQ(first, "Unable to receive update (reason 1)");
+  const char* fifth = msg(MSG_CANNOT_RECEIVE, 5);
+  EXPECT_EQ(fifth, first);
+  EXPECT_STREQ(first, "Unable to receive update (reason 5)");
+  EXPECT_STREQ(second, "Unable to receive update (reason 2)");
+  EXPECT_STREQ(msg(99), "");
+}
+
+TEST_F(UpgradeTest, KitIsDownloadedWaitedForInstalledAndTesselRestarted) {
+  transfer_test::TempDir served;
+  testutil::spit(served.file("tessel-99.rtp"),
+                 kit_build({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}},
+                            kit_entry{"help/index.txt", KIT_FILE, 0644, {'h'}}}));
+  ServerProcess server(transfer_test::file_server_command(served.path()));
+  ASSERT_GT(server.port(), 0);
+  write_ini();
+  transfer_test::write_file(home.file("tessel"), "old");
+
+  ASSERT_TRUE(start(server.base() + " tessel-99.rtp tessel -x"));
+  System::running = true;
+  step_until_done();
+  ASSERT_EQ(upgrade_state().request_state, HTTP_COMPLETE);
+  // While tessel runs, the install waits.
+  upgrade_step();
+  EXPECT_EQ(view.lines[0], "Waiting for Veldara Browser to exit...");
+  EXPECT_EQ(view.lines[1], "");
+  EXPECT_EQ(testutil::read_file(home.file("tessel")), "old");
+  EXPECT_EQ(view.quits, 0);
+
+  System::running = false;
+  upgrade_step();
+  EXPECT_EQ(view.lines[0], "Installing upgrade");
+  EXPECT_EQ(testutil::read_file(home.file("tessel")), "new");
+  EXPECT_EQ(testutil::read_file(home.file("help/index.txt")), "h");
+  EXPECT_EQ(System::started, (std::vector<std::string>{home.path() + "/tessel -x"}));
+  EXPECT_FALSE(fs::exists(work.file("upgrade.rtp")));
+  EXPECT_FALSE(view.timer);
+  EXPECT_EQ(view.quits, 1);
+  EXPECT_TRUE(view.boxes.empty());
+  EXPECT_GT(view.pumps, 0);  // the patch callback kept the window alive
+}
+
+TEST_F(UpgradeTest, FailedInstallRestartsNothingAndRemovesTheKit) {
+  transfer_test::TempDir served;
+  testutil::write_file(served.file("bad.rtp"), "not a kit at all");
+  ServerProcess server(transfer_test::file_server_command(served.path()));
+  write_ini();
+  transfer_test::write_file(home.file("tessel"), "old");
+  ASSERT_TRUE(start(server.base() + " bad.rtp tessel"));
+  step_until_done();  // the step that sees the kit complete installs at once
+  EXPECT_TRUE(System::started.empty());
+  EXPECT_EQ(testutil::read_file(home.file("tessel")), "old");
+  EXPECT_FALSE(fs::exists(work.file("upgrade.rtp")));
+  ASSERT_EQ(view.boxes.size(), 1u);  // the library's own error, through the callback
+  EXPECT_EQ(view.box_types[0], BOX_TASK_MODAL | BOX_ICON_ERROR);
+  EXPECT_EQ(view.quits, 1);
+}
+
+TEST_F(UpgradeTest, DownloadFailuresShowTheirBoxes) {
+  ServerProcess odd(transfer_test::odd_server_command());
+  ASSERT_GT(odd.port(), 0);
+  write_ini();
+  ASSERT_TRUE(start(odd.base() + " status/404 tessel"));
+  step_until_done();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_NE(view.boxes[0].find("there is no upgrade available"), std::string::npos);
+
+  view = RecordingView{};
+  ASSERT_TRUE(start(odd.base() + " status/500 tessel"));
+  step_until_done();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0], "Unable to receive update (reason 1500)");
+  EXPECT_EQ(view.quits, 1);
+}
+
+TEST_F(UpgradeTest, ExecutableThatStaysLockedGivesUpAfterTwentyTwoTries) {
+  ServerProcess odd(transfer_test::odd_server_command());
+  write_ini();
+  // No executable at all: it can never be opened for writing.
+  ASSERT_TRUE(start(odd.base() + " length/10 tessel"));
+  step_until_done();
+  for (int i = 0; i < 30 && !view.destroyed; ++i) upgrade_step();
+  EXPECT_EQ(upgrade_state().open_failures, 22);
+  EXPECT_EQ(System::sleeps, 22);
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0], "Unable to access tessel");
+  EXPECT_TRUE(view.destroyed);
+  EXPECT_TRUE(System::started.empty());
+}
+
+TEST_F(UpgradeTest, ProgressRateAndTimeLeft) {
+  FakeClock clock;
+  ServerProcess odd(transfer_test::odd_server_command());
+  write_ini();
+  // 100000 bytes announced, 20480 sent, then nothing.
+  ASSERT_TRUE(start(odd.base() + " stall-body/100000/20480 tessel"));
+  ASSERT_TRUE(transfer_test::poll_until([&] {
+    int received = 0, total = 0;
+    http_progress(upgrade_state().request, &received, &total);
+    return received == 20480;
+  }));
+  upgrade_step();
+  EXPECT_EQ(view.lines[0], "Receiving upgrade (97K)");
+  ASSERT_EQ(view.bars.size(), 1u);
+  EXPECT_EQ(view.bars[0], 0);
+
+  clock.advance(1500);
+  upgrade_step();  // the ring has no bytes yet
+  EXPECT_EQ(view.lines[1], "Waiting for data...");
+  EXPECT_EQ(view.bars.back(), int(20480.0f / 100000.0f * 265));
+
+  clock.advance(1500);
+  upgrade_step();  // 20480 bytes over 3000 ms: 6826 B/s, 79520 bytes left -> 11 s
+  EXPECT_EQ(view.lines[1], "Time remaining: 0:11  (6.7 K/sec)");
+}
+
+TEST_F(UpgradeTest, PatchCallbackShowsFilesProgressAndStopsWhenTheWindowIsGone) {
+  write_ini();
+  ASSERT_TRUE(start("127.0.0.1:1 k tessel"));
+  char name[] = "tessel";
+  EXPECT_NE(patch_callback(PATCH_FILE, name), nullptr);
+  EXPECT_EQ(view.lines[1], "Updating tessel");
+  EXPECT_EQ(view.redraws, 1);
+  patch_callback(PATCH_FILE, name);  // the same file again: no reset
+  EXPECT_EQ(view.redraws, 1);
+
+  uint16_t full = 32700, over = 65535;
+  patch_callback(PATCH_PROGRESS, &full);
+  int full_width = view.bars.back();
+  EXPECT_GE(full_width, 264);
+  EXPECT_LE(full_width, 265);
+  patch_callback(PATCH_PROGRESS, &over);
+  EXPECT_GT(view.bars.back(), 500);  // drawn past the frame, as the library asked
+
+  patch_callback(PATCH_SEARCHING, nullptr);
+  EXPECT_EQ(view.lines[1], "Searching...");
+
+  errno = 13;
+  char what[] = "Cannot write tessel";
+  patch_callback(PATCH_FILE_ERROR, what);
+  ASSERT_FALSE(view.boxes.empty());
+  EXPECT_EQ(view.boxes.back(), "Cannot write tessel (reason 13)");
+
+  view.destroy();
+  EXPECT_EQ(patch_callback(PATCH_PROGRESS, &full), nullptr);
+}
+
+TEST_F(UpgradeTest, StepsDoNotNestWhileOneRuns) {
+  write_ini();
+  ASSERT_TRUE(start("127.0.0.1:1 k tessel"));
+  upgrade_state().busy = true;
+  int bars = int(view.bars.size());
+  upgrade_step();
+  EXPECT_EQ(int(view.bars.size()), bars);
+  EXPECT_EQ(view.quits, 0);
+}
+
+}  // namespace

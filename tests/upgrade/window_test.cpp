@@ -1,0 +1,56 @@
+// The upgrade window offscreen: its status lines and the bar painted over frame 3.
+#include <QApplication>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include "upgrade/window.h"
+
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace {
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "upgrade_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
+  return *a;
+}
+
+bool is_bar(QRgb c) { return qRed(c) == 0 && qGreen(c) == 0 && qBlue(c) == 130; }
+
+TEST(UpgradeWindow, BarFillsFrameThreeUntilTheAreaIsRedrawn) {
+  app();
+  upgrade::QtUpgradeView view;
+  ASSERT_TRUE(view.create());
+  view.show();
+  view.set_status_line(1, "Receiving upgrade (97K)");
+  EXPECT_STREQ(view.status_line(1), "Receiving upgrade (97K)");
+
+  view.draw_bar(132);  // half
+  QApplication::processEvents();
+  QImage shot = view.grab();
+  ASSERT_EQ(shot.width(), 300);
+  EXPECT_TRUE(is_bar(shot.pixel(15, 115)));
+  EXPECT_TRUE(is_bar(shot.pixel(146, 134)));
+  EXPECT_FALSE(is_bar(shot.pixel(148, 125)));
+  EXPECT_FALSE(is_bar(shot.pixel(15, 136)));
+
+  view.draw_bar(265);
+  QApplication::processEvents();
+  shot = view.grab();
+  EXPECT_TRUE(is_bar(shot.pixel(279, 120)));
+  EXPECT_FALSE(is_bar(shot.pixel(281, 120)));
+
+  view.redraw_progress_area();
+  QApplication::processEvents();
+  shot = view.grab();
+  EXPECT_FALSE(is_bar(shot.pixel(15, 115)));
+  EXPECT_FALSE(is_bar(shot.pixel(200, 125)));
+
+  view.destroy();
+  EXPECT_FALSE(view.exists());
+}
+
+}  // namespace

@@ -883,7 +883,7 @@ int32_t GetFileInfo(int16_t file, int16_t kind) {
     case 1: return h.key_len;
     case 2: return h.file_type;
     case 3: return fp->open_mode;
-    case 4: return -1;
+    case 4: return record_layer_data_file(file);
     case 5: return h.key_type;
     case 6: return h.dup_flag;
     case 10: return H.logical_end + 1;

@@ -227,4 +227,6 @@ int16_t space_add(Fcb& f, int32_t total, int32_t pos);
 int16_t space_remove(Fcb& f, int32_t total, int32_t pos);
 int32_t space_find(Fcb& f, int32_t need, int32_t* total_out);
 
+// record layer (kf_records.cpp): the data file an index belongs to, or -1
 }  // namespace ol
+int32_t record_layer_data_file(int16_t index);

@@ -13,12 +13,15 @@ struct Vtx {
   int32_t x, y, z, shade, u, v;  // 16.16, as in the vertex record
 };
 
-enum Colour { kFlat, kSmooth, kTextured, kLit };
+enum Colour { kFlat, kSmooth, kTextured, kLit, kTexSmooth };
 
 struct Job {
   Colour colour = kFlat;
   bool depth = false;
   bool stipple = false;
+  bool strict = false;     // depth ties fail (besides the stipple modes, where they always do)
+  bool small = false;      // 16 x 16 texels: coordinates shifted down by 3, index by 4 bits
+  bool dither = false;     // texel coordinates jittered by the noise byte
   uint32_t word = 0;       // material colour word
   int32_t poly_shade = 0;  // polygon shade
   uint32_t opacity = 255;
@@ -95,12 +98,16 @@ inline void Triangle(const Job& job, Vtx a, Vtx b, Vtx c, Target& t) {
   const int32_t bias = job.bias ? 0xFF0000 : 0;
   const uint32_t w = Word(job.word);
   auto sv = [&](const Vtx& v) { return Sv(w, v.shade); };
+  auto hv = [](const Vtx& v) { return v.shade >> 8; };
+  if (job.small)
+    for (Vtx* q : {&T, &N, &P}) q->u >>= 3, q->v >>= 3;
   const int hN = ny - ty, hP = py - ty;
   // Edges: start column, start row, slope, and the rows they serve.
   struct Edge { int x0, y0; int32_t s; };
   Edge L1{}, R1{}, L2{}, R2{};
   int mid = 0, bottom = 0;
   Lin z1, z2, s1, s2, u1, u2, v1, v2;  // left-edge quantities, first and second section
+  Lin h1, hs2;                         // textured smooth shade (vertex shade >> 8)
   const Vtx* S = &T;                   // start vertex of the interpolants
   int32_t D = 0;
   if (hN > 0 && hP > 0) {
@@ -121,11 +128,14 @@ inline void Triangle(const Job& job, Vtx a, Vtx b, Vtx c, Target& t) {
     const int32_t uN = Step(T.u, N.u, hN), uP = Step(T.u, P.u, hP), vN = Step(T.v, N.v, hN), vP = Step(T.v, P.v, hP);
     u1 = {T.u, uN, DivSat(W32(static_cast<int64_t>(uP) - uN), D)};
     v1 = {T.v, vN, DivSat(W32(static_cast<int64_t>(vP) - vN), D)};
-    z2 = z1, s2 = s1, u2 = u1, v2 = v1;
+    const int32_t hgN = Sext16(Step16Raw(hv(T), hv(N), hN)), hgP = Step16Raw(hv(T), hv(P), hP);
+    h1 = {hv(T), hgN, hgP == hgN ? 0 : Sext16(W32(static_cast<int64_t>(hgP - hgN) * 65536) / D)};
+    z2 = z1, s2 = s1, u2 = u1, v2 = v1, hs2 = h1;
     if (hN < hP) {  // the lower left edge runs N-P, continuing from the upper one's last value
       const int h2 = hP - hN;
       z2 = {z1.start, Step(N.z, P.z, h2), z1.px, hN, z1.row};
       s2 = {s1.start, Sext16(Step16Raw(sv(N), sv(P), h2)), s1.px, hN, s1.row};
+      hs2 = {h1.start, Sext16(Step16Raw(hv(N), hv(P), h2)), h1.px, hN, h1.row};
       u2 = {u1.start, Step(N.u, P.u, h2), u1.px, hN, u1.row};
       v2 = {v1.start, Step(N.v, P.v, h2), v1.px, hN, v1.row};
     }
@@ -147,6 +157,7 @@ inline void Triangle(const Job& job, Vtx a, Vtx b, Vtx c, Target& t) {
     mid = bottom = ey;
     z1 = z2 = {W32(static_cast<int64_t>(l->z) + bias), Step(l->z, e->z, h), Step(l->z, r->z, wdt)};
     s1 = s2 = {sv(*l), Sext16(Step16Raw(sv(*l), sv(*e), h)), Sext16(Step16Raw(sv(*l), sv(*r), wdt))};
+    h1 = hs2 = {hv(*l), Sext16(Step16Raw(hv(*l), hv(*e), h)), Sext16(Step16Raw(hv(*l), hv(*r), wdt))};
     u1 = u2 = {l->u, Step(l->u, e->u, h), Step(l->u, r->u, wdt)};
     v1 = v2 = {l->v, Step(l->v, e->v, h), Step(l->v, r->v, wdt)};
   }
@@ -168,6 +179,7 @@ inline void Triangle(const Job& job, Vtx a, Vtx b, Vtx c, Target& t) {
     const int kk = second ? k : row + 1 - ty;
     const Lin& zl = second ? z2 : z1;
     const Lin& sl = second ? s2 : s1;
+    const Lin& hl = second ? hs2 : h1;
     const Lin& ul = second ? u2 : u1;
     const Lin& vl = second ? v2 : v1;
     auto at = [&](const Lin& q, int i) {
@@ -192,16 +204,31 @@ inline void Triangle(const Job& job, Vtx a, Vtx b, Vtx c, Target& t) {
       } else if (job.colour == kSmooth) {
         value = RampByte(job.ramp, w, ((static_cast<uint32_t>(at(sl, i)) + noise) >> 8) & 0xFF);
       } else {
-        const uint8_t tex = job.texels[(field(vl, i) >> 8) * 128 + (field(ul, i) >> 8)];
+        const int size = job.small ? 16 : 128;
+        int32_t fu = static_cast<int32_t>(field(ul, i)), fv = static_cast<int32_t>(field(vl, i));
+        if (job.dither) {
+          const int32_t k = static_cast<int8_t>(noise);
+          fu += k;
+          fv += k ^ 0xAA;
+        }
+        // Floor division by 256, then the coordinate wraps on the texture.
+        auto texel_of = [&](int32_t f) { return ((f >> 8) % size + size) % size; };
+        const uint8_t tex = job.texels[texel_of(fv) * size + texel_of(fu)];
         if (tex == 0) continue;
-        value = job.colour == kLit ? lit[tex] : tex;
+        if (job.colour == kTexSmooth) {
+          const int64_t sh = static_cast<int64_t>(at(hl, i)) + noise;
+          const int row_level = static_cast<int>(std::clamp<int64_t>(sh, 0, 0x1FFF) >> 8);
+          value = job.shades[row_level * 256 + tex];
+        } else {
+          value = job.colour == kLit ? lit[tex] : tex;
+        }
       }
       if (job.stipple && noise >= job.opacity) continue;
       const size_t cell = static_cast<size_t>(row) * t.w + x;
       if (job.depth) {
         const uint16_t d = static_cast<uint16_t>(static_cast<uint32_t>(at(zl, i)) >> 16);
         const uint16_t stored = (*t.depth)[cell];
-        if (job.stipple ? !(stored < d) : !(stored <= d)) continue;
+        if (job.stipple || job.strict ? !(stored < d) : !(stored <= d)) continue;
         (*t.depth)[cell] = d;
       }
       (*t.pixels)[cell] = static_cast<uint8_t>(value);

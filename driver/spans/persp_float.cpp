@@ -1,0 +1,254 @@
+// Floating-point perspective span routines. Per row: step the edges and the six float
+// values, divide where the texture coordinates must be exact, and draw runs of pixels that
+// step a packed coordinate with one integer addition. Size, depth, pixel kind and screen
+// door are template choices, so the pixel loops test no flags.
+#include "driver/spans/persp_float.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+const float ReciprocalTable[28] = {
+    1.0f,      1.0f,      0.5f,      0.333333f, 0.25f,     0.2f,      0.166667f,
+    0.142857f, 0.125f,    0.111111f, 0.1f,      0.090909f, 0.083333f, 0.076923f,
+    0.071429f, 0.066667f, 0.0625f,   0.058824f, 0.055556f, 0.052632f, 0.05f,
+    0.047619f, 0.045455f, 0.043478f, 0.0f,      0.0625f,   0.125f,    0.1875f,
+};
+
+namespace {
+
+enum class Px { kTexel, kLit, kSmooth };
+
+inline int32_t Add(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline int32_t Sub(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// Integer conversions of coordinates: outside any sensible range (or not a number) they
+// give 0 instead of undefined behaviour; inside it they keep the low 32 bits.
+constexpr double kConvertLimit = 9.0e15;
+inline int32_t Nearest(double x) {
+  if (!(std::fabs(x) < kConvertLimit)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(x))));
+}
+inline int32_t Trunc(double x) {
+  if (!(std::fabs(x) < kConvertLimit)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(x)));
+}
+
+inline uint32_t ShadeIndex(int32_t shade, uint32_t d) {
+  return static_cast<uint32_t>(std::clamp<int32_t>(Add(shade, static_cast<int32_t>(d)), 0, 0x1FFF)) & 0x1F00u;
+}
+
+// Running per-row state of a pixel run: the frame and depth pointers, the depth, the shade
+// and the noise carry on from run to run within a row.
+struct RunState {
+  uint8_t* px;
+  uint16_t* cell;
+  int32_t z;
+  int32_t shade;
+  uint32_t noise;
+};
+
+template <int kSize, bool kDepth, Px kPx, bool kStipple, bool kStippleFormat>
+struct Spans {
+  // Texel offset of a packed coordinate: the fillers' (u 9 and v 7 fraction bits) and the
+  // screen-door format (u in bits 16-31, v integer in bits 7-13).
+  static uint32_t TexelOffset(uint32_t p) {
+    constexpr uint32_t kMask = kSize - 1;
+    return ((p >> 7) & kMask) * kSize + ((p >> 25) & kMask);
+  }
+
+  static void Run(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+    const uint8_t* texels = s->Texels;
+    const uint8_t* shade_row = s->ShadeRow;
+    const int32_t z_step = s->DepthStep, shade_step = s->ShadeStep;
+    const uint32_t opacity = s->Opacity;
+    uint8_t* px = r.px;
+    uint16_t* cell = r.cell;
+    int32_t z = r.z, shade = r.shade;
+    uint32_t noise = r.noise;
+    for (int32_t i = 0; i < m; ++i) {
+      const uint8_t tex = texels[TexelOffset(p)];
+      p += ps;
+      const uint32_t d = noise & 0xFFu;
+      uint8_t v = tex;
+      if constexpr (kPx == Px::kLit) v = shade_row[tex];
+      if constexpr (kPx == Px::kSmooth) v = shade_row[ShadeIndex(shade, d) + tex];
+      uint32_t pass = tex != 0;
+      if constexpr (kStipple) pass &= static_cast<uint32_t>(d < opacity);
+      uint16_t zd = 0;
+      if constexpr (kDepth) {
+        zd = static_cast<uint16_t>(static_cast<uint32_t>(z) >> 16);
+        pass &= static_cast<uint32_t>(cell[i] < zd);
+        z = Add(z, z_step);
+      }
+      const uint32_t mask = 0u - pass;
+      px[i] = static_cast<uint8_t>((px[i] & ~mask) | (v & mask));
+      if constexpr (kDepth) cell[i] = static_cast<uint16_t>((cell[i] & ~mask) | (zd & mask));
+      if constexpr (kPx == Px::kSmooth) shade = Add(shade, shade_step);
+      noise ^= noise >> 6;
+    }
+    r.px = px + m;
+    if constexpr (kDepth) r.cell = cell + m;
+    r.z = z, r.shade = shade, r.noise = noise;
+  }
+
+  // Packed start and step of the fillers' format.
+  static uint32_t Pack(int32_t u, int32_t v) {
+    return (static_cast<uint32_t>(u) << 16) | ((static_cast<uint32_t>(v) & 0xFFFFu) >> 2);
+  }
+  static uint32_t PackStep(int32_t du, int32_t dv) {
+    return (static_cast<uint32_t>(du) << 16) | (static_cast<uint32_t>(dv) & 0x3FFFu);
+  }
+
+  // The fillers' row: exact ends for spans up to 20 pixels, else an aligning head, segments
+  // of 16 and a tail.
+  static void Row(const SpanState* s, RunState& r, int32_t n) {
+    const double lw = s->LeftW, lu = s->LeftU, lv = s->LeftV;
+    const double rw = s->RightW, ru = s->RightU, rv = s->RightV;
+    const double gl = 512.0 / lw, gr = 512.0 / rw;
+    const double x0 = gl * lu, y0 = gl * lv;
+    int32_t us = Nearest(x0), vs = Nearest(y0);
+    if (n <= 20) {
+      const double x1 = gr * ru, y1 = gr * rv, rn = ReciprocalTable[n];
+      const int32_t du = Nearest((x1 - x0) * rn), dv = Nearest((y1 - y0) * rn) >> 2;
+      Run(s, r, Pack(us, vs), PackStep(du, dv), n);
+      return;
+    }
+    const double f = 16.0 / n;
+    const double dw = (rw - lw) * f, du16 = (ru - lu) * f, dv16 = (rv - lv) * f;
+    double w = lw, u = lu, v = lv;
+    const int32_t k = static_cast<int32_t>((0u - reinterpret_cast<uintptr_t>(r.px)) & 3u);
+    if (k > 0) {
+      const double frac = ReciprocalTable[24 + k];
+      w += dw * frac, u += du16 * frac, v += dv16 * frac;
+      const double g = 512.0 / w;
+      const int32_t ue = Nearest(g * u), ve = Nearest(g * v);
+      const int32_t d0u = Sub(ue, us), d0v = Sub(ve, vs);
+      int32_t du = 0, dv = 0;
+      if (k == 2) du = d0u >> 1, dv = d0v >> 3;
+      if (k == 3) du = Add(Add(d0u, d0u), Add(d0u, Add(d0u, d0u))) >> 4, dv = Add(Add(d0v, d0v), Add(d0v, Add(d0v, d0v))) >> 6;
+      Run(s, r, Pack(us, vs), PackStep(du, dv), k);
+      us = ue, vs = ve;
+      n -= k;
+    }
+    for (int32_t seg = n >> 4; seg > 0; --seg) {
+      w += dw, u += du16, v += dv16;
+      const double g = 512.0 / w;
+      const int32_t ue = Nearest(g * u), ve = Nearest(g * v);
+      Run(s, r, Pack(us, vs), PackStep(Sub(ue, us) >> 4, Sub(ve, vs) >> 6), 16);
+      us = ue, vs = ve;
+    }
+    const int32_t tail = n & 15;
+    if (tail > 0) {
+      const double x1 = gr * ru, y1 = gr * rv, rt = ReciprocalTable[tail];
+      Run(s, r, Pack(us, vs), PackStep(Nearest((x1 - us) * rt), Nearest((y1 - vs) * rt) >> 2), tail);
+    }
+  }
+
+  // The screen-door row: up to 16 pixels in one piece, else blocks of 16 and a tail.
+  static uint32_t SPack(int32_t u, int32_t v, uint32_t vmask) {
+    return (static_cast<uint32_t>(u) << 16) | ((static_cast<uint32_t>(v) & vmask) >> 2);
+  }
+  static void StippleRow(const SpanState* s, RunState& r, int32_t n) {
+    const double w1 = s->LeftW, u1 = s->LeftU, v1 = s->LeftV;
+    const double w2 = s->RightW, u2 = s->RightU, v2 = s->RightV;
+    const double a = 512.0 / w1, b = 512.0 / w2;
+    if (n <= 16) {
+      const double rn = 1.0 / n;
+      const uint32_t t = SPack(Trunc(u1 * a), Trunc(v1 * a), 0x3FFFCu);
+      const uint32_t dt = SPack(Trunc((u2 * b - u1 * a) * rn), Trunc((v2 * b - v1 * a) * rn), 0x3FFFCu);
+      Run(s, r, t, dt, n);
+      return;
+    }
+    const double r16 = 16.0 / n;
+    const double dU = (u2 - u1) * r16, dV = (v2 - v1) * r16, dW = (w2 - w1) * r16;
+    double U = u1, V = v1, W = w1;
+    int32_t us = Trunc(u1 * a), vs = Trunc(v1 * a);
+    for (int32_t blk = n >> 4; blk > 0; --blk) {
+      U += dU, V += dV, W += dW;
+      const double g = 512.0 / W;
+      const int32_t un = Trunc(U * g), vn = Trunc(V * g);
+      const uint32_t t = SPack(us, vs, 0xFFFCu);
+      const uint32_t dt = ((static_cast<uint32_t>(Sub(un, us)) & 0xFFFFFFF0u) << 12) |
+                          ((static_cast<uint32_t>(Sub(vn, vs)) & 0x000FFFC0u) >> 6);
+      Run(s, r, t, dt, 16);
+      us = un, vs = vn;
+    }
+    const int32_t m = n & 15;
+    if (m > 0) {
+      const int32_t ue = Trunc(u2 * b), ve = Trunc(v2 * b);
+      const uint32_t t = SPack(us, vs, 0xFFFCu);
+      const uint32_t dt = (static_cast<uint32_t>(Sub(ue, us) / m) << 16) |
+                          ((static_cast<uint32_t>(Sub(ve, vs) / m) & 0xFFFCu) >> 2);
+      Run(s, r, t, dt, m);
+    }
+  }
+
+  static void Rows(SpanState* s) {
+    constexpr bool kNoise = kStipple || kPx == Px::kSmooth;
+    for (int32_t rows = s->RowCount; rows > 0; --rows) {
+      s->LeftX = Add(s->LeftX, s->LeftXStep);
+      s->RightX = Add(s->RightX, s->RightXStep);
+      s->LeftW = static_cast<float>(static_cast<double>(s->LeftW) + s->LeftWStep);
+      s->LeftU = static_cast<float>(static_cast<double>(s->LeftU) + s->LeftUStep);
+      s->LeftV = static_cast<float>(static_cast<double>(s->LeftV) + s->LeftVStep);
+      s->RightW = static_cast<float>(static_cast<double>(s->RightW) + s->RightWStep);
+      s->RightU = static_cast<float>(static_cast<double>(s->RightU) + s->RightUStep);
+      s->RightV = static_cast<float>(static_cast<double>(s->RightV) + s->RightVStep);
+      if constexpr (kDepth) s->Depth = Add(s->Depth, s->DepthRowStep);
+      if constexpr (kPx == Px::kSmooth) s->Shade = Add(s->Shade, s->ShadeRowStep);
+      const int32_t xl = s->LeftX >> 16, xr = s->RightX >> 16;
+      if (xr > xl) {
+        RunState r{s->RowAddress + xl, kDepth ? s->DepthRowAddress + xl : nullptr, s->Depth, s->Shade,
+                   kNoise ? s->DitherRowX[xl & 7] ^ (s->RowSeed & 0xFFu) : 0u};
+        if constexpr (kStippleFormat)
+          StippleRow(s, r, xr - xl);
+        else
+          Row(s, r, xr - xl);
+      }
+      s->RowAddress += s->RowPitch;
+      if constexpr (kDepth) s->DepthRowAddress = StepDepthRow(s->DepthRowAddress, s->DepthPitch);
+      if constexpr (kNoise) s->RowSeed ^= s->RowSeed >> 6;
+    }
+    s->RowCount = 0;
+  }
+};
+
+template <int kSize, bool kDepth, Px kPx>
+void Filler(SpanState* s) {
+  Spans<kSize, kDepth, kPx, false, false>::Rows(s);
+}
+template <int kSize, bool kDepth, Px kPx>
+void Stipple(SpanState* s) {
+  Spans<kSize, kDepth, kPx, true, true>::Rows(s);
+}
+
+}  // namespace
+
+void SpanPerspFloat(SpanState* s) { Filler<128, false, Px::kTexel>(s); }
+void SpanPerspFloatZ(SpanState* s) { Filler<128, true, Px::kTexel>(s); }
+void SpanPerspFloatLit(SpanState* s) { Filler<128, false, Px::kLit>(s); }
+void SpanPerspFloatLitZ(SpanState* s) { Filler<128, true, Px::kLit>(s); }
+void SpanPerspFloatSmooth(SpanState* s) { Filler<128, false, Px::kSmooth>(s); }
+void SpanPerspFloatSmoothZ(SpanState* s) { Filler<128, true, Px::kSmooth>(s); }
+void SpanPerspFloat16(SpanState* s) { Filler<16, false, Px::kTexel>(s); }
+void SpanPerspFloat16Z(SpanState* s) { Filler<16, true, Px::kTexel>(s); }
+void SpanPerspFloat16Lit(SpanState* s) { Filler<16, false, Px::kLit>(s); }
+void SpanPerspFloat16LitZ(SpanState* s) { Filler<16, true, Px::kLit>(s); }
+void SpanPerspFloat16Smooth(SpanState* s) { Filler<16, false, Px::kSmooth>(s); }
+void SpanPerspFloat16SmoothZ(SpanState* s) { Filler<16, true, Px::kSmooth>(s); }
+
+void SpanPerspStipple(SpanState* s) { Stipple<128, false, Px::kTexel>(s); }
+void SpanPerspStippleLit(SpanState* s) { Stipple<128, false, Px::kLit>(s); }
+void SpanPerspStippleZ(SpanState* s) { Stipple<128, true, Px::kTexel>(s); }
+void SpanPerspStippleLitZ(SpanState* s) { Stipple<128, true, Px::kLit>(s); }
+void SpanPerspStippleSmooth(SpanState* s) { Stipple<128, false, Px::kSmooth>(s); }
+void SpanPerspFloat16Stipple(SpanState* s) { Stipple<16, false, Px::kTexel>(s); }
+void SpanPerspFloat16StippleLit(SpanState* s) { Stipple<16, false, Px::kLit>(s); }
+void SpanPerspFloat16StippleZ(SpanState* s) { Stipple<16, true, Px::kTexel>(s); }
+void SpanPerspFloat16StippleLitZ(SpanState* s) { Stipple<16, true, Px::kLit>(s); }
+void SpanPerspFloat16StippleSmooth(SpanState* s) { Stipple<16, false, Px::kSmooth>(s); }

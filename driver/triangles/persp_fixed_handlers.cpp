@@ -1,0 +1,272 @@
+// Fixed-point perspective handlers: normalised weights q from the three view depths, per
+// edge q, u·q and v·q with their row steps, the walking direction from the orientation
+// test, and depth and shade followed along the edge the spans start from.
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstdint>
+
+#include "driver/core/polygon_setup.h"
+#include "driver/spans/persp_fixed.h"
+#include "driver/triangles/affine.h"
+#include "driver/triangles/handler_table.h"
+#include "driver/triangles/handlers.h"
+
+namespace {
+
+using namespace polygon;
+
+enum class Px { kTexel, kLit, kSmooth };
+
+// Number of significant bits of a 16-bit value; the table for its byte range.
+inline int32_t BitLength16(uint32_t v) {
+  return v < 256 ? BitLengthTable[v] : 8 + BitLengthTable[(v >> 8) & 0xFFu];
+}
+
+// Weights of T, N, P: each the product of the other two view depths, normalised together
+// so that the largest lies in [2^30, 2^31); none below 1.0.
+void Weights(SpanState& s) {
+  const float* w = s.PerspTriW;
+  s.PerspTriG[0] = w[1] * w[2];
+  s.PerspTriG[1] = w[2] * w[0];
+  s.PerspTriG[2] = w[0] * w[1];
+  uint32_t bits[3];
+  uint32_t top = 0;
+  for (int i = 0; i < 3; ++i) {
+    bits[i] = std::bit_cast<uint32_t>(s.PerspTriG[i]);
+    top = std::max(top, bits[i]);
+  }
+  const int32_t e_max = static_cast<int32_t>((top >> 23) & 0xFFu);
+  for (int i = 0; i < 3; ++i) {
+    const int32_t shift = e_max - static_cast<int32_t>((bits[i] >> 23) & 0xFFu);
+    const uint32_t mant = (bits[i] & 0x7FFFFFu) | 0x800000u;
+    // A shift past the word (or a sign-bit pattern out of order) leaves nothing: the floor.
+    uint32_t q = shift >= 0 && shift < 32 ? (mant >> shift) << 7 : 0;
+    if ((q >> 16) == 0) q = 0x10000;
+    s.PerspTriQ[i] = q;
+  }
+}
+
+struct Block {
+  int32_t q, q_step, shift;
+  uint32_t uq, vq;
+  int32_t uq_step, vq_step;
+};
+
+// q, u·q and v·q of an edge from vertex index a to b over h rows.
+Block EdgeBlock(const SpanState& s, int a, int b, int32_t h) {
+  Block k{};
+  const int32_t qa = static_cast<int32_t>(s.PerspTriQ[a]), qb = static_cast<int32_t>(s.PerspTriQ[b]);
+  const int32_t dq = Sub(qb, qa);
+  const int32_t r = dq >= 0 ? (h >> 1) : -(h >> 1);
+  k.q = qa;
+  k.q_step = static_cast<int32_t>((static_cast<int64_t>(dq) + r) / h);
+  // The shift keeps u >> shift below 2^15 for coordinates below 256.0. It is taken from the
+  // magnitudes, so a coordinate outside 0..256 (negative, or larger) neither indexes past the
+  // bit-length table nor overflows the products; inside that range nothing changes.
+  auto mag = [](int32_t c) { return c < 0 ? 0u - static_cast<uint32_t>(c) : static_cast<uint32_t>(c); };
+  const uint32_t all = mag(s.PerspTriU[a]) | mag(s.PerspTriV[a]) | mag(s.PerspTriU[b]) | mag(s.PerspTriV[b]);
+  k.shift = 1 + BitLength16(all >> 16);
+  const int64_t fa = static_cast<int64_t>(static_cast<uint32_t>(qa) >> 16);
+  const int64_t fb = static_cast<int64_t>(static_cast<uint32_t>(qb) >> 16);
+  auto prod = [&](int32_t c, int64_t f) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(c >> k.shift) * f));
+  };
+  const int32_t ua = prod(s.PerspTriU[a], fa), va = prod(s.PerspTriV[a], fa);
+  k.uq = static_cast<uint32_t>(ua);
+  k.vq = static_cast<uint32_t>(va);
+  k.uq_step = Sub(prod(s.PerspTriU[b], fb), ua) / h;
+  k.vq_step = Sub(prod(s.PerspTriV[b], fb), va) / h;
+  return k;
+}
+
+void SetLeft(SpanState& s, const Block& k) {
+  s.LeftQ = k.q, s.LeftQStep = k.q_step, s.LeftShift = k.shift;
+  s.LeftUQ = k.uq, s.LeftUQStep = k.uq_step, s.LeftVQ = k.vq, s.LeftVQStep = k.vq_step;
+}
+void SetRight(SpanState& s, const Block& k) {
+  s.RightQ = k.q, s.RightQStep = k.q_step, s.RightShift = k.shift;
+  s.RightUQ = k.uq, s.RightUQStep = k.uq_step, s.RightVQ = k.vq, s.RightVQStep = k.vq_step;
+}
+
+// Row step of a depth along an edge: the difference for equal depths or one row.
+inline int32_t DepthRow(int32_t za, int32_t zb, int32_t h) { return za == zb ? 0 : Step(za, zb, h); }
+inline int32_t ShadeOf(const DeviceVertex& v) { return v.shade >> 8; }
+
+template <int kSize, bool kDepth, Px kPx, bool kStipple>
+void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVertex* b, const DeviceVertex* c,
+                   SpanRoutine fill) {
+  const uint8_t* texels = textured::TexelsOf(polygon);
+  if (!texels || !polygon->material) return;
+  Limits lim;
+  if (!FrameLimits(kDepth, lim)) return;
+  SpanState& s = SpanStateBlock;
+  const DeviceVertex *T, *N, *P;
+  Order(a, b, c, T, N, P);
+  const int32_t tx = T->screen_x >> 16, ty = T->screen_y >> 16;
+  const int32_t nx = N->screen_x >> 16, ny = N->screen_y >> 16;
+  const int32_t px = P->screen_x >> 16, py = P->screen_y >> 16;
+  if (!Inside(lim, tx, ty) || !Inside(lim, nx, ny) || !Inside(lim, px, py)) return;
+  const int32_t hN = ny - ty, hP = py - ty;
+  // Shape: 0 general, 1 P on T's row, 2 N on T's row; rejections first.
+  int shape;
+  if (hN > 0 && hP > 0) {
+    shape = 0;
+  } else if (hN > 0) {
+    if (px <= tx) return;
+    shape = 1;
+  } else {
+    if (tx <= nx || py <= ny) return;
+    shape = 2;
+  }
+  int32_t sN = 0, sP = 0;
+  if (shape == 0) {
+    sN = Slope(nx - tx, hN), sP = Slope(px - tx, hP);
+    if (static_cast<int64_t>(sP) - sN <= 0) return;
+  }
+  if constexpr (kPx == Px::kLit) {
+    const uint8_t* row = textured::LitRow(polygon);
+    if (!row) return;
+    s.ShadeRow = row;
+  }
+  if constexpr (kPx == Px::kSmooth) {
+    if (!ShadeTable) return;
+    s.ShadeRow = ShadeTable;
+  }
+  if constexpr (kStipple) {
+    s.Opacity = polygon->material->opacity;
+    if (s.Opacity == 0) return;  // nothing passes the screen door
+  }
+  const DeviceVertex* V[3] = {T, N, P};
+  constexpr int kShiftDown = kSize == 16 ? 3 : 0;
+  for (int i = 0; i < 3; ++i) {
+    s.PerspTriU[i] = V[i]->u >> kShiftDown;
+    s.PerspTriV[i] = V[i]->v >> kShiftDown;
+    s.PerspTriW[i] = V[i]->view_z;
+  }
+  Weights(s);
+  const int dir = TriangleOrientation(T, N, P) == 0 ? 1 : 0;
+  s.PerspDirection = dir;
+  s.Texels = texels;
+  s.RowPitch = FramePitch;
+  s.RowAddress = FrameRows[ty];
+  const uint32_t* seeds = FrameDitherRows[dir ? 3 : 1] ? FrameDitherRows[dir ? 3 : 1] : DitherMatrices[dir ? 3 : 1];
+  s.RowSeed = seeds[ty & 7];
+  EnsureDitherRow(s);
+  if (!s.DitherRowX2) s.DitherRowX2 = FrameDitherRows[2] ? FrameDitherRows[2] : DitherMatrices[2];
+  const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
+  if constexpr (kDepth) {
+    s.DepthRowAddress = StepDepthRow(DepthBuffer, ty * DepthBufferPitch);
+    s.DepthPitch = DepthBufferPitch;
+    s.DepthBias = bias;
+  } else {
+    s.DepthRowAddress = nullptr;
+    s.DepthPitch = 0;
+    s.Depth = s.DepthRowStep = s.DepthStep = 0;
+  }
+  if constexpr (kPx != Px::kSmooth) s.Shade = s.ShadeRowStep = s.ShadeStep = 0;
+
+  if (shape == 0) {
+    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(tx) << 16);
+    s.LeftXStep = sN;
+    s.RightXStep = sP;
+    SetLeft(s, EdgeBlock(s, 0, 1, hN));
+    SetRight(s, EdgeBlock(s, 0, 2, hP));
+    if constexpr (kDepth) {
+      const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
+      const int32_t follow = dir ? dP : dN, other = dir ? dN : dP;
+      const int32_t D = Sub(other, follow);
+      // The slope difference is positive here; bounded to 32 bits as in the affine set-up.
+      const int32_t X = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(sP) - sN, INT32_MAX)) >> 6;
+      s.Depth = Add(T->depth, bias);
+      s.DepthRowStep = follow;
+      s.DepthStep = D != 0 && X != 0 ? static_cast<int32_t>(static_cast<uint32_t>(D / X) << 10) : D;
+    }
+    if constexpr (kPx == Px::kSmooth) {
+      const int32_t st = ShadeOf(*T);
+      const int32_t row = dir ? Step16(st, ShadeOf(*P), hP) : Step16(st, ShadeOf(*N), hN);
+      const int32_t other = dir ? Step16Uncut(st, ShadeOf(*N), hN) : Step16Uncut(st, ShadeOf(*P), hP);
+      const int32_t diff = other - row;
+      const int64_t dx = static_cast<int64_t>(sP) - sN;
+      s.Shade = st;
+      s.ShadeRowStep = row;
+      s.ShadeStep = diff == 0 ? 0
+                              : static_cast<int16_t>(static_cast<uint16_t>(
+                                    static_cast<int32_t>((static_cast<int64_t>(diff) * 65536) / dx)));
+    }
+    s.RowCount = std::min(hN, hP);
+    fill(&s);
+    if (hN == hP) return;
+    if (hN < hP) {  // the left edge ended at N: N to P
+      const int32_t h = hP - hN;
+      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(nx) << 16);
+      s.LeftXStep = Slope(px - nx, h);
+      SetLeft(s, EdgeBlock(s, 1, 2, h));
+      if (!dir) {
+        if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
+        if constexpr (kPx == Px::kSmooth) s.ShadeRowStep = Step16(ShadeOf(*N), ShadeOf(*P), h);
+      }
+      s.RowCount = h;
+    } else {  // the right edge ended at P: P to N
+      const int32_t h = hN - hP;
+      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(px) << 16);
+      s.RightXStep = Slope(nx - px, h);
+      SetRight(s, EdgeBlock(s, 2, 1, h));
+      if (dir) {
+        if constexpr (kDepth) s.DepthRowStep = DepthRow(P->depth, N->depth, h);
+        if constexpr (kPx == Px::kSmooth) s.ShadeRowStep = Step16(ShadeOf(*P), ShadeOf(*N), h);
+      }
+      s.RowCount = h;
+    }
+    fill(&s);
+    return;
+  }
+  // Flat tops: edge 1 from E1 and edge 2 from E2 down to the vertex below, B.
+  const int e1 = shape == 1 ? 0 : 1, e2 = shape == 1 ? 2 : 0, eb = shape == 1 ? 1 : 2;
+  const DeviceVertex &E1 = *V[e1], &E2 = *V[e2], &B = *V[eb];
+  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16, xb = B.screen_x >> 16;
+  const int32_t h = (B.screen_y >> 16) - ty, w = x2 - x1;
+  s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(x1) << 16);
+  s.RightX = static_cast<int32_t>(static_cast<uint32_t>(x2) << 16);
+  s.LeftXStep = Slope(xb - x1, h);
+  s.RightXStep = Slope(xb - x2, h);
+  SetLeft(s, EdgeBlock(s, e1, eb, h));
+  SetRight(s, EdgeBlock(s, e2, eb, h));
+  const DeviceVertex& from = dir ? E2 : E1;
+  const DeviceVertex& to = dir ? E1 : E2;
+  if constexpr (kDepth) {
+    s.Depth = Add(from.depth, bias);
+    s.DepthRowStep = DepthRow(from.depth, B.depth, h);
+    s.DepthStep = DepthRow(from.depth, to.depth, w);
+  }
+  if constexpr (kPx == Px::kSmooth) {
+    s.Shade = ShadeOf(from);
+    s.ShadeStep = Step16(ShadeOf(from), ShadeOf(to), w);
+    s.ShadeRowStep = Step16(ShadeOf(from), ShadeOf(B), h);
+  }
+  s.RowCount = h;
+  fill(&s);
+}
+
+}  // namespace
+
+#define FIXED_HANDLER(name, size, depth, px, stipple, fill)                        \
+  void name(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) { \
+    FixedTriangle<size, depth, px, stipple>(p, a, b, c, &fill);                    \
+  }
+
+FIXED_HANDLER(TriTexturedPerspFixedDither, 128, false, Px::kTexel, false, SpanPerspFixedDither)
+FIXED_HANDLER(TriTexturedPerspFixedDitherLit, 128, false, Px::kLit, false, SpanPerspFixedDitherLit)
+FIXED_HANDLER(TriTexturedPerspFixedDitherZ, 128, true, Px::kTexel, false, SpanPerspFixedDitherZ)
+FIXED_HANDLER(TriTexturedPerspFixedDitherLitZ, 128, true, Px::kLit, false, SpanPerspFixedDitherLitZ)
+FIXED_HANDLER(TriTexturedPerspFixedDitherSmooth, 128, false, Px::kSmooth, false, SpanPerspFixedDitherSmooth)
+FIXED_HANDLER(TriTexturedPerspFixedStippleZ, 128, true, Px::kTexel, true, SpanPerspFixedStippleZ)
+FIXED_HANDLER(TriTexturedPerspFixedStippleSmoothZ, 128, true, Px::kSmooth, true, SpanPerspFixedStippleSmoothZ)
+FIXED_HANDLER(TriTextured16PerspFixedDither, 16, false, Px::kTexel, false, SpanPerspFixed16Dither)
+FIXED_HANDLER(TriTextured16PerspFixedDitherLit, 16, false, Px::kLit, false, SpanPerspFixed16DitherLit)
+FIXED_HANDLER(TriTextured16PerspFixedDitherZ, 16, true, Px::kTexel, false, SpanPerspFixed16DitherZ)
+FIXED_HANDLER(TriTextured16PerspFixedDitherLitZ, 16, true, Px::kLit, false, SpanPerspFixed16DitherLitZ)
+FIXED_HANDLER(TriTextured16PerspFixedStippleZ, 16, true, Px::kTexel, true, SpanPerspFixed16StippleZ)
+FIXED_HANDLER(TriTextured16PerspFixedStippleSmoothZ, 16, true, Px::kSmooth, true, SpanPerspFixed16StippleSmoothZ)
+
+#undef FIXED_HANDLER

@@ -1,0 +1,210 @@
+// Floating-point perspective handlers: per vertex the weight W (the product of the other two
+// view depths, so proportional to 1/w) and U = u·W, V = v·W in texels; per edge those three
+// with their row steps. Depth and shade follow the left edge; rows are walked left to right.
+#include <algorithm>
+#include <cmath>
+#include <climits>
+#include <cstdint>
+
+#include "driver/core/polygon_setup.h"
+#include "driver/spans/persp_float.h"
+#include "driver/triangles/affine.h"
+#include "driver/triangles/handlers.h"
+
+namespace {
+
+using namespace polygon;
+
+enum class Px { kTexel, kLit, kSmooth };
+
+struct Weighted {
+  float w, u, v;
+};
+
+void SetLeft(SpanState& s, const Weighted& a, const Weighted& b, int32_t h) {
+  const float r = 1.0f / static_cast<float>(h);
+  s.LeftW = a.w, s.LeftWStep = (b.w - a.w) * r;
+  s.LeftU = a.u, s.LeftUStep = (b.u - a.u) * r;
+  s.LeftV = a.v, s.LeftVStep = (b.v - a.v) * r;
+}
+void SetRight(SpanState& s, const Weighted& a, const Weighted& b, int32_t h) {
+  const float r = 1.0f / static_cast<float>(h);
+  s.RightW = a.w, s.RightWStep = (b.w - a.w) * r;
+  s.RightU = a.u, s.RightUStep = (b.u - a.u) * r;
+  s.RightV = a.v, s.RightVStep = (b.v - a.v) * r;
+}
+
+inline int32_t DepthRow(int32_t za, int32_t zb, int32_t h) { return za == zb ? 0 : Step(za, zb, h); }
+inline int32_t ShadeOf(const DeviceVertex& v) { return v.shade >> 8; }
+
+// kScale turns a 16.16 coordinate into texels: 1/512 for 128 texels, 1/4096 for 16.
+template <int kSize, bool kDepth, Px kPx, bool kStipple>
+void FloatTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVertex* b, const DeviceVertex* c,
+                   SpanRoutine fill) {
+  const uint8_t* texels = textured::TexelsOf(polygon);
+  if (!texels || !polygon->material) return;
+  // The spans divide by the weights: a vertex at or behind the eye (or not a number) has
+  // none, and such a triangle is left out.
+  for (const DeviceVertex* v : {a, b, c})
+    if (!(v->view_z > 0.0f) || !std::isfinite(v->view_z)) return;
+  Limits lim;
+  if (!FrameLimits(kDepth, lim)) return;
+  SpanState& s = SpanStateBlock;
+  const DeviceVertex *T, *N, *P;
+  Order(a, b, c, T, N, P);
+  const int32_t tx = T->screen_x >> 16, ty = T->screen_y >> 16;
+  const int32_t nx = N->screen_x >> 16, ny = N->screen_y >> 16;
+  const int32_t px = P->screen_x >> 16, py = P->screen_y >> 16;
+  if (!Inside(lim, tx, ty) || !Inside(lim, nx, ny) || !Inside(lim, px, py)) return;
+  const int32_t hN = ny - ty, hP = py - ty;
+  int shape;
+  if (hN > 0 && hP > 0) {
+    shape = 0;
+  } else if (hN > 0) {
+    if (px <= tx) return;
+    shape = 1;
+  } else {
+    if (tx <= nx || py <= ny) return;
+    shape = 2;
+  }
+  int32_t sN = 0, sP = 0;
+  if (shape == 0) {
+    sN = Slope(nx - tx, hN), sP = Slope(px - tx, hP);
+    if (static_cast<int64_t>(sP) - sN <= 0) return;
+  }
+  if constexpr (kPx == Px::kLit) {
+    const uint8_t* row = textured::LitRow(polygon);
+    if (!row) return;
+    s.ShadeRow = row;
+  }
+  if constexpr (kPx == Px::kSmooth) {
+    if (!ShadeTable) return;
+    s.ShadeRow = ShadeTable;
+  }
+  if constexpr (kStipple) {
+    s.Opacity = polygon->material->opacity;
+    if (s.Opacity == 0) return;  // nothing passes the screen door
+  }
+  constexpr float kScale = kSize == 16 ? 0.000244140625f : 0.001953125f;
+  const DeviceVertex* V[3] = {T, N, P};
+  const float Wv[3] = {N->view_z * P->view_z, P->view_z * T->view_z, T->view_z * N->view_z};
+  Weighted q[3];
+  for (int i = 0; i < 3; ++i)
+    q[i] = {Wv[i], static_cast<float>(V[i]->u) * kScale * Wv[i], static_cast<float>(V[i]->v) * kScale * Wv[i]};
+  s.Texels = texels;
+  s.RowPitch = FramePitch;
+  s.RowAddress = FrameRows[ty];
+  if constexpr (kStipple || kPx == Px::kSmooth) {
+    s.RowSeed = RowSeedOf(ty);
+    EnsureDitherRow(s);
+  }
+  const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
+  if constexpr (kDepth) {
+    s.DepthRowAddress = StepDepthRow(DepthBuffer, ty * DepthBufferPitch);
+    s.DepthPitch = DepthBufferPitch;
+    s.DepthBias = bias;
+  }
+  if (shape == 0) {
+    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(tx) << 16);
+    s.LeftXStep = sN;
+    s.RightXStep = sP;
+    SetLeft(s, q[0], q[1], hN);
+    SetRight(s, q[0], q[2], hP);
+    if constexpr (kDepth) {
+      const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
+      const int32_t D = Sub(dP, dN);
+      // The slope difference is positive here; bounded to 32 bits as in the affine set-up.
+      const int32_t X = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(sP) - sN, INT32_MAX)) >> 6;
+      s.Depth = Add(T->depth, bias);
+      s.DepthRowStep = dN;
+      s.DepthStep = D != 0 && X != 0 ? static_cast<int32_t>(static_cast<uint32_t>(D / X) << 10) : D;
+    }
+    if constexpr (kPx == Px::kSmooth) {
+      const int32_t st = ShadeOf(*T);
+      const int32_t row = Step16(st, ShadeOf(*N), hN);
+      const int32_t D = Step16Uncut(st, ShadeOf(*P), hP) - row;
+      const int64_t dx = static_cast<int64_t>(sP) - sN;
+      s.Shade = st;
+      s.ShadeRowStep = row;
+      s.ShadeStep = D == 0 ? 0
+                           : static_cast<int16_t>(static_cast<uint16_t>(
+                                 static_cast<int32_t>((static_cast<int64_t>(D) * 65536) / dx)));
+    }
+    s.RowCount = std::min(hN, hP);
+    fill(&s);
+    if (hN == hP) return;
+    if (hN < hP) {  // the left edge ended at N: N to P
+      const int32_t h = hP - hN;
+      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(nx) << 16);
+      s.LeftXStep = Slope(px - nx, h);
+      SetLeft(s, q[1], q[2], h);
+      if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
+      if constexpr (kPx == Px::kSmooth) s.ShadeRowStep = Step16(ShadeOf(*N), ShadeOf(*P), h);
+      s.RowCount = h;
+    } else {  // the right edge ended at P: P to N
+      const int32_t h = hN - hP;
+      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(px) << 16);
+      s.RightXStep = Slope(nx - px, h);
+      SetRight(s, q[2], q[1], h);
+      s.RowCount = h;
+    }
+    fill(&s);
+    return;
+  }
+  // Flat tops: edge 1 from E1 and edge 2 from E2 down to the vertex below, B.
+  const int e1 = shape == 1 ? 0 : 1, e2 = shape == 1 ? 2 : 0, eb = shape == 1 ? 1 : 2;
+  const DeviceVertex &E1 = *V[e1], &E2 = *V[e2], &B = *V[eb];
+  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16, xb = B.screen_x >> 16;
+  const int32_t h = (B.screen_y >> 16) - ty, w = x2 - x1;
+  s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(x1) << 16);
+  s.RightX = static_cast<int32_t>(static_cast<uint32_t>(x2) << 16);
+  s.LeftXStep = Slope(xb - x1, h);
+  s.RightXStep = Slope(xb - x2, h);
+  SetLeft(s, q[e1], q[eb], h);
+  SetRight(s, q[e2], q[eb], h);
+  if constexpr (kDepth) {
+    s.Depth = Add(E1.depth, bias);
+    s.DepthRowStep = DepthRow(E1.depth, B.depth, h);
+    s.DepthStep = DepthRow(E1.depth, E2.depth, w);
+  }
+  if constexpr (kPx == Px::kSmooth) {
+    s.Shade = ShadeOf(E1);
+    s.ShadeRowStep = Step16(ShadeOf(E1), ShadeOf(B), h);
+    s.ShadeStep = Step16(ShadeOf(E1), ShadeOf(E2), w);
+  }
+  s.RowCount = h;
+  fill(&s);
+}
+
+}  // namespace
+
+#define FLOAT_HANDLER(name, size, depth, px, stipple, fill)                        \
+  void name(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) { \
+    FloatTriangle<size, depth, px, stipple>(p, a, b, c, &fill);                    \
+  }
+
+FLOAT_HANDLER(TriTexturedPersp, 128, false, Px::kTexel, false, SpanPerspFloat)
+FLOAT_HANDLER(TriTexturedPerspZ, 128, true, Px::kTexel, false, SpanPerspFloatZ)
+FLOAT_HANDLER(TriTexturedPerspLit, 128, false, Px::kLit, false, SpanPerspFloatLit)
+FLOAT_HANDLER(TriTexturedPerspLitZ, 128, true, Px::kLit, false, SpanPerspFloatLitZ)
+FLOAT_HANDLER(TriTexturedPerspSmooth, 128, false, Px::kSmooth, false, SpanPerspFloatSmooth)
+FLOAT_HANDLER(TriTexturedPerspSmoothZ, 128, true, Px::kSmooth, false, SpanPerspFloatSmoothZ)
+FLOAT_HANDLER(TriTextured16Persp, 16, false, Px::kTexel, false, SpanPerspFloat16)
+FLOAT_HANDLER(TriTextured16PerspZ, 16, true, Px::kTexel, false, SpanPerspFloat16Z)
+FLOAT_HANDLER(TriTextured16PerspLit, 16, false, Px::kLit, false, SpanPerspFloat16Lit)
+FLOAT_HANDLER(TriTextured16PerspLitZ, 16, true, Px::kLit, false, SpanPerspFloat16LitZ)
+FLOAT_HANDLER(TriTextured16PerspSmooth, 16, false, Px::kSmooth, false, SpanPerspFloat16Smooth)
+FLOAT_HANDLER(TriTextured16PerspSmoothZ, 16, true, Px::kSmooth, false, SpanPerspFloat16SmoothZ)
+
+FLOAT_HANDLER(TriTexturedPerspStipple, 128, false, Px::kTexel, true, SpanPerspStipple)
+FLOAT_HANDLER(TriTexturedPerspStippleLit, 128, false, Px::kLit, true, SpanPerspStippleLit)
+FLOAT_HANDLER(TriTexturedPerspStippleZ, 128, true, Px::kTexel, true, SpanPerspStippleZ)
+FLOAT_HANDLER(TriTexturedPerspStippleLitZ, 128, true, Px::kLit, true, SpanPerspStippleLitZ)
+FLOAT_HANDLER(TriTexturedPerspStippleSmooth, 128, false, Px::kSmooth, true, SpanPerspStippleSmooth)
+FLOAT_HANDLER(TriTextured16PerspStipple, 16, false, Px::kTexel, true, SpanPerspFloat16Stipple)
+FLOAT_HANDLER(TriTextured16PerspStippleLit, 16, false, Px::kLit, true, SpanPerspFloat16StippleLit)
+FLOAT_HANDLER(TriTextured16PerspStippleZ, 16, true, Px::kTexel, true, SpanPerspFloat16StippleZ)
+FLOAT_HANDLER(TriTextured16PerspStippleLitZ, 16, true, Px::kLit, true, SpanPerspFloat16StippleLitZ)
+FLOAT_HANDLER(TriTextured16PerspStippleSmooth, 16, false, Px::kSmooth, true, SpanPerspFloat16StippleSmooth)
+
+#undef FLOAT_HANDLER

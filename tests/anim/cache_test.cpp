@@ -1,0 +1,197 @@
+// The sequence cache: loading from the local cache, downloads and their completion, and the
+// per-type usage counts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Zembrel/Pose/Anim/anim.h"
+#include "Zembrel/Pose/Anim/registry.h"
+#include "Zembrel/Pose/Anim/seqcache.h"
+#include "tests/anim/seq_writer.h"
+#include "tests/support/test_util.h"
+
+namespace {
+
+using animtest::SeqWriter;
+
+struct Request {
+  std::string folder, name;
+  int cls;
+  void (*done)(void*, int, uint8_t*, int);
+  void* user;
+  bool forced = false;
+};
+std::vector<Request>* g_requests = nullptr;
+bool g_refuse = false;
+std::vector<std::string> g_touched;
+
+void* fake_download(const char* folder, const char* name, int cls, void (*done)(void*, int, uint8_t*, int),
+                    void* user) {
+  if (g_refuse) return nullptr;
+  g_requests->push_back({folder, name, cls, done, user});
+  return reinterpret_cast<void*>(g_requests->size());
+}
+void fake_force(void* request) { (*g_requests)[reinterpret_cast<size_t>(request) - 1].forced = true; }
+// Stands in for the zip extraction: the "archive" is the file itself.
+int fake_unzip(uint8_t* data, size_t size, const char* path) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  return out ? 0 : 1;
+}
+void fake_touch(const char* path) { g_touched.emplace_back(path); }
+
+std::string seq_bytes(int16_t frames, float value) {
+  SeqWriter w;
+  w.header(frames, 1).named("head", 4, {{0, {value}}}).i32(0);
+  return w.bytes();
+}
+
+class CacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_requests = &requests;
+    g_refuse = false;
+    g_touched.clear();
+    AnimCallbacks cb{};
+    cb.download_file = fake_download;
+    cb.download_force = fake_force;
+    cb.unzip_memory = fake_unzip;
+    cb.file_touch = fake_touch;
+    AnimSetCallbacks(&cb);
+    AnimReset(dir.path().c_str());
+    std::filesystem::create_directories(dir.file("seqs"));
+    SequenceCache::Get()->Clear();
+    AvatarTypeUsage::Get()->Clear();
+  }
+  void TearDown() override {
+    // Completions nobody delivered still own their records.
+    for (Request& r : requests) r.done(r.user, ANIM_DOWNLOAD_FAILED, nullptr, 0);
+    SequenceCache::Get()->Clear();
+    AvatarTypeUsage::Get()->Clear();
+    AnimSetCallbacks(nullptr);
+    AnimRegistry::Get()->Clear();
+  }
+  void complete(size_t i, int status, const std::string& bytes) {
+    std::string copy = bytes;
+    Request r = requests[i];
+    requests.erase(requests.begin() + static_cast<std::ptrdiff_t>(i));
+    r.done(r.user, status, reinterpret_cast<uint8_t*>(copy.data()), static_cast<int>(copy.size()));
+  }
+  testutil::TempDir dir{"anim_cache_"};
+  std::vector<Request> requests;
+};
+
+TEST_F(CacheTest, LocalFileLoadsAndDownloadChecksForNewer) {
+  testutil::write_file(dir.file("seqs/walk.seq"), seq_bytes(30, 2));
+  SequenceCache* c = SequenceCache::Get();
+  c->Acquire(AnimName("walk"));
+  SequenceHandle s = c->Find(AnimName("walk"));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Frames(), 30);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].folder, "seqs");
+  EXPECT_EQ(requests[0].name, "walk.zip");
+  EXPECT_EQ(requests[0].cls, 1);
+  EXPECT_FALSE(requests[0].forced);
+  ASSERT_FALSE(g_touched.empty());
+  EXPECT_EQ(g_touched[0], dir.file("seqs/walk.seq"));
+  // A newer file arrives and replaces the sequence.
+  complete(0, ANIM_DOWNLOAD_ARRIVED, seq_bytes(60, 3));
+  ASSERT_TRUE(c->Find(AnimName("walk")));
+  EXPECT_EQ(c->Find(AnimName("walk"))->Frames(), 60);
+  EXPECT_EQ(s->Frames(), 30);  // players over the old one keep it
+  EXPECT_EQ(testutil::read_file(dir.file("seqs/walk.seq")), seq_bytes(60, 3));
+}
+
+TEST_F(CacheTest, MissingFileIsForcedAndArrivesLater) {
+  SequenceCache* c = SequenceCache::Get();
+  c->Acquire(AnimName("wave"));
+  EXPECT_FALSE(c->Find(AnimName("wave")));
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(requests[0].forced);
+  complete(0, ANIM_DOWNLOAD_FAILED, "");
+  EXPECT_FALSE(c->Find(AnimName("wave")));
+  c->Acquire(AnimName("wave"));  // second user: a plain download again
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_FALSE(requests[0].forced);
+  complete(0, ANIM_DOWNLOAD_ARRIVED, seq_bytes(12, 1));
+  ASSERT_TRUE(c->Find(AnimName("wave")));
+  EXPECT_EQ(c->Find(AnimName("wave"))->Frames(), 12);
+}
+
+TEST_F(CacheTest, UsersCountAndLateCompletions) {
+  SequenceCache* c = SequenceCache::Get();
+  c->Acquire(AnimName("b"));
+  c->Acquire(AnimName("a"));
+  c->Acquire(AnimName("b"));
+  c->Acquire(AnimName(""));
+  EXPECT_EQ(c->Size(), 2);
+  EXPECT_EQ(c->Users(AnimName("b")), 2);
+  c->Release(AnimName("b"));
+  EXPECT_EQ(c->Users(AnimName("b")), 1);
+  c->Release(AnimName("b"));
+  EXPECT_EQ(c->Users(AnimName("b")), 0);
+  EXPECT_EQ(c->Size(), 1);
+  c->Release(AnimName("b"));  // not present: nothing happens
+  c->Release(AnimName("zzz"));
+  EXPECT_EQ(c->Size(), 1);
+  // The completion for the released name still writes the file but fills no entry.
+  ASSERT_EQ(requests.size(), 3u);
+  complete(0, ANIM_DOWNLOAD_ARRIVED, seq_bytes(5, 1));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("seqs/b.seq")));
+  EXPECT_FALSE(c->Find(AnimName("b")));
+  EXPECT_EQ(c->Size(), 1);
+}
+
+TEST_F(CacheTest, RefusedDownloadsLeakNothing) {
+  g_refuse = true;  // the queue says no (already queued, no object path)
+  SequenceCache::Get()->Acquire(AnimName("x"));
+  SequenceCache::Get()->Acquire(AnimName("x"));
+  EXPECT_EQ(SequenceCache::Get()->Users(AnimName("x")), 2);
+  EXPECT_TRUE(requests.empty());  // leak checking (sanitizer build) proves the records went
+}
+
+TEST_F(CacheTest, DamagedDownloadKeepsWhatItCouldRead) {
+  SequenceCache::Get()->Acquire(AnimName("cut"));
+  std::string bytes = seq_bytes(30, 5);
+  complete(0, ANIM_DOWNLOAD_ARRIVED, bytes.substr(0, bytes.size() - 6));
+  SequenceHandle s = SequenceCache::Get()->Find(AnimName("cut"));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->File().named.size(), 1u);
+  EXPECT_TRUE(s->File().named[0].keys.empty());
+}
+
+TEST_F(CacheTest, TypeUsageAcquiresPerAvatarReleasesOnce) {
+  testutil::write_file(dir.file("avatars.dat"),
+                       "# animation registry version 0.3\nversion 3\n"
+                       "avatar name = a beginimp walk = w wait = shared endimp beginexp hi = g endexp endavatar\n"
+                       "avatar name = b beginimp walk = shared endimp endavatar\n");
+  AnimLoadRegistry(dir.file("avatars.dat").c_str());
+  SequenceCache* c = SequenceCache::Get();
+  AvatarTypeUsage* u = AvatarTypeUsage::Get();
+  u->Acquire(0);
+  u->Acquire(0);  // two avatars of type 0
+  u->Acquire(1);
+  EXPECT_EQ(c->Users(AnimName("w")), 2);
+  EXPECT_EQ(c->Users(AnimName("g")), 2);
+  EXPECT_EQ(c->Users(AnimName("shared")), 3);
+  u->Release(0);
+  EXPECT_EQ(c->Users(AnimName("w")), 2);
+  u->Release(0);  // the count reaches 0: each name released once
+  EXPECT_EQ(c->Users(AnimName("w")), 1);
+  EXPECT_EQ(c->Users(AnimName("shared")), 2);
+  // A type already at 0 must not take the shared sequence away from type 1.
+  u->Release(0);
+  u->Release(0);
+  EXPECT_EQ(c->Users(AnimName("shared")), 2);
+  EXPECT_EQ(u->Count(0), 0);
+  u->Release(7);  // never acquired
+  EXPECT_EQ(u->Count(7), 0);
+  u->Acquire(99);  // no registry entry: counted, nothing requested
+  EXPECT_EQ(u->Count(99), 1);
+}
+
+}  // namespace

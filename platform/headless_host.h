@@ -35,6 +35,7 @@ class HeadlessHost : public Host {
                      HostWindowProc proc) override;
   bool window_exists() override { return window_; }
   void window_show(int show) override;
+  void window_set_title(const char* title) override { title_ = title ? title : ""; }
   void window_destroy() override;
   HostRect window_rect() override { return rect_; }
   bool window_iconic() override { return iconic_; }

@@ -117,6 +117,7 @@ class Host {
                              int min_height, HostWindowProc proc) = 0;
   virtual bool window_exists() = 0;
   virtual void window_show(int show) = 0;
+  virtual void window_set_title(const char* title) = 0;
   // Destroys the window: its procedure gets HOST_WM_DESTROY first.
   virtual void window_destroy() = 0;
   virtual HostRect window_rect() = 0;

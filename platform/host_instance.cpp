@@ -32,9 +32,9 @@ bool socket_path(const char* dir, sockaddr_un* addr) {
   return n > 0 && static_cast<size_t>(n) < sizeof addr->sun_path;
 }
 
-int open_lock_file(const char* dir) {
+int open_lock_file(const char* dir, const char* name) {
   char path[4096];
-  int n = std::snprintf(path, sizeof path, "%s/tessel.lock", dir ? dir : ".");
+  int n = std::snprintf(path, sizeof path, "%s/%s", dir ? dir : ".", name);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof path) return -1;
   return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
 }
@@ -75,8 +75,10 @@ bool send_all(int fd, const char* data, size_t length, uint32_t deadline) {
 
 }  // namespace
 
-int host_instance_lock(const char* dir) {
-  int fd = open_lock_file(dir);
+int host_instance_lock(const char* dir) { return host_lock_named(dir, "tessel.lock"); }
+
+int host_lock_named(const char* dir, const char* file) {
+  int fd = open_lock_file(dir, file);
   if (fd < 0) return -2;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -89,8 +91,10 @@ void host_instance_unlock(int fd) {
   if (fd >= 0) ::close(fd);  // closing drops the lock
 }
 
-bool host_instance_running(const char* dir) {
-  int fd = host_instance_lock(dir);
+bool host_instance_running(const char* dir) { return host_lock_held(dir, "tessel.lock"); }
+
+bool host_lock_held(const char* dir, const char* file) {
+  int fd = host_lock_named(dir, file);
   if (fd == -1) return true;
   host_instance_unlock(fd);
   return false;

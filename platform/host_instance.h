@@ -12,6 +12,9 @@ int host_instance_lock(const char* dir);
 void host_instance_unlock(int fd);
 // True while some process holds the lock in dir (the upgrade program waits on this).
 bool host_instance_running(const char* dir);
+// The same for any lock file in dir: "upgrade.lock" stands for the upgrade program's window.
+int host_lock_named(const char* dir, const char* file);
+bool host_lock_held(const char* dir, const char* file);
 
 // Second start: connects to the running instance (trying for up to timeout_ms while it is
 // not yet listening), sends text (cut to 255 bytes; empty only brings it to the front) and

@@ -1,14 +1,12 @@
 #include "upgrade/upgrade.h"
 
 #include <dlfcn.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "client/cache/http.h"
 #include "client/core/files.h"
@@ -18,8 +16,7 @@
 #include "platform/clock.h"
 #include "platform/host_instance.h"
 #include "platform/library.h"
-
-extern char** environ;
+#include "platform/spawn.h"
 
 namespace upgrade {
 
@@ -58,31 +55,8 @@ UpgradeState state;
 bool running_default(const char* dir) { return host_instance_running(dir); }
 void sleep_default(int ms) { usleep(useconds_t(ms) * 1000); }
 
-// The restart command: the program and its options, split at blanks.
-bool start_default(const char* command_line) {
-  std::vector<std::string> words;
-  std::string word;
-  for (const char* p = command_line;; ++p) {
-    if (*p == ' ' || *p == '\t' || *p == 0) {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-      if (!*p) break;
-    } else {
-      word += *p;
-    }
-  }
-  if (words.empty()) return false;
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  return rc == 0;
-}
+// The restart command: the program and its options.
+bool start_default(const char* command_line) { return platform_spawn_detached(command_line) == 0; }
 
 patch_apply_fn load_default() {
   void* library = platform_library_open(PATCH_LIBRARY_FILE);
@@ -121,6 +95,7 @@ UpgradeSystem upgrade_default_system() {
 UpgradeState& upgrade_state() { return state; }
 
 void upgrade_reset_state() {
+  host_instance_unlock(state.window_lock);
   state = UpgradeState{};
   next_result = 0;
 }
@@ -167,6 +142,8 @@ int upgrade_fail(const char* text) {
 
 void upgrade_window_destroyed() {
   if (!state.view) return;
+  host_instance_unlock(state.window_lock);
+  state.window_lock = -1;
   state.view->kill_timer();
   state.view->post_quit(0);
   state.window_destroyed = true;
@@ -178,6 +155,8 @@ bool upgrade_start(UpgradeView* view, const UpgradeSystem& system, const std::st
   state.view = view;
   state.system = system;
   if (!view || !view->create()) return false;
+  // tessel waits on this lock before it replaces the upgrade program.
+  state.window_lock = host_lock_named(program_dir.c_str(), "upgrade.lock");
   if (!upgrade_split_command(command_line, &state.host, &state.kit, &state.execute)) {
     upgrade_fail(msg(MSG_USAGE));
     return false;

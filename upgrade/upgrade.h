@@ -85,6 +85,7 @@ struct UpgradeState {
   std::string restart_path;        // program directory '/' execute
   http_request* request = nullptr;
   bool window_destroyed = false;
+  int window_lock = -1;  // "upgrade.lock" in the program directory, held while the window exists
   // Step state.
   bool busy = false;
   uint32_t start_tick = 0, last_tick = 0;

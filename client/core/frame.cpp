@@ -1,8 +1,10 @@
 #include "client/core/frame.h"
 
+#include "client/cache/disk.h"
 #include "client/cache/download.h"
 #include "client/cache/http.h"
 #include "client/cache/image.h"
+#include "client/cache/picture.h"
 #include "client/core/about.h"
 #include "client/core/keys.h"
 #include "client/core/log.h"
@@ -10,12 +12,22 @@
 #include "client/core/profile.h"
 #include "client/core/tessel.h"
 #include "client/core/tick.h"
+#include "client/scene/animate.h"
+#include "client/scene/backdrop.h"
+#include "client/scene/behavior.h"
 #include "client/scene/camera.h"
 #include "client/scene/display_viewport.h"
+#include "client/scene/prop.h"
+#include "client/scene/visible.h"
 #include "client/scene/scene.h"
+#include "client/scene/self.h"
+#include "client/servers/join.h"
 #include "client/servers/login.h"
+#include "client/servers/teleport.h"
+#include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/ui/sound.h"
 #include "platform/host.h"
 
 namespace {
@@ -45,28 +57,54 @@ void camera_end_task() { camera_end_update(); }
 const task_record task_table[] = {
     {"tick", tick_task, 0, {}},
     {"world", world_update, 1, {}},
+    {"prop", prop_update, 1, {}},
     {"camera", camera_update, 1, {}},
+    {"ground", ground_update, 0, {}},
+    {"backdrop", backdrop_update, 1, {}},
     {"http", http_update, 1, {}},
     {"download", download_update, 1, {}},
+    {"visible", visible_update, 1, {}},
+    {"sound", sound_update, 1, {}},
+    {"animate", animation_update, 1, {}},
     {nullptr, camera_begin_task, 0, {}},
     {"scene", scene_update, 1, {}},
+    {"self", self_update, 1, {}},
     {nullptr, camera_end_task, 0, {}},
     {"viewport", viewport_update, 1, {}},
+    {"behavior", behavior_update, 0, {}},
+    {"disk", disk_update, 1, {}},
     {"image", image_update, 1, {}},
+    {"picture", picture_update, 0, {}},
     {"universe", universe_task, 0, {}},
+    {"worlds", worlds_update, 0, {}},
+    {"join", join_update, 0, {}},
+    {"teleport", teleport_update, 0, {}},
 };
 const char* const task_update_names[] = {
     "tick_update",
     "world_update",
+    "prop_update",
     "camera_update",
+    "ground_update",
+    "backdrop_update",
     "http_update",
     "download_update",
+    "visible_update",
+    "sound_update",
+    "animation_update",
     "camera_begin_update",
     "scene_update",
+    "self_update",
     "camera_end_update",
     "viewport_update",
+    "behavior_update",
+    "disk_update",
     "image_update",
+    "picture_update",
     "universe_update",
+    "worlds_update",
+    "join_update",
+    "teleport_update",
 };
 const size_t task_count = sizeof task_table / sizeof task_table[0];
 static_assert(sizeof task_table / sizeof task_table[0] ==
@@ -326,6 +364,7 @@ int tessel_layout(int width, int height) {
   camera_resize(&view_width, &view_height);
   viewport_size(0, 0, width, height);
   camera_size_viewwindow();
+  backdrop_update();
   if (!h->window_maximized()) {
     HostRect r = h->window_rect();
     profile_set_int("layout", "main_height", r.height);

@@ -1,9 +1,12 @@
 #include "client/core/lifecycle.h"
 
+#include "client/cache/chunk.h"
 #include "client/cache/database.h"
+#include "client/cache/disk.h"
 #include "client/cache/download.h"
 #include "client/cache/http.h"
 #include "client/cache/image.h"
+#include "client/cache/picture.h"
 #include "client/core/about.h"
 #include "client/core/cgi.h"
 #include "client/core/files.h"
@@ -14,15 +17,30 @@
 #include "client/core/tick.h"
 #include "client/net/proxy.h"
 #include "client/net/resolve.h"
+#include "client/scene/backdrop.h"
 #include "client/scene/camera.h"
+#include "client/scene/color.h"
 #include "client/scene/display.h"
 #include "client/scene/display_viewport.h"
+#include "client/scene/model.h"
+#include "client/scene/texture.h"
+#include "client/scene/prop.h"
+#include "client/scene/visible.h"
 #include "client/scene/driver.h"
 #include "client/scene/scene.h"
+#include "client/scene/collide.h"
+#include "client/scene/self.h"
 #include "client/scene/cell.h"
+#include "client/servers/immigrate.h"
+#include "client/servers/join.h"
 #include "client/servers/login.h"
+#include "client/servers/privilege.h"
+#include "client/servers/teleport.h"
+#include "client/servers/worlds.h"
 #include "client/servers/universe.h"
+#include "client/servers/upgrade.h"
 #include "client/servers/world.h"
+#include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
 
@@ -56,13 +74,24 @@ const lifecycle_step init_steps[] = {
     {"profile_init", tessel_step_profile, LC_FATAL_TEXT, 0, 0, kNoIni},
     {"msg_init", tessel_step_messages, LC_FATAL_TEXT, 0, 0, kNoMessages},
     {"log_init", [] { log_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"version_init", version_init, LC_IGNORE, 0, 0, nullptr},
     {"init_application", tessel_step_init_application, LC_STOP, 0, 0, nullptr},
     {"init_instance", tessel_step_init_instance, LC_STOP, 0, 0, nullptr},
     {"display_init", [] { return display_init() ? 0 : 1; }, LC_STOP, 0, 0, nullptr},
     {"resolve_init", [] { return resolve_init(); }, LC_FATAL_CODE, 18, 0, nullptr},
     {"about_init", about_init, LC_FATAL_CODE, 151, 0, nullptr},
+    {"color_init", [] { return color_init() ? 0 : 1; }, LC_FATAL, 30, 0, nullptr},
     {"universe_init", universe_init, LC_IGNORE, 0, 0, nullptr},
     {"random_seed", [] { random_seed(platform_ticks()); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    // Connects the account modules' universe replies (citizenship, sign-up, join requests)
+    // and the prompt dialogs; join requests have no init step of their own.
+    {"immigrate_set_parent",
+     [] {
+       immigrate_set_parent(nullptr);
+       return join_init();
+     },
+     LC_IGNORE, 0, 0, nullptr},
+    {"privilege_init", privilege_init, LC_IGNORE, 0, 0, nullptr},
     {"database_init",
      [] {
        // A database that cannot go on ends the program through the normal quit.
@@ -74,12 +103,28 @@ const lifecycle_step init_steps[] = {
     {"show_toolbar", tessel_step_show_toolbar, LC_IGNORE, 0, 0, nullptr},
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
+    // The tab control is not built yet; of its pages the worlds page and the teleports page
+    // are, made here in the tab control's order.
+    {"tab_init",
+     [] {
+       worlds_init();
+       return teleport_init();
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
     {"proxy_init", [] { proxy_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"http_init", [] { return http_init(0); }, LC_FATAL_CODE, 186, 0, nullptr},
+    // Without an audio device sounds stay silent and start-up goes on.
+    {"sound_init", sound_init, LC_IGNORE, 0, 0, nullptr},
+    {"prop_init", [] { prop_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"disk_init", disk_init, LC_IGNORE, 0, 0, nullptr},
+    {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
+    {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
     {"login_init", login_init, LC_IGNORE, 0, 0, nullptr},
+    {"upgrade_init", upgrade_init, LC_IGNORE, 0, 0, nullptr},
     {"about_set_message", [] { about_set_message(msg(77)); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"frame_timer", tessel_step_frame_timer, LC_IGNORE, 0, 0, nullptr},
 };
@@ -94,7 +139,9 @@ const lifecycle_step start_3d_steps[] = {
     {"viewport_palette", [] { viewport_palette(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"camera_init", [] { return camera_init() ? 0 : 1; }, LC_FATAL_ENGINE, 5, 6, nullptr},
     {"scene_init", [] { return scene_init() ? 0 : 1; }, LC_FATAL, 7, 0, nullptr},
+    {"model_init", [] { return model_init() ? 0 : 1; }, LC_FATAL, 11, 0, nullptr},
     {"show_window", tessel_step_show_window, LC_IGNORE, 0, 0, nullptr},
+    {"self_init", [] { return self_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"about_hide", [] { about_hide(); return 0; }, LC_IGNORE, 0, 0, nullptr},
 };
 
@@ -103,12 +150,15 @@ const lifecycle_step start_3d_steps[] = {
 // chunk_term, telegram_term, download_term, world_term, web_term, image_term, url_term,
 // console_term. Every one must be safe when its init never ran: a failed start-up runs them all.
 const lifecycle_call term_calls[] = {
+    {"sound_term", sound_term},
+    {"prop_term", prop_term},
     {"universe_term", universe_term},
     {"http_term", http_term},
     {"file_term", file_term},
     {"cgi_term", cgi_term},
     {"resolve_term", resolve_term},
     {"cell_term", cell_term},
+    {"chunk_term", chunk_term},
     {"download_term", download_term},
     {"world_term", world_term},
     {"image_term", image_term},
@@ -118,6 +168,7 @@ const lifecycle_call term_calls[] = {
 const lifecycle_call term_late_calls[] = {
     // The 3D side's own state goes with the scene: cameras, driver flags, viewport window.
     {"scene_term", [] { scene_term(); camera_term(); driver_term(); viewport_term(); }},
+    {"backdrop_clear", backdrop_clear},
     {"VxShutdown", [] { VxShutdown(); }},
 };
 
@@ -126,8 +177,19 @@ const lifecycle_call term_late_calls[] = {
 // avatar_load_list, chunk_reset, self_create_avatar, backdrop_clear, sound_reset, bump_cancel,
 // and last cell_reset.
 const lifecycle_call reset_calls[] = {
+    {"visible_reset", visible_reset},
+    {"ground_clear", ground_clear},
+    {"self_destroy_avatar", self_destroy_avatar},
+    {"model_reset", model_reset},
     {"download_reset", download_reset},
+    {"picture_reset", picture_reset},
     {"image_reset", image_reset},
+    {"texture_reset", texture_reset},
+    {"chunk_reset", chunk_reset},
+    {"self_create_avatar", self_create_avatar},
+    {"backdrop_clear", backdrop_clear},
+    {"sound_reset", sound_reset},
+    {"bump_cancel", bump_cancel},
     {"cell_reset", [] { cell_reset(); }},
 };
 

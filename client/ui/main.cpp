@@ -10,11 +10,18 @@
 #include <cstdlib>
 
 #include "client/core/tessel.h"
-#include "client/ui/qt_dialog.h"
+#include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
+#include "client/ui/privilege_dialog.h"
+#include "client/ui/prompt_dialog.h"
+#include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
+#include "client/ui/signup_dialog.h"
+#include "client/ui/teleport_tree.h"
+#include "client/ui/upgrade_dialog.h"
 #include "client/ui/viewport.h"
+#include "client/ui/worlds_list.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -27,6 +34,14 @@ int main(int argc, char** argv) {
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();
+  upgrade_dialogs_register();
+  teleport_tree_qt_install(qt);
+  prompt_dialogs_register();
+  immigrate_dialogs_register();
+  privilege_dialogs_register();
+  signup_dialogs_register();
+  signup_button_qt_install(qt);
+  worlds_list_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

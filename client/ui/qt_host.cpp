@@ -145,6 +145,10 @@ bool QtHost::window_create(const char* title, const HostRect& rect, int min_widt
   return true;
 }
 
+void QtHost::window_set_title(const char* title) {
+  if (window_) window_->setWindowTitle(text_to_qt(title ? title : ""));
+}
+
 void QtHost::window_show(int show) {
   if (!window_) return;
   if (show == HOST_SHOW_MAXIMIZED)

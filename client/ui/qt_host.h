@@ -36,6 +36,7 @@ class QtHost : public QObject, public Host {
                      HostWindowProc proc) override;
   bool window_exists() override { return window_ != nullptr; }
   void window_show(int show) override;
+  void window_set_title(const char* title) override;
   void window_destroy() override;
   HostRect window_rect() override;
   bool window_iconic() override;

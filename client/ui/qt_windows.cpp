@@ -77,12 +77,17 @@ void QtMainWindow::focusOutEvent(QFocusEvent*) {
   host_->send(HostEvent{HOST_WM_KILLFOCUS, 0, 0, 0});
 }
 
+// The buttons count as held keys too (virtual-key codes 1 and 2): movement reads them.
+static int button_code(Qt::MouseButton button) { return button == Qt::RightButton ? 0x02 : button == Qt::LeftButton ? 0x01 : 0; }
+
 void QtMainWindow::mousePressEvent(QMouseEvent* event) {
+  if (int code = button_code(event->button())) host_->key_event(code, true);
   int m = event->button() == Qt::RightButton ? HOST_WM_RBUTTONDOWN : HOST_WM_LBUTTONDOWN;
   host_->send(HostEvent{m, 0, event->position().toPoint().x(), event->position().toPoint().y()});
 }
 
 void QtMainWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (int code = button_code(event->button())) host_->key_event(code, false);
   if (event->button() != Qt::LeftButton) return;
   host_->send(HostEvent{HOST_WM_LBUTTONUP, 0, event->position().toPoint().x(),
                         event->position().toPoint().y()});

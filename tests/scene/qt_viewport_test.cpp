@@ -10,8 +10,6 @@
 #include "client/ui/viewport.h"
 #include "scene_fixture.h"
 
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
-
 namespace {
 
 QApplication& app() {

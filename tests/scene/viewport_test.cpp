@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/scene/self.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -72,6 +73,7 @@ TEST_F(Start3d, AModelInTheSceneIsDrawnOverTheBackColour) {
   start();
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   tessel_layout(204, 124);  // a 200 x 120 view
+  self_set_position(0, 0, 0, 0);  // the camera follows the user: eyes at the origin, facing +z
   ASSERT_EQ(VxBeginModel(), 1);
   ASSERT_EQ(VxBeginClump(), 1);
   VxSetModelColor(1, 1, 1);

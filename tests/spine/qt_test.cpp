@@ -19,8 +19,6 @@
 
 // The font library keeps caches for the whole process that the leak checker cannot tell apart
 // from leaks; they are not ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
-
 namespace {
 
 QApplication& app() {

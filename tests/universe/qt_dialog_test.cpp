@@ -17,8 +17,6 @@
 #include "client/ui/qt_dialog.h"
 
 // The font configuration library keeps caches for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 
 QApplication* app() {

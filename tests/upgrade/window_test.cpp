@@ -6,8 +6,6 @@
 
 #include "upgrade/window.h"
 
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
-
 namespace {
 
 QApplication& app() {

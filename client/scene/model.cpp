@@ -1,0 +1,745 @@
+#include "client/scene/model.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/cache/chunk.h"
+#include "client/cache/download.h"
+#include "client/cache/unzip.h"
+#include "client/core/files.h"
+#include "client/core/hash.h"
+#include "client/core/log.h"
+#include "client/scene/modelfile.h"
+#include "client/scene/scene.h"
+#include "client/scene/texture.h"
+#include "platform/progdir.h"
+
+model_hooks model_hook = {};
+
+namespace {
+
+enum {
+  kBuckets = 401,
+  kKeyLength = 20,
+  kLineLength = 255,
+  kScriptHeaderMax = 1000,
+  kMaxEntryName = 127,
+};
+
+hash_table* models = nullptr;
+VxClump* placeholder = nullptr;
+VxVector placeholder_min{0, 0, 0}, placeholder_max{0, 0, 0};
+bool flush_flag = false;
+
+bool trace() { return trace_switches[TRACE_GENERAL] != 0; }
+
+char* copy_text(const std::string& s) {
+  char* c = static_cast<char*>(std::malloc(s.size() + 1));
+  if (c) std::memcpy(c, s.c_str(), s.size() + 1);
+  return c;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string cut_last_dot(const std::string& s) {
+  size_t dot = s.rfind('.');
+  return dot == std::string::npos ? s : s.substr(0, dot);
+}
+
+std::string cut_first_dot(const std::string& s) {
+  size_t dot = s.find('.');
+  return dot == std::string::npos ? s : s.substr(0, dot);
+}
+
+std::string table_key(const char* folder, const char* file) {
+  std::string key = cut_last_dot(lower(std::string(folder ? folder : "") + file));
+  if (key.size() > kKeyLength) key.resize(kKeyLength);
+  return key;
+}
+
+// File names come from the world's cells: one that names another folder is never fetched
+// or written.
+bool safe_file_name(const char* name) {
+  return name[0] && !std::strchr(name, '/') && !std::strchr(name, '\\');
+}
+
+std::string scratch_path(const char* name) { return platform_program_dir() + "/" + name; }
+std::string filtered_path() { return scratch_path("tz.tmp"); }
+std::string memory_path() { return scratch_path("tz2.tmp"); }
+
+// "<object cache>/<folder>/<file>.<vxx|wrl>"
+std::string unpacked_path(const model_record* m) {
+  return std::string(download_get_path()) + "/" + m->folder + "/" + m->file + (m->vrml ? ".wrl" : ".vxx");
+}
+
+std::string flat_folder(const model_record* m) { return std::string(m->folder) + "flat"; }
+
+bool write_memory_copy(const model_record* m) {
+  return m->model_data && file_store(memory_path().c_str(), m->model_data,
+                                     static_cast<size_t>(m->model_data_size)) == 0;
+}
+
+// Lines of at most 255 characters (longer ones come in pieces), without the line end.
+bool read_line(FILE* f, std::string& line) {
+  char buffer[kLineLength + 1];
+  if (!std::fgets(buffer, sizeof buffer, f)) return false;
+  line = buffer;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return true;
+}
+
+struct token {
+  std::string text;  // as written
+  size_t end;        // offset just after it in the line
+};
+
+// Tokens of a script line, up to its comment.
+std::vector<token> tokens_of(const std::string& line) {
+  std::vector<token> out;
+  size_t i = 0, n = line.size();
+  while (i < n) {
+    while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+    if (i >= n || line[i] == '#') break;
+    size_t start = i;
+    while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '#') ++i;
+    out.push_back({line.substr(start, i - start), i});
+  }
+  return out;
+}
+
+bool is_texture_keyword(const std::string& t) {
+  std::string l = lower(t);
+  return l == "texture" || l == "textureext";
+}
+
+// Appends one header entry; false when it would not fit.
+bool add_entry(std::string& header, const std::string& name, size_t limit) {
+  if (name.empty() || name.size() > kMaxEntryName) return true;  // nothing a header could hold
+  if (header.size() + 1 + name.size() > limit) return false;
+  header += static_cast<char>(name.size());
+  header += name;
+  return true;
+}
+
+// The model header of a script: flags, then the textures (and masks) it names.
+bool script_header(const std::string& path, uint8_t flags, std::string& header) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  header.assign(1, static_cast<char>(flags));
+  bool full = false;
+  std::string line;
+  while (read_line(f, line)) {
+    std::vector<token> t = tokens_of(line);
+    for (size_t i = 0; i < t.size(); ++i) {
+      std::string word = lower(t[i].text);
+      if (word == "axisalignment") {
+        if (i + 1 < t.size()) {
+          std::string next = lower(t[++i].text);
+          if (next == "zorientx" || next == "zorienty") header[0] = static_cast<char>(header[0] | MODEL_AXIS_ALIGNED);
+        }
+      } else if ((word == "texture" || word == "textureext") && i + 1 < t.size() &&
+                 lower(t[i + 1].text) != "null") {
+        std::string name = cut_first_dot(lower(t[i + 1].text));
+        ++i;
+        std::string mask;
+        if (i + 1 < t.size()) {
+          ++i;
+          if (lower(t[i].text) == "mask" && i + 1 < t.size()) mask = cut_first_dot(lower(t[++i].text));
+        }
+        if (full || name.empty() || name.size() > kMaxEntryName) continue;
+        // A texture and its mask go in together or not at all.
+        size_t need = 1 + name.size();
+        if (!mask.empty() && mask.size() <= kMaxEntryName) need += 2 + mask.size();
+        if (header.size() + need > kScriptHeaderMax) {
+          full = true;
+          continue;
+        }
+        add_entry(header, name, kScriptHeaderMax);
+        if (!mask.empty() && mask.size() <= kMaxEntryName) {
+          header += '\0';
+          add_entry(header, mask, kScriptHeaderMax);
+        }
+      }
+    }
+  }
+  std::fclose(f);
+  return true;
+}
+
+// Copies the script for the engine: the full version drops mask clauses (the texture module
+// applies masks), the flat version drops every texture line that names a texture.
+bool filter_script(const std::string& source, const std::string& target, bool flat) {
+  FILE* in = std::fopen(source.c_str(), "rb");
+  if (!in) return false;
+  FILE* out = std::fopen(target.c_str(), "wb");
+  if (!out) {
+    std::fclose(in);
+    return false;
+  }
+  std::string line;
+  bool ok = true;
+  while (ok && read_line(in, line)) {
+    std::vector<token> t = tokens_of(line);
+    bool names_texture = t.size() >= 2 && is_texture_keyword(t[0].text) && lower(t[1].text) != "null";
+    if (flat && names_texture) continue;
+    std::string written = line;
+    if (!flat && names_texture && t.size() >= 3 && lower(t[2].text) == "mask") written = line.substr(0, t[1].end);
+    written += '\n';
+    ok = std::fwrite(written.data(), 1, written.size(), out) == written.size();
+  }
+  std::fclose(in);
+  if (std::fclose(out) != 0) ok = false;
+  return ok;
+}
+
+void reference_textures(model_record* m) {
+  for (model_texture_node* n = m->textures; n; n = n->next) texture_reference(n->texture);
+}
+void dereference_textures(model_record* m) {
+  for (model_texture_node* n = m->textures; n; n = n->next) texture_dereference(n->texture);
+}
+
+void free_texture_list(model_record* m) {
+  while (m->textures) {
+    model_texture_node* next = m->textures->next;
+    std::free(m->textures);
+    m->textures = next;
+  }
+  m->pending_textures = 0;
+}
+
+bool model_read_header(model_record* m) {
+  std::string path = unpacked_path(m);
+  // A model kept in memory lies on disk only while it is read.
+  if (m->in_memory && (!m->model_data || file_store(path.c_str(), m->model_data,
+                                                    static_cast<size_t>(m->model_data_size)) != 0))
+    return false;
+  std::string header;
+  bool ok;
+  uint8_t flags = static_cast<uint8_t>(m->flags & ~MODEL_AXIS_ALIGNED);
+  if (m->vrml) {
+    int length = 0;
+    char* names = vrml_texture_names(path.c_str(), &length);
+    ok = names != nullptr;
+    if (ok) {
+      header.assign(1, static_cast<char>(flags));
+      header.append(names, static_cast<size_t>(length));
+    }
+    std::free(names);
+  } else {
+    ok = script_header(path, flags, header);
+  }
+  if (m->in_memory) file_delete(path.c_str());
+  if (!ok) return false;
+  auto* copy = static_cast<uint8_t*>(std::malloc(header.size()));
+  if (!copy) return false;
+  std::memcpy(copy, header.data(), header.size());
+  std::free(m->header);
+  m->header = copy;
+  m->header_length = static_cast<int32_t>(header.size());
+  return true;
+}
+
+void model_texture_callback(void* user, int status);
+
+void create_chunk(model_record* m) {
+  if (trace()) log_write("create_chunk (%s)", m->file);
+  std::string source = m->in_memory ? memory_path() : unpacked_path(m);
+  // The engine finds the textures loaded while it reads the model.
+  reference_textures(m);
+  VxClump* clump = nullptr;
+  bool have_source = !m->in_memory || write_memory_copy(m);
+  if (have_source) {
+    if (m->vrml) {
+      clump = vrml_load_clump(source.c_str(), 1);
+    } else {
+      std::string filtered = filtered_path();
+      if (filter_script(source, filtered, false)) clump = VxReadClump(filtered.c_str());
+      file_delete(filtered.c_str());
+    }
+    file_delete(source.c_str());
+  }
+  m->in_cache = chunk_create(clump, m->header, m->header_length, m->folder, m->file) == 0;
+  dereference_textures(m);
+}
+
+void create_flat_chunk(model_record* m) {
+  std::string folder = flat_folder(m);
+  if (!m->fresh && chunk_exists(folder.c_str(), m->file)) return;
+  std::string source = m->in_memory ? memory_path() : unpacked_path(m);
+  if (m->in_memory && !write_memory_copy(m)) return;
+  std::string filtered = filtered_path();
+  VxClump* clump = filter_script(source, filtered, true) ? VxReadClump(filtered.c_str()) : nullptr;
+  file_delete(filtered.c_str());
+  if (m->in_memory) file_delete(memory_path().c_str());
+  chunk_create(clump, nullptr, 0, folder.c_str(), m->file);
+}
+
+void model_load(model_record* m) {
+  if (m->on_disk) {
+    if (!model_read_header(m)) return;
+  } else {
+    uint8_t* header = nullptr;
+    int length = 0;
+    if (!chunk_header(m->folder, m->file, &header, &length)) return;
+    std::free(m->header);
+    m->header = header;
+    m->header_length = length;
+  }
+  if (m->header_length < 1) return;
+  m->flags = m->header[0];
+  // Entries: a length byte (signed) and a name, each optionally followed by a mask entry.
+  model_texture_node* last = nullptr;
+  int pos = 1;
+  const int end = m->header_length;
+  while (pos < end) {
+    int n = static_cast<int8_t>(m->header[pos]);
+    if (n <= 0 || pos + 1 + n > end) break;  // a damaged header ends the list
+    std::string name(reinterpret_cast<const char*>(m->header + pos + 1), static_cast<size_t>(n));
+    pos += 1 + n;
+    std::string mask;
+    if (pos + 1 < end && m->header[pos] == 0) {
+      int k = static_cast<int8_t>(m->header[pos + 1]);
+      if (k <= 0 || pos + 2 + k > end) break;
+      mask.assign(reinterpret_cast<const char*>(m->header + pos + 2), static_cast<size_t>(k));
+      pos += 2 + k;
+    }
+    texture_record* t = texture_download(name.c_str(), model_texture_callback, m);
+    if (!t) continue;
+    if (!mask.empty()) texture_set_mask(t, mask.c_str());
+    auto* node = static_cast<model_texture_node*>(std::malloc(sizeof(model_texture_node)));
+    if (!node) continue;
+    node->next = nullptr;
+    node->texture = t;
+    if (last) last->next = node;
+    else m->textures = node;
+    last = node;
+    if (!texture_ready(t)) ++m->pending_textures;
+  }
+  m->loaded = 1;
+  if (m->pending_textures && !(m->flags & MODEL_AXIS_ALIGNED) && m->on_disk && !m->vrml) create_flat_chunk(m);
+  m->textures_referenced = 1;
+  for (model_instance* i = m->instances; i; i = i->next) reference_textures(m);
+  if (!m->pending_textures && m->on_disk) create_chunk(m);
+  update_models(m);
+}
+
+void model_download_callback(void* user, int status, uint8_t* data, int size) {
+  auto* m = static_cast<model_record*>(user);
+  m->download = nullptr;
+  if (status != DOWNLOAD_ARRIVED) return;
+  m->height = m->bottom = m->top = MODEL_UNKNOWN;
+  std::string path = unpacked_path(m);
+  int enciphered = 0;
+  if (!data || size <= 0 || unzip_to_file(data, static_cast<size_t>(size), path.c_str(), &enciphered) != UNZIP_OK)
+    return;  // the record stays as far as it got
+  m->fresh = 1;
+  m->on_disk = 1;
+  // The new file is built again; an older build no longer stands for it.
+  m->in_cache = 0;
+  std::free(m->model_data);
+  m->model_data = nullptr;
+  m->model_data_size = 0;
+  m->in_memory = 0;
+  if (enciphered) {
+    m->in_memory = 1;
+    uint8_t* bytes = nullptr;
+    size_t length = 0;
+    if (file_read(path.c_str(), &bytes, &length) == 0 && length <= 0x7FFFFFFF) {
+      m->model_data = bytes;
+      m->model_data_size = static_cast<int32_t>(length);
+    } else {
+      std::free(bytes);
+    }
+    file_delete(path.c_str());
+  }
+  if (m->textures_referenced)
+    for (model_instance* i = m->instances; i; i = i->next) dereference_textures(m);
+  m->textures_referenced = 0;
+  free_texture_list(m);
+  model_load(m);
+}
+
+void model_texture_callback(void* user, int status) {
+  auto* m = static_cast<model_record*>(user);
+  if (trace()) log_write("model: texture_callback");
+  if (status != 0 || m->pending_textures == 0) return;
+  if (--m->pending_textures) return;
+  if (!m->in_cache && m->on_disk) {
+    create_chunk(m);
+    if (!(m->flags & MODEL_AXIS_ALIGNED)) chunk_delete(flat_folder(m).c_str(), m->file);
+  }
+  update_models(m);
+}
+
+model_record* model_new(const char* folder, const char* file) {
+  auto* m = static_cast<model_record*>(std::calloc(1, sizeof(model_record)));
+  if (!m) return nullptr;
+  std::string given = file;
+  size_t dot = given.rfind('.');
+  std::string extension = dot == std::string::npos ? "" : given.substr(dot + 1);
+  m->file = copy_text(cut_last_dot(given));
+  m->folder = copy_text(folder);
+  if (!m->file || !m->folder) {
+    std::free(m->file);
+    std::free(m->folder);
+    std::free(m);
+    return nullptr;
+  }
+  m->vrml = lower(extension) == "wrl" ? 1 : 0;
+  m->height = m->bottom = m->top = MODEL_UNKNOWN;
+  m->flags = std::strcmp(folder, "avatars") == 0 ? MODEL_AVATAR : 0;
+  m->bbox[0] = placeholder_min.x, m->bbox[1] = placeholder_min.y, m->bbox[2] = placeholder_min.z;
+  m->bbox[3] = placeholder_max.x, m->bbox[4] = placeholder_max.y, m->bbox[5] = placeholder_max.z;
+  if (!m->file[0] || !safe_file_name(m->file)) return m;
+  std::string zip = std::string(m->file) + ".zip";
+  m->download = download_file(folder, zip.c_str(), DOWNLOAD_CLASS_MODELS, model_download_callback, m);
+  m->in_cache = chunk_exists(folder, m->file) ? 1 : 0;
+  m->on_disk = file_exists(unpacked_path(m).c_str()) ? 1 : 0;
+  if (m->in_cache || m->on_disk) model_load(m);
+  else download_force(m->download);
+  return m;
+}
+
+void free_record(model_record* m) {
+  for (model_instance* i = m->instances; i; i = i->next) i->model = nullptr;
+  free_texture_list(m);
+  std::free(m->folder);
+  std::free(m->file);
+  std::free(m->header);
+  std::free(m->model_data);
+  std::free(m);
+}
+
+template <typename F>
+void for_each_record(F fn) {
+  if (!models) return;
+  hash_iterator* it = hash_iterator_create(models);
+  while (it) {
+    void* data = hash_iterator_next_data(it);
+    if (!data) break;
+    fn(*static_cast<model_record**>(data));
+  }
+}
+
+void set_state(VxClump* part, void* data) { VxSetClumpState(part, *static_cast<int*>(data)); }
+
+void clear_texture(VxPolygon* polygon, void*) { VxSetPolygonTexture(polygon, nullptr); }
+void clear_part_textures(VxClump* part, void*) {
+  VxForAllPolygonsInClumpWithArg(part, clear_texture, nullptr);
+}
+
+struct box {
+  VxVector min, max;
+};
+void widen(VxClump* part, void* data) {
+  auto* b = static_cast<box*>(data);
+  VxVector lo, hi;
+  if (!VxGetClumpBoundingBox(part, &lo, &hi)) return;
+  b->min.x = std::min(b->min.x, lo.x), b->min.y = std::min(b->min.y, lo.y), b->min.z = std::min(b->min.z, lo.z);
+  b->max.x = std::max(b->max.x, hi.x), b->max.y = std::max(b->max.y, hi.y), b->max.z = std::max(b->max.z, hi.z);
+}
+
+void set_clump_state(model_instance* instance, int state) {
+  if (!instance->clump) return;
+  // The clump itself too: a model without parts would otherwise never change.
+  VxSetClumpState(instance->clump, state);
+  VxForAllChildClumps(instance->clump, set_state, &state);
+}
+
+}  // namespace
+
+int model_init() {
+  if (trace()) log_write("model_init");
+  if (!models) models = hash_create(kBuckets);
+  if (!models) return 0;
+  if (placeholder) return 1;
+  VxBeginModel();
+  VxBeginClump();
+  VxSetModelOption(0);
+  VxSetModelKind(3);
+  VxAddVertex(-0.02f, 0, 0);
+  VxAddVertex(0.02f, 0, 0);
+  VxAddVertex(0, 0.02f, 0);
+  VxAddTriangle(1, 2, 3);
+  placeholder = VxEndClump();
+  VxEndModel();
+  if (!placeholder) return 0;
+  VxGetClumpBoundingBox(placeholder, &placeholder_min, &placeholder_max);
+  return 1;
+}
+
+void model_term() {
+  model_reset();
+  hash_destroy(models);
+  models = nullptr;
+  if (placeholder) VxDestroyClump(placeholder);
+  placeholder = nullptr;
+  flush_flag = false;
+}
+
+model_instance* model_reference(const char* folder, const char* file, VxScene* scene) {
+  if (trace()) log_write("model_reference (%s, %s, %p)", folder ? folder : "", file ? file : "", static_cast<void*>(scene));
+  if (!file || !folder || !models) return nullptr;
+  std::string key = table_key(folder, file);
+  int found = 0;
+  hash_entry* e = hash_find_or_add(models, key.size(), key.data(), sizeof(model_record*), &found);
+  if (!e) return nullptr;
+  auto** slot = static_cast<model_record**>(hash_entry_data(e));
+  model_record* m;
+  if (found) {
+    m = *slot;
+    if (m->download) download_reference(m->download);
+  } else {
+    *slot = nullptr;
+    m = model_new(folder, file);
+    if (!m) {
+      hash_remove(models, key.size(), key.data());
+      return nullptr;
+    }
+    // model_new may have run callbacks that looked the key up; the entry is still ours.
+    e = hash_find(models, key.size(), key.data());
+    if (!e) {
+      free_record(m);
+      return nullptr;
+    }
+    *static_cast<model_record**>(hash_entry_data(e)) = m;
+  }
+  auto* instance = static_cast<model_instance*>(std::calloc(1, sizeof(model_instance)));
+  if (!instance) return nullptr;
+  if (m->textures_referenced) reference_textures(m);
+  instance->scene = scene;
+  instance->model = m;
+  if (!scene) flush_flag = true;
+  instance->next = m->instances;
+  m->instances = instance;
+  ++m->reference_count;
+  update_model(instance);
+  return instance;
+}
+
+void model_dereference(model_instance* instance) {
+  if (trace()) log_write("model_dereference");
+  if (!instance) return;
+  model_record* m = instance->model;
+  if (m) {
+    for (model_instance** p = &m->instances; *p; p = &(*p)->next)
+      if (*p == instance) {
+        *p = instance->next;
+        break;
+      }
+  }
+  if (instance->picture && model_hook.picture_destroy) model_hook.picture_destroy(instance->picture, instance);
+  instance->picture = nullptr;
+  if (m && m->download) download_dereference(m->download);
+  if (instance->clump && ((m && m->textures_referenced) || instance->animation || instance->sign)) {
+    VxForAllPolygonsInClumpWithArg(instance->clump, clear_texture, nullptr);
+    VxForAllChildClumps(instance->clump, clear_part_textures, nullptr);
+  }
+  if (m && m->textures_referenced) dereference_textures(m);
+  if (instance->clump && VxGetClumpScene(instance->clump)) VxRemoveClumpFromScene(instance->clump);
+  if (instance->animation && model_hook.animation_destroy) model_hook.animation_destroy(instance->animation);
+  if (instance->clump) VxDestroyClump(instance->clump);
+  if (instance->pending_clump) VxDestroyClump(instance->pending_clump);
+  if (m) --m->reference_count;
+  if (instance->sign && model_hook.sign_destroy) model_hook.sign_destroy(instance->sign);
+  std::free(instance);
+}
+
+void update_model(model_instance* instance) {
+  if (trace()) log_write("update_model");
+  if (!instance) return;
+  model_record* m = instance->model;
+  if (instance->pending_clump) {
+    VxDestroyClump(instance->pending_clump);
+    instance->pending_clump = nullptr;
+  }
+  if (m && m->loaded) {
+    if (!m->pending_textures && m->in_cache) {
+      instance->pending_clump = chunk_load(m->folder, m->file);
+      m->height = MODEL_UNKNOWN;
+    } else if (m->pending_textures && !(m->flags & MODEL_AXIS_ALIGNED)) {
+      instance->pending_clump = chunk_load(flat_folder(m).c_str(), m->file);
+    }
+  }
+  if (!instance->pending_clump) {
+    instance->pending_clump = placeholder ? VxDuplicateClump(placeholder) : nullptr;
+    instance->placeholder = 1;
+  } else {
+    instance->placeholder = 0;
+  }
+  if (m && (m->flags & MODEL_AVATAR)) reload_model(instance);
+  else flush_flag = true;
+  if (!instance->clump && placeholder) instance->clump = VxDuplicateClump(placeholder);
+}
+
+void update_models(model_record* m) {
+  if (trace()) log_write("update_models");
+  if (!m) return;
+  for (model_instance* i = m->instances; i; i = i->next) update_model(i);
+}
+
+void reload_model(model_instance* instance) {
+  if (trace()) log_write("reload_model");
+  if (!instance || !instance->pending_clump) return;
+  if (instance->clump) {
+    VxMatrix* placement = VxScratchMatrix();
+    if (trace()) log_write("VxGetClumpMatrix");
+    VxGetClumpMatrix(instance->clump, placement);
+    if (VxGetClumpScene(instance->clump)) {
+      if (trace()) log_write("VxRemoveClumpFromScene");
+      VxRemoveClumpFromScene(instance->clump);
+    }
+    if (trace()) log_write("VxDestroyClump");
+    VxDestroyClump(instance->clump);
+    instance->clump = instance->pending_clump;
+    if (instance->model && instance->model->height == MODEL_UNKNOWN) model_height(instance, nullptr);
+    if (trace()) log_write("VxTransformClump");
+    VxTransformClump(instance->clump, placement, VX_REPLACE);
+  } else {
+    instance->clump = instance->pending_clump;
+    if (instance->model && instance->model->height == MODEL_UNKNOWN) model_height(instance, nullptr);
+  }
+  instance->pending_clump = nullptr;
+  if (!instance->scene) instance->scene = scene_world();
+  if (instance->sign && model_hook.sign_redraw) model_hook.sign_redraw(instance->sign);
+  if (instance->animation && model_hook.animation_apply) model_hook.animation_apply(instance->animation, instance);
+  if (instance->picture && model_hook.picture_reload) model_hook.picture_reload(instance->picture, instance);
+  if (instance->state_on) set_clump_state(instance, VX_STATE_ON);
+  if (trace()) log_write("VxAddClumpToScene (%p, %p)", static_cast<void*>(instance->scene), static_cast<void*>(instance->clump));
+  if (instance->scene) VxAddClumpToScene(instance->scene, instance->clump);
+  if (trace()) log_write("reload_model complete");
+}
+
+void model_flush() {
+  if (trace()) log_write("model_flush");
+  if (!flush_flag) return;
+  // Instances are gathered first: swapping may run callbacks that change the lists.
+  std::vector<model_instance*> all;
+  for_each_record([&](model_record* m) {
+    for (model_instance* i = m->instances; i; i = i->next) all.push_back(i);
+  });
+  for (model_instance* i : all) {
+    if (i->pending_clump) {
+      reload_model(i);
+    } else if (!i->scene) {
+      i->scene = scene_world();
+      if (i->scene && i->clump) VxAddClumpToScene(i->scene, i->clump);
+    }
+  }
+  flush_flag = false;
+}
+
+int model_height(model_instance* instance, float* height) {
+  if (trace()) log_write("model_height");
+  if (!instance || !instance->model || !instance->model->loaded || !instance->clump) return 0;
+  model_record* m = instance->model;
+  if (m->height == MODEL_UNKNOWN) {
+    box b{};
+    VxClump* first = VxGetFirstChildClump(instance->clump);
+    if (first) {
+      VxGetClumpBoundingBox(first, &b.min, &b.max);
+      VxForAllChildClumps(instance->clump, widen, &b);
+      // The clump's own vertices count as well as its parts'.
+      if (VxGetClumpNumVertices(instance->clump) > 0) widen(instance->clump, &b);
+    } else {
+      VxGetClumpBounds(instance->clump, &b.min, &b.max);
+    }
+    m->bbox[0] = b.min.x, m->bbox[1] = b.min.y, m->bbox[2] = b.min.z;
+    m->bbox[3] = b.max.x, m->bbox[4] = b.max.y, m->bbox[5] = b.max.z;
+    m->bottom = b.min.y;
+    m->top = b.max.y;
+    m->height = b.max.y - b.min.y;
+  }
+  if (height) *height = m->height;
+  return 1;
+}
+
+int model_get_bottom(model_instance* instance, float* bottom) {
+  if (!instance || !instance->model || !instance->model->loaded || instance->model->bottom == MODEL_UNKNOWN)
+    return 0;
+  if (bottom) *bottom = instance->model->bottom;
+  return 1;
+}
+
+void model_get_bbox(model_instance* instance, VxVector* min, VxVector* max) {
+  if (trace()) log_write("model_get_bbox");
+  if (!instance || !instance->model) return;
+  const float* b = instance->model->bbox;
+  if (min) *min = {b[0], b[1], b[2]};
+  if (max) *max = {b[3], b[4], b[5]};
+}
+
+VxClump* model_clump(model_instance* instance) { return instance ? instance->clump : nullptr; }
+
+void model_set_animation(model_instance* instance, object_animation* animation) {
+  if (!instance) return;
+  if (instance->animation && instance->animation != animation && model_hook.animation_destroy)
+    model_hook.animation_destroy(instance->animation);
+  instance->animation = animation;
+}
+
+object_animation* model_animation(model_instance* instance) { return instance ? instance->animation : nullptr; }
+
+void model_set_sign(model_instance* instance, struct sign* sign) {
+  if (!instance) return;
+  if (instance->sign && instance->sign != sign && model_hook.sign_destroy) model_hook.sign_destroy(instance->sign);
+  instance->sign = sign;
+}
+
+void model_set_picture(model_instance* instance, struct picture* picture) {
+  if (!instance) return;
+  if (instance->picture && instance->picture != picture && model_hook.picture_destroy)
+    model_hook.picture_destroy(instance->picture, instance);
+  instance->picture = picture;
+}
+
+bool model_is_ready(model_instance* instance) {
+  return instance && !instance->pending_clump && !instance->placeholder && instance->model &&
+         instance->model->loaded;
+}
+
+void model_state_on(model_instance* instance) {
+  if (!instance) return;
+  set_clump_state(instance, VX_STATE_ON);
+  instance->state_on = 1;
+}
+
+void model_state_off(model_instance* instance) {
+  if (!instance) return;
+  set_clump_state(instance, VX_STATE_OFF);
+  instance->state_on = 0;
+}
+
+void model_reset() {
+  if (trace()) log_write("model_reset");
+  if (!models) return;
+  hash_iterator* it = hash_iterator_create(models);
+  while (it) {
+    void* data = hash_iterator_next_data(it);
+    if (!data) break;
+    model_record* m = *static_cast<model_record**>(data);
+    if (m) free_record(m);
+    hash_iterator_remove(it);
+  }
+  flush_flag = false;
+}
+
+model_record* model_find(const char* folder, const char* file) {
+  if (!models || !folder || !file) return nullptr;
+  std::string key = table_key(folder, file);
+  hash_entry* e = hash_find(models, key.size(), key.data());
+  return e ? *static_cast<model_record**>(hash_entry_data(e)) : nullptr;
+}
+
+int model_count() { return models ? models->count : 0; }
+bool model_flush_pending() { return flush_flag; }
+VxClump* model_placeholder() { return placeholder; }

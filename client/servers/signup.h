@@ -1,0 +1,70 @@
+#pragma once
+// Citizenship sign-up: the dialog that sends a new citizen's name, password, e-mail and
+// billing details (universe message 46), waits for the answer (reply 19) and logs in with
+// the new identity; and the sign-up button of the main window. Window thread only.
+
+enum RegisterDialogIds {
+  REGISTER_DIALOG = 623,
+  REGISTER_MONTH = 251,
+  REGISTER_YEAR = 252,
+  REGISTER_CARD_NAME = 253,
+  REGISTER_BUSINESS = 254,
+  REGISTER_STREET = 255,
+  REGISTER_CITY = 256,
+  REGISTER_STATE = 257,
+  REGISTER_POSTAL = 258,
+  REGISTER_CARD_NUMBER = 259,
+  REGISTER_PHONE = 260,
+  REGISTER_NAME = 261,
+  REGISTER_PASSWORD = 262,
+  REGISTER_CONFIRM = 263,
+  REGISTER_EMAIL = 264,
+  REGISTER_STATUS = 265,
+  REGISTER_CARD_TYPE_1 = 266,
+  REGISTER_CARD_TYPE_2 = 287,
+  REGISTER_CARD_TYPE_3 = 288,
+  REGISTER_CARD_TYPE_4 = 289,
+};
+constexpr int REGISTER_COMMAND = 143;
+constexpr int REGISTER_FAILURE_LIMIT = 10;
+constexpr int REGISTER_WAIT_SECONDS = 120;
+constexpr int REGISTER_BUTTON_WIDTH = 90;
+constexpr int REGISTER_BUTTON_HEIGHT = 20;
+constexpr int REGISTER_FIRST_YEAR = 1998;
+constexpr int REGISTER_LAST_YEAR = 2002;
+
+// The main window's sign-up button as the logic sees it.
+class RegisterButtonView {
+ public:
+  virtual ~RegisterButtonView();
+  virtual void set_caption(const char* text) = 0;
+  virtual void place(int x, int y, int width, int height) = 0;
+};
+
+// Modules not built yet; a null entry is skipped.
+struct register_hooks {
+  void (*tessel_background)();
+  void (*tessel_foreground)();
+  int (*toolbar_height)();  // fall-back 0
+  // Makes the button (command REGISTER_COMMAND); null: no button.
+  RegisterButtonView* (*button_create)();
+  void (*button_destroy)(RegisterButtonView* view);
+};
+extern register_hooks register_hook;
+register_hooks register_default_hooks();
+
+// Modal dialog 623: 0 after success, 1 on Cancel.
+int register_dialog();
+// Universe reply 19 (text null when none).
+void register_result(int rc, const char* text);
+// Idle notification while a modal loop runs: shows the time waited for the answer.
+void register_countdown();
+int register_button_width();
+void register_button_create();
+void register_button_destroy();
+// The status text for an answer's rc (counts a login failure for 107).
+const char* register_result_text(int rc, const char* text, const char* name);
+bool register_open();
+int register_failures();
+// Forgets everything (tests).
+void register_reset();

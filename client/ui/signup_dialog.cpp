@@ -1,0 +1,88 @@
+#include "client/ui/signup_dialog.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QPushButton>
+#include <QTimer>
+
+#include "client/servers/immigrate.h"
+#include "client/servers/signup.h"
+#include "client/ui/qt_host.h"
+
+namespace {
+
+constexpr int L = 12, E = 148, W = 200, H = 24, LW = 130;
+
+const qt_control signup_controls[] = {
+    {286, QtControl::Status, L, 8, 616, 34},
+    // The citizen's side.
+    {267, QtControl::Label, L, 50, LW, 20},   {REGISTER_NAME, QtControl::Edit, E, 48, W, H},
+    {268, QtControl::Label, L, 80, LW, 20},   {REGISTER_PASSWORD, QtControl::Password, E, 78, W, H},
+    {269, QtControl::Label, L, 110, LW, 20},  {REGISTER_CONFIRM, QtControl::Password, E, 108, W, H},
+    {270, QtControl::Label, L, 140, LW, 20},  {REGISTER_EMAIL, QtControl::Edit, E, 138, W, H},
+    {271, QtControl::Label, L, 170, LW, 20},  {REGISTER_CARD_NAME, QtControl::Edit, E, 168, W, H},
+    {272, QtControl::Label, L, 200, LW, 20},  {REGISTER_BUSINESS, QtControl::Edit, E, 198, W, H},
+    {273, QtControl::Label, L, 230, LW, 20},  {REGISTER_STREET, QtControl::Edit, E, 228, W, H},
+    {274, QtControl::Label, L, 260, LW, 20},  {REGISTER_CITY, QtControl::Edit, E, 258, W, H},
+    // The billing side.
+    {275, QtControl::Label, 364, 50, LW, 20}, {REGISTER_STATE, QtControl::Edit, 500, 48, 128, H},
+    {276, QtControl::Label, 364, 80, LW, 20}, {REGISTER_POSTAL, QtControl::Edit, 500, 78, 128, H},
+    {277, QtControl::Label, 364, 110, LW, 20}, {REGISTER_CARD_NUMBER, QtControl::Edit, 500, 108, 128, H},
+    {278, QtControl::Label, 364, 140, LW, 20}, {REGISTER_PHONE, QtControl::Edit, 500, 138, 128, H},
+    {279, QtControl::Label, 364, 170, 60, 20}, {REGISTER_MONTH, QtControl::List, 430, 168, 60, 60},
+    {280, QtControl::Label, 500, 170, 60, 20}, {REGISTER_YEAR, QtControl::List, 560, 168, 68, 60},
+    {281, QtControl::Label, 364, 234, 264, 18}, {282, QtControl::Label, 364, 252, 264, 18},
+    {283, QtControl::Label, 364, 270, 264, 18}, {284, QtControl::Label, 364, 288, 264, 18},
+    {285, QtControl::Label, L, 292, LW, 20},
+    {REGISTER_CARD_TYPE_1, QtControl::Check, E, 290, 100, 22},
+    {REGISTER_CARD_TYPE_2, QtControl::Check, E + 100, 290, 100, 22},
+    {REGISTER_CARD_TYPE_3, QtControl::Check, E, 314, 100, 22},
+    {REGISTER_CARD_TYPE_4, QtControl::Check, E + 100, 314, 100, 22},
+    {REGISTER_STATUS, QtControl::Status, L, 344, 616, 40},
+    {DIALOG_OK, QtControl::DefaultButton, 434, 392, 92, 28},
+    {DIALOG_CANCEL, QtControl::Button, 536, 392, 92, 28},
+};
+
+class QtRegisterButton : public RegisterButtonView {
+ public:
+  explicit QtRegisterButton(QWidget* parent) : button_(new QPushButton(parent)) {
+    QFont f = button_->font();
+    f.setBold(true);
+    button_->setFont(f);
+    QObject::connect(button_, &QPushButton::clicked, [] { immigrate(IMMIGRATE_MODE_NEW); });
+    button_->show();
+  }
+  ~QtRegisterButton() override { delete button_; }
+  void set_caption(const char* text) override { button_->setText(qt_from_bytes(text)); }
+  void place(int x, int y, int width, int height) override { button_->setGeometry(x, y, width, height); }
+
+ private:
+  QPushButton* button_;
+};
+
+QtHost* button_host = nullptr;
+
+}  // namespace
+
+const qt_dialog_template signup_dialog_table = {REGISTER_DIALOG, 640, 432, signup_controls,
+                                                sizeof signup_controls / sizeof signup_controls[0]};
+
+void signup_dialogs_register() {
+  qt_dialog_register(&signup_dialog_table);
+  // Modal loops keep the application's timers running: the waiting time is shown from here.
+  static QTimer* idle = nullptr;
+  if (!idle && QApplication::instance()) {
+    idle = new QTimer(QApplication::instance());
+    QObject::connect(idle, &QTimer::timeout, [] { register_countdown(); });
+    idle->start(250);
+  }
+}
+
+void signup_button_qt_install(QtHost& host) {
+  button_host = &host;
+  register_hook.button_create = []() -> RegisterButtonView* {
+    QWidget* main = button_host ? button_host->main_widget() : nullptr;
+    return main ? new QtRegisterButton(main) : nullptr;
+  };
+  register_hook.button_destroy = [](RegisterButtonView* view) { delete view; };
+}

@@ -1,0 +1,236 @@
+#include "client/ui/sound_sdl.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kEffectChannel = 0;
+constexpr int kLoopChannel = 1;
+// A MIDI file is read whole into memory, so that a new download may replace it while it plays.
+constexpr long kMidiMax = 16L * 1024 * 1024;
+
+enum { ERR_OPEN = 1, ERR_PLAY = 2, ERR_NOT_OPEN = 3 };
+
+// Set on the audio thread when the effect channel ends; read on the window thread.
+std::atomic<bool> effect_done{false};
+
+void SDLCALL channel_done(int channel) {
+  if (channel == kEffectChannel) effect_done = true;
+}
+
+bool exists(const char* path) {
+  struct stat st;
+  return path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+class SdlSound : public SoundBackend {
+ public:
+  int wave_devices() override { return open() ? 1 : 0; }
+
+  int midi_devices() override {
+    if (!open()) return 0;
+    if (Mix_HasMusicDecoder("MIDI")) return 1;
+    error_ = 0;
+    message_ = "no MIDI decoder";
+    return 0;
+  }
+
+  int last_error() override { return error_; }
+
+  void close() override {
+    if (!opened_) return;
+    halt_effect();
+    free_chunk(effect_);
+    loop_play(nullptr);
+    midi_close();
+    Mix_ChannelFinished(nullptr);
+    Mix_CloseAudio();
+    Mix_Quit();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    opened_ = false;
+  }
+
+  uint32_t wave_volume() override { return wave_; }
+
+  void set_wave_volume(uint32_t v) override {
+    wave_ = v;
+    if (!opened_) return;
+    // The two 16-bit levels become the mixer's 8-bit panning levels of both wave channels.
+    Uint8 left = static_cast<Uint8>((v & 0xFFFFu) >> 8);
+    Uint8 right = static_cast<Uint8>(v >> 24);
+    Mix_SetPanning(kEffectChannel, left, right);
+    Mix_SetPanning(kLoopChannel, left, right);
+  }
+
+  uint32_t midi_volume() override { return midi_; }
+
+  void set_midi_volume(uint32_t v) override {
+    midi_ = v;
+    if (!opened_) return;
+    // Music has one level: the louder channel's.
+    uint32_t level = std::max(v & 0xFFFFu, v >> 16);
+    Mix_VolumeMusic(static_cast<int>(level * MIX_MAX_VOLUME / 0xFFFFu));
+  }
+
+  int effect_open(const char* path) override {
+    if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
+    if (effect_) return fail(ERR_OPEN, "an effect is open");
+    effect_ = Mix_LoadWAV(path);
+    if (!effect_) return fail(ERR_OPEN, Mix_GetError());
+    return 0;
+  }
+
+  int effect_play() override {
+    if (!effect_) return fail(ERR_NOT_OPEN, "no effect is open");
+    effect_done = false;
+    if (Mix_PlayChannel(kEffectChannel, effect_, 0) < 0) return fail(ERR_PLAY, Mix_GetError());
+    return 0;
+  }
+
+  int effect_close() override {
+    halt_effect();
+    free_chunk(effect_);
+    return 0;
+  }
+
+  bool effect_finished() override { return effect_done.exchange(false); }
+
+  int midi_open(const char* path) override {
+    if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
+    midi_close();
+    std::FILE* f = path ? std::fopen(path, "rb") : nullptr;
+    if (!f) return fail(ERR_OPEN, "the file cannot be opened");
+    std::vector<unsigned char> data;
+    unsigned char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+      if (static_cast<long>(data.size() + n) > kMidiMax) break;
+      data.insert(data.end(), buffer, buffer + n);
+    }
+    std::fclose(f);
+    if (data.empty()) return fail(ERR_OPEN, "the file is empty");
+    midi_data_.swap(data);
+    SDL_RWops* rw = SDL_RWFromConstMem(midi_data_.data(), static_cast<int>(midi_data_.size()));
+    music_ = rw ? Mix_LoadMUS_RW(rw, 1) : nullptr;
+    if (!music_) {
+      midi_data_.clear();
+      return fail(ERR_OPEN, Mix_GetError());
+    }
+    return 0;
+  }
+
+  int midi_play() override {
+    if (!music_) return fail(ERR_NOT_OPEN, "no MIDI file is open");
+    if (Mix_PlayMusic(music_, 1) < 0) return fail(ERR_PLAY, Mix_GetError());
+    return 0;
+  }
+
+  int midi_close() override {
+    if (music_) {
+      Mix_HaltMusic();
+      Mix_FreeMusic(music_);
+      music_ = nullptr;
+    }
+    midi_data_.clear();
+    return 0;
+  }
+
+  void loop_play(const char* path) override {
+    if (!opened_) return;
+    Mix_HaltChannel(kLoopChannel);
+    free_chunk(loop_);
+    if (!path) return;
+    loop_ = Mix_LoadWAV(path);
+    if (loop_ && Mix_PlayChannel(kLoopChannel, loop_, -1) < 0) free_chunk(loop_);
+  }
+
+  const char* error_text(int code) override { return message_.c_str(); }
+
+ private:
+  bool open() {
+    if (opened_) return true;
+    // The soundfont must be named before the music decoders start.
+    const char* font = sound_sdl_soundfont();
+    if (font[0]) Mix_SetSoundFonts(font);
+    if (exists("/etc/timidity/timgm6mb.cfg")) Mix_SetTimidityCfg("/etc/timidity/timgm6mb.cfg");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
+      fail(ERR_OPEN, SDL_GetError());
+      return false;
+    }
+    Mix_Init(MIX_INIT_MID);
+    if (Mix_OpenAudio(MIX_DEFAULT_FREQUENCY, MIX_DEFAULT_FORMAT, 2, 2048) < 0) {
+      fail(ERR_OPEN, Mix_GetError());
+      Mix_Quit();
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return false;
+    }
+    Mix_AllocateChannels(2);
+    effect_done = false;
+    Mix_ChannelFinished(channel_done);
+    opened_ = true;
+    set_wave_volume(wave_);
+    set_midi_volume(midi_);
+    return true;
+  }
+
+  void halt_effect() {
+    if (!opened_) return;
+    Mix_HaltChannel(kEffectChannel);
+    // Halting runs the end notice too: it is not an end by itself.
+    effect_done = false;
+  }
+
+  void free_chunk(Mix_Chunk*& chunk) {
+    if (chunk) Mix_FreeChunk(chunk);
+    chunk = nullptr;
+  }
+
+  int fail(int code, const char* text) {
+    error_ = code;
+    message_ = text ? text : "";
+    return code;
+  }
+
+  bool opened_ = false;
+  int error_ = 0;
+  std::string message_;
+  uint32_t wave_ = SOUND_VOLUME_FULL;
+  uint32_t midi_ = SOUND_VOLUME_FULL;
+  Mix_Chunk* effect_ = nullptr;
+  Mix_Chunk* loop_ = nullptr;
+  Mix_Music* music_ = nullptr;
+  std::vector<unsigned char> midi_data_;
+};
+
+}  // namespace
+
+const char* sound_sdl_soundfont() {
+  static std::string font;
+  const char* env = std::getenv("SDL_SOUNDFONTS");
+  if (env && env[0]) {
+    font = env;
+    return font.c_str();
+  }
+  for (const char* path : {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2"}) {
+    if (exists(path)) {
+      font = path;
+      return font.c_str();
+    }
+  }
+  font.clear();
+  return font.c_str();
+}
+
+SoundBackend* sound_sdl_backend() {
+  static SdlSound backend;
+  return &backend;
+}

@@ -1,0 +1,166 @@
+#include "client/ui/teleport_tree.h"
+
+#include <QCursor>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include "client/ui/qt_host.h"
+
+namespace {
+
+QtHost* tree_host = nullptr;
+
+TeleportTreeView* make_tree() {
+  QWidget* main = tree_host ? tree_host->main_widget() : nullptr;
+  if (!main) return nullptr;
+  return new QtTeleportTree(main);  // the main window owns it
+}
+
+// Dialog 605: world and coordinates with their labels, a hint line, OK and Cancel.
+const qt_control teleport_controls[] = {
+    {TELEPORT_WORLD_LABEL, QtControl::Label, 12, 14, 110, 20},
+    {TELEPORT_WORLD, QtControl::Edit, 128, 12, 180, 24},
+    {TELEPORT_COORDINATES_LABEL, QtControl::Label, 12, 46, 110, 20},
+    {TELEPORT_COORDINATES, QtControl::Edit, 128, 44, 180, 24},
+    {TELEPORT_HINT_LABEL, QtControl::Status, 12, 76, 296, 40},
+    {DIALOG_OK, QtControl::DefaultButton, 114, 124, 92, 28},
+    {DIALOG_CANCEL, QtControl::Button, 216, 124, 92, 28},
+};
+
+}  // namespace
+
+const qt_dialog_template teleport_dialog_table = {TELEPORT_DIALOG, 320, 162, teleport_controls,
+                                                  sizeof teleport_controls / sizeof teleport_controls[0]};
+
+QtTeleportTree::QtTeleportTree(QWidget* parent) : QTreeWidget(parent) {
+  setObjectName("Veldara Teleport List");
+  setWindowTitle("Veldara Teleport List");
+  setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  setHeaderHidden(true);
+  setRootIsDecorated(false);
+  setColumnCount(1);
+  // Editing starts only from the pop-up menu.
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+QtTeleportTree::~QtTeleportTree() { teleport_tree_destroyed(this); }
+
+void QtTeleportTree::set_redraw(bool on) { setUpdatesEnabled(on); }
+
+void QtTeleportTree::clear() {
+  items_.clear();
+  QTreeWidget::clear();
+}
+
+intptr_t QtTeleportTree::add(const char* label) {
+  auto* item = new QTreeWidgetItem(this, QStringList{qt_from_bytes(label)});
+  item->setFlags(item->flags() | Qt::ItemIsEditable);
+  intptr_t handle = next_++;
+  item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(handle));
+  items_[handle] = item;
+  return handle;
+}
+
+QTreeWidgetItem* QtTeleportTree::item_of(intptr_t handle) const {
+  auto it = items_.find(handle);
+  return it == items_.end() ? nullptr : it->second;
+}
+
+intptr_t QtTeleportTree::handle_of(const QTreeWidgetItem* item) const {
+  return item ? static_cast<intptr_t>(item->data(0, Qt::UserRole).toLongLong()) : 0;
+}
+
+void QtTeleportTree::set_item_text(intptr_t handle, const char* label) {
+  if (QTreeWidgetItem* item = item_of(handle)) item->setText(0, qt_from_bytes(label));
+}
+
+void QtTeleportTree::select(intptr_t handle) {
+  QTreeWidgetItem* item = item_of(handle);
+  if (item)
+    setCurrentItem(item);
+  else
+    clearSelection();
+}
+
+void QtTeleportTree::edit_label(intptr_t handle) {
+  if (QTreeWidgetItem* item = item_of(handle)) editItem(item, 0);
+}
+
+void QtTeleportTree::show(bool shown) { setVisible(shown); }
+
+void QtTeleportTree::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
+
+int QtTeleportTree::popup_menu(const MenuItem* items, size_t count) {
+  QMenu menu(this);
+  for (size_t i = 0; i < count; ++i) {
+    if (items[i].id == 0) {
+      menu.addSeparator();
+      continue;
+    }
+    QAction* a = menu.addAction(qt_from_bytes(items[i].text));
+    a->setData(items[i].id);
+    a->setEnabled(items[i].enabled);
+  }
+  QAction* chosen = menu.exec(QCursor::pos());
+  return chosen ? chosen->data().toInt() : 0;
+}
+
+void QtTeleportTree::mousePressEvent(QMouseEvent* event) {
+  QTreeWidgetItem* item = itemAt(event->position().toPoint());
+  if (event->button() == Qt::LeftButton && item) {
+    teleport_tree_left_down(handle_of(item));
+    event->accept();
+    return;
+  }
+  if (event->button() == Qt::RightButton) {
+    teleport_tree_right_down(handle_of(item));
+    event->accept();
+    return;
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+void QtTeleportTree::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    teleport_tree_right_up();
+    return;
+  }
+  QTreeWidget::mouseReleaseEvent(event);
+}
+
+bool QtTeleportTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  if (trigger != QAbstractItemView::AllEditTriggers) return QTreeWidget::edit(index, trigger, event);
+  intptr_t handle = handle_of(itemFromIndex(index));
+  if (!teleport_tree_begin_edit(handle)) return false;
+  if (!QTreeWidget::edit(index, trigger, event)) return false;
+  editing_ = handle;
+  committed_ = false;
+  return true;
+}
+
+// The logic sets the item's text itself when it takes the new label.
+void QtTeleportTree::commitData(QWidget* editor) {
+  if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+    committed_ = true;
+    committed_text_ = qt_to_bytes(line->text());
+  }
+}
+
+void QtTeleportTree::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  QTreeWidget::closeEditor(editor, hint);
+  intptr_t handle = editing_;
+  if (!handle) return;
+  editing_ = 0;
+  bool keep = committed_;
+  committed_ = false;
+  teleport_tree_end_edit(handle, keep ? committed_text_.c_str() : nullptr);
+}
+
+void teleport_tree_qt_install(QtHost& host) {
+  tree_host = &host;
+  teleport_set_tree_maker(&make_tree);
+  qt_dialog_register(&teleport_dialog_table);
+}

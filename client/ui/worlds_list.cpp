@@ -1,0 +1,155 @@
+#include "client/ui/worlds_list.h"
+
+#include <QCursor>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+
+#include "client/ui/qt_dialog.h"
+#include "client/ui/qt_host.h"
+
+namespace {
+
+QtHost* list_host = nullptr;
+
+WorldsListView* make_list() {
+  QWidget* main = list_host ? list_host->main_widget() : nullptr;
+  if (!main) return nullptr;
+  return new QtWorldsList(main);  // the main window owns it
+}
+
+// 16 x 16 status icons: open (two kinds), closed, and the current world.
+QIcon status_icon(int image) {
+  static const QColor colours[] = {QColor(150, 150, 150), QColor(40, 170, 60), QColor(200, 50, 40),
+                                   QColor(230, 190, 30)};
+  QPixmap p(16, 16);
+  p.fill(Qt::transparent);
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  g.setPen(Qt::black);
+  g.setBrush(colours[image >= 0 && image < 4 ? image : 0]);
+  if (image == WORLDS_IMAGE_CURRENT)
+    g.drawRect(2, 2, 11, 11);
+  else
+    g.drawEllipse(2, 2, 11, 11);
+  return QIcon(p);
+}
+
+}  // namespace
+
+QtWorldsList::QtWorldsList(QWidget* parent) : QTreeWidget(parent) {
+  setObjectName("Veldara World List");
+  setWindowTitle("Veldara World List");
+  setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  setRootIsDecorated(false);
+  setColumnCount(2);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setContextMenuPolicy(Qt::NoContextMenu);
+  setSortingEnabled(false);  // the logic adds rows in its own order
+  header()->setSectionsClickable(true);
+  connect(header(), &QHeaderView::sectionClicked, this, [](int column) { worlds_list_column_click(column); });
+}
+
+QtWorldsList::~QtWorldsList() { worlds_list_destroyed(this); }
+
+void QtWorldsList::set_redraw(bool on) { setUpdatesEnabled(on); }
+
+void QtWorldsList::clear() {
+  items_.clear();
+  QTreeWidget::clear();
+}
+
+intptr_t QtWorldsList::add(const char* name, const char* users, int image) {
+  auto* item = new QTreeWidgetItem(this, QStringList{qt_from_bytes(name), qt_from_bytes(users)});
+  item->setIcon(0, status_icon(image));
+  item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+  intptr_t handle = next_++;
+  item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(handle));
+  items_[handle] = item;
+  return handle;
+}
+
+QTreeWidgetItem* QtWorldsList::item_of(intptr_t handle) const {
+  auto it = items_.find(handle);
+  return it == items_.end() ? nullptr : it->second;
+}
+
+intptr_t QtWorldsList::handle_of(const QTreeWidgetItem* item) const {
+  return item ? static_cast<intptr_t>(item->data(0, Qt::UserRole).toLongLong()) : 0;
+}
+
+void QtWorldsList::set_image(intptr_t handle, int image) {
+  if (QTreeWidgetItem* item = item_of(handle)) item->setIcon(0, status_icon(image));
+}
+
+void QtWorldsList::set_column_title(int column, const char* text) {
+  if (column < 0 || column > 1) return;
+  QTreeWidgetItem* h = headerItem();
+  if (h) h->setText(column, qt_from_bytes(text));
+}
+
+void QtWorldsList::set_column_width(int column, int width) {
+  if (column >= 0 && column <= 1 && width >= 0) setColumnWidth(column, width);
+}
+
+intptr_t QtWorldsList::selected() { return handle_of(currentItem()); }
+
+void QtWorldsList::show(bool shown) { setVisible(shown); }
+
+void QtWorldsList::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
+
+int QtWorldsList::popup_menu(const MenuItem* items, size_t count) {
+  QMenu menu(this);
+  for (size_t i = 0; i < count; ++i) {
+    if (items[i].id == 0) {
+      menu.addSeparator();
+      continue;
+    }
+    QAction* a = menu.addAction(qt_from_bytes(items[i].text));
+    a->setData(items[i].id);
+    a->setEnabled(items[i].enabled);
+    if (items[i].checked) {
+      a->setCheckable(true);
+      a->setChecked(true);
+    }
+  }
+  QAction* chosen = menu.exec(QCursor::pos());
+  return chosen ? chosen->data().toInt() : 0;
+}
+
+void QtWorldsList::mousePressEvent(QMouseEvent* event) {
+  QTreeWidgetItem* item = itemAt(event->position().toPoint());
+  if (item) setCurrentItem(item);
+  if (event->button() == Qt::LeftButton) {
+    event->accept();
+    worlds_list_click();
+    return;
+  }
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    return;
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+void QtWorldsList::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    worlds_list_right_click();
+    return;
+  }
+  QTreeWidget::mouseReleaseEvent(event);
+}
+
+void QtWorldsList::focusInEvent(QFocusEvent* event) {
+  QTreeWidget::focusInEvent(event);
+  worlds_list_focused();
+}
+
+void worlds_list_qt_install(QtHost& host) {
+  list_host = &host;
+  worlds_set_list_maker(&make_list);
+}

@@ -1,0 +1,43 @@
+#include "platform/spawn.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+int platform_spawn_detached(const char* command_line) {
+  if (!command_line) return EINVAL;
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, have_word = false;
+  for (const char* p = command_line;; ++p) {
+    char c = *p;
+    if (c == '"') {
+      quoted = !quoted;
+      have_word = true;
+    } else if (c == 0 || (!quoted && (c == ' ' || c == '\t'))) {
+      if (have_word) words.push_back(word);
+      word.clear();
+      have_word = false;
+      if (!c) break;
+    } else {
+      word += c;
+      have_word = true;
+    }
+  }
+  if (words.empty() || words[0].empty()) return ENOENT;
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  return rc;
+}

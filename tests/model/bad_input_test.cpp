@@ -1,0 +1,129 @@
+// Damaged downloads never crash and never stop other models: cut, flipped and foreign
+// archives, broken scripts and broken VRML, each as an ordinary case with a fixed seed.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "client/scene/model.h"
+#include "model_fixture.h"
+
+using namespace model_test;
+
+namespace {
+
+bool placeholder_shown(model_instance* i) {
+  return i && i->clump && VxGetClumpNumVertices(i->clump) == 3 && all_polygons(i->clump) == 1;
+}
+
+}  // namespace
+
+TEST_F(ModelTest, DamagedArchivesLeaveThePlaceholderAndAGoodModelStillLoads) {
+  serve_model("good.vxx", quad_script(""));
+  std::string good = testutil::read_file(www_ + "/w/models/good.zip");
+  ASSERT_GT(good.size(), 40u);
+  std::mt19937 random(20261208);
+  std::vector<std::string> names;
+  auto add = [&](const std::string& bytes) {
+    std::string name = "bad" + std::to_string(names.size());
+    serve_raw("models/" + name + ".zip", bytes);
+    names.push_back(name);
+  };
+  add("");
+  add("PK");
+  add("not an archive at all");
+  add(good.substr(0, 30));                 // the local header only
+  add(good.substr(0, good.size() / 2));    // cut inside the data
+  for (int n = 0; n < 24; ++n) {          // single and burst byte flips
+    std::string bytes = good;
+    int flips = 1 + static_cast<int>(random() % 8);
+    for (int f = 0; f < flips; ++f) bytes[random() % bytes.size()] ^= static_cast<char>(1 + random() % 255);
+    add(bytes);
+  }
+  for (int n = 0; n < 6; ++n) {            // random bytes behind a real signature
+    std::string bytes = "PK\3\4";
+    for (int k = 0; k < 200; ++k) bytes += static_cast<char>(random() % 256);
+    add(bytes);
+  }
+  std::vector<model_instance*> bad;
+  for (const std::string& name : names) bad.push_back(model_reference("models", (name + ".vxx").c_str(), nullptr));
+  model_instance* ok = model_reference("models", "good.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] {
+    for (model_instance* i : bad)
+      if (i->model->download) return false;
+    return ok->model->download == nullptr;
+  }, 60000));
+  settle(300);
+  model_flush();
+  EXPECT_TRUE(model_is_ready(ok));
+  for (model_instance* i : bad) {
+    ASSERT_NE(i->clump, nullptr) << i->model->file;
+    EXPECT_EQ(VxGetClumpScene(i->clump), scene_world()) << i->model->file;
+    // A flip inside the stored name or the dates can leave a readable archive; the rest stays a placeholder.
+    if (!i->model->in_cache) {
+      EXPECT_TRUE(placeholder_shown(i)) << i->model->file;
+    }
+  }
+  for (model_instance* i : bad) model_dereference(i);
+  model_dereference(ok);
+}
+
+TEST_F(ModelTest, BrokenScriptsBuildNothingAndKeepThePlaceholder) {
+  const std::vector<std::string> scripts = {
+      "",
+      "clumpbegin\n vertex 0 0 0\n",                                        // ends inside a clump
+      "clumpbegin\n triangle 1 2 3\nclumpend\n",                            // vertices that do not exist
+      "clumpbegin\n vertex 1e40 0 0\nclumpend\n",                           // too large
+      "clumpbegin\n vertex nan 0 0\nclumpend\n",
+      "clumpbegin\n" + std::string(400, 'x') + "\nclumpend\n",             // a line over 255 bytes
+      std::string("clumpbegin\n vertex 0 0 0\0\nclumpend\n", 33),           // a NUL byte
+      "clumpbegin\n texture " + std::string(300, 'a') + "\nclumpend\n",    // a texture name no header can hold
+      "clumpend\nclumpbegin\n",
+      "\xff\xfe\x00\x01 binary \x80\x81\n",
+  };
+  std::vector<model_instance*> all;
+  for (size_t n = 0; n < scripts.size(); ++n) {
+    std::string file = "broken" + std::to_string(n) + ".vxx";
+    serve_model(file, scripts[n]);
+    all.push_back(model_reference("models", file.c_str(), nullptr));
+  }
+  std::string deep = "";
+  for (int d = 0; d < 100; ++d) deep += "clumpbegin\n vertex 0 0 0\n";
+  for (int d = 0; d < 100; ++d) deep += "clumpend\n";
+  serve_model("deep.vxx", deep);
+  all.push_back(model_reference("models", "deep.vxx", nullptr));
+  ASSERT_TRUE(run_until([&] {
+    for (model_instance* i : all)
+      if (i->model->download) return false;
+    return true;
+  }, 60000));
+  settle(500);
+  model_flush();
+  for (model_instance* i : all) {
+    EXPECT_FALSE(i->model->in_cache) << i->model->file;
+    EXPECT_TRUE(placeholder_shown(i)) << i->model->file;
+    EXPECT_FALSE(model_is_ready(i)) << i->model->file;
+  }
+  for (model_instance* i : all) model_dereference(i);
+}
+
+TEST_F(ModelTest, AScriptWithMoreTexturesThanAHeaderHoldsKeepsTheFirstOnesWhole) {
+  std::string script = "clumpbegin\n vertex 0 0 0\n vertex 1 0 0\n vertex 0 1 0\n";
+  for (int n = 0; n < 120; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "texture%03d", n);  // 10 characters: 11 bytes an entry
+    script += std::string(" texture ") + name + " mask m" + name + "\n triangle 1 2 3\n";
+  }
+  script += "clumpend\n";
+  serve_model("many.vxx", script);
+  model_instance* i = model_reference("models", "many.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  // Entries of 11 + 13 bytes: 41 pairs fit in 999 bytes after the flags byte.
+  EXPECT_LE(i->model->header_length, 1000);
+  EXPECT_EQ(i->model->header_length, 1 + 41 * 24);
+  int nodes = 0;
+  for (model_texture_node* n = i->model->textures; n; n = n->next) ++nodes;
+  EXPECT_EQ(nodes, 41);
+  model_dereference(i);
+}

@@ -1,0 +1,296 @@
+// Models end to end: references by name, downloads of zipped scripts from a real object
+// server, placeholders, the untextured stand-in, the textured model, swaps and measures.
+#include "client/scene/model.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "client/core/identity.h"
+#include "model_fixture.h"
+
+using namespace model_test;
+
+namespace {
+
+// The vertices of the placeholder triangle.
+bool shows_placeholder(model_instance* i) {
+  return i && i->clump && VxGetClumpNumVertices(i->clump) == 3 && all_polygons(i->clump) == 1;
+}
+
+std::string header_of(model_record* m) {
+  return m && m->header ? std::string(reinterpret_cast<char*>(m->header), static_cast<size_t>(m->header_length)) : "";
+}
+
+}  // namespace
+
+TEST_F(ModelTest, NamesThatDifferInCaseExtensionOrPastTwentyCharactersShareOneRecord) {
+  model_instance* a = model_reference("models", "Tree.VXX", nullptr);
+  model_instance* b = model_reference("models", "tree.rwx", nullptr);
+  // The key holds the folder too: "models" + 14 characters of the name.
+  model_instance* c = model_reference("models", "averyveryverylongname1.vxx", nullptr);
+  model_instance* d = model_reference("models", "averyveryverylongname2.vxx", nullptr);
+  model_instance* e = model_reference("avatars", "tree.vxx", nullptr);
+  ASSERT_TRUE(a && b && c && d && e);
+  EXPECT_EQ(a->model, b->model);
+  EXPECT_EQ(c->model, d->model);
+  EXPECT_NE(a->model, c->model);
+  EXPECT_NE(a->model, e->model);
+  EXPECT_EQ(model_count(), 3);
+  EXPECT_EQ(a->model->reference_count, 2);
+  EXPECT_STREQ(a->model->file, "Tree");  // the first name as given, cut at its last '.'
+  EXPECT_EQ(a->model->flags, 0);
+  EXPECT_EQ(e->model->flags, MODEL_AVATAR);
+  EXPECT_EQ(model_reference("models", nullptr, nullptr), nullptr);
+  for (model_instance* i : {a, b, c, d, e}) model_dereference(i);
+  EXPECT_EQ(model_find("models", "tree")->reference_count, 0);
+  EXPECT_EQ(model_count(), 3);  // records stay until the reset
+  model_reset();
+  EXPECT_EQ(model_count(), 0);
+}
+
+TEST_F(ModelTest, FirstShowsPlaceholderThenTheUntexturedVersionThenTheTexturedModel) {
+  serve_model("tree.vxx", quad_script("Bark.JPG"));
+  serve_texture("bark");
+  model_instance* i = model_reference("models", "tree.vxx", nullptr);
+  ASSERT_NE(i, nullptr);
+  EXPECT_TRUE(shows_placeholder(i));
+  EXPECT_TRUE(i->placeholder);
+  EXPECT_FALSE(model_is_ready(i));
+  EXPECT_TRUE(model_flush_pending());
+  model_flush();
+  EXPECT_EQ(VxGetClumpScene(i->clump), scene_world());
+  EXPECT_FALSE(model_flush_pending());
+
+  model_record* m = i->model;
+  // The script arrives; the texture is not converted yet.
+  ASSERT_TRUE(run_until([&] { return m->loaded != 0; }));
+  EXPECT_EQ(header_of(m), std::string("\0\4bark", 6));
+  // The texture is asked for only now, so it cannot have arrived in the same frame.
+  ASSERT_EQ(m->pending_textures, 1);
+  EXPECT_TRUE(chunk_exists("modelsflat", "tree"));
+  model_flush();
+  EXPECT_FALSE(i->placeholder);
+  EXPECT_EQ(all_polygons(i->clump), 2);
+  EXPECT_EQ(textured_polygons(i->clump), 0);
+  ASSERT_TRUE(run_until([&] { return m->pending_textures == 0 && m->in_cache; }));
+  model_flush();
+  EXPECT_TRUE(model_is_ready(i));
+  EXPECT_EQ(all_polygons(i->clump), 2);
+  EXPECT_EQ(textured_polygons(i->clump), 1);
+  EXPECT_EQ(VxGetClumpScene(i->clump), scene_world());
+  // Built once: the unpacked file and the flat version are gone, the full model is cached.
+  EXPECT_FALSE(std::filesystem::exists(cache_dir() + "/models/tree.vxx"));
+  EXPECT_FALSE(chunk_exists("modelsflat", "tree"));
+  EXPECT_TRUE(chunk_exists("models", "tree"));
+  float height = 0, bottom = 1;
+  EXPECT_EQ(model_height(i, &height), 1);
+  EXPECT_FLOAT_EQ(height, 2.0f);
+  EXPECT_EQ(model_get_bottom(i, &bottom), 1);
+  EXPECT_FLOAT_EQ(bottom, 0.0f);
+  VxVector lo, hi;
+  model_get_bbox(i, &lo, &hi);
+  EXPECT_FLOAT_EQ(lo.x, -1.0f);
+  EXPECT_FLOAT_EQ(hi.x, 1.0f);
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, ACachedModelIsShownAtOnceAndItsDownloadOnlyRevalidates) {
+  serve_model("rock.vxx", quad_script("stone"));
+  serve_texture("stone");
+  model_instance* first = model_reference("models", "rock.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return first->model->in_cache && !first->model->pending_textures; }));
+  settle(500);
+  model_dereference(first);
+
+  // Next visit: the tables are new, the object cache and its dates are kept.
+  model_reset();
+  download_reset();
+  texture_reset();
+  std::string before = server_log();
+  model_instance* again = model_reference("models", "rock.vxx", nullptr);
+  model_flush();
+  EXPECT_TRUE(model_is_ready(again)) << "shown from the chunk cache without waiting";
+  EXPECT_EQ(textured_polygons(again->clump), 1);
+  ASSERT_TRUE(run_until([&] { return server_log().size() > before.size() + 10 && again->model->download == nullptr; }));
+  settle(500);
+  std::string after = server_log().substr(before.size());
+  EXPECT_NE(after.find("/w/models/rock.zip HTTP/1.1\" 304"), std::string::npos) << after;
+  EXPECT_EQ(after.find("\" 200"), std::string::npos) << after;
+  EXPECT_TRUE(model_is_ready(again));
+  model_dereference(again);
+}
+
+TEST_F(ModelTest, AMissingModelKeepsItsPlaceholderAndDoesNotHoldOthersBack) {
+  serve_model("rock.vxx", quad_script(""));
+  model_instance* missing = model_reference("models", "nothere.vxx", nullptr);
+  model_instance* rock = model_reference("models", "rock.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return rock->model->in_cache != 0; }));
+  ASSERT_TRUE(run_until([&] { return missing->model->download == nullptr; }));
+  model_flush();
+  EXPECT_TRUE(model_is_ready(rock));
+  EXPECT_FALSE(model_is_ready(missing));
+  EXPECT_TRUE(shows_placeholder(missing));
+  EXPECT_EQ(VxGetClumpScene(missing->clump), scene_world());
+  float h;
+  EXPECT_EQ(model_height(missing, &h), 0);
+  EXPECT_EQ(model_get_bottom(missing, &h), 0);
+  model_dereference(missing);
+  model_dereference(rock);
+}
+
+TEST_F(ModelTest, HeaderListsTexturesAndMasksButNotNullAndReadsTheAxisAlignment) {
+  std::string script =
+      "clumpbegin\n AxisAlignment ZOrientY\n vertex 0 0 0 uv 0 0\n vertex 1 0 0 uv 1 0\n vertex 0 1 0 uv 0 1\n"
+      " Texture Leaf.Big.jpg MASK LeafMask.bmp\n triangle 1 2 3\n texture null\n triangle 1 3 2\n"
+      " textureext bark\n triangle 2 3 1 # texture ignored\nclumpend\n";
+  serve_model("bush.vxx", script);
+  model_instance* i = model_reference("models", "bush.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  EXPECT_EQ(header_of(i->model), std::string("\1\4leaf\0\x08leafmask\4bark", 21));
+  EXPECT_EQ(i->model->flags & MODEL_AXIS_ALIGNED, MODEL_AXIS_ALIGNED);
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, AnAxisAlignedModelNeverGetsAnUntexturedVersion) {
+  serve_model("sign.vxx", quad_script("nosuchtexture", "", "zorientx"));
+  model_instance* i = model_reference("models", "sign.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  settle(1500);  // the texture is not on the server: it stays pending
+  model_flush();
+  EXPECT_EQ(i->model->pending_textures, 1);
+  EXPECT_FALSE(chunk_exists("modelsflat", "sign"));
+  EXPECT_TRUE(shows_placeholder(i));
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, AModelWhoseTextureNeverComesKeepsItsUntexturedVersion) {
+  serve_model("hut.vxx", quad_script("nosuchtexture"));
+  model_instance* i = model_reference("models", "hut.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  settle(1500);
+  model_flush();
+  EXPECT_EQ(i->model->pending_textures, 1);
+  EXPECT_FALSE(i->placeholder);
+  // "texture null" stays in the untextured script: both polygons are there.
+  EXPECT_EQ(all_polygons(i->clump), 2);
+  EXPECT_EQ(textured_polygons(i->clump), 0);
+  EXPECT_TRUE(model_is_ready(i));
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, AnAvatarModelSwapsAtOnceWithoutAFlush) {
+  serve_model("guy.vxx", quad_script(""), "avatars");
+  VxScene* own = VxCreateScene();
+  model_instance* i = model_reference("avatars", "guy.vxx", own);
+  EXPECT_EQ(VxGetClumpScene(i->clump), own);  // even the placeholder goes in at once
+  model_flush();
+  ASSERT_TRUE(run_until([&] { return i->model->in_cache != 0; }));
+  EXPECT_EQ(i->pending_clump, nullptr);
+  EXPECT_EQ(all_polygons(i->clump), 2);
+  EXPECT_EQ(VxGetClumpScene(i->clump), own);
+  EXPECT_TRUE(model_is_ready(i));
+  model_dereference(i);
+  EXPECT_EQ(VxGetSceneNumClumps(own), 0);
+  VxDestroyScene(own);
+}
+
+TEST_F(ModelTest, ASwappedClumpKeepsThePlacementOfTheOneItReplaces) {
+  serve_model("post.vxx", quad_script(""));
+  model_instance* i = model_reference("models", "post.vxx", nullptr);
+  model_flush();
+  VxMatrix* m = VxCreateMatrix();
+  VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE);
+  VxTranslateMatrix(m, 3, 0.5f, -7, VX_POSTCONCAT);
+  VxTransformClump(i->clump, m, VX_REPLACE);
+  ASSERT_TRUE(run_until([&] { return i->model->in_cache != 0; }));
+  model_flush();
+  ASSERT_TRUE(model_is_ready(i));
+  VxMatrix* got = VxCreateMatrix();
+  VxGetClumpMatrix(i->clump, got);
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(VxGetMatrixElement(got, r, c), VxGetMatrixElement(m, r, c), 1e-5) << r << c;
+  VxDestroyMatrix(m);
+  VxDestroyMatrix(got);
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, StateOnOffReachesModelsWithAndWithoutParts) {
+  serve_model("lamp.vxx",
+              "clumpbegin\n vertex 0 0 0\n vertex 1 0 0\n vertex 0 1 0\n triangle 1 2 3\n"
+              " clump begin\n  vertex 0 2 0\n  vertex 1 2 0\n  vertex 0 5 0\n  triangle 1 2 3\n clump end\nclumpend\n");
+  model_instance* i = model_reference("models", "lamp.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->in_cache != 0; }));
+  model_flush();
+  model_state_off(i);
+  EXPECT_EQ(VxGetClumpState(i->clump), VX_STATE_OFF);
+  EXPECT_EQ(VxGetClumpState(VxGetFirstChildClump(i->clump)), VX_STATE_OFF);
+  model_state_on(i);
+  EXPECT_EQ(VxGetClumpState(VxGetFirstChildClump(i->clump)), VX_STATE_ON);
+  // The height covers the clump's own vertices and its part's: 0 to 5.
+  float h = 0;
+  ASSERT_EQ(model_height(i, &h), 1);
+  EXPECT_FLOAT_EQ(h, 5.0f);
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, NamesThatWouldLeaveTheObjectFolderAreNeverFetched) {
+  model_instance* i = model_reference("models", "../../evil.vxx", nullptr);
+  ASSERT_NE(i, nullptr);
+  EXPECT_EQ(i->model->download, nullptr);
+  settle(300);
+  EXPECT_TRUE(shows_placeholder(i));
+  EXPECT_EQ(server_log().find("evil"), std::string::npos);
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, AnEncipheredModelIsKeptInMemoryAndNeverLeftOnDisk) {
+  serve_model("vault.vxx", quad_script("stone"), "models", "opensesame");
+  serve_texture("stone");
+  object_password_set("opensesame", 10);
+  model_instance* i = model_reference("models", "vault.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  EXPECT_EQ(i->model->in_memory, 1);
+  ASSERT_NE(i->model->model_data, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(i->model->model_data), static_cast<size_t>(i->model->model_data_size)),
+            quad_script("stone"));
+  EXPECT_FALSE(std::filesystem::exists(cache_dir() + "/models/vault.vxx"));
+  ASSERT_TRUE(run_until([&] { return i->model->in_cache && !i->model->pending_textures; }));
+  model_flush();
+  EXPECT_TRUE(model_is_ready(i));
+  EXPECT_EQ(textured_polygons(i->clump), 1);
+  EXPECT_FALSE(std::filesystem::exists(cache_dir() + "/models/vault.vxx"));
+  EXPECT_FALSE(std::filesystem::exists(home_.file("tz.tmp")));
+  EXPECT_FALSE(std::filesystem::exists(home_.file("tz2.tmp")));
+  object_password_set("", 0);
+  model_dereference(i);
+}
+
+TEST_F(ModelTest, ANewerModelFileIsBuiltAgainEvenWhileItsTexturesArrive) {
+  serve_model("shed.vxx", quad_script("", "", "", 2));
+  model_instance* i = model_reference("models", "shed.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->in_cache != 0; }));
+  settle(200);
+  model_dereference(i);
+  model_reset();
+  download_reset();
+  texture_reset();
+  // The server's copy changes: taller, and textured now.
+  serve_model("shed.vxx", quad_script("stone", "", "", 5));
+  serve_texture("stone");
+  std::filesystem::last_write_time(www_ + "/w/models/shed.zip",
+                                   std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+  i = model_reference("models", "shed.vxx", nullptr);
+  model_flush();
+  float h = 0;
+  ASSERT_EQ(model_height(i, &h), 1);
+  EXPECT_FLOAT_EQ(h, 2.0f);  // the cached copy first
+  ASSERT_TRUE(run_until([&] { return i->model->fresh && i->model->in_cache && !i->model->pending_textures; }));
+  model_flush();
+  ASSERT_EQ(model_height(i, &h), 1);
+  EXPECT_FLOAT_EQ(h, 5.0f);
+  EXPECT_EQ(textured_polygons(i->clump), 1);
+  model_dereference(i);
+}

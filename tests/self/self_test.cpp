@@ -1,0 +1,429 @@
+// Own movement driven by a fake clock and scripted keys, against real engine clumps.
+#include <limits>
+
+#include "self_fixture.h"
+
+namespace {
+
+// Everything the hooks were called with.
+struct Record {
+  int titles = 0;
+  std::string title;
+  std::vector<std::pair<int, bool>> checks;
+  std::vector<int> panes_added, panes_removed;
+  std::string pane_text;
+  int creates = 0, destroys = 0;
+  int state_yaw = -999, state_type = -1, state_gesture = -1;
+  VxReal model_height = 1.8f;
+  bool height_known = true;
+  int selected = 0;
+  int picks_off = 0;
+  int ground = 0;
+};
+Record* rec = nullptr;
+char avatar_token;
+VxClump* avatar_clump = nullptr;
+
+self_hooks recording_hooks() {
+  self_hooks h{};
+  h.set_title = [](const char* t) {
+    ++rec->titles;
+    rec->title = t;
+  };
+  h.menu_check = [](int id, bool on) { rec->checks.push_back({id, on}); };
+  h.pane_add = [](int weight) {
+    rec->panes_added.push_back(weight);
+    return 77;
+  };
+  h.pane_remove = [](int pane) { rec->panes_removed.push_back(pane); };
+  h.pane_text = [](int pane, const char* text) { rec->pane_text = std::to_string(pane) + ":" + text; };
+  h.pick_off = [] { ++rec->picks_off; };
+  h.pick_selected = [] { return rec->selected; };
+  h.ground_ready = [] { return rec->ground; };
+  return h;
+}
+
+void add_avatar_hooks(self_hooks& h) {
+  h.anim_create = [](void*, int other, int) -> void* {
+    EXPECT_EQ(0, other);  // the own avatar
+    ++rec->creates;
+    return &avatar_token;
+  };
+  h.anim_destroy = [](void* a) {
+    EXPECT_EQ(&avatar_token, a);
+    ++rec->destroys;
+  };
+  h.anim_set_state = [](void*, VxReal, VxReal, VxReal, int yaw, uint32_t, int type, int, int gesture) {
+    rec->state_yaw = yaw;
+    rec->state_type = type;
+    rec->state_gesture = gesture;
+    return 1;
+  };
+  h.anim_model_height = [](void*, VxReal* out) {
+    *out = rec->model_height;
+    return rec->height_known ? 1 : 0;
+  };
+  h.anim_position = [](void*, VxReal* x, VxReal* y, VxReal* z) {
+    *x = 10;
+    *y = 20;
+    *z = 30;
+  };
+  h.avatar_type = [] { return 7; };
+  h.anim_clump = [](void*) { return avatar_clump; };
+}
+
+class Self : public SelfFixture {
+ protected:
+  void SetUp() override {
+    SelfFixture::SetUp();
+    rec = &record_;
+    self_hook = recording_hooks();
+    ASSERT_EQ(0, self_init(nullptr));
+  }
+  void TearDown() override {
+    for (unsigned k : {SELF_VK_UP, SELF_VK_DOWN, SELF_VK_LEFT, SELF_VK_RIGHT, SELF_VK_CONTROL, SELF_VK_ADD})
+      key_up(k);
+    SelfFixture::TearDown();
+    rec = nullptr;
+    avatar_clump = nullptr;
+  }
+  // Placed, then one frame so that the jump is over and the clock is in step.
+  void place(double x, double y, double z, double yaw) {
+    self_set_position(x, y, z, yaw);
+    frame(10);
+  }
+  void hold(unsigned key) { key_down(key); }
+  Record record_;
+};
+
+}  // namespace
+
+TEST_F(Self, PositionOutsideTheLimitsChangesNothing) {
+  place(1, 2, 3, 45);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double bad[][4] = {{0, 201, 0, 0},     {32765, 1, 0, 0}, {0, 1, -32765, 0},
+                           {0, -35.01, 0, 0},  {nan, 1, 0, 0},   {0, 1, 0, nan}};
+  for (const auto& b : bad) {
+    self_set_position(b[0], b[1], b[2], b[3]);
+    EXPECT_FLOAT_EQ(1, self_get_x());
+    EXPECT_FLOAT_EQ(2, self_get_y());
+    EXPECT_FLOAT_EQ(3, self_get_z());
+    EXPECT_FLOAT_EQ(45, self_get_yaw());
+    self_glide_to(b[0], b[1], b[2], b[3]);
+    EXPECT_FALSE(self_gliding());
+  }
+  EXPECT_EQ(1, record_.picks_off);  // only the accepted move turned picking off
+  self_set_position(32764, 200, -32764, 190);
+  EXPECT_FLOAT_EQ(32764, self_get_x());
+  EXPECT_FLOAT_EQ(200, self_get_y());
+  EXPECT_FLOAT_EQ(-170, self_get_yaw());  // kept within [-180, 180)
+  self_set_position(-32764, -35, 32764, -180);
+  EXPECT_FLOAT_EQ(-35, self_get_y());
+  EXPECT_FLOAT_EQ(-180, self_get_yaw());
+}
+
+TEST_F(Self, LongPauseMovesAsIf750msHadPassed) {
+  place(0.5, 1, 0.5, 0);
+  hold(SELF_VK_UP);
+  frame(5000);
+  // Forward 75 x 0.003 = 0.225; half of it taken at once: 0.1125 per second, for 0.75 s.
+  EXPECT_NEAR(0.5 + 0.1125 * 0.75, self_get_z(), 1e-5);
+  EXPECT_NEAR(0.5, self_get_x(), 1e-6);
+  EXPECT_NEAR(1, self_get_y(), 1e-6);  // no ground model: nobody falls
+  frame(100);
+  // 0.1125 + 0.5 x (0.225 - 0.1125) for 0.1 s.
+  EXPECT_NEAR(0.5 + 0.084375 + 0.16875 * 0.1, self_get_z(), 1e-5);
+}
+
+TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {
+  place(0.5, 1, 0.5, 0);
+  hold(SELF_VK_UP);
+  hold(SELF_VK_CONTROL);
+  world_.starts = 0;
+  frame(750);
+  // 4 x 0.225 halved: 0.45 per second; 0.3375 in 0.75 s: 1 + floor(6.75) parts.
+  EXPECT_NEAR(0.5 + 0.3375, self_get_z(), 1e-5);
+  EXPECT_EQ(7 * 9, world_.starts);
+  EXPECT_TRUE(self_moving());
+  key_up(SELF_VK_CONTROL);
+  key_up(SELF_VK_UP);
+  self_set_position(0.5, 1, 0.5, 0);
+  frame(10);
+  hold(SELF_VK_UP);
+  world_.starts = 0;
+  frame(750);  // 0.084375: two parts
+  EXPECT_EQ(2 * 9, world_.starts);
+  EXPECT_FALSE(self_moving());  // 0.1125 x 10 is not above 2
+}
+
+TEST_F(Self, StandingAtTheOriginMovesXOff) {
+  place(0, 1, 0, 0);
+  EXPECT_FLOAT_EQ(0.001f, self_get_x());
+  EXPECT_FLOAT_EQ(0, self_get_z());
+  place(0, 1, 0.5, 0);
+  EXPECT_FLOAT_EQ(0, self_get_x());
+}
+
+TEST_F(Self, CompassOctantCutsTheYawTowardZero) {
+  const struct {
+    VxReal yaw;
+    int octant;
+  } cases[] = {{21, 0}, {22, 1}, {66, 1}, {67, 2}, {-23, 0}, {-24, 7}, {22.9f, 1}, {-23.9f, 0}, {179, 4}, {-180, 4}};
+  for (const auto& c : cases) EXPECT_EQ(c.octant, self_octant(c.yaw)) << c.yaw;
+  EXPECT_EQ(self_octant(10), self_octant(370));
+  EXPECT_EQ(0, self_octant(std::numeric_limits<VxReal>::quiet_NaN()));
+  // A yaw far out of range (from a file or a server) still gives an octant.
+  int far = self_octant(3e38f);
+  EXPECT_TRUE(far >= 0 && far < 8);
+}
+
+TEST_F(Self, TitleShowsCellsAndCompassOnlyWhenChanged) {
+  world_connect("alpha");
+  self_toggle_position();
+  ASSERT_EQ((std::pair<int, bool>{119, true}), record_.checks.back());
+  EXPECT_EQ(1, profile_int("show", "position"));
+  place(0.5, 1, 0.5, 21);
+  EXPECT_EQ("site|alpha|origin|N", record_.title);
+  const struct {
+    double x, z, yaw;
+    const char* title;
+  } cases[] = {{-3.5, 12.2, 22, "site|alpha|12N 4E|NW"},
+               {2.5, -0.5, 66, "site|alpha|1S 2W|NW"},
+               {2.5, -0.5, 67, "site|alpha|1S 2W|W"},
+               {0.5, 0.5, -23, "site|alpha|origin|N"},
+               {0.5, 0.5, -24, "site|alpha|origin|NE"}};
+  for (const auto& c : cases) {
+    place(c.x, 1, c.z, c.yaw);
+    EXPECT_EQ(c.title, record_.title);
+  }
+  int shown = record_.titles;
+  frame(100);
+  EXPECT_EQ(shown, record_.titles);  // same cells, same octant
+  self_invalidate_title();
+  frame(100);
+  EXPECT_EQ(shown + 1, record_.titles);
+  EXPECT_STREQ("origin", self_position_text());
+  self_toggle_position();
+  EXPECT_EQ("Veldara - alpha", record_.title);
+  EXPECT_EQ(0, profile_int("show", "position"));
+  place(5.5, 1, 5.5, 0);
+  EXPECT_EQ("Veldara - alpha", record_.title);
+}
+
+class SelfAltitude : public Self {
+  std::string ini() override { return "[show]\naltitude=1\n"; }
+};
+
+TEST_F(SelfAltitude, PaneFromSettingsShowsTheAltitude) {
+  // An absent position key counts as on.
+  EXPECT_EQ(1, profile_int("show", "position"));
+  ASSERT_EQ(std::vector<int>{13}, record_.panes_added);
+  frame(10);
+  EXPECT_EQ("77:alt 80.0", record_.pane_text);
+  place(1, 2.5, 1, 0);
+  EXPECT_EQ("77:alt 25.0", record_.pane_text);
+  self_toggle_altitude();
+  EXPECT_EQ(std::vector<int>{77}, record_.panes_removed);
+  EXPECT_EQ((std::pair<int, bool>{132, false}), record_.checks.back());
+  EXPECT_EQ(0, profile_int("show", "altitude"));
+}
+
+TEST_F(Self, ArrowsTurnTowardTheTargetYawAndWrap) {
+  place(0.5, 1, 0.5, 0);
+  hold(SELF_VK_LEFT);
+  frame(100);
+  EXPECT_NEAR(8, self_get_yaw(), 1e-4);  // target 10, 0.8 of the way
+  EXPECT_TRUE(self_turning());
+  frame(100);
+  EXPECT_NEAR(17.6, self_get_yaw(), 1e-4);
+  key_up(SELF_VK_LEFT);
+  place(0.5, 1, 0.5, 175);
+  hold(SELF_VK_LEFT);
+  frame(100);  // target 185 = -175; 0.8 x 10 past 180
+  EXPECT_NEAR(-177, self_get_yaw(), 1e-3);
+  key_up(SELF_VK_LEFT);
+  frame(100);
+  EXPECT_FALSE(self_turning());
+  EXPECT_NEAR(-175.4, self_get_yaw(), 1e-3);  // still closing on the target
+}
+
+TEST_F(Self, WalkingIntoAWallStopsAtIt) {
+  add(make_block(0.5f, 0.5f, 2.0f, 3, 1, 0.1f));  // near face at z = 1.95
+  place(0.5, 0, 1.0, 0);
+  hold(SELF_VK_UP);
+  hold(SELF_VK_CONTROL);
+  for (int i = 0; i < 40; ++i) {
+    frame(100);
+    ASSERT_LE(self_get_z(), 1.95f - 0.025f);
+  }
+  EXPECT_GT(self_get_z(), 1.95f - 0.025f - 0.05f);
+  EXPECT_NEAR(0.5, self_get_x(), 1e-5);
+}
+
+TEST_F(Self, ShiftSideStepsAndPassesThroughOnlyWhereAllowed) {
+  add(make_block(2.0f, 0.5f, 0.5f, 0.1f, 1, 3));  // near face at x = 1.95
+  place(1.5, 0, 0.5, 0);
+  host_.set_key(SELF_VK_SHIFT, true);
+  hold(SELF_VK_LEFT);
+  frame(750);
+  EXPECT_NEAR(1.5 + 0.084375, self_get_x(), 1e-5);  // side 75 x 0.003, halved, 0.75 s
+  EXPECT_FLOAT_EQ(0, self_get_yaw());
+  for (int i = 0; i < 30; ++i) frame(100);
+  EXPECT_LE(self_get_x(), 1.95f - 0.025f);  // pass-through not allowed
+  world_hook.self_pass_through(1);
+  world_.starts = 0;
+  for (int i = 0; i < 30; ++i) frame(100);
+  EXPECT_GT(self_get_x(), 2.05f);
+  EXPECT_EQ(0, world_.starts);  // no collision test at all
+  // Let go between two frames: the latch still counts Shift for one more frame.
+  host_.set_key(SELF_VK_SHIFT, false);
+  VxReal yaw = self_get_yaw();
+  frame(100);
+  EXPECT_FLOAT_EQ(yaw, self_get_yaw());
+  frame(100);
+  EXPECT_GT(self_get_yaw(), yaw);  // Left turns again
+}
+
+TEST_F(Self, SmallStepsAreClimbedHighOnesStop) {
+  record_.ground = 1;  // gravity on
+  add(make_floor(0.5f, 0, 0.5f, 3));
+  // The user settles just above the floor (under 0.001); a blocked part may then rise by
+  // 0.01 .. 0.05: a ledge of 0.045 is climbed, one of 0.055 is not.
+  int step = add(make_block(0.5f, 0.0225f, 2.5f, 3, 0.045f, 2));  // from z = 1.5
+  place(0.5, 0.005, 1.0, 0);
+  hold(SELF_VK_UP);
+  VxReal last_y = self_get_y();
+  for (int i = 0; i < 60; ++i) {
+    frame(100);
+    ASSERT_LE(self_get_y() - last_y, 0.05f + 1e-4f);
+    last_y = self_get_y();
+  }
+  EXPECT_GT(self_get_z(), 1.6f);
+  EXPECT_GE(self_get_y(), 0.045f - 1e-4f);
+  world_.objects[step].clump = make_block(0.5f, 0.0275f, 2.5f, 3, 0.055f, 2);
+  key_up(SELF_VK_UP);
+  place(0.5, 0.005, 1.0, 0);
+  hold(SELF_VK_UP);
+  for (int i = 0; i < 60; ++i) frame(100);
+  EXPECT_LE(self_get_z(), 1.5f - 0.025f);
+  EXPECT_GT(self_get_z(), 1.5f - 0.025f - 0.05f);
+  EXPECT_LT(self_get_y(), 0.01f);
+}
+
+TEST_F(Self, FallingStopsOnTheFloor) {
+  record_.ground = 1;
+  add(make_floor(0.5f, 0, 0.5f, 3));
+  place(0.5, 1, 0.5, 0);
+  for (int i = 0; i < 100; ++i) frame(100);
+  EXPECT_GE(self_get_y(), 0.0f);
+  EXPECT_LT(self_get_y(), 0.06f);
+  EXPECT_TRUE(self_on_ground());
+}
+
+TEST_F(Self, FlyingOnlyWhereAllowed) {
+  place(0.5, 1, 0.5, 0);
+  hold(SELF_VK_ADD);
+  frame(100);
+  EXPECT_FALSE(self_flying());
+  EXPECT_NEAR(1, self_get_y(), 1e-6);
+  world_hook.self_flying(1);
+  frame(100);
+  EXPECT_TRUE(self_flying());
+  // vy 0.03, step 0.003 in 0.1 s.
+  EXPECT_NEAR(1.003, self_get_y(), 1e-5);
+  world_hook.self_flying(0);
+  EXPECT_FALSE(self_flying());
+}
+
+TEST_F(Self, GlidePassesWallsRaisingTheirTriggerAndArrives) {
+  // A glide covers 8% of the way left each 0.1 s frame: x = 5 - 4.5 x 0.92^k, so the 7th
+  // frame ends at 2.4898, touching this wall's near face (2.48) and passing on.
+  int wall = add(make_block(2.5f, 0.5f, 0.5f, 0.04f, 1, 3));
+  place(0.5, 0.1, 0.5, 0);
+  self_glide_to(5, 0.1, 0.5, 90);
+  EXPECT_TRUE(self_gliding());
+  int frames = 0;
+  while ((self_gliding() || self_velocity().x != 0) && frames < 500) {
+    frame(100);
+    ++frames;
+  }
+  EXPECT_LT(frames, 500);
+  EXPECT_NEAR(5, self_get_x(), 0.1);
+  EXPECT_NEAR(90, self_get_yaw(), 0.5);
+  EXPECT_GE(world_.objects[wall].bumps, 1);
+}
+
+TEST_F(Self, JumpClearsHeldKeys) {
+  place(0.5, 1, 0.5, 0);
+  hold(SELF_VK_UP);
+  self_set_position(0.5, 1, 0.5, 0);
+  frame(100);
+  frame(100);
+  EXPECT_FLOAT_EQ(0.5f, self_get_z());
+}
+
+TEST_F(Self, SelectedObjectsKeepTheUserStill) {
+  place(0.5, 1, 0.5, 0);
+  record_.selected = 1;
+  hold(SELF_VK_UP);
+  frame(500);
+  EXPECT_FLOAT_EQ(0.5f, self_get_z());
+  record_.selected = 0;
+  frame(500);
+  EXPECT_GT(self_get_z(), 0.5f);
+}
+
+TEST_F(Self, GestureEndsAfterFiveSeconds) {
+  place(0.5, 1, 0.5, 0);
+  self_set_gesture(3);
+  frame(5000);
+  EXPECT_EQ(3, self_gesture());
+  frame(1);
+  EXPECT_EQ(0, self_gesture());
+}
+
+TEST_F(Self, OwnAvatarHeightStateAndHead) {
+  EXPECT_FLOAT_EQ(0.2f, self_height());
+  VxMatrix* m = self_head_matrix();
+  EXPECT_FLOAT_EQ(8 + 0.18f, VxGetMatrixElement(m, 3, 1));
+  add_avatar_hooks(self_hook);
+  avatar_clump = make_block(0, 0, 0, 1, 1, 1);
+  place(1, 2, 3, 45.7);
+  EXPECT_EQ(1, record_.creates);
+  // Not in third person: the own body is not drawn over the view.
+  EXPECT_EQ(VX_STATE_OFF, VxGetClumpState(avatar_clump));
+  EXPECT_FLOAT_EQ(1.8f, self_height());
+  EXPECT_FLOAT_EQ(2 + 0.9f * 1.8f, self_eye_height());
+  EXPECT_EQ(45, record_.state_yaw);
+  EXPECT_EQ(7, record_.state_type);
+  m = self_head_matrix();
+  EXPECT_FLOAT_EQ(10, VxGetMatrixElement(m, 3, 0));
+  EXPECT_FLOAT_EQ(21.8f, VxGetMatrixElement(m, 3, 1));
+  EXPECT_FLOAT_EQ(30, VxGetMatrixElement(m, 3, 2));
+  self_set_gesture(4);
+  frame(10);
+  EXPECT_EQ(4, record_.state_gesture);
+  // Another place recreates the avatar.
+  place(1, 2, 3, 0);
+  EXPECT_EQ(1, record_.destroys);
+  EXPECT_EQ(2, record_.creates);
+  VxSetClumpState(avatar_clump, VX_STATE_ON);
+  profile_set_int("performance", "avatars", 0);
+  frame(10);
+  EXPECT_EQ(0, record_.state_type);
+  EXPECT_EQ(VX_STATE_OFF, VxGetClumpState(avatar_clump));  // a new type: hidden again
+  self_destroy_avatar();
+  EXPECT_FLOAT_EQ(0.2f, self_height());
+  record_.height_known = false;
+  self_create_avatar();
+  EXPECT_FLOAT_EQ(0.2f, self_height());
+}
+
+TEST_F(Self, WorldConnectionEntriesAreFilled) {
+  ASSERT_NE(nullptr, world_hook.self_set_position);
+  ASSERT_NE(nullptr, world_hook.self_invalidate_title);
+  world_hook.self_set_position(4, 5, 6, 90);
+  EXPECT_FLOAT_EQ(4, self_get_x());
+  EXPECT_FLOAT_EQ(5, self_get_y());
+  EXPECT_FLOAT_EQ(90, self_get_yaw());
+}

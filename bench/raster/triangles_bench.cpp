@@ -1,8 +1,8 @@
-// Polygon set-ups and affine handlers on a 640 x 480 frame: 100 000 seeded counter-clockwise
-// triangles of about 16, 256 and 4096 pixels per run. Each benchmark also fills exactly the
-// same row spans with memset in the same iterations and reports its own time as a ratio to
-// that ("vs_memset"; 1.0 = as fast as memset), besides triangles/s and Mpixels/s. Times are
-// the thread's CPU time.
+// Polygon set-ups and every handler family on a 640 x 480 frame: seeded counter-clockwise
+// triangles of about 16, 256 and 4096 pixels with view depths from 1 to 4 (so the perspective
+// handlers take both their short and long paths). Each benchmark also fills exactly the same row spans with
+// memset in the same iterations and reports its own time as a ratio to that ("vs_memset";
+// 1.0 = as fast as memset), besides triangles/s and Mpixels/s. Times are the thread's CPU time.
 #include <benchmark/benchmark.h>
 
 #include <ctime>
@@ -18,12 +18,15 @@
 #include "driver/core/polygon_modes.h"
 #include "driver/core/polygon_setup.h"
 #include "driver/core/shade.h"
+#include "driver/spans/persp_tables.h"
 #include "driver/triangles/affine.h"
+#include "driver/triangles/handlers.h"
 
 namespace {
 
 constexpr int kW = 640, kH = 480;
-constexpr int kTriangles = 100000;
+// Fewer of the largest triangles keep a run near a second.
+int Count(int area) { return area >= 4096 ? 10000 : 100000; }
 
 void* Allocate(size_t n) { return std::malloc(n); }
 void* AllocateZeroed(size_t c, size_t n) { return std::calloc(c, n); }
@@ -52,6 +55,7 @@ struct World {
   std::vector<uint16_t> depth = std::vector<uint16_t>(kW * kH);
   std::vector<uint8_t*> rows;
   std::vector<uint8_t> texels = std::vector<uint8_t>(128 * 128);
+  std::vector<uint8_t> small = std::vector<uint8_t>(16 * 16, 7);
   DeviceTexture texture{};
   DeviceMaterial material{};
   DevicePolygon* polygon = new DevicePolygon{};
@@ -68,13 +72,15 @@ struct World {
     for (size_t i = 0; i < kShadeTable8Used; ++i) ShadeTable[i] = static_cast<uint8_t>(i * 3);
     for (int y = 0; y < kH; ++y) rows.push_back(&frame[y * kW]);
     for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(1 + (i * 7) % 255);
+    for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(1 + (i * 5) % 255);
     FrameRows = rows.data();
     FramePitch = kW;
     FrameLimitX = kW << 16;
     FrameLimitY = kH << 16;
-    FrameDitherRows[0] = DitherMatrices[0];
-    FrameDitherRows[1] = DitherMatrices[1];
+    for (int i = 0; i < 4; ++i) FrameDitherRows[i] = DitherMatrices[i];
     SpanStateBlock.DitherRowX = DitherMatrices[0];
+    SpanStateBlock.DitherRowX2 = DitherMatrices[2];
+    PerspectiveTablesCreate();
     DepthBuffer = depth.data();
     DepthBufferPitch = 2 * kW;
     DepthHeight = kH;
@@ -108,7 +114,8 @@ const Batch& Triangles(int area) {
   Batch b;
   std::mt19937 rng(0xB0A7 + area);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  while (static_cast<int>(b.v.size()) < 3 * kTriangles) {
+  const int count = Count(area);
+  while (static_cast<int>(b.v.size()) < 3 * count) {
     const double aspect = 0.5 + unit(rng) * 1.5, turn = unit(rng) * 2 * M_PI;
     const double base = std::sqrt(2.0 * area * aspect), height = 2.0 * area / base;
     const double px[3] = {0, base, unit(rng) * base}, py[3] = {0, 0, height};
@@ -125,10 +132,12 @@ const Batch& Triangles(int area) {
     for (int k = 0; k < 3; ++k) {
       d[k].screen_x = static_cast<int32_t>(x[k] * 65536);
       d[k].screen_y = static_cast<int32_t>(y[k] * 65536);
-      d[k].depth = static_cast<int32_t>((100 + rng() % 60000) << 16);
+      d[k].view_z = 1.0f + static_cast<float>(rng() % 300) / 100.0f;
+      d[k].depth = static_cast<int32_t>(30000.0f * 65536.0f / d[k].view_z);
       d[k].shade = static_cast<int32_t>(rng() % 0x1F0000);
-      d[k].u = static_cast<int32_t>(rng());
-      d[k].v = static_cast<int32_t>(rng());
+      // Two texture widths at most, the fixed-point perspective handlers' range.
+      d[k].u = static_cast<int32_t>(rng() % 0x20000);
+      d[k].v = static_cast<int32_t>(rng() % 0x20000);
     }
     // Counter-clockwise on the screen with y down, as the set-ups draw.
     const double cross = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
@@ -140,7 +149,7 @@ const Batch& Triangles(int area) {
   recording = &b.spans;
   polygon::Limits lim{kW, kH};
   polygon::Parts<polygon::NoPart> none(polygon::NoPart{});
-  for (int t = 0; t < kTriangles; ++t) polygon::SetupTriangle(none, &b.v[3 * t], &b.v[3 * t + 1], &b.v[3 * t + 2], lim, &RecordSpans);
+  for (int t = 0; t < count; ++t) polygon::SetupTriangle(none, &b.v[3 * t], &b.v[3 * t + 1], &b.v[3 * t + 2], lim, &RecordSpans);
   for (const Span& s : b.spans) b.pixels += s.xr - s.xl;
   made.emplace_back(area, std::move(b));
   return made.back().second;
@@ -155,9 +164,11 @@ double NowNs() {
 
 using Setup = void (*)(DevicePolygon*, DeviceVertex*, DeviceVertex*, DeviceVertex*);
 
-void Run(benchmark::State& state, Setup setup) {
+void Run(benchmark::State& state, Setup setup, bool small) {
   World& w = TheWorld();
+  const int kTriangles = Count(static_cast<int>(state.range(0)));
   const Batch& b = Triangles(static_cast<int>(state.range(0)));
+  w.texture.texels = small ? w.small.data() : w.texels.data();
   std::vector<DeviceVertex> v = b.v;
   double draw_ns = 0, memset_ns = 0;
   for (auto _ : state) {
@@ -181,20 +192,38 @@ void Run(benchmark::State& state, Setup setup) {
   state.counters["px_per_tri"] = benchmark::Counter(b.pixels / kTriangles);
 }
 
-#define TRI_BENCH(name)                                                      \
-  void BM_##name(benchmark::State& state) { Run(state, &name); }             \
+#define TRI_BENCH(name, small)                                               \
+  void BM_##name(benchmark::State& state) { Run(state, &name, small); }      \
   BENCHMARK(BM_##name)->Arg(16)->Arg(256)->Arg(4096)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-TRI_BENCH(TriFlat)
-TRI_BENCH(TriFlatZ)
-TRI_BENCH(TriSmooth)
-TRI_BENCH(TriSmoothZ)
-TRI_BENCH(TriFlatStipple)
-TRI_BENCH(TriSmoothStippleZ)
-TRI_BENCH(TriTextured)
-TRI_BENCH(TriTexturedLit)
-TRI_BENCH(TriTexturedZ)
-TRI_BENCH(TriTexturedLitZ)
+// The untextured modes, the affine handlers, then one or two members of each textured family.
+TRI_BENCH(TriFlat, false)
+TRI_BENCH(TriFlatZ, false)
+TRI_BENCH(TriSmooth, false)
+TRI_BENCH(TriSmoothZ, false)
+TRI_BENCH(TriFlatStipple, false)
+TRI_BENCH(TriSmoothStippleZ, false)
+TRI_BENCH(TriTextured, false)
+TRI_BENCH(TriTexturedLit, false)
+TRI_BENCH(TriTexturedZ, false)
+TRI_BENCH(TriTexturedLitZ, false)
+TRI_BENCH(TriTextured16, true)
+TRI_BENCH(TriTextured16Z, true)
+TRI_BENCH(TriTexturedStipple, false)
+TRI_BENCH(TriTexturedStippleZ, false)
+TRI_BENCH(TriTexturedSmooth, false)
+TRI_BENCH(TriTexturedStippleSmoothZ, false)
+TRI_BENCH(TriTexturedDither, false)
+TRI_BENCH(TriTexturedDitherLitZ, false)
+TRI_BENCH(TriTexturedPerspFixedDither, false)
+TRI_BENCH(TriTexturedPerspFixedDitherZ, false)
+TRI_BENCH(TriTexturedPerspFixedStippleSmoothZ, false)
+TRI_BENCH(TriTextured16PerspFixedDitherZ, true)
+TRI_BENCH(TriTexturedPersp, false)
+TRI_BENCH(TriTexturedPerspLitZ, false)
+TRI_BENCH(TriTexturedPerspSmoothZ, false)
+TRI_BENCH(TriTexturedPerspStipple, false)
+TRI_BENCH(TriTextured16PerspStippleZ, true)
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "client/cache/image.h"
 #include "client/cache/picture.h"
 #include "client/core/about.h"
+#include "client/core/command.h"
 #include "client/core/keys.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -13,6 +14,7 @@
 #include "client/core/tessel.h"
 #include "client/core/tick.h"
 #include "client/scene/animate.h"
+#include "client/scene/avatar.h"
 #include "client/scene/backdrop.h"
 #include "client/scene/behavior.h"
 #include "client/scene/camera.h"
@@ -20,6 +22,7 @@
 #include "client/scene/prop.h"
 #include "client/scene/visible.h"
 #include "client/scene/scene.h"
+#include "client/scene/pick.h"
 #include "client/scene/self.h"
 #include "client/servers/join.h"
 #include "client/servers/login.h"
@@ -69,6 +72,8 @@ const task_record task_table[] = {
     {nullptr, camera_begin_task, 0, {}},
     {"scene", scene_update, 1, {}},
     {"self", self_update, 1, {}},
+    {"avatar", avatar_frame_update, 1, {}},
+    {"pick", pick_update, 1, {}},
     {nullptr, camera_end_task, 0, {}},
     {"viewport", viewport_update, 1, {}},
     {"behavior", behavior_update, 0, {}},
@@ -95,6 +100,8 @@ const char* const task_update_names[] = {
     "camera_begin_update",
     "scene_update",
     "self_update",
+    "avatar_frame_update",
+    "pick_update",
     "camera_end_update",
     "viewport_update",
     "behavior_update",
@@ -298,8 +305,7 @@ long handle_window(const HostEvent& e) {
       return HOST_DEFAULT;
     case HOST_WM_KEYDOWN: {
       bool record = true;
-      // The picking module's pick_has_selection decides once it exists.
-      int command = frame_builder_command(static_cast<int>(e.wparam), false, &record);
+      int command = frame_builder_command(static_cast<int>(e.wparam), pick_has_selection() != 0, &record);
       if (command) {
         h->post_event(HostEvent{HOST_WM_COMMAND, command, 0, 0});
         if (record) key_down(static_cast<unsigned>(e.wparam));
@@ -325,7 +331,9 @@ long handle_window(const HostEvent& e) {
       key_down(static_cast<unsigned>(e.wparam));
       return HOST_DEFAULT;
     case HOST_WM_COMMAND:
-      // gesture_handle, then menu_handle, once the menus exist.
+      // Ids from 3000 go to the gesture buttons (gesture_handle) once they exist.
+      if (e.wparam >= 0 && e.wparam < MENU_GESTURE_FIRST)
+        return menu_handle(static_cast<int>(e.wparam));
       return 0;
     case HOST_WM_SYSCOMMAND:
       if (tessel_kiosk()) {
@@ -342,6 +350,8 @@ long handle_window(const HostEvent& e) {
     case HOST_WM_LBUTTONDOWN:
     case HOST_WM_RBUTTONDOWN:
       h->window_focus();
+      // A left click picks in the 3D view (the mouse modes take this over once they exist).
+      if (e.message == HOST_WM_LBUTTONDOWN && tessel_frame_state() == FRAME_RUNNING) pick_at(e.x, e.y);
       return 0;
     case HOST_WM_LBUTTONUP:
     case HOST_WM_LBUTTONDBLCLK:

@@ -9,6 +9,7 @@
 #include "client/cache/picture.h"
 #include "client/core/about.h"
 #include "client/core/cgi.h"
+#include "client/core/command.h"
 #include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -17,6 +18,7 @@
 #include "client/core/tick.h"
 #include "client/net/proxy.h"
 #include "client/net/resolve.h"
+#include "client/scene/avatar.h"
 #include "client/scene/backdrop.h"
 #include "client/scene/camera.h"
 #include "client/scene/color.h"
@@ -31,6 +33,8 @@
 #include "client/scene/collide.h"
 #include "client/scene/self.h"
 #include "client/scene/cell.h"
+#include "client/scene/pdialog.h"
+#include "client/scene/pick.h"
 #include "client/servers/immigrate.h"
 #include "client/servers/join.h"
 #include "client/servers/login.h"
@@ -83,6 +87,7 @@ const lifecycle_step init_steps[] = {
     {"color_init", [] { return color_init() ? 0 : 1; }, LC_FATAL, 30, 0, nullptr},
     {"universe_init", universe_init, LC_IGNORE, 0, 0, nullptr},
     {"random_seed", [] { random_seed(platform_ticks()); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"menu_init", [] { return menu_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
     // Connects the account modules' universe replies (citizenship, sign-up, join requests)
     // and the prompt dialogs; join requests have no init step of their own.
     {"immigrate_set_parent",
@@ -111,6 +116,7 @@ const lifecycle_step init_steps[] = {
        return teleport_init();
      },
      LC_IGNORE, 0, 0, nullptr},
+    {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
     {"proxy_init", [] { proxy_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
@@ -122,6 +128,7 @@ const lifecycle_step init_steps[] = {
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
+    {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
     {"login_init", login_init, LC_IGNORE, 0, 0, nullptr},
     {"upgrade_init", upgrade_init, LC_IGNORE, 0, 0, nullptr},
@@ -140,6 +147,7 @@ const lifecycle_step start_3d_steps[] = {
     {"camera_init", [] { return camera_init() ? 0 : 1; }, LC_FATAL_ENGINE, 5, 6, nullptr},
     {"scene_init", [] { return scene_init() ? 0 : 1; }, LC_FATAL, 7, 0, nullptr},
     {"model_init", [] { return model_init() ? 0 : 1; }, LC_FATAL, 11, 0, nullptr},
+    {"pick_init", [] { pick_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"show_window", tessel_step_show_window, LC_IGNORE, 0, 0, nullptr},
     {"self_init", [] { return self_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"about_hide", [] { about_hide(); return 0; }, LC_IGNORE, 0, 0, nullptr},
@@ -150,11 +158,13 @@ const lifecycle_step start_3d_steps[] = {
 // chunk_term, telegram_term, download_term, world_term, web_term, image_term, url_term,
 // console_term. Every one must be safe when its init never ran: a failed start-up runs them all.
 const lifecycle_call term_calls[] = {
+    {"avatar_term", avatar_term},
     {"sound_term", sound_term},
     {"prop_term", prop_term},
     {"universe_term", universe_term},
     {"http_term", http_term},
     {"file_term", file_term},
+    {"menu_term", menu_term},
     {"cgi_term", cgi_term},
     {"resolve_term", resolve_term},
     {"cell_term", cell_term},
@@ -178,13 +188,16 @@ const lifecycle_call term_late_calls[] = {
 // and last cell_reset.
 const lifecycle_call reset_calls[] = {
     {"visible_reset", visible_reset},
+    {"pick_reset", pick_reset},
     {"ground_clear", ground_clear},
+    {"avatar_reset", avatar_reset},
     {"self_destroy_avatar", self_destroy_avatar},
     {"model_reset", model_reset},
     {"download_reset", download_reset},
     {"picture_reset", picture_reset},
     {"image_reset", image_reset},
     {"texture_reset", texture_reset},
+    {"avatar_load_list", avatar_load_list},
     {"chunk_reset", chunk_reset},
     {"self_create_avatar", self_create_avatar},
     {"backdrop_clear", backdrop_clear},

@@ -12,6 +12,7 @@
 #include "client/core/tessel.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
+#include "client/ui/pdialog_dialog.h"
 #include "client/ui/privilege_dialog.h"
 #include "client/ui/prompt_dialog.h"
 #include "client/ui/qt_dialog.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   signup_dialogs_register();
   signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
+  pdialog_dialogs_register();
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

@@ -1,5 +1,7 @@
 #include "client/ui/qt_windows.h"
 
+#include <QAction>
+#include <QChildEvent>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -8,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "client/ui/keymap.h"
+#include "client/ui/menu.h"
 #include "client/ui/qt_host.h"
 #include "platform/host.h"
 
@@ -15,15 +18,80 @@ QtMainWindow::QtMainWindow(QtHost* host) : QWidget(nullptr), host_(host) {
   setObjectName("Halcyra");
   setFocusPolicy(Qt::StrongFocus);
   setAutoFillBackground(true);
+  // Menu items and accelerators reach the window procedure as commands.
+  menu_ = new QtMenuBar(
+      this,
+      [](int id, void* user) {
+        static_cast<QtHost*>(user)->send(HostEvent{HOST_WM_COMMAND, id, 0, 0});
+      },
+      host_);
+  connect(menu_, &QtMenuBar::rebuilt, this, [this] {
+    if (client_top() != last_top_) lay_out_client();
+  });
 }
 
 void QtMainWindow::moveEvent(QMoveEvent*) {
   host_->send(HostEvent{HOST_WM_MOVE, 0, geometry().x(), geometry().y()});
 }
 
-void QtMainWindow::resizeEvent(QResizeEvent*) {
+// A bar with nothing to show (no menus made yet, or no title texts) takes no room.
+int QtMainWindow::client_top() const {
+  if (!menu_) return 0;
+  for (QAction* a : menu_->actions())
+    if (a->isVisible()) return menu_->sizeHint().height();
+  return 0;
+}
+
+void QtMainWindow::resizeEvent(QResizeEvent*) { lay_out_client(); }
+
+void QtMainWindow::lay_out_client() {
+  int top = client_top();
+  last_top_ = top;
+  menu_->setGeometry(0, 0, width(), top);
+  menu_->raise();
+  // The bar's height may have changed: the panes keep their client positions.
+  for (QObject* o : children()) {
+    auto* w = qobject_cast<QWidget*>(o);
+    if (!w || w == menu_ || w->isWindow() || !w->property("client_y").isValid()) continue;
+    place(w, w->property("client_y").toInt());
+  }
   int kind = isMaximized() ? HOST_SIZE_MAXIMIZED : HOST_SIZE_RESTORED;
-  host_->send(HostEvent{HOST_WM_SIZE, kind, width(), height()});
+  host_->send(HostEvent{HOST_WM_SIZE, kind, width(), height() - top});
+}
+
+void QtMainWindow::childEvent(QChildEvent* event) {
+  QWidget::childEvent(event);
+  if (event->type() == QEvent::ChildAdded && event->child()->isWidgetType())
+    event->child()->installEventFilter(this);
+}
+
+// A pane at client y, below the bar. A hidden pane gets its move event when shown: that one
+// is ours too.
+void QtMainWindow::place(QWidget* w, int client_y) {
+  int y = client_y + client_top();
+  w->setProperty("client_y", client_y);
+  w->setProperty("placed_y", y);
+  w->setProperty("move_pending", !w->isVisible());
+  shifting_ = true;
+  w->move(w->x(), y);
+  shifting_ = false;
+}
+
+// The layout places the panes in client coordinates; each placement is moved down by the
+// bar's height here.
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Move && !shifting_ && watched != menu_ &&
+      watched->parent() == this) {
+    auto* w = static_cast<QWidget*>(watched);
+    if (!w->isWindow() && !qobject_cast<QMenuBar*>(w)) {
+      QVariant placed = w->property("placed_y");
+      bool ours = placed.isValid() && placed.toInt() == w->y() &&
+                  w->property("move_pending").toBool();
+      w->setProperty("move_pending", false);
+      if (!ours) place(w, w->y());
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void QtMainWindow::changeEvent(QEvent* event) {
@@ -83,19 +151,20 @@ static int button_code(Qt::MouseButton button) { return button == Qt::RightButto
 void QtMainWindow::mousePressEvent(QMouseEvent* event) {
   if (int code = button_code(event->button())) host_->key_event(code, true);
   int m = event->button() == Qt::RightButton ? HOST_WM_RBUTTONDOWN : HOST_WM_LBUTTONDOWN;
-  host_->send(HostEvent{m, 0, event->position().toPoint().x(), event->position().toPoint().y()});
+  host_->send(HostEvent{m, 0, event->position().toPoint().x(),
+                        event->position().toPoint().y() - client_top()});
 }
 
 void QtMainWindow::mouseReleaseEvent(QMouseEvent* event) {
   if (int code = button_code(event->button())) host_->key_event(code, false);
   if (event->button() != Qt::LeftButton) return;
   host_->send(HostEvent{HOST_WM_LBUTTONUP, 0, event->position().toPoint().x(),
-                        event->position().toPoint().y()});
+                        event->position().toPoint().y() - client_top()});
 }
 
 void QtMainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
   host_->send(HostEvent{HOST_WM_LBUTTONDBLCLK, 0, event->position().toPoint().x(),
-                        event->position().toPoint().y()});
+                        event->position().toPoint().y() - client_top()});
 }
 
 void QtMainWindow::paintEvent(QPaintEvent* event) {

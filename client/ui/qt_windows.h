@@ -6,6 +6,7 @@
 #include <map>
 
 class QtHost;
+class QtMenuBar;
 
 class QtMainWindow : public QWidget {
   Q_OBJECT
@@ -13,6 +14,9 @@ class QtMainWindow : public QWidget {
  public:
   explicit QtMainWindow(QtHost* host);
   bool destroying = false;
+  QtMenuBar* menu_bar() const { return menu_; }
+  // The client area starts below the menu bar: its top in the widget's coordinates.
+  int client_top() const;
 
  protected:
   void moveEvent(QMoveEvent* event) override;
@@ -26,9 +30,18 @@ class QtMainWindow : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void childEvent(QChildEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void place(QWidget* pane, int client_y);
+  // The bar at the top, the panes below it, and the client size to the window procedure.
+  void lay_out_client();
+
   QtHost* host_;
+  bool shifting_ = false;
+  int last_top_ = 0;
+  QtMenuBar* menu_;
 };
 
 // Dialog 602: picture frame, version, build and status texts, OK and Cancel, credit lines.

@@ -69,19 +69,30 @@ TEST_F(QtSpine, MainWindowRunsFramesShowsAndGrabs) {
   ASSERT_TRUE(start());
   frame_set_links(&qt_links);
   ASSERT_NE(qt_->about_widget(), nullptr);
-  bool splash_seen = false;
-  bool main_hidden_while_splash = true;
+  // The splash may come and go between two polls: its show event is watched instead.
+  struct ShowWatch : QObject {
+    QtHost* qt = nullptr;
+    bool seen = false, main_hidden = true;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Show) {
+        seen = true;
+        if (qt->main_widget() && qt->main_widget()->isVisible()) main_hidden = false;
+      }
+      return false;
+    }
+  } show_watch;
+  show_watch.qt = qt_.get();
+  qt_->about_widget()->installEventFilter(&show_watch);
+  if (qt_->about_widget()->isVisible()) {
+    show_watch.seen = true;
+    show_watch.main_hidden = !(qt_->main_widget() && qt_->main_widget()->isVisible());
+  }
   int running_polls = -1;
   std::string png = dir_.file("window.png");
   bool saved = false;
   QElapsedTimer since_running;
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
-    QWidget* about = qt_->about_widget();
-    if (about && about->isVisible()) {
-      splash_seen = true;
-      if (qt_->main_widget() && qt_->main_widget()->isVisible()) main_hidden_while_splash = false;
-    }
     if (tessel_frame_state() == FRAME_RUNNING) {
       if (running_polls < 0) {
         running_polls = polls;
@@ -97,8 +108,8 @@ TEST_F(QtSpine, MainWindowRunsFramesShowsAndGrabs) {
   qt_->run_loop();
   watch.stop();
 
-  EXPECT_TRUE(splash_seen);
-  EXPECT_TRUE(main_hidden_while_splash);
+  EXPECT_TRUE(show_watch.seen);
+  EXPECT_TRUE(show_watch.main_hidden);
   EXPECT_GE(qt_->about_shown_count(), 1);
   EXPECT_EQ(qt_->about_destroyed_count(), 1);  // closed by the 3D start
   EXPECT_FALSE(qt_->about_exists());

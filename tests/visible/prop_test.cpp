@@ -81,24 +81,7 @@ class PropLink : public SceneFixture {
   }
 
   void start(const std::string& world_config) {
-    world = std::make_unique<wtest::FakeProcess>("world.py", std::vector<std::string>{"--json", world_config});
-    ASSERT_NE(0, world->port());
-    std::string universe_config = R"({"session":4660,"worlds":[{"name":"demo","host":"127.0.0.1","port":)" +
-                                  std::to_string(world->port()) + "}]}";
-    universe = std::make_unique<wtest::FakeProcess>("universe.py", std::vector<std::string>{"--json", universe_config});
-    ASSERT_NE(0, universe->port());
-    profile_set_string("universe", "host", "127.0.0.1");
-    profile_set_int("universe", "port", universe->port());
-    ASSERT_EQ(0, universe_init());
-    ASSERT_TRUE(wtest::poll_until([] {
-      universe_update();
-      return universe_connected();
-    }));
-    ASSERT_EQ(0, universe_login("\"Tester\"", ""));
-    ASSERT_TRUE(wtest::poll_until([] {
-      universe_update();
-      return universe_logged_in();
-    }));
+    ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
     // The tourist login stored number 0; the world is to see a citizen's.
     citizen_set_number(101);
   }

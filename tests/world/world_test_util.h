@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -231,6 +232,30 @@ class WorldFixture : public ::testing::Test {
   HeadlessHost boxes{false};
   Recorder recorder;
 };
+
+// Both fakes up (the universe's world list points at the fake world "demo") and the universe
+// logged in as a tourist. Fails the calling test with a fatal failure when a step does not come.
+inline void start_fakes(std::unique_ptr<FakeProcess>& world, std::unique_ptr<FakeProcess>& universe,
+                        const std::string& world_config) {
+  world = std::make_unique<FakeProcess>("world.py", std::vector<std::string>{"--json", world_config});
+  ASSERT_NE(0, world->port());
+  std::string universe_config = R"({"session":4660,"worlds":[{"name":"demo","host":"127.0.0.1","port":)" +
+                                std::to_string(world->port()) + "}]}";
+  universe = std::make_unique<FakeProcess>("universe.py", std::vector<std::string>{"--json", universe_config});
+  ASSERT_NE(0, universe->port());
+  profile_set_string("universe", "host", "127.0.0.1");
+  profile_set_int("universe", "port", universe->port());
+  ASSERT_EQ(0, universe_init());
+  ASSERT_TRUE(poll_until([] {
+    universe_update();
+    return universe_connected();
+  }));
+  ASSERT_EQ(0, universe_login("\"Tester\"", ""));
+  ASSERT_TRUE(poll_until([] {
+    universe_update();
+    return universe_logged_in();
+  }));
+}
 
 inline std::string hex_of(const std::vector<uint8_t>& bytes) { return testutil::hex_of(bytes.data(), bytes.size()); }
 

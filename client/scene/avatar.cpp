@@ -1,0 +1,528 @@
+#include "client/scene/avatar.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Zembrel/Pose/Anim/anim.h"
+#include "client/cache/download.h"
+#include "client/cache/unzip.h"
+#include "client/core/hash.h"
+#include "client/core/identity.h"
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
+#include "client/core/tessel.h"
+#include "client/scene/anim_link.h"
+#include "client/scene/avatar_peer.h"
+#include "client/scene/camera.h"
+#include "client/scene/model.h"
+#include "client/scene/prop.h"
+#include "client/scene/self.h"
+#include "client/servers/world.h"
+#include "platform/clock.h"
+
+avatar_hooks avatar_hook{};
+
+#define TRACE(...)                                             \
+  do {                                                         \
+    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
+  } while (0)
+
+namespace {
+
+struct module_state {
+  hash_table* table = nullptr;
+  hash_table* muted = nullptr;
+  hash_table* spoken = nullptr;
+  uint8_t own_type = 0;
+  int32_t sent[6] = {0, 0, 0, 0, 0, 0};  // x, y, z, yaw, type, gesture
+  bool force = true;
+  uint32_t next_position = 0;
+  uint32_t next_near_far = 0;
+  bool eject_right = false;
+  bool public_speaker = false;
+  bool old_protocol = false;
+  bool list_loaded = false;
+};
+module_state s;
+
+uint32_t now_ticks() { return platform_ticks(); }
+
+bool setting_on(const char* section, const char* key) { return profile_int(section, key) > 0; }
+
+int chat_near() {
+  int n = profile_int("chat", "near");
+  return n < 0 || n > 50 ? 12 : n;
+}
+bool chat_balloons() { return profile_int("chat", "balloons") != 0; }  // absent counts as on
+
+uint8_t shown_type(int type) {
+  return setting_on("performance", "avatars") ? static_cast<uint8_t>(type) : 0;
+}
+
+bool in_set(hash_table* set, int session) {
+  uint16_t key = static_cast<uint16_t>(session);
+  return set && hash_find(set, sizeof key, &key);
+}
+void add_to_set(hash_table* set, int session) {
+  if (!set) return;
+  uint16_t key = static_cast<uint16_t>(session);
+  int found = 0;
+  hash_find_or_add(set, sizeof key, &key, 0, &found);
+}
+
+void print_console(int kind, const char* line) {
+  if (avatar_hook.console_print) avatar_hook.console_print(kind, line);
+}
+
+void balloon_text(avatar_record* a, const char* text) {
+  if (a->balloon_handle && avatar_hook.balloon_set_text) avatar_hook.balloon_set_text(a->balloon_handle, text);
+}
+
+void make_balloon(avatar_record* a) {
+  if (a->balloon_handle || !avatar_hook.balloon_create) return;
+  a->balloon_handle = avatar_hook.balloon_create();
+  balloon_text(a, a->name);
+}
+
+// Far models are placed by a rotation about the vertical and a move to their origin.
+void place_far(avatar_record* a, VxReal x, VxReal y, VxReal z) {
+  VxClump* clump = a->far_model ? model_clump(a->far_model) : nullptr;
+  if (!clump) return;
+  VxMatrix* m = VxScratchMatrix();
+  VxRotateMatrix(m, 0, 1, 0, a->yaw, VX_REPLACE);
+  VxTranslateMatrix(m, x, y, z, VX_POSTCONCAT);
+  VxTransformClump(clump, m, VX_REPLACE);
+}
+
+void drop_far(avatar_record* a) {
+  if (a->far_model) model_dereference(a->far_model);
+  a->far_model = nullptr;
+}
+void drop_anim(avatar_record* a) {
+  if (a->anim) AnimDestroyAvatar(static_cast<AnimAvatar*>(a->anim));
+  a->anim = nullptr;
+}
+
+void destroy_record(avatar_record* a) {
+  drop_anim(a);
+  drop_far(a);
+  if (a->scene) VxDestroyScene(a->scene);
+  a->scene = nullptr;
+  if (a->balloon_handle && avatar_hook.balloon_destroy) avatar_hook.balloon_destroy(a->balloon_handle);
+  a->balloon_handle = nullptr;
+}
+
+std::vector<avatar_record*> all_records() {
+  std::vector<avatar_record*> out;
+  if (!s.table) return out;
+  hash_iterator* it = hash_iterator_create(s.table);
+  if (!it) return out;
+  while (void* d = hash_iterator_next_data(it)) out.push_back(static_cast<avatar_record*>(d));
+  return out;
+}
+
+void camera_xz(VxReal* x, VxReal* z) {
+  *x = 0;
+  *z = 0;
+  VxCamera* cam = camera_get_main();
+  VxVector p{};
+  if (cam && VxGetCameraPosition(cam, &p) == 1) {
+    *x = p.x;
+    *z = p.z;
+  }
+}
+
+int own_gesture() { return self_gesture(); }
+
+void send_own_position(uint32_t now) {
+  int32_t v[6] = {static_cast<int32_t>(std::lround(self_get_x() * 1000)),
+                  static_cast<int32_t>(std::lround(self_get_y() * 1000)),
+                  static_cast<int32_t>(std::lround(self_get_z() * 1000)),
+                  static_cast<int32_t>(std::lround(self_get_yaw() * 10)), s.own_type, own_gesture()};
+  if (!s.force && std::memcmp(v, s.sent, sizeof v) == 0) return;
+  s.next_position = now + AVATAR_POSITION_INTERVAL;
+  if (world_position(v[0], v[1], v[2], v[3], v[4], v[5]) == 0) {
+    std::memcpy(s.sent, v, sizeof v);
+    s.force = false;
+  }
+}
+
+void make_near(avatar_record* a, uint32_t now) {
+  drop_far(a);
+  a->anim = AnimCreateAvatar(a->scene, 1, setting_on("performance", "zembrels") ? 1 : 0);
+  if (!a->anim) return;
+  AnimAvatar* o = static_cast<AnimAvatar*>(a->anim);
+  AnimSetAvatarState(o, a->x, a->y, a->z, static_cast<int>(a->yaw), now_ticks(), a->type, 0, a->gesture);
+  AnimUpdateAvatar(o, now);
+  a->next_state = static_cast<int32_t>(now + AVATAR_STATE_INTERVAL);
+}
+
+void make_far(avatar_record* a) {
+  drop_anim(a);
+  a->far_model = model_reference("avatars", "far.vxx", a->scene);
+  place_far(a, a->x, a->y, a->z);
+  a->far_steps = AVATAR_FAR_STEPS;
+}
+
+// Sorted farthest first: the n farthest go far, the rest near.
+void assign_near_far(const std::vector<avatar_record*>& sorted, uint32_t now) {
+  int n = static_cast<int>(sorted.size()) - chat_near();
+  for (int i = 0; i < static_cast<int>(sorted.size()); ++i) {
+    avatar_record* a = sorted[static_cast<size_t>(i)];
+    if (i < n) {
+      if (!a->far_model) make_far(a);
+    } else if (!a->anim) {
+      make_near(a, now);
+    }
+  }
+}
+
+void own_render_if(VxReal& own, VxReal distance) {
+  if (own != 0 && own > distance) {
+    self_render();
+    own = 0;
+  }
+}
+
+void list_download_done(void*, int status, uint8_t* data, int size);
+
+void list_path(char* out, size_t size) {
+  std::snprintf(out, size, "%s/avatars/avatars.dat", download_get_path());
+}
+
+bool file_exists(const char* path) {
+  struct stat st{};
+  return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+int avatar_init(void* main_window) {
+  TRACE("avatar_init");
+  anim_link_init();
+  self_hook.avatar_type = avatar_type;
+  world_hook.avatar_delete_all = avatar_delete_all;
+  world_hook.avatar_load_list = avatar_load_list;
+  world_hook.avatar_add = avatar_add;
+  world_hook.avatar_delete = avatar_delete;
+  world_hook.avatar_position = avatar_position;
+  world_hook.avatar_message = [](int kind, int session, const char* text) { avatar_message(session, text, kind); };
+  world_hook.avatar_set_public_speaker = avatar_set_public_speaker;
+  world_hook.avatar_set_eject_right = avatar_set_eject_right;
+  prop_hook.avatar_set_old = avatar_set_old_protocol;
+  if (!s.table && !s.old_protocol) s.table = hash_create(AVATAR_BUCKETS);
+  return avatar_peer_init(main_window);
+}
+
+void avatar_set_old_protocol(int flag) {
+  s.old_protocol = flag != 0;
+  avatar_delete_all();
+  if (s.table) hash_destroy(s.table);
+  s.table = flag ? nullptr : hash_create(AVATAR_BUCKETS);
+}
+
+bool avatar_old_protocol() { return s.old_protocol; }
+
+void avatar_add(int session, const char* name, int32_t x, int32_t y, int32_t z, int yaw, int type, int gesture) {
+  if (!s.table) return;
+  uint16_t key = static_cast<uint16_t>(session);
+  int found = 0;
+  hash_entry* e = hash_find_or_add(s.table, sizeof key, &key, sizeof(avatar_record), &found);
+  if (!e || found) return;
+  auto* a = static_cast<avatar_record*>(hash_entry_data(e));
+  std::memset(a, 0, sizeof *a);
+  a->session = static_cast<int16_t>(key);
+  a->x = x * 0.001f;
+  a->y = y * 0.001f;
+  a->z = z * 0.001f;
+  a->yaw = yaw * 0.1f;
+  a->type = shown_type(type);
+  a->gesture = static_cast<uint8_t>(gesture);
+  a->last_chat = AVATAR_NO_CHAT;
+  a->scene = VxCreateScene();
+  if (a->scene) {
+    VxLight* light = VxCreateLight(1, -0.8f, -0.5f, -0.2f, 1.0f);
+    if (light) VxAddLightToScene(a->scene, light);
+  }
+  std::snprintf(a->name, sizeof a->name, "%s", name ? name : "");
+  if (world_rights_flag() || s.eject_right || in_set(s.spoken, session)) make_balloon(a);
+  s.next_near_far = now_ticks();  // the split is made again on the next frame
+}
+
+void avatar_position(int session, int32_t x, int32_t y, int32_t z, int yaw, int type, int gesture) {
+  avatar_record* a = avatar_find(session);
+  if (!a) return;
+  a->x = x * 0.001f;
+  a->y = y * 0.001f;
+  a->z = z * 0.001f;
+  a->yaw = yaw * 0.1f;
+  a->type = shown_type(type);
+  a->gesture = static_cast<uint8_t>(gesture);
+  if (a->anim) {
+    // Told on the next frame (a plain 0 would not count as past near the tick's wrap).
+    a->next_state = static_cast<int32_t>(now_ticks() - 1);
+  } else if (a->far_model) {
+    VxClump* clump = model_clump(a->far_model);
+    VxVector o{};
+    if (clump) VxGetClumpOrigin(clump, &o);
+    a->motion[0] = 0.2f * (a->x - o.x);
+    a->motion[1] = 0.2f * (a->y - o.y);
+    a->motion[2] = 0.2f * (a->z - o.z);
+    a->far_steps = 0;
+  }
+}
+
+void avatar_delete(int session) {
+  avatar_record* a = avatar_find(session);
+  if (!a) return;
+  destroy_record(a);
+  uint16_t key = static_cast<uint16_t>(session);
+  hash_remove(s.table, sizeof key, &key);
+}
+
+void avatar_delete_all() {
+  if (s.table) {
+    hash_iterator* it = hash_iterator_create(s.table);
+    if (it) {
+      while (void* d = hash_iterator_next_data(it)) {
+        destroy_record(static_cast<avatar_record*>(d));
+        hash_iterator_remove(it);
+      }
+    }
+  }
+  s.force = true;
+}
+
+void avatar_message(int session, const char* text, int flag) {
+  avatar_record* a = avatar_find(session);
+  if (!a) return;
+  if (!text) text = "";
+  char line[600];
+  const char* shown = text;
+  if (in_set(s.muted, session)) {
+    shown = msg(249);
+  } else {
+    std::snprintf(line, sizeof line, "%s: %s", a->name, text);
+    print_console(a->name[0] == '"' ? 6 : (flag ? 1 : 0), line);
+  }
+  make_balloon(a);
+  if (chat_balloons()) {
+    std::snprintf(line, sizeof line, "%s: %s", a->name, shown);
+    balloon_text(a, line);
+    a->last_chat = static_cast<int32_t>(now_ticks());
+    if (a->last_chat == AVATAR_NO_CHAT) a->last_chat = AVATAR_NO_CHAT - 1;
+  } else {
+    balloon_text(a, a->name);
+  }
+  add_to_set(s.spoken, session);
+}
+
+void avatar_frame_update() {
+  if (s.old_protocol) {
+    avatar_update();
+    return;
+  }
+  if (!s.table || !world_connected()) return;
+  uint32_t now = now_ticks();
+  if (!tick_before(now, s.next_position)) send_own_position(now);
+  VxReal cx, cz;
+  camera_xz(&cx, &cz);
+  std::vector<avatar_record*> list = all_records();
+  for (avatar_record* a : list) {
+    VxReal x = a->x, y = a->y, z = a->z;
+    if (a->anim) {
+      AnimAvatar* o = static_cast<AnimAvatar*>(a->anim);
+      if (tick_before(static_cast<uint32_t>(a->next_state), now)) {
+        AnimSetAvatarState(o, a->x, a->y, a->z, static_cast<int>(a->yaw), now, a->type, 0, a->gesture);
+        a->next_state = static_cast<int32_t>(now + AVATAR_STATE_INTERVAL);
+      }
+      AnimUpdateAvatar(o, now);
+      AnimGetAvatarPosition(o, &x, &y, &z);
+    }
+    a->distance = (x - cx) * (x - cx) + (z - cz) * (z - cz);
+  }
+  if (tessel_in_background()) return;
+  VxReal own = 0;
+  if (camera_mode() == 1) {
+    VxReal dx = self_get_x() - cx, dz = self_get_z() - cz;
+    own = dx * dx + dz * dz;
+  }
+  std::stable_sort(list.begin(), list.end(),
+                   [](const avatar_record* p, const avatar_record* q) { return p->distance > q->distance; });
+  if (tick_before(s.next_near_far, now)) {
+    assign_near_far(list, now);
+    s.next_near_far = now + AVATAR_NEAR_FAR_INTERVAL;
+  }
+  for (avatar_record* a : list) {
+    own_render_if(own, a->distance);
+    VxReal x = a->x, y = a->y, z = a->z;
+    VxClump* far_clump = a->far_model ? model_clump(a->far_model) : nullptr;
+    if (far_clump) {
+      VxVector o{};
+      VxGetClumpOrigin(far_clump, &o);
+      if (a->far_steps < AVATAR_FAR_STEPS) {
+        o.x += a->motion[0];
+        o.y += a->motion[1];
+        o.z += a->motion[2];
+        ++a->far_steps;
+        // The last step lands exactly on the announced place.
+        if (a->far_steps == AVATAR_FAR_STEPS) o = VxVector{a->x, a->y, a->z};
+        place_far(a, o.x, o.y, o.z);
+      }
+      x = o.x;
+      y = o.y;
+      z = o.z;
+    } else if (a->anim) {
+      AnimGetAvatarPosition(static_cast<AnimAvatar*>(a->anim), &x, &y, &z);
+    }
+    if (a->scene) VxRenderScene(a->scene);
+    if (a->balloon_handle) {
+      float h = 0;
+      model_instance* m = a->anim ? static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(a->anim)))
+                                  : a->far_model;
+      if (m && (!model_height(m, &h) || !std::isfinite(h) || h >= MODEL_UNKNOWN)) h = 0;
+      VxMatrix* mx = VxScratchMatrix();
+      VxTranslateMatrix(mx, x, y + h, z, VX_REPLACE);
+      if (avatar_hook.balloon_set_position) avatar_hook.balloon_set_position(a->balloon_handle, mx);
+      if (a->last_chat != AVATAR_NO_CHAT &&
+          tick_before(static_cast<uint32_t>(a->last_chat), now - AVATAR_CHAT_SHOWN)) {
+        a->last_chat = AVATAR_NO_CHAT;
+        balloon_text(a, a->name);
+      }
+    }
+  }
+  if (own != 0) self_render();
+}
+
+void avatar_reset() {
+  avatar_peer_reset();
+  avatar_delete_all();
+  if (!s.muted) s.muted = hash_create(AVATAR_BUCKETS);
+  if (!s.spoken) s.spoken = hash_create(AVATAR_BUCKETS);
+  AnimReset(download_get_path());
+  s.list_loaded = false;
+  s.public_speaker = false;
+  if (avatar_hook.menu_clear) avatar_hook.menu_clear();
+}
+
+namespace {
+void list_download_done(void*, int status, uint8_t* data, int size) {
+  char path[600];
+  list_path(path, sizeof path);
+  if (status == DOWNLOAD_ARRIVED && data && size > 0) {
+    char folder[600];
+    std::snprintf(folder, sizeof folder, "%s/avatars", download_get_path());
+    ::mkdir(folder, 0755);  // may exist already
+    if (unzip_memory(data, static_cast<size_t>(size), path) != UNZIP_OK) {
+      log_write("avatars.zip could not be unpacked");
+      if (!s.list_loaded) avatar_list_load(file_exists(path) ? path : nullptr);
+      return;
+    }
+    self_destroy_avatar();
+    for (avatar_record* a : all_records()) drop_anim(a);
+    if (s.old_protocol) avatar_peer_reset();
+    avatar_list_load(path);
+    self_create_avatar();
+    s.next_near_far = now_ticks();  // near avatars get their animation objects again
+  } else if (!file_exists(path)) {
+    avatar_list_load(nullptr);
+  }
+}
+}  // namespace
+
+void avatar_load_list() {
+  char path[600];
+  list_path(path, sizeof path);
+  download_request* r = download_file("avatars", "avatars.zip", DOWNLOAD_CLASS_AVATARS, list_download_done, nullptr);
+  if (file_exists(path))
+    avatar_list_load(path);
+  else if (r)
+    download_force(r);
+  else
+    avatar_list_load(nullptr);  // nothing can fetch it: the built-in list
+}
+
+void avatar_list_load(const char* path) {
+  AnimLoadRegistry(path);
+  if (avatar_hook.menu_rebuild) avatar_hook.menu_rebuild();
+  if (avatar_hook.gesture_show) avatar_hook.gesture_show();
+  s.list_loaded = true;
+}
+
+bool avatar_list_loaded() { return s.list_loaded; }
+
+void avatar_broadcast_message(const char* text) {
+  if (!text) return;
+  char line[600];
+  const char* own = citizen_name();
+  std::snprintf(line, sizeof line, "%s: %s", own ? own : "", text);
+  if (s.old_protocol) {
+    avatar_peer_send_text(static_cast<int>(std::strlen(line)), line);
+    return;
+  }
+  world_message(text);
+  print_console(s.public_speaker ? 1 : (own && own[0] == '"' ? 6 : 0), line);
+}
+
+int avatar_type() { return s.old_protocol ? avatar_peer_type() : s.own_type; }
+
+void avatar_set_type(int type) {
+  s.own_type = static_cast<uint8_t>(type);
+  if (s.old_protocol) avatar_peer_set_type(type);
+}
+
+void avatar_set_public_speaker(int flag) {
+  avatar_peer_set_speaker(flag);
+  s.public_speaker = flag != 0;
+}
+
+void avatar_set_eject_right(int flag) {
+  s.eject_right = flag != 0;
+  if (!s.eject_right) return;
+  for (avatar_record* a : all_records()) make_balloon(a);
+}
+
+void avatar_term() { avatar_peer_term(); }
+
+int avatar_addr_from_name(const char* name) {
+  if (!name) return 0;
+  if (s.old_protocol) return static_cast<int>(avatar_peer_addr_from_name(name));
+  for (avatar_record* a : all_records())
+    if (std::strcmp(a->name, name) == 0) return static_cast<uint16_t>(a->session);
+  return 0;
+}
+
+void avatar_set_muted(int session, bool muted) {
+  if (!s.muted) s.muted = hash_create(AVATAR_BUCKETS);
+  uint16_t key = static_cast<uint16_t>(session);
+  if (muted)
+    add_to_set(s.muted, session);
+  else if (s.muted)
+    hash_remove(s.muted, sizeof key, &key);
+}
+
+bool avatar_muted(int session) { return in_set(s.muted, session); }
+
+avatar_record* avatar_find(int session) {
+  if (!s.table) return nullptr;
+  uint16_t key = static_cast<uint16_t>(session);
+  hash_entry* e = hash_find(s.table, sizeof key, &key);
+  return e ? static_cast<avatar_record*>(hash_entry_data(e)) : nullptr;
+}
+
+int avatar_count() { return s.table ? s.table->count : 0; }
+
+void avatar_reset_for_test() {
+  avatar_delete_all();
+  if (s.table) hash_destroy(s.table);
+  if (s.muted) hash_destroy(s.muted);
+  if (s.spoken) hash_destroy(s.spoken);
+  s = module_state{};
+  avatar_peer_reset_for_test();
+}

@@ -1,0 +1,657 @@
+#include "client/scene/avatar_peer.h"
+
+#include <arpa/inet.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "Zembrel/Pose/Anim/anim.h"
+#include "client/core/hash.h"
+#include "client/core/log.h"
+#include "client/core/profile.h"
+#include "client/core/tessel.h"
+#include "client/net/udp.h"
+#include "client/scene/avatar.h"
+#include "client/scene/camera.h"
+#include "client/scene/model.h"
+#include "client/scene/self.h"
+#include "client/servers/universe.h"
+#include "client/servers/world.h"
+#include "platform/clock.h"
+
+#define TRACE(...)                                             \
+  do {                                                         \
+    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
+  } while (0)
+
+namespace {
+
+struct name_record {
+  uint8_t sequence;
+  uint8_t muted;
+  uint8_t has_sequence;  // a new record takes any sequence as its first
+  char* pending;
+  int32_t speaker;
+  char name[PEER_NAME_LIMIT + 1];
+};
+
+#pragma pack(push, 1)
+struct peer_key {
+  uint32_t address;
+  uint16_t port;
+};
+#pragma pack(pop)
+
+struct peer_record {
+  VxScene* scene;
+  void* anim;
+  balloon* balloon_handle;
+  VxReal x, y, z, yaw;
+  uint32_t last_update;  // frame number of the last state list that named it
+  int32_t last_chat;
+  uint32_t text_sent;
+  int32_t acknowledged;
+  int32_t retries;
+  VxReal distance;
+  const char* name;
+  uint8_t type;
+};
+
+struct peer_state {
+  hash_table* names = nullptr;
+  hash_table* peers = nullptr;
+  int socket = -1;
+  std::vector<VxScene*> pool;
+  char own_text[PEER_TEXT_LIMIT + 1] = {};
+  int own_length = 0;
+  uint8_t own_sequence = 0;
+  bool speaker = false;
+  uint8_t own_type = 0;
+  bool state_sent = false;
+  uint32_t last_state_send = 0;
+  uint32_t sent_address = 0;
+  uint16_t sent_port = 0;
+  int ring[10] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  int ring_pos = 0;
+  uint32_t frame = 1;
+  uint32_t list_frame = 0;  // frame whose state list was applied
+  uint32_t frame_tick = 0;
+  bool hub_acknowledged = true;
+  int hub_retries = 0;
+  uint32_t hub_sent = 0;
+  bool test_server = false;
+  uint32_t test_address = 0;
+  uint16_t test_port = 0;
+};
+peer_state p;
+
+uint32_t server_address() { return p.test_server ? p.test_address : world_address(); }
+uint16_t server_port() { return p.test_server ? p.test_port : world_port(); }
+
+int32_t rd32(const uint8_t* b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+                              static_cast<uint32_t>(b[2]) << 8 | b[3]);
+}
+int16_t rd16(const uint8_t* b) { return static_cast<int16_t>(static_cast<uint16_t>(b[0] << 8 | b[1])); }
+void wr32(uint8_t* b, int32_t v) {
+  uint32_t u = static_cast<uint32_t>(v);
+  b[0] = static_cast<uint8_t>(u >> 24);
+  b[1] = static_cast<uint8_t>(u >> 16);
+  b[2] = static_cast<uint8_t>(u >> 8);
+  b[3] = static_cast<uint8_t>(u);
+}
+void wr16(uint8_t* b, int v) {
+  b[0] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+  b[1] = static_cast<uint8_t>(v);
+}
+
+void send_to(const void* data, int length, uint32_t address, uint16_t port) {
+  if (p.socket < 0) return;
+  udp_send(p.socket, data, length, address, port);
+}
+
+void print_console(int kind, const char* line) {
+  if (avatar_hook.console_print) avatar_hook.console_print(kind, line);
+}
+
+name_record* find_name(uint32_t address) {
+  if (!p.names) return nullptr;
+  hash_entry* e = hash_find(p.names, sizeof address, &address);
+  return e ? static_cast<name_record*>(hash_entry_data(e)) : nullptr;
+}
+
+peer_record* find_peer(uint32_t address, uint16_t port) {
+  if (!p.peers) return nullptr;
+  peer_key k{address, port};
+  hash_entry* e = hash_find(p.peers, sizeof k, &k);
+  return e ? static_cast<peer_record*>(hash_entry_data(e)) : nullptr;
+}
+
+// The first peer entry of an address, with its port.
+peer_record* first_peer_of(uint32_t address) {
+  if (!p.peers) return nullptr;
+  hash_iterator* it = hash_iterator_create(p.peers);
+  if (!it) return nullptr;
+  while (hash_entry* e = hash_iterator_next(it)) {
+    peer_key k;
+    std::memcpy(&k, hash_entry_key(e), sizeof k);
+    if (k.address == address) {
+      hash_iterator_destroy(it);
+      return static_cast<peer_record*>(hash_entry_data(e));
+    }
+  }
+  return nullptr;
+}
+
+void balloon_text(peer_record* r, const char* text) {
+  if (r->balloon_handle && avatar_hook.balloon_set_text) avatar_hook.balloon_set_text(r->balloon_handle, text);
+}
+void make_balloon(peer_record* r) {
+  if (r->balloon_handle || !avatar_hook.balloon_create) return;
+  r->balloon_handle = avatar_hook.balloon_create();
+}
+
+void release_peer(peer_record* r) {
+  if (r->anim) AnimDestroyAvatar(static_cast<AnimAvatar*>(r->anim));
+  r->anim = nullptr;
+  if (r->scene) {
+    if (static_cast<int>(p.pool.size()) < PEER_POOL)
+      p.pool.push_back(r->scene);
+    else
+      VxDestroyScene(r->scene);
+  }
+  r->scene = nullptr;
+  if (r->balloon_handle && avatar_hook.balloon_destroy) avatar_hook.balloon_destroy(r->balloon_handle);
+  r->balloon_handle = nullptr;
+}
+
+VxScene* take_scene() {
+  if (!p.pool.empty()) {
+    VxScene* sc = p.pool.back();
+    p.pool.pop_back();
+    return sc;
+  }
+  VxScene* sc = VxCreateScene();
+  if (sc) {
+    VxLight* light = VxCreateLight(1, -0.8f, -0.5f, -0.2f, 1.0f);
+    if (light) VxAddLightToScene(sc, light);
+  }
+  TRACE("VxCreateScene: %p", static_cast<void*>(sc));
+  return sc;
+}
+
+void remove_all_peers() {
+  if (!p.peers) return;
+  hash_iterator* it = hash_iterator_create(p.peers);
+  if (!it) return;
+  while (void* d = hash_iterator_next_data(it)) {
+    release_peer(static_cast<peer_record*>(d));
+    hash_iterator_remove(it);
+  }
+}
+
+void send_leave(uint32_t address, uint16_t port) {
+  uint8_t b = 3;
+  send_to(&b, 1, address, port);
+  send_to(&b, 1, address, port);
+}
+
+void send_ack(uint8_t sequence, uint32_t address, uint16_t port) {
+  uint8_t b[2] = {1, sequence};
+  send_to(b, 2, address, port);
+}
+
+void send_own_state(uint32_t now) {
+  uint8_t b[18];
+  b[0] = 0;
+  wr32(b + 1, static_cast<int32_t>(std::lround(self_get_x() * 1000)));
+  wr32(b + 5, static_cast<int32_t>(std::lround(self_get_y() * 1000)));
+  wr32(b + 9, static_cast<int32_t>(std::lround(self_get_z() * 1000)));
+  wr16(b + 13, static_cast<int>(std::lround(self_get_yaw() * 10)));
+  b[15] = p.own_type;
+  b[16] = 0;
+  b[17] = static_cast<uint8_t>(self_gesture());
+  p.sent_address = server_address();
+  p.sent_port = server_port();
+  send_to(b, sizeof b, p.sent_address, p.sent_port);
+  p.state_sent = true;
+  p.last_state_send = now;
+}
+
+void send_line_to(uint8_t type, uint32_t address, uint16_t port) {
+  uint8_t b[2 + PEER_TEXT_LIMIT];
+  b[0] = type;
+  b[1] = p.own_sequence;
+  std::memcpy(b + 2, p.own_text, static_cast<size_t>(p.own_length));
+  send_to(b, 2 + p.own_length, address, port);
+}
+
+void show_text(uint32_t address, name_record* n, const char* text, bool relayed) {
+  peer_record* r = first_peer_of(address);
+  char line[PEER_NAME_LIMIT + 2 + PEER_TEXT_LIMIT + 8];
+  std::snprintf(line, sizeof line, "%s: %s", n->name, text);
+  if (r && avatar_list_loaded()) {
+    make_balloon(r);
+    bool balloons = profile_int("chat", "balloons") != 0;
+    balloon_text(r, balloons ? line : n->name);
+  }
+  if (!n->muted && (r || relayed || p.speaker)) {
+    for (char* c = line; *c; ++c)
+      if (*c == '\t' || *c == '\n' || *c == '\r') *c = ' ';
+    print_console(relayed ? 1 : (n->name[0] == '"' ? 6 : 0), line);
+  }
+  if (r) {
+    r->name = n->name;
+    r->last_chat = static_cast<int32_t>(p.frame_tick);
+    if (r->last_chat == INT32_MAX) r->last_chat = INT32_MAX - 1;
+  }
+}
+
+void process_text(uint32_t address, uint16_t, uint8_t sequence, bool relayed, const char* text) {
+  TRACE("avatar: process_text");
+  if (!p.names) return;
+  int found = 0;
+  hash_entry* e = hash_find_or_add(p.names, sizeof address, &address, sizeof(name_record), &found);
+  if (!e) return;
+  auto* n = static_cast<name_record*>(hash_entry_data(e));
+  if (!found) std::memset(n, 0, sizeof *n);
+  if (n->has_sequence && n->sequence == sequence) return;
+  n->sequence = sequence;
+  n->has_sequence = 1;
+  n->speaker = relayed ? 1 : 0;
+  const char* colon = text[0] ? std::strchr(text + 1, ':') : nullptr;
+  if (!colon) return;
+  char name[PEER_NAME_LIMIT + 1];
+  size_t name_length = std::min(static_cast<size_t>(colon - text), static_cast<size_t>(PEER_NAME_LIMIT));
+  std::memcpy(name, text, name_length);
+  name[name_length] = 0;
+  // The line starts two characters after the colon (a colon at the very end leaves it empty).
+  const char* body = colon[1] ? colon + 2 : colon + 1;
+  if (n->muted) body = "<muted>";
+  if (name[0] == '"') std::snprintf(n->name, sizeof n->name, "%s", name);
+  if (std::strcmp(n->name, name) != 0) {
+    universe_whos_at(address);
+    std::free(n->pending);
+    n->pending = strdup(body);
+    return;
+  }
+  show_text(address, n, body, relayed);
+}
+
+void apply_state_list(const uint8_t* d, int length) {
+  if (p.list_frame == p.frame) return;  // one state list per frame
+  p.list_frame = p.frame;
+  if (length < 13 || !p.peers) return;
+  int32_t bx = rd32(d + 1), by = rd32(d + 5), bz = rd32(d + 9);
+  bool loaded = avatar_list_loaded();
+  bool types = profile_int("performance", "avatars") > 0;
+  for (int off = 13; off + PEER_RECORD_SIZE <= length; off += PEER_RECORD_SIZE) {
+    const uint8_t* r = d + off;
+    peer_key k{};
+    std::memcpy(&k.address, r, 4);  // kept in network order
+    std::memcpy(&k.port, r + 4, 2);
+    int found = 0;
+    hash_entry* e = hash_find_or_add(p.peers, sizeof k, &k, sizeof(peer_record), &found);
+    if (!e) {
+      log_write("avatar: peer table full (400)");
+      break;
+    }
+    auto* pr = static_cast<peer_record*>(hash_entry_data(e));
+    VxReal x = static_cast<VxReal>((static_cast<int64_t>(bx) + rd16(r + 6)) * 0.001);
+    VxReal y = static_cast<VxReal>((static_cast<int64_t>(by) + rd16(r + 8)) * 0.001);
+    VxReal z = static_cast<VxReal>((static_cast<int64_t>(bz) + rd16(r + 10)) * 0.001);
+    VxReal yaw = rd16(r + 12) * 0.1f;
+    uint8_t type = r[14];
+    uint8_t gesture = r[16] == 255 ? 0 : r[16];
+    if (!found) {
+      std::memset(pr, 0, sizeof *pr);
+      pr->type = 255;
+      pr->acknowledged = 1;
+      pr->last_chat = INT32_MAX;
+      name_record* n = find_name(k.address);
+      if (n && n->name[0]) pr->name = n->name;
+    } else if (loaded) {
+      if (type == 255)
+        y -= 0.17f;
+      else
+        pr->type = types ? type : 0;
+      if (!pr->anim) {
+        if (!pr->scene) pr->scene = take_scene();
+        TRACE("TZD_create");
+        pr->anim = AnimCreateAvatar(pr->scene, 1, profile_int("performance", "zembrels") > 0 ? 1 : 0);
+        TRACE("TZD_create done");
+      }
+      if (pr->anim) {
+        bool known = pr->type != 255;
+        AnimSetAvatarState(static_cast<AnimAvatar*>(pr->anim), x, y, z, static_cast<int>(yaw), p.frame_tick,
+                           known ? pr->type : 0, 0, known ? gesture : 0);
+      }
+      if (pr->name && !pr->balloon_handle) {
+        make_balloon(pr);
+        balloon_text(pr, pr->name);
+      }
+    }
+    pr->x = x;
+    pr->y = y;
+    pr->z = z;
+    pr->yaw = yaw;
+    pr->last_update = p.frame;
+  }
+  hash_iterator* it = hash_iterator_create(p.peers);
+  if (!it) return;
+  while (void* dd = hash_iterator_next_data(it)) {
+    auto* pr = static_cast<peer_record*>(dd);
+    if (pr->last_update != p.frame) {
+      release_peer(pr);
+      hash_iterator_remove(it);
+    }
+  }
+}
+
+bool relayed_before(int sequence) {
+  for (int v : p.ring)
+    if (v == sequence) return true;
+  p.ring[p.ring_pos] = sequence;
+  p.ring_pos = (p.ring_pos + 1) % 10;
+  return false;
+}
+
+void resend(uint32_t now) {
+  if (p.own_length <= 0) return;
+  if (p.speaker && !p.hub_acknowledged && tick_diff(p.hub_sent, now) > static_cast<int32_t>(PEER_RETRY_INTERVAL)) {
+    if (p.hub_retries < PEER_RETRIES) {
+      ++p.hub_retries;
+      send_line_to(2, p.sent_address ? p.sent_address : server_address(), p.sent_port ? p.sent_port : server_port());
+      p.hub_sent = now;
+    } else {
+      p.hub_acknowledged = true;
+    }
+  }
+  if (p.speaker || !p.peers) return;
+  hash_iterator* it = hash_iterator_create(p.peers);
+  if (!it) return;
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* pr = static_cast<peer_record*>(hash_entry_data(e));
+    if (pr->acknowledged || tick_diff(pr->text_sent, now) <= static_cast<int32_t>(PEER_RETRY_INTERVAL)) continue;
+    if (pr->retries < PEER_RETRIES) {
+      ++pr->retries;
+      peer_key k;
+      std::memcpy(&k, hash_entry_key(e), sizeof k);
+      send_line_to(0, k.address, k.port);
+      pr->text_sent = now;
+    } else {
+      pr->acknowledged = 1;
+    }
+  }
+}
+
+}  // namespace
+
+int avatar_peer_init(void*) {
+  TRACE("avatar_peer_init");
+  if (!p.names) p.names = hash_create(PEER_NAME_BUCKETS);
+  if (!p.peers) p.peers = hash_create(PEER_BUCKETS);
+  if (!p.names || !p.peers) return 400;
+  universe_receiver.avatar_receive_citizen_name = avatar_receive_citizen_name;
+  if (p.socket >= 0) return 0;
+  int sock = -1;
+  int rc = udp_create(&sock);
+  if (rc != 0) return rc;
+  p.socket = sock;
+  return 0;
+}
+
+int avatar_peer_handle(const uint8_t* d, int length, uint32_t address, uint16_t port) {
+  if (!d || length < 1) return 0;
+  if (length > PEER_DATAGRAM) length = PEER_DATAGRAM;
+  bool from_server = address == server_address();
+  switch (d[0]) {
+    case 0: {
+      if (length < 2) return 0;
+      char text[PEER_TEXT_LIMIT + 1];
+      int n = std::min(length - 2, PEER_TEXT_LIMIT);
+      std::memcpy(text, d + 2, static_cast<size_t>(n));
+      text[n] = 0;
+      send_ack(d[1], address, port);
+      process_text(address, port, d[1], false, text);
+      return 0;
+    }
+    case 1: {
+      if (length < 2 || d[1] != p.own_sequence) return 0;
+      if (p.speaker) {
+        p.hub_acknowledged = true;
+      } else if (peer_record* r = find_peer(address, port)) {
+        r->acknowledged = 1;
+      }
+      return 0;
+    }
+    case 2:
+      if (from_server) apply_state_list(d, length);
+      return 0;
+    case 3: {
+      if (!from_server || length < 8) return 0;
+      send_ack(d[1], address, port);
+      if (relayed_before(d[1])) return 0;
+      uint32_t from;
+      uint16_t from_port;
+      std::memcpy(&from, d + 2, 4);
+      std::memcpy(&from_port, d + 6, 2);
+      char text[PEER_TEXT_LIMIT + 1];
+      int n = std::min(length - 8, PEER_TEXT_LIMIT);
+      std::memcpy(text, d + 8, static_cast<size_t>(n));
+      text[n] = 0;
+      process_text(from, from_port, d[1], true, text);
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void avatar_update() {
+  if (!server_address() || tessel_kiosk()) return;
+  ++p.frame;
+  uint32_t t = platform_ticks();
+  if (!p.state_sent || tick_diff(p.last_state_send, t) > static_cast<int32_t>(PEER_STATE_INTERVAL)) send_own_state(t);
+  uint32_t now = t + 1;
+  p.frame_tick = now;
+  uint8_t buffer[PEER_DATAGRAM];
+  // Bounded: a flood cannot hold the frame forever.
+  for (int i = 0; p.socket >= 0 && i < 256; ++i) {
+    int count = 0;
+    uint32_t address = 0;
+    uint16_t port = 0;
+    int rc = udp_receive(p.socket, buffer, sizeof buffer, &count, &address, &port);
+    if (rc != 0) {
+      TRACE("receive_messages FAILED: %d", rc);
+      break;
+    }
+    if (count <= 0) break;
+    avatar_peer_handle(buffer, count, address, port);
+  }
+  resend(now);
+  if (!p.peers) return;
+  VxReal cx = 0, cz = 0;
+  if (VxCamera* cam = camera_get_main()) {
+    VxVector v{};
+    if (VxGetCameraPosition(cam, &v) == 1) {
+      cx = v.x;
+      cz = v.z;
+    }
+  }
+  std::vector<peer_record*> list;
+  hash_iterator* it = hash_iterator_create(p.peers);
+  if (it)
+    while (void* d = hash_iterator_next_data(it)) list.push_back(static_cast<peer_record*>(d));
+  for (peer_record* r : list) {
+    if (!r->anim) continue;
+    AnimAvatar* o = static_cast<AnimAvatar*>(r->anim);
+    AnimUpdateAvatar(o, now);
+    VxReal x = r->x, y = r->y, z = r->z;
+    AnimGetAvatarPosition(o, &x, &y, &z);
+    r->distance = (x - cx) * (x - cx) + (z - cz) * (z - cz);
+    if (r->balloon_handle) {
+      float h = 0;
+      auto* m = static_cast<model_instance*>(AnimGetAvatarModel(o));
+      if (!m || !model_height(m, &h) || !std::isfinite(h) || h >= MODEL_UNKNOWN) h = 0;
+      VxMatrix* mx = VxScratchMatrix();
+      VxTranslateMatrix(mx, x, y + h, z, VX_REPLACE);
+      if (avatar_hook.balloon_set_position) avatar_hook.balloon_set_position(r->balloon_handle, mx);
+      if (r->last_chat != INT32_MAX && tick_before(static_cast<uint32_t>(r->last_chat), now - 30000)) {
+        r->last_chat = INT32_MAX;
+        balloon_text(r, r->name ? r->name : "");
+      }
+    }
+  }
+  if (tessel_in_background()) return;
+  VxReal own = 0;
+  if (camera_mode() == 1) {
+    VxReal dx = self_get_x() - cx, dz = self_get_z() - cz;
+    own = dx * dx + dz * dz;
+  }
+  std::stable_sort(list.begin(), list.end(),
+                   [](const peer_record* a, const peer_record* b) { return a->distance > b->distance; });
+  for (peer_record* r : list) {
+    if (own != 0 && own > r->distance) {
+      self_render();
+      own = 0;
+    }
+    if (r->scene) VxRenderScene(r->scene);
+  }
+  if (own != 0) self_render();
+}
+
+void avatar_peer_reset() {
+  if (p.state_sent && (p.sent_address != server_address() || p.sent_port != server_port()))
+    send_leave(p.sent_address, p.sent_port);
+  remove_all_peers();
+  for (int& v : p.ring) v = -1;
+  p.ring_pos = 0;
+}
+
+void avatar_peer_leave() {
+  if (p.state_sent) send_leave(p.sent_address, p.sent_port);
+}
+
+void avatar_peer_send_text(int length, const char* text) {
+  if (!text || length < 0) return;
+  length = std::min(length, PEER_TEXT_LIMIT);
+  std::memcpy(p.own_text, text, static_cast<size_t>(length));
+  p.own_text[length] = 0;
+  p.own_length = length;
+  ++p.own_sequence;
+  if (p.speaker) {
+    send_line_to(2, server_address(), server_port());
+    p.hub_acknowledged = false;
+    p.hub_sent = p.frame_tick;
+    p.hub_retries = 0;
+  } else if (p.peers) {
+    hash_iterator* it = hash_iterator_create(p.peers);
+    if (it) {
+      while (hash_entry* e = hash_iterator_next(it)) {
+        peer_key k;
+        std::memcpy(&k, hash_entry_key(e), sizeof k);
+        send_line_to(0, k.address, k.port);
+        auto* r = static_cast<peer_record*>(hash_entry_data(e));
+        r->acknowledged = 0;
+        r->text_sent = p.frame_tick;
+        r->retries = 0;
+      }
+    }
+  }
+  char line[PEER_TEXT_LIMIT + 1];
+  std::snprintf(line, sizeof line, "%.*s", length, p.own_text);
+  print_console(p.speaker ? 1 : (line[0] == '"' ? 6 : 0), line);
+}
+
+void avatar_peer_set_type(int type) { p.own_type = static_cast<uint8_t>(type); }
+int avatar_peer_type() { return p.own_type; }
+void avatar_peer_set_speaker(int flag) { p.speaker = flag != 0; }
+
+uint32_t avatar_peer_addr_from_name(const char* name) {
+  if (!name || !p.names) return 0;
+  hash_iterator* it = hash_iterator_create(p.names);
+  if (!it) return 0;
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* n = static_cast<name_record*>(hash_entry_data(e));
+    if (n->name[0] && strcasecmp(n->name, name) == 0) {
+      uint32_t a;
+      std::memcpy(&a, hash_entry_key(e), 4);
+      hash_iterator_destroy(it);
+      return a;
+    }
+  }
+  return 0;
+}
+
+void avatar_receive_citizen_name(int rc, uint32_t address, const char* name) {
+  if (rc != 0 || !name) return;
+  name_record* n = find_name(address);
+  if (!n) return;
+  std::snprintf(n->name, sizeof n->name, "%s", name);
+  if (n->pending) {
+    char* text = n->pending;
+    n->pending = nullptr;
+    show_text(address, n, text, n->speaker != 0);
+    std::free(text);
+  }
+}
+
+void avatar_peer_term() {
+  if (p.socket < 0) return;
+  avatar_peer_leave();
+  udp_destroy(p.socket);
+  p.socket = -1;
+}
+
+int avatar_peer_count() { return p.peers ? p.peers->count : 0; }
+
+int avatar_peer_port() {
+  if (p.socket < 0) return 0;
+  sockaddr_in a{};
+  socklen_t n = sizeof a;
+  if (getsockname(p.socket, reinterpret_cast<sockaddr*>(&a), &n) != 0) return 0;
+  return ntohs(a.sin_port);
+}
+
+bool avatar_peer_find(uint32_t address, uint16_t port, float* x, float* y, float* z, float* yaw, int* type) {
+  peer_record* r = find_peer(address, port);
+  if (!r) return false;
+  if (x) *x = r->x;
+  if (y) *y = r->y;
+  if (z) *z = r->z;
+  if (yaw) *yaw = r->yaw;
+  if (type) *type = r->type;
+  return true;
+}
+
+const char* avatar_peer_name(uint32_t address) {
+  name_record* n = find_name(address);
+  return n && n->name[0] ? n->name : nullptr;
+}
+
+void avatar_peer_set_server_for_test(uint32_t address, uint16_t port) {
+  p.test_server = true;
+  p.test_address = address;
+  p.test_port = port;
+}
+
+void avatar_peer_reset_for_test() {
+  avatar_peer_term();
+  remove_all_peers();
+  for (VxScene* sc : p.pool) VxDestroyScene(sc);
+  if (p.names) {
+    hash_iterator* it = hash_iterator_create(p.names);
+    if (it)
+      while (void* d = hash_iterator_next_data(it)) std::free(static_cast<name_record*>(d)->pending);
+    hash_destroy(p.names);
+  }
+  if (p.peers) hash_destroy(p.peers);
+  p = peer_state{};
+}

@@ -746,6 +746,31 @@ static int16_t find_child(Fcb& m, int32_t pos, int32_t child, Image& p, int& j) 
   return kErrInsertLost;
 }
 
+// A leaf that a crash left between its split and the parent's update is reachable only
+// through its left neighbour's right link, and its parent entry is missing. Finds the entry
+// for child and, for such a leaf, first completes the interrupted split in the parent's
+// image: the neighbour's entry (whose key covers both) becomes (neighbour's high key,
+// neighbour) followed by (old key, child). The caller saves p.
+static int16_t find_or_adopt(Fcb& m, int32_t parent, int32_t child, Image& p, int& j, int depth = 0) {
+  int16_t e = find_child(m, parent, child, p, j);
+  if (e != kErrInsertLost || depth > 8) return e;
+  Image c;
+  e = load(m, child, c);
+  if (e) return e;
+  if (!c.leaf || c.left <= 0) return kErrInsertLost;
+  Image left;
+  e = load(m, c.left, left);
+  if (e) return e;
+  if (!left.leaf || left.right != c.pos) return kErrInsertLost;
+  e = find_or_adopt(m, parent, left.pos, p, j, depth + 1);
+  if (e) return e;
+  Geometry g = geometry_of(m);
+  p.ptr[j] = c.pos;
+  p.insert(j, left.pos, left.high, g.klen);
+  ++j;
+  return 0;
+}
+
 static int16_t new_root(Fcb& m) {
   Geometry g = geometry_of(m);
   Image top;
@@ -825,7 +850,7 @@ int16_t add_key(Fcb& m, const uint8_t* key, int32_t position, int16_t split_mode
     --level;
     Image p;
     int j = 0;
-    e = find_child(m, path.lv[level].pos, node.pos, p, j);
+    e = find_or_adopt(m, path.lv[level].pos, node.pos, p, j);
     if (e) return e;
     p.ptr[j] = nw;
     p.insert(j, node.pos, sep.data(), g.klen);

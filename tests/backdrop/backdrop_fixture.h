@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,13 @@ class WorldFiles {
     log_ = www_.path() + ".log";
     std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" +
                       www_.path() + "' 2>'" + log_ + "'";
-    server_ = new transfer_test::ServerProcess({"sh", "-c", cmd});
+    server_ = std::make_unique<transfer_test::ServerProcess>(std::vector<std::string>{"sh", "-c", cmd});
   }
   testutil::TempDir www_{"tessel_www_"};
   std::string log_;
-  transfer_test::ServerProcess* server_ = nullptr;
+  // Stopped at exit with the rest of the run's one instance (it is declared last, so it goes
+  // before its folder).
+  std::unique_ptr<transfer_test::ServerProcess> server_;
 };
 
 // The transfer side of a frame, from a program directory of its own.

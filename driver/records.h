@@ -138,7 +138,7 @@ static_assert(offsetof(DeviceVertex, u) == 0x64);
 static_assert(offsetof(DeviceVertex, v) == 0x68);
 
 // ---------------------------------------------------------------------------------------
-// Records holding pointers: documented order and widths, natural 64-bit alignment.
+// Records holding pointers: the fields' order and widths the driver's tables use, natural 64-bit alignment.
 
 // The engine's raster record; also the image record of the image conversions.
 struct DeviceRaster {

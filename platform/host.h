@@ -41,7 +41,7 @@ enum HostMessage : int {
   HOST_WM_SYSKEYUP,
   HOST_WM_CHAR,            // wparam: character code (Windows-1252)
   HOST_WM_COMMAND,         // wparam: command id
-  HOST_WM_SYSCOMMAND,      // wparam: HOST_SC_*; y: the original's high word carrier (0 here)
+  HOST_WM_SYSCOMMAND,      // wparam: HOST_SC_*; y: the command's high word (0 here)
   HOST_WM_TIMER,           // wparam: timer id
   HOST_WM_CLOSE,
   HOST_WM_LBUTTONDOWN,     // x, y: client position

@@ -14,7 +14,7 @@
 #include "platform/progdir.h"
 
 namespace {
-// The hand-off time-out, as the original's transaction.
+// How long the hand-off to the running instance may take.
 constexpr int kTimeoutMs = 1000;
 
 int listen_fd = -1;

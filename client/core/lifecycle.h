@@ -1,6 +1,7 @@
 #pragma once
-// The fixed orders of start-up, 3D start, shutdown and world-change reset, as tables. A module
-// joins by adding its row at its place in the order; a module not built yet has no row.
+// How the fixed orders of start-up, 3D start, shutdown and world-change reset are run. The
+// tables themselves belong to the program's wiring (client/app/program.cpp), which registers
+// them; this module only runs whatever is registered.
 #include <cstddef>
 
 // What a failing start step does.
@@ -41,7 +42,8 @@ struct lifecycle_tables {
   size_t reset_count;
 };
 
-// The program's tables.
+// The program's tables, registered by its wiring (empty until then).
+void lifecycle_set_program(const lifecycle_tables* tables);
 const lifecycle_tables& lifecycle_program();
 // The tables in use; tests swap in their own (nullptr restores the program's).
 const lifecycle_tables& lifecycle_current();

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "client/core/about.h"
 #include "client/core/cgi.h"
-#include "client/core/frame.h"
 #include "client/core/lifecycle.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -33,6 +31,10 @@ bool background = false;
 bool toolbar_shown = false;
 bool kiosk = false;
 uint32_t modal_generation = 0;
+long (*window_procedure)(const HostEvent&) = nullptr;
+void (*frame_step)() = nullptr;
+
+long no_procedure(const HostEvent&) { return HOST_DEFAULT; }
 
 bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
 
@@ -47,7 +49,7 @@ void trace(const char* name) {
 // The main module's own start-up steps.
 
 int tessel_step_program_directory() {
-  // The program directory, cut to the original's 256-character buffer.
+  // The program directory must fit its 256-character buffer.
   const std::string& dir = platform_program_dir();
   if (dir.size() >= sizeof directory) return 1;
   std::snprintf(directory, sizeof directory, "%s", dir.c_str());
@@ -79,7 +81,10 @@ int tessel_step_init_instance() {
                            profile_int("layout", "main_width"),
                            profile_int("layout", "main_height"), sw, sh);
   HostRect r{g.x, g.y, g.width, g.height};
-  return host()->window_create(msg(68), r, 380, 200, handle_window) ? 0 : 1;
+  return host()->window_create(msg(68), r, 380, 200,
+                               window_procedure ? window_procedure : no_procedure)
+             ? 0
+             : 1;
 }
 
 int tessel_step_show_toolbar() {
@@ -95,7 +100,7 @@ int tessel_step_kiosk() {
 
 int tessel_step_frame_timer() {
   frame_timer = host()->set_timer(TESSEL_TIMER_ID, TESSEL_TIMER_MS);
-  host()->set_idle(tessel_frame);
+  host()->set_idle(frame_step);
   host()->set_foreground(!background);
   frame_state = FRAME_WAIT_UNIVERSE;
   return frame_timer ? 0 : 1;
@@ -211,12 +216,14 @@ void tessel_quit() {
 
 void tessel_background() {
   trace("tessel_background");
-  if (host()->window_exists()) handle_window(HostEvent{HOST_WM_ACTIVATEAPP, 0, 0, 0});
+  if (host()->window_exists() && window_procedure)
+    window_procedure(HostEvent{HOST_WM_ACTIVATEAPP, 0, 0, 0});
 }
 
 void tessel_foreground() {
   trace("tessel_foreground");
-  if (host()->window_exists()) handle_window(HostEvent{HOST_WM_ACTIVATEAPP, 1, 0, 0});
+  if (host()->window_exists() && window_procedure)
+    window_procedure(HostEvent{HOST_WM_ACTIVATEAPP, 1, 0, 0});
 }
 
 bool tessel_modal(bool (*done)(void* user), void* user) {
@@ -260,6 +267,11 @@ void tessel_set_background(bool on) {
 
 void tessel_set_toolbar_shown(bool shown) { toolbar_shown = shown; }
 
+void tessel_set_window(long (*procedure)(const HostEvent&), void (*frame)()) {
+  window_procedure = procedure;
+  frame_step = frame;
+}
+
 void tessel_reset_for_test() {
   directory[0] = 0;
   command_line[0] = 0;
@@ -270,8 +282,6 @@ void tessel_reset_for_test() {
   background = false;
   toolbar_shown = false;
   kiosk = false;
-  frame_reset_for_test();
-  about_reset_for_test();
   cgi_term();
   cgi_clear_teleport();
 }

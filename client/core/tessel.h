@@ -20,7 +20,7 @@ enum : int { TESSEL_TIMER_ID = 1, TESSEL_TIMER_MS = 500 };
 
 // The whole program: single-instance test, start-up, the loop, shutdown. Returns the exit code.
 int tessel_main(const char* command_line, int show_command);
-// Start-up in the documented order. Returns non-zero (the frame timer id) when the loop is to
+// Start-up in the order of the registered tables. Returns non-zero (the frame timer id) when the loop is to
 // run; 0 when start-up stopped (a fatal step has then already run the shutdown).
 int tessel_init(int no_web_pane, const char* command_line, int show_command);
 // Runs every terminate function, shows text (when not null) in an "Error" box, closes the
@@ -69,7 +69,11 @@ struct MainGeometry {
 MainGeometry tessel_main_geometry(int main_x, int main_y, int main_width, int main_height,
                                   int screen_width, int screen_height);
 
-// Tests: forget the whole run's state (after a shutdown) so that another start can follow.
+// The program's window procedure and frame step, registered by its wiring (client/app).
+struct HostEvent;
+void tessel_set_window(long (*procedure)(const HostEvent& event), void (*frame)());
+
+// Tests: forget the main module's state (after a shutdown) so that another start can follow.
 void tessel_reset_for_test();
 // Internal to the frame module.
 void tessel_set_frame_state(int32_t state);

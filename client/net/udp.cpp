@@ -62,7 +62,7 @@ int udp_receive(int socket, void* buffer, int size, int* count, uint32_t* addres
 }
 
 int udp_send(int socket, const void* data, int length, uint32_t address, uint16_t port) {
-  // The channel's documented behaviour: one datagram in three is dropped before sending.
+  // The channel drops one datagram in three before sending; peers resend what matters.
   uint32_t before = send_count++;
   if (before % 3 == 0) return 0;
   sockaddr_in to{};

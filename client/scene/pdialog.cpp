@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "client/core/command.h"
 #include "client/core/dates.h"
 #include "client/core/dialog.h"
 #include "client/core/hash.h"
@@ -175,7 +174,6 @@ void pdialog_init(void*, void*) {
   DTRACE("pdialog_init");
   if (!d.names) d.names = hash_create(101);
   universe_receiver.pdialog_citizen_name = pdialog_citizen_name;
-  pdialog_hook.menu_handle = [](int id) { menu_handle(id); };
   if (!d.refresh_added) {
     msg_add_refresh(pdialog_set_texts);
     d.refresh_added = true;

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "client/core/command.h"
 #include "client/core/keys.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -354,8 +353,6 @@ void pick_init() {
   self_hook.pick_selected = pick_has_selection;
   world_hook.pick_building = building_hook;
   prop_hook.pick_object_gone = pick_object_gone;
-  menu_hook.pick_command = pick_command;
-  menu_hook.pick_off = pick_off;
 }
 
 int pick_at(int x, int y) {

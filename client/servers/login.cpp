@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "client/core/about.h"
+#include "client/servers/about.h"
 #include "client/core/dialog.h"
 #include "client/core/identity.h"
 #include "client/core/log.h"

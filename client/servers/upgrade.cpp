@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/core/about.h"
+#include "client/servers/about.h"
 #include "client/core/dialog.h"
 #include "client/core/files.h"
 #include "client/core/log.h"

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "client/app/program.h"
 #include "client/core/tessel.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   QtHost qt;
   host_set(&qt);
+  app_install();
   // The driver's frames are shown in the main window's viewport.
   viewport_qt_install(qt);
   // Dialogs open as real Qt dialogs from their declarative tables.

@@ -1,11 +1,11 @@
 #pragma once
-// The main window's Qt menu bar, drawn from the menu model (client/core/command.h). Its items
+// The main window's Qt menu bar, drawn from the menu model (client/app/command.h). Its items
 // and accelerators hand their command id to the window's command function.
 #include <QMenuBar>
 #include <map>
 #include <vector>
 
-#include "client/core/command.h"
+#include "client/app/command.h"
 
 class QAction;
 class QMenu;

@@ -40,7 +40,7 @@ int oracle(const uint8_t* q) {
 
 int floor_div16(int v) { return v >= 0 ? v / 16 : -((-v + 15) / 16); }
 
-// Serpentine diffusion as documented: 7/16 to the next pixel, 3/16 one column ahead,
+// Serpentine diffusion: 7/16 to the next pixel, 3/16 one column ahead,
 // 5/16 the same column and 1/16 one behind on the next row.
 std::vector<uint8_t> reference_indexes(const std::vector<uint8_t>& rgb, int w, int h, int flags,
                                        double gamma) {

@@ -1,4 +1,4 @@
-// Freshly created files against the documented layout, read with the test's own decoder;
+// Freshly created files against the on-disk layout, read with the test's own decoder;
 // open-time refusals; file numbers; the status log; temporary names; the handle budget.
 #include <sys/stat.h>
 

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "Zembrel/Pose/Anim/anim.h"
-#include "client/core/command.h"
-#include "client/core/frame.h"
+#include "client/app/program.h"
+#include "client//app/command.h"
+#include "client/app/frame.h"
 #include "client/core/tessel.h"
 #include "client/servers/attributes.h"
 #include "client/servers/login.h"
@@ -56,7 +57,7 @@ class MenuFixture : public tptest::TeleportFixture {
     hooks = nullptr;
     AnimReset(dir.c_str());
     attributes_clear();
-    tessel_reset_for_test();
+    app_reset_for_test();
     TeleportFixture::TearDown();
   }
   // Connected to world as the connection does it.

@@ -180,7 +180,7 @@ TEST_F(PickTest, DuplicatesAreNewUntilSentAndDeletingOneNeverSentSendsNothing) {
   EXPECT_EQ(before + 1, element_count());
   EXPECT_NEAR(0.35, element_z(copy), 1e-9);  // moved forward
   EXPECT_EQ(1, pdialog_enabled());
-  EXPECT_EQ(0, prop_pending_count());  // the original was unchanged
+  EXPECT_EQ(0, prop_pending_count());  // the first object was unchanged
   pick_command(PICK_DELETE);
   EXPECT_EQ(0, pick_count());
   EXPECT_EQ(0, prop_pending_count());
@@ -345,7 +345,7 @@ TEST_F(PickLink, DeletesAndDuplicatesGoOutAsDeleteAndAdd) {
   pick_off();
   char number[9];
   snprintf(number, sizeof number, "%08x", n);
-  // The copy 0.05 further north, owned by the user, with the original's texts.
+  // The copy 0.05 further north, owned by the user, with the copied object's texts.
   EXPECT_EQ(std::string("frame 1 00") + number + "00000064" + "fffffff6" + "0000015e" + "0000" + "07626f782e727778" +
                 "036f6c64" + "00",
             world->wait_for("frame 1 00", step));

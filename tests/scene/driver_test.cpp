@@ -2,6 +2,7 @@
 // plug-in (other driver names are links to it, or absent).
 #include <cstdio>
 
+#include "client/app/program.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -172,7 +173,7 @@ TEST_F(Driver, NoFileAndNoEngineDeviceForTheScreenFails) {
   EXPECT_FALSE(driver_ready());
   EXPECT_EQ(profile_int("performance", "mmx"), 0);
   // Start-up shows message 1 with the title.
-  const lifecycle_tables& t = lifecycle_program();
+  const lifecycle_tables& t = app_tables();
   ASSERT_GT(t.start_3d_count, 0u);
   EXPECT_STREQ(t.start_3d[0].name, "driver_init");
   EXPECT_STREQ(lifecycle_failure_text(t.start_3d[0], 1), "one Tessel");

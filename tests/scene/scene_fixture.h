@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "../core/temp_dir.h"
-#include "client/core/dialog.h"
+#include "client/app/program.h"
+#include "client//core/dialog.h"
 #include "client/core/files.h"
-#include "client/core/frame.h"
+#include "client/app/frame.h"
 #include "client/core/lifecycle.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -81,7 +82,7 @@ class SceneTest : public ::testing::Test {
     display_reset_for_test();
     viewport_term();
     viewport_set_surface_maker(nullptr);
-    tessel_reset_for_test();
+    app_reset_for_test();
     lifecycle_set_tables(nullptr);
     log_reset();
     msg_reset();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/app/program.h"
 #include "client/scene/self.h"
 #include "scene_fixture.h"
 
@@ -116,7 +117,7 @@ TEST_F(Start3d, ShrinkingTheWindowToAFewPixelsNeverHangsOrGoesNegative) {
 class CameraFailure : public Start3d {
  protected:
   const lifecycle_step& camera_row() {
-    const lifecycle_tables& t = lifecycle_program();
+    const lifecycle_tables& t = app_tables();
     for (size_t i = 0; i < t.start_3d_count; ++i)
       if (std::string(t.start_3d[i].name) == "camera_init") return t.start_3d[i];
     ADD_FAILURE() << "no camera_init row";
@@ -125,7 +126,7 @@ class CameraFailure : public Start3d {
 };
 
 TEST_F(CameraFailure, RowsRunInTheStartOrder) {
-  const lifecycle_tables& t = lifecycle_program();
+  const lifecycle_tables& t = app_tables();
   std::vector<std::string> names;
   for (size_t i = 0; i < t.start_3d_count; ++i) names.push_back(t.start_3d[i].name);
   auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };

@@ -1,14 +1,15 @@
-// The start-up, 3D start, shutdown, reset and task tables keep the documented order, and the
+// The start-up, 3D start, shutdown, reset and task tables keep their fixed order, and the
 // runner applies each step's failure rule.
 #include <string>
 #include <vector>
 
+#include "client/app/program.h"
 #include "engine/vxl21.h"
 #include "spine_fixture.h"
 
 namespace {
 
-// Names of rows as they appear in the program's tables, in the documented order.
+// Names of rows as they appear in the program's tables, in their fixed order.
 const std::vector<std::string> kInitOrder = {
     "tick_update", "program_directory", "cache_directory", "profile_init", "msg_init",
     "log_init", "version_init", "init_application", "os_init", "init_instance",
@@ -70,7 +71,7 @@ const TaskRow kTasks[38] = {
     {"join", "join_update", 0},        {"teleport", "teleport_update", 0},
     {"logo", "logo_update", 0},        {"vrt", "vrt_update", 0}};
 
-// Each present row must be a documented one, each at most once, in the documented order.
+// Each present row must be a known one, each at most once, in the fixed order.
 template <class Row>
 void expect_in_order(const Row* rows, size_t count, const std::vector<std::string>& order,
                      const char* what) {
@@ -80,7 +81,7 @@ void expect_in_order(const Row* rows, size_t count, const std::vector<std::strin
     size_t at = next;
     while (at < order.size() && order[at] != name) ++at;
     ASSERT_LT(at, order.size()) << what << ": row " << i << " \"" << name
-                                << "\" is undocumented, repeated or out of order";
+                                << "\" is unknown, repeated or out of order";
     next = at + 1;
   }
 }
@@ -88,7 +89,7 @@ void expect_in_order(const Row* rows, size_t count, const std::vector<std::strin
 }  // namespace
 
 TEST(LifecycleTables, StartUpOrder) {
-  const lifecycle_tables& t = lifecycle_program();
+  const lifecycle_tables& t = app_tables();
   ASSERT_GT(t.init_count, 0u);
   expect_in_order(t.init, t.init_count, kInitOrder, "start-up");
   // The steps that make start-up what it is are present and first things come first.
@@ -97,7 +98,7 @@ TEST(LifecycleTables, StartUpOrder) {
 }
 
 TEST(LifecycleTables, Start3dShutdownAndResetOrders) {
-  const lifecycle_tables& t = lifecycle_program();
+  const lifecycle_tables& t = app_tables();
   expect_in_order(t.start_3d, t.start_3d_count, kStart3dOrder, "3D start");
   expect_in_order(t.term, t.term_count, kTermOrder, "shutdown");
   expect_in_order(t.term_late, t.term_late_count, kTermLateOrder, "shutdown after the box");
@@ -107,7 +108,7 @@ TEST(LifecycleTables, Start3dShutdownAndResetOrders) {
 }
 
 TEST(LifecycleTables, FailureRulesOfPresentSteps) {
-  const lifecycle_tables& t = lifecycle_program();
+  const lifecycle_tables& t = app_tables();
   for (size_t i = 0; i < t.init_count; ++i) {
     std::string n = t.init[i].name;
     if (n == "profile_init") {

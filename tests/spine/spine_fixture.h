@@ -8,10 +8,11 @@
 #include <string>
 
 #include "../core/temp_dir.h"
-#include "client/core/about.h"
+#include "client/app/program.h"
+#include "client/servers/about.h"
 #include "client/core/cgi.h"
 #include "client/core/files.h"
-#include "client/core/frame.h"
+#include "client/app/frame.h"
 #include "client/core/identity.h"
 #include "client/core/lifecycle.h"
 #include "client/core/log.h"
@@ -38,6 +39,8 @@ inline const char kTestMessages[] =
     "97 citizen %d\n"
     "99 tourist %s\n"
     "136 OK\n"
+    "43 %s version %.2f\n"
+    "56 build %d\n"
     "151 one-five-one %d\n"
     "154 one-five-four\n"
     "155 one-five-five %d\n";
@@ -57,7 +60,7 @@ class Spine : public ::testing::Test {
     platform_set_clock(nullptr);
   }
   static void clean() {
-    tessel_reset_for_test();
+    app_reset_for_test();
     lifecycle_set_tables(nullptr);
     frame_set_links(nullptr);
     identity_reset();

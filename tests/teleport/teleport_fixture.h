@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "client/cache/database.h"
+#include "client//cache/database.h"
 #include "client/core/cgi.h"
 #include "client/core/dialog.h"
 #include "client/core/files.h"

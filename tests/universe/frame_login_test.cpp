@@ -2,7 +2,8 @@
 // universe: from the first frame to the 3D start, as the program runs it.
 #include <gtest/gtest.h>
 
-#include "client/core/frame.h"
+#include "client/app/program.h"
+#include "client//app/frame.h"
 #include "client/core/tessel.h"
 #include "tests/universe/universe_test_util.h"
 
@@ -18,7 +19,7 @@ class FrameLoginTest : public ::testing::Test {
   void SetUp() override {
     login_reset();
     install_hooks(recorder);
-    tessel_reset_for_test();
+    app_reset_for_test();
     frame_set_links(&real_links);
     dialogs.set_idle([] {
       universe_update();
@@ -26,7 +27,7 @@ class FrameLoginTest : public ::testing::Test {
     });
   }
   void TearDown() override {
-    tessel_reset_for_test();
+    app_reset_for_test();
     universe_term();
     login_reset();
     remove_hooks();

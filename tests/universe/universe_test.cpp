@@ -5,7 +5,10 @@
 
 #include <cstring>
 
+#include "client/core/msg.h"
 #include "client/core/zipcrypt.h"
+#include "client/servers/about.h"
+#include "platform/headless_host.h"
 #include "client/net/netcodes.h"
 #include "tests/universe/universe_test_util.h"
 
@@ -98,6 +101,18 @@ TEST_F(UniverseTest, CitizenLoginSendsTheGoldenFrameAndTakesTheReply) {
   EXPECT_EQ("secret", recorder.passwords.at(0));
   EXPECT_EQ(101, recorder.numbers.at(0));
   EXPECT_EQ(1, recorder.identity_changes);
+}
+
+TEST_F(UniverseTest, AboutBoxTellsWhoIsLoggedIn) {
+  HeadlessHost headless;
+  host_set(&headless);
+  FakeUniverse fake(kConfig);
+  connect(fake);
+  log_in_as(fake, "alice", "secret");
+  ASSERT_EQ(0, about_show(0));
+  EXPECT_EQ(std::string(msg_arg(97, 101)), headless.about_text(ABOUT_STATUS));
+  about_hide();
+  host_set(nullptr);
 }
 
 TEST_F(UniverseTest, CitizenLoginCarriesPrivilegeAndHideWorld) {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/cache/database.h"
+#include "client//cache/database.h"
 #include "client/core/files.h"
 #include "client/core/identity.h"
 #include "client/core/lifecycle.h"

@@ -1,4 +1,4 @@
-#include "client/core/about.h"
+#include "client/servers/about.h"
 
 #include <sys/stat.h>
 
@@ -7,10 +7,11 @@
 
 #include "client/cache/image.h"
 #include "client/core/files.h"
-#include "client/core/frame.h"
 #include "client/core/identity.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/servers/universe.h"
+#include "client/servers/upgrade.h"
 #include "platform/host.h"
 #include "platform/progdir.h"
 
@@ -51,7 +52,8 @@ void prepare_picture() {
 
 void dialog_init() {
   host()->about_set_text(ABOUT_OK, msg(136));
-  // The version and build texts (messages 43 and 56) come with the version module.
+  host()->about_set_text(ABOUT_VERSION, msg_arg(43, msg(68), static_cast<double>(version())));
+  host()->about_set_text(ABOUT_BUILD, msg_arg(56, version_build()));
   prepare_picture();
 }
 }  // namespace
@@ -76,9 +78,7 @@ int about_show(int form) {
   } else {
     h->about_show_control(ABOUT_OK, true);
     h->about_show_control(ABOUT_CANCEL, false);
-    const FrameLinks& links = frame_links();
-    bool logged_in = links.universe_logged_in && links.universe_logged_in();
-    if (!logged_in)
+    if (!universe_logged_in())
       h->about_set_text(ABOUT_STATUS, msg(57));
     else if (citizen_number())
       h->about_set_text(ABOUT_STATUS, msg_arg(97, citizen_number()));

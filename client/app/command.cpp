@@ -1,4 +1,4 @@
-#include "client/core/command.h"
+#include "client/app/command.h"
 
 #include <cctype>
 #include <string>
@@ -6,14 +6,16 @@
 
 #include "Zembrel/Pose/Anim/anim.h"
 #include "client/cache/download.h"
-#include "client/core/about.h"
-#include "client/core/frame.h"
+#include "client/servers/about.h"
+#include "client/app/frame.h"
 #include "client/core/identity.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/tessel.h"
 #include "client/scene/avatar.h"
 #include "client/scene/camera.h"
+#include "client/scene/pdialog.h"
+#include "client/scene/pick.h"
 #include "client/scene/self.h"
 #include "client/scene/visible.h"
 #include "client/servers/history.h"
@@ -197,6 +199,9 @@ int menu_init(void*, void*) {
   if (!menu_hook.avatar_set_type) menu_hook.avatar_set_type = avatar_set_type;
   avatar_hook.menu_rebuild = menu_rebuild_avatars;
   avatar_hook.menu_clear = menu_reset_avatars;
+  menu_hook.pick_command = pick_command;
+  menu_hook.pick_off = pick_off;
+  pdialog_hook.menu_handle = [](int id) { menu_handle(id); };
 
   menu_identity_changed();
   menu_set_texts();

@@ -483,6 +483,17 @@ int VxSetMaterialTextureMode(VxMaterial* m, int mode) {
   return 1;
 }
 
+int VxSetMaterialLook(VxMaterial* m, int look) {
+  if (!live(m) || (look & ~VX_LOOK_ALL)) return fail(VX_E_BAD_ARGUMENT);
+  m->s.look = look;
+  return 1;
+}
+
+int VxGetMaterialLook(const VxMaterial* m) {
+  if (!live(m)) return fail(VX_E_BAD_ARGUMENT);
+  return m->s.look;
+}
+
 int VxSetMaterialTexture(VxMaterial* m, VxTexture* texture) {
   if (!live(m) || (texture && !live(texture))) return fail(VX_E_BAD_ARGUMENT);
   surface_set_texture(m->s, texture);

@@ -1,10 +1,12 @@
 // A model's look chooses how the real driver draws it: each family of model script reaches its
 // render-mode slot and triangle handler position in both banks and puts pixels in the window,
 // and the looks differ from one another on screen.
+#include <filesystem>
 #include <set>
 #include <sstream>
 
 #include "tests/engine/render_fixture.h"
+#include "tools/vxview/png.h"
 
 namespace {
 
@@ -166,6 +168,41 @@ TEST_F(RenderFamilies, LinesCrossingTheFrameEdgeAreCutNotDropped) {
   EXPECT_GT(VxGetRenderCount(0, 8, 0), 0u);  // as open pieces
   EXPECT_EQ(VxGetRenderCount(0, 4, 0), 0u);
   EXPECT_EQ(gdi_canary_faults(), 0);
+}
+
+// vxview's picture of each family matches its reviewed golden image, drawn with the depth
+// buffer or without.
+TEST_F(RenderFamilies, VxviewShowsEachFamilyAsReviewed) {
+  const std::string bin = std::getenv("TESSEL_BINARY_DIR") ? std::getenv("TESSEL_BINARY_DIR") : TESSEL_BINARY_DIR;
+  const std::string src = std::getenv("TESSEL_SOURCE_DIR") ? std::getenv("TESSEL_SOURCE_DIR") : TESSEL_SOURCE_DIR;
+  for (const Family& f : kFamilies) {
+    std::string name = std::string("family-") + f.name;
+    for (char& c : name)
+      if (c == ' ') c = '-';
+    SCOPED_TRACE(name);
+    write(name + ".vxx", fold(f.look, f.texture, f.opacity));
+    std::vector<uint8_t> pictures[2];
+    for (int bank = 0; bank < 2; ++bank) {
+      std::string out = path(name + (bank ? "-z" : "") + ".png");
+      std::string cmd = "'" + bin + "/tools/vxview/vxview' -m 2 " + (bank ? "-z " : "") + "-s 32 24 -e 0 0 -3.5 -b 0 0 0 -t '" +
+                        dir_.string() + "' -o '" + out + "' '" + path(name + ".vxx") + "'";
+      ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+      int w = 0, h = 0;
+      ASSERT_TRUE(vxview::png_read(out, w, h, pictures[bank]));
+      ASSERT_EQ(w * h, 32 * 24);
+    }
+    EXPECT_EQ(pictures[0], pictures[1]) << "the depth-buffered handlers draw another picture";
+    int gw = 0, gh = 0;
+    std::vector<uint8_t> golden;
+    const std::string golden_path = src + "/tests/engine/golden/" + name + ".png";
+    if (!vxview::png_read(golden_path, gw, gh, golden)) {
+      std::filesystem::create_directories(bin + "/test-output");
+      vxview::png_write(bin + "/test-output/" + name + ".png", 32, 24, pictures[0].data());
+      ADD_FAILURE() << "no golden picture " << golden_path << "; review " << bin << "/test-output/" << name << ".png";
+      continue;
+    }
+    EXPECT_EQ(golden, pictures[0]);
+  }
 }
 
 }  // namespace

@@ -44,10 +44,11 @@ void clump_free_tree(VxClumpRec* c) {
 }
 
 Mat clump_world(const VxClumpRec* c) {
+  // Each parent's joint turns its parts with it: a bent hip carries the shin.
   Mat w = mat_mul(c->joint, c->placement);
   int depth = 0;
   for (const VxClumpRec* p = c->parent; p && depth < kMaxClumpDepth * 4; p = p->parent, ++depth)
-    w = mat_mul(w, p->placement);
+    w = mat_mul(w, mat_mul(p->joint, p->placement));
   return w;
 }
 
@@ -481,6 +482,17 @@ int VxSetMaterialTextureMode(VxMaterial* m, int mode) {
   if (!live(m)) return fail(VX_E_BAD_ARGUMENT);
   m->s.texture_mode = mode;
   return 1;
+}
+
+int VxSetMaterialLook(VxMaterial* m, int look) {
+  if (!live(m) || (look & ~VX_LOOK_ALL)) return fail(VX_E_BAD_ARGUMENT);
+  m->s.look = look;
+  return 1;
+}
+
+int VxGetMaterialLook(const VxMaterial* m) {
+  if (!live(m)) return fail(VX_E_BAD_ARGUMENT);
+  return m->s.look;
 }
 
 int VxSetMaterialTexture(VxMaterial* m, VxTexture* texture) {

@@ -34,6 +34,7 @@ struct Surface {
   VxReal opacity = 1;
   int32_t mode = 0, texture_mode = 0;
   int32_t option = 0, kind = 0, flag = 0, level = 0;
+  int32_t look = 0;  // VX_LOOK_*
   VxTextureRec* texture = nullptr;  // a reference is held
 };
 
@@ -159,6 +160,7 @@ struct State {
   std::unordered_set<VxStreamRec*> streams;
   std::unordered_set<VxDriverRec*> drivers;
   VxCameraRec* updating = nullptr;  // camera between begin and end update
+  unsigned render_counts[VX_RENDER_BANKS][VX_RENDER_SLOTS][VX_RENDER_POSITIONS] = {};
 };
 State& st();
 

@@ -205,6 +205,12 @@ int VxSetModelMode(int mode) {
   builder().surface.mode = mode;
   return 1;
 }
+int VxSetModelLook(int look) {
+  if (!builder().open) return fail(VX_E_STATE);
+  if (look & ~VX_LOOK_ALL) return fail(VX_E_BAD_ARGUMENT);
+  builder().surface.look = look;
+  return 1;
+}
 
 // ---------------------------------------------------------------------------------------
 // Script reader.
@@ -340,6 +346,34 @@ struct Reader {
       return v >= 0 && VxSetModelAxisAlignment(v) != 0;
     }
     if (kw == "transform") return transform(k);
+    if (kw == "shading" || kw == "lighting" || kw == "mapping" || kw == "dither" || kw == "geometry")
+      return look(kw, k);
+    return false;
+  }
+
+  // shading flat|smooth, lighting lit|unlit, mapping perspective|affine, dither on|off,
+  // geometry polygons|points|outline|polyline: each sets its bits of the current look.
+  bool look(const std::string& kw, Tokens& k) {
+    struct Word {
+      const char* statement;
+      const char* word;
+      int bits;
+    };
+    static const Word kWords[] = {
+        {"shading", "flat", 0},          {"shading", "smooth", VX_LOOK_SMOOTH},
+        {"lighting", "lit", 0},          {"lighting", "unlit", VX_LOOK_UNLIT},
+        {"mapping", "perspective", 0},   {"mapping", "affine", VX_LOOK_AFFINE},
+        {"dither", "off", 0},            {"dither", "on", VX_LOOK_DITHER},
+        {"geometry", "polygons", VX_LOOK_POLYGON}, {"geometry", "points", VX_LOOK_POINTS},
+        {"geometry", "outline", VX_LOOK_OUTLINE},  {"geometry", "polyline", VX_LOOK_POLYLINE}};
+    if (!k.more()) return false;
+    std::string word = lower(k.next());
+    if (k.more()) return false;
+    const int field = kw == "shading" ? VX_LOOK_SMOOTH : kw == "lighting" ? VX_LOOK_UNLIT
+                    : kw == "mapping" ? VX_LOOK_AFFINE : kw == "dither" ? VX_LOOK_DITHER : VX_LOOK_GEOMETRY;
+    for (const Word& w : kWords)
+      if (kw == w.statement && word == w.word)
+        return VxSetModelLook((builder().surface.look & ~field) | w.bits) != 0;
     return false;
   }
 

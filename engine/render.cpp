@@ -13,12 +13,19 @@ struct GdiDc;
 namespace vx {
 namespace {
 
+// Render-mode slots: 4 x kind + shading bits.
+constexpr int kModePoints = 0;
+constexpr int kModeOutline = 4;    // closed outline
+constexpr int kModePolyline = 8;   // open polyline
 constexpr int kModePolygon = 12;   // untextured polygon, flat
 constexpr int kModeTextured = 20;  // textured polygon
+constexpr int kModeSmooth = 1;     // per-vertex shades
 constexpr int kModeStipple = 2;    // screen-door translucency
-constexpr int kPositionLit = 1;    // texels through the shade table
-constexpr int kPositionPersp = 2;  // perspective-correct texturing
-constexpr int kPositionSmall = 8;  // 16 x 16 texels
+// Triangle handler positions from the mode byte.
+constexpr int kPositionLit = 1;     // texels through the shade table
+constexpr int kPositionPersp = 2;   // perspective-correct texturing
+constexpr int kPositionDither = 4;  // dithered texel coordinates
+constexpr int kPositionSmall = 8;   // 16 x 16 texels
 constexpr int kMaxFan = 255;       // vertices one driver polygon holds
 constexpr VxReal kAmbientLight = 0.25f;
 constexpr float kFar = 1e30f;
@@ -32,6 +39,7 @@ constexpr float kGreySpread = 0xCCC / 65535.0f;  // colours closer than this use
 // View-space vertex in the driver's volume: X/Z and Y/Z run 0..1 across the whole frame.
 struct ClipVertex {
   float X, Y, Z, u, v;
+  float s;  // shade level, 16.16 as a real
 };
 
 struct Frame {
@@ -46,6 +54,7 @@ struct Frame {
   const std::vector<VxLightRec*>* lights = nullptr;
   VxVector eye{0, 0, 0};
   std::vector<DeviceVertex> verts;    // a clump's vertices
+  std::vector<VxVector> normals;      // their world normals, for smooth shading
   std::vector<DeviceVertex> clipped;  // vertices made by clipping
 };
 
@@ -95,6 +104,29 @@ unsigned outcode(const Frame& f, const ClipVertex& v) {
   return code;
 }
 
+ClipVertex lerp(const ClipVertex& a, const ClipVertex& b, float t) {
+  return {a.X + (b.X - a.X) * t, a.Y + (b.Y - a.Y) * t, a.Z + (b.Z - a.Z) * t,
+          a.u + (b.u - a.u) * t, a.v + (b.v - a.v) * t, a.s + (b.s - a.s) * t};
+}
+
+// A segment cut to the volume; false when nothing of it is inside.
+bool clip_segment(const Frame& f, ClipVertex& a, ClipVertex& b) {
+  float da[5], db[5], t0 = 0, t1 = 1;
+  plane_distances(f, a, da);
+  plane_distances(f, b, db);
+  for (int plane = 0; plane < 5; ++plane) {
+    if (da[plane] >= 0 && db[plane] >= 0) continue;
+    if (!(da[plane] >= 0) && !(db[plane] >= 0)) return false;
+    float t = da[plane] / (da[plane] - db[plane]);
+    if (da[plane] < 0) t0 = std::max(t0, t);
+    else t1 = std::min(t1, t);
+  }
+  if (t0 > t1) return false;
+  ClipVertex ca = lerp(a, b, t0), cb = lerp(a, b, t1);
+  a = ca, b = cb;
+  return true;
+}
+
 // Sutherland-Hodgman against each plane in turn.
 void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, unsigned planes) {
   std::vector<ClipVertex> out;
@@ -111,8 +143,7 @@ void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, unsigned planes
       if (ina) out.push_back(a);
       if (ina != inb) {
         float t = da[plane] / (da[plane] - db[plane]);
-        out.push_back({a.X + (b.X - a.X) * t, a.Y + (b.Y - a.Y) * t, a.Z + (b.Z - a.Z) * t,
-                       a.u + (b.u - a.u) * t, a.v + (b.v - a.v) * t});
+        out.push_back(lerp(a, b, t));
       }
     }
     poly.swap(out);
@@ -201,9 +232,17 @@ int32_t shade_level(const Frame& f, const Surface& s, VxVector normal, bool text
   return (int32_t)std::lrint(std::clamp<VxReal>(light * top, 0, 31)) << 16;
 }
 
+// Counts what reaches the driver, by bank, slot and handler position.
+void count_polygon(const Frame& f, int slot, const DeviceMaterial* material) {
+  int position = slot >= kModeTextured ? (material->mode & 0xF) : 0;
+  ++st().render_counts[f.bank][slot][position];
+}
+
 // Hands one convex polygon to the render mode, split into fans the polygon record holds.
-void dispatch(RenderModeFn mode, DeviceMaterial* material, int32_t shade, DeviceVertex** v, int n,
-              int32_t flag) {
+void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade, DeviceVertex** v,
+              int n, int32_t flag) {
+  RenderModeFn mode = f.r->render_modes[f.bank][slot];
+  if (!mode) return;
   DevicePolygon poly{};
   poly.material = material;
   poly.shade = shade;
@@ -212,7 +251,39 @@ void dispatch(RenderModeFn mode, DeviceMaterial* material, int32_t shade, Device
     poly.vertices[0] = v[0];
     for (int i = 0; i < count; ++i) poly.vertices[i + 1] = v[start + i];
     poly.vertex_count = (uint8_t)(count + 1);
+    count_polygon(f, slot, material);
     mode(&poly, flag);
+  }
+}
+
+// Corners or a line through n vertices, in pieces the polygon record holds; a long outline
+// goes as open pieces and its closing edge.
+void dispatch_line(const Frame& f, int slot, DeviceMaterial* material, int32_t shade, DeviceVertex** v,
+                   int n, int32_t flag) {
+  DevicePolygon poly{};
+  poly.material = material;
+  poly.shade = shade;
+  auto send = [&](int s, DeviceVertex** from, int count) {
+    RenderModeFn mode = f.r->render_modes[f.bank][s];
+    if (!mode || count < 1) return;
+    for (int i = 0; i < count; ++i) poly.vertices[i] = from[i];
+    poly.vertex_count = (uint8_t)count;
+    poly.shade = shade;
+    count_polygon(f, s, material);
+    mode(&poly, flag);
+  };
+  if (n <= kMaxFan) return send(slot, v, n);
+  const int smooth = slot & kModeSmooth;
+  const int kind = slot - smooth;
+  if (kind == kModePoints) {
+    for (int start = 0; start < n; start += kMaxFan) send(slot, v + start, std::min(kMaxFan, n - start));
+    return;
+  }
+  for (int start = 0; start + 1 < n; start += kMaxFan - 1)
+    send(kModePolyline + smooth, v + start, std::min(kMaxFan, n - start));
+  if (kind == kModeOutline) {
+    DeviceVertex* closing[2] = {v[n - 1], v[0]};
+    send(kModePolyline + smooth, closing, 2);
   }
 }
 
@@ -228,24 +299,23 @@ void hold_on_viewport(const VxCameraRec* c, DeviceVertex& d) {
 
 // Vertices made by clipping: projected through the driver with an identity matrix, then
 // held on the viewport against rounding at its edges.
-void project_clipped(Frame& f, std::vector<ClipVertex>& poly, int32_t shade) {
+void project_clipped(Frame& f, const std::vector<ClipVertex>& poly) {
   f.clipped.assign(poly.size(), DeviceVertex{});
   for (size_t i = 0; i < poly.size(); ++i) {
     DeviceVertex& d = f.clipped[i];
     d.x = poly[i].X, d.y = poly[i].Y, d.z = std::max(poly[i].Z, f.near_clip);
     d.u = fixed(poly[i].u), d.v = fixed(poly[i].v);
-    d.shade = shade;
+    d.shade = (int32_t)std::lrint(std::clamp(poly[i].s, 0.0f, (float)(31 << 16)));
   }
   static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   f.r->transform_vertices(f.clipped.data(), (int32_t)f.clipped.size(), identity, f.cam, 0);
   for (DeviceVertex& d : f.clipped) hold_on_viewport(f.camera, d);
 }
 
-void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& world) {
+// The right-hand normal of a polygon in world space, not normalised (its length grows with
+// the area, so larger faces weigh more in a vertex normal).
+VxVector polygon_normal(const VxPolygonRec* p, const std::vector<VxVector>& world) {
   const size_t n = p->numbers.size();
-  if (n < 3 || n > (size_t)kMaxPolygonCorners) return;
-  const Surface& s = p->surface;
-  // Facing, from the right-hand normal in world space.
   VxVector normal{0, 0, 0};
   for (size_t i = 0; i < n; ++i) {
     const VxVector& a = world[p->numbers[i] - 1];
@@ -254,12 +324,42 @@ void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& worl
     normal.y += (a.z - b.z) * (a.x + b.x);
     normal.z += (a.x - b.x) * (a.y + b.y);
   }
+  return normal;
+}
+
+bool polygon_usable(const VxPolygonRec* p) {
+  return p->numbers.size() >= 3 && p->numbers.size() <= (size_t)kMaxPolygonCorners;
+}
+
+// Vertex normals of a clump for its smooth polygons: the sum of the normals of the
+// polygons around each vertex.
+void vertex_normals(Frame& f, const VxClumpRec* c, const std::vector<VxVector>& world) {
+  f.normals.assign(world.size(), VxVector{0, 0, 0});
+  for (const VxPolygonRec* p : c->polygons) {
+    if (!polygon_usable(p)) continue;
+    VxVector n = polygon_normal(p, world);
+    for (int k : p->numbers) {
+      VxVector& v = f.normals[(size_t)k - 1];
+      v.x += n.x, v.y += n.y, v.z += n.z;
+    }
+  }
+  for (VxVector& v : f.normals) VxNormalizeVector(&v);
+}
+
+void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& world) {
+  if (!polygon_usable(p)) return;
+  const size_t n = p->numbers.size();
+  const Surface& s = p->surface;
+  // Facing, from the right-hand normal in world space.
+  VxVector normal = polygon_normal(p, world);
   if (!VxNormalizeVector(&normal)) return;  // degenerate: nothing to see
   const bool two_sided = (s.mode & VX_MATERIAL_TWO_SIDED) != 0;
   const bool front = dot(normal, sub(f.eye, world[p->numbers[0] - 1])) > 0;
   if (!front && !two_sided) return;
   if (!front) normal = {-normal.x, -normal.y, -normal.z};
 
+  const int geometry = s.look & VX_LOOK_GEOMETRY;
+  const bool smooth = (s.look & VX_LOOK_SMOOTH) != 0 && f.normals.size() == world.size();
   DeviceMaterial material{};
   material.opacity = (uint8_t)std::lrint(std::clamp<VxReal>(s.opacity, 0, 1) * 255);
   float rgb[3] = {std::clamp<VxReal>(s.red, 0, 1), std::clamp<VxReal>(s.green, 0, 1),
@@ -267,46 +367,93 @@ void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& worl
   int32_t ramp = f.r->control ? f.r->control(kControlRampIndex, 0, rgb, (int32_t)sizeof rgb) : 0;
   material.colour = (uint32_t)ramp & 0xFFE0u;
   material.mode = (uint8_t)(s.mode & (VX_MATERIAL_DEPTH_BIAS | VX_MATERIAL_TWO_SIDED));
-  int index = kModePolygon;
-  if (s.texture && live(s.texture)) {
+  int slot = geometry == VX_LOOK_POINTS ? kModePoints : geometry == VX_LOOK_OUTLINE ? kModeOutline
+           : geometry == VX_LOOK_POLYLINE ? kModePolyline : kModePolygon;
+  if (geometry == VX_LOOK_POLYGON && s.texture && live(s.texture)) {
     if (DeviceTexture* t = device_texture(f.r, s.texture)) {
       material.texture = t;
-      index = kModeTextured;
-      material.mode |= (uint8_t)(kPositionLit | kPositionPersp |
-                                 (s.texture->texels_side == 16 ? kPositionSmall : 0));
+      slot = kModeTextured;
+      int position = s.texture->texels_side == 16 ? kPositionSmall : 0;
+      if (!(s.look & VX_LOOK_UNLIT)) position |= kPositionLit;
+      if (!(s.look & VX_LOOK_AFFINE)) position |= kPositionPersp;
+      if (s.look & VX_LOOK_DITHER) position |= kPositionDither;
+      material.mode |= (uint8_t)position;
     }
   }
   if (material.opacity == 0) return;
-  const int32_t shade = shade_level(f, s, normal, material.texture != nullptr);
-  if (material.opacity < 255) index += kModeStipple;
-  RenderModeFn mode = f.r->render_modes[f.bank][index];
-  if (!mode) return;
+  const bool textured = material.texture != nullptr;
+  const int32_t shade = shade_level(f, s, normal, textured);
+  if (smooth) slot += kModeSmooth;
+  // Points and lines have no screen-door modes: they are drawn whole.
+  if (material.opacity < 255 && slot >= kModePolygon) slot += kModeStipple;
+  if (!f.r->render_modes[f.bank][slot]) return;
 
   // Inside the volume as the driver transformed it: draw the clump's vertices as they are.
   std::vector<ClipVertex> poly(n);
+  std::vector<unsigned> codes(n);
   unsigned all_out = ~0u, any_out = 0;
   for (size_t i = 0; i < n; ++i) {
-    const DeviceVertex& d = f.verts[p->numbers[i] - 1];
-    poly[i] = {d.view_x, d.view_y, d.view_z, d.u / 65536.0f, d.v / 65536.0f};
+    DeviceVertex& d = f.verts[p->numbers[i] - 1];
+    if (smooth) {
+      VxVector vn = f.normals[p->numbers[i] - 1];
+      if (!front) vn = {-vn.x, -vn.y, -vn.z};
+      d.shade = shade_level(f, s, vn, textured);
+    } else {
+      d.shade = shade;
+    }
+    poly[i] = {d.view_x, d.view_y, d.view_z, d.u / 65536.0f, d.v / 65536.0f, (float)d.shade};
     unsigned code = outcode(f, poly[i]);
     if (d.clip_flags & 0x3F) code |= 1u << 5;
+    codes[i] = code;
     all_out &= code;
     any_out |= code;
   }
   if (all_out & 0x1F) return;  // wholly beyond one plane
   DeviceVertex* ptrs[kMaxPolygonCorners + 8];
   int count = 0;
+  const int32_t flag = front ? 0 : 1;
+  if (geometry == VX_LOOK_POINTS) {
+    for (size_t i = 0; i < n; ++i)
+      if (!codes[i]) {
+        DeviceVertex& d = f.verts[p->numbers[i] - 1];
+        hold_on_viewport(f.camera, d);
+        ptrs[count++] = &d;
+      }
+    if (count) dispatch_line(f, slot, &material, shade, ptrs, count, flag);
+    return;
+  }
+  if (geometry != VX_LOOK_POLYGON) {
+    if (!any_out) {
+      for (size_t i = 0; i < n; ++i) {
+        DeviceVertex& d = f.verts[p->numbers[i] - 1];
+        hold_on_viewport(f.camera, d);
+        ptrs[count++] = &d;
+      }
+      dispatch_line(f, slot, &material, shade, ptrs, count, flag);
+      return;
+    }
+    // Cut edge by edge; each visible piece goes as an open line of two.
+    const size_t edges = geometry == VX_LOOK_OUTLINE ? n : n - 1;
+    const int piece = kModePolyline + (slot & kModeSmooth);
+    for (size_t i = 0; i < edges; ++i) {
+      std::vector<ClipVertex> seg{poly[i], poly[(i + 1) % n]};
+      if (!clip_segment(f, seg[0], seg[1])) continue;
+      project_clipped(f, seg);
+      DeviceVertex* two[2] = {&f.clipped[0], &f.clipped[1]};
+      dispatch_line(f, piece, &material, shade, two, 2, flag);
+    }
+    return;
+  }
   if (!any_out) {
     for (size_t i = 0; i < n; ++i) {
       DeviceVertex& d = f.verts[p->numbers[i] - 1];
-      d.shade = shade;
       hold_on_viewport(f.camera, d);
       ptrs[count++] = &d;
     }
   } else {
     clip_polygon(f, poly, 0x1F);
     if (poly.size() < 3) return;
-    project_clipped(f, poly, shade);
+    project_clipped(f, poly);
     for (DeviceVertex& d : f.clipped) ptrs[count++] = &d;
   }
   // The driver draws triangles that run counter-clockwise on the screen (y down); a
@@ -317,7 +464,7 @@ void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& worl
     const DeviceVertex* b = ptrs[(i + 1) % count];
     area += (int64_t)(a->screen_x >> 8) * (b->screen_y >> 8) - (int64_t)(b->screen_x >> 8) * (a->screen_y >> 8);
   }
-  dispatch(mode, &material, shade, ptrs, count, area > 0 ? 1 : 0);
+  dispatch(f, slot, &material, shade, ptrs, count, area > 0 ? 1 : 0);
 }
 
 void render_clump(Frame& f, VxClumpRec* c, int depth) {
@@ -336,6 +483,12 @@ void render_clump(Frame& f, VxClumpRec* c, int depth) {
       w[i] = mat_apply(world, v.p);
     }
     f.r->transform_vertices(f.verts.data(), (int32_t)f.verts.size(), matrix, f.cam, 2);
+    f.normals.clear();
+    for (const VxPolygonRec* p : c->polygons)
+      if (p->surface.look & VX_LOOK_SMOOTH) {
+        vertex_normals(f, c, w);
+        break;
+      }
     for (VxPolygonRec* p : c->polygons) render_polygon(f, p, w);
   }
   if (depth < kMaxClumpDepth)
@@ -500,6 +653,8 @@ int frame_render_scene(VxSceneRec* s) {
   return 1;
 }
 
+void render_counts_reset() { std::memset(st().render_counts, 0, sizeof st().render_counts); }
+
 int frame_render_clump(VxClumpRec* clump) {
   VxCameraRec* c;
   DeviceRecord* r;
@@ -513,3 +668,12 @@ int frame_render_clump(VxClumpRec* clump) {
 }
 
 }  // namespace vx
+
+unsigned VxGetRenderCount(int bank, int slot, int position) {
+  if (bank < 0 || bank >= VX_RENDER_BANKS || slot < 0 || slot >= VX_RENDER_SLOTS || position < 0 ||
+      position >= VX_RENDER_POSITIONS)
+    return 0;
+  return vx::st().render_counts[bank][slot][position];
+}
+
+void VxResetRenderCounts(void) { vx::render_counts_reset(); }

@@ -20,7 +20,8 @@ struct VxStreamRec {
 namespace vx {
 
 constexpr uint32_t kMagic = 0x31325856u;  // "VX21"
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;      // written: polygons carry their look
+constexpr uint32_t kFirstVersion = 1;  // still read: polygons without a look
 constexpr size_t kMaxStream = 256u << 20;
 
 void stream_free_all() {
@@ -56,6 +57,7 @@ struct In {
   const unsigned char* p;
   size_t n, i = 0;
   bool ok = true;
+  uint32_t version = kVersion;
   bool need(size_t k) {
     if (!ok || n - i < k) return ok = false;
     return true;
@@ -130,7 +132,7 @@ void write_clump(Out& o, const VxClumpRec* c, const std::vector<std::string>& na
     o.f32(s.red), o.f32(s.green), o.f32(s.blue);
     o.f32(s.ambient), o.f32(s.diffuse), o.f32(s.specular), o.f32(s.opacity);
     o.i32(s.mode), o.i32(s.texture_mode), o.i32(s.option), o.i32(s.kind), o.i32(s.flag),
-        o.i32(s.level);
+        o.i32(s.level), o.i32(s.look);
     o.i32(name_index(names, s.texture));
   }
   o.u32((uint32_t)c->children.size());
@@ -185,6 +187,10 @@ VxClumpRec* read_clump(In& in, const std::vector<VxTextureRec*>& textures, int d
     s.ambient = in.f32(), s.diffuse = in.f32(), s.specular = in.f32(), s.opacity = in.f32();
     s.mode = in.i32(), s.texture_mode = in.i32(), s.option = in.i32(), s.kind = in.i32(),
     s.flag = in.i32(), s.level = in.i32();
+    if (in.version >= 2) {
+      s.look = in.i32();
+      if (s.look & ~VX_LOOK_ALL) in.ok = false;
+    }
     int32_t ti = in.i32();
     if (ti < -1 || ti >= (int32_t)textures.size()) in.ok = false;
     else if (ti >= 0 && textures[(size_t)ti]) surface_set_texture(s, textures[(size_t)ti]);
@@ -369,7 +375,9 @@ int VxReadStreamChunk(VxStream* stream, uint32_t type, void* out_object, int) {
   In in{stream->data.data() + stream->pos, stream->chunk_length};
   stream->pos += stream->chunk_length;
   stream->have_chunk = false;
-  if (in.u32() != kMagic || in.u32() != kVersion || !in.ok) return fail(VX_E_BAD_FORMAT);
+  if (in.u32() != kMagic) return fail(VX_E_BAD_FORMAT);
+  in.version = in.u32();
+  if (in.version < kFirstVersion || in.version > kVersion || !in.ok) return fail(VX_E_BAD_FORMAT);
   if (type == VX_CHUNK_CLUMP) {
     uint16_t count = in.u16();
     std::vector<VxTextureRec*> textures;

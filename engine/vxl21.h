@@ -99,6 +99,12 @@ struct VxHalfCameraControl {  // VxDeviceControl(1000): the half-size camera of 
   VxCamera* camera;           // the half camera
 };
 int VxGetDeviceInfo(int code, void* out, int size);
+// Polygons handed to the driver's render modes since the last reset, by bank (1: drawn with
+// the depth buffer), render-mode slot (0..23) and, for the textured slots 20-23, the
+// position in the triangle handler table the mode byte selects (0..15; 0 for other slots).
+enum { VX_RENDER_BANKS = 2, VX_RENDER_SLOTS = 24, VX_RENDER_POSITIONS = 16 };
+unsigned VxGetRenderCount(int bank, int slot, int position);
+void VxResetRenderCounts(void);
 int VxDeviceControl(int code, int arg, void* data, int size);
 // Palette entries, 4 bytes each (red, green, blue, flags).
 int VxGetPaletteEntries(int first, int count, void* buffer);
@@ -206,6 +212,22 @@ enum { VX_MATERIAL_DEPTH_BIAS = 0x40, VX_MATERIAL_TWO_SIDED = 0x80 };
 int VxSetMaterialMode(VxMaterial* m, int mode);
 int VxSetMaterialTextureMode(VxMaterial* m, int mode);
 int VxSetMaterialTexture(VxMaterial* m, VxTexture* texture);
+// The look of a material's polygons: how the display driver draws them. 0 is the usual look:
+// polygons shaded flat, textures lit and perspective-correct.
+enum {
+  VX_LOOK_SMOOTH = 0x01,     // shades per vertex, from the vertex normals
+  VX_LOOK_UNLIT = 0x02,      // texels as they are, not through the shade table
+  VX_LOOK_AFFINE = 0x04,     // texture coordinates stepped on the screen, not perspective-correct
+  VX_LOOK_DITHER = 0x08,     // texel coordinates dithered
+  VX_LOOK_GEOMETRY = 0x30,   // what is drawn of the polygon:
+  VX_LOOK_POLYGON = 0x00,    //   the filled polygon
+  VX_LOOK_POINTS = 0x10,     //   its corners
+  VX_LOOK_OUTLINE = 0x20,    //   its closed outline
+  VX_LOOK_POLYLINE = 0x30,   //   its edges as an open line (the last corner not joined to the first)
+  VX_LOOK_ALL = 0x3F
+};
+int VxSetMaterialLook(VxMaterial* m, int look);  // bits outside VX_LOOK_ALL are refused
+int VxGetMaterialLook(const VxMaterial* m);
 int VxGetMaterialColor(const VxMaterial* m, VxReal* red, VxReal* green, VxReal* blue);
 int VxGetMaterialSurface(const VxMaterial* m, VxReal* ambient, VxReal* diffuse,
                          VxReal* specular);
@@ -242,6 +264,7 @@ int VxSetModelKind(int kind);
 int VxSetModelFlag(int flag);
 int VxSetModelLevel(int level);
 int VxSetModelMode(int mode);
+int VxSetModelLook(int look);  // VX_LOOK_* of the polygons added from here on
 
 // The model script reader (".vxx", see docs/vxx.md).
 VxClump* VxReadClump(const char* path);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Parser/aglib.h"
 #include "Zembrel/Pose/Anim/anim.h"
 #include "Zembrel/Pose/Anim/animator.h"
 #include "Zembrel/Pose/Anim/registry.h"
@@ -63,7 +64,7 @@ Body make_body() {
   b.rthip = VxCreateClump(0, 0);
   b.other = VxCreateClump(0, 0);
   VxAddChildToClump(b.rthip, b.other);
-  VxSetClumpTag(b.other, static_cast<int32_t>(0x0C00FFFF + 15 * 0x10000));
+  VxSetClumpTag(b.other, static_cast<int32_t>(0x0C00FFFF + 17 * 0x10000));  // a VRML eyelid
   VxAddChildToClump(b.root, b.pelvis);
   VxAddChildToClump(b.pelvis, b.head);
   VxAddChildToClump(b.pelvis, b.rthip);
@@ -226,6 +227,71 @@ TEST_F(RuntimeTest, GestureOverlaysThenEnds) {
   AnimUpdateAvatar(a, 2600);
   expect_joint(body.rthip, AnimQuat());
   AnimDestroyAvatar(a);
+}
+
+// A VRML avatar: parts named after body parts, tagged by the parser with part numbers.
+VxClump* vrml_body() {
+  auto part = [](const char* name, const char* y, const std::string& inner) {
+    return std::string("DEF ") + name + " Transform { translation 0 " + y + " 0 children [ Shape { geometry " +
+           "IndexedFaceSet { coord Coordinate { point [ 0 0 0, 0.1 0 0, 0 0.1 0 ] } coordIndex [ 0 1 2 ] } } " +
+           inner + " ] }\n";
+  };
+  std::string text = "#VRML V2.0 utf8\n" +
+                     part("HumanoidRoot", "0",
+                          part("sacroiliac", "0.9", part("r_hip", "-0.1", part("r_knee", "-0.4", "")) +
+                                                       part("skullbase", "0.7", "") + part("lefteyelid", "0.8", "")));
+  AgGeometryNode* tree = nullptr;
+  AgInterpolatorData* interp = nullptr;
+  if (AgLoadVrmlText(text.data(), text.size(), 3, &tree, &interp) != 0) return nullptr;
+  delete interp;
+  VxClump* c = tree->BuildClumps(nullptr, 0, 0);
+  AgDeleteGeometryTree(tree);
+  return c;
+}
+
+VxClump* vrml_part(VxClump* root, int part) {
+  return VxFindTaggedClump(root, static_cast<int32_t>(0x0C00FFFF + part * 0x10000));
+}
+
+TEST_F(RuntimeTest, VrmlAvatarIsPosedThroughItsBodyParts) {
+  VxClump* vrml = vrml_body();
+  ASSERT_NE(vrml, nullptr);
+  VxClump* hip = vrml_part(vrml, 6);  // r_hip: the rthip joint
+  VxClump* knee = vrml_part(vrml, 7);
+  VxClump* head = vrml_part(vrml, 16);
+  VxClump* eyelid = vrml_part(vrml, 17);  // no joint names it
+  ASSERT_TRUE(hip && knee && head && eyelid);
+  VxMatrix* skew = VxCreateMatrix();
+  VxRotateMatrix(skew, 1, 0, 0, 30, VX_REPLACE);
+  VxTransformClumpJoint(eyelid, skew, VX_REPLACE);
+  VxTransformClumpJoint(knee, skew, VX_REPLACE);
+  VxDestroyMatrix(skew);
+  g_next_clump = vrml;
+  AnimAvatar* a = AnimCreateAvatar(&owner, 0, 1);
+  AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 0);
+  AnimUpdateAvatar(a, 1000);
+  AnimSetAvatarState(a, 0, 0, 0.05f, 0, 1100, 0, 0, 1);  // walking, and the hip gesture
+  AnimUpdateAvatar(a, 1400);
+  AnimUpdateAvatar(a, 1500);
+  // The walk's head track and the gesture's hip track reach the VRML parts.
+  expect_joint(hip, kQuarterY.Mirrored(), 2e-3f);
+  float m[16];
+  joint(head, m);
+  EXPECT_LT(m[5], 0.99f);  // turned about x by the walk
+  // Joints without a track go back to the identity; parts of no joint keep their own.
+  expect_joint(knee, AnimQuat());
+  expect_joint(eyelid, AnimQuat::FromAxisAngle(AnimVector(1, 0, 0), kPi / 6));
+  // A part carrying a joint's own tag wins over the VRML part.
+  VxClump* own = VxCreateClump(0, 0);
+  VxSetClumpTag(own, 15);
+  VxAddChildToClump(vrml, own);
+  AnimSetAvatarState(a, 0, 0, 0.05f, 0, 1500, 0, 0, 0);
+  AnimUpdateAvatar(a, 2600);
+  AnimSetAvatarState(a, 0, 0, 0.05f, 0, 2600, 0, 0, 1);
+  AnimUpdateAvatar(a, 3100);
+  expect_joint(own, kQuarterY.Mirrored(), 2e-3f);
+  AnimDestroyAvatar(a);
+  VxDestroyClump(vrml);
 }
 
 TEST_F(RuntimeTest, WaitsAfterTenSecondsStill) {

@@ -1,3 +1,4 @@
+#include <cmath>
 #include "tests/engine/engine_fixture.h"
 
 namespace {
@@ -37,6 +38,33 @@ TEST_F(ClumpTest, WorldMatrixChainsJointPlacementParent) {
   VxGetClumpOrigin(child, &origin);
   EXPECT_NEAR(origin.z, 10, 1e-5);
   VxDestroyClump(parent);
+}
+
+TEST_F(ClumpTest, PartsFollowTheJointsOfTheirParents) {
+  // A leg: the hip bends, and the shin below the knee goes with it; the whole body turns
+  // with the root's joint.
+  VxClump* root = VxCreateClump(0, 0);
+  VxClump* hip = VxCreateClump(0, 0);
+  VxClump* shin = triangle_clump();
+  ASSERT_TRUE(VxAddChildToClump(root, hip) && VxAddChildToClump(hip, shin));
+  VxMatrix* m = VxScratchMatrix();
+  VxTranslateMatrix(m, 0, 1, 0, VX_REPLACE);
+  VxTransformClump(hip, m, VX_REPLACE);
+  VxTranslateMatrix(m, 0, -0.5f, 0, VX_REPLACE);
+  VxTransformClump(shin, m, VX_REPLACE);
+  VxRotateMatrix(m, 1, 0, 0, 90, VX_REPLACE);
+  VxTransformClumpJoint(hip, m, VX_REPLACE);
+  VxVector knee;
+  ASSERT_TRUE(VxGetClumpOrigin(shin, &knee));
+  EXPECT_NEAR(knee.y, 1, 1e-5);  // swung forward, level with the hip
+  EXPECT_NEAR(std::fabs(knee.z), 0.5f, 1e-5);
+  const float swung_z = knee.z;
+  VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE);
+  VxTransformClumpJoint(root, m, VX_REPLACE);
+  VxGetClumpOrigin(shin, &knee);
+  EXPECT_NEAR(knee.z, 0, 1e-5);  // turned a quarter about y with the body
+  EXPECT_NEAR(std::fabs(knee.x), std::fabs(swung_z), 1e-5);
+  VxDestroyClump(root);
 }
 
 TEST_F(ClumpTest, HierarchyWalkAndTagSearch) {

@@ -75,6 +75,7 @@ void expect_same(VxClump* a, VxClump* b) {
     EXPECT_EQ(g1, g2);
     EXPECT_EQ(b1, b2);
     EXPECT_EQ(VxGetMaterialOpacity(ma), VxGetMaterialOpacity(mb));
+    EXPECT_EQ(VxGetMaterialLook(ma), VxGetMaterialLook(mb));
     VxTexture* ta = VxGetPolygonTexture(p);
     VxTexture* tb = VxGetPolygonTexture(q);
     EXPECT_EQ(ta == nullptr, tb == nullptr);
@@ -157,6 +158,91 @@ TEST_F(ScriptStreamTest, ClumpRoundTripThroughMemoryStream) {
   expect_same(c, back);
   VxDestroyClump(c);
   VxDestroyClump(back);
+}
+
+int look_of(VxClump* c, int polygon) {
+  VxMaterial* m = VxCreateMaterial();
+  VxGetPolygonMaterial(VxGetClumpPolygon(c, polygon), m);
+  int look = VxGetMaterialLook(m);
+  VxDestroyMaterial(m);
+  return look;
+}
+
+std::vector<unsigned char> clump_chunk(VxClump* c) {
+  VxStream* s = VxOpenStream(VX_STREAM_MEMORY, VX_STREAM_WRITE, nullptr);
+  VxWriteStreamChunk(s, VX_CHUNK_CLUMP, c, 18);
+  VxMemoryBlock block{};
+  VxCloseStream(s, &block);
+  std::vector<unsigned char> bytes((unsigned char*)block.start, (unsigned char*)block.start + block.length);
+  VxFreeMemory(block.start);
+  return bytes;
+}
+
+VxClump* clump_from(std::vector<unsigned char> bytes) {
+  VxMemoryBlock b{bytes.data(), (int32_t)bytes.size()};
+  VxStream* r = VxOpenStream(VX_STREAM_MEMORY, VX_STREAM_READ, &b);
+  VxClump* out = nullptr;
+  VxReadStreamChunk(r, VX_CHUNK_CLUMP, &out, 0);
+  VxCloseStream(r, nullptr);
+  return out;
+}
+
+TEST_F(ScriptStreamTest, LookStatementsSetEachChoiceAndTravelInStreams) {
+  const std::string corners = "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
+  VxClump* c = read_text("clumpbegin\n" + corners +
+                         "triangle 1 2 3\n"
+                         "Shading SMOOTH\nlighting unlit\ntriangle 1 2 3\n"
+                         "mapping affine\ndither on\ngeometry outline\ntriangle 1 2 3\n"
+                         "shading flat\nlighting lit\ngeometry polyline\ntriangle 1 2 3\n"
+                         "mapping perspective\ndither off\ngeometry points\ntriangle 1 2 3\n"
+                         "geometry polygons\ntriangle 1 2 3\nclumpend\n");
+  ASSERT_NE(c, nullptr) << VxGetError();
+  // Each statement changes its own choice only, for the polygons that follow.
+  EXPECT_EQ(look_of(c, 0), 0);
+  EXPECT_EQ(look_of(c, 1), VX_LOOK_SMOOTH | VX_LOOK_UNLIT);
+  EXPECT_EQ(look_of(c, 2), VX_LOOK_SMOOTH | VX_LOOK_UNLIT | VX_LOOK_AFFINE | VX_LOOK_DITHER | VX_LOOK_OUTLINE);
+  EXPECT_EQ(look_of(c, 3), VX_LOOK_AFFINE | VX_LOOK_DITHER | VX_LOOK_POLYLINE);
+  EXPECT_EQ(look_of(c, 4), VX_LOOK_POINTS);
+  EXPECT_EQ(look_of(c, 5), 0);
+  std::vector<unsigned char> chunk = clump_chunk(c);
+  VxClump* back = clump_from(chunk);
+  expect_same(c, back);
+  VxDestroyClump(back);
+  VxDestroyClump(c);
+
+  // A chunk written before polygons had a look (version 1) is still read, drawn as usual.
+  c = read_text("clumpbegin\n" + corners + "dither on\ntriangle 1 2 3\nclumpend\n");
+  chunk = clump_chunk(c);
+  VxDestroyClump(c);
+  // header 8, magic and version 8, texture count 2; clump: tag 4, state 1, mode 4, alignment 1,
+  // matrices 128, 3 vertices 4 + 60, polygon count 4; polygon: tag 4, corners 2 + 12, reals 28,
+  // six integers 24, then the look.
+  const size_t look_at = 8 + 8 + 2 + 4 + 1 + 4 + 1 + 128 + 64 + 4 + 4 + 14 + 28 + 24;
+  ASSERT_LT(look_at + 4, chunk.size());
+  ASSERT_EQ(chunk[look_at], VX_LOOK_DITHER);
+  std::vector<unsigned char> old = chunk;
+  old.erase(old.begin() + (long)look_at, old.begin() + (long)look_at + 4);
+  old[12] = 1;  // version
+  old[4] -= 4;  // body length
+  back = clump_from(old);
+  ASSERT_NE(back, nullptr) << VxGetError();
+  EXPECT_EQ(look_of(back, 0), 0);
+  VxDestroyClump(back);
+  // A look of bits no drawing knows is another program's data.
+  std::vector<unsigned char> odd = chunk;
+  odd[look_at + 1] = 0x01;
+  EXPECT_EQ(clump_from(odd), nullptr);
+  EXPECT_EQ(VxGetError(), VX_E_BAD_FORMAT);
+
+  for (const char* bad : {"shading glossy", "dither", "geometry points lines", "lighting 1"}) {
+    EXPECT_EQ(read_text("clumpbegin\n" + corners + bad + "\nclumpend\n"), nullptr) << bad;
+    EXPECT_EQ(VxGetError(), VX_E_BAD_FORMAT) << bad;
+  }
+  VxMaterial* m = VxCreateMaterial();
+  EXPECT_FALSE(VxSetMaterialLook(m, 0x40));
+  EXPECT_TRUE(VxSetMaterialLook(m, VX_LOOK_POLYLINE | VX_LOOK_SMOOTH));
+  EXPECT_EQ(VxGetMaterialLook(m), VX_LOOK_POLYLINE | VX_LOOK_SMOOTH);
+  VxDestroyMaterial(m);
 }
 
 // Texture chunk carries the name, so a decoded clump finds its texture once the file is gone.

@@ -11,6 +11,17 @@ static void indent(int depth) {
   for (int i = 0; i < depth; ++i) std::fputs("  ", stdout);
 }
 
+// The look as the script statements that give it.
+static std::string look_text(int look) {
+  static const char* const kGeometry[] = {"polygons", "points", "outline", "polyline"};
+  std::string s = look & VX_LOOK_SMOOTH ? "smooth" : "flat";
+  s += look & VX_LOOK_UNLIT ? " unlit" : " lit";
+  s += look & VX_LOOK_AFFINE ? " affine" : " perspective";
+  if (look & VX_LOOK_DITHER) s += " dither";
+  s += std::string(" ") + kGeometry[(look & VX_LOOK_GEOMETRY) >> 4];
+  return s;
+}
+
 static void dump_clump(VxClump* c, int depth) {
   VxVector lo, hi;
   VxGetClumpBounds(c, &lo, &hi);
@@ -40,8 +51,9 @@ static void dump_clump(VxClump* c, int depth) {
     indent(depth + 1);
     std::printf("polygon %d tag %d:", i, (int)VxGetPolygonTag(p));
     for (int k = 0; k < n; ++k) std::printf(" %d", numbers[k]);
-    std::printf("  colour (%g %g %g) surface (%g %g %g) opacity %g texture %s\n", r, g, b, a, d,
+    std::printf("  colour (%g %g %g) surface (%g %g %g) opacity %g texture %s", r, g, b, a, d,
                 s, VxGetMaterialOpacity(mat), t ? VxGetTextureName(t) : "-");
+    std::printf(" look %s\n", look_text(VxGetMaterialLook(mat)).c_str());
   }
   VxDestroyMaterial(mat);
   for (VxClump* k = VxGetFirstChildClump(c); k; k = VxGetNextSiblingClump(k)) dump_clump(k, depth + 1);

@@ -1,9 +1,9 @@
 // vxview: draws ".vxx" models through the display driver plug-in, without a screen, and
 // saves what the window shows as a PNG.
 //   vxview [-o out.png] [-s width height] [-e x y z] [-l x y z] [-b red green blue]
-//          [-m 1|2|3] [-t texture-folder] model.vxx[@x,y,z] ...
+//          [-m 1|2|3] [-z] [-t texture-folder] model.vxx[@x,y,z] ...
 // -e is the eye, -l the point looked at (y is up), -b the back colour (0..1 each), -m the
-// driver's output mode (1 plain DIB, 2 DIB section, 3 surface). Each model may be placed at
+// driver's output mode (1 plain DIB, 2 DIB section, 3 surface), -z draws with the depth buffer. Each model may be placed at
 // a position; the scene has the world's one directional light.
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +26,7 @@ struct Options {
   VxVector eye{0, 1, -4}, look{0, 0, 0};
   float back[3] = {0, 0, 0.7f};
   int mode = 2;
+  bool depth_buffer = false;
   std::string textures;
   struct Model {
     std::string path;
@@ -37,7 +38,7 @@ struct Options {
 int usage() {
   std::fprintf(stderr,
                "usage: vxview [-o out.png] [-s width height] [-e x y z] [-l x y z] [-b r g b]\n"
-               "              [-m 1|2|3] [-t texture-folder] model.vxx[@x,y,z] ...\n");
+               "              [-m 1|2|3] [-z] [-t texture-folder] model.vxx[@x,y,z] ...\n");
   return 2;
 }
 
@@ -67,6 +68,8 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "-m" && need(i, 1)) {
       o.mode = std::atoi(argv[++i]);
       if (o.mode < 1 || o.mode > 3) return false;
+    } else if (a == "-z") {
+      o.depth_buffer = true;
     } else if (a == "-t" && need(i, 1)) {
       o.textures = argv[++i];
     } else if (!a.empty() && a[0] != '-') {
@@ -139,6 +142,12 @@ int main(int argc, char** argv) {
   CanvasSurface canvas(o.width, o.height, 0);
   PlatformWindow* window = window_create_plain(0, 0, &canvas);
   VxSetCameraWindow(cam, window);
+  if (o.depth_buffer && !VxDeviceControl(7, 1, nullptr, 0)) {
+    std::fprintf(stderr, "vxview: no depth buffer (error %d)\n", VxGetError());
+    VxShutdown();
+    window_destroy(window);
+    return 1;
+  }
   int drawn = VxBeginCameraUpdate(cam) && VxRenderScene(scene) && VxEndCameraUpdate(cam);
   GdiDc* dc = gdi_get_dc(window);
   int shown = drawn && dc && VxShowCameraImage(cam, dc);

@@ -9,11 +9,23 @@ const char* const kJoints[ANIM_JOINTS + 1] = {
     "rtknee",    "rtankle", "rttoes",    "lfhip",      "lfknee",  "lfankle",   "lftoes",     "neck2",
     "tail",      "tail2",   "tail3",     "tail4",      "obj",     "obj2",      "obj3"};
 const AnimQuat kRootCorrection(1, 0, 0, 0);
+
+// The VRML body part that names the same joint as each joint tag (0: none; the fingers,
+// neck2, the tails and the objects have no VRML part).
+const int kVrmlPart[ANIM_JOINTS + 1] = {0,  1,  10, 15, 16, 23, 13, 14, 28, 0, 22, 11, 12, 27, 0, 6,
+                                        7,  8,  9,  2,  3,  4,  5,  0,  0,  0, 0,  0,  0,  0};
+constexpr uint32_t kVrmlPartTag = 0x0C00FFFFu;  // the parser's tag of part p: this + p x 0x10000
 }  // namespace
 
 const char* anim_joint_name(int tag) { return tag >= 1 && tag <= ANIM_JOINTS ? kJoints[tag] : nullptr; }
 
-VxClump* anim_find_joint(VxClump* clump, int tag) { return clump ? VxFindTaggedClump(clump, tag) : nullptr; }
+VxClump* anim_find_joint(VxClump* clump, int tag) {
+  if (!clump) return nullptr;
+  if (VxClump* part = VxFindTaggedClump(clump, tag)) return part;
+  // A model built from VRML tags its parts by body-part number instead.
+  if (tag < 1 || tag > ANIM_JOINTS || !kVrmlPart[tag]) return nullptr;
+  return VxFindTaggedClump(clump, static_cast<int32_t>(kVrmlPartTag + static_cast<uint32_t>(kVrmlPart[tag]) * 0x10000u));
+}
 
 void anim_set_translation(VxClump* clump, const AnimPoint& t) {
   if (!clump) return;

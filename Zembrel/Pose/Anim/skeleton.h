@@ -7,7 +7,8 @@
 enum : int { ANIM_JOINTS = 30 };
 // Joint name of tag 1..30 (null otherwise).
 const char* anim_joint_name(int tag);
-// The clump of a joint: the first part (the clump itself included) tagged with its number.
+// The clump of a joint: the first part (the clump itself included) tagged with its number,
+// else the part the VRML parser tagged with the body part naming the same joint.
 VxClump* anim_find_joint(VxClump* clump, int tag);
 
 void anim_set_translation(VxClump* clump, const AnimPoint& t);

@@ -46,7 +46,9 @@ class Page : public PsheetPage {
     profile_set_int("chat", "balloons", view.checked(CHAT_BALLOONS) ? 1 : 0);
     profile_set_int("chat", "logging", view.checked(CHAT_LOGGING) ? 1 : 0);
     std::string file = view.text(CHAT_LOGFILE, 127);
-    if (!file.empty()) profile_set_string("chat", "logfile", file.c_str());
+    const char* stored = profile_string("chat", "logfile");
+    if (!file.empty() && file != (*stored ? stored : "chat.txt"))
+      profile_set_string("chat", "logfile", file.c_str());
   }
 };
 

@@ -8,7 +8,7 @@ namespace {
 
 using K = QtControl;
 
-// Each page's controls, placed inside its page (436 x 300).
+// Each page's controls, placed inside its page (556 x 300).
 const qt_control kPerform[] = {
     {810, K::Frame, 8, 6, 420, 104},
     {811, K::Label, 20, 28, 150, 22},
@@ -131,10 +131,10 @@ const PageTable kPages[PSHEET_PAGES] = {page(kPerform), page(kDisk),      page(k
 
 std::vector<qt_control> make_controls() {
   std::vector<qt_control> all = {
-      {PSHEET_TABS, K::Tabs, 8, 8, 444, 340},
-      {DIALOG_OK, K::DefaultButton, 196, 360, 80, 28},
-      {DIALOG_CANCEL, K::Button, 284, 360, 80, 28},
-      {PSHEET_APPLY, K::Button, 372, 360, 80, 28},
+      {PSHEET_TABS, K::Tabs, 8, 8, 564, 340},
+      {DIALOG_OK, K::DefaultButton, 316, 360, 80, 28},
+      {DIALOG_CANCEL, K::Button, 404, 360, 80, 28},
+      {PSHEET_APPLY, K::Button, 492, 360, 80, 28},
   };
   for (int k = 0; k < PSHEET_PAGES; ++k)
     for (size_t i = 0; i < kPages[k].count; ++i) {
@@ -152,7 +152,7 @@ const std::vector<qt_control>& controls() {
 
 }  // namespace
 
-const qt_dialog_template psheet_dialog_table = {PSHEET_DIALOG, 460, 396, controls().data(),
+const qt_dialog_template psheet_dialog_table = {PSHEET_DIALOG, 580, 396, controls().data(),
                                                 controls().size()};
 
 void psheet_dialogs_register() { qt_dialog_register(&psheet_dialog_table); }

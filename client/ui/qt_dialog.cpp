@@ -55,6 +55,8 @@ class QtDialogView : public DialogView {
   }
 
   int run() {
+    // What the controls report while the table is being built is not the user's doing.
+    started_ = true;
     controller_.init(*this);
     if (ended_) return code_;
     return dialog_.exec();
@@ -202,7 +204,7 @@ class QtDialogView : public DialogView {
   }
 
   void notify(int id) {
-    if (!ended_) controller_.command(*this, id);
+    if (started_ && !ended_) controller_.command(*this, id);
   }
 
   void make(const qt_control& c) {
@@ -291,6 +293,7 @@ class QtDialogView : public DialogView {
   std::map<int, QButtonGroup*> groups_;
   QTabWidget* tabs_ = nullptr;
   int tab_titles_ = 0;
+  bool started_ = false;
   bool ended_ = false;
   int code_ = 0;
 };

@@ -9,11 +9,6 @@ const dialog_label kLabels[] = {{1160, 282}, {1161, 283}, {1162, 284}, {1163, 28
                                 {1164, 286}, {1165, 287}, {1166, 288}, {1167, 290},
                                 {1151, 291}, {1153, 289}, {1155, 292}};
 
-int ranged(const char* key, int low, int high, int fallback) {
-  int v = profile_int("chat", key);
-  return v >= low && v <= high ? v : fallback;
-}
-
 class Page : public PsheetPage {
  public:
   int resource() const override { return CHAT_PAGE; }
@@ -41,8 +36,8 @@ class Page : public PsheetPage {
   }
   void apply(DialogView& view) override {
     int v = 0;
-    if (view.position(CHAT_AVATARS, &v)) profile_set_int("chat", "avatars", v < 12 ? 12 : v > 50 ? 50 : v);
-    if (view.position(CHAT_NEAR, &v)) profile_set_int("chat", "near", v < 0 ? 0 : v > 50 ? 50 : v);
+    if (view.position(CHAT_AVATARS, &v)) profile_set_int("chat", "avatars", psheet_clamp(v, 12, 50));
+    if (view.position(CHAT_NEAR, &v)) profile_set_int("chat", "near", psheet_clamp(v, 0, 50));
     profile_set_int("chat", "balloons", view.checked(CHAT_BALLOONS) ? 1 : 0);
     profile_set_int("chat", "logging", view.checked(CHAT_LOGGING) ? 1 : 0);
     std::string file = view.text(CHAT_LOGFILE, 127);
@@ -54,8 +49,8 @@ class Page : public PsheetPage {
 
 }  // namespace
 
-int chat_page_avatars() { return ranged("avatars", 12, 50, 50); }
-int chat_page_near() { return ranged("near", 0, 50, 12); }
+int chat_page_avatars() { return psheet_setting("chat", "avatars", 12, 50, 50); }
+int chat_page_near() { return psheet_setting("chat", "near", 0, 50, 12); }
 
 PsheetPage& chat_page() {
   static Page page;

@@ -43,7 +43,7 @@ int take(DialogView& view, const Group& g, int old) {
   if (view.checked(g.all)) return 1;
   int v = 0;
   if (!view.position(g.edit, &v)) return old;
-  return v < 10 ? 10 : v > 999 ? 999 : v;
+  return psheet_clamp(v, 10, 999);
 }
 
 bool in(const Group& g, int id) { return id == g.none || id == g.limit || id == g.all || id == g.edit; }

@@ -29,19 +29,12 @@ int flag(const char* key, int absent) {
   return v == -1 ? absent : v;
 }
 
-int ranged(const char* key, int low, int high, int fallback) {
-  int v = profile_int("performance", key);
-  return v >= low && v <= high ? v : fallback;
-}
-
 uint64_t total_memory() {
   if (memory_override) return memory_override;
   struct sysinfo info{};
   if (sysinfo(&info) != 0) return kLeastMemory;
   return static_cast<uint64_t>(info.totalram) * info.mem_unit;
 }
-
-int clamp(int v, int low, int high) { return v < low ? low : v > high ? high : v; }
 
 const dialog_label kLabels[] = {{810, 376}, {811, 377}, {812, 378}, {813, 379},
                                 {814, 380}, {815, 381}, {816, 382}, {801, 383},
@@ -103,9 +96,9 @@ class Page : public PsheetPage {
     }
     // The view brings a typed number into the range; what it gives is clamped again.
     int v = 0;
-    if (view.position(PERFORM_FRAMERATE, &v)) s.framerate = clamp(v, 3, 30);
+    if (view.position(PERFORM_FRAMERATE, &v)) s.framerate = psheet_clamp(v, 3, 30);
     profile_set_int("performance", "framerate", s.framerate);
-    if (view.position(PERFORM_VISIBILITY, &v)) s.visibility = clamp(v, 25, 120);
+    if (view.position(PERFORM_VISIBILITY, &v)) s.visibility = psheet_clamp(v, 25, 120);
     profile_set_int("performance", "visibility", s.visibility);
 
     bool noted = false;
@@ -137,8 +130,8 @@ int perform_init() {
   s.avatars = flag("avatars", 1);
   s.zembrels = flag("zembrels", 1);
   s.panning = flag("panning", 0);
-  s.framerate = ranged("framerate", 3, 30, 7);
-  s.visibility = ranged("visibility", 25, 120, 40);
+  s.framerate = psheet_setting("performance", "framerate", 3, 30, 7);
+  s.visibility = psheet_setting("performance", "visibility", 25, 120, 40);
   s.directdraw = profile_int("performance", "directdraw");
   s.mmx = profile_int("performance", "mmx");
   s.try_directdraw = profile_int("performance", "try_directdraw");

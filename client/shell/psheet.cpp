@@ -3,6 +3,7 @@
 #include "client/app/command.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/profile.h"
 #include "client/core/tessel.h"
 #include "client/shell/advanced.h"
 #include "client/shell/chat_page.h"
@@ -154,4 +155,11 @@ PsheetPage* psheet_page(int index) {
 void psheet_reset_for_test() {
   open_sheet = nullptr;
   menu_hook.psheet = nullptr;
+}
+
+int psheet_clamp(int v, int low, int high) { return v < low ? low : v > high ? high : v; }
+
+int psheet_setting(const char* section, const char* key, int low, int high, int fallback) {
+  int v = profile_int(section, key);
+  return v >= low && v <= high ? v : fallback;
 }

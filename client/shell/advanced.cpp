@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include "client/core/files.h"
+#include "client/core/ini.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
@@ -89,7 +90,10 @@ bool advanced_validate(std::string& path, int* use_cd) {
 
 int advanced_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("advanced_init");
-  local_path = profile_string("advanced", "local_path");
+  // The path may be 255 bytes: longer than the settings' usual text.
+  char stored[kPathMax + 1];
+  ini_get(profile_path(), "advanced", "local_path", "", stored, sizeof stored);
+  local_path = stored;
   cd = profile_int("advanced", "cd") == 1 ? 1 : 0;
   advanced_validate(local_path, &cd);
   return 0;

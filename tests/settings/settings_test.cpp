@@ -216,6 +216,16 @@ TEST_F(Sheet, AdvancedPageRefusesAPathThatIsNoFolder) {
   EXPECT_EQ((Changes{{"advanced.local_path", mirror}, {"advanced.cd", "0"}}), got);
   EXPECT_STREQ(mirror.c_str(), advanced_local_path());
 
+  // A path longer than the settings' usual texts comes back whole.
+  std::string deep = dir_.file(std::string(150, 'd'));
+  ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+  got = apply({page(ADVANCED), type(ADVANCED_PATH, deep)});
+  EXPECT_EQ(deep, got["advanced.local_path"]);
+  ASSERT_TRUE(restart());
+  ASSERT_NE(nullptr, advanced_local_path());
+  EXPECT_EQ(deep, advanced_local_path());
+  got = apply({page(ADVANCED), type(ADVANCED_PATH, mirror)});
+
   // A folder that went away is cleared at the next start.
   ASSERT_EQ(0, rmdir(mirror.c_str()));
   ASSERT_TRUE(restart());

@@ -160,6 +160,12 @@ TEST_F(SettingsQt, DownloadsWindowShowsASlowTransferWhileItRuns) {
   EXPECT_TRUE(window->grab().save(QString::fromStdString(shot("downloads"))));
   EXPECT_EQ(0, status);
 
+  // Where the user puts it is kept for the next time.
+  window->move(321, 234);
+  QApplication::processEvents();
+  EXPECT_EQ(std::to_string(window->frameGeometry().x()), ini()["layout.download_x"]);
+  EXPECT_EQ(std::to_string(window->frameGeometry().y()), ini()["layout.download_y"]);
+
   // Its close box is the menu's toggle.
   window->close();
   EXPECT_FALSE(window->isVisible());

@@ -205,6 +205,8 @@ int menu_init(void*, void*) {
 
   menu_identity_changed();
   menu_set_texts();
+  // A new language re-labels the bar.
+  msg_add_refresh(menu_set_texts);
   return 0;
 }
 
@@ -452,4 +454,5 @@ void menu_reset_for_test() {
   if (login_hook.menu_identity_changed == menu_identity_changed)
     login_hook.menu_identity_changed = nullptr;
   camera_set_ui_links(nullptr);
+  msg_remove_refresh(menu_set_texts);
 }

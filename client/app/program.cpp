@@ -47,6 +47,12 @@
 #include "client/servers/universe.h"
 #include "client/servers/upgrade.h"
 #include "client/servers/world.h"
+#include "client/shell/advanced.h"
+#include "client/shell/dloptions.h"
+#include "client/shell/general.h"
+#include "client/shell/perform.h"
+#include "client/shell/privacy.h"
+#include "client/shell/psheet.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -99,7 +105,10 @@ const lifecycle_step init_steps[] = {
        return join_init();
      },
      LC_IGNORE, 0, 0, nullptr},
+    {"advanced_init", advanced_init, LC_IGNORE, 0, 0, nullptr},
     {"privilege_init", privilege_init, LC_IGNORE, 0, 0, nullptr},
+    {"privacy_init", privacy_init, LC_IGNORE, 0, 0, nullptr},
+    {"perform_init", [] { return perform_init() ? 0 : 1; }, LC_FATAL_TITLE, 100, 0, nullptr},
     {"database_init",
      [] {
        // A database that cannot go on ends the program through the normal quit.
@@ -124,6 +133,8 @@ const lifecycle_step init_steps[] = {
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
     {"proxy_init", [] { proxy_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"http_init", [] { return http_init(0); }, LC_FATAL_CODE, 186, 0, nullptr},
+    {"general_init", general_init, LC_IGNORE, 0, 0, nullptr},
+    {"dloptions_init", dloptions_init, LC_IGNORE, 0, 0, nullptr},
     // Without an audio device sounds stay silent and start-up goes on.
     {"sound_init", sound_init, LC_IGNORE, 0, 0, nullptr},
     {"prop_init", [] { prop_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
@@ -131,6 +142,7 @@ const lifecycle_step init_steps[] = {
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
+    {"psheet_init", [] { return psheet_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
     {"login_init", login_init, LC_IGNORE, 0, 0, nullptr},
@@ -183,6 +195,7 @@ const lifecycle_call term_late_calls[] = {
     {"scene_term", [] { scene_term(); camera_term(); driver_term(); viewport_term(); }},
     {"backdrop_clear", backdrop_clear},
     {"VxShutdown", [] { VxShutdown(); }},
+    {"perform_term", perform_term},
 };
 
 // World change: chat_reset, visible_reset, fps_reset, pick_reset, ground_clear, avatar_reset,

@@ -14,6 +14,7 @@
 #include "client/core/files.h"
 #include "client/core/hash.h"
 #include "client/core/log.h"
+#include "client/core/ini.h"
 #include "client/core/profile.h"
 #include "client/core/zipcrypt.h"
 #include "engine/vxl21.h"
@@ -295,8 +296,10 @@ bool answered_locally(download_request* r, const DateRecord& record, int64_t now
     do_callback(r, DOWNLOAD_CURRENT);
     return true;
   }
-  const char* local = profile_string("advanced", "local_path");
-  if (!local || !local[0]) return false;
+  // The mirror path may be 255 bytes, longer than the settings' usual text.
+  char local[256];
+  ini_get(profile_path(), "advanced", "local_path", "", local, sizeof local);
+  if (!local[0]) return false;
   std::string path = mirror_path(local, r->url);
   if (path.empty() || !file_exists(path.c_str())) return false;
   std::string file_date_text = file_date(path.c_str());

@@ -1,11 +1,32 @@
 #include "client/core/dialog.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 #include "client/core/msg.h"
 
 DialogView::~DialogView() = default;
 DialogController::~DialogController() = default;
+
+void DialogView::set_range(int, int, int) {}
+
+void DialogView::set_position(int id, int position) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d", position);
+  set_text(id, text);
+}
+
+bool DialogView::position(int id, int* out) {
+  std::string t = text(id, 15);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(t.c_str(), &end, 10);
+  if (*end || v < INT_MIN || v > INT_MAX) return false;
+  if (out) *out = static_cast<int>(v);
+  return true;
+}
 
 void dialog_apply_labels(DialogView& view, const dialog_label* table, size_t count) {
   if (!table) return;
@@ -56,6 +77,21 @@ void ScriptedView::list_select(int id, int index) {
   c.selection = (index >= 0 && static_cast<size_t>(index) < c.items.size()) ? index : -1;
 }
 int ScriptedView::list_selection(int id) { return controls_[id].selection; }
+
+void ScriptedView::set_range(int id, int low, int high) {
+  controls_[id].low = low;
+  controls_[id].high = high;
+}
+
+// A typed number outside the range is brought to the nearer end, as a spin box does.
+bool ScriptedView::position(int id, int* out) {
+  int v = 0;
+  if (!DialogView::position(id, &v)) return false;
+  const Control& c = controls_[id];
+  if (c.high >= c.low) v = v < c.low ? c.low : v > c.high ? c.high : v;
+  if (out) *out = v;
+  return true;
+}
 
 void ScriptedView::end(int code) {
   if (ended_) return;

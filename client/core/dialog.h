@@ -32,6 +32,12 @@ class DialogView {
   virtual void list_add(int id, const char* text) = 0;
   virtual void list_select(int id, int index) = 0;
   virtual int list_selection(int id) = 0;  // -1 when none
+  // Up-down controls, addressed by their buddy edit's id: the range, the position shown,
+  // and the position read back: false when the edit holds no number, a number outside the
+  // range comes back as the nearer end.
+  virtual void set_range(int id, int low, int high);
+  virtual void set_position(int id, int position);
+  virtual bool position(int id, int* out);
   // Ends the modal loop; dialog_run returns code.
   virtual void end(int code) = 0;
   // As if the user closed the window: the controller's close() runs once the current
@@ -79,6 +85,7 @@ class ScriptedView : public DialogView {
     bool checked = false;
     std::vector<std::string> items;
     int selection = -1;
+    int low = 0, high = -1;  // up-down range (none while high < low)
   };
 
   ScriptedView(int resource, DialogController& controller);
@@ -95,6 +102,8 @@ class ScriptedView : public DialogView {
   void list_add(int id, const char* text) override;
   void list_select(int id, int index) override;
   int list_selection(int id) override;
+  void set_range(int id, int low, int high) override;
+  bool position(int id, int* out) override;
   void end(int code) override;
   void post_close() override;
 

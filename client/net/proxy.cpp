@@ -9,7 +9,7 @@
 namespace {
 std::string address;
 int port = 0;
-char text[160];
+char text[272];  // a 255-byte address, ":" and the port
 bool have_proxy = false;
 }  // namespace
 
@@ -33,3 +33,21 @@ int proxy_init() {
 const char* proxy_text() { return have_proxy ? text : nullptr; }
 const char* proxy_address() { return have_proxy ? address.c_str() : nullptr; }
 int proxy_port() { return have_proxy ? port : 0; }
+
+void proxy_set(const char* a, int p) {
+  address.assign(a ? a : "", 0, 255);
+  port = p & 0xFFFF;
+  have_proxy = !address.empty();
+  std::snprintf(text, sizeof text, "%s:%d", address.c_str(), port);
+  if (!have_proxy) text[0] = 0;
+  profile_set_string("proxy", "address", address.c_str());
+  profile_set_int("proxy", "port", port);
+}
+
+void proxy_clear() {
+  have_proxy = false;
+  address.clear();
+  port = 0;
+  text[0] = 0;
+  profile_set_string("proxy", "address", "");
+}

@@ -196,6 +196,8 @@ void load_backdrop() {
 
 void backdrop_update() {
   if (tracing()) log_write("backdrop_update");
+  // Each frame the camera module decides whether the half-size camera draws it.
+  camera_choose_half();
   if (!bd.raster) return;
   VxCamera* main = camera_get_main();
   if (!main) return;

@@ -14,6 +14,8 @@ const char* const driver_names[6] = {"VXDLDD21", "VXDL8D21", "VXDLMD21",
                                      "VXDL6D21", "VXDLMB21", "VXDL6B21"};
 const int32_t driver_options[4] = {1007, 0, 1004, 16};
 
+driver_hooks driver_hook = {};
+
 namespace {
 
 bool ready = false;
@@ -24,9 +26,11 @@ int32_t texture_size = 0;
 bool directdraw_cleared = false;
 
 bool setting_on(const char* key) {
-  if (directdraw_cleared &&
-      (std::strcmp(key, "directdraw") == 0 || std::strcmp(key, "try_directdraw") == 0))
-    return false;
+  bool dd = std::strcmp(key, "directdraw") == 0;
+  bool trial = std::strcmp(key, "try_directdraw") == 0;
+  if (directdraw_cleared && (dd || trial)) return false;
+  if (dd && driver_hook.perform_directdraw) return driver_hook.perform_directdraw() == 1;
+  if (trial && driver_hook.perform_try_directdraw) return driver_hook.perform_try_directdraw() == 1;
   return profile_int("performance", key) == 1;
 }
 
@@ -56,6 +60,7 @@ int load_driver(const char* name, int flag) {
         if (VxGetDeviceInfo(VX_INFO_FALLBACK, &fell_back, 4) && fell_back) {
           // In memory only: the next start tries again.
           directdraw_cleared = true;
+          if (driver_hook.perform_clear_directdraw) driver_hook.perform_clear_directdraw();
         }
       }
       log_write("load_driver: %s mode %d", name, mode);

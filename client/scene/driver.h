@@ -24,6 +24,15 @@ extern const int32_t driver_options[4];
 // was on: directdraw and try_directdraw then read 0 for the rest of the run.
 bool driver_directdraw_cleared();
 
+// The performance settings keep the DirectDraw switches of this run (try_directdraw is
+// written 0 at start-up, so the file no longer holds the run's value). Null: the file.
+struct driver_hooks {
+  int (*perform_directdraw)();
+  int (*perform_try_directdraw)();
+  void (*perform_clear_directdraw)();
+};
+extern driver_hooks driver_hook;
+
 // Shutdown (after the engine closed): nothing is open any more.
 void driver_term();
 

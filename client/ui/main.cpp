@@ -11,11 +11,13 @@
 
 #include "client/app/program.h"
 #include "client/core/tessel.h"
+#include "client/ui/download_window.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
 #include "client/ui/privilege_dialog.h"
 #include "client/ui/prompt_dialog.h"
+#include "client/ui/psheet_dialog.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
@@ -46,6 +48,8 @@ int main(int argc, char** argv) {
   signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
   pdialog_dialogs_register();
+  psheet_dialogs_register();
+  download_window_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

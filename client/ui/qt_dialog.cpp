@@ -1,8 +1,15 @@
 #include "client/ui/qt_dialog.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,6 +55,8 @@ class QtDialogView : public DialogView {
   }
 
   int run() {
+    // What the controls report while the table is being built is not the user's doing.
+    started_ = true;
     controller_.init(*this);
     if (ended_) return code_;
     return dialog_.exec();
@@ -60,6 +69,11 @@ class QtDialogView : public DialogView {
     if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
     else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(s);
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(s);
+    else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(s);
+    else if (auto* n = qobject_cast<QSpinBox*>(w)) {
+      QSignalBlocker quiet(n);
+      n->setValue(s.toInt());
+    }
   }
   std::string text(int id, size_t max) override {
     QWidget* w = find(id);
@@ -67,6 +81,8 @@ class QtDialogView : public DialogView {
     if (auto* l = qobject_cast<QLabel*>(w)) s = qt_to_bytes(l->text());
     else if (auto* e = qobject_cast<QLineEdit*>(w)) s = qt_to_bytes(e->text());
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) s = qt_to_bytes(b->text());
+    else if (auto* n = qobject_cast<QSpinBox*>(w)) s = qt_to_bytes(n->cleanText());
+    else if (auto* c = qobject_cast<QComboBox*>(w)) s = qt_to_bytes(c->currentText());
     if (s.size() > max) s.resize(max);
     return s;
   }
@@ -80,24 +96,73 @@ class QtDialogView : public DialogView {
     if (QWidget* w = find(id)) w->setVisible(on);
   }
   void check(int id, bool on) override {
-    if (auto* b = qobject_cast<QAbstractButton*>(find(id))) b->setChecked(on);
+    auto* b = qobject_cast<QAbstractButton*>(find(id));
+    if (!b) return;
+    // An exclusive group refuses to clear its checked button; the controller may.
+    QButtonGroup* g = b->group();
+    bool exclusive = g && g->exclusive();
+    if (exclusive) g->setExclusive(false);
+    b->setChecked(on);
+    if (exclusive) g->setExclusive(true);
   }
   bool checked(int id) override {
     auto* b = qobject_cast<QAbstractButton*>(find(id));
     return b && b->isChecked();
   }
   void list_clear(int id) override {
-    if (auto* l = qobject_cast<QListWidget*>(find(id))) l->clear();
+    QWidget* w = find(id);
+    if (auto* l = qobject_cast<QListWidget*>(w)) l->clear();
+    else if (auto* c = qobject_cast<QComboBox*>(w)) {
+      QSignalBlocker quiet(c);
+      c->clear();
+    } else if (qobject_cast<QTabWidget*>(w)) tab_titles_ = 0;
   }
   void list_add(int id, const char* text) override {
-    if (auto* l = qobject_cast<QListWidget*>(find(id))) l->addItem(qt_from_bytes(text));
+    QWidget* w = find(id);
+    if (auto* l = qobject_cast<QListWidget*>(w)) l->addItem(qt_from_bytes(text));
+    else if (auto* c = qobject_cast<QComboBox*>(w)) {
+      QSignalBlocker quiet(c);
+      c->addItem(qt_from_bytes(text));
+    } else if (auto* t = qobject_cast<QTabWidget*>(w)) {
+      page(tab_titles_);
+      t->setTabText(tab_titles_++, qt_from_bytes(text));
+    }
   }
   void list_select(int id, int index) override {
-    if (auto* l = qobject_cast<QListWidget*>(find(id))) l->setCurrentRow(index);
+    QWidget* w = find(id);
+    if (auto* l = qobject_cast<QListWidget*>(w)) l->setCurrentRow(index);
+    else if (auto* c = qobject_cast<QComboBox*>(w)) {
+      QSignalBlocker quiet(c);
+      c->setCurrentIndex(index);
+    } else if (auto* t = qobject_cast<QTabWidget*>(w)) {
+      QSignalBlocker quiet(t);
+      t->setCurrentIndex(index);
+    }
   }
   int list_selection(int id) override {
-    auto* l = qobject_cast<QListWidget*>(find(id));
-    return l ? l->currentRow() : -1;
+    QWidget* w = find(id);
+    if (auto* l = qobject_cast<QListWidget*>(w)) return l->currentRow();
+    if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentIndex();
+    if (auto* t = qobject_cast<QTabWidget*>(w)) return t->currentIndex();
+    return -1;
+  }
+  void set_range(int id, int low, int high) override {
+    if (auto* n = qobject_cast<QSpinBox*>(find(id))) {
+      QSignalBlocker quiet(n);
+      n->setRange(low, high);
+    }
+  }
+  void set_position(int id, int position) override {
+    if (auto* n = qobject_cast<QSpinBox*>(find(id))) {
+      QSignalBlocker quiet(n);
+      n->setValue(position);
+    }
+  }
+  bool position(int id, int* out) override {
+    auto* n = qobject_cast<QSpinBox*>(find(id));
+    if (!n) return DialogView::position(id, out);
+    if (out) *out = n->value();
+    return true;
   }
   void end(int code) override {
     if (ended_) return;
@@ -131,29 +196,76 @@ class QtDialogView : public DialogView {
     return it == controls_.end() ? nullptr : it->second;
   }
 
+  // Page k of the dialog's page selector, made when first needed.
+  QWidget* page(int k) {
+    if (!tabs_ || k < 0) return &dialog_;
+    while (tabs_->count() <= k) tabs_->addTab(new QWidget, QString());
+    return tabs_->widget(k);
+  }
+
+  void notify(int id) {
+    if (started_ && !ended_) controller_.command(*this, id);
+  }
+
   void make(const qt_control& c) {
     QWidget* w = nullptr;
+    QWidget* parent = c.page > 0 ? page(c.page - 1) : &dialog_;
+    int id = c.id;
     switch (c.kind) {
-      case QtControl::Label: w = new QLabel(&dialog_); break;
+      case QtControl::Radio: {
+        auto* b = new QRadioButton(parent);
+        QButtonGroup*& g = groups_[c.group];
+        if (!g) g = new QButtonGroup(&dialog_);
+        g->addButton(b);
+        QObject::connect(b, &QRadioButton::clicked, &dialog_, [this, id] { notify(id); });
+        w = b;
+        break;
+      }
+      case QtControl::Combo: {
+        auto* b = new QComboBox(parent);
+        QObject::connect(b, &QComboBox::activated, &dialog_, [this, id] { notify(id); });
+        w = b;
+        break;
+      }
+      case QtControl::Spin: {
+        auto* b = new QSpinBox(parent);
+        QObject::connect(b, &QSpinBox::valueChanged, &dialog_, [this, id] { notify(id); });
+        if (c.group) controls_[c.group] = b;
+        w = b;
+        break;
+      }
+      case QtControl::NotifyEdit: {
+        auto* e = new QLineEdit(parent);
+        QObject::connect(e, &QLineEdit::textEdited, &dialog_, [this, id] { notify(id); });
+        w = e;
+        break;
+      }
+      case QtControl::Frame: w = new QGroupBox(parent); break;
+      case QtControl::Tabs: {
+        tabs_ = new QTabWidget(&dialog_);
+        QObject::connect(tabs_, &QTabWidget::currentChanged, &dialog_, [this, id] { notify(id); });
+        w = tabs_;
+        break;
+      }
+      case QtControl::Label: w = new QLabel(parent); break;
       case QtControl::Status: {
-        auto* l = new QLabel(&dialog_);
+        auto* l = new QLabel(parent);
         l->setWordWrap(true);
         w = l;
         break;
       }
-      case QtControl::Edit: w = new QLineEdit(&dialog_); break;
+      case QtControl::Edit: w = new QLineEdit(parent); break;
       case QtControl::Password: {
-        auto* e = new QLineEdit(&dialog_);
+        auto* e = new QLineEdit(parent);
         e->setEchoMode(QLineEdit::Password);
         w = e;
         break;
       }
       case QtControl::Button:
       case QtControl::DefaultButton: {
-        auto* b = new QPushButton(&dialog_);
+        auto* b = new QPushButton(parent);
         b->setAutoDefault(false);
         b->setDefault(c.kind == QtControl::DefaultButton);
-        int id = c.id;
         QObject::connect(b, &QPushButton::clicked, &dialog_, [this, id] {
           if (!ended_) controller_.command(*this, id);
         });
@@ -161,15 +273,14 @@ class QtDialogView : public DialogView {
         break;
       }
       case QtControl::Check: {
-        auto* b = new QCheckBox(&dialog_);
-        int id = c.id;
+        auto* b = new QCheckBox(parent);
         QObject::connect(b, &QCheckBox::clicked, &dialog_, [this, id] {
           if (!ended_) controller_.command(*this, id);
         });
         w = b;
         break;
       }
-      case QtControl::List: w = new QListWidget(&dialog_); break;
+      case QtControl::List: w = new QListWidget(parent); break;
     }
     w->setObjectName(QString::number(c.id));
     w->setGeometry(c.x, c.y, c.width, c.height);
@@ -179,6 +290,10 @@ class QtDialogView : public DialogView {
   DialogController& controller_;
   TableDialog dialog_;
   std::map<int, QWidget*> controls_;
+  std::map<int, QButtonGroup*> groups_;
+  QTabWidget* tabs_ = nullptr;
+  int tab_titles_ = 0;
+  bool started_ = false;
   bool ended_ = false;
   int code_ = 0;
 };

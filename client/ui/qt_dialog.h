@@ -18,12 +18,21 @@ enum class QtControl {
   DefaultButton,  // pressed by Enter
   Check,
   List,
+  Radio,       // one of the buttons of its group (group field): choosing one clears the others
+  Combo,       // a drop-down list; choosing an entry is a command
+  Spin,        // an edit with an up-down; group names the up-down's own id as a second id
+  NotifyEdit,  // an edit whose every change by the user is a command (for settings pages)
+  Frame,       // a titled group box
+  Tabs,        // page selector: list_add names the pages, choosing one is a command; controls
+               // with page = k + 1 are placed on page k
 };
 
 struct qt_control {
   int id;
   QtControl kind;
   int x, y, width, height;
+  int group = 0;
+  int page = 0;
 };
 
 struct qt_dialog_template {

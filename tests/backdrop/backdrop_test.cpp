@@ -90,7 +90,6 @@ class Backdrop : public SceneTest {
   }
   // Draws one frame as the task table does and gives the camera that drew it.
   static VxCamera* draw() {
-    camera_choose_half();
     backdrop_update();
     camera_begin_update();
     scene_update();
@@ -201,6 +200,9 @@ TEST_F(Backdrop, HalfSizeCameraGetsTheHalfPictureAndHalfOffsets) {
   // Offset -96 / 2: column (x + 48) mod 64.
   EXPECT_TRUE(near(pixel(cam, 5, 20), kBlue)) << str(pixel(cam, 5, 20));
   EXPECT_TRUE(near(pixel(cam, 20, 20), kRed)) << str(pixel(cam, 20, 20));
+  // The turn ends: the next frame is drawn by the main camera again.
+  me.turning = false;
+  EXPECT_EQ(draw(), camera_get_main());
 }
 
 TEST_F(Backdrop, ConvertedFileIsShownAtOnceNextTimeAndTheSameNameDoesNothing) {

@@ -1,0 +1,124 @@
+#include "client/shell/advanced.h"
+
+#include <dirent.h>
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+#include "client/core/files.h"
+#include "client/core/ini.h"
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
+#include "client/core/tessel.h"
+#include "client/shell/psheet.h"
+
+namespace {
+
+constexpr size_t kPathMax = 255;
+std::string local_path;
+int cd = 0;
+
+// The file systems of CD and DVD media.
+bool on_cdrom(const char* path) {
+  struct statfs fs{};
+  if (statfs(path, &fs) != 0) return false;
+  return fs.f_type == 0x9660 || fs.f_type == 0x15013346;
+}
+
+const dialog_label kLabels[] = {{656, 262}, {658, 263}, {657, 264}, {659, 265},
+                                {652, 266}, {653, 65},  {654, 15}};
+
+class Page : public PsheetPage {
+ public:
+  int resource() const override { return ADVANCED_PAGE; }
+  int title() const override { return 267; }
+  void labels(DialogView& view) override { dialog_apply_labels(view, kLabels); }
+  void init(DialogView& view) override {
+    labels(view);
+    view.limit(ADVANCED_PATH, kPathMax);
+    view.set_text(ADVANCED_PATH, local_path.c_str());
+    view.check(ADVANCED_CD, cd != 0);
+    sets_ = advanced_message_sets();
+    view.list_clear(ADVANCED_MESSAGES);
+    int current = -1;
+    for (size_t i = 0; i < sets_.size(); ++i) {
+      view.list_add(ADVANCED_MESSAGES, sets_[i].c_str());
+      if (strcasecmp(sets_[i].c_str(), msg_current()) == 0) current = static_cast<int>(i);
+    }
+    view.list_select(ADVANCED_MESSAGES, current);
+  }
+  void command(DialogView&, int id) override {
+    if (id == ADVANCED_PATH || id == ADVANCED_CD || id == ADVANCED_MESSAGES) psheet_changed(this);
+  }
+  void apply(DialogView& view) override {
+    std::string path = view.text(ADVANCED_PATH, kPathMax);
+    int new_cd = view.checked(ADVANCED_CD) ? 1 : 0;
+    std::string checked = path;
+    if (advanced_validate(checked, &new_cd)) {
+      local_path = checked;
+      cd = new_cd;
+      profile_set_string("advanced", "local_path", local_path.c_str());
+      profile_set_int("advanced", "cd", cd);
+    } else {
+      // A path that is no folder is refused: the one there was stays, and so does the file.
+      note(msg(104), path.c_str());
+      view.set_text(ADVANCED_PATH, local_path.c_str());
+      view.check(ADVANCED_CD, cd != 0);
+    }
+    int pick = view.list_selection(ADVANCED_MESSAGES);
+    if (pick >= 0 && static_cast<size_t>(pick) < sets_.size()) msg_switch(sets_[pick].c_str());
+  }
+
+ private:
+  std::vector<std::string> sets_;
+};
+
+}  // namespace
+
+bool advanced_validate(std::string& path, int* use_cd) {
+  if (path.empty()) return true;
+  if (path.size() > kPathMax || !file_is_directory(path.c_str())) {
+    path.clear();
+    return false;
+  }
+  if (use_cd && !*use_cd && on_cdrom(path.c_str())) *use_cd = 1;
+  return true;
+}
+
+int advanced_init() {
+  if (trace_switches[TRACE_GENERAL]) log_write("advanced_init");
+  // The path may be 255 bytes: longer than the settings' usual text.
+  char stored[kPathMax + 1];
+  ini_get(profile_path(), "advanced", "local_path", "", stored, sizeof stored);
+  local_path = stored;
+  cd = profile_int("advanced", "cd") == 1 ? 1 : 0;
+  advanced_validate(local_path, &cd);
+  return 0;
+}
+
+const char* advanced_local_path() { return local_path.empty() ? nullptr : local_path.c_str(); }
+int advanced_use_local_path() { return cd; }
+
+std::vector<std::string> advanced_message_sets() {
+  std::vector<std::string> out;
+  std::string dir = std::string(tessel_directory()) + "/Messages";
+  DIR* d = opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = readdir(d)) {
+    size_t n = std::strlen(e->d_name);
+    if (n <= 4 || strcasecmp(e->d_name + n - 4, ".tzm") != 0) continue;
+    std::string name(e->d_name, std::strcspn(e->d_name, "."));
+    if (!name.empty() && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+  }
+  closedir(d);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+PsheetPage& advanced_page() {
+  static Page page;
+  return page;
+}

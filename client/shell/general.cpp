@@ -1,0 +1,72 @@
+#include "client/shell/general.h"
+
+#include "client/core/log.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
+#include "client/servers/world.h"
+#include "client/shell/psheet.h"
+#include "client/ui/sound.h"
+
+namespace {
+
+const char* const kRatings[] = {"G", "PG", "R", "X"};
+int sound = 1, music = 1, rating = 2;
+
+const dialog_label kLabels[] = {{1104, 355}, {1101, 356}, {1102, 357},
+                                {1105, 358}, {1107, 360}, {1108, 361}};
+
+class Page : public PsheetPage {
+ public:
+  int resource() const override { return GENERAL_PAGE; }
+  int title() const override { return 354; }
+  void labels(DialogView& view) override {
+    dialog_apply_labels(view, kLabels);
+    view.set_text(1106, msg_arg(359, msg(68)));
+  }
+  void init(DialogView& view) override {
+    labels(view);
+    view.check(GENERAL_MUSIC, music != 0);
+    view.check(GENERAL_SOUND, sound != 0);
+    view.list_clear(GENERAL_RATING);
+    for (const char* r : kRatings) view.list_add(GENERAL_RATING, r);
+    view.list_select(GENERAL_RATING, rating);
+  }
+  void command(DialogView&, int id) override {
+    // A new rating alone enables Apply too: only a changed page is applied.
+    if (id == GENERAL_MUSIC || id == GENERAL_SOUND || id == GENERAL_RATING) psheet_changed(this);
+  }
+  void apply(DialogView& view) override {
+    sound = view.checked(GENERAL_SOUND) ? 1 : 0;
+    music = view.checked(GENERAL_MUSIC) ? 1 : 0;
+    int r = view.list_selection(GENERAL_RATING);
+    if (r >= 0 && r <= 3) rating = r;
+    sound_set_effects(sound);
+    sound_set_music(music);
+    profile_set_int("general", "sound", sound);
+    profile_set_int("general", "music", music);
+    profile_set_int("general", "rating", rating);
+  }
+};
+
+}  // namespace
+
+int general_init() {
+  if (trace_switches[TRACE_GENERAL]) log_write("general_init");
+  sound = profile_int("general", "sound") == 0 ? 0 : 1;
+  music = profile_int("general", "music") == 0 ? 0 : 1;
+  int r = profile_int("general", "rating");
+  rating = r >= 0 && r <= 3 ? r : 2;
+  sound_set_effects(sound);
+  sound_set_music(music);
+  world_hook.general_rating = general_rating;
+  return 0;
+}
+
+int general_rating() { return rating; }
+int general_sound() { return sound; }
+int general_music() { return music; }
+
+PsheetPage& general_page() {
+  static Page page;
+  return page;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The [performance] settings and their page of the settings sheet: avatars, avatar
+// animation, panning, the frame-rate target, the visibility range, and the display driver
+// switches. A DirectDraw trial runs once across two program runs: the page writes
+// try_directdraw = 1; the next start reads it and writes 0 at once; a clean exit of that
+// run writes directdraw = 1.
+#include <cstdint>
+
+class PsheetPage;
+
+enum PerformIds : int {
+  PERFORM_PAGE = 603,
+  PERFORM_AVATARS = 801,
+  PERFORM_ANIMATION = 802,
+  PERFORM_PANNING = 803,
+  PERFORM_FRAMERATE = 804,
+  PERFORM_VISIBILITY = 805,
+  PERFORM_FRAMERATE_UPDOWN = 806,
+  PERFORM_VISIBILITY_UPDOWN = 807,
+  PERFORM_DIRECTDRAW = 808,
+  PERFORM_MMX = 809,
+};
+
+// 0 when the machine has less than 15 MB of memory (start-up stops); else reads the keys,
+// writes try_directdraw = 0 and fills the other modules' settings hooks. 1 on success.
+int perform_init();
+// After a run that began a DirectDraw trial: [performance] directdraw = 1.
+void perform_term();
+
+int perform_avatars();
+int perform_zembrels();
+int perform_panning();
+int perform_framerate();   // 3 .. 30
+int perform_visibility();  // 25 .. 120
+int perform_directdraw();  // -1 when absent
+int perform_try_directdraw();
+int perform_mmx();
+void perform_set_mmx(int value);
+int perform_direct3d();  // read from the settings at each call
+int perform_hr();
+// The driver fell back from DirectDraw: both switches read 0 for the rest of the run.
+void perform_clear_directdraw();
+
+// The physical memory the check compares (bytes); tests set a value, 0 = the machine's.
+void perform_set_memory_for_test(uint64_t bytes);
+
+PsheetPage& perform_page();

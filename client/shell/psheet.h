@@ -1,0 +1,43 @@
+#pragma once
+// The settings sheet: one modal dialog of eight pages (performance, disk usage, proxy,
+// general, download options, privacy, chat, advanced). Each page's module reads its keys at
+// start-up and gives accessors; the sheet shows the pages and sends them the apply. A page is
+// set up when it is first shown; the apply goes to every page that was shown and changed
+// since the last apply. Window thread only.
+#include "client/core/dialog.h"
+
+enum PsheetIds : int {
+  PSHEET_DIALOG = 22,       // the sheet's dialog (its caption is message 22)
+  PSHEET_TABS = 12320,      // the page selector: one entry per page, selecting shows it
+  PSHEET_APPLY = 12321,
+  PSHEET_PAGES = 8,
+};
+
+class PsheetPage {
+ public:
+  virtual ~PsheetPage();
+  virtual int resource() const = 0;  // the page's dialog template
+  virtual int title() const = 0;     // message number of the page's title
+  // Texts of the page's labels from the message table (again after a change of language).
+  virtual void labels(DialogView& view) = 0;
+  // Labels, then the current values.
+  virtual void init(DialogView& view) = 0;
+  // A control of the page was used; a change calls psheet_changed(this).
+  virtual void command(DialogView& view, int id) = 0;
+  virtual void apply(DialogView& view) = 0;
+};
+
+// Fills the menu's Settings entry. Returns 0.
+int psheet_init(void* main_window, void* instance);
+// Opens the sheet modally (the program is in its background state meanwhile); 1 OK, 2 Cancel.
+int psheet();
+// A page's control changed: Apply becomes available and the page is applied with the sheet.
+void psheet_changed(PsheetPage* page);
+// The pages in sheet order (tests and the Qt table).
+PsheetPage* psheet_page(int index);
+// The pages' bounds: v brought into low .. high; a stored [section] key read as fallback when
+// it lies outside low .. high (or is absent).
+int psheet_clamp(int v, int low, int high);
+int psheet_setting(const char* section, const char* key, int low, int high, int fallback);
+// Tests: no sheet open, menu entry cleared.
+void psheet_reset_for_test();

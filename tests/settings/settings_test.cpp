@@ -1,0 +1,307 @@
+// The settings sheet opened from its menu item in a started program: what each page writes,
+// the bounds of its values, and what takes effect at once.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "client/cache/disk.h"
+#include "client/cache/picture.h"
+#include "client/net/proxy.h"
+#include "client/scene/driver.h"
+#include "client/scene/visible.h"
+#include "client/servers/universe.h"
+#include "client/servers/world.h"
+#include "client/shell/advanced.h"
+#include "client/shell/chat_page.h"
+#include "client/shell/disk_page.h"
+#include "client/shell/dloptions.h"
+#include "client/shell/general.h"
+#include "client/shell/perform.h"
+#include "client/shell/privacy.h"
+#include "client/shell/proxy_page.h"
+#include "client/ui/sound.h"
+#include "tests/settings/settings_fixture.h"
+
+namespace settingstest {
+namespace {
+
+enum Page { PERF, DISK, PROXY, GENERAL, DLOPT, PRIVACY, CHAT, ADVANCED };
+
+const char kBase[] = "[general]\nrating=2\n[performance]\navatars=1\n";
+
+using Changes = std::map<std::string, std::string>;
+
+class Sheet : public SettingsFixture {
+ protected:
+  // Applies the steps with OK and gives what the settings file gained.
+  Changes apply(ScriptedDialogs::Script steps) {
+    Ini before = ini();
+    steps.push_back(press(DIALOG_OK));
+    EXPECT_EQ(DIALOG_OK, open_sheet(std::move(steps)));
+    return changes(before, ini());
+  }
+};
+
+TEST_F(Sheet, StartupBringsValuesOutsideTheirRangesBackToTheDefaults) {
+  ASSERT_TRUE(start("[performance]\nframerate=2\nvisibility=121\n[downloads]\npictures=5\naudio=1\n"
+                    "[privacy]\njoin=7\nhide_world=1\n[general]\nrating=9\n"));
+  EXPECT_EQ(7, perform_framerate());
+  EXPECT_EQ(40, perform_visibility());
+  EXPECT_EQ(100, dloptions_pictures());
+  EXPECT_EQ(1, dloptions_audio());
+  EXPECT_EQ(0, privacy_join());
+  EXPECT_EQ(1, privacy_hide_world());
+  EXPECT_EQ(2, general_rating());
+  // The modules that use them read them through the program's own hooks.
+  ASSERT_NE(nullptr, visible_hook.perform_visibility);
+  EXPECT_EQ(40, visible_hook.perform_visibility());
+  ASSERT_NE(nullptr, world_hook.general_rating);
+  EXPECT_EQ(2, world_hook.general_rating());
+  EXPECT_EQ(100, dloptions_pictures());
+  ASSERT_NE(nullptr, picture_hook.dloptions_pictures);
+  EXPECT_EQ(100, picture_hook.dloptions_pictures());
+
+  // Without URL downloads and without the keys, neither pictures nor sounds are fetched.
+  testutil::write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[performance]\nurls=0\n");
+  ASSERT_TRUE(restart());
+  EXPECT_EQ(0, dloptions_pictures());
+  EXPECT_EQ(0, dloptions_audio());
+  EXPECT_EQ(-1, perform_try_directdraw());  // as it was stored: absent
+  EXPECT_EQ("0", ini()["performance.try_directdraw"]);
+}
+
+TEST_F(Sheet, PagesShownButNotChangedWriteNothingAndCancelWritesNothing) {
+  ASSERT_TRUE(start(kBase));
+  ScriptedDialogs::Script all;
+  for (int i = 0; i < PSHEET_PAGES; ++i) all.push_back(page(i));
+  EXPECT_EQ(Changes{}, apply(all));
+  EXPECT_FALSE(dialogs_.opened().back()->control(PSHEET_APPLY).enabled);
+
+  Ini before = ini();
+  EXPECT_EQ(DIALOG_CANCEL,
+            open_sheet({page(GENERAL), tick(GENERAL_SOUND, false), press(DIALOG_CANCEL)}));
+  EXPECT_EQ(Changes{}, changes(before, ini()));
+  EXPECT_EQ(1, sound_effects_on());
+}
+
+TEST_F(Sheet, PerformancePageClampsTheFrameRateAndRebuildsNothingElse) {
+  ASSERT_TRUE(start(kBase));
+  Changes got = apply({tick(PERFORM_AVATARS, false), type(PERFORM_FRAMERATE, "500")});
+  Changes want = {{"performance.avatars", "0"},
+                  {"performance.framerate", "30"},
+                  {"performance.visibility", "40"},
+                  {"performance.directdraw", "0"}};
+  EXPECT_EQ(want, got);
+  EXPECT_EQ(0, perform_avatars());
+  EXPECT_EQ(30, perform_framerate());
+
+  // What is not a number keeps the value there was; the visibility takes effect at once.
+  got = apply({type(PERFORM_FRAMERATE, "fast"), type(PERFORM_VISIBILITY, "60")});
+  EXPECT_EQ((Changes{{"performance.visibility", "60"}}), got);
+  EXPECT_EQ(30, perform_framerate());
+  EXPECT_EQ(60, visible_hook.perform_visibility());
+}
+
+TEST_F(Sheet, DiskPageClampsItsLimitsAndShowsTheTotal) {
+  ASSERT_TRUE(start(kBase));
+  ScriptedView* seen = nullptr;
+  Changes got = apply({page(DISK), [&](ScriptedView& v) { seen = &v; }, tick(DISK_LIMIT, true),
+                       type(DISK_LIMIT_MB, "5000"), tick(DISK_DELETE, true),
+                       type(DISK_DELETE_DAYS, "0")});
+  EXPECT_EQ((Changes{{"disk.limit", "999"}, {"disk.delete", "1"}}), got);
+  ASSERT_NE(nullptr, seen);
+  EXPECT_EQ(msg(64), seen->control(DISK_TOTAL).text);  // no run has counted the cache yet
+
+  got = apply({page(DISK), tick(DISK_LIMIT, false), tick(DISK_NO_LIMIT, true)});
+  EXPECT_EQ((Changes{{"disk.limit", "0"}}), got);
+  EXPECT_EQ(0, disk_limit());
+}
+
+TEST_F(Sheet, ProxyPageNeedsAPortAndTellsTheHttpClient) {
+  ASSERT_TRUE(start(kBase));
+  Changes got = apply({page(PROXY), tick(PROXY_USE, true), type(PROXY_ADDRESS, "127.0.0.1"),
+                       type(PROXY_PORT, "port")});
+  EXPECT_EQ(Changes{}, got);
+  EXPECT_EQ(nullptr, proxy_text());
+
+  got = apply({page(PROXY), tick(PROXY_USE, true), type(PROXY_ADDRESS, "127.0.0.1"),
+               type(PROXY_PORT, "3128")});
+  EXPECT_EQ((Changes{{"proxy.address", "127.0.0.1"}, {"proxy.port", "3128"}}), got);
+  EXPECT_STREQ("127.0.0.1:3128", proxy_text());
+
+  // The page shows the proxy in use; switching it off clears the address only.
+  ScriptedView* seen = nullptr;
+  got = apply({page(PROXY), [&](ScriptedView& v) {
+                 seen = &v;
+                 EXPECT_EQ("3128", v.control(PROXY_PORT).text);
+                 EXPECT_TRUE(v.control(PROXY_PORT).enabled);
+               },
+               tick(PROXY_USE, false)});
+  EXPECT_EQ((Changes{{"proxy.address", ""}}), got);
+  EXPECT_EQ(nullptr, proxy_text());
+  ASSERT_NE(nullptr, seen);
+  EXPECT_FALSE(seen->control(PROXY_ADDRESS).enabled);
+}
+
+TEST_F(Sheet, GeneralPageSwitchesSoundAtOnce) {
+  ASSERT_TRUE(start("[performance]\navatars=1\n"));
+  EXPECT_EQ(1, sound_effects_on());
+  Changes got = apply({page(GENERAL), tick(GENERAL_SOUND, false), choose(GENERAL_RATING, 1)});
+  EXPECT_EQ((Changes{{"general.sound", "0"}, {"general.music", "1"}, {"general.rating", "1"}}), got);
+  EXPECT_EQ(0, sound_effects_on());
+  EXPECT_EQ(1, sound_music_on());
+  EXPECT_EQ(1, world_hook.general_rating());
+}
+
+TEST_F(Sheet, DownloadOptionsPageKeepsLimitsInsideTheirRange) {
+  ASSERT_TRUE(start("[downloads]\npictures=0\n"));
+  ScriptedView* seen = nullptr;
+  Changes got = apply({page(DLOPT), [&](ScriptedView& v) {
+                         seen = &v;
+                         EXPECT_FALSE(v.control(DLOPTIONS_PICTURES_KB).enabled);
+                       },
+                       tick(DLOPTIONS_PICTURES_NONE, false), tick(DLOPTIONS_PICTURES_LIMIT, true),
+                       type(DLOPTIONS_PICTURES_KB, "5"), tick(DLOPTIONS_AUDIO_LIMIT, false),
+                       tick(DLOPTIONS_AUDIO_NONE, true)});
+  EXPECT_EQ((Changes{{"downloads.pictures", "10"}, {"downloads.audio", "0"}}), got);
+  EXPECT_EQ(0, dloptions_audio());
+  ASSERT_NE(nullptr, seen);
+  EXPECT_TRUE(seen->control(DLOPTIONS_PICTURES_KB).enabled);
+  EXPECT_EQ(10, picture_hook.dloptions_pictures());
+}
+
+TEST_F(Sheet, PrivacyPageLogsInAgainOnlyWhenHideWorldChanges) {
+  ASSERT_TRUE(start("[debug]\nflush=1\ntrace=1\n"));
+  auto relogins = [&] {
+    std::string log = testutil::read_file("tessel.log");
+    int n = 0;
+    for (size_t at = log.find("universe_relogin"); at != std::string::npos;
+         at = log.find("universe_relogin", at + 1))
+      ++n;
+    return n;
+  };
+  int before = relogins();
+  Changes got = apply({page(PRIVACY), tick(PRIVACY_JOIN_ASK, false), tick(PRIVACY_JOIN_REFUSE, true)});
+  EXPECT_EQ((Changes{{"privacy.join", "2"}, {"privacy.verify", "0"}, {"privacy.hide_world", "0"}}), got);
+  EXPECT_FALSE(dialogs_.opened().back()->control(PRIVACY_VERIFY).enabled);
+  EXPECT_EQ(before, relogins());
+
+  got = apply({page(PRIVACY), tick(PRIVACY_HIDE_WORLD, true)});
+  EXPECT_EQ((Changes{{"privacy.hide_world", "1"}}), got);
+  EXPECT_EQ(before + 1, relogins());
+  EXPECT_EQ(1, universe_receiver.privacy_hide_world());
+}
+
+TEST_F(Sheet, ChatPageClampsItsCounts) {
+  ASSERT_TRUE(start("[chat]\navatars=60\nnear=51\n"));
+  EXPECT_EQ(50, chat_page_avatars());
+  EXPECT_EQ(12, chat_page_near());
+  Changes got = apply({page(CHAT), type(CHAT_NEAR, "99"), tick(CHAT_LOGGING, true)});
+  EXPECT_EQ((Changes{{"chat.avatars", "50"}, {"chat.near", "50"}, {"chat.balloons", "1"},
+                     {"chat.logging", "1"}}),
+            got);
+}
+
+TEST_F(Sheet, AdvancedPageRefusesAPathThatIsNoFolder) {
+  ASSERT_TRUE(start(kBase));
+  std::string missing = dir_.file("no-such-folder");
+  std::string file = dir_.file("tessel.ini");
+  for (const std::string& bad : {missing, file}) {
+    Changes got = apply({page(ADVANCED), type(ADVANCED_PATH, bad)});
+    EXPECT_EQ(Changes{}, got) << bad;
+    EXPECT_EQ(1, boxes_with(104, bad.c_str())) << bad;
+  }
+  std::string mirror = dir_.file("mirror");
+  ASSERT_EQ(0, mkdir(mirror.c_str(), 0755));
+  Changes got = apply({page(ADVANCED), type(ADVANCED_PATH, mirror)});
+  EXPECT_EQ((Changes{{"advanced.local_path", mirror}, {"advanced.cd", "0"}}), got);
+  EXPECT_STREQ(mirror.c_str(), advanced_local_path());
+
+  // A path longer than the settings' usual texts comes back whole.
+  std::string deep = dir_.file(std::string(150, 'd'));
+  ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+  got = apply({page(ADVANCED), type(ADVANCED_PATH, deep)});
+  EXPECT_EQ(deep, got["advanced.local_path"]);
+  ASSERT_TRUE(restart());
+  ASSERT_NE(nullptr, advanced_local_path());
+  EXPECT_EQ(deep, advanced_local_path());
+  got = apply({page(ADVANCED), type(ADVANCED_PATH, mirror)});
+
+  // A folder that went away is cleared at the next start.
+  ASSERT_EQ(0, rmdir(mirror.c_str()));
+  ASSERT_TRUE(restart());
+  EXPECT_EQ(nullptr, advanced_local_path());
+}
+
+TEST_F(Sheet, NewMessageSetRelabelsTheMenuAndTheOpenSheet) {
+  testutil::write_file(dir_.file("Messages/other.tzm"), "22 Andere\n470 &Xandere\n375 Leistung\n");
+  ASSERT_TRUE(start(kBase));
+  EXPECT_STREQ(msg(470), menu_title_text(3));
+  std::string title_after, tab_after;
+  open_sheet({page(ADVANCED),
+              [](ScriptedView& v) {
+                const auto& sets = v.control(ADVANCED_MESSAGES).items;
+                ASSERT_EQ((std::vector<std::string>{"default", "other"}), sets);
+                EXPECT_EQ(0, v.control(ADVANCED_MESSAGES).selection);
+              },
+              choose(ADVANCED_MESSAGES, 1), press(PSHEET_APPLY),
+              [&](ScriptedView& v) {
+                title_after = v.title();
+                tab_after = v.control(PSHEET_TABS).items.at(0);
+              },
+              press(DIALOG_CANCEL)});
+  EXPECT_EQ("Andere", title_after);
+  EXPECT_EQ("Leistung", tab_after);
+  EXPECT_STREQ("&Xandere", menu_title_text(3));
+  EXPECT_EQ("other", ini()["general.messages"]);
+}
+
+TEST_F(Sheet, DirectDrawIsTriedOnceAcrossTwoRuns) {
+  ASSERT_TRUE(start(kBase));
+  EXPECT_EQ(DIALOG_CANCEL,
+            open_sheet({tick(PERFORM_DIRECTDRAW, true), press(PSHEET_APPLY), press(DIALOG_CANCEL)}));
+  EXPECT_EQ(1, boxes_with(207, msg(68)));
+  EXPECT_EQ("1", ini()["performance.try_directdraw"]);
+  // This run goes on without it, and its end confirms nothing.
+  EXPECT_NE(1, perform_try_directdraw());
+  stop();
+  EXPECT_EQ(0u, ini().count("performance.directdraw"));
+
+  // The trial run: the switch is cleared in the file at once, kept in memory for the driver.
+  ASSERT_TRUE(restart());
+  EXPECT_EQ("0", ini()["performance.try_directdraw"]);
+  EXPECT_EQ(1, perform_try_directdraw());
+  ASSERT_NE(nullptr, driver_hook.perform_try_directdraw);
+  EXPECT_EQ(1, driver_hook.perform_try_directdraw());
+  stop();
+  EXPECT_EQ("1", ini()["performance.directdraw"]);
+
+  // From then on it is on, and the page shows it.
+  ASSERT_TRUE(restart());
+  EXPECT_EQ(1, perform_directdraw());
+  bool shown_checked = false;
+  open_sheet({[&](ScriptedView& v) { shown_checked = v.control(PERFORM_DIRECTDRAW).checked; },
+              press(DIALOG_CANCEL)});
+  EXPECT_TRUE(shown_checked);
+}
+
+TEST_F(Sheet, ATrialWhoseDeviceFellBackIsNotConfirmed) {
+  ASSERT_TRUE(start("[performance]\ntry_directdraw=1\n"));
+  EXPECT_EQ(1, perform_try_directdraw());
+  // What the driver loader does when the device answers that it fell back.
+  ASSERT_NE(nullptr, driver_hook.perform_clear_directdraw);
+  driver_hook.perform_clear_directdraw();
+  EXPECT_EQ(0, perform_try_directdraw());
+  stop();
+  EXPECT_EQ(0u, ini().count("performance.directdraw"));
+}
+
+TEST_F(Sheet, TooLittleMemoryStopsTheStart) {
+  perform_set_memory_for_test(0xF00000 - 1);
+  testutil::write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n");
+  EXPECT_EQ(0, tessel_init(0, "", 1));
+  perform_set_memory_for_test(0);
+  EXPECT_EQ(1, boxes_with(100, msg(68)));
+}
+
+}  // namespace
+}  // namespace settingstest

@@ -30,6 +30,8 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/contacts.h"
+#include "client/shell/telegram.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -81,7 +83,9 @@ const task_record task_table[] = {
     {"image", image_update, 1, {}},
     {"picture", picture_update, 0, {}},
     {"universe", universe_task, 0, {}},
+    {"telegram", telegram_update, 0, {}},
     {"worlds", worlds_update, 0, {}},
+    {"contacts", contacts_update, 0, {}},
     {"join", join_update, 0, {}},
     {"teleport", teleport_update, 0, {}},
 };
@@ -109,7 +113,9 @@ const char* const task_update_names[] = {
     "image_update",
     "picture_update",
     "universe_update",
+    "telegram_update",
     "worlds_update",
+    "contacts_update",
     "join_update",
     "teleport_update",
 };

@@ -47,6 +47,9 @@
 #include "client/servers/universe.h"
 #include "client/servers/upgrade.h"
 #include "client/servers/world.h"
+#include "client/shell/contacts.h"
+#include "client/shell/features.h"
+#include "client/shell/telegram.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -111,11 +114,12 @@ const lifecycle_step init_steps[] = {
     {"show_toolbar", tessel_step_show_toolbar, LC_IGNORE, 0, 0, nullptr},
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
-    // The tab control is not built yet; of its pages the worlds page and the teleports page
-    // are, made here in the tab control's order.
+    // The tab control is not built yet; its pages are made here in the tab control's order.
     {"tab_init",
      [] {
        worlds_init();
+       contacts_init();
+       telegram_init();
        return teleport_init();
      },
      LC_IGNORE, 0, 0, nullptr},
@@ -131,6 +135,7 @@ const lifecycle_step init_steps[] = {
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
+    {"eject_init", eject_init, LC_IGNORE, 0, 0, nullptr},
     {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
     {"login_init", login_init, LC_IGNORE, 0, 0, nullptr},
@@ -172,6 +177,7 @@ const lifecycle_call term_calls[] = {
     {"resolve_term", resolve_term},
     {"cell_term", cell_term},
     {"chunk_term", chunk_term},
+    {"telegram_term", telegram_term},
     {"download_term", download_term},
     {"world_term", world_term},
     {"image_term", image_term},

@@ -19,6 +19,8 @@
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
+#include "client/ui/shell_dialogs.h"
+#include "client/ui/shell_list.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/upgrade_dialog.h"
@@ -46,6 +48,8 @@ int main(int argc, char** argv) {
   signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
   pdialog_dialogs_register();
+  shell_lists_qt_install(qt);
+  shell_dialogs_register();
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

@@ -3,13 +3,16 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMetaObject>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <map>
 #include <vector>
 
@@ -57,15 +60,22 @@ class QtDialogView : public DialogView {
   void set_text(int id, const char* text) override {
     QWidget* w = find(id);
     QString s = qt_from_bytes(text);
-    if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
+    if (w && w->property("swatch").toBool()) {
+      // The colour itself, filled and outlined.
+      w->setProperty("colour", s);
+      w->setStyleSheet(QString("background-color: %1; border: 1px solid %1;").arg(s));
+    } else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
     else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(s);
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->setPlainText(s);
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(s);
   }
   std::string text(int id, size_t max) override {
     QWidget* w = find(id);
     std::string s;
-    if (auto* l = qobject_cast<QLabel*>(w)) s = qt_to_bytes(l->text());
+    if (w && w->property("swatch").toBool()) s = qt_to_bytes(w->property("colour").toString());
+    else if (auto* l = qobject_cast<QLabel*>(w)) s = qt_to_bytes(l->text());
     else if (auto* e = qobject_cast<QLineEdit*>(w)) s = qt_to_bytes(e->text());
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) s = qt_to_bytes(m->toPlainText());
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) s = qt_to_bytes(b->text());
     if (s.size() > max) s.resize(max);
     return s;
@@ -88,14 +98,18 @@ class QtDialogView : public DialogView {
   }
   void list_clear(int id) override {
     if (auto* l = qobject_cast<QListWidget*>(find(id))) l->clear();
+    if (auto* c = qobject_cast<QComboBox*>(find(id))) c->clear();
   }
   void list_add(int id, const char* text) override {
     if (auto* l = qobject_cast<QListWidget*>(find(id))) l->addItem(qt_from_bytes(text));
+    if (auto* c = qobject_cast<QComboBox*>(find(id))) c->addItem(qt_from_bytes(text));
   }
   void list_select(int id, int index) override {
     if (auto* l = qobject_cast<QListWidget*>(find(id))) l->setCurrentRow(index);
+    if (auto* c = qobject_cast<QComboBox*>(find(id))) c->setCurrentIndex(index);
   }
   int list_selection(int id) override {
+    if (auto* c = qobject_cast<QComboBox*>(find(id))) return c->currentIndex();
     auto* l = qobject_cast<QListWidget*>(find(id));
     return l ? l->currentRow() : -1;
   }
@@ -170,6 +184,23 @@ class QtDialogView : public DialogView {
         break;
       }
       case QtControl::List: w = new QListWidget(&dialog_); break;
+      case QtControl::Combo: w = new QComboBox(&dialog_); break;
+      case QtControl::Radio: {
+        auto* b = new QRadioButton(&dialog_);
+        int id = c.id;
+        QObject::connect(b, &QRadioButton::clicked, &dialog_, [this, id] {
+          if (!ended_) controller_.command(*this, id);
+        });
+        w = b;
+        break;
+      }
+      case QtControl::MultiEdit: w = new QPlainTextEdit(&dialog_); break;
+      case QtControl::Swatch: {
+        auto* f = new QLabel(&dialog_);
+        f->setProperty("swatch", true);
+        w = f;
+        break;
+      }
     }
     w->setObjectName(QString::number(c.id));
     w->setGeometry(c.x, c.y, c.width, c.height);

@@ -18,6 +18,10 @@ enum class QtControl {
   DefaultButton,  // pressed by Enter
   Check,
   List,
+  Combo,          // a drop-down list (the list_* calls)
+  Radio,          // radio buttons of one table form one group
+  MultiEdit,      // an edit of several lines
+  Swatch,         // a filled rectangle; its text is the colour ("#rrggbb")
 };
 
 struct qt_control {

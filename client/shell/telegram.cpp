@@ -53,7 +53,7 @@ struct telegram_module {
   DialogView* dialog = nullptr;
   bool dialog_waits = false;
 };
-telegram_module tm;
+telegram_module tg;
 
 uint32_t get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -82,8 +82,8 @@ int layout(const char* key, int fallback) {
 
 // Strictly before: distinct keys never compare equal, so the order is a strict weak one.
 bool before(const row& a, const row& b) {
-  const bool down = tm.sort == TELEGRAM_SORT_SENDER_DOWN || tm.sort == TELEGRAM_SORT_DATE_DOWN;
-  if (tm.sort == TELEGRAM_SORT_SENDER || tm.sort == TELEGRAM_SORT_SENDER_DOWN) {
+  const bool down = tg.sort == TELEGRAM_SORT_SENDER_DOWN || tg.sort == TELEGRAM_SORT_DATE_DOWN;
+  if (tg.sort == TELEGRAM_SORT_SENDER || tg.sort == TELEGRAM_SORT_SENDER_DOWN) {
     int c = strncasecmp(reinterpret_cast<const char*>(a.key + 8), reinterpret_cast<const char*>(b.key + 8),
                         TELEGRAM_SENDER_LENGTH);
     if (c != 0) return down ? c > 0 : c < 0;
@@ -95,49 +95,49 @@ bool before(const row& a, const row& b) {
 }
 
 void view_insert(int index, const row& r) {
-  if (!tm.view) return;
+  if (!tg.view) return;
   std::string sender = sender_of(r.key);
-  tm.view->insert(index, sender.c_str(), date_short(get32(r.key)), r.read ? SHELL_NO_IMAGE : 0);
+  tg.view->insert(index, sender.c_str(), date_short(get32(r.key)), r.read ? SHELL_NO_IMAGE : 0);
 }
 
 void show_rows() {
-  if (!tm.view) return;
-  tm.view->set_redraw(false);
-  tm.view->clear();
-  for (size_t i = 0; i < tm.rows.size(); ++i) view_insert(static_cast<int>(i), tm.rows[i]);
-  tm.view->set_redraw(true);
+  if (!tg.view) return;
+  tg.view->set_redraw(false);
+  tg.view->clear();
+  for (size_t i = 0; i < tg.rows.size(); ++i) view_insert(static_cast<int>(i), tg.rows[i]);
+  tg.view->set_redraw(true);
 }
 
 void sort_rows() {
-  std::sort(tm.rows.begin(), tm.rows.end(), before);
+  std::sort(tg.rows.begin(), tg.rows.end(), before);
   show_rows();
 }
 
 void refill(int32_t own) {
-  tm.rows.clear();
-  if (tm.db) {
+  tg.rows.clear();
+  if (tg.db) {
     uint8_t key[TELEGRAM_KEY_LENGTH];
     uint8_t* record = nullptr;
     int32_t length = 0;
-    while (database_fetch_next(tm.db, key, &record, &length)) {
+    while (database_fetch_next(tg.db, key, &record, &length)) {
       if (static_cast<int32_t>(get32(key + 4)) == own) {
         row r;
         std::memcpy(r.key, key, sizeof key);
         r.read = length >= 1 && record[0] == 1;
-        tm.rows.push_back(r);
+        tg.rows.push_back(r);
       }
       std::free(record);
       record = nullptr;
     }
   }
-  tm.filled_for = own;
+  tg.filled_for = own;
   sort_rows();
 }
 
 int selected_one() {
-  if (!tm.view) return -1;
-  std::vector<int> s = tm.view->selection();
-  if (s.size() != 1 || s[0] < 0 || s[0] >= static_cast<int>(tm.rows.size())) return -1;
+  if (!tg.view) return -1;
+  std::vector<int> s = tg.view->selection();
+  if (s.size() != 1 || s[0] < 0 || s[0] >= static_cast<int>(tg.rows.size())) return -1;
   return s[0];
 }
 
@@ -160,8 +160,8 @@ class SendDialog : public DialogController {
  public:
   explicit SendDialog(std::string name) : name_(std::move(name)) {}
   void init(DialogView& v) override {
-    tm.dialog = &v;
-    tm.dialog_waits = false;
+    tg.dialog = &v;
+    tg.dialog_waits = false;
     v.set_title(msg(431));
     static const dialog_label labels[] = {
         {TELEGRAM_RECIPIENT_LABEL, 432}, {TELEGRAM_TEXT_LABEL, 433}, {DIALOG_OK, 136}, {DIALOG_CANCEL, 137}};
@@ -180,7 +180,7 @@ class SendDialog : public DialogController {
     int r = universe_get_citizen_number(name.c_str());
     if (r == 0) {
       v.set_text(TELEGRAM_STATUS, msg(177));
-      tm.dialog_waits = true;
+      tg.dialog_waits = true;
     } else {
       show_code(v, r, name);
     }
@@ -201,26 +201,26 @@ void telegram_make_key(uint8_t key[TELEGRAM_KEY_LENGTH], uint32_t time, int32_t 
 
 int telegram_init() {
   TRACE("telegram_init");
-  if (!tm.db) {
+  if (!tg.db) {
     std::string name = platform_program_dir() + "/telegram";
-    tm.db = database_open(name.c_str(), TELEGRAM_KEY_LENGTH, 0, 4096, 1024, 0, 1, 1);
+    tg.db = database_open(name.c_str(), TELEGRAM_KEY_LENGTH, 0, 4096, 1024, 0, 1, 1);
   }
-  tm.sort = profile_int("layout", "telegram_sort");
-  if (tm.sort < 0 || tm.sort > 3) tm.sort = TELEGRAM_SORT_DATE;
-  if (!tm.view) {
+  tg.sort = profile_int("layout", "telegram_sort");
+  if (tg.sort < 0 || tg.sort > 3) tg.sort = TELEGRAM_SORT_DATE;
+  if (!tg.view) {
     static const shell_list_events events = {telegram_click, telegram_right_click, telegram_column_click,
                                              telegram_key, nullptr,
-                                             [] { tm.view = nullptr; }};
-    tm.view = shell_make_list("Veldara Telegrams", SHELL_ICON_TELEGRAM, true, events);
+                                             [] { tg.view = nullptr; }};
+    tg.view = shell_make_list("Veldara Telegrams", SHELL_ICON_TELEGRAM, true, events);
   }
-  if (tm.view) {
-    tm.view->set_column_title(0, msg(215));
-    tm.view->set_column_title(1, msg(214));
-    tm.view->set_column_width(0, layout("from", DEFAULT_WIDTH));
-    tm.view->set_column_width(1, layout("date", DEFAULT_WIDTH));
-    tm.view->show(false);
+  if (tg.view) {
+    tg.view->set_column_title(0, msg(215));
+    tg.view->set_column_title(1, msg(214));
+    tg.view->set_column_width(0, layout("from", DEFAULT_WIDTH));
+    tg.view->set_column_width(1, layout("date", DEFAULT_WIDTH));
+    tg.view->show(false);
   }
-  tm.shown = false;
+  tg.shown = false;
   universe_receiver.telegram_set_waiting = telegram_set_waiting;
   universe_receiver.telegram_receive = telegram_receive;
   universe_receiver.telegram_receive_number = telegram_receive_number;
@@ -228,31 +228,31 @@ int telegram_init() {
 }
 
 void telegram_term() {
-  if (tm.db) database_close(tm.db);
-  tm.db = nullptr;
+  if (tg.db) database_close(tg.db);
+  tg.db = nullptr;
 }
 
 void telegram_show() {
-  tm.shown = true;
-  if (tm.view) tm.view->show(true);
+  tg.shown = true;
+  if (tg.view) tg.view->show(true);
 }
 
 void telegram_hide() {
-  tm.shown = false;
-  if (tm.view) tm.view->show(false);
+  tg.shown = false;
+  if (tg.view) tg.view->show(false);
 }
 
 void telegram_move_window(int x, int y, int width, int height) {
-  if (tm.view) tm.view->move(x, y, width, height);
+  if (tg.view) tg.view->move(x, y, width, height);
 }
 
 void telegram_save_columns() {
-  if (!tm.view || !tm.shown) return;
-  profile_set_int("layout", "from", tm.view->column_width(0));
-  profile_set_int("layout", "date", tm.view->column_width(1));
+  if (!tg.view || !tg.shown) return;
+  profile_set_int("layout", "from", tg.view->column_width(0));
+  profile_set_int("layout", "date", tg.view->column_width(1));
 }
 
-void telegram_set_waiting() { tm.waiting = true; }
+void telegram_set_waiting() { tg.waiting = true; }
 
 void telegram_receive(int32_t age, const char* sender, const char* text, int more) {
   TRACE("telegram_receive (%d, %s)", age, sender ? sender : "");
@@ -261,20 +261,20 @@ void telegram_receive(int32_t age, const char* sender, const char* text, int mor
   row r{};
   r.read = false;
   telegram_make_key(r.key, when, own, sender);
-  for (int i = 0; tm.db && database_key_exists(tm.db, r.key) && i < MAX_SECOND_STEPS; ++i) put32(r.key, ++when);
+  for (int i = 0; tg.db && database_key_exists(tg.db, r.key) && i < MAX_SECOND_STEPS; ++i) put32(r.key, ++when);
   std::string body = text ? text : "";
   std::vector<uint8_t> record(body.size() + 2, 0);
   std::memcpy(record.data() + 1, body.data(), body.size());
-  if (tm.db) database_store(tm.db, r.key, record.data(), static_cast<int32_t>(record.size()));
-  if (tm.filled_for != 0) {
-    const bool top = tm.sort == TELEGRAM_SORT_SENDER_DOWN || tm.sort == TELEGRAM_SORT_DATE_DOWN;
-    int index = top ? 0 : static_cast<int>(tm.rows.size());
-    tm.rows.insert(tm.rows.begin() + index, r);
+  if (tg.db) database_store(tg.db, r.key, record.data(), static_cast<int32_t>(record.size()));
+  if (tg.filled_for != 0) {
+    const bool top = tg.sort == TELEGRAM_SORT_SENDER_DOWN || tg.sort == TELEGRAM_SORT_DATE_DOWN;
+    int index = top ? 0 : static_cast<int>(tg.rows.size());
+    tg.rows.insert(tg.rows.begin() + index, r);
     view_insert(index, r);
-    if (!more && tm.view) tm.view->ensure_visible(index);
+    if (!more && tg.view) tg.view->ensure_visible(index);
   }
   if (more) {
-    tm.waiting = true;
+    tg.waiting = true;
   } else {
     char line[512];
     std::snprintf(line, sizeof line, "%s: %s", msg(161), msg(61));
@@ -283,12 +283,12 @@ void telegram_receive(int32_t age, const char* sender, const char* text, int mor
 }
 
 void telegram_update() {
-  if (tm.shown) {
+  if (tg.shown) {
     int32_t own = citizen_number();
-    if (own != tm.filled_for) refill(own);
+    if (own != tg.filled_for) refill(own);
   }
-  if (tm.waiting) {
-    tm.waiting = false;
+  if (tg.waiting) {
+    tg.waiting = false;
     universe_get_telegram();
   }
 }
@@ -302,11 +302,11 @@ void telegram_key(int key) {
 
 void telegram_open_selected() {
   int index = selected_one();
-  if (index < 0 || !tm.db) return;
-  row& r = tm.rows[index];
+  if (index < 0 || !tg.db) return;
+  row& r = tg.rows[index];
   uint8_t* record = nullptr;
   int32_t length = 0;
-  if (!database_fetch_unknown(tm.db, r.key, &record, &length)) return;
+  if (!database_fetch_unknown(tg.db, r.key, &record, &length)) return;
   std::string text;
   if (length > 1) text.assign(reinterpret_cast<const char*>(record + 1), strnlen(reinterpret_cast<const char*>(record + 1), length - 1));
   std::string sender = sender_of(r.key);
@@ -317,46 +317,46 @@ void telegram_open_selected() {
   console(KIND_TELEGRAM, line.data());
   if (length >= 1 && record[0] == 0) {
     record[0] = 1;
-    database_store(tm.db, r.key, record, length);
+    database_store(tg.db, r.key, record, length);
     r.read = true;
-    if (tm.view) tm.view->set_image(index, SHELL_NO_IMAGE);
+    if (tg.view) tg.view->set_image(index, SHELL_NO_IMAGE);
   }
   std::free(record);
 }
 
 void telegram_delete_selected() {
-  if (!tm.view) return;
-  std::vector<int> selected = tm.view->selection();
+  if (!tg.view) return;
+  std::vector<int> selected = tg.view->selection();
   if (selected.empty()) return;
   std::sort(selected.begin(), selected.end());
-  tm.view->set_redraw(false);
+  tg.view->set_redraw(false);
   int removed = 0, last = -1;
   for (int original : selected) {
     int index = original - removed;
-    if (index < 0 || index >= static_cast<int>(tm.rows.size())) continue;
-    if (tm.db) database_store(tm.db, tm.rows[index].key, nullptr, 0);
-    tm.rows.erase(tm.rows.begin() + index);
-    tm.view->remove(index);
+    if (index < 0 || index >= static_cast<int>(tg.rows.size())) continue;
+    if (tg.db) database_store(tg.db, tg.rows[index].key, nullptr, 0);
+    tg.rows.erase(tg.rows.begin() + index);
+    tg.view->remove(index);
     last = index;
     ++removed;
   }
-  tm.view->set_redraw(true);
-  if (last < 0 || tm.rows.empty()) return;
-  tm.view->select(std::min(last, static_cast<int>(tm.rows.size()) - 1));
+  tg.view->set_redraw(true);
+  if (last < 0 || tg.rows.empty()) return;
+  tg.view->select(std::min(last, static_cast<int>(tg.rows.size()) - 1));
 }
 
 void telegram_right_click() {
-  if (!tm.shown || !tm.view) return;
-  std::vector<int> selected = tm.view->selection();
+  if (!tg.shown || !tg.view) return;
+  std::vector<int> selected = tg.view->selection();
   if (selected.empty()) return;
   const ShellListView::MenuItem items[] = {
       {TELEGRAM_MENU_REPLY, msg(216), selected.size() == 1},
       {TELEGRAM_MENU_DELETE, msg(178), true},
   };
-  int chosen = tm.view->popup_menu(items, 2);
+  int chosen = tg.view->popup_menu(items, 2);
   if (chosen == TELEGRAM_MENU_REPLY) {
     int index = selected_one();
-    if (index >= 0) telegram_send_dialog(sender_of(tm.rows[index].key).c_str());
+    if (index >= 0) telegram_send_dialog(sender_of(tg.rows[index].key).c_str());
   } else if (chosen == TELEGRAM_MENU_DELETE) {
     telegram_delete_selected();
   }
@@ -364,31 +364,31 @@ void telegram_right_click() {
 
 void telegram_column_click(int column) {
   if (column == 0)
-    tm.sort = tm.sort == TELEGRAM_SORT_SENDER ? TELEGRAM_SORT_SENDER_DOWN : TELEGRAM_SORT_SENDER;
+    tg.sort = tg.sort == TELEGRAM_SORT_SENDER ? TELEGRAM_SORT_SENDER_DOWN : TELEGRAM_SORT_SENDER;
   else if (column == 1)
-    tm.sort = tm.sort == TELEGRAM_SORT_DATE ? TELEGRAM_SORT_DATE_DOWN : TELEGRAM_SORT_DATE;
+    tg.sort = tg.sort == TELEGRAM_SORT_DATE ? TELEGRAM_SORT_DATE_DOWN : TELEGRAM_SORT_DATE;
   else
     return;
-  profile_set_int("layout", "telegram_sort", tm.sort);
+  profile_set_int("layout", "telegram_sort", tg.sort);
   sort_rows();
 }
 
 int telegram_send_dialog(const char* name) {
   TRACE("telegram_send_dialog (%s)", name ? name : "");
-  if (tm.dialog) return DIALOG_CANCEL;
+  if (tg.dialog) return DIALOG_CANCEL;
   SendDialog dialog(name ? name : "");
   int r = dialog_run(TELEGRAM_DIALOG, dialog);
-  tm.dialog = nullptr;
-  tm.dialog_waits = false;
+  tg.dialog = nullptr;
+  tg.dialog_waits = false;
   return r == DIALOG_NO_VIEW ? DIALOG_CANCEL : r;
 }
 
 void telegram_receive_number(int rc, const char* name, int32_t number) {
-  if (!tm.dialog || !tm.dialog_waits || !name) return;
-  DialogView& v = *tm.dialog;
+  if (!tg.dialog || !tg.dialog_waits || !name) return;
+  DialogView& v = *tg.dialog;
   std::string typed = v.text(TELEGRAM_RECIPIENT, TELEGRAM_SENDER_LENGTH);
   if (strcasecmp(typed.c_str(), name) != 0) return;
-  tm.dialog_waits = false;
+  tg.dialog_waits = false;
   int code = rc;
   if (rc == 0) {
     std::string text = v.text(TELEGRAM_TEXT, TELEGRAM_TEXT_LIMIT);
@@ -401,11 +401,11 @@ void telegram_receive_number(int rc, const char* name, int32_t number) {
   show_code(v, code, typed);
 }
 
-int telegram_rows() { return static_cast<int>(tm.rows.size()); }
+int telegram_rows() { return static_cast<int>(tg.rows.size()); }
 
 bool telegram_row_at(int index, telegram_row* out) {
-  if (index < 0 || index >= static_cast<int>(tm.rows.size()) || !out) return false;
-  const row& r = tm.rows[index];
+  if (index < 0 || index >= static_cast<int>(tg.rows.size()) || !out) return false;
+  const row& r = tg.rows[index];
   out->time = get32(r.key);
   out->recipient = static_cast<int32_t>(get32(r.key + 4));
   out->sender = sender_of(r.key);
@@ -413,16 +413,16 @@ bool telegram_row_at(int index, telegram_row* out) {
   return true;
 }
 
-int telegram_sort_mode() { return tm.sort; }
-bool telegram_is_waiting() { return tm.waiting; }
-bool telegram_is_shown() { return tm.shown; }
+int telegram_sort_mode() { return tg.sort; }
+bool telegram_is_waiting() { return tg.waiting; }
+bool telegram_is_shown() { return tg.shown; }
 
 int telegram_stored(int32_t recipient) {
-  if (!tm.db) return 0;
+  if (!tg.db) return 0;
   int n = 0;
   uint8_t key[TELEGRAM_KEY_LENGTH];
   uint8_t* record = nullptr;
-  while (database_fetch_next(tm.db, key, &record, nullptr)) {
+  while (database_fetch_next(tg.db, key, &record, nullptr)) {
     if (static_cast<int32_t>(get32(key + 4)) == recipient) ++n;
     std::free(record);
     record = nullptr;
@@ -432,5 +432,5 @@ int telegram_stored(int32_t recipient) {
 
 void telegram_reset() {
   telegram_term();
-  tm = telegram_module{};
+  tg = telegram_module{};
 }

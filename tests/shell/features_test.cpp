@@ -24,19 +24,22 @@ class FeaturesTest : public wtest::WorldFixture {
   }
   void TearDown() override {
     features_reset();
+    prop_term();
     attributes_clear();
     WorldFixture::TearDown();
   }
 
-  // Both fakes up and the world "demo" entered with its attributes applied.
-  void enter(const std::string& world_config) {
+  // Both fakes up and the world "demo" entered with its attributes (slot one of them) applied;
+  // the object requests go the way the program's start-up joins them.
+  void enter(const std::string& world_config, int slot = ATTR_RIGHTS) {
+    prop_init();
     ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
     citizen_set_number(101);
     ASSERT_EQ(0, world_enter("demo"));
-    ASSERT_TRUE(wtest::poll_until([] {
+    ASSERT_TRUE(wtest::poll_until([slot] {
       universe_update();
       world_update();
-      return world_state() == WORLD_IN && attribute_received(0);
+      return world_state() == WORLD_IN && attribute_received(slot) && !prop_get_old();
     }));
   }
   std::string world_frame(const std::string& code_hex) {
@@ -84,7 +87,7 @@ TEST_F(FeaturesTest, ClearingTheObjectPasswordSendsItCleared) {
   size_t n = 0;
   uint8_t* enciphered = object_password_enciphered(&n);
   ASSERT_NE(nullptr, enciphered);
-  std::string hex = "0004" + testutil::hex_of(reinterpret_cast<const uint8_t*>("Demo"), 4) + "0e0159" + shtest::hex_byte(static_cast<int>(n)) +
+  std::string hex = "0004" + testutil::hex_of(reinterpret_cast<const uint8_t*>("Demo"), 4) + "0e0159" "16" + shtest::hex_byte(static_cast<int>(n)) +
                     testutil::hex_of(enciphered, n);
   std::free(enciphered);
   object_password_set("", 0);
@@ -102,7 +105,7 @@ TEST_F(FeaturesTest, ClearingTheObjectPasswordSendsItCleared) {
 
 TEST_F(FeaturesTest, WithoutRightsTheFeaturesAreShownButCannotBeChanged) {
   ASSERT_NO_FATAL_FAILURE(
-      enter(R"({"mode":"new","attributes":[[0,"Demo"],[8,"*"],[7,"1,2"],[3,"objects.example/x"]]})"));
+      enter(R"({"mode":"new","attributes":[[0,"Demo"],[8,"*"],[7,"1,2"],[3,"objects.example/x"]]})", 0));
   ASSERT_FALSE(world_rights_flag());
   dialogs.add(WORLDOPTS_DIALOG, {[](ScriptedView& v) {
                 EXPECT_EQ("m315", v.title());

@@ -149,6 +149,8 @@ int contacts_init() {
     cm.view->show(false);
   }
   cm.shown = false;
+  // The table is the file's: nothing of an earlier run stays.
+  contacts_term();
   contacts_load();
   cm.refresh = true;
   universe_receiver.contacts_state = contacts_state;

@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <algorithm>
 
+#include "client/ui/qt_menu.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -116,20 +117,7 @@ void QtShellList::show(bool shown) { setVisible(shown); }
 
 void QtShellList::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
 
-int QtShellList::popup_menu(const MenuItem* items, size_t count) {
-  QMenu menu(this);
-  for (size_t i = 0; i < count; ++i) {
-    if (items[i].id == 0) {
-      menu.addSeparator();
-      continue;
-    }
-    QAction* a = menu.addAction(qt_from_bytes(items[i].text));
-    a->setData(items[i].id);
-    a->setEnabled(items[i].enabled);
-  }
-  QAction* chosen = menu.exec(QCursor::pos());
-  return chosen ? chosen->data().toInt() : 0;
-}
+int QtShellList::popup_menu(const MenuItem* items, size_t count) { return qt_popup_menu(this, items, count); }
 
 void QtShellList::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());

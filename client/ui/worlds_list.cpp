@@ -9,6 +9,7 @@
 
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_menu.h"
 
 namespace {
 
@@ -101,24 +102,7 @@ void QtWorldsList::show(bool shown) { setVisible(shown); }
 
 void QtWorldsList::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
 
-int QtWorldsList::popup_menu(const MenuItem* items, size_t count) {
-  QMenu menu(this);
-  for (size_t i = 0; i < count; ++i) {
-    if (items[i].id == 0) {
-      menu.addSeparator();
-      continue;
-    }
-    QAction* a = menu.addAction(qt_from_bytes(items[i].text));
-    a->setData(items[i].id);
-    a->setEnabled(items[i].enabled);
-    if (items[i].checked) {
-      a->setCheckable(true);
-      a->setChecked(true);
-    }
-  }
-  QAction* chosen = menu.exec(QCursor::pos());
-  return chosen ? chosen->data().toInt() : 0;
-}
+int QtWorldsList::popup_menu(const MenuItem* items, size_t count) { return qt_popup_menu(this, items, count); }
 
 void QtWorldsList::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());

@@ -1,6 +1,7 @@
 // Telegrams against the fake universe: fetched when the universe says one waits, stored in
 // the keyed database and kept over a restart, listed per citizen and sorted, opened into the
 // console, deleted, written in dialog 619; a damaged database is moved aside.
+#include <ctime>
 #include <filesystem>
 
 #include "client/core/identity.h"
@@ -160,6 +161,29 @@ TEST_F(TelegramTest, SortingByColumnsIsKeptAndEachCitizenSeesOnlyTheirOwn) {
   ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   telegram_update();
   EXPECT_EQ(4, telegram_rows());
+}
+
+TEST_F(TelegramTest, TelegramsOfOneSecondSortTheSameWayEveryTime) {
+  ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret"));
+  show_page();
+  // Twenty senders whose telegrams all carry one arrival second (reply 10 as the connection
+  // hands it on): by date, equal times fall back to the rest of the key, in both directions.
+  const int32_t age = static_cast<int32_t>(std::time(nullptr) - 1000000);
+  for (int i = 19; i >= 0; --i) {
+    char sender[8];
+    std::snprintf(sender, sizeof sender, "s%02d", i);
+    universe_receiver.telegram_receive(age, sender, "t", 0);
+  }
+  ASSERT_EQ(20, telegram_rows());
+  view->events.column_click(1);  // date, descending
+  view->events.column_click(1);  // date, ascending
+  std::string ascending = view->column0();
+  EXPECT_EQ(0u, ascending.find("s00 s01 s02"));
+  view->events.column_click(1);
+  std::string descending = view->column0();
+  EXPECT_EQ(0u, descending.find("s19 s18 s17"));
+  view->events.column_click(1);
+  EXPECT_EQ(ascending, view->column0());
 }
 
 TEST_F(TelegramTest, DeletingSelectedRowsSelectsTheNextOrTheOneBefore) {

@@ -21,6 +21,7 @@
 #include "client/servers/prompt.h"
 #include "client/servers/universe.h"
 #include "client/shell/list_view.h"
+#include "client/shell/tab.h"
 #include "client/shell/telegram.h"
 #include "platform/progdir.h"
 
@@ -137,8 +138,14 @@ int32_t parse_number(const std::string& line) {
 int contacts_init() {
   TRACE("contacts_init");
   if (!cm.view) {
-    static const shell_list_events events = {nullptr, contacts_right_click, nullptr, nullptr, contacts_focused,
-                                             [] { cm.view = nullptr; }};
+    // The right click reaches the module through the tab control while this page is shown.
+    static const shell_list_events events = {nullptr,
+                                             [] { tab_right_click(TAB_CONTACTS); },
+                                             nullptr,
+                                             nullptr,
+                                             contacts_focused,
+                                             [] { cm.view = nullptr; },
+                                             [](int w0, int w1) { tab_save_columns(TAB_CONTACTS, w0, w1); }};
     cm.view = shell_make_list("Veldara Contacts", SHELL_ICON_CONTACT, false, events);
   }
   if (cm.view) {

@@ -16,6 +16,7 @@ struct shell_list_events {
   void (*key)(int key);  // SHELL_KEY_*
   void (*focused)();
   void (*destroyed)();  // the window went (the module forgets it)
+  void (*columns_resized)(int width0, int width1);  // by the user
 };
 enum ShellListKey { SHELL_KEY_ENTER = 1, SHELL_KEY_DELETE = 2 };
 

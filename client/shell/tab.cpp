@@ -5,18 +5,20 @@
 #include "client/core/profile.h"
 #include "client/servers/teleport.h"
 #include "client/servers/worlds.h"
+#include "client/shell/contacts.h"
+#include "client/shell/telegram.h"
 
 TabView::~TabView() = default;
 
-// Contacts (1), telegrams (2) and help (4) fill their rows when their modules join.
+// Help (4) fills its row when its module joins.
 const tab_page tab_pages[TAB_PAGES] = {
     {TAB_WORLDS, 193, "tab0.png", worlds_init, worlds_show, worlds_hide, worlds_move_window,
      worlds_list_click, worlds_list_right_click, worlds_list_column_click, nullptr,
      {"world_name", "world_users"}},
-    {TAB_CONTACTS, 194, "tab1.png", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, {nullptr, nullptr}},
-    {TAB_TELEGRAMS, 213, "tab2.png", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, {"from", "date"}},
+    {TAB_CONTACTS, 194, "tab1.png", contacts_init, contacts_show, contacts_hide, contacts_move_window,
+     nullptr, contacts_right_click, nullptr, nullptr, {"contacts_name", "contacts_world"}},
+    {TAB_TELEGRAMS, 213, "tab2.png", telegram_init, telegram_show, telegram_hide, telegram_move_window,
+     telegram_click, telegram_right_click, telegram_column_click, nullptr, {"from", "date"}},
     {TAB_TELEPORTS, 251, "tab3.png", teleport_init, teleport_show, teleport_hide,
      teleport_move_window, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}},
     {TAB_HELP, 195, "tab4.png", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -18,6 +18,7 @@
 #include "client/core/profile.h"
 #include "client/servers/universe.h"
 #include "client/shell/list_view.h"
+#include "client/shell/tab.h"
 #include "platform/progdir.h"
 
 #define TRACE(...)                                             \
@@ -208,9 +209,16 @@ int telegram_init() {
   tg.sort = profile_int("layout", "telegram_sort");
   if (tg.sort < 0 || tg.sort > 3) tg.sort = TELEGRAM_SORT_DATE;
   if (!tg.view) {
-    static const shell_list_events events = {telegram_click, telegram_right_click, telegram_column_click,
-                                             telegram_key, nullptr,
-                                             [] { tg.view = nullptr; }};
+    // Clicks reach the module through the tab control, which passes them on while this page
+    // is the one shown; the keys are the list's own.
+    static const shell_list_events events = {
+        [] { tab_click(TAB_TELEGRAMS); },
+        [] { tab_right_click(TAB_TELEGRAMS); },
+        [](int column) { tab_column_click(TAB_TELEGRAMS, column); },
+        telegram_key,
+        nullptr,
+        [] { tg.view = nullptr; },
+        [](int w0, int w1) { tab_save_columns(TAB_TELEGRAMS, w0, w1); }};
     tg.view = shell_make_list("Veldara Telegrams", SHELL_ICON_TELEGRAM, true, events);
   }
   if (tg.view) {

@@ -41,6 +41,9 @@ QtShellList::QtShellList(QWidget* parent, const char* window_name, int icon, boo
   connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
     if (events_.column_click) events_.column_click(column);
   });
+  connect(header(), &QHeaderView::sectionResized, this, [this](int, int, int) {
+    if (!sizing_ && events_.columns_resized) events_.columns_resized(columnWidth(0), columnWidth(1));
+  });
 }
 
 QtShellList::~QtShellList() {
@@ -89,7 +92,9 @@ void QtShellList::set_column_title(int column, const char* text) {
 }
 
 void QtShellList::set_column_width(int column, int width) {
+  sizing_ = true;  // the module's own widths are not the user's
   if (column >= 0 && column <= 1 && width >= 0) setColumnWidth(column, width);
+  sizing_ = false;
 }
 
 int QtShellList::column_width(int column) { return columnWidth(column); }

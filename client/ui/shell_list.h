@@ -37,6 +37,7 @@ class QtShellList : public QTreeWidget, public ShellListView {
   QIcon icon_of(int image) const;
   int icon_;
   shell_list_events events_;
+  bool sizing_ = false;
 };
 
 // The program's page lists are QtShellLists in this host's main window. Call before start-up.

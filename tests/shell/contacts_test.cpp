@@ -47,7 +47,7 @@ class ContactsTest : public ShellFixture {
 
 TEST_F(ContactsTest, AContactIsAddedShownOnlineThenOfflineAndDeleted) {
   ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret"));
-  contacts_show();
+  tab_select(TAB_CONTACTS);
   // No contacts: nothing is sent.
   contacts_update();
   EXPECT_EQ(0, contacts_count());
@@ -107,7 +107,7 @@ TEST_F(ContactsTest, TheFileIsReadWholeLineByLineUpToAHundredDistinctNumbers) {
   EXPECT_NE(nullptr, contacts_lookup_name(1097));
   EXPECT_EQ(nullptr, contacts_lookup_name(1098));
   // The page shown sends every number once (message 40), in table order.
-  contacts_show();
+  tab_select(TAB_CONTACTS);
   contacts_update();
   std::string frame = next_frame_of(40);
   std::string expected = "28";
@@ -123,7 +123,7 @@ TEST_F(ContactsTest, TheFileIsReadWholeLineByLineUpToAHundredDistinctNumbers) {
 
 TEST_F(ContactsTest, StatesForUnknownNumbersEndTheReadingAndRemovalsRewriteTheFile) {
   ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret", "", "102\n103\n"));
-  contacts_show();
+  tab_select(TAB_CONTACTS);
   contacts_update();
   ASSERT_TRUE(run_until([&] { return view->rows.size() == 2 && view->rows[0].c0 == "bob"; }));
   EXPECT_EQ("carol", view->rows[1].c0);
@@ -175,7 +175,7 @@ TEST_F(ContactsTest, ContactsOnlyJoinsAcceptContactsAndRefuseStrangers) {
   bob->send_request(43, RawClient::i32(101));
   ASSERT_TRUE(run_until([] { return join_queue_length() == 1; }));
   // Joining from the pop-up asks where an online contact is (message 43).
-  contacts_show();
+  tab_select(TAB_CONTACTS);
   contacts_update();
   ASSERT_TRUE(run_until([&] { return row_is(0, "bob", "", 0); }));
   view->selected = {0};
@@ -187,7 +187,7 @@ TEST_F(ContactsTest, ContactsOnlyJoinsAcceptContactsAndRefuseStrangers) {
 
 TEST_F(ContactsTest, ARepeatedLoginSendsTheListAgainAndAnotherIdentityItsOwn) {
   ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret", "", "103\n"));
-  contacts_show();
+  tab_select(TAB_CONTACTS);
   contacts_update();
   EXPECT_EQ("28" "00000067", next_frame_of(40));
   // The connection logs in again by itself (as after a reconnection).
@@ -201,7 +201,7 @@ TEST_F(ContactsTest, ARepeatedLoginSendsTheListAgainAndAnotherIdentityItsOwn) {
   contacts_update();
   EXPECT_TRUE(view->rows.empty());
   // Hidden, nothing is asked.
-  contacts_hide();
+  tab_select(TAB_TELEGRAMS);
   citizen_set_number(101);
   contacts_update();
   EXPECT_EQ("", fake->wait_for("frame 1 28", [] { universe_update(); }, 300));

@@ -38,16 +38,22 @@ QApplication* app() {
   return a;
 }
 
-std::vector<int> keys, columns;
+std::vector<int> keys, columns, widths;
 int destroyed = 0;
 
-const shell_list_events kEvents = {nullptr, nullptr, [](int c) { columns.push_back(c); },
-                                   [](int k) { keys.push_back(k); }, nullptr, [] { ++destroyed; }};
+const shell_list_events kEvents = {nullptr,
+                                   nullptr,
+                                   [](int c) { columns.push_back(c); },
+                                   [](int k) { keys.push_back(k); },
+                                   nullptr,
+                                   [] { ++destroyed; },
+                                   [](int w0, int) { widths.push_back(w0); }};
 
 TEST(ShellQtList, RowsByIndexIconsSelectionAndWhatTheListTells) {
   app();
   keys.clear();
   columns.clear();
+  widths.clear();
   destroyed = 0;
   {
     QWidget main;
@@ -73,6 +79,9 @@ TEST(ShellQtList, RowsByIndexIconsSelectionAndWhatTheListTells) {
     EXPECT_EQ("m215", list->headerItem()->text(0));
     list->set_column_width(1, 77);
     EXPECT_EQ(77, list->column_width(1));
+    EXPECT_TRUE(widths.empty());  // the module's own widths are not stored as the user's
+    list->header()->resizeSection(0, 111);
+    EXPECT_EQ(std::vector<int>{111}, widths);
     EXPECT_EQ(QAbstractItemView::ExtendedSelection, list->selectionMode());
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(list, &del);

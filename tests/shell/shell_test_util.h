@@ -13,6 +13,7 @@
 #include "client/shell/contacts.h"
 #include "client/shell/features.h"
 #include "client/shell/list_view.h"
+#include "client/shell/tab.h"
 #include "client/shell/telegram.h"
 #include "keyfile/ostrel.h"
 #include "tests/servers/servers_test_util.h"
@@ -132,11 +133,13 @@ class ShellFixture : public UniverseFixture {
     telegram_reset();
     contacts_reset();
     features_reset();
+    tab_reset();
     telegram_hook.console_print = [](int kind, const char* line) {
       console.push_back(std::to_string(kind) + " " + line);
     };
   }
   void TearDown() override {
+    tab_reset();
     telegram_reset();
     contacts_reset();
     features_reset();

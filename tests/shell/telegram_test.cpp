@@ -25,9 +25,9 @@ class TelegramTest : public ShellFixture {
     view = list("Veldara Telegrams");
     ASSERT_NE(nullptr, view);
   }
-  // The page is shown and a frame fills it.
+  // The tab control shows the page and a frame fills it.
   void show_page() {
-    telegram_show();
+    tab_select(TAB_TELEGRAMS);
     telegram_update();
     view = list("Veldara Telegrams");
   }
@@ -271,7 +271,7 @@ TEST_F(TelegramTest, ADamagedDatabaseIsMovedAsideAndANewOneServes) {
   }
   EXPECT_TRUE(kept);
   ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
-  telegram_show();
+  tab_select(TAB_TELEGRAMS);
   telegram_update();
   ASSERT_NO_FATAL_FAILURE(deliver("alice", "bob", "after", 1));
   EXPECT_EQ(1, telegram_rows());

@@ -188,12 +188,6 @@ void contacts_move_window(int x, int y, int width, int height) {
   if (cm.view) cm.view->move(x, y, width, height);
 }
 
-void contacts_save_columns() {
-  if (!cm.view || !cm.shown) return;
-  profile_set_int("layout", "contacts_name", cm.view->column_width(0));
-  profile_set_int("layout", "contacts_world", cm.view->column_width(1));
-}
-
 void contacts_refresh() { cm.refresh = true; }
 
 void contacts_focused() { cm.focus_taken = true; }

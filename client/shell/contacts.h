@@ -28,7 +28,6 @@ void contacts_term();
 void contacts_show();
 void contacts_hide();
 void contacts_move_window(int x, int y, int width, int height);
-void contacts_save_columns();
 void contacts_refresh();
 // Task "contacts".
 void contacts_update();

@@ -254,12 +254,6 @@ void telegram_move_window(int x, int y, int width, int height) {
   if (tg.view) tg.view->move(x, y, width, height);
 }
 
-void telegram_save_columns() {
-  if (!tg.view || !tg.shown) return;
-  profile_set_int("layout", "from", tg.view->column_width(0));
-  profile_set_int("layout", "date", tg.view->column_width(1));
-}
-
 void telegram_set_waiting() { tg.waiting = true; }
 
 void telegram_receive(int32_t age, const char* sender, const char* text, int more) {

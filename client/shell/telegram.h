@@ -41,7 +41,6 @@ void telegram_term();  // closes the database
 void telegram_show();
 void telegram_hide();
 void telegram_move_window(int x, int y, int width, int height);
-void telegram_save_columns();  // [layout] from and date, while shown
 
 // Universe replies.
 void telegram_set_waiting();

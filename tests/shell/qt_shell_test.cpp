@@ -25,18 +25,12 @@
 #include "client/ui/shell_dialogs.h"
 #include "client/ui/shell_list.h"
 #include "platform/progdir.h"
+#include "tests/shell/shell_fixture.h"
 #include "tests/support/test_util.h"
 
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "shell_qt_tests";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* a = new QApplication(argc, argv);
-  return a;
-}
+QApplication* app() { return &shell_app(); }
 
 std::vector<int> keys, columns, widths;
 int destroyed = 0;

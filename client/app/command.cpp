@@ -6,6 +6,7 @@
 
 #include "Zembrel/Pose/Anim/anim.h"
 #include "client/cache/download.h"
+#include "client/shell/features.h"
 #include "client/servers/about.h"
 #include "client/app/frame.h"
 #include "client/core/identity.h"
@@ -201,6 +202,8 @@ int menu_init(void*, void*) {
   avatar_hook.menu_clear = menu_reset_avatars;
   menu_hook.pick_command = pick_command;
   menu_hook.pick_off = pick_off;
+  menu_hook.worldopts_dialog = [] { worldopts_dialog(); };
+  menu_hook.admin_universe = [] { admin_universe(); };
   pdialog_hook.menu_handle = [](int id) { menu_handle(id); };
 
   menu_identity_changed();

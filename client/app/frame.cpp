@@ -30,6 +30,10 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/contacts.h"
+#include "client/shell/telegram.h"
+#include "client/shell/status.h"
+#include "client/shell/tab.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -81,7 +85,9 @@ const task_record task_table[] = {
     {"image", image_update, 1, {}},
     {"picture", picture_update, 0, {}},
     {"universe", universe_task, 0, {}},
+    {"telegram", telegram_update, 0, {}},
     {"worlds", worlds_update, 0, {}},
+    {"contacts", contacts_update, 0, {}},
     {"join", join_update, 0, {}},
     {"teleport", teleport_update, 0, {}},
 };
@@ -109,7 +115,9 @@ const char* const task_update_names[] = {
     "image_update",
     "picture_update",
     "universe_update",
+    "telegram_update",
     "worlds_update",
+    "contacts_update",
     "join_update",
     "teleport_update",
 };
@@ -370,9 +378,17 @@ int tessel_layout(int width, int height) {
   layout_height = height;
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
-  int view_width = width, view_height = height;
+  int bottom = height - status_height();
+  // The tab pane's right edge (the splitter joins later), kept inside the window.
+  int left = profile_int("layout", "tabx");
+  if (left < 0) left = 165;
+  if (left > width - 20) left = width - 20;
+  if (left < 0) left = 0;
+  int view_width = width - left - 1, view_height = bottom;
   camera_resize(&view_width, &view_height);
-  viewport_size(0, 0, width, height);
+  status_size(width, height);
+  tab_size(0, left - 1, 0, bottom);
+  viewport_size(left + 1, 0, width, bottom);
   camera_size_viewwindow();
   backdrop_update();
   if (!h->window_maximized()) {

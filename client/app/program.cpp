@@ -53,6 +53,12 @@
 #include "client/shell/perform.h"
 #include "client/shell/privacy.h"
 #include "client/shell/psheet.h"
+#include "client/shell/contacts.h"
+#include "client/shell/features.h"
+#include "client/shell/telegram.h"
+#include "client/shell/font.h"
+#include "client/shell/status.h"
+#include "client/shell/tab.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -119,15 +125,16 @@ const lifecycle_step init_steps[] = {
     {"download_init", [] { download_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"show_toolbar", tessel_step_show_toolbar, LC_IGNORE, 0, 0, nullptr},
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
+    {"font_init", [] { return font_init() ? 0 : 1; }, LC_FATAL, 14, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
-    // The tab control is not built yet; of its pages the worlds page and the teleports page
-    // are, made here in the tab control's order.
     {"tab_init",
      [] {
-       worlds_init();
-       return teleport_init();
+       if (!tab_init()) return 1;
+       menu_hook.tab_show_help = tab_show_help;
+       return 0;
      },
-     LC_IGNORE, 0, 0, nullptr},
+     LC_FATAL, 206, 0, nullptr},
+    {"status_init", [] { status_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
@@ -142,6 +149,7 @@ const lifecycle_step init_steps[] = {
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
+    {"eject_init", eject_init, LC_IGNORE, 0, 0, nullptr},
     {"psheet_init", [] { return psheet_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
@@ -184,6 +192,7 @@ const lifecycle_call term_calls[] = {
     {"resolve_term", resolve_term},
     {"cell_term", cell_term},
     {"chunk_term", chunk_term},
+    {"telegram_term", telegram_term},
     {"download_term", download_term},
     {"world_term", world_term},
     {"image_term", image_term},
@@ -245,5 +254,8 @@ void app_reset_for_test() {
   tessel_reset_for_test();
   frame_reset_for_test();
   about_reset_for_test();
+  status_reset();
+  tab_reset();
+  font_reset();
   app_install();
 }

@@ -72,8 +72,8 @@ int setting(int (*hook)(), const char* key) {
   return v < 0 ? 0 : v;
 }
 
-bool is_contact(const char* name) {
-  return join_hook.contacts_lookup_name && join_hook.contacts_lookup_name(name) != 0;
+bool is_contact(int32_t number) {
+  return join_hook.contacts_lookup_name && join_hook.contacts_lookup_name(number) != nullptr;
 }
 
 const char* own_world() {
@@ -121,7 +121,7 @@ void join_receive_request(int32_t number, const char* name) {
   std::string who = cut(name);
   TRACE("join_receive_request (%d, %s)", number, who.c_str());
   int allowed = setting(join_hook.privacy_join, "join");
-  if (allowed >= 2 || (allowed == 1 && !is_contact(who.c_str()))) {
+  if (allowed >= 2 || (allowed == 1 && !is_contact(number))) {
     refuse(number);
     return;
   }
@@ -150,7 +150,7 @@ void join_receive_location(int rc, int32_t number, const char* world, int32_t x,
   TRACE("join_receive_location (%d, %d)", rc, number);
   jm.asked = 0;
   if (rc) {
-    if (rc == JOIN_REFUSED && is_contact(jm.asked_name.c_str()))
+    if (rc == JOIN_REFUSED && is_contact(number))
       console(msg_arg(197, jm.asked_name.c_str()));
     else
       console(msg_arg(229, rc));

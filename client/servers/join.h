@@ -11,8 +11,8 @@ constexpr int JOIN_REFUSED = 250;
 struct join_hooks {
   // Console line (kind 3 world notices). Fall-back: dropped.
   void (*console_print)(int kind, const char* line);
-  // True when the citizen is one of the contacts (fall-back: nobody is).
-  int (*contacts_lookup_name)(const char* name);
+  // The contact's stored name, null when the citizen is none (fall-back: nobody is).
+  const char* (*contacts_lookup_name)(int32_t number);
   // [privacy] join and verify (fall-back: read from the settings, absent 0).
   int (*privacy_join)();
   int (*privacy_verify)();

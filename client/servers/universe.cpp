@@ -331,6 +331,7 @@ int dispatch(stream* s, int length) {
       break;
     case UREP_UNIVERSE_ATTRIBUTES:
       receive_attributes(s, rc, length - 2);
+      if (rcv.admin_refresh) rcv.admin_refresh();
       if (rcv.upgrade_check) rcv.upgrade_check();
       break;
     default:

@@ -110,6 +110,7 @@ struct universe_receivers {
   void (*register_result)(int rc, const char* text);  // text nullptr when the body is empty
   // Other modules the connection consults.
   void (*upgrade_check)();
+  void (*admin_refresh)();  // universe attributes arrived (reply 21)
   int (*upgrade_offered)();
   int (*upgrade_offer)(int running);
   int (*program_in_background)();

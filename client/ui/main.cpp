@@ -12,6 +12,7 @@
 #include "client/app/program.h"
 #include "client/core/tessel.h"
 #include "client/ui/download_window.h"
+#include "client/ui/fonts.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
@@ -21,6 +22,10 @@
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
+#include "client/ui/shell_dialogs.h"
+#include "client/ui/shell_list.h"
+#include "client/ui/status_bar.h"
+#include "client/ui/tab_control.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/upgrade_dialog.h"
@@ -36,6 +41,9 @@ int main(int argc, char** argv) {
   app_install();
   // The driver's frames are shown in the main window's viewport.
   viewport_qt_install(qt);
+  fonts_qt_install();
+  status_bar_qt_install(qt);
+  tab_control_qt_install(qt);
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();
@@ -50,6 +58,8 @@ int main(int argc, char** argv) {
   pdialog_dialogs_register();
   psheet_dialogs_register();
   download_window_qt_install(qt);
+  shell_lists_qt_install(qt);
+  shell_dialogs_register();
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMetaObject>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <map>
@@ -66,8 +67,13 @@ class QtDialogView : public DialogView {
   void set_text(int id, const char* text) override {
     QWidget* w = find(id);
     QString s = qt_from_bytes(text);
-    if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
+    if (w && w->property("swatch").toBool()) {
+      // The colour itself, filled and outlined.
+      w->setProperty("colour", s);
+      w->setStyleSheet(QString("background-color: %1; border: 1px solid %1;").arg(s));
+    } else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
     else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(s);
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->setPlainText(s);
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(s);
     else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(s);
     else if (auto* n = qobject_cast<QSpinBox*>(w)) {
@@ -78,8 +84,10 @@ class QtDialogView : public DialogView {
   std::string text(int id, size_t max) override {
     QWidget* w = find(id);
     std::string s;
-    if (auto* l = qobject_cast<QLabel*>(w)) s = qt_to_bytes(l->text());
+    if (w && w->property("swatch").toBool()) s = qt_to_bytes(w->property("colour").toString());
+    else if (auto* l = qobject_cast<QLabel*>(w)) s = qt_to_bytes(l->text());
     else if (auto* e = qobject_cast<QLineEdit*>(w)) s = qt_to_bytes(e->text());
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) s = qt_to_bytes(m->toPlainText());
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) s = qt_to_bytes(b->text());
     else if (auto* n = qobject_cast<QSpinBox*>(w)) s = qt_to_bytes(n->cleanText());
     else if (auto* c = qobject_cast<QComboBox*>(w)) s = qt_to_bytes(c->currentText());
@@ -281,6 +289,13 @@ class QtDialogView : public DialogView {
         break;
       }
       case QtControl::List: w = new QListWidget(parent); break;
+      case QtControl::MultiEdit: w = new QPlainTextEdit(parent); break;
+      case QtControl::Swatch: {
+        auto* f = new QLabel(parent);
+        f->setProperty("swatch", true);
+        w = f;
+        break;
+      }
     }
     w->setObjectName(QString::number(c.id));
     w->setGeometry(c.x, c.y, c.width, c.height);

@@ -25,6 +25,8 @@ enum class QtControl {
   Frame,       // a titled group box
   Tabs,        // page selector: list_add names the pages, choosing one is a command; controls
                // with page = k + 1 are placed on page k
+  MultiEdit,   // an edit of several lines
+  Swatch,      // a filled rectangle; its text is the colour ("#rrggbb")
 };
 
 struct qt_control {

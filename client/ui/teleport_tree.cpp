@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_menu.h"
 
 namespace {
 
@@ -92,20 +93,7 @@ void QtTeleportTree::show(bool shown) { setVisible(shown); }
 
 void QtTeleportTree::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
 
-int QtTeleportTree::popup_menu(const MenuItem* items, size_t count) {
-  QMenu menu(this);
-  for (size_t i = 0; i < count; ++i) {
-    if (items[i].id == 0) {
-      menu.addSeparator();
-      continue;
-    }
-    QAction* a = menu.addAction(qt_from_bytes(items[i].text));
-    a->setData(items[i].id);
-    a->setEnabled(items[i].enabled);
-  }
-  QAction* chosen = menu.exec(QCursor::pos());
-  return chosen ? chosen->data().toInt() : 0;
-}
+int QtTeleportTree::popup_menu(const MenuItem* items, size_t count) { return qt_popup_menu(this, items, count); }
 
 void QtTeleportTree::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());

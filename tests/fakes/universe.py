@@ -24,6 +24,11 @@ Configuration (JSON; command-line options add to it):
 Standard input takes commands, one per line:
   telegram NAME FROM TEXT...   queue a telegram for NAME and tell NAME's connections
   contact C NUMBER STATE [NAME [WORLD]]   push a contact state (reply 15) to connection C
+  world NAME WORLD             the world citizen NAME is in (reported to those who list them)
+
+Contact lists (message 40) and additions (41) are kept per connection, deletions (42) taken
+off; a citizen's login and the end of their last connection are pushed (reply 15, online or
+offline) to every connection that lists them.
   reconnect C                  send the reconnect order (reply 18) to connection C
   drop C                       close connection C
   send C HEX                   write raw bytes to connection C
@@ -141,6 +146,8 @@ class Universe:
         self.conns = {}      # id -> framing.Connection
         self.who = {}        # id -> (name, number)
         self.pending_joins = {}  # asked number -> asking connection id
+        self.contacts = {}   # id -> set of citizen numbers the connection listed
+        self.places = {}     # citizen number -> world name
         self.next_id = 1
         self.record = open(record, "a") if record else None
         self.listener = framing.Listener("127.0.0.1", port)
@@ -190,8 +197,11 @@ class Universe:
     def _watch(self, cid, conn):
         conn.wait_closed(timeout=24 * 3600)
         with self.lock:
-            self.who.pop(cid, None)
+            _, number = self.who.pop(cid, ("", 0))
             self.conns.pop(cid, None)
+            self.contacts.pop(cid, None)
+            if number and not self.online(number):
+                self.push_state(number)
         say("eof %d" % cid)
 
     def send(self, cid, data):
@@ -234,7 +244,7 @@ class Universe:
             GET_TELEGRAM: self.get_telegram, SEND_TELEGRAM: self.send_telegram,
             GET_CITIZEN_NUMBER: self.get_citizen_number, WHOS_AT: self.whos_at, GET_WORLDS: self.get_worlds,
             CONTACT_LIST: self.contact_list, ADD_CONTACT: self.add_contact,
-            DELETE_CONTACT: lambda cid, f: f.int32(), GET_CITIZEN_LOCATION: self.get_citizen_location,
+            DELETE_CONTACT: self.delete_contact, GET_CITIZEN_LOCATION: self.get_citizen_location,
             LOCATION: self.location, LOGIN: self.login, REGISTRATION: self.registration,
         }.get(code)
         if handler is None:
@@ -280,6 +290,8 @@ class Universe:
                     note = holder["name"].encode("cp1252") if holder else b""
         if rc in (RC_OK, ord("*"), ord("+")):
             self.who[cid] = (name, number)
+            if number:
+                self.push_state(number, cid)
         say("login %d %d %s" % (cid, rc, name))
         self.reply(cid, rc, R_LOGIN,
                    framing.byte(self.config.get("signup", 0)), framing.int32(build),
@@ -417,17 +429,29 @@ class Universe:
         if c is None:
             return framing.int32(number) + framing.byte(2)
         if self.online(number):
-            return framing.int32(number) + framing.byte(1) + framing.string(c["name"]) + framing.string("")
+            return framing.int32(number) + framing.byte(1) + framing.string(c["name"]) + \
+                framing.string(self.places.get(number, ""))
         return framing.int32(number) + framing.byte(0) + framing.string(c["name"])
+
+    def push_state(self, number, skip=None):
+        for other, listed in self.contacts.items():
+            if other != skip and number in listed:
+                self.reply(other, RC_OK, R_CONTACTS, self.contact_state(number))
 
     def contact_list(self, cid, f):
         numbers = []
         while not f.at_end():
             numbers.append(f.int32())
+        self.contacts[cid] = set(numbers)
         self.reply(cid, RC_OK, R_CONTACTS, *[self.contact_state(n) for n in numbers])
 
     def add_contact(self, cid, f):
-        self.reply(cid, RC_OK, R_CONTACTS, self.contact_state(f.int32()))
+        number = f.int32()
+        self.contacts.setdefault(cid, set()).add(number)
+        self.reply(cid, RC_OK, R_CONTACTS, self.contact_state(number))
+
+    def delete_contact(self, cid, f):
+        self.contacts.setdefault(cid, set()).discard(f.int32())
 
     def get_citizen_location(self, cid, f):
         number = f.int32()
@@ -488,6 +512,10 @@ class Universe:
                 if state == 1:
                     record += framing.string(words[5] if len(words) > 5 else "")
                 self.reply(cid, RC_OK, R_CONTACTS, record)
+            elif op == "world" and len(words) >= 3:
+                c = self.by_name(words[1])
+                if c is not None:
+                    self.places[c["number"]] = words[2]
             elif op == "reconnect" and len(words) >= 2:
                 self.reply(int(words[1]), RC_OK, R_RECONNECT, framing.raw(bytes(6)))
             elif op == "drop" and len(words) >= 2:

@@ -18,7 +18,7 @@ struct Moved {
 };
 std::vector<Moved> moves;
 std::vector<std::string> lines;
-std::vector<std::string> contacts;
+std::vector<int32_t> contacts;  // numbers
 std::string own_world;
 double own_x, own_y, own_z, own_yaw;
 
@@ -36,8 +36,8 @@ class JoinTest : public UniverseFixture {
       moves.push_back({w, x, y, z, yaw, h});
     };
     join_hook.console_print = [](int kind, const char* l) { lines.push_back(std::to_string(kind) + " " + l); };
-    join_hook.contacts_lookup_name = [](const char* n) {
-      return std::find(contacts.begin(), contacts.end(), n) != contacts.end() ? 1 : 0;
+    join_hook.contacts_lookup_name = [](int32_t n) -> const char* {
+      return std::find(contacts.begin(), contacts.end(), n) != contacts.end() ? "bob" : nullptr;
     };
     join_hook.self_x = [] { return own_x; };
     join_hook.self_y = [] { return own_y; };
@@ -105,7 +105,7 @@ TEST_F(JoinTest, AnsweredRequestPutsTheUserHalfAUnitInFrontFacingThem) {
 
 TEST_F(JoinTest, RefusalsAreToldByWhoRefused) {
   start_both();
-  contacts = {"bob"};
+  contacts = {102};
   ASSERT_EQ(0, join(102, "bob"));
   ASSERT_FALSE(bob->reply_of(16).empty());
   bob->send_request(44, std::string("\xfa", 1) + RawClient::i32(101));
@@ -166,7 +166,7 @@ TEST_F(JoinTest, BeingAskedAnswersAtOnceWithTheOwnPlace) {
 
 TEST_F(JoinTest, PrivacyRefusesNobodyOrNonContacts) {
   start_both("[privacy]\njoin=2\n");
-  contacts = {"bob"};
+  contacts = {102};
   bob->send_request(43, RawClient::i32(101));
   EXPECT_EQ(location_frame(250, 102, "", 0, 0, 0, 0), next_frame_of(44));
   std::string answer = bob->reply_of(17);
@@ -175,7 +175,7 @@ TEST_F(JoinTest, PrivacyRefusesNobodyOrNonContacts) {
   contacts.clear();
   bob->send_request(43, RawClient::i32(101));
   EXPECT_EQ(location_frame(250, 102, "", 0, 0, 0, 0), next_frame_of(44));
-  contacts = {"bob"};
+  contacts = {102};
   bob->send_request(43, RawClient::i32(101));
   EXPECT_EQ(location_frame(0, 102, "Zeta", 1234, -500, 100000, 3590), next_frame_of(44));
 }

@@ -99,6 +99,28 @@ class FakeUniverseTest(unittest.TestCase):
         self.assertEqual(c.reply(), "0600" "0464656d6f")
         c.close()
 
+    def test_contact_states_follow_logins(self):
+        port = self.start("--citizen", "bob:pw:300")
+        alice = Client(port)
+        alice.send(login_hex("alice", "secret"))
+        alice.reply()
+        alice.send("28" "0000012c")            # contact list: 300
+        self.assertEqual(alice.reply(), "000f" "0000012c" "00" "03626f62")
+        self.proc.stdin.write("world bob Hub\n")
+        self.proc.stdin.flush()
+        while not self.proc.stdout.readline().startswith("ok world"):
+            pass
+        bob = Client(port)
+        bob.send(login_hex("bob", "pw"))
+        bob.reply()
+        self.assertEqual(alice.reply(), "000f" "0000012c" "01" "03626f62" "03487562")
+        bob.close()
+        self.assertEqual(alice.reply(), "000f" "0000012c" "00" "03626f62")
+        alice.send("2a" "0000012c")            # deleted: no more news of bob
+        alice.send("29" "00000999")            # added: unknown numbers are removed (state 2)
+        self.assertEqual(alice.reply(), "000f" "00000999" "02")
+        alice.close()
+
     def test_cipher_round_trip(self):
         plain = b"\x00\x05carol"
         sealed = universe.Cipher(universe.REGISTRATION_KEY).encrypt(plain)

@@ -1,0 +1,44 @@
+#pragma once
+// The report lists of the contacts and telegrams pages: two columns, an icon per row, rows
+// addressed by index as their modules keep them.
+#include <QTreeWidget>
+
+#include "client/shell/list_view.h"
+
+class QtHost;
+
+class QtShellList : public QTreeWidget, public ShellListView {
+ public:
+  QtShellList(QWidget* parent, const char* window_name, int icon, bool multiple, const shell_list_events& events);
+  ~QtShellList() override;
+
+  void set_redraw(bool on) override;
+  void clear() override;
+  void insert(int index, const char* column0, const char* column1, int image) override;
+  void remove(int index) override;
+  void set_image(int index, int image) override;
+  void set_column_title(int column, const char* text) override;
+  void set_column_width(int column, int width) override;
+  int column_width(int column) override;
+  std::vector<int> selection() override;
+  void select(int index) override;
+  void ensure_visible(int index) override;
+  void show(bool shown) override;
+  void move(int x, int y, int width, int height) override;
+  int popup_menu(const MenuItem* items, size_t count) override;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+
+ private:
+  QIcon icon_of(int image) const;
+  int icon_;
+  shell_list_events events_;
+  bool sizing_ = false;
+};
+
+// The program's page lists are QtShellLists in this host's main window. Call before start-up.
+void shell_lists_qt_install(QtHost& host);

@@ -30,6 +30,7 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/status.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -370,9 +371,11 @@ int tessel_layout(int width, int height) {
   layout_height = height;
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
-  int view_width = width, view_height = height;
+  int bottom = height - status_height();
+  int view_width = width, view_height = bottom;
   camera_resize(&view_width, &view_height);
-  viewport_size(0, 0, width, height);
+  status_size(width, height);
+  viewport_size(0, 0, width, bottom);
   camera_size_viewwindow();
   backdrop_update();
   if (!h->window_maximized()) {

@@ -31,6 +31,7 @@
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
 #include "client/shell/status.h"
+#include "client/shell/tab.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -372,10 +373,16 @@ int tessel_layout(int width, int height) {
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
   int bottom = height - status_height();
-  int view_width = width, view_height = bottom;
+  // The tab pane's right edge (the splitter joins later), kept inside the window.
+  int left = profile_int("layout", "tabx");
+  if (left < 0) left = 165;
+  if (left > width - 20) left = width - 20;
+  if (left < 0) left = 0;
+  int view_width = width - left - 1, view_height = bottom;
   camera_resize(&view_width, &view_height);
   status_size(width, height);
-  viewport_size(0, 0, width, bottom);
+  tab_size(0, left - 1, 0, bottom);
+  viewport_size(left + 1, 0, width, bottom);
   camera_size_viewwindow();
   backdrop_update();
   if (!h->window_maximized()) {

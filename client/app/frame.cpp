@@ -30,8 +30,10 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/slider.h"
 #include "client/shell/status.h"
 #include "client/shell/tab.h"
+#include "client/shell/toolbar.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -126,9 +128,12 @@ namespace {
 // The universe connection and the login, filled in as those modules join the program:
 // {universe_update, universe_connected, universe_logged_in, login_auto, login_done,
 //  login_last_result, login, slider_update, vslider_update}.
+bool slider_dragging() { return slider_update() != 0; }
+bool vslider_dragging() { return vslider_update() != 0; }
+
 const FrameLinks program_links = {universe_update, universe_connected, universe_logged_in,
                                   login_auto,      login_done,         login_last_result,
-                                  login,           nullptr,            nullptr};
+                                  login,           slider_dragging,    vslider_dragging};
 
 const FrameLinks* links = &program_links;
 const task_record* tasks = task_table;
@@ -350,14 +355,22 @@ long handle_window(const HostEvent& e) {
       tessel_frame();
       return 0;
     case HOST_WM_LBUTTONDOWN:
+      h->window_focus();
+      // Clicks in the 3D view are the viewport's own; here only the splitters start.
+      if (!slider_begin(e.y)) vslider_begin(e.x);
+      return 0;
     case HOST_WM_RBUTTONDOWN:
       h->window_focus();
-      // A left click picks in the 3D view (the mouse modes take this over once they exist).
-      if (e.message == HOST_WM_LBUTTONDOWN && tessel_frame_state() == FRAME_RUNNING) pick_at(e.x, e.y);
       return 0;
     case HOST_WM_LBUTTONUP:
-    case HOST_WM_LBUTTONDBLCLK:
+      slider_release();
+      vslider_release();
+      return 0;
     case HOST_WM_CAPTURECHANGED:
+      slider_end();
+      vslider_end();
+      return 0;
+    case HOST_WM_LBUTTONDBLCLK:
       return 0;
     default:
       return HOST_DEFAULT;
@@ -370,21 +383,30 @@ int tessel_layout(int width, int height) {
   if (h->window_iconic() || (state != FRAME_START_3D && state != FRAME_RUNNING)) return 0;
   layout_width = width;
   layout_height = height;
-  // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
-  // here as they join the program; until then the 3D view takes the whole client area.
+  int top = toolbar_height();
   int bottom = height - status_height();
-  // The tab pane's right edge (the splitter joins later), kept inside the window.
-  int left = profile_int("layout", "tabx");
-  if (left < 0) left = 165;
-  if (left > width - 20) left = width - 20;
-  if (left < 0) left = 0;
-  int view_width = width - left - 1, view_height = bottom;
+  int left = 0, right = 0;
+  vslider_limit(top, bottom, width, &left, &right);
+  right = width;  // no web pane beside the view
+  int split = slider_limit(left, right, height);
+  int view_width = right - left - 1, view_height = split - top - 1;
+  int want_width = view_width, want_height = view_height;
   camera_resize(&view_width, &view_height);
+  if (view_height < want_height) {
+    split = top + view_height;
+    slider_set(split);
+  }
+  if (view_width < want_width) {
+    left = width - view_width;
+    split = slider_limit(left, right, height);
+    vslider_set(left, right);
+  }
   status_size(width, height);
-  tab_size(0, left - 1, 0, bottom);
-  viewport_size(left + 1, 0, width, bottom);
+  tab_size(0, left - 1, top, bottom);
+  viewport_size(left + 1, top, right, split - 1);
   camera_size_viewwindow();
   backdrop_update();
+  toolbar_autosize();
   if (!h->window_maximized()) {
     HostRect r = h->window_rect();
     profile_set_int("layout", "main_height", r.height);
@@ -401,8 +423,12 @@ void tessel_relayout() {
 }
 
 void tessel_toggle_toolbar() {
-  // The toolbar itself and menu item 129 follow once they exist; the setting is ours.
+  // Menu item 129's tick is the menu's (menu_handle).
   bool shown = !tessel_toolbar_shown();
+  if (shown)
+    toolbar_show();
+  else
+    toolbar_hide();
   profile_set_int("show", "toolbar", shown ? 1 : 0);
   tessel_set_toolbar_shown(shown);
   tessel_relayout();

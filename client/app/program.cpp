@@ -48,8 +48,10 @@
 #include "client/servers/upgrade.h"
 #include "client/servers/world.h"
 #include "client/shell/font.h"
+#include "client/shell/slider.h"
 #include "client/shell/status.h"
 #include "client/shell/tab.h"
+#include "client/shell/toolbar.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -103,6 +105,16 @@ const lifecycle_step init_steps[] = {
      },
      LC_IGNORE, 0, 0, nullptr},
     {"privilege_init", privilege_init, LC_IGNORE, 0, 0, nullptr},
+    {"slider_init",
+     [] {
+       slider_init();
+       vslider_init();
+       slider_hook.top_height = [] { return toolbar_height(); };
+       slider_hook.bottom_height = status_height;
+       slider_hook.relayout = tessel_relayout;
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"database_init",
      [] {
        // A database that cannot go on ends the program through the normal quit.
@@ -111,7 +123,25 @@ const lifecycle_step init_steps[] = {
      },
      LC_FATAL, 82, 0, nullptr},
     {"download_init", [] { download_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"show_toolbar", tessel_step_show_toolbar, LC_IGNORE, 0, 0, nullptr},
+    {"toolbar_create",
+     [] {
+       toolbar_init();
+       return toolbar_create(COUNT(toolbar_main_buttons), toolbar_main_buttons) ? 0 : 1;
+     },
+     LC_FATAL, 104, 0, nullptr},
+    {"show_toolbar",
+     [] {
+       tessel_step_show_toolbar();
+       if (tessel_toolbar_shown()) {
+         toolbar_show();
+         menu_check(129);
+       } else {
+         toolbar_hide();
+         menu_uncheck(129);
+       }
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
     {"font_init", [] { return font_init() ? 0 : 1; }, LC_FATAL, 14, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
@@ -238,6 +268,8 @@ void app_reset_for_test() {
   about_reset_for_test();
   status_reset();
   tab_reset();
+  toolbar_reset();
+  slider_reset();
   font_reset();
   app_install();
 }

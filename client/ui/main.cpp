@@ -21,7 +21,9 @@
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/splitter_view.h"
 #include "client/ui/tab_control.h"
+#include "client/ui/toolbar_bar.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/upgrade_dialog.h"
@@ -40,6 +42,8 @@ int main(int argc, char** argv) {
   fonts_qt_install();
   status_bar_qt_install(qt);
   tab_control_qt_install(qt);
+  toolbar_qt_install(qt);
+  splitter_view_qt_install(qt);
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QMouseEvent>
+
+#include "client/shell/view_click.h"
 #include "client/ui/depth_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -26,6 +29,25 @@ QtViewportWidget::QtViewportWidget(QWidget* parent, QtViewport* surface)
   setObjectName("Veldara Viewport");
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
+
+void QtViewportWidget::mousePressEvent(QMouseEvent* event) {
+  QPoint p = event->position().toPoint() - QPoint(VIEWPORT_EDGE, VIEWPORT_EDGE);
+  // The buttons count as held keys wherever they are pressed (the main window lets go).
+  int code = event->button() == Qt::LeftButton ? 0x01 : event->button() == Qt::RightButton ? 0x02 : 0;
+  if (code && viewport_host) viewport_host->key_event(code, true);
+  if (event->button() == Qt::LeftButton) {
+    event->accept();
+    viewport_click(p.x(), p.y());
+  } else if (event->button() == Qt::RightButton) {
+    event->accept();
+    viewport_right_click(p.x(), p.y());
+  } else {
+    event->ignore();
+  }
+}
+
+void QtViewportWidget::mouseReleaseEvent(QMouseEvent* event) { event->ignore(); }
+void QtViewportWidget::mouseDoubleClickEvent(QMouseEvent* event) { event->ignore(); }
 
 QtViewport::QtViewport(QWidget* parent) : widget_(new QtViewportWidget(parent, this)) {
   // Until the engine's palette arrives: a grey ramp.

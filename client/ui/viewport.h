@@ -22,6 +22,10 @@ class QtViewportWidget : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  // Left and right presses are the view's (clicks on objects); the rest goes to the main window.
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   QtViewport* surface_;

@@ -30,6 +30,9 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/focus.h"
+#include "client/shell/gesture.h"
+#include "client/shell/mouse.h"
 #include "client/shell/slider.h"
 #include "client/shell/status.h"
 #include "client/shell/tab.h"
@@ -79,6 +82,7 @@ const task_record task_table[] = {
     {"avatar", avatar_frame_update, 1, {}},
     {"pick", pick_update, 1, {}},
     {nullptr, camera_end_task, 0, {}},
+    {"focus", focus_update, 1, {}},
     {"viewport", viewport_update, 1, {}},
     {"behavior", behavior_update, 0, {}},
     {"disk", disk_update, 1, {}},
@@ -107,6 +111,7 @@ const char* const task_update_names[] = {
     "avatar_frame_update",
     "pick_update",
     "camera_end_update",
+    "focus_update",
     "viewport_update",
     "behavior_update",
     "disk_update",
@@ -302,9 +307,10 @@ long handle_window(const HostEvent& e) {
       if (e.wparam != HOST_SIZE_MINIMIZED) tessel_layout(e.x, e.y);
       return 0;
     case HOST_WM_ACTIVATE:
-      // mouse_activate / mouse_deactivate once the mouse module exists.
+      e.wparam ? mouse_activate() : mouse_deactivate();
       return 0;
     case HOST_WM_ACTIVATEAPP:
+      e.wparam ? mouse_activate() : mouse_deactivate();
       tessel_set_background(e.wparam == 0);
       return 0;
     case HOST_WM_KILLFOCUS:
@@ -334,11 +340,14 @@ long handle_window(const HostEvent& e) {
       // Other characters go to the chat line (chat_send_char) once it exists.
       return 0;
     case HOST_WM_SYSKEYDOWN:
-      // gesture_key may take it first once the gestures exist.
+      if (gesture_key(static_cast<int>(e.wparam))) return 0;
       key_down(static_cast<unsigned>(e.wparam));
       return HOST_DEFAULT;
     case HOST_WM_COMMAND:
-      // Ids from 3000 go to the gesture buttons (gesture_handle) once they exist.
+      if (gesture_handle(static_cast<int>(e.wparam))) {
+        h->window_focus();
+        return 0;
+      }
       if (e.wparam >= 0 && e.wparam < MENU_GESTURE_FIRST)
         return menu_handle(static_cast<int>(e.wparam));
       return 0;
@@ -349,7 +358,8 @@ long handle_window(const HostEvent& e) {
             c == HOST_SC_RESTORE || c == 0xF122)
           return 0;
       }
-      // In the mouse's mover mode (mouse_is_mover) system commands wait.
+      // In mover mode system commands wait.
+      if (mouse_is_mover()) return 0;
       return HOST_DEFAULT;
     case HOST_WM_TIMER:
       tessel_frame();
@@ -357,7 +367,10 @@ long handle_window(const HostEvent& e) {
     case HOST_WM_LBUTTONDOWN:
       h->window_focus();
       // Clicks in the 3D view are the viewport's own; here only the splitters start.
-      if (!slider_begin(e.y)) vslider_begin(e.x);
+      if (mouse_is_mover())
+        mouse_as_picker();
+      else if (!slider_begin(e.y))
+        vslider_begin(e.x);
       return 0;
     case HOST_WM_RBUTTONDOWN:
       h->window_focus();
@@ -383,7 +396,7 @@ int tessel_layout(int width, int height) {
   if (h->window_iconic() || (state != FRAME_START_3D && state != FRAME_RUNNING)) return 0;
   layout_width = width;
   layout_height = height;
-  int top = toolbar_height();
+  int top = toolbar_height() + gesture_height();
   int bottom = height - status_height();
   int left = 0, right = 0;
   vslider_limit(top, bottom, width, &left, &right);

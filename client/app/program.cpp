@@ -48,6 +48,9 @@
 #include "client/servers/upgrade.h"
 #include "client/servers/world.h"
 #include "client/shell/font.h"
+#include "client/shell/focus.h"
+#include "client/shell/gesture.h"
+#include "client/shell/mouse.h"
 #include "client/shell/slider.h"
 #include "client/shell/status.h"
 #include "client/shell/tab.h"
@@ -95,7 +98,14 @@ const lifecycle_step init_steps[] = {
     {"color_init", [] { return color_init() ? 0 : 1; }, LC_FATAL, 30, 0, nullptr},
     {"universe_init", universe_init, LC_IGNORE, 0, 0, nullptr},
     {"random_seed", [] { random_seed(platform_ticks()); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"menu_init", [] { return menu_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
+    {"menu_init",
+     [] {
+       // The menu bar's letters reach the gesture row, which keeps them until it is built.
+       menu_hook.gesture_set_reserved_shortcuts = gesture_set_reserved_shortcuts;
+       menu_hook.gesture_show = [] { gesture_show(); };
+       return menu_init(nullptr, nullptr);
+     },
+     LC_IGNORE, 0, 0, nullptr},
     // Connects the account modules' universe replies (citizenship, sign-up, join requests)
     // and the prompt dialogs; join requests have no init step of their own.
     {"immigrate_set_parent",
@@ -109,7 +119,7 @@ const lifecycle_step init_steps[] = {
      [] {
        slider_init();
        vslider_init();
-       slider_hook.top_height = [] { return toolbar_height(); };
+       slider_hook.top_height = [] { return toolbar_height() + gesture_height(); };
        slider_hook.bottom_height = status_height;
        slider_hook.relayout = tessel_relayout;
        return 0;
@@ -156,12 +166,27 @@ const lifecycle_step init_steps[] = {
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
+    {"focus_init", [] { focus_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"proxy_init", [] { proxy_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"http_init", [] { return http_init(0); }, LC_FATAL_CODE, 186, 0, nullptr},
     // Without an audio device sounds stay silent and start-up goes on.
     {"sound_init", sound_init, LC_IGNORE, 0, 0, nullptr},
+    {"mouse_init",
+     [] {
+       mouse_init();
+       menu_hook.mouse_as_mover = mouse_as_mover;
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"prop_init", [] { prop_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"disk_init", disk_init, LC_IGNORE, 0, 0, nullptr},
+    {"gesture_init",
+     [] {
+       gesture_init();
+       avatar_hook.gesture_show = [] { gesture_show(); };
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
@@ -270,6 +295,9 @@ void app_reset_for_test() {
   tab_reset();
   toolbar_reset();
   slider_reset();
+  mouse_reset();
+  gesture_reset();
+  focus_reset();
   font_reset();
   app_install();
 }

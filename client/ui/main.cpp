@@ -12,6 +12,7 @@
 #include "client/app/program.h"
 #include "client/core/tessel.h"
 #include "client/ui/fonts.h"
+#include "client/ui/gesture_row.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
   tab_control_qt_install(qt);
   toolbar_qt_install(qt);
   splitter_view_qt_install(qt);
+  gesture_row_qt_install(qt);
+  focus_caption_qt_install();
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();

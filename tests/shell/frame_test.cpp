@@ -7,6 +7,7 @@
 #include "client/servers/history.h"
 #include "client/servers/universe.h"
 #include "client/servers/worlds.h"
+#include "client/shell/gesture.h"
 #include "client/shell/slider.h"
 #include "client/shell/tab.h"
 #include "client/shell/toolbar.h"
@@ -61,8 +62,8 @@ TEST_F(FrameTest, ToolbarButtonsTipsAndTheirState) {
   EXPECT_FALSE(back->isEnabled());
   history_hook.toolbar_enable(107, 1);
   EXPECT_TRUE(back->isEnabled());
-  // The 3D view starts below the toolbar and its border line.
-  EXPECT_EQ(view()->y(), bar()->geometry().bottom() + 2);
+  // The 3D view starts below the toolbar, its border line and the gesture row.
+  EXPECT_EQ(view()->y(), bar()->geometry().bottom() + 2 + gesture_height());
 }
 
 TEST_F(FrameTest, ShowToolbarHidesAndShowsItAndTheViewFollows) {
@@ -163,6 +164,36 @@ TEST_F(FrameTest, ScreenshotsAtTwoSizes) {
     // The splitter between them: two pixels.
     EXPECT_EQ(view()->x(), tabs->geometry().right() + 3);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The focus caption over the 3D view: a pale-yellow box with the text, kept inside the view.
+TEST_F(FrameTest, FocusCaptionIsPaintedInsideTheView) {
+  start_to_running();
+  auto* w = static_cast<QtViewportWidget*>(view());
+  ASSERT_NE(w, nullptr);
+  // Pale yellow anywhere in the 6 x 4 block from (x, y) (the text's glyphs are black).
+  auto yellow_at = [w](int x, int y) {
+    QImage shot = w->grab().toImage();
+    for (int dy = 0; dy < 4; ++dy)
+      for (int dx = 0; dx < 6; ++dx) {
+        QRgb c = shot.pixel(x + dx + VIEWPORT_EDGE, y + dy + VIEWPORT_EDGE);
+        if (qRed(c) > 240 && qGreen(c) > 240 && qBlue(c) > 160 && qBlue(c) < 200) return true;
+      }
+    return false;
+  };
+  EXPECT_FALSE(yellow_at(21, 22));
+  w->set_caption("a box", QPoint(20, 20));
+  EXPECT_TRUE(yellow_at(21, 22));
+  // Near the right and bottom edges the box moves back inside.
+  int vw = w->width() - 2 * VIEWPORT_EDGE, vh = w->height() - 2 * VIEWPORT_EDGE;
+  w->set_caption("a box", QPoint(vw - 3, vh - 3));
+  EXPECT_TRUE(yellow_at(vw - 26, vh - 11));
+  w->set_caption(QString(), QPoint());
+  EXPECT_FALSE(yellow_at(vw - 26, vh - 11));
 }
 
 }  // namespace

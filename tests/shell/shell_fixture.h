@@ -7,6 +7,7 @@
 
 #include "client/app/command.h"
 #include "client/shell/font.h"
+#include "client/shell/view_click.h"
 #include "client/shell/status.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_windows.h"

@@ -42,6 +42,7 @@
 #include "client/servers/join.h"
 #include "client/servers/login.h"
 #include "client/servers/privilege.h"
+#include "client/servers/signup.h"
 #include "client/servers/teleport.h"
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
@@ -136,6 +137,8 @@ const lifecycle_step init_steps[] = {
     {"toolbar_create",
      [] {
        toolbar_init();
+       // The sign-up button sits in the gesture row, under the toolbar.
+       register_hook.toolbar_height = toolbar_height;
        return toolbar_create(COUNT(toolbar_main_buttons), toolbar_main_buttons) ? 0 : 1;
      },
      LC_FATAL, 104, 0, nullptr},

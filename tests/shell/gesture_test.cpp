@@ -7,6 +7,7 @@
 #include "Zembrel/Pose/Anim/anim.h"
 #include "client/core/identity.h"
 #include "client/scene/self.h"
+#include "client/servers/signup.h"
 #include "client/shell/gesture.h"
 #include "client/shell/mouse.h"
 #include "client/shell/toolbar.h"
@@ -71,6 +72,10 @@ TEST_F(GestureTest, ButtonsTakeLettersOfTheirOwnAndSitUnderTheToolbar) {
   EXPECT_EQ(gesture_row_qt()->button(1)->x(), first->x() + first->width() + 3);
   // The 3D view starts below the row.
   EXPECT_GE(view()->y() - static_cast<QtMainWindow*>(main())->client_top(), toolbar_height() + gesture_height());
+  // A tourist's row begins after the sign-up button.
+  citizen_set_number(0);
+  ASSERT_EQ(gesture_show(), 2);
+  EXPECT_EQ(gesture_row_qt()->button(0)->x(), register_button_width() + 11);
   // An avatar without actions has no row.
   offer("");
   EXPECT_EQ(gesture_show(), 0);

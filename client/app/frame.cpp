@@ -294,6 +294,8 @@ long handle_window(const HostEvent& e) {
   Host* h = host();
   switch (e.message) {
     case HOST_WM_DESTROY:
+      // The pointer goes back where it was before the program ends.
+      mouse_deactivate();
       tessel_quit();
       return 0;
     case HOST_WM_MOVE:

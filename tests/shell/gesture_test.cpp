@@ -139,6 +139,12 @@ TEST_F(GestureTest, MoverModeHidesThePointerSteersAndGivesItBack) {
   ASSERT_TRUE(mouse_is_mover());
   viewport_click(10, 10);
   EXPECT_TRUE(mouse_is_picker());
+  // Closing the program in mover mode gives the pointer back.
+  command(118);
+  ASSERT_TRUE(pointer_qt()->hidden());
+  stop();
+  EXPECT_FALSE(pointer_qt()->hidden());
+  EXPECT_EQ(QCursor::pos(), QPoint(5, 7));
 }
 
 }  // namespace

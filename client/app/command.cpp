@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <string>
+
+#include "client/shell/toolbar.h"
 #include <vector>
 
 #include "Zembrel/Pose/Anim/anim.h"
@@ -142,7 +144,9 @@ void set_checked(int id, bool on) {
 void check_hook(int id, bool on) { set_checked(id, on); }
 void enable_hook(int id, bool on) { set_enabled(id, on); }
 
-const CameraUiLinks kCameraLinks = {check_hook, enable_hook, nullptr, nullptr};
+const CameraUiLinks kCameraLinks = {
+    check_hook, enable_hook, [](int id, bool on) { on ? toolbar_check(id) : toolbar_uncheck(id); },
+    [](int id, bool on) { on ? toolbar_enable(id) : toolbar_disable(id); }};
 
 Popup& avatar_popup() { return s.bar[MENU_AVATAR_POSITION]; }
 

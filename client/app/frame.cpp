@@ -34,6 +34,11 @@
 #include "client/shell/telegram.h"
 #include "client/shell/status.h"
 #include "client/shell/tab.h"
+#include "client/shell/focus.h"
+#include "client/shell/gesture.h"
+#include "client/shell/mouse.h"
+#include "client/shell/slider.h"
+#include "client/shell/toolbar.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -79,6 +84,7 @@ const task_record task_table[] = {
     {"avatar", avatar_frame_update, 1, {}},
     {"pick", pick_update, 1, {}},
     {nullptr, camera_end_task, 0, {}},
+    {"focus", focus_update, 1, {}},
     {"viewport", viewport_update, 1, {}},
     {"behavior", behavior_update, 0, {}},
     {"disk", disk_update, 1, {}},
@@ -109,6 +115,7 @@ const char* const task_update_names[] = {
     "avatar_frame_update",
     "pick_update",
     "camera_end_update",
+    "focus_update",
     "viewport_update",
     "behavior_update",
     "disk_update",
@@ -132,9 +139,12 @@ namespace {
 // The universe connection and the login, filled in as those modules join the program:
 // {universe_update, universe_connected, universe_logged_in, login_auto, login_done,
 //  login_last_result, login, slider_update, vslider_update}.
+bool slider_dragging() { return slider_update() != 0; }
+bool vslider_dragging() { return vslider_update() != 0; }
+
 const FrameLinks program_links = {universe_update, universe_connected, universe_logged_in,
                                   login_auto,      login_done,         login_last_result,
-                                  login,           nullptr,            nullptr};
+                                  login,           slider_dragging,    vslider_dragging};
 
 const FrameLinks* links = &program_links;
 const task_record* tasks = task_table;
@@ -290,6 +300,8 @@ long handle_window(const HostEvent& e) {
   Host* h = host();
   switch (e.message) {
     case HOST_WM_DESTROY:
+      // The pointer goes back where it was before the program ends.
+      mouse_deactivate();
       tessel_quit();
       return 0;
     case HOST_WM_MOVE:
@@ -303,9 +315,10 @@ long handle_window(const HostEvent& e) {
       if (e.wparam != HOST_SIZE_MINIMIZED) tessel_layout(e.x, e.y);
       return 0;
     case HOST_WM_ACTIVATE:
-      // mouse_activate / mouse_deactivate once the mouse module exists.
+      e.wparam ? mouse_activate() : mouse_deactivate();
       return 0;
     case HOST_WM_ACTIVATEAPP:
+      e.wparam ? mouse_activate() : mouse_deactivate();
       tessel_set_background(e.wparam == 0);
       return 0;
     case HOST_WM_KILLFOCUS:
@@ -335,11 +348,14 @@ long handle_window(const HostEvent& e) {
       // Other characters go to the chat line (chat_send_char) once it exists.
       return 0;
     case HOST_WM_SYSKEYDOWN:
-      // gesture_key may take it first once the gestures exist.
+      if (gesture_key(static_cast<int>(e.wparam))) return 0;
       key_down(static_cast<unsigned>(e.wparam));
       return HOST_DEFAULT;
     case HOST_WM_COMMAND:
-      // Ids from 3000 go to the gesture buttons (gesture_handle) once they exist.
+      if (gesture_handle(static_cast<int>(e.wparam))) {
+        h->window_focus();
+        return 0;
+      }
       if (e.wparam >= 0 && e.wparam < MENU_GESTURE_FIRST)
         return menu_handle(static_cast<int>(e.wparam));
       return 0;
@@ -350,20 +366,32 @@ long handle_window(const HostEvent& e) {
             c == HOST_SC_RESTORE || c == 0xF122)
           return 0;
       }
-      // In the mouse's mover mode (mouse_is_mover) system commands wait.
+      // In mover mode system commands wait.
+      if (mouse_is_mover()) return 0;
       return HOST_DEFAULT;
     case HOST_WM_TIMER:
       tessel_frame();
       return 0;
     case HOST_WM_LBUTTONDOWN:
+      h->window_focus();
+      // Clicks in the 3D view are the viewport's own; here only the splitters start.
+      if (mouse_is_mover())
+        mouse_as_picker();
+      else if (!slider_begin(e.y))
+        vslider_begin(e.x);
+      return 0;
     case HOST_WM_RBUTTONDOWN:
       h->window_focus();
-      // A left click picks in the 3D view (the mouse modes take this over once they exist).
-      if (e.message == HOST_WM_LBUTTONDOWN && tessel_frame_state() == FRAME_RUNNING) pick_at(e.x, e.y);
       return 0;
     case HOST_WM_LBUTTONUP:
-    case HOST_WM_LBUTTONDBLCLK:
+      slider_release();
+      vslider_release();
+      return 0;
     case HOST_WM_CAPTURECHANGED:
+      slider_end();
+      vslider_end();
+      return 0;
+    case HOST_WM_LBUTTONDBLCLK:
       return 0;
     default:
       return HOST_DEFAULT;
@@ -376,21 +404,30 @@ int tessel_layout(int width, int height) {
   if (h->window_iconic() || (state != FRAME_START_3D && state != FRAME_RUNNING)) return 0;
   layout_width = width;
   layout_height = height;
-  // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
-  // here as they join the program; until then the 3D view takes the whole client area.
+  int top = toolbar_height() + gesture_height();
   int bottom = height - status_height();
-  // The tab pane's right edge (the splitter joins later), kept inside the window.
-  int left = profile_int("layout", "tabx");
-  if (left < 0) left = 165;
-  if (left > width - 20) left = width - 20;
-  if (left < 0) left = 0;
-  int view_width = width - left - 1, view_height = bottom;
+  int left = 0, right = 0;
+  vslider_limit(top, bottom, width, &left, &right);
+  right = width;  // no web pane beside the view
+  int split = slider_limit(left, right, height);
+  int view_width = right - left - 1, view_height = split - top - 1;
+  int want_width = view_width, want_height = view_height;
   camera_resize(&view_width, &view_height);
+  if (view_height < want_height) {
+    split = top + view_height;
+    slider_set(split);
+  }
+  if (view_width < want_width) {
+    left = width - view_width;
+    split = slider_limit(left, right, height);
+    vslider_set(left, right);
+  }
   status_size(width, height);
-  tab_size(0, left - 1, 0, bottom);
-  viewport_size(left + 1, 0, width, bottom);
+  tab_size(0, left - 1, top, bottom);
+  viewport_size(left + 1, top, right, split - 1);
   camera_size_viewwindow();
   backdrop_update();
+  toolbar_autosize();
   if (!h->window_maximized()) {
     HostRect r = h->window_rect();
     profile_set_int("layout", "main_height", r.height);
@@ -407,8 +444,12 @@ void tessel_relayout() {
 }
 
 void tessel_toggle_toolbar() {
-  // The toolbar itself and menu item 129 follow once they exist; the setting is ours.
+  // Menu item 129's tick is the menu's (menu_handle).
   bool shown = !tessel_toolbar_shown();
+  if (shown)
+    toolbar_show();
+  else
+    toolbar_hide();
   profile_set_int("show", "toolbar", shown ? 1 : 0);
   tessel_set_toolbar_shown(shown);
   tessel_relayout();

@@ -42,6 +42,7 @@
 #include "client/servers/join.h"
 #include "client/servers/login.h"
 #include "client/servers/privilege.h"
+#include "client/servers/signup.h"
 #include "client/servers/teleport.h"
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
@@ -59,6 +60,11 @@
 #include "client/shell/font.h"
 #include "client/shell/status.h"
 #include "client/shell/tab.h"
+#include "client/shell/focus.h"
+#include "client/shell/gesture.h"
+#include "client/shell/mouse.h"
+#include "client/shell/slider.h"
+#include "client/shell/toolbar.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -102,7 +108,14 @@ const lifecycle_step init_steps[] = {
     {"color_init", [] { return color_init() ? 0 : 1; }, LC_FATAL, 30, 0, nullptr},
     {"universe_init", universe_init, LC_IGNORE, 0, 0, nullptr},
     {"random_seed", [] { random_seed(platform_ticks()); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"menu_init", [] { return menu_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
+    {"menu_init",
+     [] {
+       // The menu bar's letters reach the gesture row, which keeps them until it is built.
+       menu_hook.gesture_set_reserved_shortcuts = gesture_set_reserved_shortcuts;
+       menu_hook.gesture_show = [] { gesture_show(); };
+       return menu_init(nullptr, nullptr);
+     },
+     LC_IGNORE, 0, 0, nullptr},
     // Connects the account modules' universe replies (citizenship, sign-up, join requests)
     // and the prompt dialogs; join requests have no init step of their own.
     {"immigrate_set_parent",
@@ -114,6 +127,16 @@ const lifecycle_step init_steps[] = {
     {"advanced_init", advanced_init, LC_IGNORE, 0, 0, nullptr},
     {"privilege_init", privilege_init, LC_IGNORE, 0, 0, nullptr},
     {"privacy_init", privacy_init, LC_IGNORE, 0, 0, nullptr},
+    {"slider_init",
+     [] {
+       slider_init();
+       vslider_init();
+       slider_hook.top_height = [] { return toolbar_height() + gesture_height(); };
+       slider_hook.bottom_height = status_height;
+       slider_hook.relayout = tessel_relayout;
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"perform_init", [] { return perform_init() ? 0 : 1; }, LC_FATAL_TITLE, 100, 0, nullptr},
     {"database_init",
      [] {
@@ -123,7 +146,27 @@ const lifecycle_step init_steps[] = {
      },
      LC_FATAL, 82, 0, nullptr},
     {"download_init", [] { download_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"show_toolbar", tessel_step_show_toolbar, LC_IGNORE, 0, 0, nullptr},
+    {"toolbar_create",
+     [] {
+       toolbar_init();
+       // The sign-up button sits in the gesture row, under the toolbar.
+       register_hook.toolbar_height = toolbar_height;
+       return toolbar_create(COUNT(toolbar_main_buttons), toolbar_main_buttons) ? 0 : 1;
+     },
+     LC_FATAL, 104, 0, nullptr},
+    {"show_toolbar",
+     [] {
+       tessel_step_show_toolbar();
+       if (tessel_toolbar_shown()) {
+         toolbar_show();
+         menu_check(129);
+       } else {
+         toolbar_hide();
+         menu_uncheck(129);
+       }
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
     {"font_init", [] { return font_init() ? 0 : 1; }, LC_FATAL, 14, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
@@ -138,14 +181,29 @@ const lifecycle_step init_steps[] = {
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
+    {"focus_init", [] { focus_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"proxy_init", [] { proxy_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"http_init", [] { return http_init(0); }, LC_FATAL_CODE, 186, 0, nullptr},
     {"general_init", general_init, LC_IGNORE, 0, 0, nullptr},
     {"dloptions_init", dloptions_init, LC_IGNORE, 0, 0, nullptr},
     // Without an audio device sounds stay silent and start-up goes on.
     {"sound_init", sound_init, LC_IGNORE, 0, 0, nullptr},
+    {"mouse_init",
+     [] {
+       mouse_init();
+       menu_hook.mouse_as_mover = mouse_as_mover;
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"prop_init", [] { prop_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"disk_init", disk_init, LC_IGNORE, 0, 0, nullptr},
+    {"gesture_init",
+     [] {
+       gesture_init();
+       avatar_hook.gesture_show = [] { gesture_show(); };
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     // The backdrop has no start-up row of its own: its world-attribute hooks are filled here.
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
@@ -256,6 +314,11 @@ void app_reset_for_test() {
   about_reset_for_test();
   status_reset();
   tab_reset();
+  toolbar_reset();
+  slider_reset();
+  mouse_reset();
+  gesture_reset();
+  focus_reset();
   font_reset();
   app_install();
 }

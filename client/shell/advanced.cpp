@@ -64,7 +64,7 @@ class Page : public PsheetPage {
       profile_set_int("advanced", "cd", cd);
     } else {
       // A path that is no folder is refused: the one there was stays, and so does the file.
-      note(msg(104), path.c_str());
+      note(msg(240), path.c_str());
       view.set_text(ADVANCED_PATH, local_path.c_str());
       view.check(ADVANCED_CD, cd != 0);
     }

@@ -13,6 +13,7 @@
 #include "client/core/tessel.h"
 #include "client/ui/download_window.h"
 #include "client/ui/fonts.h"
+#include "client/ui/gesture_row.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
@@ -26,6 +27,8 @@
 #include "client/ui/shell_list.h"
 #include "client/ui/status_bar.h"
 #include "client/ui/tab_control.h"
+#include "client/ui/splitter_view.h"
+#include "client/ui/toolbar_bar.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/upgrade_dialog.h"
@@ -44,6 +47,10 @@ int main(int argc, char** argv) {
   fonts_qt_install();
   status_bar_qt_install(qt);
   tab_control_qt_install(qt);
+  toolbar_qt_install(qt);
+  splitter_view_qt_install(qt);
+  gesture_row_qt_install(qt);
+  focus_caption_qt_install();
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();

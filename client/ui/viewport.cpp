@@ -4,6 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QMouseEvent>
+
+#include "client/shell/focus.h"
+#include "client/shell/font.h"
+#include "client/shell/view_click.h"
+#include "client/ui/fonts.h"
+#include "client/ui/qt_dialog.h"
 #include "client/ui/depth_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -26,6 +33,25 @@ QtViewportWidget::QtViewportWidget(QWidget* parent, QtViewport* surface)
   setObjectName("Veldara Viewport");
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
+
+void QtViewportWidget::mousePressEvent(QMouseEvent* event) {
+  QPoint p = event->position().toPoint() - QPoint(VIEWPORT_EDGE, VIEWPORT_EDGE);
+  // The buttons count as held keys wherever they are pressed (the main window lets go).
+  int code = event->button() == Qt::LeftButton ? 0x01 : event->button() == Qt::RightButton ? 0x02 : 0;
+  if (code && viewport_host) viewport_host->key_event(code, true);
+  if (event->button() == Qt::LeftButton) {
+    event->accept();
+    viewport_click(p.x(), p.y());
+  } else if (event->button() == Qt::RightButton) {
+    event->accept();
+    viewport_right_click(p.x(), p.y());
+  } else {
+    event->ignore();
+  }
+}
+
+void QtViewportWidget::mouseReleaseEvent(QMouseEvent* event) { event->ignore(); }
+void QtViewportWidget::mouseDoubleClickEvent(QMouseEvent* event) { event->ignore(); }
 
 QtViewport::QtViewport(QWidget* parent) : widget_(new QtViewportWidget(parent, this)) {
   // Until the engine's palette arrives: a grey ramp.
@@ -134,6 +160,59 @@ void QtViewportWidget::paintEvent(QPaintEvent*) {
   p.drawLine(outer.topRight(), outer.bottomRight());
   const QImage& image = surface_->image();
   if (!image.isNull()) p.drawImage(VIEWPORT_EDGE, VIEWPORT_EDGE, image);
+  if (!caption_.isEmpty()) paint_caption(p);
+}
+
+void QtViewportWidget::set_caption(const QString& text, QPoint at) {
+  caption_ = text;
+  caption_at_ = at;
+  update();
+}
+
+// The caption box: the text at most 80 pixels wide, word-wrapped and centred, moved back
+// inside the view when it would pass its right or bottom edge.
+void QtViewportWidget::paint_caption(QPainter& p) {
+  p.setFont(qt_font(font_normal()));
+  int flags = Qt::AlignHCenter | Qt::TextWordWrap;
+  QRect text = p.fontMetrics().boundingRect(QRect(0, 0, FOCUS_MAX_WIDTH, 10000), flags, caption_);
+  text.moveTo(caption_at_);
+  int measured_bottom = text.bottom();
+  QRect view(0, 0, width() - 2 * VIEWPORT_EDGE, height() - 2 * VIEWPORT_EDGE);
+  if (text.right() > view.right()) text.moveRight(view.right());
+  if (text.bottom() > view.bottom()) text.moveBottom(view.bottom());
+  QRect box(text.left() - 4, text.top(), text.width() + 7, measured_bottom - caption_at_.y() + 2);
+  box.translate(VIEWPORT_EDGE, VIEWPORT_EDGE);
+  text.translate(VIEWPORT_EDGE, VIEWPORT_EDGE);
+  uint32_t c = FOCUS_COLOUR;
+  p.fillRect(box, QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+  p.setPen(Qt::black);
+  p.drawText(text, flags, caption_);
+}
+
+namespace {
+
+// The caption goes to whichever viewport the program has.
+class QtFocusCaption : public FocusView {
+ public:
+  void show(const char* text, int x, int y) override {
+    if (QtViewportWidget* w = widget()) w->set_caption(qt_from_bytes(text), QPoint(x, y));
+  }
+  void hide() override {
+    if (QtViewportWidget* w = widget()) w->set_caption(QString(), QPoint());
+  }
+
+ private:
+  static QtViewportWidget* widget() {
+    auto* surface = dynamic_cast<QtViewport*>(viewport_surface());
+    return surface ? static_cast<QtViewportWidget*>(surface->widget()) : nullptr;
+  }
+};
+
+}  // namespace
+
+void focus_caption_qt_install() {
+  static QtFocusCaption caption;
+  focus_set_view(&caption);
 }
 
 void viewport_qt_install(QtHost& host) {

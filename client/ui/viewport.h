@@ -10,6 +10,7 @@
 
 #include <QPointer>
 
+class QPainter;
 class QtHost;
 class QtViewport;
 
@@ -19,12 +20,22 @@ class QtViewportWidget : public QWidget {
 
  public:
   QtViewportWidget(QWidget* parent, QtViewport* surface);
+  // The focus caption over the image, its text's corner in the view (empty: none).
+  void set_caption(const QString& text, QPoint at);
+  const QString& caption() const { return caption_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  // Left and right presses are the view's (clicks on objects); the rest goes to the main window.
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  void paint_caption(QPainter& p);
   QtViewport* surface_;
+  QString caption_;
+  QPoint caption_at_;
 };
 
 // The surface outlives nothing it does not own: the widget may go first with the main
@@ -58,3 +69,5 @@ class QtViewport : public ViewportSurface {
 // The program's viewports are QtViewports inside this host's main window; also registers
 // the depth warning's layout. Call before start-up.
 void viewport_qt_install(QtHost& host);
+// The focus caption is painted over the program's viewport. Call before start-up.
+void focus_caption_qt_install();

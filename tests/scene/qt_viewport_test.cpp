@@ -67,7 +67,8 @@ TEST_F(QtViewportTest, GrabbedMainWindowShowsTheEngineFrameInTheViewport) {
   int cw, ch;
   camera_size(&cw, &ch);
   EXPECT_EQ(cw, ((main->width() - 21) / 2) * 2 - 4);
-  EXPECT_EQ(ch, (main->height() / 2) * 2 - 4);
+  // From below the gesture row down to the chat splitter at its default 300.
+  EXPECT_EQ(ch, 272);
   EXPECT_EQ(surface->image().format(), QImage::Format_Indexed8);
 
   QImage shot = main->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -92,18 +93,18 @@ TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
   start_to_running();
   QWidget* main = qt_->main_widget();
   ASSERT_NE(main, nullptr);
-  main->resize(441, 310);  // a 420-pixel viewport beside the tab pane
+  main->resize(441, 311);  // a 420-pixel viewport beside the tab pane
   QApplication::processEvents();
   tessel_frame();
   QApplication::processEvents();
   int cw, ch;
   camera_size(&cw, &ch);
   EXPECT_EQ(cw, 416);
-  EXPECT_EQ(ch, 306);
+  EXPECT_EQ(ch, 238);  // the chat splitter stays 45 pixels above the bottom
   auto* surface = dynamic_cast<QtViewport*>(viewport_surface());
   ASSERT_NE(surface, nullptr);
   EXPECT_EQ(surface->image().width(), 416);
-  EXPECT_EQ(surface->image().height(), 306);
+  EXPECT_EQ(surface->image().height(), 238);
   camera_set_color(0, 255, 0);
   tessel_frame();
   QApplication::processEvents();

@@ -208,7 +208,7 @@ TEST_F(Sheet, AdvancedPageRefusesAPathThatIsNoFolder) {
   for (const std::string& bad : {missing, file}) {
     Changes got = apply({page(ADVANCED), type(ADVANCED_PATH, bad)});
     EXPECT_EQ(Changes{}, got) << bad;
-    EXPECT_EQ(1, boxes_with(104, bad.c_str())) << bad;
+    EXPECT_EQ(1, boxes_with(240, bad.c_str())) << bad;
   }
   std::string mirror = dir_.file("mirror");
   ASSERT_EQ(0, mkdir(mirror.c_str(), 0755));

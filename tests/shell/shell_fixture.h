@@ -7,11 +7,15 @@
 
 #include "client/app/command.h"
 #include "client/shell/font.h"
+#include "client/shell/view_click.h"
 #include "client/shell/status.h"
 #include "client/ui/fonts.h"
+#include "client/ui/qt_windows.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/splitter_view.h"
 #include "client/ui/tab_control.h"
+#include "client/ui/toolbar_bar.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/viewport.h"
 #include "client/ui/worlds_list.h"
@@ -36,7 +40,10 @@ inline const char kShellMessages[] =
     "194 Contacts\n"
     "213 Telegrams\n"
     "251 Teleports\n"
-    "195 Help\n";
+    "195 Help\n"
+    "105 forward\n"
+    "106 back\n"
+    "117 mover\n";
 
 class ShellTest : public SceneTest {
  protected:
@@ -49,6 +56,8 @@ class ShellTest : public SceneTest {
     fonts_qt_install();
     status_bar_qt_install(*qt_);
     tab_control_qt_install(*qt_);
+    toolbar_qt_install(*qt_);
+    splitter_view_qt_install(*qt_);
     worlds_list_qt_install(*qt_);
     teleport_tree_qt_install(*qt_);
     link_driver("VXDL8D21");
@@ -58,6 +67,8 @@ class ShellTest : public SceneTest {
     SceneTest::TearDown();
     status_set_bar_maker(nullptr);
     tab_set_view_maker(nullptr);
+    toolbar_set_view_maker(nullptr);
+    slider_set_view(nullptr);
     worlds_set_list_maker(nullptr);
     teleport_set_tree_maker(nullptr);
     font_set_maker(nullptr);

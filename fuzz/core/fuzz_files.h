@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 
@@ -11,6 +13,10 @@ inline const std::string& fuzz_folder() {
   static const std::string dir = [] {
     std::string d = "/tmp/tessel_fuzz_" + std::to_string(getpid());
     mkdir(d.c_str(), 0700);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all("/tmp/tessel_fuzz_" + std::to_string(getpid()), ec);
+    });
     return d;
   }();
   return dir;

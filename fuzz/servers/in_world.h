@@ -99,13 +99,15 @@ inline Fakes& fakes(HeadlessHost& host) {
     // Nobody answers a dialog an input opens: its modal loop ends after a while, as if closed.
     host.set_step_limit(200);
     host_set(&host);
+    bool in = enter(f, host);
     // The program ends in order before the fakes go, so nothing it holds is left behind.
+    // Registered after the start, so it runs before the statics the start made are destroyed.
     std::atexit([] {
       if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
       app_reset_for_test();
       host_set(nullptr);
     });
-    return enter(f, host);
+    return in;
   }();
   (void)started;
   return f;

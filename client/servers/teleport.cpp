@@ -283,6 +283,9 @@ int teleport_load(const char* path) {
   if (!f) return 1;
   std::string line;
   auto take = [&] {
+    // Places and labels are used as C strings everywhere: a stray NUL ends the line.
+    size_t nul = line.find('\0');
+    if (nul != std::string::npos) line.resize(nul);
     size_t colon = line.find(':');
     if (colon != std::string::npos) {
       teleport_entry e;

@@ -4,6 +4,7 @@
 // is read line by line.
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -132,6 +133,8 @@ class ChildProcess {
     if (pipe(out) != 0 || pipe(in) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      // A helper never outlives the test that started it, however that test ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       dup2(out[1], 1);
       dup2(in[0], 0);
       if (options.quiet_stderr) {

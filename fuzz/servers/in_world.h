@@ -1,0 +1,139 @@
+// The whole program under the headless host, logged in to the fake universe and inside the
+// fake world, so that bytes a server sends are fuzzed through the connection's own entry and
+// with the module state the program has there. The fakes write each input on their own
+// connection ("send C HEX"); the program then runs frames as it would.
+#pragma once
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "client/app/frame.h"
+#include "client/app/program.h"
+#include "client/core/profile.h"
+#include "client/core/tessel.h"
+#include "client/servers/universe.h"
+#include "client/servers/world.h"
+#include "platform/headless_host.h"
+#include "platform/progdir.h"
+#include "tests/support/test_util.h"
+
+namespace fuzzworld {
+
+struct Fakes {
+  std::unique_ptr<testutil::FakeProcess> universe, world;
+  int universe_connection = -1, world_connection = -1;
+};
+
+inline std::string source(const char* path) { return std::string(TESSEL_SOURCE_DIR) + "/" + path; }
+
+// Follows the fakes' reports: the newest connection of each is the program's.
+inline void follow(Fakes& f) {
+  for (auto* p : {&f.universe, &f.world}) {
+    for (;;) {
+      std::string l = (*p)->line(0);
+      if (l.empty()) break;
+      if (l.rfind("accept ", 0) == 0) (p == &f.universe ? f.universe_connection : f.world_connection) = std::atoi(l.c_str() + 7);
+    }
+  }
+}
+
+inline void frames(Fakes& f, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  do {
+    if (tessel_frame_state() <= FRAME_RUNNING) tessel_frame();
+    follow(f);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  } while (std::chrono::steady_clock::now() < end);
+}
+
+inline bool in_world() { return tessel_frame_state() == FRAME_RUNNING && world_connected(); }
+
+// Starts (or, after the input ended it, starts again) the program and waits for the world.
+inline bool enter(Fakes& f, HeadlessHost& host) {
+  static testutil::TempDir dir("tessel_fuzz_");
+  if (tessel_frame_state() == FRAME_RUNNING) {
+    // A connection the input reset comes back by itself after the retry spacing.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!in_world() && tessel_frame_state() == FRAME_RUNNING && std::chrono::steady_clock::now() < end)
+      frames(f, 5);
+    if (in_world()) return true;
+  }
+  app_reset_for_test();
+  host.clear();
+  platform_set_program_dir(dir.path());
+  std::string ini = "[layout]\nmain_width=320\nmain_height=240\n[display]\ndepth=1\n[universe]\nhost=127.0.0.1\nport=" +
+                    std::to_string(f.universe->port()) + "\n[citizen]\nname=fuzz\npassword=fuzz\n";
+  testutil::write_file(dir.file("tessel.ini"), ini);
+  std::filesystem::create_directories(dir.file("Messages"));
+  std::filesystem::copy_file(source("data/Messages/default.tzm"), dir.file("Messages/default.tzm"),
+                             std::filesystem::copy_options::overwrite_existing);
+  if (!tessel_init(0, "", 1)) return false;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!in_world() && std::chrono::steady_clock::now() < end) frames(f, 5);
+  if (std::getenv("FUZZ_TRACE"))
+    std::fprintf(stderr, "enter: frame state %d, world state %d, universe state %d\n", tessel_frame_state(),
+                 world_state(), universe_state());
+  return in_world();
+}
+
+inline Fakes& fakes(HeadlessHost& host) {
+  static Fakes f = [] {
+    Fakes n;
+    n.world.reset(new testutil::FakeProcess(
+        {"python3", source("tests/fakes/world.py"), "--json",
+         R"({"mode":"new","attributes":[[0,"Fuzz World"],[3,"127.0.0.1:9/fuzz"]],)"
+         R"("avatars":[{"session":2,"name":"bob","x":0,"y":0,"z":0,"yaw":0,"type":0,"gesture":0}],)"
+         R"("cells":[{"x":0,"z":0,"objects":[{"number":1,"owner":1,"time":0,"x":500,"y":0,"z":500,"yaw":0,)"
+         R"("model":"tree.vxx","description":"a tree","action":"create sign hello"}]}],"push_cells":true})"},
+        10000));
+    n.universe.reset(new testutil::FakeProcess(
+        {"python3", source("tests/fakes/universe.py"), "--citizen", "fuzz:fuzz:7", "--json",
+         "{\"attributes\":{\"4\":\"fuzz\"},\"worlds\":[{\"name\":\"fuzz\",\"host\":\"127.0.0.1\",\"port\":" +
+             std::to_string(n.world->port()) + "}]}"},
+        10000));
+    return n;
+  }();
+  static bool started = [&] {
+    // Nobody answers a dialog an input opens: its modal loop ends after a while, as if closed.
+    host.set_step_limit(200);
+    host_set(&host);
+    bool in = enter(f, host);
+    // The program ends in order before the fakes go, so nothing it holds is left behind.
+    // Registered after the start, so it runs before the statics the start made are destroyed.
+    std::atexit([] {
+      if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+      app_reset_for_test();
+      host_set(nullptr);
+    });
+    return in;
+  }();
+  (void)started;
+  return f;
+}
+
+inline std::string hex(const uint8_t* data, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    out.push_back(digits[data[i] >> 4]);
+    out.push_back(digits[data[i] & 15]);
+  }
+  return out;
+}
+
+// One input written by one fake on the program's connection, then frames as the program runs
+// them; the program must still be able to go on (or have ended in order).
+inline void feed(bool universe, const uint8_t* data, size_t size) {
+  static HeadlessHost host;
+  Fakes& f = fakes(host);
+  if (!enter(f, host)) return;
+  if (size == 0 || size > 16384) return;
+  int connection = universe ? f.universe_connection : f.world_connection;
+  (universe ? f.universe : f.world)->command("send " + std::to_string(connection) + " " + hex(data, size));
+  frames(f, 15);
+}
+
+}  // namespace fuzzworld

@@ -19,6 +19,12 @@
 #include "platform/progdir.h"
 #include "tests/support/test_util.h"
 
+// The world server's protocol: "new", or "old" (the connection then carries the old object
+// protocol and the peer datagram channel is open).
+#ifndef FUZZ_WORLD_MODE
+#define FUZZ_WORLD_MODE "new"
+#endif
+
 namespace fuzzworld {
 
 struct Fakes {
@@ -83,7 +89,7 @@ inline Fakes& fakes(HeadlessHost& host) {
     Fakes n;
     n.world.reset(new testutil::FakeProcess(
         {"python3", source("tests/fakes/world.py"), "--json",
-         R"({"mode":"new","attributes":[[0,"Fuzz World"],[3,"127.0.0.1:9/fuzz"]],)"
+         R"({"mode":")" FUZZ_WORLD_MODE R"(","attributes":[[0,"Fuzz World"],[3,"127.0.0.1:9/fuzz"]],)"
          R"("avatars":[{"session":2,"name":"bob","x":0,"y":0,"z":0,"yaw":0,"type":0,"gesture":0}],)"
          R"("cells":[{"x":0,"z":0,"objects":[{"number":1,"owner":1,"time":0,"x":500,"y":0,"z":500,"yaw":0,)"
          R"("model":"tree.vxx","description":"a tree","action":"create sign hello"}]}],"push_cells":true})"},
@@ -126,10 +132,17 @@ inline std::string hex(const uint8_t* data, size_t size) {
 
 // One input written by one fake on the program's connection, then frames as the program runs
 // them; the program must still be able to go on (or have ended in order).
-inline void feed(bool universe, const uint8_t* data, size_t size) {
+inline HeadlessHost& headless() {
   static HeadlessHost host;
-  Fakes& f = fakes(host);
-  if (!enter(f, host)) return;
+  return host;
+}
+
+// The program in the world, started or started again as needed; false when it cannot be.
+inline bool ready() { return enter(fakes(headless()), headless()); }
+
+inline void feed(bool universe, const uint8_t* data, size_t size) {
+  Fakes& f = fakes(headless());
+  if (!enter(f, headless())) return;
   if (size == 0 || size > 16384) return;
   int connection = universe ? f.universe_connection : f.world_connection;
   (universe ? f.universe : f.world)->command("send " + std::to_string(connection) + " " + hex(data, size));

@@ -7,6 +7,7 @@
 
 #include "platform/display.h"
 #include "platform/surface.h"
+#include "platform/text.h"
 
 bool display_take_palette_read_failure();
 
@@ -261,6 +262,7 @@ int gdi_release_dc(PlatformWindow*, GdiDc* dc) {
   if (!valid_dc(dc) || dc->kind == DcKind::Memory) return 0;
   if (valid_object(dc->palette)) dc->palette->selected_in = nullptr;
   g_dcs.erase(dc);
+  text_forget_dc(dc);
   delete dc;
   return 1;
 }
@@ -300,6 +302,7 @@ int gdi_delete_dc(GdiDc* dc) {
   if (valid_object(dc->bitmap)) dc->bitmap->selected_in = nullptr;
   if (valid_object(dc->palette)) dc->palette->selected_in = nullptr;
   g_dcs.erase(dc);
+  text_forget_dc(dc);
   delete dc;
   return 1;
 }
@@ -568,3 +571,15 @@ void gdi_reset() {
 GdiObject* gdi_selected_palette(GdiDc* dc) { return valid_dc(dc) ? dc->palette : nullptr; }
 
 void gdi_palette_colours(GdiObject* palette, uint8_t* rgb) { palette_rgb(palette, rgb); }
+
+bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out) {
+  Source s;
+  if (!out || !source_from_dc(s, dc) || !dc->bitmap->pixels) return false;
+  out->top = const_cast<uint8_t*>(s.top);
+  out->pitch = s.pitch;
+  out->width = s.width;
+  out->height = s.height;
+  out->bits = s.bits;
+  std::memcpy(out->colours, s.colours, sizeof out->colours);
+  return true;
+}

@@ -116,3 +116,14 @@ void gdi_reset();
 GdiObject* gdi_selected_palette(GdiDc* dc);
 // The colours that a frame blitted through this context shows, 256 x {r, g, b}.
 void gdi_palette_colours(GdiObject* palette, uint8_t* rgb);
+
+// The pixels of the bitmap selected into a memory context, for drawing on them in place
+// (text). colours: the RGB of each 8-bit index (256 x {r, g, b}); false when the context has
+// no bitmap with pixels.
+struct GdiPixels {
+  uint8_t* top;   // first row shown at the top
+  int pitch;      // bytes from one row to the next below it (negative for bottom-up)
+  int width, height, bits;
+  uint8_t colours[768];
+};
+bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out);

@@ -30,6 +30,11 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/scene/balloon.h"
+#include "client/scene/sign.h"
+#include "client/shell/chat.h"
+#include "client/shell/console.h"
+#include "client/shell/meters.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -39,6 +44,7 @@ void tick_task() { tick_update(); }
 void universe_task() { universe_update(); }
 void camera_begin_task() { camera_begin_update(); }
 void camera_end_task() { camera_end_update(); }
+void balloon_task() { balloon_update(); }
 
 }  // namespace
 
@@ -68,14 +74,20 @@ const task_record task_table[] = {
     {"download", download_update, 1, {}},
     {"visible", visible_update, 1, {}},
     {"sound", sound_update, 1, {}},
+    {"frame", frame_update, 1, {}},
+    {"sign", sign_update, 1, {}},
     {"animate", animation_update, 1, {}},
     {nullptr, camera_begin_task, 0, {}},
     {"scene", scene_update, 1, {}},
     {"self", self_update, 1, {}},
     {"avatar", avatar_frame_update, 1, {}},
+    {"chat", chat_update, 0, {}},
     {"pick", pick_update, 1, {}},
     {nullptr, camera_end_task, 0, {}},
+    {"balloon", balloon_task, 1, {}},
     {"viewport", viewport_update, 1, {}},
+    {"fps", fps_update, 0, {}},
+    {"bps", bps_update, 0, {}},
     {"behavior", behavior_update, 0, {}},
     {"disk", disk_update, 1, {}},
     {"image", image_update, 1, {}},
@@ -96,14 +108,20 @@ const char* const task_update_names[] = {
     "download_update",
     "visible_update",
     "sound_update",
+    "frame_update",
+    "sign_update",
     "animation_update",
     "camera_begin_update",
     "scene_update",
     "self_update",
     "avatar_frame_update",
+    "chat_update",
     "pick_update",
     "camera_end_update",
+    "balloon_update",
     "viewport_update",
+    "fps_update",
+    "bps_update",
     "behavior_update",
     "disk_update",
     "image_update",
@@ -324,7 +342,7 @@ long handle_window(const HostEvent& e) {
         key_down(e.wparam == '-' ? VK_KEY_SUBTRACT : VK_KEY_ADD);
         return 0;
       }
-      // Other characters go to the chat line (chat_send_char) once it exists.
+      chat_send_char(static_cast<int>(e.wparam), static_cast<int>(e.x));
       return 0;
     case HOST_WM_SYSKEYDOWN:
       // gesture_key may take it first once the gestures exist.
@@ -370,9 +388,16 @@ int tessel_layout(int width, int height) {
   layout_height = height;
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
-  int view_width = width, view_height = height;
+  // Chat line at the bottom, the console above it, the 3D view above the split line S (the
+  // splitter moves S once it exists).
+  int chat_h = chat_height();
+  int split = height - chat_h - (height / 4 > 60 ? height / 4 : 60);
+  if (split < 2) split = 2;
+  int view_width = width, view_height = split - 1;
   camera_resize(&view_width, &view_height);
-  viewport_size(0, 0, width, height);
+  viewport_size(0, 0, width, split - 1);
+  chat_size(1, width - 1, height - chat_h + 1);
+  console_size(1, width - 1, split + 1, height - chat_h - 1);
   camera_size_viewwindow();
   backdrop_update();
   if (!h->window_maximized()) {

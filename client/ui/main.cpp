@@ -11,6 +11,7 @@
 
 #include "client/app/program.h"
 #include "client/core/tessel.h"
+#include "client/ui/chat_line.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
   pdialog_dialogs_register();
+  chat_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

@@ -390,8 +390,10 @@ int tessel_layout(int width, int height) {
   // here as they join the program; until then the 3D view takes the whole client area.
   // Chat line at the bottom, the console above it, the 3D view above the split line S (the
   // splitter moves S once it exists).
-  int chat_h = chat_height();
-  int split = height - chat_h - (height / 4 > 60 ? height / 4 : 60);
+  // Without a window system there are no panes to make room for.
+  bool panes = chat_view() || console_view();
+  int chat_h = panes ? chat_height() : 0;
+  int split = panes ? height - chat_h - (height / 4 > 60 ? height / 4 : 60) : height + 1;
   if (split < 2) split = 2;
   int view_width = width, view_height = split - 1;
   camera_resize(&view_width, &view_height);

@@ -192,10 +192,9 @@ const lifecycle_call term_calls[] = {
 
 // After the error box: scene_term, backdrop_clear, VxShutdown, perform_term.
 const lifecycle_call term_late_calls[] = {
-    // Balloons and signs hold engine clumps and textures: they go before the engine.
-    {"balloon_term", [] { balloon_term(); sign_term(); }},
     // The 3D side's own state goes with the scene: cameras, driver flags, viewport window.
-    {"scene_term", [] { scene_term(); camera_term(); driver_term(); viewport_term(); }},
+    // Balloons and signs hold engine clumps and textures: they go with the scene.
+    {"scene_term", [] { balloon_term(); sign_term(); scene_term(); camera_term(); driver_term(); viewport_term(); }},
     {"backdrop_clear", backdrop_clear},
     {"VxShutdown", [] { VxShutdown(); }},
 };

@@ -583,3 +583,33 @@ bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out) {
   std::memcpy(out->colours, s.colours, sizeof out->colours);
   return true;
 }
+
+GdiDc* gdi_create_pixel_dc(uint8_t* top, int pitch, int width, int height, int bits, const uint8_t* colours) {
+  if (!top || pitch <= 0 || width <= 0 || height <= 0 || (bits != 8 && bits != 24 && bits != 32)) return nullptr;
+  if (static_cast<int64_t>(width) * (bits / 8) > pitch) return nullptr;
+  GdiObject* o = new_object(ObjectKind::Bitmap);
+  o->width = width;
+  o->height = height;
+  o->bits = bits;
+  o->stride = pitch;
+  o->pixels = top;
+  for (int i = 0; colours && i < 256; ++i) o->rgb[i] = RgbQuad{colours[3 * i + 2], colours[3 * i + 1], colours[3 * i], 0};
+  auto* m = new GdiDc;
+  m->kind = DcKind::Memory;
+  m->bitmap = o;
+  o->selected_in = m;
+  g_dcs.insert(m);
+  return m;
+}
+
+void gdi_release_pixel_dc(GdiDc* dc) {
+  if (!valid_dc(dc) || dc->kind != DcKind::Memory) return;
+  GdiObject* o = dc->bitmap;
+  if (valid_object(o) && o->own_pixels.empty() && o->kind == ObjectKind::Bitmap) {
+    g_objects.erase(o);
+    delete o;
+  }
+  g_dcs.erase(dc);
+  text_forget_dc(dc);
+  delete dc;
+}

@@ -127,3 +127,8 @@ struct GdiPixels {
   uint8_t colours[768];
 };
 bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out);
+// A memory context drawing straight on pixels owned elsewhere (a locked surface): rows top
+// down, pitch bytes apart; colours: 256 x {r, g, b} for 8 bits. gdi_release_pixel_dc ends it
+// (and its bitmap) before the pixels go.
+GdiDc* gdi_create_pixel_dc(uint8_t* top, int pitch, int width, int height, int bits, const uint8_t* colours);
+void gdi_release_pixel_dc(GdiDc* dc);

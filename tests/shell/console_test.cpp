@@ -4,6 +4,7 @@
 #include <QTextDocument>
 
 #include "client/core/log.h"
+#include "client/scene/modelfile.h"
 #include "client/servers/privilege.h"
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
@@ -80,6 +81,15 @@ TEST_F(Console, ModulesReachThePaneThroughTheirHooks) {
   QTextBlock b = console_qt_pane()->document()->firstBlock();
   EXPECT_EQ(QColor(0x00, 0x70, 0x70), b.begin().fragment().charFormat().foreground().color());
   privilege_reset_state();
+  // A model that does not parse, while the vrml trace switch is on.
+  msg_set(221, "%s: %s");
+  std::string bad = dir_.file("broken.wrl");
+  testutil::write_file(bad, "#VRML V2.0 utf8\nShape { geometry Sphere { radius }");
+  trace_switches[TRACE_VRML] = 1;
+  EXPECT_EQ(nullptr, vrml_load_clump(bad.c_str(), 1));
+  trace_switches[TRACE_VRML] = 0;
+  ASSERT_EQ(2u, pane_lines().size());
+  EXPECT_EQ(0u, pane_lines()[1].rfind("Building:\tbroken.wrl: ", 0)) << pane_lines()[1];
 }
 
 TEST_F(Console, PastTheLimitTheOldestLineGoesBeforeEachNewOne) {

@@ -35,6 +35,7 @@
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
 #include "client/shell/meters.h"
+#include "client/shell/status.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -388,18 +389,20 @@ int tessel_layout(int width, int height) {
   layout_height = height;
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
-  // Chat line at the bottom, the console above it, the 3D view above the split line S (the
-  // splitter moves S once it exists).
-  // Without a window system there are no panes to make room for.
+  // Status bar at the bottom, the chat line above it, the console above that, the 3D view
+  // above the split line S (the splitter moves S once it exists). Without a window system
+  // there are no chat panes to make room for.
+  int bottom = height - status_height();
   bool panes = chat_view() || console_view();
   int chat_h = panes ? chat_height() : 0;
-  int split = panes ? height - chat_h - (height / 4 > 60 ? height / 4 : 60) : height + 1;
+  int split = panes ? bottom - chat_h - (bottom / 4 > 60 ? bottom / 4 : 60) : bottom + 1;
   if (split < 2) split = 2;
   int view_width = width, view_height = split - 1;
   camera_resize(&view_width, &view_height);
+  status_size(width, height);
   viewport_size(0, 0, width, split - 1);
-  chat_size(1, width - 1, height - chat_h + 1);
-  console_size(1, width - 1, split + 1, height - chat_h - 1);
+  chat_size(1, width - 1, bottom - chat_h + 1);
+  console_size(1, width - 1, split + 1, bottom - chat_h - 1);
   camera_size_viewwindow();
   backdrop_update();
   if (!h->window_maximized()) {

@@ -97,6 +97,7 @@ const task_record task_table[] = {
     {"worlds", worlds_update, 0, {}},
     {"join", join_update, 0, {}},
     {"teleport", teleport_update, 0, {}},
+    {"vrt", vrt_update, 0, {}},
 };
 const char* const task_update_names[] = {
     "tick_update",
@@ -131,6 +132,7 @@ const char* const task_update_names[] = {
     "worlds_update",
     "join_update",
     "teleport_update",
+    "vrt_update",
 };
 const size_t task_count = sizeof task_table / sizeof task_table[0];
 static_assert(sizeof task_table / sizeof task_table[0] ==

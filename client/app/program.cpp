@@ -140,6 +140,7 @@ const lifecycle_step init_steps[] = {
     {"prop_init", [] { prop_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"bps_init", [] { bps_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"fps_init", [] { fps_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"vrt_init", [] { vrt_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"sign_init", [] { sign_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"disk_init", disk_init, LC_IGNORE, 0, 0, nullptr},
     {"visible_init", [] { visible_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},

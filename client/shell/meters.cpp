@@ -2,12 +2,46 @@
 
 #include <atomic>
 
+#include "client/app/command.h"
+#include "client/core/dates.h"
+#include "client/core/msg.h"
+#include "client/core/profile.h"
 #include "client/core/tick.h"
 #include "client/net/netcodes.h"
 #include "client/scene/visible.h"
+#include "client/shell/status.h"
+#include "platform/clock.h"
 #include "engine/vxl21.h"
 
 namespace {
+
+// A meter's pane in the status bar, switched from the View menu and kept in [show].
+struct meter_pane {
+  const char* key;
+  int item, weight;
+  int pane = 0;
+};
+meter_pane fps_meter{"framerate", 121, 17};
+meter_pane bps_meter{"bandwidth", 122, 12};
+meter_pane vrt_meter{"vrt", 141, 39};
+
+void toggle(meter_pane& m) {
+  if (m.pane) {
+    status_destroy(m.pane);
+    m.pane = 0;
+    menu_uncheck(m.item);
+  } else {
+    // Without a status bar nothing is shown and the kept choice stays.
+    m.pane = status_create(m.weight);
+    if (!m.pane) return;
+    menu_check(m.item);
+  }
+  profile_set_int("show", m.key, m.pane ? 1 : 0);
+}
+
+void show_if_kept(meter_pane& m) {
+  if (!m.pane && profile_int("show", m.key) == 1) toggle(m);
+}
 
 struct fps_state {
   int32_t count[METER_SLOTS] = {};
@@ -27,6 +61,12 @@ struct bps_state {
 };
 bps_state bps;
 
+struct vrt_state {
+  bool started = false;
+  uint32_t next = 0;
+};
+vrt_state vrt;
+
 struct frame_state {
   uint32_t next = 0;
   bool started = false;
@@ -36,7 +76,13 @@ frame_state frame;
 
 }  // namespace
 
-void fps_init() { visible_hook.frame_rate = fps_rate; }
+void fps_init() {
+  visible_hook.frame_rate = fps_rate;
+  menu_hook.fps_toggle = fps_toggle;
+  show_if_kept(fps_meter);
+}
+void fps_toggle() { toggle(fps_meter); }
+int fps_pane() { return fps_meter.pane; }
 
 void fps_update() {
   uint32_t now = tick_now();
@@ -54,6 +100,7 @@ void fps_update() {
     fps.start[c] = now;
     fps.count[c] = 1;
   }
+  if (fps_meter.pane) status_change(fps_meter.pane, msg_arg(26, fps_rate()));
 }
 
 double fps_rate() {
@@ -73,7 +120,13 @@ void fps_reset() {
   for (int32_t& n : fps.count) n = 0;
 }
 
-void bps_init() { net_set_byte_meter(bps_count); }
+void bps_init() {
+  net_set_byte_meter(bps_count);
+  menu_hook.bps_toggle = bps_toggle;
+  show_if_kept(bps_meter);
+}
+void bps_toggle() { toggle(bps_meter); }
+int bps_pane() { return bps_meter.pane; }
 
 void bps_count(int bytes) {
   if (bytes <= 0) return;
@@ -91,6 +144,7 @@ void bps_update() {
   int64_t total = 0;
   for (auto& slot : bps_slots) total += slot.load(std::memory_order_relaxed);
   bps.rate = static_cast<double>(total) * 0.0001;
+  if (bps_meter.pane) status_change(bps_meter.pane, msg_arg(118, bps.rate));
   int next = (bps_current.load() + 1) % METER_SLOTS;
   bps_slots[next].store(0);
   bps_current.store(next);
@@ -115,6 +169,22 @@ void frame_update() {
   frame.next += (behind / FRAME_STEP_MS + 1) * FRAME_STEP_MS;
 }
 
+void vrt_init() {
+  menu_hook.vrt_toggle = vrt_toggle;
+  show_if_kept(vrt_meter);
+}
+void vrt_toggle() { toggle(vrt_meter); }
+int vrt_pane() { return vrt_meter.pane; }
+
+void vrt_update() {
+  if (!vrt_meter.pane) return;
+  uint32_t now = platform_ticks();
+  if (vrt.started && static_cast<int32_t>(now - vrt.next) < 0) return;
+  vrt.started = true;
+  vrt.next = now + 1000;
+  status_change(vrt_meter.pane, date_vrt(-1));
+}
+
 uint32_t frame_next_step() { return frame.started ? frame.next : 0; }
 int frame_steps() { return frame.steps; }
 
@@ -124,4 +194,6 @@ void meters_reset_for_test() {
   bps_current.store(0);
   bps = bps_state{};
   frame = frame_state{};
+  vrt = vrt_state{};
+  fps_meter.pane = bps_meter.pane = vrt_meter.pane = 0;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "../scene/scene_fixture.h"
+#include "client/app/command.h"
 #include "client/core/tick.h"
 #include "client/scene/avatar.h"
 #include "client/scene/balloon.h"
@@ -18,6 +19,10 @@
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
+#include "client/shell/meters.h"
+#include "client/shell/status.h"
+#include "client/ui/fonts.h"
+#include "client/ui/status_bar.h"
 #include "client/ui/chat_line.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/viewport.h"
@@ -62,6 +67,8 @@ class WorldChat : public SceneTest {
     platform_set_clock(nullptr);
     host_set(qt_.get());
     viewport_qt_install(*qt_);
+    fonts_qt_install();
+    status_bar_qt_install(*qt_);
     chat_qt_install(*qt_);
     link_driver("VXDL8D21");
     world_ = start_fake("world.py",
@@ -75,7 +82,7 @@ class WorldChat : public SceneTest {
     ASSERT_NE(0, universe_->port());
     write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\n"
                                         "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe_->port()) +
-                                        "\n[citizen]\nname=demo\n[chat]\nlogging=0\n");
+                                        "\n[citizen]\nname=demo\n[chat]\nlogging=0\n[show]\nframerate=1\n");
     ASSERT_TRUE(profile_init((dir_.path() + "/").c_str(), "tessel.ini"));
     profile_set_encrypted_string("citizen", "pass", "demo");
     mkdir(dir_.file("Messages").c_str(), 0755);
@@ -90,6 +97,9 @@ class WorldChat : public SceneTest {
     console_set_view_maker(nullptr);
     world_.reset();
     universe_.reset();
+    status_reset();
+    status_set_bar_maker(nullptr);
+    meters_reset_for_test();
     SceneTest::TearDown();
   }
   void step() {
@@ -121,6 +131,20 @@ TEST_F(WorldChat, ATypedLineGoesOutAndTheAnswerShowsInTheConsoleAndABalloon) {
   QtConsole* pane = console_qt_pane();
   ASSERT_NE(nullptr, pane);
   EXPECT_EQ(qt_->main_widget(), line->parentWidget());
+  // The frame-rate pane kept in [show] shows a rate; the bandwidth pane comes from the View menu.
+  ASSERT_NE(0, fps_pane());
+  ASSERT_TRUE(run_until([] { return fps_rate() > 0; }));
+  step();
+  double shown = 0;
+  EXPECT_EQ(1, std::sscanf(status_text(fps_pane()), "%lf", &shown)) << status_text(fps_pane());
+  EXPECT_GT(shown, 0.0);
+  EXPECT_EQ(0, bps_pane());
+  menu_handle(122);
+  EXPECT_NE(0, bps_pane());
+  EXPECT_EQ(1, profile_int("show", "bandwidth"));
+  menu_handle(122);
+  EXPECT_EQ(0, bps_pane());
+  EXPECT_EQ(0, profile_int("show", "bandwidth"));
   // Bob has not spoken: no balloon over him yet.
   EXPECT_EQ(0, balloon_count());
   for (int i = 0; i < 3; ++i) step();

@@ -175,6 +175,30 @@ TEST_F(WorldChat, ATypedLineGoesOutAndTheAnswerShowsInTheConsoleAndABalloon) {
   int white_after = white_in_viewport(*qt_);
   EXPECT_GT(white_after, white_before + 20) << white_before;
 
+  // Typed in first person: no own balloon; third person shows the last line, and a world
+  // change brings back the name.
+  EXPECT_FALSE(chat_own_balloon_shown());
+  menu_handle(127);
+  for (int i = 0; i < 3; ++i) step();
+  EXPECT_TRUE(chat_own_balloon_shown());
+  EXPECT_STREQ("demo: hello", chat_own_balloon_text());
+  chat_reset();
+  step();
+  EXPECT_STREQ("demo", chat_own_balloon_text());
+  menu_handle(126);
+  step();
+  EXPECT_FALSE(chat_own_balloon_shown());
+
+  // Characters typed anywhere in the main window go to the chat line; Enter sends them.
+  for (char c : std::string("hi\r")) handle_window(HostEvent{HOST_WM_CHAR, c, 0, 0});
+  sent.clear();
+  ASSERT_TRUE(run_until([&] {
+    std::string l = world_->line(3);
+    if (l.rfind("frame ", 0) == 0 && l.find(" 07") != std::string::npos) sent = l;
+    return !sent.empty();
+  }));
+  EXPECT_EQ(sent.substr(sent.find(' ', 6) + 1), "07026869");
+
   // A refused build request: the world's answer for object 99 is code 100.
   prop_delete(0, 0, 99);
   world_->command("reply 1 0 0000006364");

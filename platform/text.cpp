@@ -110,29 +110,19 @@ void gdi_delete_font(GdiFont* font) {
   delete font;
 }
 
-GdiFont* gdi_select_font(GdiDc* dc, GdiFont* font) {
-  if (!dc) return nullptr;
+// Sets one of a context's text settings; the previous value.
+template <class T>
+T exchange(GdiDc* dc, T DcText::*field, T value) {
+  if (!dc) return T{};
   DcText& st = g_state[dc];
-  GdiFont* old = st.font;
-  st.font = font;
+  T old = st.*field;
+  st.*field = value;
   return old;
 }
 
-uint32_t gdi_set_text_colour(GdiDc* dc, uint32_t colour) {
-  if (!dc) return 0;
-  DcText& st = g_state[dc];
-  uint32_t old = st.colour;
-  st.colour = colour;
-  return old;
-}
-
-int gdi_set_bk_mode(GdiDc* dc, int mode) {
-  if (!dc) return 0;
-  DcText& st = g_state[dc];
-  int old = st.bk_mode;
-  st.bk_mode = mode;
-  return old;
-}
+GdiFont* gdi_select_font(GdiDc* dc, GdiFont* font) { return exchange(dc, &DcText::font, font); }
+uint32_t gdi_set_text_colour(GdiDc* dc, uint32_t colour) { return exchange(dc, &DcText::colour, colour); }
+int gdi_set_bk_mode(GdiDc* dc, int mode) { return exchange(dc, &DcText::bk_mode, mode); }
 
 void text_forget_dc(GdiDc* dc) { g_state.erase(dc); }
 

@@ -5,6 +5,7 @@
 
 #include "client/core/log.h"
 #include "client/scene/modelfile.h"
+#include "client/servers/join.h"
 #include "client/servers/privilege.h"
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
@@ -163,4 +164,27 @@ TEST_F(Console, TheChatLineTakesTypedCharactersUpToItsLimit) {
   chat_send_char('\b', 0);
   line->text(text, sizeof text);
   EXPECT_EQ(static_cast<size_t>(CHAT_LIMIT - 1), std::strlen(text));
+}
+
+TEST_F(Console, EnterAnswersAPendingJoinQuestionInsteadOfSpeaking) {
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  msg_set(101, "yes");
+  msg_set(102, "no");
+  profile_set_int("privacy", "verify", 1);
+  join_reset();
+  join_receive_request(7, "ann");
+  ASSERT_EQ(1, join_queue_length());
+  QtChatLine* line = chat_qt_line();
+  ASSERT_NE(nullptr, line);
+  line->setText("NO");
+  chat_enter();
+  EXPECT_EQ(0, join_queue_length());
+  EXPECT_TRUE(line->QLineEdit::text().isEmpty());
+  EXPECT_STREQ("", chat_own_balloon_text());  // nothing was said
+  // With no question pending the same word is said.
+  line->setText("no");
+  chat_enter();
+  EXPECT_NE(std::string::npos, std::string(chat_own_balloon_text()).find(": no"));
+  join_reset();
 }

@@ -613,3 +613,17 @@ void gdi_release_pixel_dc(GdiDc* dc) {
   text_forget_dc(dc);
   delete dc;
 }
+
+bool gdi_window_run(GdiDc* dc, int x, int y, int n, uint32_t colour) {
+  if (!valid_dc(dc) || dc->kind != DcKind::Window || n <= 0) return false;
+  WindowSurface* surface = window_surface(dc->window);
+  if (!surface) return false;
+  std::vector<uint8_t> rgb(static_cast<size_t>(n) * 3);
+  for (int i = 0; i < n; ++i) {
+    rgb[3 * i] = static_cast<uint8_t>(colour);
+    rgb[3 * i + 1] = static_cast<uint8_t>(colour >> 8);
+    rgb[3 * i + 2] = static_cast<uint8_t>(colour >> 16);
+  }
+  surface->put_rgb(x, y, n, 1, rgb.data(), n * 3);
+  return true;
+}

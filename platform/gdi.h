@@ -132,3 +132,6 @@ bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out);
 // (and its bitmap) before the pixels go.
 GdiDc* gdi_create_pixel_dc(uint8_t* top, int pitch, int width, int height, int bits, const uint8_t* colours);
 void gdi_release_pixel_dc(GdiDc* dc);
+// Writes n pixels of one colour (0x00BBGGRR) from (x, y) rightwards on a window context's
+// surface; false for other contexts.
+bool gdi_window_run(GdiDc* dc, int x, int y, int n, uint32_t colour);

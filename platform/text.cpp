@@ -150,13 +150,23 @@ int gdi_draw_text(GdiDc* dc, const char* text, int length, GdiRect* rect, unsign
   std::vector<uint8_t> cover(static_cast<size_t>(box) * bh, 0);
   if (!g_backend->render(f, text, length, box, bh, flags, cover.data())) return 0;
   Painter p;
-  if (!p.begin(dc, st.colour)) return h;
+  // A window context (the viewport's own paint) takes the text as runs on its surface.
+  bool on_window = !p.begin(dc, st.colour);
   int clip_bottom = (flags & kDtNoClip) ? INT_MAX : rect->bottom;
   for (int y = 0; y < bh; ++y) {
     if (rect->top + y >= clip_bottom) break;
     const uint8_t* row = cover.data() + static_cast<size_t>(y) * box;
-    for (int x = 0; x < box; ++x)
-      if (row[x] >= 128) p.put(rect->left + x, rect->top + y);
+    for (int x = 0; x < box; ++x) {
+      if (row[x] < 128) continue;
+      if (!on_window) {
+        p.put(rect->left + x, rect->top + y);
+        continue;
+      }
+      int end = x;
+      while (end < box && row[end] >= 128) ++end;
+      if (!gdi_window_run(dc, rect->left + x, rect->top + y, end - x, st.colour)) return h;
+      x = end - 1;
+    }
   }
   return h;
 }

@@ -14,7 +14,9 @@
 #include "client/ui/text_draw.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
+#include "platform/display.h"
 #include "platform/gdi.h"
+#include "platform/surface.h"
 #include "platform/text.h"
 
 namespace {
@@ -213,4 +215,32 @@ TEST_F(Signs, BalloonTextDrawsIntoAnEightBitFrameInItsNearestColour) {
   gdi_delete_font(f);
   gdi_delete_dc(dc);
   gdi_delete_object(bmp);
+}
+
+TEST_F(Signs, TextOnAWindowContextReachesItsSurface) {
+  // The viewport's own paint draws waiting balloons this way.
+  CanvasSurface canvas(100, 40, 0x000000);
+  PlatformWindow* window = window_create_plain(0, 0, &canvas);
+  ASSERT_NE(nullptr, window);
+  GdiDc* dc = gdi_get_dc(window);
+  ASSERT_NE(nullptr, dc);
+  GdiFont* f = gdi_create_font(-11, 400, "Arial");
+  gdi_select_font(dc, f);
+  gdi_set_text_colour(dc, 0x00FFFF);  // yellow
+  GdiRect box{0, 0, 100, 40};
+  EXPECT_GT(gdi_draw_text(dc, "hello", -1, &box, kDtCenter | kDtWordBreak | kDtNoPrefix), 0);
+  int lit = 0, left_half = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 100; ++x)
+      if (canvas.pixel(x, y) == 0xFFFF00) {
+        ++lit;
+        left_half += x < 50;
+      }
+  EXPECT_GT(lit, 15);
+  // Centred: about as much on either side of the middle.
+  EXPECT_GT(left_half, lit / 4);
+  EXPECT_LT(left_half, lit * 3 / 4);
+  gdi_release_dc(window, dc);
+  gdi_delete_font(f);
+  window_destroy(window);
 }

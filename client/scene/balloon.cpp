@@ -69,10 +69,18 @@ void balloon_init(void*) {
 }
 
 void balloon_term() {
-  while (s.list) balloon_destroy(s.list);
+  // The engine goes: the balloons lose their clumps, but stay with the avatars that hold
+  // them until those destroy them.
+  for (balloon* b = s.list; b; b = b->next) {
+    if (b->clump) VxDestroyClump(b->clump);
+    b->clump = nullptr;
+    b->placed = 0;
+  }
   if (s.templ) VxDestroyClump(s.templ);
   gdi_delete_font(s.font);
+  balloon* kept = s.list;
   s = balloon_state{};
+  s.list = kept;
 }
 
 balloon* balloon_create() {

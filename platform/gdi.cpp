@@ -7,6 +7,7 @@
 
 #include "platform/display.h"
 #include "platform/surface.h"
+#include "platform/text.h"
 
 bool display_take_palette_read_failure();
 
@@ -261,6 +262,7 @@ int gdi_release_dc(PlatformWindow*, GdiDc* dc) {
   if (!valid_dc(dc) || dc->kind == DcKind::Memory) return 0;
   if (valid_object(dc->palette)) dc->palette->selected_in = nullptr;
   g_dcs.erase(dc);
+  text_forget_dc(dc);
   delete dc;
   return 1;
 }
@@ -300,6 +302,7 @@ int gdi_delete_dc(GdiDc* dc) {
   if (valid_object(dc->bitmap)) dc->bitmap->selected_in = nullptr;
   if (valid_object(dc->palette)) dc->palette->selected_in = nullptr;
   g_dcs.erase(dc);
+  text_forget_dc(dc);
   delete dc;
   return 1;
 }
@@ -568,3 +571,59 @@ void gdi_reset() {
 GdiObject* gdi_selected_palette(GdiDc* dc) { return valid_dc(dc) ? dc->palette : nullptr; }
 
 void gdi_palette_colours(GdiObject* palette, uint8_t* rgb) { palette_rgb(palette, rgb); }
+
+bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out) {
+  Source s;
+  if (!out || !source_from_dc(s, dc) || !dc->bitmap->pixels) return false;
+  out->top = const_cast<uint8_t*>(s.top);
+  out->pitch = s.pitch;
+  out->width = s.width;
+  out->height = s.height;
+  out->bits = s.bits;
+  std::memcpy(out->colours, s.colours, sizeof out->colours);
+  return true;
+}
+
+GdiDc* gdi_create_pixel_dc(uint8_t* top, int pitch, int width, int height, int bits, const uint8_t* colours) {
+  if (!top || pitch <= 0 || width <= 0 || height <= 0 || (bits != 8 && bits != 24 && bits != 32)) return nullptr;
+  if (static_cast<int64_t>(width) * (bits / 8) > pitch) return nullptr;
+  GdiObject* o = new_object(ObjectKind::Bitmap);
+  o->width = width;
+  o->height = height;
+  o->bits = bits;
+  o->stride = pitch;
+  o->pixels = top;
+  for (int i = 0; colours && i < 256; ++i) o->rgb[i] = RgbQuad{colours[3 * i + 2], colours[3 * i + 1], colours[3 * i], 0};
+  auto* m = new GdiDc;
+  m->kind = DcKind::Memory;
+  m->bitmap = o;
+  o->selected_in = m;
+  g_dcs.insert(m);
+  return m;
+}
+
+void gdi_release_pixel_dc(GdiDc* dc) {
+  if (!valid_dc(dc) || dc->kind != DcKind::Memory) return;
+  GdiObject* o = dc->bitmap;
+  if (valid_object(o) && o->own_pixels.empty() && o->kind == ObjectKind::Bitmap) {
+    g_objects.erase(o);
+    delete o;
+  }
+  g_dcs.erase(dc);
+  text_forget_dc(dc);
+  delete dc;
+}
+
+bool gdi_window_run(GdiDc* dc, int x, int y, int n, uint32_t colour) {
+  if (!valid_dc(dc) || dc->kind != DcKind::Window || n <= 0) return false;
+  WindowSurface* surface = window_surface(dc->window);
+  if (!surface) return false;
+  std::vector<uint8_t> rgb(static_cast<size_t>(n) * 3);
+  for (int i = 0; i < n; ++i) {
+    rgb[3 * i] = static_cast<uint8_t>(colour);
+    rgb[3 * i + 1] = static_cast<uint8_t>(colour >> 8);
+    rgb[3 * i + 2] = static_cast<uint8_t>(colour >> 16);
+  }
+  surface->put_rgb(x, y, n, 1, rgb.data(), n * 3);
+  return true;
+}

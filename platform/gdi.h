@@ -116,3 +116,22 @@ void gdi_reset();
 GdiObject* gdi_selected_palette(GdiDc* dc);
 // The colours that a frame blitted through this context shows, 256 x {r, g, b}.
 void gdi_palette_colours(GdiObject* palette, uint8_t* rgb);
+
+// The pixels of the bitmap selected into a memory context, for drawing on them in place
+// (text). colours: the RGB of each 8-bit index (256 x {r, g, b}); false when the context has
+// no bitmap with pixels.
+struct GdiPixels {
+  uint8_t* top;   // first row shown at the top
+  int pitch;      // bytes from one row to the next below it (negative for bottom-up)
+  int width, height, bits;
+  uint8_t colours[768];
+};
+bool gdi_dc_pixels(GdiDc* dc, GdiPixels* out);
+// A memory context drawing straight on pixels owned elsewhere (a locked surface): rows top
+// down, pitch bytes apart; colours: 256 x {r, g, b} for 8 bits. gdi_release_pixel_dc ends it
+// (and its bitmap) before the pixels go.
+GdiDc* gdi_create_pixel_dc(uint8_t* top, int pitch, int width, int height, int bits, const uint8_t* colours);
+void gdi_release_pixel_dc(GdiDc* dc);
+// Writes n pixels of one colour (0x00BBGGRR) from (x, y) rightwards on a window context's
+// surface; false for other contexts.
+bool gdi_window_run(GdiDc* dc, int x, int y, int n, uint32_t colour);

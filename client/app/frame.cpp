@@ -39,6 +39,11 @@
 #include "client/shell/mouse.h"
 #include "client/shell/slider.h"
 #include "client/shell/toolbar.h"
+#include "client/scene/balloon.h"
+#include "client/scene/sign.h"
+#include "client/shell/chat.h"
+#include "client/shell/console.h"
+#include "client/shell/meters.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -48,6 +53,7 @@ void tick_task() { tick_update(); }
 void universe_task() { universe_update(); }
 void camera_begin_task() { camera_begin_update(); }
 void camera_end_task() { camera_end_update(); }
+void balloon_task() { balloon_update(); }
 
 }  // namespace
 
@@ -77,15 +83,21 @@ const task_record task_table[] = {
     {"download", download_update, 1, {}},
     {"visible", visible_update, 1, {}},
     {"sound", sound_update, 1, {}},
+    {"frame", frame_update, 1, {}},
+    {"sign", sign_update, 1, {}},
     {"animate", animation_update, 1, {}},
     {nullptr, camera_begin_task, 0, {}},
     {"scene", scene_update, 1, {}},
     {"self", self_update, 1, {}},
     {"avatar", avatar_frame_update, 1, {}},
+    {"chat", chat_update, 0, {}},
     {"pick", pick_update, 1, {}},
     {nullptr, camera_end_task, 0, {}},
     {"focus", focus_update, 1, {}},
+    {"balloon", balloon_task, 1, {}},
     {"viewport", viewport_update, 1, {}},
+    {"fps", fps_update, 0, {}},
+    {"bps", bps_update, 0, {}},
     {"behavior", behavior_update, 0, {}},
     {"disk", disk_update, 1, {}},
     {"image", image_update, 1, {}},
@@ -96,6 +108,7 @@ const task_record task_table[] = {
     {"contacts", contacts_update, 0, {}},
     {"join", join_update, 0, {}},
     {"teleport", teleport_update, 0, {}},
+    {"vrt", vrt_update, 0, {}},
 };
 const char* const task_update_names[] = {
     "tick_update",
@@ -108,15 +121,21 @@ const char* const task_update_names[] = {
     "download_update",
     "visible_update",
     "sound_update",
+    "frame_update",
+    "sign_update",
     "animation_update",
     "camera_begin_update",
     "scene_update",
     "self_update",
     "avatar_frame_update",
+    "chat_update",
     "pick_update",
     "camera_end_update",
     "focus_update",
+    "balloon_update",
     "viewport_update",
+    "fps_update",
+    "bps_update",
     "behavior_update",
     "disk_update",
     "image_update",
@@ -127,6 +146,7 @@ const char* const task_update_names[] = {
     "contacts_update",
     "join_update",
     "teleport_update",
+    "vrt_update",
 };
 const size_t task_count = sizeof task_table / sizeof task_table[0];
 static_assert(sizeof task_table / sizeof task_table[0] ==
@@ -345,7 +365,7 @@ long handle_window(const HostEvent& e) {
         key_down(e.wparam == '-' ? VK_KEY_SUBTRACT : VK_KEY_ADD);
         return 0;
       }
-      // Other characters go to the chat line (chat_send_char) once it exists.
+      chat_send_char(static_cast<int>(e.wparam), static_cast<int>(e.x));
       return 0;
     case HOST_WM_SYSKEYDOWN:
       if (gesture_key(static_cast<int>(e.wparam))) return 0;
@@ -422,9 +442,13 @@ int tessel_layout(int width, int height) {
     split = slider_limit(left, right, height);
     vslider_set(left, right);
   }
+  // The chat line sits on the status bar, the console between it and the splitter.
+  int chat_h = chat_view() ? chat_height() : 0;
   status_size(width, height);
+  chat_size(left + 1, right - 1, bottom - chat_h + 1);
   tab_size(0, left - 1, top, bottom);
   viewport_size(left + 1, top, right, split - 1);
+  console_size(left + 1, right - 1, split + 1, bottom - chat_h - 1);
   camera_size_viewwindow();
   backdrop_update();
   toolbar_autosize();

@@ -65,6 +65,11 @@
 #include "client/shell/mouse.h"
 #include "client/shell/slider.h"
 #include "client/shell/toolbar.h"
+#include "client/scene/balloon.h"
+#include "client/scene/sign.h"
+#include "client/shell/chat.h"
+#include "client/shell/console.h"
+#include "client/shell/meters.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -182,6 +187,8 @@ const lifecycle_step init_steps[] = {
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
     {"focus_init", [] { focus_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"chat_init", [] { return chat_init(nullptr) ? 0 : 1; }, LC_FATAL, 23, 0, nullptr},
+    {"console_init", [] { return console_init(nullptr) ? 0 : 1; }, LC_FATAL, 124, 0, nullptr},
     {"proxy_init", [] { proxy_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"http_init", [] { return http_init(0); }, LC_FATAL_CODE, 186, 0, nullptr},
     {"general_init", general_init, LC_IGNORE, 0, 0, nullptr},
@@ -196,6 +203,10 @@ const lifecycle_step init_steps[] = {
      },
      LC_IGNORE, 0, 0, nullptr},
     {"prop_init", [] { prop_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"bps_init", [] { bps_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"fps_init", [] { fps_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"vrt_init", [] { vrt_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"sign_init", [] { sign_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"disk_init", disk_init, LC_IGNORE, 0, 0, nullptr},
     {"gesture_init",
      [] {
@@ -231,6 +242,7 @@ const lifecycle_step start_3d_steps[] = {
     {"pick_init", [] { pick_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"show_window", tessel_step_show_window, LC_IGNORE, 0, 0, nullptr},
     {"self_init", [] { return self_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
+    {"balloon_init", [] { balloon_init(nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"about_hide", [] { about_hide(); return 0; }, LC_IGNORE, 0, 0, nullptr},
 };
 
@@ -240,6 +252,7 @@ const lifecycle_step start_3d_steps[] = {
 // console_term. Every one must be safe when its init never ran: a failed start-up runs them all.
 const lifecycle_call term_calls[] = {
     {"avatar_term", avatar_term},
+    {"chat_term", chat_term},
     {"sound_term", sound_term},
     {"prop_term", prop_term},
     {"universe_term", universe_term},
@@ -254,12 +267,14 @@ const lifecycle_call term_calls[] = {
     {"download_term", download_term},
     {"world_term", world_term},
     {"image_term", image_term},
+    {"console_term", console_term},
 };
 
 // After the error box: scene_term, backdrop_clear, VxShutdown, perform_term.
 const lifecycle_call term_late_calls[] = {
     // The 3D side's own state goes with the scene: cameras, driver flags, viewport window.
-    {"scene_term", [] { scene_term(); camera_term(); driver_term(); viewport_term(); }},
+    // Balloons and signs hold engine clumps and textures: they go with the scene.
+    {"scene_term", [] { balloon_term(); sign_term(); scene_term(); camera_term(); driver_term(); viewport_term(); }},
     {"backdrop_clear", backdrop_clear},
     {"VxShutdown", [] { VxShutdown(); }},
     {"perform_term", perform_term},
@@ -270,7 +285,9 @@ const lifecycle_call term_late_calls[] = {
 // avatar_load_list, chunk_reset, self_create_avatar, backdrop_clear, sound_reset, bump_cancel,
 // and last cell_reset.
 const lifecycle_call reset_calls[] = {
+    {"chat_reset", chat_reset},
     {"visible_reset", visible_reset},
+    {"fps_reset", fps_reset},
     {"pick_reset", pick_reset},
     {"ground_clear", ground_clear},
     {"avatar_reset", avatar_reset},

@@ -7,6 +7,8 @@
 #include "client/core/strutil.h"
 #include "client/core/zipcrypt.h"
 
+identity_hooks identity_hook{};
+
 namespace {
 char* name = nullptr;
 char* password = nullptr;
@@ -19,7 +21,7 @@ const char* citizen_set_name(const char* text) {
   if (!text) text = "";
   if (name && std::strcmp(name, text) != 0) {
     ++name_changes;
-    // The chat module learns the new name here (chat_set_balloon) once it exists.
+    if (identity_hook.chat_set_balloon) identity_hook.chat_set_balloon(text);
   }
   char* copy = string_copy(text);
   if (!copy) return name;  // keep the old name rather than lose it

@@ -4,6 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+// Modules told of a new name; a null entry is skipped.
+struct identity_hooks {
+  // The own chat balloon shows the new name.
+  void (*chat_set_balloon)(const char* text);
+};
+extern identity_hooks identity_hook;
+
 // Keeps a copy of name (tourist names come in double quotes). A stored name that differs from
 // the new one (exactly, letter case counts) counts as a change. Returns the stored copy.
 const char* citizen_set_name(const char* name);

@@ -24,6 +24,7 @@
 #include "client/scene/prop.h"
 #include "client/scene/self.h"
 #include "client/servers/world.h"
+#include "client/shell/chat.h"
 #include "platform/clock.h"
 
 avatar_hooks avatar_hook{};
@@ -54,12 +55,6 @@ module_state s;
 uint32_t now_ticks() { return platform_ticks(); }
 
 bool setting_on(const char* section, const char* key) { return profile_int(section, key) > 0; }
-
-int chat_near() {
-  int n = profile_int("chat", "near");
-  return n < 0 || n > 50 ? 12 : n;
-}
-bool chat_balloons() { return profile_int("chat", "balloons") != 0; }  // absent counts as on
 
 uint8_t shown_type(int type) {
   return setting_on("performance", "avatars") ? static_cast<uint8_t>(type) : 0;

@@ -23,6 +23,7 @@
 #include "client/scene/self.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/chat.h"
 #include "platform/clock.h"
 
 #define TRACE(...)                                             \
@@ -238,7 +239,7 @@ void show_text(uint32_t address, name_record* n, const char* text, bool relayed)
   std::snprintf(line, sizeof line, "%s: %s", n->name, text);
   if (r && avatar_list_loaded()) {
     make_balloon(r);
-    bool balloons = profile_int("chat", "balloons") != 0;
+    bool balloons = chat_balloons() != 0;
     balloon_text(r, balloons ? line : n->name);
   }
   if (!n->muted && (r || relayed || p.speaker)) {

@@ -9,7 +9,9 @@
 #include "client/core/tessel.h"
 #include "client/scene/display_viewport.h"
 #include "client/scene/driver.h"
+#include "platform/ddraw/ddraw_standin.h"
 #include "platform/display.h"
+#include "platform/gdi.h"
 
 const VxReal camera_distances[4] = {0.5f, 1.0f, 2.0f, 4.0f};
 
@@ -35,6 +37,8 @@ struct State {
   void* image_main = nullptr;
   void* image_half = nullptr;
   bool image_surface = false;
+  void* surface_dc = nullptr;  // the locked surface's context between get and release
+  void* locked = nullptr;
   bool use_half = false;
   VxCamera* updating = nullptr;  // the camera begun this frame
 };
@@ -325,11 +329,43 @@ bool camera_moving() {
 
 // A plain image is its own drawing context; a surface image has none to lend here.
 void* camera_get_dc() {
-  if (s.image_surface) return nullptr;
-  return camera_using_half() ? s.image_half : s.image_main;
+  if (!s.image_surface) return camera_using_half() ? s.image_half : s.image_main;
+  // A surface lends its pixels while locked; they take the colours of the screen's palette.
+  if (s.surface_dc) return s.surface_dc;
+  VxCamera* camera = camera_using_half() ? s.half : s.main;
+  auto* surface = camera ? static_cast<DdSurface*>(VxGetCameraImage(camera)) : nullptr;
+  if (!surface) return nullptr;
+  DdSurfaceDesc desc{};
+  desc.size = sizeof desc;
+  if (surface->Lock(nullptr, &desc, kDdlockWait, nullptr) != kDdOk || !desc.surface) return nullptr;
+  uint8_t colours[768];
+  PaletteEntry entries[256] = {};
+  GdiDc* screen = gdi_get_dc(nullptr);
+  if (!screen || gdi_get_system_palette_entries(screen, 0, 256, entries) != 256)
+    for (int i = 0; i < 256; ++i) entries[i] = PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+  if (screen) gdi_release_dc(nullptr, screen);
+  for (int i = 0; i < 256; ++i) {
+    colours[3 * i] = entries[i].red;
+    colours[3 * i + 1] = entries[i].green;
+    colours[3 * i + 2] = entries[i].blue;
+  }
+  int bits = static_cast<int>(desc.format.bits ? desc.format.bits : 8);
+  s.surface_dc = gdi_create_pixel_dc(desc.surface, desc.pitch, desc.width, desc.height, bits, colours);
+  if (!s.surface_dc) {
+    surface->Unlock(nullptr);
+    return nullptr;
+  }
+  s.locked = surface;
+  return s.surface_dc;
 }
 
-void camera_release_dc() {}
+void camera_release_dc() {
+  if (!s.surface_dc) return;
+  gdi_release_pixel_dc(static_cast<GdiDc*>(s.surface_dc));
+  s.surface_dc = nullptr;
+  if (s.locked) static_cast<DdSurface*>(s.locked)->Unlock(nullptr);
+  s.locked = nullptr;
+}
 
 void camera_invalidate() {
   VxCamera* camera = camera_using_half() ? s.half : s.main;

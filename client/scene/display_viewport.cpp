@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "client/core/log.h"
+#include "client/scene/balloon.h"
 #include "client/scene/camera.h"
 #include "engine/vxl21.h"
 #include "platform/display.h"
@@ -114,4 +115,6 @@ void viewport_update() {
   VxCamera* camera = camera_using_half() ? camera_get_half() : camera_get_main();
   if (!camera) return;
   if (!VxShowCameraImage(camera, dc)) log_write("viewport_update: %d", VxGetError());
+  // Balloons of a half-size frame are drawn at full size over the shown frame.
+  if (camera_using_half()) balloon_manual_draw(dc);
 }

@@ -549,6 +549,8 @@ void model_dereference(model_instance* instance) {
   if (instance->animation && model_hook.animation_destroy) model_hook.animation_destroy(instance->animation);
   if (instance->clump) VxDestroyClump(instance->clump);
   if (instance->pending_clump) VxDestroyClump(instance->pending_clump);
+  // The sign that goes below must not reach the clumps just destroyed.
+  instance->clump = instance->pending_clump = nullptr;
   if (m) --m->reference_count;
   if (instance->sign && model_hook.sign_destroy) model_hook.sign_destroy(instance->sign);
   std::free(instance);

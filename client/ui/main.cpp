@@ -14,6 +14,7 @@
 #include "client/ui/download_window.h"
 #include "client/ui/fonts.h"
 #include "client/ui/gesture_row.h"
+#include "client/ui/chat_line.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
   download_window_qt_install(qt);
   shell_lists_qt_install(qt);
   shell_dialogs_register();
+  chat_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

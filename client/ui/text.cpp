@@ -20,3 +20,20 @@ QString text_to_qt(const char* text) {
   }
   return out;
 }
+
+std::string text_from_qt(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<size_t>(text.size()));
+  for (QChar c : text) {
+    char16_t u = c.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u < 0x100)) {
+      out.push_back(static_cast<char>(u));
+      continue;
+    }
+    char b = '?';
+    for (int i = 0; i < 32; ++i)
+      if (kHigh[i] == u) b = static_cast<char>(0x80 + i);
+    out.push_back(b);
+  }
+  return out;
+}

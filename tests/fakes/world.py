@@ -23,6 +23,8 @@ Configuration (JSON; --json is merged over --config):
    "avatars": [{"session": 2, "name": "bob", "x": 0, "y": 0, "z": 0, "yaw": 0,
                 "type": 0, "gesture": 0}],          sent after the attributes
    "chat": [{"session": 2, "text": "hi", "public": false}],   reply 12, or 5 when public
+   "echo": {"session": 2, "prefix": "you said: "},   every chat request is said back by
+                              that session as reply 12 (prefix + text)
    "cells": [{"x": 0, "z": 0, "objects": [{"number": 1, "owner": 101, "time": 0,
               "x": 500, "y": 0, "z": 500, "yaw": 0, "model": "tree.vxx",
               "description": "", "action": ""}]}],
@@ -274,7 +276,14 @@ class World:
             elif code == CHANGE_ATTRIBUTES and self.config.get("echo_attributes", True):
                 client.send(framing.world_reply(R_ATTRIBUTES, f.rest()))
             elif code == MESSAGE:
-                say("chat %d %s" % (client.cid, f.string().decode("cp1252", "replace")))
+                text = f.string()
+                say("chat %d %s" % (client.cid, text.decode("cp1252", "replace")))
+                echo = self.config.get("echo")
+                if echo:
+                    # Another user says the same line back (reply 12: session, text).
+                    said = echo.get("prefix", "").encode("cp1252") + text
+                    client.send(framing.world_reply(R_CHAT, framing.int16(echo.get("session", 0)),
+                                                    framing.string(said[:255])))
         except framing.FramingError as e:
             say("bad %d %s" % (client.cid, e))
 

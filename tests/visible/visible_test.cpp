@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "client/shell/meters.h"
 #include "tests/visible/visible_env.h"
 
 using namespace vtest;
@@ -48,6 +49,29 @@ TEST_F(VisibleTest, TheSpiralHoldsEveryNearOffsetOnceByDistance) {
   EXPECT_EQ(within - 6, static_cast<int>(seen.size()));
   for (auto o : {std::make_pair(0, 12), {1, 12}, {-1, 12}, {12, 0}, {12, 1}, {12, -1}}) EXPECT_EQ(0u, seen.count(o));
   EXPECT_EQ(1u, seen.count({0, -12}));
+}
+
+TEST_F(VisibleTest, TheMeasuredFrameRateWidensTheRangeWhileFastAndNarrowsItWhileSlow) {
+  // The program's frame-rate meter, fed by the frames themselves on the fake clock.
+  meters_reset_for_test();
+  fps_init();
+  profile_set_int("performance", "framerate", 10);
+  settle();
+  ASSERT_EQ(48, visible_range());
+  int widest = 0;
+  auto frames = [this, &widest](int n, uint32_t ms) {
+    for (int i = 0; i < n; ++i) {
+      pass(ms);
+      fps_update();
+      widest = std::max(widest, visible_range());
+    }
+  };
+  frames(150, 40);  // 25 a second for 6 s
+  EXPECT_GT(visible_range(), 48);
+  // 2 a second for 30 s: once the fast seconds leave the meter's window the range comes down.
+  frames(60, 500);
+  EXPECT_LT(visible_range(), widest);
+  meters_reset_for_test();
 }
 
 TEST_F(VisibleTest, TheMinimumRangeFollowsTheVisibilitySetting) {

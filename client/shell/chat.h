@@ -1,0 +1,55 @@
+#pragma once
+// The chat line under the 3D view: what the user types is said in the world (or answers a
+// join request), shown in the own balloon in third-person view for 30 s; the [chat]
+// settings; the optional chat log file. Window thread only.
+#include <cstdint>
+
+constexpr int CHAT_LIMIT = 234;          // characters the line takes
+constexpr int CHAT_READ = 255;           // characters read from it on Enter
+constexpr uint32_t CHAT_OWN_SHOWN = 30000;
+constexpr int CHAT_HEIGHT = 21;
+constexpr int CHAT_EDIT_HEIGHT = 20;
+constexpr int CHAT_EDIT_ID = 11;
+
+// The edit as the module drives it; the view calls chat_enter when Enter is pressed in it.
+class ChatLineView {
+ public:
+  virtual ~ChatLineView();
+  // Copies the text into out (size - 1 characters at most, terminated).
+  virtual void text(char* out, int size) = 0;
+  virtual void clear() = 0;
+  // A character typed elsewhere in the main window goes on in the edit (focus moves there).
+  virtual void send_char(int character, int flags) = 0;
+  virtual void move(int x, int y, int width, int height) = 0;
+};
+using chat_view_maker = ChatLineView* (*)(int limit);
+void chat_set_view_maker(chat_view_maker maker);
+
+int chat_init(void* main_window);
+void chat_term();
+void chat_update();  // task "chat"
+void chat_reset();
+
+// [chat] settings with their bounds: avatars 12..50 (else 50), near 0..50 (else 12),
+// balloons and logging 0/1 (else 1 and 0), logfile ("" or absent: "chat.txt").
+int chat_avatars();
+int chat_near();
+int chat_balloons();
+int chat_logging();
+const char* chat_logfile();
+
+void chat_send_char(int character, int flags);
+// Enter in the edit.
+void chat_enter();
+int chat_height();
+void chat_size(int x1, int x2, int y);
+void chat_set_balloon(const char* text);
+// Reopens the log as the settings now say (the settings page's Apply).
+void chat_log_open();
+void chat_log_write(const char* line);
+
+// Inspection for tests.
+bool chat_own_balloon_shown();
+const char* chat_own_balloon_text();
+ChatLineView* chat_view();
+void chat_reset_for_test();

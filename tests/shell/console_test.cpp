@@ -1,0 +1,190 @@
+// The console and the chat line: what the user and the program's modules see in the pane,
+// the chat log on disk, and the [chat] settings.
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include "client/core/log.h"
+#include "client/scene/modelfile.h"
+#include "client/servers/join.h"
+#include "client/servers/privilege.h"
+#include "client/shell/chat.h"
+#include "client/shell/console.h"
+#include "client/ui/chat_line.h"
+#include "client/ui/qt_host.h"
+#include "platform/host.h"
+#include "shell_env.h"
+
+using namespace shell_test;
+
+namespace {
+
+class Console : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    host_set(&qt_);
+    ASSERT_TRUE(qt_.window_create("shell", HostRect{0, 0, 640, 480}, 100, 100, [](const HostEvent&) { return 0L; }));
+    chat_qt_install(qt_);
+  }
+  void TearDown() override {
+    console_reset_for_test();
+    chat_reset_for_test();
+    console_set_view_maker(nullptr);
+    chat_set_view_maker(nullptr);
+    qt_.window_destroy();
+    host_set(nullptr);
+    ShellTest::TearDown();
+  }
+  std::vector<std::string> pane_lines() {
+    std::vector<std::string> out;
+    QtConsole* pane = console_qt_pane();
+    if (!pane) return out;
+    for (QTextBlock b = pane->document()->firstBlock(); b.isValid(); b = b.next())
+      out.push_back(b.text().toStdString());
+    return out;
+  }
+  QtHost qt_;
+};
+
+}  // namespace
+
+TEST_F(Console, LinesBeforeThePaneKeepTheirOrderAndNamesGetATab) {
+  console_print(CONSOLE_CHAT, "%s: %s", "ann", "first");
+  console_print(CONSOLE_WORLD, "World: second");
+  // A line that ends at its colon: nothing after it to turn into a tab.
+  console_line(CONSOLE_CHAT, "bob:");
+  console_line(CONSOLE_TELEGRAM_TEXT, "from: kept blank");
+  EXPECT_EQ(4, console_waiting());
+  ASSERT_EQ(1, console_init(nullptr));
+  EXPECT_EQ(0, console_waiting());
+  EXPECT_EQ((std::vector<std::string>{"ann:\tfirst", "World:\tsecond", "bob:", "from: kept blank"}), pane_lines());
+  EXPECT_STREQ("ann:\tfirst\r\nWorld:\tsecond\r\nbob:\r\nfrom: kept blank", console_text());
+  // Colours by kind: chat black, world notices forest green, telegram texts orange red.
+  QtConsole* pane = console_qt_pane();
+  ASSERT_NE(nullptr, pane);
+  auto colour_of = [pane](int block) {
+    QTextBlock b = pane->document()->findBlockByNumber(block);
+    return b.begin().fragment().charFormat().foreground().color();
+  };
+  EXPECT_EQ(QColor(0, 0, 0), colour_of(0));
+  EXPECT_EQ(QColor(0x23, 0x8E, 0x23), colour_of(1));
+  EXPECT_EQ(QColor(0xFF, 0x24, 0x00), colour_of(3));
+}
+
+TEST_F(Console, ModulesReachThePaneThroughTheirHooks) {
+  ASSERT_EQ(1, console_init(nullptr));
+  msg_set(125, "Building");
+  msg_set(188, "acting for %s");
+  // A privilege granted: the privilege module's own line, in the building notices' teal.
+  privilege_result(0, "Ann");
+  ASSERT_EQ(1u, pane_lines().size());
+  EXPECT_EQ("Building:\tacting for Ann", pane_lines()[0]);
+  QTextBlock b = console_qt_pane()->document()->firstBlock();
+  EXPECT_EQ(QColor(0x00, 0x70, 0x70), b.begin().fragment().charFormat().foreground().color());
+  privilege_reset_state();
+  // A model that does not parse, while the vrml trace switch is on.
+  msg_set(221, "%s: %s");
+  std::string bad = dir_.file("broken.wrl");
+  testutil::write_file(bad, "#VRML V2.0 utf8\nShape { geometry Sphere { radius }");
+  trace_switches[TRACE_VRML] = 1;
+  EXPECT_EQ(nullptr, vrml_load_clump(bad.c_str(), 1));
+  trace_switches[TRACE_VRML] = 0;
+  ASSERT_EQ(2u, pane_lines().size());
+  EXPECT_EQ(0u, pane_lines()[1].rfind("Building:\tbroken.wrl: ", 0)) << pane_lines()[1];
+}
+
+TEST_F(Console, PastTheLimitTheOldestLineGoesBeforeEachNewOne) {
+  ASSERT_EQ(1, console_init(nullptr));
+  std::string body(98, 'x');
+  int n = 0;
+  while (console_length() <= CONSOLE_LIMIT) console_print(CONSOLE_CHAT, "%d %s", n++, body.c_str());
+  int before = static_cast<int>(pane_lines().size());
+  console_print(CONSOLE_CHAT, "%d %s", n++, body.c_str());
+  std::vector<std::string> lines = pane_lines();
+  EXPECT_EQ(before, static_cast<int>(lines.size()));
+  EXPECT_EQ("1 " + body, lines.front());
+  EXPECT_EQ(std::to_string(n - 1) + " " + body, lines.back());
+  EXPECT_LE(console_length(), CONSOLE_LIMIT + 110);
+  EXPECT_EQ(lines.front(), std::string(console_text()).substr(0, lines.front().size()));
+}
+
+TEST_F(Console, ChatLogKeepsChatAndWorldLinesUnderItsHeader) {
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "talk.txt");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  console_line(CONSOLE_CHAT, "ann: hello");
+  console_line(CONSOLE_BUILD, "Building: refused");
+  console_line(CONSOLE_WORLD, "World: welcome");
+  console_line(CONSOLE_TELEGRAM, "telegram from ann");
+  console_line(CONSOLE_TOURIST, "\"guest\": hi");
+  chat_term();
+  std::string log = testutil::read_file(dir_.file("talk.txt"));
+  size_t first = log.find('\n', 1);
+  ASSERT_NE(std::string::npos, first);
+  std::string stars = log.substr(1, first - 1);
+  std::string title = log.substr(first + 1, log.find('\n', first + 1) - first - 1);
+  EXPECT_EQ(0u, title.rfind("* log of tessel: ", 0)) << title;
+  EXPECT_EQ('*', title.back());
+  EXPECT_EQ(std::string(title.size(), '*'), stars);
+  std::string body = log.substr(log.find("\n\n", first) + 2);
+  EXPECT_EQ("ann: hello\nWorld: welcome\n\"guest\": hi\n", body);
+}
+
+TEST_F(Console, ChatSettingsKeepTheirBounds) {
+  EXPECT_EQ(50, chat_avatars());
+  EXPECT_EQ(12, chat_near());
+  EXPECT_EQ(1, chat_balloons());
+  EXPECT_EQ(0, chat_logging());
+  EXPECT_STREQ("chat.txt", chat_logfile());
+  profile_set_int("chat", "avatars", 60);
+  profile_set_int("chat", "near", 51);
+  profile_set_int("chat", "balloons", 0);
+  profile_set_string("chat", "logfile", "");
+  EXPECT_EQ(50, chat_avatars());
+  EXPECT_EQ(12, chat_near());
+  EXPECT_EQ(0, chat_balloons());
+  EXPECT_STREQ("chat.txt", chat_logfile());
+  profile_set_int("chat", "avatars", 11);
+  profile_set_int("chat", "near", 0);
+  EXPECT_EQ(50, chat_avatars());
+  EXPECT_EQ(0, chat_near());
+  profile_set_int("chat", "avatars", 12);
+  EXPECT_EQ(12, chat_avatars());
+}
+
+TEST_F(Console, TheChatLineTakesTypedCharactersUpToItsLimit) {
+  ASSERT_EQ(1, chat_init(nullptr));
+  QtChatLine* line = chat_qt_line();
+  ASSERT_NE(nullptr, line);
+  for (int i = 0; i < 300; ++i) chat_send_char('a' + i % 26, 0);
+  char text[CHAT_READ + 1];
+  line->text(text, sizeof text);
+  EXPECT_EQ(static_cast<size_t>(CHAT_LIMIT), std::strlen(text));
+  chat_send_char('\b', 0);
+  line->text(text, sizeof text);
+  EXPECT_EQ(static_cast<size_t>(CHAT_LIMIT - 1), std::strlen(text));
+}
+
+TEST_F(Console, EnterAnswersAPendingJoinQuestionInsteadOfSpeaking) {
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  msg_set(101, "yes");
+  msg_set(102, "no");
+  profile_set_int("privacy", "verify", 1);
+  join_reset();
+  join_receive_request(7, "ann");
+  ASSERT_EQ(1, join_queue_length());
+  QtChatLine* line = chat_qt_line();
+  ASSERT_NE(nullptr, line);
+  line->setText("NO");
+  chat_enter();
+  EXPECT_EQ(0, join_queue_length());
+  EXPECT_TRUE(line->QLineEdit::text().isEmpty());
+  EXPECT_STREQ("", chat_own_balloon_text());  // nothing was said
+  // With no question pending the same word is said.
+  line->setText("no");
+  chat_enter();
+  EXPECT_NE(std::string::npos, std::string(chat_own_balloon_text()).find(": no"));
+  join_reset();
+}

@@ -1,6 +1,8 @@
 #include "client/ui/fonts.h"
 
 #include <QFontInfo>
+#include <memory>
+#include <vector>
 
 #include "client/shell/font.h"
 
@@ -15,13 +17,15 @@ QFont describe(const ui_font& f) {
 }
 
 intptr_t make(const ui_font& f) {
-  // Made once per description and kept for the run: child windows hold on to them.
-  auto* q = new QFont(describe(f));
-  if (QFontInfo(*q).family().isEmpty()) {
-    delete q;
-    return 0;
-  }
-  return reinterpret_cast<intptr_t>(q);
+  // Made once per description and kept for the run (child windows hold on to them); a later
+  // start in the same process gets the same font again.
+  static std::vector<std::unique_ptr<QFont>> fonts;
+  QFont wanted = describe(f);
+  for (const auto& q : fonts)
+    if (*q == wanted) return reinterpret_cast<intptr_t>(q.get());
+  if (QFontInfo(wanted).family().isEmpty()) return 0;
+  fonts.push_back(std::make_unique<QFont>(wanted));
+  return reinterpret_cast<intptr_t>(fonts.back().get());
 }
 
 }  // namespace

@@ -85,6 +85,90 @@ static int trailing_pads(const Geometry& g, const uint8_t* k) {
 
 static bool has_ptr(const Geometry& g, bool leaf) { return !leaf || !g.dup; }
 
+// Walks the entries of an encoded node in order, rebuilding one key at a time in place
+// (a leading run is the previous key's own bytes); every count and length is checked
+// against the node, and damage stops the walk.
+namespace {
+struct EntryWalk {
+  const Geometry& g;
+  const uint8_t* p;
+  const uint8_t* end;
+  bool leaf, ptr;
+  int n, i = 0, prev_trail = 0, last_lead = 0;
+  int32_t right = 0, left = 0;
+  uint8_t member = 0;
+  int32_t child = 0;
+  uint8_t key[256];
+  const uint8_t* high = nullptr;
+
+  EntryWalk(const Geometry& geo, const uint8_t* block) : g(geo) {
+    NodeHeader nh;
+    std::memcpy(&nh, block, 18);
+    right = nh.right;
+    left = nh.left;
+    member = nh.member;
+    leaf = nh.leaf == 1;
+    ptr = has_ptr(g, leaf);
+    const int cap = leaf ? g.leaf_cap : g.nonleaf_cap;
+    const int maxn = leaf ? g.leaf_max : g.nonleaf_max;
+    n = nh.leaf > 1 || nh.entries > maxn || nh.bytes > cap || g.klen > 256 ? -1 : nh.entries;
+    p = block + 18;
+    end = p + (n < 0 ? 0 : nh.bytes);
+    if (leaf) high = block + 18 + g.leaf_cap;
+  }
+  bool ok() const { return n >= 0; }
+  bool at_end() const { return p == end; }
+  // Decodes entry i into key; false on damage.
+  bool next() {
+    if (ptr) {
+      if (end - p < 4) return false;
+      std::memcpy(&child, p, 4);
+      p += 4;
+    }
+    int lead = 0, trail = 0;
+    if (g.lead) {
+      if (end - p < 1) return false;
+      lead = *p++;
+    }
+    if (g.trail) {
+      if (end - p < 1) return false;
+      trail = *p++;
+    }
+    if ((i == 0 && lead) || lead + trail > g.keypart || lead + prev_trail > g.keypart) return false;
+    const int rem = g.keypart - lead - trail;
+    if (end - p < rem + (g.dup ? 4 : 0)) return false;
+    last_lead = lead;
+    std::memcpy(key + lead, p, static_cast<size_t>(rem));
+    p += rem;
+    std::memset(key + lead + rem, g.pad, static_cast<size_t>(trail));
+    if (g.dup) {
+      std::memcpy(key + g.keypart, p, 4);
+      p += 4;
+    }
+    if (leaf && g.dup) child = static_cast<int32_t>(be32(key + g.klen - 4));
+    prev_trail = trail;
+    ++i;
+    return true;
+  }
+  // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
+  // in this node, -1 damage.
+  int seek(const uint8_t* t) {
+    // matched: bytes the last key shares with t, its next byte being the smaller. A key
+    // that repeats more than that many leading bytes of it is smaller than t as well.
+    int matched = 0;
+    while (i < n) {
+      if (!next()) return -1;
+      if (i > 1 && last_lead > matched) continue;
+      int j = std::min(last_lead, matched);
+      while (j < g.klen && key[j] == t[j]) ++j;
+      if (j == g.klen || key[j] > t[j]) return 1;
+      matched = j;
+    }
+    return at_end() ? 0 : -1;
+  }
+};
+}  // namespace
+
 int32_t encode(const Geometry& g, const Image& im, int from, int to, uint8_t* out) {
   int32_t n = 0;
   bool ptr = has_ptr(g, im.leaf);
@@ -125,60 +209,24 @@ int32_t encode(const Geometry& g, const Image& im, int from, int to, uint8_t* ou
 }
 
 int16_t decode(const Geometry& g, const uint8_t* block, Image& im) {
-  NodeHeader nh;
-  std::memcpy(&nh, block, 18);
-  im.right = nh.right;
-  im.left = nh.left;
-  im.member = nh.member;
-  if (nh.leaf > 1) return kErrNodeDamaged;
-  im.leaf = nh.leaf == 1;
-  int cap = im.leaf ? g.leaf_cap : g.nonleaf_cap;
-  int maxn = im.leaf ? g.leaf_max : g.nonleaf_max;
-  if (nh.entries > maxn || nh.bytes > cap) return kErrNodeDamaged;
-  int n = nh.entries;
+  EntryWalk w(g, block);
+  im.right = w.right;
+  im.left = w.left;
+  im.member = w.member;
+  if (!w.ok()) return kErrNodeDamaged;
+  im.leaf = w.leaf;
+  const int n = w.n;
   im.n = n;
   im.klen = g.klen;
   im.ptr.resize(static_cast<size_t>(n));
   im.keys.resize(static_cast<size_t>(n) * g.klen);
-  if (im.leaf) std::memcpy(im.high, block + 18 + g.leaf_cap, static_cast<size_t>(g.klen));
-  const uint8_t* p = block + 18;
-  const uint8_t* end = p + nh.bytes;
-  bool ptr = has_ptr(g, im.leaf);
-  int prev_trail = 0;
+  if (im.leaf) std::memcpy(im.high, w.high, static_cast<size_t>(g.klen));
   for (int i = 0; i < n; ++i) {
-    uint8_t* k = im.key(i);
-    if (ptr) {
-      if (end - p < 4) return kErrNodeDamaged;
-      std::memcpy(&im.ptr[i], p, 4);
-      p += 4;
-    } else {
-      im.ptr[i] = 0;
-    }
-    int lead = 0, trail = 0;
-    if (g.lead) {
-      if (end - p < 1) return kErrNodeDamaged;
-      lead = *p++;
-    }
-    if (g.trail) {
-      if (end - p < 1) return kErrNodeDamaged;
-      trail = *p++;
-    }
-    if ((i == 0 && lead) || lead + trail > g.keypart || lead + prev_trail > g.keypart) return kErrNodeDamaged;
-    int rem = g.keypart - lead - trail;
-    if (end - p < rem + (g.dup ? 4 : 0)) return kErrNodeDamaged;
-    if (lead) std::memcpy(k, im.key(i - 1), static_cast<size_t>(lead));
-    std::memcpy(k + lead, p, static_cast<size_t>(rem));
-    p += rem;
-    std::memset(k + lead + rem, g.pad, static_cast<size_t>(trail));
-    if (g.dup) {
-      std::memcpy(k + g.keypart, p, 4);
-      p += 4;
-    }
-    prev_trail = trail;
+    if (!w.next()) return kErrNodeDamaged;
+    std::memcpy(im.key(i), w.key, static_cast<size_t>(g.klen));
+    im.ptr[i] = w.child;  // the record position from the key's suffix on duplicate leaves
   }
-  if (p != end) return kErrNodeDamaged;
-  if (im.leaf && g.dup)
-    for (int i = 0; i < n; ++i) im.ptr[i] = static_cast<int32_t>(be32(im.key(i) + g.klen - 4));
+  if (!w.at_end()) return kErrNodeDamaged;
   return 0;
 }
 
@@ -371,87 +419,6 @@ static const Image* load_memo(Fcb& m, int32_t pos, int16_t& e) {
   return &memo.im;
 }
 
-// Walks the entries of an encoded node in order, rebuilding one key at a time in place
-// (a leading run is the previous key's own bytes). Stops on anything the full decoder
-// would refuse; the caller then takes the full path, which reports it.
-namespace {
-struct EntryWalk {
-  const Geometry& g;
-  const uint8_t* p;
-  const uint8_t* end;
-  bool leaf, ptr;
-  int n, i = 0, prev_trail = 0;
-  int32_t right = 0, left = 0;
-  int32_t child = 0;
-  uint8_t key[256];
-  const uint8_t* high = nullptr;
-
-  EntryWalk(const Geometry& geo, const uint8_t* block) : g(geo) {
-    NodeHeader nh;
-    std::memcpy(&nh, block, 18);
-    right = nh.right;
-    left = nh.left;
-    leaf = nh.leaf == 1;
-    ptr = has_ptr(g, leaf);
-    const int cap = leaf ? g.leaf_cap : g.nonleaf_cap;
-    const int maxn = leaf ? g.leaf_max : g.nonleaf_max;
-    n = nh.leaf > 1 || nh.entries > maxn || nh.bytes > cap || g.klen > 256 ? -1 : nh.entries;
-    p = block + 18;
-    end = p + (n < 0 ? 0 : nh.bytes);
-    if (leaf) high = block + 18 + g.leaf_cap;
-  }
-  bool ok() const { return n >= 0; }
-  int last_lead = 0;
-  // Decodes entry i into key; false on damage.
-  bool next() {
-    if (ptr) {
-      if (end - p < 4) return false;
-      std::memcpy(&child, p, 4);
-      p += 4;
-    }
-    int lead = 0, trail = 0;
-    if (g.lead) {
-      if (end - p < 1) return false;
-      lead = *p++;
-    }
-    if (g.trail) {
-      if (end - p < 1) return false;
-      trail = *p++;
-    }
-    if ((i == 0 && lead) || lead + trail > g.keypart || lead + prev_trail > g.keypart) return false;
-    const int rem = g.keypart - lead - trail;
-    if (end - p < rem + (g.dup ? 4 : 0)) return false;
-    last_lead = lead;
-    std::memcpy(key + lead, p, static_cast<size_t>(rem));
-    p += rem;
-    std::memset(key + lead + rem, g.pad, static_cast<size_t>(trail));
-    if (g.dup) {
-      std::memcpy(key + g.keypart, p, 4);
-      p += 4;
-    }
-    if (leaf && g.dup) child = static_cast<int32_t>(be32(key + g.klen - 4));
-    prev_trail = trail;
-    ++i;
-    return true;
-  }
-  // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
-  // in this node, -1 damage.
-  int seek(const uint8_t* t) {
-    // matched: bytes the last key shares with t, its next byte being the smaller. A key
-    // that repeats more than that many leading bytes of it is smaller than t as well.
-    int matched = 0;
-    while (i < n) {
-      if (!next()) return -1;
-      if (i > 1 && last_lead > matched) continue;
-      int j = std::min(last_lead, matched);
-      while (j < g.klen && key[j] == t[j]) ++j;
-      if (j == g.klen || key[j] > t[j]) return 1;
-      matched = j;
-    }
-    return p == end ? 0 : -1;
-  }
-};
-}  // namespace
 
 // An exact lookup straight from the node buffers: no image is built, and a node is
 // decoded only up to the entry the search needs. -1 when the full search must decide (it

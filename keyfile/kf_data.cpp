@@ -47,13 +47,9 @@ static void page_free(int i) {
   }
 }
 
-static int page_get(Fcb& f, int32_t ppos) {
-  auto it = cur->page_map.find(cache_key(f.number, ppos));
-  if (it != cur->page_map.end()) {
-    ++cur->page_hits;
-    cur->page_lru.touch(cur->pages, it->second);
-    return it->second;
-  }
+// The least recently used buffer, written back if changed and taken out of the map; -1 when
+// the write-back fails.
+static int page_claim() {
   int i = cur->page_lru.tail;
   Page& p = cur->pages[i];
   if (p.file >= 0) {
@@ -61,13 +57,12 @@ static int page_get(Fcb& f, int32_t ppos) {
     cur->page_map.erase(cache_key(p.file, p.pos));
     p.file = -1;
   }
-  int fd = fcb_fd(f);
-  if (fd < 0) return -1;
-  int16_t saved = uerr_cod;
-  uerr_cod = 0;
-  int32_t n = os_read(fd, ppos, p.data, page_size(), f.name.c_str());
-  uerr_cod = saved;
-  ++cur->page_reads;
+  return i;
+}
+
+// Buffer i now holds the first n bytes of page ppos (the rest reads as 0xFF).
+static void page_hold(int i, Fcb& f, int32_t ppos, int32_t n) {
+  Page& p = cur->pages[i];
   if (n < page_size()) std::memset(p.data + n, 0xFF, static_cast<size_t>(page_size() - n));
   p.file = f.number;
   p.pos = ppos;
@@ -76,31 +71,36 @@ static int page_get(Fcb& f, int32_t ppos) {
   p.dlo = p.dhi = 0;
   cur->page_map[cache_key(f.number, ppos)] = i;
   cur->page_lru.touch(cur->pages, i);
+}
+
+static int page_get(Fcb& f, int32_t ppos) {
+  auto it = cur->page_map.find(cache_key(f.number, ppos));
+  if (it != cur->page_map.end()) {
+    ++cur->page_hits;
+    cur->page_lru.touch(cur->pages, it->second);
+    return it->second;
+  }
+  int i = page_claim();
+  if (i < 0) return -1;
+  int fd = fcb_fd(f);
+  if (fd < 0) return -1;
+  int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  int32_t n = os_read(fd, ppos, cur->pages[i].data, page_size(), f.name.c_str());
+  uerr_cod = saved;
+  ++cur->page_reads;
+  page_hold(i, f, ppos, n);
   return i;
 }
 
 // Keeps bytes read for a page in the least recently used buffer, as a read through the cache
-// would have kept them (a changed buffer is written back first). 0, or the write's error.
+// would have kept them. 0, or the write-back's error.
 static int16_t page_keep(Fcb& f, int32_t ppos, const uint8_t* bytes, int32_t n) {
-  if (cur->page_map.count(cache_key(f.number, ppos))) return 0;
-  int i = cur->page_lru.tail;
-  if (i < 0) return 0;
-  Page& p = cur->pages[i];
-  if (p.file >= 0) {
-    if (page_writeback(p)) return uerr_cod ? uerr_cod : fail(36);
-    cur->page_map.erase(cache_key(p.file, p.pos));
-    p.file = -1;
-  }
-  const int32_t ps = page_size();
-  std::memcpy(p.data, bytes, static_cast<size_t>(n));
-  if (n < ps) std::memset(p.data + n, 0xFF, static_cast<size_t>(ps - n));
-  p.file = f.number;
-  p.pos = ppos;
-  p.valid = n;
-  p.dirty = false;
-  p.dlo = p.dhi = 0;
-  cur->page_map[cache_key(f.number, ppos)] = i;
-  cur->page_lru.touch(cur->pages, i);
+  if (cur->page_map.count(cache_key(f.number, ppos)) || cur->page_lru.tail < 0) return 0;
+  int i = page_claim();
+  if (i < 0) return uerr_cod ? uerr_cod : fail(36);
+  std::memcpy(cur->pages[i].data, bytes, static_cast<size_t>(n));
+  page_hold(i, f, ppos, n);
   return 0;
 }
 

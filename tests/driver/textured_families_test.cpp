@@ -362,30 +362,17 @@ TEST_F(Families, PerspectiveSpansEqualDepthRules) {
     EXPECT_EQ(fixed_drawn(routine, 1), 0);
   }
 
-  std::vector<uint8_t> texels(128 * 128, 9), shades(8192, 77);
-  auto float_drawn = [&](SpanRoutine routine, uint16_t stored) {
-    std::vector<uint8_t> row(8, kBack);
-    std::vector<uint16_t> depth(8, stored);
-    SpanState s{};
-    s.RowCount = 1;
-    s.RowAddress = row.data();
-    s.RowPitch = 8;
-    s.DepthRowAddress = depth.data();
-    s.DepthPitch = 16;
-    s.Depth = 0x10000;
-    s.Texels = texels.data();
-    s.ShadeRow = shades.data();
-    s.Shade = 0x300;
-    s.Opacity = 255;
-    s.DitherRowX = DitherMatrices[0];
-    s.RowSeed = DitherMatrices[1][0];
-    s.LeftX = 0, s.RightX = 4 << 16;
-    s.LeftW = s.RightW = 1.0f;
-    s.LeftU = 1.5f, s.RightU = 5.5f, s.LeftV = s.RightV = 2.0f;
-    routine(&s);
+  auto float_drawn = [](SpanRoutine routine, uint16_t stored) {
+    OneRow r(0x10000, 0x10000);
+    std::fill(r.depth.begin(), r.depth.end(), stored);
+    r.s.Shade = 0x300;
+    r.s.RowSeed = DitherMatrices[1][0];
+    r.s.LeftW = r.s.RightW = 1.0f;
+    r.s.LeftU = 1.5f, r.s.RightU = 5.5f, r.s.LeftV = r.s.RightV = 2.0f;
+    routine(&r.s);
     int drawn = 0;
-    for (int x = 0; x < 4; ++x) drawn += row[x] != kBack;
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(depth[x], row[x] != kBack ? 1 : stored);
+    for (int x = 0; x < 4; ++x) drawn += r.row[x] != kBack;
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(r.depth[x], r.row[x] != kBack ? 1 : stored);
     return drawn;
   };
   for (SpanRoutine routine : {&SpanPerspFloatZ, &SpanPerspFloatLitZ, &SpanPerspFloatSmoothZ, &SpanPerspFloat16Z,

@@ -3,6 +3,7 @@
 // Nodes are decoded into a plain entry list for every operation and encoded back; every
 // length and link read from a node is checked against the node and the file.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -84,6 +85,90 @@ static int trailing_pads(const Geometry& g, const uint8_t* k) {
 
 static bool has_ptr(const Geometry& g, bool leaf) { return !leaf || !g.dup; }
 
+// Walks the entries of an encoded node in order, rebuilding one key at a time in place
+// (a leading run is the previous key's own bytes); every count and length is checked
+// against the node, and damage stops the walk.
+namespace {
+struct EntryWalk {
+  const Geometry& g;
+  const uint8_t* p;
+  const uint8_t* end;
+  bool leaf, ptr;
+  int n, i = 0, prev_trail = 0, last_lead = 0;
+  int32_t right = 0, left = 0;
+  uint8_t member = 0;
+  int32_t child = 0;
+  uint8_t key[256];
+  const uint8_t* high = nullptr;
+
+  EntryWalk(const Geometry& geo, const uint8_t* block) : g(geo) {
+    NodeHeader nh;
+    std::memcpy(&nh, block, 18);
+    right = nh.right;
+    left = nh.left;
+    member = nh.member;
+    leaf = nh.leaf == 1;
+    ptr = has_ptr(g, leaf);
+    const int cap = leaf ? g.leaf_cap : g.nonleaf_cap;
+    const int maxn = leaf ? g.leaf_max : g.nonleaf_max;
+    n = nh.leaf > 1 || nh.entries > maxn || nh.bytes > cap || g.klen > 256 ? -1 : nh.entries;
+    p = block + 18;
+    end = p + (n < 0 ? 0 : nh.bytes);
+    if (leaf) high = block + 18 + g.leaf_cap;
+  }
+  bool ok() const { return n >= 0; }
+  bool at_end() const { return p == end; }
+  // Decodes entry i into key; false on damage.
+  bool next() {
+    if (ptr) {
+      if (end - p < 4) return false;
+      std::memcpy(&child, p, 4);
+      p += 4;
+    }
+    int lead = 0, trail = 0;
+    if (g.lead) {
+      if (end - p < 1) return false;
+      lead = *p++;
+    }
+    if (g.trail) {
+      if (end - p < 1) return false;
+      trail = *p++;
+    }
+    if ((i == 0 && lead) || lead + trail > g.keypart || lead + prev_trail > g.keypart) return false;
+    const int rem = g.keypart - lead - trail;
+    if (end - p < rem + (g.dup ? 4 : 0)) return false;
+    last_lead = lead;
+    std::memcpy(key + lead, p, static_cast<size_t>(rem));
+    p += rem;
+    std::memset(key + lead + rem, g.pad, static_cast<size_t>(trail));
+    if (g.dup) {
+      std::memcpy(key + g.keypart, p, 4);
+      p += 4;
+    }
+    if (leaf && g.dup) child = static_cast<int32_t>(be32(key + g.klen - 4));
+    prev_trail = trail;
+    ++i;
+    return true;
+  }
+  // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
+  // in this node, -1 damage.
+  int seek(const uint8_t* t) {
+    // matched: bytes the last key shares with t, its next byte being the smaller. A key
+    // that repeats more than that many leading bytes of it is smaller than t as well.
+    int matched = 0;
+    while (i < n) {
+      if (!next()) return -1;
+      if (i > 1 && last_lead > matched) continue;
+      int j = std::min(last_lead, matched);
+      while (j < g.klen && key[j] == t[j]) ++j;
+      if (j == g.klen || key[j] > t[j]) return 1;
+      matched = j;
+    }
+    return at_end() ? 0 : -1;
+  }
+};
+}  // namespace
+
 int32_t encode(const Geometry& g, const Image& im, int from, int to, uint8_t* out) {
   int32_t n = 0;
   bool ptr = has_ptr(g, im.leaf);
@@ -124,60 +209,24 @@ int32_t encode(const Geometry& g, const Image& im, int from, int to, uint8_t* ou
 }
 
 int16_t decode(const Geometry& g, const uint8_t* block, Image& im) {
-  NodeHeader nh;
-  std::memcpy(&nh, block, 18);
-  im.right = nh.right;
-  im.left = nh.left;
-  im.member = nh.member;
-  if (nh.leaf > 1) return kErrNodeDamaged;
-  im.leaf = nh.leaf == 1;
-  int cap = im.leaf ? g.leaf_cap : g.nonleaf_cap;
-  int maxn = im.leaf ? g.leaf_max : g.nonleaf_max;
-  if (nh.entries > maxn || nh.bytes > cap) return kErrNodeDamaged;
-  int n = nh.entries;
+  EntryWalk w(g, block);
+  im.right = w.right;
+  im.left = w.left;
+  im.member = w.member;
+  if (!w.ok()) return kErrNodeDamaged;
+  im.leaf = w.leaf;
+  const int n = w.n;
   im.n = n;
   im.klen = g.klen;
   im.ptr.resize(static_cast<size_t>(n));
   im.keys.resize(static_cast<size_t>(n) * g.klen);
-  if (im.leaf) std::memcpy(im.high, block + 18 + g.leaf_cap, static_cast<size_t>(g.klen));
-  const uint8_t* p = block + 18;
-  const uint8_t* end = p + nh.bytes;
-  bool ptr = has_ptr(g, im.leaf);
-  int prev_trail = 0;
+  if (im.leaf) std::memcpy(im.high, w.high, static_cast<size_t>(g.klen));
   for (int i = 0; i < n; ++i) {
-    uint8_t* k = im.key(i);
-    if (ptr) {
-      if (end - p < 4) return kErrNodeDamaged;
-      std::memcpy(&im.ptr[i], p, 4);
-      p += 4;
-    } else {
-      im.ptr[i] = 0;
-    }
-    int lead = 0, trail = 0;
-    if (g.lead) {
-      if (end - p < 1) return kErrNodeDamaged;
-      lead = *p++;
-    }
-    if (g.trail) {
-      if (end - p < 1) return kErrNodeDamaged;
-      trail = *p++;
-    }
-    if ((i == 0 && lead) || lead + trail > g.keypart || lead + prev_trail > g.keypart) return kErrNodeDamaged;
-    int rem = g.keypart - lead - trail;
-    if (end - p < rem + (g.dup ? 4 : 0)) return kErrNodeDamaged;
-    if (lead) std::memcpy(k, im.key(i - 1), static_cast<size_t>(lead));
-    std::memcpy(k + lead, p, static_cast<size_t>(rem));
-    p += rem;
-    std::memset(k + lead + rem, g.pad, static_cast<size_t>(trail));
-    if (g.dup) {
-      std::memcpy(k + g.keypart, p, 4);
-      p += 4;
-    }
-    prev_trail = trail;
+    if (!w.next()) return kErrNodeDamaged;
+    std::memcpy(im.key(i), w.key, static_cast<size_t>(g.klen));
+    im.ptr[i] = w.child;  // the record position from the key's suffix on duplicate leaves
   }
-  if (p != end) return kErrNodeDamaged;
-  if (im.leaf && g.dup)
-    for (int i = 0; i < n; ++i) im.ptr[i] = static_cast<int32_t>(be32(im.key(i) + g.klen - 4));
+  if (!w.at_end()) return kErrNodeDamaged;
   return 0;
 }
 
@@ -214,6 +263,10 @@ void Image::erase(int i, int klen) {
 }
 
 // ---------------------------------------------------------------- node buffers
+
+// Bumped whenever a node buffer's bytes change (read from the file or stored from an
+// image), so that a decoded copy of a buffer is known to be current.
+static uint64_t node_generation = 1;
 
 static int32_t node_area_start(const Fcb& host) {
   return header_area(host.h, host.h.file_type == OL_TYPE_INDEX ? host.h.members : 0);
@@ -295,6 +348,7 @@ int node_get(Fcb& m, int32_t pos) {
   NodeBuf& b = cur->nodes[i];
   int16_t saved = uerr_cod;
   uerr_cod = 0;
+  ++node_generation;
   int32_t n = os_read(fd, pos, b.data, ns, host.name.c_str());
   ++cur->node_reads;
   if (n != ns) {
@@ -329,6 +383,89 @@ int16_t load(Fcb& m, int32_t pos, Image& im) {
   return e;
 }
 
+// The last leaf decoded for an ordered walk, per file slot: a walk steps through a leaf's
+// entries without decoding the leaf again for every step.
+namespace {
+struct LeafMemo {
+  const Engine* engine = nullptr;
+  int16_t file = -1;
+  int buffer = -1;
+  uint64_t generation = 0;
+  Image im;
+};
+LeafMemo leaf_memos[8];
+}  // namespace
+
+static const Image* load_memo(Fcb& m, int32_t pos, int16_t& e) {
+  e = 0;
+  int i = node_get(m, pos);
+  if (i < 0) {
+    e = uerr_cod ? uerr_cod : kErrNodeDamaged;
+    return nullptr;
+  }
+  LeafMemo& memo = leaf_memos[static_cast<uint16_t>(m.number) & 7u];
+  if (memo.engine == cur && memo.file == m.number && memo.buffer == i && memo.generation == node_generation &&
+      memo.im.pos == pos)
+    return &memo.im;
+  memo.engine = nullptr;
+  Geometry g = geometry_of(m);
+  e = decode(g, cur->nodes[i].data, memo.im);
+  memo.im.pos = pos;
+  if (e) return nullptr;
+  memo.engine = cur;
+  memo.file = m.number;
+  memo.buffer = i;
+  memo.generation = node_generation;
+  return &memo.im;
+}
+
+
+// An exact lookup straight from the node buffers: no image is built, and a node is
+// decoded only up to the entry the search needs. -1 when the full search must decide (it
+// walks the same nodes and reports what was found wrong); kExactFailed when a node could
+// not be read, with the error set as the full search would set it.
+constexpr int32_t kExactFailed = INT32_MIN;
+static int32_t exact_from_buffers(Fcb& m, const uint8_t* t) {
+  Geometry g = geometry_of(m);
+  int32_t pos = m.h.root;
+  if (pos == 0) return -1;
+  const int32_t bound = node_bound(m);
+  for (int32_t steps = 0, depth = 0; steps <= bound + 12; ++steps) {
+    int b = node_get(m, pos);
+    if (b < 0) {
+      if (!uerr_cod) uerr_cod = kErrNodeDamaged;
+      return kExactFailed;
+    }
+    EntryWalk w(g, cur->nodes[b].data);
+    if (!w.ok() || w.left == -1) return -1;
+    if (w.leaf) {
+      if (keycmp(t, w.high, g.klen) > 0 && w.right != 0) {
+        pos = w.right;
+        continue;
+      }
+      int r = w.seek(t);
+      if (r < 0) return -1;
+      if (r == 0 || keycmp(w.key, t, g.klen) != 0) return 0;
+      m.cur_node = pos;
+      m.cur_entry = w.i;
+      m.cur_key.assign(w.key, w.key + g.klen);
+      m.has_cur = true;
+      return w.child;
+    }
+    if (w.n == 0) return -1;
+    int r = w.seek(t);
+    if (r < 0) return -1;
+    if (r == 0) {
+      if (w.right == 0) return -1;
+      pos = w.right;
+      continue;
+    }
+    if (++depth > Path::kMax) return -1;
+    pos = w.child;
+  }
+  return -1;
+}
+
 int16_t save(Fcb& m, const Image& im) {
   Fcb& host = cur->files[m.host];
   auto it = cur->node_map.find(cache_key(m.host, im.pos));
@@ -337,6 +474,7 @@ int16_t save(Fcb& m, const Image& im) {
   NodeBuf& b = cur->nodes[i];
   b.owner = m.number;
   Geometry g = geometry_of(m);
+  ++node_generation;
   store(g, im, b.data);
   b.dirty = true;
   if (host.open_mode & OL_WRITETHROUGH) return node_writeback(b);
@@ -527,6 +665,11 @@ Fcb* index_member(int16_t file, bool allow_variable) {
 int32_t search(Fcb& m, const uint8_t* t, int kind, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (m.h.root == 0) return 0;
+  if (kind == 0 && !key_out) {
+    const int32_t found = exact_from_buffers(m, t);
+    if (found == kExactFailed) return 0;
+    if (found >= 0) return found;
+  }
   Path path;
   Image leaf;
   int16_t e = descend(m, t, path, leaf);
@@ -624,6 +767,21 @@ static int32_t edge(Fcb& m, bool last, uint8_t* key_out) {
 static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (!m.has_cur || m.cur_node == 0) return 0;
+  {
+    // The common step, within the current leaf: from its decoded copy.
+    int16_t e = 0;
+    const Image* memo = load_memo(m, m.cur_node, e);
+    const int i = m.cur_entry - 1, to = forward ? i + 1 : i - 1;
+    if (memo && memo->left != -1 && memo->leaf && i >= 0 && i < memo->n && to >= 0 && to < memo->n &&
+        keycmp(memo->key(i), m.cur_key.data(), g.klen) == 0 &&
+        (forward ? keycmp(memo->key(to), m.cur_key.data(), g.klen) > 0
+                 : keycmp(memo->key(to), m.cur_key.data(), g.klen) < 0)) {
+      set_current(m, *memo, to);
+      if (key_out) std::memcpy(key_out, memo->key(to), static_cast<size_t>(g.klen));
+      return entry_pos(g, *memo, to);
+    }
+    uerr_cod = 0;
+  }
   Image leaf;
   int16_t e = load(m, m.cur_node, leaf);
   int i = m.cur_entry - 1;

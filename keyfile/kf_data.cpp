@@ -1,6 +1,9 @@
 // Data pages, fixed records with their release chain, variable records and their pieces.
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "keyfile/kf_internal.h"
 
@@ -44,13 +47,9 @@ static void page_free(int i) {
   }
 }
 
-static int page_get(Fcb& f, int32_t ppos) {
-  auto it = cur->page_map.find(cache_key(f.number, ppos));
-  if (it != cur->page_map.end()) {
-    ++cur->page_hits;
-    cur->page_lru.touch(cur->pages, it->second);
-    return it->second;
-  }
+// The least recently used buffer, written back if changed and taken out of the map; -1 when
+// the write-back fails.
+static int page_claim() {
   int i = cur->page_lru.tail;
   Page& p = cur->pages[i];
   if (p.file >= 0) {
@@ -58,13 +57,12 @@ static int page_get(Fcb& f, int32_t ppos) {
     cur->page_map.erase(cache_key(p.file, p.pos));
     p.file = -1;
   }
-  int fd = fcb_fd(f);
-  if (fd < 0) return -1;
-  int16_t saved = uerr_cod;
-  uerr_cod = 0;
-  int32_t n = os_read(fd, ppos, p.data, page_size(), f.name.c_str());
-  uerr_cod = saved;
-  ++cur->page_reads;
+  return i;
+}
+
+// Buffer i now holds the first n bytes of page ppos (the rest reads as 0xFF).
+static void page_hold(int i, Fcb& f, int32_t ppos, int32_t n) {
+  Page& p = cur->pages[i];
   if (n < page_size()) std::memset(p.data + n, 0xFF, static_cast<size_t>(page_size() - n));
   p.file = f.number;
   p.pos = ppos;
@@ -73,12 +71,117 @@ static int page_get(Fcb& f, int32_t ppos) {
   p.dlo = p.dhi = 0;
   cur->page_map[cache_key(f.number, ppos)] = i;
   cur->page_lru.touch(cur->pages, i);
+}
+
+static int page_get(Fcb& f, int32_t ppos) {
+  auto it = cur->page_map.find(cache_key(f.number, ppos));
+  if (it != cur->page_map.end()) {
+    ++cur->page_hits;
+    cur->page_lru.touch(cur->pages, it->second);
+    return it->second;
+  }
+  int i = page_claim();
+  if (i < 0) return -1;
+  int fd = fcb_fd(f);
+  if (fd < 0) return -1;
+  int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  int32_t n = os_read(fd, ppos, cur->pages[i].data, page_size(), f.name.c_str());
+  uerr_cod = saved;
+  ++cur->page_reads;
+  page_hold(i, f, ppos, n);
   return i;
+}
+
+// Keeps bytes read for a page in the least recently used buffer, as a read through the cache
+// would have kept them. 0, or the write-back's error.
+static int16_t page_keep(Fcb& f, int32_t ppos, const uint8_t* bytes, int32_t n) {
+  if (cur->page_map.count(cache_key(f.number, ppos)) || cur->page_lru.tail < 0) return 0;
+  int i = page_claim();
+  if (i < 0) return uerr_cod ? uerr_cod : fail(36);
+  std::memcpy(cur->pages[i].data, bytes, static_cast<size_t>(n));
+  page_hold(i, f, ppos, n);
+  return 0;
+}
+
+// A read over several pages: the pages no buffer holds are read from the file in one piece,
+// the buffered ones copied from their buffers, and the partial pages at either end kept as
+// page-by-page reads would keep them. kPageByPage when a buffered page ends early and the
+// page-by-page path must decide.
+constexpr int16_t kPageByPage = -1;
+static int16_t page_read_span(Fcb& f, int32_t pos, uint8_t* out, int32_t len, int32_t first, int32_t last) {
+  const int32_t ps = page_size();
+  const int64_t end = static_cast<int64_t>(pos) + len;
+  int32_t lo = -1, hi = -1;
+  // The buffer of every page of the span (-1: none), looked up once.
+  static std::vector<int> held;
+  held.clear();
+  for (int32_t q = first;; q += ps) {
+    auto it = cur->page_map.find(cache_key(f.number, q));
+    const bool whole = q >= pos && q + static_cast<int64_t>(ps) <= end;
+    held.push_back(it == cur->page_map.end() ? -1 : it->second);
+    if (it == cur->page_map.end()) {
+      if (lo < 0) lo = q;
+      hi = q;
+    } else if (whole && cur->pages[it->second].valid < ps) {
+      return kPageByPage;
+    }
+    if (q == last) break;
+  }
+  static std::vector<uint8_t> scratch;
+  int32_t got = 0;
+  int16_t read_error = 0;
+  if (lo >= 0) {
+    const int32_t size = hi - lo + ps;
+    scratch.resize(static_cast<size_t>(size));
+    int fd = fcb_fd(f);
+    if (fd < 0) return uerr_cod;
+    int16_t saved = uerr_cod;
+    uerr_cod = 0;
+    got = os_read(fd, lo, scratch.data(), size, f.name.c_str());
+    read_error = uerr_cod;
+    uerr_cod = saved;
+    ++cur->page_reads;
+  }
+  auto available = [&](int32_t q) { return std::clamp<int32_t>(got - (q - lo), 0, ps); };
+  for (int32_t q = first, k = 0;; q += ps, ++k) {
+    const int32_t off = static_cast<int32_t>(std::max<int64_t>(pos, q) - q);
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(end, static_cast<int64_t>(q) + ps) - q) - off;
+    const bool partial = off != 0 || n < ps;
+    if (held[k] >= 0) {
+      Page& p = cur->pages[held[k]];
+      if (partial) {
+        ++cur->page_hits;
+        cur->page_lru.touch(cur->pages, held[k]);
+        if (off + n > p.valid) return fail(36);
+      }
+      std::memcpy(out, p.data + off, static_cast<size_t>(n));
+    } else {
+      if (off + n > available(q)) return partial || !read_error ? fail(36) : fail(read_error);
+      std::memcpy(out, scratch.data() + (q - lo) + off, static_cast<size_t>(n));
+    }
+    out += n;
+    if (q == last) break;
+  }
+  for (int32_t q : {first, last}) {
+    const bool partial = q < pos || q + static_cast<int64_t>(ps) > end;
+    if (partial && held[(q - first) / ps] < 0)
+      if (int16_t e = page_keep(f, q, scratch.data() + (q - lo), available(q))) return e;
+  }
+  return 0;
 }
 
 int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   const int32_t ps = page_size();
   uint8_t* out = static_cast<uint8_t*>(buf);
+  if (len > 0 && pos >= 0 && ps > 0) {
+    const int64_t last_byte = static_cast<int64_t>(pos) + len - 1;
+    const int32_t first = pos / ps * ps;
+    if (last_byte <= INT32_MAX && last_byte / ps * ps > first) {
+      int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_byte / ps * ps));
+      if (e != kPageByPage) return e;
+    }
+  }
   while (len > 0) {
     int32_t ppos = pos / ps * ps;
     int32_t off = pos - ppos;

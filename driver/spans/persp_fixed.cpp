@@ -61,20 +61,23 @@ void Walk(SpanState* s) {
   uint32_t acc_u = U32(s->AccU), acc_v = U32(s->AccV);
   const uint32_t step_u = U32(s->StepU), step_v = U32(s->StepV);
   uint32_t den_a = s->DenA, den_b = s->DenB, den_c = s->DenC;
+  // The table base in a local: the byte stores below could alias the global pointer and
+  // would force a reload per pixel.
+  const int32_t* const exp_table = ExpTable;
   int32_t cur_u = 0, cur_v = 0, j = 0;
   if constexpr (kLong) {
-    cur_u = static_cast<int32_t>(s->ExpCursorU - ExpTable);
-    cur_v = static_cast<int32_t>(s->ExpCursorV - ExpTable);
+    cur_u = static_cast<int32_t>(s->ExpCursorU - exp_table);
+    cur_v = static_cast<int32_t>(s->ExpCursorV - exp_table);
     j = 256 + LogTable[(den_a >> 23) & 0xFFu];
   }
   for (int32_t k = 0, n = s->SpanWidth; k < n; ++k) {
     if constexpr (kLong) {
-      const uint32_t inc_u = U32(ExpTable[cur_u + j]), inc_v = U32(ExpTable[cur_v + j]);
+      const uint32_t inc_u = U32(exp_table[cur_u + j]), inc_v = U32(exp_table[cur_v + j]);
       acc_u = kUDec ? acc_u - inc_u : acc_u + inc_u;
       acc_v = kVDec ? acc_v - inc_v : acc_v + inc_v;
       den_a -= den_b;
       // Keep the denominator normalised; each doubling moves the cursors one octave.
-      for (int guard = 0; static_cast<int32_t>(den_a) > 0 && guard < 32; ++guard) {
+      for (int guard = 0; __builtin_expect(static_cast<int32_t>(den_a) > 0, 0) && guard < 32; ++guard) {
         den_a <<= 1, den_b <<= 1, den_c <<= 1;
         cur_u = std::max(cur_u - 256, kCursorMin);
         cur_v = std::max(cur_v - 256, kCursorMin);
@@ -99,27 +102,30 @@ void Walk(SpanState* s) {
       a = static_cast<int8_t>(d ^ 0xAAu);
       b = static_cast<int8_t>(d);
     }
-    const uint32_t col = static_cast<uint32_t>((static_cast<int32_t>(acc_u >> 16) + a) >> 9) & kMask;
-    const uint32_t row = static_cast<uint32_t>((static_cast<int32_t>(acc_v >> 16) + b) >> 9) & kMask;
-    const uint8_t tex = texels[row * C::size + col];
-    uint8_t p = tex;
-    if constexpr (C::px == Px::kLit) p = shade_row[tex];
-    if constexpr (C::px == Px::kSmooth) p = shade_row[ShadeIndex(shade, d) + tex];
-    uint32_t pass = tex != 0;
-    if constexpr (C::stipple) pass &= static_cast<uint32_t>(d < opacity);
+    // The screen door and the depth decide before the texel is fetched; a pixel that fails
+    // keeps its bytes unwritten.
+    bool pass = true;
+    if constexpr (C::stipple) pass = d < opacity;
     uint16_t zd = 0;
     if constexpr (C::z != Z::kNone) {
       z = Add(z, z_step);
       zd = static_cast<uint16_t>(U32(z) >> 16);
-      pass &= static_cast<uint32_t>(C::z == Z::kLess ? *cell < zd : *cell <= zd);
+      pass = pass && (C::z == Z::kLess ? *cell < zd : *cell <= zd);
     }
-    const uint32_t mask = 0u - pass;
-    *px = static_cast<uint8_t>((*px & ~mask) | (p & mask));
+    if (pass) {
+      const uint32_t col = static_cast<uint32_t>((static_cast<int32_t>(acc_u >> 16) + a) >> 9) & kMask;
+      const uint32_t row = static_cast<uint32_t>((static_cast<int32_t>(acc_v >> 16) + b) >> 9) & kMask;
+      const uint8_t tex = texels[row * C::size + col];
+      if (tex != 0) {
+        uint8_t p = tex;
+        if constexpr (C::px == Px::kLit) p = shade_row[tex];
+        if constexpr (C::px == Px::kSmooth) p = shade_row[ShadeIndex(shade, d) + tex];
+        *px = p;
+        if constexpr (C::z != Z::kNone) *cell = zd;
+      }
+    }
     px += kStep;
-    if constexpr (C::z != Z::kNone) {
-      *cell = static_cast<uint16_t>((*cell & ~mask) | (zd & mask));
-      cell += kStep;
-    }
+    if constexpr (C::z != Z::kNone) cell += kStep;
     if constexpr (C::px == Px::kSmooth) shade = Add(shade, shade_step);
     if constexpr (!kLong && C::handler) {
       acc_u += step_u;
@@ -175,7 +181,30 @@ inline int32_t EndQuotient(uint32_t num, int32_t q, int32_t shift) {
   return Shl(quot, shift & 0xFF);
 }
 
-template <bool kHandler>
+// Span walkers of one mode bound at compile time, so the line loop makes no indirect call.
+template <class C>
+struct BoundWalkers {
+  static void Call(SpanState* s, int entry) {
+    switch (entry) {
+      case 0: Walk<C, 0, true, false, false>(s); break;
+      case 1: Walk<C, 1, true, false, false>(s); break;
+      case 2: Walk<C, 0, true, false, true>(s); break;
+      case 3: Walk<C, 1, true, false, true>(s); break;
+      case 4: Walk<C, 0, true, true, false>(s); break;
+      case 5: Walk<C, 1, true, true, false>(s); break;
+      case 6: Walk<C, 0, true, true, true>(s); break;
+      case 7: Walk<C, 1, true, true, true>(s); break;
+      case 8: Walk<C, 0, false, false, false>(s); break;
+      default: Walk<C, 1, false, false, false>(s); break;
+    }
+  }
+};
+// The shared driver enters whatever table the block holds.
+struct TableWalkers {
+  static void Call(SpanState* s, int entry) { s->CurrentSpanTable[entry](s); }
+};
+
+template <bool kHandler, class Walkers>
 void LineLoop(SpanState* s) {
   const int32_t count = s->RowCount;
   const int dir = s->PerspDirection & 1;
@@ -228,13 +257,14 @@ void LineLoop(SpanState* s) {
         if (du == 0) du = 1;
         if (dv == 0) dv = 1;
         entry = dir + (dv < 0 ? 2 : 0) + (du < 0 ? 4 : 0);
-        const long double mag_u = std::abs(static_cast<long double>(du));
-        const long double mag_v = std::abs(static_cast<long double>(dv));
-        const long double P = static_cast<long double>(n) * qs, Dl = static_cast<long double>(D);
+        // Double precision: every product is rounded to single precision at the end.
+        const double mag_u = std::abs(static_cast<double>(du));
+        const double mag_v = std::abs(static_cast<double>(dv));
+        const double P = static_cast<double>(n) * qs, Dl = static_cast<double>(D);
         const FloatParts den0 = Parts(static_cast<float>(P * P - Dl * P));
         const FloatParts first = Parts(static_cast<float>(2 * Dl * Dl - 2 * Dl * P));
         const FloatParts second = Parts(static_cast<float>(2 * Dl * Dl));
-        const long double product = static_cast<long double>(qf) * P;
+        const double product = static_cast<double>(qf) * P;
         const FloatParts num_v = Parts(static_cast<float>(mag_v * product));
         const FloatParts num_u = Parts(static_cast<float>(mag_u * product));
         s->DenA = den0.m;
@@ -247,7 +277,7 @@ void LineLoop(SpanState* s) {
       }
       s->AccU = Shl(s->StartU, 16);
       s->AccV = Shl(s->StartV, 16);
-      s->CurrentSpanTable[entry](s);
+      Walkers::Call(s, entry);
     }
     s->RowSeed ^= s->RowSeed >> 6;
     if (s->DepthRowAddress) s->DepthRowAddress = StepDepthRow(s->DepthRowAddress, s->DepthPitch);
@@ -259,12 +289,12 @@ void LineLoop(SpanState* s) {
 template <class C>
 void Run(SpanState* s) {
   s->CurrentSpanTable = kTable<C>;
-  LineLoop<C::handler>(s);
+  LineLoop<C::handler, BoundWalkers<C>>(s);
 }
 
 }  // namespace
 
-void PerspScanlineDriver(SpanState* s) { LineLoop<false>(s); }
+void PerspScanlineDriver(SpanState* s) { LineLoop<false, TableWalkers>(s); }
 
 void SpanPerspFixedDither(SpanState* s) { Run<Cfg<128, Z::kNone, Px::kTexel, false, Off::kModePlain, false>>(s); }
 void SpanPerspFixedDitherLit(SpanState* s) { Run<Cfg<128, Z::kNone, Px::kLit, false, Off::kModePlain, false>>(s); }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 const float ReciprocalTable[28] = {
     1.0f,      1.0f,      0.5f,      0.333333f, 0.25f,     0.2f,      0.166667f,
@@ -29,7 +30,17 @@ inline int32_t Sub(int32_t a, int32_t b) {
 // Integer conversions of coordinates: outside any sensible range (or not a number) they
 // give 0 instead of undefined behaviour; inside it they keep the low 32 bits.
 constexpr double kConvertLimit = 9.0e15;
+// Below 2^50 the sum with 1.5 x 2^52 rounds to the nearest integer (ties to even) in the
+// low bits of its pattern, without a library call.
+constexpr double kRoundLimit = 1125899906842624.0;
+constexpr double kRoundBias = 6755399441055744.0;
 inline int32_t Nearest(double x) {
+  if (std::fabs(x) < kRoundLimit) {
+    const double biased = x + kRoundBias;
+    uint64_t bits;
+    std::memcpy(&bits, &biased, sizeof bits);
+    return static_cast<int32_t>(static_cast<uint32_t>(bits));
+  }
   if (!(std::fabs(x) < kConvertLimit)) return 0;
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(x))));
 }
@@ -61,39 +72,70 @@ struct Spans {
     return ((p >> 7) & kMask) * kSize + ((p >> 25) & kMask);
   }
 
-  static void Run(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+  // A run whose shade plus any dither byte stays inside the table needs no clamp per
+  // pixel; the shade is linear along the run, so its two ends decide.
+  static bool ShadeInside(int32_t shade, int32_t step, int32_t m) {
+    const int64_t last = shade + static_cast<int64_t>(step) * (m - 1);
+    return std::min<int64_t>(shade, last) >= 0 && std::max<int64_t>(shade, last) + 0xFF <= 0x1FFF;
+  }
+
+  template <bool kClamp>
+  static void Pixels(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+    constexpr bool kNoise = kStipple || kPx == Px::kSmooth;
     const uint8_t* texels = s->Texels;
     const uint8_t* shade_row = s->ShadeRow;
-    const int32_t z_step = s->DepthStep, shade_step = s->ShadeStep;
+    const uint32_t z_step = static_cast<uint32_t>(s->DepthStep);
+    const int32_t shade_step = s->ShadeStep;
     const uint32_t opacity = s->Opacity;
     uint8_t* px = r.px;
     uint16_t* cell = r.cell;
-    int32_t z = r.z, shade = r.shade;
+    uint32_t z = static_cast<uint32_t>(r.z);
+    int32_t shade = r.shade;
     uint32_t noise = r.noise;
     for (int32_t i = 0; i < m; ++i) {
-      const uint8_t tex = texels[TexelOffset(p)];
+      const uint32_t offset = TexelOffset(p);
       p += ps;
       const uint32_t d = noise & 0xFFu;
-      uint8_t v = tex;
-      if constexpr (kPx == Px::kLit) v = shade_row[tex];
-      if constexpr (kPx == Px::kSmooth) v = shade_row[ShadeIndex(shade, d) + tex];
-      uint32_t pass = tex != 0;
-      if constexpr (kStipple) pass &= static_cast<uint32_t>(d < opacity);
+      // The screen door and the depth decide before the texel is fetched; a pixel that
+      // fails keeps its bytes unwritten.
+      bool pass = true;
+      if constexpr (kStipple) pass = d < opacity;
       uint16_t zd = 0;
       if constexpr (kDepth) {
-        zd = static_cast<uint16_t>(static_cast<uint32_t>(z) >> 16);
-        pass &= static_cast<uint32_t>(cell[i] < zd);
-        z = Add(z, z_step);
+        zd = static_cast<uint16_t>(z >> 16);
+        pass = pass && cell[i] < zd;
+        z += z_step;
       }
-      const uint32_t mask = 0u - pass;
-      px[i] = static_cast<uint8_t>((px[i] & ~mask) | (v & mask));
-      if constexpr (kDepth) cell[i] = static_cast<uint16_t>((cell[i] & ~mask) | (zd & mask));
+      if (pass) {
+        const uint8_t tex = texels[offset];
+        if (tex != 0) {
+          uint8_t v = tex;
+          if constexpr (kPx == Px::kLit) v = shade_row[tex];
+          if constexpr (kPx == Px::kSmooth) {
+            const uint32_t row = kClamp ? ShadeIndex(shade, d)
+                                        : static_cast<uint32_t>(Add(shade, static_cast<int32_t>(d))) & 0x1F00u;
+            v = shade_row[row + tex];
+          }
+          px[i] = v;
+          if constexpr (kDepth) cell[i] = zd;
+        }
+      }
       if constexpr (kPx == Px::kSmooth) shade = Add(shade, shade_step);
-      noise ^= noise >> 6;
+      if constexpr (kNoise) noise ^= noise >> 6;
     }
     r.px = px + m;
     if constexpr (kDepth) r.cell = cell + m;
-    r.z = z, r.shade = shade, r.noise = noise;
+    r.z = static_cast<int32_t>(z), r.shade = shade, r.noise = noise;
+  }
+
+  static void Run(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+    if constexpr (kPx == Px::kSmooth) {
+      if (!ShadeInside(r.shade, s->ShadeStep, m)) {
+        Pixels<true>(s, r, p, ps, m);
+        return;
+      }
+    }
+    Pixels<false>(s, r, p, ps, m);
   }
 
   // Packed start and step of the fillers' format.

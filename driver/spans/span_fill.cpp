@@ -27,16 +27,6 @@ inline int32_t Wrap(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// Depth test write: the cell takes d and the pixel p where the stored value is
-// not greater than d (and, for textures, the texel is not 0). All-ones mask
-// on a pass, built without a branch.
-inline uint32_t PassMask(bool pass) { return 0u - static_cast<uint32_t>(pass); }
-
-inline void MaskedStore(uint16_t* cell, uint8_t* pixel, uint32_t mask, uint16_t d, uint8_t p) {
-    *cell = static_cast<uint16_t>((*cell & ~mask) | (d & mask));
-    *pixel = static_cast<uint8_t>((*pixel & ~mask) | (p & mask));
-}
-
 // Row address that ends at the row's own 256-byte block: byte t of the row
 // is the pointer with its low byte replaced by t.
 inline const uint8_t* AlignedRow(const uint8_t* row) {
@@ -80,11 +70,15 @@ void FlatRows(SpanState* s) {
             if constexpr (kDepth) {
                 uint8_t* px = e.row + xl;
                 uint16_t* cell = depth_row + xl;
-                int32_t z = depth;
+                uint32_t z = static_cast<uint32_t>(depth);
                 for (int32_t i = 0, n = xr - xl; i < n; ++i) {
-                    const uint16_t d = static_cast<uint16_t>(static_cast<uint32_t>(z) >> 16);
-                    MaskedStore(cell + i, px + i, PassMask(cell[i] <= d), d, colour);
-                    z = Wrap(z, depth_step);
+                    const uint16_t d = static_cast<uint16_t>(z >> 16);
+                    // Cells and pixels that fail keep their bytes untouched.
+                    if (cell[i] <= d) {
+                        cell[i] = d;
+                        px[i] = colour;
+                    }
+                    z += static_cast<uint32_t>(depth_step);
                 }
             } else {
                 std::memset(e.row + xl, colour, static_cast<size_t>(xr - xl));
@@ -100,6 +94,57 @@ void FlatRows(SpanState* s) {
     }
 }
 
+// Packed u|v split into two words with each 15-bit field at the top, so that both wrap
+// modulo 128 texels by plain 32-bit addition and the two step chains run side by side.
+struct SplitUv {
+    uint32_t u, v;
+    static SplitUv Of(uint32_t packed) { return {packed << 17, (packed >> 16) << 17}; }
+    uint32_t Offset() const { return ((v >> 25) << 7) | (u >> 25); }
+    void Add(const SplitUv& step) {
+        u += step.u;
+        v += step.v;
+    }
+};
+
+// Any step whose bits 15 or 31 are set (the set-ups' packing never gives one) carries
+// between the fields, so it keeps the masked packed addition.
+struct PackedUv {
+    uint32_t uv, step;
+    uint32_t Offset() const { return PackedTexelOffset(uv); }
+    void Add() { uv = (uv + step) & kPackedUvMask; }
+};
+struct SplitStepUv {
+    SplitUv t, step;
+    uint32_t Offset() const { return t.Offset(); }
+    void Add() { t.Add(step); }
+};
+constexpr uint32_t kPackedGapBits = 0x80008000u;
+
+template <bool kDepth, bool kLit, class Uv>
+inline void TexturedPixels(uint8_t* px, uint16_t* cell, int32_t n, Uv t, uint32_t z, uint32_t depth_step,
+                           const uint8_t* texels, const uint8_t* shade) {
+    for (int32_t i = 0; i < n; ++i) {
+        if constexpr (kDepth) {
+            const uint16_t d = static_cast<uint16_t>(z >> 16);
+            // The depth first: a hidden pixel fetches no texel, and nothing that fails
+            // (hidden, or texel 0) is rewritten.
+            if (cell[i] <= d) {
+                const uint8_t tx = texels[t.Offset()];
+                if (tx != 0) {
+                    cell[i] = d;
+                    px[i] = kLit ? shade[tx] : tx;
+                }
+            }
+            z += depth_step;
+        } else {
+            const uint8_t tx = texels[t.Offset()];
+            // Texel 0 is transparent.
+            if (tx != 0) px[i] = kLit ? shade[tx] : tx;
+        }
+        t.Add();
+    }
+}
+
 template <bool kDepth, bool kLit>
 void TexturedRows(SpanState* s) {
     Edges e(s);
@@ -107,6 +152,8 @@ void TexturedRows(SpanState* s) {
     const uint8_t* shade = kLit ? AlignedRow(s->ShadeRow) : nullptr;
     uint32_t uv = s->Interp;
     const uint32_t uv_row_step = s->InterpRowStep, uv_step = s->InterpStep;
+    const bool split = (uv_step & kPackedGapBits) == 0;
+    const SplitUv step = SplitUv::Of(uv_step);
     int32_t depth = s->Depth;
     const int32_t depth_row_step = s->DepthRowStep, depth_step = s->DepthStep;
     uint16_t* depth_row = s->DepthRowAddress;
@@ -118,23 +165,12 @@ void TexturedRows(SpanState* s) {
         const int32_t xl = e.left >> 16, xr = e.right >> 16;
         if (xr > xl) {
             uint8_t* px = e.row + xl;
-            uint32_t t_uv = uv;
-            int32_t z = depth;
             uint16_t* cell = kDepth ? depth_row + xl : nullptr;
-            for (int32_t i = 0, n = xr - xl; i < n; ++i) {
-                const uint8_t t = texels[PackedTexelOffset(t_uv)];
-                const uint8_t p = kLit ? shade[t] : t;
-                if constexpr (kDepth) {
-                    const uint16_t d = static_cast<uint16_t>(static_cast<uint32_t>(z) >> 16);
-                    MaskedStore(cell + i, px + i, PassMask((t != 0) & (cell[i] <= d)), d, p);
-                    z = Wrap(z, depth_step);
-                } else {
-                    // Texel 0 is transparent.
-                    const uint32_t mask = PassMask(t != 0);
-                    px[i] = static_cast<uint8_t>((px[i] & ~mask) | (p & mask));
-                }
-                t_uv = (t_uv + uv_step) & kPackedUvMask;
-            }
+            const uint32_t z = static_cast<uint32_t>(depth), dz = static_cast<uint32_t>(depth_step);
+            if (split)
+                TexturedPixels<kDepth, kLit>(px, cell, xr - xl, SplitStepUv{SplitUv::Of(uv), step}, z, dz, texels, shade);
+            else
+                TexturedPixels<kDepth, kLit>(px, cell, xr - xl, PackedUv{uv, uv_step}, z, dz, texels, shade);
         }
         e.row += e.pitch;
         if constexpr (kDepth) depth_row = StepDepthRow(depth_row, depth_pitch);
@@ -176,7 +212,10 @@ void SmoothRows(SpanState* s) {
                 const uint8_t p = shade_row[((sh + (noise & 0xFFu)) >> 8) & 0xFFu];
                 if constexpr (kDepth) {
                     const uint16_t d = static_cast<uint16_t>(static_cast<uint32_t>(z) >> 16);
-                    MaskedStore(cell + i, px + i, PassMask(cell[i] <= d), d, p);
+                    if (cell[i] <= d) {
+                        cell[i] = d;
+                        px[i] = p;
+                    }
                     z = Wrap(z, depth_step);
                 } else {
                     px[i] = p;

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "driver/spans/persp_fixed.h"
+#include "driver/spans/persp_float.h"
 #include "driver/spans/persp_tables.h"
 #include "driver/triangles/handler_table.h"
 #include "driver/triangles/handlers.h"
@@ -337,6 +338,53 @@ TEST_F(Families, FixedSpanPathChoice) {
   EXPECT_FALSE(took_short(&SpanPerspFixedStippleZ, 0x40000000, 0x3FFFFFFF));
   EXPECT_TRUE(took_short(&SpanPerspFixedStippleZ, 0x40100000, 0x40000000));
   EXPECT_TRUE(took_short(&SpanPerspFixedStippleZ, 0x10000000, 0x7F000000));
+}
+
+// Equal depth: the fixed-point span modes draw over a stored depth equal to their own, the
+// handler-layer fixed-point routines and every floating-point one keep the stored pixel.
+// Each row below draws four pixels at depth 1 (16.16 depth 1.0, no step).
+TEST_F(Families, PerspectiveSpansEqualDepthRules) {
+  auto fixed_drawn = [](SpanRoutine routine, uint16_t stored) {
+    OneRow r(0x40000000, 0x40000000);
+    std::fill(r.depth.begin(), r.depth.end(), stored);
+    routine(&r.s);
+    int drawn = 0;
+    for (int x = 0; x < 4; ++x) drawn += r.row[x] != kBack;
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(r.depth[x], r.row[x] != kBack ? 1 : stored);
+    return drawn;
+  };
+  for (SpanRoutine routine : {&SpanPerspFixedDitherZ, &SpanPerspFixedDitherLitZ}) {
+    EXPECT_EQ(fixed_drawn(routine, 1), 4);
+    EXPECT_EQ(fixed_drawn(routine, 2), 0);
+  }
+  for (SpanRoutine routine : {&SpanPerspFixedStippleZ, &SpanPerspFixed16DitherZ, &SpanPerspFixed16DitherLitZ}) {
+    EXPECT_EQ(fixed_drawn(routine, 0), 4);
+    EXPECT_EQ(fixed_drawn(routine, 1), 0);
+  }
+
+  auto float_drawn = [](SpanRoutine routine, uint16_t stored) {
+    OneRow r(0x10000, 0x10000);
+    std::fill(r.depth.begin(), r.depth.end(), stored);
+    r.s.Shade = 0x300;
+    r.s.RowSeed = DitherMatrices[1][0];
+    r.s.LeftW = r.s.RightW = 1.0f;
+    r.s.LeftU = 1.5f, r.s.RightU = 5.5f, r.s.LeftV = r.s.RightV = 2.0f;
+    routine(&r.s);
+    int drawn = 0;
+    for (int x = 0; x < 4; ++x) drawn += r.row[x] != kBack;
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(r.depth[x], r.row[x] != kBack ? 1 : stored);
+    return drawn;
+  };
+  for (SpanRoutine routine : {&SpanPerspFloatZ, &SpanPerspFloatLitZ, &SpanPerspFloatSmoothZ, &SpanPerspFloat16Z,
+                              &SpanPerspFloat16LitZ, &SpanPerspFloat16SmoothZ}) {
+    EXPECT_EQ(float_drawn(routine, 0), 4);
+    EXPECT_EQ(float_drawn(routine, 1), 0);
+  }
+  // The screen door passes every noise byte below 255: most, not necessarily all, pixels.
+  for (SpanRoutine routine : {&SpanPerspStippleZ, &SpanPerspStippleLitZ, &SpanPerspFloat16StippleZ}) {
+    EXPECT_GE(float_drawn(routine, 0), 3);
+    EXPECT_EQ(float_drawn(routine, 1), 0);
+  }
 }
 
 // View depths at or behind the eye, not numbers, and coordinates far outside the texture:

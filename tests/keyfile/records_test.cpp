@@ -267,6 +267,43 @@ TEST_F(VariableTest, ManyPiecesWithTinyCaches) {
   many_pieces(0, "v.dat", 8);
 }
 
+// Records over several pages read while the pages of other records' changes are still held
+// in a cache of three pages: every read returns the latest bytes, whichever of its pages
+// are buffered, changed or only in the file.
+TEST_F(VariableTest, ReadsOverSeveralPagesSeeBufferedChanges) {
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  restart(3);
+  ASSERT_EQ(OpenOlFile(0, "v.dat", 6), 0);
+  std::mt19937 rng(2801);
+  std::map<int32_t, std::vector<uint8_t>> live;
+  auto fill = [&](std::vector<uint8_t>& d) {
+    for (auto& b : d) b = static_cast<uint8_t>(rng());
+  };
+  for (int i = 0; i < 120; ++i) {
+    std::vector<uint8_t> d(static_cast<size_t>(300 + rng() % 2700));
+    fill(d);
+    int32_t p = NewVData(0, static_cast<int32_t>(d.size()));
+    ASSERT_NE(p, 0) << uerr_cod;
+    ASSERT_EQ(WriteVData(0, p, d.data(), static_cast<int32_t>(d.size())), 0);
+    live[p] = d;
+  }
+  std::vector<int32_t> positions;
+  for (auto& [p, d] : live) positions.push_back(p);
+  for (int round = 0; round < 2000; ++round) {
+    const int32_t p = positions[rng() % positions.size()];
+    std::vector<uint8_t>& d = live[p];
+    if (rng() % 2) {
+      fill(d);
+      ASSERT_EQ(WriteVData(0, p, d.data(), static_cast<int32_t>(d.size())), 0);
+    }
+    const int32_t q = positions[rng() % positions.size()];
+    std::vector<uint8_t> back(live[q].size());
+    ASSERT_EQ(VDataLength(0, q), static_cast<int32_t>(back.size()));
+    ASSERT_EQ(ReadVData(0, q, back.data(), static_cast<int32_t>(back.size())), 0) << "round " << round;
+    ASSERT_EQ(back, live[q]) << "round " << round;
+  }
+}
+
 // ---------------------------------------------------------------- killed while writing
 
 struct Committed {

@@ -55,19 +55,23 @@ void save(const QString& name) {
   std::fflush(stdout);
 }
 
-void click(int x, int y) {
+void mouse(QWidget* w, QEvent::Type type, QPointF local, Qt::MouseButtons held) {
+  QMouseEvent e(type, local, w->mapToGlobal(local), Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+// A left click (two for a double click) on whatever widget is at that point of the window.
+void click(int x, int y, bool twice) {
   QWidget* main = t.host->main_widget();
   if (!main) return;
   QWidget* w = main->childAt(x, y);
   if (!w) w = main;
   QPointF local = w->mapFrom(main, QPoint(x, y));
-  QPointF global = w->mapToGlobal(local);
-  QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QApplication::sendEvent(w, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
-                      Qt::NoModifier);
-  QApplication::sendEvent(w, &release);
+  mouse(w, QEvent::MouseButtonPress, local, Qt::LeftButton);
+  mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
+  if (!twice) return;
+  mouse(w, QEvent::MouseButtonDblClick, local, Qt::LeftButton);
+  mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
 }
 
 void key(const QString& name, bool down) {
@@ -104,9 +108,9 @@ void step() {
         step();
       });
       return;
-    } else if (op == "click" && a.size() > 2) {
+    } else if ((op == "click" || op == "dclick") && a.size() > 2) {
       QTimer::singleShot(0, step);
-      click(a[1].toInt(), a[2].toInt());
+      click(a[1].toInt(), a[2].toInt(), op == "dclick");
       return;
     } else if (op == "type" && a.size() > 1) {
       QString text = a.mid(1).join(' ');

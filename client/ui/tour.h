@@ -7,6 +7,7 @@
 //   command ID         a menu command, as the menu bar sends it
 //   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3) and let go after MS
 //   click X Y          a left click at a point of the main window
+//   dclick X Y         a double click there
 //   type TEXT          characters typed into the focused control
 //   close              close the dialog in front
 //   shot NAME          save what is shown as NAME.png (dialogs drawn over the window's middle)

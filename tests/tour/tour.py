@@ -169,6 +169,13 @@ def tour(out, log):
          lambda: e.share((285, 160, 520, 210), lambda p: not bluish(p)) > 0.4),
         ("textures were downloaded", lambda: t.logged(r"texture_download") >= 0),
     ])
+    k0 = t.picture("walking")
+    t.check("another user walks, posed by their sequence", "walking", [
+        ("the walker's VRML avatar and its walk were fetched",
+         lambda: t.logged(r"walker\.wrl") >= 0 and t.logged(r"download_file \(seqs, walk\.zip\)") >= 0),
+        ("with no input the view changed", lambda: k0.differs(e, VIEW, 1) > 0.002),
+        ("only a part of it changed", lambda: k0.differs(e, VIEW, 1) < 0.2),
+    ])
     t.check("toolbar shown, back greyed before any move", "entered", [
         ("the toolbar's buttons are drawn", lambda: e.share((0, 20, 330, 42), coloured) > 0.01),
         ("the back button is grey", lambda: not coloured(e.at(19, 31))),

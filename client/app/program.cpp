@@ -14,6 +14,7 @@
 #include "client/servers/about.h"
 #include "client/core/cgi.h"
 #include "client/core/files.h"
+#include "client/core/keys.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/random.h"
@@ -23,6 +24,7 @@
 #include "client/net/resolve.h"
 #include "client/scene/avatar.h"
 #include "client/scene/backdrop.h"
+#include "client/scene/behavior.h"
 #include "client/scene/camera.h"
 #include "client/scene/color.h"
 #include "client/scene/display.h"
@@ -129,19 +131,26 @@ const lifecycle_step init_steps[] = {
        return join_init();
      },
      LC_IGNORE, 0, 0, nullptr},
+    {"prop_set_window", [] { prop_set_window(nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"advanced_init", advanced_init, LC_IGNORE, 0, 0, nullptr},
-    {"privilege_init", privilege_init, LC_IGNORE, 0, 0, nullptr},
+    {"privilege_init",
+     [] {
+       privilege_hook.tessel_background = tessel_background;
+       privilege_hook.tessel_foreground = tessel_foreground;
+       return privilege_init();
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"privacy_init", privacy_init, LC_IGNORE, 0, 0, nullptr},
     {"slider_init",
      [] {
        slider_init();
-       vslider_init();
        slider_hook.top_height = [] { return toolbar_height() + gesture_height(); };
        slider_hook.bottom_height = status_height;
        slider_hook.relayout = tessel_relayout;
        return 0;
      },
      LC_IGNORE, 0, 0, nullptr},
+    {"vslider_init", [] { vslider_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"perform_init", [] { return perform_init() ? 0 : 1; }, LC_FATAL_TITLE, 100, 0, nullptr},
     {"database_init",
      [] {
@@ -151,13 +160,16 @@ const lifecycle_step init_steps[] = {
      },
      LC_FATAL, 82, 0, nullptr},
     {"download_init", [] { download_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"toolbar_create",
+    {"toolbar_init",
      [] {
        toolbar_init();
        // The sign-up button sits in the gesture row, under the toolbar.
        register_hook.toolbar_height = toolbar_height;
-       return toolbar_create(COUNT(toolbar_main_buttons), toolbar_main_buttons) ? 0 : 1;
+       return 0;
      },
+     LC_IGNORE, 0, 0, nullptr},
+    {"toolbar_create",
+     [] { return toolbar_create(COUNT(toolbar_main_buttons), toolbar_main_buttons) ? 0 : 1; },
      LC_FATAL, 104, 0, nullptr},
     {"show_toolbar",
      [] {
@@ -212,6 +224,7 @@ const lifecycle_step init_steps[] = {
      [] {
        gesture_init();
        avatar_hook.gesture_show = [] { gesture_show(); };
+       world_hook.gesture_show = [] { gesture_show(); };
        return 0;
      },
      LC_IGNORE, 0, 0, nullptr},
@@ -236,10 +249,22 @@ const lifecycle_step start_3d_steps[] = {
     {"driver_init", [] { return driver_init() ? 0 : 1; }, LC_FATAL_TITLE, 1, 0, nullptr},
     {"debug_settings", tessel_step_debug_settings, LC_IGNORE, 0, 0, nullptr},
     {"viewport_palette", [] { viewport_palette(); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"camera_init", [] { return camera_init() ? 0 : 1; }, LC_FATAL_ENGINE, 5, 6, nullptr},
+    {"camera_init",
+     [] {
+       world_hook.camera_set_color = camera_set_color;
+       return camera_init() ? 0 : 1;
+     },
+     LC_FATAL_ENGINE, 5, 6, nullptr},
     {"scene_init", [] { return scene_init() ? 0 : 1; }, LC_FATAL, 7, 0, nullptr},
     {"model_init", [] { return model_init() ? 0 : 1; }, LC_FATAL, 11, 0, nullptr},
-    {"pick_init", [] { pick_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"pick_init",
+     [] {
+       pick_init();
+       behavior_hook.pick_off = pick_off;
+       pick_hook.key_clear = key_reset;
+       return 0;
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"show_window", tessel_step_show_window, LC_IGNORE, 0, 0, nullptr},
     {"self_init", [] { return self_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"balloon_init", [] { balloon_init(nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},

@@ -3,6 +3,7 @@
 // Scripted runs (the demo and tests under QT_QPA_PLATFORM=offscreen):
 //   TESSEL_SCREENSHOT=file.png   save what is shown, then quit
 //   TESSEL_EXIT_AFTER_MS=n       when to do that (default 3000 ms when a screenshot is asked)
+//   TESSEL_TOUR=script           drive the program by a script of inputs (client/ui/tour.h)
 #include <QApplication>
 #include <QTimer>
 #include <clocale>
@@ -30,6 +31,7 @@
 #include "client/ui/tab_control.h"
 #include "client/ui/splitter_view.h"
 #include "client/ui/toolbar_bar.h"
+#include "client/ui/tour.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/upgrade_dialog.h"
@@ -81,6 +83,10 @@ int main(int argc, char** argv) {
       tessel_quit();
     });
   }
+
+  const char* tour = std::getenv("TESSEL_TOUR");
+  if (tour && *tour && !tour_start(qt, tour, std::getenv("TESSEL_TOUR_DIR")))
+    std::fprintf(stderr, "tessel: the tour %s cannot be read\n", tour);
 
   int code = tessel_main(argc > 1 ? argv[1] : "", HOST_SHOW_NORMAL);
   host_set(nullptr);

@@ -1,0 +1,159 @@
+#include "client/ui/tour.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "client/core/tessel.h"
+#include "client/ui/qt_host.h"
+#include "client/ui/screenshot.h"
+
+namespace {
+
+struct Tour {
+  QtHost* host = nullptr;
+  std::vector<QStringList> lines;
+  size_t next = 0;
+  QString folder;
+};
+Tour t;
+
+// Where input goes: the dialog in front, else the main window.
+QWidget* target() {
+  if (QWidget* w = QApplication::activeModalWidget()) return w;
+  return t.host->main_widget();
+}
+
+void save(const QString& name) {
+  QImage image = screenshot_grab(*t.host);
+  // Dialogs are windows of their own: drawn over the middle, as the user sees them.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!w->isVisible() || w == t.host->main_widget() || w == t.host->about_widget()) continue;
+    if (!w->isWindow() || w->windowType() == Qt::ToolTip) continue;
+    QImage box = w->grab().toImage();
+    if (image.isNull()) {
+      image = box;
+      continue;
+    }
+    QPainter p(&image);
+    p.drawImage((image.width() - box.width()) / 2, (image.height() - box.height()) / 2, box);
+  }
+  QString path = t.folder + "/" + name + ".png";
+  if (image.isNull() || !image.save(path, "PNG"))
+    std::fprintf(stderr, "tour: nothing to save in %s\n", path.toLocal8Bit().constData());
+  else
+    std::printf("tour: shot %s\n", path.toLocal8Bit().constData());
+  std::fflush(stdout);
+}
+
+void mouse(QWidget* w, QEvent::Type type, QPointF local, Qt::MouseButtons held) {
+  QMouseEvent e(type, local, w->mapToGlobal(local), Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+// A left click (two for a double click) on whatever widget is at that point of the window.
+void click(int x, int y, bool twice) {
+  QWidget* main = t.host->main_widget();
+  if (!main) return;
+  QWidget* w = main->childAt(x, y);
+  if (!w) w = main;
+  QPointF local = w->mapFrom(main, QPoint(x, y));
+  mouse(w, QEvent::MouseButtonPress, local, Qt::LeftButton);
+  mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
+  if (!twice) return;
+  mouse(w, QEvent::MouseButtonDblClick, local, Qt::LeftButton);
+  mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
+}
+
+void key(const QString& name, bool down) {
+  QKeySequence seq = QKeySequence::fromString(name);
+  if (seq.isEmpty()) return;
+  QKeyCombination k = seq[0];
+  QKeyEvent e(down ? QEvent::KeyPress : QEvent::KeyRelease, k.key(), k.keyboardModifiers());
+  if (QWidget* w = target()) QApplication::sendEvent(w, &e);
+}
+
+void step();
+
+// Runs lines until one that waits; the rest go on from the event loop.
+void step() {
+  while (t.next < t.lines.size()) {
+    const QStringList& a = t.lines[t.next++];
+    const QString& op = a[0];
+    std::printf("tour: %s\n", a.join(' ').toLocal8Bit().constData());
+    std::fflush(stdout);
+    if (op == "wait" && a.size() > 1) {
+      QTimer::singleShot(a[1].toInt(), step);
+      return;
+    } else if (op == "command" && a.size() > 1) {
+      int id = a[1].toInt();
+      // A modal dialog runs its own loop inside the command: the script goes on meanwhile.
+      QTimer::singleShot(0, step);
+      t.host->send(HostEvent{HOST_WM_COMMAND, id, 0, 0});
+      return;
+    } else if (op == "key" && a.size() > 1) {
+      key(a[1], true);
+      QString name = a[1];
+      QTimer::singleShot(a.size() > 2 ? a[2].toInt() : 50, [name] {
+        key(name, false);
+        step();
+      });
+      return;
+    } else if ((op == "click" || op == "dclick") && a.size() > 2) {
+      QTimer::singleShot(0, step);
+      click(a[1].toInt(), a[2].toInt(), op == "dclick");
+      return;
+    } else if (op == "type" && a.size() > 1) {
+      QString text = a.mid(1).join(' ');
+      for (QChar c : text) {
+        QKeyEvent e(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        if (QWidget* w = QApplication::focusWidget() ? QApplication::focusWidget() : target())
+          QApplication::sendEvent(w, &e);
+      }
+    } else if (op == "close") {
+      if (QWidget* w = QApplication::activeModalWidget()) w->close();
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w != t.host->main_widget() && w->isWindow() &&
+            w->windowType() == Qt::Dialog)
+          w->close();
+    } else if (op == "shot" && a.size() > 1) {
+      save(a[1]);
+    } else if (op == "quit") {
+      // The last picture also goes where a scripted run asks for one.
+      const char* shot = std::getenv("TESSEL_SCREENSHOT");
+      if (shot && *shot) screenshot_save(*t.host, shot);
+      t.host->close_boxes();
+      tessel_quit();
+      return;
+    } else {
+      std::fprintf(stderr, "tour: line not understood: %s\n", a.join(' ').toLocal8Bit().constData());
+    }
+  }
+}
+
+}  // namespace
+
+bool tour_start(QtHost& host, const char* script, const char* folder) {
+  QFile f(QString::fromLocal8Bit(script));
+  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+  t = Tour{};
+  t.host = &host;
+  t.folder = folder && *folder ? QString::fromLocal8Bit(folder) : QString(".");
+  while (!f.atEnd()) {
+    QString line = QString::fromUtf8(f.readLine()).trimmed();
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    QStringList parts = line.split(' ', Qt::SkipEmptyParts);
+    t.lines.push_back(parts);
+  }
+  QTimer::singleShot(0, step);
+  return true;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// A scripted run of the real program: inputs given as a user gives them (menu commands, keys,
+// clicks on the window), with a picture saved at each checkpoint.
+//   TESSEL_TOUR=script  TESSEL_TOUR_DIR=folder for the pictures (default: the working folder)
+// Script lines ('#' starts a comment):
+//   wait MS            let the program run on
+//   command ID         a menu command, as the menu bar sends it
+//   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3) and let go after MS
+//   click X Y          a left click at a point of the main window
+//   dclick X Y         a double click there
+//   type TEXT          characters typed into the focused control
+//   close              close the dialog in front
+//   shot NAME          save what is shown as NAME.png (dialogs drawn over the window's middle)
+//   quit               end the program
+class QtHost;
+
+// Starts the script when the event loop runs; false when it cannot be read.
+bool tour_start(QtHost& host, const char* script, const char* folder);

@@ -19,6 +19,7 @@
 #include "client/scene/behavior.h"
 #include "client/scene/camera.h"
 #include "client/scene/display_viewport.h"
+#include "client/scene/element.h"
 #include "client/scene/prop.h"
 #include "client/scene/visible.h"
 #include "client/scene/scene.h"
@@ -30,6 +31,7 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/web.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -136,6 +138,14 @@ bool busy = false;
 int layout_width = 0, layout_height = 0;
 
 bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
+
+// A click on an object whose action text runs no "activate" clause and is an address opens it.
+void open_clicked_address(int x, int y) {
+  VxClump* clump = scene_pick(x, y);
+  element* e = clump ? visible_element(clump) : nullptr;
+  if (!e || behavior_trigger(e, BEHAVIOR_ACTIVATE)) return;
+  web_open_action(element_action(e));
+}
 
 void universe_poll() {
   if (links->universe_update) links->universe_update();
@@ -351,7 +361,10 @@ long handle_window(const HostEvent& e) {
     case HOST_WM_RBUTTONDOWN:
       h->window_focus();
       // A left click picks in the 3D view (the mouse modes take this over once they exist).
-      if (e.message == HOST_WM_LBUTTONDOWN && tessel_frame_state() == FRAME_RUNNING) pick_at(e.x, e.y);
+      if (e.message == HOST_WM_LBUTTONDOWN && tessel_frame_state() == FRAME_RUNNING) {
+        open_clicked_address(e.x, e.y);
+        pick_at(e.x, e.y);
+      }
       return 0;
     case HOST_WM_LBUTTONUP:
     case HOST_WM_LBUTTONDBLCLK:
@@ -370,11 +383,20 @@ int tessel_layout(int width, int height) {
   layout_height = height;
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
-  int view_width = width, view_height = height;
+  // The web pane takes the part right of the webx splitter ([layout] webx) while shown.
+  int right = width;
+  if (web_visible()) {
+    int webx = profile_int("layout", "webx");
+    right = webx < 0 ? 475 : webx;
+    if (right > width - 20) right = width - 20;
+    if (right < 20) right = 20;
+  }
+  int view_width = right, view_height = height;
   camera_resize(&view_width, &view_height);
-  viewport_size(0, 0, width, height);
+  viewport_size(0, 0, right, height);
   camera_size_viewwindow();
   backdrop_update();
+  web_size(right + 1, 0, width - right - 1 > 0 ? width - right - 1 : 0, height);
   if (!h->window_maximized()) {
     HostRect r = h->window_rect();
     profile_set_int("layout", "main_height", r.height);

@@ -21,11 +21,14 @@
 #include "client/ui/screenshot.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
+#include "client/ui/help_tree.h"
 #include "client/ui/upgrade_dialog.h"
 #include "client/ui/viewport.h"
+#include "client/ui/web_pane.h"
 #include "client/ui/worlds_list.h"
 
 int main(int argc, char** argv) {
+  web_pane_prepare();
   QApplication app(argc, argv);
   // Numbers in settings, messages and on the wire use the C locale.
   std::setlocale(LC_NUMERIC, "C");
@@ -46,6 +49,8 @@ int main(int argc, char** argv) {
   signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
   pdialog_dialogs_register();
+  web_pane_qt_install(qt);
+  help_tree_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

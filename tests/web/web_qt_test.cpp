@@ -8,6 +8,7 @@
 
 #include "client/ui/help_tree.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_windows.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/web_pane.h"
 #include "tests/transfer/transfer_util.h"
@@ -55,6 +56,17 @@ bool wait_for(const std::function<bool()>& done) {
 QRgb middle_of(const QImage& image, const QWidget* pane) {
   QPoint c = pane->mapTo(pane->window(), pane->rect().center());
   return image.pixel(c) & 0xFFFFFF;
+}
+
+// The page is drawn: its background fills the pane's middle and its text stands on it.
+bool page_drawn(const QImage& image, const QWidget* pane, QRgb background) {
+  if (image.isNull() || middle_of(image, pane) != background) return false;
+  QRect r(pane->mapTo(pane->window(), QPoint(0, 0)), pane->size());
+  int text = 0;
+  for (int y = r.top(); y < r.top() + 80 && y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if ((image.pixel(x, y) & 0xFFFFFF) != background) ++text;
+  return text > 200;
 }
 
 class WebQt : public WebFixture {
@@ -140,9 +152,9 @@ TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   // The page's own background shows in the pane once it is painted.
   wait_for([&] {
     shot = screenshot_grab(*qt);
-    return !shot.isNull() && middle_of(shot, pane()) == 0xF4F1E8;
+    return page_drawn(shot, pane(), 0xF4F1E8);
   });
-  EXPECT_EQ(0xF4F1E8u, middle_of(shot, pane()));
+  EXPECT_TRUE(page_drawn(shot, pane(), 0xF4F1E8));
   shot.save(QString::fromStdString(shots_dir() + "/help.png"));
 }
 
@@ -166,9 +178,9 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
   QImage shot;
   wait_for([&] {
     shot = screenshot_grab(*qt);
-    return !shot.isNull() && middle_of(shot, pane()) == 0xE8EEF4;
+    return page_drawn(shot, pane(), 0xE8EEF4);
   });
-  EXPECT_EQ(0xE8EEF4u, middle_of(shot, pane()));
+  EXPECT_TRUE(page_drawn(shot, pane(), 0xE8EEF4));
   shot.save(QString::fromStdString(shots_dir() + "/object_page.png"));
 
   // The link is clicked in the page: the teleport runs and the page stays.

@@ -100,12 +100,14 @@ class WebFixture : public menutest::MenuFixture {
     web_set_container_maker(make_browser);
     tree = &tree_;
     help_set_tree_maker([]() -> HelpTreeView* { return tree; });
-    // xdg-open is a script that records its arguments, one a line, after their count.
+    // xdg-open is a script that records each run as one line "<count>|<arg>|<arg>...", written
+    // at once so that runs finishing together do not mix their lines.
     bin = dir + "/bin";
     mkdir(bin.c_str(), 0755);
     opened = dir + "/opened.txt";
-    testutil::write_file(bin + "/xdg-open", "#!/bin/sh\n{ echo \"$#\"; for a in \"$@\"; do echo \"$a\"; done; } >> '" +
-                                               opened + "'\n");
+    testutil::write_file(bin + "/xdg-open",
+                         "#!/bin/sh\nline=\"$#\"\nfor a in \"$@\"; do line=\"$line|$a\"; done\n"
+                         "printf '%s\\n' \"$line\" >> '" + opened + "'\n");
     chmod((bin + "/xdg-open").c_str(), 0755);
     old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin + ":" + old_path).c_str(), 1);
@@ -130,28 +132,23 @@ class WebFixture : public menutest::MenuFixture {
     run_row("tab_init");
     ASSERT_EQ(0, run_row("web_init"));
   }
-  // What the recording xdg-open was given: one entry per run, its arguments joined by '|'.
+  // What the recording xdg-open was given: the one argument of each run (a run given another
+  // count shows as "(<line>)").
   std::vector<std::string> opened_runs(size_t expect) {
     std::vector<std::string> runs;
     testutil::poll_until(
         [&] {
           runs.clear();
           std::string text = testutil::read_file(opened), line;
-          std::vector<std::string> lines;
           for (char c : text) {
-            if (c == '\n') {
-              lines.push_back(line);
-              line.clear();
-            } else {
+            if (c != '\n') {
               line += c;
+              continue;
             }
-          }
-          for (size_t i = 0; i < lines.size();) {
-            int n = std::atoi(lines[i].c_str());
-            std::string run;
-            for (int k = 1; k <= n && i + k < lines.size(); ++k) run += (k > 1 ? "|" : "") + lines[i + k];
-            runs.push_back(run);
-            i += static_cast<size_t>(n) + 1;
+            size_t bar = line.find('|');
+            runs.push_back(bar == std::string::npos ? "" : line.substr(bar + 1));
+            if (std::atoi(line.c_str()) != 1) runs.back() = "(" + line + ")";
+            line.clear();
           }
           return runs.size() >= expect;
         },

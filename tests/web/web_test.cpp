@@ -3,6 +3,8 @@
 // topics read from their file.
 #include <algorithm>
 
+#include "client/core/dialog.h"
+#include "client/servers/prompt.h"
 #include "tests/web/web_fixture.h"
 
 using namespace webtest;
@@ -99,6 +101,23 @@ TEST_F(WebPane, TheMenuFollowsThePaneAndItsCommandsReachTheBrowser) {
   EXPECT_EQ((std::vector<std::string>{"command 11", "command 12", "command 14", "command 13"}), browser->log);
   web_size(476, 0, 164, 480);
   EXPECT_EQ("move 476 0 164 480", browser->log.back());
+
+  // Open... asks for an address, offering the current one; a cancelled prompt opens nothing.
+  web_event(WEB_BEFORE_NAVIGATE, "http://pages.example/world.html");
+  web_event(WEB_NAVIGATE_COMPLETE, "http://pages.example/world.html");
+  ScriptedDialogs dialogs;
+  dialogs.add(PROMPT_DIALOG, {[](ScriptedView& v) {
+                                EXPECT_EQ(msg(174), v.title());
+                                EXPECT_EQ(msg(175), v.control(PROMPT_LABEL).text);
+                                EXPECT_EQ("http://pages.example/world.html", v.control(PROMPT_EDIT).text);
+                                v.type(PROMPT_EDIT, "http://pages.example/typed.html");
+                                v.press(DIALOG_OK);
+                              }});
+  dialogs.add(PROMPT_DIALOG, {[](ScriptedView& v) { v.press(DIALOG_CANCEL); }});
+  browser->log.clear();
+  menu_handle(138);
+  menu_handle(138);
+  EXPECT_EQ((std::vector<std::string>{"navigate http://pages.example/typed.html"}), browser->log);
 
   menu_handle(130);
   EXPECT_EQ(0, web_visible());

@@ -31,6 +31,7 @@
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
+#include "client/shell/status.h"
 #include "client/shell/web.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
@@ -384,6 +385,7 @@ int tessel_layout(int width, int height) {
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
   // The web pane takes the part right of the webx splitter ([layout] webx) while shown.
+  int bottom = height - status_height();
   int right = width;
   if (web_visible()) {
     int webx = profile_int("layout", "webx");
@@ -391,12 +393,13 @@ int tessel_layout(int width, int height) {
     if (right > width - 20) right = width - 20;
     if (right < 20) right = 20;
   }
-  int view_width = right, view_height = height;
+  int view_width = right, view_height = bottom;
   camera_resize(&view_width, &view_height);
-  viewport_size(0, 0, right, height);
+  status_size(width, height);
+  viewport_size(0, 0, right, bottom);
   camera_size_viewwindow();
   backdrop_update();
-  web_size(right + 1, 0, width - right - 1 > 0 ? width - right - 1 : 0, height);
+  web_size(right + 1, 0, width - right - 1 > 0 ? width - right - 1 : 0, bottom);
   if (!h->window_maximized()) {
     HostRect r = h->window_rect();
     profile_set_int("layout", "main_height", r.height);

@@ -51,6 +51,8 @@
 #include "client/shell/help.h"
 #include "client/shell/url.h"
 #include "client/shell/web.h"
+#include "client/shell/font.h"
+#include "client/shell/status.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -131,6 +133,7 @@ const lifecycle_step init_steps[] = {
     {"download_init", [] { download_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"show_toolbar", tessel_step_show_toolbar, LC_IGNORE, 0, 0, nullptr},
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
+    {"font_init", [] { return font_init() ? 0 : 1; }, LC_FATAL, 14, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
     // The tab control is not built yet; of its pages the worlds page and the teleports page
     // are, made here in the tab control's order.
@@ -143,6 +146,7 @@ const lifecycle_step init_steps[] = {
        return r;
      },
      LC_IGNORE, 0, 0, nullptr},
+    {"status_init", [] { status_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"web_init", [] { return web_init() ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
@@ -263,5 +267,7 @@ void app_reset_for_test() {
   about_reset_for_test();
   web_reset_for_test();
   help_reset_for_test();
+  status_reset();
+  font_reset();
   app_install();
 }

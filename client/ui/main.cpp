@@ -11,6 +11,7 @@
 
 #include "client/app/program.h"
 #include "client/core/tessel.h"
+#include "client/ui/fonts.h"
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
@@ -19,6 +20,7 @@
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
+#include "client/ui/status_bar.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/help_tree.h"
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
   app_install();
   // The driver's frames are shown in the main window's viewport.
   viewport_qt_install(qt);
+  fonts_qt_install();
+  status_bar_qt_install(qt);
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();

@@ -1,0 +1,81 @@
+#pragma once
+// The real program under Qt's offscreen platform: the main window with the panes the entry
+// installs, started and brought to its running state with the real 8-bit driver.
+#include <QApplication>
+#include <QWidget>
+#include <memory>
+
+#include "client/app/command.h"
+#include "client/shell/status.h"
+#include "client/ui/fonts.h"
+#include "client/ui/qt_host.h"
+#include "client/ui/status_bar.h"
+#include "client/ui/viewport.h"
+#include "tests/scene/scene_fixture.h"
+
+inline QApplication& shell_app() {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "shell_qt_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
+  return *a;
+}
+
+// Texts for the panes and panes' owners, numbered so tests can read them back.
+inline const char kShellMessages[] =
+    "32 range %d\n"
+    "88 altitude %.1f\n"
+    "119 connecting\n"
+    "150 imposter\n";
+
+class ShellTest : public SceneTest {
+ protected:
+  ShellTest() : qt_((shell_app(), std::make_unique<QtHost>())) {}
+  void SetUp() override {
+    SceneTest::SetUp();
+    host_set(qt_.get());
+    // As the entry installs them.
+    viewport_qt_install(*qt_);
+    fonts_qt_install();
+    status_bar_qt_install(*qt_);
+    link_driver("VXDL8D21");
+  }
+  void TearDown() override {
+    if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+    SceneTest::TearDown();
+    status_set_bar_maker(nullptr);
+    font_set_maker(nullptr);
+  }
+  void install_program(const std::string& ini) {
+    write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n" + ini);
+    mkdir(dir_.file("Messages").c_str(), 0755);
+    write_file(dir_.file("Messages/default.tzm"), std::string(kSceneMessages) + kShellMessages);
+  }
+  void start_to_running(const std::string& ini = "[layout]\nmain_width=640\nmain_height=480\n") {
+    install_program(ini);
+    ASSERT_NE(tessel_init(0, "", 1), 0);
+    tessel_set_frame_state(FRAME_START_3D);
+    tessel_frame();
+    ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
+    settle();
+  }
+  void settle() {
+    for (int i = 0; i < 3; ++i) {
+      QApplication::processEvents();
+      tessel_frame();
+    }
+    QApplication::processEvents();
+  }
+  // A menu command as the menu bar sends it.
+  void command(int id) {
+    qt_->send(HostEvent{HOST_WM_COMMAND, id, 0, 0});
+    settle();
+  }
+  QWidget* main() { return qt_->main_widget(); }
+  template <class T>
+  T* child(const char* name = nullptr) {
+    return main() ? main()->findChild<T*>(name ? QString(name) : QString(), Qt::FindDirectChildrenOnly) : nullptr;
+  }
+  std::unique_ptr<QtHost> qt_;
+};

@@ -32,6 +32,7 @@
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
 #include "client/shell/status.h"
+#include "client/shell/tab.h"
 #include "client/shell/web.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
@@ -384,19 +385,25 @@ int tessel_layout(int width, int height) {
   layout_height = height;
   // The panes (toolbar, gestures, splitters, tabs, chat, console, status, web) are placed
   // here as they join the program; until then the 3D view takes the whole client area.
-  // The web pane takes the part right of the webx splitter ([layout] webx) while shown.
   int bottom = height - status_height();
+  // The tab pane's right edge (the splitter joins later), kept inside the window.
+  int left = profile_int("layout", "tabx");
+  if (left < 0) left = 165;
+  if (left > width - 20) left = width - 20;
+  if (left < 0) left = 0;
+  // The web pane takes the part right of the webx splitter ([layout] webx) while shown.
   int right = width;
   if (web_visible()) {
     int webx = profile_int("layout", "webx");
     right = webx < 0 ? 475 : webx;
     if (right > width - 20) right = width - 20;
-    if (right < 20) right = 20;
+    if (right < left + 20) right = left + 20;
   }
-  int view_width = right, view_height = bottom;
+  int view_width = right - left - 1, view_height = bottom;
   camera_resize(&view_width, &view_height);
   status_size(width, height);
-  viewport_size(0, 0, right, bottom);
+  tab_size(0, left - 1, 0, bottom);
+  viewport_size(left + 1, 0, right, bottom);
   camera_size_viewwindow();
   backdrop_update();
   web_size(right + 1, 0, width - right - 1 > 0 ? width - right - 1 : 0, bottom);

@@ -53,6 +53,7 @@
 #include "client/shell/web.h"
 #include "client/shell/font.h"
 #include "client/shell/status.h"
+#include "client/shell/tab.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -135,17 +136,15 @@ const lifecycle_step init_steps[] = {
     {"kiosk", tessel_step_kiosk, LC_IGNORE, 0, 0, nullptr},
     {"font_init", [] { return font_init() ? 0 : 1; }, LC_FATAL, 14, 0, nullptr},
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
-    // The tab control is not built yet; of its pages the worlds page and the teleports page
-    // are, made here in the tab control's order.
     {"tab_init",
      [] {
-       worlds_init();
-       int r = teleport_init();
        web_connect();
+       if (!tab_init()) return 1;
+       menu_hook.tab_show_help = tab_show_help;
        help_init();
-       return r;
+       return 0;
      },
-     LC_IGNORE, 0, 0, nullptr},
+     LC_FATAL, 206, 0, nullptr},
     {"status_init", [] { status_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"web_init", [] { return web_init() ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
@@ -268,6 +267,7 @@ void app_reset_for_test() {
   web_reset_for_test();
   help_reset_for_test();
   status_reset();
+  tab_reset();
   font_reset();
   app_install();
 }

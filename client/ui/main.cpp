@@ -21,6 +21,7 @@
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/tab_control.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
 #include "client/ui/help_tree.h"
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
   viewport_qt_install(qt);
   fonts_qt_install();
   status_bar_qt_install(qt);
+  tab_control_qt_install(qt);
   // Dialogs open as real Qt dialogs from their declarative tables.
   qt_dialog_install(nullptr);
   login_dialogs_register();

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "client/shell/tab.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -50,7 +51,12 @@ QtWorldsList::QtWorldsList(QWidget* parent) : QTreeWidget(parent) {
   setContextMenuPolicy(Qt::NoContextMenu);
   setSortingEnabled(false);  // the logic adds rows in its own order
   header()->setSectionsClickable(true);
-  connect(header(), &QHeaderView::sectionClicked, this, [](int column) { worlds_list_column_click(column); });
+  // The list's notifications go through the tab control as its page's.
+  connect(header(), &QHeaderView::sectionClicked, this,
+          [](int column) { tab_column_click(TAB_WORLDS, column); });
+  connect(header(), &QHeaderView::sectionResized, this, [this](int, int, int) {
+    if (!filling_) tab_save_columns(TAB_WORLDS, columnWidth(0), columnWidth(1));
+  });
 }
 
 QtWorldsList::~QtWorldsList() { worlds_list_destroyed(this); }
@@ -92,7 +98,9 @@ void QtWorldsList::set_column_title(int column, const char* text) {
 }
 
 void QtWorldsList::set_column_width(int column, int width) {
+  filling_ = true;  // the logic's own widths are not the user's to save
   if (column >= 0 && column <= 1 && width >= 0) setColumnWidth(column, width);
+  filling_ = false;
 }
 
 intptr_t QtWorldsList::selected() { return handle_of(currentItem()); }
@@ -125,7 +133,7 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
   if (item) setCurrentItem(item);
   if (event->button() == Qt::LeftButton) {
     event->accept();
-    worlds_list_click();
+    tab_click(TAB_WORLDS);
     return;
   }
   if (event->button() == Qt::RightButton) {
@@ -138,7 +146,7 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
 void QtWorldsList::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) {
     event->accept();
-    worlds_list_right_click();
+    tab_right_click(TAB_WORLDS);
     return;
   }
   QTreeWidget::mouseReleaseEvent(event);

@@ -10,6 +10,8 @@
 class QtHost;
 
 class QtWorldsList : public QTreeWidget, public WorldsListView {
+  Q_OBJECT
+
  public:
   explicit QtWorldsList(QWidget* parent);
   ~QtWorldsList() override;
@@ -36,6 +38,7 @@ class QtWorldsList : public QTreeWidget, public WorldsListView {
  private:
   std::map<intptr_t, QTreeWidgetItem*> items_;
   intptr_t next_ = 1;
+  bool filling_ = false;
 };
 
 // The program's list is a QtWorldsList in this host's main window. Call before start-up.

@@ -29,7 +29,7 @@ class QtViewportTest : public SceneTest {
     host_set(qt_.get());
     viewport_qt_install(*qt_);
     link_driver("VXDL8D21");
-    write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\n");
+    write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\ntabx=20\n");
     mkdir(dir_.file("Messages").c_str(), 0755);
     write_file(dir_.file("Messages/default.tzm"), kSceneMessages);
   }
@@ -61,11 +61,12 @@ TEST_F(QtViewportTest, GrabbedMainWindowShowsTheEngineFrameInTheViewport) {
   QWidget* vp = surface->widget();
   ASSERT_NE(vp, nullptr);
   EXPECT_EQ(vp->parentWidget(), main);
-  // The viewport fills the client area; the cameras fill the viewport inside its edge.
-  EXPECT_EQ(vp->width(), main->width());
+  // The viewport fills the client area right of the tab pane (20 pixels and the splitter);
+  // the cameras fill the viewport inside its edge.
+  EXPECT_EQ(vp->width(), main->width() - 21);
   int cw, ch;
   camera_size(&cw, &ch);
-  EXPECT_EQ(cw, (main->width() / 2) * 2 - 4);
+  EXPECT_EQ(cw, ((main->width() - 21) / 2) * 2 - 4);
   EXPECT_EQ(ch, (main->height() / 2) * 2 - 4);
   EXPECT_EQ(surface->image().format(), QImage::Format_Indexed8);
 
@@ -91,7 +92,7 @@ TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
   start_to_running();
   QWidget* main = qt_->main_widget();
   ASSERT_NE(main, nullptr);
-  main->resize(420, 310);
+  main->resize(441, 310);  // a 420-pixel viewport beside the tab pane
   QApplication::processEvents();
   tessel_frame();
   QApplication::processEvents();

@@ -14,7 +14,8 @@ class Start3d : public SceneTest {
   void SetUp() override {
     SceneTest::SetUp();
     link_driver("VXDL8D21");
-    write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n");
+    // The tab pane takes the left 20 pixels and the splitter's pixel.
+    write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\ntabx=20\n");
     mkdir(dir_.file("Messages").c_str(), 0755);
     write_file(dir_.file("Messages/default.tzm"), kSceneMessages);
   }
@@ -37,12 +38,12 @@ TEST_F(Start3d, ReachesStateFiveAndDrawsTheBackColourIntoTheViewport) {
   ASSERT_NE(camera_get_main(), nullptr);
   ASSERT_NE(scene_world(), nullptr);
   // The window's client area is laid out: the cameras follow it.
-  tessel_layout(320, 240);
-  EXPECT_EQ(canvas()->width(), 316);
+  tessel_layout(321, 240);
+  EXPECT_EQ(canvas()->width(), 296);
   EXPECT_EQ(canvas()->height(), 236);
   int w, h;
   camera_size(&w, &h);
-  EXPECT_EQ(w, 316);
+  EXPECT_EQ(w, 296);
   EXPECT_EQ(h, 236);
   tessel_frame();
   const CanvasSurface* c = canvas();
@@ -109,7 +110,7 @@ TEST_F(Start3d, ShrinkingTheWindowToAFewPixelsNeverHangsOrGoesNegative) {
   }
   tessel_layout(100, 80);
   tessel_frame();
-  EXPECT_EQ(canvas()->width(), 96);
+  EXPECT_EQ(canvas()->width(), 75);
   EXPECT_GT(canvas()->writes(), 0);
 }
 

@@ -6,11 +6,15 @@
 #include <memory>
 
 #include "client/app/command.h"
+#include "client/shell/font.h"
 #include "client/shell/status.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/tab_control.h"
+#include "client/ui/teleport_tree.h"
 #include "client/ui/viewport.h"
+#include "client/ui/worlds_list.h"
 #include "tests/scene/scene_fixture.h"
 
 inline QApplication& shell_app() {
@@ -27,7 +31,12 @@ inline const char kShellMessages[] =
     "32 range %d\n"
     "88 altitude %.1f\n"
     "119 connecting\n"
-    "150 imposter\n";
+    "150 imposter\n"
+    "193 Worlds\n"
+    "194 Contacts\n"
+    "213 Telegrams\n"
+    "251 Teleports\n"
+    "195 Help\n";
 
 class ShellTest : public SceneTest {
  protected:
@@ -39,12 +48,18 @@ class ShellTest : public SceneTest {
     viewport_qt_install(*qt_);
     fonts_qt_install();
     status_bar_qt_install(*qt_);
+    tab_control_qt_install(*qt_);
+    worlds_list_qt_install(*qt_);
+    teleport_tree_qt_install(*qt_);
     link_driver("VXDL8D21");
   }
   void TearDown() override {
-    if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+    stop();
     SceneTest::TearDown();
     status_set_bar_maker(nullptr);
+    tab_set_view_maker(nullptr);
+    worlds_set_list_maker(nullptr);
+    teleport_set_tree_maker(nullptr);
     font_set_maker(nullptr);
   }
   void install_program(const std::string& ini) {
@@ -59,6 +74,16 @@ class ShellTest : public SceneTest {
     tessel_frame();
     ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
     settle();
+  }
+  // Ends the run; the main window and its panes go at once (their logic forgets them).
+  void stop() {
+    if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  void restart(const std::string& ini) {
+    stop();
+    app_reset_for_test();
+    start_to_running(ini);
   }
   void settle() {
     for (int i = 0; i < 3; ++i) {

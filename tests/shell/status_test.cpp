@@ -87,9 +87,7 @@ TEST_F(ShellTest, ShowMenuPanesAppearAndGo) {
 TEST_F(ShellTest, WorldPaneFollowsTheSavedChoice) {
   start_to_running("[show]\ncache=0\n");
   EXPECT_EQ(status_count(), 0u);
-  tessel_shutdown(nullptr);
-  app_reset_for_test();
-  start_to_running("[show]\ncache=1\nvisibility=1\n");
+  restart("[show]\ncache=1\nvisibility=1\n");
   EXPECT_EQ(status_count(), 2u);
 }
 

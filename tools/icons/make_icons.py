@@ -1,0 +1,223 @@
+#!/usr/bin/env python3
+"""Draws the toolbar's button strip and the page tabs' icons as 16 x 16 PNG files.
+
+    make_icons.py <output folder>
+
+The images are ours: simple shapes on a transparent ground, written with the standard
+library only (zlib for the PNG stream)."""
+import math
+import os
+import struct
+import sys
+import zlib
+
+N = 16
+
+
+class Icon:
+    def __init__(self):
+        self.px = [[(0, 0, 0, 0)] * N for _ in range(N)]
+
+    def dot(self, x, y, c):
+        x, y = int(round(x)), int(round(y))
+        if 0 <= x < N and 0 <= y < N:
+            self.px[y][x] = c
+
+    def rect(self, x0, y0, x1, y1, c):
+        for y in range(y0, y1 + 1):
+            for x in range(x0, x1 + 1):
+                self.dot(x, y, c)
+
+    def frame(self, x0, y0, x1, y1, c):
+        for x in range(x0, x1 + 1):
+            self.dot(x, y0, c)
+            self.dot(x, y1, c)
+        for y in range(y0, y1 + 1):
+            self.dot(x0, y, c)
+            self.dot(x1, y, c)
+
+    def line(self, x0, y0, x1, y1, c):
+        steps = int(max(abs(x1 - x0), abs(y1 - y0))) * 2 + 1
+        for i in range(steps + 1):
+            t = i / steps
+            self.dot(x0 + (x1 - x0) * t, y0 + (y1 - y0) * t, c)
+
+    def disc(self, cx, cy, r, c):
+        for y in range(N):
+            for x in range(N):
+                if (x - cx) ** 2 + (y - cy) ** 2 <= r * r:
+                    self.dot(x, y, c)
+
+    def ring(self, cx, cy, r, c):
+        for i in range(64):
+            a = 2 * math.pi * i / 64
+            self.dot(cx + r * math.cos(a), cy + r * math.sin(a), c)
+
+    def poly(self, pts, c):
+        ys = [p[1] for p in pts]
+        for y in range(int(min(ys)), int(max(ys)) + 1):
+            xs = []
+            for i in range(len(pts)):
+                (xa, ya), (xb, yb) = pts[i], pts[(i + 1) % len(pts)]
+                if (ya <= y < yb) or (yb <= y < ya):
+                    xs.append(xa + (y - ya) * (xb - xa) / (yb - ya))
+            xs.sort()
+            for j in range(0, len(xs) - 1, 2):
+                for x in range(int(math.ceil(xs[j])), int(math.floor(xs[j + 1])) + 1):
+                    self.dot(x, y, c)
+
+    def png(self, path):
+        raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in self.px)
+
+        def chunk(kind, data):
+            body = kind + data
+            return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+        data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", N, N, 8, 6, 0, 0, 0))
+        data += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+BLACK = (0, 0, 0, 255)
+BLUE = (30, 80, 190, 255)
+GREEN = (30, 150, 60, 255)
+RED = (200, 40, 30, 255)
+YELLOW = (240, 200, 40, 255)
+GREY = (120, 120, 120, 255)
+WHITE = (255, 255, 255, 255)
+SKIN = (230, 180, 140, 255)
+
+
+def arrow_left(c):
+    i = Icon()
+    i.poly([(2, 8), (8, 2), (8, 5), (14, 5), (14, 11), (8, 11), (8, 14)], c)
+    return i
+
+
+def arrow_right(c):
+    i = Icon()
+    i.poly([(14, 8), (8, 2), (8, 5), (2, 5), (2, 11), (8, 11), (8, 14)], c)
+    return i
+
+
+def look(direction):
+    i = Icon()
+    i.ring(8, 8, 6, GREY)
+    i.disc(8, 8 + 3 * direction, 2, BLACK)
+    if direction == 0:
+        i.line(1, 8, 15, 8, BLUE)
+    else:
+        tip = 1 if direction < 0 else 14
+        i.line(8, 8, 8, tip, BLUE)
+        i.line(5, tip - 3 * direction, 8, tip, BLUE)
+        i.line(11, tip - 3 * direction, 8, tip, BLUE)
+    return i
+
+
+def eye():
+    i = Icon()
+    i.poly([(1, 8), (5, 4), (11, 4), (15, 8), (11, 12), (5, 12)], WHITE)
+    i.line(1, 8, 5, 4, BLACK), i.line(5, 4, 11, 4, BLACK), i.line(11, 4, 15, 8, BLACK)
+    i.line(1, 8, 5, 12, BLACK), i.line(5, 12, 11, 12, BLACK), i.line(11, 12, 15, 8, BLACK)
+    i.disc(8, 8, 2.5, BLUE)
+    i.dot(8, 8, BLACK)
+    return i
+
+
+def figure():
+    i = Icon()
+    i.disc(8, 3, 2, SKIN)
+    i.rect(6, 6, 10, 10, GREEN)
+    i.line(6, 6, 3, 10, GREEN), i.line(10, 6, 13, 10, GREEN)
+    i.line(7, 11, 6, 15, BLUE), i.line(9, 11, 10, 15, BLUE)
+    return i
+
+
+def mover():
+    i = Icon()
+    i.line(8, 1, 8, 15, BLACK), i.line(1, 8, 15, 8, BLACK)
+    for (a, b, c, d) in ((8, 1, 5, 4), (8, 1, 11, 4), (8, 15, 5, 12), (8, 15, 11, 12),
+                         (1, 8, 4, 5), (1, 8, 4, 11), (15, 8, 12, 5), (15, 8, 12, 11)):
+        i.line(a, b, c, d, BLACK)
+    return i
+
+
+def stop():
+    i = Icon()
+    i.poly([(5, 1), (11, 1), (15, 5), (15, 11), (11, 15), (5, 15), (1, 11), (1, 5)], RED)
+    i.line(5, 5, 11, 11, WHITE), i.line(11, 5, 5, 11, WHITE)
+    return i
+
+
+def refresh():
+    i = Icon()
+    for k in range(40):
+        a = math.pi * 0.3 + 1.6 * math.pi * k / 40
+        i.dot(8 + 5.5 * math.cos(a), 8 + 5.5 * math.sin(a), GREEN)
+        i.dot(8 + 4.5 * math.cos(a), 8 + 4.5 * math.sin(a), GREEN)
+    i.poly([(10, 1), (15, 4), (10, 7)], GREEN)
+    return i
+
+
+def blank_square(c):
+    i = Icon()
+    i.frame(3, 3, 12, 12, c)
+    return i
+
+
+def globe():
+    i = Icon()
+    i.disc(8, 8, 6.5, BLUE)
+    i.poly([(4, 5), (8, 3), (9, 7), (6, 10), (4, 8)], GREEN)
+    i.poly([(10, 9), (13, 8), (12, 12), (10, 12)], GREEN)
+    return i
+
+
+def people():
+    i = Icon()
+    i.disc(5, 5, 2.2, SKIN), i.rect(3, 8, 7, 14, BLUE)
+    i.disc(11, 4, 2.2, SKIN), i.rect(9, 7, 13, 13, GREEN)
+    return i
+
+
+def envelope():
+    i = Icon()
+    i.rect(1, 4, 14, 12, WHITE)
+    i.frame(1, 4, 14, 12, BLACK)
+    i.line(1, 4, 7.5, 9, BLACK), i.line(14, 4, 7.5, 9, BLACK)
+    return i
+
+
+def flag():
+    i = Icon()
+    i.line(3, 1, 3, 15, BLACK)
+    i.poly([(4, 2), (13, 5), (4, 8)], RED)
+    return i
+
+
+def question():
+    i = Icon()
+    i.disc(8, 8, 7, YELLOW)
+    i.ring(8, 6, 2.5, BLACK)
+    i.rect(5, 6, 7, 8, YELLOW)
+    i.line(8, 8.5, 8, 10, BLACK)
+    i.dot(8, 12, BLACK)
+    return i
+
+
+def main():
+    out = sys.argv[1] if len(sys.argv) > 1 else "."
+    os.makedirs(out, exist_ok=True)
+    # The toolbar's strip: image index -> drawing (indexes without a button stay plain).
+    strip = {0: arrow_left(BLUE), 1: arrow_right(BLUE), 12: mover(), 13: look(-1), 14: look(1),
+             15: eye(), 16: figure(), 17: look(0), 18: arrow_left(GREEN), 19: arrow_right(GREEN),
+             20: stop(), 21: refresh()}
+    for n in range(22):
+        strip.get(n, blank_square(GREY)).png(os.path.join(out, "button%02d.png" % n))
+    for n, icon in enumerate((globe(), people(), envelope(), flag(), question())):
+        icon.png(os.path.join(out, "tab%d.png" % n))
+
+
+if __name__ == "__main__":
+    main()

@@ -141,7 +141,6 @@ const lifecycle_step init_steps[] = {
        web_connect();
        if (!tab_init()) return 1;
        menu_hook.tab_show_help = tab_show_help;
-       help_init();
        return 0;
      },
      LC_FATAL, 206, 0, nullptr},

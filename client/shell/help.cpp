@@ -199,9 +199,9 @@ void help_size(int x, int y, int width, int height) {
   if (s.view) s.view->move(x, y, width, height);
 }
 
-void help_selection_changed(intptr_t item) {
-  if (!s.shown) return;
-  auto it = s.links.find(item);
+void help_selection_changed() {
+  if (!s.shown || !s.view) return;
+  auto it = s.links.find(s.view->selected());
   if (it != s.links.end()) help_open(it->second.c_str());
 }
 

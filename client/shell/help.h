@@ -25,6 +25,7 @@ class HelpTreeView {
   // Appends an item under parent (0: the top level); returns its handle.
   virtual intptr_t add(intptr_t parent, const char* title, int image) = 0;
   virtual void set_image(intptr_t item, int image) = 0;
+  virtual intptr_t selected() = 0;  // 0: none
   virtual void show(bool shown) = 0;
   virtual void move(int x, int y, int width, int height) = 0;
 };
@@ -50,9 +51,9 @@ void help_registration();  // menu 142
 void help_show();
 void help_hide();
 void help_size(int x, int y, int width, int height);
-// Tree notifications from the view: the selection moved to item; item was expanded or
-// collapsed.
-void help_selection_changed(intptr_t item);
+// Tree notifications: the selection moved (the tab control passes it on while the help page
+// is its current page); an item was expanded or collapsed.
+void help_selection_changed();
 void help_item_expanded(intptr_t item, bool expanded);
 // The page's link of an item, "" for a folder or an unknown item.
 const char* help_item_link(intptr_t item);

@@ -5,6 +5,7 @@
 #include "client/core/profile.h"
 #include "client/servers/teleport.h"
 #include "client/servers/worlds.h"
+#include "client/shell/help.h"
 
 TabView::~TabView() = default;
 
@@ -19,8 +20,8 @@ const tab_page tab_pages[TAB_PAGES] = {
      nullptr, {"from", "date"}},
     {TAB_TELEPORTS, 251, "tab3.png", teleport_init, teleport_show, teleport_hide,
      teleport_move_window, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}},
-    {TAB_HELP, 195, "tab4.png", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, {nullptr, nullptr}},
+    {TAB_HELP, 195, "tab4.png", help_init, help_show, help_hide, help_size, nullptr, nullptr, nullptr,
+     help_selection_changed, {nullptr, nullptr}},
 };
 
 namespace {

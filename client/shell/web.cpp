@@ -13,6 +13,7 @@
 #include "client/scene/behavior.h"
 #include "client/servers/prompt.h"
 #include "client/servers/world.h"
+#include "client/shell/status.h"
 #include "client/shell/url.h"
 #include "platform/host.h"
 
@@ -28,7 +29,7 @@ struct State {
   bool made = false;
   WebContainer* container = nullptr;
   web_container_maker maker = nullptr;
-  void* status = nullptr;
+  int status = 0;  // the pane's status-bar entry while shown
   bool visible = false;
   bool busy = false;
   bool skip_teleport = false;
@@ -125,8 +126,8 @@ void web_toggle(int quiet) {
   if (tracing()) log_write("web_toggle (%d)", quiet);
   if (s.visible) {
     if (s.container) s.container->show(false);
-    if (s.status && web_hook.status_destroy) web_hook.status_destroy(s.status);
-    s.status = nullptr;
+    if (s.status) status_destroy(s.status);
+    s.status = 0;
     disable_commands();
     s.visible = false;
   } else {
@@ -134,7 +135,7 @@ void web_toggle(int quiet) {
       if (!quiet) note("%s", msg(86));
       return;
     }
-    if (web_hook.status_create) s.status = web_hook.status_create(WEB_STATUS_WEIGHT);
+    s.status = status_create(WEB_STATUS_WEIGHT);
     s.container->show(true);
     s.busy = false;
     s.visible = true;

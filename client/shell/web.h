@@ -46,9 +46,6 @@ struct web_hooks {
   void (*toolbar_hide_button)(int id);
   void (*toolbar_enable)(int id);
   void (*toolbar_disable)(int id);
-  // The pane's status-bar entry: made with its weight, removed by its handle.
-  void* (*status_create)(int weight);
-  void (*status_destroy)(void* entry);
 };
 extern web_hooks web_hook;
 

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "client/shell/tab.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -49,7 +50,7 @@ QtHelpTree::QtHelpTree(QWidget* parent) : QTreeWidget(parent) {
   setRootIsDecorated(true);
   setIconSize(QSize(16, 16));
   connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item, QTreeWidgetItem*) {
-    if (!filling_ && item) help_selection_changed(handle_of(item));
+    if (!filling_ && item) tab_selection_changed(TAB_HELP);
   });
   connect(this, &QTreeWidget::itemExpanded, this,
           [this](QTreeWidgetItem* item) { help_item_expanded(handle_of(item), true); });
@@ -90,6 +91,8 @@ void QtHelpTree::set_image(intptr_t handle, int image) {
   item->setIcon(0, help_icon(image));
   images_[handle] = image;
 }
+
+intptr_t QtHelpTree::selected() { return handle_of(currentItem()); }
 
 void QtHelpTree::show(bool shown) { setVisible(shown); }
 void QtHelpTree::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }

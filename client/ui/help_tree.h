@@ -17,6 +17,7 @@ class QtHelpTree : public QTreeWidget, public HelpTreeView {
   void clear() override;
   intptr_t add(intptr_t parent, const char* title, int image) override;
   void set_image(intptr_t item, int image) override;
+  intptr_t selected() override;
   void show(bool shown) override;
   void move(int x, int y, int width, int height) override;
 

@@ -12,6 +12,7 @@
 #include "client/app/program.h"
 #include "client/core/lifecycle.h"
 #include "client/shell/help.h"
+#include "client/shell/tab.h"
 #include "client/shell/url.h"
 #include "client/shell/web.h"
 #include "tests/menu/menu_fixture.h"
@@ -52,7 +53,9 @@ struct Tree : HelpTreeView {
   };
   std::vector<Item> items;  // handle = index + 1
   bool shown = false;
+  intptr_t current = 0;
   void clear() override { items.clear(); }
+  intptr_t selected() override { return current; }
   intptr_t add(intptr_t parent, const char* title, int image) override {
     items.push_back({parent, title, image});
     return static_cast<intptr_t>(items.size());
@@ -154,6 +157,11 @@ class WebFixture : public menutest::MenuFixture {
         },
         expect ? 5000 : 300);
     return runs;
+  }
+  // The user chooses the item of that title on the help page's tree.
+  void choose(const std::string& title) {
+    tree_.current = tree_.find(title);
+    tab_selection_changed(TAB_HELP);
   }
   void write_help(const std::string& name, const std::string& text) {
     mkdir((dir + "/help").c_str(), 0755);

@@ -260,22 +260,22 @@ TEST_F(HelpTopics, PagesOpenInThePaneLocallyOrFromTheHelpHost) {
   write_help("local.html", "<p>here</p>");
   start("[show]\nweb=0\n[web]\nhost=help.example\nhelp_path=/docs/\n");
   EXPECT_EQ(0, web_visible());
-  help_selection_changed(tree_.find("local"));  // the page is not shown yet
+  choose("local");  // the page is not shown yet
   EXPECT_EQ(nullptr, browser);
-  help_show();
+  menu_handle(105);  // Help Topics: the help page comes to the front
   EXPECT_TRUE(tree_.shown);
-  help_selection_changed(tree_.find("local"));
+  choose("local");
   ASSERT_NE(nullptr, browser);
   EXPECT_EQ(1, web_visible());
   EXPECT_EQ("navigate file://" + dir + "/help/local.html", browser->log.back());
-  help_selection_changed(tree_.find("remote"));
+  choose("remote");
   EXPECT_EQ("navigate http://help.example/docs/remote.html", browser->log.back());
-  help_selection_changed(tree_.find("web"));
+  choose("web");
   EXPECT_EQ("navigate http://pages.example/x.html", browser->log.back());
   // A link never reaches outside the help folder.
-  help_selection_changed(tree_.find("up"));
+  choose("up");
   EXPECT_EQ("navigate http://help.example/docs/../tessel.ini", browser->log.back());
-  help_selection_changed(tree_.find("start"));  // a folder opens nothing
+  choose("start");  // a folder opens nothing
   EXPECT_EQ("navigate http://help.example/docs/../tessel.ini", browser->log.back());
   // Folders show the open image while expanded.
   help_item_expanded(tree_.find("start"), true);
@@ -292,11 +292,11 @@ TEST_F(HelpTopics, WithoutABrowserControlLocalPagesAreRefusedWithAMessage) {
   write_help("default.tzh", "topic Start\n  local local.html\n  remote remote.html\nendtopic\n");
   write_help("local.html", "<p>here</p>");
   start("[web]\nhost=help.example\n");
-  help_show();
-  help_selection_changed(tree_.find("local"));
+  menu_handle(105);  // Help Topics: the help page comes to the front
+  choose("local");
   ASSERT_EQ(1u, boxes.boxes().size());
   EXPECT_STREQ(msg(239), boxes.boxes()[0].text.c_str());
-  help_selection_changed(tree_.find("remote"));
+  choose("remote");
   EXPECT_EQ((std::vector<std::string>{"http://help.example/help/remote.html"}), opened_runs(1));
   EXPECT_EQ(1u, boxes.boxes().size());
 }

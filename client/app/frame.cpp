@@ -19,6 +19,7 @@
 #include "client/scene/behavior.h"
 #include "client/scene/camera.h"
 #include "client/scene/display_viewport.h"
+#include "client/scene/element.h"
 #include "client/scene/prop.h"
 #include "client/scene/visible.h"
 #include "client/scene/scene.h"
@@ -44,6 +45,7 @@
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
 #include "client/shell/meters.h"
+#include "client/shell/web.h"
 #include "client/ui/sound.h"
 #include "platform/host.h"
 
@@ -428,7 +430,7 @@ int tessel_layout(int width, int height) {
   int bottom = height - status_height();
   int left = 0, right = 0;
   vslider_limit(top, bottom, width, &left, &right);
-  right = width;  // no web pane beside the view
+  if (!web_visible()) right = width;
   int split = slider_limit(left, right, height);
   int view_width = right - left - 1, view_height = split - top - 1;
   int want_width = view_width, want_height = view_height;
@@ -452,6 +454,7 @@ int tessel_layout(int width, int height) {
   camera_size_viewwindow();
   backdrop_update();
   toolbar_autosize();
+  web_size(right + 1, top, width - right - 1 > 0 ? width - right - 1 : 0, bottom - top);
   if (!h->window_maximized()) {
     HostRect r = h->window_rect();
     profile_set_int("layout", "main_height", r.height);

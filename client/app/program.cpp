@@ -17,6 +17,7 @@
 #include "client/core/keys.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/profile.h"
 #include "client/core/random.h"
 #include "client/core/tessel.h"
 #include "client/core/tick.h"
@@ -72,6 +73,9 @@
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
 #include "client/shell/meters.h"
+#include "client/shell/help.h"
+#include "client/shell/url.h"
+#include "client/shell/web.h"
 #include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
@@ -94,6 +98,23 @@ namespace {
 //   vrt_init, sign_init, disk_init, gesture_init, visible_init, picture_init, eject_init,
 //   psheet_init, url_init, pdialog_init, cgi_init, web start hook, login_init,
 //   tourist_set_parent, upgrade_init, about_set_message (77), accelerators, frame timer.
+// The web pane and the help page reach the menu bar and the layout; the menu's web and help
+// items reach them.
+void web_connect() {
+  web_hook.menu_check = [](int id, bool on) { on ? menu_check(id) : menu_uncheck(id); };
+  web_hook.menu_enable = [](int id, bool on) { on ? menu_enable(id) : menu_disable(id); };
+  web_hook.relayout = tessel_relayout;
+  help_hook.menu_enable = web_hook.menu_enable;
+  menu_hook.web_toggle = web_toggle;
+  menu_hook.web_back = web_back;
+  menu_hook.web_forward = web_forward;
+  menu_hook.web_stop = web_stop;
+  menu_hook.web_refresh = web_refresh;
+  menu_hook.web_get_url = web_get_url;
+  menu_hook.help_with_help = help_with_help;
+  menu_hook.help_registration = help_registration;
+}
+
 const char kNoIni[] =
     "The initialization file couldn't be located. Ensure the working directory is set to "
     "where this program resides.";
@@ -189,12 +210,14 @@ const lifecycle_step init_steps[] = {
     {"viewport_init", [] { return viewport_init() ? 0 : 1; }, LC_FATAL, 205, 0, nullptr},
     {"tab_init",
      [] {
+       web_connect();
        if (!tab_init()) return 1;
        menu_hook.tab_show_help = tab_show_help;
        return 0;
      },
      LC_FATAL, 206, 0, nullptr},
     {"status_init", [] { status_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"web_init", [] { return web_init() ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"world_init", world_init, LC_IGNORE, 0, 0, nullptr},
@@ -233,6 +256,7 @@ const lifecycle_step init_steps[] = {
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
     {"eject_init", eject_init, LC_IGNORE, 0, 0, nullptr},
     {"psheet_init", [] { return psheet_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
+    {"url_init", [] { return url_init(profile_string("browser", "name")) ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
     {"login_init", login_init, LC_IGNORE, 0, 0, nullptr},
@@ -256,6 +280,7 @@ const lifecycle_step start_3d_steps[] = {
      },
      LC_FATAL_ENGINE, 5, 6, nullptr},
     {"scene_init", [] { return scene_init() ? 0 : 1; }, LC_FATAL, 7, 0, nullptr},
+    {"web_init", [] { return web_init() ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"model_init", [] { return model_init() ? 0 : 1; }, LC_FATAL, 11, 0, nullptr},
     {"pick_init",
      [] {
@@ -291,7 +316,9 @@ const lifecycle_call term_calls[] = {
     {"telegram_term", telegram_term},
     {"download_term", download_term},
     {"world_term", world_term},
+    {"web_term", web_term},
     {"image_term", image_term},
+    {"url_term", url_term},
     {"console_term", console_term},
 };
 
@@ -354,6 +381,8 @@ void app_reset_for_test() {
   tessel_reset_for_test();
   frame_reset_for_test();
   about_reset_for_test();
+  web_reset_for_test();
+  help_reset_for_test();
   status_reset();
   tab_reset();
   toolbar_reset();

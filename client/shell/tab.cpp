@@ -5,12 +5,12 @@
 #include "client/core/profile.h"
 #include "client/servers/teleport.h"
 #include "client/servers/worlds.h"
+#include "client/shell/help.h"
 #include "client/shell/contacts.h"
 #include "client/shell/telegram.h"
 
 TabView::~TabView() = default;
 
-// Help (4) fills its row when its module joins.
 const tab_page tab_pages[TAB_PAGES] = {
     {TAB_WORLDS, 193, "tab0.png", worlds_init, worlds_show, worlds_hide, worlds_move_window,
      worlds_list_click, worlds_list_right_click, worlds_list_column_click, nullptr,
@@ -21,8 +21,8 @@ const tab_page tab_pages[TAB_PAGES] = {
      telegram_click, telegram_right_click, telegram_column_click, nullptr, {"from", "date"}},
     {TAB_TELEPORTS, 251, "tab3.png", teleport_init, teleport_show, teleport_hide,
      teleport_move_window, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}},
-    {TAB_HELP, 195, "tab4.png", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, {nullptr, nullptr}},
+    {TAB_HELP, 195, "tab4.png", help_init, help_show, help_hide, help_size, nullptr, nullptr, nullptr,
+     help_selection_changed, {nullptr, nullptr}},
 };
 
 namespace {

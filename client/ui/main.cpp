@@ -34,11 +34,14 @@
 #include "client/ui/tour.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
+#include "client/ui/help_tree.h"
 #include "client/ui/upgrade_dialog.h"
 #include "client/ui/viewport.h"
+#include "client/ui/web_pane.h"
 #include "client/ui/worlds_list.h"
 
 int main(int argc, char** argv) {
+  web_pane_prepare();
   QApplication app(argc, argv);
   // Numbers in settings, messages and on the wire use the C locale.
   std::setlocale(LC_NUMERIC, "C");
@@ -71,6 +74,8 @@ int main(int argc, char** argv) {
   shell_lists_qt_install(qt);
   shell_dialogs_register();
   chat_qt_install(qt);
+  web_pane_qt_install(qt);
+  help_tree_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

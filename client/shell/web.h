@@ -1,0 +1,85 @@
+#pragma once
+// The web pane beside the 3D view: the world's home page, help pages and pages the user
+// opens. Links to a teleport on the service's own cgi pages are taken over and run as the
+// user's own teleport command instead of being followed. Without a browser container (the
+// build without WebEngine, or one that cannot start) pages go to the desktop's browser
+// (url_open), and pages an object opened on its own wait as the pending address until the
+// pane opens. Window thread only.
+//
+// Settings: [show] web (every value but 0 is on; absent is on); [web] host and other_host,
+// the two hosts ("name" or "name:port") whose "/cgi-bin/" teleport links are taken over.
+
+// The container's events: before a navigation (return 0 to cancel it) and after one ended.
+enum { WEB_BEFORE_NAVIGATE = 100, WEB_NAVIGATE_COMPLETE = 101 };
+// Container commands.
+enum { WEB_GO_BACK = 11, WEB_GO_FORWARD = 12, WEB_REFRESH = 13, WEB_STOP = 14 };
+enum { WEB_STATUS_WEIGHT = 26, WEB_URL_MAX = 2058 };
+
+// The browser control in the pane, made by the Qt layer. It reports navigations through
+// web_event.
+class WebContainer {
+ public:
+  virtual ~WebContainer();
+  virtual void navigate(const char* url) = 0;
+  // WEB_GO_BACK .. WEB_STOP; 1 when carried out.
+  virtual int command(int code) = 0;
+  virtual void move(int x, int y, int width, int height) = 0;
+  virtual void show(bool shown) = 0;
+  // Redraws the pane (after a page ended loading).
+  virtual void redraw() = 0;
+};
+// Makes the container; null when it cannot. No maker: the build has no container.
+using web_container_maker = WebContainer* (*)();
+void web_set_container_maker(web_container_maker maker);
+// The container tells the logic when it goes (its window was destroyed).
+void web_container_destroyed(WebContainer* container);
+
+// Window-set modules the pane reaches; a null entry is skipped.
+struct web_hooks {
+  // The menu items 130 and 134-138.
+  void (*menu_check)(int id, bool checked);
+  void (*menu_enable)(int id, bool enabled);
+  // Lays the main window out again (the pane came or went).
+  void (*relayout)();
+  // Toolbar buttons 134-137 (shown, hidden, enabled, disabled).
+  void (*toolbar_show_button)(int id);
+  void (*toolbar_hide_button)(int id);
+  void (*toolbar_enable)(int id);
+  void (*toolbar_disable)(int id);
+};
+extern web_hooks web_hook;
+
+// Makes the pane; opens it when [show] web is on and start-up did not ask for no pane.
+// Fills the menu's web entries. A second call does nothing. Returns 1.
+int web_init();
+// Menu 130: hides a shown pane, else opens it (message 86 unless quiet when the container
+// cannot be made) and shows the pending address. Writes [show] web and lays out again.
+void web_toggle(int quiet);
+// 0 for an empty address, else 1 (with the pane) or, without it, what the hand-off gave:
+// skip_teleport 0 hands the address to the desktop's browser, 1 keeps it pending.
+int web_navigate(const char* url, int skip_teleport);
+// Menu 138: asks for an address (messages 174, 175), then web_navigate(text, 0).
+void web_get_url();
+// Menus 134-137.
+int web_back();
+void web_forward();
+void web_stop();
+void web_refresh();
+// From the layout: the pane's place in the main window's client area.
+void web_size(int x, int y, int width, int height);
+int web_visible();
+int web_is_busy();
+// The current (or pending) address, "" when none.
+const char* web_current_url();
+// The container's events (WEB_BEFORE_NAVIGATE, WEB_NAVIGATE_COMPLETE); 0 cancels.
+int web_event(int code, const char* url);
+// The teleport command a link stands for ("teleport <world> <coordinates>"), into out;
+// 1 when the link is a taken-over teleport link.
+int web_teleport_command(const char* url, char* out, int size);
+// The address an object's action text stands for when a click runs no "activate" clause:
+// the whole text when it has no blank and does not begin with "sound:". Opens it; 1 when it
+// did.
+int web_open_action(const char* action);
+void web_term();
+// Tests: back to the state before web_init (hooks and maker kept).
+void web_reset_for_test();

@@ -1,0 +1,15 @@
+#pragma once
+// The web pane's browser control: a WebEngine view in the main window, reporting every
+// navigation to the web module (which may cancel it) and every completed load. Built only
+// with TESSEL_WEBENGINE; otherwise the web module has no container and hands addresses to
+// the desktop's browser.
+class QtHost;
+
+// Before QApplication: what WebEngine needs from the process (shared GL contexts; no
+// sandbox when running as root, which the sandbox refuses; no GPU offscreen).
+void web_pane_prepare();
+// The program's web pane is a WebEngine view in this host's main window (nothing without
+// WebEngine). Call before start-up.
+void web_pane_qt_install(QtHost& host);
+// 1 when this build has the browser control.
+int web_pane_available();

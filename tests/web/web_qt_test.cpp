@@ -1,0 +1,214 @@
+// The help tree and the web pane as the program shows them, offscreen: the shipped topics
+// listed and opened, a page of a local object server shown, its teleport link taken over,
+// and an object's address opened in the pane.
+#include <QApplication>
+#include <QImage>
+#include <clocale>
+#include <filesystem>
+
+#include "client/ui/help_tree.h"
+#include "client/ui/qt_host.h"
+#include "client/ui/qt_windows.h"
+#include "client/ui/screenshot.h"
+#include "client/ui/web_pane.h"
+#include "tests/transfer/transfer_util.h"
+#include "tests/web/web_fixture.h"
+
+#if TESSEL_WEBENGINE
+#include <QWebEngineView>
+#endif
+
+using namespace webtest;
+
+namespace {
+
+QApplication* app() {
+  static int argc = 1;
+  static char name[] = "web_qt_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* a = [] {
+    web_pane_prepare();
+    auto* made = new QApplication(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    return made;
+  }();
+  return a;
+}
+
+std::string shots_dir() {
+  std::string d = std::string(TESSEL_BINARY_DIR) + "/tests/web";
+  std::filesystem::create_directories(d);
+  return d;
+}
+
+// Runs Qt's events (and the frame's behaviour task) until done or 20 s have passed.
+bool wait_for(const std::function<bool()>& done) {
+  return testutil::poll_until(
+      [&] {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        behavior_update();
+        return done();
+      },
+      20000);
+}
+
+// The colour of the pane's middle in a grab of the main window.
+QRgb middle_of(const QImage& image, const QWidget* pane) {
+  QPoint c = pane->mapTo(pane->window(), pane->rect().center());
+  return image.pixel(c) & 0xFFFFFF;
+}
+
+// The page is drawn: its background fills the pane's middle and its text stands on it.
+bool page_drawn(const QImage& image, const QWidget* pane, QRgb background) {
+  if (image.isNull() || middle_of(image, pane) != background) return false;
+  QRect r(pane->mapTo(pane->window(), QPoint(0, 0)), pane->size());
+  int text = 0;
+  for (int y = r.top(); y < r.top() + 80 && y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if ((image.pixel(x, y) & 0xFFFFFF) != background) ++text;
+  return text > 200;
+}
+
+class WebQt : public WebFixture {
+ protected:
+  void SetUp() override {
+    app();
+    WebFixture::SetUp();
+    qt = std::make_unique<QtHost>();
+    host_set(qt.get());
+    ASSERT_TRUE(qt->window_create("tessel", HostRect{0, 0, 800, 500}, 200, 150, handle_window));
+    qt->main_widget()->show();
+    web_set_container_maker(nullptr);  // the program's own pane, or none in this build
+    web_pane_qt_install(*qt);
+    help_tree_qt_install(*qt);
+  }
+  void TearDown() override {
+    web_reset_for_test();
+    if (qt) {
+      static_cast<QtMainWindow*>(qt->main_widget())->destroying = true;
+      qt->window_destroy();
+    }
+    host_set(&boxes);
+    qt.reset();
+    WebFixture::TearDown();
+  }
+  QtHelpTree* help_tree() { return qt->main_widget()->findChild<QtHelpTree*>(); }
+  QWidget* pane() { return qt->main_widget()->findChild<QWidget*>("Veldara Web Browser"); }
+  bool loaded(const std::string& tail) {
+    std::string u = web_current_url();
+    return !web_is_busy() && u.size() >= tail.size() && u.compare(u.size() - tail.size(), tail.size(), tail) == 0;
+  }
+
+  std::unique_ptr<QtHost> qt;
+};
+
+TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
+  std::filesystem::copy(std::string(TESSEL_SOURCE_DIR) + "/data/help", dir + "/help");
+  start();
+  QtHelpTree* t = help_tree();
+  ASSERT_NE(nullptr, t);
+  ASSERT_GE(t->topLevelItemCount(), 2);
+  // Every page of the tree names a page that ships with it.
+  int pages = 0;
+  QTreeWidgetItem* welcome = nullptr;
+  std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
+    intptr_t h = t->handle_of(item);
+    std::string link = help_item_link(h);
+    if (item->childCount() == 0) {
+      ++pages;
+      EXPECT_EQ(HELP_IMAGE_PAGE, t->image_of(h));
+      EXPECT_TRUE(std::filesystem::exists(dir + "/help/" + link)) << link;
+      if (link == "welcome.html") welcome = item;
+    } else {
+      EXPECT_EQ("", link);
+    }
+    for (int i = 0; i < item->childCount(); ++i) walk(item->child(i));
+  };
+  for (int i = 0; i < t->topLevelItemCount(); ++i) walk(t->topLevelItem(i));
+  EXPECT_GE(pages, 5);
+  ASSERT_NE(nullptr, welcome);
+  EXPECT_TRUE(menu_is_enabled(148));
+  EXPECT_TRUE(menu_is_enabled(142));
+
+  menu_handle(105);
+  t->setGeometry(0, 0, 300, 460);
+  EXPECT_TRUE(t->isVisible());
+  QTreeWidgetItem* folder = welcome->parent();
+  t->expandItem(folder);
+  EXPECT_EQ(HELP_IMAGE_OPEN, t->image_of(t->handle_of(folder)));
+  t->collapseItem(folder);
+  EXPECT_EQ(HELP_IMAGE_FOLDER, t->image_of(t->handle_of(folder)));
+  t->expandItem(folder);
+  // Without a pane the refusal's box is answered by the scripted host.
+  if (!web_pane_available()) host_set(&boxes);
+  t->setCurrentItem(welcome);
+  if (!web_pane_available()) {
+    EXPECT_EQ(0, web_visible());
+    EXPECT_EQ(nullptr, pane());
+    ASSERT_EQ(1u, boxes.boxes().size());
+    EXPECT_STREQ(msg(239), boxes.boxes()[0].text.c_str());
+    EXPECT_TRUE(opened_runs(0).empty());
+    return;
+  }
+  ASSERT_NE(nullptr, pane());
+  web_size(301, 0, 499, 460);
+  ASSERT_TRUE(wait_for([&] { return loaded("/help/welcome.html"); })) << web_current_url();
+  EXPECT_TRUE(pane()->isVisible());
+  QImage shot;
+  // The page's own background shows in the pane once it is painted.
+  wait_for([&] {
+    shot = screenshot_grab(*qt);
+    return page_drawn(shot, pane(), 0xF4F1E8);
+  });
+  EXPECT_TRUE(page_drawn(shot, pane(), 0xF4F1E8));
+  shot.save(QString::fromStdString(shots_dir() + "/help.png"));
+}
+
+#if TESSEL_WEBENGINE
+TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/demo/web");
+  for (const char* page : {"home.html", "page2.html"})
+    std::filesystem::copy(std::string(TESSEL_SOURCE_DIR) + "/demo/world/" + page, www.path() + "/demo/web/" + page);
+  std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + www.path() + "'";
+  transfer_test::ServerProcess server({"sh", "-c", cmd});
+  ASSERT_GT(server.port(), 0);
+  std::string base = "http://" + server.base();
+  start("[web]\nhost=" + server.base() + "\n");
+  ASSERT_NE(nullptr, pane());
+  web_size(201, 0, 599, 460);
+  be_in("home");
+
+  ASSERT_EQ(1, web_navigate((base + "/demo/web/home.html").c_str(), 0));
+  ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();
+  QImage shot;
+  wait_for([&] {
+    shot = screenshot_grab(*qt);
+    return page_drawn(shot, pane(), 0xE8EEF4);
+  });
+  EXPECT_TRUE(page_drawn(shot, pane(), 0xE8EEF4));
+  shot.save(QString::fromStdString(shots_dir() + "/object_page.png"));
+
+  // The link is clicked in the page: the teleport runs and the page stays.
+  auto* view = qobject_cast<QWebEngineView*>(pane());
+  ASSERT_NE(nullptr, view);
+  view->page()->runJavaScript("document.getElementById('teleport').click();");
+  ASSERT_TRUE(wait_for([] { return teleport_waiting_name() != nullptr; }));
+  EXPECT_STREQ("demo", teleport_waiting_name());
+  float x, y, z, yaw;
+  teleport_target(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(-20.0f, x);
+  EXPECT_FLOAT_EQ(10.0f, z);
+  EXPECT_TRUE(loaded("/demo/web/home.html"));
+  EXPECT_TRUE(view->url().toString().endsWith("/demo/web/home.html"));
+
+  // An object whose action is an address opens it here, and Back returns.
+  ASSERT_EQ(1, web_open_action((base + "/demo/web/page2.html").c_str()));
+  ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/page2.html"); })) << web_current_url();
+  EXPECT_EQ(1, menu_handle(134));
+  ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();
+  EXPECT_TRUE(opened_runs(0).empty());
+}
+#endif
+
+}  // namespace

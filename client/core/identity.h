@@ -32,3 +32,11 @@ void object_password_set(const char* text, size_t length);
 
 // Forgets the identity and the password (tests, shutdown).
 void identity_reset();
+
+// Filled by the modules that provide them: privilege_init (the privilege in use) and
+// world_init (the world attributes).
+struct identity_hooks {
+  int (*privilege_number)();
+  const char* (*attribute_set)(int slot, const void* bytes, int length);
+};
+extern identity_hooks identity_hook;

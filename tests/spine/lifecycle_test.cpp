@@ -131,7 +131,7 @@ TEST(LifecycleTables, FailureRulesOfPresentSteps) {
   }
 }
 
-TEST(TaskTable, RowsKeepTheDocumentedOrderNamesAndFlags) {
+TEST(TaskTable, RowsKeepTheirOrderNamesAndFlags) {
   ASSERT_GT(task_count, 0u);
   ASSERT_LE(task_count, 38u);
   size_t next = 0;

@@ -18,6 +18,7 @@
 #include "client/ui/prompt_dialog.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/quit_signals.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/teleport_tree.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
   pdialog_dialogs_register();
+  quit_signals_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

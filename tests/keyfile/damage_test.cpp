@@ -203,6 +203,31 @@ TEST_F(DamageTest, BackwardWalksOverADamagedLeftLinkReportTheDamage) {
   CloseOlFile(0, 0);
 }
 
+// A node header whose entry count or byte count does not fit its node is reported as a
+// damaged node (231) by the reads that meet it.
+TEST_F(DamageTest, ADamagedNodeHeaderIsReportedByItsCode) {
+  build(0);
+  int32_t first = le32(good_idx, 72);
+  struct Damage { size_t at; uint8_t lo, hi; } const damages[] = {
+      {8, 0xFF, 0xFF},   // entries beyond any node
+      {10, 0xFF, 0xFF},  // bytes beyond the node
+      {10, 0x01, 0x00},  // bytes that end inside the first entry
+  };
+  for (const Damage& d : damages) {
+    auto b = good_idx;
+    b[static_cast<size_t>(first) + d.at] = d.lo;
+    b[static_cast<size_t>(first) + d.at + 1] = d.hi;
+    spit(path("d.idx"), b);
+    ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+    std::vector<char> out(20);
+    EXPECT_EQ(0, FirstKey(0, out.data())) << d.at;
+    EXPECT_EQ(231, uerr_cod) << d.at;
+    EXPECT_EQ(0, GetKey(0, key(1).data())) << d.at;
+    EXPECT_EQ(231, uerr_cod) << d.at;
+    CloseOlFile(0, 0);
+  }
+}
+
 TEST_F(DamageTest, CountsLargerThanTheNode) {
   build(0);
   auto b = good_idx;

@@ -320,9 +320,8 @@ TEST(ImportBitmap, FailuresStopCleanly) {
 TEST(ImportBitmap, PlatformBitmapsAreDescribedAndReadRowByRow) {
   Engine engine;
   {
-    std::vector<uint8_t> data(static_cast<size_t>(5) * 16 * 3 + 0);
     // Device rows are 16-bit aligned: 5 pixels x 3 bytes = 15, padded to 16.
-    data.assign(16 * 3, 0);
+    std::vector<uint8_t> data(16 * 3, 0);
     auto put = [&](int x, int y, uint8_t r, uint8_t g, uint8_t b) {
       uint8_t* p = data.data() + y * 16 + 3 * x;
       p[0] = b, p[1] = g, p[2] = r;

@@ -132,7 +132,8 @@ TEST_F(Process, ScreenshotOfTheWaitingSplash) {
 // A desktop session ending (or kill) sends SIGTERM: the program ends as when its window is
 // closed, with sound up (whose library would otherwise take the signal for itself).
 TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
-  write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n[general]\nsound=1\nmusic=1\n");
+  write_file(home_.file("tessel.ini"),
+             "[debug]\ntrace=1\nsound=1\n[display]\ndepth=1\n[general]\nsound=1\nmusic=1\n");
   std::vector<std::string> e = env(60000);
   e.push_back("SDL_AUDIODRIVER=dummy");
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {

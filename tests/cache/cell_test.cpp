@@ -330,7 +330,7 @@ TEST_F(CellTest, CellsLargerThanTheFirstBufferGrowIt) {
 TEST_F(CellTest, AStoredCellLargerThanTwiceTheFirstBufferReadsBackAfterARestart) {
   cell_update_begin(5, -5, 1);
   std::string text(120, 'y');
-  for (int n = 0; n < 100; ++n) cell_element_add(n, n, 0, n, 0, 0, 0, "m", text.c_str(), text.c_str());
+  for (int n = 0; n < 400; ++n) cell_element_add(n, n, 0, n, 0, 0, 0, "m", text.c_str(), text.c_str());
   ASSERT_GT(buffer_bytes().size(), 3u * 4096u);
   ASSERT_EQ(cell_update_end(1), 1);
   cell_term();
@@ -338,8 +338,8 @@ TEST_F(CellTest, AStoredCellLargerThanTwiceTheFirstBufferReadsBackAfterARestart)
   cell_set_old(0);
   ASSERT_EQ(cell_reset(), 1);
   auto got = read_cell(5, -5);
-  ASSERT_EQ(got.size(), 100u);
-  for (int n = 0; n < 100; ++n) {
+  ASSERT_EQ(got.size(), 400u);
+  for (int n = 0; n < 400; ++n) {
     EXPECT_EQ(got[n].number, n);
     EXPECT_EQ(got[n].action, text);
   }

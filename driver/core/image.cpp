@@ -285,15 +285,8 @@ bool scaler_start(int32_t width, int32_t height, DeviceRaster* image) {
   return true;
 }
 
-int platform_describe(GdiObject* bitmap, BitmapDescription* out) {
-  GdiBitmapDescription d{};
-  if (!out || !gdi_get_bitmap_description(bitmap, &d)) return 0;
-  *out = {d.type, d.width, d.height, d.width_bytes, d.planes, d.bits_pixel, d.bits};
-  return 1;
-}
-
 // The platform layer's bitmap queries.
-const BitmapAccess kPlatformAccess = {&gdi_realize_palette, &platform_describe, &gdi_get_dib_rows};
+const BitmapAccess kPlatformAccess = {&gdi_realize_palette, &gdi_get_bitmap_description, &gdi_get_dib_rows};
 const BitmapAccess* g_access = &kPlatformAccess;
 
 }  // namespace

@@ -371,6 +371,7 @@ int16_t StopKeyedFileEngine() {
   // Files of class 1 last.
   for (int pass = 0; pass < 2; ++pass)
     for (auto& f : cur->files) {
+      if (pass == 0 && f.status == 's') close_plain_file(f);
       if ((f.status == 'y' || f.status == 'v') && f.host == f.number && ((f.h.file_class == 1) == (pass == 1))) {
         int16_t e = CloseOlFile(f.number, 0);
         if (e && !first) first = e;
@@ -793,6 +794,7 @@ int16_t CloseOlFile(int16_t file, uint16_t mode) {
   Fcb* fp = file_slot(file);
   if (!fp) return uerr_cod;
   if (fp->status == 'n') return fail(26);
+  if (fp->status == 's') return close_plain_file(*fp);
   if (fp->host != fp->number) return fail(23);
   Fcb& f = *fp;
   int16_t first = 0;

@@ -189,6 +189,7 @@ inline int16_t fail(int16_t code) {
 Fcb* file_slot(int16_t file);           // 22 outside the table, 47 not started
 Fcb* open_file(int16_t file);           // plus 26 when not open ('m' members count as open when defined)
 Fcb& host_of(Fcb& f);
+int16_t close_plain_file(Fcb& f);      // a slot of status 's' (kf_plain.cpp)
 int fcb_fd(Fcb& f);                     // reopens a handle given up to save handles (38)
 void fcb_touch(Fcb& f);
 int16_t budget_handles(int16_t except);  // before an open: keep under the handle limit

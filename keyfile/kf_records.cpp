@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -32,8 +34,26 @@ struct DataTable {
   int16_t serial_offset = -1;
   std::map<int16_t, std::vector<uint8_t>> current_keys;  // per index, of the current record
 };
+// Prefix-set navigation: one entry per index in a small hash table.
 struct SetEntry {
-  std::vector<uint8_t> prefix;
+  int16_t file = -1;
+  int16_t length = 0;
+  uint8_t prefix[255] = {};
+};
+constexpr size_t kSetBuckets = 6;
+struct SetTable {
+  std::vector<SetEntry> buckets[kSetBuckets];
+  SetEntry* find(int16_t file) {
+    for (SetEntry& e : buckets[size_t(file) % kSetBuckets])
+      if (e.file == file) return &e;
+    return nullptr;
+  }
+};
+// The alternate collating table of segment flag 0x20 (none set: bytes keep their order).
+struct Collating {
+  uint8_t to_key[256];
+  uint8_t from_key[256];
+  bool reversible = true;
 };
 struct LockEntry {
   int16_t file;
@@ -44,7 +64,8 @@ struct LockEntry {
 struct Tables {
   std::vector<IndexTable> index;
   std::vector<DataTable> data;
-  std::map<int16_t, SetEntry> sets;
+  std::unique_ptr<SetTable> sets;
+  std::unique_ptr<Collating> alternate;
   std::vector<LockEntry> locks;
   int16_t lock_mode = 0;
   int16_t error = 0, error_file = 0;
@@ -76,7 +97,7 @@ int16_t key_fail(Tables* t, int16_t code, int16_t file) {
 bool valid_number(Tables* t, int16_t file) { return t && file >= 0 && file < int16_t(t->index.size()); }
 
 // Transforms one segment's bytes into key form.
-int16_t transform(uint8_t* b, int len, int16_t mode) {
+int16_t transform(uint8_t* b, int len, int16_t mode, const Collating* alt) {
   int16_t base = mode & 0x0F;
   if (mode & ~0x7F) return 446;
   switch (base) {
@@ -135,21 +156,25 @@ int16_t transform(uint8_t* b, int len, int16_t mode) {
     std::rotate(b, b + end, b + len);
     std::reverse(b, b + len);
   }
-  // SEG_ALTERNATE: the alternate collating table belongs to a record schema; without one the
-  // bytes stay as they are.
+  if ((mode & SEG_ALTERNATE) && alt)
+    for (int i = 0; i < len; ++i) b[i] = alt->to_key[b[i]];
   if (mode & SEG_DESCENDING)
     for (int i = 0; i < len; ++i) b[i] = uint8_t(~b[i]);
   return 0;
 }
 
 // The reverse of transform, where the mode allows it.
-int16_t untransform(uint8_t* b, int len, int16_t mode) {
+int16_t untransform(uint8_t* b, int len, int16_t mode, const Collating* alt) {
   int16_t base = mode & 0x0F;
   if (mode & ~0x7F) return 446;
   if (base == 6 || base == 7 || base == 11) return 446;
   if (base >= 12) return 199;
+  // A table that folds bytes together cannot give them back.
+  if ((mode & SEG_ALTERNATE) && alt && !alt->reversible) return 446;
   if (mode & SEG_DESCENDING)
     for (int i = 0; i < len; ++i) b[i] = uint8_t(~b[i]);
+  if ((mode & SEG_ALTERNATE) && alt)
+    for (int i = 0; i < len; ++i) b[i] = alt->from_key[b[i]];
   if (mode & SEG_PADS_FIRST) {
     std::reverse(b, b + len);
     int start = 0;
@@ -315,7 +340,7 @@ int16_t target_of(Tables* t, int16_t index, const void* value, bool high, std::v
     for (const Segment& s : t->index[size_t(index)].segments) {
       if (s.offset < 0) break;
       if (pos + s.length > part) return layer_fail(t, 445, index);
-      if (int16_t e = transform(target->data() + pos, s.length, s.mode)) return layer_fail(t, e, index);
+      if (int16_t e = transform(target->data() + pos, s.length, s.mode, t->alternate.get())) return layer_fail(t, e, index);
       pos += s.length;
     }
   }
@@ -427,12 +452,11 @@ int16_t step_record(int16_t file, void* out, int32_t size, int which) {
 int16_t set_step(int16_t index, void* out, int32_t size, bool forward) {
   Tables* t = index_of_layer(index);
   if (!t) return uerr_cod;
-  auto it = t->sets.find(index);
-  if (it == t->sets.end()) return layer_fail(t, 118, index);
+  SetEntry* set = t->sets ? t->sets->find(index) : nullptr;
+  if (!set) return layer_fail(t, 118, index);
   uint8_t key[256];
   int32_t position = forward ? NextKey(index, key) : PreviousKey(index, key);
-  const std::vector<uint8_t>& prefix = it->second.prefix;
-  if (!position || std::memcmp(key, prefix.data(), prefix.size()) != 0) return layer_fail(t, 101, index);
+  if (!position || std::memcmp(key, set->prefix, size_t(set->length)) != 0) return layer_fail(t, 101, index);
   return read_through(t, index, position, key, out, size);
 }
 
@@ -570,7 +594,7 @@ int16_t FormKey(int16_t index, const void* record, void* key_out, int32_t record
       if (int64_t(s.offset) + s.length > record_length) return key_fail(t, 445, index);
       std::memcpy(key + n, rec + s.offset, size_t(s.length));
     }
-    if (int16_t e = transform(key + n, s.length, s.mode)) return key_fail(t, e, index);
+    if (int16_t e = transform(key + n, s.length, s.mode, t->alternate.get())) return key_fail(t, e, index);
     n += s.length;
   }
   uerr_cod = 0;
@@ -592,7 +616,7 @@ int16_t KeyToRecord(int16_t index, const void* key, void* record_out, int32_t re
     if (int64_t(s.offset) + s.length > record_length) return layer_fail(t, 445, index);
     uint8_t piece[256];
     std::memcpy(piece, k + n, size_t(s.length));
-    if (int16_t e = untransform(piece, s.length, s.mode)) return layer_fail(t, e, index);
+    if (int16_t e = untransform(piece, s.length, s.mode, t->alternate.get())) return layer_fail(t, e, index);
     std::memcpy(rec + s.offset, piece, size_t(s.length));
     n += s.length;
   }
@@ -727,18 +751,58 @@ int16_t FirstInSet(int16_t index, const void* prefix, int16_t length, void* out,
   if (!t) return uerr_cod;
   int16_t klen = index_key_length(index);
   if (!prefix || !out) return layer_fail(t, 33, index);
-  if (length < 0 || length > klen) return layer_fail(t, 445, index);
-  SetEntry& set = t->sets[index];
-  set.prefix.assign(static_cast<const uint8_t*>(prefix), static_cast<const uint8_t*>(prefix) + length);
-  std::vector<uint8_t> target(set.prefix);
+  if (length < 0 || length > klen || length > int16_t(sizeof(SetEntry::prefix))) return layer_fail(t, 445, index);
+  if (!t->sets) {
+    if (int16_t e = CreateSetTable()) return e;
+  }
+  SetEntry* set = t->sets->find(index);
+  if (!set) {
+    std::vector<SetEntry>& bucket = t->sets->buckets[size_t(index) % kSetBuckets];
+    bucket.emplace_back();
+    set = &bucket.back();
+    set->file = index;
+  }
+  set->length = length;
+  std::memcpy(set->prefix, prefix, size_t(length));
+  std::vector<uint8_t> target(set->prefix, set->prefix + length);
   target.resize(size_t(klen), 0);
   uint8_t key[256];
   int32_t position = GetKeyAtLeast(index, target.data(), key);
-  if (!position || std::memcmp(key, set.prefix.data(), set.prefix.size()) != 0) return layer_fail(t, 101, index);
+  if (!position || std::memcmp(key, set->prefix, size_t(set->length)) != 0) return layer_fail(t, 101, index);
   return read_through(t, index, position, key, out, size);
 }
 int16_t NextInSet(int16_t index, void* out, int32_t size) { return set_step(index, out, size, true); }
 int16_t PreviousInSet(int16_t index, void* out, int32_t size) { return set_step(index, out, size, false); }
+
+int16_t CreateSetTable() {
+  Tables* t = layer();
+  if (!t) return fail(464);
+  if (t->sets) return layer_fail(t, 184, -1);
+  t->sets.reset(new (std::nothrow) SetTable);
+  if (!t->sets) return layer_fail(t, 185, -1);
+  uerr_cod = 0;
+  return 0;
+}
+
+int16_t SetAlternateCollating(const uint8_t* table) {
+  Tables* t = layer();
+  if (!t) return fail(464);
+  uerr_cod = 0;
+  if (!table) {
+    t->alternate.reset();
+    return 0;
+  }
+  auto c = std::make_unique<Collating>();
+  std::memcpy(c->to_key, table, 256);
+  bool seen[256] = {};
+  for (int i = 0; i < 256; ++i) {
+    if (seen[table[i]]) c->reversible = false;
+    seen[table[i]] = true;
+    c->from_key[table[i]] = static_cast<uint8_t>(i);
+  }
+  t->alternate = std::move(c);
+  return 0;
+}
 
 int16_t SetLockMode(int16_t r) {
   Tables* t = layer();

@@ -76,6 +76,30 @@ int32_t KeyCount(int16_t file);
 void SetHandleLimit(int32_t limit);
 int32_t OpenHandleCount();
 
+// Plain files: a file of the engine's format opened only for its 128-byte header (status
+// 's'; other operations on it give 26; CloseOlFile closes it). Absent, it is created with a
+// fresh header when the mode's low byte (less 0x40) is neither 0 nor 8; with 0x40 a name
+// longer than 3 characters is tried once more with its last character 'A'. 96 when nothing
+// opens; 498 when an existing file is asked for with the low byte 33.
+int16_t OpenPlainFile(int16_t file, const char* name, uint16_t mode);
+// Header offsets 32, 36 and 88 of an open file (plain files included).
+int16_t GetHeaderSnapshot(int16_t file, int32_t out[3]);
+
+// The engine's limits and switches: OL_CONFIG_WORDS int32 values in a 1024-byte buffer,
+// indexed by OL_CONFIG_*; 47 when not started, 33 without a buffer.
+enum : int {
+  OL_CONFIG_FORMAT = 0, OL_CONFIG_NODE_SIZE, OL_CONFIG_FILES, OL_CONFIG_SECTORS, OL_CONFIG_NODE_BUFFERS,
+  OL_CONFIG_DATA_PAGES, OL_CONFIG_HANDLE_LIMIT, OL_CONFIG_LOCK_BUCKETS, OL_CONFIG_MODE_WORD, OL_CONFIG_OPEN_FILES,
+  OL_CONFIG_OPEN_NUMBERS, OL_CONFIG_OPEN_HANDLES, OL_CONFIG_NODE_READS, OL_CONFIG_NODE_HITS, OL_CONFIG_PAGE_READS,
+  OL_CONFIG_PAGE_HITS, OL_CONFIG_WORDS,
+};
+constexpr int OL_CONFIG_BYTES = 1024;
+int16_t GetEngineConfig(void* buffer);
+// The first eight values of that report (format through lock buckets).
+int16_t GetEngineLimits(int32_t out[8]);
+// What this build of the engine does not offer answers so: 454 (47 when not started).
+int16_t NotOffered();
+
 // Status log "OLSTATUS.OLS" in the current directory: best effort, never fatal.
 int16_t OlStatusLog(const char* message, int32_t code);
 

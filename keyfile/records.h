@@ -56,6 +56,13 @@ int16_t PreviousRecord(int16_t file, void* record_out, int32_t size);
 int16_t FirstInSet(int16_t index, const void* prefix, int16_t length, void* record_out, int32_t size);
 int16_t NextInSet(int16_t index, void* record_out, int32_t size);
 int16_t PreviousInSet(int16_t index, void* record_out, int32_t size);
+// The set table FirstInSet keeps its prefixes in (made by the first FirstInSet when absent):
+// 184 when it exists, 185 without memory for it.
+int16_t CreateSetTable();
+// The alternate collating table of segment flag 0x20: byte b of a segment becomes table[b]
+// in the key (null: none, bytes keep their order). A table that maps two bytes to one cannot
+// be undone: KeyToRecord then refuses such segments (446).
+int16_t SetAlternateCollating(const uint8_t* table);
 
 int16_t SetLockMode(int16_t mode);
 int16_t LockMode();

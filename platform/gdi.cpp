@@ -627,3 +627,117 @@ bool gdi_window_run(GdiDc* dc, int x, int y, int n, uint32_t colour) {
   surface->put_rgb(x, y, n, 1, rgb.data(), n * 3);
   return true;
 }
+
+int gdi_get_bitmap_description(GdiObject* bitmap, GdiBitmapDescription* out) {
+  if (!out) return 0;
+  *out = GdiBitmapDescription{};
+  if (!valid_object(bitmap) || (bitmap->kind != ObjectKind::Bitmap && bitmap->kind != ObjectKind::DibSection))
+    return 0;
+  out->width = bitmap->width;
+  out->height = bitmap->height;
+  out->width_bytes = bitmap->stride;
+  out->planes = 1;
+  out->bits_pixel = static_cast<uint16_t>(bitmap->bits);
+  out->bits = bitmap->kind == ObjectKind::DibSection ? bitmap->pixels : nullptr;
+  return 1;
+}
+
+namespace {
+
+// The colour of index i of an indexed bitmap, as blitting it through dc would show it.
+RgbQuad index_colour(GdiDc* dc, const GdiObject* b, int i) {
+  if (b->bits == 1) {
+    uint8_t v = i ? 255 : 0;
+    return {v, v, v, 0};
+  }
+  const GdiObject* palette = valid_dc(dc) && valid_object(dc->palette) ? dc->palette : nullptr;
+  if (b->kind == ObjectKind::DibSection && !b->pal_usage) return b->rgb[i];
+  int entry = b->kind == ObjectKind::DibSection ? b->pal_index[i] : i;
+  if (palette && entry < palette->count) {
+    const PaletteEntry& e = palette->entries[entry];
+    return {e.blue, e.green, e.red, 0};
+  }
+  // A device bitmap without a palette holds grey levels (gdi_set_pixel stores them so).
+  uint8_t v = static_cast<uint8_t>(i);
+  return {v, v, v, 0};
+}
+
+int index_at(const uint8_t* row, int bits, int x) {
+  switch (bits) {
+    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
+    default: return row[x];
+  }
+}
+
+uint8_t mask_channel(uint32_t v, uint32_t mask) {
+  if (!mask) return 0;
+  int shift = 0;
+  while (!((mask >> shift) & 1)) ++shift;
+  uint32_t top = mask >> shift;
+  return static_cast<uint8_t>(((v & mask) >> shift) * 255 / top);
+}
+
+RgbQuad pixel_colour(GdiDc* dc, const GdiObject* b, const uint8_t* row, int x) {
+  switch (b->bits) {
+    case 1:
+    case 4:
+    case 8: return index_colour(dc, b, index_at(row, b->bits, x));
+    case 16: {
+      uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
+      uint32_t r = 0xF800, g = 0x07E0, bl = 0x001F;
+      if (b->kind == ObjectKind::DibSection) {
+        r = b->masks[0], g = b->masks[1], bl = b->masks[2];
+      } else if (display_profile().bits == 15) {
+        r = 0x7C00, g = 0x03E0, bl = 0x001F;
+      }
+      return {mask_channel(v, bl), mask_channel(v, g), mask_channel(v, r), 0};
+    }
+    default: {
+      const uint8_t* p = row + static_cast<size_t>(x) * (b->bits / 8);
+      return {p[0], p[1], p[2], 0};
+    }
+  }
+}
+
+}  // namespace
+
+int gdi_get_dib_rows(GdiDc* dc, GdiObject* bitmap, uint32_t start, uint32_t lines, void* bits, void* info, int) {
+  if (!info || !valid_object(bitmap) ||
+      (bitmap->kind != ObjectKind::Bitmap && bitmap->kind != ObjectKind::DibSection))
+    return 0;
+  auto* h = static_cast<BitmapInfoHeader*>(info);
+  const int want = h->bit_count;
+  const bool indexed = want == 1 || want == 4 || want == 8;
+  // Indexes are kept only in the bitmap's own format; everything else widens to 24 bits.
+  if (want != 24 && !(indexed && want == bitmap->bits)) return 0;
+  if (h->size != 40 || h->width != bitmap->width) return 0;
+  if (indexed) {
+    auto* table = reinterpret_cast<RgbQuad*>(static_cast<uint8_t*>(info) + 40);
+    for (int i = 0; i < (1 << want); ++i) table[i] = index_colour(dc, bitmap, i);
+  }
+  if (!bits) return 1;
+  const int height = bitmap->height;
+  if (start >= static_cast<uint32_t>(height) || lines == 0) return 0;
+  const uint32_t count = std::min(lines, static_cast<uint32_t>(height) - start);
+  const size_t out_stride = ((static_cast<size_t>(bitmap->width) * want + 31) / 32) * 4;
+  auto* out = static_cast<uint8_t*>(bits);
+  for (uint32_t n = 0; n < count; ++n) {
+    int from_bottom = static_cast<int>(start + n);
+    int stored = bitmap->bottom_up ? from_bottom : height - 1 - from_bottom;
+    const uint8_t* row = bitmap->pixels + static_cast<size_t>(stored) * bitmap->stride;
+    uint8_t* to = out + n * out_stride;
+    std::memset(to, 0, out_stride);
+    if (indexed) {
+      std::memcpy(to, row, std::min(out_stride, static_cast<size_t>(bitmap->stride)));
+      continue;
+    }
+    for (int x = 0; x < bitmap->width; ++x) {
+      RgbQuad c = pixel_colour(dc, bitmap, row, x);
+      to[3 * x] = c.blue;
+      to[3 * x + 1] = c.green;
+      to[3 * x + 2] = c.red;
+    }
+  }
+  return static_cast<int>(count);
+}

@@ -68,6 +68,25 @@ GdiObject* gdi_create_bitmap(int width, int height, int planes, int bits, const 
 uint32_t gdi_set_pixel(GdiDc* dc, int x, int y, uint32_t colour);
 int gdi_get_bitmap_bits(GdiObject* bitmap, int bytes, void* out);
 
+// A bitmap's description: size, bytes per row, planes and bits per pixel, and its pixels.
+struct GdiBitmapDescription {
+  int32_t type;
+  int32_t width;
+  int32_t height;
+  int32_t width_bytes;
+  uint16_t planes;
+  uint16_t bits_pixel;
+  void* bits;
+};
+// 1 when bitmap is a bitmap or DIB section (out filled), else 0.
+int gdi_get_bitmap_description(GdiObject* bitmap, GdiBitmapDescription* out);
+// Scan lines of a bitmap in the format info asks for (a BitmapInfoHeader: the width and
+// height of the bitmap, 24 bits, or the bitmap's own 1, 4 or 8 bits with its colour table
+// after the header). Lines count from the bottom. bits null fills only the colour table.
+// Returns the lines copied (1 for the table alone), 0 on failure.
+int gdi_get_dib_rows(GdiDc* dc, GdiObject* bitmap, uint32_t start, uint32_t lines, void* bits, void* info,
+                     int usage);
+
 // Palettes. entries[i].flags PC_NOCOLLAPSE is accepted and kept.
 GdiObject* gdi_create_palette(const LogPalette* palette);
 int gdi_set_palette_entries(GdiObject* palette, int start, int count, const PaletteEntry* entries);

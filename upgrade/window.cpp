@@ -78,7 +78,9 @@ struct QtUpgradeView::Parts {
 };
 
 QtUpgradeView::QtUpgradeView() : parts_(new Parts) {
-  parts_->timer.setInterval(0);
+  // A window timer asked for 0 ms fires at the platform's floor of about 10 ms; a real 0 would
+  // spin a core for as long as the wait for tessel lasts.
+  parts_->timer.setInterval(10);
   QObject::connect(&parts_->timer, &QTimer::timeout, [] { upgrade_step(); });
 }
 

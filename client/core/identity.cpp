@@ -1,5 +1,6 @@
 #include "client/core/identity.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,7 +16,10 @@ char* password = nullptr;
 int32_t own_number = 0;
 int name_changes = 0;
 char* object_pass = nullptr;
+// World attribute that carries the enciphered object password.
+constexpr int OBJECT_PASSWORD_SLOT = 22;
 }  // namespace
+
 
 const char* citizen_set_name(const char* text) {
   if (!text) text = "";
@@ -46,8 +50,8 @@ void citizen_set_password(const char* text) {
 
 int32_t citizen_effective_number() {
   if (own_number == 0) return 0;
-  // The privilege in use (privilege_number) takes precedence once that module exists.
-  return own_number;
+  int32_t privilege = identity_hook.privilege_number ? identity_hook.privilege_number() : 0;
+  return privilege ? privilege : own_number;
 }
 
 const char* object_password() { return object_pass ? object_pass : ""; }
@@ -83,9 +87,15 @@ void object_password_set(const char* text, size_t length) {
   if (!copy) return;
   std::free(object_pass);
   object_pass = copy;
-  // With a non-zero length the enciphered copy goes into world attribute 22
-  // (attribute_set) once the world attributes module exists.
-  (void)length;
+  if (length == 0 || !identity_hook.attribute_set) return;
+  // Never more than the text has.
+  size_t n = std::min(length, std::strlen(copy));
+  uint8_t* enciphered = static_cast<uint8_t*>(std::malloc(n + 1));
+  if (!enciphered) return;
+  std::memcpy(enciphered, copy, n);
+  zipcrypt_encrypt(nullptr, 0, enciphered, n);
+  identity_hook.attribute_set(OBJECT_PASSWORD_SLOT, enciphered, static_cast<int>(n));
+  std::free(enciphered);
 }
 
 void identity_reset() {

@@ -4,12 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Modules told of a new name; a null entry is skipped.
-struct identity_hooks {
-  // The own chat balloon shows the new name.
-  void (*chat_set_balloon)(const char* text);
-};
-extern identity_hooks identity_hook;
 
 // Keeps a copy of name (tourist names come in double quotes). A stored name that differs from
 // the new one (exactly, letter case counts) counts as a change. Returns the stored copy.
@@ -39,3 +33,13 @@ void object_password_set(const char* text, size_t length);
 
 // Forgets the identity and the password (tests, shutdown).
 void identity_reset();
+
+// Filled by the modules that provide them: chat_init (the own balloon shows a new name),
+// privilege_init (the privilege in use) and world_init (the world attributes). A null entry
+// is skipped.
+struct identity_hooks {
+  void (*chat_set_balloon)(const char* text);
+  int (*privilege_number)();
+  const char* (*attribute_set)(int slot, const void* bytes, int length);
+};
+extern identity_hooks identity_hook;

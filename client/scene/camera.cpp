@@ -10,6 +10,7 @@
 #include "client/scene/display_viewport.h"
 #include "client/scene/driver.h"
 #include "platform/ddraw/ddraw_standin.h"
+#include "client/servers/world.h"
 #include "platform/display.h"
 #include "platform/gdi.h"
 
@@ -188,10 +189,13 @@ int camera_init() {
   }
   int32_t surface = 0;
   s.image_surface = VxGetDeviceInfo(VX_INFO_IMAGE_SURFACE, &surface, 4) && surface;
+  // The world's colour attributes reach the back colour through the world connection.
+  world_hook.camera_set_color = camera_set_color;
   return 1;
 }
 
 void camera_term() {
+  if (world_hook.camera_set_color == camera_set_color) world_hook.camera_set_color = nullptr;
   destroy_cameras();
   s = State{};
 }
@@ -384,6 +388,7 @@ void camera_size(int* width, int* height) {
 }
 
 void camera_reset_for_test() {
+  if (world_hook.camera_set_color == camera_set_color) world_hook.camera_set_color = nullptr;
   destroy_cameras();
   s = State{};
   self_source = nullptr;

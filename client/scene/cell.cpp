@@ -20,7 +20,8 @@ int16_t cell_x = 0, cell_z = 0;  // the current cell
 
 // Entries are packed without gaps; the buffer grows with the cell (a world message may
 // carry any number of objects).
-std::vector<uint8_t> work(4096);
+constexpr size_t WORK_FIRST = 4096;
+std::vector<uint8_t> work(WORK_FIRST);
 size_t used = 0;
 size_t cursor = 0;
 
@@ -165,6 +166,9 @@ void cell_term() {
   if (tracing()) log_write("cell_term");
   database_close(cell_db);
   cell_db = nullptr;
+  // A big cell's buffer is not kept past the world.
+  std::vector<uint8_t>(WORK_FIRST).swap(work);
+  used = cursor = 0;
 }
 
 void cell_set_old(int flag) {

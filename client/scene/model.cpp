@@ -580,7 +580,10 @@ void update_model(model_instance* instance) {
   }
   if (m && (m->flags & MODEL_AVATAR)) reload_model(instance);
   else flush_flag = true;
-  if (!instance->clump && placeholder) instance->clump = VxDuplicateClump(placeholder);
+  if (!instance->clump && placeholder) {
+    instance->clump = VxDuplicateClump(placeholder);
+    if (instance->state_off) set_clump_state(instance, VX_STATE_OFF);
+  }
 }
 
 void update_models(model_record* m) {
@@ -615,7 +618,11 @@ void reload_model(model_instance* instance) {
   if (instance->sign && model_hook.sign_redraw) model_hook.sign_redraw(instance->sign);
   if (instance->animation && model_hook.animation_apply) model_hook.animation_apply(instance->animation, instance);
   if (instance->picture && model_hook.picture_reload) model_hook.picture_reload(instance->picture, instance);
-  if (instance->state_on) set_clump_state(instance, VX_STATE_ON);
+  // A clump swapped in starts on: the element's own state is put back on it.
+  if (instance->state_off)
+    set_clump_state(instance, VX_STATE_OFF);
+  else if (instance->state_on)
+    set_clump_state(instance, VX_STATE_ON);
   if (trace()) log_write("VxAddClumpToScene (%p, %p)", static_cast<void*>(instance->scene), static_cast<void*>(instance->clump));
   if (instance->scene) VxAddClumpToScene(instance->scene, instance->clump);
   if (trace()) log_write("reload_model complete");
@@ -713,12 +720,14 @@ void model_state_on(model_instance* instance) {
   if (!instance) return;
   set_clump_state(instance, VX_STATE_ON);
   instance->state_on = 1;
+  instance->state_off = 0;
 }
 
 void model_state_off(model_instance* instance) {
   if (!instance) return;
   set_clump_state(instance, VX_STATE_OFF);
   instance->state_on = 0;
+  instance->state_off = 1;
 }
 
 void model_reset() {

@@ -66,6 +66,7 @@ struct model_instance {
   struct picture* picture;
   int32_t state_on;
   int32_t placeholder;
+  int32_t state_off;  // turned off (hidden): every clump swapped in starts off too
 };
 
 // Modules the models call that are not part of the program yet, or that fill their own entry

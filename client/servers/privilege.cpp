@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "client/core/identity.h"
 #include "client/core/dialog.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -130,6 +131,7 @@ int privilege_init() {
       pv.active = false;
     }
   }
+  identity_hook.privilege_number = privilege_number;
   login_hook.privilege_requested_number = privilege_requested_number;
   login_hook.privilege_result = privilege_result;
   login_hook.privilege_reset = privilege_reset;

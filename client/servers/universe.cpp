@@ -268,14 +268,19 @@ int dispatch(stream* s, int length) {
     }
     case UREP_WORLDS: {
       std::vector<universe_world_entry> worlds;
+      bool cut = false;
       if (rc == 0) {
         stream_message_rewind(s);
         while (stream_message_position(s) < length - 2) {
-          if (stream_receive(s, rd::String{name, sizeof name}, rd::Byte{&flag}, rd::Int16{&small})) break;
+          if (stream_receive(s, rd::String{name, sizeof name}, rd::Byte{&flag}, rd::Int16{&small})) {
+            cut = true;
+            break;
+          }
           worlds.push_back({name, flag, small});
         }
       }
-      if (rcv.worlds_receive_list) rcv.worlds_receive_list(rc, worlds);
+      // A list cut short is not the universe's list: the one shown stays as it is.
+      if (!cut && rcv.worlds_receive_list) rcv.worlds_receive_list(rc, worlds);
       break;
     }
     case UREP_CONTACTS: {

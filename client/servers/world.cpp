@@ -452,6 +452,7 @@ int world_init() {
   m.status_shown = profile_int("show", "cache") != 0;
   if (m.status_shown && world_hook.status_show) world_hook.status_show(true);
   universe_receiver.world_receive_address = world_receive_address;
+  identity_hook.attribute_set = attribute_set;
   cell_set_world(world_property_path, world_contents_changed);
   return 0;
 }

@@ -24,6 +24,7 @@
 #include "client/ui/psheet_dialog.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/quit_signals.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/shell_dialogs.h"
 #include "client/ui/shell_list.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
   chat_qt_install(qt);
   web_pane_qt_install(qt);
   help_tree_qt_install(qt);
+  quit_signals_qt_install(qt);
 
   const char* shot = std::getenv("TESSEL_SCREENSHOT");
   const char* after = std::getenv("TESSEL_EXIT_AFTER_MS");

@@ -162,6 +162,9 @@ class SdlSound : public SoundBackend {
     const char* font = sound_sdl_soundfont();
     if (font[0]) Mix_SetSoundFonts(font);
     if (exists("/etc/timidity/timgm6mb.cfg")) Mix_SetTimidityCfg("/etc/timidity/timgm6mb.cfg");
+    // SDL would otherwise take SIGINT and SIGTERM for an event queue nobody reads; the
+    // program handles them itself.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
       fail(ERR_OPEN, SDL_GetError());
       return false;

@@ -285,11 +285,8 @@ bool scaler_start(int32_t width, int32_t height, DeviceRaster* image) {
   return true;
 }
 
-int platform_describe(GdiObject*, BitmapDescription*) { return 0; }
-int platform_dib_rows(GdiDc*, GdiObject*, uint32_t, uint32_t, void*, void*, int) { return 0; }
-
-// The platform layer realises palettes but has no bitmap queries yet: imports fail cleanly.
-const BitmapAccess kPlatformAccess = {&gdi_realize_palette, &platform_describe, &platform_dib_rows};
+// The platform layer's bitmap queries.
+const BitmapAccess kPlatformAccess = {&gdi_realize_palette, &gdi_get_bitmap_description, &gdi_get_dib_rows};
 const BitmapAccess* g_access = &kPlatformAccess;
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "driver/records.h"
+#include "platform/gdi.h"
 
 // Conversion flags.
 constexpr int32_t kConvertDiffuse = 1;      // diffuse the matching error
@@ -40,15 +41,7 @@ DeviceRaster* ImageChannelToIndex(DeviceRaster* source, DeviceRaster* destinatio
 DeviceRaster* ImageConvertMasks(DeviceRaster* source, DeviceRaster* destination, int32_t flags);
 
 // What the bitmap import asks of the window system about a bitmap.
-struct BitmapDescription {
-  int32_t type;
-  int32_t width;
-  int32_t height;
-  int32_t width_bytes;
-  uint16_t planes;
-  uint16_t bits_pixel;
-  void* bits;
-};
+using BitmapDescription = GdiBitmapDescription;
 
 struct BitmapAccess {
   int (*realize_palette)(GdiDc* dc);

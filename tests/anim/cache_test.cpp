@@ -194,4 +194,38 @@ TEST_F(CacheTest, TypeUsageAcquiresPerAvatarReleasesOnce) {
   EXPECT_EQ(u->Count(99), 1);
 }
 
+// An avatar that leaves gives up its type, so the sequences only it used can go.
+TEST_F(CacheTest, DestroyedAvatarReleasesItsTypesSequences) {
+  testutil::write_file(dir.file("avatars.dat"),
+                       "# animation registry version 0.3\nversion 3\n"
+                       "avatar name = a beginimp walk = w endimp endavatar\n");
+  AnimLoadRegistry(dir.file("avatars.dat").c_str());
+  static int model = 0;
+  AnimCallbacks cb{};
+  cb.download_file = fake_download;
+  cb.download_force = fake_force;
+  cb.unzip_memory = fake_unzip;
+  cb.file_touch = fake_touch;
+  cb.model_reference = [](const char*, const char*, void*) -> void* { return &model; };
+  AnimSetCallbacks(&cb);
+  SequenceCache* c = SequenceCache::Get();
+  AvatarTypeUsage* u = AvatarTypeUsage::Get();
+  int owner = 0;
+  AnimAvatar* first = AnimCreateAvatar(&owner, 1, 1);
+  AnimAvatar* second = AnimCreateAvatar(&owner, 1, 1);
+  ASSERT_EQ(1, AnimSetAvatarState(first, 0, 0, 0, 0, 0, 0, 0, 0));
+  ASSERT_EQ(1, AnimSetAvatarState(second, 0, 0, 0, 0, 0, 0, 0, 0));
+  EXPECT_EQ(2, u->Count(0));
+  const int users = c->Users(AnimName("w"));
+  AnimDestroyAvatar(first);
+  EXPECT_EQ(1, u->Count(0));
+  AnimDestroyAvatar(second);
+  EXPECT_EQ(0, u->Count(0));
+  EXPECT_LT(c->Users(AnimName("w")), users);
+  // One that never took a type gives nothing up.
+  u->Acquire(0);
+  AnimDestroyAvatar(AnimCreateAvatar(&owner, 1, 1));
+  EXPECT_EQ(1, u->Count(0));
+}
+
 }  // namespace

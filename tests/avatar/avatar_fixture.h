@@ -47,6 +47,8 @@ class AvatarFixture : public wtest::WorldFixture {
     avatar_list_load(nullptr);
   }
   void TearDown() override {
+    // The own avatar made by one case (a position set, a world change) must not outlive it.
+    self_reset_for_test();
     avatar_reset_for_test();
     avatar_hook = avatar_hooks{};
     AnimSetCallbacks(nullptr);

@@ -175,6 +175,14 @@ TEST_F(Actions, UrlsAndCursor) {
   picker = 1;
   ASSERT_EQ(behavior_trigger(e, "bump"), 1);
   EXPECT_EQ(calls, (Strings{"web http://a/b 1", "web c/d 0", "as_picker", "pick_off"}));
+  // An animation's end opens pages on its own as create does: the world's ban holds there too.
+  calls.clear();
+  element* done = make("adone url http://a/done");
+  ASSERT_EQ(behavior_trigger(done, "adone"), 1);
+  EXPECT_TRUE(calls.empty());
+  attributes_load(nullptr, 0);
+  ASSERT_EQ(behavior_trigger(done, "adone"), 1);
+  EXPECT_EQ(calls, (Strings{"web http://a/done 1"}));
   attributes_load(nullptr, 0);
 }
 

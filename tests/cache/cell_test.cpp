@@ -325,6 +325,26 @@ TEST_F(CellTest, CellsLargerThanTheFirstBufferGrowIt) {
   EXPECT_EQ(read_cell(-7, -7).size(), 599u);
 }
 
+// A stored cell several times the first buffer reads back whole once the cache starts
+// again with its buffer as a new process has it.
+TEST_F(CellTest, AStoredCellLargerThanTwiceTheFirstBufferReadsBackAfterARestart) {
+  cell_update_begin(5, -5, 1);
+  std::string text(120, 'y');
+  for (int n = 0; n < 400; ++n) cell_element_add(n, n, 0, n, 0, 0, 0, "m", text.c_str(), text.c_str());
+  ASSERT_GT(buffer_bytes().size(), 3u * 4096u);
+  ASSERT_EQ(cell_update_end(1), 1);
+  cell_term();
+  cell_init();
+  cell_set_old(0);
+  ASSERT_EQ(cell_reset(), 1);
+  auto got = read_cell(5, -5);
+  ASSERT_EQ(got.size(), 400u);
+  for (int n = 0; n < 400; ++n) {
+    EXPECT_EQ(got[n].number, n);
+    EXPECT_EQ(got[n].action, text);
+  }
+}
+
 TEST_F(CellTest, NoElementMadeStopsWithoutMovingOn) {
   cell_update_begin(2, 2, 1);
   cell_element_add(1, 0, 0, 0, 0, 0, 0, "a", "", "");

@@ -238,3 +238,15 @@ TEST(ShippedMessages, DefaultSetHasTheCoreTexts) {
   EXPECT_EQ(std::string(msg_arg(145, 7)).find('%'), std::string::npos);
   msg_reset();
 }
+
+// The window title, the tourist and citizenship texts name the system by message 163: it is
+// the system's name itself, as message 68 is.
+TEST(ShippedMessages, TheSystemIsNamedByItsNameInTitlesAndAccountTexts) {
+  msg_reset();
+  platform_set_program_dir(std::string(TESSEL_SOURCE_DIR) + "/data");
+  ASSERT_EQ(msg_load("default"), 1);
+  EXPECT_STREQ(msg(163), msg(68));
+  std::string title = msg_arg(46, msg(163), "demo", "1N 2W", "north");
+  EXPECT_EQ(0u, title.rfind(std::string(msg(68)) + " - demo at ", 0)) << title;
+  msg_reset();
+}

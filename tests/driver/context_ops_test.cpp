@@ -19,9 +19,9 @@ struct DepthScope {
   int saved;
 };
 
-// ColourRampTable index of a colour as a double-precision model of the documented HSV
-// steps: divisions are exact, only the denominators' documented rounding is kept. Parts
-// that fall within rounding of a step boundary are reported as unknown (-1).
+// ColourRampTable index of a colour as a double-precision model of the driver's HSV steps:
+// divisions are exact, only the rounding of the denominators is kept. Components that fall
+// within rounding of a step boundary are reported as unknown (-1).
 struct RampModel {
   int h = -1, s = -1, v = -1;
   bool grey = false;

@@ -312,7 +312,72 @@ TEST(ImportBitmap, FailuresStopCleanly) {
   ImageSetBitmapAccess(nullptr);
   Target t;
   DeviceBitmapRef ref{nullptr, nullptr};
-  EXPECT_EQ(ImportBitmap(&ref, 0, &t.image), 0);  // the platform cannot describe bitmaps yet
+  EXPECT_EQ(ImportBitmap(&ref, 0, &t.image), 0);  // no bitmap to describe
+}
+
+// The shipped driver reads real platform bitmaps: a 24-bit device bitmap and an 8-bit DIB
+// section with its colour table.
+TEST(ImportBitmap, PlatformBitmapsAreDescribedAndReadRowByRow) {
+  Engine engine;
+  {
+    // Device rows are 16-bit aligned: 5 pixels x 3 bytes = 15, padded to 16.
+    std::vector<uint8_t> data(16 * 3, 0);
+    auto put = [&](int x, int y, uint8_t r, uint8_t g, uint8_t b) {
+      uint8_t* p = data.data() + y * 16 + 3 * x;
+      p[0] = b, p[1] = g, p[2] = r;
+    };
+    put(0, 0, 255, 0, 0);
+    put(4, 0, 0, 255, 0);
+    put(2, 2, 0, 0, 255);
+    GdiObject* bitmap = gdi_create_bitmap(5, 3, 1, 24, data.data());
+    ASSERT_NE(bitmap, nullptr);
+    Target t;
+    DeviceBitmapRef ref{nullptr, bitmap};
+    ASSERT_EQ(ImportBitmap(&ref, 0, &t.image), 3 | (5 << 16));
+    ASSERT_EQ(t.image.depth, 24);
+    auto at = [&](int x, int y) {
+      const uint8_t* p = t.image.pixels + y * t.image.pitch + 3 * x;
+      return Rgb{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(at(0, 0), (Rgb{255, 0, 0}));
+    EXPECT_EQ(at(4, 0), (Rgb{0, 255, 0}));
+    EXPECT_EQ(at(2, 2), (Rgb{0, 0, 255}));
+    EXPECT_EQ(at(1, 1), (Rgb{0, 0, 0}));
+    ImageFreePixels(&t.image);
+    gdi_delete_object(bitmap);
+  }
+  {
+    std::vector<uint8_t> info(40 + 1024, 0);
+    BitmapInfoHeader h{};
+    h.size = 40;
+    h.width = 16;
+    h.height = 16;  // bottom-up
+    h.planes = 1;
+    h.bit_count = 8;
+    std::memcpy(info.data(), &h, 40);
+    for (int i = 0; i < 256; ++i) {
+      RgbQuad q{static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i / 2), 0};
+      std::memcpy(info.data() + 40 + 4 * i, &q, 4);
+    }
+    uint8_t* bits = nullptr;
+    GdiObject* dib = gdi_create_dib_section(nullptr, info.data(), kDibRgbColours, &bits, nullptr, 0);
+    ASSERT_NE(dib, nullptr);
+    for (int row = 0; row < 16; ++row)
+      for (int x = 0; x < 16; ++x) bits[row * 16 + x] = static_cast<uint8_t>(row * 16 + x);
+    Target t;
+    DeviceBitmapRef ref{nullptr, dib};
+    ASSERT_EQ(ImportBitmap(&ref, 0, &t.image), 16 | (16 << 16));
+    ASSERT_EQ(t.image.depth, 8);
+    // The top row of the image is the last stored row of a bottom-up section.
+    EXPECT_EQ(t.image.pixels[0], 15 * 16);
+    EXPECT_EQ(t.image.pixels[15 * t.image.pitch + 3], 3);
+    EXPECT_EQ(t.palette[3 * 7], 7u / 2);        // red of entry 7
+    EXPECT_EQ(t.palette[3 * 7 + 1], 255u - 7);  // green
+    EXPECT_EQ(t.palette[3 * 7 + 2], 7u);        // blue
+    ImageFreePixels(&t.image);
+    gdi_delete_object(dib);
+  }
+  EXPECT_EQ(engine.memory.live(), 0u);
 }
 
 TEST(ImportBitmap, AllocationFailuresAreSurvived) {

@@ -165,6 +165,69 @@ TEST_F(DamageTest, CyclicSiblingLinksEndInAnError) {
   exercise();
 }
 
+// Walking backward over a left link that does not mirror its neighbour's right link reports
+// the damage (34) instead of handing out keys of the wrong leaf.
+TEST_F(DamageTest, BackwardWalksOverADamagedLeftLinkReportTheDamage) {
+  build(0);
+  auto b = good_idx;
+  int32_t first = le32(b, 72);
+  int32_t second = le32(b, static_cast<size_t>(first));
+  ASSERT_NE(second, 0);
+  int32_t third = le32(b, static_cast<size_t>(second));
+  ASSERT_NE(third, 0);
+  put32(b, static_cast<size_t>(second) + 4, third);  // second's left link now names the third
+  spit(path("d.idx"), b);
+  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+  std::vector<char> out(20);
+  std::string previous, lowest;
+  int steps = 0;
+  int32_t p = LastKey(0, out.data());
+  ASSERT_NE(p, 0);
+  for (; p && steps < kKeys * 2; p = PreviousKey(0, out.data()), ++steps) {
+    std::string k(out.data(), out.size());
+    if (!previous.empty()) EXPECT_LT(k, previous) << "step " << steps;
+    previous = lowest = k;
+  }
+  EXPECT_EQ(34, uerr_cod);
+  EXPECT_LT(steps, kKeys);
+  // The lowest key reached begins the second leaf: whatever lies before it is beyond the link.
+  EXPECT_EQ(0, GetKeyBefore(0, lowest.data(), out.data()));
+  EXPECT_EQ(34, uerr_cod);
+  int number = std::atoi(lowest.c_str() + 3);
+  char below[21];
+  std::snprintf(below, sizeof below, "key%07d", number - 1);
+  std::string target(below);
+  target.resize(20, ' ');
+  EXPECT_EQ(0, GetKeyAtMost(0, target.data(), out.data()));
+  EXPECT_EQ(34, uerr_cod);
+  CloseOlFile(0, 0);
+}
+
+// A node header whose entry count or byte count does not fit its node is reported as a
+// damaged node (231) by the reads that meet it.
+TEST_F(DamageTest, ADamagedNodeHeaderIsReportedByItsCode) {
+  build(0);
+  int32_t first = le32(good_idx, 72);
+  struct Damage { size_t at; uint8_t lo, hi; } const damages[] = {
+      {8, 0xFF, 0xFF},   // entries beyond any node
+      {10, 0xFF, 0xFF},  // bytes beyond the node
+      {10, 0x01, 0x00},  // bytes that end inside the first entry
+  };
+  for (const Damage& d : damages) {
+    auto b = good_idx;
+    b[static_cast<size_t>(first) + d.at] = d.lo;
+    b[static_cast<size_t>(first) + d.at + 1] = d.hi;
+    spit(path("d.idx"), b);
+    ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+    std::vector<char> out(20);
+    EXPECT_EQ(0, FirstKey(0, out.data())) << d.at;
+    EXPECT_EQ(231, uerr_cod) << d.at;
+    EXPECT_EQ(0, GetKey(0, key(1).data())) << d.at;
+    EXPECT_EQ(231, uerr_cod) << d.at;
+    CloseOlFile(0, 0);
+  }
+}
+
 TEST_F(DamageTest, CountsLargerThanTheNode) {
   build(0);
   auto b = good_idx;

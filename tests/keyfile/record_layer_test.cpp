@@ -107,6 +107,64 @@ TEST_F(RecordLayerTest, SegmentModesGiveTheirKeyForms) {
   EXPECT_EQ(GetSegment(1, 0, 9), -1);
 }
 
+// Segment flag 0x20 puts every byte through the alternate collating table: without one the
+// bytes keep their order; a permutation comes back; a folding table cannot.
+TEST_F(RecordLayerTest, AlternateCollatingTableTranslatesSegmentsBothWays) {
+  ASSERT_EQ(CreateDataFile(0, "d.dat", 16, 0, 0), 0);
+  ASSERT_EQ(CreateIndexFile(1, "k.idx", 16, 0, 0, 0, 0, 0), 0);
+  ASSERT_EQ(SetKeyOptions(1, -1, 0, 0, 0), 0);
+  ASSERT_EQ(SetSegment(1, 0, 0, 3, 0x20), 0);
+  Bytes record(16, 0);
+  std::memcpy(record.data(), "bAz", 3);
+  EXPECT_EQ(key(1, record), (Bytes{'b', 'A', 'z'}));
+  // A table that sorts lower case before upper case: 'a'..'z' -> 'A'..'Z' and back.
+  uint8_t table[256];
+  for (int i = 0; i < 256; ++i) table[i] = uint8_t(i);
+  for (int i = 0; i < 26; ++i) {
+    table['a' + i] = uint8_t('A' + i);
+    table['A' + i] = uint8_t('a' + i);
+  }
+  ASSERT_EQ(SetAlternateCollating(table), 0);
+  EXPECT_EQ(key(1, record), (Bytes{'B', 'a', 'Z'}));
+  Bytes back(16, 0xEE);
+  ASSERT_EQ(KeyToRecord(1, Bytes{'B', 'a', 'Z'}.data(), back.data(), 16), 0);
+  EXPECT_EQ(Bytes(back.begin(), back.begin() + 3), (Bytes{'b', 'A', 'z'}));
+  // With descending order the translation comes before the inversion.
+  ASSERT_EQ(SetSegment(1, 0, 0, 3, 0x30), 0);
+  EXPECT_EQ(key(1, record), (Bytes{uint8_t(~'B'), uint8_t(~'a'), uint8_t(~'Z')}));
+  // Folding lower into upper case forms keys but cannot give records back.
+  for (int i = 0; i < 26; ++i) table['A' + i] = uint8_t('A' + i);
+  ASSERT_EQ(SetSegment(1, 0, 0, 3, 0x20), 0);
+  ASSERT_EQ(SetAlternateCollating(table), 0);
+  EXPECT_EQ(key(1, record), (Bytes{'B', 'A', 'Z'}));
+  EXPECT_EQ(KeyToRecord(1, Bytes{'B', 'A', 'Z'}.data(), back.data(), 16), 446);
+  ASSERT_EQ(SetAlternateCollating(nullptr), 0);
+  EXPECT_EQ(key(1, record), (Bytes{'b', 'A', 'z'}));
+}
+
+// The set table: made once (184 the second time), and a set is needed before stepping in it.
+TEST_F(RecordLayerTest, SetTableIsMadeOnceAndStepsNeedASet) {
+  make_people();
+  for (const char* n : {"ann", "bob"}) {
+    Bytes r = person(n, "x");
+    ASSERT_EQ(AddRecord(0, r.data()), 0);
+  }
+  Bytes r(32);
+  EXPECT_EQ(NextInSet(1, r.data(), 32), 118);
+  ASSERT_EQ(CreateSetTable(), 0);
+  EXPECT_EQ(CreateSetTable(), 184);
+  EXPECT_EQ(PreviousInSet(1, r.data(), 32), 118);
+  ASSERT_EQ(FirstInSet(1, "B", 1, r.data(), 32), 0);
+  EXPECT_EQ(name_of(r), "bob");
+  ASSERT_EQ(FirstInSet(2, "x", 1, r.data(), 32), 0);  // a second index in the same table
+  EXPECT_EQ(NextInSet(1, r.data(), 32), 101);
+  // The layer gone, the table goes with it.
+  StopRecordLayer();
+  EXPECT_EQ(CreateSetTable(), 464);
+  ASSERT_EQ(StartRecordLayer(64, 20, 4, 16, 33), 0);
+  EXPECT_EQ(CreateSetTable(), 0);
+}
+
 TEST_F(RecordLayerTest, IndexesFollowAddsRewritesAndDeletes) {
   make_people();
   for (auto [n, t] : {std::pair{"carol", "york"}, {"alice", "bath"}, {"bob", "york"}, {"dave", ""}}) {

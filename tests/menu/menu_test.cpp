@@ -30,7 +30,7 @@ const std::vector<Pop> kExpected = {
 
 class Menu : public MenuFixture {};
 
-TEST_F(Menu, BarHasTheDocumentedItemsIdsAndTexts) {
+TEST_F(Menu, BarHasItsItemsIdsAndTexts) {
   EXPECT_EQ(0, menu_title_count());
   ASSERT_EQ(0, menu_init(nullptr, nullptr));
   ASSERT_EQ(9, menu_title_count());

@@ -236,6 +236,38 @@ TEST_F(ModelTest, StateOnOffReachesModelsWithAndWithoutParts) {
   model_dereference(i);
 }
 
+// A hidden object stays hidden through every swap: placeholder, untextured, textured.
+TEST_F(ModelTest, AHiddenModelStaysHiddenAcrossEverySwapAndShowsAgainWhenTurnedOn) {
+  serve_model("wall.vxx", quad_script("Brick.JPG"));
+  serve_texture("brick");
+  model_instance* i = model_reference("models", "wall.vxx", nullptr);
+  ASSERT_NE(i, nullptr);
+  model_state_off(i);
+  model_flush();
+  EXPECT_TRUE(shows_placeholder(i));
+  EXPECT_EQ(VxGetClumpState(i->clump), VX_STATE_OFF);
+  model_record* m = i->model;
+  ASSERT_TRUE(run_until([&] { return m->loaded != 0; }));
+  model_flush();
+  ASSERT_FALSE(i->placeholder);
+  EXPECT_EQ(textured_polygons(i->clump), 0);
+  EXPECT_EQ(VxGetClumpState(i->clump), VX_STATE_OFF);
+  ASSERT_TRUE(run_until([&] { return m->pending_textures == 0 && m->in_cache; }));
+  model_flush();
+  ASSERT_TRUE(model_is_ready(i));
+  EXPECT_EQ(VxGetClumpState(i->clump), VX_STATE_OFF);
+  // Shown again, the next swap keeps it shown.
+  model_state_on(i);
+  update_model(i);
+  model_flush();
+  EXPECT_EQ(VxGetClumpState(i->clump), VX_STATE_ON);
+  model_state_off(i);
+  update_model(i);
+  model_flush();
+  EXPECT_EQ(VxGetClumpState(i->clump), VX_STATE_OFF);
+  model_dereference(i);
+}
+
 TEST_F(ModelTest, NamesThatWouldLeaveTheObjectFolderAreNeverFetched) {
   model_instance* i = model_reference("models", "../../evil.vxx", nullptr);
   ASSERT_NE(i, nullptr);

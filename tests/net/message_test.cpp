@@ -181,3 +181,20 @@ TEST(Unpack, StringLongerThanTheCallersBufferIsCutButConsumed) {
 }
 
 }  // namespace
+
+// A mark belongs to the input it was set in; a raw item that names bytes it does not have
+// is refused before anything is copied.
+TEST(MessageReaders, NewInputForgetsTheMarkAndRawWithoutDataIsRefused) {
+  const uint8_t first[] = {1, 2, 3, 4};
+  const uint8_t second[] = {9, 8};
+  ASSERT_EQ(1, unpack(ud::Input{first, sizeof first}, ud::Skip{3}, ud::Mark{}, ud::End{}));
+  const uint8_t* at = nullptr;
+  uint8_t b = 0;
+  ASSERT_EQ(1, unpack(ud::Input{second, sizeof second}, ud::Skip{1}, ud::BackToMark{}, ud::Cursor{&at},
+                      ud::Byte{&b}, ud::End{}));
+  EXPECT_EQ(second, at);
+  EXPECT_EQ(9, b);
+  uint8_t buf[16];
+  EXPECT_EQ(0, message_pack(pk::Buffer{buf, sizeof buf}, pk::Byte{1}, pk::Raw{4, nullptr}));
+  EXPECT_EQ(1, message_pack(pk::Buffer{buf, sizeof buf}, pk::Byte{1}, pk::Raw{0, nullptr}));
+}

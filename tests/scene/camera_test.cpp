@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/servers/world.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -317,6 +318,23 @@ TEST_F(Camera, BackColourBytesAreCutToTheirRange) {
   EXPECT_FLOAT_EQ(back[0], 1.0f);
   EXPECT_FLOAT_EQ(back[1], 0.0f);
   EXPECT_FLOAT_EQ(back[2], 1.0f);
+}
+
+// The world's colour attributes arrive through the world connection's hook, which the
+// camera's own start fills.
+TEST_F(Camera, WorldColourAttributesReachTheBackColour) {
+  open();
+  EXPECT_EQ(nullptr, world_hook.camera_set_color);
+  ASSERT_EQ(camera_init(), 1);
+  ASSERT_NE(nullptr, world_hook.camera_set_color);
+  world_hook.camera_set_color(0, 255, 0);
+  VxReal back[3];
+  camera_back_color(back);
+  EXPECT_FLOAT_EQ(back[0], 0.0f);
+  EXPECT_FLOAT_EQ(back[1], 1.0f);
+  EXPECT_FLOAT_EQ(back[2], 0.0f);
+  camera_term();
+  EXPECT_EQ(nullptr, world_hook.camera_set_color);
 }
 
 TEST_F(Camera, FrameBracketDrawsTheBackColourIntoTheImage) {

@@ -168,6 +168,9 @@ TEST_F(AccountTest, PrivilegeIsLookedUpGrantedAndKeptForTheNextRun) {
             next_frame_of(45));
   EXPECT_EQ(102, privilege_number());
   EXPECT_STREQ("bob", privilege_holder_name());
+  // The user now acts (world login, ownership of what is built) under the privilege.
+  EXPECT_EQ(101, citizen_number());
+  EXPECT_EQ(102, citizen_effective_number());
   EXPECT_EQ(std::vector<std::string>{"2 m125: m188 bob"}, console_lines);
   EXPECT_EQ(1, profile_int("privilege", "privilege"));
   EXPECT_EQ(102, profile_int("privilege", "id"));

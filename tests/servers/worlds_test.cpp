@@ -276,15 +276,26 @@ TEST_F(WorldsTest, BadListsNeverCrashAndRefusalsKeepTheList) {
   inject(reply(3, 14, ""));
   pump_for(150);
   EXPECT_EQ(4, worlds_count());
-  // Users are 16-bit unsigned; a record cut short is dropped with what follows.
+  // A list cut short inside a record, or a name that claims more bytes than the message has,
+  // leaves the list shown and the table behind it whole.
+  const std::string before = list->names();
   inject(reply(0, 14, hex_string("big") + "01" + "ffff" + hex_string("cut") + "01"));
+  inject(reply(0, 14, "ff" + hex_of("abc")));
+  pump_for(200);
+  EXPECT_EQ(4, worlds_count());
+  EXPECT_EQ(before, list->names());
+  worlds_list_column_click(1);
+  EXPECT_EQ("gamma:12:1 Beta:3:2 Zeta:3:1 alpha:0:0", list->names());
+  worlds_list_column_click(0);
+  // Users are 16-bit unsigned.
+  inject(reply(0, 14, hex_string("big") + "01" + "ffff"));
   ASSERT_TRUE(poll_until([] {
     universe_update();
     return worlds_count() == 1;
   }));
   EXPECT_EQ("big:65535:1", list->names());
-  // A name that claims more bytes than the message has; and an empty list.
-  inject(reply(0, 14, "ff" + hex_of("abc")));
+  // An empty list.
+  inject(reply(0, 14, ""));
   ASSERT_TRUE(poll_until([] {
     universe_update();
     return worlds_count() == 0;

@@ -10,6 +10,7 @@
 #include "client/cache/download.h"
 #include "client/core/files.h"
 #include "client/core/profile.h"
+#include "client/scene/self.h"
 #include "client/ui/sound.h"
 #include "client/ui/sound_record.h"
 #include "platform/progdir.h"
@@ -29,14 +30,8 @@ inline std::string wave_bytes(int samples) {
          u32(44100) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
 }
 
-// The own position the sound module hears from.
-inline float own_x = 0, own_y = 0, own_z = 0, own_yaw = 0;
-inline void own_position(float* x, float* y, float* z, float* yaw) {
-  *x = own_x;
-  *y = own_y;
-  *z = own_z;
-  *yaw = own_yaw;
-}
+// The own position the sound module hears from: the self module's, as in the program.
+inline void place_self(float x, float y, float z, float yaw) { self_set_position(x, y, z, yaw); }
 
 class SoundFixture : public ::testing::Test {
  protected:
@@ -55,9 +50,8 @@ class SoundFixture : public ::testing::Test {
     ASSERT_EQ(engine, 0);
     download_init();
     download_set_path(object_path().c_str());
-    own_x = own_y = own_z = own_yaw = 0;
     sound_hook = {};
-    sound_hook.own_position = own_position;
+    place_self(0, 0, 0, 0);
     sound_set_backend(&rec_);
     if (start_sound()) {
       ASSERT_EQ(sound_init(), 0);

@@ -128,3 +128,29 @@ TEST_F(Process, ScreenshotOfTheWaitingSplash) {
   // The lock and the socket are released at the end.
   EXPECT_NE(access(home_.file("tessel.sock").c_str(), F_OK), 0);
 }
+
+// A desktop session ending (or kill) sends SIGTERM: the program ends as when its window is
+// closed, with sound up (whose library would otherwise take the signal for itself).
+TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
+  write_file(home_.file("tessel.ini"),
+             "[debug]\ntrace=1\nsound=1\n[display]\ndepth=1\n[general]\nsound=1\nmusic=1\n");
+  std::vector<std::string> e = env(60000);
+  e.push_back("SDL_AUDIODRIVER=dummy");
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    unlink(home_.file("a/tessel.log").c_str());
+    pid_t p = launch({program()}, e, home_.file("a"), home_.file("a/err"));
+    ASSERT_GT(p, 0);
+    ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, 15000))
+        << read_file(home_.file("a/err"));
+    ASSERT_TRUE(contains(home_.file("a/tessel.log"), "sound_init"));
+    ASSERT_FALSE(contains(home_.file("a/tessel.log"), "waveOutGetNumDevs FAILED"));
+    kill(p, sig);
+    int status = wait_for(p, 10000);
+    if (status == -1) {
+      kill(p, SIGKILL);
+      wait_for(p, 5000);
+    }
+    EXPECT_EQ(status, 0) << "signal " << sig;
+    EXPECT_TRUE(contains(home_.file("a/tessel.log"), "tessel_shutdown")) << read_file(home_.file("a/tessel.log"));
+  }
+}

@@ -282,6 +282,34 @@ TEST_F(DownloadTest, ThreeAtOnceTheRestByScore) {
   EXPECT_EQ(never.count, 0) << "a reset calls no callback";
 }
 
+// A world change resets the queue while transfers run: no slot keeps a freed request, the
+// old callbacks never come, and the next downloads start and finish as usual.
+TEST_F(DownloadTest, AResetDuringTransfersLeavesTheSlotsFreeForTheNextDownloads) {
+  const std::string files_path = files_->base() + "/" + tree_;
+  download_set_path(odd_->base().c_str());
+  Result old[4];
+  for (int i = 0; i < 4; ++i)
+    ASSERT_NE(download_file("slow", ("3000/64/r" + std::to_string(i)).c_str(), 1, record, &old[i]), nullptr);
+  frame();
+  int running = 0;
+  for (int s = 0; s < DOWNLOAD_SLOTS; ++s) running += download_line(s, nullptr, nullptr, 0, nullptr) ? 1 : 0;
+  ASSERT_EQ(running, DOWNLOAD_SLOTS);
+  download_reset();
+  for (int s = 0; s < DOWNLOAD_SLOTS; ++s) EXPECT_FALSE(download_line(s, nullptr, nullptr, 0, nullptr)) << s;
+  download_set_path(files_path.c_str());
+  put("models/a.rwx", "aaa");
+  put("models/b.rwx", "bbb");
+  Result a, b;
+  ASSERT_NE(download_file("models", "a.rwx", 1, record, &a), nullptr);
+  ASSERT_NE(download_file("models", "b.rwx", 1, record, &b), nullptr);
+  ASSERT_TRUE(run_until([&] { return a.count && b.count; }));
+  EXPECT_EQ(a.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(a.data, "aaa");
+  EXPECT_EQ(b.data, "bbb");
+  for (int i = 0; i < 5; ++i) frame();
+  for (const Result& r : old) EXPECT_EQ(r.count, 0);
+}
+
 TEST_F(DownloadTest, CallbackMayAskForTheSameFileAgain) {
   put("sounds/bell.wav", "ding");
   struct Again {

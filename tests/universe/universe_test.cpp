@@ -298,6 +298,49 @@ TEST_F(UniverseTest, LoginReplyWithOnlyItsFirstFieldsKeepsTheRest) {
   EXPECT_EQ(102, universe_citizen_number());
 }
 
+// Replies about the user's own account change only what they carry whole.
+TEST_F(UniverseTest, AccountRepliesTakeOnlyWhatTheyCarryWhole) {
+  FakeUniverse fake(kConfig);
+  connect(fake);
+  log_in_as(fake, "alice", "secret");
+  ASSERT_EQ(4660, universe_session_word());
+  ASSERT_EQ(101, universe_citizen_number());
+  // A login reply cut inside its third group (session word, citizen number).
+  int checks = recorder.upgrade_checks;
+  fake.command("send 1 000f00" "14" "00" "00000000" "00000000" "01" "123400");
+  ASSERT_TRUE(poll_until([&] {
+    universe_update();
+    return recorder.upgrade_checks > checks;
+  }));
+  EXPECT_EQ(4660, universe_session_word());
+  EXPECT_EQ(101, universe_citizen_number());
+  // A well-formed citizen-attributes reply is taken whole.
+  std::vector<std::string> seen;
+  static std::vector<std::string>* out = &seen;
+  universe_receiver.immigrate_show_attributes = [](int rc, const std::vector<universe_tag_text>& f) {
+    std::string t = std::to_string(rc);
+    for (auto& e : f) t += " " + std::to_string(e.tag) + "=" + e.text;
+    out->push_back(t);
+  };
+  fake.command("send 1 000a00" "03" "0201" "61" "1103" "313233");
+  // A refused reply 12 carries no number; the next accepted one does.
+  universe_receiver.telegram_receive_number = record_number;
+  fake.command("send 1 000405" "0c" "0178");
+  ASSERT_TRUE(poll_until([] {
+    universe_update();
+    return !numbers_seen.empty();
+  }));
+  EXPECT_EQ(101, universe_citizen_number());
+  fake.command("send 1 000800" "0c" "0179" "00000007");
+  ASSERT_TRUE(poll_until([] {
+    universe_update();
+    return numbers_seen.size() == 2;
+  }));
+  EXPECT_EQ(7, universe_citizen_number());
+  EXPECT_EQ(std::vector<std::string>{"0 2=a 17=123"}, seen);
+  universe_receiver.immigrate_show_attributes = nullptr;
+}
+
 TEST_F(UniverseTest, LoginBeforeTheConnectionIsNotLeftInFlight) {
   FakeUniverse fake(kConfig);
   dir = std::make_unique<ProgramDir>(ini_for(fake.port()));

@@ -75,6 +75,8 @@ class UpgradeTest : public ::testing::Test {
   }
   void TearDown() override {
     http_term();
+    // The module keeps the view it was started with: it goes with this case.
+    upgrade_reset_state();
     fs::current_path(old_cwd);
   }
   void write_ini(const std::string& extra = "") { transfer_test::write_file(home.file("tessel.ini"), "[general]\n" + extra); }

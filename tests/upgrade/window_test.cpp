@@ -1,6 +1,10 @@
 // The upgrade window offscreen: its status lines and the bar painted over frame 3.
 #include <QApplication>
+#include <QEventLoop>
 #include <QImage>
+#include <QTimer>
+
+#include <ctime>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +53,28 @@ TEST(UpgradeWindow, BarFillsFrameThreeUntilTheAreaIsRedrawn) {
 
   view.destroy();
   EXPECT_FALSE(view.exists());
+}
+
+double process_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// While it waits (here: with nothing to do at each step) the window's timer must not spin.
+TEST(UpgradeWindow, WaitingWithTheTimerOnLeavesTheProcessorAlone) {
+  app();
+  upgrade::QtUpgradeView view;
+  ASSERT_TRUE(view.create());
+  view.start_timer();
+  QEventLoop loop;
+  QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+  const double before = process_seconds();
+  loop.exec();
+  const double used = process_seconds() - before;
+  view.kill_timer();
+  view.destroy();
+  EXPECT_LT(used, 0.2 * 5.0) << used << " s of processor time in 5 s";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // damaged ones), and their application to the other modules, without a network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -247,6 +248,21 @@ TEST_F(AttributeApply, TheObjectPasswordArrivesEnciphered) {
   EXPECT_STREQ("opensesame", object_password());
   receive({});
   EXPECT_STREQ("", object_password());
+}
+
+TEST_F(AttributeApply, AnObjectPasswordSetByTheUserGoesIntoTheAttributesEnciphered) {
+  enter("alpha");
+  object_password_set("opensesame", 10);
+  ASSERT_EQ(10, attribute_length(ATTR_OBJECT_PASSWORD));
+  uint8_t want[] = {'o', 'p', 'e', 'n', 's', 'e', 's', 'a', 'm', 'e'};
+  zipcrypt_encrypt(nullptr, 0, want, sizeof want);
+  EXPECT_EQ(0, std::memcmp(attribute_get(ATTR_OBJECT_PASSWORD), want, sizeof want));
+  // The packed block carries it back to the world, and a length of 0 leaves it there.
+  object_password_set("", 0);
+  EXPECT_STREQ("", object_password());
+  EXPECT_EQ(10, attribute_length(ATTR_OBJECT_PASSWORD));
+  std::vector<uint8_t> b = pack();
+  EXPECT_NE(b.end(), std::search(b.begin(), b.end(), want, want + sizeof want));
 }
 
 TEST_F(AttributeApply, StatusWindowToggleIsRemembered) {

@@ -169,6 +169,8 @@ AnimAvatar* AnimCreateAvatar(void* owner, int other_user, int animations) {
 
 void AnimDestroyAvatar(AnimAvatar* a) {
   if (!a) return;
+  // The avatar no longer uses its type: its sequences may leave the cache.
+  AvatarTypeUsage::Get()->Release(a->type);
   if (a->model && g_callbacks.model_dereference) g_callbacks.model_dereference(a->model);
   delete a->runtime;
   delete a;

@@ -1,0 +1,226 @@
+// A right click on another user's avatar in the running program opens the menu over that
+// user: mute silences their lines, "add to contacts" reaches the universe, eject opens the
+// eject dialog; a right click beside the avatar opens no menu.
+#include <QDialog>
+#include <QMenu>
+#include <QTimer>
+#include <tuple>
+
+#include "Zembrel/Pose/Anim/anim.h"
+#include "client/cache/download.h"
+#include "client/core/identity.h"
+#include "client/core/msg.h"
+#include "client/scene/camera.h"
+#include "client/scene/display_viewport.h"
+#include "client/scene/scene.h"
+#include "world_env.h"
+
+using namespace world_env;
+
+namespace {
+
+struct SeenItem {
+  int id;
+  std::string text;
+  bool enabled, checked;
+};
+
+// Answers the next pop-up menu as the user would: the item of that id chosen with the keyboard
+// (0: Escape). What the menu showed is kept.
+class MenuAnswer {
+ public:
+  explicit MenuAnswer(int id) : id_(id) {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { look(); });
+    timer_.start();
+  }
+  bool shown() const { return shown_; }
+  const std::vector<SeenItem>& items() const { return items_; }
+  const SeenItem* item(int id) const {
+    for (const SeenItem& i : items_)
+      if (i.id == id) return &i;
+    return nullptr;
+  }
+
+ private:
+  void look() {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    timer_.stop();
+    shown_ = true;
+    for (QAction* a : menu->actions())
+      items_.push_back(SeenItem{a->isSeparator() ? 0 : a->data().toInt(), a->text().toStdString(), a->isEnabled(),
+                                a->isChecked()});
+    for (QAction* a : menu->actions())
+      if (id_ && !a->isSeparator() && a->data().toInt() == id_) menu->setActiveAction(a);
+    QKeyEvent key(QEvent::KeyPress, id_ ? Qt::Key_Return : Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(menu, &key);
+  }
+  int id_;
+  bool shown_ = false;
+  std::vector<SeenItem> items_;
+  QTimer timer_;
+};
+
+class WorldAvatar : public WorldChat {
+ protected:
+  WorldAvatar() {
+    // The object path (its cache folder is known) and the eject right.
+    extra_attributes_ = R"(,[3,"avatarfiles"],[27,"Y"])";
+    extra_citizens_ = {"--citizen", "bob:bob:2"};
+  }
+
+  // A right button press on the viewport window, as the window system delivers it.
+  void right_click(int x, int y) {
+    auto* surface = dynamic_cast<QtViewport*>(viewport_surface());
+    ASSERT_NE(nullptr, surface);
+    QWidget* w = surface->widget();
+    ASSERT_NE(nullptr, w);
+    QPointF at(x + VIEWPORT_EDGE, y + VIEWPORT_EDGE);
+    QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::RightButton, Qt::RightButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::RightButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
+  }
+
+  // The clump bob is drawn with, animated or far.
+  static VxClump* model_of(avatar_record* a) {
+    model_instance* m =
+        a->anim ? static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(a->anim))) : a->far_model;
+    return m ? model_clump(m) : nullptr;
+  }
+
+  // A viewport point where bob's scene shows his model, and one where it shows nothing.
+  static bool points_of(avatar_record* a, int* hx, int* hy, int* mx, int* my) {
+    VxClump* c = model_of(a);
+    int w = 0, h = 0;
+    camera_size(&w, &h);
+    bool hit = false, miss = false;
+    for (int y = 0; y < h && !(hit && miss); y += 2)
+      for (int x = 0; x < w && !(hit && miss); x += 2) {
+        VxClump* p = scene_pick_in(a->scene, x, y);
+        if (c && p == c && !hit) {
+          *hx = x;
+          *hy = y;
+          hit = true;
+        } else if (!p && !miss) {
+          *mx = x;
+          *my = y;
+          miss = true;
+        }
+      }
+    return hit && miss;
+  }
+
+  // Says the line on the chat line; bob echoes it.
+  void say(const char* text) {
+    QtChatLine* line = chat_qt_line();
+    ASSERT_NE(nullptr, line);
+    line->setText(text);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(line, &enter);
+  }
+};
+
+TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndOpensTheEjectDialog) {
+  // The avatars' model in the world's object cache: a board a person high, seen from both sides.
+  std::string folder = dir_.file("cache/art/avatarfiles/avatars");
+  ASSERT_EQ(0, std::system(("mkdir -p " + folder).c_str()));
+  write_file(folder + "/cy.vxx",
+             "clumpbegin\n  vertex -0.5 0 0\n  vertex 0.5 0 0\n  vertex 0.5 1.8 0\n  vertex -0.5 1.8 0\n"
+             "  quad 1 2 3 4\n  quad 4 3 2 1\nclumpend\n");
+  ASSERT_NE(0, tessel_init(0, "", 1));
+  avatar_record* bob = nullptr;
+  ASSERT_TRUE(run_until([&] {
+    bob = tessel_frame_state() == FRAME_RUNNING && world_state() == WORLD_IN ? avatar_find(2) : nullptr;
+    return bob && bob->balloon_handle && model_of(bob) && VxGetClumpNumPolygons(model_of(bob)) == 2 &&
+           citizen_number() == 1;
+  })) << "world state " << world_state() << " path " << download_get_path() << " polygons " << (bob && model_of(bob) ? VxGetClumpNumPolygons(model_of(bob)) : -1);
+  for (int i = 0; i < 3; ++i) step();
+  int hx = 0, hy = 0, mx = 0, my = 0;
+  ASSERT_TRUE(points_of(bob, &hx, &hy, &mx, &my));
+
+  // Beside bob: no menu.
+  {
+    MenuAnswer none(0);
+    right_click(mx, my);
+    step();
+    EXPECT_FALSE(none.shown());
+  }
+
+  // On bob: his name, a separator, mute, contact and (with the eject right) eject.
+  {
+    MenuAnswer mute(AVATAR_MENU_MUTE);
+    right_click(hx, hy);
+    ASSERT_TRUE(mute.shown());
+    ASSERT_EQ(5u, mute.items().size());
+    EXPECT_EQ("bob", mute.items()[0].text);
+    EXPECT_FALSE(mute.items()[0].enabled);
+    EXPECT_EQ(0, mute.items()[1].id);
+    ASSERT_NE(nullptr, mute.item(AVATAR_MENU_MUTE));
+    EXPECT_FALSE(mute.item(AVATAR_MENU_MUTE)->checked);
+    ASSERT_NE(nullptr, mute.item(AVATAR_MENU_CONTACT));
+    EXPECT_TRUE(mute.item(AVATAR_MENU_CONTACT)->enabled);
+    EXPECT_NE(nullptr, mute.item(AVATAR_MENU_EJECT));
+  }
+  EXPECT_TRUE(avatar_muted(2));
+  // Muted: bob's answer shows in his balloon as muted and never in the console.
+  say("hello");
+  std::string muted_text = std::string("bob: ") + msg(249);
+  ASSERT_TRUE(run_until([&] { return muted_text == balloon_text(bob->balloon_handle); }))
+      << balloon_text(bob->balloon_handle);
+  EXPECT_NE(std::string::npos, console().find("demo:\thello"));
+  EXPECT_EQ(std::string::npos, console().find("you said: hello"));
+
+  // Chosen again the mute item (checked now) lets him be heard.
+  {
+    MenuAnswer unmute(AVATAR_MENU_MUTE);
+    right_click(hx, hy);
+    ASSERT_TRUE(unmute.shown());
+    ASSERT_NE(nullptr, unmute.item(AVATAR_MENU_MUTE));
+    EXPECT_TRUE(unmute.item(AVATAR_MENU_MUTE)->checked);
+  }
+  EXPECT_FALSE(avatar_muted(2));
+  say("again");
+  ASSERT_TRUE(run_until([this] { return console().find("bob:\tyou said: again") != std::string::npos; }));
+
+  // Contact: the universe is asked for bob's number (36), then gets the addition (41).
+  {
+    MenuAnswer contact(AVATAR_MENU_CONTACT);
+    right_click(hx, hy);
+    ASSERT_TRUE(contact.shown());
+  }
+  std::string added;
+  ASSERT_TRUE(run_until([&] {
+    std::string l = universe_->line(3);
+    if (l.rfind("frame ", 0) == 0 && l.find(" 29") != std::string::npos) added = l;
+    return !added.empty();
+  }));
+  EXPECT_EQ("2900000002", added.substr(added.find(' ', 6) + 1));
+
+  // Eject: the dialog for bob opens (and is closed again here).
+  bool dialog_seen = false;
+  QTimer closer;
+  closer.setInterval(5);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || qobject_cast<QMenu*>(modal)) return;
+    auto* d = qobject_cast<QDialog*>(modal);
+    if (!d) return;
+    closer.stop();
+    dialog_seen = true;
+    d->reject();
+  });
+  closer.start();
+  {
+    MenuAnswer eject(AVATAR_MENU_EJECT);
+    right_click(hx, hy);
+    ASSERT_TRUE(eject.shown());
+  }
+  closer.stop();
+  EXPECT_TRUE(dialog_seen);
+}
+
+}  // namespace

@@ -2,17 +2,23 @@
 // user: mute silences their lines, "add to contacts" reaches the universe, eject opens the
 // eject dialog; a right click beside the avatar opens no menu.
 #include <QDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <tuple>
 
 #include "Zembrel/Pose/Anim/anim.h"
 #include "client/cache/download.h"
+#include "client/core/dialog.h"
 #include "client/core/identity.h"
 #include "client/core/msg.h"
 #include "client/scene/camera.h"
 #include "client/scene/display_viewport.h"
 #include "client/scene/scene.h"
+#include "client/shell/features.h"
+#include "client/ui/qt_dialog.h"
+#include "client/ui/shell_dialogs.h"
 #include "world_env.h"
 
 using namespace world_env;
@@ -68,6 +74,16 @@ class WorldAvatar : public WorldChat {
     // The object path (its cache folder is known) and the eject right.
     extra_attributes_ = R"(,[3,"avatarfiles"],[27,"Y"])";
     extra_citizens_ = {"--citizen", "bob:bob:2"};
+  }
+  void SetUp() override {
+    WorldChat::SetUp();
+    // Dialogs open as real Qt dialogs, as the program's main installs them.
+    qt_dialog_install(nullptr);
+    shell_dialogs_register();
+  }
+  void TearDown() override {
+    WorldChat::TearDown();
+    dialog_set_runner(nullptr);
   }
 
   // A right button press on the viewport window, as the window system delivers it.
@@ -200,18 +216,18 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndOpensTheEjectDialog) 
   }));
   EXPECT_EQ("2900000002", added.substr(added.find(' ', 6) + 1));
 
-  // Eject: the dialog for bob opens (and is closed again here).
-  bool dialog_seen = false;
+  // Eject: the dialog opens for bob; OK asks the world to eject his session for an hour
+  // (request 4: session, seconds).
+  std::string shown_name;
   QTimer closer;
   closer.setInterval(5);
   QObject::connect(&closer, &QTimer::timeout, [&] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || qobject_cast<QMenu*>(modal)) return;
-    auto* d = qobject_cast<QDialog*>(modal);
+    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
     if (!d) return;
     closer.stop();
-    dialog_seen = true;
-    d->reject();
+    if (auto* name = d->findChild<QLineEdit*>(QString::number(EJECT_NAME))) shown_name = name->text().toStdString();
+    if (auto* ok = d->findChild<QPushButton*>(QString::number(DIALOG_OK))) ok->click();
+    if (d->isVisible()) d->reject();
   });
   closer.start();
   {
@@ -220,7 +236,14 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndOpensTheEjectDialog) 
     ASSERT_TRUE(eject.shown());
   }
   closer.stop();
-  EXPECT_TRUE(dialog_seen);
+  EXPECT_EQ("bob", shown_name);
+  std::string ejected;
+  ASSERT_TRUE(run_until([&] {
+    std::string l = world_->line(3);
+    if (l.rfind("frame ", 0) == 0 && l.find(" 04") != std::string::npos) ejected = l;
+    return !ejected.empty();
+  }));
+  EXPECT_EQ("04000200000e10", ejected.substr(ejected.find(' ', 6) + 1));
 }
 
 }  // namespace

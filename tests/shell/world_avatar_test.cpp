@@ -1,6 +1,7 @@
 // A right click on another user's avatar in the running program opens the menu over that
 // user: mute silences their lines, "add to contacts" reaches the universe, eject opens the
-// eject dialog; a right click beside the avatar opens no menu.
+// eject dialog; a right click beside the avatar opens no menu; a gesture button's gesture goes
+// out with the own state.
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +18,8 @@
 #include "client/scene/display_viewport.h"
 #include "client/scene/scene.h"
 #include "client/shell/features.h"
+#include "client/shell/gesture.h"
+#include "client/ui/gesture_row.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/shell_dialogs.h"
 #include "world_env.h"
@@ -80,9 +83,12 @@ class WorldAvatar : public WorldChat {
     // Dialogs open as real Qt dialogs, as the program's main installs them.
     qt_dialog_install(nullptr);
     shell_dialogs_register();
+    gesture_row_qt_install(*qt_);
   }
   void TearDown() override {
     WorldChat::TearDown();
+    gesture_set_view(nullptr);
+    AnimLoadRegistry(nullptr);
     dialog_set_runner(nullptr);
   }
 
@@ -140,13 +146,16 @@ class WorldAvatar : public WorldChat {
   }
 };
 
-TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndOpensTheEjectDialog) {
+TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoesOut) {
   // The avatars' model in the world's object cache: a board a person high, seen from both sides.
   std::string folder = dir_.file("cache/art/avatarfiles/avatars");
   ASSERT_EQ(0, std::system(("mkdir -p " + folder).c_str()));
   write_file(folder + "/cy.vxx",
              "clumpbegin\n  vertex -0.5 0 0\n  vertex 0.5 0 0\n  vertex 0.5 1.8 0\n  vertex -0.5 1.8 0\n"
              "  quad 1 2 3 4\n  quad 4 3 2 1\nclumpend\n");
+  // The world's avatar list: that model, with two gestures.
+  write_file(folder + "/avatars.dat", "# animation registry version 0.3\nversion 3\n"
+                                      "avatar name = cy beginexp wave = s1 wink = s2 endexp endavatar\n");
   ASSERT_NE(0, tessel_init(0, "", 1));
   avatar_record* bob = nullptr;
   ASSERT_TRUE(run_until([&] {
@@ -244,6 +253,21 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndOpensTheEjectDialog) 
     return !ejected.empty();
   }));
   EXPECT_EQ("04000200000e10", ejected.substr(ejected.find(' ', 6) + 1));
+
+  // The second gesture button: the next own state (request 8) carries gesture 2 in its last byte.
+  QtGestureRow* row = gesture_row_qt();
+  ASSERT_NE(nullptr, row);
+  ASSERT_EQ(2u, row->count());
+  row->button(1)->click();
+  std::string state;
+  ASSERT_TRUE(run_until([&] {
+    std::string l = world_->line(3);
+    if (l.rfind("frame ", 0) == 0 && l.find(" 08") != std::string::npos) {
+      std::string body = l.substr(l.find(' ', 6) + 1);
+      if (body.size() == 34 && body.substr(32) == "02") state = body;
+    }
+    return !state.empty();
+  })) << "no own state with gesture 2";
 }
 
 }  // namespace

@@ -136,6 +136,21 @@ class WorldAvatar : public WorldChat {
     return hit && miss;
   }
 
+  // The body of the next frame the fake reports whose code (2 hex digits) is given and that
+  // wanted accepts, "" when none comes.
+  std::string next_body(testutil::FakeProcess& fake, const std::string& code,
+                        const std::function<bool(const std::string&)>& wanted = nullptr) {
+    std::string found;
+    run_until([&] {
+      std::string l = fake.line(3);
+      if (l.rfind("frame ", 0) != 0) return false;
+      std::string body = l.substr(l.find(' ', 6) + 1);
+      if (body.rfind(code, 0) == 0 && (!wanted || wanted(body))) found = body;
+      return !found.empty();
+    });
+    return found;
+  }
+
   // Says the line on the chat line; bob echoes it.
   void say(const char* text) {
     QtChatLine* line = chat_qt_line();
@@ -217,13 +232,7 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
     right_click(hx, hy);
     ASSERT_TRUE(contact.shown());
   }
-  std::string added;
-  ASSERT_TRUE(run_until([&] {
-    std::string l = universe_->line(3);
-    if (l.rfind("frame ", 0) == 0 && l.find(" 29") != std::string::npos) added = l;
-    return !added.empty();
-  }));
-  EXPECT_EQ("2900000002", added.substr(added.find(' ', 6) + 1));
+  EXPECT_EQ("2900000002", next_body(*universe_, "29"));
 
   // Eject: the dialog opens for bob; OK asks the world to eject his session for an hour
   // (request 4: session, seconds).
@@ -246,28 +255,15 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   }
   closer.stop();
   EXPECT_EQ("bob", shown_name);
-  std::string ejected;
-  ASSERT_TRUE(run_until([&] {
-    std::string l = world_->line(3);
-    if (l.rfind("frame ", 0) == 0 && l.find(" 04") != std::string::npos) ejected = l;
-    return !ejected.empty();
-  }));
-  EXPECT_EQ("04000200000e10", ejected.substr(ejected.find(' ', 6) + 1));
+  EXPECT_EQ("04000200000e10", next_body(*world_, "04"));
 
   // The second gesture button: the next own state (request 8) carries gesture 2 in its last byte.
   QtGestureRow* row = gesture_row_qt();
   ASSERT_NE(nullptr, row);
   ASSERT_EQ(2u, row->count());
   row->button(1)->click();
-  std::string state;
-  ASSERT_TRUE(run_until([&] {
-    std::string l = world_->line(3);
-    if (l.rfind("frame ", 0) == 0 && l.find(" 08") != std::string::npos) {
-      std::string body = l.substr(l.find(' ', 6) + 1);
-      if (body.size() == 34 && body.substr(32) == "02") state = body;
-    }
-    return !state.empty();
-  })) << "no own state with gesture 2";
+  std::string state = next_body(*world_, "08", [](const std::string& b) { return b.size() == 34 && b.substr(32) == "02"; });
+  EXPECT_FALSE(state.empty()) << "no own state with gesture 2";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A right click on another user's avatar in the running program opens the menu over that
 // user: mute silences their lines, "add to contacts" reaches the universe, eject opens the
 // eject dialog; a right click beside the avatar opens no menu; a gesture button's gesture goes
-// out with the own state.
+// out with the own state; a click on a world on the worlds page enters it.
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,7 +20,10 @@
 #include "client/shell/features.h"
 #include "client/shell/gesture.h"
 #include "client/ui/gesture_row.h"
+#include "client/shell/tab.h"
 #include "client/ui/qt_dialog.h"
+#include "client/ui/tab_control.h"
+#include "client/ui/worlds_list.h"
 #include "client/ui/shell_dialogs.h"
 #include "world_env.h"
 
@@ -77,17 +80,25 @@ class WorldAvatar : public WorldChat {
     // The object path (its cache folder is known) and the eject right.
     extra_attributes_ = R"(,[3,"avatarfiles"],[27,"Y"])";
     extra_citizens_ = {"--citizen", "bob:bob:2"};
+    // A second world on the worlds page.
+    other_ = start_fake("world.py", R"({"mode":"new","attributes":[[0,"Other World"],[21,"20"]]})");
+    extra_worlds_ = R"(,{"name":"other","host":"127.0.0.1","status":1,"users":3,"port":)" +
+                    std::to_string(other_->port()) + "}";
   }
+  std::unique_ptr<testutil::FakeProcess> other_;
   void SetUp() override {
     WorldChat::SetUp();
     // Dialogs open as real Qt dialogs, as the program's main installs them.
     qt_dialog_install(nullptr);
     shell_dialogs_register();
     gesture_row_qt_install(*qt_);
+    tab_control_qt_install(*qt_);
+    worlds_list_qt_install(*qt_);
   }
   void TearDown() override {
     WorldChat::TearDown();
     gesture_set_view(nullptr);
+    other_.reset();
     AnimLoadRegistry(nullptr);
     dialog_set_runner(nullptr);
   }
@@ -264,6 +275,29 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   row->button(1)->click();
   std::string state = next_body(*world_, "08", [](const std::string& b) { return b.size() == 34 && b.substr(32) == "02"; });
   EXPECT_FALSE(state.empty()) << "no own state with gesture 2";
+
+  // A click on the other world on the worlds page enters it: that world gets the login.
+  tab_select(TAB_WORLDS);
+  QtWorldsList* list = nullptr;
+  QTreeWidgetItem* other = nullptr;
+  ASSERT_TRUE(run_until([&] {
+    list = qt_->main_widget()->findChild<QtWorldsList*>();
+    auto found = list ? list->findItems("other", Qt::MatchExactly, 0) : QList<QTreeWidgetItem*>{};
+    other = found.isEmpty() ? nullptr : found.first();
+    return other && list->isVisible();
+  }));
+  QPoint at = list->visualItemRect(other).center();
+  QMouseEvent press(QEvent::MouseButtonPress, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(list->viewport(), &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(list->viewport(), &release);
+  bool login = false;
+  ASSERT_TRUE(run_until([&] {
+    login = other_->line(3).rfind("login ", 0) == 0 || login;
+    return login;
+  })) << "the other world saw no login";
 }
 
 }  // namespace

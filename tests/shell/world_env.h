@@ -83,7 +83,7 @@ class WorldChat : public SceneTest {
     std::vector<std::string> citizens = {"--citizen", "demo:demo:1"};
     citizens.insert(citizens.end(), extra_citizens_.begin(), extra_citizens_.end());
     universe_ = start_fake("universe.py", R"({"attributes":{"4":"demo"},"worlds":[{"name":"demo","host":"127.0.0.1","port":)" +
-                                              std::to_string(world_->port()) + "}]}",
+                                              std::to_string(world_->port()) + "}" + extra_worlds_ + "]}",
                            citizens);
     ASSERT_NE(0, universe_->port());
     write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\n"
@@ -128,6 +128,7 @@ class WorldChat : public SceneTest {
   // Set before SetUp: more world attribute pairs (",[27,\"Y\"]") and universe options.
   std::string extra_attributes_;
   std::vector<std::string> extra_citizens_;
+  std::string extra_worlds_;  // more entries of the universe's world list (",{...}")
 };
 
 }  // namespace world_env

@@ -42,9 +42,36 @@ void HeadlessHost::post_quit(int code) {
 
 void HeadlessHost::script_answer(int answer) { answers_.push_back(answer); }
 
+void HeadlessHost::script_menu(int id) { menu_answers_.push_back(id); }
+
+const HeadlessHost::MenuEntry* HeadlessHost::Menu::item(int id) const {
+  for (const MenuEntry& e : items)
+    if (e.id == id) return &e;
+  return nullptr;
+}
+
+int HeadlessHost::popup_menu(const HostMenuItem* items, size_t count) {
+  Menu m{{}, 0};
+  for (size_t i = 0; items && i < count; ++i)
+    m.items.push_back(MenuEntry{items[i].id, items[i].text ? items[i].text : "", items[i].enabled, items[i].checked});
+  if (!menu_answers_.empty()) {
+    int id = menu_answers_.front();
+    menu_answers_.pop_front();
+    // The user can only choose an item that is there and enabled.
+    const MenuEntry* e = id ? m.item(id) : nullptr;
+    m.answer = e && e->enabled ? id : 0;
+  }
+  if (menus_.size() >= kMaxRecorded) menus_.erase(menus_.begin());
+  menus_.push_back(m);
+  if (echo_) std::fprintf(stderr, "[menu] %zu items, chose %d\n", m.items.size(), m.answer);
+  return m.answer;
+}
+
 void HeadlessHost::clear() {
   answers_.clear();
   boxes_.clear();
+  menu_answers_.clear();
+  menus_.clear();
   quit_posted_ = false;
   quit_code_ = 0;
 }

@@ -24,6 +24,7 @@ class HeadlessHost : public Host {
 
   int message_box(const char* text, const char* caption, unsigned flags) override;
   void post_quit(int code) override;
+  int popup_menu(const HostMenuItem* items, size_t count) override;
 
   int run_loop() override;
   void set_idle(void (*fn)()) override { idle_ = fn; }
@@ -59,6 +60,22 @@ class HeadlessHost : public Host {
   // --- Script and inspection ---
   // Answers for the coming boxes, in order; when empty, the default button answers.
   void script_answer(int answer);
+  // The id the coming pop-up menus choose, in order; when none is left they are dismissed.
+  // A disabled or missing id cannot be chosen: that menu is dismissed.
+  void script_menu(int id);
+  struct MenuEntry {
+    int id;
+    std::string text;
+    bool enabled;
+    bool checked;
+  };
+  struct Menu {
+    std::vector<MenuEntry> items;
+    int answer;
+    // The item of that id, null when the menu has none.
+    const MenuEntry* item(int id) const;
+  };
+  const std::vector<Menu>& menus() const { return menus_; }
   void clear();
   const std::vector<Box>& boxes() const { return boxes_; }
   bool quit_posted() const { return quit_posted_; }
@@ -116,6 +133,8 @@ class HeadlessHost : public Host {
   bool echo_;
   std::deque<int> answers_;
   std::vector<Box> boxes_;
+  std::deque<int> menu_answers_;
+  std::vector<Menu> menus_;
   bool quit_posted_ = false;
   int quit_code_ = 0;
 

@@ -3,6 +3,7 @@
 // tests and scripted runs use HeadlessHost. The logic speaks to it in the system's own terms:
 // one main window with a window procedure, a 500 ms frame timer, the splash box addressed by
 // its control ids, message boxes and nested modal loops.
+#include <cstddef>
 #include <cstdint>
 
 // Message box flags: one button set, optionally one icon, optionally task-modal.
@@ -88,6 +89,14 @@ enum : int {
   ABOUT_PICTURE = 706,
 };
 using HostCommandFn = void (*)(int id);
+
+// An item of a pop-up menu: id 0 is a separator.
+struct HostMenuItem {
+  int id;
+  const char* text;
+  bool enabled;
+  bool checked;
+};
 using HostFdFn = void (*)(int fd, void* user);
 
 class Host {
@@ -97,6 +106,8 @@ class Host {
   virtual int message_box(const char* text, const char* caption, unsigned flags) = 0;
   // Asks the loop to end with this code.
   virtual void post_quit(int code) = 0;
+  // Shows a pop-up menu at the pointer; the id chosen, 0 when it was dismissed.
+  virtual int popup_menu(const HostMenuItem* items, size_t count) = 0;
 
   // --- The loop ---
   // Runs until post_quit; returns its code. A quit posted before the call ends it at once.

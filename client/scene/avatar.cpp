@@ -22,10 +22,15 @@
 #include "client/scene/camera.h"
 #include "client/scene/model.h"
 #include "client/scene/prop.h"
+#include "client/scene/scene.h"
 #include "client/scene/self.h"
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
+#include "client/shell/contacts.h"
+#include "client/shell/features.h"
+#include "client/shell/view_click.h"
 #include "platform/clock.h"
+#include "platform/host.h"
 
 avatar_hooks avatar_hook{};
 
@@ -211,6 +216,7 @@ int avatar_init(void* main_window) {
   world_hook.avatar_set_public_speaker = avatar_set_public_speaker;
   world_hook.avatar_set_eject_right = avatar_set_eject_right;
   prop_hook.avatar_set_old = avatar_set_old_protocol;
+  view_click_hook.avatar_popup_menu = avatar_popup_menu;
   if (!s.table && !s.old_protocol) s.table = hash_create(AVATAR_BUCKETS);
   return avatar_peer_init(main_window);
 }
@@ -491,6 +497,49 @@ int avatar_addr_from_name(const char* name) {
   for (avatar_record* a : all_records())
     if (std::strcmp(a->name, name) == 0) return static_cast<uint16_t>(a->session);
   return 0;
+}
+
+int avatar_menu_run(const char* user, bool muted, bool eject, int eject_target) {
+  // A copy: frames go on while the menu and the dialog are open, and the user may leave.
+  char name[32];
+  std::snprintf(name, sizeof name, "%s", user ? user : "");
+  HostMenuItem items[5];
+  size_t n = 0;
+  items[n++] = HostMenuItem{1, name, false, false};
+  items[n++] = HostMenuItem{0, nullptr, false, false};
+  items[n++] = HostMenuItem{AVATAR_MENU_MUTE, msg(166), true, muted};
+  // Only a citizen keeps contacts; a tourist cannot be one.
+  if (citizen_number() > 0)
+    items[n++] = HostMenuItem{AVATAR_MENU_CONTACT, msg(167), !contacts_full() && name[0] != '"', false};
+  if (eject) items[n++] = HostMenuItem{AVATAR_MENU_EJECT, msg(208), true, false};
+  int chosen = host()->popup_menu(items, n);
+  if (chosen == AVATAR_MENU_CONTACT && citizen_number() > 0 && !contacts_full() && name[0] != '"') {
+    contacts_add(name);
+  } else if (chosen == AVATAR_MENU_EJECT && eject) {
+    eject_dialog(name, eject_target);
+  }
+  return chosen;
+}
+
+int avatar_popup_menu(int x, int y) {
+  if (s.old_protocol) return avatar_peer_popup_menu(x, y);
+  avatar_record* hit = nullptr;
+  VxReal best = 1e10f;
+  for (avatar_record* a : all_records()) {
+    if (!a->scene || !a->balloon_handle || (!a->anim && !a->far_model)) continue;
+    model_instance* m =
+        a->anim ? static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(a->anim))) : a->far_model;
+    VxClump* model = m ? model_clump(m) : nullptr;
+    VxClump* clump = model ? scene_pick_in(a->scene, x, y) : nullptr;
+    if (!clump || clump != model || a->distance >= best) continue;
+    best = a->distance;
+    hit = a;
+  }
+  if (!hit) return 0;
+  int session = hit->session;
+  int chosen = avatar_menu_run(hit->name, in_set(s.muted, session), s.eject_right, session);
+  if (chosen == AVATAR_MENU_MUTE) avatar_set_muted(session, !in_set(s.muted, session));
+  return 1;
 }
 
 void avatar_set_muted(int session, bool muted) {

@@ -82,6 +82,15 @@ int avatar_addr_from_name(const char* name);
 // Task "avatar".
 void avatar_frame_update();
 
+// The pop-up menu over an avatar under a viewport point (right click). 1 when an avatar was
+// hit (the click is taken even when the menu is dismissed), 0 otherwise.
+int avatar_popup_menu(int x, int y);
+enum AvatarMenuItem { AVATAR_MENU_MUTE = 9000, AVATAR_MENU_CONTACT = 9001, AVATAR_MENU_EJECT = 9002 };
+// The menu over one user, shared by both protocols: its name (disabled), mute (checked when
+// muted), contact, and eject when offered (for that session or peer address). Contact and
+// eject act here; the id chosen (0 none) is returned so the caller toggles its own mute.
+int avatar_menu_run(const char* name, bool muted, bool eject, int eject_target);
+
 // Muting (the pop-up menu's item 9000).
 void avatar_set_muted(int session, bool muted);
 bool avatar_muted(int session);

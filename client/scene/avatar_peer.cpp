@@ -20,6 +20,7 @@
 #include "client/scene/avatar.h"
 #include "client/scene/camera.h"
 #include "client/scene/model.h"
+#include "client/scene/scene.h"
 #include "client/scene/self.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
@@ -602,6 +603,35 @@ void avatar_receive_citizen_name(int rc, uint32_t address, const char* name) {
     show_text(address, n, text, n->speaker != 0);
     std::free(text);
   }
+}
+
+int avatar_peer_popup_menu(int x, int y) {
+  if (!p.peers) return 0;
+  uint32_t hit = 0;
+  bool found = false;
+  VxReal best = 1e10f;
+  hash_iterator* it = hash_iterator_create(p.peers);
+  if (!it) return 0;
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* r = static_cast<peer_record*>(hash_entry_data(e));
+    peer_key k;
+    std::memcpy(&k, hash_entry_key(e), sizeof k);
+    if (!r->scene || !r->anim || !find_name(k.address)) continue;
+    auto* m = static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(r->anim)));
+    VxClump* model = m ? model_clump(m) : nullptr;
+    VxClump* clump = model ? scene_pick_in(r->scene, x, y) : nullptr;
+    if (!clump || clump != model || r->distance >= best) continue;
+    best = r->distance;
+    hit = k.address;
+    found = true;
+  }
+  if (!found) return 0;
+  name_record* n = find_name(hit);
+  int chosen = avatar_menu_run(n->name, n->muted != 0, p.speaker && world_server_build() > 6, static_cast<int>(hit));
+  // Looked up again: the record may have gone while the menu was open.
+  n = find_name(hit);
+  if (chosen == AVATAR_MENU_MUTE && n) n->muted = n->muted ? 0 : 1;
+  return 1;
 }
 
 void avatar_peer_term() {

@@ -29,6 +29,8 @@ int avatar_peer_type();
 void avatar_peer_set_speaker(int flag);
 // IPv4 address (network order) of the name, ignoring case; 0 when none.
 uint32_t avatar_peer_addr_from_name(const char* name);
+// The pop-up menu over the peer under a viewport point; 1 when one was hit.
+int avatar_peer_popup_menu(int x, int y);
 // Universe reply 13 (rc 0: name is the citizen at the address).
 void avatar_receive_citizen_name(int rc, uint32_t address, const char* name);
 // Closes the socket (after the leave datagram when state was sent).

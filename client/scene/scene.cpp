@@ -34,16 +34,18 @@ void scene_term() {
 
 VxScene* scene_world() { return world; }
 
-VxClump* scene_pick(int x, int y) {
+VxClump* scene_pick(int x, int y) { return scene_pick_in(world, x, y); }
+
+VxClump* scene_pick_in(VxScene* scene, int x, int y) {
   VxCamera* camera = camera_get_main();
-  if (!world || !camera) return nullptr;
+  if (!scene || !camera) return nullptr;
   int vx = 0, vy = 0, vw = 0, vh = 0;
   if (!VxGetCameraViewport(camera, &vx, &vy, &vw, &vh)) return nullptr;
   // Compared by difference in 64 bits: points come from window events.
   long long dx = static_cast<long long>(x) - vx, dy = static_cast<long long>(y) - vy;
   if (dx < 0 || dy < 0 || dx >= vw || dy >= vh) return nullptr;
   VxPickRecord pick{};
-  if (!VxPickScene(world, static_cast<int>(dx), static_cast<int>(dy), camera, &pick)) return nullptr;
+  if (!VxPickScene(scene, static_cast<int>(dx), static_cast<int>(dy), camera, &pick)) return nullptr;
   if (pick.type != VX_PICK_POLYGON || !pick.object) return nullptr;
   return VxGetPolygonClump(static_cast<VxPolygon*>(pick.object));
 }

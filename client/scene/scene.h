@@ -12,3 +12,5 @@ VxScene* scene_world();
 VxLight* scene_make_light();
 // The clump under a point of the viewport, or null.
 VxClump* scene_pick(int x, int y);
+// The same pick in another scene drawn with the main camera (an avatar's).
+VxClump* scene_pick_in(VxScene* scene, int x, int y);

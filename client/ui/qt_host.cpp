@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <cstdio>
 
+#include "client/ui/qt_menu.h"
 #include "client/ui/qt_windows.h"
 #include "client/ui/text.h"
 
@@ -55,6 +56,10 @@ int QtHost::message_box(const char* text, const char* caption, unsigned flags) {
     case QMessageBox::Ok: return HOST_IDOK;
     default: return host_default_answer(flags);  // closed without a button
   }
+}
+
+int QtHost::popup_menu(const HostMenuItem* items, size_t count) {
+  return qt_popup_menu(main_widget(), items, count);
 }
 
 void QtHost::close_boxes() {

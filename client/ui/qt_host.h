@@ -24,6 +24,7 @@ class QtHost : public QObject, public Host {
   ~QtHost() override;
 
   int message_box(const char* text, const char* caption, unsigned flags) override;
+  int popup_menu(const HostMenuItem* items, size_t count) override;
   void post_quit(int code) override;
 
   int run_loop() override;

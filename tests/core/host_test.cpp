@@ -24,6 +24,31 @@ TEST(HostTest, ScriptedAnswersThenDefaultButtons) {
   EXPECT_FALSE(h.quit_posted());
 }
 
+TEST(HostTest, ScriptedMenusChooseOnlyAnEnabledItemThenAreDismissed) {
+  HeadlessHost h;
+  const HostMenuItem items[] = {{1, "bob", false, false}, {0, nullptr, false, false}, {9000, "Mute", true, true},
+                                {9001, "Add", false, false}};
+  h.script_menu(9000);
+  h.script_menu(9001);  // greyed: the user cannot choose it
+  h.script_menu(1);     // the disabled title
+  h.script_menu(42);    // not in the menu
+  EXPECT_EQ(9000, h.popup_menu(items, 4));
+  EXPECT_EQ(0, h.popup_menu(items, 4));
+  EXPECT_EQ(0, h.popup_menu(items, 4));
+  EXPECT_EQ(0, h.popup_menu(items, 4));
+  EXPECT_EQ(0, h.popup_menu(items, 4));  // nothing scripted: dismissed
+  ASSERT_EQ(5u, h.menus().size());
+  EXPECT_EQ(9000, h.menus()[0].answer);
+  ASSERT_EQ(4u, h.menus()[0].items.size());
+  EXPECT_EQ("bob", h.menus()[0].items[0].text);
+  EXPECT_EQ("", h.menus()[0].items[1].text);
+  ASSERT_NE(nullptr, h.menus()[0].item(9000));
+  EXPECT_TRUE(h.menus()[0].item(9000)->checked);
+  EXPECT_EQ(nullptr, h.menus()[0].item(42));
+  h.clear();
+  EXPECT_TRUE(h.menus().empty());
+}
+
 TEST(HostTest, ProcessWideFallbackWhenNoneIsSet) {
   host_set(nullptr);
   Host* fallback = host();

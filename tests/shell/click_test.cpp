@@ -1,5 +1,6 @@
 // Clicks in the 3D view on a real scene: a left click runs the object's "activate" clause,
 // a click on nothing drops the selection, a right click selects what is under it.
+#include "client/scene/avatar.h"
 #include "client/scene/behavior.h"
 #include "client/shell/focus.h"
 #include "client/shell/mouse.h"
@@ -45,6 +46,26 @@ TEST_F(ViewClick, RightClickSelectsAndAClickOnNothingDropsTheSelection) {
   // A corner that sees past everything.
   viewport_click(0, 0);
   EXPECT_EQ(pick_count(), 0);
+}
+
+TEST_F(ViewClick, WithTheAvatarsStartedARightClickOnNoAvatarStillSelects) {
+  // The avatar module's start fills the right click's avatar entry.
+  ASSERT_EQ(0, avatar_init(nullptr));
+  ASSERT_NE(nullptr, view_click_hook.avatar_popup_menu);
+  avatar_add(3, "carol", 0, 0, 0, 0, 0, 0);
+  ASSERT_NE(nullptr, avatar_find(3));
+  element* e = place(8, "");
+  ASSERT_NE(e, nullptr);
+  int x = 0, y = 0;
+  ASSERT_TRUE(point_of(e, &x, &y));
+  boxes.script_menu(AVATAR_MENU_MUTE);
+  viewport_right_click(x, y);
+  EXPECT_EQ(pick_count(), 1);
+  EXPECT_TRUE(boxes.menus().empty());  // no avatar there: no menu
+  EXPECT_FALSE(avatar_muted(3));
+  pick_off();
+  avatar_reset_for_test();
+  view_click_hook.avatar_popup_menu = nullptr;
 }
 
 TEST(ViewClickAction, OnlyAWholeAddressIsOpened) {

@@ -76,13 +76,15 @@ class WorldChat : public SceneTest {
     chat_qt_install(*qt_);
     link_driver("VXDL8D21");
     world_ = start_fake("world.py",
-                        R"({"mode":"new","attributes":[[0,"Demo World"],[21,"20"]],)"
+                        R"({"mode":"new","attributes":[[0,"Demo World"],[21,"20"])" + extra_attributes_ + "],"
                         R"("avatars":[{"session":2,"name":"bob","x":0,"y":0,"z":4000,"yaw":1800,"type":0,"gesture":0}],)"
                         R"("echo":{"session":2,"prefix":"you said: "}})");
     ASSERT_NE(0, world_->port());
+    std::vector<std::string> citizens = {"--citizen", "demo:demo:1"};
+    citizens.insert(citizens.end(), extra_citizens_.begin(), extra_citizens_.end());
     universe_ = start_fake("universe.py", R"({"attributes":{"4":"demo"},"worlds":[{"name":"demo","host":"127.0.0.1","port":)" +
-                                              std::to_string(world_->port()) + "}]}",
-                           {"--citizen", "demo:demo:1"});
+                                              std::to_string(world_->port()) + "}" + extra_worlds_ + "]}",
+                           citizens);
     ASSERT_NE(0, universe_->port());
     write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\n"
                                         "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe_->port()) +
@@ -123,6 +125,10 @@ class WorldChat : public SceneTest {
   std::string console() { return console_text(); }
   std::unique_ptr<QtHost> qt_;
   std::unique_ptr<testutil::FakeProcess> world_, universe_;
+  // Set before SetUp: more world attribute pairs (",[27,\"Y\"]") and universe options.
+  std::string extra_attributes_;
+  std::vector<std::string> extra_citizens_;
+  std::string extra_worlds_;  // more entries of the universe's world list (",{...}")
 };
 
 }  // namespace world_env

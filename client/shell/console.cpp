@@ -17,6 +17,7 @@
 #include "client/servers/teleport.h"
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
+#include "client/shell/telegram.h"
 
 ConsoleView::~ConsoleView() = default;
 
@@ -76,6 +77,7 @@ void fill_hooks() {
   join_hook.console_print = console_line;
   privilege_hook.console_print = console_line;
   avatar_hook.console_print = console_line;
+  telegram_hook.console_print = console_line;
 }
 
 }  // namespace

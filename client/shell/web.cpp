@@ -126,6 +126,8 @@ int web_init() {
   return 1;
 }
 
+void web_update() {}
+
 void web_toggle(int quiet) {
   if (tracing()) log_write("web_toggle (%d)", quiet);
   if (s.visible) {

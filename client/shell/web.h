@@ -67,6 +67,9 @@ void web_stop();
 void web_refresh();
 // From the layout: the pane's place in the main window's client area.
 void web_size(int x, int y, int width, int height);
+// Task "web": the pane's control takes its own keys and paints itself, so nothing is left to do
+// per frame; the row keeps the table's order.
+void web_update();
 int web_visible();
 int web_is_busy();
 // The current (or pending) address, "" when none.

@@ -164,9 +164,9 @@ def tour(out, log):
         ("the 3D view has many colours", lambda: e.colours(VIEW) >= 40),
     ])
     t.check("render showcase rows drawn", "entered", [
-        ("the panel rows are textured", lambda: e.colours((280, 135, 530, 215)) >= 60),
+        ("the panel rows are textured", lambda: e.colours((270, 150, 500, 215)) >= 40),
         ("the panel rows cover their place",
-         lambda: e.share((285, 160, 520, 210), lambda p: not bluish(p)) > 0.4),
+         lambda: e.share((275, 165, 490, 210), lambda p: not bluish(p)) > 0.4),
         ("textures were downloaded", lambda: t.logged(r"texture_download") >= 0),
     ])
     k0 = t.picture("walking")

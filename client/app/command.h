@@ -53,7 +53,7 @@ enum MenuCommandIds {
 
 enum { MENU_TITLES = 9, MENU_AVATAR_POSITION = 6, MENU_EXTRA_AVATARS = 5 };
 
-// Modules the menus call that are not part of the program yet. A null entry greys the items
+// Modules the menus call, filled by their own init. A null entry greys the items
 // that need it (and the command does nothing); the avatar and gesture entries are skipped.
 struct menu_hooks {
   void (*avatar_set_type)(int type);

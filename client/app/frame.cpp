@@ -59,8 +59,8 @@ void balloon_task() { balloon_update(); }
 
 }  // namespace
 
-// The task table, called in this order every frame. A module that is not built yet has no
-// row; when it is, its row goes at its place in this order (name, update, flag):
+// The task table, called in this order every frame (name, update, flag); the busy logo's row
+// is absent, as no frames ship for it:
 //   tick tick_update 0, world world_update 1, prop prop_update 1, camera camera_update 1,
 //   ground ground_update 0, backdrop backdrop_update 1, http http_update 1,
 //   download download_update 1, visible visible_update 1, sound sound_update 1,

@@ -15,14 +15,14 @@ struct task_record {
   int32_t counters[10];
 };
 
-// The task table in its fixed order. Rows whose module is not built yet are absent.
+// The task table in its fixed order (the busy logo's row is absent: no frames ship for it).
 extern const task_record task_table[];
 extern const size_t task_count;
 // The update function's name of each row, for tracing and for checking the order.
 extern const char* const task_update_names[];
 
-// The universe connection and login as the frame step sees them. A null entry means the
-// module is not part of the program yet (never connected, never done).
+// The universe connection and login as the frame step sees them. A null entry counts as
+// never connected and never done (tests swap in scripted links).
 struct FrameLinks {
   int (*universe_update)();
   bool (*universe_connected)();

@@ -86,7 +86,29 @@ namespace {
 
 #define COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
-// Start-up. A module that is not built yet has no row; when it is, its row goes at its place:
+// The web pane and the help page reach the menu bar and the layout; the menu's web and help
+// items reach them.
+void web_connect() {
+  web_hook.menu_check = [](int id, bool on) { on ? menu_check(id) : menu_uncheck(id); };
+  web_hook.menu_enable = [](int id, bool on) { on ? menu_enable(id) : menu_disable(id); };
+  web_hook.relayout = tessel_relayout;
+  web_hook.toolbar_show_button = toolbar_show_button;
+  web_hook.toolbar_hide_button = toolbar_hide_button;
+  web_hook.toolbar_enable = toolbar_enable;
+  web_hook.toolbar_disable = toolbar_disable;
+  help_hook.menu_enable = web_hook.menu_enable;
+  menu_hook.web_toggle = web_toggle;
+  menu_hook.web_back = web_back;
+  menu_hook.web_forward = web_forward;
+  menu_hook.web_stop = web_stop;
+  menu_hook.web_refresh = web_refresh;
+  menu_hook.web_get_url = web_get_url;
+  menu_hook.help_with_help = help_with_help;
+  menu_hook.help_registration = help_registration;
+}
+
+// Start-up, in this order (rows with no use here are absent: os_init, icon_init, the web
+// start hook, tourist_set_parent and the accelerators, which the Qt menu bar carries):
 //   tick_update, program directory, cache directory, profile_init, msg_init, log_init,
 //   version_init, init_application, os_init, init_instance, display_init, resolve_init,
 //   about_init, color_init, universe_init, random_seed, menu_init, immigrate_set_parent,
@@ -98,22 +120,6 @@ namespace {
 //   vrt_init, sign_init, disk_init, gesture_init, visible_init, picture_init, eject_init,
 //   psheet_init, url_init, pdialog_init, cgi_init, web start hook, login_init,
 //   tourist_set_parent, upgrade_init, about_set_message (77), accelerators, frame timer.
-// The web pane and the help page reach the menu bar and the layout; the menu's web and help
-// items reach them.
-void web_connect() {
-  web_hook.menu_check = [](int id, bool on) { on ? menu_check(id) : menu_uncheck(id); };
-  web_hook.menu_enable = [](int id, bool on) { on ? menu_enable(id) : menu_disable(id); };
-  web_hook.relayout = tessel_relayout;
-  help_hook.menu_enable = web_hook.menu_enable;
-  menu_hook.web_toggle = web_toggle;
-  menu_hook.web_back = web_back;
-  menu_hook.web_forward = web_forward;
-  menu_hook.web_stop = web_stop;
-  menu_hook.web_refresh = web_refresh;
-  menu_hook.web_get_url = web_get_url;
-  menu_hook.help_with_help = help_with_help;
-  menu_hook.help_registration = help_registration;
-}
 
 const char kNoIni[] =
     "The initialization file couldn't be located. Ensure the working directory is set to "

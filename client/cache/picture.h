@@ -25,7 +25,7 @@ void picture_reset();
 // The address of a picture name ("host/path", no scheme) into out; false when there is none.
 bool picture_url(const char* name, char* out, int out_size);
 
-// Settings of modules not built yet. dloptions_pictures: 0 URL pictures off, 1 no limit, else
+// Settings other modules keep. dloptions_pictures: 0 URL pictures off, 1 no limit, else
 // a limit in KB (null: [downloads] pictures as the download options read it).
 struct picture_hooks {
   int (*dloptions_pictures)();

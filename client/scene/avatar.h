@@ -20,7 +20,7 @@ constexpr uint32_t AVATAR_POSITION_INTERVAL = 1000;
 constexpr uint32_t AVATAR_CHAT_SHOWN = 30000;
 constexpr int32_t AVATAR_NO_CHAT = INT32_MAX;
 
-// Modules the avatars call that are not part of the program yet; a null entry is skipped.
+// Modules the avatars call, filled by their own init; a null entry is skipped.
 struct avatar_hooks {
   // Balloons over the avatars (fall-back: none are shown).
   balloon* (*balloon_create)();

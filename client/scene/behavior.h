@@ -31,7 +31,7 @@ void behavior_update();
 // Drops a posted text (world change, shutdown, tests).
 void behavior_reset();
 
-// Modules the commands reach that are not part of the program yet; a null entry is skipped.
+// Modules the commands reach, filled by their own init; a null entry is skipped.
 struct behavior_hooks {
   // The web pane: skip_teleport 1 for pages opened by an object on its own.
   int (*web_navigate)(const char* url, int skip_teleport);

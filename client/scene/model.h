@@ -69,7 +69,7 @@ struct model_instance {
   int32_t state_off;  // turned off (hidden): every clump swapped in starts off too
 };
 
-// Modules the models call that are not part of the program yet, or that fill their own entry
+// Modules the models call, filled by their own init, or that fill their own entry
 // when they start; a null entry is skipped.
 struct model_hooks {
   void (*sign_destroy)(struct sign* sign);

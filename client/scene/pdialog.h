@@ -44,7 +44,7 @@ struct pdialog_window_ops {
 };
 void pdialog_set_window(const pdialog_window_ops* ops);  // nullptr: scripted, headless
 
-// Modules not built yet. A null entry is skipped with the fall-back named.
+// Modules this one calls, filled by their own init. A null entry is skipped with the fall-back named.
 struct pdialog_hooks {
   // The main command dispatcher (filled by pdialog_init; null: builder commands go to
   // pick_command).

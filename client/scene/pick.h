@@ -40,7 +40,7 @@ void pick_reset();
 void pick_enable();
 void pick_disable();
 
-// Modules not built yet. A null entry is skipped.
+// Modules this one calls, filled by their own init. A null entry is skipped.
 struct pick_hooks {
   // The key tables (clears held movement keys).
   void (*key_clear)();

@@ -76,7 +76,7 @@ int oldprop_query_attributes(prop_attributes_fn callback);
 int oldprop_change_attributes(const uint8_t* block, int length);
 int oldprop_eject(int session, int32_t seconds);
 
-// Modules not built yet. A null entry is skipped.
+// Modules this one calls, filled by their own init. A null entry is skipped.
 struct prop_hooks {
   // Console line (kind 2: build results).
   void (*console_print)(int kind, const char* line);

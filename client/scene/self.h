@@ -33,7 +33,7 @@ enum : unsigned {
   SELF_VK_SUBTRACT = 0x6D,
 };
 
-// Modules the movement calls that are not part of the program yet. A null entry is skipped,
+// Modules the movement calls, filled by their own init. A null entry is skipped,
 // with the fall-back named.
 struct self_hooks {
   // The animation engine (own avatar). Null anim_create: no own avatar (height 0.2).

@@ -54,7 +54,7 @@ void visible_conceal_hidden();
 void visible_element_shown(element* e);
 void visible_element_hidden(element* e);
 
-// Modules not built yet. A null entry is skipped with the fall-back named.
+// Modules this one calls, filled by their own init. A null entry is skipped with the fall-back named.
 struct visible_hooks {
   // Measured frames per second (null: the range is not changed).
   double (*frame_rate)();

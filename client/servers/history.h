@@ -9,7 +9,7 @@ enum HistoryCommandIds {
   HISTORY_BACK = 107,
 };
 
-// The Teleport menu and the toolbar (not part of the program yet; null entries are skipped).
+// The Teleport menu and the toolbar (filled by their own init; null entries are skipped).
 struct history_hooks {
   void (*menu_enable)(int id, int enabled);
   void (*toolbar_enable)(int id, int enabled);

@@ -34,7 +34,7 @@ constexpr int IMMIGRATE_NAME_LIMIT = 16;
 constexpr int IMMIGRATE_PASSWORD_LIMIT = 12;
 constexpr int IMMIGRATE_EMAIL_LIMIT = 50;
 
-// Modules not built yet; a null entry is skipped.
+// Modules this one calls, filled by their own init; a null entry is skipped.
 struct immigrate_hooks {
   void (*tessel_background)();
   void (*tessel_foreground)();

@@ -7,7 +7,7 @@ constexpr uint32_t JOIN_TIMEOUT = 30000;  // ms an asking or an incoming request
 constexpr int JOIN_NAME_LIMIT = 16;
 constexpr int JOIN_REFUSED = 250;
 
-// Modules not built yet; a null entry is skipped with the fall-back named.
+// Modules this one calls, filled by their own init; a null entry is skipped with the fall-back named.
 struct join_hooks {
   // Console line (kind 3 world notices). Fall-back: dropped.
   void (*console_print)(int kind, const char* line);

@@ -41,7 +41,7 @@ struct login_hooks {
 };
 extern login_hooks login_hook;
 // The program's entries: the identity store, the splash box and the loop's background mode;
-// the modules not built yet are null.
+// the other modules fill theirs from their own init.
 login_hooks login_default_hooks();
 
 // Start-up: moves an old plain-text [citizen] password to the enciphered pass.

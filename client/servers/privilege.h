@@ -16,7 +16,7 @@ enum PrivilegeDialogIds {
 constexpr int PRIVILEGE_NAME_LIMIT = 16;
 constexpr int PRIVILEGE_PASSWORD_LIMIT = 12;
 
-// Modules not built yet; a null entry is skipped.
+// Modules this one calls, filled by their own init; a null entry is skipped.
 struct privilege_hooks {
   void (*console_print)(int kind, const char* line);
   void (*tessel_background)();

@@ -41,7 +41,7 @@ class RegisterButtonView {
   virtual void place(int x, int y, int width, int height) = 0;
 };
 
-// Modules not built yet; a null entry is skipped.
+// Modules this one calls, filled by their own init; a null entry is skipped.
 struct register_hooks {
   void (*tessel_background)();
   void (*tessel_foreground)();

@@ -78,7 +78,7 @@ struct world_cell {
   std::vector<world_object> objects;
 };
 
-// Modules the connection calls that are not part of the program yet; a null entry is
+// Modules the connection calls, filled by their own init; a null entry is
 // skipped, except where a fall-back is named. Texts are valid during the call only.
 struct world_hooks {
   // Teleports and the location history.
@@ -110,7 +110,7 @@ struct world_hooks {
   void (*avatar_message)(int kind, int session, const char* text);
   // Console (kind 3: world connection notices).
   void (*console_print)(int kind, const char* line);
-  // Settings of modules not built yet (fall-backs: [chat] avatars; [general] rating).
+  // Settings other modules keep (fall-backs: [chat] avatars; [general] rating).
   int (*chat_avatars)();
   int (*general_rating)();
   // The world status window and menu item 133.

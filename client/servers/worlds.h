@@ -53,7 +53,7 @@ void worlds_set_list_maker(worlds_list_maker maker);
 // The view tells the logic when it goes.
 void worlds_list_destroyed(WorldsListView* view);
 
-// Modules not built yet; a null entry is skipped with the fall-back named.
+// Modules this one calls, filled by their own init; a null entry is skipped with the fall-back named.
 struct worlds_hooks {
   // Fall-back: the teleport module.
   void (*teleport)(const char* name, float x, float y, float z, float yaw, int history);

@@ -27,7 +27,7 @@ enum TelegramIds {
   TELEGRAM_MENU_DELETE = 9201,
 };
 
-// Modules not built yet; a null entry is skipped.
+// Modules this one calls, filled by their own init; a null entry is skipped.
 struct telegram_hooks {
   // Console lines (kind 4 notices, kind 5 opened telegrams).
   void (*console_print)(int kind, const char* line);

@@ -58,7 +58,7 @@ bool sound_name(const char* name, char* out, size_t size, bool* url);
 void sound_set_backend(SoundBackend* backend);
 SoundBackend* sound_backend();
 
-// Modules the sound calls that are not part of the program yet; a null entry takes the
+// Modules the sound calls, filled by their own init; a null entry takes the
 // fall-back named.
 struct sound_hooks {
   // [downloads] audio as the settings module keeps it (fall-back: read from tessel.ini with

@@ -27,9 +27,12 @@
 #include "client/servers/teleport.h"
 #include "client/servers/world.h"
 #include "client/servers/worlds.h"
+#include "client/core/identity.h"
+#include "client/shell/help.h"
 #include "client/shell/slider.h"
 #include "client/shell/telegram.h"
 #include "client/shell/view_click.h"
+#include "client/shell/web.h"
 #include "client/ui/sound.h"
 #include "scene_fixture.h"
 
@@ -64,6 +67,9 @@ std::vector<Table> hook_tables() {
     {"menu_hook", {HOOK(menu_hook, avatar_set_type), HOOK(menu_hook, gesture_set_reserved_shortcuts), HOOK(menu_hook, gesture_show), HOOK(menu_hook, pick_command), HOOK(menu_hook, mouse_as_mover), HOOK(menu_hook, pick_off), HOOK(menu_hook, tab_show_help), HOOK(menu_hook, fps_toggle), HOOK(menu_hook, bps_toggle), HOOK(menu_hook, web_toggle), HOOK(menu_hook, web_back), HOOK(menu_hook, web_forward), HOOK(menu_hook, web_stop), HOOK(menu_hook, web_refresh), HOOK(menu_hook, web_get_url), HOOK(menu_hook, vrt_toggle), HOOK(menu_hook, help_registration), HOOK(menu_hook, help_with_help), HOOK(menu_hook, psheet), HOOK(menu_hook, worldopts_dialog), HOOK(menu_hook, admin_universe)}},
     {"view_click_hook", {HOOK(view_click_hook, web_navigate), HOOK(view_click_hook, avatar_popup_menu), HOOK(view_click_hook, mouse_is_mover), HOOK(view_click_hook, mouse_as_picker)}},
     {"slider_hook", {HOOK(slider_hook, top_height), HOOK(slider_hook, bottom_height), HOOK(slider_hook, web_shown), HOOK(slider_hook, relayout)}},
+    {"web_hook", {HOOK(web_hook, menu_check), HOOK(web_hook, menu_enable), HOOK(web_hook, relayout), HOOK(web_hook, toolbar_show_button), HOOK(web_hook, toolbar_hide_button), HOOK(web_hook, toolbar_enable), HOOK(web_hook, toolbar_disable)}},
+    {"help_hook", {HOOK(help_hook, menu_enable)}},
+    {"identity_hook", {HOOK(identity_hook, chat_set_balloon), HOOK(identity_hook, privilege_number), HOOK(identity_hook, attribute_set)}},
     {"telegram_hook", {HOOK(telegram_hook, console_print)}},
     {"join_hook", {HOOK(join_hook, console_print), HOOK(join_hook, contacts_lookup_name), HOOK(join_hook, privacy_join), HOOK(join_hook, privacy_verify), HOOK(join_hook, self_x), HOOK(join_hook, self_y), HOOK(join_hook, self_z), HOOK(join_hook, self_yaw), HOOK(join_hook, world_name), HOOK(join_hook, teleport)}},
     {"immigrate_hook", {HOOK(immigrate_hook, tessel_background), HOOK(immigrate_hook, tessel_foreground), HOOK(immigrate_hook, register_dialog)}},

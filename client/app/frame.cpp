@@ -34,6 +34,7 @@
 #include "client/shell/contacts.h"
 #include "client/shell/telegram.h"
 #include "client/shell/status.h"
+#include "client/shell/logo.h"
 #include "client/shell/tab.h"
 #include "client/shell/focus.h"
 #include "client/shell/gesture.h"
@@ -59,8 +60,7 @@ void balloon_task() { balloon_update(); }
 
 }  // namespace
 
-// The task table, called in this order every frame (name, update, flag); the busy logo's row
-// is absent, as no frames ship for it:
+// The task table, called in this order every frame (name, update, flag):
 //   tick tick_update 0, world world_update 1, prop prop_update 1, camera camera_update 1,
 //   ground ground_update 0, backdrop backdrop_update 1, http http_update 1,
 //   download download_update 1, visible visible_update 1, sound sound_update 1,
@@ -111,6 +111,7 @@ const task_record task_table[] = {
     {"contacts", contacts_update, 0, {}},
     {"join", join_update, 0, {}},
     {"teleport", teleport_update, 0, {}},
+    {"logo", logo_update, 0, {}},
     {"vrt", vrt_update, 0, {}},
 };
 const char* const task_update_names[] = {
@@ -150,6 +151,7 @@ const char* const task_update_names[] = {
     "contacts_update",
     "join_update",
     "teleport_update",
+    "logo_update",
     "vrt_update",
 };
 const size_t task_count = sizeof task_table / sizeof task_table[0];
@@ -437,6 +439,7 @@ int tessel_layout(int width, int height) {
   int view_width = right - left - 1, view_height = split - top - 1;
   int want_width = view_width, want_height = view_height;
   camera_resize(&view_width, &view_height);
+  logo_size(width);
   if (view_height < want_height) {
     split = top + view_height;
     slider_set(split);

@@ -15,7 +15,7 @@ struct task_record {
   int32_t counters[10];
 };
 
-// The task table in its fixed order (the busy logo's row is absent: no frames ship for it).
+// The task table in its fixed order.
 extern const task_record task_table[];
 extern const size_t task_count;
 // The update function's name of each row, for tracing and for checking the order.

@@ -62,6 +62,7 @@
 #include "client/shell/telegram.h"
 #include "client/shell/font.h"
 #include "client/shell/status.h"
+#include "client/shell/logo.h"
 #include "client/shell/tab.h"
 #include "client/shell/focus.h"
 #include "client/shell/gesture.h"
@@ -107,8 +108,7 @@ void web_connect() {
   menu_hook.help_registration = help_registration;
 }
 
-// Start-up, in this order (rows with no use here are absent: os_init, icon_init, the web
-// start hook, tourist_set_parent and the accelerators, which the Qt menu bar carries):
+// Start-up, in this order (rows with no use here are absent: os_init, the web start hook, tourist_set_parent and the accelerators, which the Qt menu bar carries):
 //   tick_update, program directory, cache directory, profile_init, msg_init, log_init,
 //   version_init, init_application, os_init, init_instance, display_init, resolve_init,
 //   about_init, color_init, universe_init, random_seed, menu_init, immigrate_set_parent,
@@ -223,6 +223,7 @@ const lifecycle_step init_steps[] = {
      },
      LC_FATAL, 206, 0, nullptr},
     {"status_init", [] { status_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"icon_init", [] { icon_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"web_init", [] { return web_init() ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"avatar_init", [] { return avatar_init(nullptr); }, LC_IGNORE, 0, 0, nullptr},
     {"cell_init", [] { cell_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
@@ -390,6 +391,7 @@ void app_reset_for_test() {
   web_reset_for_test();
   help_reset_for_test();
   status_reset();
+  logo_reset();
   tab_reset();
   toolbar_reset();
   slider_reset();

@@ -29,6 +29,7 @@
 #include "client/ui/shell_dialogs.h"
 #include "client/ui/shell_list.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/logo_view.h"
 #include "client/ui/tab_control.h"
 #include "client/ui/splitter_view.h"
 #include "client/ui/toolbar_bar.h"
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
   viewport_qt_install(qt);
   fonts_qt_install();
   status_bar_qt_install(qt);
+  logo_view_qt_install(qt);
   tab_control_qt_install(qt);
   toolbar_qt_install(qt);
   splitter_view_qt_install(qt);

@@ -13,6 +13,7 @@
 #include "client/ui/qt_windows.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/logo_view.h"
 #include "client/ui/splitter_view.h"
 #include "client/ui/tab_control.h"
 #include "client/ui/toolbar_bar.h"
@@ -55,6 +56,7 @@ class ShellTest : public SceneTest {
     viewport_qt_install(*qt_);
     fonts_qt_install();
     status_bar_qt_install(*qt_);
+    logo_view_qt_install(*qt_);
     tab_control_qt_install(*qt_);
     toolbar_qt_install(*qt_);
     splitter_view_qt_install(*qt_);
@@ -66,6 +68,7 @@ class ShellTest : public SceneTest {
     stop();
     SceneTest::TearDown();
     status_set_bar_maker(nullptr);
+    logo_set_view_maker(nullptr);
     tab_set_view_maker(nullptr);
     toolbar_set_view_maker(nullptr);
     slider_set_view(nullptr);

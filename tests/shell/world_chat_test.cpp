@@ -1,6 +1,6 @@
 // A line typed on the chat line goes out to the world, another user's answer shows in the
 // console and in a balloon over that user's avatar, the meters' panes show, and world notices
-// (a refused build request) reach the console.
+// (a refused build request) reach the console, and the logo rests once nothing is awaited.
 #include "world_env.h"
 
 using namespace world_env;
@@ -10,6 +10,20 @@ TEST_F(WorldChat, ATypedLineGoesOutAndTheAnswerShowsInTheConsoleAndABalloon) {
   ASSERT_TRUE(run_until([] { return tessel_frame_state() == FRAME_RUNNING && world_state() == WORLD_IN &&
                                     avatar_find(2) != nullptr; }))
       << "frame state " << tessel_frame_state() << ", world state " << world_state();
+  // In the world with nothing more to wait on, the logo shows frame 1, drawn once.
+  QtLogo* logo = qt_->main_widget()->findChild<QtLogo*>("Veldara Logo");
+  ASSERT_NE(nullptr, logo);
+  ASSERT_TRUE(run_until([] { return logo_idle_drawn(); })) << "still busy: frame " << logo_frame();
+  EXPECT_EQ(LOGO_IDLE_FRAME, logo->frame());
+  EXPECT_EQ(LOGO_IDLE_FRAME, logo_frame());
+  int logo_shown = logo->shown_count();
+  uint32_t until = platform_ticks() + 350;
+  bool idle = true;
+  while (idle && tick_before(platform_ticks(), until)) {
+    step();
+    idle = !logo_busy();
+  }
+  if (idle) EXPECT_EQ(logo_shown, logo->shown_count()) << "an idle logo is drawn again";
   QtChatLine* line = chat_qt_line();
   ASSERT_NE(nullptr, line);
   QtConsole* pane = console_qt_pane();

@@ -23,10 +23,12 @@
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
+#include "client/shell/logo.h"
 #include "client/shell/meters.h"
 #include "client/shell/status.h"
 #include "client/ui/fonts.h"
 #include "client/ui/status_bar.h"
+#include "client/ui/logo_view.h"
 #include "client/ui/chat_line.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/viewport.h"
@@ -73,6 +75,7 @@ class WorldChat : public SceneTest {
     viewport_qt_install(*qt_);
     fonts_qt_install();
     status_bar_qt_install(*qt_);
+    logo_view_qt_install(*qt_);
     chat_qt_install(*qt_);
     link_driver("VXDL8D21");
     world_ = start_fake("world.py",
@@ -107,6 +110,8 @@ class WorldChat : public SceneTest {
     universe_.reset();
     status_reset();
     status_set_bar_maker(nullptr);
+    logo_reset();
+    logo_set_view_maker(nullptr);
     meters_reset_for_test();
     SceneTest::TearDown();
   }

@@ -73,17 +73,17 @@ const TaskRow kTasks[38] = {
     {"join", "join_update", 0},        {"teleport", "teleport_update", 0},
     {"logo", "logo_update", 0},        {"vrt", "vrt_update", 0}};
 
-// Rows the program has no use for on this platform: the system-version check, the busy logo's
-// frames (not shipped), the web module's empty start-up hook, the tourist dialog's parent
-// (dialogs find their own) and the accelerators (loaded by the window host with the menu bar).
+// Rows the program has no use for on this platform: the system-version check, the web module's
+// empty start-up hook, the tourist dialog's parent (dialogs find their own) and the
+// accelerators (loaded by the window host with the menu bar).
 // A row that joins the program must leave its list.
-const std::set<std::string> kInitGaps = {"os_init", "icon_init", "web_start", "tourist_set_parent",
+const std::set<std::string> kInitGaps = {"os_init", "web_start", "tourist_set_parent",
                                          "accelerators"};
 const std::set<std::string> kStart3dGaps = {};
 const std::set<std::string> kTermGaps = {};
 const std::set<std::string> kTermLateGaps = {};
 const std::set<std::string> kResetGaps = {};
-const std::set<std::string> kTaskGaps = {"logo_update"};
+const std::set<std::string> kTaskGaps = {};
 
 std::vector<std::string> without(const std::vector<std::string>& order,
                                  const std::set<std::string>& gaps) {

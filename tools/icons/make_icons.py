@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the toolbar's button strip and the page tabs' icons as 16 x 16 PNG files.
+"""Draws the toolbar's button strip and the page tabs' icons as 16 x 16 PNG files, and the
+busy logo's 24 frames (a turning tessellated cube) as 46 x 46 PNG files.
 
     make_icons.py <output folder>
 
@@ -15,12 +16,13 @@ N = 16
 
 
 class Icon:
-    def __init__(self):
-        self.px = [[(0, 0, 0, 0)] * N for _ in range(N)]
+    def __init__(self, size=N, ground=(0, 0, 0, 0)):
+        self.n = size
+        self.px = [[ground] * size for _ in range(size)]
 
     def dot(self, x, y, c):
         x, y = int(round(x)), int(round(y))
-        if 0 <= x < N and 0 <= y < N:
+        if 0 <= x < self.n and 0 <= y < self.n:
             self.px[y][x] = c
 
     def rect(self, x0, y0, x1, y1, c):
@@ -43,8 +45,8 @@ class Icon:
             self.dot(x0 + (x1 - x0) * t, y0 + (y1 - y0) * t, c)
 
     def disc(self, cx, cy, r, c):
-        for y in range(N):
-            for x in range(N):
+        for y in range(self.n):
+            for x in range(self.n):
                 if (x - cx) ** 2 + (y - cy) ** 2 <= r * r:
                     self.dot(x, y, c)
 
@@ -73,7 +75,7 @@ class Icon:
             body = kind + data
             return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
-        data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", N, N, 8, 6, 0, 0, 0))
+        data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", self.n, self.n, 8, 6, 0, 0, 0))
         data += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
         with open(path, "wb") as f:
             f.write(data)
@@ -206,6 +208,53 @@ def question():
     return i
 
 
+LOGO_SIZE = 46
+LOGO_FRAMES = 24
+
+
+def logo(frame):
+    """A cube of triangles making one whole turn over the frames, lit from the upper left."""
+    i = Icon(LOGO_SIZE, (212, 208, 200, 255))
+    turn = 2 * math.pi * frame / LOGO_FRAMES
+    tilt = 0.45
+    verts = [(x, y, z) for x in (-1, 1) for y in (-1, 1) for z in (-1, 1)]
+
+    def project(v):
+        x, y, z = v
+        x, z = x * math.cos(turn) - z * math.sin(turn), x * math.sin(turn) + z * math.cos(turn)
+        y, z = y * math.cos(tilt) - z * math.sin(tilt), y * math.sin(tilt) + z * math.cos(tilt)
+        return (x, y, z)
+
+    p = [project(v) for v in verts]
+    # Each face as two triangles; vertex index bits are x, y, z.
+    faces = [(0, 1, 3, 2), (4, 6, 7, 5), (0, 4, 5, 1), (2, 3, 7, 6), (0, 2, 6, 4), (1, 5, 7, 3)]
+    colours = [(30, 80, 190), (30, 150, 60), (200, 40, 30), (240, 200, 40), (120, 60, 170), (20, 160, 170)]
+    light = (-0.4, -0.6, -0.7)
+    tris = []
+    for f, base in zip(faces, colours):
+        a, b, c, d = (p[k] for k in f)
+        ux, uy, uz = b[0] - a[0], b[1] - a[1], b[2] - a[2]
+        vx, vy, vz = d[0] - a[0], d[1] - a[1], d[2] - a[2]
+        nx, ny, nz = uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx
+        length = math.sqrt(nx * nx + ny * ny + nz * nz) or 1
+        nx, ny, nz = nx / length, ny / length, nz / length
+        if nz >= 0:
+            continue  # facing away
+        shade = 0.45 + 0.55 * max(0.0, nx * light[0] + ny * light[1] + nz * light[2])
+        for t, tri in enumerate(((a, b, c), (a, c, d))):
+            k = shade * (1.0 if t == 0 else 0.85)
+            col = tuple(min(255, int(v * k)) for v in base) + (255,)
+            tris.append((sum(q[2] for q in tri) / 3, tri, col))
+    scale, centre = 11.5, (LOGO_SIZE - 1) / 2
+    for _, tri, col in sorted(tris, key=lambda t: -t[0]):
+        pts = [(centre + scale * q[0], centre + scale * q[1]) for q in tri]
+        i.poly(pts, col)
+        for k in range(3):
+            (xa, ya), (xb, yb) = pts[k], pts[(k + 1) % 3]
+            i.line(xa, ya, xb, yb, (40, 40, 40, 255))
+    return i
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(out, exist_ok=True)
@@ -217,6 +266,8 @@ def main():
         strip.get(n, blank_square(GREY)).png(os.path.join(out, "button%02d.png" % n))
     for n, icon in enumerate((globe(), people(), envelope(), flag(), question())):
         icon.png(os.path.join(out, "tab%d.png" % n))
+    for n in range(LOGO_FRAMES):
+        logo(n).png(os.path.join(out, "logo%02d.png" % n))
 
 
 if __name__ == "__main__":

@@ -74,11 +74,25 @@ void click(int x, int y, bool twice) {
   mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
 }
 
+// The text a press of the key carries, as the window system gives it: the program reads
+// Enter as a typed character too.
+QString key_text(Qt::Key k) {
+  switch (k) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return QStringLiteral("\r");
+    case Qt::Key_Backspace: return QStringLiteral("\b");
+    case Qt::Key_Tab: return QStringLiteral("\t");
+    case Qt::Key_Escape: return QStringLiteral("\x1b");
+    default: return QString();
+  }
+}
+
 void key(const QString& name, bool down) {
   QKeySequence seq = QKeySequence::fromString(name);
   if (seq.isEmpty()) return;
   QKeyCombination k = seq[0];
-  QKeyEvent e(down ? QEvent::KeyPress : QEvent::KeyRelease, k.key(), k.keyboardModifiers());
+  QKeyEvent e(down ? QEvent::KeyPress : QEvent::KeyRelease, k.key(), k.keyboardModifiers(),
+              key_text(k.key()));
   if (QWidget* w = target()) QApplication::sendEvent(w, &e);
 }
 

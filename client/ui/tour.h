@@ -5,7 +5,7 @@
 // Script lines ('#' starts a comment):
 //   wait MS            let the program run on
 //   command ID         a menu command, as the menu bar sends it
-//   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3) and let go after MS
+//   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3, Return) and let go after MS
 //   click X Y          a left click at a point of the main window
 //   dclick X Y         a double click there
 //   type TEXT          characters typed into the focused control

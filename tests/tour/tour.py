@@ -19,8 +19,8 @@ root = os.path.dirname(os.path.dirname(here))
 sys.path.insert(0, here)
 import png  # noqa: E402
 
-# The window is 640x480 (demo/start's layout); the 3D view's part of it.
-VIEW = (170, 70, 636, 314)
+# The window is 960x480 (demo/start's layout, the web pane on its right); the 3D view's part of it.
+VIEW = (170, 70, 598, 314)
 # A part of the view where only the sky (the world's background colour) shows all tour long.
 OPEN_SKY = (200, 240, 450, 300)
 
@@ -201,6 +201,102 @@ def tour(out, log):
     ])
     t.check("the arrow key walks", "walked", [
         ("the view moved on", lambda: w.differs(b, VIEW) > 0.05),
+    ])
+    # From where the walk ends: the console, the chat line, the things hung over the panels
+    # (the poster, the signboard, the bell, the glowing block) and the web pane.
+    chat, typing, typed = t.picture("chat"), t.picture("typing"), t.picture("typed")
+    console, chat_line, pane = (170, 323, 582, 436), (170, 444, 240, 458), (610, 230, 950, 450)
+    welcome = lambda p: p[1] > p[0] + 60 and p[1] > p[2] + 60  # the world's notices are green
+    balloon = lambda p: min(p) > 230  # balloons are white text; nothing else in the view is white
+    greeted = t.logged(r"world: reply 12,")
+    t.check("the console shows the welcome and another user's chat", "chat", [
+        ("the world's attributes arrived", lambda: t.logged(r"world: reply 1,") >= 0),
+        ("the world's welcome is in the console", lambda: chat.share(console, welcome) > 0.003),
+        ("another user's chat line arrived", lambda: greeted >= 0),
+        ("its black text is in the console now", lambda: chat.share(console, dark) > 0.003),
+        ("there was none before it arrived", lambda: e.share(console, dark) < 0.0005),
+        ("a balloon shows over the view", lambda: chat.share(VIEW, balloon) > 0.001),
+        ("and did not before", lambda: e.share(VIEW, balloon) < 0.0002),
+    ])
+    said = t.logged(r"world_message", greeted if greeted >= 0 else None)
+    echoed = t.logged(r"world: reply 12,", said if said >= 0 else None)
+    world_out = os.path.join(t.out, "home", "world.out")
+    heard = []
+    if os.path.exists(world_out):
+        with open(world_out, encoding="latin-1") as f:
+            heard = [line for line in f if re.match(r"chat \d+ hello$", line.strip())]
+    t.check("typed chat goes out, comes back and shows", "typed", [
+        ("the typed word showed in the chat line", lambda: typing.share(chat_line, dark) > 0.02),
+        ("Enter sent it and emptied the line",
+         lambda: said >= 0 and typed.share(chat_line, dark) < 0.3 * typing.share(chat_line, dark)),
+        ("the world server got it", lambda: len(heard) == 1),
+        ("the echo came back", lambda: echoed >= 0),
+        ("the own line and the echo are in the console",
+         lambda: typed.share(console, dark) > 1.4 * chat.share(console, dark)),
+        ("a balloon shows over the view", lambda: typed.share(VIEW, balloon) > 0.001),
+    ])
+    maroon = lambda p: 100 < p[0] < 180 and p[1] < 70 and 70 < p[2] < 140
+    yellow = lambda p: p[0] > 200 and p[1] > 200 and p[2] < 100
+    t.check("the signboard shows its text", "chat", [
+        ("the board is the sign's background colour", lambda: chat.share((325, 86, 440, 114), maroon) > 0.3),
+        ("the text is drawn on it", lambda: chat.share((325, 86, 440, 114), yellow) > 0.03),
+    ])
+    magenta = lambda p: p[0] > 170 and p[1] < 100 and p[2] > 140
+    field = lambda p: p[0] > 200 and p[1] > 180 and p[2] < 110
+    poster_at = t.logged(r"picture_create \(/pictures/poster\.jpg\)")
+    t.check("the poster shows its picture", "chat", [
+        ("the poster's action asked for the picture", lambda: poster_at >= 0),
+        ("the picture was downloaded",
+         lambda: t.logged(r"http_get \(.*/demo/pictures/poster\.jpg\)", poster_at if poster_at >= 0 else None) >= 0),
+        ("it was kept in the cache", lambda: t.logged(r"chunk_save_texture_to_file \(.*poster\.tzb\)") >= 0),
+        ("its first colour shows", lambda: chat.share((242, 84, 290, 99), magenta) > 0.15),
+        ("its second colour shows", lambda: chat.share((242, 84, 290, 99), field) > 0.15),
+    ])
+    rang = t.picture("rang")
+    bell_click = t.logged(r"viewport_click", echoed if echoed >= 0 else None)
+    activated = t.logged(r"behavior_trigger \(activate\)", bell_click if bell_click >= 0 else None)
+    effect = t.logged(r"sound_effect \(chime\)", activated if activated >= 0 else None)
+    opened = t.logged(r'mciSendString: open ".*/sounds/chime" alias effect', effect if effect >= 0 else None)
+    played = t.logged(r"mciSendString: play effect notify", opened if opened >= 0 else None)
+    failed = t.logged(r"mciSendString FAILED", opened if opened >= 0 else None)
+    gold = lambda p: p[0] > 150 and p[1] > 90 and p[2] < 80
+    t.check("a click on the bell rings it", "rang", [
+        ("the bell hangs where it was clicked", lambda: rang.share((462, 86, 482, 100), gold) > 0.2),
+        ("its sound was fetched", lambda: t.logged(r"sound download callback: .*/sounds/chime$") >= 0),
+        ("the click ran its activate action", lambda: bell_click >= 0 and activated >= 0),
+        ("the action played the sound", lambda: effect >= 0 and opened >= 0 and played >= 0),
+        ("it opened and played without a failure", lambda: failed < 0 or failed > played),
+        ("and ended", lambda: t.logged(r"sound_handler", played if played >= 0 else None) >= 0),
+    ])
+    glow_box = (494, 84, 538, 104)
+    looks = [t.picture(n) for n in ("chat", "typing", "typed", "rang", "linked")]
+    t.check("the glowing block animates and plays its tune", "rang", [
+        ("its pictures were fetched",
+         lambda: all(t.logged(r"texture_download \(glow%d\)" % n) >= 0 for n in range(1, 5))),
+        ("its face changes", lambda: max(a.differs(b, glow_box, 1) for a in looks for b in looks) > 0.1),
+        ("its MIDI tune played",
+         lambda: t.logged(r"sound_create \(tune\.mid\)") >= 0 and t.logged(r"mciSendString: play midi") >= 0),
+    ])
+    linked = t.picture("linked")
+    home_page = lambda p: abs(p[0] - 232) < 8 and abs(p[1] - 238) < 8 and abs(p[2] - 244) < 8
+    page2 = lambda p: p[0] > 240 and 225 < p[1] < 250 and 175 < p[2] < 210
+    sign_click = t.logged(r"viewport_click", effect if effect >= 0 else None)
+    t.check("the web pane shows the home page, then an object's address", "linked", [
+        ("the world's home page was asked for", lambda: t.logged(r"web_navigate \(http://.*/demo/web/home\.html, 1\)") >= 0),
+        ("the pane showed it", lambda: chat.share(pane, home_page) > 0.7),
+        ("a click on the signboard opened its address",
+         lambda: sign_click >= 0 and t.logged(r"web_navigate \(http://.*/demo/web/page2\.html, 0\)", sign_click) >= 0),
+        ("the pane shows that page", lambda: linked.share(pane, page2) > 0.7),
+    ])
+    hp, helped = t.picture("help"), t.picture("helped")
+    topics = (4, 100, 160, 150)
+    register = lambda p: abs(p[0] - 244) < 6 and abs(p[1] - 241) < 6 and abs(p[2] - 232) < 6
+    t.check("the help tab lists topics and opens one", "helped", [
+        ("the list was empty before", lambda: linked.share(topics, dark) < 0.002),
+        ("the help tab lists its topics", lambda: hp.share(topics, dark) > 0.02),
+        ("menu 142 opened the registration help",
+         lambda: t.logged(r"help_open \(register\.html\)") >= 0 and t.logged(r"web_navigate \(file://.*/help/register\.html, 0\)") >= 0),
+        ("the pane shows it", lambda: helped.share(pane, register) > 0.7),
     ])
     tabs, worlds = t.picture("tabs"), t.picture("worlds")
     t.check("the worlds tab lists the universe's worlds", "worlds", [

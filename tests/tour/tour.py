@@ -215,8 +215,8 @@ def tour(out, log):
         ("another user's chat line arrived", lambda: greeted >= 0),
         ("its black text is in the console now", lambda: chat.share(console, dark) > 0.003),
         ("there was none before it arrived", lambda: e.share(console, dark) < 0.0005),
-        ("a balloon shows over the view", lambda: chat.share(VIEW, balloon) > 0.001),
-        ("and did not before", lambda: e.share(VIEW, balloon) < 0.0002),
+        ("a balloon shows over the view", lambda: chat.share(VIEW, balloon) > 0.0008),
+        ("and did not before", lambda: e.share(VIEW, balloon) < 0.0001),
     ])
     said = t.logged(r"world_message", greeted if greeted >= 0 else None)
     echoed = t.logged(r"world: reply 12,", said if said >= 0 else None)
@@ -233,7 +233,7 @@ def tour(out, log):
         ("the echo came back", lambda: echoed >= 0),
         ("the own line and the echo are in the console",
          lambda: typed.share(console, dark) > 1.4 * chat.share(console, dark)),
-        ("a balloon shows over the view", lambda: typed.share(VIEW, balloon) > 0.001),
+        ("a balloon shows over the view", lambda: typed.share(VIEW, balloon) > 0.0008),
     ])
     maroon = lambda p: 100 < p[0] < 180 and p[1] < 70 and 70 < p[2] < 140
     yellow = lambda p: p[0] > 200 and p[1] > 200 and p[2] < 100

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ class EngineTest : public ::testing::Test {
     ASSERT_TRUE(VxInitialize(nullptr));
     auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = std::filesystem::temp_directory_path() /
-           (std::string("vxtest_") + info->test_suite_name() + "_" + info->name());
+           (std::string("vxtest_") + info->test_suite_name() + "_" + info->name() + "_" +
+            std::to_string(getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
   }

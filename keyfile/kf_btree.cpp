@@ -3,6 +3,7 @@
 // Nodes are decoded into a plain entry list for every operation and encoded back; every
 // length and link read from a node is checked against the node and the file.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -54,10 +55,31 @@ void space_index_capacities(Header& h, int32_t ns) {
   h.nonleaf_area = static_cast<uint16_t>(ns - 18);
 }
 
+// The first index in [from, to) where a and b differ, or to; eight bytes at a time (in a
+// little-endian word the first differing byte is the lowest).
+[[gnu::always_inline]] static inline int common_prefix(const uint8_t* a, const uint8_t* b, int from, int to) {
+  int j = from;
+  for (; j + 8 <= to; j += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + j, 8);
+    std::memcpy(&y, b + j, 8);
+    if (x != y) return j + (std::countr_zero(x ^ y) >> 3);
+  }
+  if (j + 4 <= to) {
+    uint32_t x, y;
+    std::memcpy(&x, a + j, 4);
+    std::memcpy(&y, b + j, 4);
+    if (x != y) return j + (std::countr_zero(x ^ y) >> 3);
+    j += 4;
+  }
+  while (j < to && a[j] == b[j]) ++j;
+  return j;
+}
+
 int keycmp(const uint8_t* a, const uint8_t* b, int n) {
-  for (int i = 0; i < n; ++i)
-    if (a[i] != b[i]) return a[i] < b[i] ? -(i + 1) : (i + 1);
-  return 0;
+  const int j = common_prefix(a, b, 0, n);
+  if (j == n) return 0;
+  return a[j] < b[j] ? -(j + 1) : (j + 1);
 }
 
 static uint32_t be32(const uint8_t* p) {
@@ -93,12 +115,13 @@ struct EntryWalk {
   const Geometry& g;
   const uint8_t* p;
   const uint8_t* end;
+  const uint8_t* block_end;
   bool leaf, ptr;
-  int n, i = 0, prev_trail = 0, last_lead = 0;
+  int n, i = 0, prev_trail = 0, last_lead = 0, pad_from = 0;
   int32_t right = 0, left = 0;
   uint8_t member = 0;
   int32_t child = 0;
-  uint8_t key[256];
+  uint8_t key[256 + 16];  // room for the short copies below to run over
   const uint8_t* high = nullptr;
 
   EntryWalk(const Geometry& geo, const uint8_t* block) : g(geo) {
@@ -114,12 +137,13 @@ struct EntryWalk {
     n = nh.leaf > 1 || nh.entries > maxn || nh.bytes > cap || g.klen > 256 ? -1 : nh.entries;
     p = block + 18;
     end = p + (n < 0 ? 0 : nh.bytes);
+    block_end = block + g.ns;
     if (leaf) high = block + 18 + g.leaf_cap;
   }
   bool ok() const { return n >= 0; }
   bool at_end() const { return p == end; }
   // Decodes entry i into key; false on damage.
-  bool next() {
+  [[gnu::always_inline]] bool next() {
     if (ptr) {
       if (end - p < 4) return false;
       std::memcpy(&child, p, 4);
@@ -138,9 +162,15 @@ struct EntryWalk {
     const int rem = g.keypart - lead - trail;
     if (end - p < rem + (g.dup ? 4 : 0)) return false;
     last_lead = lead;
-    std::memcpy(key + lead, p, static_cast<size_t>(rem));
+    if (rem <= 16 && block_end - p >= 16) {
+      std::memcpy(key + lead, p, 16);  // a fixed-size copy: the common short remainder
+    } else {
+      std::memcpy(key + lead, p, static_cast<size_t>(rem));
+    }
     p += rem;
-    std::memset(key + lead + rem, g.pad, static_cast<size_t>(trail));
+    // The pad run is filled only when the key is handed out: the next entry can never
+    // repeat bytes of it (its leading count stops where this run starts).
+    pad_from = lead + rem;
     if (g.dup) {
       std::memcpy(key + g.keypart, p, 4);
       p += 4;
@@ -150,6 +180,8 @@ struct EntryWalk {
     ++i;
     return true;
   }
+  // Fills the pad run of the key last decoded.
+  void complete() { std::memset(key + pad_from, g.pad, static_cast<size_t>(g.keypart - pad_from)); }
   // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
   // in this node, -1 damage.
   int seek(const uint8_t* t) {
@@ -159,9 +191,17 @@ struct EntryWalk {
     while (i < n) {
       if (!next()) return -1;
       if (i > 1 && last_lead > matched) continue;
-      int j = std::min(last_lead, matched);
-      while (j < g.klen && key[j] == t[j]) ++j;
-      if (j == g.klen || key[j] > t[j]) return 1;
+      int j = common_prefix(key, t, std::min(last_lead, matched), pad_from);
+      uint8_t kj = 0;
+      if (j == pad_from) {
+        while (j < g.keypart && t[j] == g.pad) ++j;
+        if (j == g.keypart) j = common_prefix(key, t, j, g.klen);
+      }
+      if (j < g.klen) kj = j >= pad_from && j < g.keypart ? g.pad : key[j];
+      if (j == g.klen || kj > t[j]) {
+        complete();
+        return 1;
+      }
       matched = j;
     }
     return at_end() ? 0 : -1;
@@ -223,6 +263,7 @@ int16_t decode(const Geometry& g, const uint8_t* block, Image& im) {
   if (im.leaf) std::memcpy(im.high, w.high, static_cast<size_t>(g.klen));
   for (int i = 0; i < n; ++i) {
     if (!w.next()) return kErrNodeDamaged;
+    w.complete();
     std::memcpy(im.key(i), w.key, static_cast<size_t>(g.klen));
     im.ptr[i] = w.child;  // the record position from the key's suffix on duplicate leaves
   }
@@ -348,7 +389,7 @@ int node_get(Fcb& m, int32_t pos) {
   int16_t saved = uerr_cod;
   uerr_cod = 0;
   b.gen = ++node_generation;
-  b.fresh = true;
+  b.probes = 0;
   int32_t n = os_read(fd, pos, b.data, ns, host.name.c_str());
   ++cur->node_reads;
   if (n != ns) {
@@ -448,14 +489,16 @@ static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* 
   return true;
 }
 
-// Compressed entries: a node just read is expanded only up to the entry sought (it may
-// never be searched again); one searched before is decoded once and then halved.
+// Compressed entries: a node searched only once or twice before it leaves the buffers is
+// cheaper to expand up to the entry sought; one searched more often is decoded once and
+// then halved.
+constexpr uint8_t kProbesBeforeDecoding = 2;
 static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe& pr) {
   NodeBuf& nb = cur->nodes[b];
   if (!g.lead && !g.trail) return probe_plain(g, nb.data, t, pr);
   const bool current = nb.dec_gen == nb.gen && nb.dec_owner == m.number;
-  if (nb.fresh && !current) {
-    nb.fresh = false;
+  if (nb.probes < kProbesBeforeDecoding && !current) {
+    ++nb.probes;
     EntryWalk w(g, nb.data);
     if (!w.ok()) return false;
     pr.leaf = w.leaf;
@@ -473,7 +516,6 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe
     }
     return true;
   }
-  nb.fresh = false;
   int16_t e = 0;
   const Image* d = decoded(m, b, e);
   if (!d) return false;
@@ -541,7 +583,6 @@ int16_t save(Fcb& m, const Image& im) {
   b.owner = m.number;
   Geometry g = geometry_of(m);
   b.gen = ++node_generation;
-  b.fresh = false;
   store(g, im, b.data);
   b.dirty = true;
   if (host.open_mode & OL_WRITETHROUGH) return node_writeback(b);

@@ -176,7 +176,9 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   if (len > 0 && pos >= 0 && ps > 0) {
     const int64_t last_byte = static_cast<int64_t>(pos) + len - 1;
     const int32_t first = pos / ps * ps;
-    if (last_byte <= INT32_MAX && last_byte / ps * ps > first) {
+    // One read for the pages no buffer holds saves system calls; from a mapping, copying
+    // the whole pages straight out saves copying them twice.
+    if (last_byte <= INT32_MAX && last_byte / ps * ps > first && !os_mapped(fcb_fd(f), pos, len)) {
       int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_byte / ps * ps));
       if (e != kPageByPage) return e;
     }

@@ -136,7 +136,7 @@ struct NodeBuf {
   int16_t owner = -1;  // member file number
   int32_t pos = 0;
   bool dirty = false;
-  bool fresh = false;  // read from the file and not searched since
+  uint8_t probes = 0;  // lookups that searched it since it was read
   int prev = -1, next = -1;
   uint8_t* data = nullptr;
   // The bytes' generation, and the decoded copy made at generation dec_gen for member
@@ -282,6 +282,7 @@ void os_close(int fd);
 int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name);   // sets 35/36
 int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name);  // 35/37
 int16_t os_delete(const char* name);
+bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
 int64_t os_size(int fd);
 
 // data pages (kf_data.cpp)

@@ -195,6 +195,10 @@ int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* 
   return done;
 }
 
+bool os_mapped(int fd, int32_t pos, int32_t len) {
+  return pos >= 0 && len >= 0 && view_bytes(fd, pos, len) != nullptr;
+}
+
 int16_t os_delete(const char* name) {
   if (::unlink(name) != 0) {
     set_syserr();

@@ -415,14 +415,25 @@ int node_get(Fcb& m, int32_t pos) {
   return i;
 }
 
+// Decoded copies are kept only for nodes whose keys take at most this many bytes, which
+// bounds the memory the copies hold to this much per buffer.
+constexpr size_t kDecodedCap = 16384;
+static bool keeps_decoded(const Geometry& g, const uint8_t* block) {
+  NodeHeader nh;
+  std::memcpy(&nh, block, 18);
+  return static_cast<size_t>(nh.entries) * static_cast<size_t>(g.klen) <= kDecodedCap;
+}
+
 // Buffer i decoded as member m reads it; decoded again only after its bytes changed.
-// nullptr, with the error in e, for a damaged node.
+// nullptr for a damaged node (the error in e) or one too large to keep (e 0).
 static const Image* decoded(Fcb& m, int i, int16_t& e) {
   NodeBuf& b = cur->nodes[i];
   e = 0;
   if (b.dec_gen == b.gen && b.dec_owner == m.number) return &b.dec;
   b.dec_gen = 0;
-  e = decode(geometry_of(m), b.data, b.dec);
+  const Geometry g = geometry_of(m);
+  if (!keeps_decoded(g, b.data)) return nullptr;
+  e = decode(g, b.data, b.dec);
   b.dec.pos = b.pos;
   if (e) return nullptr;
   b.dec_gen = b.gen;
@@ -435,10 +446,14 @@ int16_t load(Fcb& m, int32_t pos, Image& im) {
   if (i < 0) return uerr_cod ? uerr_cod : kErrNodeDamaged;
   int16_t e = 0;
   const Image* d = decoded(m, i, e);
-  if (!d) return e;
-  im = *d;
+  if (!d) {
+    if (e) return e;
+    e = decode(geometry_of(m), cur->nodes[i].data, im);
+  } else {
+    im = *d;
+  }
   im.pos = pos;
-  return 0;
+  return e;
 }
 
 static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t);
@@ -497,7 +512,7 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe
   NodeBuf& nb = cur->nodes[b];
   if (!g.lead && !g.trail) return probe_plain(g, nb.data, t, pr);
   const bool current = nb.dec_gen == nb.gen && nb.dec_owner == m.number;
-  if (nb.probes < kProbesBeforeDecoding && !current) {
+  if (!current && (nb.probes < kProbesBeforeDecoding || !keeps_decoded(g, nb.data))) {
     ++nb.probes;
     EntryWalk w(g, nb.data);
     if (!w.ok()) return false;

@@ -3,6 +3,7 @@
 // Nodes are decoded into a plain entry list for every operation and encoded back; every
 // length and link read from a node is checked against the node and the file.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -54,10 +55,31 @@ void space_index_capacities(Header& h, int32_t ns) {
   h.nonleaf_area = static_cast<uint16_t>(ns - 18);
 }
 
+// The first index in [from, to) where a and b differ, or to; eight bytes at a time (in a
+// little-endian word the first differing byte is the lowest).
+[[gnu::always_inline]] static inline int common_prefix(const uint8_t* a, const uint8_t* b, int from, int to) {
+  int j = from;
+  for (; j + 8 <= to; j += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + j, 8);
+    std::memcpy(&y, b + j, 8);
+    if (x != y) return j + (std::countr_zero(x ^ y) >> 3);
+  }
+  if (j + 4 <= to) {
+    uint32_t x, y;
+    std::memcpy(&x, a + j, 4);
+    std::memcpy(&y, b + j, 4);
+    if (x != y) return j + (std::countr_zero(x ^ y) >> 3);
+    j += 4;
+  }
+  while (j < to && a[j] == b[j]) ++j;
+  return j;
+}
+
 int keycmp(const uint8_t* a, const uint8_t* b, int n) {
-  for (int i = 0; i < n; ++i)
-    if (a[i] != b[i]) return a[i] < b[i] ? -(i + 1) : (i + 1);
-  return 0;
+  const int j = common_prefix(a, b, 0, n);
+  if (j == n) return 0;
+  return a[j] < b[j] ? -(j + 1) : (j + 1);
 }
 
 static uint32_t be32(const uint8_t* p) {
@@ -93,12 +115,13 @@ struct EntryWalk {
   const Geometry& g;
   const uint8_t* p;
   const uint8_t* end;
+  const uint8_t* block_end;
   bool leaf, ptr;
-  int n, i = 0, prev_trail = 0, last_lead = 0;
+  int n, i = 0, prev_trail = 0, last_lead = 0, pad_from = 0;
   int32_t right = 0, left = 0;
   uint8_t member = 0;
   int32_t child = 0;
-  uint8_t key[256];
+  uint8_t key[256 + 16];  // room for the short copies below to run over
   const uint8_t* high = nullptr;
 
   EntryWalk(const Geometry& geo, const uint8_t* block) : g(geo) {
@@ -114,12 +137,13 @@ struct EntryWalk {
     n = nh.leaf > 1 || nh.entries > maxn || nh.bytes > cap || g.klen > 256 ? -1 : nh.entries;
     p = block + 18;
     end = p + (n < 0 ? 0 : nh.bytes);
+    block_end = block + g.ns;
     if (leaf) high = block + 18 + g.leaf_cap;
   }
   bool ok() const { return n >= 0; }
   bool at_end() const { return p == end; }
   // Decodes entry i into key; false on damage.
-  bool next() {
+  [[gnu::always_inline]] bool next() {
     if (ptr) {
       if (end - p < 4) return false;
       std::memcpy(&child, p, 4);
@@ -138,9 +162,15 @@ struct EntryWalk {
     const int rem = g.keypart - lead - trail;
     if (end - p < rem + (g.dup ? 4 : 0)) return false;
     last_lead = lead;
-    std::memcpy(key + lead, p, static_cast<size_t>(rem));
+    if (rem <= 16 && block_end - p >= 16) {
+      std::memcpy(key + lead, p, 16);  // a fixed-size copy: the common short remainder
+    } else {
+      std::memcpy(key + lead, p, static_cast<size_t>(rem));
+    }
     p += rem;
-    std::memset(key + lead + rem, g.pad, static_cast<size_t>(trail));
+    // The pad run is filled only when the key is handed out: the next entry can never
+    // repeat bytes of it (its leading count stops where this run starts).
+    pad_from = lead + rem;
     if (g.dup) {
       std::memcpy(key + g.keypart, p, 4);
       p += 4;
@@ -150,6 +180,8 @@ struct EntryWalk {
     ++i;
     return true;
   }
+  // Fills the pad run of the key last decoded.
+  void complete() { std::memset(key + pad_from, g.pad, static_cast<size_t>(g.keypart - pad_from)); }
   // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
   // in this node, -1 damage.
   int seek(const uint8_t* t) {
@@ -159,9 +191,17 @@ struct EntryWalk {
     while (i < n) {
       if (!next()) return -1;
       if (i > 1 && last_lead > matched) continue;
-      int j = std::min(last_lead, matched);
-      while (j < g.klen && key[j] == t[j]) ++j;
-      if (j == g.klen || key[j] > t[j]) return 1;
+      int j = common_prefix(key, t, std::min(last_lead, matched), pad_from);
+      uint8_t kj = 0;
+      if (j == pad_from) {
+        while (j < g.keypart && t[j] == g.pad) ++j;
+        if (j == g.keypart) j = common_prefix(key, t, j, g.klen);
+      }
+      if (j < g.klen) kj = j >= pad_from && j < g.keypart ? g.pad : key[j];
+      if (j == g.klen || kj > t[j]) {
+        complete();
+        return 1;
+      }
       matched = j;
     }
     return at_end() ? 0 : -1;
@@ -223,6 +263,7 @@ int16_t decode(const Geometry& g, const uint8_t* block, Image& im) {
   if (im.leaf) std::memcpy(im.high, w.high, static_cast<size_t>(g.klen));
   for (int i = 0; i < n; ++i) {
     if (!w.next()) return kErrNodeDamaged;
+    w.complete();
     std::memcpy(im.key(i), w.key, static_cast<size_t>(g.klen));
     im.ptr[i] = w.child;  // the record position from the key's suffix on duplicate leaves
   }
@@ -264,8 +305,8 @@ void Image::erase(int i, int klen) {
 
 // ---------------------------------------------------------------- node buffers
 
-// Bumped whenever a node buffer's bytes change (read from the file or stored from an
-// image), so that a decoded copy of a buffer is known to be current.
+// Raised whenever a node buffer's bytes change (read from the file or stored from an
+// image); a buffer's decoded copy is current while it carries the buffer's generation.
 static uint64_t node_generation = 1;
 
 static int32_t node_area_start(const Fcb& host) {
@@ -305,7 +346,7 @@ static int node_take(int16_t host, int16_t owner, int32_t pos) {
   b.owner = owner;
   b.pos = pos;
   b.dirty = false;
-  cur->node_map[cache_key(host, pos)] = i;
+  cur->node_map.put(cache_key(host, pos), i);
   cur->node_lru.touch(cur->nodes, i);
   return i;
 }
@@ -314,19 +355,18 @@ static int node_take(int16_t host, int16_t owner, int32_t pos) {
 // node boundary, or nodes owned by another member are refused.
 int node_get(Fcb& m, int32_t pos) {
   Fcb& host = cur->files[m.host];
-  auto it = cur->node_map.find(cache_key(m.host, pos));
-  if (it != cur->node_map.end()) {
+  if (const int hit = cur->node_map.find(cache_key(m.host, pos)); hit >= 0) {
     ++cur->node_hits;
-    NodeBuf& b = cur->nodes[it->second];
+    NodeBuf& b = cur->nodes[hit];
     NodeHeader nh;
     std::memcpy(&nh, b.data, 18);
     if (nh.member != m.h.member_no && !(nh.left == -1 && nh.right != -1)) {
       uerr_cod = 69;
       return -1;
     }
-    cur->node_lru.touch(cur->nodes, it->second);
+    cur->node_lru.touch(cur->nodes, hit);
     b.owner = m.number;
-    return it->second;
+    return hit;
   }
   int32_t ns = m.h.node_size;
   int32_t start = node_area_start(host);
@@ -348,7 +388,8 @@ int node_get(Fcb& m, int32_t pos) {
   NodeBuf& b = cur->nodes[i];
   int16_t saved = uerr_cod;
   uerr_cod = 0;
-  ++node_generation;
+  b.gen = ++node_generation;
+  b.probes = 0;
   int32_t n = os_read(fd, pos, b.data, ns, host.name.c_str());
   ++cur->node_reads;
   if (n != ns) {
@@ -374,54 +415,140 @@ int node_get(Fcb& m, int32_t pos) {
   return i;
 }
 
+// Decoded copies are kept only for nodes whose keys take at most this many bytes, which
+// bounds the memory the copies hold to this much per buffer.
+constexpr size_t kDecodedCap = 16384;
+static bool keeps_decoded(const Geometry& g, const uint8_t* block) {
+  NodeHeader nh;
+  std::memcpy(&nh, block, 18);
+  return static_cast<size_t>(nh.entries) * static_cast<size_t>(g.klen) <= kDecodedCap;
+}
+
+// Buffer i decoded as member m reads it; decoded again only after its bytes changed.
+// nullptr for a damaged node (the error in e) or one too large to keep (e 0).
+static const Image* decoded(Fcb& m, int i, int16_t& e) {
+  NodeBuf& b = cur->nodes[i];
+  e = 0;
+  if (b.dec_gen == b.gen && b.dec_owner == m.number) return &b.dec;
+  b.dec_gen = 0;
+  const Geometry g = geometry_of(m);
+  if (!keeps_decoded(g, b.data)) return nullptr;
+  e = decode(g, b.data, b.dec);
+  b.dec.pos = b.pos;
+  if (e) return nullptr;
+  b.dec_gen = b.gen;
+  b.dec_owner = m.number;
+  return &b.dec;
+}
+
 int16_t load(Fcb& m, int32_t pos, Image& im) {
   int i = node_get(m, pos);
   if (i < 0) return uerr_cod ? uerr_cod : kErrNodeDamaged;
-  Geometry g = geometry_of(m);
-  int16_t e = decode(g, cur->nodes[i].data, im);
+  int16_t e = 0;
+  const Image* d = decoded(m, i, e);
+  if (!d) {
+    if (e) return e;
+    e = decode(geometry_of(m), cur->nodes[i].data, im);
+  } else {
+    im = *d;
+  }
   im.pos = pos;
   return e;
 }
 
-// The last leaf decoded for an ordered walk, per file slot: a walk steps through a leaf's
-// entries without decoding the leaf again for every step.
+static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t);
+
 namespace {
-struct LeafMemo {
-  const Engine* engine = nullptr;
-  int16_t file = -1;
-  int buffer = -1;
-  uint64_t generation = 0;
-  Image im;
+// Where a target falls in one node: the first entry whose key is >= it.
+struct Probe {
+  bool leaf = false;
+  int32_t right = 0, left = 0;
+  int n = 0;
+  const uint8_t* high = nullptr;  // leaves: the high key
+  int idx = 0;                    // 0-based; n when every key is smaller
+  const uint8_t* key = nullptr;   // key of entry idx
+  int32_t child = 0;              // its child or record position
+  uint8_t expanded[256];
 };
-LeafMemo leaf_memos[8];
 }  // namespace
 
-static const Image* load_memo(Fcb& m, int32_t pos, int16_t& e) {
-  e = 0;
-  int i = node_get(m, pos);
-  if (i < 0) {
-    e = uerr_cod ? uerr_cod : kErrNodeDamaged;
-    return nullptr;
+// Fixed-size entries are searched in place by halving. False when the node's counts do not
+// fit its layout.
+static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* t, Probe& pr) {
+  NodeHeader nh;
+  std::memcpy(&nh, block, 18);
+  if (nh.leaf > 1) return false;
+  pr.leaf = nh.leaf == 1;
+  pr.right = nh.right;
+  pr.left = nh.left;
+  const bool ptr = has_ptr(g, pr.leaf);
+  const int es = g.klen + (ptr ? 4 : 0);
+  if (nh.entries > (pr.leaf ? g.leaf_max : g.nonleaf_max) || nh.bytes > (pr.leaf ? g.leaf_cap : g.nonleaf_cap) ||
+      nh.bytes != nh.entries * es)
+    return false;
+  pr.n = nh.entries;
+  const uint8_t* base = block + 18 + (ptr ? 4 : 0);
+  if (pr.leaf) pr.high = block + 18 + g.leaf_cap;
+  int lo = 0, hi = pr.n;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    if (keycmp(base + static_cast<size_t>(mid) * es, t, g.klen) < 0) lo = mid + 1;
+    else hi = mid;
   }
-  LeafMemo& memo = leaf_memos[static_cast<uint16_t>(m.number) & 7u];
-  if (memo.engine == cur && memo.file == m.number && memo.buffer == i && memo.generation == node_generation &&
-      memo.im.pos == pos)
-    return &memo.im;
-  memo.engine = nullptr;
-  Geometry g = geometry_of(m);
-  e = decode(g, cur->nodes[i].data, memo.im);
-  memo.im.pos = pos;
-  if (e) return nullptr;
-  memo.engine = cur;
-  memo.file = m.number;
-  memo.buffer = i;
-  memo.generation = node_generation;
-  return &memo.im;
+  pr.idx = lo;
+  if (lo < pr.n) {
+    pr.key = base + static_cast<size_t>(lo) * es;
+    if (ptr) std::memcpy(&pr.child, pr.key - 4, 4);
+    else pr.child = static_cast<int32_t>(be32(pr.key + g.klen - 4));
+  }
+  return true;
 }
 
+// Compressed entries: a node searched only once or twice before it leaves the buffers is
+// cheaper to expand up to the entry sought; one searched more often is decoded once and
+// then halved.
+constexpr uint8_t kProbesBeforeDecoding = 2;
+static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe& pr) {
+  NodeBuf& nb = cur->nodes[b];
+  if (!g.lead && !g.trail) return probe_plain(g, nb.data, t, pr);
+  const bool current = nb.dec_gen == nb.gen && nb.dec_owner == m.number;
+  if (!current && (nb.probes < kProbesBeforeDecoding || !keeps_decoded(g, nb.data))) {
+    ++nb.probes;
+    EntryWalk w(g, nb.data);
+    if (!w.ok()) return false;
+    pr.leaf = w.leaf;
+    pr.right = w.right;
+    pr.left = w.left;
+    pr.n = w.n;
+    pr.high = w.high;
+    const int r = w.seek(t);
+    if (r < 0) return false;
+    pr.idx = r == 0 ? w.n : w.i - 1;
+    if (r) {
+      std::memcpy(pr.expanded, w.key, static_cast<size_t>(g.klen));
+      pr.key = pr.expanded;
+      pr.child = w.child;
+    }
+    return true;
+  }
+  int16_t e = 0;
+  const Image* d = decoded(m, b, e);
+  if (!d) return false;
+  pr.leaf = d->leaf;
+  pr.right = d->right;
+  pr.left = d->left;
+  pr.n = d->n;
+  pr.high = d->high;
+  pr.idx = lower_bound(g, *d, t);
+  if (pr.idx < pr.n) {
+    pr.key = d->key(pr.idx);
+    pr.child = entry_pos(g, *d, pr.idx);
+  }
+  return true;
+}
 
-// An exact lookup straight from the node buffers: no image is built, and a node is
-// decoded only up to the entry the search needs. -1 when the full search must decide (it
+// An exact lookup straight from the node buffers: no image is copied out, and a node is
+// decoded no further than the search needs. -1 when the full search must decide (it
 // walks the same nodes and reports what was found wrong); kExactFailed when a node could
 // not be read, with the error set as the full search would set it.
 constexpr int32_t kExactFailed = INT32_MIN;
@@ -436,45 +563,41 @@ static int32_t exact_from_buffers(Fcb& m, const uint8_t* t) {
       if (!uerr_cod) uerr_cod = kErrNodeDamaged;
       return kExactFailed;
     }
-    EntryWalk w(g, cur->nodes[b].data);
-    if (!w.ok() || w.left == -1) return -1;
-    if (w.leaf) {
-      if (keycmp(t, w.high, g.klen) > 0 && w.right != 0) {
-        pos = w.right;
+    Probe pr;
+    if (!probe_node(m, g, b, t, pr) || pr.left == -1) return -1;
+    if (pr.leaf) {
+      if (keycmp(t, pr.high, g.klen) > 0 && pr.right != 0) {
+        pos = pr.right;
         continue;
       }
-      int r = w.seek(t);
-      if (r < 0) return -1;
-      if (r == 0 || keycmp(w.key, t, g.klen) != 0) return 0;
+      if (pr.idx == pr.n || keycmp(pr.key, t, g.klen) != 0) return 0;
       m.cur_node = pos;
-      m.cur_entry = w.i;
-      m.cur_key.assign(w.key, w.key + g.klen);
+      m.cur_entry = pr.idx + 1;
+      m.cur_key.assign(pr.key, pr.key + g.klen);
       m.has_cur = true;
-      return w.child;
+      return pr.child;
     }
-    if (w.n == 0) return -1;
-    int r = w.seek(t);
-    if (r < 0) return -1;
-    if (r == 0) {
-      if (w.right == 0) return -1;
-      pos = w.right;
+    if (pr.n == 0) return -1;
+    if (pr.idx == pr.n) {
+      if (pr.right == 0) return -1;
+      pos = pr.right;
       continue;
     }
     if (++depth > Path::kMax) return -1;
-    pos = w.child;
+    pos = pr.child;
   }
   return -1;
 }
 
 int16_t save(Fcb& m, const Image& im) {
   Fcb& host = cur->files[m.host];
-  auto it = cur->node_map.find(cache_key(m.host, im.pos));
-  int i = it != cur->node_map.end() ? it->second : node_take(m.host, m.number, im.pos);
+  int i = cur->node_map.find(cache_key(m.host, im.pos));
+  if (i < 0) i = node_take(m.host, m.number, im.pos);
   if (i < 0) return uerr_cod;
   NodeBuf& b = cur->nodes[i];
   b.owner = m.number;
   Geometry g = geometry_of(m);
-  ++node_generation;
+  b.gen = ++node_generation;
   store(g, im, b.data);
   b.dirty = true;
   if (host.open_mode & OL_WRITETHROUGH) return node_writeback(b);
@@ -768,9 +891,10 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (!m.has_cur || m.cur_node == 0) return 0;
   {
-    // The common step, within the current leaf: from its decoded copy.
+    // The common step, within the current leaf: from its buffer's decoded copy.
     int16_t e = 0;
-    const Image* memo = load_memo(m, m.cur_node, e);
+    const int b = node_get(m, m.cur_node);
+    const Image* memo = b < 0 ? nullptr : decoded(m, b, e);
     const int i = m.cur_entry - 1, to = forward ? i + 1 : i - 1;
     if (memo && memo->left != -1 && memo->leaf && i >= 0 && i < memo->n && to >= 0 && to < memo->n &&
         keycmp(memo->key(i), m.cur_key.data(), g.klen) == 0 &&

@@ -16,23 +16,6 @@ struct Geometry {
   uint8_t member = 0;
 };
 
-// A node decoded into plain entries: ptr[i] is the child or record position (for leaves
-// of duplicate indexes the position from the key's suffix), keys holds n full keys.
-struct Image {
-  int32_t pos = 0, right = 0, left = 0;
-  uint8_t member = 0;
-  bool leaf = false;
-  int n = 0;
-  int klen = 0;
-  std::vector<int32_t> ptr;
-  std::vector<uint8_t> keys;
-  uint8_t high[256] = {};
-  uint8_t* key(int i) { return keys.data() + static_cast<size_t>(i) * klen; }
-  const uint8_t* key(int i) const { return keys.data() + static_cast<size_t>(i) * klen; }
-  void insert(int i, int32_t p, const uint8_t* k, int klen);
-  void erase(int i, int klen);
-};
-
 struct Path {
   static constexpr int kMax = 10;
   struct Level {

@@ -69,16 +69,15 @@ static void page_hold(int i, Fcb& f, int32_t ppos, int32_t n) {
   p.valid = n;
   p.dirty = false;
   p.dlo = p.dhi = 0;
-  cur->page_map[cache_key(f.number, ppos)] = i;
+  cur->page_map.put(cache_key(f.number, ppos), i);
   cur->page_lru.touch(cur->pages, i);
 }
 
 static int page_get(Fcb& f, int32_t ppos) {
-  auto it = cur->page_map.find(cache_key(f.number, ppos));
-  if (it != cur->page_map.end()) {
+  if (const int hit = cur->page_map.find(cache_key(f.number, ppos)); hit >= 0) {
     ++cur->page_hits;
-    cur->page_lru.touch(cur->pages, it->second);
-    return it->second;
+    cur->page_lru.touch(cur->pages, hit);
+    return hit;
   }
   int i = page_claim();
   if (i < 0) return -1;
@@ -96,7 +95,7 @@ static int page_get(Fcb& f, int32_t ppos) {
 // Keeps bytes read for a page in the least recently used buffer, as a read through the cache
 // would have kept them. 0, or the write-back's error.
 static int16_t page_keep(Fcb& f, int32_t ppos, const uint8_t* bytes, int32_t n) {
-  if (cur->page_map.count(cache_key(f.number, ppos)) || cur->page_lru.tail < 0) return 0;
+  if (cur->page_map.find(cache_key(f.number, ppos)) >= 0 || cur->page_lru.tail < 0) return 0;
   int i = page_claim();
   if (i < 0) return uerr_cod ? uerr_cod : fail(36);
   std::memcpy(cur->pages[i].data, bytes, static_cast<size_t>(n));
@@ -117,13 +116,13 @@ static int16_t page_read_span(Fcb& f, int32_t pos, uint8_t* out, int32_t len, in
   static std::vector<int> held;
   held.clear();
   for (int32_t q = first;; q += ps) {
-    auto it = cur->page_map.find(cache_key(f.number, q));
+    const int at = cur->page_map.find(cache_key(f.number, q));
     const bool whole = q >= pos && q + static_cast<int64_t>(ps) <= end;
-    held.push_back(it == cur->page_map.end() ? -1 : it->second);
-    if (it == cur->page_map.end()) {
+    held.push_back(at);
+    if (at < 0) {
       if (lo < 0) lo = q;
       hi = q;
-    } else if (whole && cur->pages[it->second].valid < ps) {
+    } else if (whole && cur->pages[at].valid < ps) {
       return kPageByPage;
     }
     if (q == last) break;
@@ -177,7 +176,9 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   if (len > 0 && pos >= 0 && ps > 0) {
     const int64_t last_byte = static_cast<int64_t>(pos) + len - 1;
     const int32_t first = pos / ps * ps;
-    if (last_byte <= INT32_MAX && last_byte / ps * ps > first) {
+    // One read for the pages no buffer holds saves system calls; from a mapping, copying
+    // the whole pages straight out saves copying them twice.
+    if (last_byte <= INT32_MAX && last_byte / ps * ps > first && !os_mapped(fcb_fd(f), pos, len)) {
       int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_byte / ps * ps));
       if (e != kPageByPage) return e;
     }
@@ -196,14 +197,14 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
       if (n < whole) {
         // Bytes a cached page holds beyond the file's end are still readable.
         for (int32_t q = n / ps * ps; q < whole; q += ps) {
-          auto it = cur->page_map.find(cache_key(f.number, pos + q));
-          if (it == cur->page_map.end() || cur->pages[it->second].valid < std::min(ps, whole - q)) return uerr_cod ? uerr_cod : fail(36);
+          const int at = cur->page_map.find(cache_key(f.number, pos + q));
+          if (at < 0 || cur->pages[at].valid < std::min(ps, whole - q)) return uerr_cod ? uerr_cod : fail(36);
         }
       }
       uerr_cod = saved;
       for (int32_t q = 0; q < whole; q += ps) {
-        auto it = cur->page_map.find(cache_key(f.number, pos + q));
-        if (it != cur->page_map.end()) std::memcpy(out + q, cur->pages[it->second].data, static_cast<size_t>(ps));
+        const int at = cur->page_map.find(cache_key(f.number, pos + q));
+        if (at >= 0) std::memcpy(out + q, cur->pages[at].data, static_cast<size_t>(ps));
       }
       pos += whole;
       out += whole;
@@ -240,8 +241,8 @@ int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
       if (uerr_cod) return uerr_cod;
       uerr_cod = saved;
       for (int32_t q = 0; q < whole; q += ps) {
-        auto it = cur->page_map.find(cache_key(f.number, pos + q));
-        if (it != cur->page_map.end()) page_free(it->second);
+        const int at = cur->page_map.find(cache_key(f.number, pos + q));
+        if (at >= 0) page_free(at);
       }
       pos += whole;
       in += whole;
@@ -278,9 +279,9 @@ void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len) {
   const int32_t ps = page_size();
   const uint8_t* in = static_cast<const uint8_t*>(buf);
   for (int32_t ppos = pos / ps * ps; ppos < pos + len; ppos += ps) {
-    auto it = cur->page_map.find(cache_key(file, ppos));
-    if (it == cur->page_map.end()) continue;
-    Page& p = cur->pages[it->second];
+    const int at = cur->page_map.find(cache_key(file, ppos));
+    if (at < 0) continue;
+    Page& p = cur->pages[at];
     int32_t a = std::max(pos, ppos), b = std::min(pos + len, ppos + ps);
     std::memcpy(p.data + (a - ppos), in + (a - pos), static_cast<size_t>(b - a));
     if (a - ppos <= p.valid && b - ppos > p.valid) p.valid = b - ppos;

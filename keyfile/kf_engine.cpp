@@ -239,11 +239,11 @@ static void reset_fcb(Fcb& f) {
 static void free_engine_buffers(Engine& e) {
   e.pages.clear();
   e.page_mem.clear();
-  e.page_map.clear();
+  e.page_map = {};
   e.page_lru = {};
   e.nodes.clear();
   e.node_mem.clear();
-  e.node_map.clear();
+  e.node_map = {};
   e.node_lru = {};
   e.files.clear();
 }
@@ -353,10 +353,8 @@ int16_t InitKeyedFileEngine(int16_t buffers, int16_t files, int16_t sectors) {
     e.nodes[i].data = e.node_mem.data() + i * static_cast<size_t>(e.node_size);
     e.node_lru.push_front(e.nodes, static_cast<int>(i));
   }
-  e.page_map.clear();
-  e.node_map.clear();
-  e.page_map.reserve(n * 2);
-  e.node_map.reserve(n * 2);
+  e.page_map.reset(n);
+  e.node_map.reset(n);
   e.open_files = e.open_numbers = 0;
   e.started = true;
   return 0;

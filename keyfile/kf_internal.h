@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "keyfile/ostrel.h"
@@ -115,13 +114,36 @@ struct Page {
   uint8_t* data = nullptr;
 };
 
+// A node decoded into plain entries: ptr[i] is the child or record position (for leaves
+// of duplicate indexes the position from the key's suffix), keys holds n full keys.
+struct Image {
+  int32_t pos = 0, right = 0, left = 0;
+  uint8_t member = 0;
+  bool leaf = false;
+  int n = 0;
+  int klen = 0;
+  std::vector<int32_t> ptr;
+  std::vector<uint8_t> keys;
+  uint8_t high[256] = {};
+  uint8_t* key(int i) { return keys.data() + static_cast<size_t>(i) * klen; }
+  const uint8_t* key(int i) const { return keys.data() + static_cast<size_t>(i) * klen; }
+  void insert(int i, int32_t p, const uint8_t* k, int klen);
+  void erase(int i, int klen);
+};
+
 struct NodeBuf {
   int16_t host = -1;   // host file number (nodes are physical in the host's file)
   int16_t owner = -1;  // member file number
   int32_t pos = 0;
   bool dirty = false;
+  uint8_t probes = 0;  // lookups that searched it since it was read
   int prev = -1, next = -1;
   uint8_t* data = nullptr;
+  // The bytes' generation, and the decoded copy made at generation dec_gen for member
+  // dec_owner: searches and steps reuse it until the bytes change.
+  uint64_t gen = 0, dec_gen = 0;
+  int16_t dec_owner = -1;
+  Image dec;
 };
 
 // Intrusive least-recently-used ring over a vector of elements with prev/next.
@@ -148,6 +170,57 @@ struct Lru {
   }
 };
 
+// Maps (file, position) to the buffer holding it. Each buffer holds one block at a time, so
+// the chains run through the buffers themselves and nothing is allocated after the start.
+class BufIndex {
+ public:
+  void reset(size_t buffers) {
+    size_t b = 16;
+    while (b < buffers * 2) b <<= 1;
+    head_.assign(b, -1);
+    mask_ = b - 1;
+    key_.assign(buffers, kNone);
+    next_.assign(buffers, -1);
+    used_ = 0;
+  }
+  void clear() { reset(key_.size()); }
+  bool empty() const { return used_ == 0; }
+  int find(uint64_t k) const {
+    if (head_.empty()) return -1;
+    for (int i = head_[bucket(k)]; i >= 0; i = next_[i])
+      if (key_[i] == k) return i;
+    return -1;
+  }
+  void put(uint64_t k, int i) {
+    if (key_[i] != kNone) erase(key_[i]);
+    if (find(k) >= 0) erase(k);
+    int& h = head_[bucket(k)];
+    key_[i] = k;
+    next_[i] = h;
+    h = i;
+    ++used_;
+  }
+  void erase(uint64_t k) {
+    if (head_.empty()) return;
+    for (int* link = &head_[bucket(k)]; *link >= 0; link = &next_[*link]) {
+      int i = *link;
+      if (key_[i] != k) continue;
+      *link = next_[i];
+      key_[i] = kNone;
+      next_[i] = -1;
+      --used_;
+      return;
+    }
+  }
+
+ private:
+  static constexpr uint64_t kNone = ~uint64_t(0);
+  size_t bucket(uint64_t k) const { return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 32) & mask_; }
+  std::vector<int> head_, next_;
+  std::vector<uint64_t> key_;
+  size_t mask_ = 0, used_ = 0;
+};
+
 struct Engine {
   std::string name;
   bool started = false;
@@ -163,11 +236,11 @@ struct Engine {
   std::vector<Page> pages;
   std::vector<uint8_t> page_mem;
   Lru<Page> page_lru;
-  std::unordered_map<uint64_t, int> page_map;
+  BufIndex page_map;
   std::vector<NodeBuf> nodes;
   std::vector<uint8_t> node_mem;
   Lru<NodeBuf> node_lru;
-  std::unordered_map<uint64_t, int> node_map;
+  BufIndex node_map;
   // counters
   uint64_t reads = 0, writes = 0, read_bytes = 0, write_bytes = 0;
   uint64_t node_reads = 0, node_hits = 0, page_reads = 0, page_hits = 0;
@@ -209,6 +282,7 @@ void os_close(int fd);
 int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name);   // sets 35/36
 int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name);  // 35/37
 int16_t os_delete(const char* name);
+bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
 int64_t os_size(int fd);
 
 // data pages (kf_data.cpp)

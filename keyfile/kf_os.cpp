@@ -1,10 +1,18 @@
 // Operating-system layer: positioned reads and writes on POSIX descriptors, share modes
 // through flock (held per open file description, so closing another descriptor of the
 // same file never drops them), and the status log.
+// Files held exclusively are read through a shared read-only mapping: a read of bytes the
+// file already holds is a copy, not a system call. Writes stay positioned writes, which the
+// mapping sees at once. Nothing beyond the size this process has seen the file reach is
+// ever touched through the mapping; such reads go to the file and report short reads.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 #include <cerrno>
 #include <cstdarg>
@@ -17,6 +25,57 @@
 namespace ol {
 
 static void set_syserr() { olsys_err = static_cast<int16_t>(errno); }
+
+namespace {
+// Per descriptor: whether it may be mapped, the bytes known to be in the file, the mapping.
+struct FdView {
+  bool mappable = false;
+  bool failed = false;  // mapping refused once: plain reads from then on
+  int64_t known = 0;
+  uint8_t* base = nullptr;
+  size_t span = 0;
+};
+std::vector<FdView> views;
+
+FdView* view_of(int fd) { return fd >= 0 && static_cast<size_t>(fd) < views.size() ? &views[fd] : nullptr; }
+
+void view_unmap(FdView& v) {
+  if (v.base) ::munmap(v.base, v.span);
+  v.base = nullptr;
+  v.span = 0;
+}
+
+void view_track(int fd, bool mappable) {
+  if (fd < 0) return;
+  if (static_cast<size_t>(fd) >= views.size()) views.resize(static_cast<size_t>(fd) + 1);
+  FdView& v = views[fd];
+  view_unmap(v);
+  v = FdView{};
+  v.mappable = mappable;
+  struct stat st;
+  if (fstat(fd, &st) == 0) v.known = st.st_size;
+}
+
+// The mapping reserves room past the file's end so that growth seldom needs a new one;
+// those pages are never read until the file has reached them.
+const uint8_t* view_bytes(int fd, int64_t pos, int64_t len) {
+  FdView* v = view_of(fd);
+  if (!v || !v->mappable || v->failed || pos + len > v->known) return nullptr;
+  if (static_cast<size_t>(pos + len) > v->span) {
+    view_unmap(*v);
+    size_t want = std::max<size_t>(static_cast<size_t>(v->known) * 2, size_t(64) << 20);
+    want = std::min<size_t>(want, size_t(1) << 32);
+    void* p = ::mmap(nullptr, want, PROT_READ, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+      v->failed = true;
+      return nullptr;
+    }
+    v->base = static_cast<uint8_t*>(p);
+    v->span = want;
+  }
+  return v->base + pos;
+}
+}  // namespace
 
 // Exclusive opens deny everybody; shared and read-only opens may coexist with each other.
 static bool take_lock(int fd, uint16_t mode) {
@@ -36,6 +95,7 @@ int os_create(const char* name) {
     ::close(fd);
     return -1;
   }
+  view_track(fd, true);
   if (cur) ++cur->open_handles;
   return fd;
 }
@@ -57,12 +117,18 @@ int os_open(const char* name, uint16_t mode) {
     ::close(fd);
     return -1;
   }
+  // Only a file nobody else may open is mapped: no other writer can shorten it under us.
+  view_track(fd, (mode & (OL_SHARED | OL_READONLY)) == 0);
   if (cur) ++cur->open_handles;
   return fd;
 }
 
 void os_close(int fd) {
   if (fd < 0) return;
+  if (FdView* v = view_of(fd)) {
+    view_unmap(*v);
+    *v = FdView{};
+  }
   ::close(fd);
   if (cur && cur->open_handles > 0) --cur->open_handles;
 }
@@ -74,6 +140,12 @@ int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name) {
     return 0;
   }
   int32_t done = 0;
+  if (len > 0) {
+    if (const uint8_t* src = view_bytes(fd, pos, len)) {
+      std::memcpy(buf, src, static_cast<size_t>(len));
+      done = len;
+    }
+  }
   while (done < len) {
     ssize_t n = ::pread(fd, static_cast<uint8_t*>(buf) + done, static_cast<size_t>(len - done), pos + done);
     if (n < 0) {
@@ -114,12 +186,17 @@ int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* 
     if (n == 0) break;
     done += static_cast<int32_t>(n);
   }
+  if (FdView* v = view_of(fd); v && pos + static_cast<int64_t>(done) > v->known) v->known = pos + static_cast<int64_t>(done);
   if (cur) {
     ++cur->writes;
     cur->write_bytes += static_cast<uint64_t>(done);
   }
   if (done < len) uerr_cod = 37;
   return done;
+}
+
+bool os_mapped(int fd, int32_t pos, int32_t len) {
+  return pos >= 0 && len >= 0 && view_bytes(fd, pos, len) != nullptr;
 }
 
 int16_t os_delete(const char* name) {

@@ -88,6 +88,7 @@ struct State {
   int avatar_checked = -1;
   bool speaker = false;
   int rows_override = 0;
+  bool accelerators = false;
   MenuView* view = nullptr;
 };
 State s;
@@ -446,6 +447,16 @@ int menu_accelerator_command(int key) {
     if (a.key == key) return a.id;
   return 0;
 }
+
+void menu_load_accelerators() {
+  if (trace_switches[TRACE_GENERAL]) log_write("menu_load_accelerators");
+  s.accelerators = true;
+  notify(0);
+}
+
+bool menu_accelerators_loaded() { return s.accelerators; }
+
+int menu_translate_accelerator(int key) { return s.accelerators ? menu_accelerator_command(key) : 0; }
 
 void menu_reset_for_test() {
   MenuView* view = s.view;

@@ -144,6 +144,12 @@ struct menu_accelerator {
 const menu_accelerator* menu_accelerators(size_t* count);
 // The command of a virtual key, 0 when none.
 int menu_accelerator_command(int key);
+// Start-up: the table takes effect (the bar shows and binds its keys from now on).
+void menu_load_accelerators();
+bool menu_accelerators_loaded();
+// What the main window does with a key before anything else: the command it stands for once
+// the table is loaded, else 0.
+int menu_translate_accelerator(int key);
 
 // Tests: back to the state before menu_init (hooks cleared too).
 void menu_reset_for_test();

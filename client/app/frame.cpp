@@ -351,6 +351,10 @@ long handle_window(const HostEvent& e) {
       key_reset();
       return HOST_DEFAULT;
     case HOST_WM_KEYDOWN: {
+      // The accelerator table comes first: a function key is a command, never a held key.
+      // A greyed item's key is taken and does nothing.
+      if (int id = menu_translate_accelerator(static_cast<int>(e.wparam)))
+        return menu_is_enabled(id) ? handle_window(HostEvent{HOST_WM_COMMAND, id, 0, 0}) : 0;
       bool record = true;
       int command = frame_builder_command(static_cast<int>(e.wparam), pick_has_selection() != 0, &record);
       if (command) {

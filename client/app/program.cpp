@@ -17,6 +17,7 @@
 #include "client/core/keys.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/os.h"
 #include "client/core/profile.h"
 #include "client/core/random.h"
 #include "client/core/tessel.h"
@@ -47,6 +48,7 @@
 #include "client/servers/privilege.h"
 #include "client/servers/signup.h"
 #include "client/servers/teleport.h"
+#include "client/servers/tourist.h"
 #include "client/servers/worlds.h"
 #include "client/servers/universe.h"
 #include "client/servers/upgrade.h"
@@ -108,7 +110,7 @@ void web_connect() {
   menu_hook.help_registration = help_registration;
 }
 
-// Start-up, in this order (rows with no use here are absent: os_init, the web start hook, tourist_set_parent and the accelerators, which the Qt menu bar carries):
+// Start-up, in this order:
 //   tick_update, program directory, cache directory, profile_init, msg_init, log_init,
 //   version_init, init_application, os_init, init_instance, display_init, resolve_init,
 //   about_init, color_init, universe_init, random_seed, menu_init, immigrate_set_parent,
@@ -135,6 +137,7 @@ const lifecycle_step init_steps[] = {
     {"log_init", [] { log_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"version_init", version_init, LC_IGNORE, 0, 0, nullptr},
     {"init_application", tessel_step_init_application, LC_STOP, 0, 0, nullptr},
+    {"os_init", [] { return os_init() ? 0 : 1; }, LC_FATAL_TITLE, 135, 0, nullptr},
     {"init_instance", tessel_step_init_instance, LC_STOP, 0, 0, nullptr},
     {"display_init", [] { return display_init() ? 0 : 1; }, LC_STOP, 0, 0, nullptr},
     {"resolve_init", [] { return resolve_init(); }, LC_FATAL_CODE, 18, 0, nullptr},
@@ -235,8 +238,14 @@ const lifecycle_step init_steps[] = {
     {"http_init", [] { return http_init(0); }, LC_FATAL_CODE, 186, 0, nullptr},
     {"general_init", general_init, LC_IGNORE, 0, 0, nullptr},
     {"dloptions_init", dloptions_init, LC_IGNORE, 0, 0, nullptr},
-    // Without an audio device sounds stay silent and start-up goes on.
-    {"sound_init", sound_init, LC_IGNORE, 0, 0, nullptr},
+    // Without an audio device sounds stay silent and start-up goes on. Nearby sounds follow
+    // the user's own position.
+    {"sound_init",
+     [] {
+       sound_hook.own_position = self_own_position;
+       return sound_init();
+     },
+     LC_IGNORE, 0, 0, nullptr},
     {"mouse_init",
      [] {
        mouse_init();
@@ -253,6 +262,9 @@ const lifecycle_step init_steps[] = {
     {"gesture_init",
      [] {
        gesture_init();
+       // The sign-up button sits at the start of the gesture row, made by the row's view.
+       register_hook.button_create = gesture_register_button_create;
+       register_hook.button_destroy = gesture_register_button_destroy;
        avatar_hook.gesture_show = [] { gesture_show(); };
        world_hook.gesture_show = [] { gesture_show(); };
        return 0;
@@ -266,9 +278,12 @@ const lifecycle_step init_steps[] = {
     {"url_init", [] { return url_init(profile_string("browser", "name")) ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
+    {"web_start", [] { web_start(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"login_init", login_init, LC_IGNORE, 0, 0, nullptr},
+    {"tourist_set_parent", [] { tourist_set_parent(nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"upgrade_init", upgrade_init, LC_IGNORE, 0, 0, nullptr},
     {"about_set_message", [] { about_set_message(msg(77)); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"accelerators", [] { menu_load_accelerators(); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"frame_timer", tessel_step_frame_timer, LC_IGNORE, 0, 0, nullptr},
 };
 

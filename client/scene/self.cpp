@@ -524,6 +524,13 @@ VxScene* self_scene() { return s.scene; }
 VxVector self_velocity() { return VxVector{s.vx, s.vy, s.vz}; }
 const char* self_title() { return s.title.c_str(); }
 
+void self_own_position(float* x, float* y, float* z, float* yaw) {
+  *x = self_get_x();
+  *y = self_get_y();
+  *z = self_get_z();
+  *yaw = self_get_yaw();
+}
+
 void self_reset_for_test() {
   self_destroy_avatar();
   if (s.scene) VxDestroyScene(s.scene);

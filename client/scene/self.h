@@ -105,6 +105,8 @@ VxReal self_get_x();
 VxReal self_get_y();
 VxReal self_get_z();
 VxReal self_get_yaw();
+// All four at once (the yaw in degrees), for modules that take them through a hook.
+void self_own_position(float* x, float* y, float* z, float* yaw);
 bool self_flying();
 void self_set_flying(bool on);
 bool self_turning();

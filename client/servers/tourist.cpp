@@ -33,6 +33,7 @@ struct tourist_module {
   std::string name;  // as typed, without quotes
 };
 tourist_module ts;
+void* parent = nullptr;  // the owner outlives the dialog's state
 
 class TouristDialog : public DialogController {
  public:
@@ -132,5 +133,11 @@ int tourist_login_result(int rc) {
 }
 
 bool tourist_dialog_open() { return ts.view != nullptr; }
+
+void tourist_set_parent(void* window) {
+  TRACE("tourist_set_parent");
+  parent = window;
+}
+void* tourist_parent() { return parent; }
 
 void tourist_reset() { ts = tourist_module{}; }

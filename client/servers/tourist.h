@@ -19,6 +19,9 @@ int tourist_dialog(int automatic);
 // 0 while the tourist dialog is closed; else handles the login result and gives 1.
 int tourist_login_result(int rc);
 bool tourist_dialog_open();
+// Start-up: the dialog's owner (the main window); kept through tourist_reset.
+void tourist_set_parent(void* window);
+void* tourist_parent();
 // The default tourist name: the user's login name (16 characters at most), or "".
 std::string tourist_default_name();
 void tourist_reset();

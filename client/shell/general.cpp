@@ -35,6 +35,7 @@ class Page : public PsheetPage {
     // A new rating alone enables Apply too: only a changed page is applied.
     if (id == GENERAL_MUSIC || id == GENERAL_SOUND || id == GENERAL_RATING) psheet_changed(this);
   }
+  const char* help_topic() const override { return "general.html"; }
   void apply(DialogView& view) override {
     sound = view.checked(GENERAL_SOUND) ? 1 : 0;
     music = view.checked(GENERAL_MUSIC) ? 1 : 0;

@@ -14,6 +14,7 @@
 #include "client/shell/toolbar.h"
 
 GestureView::~GestureView() = default;
+RegisterButtonView* GestureView::make_register_button() { return nullptr; }
 
 namespace {
 
@@ -33,6 +34,12 @@ constexpr int kHoldMs = 20;
 }  // namespace
 
 void gesture_set_view(GestureView* v) { view = v; }
+
+RegisterButtonView* gesture_register_button_create() {
+  return view ? view->make_register_button() : nullptr;
+}
+
+void gesture_register_button_destroy(RegisterButtonView* button) { delete button; }
 
 void gesture_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("gesture_init");

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+class RegisterButtonView;
+
 constexpr int GESTURE_FIRST_ID = 3000;
 constexpr int GESTURE_ROW_HEIGHT = 23;
 
@@ -17,8 +19,13 @@ class GestureView {
   virtual int text_width(const char* label) = 0;
   virtual void add(int x, int y, int width, int height, const char* label, int id) = 0;
   virtual void set_pressed(size_t index, bool pressed) = 0;
+  // The sign-up button at the row's start (it sends command 143); null: the row has none.
+  virtual RegisterButtonView* make_register_button();
 };
 void gesture_set_view(GestureView* view);
+// The sign-up module's button, made by the row's view (null without one) and given back.
+RegisterButtonView* gesture_register_button_create();
+void gesture_register_button_destroy(RegisterButtonView* button);
 
 void gesture_init();
 // Letters the menu bar already uses (lower case); rebuilds the row once initialised.

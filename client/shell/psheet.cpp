@@ -10,11 +10,13 @@
 #include "client/shell/disk_page.h"
 #include "client/shell/dloptions.h"
 #include "client/shell/general.h"
+#include "client/shell/help.h"
 #include "client/shell/perform.h"
 #include "client/shell/privacy.h"
 #include "client/shell/proxy_page.h"
 
 PsheetPage::~PsheetPage() = default;
+const char* PsheetPage::help_topic() const { return nullptr; }
 
 namespace {
 
@@ -28,7 +30,8 @@ void make_pages() {
   for (int i = 0; i < PSHEET_PAGES; ++i) pages[i] = list[i];
 }
 
-const dialog_label kButtons[] = {{DIALOG_OK, 136}, {DIALOG_CANCEL, 137}, {PSHEET_APPLY, 149}};
+const dialog_label kButtons[] = {
+    {DIALOG_OK, 136}, {DIALOG_CANCEL, 137}, {PSHEET_APPLY, 149}, {PSHEET_HELP, 195}};
 
 class Sheet;
 Sheet* open_sheet = nullptr;
@@ -56,6 +59,10 @@ class Sheet : public DialogController {
         return;
       case DIALOG_CANCEL: finish(view, DIALOG_CANCEL); return;
       case PSHEET_APPLY: apply(view); return;
+      case PSHEET_HELP:
+        // The help page opens in the web pane behind the sheet; the sheet stays up.
+        if (const char* topic = pages[current_]->help_topic()) help_open(topic);
+        return;
       default:
         // Control ids are distinct across the pages: only the page that owns one acts on it.
         for (int i = 0; i < PSHEET_PAGES; ++i)
@@ -90,6 +97,8 @@ class Sheet : public DialogController {
   void show_page(DialogView& view, int index) {
     if (index < 0 || index >= PSHEET_PAGES) return;
     if (view.list_selection(PSHEET_TABS) != index) view.list_select(PSHEET_TABS, index);
+    current_ = index;
+    view.enable(PSHEET_HELP, pages[index]->help_topic() != nullptr);
     if (shown_[index]) return;
     shown_[index] = true;
     pages[index]->init(view);
@@ -112,6 +121,7 @@ class Sheet : public DialogController {
   }
 
   DialogView* view_ = nullptr;
+  int current_ = 0;
   bool shown_[PSHEET_PAGES] = {};
   bool changed_[PSHEET_PAGES] = {};
 };

@@ -10,6 +10,7 @@ enum PsheetIds : int {
   PSHEET_DIALOG = 22,       // the sheet's dialog (its caption is message 22)
   PSHEET_TABS = 12320,      // the page selector: one entry per page, selecting shows it
   PSHEET_APPLY = 12321,
+  PSHEET_HELP = 9,          // the page's help topic; available for pages that have one
   PSHEET_PAGES = 8,
 };
 
@@ -25,6 +26,8 @@ class PsheetPage {
   // A control of the page was used; a change calls psheet_changed(this).
   virtual void command(DialogView& view, int id) = 0;
   virtual void apply(DialogView& view) = 0;
+  // The help topic of the page's Help button (a help file name), null for none.
+  virtual const char* help_topic() const;
 };
 
 // Fills the menu's Settings entry. Returns 0.

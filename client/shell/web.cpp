@@ -126,6 +126,10 @@ int web_init() {
   return 1;
 }
 
+void web_start() {
+  if (tracing()) log_write("web_start");
+}
+
 void web_update() {}
 
 void web_toggle(int quiet) {

@@ -52,6 +52,9 @@ extern web_hooks web_hook;
 // Makes the pane; opens it when [show] web is on and start-up did not ask for no pane.
 // Fills the menu's web entries. A second call does nothing. Returns 1.
 int web_init();
+// Start-up, once the command line is read: the pane was made by web_init and pages wait as
+// the pending address, so nothing is left to start here; the row keeps the start-up order.
+void web_start();
 // Menu 130: hides a shown pane, else opens it (message 86 unless quiet when the container
 // cannot be made) and shows the pending address. Writes [show] web and lays out again.
 void web_toggle(int quiet);

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 
 #include "client/scene/display_viewport.h"
+#include "client/servers/signup.h"
 #include "client/shell/font.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
@@ -15,6 +16,32 @@ namespace {
 
 QtGestureRow* row = nullptr;
 QtPointer* pointer = nullptr;
+
+// A bold push button that sends the sign-up command to the main window.
+class QtRegisterButton : public RegisterButtonView {
+ public:
+  QtRegisterButton(QWidget* parent, QtHost* host) : button_(new QPushButton(parent)) {
+    QFont f = button_->font();
+    f.setBold(true);
+    button_->setFont(f);
+    button_->setObjectName(QString("command %1").arg(REGISTER_COMMAND));
+    button_->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(button_, &QPushButton::clicked, button_, [host] {
+      if (host) host->send(HostEvent{HOST_WM_COMMAND, REGISTER_COMMAND, 0, 0});
+    });
+    button_->show();
+  }
+  ~QtRegisterButton() override { delete button_.data(); }
+  void set_caption(const char* text) override {
+    if (button_) button_->setText(qt_from_bytes(text));
+  }
+  void place(int x, int y, int width, int height) override {
+    if (button_) button_->setGeometry(x, y, width, height);
+  }
+
+ private:
+  QPointer<QPushButton> button_;  // goes with the main window when that goes first
+};
 
 }  // namespace
 
@@ -49,6 +76,11 @@ void QtGestureRow::add(int x, int y, int width, int height, const char* label, i
 
 void QtGestureRow::set_pressed(size_t index, bool pressed) {
   if (QPushButton* b = button(index)) b->setDown(pressed);
+}
+
+RegisterButtonView* QtGestureRow::make_register_button() {
+  QWidget* main = host_ ? host_->main_widget() : nullptr;
+  return main ? new QtRegisterButton(main, host_) : nullptr;
 }
 
 QPushButton* QtGestureRow::button(size_t index) const {

@@ -19,6 +19,7 @@ class QtGestureRow : public QObject, public GestureView {
   int text_width(const char* label) override;
   void add(int x, int y, int width, int height, const char* label, int id) override;
   void set_pressed(size_t index, bool pressed) override;
+  RegisterButtonView* make_register_button() override;
   QPushButton* button(size_t index) const;
   size_t count() const { return buttons_.size(); }
 

@@ -69,7 +69,6 @@ int main(int argc, char** argv) {
   immigrate_dialogs_register();
   privilege_dialogs_register();
   signup_dialogs_register();
-  signup_button_qt_install(qt);
   worlds_list_qt_install(qt);
   pdialog_dialogs_register();
   psheet_dialogs_register();

@@ -61,8 +61,10 @@ void QtMenuBar::rebuild() {
   for (QMenu* m : popups_) m->deleteLater();
   popups_.clear();
   actions_.clear();
+  // Keys are bound once start-up has loaded the table.
   size_t accel_count = 0;
   const menu_accelerator* accels = menu_accelerators(&accel_count);
+  if (!menu_accelerators_loaded()) accel_count = 0;
   for (int p = 0; p < menu_title_count(); ++p) {
     QMenu* menu = addMenu(text_to_qt(menu_title_text(p)));
     popups_.push_back(menu);

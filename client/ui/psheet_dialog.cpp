@@ -132,9 +132,10 @@ const PageTable kPages[PSHEET_PAGES] = {page(kPerform), page(kDisk),      page(k
 std::vector<qt_control> make_controls() {
   std::vector<qt_control> all = {
       {PSHEET_TABS, K::Tabs, 8, 8, 564, 340},
-      {DIALOG_OK, K::DefaultButton, 316, 360, 80, 28},
-      {DIALOG_CANCEL, K::Button, 404, 360, 80, 28},
-      {PSHEET_APPLY, K::Button, 492, 360, 80, 28},
+      {DIALOG_OK, K::DefaultButton, 228, 360, 80, 28},
+      {DIALOG_CANCEL, K::Button, 316, 360, 80, 28},
+      {PSHEET_APPLY, K::Button, 404, 360, 80, 28},
+      {PSHEET_HELP, K::Button, 492, 360, 80, 28},
   };
   for (int k = 0; k < PSHEET_PAGES; ++k)
     for (size_t i = 0; i < kPages[k].count; ++i) {

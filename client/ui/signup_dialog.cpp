@@ -1,13 +1,9 @@
 #include "client/ui/signup_dialog.h"
 
 #include <QApplication>
-#include <QFont>
-#include <QPushButton>
 #include <QTimer>
 
-#include "client/servers/immigrate.h"
 #include "client/servers/signup.h"
-#include "client/ui/qt_host.h"
 
 namespace {
 
@@ -43,24 +39,6 @@ const qt_control signup_controls[] = {
     {DIALOG_CANCEL, QtControl::Button, 536, 392, 92, 28},
 };
 
-class QtRegisterButton : public RegisterButtonView {
- public:
-  explicit QtRegisterButton(QWidget* parent) : button_(new QPushButton(parent)) {
-    QFont f = button_->font();
-    f.setBold(true);
-    button_->setFont(f);
-    QObject::connect(button_, &QPushButton::clicked, [] { immigrate(IMMIGRATE_MODE_NEW); });
-    button_->show();
-  }
-  ~QtRegisterButton() override { delete button_; }
-  void set_caption(const char* text) override { button_->setText(qt_from_bytes(text)); }
-  void place(int x, int y, int width, int height) override { button_->setGeometry(x, y, width, height); }
-
- private:
-  QPushButton* button_;
-};
-
-QtHost* button_host = nullptr;
 
 }  // namespace
 
@@ -76,13 +54,4 @@ void signup_dialogs_register() {
     QObject::connect(idle, &QTimer::timeout, [] { register_countdown(); });
     idle->start(250);
   }
-}
-
-void signup_button_qt_install(QtHost& host) {
-  button_host = &host;
-  register_hook.button_create = []() -> RegisterButtonView* {
-    QWidget* main = button_host ? button_host->main_widget() : nullptr;
-    return main ? new QtRegisterButton(main) : nullptr;
-  };
-  register_hook.button_destroy = [](RegisterButtonView* view) { delete view; };
 }

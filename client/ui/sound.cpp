@@ -161,10 +161,7 @@ void own_position(float* x, float* y, float* z, float* yaw) {
     sound_hook.own_position(x, y, z, yaw);
     return;
   }
-  *x = self_get_x();
-  *y = self_get_y();
-  *z = self_get_z();
-  *yaw = self_get_yaw();
+  self_own_position(x, y, z, yaw);
 }
 
 void sound_downloaded(void* user, int status, uint8_t* data, int size) {

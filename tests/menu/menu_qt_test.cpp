@@ -42,6 +42,7 @@ class MenuQt : public MenuFixture {
     window = static_cast<QtMainWindow*>(qt->main_widget());
     ASSERT_NE(nullptr, window->menu_bar());
     ASSERT_EQ(0, menu_init(nullptr, nullptr));
+    menu_load_accelerators();  // as start-up does last
     bar = window->menu_bar();
   }
   void TearDown() override {

@@ -7,7 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <sys/utsname.h>
+
 #include "client/app/command.h"
+#include "client/app/frame.h"
+#include "client/core/keys.h"
+#include "client/core/os.h"
+#include "client/shell/gesture.h"
+#include "client/shell/toolbar.h"
 #include "client/cache/picture.h"
 #include "client/scene/avatar.h"
 #include "client/scene/behavior.h"
@@ -84,12 +91,7 @@ std::vector<Table> hook_tables() {
 }
 
 // Entries the program leaves null on purpose.
-const std::set<std::string> kHookGaps = {
-    // views the Qt entry installs (this run has the headless host)
-    "register_hook.button_create", "register_hook.button_destroy",
-    // a seam: without it the sound module reads the own position from the self module
-    "sound_hook.own_position",
-};
+const std::set<std::string> kHookGaps = {};
 
 class Completeness : public SceneTest {
  protected:
@@ -121,4 +123,105 @@ TEST_F(Completeness, EveryHookEntryIsFilledAfterThe3dStart) {
     }
   }
   for (const std::string& g : kHookGaps) EXPECT_TRUE(seen.count(g)) << "unknown gap " << g;
+}
+
+// --- What the filled entries do in the started program ---
+
+namespace {
+
+// The gesture row as the Qt layer would make it: it records the sign-up buttons it makes.
+struct RecordingRow : GestureView {
+  struct Button : RegisterButtonView {
+    explicit Button(RecordingRow* r) : row(r) { ++row->made; }
+    ~Button() override { ++row->gone; }
+    void set_caption(const char* text) override { row->caption = text; }
+    void place(int x, int y, int w, int h) override { row->rect = {x, y, w, h}; }
+    RecordingRow* row;
+  };
+  void clear() override {}
+  int text_width(const char*) override { return 30; }
+  void add(int, int, int, int, const char*, int) override {}
+  void set_pressed(size_t, bool) override {}
+  RegisterButtonView* make_register_button() override { return new Button(this); }
+  int made = 0, gone = 0;
+  std::string caption;
+  std::vector<int> rect;
+};
+
+class Wiring : public Completeness {
+ protected:
+  void start() {
+    app_install();
+    ASSERT_NE(tessel_init(0, "", 1), 0);
+    tessel_set_frame_state(FRAME_START_3D);
+    tessel_frame();
+    ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
+  }
+  void TearDown() override {
+    gesture_set_view(nullptr);
+    Completeness::TearDown();
+  }
+};
+
+}  // namespace
+
+TEST_F(Wiring, TheGestureRowMakesTheSignUpButtonForATouristAndDropsItForACitizen) {
+  RecordingRow row;
+  gesture_set_view(&row);
+  start();
+  menu_handle(129);  // the toolbar goes: the row is laid out again below where it was
+  menu_handle(129);
+  ASSERT_EQ(row.made, 1);  // made once, kept while the row is rebuilt
+  EXPECT_EQ(row.gone, 0);
+  EXPECT_EQ(row.caption, msg(12));
+  EXPECT_EQ(row.rect, (std::vector<int>{8, toolbar_height() + 1, 90, 20}));
+  EXPECT_EQ(register_button_width(), 90);
+  citizen_store_number(42);
+  gesture_show();
+  EXPECT_EQ(row.gone, 1);
+  EXPECT_EQ(register_button_width(), 0);
+}
+
+TEST_F(Wiring, WithoutARowViewTheSignUpButtonIsAbsent) {
+  start();
+  gesture_show();
+  EXPECT_EQ(register_button_width(), 0);
+}
+
+TEST_F(Wiring, SoundsHearTheUsersOwnPosition) {
+  start();
+  self_set_position(3.5, 1.25, -7, 135);
+  float x = 0, y = 0, z = 0, yaw = 0;
+  ASSERT_NE(sound_hook.own_position, nullptr);
+  sound_hook.own_position(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(x, 3.5f);
+  EXPECT_FLOAT_EQ(y, 1.25f);
+  EXPECT_FLOAT_EQ(z, -7);
+  EXPECT_FLOAT_EQ(yaw, 135);  // degrees, as the panning takes it
+}
+
+TEST_F(Wiring, FunctionKeysAreCommandsOnceStartUpLoadedTheTable) {
+  // Before start-up a function key is only a held key.
+  menu_reset_for_test();
+  EXPECT_EQ(menu_translate_accelerator(0x7A), 0);
+  start();
+  handle_window(HostEvent{HOST_WM_KEYDOWN, 0x7A, 0, 0});  // F11: the position in the title
+  int shown = profile_int("show", "position");
+  ASSERT_TRUE(shown == 0 || shown == 1);
+  EXPECT_EQ(menu_is_checked(119), shown == 1);
+  EXPECT_FALSE(key_pressed(0x7A));  // taken as a command, not held
+  handle_window(HostEvent{HOST_WM_KEYDOWN, 0x7A, 0, 0});
+  EXPECT_EQ(profile_int("show", "position"), 1 - shown);
+  EXPECT_EQ(menu_is_checked(119), shown == 0);
+  // A key outside the table stays a held key.
+  handle_window(HostEvent{HOST_WM_KEYDOWN, 0x76, 0, 0});  // F7
+  EXPECT_TRUE(key_pressed(0x76));
+}
+
+TEST_F(Wiring, StartUpReadsTheSystemItRunsOn) {
+  start();
+  utsname u{};
+  ASSERT_EQ(uname(&u), 0);
+  EXPECT_EQ(std::string(os_version()).rfind(std::string(u.sysname) + " " + u.release, 0), 0u)
+      << os_version();
 }

@@ -98,6 +98,58 @@ TEST_F(Start3d, AModelInTheSceneIsDrawnOverTheBackColour) {
   EXPECT_EQ(corner, s->pixel(s->width() - 2, s->height() - 2));
 }
 
+// The driver keeps its depth buffer on from the device open and nothing in the program switches
+// it off: every polygon of a frame goes through the depth-tested bank, so a near object hides
+// a far one whatever order the scene holds them in.
+TEST_F(Start3d, FramesAreDrawnWithTheDepthBuffer) {
+  start();
+  ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
+  tessel_layout(320, 240);
+  self_set_position(0, 0, 0, 0);
+  // A near red square in front, then a far white wall behind it, added after it; then the
+  // other shading kinds, off to the side, so that each polygon mode is used once.
+  const char* scripts[] = {
+      "clumpbegin\ncolor 1 0 0\nvertex -0.5 0.4 3\nvertex 0.5 0.4 3\nvertex 0.5 1.4 3\nvertex -0.5 1.4 3\n"
+      "quad 4 3 2 1\nclumpend\n",
+      "clumpbegin\ncolor 1 1 1\nvertex -3 -2 8\nvertex 3 -2 8\nvertex 3 4 8\nvertex -3 4 8\n"
+      "quad 4 3 2 1\nclumpend\n",
+      "clumpbegin\nshading smooth\ncolor 0 1 0\nvertex 2 -1 6\nvertex 2.5 -1 6\nvertex 2.5 -0.5 6\n"
+      "triangle 3 2 1\nclumpend\n",
+      "clumpbegin\nopacity 0.5\ncolor 0 1 0\nvertex -2.5 -1 6\nvertex -2 -1 6\nvertex -2 -0.5 6\n"
+      "triangle 3 2 1\nclumpend\n",
+      "clumpbegin\nshading smooth\nopacity 0.5\ncolor 0 0 1\nvertex -2.5 2 6\nvertex -2 2 6\n"
+      "vertex -2 2.5 6\ntriangle 3 2 1\nclumpend\n",
+  };
+  for (const char* script : scripts) {
+    VxClump* c = VxReadClumpFromMemory(script, std::strlen(script));
+    ASSERT_NE(c, nullptr) << VxGetError() << "\n" << script;
+    ASSERT_EQ(VxAddClumpToScene(scene_world(), c), 1);
+  }
+  VxResetRenderCounts();
+  tessel_frame();
+  unsigned plain = 0, depth = 0;
+  for (int slot = 0; slot < VX_RENDER_SLOTS; ++slot)
+    for (int p = 0; p < VX_RENDER_POSITIONS; ++p) {
+      plain += VxGetRenderCount(0, slot, p);
+      depth += VxGetRenderCount(1, slot, p);
+    }
+  EXPECT_EQ(plain, 0u);
+  for (int slot : {12, 13, 14, 15}) EXPECT_GT(VxGetRenderCount(1, slot, 0), 0u) << "slot " << slot;
+  const CanvasSurface* s = canvas();
+  ASSERT_NE(s, nullptr);
+  // Both lie in shade (the light falls from behind them): the square dark red, the wall grey.
+  // Along the middle column the square shows where it stands, the wall above and below it.
+  int red = 0, grey = 0;
+  for (int y = 0; y < s->height(); ++y) {
+    uint32_t p = s->pixel(s->width() / 2, y);
+    int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+    if (r > 0 && g == 0 && b == 0) ++red;
+    if (r > 0 && r == g && g == b) ++grey;
+  }
+  EXPECT_GT(red, 5);   // the near square is not painted over by the wall drawn after it
+  EXPECT_GT(grey, 5);  // and the wall shows around it
+}
+
 TEST_F(Start3d, ShrinkingTheWindowToAFewPixelsNeverHangsOrGoesNegative) {
   start();
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);

@@ -17,6 +17,7 @@
 #include "client/shell/disk_page.h"
 #include "client/shell/general.h"
 #include "client/shell/perform.h"
+#include "client/shell/web.h"
 #include "client/ui/download_window.h"
 #include "client/ui/psheet_dialog.h"
 #include "client/ui/qt_dialog.h"
@@ -206,6 +207,58 @@ TEST_F(SettingsQt, DiskUsagePageOverAnAgedCache) {
   EXPECT_TRUE(saved);
   ASSERT_GE(disk_total(), 2 * 1048576 + 524288);
   EXPECT_EQ(msg_arg(63, static_cast<double>(disk_total()) / 1048576.0), total);
+}
+
+
+// The browser control in the web pane, as far as the sheet's Help reaches it.
+struct RecordingContainer : WebContainer {
+  void navigate(const char* url) override { urls.push_back(url); }
+  int command(int) override { return 1; }
+  void move(int, int, int, int) override {}
+  void show(bool) override {}
+  void redraw() override {}
+  std::vector<std::string> urls;
+};
+RecordingContainer* container = nullptr;
+
+TEST_F(SettingsQt, HelpOnTheGeneralPageOpensItsTopicInTheWebPane) {
+  std::filesystem::create_directories(dir_.file("help"));
+  testutil::write_file(dir_.file("help/general.html"), "<html><body>General</body></html>");
+  web_set_container_maker([]() -> WebContainer* { return container = new RecordingContainer; });
+  ASSERT_TRUE(start("[show]\nweb=0\n"));  // the pane starts closed: Help opens it
+  use_qt_dialogs();
+  struct Seen {
+    bool on_performance = true, on_general = false, sheet_stays = false;
+    std::string label;
+    std::vector<std::string> urls;
+  } seen;
+  QTimer::singleShot(0, [&] {
+    auto* sheet = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(nullptr, sheet);
+    auto* tabs = sheet->findChild<QTabWidget*>();
+    auto* help = child<QPushButton>(sheet, PSHEET_HELP);
+    ASSERT_NE(nullptr, tabs);
+    ASSERT_NE(nullptr, help);
+    seen.label = qt_to_bytes(help->text());
+    seen.on_performance = help->isEnabled();  // the first page has no topic
+    help->click();
+    tabs->setCurrentIndex(3);
+    QApplication::processEvents();
+    seen.on_general = help->isEnabled();
+    help->click();
+    QApplication::processEvents();
+    seen.sheet_stays = sheet->isVisible();
+    if (container) seen.urls = container->urls;
+    child<QPushButton>(sheet, DIALOG_CANCEL)->click();
+  });
+  EXPECT_EQ(DIALOG_CANCEL, psheet());
+  web_set_container_maker(nullptr);
+  EXPECT_EQ(msg(195), seen.label);
+  EXPECT_FALSE(seen.on_performance);
+  EXPECT_TRUE(seen.on_general);
+  EXPECT_TRUE(seen.sheet_stays);
+  EXPECT_EQ(seen.urls, std::vector<std::string>{"file://" + dir_.file("help/general.html")});
+  EXPECT_EQ(1, web_visible());
 }
 
 }  // namespace

@@ -73,12 +73,9 @@ const TaskRow kTasks[38] = {
     {"join", "join_update", 0},        {"teleport", "teleport_update", 0},
     {"logo", "logo_update", 0},        {"vrt", "vrt_update", 0}};
 
-// Rows the program has no use for on this platform: the system-version check, the web module's
-// empty start-up hook, the tourist dialog's parent (dialogs find their own) and the
-// accelerators (loaded by the window host with the menu bar).
-// A row that joins the program must leave its list.
-const std::set<std::string> kInitGaps = {"os_init", "web_start", "tourist_set_parent",
-                                         "accelerators"};
+// Rows the program has no use for on this platform; a row that joins the program must leave
+// its list.
+const std::set<std::string> kInitGaps = {};
 const std::set<std::string> kStart3dGaps = {};
 const std::set<std::string> kTermGaps = {};
 const std::set<std::string> kTermLateGaps = {};

@@ -193,9 +193,11 @@ def village(t, out, vault):
         ("the line is on the console (its chat log)", lambda: any(l.startswith("wanderer: Hello") for l in chat)),
         ("the client acknowledged the line", lambda: any(l.startswith("acked wanderer ") for l in hub)),
     ])
+    waved = t.logged(r"avatar: peer gesture 1", after)
     t.check("the wanderer waves", "wandered", [
-        ("the gesture's sequence was fetched to play it",
-         lambda: t.logged(r"download_file \(seqs, wave\.zip\)", after) >= 0),
+        ("the hub's gesture went to the wanderer's animation", lambda: waved >= 0),
+        ("and ended there again", lambda: t.logged(r"avatar: peer gesture 0", waved if waved >= 0 else None) >= 0),
+        ("the gesture's sequence was fetched", lambda: t.logged(r"download_file \(seqs, wave\.zip\)") >= 0),
     ])
 
 

@@ -63,6 +63,7 @@ struct peer_record {
   VxReal distance;
   const char* name;
   uint8_t type;
+  uint8_t gesture;  // the last one handed to the animation object
 };
 
 struct peer_state {
@@ -331,8 +332,11 @@ void apply_state_list(const uint8_t* d, int length) {
       }
       if (pr->anim) {
         bool known = pr->type != 255;
+        uint8_t shown = known ? gesture : 0;
         AnimSetAvatarState(static_cast<AnimAvatar*>(pr->anim), x, y, z, static_cast<int>(yaw), p.frame_tick,
-                           known ? pr->type : 0, 0, known ? gesture : 0);
+                           known ? pr->type : 0, 0, shown);
+        if (shown != pr->gesture) TRACE("avatar: peer gesture %d", shown);
+        pr->gesture = shown;
       }
       if (pr->name && !pr->balloon_handle) {
         make_balloon(pr);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "client/servers/about.h"
@@ -13,6 +14,7 @@
 #include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/profile.h"
 #include "client/core/tessel.h"
 #include "client/net/netcodes.h"
 #include "client/servers/login.h"
@@ -153,8 +155,12 @@ void upgrade_check() {
 int upgrade_offered() { return offer ? 1 : 0; }
 
 const char* upgrade_command_line() {
+  // [upgrade] host names another object server (a local universe's); else the service's own.
+  std::string host = upgrade_sys.object_host ? upgrade_sys.object_host : "";
+  const char* configured = profile_string("upgrade", "host");
+  if (configured && *configured && !std::strpbrk(configured, " \t\"")) host = configured;
   std::snprintf(command_line, sizeof command_line, "\"%s/upgrade\" %s upgrade/%skit%d.rtp %s",
-                program_folder().c_str(), upgrade_sys.object_host ? upgrade_sys.object_host : "",
+                program_folder().c_str(), host.c_str(),
                 universe_beta() ? "beta/" : "", version_build(), "tessel");
   return command_line;
 }

@@ -1,5 +1,6 @@
 #include "client/ui/tour.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -87,6 +88,19 @@ QString key_text(Qt::Key k) {
   }
 }
 
+// A click on the button with that control id in the dialog in front.
+void press(const QString& id) {
+  QWidget* dialog = QApplication::activeModalWidget();
+  if (!dialog)
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w != t.host->main_widget() && w->windowType() == Qt::Dialog) dialog = w;
+  auto* button = dialog ? dialog->findChild<QAbstractButton*>(id) : nullptr;
+  if (button && button->isVisible() && button->isEnabled())
+    button->click();
+  else
+    std::fprintf(stderr, "tour: no button %s in front\n", id.toLocal8Bit().constData());
+}
+
 void key(const QString& name, bool down) {
   QKeySequence seq = QKeySequence::fromString(name);
   if (seq.isEmpty()) return;
@@ -139,6 +153,11 @@ void step() {
         if (w->isVisible() && w != t.host->main_widget() && w->isWindow() &&
             w->windowType() == Qt::Dialog)
           w->close();
+    } else if (op == "press" && a.size() > 1) {
+      // A modal dialog's button runs its own loop inside the click: the script goes on meanwhile.
+      QTimer::singleShot(0, step);
+      press(a[1]);
+      return;
     } else if (op == "shot" && a.size() > 1) {
       save(a[1]);
     } else if (op == "quit") {

@@ -10,6 +10,7 @@
 //   dclick X Y         a double click there
 //   type TEXT          characters typed into the focused control
 //   close              close the dialog in front
+//   press ID           click the button with that control id in the dialog in front
 //   shot NAME          save what is shown as NAME.png (dialogs drawn over the window's middle)
 //   quit               end the program
 class QtHost;

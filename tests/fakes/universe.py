@@ -16,10 +16,14 @@ Configuration (JSON; command-line options add to it):
    "session": 4660,                  session word of the login reply
    "signup": 0, "beta": 0,           flags of the login reply
    "attributes": {"0": "100", ...},  universe attributes, sent after every accepted login
+   "attributes_once": {"1": "413"},  merged over them for the run's first accepted login only
+                                     (a newer build announced until an upgrade went through)
    "worlds": [{"name": "demo", "host": "127.0.0.1", "port": 6670, "status": 1, "users": 0}],
    "telegrams": {"alice": [{"from": "bob", "text": "hi", "age": 60}]},
    "drop_logins": [1],               logins (counted from 1 over the run) not answered: the
-   "drop_mode": "close"}             connection is closed ("partial": half a reply first)
+   "drop_mode": "close",             connection is closed ("partial": half a reply first)
+   "whos_at": {"127.0.0.2": "bob"}}  who is at an address without a connection here (a
+                                     peer known to the world's datagram channel only)
 
 Standard input takes commands, one per line:
   telegram NAME FROM TEXT...   queue a telegram for NAME and tell NAME's connections
@@ -138,6 +142,7 @@ class Universe:
                              c.get("privilege_password", ""))
         self.tourists = config.get("tourists", True)
         self.attributes = {int(k): str(v) for k, v in config.get("attributes", {}).items()}
+        self.attributes_once = {int(k): str(v) for k, v in config.get("attributes_once", {}).items()}
         self.worlds = config.get("worlds", [])
         self.telegrams = {k.lower(): list(v) for k, v in config.get("telegrams", {}).items()}
         self.drop_logins = set(config.get("drop_logins", []))
@@ -298,11 +303,14 @@ class Universe:
                    framing.int32(0), framing.byte(self.config.get("beta", 0)),
                    framing.int16(self.config.get("session", 0x1234)), framing.int32(number),
                    framing.string(note))
-        if rc == RC_OK and self.attributes:
-            self.send_attributes(cid)
+        once, self.attributes_once = (self.attributes_once, {}) if rc == RC_OK else ({}, self.attributes_once)
+        if rc == RC_OK and (self.attributes or once):
+            self.send_attributes(cid, once)
 
-    def send_attributes(self, cid):
-        fields = [framing.tagged(t, v) for t, v in sorted(self.attributes.items())]
+    def send_attributes(self, cid, extra=None):
+        merged = dict(self.attributes)
+        merged.update(extra or {})
+        fields = [framing.tagged(t, v) for t, v in sorted(merged.items())]
         self.reply(cid, RC_OK, R_ATTRIBUTES, *fields)
 
     def set_attributes(self, cid, f):
@@ -414,6 +422,14 @@ class Universe:
             except OSError:
                 peer = None
             if peer and socket.inet_aton(peer) == address:
+                self.reply(cid, RC_OK, R_WHOS_AT, framing.raw(address), framing.string(name))
+                return
+        for at, name in self.config.get("whos_at", {}).items():
+            try:
+                known = socket.inet_aton(at) == address
+            except OSError:
+                known = False
+            if known:
                 self.reply(cid, RC_OK, R_WHOS_AT, framing.raw(address), framing.string(name))
                 return
         self.reply(cid, RC_NO_SUCH_CITIZEN, R_WHOS_AT, framing.raw(address))

@@ -31,7 +31,19 @@ Configuration (JSON; --json is merged over --config):
    "sequences": {"0,0": 7},   sector sequence numbers ("sx,sz"); absent sectors have 1
    "push_cells": false,       send every cell after the login without a query
    "answer_queries": true,    answer request 9 with the changed sectors' cells, then 15
-   "keepalive_ms": 0}         send reply 16 at this interval (0: never)
+   "keepalive_ms": 0,         send reply 16 at this interval (0: never)
+   "answer_old": false}       in mode "old", answer the old object protocol's requests
+                              (below) instead of leaving them to standard input
+
+The old object protocol (after an old-protocol login): requests are unframed, a code byte
+and fixed fields (0 add, 1 eject, 2 delete, 3 query, 5 attribute query, 6 change attributes,
+7 change); every reply is a 2-byte length and that many bytes. With "answer_old" a query
+(code, 3 zeros, int16 sector x, z, nine 4-byte sequences, int32 citizen) is answered with
+records for the sectors whose sequence differs (type 4: int16 sx, sz, 4-byte sequence; then
+per cell type 0: int16 cx, cz, type 2 per object: byte number, int32 owner, int32 time,
+int16 x, y, z, yaw, three length bytes and the texts, type 1: cell end), or with length 0
+when none differs; an attribute query with the attribute block; every other request with
+length 0 (done).
 
 Sectors are blocks of 8 x 8 cells: cell c lies in sector (c - 3) / 8 for c < 0, else
 (c + 4) / 8, dividing toward zero.
@@ -67,6 +79,10 @@ R_CELL, R_LIVE_ADD, R_LIVE_DELETE, R_ERROR_215, R_ERROR_214, R_IMPOSTER, R_CHAT 
 R_QUERY_RESTART, R_ERROR_207, R_QUERY_DONE, R_KEEPALIVE = 13, 14, 15, 16
 
 IMPOSTER_BYTE = 12
+
+# Old object protocol request codes, and the fixed size of each (texts and blocks aside).
+OLD_ADD, OLD_EJECT, OLD_DELETE, OLD_QUERY, OLD_ATTRIBUTES, OLD_CHANGE_ATTRIBUTES, OLD_CHANGE = 0, 1, 2, 3, 5, 6, 7
+OLD_FIXED = {OLD_ADD: 27, OLD_EJECT: 13, OLD_DELETE: 16, OLD_QUERY: 48, OLD_ATTRIBUTES: 8, OLD_CHANGE: 35}
 
 say = framing.say
 
@@ -108,6 +124,33 @@ def object_fields(o):
             framing.int16(o.get("x", 0)) + framing.int16(o.get("y", 0)) + framing.int16(o.get("z", 0)) +
             framing.int16(o.get("yaw", 0)) + framing.string(o.get("model", "")) +
             framing.string(o.get("description", "")) + framing.string(o.get("action", "")))
+
+
+def old_object_record(o):
+    texts = [framing._text_bytes(o.get(k, ""))[:255] for k in ("model", "description", "action")]
+    return (framing.byte(2) + framing.byte(o.get("number", 0)) + framing.int32(o.get("owner", 0)) +
+            framing.int32(o.get("time", 0)) + framing.int16(o.get("x", 0)) + framing.int16(o.get("y", 0)) +
+            framing.int16(o.get("z", 0)) + framing.int16(o.get("yaw", 0)) +
+            b"".join(framing.byte(len(t)) for t in texts) + b"".join(texts))
+
+
+def old_request_size(buffer):
+    """Bytes of the old-protocol request at the start of buffer, None when it is not all
+    there yet, -1 when it cannot be read. A change of attributes has no length of its own:
+    it takes what has come."""
+    code = buffer[0]
+    if code == OLD_CHANGE_ATTRIBUTES:
+        return len(buffer) if len(buffer) >= 8 else None
+    fixed = OLD_FIXED.get(code)
+    if fixed is None:
+        return -1
+    if len(buffer) < fixed:
+        return None
+    if code in (OLD_ADD, OLD_CHANGE):
+        fixed += sum(buffer[fixed - 3:fixed])
+        if len(buffer) < fixed:
+            return None
+    return fixed
 
 
 def cell_reply(cell, sequence):
@@ -174,6 +217,7 @@ class Client:
         self.sock = sock
         self.reader = WorldReader()
         self.old = False
+        self.old_buffer = b""
         self.closed = False
         self.send_lock = threading.Lock()
 
@@ -200,6 +244,7 @@ class Client:
                 if self.old:
                     say("raw %d %s" % (self.cid, data.hex()))
                     self.world.note(self.cid, "raw", data)
+                    self.world.old_requests(self, data)
                     continue
                 for kind, body in self.reader.feed(data):
                     say("%s %d %s" % (kind, self.cid, body.hex()))
@@ -210,6 +255,7 @@ class Client:
                         rest, self.reader.buffer = self.reader.buffer, b""
                         if rest:
                             say("raw %d %s" % (self.cid, rest.hex()))
+                            self.world.old_requests(self, rest)
                         break
         except (OSError, framing.FramingError) as e:
             say("bad %d %s" % (self.cid, e))
@@ -333,6 +379,49 @@ class World:
                         self.send_cell(client, cell)
                 i += 1
         client.send(framing.world_reply(R_QUERY_DONE))
+
+    # the old object protocol
+    def old_requests(self, client, data):
+        if not self.config.get("answer_old"):
+            return
+        client.old_buffer += data
+        while client.old_buffer:
+            size = old_request_size(client.old_buffer)
+            if size is None:
+                break
+            if size < 0:
+                say("bad %d old request %s" % (client.cid, client.old_buffer.hex()))
+                client.old_buffer = b""
+                break
+            request, client.old_buffer = client.old_buffer[:size], client.old_buffer[size:]
+            code = request[0]
+            if code == OLD_QUERY:
+                client.send(framing.frame(self.old_query(client, request)))
+            elif code == OLD_ATTRIBUTES:
+                client.send(framing.frame(self.attributes()))
+            else:
+                say("old %d %d" % (client.cid, code))
+                client.send(framing.int16(0))
+
+    def old_query(self, client, request):
+        sx, sz = signed16(int.from_bytes(request[4:6], "big")), signed16(int.from_bytes(request[6:8], "big"))
+        sent = [signed32(int.from_bytes(request[8 + 4 * i:12 + 4 * i], "big")) for i in range(9)]
+        say("oldquery %d %d %d %s" % (client.cid, sx, sz, ",".join(str(s) for s in sent)))
+        out = b""
+        i = 0
+        for dz in (-1, 0, 1):
+            for dx in (-1, 0, 1):
+                x, z = sx + dx, sz + dz
+                sequence = self.sector_sequence(x, z)
+                if sent[i] != sequence:
+                    out += framing.byte(4) + framing.int16(x) + framing.int16(z) + framing.int32(sequence)
+                    for cell in self.cells_in(x, z):
+                        out += framing.byte(0) + framing.int16(cell["x"]) + framing.int16(cell["z"])
+                        for o in cell.get("objects", []):
+                            out += old_object_record(o)
+                        out += framing.byte(1)
+                i += 1
+        return out
 
     def keepalive(self, client, interval):
         while not client.closed:

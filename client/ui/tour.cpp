@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProcess>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -55,23 +56,40 @@ void save(const QString& name) {
   std::fflush(stdout);
 }
 
-void mouse(QWidget* w, QEvent::Type type, QPointF local, Qt::MouseButtons held) {
-  QMouseEvent e(type, local, w->mapToGlobal(local), Qt::LeftButton, held, Qt::NoModifier);
+void mouse(QWidget* w, QEvent::Type type, QPointF local, Qt::MouseButtons held,
+           Qt::MouseButton button = Qt::LeftButton) {
+  QMouseEvent e(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
   QApplication::sendEvent(w, &e);
+}
+
+// The widget at a point of the main window, and the point in its own coordinates.
+QWidget* widget_at(int x, int y, QPointF* local) {
+  QWidget* main = t.host->main_widget();
+  if (!main) return nullptr;
+  QWidget* w = main->childAt(x, y);
+  if (!w) w = main;
+  *local = w->mapFrom(main, QPoint(x, y));
+  return w;
 }
 
 // A left click (two for a double click) on whatever widget is at that point of the window.
 void click(int x, int y, bool twice) {
-  QWidget* main = t.host->main_widget();
-  if (!main) return;
-  QWidget* w = main->childAt(x, y);
-  if (!w) w = main;
-  QPointF local = w->mapFrom(main, QPoint(x, y));
+  QPointF local;
+  QWidget* w = widget_at(x, y, &local);
+  if (!w) return;
   mouse(w, QEvent::MouseButtonPress, local, Qt::LeftButton);
   mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
   if (!twice) return;
   mouse(w, QEvent::MouseButtonDblClick, local, Qt::LeftButton);
   mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
+}
+
+void right_click(int x, int y) {
+  QPointF local;
+  QWidget* w = widget_at(x, y, &local);
+  if (!w) return;
+  mouse(w, QEvent::MouseButtonPress, local, Qt::RightButton, Qt::RightButton);
+  mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton, Qt::RightButton);
 }
 
 void key(const QString& name, bool down) {
@@ -112,6 +130,19 @@ void step() {
       QTimer::singleShot(0, step);
       click(a[1].toInt(), a[2].toInt(), op == "dclick");
       return;
+    } else if (op == "rclick" && a.size() > 2) {
+      QTimer::singleShot(0, step);
+      right_click(a[1].toInt(), a[2].toInt());
+      return;
+    } else if (op == "spawn") {
+      // A second start of this program, as a user would make it, without the tour's settings.
+      QProcess p;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      for (const char* name : {"TESSEL_TOUR", "TESSEL_SCREENSHOT", "TESSEL_EXIT_AFTER_MS"}) env.remove(name);
+      p.setProcessEnvironment(env);
+      p.setProgram(QCoreApplication::applicationFilePath());
+      p.setArguments(a.mid(1));
+      if (!p.startDetached()) std::fprintf(stderr, "tour: the second start failed\n");
     } else if (op == "type" && a.size() > 1) {
       QString text = a.mid(1).join(' ');
       for (QChar c : text) {

@@ -138,7 +138,7 @@ def run(build, out):
     os.makedirs(out)
     # The command file a second start of the program hands to the running one.
     with open(os.path.join(out, "handoff.txt"), "w") as f:
-        f.write("teleport garden 2n 1w, from a second start\n")
+        f.write("teleport garden 0.3s 0.1e, from a second start\n")
     home = os.path.join(out, "home")
     env = dict(os.environ)
     env.update({"DEMO_HOME": home, "TESSEL_TOUR": os.path.join(here, "tour.script"),
@@ -256,7 +256,8 @@ def tour(out, log):
 # what the trace log must show in each).
 CONSOLE = (168, 322, 580, 440)
 STATUS = (0, 462, 960, 480)
-ROCK = (360, 195, 450, 265)
+ROCK = (360, 205, 388, 240)  # left of the glowing stone
+GLOW = (394, 226, 432, 256)
 
 
 def modules_tour(t):
@@ -271,7 +272,13 @@ def modules_tour(t):
     t.check("the meters and the clock show in the status bar", "meters", [
         ("the status bar has more text than before", lambda: m.share(STATUS, dark) > c.share(STATUS, dark) + 0.005),
     ])
-    t.check("the garden's stone runs its animation", "glow", [])
+    g1, g2 = t.picture("glow"), t.picture("glow2")
+    greenish_face = lambda p: p[1] > p[0] + 10 and p[1] > p[2] + 10
+    t.check("the garden's stone runs its animation", "glow2", [
+        ("the stone's face changed between the pictures", lambda: g2.differs(g1, GLOW, 1) > 0.8),
+        ("one of its images is the green one",
+         lambda: max(g1.share(GLOW, greenish_face), g2.share(GLOW, greenish_face)) > 0.8),
+    ])
     p, r = t.picture("picked"), t.picture("released")
     t.check("a right click selects an object and shows its properties", "picked", [
         ("the properties cover the middle of the view", lambda: p.share((300, 180, 590, 300), light) > 0.3),
@@ -279,7 +286,8 @@ def modules_tour(t):
     ])
     t.check("the builder moves and turns the object", "released", [
         ("the dialog went with the selection", lambda: r.share((300, 180, 590, 300), light) < 0.1),
-        ("the rock stands otherwise", lambda: r.differs(c, ROCK, 1) > 0.05),
+        ("the rock stands otherwise", lambda: r.differs(c, ROCK, 1) > 0.1),
+        ("it stood still until then", lambda: t.picture("meters").differs(c, ROCK, 1) < 0.02),
     ])
     for name, shot in (("the world features dialog opens", "features"), ("the universe dialog opens", "universe"),
                        ("the citizen's attributes dialog opens", "citizen"),
@@ -292,7 +300,11 @@ def modules_tour(t):
     t.check("the dialogs are gone again", "end", [
         ("the view shows no window", lambda: e.share(OPEN_SKY, light) < 0.1),
     ])
-    t.check("a second start hands its command file over", "handoff", [])
+    h = t.picture("handoff")
+    t.check("a second start hands its command file over", "handoff", [
+        ("the view stepped back", lambda: h.differs(e, VIEW) > 0.02),
+        ("the garden's objects still show", lambda: h.background_share(VIEW) < 0.97),
+    ])
     t.check("the program shuts down", "handoff", [])
 
 

@@ -28,8 +28,9 @@ struct Tour {
 };
 Tour t;
 
-// Where input goes: the dialog in front, else the main window.
+// Where input goes: an open pop-up menu, the dialog in front, else the main window.
 QWidget* target() {
+  if (QWidget* w = QApplication::activePopupWidget()) return w;
   if (QWidget* w = QApplication::activeModalWidget()) return w;
   return t.host->main_widget();
 }

@@ -305,7 +305,12 @@ def modules_tour(t):
         ("the view stepped back", lambda: h.differs(e, VIEW) > 0.02),
         ("the garden's objects still show", lambda: h.background_share(VIEW) < 0.97),
     ])
-    t.check("the program shuts down", "handoff", [])
+    j = t.picture("joined")
+    t.check("the contacts' menu asks to join the guide", "joined", [
+        ("the answer was told in the console",
+         lambda: j.share(CONSOLE, coloured) > h.share(CONSOLE, coloured) + 0.002),
+    ])
+    t.check("the program shuts down", "joined", [])
 
 
 def main():

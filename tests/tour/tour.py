@@ -145,7 +145,7 @@ def run(build, out):
                 "TESSEL_TOUR_DIR": out, "QT_QPA_PLATFORM": "offscreen",
                 "TESSEL_SCREENSHOT": os.path.join(out, "last.png"),
                 # A tour that stalls still ends.
-                "TESSEL_EXIT_AFTER_MS": "90000", "SDL_AUDIODRIVER": "dummy"})
+                "TESSEL_EXIT_AFTER_MS": "120000", "SDL_AUDIODRIVER": "dummy"})
     with open(os.path.join(out, "tessel.out"), "w") as o:
         p = subprocess.run(["bash", os.path.join(root, "demo", "start"), build],
                            stdout=o, stderr=subprocess.STDOUT, env=env, timeout=180)

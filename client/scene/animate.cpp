@@ -146,6 +146,7 @@ animation* animation_create(const char* name, int images, int frames, int delay,
     return nullptr;
   }
   animation_show(a);
+  if (trace()) log_write("animation_create (%s, %d, %d, %d)", name, images, frames, a->delay);
   return a;
 }
 

@@ -160,6 +160,7 @@ void make_near(avatar_record* a, uint32_t now) {
   AnimAvatar* o = static_cast<AnimAvatar*>(a->anim);
   AnimSetAvatarState(o, a->x, a->y, a->z, static_cast<int>(a->yaw), now_ticks(), a->type, 0, a->gesture);
   AnimUpdateAvatar(o, now);
+  TRACE("avatar: make_near (%s, type %d)", a->name, a->type);
   a->next_state = static_cast<int32_t>(now + AVATAR_STATE_INTERVAL);
 }
 
@@ -451,6 +452,12 @@ void avatar_load_list() {
 
 void avatar_list_load(const char* path) {
   AnimLoadRegistry(path);
+  if (trace_switches[TRACE_GENERAL]) {
+    int count = 0;
+    char** names = AnimGetAvatarNames(&count);
+    TRACE("avatar_list_load (%s): %d avatars", path ? path : "built-in", names ? count : 0);
+    if (names) AnimFreeAvatarNames(names, count);
+  }
   if (avatar_hook.menu_rebuild) avatar_hook.menu_rebuild();
   if (avatar_hook.gesture_show) avatar_hook.gesture_show();
   s.list_loaded = true;

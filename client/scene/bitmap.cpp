@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/core/log.h"
 #include "platform/gdi.h"
 
 namespace {
@@ -97,6 +98,7 @@ GdiObject* bitmap_load(const char* path, int32_t* width, int32_t* height) {
 
 void bitmap_resample(const char* path, int32_t n) {
   if (!path || n <= 0 || n > max_side) return;
+  if (trace_switches[TRACE_GENERAL]) log_write("bitmap_resample (%s, %d)", path, n);
   FILE* f = fopen(path, "rb");
   if (!f) return;
   // File header, info header and the 256-entry palette.

@@ -96,6 +96,7 @@ VxClump* vrml_load_clump(const char* path, int textures) {
   delete interpolators;
   VxClump* clump = tree ? tree->BuildClumps(nullptr, 0, 0) : nullptr;
   if (tree) AgDeleteGeometryTree(tree);
+  if (trace_switches[TRACE_VRML]) log_write("vrml_load_clump (%s): %s", path, clump ? "built" : "no geometry");
   if (!clump) return nullptr;
   if (VxClump* part = VxGetFirstChildClump(clump)) {
     VxRemoveChildFromClump(part);

@@ -1,8 +1,11 @@
 #include "client/scene/scene.h"
 
+#include <cstdio>
+
 #include "client/core/log.h"
 #include "client/core/tessel.h"
 #include "client/scene/camera.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -22,9 +25,34 @@ VxScene* scene_init() {
   return world;
 }
 
+namespace {
+
+// Every few seconds the trace says which render modes and triangle handlers the frames reached.
+void trace_render_counts() {
+  static uint32_t last = 0;
+  uint32_t now = platform_ticks();
+  if (static_cast<int32_t>(now - last) < 3000) return;
+  last = now;
+  char line[1000];
+  int used = std::snprintf(line, sizeof line, "scene_render_counts:");
+  for (int bank = 0; bank < VX_RENDER_BANKS; ++bank)
+    for (int slot = 0; slot < VX_RENDER_SLOTS; ++slot)
+      for (int position = 0; position < VX_RENDER_POSITIONS; ++position) {
+        unsigned n = VxGetRenderCount(bank, slot, position);
+        if (!n || used >= static_cast<int>(sizeof line) - 24) continue;
+        used += std::snprintf(line + used, sizeof line - static_cast<size_t>(used), " %d.%d.%d=%u", bank, slot,
+                              position, n);
+      }
+  log_write("%s", line);
+  VxResetRenderCounts();
+}
+
+}  // namespace
+
 void scene_update() {
   if (tessel_in_background() || !world) return;
   VxRenderScene(world);
+  if (trace_switches[TRACE_GENERAL]) trace_render_counts();
 }
 
 void scene_term() {

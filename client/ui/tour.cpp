@@ -7,6 +7,7 @@
 #include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProcess>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -28,8 +29,9 @@ struct Tour {
 };
 Tour t;
 
-// Where input goes: the dialog in front, else the main window.
+// Where input goes: an open pop-up menu, the dialog in front, else the main window.
 QWidget* target() {
+  if (QWidget* w = QApplication::activePopupWidget()) return w;
   if (QWidget* w = QApplication::activeModalWidget()) return w;
   return t.host->main_widget();
 }
@@ -56,18 +58,27 @@ void save(const QString& name) {
   std::fflush(stdout);
 }
 
-void mouse(QWidget* w, QEvent::Type type, QPointF local, Qt::MouseButtons held) {
-  QMouseEvent e(type, local, w->mapToGlobal(local), Qt::LeftButton, held, Qt::NoModifier);
+void mouse(QWidget* w, QEvent::Type type, QPointF local, Qt::MouseButtons held,
+           Qt::MouseButton button = Qt::LeftButton) {
+  QMouseEvent e(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
   QApplication::sendEvent(w, &e);
+}
+
+// The widget at a point of the main window, and the point in its own coordinates.
+QWidget* widget_at(int x, int y, QPointF* local) {
+  QWidget* main = t.host->main_widget();
+  if (!main) return nullptr;
+  QWidget* w = main->childAt(x, y);
+  if (!w) w = main;
+  *local = w->mapFrom(main, QPoint(x, y));
+  return w;
 }
 
 // A left click (two for a double click) on whatever widget is at that point of the window.
 void click(int x, int y, bool twice) {
-  QWidget* main = t.host->main_widget();
-  if (!main) return;
-  QWidget* w = main->childAt(x, y);
-  if (!w) w = main;
-  QPointF local = w->mapFrom(main, QPoint(x, y));
+  QPointF local;
+  QWidget* w = widget_at(x, y, &local);
+  if (!w) return;
   mouse(w, QEvent::MouseButtonPress, local, Qt::LeftButton);
   mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
   if (!twice) return;
@@ -99,6 +110,14 @@ void press(const QString& id) {
     button->click();
   else
     std::fprintf(stderr, "tour: no button %s in front\n", id.toLocal8Bit().constData());
+}
+
+void right_click(int x, int y) {
+  QPointF local;
+  QWidget* w = widget_at(x, y, &local);
+  if (!w) return;
+  mouse(w, QEvent::MouseButtonPress, local, Qt::RightButton, Qt::RightButton);
+  mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton, Qt::RightButton);
 }
 
 void key(const QString& name, bool down) {
@@ -140,6 +159,19 @@ void step() {
       QTimer::singleShot(0, step);
       click(a[1].toInt(), a[2].toInt(), op == "dclick");
       return;
+    } else if (op == "rclick" && a.size() > 2) {
+      QTimer::singleShot(0, step);
+      right_click(a[1].toInt(), a[2].toInt());
+      return;
+    } else if (op == "spawn") {
+      // A second start of this program, as a user would make it, without the tour's settings.
+      QProcess p;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      for (const char* name : {"TESSEL_TOUR", "TESSEL_SCREENSHOT", "TESSEL_EXIT_AFTER_MS"}) env.remove(name);
+      p.setProcessEnvironment(env);
+      p.setProgram(QCoreApplication::applicationFilePath());
+      p.setArguments(a.mid(1));
+      if (!p.startDetached()) std::fprintf(stderr, "tour: the second start failed\n");
     } else if (op == "type" && a.size() > 1) {
       QString text = a.mid(1).join(' ');
       for (QChar c : text) {

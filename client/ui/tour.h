@@ -8,7 +8,9 @@
 //   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3, Return) and let go after MS
 //   click X Y          a left click at a point of the main window
 //   dclick X Y         a double click there
+//   rclick X Y         a right click there
 //   type TEXT          characters typed into the focused control
+//   spawn [ARG...]     start this program once more with the arguments (its own tour off)
 //   close              close the dialog in front
 //   press ID           click the button with that control id in the dialog in front
 //   shot NAME          save what is shown as NAME.png (dialogs drawn over the window's middle)

@@ -18,6 +18,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(os.path.dirname(here))
 sys.path.insert(0, here)
 import png  # noqa: E402
+import modules  # noqa: E402
 
 # The window is 960x480 (demo/start's layout, the web pane on its right); the 3D view's part of it.
 VIEW = (170, 70, 598, 314)
@@ -110,6 +111,7 @@ class Tour:
 
     def check(self, name, shot, checks):
         """checks: (what, callable returning a true value when it holds)."""
+        checks = list(checks) + modules.checks(self, name)
         failed = []
         if self.picture(shot) is None:
             failed.append("no picture %s.png was saved" % shot)
@@ -131,10 +133,13 @@ class Tour:
         self.results.append((name, not failed))
 
 
-def run(build, out, script="tour.script", options=(), exit_after_ms=90000):
+def run(build, out, script="tour.script", options=(), exit_after_ms=150000):
     """demo/start with the options, driven by the script; its status and the trace log."""
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
+    # The command file a second start of the program hands to the running one.
+    with open(os.path.join(out, "handoff.txt"), "w") as f:
+        f.write("teleport garden 0.3s 0.1e, from a second start\n")
     home = os.path.join(out, "home")
     env = dict(os.environ)
     env.pop("DEMO_UPGRADE", None)
@@ -389,7 +394,69 @@ def tour(out, log):
     t.check("the settings sheet closes", "closed", [
         ("the 3D view shows again", lambda: c.share(OPEN_SKY, light) < 0.1),
     ])
+    modules_tour(t)
     return t.results
+
+
+# The rest of the modules, each at work in its own checkpoint (tests/tour/modules.py lists
+# what the trace log must show in each).
+CONSOLE = (168, 322, 580, 440)
+STATUS = (0, 462, 960, 480)
+ROCK = (360, 205, 388, 240)  # left of the glowing stone
+GLOW = (394, 226, 432, 256)
+
+
+def modules_tour(t):
+    c = t.picture("closed")
+    reddish = lambda p: p[0] > 150 and p[1] < 90 and p[2] < 90
+    greenish = lambda p: p[1] > 100 and p[0] < 90 and p[2] < 90
+    t.check("the console's lines wear their colours", "closed", [
+        ("a line in red", lambda: c.share(CONSOLE, reddish) > 0.002),
+        ("lines in green", lambda: c.share(CONSOLE, greenish) > 0.004),
+    ])
+    m = t.picture("meters")
+    t.check("the meters and the clock show in the status bar", "meters", [
+        ("the status bar has more text than before", lambda: m.share(STATUS, dark) > c.share(STATUS, dark) + 0.005),
+    ])
+    g1, g2 = t.picture("glow"), t.picture("glow2")
+    greenish_face = lambda p: p[1] > p[0] + 10 and p[1] > p[2] + 10
+    t.check("the garden's stone runs its animation", "glow2", [
+        ("the stone's face changed between the pictures", lambda: g2.differs(g1, GLOW, 1) > 0.8),
+        ("one of its images is the green one",
+         lambda: max(g1.share(GLOW, greenish_face), g2.share(GLOW, greenish_face)) > 0.8),
+    ])
+    p, r = t.picture("picked"), t.picture("released")
+    t.check("a right click selects an object and shows its properties", "picked", [
+        ("the properties cover the middle of the view", lambda: p.share((300, 180, 590, 300), light) > 0.3),
+        ("the view was not light there before", lambda: c.share((300, 180, 590, 300), light) < 0.1),
+    ])
+    t.check("the builder moves and turns the object", "released", [
+        ("the dialog went with the selection", lambda: r.share((300, 180, 590, 300), light) < 0.1),
+        ("the rock stands otherwise", lambda: r.differs(c, ROCK, 1) > 0.1),
+        ("it stood still until then", lambda: t.picture("meters").differs(c, ROCK, 1) < 0.02),
+    ])
+    for name, shot in (("the world features dialog opens", "features"), ("the universe dialog opens", "universe"),
+                       ("the citizen's attributes dialog opens", "citizen"),
+                       ("the privilege dialog opens", "privilege"), ("the sign-up dialog opens", "signup"),
+                       ("the remembered teleports dialog opens", "teleports"),
+                       ("the download window opens", "downloads"), ("the about box opens", "about")):
+        d = t.picture(shot)
+        t.check(name, shot, [("a window covers part of the view", lambda d=d: d.differs(r, VIEW) > 0.03)])
+    e = t.picture("end")
+    t.check("the dialogs are gone again", "end", [
+        ("the view shows no window", lambda: e.share(OPEN_SKY, light) < 0.1),
+    ])
+    h = t.picture("handoff")
+    t.check("a second start hands its command file over", "handoff", [
+        ("the view stepped back", lambda: h.differs(e, VIEW) > 0.02),
+        ("the garden's objects still show", lambda: h.background_share(VIEW) < 0.97),
+    ])
+    j = t.picture("joined")
+    t.check("the contacts' menu asks to join the guide", "joined", [
+        ("the answer was told in the console",
+         lambda: j.share(CONSOLE, coloured) > h.share(CONSOLE, coloured) + 0.002),
+    ])
+    t.check("the program shuts down", "joined", [])
 
 
 def main():

@@ -63,12 +63,14 @@ struct VxTextureRec {
   VxRasterRec* raster = nullptr;
   VxRasterRec* mask = nullptr;
   int frame = 0;
+  unsigned version = 0;  // counts changes of picture or mask
   // Texels converted for the open device: side 128 or 16, 0 when none yet.
   std::vector<unsigned char> texels;
   int texels_side = 0;
   int texels_frame = -1;
   unsigned texels_epoch = 0;
   const VxRasterRec* texels_raster = nullptr;
+  unsigned texels_version = 0;
   DeviceTexture device_texture{};
 };
 
@@ -77,6 +79,14 @@ struct VxPolygonRec {
   int32_t tag = 0;
   std::vector<int> numbers;  // vertex numbers from 1
   vx::Surface surface;
+  // The device's colour word for the surface's colour, as last asked.
+  struct RampCache {
+    bool valid = false;
+    unsigned epoch = 0;
+    const void* device = nullptr;
+    float rgb[3] = {};
+    uint32_t word = 0;
+  } ramp;
 };
 
 struct VxClumpVertex {

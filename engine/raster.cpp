@@ -365,6 +365,7 @@ int VxSetTextureRaster(VxTexture* texture, VxRaster* raster) {
   raster_free(texture->raster);
   texture->raster = raster;
   texture->frame = 0;
+  ++texture->version;  // a new picture may lie where the old one was freed
   return 1;
 }
 
@@ -391,6 +392,7 @@ int VxMaskTexture(VxTexture* texture, const VxRaster* mask) {
   if (!m) return 0;
   raster_free(texture->mask);
   texture->mask = m;
+  ++texture->version;
   return 1;
 }
 

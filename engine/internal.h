@@ -106,6 +106,10 @@ struct VxClumpRec {
   vx::Mat joint = vx::mat_identity();
   std::vector<VxClumpVertex> vertices;
   std::vector<VxPolygonRec*> polygons;
+  // The box around the vertices, kept for drawing: cleared whenever a vertex is added or
+  // moved. Not usable when a coordinate is not finite.
+  enum { kBoundsStale, kBoundsUsable, kBoundsUnusable } bounds = kBoundsStale;
+  VxVector bounds_lo{0, 0, 0}, bounds_hi{0, 0, 0};
 };
 
 struct VxLightRec {

@@ -516,46 +516,102 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   dispatch(f, slot, &material, shade, ptrs, count, area > 0 ? 1 : 0);
 }
 
+// A clump's polygons through the given world and driver matrices.
+void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) {
+  Scratch& b = *f.b;
+  const size_t nv = c->vertices.size();
+  b.verts.resize(nv);
+  b.world.resize(nv);
+  for (size_t i = 0; i < nv; ++i) {
+    const VxClumpVertex& v = c->vertices[i];
+    DeviceVertex& d = b.verts[i];
+    d = DeviceVertex{};
+    d.x = v.p.x, d.y = v.p.y, d.z = v.p.z;
+    d.u = fixed(v.u), d.v = fixed(v.v);
+    b.world[i] = mat_apply(world, v.p);
+  }
+  f.r->transform_vertices(b.verts.data(), (int32_t)nv, matrix, f.cam, 2);
+  // Outcodes once per vertex; the ones inside are held on the viewport once.
+  b.codes.resize(nv);
+  for (size_t i = 0; i < nv; ++i) {
+    DeviceVertex& d = b.verts[i];
+    unsigned code = outcode(f, d.view_x, d.view_y, d.view_z);
+    if (d.clip_flags & 0x3F) code |= 1u << 5;
+    b.codes[i] = (uint8_t)code;
+    if (!code) hold_on_viewport(f, d);
+  }
+  const size_t np = c->polygons.size();
+  b.faces.resize(np);
+  bool any_smooth = false;
+  for (size_t j = 0; j < np; ++j) {
+    const VxPolygonRec* p = c->polygons[j];
+    if (polygon_usable(p)) b.faces[j] = polygon_normal(p, b.world.data());
+    any_smooth |= (p->surface.look & VX_LOOK_SMOOTH) != 0;
+  }
+  f.smooth = any_smooth;
+  if (any_smooth) vertex_normals(f, c);
+  for (size_t j = 0; j < np; ++j) render_polygon(f, j, c->polygons[j]);
+}
+
+// The clump's box, made again after its vertices changed.
+bool clump_box(VxClumpRec* c, VxVector& lo, VxVector& hi) {
+  if (c->bounds == VxClumpRec::kBoundsStale) {
+    VxVector l = c->vertices[0].p, h = l;
+    bool finite = true;
+    for (const VxClumpVertex& v : c->vertices) {
+      finite = finite && std::isfinite(v.p.x) && std::isfinite(v.p.y) && std::isfinite(v.p.z);
+      l = {std::min(l.x, v.p.x), std::min(l.y, v.p.y), std::min(l.z, v.p.z)};
+      h = {std::max(h.x, v.p.x), std::max(h.y, v.p.y), std::max(h.z, v.p.z)};
+    }
+    c->bounds_lo = l, c->bounds_hi = h;
+    c->bounds = finite ? VxClumpRec::kBoundsUsable : VxClumpRec::kBoundsUnusable;
+  }
+  lo = c->bounds_lo, hi = c->bounds_hi;
+  return c->bounds == VxClumpRec::kBoundsUsable;
+}
+
+// True when every vertex of the clump lies beyond one plane of the volume, so that none of
+// its polygons could be drawn. The box corners are taken through the matrix in double
+// precision and must clear the plane by far more than the rounding of any vertex's own
+// single-precision transform and outcode, so a vertex on the edge is never lost.
+bool clump_outside(const Frame& f, VxClumpRec* c, const float* m) {
+  VxVector lo, hi;
+  if (!clump_box(c, lo, hi)) return false;
+  const double ax = std::max(std::fabs(lo.x), std::fabs(hi.x)), ay = std::max(std::fabs(lo.y), std::fabs(hi.y)),
+               az = std::max(std::fabs(lo.z), std::fabs(hi.z));
+  double size[3];  // bound on the terms that make each view coordinate
+  for (int k = 0; k < 3; ++k)
+    size[k] = ax * std::fabs(m[k]) + ay * std::fabs(m[4 + k]) + az * std::fabs(m[8 + k]) + std::fabs(m[12 + k]);
+  if (!std::isfinite(size[0] + size[1] + size[2])) return false;
+  constexpr double kTolerance = 1e-5;  // some 40 times the worst rounding of the float path
+  const double tol_x = kTolerance * (size[0] + std::max(std::fabs(f.xl), std::fabs(f.xr)) * size[2]);
+  const double tol_y = kTolerance * (size[1] + std::max(std::fabs(f.yt), std::fabs(f.yb)) * size[2]);
+  const double tol_z = kTolerance * (size[2] + std::fabs(f.near_clip));
+  unsigned all = 0x1F;
+  for (int corner = 0; corner < 8 && all; ++corner) {
+    const double x = corner & 1 ? hi.x : lo.x, y = corner & 2 ? hi.y : lo.y, z = corner & 4 ? hi.z : lo.z;
+    const double X = x * m[0] + y * m[4] + z * m[8] + m[12];
+    const double Y = x * m[1] + y * m[5] + z * m[9] + m[13];
+    const double Z = x * m[2] + y * m[6] + z * m[10] + m[14];
+    unsigned code = 0;
+    if (X - f.xl * Z < -tol_x) code |= 1;
+    if (f.xr * Z - X < -tol_x) code |= 2;
+    if (Y - f.yt * Z < -tol_y) code |= 4;
+    if (f.yb * Z - Y < -tol_y) code |= 8;
+    if (Z - f.near_clip < -tol_z) code |= 16;
+    all &= code;
+  }
+  return all != 0;
+}
+
 void render_clump(Frame& f, VxClumpRec* c, int depth) {
   if (c->state == VX_STATE_ON && !c->vertices.empty()) {
-    Scratch& b = *f.b;
     const Mat world = clump_world(c);
     const Mat m = mat_mul(world, f.view_to_driver);
     float matrix[16];
     for (int i = 0; i < 4; ++i)
       for (int k = 0; k < 4; ++k) matrix[i * 4 + k] = m.m[i][k];
-    const size_t nv = c->vertices.size();
-    b.verts.resize(nv);
-    b.world.resize(nv);
-    for (size_t i = 0; i < nv; ++i) {
-      const VxClumpVertex& v = c->vertices[i];
-      DeviceVertex& d = b.verts[i];
-      d = DeviceVertex{};
-      d.x = v.p.x, d.y = v.p.y, d.z = v.p.z;
-      d.u = fixed(v.u), d.v = fixed(v.v);
-      b.world[i] = mat_apply(world, v.p);
-    }
-    f.r->transform_vertices(b.verts.data(), (int32_t)nv, matrix, f.cam, 2);
-    // Outcodes once per vertex; the ones inside are held on the viewport once.
-    b.codes.resize(nv);
-    for (size_t i = 0; i < nv; ++i) {
-      DeviceVertex& d = b.verts[i];
-      unsigned code = outcode(f, d.view_x, d.view_y, d.view_z);
-      if (d.clip_flags & 0x3F) code |= 1u << 5;
-      b.codes[i] = (uint8_t)code;
-      if (!code) hold_on_viewport(f, d);
-    }
-    const size_t np = c->polygons.size();
-    b.faces.resize(np);
-    bool any_smooth = false;
-    for (size_t j = 0; j < np; ++j) {
-      const VxPolygonRec* p = c->polygons[j];
-      if (polygon_usable(p)) b.faces[j] = polygon_normal(p, b.world.data());
-      any_smooth |= (p->surface.look & VX_LOOK_SMOOTH) != 0;
-    }
-    f.smooth = any_smooth;
-    if (any_smooth) vertex_normals(f, c);
-    for (size_t j = 0; j < np; ++j) render_polygon(f, j, c->polygons[j]);
+    if (!clump_outside(f, c, matrix)) draw_clump(f, c, world, matrix);
   }
   if (depth < kMaxClumpDepth)
     for (VxClumpRec* k : c->children) render_clump(f, k, depth + 1);

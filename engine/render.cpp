@@ -425,9 +425,18 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   const Surface& s = p->surface;
   // Facing, from the right-hand normal in world space.
   VxVector normal = b.faces[index];
-  if (!normalise(normal)) return;  // degenerate: nothing to see
   const bool two_sided = (s.mode & VX_MATERIAL_TWO_SIDED) != 0;
-  const bool front = dot(normal, sub(f.eye, b.world[numbers[0] - 1])) > 0;
+  const VxVector to_eye = sub(f.eye, b.world[numbers[0] - 1]);
+  if (!two_sided) {
+    // Plainly turned away, whatever the rounding of the unit normal: left out before it
+    // is made. Near the edge-on the test below decides.
+    const double d = (double)normal.x * to_eye.x + (double)normal.y * to_eye.y + (double)normal.z * to_eye.z;
+    const double size = std::fabs((double)normal.x * to_eye.x) + std::fabs((double)normal.y * to_eye.y) +
+                        std::fabs((double)normal.z * to_eye.z);
+    if (d < -1e-4 * size) return;
+  }
+  if (!normalise(normal)) return;  // degenerate: nothing to see
+  const bool front = dot(normal, to_eye) > 0;
   if (!front && !two_sided) return;
   if (!front) normal = {-normal.x, -normal.y, -normal.z};
 

@@ -53,6 +53,7 @@ struct VxRasterRec {
   std::vector<unsigned char> pixels;
   unsigned char palette[1024] = {};
   int locks = 0;
+  unsigned version = 0;  // counts the times its pixels were handed back after a change
 };
 
 struct VxTextureRec {
@@ -71,6 +72,7 @@ struct VxTextureRec {
   unsigned texels_epoch = 0;
   const VxRasterRec* texels_raster = nullptr;
   unsigned texels_version = 0;
+  unsigned texels_pixels = 0, texels_mask_pixels = 0;  // the two rasters' versions
   DeviceTexture device_texture{};
 };
 

@@ -243,6 +243,7 @@ unsigned char* VxGetRasterPixels(VxRaster* raster) {
 int VxReleaseRasterPixels(VxRaster* raster) {
   if (!live(raster) || raster->locks <= 0) return fail(VX_E_BAD_ARGUMENT);
   --raster->locks;
+  ++raster->version;  // the caller may have drawn into it: texels made from it are stale
   return 1;
 }
 

@@ -185,7 +185,8 @@ DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
   }
   int frame = frames > 1 ? ((t->frame % frames) + frames) % frames : 0;
   if (t->texels_side && t->texels_epoch == device_epoch() && t->texels_raster == ras &&
-      t->texels_frame == frame && t->texels_version == t->version)
+      t->texels_frame == frame && t->texels_version == t->version && t->texels_pixels == ras->version &&
+      t->texels_mask_pixels == (t->mask ? t->mask->version : 0))
     return &t->device_texture;
   int side = (fw <= 16 && fh <= 16) ? 16 : 128;
   t->texels.assign((size_t)side * side, 0);
@@ -229,6 +230,8 @@ DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
   t->texels_raster = ras;
   t->texels_frame = frame;
   t->texels_version = t->version;
+  t->texels_pixels = ras->version;
+  t->texels_mask_pixels = mask ? mask->version : 0;
   t->device_texture.texels = t->texels.data();
   return &t->device_texture;
 }

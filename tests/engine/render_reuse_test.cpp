@@ -75,6 +75,30 @@ TEST_F(RenderReuseTest, TexelsFollowANewMaskAndANewPicture) {
   }
 }
 
+TEST_F(RenderReuseTest, TexelsFollowPixelsDrawnIntoThePicture) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxRaster* picture = solid(32, 255, 0, 0);
+  VxTexture* t = VxCreateTexture(picture);
+  VxClump* c = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(c, 0), t);
+  auto red = draw(cam, {c});
+  ASSERT_EQ(red.size(), 1u);
+  EXPECT_GT(red_of(red[0].texels[64 * 128 + 64]), 180);
+  unsigned char* px = VxGetRasterPixels(picture);
+  ASSERT_NE(px, nullptr);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      unsigned char* p = px + y * VxGetRasterStride(picture) + x * 3;
+      p[0] = 255, p[1] = 0, p[2] = 0;  // blue
+    }
+  ASSERT_TRUE(VxReleaseRasterPixels(picture));
+  auto blue = draw(cam, {c});
+  ASSERT_EQ(blue.size(), 1u);
+  EXPECT_LT(red_of(blue[0].texels[64 * 128 + 64]), 80);
+}
+
 TEST_F(RenderReuseTest, ColourWordFollowsAChangedMaterial) {
   ASSERT_TRUE(start(2));
   record_polygons();

@@ -296,6 +296,7 @@ int VxAddVertexToClump(VxClump* clump, VxReal x, VxReal y, VxReal z) {
   if (!live(clump)) return fail(VX_E_BAD_ARGUMENT);
   if ((int)clump->vertices.size() >= kMaxVertices) return fail(VX_E_NO_MEMORY);
   clump->vertices.push_back(VxClumpVertex{{x, y, z}, 0, 0});
+  clump->bounds = VxClumpRec::kBoundsStale;
   return (int)clump->vertices.size();
 }
 

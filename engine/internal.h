@@ -53,6 +53,7 @@ struct VxRasterRec {
   std::vector<unsigned char> pixels;
   unsigned char palette[1024] = {};
   int locks = 0;
+  unsigned version = 0;  // counts the times its pixels were handed back after a change
 };
 
 struct VxTextureRec {
@@ -63,12 +64,15 @@ struct VxTextureRec {
   VxRasterRec* raster = nullptr;
   VxRasterRec* mask = nullptr;
   int frame = 0;
+  unsigned version = 0;  // counts changes of picture or mask
   // Texels converted for the open device: side 128 or 16, 0 when none yet.
   std::vector<unsigned char> texels;
   int texels_side = 0;
   int texels_frame = -1;
   unsigned texels_epoch = 0;
   const VxRasterRec* texels_raster = nullptr;
+  unsigned texels_version = 0;
+  unsigned texels_pixels = 0, texels_mask_pixels = 0;  // the two rasters' versions
   DeviceTexture device_texture{};
 };
 
@@ -77,6 +81,14 @@ struct VxPolygonRec {
   int32_t tag = 0;
   std::vector<int> numbers;  // vertex numbers from 1
   vx::Surface surface;
+  // The device's colour word for the surface's colour, as last asked.
+  struct RampCache {
+    bool valid = false;
+    unsigned epoch = 0;
+    const void* device = nullptr;
+    float rgb[3] = {};
+    uint32_t word = 0;
+  } ramp;
 };
 
 struct VxClumpVertex {
@@ -96,6 +108,10 @@ struct VxClumpRec {
   vx::Mat joint = vx::mat_identity();
   std::vector<VxClumpVertex> vertices;
   std::vector<VxPolygonRec*> polygons;
+  // The box around the vertices, kept for drawing: cleared whenever a vertex is added or
+  // moved. Not usable when a coordinate is not finite.
+  enum { kBoundsStale, kBoundsUsable, kBoundsUnusable } bounds = kBoundsStale;
+  VxVector bounds_lo{0, 0, 0}, bounds_hi{0, 0, 0};
 };
 
 struct VxLightRec {

@@ -243,6 +243,7 @@ unsigned char* VxGetRasterPixels(VxRaster* raster) {
 int VxReleaseRasterPixels(VxRaster* raster) {
   if (!live(raster) || raster->locks <= 0) return fail(VX_E_BAD_ARGUMENT);
   --raster->locks;
+  ++raster->version;  // the caller may have drawn into it: texels made from it are stale
   return 1;
 }
 
@@ -365,6 +366,7 @@ int VxSetTextureRaster(VxTexture* texture, VxRaster* raster) {
   raster_free(texture->raster);
   texture->raster = raster;
   texture->frame = 0;
+  ++texture->version;  // a new picture may lie where the old one was freed
   return 1;
 }
 
@@ -391,6 +393,7 @@ int VxMaskTexture(VxTexture* texture, const VxRaster* mask) {
   if (!m) return 0;
   raster_free(texture->mask);
   texture->mask = m;
+  ++texture->version;
   return 1;
 }
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include <xmmintrin.h>
+
 #include "engine/internal.h"
 
 struct GdiDc;
@@ -42,6 +44,25 @@ struct ClipVertex {
   float s;  // shade level, 16.16 as a real
 };
 
+// Working buffers kept from clump to clump and frame to frame, so that a frame in the
+// steady state allocates nothing.
+struct Scratch {
+  std::vector<DeviceVertex> verts;    // a clump's vertices
+  std::vector<VxVector> world;        // their world positions
+  std::vector<uint8_t> codes;         // their outcodes, bit 5 for the driver's own flags
+  std::vector<VxVector> faces;        // each polygon's right-hand normal, not normalised
+  std::vector<VxVector> normals;      // vertex normals, for smooth shading
+  std::vector<VxReal> diffuse[2];     // light at each vertex normal, facing and reversed
+  std::vector<ClipVertex> poly, cut;  // a polygon being clipped
+  std::vector<DeviceVertex> clipped;  // vertices made by clipping
+  DevicePolygon polygon;              // the record handed to the render modes
+};
+
+Scratch& scratch() {
+  static Scratch s;
+  return s;
+}
+
 struct Frame {
   VxCameraRec* camera = nullptr;
   DeviceRecord* r = nullptr;
@@ -53,17 +74,19 @@ struct Frame {
   float full_level = 23.25f;  // the ramp level that shows a colour as it is
   const std::vector<VxLightRec*>* lights = nullptr;
   VxVector eye{0, 0, 0};
-  std::vector<DeviceVertex> verts;    // a clump's vertices
-  std::vector<VxVector> normals;      // their world normals, for smooth shading
-  std::vector<DeviceVertex> clipped;  // vertices made by clipping
+  int32_t hold_x0 = 0, hold_x1 = 0, hold_y0 = 0, hold_y1 = 0;  // the viewport in 16.16
+  bool smooth = false;  // the clump being drawn has vertex normals
+  Scratch* b = nullptr;
 };
 
 VxVector sub(VxVector a, VxVector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 VxReal dot(VxVector a, VxVector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
+// Rounds to nearest, ties to even, as lrint does: the value is held inside the 32-bit range
+// first, and NaN gives 0 as the 64-bit conversion cut to 32 bits does.
 int32_t fixed(VxReal value) {
   value = std::clamp(value, -32767.0f, 32767.0f);
-  return (int32_t)std::lrint(value * 65536.0f);
+  return (int32_t)_mm_cvtss_si64(_mm_set_ss(value * 65536.0f));
 }
 
 // World -> driver view space of the camera: camera-local x (left), y (up), z (ahead), then
@@ -86,21 +109,22 @@ Mat driver_view(const VxCameraRec* c) {
   return mat_mul(v, p);
 }
 
-// Signed distances to the five planes; inside when all are >= 0.
-void plane_distances(const Frame& f, const ClipVertex& v, float d[5]) {
-  d[0] = v.X - f.xl * v.Z;
-  d[1] = f.xr * v.Z - v.X;
-  d[2] = v.Y - f.yt * v.Z;
-  d[3] = f.yb * v.Z - v.Y;
-  d[4] = v.Z - f.near_clip;
+// Signed distance to one of the five planes; inside when >= 0.
+inline float plane_distance(const Frame& f, const ClipVertex& v, int plane) {
+  switch (plane) {
+    case 0: return v.X - f.xl * v.Z;
+    case 1: return f.xr * v.Z - v.X;
+    case 2: return v.Y - f.yt * v.Z;
+    case 3: return f.yb * v.Z - v.Y;
+    default: return v.Z - f.near_clip;
+  }
 }
 
-unsigned outcode(const Frame& f, const ClipVertex& v) {
-  float d[5];
-  plane_distances(f, v, d);
+unsigned outcode(const Frame& f, float X, float Y, float Z) {
+  const ClipVertex v{X, Y, Z, 0, 0, 0};
   unsigned code = 0;
   for (int i = 0; i < 5; ++i)
-    if (!(d[i] >= 0)) code |= 1u << i;
+    if (!(plane_distance(f, v, i) >= 0)) code |= 1u << i;
   return code;
 }
 
@@ -111,14 +135,13 @@ ClipVertex lerp(const ClipVertex& a, const ClipVertex& b, float t) {
 
 // A segment cut to the volume; false when nothing of it is inside.
 bool clip_segment(const Frame& f, ClipVertex& a, ClipVertex& b) {
-  float da[5], db[5], t0 = 0, t1 = 1;
-  plane_distances(f, a, da);
-  plane_distances(f, b, db);
+  float t0 = 0, t1 = 1;
   for (int plane = 0; plane < 5; ++plane) {
-    if (da[plane] >= 0 && db[plane] >= 0) continue;
-    if (!(da[plane] >= 0) && !(db[plane] >= 0)) return false;
-    float t = da[plane] / (da[plane] - db[plane]);
-    if (da[plane] < 0) t0 = std::max(t0, t);
+    const float da = plane_distance(f, a, plane), db = plane_distance(f, b, plane);
+    if (da >= 0 && db >= 0) continue;
+    if (!(da >= 0) && !(db >= 0)) return false;
+    float t = da / (da - db);
+    if (da < 0) t0 = std::max(t0, t);
     else t1 = std::min(t1, t);
   }
   if (t0 > t1) return false;
@@ -128,23 +151,23 @@ bool clip_segment(const Frame& f, ClipVertex& a, ClipVertex& b) {
 }
 
 // Sutherland-Hodgman against each plane in turn.
-void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, unsigned planes) {
-  std::vector<ClipVertex> out;
+void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, std::vector<ClipVertex>& out, unsigned planes) {
   for (int plane = 0; plane < 5 && !poly.empty(); ++plane) {
     if (!(planes & (1u << plane))) continue;
     out.clear();
-    for (size_t i = 0; i < poly.size(); ++i) {
+    const size_t n = poly.size();
+    float da = plane_distance(f, poly[0], plane);
+    for (size_t i = 0; i < n; ++i) {
       const ClipVertex& a = poly[i];
-      const ClipVertex& b = poly[(i + 1) % poly.size()];
-      float da[5], db[5];
-      plane_distances(f, a, da);
-      plane_distances(f, b, db);
-      bool ina = da[plane] >= 0, inb = db[plane] >= 0;
+      const ClipVertex& b = poly[i + 1 < n ? i + 1 : 0];
+      const float db = plane_distance(f, b, plane);
+      bool ina = da >= 0, inb = db >= 0;
       if (ina) out.push_back(a);
       if (ina != inb) {
-        float t = da[plane] / (da[plane] - db[plane]);
+        float t = da / (da - db);
         out.push_back(lerp(a, b, t));
       }
+      da = db;
     }
     poly.swap(out);
   }
@@ -162,7 +185,8 @@ DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
   }
   int frame = frames > 1 ? ((t->frame % frames) + frames) % frames : 0;
   if (t->texels_side && t->texels_epoch == device_epoch() && t->texels_raster == ras &&
-      t->texels_frame == frame)
+      t->texels_frame == frame && t->texels_version == t->version && t->texels_pixels == ras->version &&
+      t->texels_mask_pixels == (t->mask ? t->mask->version : 0))
     return &t->device_texture;
   int side = (fw <= 16 && fh <= 16) ? 16 : 128;
   t->texels.assign((size_t)side * side, 0);
@@ -205,22 +229,27 @@ DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
   t->texels_epoch = device_epoch();
   t->texels_raster = ras;
   t->texels_frame = frame;
+  t->texels_version = t->version;
+  t->texels_pixels = ras->version;
+  t->texels_mask_pixels = mask ? mask->version : 0;
   t->device_texture.texels = t->texels.data();
   return &t->device_texture;
 }
 
-// Shade level 0..31 (16.16) of a polygon from the scene's directional lights. Fully lit, a
-// colour shows at the ramp's knee level (greys: their brightness on the grey row); full
-// white texels and greys reach the top level.
-int32_t shade_level(const Frame& f, const Surface& s, VxVector normal, bool textured) {
+// Light falling on a unit normal from the scene's directional lights.
+VxReal diffuse_light(const Frame& f, VxVector normal) {
+  VxReal diffuse = 0;
+  for (const VxLightRec* l : *f.lights) diffuse += std::max<VxReal>(0, -dot(normal, l->direction)) * l->intensity;
+  return diffuse;
+}
+
+// Shade level 0..31 (16.16) from the diffuse light on a face or vertex. Fully lit, a colour
+// shows at the ramp's knee level (greys: their brightness on the grey row); full white
+// texels and greys reach the top level.
+int32_t shade_level(const Frame& f, const Surface& s, VxReal diffuse, bool textured) {
   VxReal light;
-  if (!f.lights || f.lights->empty()) {
-    light = s.ambient;
-  } else {
-    VxReal diffuse = 0;
-    for (const VxLightRec* l : *f.lights) diffuse += std::max<VxReal>(0, -dot(normal, l->direction)) * l->intensity;
-    light = s.ambient * kAmbientLight + s.diffuse * diffuse;
-  }
+  if (!f.lights || f.lights->empty()) light = s.ambient;
+  else light = s.ambient * kAmbientLight + s.diffuse * diffuse;
   if (!(light > 0)) light = 0;
   light = std::min<VxReal>(light, 1);
   VxReal top = f.full_level;
@@ -230,6 +259,11 @@ int32_t shade_level(const Frame& f, const Surface& s, VxVector normal, bool text
     top = (hi - lo < kGreySpread ? 31 : f.full_level) * hi;
   }
   return (int32_t)std::lrint(std::clamp<VxReal>(light * top, 0, 31)) << 16;
+}
+
+int32_t face_shade(const Frame& f, const Surface& s, VxVector normal, bool textured) {
+  const bool lit = f.lights && !f.lights->empty();
+  return shade_level(f, s, lit ? diffuse_light(f, normal) : 0, textured);
 }
 
 // Counts what reaches the driver, by bank, slot and handler position.
@@ -243,7 +277,7 @@ void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade,
               int n, int32_t flag) {
   RenderModeFn mode = f.r->render_modes[f.bank][slot];
   if (!mode) return;
-  DevicePolygon poly{};
+  DevicePolygon& poly = f.b->polygon;
   poly.material = material;
   poly.shade = shade;
   for (int start = 1; start + 1 < n; start += kMaxFan - 2) {
@@ -260,7 +294,7 @@ void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade,
 // goes as open pieces and its closing edge.
 void dispatch_line(const Frame& f, int slot, DeviceMaterial* material, int32_t shade, DeviceVertex** v,
                    int n, int32_t flag) {
-  DevicePolygon poly{};
+  DevicePolygon& poly = f.b->polygon;
   poly.material = material;
   poly.shade = shade;
   auto send = [&](int s, DeviceVertex** from, int count) {
@@ -289,37 +323,37 @@ void dispatch_line(const Frame& f, int slot, DeviceMaterial* material, int32_t s
 
 // Screen positions held on the viewport: projection rounds, and a vertex on the edge of the
 // volume may land a fraction of a pixel outside it.
-void hold_on_viewport(const VxCameraRec* c, DeviceVertex& d) {
-  const int32_t x0 = c->vp_x << 16, x1 = (c->vp_x + c->vp_w) << 16;
-  const int32_t y0 = c->vp_y << 16, y1 = (c->vp_y + c->vp_h) << 16;
-  d.screen_x = std::clamp(d.screen_x, x0, x1);
-  d.screen_y = std::clamp(d.screen_y, y0, y1);
+void hold_on_viewport(const Frame& f, DeviceVertex& d) {
+  d.screen_x = std::clamp(d.screen_x, f.hold_x0, f.hold_x1);
+  d.screen_y = std::clamp(d.screen_y, f.hold_y0, f.hold_y1);
   d.depth = std::clamp(d.depth, 0, 32767 << 16);
 }
 
 // Vertices made by clipping: projected through the driver with an identity matrix, then
 // held on the viewport against rounding at its edges.
-void project_clipped(Frame& f, const std::vector<ClipVertex>& poly) {
-  f.clipped.assign(poly.size(), DeviceVertex{});
-  for (size_t i = 0; i < poly.size(); ++i) {
-    DeviceVertex& d = f.clipped[i];
+void project_clipped(Frame& f, const ClipVertex* poly, size_t n) {
+  std::vector<DeviceVertex>& out = f.b->clipped;
+  out.assign(n, DeviceVertex{});
+  for (size_t i = 0; i < n; ++i) {
+    DeviceVertex& d = out[i];
     d.x = poly[i].X, d.y = poly[i].Y, d.z = std::max(poly[i].Z, f.near_clip);
     d.u = fixed(poly[i].u), d.v = fixed(poly[i].v);
     d.shade = (int32_t)std::lrint(std::clamp(poly[i].s, 0.0f, (float)(31 << 16)));
   }
   static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  f.r->transform_vertices(f.clipped.data(), (int32_t)f.clipped.size(), identity, f.cam, 0);
-  for (DeviceVertex& d : f.clipped) hold_on_viewport(f.camera, d);
+  f.r->transform_vertices(out.data(), (int32_t)out.size(), identity, f.cam, 0);
+  for (DeviceVertex& d : out) hold_on_viewport(f, d);
 }
 
 // The right-hand normal of a polygon in world space, not normalised (its length grows with
 // the area, so larger faces weigh more in a vertex normal).
-VxVector polygon_normal(const VxPolygonRec* p, const std::vector<VxVector>& world) {
+VxVector polygon_normal(const VxPolygonRec* p, const VxVector* world) {
+  const int* k = p->numbers.data();
   const size_t n = p->numbers.size();
   VxVector normal{0, 0, 0};
   for (size_t i = 0; i < n; ++i) {
-    const VxVector& a = world[p->numbers[i] - 1];
-    const VxVector& b = world[p->numbers[(i + 1) % n] - 1];
+    const VxVector& a = world[k[i] - 1];
+    const VxVector& b = world[k[i + 1 < n ? i + 1 : 0] - 1];
     normal.x += (a.y - b.y) * (a.z + b.z);
     normal.y += (a.z - b.z) * (a.x + b.x);
     normal.z += (a.x - b.x) * (a.y + b.y);
@@ -331,45 +365,95 @@ bool polygon_usable(const VxPolygonRec* p) {
   return p->numbers.size() >= 3 && p->numbers.size() <= (size_t)kMaxPolygonCorners;
 }
 
+// Unit length in double precision, as the public normalise does; false for a zero vector.
+bool normalise(VxVector& v) {
+  double len = std::sqrt((double)v.x * v.x + (double)v.y * v.y + (double)v.z * v.z);
+  if (!(len > 0)) return false;
+  v.x = (VxReal)(v.x / len);
+  v.y = (VxReal)(v.y / len);
+  v.z = (VxReal)(v.z / len);
+  return true;
+}
+
 // Vertex normals of a clump for its smooth polygons: the sum of the normals of the
-// polygons around each vertex.
-void vertex_normals(Frame& f, const VxClumpRec* c, const std::vector<VxVector>& world) {
-  f.normals.assign(world.size(), VxVector{0, 0, 0});
-  for (const VxPolygonRec* p : c->polygons) {
+// polygons around each vertex; and the light on each, for both faces.
+void vertex_normals(Frame& f, const VxClumpRec* c) {
+  Scratch& b = *f.b;
+  b.normals.assign(b.world.size(), VxVector{0, 0, 0});
+  for (size_t j = 0; j < c->polygons.size(); ++j) {
+    const VxPolygonRec* p = c->polygons[j];
     if (!polygon_usable(p)) continue;
-    VxVector n = polygon_normal(p, world);
+    const VxVector n = b.faces[j];
     for (int k : p->numbers) {
-      VxVector& v = f.normals[(size_t)k - 1];
+      VxVector& v = b.normals[(size_t)k - 1];
       v.x += n.x, v.y += n.y, v.z += n.z;
     }
   }
-  for (VxVector& v : f.normals) VxNormalizeVector(&v);
+  for (VxVector& v : b.normals) normalise(v);
+  const bool lit = f.lights && !f.lights->empty();
+  for (int side = 0; side < 2; ++side) {
+    b.diffuse[side].resize(b.normals.size());
+    for (size_t i = 0; i < b.normals.size(); ++i) {
+      VxVector vn = b.normals[i];
+      if (side) vn = {-vn.x, -vn.y, -vn.z};
+      b.diffuse[side][i] = lit ? diffuse_light(f, vn) : 0;
+    }
+  }
 }
 
-void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& world) {
+// The driver's colour word for a polygon's colour, asked of the device once per colour and
+// device start.
+uint32_t ramp_word(const Frame& f, VxPolygonRec* p) {
+  const Surface& s = p->surface;
+  float rgb[3] = {std::clamp<VxReal>(s.red, 0, 1), std::clamp<VxReal>(s.green, 0, 1),
+                  std::clamp<VxReal>(s.blue, 0, 1)};
+  VxPolygonRec::RampCache& cache = p->ramp;
+  const unsigned epoch = device_epoch();
+  if (cache.valid && cache.epoch == epoch && cache.device == f.r && std::memcmp(cache.rgb, rgb, sizeof rgb) == 0)
+    return cache.word;
+  int32_t ramp = f.r->control ? f.r->control(kControlRampIndex, 0, rgb, (int32_t)sizeof rgb) : 0;
+  cache.valid = true;
+  cache.epoch = epoch;
+  cache.device = f.r;
+  std::memcpy(cache.rgb, rgb, sizeof rgb);
+  cache.word = (uint32_t)ramp & 0xFFE0u;
+  return cache.word;
+}
+
+void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   if (!polygon_usable(p)) return;
+  Scratch& b = *f.b;
+  const int* numbers = p->numbers.data();
   const size_t n = p->numbers.size();
   const Surface& s = p->surface;
   // Facing, from the right-hand normal in world space.
-  VxVector normal = polygon_normal(p, world);
-  if (!VxNormalizeVector(&normal)) return;  // degenerate: nothing to see
+  VxVector normal = b.faces[index];
   const bool two_sided = (s.mode & VX_MATERIAL_TWO_SIDED) != 0;
-  const bool front = dot(normal, sub(f.eye, world[p->numbers[0] - 1])) > 0;
+  const VxVector to_eye = sub(f.eye, b.world[numbers[0] - 1]);
+  if (!two_sided) {
+    // Plainly turned away, whatever the rounding of the unit normal: left out before it
+    // is made. Near the edge-on the test below decides.
+    const double d = (double)normal.x * to_eye.x + (double)normal.y * to_eye.y + (double)normal.z * to_eye.z;
+    const double size = std::fabs((double)normal.x * to_eye.x) + std::fabs((double)normal.y * to_eye.y) +
+                        std::fabs((double)normal.z * to_eye.z);
+    if (d < -1e-4 * size) return;
+  }
+  if (!normalise(normal)) return;  // degenerate: nothing to see
+  const bool front = dot(normal, to_eye) > 0;
   if (!front && !two_sided) return;
   if (!front) normal = {-normal.x, -normal.y, -normal.z};
 
   const int geometry = s.look & VX_LOOK_GEOMETRY;
-  const bool smooth = (s.look & VX_LOOK_SMOOTH) != 0 && f.normals.size() == world.size();
+  const bool smooth = (s.look & VX_LOOK_SMOOTH) != 0 && f.smooth;
   DeviceMaterial material{};
   material.opacity = (uint8_t)std::lrint(std::clamp<VxReal>(s.opacity, 0, 1) * 255);
-  float rgb[3] = {std::clamp<VxReal>(s.red, 0, 1), std::clamp<VxReal>(s.green, 0, 1),
-                  std::clamp<VxReal>(s.blue, 0, 1)};
-  int32_t ramp = f.r->control ? f.r->control(kControlRampIndex, 0, rgb, (int32_t)sizeof rgb) : 0;
-  material.colour = (uint32_t)ramp & 0xFFE0u;
+  if (material.opacity == 0) return;
+  material.colour = ramp_word(f, p);
   material.mode = (uint8_t)(s.mode & (VX_MATERIAL_DEPTH_BIAS | VX_MATERIAL_TWO_SIDED));
   int slot = geometry == VX_LOOK_POINTS ? kModePoints : geometry == VX_LOOK_OUTLINE ? kModeOutline
            : geometry == VX_LOOK_POLYLINE ? kModePolyline : kModePolygon;
-  if (geometry == VX_LOOK_POLYGON && s.texture && live(s.texture)) {
+  // The polygon holds a reference on its texture, so the texture outlives it.
+  if (geometry == VX_LOOK_POLYGON && s.texture) {
     if (DeviceTexture* t = device_texture(f.r, s.texture)) {
       material.texture = t;
       slot = kModeTextured;
@@ -380,31 +464,19 @@ void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& worl
       material.mode |= (uint8_t)position;
     }
   }
-  if (material.opacity == 0) return;
   const bool textured = material.texture != nullptr;
-  const int32_t shade = shade_level(f, s, normal, textured);
   if (smooth) slot += kModeSmooth;
   // Points and lines have no screen-door modes: they are drawn whole.
   if (material.opacity < 255 && slot >= kModePolygon) slot += kModeStipple;
   if (!f.r->render_modes[f.bank][slot]) return;
+  const int32_t shade = face_shade(f, s, normal, textured);
 
   // Inside the volume as the driver transformed it: draw the clump's vertices as they are.
-  std::vector<ClipVertex> poly(n);
-  std::vector<unsigned> codes(n);
   unsigned all_out = ~0u, any_out = 0;
   for (size_t i = 0; i < n; ++i) {
-    DeviceVertex& d = f.verts[p->numbers[i] - 1];
-    if (smooth) {
-      VxVector vn = f.normals[p->numbers[i] - 1];
-      if (!front) vn = {-vn.x, -vn.y, -vn.z};
-      d.shade = shade_level(f, s, vn, textured);
-    } else {
-      d.shade = shade;
-    }
-    poly[i] = {d.view_x, d.view_y, d.view_z, d.u / 65536.0f, d.v / 65536.0f, (float)d.shade};
-    unsigned code = outcode(f, poly[i]);
-    if (d.clip_flags & 0x3F) code |= 1u << 5;
-    codes[i] = code;
+    const size_t k = (size_t)numbers[i] - 1;
+    b.verts[k].shade = smooth ? shade_level(f, s, b.diffuse[front ? 0 : 1][k], textured) : shade;
+    const unsigned code = b.codes[k];
     all_out &= code;
     any_out |= code;
   }
@@ -412,84 +484,146 @@ void render_polygon(Frame& f, VxPolygonRec* p, const std::vector<VxVector>& worl
   DeviceVertex* ptrs[kMaxPolygonCorners + 8];
   int count = 0;
   const int32_t flag = front ? 0 : 1;
-  if (geometry == VX_LOOK_POINTS) {
+  // Vertices inside the volume were held on the viewport with the clump.
+  if (!any_out || geometry == VX_LOOK_POINTS) {
     for (size_t i = 0; i < n; ++i)
-      if (!codes[i]) {
-        DeviceVertex& d = f.verts[p->numbers[i] - 1];
-        hold_on_viewport(f.camera, d);
-        ptrs[count++] = &d;
-      }
-    if (count) dispatch_line(f, slot, &material, shade, ptrs, count, flag);
-    return;
-  }
-  if (geometry != VX_LOOK_POLYGON) {
-    if (!any_out) {
-      for (size_t i = 0; i < n; ++i) {
-        DeviceVertex& d = f.verts[p->numbers[i] - 1];
-        hold_on_viewport(f.camera, d);
-        ptrs[count++] = &d;
-      }
-      dispatch_line(f, slot, &material, shade, ptrs, count, flag);
+      if (!b.codes[(size_t)numbers[i] - 1]) ptrs[count++] = &b.verts[(size_t)numbers[i] - 1];
+    if (geometry != VX_LOOK_POLYGON) {
+      if (count) dispatch_line(f, slot, &material, shade, ptrs, count, flag);
       return;
     }
-    // Cut edge by edge; each visible piece goes as an open line of two.
-    const size_t edges = geometry == VX_LOOK_OUTLINE ? n : n - 1;
-    const int piece = kModePolyline + (slot & kModeSmooth);
-    for (size_t i = 0; i < edges; ++i) {
-      std::vector<ClipVertex> seg{poly[i], poly[(i + 1) % n]};
-      if (!clip_segment(f, seg[0], seg[1])) continue;
-      project_clipped(f, seg);
-      DeviceVertex* two[2] = {&f.clipped[0], &f.clipped[1]};
-      dispatch_line(f, piece, &material, shade, two, 2, flag);
-    }
-    return;
-  }
-  if (!any_out) {
-    for (size_t i = 0; i < n; ++i) {
-      DeviceVertex& d = f.verts[p->numbers[i] - 1];
-      hold_on_viewport(f.camera, d);
-      ptrs[count++] = &d;
-    }
   } else {
-    clip_polygon(f, poly, 0x1F);
+    std::vector<ClipVertex>& poly = b.poly;
+    poly.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      const DeviceVertex& d = b.verts[(size_t)numbers[i] - 1];
+      poly[i] = {d.view_x, d.view_y, d.view_z, d.u / 65536.0f, d.v / 65536.0f, (float)d.shade};
+    }
+    if (geometry != VX_LOOK_POLYGON) {
+      // Cut edge by edge; each visible piece goes as an open line of two.
+      const size_t edges = geometry == VX_LOOK_OUTLINE ? n : n - 1;
+      const int piece = kModePolyline + (slot & kModeSmooth);
+      for (size_t i = 0; i < edges; ++i) {
+        ClipVertex seg[2] = {poly[i], poly[(i + 1) % n]};
+        if (!clip_segment(f, seg[0], seg[1])) continue;
+        project_clipped(f, seg, 2);
+        DeviceVertex* two[2] = {&b.clipped[0], &b.clipped[1]};
+        dispatch_line(f, piece, &material, shade, two, 2, flag);
+      }
+      return;
+    }
+    clip_polygon(f, poly, b.cut, 0x1F);
     if (poly.size() < 3) return;
-    project_clipped(f, poly);
-    for (DeviceVertex& d : f.clipped) ptrs[count++] = &d;
+    project_clipped(f, poly.data(), poly.size());
+    for (DeviceVertex& d : b.clipped) ptrs[count++] = &d;
   }
   // The driver draws triangles that run counter-clockwise on the screen (y down); a
   // two-sided polygon seen from behind is handed over reversed.
   int64_t area = 0;
   for (int i = 0; i < count; ++i) {
     const DeviceVertex* a = ptrs[i];
-    const DeviceVertex* b = ptrs[(i + 1) % count];
-    area += (int64_t)(a->screen_x >> 8) * (b->screen_y >> 8) - (int64_t)(b->screen_x >> 8) * (a->screen_y >> 8);
+    const DeviceVertex* c = ptrs[i + 1 < count ? i + 1 : 0];
+    area += (int64_t)(a->screen_x >> 8) * (c->screen_y >> 8) - (int64_t)(c->screen_x >> 8) * (a->screen_y >> 8);
   }
   dispatch(f, slot, &material, shade, ptrs, count, area > 0 ? 1 : 0);
 }
 
+// A clump's polygons through the given world and driver matrices.
+void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) {
+  Scratch& b = *f.b;
+  const size_t nv = c->vertices.size();
+  b.verts.resize(nv);
+  b.world.resize(nv);
+  for (size_t i = 0; i < nv; ++i) {
+    const VxClumpVertex& v = c->vertices[i];
+    DeviceVertex& d = b.verts[i];
+    d = DeviceVertex{};
+    d.x = v.p.x, d.y = v.p.y, d.z = v.p.z;
+    d.u = fixed(v.u), d.v = fixed(v.v);
+    b.world[i] = mat_apply(world, v.p);
+  }
+  f.r->transform_vertices(b.verts.data(), (int32_t)nv, matrix, f.cam, 2);
+  // Outcodes once per vertex; the ones inside are held on the viewport once.
+  b.codes.resize(nv);
+  for (size_t i = 0; i < nv; ++i) {
+    DeviceVertex& d = b.verts[i];
+    unsigned code = outcode(f, d.view_x, d.view_y, d.view_z);
+    if (d.clip_flags & 0x3F) code |= 1u << 5;
+    b.codes[i] = (uint8_t)code;
+    if (!code) hold_on_viewport(f, d);
+  }
+  const size_t np = c->polygons.size();
+  b.faces.resize(np);
+  bool any_smooth = false;
+  for (size_t j = 0; j < np; ++j) {
+    const VxPolygonRec* p = c->polygons[j];
+    if (polygon_usable(p)) b.faces[j] = polygon_normal(p, b.world.data());
+    any_smooth |= (p->surface.look & VX_LOOK_SMOOTH) != 0;
+  }
+  f.smooth = any_smooth;
+  if (any_smooth) vertex_normals(f, c);
+  for (size_t j = 0; j < np; ++j) render_polygon(f, j, c->polygons[j]);
+}
+
+// The clump's box, made again after its vertices changed.
+bool clump_box(VxClumpRec* c, VxVector& lo, VxVector& hi) {
+  if (c->bounds == VxClumpRec::kBoundsStale) {
+    VxVector l = c->vertices[0].p, h = l;
+    bool finite = true;
+    for (const VxClumpVertex& v : c->vertices) {
+      finite = finite && std::isfinite(v.p.x) && std::isfinite(v.p.y) && std::isfinite(v.p.z);
+      l = {std::min(l.x, v.p.x), std::min(l.y, v.p.y), std::min(l.z, v.p.z)};
+      h = {std::max(h.x, v.p.x), std::max(h.y, v.p.y), std::max(h.z, v.p.z)};
+    }
+    c->bounds_lo = l, c->bounds_hi = h;
+    c->bounds = finite ? VxClumpRec::kBoundsUsable : VxClumpRec::kBoundsUnusable;
+  }
+  lo = c->bounds_lo, hi = c->bounds_hi;
+  return c->bounds == VxClumpRec::kBoundsUsable;
+}
+
+// True when every vertex of the clump lies beyond one plane of the volume, so that none of
+// its polygons could be drawn. The box corners are taken through the matrix in double
+// precision and must clear the plane by far more than the rounding of any vertex's own
+// single-precision transform and outcode, so a vertex on the edge is never lost.
+bool clump_outside(const Frame& f, VxClumpRec* c, const float* m) {
+  VxVector lo, hi;
+  if (!clump_box(c, lo, hi)) return false;
+  const double ax = std::max(std::fabs(lo.x), std::fabs(hi.x)), ay = std::max(std::fabs(lo.y), std::fabs(hi.y)),
+               az = std::max(std::fabs(lo.z), std::fabs(hi.z));
+  double size[3];  // bound on the terms that make each view coordinate
+  for (int k = 0; k < 3; ++k)
+    size[k] = ax * std::fabs(m[k]) + ay * std::fabs(m[4 + k]) + az * std::fabs(m[8 + k]) + std::fabs(m[12 + k]);
+  if (!std::isfinite(size[0] + size[1] + size[2])) return false;
+  constexpr double kTolerance = 1e-5;  // some 40 times the worst rounding of the float path
+  const double tol_x = kTolerance * (size[0] + std::max(std::fabs(f.xl), std::fabs(f.xr)) * size[2]);
+  const double tol_y = kTolerance * (size[1] + std::max(std::fabs(f.yt), std::fabs(f.yb)) * size[2]);
+  const double tol_z = kTolerance * (size[2] + std::fabs(f.near_clip));
+  unsigned all = 0x1F;
+  for (int corner = 0; corner < 8 && all; ++corner) {
+    const double x = corner & 1 ? hi.x : lo.x, y = corner & 2 ? hi.y : lo.y, z = corner & 4 ? hi.z : lo.z;
+    const double X = x * m[0] + y * m[4] + z * m[8] + m[12];
+    const double Y = x * m[1] + y * m[5] + z * m[9] + m[13];
+    const double Z = x * m[2] + y * m[6] + z * m[10] + m[14];
+    unsigned code = 0;
+    if (X - f.xl * Z < -tol_x) code |= 1;
+    if (f.xr * Z - X < -tol_x) code |= 2;
+    if (Y - f.yt * Z < -tol_y) code |= 4;
+    if (f.yb * Z - Y < -tol_y) code |= 8;
+    if (Z - f.near_clip < -tol_z) code |= 16;
+    all &= code;
+  }
+  return all != 0;
+}
+
 void render_clump(Frame& f, VxClumpRec* c, int depth) {
   if (c->state == VX_STATE_ON && !c->vertices.empty()) {
-    Mat world = clump_world(c);
-    Mat m = mat_mul(world, f.view_to_driver);
+    const Mat world = clump_world(c);
+    const Mat m = mat_mul(world, f.view_to_driver);
     float matrix[16];
     for (int i = 0; i < 4; ++i)
       for (int k = 0; k < 4; ++k) matrix[i * 4 + k] = m.m[i][k];
-    f.verts.assign(c->vertices.size(), DeviceVertex{});
-    std::vector<VxVector> w(c->vertices.size());
-    for (size_t i = 0; i < c->vertices.size(); ++i) {
-      const VxClumpVertex& v = c->vertices[i];
-      f.verts[i].x = v.p.x, f.verts[i].y = v.p.y, f.verts[i].z = v.p.z;
-      f.verts[i].u = fixed(v.u), f.verts[i].v = fixed(v.v);
-      w[i] = mat_apply(world, v.p);
-    }
-    f.r->transform_vertices(f.verts.data(), (int32_t)f.verts.size(), matrix, f.cam, 2);
-    f.normals.clear();
-    for (const VxPolygonRec* p : c->polygons)
-      if (p->surface.look & VX_LOOK_SMOOTH) {
-        vertex_normals(f, c, w);
-        break;
-      }
-    for (VxPolygonRec* p : c->polygons) render_polygon(f, p, w);
+    if (!clump_outside(f, c, matrix)) draw_clump(f, c, world, matrix);
   }
   if (depth < kMaxClumpDepth)
     for (VxClumpRec* k : c->children) render_clump(f, k, depth + 1);
@@ -513,6 +647,9 @@ Frame make_frame(VxCameraRec* c, DeviceRecord* r) {
   f.yb = (float)(c->vp_y + c->vp_h) / c->height;
   f.near_clip = c->near_clip;
   f.eye = {c->m.m[3][0], c->m.m[3][1], c->m.m[3][2]};
+  f.hold_x0 = c->vp_x << 16, f.hold_x1 = (c->vp_x + c->vp_w) << 16;
+  f.hold_y0 = c->vp_y << 16, f.hold_y1 = (c->vp_y + c->vp_h) << 16;
+  f.b = &scratch();
   int32_t depth_on = 0;
   if (r->get_info && r->get_info(kGetInfoDepthBuffer, &depth_on, 4) && depth_on) f.bank = 1;
   float knee = 0;

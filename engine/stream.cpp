@@ -159,6 +159,7 @@ VxClumpRec* read_clump(In& in, const std::vector<VxTextureRec*>& textures, int d
     for (VxClumpVertex& v : c->vertices) {
       v.p.x = in.f32(), v.p.y = in.f32(), v.p.z = in.f32(), v.u = in.f32(), v.v = in.f32();
     }
+    c->bounds = VxClumpRec::kBoundsStale;
   }
   uint32_t np = in.ok ? in.u32() : 0;
   if (np > (uint32_t)kMaxPolygons || np > in.left() / 70) in.ok = false;

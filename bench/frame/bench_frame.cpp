@@ -3,7 +3,8 @@
 // plug-in (DIB-section output). Reports frames per second and, from a profiling timer that
 // samples the program counter, the share of the frame spent inside the span fillers (the
 // driver's functions that take the span state block by pointer) and inside the driver as a
-// whole; the rest is transform, clip, light, sort and dispatch.
+// whole; the rest is transform, clip, light, sort and dispatch. With BENCH_FRAME_PICTURE set
+// to a path, the first frame is also written there as a PPM picture.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <elf.h>
@@ -233,6 +234,15 @@ struct Frame {
     return false;
   }
   bool Draw() { return VxBeginCameraUpdate(camera) && VxRenderScene(scene) && VxEndCameraUpdate(camera); }
+  // The last frame shown in the window and written as a PPM picture, to compare the frames
+  // of two builds byte for byte.
+  bool SavePicture(const std::string& path) {
+    GdiDc* dc = gdi_get_dc(window);
+    if (!dc) return false;
+    const bool shown = VxShowCameraImage(camera, dc) != 0;
+    gdi_release_dc(window, dc);
+    return shown && canvas->save_ppm(path);
+  }
   void Close() {
     VxShutdown();
     if (window) window_destroy(window);
@@ -258,6 +268,8 @@ void BM_BusyFrame(benchmark::State& state) {
   itimerval tick{{0, 1000}, {0, 1000}};
   setitimer(ITIMER_PROF, &tick, nullptr);
   frame.Draw();  // textures decoded and tables built before the timed frames
+  if (const char* picture = std::getenv("BENCH_FRAME_PICTURE"))
+    if (!frame.SavePicture(picture)) state.SkipWithError("the frame's picture could not be written");
   sample_count = 0;
   int64_t frames = 0;
   bool ok = true;

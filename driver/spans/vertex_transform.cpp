@@ -3,7 +3,18 @@
 #include <bit>
 #include <cmath>
 
+#include <emmintrin.h>
+
 namespace {
+
+// RoundToInt32 inline for the vertex loops: the processor's conversion rounds in the current
+// mode, to nearest with ties to even, as nearbyint does, without a library call.
+inline int32_t Round(double x) {
+    if (std::isnan(x)) return 0;
+    if (x >= 2147483647.0) return INT32_MAX;
+    if (x <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(_mm_cvtsd_si64(_mm_set_sd(x)));
+}
 
 int32_t Bits(float f) { return std::bit_cast<int32_t>(f); }
 
@@ -54,9 +65,9 @@ void TransformPerspective(DeviceVertex* v, int32_t count, const float* m, const 
             v->clip_flags = flags;
         }
         const float q = 1.0f / Z;
-        v->screen_x = RoundToInt32(X * q * sx);
-        v->screen_y = RoundToInt32(Y * q * sy);
-        v->depth = AddDepthBias(RoundToInt32((dz - Z) * q * ds));
+        v->screen_x = Round(X * q * sx);
+        v->screen_y = Round(Y * q * sy);
+        v->depth = AddDepthBias(Round((dz - Z) * q * ds));
     }
 }
 
@@ -90,21 +101,15 @@ void TransformParallel(DeviceVertex* v, int32_t count, const float* m, const Dev
         } else {
             v->clip_flags = flags;
         }
-        v->screen_x = RoundToInt32(X * sx);
-        v->screen_y = RoundToInt32(Y * sy);
-        v->depth = AddDepthBias(RoundToInt32((dz - Z) * ds));
+        v->screen_x = Round(X * sx);
+        v->screen_y = Round(Y * sy);
+        v->depth = AddDepthBias(Round((dz - Z) * ds));
     }
 }
 
 }  // namespace
 
-int32_t RoundToInt32(double x) {
-    if (std::isnan(x)) return 0;
-    const double r = std::nearbyint(x);  // current rounding mode: to nearest, ties to even
-    if (r >= 2147483647.0) return INT32_MAX;
-    if (r <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(r);
-}
+int32_t RoundToInt32(double x) { return Round(x); }
 
 void TransformVertices(DeviceVertex* vertices, int32_t count, const float* matrix,
                        DeviceCamera* camera, int32_t mode) {

@@ -1,0 +1,148 @@
+// What the engine keeps from one frame to the next (texels, colour words, clump boxes) must
+// follow every change made between the frames.
+#include <gtest/gtest.h>
+
+#include "tests/engine/render_fixture.h"
+
+namespace {
+
+VxRaster* solid(int side, unsigned char red, unsigned char green, unsigned char blue) {
+  VxRaster* r = VxCreateRasterDepth(side, side, 24);
+  unsigned char* px = VxGetRasterPixels(r);
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) {
+      unsigned char* p = px + y * VxGetRasterStride(r) + x * 3;
+      p[0] = blue, p[1] = green, p[2] = red;
+    }
+  VxReleaseRasterPixels(r);
+  return r;
+}
+
+class RenderReuseTest : public RenderTest {
+ protected:
+  // One frame of the given clumps; what reached the driver.
+  std::vector<RecordedPolygon> draw(VxCamera* cam, std::initializer_list<VxClump*> clumps) {
+    recorded().clear();
+    EXPECT_TRUE(VxBeginCameraUpdate(cam));
+    for (VxClump* c : clumps) VxRenderClump(c);
+    EXPECT_TRUE(VxEndCameraUpdate(cam));
+    return recorded();
+  }
+  int red_of(int index) {
+    unsigned char pal[256 * 4];
+    EXPECT_TRUE(VxGetPaletteEntries(0, 256, pal));
+    return pal[index * 4];
+  }
+};
+
+TEST_F(RenderReuseTest, TexelsFollowANewMaskAndANewPicture) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxTexture* t = VxCreateTexture(solid(32, 255, 0, 0));
+  VxClump* c = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(c, 0), t);
+  auto first = draw(cam, {c});
+  ASSERT_EQ(first.size(), 1u);
+  ASSERT_NE(first[0].texels, nullptr);
+  EXPECT_NE(first[0].texels[0], 0);
+  EXPECT_GT(red_of(first[0].texels[0]), 180);
+
+  // The left half masked away after the texture was drawn.
+  VxRaster* mask = VxCreateRaster(32, 32);
+  unsigned char* px = VxGetRasterPixels(mask);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) px[y * VxGetRasterStride(mask) + x] = x < 16 ? 0 : 1;
+  VxReleaseRasterPixels(mask);
+  ASSERT_TRUE(VxMaskTexture(t, mask));
+  auto masked = draw(cam, {c});
+  ASSERT_EQ(masked.size(), 1u);
+  EXPECT_EQ(masked[0].texels[64 * 128 + 10], 0);
+  EXPECT_NE(masked[0].texels[64 * 128 + 100], 0);
+
+  // Two new pictures in turn with no frame between: the second may take the place of the
+  // first one freed, and must still be the one drawn.
+  for (int round = 0; round < 4; ++round) {
+    ASSERT_TRUE(VxSetTextureRaster(t, solid(32, 0, 0, 255)));
+    ASSERT_TRUE(VxSetTextureRaster(t, solid(32, round % 2 ? 255 : 0, 0, round % 2 ? 0 : 255)));
+    auto next = draw(cam, {c});
+    ASSERT_EQ(next.size(), 1u);
+    const int texel = next[0].texels[64 * 128 + 100];
+    if (round % 2)
+      EXPECT_GT(red_of(texel), 180) << round;
+    else
+      EXPECT_LT(red_of(texel), 80) << round;
+  }
+}
+
+TEST_F(RenderReuseTest, TexelsFollowPixelsDrawnIntoThePicture) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxRaster* picture = solid(32, 255, 0, 0);
+  VxTexture* t = VxCreateTexture(picture);
+  VxClump* c = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(c, 0), t);
+  auto red = draw(cam, {c});
+  ASSERT_EQ(red.size(), 1u);
+  EXPECT_GT(red_of(red[0].texels[64 * 128 + 64]), 180);
+  unsigned char* px = VxGetRasterPixels(picture);
+  ASSERT_NE(px, nullptr);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      unsigned char* p = px + y * VxGetRasterStride(picture) + x * 3;
+      p[0] = 255, p[1] = 0, p[2] = 0;  // blue
+    }
+  ASSERT_TRUE(VxReleaseRasterPixels(picture));
+  auto blue = draw(cam, {c});
+  ASSERT_EQ(blue.size(), 1u);
+  EXPECT_LT(red_of(blue[0].texels[64 * 128 + 64]), 80);
+}
+
+TEST_F(RenderReuseTest, ColourWordFollowsAChangedMaterial) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxClump* c = make_square(1, 0, 0, 0);
+  VxClump* blue = make_square(1, 0, 0, 0);
+  VxMaterial* m = VxCreateMaterial();
+  VxSetMaterialColor(m, 0, 0, 1);
+  VxSetPolygonMaterial(VxGetClumpPolygon(blue, 0), m);
+  auto white = draw(cam, {c, blue});
+  ASSERT_EQ(white.size(), 2u);
+  ASSERT_NE(white[0].colour, white[1].colour);
+  VxSetPolygonMaterial(VxGetClumpPolygon(c, 0), m);
+  auto now = draw(cam, {c});
+  ASSERT_EQ(now.size(), 1u);
+  EXPECT_EQ(now[0].colour, white[1].colour);
+}
+
+TEST_F(RenderReuseTest, ClumpsWhollyOutsideDrawNothingAndComeBackWhenTheyChange) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  // The view is 2 units to each side at z = 0 (+x on the left): one square beyond each
+  // edge and one behind the eye, one across the left edge, one reaching a hair's breadth
+  // past the right edge.
+  VxClump* left = make_square(1, 3, 0, 0);
+  VxClump* right = make_square(1, -3, 0, 0);
+  VxClump* below = make_square(1, 0, -3, 0);
+  VxClump* behind = make_square(1, 0, 0, -5);
+  VxClump* across = make_square(1, 2, 0, 0);
+  VxClump* sliver = make_square(1, -2.499f, 0, 0);
+  EXPECT_TRUE(draw(cam, {left, right, below, behind}).empty());
+  auto some = draw(cam, {across, sliver});
+  ASSERT_EQ(some.size(), 2u);
+  for (const DeviceVertex& v : some[1].vertices) EXPECT_GE(v.screen_x, 79 << 16);
+
+  // A triangle added in the middle of the view after the clump was left out: drawn.
+  const int a = VxAddVertexToClump(left, 0.5f, -0.5f, 0), b = VxAddVertexToClump(left, -0.5f, -0.5f, 0),
+            c = VxAddVertexToClump(left, -0.5f, 0.5f, 0);
+  const int numbers[3] = {a, b, c};
+  ASSERT_NE(VxAddPolygonToClump(left, 3, numbers), nullptr);
+  auto now = draw(cam, {left});
+  ASSERT_EQ(now.size(), 1u);
+  EXPECT_EQ(now[0].vertices.size(), 3u);
+}
+
+}  // namespace

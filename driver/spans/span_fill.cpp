@@ -120,7 +120,9 @@ struct WideLanes {
 struct DepthLanes {
     WideLanes z, lane, step;  // running; k x step for lane k; 8 x step
 
-    explicit DepthLanes(uint32_t per_pixel) {
+    // Set up at the first row wide enough for a group: short rows, the
+    // whole of a small triangle, step the depth one value at a time.
+    void Prepare(uint32_t per_pixel) {
         uint16_t hi[kGroup], lo[kGroup];
         for (int32_t k = 0; k < kGroup; ++k) {
             const uint32_t v = static_cast<uint32_t>(k) * per_pixel;
@@ -316,19 +318,21 @@ inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
 }
 
 // The last 1 to 7 pixels of a row, one at a time so that nothing past the
-// row is read; selects rather than branches decide each pixel.
+// row is read; selects rather than branches decide each pixel. The depth
+// steps as one 32-bit value from z, the tail's first pixel, so that short
+// rows set up no depth lanes.
 template <bool kDepth, class Source>
-inline void DrawTail(Source& src, const DepthLanes& z, uint8_t* px, uint16_t* cell, int32_t rest) {
-    uint16_t index[kGroup], d[kGroup];
+inline void DrawTail(Source& src, uint32_t z, uint32_t depth_step, uint8_t* px, uint16_t* cell, int32_t rest) {
+    uint16_t index[kGroup];
     src.Indices(index);
-    if constexpr (kDepth) StoreLanes(d, z.z.hi);
     for (int32_t k = 0; k < rest; ++k) {
         const uint8_t raw = src.Raw(index[k]);
         bool write = !Source::kClear || raw != 0;
         if constexpr (kDepth) {
-            const uint16_t c = cell[k];
-            write = write & (c <= d[k]);
-            cell[k] = write ? d[k] : c;
+            const uint16_t c = cell[k], d = static_cast<uint16_t>(z >> 16);
+            z += depth_step;
+            write = write & (c <= d);
+            cell[k] = write ? d : c;
         }
         px[k] = write ? src.Pixel(raw) : px[k];
     }
@@ -339,9 +343,11 @@ void Rows(SpanState* s, Source src) {
     Edges e(s);
     int32_t depth = s->Depth;
     const int32_t depth_row_step = s->DepthRowStep;
+    const auto depth_step = static_cast<uint32_t>(s->DepthStep);
     uint16_t* depth_row = s->DepthRowAddress;
     const int32_t depth_pitch = s->DepthPitch;
-    DepthLanes z(static_cast<uint32_t>(s->DepthStep));
+    DepthLanes z{};
+    bool lanes_ready = false;
     for (int32_t rows = s->RowCount; rows > 0; --rows) {
         e.Step();
         src.BeginRow();
@@ -351,11 +357,19 @@ void Rows(SpanState* s, Source src) {
             uint8_t* px = e.row + xl;
             uint16_t* cell = kDepth ? depth_row + xl : nullptr;
             src.Start(xl);
-            if constexpr (kDepth) z.Start(static_cast<uint32_t>(depth));
             const int32_t n = xr - xl, whole = n & ~(kGroup - 1);
-            for (int32_t i = 0; i < whole; i += kGroup)
-                DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
-            if (whole < n) DrawTail<kDepth>(src, z, px + whole, kDepth ? cell + whole : nullptr, n - whole);
+            if (whole > 0) {
+                if constexpr (kDepth) {
+                    if (!lanes_ready) z.Prepare(depth_step);
+                    lanes_ready = true;
+                    z.Start(static_cast<uint32_t>(depth));
+                }
+                for (int32_t i = 0; i < whole; i += kGroup)
+                    DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
+            }
+            if (whole < n)
+                DrawTail<kDepth>(src, static_cast<uint32_t>(depth) + static_cast<uint32_t>(whole) * depth_step,
+                                 depth_step, px + whole, kDepth ? cell + whole : nullptr, n - whole);
         }
         src.EndRow();
         e.row += e.pitch;

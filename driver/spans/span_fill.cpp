@@ -318,9 +318,9 @@ inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
 }
 
 // The last 1 to 7 pixels of a row, one at a time so that nothing past the
-// row is read; selects rather than branches decide each pixel. The depth
-// steps as one 32-bit value from z, the tail's first pixel, so that short
-// rows set up no depth lanes.
+// row is read and nothing that fails is rewritten. The depth steps as one
+// 32-bit value from z, the tail's first pixel, so that short rows set up no
+// depth lanes.
 template <bool kDepth, class Source>
 inline void DrawTail(Source& src, uint32_t z, uint32_t depth_step, uint8_t* px, uint16_t* cell, int32_t rest) {
     uint16_t index[kGroup];
@@ -329,12 +329,12 @@ inline void DrawTail(Source& src, uint32_t z, uint32_t depth_step, uint8_t* px, 
         const uint8_t raw = src.Raw(index[k]);
         bool write = !Source::kClear || raw != 0;
         if constexpr (kDepth) {
-            const uint16_t c = cell[k], d = static_cast<uint16_t>(z >> 16);
+            const uint16_t d = static_cast<uint16_t>(z >> 16);
             z += depth_step;
-            write = write & (c <= d);
-            cell[k] = write ? d : c;
+            write = write & (cell[k] <= d);
+            if (write) cell[k] = d;
         }
-        px[k] = write ? src.Pixel(raw) : px[k];
+        if (write) px[k] = src.Pixel(raw);
     }
 }
 
@@ -346,7 +346,7 @@ void Rows(SpanState* s, Source src) {
     const auto depth_step = static_cast<uint32_t>(s->DepthStep);
     uint16_t* depth_row = s->DepthRowAddress;
     const int32_t depth_pitch = s->DepthPitch;
-    DepthLanes z{};
+    DepthLanes z;
     bool lanes_ready = false;
     for (int32_t rows = s->RowCount; rows > 0; --rows) {
         e.Step();

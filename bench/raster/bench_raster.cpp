@@ -15,15 +15,24 @@ namespace {
 constexpr int kFrameWidth = 640;
 constexpr int kFrameHeight = 480;
 
+// Visible: every pixel passes and every texel is opaque. Hidden: the depth
+// buffer is nearer everywhere, so nothing is drawn. Holes: one texel in
+// three is transparent, so most groups of pixels are partly drawn.
+enum class Variant { Visible, Hidden, Holes };
+
 struct Scene {
     std::vector<uint8_t> frame = std::vector<uint8_t>(kFrameWidth * kFrameHeight);
     std::vector<uint16_t> depth = std::vector<uint16_t>(kFrameWidth * kFrameHeight);
     std::vector<uint8_t> texels = std::vector<uint8_t>(128 * 128);
     alignas(256) uint8_t shade[256];
 
-    Scene() {
-        for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(1 + (i * 7) % 255);
+    explicit Scene(Variant v) {
+        for (size_t i = 0; i < texels.size(); ++i) {
+            texels[i] = static_cast<uint8_t>(1 + (i * 7) % 255);
+            if (v == Variant::Holes && i % 3 == 0) texels[i] = 0;
+        }
         for (int i = 0; i < 256; ++i) shade[i] = static_cast<uint8_t>(255 - i);
+        if (v == Variant::Hidden) depth.assign(depth.size(), 0xFFFF);
     }
 
     SpanState Section(int width) {
@@ -51,8 +60,13 @@ struct Scene {
 
 using Filler = void (*)(SpanState*);
 
-void RunFiller(benchmark::State& state, Filler fill) {
-    static Scene scene;
+Scene& SceneOf(Variant v) {
+    static Scene visible(Variant::Visible), hidden(Variant::Hidden), holes(Variant::Holes);
+    return v == Variant::Hidden ? hidden : v == Variant::Holes ? holes : visible;
+}
+
+void RunFiller(benchmark::State& state, Filler fill, Variant variant = Variant::Visible) {
+    Scene& scene = SceneOf(variant);
     const int width = static_cast<int>(state.range(0));
     double filler_ns = 0, memset_ns = 0;
     for (auto _ : state) {
@@ -89,9 +103,17 @@ SPAN_BENCH(SpanTexturedLitZ)
 SPAN_BENCH(SpanSmooth)
 SPAN_BENCH(SpanSmoothZ)
 
+// Hidden rows fetch no texel; rows with holes blend partly drawn groups.
+void BM_SpanTexturedZHidden(benchmark::State& state) { RunFiller(state, &SpanTexturedZ, Variant::Hidden); }
+BENCHMARK(BM_SpanTexturedZHidden)->Arg(32)->Arg(640)->UseManualTime();
+void BM_SpanTexturedHoles(benchmark::State& state) { RunFiller(state, &SpanTextured, Variant::Holes); }
+BENCHMARK(BM_SpanTexturedHoles)->Arg(32)->Arg(640)->UseManualTime();
+void BM_SpanTexturedLitZHoles(benchmark::State& state) { RunFiller(state, &SpanTexturedLitZ, Variant::Holes); }
+BENCHMARK(BM_SpanTexturedLitZHoles)->Arg(32)->Arg(640)->UseManualTime();
+
 // The rectangle fill against memset of the same rectangle.
 void BM_FillRect8(benchmark::State& state) {
-    static Scene scene;
+    Scene& scene = SceneOf(Variant::Visible);
     const int width = static_cast<int>(state.range(0));
     SpanStateBlock.ScreenPitch = kFrameWidth;
     double fill_ns = 0, memset_ns = 0;

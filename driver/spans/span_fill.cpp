@@ -1,8 +1,9 @@
 // The eight basic span fillers and the rectangle fills.
 //
-// Each family is one template: depth test, lighting and transparency are
-// compile-time choices, so the pixel loops carry no flag tests. Running
-// values live in locals and go back to the block once per call.
+// One row loop serves every filler, bound at compile time to a pixel source
+// (flat, textured, lit, smooth) and to the depth test, so the pixel loops
+// carry no flag tests. Running values live in locals and go back to the
+// block once per call.
 #include <cstring>
 
 #include "driver/spans/span_state.h"
@@ -54,187 +55,353 @@ struct Edges {
     }
 };
 
-template <bool kDepth>
-void FlatRows(SpanState* s) {
-    Edges e(s);
-    const uint8_t colour = static_cast<uint8_t>(s->FlatColour);
-    int32_t depth = s->Depth;
-    const int32_t depth_row_step = s->DepthRowStep, depth_step = s->DepthStep;
-    uint16_t* depth_row = s->DepthRowAddress;
-    const int32_t depth_pitch = s->DepthPitch;
-    for (int32_t rows = s->RowCount; rows > 0; --rows) {
-        e.Step();
-        if constexpr (kDepth) depth = Wrap(depth, depth_row_step);
-        const int32_t xl = e.left >> 16, xr = e.right >> 16;
-        if (xr > xl) {
-            if constexpr (kDepth) {
-                uint8_t* px = e.row + xl;
-                uint16_t* cell = depth_row + xl;
-                uint32_t z = static_cast<uint32_t>(depth);
-                for (int32_t i = 0, n = xr - xl; i < n; ++i) {
-                    const uint16_t d = static_cast<uint16_t>(z >> 16);
-                    // Cells and pixels that fail keep their bytes untouched.
-                    if (cell[i] <= d) {
-                        cell[i] = d;
-                        px[i] = colour;
-                    }
-                    z += static_cast<uint32_t>(depth_step);
-                }
-            } else {
-                std::memset(e.row + xl, colour, static_cast<size_t>(xr - xl));
-            }
-        }
-        e.row += e.pitch;
-        if constexpr (kDepth) depth_row = StepDepthRow(depth_row, depth_pitch);
-    }
-    e.Store(s);
-    if constexpr (kDepth) {
-        s->Depth = depth;
-        s->DepthRowAddress = depth_row;
-    }
+// Eight pixels go together: 16-bit lanes for the interpolants and the depth,
+// one 64-bit word for the pixels. A group is decided as a whole (stored,
+// skipped, or blended under a byte mask), so the pixel loops carry no
+// per-pixel branches.
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+using I16x8 = int16_t __attribute__((vector_size(16)));
+using I8x8 = int8_t __attribute__((vector_size(8)));
+using U32x4 = uint32_t __attribute__((vector_size(16)));
+
+constexpr int32_t kGroup = 8;
+constexpr U16x8 kLanes = {0, 1, 2, 3, 4, 5, 6, 7};
+constexpr uint64_t kAllBytes = ~uint64_t{0};
+
+inline U16x8 Splat(uint32_t x) { return U16x8{} + static_cast<uint16_t>(x); }
+inline U16x8 LoadLanes(const uint16_t* p) {
+    U16x8 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void StoreLanes(uint16_t* p, U16x8 v) { std::memcpy(p, &v, sizeof v); }
+inline uint64_t LoadWord(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+inline void StoreWord(uint8_t* p, uint64_t w) { std::memcpy(p, &w, sizeof w); }
+
+// Lane values stored for reading back one by one stay in memory: reading
+// words back is cheaper than taking eight lanes out of the register.
+inline void KeepInMemory(const uint16_t* p) { asm("" : : "r"(p) : "memory"); }
+
+// Lane masks (0 or 0xFFFF per lane) to and from byte masks of the pixel word.
+inline uint64_t ByteMask(I16x8 lanes) {
+    const I8x8 b = __builtin_convertvector(lanes, I8x8);
+    uint64_t w;
+    std::memcpy(&w, &b, sizeof w);
+    return w;
+}
+inline U16x8 LaneMask(uint64_t bytes) {
+    I8x8 b;
+    std::memcpy(&b, &bytes, sizeof b);
+    return reinterpret_cast<U16x8>(__builtin_convertvector(b, I16x8));
 }
 
-// Packed u|v split into two words with each 15-bit field at the top, so that both wrap
-// modulo 128 texels by plain 32-bit addition and the two step chains run side by side.
-struct SplitUv {
-    uint32_t u, v;
-    static SplitUv Of(uint32_t packed) { return {packed << 17, (packed >> 16) << 17}; }
-    uint32_t Offset() const { return ((v >> 25) << 7) | (u >> 25); }
-    void Add(const SplitUv& step) {
-        u += step.u;
-        v += step.v;
+// 0xFF in every byte of w that is not 0, else 0; no carry crosses a byte.
+inline uint64_t NonZeroBytes(uint64_t w) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t high = (((w & kLow7) + kLow7) | w) & ~kLow7;
+    return (high >> 7) * 0xFFu;
+}
+
+// 32-bit values of eight pixels held as high and low halves, so that the high
+// half (the depth tested) needs no narrowing. The carry of the low halves is
+// their unsigned wrap.
+struct WideLanes {
+    U16x8 hi, lo;
+    static void Add(U16x8& hi, U16x8& lo, U16x8 add_hi, U16x8 add_lo) {
+        lo += add_lo;
+        hi += add_hi - reinterpret_cast<U16x8>(lo < add_lo);
     }
 };
 
-// Any step whose bits 15 or 31 are set (the set-ups' packing never gives one) carries
-// between the fields, so it keeps the masked packed addition.
-struct PackedUv {
-    uint32_t uv, step;
-    uint32_t Offset() const { return PackedTexelOffset(uv); }
-    void Add() { uv = (uv + step) & kPackedUvMask; }
+struct DepthLanes {
+    WideLanes z, lane, step;  // running; k x step for lane k; 8 x step
+
+    // Set up at the first row wide enough for a group: short rows, the
+    // whole of a small triangle, step the depth one value at a time.
+    void Prepare(uint32_t per_pixel) {
+        uint16_t hi[kGroup], lo[kGroup];
+        for (int32_t k = 0; k < kGroup; ++k) {
+            const uint32_t v = static_cast<uint32_t>(k) * per_pixel;
+            hi[k] = static_cast<uint16_t>(v >> 16);
+            lo[k] = static_cast<uint16_t>(v);
+        }
+        lane = {LoadLanes(hi), LoadLanes(lo)};
+        const uint32_t s8 = per_pixel * kGroup;
+        step = {Splat(s8 >> 16), Splat(s8)};
+    }
+    void Start(uint32_t depth) {
+        z = {Splat(depth >> 16), Splat(depth)};
+        WideLanes::Add(z.hi, z.lo, lane.hi, lane.lo);
+    }
+    void Next() { WideLanes::Add(z.hi, z.lo, step.hi, step.lo); }
 };
-struct SplitStepUv {
-    SplitUv t, step;
-    uint32_t Offset() const { return t.Offset(); }
-    void Add() { t.Add(step); }
+
+// Texel offsets of eight pixels from packed u|v. u and v each sit in a 16-bit
+// lane shifted up by one, so that their 7.8 values wrap at 128 texels by
+// plain 16-bit addition.
+struct SplitUv {
+    U16x8 u, v, lane_u, lane_v, step_u, step_v;
+
+    static uint16_t U(uint32_t packed) { return static_cast<uint16_t>((packed & 0x7FFFu) << 1); }
+    static uint16_t V(uint32_t packed) { return static_cast<uint16_t>(((packed >> 16) & 0x7FFFu) << 1); }
+    explicit SplitUv(uint32_t step)
+        : lane_u(kLanes * U(step)), lane_v(kLanes * V(step)),
+          step_u(Splat(U(step) * kGroup)), step_v(Splat(V(step) * kGroup)) {}
+    void Start(uint32_t packed) {
+        u = Splat(U(packed)) + lane_u;
+        v = Splat(V(packed)) + lane_v;
+    }
+    void Next() {
+        u += step_u;
+        v += step_v;
+    }
+    void Offsets(uint16_t* out) {
+        StoreLanes(out, ((v >> 2) & 0x3F80) | (u >> 9));
+        KeepInMemory(out);
+        Next();
+    }
+};
+
+// Any step whose bits 15 or 31 are set (the set-ups' packing never gives one)
+// carries between the fields, so it keeps the masked packed addition pixel by
+// pixel.
+struct PackedUv {
+    uint32_t uv = 0, step;
+    explicit PackedUv(uint32_t s) : step(s) {}
+    void Start(uint32_t packed) { uv = packed; }
+    void Next() {
+        for (int32_t k = 0; k < kGroup; ++k) uv = (uv + step) & kPackedUvMask;
+    }
+    void Offsets(uint16_t* out) {
+#pragma GCC unroll 8
+        for (int32_t k = 0; k < kGroup; ++k) {
+            out[k] = static_cast<uint16_t>(PackedTexelOffset(uv));
+            uv = (uv + step) & kPackedUvMask;
+        }
+    }
 };
 constexpr uint32_t kPackedGapBits = 0x80008000u;
 
-template <bool kDepth, bool kLit, class Uv>
-inline void TexturedPixels(uint8_t* px, uint16_t* cell, int32_t n, Uv t, uint32_t z, uint32_t depth_step,
-                           const uint8_t* texels, const uint8_t* shade) {
-    for (int32_t i = 0; i < n; ++i) {
+// Pixel sources. BeginRow steps the row's interpolant (empty rows too), Start
+// places the lanes at a drawn row's first pixel, Indices gives the table
+// indexes of the next eight pixels and Skip passes eight without reading
+// them. Raw is the byte read at an index (texel 0 is transparent for sources
+// with kClear), Pixel the byte written for it.
+struct FlatSource {
+    static constexpr bool kClear = false;
+    uint8_t colour;
+    explicit FlatSource(const SpanState* s) : colour(static_cast<uint8_t>(s->FlatColour)) {}
+    void BeginRow() {}
+    void Start(int32_t) {}
+    void EndRow() {}
+    void Skip() {}
+    void Indices(uint16_t*) {}
+    uint8_t Raw(uint16_t) const { return colour; }
+    uint8_t Pixel(uint8_t raw) const { return raw; }
+    void Store(SpanState*) const {}
+};
+
+template <bool kLit, class Uv>
+struct TexturedSource {
+    static constexpr bool kClear = true;
+    const uint8_t* texels;
+    const uint8_t* shade;
+    uint32_t uv, row_step;
+    Uv lanes;
+
+    explicit TexturedSource(const SpanState* s)
+        : texels(s->Texels), shade(kLit ? AlignedRow(s->ShadeRow) : nullptr), uv(s->Interp),
+          row_step(s->InterpRowStep), lanes(s->InterpStep) {}
+    void BeginRow() { uv = (uv + row_step) & kPackedUvMask; }
+    void Start(int32_t) { lanes.Start(uv); }
+    void EndRow() {}
+    void Skip() { lanes.Next(); }
+    void Indices(uint16_t* out) { lanes.Offsets(out); }
+    uint8_t Raw(uint16_t offset) const { return texels[offset]; }
+    uint8_t Pixel(uint8_t texel) const { return kLit ? shade[texel] : texel; }
+    void Store(SpanState* s) const { s->Interp = uv; }
+};
+
+// The noise word advances by s ^= s >> 6, a linear map whose eighth power is
+// the identity on 32 bits (it is I + S, and (I + S)^8 = I + S^8, S^8 shifting
+// by 48), so a row's noise bytes repeat every eight pixels.
+struct SmoothSource {
+    static constexpr bool kClear = false;
+    const uint8_t* shade_row;
+    const uint32_t* dither;
+    uint32_t seed, shade, row_step;
+    U16x8 lane, step, sh, noise;
+
+    explicit SmoothSource(const SpanState* s)
+        : shade_row(s->ShadeRow), dither(s->DitherRowX), seed(s->RowSeed), shade(s->Interp),
+          row_step(s->InterpRowStep), lane(kLanes * static_cast<uint16_t>(s->InterpStep)),
+          step(Splat(s->InterpStep * kGroup)) {}
+    void BeginRow() { shade += row_step; }
+    void Start(int32_t xl) {
+        // Words 0, 2, 4, 6 from powers of the map (its square is s ^ s >> 12, its
+        // fourth power s ^ s >> 24); words 1, 3, 5, 7 are one step on from them.
+        const uint32_t n0 = dither[xl & 7] ^ (seed & 0xFFu);
+        const uint32_t n2 = n0 ^ (n0 >> 12);
+        const U32x4 even = {n0, n2, n0 ^ (n0 >> 24), n2 ^ (n2 >> 24)};
+        const U32x4 odd = even ^ (even >> 6);
+        noise = reinterpret_cast<U16x8>((even & 0xFFu) | ((odd & 0xFFu) << 16));
+        sh = Splat(shade) + lane;
+    }
+    void EndRow() { seed = NoiseStep(seed); }
+    void Skip() { sh += step; }
+    void Indices(uint16_t* out) {
+        // The noise byte rounds the 8.8 shade up with the probability of its
+        // fraction.
+        StoreLanes(out, (sh + noise) >> 8);
+        KeepInMemory(out);
+        sh += step;
+    }
+    uint8_t Raw(uint16_t index) const { return shade_row[index]; }
+    uint8_t Pixel(uint8_t raw) const { return raw; }
+    void Store(SpanState* s) const {
+        s->Interp = shade;
+        s->RowSeed = seed;
+    }
+};
+
+// The next eight pixels as one word and, for sources with transparent pixels,
+// which of them are opaque.
+template <class Source>
+inline uint64_t FetchGroup(Source& src, uint64_t* opaque) {
+    uint16_t index[kGroup];
+    src.Indices(index);
+    uint8_t raw[kGroup], out[kGroup];
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < kGroup; ++k) {
+        raw[k] = src.Raw(index[k]);
+        out[k] = src.Pixel(raw[k]);
+    }
+    if constexpr (Source::kClear) *opaque = NonZeroBytes(LoadWord(raw));
+    return LoadWord(out);
+}
+
+// One group of eight pixels. Cells and pixels that fail (hidden, or
+// transparent) keep their bytes; a group where all fail is neither fetched
+// nor written.
+template <bool kDepth, class Source>
+inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
+    uint64_t write = kAllBytes;
+    U16x8 old_cells{}, d{};
+    if constexpr (kDepth) {
+        old_cells = LoadLanes(cell);
+        d = z->z.hi;
+        z->Next();
+        write = ByteMask(old_cells <= d);
+        if (write == 0) {
+            src.Skip();
+            return;
+        }
+    }
+    uint64_t opaque = kAllBytes;
+    const uint64_t word = FetchGroup(src, &opaque);
+    write &= opaque;
+    if (write == kAllBytes) {
+        StoreWord(px, word);
+        if constexpr (kDepth) StoreLanes(cell, d);
+        return;
+    }
+    if (write == 0) return;
+    StoreWord(px, (LoadWord(px) & ~write) | (word & write));
+    if constexpr (kDepth) {
+        const U16x8 m = LaneMask(write);
+        StoreLanes(cell, (old_cells & ~m) | (d & m));
+    }
+}
+
+// The last 1 to 7 pixels of a row, one at a time so that nothing past the
+// row is read and nothing that fails is rewritten. The depth steps as one
+// 32-bit value from z, the tail's first pixel, so that short rows set up no
+// depth lanes.
+template <bool kDepth, class Source>
+inline void DrawTail(Source& src, uint32_t z, uint32_t depth_step, uint8_t* px, uint16_t* cell, int32_t rest) {
+    uint16_t index[kGroup];
+    src.Indices(index);
+    for (int32_t k = 0; k < rest; ++k) {
+        const uint8_t raw = src.Raw(index[k]);
+        bool write = !Source::kClear || raw != 0;
         if constexpr (kDepth) {
             const uint16_t d = static_cast<uint16_t>(z >> 16);
-            // The depth first: a hidden pixel fetches no texel, and nothing that fails
-            // (hidden, or texel 0) is rewritten.
-            if (cell[i] <= d) {
-                const uint8_t tx = texels[t.Offset()];
-                if (tx != 0) {
-                    cell[i] = d;
-                    px[i] = kLit ? shade[tx] : tx;
-                }
-            }
             z += depth_step;
-        } else {
-            const uint8_t tx = texels[t.Offset()];
-            // Texel 0 is transparent.
-            if (tx != 0) px[i] = kLit ? shade[tx] : tx;
+            write = write & (cell[k] <= d);
+            if (write) cell[k] = d;
         }
-        t.Add();
+        if (write) px[k] = src.Pixel(raw);
     }
 }
 
+template <bool kDepth, class Source>
+void Rows(SpanState* s, Source src) {
+    Edges e(s);
+    int32_t depth = s->Depth;
+    const int32_t depth_row_step = s->DepthRowStep;
+    const auto depth_step = static_cast<uint32_t>(s->DepthStep);
+    uint16_t* depth_row = s->DepthRowAddress;
+    const int32_t depth_pitch = s->DepthPitch;
+    DepthLanes z;
+    bool lanes_ready = false;
+    for (int32_t rows = s->RowCount; rows > 0; --rows) {
+        e.Step();
+        src.BeginRow();
+        if constexpr (kDepth) depth = Wrap(depth, depth_row_step);
+        const int32_t xl = e.left >> 16, xr = e.right >> 16;
+        if (xr > xl) {
+            uint8_t* px = e.row + xl;
+            uint16_t* cell = kDepth ? depth_row + xl : nullptr;
+            src.Start(xl);
+            const int32_t n = xr - xl, whole = n & ~(kGroup - 1);
+            if (whole > 0) {
+                if constexpr (kDepth) {
+                    if (!lanes_ready) z.Prepare(depth_step);
+                    lanes_ready = true;
+                    z.Start(static_cast<uint32_t>(depth));
+                }
+                for (int32_t i = 0; i < whole; i += kGroup)
+                    DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
+            }
+            if (whole < n)
+                DrawTail<kDepth>(src, static_cast<uint32_t>(depth) + static_cast<uint32_t>(whole) * depth_step,
+                                 depth_step, px + whole, kDepth ? cell + whole : nullptr, n - whole);
+        }
+        src.EndRow();
+        e.row += e.pitch;
+        if constexpr (kDepth) depth_row = StepDepthRow(depth_row, depth_pitch);
+    }
+    e.Store(s);
+    src.Store(s);
+    if constexpr (kDepth) {
+        s->Depth = depth;
+        s->DepthRowAddress = depth_row;
+    }
+}
+
+void FlatRows(SpanState* s) {
+    Edges e(s);
+    const uint8_t colour = static_cast<uint8_t>(s->FlatColour);
+    for (int32_t rows = s->RowCount; rows > 0; --rows) {
+        e.Step();
+        const int32_t xl = e.left >> 16, xr = e.right >> 16;
+        if (xr > xl) std::memset(e.row + xl, colour, static_cast<size_t>(xr - xl));
+        e.row += e.pitch;
+    }
+    e.Store(s);
+}
+
+// The step decides once per call which u|v lanes serve the whole section.
 template <bool kDepth, bool kLit>
 void TexturedRows(SpanState* s) {
-    Edges e(s);
-    const uint8_t* texels = s->Texels;
-    const uint8_t* shade = kLit ? AlignedRow(s->ShadeRow) : nullptr;
-    uint32_t uv = s->Interp;
-    const uint32_t uv_row_step = s->InterpRowStep, uv_step = s->InterpStep;
-    const bool split = (uv_step & kPackedGapBits) == 0;
-    const SplitUv step = SplitUv::Of(uv_step);
-    int32_t depth = s->Depth;
-    const int32_t depth_row_step = s->DepthRowStep, depth_step = s->DepthStep;
-    uint16_t* depth_row = s->DepthRowAddress;
-    const int32_t depth_pitch = s->DepthPitch;
-    for (int32_t rows = s->RowCount; rows > 0; --rows) {
-        e.Step();
-        uv = (uv + uv_row_step) & kPackedUvMask;
-        if constexpr (kDepth) depth = Wrap(depth, depth_row_step);
-        const int32_t xl = e.left >> 16, xr = e.right >> 16;
-        if (xr > xl) {
-            uint8_t* px = e.row + xl;
-            uint16_t* cell = kDepth ? depth_row + xl : nullptr;
-            const uint32_t z = static_cast<uint32_t>(depth), dz = static_cast<uint32_t>(depth_step);
-            if (split)
-                TexturedPixels<kDepth, kLit>(px, cell, xr - xl, SplitStepUv{SplitUv::Of(uv), step}, z, dz, texels, shade);
-            else
-                TexturedPixels<kDepth, kLit>(px, cell, xr - xl, PackedUv{uv, uv_step}, z, dz, texels, shade);
-        }
-        e.row += e.pitch;
-        if constexpr (kDepth) depth_row = StepDepthRow(depth_row, depth_pitch);
-    }
-    e.Store(s);
-    s->Interp = uv;
-    if constexpr (kDepth) {
-        s->Depth = depth;
-        s->DepthRowAddress = depth_row;
-    }
-}
-
-template <bool kDepth>
-void SmoothRows(SpanState* s) {
-    Edges e(s);
-    const uint8_t* shade_row = s->ShadeRow;
-    const uint32_t* dither = s->DitherRowX;
-    uint32_t seed = s->RowSeed;
-    uint32_t shade = s->Interp;
-    const uint32_t shade_row_step = s->InterpRowStep, shade_step = s->InterpStep;
-    int32_t depth = s->Depth;
-    const int32_t depth_row_step = s->DepthRowStep, depth_step = s->DepthStep;
-    uint16_t* depth_row = s->DepthRowAddress;
-    const int32_t depth_pitch = s->DepthPitch;
-    for (int32_t rows = s->RowCount; rows > 0; --rows) {
-        e.Step();
-        shade += shade_row_step;
-        if constexpr (kDepth) depth = Wrap(depth, depth_row_step);
-        const int32_t xl = e.left >> 16, xr = e.right >> 16;
-        if (xr > xl) {
-            uint8_t* px = e.row + xl;
-            uint16_t* cell = kDepth ? depth_row + xl : nullptr;
-            uint32_t noise = dither[xl & 7] ^ (seed & 0xFFu);
-            uint32_t sh = shade;
-            int32_t z = depth;
-            for (int32_t i = 0, n = xr - xl; i < n; ++i) {
-                // The noise byte rounds the 8.8 shade up with the probability
-                // of its fraction.
-                const uint8_t p = shade_row[((sh + (noise & 0xFFu)) >> 8) & 0xFFu];
-                if constexpr (kDepth) {
-                    const uint16_t d = static_cast<uint16_t>(static_cast<uint32_t>(z) >> 16);
-                    if (cell[i] <= d) {
-                        cell[i] = d;
-                        px[i] = p;
-                    }
-                    z = Wrap(z, depth_step);
-                } else {
-                    px[i] = p;
-                }
-                noise = NoiseStep(noise);
-                sh += shade_step;
-            }
-        }
-        e.row += e.pitch;
-        if constexpr (kDepth) depth_row = StepDepthRow(depth_row, depth_pitch);
-        seed = NoiseStep(seed);
-    }
-    e.Store(s);
-    s->Interp = shade;
-    s->RowSeed = seed;
-    if constexpr (kDepth) {
-        s->Depth = depth;
-        s->DepthRowAddress = depth_row;
-    }
+    if ((s->InterpStep & kPackedGapBits) == 0)
+        Rows<kDepth>(s, TexturedSource<kLit, SplitUv>(s));
+    else
+        Rows<kDepth>(s, TexturedSource<kLit, PackedUv>(s));
 }
 
 inline void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
@@ -278,14 +445,14 @@ void FillRect(uint8_t* row, int32_t width, int32_t rows, uint32_t value, int32_t
 
 }  // namespace
 
-void SpanFlat(SpanState* s) { FlatRows<false>(s); }
-void SpanFlatZ(SpanState* s) { FlatRows<true>(s); }
+void SpanFlat(SpanState* s) { FlatRows(s); }
+void SpanFlatZ(SpanState* s) { Rows<true>(s, FlatSource(s)); }
 void SpanTextured(SpanState* s) { TexturedRows<false, false>(s); }
 void SpanTexturedZ(SpanState* s) { TexturedRows<true, false>(s); }
 void SpanTexturedLit(SpanState* s) { TexturedRows<false, true>(s); }
 void SpanTexturedLitZ(SpanState* s) { TexturedRows<true, true>(s); }
-void SpanSmooth(SpanState* s) { SmoothRows<false>(s); }
-void SpanSmoothZ(SpanState* s) { SmoothRows<true>(s); }
+void SpanSmooth(SpanState* s) { Rows<false>(s, SmoothSource(s)); }
+void SpanSmoothZ(SpanState* s) { Rows<true>(s, SmoothSource(s)); }
 
 void FillRect8(uint8_t* const* start, int32_t width, int32_t rows, uint32_t value) {
     if (!start || width <= 0) return;

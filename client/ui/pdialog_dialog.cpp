@@ -13,11 +13,13 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <cstdio>
 #include <map>
 
 #include "client/core/dialog.h"
 #include "client/scene/pdialog.h"
 #include "client/ui/qt_dialog.h"
+#include "client/ui/tab_control.h"
 
 namespace {
 
@@ -38,7 +40,12 @@ const control_place places[] = {
     {PDIALOG_LABEL_BUILD_TIME, false, 8, 148, 96, 22}, {PDIALOG_BUILD_TIME, false, 108, 148, 260, 22},
 };
 // The toolbar, in order; 0 is a separator.
-const int toolbar_ids[] = {0, 108, 109, 0, 112, 113, 114, 115, 110, 111, 0, 116, 117};
+// The builder's buttons and their pictures in the main toolbar's image set; 0 is a separator.
+struct tool_button {
+  int id, image;
+};
+const tool_button toolbar_buttons[] = {{0, 0},   {108, 2}, {109, 3}, {0, 0},   {112, 4},  {113, 5}, {114, 6},
+                                       {115, 7}, {110, 8}, {111, 9}, {0, 0}, {116, 10}, {117, 11}};
 // The first menu holds the object's commands, the second undo.
 const int first_menu[] = {108, 109, 112, 113, 114, 115, 110, 111, 116, 117};
 
@@ -81,12 +88,16 @@ class PropertiesWindow : public QWidget {
     add_action(menus[1], 140);
     auto* tools = new QToolBar(this);
     layout->addWidget(tools);
-    for (int id : toolbar_ids) {
+    tools->setIconSize(QSize(16, 16));
+    for (const tool_button& b : toolbar_buttons) {
+      const int id = b.id;
       if (!id) {
         tools->addSeparator();
         continue;
       }
-      QAction* a = tools->addAction(QString::number(id));
+      char image[32];
+      std::snprintf(image, sizeof image, "button%02d.png", b.image);
+      QAction* a = tools->addAction(qt_image(image), QString::number(id));
       connect(a, &QAction::triggered, this, [this, id] { view.controller_.command(view, id); });
       buttons[id] = a;
     }

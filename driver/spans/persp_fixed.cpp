@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "driver/spans/persp_depth.h"
 #include "driver/spans/persp_tables.h"
 
 namespace {
@@ -173,9 +174,10 @@ template <bool kHandler>
 inline int32_t EndQuotient(uint32_t num, int32_t q, int32_t shift) {
   uint32_t div = (U32(q) >> 16) & 0xFFFFu;
   if (div == 0) div = 1;
+  // The divisor lies in 1..65535: a 32-bit division is exact either way.
   int32_t quot;
   if constexpr (kHandler)
-    quot = static_cast<int32_t>(static_cast<int64_t>(static_cast<int32_t>(num)) / static_cast<int64_t>(div));
+    quot = static_cast<int32_t>(num) / static_cast<int32_t>(div);
   else
     quot = static_cast<int32_t>((num / div) & 0xFFFFu);
   return Shl(quot, shift & 0xFF);
@@ -204,7 +206,7 @@ struct TableWalkers {
   static void Call(SpanState* s, int entry) { s->CurrentSpanTable[entry](s); }
 };
 
-template <bool kHandler, class Walkers>
+template <bool kHandler, Z kZ, class Walkers>
 void LineLoop(SpanState* s) {
   const int32_t count = s->RowCount;
   const int dir = s->PerspDirection & 1;
@@ -218,18 +220,26 @@ void LineLoop(SpanState* s) {
     s->RightQ = Add(s->RightQ, s->RightQStep);
     s->RightUQ += U32(s->RightUQStep);
     s->RightVQ += U32(s->RightVQStep);
-    s->FarU = EndQuotient<kHandler>(s->RightUQ, s->RightQ, s->RightShift);
-    s->FarV = EndQuotient<kHandler>(s->RightVQ, s->RightQ, s->RightShift);
     s->LeftQ = Add(s->LeftQ, s->LeftQStep);
     s->LeftUQ += U32(s->LeftUQStep);
     s->LeftVQ += U32(s->LeftVQStep);
-    s->StartU = EndQuotient<kHandler>(s->LeftUQ, s->LeftQ, s->LeftShift);
-    s->StartV = EndQuotient<kHandler>(s->LeftVQ, s->LeftQ, s->LeftShift);
     s->RightX = Add(s->RightX, s->RightXStep);
     s->LeftX = Add(s->LeftX, s->LeftXStep);
     const int32_t xl = s->LeftX >> 16, xr = s->RightX >> 16;
-    if (xl < xr) {
-      const int32_t n = xr - xl;
+    const int32_t n = xr - xl;
+    // Pixels past the last one whose depth passes change nothing: the walk stops there, and
+    // a span hidden everywhere needs neither its divisions nor its set-up.
+    int32_t walk = n;
+    if constexpr (kZ != Z::kNone) {
+      if (n > 0 && s->DepthRowAddress)
+        walk = persp_depth::WalkExtent<kZ == Z::kLessEqual>(s->DepthRowAddress + (dir ? xr - 1 : xl), dir ? -1 : 1, n,
+                                                            U32(s->Depth), U32(s->DepthStep));
+    }
+    if (walk > 0) {
+      s->FarU = EndQuotient<kHandler>(s->RightUQ, s->RightQ, s->RightShift);
+      s->FarV = EndQuotient<kHandler>(s->RightVQ, s->RightQ, s->RightShift);
+      s->StartU = EndQuotient<kHandler>(s->LeftUQ, s->LeftQ, s->LeftShift);
+      s->StartV = EndQuotient<kHandler>(s->LeftVQ, s->LeftQ, s->LeftShift);
       int32_t qs = s->LeftQ, qf = s->RightQ;
       if (dir) {
         std::swap(s->StartU, s->FarU);
@@ -242,8 +252,8 @@ void LineLoop(SpanState* s) {
         take_long = !(Sub(qf, qs) > 0 || (qs >> 22) == (qf >> 22));
       else
         take_long = D >= 0x800000;
-      s->SpanWidth = n;
-      s->SpanCountNeg = -n;
+      s->SpanWidth = walk;
+      s->SpanCountNeg = -walk;
       s->SpanRowBase = s->RowAddress + (dir ? xr - 1 : xl);
       s->SpanDepthBase = s->DepthRowAddress ? s->DepthRowAddress + (dir ? xr - 1 : xl) : nullptr;
       s->SpanDither = dither_row[(dir ? xr : xl) & 7] ^ (s->RowSeed & 0xFFu);
@@ -289,12 +299,12 @@ void LineLoop(SpanState* s) {
 template <class C>
 void Run(SpanState* s) {
   s->CurrentSpanTable = kTable<C>;
-  LineLoop<C::handler, BoundWalkers<C>>(s);
+  LineLoop<C::handler, C::z, BoundWalkers<C>>(s);
 }
 
 }  // namespace
 
-void PerspScanlineDriver(SpanState* s) { LineLoop<false, TableWalkers>(s); }
+void PerspScanlineDriver(SpanState* s) { LineLoop<false, Z::kNone, TableWalkers>(s); }
 
 void SpanPerspFixedDither(SpanState* s) { Run<Cfg<128, Z::kNone, Px::kTexel, false, Off::kModePlain, false>>(s); }
 void SpanPerspFixedDitherLit(SpanState* s) { Run<Cfg<128, Z::kNone, Px::kLit, false, Off::kModePlain, false>>(s); }

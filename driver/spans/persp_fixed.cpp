@@ -45,8 +45,9 @@ struct Cfg {
 
 // One span of SpanWidth pixels from the working fields; kDir 0 walks right from SpanRowBase,
 // 1 walks left. Long walkers step u and v along the hyperbola, decreasing where kUDec/kVDec.
+// Pairing the u and v sums into vector lanes costs more moves than it saves here.
 template <class C, int kDir, bool kLong, bool kUDec, bool kVDec>
-void Walk(SpanState* s) {
+__attribute__((optimize("no-tree-slp-vectorize"))) void Walk(SpanState* s) {
   constexpr uint32_t kMask = C::size - 1;
   constexpr int kStep = kDir == 0 ? 1 : -1;
   const uint8_t* texels = s->Texels;
@@ -65,26 +66,31 @@ void Walk(SpanState* s) {
   // The table base in a local: the byte stores below could alias the global pointer and
   // would force a reload per pixel.
   const int32_t* const exp_table = ExpTable;
-  int32_t cur_u = 0, cur_v = 0, j = 0;
+  // The cursors as pointers one octave in, so that the byte logarithm indexes them directly.
+  const uint8_t* const log_table = LogTable;
+  const int32_t* const lowest = exp_table + kCursorMin + 256;
+  const int32_t* exp_u = nullptr;
+  const int32_t* exp_v = nullptr;
+  uint32_t j = 0;
   if constexpr (kLong) {
-    cur_u = static_cast<int32_t>(s->ExpCursorU - exp_table);
-    cur_v = static_cast<int32_t>(s->ExpCursorV - exp_table);
-    j = 256 + LogTable[(den_a >> 23) & 0xFFu];
+    exp_u = s->ExpCursorU + 256;
+    exp_v = s->ExpCursorV + 256;
+    j = log_table[(den_a >> 23) & 0xFFu];
   }
   for (int32_t k = 0, n = s->SpanWidth; k < n; ++k) {
     if constexpr (kLong) {
-      const uint32_t inc_u = U32(exp_table[cur_u + j]), inc_v = U32(exp_table[cur_v + j]);
+      const uint32_t inc_u = U32(exp_u[j]), inc_v = U32(exp_v[j]);
       acc_u = kUDec ? acc_u - inc_u : acc_u + inc_u;
       acc_v = kVDec ? acc_v - inc_v : acc_v + inc_v;
       den_a -= den_b;
       // Keep the denominator normalised; each doubling moves the cursors one octave.
       for (int guard = 0; __builtin_expect(static_cast<int32_t>(den_a) > 0, 0) && guard < 32; ++guard) {
         den_a <<= 1, den_b <<= 1, den_c <<= 1;
-        cur_u = std::max(cur_u - 256, kCursorMin);
-        cur_v = std::max(cur_v - 256, kCursorMin);
+        exp_u = exp_u - lowest >= 256 ? exp_u - 256 : lowest;
+        exp_v = exp_v - lowest >= 256 ? exp_v - 256 : lowest;
       }
       den_b -= den_c;
-      j = 256 + LogTable[(den_a >> 23) & 0xFFu];
+      j = log_table[(den_a >> 23) & 0xFFu];
     } else if constexpr (!C::handler) {
       // The span modes step before the fetch: the first pixel is one step in.
       acc_u += step_u;

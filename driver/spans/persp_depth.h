@@ -51,11 +51,13 @@ inline bool AnyPasses(const uint16_t* cells, int32_t n, uint32_t z0, uint32_t st
 // 0 when none does.
 template <bool kTiesPass>
 inline int32_t WalkExtent(const uint16_t* first, int32_t dir, int32_t n, uint32_t z0, uint32_t step) {
+  // A visible far end settles it at once: the common case of an unhidden span.
+  if (Passes<kTiesPass>(first[dir > 0 ? n - 1 : 1 - n], z0 + static_cast<uint32_t>(n - 1) * step)) return n;
   const uint16_t* lowest = dir > 0 ? first : first - (n - 1);
   const uint32_t z_lowest = dir > 0 ? z0 : z0 + static_cast<uint32_t>(n - 1) * step;
   const uint32_t mem_step = dir > 0 ? step : 0u - step;
   if (!AnyPasses<kTiesPass>(lowest, n, z_lowest, mem_step)) return 0;
-  int32_t k = n - 1;
+  int32_t k = n - 2;
   uint32_t z = z0 + static_cast<uint32_t>(k) * step;
   while (k > 0 && !Passes<kTiesPass>(first[dir > 0 ? k : -k], z)) --k, z -= step;
   return k + 1;

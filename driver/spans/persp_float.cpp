@@ -142,14 +142,20 @@ struct Spans {
       for (int32_t i = 0; i < m; ++i) r.noise ^= r.noise >> 6;
   }
 
-  static void Run(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
-    r.todo -= m;
+  // A piece of a longer row: hidden everywhere, it only moves the run state on.
+  static void Piece(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
     if constexpr (kDepth) {
       if (!persp_depth::AnyPasses<false>(r.cell, m, static_cast<uint32_t>(r.z), static_cast<uint32_t>(s->DepthStep))) {
+        r.todo -= m;
         Skip(s, r, m);
         return;
       }
     }
+    Run(s, r, p, ps, m);
+  }
+
+  static void Run(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+    r.todo -= m;
     if constexpr (kPx == Px::kSmooth) {
       if (!ShadeInside(r.shade, s->ShadeStep, m)) {
         Pixels<true>(s, r, p, ps, m);
@@ -194,7 +200,7 @@ struct Spans {
       int32_t du = 0, dv = 0;
       if (k == 2) du = d0u >> 1, dv = d0v >> 3;
       if (k == 3) du = Add(Add(d0u, d0u), Add(d0u, Add(d0u, d0u))) >> 4, dv = Add(Add(d0v, d0v), Add(d0v, Add(d0v, d0v))) >> 6;
-      Run(s, r, Pack(us, vs), PackStep(du, dv), k);
+      Piece(s, r, Pack(us, vs), PackStep(du, dv), k);
       us = ue, vs = ve;
       n -= k;
     }
@@ -203,13 +209,13 @@ struct Spans {
       w += dw, u += du16, v += dv16;
       const double g = 512.0 / w;
       const int32_t ue = Nearest(g * u), ve = Nearest(g * v);
-      Run(s, r, Pack(us, vs), PackStep(Sub(ue, us) >> 4, Sub(ve, vs) >> 6), 16);
+      Piece(s, r, Pack(us, vs), PackStep(Sub(ue, us) >> 4, Sub(ve, vs) >> 6), 16);
       us = ue, vs = ve;
     }
     const int32_t tail = n & 15;
     if (tail > 0 && r.todo > 0) {
       const double x1 = gr * ru, y1 = gr * rv, rt = ReciprocalTable[tail];
-      Run(s, r, Pack(us, vs), PackStep(Nearest((x1 - us) * rt), Nearest((y1 - vs) * rt) >> 2), tail);
+      Piece(s, r, Pack(us, vs), PackStep(Nearest((x1 - us) * rt), Nearest((y1 - vs) * rt) >> 2), tail);
     }
   }
 
@@ -240,7 +246,7 @@ struct Spans {
       const uint32_t t = SPack(us, vs, 0xFFFCu);
       const uint32_t dt = ((static_cast<uint32_t>(Sub(un, us)) & 0xFFFFFFF0u) << 12) |
                           ((static_cast<uint32_t>(Sub(vn, vs)) & 0x000FFFC0u) >> 6);
-      Run(s, r, t, dt, 16);
+      Piece(s, r, t, dt, 16);
       us = un, vs = vn;
     }
     const int32_t m = n & 15;
@@ -249,7 +255,7 @@ struct Spans {
       const uint32_t t = SPack(us, vs, 0xFFFCu);
       const uint32_t dt = (static_cast<uint32_t>(Sub(ue, us) / m) << 16) |
                           ((static_cast<uint32_t>(Sub(ve, vs) / m) & 0xFFFCu) >> 2);
-      Run(s, r, t, dt, m);
+      Piece(s, r, t, dt, m);
     }
   }
 

@@ -14,7 +14,6 @@
 
 #include "driver/triangles/handler_table.h"
 #include "driver/triangles/handlers.h"
-#include "driver/spans/persp_fixed.h"
 #include "driver/spans/persp_tables.h"
 #include "tests/driver/palette_test_engine.h"
 #include "tests/driver/reference_raster.h"
@@ -292,50 +291,6 @@ TEST_P(PerspReference, RandomTrianglesAgainstExactPerspective) {
 // hidden), every depth member draws exactly the pixels and depths it draws on a clear buffer
 // where the stored depth lets it through, and leaves every other pixel and cell as it was.
 // Ties draw for the fixed-point span modes (plain and lit) and fail for every other member.
-// The end divisions of the fixed-point spans are exact: with u·q an exact multiple of the
-// integer part of q (any divisor up to 65535), a row whose ends agree shows the texel of that
-// coordinate in every pixel, even where the quotient lands exactly on a texel edge.
-class PerspFixedEnds : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(PerspectiveTablesCreate(), 1); }
-  void TearDown() override { PerspectiveTablesFree(); }
-  palette_test::TestEngine engine;
-};
-
-TEST_F(PerspFixedEnds, QuotientsAreExactForEveryDivisor) {
-  std::vector<uint8_t> texels(128 * 128), shades(8192);
-  for (int i = 0; i < 128 * 128; ++i) texels[i] = static_cast<uint8_t>(1 + (i & 127));
-  for (int i = 0; i < 8192; ++i) shades[i] = static_cast<uint8_t>(i & 0xFF);
-  std::mt19937 rng(0xE4D5u);
-  int checked = 0;
-  for (int round = 0; round < 600; ++round) {
-    const uint32_t d = round < 8 ? (round < 4 ? 65535u - round : 3u + round) : 2u + rng() % 65534u;
-    // A coordinate on a texel edge, or just either side of one (7.9 fixed point).
-    const uint32_t u = (1u + rng() % 127u) * 512u + (rng() % 3u) - 1u;
-    const bool fits_signed = static_cast<uint64_t>(u) * d < 0x80000000u;
-    for (SpanRoutine routine : {&SpanPerspFixedDitherSmooth, &SpanPerspFixedStippleSmoothZ}) {
-      const bool handler = routine == &SpanPerspFixedStippleSmoothZ;
-      if (handler && !fits_signed) continue;
-      std::vector<uint8_t> row(8, 0);
-      std::vector<uint16_t> depth(8, 0);
-      SpanState s{};
-      s.RowCount = 1, s.RowAddress = row.data(), s.RowPitch = 8;
-      s.DepthRowAddress = depth.data(), s.DepthPitch = 16, s.Depth = 0x10000;
-      s.Texels = texels.data(), s.ShadeRow = shades.data(), s.Opacity = 256;
-      s.DitherRowX = DitherMatrices[0], s.DitherRowX2 = DitherMatrices[2];
-      s.LeftX = 0, s.RightX = 4 << 16;
-      s.LeftQ = s.RightQ = static_cast<int32_t>(d << 16);
-      s.LeftUQ = s.RightUQ = u * d;
-      routine(&s);
-      const uint8_t want = static_cast<uint8_t>(1 + ((u >> 9) & 127));
-      for (int x = 0; x < 4; ++x)
-        ASSERT_EQ(row[x], want) << (handler ? "handler" : "span mode") << " divisor " << d << " u " << u << " at " << x;
-      ++checked;
-    }
-  }
-  EXPECT_GT(checked, 900);
-}
-
 class PerspDepthRules : public PerspReference {};
 
 TEST_P(PerspDepthRules, StoredDepthsDecidePixelByPixel) {

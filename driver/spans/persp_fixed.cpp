@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "driver/spans/persp_depth.h"
 #include "driver/spans/persp_tables.h"
 
 namespace {
@@ -44,8 +45,9 @@ struct Cfg {
 
 // One span of SpanWidth pixels from the working fields; kDir 0 walks right from SpanRowBase,
 // 1 walks left. Long walkers step u and v along the hyperbola, decreasing where kUDec/kVDec.
+// Pairing the u and v sums into vector lanes costs more moves than it saves here.
 template <class C, int kDir, bool kLong, bool kUDec, bool kVDec>
-void Walk(SpanState* s) {
+__attribute__((optimize("no-tree-slp-vectorize"))) void Walk(SpanState* s) {
   constexpr uint32_t kMask = C::size - 1;
   constexpr int kStep = kDir == 0 ? 1 : -1;
   const uint8_t* texels = s->Texels;
@@ -64,26 +66,31 @@ void Walk(SpanState* s) {
   // The table base in a local: the byte stores below could alias the global pointer and
   // would force a reload per pixel.
   const int32_t* const exp_table = ExpTable;
-  int32_t cur_u = 0, cur_v = 0, j = 0;
+  // The cursors as pointers one octave in, so that the byte logarithm indexes them directly.
+  const uint8_t* const log_table = LogTable;
+  const int32_t* const lowest = exp_table + kCursorMin + 256;
+  const int32_t* exp_u = nullptr;
+  const int32_t* exp_v = nullptr;
+  uint32_t j = 0;
   if constexpr (kLong) {
-    cur_u = static_cast<int32_t>(s->ExpCursorU - exp_table);
-    cur_v = static_cast<int32_t>(s->ExpCursorV - exp_table);
-    j = 256 + LogTable[(den_a >> 23) & 0xFFu];
+    exp_u = s->ExpCursorU + 256;
+    exp_v = s->ExpCursorV + 256;
+    j = log_table[(den_a >> 23) & 0xFFu];
   }
   for (int32_t k = 0, n = s->SpanWidth; k < n; ++k) {
     if constexpr (kLong) {
-      const uint32_t inc_u = U32(exp_table[cur_u + j]), inc_v = U32(exp_table[cur_v + j]);
+      const uint32_t inc_u = U32(exp_u[j]), inc_v = U32(exp_v[j]);
       acc_u = kUDec ? acc_u - inc_u : acc_u + inc_u;
       acc_v = kVDec ? acc_v - inc_v : acc_v + inc_v;
       den_a -= den_b;
       // Keep the denominator normalised; each doubling moves the cursors one octave.
       for (int guard = 0; __builtin_expect(static_cast<int32_t>(den_a) > 0, 0) && guard < 32; ++guard) {
         den_a <<= 1, den_b <<= 1, den_c <<= 1;
-        cur_u = std::max(cur_u - 256, kCursorMin);
-        cur_v = std::max(cur_v - 256, kCursorMin);
+        exp_u = exp_u - lowest >= 256 ? exp_u - 256 : lowest;
+        exp_v = exp_v - lowest >= 256 ? exp_v - 256 : lowest;
       }
       den_b -= den_c;
-      j = 256 + LogTable[(den_a >> 23) & 0xFFu];
+      j = log_table[(den_a >> 23) & 0xFFu];
     } else if constexpr (!C::handler) {
       // The span modes step before the fetch: the first pixel is one step in.
       acc_u += step_u;
@@ -173,9 +180,10 @@ template <bool kHandler>
 inline int32_t EndQuotient(uint32_t num, int32_t q, int32_t shift) {
   uint32_t div = (U32(q) >> 16) & 0xFFFFu;
   if (div == 0) div = 1;
+  // The divisor lies in 1..65535: a 32-bit division is exact either way.
   int32_t quot;
   if constexpr (kHandler)
-    quot = static_cast<int32_t>(static_cast<int64_t>(static_cast<int32_t>(num)) / static_cast<int64_t>(div));
+    quot = static_cast<int32_t>(num) / static_cast<int32_t>(div);
   else
     quot = static_cast<int32_t>((num / div) & 0xFFFFu);
   return Shl(quot, shift & 0xFF);
@@ -204,7 +212,7 @@ struct TableWalkers {
   static void Call(SpanState* s, int entry) { s->CurrentSpanTable[entry](s); }
 };
 
-template <bool kHandler, class Walkers>
+template <bool kHandler, Z kZ, class Walkers>
 void LineLoop(SpanState* s) {
   const int32_t count = s->RowCount;
   const int dir = s->PerspDirection & 1;
@@ -218,18 +226,26 @@ void LineLoop(SpanState* s) {
     s->RightQ = Add(s->RightQ, s->RightQStep);
     s->RightUQ += U32(s->RightUQStep);
     s->RightVQ += U32(s->RightVQStep);
-    s->FarU = EndQuotient<kHandler>(s->RightUQ, s->RightQ, s->RightShift);
-    s->FarV = EndQuotient<kHandler>(s->RightVQ, s->RightQ, s->RightShift);
     s->LeftQ = Add(s->LeftQ, s->LeftQStep);
     s->LeftUQ += U32(s->LeftUQStep);
     s->LeftVQ += U32(s->LeftVQStep);
-    s->StartU = EndQuotient<kHandler>(s->LeftUQ, s->LeftQ, s->LeftShift);
-    s->StartV = EndQuotient<kHandler>(s->LeftVQ, s->LeftQ, s->LeftShift);
     s->RightX = Add(s->RightX, s->RightXStep);
     s->LeftX = Add(s->LeftX, s->LeftXStep);
     const int32_t xl = s->LeftX >> 16, xr = s->RightX >> 16;
-    if (xl < xr) {
-      const int32_t n = xr - xl;
+    const int32_t n = xr - xl;
+    // Pixels past the last one whose depth passes change nothing: the walk stops there, and
+    // a span hidden everywhere needs neither its divisions nor its set-up.
+    int32_t walk = n;
+    if constexpr (kZ != Z::kNone) {
+      if (n > 0 && s->DepthRowAddress)
+        walk = persp_depth::WalkExtent<kZ == Z::kLessEqual>(s->DepthRowAddress + (dir ? xr - 1 : xl), dir ? -1 : 1, n,
+                                                            U32(s->Depth), U32(s->DepthStep));
+    }
+    if (walk > 0) {
+      s->FarU = EndQuotient<kHandler>(s->RightUQ, s->RightQ, s->RightShift);
+      s->FarV = EndQuotient<kHandler>(s->RightVQ, s->RightQ, s->RightShift);
+      s->StartU = EndQuotient<kHandler>(s->LeftUQ, s->LeftQ, s->LeftShift);
+      s->StartV = EndQuotient<kHandler>(s->LeftVQ, s->LeftQ, s->LeftShift);
       int32_t qs = s->LeftQ, qf = s->RightQ;
       if (dir) {
         std::swap(s->StartU, s->FarU);
@@ -242,8 +258,8 @@ void LineLoop(SpanState* s) {
         take_long = !(Sub(qf, qs) > 0 || (qs >> 22) == (qf >> 22));
       else
         take_long = D >= 0x800000;
-      s->SpanWidth = n;
-      s->SpanCountNeg = -n;
+      s->SpanWidth = walk;
+      s->SpanCountNeg = -walk;
       s->SpanRowBase = s->RowAddress + (dir ? xr - 1 : xl);
       s->SpanDepthBase = s->DepthRowAddress ? s->DepthRowAddress + (dir ? xr - 1 : xl) : nullptr;
       s->SpanDither = dither_row[(dir ? xr : xl) & 7] ^ (s->RowSeed & 0xFFu);
@@ -289,12 +305,12 @@ void LineLoop(SpanState* s) {
 template <class C>
 void Run(SpanState* s) {
   s->CurrentSpanTable = kTable<C>;
-  LineLoop<C::handler, BoundWalkers<C>>(s);
+  LineLoop<C::handler, C::z, BoundWalkers<C>>(s);
 }
 
 }  // namespace
 
-void PerspScanlineDriver(SpanState* s) { LineLoop<false, TableWalkers>(s); }
+void PerspScanlineDriver(SpanState* s) { LineLoop<false, Z::kNone, TableWalkers>(s); }
 
 void SpanPerspFixedDither(SpanState* s) { Run<Cfg<128, Z::kNone, Px::kTexel, false, Off::kModePlain, false>>(s); }
 void SpanPerspFixedDitherLit(SpanState* s) { Run<Cfg<128, Z::kNone, Px::kLit, false, Off::kModePlain, false>>(s); }

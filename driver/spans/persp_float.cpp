@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "driver/spans/persp_depth.h"
+
 const float ReciprocalTable[28] = {
     1.0f,      1.0f,      0.5f,      0.333333f, 0.25f,     0.2f,      0.166667f,
     0.142857f, 0.125f,    0.111111f, 0.1f,      0.090909f, 0.083333f, 0.076923f,
@@ -61,6 +63,7 @@ struct RunState {
   int32_t z;
   int32_t shade;
   uint32_t noise;
+  int32_t todo;  // pixels up to the last one the depth lets through; the rest change nothing
 };
 
 template <int kSize, bool kDepth, Px kPx, bool kStipple, bool kStippleFormat>
@@ -128,7 +131,31 @@ struct Spans {
     r.z = static_cast<int32_t>(z), r.shade = shade, r.noise = noise;
   }
 
+  // Moves the run state past m pixels that draw nothing.
+  static void Skip(const SpanState* s, RunState& r, int32_t m) {
+    r.px += m;
+    if constexpr (kDepth) r.cell += m;
+    r.z = static_cast<int32_t>(static_cast<uint32_t>(r.z) + static_cast<uint32_t>(s->DepthStep) * static_cast<uint32_t>(m));
+    if constexpr (kPx == Px::kSmooth)
+      r.shade = static_cast<int32_t>(static_cast<uint32_t>(r.shade) + static_cast<uint32_t>(s->ShadeStep) * static_cast<uint32_t>(m));
+    if constexpr (kStipple || kPx == Px::kSmooth)
+      for (int32_t i = 0; i < m; ++i) r.noise ^= r.noise >> 6;
+  }
+
+  // A piece of a longer row: hidden everywhere, it only moves the run state on.
+  static void Piece(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+    if constexpr (kDepth) {
+      if (!persp_depth::AnyPasses<false>(r.cell, m, static_cast<uint32_t>(r.z), static_cast<uint32_t>(s->DepthStep))) {
+        r.todo -= m;
+        Skip(s, r, m);
+        return;
+      }
+    }
+    Run(s, r, p, ps, m);
+  }
+
   static void Run(const SpanState* s, RunState& r, uint32_t p, uint32_t ps, int32_t m) {
+    r.todo -= m;
     if constexpr (kPx == Px::kSmooth) {
       if (!ShadeInside(r.shade, s->ShadeStep, m)) {
         Pixels<true>(s, r, p, ps, m);
@@ -173,21 +200,22 @@ struct Spans {
       int32_t du = 0, dv = 0;
       if (k == 2) du = d0u >> 1, dv = d0v >> 3;
       if (k == 3) du = Add(Add(d0u, d0u), Add(d0u, Add(d0u, d0u))) >> 4, dv = Add(Add(d0v, d0v), Add(d0v, Add(d0v, d0v))) >> 6;
-      Run(s, r, Pack(us, vs), PackStep(du, dv), k);
+      Piece(s, r, Pack(us, vs), PackStep(du, dv), k);
       us = ue, vs = ve;
       n -= k;
     }
     for (int32_t seg = n >> 4; seg > 0; --seg) {
+      if (r.todo <= 0) return;
       w += dw, u += du16, v += dv16;
       const double g = 512.0 / w;
       const int32_t ue = Nearest(g * u), ve = Nearest(g * v);
-      Run(s, r, Pack(us, vs), PackStep(Sub(ue, us) >> 4, Sub(ve, vs) >> 6), 16);
+      Piece(s, r, Pack(us, vs), PackStep(Sub(ue, us) >> 4, Sub(ve, vs) >> 6), 16);
       us = ue, vs = ve;
     }
     const int32_t tail = n & 15;
-    if (tail > 0) {
+    if (tail > 0 && r.todo > 0) {
       const double x1 = gr * ru, y1 = gr * rv, rt = ReciprocalTable[tail];
-      Run(s, r, Pack(us, vs), PackStep(Nearest((x1 - us) * rt), Nearest((y1 - vs) * rt) >> 2), tail);
+      Piece(s, r, Pack(us, vs), PackStep(Nearest((x1 - us) * rt), Nearest((y1 - vs) * rt) >> 2), tail);
     }
   }
 
@@ -211,22 +239,23 @@ struct Spans {
     double U = u1, V = v1, W = w1;
     int32_t us = Trunc(u1 * a), vs = Trunc(v1 * a);
     for (int32_t blk = n >> 4; blk > 0; --blk) {
+      if (r.todo <= 0) return;
       U += dU, V += dV, W += dW;
       const double g = 512.0 / W;
       const int32_t un = Trunc(U * g), vn = Trunc(V * g);
       const uint32_t t = SPack(us, vs, 0xFFFCu);
       const uint32_t dt = ((static_cast<uint32_t>(Sub(un, us)) & 0xFFFFFFF0u) << 12) |
                           ((static_cast<uint32_t>(Sub(vn, vs)) & 0x000FFFC0u) >> 6);
-      Run(s, r, t, dt, 16);
+      Piece(s, r, t, dt, 16);
       us = un, vs = vn;
     }
     const int32_t m = n & 15;
-    if (m > 0) {
+    if (m > 0 && r.todo > 0) {
       const int32_t ue = Trunc(u2 * b), ve = Trunc(v2 * b);
       const uint32_t t = SPack(us, vs, 0xFFFCu);
       const uint32_t dt = (static_cast<uint32_t>(Sub(ue, us) / m) << 16) |
                           ((static_cast<uint32_t>(Sub(ve, vs) / m) & 0xFFFCu) >> 2);
-      Run(s, r, t, dt, m);
+      Piece(s, r, t, dt, m);
     }
   }
 
@@ -244,9 +273,16 @@ struct Spans {
       if constexpr (kDepth) s->Depth = Add(s->Depth, s->DepthRowStep);
       if constexpr (kPx == Px::kSmooth) s->Shade = Add(s->Shade, s->ShadeRowStep);
       const int32_t xl = s->LeftX >> 16, xr = s->RightX >> 16;
-      if (xr > xl) {
+      int32_t todo = xr - xl;
+      // A row hidden everywhere needs no division at all.
+      if constexpr (kDepth) {
+        if (todo > 0)
+          todo = persp_depth::WalkExtent<false>(s->DepthRowAddress + xl, 1, todo, static_cast<uint32_t>(s->Depth),
+                                                static_cast<uint32_t>(s->DepthStep));
+      }
+      if (todo > 0) {
         RunState r{s->RowAddress + xl, kDepth ? s->DepthRowAddress + xl : nullptr, s->Depth, s->Shade,
-                   kNoise ? s->DitherRowX[xl & 7] ^ (s->RowSeed & 0xFFu) : 0u};
+                   kNoise ? s->DitherRowX[xl & 7] ^ (s->RowSeed & 0xFFu) : 0u, todo};
         if constexpr (kStippleFormat)
           StippleRow(s, r, xr - xl);
         else

@@ -60,7 +60,12 @@ Block EdgeBlock(const SpanState& s, int a, int b, int32_t h) {
   const int32_t dq = Sub(qb, qa);
   const int32_t r = dq >= 0 ? (h >> 1) : -(h >> 1);
   k.q = qa;
-  k.q_step = static_cast<int32_t>((static_cast<int64_t>(dq) + r) / h);
+  // The rounded difference of two weights fits 32 bits unless the edge is very tall.
+  int32_t rounded;
+  if (__builtin_add_overflow(dq, r, &rounded))
+    k.q_step = static_cast<int32_t>((static_cast<int64_t>(dq) + r) / h);
+  else
+    k.q_step = rounded / h;
   // The shift keeps u >> shift below 2^15 for coordinates below 256.0. It is taken from the
   // magnitudes, so a coordinate outside 0..256 (negative, or larger) neither indexes past the
   // bit-length table nor overflows the products; inside that range nothing changes.

@@ -5,10 +5,12 @@
 // the canary bands around the frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "driver/triangles/handler_table.h"
 #include "driver/triangles/handlers.h"
@@ -284,7 +286,95 @@ TEST_P(PerspReference, RandomTrianglesAgainstExactPerspective) {
   EXPECT_GT(long_rows, 1000) << kind.name;
 }
 
+// Over a depth buffer that holds, cell by cell, a depth just behind, equal to or just in
+// front of the triangle's own (in blocks, so that whole rows, row heads and row tails are
+// hidden), every depth member draws exactly the pixels and depths it draws on a clear buffer
+// where the stored depth lets it through, and leaves every other pixel and cell as it was.
+// Ties draw for the fixed-point span modes (plain and lit) and fail for every other member.
+class PerspDepthRules : public PerspReference {};
+
+TEST_P(PerspDepthRules, StoredDepthsDecidePixelByPixel) {
+  const Kind kind = GetParam();
+  const bool ties_draw = kind.handler == &TriTexturedPerspFixedDitherZ || kind.handler == &TriTexturedPerspFixedDitherLitZ;
+  constexpr int kW = 97, kH = 61;
+  constexpr uint8_t kBack = 0xEE;
+  constexpr uint16_t kUnder = 0x1234;  // the stored depth of cells the triangle does not reach
+  std::mt19937 rng(0xD397u + static_cast<uint32_t>(std::string(kind.name).size()) * 131u);
+  const int size = kind.small ? 16 : 128;
+  std::vector<uint8_t> tex(static_cast<size_t>(size) * size);
+  for (auto& t : tex) t = static_cast<uint8_t>(1 + rng() % 200);  // never 0 nor the background
+  int hidden = 0, tied = 0, shown = 0;
+  for (int n = 0; n < 150; ++n) {
+    ref::DriverFrame frame(kW, kH, static_cast<uint32_t>(rng()), static_cast<int>(rng()), static_cast<int>(rng()));
+    for (int i = 0; i < 8192; ++i) frame.shades[i] = static_cast<uint8_t>(i & 0xFF);
+    DeviceVertex dv[3];
+    for (auto& d : dv) {
+      const double w = 1.0 + (rng() % 4000) / 100.0;
+      ref::Vtx r{static_cast<int32_t>(rng() % (kW + 1)) << 16, static_cast<int32_t>(rng() % (kH + 1)) << 16,
+                 static_cast<int32_t>(30000.0 * 65536.0 / w), static_cast<int32_t>(rng() % 0x1F0000),
+                 static_cast<int32_t>(rng() % 0x20000), static_cast<int32_t>(rng() % 0x20000)};
+      d = ref::MakeVertex(r);
+      d.view_z = static_cast<float>(w);
+    }
+    DeviceTexture texture{};
+    texture.texels = tex.data();
+    DeviceMaterial material{};
+    material.opacity = static_cast<uint8_t>(rng() % 2 ? 255 : rng());
+    material.texture = &texture;
+    DevicePolygon polygon{};
+    polygon.material = &material;
+    polygon.shade = static_cast<int32_t>(rng() % 0x1F0000);
+    polygon.vertex_count = 3;
+    auto draw = [&](const std::vector<uint16_t>& stored) {
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) frame.Px(x, y) = kBack, frame.Z(x, y) = stored[y * kW + x];
+      kind.handler(&polygon, &dv[0], &dv[1], &dv[2]);
+      ASSERT_TRUE(frame.CanariesIntact()) << kind.name << " triangle " << n;
+    };
+    // On a clear buffer: what the triangle draws, and its depth.
+    draw(std::vector<uint16_t>(static_cast<size_t>(kW) * kH, 0));
+    std::vector<uint8_t> open_px(static_cast<size_t>(kW) * kH);
+    std::vector<uint16_t> own(open_px.size());
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) open_px[y * kW + x] = frame.Px(x, y), own[y * kW + x] = frame.Z(x, y);
+    // Blocks of 1 to 24 cells along a row, each behind (-1), level with or in front of
+    // (+1) the triangle.
+    std::vector<uint16_t> stored(own.size());
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW;) {
+        const int len = 1 + static_cast<int>(rng() % 24), offset = static_cast<int>(rng() % 3) - 1;
+        for (int e = std::min(kW, x + len); x < e; ++x) {
+          const size_t i = static_cast<size_t>(y) * kW + x;
+          stored[i] = open_px[i] == kBack ? kUnder : static_cast<uint16_t>(std::clamp(own[i] + offset, 1, 0xFFFE));
+        }
+      }
+    draw(stored);
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        const size_t i = static_cast<size_t>(y) * kW + x;
+        const bool reached = open_px[i] != kBack;
+        const bool passes = reached && (ties_draw ? stored[i] <= own[i] : stored[i] < own[i]);
+        if (reached) (stored[i] == own[i] ? tied : passes ? shown : hidden) += 1;
+        ASSERT_EQ(frame.Px(x, y), passes ? open_px[i] : kBack)
+            << kind.name << " triangle " << n << " at " << x << "," << y << " stored " << stored[i] << " own " << own[i];
+        ASSERT_EQ(frame.Z(x, y), passes ? own[i] : stored[i]) << kind.name << " triangle " << n << " at " << x << "," << y;
+      }
+  }
+  EXPECT_GT(hidden, 5000) << kind.name;
+  EXPECT_GT(tied, 5000) << kind.name;
+  EXPECT_GT(shown, 5000) << kind.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Handlers, PerspReference, ::testing::ValuesIn(kKinds),
+                         [](const ::testing::TestParamInfo<Kind>& info) { return std::string(info.param.name); });
+
+std::vector<Kind> DepthKinds() {
+  std::vector<Kind> out;
+  for (const Kind& k : kKinds)
+    if (k.depth) out.push_back(k);
+  return out;
+}
+INSTANTIATE_TEST_SUITE_P(Handlers, PerspDepthRules, ::testing::ValuesIn(DepthKinds()),
                          [](const ::testing::TestParamInfo<Kind>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -333,7 +333,9 @@ void start_next() {
       if (answered_locally(r, record, now)) continue;
       r->http = record.date[0] && !r->force ? http_conditional_get(r->url, record.date)
                                             : http_get(r->url);
-      if (r->http && http_rc(r->http) == HTTP_RUNNING) {
+      // A transfer on loopback can be over before it is looked at: any state but "never
+      // started" takes the slot, and the next poll reports how it ended.
+      if (r->http && http_rc(r->http) != HTTP_NEVER_STARTED) {
         slots[slot] = r;
         if (r->misc && r->max_kb > 0) {
           uint64_t bytes = static_cast<uint64_t>(r->max_kb) * 1024u;

@@ -212,7 +212,22 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
       continue;
     }
     int32_t n = std::min(len, ps - off);
-    int i = page_get(f, ppos);
+    int i = cur->page_map.find(cache_key(f.number, ppos));
+    if (i >= 0) {
+      ++cur->page_hits;
+      cur->page_lru.touch(cur->pages, i);
+    } else if (const uint8_t* src = os_read_mapped(fcb_fd(f), pos, n)) {
+      // No buffer holds the page, so the file's bytes are current: copied straight out,
+      // without claiming (and perhaps writing back) a buffer for a page read once.
+      ++cur->page_reads;
+      std::memcpy(out, src, static_cast<size_t>(n));
+      pos += n;
+      out += n;
+      len -= n;
+      continue;
+    } else {
+      i = page_get(f, ppos);
+    }
     if (i < 0) return uerr_cod ? uerr_cod : fail(36);
     Page& p = cur->pages[i];
     if (off + n > p.valid) return fail(36);

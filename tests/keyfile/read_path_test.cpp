@@ -104,4 +104,71 @@ TEST_F(ReadPathTest, LookupsWalksAndChangesWithASingleBuffer) {
   }
 }
 
+TEST_F(ReadPathTest, ReadsReturnChangesStillHeldInBuffers) {
+  restart(4);  // few pages: some changed pages stay buffered, others are written back
+  ASSERT_EQ(CreateDataFile(0, "v.dat", 0, 0, 6), 0);
+  ASSERT_EQ(CreateDataFile(1, "f.dat", 50, 0, 2), 0);
+  std::vector<int32_t> pieces, recs;
+  std::vector<std::vector<uint8_t>> want(12), fixed(60);
+  for (uint32_t i = 0; i < want.size(); ++i) {
+    want[i] = pattern(700 + i * 331, i);
+    pieces.push_back(NewVData(0, static_cast<int32_t>(want[i].size())));
+    ASSERT_EQ(WriteVData(0, pieces[i], want[i].data(), static_cast<int32_t>(want[i].size())), 0);
+  }
+  for (uint32_t i = 0; i < fixed.size(); ++i) {
+    fixed[i] = pattern(50, 100 + i);
+    recs.push_back(NewData(1));
+    ASSERT_EQ(WriteData(1, recs[i], fixed[i].data()), 0);
+  }
+  ASSERT_EQ(FlushFile(-1), 0);
+  // Rewrites of the same lengths: their part pages change in the buffers only.
+  std::mt19937 rng(9);
+  for (int round = 0; round < 40; ++round) {
+    const uint32_t v = rng() % want.size(), f = rng() % fixed.size();
+    want[v] = pattern(want[v].size(), 1000 + round);
+    ASSERT_EQ(WriteVData(0, pieces[v], want[v].data(), static_cast<int32_t>(want[v].size())), 0);
+    fixed[f] = pattern(50, 2000 + round);
+    ASSERT_EQ(WriteData(1, recs[f], fixed[f].data()), 0);
+    for (uint32_t i = 0; i < want.size(); ++i) {
+      std::vector<uint8_t> back(want[i].size());
+      ASSERT_EQ(VDataLength(0, pieces[i]), static_cast<int32_t>(back.size()));
+      ASSERT_EQ(ReadVData(0, pieces[i], back.data(), static_cast<int32_t>(back.size())), 0);
+      ASSERT_TRUE(back == want[i]) << "piece " << i << " round " << round;
+    }
+    for (uint32_t i = 0; i < fixed.size(); ++i) {
+      std::vector<uint8_t> back(50);
+      ASSERT_EQ(ReadData(1, recs[i], back.data()), 0);
+      ASSERT_TRUE(back == fixed[i]) << "record " << i << " round " << round;
+    }
+  }
+}
+
+TEST_F(ReadPathTest, CompressedKeysWithPadRunsAreFoundExactly) {
+  // A key part of 13 bytes (not a whole number of words) whose keys differ only in pads,
+  // in inner runs of pads and in their last bytes.
+  ASSERT_EQ(CreateIndexFile(1, "p.idx", 13, 12, 0, 0, 4096, 2), 0);
+  const char pad = static_cast<char>(GetFileInfo(1, 14));
+  std::map<std::string, int32_t> model;
+  std::mt19937 rng(5);
+  const char alphabet[] = {'a', 'b', pad, pad, pad};
+  auto random_key = [&] {
+    std::string k(13, pad);
+    const int len = static_cast<int>(rng() % 14);
+    for (int j = 0; j < len; ++j) k[j] = alphabet[rng() % sizeof alphabet];
+    return k;
+  };
+  for (int n = 0; n < 3000; ++n) {
+    const std::string k = random_key();
+    if (model.count(k)) continue;
+    model[k] = 1000 + n;
+    ASSERT_EQ(AddKey(1, k.data(), 1000 + n, 0), 0) << n;
+  }
+  for (int n = 0; n < 6000; ++n) {
+    const std::string k = random_key();
+    auto it = model.find(k);
+    ASSERT_EQ(GetKey(1, k.data()), it == model.end() ? 0 : it->second);
+  }
+  for (const auto& [k, p] : model) ASSERT_EQ(GetKey(1, k.data()), p);
+}
+
 }  // namespace

@@ -569,13 +569,12 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, int t
 // walks the same nodes and reports what was found wrong); kExactFailed when a node could
 // not be read, with the error set as the full search would set it.
 constexpr int32_t kExactFailed = INT32_MIN;
-static int32_t exact_from_buffers(Fcb& m, const uint8_t* t) {
-  Geometry g = geometry_of(m);
+static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
   int32_t pos = m.h.root;
   if (pos == 0) return -1;
-  const int32_t bound = node_bound(m);
   const int t_pads = g.keypart - trailing_pads(g, t);
-  for (int32_t steps = 0, depth = 0; steps <= bound + 12; ++steps) {
+  // The bound on steps (a cycle of links) is needed only once a walk gets long.
+  for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
     int b = node_get(m, pos);
     if (b < 0) {
       if (!uerr_cod) uerr_cod = kErrNodeDamaged;
@@ -801,7 +800,7 @@ int32_t search(Fcb& m, const uint8_t* t, int kind, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (m.h.root == 0) return 0;
   if (kind == 0 && !key_out) {
-    const int32_t found = exact_from_buffers(m, t);
+    const int32_t found = exact_from_buffers(m, g, t);
     if (found == kExactFailed) return 0;
     if (found >= 0) return found;
   }

@@ -82,14 +82,39 @@ int keycmp(const uint8_t* a, const uint8_t* b, int n) {
   return a[j] < b[j] ? -(j + 1) : (j + 1);
 }
 
+// Whether key a sorts before key b, as byte strings. Words loaded high byte first compare
+// as the bytes do; the last word overlaps the one before it, whose bytes are then equal.
+[[gnu::always_inline]] static inline bool key_less(const uint8_t* a, const uint8_t* b, int n) {
+  if (n >= 8) {
+    for (int j = 0;; j += 8) {
+      if (j > n - 8) j = n - 8;
+      uint64_t x, y;
+      std::memcpy(&x, a + j, 8);
+      std::memcpy(&y, b + j, 8);
+      if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+      if (j == n - 8) return false;
+    }
+  }
+  if (n >= 4) {
+    for (int j : {0, n - 4}) {
+      uint32_t x, y;
+      std::memcpy(&x, a + j, 4);
+      std::memcpy(&y, b + j, 4);
+      if (x != y) return __builtin_bswap32(x) < __builtin_bswap32(y);
+    }
+    return false;
+  }
+  for (int j = 0; j < n; ++j)
+    if (a[j] != b[j]) return a[j] < b[j];
+  return false;
+}
+
 // The first of n keys lying stride bytes apart that is >= t.
 static int first_not_less(const uint8_t* base, size_t stride, int n, const uint8_t* t, int klen) {
   int lo = 0, hi = n;
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    const uint8_t* k = base + static_cast<size_t>(mid) * stride;
-    const int j = common_prefix(k, t, 0, klen);
-    if (j < klen && k[j] < t[j]) lo = mid + 1;
+    if (key_less(base + static_cast<size_t>(mid) * stride, t, klen)) lo = mid + 1;
     else hi = mid;
   }
   return lo;

@@ -171,4 +171,39 @@ TEST_F(ReadPathTest, CompressedKeysWithPadRunsAreFoundExactly) {
   for (const auto& [k, p] : model) ASSERT_EQ(GetKey(1, k.data()), p);
 }
 
+TEST_F(ReadPathTest, PlainKeysOfEveryWidthSortAsBytes) {
+  for (int16_t klen : {3, 6, 8, 11, 16}) {
+    SCOPED_TRACE(klen);
+    const std::string name = "w" + std::to_string(klen) + ".idx";
+    ASSERT_EQ(CreateIndexFile(1, name.c_str(), klen, 0, 0, 0, 4096, 2), 0);
+    std::map<std::string, int32_t> model;
+    std::mt19937 rng(static_cast<uint32_t>(klen));
+    const uint8_t bytes[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
+    auto random_key = [&] {
+      std::string k(static_cast<size_t>(klen), '\0');
+      for (auto& c : k) c = static_cast<char>(bytes[rng() % sizeof bytes]);
+      return k;
+    };
+    for (int n = 0; n < 1500; ++n) {
+      const std::string k = random_key();
+      if (model.emplace(k, 10 + n).second) {
+        ASSERT_EQ(AddKey(1, k.data(), 10 + n, 0), 0);
+      }
+    }
+    for (int n = 0; n < 3000; ++n) {
+      const std::string k = random_key();
+      auto it = model.find(k);
+      ASSERT_EQ(GetKey(1, k.data()), it == model.end() ? 0 : it->second);
+    }
+    std::string k(static_cast<size_t>(klen), '\0');
+    auto it = model.begin();
+    for (int32_t p = FirstKey(1, k.data()); p; p = NextKey(1, k.data()), ++it) {
+      ASSERT_NE(it, model.end());
+      ASSERT_EQ(k, it->first);
+    }
+    EXPECT_EQ(it, model.end());
+    ASSERT_EQ(CloseOlFile(1, 0), 0);
+  }
+}
+
 }  // namespace

@@ -82,6 +82,44 @@ int keycmp(const uint8_t* a, const uint8_t* b, int n) {
   return a[j] < b[j] ? -(j + 1) : (j + 1);
 }
 
+// Whether key a sorts before key b, as byte strings. Words loaded high byte first compare
+// as the bytes do; the last word overlaps the one before it, whose bytes are then equal.
+[[gnu::always_inline]] static inline bool key_less(const uint8_t* a, const uint8_t* b, int n) {
+  if (n >= 8) {
+    for (int j = 0;; j += 8) {
+      if (j > n - 8) j = n - 8;
+      uint64_t x, y;
+      std::memcpy(&x, a + j, 8);
+      std::memcpy(&y, b + j, 8);
+      if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+      if (j == n - 8) return false;
+    }
+  }
+  if (n >= 4) {
+    for (int j : {0, n - 4}) {
+      uint32_t x, y;
+      std::memcpy(&x, a + j, 4);
+      std::memcpy(&y, b + j, 4);
+      if (x != y) return __builtin_bswap32(x) < __builtin_bswap32(y);
+    }
+    return false;
+  }
+  for (int j = 0; j < n; ++j)
+    if (a[j] != b[j]) return a[j] < b[j];
+  return false;
+}
+
+// The first of n keys lying stride bytes apart that is >= t.
+static int first_not_less(const uint8_t* base, size_t stride, int n, const uint8_t* t, int klen) {
+  int lo = 0, hi = n;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    if (key_less(base + static_cast<size_t>(mid) * stride, t, klen)) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
 static uint32_t be32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -99,10 +137,17 @@ int32_t entry_pos(const Geometry& g, const Image& im, int i) {
 
 // ---------------------------------------------------------------- node format
 
+// Eight bytes at a time from the end: in a little-endian word the last byte is the highest.
 static int trailing_pads(const Geometry& g, const uint8_t* k) {
-  int t = 0;
-  while (t < g.keypart && k[g.keypart - 1 - t] == g.pad) ++t;
-  return t;
+  const uint64_t pads = 0x0101010101010101ull * g.pad;
+  int end = g.keypart;
+  for (; end >= 8; end -= 8) {
+    uint64_t x;
+    std::memcpy(&x, k + end - 8, 8);
+    if (x != pads) return g.keypart - end + (std::countl_zero(x ^ pads) >> 3);
+  }
+  while (end > 0 && k[end - 1] == g.pad) --end;
+  return g.keypart - end;
 }
 
 static bool has_ptr(const Geometry& g, bool leaf) { return !leaf || !g.dup; }
@@ -184,7 +229,8 @@ struct EntryWalk {
   void complete() { std::memset(key + pad_from, g.pad, static_cast<size_t>(g.keypart - pad_from)); }
   // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
   // in this node, -1 damage.
-  int seek(const uint8_t* t) {
+  // t_pads: where the pad run ending t's key part starts.
+  int seek(const uint8_t* t, int t_pads) {
     // matched: bytes the last key shares with t, its next byte being the smaller. A key
     // that repeats more than that many leading bytes of it is smaller than t as well.
     int matched = 0;
@@ -194,7 +240,8 @@ struct EntryWalk {
       int j = common_prefix(key, t, std::min(last_lead, matched), pad_from);
       uint8_t kj = 0;
       if (j == pad_from) {
-        while (j < g.keypart && t[j] == g.pad) ++j;
+        if (j >= t_pads) j = g.keypart;
+        else while (j < g.keypart && t[j] == g.pad) ++j;
         if (j == g.keypart) j = common_prefix(key, t, j, g.klen);
       }
       if (j < g.klen) kj = j >= pad_from && j < g.keypart ? g.pad : key[j];
@@ -489,12 +536,7 @@ static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* 
   pr.n = nh.entries;
   const uint8_t* base = block + 18 + (ptr ? 4 : 0);
   if (pr.leaf) pr.high = block + 18 + g.leaf_cap;
-  int lo = 0, hi = pr.n;
-  while (lo < hi) {
-    const int mid = (lo + hi) / 2;
-    if (keycmp(base + static_cast<size_t>(mid) * es, t, g.klen) < 0) lo = mid + 1;
-    else hi = mid;
-  }
+  const int lo = first_not_less(base, static_cast<size_t>(es), pr.n, t, g.klen);
   pr.idx = lo;
   if (lo < pr.n) {
     pr.key = base + static_cast<size_t>(lo) * es;
@@ -508,7 +550,7 @@ static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* 
 // cheaper to expand up to the entry sought; one searched more often is decoded once and
 // then halved.
 constexpr uint8_t kProbesBeforeDecoding = 2;
-static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe& pr) {
+static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, int t_pads, Probe& pr) {
   NodeBuf& nb = cur->nodes[b];
   if (!g.lead && !g.trail) return probe_plain(g, nb.data, t, pr);
   const bool current = nb.dec_gen == nb.gen && nb.dec_owner == m.number;
@@ -521,7 +563,7 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe
     pr.left = w.left;
     pr.n = w.n;
     pr.high = w.high;
-    const int r = w.seek(t);
+    const int r = w.seek(t, t_pads);
     if (r < 0) return false;
     pr.idx = r == 0 ? w.n : w.i - 1;
     if (r) {
@@ -552,19 +594,19 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, Probe
 // walks the same nodes and reports what was found wrong); kExactFailed when a node could
 // not be read, with the error set as the full search would set it.
 constexpr int32_t kExactFailed = INT32_MIN;
-static int32_t exact_from_buffers(Fcb& m, const uint8_t* t) {
-  Geometry g = geometry_of(m);
+static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
   int32_t pos = m.h.root;
   if (pos == 0) return -1;
-  const int32_t bound = node_bound(m);
-  for (int32_t steps = 0, depth = 0; steps <= bound + 12; ++steps) {
+  const int t_pads = g.keypart - trailing_pads(g, t);
+  // The bound on steps (a cycle of links) is needed only once a walk gets long.
+  for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
     int b = node_get(m, pos);
     if (b < 0) {
       if (!uerr_cod) uerr_cod = kErrNodeDamaged;
       return kExactFailed;
     }
     Probe pr;
-    if (!probe_node(m, g, b, t, pr) || pr.left == -1) return -1;
+    if (!probe_node(m, g, b, t, t_pads, pr) || pr.left == -1) return -1;
     if (pr.leaf) {
       if (keycmp(t, pr.high, g.klen) > 0 && pr.right != 0) {
         pos = pr.right;
@@ -690,13 +732,7 @@ static int16_t node_free(Fcb& m, Image& im) {
 
 // First entry whose key is >= target.
 static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t) {
-  int lo = 0, hi = im.n;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (keycmp(im.key(mid), t, g.klen) < 0) lo = mid + 1;
-    else hi = mid;
-  }
-  return lo;
+  return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), im.n, t, g.klen);
 }
 
 int16_t descend(Fcb& m, const uint8_t* t, Path& path, Image& leaf) {
@@ -789,7 +825,7 @@ int32_t search(Fcb& m, const uint8_t* t, int kind, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (m.h.root == 0) return 0;
   if (kind == 0 && !key_out) {
-    const int32_t found = exact_from_buffers(m, t);
+    const int32_t found = exact_from_buffers(m, g, t);
     if (found == kExactFailed) return 0;
     if (found >= 0) return found;
   }

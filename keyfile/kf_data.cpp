@@ -176,6 +176,21 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   if (len > 0 && pos >= 0 && ps > 0) {
     const int64_t last_byte = static_cast<int64_t>(pos) + len - 1;
     const int32_t first = pos / ps * ps;
+    // Bytes no buffer holds are current in the file: a read touching no buffered page is
+    // one copy from the mapping.
+    if (last_byte <= INT32_MAX) {
+      bool held = false;
+      if (!cur->page_map.empty())
+        for (int64_t q = first; q <= last_byte && !held; q += ps)
+          held = cur->page_map.find(cache_key(f.number, static_cast<int32_t>(q))) >= 0;
+      if (!held) {
+        if (const uint8_t* src = os_read_mapped(fcb_fd(f), pos, len)) {
+          ++cur->page_reads;
+          std::memcpy(out, src, static_cast<size_t>(len));
+          return 0;
+        }
+      }
+    }
     // One read for the pages no buffer holds saves system calls; from a mapping, copying
     // the whole pages straight out saves copying them twice.
     if (last_byte <= INT32_MAX && last_byte / ps * ps > first && !os_mapped(fcb_fd(f), pos, len)) {
@@ -212,7 +227,22 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
       continue;
     }
     int32_t n = std::min(len, ps - off);
-    int i = page_get(f, ppos);
+    int i = cur->page_map.find(cache_key(f.number, ppos));
+    if (i >= 0) {
+      ++cur->page_hits;
+      cur->page_lru.touch(cur->pages, i);
+    } else if (const uint8_t* src = os_read_mapped(fcb_fd(f), pos, n)) {
+      // No buffer holds the page, so the file's bytes are current: copied straight out,
+      // without claiming (and perhaps writing back) a buffer for a page read once.
+      ++cur->page_reads;
+      std::memcpy(out, src, static_cast<size_t>(n));
+      pos += n;
+      out += n;
+      len -= n;
+      continue;
+    } else {
+      i = page_get(f, ppos);
+    }
     if (i < 0) return uerr_cod ? uerr_cod : fail(36);
     Page& p = cur->pages[i];
     if (off + n > p.valid) return fail(36);

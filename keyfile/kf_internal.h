@@ -283,6 +283,8 @@ int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name); 
 int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name);  // 35/37
 int16_t os_delete(const char* name);
 bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
+// The file's bytes [pos, pos+len) in place when a mapping holds them (counted as a read), or nullptr.
+const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len);
 int64_t os_size(int fd);
 
 // data pages (kf_data.cpp)

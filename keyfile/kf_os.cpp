@@ -199,6 +199,16 @@ bool os_mapped(int fd, int32_t pos, int32_t len) {
   return pos >= 0 && len >= 0 && view_bytes(fd, pos, len) != nullptr;
 }
 
+const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len) {
+  if (pos < 0 || len <= 0) return nullptr;
+  const uint8_t* src = view_bytes(fd, pos, len);
+  if (src && cur) {
+    ++cur->reads;
+    cur->read_bytes += static_cast<uint64_t>(len);
+  }
+  return src;
+}
+
 int16_t os_delete(const char* name) {
   if (::unlink(name) != 0) {
     set_syserr();

@@ -104,4 +104,86 @@ TEST_F(ReadPathTest, LookupsWalksAndChangesWithASingleBuffer) {
   }
 }
 
+TEST_F(ReadPathTest, ReadsReturnChangesStillHeldInBuffers) {
+  restart(4);  // few pages: some changed pages stay buffered, others are written back
+  ASSERT_EQ(CreateDataFile(0, "v.dat", 0, 0, 6), 0);
+  ASSERT_EQ(CreateDataFile(1, "f.dat", 50, 0, 2), 0);
+  std::vector<int32_t> pieces, recs;
+  std::vector<std::vector<uint8_t>> want(12), fixed(60);
+  for (uint32_t i = 0; i < want.size(); ++i) {
+    want[i] = pattern(700 + i * 331, i);
+    pieces.push_back(NewVData(0, static_cast<int32_t>(want[i].size())));
+    ASSERT_EQ(WriteVData(0, pieces[i], want[i].data(), static_cast<int32_t>(want[i].size())), 0);
+  }
+  for (uint32_t i = 0; i < fixed.size(); ++i) {
+    fixed[i] = pattern(50, 100 + i);
+    recs.push_back(NewData(1));
+    ASSERT_EQ(WriteData(1, recs[i], fixed[i].data()), 0);
+  }
+  ASSERT_EQ(FlushFile(-1), 0);
+  // Rewrites of the same lengths: their part pages change in the buffers only.
+  std::mt19937 rng(9);
+  for (int round = 0; round < 40; ++round) {
+    const uint32_t v = rng() % want.size(), f = rng() % fixed.size();
+    want[v] = pattern(want[v].size(), 1000 + round);
+    ASSERT_EQ(WriteVData(0, pieces[v], want[v].data(), static_cast<int32_t>(want[v].size())), 0);
+    fixed[f] = pattern(50, 2000 + round);
+    ASSERT_EQ(WriteData(1, recs[f], fixed[f].data()), 0);
+    for (uint32_t i = 0; i < want.size(); ++i) {
+      std::vector<uint8_t> back(want[i].size());
+      ASSERT_EQ(VDataLength(0, pieces[i]), static_cast<int32_t>(back.size()));
+      ASSERT_EQ(ReadVData(0, pieces[i], back.data(), static_cast<int32_t>(back.size())), 0);
+      ASSERT_TRUE(back == want[i]) << "piece " << i << " round " << round;
+    }
+    for (uint32_t i = 0; i < fixed.size(); ++i) {
+      std::vector<uint8_t> back(50);
+      ASSERT_EQ(ReadData(1, recs[i], back.data()), 0);
+      ASSERT_TRUE(back == fixed[i]) << "record " << i << " round " << round;
+    }
+  }
+}
+
+// Keys of several widths, plain and compressed, drawn from bytes that include the pad and
+// the extremes: keys differing only in pad runs, inner pads and their last bytes.
+TEST_F(ReadPathTest, KeysOfEveryWidthAreFoundAndWalkedInByteOrder) {
+  const struct {
+    int16_t klen, ktype;
+  } layouts[] = {{3, 0}, {6, 0}, {8, 0}, {11, 0}, {16, 0}, {13, 12}, {50, 12}};
+  for (const auto& [klen, ktype] : layouts) {
+    SCOPED_TRACE(testing::Message() << klen << " " << ktype);
+    const std::string name = "w" + std::to_string(klen) + "_" + std::to_string(ktype) + ".idx";
+    ASSERT_EQ(CreateIndexFile(1, name.c_str(), klen, ktype, 0, 0, 4096, 2), 0);
+    const uint8_t pad = static_cast<uint8_t>(GetFileInfo(1, 14));
+    const uint8_t bytes[] = {0x00, 0x7F, 0x80, 0xFF, 'a', pad, pad, pad};
+    std::map<std::string, int32_t> model;
+    std::mt19937 rng(static_cast<uint32_t>(klen));
+    auto random_key = [&] {
+      std::string k(static_cast<size_t>(klen), static_cast<char>(pad));
+      const size_t len = rng() % (k.size() + 1);
+      for (size_t j = 0; j < len; ++j) k[j] = static_cast<char>(bytes[rng() % sizeof bytes]);
+      return k;
+    };
+    for (int n = 0; n < 2000; ++n) {
+      const std::string k = random_key();
+      if (model.emplace(k, 10 + n).second) {
+        ASSERT_EQ(AddKey(1, k.data(), 10 + n, 0), 0);
+      }
+    }
+    for (int n = 0; n < 4000; ++n) {
+      const std::string k = random_key();
+      auto it = model.find(k);
+      ASSERT_EQ(GetKey(1, k.data()), it == model.end() ? 0 : it->second);
+    }
+    std::string k(static_cast<size_t>(klen), '\0');
+    auto it = model.begin();
+    for (int32_t p = FirstKey(1, k.data()); p; p = NextKey(1, k.data()), ++it) {
+      ASSERT_NE(it, model.end());
+      ASSERT_EQ(k, it->first);
+      ASSERT_EQ(GetKey(1, k.data()), it->second);
+    }
+    EXPECT_EQ(it, model.end());
+    ASSERT_EQ(CloseOlFile(1, 0), 0);
+  }
+}
+
 }  // namespace

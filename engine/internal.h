@@ -23,7 +23,14 @@ struct Mat {
 };
 Mat mat_identity();
 Mat mat_mul(const Mat& a, const Mat& b);  // a then b (row vectors)
-VxVector mat_apply(const Mat& m, const VxVector& p);
+// Inline: it runs once per vertex per frame.
+inline VxVector mat_apply(const Mat& m, const VxVector& p) {
+  VxVector r;
+  r.x = p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0];
+  r.y = p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1];
+  r.z = p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + m.m[3][2];
+  return r;
+}
 VxVector mat_apply_dir(const Mat& m, const VxVector& d);
 bool mat_combine(Mat& target, const Mat& t, int mode);
 

@@ -1,6 +1,7 @@
 #include "tests/engine/engine_fixture.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -122,6 +123,43 @@ TEST_F(MatrixTest, NormalizeRejectsZero) {
   EXPECT_NEAR(v.x, 0.6, 1e-6);
   VxVector z{0, 0, 0};
   EXPECT_FALSE(VxNormalizeVector(&z));
+}
+
+// Frames are drawn through these products, so each element must be the same value on every
+// path: the four terms summed in double from +0 in order, rounded to float once.
+TEST_F(MatrixTest, ProductsSumEachElementInDoubleAndRoundOnce) {
+  VxMatrix* a = VxCreateMatrix();
+  VxMatrix* b = VxCreateMatrix();
+  VxReal ea[16], eb[16];
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return ((VxReal)(seed >> 8) / (1 << 24) - 0.5f) * std::ldexp(1.0f, (int)(seed % 40) - 20);
+  };
+  for (int round = 0; round < 50; ++round) {
+    for (int i = 0; i < 16; ++i) ea[i] = next(), eb[i] = next();
+    ASSERT_TRUE(VxSetMatrixElements(a, ea));
+    ASSERT_TRUE(VxSetMatrixElements(b, eb));
+    ASSERT_TRUE(VxTransformMatrix(a, b, VX_POSTCONCAT));
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) {
+        double sum = 0;
+        for (int k = 0; k < 4; ++k) sum += (double)ea[i * 4 + k] * eb[k * 4 + j];
+        const VxReal got = VxGetMatrixElement(a, i, j);
+        EXPECT_EQ((VxReal)sum, got) << "round " << round << " element " << i << "," << j;
+      }
+  }
+  // Cancellation a float sum would lose, and products of zeros that must not leave a -0.
+  const VxReal rows[16] = {1e8f, 1, -1e8f, 0, -1, -0.0f, -0.0f, -0.0f, 0, 0, 1, 0, 0, 0, 0, 1};
+  const VxReal cols[16] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1};
+  ASSERT_TRUE(VxSetMatrixElements(a, rows));
+  ASSERT_TRUE(VxSetMatrixElements(b, cols));
+  ASSERT_TRUE(VxTransformMatrix(a, b, VX_POSTCONCAT));
+  EXPECT_EQ(VxGetMatrixElement(a, 0, 0), 1.0f);
+  EXPECT_EQ(VxGetMatrixElement(a, 1, 0), -1.0f);
+  EXPECT_FALSE(std::signbit(VxGetMatrixElement(a, 1, 1)));
+  VxDestroyMatrix(a);
+  VxDestroyMatrix(b);
 }
 
 }  // namespace

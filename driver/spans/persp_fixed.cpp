@@ -68,11 +68,13 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void Walk(SpanState* s) {
   const int32_t* const exp_table = ExpTable;
   // The cursors as pointers one octave in, so that the byte logarithm indexes them directly.
   const uint8_t* const log_table = LogTable;
-  const int32_t* const lowest = exp_table + kCursorMin + 256;
+  const int32_t* lowest = nullptr;
   const int32_t* exp_u = nullptr;
   const int32_t* exp_v = nullptr;
   uint32_t j = 0;
   if constexpr (kLong) {
+    // Only long walkers use the tables; short ones run before the tables are built.
+    lowest = exp_table + kCursorMin + 256;
     exp_u = s->ExpCursorU + 256;
     exp_v = s->ExpCursorV + 256;
     j = log_table[(den_a >> 23) & 0xFFu];

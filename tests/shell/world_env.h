@@ -100,6 +100,8 @@ class WorldChat : public SceneTest {
   }
   void TearDown() override {
     avatar_reset_for_test();
+    // As a world change does: the own avatar lets go of its models before the downloads go.
+    self_destroy_avatar();
     if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
     self_reset_for_test();
     chat_reset_for_test();

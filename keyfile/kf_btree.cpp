@@ -632,10 +632,10 @@ static bool probe_walk(const Geometry& g, const uint8_t* block, const uint8_t* t
   return true;
 }
 
-// Compressed entries: a node searched only once or twice before it leaves the buffers is
-// cheaper to expand up to the entry sought; one searched more often is decoded once and
+// Compressed entries: a node searched only a few times before it leaves the buffers is
+// cheaper to walk up to the entry sought; one searched more often is decoded once and
 // then halved.
-constexpr uint8_t kProbesBeforeDecoding = 2;
+constexpr uint8_t kProbesBeforeDecoding = 4;
 static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe& pr) {
   NodeBuf& nb = cur->nodes[b];
   if (!g.lead && !g.trail) return probe_plain(g, nb.data, t, pr);
@@ -681,11 +681,11 @@ static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
     Probe pr;
     if (!probe_node(m, g, b, sought, pr) || pr.left == -1) return -1;
     if (pr.leaf) {
-      if (keycmp(t, pr.high, g.klen) > 0 && pr.right != 0) {
+      if (pr.right != 0 && key_less(pr.high, t, g.klen)) {
         pos = pr.right;
         continue;
       }
-      if (pr.idx == pr.n || keycmp(pr.key, t, g.klen) != 0) return 0;
+      if (pr.idx == pr.n || std::memcmp(pr.key, t, static_cast<size_t>(g.klen)) != 0) return 0;
       m.cur_node = pos;
       m.cur_entry = pr.idx + 1;
       m.cur_key.assign(pr.key, pr.key + g.klen);

@@ -258,13 +258,39 @@ inline int16_t fail(int16_t code) {
   return code;
 }
 
-// runtime (kf_engine.cpp)
-Fcb* file_slot(int16_t file);           // 22 outside the table, 47 not started
-Fcb* open_file(int16_t file);           // plus 26 when not open ('m' members count as open when defined)
-Fcb& host_of(Fcb& f);
+// runtime (kf_engine.cpp); the accessors every operation passes through are inline
+// 22 outside the table, 47 not started
+inline Fcb* file_slot(int16_t file) {
+  if (!cur || !cur->started) {
+    uerr_cod = 47;
+    return nullptr;
+  }
+  if (file < 0 || file >= cur->nfiles) {
+    uerr_cod = 22;
+    return nullptr;
+  }
+  return &cur->files[file];
+}
+// plus 26 when not open ('m' members count as open when defined)
+inline Fcb* open_file(int16_t file) {
+  Fcb* f = file_slot(file);
+  if (!f) return nullptr;
+  if (f->status != 'y' && f->status != 'v') {
+    uerr_cod = 26;
+    return nullptr;
+  }
+  return f;
+}
+inline Fcb& host_of(Fcb& f) { return cur->files[f.host]; }
+inline void fcb_touch(Fcb& f) { host_of(f).lru_stamp = ++cur->stamp; }
+int fcb_reopen(Fcb& host);  // a handle given up to save handles opened again (38)
+inline int fcb_fd(Fcb& f) {
+  Fcb& h = host_of(f);
+  if (h.status == 'v') return fcb_reopen(h);
+  fcb_touch(h);
+  return h.fd;
+}
 int16_t close_plain_file(Fcb& f);      // a slot of status 's' (kf_plain.cpp)
-int fcb_fd(Fcb& f);                     // reopens a handle given up to save handles (38)
-void fcb_touch(Fcb& f);
 int16_t budget_handles(int16_t except);  // before an open: keep under the handle limit
 bool free_one_handle(int16_t except);    // give up the least recently used non-permanent handle
 int16_t mark_changed(Fcb& f);

@@ -74,21 +74,6 @@ int fcb_reopen(Fcb& h) {
   return h.fd;
 }
 
-int32_t header_area(const Header& h, int32_t members) {
-  switch (h.file_type) {
-    case OL_TYPE_FIXED: {
-      int32_t rl = h.rec_len ? h.rec_len : 1;
-      return ((128 + rl - 1) / rl) * rl;
-    }
-    case OL_TYPE_VARIABLE:
-      return h.node_size;
-    default: {
-      int32_t ns = h.node_size ? h.node_size : 128;
-      return ((ns + 128 * members + 127) / ns) * ns;
-    }
-  }
-}
-
 int16_t write_header(Fcb& f, bool ends) {
   Fcb& host = host_of(f);
   int fd = fcb_fd(f);

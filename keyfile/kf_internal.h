@@ -296,7 +296,20 @@ bool free_one_handle(int16_t except);    // give up the least recently used non-
 int16_t mark_changed(Fcb& f);
 int16_t write_header(Fcb& f, bool ends);
 int16_t finish_change(Fcb& f);          // write-through: headers after every change
-int32_t header_area(const Header& h, int32_t members);
+inline int32_t header_area(const Header& h, int32_t members) {
+  switch (h.file_type) {
+    case OL_TYPE_FIXED: {
+      int32_t rl = h.rec_len ? h.rec_len : 1;
+      return ((128 + rl - 1) / rl) * rl;
+    }
+    case OL_TYPE_VARIABLE:
+      return h.node_size;
+    default: {
+      int32_t ns = h.node_size ? h.node_size : 128;
+      return ((ns + 128 * members + 127) / ns) * ns;
+    }
+  }
+}
 int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out);
 void status_log_fmt(int32_t code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 int16_t internal_error(int16_t number);  // a broken invariant: logged and returned as an error

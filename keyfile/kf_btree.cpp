@@ -120,6 +120,28 @@ static int first_not_less(const uint8_t* base, size_t stride, int n, const uint8
   return lo;
 }
 
+// Keys of at most 8 bytes as numbers that order as the keys do, loaded as the 8 bytes
+// that end with the key: the caller has at least 8 - klen readable bytes before it.
+[[gnu::always_inline]] static inline uint64_t short_key(const uint8_t* k, int klen, uint64_t mask) {
+  uint64_t x;
+  std::memcpy(&x, k + klen - 8, 8);
+  return __builtin_bswap64(x) & mask;
+}
+
+// The same search over keys of at most 8 bytes lying stride bytes apart, each with room
+// before it for short_key.
+// tv: the sought key as short_key gives it.
+static int first_not_less_short(const uint8_t* base, size_t stride, int n, uint64_t tv, int klen) {
+  const uint64_t mask = klen == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * klen)) - 1;
+  int lo = 0, hi = n;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    if (short_key(base + static_cast<size_t>(mid) * stride, klen, mask) < tv) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
 static uint32_t be32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -228,29 +250,64 @@ struct EntryWalk {
   // Fills the pad run of the key last decoded.
   void complete() { std::memset(key + pad_from, g.pad, static_cast<size_t>(g.keypart - pad_from)); }
   // Moves to the first entry whose key is >= t: 1 found (key and child hold it), 0 none
-  // in this node, -1 damage.
-  // t_pads: where the pad run ending t's key part starts.
+  // in this node, -1 damage. t_pads: where the pad run ending t's key part starts.
+  // Entries are compared where they lie: a compared key's leading run repeats bytes it
+  // shares with t, so only its stored bytes are compared, and a key is put together only
+  // for the entry found.
   int seek(const uint8_t* t, int t_pads) {
-    // matched: bytes the last key shares with t, its next byte being the smaller. A key
-    // that repeats more than that many leading bytes of it is smaller than t as well.
+    // The entry layout as constants: the loop runs once per entry passed.
+    if (!g.lead) return ptr ? seek_as<false, true, 4>(t, t_pads) : seek_as<false, true, 0>(t, t_pads);
+    if (!g.trail) return ptr ? seek_as<true, false, 4>(t, t_pads) : seek_as<true, false, 0>(t, t_pads);
+    return ptr ? seek_as<true, true, 4>(t, t_pads) : seek_as<true, true, 0>(t, t_pads);
+  }
+  template <bool Lead, bool Trail, int Plen>
+  int seek_as(const uint8_t* t, int t_pads) {
+    constexpr int hdr = Plen + Lead + Trail;
+    const int keypart = g.keypart, klen = g.klen, sfx = g.dup ? 4 : 0;
+    const uint8_t pad = g.pad;
+    const uint8_t* q = p;
+    int k = i, ptrail = prev_trail;
+    // matched: bytes the last compared key shares with t, its next byte being the smaller.
+    // A key that repeats more than that many leading bytes of it is smaller than t as well.
     int matched = 0;
-    while (i < n) {
-      if (!next()) return -1;
-      if (i > 1 && last_lead > matched) continue;
-      int j = common_prefix(key, t, std::min(last_lead, matched), pad_from);
-      uint8_t kj = 0;
-      if (j == pad_from) {
-        if (j >= t_pads) j = g.keypart;
-        else while (j < g.keypart && t[j] == g.pad) ++j;
-        if (j == g.keypart) j = common_prefix(key, t, j, g.klen);
+    while (k < n) {
+      if (end - q < hdr) return -1;
+      const uint8_t* entry = q;
+      const int lead = Lead ? q[Plen] : 0;
+      const int trail = Trail ? q[Plen + Lead] : 0;
+      if ((k == 0 && lead) || lead + std::max(trail, ptrail) > keypart) return -1;
+      const int rem = keypart - lead - trail;
+      const uint8_t* stored = q + hdr;
+      if (end - stored < rem + sfx) return -1;
+      q = stored + rem + sfx;
+      ptrail = trail;
+      if (k++ > 0 && lead > matched) continue;
+      const int pf = lead + rem;
+      int j = lead + common_prefix(stored, t + lead, 0, rem);
+      if (j == pf) {
+        if (j >= t_pads) j = keypart;
+        else while (j < keypart && t[j] == pad) ++j;
+        if (j == keypart) j += common_prefix(stored + rem, t + keypart, 0, sfx);
       }
-      if (j < g.klen) kj = j >= pad_from && j < g.keypart ? g.pad : key[j];
-      if (j == g.klen || kj > t[j]) {
-        complete();
+      if (j == klen || (j < pf ? stored[j - lead] : j < keypart ? pad : stored[rem + j - keypart]) > t[j]) {
+        std::memcpy(key, t, static_cast<size_t>(lead));
+        std::memcpy(key + lead, stored, static_cast<size_t>(rem));
+        std::memset(key + pf, pad, static_cast<size_t>(keypart - pf));
+        std::memcpy(key + keypart, stored + rem, static_cast<size_t>(sfx));
+        if (Plen) std::memcpy(&child, entry, 4);
+        else child = static_cast<int32_t>(be32(key + klen - 4));
+        i = k;
+        p = q;
+        prev_trail = ptrail;
+        last_lead = lead;
+        pad_from = pf;
         return 1;
       }
       matched = j;
     }
+    i = k;
+    p = q;
+    prev_trail = ptrail;
     return at_end() ? 0 : -1;
   }
 };
@@ -401,7 +458,6 @@ static int node_take(int16_t host, int16_t owner, int32_t pos) {
 // The node at pos, read through the buffers. Positions outside the node area, not on a
 // node boundary, or nodes owned by another member are refused.
 int node_get(Fcb& m, int32_t pos) {
-  Fcb& host = cur->files[m.host];
   if (const int hit = cur->node_map.find(cache_key(m.host, pos)); hit >= 0) {
     ++cur->node_hits;
     NodeBuf& b = cur->nodes[hit];
@@ -415,6 +471,7 @@ int node_get(Fcb& m, int32_t pos) {
     b.owner = m.number;
     return hit;
   }
+  Fcb& host = cur->files[m.host];
   int32_t ns = m.h.node_size;
   int32_t start = node_area_start(host);
   bool variable = host.h.file_type == OL_TYPE_VARIABLE;
@@ -506,6 +563,13 @@ int16_t load(Fcb& m, int32_t pos, Image& im) {
 static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t);
 
 namespace {
+// The key an exact lookup seeks, with what every node it passes compares against.
+struct Sought {
+  const uint8_t* key;
+  int pads;        // where the pad run ending its key part starts
+  uint64_t value;  // keys of at most 8 bytes: the key as short_key reads keys
+};
+
 // Where a target falls in one node: the first entry whose key is >= it.
 struct Probe {
   bool leaf = false;
@@ -521,7 +585,7 @@ struct Probe {
 
 // Fixed-size entries are searched in place by halving. False when the node's counts do not
 // fit its layout.
-static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* t, Probe& pr) {
+static bool probe_plain(const Geometry& g, const uint8_t* block, const Sought& t, Probe& pr) {
   NodeHeader nh;
   std::memcpy(&nh, block, 18);
   if (nh.leaf > 1) return false;
@@ -536,7 +600,9 @@ static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* 
   pr.n = nh.entries;
   const uint8_t* base = block + 18 + (ptr ? 4 : 0);
   if (pr.leaf) pr.high = block + 18 + g.leaf_cap;
-  const int lo = first_not_less(base, static_cast<size_t>(es), pr.n, t, g.klen);
+  // Every key lies at least 18 bytes into the block.
+  const int lo = g.klen <= 8 ? first_not_less_short(base, static_cast<size_t>(es), pr.n, t.value, g.klen)
+                             : first_not_less(base, static_cast<size_t>(es), pr.n, t.key, g.klen);
   pr.idx = lo;
   if (lo < pr.n) {
     pr.key = base + static_cast<size_t>(lo) * es;
@@ -546,32 +612,37 @@ static bool probe_plain(const Geometry& g, const uint8_t* block, const uint8_t* 
   return true;
 }
 
-// Compressed entries: a node searched only once or twice before it leaves the buffers is
-// cheaper to expand up to the entry sought; one searched more often is decoded once and
+// Compressed entries walked in place up to the entry sought.
+static bool probe_walk(const Geometry& g, const uint8_t* block, const uint8_t* t, int t_pads, Probe& pr) {
+  EntryWalk w(g, block);
+  if (!w.ok()) return false;
+  pr.leaf = w.leaf;
+  pr.right = w.right;
+  pr.left = w.left;
+  pr.n = w.n;
+  pr.high = w.high;
+  const int r = w.seek(t, t_pads);
+  if (r < 0) return false;
+  pr.idx = r == 0 ? w.n : w.i - 1;
+  if (r) {
+    std::memcpy(pr.expanded, w.key, static_cast<size_t>(g.klen));
+    pr.key = pr.expanded;
+    pr.child = w.child;
+  }
+  return true;
+}
+
+// Compressed entries: a node searched only a few times before it leaves the buffers is
+// cheaper to walk up to the entry sought; one searched more often is decoded once and
 // then halved.
-constexpr uint8_t kProbesBeforeDecoding = 2;
-static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, int t_pads, Probe& pr) {
+constexpr uint8_t kProbesBeforeDecoding = 4;
+static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe& pr) {
   NodeBuf& nb = cur->nodes[b];
   if (!g.lead && !g.trail) return probe_plain(g, nb.data, t, pr);
   const bool current = nb.dec_gen == nb.gen && nb.dec_owner == m.number;
   if (!current && (nb.probes < kProbesBeforeDecoding || !keeps_decoded(g, nb.data))) {
     ++nb.probes;
-    EntryWalk w(g, nb.data);
-    if (!w.ok()) return false;
-    pr.leaf = w.leaf;
-    pr.right = w.right;
-    pr.left = w.left;
-    pr.n = w.n;
-    pr.high = w.high;
-    const int r = w.seek(t, t_pads);
-    if (r < 0) return false;
-    pr.idx = r == 0 ? w.n : w.i - 1;
-    if (r) {
-      std::memcpy(pr.expanded, w.key, static_cast<size_t>(g.klen));
-      pr.key = pr.expanded;
-      pr.child = w.child;
-    }
-    return true;
+    return probe_walk(g, nb.data, t.key, t.pads, pr);
   }
   int16_t e = 0;
   const Image* d = decoded(m, b, e);
@@ -581,7 +652,7 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const uint8_t* t, int t
   pr.left = d->left;
   pr.n = d->n;
   pr.high = d->high;
-  pr.idx = lower_bound(g, *d, t);
+  pr.idx = lower_bound(g, *d, t.key);
   if (pr.idx < pr.n) {
     pr.key = d->key(pr.idx);
     pr.child = entry_pos(g, *d, pr.idx);
@@ -597,7 +668,9 @@ constexpr int32_t kExactFailed = INT32_MIN;
 static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
   int32_t pos = m.h.root;
   if (pos == 0) return -1;
-  const int t_pads = g.keypart - trailing_pads(g, t);
+  Sought sought{t, g.lead || g.trail ? g.keypart - trailing_pads(g, t) : g.keypart, 0};
+  if (g.klen <= 8)
+    for (int j = 0; j < g.klen; ++j) sought.value = sought.value << 8 | t[j];
   // The bound on steps (a cycle of links) is needed only once a walk gets long.
   for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
     int b = node_get(m, pos);
@@ -606,13 +679,13 @@ static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
       return kExactFailed;
     }
     Probe pr;
-    if (!probe_node(m, g, b, t, t_pads, pr) || pr.left == -1) return -1;
+    if (!probe_node(m, g, b, sought, pr) || pr.left == -1) return -1;
     if (pr.leaf) {
-      if (keycmp(t, pr.high, g.klen) > 0 && pr.right != 0) {
+      if (pr.right != 0 && key_less(pr.high, t, g.klen)) {
         pos = pr.right;
         continue;
       }
-      if (pr.idx == pr.n || keycmp(pr.key, t, g.klen) != 0) return 0;
+      if (pr.idx == pr.n || std::memcmp(pr.key, t, static_cast<size_t>(g.klen)) != 0) return 0;
       m.cur_node = pos;
       m.cur_entry = pr.idx + 1;
       m.cur_key.assign(pr.key, pr.key + g.klen);

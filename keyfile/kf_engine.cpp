@@ -39,32 +39,6 @@ static void make_current(Engine* e) {
   }
 }
 
-Fcb* file_slot(int16_t file) {
-  if (!cur || !cur->started) {
-    uerr_cod = 47;
-    return nullptr;
-  }
-  if (file < 0 || file >= cur->nfiles) {
-    uerr_cod = 22;
-    return nullptr;
-  }
-  return &cur->files[file];
-}
-
-Fcb* open_file(int16_t file) {
-  Fcb* f = file_slot(file);
-  if (!f) return nullptr;
-  if (f->status != 'y' && f->status != 'v') {
-    uerr_cod = 26;
-    return nullptr;
-  }
-  return f;
-}
-
-Fcb& host_of(Fcb& f) { return cur->files[f.host]; }
-
-void fcb_touch(Fcb& f) { host_of(f).lru_stamp = ++cur->stamp; }
-
 static bool permanent(const Fcb& f) { return (f.open_mode & OL_PERMANENT) != 0; }
 
 bool free_one_handle(int16_t except) {
@@ -87,35 +61,17 @@ int16_t budget_handles(int16_t except) {
   return 0;
 }
 
-int fcb_fd(Fcb& f) {
-  Fcb& h = host_of(f);
-  if (h.status == 'v') {
-    budget_handles(h.number);
-    int fd = os_open(h.name.c_str(), h.open_mode);
-    if (fd < 0) {
-      uerr_cod = 38;
-      return -1;
-    }
-    h.fd = fd;
-    h.status = 'y';
+int fcb_reopen(Fcb& h) {
+  budget_handles(h.number);
+  int fd = os_open(h.name.c_str(), h.open_mode);
+  if (fd < 0) {
+    uerr_cod = 38;
+    return -1;
   }
+  h.fd = fd;
+  h.status = 'y';
   fcb_touch(h);
   return h.fd;
-}
-
-int32_t header_area(const Header& h, int32_t members) {
-  switch (h.file_type) {
-    case OL_TYPE_FIXED: {
-      int32_t rl = h.rec_len ? h.rec_len : 1;
-      return ((128 + rl - 1) / rl) * rl;
-    }
-    case OL_TYPE_VARIABLE:
-      return h.node_size;
-    default: {
-      int32_t ns = h.node_size ? h.node_size : 128;
-      return ((ns + 128 * members + 127) / ns) * ns;
-    }
-  }
 }
 
 int16_t write_header(Fcb& f, bool ends) {

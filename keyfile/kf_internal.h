@@ -258,19 +258,58 @@ inline int16_t fail(int16_t code) {
   return code;
 }
 
-// runtime (kf_engine.cpp)
-Fcb* file_slot(int16_t file);           // 22 outside the table, 47 not started
-Fcb* open_file(int16_t file);           // plus 26 when not open ('m' members count as open when defined)
-Fcb& host_of(Fcb& f);
+// runtime (kf_engine.cpp); the accessors every operation passes through are inline
+// 22 outside the table, 47 not started
+inline Fcb* file_slot(int16_t file) {
+  if (!cur || !cur->started) {
+    uerr_cod = 47;
+    return nullptr;
+  }
+  if (file < 0 || file >= cur->nfiles) {
+    uerr_cod = 22;
+    return nullptr;
+  }
+  return &cur->files[file];
+}
+// plus 26 when not open ('m' members count as open when defined)
+inline Fcb* open_file(int16_t file) {
+  Fcb* f = file_slot(file);
+  if (!f) return nullptr;
+  if (f->status != 'y' && f->status != 'v') {
+    uerr_cod = 26;
+    return nullptr;
+  }
+  return f;
+}
+inline Fcb& host_of(Fcb& f) { return cur->files[f.host]; }
+inline void fcb_touch(Fcb& f) { host_of(f).lru_stamp = ++cur->stamp; }
+int fcb_reopen(Fcb& host);  // a handle given up to save handles opened again (38)
+inline int fcb_fd(Fcb& f) {
+  Fcb& h = host_of(f);
+  if (h.status == 'v') return fcb_reopen(h);
+  fcb_touch(h);
+  return h.fd;
+}
 int16_t close_plain_file(Fcb& f);      // a slot of status 's' (kf_plain.cpp)
-int fcb_fd(Fcb& f);                     // reopens a handle given up to save handles (38)
-void fcb_touch(Fcb& f);
 int16_t budget_handles(int16_t except);  // before an open: keep under the handle limit
 bool free_one_handle(int16_t except);    // give up the least recently used non-permanent handle
 int16_t mark_changed(Fcb& f);
 int16_t write_header(Fcb& f, bool ends);
 int16_t finish_change(Fcb& f);          // write-through: headers after every change
-int32_t header_area(const Header& h, int32_t members);
+inline int32_t header_area(const Header& h, int32_t members) {
+  switch (h.file_type) {
+    case OL_TYPE_FIXED: {
+      int32_t rl = h.rec_len ? h.rec_len : 1;
+      return ((128 + rl - 1) / rl) * rl;
+    }
+    case OL_TYPE_VARIABLE:
+      return h.node_size;
+    default: {
+      int32_t ns = h.node_size ? h.node_size : 128;
+      return ((ns + 128 * members + 127) / ns) * ns;
+    }
+  }
+}
 int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out);
 void status_log_fmt(int32_t code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 int16_t internal_error(int16_t number);  // a broken invariant: logged and returned as an error

@@ -58,21 +58,27 @@ void view_track(int fd, bool mappable) {
 
 // The mapping reserves room past the file's end so that growth seldom needs a new one;
 // those pages are never read until the file has reached them.
-const uint8_t* view_bytes(int fd, int64_t pos, int64_t len) {
+[[gnu::noinline]] const uint8_t* view_remap(FdView* v, int fd, int64_t pos);
+
+inline const uint8_t* view_bytes(int fd, int64_t pos, int64_t len) {
   FdView* v = view_of(fd);
   if (!v || !v->mappable || v->failed || pos + len > v->known) return nullptr;
-  if (static_cast<size_t>(pos + len) > v->span) {
-    view_unmap(*v);
-    size_t want = std::max<size_t>(static_cast<size_t>(v->known) * 2, size_t(64) << 20);
-    want = std::min<size_t>(want, size_t(1) << 32);
-    void* p = ::mmap(nullptr, want, PROT_READ, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) {
-      v->failed = true;
-      return nullptr;
-    }
-    v->base = static_cast<uint8_t*>(p);
-    v->span = want;
+  if (static_cast<size_t>(pos + len) > v->span) return view_remap(v, fd, pos);
+  return v->base + pos;
+}
+
+// A mapping large enough for the bytes the file is known to hold, and room to grow.
+const uint8_t* view_remap(FdView* v, int fd, int64_t pos) {
+  view_unmap(*v);
+  size_t want = std::max<size_t>(static_cast<size_t>(v->known) * 2, size_t(64) << 20);
+  want = std::min<size_t>(want, size_t(1) << 32);
+  void* p = ::mmap(nullptr, want, PROT_READ, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) {
+    v->failed = true;
+    return nullptr;
   }
+  v->base = static_cast<uint8_t*>(p);
+  v->span = want;
   return v->base + pos;
 }
 }  // namespace

@@ -495,7 +495,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ModelConfig{100, 12, false, 8, 64, 8000, 7}, ModelConfig{150, 8, false, 8, 8, 8000, 8},
                       ModelConfig{200, 4, false, 8, 64, 8000, 9}, ModelConfig{255, 12, false, 8, 64, 8000, 10},
                       ModelConfig{255, 0, false, 16, 32, 8000, 11}, ModelConfig{12, 0, true, 4, 64, 10000, 12},
-                      ModelConfig{40, 12, true, 4, 8, 10000, 13}, ModelConfig{255, 12, true, 8, 64, 12000, 14}),
+                      ModelConfig{40, 12, true, 4, 8, 10000, 13}, ModelConfig{255, 12, true, 8, 64, 12000, 14},
+                      ModelConfig{7, 0, true, 4, 16, 8000, 15}, ModelConfig{20, 4, true, 4, 16, 8000, 16}),
     [](const ::testing::TestParamInfo<ModelConfig>& i) {
       return "k" + std::to_string(i.param.klen) + "_t" + std::to_string(i.param.ktype) + (i.param.dup ? "_dup" : "_uniq") +
              "_s" + std::to_string(i.param.sectors);

@@ -391,7 +391,12 @@ static void store(const Geometry& g, const Image& im, uint8_t* block) {
   nh.bytes = static_cast<uint16_t>(bytes);
   int32_t cap = im.leaf ? g.leaf_cap : g.nonleaf_cap;
   std::memset(block + 18 + bytes, 0, static_cast<size_t>(cap - bytes));
-  if (im.leaf) std::memcpy(block + 18 + g.leaf_cap, im.high, static_cast<size_t>(g.klen));
+  if (im.leaf) {
+    // The buffer may last have held any file's node: nothing of it goes past the high key.
+    const int32_t end = 18 + g.leaf_cap + g.klen;
+    std::memcpy(block + 18 + g.leaf_cap, im.high, static_cast<size_t>(g.klen));
+    if (end < g.ns) std::memset(block + end, 0, static_cast<size_t>(g.ns - end));
+  }
   std::memcpy(block, &nh, 18);
 }
 

@@ -50,6 +50,27 @@ TEST_F(BtreeTest, FirstKeyMakesALeafRootWithAnOpenHighKey) {
   for (size_t i = 0; i < 8; ++i) EXPECT_EQ(b[high + i], 0xFF);
 }
 
+// A node's buffer may last have held another file's node: what lies past the high key is
+// written as zeros, not as that node's bytes.
+TEST_F(BtreeTest, BytesPastTheHighKeyAreZeroWhateverTheBufferHeldBefore) {
+  // Nine-byte keys put every leaf's high key over the node's last bytes.
+  ASSERT_EQ(CreateIndexFile(0, "wide.idx", 9, 0, 0, 0, 0, 2), 0);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(AddKey(0, padded("w" + std::to_string(i * 7919 % 3000), 9).data(), i + 1, 0), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  ASSERT_EQ(CreateIndexFile(0, "a.idx", 8, 0, 0, 0, 0, 2), 0);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(AddKey(0, padded("k" + std::to_string(i * 7919 % 3000), 8).data(), i + 1, 0), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  auto b = slurp(path("a.idx"));
+  const size_t tail = 18 + le16(b, 52) + 8;
+  int leaves = 0;
+  for (size_t n = 512; n + 512 <= b.size(); n += 512) {
+    if (b[n + 17] != 1) continue;
+    ++leaves;
+    for (size_t i = tail; i < 512; ++i) ASSERT_EQ(b[n + i], 0) << "node at " << n << ", byte " << i;
+  }
+  EXPECT_GT(leaves, 50);
+}
+
 TEST_F(BtreeTest, ThirteenthKeySplitsSevenAndSix) {
   ASSERT_EQ(CreateIndexFile(0, "s.idx", 32, 0, 0, 0, 0, 2), 0);
   for (int i = 0; i < 13; ++i) {

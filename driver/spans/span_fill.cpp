@@ -120,16 +120,13 @@ struct WideLanes {
 struct DepthLanes {
     WideLanes z, lane, step;  // running; k x step for lane k; 8 x step
 
-    // Set up at the first row wide enough for a group: short rows, the
-    // whole of a small triangle, step the depth one value at a time.
+    // Set up at the first row wide enough for a group. k x step is formed in
+    // the lanes: the low half's product split at its byte, so that no lane
+    // overflows (k <= 7), gives the carry into the high half.
     void Prepare(uint32_t per_pixel) {
-        uint16_t hi[kGroup], lo[kGroup];
-        for (int32_t k = 0; k < kGroup; ++k) {
-            const uint32_t v = static_cast<uint32_t>(k) * per_pixel;
-            hi[k] = static_cast<uint16_t>(v >> 16);
-            lo[k] = static_cast<uint16_t>(v);
-        }
-        lane = {LoadLanes(hi), LoadLanes(lo)};
+        const uint16_t hi = static_cast<uint16_t>(per_pixel >> 16), lo = static_cast<uint16_t>(per_pixel);
+        const U16x8 top = kLanes * Splat(lo >> 8u), bottom = kLanes * Splat(lo & 0xFFu);
+        lane = {kLanes * Splat(hi) + ((top + (bottom >> 8)) >> 8), kLanes * Splat(lo)};
         const uint32_t s8 = per_pixel * kGroup;
         step = {Splat(s8 >> 16), Splat(s8)};
     }
@@ -164,6 +161,19 @@ struct SplitUv {
         KeepInMemory(out);
         Next();
     }
+    // Short rows step one pixel at a time, u and v each at the top of a
+    // 32-bit word, where they wrap the same way.
+    struct Cursor {
+        uint32_t u, v, step_u, step_v;
+        Cursor(uint32_t packed, uint32_t step)
+            : u(packed << 17), v((packed >> 16) << 17), step_u(step << 17), step_v((step >> 16) << 17) {}
+        uint32_t Offset() {
+            const uint32_t offset = ((v >> 18) & 0x3F80u) | (u >> 25);
+            u += step_u;
+            v += step_v;
+            return offset;
+        }
+    };
 };
 
 // Any step whose bits 15 or 31 are set (the set-ups' packing never gives one)
@@ -183,6 +193,15 @@ struct PackedUv {
             uv = (uv + step) & kPackedUvMask;
         }
     }
+    struct Cursor {
+        uint32_t uv, step;
+        Cursor(uint32_t packed, uint32_t s) : uv(packed), step(s) {}
+        uint32_t Offset() {
+            const uint32_t offset = PackedTexelOffset(uv);
+            uv = (uv + step) & kPackedUvMask;
+            return offset;
+        }
+    };
 };
 constexpr uint32_t kPackedGapBits = 0x80008000u;
 
@@ -190,7 +209,8 @@ constexpr uint32_t kPackedGapBits = 0x80008000u;
 // places the lanes at a drawn row's first pixel, Indices gives the table
 // indexes of the next eight pixels and Skip passes eight without reading
 // them. Raw is the byte read at an index (texel 0 is transparent for sources
-// with kClear), Pixel the byte written for it.
+// with kClear), Pixel the byte written for it. At(xl) gives a Cursor that
+// walks a row one pixel at a time, its Raw reading the next pixel's byte.
 struct FlatSource {
     static constexpr bool kClear = false;
     uint8_t colour;
@@ -201,6 +221,11 @@ struct FlatSource {
     void Skip() {}
     void Indices(uint16_t*) {}
     uint8_t Raw(uint16_t) const { return colour; }
+    struct Cursor {
+        uint8_t colour;
+        uint8_t Raw() const { return colour; }
+    };
+    Cursor At(int32_t) const { return {colour}; }
     uint8_t Pixel(uint8_t raw) const { return raw; }
     void Store(SpanState*) const {}
 };
@@ -210,18 +235,24 @@ struct TexturedSource {
     static constexpr bool kClear = true;
     const uint8_t* texels;
     const uint8_t* shade;
-    uint32_t uv, row_step;
+    uint32_t uv, row_step, step;
     Uv lanes;
 
     explicit TexturedSource(const SpanState* s)
         : texels(s->Texels), shade(kLit ? AlignedRow(s->ShadeRow) : nullptr), uv(s->Interp),
-          row_step(s->InterpRowStep), lanes(s->InterpStep) {}
+          row_step(s->InterpRowStep), step(s->InterpStep), lanes(s->InterpStep) {}
     void BeginRow() { uv = (uv + row_step) & kPackedUvMask; }
     void Start(int32_t) { lanes.Start(uv); }
     void EndRow() {}
     void Skip() { lanes.Next(); }
     void Indices(uint16_t* out) { lanes.Offsets(out); }
     uint8_t Raw(uint16_t offset) const { return texels[offset]; }
+    struct Cursor {
+        const uint8_t* texels;
+        typename Uv::Cursor at;
+        uint8_t Raw() { return texels[at.Offset()]; }
+    };
+    Cursor At(int32_t) const { return {texels, typename Uv::Cursor(uv, step)}; }
     uint8_t Pixel(uint8_t texel) const { return kLit ? shade[texel] : texel; }
     void Store(SpanState* s) const { s->Interp = uv; }
 };
@@ -233,18 +264,18 @@ struct SmoothSource {
     static constexpr bool kClear = false;
     const uint8_t* shade_row;
     const uint32_t* dither;
-    uint32_t seed, shade, row_step;
+    uint32_t seed, shade, row_step, pixel_step;
     U16x8 lane, step, sh, noise;
 
     explicit SmoothSource(const SpanState* s)
         : shade_row(s->ShadeRow), dither(s->DitherRowX), seed(s->RowSeed), shade(s->Interp),
-          row_step(s->InterpRowStep), lane(kLanes * static_cast<uint16_t>(s->InterpStep)),
-          step(Splat(s->InterpStep * kGroup)) {}
+          row_step(s->InterpRowStep), pixel_step(s->InterpStep),
+          lane(kLanes * static_cast<uint16_t>(s->InterpStep)), step(Splat(s->InterpStep * kGroup)) {}
     void BeginRow() { shade += row_step; }
     void Start(int32_t xl) {
         // Words 0, 2, 4, 6 from powers of the map (its square is s ^ s >> 12, its
         // fourth power s ^ s >> 24); words 1, 3, 5, 7 are one step on from them.
-        const uint32_t n0 = dither[xl & 7] ^ (seed & 0xFFu);
+        const uint32_t n0 = Noise(xl);
         const uint32_t n2 = n0 ^ (n0 >> 12);
         const U32x4 even = {n0, n2, n0 ^ (n0 >> 24), n2 ^ (n2 >> 24)};
         const U32x4 odd = even ^ (even >> 6);
@@ -261,6 +292,18 @@ struct SmoothSource {
         sh += step;
     }
     uint8_t Raw(uint16_t index) const { return shade_row[index]; }
+    uint32_t Noise(int32_t xl) const { return dither[xl & 7] ^ (seed & 0xFFu); }
+    struct Cursor {
+        const uint8_t* shade_row;
+        uint32_t noise, sh, step;
+        uint8_t Raw() {
+            const uint32_t index = ((sh + (noise & 0xFFu)) >> 8) & 0xFFu;
+            noise = NoiseStep(noise);
+            sh += step;
+            return shade_row[index];
+        }
+    };
+    Cursor At(int32_t xl) const { return {shade_row, Noise(xl), shade, pixel_step}; }
     uint8_t Pixel(uint8_t raw) const { return raw; }
     void Store(SpanState* s) const {
         s->Interp = shade;
@@ -317,28 +360,34 @@ inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
     }
 }
 
-// The last 1 to 7 pixels of a row, one at a time so that nothing past the
-// row is read and nothing that fails is rewritten. The depth steps as one
-// 32-bit value from z, the tail's first pixel, so that short rows set up no
-// depth lanes.
+// One pixel: the depth steps as one 32-bit value. Nothing that fails is
+// rewritten.
+template <bool kDepth, class Source>
+inline void DrawPixel(const Source& src, uint8_t raw, uint32_t* z, uint32_t depth_step, uint8_t* px,
+                      uint16_t* cell) {
+    bool write = !Source::kClear || raw != 0;
+    if constexpr (kDepth) {
+        const uint16_t d = static_cast<uint16_t>(*z >> 16);
+        *z += depth_step;
+        write = write & (*cell <= d);
+        if (write) *cell = d;
+    }
+    if (write) *px = src.Pixel(raw);
+}
+
+// The last 1 to 7 pixels of a wide row, one at a time so that nothing past
+// the row is read; z is the depth at the tail's first pixel.
 template <bool kDepth, class Source>
 inline void DrawTail(Source& src, uint32_t z, uint32_t depth_step, uint8_t* px, uint16_t* cell, int32_t rest) {
     uint16_t index[kGroup];
     src.Indices(index);
-    for (int32_t k = 0; k < rest; ++k) {
-        const uint8_t raw = src.Raw(index[k]);
-        bool write = !Source::kClear || raw != 0;
-        if constexpr (kDepth) {
-            const uint16_t d = static_cast<uint16_t>(z >> 16);
-            z += depth_step;
-            write = write & (cell[k] <= d);
-            if (write) cell[k] = d;
-        }
-        if (write) px[k] = src.Pixel(raw);
-    }
+    for (int32_t k = 0; k < rest; ++k)
+        DrawPixel<kDepth>(src, src.Raw(index[k]), &z, depth_step, px + k, kDepth ? cell + k : nullptr);
 }
 
-template <bool kDepth, class Source>
+// kShort: the caller knows every row to be shorter than a group (a wider one
+// would still be drawn right), so the loop carries no lanes at all.
+template <bool kDepth, bool kShort, class Source>
 void Rows(SpanState* s, Source src) {
     Edges e(s);
     int32_t depth = s->Depth;
@@ -356,20 +405,30 @@ void Rows(SpanState* s, Source src) {
         if (xr > xl) {
             uint8_t* px = e.row + xl;
             uint16_t* cell = kDepth ? depth_row + xl : nullptr;
-            src.Start(xl);
             const int32_t n = xr - xl, whole = n & ~(kGroup - 1);
-            if (whole > 0) {
-                if constexpr (kDepth) {
-                    if (!lanes_ready) z.Prepare(depth_step);
-                    lanes_ready = true;
-                    z.Start(static_cast<uint32_t>(depth));
+            // Short rows with a depth test or smooth noise take the cursor and set
+            // up no lanes; short textured rows without depth read their texels
+            // cheaper through one set of lane offsets.
+            if (kShort || (whole == 0 && (kDepth || !Source::kClear))) {
+                auto at = src.At(xl);
+                auto z = static_cast<uint32_t>(depth);
+                for (int32_t k = 0; k < n; ++k)
+                    DrawPixel<kDepth>(src, at.Raw(), &z, depth_step, px + k, kDepth ? cell + k : nullptr);
+            } else {
+                src.Start(xl);
+                if (whole > 0) {
+                    if constexpr (kDepth) {
+                        if (!lanes_ready) z.Prepare(depth_step);
+                        lanes_ready = true;
+                        z.Start(static_cast<uint32_t>(depth));
+                    }
+                    for (int32_t i = 0; i < whole; i += kGroup)
+                        DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
                 }
-                for (int32_t i = 0; i < whole; i += kGroup)
-                    DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
+                if (whole < n)
+                    DrawTail<kDepth>(src, static_cast<uint32_t>(depth) + static_cast<uint32_t>(whole) * depth_step,
+                                     depth_step, px + whole, kDepth ? cell + whole : nullptr, n - whole);
             }
-            if (whole < n)
-                DrawTail<kDepth>(src, static_cast<uint32_t>(depth) + static_cast<uint32_t>(whole) * depth_step,
-                                 depth_step, px + whole, kDepth ? cell + whole : nullptr, n - whole);
         }
         src.EndRow();
         e.row += e.pitch;
@@ -381,6 +440,27 @@ void Rows(SpanState* s, Source src) {
         s->Depth = depth;
         s->DepthRowAddress = depth_row;
     }
+}
+
+// Whether no row of the section spans a whole group: the edges' distance is
+// linear in the row, and a row spans less than one pixel more than it.
+inline bool RowsAllShort(const SpanState* s) {
+    const auto distance = [s](int64_t row) {
+        return int64_t{s->RightX} - s->LeftX + row * (int64_t{s->RightXStep} - s->LeftXStep);
+    };
+    constexpr int64_t kLimit = int64_t{kGroup - 1} << 16;
+    return distance(1) <= kLimit && distance(s->RowCount) <= kLimit;
+}
+
+// The textured depth fillers carry the most lane state (u, v and depth), so
+// their sections of short rows, the whole of a small triangle, take the loop
+// without lanes.
+template <bool kDepth, class Source>
+void AnyRows(SpanState* s, Source src) {
+    if (kDepth && Source::kClear && RowsAllShort(s))
+        Rows<kDepth, true>(s, src);
+    else
+        Rows<kDepth, false>(s, src);
 }
 
 void FlatRows(SpanState* s) {
@@ -399,9 +479,9 @@ void FlatRows(SpanState* s) {
 template <bool kDepth, bool kLit>
 void TexturedRows(SpanState* s) {
     if ((s->InterpStep & kPackedGapBits) == 0)
-        Rows<kDepth>(s, TexturedSource<kLit, SplitUv>(s));
+        AnyRows<kDepth>(s, TexturedSource<kLit, SplitUv>(s));
     else
-        Rows<kDepth>(s, TexturedSource<kLit, PackedUv>(s));
+        AnyRows<kDepth>(s, TexturedSource<kLit, PackedUv>(s));
 }
 
 inline void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
@@ -446,13 +526,13 @@ void FillRect(uint8_t* row, int32_t width, int32_t rows, uint32_t value, int32_t
 }  // namespace
 
 void SpanFlat(SpanState* s) { FlatRows(s); }
-void SpanFlatZ(SpanState* s) { Rows<true>(s, FlatSource(s)); }
+void SpanFlatZ(SpanState* s) { Rows<true, false>(s, FlatSource(s)); }
 void SpanTextured(SpanState* s) { TexturedRows<false, false>(s); }
 void SpanTexturedZ(SpanState* s) { TexturedRows<true, false>(s); }
 void SpanTexturedLit(SpanState* s) { TexturedRows<false, true>(s); }
 void SpanTexturedLitZ(SpanState* s) { TexturedRows<true, true>(s); }
-void SpanSmooth(SpanState* s) { Rows<false>(s, SmoothSource(s)); }
-void SpanSmoothZ(SpanState* s) { Rows<true>(s, SmoothSource(s)); }
+void SpanSmooth(SpanState* s) { Rows<false, false>(s, SmoothSource(s)); }
+void SpanSmoothZ(SpanState* s) { Rows<true, false>(s, SmoothSource(s)); }
 
 void FillRect8(uint8_t* const* start, int32_t width, int32_t rows, uint32_t value) {
     if (!start || width <= 0) return;

@@ -393,31 +393,34 @@ TEST(SpanEdges, PackedCoordinatesWrapEachOnItsOwn) {
 TEST(SpanEdges, StepsWithGapBitsKeepTheMaskedAdditionPixelByPixel) {
     // A step with bit 15 set carries out of u into v whenever u wraps, so each
     // pixel must follow the one before; v starts a 256th below texel row 6, so
-    // a single carry shows. Rows span whole groups of pixels and a few more.
+    // a single carry shows. Rows span whole groups of pixels and a few more, or
+    // fewer than a group.
     std::mt19937 rng(77);
     Tables tables(rng);
     for (const uint32_t step : {0x8000FFFFu, 0x00008200u}) {
-        for (const bool depth : {false, true}) {
-            Frame f;
-            SpanState s = FlatRow(f, 3 << 16, 60 << 16);
-            s.Texels = tables.texels;
-            s.DepthRowAddress = f.DepthRow(0);
-            for (int x = 20; x < 30; ++x) f.DepthRow(0)[x] = 0xFFFF;  // nearer: hidden
-            s.Depth = static_cast<int32_t>(0xD0000000u);
-            s.Interp = 0x05FF4000u;  // v 5 + 255/256, u 64
-            s.InterpStep = step;
-            std::vector<uint8_t> want(kWidth, kCanary);
-            uint32_t t = s.Interp;
-            for (int x = 3; x < 60; ++x, t = (t + step) & kPackedUvMask) {
-                const uint8_t texel = tables.texels[PackedTexelOffset(t)];
-                if (texel != 0 && !(depth && f.DepthRow(0)[x] > 0xD000)) want[x] = texel;
+        for (const int right : {60, 8}) {
+            for (const bool depth : {false, true}) {
+                Frame f;
+                SpanState s = FlatRow(f, 3 << 16, right << 16);
+                s.Texels = tables.texels;
+                s.DepthRowAddress = f.DepthRow(0);
+                for (int x = 20; x < 30; ++x) f.DepthRow(0)[x] = 0xFFFF;  // nearer: hidden
+                s.Depth = static_cast<int32_t>(0xD0000000u);
+                s.Interp = 0x05FF4000u;  // v 5 + 255/256, u 64
+                s.InterpStep = step;
+                std::vector<uint8_t> want(kWidth, kCanary);
+                uint32_t t = s.Interp;
+                for (int x = 3; x < right; ++x, t = (t + step) & kPackedUvMask) {
+                    const uint8_t texel = tables.texels[PackedTexelOffset(t)];
+                    if (texel != 0 && !(depth && f.DepthRow(0)[x] > 0xD000)) want[x] = texel;
+                }
+                if (depth) {
+                    SpanTexturedZ(&s);
+                } else {
+                    SpanTextured(&s);
+                }
+                EXPECT_EQ(std::vector<uint8_t>(f.Row(0), f.Row(0) + kWidth), want) << std::hex << step << " " << right;
             }
-            if (depth) {
-                SpanTexturedZ(&s);
-            } else {
-                SpanTextured(&s);
-            }
-            EXPECT_EQ(std::vector<uint8_t>(f.Row(0), f.Row(0) + kWidth), want) << std::hex << step;
         }
     }
 }

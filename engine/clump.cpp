@@ -90,6 +90,7 @@ static VxClumpRec* duplicate(const VxClumpRec* src, int depth) {
     surface_set_texture(p->surface, sp->surface.texture);
     c->polygons.push_back(p);
   }
+  clump_changed(c);
   if (depth < kMaxClumpDepth) {
     for (const VxClumpRec* k : src->children) {
       VxClumpRec* d = duplicate(k, depth + 1);
@@ -296,7 +297,7 @@ int VxAddVertexToClump(VxClump* clump, VxReal x, VxReal y, VxReal z) {
   if (!live(clump)) return fail(VX_E_BAD_ARGUMENT);
   if ((int)clump->vertices.size() >= kMaxVertices) return fail(VX_E_NO_MEMORY);
   clump->vertices.push_back(VxClumpVertex{{x, y, z}, 0, 0});
-  clump->bounds = VxClumpRec::kBoundsStale;
+  clump_changed(clump);
   return (int)clump->vertices.size();
 }
 
@@ -317,6 +318,7 @@ int VxSetClumpVertexUV(VxClump* clump, int number, VxReal u, VxReal v) {
     return fail(VX_E_BAD_ARGUMENT);
   clump->vertices[number - 1].u = u;
   clump->vertices[number - 1].v = v;
+  clump_changed(clump);
   return 1;
 }
 
@@ -340,6 +342,7 @@ VxPolygon* VxAddPolygonToClump(VxClump* clump, int count, const int* numbers) {
   p->clump = clump;
   p->numbers.assign(numbers, numbers + count);
   clump->polygons.push_back(p);
+  clump_changed(clump);
   return p;
 }
 
@@ -411,6 +414,7 @@ int VxGetPolygonVertexIndices(const VxPolygon* polygon, int* numbers) {
 int VxSetPolygonTexture(VxPolygon* polygon, VxTexture* texture) {
   if (!live(polygon) || (texture && !live(texture))) return fail(VX_E_BAD_ARGUMENT);
   surface_set_texture(polygon->surface, texture);
+  clump_changed(polygon->clump);
   return 1;
 }
 
@@ -426,6 +430,7 @@ int VxSetPolygonMaterial(VxPolygon* polygon, const VxMaterial* material) {
   polygon->surface = material->s;
   polygon->surface.texture = old;
   surface_set_texture(polygon->surface, t);
+  clump_changed(polygon->clump);
   return 1;
 }
 

@@ -78,6 +78,7 @@ static VxClumpRec* duplicate(const VxClumpRec* src, int depth) {
   c->alignment = src->alignment;
   c->placement = src->placement;
   c->joint = src->joint;
+  c->local_known = false;
   c->vertices = src->vertices;
   for (const VxPolygonRec* sp : src->polygons) {
     auto* p = new VxPolygonRec;
@@ -229,12 +230,14 @@ int VxGetClumpAxisAlignment(const VxClump* clump) {
 
 int VxTransformClump(VxClump* clump, const VxMatrix* m, int mode) {
   if (!live(clump) || !live(m)) return fail(VX_E_BAD_ARGUMENT);
+  clump->local_known = false;
   if (!mat_combine(clump->placement, m->mat, mode)) return fail(VX_E_BAD_ARGUMENT);
   return 1;
 }
 
 int VxTransformClumpJoint(VxClump* clump, const VxMatrix* m, int mode) {
   if (!live(clump) || !live(m)) return fail(VX_E_BAD_ARGUMENT);
+  clump->local_known = false;
   if (!mat_combine(clump->joint, m->mat, mode)) return fail(VX_E_BAD_ARGUMENT);
   return 1;
 }

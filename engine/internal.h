@@ -149,6 +149,9 @@ struct VxClumpRec {
   int alignment = VX_ALIGN_NONE;
   vx::Mat placement = vx::mat_identity();
   vx::Mat joint = vx::mat_identity();
+  // joint x placement, kept for drawing while neither changes.
+  vx::Mat local = vx::mat_identity();
+  bool local_known = false;
   std::vector<VxClumpVertex> vertices;
   std::vector<VxPolygonRec*> polygons;
   // The box around the vertices, kept for drawing: cleared whenever a vertex is added or
@@ -263,6 +266,13 @@ void clump_free_tree(VxClumpRec* c);
 void polygon_free(VxPolygonRec* p);
 void clump_detach(VxClumpRec* c);
 Mat clump_world(const VxClumpRec* c);
+inline const Mat& clump_local(VxClumpRec* c) {
+  if (!c->local_known) {
+    c->local = mat_mul(c->joint, c->placement);
+    c->local_known = true;
+  }
+  return c->local;
+}
 // A vertex, a polygon or a polygon's surface of the clump changed.
 inline void clump_changed(VxClumpRec* c) {
   c->bounds = VxClumpRec::kBoundsStale;

@@ -55,6 +55,7 @@ struct Scratch {
   std::vector<VxReal> diffuse[2];     // light at each vertex normal, facing and reversed
   std::vector<ClipVertex> poly, cut;  // a polygon being clipped
   std::vector<DeviceVertex> clipped;  // vertices made by clipping
+  std::vector<Mat> chain;             // the drawn clump's ancestors' joint x placement, farthest first
   DevicePolygon polygon;              // the record handed to the render modes
 };
 
@@ -660,17 +661,39 @@ bool clump_outside(const Frame& f, VxClumpRec* c, const float* m) {
   return all != 0;
 }
 
+// The world matrix from the clump's own product and its ancestors', multiplied in the
+// order clump_world takes.
+Mat chain_world(const Mat& local, const std::vector<Mat>& chain) {
+  Mat w = local;
+  const size_t n = chain.size(), limit = (size_t)kMaxClumpDepth * 4;
+  for (size_t k = n; k-- > (n > limit ? n - limit : 0);) w = mat_mul(w, chain[k]);
+  return w;
+}
+
+// The chain for a clump drawn on its own or from a scene's list: its ancestors, if any.
+void ancestor_chain(Scratch& b, VxClumpRec* c) {
+  b.chain.clear();
+  int depth = 0;
+  for (VxClumpRec* p = c->parent; p && depth < kMaxClumpDepth * 4; p = p->parent, ++depth)
+    b.chain.push_back(clump_local(p));
+  std::reverse(b.chain.begin(), b.chain.end());
+}
+
 void render_clump(Frame& f, VxClumpRec* c, int depth) {
+  const Mat& local = clump_local(c);
   if (c->state == VX_STATE_ON && !c->vertices.empty()) {
-    const Mat world = clump_world(c);
+    const Mat world = chain_world(local, f.b->chain);
     const Mat m = mat_mul(world, f.view_to_driver);
     float matrix[16];
     for (int i = 0; i < 4; ++i)
       for (int k = 0; k < 4; ++k) matrix[i * 4 + k] = m.m[i][k];
     if (!clump_outside(f, c, matrix)) draw_clump(f, c, world, matrix);
   }
-  if (depth < kMaxClumpDepth)
+  if (depth < kMaxClumpDepth && !c->children.empty()) {
+    f.b->chain.push_back(local);
     for (VxClumpRec* k : c->children) render_clump(f, k, depth + 1);
+    f.b->chain.pop_back();
+  }
 }
 
 bool frame_ready(VxCameraRec*& c, DeviceRecord*& r) {
@@ -830,7 +853,10 @@ int frame_render_scene(VxSceneRec* s) {
   if (!frame_ready(c, r)) return 1;
   Frame f = make_frame(c, r);
   f.lights = &s->lights;
-  for (VxClumpRec* k : s->clumps) render_clump(f, k, 0);
+  for (VxClumpRec* k : s->clumps) {
+    ancestor_chain(*f.b, k);
+    render_clump(f, k, 0);
+  }
   return 1;
 }
 
@@ -844,6 +870,7 @@ int frame_render_clump(VxClumpRec* clump) {
   VxClumpRec* top = clump;
   for (int i = 0; top->parent && i < kMaxClumpDepth * 4; ++i) top = top->parent;
   if (top->scene) f.lights = &top->scene->lights;
+  ancestor_chain(*f.b, clump);
   render_clump(f, clump, 0);
   return 1;
 }

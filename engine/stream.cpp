@@ -150,6 +150,7 @@ VxClumpRec* read_clump(In& in, const std::vector<VxTextureRec*>& textures, int d
   c->alignment = in.u8();
   in.mat(c->placement);
   in.mat(c->joint);
+  c->local_known = false;
   if (c->state != VX_STATE_ON && c->state != VX_STATE_OFF) in.ok = false;
   if (c->alignment > VX_ALIGN_ZORIENTY) in.ok = false;
   uint32_t nv = in.u32();

@@ -127,15 +127,32 @@ struct DrawPolygon {
   VxReal top_hi;  // untextured: the brightest component, held on 0..1
   uint32_t ramp_word;
 };
+// Elements of one part of a draw list's block.
+template <class T>
+struct DrawPart {
+  T* p = nullptr;
+  size_t n = 0;
+  size_t size() const { return n; }
+  T* data() const { return p; }
+  T& operator[](size_t i) const { return p[i]; }
+  T* begin() const { return p; }
+  T* end() const { return p + n; }
+};
 struct DrawList {
+  DrawList() = default;
+  DrawList(const DrawList&) = delete;  // the parts point into the block
+  DrawList& operator=(const DrawList&) = delete;
   unsigned built = 0;  // the clump's change count it was made from; 0 never
   bool any_smooth = false;
   // The device the colour words were taken for.
   unsigned ramp_epoch = 0;
   const void* ramp_device = nullptr;
-  std::vector<DrawVertex> vertices;
-  std::vector<DrawPolygon> polygons;  // usable ones only, in the clump's order
-  std::vector<int32_t> index;         // vertex numbers from 0
+  // One block holds the three parts in the order a frame reads them, so that after the
+  // first read the rest streams in.
+  std::vector<uint64_t> block;
+  DrawPart<DrawVertex> vertices;
+  DrawPart<DrawPolygon> polygons;  // usable ones only, in the clump's order
+  DrawPart<int32_t> index;         // vertex numbers from 0
 };
 }  // namespace vx
 

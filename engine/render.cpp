@@ -536,13 +536,10 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
 // The clump's draw list made again from its vertices and polygons.
 void build_draw_list(VxClumpRec* c) {
   DrawList& d = c->draw;
-  d.vertices.resize(c->vertices.size());
-  for (size_t i = 0; i < c->vertices.size(); ++i) {
-    const VxClumpVertex& v = c->vertices[i];
-    d.vertices[i] = {v.p, fixed(v.u), fixed(v.v)};
-  }
-  d.polygons.clear();
-  d.index.clear();
+  static std::vector<DrawPolygon> polygons;
+  static std::vector<int32_t> index;
+  polygons.clear();
+  index.clear();
   d.any_smooth = false;
   for (VxPolygonRec* p : c->polygons) {
     const Surface& s = p->surface;
@@ -551,9 +548,9 @@ void build_draw_list(VxClumpRec* c) {
     DrawPolygon e{};
     e.owner = p;
     e.texture = s.texture;
-    e.first = (uint32_t)d.index.size();
+    e.first = (uint32_t)index.size();
     e.count = (uint16_t)p->numbers.size();
-    for (int k : p->numbers) d.index.push_back(k - 1);
+    for (int k : p->numbers) index.push_back(k - 1);
     e.geometry = (uint8_t)(s.look & VX_LOOK_GEOMETRY);
     e.opacity = (uint8_t)std::lrint(std::clamp<VxReal>(s.opacity, 0, 1) * 255);
     e.mode = (uint8_t)(s.mode & (VX_MATERIAL_DEPTH_BIAS | VX_MATERIAL_TWO_SIDED));
@@ -569,8 +566,21 @@ void build_draw_list(VxClumpRec* c) {
     hi = std::clamp<VxReal>(hi, 0, 1), lo = std::clamp<VxReal>(lo, 0, 1);
     e.top_hi = hi;
     e.unlit_grey = hi - lo < kGreySpread;
-    d.polygons.push_back(e);
+    polygons.push_back(e);
   }
+  const size_t nv = c->vertices.size();
+  auto words = [](size_t bytes) { return (bytes + 7) / 8; };
+  const size_t wv = words(nv * sizeof(DrawVertex)), wp = words(polygons.size() * sizeof(DrawPolygon));
+  d.block.assign(wv + wp + words(index.size() * sizeof(int32_t)), 0);
+  d.vertices = {reinterpret_cast<DrawVertex*>(d.block.data()), nv};
+  d.polygons = {reinterpret_cast<DrawPolygon*>(d.block.data() + wv), polygons.size()};
+  d.index = {reinterpret_cast<int32_t*>(d.block.data() + wv + wp), index.size()};
+  for (size_t i = 0; i < nv; ++i) {
+    const VxClumpVertex& v = c->vertices[i];
+    d.vertices[i] = {v.p, fixed(v.u), fixed(v.v)};
+  }
+  std::copy(polygons.begin(), polygons.end(), d.polygons.begin());
+  std::copy(index.begin(), index.end(), d.index.begin());
   d.ramp_device = nullptr;
   d.built = c->changes;
 }

@@ -78,6 +78,7 @@ static VxClumpRec* duplicate(const VxClumpRec* src, int depth) {
   c->alignment = src->alignment;
   c->placement = src->placement;
   c->joint = src->joint;
+  c->local_known = false;
   c->vertices = src->vertices;
   for (const VxPolygonRec* sp : src->polygons) {
     auto* p = new VxPolygonRec;
@@ -90,6 +91,7 @@ static VxClumpRec* duplicate(const VxClumpRec* src, int depth) {
     surface_set_texture(p->surface, sp->surface.texture);
     c->polygons.push_back(p);
   }
+  clump_changed(c);
   if (depth < kMaxClumpDepth) {
     for (const VxClumpRec* k : src->children) {
       VxClumpRec* d = duplicate(k, depth + 1);
@@ -228,12 +230,14 @@ int VxGetClumpAxisAlignment(const VxClump* clump) {
 
 int VxTransformClump(VxClump* clump, const VxMatrix* m, int mode) {
   if (!live(clump) || !live(m)) return fail(VX_E_BAD_ARGUMENT);
+  clump->local_known = false;
   if (!mat_combine(clump->placement, m->mat, mode)) return fail(VX_E_BAD_ARGUMENT);
   return 1;
 }
 
 int VxTransformClumpJoint(VxClump* clump, const VxMatrix* m, int mode) {
   if (!live(clump) || !live(m)) return fail(VX_E_BAD_ARGUMENT);
+  clump->local_known = false;
   if (!mat_combine(clump->joint, m->mat, mode)) return fail(VX_E_BAD_ARGUMENT);
   return 1;
 }
@@ -296,7 +300,7 @@ int VxAddVertexToClump(VxClump* clump, VxReal x, VxReal y, VxReal z) {
   if (!live(clump)) return fail(VX_E_BAD_ARGUMENT);
   if ((int)clump->vertices.size() >= kMaxVertices) return fail(VX_E_NO_MEMORY);
   clump->vertices.push_back(VxClumpVertex{{x, y, z}, 0, 0});
-  clump->bounds = VxClumpRec::kBoundsStale;
+  clump_changed(clump);
   return (int)clump->vertices.size();
 }
 
@@ -317,6 +321,7 @@ int VxSetClumpVertexUV(VxClump* clump, int number, VxReal u, VxReal v) {
     return fail(VX_E_BAD_ARGUMENT);
   clump->vertices[number - 1].u = u;
   clump->vertices[number - 1].v = v;
+  clump_changed(clump);
   return 1;
 }
 
@@ -340,6 +345,7 @@ VxPolygon* VxAddPolygonToClump(VxClump* clump, int count, const int* numbers) {
   p->clump = clump;
   p->numbers.assign(numbers, numbers + count);
   clump->polygons.push_back(p);
+  clump_changed(clump);
   return p;
 }
 
@@ -411,6 +417,7 @@ int VxGetPolygonVertexIndices(const VxPolygon* polygon, int* numbers) {
 int VxSetPolygonTexture(VxPolygon* polygon, VxTexture* texture) {
   if (!live(polygon) || (texture && !live(texture))) return fail(VX_E_BAD_ARGUMENT);
   surface_set_texture(polygon->surface, texture);
+  clump_changed(polygon->clump);
   return 1;
 }
 
@@ -426,6 +433,7 @@ int VxSetPolygonMaterial(VxPolygon* polygon, const VxMaterial* material) {
   polygon->surface = material->s;
   polygon->surface.texture = old;
   surface_set_texture(polygon->surface, t);
+  clump_changed(polygon->clump);
   return 1;
 }
 

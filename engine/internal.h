@@ -103,6 +103,59 @@ struct VxClumpVertex {
   VxReal u, v;
 };
 
+namespace vx {
+// A clump's polygons as a frame draws them, kept until the clump or one of its polygons
+// changes: vertex numbers in one array and the surface values that do not depend on the
+// camera, read in order from a few blocks instead of one record per polygon.
+struct DrawVertex {
+  VxVector p;
+  int32_t u, v;  // 16.16
+};
+struct DrawPolygon {
+  VxPolygonRec* owner;
+  VxTextureRec* texture;
+  uint32_t first;    // into DrawList::index
+  uint16_t count;
+  uint8_t geometry;  // VX_LOOK_GEOMETRY bits
+  uint8_t opacity;   // 0..255
+  uint8_t mode;      // material mode bits the driver sees
+  uint8_t position;  // handler position bits other than the small-texture one
+  bool two_sided, smooth;
+  bool unlit_grey;  // untextured: close enough to grey for the grey row
+  bool ramp_known;  // ramp_word holds the device's colour word
+  VxReal ambient, diffuse;
+  VxReal top_hi;  // untextured: the brightest component, held on 0..1
+  uint32_t ramp_word;
+};
+// Elements of one part of a draw list's block.
+template <class T>
+struct DrawPart {
+  T* p = nullptr;
+  size_t n = 0;
+  size_t size() const { return n; }
+  T* data() const { return p; }
+  T& operator[](size_t i) const { return p[i]; }
+  T* begin() const { return p; }
+  T* end() const { return p + n; }
+};
+struct DrawList {
+  DrawList() = default;
+  DrawList(const DrawList&) = delete;  // the parts point into the block
+  DrawList& operator=(const DrawList&) = delete;
+  unsigned built = 0;  // the clump's change count it was made from; 0 never
+  bool any_smooth = false;
+  // The device the colour words were taken for.
+  unsigned ramp_epoch = 0;
+  const void* ramp_device = nullptr;
+  // One block holds the three parts in the order a frame reads them, so that after the
+  // first read the rest streams in.
+  std::vector<uint64_t> block;
+  DrawPart<DrawVertex> vertices;
+  DrawPart<DrawPolygon> polygons;  // usable ones only, in the clump's order
+  DrawPart<int32_t> index;         // vertex numbers from 0
+};
+}  // namespace vx
+
 struct VxClumpRec {
   VxClumpRec* parent = nullptr;
   std::vector<VxClumpRec*> children;
@@ -113,12 +166,18 @@ struct VxClumpRec {
   int alignment = VX_ALIGN_NONE;
   vx::Mat placement = vx::mat_identity();
   vx::Mat joint = vx::mat_identity();
+  // joint x placement, kept for drawing while neither changes.
+  vx::Mat local = vx::mat_identity();
+  bool local_known = false;
   std::vector<VxClumpVertex> vertices;
   std::vector<VxPolygonRec*> polygons;
   // The box around the vertices, kept for drawing: cleared whenever a vertex is added or
   // moved. Not usable when a coordinate is not finite.
   enum { kBoundsStale, kBoundsUsable, kBoundsUnusable } bounds = kBoundsStale;
   VxVector bounds_lo{0, 0, 0}, bounds_hi{0, 0, 0};
+  // Counts changes of vertices and polygons; the draw list is made again when it moves.
+  unsigned changes = 1;
+  vx::DrawList draw;
 };
 
 struct VxLightRec {
@@ -224,6 +283,18 @@ void clump_free_tree(VxClumpRec* c);
 void polygon_free(VxPolygonRec* p);
 void clump_detach(VxClumpRec* c);
 Mat clump_world(const VxClumpRec* c);
+inline const Mat& clump_local(VxClumpRec* c) {
+  if (!c->local_known) {
+    c->local = mat_mul(c->joint, c->placement);
+    c->local_known = true;
+  }
+  return c->local;
+}
+// A vertex, a polygon or a polygon's surface of the clump changed.
+inline void clump_changed(VxClumpRec* c) {
+  c->bounds = VxClumpRec::kBoundsStale;
+  if (++c->changes == 0) c->changes = 1;  // 0 is the never-built mark
+}
 
 // The display driver device (device.cpp).
 bool device_open();                  // a plug-in device is started

@@ -97,6 +97,7 @@ VxPolygon* VxAddPolygon(int count, const int* numbers) {
   p->surface = builder().surface;
   p->surface.texture = nullptr;
   surface_set_texture(p->surface, builder().surface.texture);
+  clump_changed(c);
   p->tag = builder().tag;
   return p;
 }

@@ -55,6 +55,7 @@ struct Scratch {
   std::vector<VxReal> diffuse[2];     // light at each vertex normal, facing and reversed
   std::vector<ClipVertex> poly, cut;  // a polygon being clipped
   std::vector<DeviceVertex> clipped;  // vertices made by clipping
+  std::vector<Mat> chain;             // the drawn clump's ancestors' joint x placement, farthest first
   DevicePolygon polygon;              // the record handed to the render modes
 };
 
@@ -246,22 +247,18 @@ VxReal diffuse_light(const Frame& f, VxVector normal) {
 // Shade level 0..31 (16.16) from the diffuse light on a face or vertex. Fully lit, a colour
 // shows at the ramp's knee level (greys: their brightness on the grey row); full white
 // texels and greys reach the top level.
-int32_t shade_level(const Frame& f, const Surface& s, VxReal diffuse, bool textured) {
+int32_t shade_level(const Frame& f, const DrawPolygon& s, VxReal diffuse, bool textured) {
   VxReal light;
   if (!f.lights || f.lights->empty()) light = s.ambient;
   else light = s.ambient * kAmbientLight + s.diffuse * diffuse;
   if (!(light > 0)) light = 0;
   light = std::min<VxReal>(light, 1);
   VxReal top = f.full_level;
-  if (!textured) {
-    VxReal hi = std::max({s.red, s.green, s.blue}), lo = std::min({s.red, s.green, s.blue});
-    hi = std::clamp<VxReal>(hi, 0, 1), lo = std::clamp<VxReal>(lo, 0, 1);
-    top = (hi - lo < kGreySpread ? 31 : f.full_level) * hi;
-  }
+  if (!textured) top = (s.unlit_grey ? 31 : f.full_level) * s.top_hi;
   return (int32_t)std::lrint(std::clamp<VxReal>(light * top, 0, 31)) << 16;
 }
 
-int32_t face_shade(const Frame& f, const Surface& s, VxVector normal, bool textured) {
+int32_t face_shade(const Frame& f, const DrawPolygon& s, VxVector normal, bool textured) {
   const bool lit = f.lights && !f.lights->empty();
   return shade_level(f, s, lit ? diffuse_light(f, normal) : 0, textured);
 }
@@ -347,13 +344,11 @@ void project_clipped(Frame& f, const ClipVertex* poly, size_t n) {
 
 // The right-hand normal of a polygon in world space, not normalised (its length grows with
 // the area, so larger faces weigh more in a vertex normal).
-VxVector polygon_normal(const VxPolygonRec* p, const VxVector* world) {
-  const int* k = p->numbers.data();
-  const size_t n = p->numbers.size();
+VxVector polygon_normal(const int32_t* k, size_t n, const VxVector* world) {
   VxVector normal{0, 0, 0};
   for (size_t i = 0; i < n; ++i) {
-    const VxVector& a = world[k[i] - 1];
-    const VxVector& b = world[k[i + 1 < n ? i + 1 : 0] - 1];
+    const VxVector& a = world[k[i]];
+    const VxVector& b = world[k[i + 1 < n ? i + 1 : 0]];
     normal.x += (a.y - b.y) * (a.z + b.z);
     normal.y += (a.z - b.z) * (a.x + b.x);
     normal.z += (a.x - b.x) * (a.y + b.y);
@@ -377,15 +372,14 @@ bool normalise(VxVector& v) {
 
 // Vertex normals of a clump for its smooth polygons: the sum of the normals of the
 // polygons around each vertex; and the light on each, for both faces.
-void vertex_normals(Frame& f, const VxClumpRec* c) {
+void vertex_normals(Frame& f, const DrawList& d) {
   Scratch& b = *f.b;
   b.normals.assign(b.world.size(), VxVector{0, 0, 0});
-  for (size_t j = 0; j < c->polygons.size(); ++j) {
-    const VxPolygonRec* p = c->polygons[j];
-    if (!polygon_usable(p)) continue;
+  for (size_t j = 0; j < d.polygons.size(); ++j) {
+    const DrawPolygon& p = d.polygons[j];
     const VxVector n = b.faces[j];
-    for (int k : p->numbers) {
-      VxVector& v = b.normals[(size_t)k - 1];
+    for (size_t i = 0; i < p.count; ++i) {
+      VxVector& v = b.normals[(size_t)d.index[p.first + i]];
       v.x += n.x, v.y += n.y, v.z += n.z;
     }
   }
@@ -420,16 +414,30 @@ uint32_t ramp_word(const Frame& f, VxPolygonRec* p) {
   return cache.word;
 }
 
-void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
-  if (!polygon_usable(p)) return;
+// The polygon's colour word, taken from the polygon's own cache once per device start.
+uint32_t draw_ramp_word(const Frame& f, DrawList& d, DrawPolygon& p) {
+  const unsigned epoch = device_epoch();
+  if (d.ramp_epoch != epoch || d.ramp_device != f.r) {
+    for (DrawPolygon& e : d.polygons) e.ramp_known = false;
+    d.ramp_epoch = epoch;
+    d.ramp_device = f.r;
+  }
+  if (!p.ramp_known) {
+    p.ramp_word = ramp_word(f, p.owner);
+    p.ramp_known = true;
+  }
+  return p.ramp_word;
+}
+
+void render_polygon(Frame& f, DrawList& d, size_t index) {
+  DrawPolygon& s = d.polygons[index];
   Scratch& b = *f.b;
-  const int* numbers = p->numbers.data();
-  const size_t n = p->numbers.size();
-  const Surface& s = p->surface;
+  const int32_t* numbers = d.index.data() + s.first;
+  const size_t n = s.count;
   // Facing, from the right-hand normal in world space.
   VxVector normal = b.faces[index];
-  const bool two_sided = (s.mode & VX_MATERIAL_TWO_SIDED) != 0;
-  const VxVector to_eye = sub(f.eye, b.world[numbers[0] - 1]);
+  const bool two_sided = s.two_sided;
+  const VxVector to_eye = sub(f.eye, b.world[numbers[0]]);
   if (!two_sided) {
     // Plainly turned away, whatever the rounding of the unit normal: left out before it
     // is made. Near the edge-on the test below decides.
@@ -443,13 +451,13 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   if (!front && !two_sided) return;
   if (!front) normal = {-normal.x, -normal.y, -normal.z};
 
-  const int geometry = s.look & VX_LOOK_GEOMETRY;
-  const bool smooth = (s.look & VX_LOOK_SMOOTH) != 0 && f.smooth;
+  const int geometry = s.geometry;
+  const bool smooth = s.smooth && f.smooth;
   DeviceMaterial material{};
-  material.opacity = (uint8_t)std::lrint(std::clamp<VxReal>(s.opacity, 0, 1) * 255);
+  material.opacity = s.opacity;
   if (material.opacity == 0) return;
-  material.colour = ramp_word(f, p);
-  material.mode = (uint8_t)(s.mode & (VX_MATERIAL_DEPTH_BIAS | VX_MATERIAL_TWO_SIDED));
+  material.colour = draw_ramp_word(f, d, s);
+  material.mode = s.mode;
   int slot = geometry == VX_LOOK_POINTS ? kModePoints : geometry == VX_LOOK_OUTLINE ? kModeOutline
            : geometry == VX_LOOK_POLYLINE ? kModePolyline : kModePolygon;
   // The polygon holds a reference on its texture, so the texture outlives it.
@@ -457,10 +465,7 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
     if (DeviceTexture* t = device_texture(f.r, s.texture)) {
       material.texture = t;
       slot = kModeTextured;
-      int position = s.texture->texels_side == 16 ? kPositionSmall : 0;
-      if (!(s.look & VX_LOOK_UNLIT)) position |= kPositionLit;
-      if (!(s.look & VX_LOOK_AFFINE)) position |= kPositionPersp;
-      if (s.look & VX_LOOK_DITHER) position |= kPositionDither;
+      const int position = (s.texture->texels_side == 16 ? kPositionSmall : 0) | s.position;
       material.mode |= (uint8_t)position;
     }
   }
@@ -474,7 +479,7 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   // Inside the volume as the driver transformed it: draw the clump's vertices as they are.
   unsigned all_out = ~0u, any_out = 0;
   for (size_t i = 0; i < n; ++i) {
-    const size_t k = (size_t)numbers[i] - 1;
+    const size_t k = (size_t)numbers[i];
     b.verts[k].shade = smooth ? shade_level(f, s, b.diffuse[front ? 0 : 1][k], textured) : shade;
     const unsigned code = b.codes[k];
     all_out &= code;
@@ -487,7 +492,7 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   // Vertices inside the volume were held on the viewport with the clump.
   if (!any_out || geometry == VX_LOOK_POINTS) {
     for (size_t i = 0; i < n; ++i)
-      if (!b.codes[(size_t)numbers[i] - 1]) ptrs[count++] = &b.verts[(size_t)numbers[i] - 1];
+      if (!b.codes[(size_t)numbers[i]]) ptrs[count++] = &b.verts[(size_t)numbers[i]];
     if (geometry != VX_LOOK_POLYGON) {
       if (count) dispatch_line(f, slot, &material, shade, ptrs, count, flag);
       return;
@@ -496,8 +501,8 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
     std::vector<ClipVertex>& poly = b.poly;
     poly.resize(n);
     for (size_t i = 0; i < n; ++i) {
-      const DeviceVertex& d = b.verts[(size_t)numbers[i] - 1];
-      poly[i] = {d.view_x, d.view_y, d.view_z, d.u / 65536.0f, d.v / 65536.0f, (float)d.shade};
+      const DeviceVertex& v = b.verts[(size_t)numbers[i]];
+      poly[i] = {v.view_x, v.view_y, v.view_z, v.u / 65536.0f, v.v / 65536.0f, (float)v.shade};
     }
     if (geometry != VX_LOOK_POLYGON) {
       // Cut edge by edge; each visible piece goes as an open line of two.
@@ -515,7 +520,7 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
     clip_polygon(f, poly, b.cut, 0x1F);
     if (poly.size() < 3) return;
     project_clipped(f, poly.data(), poly.size());
-    for (DeviceVertex& d : b.clipped) ptrs[count++] = &d;
+    for (DeviceVertex& v : b.clipped) ptrs[count++] = &v;
   }
   // The driver draws triangles that run counter-clockwise on the screen (y down); a
   // two-sided polygon seen from behind is handed over reversed.
@@ -528,18 +533,72 @@ void render_polygon(Frame& f, size_t index, VxPolygonRec* p) {
   dispatch(f, slot, &material, shade, ptrs, count, area > 0 ? 1 : 0);
 }
 
+// The clump's draw list made again from its vertices and polygons.
+void build_draw_list(VxClumpRec* c) {
+  DrawList& d = c->draw;
+  static std::vector<DrawPolygon> polygons;
+  static std::vector<int32_t> index;
+  polygons.clear();
+  index.clear();
+  d.any_smooth = false;
+  for (VxPolygonRec* p : c->polygons) {
+    const Surface& s = p->surface;
+    d.any_smooth |= (s.look & VX_LOOK_SMOOTH) != 0;
+    if (!polygon_usable(p)) continue;
+    DrawPolygon e{};
+    e.owner = p;
+    e.texture = s.texture;
+    e.first = (uint32_t)index.size();
+    e.count = (uint16_t)p->numbers.size();
+    for (int k : p->numbers) index.push_back(k - 1);
+    e.geometry = (uint8_t)(s.look & VX_LOOK_GEOMETRY);
+    e.opacity = (uint8_t)std::lrint(std::clamp<VxReal>(s.opacity, 0, 1) * 255);
+    e.mode = (uint8_t)(s.mode & (VX_MATERIAL_DEPTH_BIAS | VX_MATERIAL_TWO_SIDED));
+    int position = 0;
+    if (!(s.look & VX_LOOK_UNLIT)) position |= kPositionLit;
+    if (!(s.look & VX_LOOK_AFFINE)) position |= kPositionPersp;
+    if (s.look & VX_LOOK_DITHER) position |= kPositionDither;
+    e.position = (uint8_t)position;
+    e.two_sided = (s.mode & VX_MATERIAL_TWO_SIDED) != 0;
+    e.smooth = (s.look & VX_LOOK_SMOOTH) != 0;
+    e.ambient = s.ambient, e.diffuse = s.diffuse;
+    VxReal hi = std::max({s.red, s.green, s.blue}), lo = std::min({s.red, s.green, s.blue});
+    hi = std::clamp<VxReal>(hi, 0, 1), lo = std::clamp<VxReal>(lo, 0, 1);
+    e.top_hi = hi;
+    e.unlit_grey = hi - lo < kGreySpread;
+    polygons.push_back(e);
+  }
+  const size_t nv = c->vertices.size();
+  auto words = [](size_t bytes) { return (bytes + 7) / 8; };
+  const size_t wv = words(nv * sizeof(DrawVertex)), wp = words(polygons.size() * sizeof(DrawPolygon));
+  d.block.assign(wv + wp + words(index.size() * sizeof(int32_t)), 0);
+  d.vertices = {reinterpret_cast<DrawVertex*>(d.block.data()), nv};
+  d.polygons = {reinterpret_cast<DrawPolygon*>(d.block.data() + wv), polygons.size()};
+  d.index = {reinterpret_cast<int32_t*>(d.block.data() + wv + wp), index.size()};
+  for (size_t i = 0; i < nv; ++i) {
+    const VxClumpVertex& v = c->vertices[i];
+    d.vertices[i] = {v.p, fixed(v.u), fixed(v.v)};
+  }
+  std::copy(polygons.begin(), polygons.end(), d.polygons.begin());
+  std::copy(index.begin(), index.end(), d.index.begin());
+  d.ramp_device = nullptr;
+  d.built = c->changes;
+}
+
 // A clump's polygons through the given world and driver matrices.
 void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) {
   Scratch& b = *f.b;
-  const size_t nv = c->vertices.size();
+  if (c->draw.built != c->changes) build_draw_list(c);
+  DrawList& dl = c->draw;
+  const size_t nv = dl.vertices.size();
   b.verts.resize(nv);
   b.world.resize(nv);
   for (size_t i = 0; i < nv; ++i) {
-    const VxClumpVertex& v = c->vertices[i];
+    const DrawVertex& v = dl.vertices[i];
     DeviceVertex& d = b.verts[i];
     d = DeviceVertex{};
     d.x = v.p.x, d.y = v.p.y, d.z = v.p.z;
-    d.u = fixed(v.u), d.v = fixed(v.v);
+    d.u = v.u, d.v = v.v;
     b.world[i] = mat_apply(world, v.p);
   }
   f.r->transform_vertices(b.verts.data(), (int32_t)nv, matrix, f.cam, 2);
@@ -552,17 +611,13 @@ void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) 
     b.codes[i] = (uint8_t)code;
     if (!code) hold_on_viewport(f, d);
   }
-  const size_t np = c->polygons.size();
+  const size_t np = dl.polygons.size();
   b.faces.resize(np);
-  bool any_smooth = false;
-  for (size_t j = 0; j < np; ++j) {
-    const VxPolygonRec* p = c->polygons[j];
-    if (polygon_usable(p)) b.faces[j] = polygon_normal(p, b.world.data());
-    any_smooth |= (p->surface.look & VX_LOOK_SMOOTH) != 0;
-  }
-  f.smooth = any_smooth;
-  if (any_smooth) vertex_normals(f, c);
-  for (size_t j = 0; j < np; ++j) render_polygon(f, j, c->polygons[j]);
+  for (size_t j = 0; j < np; ++j)
+    b.faces[j] = polygon_normal(dl.index.data() + dl.polygons[j].first, dl.polygons[j].count, b.world.data());
+  f.smooth = dl.any_smooth;
+  if (dl.any_smooth) vertex_normals(f, dl);
+  for (size_t j = 0; j < np; ++j) render_polygon(f, dl, j);
 }
 
 // The clump's box, made again after its vertices changed.
@@ -616,17 +671,39 @@ bool clump_outside(const Frame& f, VxClumpRec* c, const float* m) {
   return all != 0;
 }
 
+// The world matrix from the clump's own product and its ancestors', multiplied in the
+// order clump_world takes.
+Mat chain_world(const Mat& local, const std::vector<Mat>& chain) {
+  Mat w = local;
+  const size_t n = chain.size(), limit = (size_t)kMaxClumpDepth * 4;
+  for (size_t k = n; k-- > (n > limit ? n - limit : 0);) w = mat_mul(w, chain[k]);
+  return w;
+}
+
+// The chain for a clump drawn on its own or from a scene's list: its ancestors, if any.
+void ancestor_chain(Scratch& b, VxClumpRec* c) {
+  b.chain.clear();
+  int depth = 0;
+  for (VxClumpRec* p = c->parent; p && depth < kMaxClumpDepth * 4; p = p->parent, ++depth)
+    b.chain.push_back(clump_local(p));
+  std::reverse(b.chain.begin(), b.chain.end());
+}
+
 void render_clump(Frame& f, VxClumpRec* c, int depth) {
+  const Mat& local = clump_local(c);
   if (c->state == VX_STATE_ON && !c->vertices.empty()) {
-    const Mat world = clump_world(c);
+    const Mat world = chain_world(local, f.b->chain);
     const Mat m = mat_mul(world, f.view_to_driver);
     float matrix[16];
     for (int i = 0; i < 4; ++i)
       for (int k = 0; k < 4; ++k) matrix[i * 4 + k] = m.m[i][k];
     if (!clump_outside(f, c, matrix)) draw_clump(f, c, world, matrix);
   }
-  if (depth < kMaxClumpDepth)
+  if (depth < kMaxClumpDepth && !c->children.empty()) {
+    f.b->chain.push_back(local);
     for (VxClumpRec* k : c->children) render_clump(f, k, depth + 1);
+    f.b->chain.pop_back();
+  }
 }
 
 bool frame_ready(VxCameraRec*& c, DeviceRecord*& r) {
@@ -786,7 +863,10 @@ int frame_render_scene(VxSceneRec* s) {
   if (!frame_ready(c, r)) return 1;
   Frame f = make_frame(c, r);
   f.lights = &s->lights;
-  for (VxClumpRec* k : s->clumps) render_clump(f, k, 0);
+  for (VxClumpRec* k : s->clumps) {
+    ancestor_chain(*f.b, k);
+    render_clump(f, k, 0);
+  }
   return 1;
 }
 
@@ -800,6 +880,7 @@ int frame_render_clump(VxClumpRec* clump) {
   VxClumpRec* top = clump;
   for (int i = 0; top->parent && i < kMaxClumpDepth * 4; ++i) top = top->parent;
   if (top->scene) f.lights = &top->scene->lights;
+  ancestor_chain(*f.b, clump);
   render_clump(f, clump, 0);
   return 1;
 }

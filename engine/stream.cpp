@@ -150,6 +150,7 @@ VxClumpRec* read_clump(In& in, const std::vector<VxTextureRec*>& textures, int d
   c->alignment = in.u8();
   in.mat(c->placement);
   in.mat(c->joint);
+  c->local_known = false;
   if (c->state != VX_STATE_ON && c->state != VX_STATE_OFF) in.ok = false;
   if (c->alignment > VX_ALIGN_ZORIENTY) in.ok = false;
   uint32_t nv = in.u32();
@@ -159,7 +160,7 @@ VxClumpRec* read_clump(In& in, const std::vector<VxTextureRec*>& textures, int d
     for (VxClumpVertex& v : c->vertices) {
       v.p.x = in.f32(), v.p.y = in.f32(), v.p.z = in.f32(), v.u = in.f32(), v.v = in.f32();
     }
-    c->bounds = VxClumpRec::kBoundsStale;
+    clump_changed(c);
   }
   uint32_t np = in.ok ? in.u32() : 0;
   if (np > (uint32_t)kMaxPolygons || np > in.left() / 70) in.ok = false;
@@ -196,6 +197,7 @@ VxClumpRec* read_clump(In& in, const std::vector<VxTextureRec*>& textures, int d
     if (ti < -1 || ti >= (int32_t)textures.size()) in.ok = false;
     else if (ti >= 0 && textures[(size_t)ti]) surface_set_texture(s, textures[(size_t)ti]);
   }
+  clump_changed(c);  // the surfaces were filled in after the polygons were added
   uint32_t nk = in.ok ? in.u32() : 0;
   if (nk > in.left() / 8) in.ok = false;
   for (uint32_t i = 0; in.ok && i < nk; ++i) {

@@ -145,4 +145,55 @@ TEST_F(RenderReuseTest, ClumpsWhollyOutsideDrawNothingAndComeBackWhenTheyChange)
   EXPECT_EQ(now[0].vertices.size(), 3u);
 }
 
+// A clump drawn once and changed afterwards draws exactly as a clump that had the same
+// changes before its first frame.
+TEST_F(RenderReuseTest, ADrawnClumpChangedDrawsAsOneChangedBeforeItsFirstFrame) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxTexture* t = VxCreateTexture(solid(32, 0, 255, 0));
+  VxMaterial* m = VxCreateMaterial();
+  VxSetMaterialColor(m, 1, 0.2f, 0);
+  VxSetMaterialOpacity(m, 0.5f);
+  VxSetMaterialLook(m, VX_LOOK_POLYGON | VX_LOOK_AFFINE);
+  auto change = [&](VxClump* c) {
+    ASSERT_TRUE(VxSetClumpVertexUV(c, 1, 0.5f, 0.25f));
+    ASSERT_TRUE(VxSetPolygonMaterial(VxGetClumpPolygon(c, 0), m));
+    ASSERT_TRUE(VxSetPolygonTexture(VxGetClumpPolygon(c, 0), t));
+    const int a = VxAddVertexToClump(c, 0.2f, 0.3f, -0.1f), b = VxAddVertexToClump(c, -0.3f, 0.3f, -0.1f),
+              d = VxAddVertexToClump(c, -0.3f, 0.8f, -0.1f);
+    const int numbers[3] = {a, b, d};
+    ASSERT_NE(VxAddPolygonToClump(c, 3, numbers), nullptr);
+  };
+  VxClump* drawn = make_square(1, 0, 0, 0);
+  VxClump* fresh = make_square(1, 0, 0, 0);
+  const auto before = draw(cam, {drawn});
+  ASSERT_EQ(before.size(), 1u);
+  change(drawn);
+  change(fresh);
+  const auto after = draw(cam, {drawn}), expected = draw(cam, {fresh});
+  ASSERT_EQ(expected.size(), 2u);
+  ASSERT_EQ(after.size(), expected.size());
+  EXPECT_NE(after[0].opacity, before[0].opacity);
+  EXPECT_NE(after[0].slot, before[0].slot);
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].slot, expected[i].slot) << i;
+    EXPECT_EQ(after[i].flag, expected[i].flag) << i;
+    EXPECT_EQ(after[i].shade, expected[i].shade) << i;
+    EXPECT_EQ(after[i].colour, expected[i].colour) << i;
+    EXPECT_EQ(after[i].mode, expected[i].mode) << i;
+    EXPECT_EQ(after[i].opacity, expected[i].opacity) << i;
+    EXPECT_EQ(after[i].texels, expected[i].texels) << i;
+    ASSERT_EQ(after[i].vertices.size(), expected[i].vertices.size()) << i;
+    for (size_t k = 0; k < after[i].vertices.size(); ++k) {
+      const DeviceVertex &x = after[i].vertices[k], &y = expected[i].vertices[k];
+      EXPECT_EQ(x.screen_x, y.screen_x) << i << " " << k;
+      EXPECT_EQ(x.screen_y, y.screen_y) << i << " " << k;
+      EXPECT_EQ(x.u, y.u) << i << " " << k;
+      EXPECT_EQ(x.v, y.v) << i << " " << k;
+      EXPECT_EQ(x.shade, y.shade) << i << " " << k;
+    }
+  }
+}
+
 }  // namespace

@@ -297,7 +297,7 @@ struct SmoothSource {
         const uint8_t* shade_row;
         uint32_t noise, sh, step;
         uint8_t Raw() {
-            const uint32_t index = ((sh + (noise & 0xFFu)) >> 8) & 0xFFu;
+            const uint8_t index = static_cast<uint8_t>((sh + (noise & 0xFFu)) >> 8);
             noise = NoiseStep(noise);
             sh += step;
             return shade_row[index];

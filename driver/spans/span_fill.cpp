@@ -297,7 +297,7 @@ struct SmoothSource {
         const uint8_t* shade_row;
         uint32_t noise, sh, step;
         uint8_t Raw() {
-            const uint32_t index = ((sh + (noise & 0xFFu)) >> 8) & 0xFFu;
+            const uint8_t index = static_cast<uint8_t>((sh + (noise & 0xFFu)) >> 8);
             noise = NoiseStep(noise);
             sh += step;
             return shade_row[index];
@@ -361,10 +361,21 @@ inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
 }
 
 // One pixel: the depth steps as one 32-bit value. Nothing that fails is
-// rewritten.
-template <bool kDepth, class Source>
+// rewritten, except with kSelect.
+template <bool kDepth, bool kSelect = false, class Source>
 inline void DrawPixel(const Source& src, uint8_t raw, uint32_t* z, uint32_t depth_step, uint8_t* px,
                       uint16_t* cell) {
+    if constexpr (kDepth && kSelect && !Source::kClear) {
+        // Opaque pixels of small triangles, whose test outcome changes from
+        // pixel to pixel: no branch, the cell takes the larger depth and a
+        // failing pixel is rewritten with its own byte.
+        const uint16_t d = static_cast<uint16_t>(*z >> 16), old = *cell;
+        *z += depth_step;
+        const uint32_t pass = 0u - static_cast<uint32_t>(old <= d);
+        *cell = static_cast<uint16_t>((old & ~pass) | (d & pass));
+        *px = static_cast<uint8_t>((*px & ~pass) | (src.Pixel(raw) & pass));
+        return;
+    }
     bool write = !Source::kClear || raw != 0;
     if constexpr (kDepth) {
         const uint16_t d = static_cast<uint16_t>(*z >> 16);
@@ -413,7 +424,7 @@ void Rows(SpanState* s, Source src) {
                 auto at = src.At(xl);
                 auto z = static_cast<uint32_t>(depth);
                 for (int32_t k = 0; k < n; ++k)
-                    DrawPixel<kDepth>(src, at.Raw(), &z, depth_step, px + k, kDepth ? cell + k : nullptr);
+                    DrawPixel<kDepth, kShort>(src, at.Raw(), &z, depth_step, px + k, kDepth ? cell + k : nullptr);
             } else {
                 src.Start(xl);
                 if (whole > 0) {
@@ -442,6 +453,11 @@ void Rows(SpanState* s, Source src) {
     }
 }
 
+template <bool kDepth, bool kShort, class Source>
+[[gnu::noinline]] void RowsApart(SpanState* s) {
+    Rows<kDepth, kShort>(s, Source(s));
+}
+
 // Whether no row of the section spans a whole group: the edges' distance is
 // linear in the row, and a row spans less than one pixel more than it.
 inline bool RowsAllShort(const SpanState* s) {
@@ -461,6 +477,16 @@ void AnyRows(SpanState* s, Source src) {
         Rows<kDepth, true>(s, src);
     else
         Rows<kDepth, false>(s, src);
+}
+
+// Sections of short rows, the whole of a small triangle, take a loop of their
+// own without the noise, shade and depth lanes, which keeps its running values
+// in registers.
+void SmoothDepthRows(SpanState* s) {
+    if (RowsAllShort(s))
+        RowsApart<true, true, SmoothSource>(s);
+    else
+        Rows<true, false>(s, SmoothSource(s));
 }
 
 void FlatRows(SpanState* s) {
@@ -532,7 +558,7 @@ void SpanTexturedZ(SpanState* s) { TexturedRows<true, false>(s); }
 void SpanTexturedLit(SpanState* s) { TexturedRows<false, true>(s); }
 void SpanTexturedLitZ(SpanState* s) { TexturedRows<true, true>(s); }
 void SpanSmooth(SpanState* s) { Rows<false, false>(s, SmoothSource(s)); }
-void SpanSmoothZ(SpanState* s) { Rows<true, false>(s, SmoothSource(s)); }
+void SpanSmoothZ(SpanState* s) { SmoothDepthRows(s); }
 
 void FillRect8(uint8_t* const* start, int32_t width, int32_t rows, uint32_t value) {
     if (!start || width <= 0) return;

@@ -78,6 +78,10 @@ struct Frame {
   int32_t hold_x0 = 0, hold_x1 = 0, hold_y0 = 0, hold_y1 = 0;  // the viewport in 16.16
   bool smooth = false;  // the clump being drawn has vertex normals
   Scratch* b = nullptr;
+  // The last texture asked for and its texels: nothing changes a texture while a frame is
+  // drawn, and polygons in a row mostly share one.
+  VxTextureRec* known_texture = nullptr;
+  DeviceTexture* known_texels = nullptr;
 };
 
 VxVector sub(VxVector a, VxVector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -280,7 +284,12 @@ void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade,
   for (int start = 1; start + 1 < n; start += kMaxFan - 2) {
     int count = std::min(n - start, kMaxFan - 1);
     poly.vertices[0] = v[0];
-    for (int i = 0; i < count; ++i) poly.vertices[i + 1] = v[start + i];
+    // Two at a time: a plain copy loop becomes a string move, slow for a few pointers.
+    DeviceVertex** to = poly.vertices + 1;
+    DeviceVertex* const* from = v + start;
+    int i = 0;
+    for (; i + 2 <= count; i += 2) to[i] = from[i], to[i + 1] = from[i + 1];
+    if (i < count) to[i] = from[i];
     poly.vertex_count = (uint8_t)(count + 1);
     count_polygon(f, slot, material);
     mode(&poly, flag);
@@ -462,7 +471,11 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
            : geometry == VX_LOOK_POLYLINE ? kModePolyline : kModePolygon;
   // The polygon holds a reference on its texture, so the texture outlives it.
   if (geometry == VX_LOOK_POLYGON && s.texture) {
-    if (DeviceTexture* t = device_texture(f.r, s.texture)) {
+    if (s.texture != f.known_texture) {
+      f.known_texels = device_texture(f.r, s.texture);
+      f.known_texture = s.texture;
+    }
+    if (DeviceTexture* t = f.known_texels) {
       material.texture = t;
       slot = kModeTextured;
       const int position = (s.texture->texels_side == 16 ? kPositionSmall : 0) | s.position;

@@ -78,6 +78,10 @@ struct Frame {
   int32_t hold_x0 = 0, hold_x1 = 0, hold_y0 = 0, hold_y1 = 0;  // the viewport in 16.16
   bool smooth = false;  // the clump being drawn has vertex normals
   Scratch* b = nullptr;
+  // The last texture asked for and its texels: nothing changes a texture while a frame is
+  // drawn, and polygons in a row mostly share one.
+  VxTextureRec* known_texture = nullptr;
+  DeviceTexture* known_texels = nullptr;
 };
 
 VxVector sub(VxVector a, VxVector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -280,7 +284,12 @@ void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade,
   for (int start = 1; start + 1 < n; start += kMaxFan - 2) {
     int count = std::min(n - start, kMaxFan - 1);
     poly.vertices[0] = v[0];
-    for (int i = 0; i < count; ++i) poly.vertices[i + 1] = v[start + i];
+    // Two at a time: a plain copy loop becomes a string move, slow for a few pointers.
+    DeviceVertex** to = poly.vertices + 1;
+    DeviceVertex* const* from = v + start;
+    int i = 0;
+    for (; i + 2 <= count; i += 2) to[i] = from[i], to[i + 1] = from[i + 1];
+    if (i < count) to[i] = from[i];
     poly.vertex_count = (uint8_t)(count + 1);
     count_polygon(f, slot, material);
     mode(&poly, flag);
@@ -462,7 +471,11 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
            : geometry == VX_LOOK_POLYLINE ? kModePolyline : kModePolygon;
   // The polygon holds a reference on its texture, so the texture outlives it.
   if (geometry == VX_LOOK_POLYGON && s.texture) {
-    if (DeviceTexture* t = device_texture(f.r, s.texture)) {
+    if (s.texture != f.known_texture) {
+      f.known_texels = device_texture(f.r, s.texture);
+      f.known_texture = s.texture;
+    }
+    if (DeviceTexture* t = f.known_texels) {
       material.texture = t;
       slot = kModeTextured;
       const int position = (s.texture->texels_side == 16 ? kPositionSmall : 0) | s.position;
@@ -593,10 +606,11 @@ void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) 
   const size_t nv = dl.vertices.size();
   b.verts.resize(nv);
   b.world.resize(nv);
+  // Cleared in one pass: a clear per record is a short string store each time.
+  std::memset(static_cast<void*>(b.verts.data()), 0, nv * sizeof(DeviceVertex));
   for (size_t i = 0; i < nv; ++i) {
     const DrawVertex& v = dl.vertices[i];
     DeviceVertex& d = b.verts[i];
-    d = DeviceVertex{};
     d.x = v.p.x, d.y = v.p.y, d.z = v.p.z;
     d.u = v.u, d.v = v.v;
     b.world[i] = mat_apply(world, v.p);
@@ -689,6 +703,26 @@ void ancestor_chain(Scratch& b, VxClumpRec* c) {
   std::reverse(b.chain.begin(), b.chain.end());
 }
 
+// Clumps lie apart in memory and the frame pushes them out of the caches: a record is asked
+// for two clumps ahead, and the heads of its draw list one ahead, when its record is in.
+// An asm statement, as the compiler drops plain prefetches in a loop as having no effect.
+inline void prefetch(const void* p) { asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p))); }
+void prefetch_record(const VxClumpRec* c) {
+  const char* r = reinterpret_cast<const char*>(c);
+  for (size_t at = 0; at < sizeof(VxClumpRec); at += 64) prefetch(r + at);
+}
+void prefetch_draw(const VxClumpRec* c) {
+  const DrawList& d = c->draw;
+  if (!d.vertices.data() || !d.polygons.data() || !d.index.data()) return;
+  prefetch(d.vertices.data());
+  prefetch(d.polygons.data());
+  prefetch(d.index.data());
+}
+void prefetch_ahead(VxClumpRec* const* list, size_t i, size_t n) {
+  if (i + 2 < n) prefetch_record(list[i + 2]);
+  if (i + 1 < n) prefetch_draw(list[i + 1]);
+}
+
 void render_clump(Frame& f, VxClumpRec* c, int depth) {
   const Mat& local = clump_local(c);
   if (c->state == VX_STATE_ON && !c->vertices.empty()) {
@@ -701,7 +735,12 @@ void render_clump(Frame& f, VxClumpRec* c, int depth) {
   }
   if (depth < kMaxClumpDepth && !c->children.empty()) {
     f.b->chain.push_back(local);
-    for (VxClumpRec* k : c->children) render_clump(f, k, depth + 1);
+    const size_t n = c->children.size();
+    if (n > 1) prefetch_record(c->children[1]);
+    for (size_t i = 0; i < n; ++i) {
+      prefetch_ahead(c->children.data(), i, n);
+      render_clump(f, c->children[i], depth + 1);
+    }
     f.b->chain.pop_back();
   }
 }
@@ -863,9 +902,12 @@ int frame_render_scene(VxSceneRec* s) {
   if (!frame_ready(c, r)) return 1;
   Frame f = make_frame(c, r);
   f.lights = &s->lights;
-  for (VxClumpRec* k : s->clumps) {
-    ancestor_chain(*f.b, k);
-    render_clump(f, k, 0);
+  const size_t n = s->clumps.size();
+  if (n > 1) prefetch_record(s->clumps[1]);
+  for (size_t i = 0; i < n; ++i) {
+    prefetch_ahead(s->clumps.data(), i, n);
+    ancestor_chain(*f.b, s->clumps[i]);
+    render_clump(f, s->clumps[i], 0);
   }
   return 1;
 }

@@ -195,6 +195,19 @@ void ExpectSameState(const SpanState& a, const SpanState& b, Kind k) {
     }
 }
 
+// The filler draws section s into got and the reference draws r, its copy addressed into
+// want; frames and stepped state must agree. On return r's addresses are into got, as s's are.
+void DrawBothAndCompare(Kind k, SpanState& s, SpanState& r, Frame& got, Frame& want, int round) {
+    RunFiller(k, &s);
+    Reference(k, r);
+    ASSERT_EQ(got.pixels, want.pixels) << "round " << round;
+    ASSERT_EQ(got.depth, want.depth) << "round " << round;
+    ASSERT_TRUE(got.CanariesIntact());
+    r.RowAddress = got.pixels.data() + (r.RowAddress - want.pixels.data());
+    r.DepthRowAddress = got.depth.data() + (r.DepthRowAddress - want.depth.data());
+    ExpectSameState(s, r, k);
+}
+
 class SpanFillers : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
@@ -212,15 +225,8 @@ TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
         SpanState r = s;
         r.RowAddress = want.Row(top);
         r.DepthRowAddress = want.DepthRow(top);
-        RunFiller(k, &s);
-        Reference(k, r);
-        ASSERT_EQ(got.pixels, want.pixels) << "round " << round;
-        ASSERT_EQ(got.depth, want.depth) << "round " << round;
-        ASSERT_TRUE(got.CanariesIntact());
-        // Compare the stepped fields, pointers taken relative to each frame.
-        r.RowAddress = got.pixels.data() + (r.RowAddress - want.pixels.data());
-        r.DepthRowAddress = got.depth.data() + (r.DepthRowAddress - want.depth.data());
-        ExpectSameState(s, r, k);
+        DrawBothAndCompare(k, s, r, got, want, round);
+        if (HasFatalFailure()) return;
         // A second section continues from the stepped state.
         const int more = 1 + static_cast<int>(rng() % 4);
         s.RowCount = more;
@@ -229,11 +235,9 @@ TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
         r.DepthRowAddress = want.depth.data() + (s.DepthRowAddress - got.depth.data());
         s.LeftXStep = r.LeftXStep = 0;
         s.RightXStep = r.RightXStep = 0;
-        RunFiller(k, &s);
-        Reference(k, r);
-        ASSERT_EQ(got.pixels, want.pixels) << "second section, round " << round;
-        ASSERT_EQ(got.depth, want.depth);
-        ASSERT_TRUE(got.CanariesIntact());
+        SCOPED_TRACE("second section");
+        DrawBothAndCompare(k, s, r, got, want, round);
+        if (HasFatalFailure()) return;
     }
 }
 
@@ -264,14 +268,8 @@ TEST_P(SpanFillers, MatchReferenceOnNarrowSections) {
         SpanState r = s;
         r.RowAddress = want.Row(top);
         r.DepthRowAddress = want.DepthRow(top);
-        RunFiller(k, &s);
-        Reference(k, r);
-        ASSERT_EQ(got.pixels, want.pixels) << "round " << round;
-        ASSERT_EQ(got.depth, want.depth) << "round " << round;
-        ASSERT_TRUE(got.CanariesIntact());
-        r.RowAddress = got.pixels.data() + (r.RowAddress - want.pixels.data());
-        r.DepthRowAddress = got.depth.data() + (r.DepthRowAddress - want.depth.data());
-        ExpectSameState(s, r, k);
+        DrawBothAndCompare(k, s, r, got, want, round);
+        if (HasFatalFailure()) return;
     }
 }
 

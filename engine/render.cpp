@@ -125,11 +125,15 @@ inline float plane_distance(const Frame& f, const ClipVertex& v, int plane) {
   }
 }
 
+// The five planes' tests written out: a loop over plane_distance stays a loop with a jump
+// table, once per vertex.
 unsigned outcode(const Frame& f, float X, float Y, float Z) {
-  const ClipVertex v{X, Y, Z, 0, 0, 0};
   unsigned code = 0;
-  for (int i = 0; i < 5; ++i)
-    if (!(plane_distance(f, v, i) >= 0)) code |= 1u << i;
+  code |= !(X - f.xl * Z >= 0) ? 1u : 0u;
+  code |= !(f.xr * Z - X >= 0) ? 2u : 0u;
+  code |= !(Y - f.yt * Z >= 0) ? 4u : 0u;
+  code |= !(f.yb * Z - Y >= 0) ? 8u : 0u;
+  code |= !(Z - f.near_clip >= 0) ? 16u : 0u;
   return code;
 }
 
@@ -259,7 +263,8 @@ int32_t shade_level(const Frame& f, const DrawPolygon& s, VxReal diffuse, bool t
   light = std::min<VxReal>(light, 1);
   VxReal top = f.full_level;
   if (!textured) top = (s.unlit_grey ? 31 : f.full_level) * s.top_hi;
-  return (int32_t)std::lrint(std::clamp<VxReal>(light * top, 0, 31)) << 16;
+  // The conversion lrint makes, without a library call.
+  return (int32_t)_mm_cvtss_si64(_mm_set_ss(std::clamp<VxReal>(light * top, 0, 31))) << 16;
 }
 
 int32_t face_shade(const Frame& f, const DrawPolygon& s, VxVector normal, bool textured) {
@@ -329,7 +334,7 @@ void dispatch_line(const Frame& f, int slot, DeviceMaterial* material, int32_t s
 
 // Screen positions held on the viewport: projection rounds, and a vertex on the edge of the
 // volume may land a fraction of a pixel outside it.
-void hold_on_viewport(const Frame& f, DeviceVertex& d) {
+inline __attribute__((always_inline)) void hold_on_viewport(const Frame& f, DeviceVertex& d) {
   d.screen_x = std::clamp(d.screen_x, f.hold_x0, f.hold_x1);
   d.screen_y = std::clamp(d.screen_y, f.hold_y0, f.hold_y1);
   d.depth = std::clamp(d.depth, 0, 32767 << 16);
@@ -353,15 +358,22 @@ void project_clipped(Frame& f, const ClipVertex* poly, size_t n) {
 
 // The right-hand normal of a polygon in world space, not normalised (its length grows with
 // the area, so larger faces weigh more in a vertex normal).
+// Each corner is read once, the previous one carried over; the closing edge comes last.
 VxVector polygon_normal(const int32_t* k, size_t n, const VxVector* world) {
   VxVector normal{0, 0, 0};
-  for (size_t i = 0; i < n; ++i) {
-    const VxVector& a = world[k[i]];
-    const VxVector& b = world[k[i + 1 < n ? i + 1 : 0]];
+  const VxVector first = world[k[0]];
+  VxVector a = first;
+  auto edge = [&normal](const VxVector& a, const VxVector& b) {
     normal.x += (a.y - b.y) * (a.z + b.z);
     normal.y += (a.z - b.z) * (a.x + b.x);
     normal.z += (a.x - b.x) * (a.y + b.y);
+  };
+  for (size_t i = 1; i < n; ++i) {
+    const VxVector b = world[k[i]];
+    edge(a, b);
+    a = b;
   }
+  edge(a, first);
   return normal;
 }
 
@@ -538,10 +550,11 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
   // The driver draws triangles that run counter-clockwise on the screen (y down); a
   // two-sided polygon seen from behind is handed over reversed.
   int64_t area = 0;
+  int64_t ax = ptrs[count - 1]->screen_x >> 8, ay = ptrs[count - 1]->screen_y >> 8;
   for (int i = 0; i < count; ++i) {
-    const DeviceVertex* a = ptrs[i];
-    const DeviceVertex* c = ptrs[i + 1 < count ? i + 1 : 0];
-    area += (int64_t)(a->screen_x >> 8) * (c->screen_y >> 8) - (int64_t)(c->screen_x >> 8) * (a->screen_y >> 8);
+    const int64_t cx = ptrs[i]->screen_x >> 8, cy = ptrs[i]->screen_y >> 8;
+    area += ax * cy - cx * ay;
+    ax = cx, ay = cy;
   }
   dispatch(f, slot, &material, shade, ptrs, count, area > 0 ? 1 : 0);
 }
@@ -708,8 +721,10 @@ void ancestor_chain(Scratch& b, VxClumpRec* c) {
 // An asm statement, as the compiler drops plain prefetches in a loop as having no effect.
 inline void prefetch(const void* p) { asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p))); }
 void prefetch_record(const VxClumpRec* c) {
-  const char* r = reinterpret_cast<const char*>(c);
-  for (size_t at = 0; at < sizeof(VxClumpRec); at += 64) prefetch(r + at);
+  // The part a frame reads: from the record's start to the draw list's parts.
+  const uintptr_t from = reinterpret_cast<uintptr_t>(c) & ~uintptr_t{63};
+  const uintptr_t to = reinterpret_cast<uintptr_t>(&c->draw.index + 1);
+  for (uintptr_t at = from; at < to; at += 64) prefetch(reinterpret_cast<const void*>(at));
 }
 void prefetch_draw(const VxClumpRec* c) {
   const DrawList& d = c->draw;

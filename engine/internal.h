@@ -127,6 +127,14 @@ struct DrawPolygon {
   VxReal top_hi;  // untextured: the brightest component, held on 0..1
   uint32_t ramp_word;
 };
+// A polygon's place in the world for the clump's last world matrix: its right-hand normal
+// (not normalised), its first corner, and the unit normal when it has one.
+struct DrawPlace {
+  VxVector face;
+  VxVector corner;
+  VxVector unit;
+  uint32_t usable;  // the normal has a length
+};
 // Elements of one part of a draw list's block.
 template <class T>
 struct DrawPart {
@@ -144,14 +152,17 @@ struct DrawList {
   DrawList& operator=(const DrawList&) = delete;
   unsigned built = 0;  // the clump's change count it was made from; 0 never
   bool any_smooth = false;
+  bool placed = false;  // places and *placed_world hold the last world matrix's values
   // The device the colour words were taken for.
   unsigned ramp_epoch = 0;
   const void* ramp_device = nullptr;
+  Mat* placed_world = nullptr;
   DrawPart<DrawVertex> vertices;
+  DrawPart<DrawPlace> places;      // one a polygon: a clump that stays put keeps them
   DrawPart<DrawPolygon> polygons;  // usable ones only, in the clump's order
   DrawPart<int32_t> index;         // vertex numbers from 0
-  // One block holds the three parts in the order a frame reads them, so that after the
-  // first read the rest streams in. Last: a frame reads the parts, not the block.
+  // One block holds the parts in the order a frame reads them, so that after the first
+  // read the rest streams in. Last: a frame reads the parts, not the block.
   std::vector<uint64_t> block;
 };
 }  // namespace vx

@@ -50,7 +50,6 @@ struct Scratch {
   std::vector<DeviceVertex> verts;    // a clump's vertices
   std::vector<VxVector> world;        // their world positions
   std::vector<uint8_t> codes;         // their outcodes, bit 5 for the driver's own flags
-  std::vector<VxVector> faces;        // each polygon's right-hand normal, not normalised
   std::vector<VxVector> normals;      // vertex normals, for smooth shading
   std::vector<VxReal> diffuse[2];     // light at each vertex normal, facing and reversed
   std::vector<ClipVertex> poly, cut;  // a polygon being clipped
@@ -395,10 +394,10 @@ bool normalise(VxVector& v) {
 // polygons around each vertex; and the light on each, for both faces.
 void vertex_normals(Frame& f, const DrawList& d) {
   Scratch& b = *f.b;
-  b.normals.assign(b.world.size(), VxVector{0, 0, 0});
+  b.normals.assign(d.vertices.size(), VxVector{0, 0, 0});
   for (size_t j = 0; j < d.polygons.size(); ++j) {
     const DrawPolygon& p = d.polygons[j];
-    const VxVector n = b.faces[j];
+    const VxVector n = d.places[j].face;
     for (size_t i = 0; i < p.count; ++i) {
       VxVector& v = b.normals[(size_t)d.index[p.first + i]];
       v.x += n.x, v.y += n.y, v.z += n.z;
@@ -456,9 +455,10 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
   const int32_t* numbers = d.index.data() + s.first;
   const size_t n = s.count;
   // Facing, from the right-hand normal in world space.
-  VxVector normal = b.faces[index];
+  const DrawPlace& place = d.places[index];
+  VxVector normal = place.face;
   const bool two_sided = s.two_sided;
-  const VxVector to_eye = sub(f.eye, b.world[numbers[0]]);
+  const VxVector to_eye = sub(f.eye, place.corner);
   if (!two_sided) {
     // Plainly turned away, whatever the rounding of the unit normal: left out before it
     // is made. Near the edge-on the test below decides.
@@ -467,7 +467,8 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
                         std::fabs((double)normal.z * to_eye.z);
     if (d < -1e-4 * size) return;
   }
-  if (!normalise(normal)) return;  // degenerate: nothing to see
+  if (!place.usable) return;  // degenerate: nothing to see
+  normal = place.unit;
   const bool front = dot(normal, to_eye) > 0;
   if (!front && !two_sided) return;
   if (!front) normal = {-normal.x, -normal.y, -normal.z};
@@ -594,13 +595,18 @@ void build_draw_list(VxClumpRec* c) {
     e.unlit_grey = hi - lo < kGreySpread;
     polygons.push_back(e);
   }
-  const size_t nv = c->vertices.size();
+  const size_t nv = c->vertices.size(), np = polygons.size();
   auto words = [](size_t bytes) { return (bytes + 7) / 8; };
-  const size_t wv = words(nv * sizeof(DrawVertex)), wp = words(polygons.size() * sizeof(DrawPolygon));
-  d.block.assign(wv + wp + words(index.size() * sizeof(int32_t)), 0);
-  d.vertices = {reinterpret_cast<DrawVertex*>(d.block.data()), nv};
-  d.polygons = {reinterpret_cast<DrawPolygon*>(d.block.data() + wv), polygons.size()};
-  d.index = {reinterpret_cast<int32_t*>(d.block.data() + wv + wp), index.size()};
+  const size_t wm = words(sizeof(Mat)), wv = words(nv * sizeof(DrawVertex)), wl = words(np * sizeof(DrawPlace)),
+               wp = words(np * sizeof(DrawPolygon));
+  d.block.assign(wm + wv + wl + wp + words(index.size() * sizeof(int32_t)), 0);
+  uint64_t* at = d.block.data();
+  d.placed_world = reinterpret_cast<Mat*>(at);
+  d.vertices = {reinterpret_cast<DrawVertex*>(at += wm), nv};
+  d.places = {reinterpret_cast<DrawPlace*>(at += wv), np};
+  d.polygons = {reinterpret_cast<DrawPolygon*>(at += wl), np};
+  d.index = {reinterpret_cast<int32_t*>(at += wp), index.size()};
+  d.placed = false;
   for (size_t i = 0; i < nv; ++i) {
     const VxClumpVertex& v = c->vertices[i];
     d.vertices[i] = {v.p, fixed(v.u), fixed(v.v)};
@@ -611,6 +617,23 @@ void build_draw_list(VxClumpRec* c) {
   d.built = c->changes;
 }
 
+// The polygons' places for a world matrix.
+void place_polygons(Scratch& b, DrawList& dl, const Mat& world) {
+  const size_t nv = dl.vertices.size();
+  b.world.resize(nv);
+  for (size_t i = 0; i < nv; ++i) b.world[i] = mat_apply(world, dl.vertices[i].p);
+  for (size_t j = 0; j < dl.polygons.size(); ++j) {
+    const int32_t* k = dl.index.data() + dl.polygons[j].first;
+    DrawPlace& p = dl.places[j];
+    p.face = polygon_normal(k, dl.polygons[j].count, b.world.data());
+    p.corner = b.world[k[0]];
+    p.unit = p.face;
+    p.usable = normalise(p.unit);
+  }
+  *dl.placed_world = world;
+  dl.placed = true;
+}
+
 // A clump's polygons through the given world and driver matrices.
 void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) {
   Scratch& b = *f.b;
@@ -618,7 +641,6 @@ void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) 
   DrawList& dl = c->draw;
   const size_t nv = dl.vertices.size();
   b.verts.resize(nv);
-  b.world.resize(nv);
   // Cleared in one pass: a clear per record is a short string store each time.
   std::memset(static_cast<void*>(b.verts.data()), 0, nv * sizeof(DeviceVertex));
   for (size_t i = 0; i < nv; ++i) {
@@ -626,8 +648,10 @@ void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) 
     DeviceVertex& d = b.verts[i];
     d.x = v.p.x, d.y = v.p.y, d.z = v.p.z;
     d.u = v.u, d.v = v.v;
-    b.world[i] = mat_apply(world, v.p);
   }
+  // The polygons' world normals and corners only change with the world matrix; the same
+  // bits give the same values.
+  if (!dl.placed || std::memcmp(dl.placed_world, &world, sizeof world) != 0) place_polygons(b, dl, world);
   f.r->transform_vertices(b.verts.data(), (int32_t)nv, matrix, f.cam, 2);
   // Outcodes once per vertex; the ones inside are held on the viewport once.
   b.codes.resize(nv);
@@ -639,9 +663,6 @@ void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) 
     if (!code) hold_on_viewport(f, d);
   }
   const size_t np = dl.polygons.size();
-  b.faces.resize(np);
-  for (size_t j = 0; j < np; ++j)
-    b.faces[j] = polygon_normal(dl.index.data() + dl.polygons[j].first, dl.polygons[j].count, b.world.data());
   f.smooth = dl.any_smooth;
   if (dl.any_smooth) vertex_normals(f, dl);
   for (size_t j = 0; j < np; ++j) render_polygon(f, dl, j);

@@ -1,5 +1,5 @@
-// What the engine keeps from one frame to the next (texels, colour words, clump boxes) must
-// follow every change made between the frames.
+// What the engine keeps from one frame to the next (texels, colour words, clump boxes,
+// polygons' world normals) must follow every change made between the frames.
 #include <gtest/gtest.h>
 
 #include "tests/engine/render_fixture.h"
@@ -194,6 +194,56 @@ TEST_F(RenderReuseTest, ADrawnClumpChangedDrawsAsOneChangedBeforeItsFirstFrame) 
       EXPECT_EQ(x.shade, y.shade) << i << " " << k;
     }
   }
+}
+
+// A clump turned between frames, by its own placement or its parent's, faces and is lit
+// as one given the same turn before its first frame.
+TEST_F(RenderReuseTest, AClumpTurnedBetweenFramesFacesAndIsLitAsOneTurnedBeforeItsFirstFrame) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxScene* scene = VxCreateScene();
+  VxAddLightToScene(scene, VxCreateLight(1, 0.6f, 0, 0.8f, 0.5f));
+  auto tree = [&] {
+    VxClump* top = VxCreateClump(0, 0);
+    VxClump* square = make_square(1, 0, 0, 0);
+    EXPECT_TRUE(VxAddChildToClump(top, square));
+    EXPECT_TRUE(VxAddClumpToScene(scene, top));
+    return std::pair{top, square};
+  };
+  auto turn = [](VxClump* c, VxReal degrees) {
+    VxRotateMatrix(VxScratchMatrix(), 0, 1, 0, degrees, VX_REPLACE);
+    ASSERT_TRUE(VxTransformClump(c, VxScratchMatrix(), VX_POSTCONCAT));
+  };
+  auto same = [](const std::vector<RecordedPolygon>& a, const std::vector<RecordedPolygon>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+      EXPECT_EQ(a[i].shade, b[i].shade) << i;
+      EXPECT_EQ(a[i].flag, b[i].flag) << i;
+      ASSERT_EQ(a[i].vertices.size(), b[i].vertices.size()) << i;
+      for (size_t k = 0; k < a[i].vertices.size(); ++k) {
+        EXPECT_EQ(a[i].vertices[k].screen_x, b[i].vertices[k].screen_x) << i << " " << k;
+        EXPECT_EQ(a[i].vertices[k].screen_y, b[i].vertices[k].screen_y) << i << " " << k;
+      }
+    }
+  };
+  auto [top, square] = tree();
+  const auto first = draw(cam, {top});
+  ASSERT_EQ(first.size(), 1u);
+  // Turned by its parent, then by its own placement as well.
+  turn(top, 40);
+  auto [top2, square2] = tree();
+  turn(top2, 40);
+  const auto by_parent = draw(cam, {top});
+  ASSERT_EQ(by_parent.size(), 1u);
+  EXPECT_NE(by_parent[0].shade, first[0].shade);
+  same(by_parent, draw(cam, {top2}));
+  turn(square, 25);
+  turn(square2, 25);
+  same(draw(cam, {top}), draw(cam, {top2}));
+  // Turned away: a one-sided square is no longer drawn.
+  turn(square, 150);
+  EXPECT_TRUE(draw(cam, {top}).empty());
 }
 
 }  // namespace

@@ -265,15 +265,16 @@ void BM_BusyFrame(benchmark::State& state) {
   sigemptyset(&action.sa_mask);
   struct sigaction previous {};
   sigaction(SIGPROF, &action, &previous);
-  // A high-resolution timer every 200 us: a processor-time timer only fires on the
-  // scheduler's tick, too seldom for a share within a point or two in a few seconds. Ticks
-  // that fall while the program waits for the processor come as one when it runs again.
+  // A high-resolution timer every millisecond: a processor-time timer only fires on the
+  // scheduler's tick, too seldom for a share within a point or two in a few seconds; much
+  // more often and the signals themselves take a few per cent of the frame. Ticks that fall
+  // while the program waits for the processor come as one when it runs again.
   sigevent event{};
   event.sigev_notify = SIGEV_SIGNAL;
   event.sigev_signo = SIGPROF;
   timer_t timer{};
   const bool timed = timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
-  const itimerspec tick{{0, 200000}, {0, 200000}};
+  const itimerspec tick{{0, 1000000}, {0, 1000000}};
   if (timed) timer_settime(timer, 0, &tick, nullptr);
   frame.Draw();  // textures decoded and tables built before the timed frames
   if (const char* picture = std::getenv("BENCH_FRAME_PICTURE"))

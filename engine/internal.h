@@ -134,6 +134,7 @@ struct DrawPlace {
   VxVector corner;
   VxVector unit;
   uint32_t usable;  // the normal has a length
+  VxReal diffuse[2];  // light on the unit normal and on its reverse, for DrawList::lit
 };
 // Elements of one part of a draw list's block.
 template <class T>
@@ -153,6 +154,7 @@ struct DrawList {
   unsigned built = 0;  // the clump's change count it was made from; 0 never
   bool any_smooth = false;
   bool placed = false;  // places and *placed_world hold the last world matrix's values
+  unsigned lit = 0;     // the lighting the places' diffuse values were taken in; 0 none
   // The device the colour words were taken for.
   unsigned ramp_epoch = 0;
   const void* ramp_device = nullptr;

@@ -55,6 +55,8 @@ struct Scratch {
   std::vector<ClipVertex> poly, cut;  // a polygon being clipped
   std::vector<DeviceVertex> clipped;  // vertices made by clipping
   std::vector<Mat> chain;             // the drawn clump's ancestors' joint x placement, farthest first
+  std::vector<VxLightRec> lighting;   // the last frame's lights, as they were
+  unsigned lighting_count = 1;        // counts the changes of lighting seen; never 0
   DevicePolygon polygon;              // the record handed to the render modes
 };
 
@@ -73,6 +75,7 @@ struct Frame {
   int bank = 0;
   float full_level = 23.25f;  // the ramp level that shows a colour as it is
   const std::vector<VxLightRec*>* lights = nullptr;
+  unsigned lighting = 0;  // Scratch::lighting_count for these lights
   VxVector eye{0, 0, 0};
   int32_t hold_x0 = 0, hold_x1 = 0, hold_y0 = 0, hold_y1 = 0;  // the viewport in 16.16
   bool smooth = false;  // the clump being drawn has vertex normals
@@ -266,9 +269,29 @@ int32_t shade_level(const Frame& f, const DrawPolygon& s, VxReal diffuse, bool t
   return (int32_t)_mm_cvtss_si64(_mm_set_ss(std::clamp<VxReal>(light * top, 0, 31))) << 16;
 }
 
-int32_t face_shade(const Frame& f, const DrawPolygon& s, VxVector normal, bool textured) {
+VxReal face_diffuse(const Frame& f, VxVector normal) {
   const bool lit = f.lights && !f.lights->empty();
-  return shade_level(f, s, lit ? diffuse_light(f, normal) : 0, textured);
+  return lit ? diffuse_light(f, normal) : 0;
+}
+
+// The frame's lights against the last frame's: the same directions and intensities in the
+// same order light the same as before, and a clump's kept diffuse values still hold.
+void take_lighting(Frame& f) {
+  Scratch& b = *f.b;
+  const size_t n = f.lights ? f.lights->size() : 0;
+  bool same = b.lighting.size() == n;
+  for (size_t i = 0; same && i < n; ++i) {
+    const VxLightRec& l = *(*f.lights)[i];
+    const VxLightRec& k = b.lighting[i];
+    same = std::memcmp(&l.direction, &k.direction, sizeof l.direction) == 0 &&
+           std::memcmp(&l.intensity, &k.intensity, sizeof l.intensity) == 0;
+  }
+  if (!same) {
+    b.lighting.clear();
+    for (size_t i = 0; i < n; ++i) b.lighting.push_back(*(*f.lights)[i]);
+    if (++b.lighting_count == 0) b.lighting_count = 1;
+  }
+  f.lighting = b.lighting_count;
 }
 
 // Counts what reaches the driver, by bank, slot and handler position.
@@ -471,7 +494,6 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
   normal = place.unit;
   const bool front = dot(normal, to_eye) > 0;
   if (!front && !two_sided) return;
-  if (!front) normal = {-normal.x, -normal.y, -normal.z};
 
   const int geometry = s.geometry;
   const bool smooth = s.smooth && f.smooth;
@@ -500,7 +522,7 @@ void render_polygon(Frame& f, DrawList& d, size_t index) {
   // Points and lines have no screen-door modes: they are drawn whole.
   if (material.opacity < 255 && slot >= kModePolygon) slot += kModeStipple;
   if (!f.r->render_modes[f.bank][slot]) return;
-  const int32_t shade = face_shade(f, s, normal, textured);
+  const int32_t shade = shade_level(f, s, place.diffuse[front ? 0 : 1], textured);
 
   // Inside the volume as the driver transformed it: draw the clump's vertices as they are.
   unsigned all_out = ~0u, any_out = 0;
@@ -617,6 +639,16 @@ void build_draw_list(VxClumpRec* c) {
   d.built = c->changes;
 }
 
+// The light on the polygons' faces, both ways.
+void light_places(const Frame& f, DrawList& dl) {
+  for (DrawPlace& p : dl.places) {
+    if (!p.usable) continue;
+    p.diffuse[0] = face_diffuse(f, p.unit);
+    p.diffuse[1] = face_diffuse(f, {-p.unit.x, -p.unit.y, -p.unit.z});
+  }
+  dl.lit = f.lighting;
+}
+
 // The polygons' places for a world matrix.
 void place_polygons(Scratch& b, DrawList& dl, const Mat& world) {
   const size_t nv = dl.vertices.size();
@@ -651,7 +683,12 @@ void draw_clump(Frame& f, VxClumpRec* c, const Mat& world, const float* matrix) 
   }
   // The polygons' world normals and corners only change with the world matrix; the same
   // bits give the same values.
-  if (!dl.placed || std::memcmp(dl.placed_world, &world, sizeof world) != 0) place_polygons(b, dl, world);
+  if (!dl.placed || std::memcmp(dl.placed_world, &world, sizeof world) != 0) {
+    place_polygons(b, dl, world);
+    light_places(f, dl);
+  } else if (dl.lit != f.lighting) {
+    light_places(f, dl);
+  }
   f.r->transform_vertices(b.verts.data(), (int32_t)nv, matrix, f.cam, 2);
   // Outcodes once per vertex; the ones inside are held on the viewport once.
   b.codes.resize(nv);
@@ -938,6 +975,7 @@ int frame_render_scene(VxSceneRec* s) {
   if (!frame_ready(c, r)) return 1;
   Frame f = make_frame(c, r);
   f.lights = &s->lights;
+  take_lighting(f);
   const size_t n = s->clumps.size();
   if (n > 1) prefetch_record(s->clumps[1]);
   for (size_t i = 0; i < n; ++i) {
@@ -958,6 +996,7 @@ int frame_render_clump(VxClumpRec* clump) {
   VxClumpRec* top = clump;
   for (int i = 0; top->parent && i < kMaxClumpDepth * 4; ++i) top = top->parent;
   if (top->scene) f.lights = &top->scene->lights;
+  take_lighting(f);
   ancestor_chain(*f.b, clump);
   render_clump(f, clump, 0);
   return 1;

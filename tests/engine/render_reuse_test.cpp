@@ -246,4 +246,29 @@ TEST_F(RenderReuseTest, AClumpTurnedBetweenFramesFacesAndIsLitAsOneTurnedBeforeI
   EXPECT_TRUE(draw(cam, {top}).empty());
 }
 
+// A light added between frames lights a clump drawn before as it lights one drawn first
+// under both lights.
+TEST_F(RenderReuseTest, ALightAddedBetweenFramesLightsAClumpDrawnBefore) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxScene* one = VxCreateScene();
+  VxScene* both = VxCreateScene();
+  VxAddLightToScene(one, VxCreateLight(1, 0.6f, 0, 0.8f, 0.3f));
+  VxAddLightToScene(both, VxCreateLight(1, 0.6f, 0, 0.8f, 0.3f));
+  VxAddLightToScene(both, VxCreateLight(1, 0, 0.6f, 0.8f, 0.3f));
+  VxClump* drawn = make_square(1, 0, 0, 0);
+  VxClump* fresh = make_square(1, 0, 0, 0);
+  ASSERT_TRUE(VxAddClumpToScene(one, drawn));
+  ASSERT_TRUE(VxAddClumpToScene(both, fresh));
+  const auto before = draw(cam, {drawn});
+  ASSERT_EQ(before.size(), 1u);
+  VxAddLightToScene(one, VxCreateLight(1, 0, 0.6f, 0.8f, 0.3f));
+  const auto after = draw(cam, {drawn}), expected = draw(cam, {fresh});
+  ASSERT_EQ(after.size(), 1u);
+  ASSERT_EQ(expected.size(), 1u);
+  EXPECT_NE(after[0].shade, before[0].shade);
+  EXPECT_EQ(after[0].shade, expected[0].shade);
+}
+
 }  // namespace

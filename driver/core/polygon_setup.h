@@ -45,13 +45,13 @@ inline int32_t Step16(int32_t q0, int32_t q1, int32_t h) {
   return static_cast<int16_t>(static_cast<uint16_t>(Step16Uncut(q0, q1, h)));
 }
 
-// (dx x 65536) / h truncated toward zero; short edges from QuotientTable.
+// (dx x 65536) / h truncated toward zero. Frame columns are below 2^15, so the product fits
+// 32 bits and one division gives what the shifts for h = 1 and 2 and QuotientTable give,
+// without branching on the edge's size.
 [[gnu::always_inline]] inline int32_t Slope(int32_t dx, int32_t h) {
+  if (h > 0 && dx >= -32768 && dx <= 32767) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 16) / h;
   if (h == 1) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 16);
   if (h == 2) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 15);
-  if (QuotientTable && h <= 31 && dx >= -31 && dx <= 31) return QuotientTable[(dx + 32) * 32 + h];
-  // Frame columns are below 2^15, so dx x 65536 fits 32 bits and the shorter division serves.
-  if (h > 0 && dx >= -32768 && dx <= 32767) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 16) / h;
   return static_cast<int32_t>((static_cast<int64_t>(dx) * 65536) / h);
 }
 

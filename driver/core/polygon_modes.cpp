@@ -7,18 +7,6 @@
 
 namespace polygon {
 
-bool FrameLimits(bool depth, Limits& out) {
-  if (!FrameRows || FrameLimitX <= 0 || FrameLimitY <= 0) return false;
-  out.w = FrameLimitX >> 16;
-  out.h = FrameLimitY >> 16;
-  if (depth) {
-    if (!DepthBuffer || DepthBufferPitch <= 0 || DepthHeight <= 0) return false;
-    out.w = std::min(out.w, DepthBufferPitch / 2);
-    out.h = std::min(out.h, DepthHeight);
-  }
-  return out.w > 0 && out.h > 0;
-}
-
 namespace {
 alignas(256) uint8_t tail_block[256];
 }

@@ -45,11 +45,13 @@ inline int32_t Step16(int32_t q0, int32_t q1, int32_t h) {
   return static_cast<int16_t>(static_cast<uint16_t>(Step16Uncut(q0, q1, h)));
 }
 
-// (dx x 65536) / h truncated toward zero; short edges from QuotientTable.
-inline int32_t Slope(int32_t dx, int32_t h) {
+// (dx x 65536) / h truncated toward zero. Frame columns are below 2^15, so the product fits
+// 32 bits and one division gives what the shifts for h = 1 and 2 and QuotientTable give,
+// without branching on the edge's size.
+[[gnu::always_inline]] inline int32_t Slope(int32_t dx, int32_t h) {
+  if (h > 0 && dx >= -32768 && dx <= 32767) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 16) / h;
   if (h == 1) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 16);
   if (h == 2) return static_cast<int32_t>(static_cast<uint32_t>(dx) << 15);
-  if (QuotientTable && h <= 31 && dx >= -31 && dx <= 31) return QuotientTable[(dx + 32) * 32 + h];
   return static_cast<int32_t>((static_cast<int64_t>(dx) * 65536) / h);
 }
 
@@ -107,8 +109,19 @@ struct Limits {
   int32_t h = 0;
 };
 // False when there is nothing to draw into (no frame, or no depth buffer for a depth mode).
-// With depth the limits are those of the frame and the depth buffer together.
-bool FrameLimits(bool depth, Limits& out);
+// With depth the limits are those of the frame and the depth buffer together. Inline: every
+// triangle asks.
+inline bool FrameLimits(bool depth, Limits& out) {
+  if (!FrameRows || FrameLimitX <= 0 || FrameLimitY <= 0) return false;
+  out.w = FrameLimitX >> 16;
+  out.h = FrameLimitY >> 16;
+  if (depth) {
+    if (!DepthBuffer || DepthBufferPitch <= 0 || DepthHeight <= 0) return false;
+    out.w = std::min(out.w, DepthBufferPitch / 2);
+    out.h = std::min(out.h, DepthHeight);
+  }
+  return out.w > 0 && out.h > 0;
+}
 
 inline bool Inside(const Limits& lim, int32_t x, int32_t y) {
   return static_cast<uint32_t>(x) <= static_cast<uint32_t>(lim.w) &&

@@ -2,7 +2,7 @@
 // view depths, so proportional to 1/w) and U = u·W, V = v·W in texels; per edge those three
 // with their row steps. Depth and shade follow the left edge; rows are walked left to right.
 #include <algorithm>
-#include <cmath>
+#include <cfloat>
 #include <climits>
 #include <cstdint>
 
@@ -21,20 +21,34 @@ struct Weighted {
   float w, u, v;
 };
 
-void SetLeft(SpanState& s, const Weighted& a, const Weighted& b, int32_t h) {
-  const float r = 1.0f / static_cast<float>(h);
+// 1/h for the edge heights a frame has, the same single-precision values a division gives;
+// they free the divider for the integer steps of the same triangle.
+constexpr int kReciprocals = 1024;
+struct Reciprocals {
+  float r[kReciprocals];
+  constexpr Reciprocals() : r{} {
+    for (int h = 1; h < kReciprocals; ++h) r[h] = 1.0f / static_cast<float>(h);
+  }
+};
+constexpr Reciprocals kReciprocal;
+[[gnu::always_inline]] inline float Reciprocal(int32_t h) {
+  return h > 0 && h < kReciprocals ? kReciprocal.r[h] : 1.0f / static_cast<float>(h);
+}
+
+[[gnu::always_inline]] inline void SetLeft(SpanState& s, const Weighted& a, const Weighted& b, int32_t h) {
+  const float r = Reciprocal(h);
   s.LeftW = a.w, s.LeftWStep = (b.w - a.w) * r;
   s.LeftU = a.u, s.LeftUStep = (b.u - a.u) * r;
   s.LeftV = a.v, s.LeftVStep = (b.v - a.v) * r;
 }
-void SetRight(SpanState& s, const Weighted& a, const Weighted& b, int32_t h) {
-  const float r = 1.0f / static_cast<float>(h);
+[[gnu::always_inline]] inline void SetRight(SpanState& s, const Weighted& a, const Weighted& b, int32_t h) {
+  const float r = Reciprocal(h);
   s.RightW = a.w, s.RightWStep = (b.w - a.w) * r;
   s.RightU = a.u, s.RightUStep = (b.u - a.u) * r;
   s.RightV = a.v, s.RightVStep = (b.v - a.v) * r;
 }
 
-inline int32_t DepthRow(int32_t za, int32_t zb, int32_t h) { return za == zb ? 0 : Step(za, zb, h); }
+[[gnu::always_inline]] inline int32_t DepthRow(int32_t za, int32_t zb, int32_t h) { return za == zb ? 0 : Step(za, zb, h); }
 inline int32_t ShadeOf(const DeviceVertex& v) { return v.shade >> 8; }
 
 // kScale turns a 16.16 coordinate into texels: 1/512 for 128 texels, 1/4096 for 16.
@@ -45,8 +59,10 @@ void FloatTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   if (!texels || !polygon->material) return;
   // The spans divide by the weights: a vertex at or behind the eye (or not a number) has
   // none, and such a triangle is left out.
-  for (const DeviceVertex* v : {a, b, c})
-    if (!(v->view_z > 0.0f) || !std::isfinite(v->view_z)) return;
+  // 0 < w <= FLT_MAX: positive and finite, and false for a NaN.
+  if (!(a->view_z > 0.0f && a->view_z <= FLT_MAX && b->view_z > 0.0f && b->view_z <= FLT_MAX &&
+        c->view_z > 0.0f && c->view_z <= FLT_MAX))
+    return;
   Limits lim;
   if (!FrameLimits(kDepth, lim)) return;
   SpanState& s = SpanStateBlock;

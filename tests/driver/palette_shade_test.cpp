@@ -9,6 +9,7 @@
 #include "driver/core/colour_match.h"
 #include "driver/core/depth.h"
 #include "driver/core/palette.h"
+#include "driver/core/polygon_setup.h"
 #include "driver/core/shade.h"
 #include "driver/spans/span_state.h"
 #include "palette_test_engine.h"
@@ -332,6 +333,13 @@ TEST_F(Shade, QuotientTable) {
     EXPECT_EQ(QuotientTable[32 * 32 + 7], 0);
     EXPECT_EQ(QuotientTable[31 * 32 + 3], -65536 / 3);  // truncated toward zero
     EXPECT_EQ(QuotientTable[33 * 32 + 3], 21845);
+    // The edge slopes of the set-ups divide instead of reading the table: same values, and
+    // the 64-bit quotient (truncated to 32 bits) wherever a column difference is that large.
+    for (int k = 0; k <= 64; ++k)
+        for (int n = 1; n < 32; ++n) EXPECT_EQ(polygon::Slope(k - 32, n), QuotientTable[k * 32 + n]) << k << " " << n;
+    for (int32_t dx : {-40000, -32769, -32768, -32767, -641, 640, 32767, 32768, 70000})
+        for (int32_t h : {1, 2, 3, 7, 480, 32767})
+            EXPECT_EQ(polygon::Slope(dx, h), static_cast<int32_t>((static_cast<int64_t>(dx) * 65536) / h)) << dx << " " << h;
 }
 
 TEST_F(Shade, ContextCreateFailureLeavesNothing) {

@@ -4,6 +4,8 @@
 // (flat, textured, lit, smooth) and to the depth test, so the pixel loops
 // carry no flag tests. Running values live in locals and go back to the
 // block once per call.
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "driver/spans/span_state.h"
@@ -205,6 +207,23 @@ struct PackedUv {
 };
 constexpr uint32_t kPackedGapBits = 0x80008000u;
 
+// A shade row widened to 16 bits a texel: the pixel byte, and above it 0xFF
+// for an opaque texel (all but texel 0). One load per pixel then yields both,
+// and the pixel word and the write mask of a group come from one register.
+struct ShadePairs {
+    alignas(16) uint16_t at[256];
+
+    void Build(const uint8_t* shade) {
+        const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xFF));
+        for (int32_t i = 0; i < 256; i += 16) {
+            const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(shade + i));
+            _mm_store_si128(reinterpret_cast<__m128i*>(at + i), _mm_unpacklo_epi8(bytes, opaque));
+            _mm_store_si128(reinterpret_cast<__m128i*>(at + i + 8), _mm_unpackhi_epi8(bytes, opaque));
+        }
+        at[0] &= 0xFFu;
+    }
+};
+
 // Pixel sources. BeginRow steps the row's interpolant (empty rows too), Start
 // places the lanes at a drawn row's first pixel, Indices gives the table
 // indexes of the next eight pixels and Skip passes eight without reading
@@ -213,6 +232,7 @@ constexpr uint32_t kPackedGapBits = 0x80008000u;
 // walks a row one pixel at a time, its Raw reading the next pixel's byte.
 struct FlatSource {
     static constexpr bool kClear = false;
+    static constexpr bool kPairs = false;
     uint8_t colour;
     explicit FlatSource(const SpanState* s) : colour(static_cast<uint8_t>(s->FlatColour)) {}
     void BeginRow() {}
@@ -228,13 +248,16 @@ struct FlatSource {
     Cursor At(int32_t) const { return {colour}; }
     uint8_t Pixel(uint8_t raw) const { return raw; }
     void Store(SpanState*) const {}
+    void Prepare(ShadePairs*) {}
 };
 
 template <bool kLit, class Uv>
 struct TexturedSource {
     static constexpr bool kClear = true;
+    static constexpr bool kPairs = kLit;
     const uint8_t* texels;
     const uint8_t* shade;
+    const uint16_t* pairs = nullptr;
     uint32_t uv, row_step, step;
     Uv lanes;
 
@@ -255,6 +278,27 @@ struct TexturedSource {
     Cursor At(int32_t) const { return {texels, typename Uv::Cursor(uv, step)}; }
     uint8_t Pixel(uint8_t texel) const { return kLit ? shade[texel] : texel; }
     void Store(SpanState* s) const { s->Interp = uv; }
+
+    // Set up at the first row wide enough for a group.
+    void Prepare(ShadePairs* table) {
+        if constexpr (kPairs) {
+            table->Build(shade);
+            pairs = table->at;
+        }
+    }
+    // The pairs of the next eight pixels.
+    __m128i Pairs() {
+        uint16_t index[kGroup];
+        lanes.Offsets(index);
+        __m128i v = _mm_cvtsi32_si128(pairs[texels[index[0]]]);
+        v = _mm_insert_epi16(v, pairs[texels[index[1]]], 1);
+        v = _mm_insert_epi16(v, pairs[texels[index[2]]], 2);
+        v = _mm_insert_epi16(v, pairs[texels[index[3]]], 3);
+        v = _mm_insert_epi16(v, pairs[texels[index[4]]], 4);
+        v = _mm_insert_epi16(v, pairs[texels[index[5]]], 5);
+        v = _mm_insert_epi16(v, pairs[texels[index[6]]], 6);
+        return _mm_insert_epi16(v, pairs[texels[index[7]]], 7);
+    }
 };
 
 // The noise word advances by s ^= s >> 6, a linear map whose eighth power is
@@ -262,6 +306,7 @@ struct TexturedSource {
 // by 48), so a row's noise bytes repeat every eight pixels.
 struct SmoothSource {
     static constexpr bool kClear = false;
+    static constexpr bool kPairs = false;
     const uint8_t* shade_row;
     const uint32_t* dither;
     uint32_t seed, shade, row_step, pixel_step;
@@ -309,6 +354,7 @@ struct SmoothSource {
         s->Interp = shade;
         s->RowSeed = seed;
     }
+    void Prepare(ShadePairs*) {}
 };
 
 // The next eight pixels as one word and, for sources with transparent pixels,
@@ -331,7 +377,43 @@ inline uint64_t FetchGroup(Source& src, uint64_t* opaque) {
 // transparent) keep their bytes; a group where all fail is neither fetched
 // nor written.
 template <bool kDepth, class Source>
+inline void DrawPairGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
+    __m128i pass = _mm_set1_epi8(static_cast<char>(0xFF)), old_cells{}, d{};
+    if constexpr (kDepth) {
+        old_cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell));
+        d = reinterpret_cast<__m128i>(z->z.hi);
+        z->Next();
+        pass = _mm_cmpeq_epi16(_mm_subs_epu16(old_cells, d), _mm_setzero_si128());
+        if (_mm_movemask_epi8(pass) == 0) {
+            src.Skip();
+            return;
+        }
+    }
+    const __m128i v = src.Pairs();
+    const __m128i write = _mm_and_si128(pass, _mm_srai_epi16(v, 8));
+    const __m128i bytes = _mm_and_si128(v, _mm_set1_epi16(0xFF));
+    const int lanes = _mm_movemask_epi8(write);
+    if (lanes == 0xFFFF) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(px), _mm_packus_epi16(bytes, bytes));
+        if constexpr (kDepth) _mm_storeu_si128(reinterpret_cast<__m128i*>(cell), d);
+        return;
+    }
+    if (lanes == 0) return;
+    const __m128i old_px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px));
+    const __m128i m = _mm_packs_epi16(write, write);
+    const __m128i word = _mm_packus_epi16(bytes, bytes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(px), _mm_or_si128(_mm_andnot_si128(m, old_px), _mm_and_si128(m, word)));
+    if constexpr (kDepth)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cell),
+                         _mm_or_si128(_mm_andnot_si128(write, old_cells), _mm_and_si128(write, d)));
+}
+
+template <bool kDepth, class Source>
 inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
+    if constexpr (Source::kPairs) {
+        DrawPairGroup<kDepth>(src, z, px, cell);
+        return;
+    }
     uint64_t write = kAllBytes;
     U16x8 old_cells{}, d{};
     if constexpr (kDepth) {
@@ -407,6 +489,7 @@ void Rows(SpanState* s, Source src) {
     uint16_t* depth_row = s->DepthRowAddress;
     const int32_t depth_pitch = s->DepthPitch;
     DepthLanes z;
+    [[maybe_unused]] ShadePairs pairs;
     bool lanes_ready = false;
     for (int32_t rows = s->RowCount; rows > 0; --rows) {
         e.Step();
@@ -428,11 +511,12 @@ void Rows(SpanState* s, Source src) {
             } else {
                 src.Start(xl);
                 if (whole > 0) {
-                    if constexpr (kDepth) {
-                        if (!lanes_ready) z.Prepare(depth_step);
+                    if (!lanes_ready) {
+                        if constexpr (kDepth) z.Prepare(depth_step);
+                        src.Prepare(&pairs);
                         lanes_ready = true;
-                        z.Start(static_cast<uint32_t>(depth));
                     }
+                    if constexpr (kDepth) z.Start(static_cast<uint32_t>(depth));
                     for (int32_t i = 0; i < whole; i += kGroup)
                         DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
                 }

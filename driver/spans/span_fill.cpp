@@ -89,11 +89,10 @@ inline void StoreWord(uint8_t* p, uint64_t w) { std::memcpy(p, &w, sizeof w); }
 inline void KeepInMemory(const uint16_t* p) { asm("" : : "r"(p) : "memory"); }
 
 // Lane masks (0 or 0xFFFF per lane) to and from byte masks of the pixel word.
+// Saturating narrowing keeps 0 and 0xFFFF as 0 and 0xFF with no masking first.
 inline uint64_t ByteMask(I16x8 lanes) {
-    const I8x8 b = __builtin_convertvector(lanes, I8x8);
-    uint64_t w;
-    std::memcpy(&w, &b, sizeof w);
-    return w;
+    const __m128i m = reinterpret_cast<__m128i>(lanes);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packs_epi16(m, m)));
 }
 inline U16x8 LaneMask(uint64_t bytes) {
     I8x8 b;
@@ -109,18 +108,23 @@ inline uint64_t NonZeroBytes(uint64_t w) {
 }
 
 // 32-bit values of eight pixels held as high and low halves, so that the high
-// half (the depth tested) needs no narrowing. The carry of the low halves is
-// their unsigned wrap.
+// half (the depth tested) needs no narrowing. The running low halves are kept
+// with their top bit flipped: their unsigned wrap, the carry into the high
+// half, is then one signed compare against the addend flipped alike.
+constexpr U16x8 kTopBit = {0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000};
+
 struct WideLanes {
     U16x8 hi, lo;
-    static void Add(U16x8& hi, U16x8& lo, U16x8 add_hi, U16x8 add_lo) {
-        lo += add_lo;
-        hi += add_hi - reinterpret_cast<U16x8>(lo < add_lo);
+    static void Add(U16x8& hi, U16x8& flipped_lo, WideLanes add, U16x8 add_flipped_lo) {
+        flipped_lo += add.lo;
+        hi += add.hi - reinterpret_cast<U16x8>(reinterpret_cast<I16x8>(flipped_lo) <
+                                               reinterpret_cast<I16x8>(add_flipped_lo));
     }
 };
 
 struct DepthLanes {
-    WideLanes z, lane, step;  // running; k x step for lane k; 8 x step
+    WideLanes z, lane, step;  // running (low halves flipped); k x step for lane k; 8 x step
+    U16x8 lane_flipped, step_flipped;
 
     // Set up at the first row wide enough for a group. k x step is formed in
     // the lanes: the low half's product split at its byte, so that no lane
@@ -131,12 +135,14 @@ struct DepthLanes {
         lane = {kLanes * Splat(hi) + ((top + (bottom >> 8)) >> 8), kLanes * Splat(lo)};
         const uint32_t s8 = per_pixel * kGroup;
         step = {Splat(s8 >> 16), Splat(s8)};
+        lane_flipped = lane.lo ^ kTopBit;
+        step_flipped = step.lo ^ kTopBit;
     }
     void Start(uint32_t depth) {
-        z = {Splat(depth >> 16), Splat(depth)};
-        WideLanes::Add(z.hi, z.lo, lane.hi, lane.lo);
+        z = {Splat(depth >> 16), Splat(depth) ^ kTopBit};
+        WideLanes::Add(z.hi, z.lo, lane, lane_flipped);
     }
-    void Next() { WideLanes::Add(z.hi, z.lo, step.hi, step.lo); }
+    void Next() { WideLanes::Add(z.hi, z.lo, step, step_flipped); }
 };
 
 // Texel offsets of eight pixels from packed u|v. u and v each sit in a 16-bit

@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "driver/spans/span_state.h"
 
@@ -164,10 +165,14 @@ struct SplitUv {
         u += step_u;
         v += step_v;
     }
-    void Offsets(uint16_t* out) {
-        StoreLanes(out, ((v >> 2) & 0x3F80) | (u >> 9));
-        KeepInMemory(out);
+    U16x8 OffsetLanes() {
+        const U16x8 o = ((v >> 2) & 0x3F80) | (u >> 9);
         Next();
+        return o;
+    }
+    void Offsets(uint16_t* out) {
+        StoreLanes(out, OffsetLanes());
+        KeepInMemory(out);
     }
     // Short rows step one pixel at a time, u and v each at the top of a
     // 32-bit word, where they wrap the same way.
@@ -292,18 +297,35 @@ struct TexturedSource {
             pairs = table->at;
         }
     }
-    // The pairs of the next eight pixels.
+    uint16_t Pair(uint32_t offset) const { return pairs[texels[offset]]; }
+    // The pairs of the next eight pixels. Split lanes hand the first four
+    // offsets over in a register and the rest through memory: with all eight
+    // read back, the loads rather than the arithmetic set the pace.
     __m128i Pairs() {
         uint16_t index[kGroup];
-        lanes.Offsets(index);
-        __m128i v = _mm_cvtsi32_si128(pairs[texels[index[0]]]);
-        v = _mm_insert_epi16(v, pairs[texels[index[1]]], 1);
-        v = _mm_insert_epi16(v, pairs[texels[index[2]]], 2);
-        v = _mm_insert_epi16(v, pairs[texels[index[3]]], 3);
-        v = _mm_insert_epi16(v, pairs[texels[index[4]]], 4);
-        v = _mm_insert_epi16(v, pairs[texels[index[5]]], 5);
-        v = _mm_insert_epi16(v, pairs[texels[index[6]]], 6);
-        return _mm_insert_epi16(v, pairs[texels[index[7]]], 7);
+        __m128i v;
+        if constexpr (std::is_same_v<Uv, SplitUv>) {
+            const U16x8 offsets = lanes.OffsetLanes();
+            StoreLanes(index, offsets);
+            KeepInMemory(index);
+            auto first = static_cast<uint64_t>(_mm_cvtsi128_si64(reinterpret_cast<__m128i>(offsets)));
+            v = _mm_cvtsi32_si128(Pair(static_cast<uint16_t>(first)));
+            first >>= 16;
+            v = _mm_insert_epi16(v, Pair(static_cast<uint16_t>(first)), 1);
+            first >>= 16;
+            v = _mm_insert_epi16(v, Pair(static_cast<uint16_t>(first)), 2);
+            v = _mm_insert_epi16(v, Pair(static_cast<uint32_t>(first >> 16)), 3);
+        } else {
+            lanes.Offsets(index);
+            v = _mm_cvtsi32_si128(Pair(index[0]));
+            v = _mm_insert_epi16(v, Pair(index[1]), 1);
+            v = _mm_insert_epi16(v, Pair(index[2]), 2);
+            v = _mm_insert_epi16(v, Pair(index[3]), 3);
+        }
+        v = _mm_insert_epi16(v, Pair(index[4]), 4);
+        v = _mm_insert_epi16(v, Pair(index[5]), 5);
+        v = _mm_insert_epi16(v, Pair(index[6]), 6);
+        return _mm_insert_epi16(v, Pair(index[7]), 7);
     }
 };
 

@@ -165,14 +165,11 @@ struct SplitUv {
         u += step_u;
         v += step_v;
     }
-    U16x8 OffsetLanes() {
-        const U16x8 o = ((v >> 2) & 0x3F80) | (u >> 9);
-        Next();
-        return o;
-    }
+    U16x8 OffsetLanes() const { return ((v >> 2) & 0x3F80) | (u >> 9); }
     void Offsets(uint16_t* out) {
         StoreLanes(out, OffsetLanes());
         KeepInMemory(out);
+        Next();
     }
     // Short rows step one pixel at a time, u and v each at the top of a
     // 32-bit word, where they wrap the same way.
@@ -308,6 +305,7 @@ struct TexturedSource {
             const U16x8 offsets = lanes.OffsetLanes();
             StoreLanes(index, offsets);
             KeepInMemory(index);
+            lanes.Next();
             auto first = static_cast<uint64_t>(_mm_cvtsi128_si64(reinterpret_cast<__m128i>(offsets)));
             v = _mm_cvtsi32_si128(Pair(static_cast<uint16_t>(first)));
             first >>= 16;

@@ -434,6 +434,8 @@ inline void DrawPairGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cel
                          _mm_or_si128(_mm_andnot_si128(write, old_cells), _mm_and_si128(write, d)));
 }
 
+// Sources with shade pairs build the group in one register; the others build
+// the pixel word byte by byte.
 template <bool kDepth, class Source>
 inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
     if constexpr (Source::kPairs) {

@@ -4,7 +4,10 @@
 // (flat, textured, lit, smooth) and to the depth test, so the pixel loops
 // carry no flag tests. Running values live in locals and go back to the
 // block once per call.
+#include <emmintrin.h>
+
 #include <cstring>
+#include <type_traits>
 
 #include "driver/spans/span_state.h"
 
@@ -87,11 +90,10 @@ inline void StoreWord(uint8_t* p, uint64_t w) { std::memcpy(p, &w, sizeof w); }
 inline void KeepInMemory(const uint16_t* p) { asm("" : : "r"(p) : "memory"); }
 
 // Lane masks (0 or 0xFFFF per lane) to and from byte masks of the pixel word.
+// Saturating narrowing keeps 0 and 0xFFFF as 0 and 0xFF with no masking first.
 inline uint64_t ByteMask(I16x8 lanes) {
-    const I8x8 b = __builtin_convertvector(lanes, I8x8);
-    uint64_t w;
-    std::memcpy(&w, &b, sizeof w);
-    return w;
+    const __m128i m = reinterpret_cast<__m128i>(lanes);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packs_epi16(m, m)));
 }
 inline U16x8 LaneMask(uint64_t bytes) {
     I8x8 b;
@@ -107,18 +109,23 @@ inline uint64_t NonZeroBytes(uint64_t w) {
 }
 
 // 32-bit values of eight pixels held as high and low halves, so that the high
-// half (the depth tested) needs no narrowing. The carry of the low halves is
-// their unsigned wrap.
+// half (the depth tested) needs no narrowing. The running low halves are kept
+// with their top bit flipped: their unsigned wrap, the carry into the high
+// half, is then one signed compare against the addend flipped alike.
+constexpr U16x8 kTopBit = {0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000};
+
 struct WideLanes {
     U16x8 hi, lo;
-    static void Add(U16x8& hi, U16x8& lo, U16x8 add_hi, U16x8 add_lo) {
-        lo += add_lo;
-        hi += add_hi - reinterpret_cast<U16x8>(lo < add_lo);
+    static void Add(U16x8& hi, U16x8& flipped_lo, WideLanes add, U16x8 add_flipped_lo) {
+        flipped_lo += add.lo;
+        hi += add.hi - reinterpret_cast<U16x8>(reinterpret_cast<I16x8>(flipped_lo) <
+                                               reinterpret_cast<I16x8>(add_flipped_lo));
     }
 };
 
 struct DepthLanes {
-    WideLanes z, lane, step;  // running; k x step for lane k; 8 x step
+    WideLanes z, lane, step;  // running (low halves flipped); k x step for lane k; 8 x step
+    U16x8 lane_flipped, step_flipped;
 
     // Set up at the first row wide enough for a group. k x step is formed in
     // the lanes: the low half's product split at its byte, so that no lane
@@ -129,12 +136,14 @@ struct DepthLanes {
         lane = {kLanes * Splat(hi) + ((top + (bottom >> 8)) >> 8), kLanes * Splat(lo)};
         const uint32_t s8 = per_pixel * kGroup;
         step = {Splat(s8 >> 16), Splat(s8)};
+        lane_flipped = lane.lo ^ kTopBit;
+        step_flipped = step.lo ^ kTopBit;
     }
     void Start(uint32_t depth) {
-        z = {Splat(depth >> 16), Splat(depth)};
-        WideLanes::Add(z.hi, z.lo, lane.hi, lane.lo);
+        z = {Splat(depth >> 16), Splat(depth) ^ kTopBit};
+        WideLanes::Add(z.hi, z.lo, lane, lane_flipped);
     }
-    void Next() { WideLanes::Add(z.hi, z.lo, step.hi, step.lo); }
+    void Next() { WideLanes::Add(z.hi, z.lo, step, step_flipped); }
 };
 
 // Texel offsets of eight pixels from packed u|v. u and v each sit in a 16-bit
@@ -156,8 +165,9 @@ struct SplitUv {
         u += step_u;
         v += step_v;
     }
+    U16x8 OffsetLanes() const { return ((v >> 2) & 0x3F80) | (u >> 9); }
     void Offsets(uint16_t* out) {
-        StoreLanes(out, ((v >> 2) & 0x3F80) | (u >> 9));
+        StoreLanes(out, OffsetLanes());
         KeepInMemory(out);
         Next();
     }
@@ -205,6 +215,23 @@ struct PackedUv {
 };
 constexpr uint32_t kPackedGapBits = 0x80008000u;
 
+// A shade row widened to 16 bits a texel: the pixel byte, and above it 0xFF
+// for an opaque texel (all but texel 0). One load per pixel then yields both,
+// and the pixel word and the write mask of a group come from one register.
+struct ShadePairs {
+    alignas(16) uint16_t at[256];
+
+    void Build(const uint8_t* shade) {
+        const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xFF));
+        for (int32_t i = 0; i < 256; i += 16) {
+            const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(shade + i));
+            _mm_store_si128(reinterpret_cast<__m128i*>(at + i), _mm_unpacklo_epi8(bytes, opaque));
+            _mm_store_si128(reinterpret_cast<__m128i*>(at + i + 8), _mm_unpackhi_epi8(bytes, opaque));
+        }
+        at[0] &= 0xFFu;
+    }
+};
+
 // Pixel sources. BeginRow steps the row's interpolant (empty rows too), Start
 // places the lanes at a drawn row's first pixel, Indices gives the table
 // indexes of the next eight pixels and Skip passes eight without reading
@@ -213,6 +240,7 @@ constexpr uint32_t kPackedGapBits = 0x80008000u;
 // walks a row one pixel at a time, its Raw reading the next pixel's byte.
 struct FlatSource {
     static constexpr bool kClear = false;
+    static constexpr bool kPairs = false;
     uint8_t colour;
     explicit FlatSource(const SpanState* s) : colour(static_cast<uint8_t>(s->FlatColour)) {}
     void BeginRow() {}
@@ -228,13 +256,16 @@ struct FlatSource {
     Cursor At(int32_t) const { return {colour}; }
     uint8_t Pixel(uint8_t raw) const { return raw; }
     void Store(SpanState*) const {}
+    void Prepare(ShadePairs*) {}
 };
 
 template <bool kLit, class Uv>
 struct TexturedSource {
     static constexpr bool kClear = true;
+    static constexpr bool kPairs = kLit;
     const uint8_t* texels;
     const uint8_t* shade;
+    const uint16_t* pairs = nullptr;
     uint32_t uv, row_step, step;
     Uv lanes;
 
@@ -255,6 +286,45 @@ struct TexturedSource {
     Cursor At(int32_t) const { return {texels, typename Uv::Cursor(uv, step)}; }
     uint8_t Pixel(uint8_t texel) const { return kLit ? shade[texel] : texel; }
     void Store(SpanState* s) const { s->Interp = uv; }
+
+    // Set up at the first row wide enough for a group.
+    void Prepare(ShadePairs* table) {
+        if constexpr (kPairs) {
+            table->Build(shade);
+            pairs = table->at;
+        }
+    }
+    uint16_t Pair(uint32_t offset) const { return pairs[texels[offset]]; }
+    // The pairs of the next eight pixels. Split lanes hand the first four
+    // offsets over in a register and the rest through memory: with all eight
+    // read back, the loads rather than the arithmetic set the pace.
+    __m128i Pairs() {
+        uint16_t index[kGroup];
+        __m128i v;
+        if constexpr (std::is_same_v<Uv, SplitUv>) {
+            const U16x8 offsets = lanes.OffsetLanes();
+            StoreLanes(index, offsets);
+            KeepInMemory(index);
+            lanes.Next();
+            auto first = static_cast<uint64_t>(_mm_cvtsi128_si64(reinterpret_cast<__m128i>(offsets)));
+            v = _mm_cvtsi32_si128(Pair(static_cast<uint16_t>(first)));
+            first >>= 16;
+            v = _mm_insert_epi16(v, Pair(static_cast<uint16_t>(first)), 1);
+            first >>= 16;
+            v = _mm_insert_epi16(v, Pair(static_cast<uint16_t>(first)), 2);
+            v = _mm_insert_epi16(v, Pair(static_cast<uint32_t>(first >> 16)), 3);
+        } else {
+            lanes.Offsets(index);
+            v = _mm_cvtsi32_si128(Pair(index[0]));
+            v = _mm_insert_epi16(v, Pair(index[1]), 1);
+            v = _mm_insert_epi16(v, Pair(index[2]), 2);
+            v = _mm_insert_epi16(v, Pair(index[3]), 3);
+        }
+        v = _mm_insert_epi16(v, Pair(index[4]), 4);
+        v = _mm_insert_epi16(v, Pair(index[5]), 5);
+        v = _mm_insert_epi16(v, Pair(index[6]), 6);
+        return _mm_insert_epi16(v, Pair(index[7]), 7);
+    }
 };
 
 // The noise word advances by s ^= s >> 6, a linear map whose eighth power is
@@ -262,6 +332,7 @@ struct TexturedSource {
 // by 48), so a row's noise bytes repeat every eight pixels.
 struct SmoothSource {
     static constexpr bool kClear = false;
+    static constexpr bool kPairs = false;
     const uint8_t* shade_row;
     const uint32_t* dither;
     uint32_t seed, shade, row_step, pixel_step;
@@ -309,6 +380,7 @@ struct SmoothSource {
         s->Interp = shade;
         s->RowSeed = seed;
     }
+    void Prepare(ShadePairs*) {}
 };
 
 // The next eight pixels as one word and, for sources with transparent pixels,
@@ -331,7 +403,45 @@ inline uint64_t FetchGroup(Source& src, uint64_t* opaque) {
 // transparent) keep their bytes; a group where all fail is neither fetched
 // nor written.
 template <bool kDepth, class Source>
+inline void DrawPairGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
+    __m128i pass = _mm_set1_epi8(static_cast<char>(0xFF)), old_cells{}, d{};
+    if constexpr (kDepth) {
+        old_cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell));
+        d = reinterpret_cast<__m128i>(z->z.hi);
+        z->Next();
+        pass = _mm_cmpeq_epi16(_mm_subs_epu16(old_cells, d), _mm_setzero_si128());
+        if (_mm_movemask_epi8(pass) == 0) {
+            src.Skip();
+            return;
+        }
+    }
+    const __m128i v = src.Pairs();
+    const __m128i write = _mm_and_si128(pass, _mm_srai_epi16(v, 8));
+    const __m128i bytes = _mm_and_si128(v, _mm_set1_epi16(0xFF));
+    const int lanes = _mm_movemask_epi8(write);
+    if (lanes == 0xFFFF) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(px), _mm_packus_epi16(bytes, bytes));
+        if constexpr (kDepth) _mm_storeu_si128(reinterpret_cast<__m128i*>(cell), d);
+        return;
+    }
+    if (lanes == 0) return;
+    const __m128i old_px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px));
+    const __m128i m = _mm_packs_epi16(write, write);
+    const __m128i word = _mm_packus_epi16(bytes, bytes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(px), _mm_or_si128(_mm_andnot_si128(m, old_px), _mm_and_si128(m, word)));
+    if constexpr (kDepth)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cell),
+                         _mm_or_si128(_mm_andnot_si128(write, old_cells), _mm_and_si128(write, d)));
+}
+
+// Sources with shade pairs build the group in one register; the others build
+// the pixel word byte by byte.
+template <bool kDepth, class Source>
 inline void DrawGroup(Source& src, DepthLanes* z, uint8_t* px, uint16_t* cell) {
+    if constexpr (Source::kPairs) {
+        DrawPairGroup<kDepth>(src, z, px, cell);
+        return;
+    }
     uint64_t write = kAllBytes;
     U16x8 old_cells{}, d{};
     if constexpr (kDepth) {
@@ -407,6 +517,7 @@ void Rows(SpanState* s, Source src) {
     uint16_t* depth_row = s->DepthRowAddress;
     const int32_t depth_pitch = s->DepthPitch;
     DepthLanes z;
+    [[maybe_unused]] ShadePairs pairs;
     bool lanes_ready = false;
     for (int32_t rows = s->RowCount; rows > 0; --rows) {
         e.Step();
@@ -428,11 +539,12 @@ void Rows(SpanState* s, Source src) {
             } else {
                 src.Start(xl);
                 if (whole > 0) {
-                    if constexpr (kDepth) {
-                        if (!lanes_ready) z.Prepare(depth_step);
+                    if (!lanes_ready) {
+                        if constexpr (kDepth) z.Prepare(depth_step);
+                        src.Prepare(&pairs);
                         lanes_ready = true;
-                        z.Start(static_cast<uint32_t>(depth));
                     }
+                    if constexpr (kDepth) z.Start(static_cast<uint32_t>(depth));
                     for (int32_t i = 0; i < whole; i += kGroup)
                         DrawGroup<kDepth>(src, &z, px + i, kDepth ? cell + i : nullptr);
                 }

@@ -392,6 +392,37 @@ TEST(SpanEdges, LitTexelGoesThroughTheShadeRow) {
     EXPECT_EQ(f.At(1, 0), 21);
 }
 
+// Whether a lit pixel is drawn depends on its texel alone: an opaque texel
+// whose shade is 0 or 255 is drawn like any other, on rows wide enough for
+// whole groups.
+TEST(SpanEdges, LitOpacityComesFromTheTexelNotItsShade) {
+    std::vector<uint8_t> texels(128 * 128, 0);
+    for (int x = 0; x < kWidth; ++x) texels[x] = static_cast<uint8_t>(255 - x);  // row 0: opaque
+    alignas(256) static uint8_t shade[2][256];
+    for (int i = 0; i < 256; ++i) {
+        shade[0][i] = static_cast<uint8_t>(255 - i);  // texel 255 shades to 0, texel 0 to 255
+        shade[1][i] = 0;
+    }
+    for (const uint8_t* row : {shade[0], shade[1]})
+        for (Kind k : {Kind::Lit, Kind::LitZ}) {
+            Frame f;
+            for (int x = 0; x < kWidth; ++x) f.DepthRow(0)[x] = 0;
+            SpanState s = FlatRow(f, 0, kWidth << 16);
+            s.Texels = texels.data();
+            s.ShadeRow = row;
+            s.InterpStep = 0x0100;
+            s.Depth = 0x12340000;
+            s.DepthRowAddress = f.DepthRow(0);
+            RunFiller(k, &s);
+            for (int x = 0; x < kWidth; ++x) {
+                EXPECT_EQ(f.At(x, 0), row[texels[x]]) << "column " << x;
+                if (k == Kind::LitZ) {
+                    EXPECT_EQ(f.DepthRow(0)[x], 0x1234) << "column " << x;
+                }
+            }
+        }
+}
+
 TEST(SpanEdges, PackedCoordinatesWrapEachOnItsOwn) {
     // Row 5 holds its column + 1; any other row 250, so a u carry into v shows.
     std::vector<uint8_t> texels(128 * 128);

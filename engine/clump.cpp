@@ -12,7 +12,12 @@ namespace {
 // Clump records come from blocks of many, in the order they are made: a frame walks them
 // in about that order, and records scattered over the heap cost it a cache line and a
 // page each. A record given back is used again for the next one made.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VX_ADDRESS_CHECKED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(VX_ADDRESS_CHECKED)
 constexpr bool kPooled = false;  // the address checker sees each record on its own
 #else
 constexpr bool kPooled = true;
@@ -45,9 +50,11 @@ struct ClumpPool {
   }
 };
 
+// Never destroyed: records may still be given back while the program's statics are torn
+// down, and the blocks stay reachable for a leak checker at exit.
 ClumpPool& clump_pool() {
-  static ClumpPool pool;
-  return pool;
+  static ClumpPool* pool = new ClumpPool;
+  return *pool;
 }
 
 VxClumpRec* clump_make() { return new (clump_pool().take()) VxClumpRec; }

@@ -208,6 +208,13 @@ void DrawBothAndCompare(Kind k, SpanState& s, SpanState& r, Frame& got, Frame& w
     ExpectSameState(s, r, k);
 }
 
+// One random frame for the filler and the same bytes for the reference.
+void RandomiseBoth(std::mt19937& rng, Frame& got, Frame& want) {
+    got.Randomise(rng);
+    want.pixels = got.pixels;
+    want.depth = got.depth;
+}
+
 class SpanFillers : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
@@ -216,9 +223,7 @@ TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
     Tables tables(rng);
     for (int round = 0; round < 300; ++round) {
         Frame got, want;
-        got.Randomise(rng);
-        want.pixels = got.pixels;
-        want.depth = got.depth;
+        RandomiseBoth(rng, got, want);
         const int rows = 1 + static_cast<int>(rng() % 12);
         const int top = static_cast<int>(rng() % (kRows - rows - 4));  // room for the second section
         SpanState s = RandomSection(rng, k, got, tables, top, rows);
@@ -250,9 +255,7 @@ TEST_P(SpanFillers, MatchReferenceOnNarrowSections) {
     Tables tables(rng);
     for (int round = 0; round < 600; ++round) {
         Frame got, want;
-        got.Randomise(rng);
-        want.pixels = got.pixels;
-        want.depth = got.depth;
+        RandomiseBoth(rng, got, want);
         const int rows = 1 + static_cast<int>(rng() % 8);
         const int top = static_cast<int>(rng() % (kRows - rows));
         SpanState s = RandomSection(rng, k, got, tables, top, rows);

@@ -11,13 +11,28 @@ set(TESSEL_TEST_ENV
   "SDL_AUDIODRIVER=dummy"
   "LC_ALL=C.UTF-8")
 
-# tessel_add_test(NAME <name> LABEL <label> SOURCES <...> LIBS <...> [RESOURCE_LOCK <lock>])
+# tessel_add_test(NAME <name> LABEL <label> SOURCES <...> LIBS <...> [OPTIONAL_LIBS <...>]
+#                 [DRIVER real|fake] [DEPENDS <target>...] [RESOURCE_LOCK <lock>])
 # One GoogleTest program per module; every case becomes its own CTest test. Tests that share a
 # machine-wide resource (a fixed port range) name a lock so that CTest runs them one at a time.
+# OPTIONAL_LIBS are linked where this build has them (the Qt and web-pane libraries are
+# options). DRIVER: the program's scene loads the real display driver, or the fake one
+# (SCENE_FAKE_DRIVER names it; empty for the real one).
 function(tessel_add_test)
-  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK;DRIVER" "SOURCES;LIBS;OPTIONAL_LIBS;DEPENDS" ${ARGN})
+  tessel_existing_targets(optional ${T_OPTIONAL_LIBS})
   add_executable(${T_NAME} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ${optional} GTest::gtest GTest::gmock Threads::Threads)
+  if(T_DRIVER STREQUAL "fake")
+    add_dependencies(${T_NAME} VXDL8D21 scene_fake_driver)
+    target_compile_definitions(${T_NAME} PRIVATE SCENE_FAKE_DRIVER="$<TARGET_FILE:scene_fake_driver>")
+  elseif(T_DRIVER STREQUAL "real")
+    add_dependencies(${T_NAME} VXDL8D21)
+    target_compile_definitions(${T_NAME} PRIVATE SCENE_FAKE_DRIVER="")
+  endif()
+  if(T_DEPENDS)
+    add_dependencies(${T_NAME} ${T_DEPENDS})
+  endif()
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${T_NAME} PRIVATE
     TESSEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TESSEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -64,4 +79,27 @@ function(tessel_add_fuzzer)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
   # "name corpus" lines for `./run fuzz`.
   set_property(GLOBAL APPEND PROPERTY TESSEL_FUZZERS "${F_NAME} ${F_CORPUS}")
+endfunction()
+
+# Adds every subfolder of the calling folder that has a CMakeLists.txt, in name order.
+macro(tessel_add_subfolders)
+  file(GLOB _tessel_children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _tessel_children)
+  foreach(_tessel_child IN LISTS _tessel_children)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_tessel_child}/CMakeLists.txt)
+      add_subdirectory(${_tessel_child})
+    endif()
+  endforeach()
+endmacro()
+
+# tessel_existing_targets(<out> <target>...): those of the targets this build configures
+# (the Qt and web-pane libraries are optional), in the order given.
+function(tessel_existing_targets out)
+  set(found "")
+  foreach(t IN LISTS ARGN)
+    if(TARGET ${t})
+      list(APPEND found ${t})
+    endif()
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
 endfunction()

@@ -157,23 +157,29 @@ int32_t DeviceWindowCreate(PlatformWindow* application_window) {
   return 1;
 }
 
-int32_t DisplayModeSet(int32_t n) {
-  if (n < 0 || n >= DisplayModeCount()) return 0;
-  if (!g_drv.ddraw) {
-    g_drv.current_mode = n;
-    return 1;
-  }
+// The clipper and the primary surface go back to the display object.
+static void release_surfaces() {
   if (g_drv.clipper) g_drv.clipper->Release();
   g_drv.clipper = nullptr;
   g_drv.clipper_window = nullptr;
   if (g_drv.primary) {
     g_drv.primary->Release();
     g_drv.primary = nullptr;
-    if (g_drv.exclusive) {
-      g_drv.exclusive = 0;
-      g_drv.ddraw->RestoreDisplayMode();
-      g_drv.ddraw->SetCooperativeLevel(nullptr, kCooperativeDesktop);
-    }
+  }
+}
+
+int32_t DisplayModeSet(int32_t n) {
+  if (n < 0 || n >= DisplayModeCount()) return 0;
+  if (!g_drv.ddraw) {
+    g_drv.current_mode = n;
+    return 1;
+  }
+  const bool had_primary = g_drv.primary != nullptr;
+  release_surfaces();
+  if (had_primary && g_drv.exclusive) {
+    g_drv.exclusive = 0;
+    g_drv.ddraw->RestoreDisplayMode();
+    g_drv.ddraw->SetCooperativeLevel(nullptr, kCooperativeDesktop);
   }
   if (desktop_mode(n)) {
     if (g_drv.ddraw->SetCooperativeLevel(nullptr, kCooperativeDesktop) != kDdOk ||
@@ -194,13 +200,7 @@ int32_t DisplayModeSet(int32_t n) {
 }
 
 void DeviceWindowDestroy() {
-  if (g_drv.clipper) g_drv.clipper->Release();
-  g_drv.clipper = nullptr;
-  g_drv.clipper_window = nullptr;
-  if (g_drv.primary) {
-    g_drv.primary->Release();
-    g_drv.primary = nullptr;
-  }
+  release_surfaces();
   if (g_drv.exclusive) {
     g_drv.exclusive = 0;
     if (g_drv.ddraw) g_drv.ddraw->SetCooperativeLevel(nullptr, kCooperativeDesktop);

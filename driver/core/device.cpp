@@ -121,13 +121,7 @@ int32_t DisplaySetup(DeviceRecord* record, PlatformWindow*, int32_t count, Devic
   if (g_drv.platform_class == 0) return 0;
   if (count > 0) DeviceOptionsParse(count, options);
 
-  GdiDc* dc = gdi_get_dc(nullptr);
-  if (!dc) return 0;
-  g_drv.screen_depth = gdi_device_caps(dc, kCapsBitsPixel);
-  if (g_drv.screen_depth == 16 && g_drv.options.probe_skip == 0)
-    g_drv.screen_depth = PixelFormatProbe(dc);
-  if (!(gdi_device_caps(dc, kCapsRasterCaps) & kRasterCapsPalette)) g_drv.palette_based = 0;
-  gdi_release_dc(nullptr, dc);
+  if (!ScreenDepthRead()) return 0;
 
   if (g_drv.options.requested_depth) {
     if (g_drv.options.requested_depth != 8 && g_drv.options.requested_depth != 16) return 0;

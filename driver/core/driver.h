@@ -90,6 +90,20 @@ int32_t DriverRelease();
 int32_t DeviceInit(DeviceRecord* record, PlatformWindow* window, int32_t count, DeviceOption* options);
 void DeviceOptionsParse(int32_t count, DeviceOption* options);
 int32_t PixelFormatProbe(GdiDc* dc);
+// Reads the screen's depth (probing the 16-bit pixel format unless the options skip it) and
+// whether it is palette based; false without a screen device context.
+bool ScreenDepthRead();
+// Bytes of one pixel at a depth in bits (15 and 16 share two bytes); 0 for other depths.
+inline int32_t BytesPerPixel(int32_t depth) {
+  switch (depth) {
+    case 8: return 1;
+    case 15:
+    case 16: return 2;
+    case 24: return 3;
+    case 32: return 4;
+    default: return 0;
+  }
+}
 int32_t PlatformClass();
 int32_t LoadDirectDraw(int32_t enumerate_all);
 void UnloadDirectDraw();

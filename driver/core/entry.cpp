@@ -168,6 +168,16 @@ int32_t PixelFormatProbe(GdiDc* dc) {
   return word == 0xFFFF ? 16 : 15;
 }
 
+bool ScreenDepthRead() {
+  GdiDc* dc = gdi_get_dc(nullptr);
+  if (!dc) return false;
+  g_drv.screen_depth = gdi_device_caps(dc, kCapsBitsPixel);
+  if (g_drv.screen_depth == 16 && g_drv.options.probe_skip == 0) g_drv.screen_depth = PixelFormatProbe(dc);
+  if (!(gdi_device_caps(dc, kCapsRasterCaps) & kRasterCapsPalette)) g_drv.palette_based = 0;
+  gdi_release_dc(nullptr, dc);
+  return true;
+}
+
 int32_t DeviceInit(DeviceRecord*, PlatformWindow*, int32_t count, DeviceOption* options) {
   g_drv.platform_class = PlatformClass();
   if (g_drv.platform_class == 0) return 0;
@@ -177,13 +187,7 @@ int32_t DeviceInit(DeviceRecord*, PlatformWindow*, int32_t count, DeviceOption* 
     g_drv.screen_depth = g_drv.options.requested_depth;
     ChooseOutputMode();
   } else {
-    GdiDc* dc = gdi_get_dc(nullptr);
-    if (!dc) return 0;
-    g_drv.screen_depth = gdi_device_caps(dc, kCapsBitsPixel);
-    if (g_drv.screen_depth == 16 && g_drv.options.probe_skip == 0)
-      g_drv.screen_depth = PixelFormatProbe(dc);
-    if (!(gdi_device_caps(dc, kCapsRasterCaps) & kRasterCapsPalette)) g_drv.palette_based = 0;
-    gdi_release_dc(nullptr, dc);
+    if (!ScreenDepthRead()) return 0;
     ChooseOutputMode();
   }
   return g_drv.raster_depth == kDriverInfo.raster_depth ? 1 : 0;

@@ -14,17 +14,6 @@
 
 namespace {
 
-int32_t pixel_bytes(int32_t depth) {
-  switch (depth) {
-    case 8: return 1;
-    case 15:
-    case 16: return 2;
-    case 24: return 3;
-    case 32: return 4;
-    default: return 0;
-  }
-}
-
 bool side_ok(int32_t n) { return n >= 0 && n <= kImageMaxSide; }
 
 // Pixels present and every row of width pixels of bytes_per_pixel inside its pitch.
@@ -353,7 +342,7 @@ DeviceRaster* ImageApplyMask(DeviceRaster* target, DeviceRaster* mask) {
   if (!target->pixels || !mask->pixels || target->width != mask->width ||
       target->height != mask->height)
     return nullptr;
-  auto size_of = [](int32_t depth) { return pixel_bytes(depth) ? pixel_bytes(depth) : 4; };
+  auto size_of = [](int32_t depth) { return BytesPerPixel(depth) ? BytesPerPixel(depth) : 4; };
   const int32_t tb = size_of(target->depth), mb = size_of(mask->depth);
   if (!geometry_ok(target, tb) || !geometry_ok(mask, mb)) return nullptr;
   for (int32_t r = 0; r < target->height; ++r) {
@@ -432,7 +421,7 @@ int32_t RowStore(uint8_t* row, int32_t width, int32_t height, int32_t, int32_t r
   if (!row || !image || width <= 0 || height <= 0 || width > kImageMaxSide || height > kImageMaxSide)
     return 0;
   if (row_index < 0 || row_index >= height) return 0;
-  const int32_t bpp = pixel_bytes(image->depth);
+  const int32_t bpp = BytesPerPixel(image->depth);
   if (image->depth != 8 && image->depth != 24) return 0;
 
   if (flags & kImportScale) {
@@ -513,7 +502,7 @@ DeviceRaster* ImageToPaletteMatched(DeviceRaster* source, DeviceRaster* destinat
   if (width == 0 || height == 0) return destination;
   ImageLocks locks;
   if (!locks.lock(source) || !locks.lock(destination)) return nullptr;
-  const int32_t sb = pixel_bytes(source->depth);
+  const int32_t sb = BytesPerPixel(source->depth);
   if (!geometry_ok(source, sb) || !geometry_ok(destination, 1)) return nullptr;
 
   const bool diffuse = flags & kConvertDiffuse;
@@ -593,7 +582,7 @@ DeviceRaster* ImageConvertMasks(DeviceRaster* source, DeviceRaster* destination,
   if (!source || !destination || source == destination) return nullptr;
   const bool palette = is_palette_source(source);
   if (palette && !source->palette) return nullptr;
-  const int32_t sb = pixel_bytes(source->depth), db = pixel_bytes(destination->depth);
+  const int32_t sb = BytesPerPixel(source->depth), db = BytesPerPixel(destination->depth);
   if (!sb || !db) return nullptr;
   if (!prepare_destination(source, destination, destination->depth)) return nullptr;
   destination->flags |= kRasterTouched;

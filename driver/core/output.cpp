@@ -22,17 +22,6 @@ constexpr int kBltStatusTries = 1000;
 // reserved_24 marks a surface locked by begin frame.
 constexpr int32_t kPitchDoubled = 1;
 
-int32_t bytes_per_pixel(int32_t depth) {
-  switch (depth) {
-    case 8: return 1;
-    case 15:
-    case 16: return 2;
-    case 24: return 3;
-    case 32: return 4;
-    default: return 0;
-  }
-}
-
 DriverRaster* driver_raster_of(DeviceCamera* camera) {
   return camera && camera->colour_raster ? camera->colour_raster->driver_raster : nullptr;
 }
@@ -321,7 +310,7 @@ void rows_rebuild(DeviceCamera* camera) {
   if (offset_y < 0 || offset_y >= raster->height) offset_y = 0;
   if (offset_x < 0 || offset_x >= raster->width) offset_x = 0;
   uint8_t* start = raster->pixels + static_cast<intptr_t>(offset_y) * raster->pitch +
-                   static_cast<intptr_t>(offset_x) * bytes_per_pixel(raster->depth);
+                   static_cast<intptr_t>(offset_x) * BytesPerPixel(raster->depth);
   int32_t step = 1;
   if (camera->row_flags & kCameraDoubleRows) {
     if (!d || d->reserved_20 != kPitchDoubled) {

@@ -7,13 +7,14 @@
 #include "driver/core/polygon_setup.h"
 #include "driver/triangles/affine.h"
 #include "driver/triangles/handlers.h"
+#include "driver/triangles/textured_setup.h"
 
 namespace {
 
 using namespace polygon;
 
 enum class Z { kNone, kLessEqual, kLess };
-enum class Px { kTexel, kLit, kSmooth };
+using textured::Px;
 
 // Shade-table byte of a dithered 8.8 shade: the row is kept inside the 32 levels, so a
 // shade that overshoots the table (or a vertex shade outside 0..31) reads its nearest row.
@@ -167,19 +168,7 @@ void AffineTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceV
   Limits lim;
   if (!FrameLimits(kDepth, lim)) return;
   SpanState& s = SpanStateBlock;
-  if constexpr (kPx == Px::kLit) {
-    const uint8_t* row = textured::LitRow(polygon);
-    if (!row) return;
-    s.ShadeRow = row;
-  }
-  if constexpr (kPx == Px::kSmooth) {
-    if (!ShadeTable) return;
-    s.ShadeRow = ShadeTable;
-  }
-  if constexpr (kStipple) {
-    s.Opacity = polygon->material->opacity;
-    if (s.Opacity == 0) return;  // nothing passes the screen door
-  }
+  if (!textured::PixelSource<kPx, kStipple>(s, polygon)) return;
   s.Texels = texels;
   constexpr bool kNoise = kStipple || kDither || kPx == Px::kSmooth;
   auto depth = PartIf<kDepth>([&] { return DepthPart(polygon->material); });

@@ -11,12 +11,12 @@
 #include "driver/triangles/affine.h"
 #include "driver/triangles/handler_table.h"
 #include "driver/triangles/handlers.h"
+#include "driver/triangles/textured_setup.h"
 
 namespace {
 
 using namespace polygon;
-
-enum class Px { kTexel, kLit, kSmooth };
+using namespace textured;
 
 // Number of significant bits of a 16-bit value; the table for its byte range.
 inline int32_t BitLength16(uint32_t v) {
@@ -94,54 +94,19 @@ void SetRight(SpanState& s, const Block& k) {
   s.RightUQ = k.uq, s.RightUQStep = k.uq_step, s.RightVQ = k.vq, s.RightVQStep = k.vq_step;
 }
 
-// Row step of a depth along an edge: the difference for equal depths or one row.
-inline int32_t DepthRow(int32_t za, int32_t zb, int32_t h) { return za == zb ? 0 : Step(za, zb, h); }
-inline int32_t ShadeOf(const DeviceVertex& v) { return v.shade >> 8; }
-
 template <int kSize, bool kDepth, Px kPx, bool kStipple>
 void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVertex* b, const DeviceVertex* c,
                    SpanRoutine fill) {
-  const uint8_t* texels = textured::TexelsOf(polygon);
+  const uint8_t* texels = TexelsOf(polygon);
   if (!texels || !polygon->material) return;
   Limits lim;
   if (!FrameLimits(kDepth, lim)) return;
   SpanState& s = SpanStateBlock;
-  const DeviceVertex *T, *N, *P;
-  Order(a, b, c, T, N, P);
-  const int32_t tx = T->screen_x >> 16, ty = T->screen_y >> 16;
-  const int32_t nx = N->screen_x >> 16, ny = N->screen_y >> 16;
-  const int32_t px = P->screen_x >> 16, py = P->screen_y >> 16;
-  if (!Inside(lim, tx, ty) || !Inside(lim, nx, ny) || !Inside(lim, px, py)) return;
-  const int32_t hN = ny - ty, hP = py - ty;
-  // Shape: 0 general, 1 P on T's row, 2 N on T's row; rejections first.
-  int shape;
-  if (hN > 0 && hP > 0) {
-    shape = 0;
-  } else if (hN > 0) {
-    if (px <= tx) return;
-    shape = 1;
-  } else {
-    if (tx <= nx || py <= ny) return;
-    shape = 2;
-  }
-  int32_t sN = 0, sP = 0;
-  if (shape == 0) {
-    sN = Slope(nx - tx, hN), sP = Slope(px - tx, hP);
-    if (static_cast<int64_t>(sP) - sN <= 0) return;
-  }
-  if constexpr (kPx == Px::kLit) {
-    const uint8_t* row = textured::LitRow(polygon);
-    if (!row) return;
-    s.ShadeRow = row;
-  }
-  if constexpr (kPx == Px::kSmooth) {
-    if (!ShadeTable) return;
-    s.ShadeRow = ShadeTable;
-  }
-  if constexpr (kStipple) {
-    s.Opacity = polygon->material->opacity;
-    if (s.Opacity == 0) return;  // nothing passes the screen door
-  }
+  Ordered t;
+  if (!OrderTriangle(a, b, c, lim, t)) return;
+  if (!PixelSource<kPx, kStipple>(s, polygon)) return;
+  const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
+  const int32_t hN = t.hN, hP = t.hP, sN = t.sN, sP = t.sP;
   const DeviceVertex* V[3] = {T, N, P};
   constexpr int kShiftDown = kSize == 16 ? 3 : 0;
   for (int i = 0; i < 3; ++i) {
@@ -154,14 +119,14 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   s.PerspDirection = dir;
   s.Texels = texels;
   s.RowPitch = FramePitch;
-  s.RowAddress = FrameRows[ty];
+  s.RowAddress = FrameRows[t.ty];
   const uint32_t* seeds = FrameDitherRows[dir ? 3 : 1] ? FrameDitherRows[dir ? 3 : 1] : DitherMatrices[dir ? 3 : 1];
-  s.RowSeed = seeds[ty & 7];
+  s.RowSeed = seeds[t.ty & 7];
   EnsureDitherRow(s);
   if (!s.DitherRowX2) s.DitherRowX2 = FrameDitherRows[2] ? FrameDitherRows[2] : DitherMatrices[2];
   const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
   if constexpr (kDepth) {
-    s.DepthRowAddress = StepDepthRow(DepthBuffer, ty * DepthBufferPitch);
+    s.DepthRowAddress = StepDepthRow(DepthBuffer, t.ty * DepthBufferPitch);
     s.DepthPitch = DepthBufferPitch;
     s.DepthBias = bias;
   } else {
@@ -171,8 +136,8 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   }
   if constexpr (kPx != Px::kSmooth) s.Shade = s.ShadeRowStep = s.ShadeStep = 0;
 
-  if (shape == 0) {
-    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(tx) << 16);
+  if (t.shape == 0) {
+    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.tx) << 16);
     s.LeftXStep = sN;
     s.RightXStep = sP;
     SetLeft(s, EdgeBlock(s, 0, 1, hN));
@@ -180,32 +145,25 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
     if constexpr (kDepth) {
       const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
       const int32_t follow = dir ? dP : dN, other = dir ? dN : dP;
-      const int32_t D = Sub(other, follow);
-      // The slope difference is positive here; bounded to 32 bits as in the affine set-up.
-      const int32_t X = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(sP) - sN, INT32_MAX)) >> 6;
       s.Depth = Add(T->depth, bias);
       s.DepthRowStep = follow;
-      s.DepthStep = D != 0 && X != 0 ? static_cast<int32_t>(static_cast<uint32_t>(D / X) << 10) : D;
+      s.DepthStep = DepthStepAcross(Sub(other, follow), sN, sP);
     }
     if constexpr (kPx == Px::kSmooth) {
       const int32_t st = ShadeOf(*T);
       const int32_t row = dir ? Step16(st, ShadeOf(*P), hP) : Step16(st, ShadeOf(*N), hN);
       const int32_t other = dir ? Step16Uncut(st, ShadeOf(*N), hN) : Step16Uncut(st, ShadeOf(*P), hP);
-      const int32_t diff = other - row;
-      const int64_t dx = static_cast<int64_t>(sP) - sN;
       s.Shade = st;
       s.ShadeRowStep = row;
-      s.ShadeStep = diff == 0 ? 0
-                              : static_cast<int16_t>(static_cast<uint16_t>(
-                                    static_cast<int32_t>((static_cast<int64_t>(diff) * 65536) / dx)));
+      s.ShadeStep = ShadeStepAcross(other - row, sN, sP);
     }
     s.RowCount = std::min(hN, hP);
     fill(&s);
     if (hN == hP) return;
     if (hN < hP) {  // the left edge ended at N: N to P
       const int32_t h = hP - hN;
-      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(nx) << 16);
-      s.LeftXStep = Slope(px - nx, h);
+      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(t.nx) << 16);
+      s.LeftXStep = Slope(t.px - t.nx, h);
       SetLeft(s, EdgeBlock(s, 1, 2, h));
       if (!dir) {
         if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
@@ -214,8 +172,8 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
       s.RowCount = h;
     } else {  // the right edge ended at P: P to N
       const int32_t h = hN - hP;
-      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(px) << 16);
-      s.RightXStep = Slope(nx - px, h);
+      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.px) << 16);
+      s.RightXStep = Slope(t.nx - t.px, h);
       SetRight(s, EdgeBlock(s, 2, 1, h));
       if (dir) {
         if constexpr (kDepth) s.DepthRowStep = DepthRow(P->depth, N->depth, h);
@@ -227,14 +185,11 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
     return;
   }
   // Flat tops: edge 1 from E1 and edge 2 from E2 down to the vertex below, B.
-  const int e1 = shape == 1 ? 0 : 1, e2 = shape == 1 ? 2 : 0, eb = shape == 1 ? 1 : 2;
+  const int e1 = t.shape == 1 ? 0 : 1, e2 = t.shape == 1 ? 2 : 0, eb = t.shape == 1 ? 1 : 2;
   const DeviceVertex &E1 = *V[e1], &E2 = *V[e2], &B = *V[eb];
-  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16, xb = B.screen_x >> 16;
-  const int32_t h = (B.screen_y >> 16) - ty, w = x2 - x1;
-  s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(x1) << 16);
-  s.RightX = static_cast<int32_t>(static_cast<uint32_t>(x2) << 16);
-  s.LeftXStep = Slope(xb - x1, h);
-  s.RightXStep = Slope(xb - x2, h);
+  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16;
+  const int32_t h = (B.screen_y >> 16) - t.ty, w = x2 - x1;
+  FlatTopEdges(s, x1, x2, B.screen_x >> 16, h);
   SetLeft(s, EdgeBlock(s, e1, eb, h));
   SetRight(s, EdgeBlock(s, e2, eb, h));
   const DeviceVertex& from = dir ? E2 : E1;

@@ -19,7 +19,7 @@
 #include "keyfile/ostrel.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
-#include "tests/support/test_util.h"
+#include "tests/support/program_dir_fixture.h"
 
 namespace cachetest {
 
@@ -58,15 +58,7 @@ class CacheTest : public ::testing::Test {
     ASSERT_EQ(database_init(), 0);
   }
 
-  void TearDown() override {
-    if (KeyedFileEngineStarted()) StopKeyedFileEngine();
-    database_set_exits(nullptr, nullptr);
-    host_set(nullptr);
-    msg_reset();
-    log_reset();
-    file_term();
-    testutil::leave_fresh_dir(dir, old_cwd);
-  }
+  void TearDown() override { testutil::leave_program_dir(dir, old_cwd); }
 
   std::string path(const std::string& name) const { return (dir / name).string(); }
 

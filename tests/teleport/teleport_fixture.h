@@ -32,7 +32,7 @@
 #include "keyfile/ostrel.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
-#include "tests/support/test_util.h"
+#include "tests/support/world_modules_fixture.h"
 
 namespace tptest {
 
@@ -51,37 +51,17 @@ inline const lifecycle_call reset_calls[] = {
 };
 inline const lifecycle_tables tables = {nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, reset_calls, 1};
 
-class TeleportFixture : public ::testing::Test {
+class TeleportFixture : public testutil::WorldModulesFixture {
  protected:
   void SetUp() override {
-    dir = testutil::enter_fresh_dir("tessel-teleport-", old_cwd).string();
-    ASSERT_FALSE(dir.empty());
-    std::filesystem::create_directories(dir + "/Messages");
-    std::ofstream(dir + "/tessel.ini") << "[general]\n";
-    {
-      std::ofstream m(dir + "/Messages/default.tzm");
-      for (int n : {55, 68, 119, 136, 137, 150, 160, 172, 173, 184, 200, 212, 255, 256, 257, 434, 435, 436, 437,
-                    453, 454, 455, 456})
-        m << n << " m" << n << "\n";
-      m << "89 m89 %s\n95 m95 %d\n146 m146 %s\n159 m159 %s\n162 m162 %s %s\n250 m250 %d\n";
-    }
-    platform_set_program_dir(dir);
-    profile_init(dir.c_str(), "/tessel.ini");
-    msg_reset();
-    ASSERT_EQ(1, msg_load("default"));
-    host_set(&boxes);
-    database_set_exits([] {}, [](int) {});
-    ASSERT_EQ(0, database_init());
-    testutil::fake_now = 1000;
-    platform_set_clock(testutil::fake_clock);
-    cell_init();
-    world_reset_state();
+    ASSERT_NO_FATAL_FAILURE(enter_program_dir(
+        "tessel-teleport-", "[general]\n", "default",
+        {55, 68, 119, 136, 137, 150, 160, 172, 173, 184, 200, 212, 255, 256, 257, 434, 435, 436, 437, 453, 454, 455,
+         456},
+        "89 m89 %s\n95 m95 %d\n146 m146 %s\n159 m159 %s\n162 m162 %s %s\n250 m250 %d\n"));
+    ASSERT_NO_FATAL_FAILURE(start_world_modules(&tables));
     world_hook = world_hooks{};
     universe_receiver = universe_default_receivers();
-    lifecycle_set_tables(&tables);
-    identity_reset();
-    citizen_set_name("Tester");
-    citizen_set_number(101);
     ASSERT_EQ(0, world_init());
     cgi_clear_teleport();
     behavior_reset();
@@ -118,34 +98,9 @@ class TeleportFixture : public ::testing::Test {
     cgi_clear_teleport();
     self_reset_for_test();
     camera_reset_for_test();
-    world_term();
-    world_reset_state();
-    universe_term();
-    cell_set_element_create(nullptr);
-    cell_term();
-    universe_receiver = universe_receivers{};
-    world_hook = world_hooks{};
-    lifecycle_set_tables(nullptr);
-    identity_reset();
-    platform_set_clock(nullptr);
-    if (KeyedFileEngineStarted()) StopKeyedFileEngine();
-    database_set_exits(nullptr, nullptr);
-    host_set(nullptr);
-    msg_reset();
-    log_reset();
-    file_term();
-    testutil::leave_fresh_dir(dir, old_cwd);
+    stop_world_modules();
   }
 
-  std::vector<std::string> box_texts() const {
-    std::vector<std::string> out;
-    for (const auto& b : boxes.boxes()) out.push_back(b.text);
-    return out;
-  }
-
-  std::string dir;
-  std::filesystem::path old_cwd;
-  HeadlessHost boxes{false};
   Calls recorded;
 };
 

@@ -32,7 +32,7 @@
 #include "platform/clock.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
-#include "tests/support/test_util.h"
+#include "tests/support/world_modules_fixture.h"
 
 namespace wtest {
 
@@ -165,54 +165,19 @@ inline void install_hooks(Recorder& r) {
 // A fresh program directory per test (also the working directory), settings, numbered
 // messages whose texts show their number, the keyed-file engine, the cell cache and the world
 // module started, and a fake clock for the connection's deadlines.
-class WorldFixture : public ::testing::Test {
+class WorldFixture : public testutil::WorldModulesFixture {
  protected:
   void SetUp() override {
-    dir = testutil::enter_fresh_dir("tessel-world-", old_cwd).string();
-    ASSERT_FALSE(dir.empty());
-    std::filesystem::create_directories(dir + "/Messages");
-    std::ofstream(dir + "/tessel.ini") << ini;
-    {
-      std::ofstream m(dir + "/Messages/default.tzm");
-      for (int n : {55, 68, 119, 150, 160, 200, 212}) m << n << " m" << n << "\n";
-      m << "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n250 m250 %d\n";
-    }
-    platform_set_program_dir(dir);
-    profile_init(dir.c_str(), "/tessel.ini");
-    msg_reset();
-    ASSERT_EQ(1, msg_load("default"));
-    host_set(&boxes);
-    database_set_exits([] {}, [](int) {});
-    ASSERT_EQ(0, database_init());
-    fake_now = 1000;
-    platform_set_clock(fake_clock);
-    cell_init();
-    world_reset_state();
-    lifecycle_set_tables(&test_tables);
-    identity_reset();
-    citizen_set_name("Tester");
-    citizen_set_number(101);
+    ASSERT_NO_FATAL_FAILURE(enter_program_dir("tessel-world-", ini.empty() ? "\n" : ini, "default",
+                                              {55, 68, 119, 150, 160, 200, 212},
+                                              "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n250 m250 %d\n"));
+    ASSERT_NO_FATAL_FAILURE(start_world_modules(&test_tables));
     install_hooks(recorder);
     ASSERT_EQ(0, world_init());
   }
   void TearDown() override {
-    world_term();
-    world_reset_state();
-    universe_term();
-    cell_term();
-    universe_receiver = universe_receivers{};
-    world_hook = world_hooks{};
     rec = nullptr;
-    lifecycle_set_tables(nullptr);
-    identity_reset();
-    platform_set_clock(nullptr);
-    if (KeyedFileEngineStarted()) StopKeyedFileEngine();
-    database_set_exits(nullptr, nullptr);
-    host_set(nullptr);
-    msg_reset();
-    log_reset();
-    file_term();
-    testutil::leave_fresh_dir(dir, old_cwd);
+    stop_world_modules();
   }
 
   // An attribute block from slot/text pairs.
@@ -227,9 +192,6 @@ class WorldFixture : public ::testing::Test {
   }
 
   std::string ini = "";
-  std::string dir;
-  std::filesystem::path old_cwd;
-  HeadlessHost boxes{false};
   Recorder recorder;
 };
 

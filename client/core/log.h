@@ -28,5 +28,10 @@ int log_init();
 // Formats one line (at most 1023 characters) and writes it with the tick.
 // Returns the result of closing the file in flush mode, else 0.
 int log_write(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// One line when the switch is on; the arguments are not evaluated when it is off.
+#define LOG_TRACE(sw, ...)                         \
+  do {                                             \
+    if (trace_switches[sw]) log_write(__VA_ARGS__); \
+  } while (0)
 // Closes the file, drops a held line and clears switches and modes (tests, shutdown).
 void log_reset();

@@ -9,10 +9,7 @@
 
 namespace {
 
-#define NET_TRACE(...)                                  \
-  do {                                                  \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define NET_TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 void clear_ring(stream* s) {
   s->count = s->read_position = s->write_position = 0;

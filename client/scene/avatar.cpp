@@ -34,10 +34,7 @@
 
 avatar_hooks avatar_hook{};
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 namespace {
 

@@ -27,10 +27,7 @@
 #include "client/shell/chat.h"
 #include "platform/clock.h"
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 namespace {
 

@@ -43,10 +43,7 @@ char* search_name = nullptr;
 int32_t search_owner = 0;
 element* search_position = nullptr;
 
-#define ETRACE(...)                                            \
-  do {                                                         \
-    if (trace_switches[TRACE_ELEMENTS]) log_write(__VA_ARGS__); \
-  } while (0)
+#define ETRACE(...) LOG_TRACE(TRACE_ELEMENTS, __VA_ARGS__)
 
 char* model_text(element* e) { return e->texts; }
 char* description_text(element* e) { return e->texts + e->model_length + 1; }

@@ -22,10 +22,7 @@ pdialog_hooks pdialog_hook = {};
 
 namespace {
 
-#define DTRACE(...)                                           \
-  do {                                                        \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define DTRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 constexpr size_t NAME_MAX_BYTES = 256;
 const int edit_ids[4] = {PDIALOG_MODEL, PDIALOG_DESCRIPTION, PDIALOG_ACTION, PDIALOG_OWNER};

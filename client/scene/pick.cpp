@@ -26,10 +26,7 @@ pick_hooks pick_hook = {};
 
 namespace {
 
-#define PTRACE(...)                                           \
-  do {                                                        \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define PTRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 constexpr int VK_SHIFT_KEY = 0x10;
 constexpr int VK_CONTROL_KEY = 0x11;

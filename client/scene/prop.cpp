@@ -23,14 +23,8 @@ prop_hooks prop_hook = {};
 
 namespace {
 
-#define GTRACE(...)                                           \
-  do {                                                        \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
-#define WTRACE(...)                                         \
-  do {                                                      \
-    if (trace_switches[TRACE_WORLD]) log_write(__VA_ARGS__); \
-  } while (0)
+#define GTRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
+#define WTRACE(...) LOG_TRACE(TRACE_WORLD, __VA_ARGS__)
 
 constexpr int kTextLimit = 255;
 

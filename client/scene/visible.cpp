@@ -21,14 +21,8 @@ visible_hooks visible_hook = {};
 
 namespace {
 
-#define VTRACE(...)                                           \
-  do {                                                        \
-    if (trace_switches[TRACE_VISIBLE]) log_write(__VA_ARGS__); \
-  } while (0)
-#define GTRACE(...)                                           \
-  do {                                                        \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define VTRACE(...) LOG_TRACE(TRACE_VISIBLE, __VA_ARGS__)
+#define GTRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 struct node {
   node* next;

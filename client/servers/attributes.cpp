@@ -75,10 +75,7 @@ void clear_slot(int slot) {
   slots[slot].length = 0;
 }
 
-#define ATRACE(...)                                            \
-  do {                                                         \
-    if (trace_switches[TRACE_WORLD]) log_write(__VA_ARGS__);   \
-  } while (0)
+#define ATRACE(...) LOG_TRACE(TRACE_WORLD, __VA_ARGS__)
 
 }  // namespace
 

@@ -17,10 +17,7 @@
 #include "client/servers/signup.h"
 #include "client/servers/universe.h"
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 immigrate_hooks immigrate_default_hooks() {
   immigrate_hooks h{};

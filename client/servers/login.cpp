@@ -29,10 +29,7 @@ login_hooks login_hook = login_default_hooks();
 
 namespace {
 
-#define TRACE(...)                                               \
-  do {                                                           \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__);   \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 // Universe results the dialog knows by name.
 enum : int {

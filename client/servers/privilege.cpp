@@ -11,10 +11,7 @@
 #include "client/servers/login.h"
 #include "client/servers/universe.h"
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 privilege_hooks privilege_default_hooks() { return privilege_hooks{}; }
 

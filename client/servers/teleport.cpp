@@ -24,10 +24,7 @@
 #include "client/ui/sound.h"
 #include "platform/progdir.h"
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 const char* const teleport_built_in_world = "tz";
 const char* const teleport_file_name = "teleport.txt";

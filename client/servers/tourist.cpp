@@ -15,10 +15,7 @@
 
 namespace {
 
-#define TRACE(...)                                               \
-  do {                                                           \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__);   \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 // Results of a tourist login the dialog knows by name.
 enum : int { RC_NAME_TOO_LONG = 108, RC_NAME_ENDS = 109, RC_NAME_CHARACTERS = 111, RC_NAME_TOO_SHORT = 113 };

@@ -37,14 +37,8 @@ universe_receivers universe_receiver = universe_default_receivers();
 
 namespace {
 
-#define TRACE(...)                                               \
-  do {                                                           \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__);   \
-  } while (0)
-#define UTRACE(...)                                              \
-  do {                                                           \
-    if (trace_switches[TRACE_UNIVERSE]) log_write(__VA_ARGS__);  \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
+#define UTRACE(...) LOG_TRACE(TRACE_UNIVERSE, __VA_ARGS__)
 
 struct identity {
   std::string name;

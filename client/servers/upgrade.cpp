@@ -30,10 +30,7 @@
 
 namespace {
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 // The version word pair the program carries: 1.00, and the build number.
 constexpr unsigned kVersionWord = 100;

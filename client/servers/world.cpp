@@ -30,14 +30,8 @@ world_hooks world_hook{};
 
 namespace {
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
-#define WTRACE(...)                                            \
-  do {                                                         \
-    if (trace_switches[TRACE_WORLD]) log_write(__VA_ARGS__);   \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
+#define WTRACE(...) LOG_TRACE(TRACE_WORLD, __VA_ARGS__)
 
 constexpr int kAddressBuckets = 37;
 constexpr int kMessagesPerFrame = 1000;  // a server that never pauses cannot hold the frame

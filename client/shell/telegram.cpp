@@ -21,10 +21,7 @@
 #include "client/shell/tab.h"
 #include "platform/progdir.h"
 
-#define TRACE(...)                                             \
-  do {                                                         \
-    if (trace_switches[TRACE_GENERAL]) log_write(__VA_ARGS__); \
-  } while (0)
+#define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)
 
 telegram_hooks telegram_hook{};
 

@@ -281,8 +281,8 @@ VxReal camera_frame_seconds(uint32_t* previous) {
   int32_t passed = tick_diff(*previous, now);
   *previous = now;
   if (passed <= 0) return 0;
-  uint32_t elapsed = static_cast<uint32_t>(passed) > SELF_ELAPSED_CAP ? SELF_ELAPSED_CAP : static_cast<uint32_t>(passed);
-  return static_cast<VxReal>(elapsed) * 0.001f;
+  uint32_t elapsed = static_cast<uint32_t>(passed);
+  return static_cast<VxReal>(elapsed > SELF_ELAPSED_CAP ? SELF_ELAPSED_CAP : elapsed) * 0.001f;
 }
 
 VxReal camera_follow_share(VxReal share, VxReal dt) {

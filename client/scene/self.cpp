@@ -353,8 +353,8 @@ void self_update() {
       s.vz = steer(vz, wz, dt);
       // 11. Judged by what a 50 ms frame would make of this one's start: a small step of a
       // fast frame rate is not stopped before it gets going.
-      if (std::fabs(steer(vx, wx, CAMERA_STEP_SECONDS)) < 0.01f && std::fabs(steer(vz, wz, CAMERA_STEP_SECONDS)) < 0.01f)
-        s.vx = s.vz = 0;
+      VxReal step_x = steer(vx, wx, CAMERA_STEP_SECONDS), step_z = steer(vz, wz, CAMERA_STEP_SECONDS);
+      if (std::fabs(step_x) < 0.01f && std::fabs(step_z) < 0.01f) s.vx = s.vz = 0;
     } else if (s.flying || s.gliding) {
       s.vx += wx * dt;
       s.vz += wz * dt;

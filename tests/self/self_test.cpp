@@ -149,6 +149,15 @@ TEST_F(Self, LongPauseMovesAsIf750msHadPassed) {
   frame(100);
   // Three quarters of what is left in 0.1 s, for 0.1 s.
   EXPECT_NEAR(0.5 + speed * 0.75 + (speed + 0.75 * (0.225 - speed)) * 0.1, self_get_z(), 1e-5);
+  // No time passed (or the clock went back): nothing moves.
+  VxReal z = self_get_z();
+  hold(SELF_VK_LEFT);
+  frame(0);
+  testutil::fake_now -= 500;
+  frame(0);
+  EXPECT_FLOAT_EQ(z, self_get_z());
+  EXPECT_FLOAT_EQ(0, self_get_yaw());
+  key_up(SELF_VK_LEFT);
 }
 
 TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {

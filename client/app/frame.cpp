@@ -319,7 +319,8 @@ int frame_builder_command(int key, bool selection, bool* record) {
 }
 
 long handle_window(const HostEvent& e) {
-  if (tracing()) {
+  // The frame timer's message comes twice a second for good: a line of the frames.
+  if (e.message == HOST_WM_TIMER ? trace_frames() : tracing()) {
     log_write("handle_window: 0x%x, %d", static_cast<unsigned>(e.message), e.message);
     log_write("handle_window: 0x%x, %d", static_cast<unsigned>(e.message), e.message);
   }

@@ -258,7 +258,7 @@ int disk_init() {
 }
 
 void disk_update() {
-  if (tracing()) log_write("disk_update");
+  if (trace_frames()) log_write("disk_update");
   uint32_t start = platform_ticks();
   if (s.phase == PHASE_WAIT && tick_before(start, s.next_run)) return;
   while (s.phase != PHASE_DONE && platform_ticks() - start < kSlice) {

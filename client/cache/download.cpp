@@ -322,7 +322,7 @@ bool answered_locally(download_request* r, const DateRecord& record, int64_t now
 }
 
 void start_next() {
-  if (trace_inner()) log_write("download: start_next");
+  if (trace_frames()) log_write("download: start_next");  // run every frame
   int64_t now = now_seconds();
   for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
     while (!slots[slot]) {
@@ -402,7 +402,7 @@ void download_ignore_refresh(download_request* r) {
 }
 
 void download_update() {
-  if (trace()) log_write("download_update");
+  if (trace_frames()) log_write("download_update");
   for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
     download_request* r = slots[slot];
     if (!r || !r->http) continue;

@@ -491,7 +491,7 @@ const char* http_state(http_request* r) {
 }
 
 int http_busy() {
-  if (trace_switches[TRACE_GENERAL]) log_write("http_busy");
+  if (trace_frames()) log_write("http_busy");
   for (http_request* r = list_head; r; r = r->next)
     if (r->running.load()) return 1;
   return 0;
@@ -505,7 +505,7 @@ void http_proxy_changed() {
 }
 
 void http_update() {
-  if (trace_switches[TRACE_GENERAL]) log_write("http_update");
+  if (trace_frames()) log_write("http_update");
   uint32_t now = platform_ticks();
   for (http_request* r = list_head; r; r = r->next) {
     if (!r->running.load()) continue;

@@ -232,7 +232,7 @@ int image_convert(const uint8_t* data, size_t count, const char* bmp_path, int32
 }
 
 void image_update() {
-  if (trace_switches[TRACE_GENERAL]) log_write("image_update");
+  if (trace_frames()) log_write("image_update");
   // A callback that steps the queue itself would reuse the jump buffer in use.
   if (in_update) return;
   const int32_t budget = slice_budget();

@@ -5,7 +5,7 @@
 
 enum TraceSwitch {
   TRACE_GENERAL = 0,  // [debug] trace: entry points, settings, messages
-  TRACE_TASKS,
+  TRACE_TASKS,        // [debug] tasks: lines written every frame
   TRACE_DATABASE,
   TRACE_SOUND,
   TRACE_DISK,
@@ -22,6 +22,10 @@ enum TraceSwitch {
 
 // 0 off, 1 on. Modules test their own entry before calling log_write.
 extern int32_t trace_switches[13];
+
+// A line written every frame (a task's entry point, or what a task asks each frame) goes under
+// the tasks switch alone: any other switch would fill the log at the frame rate.
+inline bool trace_frames() { return trace_switches[TRACE_TASKS] != 0; }
 
 // Reads the switches and the flush and timing modes from [debug]. Returns 0.
 int log_init();

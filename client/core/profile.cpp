@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "client/core/files.h"
@@ -20,6 +21,18 @@ char* take_buffer() {
   return string_buffers[next_buffer];
 }
 
+// The value each setting gave when its read was last traced. Some settings are read every
+// frame: a read that gives what it gave before is not traced again.
+std::map<std::string, std::string> traced_reads;
+
+bool trace_read(const char* section, const char* key, const std::string& value) {
+  if (!trace_switches[TRACE_GENERAL]) return false;
+  auto [at, added] = traced_reads.try_emplace(std::string(section) + '\n' + key, value);
+  if (!added && at->second == value) return false;
+  at->second = value;
+  return true;
+}
+
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -32,6 +45,7 @@ bool profile_init(const char* directory, const char* name) {
   settings_path = std::string(directory ? directory : "") + (name ? name : "");
   for (char& c : settings_path)
     if (c == '\\') c = '/';
+  traced_reads.clear();
   if (trace_switches[TRACE_GENERAL]) log_write("profile_init");
   return file_exists(settings_path.c_str());
 }
@@ -40,7 +54,7 @@ const char* profile_path() { return settings_path.c_str(); }
 
 int profile_int(const char* section, const char* key) {
   int v = ini_get_int(settings_path.c_str(), section, key, -1);
-  if (trace_switches[TRACE_GENERAL]) log_write("profile_int (%s, %s): %d", section, key, v);
+  if (trace_read(section, key, std::to_string(v))) log_write("profile_int (%s, %s): %d", section, key, v);
   return v;
 }
 
@@ -54,7 +68,7 @@ void profile_set_int(const char* section, const char* key, int value) {
 const char* profile_string(const char* section, const char* key) {
   char* out = take_buffer();
   ini_get(settings_path.c_str(), section, key, "", out, 128);
-  if (trace_switches[TRACE_GENERAL]) log_write("profile_string (%s, %s): %s", section, key, out);
+  if (trace_read(section, key, out)) log_write("profile_string (%s, %s): %s", section, key, out);
   return out;
 }
 

@@ -227,7 +227,7 @@ void animation_step(animation* a, int d) {
 }
 
 void animation_update() {
-  if (trace()) log_write("animation_update");
+  if (trace_frames()) log_write("animation_update");
   uint32_t now = tick_now();
   if (purge) {
     purge = false;

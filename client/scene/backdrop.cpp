@@ -195,7 +195,7 @@ void load_backdrop() {
 }
 
 void backdrop_update() {
-  if (tracing()) log_write("backdrop_update");
+  if (trace_frames()) log_write("backdrop_update");
   // Each frame the camera module decides whether the half-size camera draws it.
   camera_choose_half();
   if (!bd.raster) return;
@@ -283,7 +283,7 @@ void ground_clear() {
 }
 
 void ground_update() {
-  if (tracing()) log_write("ground_update");
+  if (trace_frames()) log_write("ground_update");
   if (!gd.instance) return;
   int16_t cx = ground_cell(self_get_x());
   int16_t cz = ground_cell(self_get_z());

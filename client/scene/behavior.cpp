@@ -693,7 +693,7 @@ void behavior_post(const char* text) {
 }
 
 void behavior_update() {
-  if (trace()) log_write("behavior_update");
+  if (trace_frames()) log_write("behavior_update");
   if (!posted_text) return;
   char* text = posted_text;
   posted_text = nullptr;

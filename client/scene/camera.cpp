@@ -7,10 +7,13 @@
 #include "client/core/log.h"
 #include "client/core/profile.h"
 #include "client/core/tessel.h"
+#include "client/core/tick.h"
 #include "client/scene/display_viewport.h"
 #include "client/scene/driver.h"
+#include "client/scene/self.h"
 #include "platform/ddraw/ddraw_standin.h"
 #include "client/servers/world.h"
+#include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/gdi.h"
 
@@ -42,6 +45,7 @@ struct State {
   void* locked = nullptr;
   bool use_half = false;
   VxCamera* updating = nullptr;  // the camera begun this frame
+  uint32_t previous_now = 0;     // frame tick of the last placement
 };
 
 State s;
@@ -272,8 +276,23 @@ void camera_set_backdrops(VxRaster* main_raster, VxRaster* half_raster) {
 int camera_max_width() { return display_profile().width; }
 int camera_max_height() { return display_profile().height; }
 
+VxReal camera_frame_seconds(uint32_t* previous) {
+  uint32_t now = tick_now();
+  int32_t passed = tick_diff(*previous, now);
+  *previous = now;
+  if (passed <= 0) return 0;
+  uint32_t elapsed = static_cast<uint32_t>(passed);
+  return static_cast<VxReal>(elapsed > SELF_ELAPSED_CAP ? SELF_ELAPSED_CAP : elapsed) * 0.001f;
+}
+
+VxReal camera_follow_share(VxReal share, VxReal dt) {
+  if (!(dt > 0)) return 0;
+  return 1.0f - std::pow(1.0f - share, dt / CAMERA_STEP_SECONDS);
+}
+
 void camera_update() {
   if (s.mode < 0 || !s.main) return;
+  VxReal dt = camera_frame_seconds(&s.previous_now);
   CameraSelf me = self();
   VxReal eye = eye_height(me);
   if (s.mode == 0) {
@@ -290,8 +309,8 @@ void camera_update() {
   s.target = VxVector{me.x + std::sin(a) * d, eye + 0.5f * d, me.z + std::cos(a) * d};
   VxVector p{0, 0, 0};
   VxGetCameraPosition(s.main, &p);
-  VxMoveCamera(s.main, 0.2f * (s.target.x - p.x), 0.2f * (s.target.y - p.y),
-               0.2f * (s.target.z - p.z));
+  VxReal f = camera_follow_share(0.2f, dt);
+  VxMoveCamera(s.main, f * (s.target.x - p.x), f * (s.target.y - p.y), f * (s.target.z - p.z));
   VxPointCameraAt(s.main, me.x, eye, me.z);
   VxSetCameraLookUp(s.main, 0, 1, 0);
 }

@@ -2,7 +2,19 @@
 // The engine cameras through which every frame is drawn: the main camera and a half-size
 // one, first- and third-person views, looking up and down, the back colour, the backdrops
 // and the begin- and end-update tasks around each frame.
+#include <cstdint>
+
 #include "engine/vxl21.h"
+
+// Every per-frame step of movement, turning and following is set for a frame of 50 ms and
+// scaled by the frame's real length, so that it holds at any frame rate.
+constexpr VxReal CAMERA_STEP_SECONDS = 0.05f;
+// Seconds since *previous (a frame tick, moved on to this frame's): 0 when the clock went
+// back, at most the longest step after a stall, so that nothing leaps.
+VxReal camera_frame_seconds(uint32_t* previous);
+// Share of the remaining way covered in dt seconds by a follow that covers `share` of it
+// in 50 ms: 1 - (1 - share)^(dt / 0.05).
+VxReal camera_follow_share(VxReal share, VxReal dt);
 
 // The own avatar as the camera follows it. A module that moves the user fills it in.
 struct CameraSelf {

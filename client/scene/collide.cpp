@@ -248,7 +248,7 @@ int bump_clump(VxClump* clump, VxReal x, VxReal y, VxReal z, const VxVector& mot
 }
 
 int bump(VxReal x, VxReal y, VxReal z, const VxVector& motion) {
-  if (trace_switches[TRACE_GENERAL]) log_write("bump");
+  if (trace_frames()) log_write("bump");
   cancelled = false;
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return 1;
   VxReal h = body_height();

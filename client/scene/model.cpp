@@ -648,7 +648,7 @@ void model_flush() {
 }
 
 int model_height(model_instance* instance, float* height) {
-  if (trace()) log_write("model_height");
+  if (trace_frames()) log_write("model_height");
   if (!instance || !instance->model || !instance->model->loaded || !instance->clump) return 0;
   model_record* m = instance->model;
   if (m->height == MODEL_UNKNOWN) {

@@ -440,7 +440,7 @@ void pick_off() {
 
 void pick_update() {
   if (tessel_in_background()) return;
-  PTRACE("pick_update");
+  if (trace_frames()) log_write("pick_update");
   for (entry& n : s.selection) {
     if (!n.highlight) continue;
     place_clump(n.highlight, element_x(n.e), element_y(n.e), element_z(n.e), element_yaw(n.e));

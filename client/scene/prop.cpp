@@ -307,12 +307,12 @@ int prop_eject(int session, int32_t seconds) {
 }
 
 int prop_busy() {
-  GTRACE("prop_busy");
+  if (trace_frames()) log_write("prop_busy");
   return p.old && oldprop_step() == 3 && oldprop_query_in_flight() ? 1 : 0;
 }
 
 int prop_query_in_progress() {
-  GTRACE("prop_query_in_progress");
+  if (trace_frames()) log_write("prop_query_in_progress");
   if (p.old) return oldprop_query_in_flight() ? 1 : 0;
   return p.query_sent ? 1 : 0;
 }
@@ -392,7 +392,7 @@ void prop_reset() {
 }
 
 void prop_update() {
-  GTRACE("prop_update");
+  if (trace_frames()) log_write("prop_update");
   if (!world_connected()) return;
   if (p.old) {
     oldprop_update();

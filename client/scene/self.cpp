@@ -267,10 +267,8 @@ void self_update() {
     s.gesture_end = 0;
     s.gesture = 0;
   }
-  // 2.
-  int32_t passed = tick_diff(s.previous_now, now);
-  uint32_t elapsed = passed > 0 ? static_cast<uint32_t>(passed) : 0;
-  s.previous_now = now;
+  // 2. (and 4: at most 750 ms)
+  VxReal dt = camera_frame_seconds(&s.previous_now);
   s.turning = false;
   bool shift = false;
   if (host()->key_down(SELF_VK_SHIFT)) {
@@ -283,22 +281,18 @@ void self_update() {
   }
   // 3.
   if (!(self_hook.pick_selected && self_hook.pick_selected())) {
-    // 4.
-    if (elapsed > SELF_ELAPSED_CAP) elapsed = SELF_ELAPSED_CAP;
-    VxReal dt = static_cast<VxReal>(elapsed) * 0.001f;
-    VxReal decay = 1.0f - dt * 0.6f;
+    // 4. The numbers of each step are those of a 50 ms frame, followed at the same rate
+    // per second whatever the frame rate.
+    VxReal decay = 1.0f - camera_follow_share(0.03f, dt);
     bool guided = s.gliding || s.approach;
-    // 5.
+    bool flew = s.flying;
+    // 5. (a flight's horizontal decay is in steer below)
     if (key_pressed(SELF_VK_CLEAR)) {
       s.vx = s.vy = s.vz = 0;
     } else if (guided) {
       s.vx = s.gx - s.x;
       s.vy = s.gy - s.y;
       s.vz = s.gz - s.z;
-    } else if (s.flying) {
-      s.vx *= decay;
-      s.vy *= decay;
-      s.vz *= decay;
     } else {
       s.vy *= decay;
     }
@@ -318,9 +312,10 @@ void self_update() {
     if (!shift) {
       if (left) turn += 200;
       if (right) turn -= 200;
-      s.target_yaw = wrap_degrees(s.target_yaw + static_cast<VxReal>(turn) * 0.05f);
+      // turn is in degrees a second: an arrow turns 200.
+      s.target_yaw = wrap_degrees(s.target_yaw + static_cast<VxReal>(turn) * dt);
       if (std::abs(turn) > 20) s.turning = true;
-      s.yaw = wrap_degrees(s.yaw + 0.8f * wrap_degrees(s.target_yaw - s.yaw));
+      s.yaw = wrap_degrees(s.yaw + camera_follow_share(0.8f, dt) * wrap_degrees(s.target_yaw - s.yaw));
     } else {
       int value = turn;
       if (left) value += 75;
@@ -347,21 +342,30 @@ void self_update() {
     VxReal a = s.yaw * kPi / 180.0f;
     VxReal wx = std::cos(a) * side + std::sin(a) * fwd;
     VxReal wz = std::cos(a) * fwd - std::sin(a) * side;
-    if (!s.flying && !guided) {
-      s.vx += 0.5f * (wx - s.vx);
-      s.vz += 0.5f * (wz - s.vz);
-      if (!shift && self_hook.ground_ready && self_hook.ground_ready()) {
-        s.vy -= dt * 0.98f;
-        if (s.on_ground) s.vy *= 0.1f;
-      }
+    if (!guided) {
+      // Steps 5 and 10 for one horizontal component over t seconds.
+      auto steer = [&](VxReal v, VxReal want, VxReal t) {
+        if (flew) v *= 1.0f - camera_follow_share(0.03f, t);
+        return s.flying ? v + want * t : v + camera_follow_share(0.5f, t) * (want - v);
+      };
+      VxReal vx = s.vx, vz = s.vz;
+      s.vx = steer(vx, wx, dt);
+      s.vz = steer(vz, wz, dt);
+      // 11. Judged by what a 50 ms frame would make of this one's start: a small step of a
+      // fast frame rate is not stopped before it gets going.
+      VxReal step_x = steer(vx, wx, CAMERA_STEP_SECONDS), step_z = steer(vz, wz, CAMERA_STEP_SECONDS);
+      if (std::fabs(step_x) < 0.01f && std::fabs(step_z) < 0.01f) s.vx = s.vz = 0;
     } else if (s.flying || s.gliding) {
       s.vx += wx * dt;
       s.vz += wz * dt;
     }
-    // 11.
-    if (!guided && std::fabs(s.vx) < 0.01f && std::fabs(s.vz) < 0.01f) s.vx = s.vz = 0;
+    if (!s.flying && !guided && !shift && self_hook.ground_ready && self_hook.ground_ready()) {
+      s.vy -= dt * 0.98f;
+      if (s.on_ground) s.vy *= 1.0f - camera_follow_share(0.9f, dt);
+    }
     // 12.
-    VxReal scale = guided ? 0.8f * dt : dt;
+    // A glide covers 4 % of the way left in 50 ms.
+    VxReal scale = guided ? camera_follow_share(0.04f, dt) : dt;
     VxReal sx = s.vx * scale, sy = s.vy * scale, sz = s.vz * scale;
     if (guided) {
       VxReal speed = std::sqrt(s.vx * s.vx + s.vy * s.vy + s.vz * s.vz);

@@ -360,7 +360,7 @@ void visible_init() {
 }
 
 void visible_update() {
-  VTRACE("visible_update");
+  if (trace_frames()) log_write("visible_update");
   if (!world_connected() || self_gliding()) return;
   visible_pass();
 }

@@ -45,7 +45,7 @@ void focus_init() {
 }
 
 void focus_update() {
-  if (trace_switches[TRACE_GENERAL]) log_write("focus_update");
+  if (trace_frames()) log_write("focus_update");
   uint32_t now = tick_now();
   if (pick_has_selection() || tessel_in_background()) {
     none();

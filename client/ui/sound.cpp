@@ -455,7 +455,7 @@ void sound_set_music(int on) {
 }
 
 void sound_update() {
-  if (trace()) log_write("sound_update");
+  if (trace_frames()) log_write("sound_update");
   if (!available) return;
   if (effect_playing && out->effect_finished()) sound_handler();
   if (prefetch_pending && !tick_before(platform_ticks(), prefetch_due)) {

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/core/tick.h"
 #include "client/servers/world.h"
+#include "../support/test_util.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -272,23 +274,58 @@ TEST_F(Camera, FirstPersonLooksFromTheEyeAlongTheYaw) {
   EXPECT_NEAR(at.y, -std::sin(30 * M_PI / 180), 1e-4);
 }
 
+// The camera placed after `ms` more of the frame clock.
+void camera_update_after(uint32_t ms) {
+  testutil::fake_now += ms;
+  tick_update();
+  camera_update();
+}
+
 TEST_F(Camera, ThirdPersonEasesTowardTheTargetBehind) {
+  testutil::FakeClock clock;
   open();
   ASSERT_EQ(camera_init(), 1);
   camera_track_self(0);  // distance 0.5
   me.height = 0;
-  camera_update();  // from the origin a fifth of the way to (0, 0.25, -0.5)
+  camera_update_after(0);
+  VxVector start{};
+  ASSERT_EQ(VxGetCameraPosition(camera_get_main(), &start), 1);
+  // From where it stands a fifth of the way to (0, 0.25, -0.5) in 50 ms.
+  camera_update_after(50);
   VxVector p{};
   ASSERT_EQ(VxGetCameraPosition(camera_get_main(), &p), 1);
-  EXPECT_NEAR(p.z, -0.1, 1e-4);
-  EXPECT_NEAR(p.y, 0.05, 1e-4);
+  EXPECT_NEAR(p.z, start.z + 0.2 * (-0.5 - start.z), 1e-4);
+  EXPECT_NEAR(p.y, start.y + 0.2 * (0.25 - start.y), 1e-4);
+  camera_update_after(0);  // a second placement in the same frame stays put
+  VxVector again{};
+  ASSERT_EQ(VxGetCameraPosition(camera_get_main(), &again), 1);
+  EXPECT_NEAR(again.z, p.z, 1e-6);
   me.z = 20;  // the avatar runs north: the camera lags behind
-  camera_update();
+  camera_update_after(50);
   EXPECT_TRUE(camera_moving());
-  for (int i = 0; i < 60; ++i) camera_update();
+  for (int i = 0; i < 60; ++i) camera_update_after(50);
   EXPECT_FALSE(camera_moving());
   ASSERT_EQ(VxGetCameraPosition(camera_get_main(), &p), 1);
   EXPECT_NEAR(p.z, 19.5, 1e-2);
+}
+
+TEST_F(Camera, ThirdPersonFollowsAsFastAtAnyFrameRate) {
+  testutil::FakeClock clock;
+  open();
+  ASSERT_EQ(camera_init(), 1);
+  camera_track_self(0);
+  me.height = 0;
+  for (int rate : {10, 60, 500}) {
+    me.z = 0;
+    for (int i = 0; i < 40; ++i) camera_update_after(50);  // settled behind the avatar
+    me.z = 10;  // a teleport 10 units north
+    // Half a second at this frame rate, on whole milliseconds that add up exactly.
+    for (int k = 1; k <= rate / 2; ++k) camera_update_after(k * 1000 / rate - (k - 1) * 1000 / rate);
+    VxVector p{};
+    ASSERT_EQ(VxGetCameraPosition(camera_get_main(), &p), 1);
+    // A fifth of the way left in each 50 ms: 0.8^10 of the 10 units are still to go.
+    EXPECT_NEAR(9.5 - p.z, 10 * std::pow(0.8, 10), 0.05) << rate << " frames a second";
+  }
 }
 
 TEST_F(Camera, HalfCameraOnlyWhilePanningAndTurning) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include "client/app/command.h"
 #include "client/app/frame.h"
@@ -41,6 +42,7 @@
 #include "client/shell/view_click.h"
 #include "client/shell/web.h"
 #include "client/ui/sound.h"
+#include "../support/test_util.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -224,4 +226,40 @@ TEST_F(Wiring, StartUpReadsTheSystemItRunsOn) {
   ASSERT_EQ(uname(&u), 0);
   EXPECT_EQ(std::string(os_version()).rfind(std::string(u.sysname) + " " + u.release, 0), 0u)
       << os_version();
+}
+
+// A trace log left on for an hour stays a few megabytes: with every switch on but the one
+// about frames, frames write no lines of their own.
+TEST_F(Wiring, OnlyTheTasksSwitchWritesALineEveryFrame) {
+  write_file(dir_.file("tessel.ini"),
+             "[display]\ndepth=1\n[debug]\ntrace=1\ndatabase=1\nsound=1\ndisk=1\ndownload=1\n"
+             "visible=1\ntexture=1\nchunk=1\nuniverse=1\nworld=1\nelements=1\nvrml=1\n");
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir_.path().c_str()), 0);  // the log goes to the working directory
+  testutil::FakeClock clock;
+  start();
+  auto lines = [&] {
+    std::string log = read_file(dir_.file("tessel.log"));
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  };
+  auto frames = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      clock.advance(20);
+      tessel_frame();
+    }
+  };
+  frames(20);  // start-up settles
+  int settled = lines();
+  EXPECT_GT(settled, 0);
+  frames(100);
+  int quiet = lines() - settled;
+  { std::string log = read_file(dir_.file("tessel.log")); EXPECT_LT(quiet, 10) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0); }
+  trace_switches[TRACE_TASKS] = 1;
+  int before = lines();
+  frames(100);
+  EXPECT_GE(lines() - before, 100 * 5);  // the tasks' own lines, several a frame
+  trace_switches[TRACE_TASKS] = 0;
+  log_reset();
+  ASSERT_EQ(chdir(cwd), 0);
 }

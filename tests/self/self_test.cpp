@@ -1,4 +1,5 @@
 // Own movement driven by a fake clock and scripted keys, against real engine clumps.
+#include <cmath>
 #include <limits>
 
 #include "self_fixture.h"
@@ -93,6 +94,19 @@ class Self : public SelfFixture {
     frame(10);
   }
   void hold(unsigned key) { key_down(key); }
+  // Frames at `rate` a second for `seconds`, on whole milliseconds that add up exactly;
+  // returns the angle turned meanwhile, whatever wrapping the yaw went through.
+  double run_at(int rate, double seconds) {
+    double turned = 0;
+    int frames = static_cast<int>(std::lround(rate * seconds));
+    for (int k = 1; k <= frames; ++k) {
+      VxReal before = self_get_yaw();
+      frame(static_cast<uint32_t>(k * 1000 / rate - (k - 1) * 1000 / rate));
+      double d = self_get_yaw() - before;
+      turned += d > 180 ? d - 360 : d < -180 ? d + 360 : d;
+    }
+    return turned;
+  }
   Record record_;
 };
 
@@ -126,13 +140,24 @@ TEST_F(Self, LongPauseMovesAsIf750msHadPassed) {
   place(0.5, 1, 0.5, 0);
   hold(SELF_VK_UP);
   frame(5000);
-  // Forward 75 x 0.003 = 0.225; half of it taken at once: 0.1125 per second, for 0.75 s.
-  EXPECT_NEAR(0.5 + 0.1125 * 0.75, self_get_z(), 1e-5);
+  // Forward 75 x 0.003 = 0.225 a second, half of the rest taken up in each 50 ms: in 750 ms
+  // all but 0.5^15 of it, for 0.75 s.
+  const double speed = 0.225 * (1 - std::pow(0.5, 15));
+  EXPECT_NEAR(0.5 + speed * 0.75, self_get_z(), 1e-5);
   EXPECT_NEAR(0.5, self_get_x(), 1e-6);
   EXPECT_NEAR(1, self_get_y(), 1e-6);  // no ground model: nobody falls
   frame(100);
-  // 0.1125 + 0.5 x (0.225 - 0.1125) for 0.1 s.
-  EXPECT_NEAR(0.5 + 0.084375 + 0.16875 * 0.1, self_get_z(), 1e-5);
+  // Three quarters of what is left in 0.1 s, for 0.1 s.
+  EXPECT_NEAR(0.5 + speed * 0.75 + (speed + 0.75 * (0.225 - speed)) * 0.1, self_get_z(), 1e-5);
+  // No time passed (or the clock went back): nothing moves.
+  VxReal z = self_get_z();
+  hold(SELF_VK_LEFT);
+  frame(0);
+  testutil::fake_now -= 500;
+  frame(0);
+  EXPECT_FLOAT_EQ(z, self_get_z());
+  EXPECT_FLOAT_EQ(0, self_get_yaw());
+  key_up(SELF_VK_LEFT);
 }
 
 TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {
@@ -140,9 +165,10 @@ TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {
   hold(SELF_VK_UP);
   hold(SELF_VK_CONTROL);
   world_.starts = 0;
-  frame(750);
-  // 4 x 0.225 halved: 0.45 per second; 0.3375 in 0.75 s: 1 + floor(6.75) parts.
-  EXPECT_NEAR(0.5 + 0.3375, self_get_z(), 1e-5);
+  frame(375);
+  // 4 x 0.225 = 0.9 a second, all but 0.5^7.5 of it taken up in 375 ms: a step of 0.3356,
+  // 1 + floor(6.71) parts.
+  EXPECT_NEAR(0.5 + 0.9 * (1 - std::pow(0.5, 7.5)) * 0.375, self_get_z(), 1e-5);
   EXPECT_EQ(7 * 9, world_.starts);
   EXPECT_TRUE(self_moving());
   key_up(SELF_VK_CONTROL);
@@ -151,9 +177,12 @@ TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {
   frame(10);
   hold(SELF_VK_UP);
   world_.starts = 0;
-  frame(750);  // 0.084375: two parts
-  EXPECT_EQ(2 * 9, world_.starts);
-  EXPECT_FALSE(self_moving());  // 0.1125 x 10 is not above 2
+  frame(25);  // 0.225 x (1 - 0.5^0.5) = 0.066 a second: one part
+  EXPECT_EQ(1 * 9, world_.starts);
+  EXPECT_FALSE(self_moving());  // 0.66 is not above 2
+  frame(750);  // 0.1687: four parts
+  EXPECT_EQ(5 * 9, world_.starts);
+  EXPECT_TRUE(self_moving());  // walking speed: 2.25 is above 2
 }
 
 TEST_F(Self, StandingAtTheOriginMovesXOff) {
@@ -231,18 +260,20 @@ TEST_F(SelfAltitude, PaneFromSettingsShowsTheAltitude) {
 TEST_F(Self, ArrowsTurnTowardTheTargetYawAndWrap) {
   place(0.5, 1, 0.5, 0);
   hold(SELF_VK_LEFT);
-  frame(100);
+  frame(50);
   EXPECT_NEAR(8, self_get_yaw(), 1e-4);  // target 10, 0.8 of the way
   EXPECT_TRUE(self_turning());
-  frame(100);
+  frame(50);
   EXPECT_NEAR(17.6, self_get_yaw(), 1e-4);
+  frame(100);  // target 40; 1 - 0.2^2 of the way
+  EXPECT_NEAR(17.6 + 0.96 * 22.4, self_get_yaw(), 1e-3);
   key_up(SELF_VK_LEFT);
   place(0.5, 1, 0.5, 175);
   hold(SELF_VK_LEFT);
-  frame(100);  // target 185 = -175; 0.8 x 10 past 180
+  frame(50);  // target 185 = -175; 0.8 x 10 past 180
   EXPECT_NEAR(-177, self_get_yaw(), 1e-3);
   key_up(SELF_VK_LEFT);
-  frame(100);
+  frame(50);
   EXPECT_FALSE(self_turning());
   EXPECT_NEAR(-175.4, self_get_yaw(), 1e-3);  // still closing on the target
 }
@@ -266,7 +297,8 @@ TEST_F(Self, ShiftSideStepsAndPassesThroughOnlyWhereAllowed) {
   host_.set_key(SELF_VK_SHIFT, true);
   hold(SELF_VK_LEFT);
   frame(750);
-  EXPECT_NEAR(1.5 + 0.084375, self_get_x(), 1e-5);  // side 75 x 0.003, halved, 0.75 s
+  // Side 75 x 0.003 a second, all but 0.5^15 of it taken up, for 0.75 s.
+  EXPECT_NEAR(1.5 + 0.225 * (1 - std::pow(0.5, 15)) * 0.75, self_get_x(), 1e-5);
   EXPECT_FLOAT_EQ(0, self_get_yaw());
   for (int i = 0; i < 30; ++i) frame(100);
   EXPECT_LE(self_get_x(), 1.95f - 0.025f);  // pass-through not allowed
@@ -336,9 +368,10 @@ TEST_F(Self, FlyingOnlyWhereAllowed) {
 }
 
 TEST_F(Self, GlidePassesWallsRaisingTheirTriggerAndArrives) {
-  // A glide covers 8% of the way left each 0.1 s frame: x = 5 - 4.5 x 0.92^k, so the 7th
-  // frame ends at 2.4898, touching this wall's near face (2.48) and passing on.
-  int wall = add(make_block(2.5f, 0.5f, 0.5f, 0.04f, 1, 3));
+  // A glide covers 4 % of the way left in 50 ms, 1 - 0.96^2 in each 0.1 s frame:
+  // x = 5 - 4.5 x 0.9216^k, so the 7th frame ends at 2.459, inside this wall (2.45 to 2.49),
+  // and the 8th beyond it.
+  int wall = add(make_block(2.47f, 0.5f, 0.5f, 0.04f, 1, 3));
   place(0.5, 0.1, 0.5, 0);
   self_glide_to(5, 0.1, 0.5, 90);
   EXPECT_TRUE(self_gliding());
@@ -426,4 +459,64 @@ TEST_F(Self, WorldConnectionEntriesAreFilled) {
   EXPECT_FLOAT_EQ(4, self_get_x());
   EXPECT_FLOAT_EQ(5, self_get_y());
   EXPECT_FLOAT_EQ(90, self_get_yaw());
+}
+
+// The frame rate a person's machine draws at must not change how fast they turn or walk.
+constexpr int kRates[] = {10, 60, 500};
+
+TEST_F(Self, HoldingAnArrowTurns200DegreesASecondAtAnyFrameRate) {
+  for (int rate : kRates) {
+    place(0.5, 1, 0.5, 170);
+    hold(SELF_VK_LEFT);
+    // The view lags its target by a few degrees at most, so the first second turns nearly 200.
+    EXPECT_NEAR(200, run_at(rate, 1), 10) << rate << " frames a second";
+    EXPECT_NEAR(200, run_at(rate, 1), 2) << rate << " frames a second, the second second";
+    EXPECT_TRUE(self_turning());
+    key_up(SELF_VK_LEFT);
+    double after = run_at(rate, 1);  // catching up with the target, then still
+    EXPECT_LT(after, 7) << rate;
+    EXPECT_NEAR(0, run_at(rate, 0.2), 1e-3) << rate;
+    // The other way.
+    hold(SELF_VK_RIGHT);
+    EXPECT_NEAR(-200, run_at(rate, 1), 10) << rate;
+    key_up(SELF_VK_RIGHT);
+  }
+}
+
+TEST_F(Self, ATenthOfASecondOnAnArrowTurnsAbout20Degrees) {
+  for (int rate : kRates) {
+    place(0.5, 1, 0.5, 0);
+    hold(SELF_VK_LEFT);
+    double turned = run_at(rate, 0.1);
+    key_up(SELF_VK_LEFT);
+    turned += run_at(rate, 1);
+    EXPECT_NEAR(20, turned, 1) << rate << " frames a second";
+    EXPECT_NEAR(20, self_get_yaw(), 1) << rate;
+  }
+}
+
+TEST_F(Self, WalkingAndGlidingCoverTheSameWayASecondAtAnyFrameRate) {
+  double from_rest[3], glided[3];
+  for (int i = 0; i < 3; ++i) {
+    int rate = kRates[i];
+    place(0.5, 1, 0.5, 0);
+    hold(SELF_VK_UP);
+    run_at(rate, 2);
+    from_rest[i] = self_get_z() - 0.5;
+    VxReal z = self_get_z();
+    run_at(rate, 1);
+    // Walking speed is 75 x 0.003 units a second.
+    EXPECT_NEAR(0.225, self_get_z() - z, 0.225 * 0.02) << rate << " frames a second";
+    EXPECT_NEAR(0.5, self_get_x(), 1e-4);
+    key_up(SELF_VK_UP);
+    place(0.5, 1, 0.5, 0);
+    self_glide_to(10.5, 1, 0.5, 90);
+    run_at(rate, 1);
+    glided[i] = self_get_x() - 0.5;
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NEAR(from_rest[1], from_rest[i], from_rest[1] * 0.05) << kRates[i] << " frames a second";
+    // 4 % of the way left in each 50 ms: 1 - 0.96^20 of it in a second.
+    EXPECT_NEAR(10 * (1 - std::pow(0.96, 20)), glided[i], 0.1) << kRates[i] << " frames a second";
+  }
 }

@@ -143,7 +143,8 @@ def run(build, out, script="tour.script", options=(), exit_after_ms=150000):
     home = os.path.join(out, "home")
     env = dict(os.environ)
     env.pop("DEMO_UPGRADE", None)
-    env.update({"DEMO_HOME": home, "TESSEL_TOUR": os.path.join(here, script),
+    # The tour also reads the lines every frame writes (the tasks at work).
+    env.update({"DEMO_HOME": home, "DEMO_TRACE": "tasks", "TESSEL_TOUR": os.path.join(here, script),
                 "TESSEL_TOUR_DIR": out, "QT_QPA_PLATFORM": "offscreen",
                 "TESSEL_SCREENSHOT": os.path.join(out, "last.png"),
                 # A tour that stalls still ends.

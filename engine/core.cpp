@@ -61,6 +61,7 @@ int VxShutdown(void) {
   model_reset();
   stream_free_all();
   device_shutdown();  // cameras' device records go before the cameras
+  bands_reset();
   scene_free_all();
   for (VxClumpRec* c : std::vector<VxClumpRec*>(s.clumps.begin(), s.clumps.end())) {
     if (s.clumps.count(c) && !c->parent) clump_free_tree(c);

@@ -38,14 +38,7 @@ Device& dev() {
   return d;
 }
 
-void services_reset() {
-  EngineServices& s = dev().services;
-  std::memset(&s, 0, sizeof s);
-  s.allocate = &slot_allocate;
-  s.allocate_zeroed = &slot_allocate_zeroed;
-  s.reallocate = &slot_reallocate;
-  s.free = &slot_free;
-}
+void services_reset() { services_init(dev().services); }
 
 std::string library_file(const std::string& name) { return "lib" + name + ".so"; }
 
@@ -77,6 +70,7 @@ void driver_unload(VxDriverRec* d) {
 void device_close() {
   Device& d = dev();
   if (!d.open) return;
+  bands_forget();
   for (VxCameraRec* c : st().cameras) device_camera_detach(c);
   DeviceRecord& r = d.services.device;
   if (r.device_close && !r.device_open) r.device_close(&r);
@@ -90,28 +84,14 @@ void device_close() {
 int device_start(VxDriverRec* driver, const char* device, void* options) {
   Device& d = dev();
   if (d.open) device_close();
-  services_reset();
-  DriverOpenFn open_fn = driver->vxdev(device, nullptr, &d.services);
-  if (!open_fn) return fail(VX_E_NO_DEVICE);
-  DeviceRecord& r = d.services.device;
-  r.version = device_version_word(2, 1, 12) | 0x0021u;
-  DeviceOption opts[kOptionPairs];
-  int count = 0;
-  if (options) {
-    std::memcpy(opts, options, sizeof opts);
-    count = kOptionPairs;
-  }
-  bool ok = open_fn(&r) && r.device_init && r.device_init(&r, nullptr, count, count ? opts : nullptr) &&
-            r.device_open && r.device_open(&r, nullptr, count, count ? opts : nullptr);
-  if (!ok) {
-    if (r.device_close && !r.device_open) r.device_close(&r);
-    if (r.release) r.release();
+  if (!device_bind(driver->vxdev, device, options, d.services)) {
     services_reset();
     return fail(VX_E_NO_DEVICE);
   }
   d.open = true;
   d.driver = driver;
   ++d.epoch;
+  bands_device_started(device, options, options ? sizeof(DeviceOption) * kOptionPairs : 0);
   for (VxCameraRec* c : st().cameras)
     if (!device_camera_attach(c)) {
       device_close();
@@ -153,7 +133,36 @@ VxDriverRec* default_driver(bool& fresh) {
 
 }  // namespace
 
+void services_init(EngineServices& s) {
+  std::memset(&s, 0, sizeof s);
+  s.allocate = &slot_allocate;
+  s.allocate_zeroed = &slot_allocate_zeroed;
+  s.reallocate = &slot_reallocate;
+  s.free = &slot_free;
+}
+
+bool device_bind(VxdevFn vxdev, const char* device, const void* options, EngineServices& s) {
+  services_init(s);
+  DriverOpenFn open_fn = vxdev(device, nullptr, &s);
+  if (!open_fn) return false;
+  DeviceRecord& r = s.device;
+  r.version = kEngineVersionWord;
+  DeviceOption opts[kOptionPairs];
+  int count = 0;
+  if (options) {
+    std::memcpy(opts, options, sizeof opts);
+    count = kOptionPairs;
+  }
+  if (open_fn(&r) && r.device_init && r.device_init(&r, nullptr, count, count ? opts : nullptr) && r.device_open &&
+      r.device_open(&r, nullptr, count, count ? opts : nullptr))
+    return true;
+  if (r.device_close && !r.device_open) r.device_close(&r);
+  if (r.release) r.release();
+  return false;
+}
+
 bool device_open() { return dev().open; }
+void* device_library() { return dev().open && dev().driver ? dev().driver->library : nullptr; }
 DeviceRecord* device_record() { return dev().open ? &dev().services.device : nullptr; }
 unsigned device_epoch() { return dev().epoch; }
 
@@ -302,8 +311,17 @@ int VxDeviceControl(int code, int arg, void* data, int size) {
   }
   if (!r || !r->control) return fail(VX_E_UNSUPPORTED);
   int v = r->control(code, arg, data, size);
+  if (v) bands_control(code, arg, data, size);
   return v ? v : fail(VX_E_UNSUPPORTED);
 }
+
+int VxSetDrawThreads(int threads) {
+  if (threads < 1 || threads > 8) return fail(VX_E_BAD_ARGUMENT);
+  bands_set_threads(threads);
+  return 1;
+}
+
+int VxGetDrawThreads(void) { return bands_threads(); }
 
 // The device's palette, or on the null device a 6 x 6 x 6 colour cube and a grey ramp.
 int VxGetPaletteEntries(int first, int count, void* buffer) {

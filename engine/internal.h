@@ -312,12 +312,34 @@ inline void clump_changed(VxClumpRec* c) {
 }
 
 // The display driver device (device.cpp).
+// The version word the engine offers a driver's open.
+constexpr uint32_t kEngineVersionWord = device_version_word(2, 1, 12) | 0x0021u;
+void services_init(EngineServices& s);  // cleared, with the engine's memory slots
+// Binds a driver's device by name into s and opens it with the options (null, or two
+// option pairs); on failure what was opened is closed again.
+bool device_bind(VxdevFn vxdev, const char* device, const void* options, EngineServices& s);
 bool device_open();                  // a plug-in device is started
 DeviceRecord* device_record();       // null without one
 unsigned device_epoch();             // changes with every device start
 bool device_camera_attach(VxCameraRec* c);
 void device_camera_detach(VxCameraRec* c);
 void device_shutdown();
+// Drawing a frame in bands on several threads (bands.cpp).
+int bands_threads();
+void bands_set_threads(int n);
+// The device the engine started, and each control it was given that succeeded: copies of
+// the driver for the bands are opened the same way.
+void bands_device_started(const char* device, const void* options, size_t size);
+void bands_control(int code, int value, const void* data, int size);
+void bands_forget();  // the copies closed (device closed or shut down)
+void bands_reset();   // and the setting back to its default
+// At a frame's start, after the device began it: true when the frame is drawn in bands.
+bool bands_begin(VxCameraRec* c, DeviceRecord* r, void* library);
+bool bands_active(const VxCameraRec* c);
+void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag);
+void bands_draw();  // what was recorded, drawn into the frame
+void bands_end(const VxCameraRec* c);
+void* device_library();  // the open device's plug-in, or null
 // Drawing (render.cpp).
 int frame_begin(VxCameraRec* c);
 int frame_end(VxCameraRec* c);

@@ -79,6 +79,7 @@ struct Frame {
   VxVector eye{0, 0, 0};
   int32_t hold_x0 = 0, hold_x1 = 0, hold_y0 = 0, hold_y1 = 0;  // the viewport in 16.16
   bool smooth = false;  // the clump being drawn has vertex normals
+  bool banded = false;  // polygons are kept and drawn in bands at the end of the call
   Scratch* b = nullptr;
   // The last texture asked for and its texels: nothing changes a texture while a frame is
   // drawn, and polygons in a row mostly share one.
@@ -300,6 +301,12 @@ void count_polygon(const Frame& f, int slot, const DeviceMaterial* material) {
   ++st().render_counts[f.bank][slot][position];
 }
 
+// To the render mode at once, or kept for the bands.
+inline void hand_over(const Frame& f, RenderModeFn mode, int slot, DevicePolygon& poly, int32_t flag) {
+  if (f.banded) bands_record(f.bank, slot, poly, flag);
+  else mode(&poly, flag);
+}
+
 // Hands one convex polygon to the render mode, split into fans the polygon record holds.
 void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade, DeviceVertex** v,
               int n, int32_t flag) {
@@ -319,7 +326,7 @@ void dispatch(const Frame& f, int slot, DeviceMaterial* material, int32_t shade,
     if (i < count) to[i] = from[i];
     poly.vertex_count = (uint8_t)(count + 1);
     count_polygon(f, slot, material);
-    mode(&poly, flag);
+    hand_over(f, mode, slot, poly, flag);
   }
 }
 
@@ -337,7 +344,7 @@ void dispatch_line(const Frame& f, int slot, DeviceMaterial* material, int32_t s
     poly.vertex_count = (uint8_t)count;
     poly.shade = shade;
     count_polygon(f, s, material);
-    mode(&poly, flag);
+    hand_over(f, mode, s, poly, flag);
   };
   if (n <= kMaxFan) return send(slot, v, n);
   const int smooth = slot & kModeSmooth;
@@ -839,6 +846,7 @@ Frame make_frame(VxCameraRec* c, DeviceRecord* r) {
   f.hold_x0 = c->vp_x << 16, f.hold_x1 = (c->vp_x + c->vp_w) << 16;
   f.hold_y0 = c->vp_y << 16, f.hold_y1 = (c->vp_y + c->vp_h) << 16;
   f.b = &scratch();
+  f.banded = bands_active(c);
   int32_t depth_on = 0;
   if (r->get_info && r->get_info(kGetInfoDepthBuffer, &depth_on, 4) && depth_on) f.bank = 1;
   float knee = 0;
@@ -920,7 +928,8 @@ int frame_begin(VxCameraRec* c) {
   DeviceRect vp{c->vp_x, c->vp_y, c->vp_w, c->vp_h};
   if (r->fill_rect) r->fill_rect(&cam, &vp);
   draw_backdrop(c, r);
-  if (r->clear_depth_rect) r->clear_depth_rect(&vp);
+  // The bands clear their own depth buffers.
+  if (!bands_begin(c, r, device_library()) && r->clear_depth_rect) r->clear_depth_rect(&vp);
   return 1;
 }
 
@@ -928,6 +937,7 @@ int frame_end(VxCameraRec* c) {
   DeviceRecord* r = device_record();
   if (!r || !c->dev) return 1;
   DeviceCamera& cam = c->dev->cam;
+  bands_end(c);
   // The camera's image keeps a copy of the frame, with the device palette.
   if (c->frame_open && cam.row_table && r->raster_depth == 8 && c->image) {
     VxRasterRec* img = c->image;
@@ -983,6 +993,7 @@ int frame_render_scene(VxSceneRec* s) {
     ancestor_chain(*f.b, s->clumps[i]);
     render_clump(f, s->clumps[i], 0);
   }
+  if (f.banded) bands_draw();
   return 1;
 }
 
@@ -999,6 +1010,7 @@ int frame_render_clump(VxClumpRec* clump) {
   take_lighting(f);
   ancestor_chain(*f.b, clump);
   render_clump(f, clump, 0);
+  if (f.banded) bands_draw();
   return 1;
 }
 

@@ -106,6 +106,12 @@ enum { VX_RENDER_BANKS = 2, VX_RENDER_SLOTS = 24, VX_RENDER_POSITIONS = 16 };
 unsigned VxGetRenderCount(int bank, int slot, int position);
 void VxResetRenderCounts(void);
 int VxDeviceControl(int code, int arg, void* data, int size);
+// Threads a frame is drawn on, 1 to 8: with more than one, each draws a horizontal band of
+// the frame through a copy of the driver of its own, the picture the same as on one thread.
+// 1 draws on the caller's thread only. Default: the processors available, at most 8.
+// Taken at the next VxBeginCameraUpdate.
+int VxSetDrawThreads(int threads);
+int VxGetDrawThreads(void);
 // Palette entries, 4 bytes each (red, green, blue, flags).
 int VxGetPaletteEntries(int first, int count, void* buffer);
 

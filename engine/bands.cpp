@@ -1,0 +1,438 @@
+// Drawing a frame in horizontal bands on several threads.
+//
+// The driver keeps its drawing state in process-wide globals (one span state block, one set
+// of frame limits, one depth buffer, its shade tables), so a band cannot share the device's
+// copy with another thread. Each band draws through a copy of its own: the plug-in loaded
+// again from an in-memory copy of its file (its globals are hidden, so each copy binds its
+// own), its device opened with the options of the device the engine started, the controls
+// that device was given applied again, and a camera of the frame's size that draws into a
+// raster of the engine's, which the band's copy of the driver cannot tell from any other.
+//
+// The driver leaves out whole a triangle that reaches outside its frame and steps every
+// triangle from its top vertex, so a band cannot start a polygon at its own first row: it
+// draws every polygon that reaches its rows whole, into its own full-size raster and depth
+// buffer, and only its own rows go back into the frame. Each band sees its polygons in the
+// order the engine handed them over, so its rows come out as one thread would draw them.
+//
+// The frame's polygons are recorded (vertices and material copied) while the engine works
+// through a scene or clump, and drawn at the end of that call: nothing the polygons point at
+// changes during one call.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <strings.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/internal.h"
+
+namespace vx {
+namespace {
+
+constexpr int kMaxThreads = 8;
+constexpr int kMinBandRows = 32;  // fewer rows a band: more polygons drawn twice than saved
+
+// One copy of the driver and its device, with a camera of the frame's size.
+struct BandDriver {
+  void* library = nullptr;
+  int fd = -1;  // held while loaded: the copy's name must stay its own
+  EngineServices services{};
+  bool open = false;
+  DeviceCamera cam{};
+  DeviceRaster colour{}, depth{};
+  std::vector<uint8_t> pixels;
+  int width = 0, height = 0;
+  bool raster = false;
+  unsigned cleared = 0;  // the frame whose depth rows this band cleared
+  uintptr_t base = 0;    // load address, to compare entries with the device's
+};
+
+struct Command {
+  int bank, slot;
+  int32_t flag, shade;
+  int32_t top, bottom;  // rows the polygon's corners lie on
+  uint32_t first;       // into Bands::vertices
+  uint8_t count;
+  DeviceMaterial material;
+};
+
+struct Bands {
+  int threads = 0;  // the setting; 0 until first asked
+  // What the engine's own device was opened with, and the controls it was given since.
+  std::string device;
+  std::vector<uint8_t> options;
+  struct Control {
+    int32_t code, value;
+    std::vector<uint8_t> data;
+    bool with_data;
+  };
+  std::vector<Control> controls;
+  bool unsafe = false;  // a control whose effect cannot be repeated on the copies
+  std::vector<uint8_t> image;  // the driver file
+  std::vector<std::unique_ptr<BandDriver>> drivers;
+  bool failed = false;  // copies could not be made for this device start
+  // The frame.
+  VxCameraRec* camera = nullptr;
+  int count = 0;  // bands of the frame; 0 when drawn on one thread
+  unsigned frame = 0;
+  std::vector<Command> commands;
+  std::vector<DeviceVertex> vertices;
+  // Workers.
+  std::vector<std::thread> workers;
+  std::mutex lock;
+  std::condition_variable start, done;
+  unsigned generation = 0;
+  int pending = 0;
+  bool quit = false;
+};
+
+// Never destroyed: a program that ends without shutting the engine down leaves its workers
+// waiting, not a destructor joining them.
+Bands& bands() {
+  static Bands* b = new Bands;
+  return *b;
+}
+
+int available_threads() {
+  cpu_set_t set;
+  int n = 0;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n < 1) n = (int)std::thread::hardware_concurrency();
+  return std::clamp(n, 1, kMaxThreads);
+}
+
+uintptr_t library_base(void* fn) {
+  Dl_info info{};
+  return dladdr(fn, &info) ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0;
+}
+
+void driver_close(BandDriver& d) {
+  DeviceRecord& r = d.services.device;
+  if (d.open) {
+    if (d.raster && r.destroy_raster) r.destroy_raster(&d.cam);
+    if (r.device_close && !r.device_open) r.device_close(&r);
+    if (r.release) r.release();
+  }
+  d.open = d.raster = false;
+  if (d.library) dlclose(d.library);
+  if (d.fd >= 0) close(d.fd);
+  d.library = nullptr;
+  d.fd = -1;
+}
+
+// The file of the loaded plug-in, read once per device start.
+bool read_driver_image(void* library) {
+  Bands& b = bands();
+  if (!b.image.empty()) return true;
+  link_map* map = nullptr;
+  if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name || !*map->l_name) return false;
+  return read_file(map->l_name, b.image, 64u << 20);
+}
+
+bool driver_load(BandDriver& d) {
+  Bands& b = bands();
+  d.fd = memfd_create("VXDL8D21-band", MFD_CLOEXEC);
+  if (d.fd < 0) return false;
+  size_t at = 0;
+  while (at < b.image.size()) {
+    ssize_t n = write(d.fd, b.image.data() + at, b.image.size() - at);
+    if (n <= 0) return false;
+    at += (size_t)n;
+  }
+  const std::string path = "/proc/self/fd/" + std::to_string(d.fd);
+  d.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!d.library) return false;
+  auto vxdev = reinterpret_cast<VxdevFn>(dlsym(d.library, "_vxdev"));
+  if (!vxdev) return false;
+  d.base = library_base(reinterpret_cast<void*>(vxdev));
+  d.open = device_bind(vxdev, b.device.c_str(), b.options.empty() ? nullptr : b.options.data(), d.services);
+  if (!d.open) return false;
+  DeviceRecord& r = d.services.device;
+  for (const Bands::Control& c : b.controls) {
+    std::vector<uint8_t> data = c.data;
+    if (!r.control || !r.control(c.code, c.value, c.with_data ? data.data() : nullptr, (int32_t)data.size()))
+      return false;
+  }
+  return r.raster_depth == 8;
+}
+
+// The copy's camera over a raster of the frame's size.
+bool driver_size(BandDriver& d, int width, int height) {
+  if (d.raster && d.width == width && d.height == height) return true;
+  DeviceRecord& r = d.services.device;
+  if (d.raster && r.destroy_raster) r.destroy_raster(&d.cam);
+  d.raster = false;
+  d.pixels.assign((size_t)width * height, 0);
+  d.cam = DeviceCamera{};
+  d.colour = DeviceRaster{};
+  d.depth = DeviceRaster{};
+  d.cam.width = width;
+  d.cam.height = height;
+  d.cam.has_image = 0;  // it draws into the engine's raster below
+  d.cam.colour_raster = &d.colour;
+  d.cam.depth_raster = &d.depth;
+  d.colour.kind = kRasterKindColour;
+  d.colour.bits = d.colour.depth = 8;
+  d.colour.width = width;
+  d.colour.height = height;
+  d.colour.pitch = width;
+  d.colour.pixels = d.pixels.data();
+  d.colour.flags = kRasterNotBacked | kRasterRebuildRows;
+  d.services.cameras = &d.cam;
+  if (!r.create_raster || !r.create_raster(&d.cam, width, height)) return false;
+  d.width = width, d.height = height;
+  d.cleared = 0;
+  d.raster = true;
+  return true;
+}
+
+// Every render mode of the copy stands where the device's does in its own library: the
+// device's table was not changed by anyone but the driver.
+bool same_modes(const DeviceRecord& main, uintptr_t main_base, const BandDriver& d) {
+  const DeviceRecord& r = d.services.device;
+  for (int bank = 0; bank < VX_RENDER_BANKS; ++bank)
+    for (int slot = 0; slot < kRenderModesPerBank; ++slot) {
+      const auto a = reinterpret_cast<uintptr_t>(main.render_modes[bank][slot]);
+      const auto c = reinterpret_cast<uintptr_t>(r.render_modes[bank][slot]);
+      if ((a == 0) != (c == 0) || (a && a - main_base != c - d.base)) return false;
+    }
+  return true;
+}
+
+void draw_band(int index) {
+  Bands& b = bands();
+  BandDriver& d = *b.drivers[(size_t)index];
+  DeviceCamera& main = b.camera->dev->cam;
+  const int height = b.camera->height, width = b.camera->width;
+  const int top = height * index / b.count, bottom = height * (index + 1) / b.count;
+  DeviceRecord& r = d.services.device;
+  // The frame's own camera values: dither rows, perspective and depth settings.
+  d.cam.target_x = main.target_x;
+  d.cam.target_y = main.target_y;
+  d.cam.projection_flags = main.projection_flags;
+  d.cam.scale_x = main.scale_x, d.cam.scale_y = main.scale_y;
+  d.cam.near_clip = main.near_clip, d.cam.far_clip = main.far_clip;
+  d.cam.depth_offset = main.depth_offset, d.cam.depth_scale = main.depth_scale;
+  d.cam.background_pixel = main.background_pixel;
+  if (!r.begin_frame || !r.begin_frame(&d.cam, nullptr)) return;
+  const size_t row = (size_t)std::min(width, d.width);
+  for (int y = top; y < bottom; ++y) std::memcpy(d.cam.row_table[y], main.row_table[y], row);
+  if (d.cleared != b.frame) {
+    DeviceRect rows{0, top, width, bottom - top};
+    if (r.clear_depth_rect) r.clear_depth_rect(&rows);
+    d.cleared = b.frame;
+  }
+  DevicePolygon poly;
+  for (const Command& c : b.commands) {
+    if (c.bottom < top || c.top > bottom) continue;
+    RenderModeFn mode = r.render_modes[c.bank][c.slot];
+    if (!mode) continue;
+    poly.material = const_cast<DeviceMaterial*>(&c.material);
+    poly.shade = c.shade;
+    poly.vertex_count = c.count;
+    for (int i = 0; i < c.count; ++i) poly.vertices[i] = &b.vertices[c.first + (size_t)i];
+    mode(&poly, c.flag);
+  }
+  for (int y = top; y < bottom; ++y) std::memcpy(main.row_table[y], d.cam.row_table[y], row);
+  if (r.end_frame) r.end_frame(&d.cam);
+}
+
+// A worker waits for the generation after the one it was started in.
+void worker(int index, unsigned seen) {
+  Bands& b = bands();
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(b.lock);
+      b.start.wait(hold, [&] { return b.quit || b.generation != seen; });
+      if (b.quit) return;
+      seen = b.generation;
+    }
+    if (index < b.count) draw_band(index);
+    std::lock_guard<std::mutex> hold(b.lock);
+    if (--b.pending == 0) b.done.notify_one();
+  }
+}
+
+void workers_stop() {
+  Bands& b = bands();
+  {
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.quit = true;
+  }
+  b.start.notify_all();
+  for (std::thread& t : b.workers) t.join();
+  b.workers.clear();
+  b.quit = false;
+}
+
+void drivers_close() {
+  Bands& b = bands();
+  workers_stop();
+  for (auto& d : b.drivers) driver_close(*d);
+  b.drivers.clear();
+}
+
+// Copies for n bands, loaded and opened as needed; false when they cannot be had.
+bool drivers_ready(int n, void* library) {
+  Bands& b = bands();
+  if (b.failed || b.unsafe) return false;
+  if ((int)b.drivers.size() >= n) return true;
+  if (!read_driver_image(library)) {
+
+    b.failed = true;
+    return false;
+  }
+  workers_stop();
+  while ((int)b.drivers.size() < n) {
+    auto d = std::make_unique<BandDriver>();
+    if (!driver_load(*d)) {
+      driver_close(*d);
+      b.failed = true;
+      drivers_close();
+      return false;
+    }
+    b.drivers.push_back(std::move(d));
+  }
+  // The caller's thread draws band 0.
+  for (int i = 1; i < n; ++i) b.workers.emplace_back(worker, i, b.generation);
+  return true;
+}
+
+}  // namespace
+
+int bands_threads() {
+  Bands& b = bands();
+  if (b.threads == 0) b.threads = available_threads();
+  return b.threads;
+}
+
+// Taken at the next frame's start.
+void bands_set_threads(int n) { bands().threads = std::clamp(n, 1, kMaxThreads); }
+
+void bands_device_started(const char* device, const void* options, size_t size) {
+  bands_forget();
+  Bands& b = bands();
+  b.device = device;
+  b.options.assign(static_cast<const uint8_t*>(options), static_cast<const uint8_t*>(options) + (options ? size : 0));
+  b.controls.clear();
+  b.unsafe = false;
+  // The surface output's device takes the display for itself: one at a time.
+  b.failed = strcasecmp(device, "MSWindowsDD") == 0;
+  b.image.clear();
+}
+
+void bands_reset() {
+  bands_forget();
+  bands().threads = 0;
+}
+
+void bands_forget() {
+  Bands& b = bands();
+  drivers_close();
+  b.commands.clear();
+  b.vertices.clear();
+  b.camera = nullptr;
+  b.count = 0;
+}
+
+void bands_control(int code, int value, const void* data, int size) {
+  Bands& b = bands();
+  switch (code) {
+    case 1: case 4: case 11: case 13: case 1101: case 1104: case 1000:
+      return;  // queries, and the stretch of a camera's own raster
+    case 2: case 7: case 8: case 9: case 10: case 12: case 14: case 1001: {
+      Bands::Control c{code, value, {}, data != nullptr};
+      if (data && size > 0) c.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+      b.controls.push_back(std::move(c));
+      // Copies already open take it at once.
+      for (auto& d : b.drivers) {
+        DeviceRecord& r = d->services.device;
+        std::vector<uint8_t> copy = b.controls.back().data;
+        if (!d->open || !r.control || !r.control(code, value, data ? copy.data() : nullptr, (int32_t)copy.size()))
+          b.unsafe = true;
+      }
+      return;
+    }
+    default:
+      b.unsafe = true;
+      drivers_close();
+      return;
+  }
+}
+
+bool bands_begin(VxCameraRec* c, DeviceRecord* r, void* library) {
+  Bands& b = bands();
+  b.camera = nullptr;
+  b.count = 0;
+  b.commands.clear();
+  b.vertices.clear();
+  int n = std::min(bands_threads(), c->height / kMinBandRows);
+  if (n < 2 || r->raster_depth != 8 || !c->dev || !c->dev->cam.row_table || b.device.empty()) return false;
+  if (!drivers_ready(n, library)) return false;
+  const uintptr_t base = library_base(reinterpret_cast<void*>(r->transform_vertices));
+  for (int i = 0; i < n; ++i) {
+    BandDriver& d = *b.drivers[(size_t)i];
+    if (!same_modes(*r, base, d)) return false;
+    if (!driver_size(d, c->width, c->height)) return false;
+  }
+  b.camera = c;
+  b.count = n;
+  if (++b.frame == 0) b.frame = 1;
+  return true;
+}
+
+bool bands_active(const VxCameraRec* c) { return bands().count > 0 && bands().camera == c; }
+
+void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
+  Bands& b = bands();
+  Command c{};
+  c.bank = bank, c.slot = slot, c.flag = flag, c.shade = poly.shade;
+  c.first = (uint32_t)b.vertices.size();
+  c.count = poly.vertex_count;
+  c.material = *poly.material;
+  int32_t top = INT32_MAX, bottom = INT32_MIN;
+  for (int i = 0; i < poly.vertex_count; ++i) {
+    const DeviceVertex& v = *poly.vertices[i];
+    b.vertices.push_back(v);
+    top = std::min(top, v.screen_y >> 16);
+    bottom = std::max(bottom, v.screen_y >> 16);
+  }
+  c.top = top, c.bottom = bottom;
+  b.commands.push_back(c);
+}
+
+void bands_draw() {
+  Bands& b = bands();
+  if (!b.count || b.commands.empty()) return;
+  {
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.pending = (int)b.workers.size();
+    ++b.generation;
+  }
+  b.start.notify_all();
+  draw_band(0);
+  {
+    std::unique_lock<std::mutex> hold(b.lock);
+    b.done.wait(hold, [&] { return b.pending == 0; });
+  }
+  b.commands.clear();
+  b.vertices.clear();
+}
+
+void bands_end(const VxCameraRec* c) {
+  if (!bands_active(c)) return;
+  bands_draw();
+  bands().camera = nullptr;
+  bands().count = 0;
+}
+
+}  // namespace vx

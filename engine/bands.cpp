@@ -39,7 +39,8 @@ namespace vx {
 namespace {
 
 constexpr int kMaxThreads = 8;
-constexpr int kMinBandRows = 32;  // fewer rows a band: more polygons drawn twice than saved
+constexpr int kMinBandRows = 32;
+constexpr int64_t kMinBandedPixels = 1280 * 720;  // fewer rows a band: more polygons drawn twice than saved
 
 // One copy of the driver and its device, with a camera of the frame's size.
 struct BandDriver {
@@ -66,7 +67,8 @@ struct Command {
 };
 
 struct Bands {
-  int threads = 0;  // the setting; 0 until first asked
+  int threads = 0;             // the setting; 0 until first asked
+  bool threads_chosen = false;  // set by the program rather than taken from the processors
   // What the engine's own device was opened with, and the controls it was given since.
   std::string device;
   std::vector<uint8_t> options;
@@ -315,8 +317,11 @@ int bands_threads() {
   return b.threads;
 }
 
-// Taken at the next frame's start.
-void bands_set_threads(int n) { bands().threads = std::clamp(n, 1, kMaxThreads); }
+// Taken at the next frame's start. A count set here holds for frames of every size.
+void bands_set_threads(int n) {
+  bands().threads = std::clamp(n, 1, kMaxThreads);
+  bands().threads_chosen = true;
+}
 
 void bands_device_started(const char* device, const void* options, size_t size) {
   bands_forget();
@@ -333,6 +338,7 @@ void bands_device_started(const char* device, const void* options, size_t size) 
 void bands_reset() {
   bands_forget();
   bands().threads = 0;
+  bands().threads_chosen = false;
 }
 
 void bands_forget() {
@@ -376,6 +382,10 @@ bool bands_begin(VxCameraRec* c, DeviceRecord* r, void* library) {
   b.commands.clear();
   b.vertices.clear();
   int n = std::min(bands_threads(), c->height / kMinBandRows);
+  // By default a frame below a maximised window's size is drawn on one thread: each band
+  // draws every polygon that touches it whole, and on a small frame that repeated set-up
+  // costs more processor time than the bands save.
+  if (!b.threads_chosen && static_cast<int64_t>(c->width) * c->height < kMinBandedPixels) n = 1;
   if (n < 2 || r->raster_depth != 8 || !c->dev || !c->dev->cam.row_table || b.device.empty()) return false;
   if (!drivers_ready(n, library)) return false;
   const uintptr_t base = library_base(reinterpret_cast<void*>(r->transform_vertices));

@@ -155,41 +155,45 @@ int host_instance_listen(const char* dir) {
   return fd;
 }
 
-int host_instance_accept(int listen_fd, char* text, size_t size, int timeout_ms) {
-  if (text && size) text[0] = 0;
-  if (listen_fd < 0) return 0;
+int host_instance_accept(int listen_fd, host_instance_peer* peer) {
+  if (listen_fd < 0 || !peer) return 0;
   int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) return 0;
-  uint32_t deadline = now_ms() + static_cast<uint32_t>(timeout_ms > 0 ? timeout_ms : 0);
-  char buffer[HOST_INSTANCE_TEXT];
-  size_t got = 0;
-  bool ended = false;
-  while (got < sizeof buffer) {
-    ssize_t n = ::recv(fd, buffer + got, sizeof buffer - got, 0);
+  peer->fd = fd;
+  peer->since = now_ms();
+  peer->got = 0;
+  return 1;
+}
+
+int host_instance_receive(host_instance_peer* peer, char* text, size_t size, int timeout_ms) {
+  if (text && size) text[0] = 0;
+  if (!peer || peer->fd < 0) return -1;
+  while (peer->got < sizeof peer->buffer) {
+    ssize_t n = ::recv(peer->fd, peer->buffer + peer->got, sizeof peer->buffer - peer->got, 0);
     if (n > 0) {
-      got += static_cast<size_t>(n);
+      peer->got += static_cast<size_t>(n);
       continue;
     }
-    if (n == 0) {
-      ended = true;
-      break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Nothing more yet: wait for it on a later call, within the peer's time.
+      uint32_t deadline = peer->since + static_cast<uint32_t>(timeout_ms > 0 ? timeout_ms : 0);
+      return before(now_ms(), deadline) ? 0 : -1;
     }
-    if (errno == EINTR) continue;
-    if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_for(fd, POLLIN, deadline)) continue;
-    break;
+    return -1;  // a peer that ended before the whole buffer, or broke
   }
-  // A peer that sent less than the whole buffer before going quiet is dropped.
-  if (got < sizeof buffer) {
-    ::close(fd);
-    (void)ended;
-    return -1;
-  }
-  buffer[sizeof buffer - 1] = 0;
-  if (text && size) std::snprintf(text, size, "%s", buffer);
+  peer->buffer[sizeof peer->buffer - 1] = 0;
+  if (text && size) std::snprintf(text, size, "%s", peer->buffer);
+  // One byte into a fresh local socket's empty buffer: never waits.
   char ack = 1;
-  send_all(fd, &ack, 1, deadline);
-  ::close(fd);
+  (void)::send(peer->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
   return 1;
+}
+
+void host_instance_hang_up(host_instance_peer* peer) {
+  if (!peer || peer->fd < 0) return;
+  ::close(peer->fd);
+  peer->fd = -1;
 }
 
 void host_instance_close(int listen_fd, const char* dir) {

@@ -3,6 +3,7 @@
 // file to it. An flock on "tessel.lock" stands for the main window's class being registered;
 // the Unix domain socket "tessel.sock" beside it carries the hand-off.
 #include <cstddef>
+#include <cstdint>
 
 enum : int { HOST_INSTANCE_TEXT = 256 };  // the hand-off's transfer buffer
 
@@ -23,9 +24,21 @@ bool host_instance_send(const char* dir, const char* text, int timeout_ms);
 
 // First start: the listening socket (non-blocking), or -1. A stale socket file is replaced.
 int host_instance_listen(const char* dir);
-// Takes one pending hand-off from the listening socket: copies its text (terminated, at most
-// size - 1 bytes) and acknowledges it. Returns 1 for a hand-off, 0 when none was pending,
-// -1 for a broken or silent peer (dropped after timeout_ms).
-int host_instance_accept(int listen_fd, char* text, size_t size, int timeout_ms);
+// A hand-off on its way in: the connection and as much of the transfer buffer as arrived.
+struct host_instance_peer {
+  int fd;
+  uint32_t since;  // when it was taken (monotonic ms): a peer quiet for too long is dropped
+  size_t got;
+  char buffer[HOST_INSTANCE_TEXT];
+};
+// Takes one pending connection from the listening socket without waiting: 1 with peer
+// filled in (its descriptor non-blocking), 0 when none was pending.
+int host_instance_accept(int listen_fd, host_instance_peer* peer);
+// Reads what has arrived on peer without waiting. 1: the buffer is whole, its text copied
+// (terminated, at most size - 1 bytes) and acknowledged; 0: more is to come, keep the peer;
+// -1: the peer ended early, broke, or sent nothing more for timeout_ms since it was taken.
+// After 1 or -1 the peer is done with: hang it up.
+int host_instance_receive(host_instance_peer* peer, char* text, size_t size, int timeout_ms);
+void host_instance_hang_up(host_instance_peer* peer);
 // Closes the listening socket and removes the socket file.
 void host_instance_close(int listen_fd, const char* dir);

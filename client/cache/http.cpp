@@ -68,6 +68,10 @@ std::once_flag curl_once;
 CURLcode curl_global = CURLE_OK;
 
 constexpr long kConnectTimeoutMs = 20000;
+// A refused or timed-out connect is tried this many times more, a moment apart: a server
+// that restarts is back by then.
+constexpr int kConnectRetries = 3;
+constexpr int kConnectRetryPauseMs = 500;
 
 void count_bytes(int n) {
   if (bps_count) bps_count(n);
@@ -256,6 +260,24 @@ int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return stopped(c->r) ? 1 : 0;
 }
 
+// The transfer ended before any connection was made: nothing was sent or received.
+bool connect_failed(CURL* h, CURLcode rc) {
+  if (rc == CURLE_COULDNT_CONNECT) return true;
+  if (rc != CURLE_OPERATION_TIMEDOUT) return false;
+  curl_off_t connected = 0;
+  return curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0;
+}
+
+// Waits between connect attempts; false when the request was given up meanwhile.
+bool pause_unless_stopped(http_request* r) {
+  for (int waited = 0; waited < kConnectRetryPauseMs; waited += 20) {
+    if (stopped(r)) return false;
+    touch(r);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return !stopped(r);
+}
+
 void worker_end() {
   std::lock_guard<std::mutex> g(workers_lock);
   --workers;
@@ -303,6 +325,8 @@ void http_thread(http_request* r) {
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &ctx);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     CURLcode rc = r->cancel.load() ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(h);
+    for (int retry = 0; retry < kConnectRetries && connect_failed(h, rc) && pause_unless_stopped(r); ++retry)
+      rc = curl_easy_perform(h);
     if (r->state.load() == HTTP_RUNNING) {
       if (rc != CURLE_OK) {
         finish(r, HTTP_TRANSFER_BASE + static_cast<int32_t>(rc));

@@ -16,8 +16,12 @@
 namespace {
 // How long the hand-off to the running instance may take.
 constexpr int kTimeoutMs = 1000;
+// Hand-offs on their way in at once; one more pushes out the oldest.
+constexpr int kPeers = 8;
 
 int listen_fd = -1;
+host_instance_peer peers[kPeers];
+int peer_count = 0;
 std::string listen_dir;
 char* pending_teleport = nullptr;
 
@@ -61,19 +65,46 @@ int cgi_init(const char* command_line) {
   return 0;
 }
 
+static void drop_peer(int i) {
+  host()->watch_fd(peers[i].fd, nullptr, nullptr);
+  host_instance_hang_up(&peers[i]);
+  peers[i] = peers[--peer_count];
+}
+
 void cgi_poll() {
   if (listen_fd < 0) return;
-  char text[HOST_INSTANCE_TEXT];
-  // One hand-off per call keeps a flood of connections from holding the window thread.
-  if (host_instance_accept(listen_fd, text, sizeof text, kTimeoutMs) != 1) return;
-  host()->window_raise();
-  if (text[0]) load_command(text);
+  // The window thread never waits on a peer: each poll takes what has arrived, and a peer
+  // whose text is not whole yet is kept for the next one (its socket wakes the loop).
+  host_instance_peer fresh;
+  for (int taken = 0; taken < kPeers && host_instance_accept(listen_fd, &fresh) == 1; ++taken) {
+    if (peer_count == kPeers) {
+      int oldest = 0;
+      for (int i = 1; i < peer_count; ++i)
+        if (static_cast<int32_t>(peers[i].since - peers[oldest].since) < 0) oldest = i;
+      drop_peer(oldest);
+    }
+    peers[peer_count++] = fresh;
+    host()->watch_fd(fresh.fd, on_readable, nullptr);
+  }
+  for (int i = 0; i < peer_count;) {
+    char text[HOST_INSTANCE_TEXT];
+    int got = host_instance_receive(&peers[i], text, sizeof text, kTimeoutMs);
+    if (got == 0) {
+      ++i;
+      continue;
+    }
+    drop_peer(i);
+    if (got != 1) continue;
+    host()->window_raise();
+    if (text[0]) load_command(text);
+  }
 }
 
 void cgi_term() {
   trace("cgi_term");
   if (listen_fd < 0) return;
   host()->watch_fd(listen_fd, nullptr, nullptr);
+  while (peer_count) drop_peer(peer_count - 1);
   host_instance_close(listen_fd, listen_dir.c_str());
   listen_fd = -1;
 }

@@ -364,6 +364,9 @@ void model_download_callback(void* user, int status, uint8_t* data, int size) {
   if (m->textures_referenced)
     for (model_instance* i = m->instances; i; i = i->next) dereference_textures(m);
   m->textures_referenced = 0;
+  // The new file's textures are asked for afresh: the old list's requests would count down
+  // the new list's pending textures a second time.
+  for (model_texture_node* n = m->textures; n; n = n->next) texture_cancel(n->texture, model_texture_callback, m);
   free_texture_list(m);
   model_load(m);
 }

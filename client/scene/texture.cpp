@@ -309,6 +309,19 @@ texture_record* texture_download(const char* name, texture_callback callback, vo
   return t;
 }
 
+void texture_cancel(texture_record* t, texture_callback callback, void* user) {
+  if (!t) return;
+  for (waiting_node** at = &t->waiting; *at;) {
+    waiting_node* node = *at;
+    if (node->callback == callback && node->user == user) {
+      *at = node->next;
+      std::free(node);
+    } else {
+      at = &node->next;
+    }
+  }
+}
+
 void texture_set_mask(texture_record* t, const char* mask_name) {
   if (trace()) log_write("texture_set_mask");
   if (!t || !mask_name) return;

@@ -13,6 +13,8 @@ using texture_callback = void (*)(void* user, int status);
 // Finds or creates the record of name (case and extension ignored). When the texture is not
 // ready and a callback is given, it is queued. Null only for a null name or no memory.
 texture_record* texture_download(const char* name, texture_callback callback, void* user);
+// Takes back every request of (callback, user) still waiting for the texture.
+void texture_cancel(texture_record* texture, texture_callback callback, void* user);
 // Attaches the mask (name case kept) to the texture; null texture ignored.
 void texture_set_mask(texture_record* texture, const char* mask_name);
 void texture_reference(texture_record* texture);

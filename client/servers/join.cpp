@@ -111,7 +111,13 @@ int join(int32_t number, const char* name) {
   jm.asked = number;
   jm.asked_name = cut(name);
   jm.deadline = platform_ticks() + JOIN_TIMEOUT;
-  return universe_get_citizen_location(number);
+  int r = universe_get_citizen_location(number);
+  if (r) {
+    // Never asked: no answer will come, so the user hears now rather than after the time-out.
+    jm.asked = 0;
+    console(msg_arg(58, r));
+  }
+  return r;
 }
 
 void join_receive_request(int32_t number, const char* name) {
@@ -149,6 +155,8 @@ void join_receive_location(int rc, int32_t number, const char* world, int32_t x,
   if (rc) {
     if (rc == JOIN_REFUSED && is_contact(number))
       console(msg_arg(197, jm.asked_name.c_str()));
+    else if (rc == JOIN_NOT_ONLINE)
+      console(msg_arg(241, jm.asked_name.c_str()));
     else
       console(msg_arg(229, rc));
     return;

@@ -6,6 +6,8 @@
 constexpr uint32_t JOIN_TIMEOUT = 30000;  // ms an asking or an incoming request waits
 constexpr int JOIN_NAME_LIMIT = 16;
 constexpr int JOIN_REFUSED = 250;
+// The universe's answer when nobody of the asked number is online.
+constexpr int JOIN_NOT_ONLINE = 3;
 
 // Modules this one calls, filled by their own init; a null entry is skipped with the fall-back named.
 struct join_hooks {

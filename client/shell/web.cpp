@@ -229,13 +229,16 @@ int web_teleport_command(const char* url, char* out, int size) {
 int web_event(int code, const char* url) {
   if (!url) url = "";
   switch (code) {
-    case WEB_BEFORE_NAVIGATE: {
+    case WEB_BEFORE_NAVIGATE:
+    case WEB_BEFORE_FRAME_NAVIGATE: {
       char command[BEHAVIOR_TEXT_SIZE];
       if (web_teleport_command(url, command, sizeof command)) {
         if (!s.skip_teleport) behavior_post(command);
         s.skip_teleport = false;
         return 0;
       }
+      // Only the page's own load ends busy: a frame's would never clear it.
+      if (code == WEB_BEFORE_FRAME_NAVIGATE) return 1;
       s.url = url;
       set_busy(true);
       return 1;

@@ -10,7 +10,9 @@
 // the two hosts ("name" or "name:port") whose "/cgi-bin/" teleport links are taken over.
 
 // The container's events: before a navigation (return 0 to cancel it) and after one ended.
-enum { WEB_BEFORE_NAVIGATE = 100, WEB_NAVIGATE_COMPLETE = 101 };
+// A frame inside the page has only the first: the teleport rule holds for its links, but the
+// page's address and its loading state are the main frame's.
+enum { WEB_BEFORE_NAVIGATE = 100, WEB_NAVIGATE_COMPLETE = 101, WEB_BEFORE_FRAME_NAVIGATE = 200 };
 // Container commands.
 enum { WEB_GO_BACK = 11, WEB_GO_FORWARD = 12, WEB_REFRESH = 13, WEB_STOP = 14 };
 enum { WEB_STATUS_WEIGHT = 26, WEB_URL_MAX = 2058 };

@@ -10,6 +10,7 @@
 
 #include "client/ui/qt_menu.h"
 #include "client/ui/qt_windows.h"
+#include "client/ui/splash_picture.h"
 #include "client/ui/text.h"
 
 QtHost::QtHost() {
@@ -280,5 +281,5 @@ void QtHost::about_show_control(int control, bool shown) {
 
 void QtHost::about_set_picture(const char* bmp_path) {
   if (!about_) return;
-  about_->set_picture(bmp_path ? QImage(QString::fromLocal8Bit(bmp_path), "BMP") : QImage());
+  about_->set_picture(splash_picture(bmp_path));
 }

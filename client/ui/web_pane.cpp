@@ -29,10 +29,10 @@ class QtWebPage : public QWebEnginePage {
 
  protected:
   // Every navigation, typed or followed, in the page or a frame of it, asks the web module.
-  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
+  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool main_frame) override {
     std::string u = url_bytes(url);
     if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
-    return web_event(WEB_BEFORE_NAVIGATE, u.c_str()) != 0;
+    return web_event(main_frame ? WEB_BEFORE_NAVIGATE : WEB_BEFORE_FRAME_NAVIGATE, u.c_str()) != 0;
   }
 };
 

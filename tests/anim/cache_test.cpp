@@ -164,7 +164,7 @@ TEST_F(CacheTest, DamagedDownloadKeepsWhatItCouldRead) {
   EXPECT_TRUE(s->File().named[0].keys.empty());
 }
 
-TEST_F(CacheTest, TypeUsageAcquiresPerAvatarReleasesOnce) {
+TEST_F(CacheTest, TypeUsageAcquiresAndReleasesPerAvatar) {
   testutil::write_file(dir.file("avatars.dat"),
                        "# animation registry version 0.3\nversion 3\n"
                        "avatar name = a beginimp walk = w wait = shared endimp beginexp hi = g endexp endavatar\n"
@@ -179,19 +179,24 @@ TEST_F(CacheTest, TypeUsageAcquiresPerAvatarReleasesOnce) {
   EXPECT_EQ(c->Users(AnimName("g")), 2);
   EXPECT_EQ(c->Users(AnimName("shared")), 3);
   u->Release(0);
-  EXPECT_EQ(c->Users(AnimName("w")), 2);
-  u->Release(0);  // the count reaches 0: each name released once
   EXPECT_EQ(c->Users(AnimName("w")), 1);
-  EXPECT_EQ(c->Users(AnimName("shared")), 2);
+  u->Release(0);  // the last avatar of type 0: its own sequences go
+  EXPECT_FALSE(c->Find(AnimName("w")));
+  EXPECT_EQ(c->Users(AnimName("w")), 0);
+  EXPECT_EQ(c->Users(AnimName("g")), 0);
+  EXPECT_EQ(c->Users(AnimName("shared")), 1);
   // A type already at 0 must not take the shared sequence away from type 1.
   u->Release(0);
   u->Release(0);
-  EXPECT_EQ(c->Users(AnimName("shared")), 2);
+  EXPECT_EQ(c->Users(AnimName("shared")), 1);
   EXPECT_EQ(u->Count(0), 0);
   u->Release(7);  // never acquired
   EXPECT_EQ(u->Count(7), 0);
+  u->Release(1);
+  EXPECT_EQ(c->Size(), 0);
   u->Acquire(99);  // no registry entry: counted, nothing requested
   EXPECT_EQ(u->Count(99), 1);
+  EXPECT_EQ(c->Size(), 0);
 }
 
 // An avatar that leaves gives up its type, so the sequences only it used can go.
@@ -222,6 +227,19 @@ TEST_F(CacheTest, DestroyedAvatarReleasesItsTypesSequences) {
   AnimDestroyAvatar(second);
   EXPECT_EQ(0, u->Count(0));
   EXPECT_LT(c->Users(AnimName("w")), users);
+  EXPECT_EQ(0, c->Size());
+  // Crowds of that type come and go: nothing stays behind.
+  for (int round = 0; round < 20; ++round) {
+    AnimAvatar* crowd[3];
+    for (AnimAvatar*& a : crowd) {
+      a = AnimCreateAvatar(&owner, 1, 1);
+      ASSERT_EQ(1, AnimSetAvatarState(a, 0, 0, 0, 0, 0, 0, 0, 0));
+    }
+    EXPECT_EQ(3, c->Users(AnimName("w")));
+    for (AnimAvatar* a : crowd) AnimDestroyAvatar(a);
+  }
+  EXPECT_EQ(0, c->Size());
+  EXPECT_EQ(0, u->Count(0));
   // One that never took a type gives nothing up.
   u->Acquire(0);
   AnimDestroyAvatar(AnimCreateAvatar(&owner, 1, 1));

@@ -326,3 +326,46 @@ TEST_F(ModelTest, ANewerModelFileIsBuiltAgainEvenWhileItsTexturesArrive) {
   EXPECT_EQ(textured_polygons(i->clump), 1);
   model_dereference(i);
 }
+
+// A model left unbuilt on disk (its textures never came) gets a newer file at the next visit
+// while its textures are still on their way: it is built only once both have arrived.
+TEST_F(ModelTest, ANewerFileWhileTexturesWaitIsBuiltOnlyWithAllItsTextures) {
+  const std::string two_textures =
+      "clumpbegin\n vertex 0 0 0 uv 0 0\n vertex 1 0 0 uv 1 0\n vertex 0 1 0 uv 0 1\n"
+      " texture plank\n triangle 1 2 3\n texture slate\n triangle 1 3 2\nclumpend\n";
+  serve_model("hall.vxx", two_textures);
+  model_instance* i = model_reference("models", "hall.vxx", nullptr);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  settle(1500);  // neither texture is on the server
+  ASSERT_EQ(i->model->pending_textures, 2);
+  model_dereference(i);
+  model_reset();
+  download_reset();
+  texture_reset();
+  ASSERT_TRUE(std::filesystem::exists(cache_dir() + "/models/hall.vxx"));
+
+  // Next visit: the server has a newer copy of the model and one of its textures.
+  serve_model("hall.vxx", two_textures);
+  std::filesystem::last_write_time(www_ + "/w/models/hall.zip",
+                                   std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+  serve_texture("plank");
+  i = model_reference("models", "hall.vxx", nullptr);
+  model_record* m = i->model;
+  ASSERT_EQ(m->pending_textures, 2);  // read from the file left on disk
+  // The newer copy arrives before the texture's picture is converted.
+  ASSERT_TRUE(testutil::poll_until([&] {
+    http_update();
+    download_update();
+    return m->fresh != 0;
+  }, 20000));
+  texture_record* plank = texture_download("plank", nullptr, nullptr);
+  ASSERT_TRUE(run_until([&] { return texture_ready(plank) != 0; }));
+  settle(1000);
+  EXPECT_EQ(m->pending_textures, 1);
+  EXPECT_FALSE(m->in_cache);
+  EXPECT_FALSE(chunk_exists("models", "hall")) << "a model missing a texture must not be cached";
+  model_flush();
+  EXPECT_EQ(all_polygons(i->clump), 2);
+  EXPECT_EQ(textured_polygons(i->clump), 0);  // the untextured stand-in meanwhile
+  model_dereference(i);
+}

@@ -130,8 +130,14 @@ TEST_F(JoinTest, RefusalsAreToldByWhoRefused) {
     universe_update();
     return lines.size() == 3;
   }));
-  EXPECT_EQ("3 m160: m229 3", lines[2]);
+  EXPECT_EQ("3 m160: m241 ghost", lines[2]);
   EXPECT_TRUE(moves.empty());
+  // A request that cannot be sent is told at once, not as an unanswered one later.
+  universe_term();
+  EXPECT_EQ(401, join(102, "bob"));  // not connected
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("3 m160: m58 401", lines[3]);
+  EXPECT_EQ(0, join_asked_number());
 }
 
 TEST_F(JoinTest, UnansweredRequestTimesOutAndItsLateAnswerIsIgnored) {

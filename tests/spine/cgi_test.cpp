@@ -80,11 +80,14 @@ TEST(Instance, HandOffArrivesWholeAndIsAcknowledged) {
   bool sent = false;
   std::thread second([&] { sent = host_instance_send(dir.path().c_str(), "/tmp/x.cmd", 2000); });
   char text[HOST_INSTANCE_TEXT];
+  host_instance_peer peer{};
+  for (int i = 0; i < 400 && !host_instance_accept(fd, &peer); ++i) usleep(5000);
   int got = 0;
-  for (int i = 0; i < 200 && got == 0; ++i) {
-    got = host_instance_accept(fd, text, sizeof text, 1000);
+  for (int i = 0; i < 400 && got == 0; ++i) {
+    got = host_instance_receive(&peer, text, sizeof text, 2000);
     if (!got) usleep(5000);
   }
+  host_instance_hang_up(&peer);
   second.join();
   EXPECT_EQ(got, 1);
   EXPECT_STREQ(text, "/tmp/x.cmd");
@@ -94,7 +97,7 @@ TEST(Instance, HandOffArrivesWholeAndIsAcknowledged) {
   EXPECT_FALSE(host_instance_send(dir.path().c_str(), "x", 100));
 }
 
-TEST(Instance, BrokenPeersAreDroppedAndUnterminatedTextIsCut) {
+TEST(Instance, QuietPeersAreKeptWhileTheirTimeLastsAndUnterminatedTextIsCut) {
   TempDir dir;
   int fd = host_instance_listen(dir.path().c_str());
   ASSERT_GE(fd, 0);
@@ -102,25 +105,40 @@ TEST(Instance, BrokenPeersAreDroppedAndUnterminatedTextIsCut) {
   addr.sun_family = AF_UNIX;
   snprintf(addr.sun_path, sizeof addr.sun_path, "%s/tessel.sock", dir.path().c_str());
   char text[HOST_INSTANCE_TEXT];
-  // A peer that says a little and goes quiet.
+  host_instance_peer peer{};
+  // A peer that says a little and goes quiet: kept while its time lasts, then dropped.
   int quiet = socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_EQ(connect(quiet, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(write(quiet, "abc", 3), 3);
-  EXPECT_EQ(host_instance_accept(fd, text, sizeof text, 50), -1);
+  ASSERT_EQ(host_instance_accept(fd, &peer), 1);
+  EXPECT_EQ(host_instance_receive(&peer, text, sizeof text, 60000), 0);
+  EXPECT_EQ(peer.got, 3u);
+  EXPECT_EQ(host_instance_receive(&peer, text, sizeof text, 0), -1);
   EXPECT_STREQ(text, "");
+  host_instance_hang_up(&peer);
   close(quiet);
+  // One that ends before its whole buffer is dropped at once.
+  int brief = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(brief, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(write(brief, "abc", 3), 3);
+  close(brief);
+  ASSERT_EQ(host_instance_accept(fd, &peer), 1);
+  EXPECT_EQ(host_instance_receive(&peer, text, sizeof text, 60000), -1);
+  host_instance_hang_up(&peer);
   // A full buffer without any terminator.
   int full = socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_EQ(connect(full, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   std::string bytes(HOST_INSTANCE_TEXT, 'y');
   ASSERT_EQ(write(full, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  EXPECT_EQ(host_instance_accept(fd, text, sizeof text, 500), 1);
+  ASSERT_EQ(host_instance_accept(fd, &peer), 1);
+  EXPECT_EQ(host_instance_receive(&peer, text, sizeof text, 60000), 1);
+  host_instance_hang_up(&peer);
   EXPECT_EQ(std::string(text), std::string(HOST_INSTANCE_TEXT - 1, 'y'));
   char ack = 0;
   EXPECT_EQ(read(full, &ack, 1), 1);
   EXPECT_EQ(ack, 1);
   close(full);
-  EXPECT_EQ(host_instance_accept(fd, text, sizeof text, 50), 0);  // nothing pending
+  EXPECT_EQ(host_instance_accept(fd, &peer), 0);  // nothing pending
   host_instance_close(fd, dir.path().c_str());
 }
 
@@ -155,4 +173,46 @@ TEST_F(Command, RunningInstanceTakesAHandOffFromItsLoop) {
   host_.on_step(nullptr);
   EXPECT_EQ(host_.raise_count(), 2);
   EXPECT_EQ(cgi_get_teleport(), nullptr);
+}
+
+// A second start whose text comes in pieces neither holds the window up nor loses its text:
+// another start's hand-off goes through meanwhile, and the first one's when its rest comes.
+TEST_F(Command, APeerSendingInPiecesHoldsNoOtherHandOffUp) {
+  install();
+  ASSERT_TRUE(start());
+  write_file(dir_.file("slow.cmd"), "teleport Slow\n");
+  write_file(dir_.file("quick.cmd"), "teleport Quick\n");
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s/tessel.sock", dir_.path().c_str());
+  char buffer[HOST_INSTANCE_TEXT] = {};
+  snprintf(buffer, sizeof buffer, "%s", dir_.file("slow.cmd").c_str());
+  int slow = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(send(slow, buffer, 10, MSG_NOSIGNAL), 10);
+  bool sent = false;
+  std::string quick = dir_.file("quick.cmd");
+  std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), quick.c_str(), 3000); });
+  host_.on_step([&](long) {
+    if (cgi_get_teleport()) tessel_quit();
+    usleep(1000);
+  });
+  host_.set_step_limit(3000);
+  host_.run_loop();
+  second.join();
+  EXPECT_TRUE(sent);
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Quick");
+  cgi_clear_teleport();
+  // The rest of the first text.
+  ASSERT_EQ(send(slow, buffer + 10, sizeof buffer - 10, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof buffer - 10));
+  host_.run_loop();
+  host_.on_step(nullptr);
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Slow");
+  char ack = 0;
+  EXPECT_EQ(recv(slow, &ack, 1, MSG_DONTWAIT), 1);
+  EXPECT_EQ(ack, 1);
+  close(slow);
+  EXPECT_EQ(host_.raise_count(), 2);
 }

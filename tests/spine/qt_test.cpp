@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -145,6 +146,41 @@ TEST_F(QtSpine, SplashCancelEndsTheLoopAndTheProgram) {
   EXPECT_LT(t.elapsed(), 5000);
   EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
   EXPECT_EQ(qt_->main_widget(), nullptr);
+}
+
+// The splash picture is read as the program's own bitmap reader reads it: an 8-bit file with
+// a short palette has its pixels right after the palette, whatever its offset field says.
+TEST_F(QtSpine, SplashPictureShowsTheBitmapAsTheBitmapReaderReadsIt) {
+  std::string b;
+  auto u16 = [&](unsigned v) { b += static_cast<char>(v & 255), b += static_cast<char>(v >> 8 & 255); };
+  auto u32 = [&](unsigned v) { u16(v & 0xffff), u16(v >> 16); };
+  b += "BM";
+  u32(54 + 16 * 4 + 8), u32(0), u32(9999);  // an offset that points nowhere
+  u32(40), u32(4), u32(2), u16(1), u16(8), u32(0), u32(8), u32(0), u32(0), u32(16), u32(0);
+  for (int i = 0; i < 16; ++i)  // blue, green, red, reserved
+    b += std::string{static_cast<char>(7), static_cast<char>(255 - 16 * i), static_cast<char>(16 * i), 0};
+  for (int row = 0; row < 2; ++row)  // bottom row first
+    for (int x = 0; x < 4; ++x) b += static_cast<char>(x + 4 * row);
+  write_file(dir_.file("splash.bmp"), b);
+
+  ASSERT_TRUE(qt_->about_create(nullptr));
+  qt_->about_set_picture(dir_.file("splash.bmp").c_str());
+  auto* box = qobject_cast<QtAboutBox*>(qt_->about_widget());
+  ASSERT_NE(box, nullptr);
+  auto* frame = qobject_cast<QLabel*>(box->control(706));
+  ASSERT_NE(frame, nullptr);
+  QImage shown = frame->pixmap().toImage();
+  ASSERT_EQ(shown.size(), QSize(4, 2));
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) {
+      int i = x + 4 * (1 - y);
+      EXPECT_EQ(shown.pixel(x, y) & 0xFFFFFF, static_cast<QRgb>((16 * i) << 16 | (255 - 16 * i) << 8 | 7)) << x << "," << y;
+    }
+  // Anything the reader does not take shows no picture.
+  write_file(dir_.file("splash.bmp"), "BM not a bitmap");
+  qt_->about_set_picture(dir_.file("splash.bmp").c_str());
+  EXPECT_TRUE(frame->pixmap().isNull());
+  qt_->about_destroy();
 }
 
 TEST_F(QtSpine, KeysReachTheKeyTablesAsVirtualKeys) {

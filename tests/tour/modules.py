@@ -149,7 +149,7 @@ ROWS = [
     ("the contacts' menu asks to join the guide", "join", "the join request went to the universe",
      r"universe_get_citizen_location", r"join \(guide, 102\)"),
     ("the contacts' menu asks to join the guide", "join", "the universe's answer was told",
-     r"msg \(229\)", r"join_receive_location \(\d+, 102\)"),
+     r"msg \((197|229|241)\)", r"join_receive_location \(\d+, 102\)"),
     ("the program shuts down", "lifecycle", "the modules were ended", r"tessel_shutdown"),
     ("the program shuts down", "database", "the keyed files were closed", r"database_close", r"tessel_shutdown"),
     ("the program shuts down", "universe", "the universe connection ended", r"universe_term", r"tessel_shutdown"),

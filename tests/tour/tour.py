@@ -8,11 +8,14 @@ log checked for what each module did.
 Pictures are kept in <out-dir> (default <build-dir>/tour); a failing checkpoint names itself
 and its picture.
 """
+import ctypes
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
+import time
 
 here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(os.path.dirname(here))
@@ -133,8 +136,81 @@ class Tour:
         self.results.append((name, not failed))
 
 
-def run(build, out, script="tour.script", options=(), exit_after_ms=150000):
-    """demo/start with the options, driven by the script; its status and the trace log."""
+def adopt_orphans():
+    """Processes of the run whose parent ends (the upgrade program, started in a session of
+    its own by tessel, which then quits; the web pane's helpers) come to this process rather
+    than to init, so that they can still be found and ended."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
+    except (OSError, AttributeError):
+        pass
+
+
+def children_of(pids):
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                fields = f.read().rpartition(")")[2].split()
+        except OSError:
+            continue
+        if len(fields) > 1 and int(fields[1]) in pids:
+            found.append(int(name))
+    return found
+
+
+def descendants(pid):
+    every, level = [], [pid]
+    while level:
+        level = children_of(set(level))
+        every += level
+    return every
+
+
+def end_all(group):
+    """Ends the run's process group and every process of the run that left it."""
+    for _ in range(200):
+        try:
+            os.killpg(group, signal.SIGKILL)
+        except OSError:
+            pass
+        for pid in descendants(os.getpid()):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        try:  # the ended processes that were adopted are reaped here
+            while os.waitpid(-1, os.WNOHANG)[0]:
+                pass
+        except ChildProcessError:
+            pass
+        if not descendants(os.getpid()):
+            return
+        time.sleep(0.05)
+
+
+def leftovers(out):
+    """Processes that still carry this run's marker in their environment."""
+    marker = ("TESSEL_TOUR_DIR=%s" % out).encode()
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/environ" % name, "rb") as f:
+                if marker in f.read().split(b"\0"):
+                    found.append(int(name))
+        except OSError:
+            pass
+    return found
+
+
+def run(build, out, script="tour.script", options=(), exit_after_ms=150000, limit_s=180, stop_when=None):
+    """demo/start with the options, driven by the script; its status and the trace log. The
+    run's programs form a process group of their own, ended when demo/start ends, when
+    limit_s have passed (status -1) or when stop_when() holds (status -2)."""
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     # The command file a second start of the program hands to the running one.
@@ -149,15 +225,30 @@ def run(build, out, script="tour.script", options=(), exit_after_ms=150000):
                 "TESSEL_SCREENSHOT": os.path.join(out, "last.png"),
                 # A tour that stalls still ends.
                 "TESSEL_EXIT_AFTER_MS": str(exit_after_ms), "SDL_AUDIODRIVER": "dummy"})
+    adopt_orphans()
     with open(os.path.join(out, "tessel.out"), "w") as o:
-        p = subprocess.run(["bash", os.path.join(root, "demo", "start"), build] + list(options),
-                           stdout=o, stderr=subprocess.STDOUT, env=env, timeout=180)
+        p = subprocess.Popen(["bash", os.path.join(root, "demo", "start"), build] + list(options),
+                             stdout=o, stderr=subprocess.STDOUT, env=env, start_new_session=True)
+        try:
+            deadline = time.monotonic() + limit_s
+            code = None
+            while code is None:
+                code = p.poll()
+                if code is None and time.monotonic() > deadline:
+                    print("tour: demo/start did not end within %d s" % limit_s)
+                    code = -1
+                elif code is None and stop_when and stop_when():
+                    code = -2
+                elif code is None:
+                    time.sleep(0.1)
+        finally:
+            end_all(p.pid)
     log_path = os.path.join(home, "tessel.log")
     log = []
     if os.path.exists(log_path):
         with open(log_path, encoding="latin-1") as f:
             log = f.read().splitlines()
-    return p.returncode, log
+    return code, log
 
 
 def lines_of(path):

@@ -2,7 +2,12 @@
 // replies and the standard library's file server for dates.
 #include "client/cache/http.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -129,6 +134,43 @@ TEST_F(HttpTest, TransferErrorsAreKeptApartFromStates) {
   int state = finish(r);
   EXPECT_GT(state, HTTP_TRANSFER_BASE);
   EXPECT_LT(state, HTTP_TRANSFER_BASE + 1000);
+}
+
+// A server that is not listening yet when the request starts, but is a moment later: the
+// connect is tried again and the reply arrives.
+TEST_F(HttpTest, ARefusedConnectIsTriedAgain) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t length = sizeof addr;
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+  // Bound but not listening: a connect to the port is refused.
+  http_request* r = http_get(("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/late").c_str());
+  requests_.push_back(r);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(listen(fd, 4), 0);
+  std::thread server([fd] {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;
+    int c = accept(fd, nullptr, nullptr);
+    if (c < 0) return;
+    std::string request;
+    char buffer[1024];
+    ssize_t n;
+    while (request.find("\r\n\r\n") == std::string::npos && (n = read(c, buffer, sizeof buffer)) > 0)
+      request.append(buffer, static_cast<size_t>(n));
+    const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello";
+    (void)!write(c, reply, sizeof reply - 1);
+    close(c);
+  });
+  int state = finish(r);
+  server.join();
+  close(fd);
+  ASSERT_EQ(state, HTTP_COMPLETE);
+  EXPECT_EQ(body(r), "hello");
 }
 
 TEST_F(HttpTest, UrlStartingWithColonNeverStarts) {

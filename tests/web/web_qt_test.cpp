@@ -209,6 +209,44 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
   ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();
   EXPECT_TRUE(opened_runs(0).empty());
 }
+
+// A frame inside the page loads another page: the pane stays on its page and is not left busy
+// (Stop enabled, the logo turning) by a load that never reports its end.
+TEST_F(WebQt, AFrameLoadingInsideThePageLeavesThePaneIdleOnItsPage) {
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/w");
+  testutil::write_file(www.path() + "/w/framed.html",
+                       "<html><body><p>Outer</p><iframe id='f' src='a.html'></iframe></body></html>");
+  testutil::write_file(www.path() + "/w/a.html", "<html><head><title>A</title></head><body>a</body></html>");
+  testutil::write_file(www.path() + "/w/b.html", "<html><head><title>B</title></head><body>b</body></html>");
+  std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + www.path() + "'";
+  transfer_test::ServerProcess server({"sh", "-c", cmd});
+  ASSERT_GT(server.port(), 0);
+  std::string base = "http://" + server.base();
+  start("[web]\nhost=" + server.base() + "\n");
+  ASSERT_NE(nullptr, pane());
+  web_size(201, 0, 599, 460);
+  auto* view = qobject_cast<QWebEngineView*>(pane());
+  ASSERT_NE(nullptr, view);
+  auto frame_title = [&] {
+    QString title;
+    bool answered = false;
+    view->page()->runJavaScript("document.getElementById('f').contentDocument.title", [&](const QVariant& v) {
+      title = v.toString();
+      answered = true;
+    });
+    wait_for([&] { return answered; });
+    return title.toStdString();
+  };
+
+  ASSERT_EQ(1, web_navigate((base + "/w/framed.html").c_str(), 0));
+  ASSERT_TRUE(wait_for([&] { return !web_is_busy() && frame_title() == "A"; })) << web_current_url();
+  EXPECT_TRUE(loaded("/w/framed.html")) << web_current_url();
+  view->page()->runJavaScript("document.getElementById('f').src = 'b.html';");
+  ASSERT_TRUE(wait_for([&] { return frame_title() == "B"; }));
+  EXPECT_FALSE(web_is_busy());
+  EXPECT_TRUE(loaded("/w/framed.html")) << web_current_url();
+}
 #endif
 
 }  // namespace

@@ -157,11 +157,9 @@ void AvatarTypeUsage::Acquire(int32_t type) {
 
 void AvatarTypeUsage::Release(int32_t type) {
   auto it = counts_.find(type);
-  // A type already at 0 has released its sequences once: releasing them again would take
-  // them from the other types that share them.
+  // Each avatar of the type acquired the sequences once and gives them back once; a type
+  // already at 0 has nothing left to give back (the sequences may be another type's too).
   if (it == counts_.end() || it->second <= 0) return;
-  if (--it->second <= 0) {
-    it->second = 0;
-    for_each_sequence(type, &SequenceCache::Release);
-  }
+  --it->second;
+  for_each_sequence(type, &SequenceCache::Release);
 }

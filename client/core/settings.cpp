@@ -90,6 +90,7 @@ const Row kTable[] = {
     {"universe", "port", STORED, -1},
     {"web", "host", TEXT, 0},
     {"web", "help_path", TEXT, 0},
+    {"web", "other_host", TEXT, 0},
     {"browser", "name", TEXT, 0},
     {"upgrade", "host", TEXT, 0},
 };

@@ -60,15 +60,17 @@ module_state s;
 
 uint32_t now_ticks() { return platform_ticks(); }
 
-// A digest of the joints below a model's root: it stays the same while nothing poses them.
-uint32_t joint_digest(const VxClump* clump, VxMatrix* m, uint32_t h) {
+// A digest of the joints below a model's root (counted in joints): it stays the same while
+// nothing poses them.
+uint32_t joint_digest(const VxClump* clump, VxMatrix* m, uint32_t h, int* joints) {
   for (VxClump* c = VxGetFirstChildClump(clump); c; c = VxGetNextSiblingClump(c)) {
     VxReal e[16];
     if (VxGetClumpJointMatrix(c, m) && VxGetMatrixElements(m, e)) {
       const auto* b = reinterpret_cast<const uint8_t*>(e);
       for (size_t i = 0; i < sizeof e; ++i) h = (h ^ b[i]) * 16777619u;
+      ++*joints;
     }
-    h = joint_digest(c, m, h);
+    h = joint_digest(c, m, h, joints);
   }
   return h;
 }
@@ -82,8 +84,11 @@ void trace_joints(const avatar_record* a, AnimAvatar* o) {
   if (!root) return;
   VxMatrix* m = VxCreateMatrix();
   if (!m) return;
-  log_write("avatar: joints %s %08x", a->name, joint_digest(root, m, 2166136261u));
+  int joints = 0;
+  uint32_t digest = joint_digest(root, m, 2166136261u, &joints);
   VxDestroyMatrix(m);
+  // A model still loading has no joints yet.
+  if (joints) log_write("avatar: joints %s %08x", a->name, digest);
 }
 
 uint8_t shown_type(int type) { return perform_avatars() ? static_cast<uint8_t>(type) : 0; }

@@ -231,7 +231,7 @@ def tour(out, log):
     t.check("another user walks, posed by their sequence", "walking", [
         ("the walker's VRML avatar and its walk were fetched",
          lambda: t.logged(r"walker\.wrl") >= 0 and t.logged(r"download_file \(seqs, walk\.zip\)") >= 0),
-        ("the walker's joints move from pose to pose", lambda: len(set(poses)) >= 3),
+        ("the walker's joints move from pose to pose", lambda: len(set(poses)) >= 2),
         ("with no input the view changed", lambda: k0.differs(e, VIEW, 1) > 0.002),
         ("only a part of it changed", lambda: k0.differs(e, VIEW, 1) < 0.2),
     ])

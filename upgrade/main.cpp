@@ -6,6 +6,7 @@
 #include <clocale>
 #include <string>
 
+#include "client/ui/fonts.h"
 #include "platform/progdir.h"
 #include "platform/signals.h"
 #include "upgrade/upgrade.h"
@@ -14,6 +15,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   std::setlocale(LC_NUMERIC, "C");
+  fonts_qt_install();
   std::string line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) line += ' ';

@@ -12,7 +12,9 @@
 #include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tick.h"
+#include "client/shell/font.h"
 #include "platform/clock.h"
 #include "platform/host_instance.h"
 #include "platform/library.h"
@@ -79,10 +81,10 @@ const char* msg_v(int id, const MsgArg* args, int count) {
 }
 
 const char* proxy_setting() {
-  const char* address = profile_string("proxy", "address");
+  const char* address = proxy_setting_address();
   if (!address || !*address) return nullptr;
   std::string a = address;  // the rotating buffer may be reused by the next read
-  int port = profile_int("proxy", "port");
+  int port = proxy_setting_port();
   if (port == -1) return nullptr;
   std::snprintf(proxy_text, sizeof proxy_text, "%s:%d", a.c_str(), port);
   return proxy_text;
@@ -154,6 +156,8 @@ bool upgrade_start(UpgradeView* view, const UpgradeSystem& system, const std::st
   upgrade_reset_state();
   state.view = view;
   state.system = system;
+  // The window's labels take the interface's normal font.
+  font_init();
   if (!view || !view->create()) return false;
   // tessel waits on this lock before it replaces the upgrade program.
   state.window_lock = host_lock_named(program_dir.c_str(), "upgrade.lock");

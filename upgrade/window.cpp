@@ -13,6 +13,9 @@
 
 #include <string>
 
+#include "client/shell/font.h"
+#include "client/ui/fonts.h"
+
 namespace upgrade {
 
 namespace {
@@ -93,16 +96,21 @@ bool QtUpgradeView::create() {
   w->setGeometry(100, 100, 300, 180);
   w->setFixedSize(300, 180);
   w->on_destroyed = upgrade_window_destroyed;
+  // The frames draw no text; the labels and status lines are in the interface's font.
   struct Child { int x, y, w, h; bool frame; const char* text; } const children[] = {
       {10, 10, 275, 30, true, ""},  {10, 50, 275, 30, true, ""}, {10, 110, 275, 30, true, ""},
       {10, 90, 30, 20, false, "0%"}, {260, 90, 30, 20, false, "100%"},
       {20, 17, 260, 20, false, ""}, {20, 57, 260, 20, false, ""},
   };
+  QFont normal = qt_font(font_normal());
   int index = 0;
   for (const Child& c : children) {
     auto* label = new QLabel(QString::fromLatin1(c.text), w);
     label->setGeometry(c.x, c.y, c.w, c.h);
-    if (c.frame) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    if (c.frame)
+      label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    else
+      label->setFont(normal);
     if (index == 5) parts_->lines[0] = label;
     if (index == 6) parts_->lines[1] = label;
     ++index;

@@ -19,6 +19,7 @@
 #include "client/core/msg.h"
 #include "client/core/os.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/random.h"
 #include "client/core/tessel.h"
 #include "client/core/tick.h"
@@ -275,7 +276,7 @@ const lifecycle_step init_steps[] = {
     {"picture_init", [] { picture_init(); return backdrop_init(); }, LC_IGNORE, 0, 0, nullptr},
     {"eject_init", eject_init, LC_IGNORE, 0, 0, nullptr},
     {"psheet_init", [] { return psheet_init(nullptr, nullptr); }, LC_IGNORE, 0, 0, nullptr},
-    {"url_init", [] { return url_init(profile_string("browser", "name")) ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
+    {"url_init", [] { return url_init(settings_text("browser", "name")) ? 0 : 1; }, LC_IGNORE, 0, 0, nullptr},
     {"pdialog_init", [] { pdialog_init(nullptr, nullptr); return 0; }, LC_IGNORE, 0, 0, nullptr},
     {"cgi_init", [] { return cgi_init(tessel_command_line()); }, LC_IGNORE, 0, 0, nullptr},
     {"web_start", [] { web_start(); return 0; }, LC_IGNORE, 0, 0, nullptr},

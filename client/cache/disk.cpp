@@ -17,6 +17,7 @@
 #include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/servers/world.h"
 #include "platform/clock.h"
 #include "platform/progdir.h"
@@ -76,12 +77,6 @@ int clamp_days(int v) {
   return v;
 }
 
-// A setting that is present (even "-1") is taken as it is; absent gives the default.
-int setting(const char* key, int absent) {
-  const char* text = profile_string("disk", key);
-  if (!text || !text[0]) return absent;
-  return profile_int("disk", key);
-}
 
 std::string slashes(const char* path) {
   std::string p = path ? path : "";
@@ -249,8 +244,8 @@ void size_step() {
 
 int disk_init() {
   if (tracing()) log_write("disk_init");
-  s.limit = clamp_limit(setting("limit", 100));
-  s.days = clamp_days(setting("delete", 0));
+  s.limit = clamp_limit(settings_int("disk", "limit"));
+  s.days = clamp_days(settings_int("disk", "delete"));
   free_list();
   s.phase = PHASE_WAIT;
   s.next_run = platform_ticks() + kFirstRun;

@@ -16,6 +16,7 @@
 #include "client/core/log.h"
 #include "client/core/ini.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/zipcrypt.h"
 #include "engine/vxl21.h"
 #include "platform/progdir.h"
@@ -166,7 +167,7 @@ void update_cache(download_request* r) {
   if (trace_inner()) log_write("date: %s", date.c_str());
   uint32_t check;
   if (r->local_data)
-    check = profile_int("advanced", "cd") == 1 ? kNeverRevalidate : 0;
+    check = advanced_use_local_path() ? kNeverRevalidate : 0;
   else
     check = static_cast<uint32_t>(now_seconds());
   if (date.empty()) {
@@ -296,10 +297,9 @@ bool answered_locally(download_request* r, const DateRecord& record, int64_t now
     do_callback(r, DOWNLOAD_CURRENT);
     return true;
   }
-  // The mirror path may be 255 bytes, longer than the settings' usual text.
-  char local[256];
-  ini_get(profile_path(), "advanced", "local_path", "", local, sizeof local);
-  if (!local[0]) return false;
+  // The path as validated at start-up or by the settings page (a CD drive found by then).
+  const char* local = advanced_local_path();
+  if (!local) return false;
   std::string path = mirror_path(local, r->url);
   if (path.empty() || !file_exists(path.c_str())) return false;
   std::string file_date_text = file_date(path.c_str());
@@ -495,7 +495,7 @@ const char* download_get_path() { return cache_dir.c_str(); }
 int download_init() {
   if (trace()) log_write("download_init");
   if (!queue) queue = hash_create(kBuckets);
-  shown = profile_int("show", "downloads") == 1;
+  shown = show_setting("downloads") == 1;
   cache_dir = program_dir() + "/cache/art";
   make_dirs(cache_dir);
   return 0;

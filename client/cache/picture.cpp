@@ -18,6 +18,7 @@
 #include "client/core/lists.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/scene/model.h"
 #include "client/servers/attributes.h"
 #include "engine/vxl21.h"
@@ -51,12 +52,8 @@ std::unordered_set<picture*> live;
 
 bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
 
-int dloptions_pictures() {
-  if (picture_hook.dloptions_pictures) return picture_hook.dloptions_pictures();
-  int v = profile_int("downloads", "pictures");
-  if (v == -1) return profile_int("performance", "urls") == 0 ? 0 : 100;
-  if (v == 0 || v == 1 || (v >= 10 && v <= 999)) return v;
-  return 100;
+int pictures_option() {
+  return picture_hook.dloptions_pictures ? picture_hook.dloptions_pictures() : dloptions_pictures();
 }
 
 // A name with a '/' that is not its first character names a URL.
@@ -192,7 +189,7 @@ picture* picture_create(model_instance* instance, const char* name, int update_s
   if (!name || !table) return nullptr;
   int max_kb = 0;
   if (is_url(name)) {
-    int option = dloptions_pictures();
+    int option = pictures_option();
     if (option == 0) return nullptr;
     max_kb = option == 1 ? 0 : option;
   }

@@ -28,6 +28,11 @@ bool DialogView::position(int id, int* out) {
   return true;
 }
 
+bool DialogView::choose_save_file(const char*, const char*, const char*, const std::string&,
+                                  std::string*) {
+  return false;
+}
+
 void dialog_apply_labels(DialogView& view, const dialog_label* table, size_t count) {
   if (!table) return;
   for (size_t i = 0; i < count; ++i) view.set_text(table[i].id, msg(table[i].message));
@@ -90,6 +95,16 @@ bool ScriptedView::position(int id, int* out) {
   const Control& c = controls_[id];
   if (c.high >= c.low) v = v < c.low ? c.low : v > c.high ? c.high : v;
   if (out) *out = v;
+  return true;
+}
+
+bool ScriptedView::choose_save_file(const char* title, const char* filter, const char* pattern,
+                                    const std::string& start, std::string* out) {
+  file_requests_.push_back({title ? title : "", filter ? filter : "", pattern ? pattern : "", start});
+  std::string answer;
+  answer.swap(save_answer_);
+  if (answer.empty()) return false;
+  if (out) *out = answer;
   return true;
 }
 

@@ -38,6 +38,10 @@ class DialogView {
   virtual void set_range(int id, int low, int high);
   virtual void set_position(int id, int position);
   virtual bool position(int id, int* out);
+  // A save-file dialog over this one: its title, one filter (name and pattern) and the name it
+  // starts from. True with the chosen file in out; false when cancelled or not offered.
+  virtual bool choose_save_file(const char* title, const char* filter, const char* pattern,
+                                const std::string& start, std::string* out);
   // Ends the modal loop; dialog_run returns code.
   virtual void end(int code) = 0;
   // As if the user closed the window: the controller's close() runs once the current
@@ -104,8 +108,18 @@ class ScriptedView : public DialogView {
   int list_selection(int id) override;
   void set_range(int id, int low, int high) override;
   bool position(int id, int* out) override;
+  bool choose_save_file(const char* title, const char* filter, const char* pattern,
+                        const std::string& start, std::string* out) override;
   void end(int code) override;
   void post_close() override;
+
+  // The file the next save-file dialog is answered with ("" cancels it), and what the last
+  // one was asked: title, filter, pattern and the name it started from.
+  void answer_save_file(const std::string& path) { save_answer_ = path; }
+  struct FileRequest {
+    std::string title, filter, pattern, start;
+  };
+  const std::vector<FileRequest>& file_requests() const { return file_requests_; }
 
   // What a user does: typing keeps to the edit's limit, as a real edit does.
   void type(int id, const std::string& text);
@@ -131,6 +145,8 @@ class ScriptedView : public DialogView {
   bool ended_ = false;
   int code_ = 0;
   bool close_posted_ = false;
+  std::string save_answer_;
+  std::vector<FileRequest> file_requests_;
 };
 
 // Answers dialogs from scripts. A script is a list of steps run in order while the dialog is

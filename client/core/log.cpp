@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "platform/clock.h"
 
 int32_t trace_switches[13];
@@ -36,7 +37,7 @@ const SwitchKey kSwitchKeys[] = {
 static_assert(sizeof(trace_switches) / sizeof(trace_switches[0]) == TRACE_COUNT);
 
 int log_init() {
-  flush_mode = profile_int("debug", "flush") == 1;
+  flush_mode = settings_int("debug", "flush") == 1;
   if (flush_mode) {
     // Each run starts with an empty file; later lines append.
     if (log_file) {
@@ -45,13 +46,13 @@ int log_init() {
     }
     if (FILE* f = std::fopen(kLogName, "w")) std::fclose(f);
   }
-  timing_mode = profile_int("debug", "timing") == 1;
-  if (profile_int("debug", "all") == 1) {
+  timing_mode = settings_int("debug", "timing") == 1;
+  if (settings_int("debug", "all") == 1) {
     for (auto& s : trace_switches) s = 1;
     return 0;
   }
   for (const auto& k : kSwitchKeys) {
-    if (profile_int("debug", k.key) == 1) trace_switches[k.entry] = 1;
+    if (settings_int("debug", k.key) == 1) trace_switches[k.entry] = 1;
   }
   return 0;
 }

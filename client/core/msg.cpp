@@ -9,6 +9,7 @@
 
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "platform/host.h"
 #include "platform/progdir.h"
 
@@ -225,7 +226,7 @@ int msg_load(const char* name) {
 
 int msg_init() {
   if (!msg_load("default")) return 432;
-  msg_load(profile_string("general", "messages"));
+  msg_load(general_messages());
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "engine/vxl21.h"
 #include "platform/host.h"
 #include "platform/host_instance.h"
@@ -77,9 +78,8 @@ int tessel_step_init_instance() {
   int sw = 0, sh = 0;
   host()->screen_size(&sw, &sh);
   MainGeometry g =
-      tessel_main_geometry(profile_int("layout", "main_x"), profile_int("layout", "main_y"),
-                           profile_int("layout", "main_width"),
-                           profile_int("layout", "main_height"), sw, sh);
+      tessel_main_geometry(layout_setting("main_x"), layout_setting("main_y"),
+                           layout_setting("main_width"), layout_setting("main_height"), sw, sh);
   HostRect r{g.x, g.y, g.width, g.height};
   return host()->window_create(msg(68), r, 380, 200,
                                window_procedure ? window_procedure : no_procedure)
@@ -89,12 +89,12 @@ int tessel_step_init_instance() {
 
 int tessel_step_show_toolbar() {
   // Any value but 0, the absent -1 included, shows the toolbar.
-  toolbar_shown = profile_int("show", "toolbar") != 0;
+  toolbar_shown = show_setting("toolbar") != 0;
   return 0;
 }
 
 int tessel_step_kiosk() {
-  kiosk = profile_int("special", "kiosk") == 1;
+  kiosk = settings_int("special", "kiosk") == 1;
   return 0;
 }
 
@@ -118,7 +118,7 @@ int tessel_step_debug_settings() {
 
 int tessel_step_show_window() {
   int show = show_command;
-  if (profile_int("layout", "maximized") == 1) show |= HOST_SHOW_MAXIMIZED;
+  if (layout_setting("maximized") == 1) show |= HOST_SHOW_MAXIMIZED;
   host()->window_show(show);
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 
 namespace {
 std::string address;
@@ -15,7 +16,7 @@ bool have_proxy = false;
 
 int proxy_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("proxy_init");
-  const char* a = profile_string("proxy", "address");
+  const char* a = proxy_setting_address();
   have_proxy = a && *a;
   if (!have_proxy) {
     address.clear();
@@ -25,7 +26,7 @@ int proxy_init() {
   }
   address = a;
   // Taken as 16 bits: an absent port (-1) becomes 65535.
-  port = profile_int("proxy", "port") & 0xFFFF;
+  port = proxy_setting_port() & 0xFFFF;
   std::snprintf(text, sizeof text, "%s:%d", address.c_str(), port);
   return 0;
 }

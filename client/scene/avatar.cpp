@@ -16,6 +16,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/scene/anim_link.h"
 #include "client/scene/avatar_peer.h"
@@ -56,11 +57,38 @@ module_state s;
 
 uint32_t now_ticks() { return platform_ticks(); }
 
-bool setting_on(const char* section, const char* key) { return profile_int(section, key) > 0; }
-
-uint8_t shown_type(int type) {
-  return setting_on("performance", "avatars") ? static_cast<uint8_t>(type) : 0;
+// A digest of the joints below a model's root (counted in joints): it stays the same while
+// nothing poses them.
+uint32_t joint_digest(const VxClump* clump, VxMatrix* m, uint32_t h, int* joints) {
+  for (VxClump* c = VxGetFirstChildClump(clump); c; c = VxGetNextSiblingClump(c)) {
+    VxReal e[16];
+    if (VxGetClumpJointMatrix(c, m) && VxGetMatrixElements(m, e)) {
+      const auto* b = reinterpret_cast<const uint8_t*>(e);
+      for (size_t i = 0; i < sizeof e; ++i) h = (h ^ b[i]) * 16777619u;
+      ++*joints;
+    }
+    h = joint_digest(c, m, h, joints);
+  }
+  return h;
 }
+
+// The trace shows an animated avatar's pose once a second, so a run's log tells whether the
+// other users' joints move.
+void trace_joints(const avatar_record* a, AnimAvatar* o) {
+  if (!trace_switches[TRACE_GENERAL]) return;
+  void* model = AnimGetAvatarModel(o);
+  VxClump* root = model ? model_clump(static_cast<model_instance*>(model)) : nullptr;
+  if (!root) return;
+  VxMatrix* m = VxCreateMatrix();
+  if (!m) return;
+  int joints = 0;
+  uint32_t digest = joint_digest(root, m, 2166136261u, &joints);
+  VxDestroyMatrix(m);
+  // A model still loading has no joints yet.
+  if (joints) log_write("avatar: joints %s %08x", a->name, digest);
+}
+
+uint8_t shown_type(int type) { return perform_avatars() ? static_cast<uint8_t>(type) : 0; }
 
 bool in_set(hash_table* set, int session) {
   uint16_t key = static_cast<uint16_t>(session);
@@ -152,7 +180,7 @@ void send_own_position(uint32_t now) {
 
 void make_near(avatar_record* a, uint32_t now) {
   drop_far(a);
-  a->anim = AnimCreateAvatar(a->scene, 1, setting_on("performance", "zembrels") ? 1 : 0);
+  a->anim = AnimCreateAvatar(a->scene, 1, perform_zembrels() ? 1 : 0);
   if (!a->anim) return;
   AnimAvatar* o = static_cast<AnimAvatar*>(a->anim);
   AnimSetAvatarState(o, a->x, a->y, a->z, static_cast<int>(a->yaw), now_ticks(), a->type, 0, a->gesture);
@@ -340,6 +368,7 @@ void avatar_frame_update() {
       if (tick_before(static_cast<uint32_t>(a->next_state), now)) {
         AnimSetAvatarState(o, a->x, a->y, a->z, static_cast<int>(a->yaw), now, a->type, 0, a->gesture);
         a->next_state = static_cast<int32_t>(now + AVATAR_STATE_INTERVAL);
+        trace_joints(a, o);
       }
       AnimUpdateAvatar(o, now);
       AnimGetAvatarPosition(o, &x, &y, &z);
@@ -400,6 +429,7 @@ void avatar_frame_update() {
 }
 
 void avatar_reset() {
+  TRACE("avatar_reset");
   avatar_peer_reset();
   avatar_delete_all();
   if (!s.muted) s.muted = hash_create(AVATAR_BUCKETS);

@@ -15,6 +15,7 @@
 #include "client/core/hash.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/net/udp.h"
 #include "client/scene/avatar.h"
@@ -290,7 +291,7 @@ void apply_state_list(const uint8_t* d, int length) {
   if (length < 13 || !p.peers) return;
   int32_t bx = rd32(d + 1), by = rd32(d + 5), bz = rd32(d + 9);
   bool loaded = avatar_list_loaded();
-  bool types = profile_int("performance", "avatars") > 0;
+  bool types = perform_avatars() != 0;
   for (int off = 13; off + PEER_RECORD_SIZE <= length; off += PEER_RECORD_SIZE) {
     const uint8_t* r = d + off;
     peer_key k{};
@@ -324,7 +325,7 @@ void apply_state_list(const uint8_t* d, int length) {
       if (!pr->anim) {
         if (!pr->scene) pr->scene = take_scene();
         TRACE("TZD_create");
-        pr->anim = AnimCreateAvatar(pr->scene, 1, profile_int("performance", "zembrels") > 0 ? 1 : 0);
+        pr->anim = AnimCreateAvatar(pr->scene, 1, perform_zembrels() != 0 ? 1 : 0);
         TRACE("TZD_create done");
       }
       if (pr->anim) {

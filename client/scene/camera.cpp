@@ -6,6 +6,7 @@
 
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/core/tick.h"
 #include "client/scene/display_viewport.h"
@@ -316,7 +317,7 @@ void camera_update() {
 }
 
 void camera_choose_half() {
-  s.use_half = profile_int("performance", "panning") == 1 && s.mode == 0 && self().turning &&
+  s.use_half = perform_panning() == 1 && s.mode == 0 && self().turning &&
                s.half && !driver_using_direct3d();
 }
 

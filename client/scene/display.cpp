@@ -3,6 +3,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "platform/gdi.h"
 
 namespace {
@@ -31,7 +32,7 @@ int display_init() {
   GdiDc* dc = gdi_get_dc(nullptr);
   depth = dc ? gdi_device_caps(dc, kCapsBitsPixel) : 0;
   if (dc) gdi_release_dc(nullptr, dc);
-  if (profile_int("display", "depth") == 1 || depth == 15 || depth == 16) return 1;
+  if (settings_int("display", "depth") == 1 || depth == 15 || depth == 16) return 1;
   DepthDialog dialog(depth);
   int r = dialog_run(DEPTH_DIALOG, dialog);
   // With no way to ask (no dialog view at all), go on rather than end silently.

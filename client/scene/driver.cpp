@@ -6,6 +6,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/scene/display.h"
 #include "driver/records.h"
 #include "engine/vxl21.h"
@@ -31,7 +32,9 @@ bool setting_on(const char* key) {
   if (directdraw_cleared && (dd || trial)) return false;
   if (dd && driver_hook.perform_directdraw) return driver_hook.perform_directdraw() == 1;
   if (trial && driver_hook.perform_try_directdraw) return driver_hook.perform_try_directdraw() == 1;
-  return profile_int("performance", key) == 1;
+  if (dd) return perform_stored_directdraw() == 1;
+  if (trial) return perform_stored_try_directdraw() == 1;
+  return settings_int("performance", key) == 1;
 }
 
 // The "6" name that follows an mmx name in the table.
@@ -94,19 +97,19 @@ int driver_init() {
       }
       note(msg(203), msg(68));
     }
-    int value = profile_int("performance", "mmx");
+    int value = perform_mmx();
     if (value == 1) {
       if (load_driver(mmx, 1)) goto finish;
-      profile_set_int("performance", "mmx", 0);
+      perform_set_mmx(0);
       note(msg(204), msg(68));
     } else if (value == -1) {
       if (load_driver(mmx, 1)) {
-        profile_set_int("performance", "mmx", 1);
+        perform_set_mmx(1);
         goto finish;
       }
-      profile_set_int("performance", "mmx", 0);
+      perform_set_mmx(0);
     } else if (value != 0) {
-      profile_set_int("performance", "mmx", 0);
+      perform_set_mmx(0);
     }
     name = fallback_of(mmx);
     flag = 1;

@@ -13,6 +13,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/scene/element.h"
 #include "client/scene/pick.h"
 #include "client/servers/universe.h"
@@ -89,7 +90,7 @@ void enable_duplicate(bool on) {
 }
 
 void place_new() {
-  int x = profile_int("layout", "object_x"), y = profile_int("layout", "object_y");
+  int x = layout_setting("object_x"), y = layout_setting("object_y");
   int width = 0, height = 0;
   if (d.ops && d.ops->size) d.ops->size(d.view, &width, &height);
   if (x == -1 || y == -1) {

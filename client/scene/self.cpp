@@ -7,6 +7,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/core/tick.h"
 #include "client/scene/backdrop.h"
@@ -75,7 +76,7 @@ VxReal clamp(VxReal v, VxReal lo, VxReal hi) {
   return v > hi ? hi : v;
 }
 
-bool avatars_on() { return profile_int("performance", "avatars") != 0; }
+bool avatars_on() { return perform_avatars() != 0; }
 
 void menu_check(int id, bool on) {
   if (self_hook.menu_check) self_hook.menu_check(id, on);
@@ -213,8 +214,8 @@ int self_init(void* /*main_window*/) {
     }
   }
   s.y = SELF_START_Y;
-  if (profile_int("show", "position") != 0 && !s.title_on) self_toggle_position();
-  if (profile_int("show", "altitude") == 1 && !s.altitude_on) self_toggle_altitude();
+  if (show_setting("position") != 0 && !s.title_on) self_toggle_position();
+  if (show_setting("altitude") == 1 && !s.altitude_on) self_toggle_altitude();
   world_hook.self_set_position = self_set_position;
   world_hook.self_invalidate_title = self_invalidate_title;
   world_hook.self_pass_through = [](int allowed) {
@@ -415,7 +416,7 @@ void place_self() {
 
 void self_create_avatar() {
   if (s.avatar || !self_hook.anim_create) return;
-  s.avatar = self_hook.anim_create(s.scene, 0, profile_int("performance", "zembrels") != 0 ? 1 : 0);
+  s.avatar = self_hook.anim_create(s.scene, 0, perform_zembrels() != 0 ? 1 : 0);
   if (!s.avatar) return;
   bool on = avatars_on();
   int type = on && self_hook.avatar_type ? self_hook.avatar_type() : 0;

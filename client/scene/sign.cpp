@@ -8,6 +8,7 @@
 
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tick.h"
 #include "client/scene/behavior.h"
 #include "client/scene/color.h"
@@ -177,7 +178,7 @@ void sign_init() {
   model_hook.sign_redraw = sign_requeue;
   if (s.dc) return;
   s.dc = gdi_create_compatible_dc(nullptr);
-  bool high = profile_int("performance", "hr") == 1;
+  bool high = perform_hr() == 1;
   s.font = gdi_create_font(high ? 72 : 36, 600, "Arial");
   s.largest = high ? 524288 : 131072;
   if (s.dc) {

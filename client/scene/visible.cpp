@@ -4,6 +4,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tick.h"
 #include "client/scene/cell.h"
 #include "client/scene/element.h"
@@ -110,16 +111,11 @@ struct visible_state {
 
 visible_state s;
 
-// [performance] values as the settings sheet reads them: out-of-range values give the default.
-int setting(const char* key, int low, int high, int fallback) {
-  int v = profile_int("performance", key);
-  return v < low || v > high ? fallback : v;
-}
 int visibility_value() {
-  return visible_hook.perform_visibility ? visible_hook.perform_visibility() : setting("visibility", 25, 120, 40);
+  return visible_hook.perform_visibility ? visible_hook.perform_visibility() : perform_visibility();
 }
 int framerate_target() {
-  return visible_hook.perform_framerate ? visible_hook.perform_framerate() : setting("framerate", 3, 30, 7);
+  return visible_hook.perform_framerate ? visible_hook.perform_framerate() : perform_framerate();
 }
 
 void make_key(uint8_t key[4], int x, int z) {
@@ -355,7 +351,7 @@ void visible_init() {
   world_hook.visible_set_load_factor = visible_set_load_factor;
   cell_set_element_create(element_create);
   set_minimum_range();
-  if (profile_int("show", "visibility") == 1) visible_toggle();
+  if (show_setting("visibility") == 1) visible_toggle();
   table();
 }
 

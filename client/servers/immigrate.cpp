@@ -11,6 +11,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/servers/login.h"
 #include "client/servers/prompt.h"
@@ -232,7 +233,7 @@ void immigrate_change_result(int rc) {
     return;
   }
   im.outstanding = false;
-  if (strcasecmp(citizen_name(), profile_string("citizen", "name")) == 0) {
+  if (strcasecmp(citizen_name(), settings_text("citizen", "name")) == 0) {
     profile_set_string("citizen", "name", im.name_sent.c_str());
     profile_set_encrypted_string("citizen", "pass", im.password_sent.c_str());
   }

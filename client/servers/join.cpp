@@ -10,6 +10,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/scene/self.h"
 #include "client/servers/teleport.h"
 #include "client/servers/universe.h"
@@ -64,8 +65,8 @@ void console(const char* text) {
   join_hook.console_print(CONSOLE_KIND, line);
 }
 
-int setting(int (*hook)(), const char* key) {
-  int v = hook ? hook() : profile_int("privacy", key);
+int setting(int (*hook)(), int (*accessor)()) {
+  int v = hook ? hook() : accessor();
   return v < 0 ? 0 : v;
 }
 
@@ -123,12 +124,12 @@ int join(int32_t number, const char* name) {
 void join_receive_request(int32_t number, const char* name) {
   std::string who = cut(name);
   TRACE("join_receive_request (%d, %s)", number, who.c_str());
-  int allowed = setting(join_hook.privacy_join, "join");
+  int allowed = setting(join_hook.privacy_join, privacy_join);
   if (allowed >= 2 || (allowed == 1 && !is_contact(number))) {
     refuse(number);
     return;
   }
-  if (setting(join_hook.privacy_verify, "verify") == 0) {
+  if (setting(join_hook.privacy_verify, privacy_verify) == 0) {
     join_accept(number, who.c_str());
     return;
   }

@@ -9,6 +9,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/net/netcodes.h"
 #include "client/servers/tourist.h"
@@ -74,9 +75,9 @@ class CitizenDialog : public DialogController {
     dialog_apply_labels(v, labels);
     v.limit(LOGIN_NAME, LOGIN_NAME_LIMIT);
     v.limit(LOGIN_PASSWORD, LOGIN_PASSWORD_LIMIT);
-    std::string name = profile_string("citizen", "name");
+    std::string name = settings_text("citizen", "name");
     v.set_text(LOGIN_NAME, name.c_str());
-    v.set_text(LOGIN_PASSWORD, profile_encrypted_string("citizen", "pass"));
+    v.set_text(LOGIN_PASSWORD, settings_secret("citizen", "pass"));
     if (lm.last_result != 0) {
       std::string typed = v.text(LOGIN_NAME, LOGIN_NAME_LIMIT);
       show_error(v, lm.last_result, typed.c_str());
@@ -152,7 +153,7 @@ class CitizenDialog : public DialogController {
 
 int login_init() {
   TRACE("login_init");
-  std::string old = profile_string("citizen", "password");
+  std::string old = settings_text("citizen", "password");
   if (!old.empty()) {
     profile_set_encrypted_string("citizen", "pass", old.c_str());
     profile_set_string("citizen", "password", "");
@@ -163,8 +164,8 @@ int login_init() {
 int login_auto() {
   TRACE("login_auto");
   lm.done = 0;
-  lm.name = cut(profile_string("citizen", "name"), LOGIN_NAME_LIMIT);
-  lm.password = cut(profile_encrypted_string("citizen", "pass"), LOGIN_PASSWORD_LIMIT);
+  lm.name = cut(settings_text("citizen", "name"), LOGIN_NAME_LIMIT);
+  lm.password = cut(settings_secret("citizen", "pass"), LOGIN_PASSWORD_LIMIT);
   lm.automatic = true;
   return universe_login(lm.name.c_str(), lm.password.c_str());
 }

@@ -8,6 +8,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/servers/login.h"
 #include "client/servers/universe.h"
 
@@ -73,9 +74,9 @@ class PrivilegeDialog : public DialogController {
     dialog_apply_labels(v, labels);
     v.limit(PRIVILEGE_NAME, PRIVILEGE_NAME_LIMIT);
     v.limit(PRIVILEGE_PASSWORD, PRIVILEGE_PASSWORD_LIMIT);
-    v.set_text(PRIVILEGE_NAME, cut(profile_string("privilege", "name"), PRIVILEGE_NAME_LIMIT).c_str());
+    v.set_text(PRIVILEGE_NAME, cut(settings_text("privilege", "name"), PRIVILEGE_NAME_LIMIT).c_str());
     v.set_text(PRIVILEGE_PASSWORD,
-               cut(profile_encrypted_string("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT).c_str());
+               cut(settings_secret("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT).c_str());
     v.check(PRIVILEGE_ENABLE, pv.active);
     enable_fields(v, pv.active);
     if (pv.active) universe_get_citizen_name(pv.active_number);
@@ -117,10 +118,10 @@ class PrivilegeDialog : public DialogController {
 
 int privilege_init() {
   TRACE("privilege_init");
-  pv.active = profile_int("privilege", "privilege") > 0;
+  pv.active = settings_int("privilege", "privilege") > 0;
   pv.requested = 0;
   if (pv.active) {
-    int id = profile_int("privilege", "id");
+    int id = settings_int("privilege", "id");
     if (id > 0) {
       pv.requested = id;
       pv.active_number = id;
@@ -179,7 +180,7 @@ const char* privilege_holder_name() { return pv.holder.c_str(); }
 
 const char* privilege_password() {
   if (pv.requested == 0) return "";
-  pv.password = cut(profile_encrypted_string("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT);
+  pv.password = cut(settings_secret("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT);
   return pv.password.c_str();
 }
 

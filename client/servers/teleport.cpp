@@ -13,6 +13,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/scene/behavior.h"
 #include "client/scene/self.h"
@@ -433,9 +434,9 @@ void teleport_set_home() {
 }
 
 int teleport_home() {
-  std::string world = profile_string("start", "world");
+  std::string world = settings_text("start", "world");
   if (world.empty()) return 0;
-  std::string location = profile_string("start", "location");
+  std::string location = settings_text("start", "location");
   char command[512];
   std::snprintf(command, sizeof command, "teleport %s %s", world.c_str(), location.c_str());
   post(command);

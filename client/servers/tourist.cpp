@@ -9,6 +9,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/net/netcodes.h"
 #include "client/servers/login.h"
 #include "client/servers/universe.h"
@@ -42,7 +43,7 @@ class TouristDialog : public DialogController {
     };
     dialog_apply_labels(v, labels);
     v.limit(TOURIST_NAME, TOURIST_EDIT_MAX);
-    std::string name = profile_string("citizen", "tourist");
+    std::string name = settings_text("citizen", "tourist");
     if (name.empty()) name = tourist_default_name();
     v.set_text(TOURIST_NAME, name.c_str());
     if (ts.automatic) {

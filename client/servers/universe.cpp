@@ -10,6 +10,7 @@
 
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/core/zipcrypt.h"
 #include "client/net/message.h"
@@ -402,7 +403,7 @@ int universe_init() {
   }
   universe_module& m = mod();
   m = universe_module{};
-  const char* host = profile_string("universe", "host");
+  const char* host = settings_text("universe", "host");
   std::string name = host;
   if (name.empty()) {
     name = universe_default_host;
@@ -415,7 +416,7 @@ int universe_init() {
       }
     }
   }
-  int port = profile_int("universe", "port");
+  int port = settings_int("universe", "port");
   if (port == -1 || port < 0 || port > 65535) port = UNIVERSE_DEFAULT_PORT;
   m.port = htons(static_cast<uint16_t>(port));
   m.address = RESOLVE_PENDING;
@@ -530,12 +531,7 @@ int login_send(const char* name, const char* password, bool relogin) {
     auto& rcv = universe_receiver;
     int privilege = rcv.privilege_requested_number ? rcv.privilege_requested_number() : 0;
     const char* privilege_password = rcv.privilege_password ? rcv.privilege_password() : "";
-    int hide;
-    if (rcv.privacy_hide_world) {
-      hide = rcv.privacy_hide_world() ? 1 : 0;
-    } else {
-      hide = profile_int("privacy", "hide_world") > 0 ? 1 : 0;
-    }
+    int hide = (rcv.privacy_hide_world ? rcv.privacy_hide_world() : privacy_hide_world()) ? 1 : 0;
     r = send_message(UREQ_LOGIN, pk::Int32{TESSEL_BUILD_NUMBER}, pk::String{name}, pk::String{password},
                      pk::Int32{static_cast<uint32_t>(privilege)}, pk::String{privilege_password},
                      pk::Byte{static_cast<uint32_t>(hide)});

@@ -15,6 +15,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/net/netcodes.h"
 #include "client/servers/login.h"
@@ -154,7 +155,7 @@ int upgrade_offered() { return offer ? 1 : 0; }
 const char* upgrade_command_line() {
   // [upgrade] host names another object server (a local universe's); else the service's own.
   std::string host = upgrade_sys.object_host ? upgrade_sys.object_host : "";
-  const char* configured = profile_string("upgrade", "host");
+  const char* configured = settings_text("upgrade", "host");
   if (configured && *configured && !std::strpbrk(configured, " \t\"")) host = configured;
   std::snprintf(command_line, sizeof command_line, "\"%s/upgrade\" %s upgrade/%skit%d.rtp %s",
                 program_folder().c_str(), host.c_str(),

@@ -14,6 +14,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/net/message.h"
 #include "client/net/netcodes.h"
@@ -125,16 +126,11 @@ void call_avatar_delete_all() {
 int32_t effective_citizen() { return citizen_effective_number(); }
 
 int chat_avatars_value() {
-  if (world_hook.chat_avatars) return world_hook.chat_avatars();
-  int v = profile_int("chat", "avatars");
-  if (v < 12) return 12;
-  return v > 50 ? 50 : v;
+  return world_hook.chat_avatars ? world_hook.chat_avatars() : chat_avatars();
 }
 
 int rating_limit() {
-  if (world_hook.general_rating) return world_hook.general_rating();
-  int v = profile_int("general", "rating");
-  return v == -1 ? 2 : v;
+  return world_hook.general_rating ? world_hook.general_rating() : general_rating();
 }
 
 int name_changes() { return citizen_name_changes(); }
@@ -443,7 +439,7 @@ int world_init() {
     m.db = database_open((cache + "/world").c_str(), WORLD_KEY_LENGTH, 0, 1024, 1024, 1, 1);
   if (!m.db) TRACE("world_init: no world database");
   mkdir((cache + "/property").c_str(), 0777);
-  m.status_shown = profile_int("show", "cache") != 0;
+  m.status_shown = show_setting("cache") != 0;
   if (m.status_shown && world_hook.status_show) world_hook.status_show(true);
   universe_receiver.world_receive_address = world_receive_address;
   identity_hook.attribute_set = attribute_set;

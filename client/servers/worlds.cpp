@@ -10,6 +10,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/servers/teleport.h"
 #include "client/servers/universe.h"
@@ -76,7 +77,7 @@ int status_image(int status) {
 }
 
 int layout(const char* key, int fallback) {
-  int v = profile_int("layout", key);
+  int v = layout_setting(key);
   return v == -1 ? fallback : v;
 }
 

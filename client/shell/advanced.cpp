@@ -1,31 +1,23 @@
 #include "client/shell/advanced.h"
 
 #include <dirent.h>
-#include <sys/vfs.h>
 
 #include <algorithm>
 #include <cstring>
 #include <strings.h>
 
-#include "client/core/files.h"
-#include "client/core/ini.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
-#include "client/core/profile.h"
 #include "client/core/tessel.h"
 #include "client/shell/psheet.h"
 
 namespace {
 
 constexpr size_t kPathMax = 255;
-std::string local_path;
-int cd = 0;
 
-// The file systems of CD and DVD media.
-bool on_cdrom(const char* path) {
-  struct statfs fs{};
-  if (statfs(path, &fs) != 0) return false;
-  return fs.f_type == 0x9660 || fs.f_type == 0x15013346;
+const char* shown_path() {
+  const char* p = advanced_local_path();
+  return p ? p : "";
 }
 
 const dialog_label kLabels[] = {{656, 262}, {658, 263}, {657, 264}, {659, 265},
@@ -39,8 +31,8 @@ class Page : public PsheetPage {
   void init(DialogView& view) override {
     labels(view);
     view.limit(ADVANCED_PATH, kPathMax);
-    view.set_text(ADVANCED_PATH, local_path.c_str());
-    view.check(ADVANCED_CD, cd != 0);
+    view.set_text(ADVANCED_PATH, shown_path());
+    view.check(ADVANCED_CD, advanced_use_local_path() != 0);
     sets_ = advanced_message_sets();
     view.list_clear(ADVANCED_MESSAGES);
     int current = -1;
@@ -56,17 +48,11 @@ class Page : public PsheetPage {
   void apply(DialogView& view) override {
     std::string path = view.text(ADVANCED_PATH, kPathMax);
     int new_cd = view.checked(ADVANCED_CD) ? 1 : 0;
-    std::string checked = path;
-    if (advanced_validate(checked, &new_cd)) {
-      local_path = checked;
-      cd = new_cd;
-      profile_set_string("advanced", "local_path", local_path.c_str());
-      profile_set_int("advanced", "cd", cd);
-    } else {
+    if (!advanced_store(path, new_cd)) {
       // A path that is no folder is refused: the one there was stays, and so does the file.
       note(msg(240), path.c_str());
-      view.set_text(ADVANCED_PATH, local_path.c_str());
-      view.check(ADVANCED_CD, cd != 0);
+      view.set_text(ADVANCED_PATH, shown_path());
+      view.check(ADVANCED_CD, advanced_use_local_path() != 0);
     }
     int pick = view.list_selection(ADVANCED_MESSAGES);
     if (pick >= 0 && static_cast<size_t>(pick) < sets_.size()) msg_switch(sets_[pick].c_str());
@@ -78,29 +64,11 @@ class Page : public PsheetPage {
 
 }  // namespace
 
-bool advanced_validate(std::string& path, int* use_cd) {
-  if (path.empty()) return true;
-  if (path.size() > kPathMax || !file_is_directory(path.c_str())) {
-    path.clear();
-    return false;
-  }
-  if (use_cd && !*use_cd && on_cdrom(path.c_str())) *use_cd = 1;
-  return true;
-}
-
 int advanced_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("advanced_init");
-  // The path may be 255 bytes: longer than the settings' usual text.
-  char stored[kPathMax + 1];
-  ini_get(profile_path(), "advanced", "local_path", "", stored, sizeof stored);
-  local_path = stored;
-  cd = profile_int("advanced", "cd") == 1 ? 1 : 0;
-  advanced_validate(local_path, &cd);
+  advanced_load();
   return 0;
 }
-
-const char* advanced_local_path() { return local_path.empty() ? nullptr : local_path.c_str(); }
-int advanced_use_local_path() { return cd; }
 
 std::vector<std::string> advanced_message_sets() {
   std::vector<std::string> out;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "client/core/settings.h"
+
 class PsheetPage;
 
 enum AdvancedIds : int {
@@ -14,14 +16,8 @@ enum AdvancedIds : int {
   ADVANCED_MESSAGES = 655,
 };
 
-// Reads both keys (absent: empty, 0) and validates the path. 0.
+// Loads and validates the local path and its CD switch (advanced_load). 0.
 int advanced_init();
-// The validated path, nullptr when none.
-const char* advanced_local_path();
-int advanced_use_local_path();
-// The validation: an empty path stays; a folder stays (and *cd is turned on when it lies on a
-// CD-ROM file system); anything else is cleared. True when the path is kept.
-bool advanced_validate(std::string& path, int* cd);
 // The message sets of "<program>/Messages/*.tzm": base names up to the first '.', sorted.
 std::vector<std::string> advanced_message_sets();
 PsheetPage& advanced_page();

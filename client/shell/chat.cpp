@@ -34,11 +34,6 @@ struct chat_state {
 };
 chat_state s;
 
-int bounded(const char* key, int low, int high, int fallback) {
-  int v = profile_int("chat", key);
-  return v < low || v > high ? fallback : v;
-}
-
 const char* own_name() {
   const char* n = citizen_name();
   return n ? n : "";
@@ -57,16 +52,6 @@ void log_close() {
 }  // namespace
 
 void chat_set_view_maker(chat_view_maker maker) { s.maker = maker; }
-
-int chat_avatars() { return bounded("avatars", 12, 50, 50); }
-int chat_near() { return bounded("near", 0, 50, 12); }
-int chat_balloons() { return bounded("balloons", 0, 1, 1); }
-int chat_logging() { return bounded("logging", 0, 1, 0); }
-
-const char* chat_logfile() {
-  const char* name = profile_string("chat", "logfile");
-  return name && *name ? name : "chat.txt";
-}
 
 void chat_log_open() {
   log_close();

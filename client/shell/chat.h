@@ -4,6 +4,8 @@
 // settings; the optional chat log file. Window thread only.
 #include <cstdint>
 
+#include "client/core/settings.h"
+
 constexpr int CHAT_LIMIT = 234;          // characters the line takes
 constexpr int CHAT_READ = 255;           // characters read from it on Enter
 constexpr uint32_t CHAT_OWN_SHOWN = 30000;
@@ -29,14 +31,6 @@ int chat_init(void* main_window);
 void chat_term();
 void chat_update();  // task "chat"
 void chat_reset();
-
-// [chat] settings with their bounds: avatars 12..50 (else 50), near 0..50 (else 12),
-// balloons and logging 0/1 (else 1 and 0), logfile ("" or absent: "chat.txt").
-int chat_avatars();
-int chat_near();
-int chat_balloons();
-int chat_logging();
-const char* chat_logfile();
 
 void chat_send_char(int character, int flags);
 // Enter in the edit.

@@ -1,6 +1,6 @@
 #pragma once
 // The "Chat" page of the settings sheet: [chat] avatars (12 .. 50), near (0 .. 50),
-// balloons, logging and logfile. The chat module reads these keys.
+// balloons, logging and logfile (typed, or chosen with Browse). Apply reopens the chat log.
 class PsheetPage;
 
 enum ChatPageIds : int {
@@ -12,9 +12,5 @@ enum ChatPageIds : int {
   CHAT_AVATARS = 1156,
   CHAT_NEAR = 1157,
 };
-
-// The settings as the page reads them (out of range: the defaults 50 and 12).
-int chat_page_avatars();
-int chat_page_near();
 
 PsheetPage& chat_page();

@@ -16,6 +16,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/servers/join.h"
 #include "client/servers/prompt.h"
@@ -87,7 +88,7 @@ void remove_entry(int32_t number) {
 }
 
 int layout(const char* key, int fallback) {
-  int v = profile_int("layout", key);
+  int v = layout_setting(key);
   return v < 0 ? fallback : v;
 }
 

@@ -9,14 +9,6 @@
 
 namespace {
 
-int pictures = 100, audio = 150;
-
-int read(const char* key, int fallback) {
-  int v = profile_int("downloads", key);
-  if (v == -1) return fallback;
-  return v == 0 || v == 1 || (v >= 10 && v <= 999) ? v : fallback;
-}
-
 const dialog_label kLabels[] = {{1214, 337}, {1201, 338}, {1202, 339}, {1203, 340},
                                 {1215, 341}, {1206, 342}, {1207, 343}, {1208, 344},
                                 {1211, 345}, {1212, 346}};
@@ -58,8 +50,8 @@ class Page : public PsheetPage {
   }
   void init(DialogView& view) override {
     labels(view);
-    show(view, kPictures, pictures);
-    show(view, kAudio, audio);
+    show(view, kPictures, dloptions_pictures());
+    show(view, kAudio, dloptions_audio());
   }
   void command(DialogView& view, int id) override {
     for (const Group* g : {&kPictures, &kAudio}) {
@@ -69,8 +61,8 @@ class Page : public PsheetPage {
     }
   }
   void apply(DialogView& view) override {
-    pictures = take(view, kPictures, pictures);
-    audio = take(view, kAudio, audio);
+    int pictures = take(view, kPictures, dloptions_pictures());
+    int audio = take(view, kAudio, dloptions_audio());
     profile_set_int("downloads", "pictures", pictures);
     profile_set_int("downloads", "audio", audio);
   }
@@ -80,16 +72,10 @@ class Page : public PsheetPage {
 
 int dloptions_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("dloptions_init");
-  bool urls = profile_int("performance", "urls") != 0;
-  pictures = read("pictures", urls ? 100 : 0);
-  audio = read("audio", urls ? 150 : 0);
   picture_hook.dloptions_pictures = dloptions_pictures;
   sound_hook.dloptions_audio = dloptions_audio;
   return 0;
 }
-
-int dloptions_pictures() { return pictures; }
-int dloptions_audio() { return audio; }
 
 PsheetPage& dloptions_page() {
   static Page page;

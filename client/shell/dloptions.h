@@ -1,6 +1,8 @@
 #pragma once
 // [downloads] pictures and audio and the "Download Options" page: 0 none fetched, 1 no
 // limit, 10 .. 999 a size limit in KB that the picture and sound modules apply.
+#include "client/core/settings.h"
+
 class PsheetPage;
 
 enum DloptionsIds : int {
@@ -15,9 +17,6 @@ enum DloptionsIds : int {
   DLOPTIONS_AUDIO_KB = 1209,
 };
 
-// Reads the keys (defaults 100 and 150, both 0 when [performance] urls is 0) and fills the
-// picture and sound hooks. 0.
+// Fills the picture and sound hooks. 0.
 int dloptions_init();
-int dloptions_pictures();
-int dloptions_audio();
 PsheetPage& dloptions_page();

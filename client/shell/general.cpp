@@ -1,5 +1,7 @@
 #include "client/shell/general.h"
 
+#include <iterator>
+
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
@@ -10,7 +12,6 @@
 namespace {
 
 const char* const kRatings[] = {"G", "PG", "R", "X"};
-int sound = 1, music = 1, rating = 2;
 
 const dialog_label kLabels[] = {{1104, 355}, {1101, 356}, {1102, 357},
                                 {1105, 358}, {1107, 360}, {1108, 361}};
@@ -25,11 +26,11 @@ class Page : public PsheetPage {
   }
   void init(DialogView& view) override {
     labels(view);
-    view.check(GENERAL_MUSIC, music != 0);
-    view.check(GENERAL_SOUND, sound != 0);
+    view.check(GENERAL_MUSIC, general_music() != 0);
+    view.check(GENERAL_SOUND, general_sound() != 0);
     view.list_clear(GENERAL_RATING);
     for (const char* r : kRatings) view.list_add(GENERAL_RATING, r);
-    view.list_select(GENERAL_RATING, rating);
+    view.list_select(GENERAL_RATING, general_rating());
   }
   void command(DialogView&, int id) override {
     // A new rating alone enables Apply too: only a changed page is applied.
@@ -37,10 +38,11 @@ class Page : public PsheetPage {
   }
   const char* help_topic() const override { return "general.html"; }
   void apply(DialogView& view) override {
-    sound = view.checked(GENERAL_SOUND) ? 1 : 0;
-    music = view.checked(GENERAL_MUSIC) ? 1 : 0;
+    int sound = view.checked(GENERAL_SOUND) ? 1 : 0;
+    int music = view.checked(GENERAL_MUSIC) ? 1 : 0;
+    int rating = general_rating();
     int r = view.list_selection(GENERAL_RATING);
-    if (r >= 0 && r <= 3) rating = r;
+    if (r >= 0 && r < static_cast<int>(std::size(kRatings))) rating = r;
     sound_set_effects(sound);
     sound_set_music(music);
     profile_set_int("general", "sound", sound);
@@ -53,19 +55,11 @@ class Page : public PsheetPage {
 
 int general_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("general_init");
-  sound = profile_int("general", "sound") == 0 ? 0 : 1;
-  music = profile_int("general", "music") == 0 ? 0 : 1;
-  int r = profile_int("general", "rating");
-  rating = r >= 0 && r <= 3 ? r : 2;
-  sound_set_effects(sound);
-  sound_set_music(music);
+  sound_set_effects(general_sound());
+  sound_set_music(general_music());
   world_hook.general_rating = general_rating;
   return 0;
 }
-
-int general_rating() { return rating; }
-int general_sound() { return sound; }
-int general_music() { return music; }
 
 PsheetPage& general_page() {
   static Page page;

@@ -1,5 +1,7 @@
 #pragma once
 // [general] sound, music and rating, and the "General" page of the settings sheet.
+#include "client/core/settings.h"
+
 class PsheetPage;
 
 enum GeneralIds : int {
@@ -11,7 +13,4 @@ enum GeneralIds : int {
 
 // Reads the keys and switches the sound's two kinds; fills the world's rating hook. 0.
 int general_init();
-int general_rating();  // 0 "G", 1 "PG", 2 "R", 3 "X"
-int general_sound();
-int general_music();
 PsheetPage& general_page();

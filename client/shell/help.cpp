@@ -12,6 +12,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/shell/web.h"
 #include "platform/progdir.h"
@@ -173,8 +174,8 @@ void help_open(const char* link) {
       std::fclose(f);
       address = "file://" + local;
     } else {
-      const char* host = profile_string("web", "host");
-      const char* path = profile_string("web", "help_path");
+      const char* host = settings_text("web", "host");
+      const char* path = settings_text("web", "help_path");
       address = std::string("http://") + (host && *host ? host : "www.veldara.com") +
                 (path && *path ? path : "/help/") + link;
     }

@@ -6,6 +6,7 @@
 #include "client/core/dates.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tick.h"
 #include "client/net/netcodes.h"
 #include "client/scene/visible.h"
@@ -40,7 +41,7 @@ void toggle(meter_pane& m) {
 }
 
 void show_if_kept(meter_pane& m) {
-  if (!m.pane && profile_int("show", m.key) == 1) toggle(m);
+  if (!m.pane && show_setting(m.key) == 1) toggle(m);
 }
 
 struct fps_state {

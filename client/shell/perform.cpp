@@ -16,18 +16,16 @@ namespace {
 
 constexpr uint64_t kLeastMemory = 0xF00000;
 
-struct Settings {
-  int avatars = 1, zembrels = 1, panning = 0, framerate = 7, visibility = 40;
-  int directdraw = -1, try_directdraw = 0, mmx = -1;
-  bool trial_started = false;  // try_directdraw was 1 at start-up
+// The run's DirectDraw switches; every other value is read from the settings when needed.
+struct Trial {
+  int directdraw = -1, try_directdraw = -1;
+  bool started = false;  // try_directdraw was 1 at start-up
+  bool asked = false;    // this run asked for a trial at the next start
 };
-Settings s;
+Trial s;
 uint64_t memory_override = 0;
 
-int flag(const char* key, int absent) {
-  int v = profile_int("performance", key);
-  return v == -1 ? absent : v;
-}
+void set_flag(const char* key, int value) { profile_set_int("performance", key, value); }
 
 uint64_t total_memory() {
   if (memory_override) return memory_override;
@@ -48,18 +46,18 @@ class Page : public PsheetPage {
 
   void init(DialogView& view) override {
     labels(view);
-    view.check(PERFORM_AVATARS, s.avatars != 0);
-    view.check(PERFORM_ANIMATION, s.zembrels != 0);
-    view.check(PERFORM_PANNING, s.panning == 1);
+    view.check(PERFORM_AVATARS, perform_avatars() != 0);
+    view.check(PERFORM_ANIMATION, perform_zembrels() != 0);
+    view.check(PERFORM_PANNING, perform_panning() == 1);
     view.enable(PERFORM_PANNING, !driver_using_direct3d());
-    view.check(PERFORM_DIRECTDRAW, s.directdraw == 1 || s.try_directdraw == 1);
+    view.check(PERFORM_DIRECTDRAW, directdraw_chosen());
     bool eight = display_depth() == 8;
     view.enable(PERFORM_MMX, !eight);
-    view.check(PERFORM_MMX, !eight && s.mmx == 1);
+    view.check(PERFORM_MMX, !eight && perform_mmx() == 1);
     view.set_range(PERFORM_FRAMERATE, 3, 30);
-    view.set_position(PERFORM_FRAMERATE, s.framerate);
+    view.set_position(PERFORM_FRAMERATE, perform_framerate());
     view.set_range(PERFORM_VISIBILITY, 25, 120);
-    view.set_position(PERFORM_VISIBILITY, s.visibility);
+    view.set_position(PERFORM_VISIBILITY, perform_visibility());
   }
 
   void command(DialogView&, int id) override {
@@ -71,17 +69,9 @@ class Page : public PsheetPage {
   void apply(DialogView& view) override {
     int avatars = view.checked(PERFORM_AVATARS) ? 1 : 0;
     int zembrels = view.checked(PERFORM_ANIMATION) ? 1 : 0;
-    bool rebuild = false;
-    if (avatars != s.avatars) {
-      s.avatars = avatars;
-      profile_set_int("performance", "avatars", avatars);
-      rebuild = true;
-    }
-    if (zembrels != s.zembrels) {
-      s.zembrels = zembrels;
-      profile_set_int("performance", "zembrels", zembrels);
-      rebuild = true;
-    }
+    bool rebuild = avatars != perform_avatars() || zembrels != perform_zembrels();
+    if (avatars != perform_avatars()) set_flag("avatars", avatars);
+    if (zembrels != perform_zembrels()) set_flag("zembrels", zembrels);
     if (rebuild) {
       // The avatars are made again with the new switches.
       avatar_reset();
@@ -90,35 +80,41 @@ class Page : public PsheetPage {
       self_create_avatar();
     }
     int panning = view.checked(PERFORM_PANNING) ? 1 : 0;
-    if (panning != (s.panning == 1 ? 1 : 0)) {
-      s.panning = panning;
-      profile_set_int("performance", "panning", panning);
-    }
+    if (panning != perform_panning()) set_flag("panning", panning);
     // The view brings a typed number into the range; what it gives is clamped again.
     int v = 0;
-    if (view.position(PERFORM_FRAMERATE, &v)) s.framerate = psheet_clamp(v, 3, 30);
-    profile_set_int("performance", "framerate", s.framerate);
-    if (view.position(PERFORM_VISIBILITY, &v)) s.visibility = psheet_clamp(v, 25, 120);
-    profile_set_int("performance", "visibility", s.visibility);
+    int framerate = perform_framerate(), visibility = perform_visibility();
+    if (view.position(PERFORM_FRAMERATE, &v)) framerate = psheet_clamp(v, 3, 30);
+    set_flag("framerate", framerate);
+    if (view.position(PERFORM_VISIBILITY, &v)) visibility = psheet_clamp(v, 25, 120);
+    set_flag("visibility", visibility);
 
     bool noted = false;
     if (!view.checked(PERFORM_DIRECTDRAW)) {
+      // Also cancels a trial asked for earlier in this run, and one this run is making.
       s.directdraw = 0;
       s.try_directdraw = 0;
-      profile_set_int("performance", "directdraw", 0);
-      profile_set_int("performance", "try_directdraw", 0);
-    } else if (s.directdraw != 1 && s.try_directdraw != 1) {
+      s.asked = false;
+      s.started = false;
+      set_flag("directdraw", 0);
+      set_flag("try_directdraw", 0);
+    } else if (!directdraw_chosen()) {
       note(msg(207), msg(68));
       noted = true;
       // Tried at the next start; this run goes on as it is.
-      profile_set_int("performance", "try_directdraw", 1);
+      s.asked = true;
+      set_flag("try_directdraw", 1);
     }
     int mmx = view.checked(PERFORM_MMX) ? 1 : 0;
-    if (display_depth() != 8 && mmx != (s.mmx == 1 ? 1 : 0)) {
+    if (display_depth() != 8 && mmx != (perform_mmx() == 1 ? 1 : 0)) {
       if (!noted) note(msg(207), msg(68));
       perform_set_mmx(mmx);
     }
   }
+
+ private:
+  // Checked on the page: on in this run, or a trial asked for the next one.
+  static bool directdraw_chosen() { return s.directdraw == 1 || s.try_directdraw == 1 || s.asked; }
 };
 
 }  // namespace
@@ -126,18 +122,12 @@ class Page : public PsheetPage {
 int perform_init() {
   if (trace_switches[TRACE_GENERAL]) log_write("perform_init");
   if (total_memory() < kLeastMemory) return 0;
-  s = Settings{};
-  s.avatars = flag("avatars", 1);
-  s.zembrels = flag("zembrels", 1);
-  s.panning = flag("panning", 0);
-  s.framerate = psheet_setting("performance", "framerate", 3, 30, 7);
-  s.visibility = psheet_setting("performance", "visibility", 25, 120, 40);
-  s.directdraw = profile_int("performance", "directdraw");
-  s.mmx = profile_int("performance", "mmx");
-  s.try_directdraw = profile_int("performance", "try_directdraw");
-  s.trial_started = s.try_directdraw == 1;
+  s = Trial{};
+  s.directdraw = perform_stored_directdraw();
+  s.try_directdraw = perform_stored_try_directdraw();
+  s.started = s.try_directdraw == 1;
   // The trial is made once: a run that does not end cleanly leaves DirectDraw off.
-  profile_set_int("performance", "try_directdraw", 0);
+  set_flag("try_directdraw", 0);
   visible_hook.perform_visibility = perform_visibility;
   visible_hook.perform_framerate = perform_framerate;
   driver_hook.perform_directdraw = perform_directdraw;
@@ -147,32 +137,20 @@ int perform_init() {
 }
 
 void perform_term() {
-  if (s.trial_started) {
-    profile_set_int("performance", "directdraw", 1);
-    s.trial_started = false;
+  if (s.started) {
+    set_flag("directdraw", 1);
+    s.started = false;
   }
 }
 
-int perform_avatars() { return s.avatars; }
-int perform_zembrels() { return s.zembrels; }
-int perform_panning() { return s.panning; }
-int perform_framerate() { return s.framerate; }
-int perform_visibility() { return s.visibility; }
 int perform_directdraw() { return s.directdraw; }
 int perform_try_directdraw() { return s.try_directdraw; }
-int perform_mmx() { return s.mmx; }
-void perform_set_mmx(int value) {
-  s.mmx = value;
-  profile_set_int("performance", "mmx", value);
-}
-int perform_direct3d() { return profile_int("performance", "direct3d"); }
-int perform_hr() { return profile_int("performance", "hr"); }
 
 void perform_clear_directdraw() {
   s.directdraw = 0;
   s.try_directdraw = 0;
   // A trial whose device fell back is not confirmed at exit.
-  s.trial_started = false;
+  s.started = false;
 }
 
 void perform_set_memory_for_test(uint64_t bytes) { memory_override = bytes; }

@@ -6,6 +6,8 @@
 // run writes directdraw = 1.
 #include <cstdint>
 
+#include "client/core/settings.h"
+
 class PsheetPage;
 
 enum PerformIds : int {
@@ -27,17 +29,9 @@ int perform_init();
 // After a run that began a DirectDraw trial: [performance] directdraw = 1.
 void perform_term();
 
-int perform_avatars();
-int perform_zembrels();
-int perform_panning();
-int perform_framerate();   // 3 .. 30
-int perform_visibility();  // 25 .. 120
-int perform_directdraw();  // -1 when absent
+// The run's DirectDraw switches, as stored at start-up (-1 absent).
+int perform_directdraw();
 int perform_try_directdraw();
-int perform_mmx();
-void perform_set_mmx(int value);
-int perform_direct3d();  // read from the settings at each call
-int perform_hr();
 // The driver fell back from DirectDraw: both switches read 0 for the rest of the run.
 void perform_clear_directdraw();
 

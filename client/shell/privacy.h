@@ -1,6 +1,8 @@
 #pragma once
 // [privacy] join, verify and hide_world, and the "Privacy" page. A change of hide world is
 // told to the universe by a new login.
+#include "client/core/settings.h"
+
 class PsheetPage;
 
 enum PrivacyIds : int {
@@ -12,9 +14,6 @@ enum PrivacyIds : int {
   PRIVACY_HIDE_WORLD = 205,
 };
 
-// Reads the keys (absent 0) and fills the join and universe hooks. 0.
+// Fills the join and universe hooks. 0.
 int privacy_init();
-int privacy_join();
-int privacy_verify();
-int privacy_hide_world();
 PsheetPage& privacy_page();

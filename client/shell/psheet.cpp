@@ -168,8 +168,3 @@ void psheet_reset_for_test() {
 }
 
 int psheet_clamp(int v, int low, int high) { return v < low ? low : v > high ? high : v; }
-
-int psheet_setting(const char* section, const char* key, int low, int high, int fallback) {
-  int v = profile_int(section, key);
-  return v >= low && v <= high ? v : fallback;
-}

@@ -38,9 +38,7 @@ int psheet();
 void psheet_changed(PsheetPage* page);
 // The pages in sheet order (tests and the Qt table).
 PsheetPage* psheet_page(int index);
-// The pages' bounds: v brought into low .. high; a stored [section] key read as fallback when
-// it lies outside low .. high (or is absent).
+// The pages' bounds: v brought into low .. high.
 int psheet_clamp(int v, int low, int high);
-int psheet_setting(const char* section, const char* key, int low, int high, int fallback);
 // Tests: no sheet open, menu entry cleared.
 void psheet_reset_for_test();

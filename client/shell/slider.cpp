@@ -2,6 +2,7 @@
 
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 
 SplitterView::~SplitterView() = default;
 
@@ -45,7 +46,7 @@ int clamp(int x, int lo, int hi) {
 }
 
 int stored(const char* key, int fallback) {
-  int n = profile_int("layout", key);
+  int n = layout_setting(key);
   return n == -1 ? fallback : n;
 }
 

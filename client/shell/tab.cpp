@@ -3,6 +3,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/servers/teleport.h"
 #include "client/servers/worlds.h"
 #include "client/shell/help.h"
@@ -76,7 +77,7 @@ int tab_init() {
   set_texts(true);
   for (const tab_page& p : tab_pages)
     if (p.init) p.init();
-  int stored = profile_int("layout", "tabpage");
+  int stored = layout_setting("tabpage");
   s.current = page(stored) ? stored : TAB_TELEPORTS;
   if (s.view) s.view->select(s.current);
   show_current();

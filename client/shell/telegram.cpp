@@ -16,6 +16,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/servers/universe.h"
 #include "client/shell/list_view.h"
 #include "client/shell/tab.h"
@@ -74,7 +75,7 @@ void console(int kind, const char* line) {
 }
 
 int layout(const char* key, int fallback) {
-  int v = profile_int("layout", key);
+  int v = layout_setting(key);
   return v < 0 ? fallback : v;
 }
 
@@ -203,7 +204,7 @@ int telegram_init() {
     std::string name = platform_program_dir() + "/telegram";
     tg.db = database_open(name.c_str(), TELEGRAM_KEY_LENGTH, 0, 4096, 1024, 0, 1, 1);
   }
-  tg.sort = profile_int("layout", "telegram_sort");
+  tg.sort = layout_setting("telegram_sort");
   if (tg.sort < 0 || tg.sort > 3) tg.sort = TELEGRAM_SORT_DATE;
   if (!tg.view) {
     // Clicks reach the module through the tab control, which passes them on while this page

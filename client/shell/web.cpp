@@ -9,6 +9,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/scene/behavior.h"
 #include "client/servers/prompt.h"
@@ -93,7 +94,7 @@ void destroy_container() {
 
 // "name" or "name:port" of a configured host; an unset key gives the default.
 std::string configured_host(const char* key, const char* fallback) {
-  const char* v = profile_string("web", key);
+  const char* v = settings_text("web", key);
   return v && *v ? v : fallback;
 }
 
@@ -118,7 +119,7 @@ int web_init() {
   world_hook.web_navigate = [](const char* url, int flag) { web_navigate(url, flag); };
   view_click_hook.web_navigate = [](const char* url, int flag) { web_navigate(url, flag); };
   slider_hook.web_shown = [] { return web_visible() != 0; };
-  int shown = profile_int("show", "web");
+  int shown = show_setting("web");
   if (shown != 0 && !tessel_no_web_pane() && create_container())
     web_toggle(1);
   else

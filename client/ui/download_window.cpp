@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -30,8 +31,8 @@ void create() {
   if (window) return;
   QWidget* main = main_host ? main_host->main_widget() : nullptr;
   window = new QtDownloadWindow(main);
-  int x = profile_int("layout", "download_x");
-  int y = profile_int("layout", "download_y");
+  int x = layout_setting("download_x");
+  int y = layout_setting("download_y");
   if (x == -1) {
     QPoint corner = main ? main->frameGeometry().topLeft() : QPoint(0, 0);
     x = corner.x() + 50;

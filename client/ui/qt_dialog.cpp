@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -170,6 +171,15 @@ class QtDialogView : public DialogView {
     auto* n = qobject_cast<QSpinBox*>(find(id));
     if (!n) return DialogView::position(id, out);
     if (out) *out = n->value();
+    return true;
+  }
+  bool choose_save_file(const char* title, const char* filter, const char* pattern,
+                        const std::string& start, std::string* out) override {
+    QString filters = qt_from_bytes(filter) + " (" + qt_from_bytes(pattern) + ")";
+    QString chosen = QFileDialog::getSaveFileName(&dialog_, qt_from_bytes(title),
+                                                  qt_from_bytes(start.c_str()), filters);
+    if (chosen.isEmpty()) return false;
+    if (out) *out = qt_to_bytes(chosen);
     return true;
   }
   void end(int code) override {

@@ -17,6 +17,7 @@
 #include "client/core/hash.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "client/scene/self.h"
 #include "client/servers/attributes.h"
 #include "client/ui/sound_backend.h"
@@ -149,11 +150,7 @@ void free_table() {
 
 // [downloads] audio: 0 none, 1 no limit, 10 .. 999 a limit in KB.
 int audio_option() {
-  if (sound_hook.dloptions_audio) return sound_hook.dloptions_audio();
-  if (profile_int("performance", "urls") == 0) return 0;
-  int v = profile_int("downloads", "audio");
-  if (v == 0 || v == 1 || (v >= 10 && v <= 999)) return v;
-  return 150;
+  return sound_hook.dloptions_audio ? sound_hook.dloptions_audio() : dloptions_audio();
 }
 
 void own_position(float* x, float* y, float* z, float* yaw) {
@@ -276,8 +273,8 @@ SoundBackend* sound_backend() { return out ? out : chosen; }
 int sound_init() {
   if (trace()) log_write("sound_init");
   // The general settings switch the two kinds (they also arrive through sound_set_*).
-  effects_on = profile_int("general", "sound") != 0;
-  music_on = profile_int("general", "music") != 0;
+  effects_on = general_sound() != 0;
+  music_on = general_music() != 0;
   if (available) return 0;
   SoundBackend* b = chosen ? chosen : sound_sdl_backend();
   if (!b) return SOUND_NO_DEVICE;

@@ -131,6 +131,40 @@ TEST_F(AvatarWorld, TheOwnPositionIsSentOnlyWhenItChanges) {
   EXPECT_EQ("frame 1 08000005dc000000fafffff83001c20400", world->wait_for("frame", step));
 }
 
+// A settings file that names neither [performance] avatars nor zembrels, as a fresh program
+// directory has: both mean on.
+class AvatarDefaults : public AvatarWorld {
+ protected:
+  void SetUp() override {
+    ini = "";
+    AvatarFixture::SetUp();
+  }
+};
+
+TEST_F(AvatarDefaults, OtherUsersWalkAnimatedInTheirOwnTypes) {
+  start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":0,"z":2000,"yaw":0,"type":3,"gesture":0}]})");
+  ASSERT_TRUE(wtest::poll_until([] {
+    step();
+    return avatar_find(7) != nullptr;
+  }));
+  avatar_record* bob = avatar_find(7);
+  EXPECT_EQ(3, bob->type);
+  frames(1);
+  ASSERT_NE(nullptr, bob->anim);
+  auto* anim = static_cast<AnimAvatar*>(bob->anim);
+  EXPECT_EQ(1, AnimGetAvatarMotion(anim));  // standing where it appeared
+
+  // Reply 4: bob to (-3000, 0, 4500) as type 5: it walks there in its new type.
+  command("reply 1 4 0007fffff448000000000000119407080501");
+  ASSERT_TRUE(wtest::poll_until([bob] {
+    step();
+    return bob->x < 0;
+  }));
+  EXPECT_EQ(5, bob->type);
+  frames(2, 100);
+  EXPECT_EQ(3, AnimGetAvatarMotion(anim));  // walking
+}
+
 TEST_F(AvatarWorld, TheTwelveNearestAreAnimatedAndTheRestShowTheFarModel) {
   start(R"({"mode":"new"})");
   for (int i = 1; i <= 20; ++i) avatar_add(i, "a", i * 10000, 0, 0, 0, 0, 0);

@@ -10,6 +10,7 @@
 #include <array>
 #include <random>
 
+#include "client/core/profile.h"
 #include "client/net/udp.h"
 #include "client/scene/self.h"
 #include "tests/avatar/avatar_fixture.h"
@@ -142,7 +143,13 @@ TEST_F(PeerChannel, TheOwnStateGoesToTheServerAndTheFirstStateListOfAFrameIsAppl
   avatar_peer_handle(two.data(), static_cast<int>(two.size()), kLoop, server.port());
   EXPECT_EQ(1, avatar_peer_count());
   ASSERT_TRUE(avatar_peer_find(kLoop, htons(4000), nullptr, nullptr, nullptr, nullptr, &type));
-  EXPECT_EQ(0, type);  // [performance] avatars is off: every type shows as 0
+  EXPECT_EQ(2, type);  // [performance] avatars is absent, which means on: the peer's own type
+  // Switched off, every type shows as 0.
+  profile_set_int("performance", "avatars", 0);
+  frame();
+  avatar_peer_handle(two.data(), static_cast<int>(two.size()), kLoop, server.port());
+  ASSERT_TRUE(avatar_peer_find(kLoop, htons(4000), nullptr, nullptr, nullptr, nullptr, &type));
+  EXPECT_EQ(0, type);
   // A state list from anyone but the server is ignored.
   frame();
   avatar_peer_handle(one.data(), static_cast<int>(one.size()), kLoop + htonl(1), server.port());

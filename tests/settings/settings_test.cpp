@@ -11,6 +11,7 @@
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
 #include "client/shell/advanced.h"
+#include "client/shell/chat.h"
 #include "client/shell/chat_page.h"
 #include "client/shell/disk_page.h"
 #include "client/shell/dloptions.h"
@@ -25,6 +26,14 @@ namespace settingstest {
 namespace {
 
 enum Page { PERF, DISK, PROXY, GENERAL, DLOPT, PRIVACY, CHAT, ADVANCED };
+
+// Lines of the trace log that hold the text.
+int count_in_log(const std::string& text) {
+  std::string log = testutil::read_file("tessel.log");
+  int n = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+  return n;
+}
 
 const char kBase[] = "[general]\nrating=2\n[performance]\navatars=1\n";
 
@@ -69,6 +78,54 @@ TEST_F(Sheet, StartupBringsValuesOutsideTheirRangesBackToTheDefaults) {
   EXPECT_EQ("0", ini()["performance.try_directdraw"]);
 }
 
+// A settings file with none of the pages' keys: every value is the settings table's default, in the
+// accessors and in the modules that use them.
+TEST_F(Sheet, AnEmptySettingsFileMeansTheTablesDefaultsEverywhere) {
+  // Nothing but the colour-depth warning's "don't ask again", which no page shows.
+  ASSERT_TRUE(start(""));
+  EXPECT_EQ(1, perform_avatars());
+  EXPECT_EQ(1, perform_zembrels());
+  EXPECT_EQ(0, perform_panning());
+  EXPECT_EQ(7, perform_framerate());
+  EXPECT_EQ(40, perform_visibility());
+  EXPECT_EQ(-1, perform_directdraw());
+  EXPECT_EQ(-1, perform_try_directdraw());
+  EXPECT_EQ(-1, perform_direct3d());
+  EXPECT_EQ(-1, perform_hr());
+  EXPECT_EQ(1, general_sound());
+  EXPECT_EQ(1, general_music());
+  EXPECT_EQ(2, general_rating());
+  EXPECT_EQ(100, dloptions_pictures());
+  EXPECT_EQ(150, dloptions_audio());
+  EXPECT_EQ(0, privacy_join());
+  EXPECT_EQ(0, privacy_verify());
+  EXPECT_EQ(0, privacy_hide_world());
+  EXPECT_EQ(nullptr, proxy_text());
+  EXPECT_EQ(nullptr, advanced_local_path());
+  EXPECT_EQ(0, advanced_use_local_path());
+  EXPECT_EQ(50, chat_avatars());
+  EXPECT_EQ(12, chat_near());
+  EXPECT_EQ(1, chat_balloons());
+  EXPECT_EQ(0, chat_logging());
+  EXPECT_STREQ("chat.txt", chat_logfile());
+  // What the modules that act on them were given.
+  EXPECT_EQ(1, sound_effects_on());
+  EXPECT_EQ(1, sound_music_on());
+  EXPECT_EQ(40, visible_hook.perform_visibility());
+  EXPECT_EQ(7, visible_hook.perform_framerate());
+  EXPECT_EQ(2, world_hook.general_rating());
+  EXPECT_EQ(50, world_hook.chat_avatars());
+  EXPECT_EQ(100, picture_hook.dloptions_pictures());
+  EXPECT_EQ(0, universe_receiver.privacy_hide_world());
+  // The page shows them so.
+  ScriptedView* seen = nullptr;
+  open_sheet({[&](ScriptedView& v) { seen = &v; }, press(DIALOG_CANCEL)});
+  ASSERT_NE(nullptr, seen);
+  EXPECT_TRUE(seen->control(PERFORM_AVATARS).checked);
+  EXPECT_TRUE(seen->control(PERFORM_ANIMATION).checked);
+  EXPECT_FALSE(seen->control(PERFORM_DIRECTDRAW).checked);
+}
+
 TEST_F(Sheet, PagesShownButNotChangedWriteNothingAndCancelWritesNothing) {
   ASSERT_TRUE(start(kBase));
   ScriptedDialogs::Script all;
@@ -99,6 +156,48 @@ TEST_F(Sheet, PerformancePageClampsTheFrameRateAndRebuildsNothingElse) {
   EXPECT_EQ((Changes{{"performance.visibility", "60"}}), got);
   EXPECT_EQ(30, perform_framerate());
   EXPECT_EQ(60, visible_hook.perform_visibility());
+}
+
+TEST_F(Sheet, SwitchingAvatarAnimationAloneRebuildsTheAvatars) {
+  ASSERT_TRUE(start("[debug]\nflush=1\ntrace=1\n"));
+  auto resets = [] { return count_in_log("avatar_reset"); };
+  int before = resets();
+  // Nothing of the avatars changed: they stay as they are.
+  apply({type(PERFORM_FRAMERATE, "12")});
+  EXPECT_EQ(before, resets());
+  Changes got = apply({tick(PERFORM_ANIMATION, false)});
+  EXPECT_EQ("0", got["performance.zembrels"]);
+  EXPECT_EQ(0u, got.count("performance.avatars"));
+  EXPECT_EQ(0, perform_zembrels());
+  EXPECT_EQ(before + 1, resets());
+  // Back on: made again once more.
+  apply({tick(PERFORM_ANIMATION, true)});
+  EXPECT_EQ(1, perform_zembrels());
+  EXPECT_EQ(before + 2, resets());
+}
+
+TEST_F(Sheet, UntickingDirectDrawCancelsTheTrialAskedForInThisRun) {
+  ASSERT_TRUE(start(kBase));
+  apply({tick(PERFORM_DIRECTDRAW, true)});
+  EXPECT_EQ("1", ini()["performance.try_directdraw"]);
+  // The sheet opened again shows the trial asked for, and unticking it takes it back.
+  bool shown_checked = false;
+  Changes got = apply({[&](ScriptedView& v) { shown_checked = v.control(PERFORM_DIRECTDRAW).checked; },
+                       tick(PERFORM_DIRECTDRAW, false)});
+  EXPECT_TRUE(shown_checked);
+  EXPECT_EQ("0", got["performance.try_directdraw"]);
+  ASSERT_TRUE(restart());
+  EXPECT_NE(1, perform_try_directdraw());
+  stop();
+  EXPECT_NE("1", ini()["performance.directdraw"]);
+
+  // Unticked during the trial run itself: its clean end confirms nothing.
+  testutil::write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[performance]\ntry_directdraw=1\n");
+  ASSERT_TRUE(restart());
+  EXPECT_EQ(1, perform_try_directdraw());
+  apply({tick(PERFORM_DIRECTDRAW, false)});
+  stop();
+  EXPECT_EQ("0", ini()["performance.directdraw"]);
 }
 
 TEST_F(Sheet, DiskPageClampsItsLimitsAndShowsTheTotal) {
@@ -152,6 +251,27 @@ TEST_F(Sheet, GeneralPageSwitchesSoundAtOnce) {
   EXPECT_EQ(1, world_hook.general_rating());
 }
 
+TEST_F(Sheet, ARatingChangeAloneEnablesApplyAndIsSavedUpToTheHighest) {
+  ASSERT_TRUE(start(kBase));
+  bool apply_enabled = false;
+  Changes got = apply({page(GENERAL), choose(GENERAL_RATING, 3),
+                       [&](ScriptedView& v) { apply_enabled = v.control(PSHEET_APPLY).enabled; }});
+  EXPECT_TRUE(apply_enabled);
+  EXPECT_EQ((Changes{{"general.sound", "1"}, {"general.music", "1"}, {"general.rating", "3"}}), got);
+  EXPECT_EQ(3, general_rating());
+  EXPECT_EQ(3, world_hook.general_rating());
+  ASSERT_TRUE(restart());
+  EXPECT_EQ(3, general_rating());
+  int shown = -1;
+  open_sheet({page(GENERAL), [&](ScriptedView& v) { shown = v.control(GENERAL_RATING).selection; },
+              press(DIALOG_CANCEL)});
+  EXPECT_EQ(3, shown);
+
+  got = apply({page(GENERAL), choose(GENERAL_RATING, 0)});
+  EXPECT_EQ("0", got["general.rating"]);
+  EXPECT_EQ(0, general_rating());
+}
+
 TEST_F(Sheet, DownloadOptionsPageKeepsLimitsInsideTheirRange) {
   ASSERT_TRUE(start("[downloads]\npictures=0\n"));
   ScriptedView* seen = nullptr;
@@ -193,12 +313,48 @@ TEST_F(Sheet, PrivacyPageLogsInAgainOnlyWhenHideWorldChanges) {
 
 TEST_F(Sheet, ChatPageClampsItsCounts) {
   ASSERT_TRUE(start("[chat]\navatars=60\nnear=51\n"));
-  EXPECT_EQ(50, chat_page_avatars());
-  EXPECT_EQ(12, chat_page_near());
+  EXPECT_EQ(50, chat_avatars());
+  EXPECT_EQ(12, chat_near());
   Changes got = apply({page(CHAT), type(CHAT_NEAR, "99"), tick(CHAT_LOGGING, true)});
   EXPECT_EQ((Changes{{"chat.avatars", "50"}, {"chat.near", "50"}, {"chat.balloons", "1"},
                      {"chat.logging", "1"}}),
             got);
+}
+
+TEST_F(Sheet, ChatPageBrowsesForTheLogAndApplyReopensIt) {
+  ASSERT_TRUE(start(kBase));
+  std::string chosen = dir_.file("talk.log");
+  ScriptedView* seen = nullptr;
+  Changes got = apply({page(CHAT),
+                       [&](ScriptedView& v) {
+                         seen = &v;
+                         // Browse goes with logging.
+                         EXPECT_FALSE(v.control(CHAT_BROWSE).enabled);
+                         EXPECT_TRUE(v.control(CHAT_BROWSE).shown);
+                       },
+                       tick(CHAT_LOGGING, true),
+                       [&](ScriptedView& v) { v.answer_save_file(chosen); }, press(CHAT_BROWSE)});
+  ASSERT_NE(nullptr, seen);
+  ASSERT_EQ(1u, seen->file_requests().size());
+  const auto& asked = seen->file_requests()[0];
+  EXPECT_EQ(msg(258), asked.title);
+  EXPECT_EQ("Text File", asked.filter);
+  EXPECT_EQ("*.*", asked.pattern);
+  EXPECT_EQ("chat.txt", asked.start);
+  EXPECT_EQ(chosen, seen->control(CHAT_LOGFILE).text);
+  EXPECT_EQ("1", got["chat.logging"]);
+  EXPECT_EQ(chosen, got["chat.logfile"]);
+  // Logging runs from the apply on, into the chosen file, without a new start.
+  chat_log_write("after the apply");
+  std::string log = testutil::read_file(chosen);
+  EXPECT_NE(std::string::npos, log.find(msg_arg(259, msg(163))));
+  EXPECT_NE(std::string::npos, log.find("after the apply\n"));
+
+  // A browse given up changes nothing; logging switched off stops at once.
+  got = apply({page(CHAT), press(CHAT_BROWSE), tick(CHAT_LOGGING, false)});
+  EXPECT_EQ((Changes{{"chat.logging", "0"}}), got);
+  chat_log_write("after logging stopped");
+  EXPECT_EQ(std::string::npos, testutil::read_file(chosen).find("after logging stopped"));
 }
 
 TEST_F(Sheet, AdvancedPageRefusesAPathThatIsNoFolder) {

@@ -316,9 +316,14 @@ def tour(out, log):
         ("textures were downloaded", lambda: t.logged(r"texture_download") >= 0),
     ])
     k0 = t.picture("walking")
+    # The walker's poses, traced once a second, until the first teleport takes the user away.
+    left = t.logged(r"behavior_trigger \(activate\)")
+    poses = [m.group(1) for m in (re.search(r"avatar: joints walker ([0-9a-f]+)", l)
+                                  for l in (t.log[:left] if left >= 0 else t.log)) if m]
     t.check("another user walks, posed by their sequence", "walking", [
         ("the walker's VRML avatar and its walk were fetched",
          lambda: t.logged(r"walker\.wrl") >= 0 and t.logged(r"download_file \(seqs, walk\.zip\)") >= 0),
+        ("the walker's joints move from pose to pose", lambda: len(set(poses)) >= 2),
         ("with no input the view changed", lambda: k0.differs(e, VIEW, 1) > 0.002),
         ("only a part of it changed", lambda: k0.differs(e, VIEW, 1) < 0.2),
     ])

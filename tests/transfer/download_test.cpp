@@ -1,6 +1,7 @@
 // The download queue end to end: the standard library's file server over a generated
 // object tree, our odd server for stalls and broken replies, real date databases on disk.
 #include "client/cache/download.h"
+#include "client/core/settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/time.h>
@@ -59,6 +60,7 @@ class DownloadTest : public ::testing::Test {
     platform_set_program_dir(home_.path());
     write_file(home_.file("tessel.ini"), "[general]\n");
     profile_init(home_.path().c_str(), "/tessel.ini");
+    advanced_load();
     // The keyed-file engine starts once per process.
     static const int engine = database_init();
     ASSERT_EQ(engine, 0);
@@ -348,6 +350,7 @@ TEST_F(DownloadTest, LongNamesKeepTheirOwnDates) {
 TEST_F(DownloadTest, LocalMirror) {
   TempDir mirror;
   write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + mirror.path() + "\n");
+  advanced_load();  // read and checked as at start-up
   // The mirror holds the url's path in lower case with ':' made '-'.
   std::string host = files_->base();
   std::replace(host.begin(), host.end(), ':', '-');
@@ -366,10 +369,27 @@ TEST_F(DownloadTest, LocalMirror) {
   EXPECT_EQ(forced.data, "mirror table, changed bytes");
   // A mirror on a CD is never revalidated once recorded.
   write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + mirror.path() + "\ncd=1\n");
+  advanced_load();  // read and checked as at start-up
   EXPECT_EQ(fetch("models", "table.rwx", [](download_request* q) { download_force(q); }).status,
             DOWNLOAD_ARRIVED);
   set_mtime(local, 1500009999);
   EXPECT_EQ(fetch("models", "table.rwx").status, DOWNLOAD_CURRENT);
+}
+
+// The mirror is the folder checked at start-up (or by the settings page): one that did not
+// exist then is not used when it appears later in the run.
+TEST_F(DownloadTest, AMirrorRefusedAtStartUpIsNotUsed) {
+  TempDir mirror;
+  write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + mirror.file("later") + "\n");
+  advanced_load();
+  EXPECT_EQ(nullptr, advanced_local_path());
+  std::string host = files_->base();
+  std::replace(host.begin(), host.end(), ':', '-');
+  write_file(mirror.file("later/" + host + "/" + tree_ + "/models/table.rwx"), "mirror table");
+  put("models/table.rwx", "server table", 1600000000);
+  Result r = fetch("models", "table.rwx");
+  EXPECT_EQ(r.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(r.data, "server table");
 }
 
 TEST_F(DownloadTest, MirrorPathStaysInsideTheMirror) {
@@ -379,6 +399,7 @@ TEST_F(DownloadTest, MirrorPathStaysInsideTheMirror) {
   write_file(mirror.file("inner/" + host + "/x"), "");
   std::string inner = mirror.file("inner");
   write_file(home_.file("tessel.ini"), "[advanced]\nlocal_path=" + inner + "\n");
+  advanced_load();  // read and checked as at start-up
   // ../../secret.txt from the url's host folder lands next to the mirror folder.
   write_file(mirror.file("secret.txt"), "not for the network");
   Result r;

@@ -2,12 +2,16 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QImage>
+#include <QFontInfo>
+#include <QLabel>
 #include <QTimer>
 
 #include <ctime>
 
 #include <gtest/gtest.h>
 
+#include "client/shell/font.h"
+#include "client/ui/fonts.h"
 #include "upgrade/window.h"
 
 namespace {
@@ -53,6 +57,32 @@ TEST(UpgradeWindow, BarFillsFrameThreeUntilTheAreaIsRedrawn) {
 
   view.destroy();
   EXPECT_FALSE(view.exists());
+}
+
+// The labels and status lines are drawn in Arial 11 pixels high, the frames carry no text.
+TEST(UpgradeWindow, LabelsAndStatusLinesUseTheInterfaceFont) {
+  app();
+  fonts_qt_install();
+  ASSERT_EQ(1, font_init());
+  upgrade::QtUpgradeView view;
+  ASSERT_TRUE(view.create());
+  view.show();
+  view.set_status_line(2, "starting");
+  QWidget* window = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->windowTitle() == "Veldara Upgrade" && w->isVisible()) window = w;
+  ASSERT_NE(nullptr, window);
+  int texts = 0;
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    if (label->frameShape() != QFrame::NoFrame) continue;
+    ++texts;
+    EXPECT_EQ(11, label->font().pixelSize()) << label->text().toStdString();
+    EXPECT_EQ("Liberation Sans", QFontInfo(label->font()).family().toStdString());
+    EXPECT_FALSE(label->font().bold());
+  }
+  EXPECT_EQ(4, texts);  // "0%", "100%" and the two status lines
+  view.destroy();
+  font_reset();
 }
 
 double process_seconds() {

@@ -239,3 +239,4 @@ void AnimGetAvatarPosition(AnimAvatar* a, float* x, float* y, float* z) {
 }
 
 void* AnimGetAvatarModel(AnimAvatar* a) { return a ? a->model : nullptr; }
+int AnimGetAvatarMotion(AnimAvatar* a) { return a && a->runtime ? a->runtime->MotionState() : 1; }

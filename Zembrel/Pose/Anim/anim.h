@@ -54,6 +54,9 @@ int AnimSetAvatarState(AnimAvatar* avatar, float x, float y, float z, int yaw, u
 void AnimUpdateAvatar(AnimAvatar* avatar, uint32_t time);
 void AnimGetAvatarPosition(AnimAvatar* avatar, float* x, float* y, float* z);
 void* AnimGetAvatarModel(AnimAvatar* avatar);
+// Inspection: the motion its animation plays (1 standing, 2 turning, 3 walking, 4 waiting,
+// 5 end of waiting); an avatar whose animations are off stays at 1 however it moves.
+int AnimGetAvatarMotion(AnimAvatar* avatar);
 
 // The channel-name table.
 int AnimInternName(const char* name);

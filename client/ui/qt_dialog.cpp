@@ -1,6 +1,7 @@
 #include "client/ui/qt_dialog.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,6 +21,9 @@
 #include <QPushButton>
 #include <map>
 #include <vector>
+
+#include "client/ui/qt_host.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -324,7 +328,8 @@ void TableDialog::closeEvent(QCloseEvent* e) {
 
 int run_registered(int resource, DialogController& controller) {
   for (const qt_dialog_template* t : tables())
-    if (t->resource == resource) return qt_dialog_run(t, controller, default_parent);
+    if (t->resource == resource)
+      return qt_dialog_run(t, controller, default_parent ? default_parent.data() : qt_dialog_parent());
   return DIALOG_NO_VIEW;
 }
 
@@ -339,6 +344,12 @@ void qt_dialog_register(const qt_dialog_template* table) {
     }
   }
   tables().push_back(table);
+}
+
+// Qt centres a dialog over its parent, with a window manager or without one.
+QWidget* qt_dialog_parent() {
+  auto* qt = dynamic_cast<QtHost*>(host());
+  return qt ? qt->dialog_parent() : QApplication::activeModalWidget();
 }
 
 void qt_dialog_install(QWidget* parent) {

@@ -280,8 +280,12 @@ long QtHost::send(const HostEvent& event) {
   if (!window_ || !proc_) return HOST_DEFAULT;
   long r = proc_(event);
   if (r != HOST_DEFAULT) return r;
-  if (event.message == HOST_WM_SYSCOMMAND && event.wparam == HOST_SC_CLOSE)
-    return send(HostEvent{HOST_WM_CLOSE, 0, 0, 0});
+  // The default handling carries a system command out (1); only the procedure's own 0 refuses
+  // it (the kiosk, mover mode), and a refused minimise is undone.
+  if (event.message == HOST_WM_SYSCOMMAND) {
+    if (event.wparam == HOST_SC_CLOSE) send(HostEvent{HOST_WM_CLOSE, 0, 0, 0});
+    return 1;
+  }
   if (event.message == HOST_WM_CLOSE) window_destroy();
   return 0;
 }

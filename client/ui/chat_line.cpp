@@ -39,6 +39,9 @@ ConsoleView* make_console() {
 
 QtChatLine::QtChatLine(QWidget* parent, int limit) : QLineEdit(parent) {
   setObjectName("chat");
+  // Only a click gives it the keyboard: the main window keeps it when it is shown or activated
+  // again, so that the arrows turn the view.
+  setFocusPolicy(Qt::ClickFocus);
   setMaxLength(limit);
   setFrame(true);
   show();
@@ -51,8 +54,9 @@ void QtChatLine::text(char* out, int size) {
 
 void QtChatLine::clear() { QLineEdit::clear(); }
 
+// Characters typed in the main window: the main window keeps the focus, so the arrows go on
+// turning the view while the line fills; Enter sends it.
 void QtChatLine::send_char(int character, int) {
-  setFocus();
   if (character == '\r' || character == '\n') {
     chat_enter();
     return;
@@ -78,6 +82,7 @@ void QtChatLine::keyPressEvent(QKeyEvent* event) {
 
 QtConsole::QtConsole(QWidget* parent) : QTextEdit(parent) {
   setObjectName("console");
+  setFocusPolicy(Qt::ClickFocus);
   setReadOnly(true);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setLineWrapMode(QTextEdit::WidgetWidth);

@@ -1,6 +1,7 @@
 #include "client/ui/qt_dialog.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -21,6 +22,9 @@
 #include <QPushButton>
 #include <map>
 #include <vector>
+
+#include "client/ui/qt_host.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -334,7 +338,8 @@ void TableDialog::closeEvent(QCloseEvent* e) {
 
 int run_registered(int resource, DialogController& controller) {
   for (const qt_dialog_template* t : tables())
-    if (t->resource == resource) return qt_dialog_run(t, controller, default_parent);
+    if (t->resource == resource)
+      return qt_dialog_run(t, controller, default_parent ? default_parent.data() : qt_dialog_parent());
   return DIALOG_NO_VIEW;
 }
 
@@ -349,6 +354,12 @@ void qt_dialog_register(const qt_dialog_template* table) {
     }
   }
   tables().push_back(table);
+}
+
+// Qt centres a dialog over its parent, with a window manager or without one.
+QWidget* qt_dialog_parent() {
+  auto* qt = dynamic_cast<QtHost*>(host());
+  return qt ? qt->dialog_parent() : QApplication::activeModalWidget();
 }
 
 void qt_dialog_install(QWidget* parent) {

@@ -46,8 +46,11 @@ struct qt_dialog_template {
 
 // Tables are kept by pointer: they must live for the run (static tables).
 void qt_dialog_register(const qt_dialog_template* table);
-// Makes dialog_run open registered tables as modal Qt dialogs (over parent when given).
+// Makes dialog_run open registered tables as modal Qt dialogs, over parent when given, else
+// over the dialog in front or the main window.
 void qt_dialog_install(QWidget* parent = nullptr);
+// The window a dialog opens over: the dialog in front, else the main window.
+QWidget* qt_dialog_parent();
 // Runs one table modally; DIALOG_NO_VIEW when the table is null.
 int qt_dialog_run(const qt_dialog_template* table, DialogController& controller, QWidget* parent);
 

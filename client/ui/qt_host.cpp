@@ -14,10 +14,10 @@
 #include "client/ui/text.h"
 
 QtHost::QtHost() {
-  idle_timer_.setInterval(0);
-  connect(&idle_timer_, &QTimer::timeout, this, [this] {
-    if (idle_ && foreground_) idle_();
-  });
+  // Each idle frame schedules the next, one refresh after it began.
+  idle_timer_.setSingleShot(true);
+  idle_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&idle_timer_, &QTimer::timeout, this, &QtHost::idle_frame);
   // The program's activation is the window system's WM_ACTIVATEAPP.
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
     if (s == Qt::ApplicationActive || s == Qt::ApplicationInactive)
@@ -47,7 +47,8 @@ int QtHost::message_box(const char* text, const char* caption, unsigned flags) {
     case HOST_MB_YESNO: buttons = QMessageBox::Yes | QMessageBox::No; break;
     default: break;
   }
-  QMessageBox box(icon, text_to_qt(caption), text_to_qt(text), buttons);
+  // Over the window it speaks of, centred there even without a window manager.
+  QMessageBox box(icon, text_to_qt(caption), text_to_qt(text), buttons, dialog_parent());
   box.setObjectName("tessel_message_box");
   int r = box.exec();
   switch (r) {
@@ -101,11 +102,44 @@ void QtHost::set_foreground(bool foreground) {
   update_idle();
 }
 
+double QtHost::refresh_rate() const {
+  QScreen* s = window_ ? window_->screen() : QGuiApplication::primaryScreen();
+  double rate = s ? s->refreshRate() : 0;
+  return rate >= 1 ? rate : 60;
+}
+
+// The system was made for 10-30 frames a second: drawing more than the screen shows only
+// burns a core. A minimised window draws only from the 500 ms frame timer.
 void QtHost::update_idle() {
-  if (idle_ && foreground_)
-    idle_timer_.start();
-  else
+  if (!idle_ || !foreground_ || (window_ && window_->isMinimized())) {
     idle_timer_.stop();
+    return;
+  }
+  if (idle_timer_.isActive()) return;
+  qint64 period = static_cast<qint64>(1e9 / refresh_rate());
+  qint64 wait = last_idle_.isValid() ? period - last_idle_.nsecsElapsed() : 0;
+  idle_timer_.start(wait > 0 ? static_cast<int>((wait + 999999) / 1000000) : 0);
+}
+
+void QtHost::idle_frame() {
+  if (!idle_ || !foreground_ || (window_ && window_->isMinimized())) return;
+  last_idle_.start();
+  ++frame_steps_;
+  idle_();
+  update_idle();
+}
+
+// Minimised and restored again: the idle frames stop and start with it.
+bool QtHost::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_ && (event->type() == QEvent::WindowStateChange ||
+                             event->type() == QEvent::Show || event->type() == QEvent::Hide))
+    QMetaObject::invokeMethod(this, &QtHost::update_idle, Qt::QueuedConnection);
+  return QObject::eventFilter(watched, event);
+}
+
+QWidget* QtHost::dialog_parent() {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return window_;
 }
 
 bool QtHost::run_modal(bool (*done)(void* user), void* user) {
@@ -142,6 +176,7 @@ bool QtHost::window_create(const char* title, const HostRect& rect, int min_widt
   if (window_) return false;
   proc_ = proc;
   window_ = new QtMainWindow(this);
+  window_->installEventFilter(this);
   window_->setWindowTitle(text_to_qt(title));
   window_->setMinimumSize(min_width, min_height);
   if (rect.x == HOST_DEFAULT_POS)
@@ -161,6 +196,9 @@ void QtHost::window_show(int show) {
     window_->showMaximized();
   else
     window_->show();
+  // The keyboard starts with the main window itself (the arrows turn the view), not with the
+  // first control that would take it.
+  window_->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void QtHost::window_destroy() {
@@ -184,7 +222,15 @@ bool QtHost::window_iconic() { return window_ && window_->isMinimized(); }
 bool QtHost::window_maximized() { return window_ && window_->isMaximized(); }
 
 void QtHost::window_focus() {
-  if (window_) window_->setFocus();
+  if (window_) window_->setFocus(Qt::OtherFocusReason);
+}
+
+// Only a click makes the main window the active one: a page that finished loading must not
+// take the keyboard from another program. A modal dialog keeps it.
+void QtHost::click_focus() {
+  if (!window_ || QApplication::activeModalWidget()) return;
+  if (QApplication::activeWindow() != window_) window_->activateWindow();
+  window_->setFocus(Qt::MouseFocusReason);
 }
 
 void QtHost::window_raise() {
@@ -202,10 +248,15 @@ void QtHost::post_event(const HostEvent& event) {
 
 int QtHost::set_timer(int id, int milliseconds) {
   if (id == 0 || milliseconds < 0) return 0;
+  // The desktop's timers fire no faster than about every 10 ms: a 0 ms one is no busy wait.
+  if (milliseconds < 10) milliseconds = 10;
   QTimer*& t = timers_[id];
   if (!t) {
     t = new QTimer;
-    connect(t, &QTimer::timeout, this, [this, id] { send(HostEvent{HOST_WM_TIMER, id, 0, 0}); });
+    connect(t, &QTimer::timeout, this, [this, id] {
+      ++frame_steps_;
+      send(HostEvent{HOST_WM_TIMER, id, 0, 0});
+    });
   }
   t->start(milliseconds);
   return id;
@@ -230,8 +281,12 @@ long QtHost::send(const HostEvent& event) {
   if (!window_ || !proc_) return HOST_DEFAULT;
   long r = proc_(event);
   if (r != HOST_DEFAULT) return r;
-  if (event.message == HOST_WM_SYSCOMMAND && event.wparam == HOST_SC_CLOSE)
-    return send(HostEvent{HOST_WM_CLOSE, 0, 0, 0});
+  // The default handling carries a system command out (1); only the procedure's own 0 refuses
+  // it (the kiosk, mover mode), and a refused minimise is undone.
+  if (event.message == HOST_WM_SYSCOMMAND) {
+    if (event.wparam == HOST_SC_CLOSE) send(HostEvent{HOST_WM_CLOSE, 0, 0, 0});
+    return 1;
+  }
   if (event.message == HOST_WM_CLOSE) window_destroy();
   return 0;
 }
@@ -266,6 +321,16 @@ void QtHost::about_destroy() {
 
 void QtHost::about_show() {
   if (!about_) return;
+  // Centred over the main window, or over the screen before the window shows: without a
+  // window manager nothing else would move it from the corner.
+  QRect over = window_ && window_->isVisible() ? window_->frameGeometry() : QRect();
+  if (over.isEmpty()) {
+    QScreen* s = window_ ? window_->screen() : QGuiApplication::primaryScreen();
+    over = s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+  }
+  QRect box = about_->frameGeometry();
+  box.moveCenter(over.center());
+  about_->move(box.topLeft());
   about_->show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) about_->raise();
   ++about_shown_;

@@ -1,11 +1,14 @@
 #pragma once
 // The program's Host: Qt Widgets. The main window forwards its events to the window
-// procedure; the loop runs idle frames from a 0 ms timer while in the foreground.
+// procedure; while in the foreground the loop runs idle frames, at most one per refresh of
+// the screen the main window is on, and none while it is minimised.
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <vector>
@@ -60,6 +63,9 @@ class QtHost : public QObject, public Host {
 
   // Used by the main window's widget.
   long send(const HostEvent& event);
+  // A click in the 3D view: the keyboard comes back to the main window from whichever window
+  // or control had it (another window of ours, the web pane, a list, the chat line).
+  void click_focus();
   void key_event(int code, bool down);
   // For screenshots and tests.
   QWidget* main_widget();
@@ -68,9 +74,19 @@ class QtHost : public QObject, public Host {
   int about_destroyed_count() const { return about_destroyed_; }
   // Closes every open message box with its default button (scripted offscreen runs).
   void close_boxes();
+  // Refreshes per second of the screen the main window is on (60 when it does not say).
+  double refresh_rate() const;
+  // Frame steps run so far, idle ones and the timers' (each draws one frame at most).
+  uint64_t frame_steps() const { return frame_steps_; }
+  // The window that dialogs and boxes open over: the modal one in front, else the main window.
+  QWidget* dialog_parent();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void update_idle();
+  void idle_frame();
 
   HostWindowProc proc_ = nullptr;
   QtMainWindow* window_ = nullptr;
@@ -79,6 +95,8 @@ class QtHost : public QObject, public Host {
   int about_shown_ = 0;
   int about_destroyed_ = 0;
   QTimer idle_timer_;
+  QElapsedTimer last_idle_;  // since the last idle frame began
+  uint64_t frame_steps_ = 0;
   void (*idle_)() = nullptr;
   bool foreground_ = true;
   bool quit_pending_ = false;

@@ -88,7 +88,7 @@ uint32_t from_qt(const QColor& c) {
 bool choose_colour(uint32_t current, uint32_t custom[16], uint32_t* chosen) {
   int n = std::min(QColorDialog::customCount(), 16);
   for (int i = 0; i < n; ++i) QColorDialog::setCustomColor(i, to_qt(custom[i]));
-  QColorDialog dialog(to_qt(current), QApplication::activeWindow());
+  QColorDialog dialog(to_qt(current), qt_dialog_parent());
   dialog.setOption(QColorDialog::DontUseNativeDialog);
   bool ok = dialog.exec() == QDialog::Accepted;
   for (int i = 0; i < n; ++i) custom[i] = from_qt(QColorDialog::customColor(i));

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -12,6 +13,8 @@
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,15 @@ QWidget* target() {
   if (QWidget* w = QApplication::activePopupWidget()) return w;
   if (QWidget* w = QApplication::activeModalWidget()) return w;
   return t.host->main_widget();
+}
+
+// Keys go where the window system sends them: to the control that has the focus in the
+// window in front.
+QWidget* key_target() {
+  QWidget* w = target();
+  if (!w) return nullptr;
+  QWidget* focus = w->window()->focusWidget();
+  return focus ? focus : w;
 }
 
 void save(const QString& name) {
@@ -126,7 +138,14 @@ void key(const QString& name, bool down) {
   QKeyCombination k = seq[0];
   QKeyEvent e(down ? QEvent::KeyPress : QEvent::KeyRelease, k.key(), k.keyboardModifiers(),
               key_text(k.key()));
-  if (QWidget* w = target()) QApplication::sendEvent(w, &e);
+  if (QWidget* w = key_target()) QApplication::sendEvent(w, &e);
+}
+
+// Processor time of the whole process, all its threads.
+double cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
 void step();
@@ -176,7 +195,7 @@ void step() {
       QString text = a.mid(1).join(' ');
       for (QChar c : text) {
         QKeyEvent e(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        if (QWidget* w = QApplication::focusWidget() ? QApplication::focusWidget() : target())
+        if (QWidget* w = key_target())
           QApplication::sendEvent(w, &e);
       }
     } else if (op == "close") {
@@ -189,6 +208,21 @@ void step() {
       // A modal dialog's button runs its own loop inside the click: the script goes on meanwhile.
       QTimer::singleShot(0, step);
       press(a[1]);
+      return;
+    } else if (op == "pace" && a.size() > 1) {
+      // Frame steps and the process's processor time over a while, for the frame-rate check.
+      auto since = std::make_shared<QElapsedTimer>();
+      since->start();
+      uint64_t steps = t.host->frame_steps();
+      double cpu = cpu_seconds();
+      QTimer::singleShot(a[1].toInt(), [since, steps, cpu] {
+        double seconds = since->nsecsElapsed() / 1e9;
+        std::printf("tour: pace %llu frame steps in %.3f s at %.1f Hz, %.3f s of processor time\n",
+                    static_cast<unsigned long long>(t.host->frame_steps() - steps), seconds,
+                    t.host->refresh_rate(), cpu_seconds() - cpu);
+        std::fflush(stdout);
+        step();
+      });
       return;
     } else if (op == "shot" && a.size() > 1) {
       save(a[1]);

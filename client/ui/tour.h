@@ -5,7 +5,8 @@
 // Script lines ('#' starts a comment):
 //   wait MS            let the program run on
 //   command ID         a menu command, as the menu bar sends it
-//   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3, Return) and let go after MS
+//   key NAME [MS]      press a key (a key sequence name, e.g. Up, F3, Return) and let go after
+//                      MS; keys and typed text go to the focused control of the window in front
 //   click X Y          a left click at a point of the main window
 //   dclick X Y         a double click there
 //   rclick X Y         a right click there
@@ -13,6 +14,7 @@
 //   spawn [ARG...]     start this program once more with the arguments (its own tour off)
 //   close              close the dialog in front
 //   press ID           click the button with that control id in the dialog in front
+//   pace MS            count the frame steps over MS and print them with the screen's rate
 //   shot NAME          save what is shown as NAME.png (dialogs drawn over the window's middle)
 //   quit               end the program
 class QtHost;

@@ -39,6 +39,7 @@ void QtViewportWidget::mousePressEvent(QMouseEvent* event) {
   // The buttons count as held keys wherever they are pressed (the main window lets go).
   int code = event->button() == Qt::LeftButton ? 0x01 : event->button() == Qt::RightButton ? 0x02 : 0;
   if (code && viewport_host) viewport_host->key_event(code, true);
+  if (viewport_host) viewport_host->click_focus();
   if (event->button() == Qt::LeftButton) {
     event->accept();
     viewport_click(p.x(), p.y());

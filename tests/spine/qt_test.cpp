@@ -241,3 +241,62 @@ TEST(QtText, WindowsCodePageBecomesUnicode) {
   EXPECT_EQ(text_to_qt("\x80 \xe9 \x99"), QString::fromUtf8("\u20ac \u00e9 \u2122"));
   EXPECT_EQ(text_to_qt(nullptr), QString());
 }
+
+namespace {
+
+int idle_frames = 0;
+void count_idle() { ++idle_frames; }
+
+// Runs the host's loop for about ms milliseconds; the idle frames counted meanwhile.
+int idle_frames_over(QtHost& qt, int ms) {
+  idle_frames = 0;
+  QTimer::singleShot(ms, [&qt] { qt.post_quit(0); });
+  qt.run_loop();
+  return idle_frames;
+}
+
+}  // namespace
+
+// Idle frames come at most once per refresh of the screen (an upper bound: a loaded machine
+// only draws fewer), none while the window is minimised, and a 0 ms timer is no busy wait.
+TEST(QtLoop, IdleFramesAreFewerThanTheScreensRefreshesAndStopWhileMinimised) {
+  app();
+  QtHost qt;
+  ASSERT_TRUE(qt.window_create("t", HostRect{0, 0, 300, 200}, 100, 100,
+                               [](const HostEvent&) -> long { return HOST_DEFAULT; }));
+  qt.window_show(HOST_SHOW_NORMAL);
+  qt.set_idle(count_idle);
+  double rate = qt.refresh_rate();
+  EXPECT_GE(rate, 1.0);
+  int shown = idle_frames_over(qt, 500);
+  EXPECT_GE(shown, 1);
+  EXPECT_LE(shown, rate / 2 + 2) << "at " << rate << " Hz";
+
+  qt.main_widget()->showMinimized();
+  QApplication::processEvents();
+  EXPECT_EQ(0, idle_frames_over(qt, 300));
+  qt.main_widget()->showNormal();
+  QApplication::processEvents();
+  EXPECT_GE(idle_frames_over(qt, 300), 1);
+
+  qt.set_foreground(false);
+  EXPECT_EQ(0, idle_frames_over(qt, 200));
+  qt.set_foreground(true);
+  qt.set_idle(nullptr);
+
+  // A 0 ms timer fires about every 10 ms.
+  int timer_events = 0;
+  static int* counter = nullptr;
+  counter = &timer_events;
+  QtHost timed;
+  ASSERT_TRUE(timed.window_create("t", HostRect{0, 0, 300, 200}, 100, 100, [](const HostEvent& e) -> long {
+    if (e.message == HOST_WM_TIMER) ++*counter;
+    return HOST_DEFAULT;
+  }));
+  timed.set_timer(7, 0);
+  QTimer::singleShot(300, [&timed] { timed.post_quit(0); });
+  timed.run_loop();
+  timed.kill_timer(7);
+  EXPECT_GE(timer_events, 1);
+  EXPECT_LE(timer_events, 31);
+}

@@ -545,6 +545,23 @@ def modules_tour(t):
     t.check("the dialogs are gone again", "end", [
         ("the view shows no window", lambda: e.share(OPEN_SKY, light) < 0.1),
     ])
+    tu = t.picture("turned")
+    chat_line = (170, 444, 240, 458)
+    t.check("typed letters fill the chat line while the arrows turn the view", "turned", [
+        ("the letters show in the chat line", lambda: tu.share(chat_line, dark) > e.share(chat_line, dark) + 0.02),
+        ("the arrow turned the view", lambda: tu.differs(e, VIEW) > 0.05),
+    ])
+    pace = re.compile(r"tour: pace (\d+) frame steps in ([0-9.]+) s at ([0-9.]+) Hz, ([0-9.]+) s of processor time")
+    paced = [m for m in map(pace.search, lines_of(os.path.join(t.out, "tessel.out"))) if m]
+    steps, seconds, rate, cpu = (float(x) for x in paced[0].groups()) if paced else (0, 0, 0, 0)
+    if paced:
+        print("tour: standing still, %d frame steps in %.2f s (%.1f a second, the screen %.0f Hz), "
+              "%.0f%% of a core" % (steps, seconds, steps / seconds, rate, 100 * cpu / seconds))
+    t.check("standing still, frames come at most once per refresh", "end", [
+        ("the frames were counted", lambda: paced and seconds > 2),
+        ("the view went on being drawn", lambda: steps / seconds >= 5),
+        ("no more than twice the screen's rate", lambda: steps / seconds <= 2 * rate),
+    ])
     h = t.picture("handoff")
     t.check("a second start hands its command file over", "handoff", [
         ("the view stepped back", lambda: h.differs(e, VIEW) > 0.02),

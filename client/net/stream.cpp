@@ -213,6 +213,21 @@ tcp* stream_take_connection(stream* s) {
   return c;
 }
 
+int stream_hold_message(stream* s, const void* body, int length) {
+  if (!s) return NET_NO_STREAM;
+  if (!s->given_away) tcp_destroy(s->connection);
+  s->connection = nullptr;
+  s->given_away = false;
+  s->reset_callback = nullptr;
+  s->reconnect_waiting = false;
+  s->last_error = 0;
+  clear_ring(s);
+  if (length < 0 || length > NET_MAX_MESSAGE || (length > 0 && !body)) return NET_MESSAGE_TOO_LONG;
+  if (length > 0) std::memcpy(s->ring, body, static_cast<size_t>(length));
+  s->count = s->write_position = s->current_length = length;
+  return 0;
+}
+
 int stream_message_position(const stream* s) { return s ? s->message_position : 0; }
 void stream_message_rewind(stream* s) {
   if (s) s->message_position = 0;

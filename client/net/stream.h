@@ -58,6 +58,11 @@ int stream_send(stream* s, const void* data, int length);
 // retry spacing has passed).
 int stream_reset(stream* s);
 tcp* stream_take_connection(stream* s);
+// Makes s a record without a connection that holds one received message (its body, after
+// the length) as the current one, so that a protocol's dispatch reads it with the same
+// readers as a message off the socket (fuzzing and tests). 0, or 422 for a length the
+// ring cannot hold (s is then left empty).
+int stream_hold_message(stream* s, const void* body, int length);
 int stream_message_position(const stream* s);
 void stream_message_rewind(stream* s);
 int stream_error(const stream* s);

@@ -737,6 +737,13 @@ void query_own_sector(uint32_t now) {
   o.query_time = now;
 }
 
+// A reply of length 0: accepted, nothing to read.
+void empty_reply(old_request* r) {
+  if (r->message[0] == OLDPROP_ATTRIBUTES && r->callback) r->callback(nullptr, 0, 0);
+  if (r->message[0] == OLDPROP_EJECT && prop_hook.eject_result) prop_hook.eject_result(0);
+  o.step = STEP_DONE;
+}
+
 // One step of the head request; true when the next step may follow in the same frame.
 bool work(old_request* r) {
   switch (o.step) {
@@ -773,9 +780,7 @@ bool work(old_request* r) {
       if (o.length_received < 2) return false;
       int length = o.length_bytes[0] << 8 | o.length_bytes[1];
       if (length == 0) {
-        if (r->message[0] == OLDPROP_ATTRIBUTES && r->callback) r->callback(nullptr, 0, 0);
-        if (r->message[0] == OLDPROP_EJECT && prop_hook.eject_result) prop_hook.eject_result(0);
-        o.step = STEP_DONE;
+        empty_reply(r);
         return true;
       }
       o.reply = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
@@ -821,6 +826,23 @@ bool work(old_request* r) {
 }  // namespace
 
 void oldprop_init() { o = old_state{}; }
+
+int oldprop_dispatch(const void* reply, int length) {
+  old_request* r = o.head;
+  if (!r || length < 0 || (length > 0 && !reply)) return 0;
+  free_reply();
+  if (length == 0) {
+    empty_reply(r);
+    done(r);
+    return 1;
+  }
+  o.reply = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
+  if (!o.reply) return 0;
+  std::memcpy(o.reply, reply, static_cast<size_t>(length));
+  o.expected = o.received = length;
+  handle_code(r, interpret(r));
+  return 1;
+}
 
 void oldprop_term() {
   GTRACE("oldprop_term");

@@ -75,6 +75,10 @@ int oldprop_delete(int cell_x, int cell_z, int32_t number);
 int oldprop_query_attributes(prop_attributes_fn callback);
 int oldprop_change_attributes(const uint8_t* block, int length);
 int oldprop_eject(int session, int32_t seconds);
+// A whole reply (the bytes after its length) handed to the request at the head of the
+// queue, as if it had come off the connection (fuzzing and tests): 1, or 0 when no request
+// waits.
+int oldprop_dispatch(const void* reply, int length);
 
 // Modules this one calls, filled by their own init. A null entry is skipped.
 struct prop_hooks {

@@ -475,6 +475,13 @@ int universe_update() {
 
 // ---- state ---------------------------------------------------------------------------------
 
+int universe_dispatch(const void* body, int length) {
+  static stream held;
+  int r = stream_hold_message(&held, body, length);
+  if (r || length == 0) return r;
+  return dispatch(&held, length);
+}
+
 int universe_state() { return mod().state; }
 bool universe_connected() { return mod().state == UNIVERSE_CONNECTED || mod().state == UNIVERSE_LOGGED_IN; }
 bool universe_logged_in() { return mod().state == UNIVERSE_LOGGED_IN; }

@@ -128,6 +128,10 @@ int universe_init();
 // One step of the state machine (task row 30, and the frame step in states 0 to 2).
 int universe_update();
 void universe_term();
+// One reply (a message's body, after its length) handed to the reply dispatch as if it had
+// come off the connection: the same readers and receivers (fuzzing and tests). 0, or the
+// readers' error.
+int universe_dispatch(const void* body, int length);
 
 int universe_state();
 bool universe_connected();  // state 2 or 3

@@ -188,10 +188,10 @@ bool read_block(stream* s, int length, uint8_t** out) {
   return true;
 }
 
-void world_receive_attributes(int length) {
+void world_receive_attributes(stream* s, int length) {
   world_module& m = mod();
   uint8_t* block = nullptr;
-  if (!read_block(m.connection, length, &block)) {
+  if (!read_block(s, length, &block)) {
     WTRACE("world: attribute block of %d bytes not read", length);
     return;
   }
@@ -281,7 +281,7 @@ void dispatch(stream* s, int code, int body) {
       break;
     }
     case WREP_ATTRIBUTES:
-      world_receive_attributes(body);
+      world_receive_attributes(s, body);
       break;
     case WREP_AVATAR_ADD: {
       int16_t session = 0, yaw = 0;
@@ -385,7 +385,7 @@ void world_login_result(int length) {
   }
   // An old-protocol server: the reply is the world's attribute block, and the connection
   // goes to the old object protocol.
-  world_receive_attributes(length);
+  world_receive_attributes(m.connection, length);
   m.state = WORLD_OLD_PROTOCOL;
   call_prop_set_old(1);
   if (world_hook.prop_reset) world_hook.prop_reset();
@@ -396,6 +396,17 @@ void world_login_result(int length) {
     tcp_destroy(connection);
   drop_connection();
   if (world_hook.avatar_load_list) world_hook.avatar_load_list();
+}
+
+// A reply after the login: its code, then its body to the handler; false when not even the
+// code could be read.
+bool read_code_and_dispatch(stream* s, int length) {
+  uint8_t code = 0;
+  if (stream_receive(s, rd::Byte{&code})) return false;
+  stream_message_rewind(s);
+  WTRACE("world: reply %d, length %d", code, length);
+  dispatch(s, code, length - 1);
+  return true;
 }
 
 int world_receive() {
@@ -413,11 +424,7 @@ int world_receive() {
     return m.state == WORLD_OLD_PROTOCOL ? 0 : NET_NO_WORLD;
   }
   if (length == 0) return 0;
-  uint8_t code = 0;
-  if (stream_receive(s, rd::Byte{&code})) return stream_error(s);
-  stream_message_rewind(s);
-  WTRACE("world: reply %d, length %d", code, length);
-  dispatch(s, code, length - 1);
+  if (!read_code_and_dispatch(s, length)) return stream_error(s);
   // A handler may have ended the connection (an error gave way to another world).
   return m.connection == s ? stream_error(s) : 0;
 }
@@ -425,6 +432,14 @@ int world_receive() {
 int pack_result(int fitted) { return fitted ? world_send(message_packed_length(), 1) : NET_NO_FIT; }
 
 }  // namespace
+
+int world_dispatch(const void* body, int length) {
+  static stream held;
+  int r = stream_hold_message(&held, body, length);
+  if (r || length == 0) return r;
+  read_code_and_dispatch(&held, length);
+  return stream_error(&held);
+}
 
 // ---- start-up ----------------------------------------------------------------------------
 

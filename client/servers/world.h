@@ -140,6 +140,10 @@ int world_init();
 void world_term();
 // Task row 1.
 void world_update();
+// One reply of the world protocol (a message's body, after its length) handed to the reply
+// dispatch as if it had come off the connection after the login: the same readers and
+// handlers (fuzzing and tests). 0, or the readers' error.
+int world_dispatch(const void* body, int length);
 // Forgets the world, the connection and the address cache (tests).
 void world_reset_state();
 

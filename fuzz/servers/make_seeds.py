@@ -50,3 +50,36 @@ for folder, seeds in (("universe_corpus", universe_seeds), ("world_corpus", worl
     for name, data in seeds.items():
         with open(os.path.join(here, folder, name + ".bin"), "wb") as f:
             f.write(data)
+
+
+def bodies(data):
+    """The bodies of the whole frames in data (a frame longer than the client takes ends it)."""
+    out = []
+    while len(data) >= 2:
+        n = (data[0] << 8) | data[1]
+        if n > framing.MAX_MESSAGE or len(data) < 2 + n:
+            break
+        out.append(data[2:2 + n])
+        data = data[2 + n:]
+    return out
+
+
+def write(folder, name, data):
+    os.makedirs(os.path.join(here, folder), exist_ok=True)
+    with open(os.path.join(here, folder, name + ".bin"), "wb") as f:
+        f.write(data)
+
+
+# The dispatch targets take one message body each; the old protocol's also a first byte that
+# picks the request the reply answers (0 attributes, 1 eject, 2 delete).
+for folder, seeds in (("universe_dispatch_corpus", universe_seeds), ("world_dispatch_corpus", world_seeds)):
+    for name, data in seeds.items():
+        for n, body in enumerate(bodies(data)):
+            write(folder, name + ("_%d" % n if n else ""), body)
+old = os.path.join(here, "old_world_corpus")
+for entry in sorted(os.listdir(old)):
+    with open(os.path.join(old, entry), "rb") as f:
+        data = f.read()
+    for n, body in enumerate(bodies(data)):
+        for kind in (0, 1, 2):
+            write("old_world_dispatch_corpus", "%s_%d_%d" % (entry[:-4], n, kind), bytes([kind]) + body)

@@ -276,6 +276,48 @@ TEST_P(SpanFillers, MatchReferenceOnNarrowSections) {
     }
 }
 
+// Narrow sections over a depth buffer that holds, at about a third of the cells each, the
+// very depth the section draws there, one less, or one more: equal depths are overwritten
+// in every depth family's short rows, as in the wide ones.
+TEST_P(SpanFillers, NarrowSectionsOverwriteEqualDepths) {
+    const Kind k = GetParam();
+    if (!HasDepth(k)) GTEST_SKIP() << "no depth buffer";
+    std::mt19937 rng(4000 + static_cast<int>(k));
+    Tables tables(rng);
+    std::mt19937 opaque_rng(5);
+    const Tables opaque(opaque_rng, 1 << 30);  // no transparent texel: every covered cell is written
+    for (int round = 0; round < 300; ++round) {
+        Frame got, want, drawn;
+        RandomiseBoth(rng, got, want);
+        const int rows = 1 + static_cast<int>(rng() % 8);
+        const int top = static_cast<int>(rng() % (kRows - rows));
+        SpanState s = RandomSection(rng, k, got, tables, top, rows);
+        // Edges move at most a pixel a row, so the section stays eight pixels clear of the sides.
+        const int32_t left = (8 << 16) + static_cast<int32_t>(rng() % ((kWidth - 26) << 16));
+        s.LeftX = left;
+        s.RightX = left + static_cast<int32_t>(rng() % (8 << 16));
+        s.LeftXStep = s.RightXStep = static_cast<int32_t>(rng() % 0x20000) - 0x10000;
+        // The depth of each covered cell, from the reference over a cleared buffer.
+        std::fill(drawn.depth.begin(), drawn.depth.end(), 0);
+        SpanState d = s;
+        d.Texels = opaque.texels;
+        d.RowAddress = drawn.Row(top);
+        d.DepthRowAddress = drawn.DepthRow(top);
+        Reference(k, d);
+        for (int y = top; y < top + rows; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const uint16_t depth = drawn.DepthRow(y)[x];
+                if (depth == 0) continue;
+                got.DepthRow(y)[x] = want.DepthRow(y)[x] = static_cast<uint16_t>(depth - 1 + rng() % 3);
+            }
+        SpanState r = s;
+        r.RowAddress = want.Row(top);
+        r.DepthRowAddress = want.DepthRow(top);
+        DrawBothAndCompare(k, s, r, got, want, round);
+        if (HasFatalFailure()) return;
+    }
+}
+
 TEST_P(SpanFillers, CoincidingEdgesDrawNothingButStep) {
     const Kind k = GetParam();
     std::mt19937 rng(3);

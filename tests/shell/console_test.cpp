@@ -131,6 +131,38 @@ TEST_F(Console, ChatLogKeepsChatAndWorldLinesUnderItsHeader) {
   EXPECT_EQ("ann: hello\nWorld: welcome\n\"guest\": hi\n", body);
 }
 
+TEST_F(Console, ALineLongerThanTheCapIsCutToItOnScreenAndInTheLog) {
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "long.txt");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  const std::string said(CONSOLE_LINE_MAX + 500, 'w');
+  console_line(CONSOLE_CHAT, said.c_str());
+  console_print(CONSOLE_WORLD, "%s", said.c_str());
+  const std::string cut(CONSOLE_LINE_MAX, 'w');
+  EXPECT_EQ((std::vector<std::string>{cut, cut}), pane_lines());
+  chat_term();
+  std::string log = testutil::read_file(dir_.file("long.txt"));
+  EXPECT_EQ("\n" + cut + "\n" + cut + "\n", log.substr(log.find("\n\n") + 1));
+}
+
+TEST_F(Console, PublicSpeakersAreBoldAndPlainChatIsNot) {
+  ASSERT_EQ(1, console_init(nullptr));
+  console_line(CONSOLE_CHAT, "ann: plain");
+  console_line(CONSOLE_SPEAKER, "herald: loud");
+  console_line(CONSOLE_TOURIST, "\"guest\": plain");
+  console_line(CONSOLE_WORLD, "World: plain");
+  QtConsole* pane = console_qt_pane();
+  ASSERT_NE(nullptr, pane);
+  std::vector<bool> bold;
+  for (QTextBlock b = pane->document()->firstBlock(); b.isValid(); b = b.next()) {
+    bool all = true;
+    for (auto f = b.begin(); !f.atEnd(); ++f) all = all && f.fragment().charFormat().fontWeight() == QFont::Bold;
+    bold.push_back(all);
+  }
+  EXPECT_EQ((std::vector<bool>{false, true, false, false}), bold);
+}
+
 TEST_F(Console, ChatSettingsKeepTheirBounds) {
   EXPECT_EQ(50, chat_avatars());
   EXPECT_EQ(12, chat_near());

@@ -166,6 +166,33 @@ TEST_F(ContactsTest, ANumberRefusedKeepsTheNamePendingForALaterAnswer) {
   EXPECT_TRUE(run_until([] { return contacts_file() == "77\n"; })) << contacts_file();
 }
 
+TEST_F(ContactsTest, NamesAreListedWithoutRegardToCase) {
+  ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret", "", "102\n103\n77\n"));
+  tab_select(TAB_CONTACTS);
+  contacts_update();
+  // By byte value "Zed" and "Mia" would come before "amy".
+  inject(reply(0, 15, hex_int32(102) + "00" + hex_string("Zed") + hex_int32(103) + "00" + hex_string("amy") +
+                          hex_int32(77) + "00" + hex_string("Mia")));
+  ASSERT_TRUE(run_until([&] { return view->column0() == "amy Mia Zed"; })) << view->column0();
+}
+
+TEST_F(ContactsTest, ANameOfTheLongestLengthIsAddedAndOneLongerIsNot) {
+  ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret"));
+  const std::string longest(CONTACTS_NAME_LENGTH, 'n'), longer(CONTACTS_NAME_LENGTH + 1, 'l');
+  contacts_add(longer.c_str());
+  EXPECT_EQ("24" + hex_string(longer), next_frame_of(36));
+  inject(reply(0, 12, hex_string(longer) + hex_int32(77)));
+  pump_for(100);
+  EXPECT_EQ(0, contacts_count());
+  EXPECT_EQ(nullptr, contacts_lookup_name(77));
+  contacts_add(longest.c_str());
+  EXPECT_EQ("24" + hex_string(longest), next_frame_of(36));
+  inject(reply(0, 12, hex_string(longest) + hex_int32(102)));
+  ASSERT_TRUE(run_until([] { return contacts_count() == 1; }));
+  ASSERT_NE(nullptr, contacts_lookup_name(102));
+  EXPECT_EQ(longest, contacts_lookup_name(102));
+}
+
 TEST_F(ContactsTest, ContactsOnlyJoinsAcceptContactsAndRefuseStrangers) {
   ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret", "[privacy]\njoin=1\nverify=1\n", "102\n"));
   auto bob = other("bob", "hunter2");

@@ -210,6 +210,33 @@ TEST_F(TelegramTest, DeletingSelectedRowsSelectsTheNextOrTheOneBefore) {
   EXPECT_TRUE(view->last_menu.empty());
 }
 
+TEST_F(TelegramTest, WithSeveralRowsSelectedNeitherEnterNorAClickOpensOne) {
+  ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret"));
+  show_page();
+  ASSERT_NO_FATAL_FAILURE(deliver("alice", "bob", "first", 1));
+  ASSERT_NO_FATAL_FAILURE(deliver("alice", "Carol", "second", 2));
+  const size_t lines = console.size();
+  view->selected = {0, 1};
+  view->events.key(SHELL_KEY_ENTER);
+  view->events.click();
+  EXPECT_EQ(lines, console.size());
+  telegram_row row;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(telegram_row_at(i, &row));
+    EXPECT_FALSE(row.read) << i;
+    EXPECT_EQ(0, view->rows[i].image) << i;
+  }
+  // One selected: Enter opens that one only.
+  view->selected = {1};
+  view->events.key(SHELL_KEY_ENTER);
+  ASSERT_EQ(lines + 1, console.size());
+  EXPECT_EQ("5 \nm98 Carol m144: \nsecond\n", console.back());
+  ASSERT_TRUE(telegram_row_at(0, &row));
+  EXPECT_FALSE(row.read);
+  ASSERT_TRUE(telegram_row_at(1, &row));
+  EXPECT_TRUE(row.read);
+}
+
 TEST_F(TelegramTest, TheSendDialogLooksUpTheRecipientAndSendsTheText) {
   ASSERT_NO_FATAL_FAILURE(start_as("alice", "secret"));
   std::string sent;

@@ -36,6 +36,8 @@ TEST_F(WebPane, TeleportLinksAreTakenOverOnlyOnTheConfiguredHostsCgiPath) {
       "http://pages.example:8080/cgi-bin/xteleport?demo",
       "http://pages.example:8080/cgi-bin/teleport",                    // no query
       "http://pages.example:8080/cgi-bin/page?to=teleport?demo",       // in the query only
+      "http://pages.example:8080/CGI-BIN/teleport?demo_10n_20e",       // the path has its own case
+      "http://pages.example:8080/cgi-bin/Teleport?demo_10n_20e",
       "ftp://pages.example:8080/cgi-bin/teleport?demo",
       "http://www.veldara.com.evil.test/cgi-bin/teleport?demo",
   };
@@ -151,8 +153,9 @@ TEST_F(WebPane, WithoutABrowserControlAddressesGoToTheDesktopsBrowser) {
   EXPECT_EQ(0, web_open_action("activate url x"));
   EXPECT_EQ(0, web_open_action(""));
   // Nothing but web and news addresses leaves the program.
-  for (const char* refused : {"file:///etc/passwd", "javascript:alert(1)", "--help", "/tmp/x.html",
-                              "http://", "http://pages.example/a\nb", "mailto:someone@example"})
+  for (const char* refused : {"file:///etc/passwd", "javascript:alert(1)", "--help", "/tmp/x.html", "http://",
+                              "http://pages.example/a\nb", "mailto:someone@example", "http://pages.example/a b",
+                              "http://pages.example/a\tb", "https://pages.example/\x01x", "news:a\x7f"})
     EXPECT_EQ(0, web_navigate(refused, 0)) << refused;
   // Each run is a process of its own: they may finish in any order.
   std::vector<std::string> runs = opened_runs(3);
@@ -256,8 +259,10 @@ TEST_F(HelpTopics, NestingBeyondTheTableAndStrayEndMarkersAreRefused) {
 TEST_F(HelpTopics, PagesOpenInThePaneLocallyOrFromTheHelpHost) {
   write_help("default.tzh",
              "topic Start\n  local local.html\n  remote remote.html\n  web http://pages.example/x.html\n"
-             "  up ../tessel.ini\nendtopic\nhelp_with_help h local.html\n");
+             "  up ../tessel.ini\n  deep sub/../../tessel.ini\nendtopic\n"
+             "help_with_help h local.html\n");
   write_help("local.html", "<p>here</p>");
+  mkdir((dir + "/help/sub").c_str(), 0755);
   start("[show]\nweb=0\n[web]\nhost=help.example\nhelp_path=/docs/\n");
   EXPECT_EQ(0, web_visible());
   choose("local");  // the page is not shown yet
@@ -275,8 +280,11 @@ TEST_F(HelpTopics, PagesOpenInThePaneLocallyOrFromTheHelpHost) {
   // A link never reaches outside the help folder.
   choose("up");
   EXPECT_EQ("navigate http://help.example/docs/../tessel.ini", browser->log.back());
+  // Nor does a parent step further in.
+  choose("deep");
+  EXPECT_EQ("navigate http://help.example/docs/sub/../../tessel.ini", browser->log.back());
   choose("start");  // a folder opens nothing
-  EXPECT_EQ("navigate http://help.example/docs/../tessel.ini", browser->log.back());
+  EXPECT_EQ("navigate http://help.example/docs/sub/../../tessel.ini", browser->log.back());
   // Folders show the open image while expanded.
   help_item_expanded(tree_.find("start"), true);
   EXPECT_EQ(HELP_IMAGE_OPEN, tree_.items[0].image);

@@ -7,6 +7,7 @@
 #ifndef TESSEL_PARSER_AGLIB_H
 #define TESSEL_PARSER_AGLIB_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,10 +43,33 @@ struct AgGeometryVertex {
   float x, y, z, u, v;
 };
 
+// A polygon's corner indices. Nearly every face is a triangle or a quad: up to four are kept
+// in place, so a model of many faces costs no allocation per face.
+class AgPolygonIndices {
+ public:
+  void assign(const int32_t* first, const int32_t* last) {
+    size_ = static_cast<size_t>(last - first);
+    if (size_ <= kLocal) std::copy(first, last, local_);
+    else far_.assign(first, last);
+  }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const int32_t* data() const { return size_ <= kLocal ? local_ : far_.data(); }
+  const int32_t* begin() const { return data(); }
+  const int32_t* end() const { return data() + size_; }
+  int32_t operator[](size_t i) const { return data()[i]; }
+
+ private:
+  static constexpr size_t kLocal = 4;
+  size_t size_ = 0;
+  int32_t local_[kLocal] = {};
+  std::vector<int32_t> far_;
+};
+
 struct AgGeometryPolygon {
   uint32_t material = 0;
   int32_t count = 0;
-  std::vector<int32_t> indices;  // 0-based into the node's vertices
+  AgPolygonIndices indices;  // 0-based into the node's vertices
 };
 
 struct AgGeometryMaterial {

@@ -7,6 +7,7 @@
 #ifndef TESSEL_PARSER_AGLIB_H
 #define TESSEL_PARSER_AGLIB_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,10 +43,68 @@ struct AgGeometryVertex {
   float x, y, z, u, v;
 };
 
+// A polygon's corner indices. Nearly every face is a triangle or a quad: up to four are kept
+// in place, so a model of many faces costs no allocation per face, and a face stays small.
+class AgPolygonIndices {
+ public:
+  AgPolygonIndices() = default;
+  AgPolygonIndices(const AgPolygonIndices& o) { assign(o.begin(), o.end()); }
+  AgPolygonIndices(AgPolygonIndices&& o) noexcept : size_(o.size_), u_(o.u_) { o.size_ = 0; }
+  AgPolygonIndices& operator=(const AgPolygonIndices& o) {
+    if (this != &o) assign(o.begin(), o.end());
+    return *this;
+  }
+  AgPolygonIndices& operator=(AgPolygonIndices&& o) noexcept {
+    if (this != &o) {
+      Release();
+      size_ = o.size_;
+      u_ = o.u_;
+      o.size_ = 0;
+    }
+    return *this;
+  }
+  ~AgPolygonIndices() { Release(); }
+
+  // Copies first, then lets the old corners go: the source may be our own.
+  void assign(const int32_t* first, const int32_t* last) {
+    const size_t n = static_cast<size_t>(last - first);
+    if (n > kLocal) {
+      int32_t* far = new int32_t[n];
+      std::copy(first, last, far);
+      Release();
+      u_.far = far;
+    } else {
+      int32_t local[kLocal];
+      std::copy(first, last, local);
+      Release();
+      std::copy(local, local + n, u_.local);
+    }
+    size_ = static_cast<uint32_t>(n);
+  }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const int32_t* data() const { return size_ <= kLocal ? u_.local : u_.far; }
+  const int32_t* begin() const { return data(); }
+  const int32_t* end() const { return data() + size_; }
+  int32_t operator[](size_t i) const { return data()[i]; }
+
+ private:
+  static constexpr size_t kLocal = 4;
+  void Release() {
+    if (size_ > kLocal) delete[] u_.far;
+    size_ = 0;
+  }
+  uint32_t size_ = 0;
+  union {
+    int32_t local[kLocal];
+    int32_t* far;
+  } u_ = {};
+};
+
 struct AgGeometryPolygon {
   uint32_t material = 0;
   int32_t count = 0;
-  std::vector<int32_t> indices;  // 0-based into the node's vertices
+  AgPolygonIndices indices;  // 0-based into the node's vertices
 };
 
 struct AgGeometryMaterial {

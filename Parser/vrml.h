@@ -38,8 +38,6 @@ class AgVrmlLexer {
   int Line() const { return line_; }
 
  private:
-  int Read();
-  void Unread(int c);
   const char* data_;
   size_t size_;
   size_t pos_ = 0;
@@ -149,7 +147,8 @@ class AgSFNode : public AgFieldValue {
   AgNode* node = nullptr;
 };
 
-// Lists of N-float elements; a partly given last element does not count.
+// Lists of N-float elements; a partly given last element does not count. Number lists are not
+// trimmed when done: the parse tree lives only until its geometry is built.
 template <int N, int32_t T>
 class AgMFVecN : public AgFieldValue {
  public:
@@ -161,7 +160,6 @@ class AgMFVecN : public AgFieldValue {
       next_ = 0;
     }
   }
-  void Finish() override { values.shrink_to_fit(); }
   bool IsEmpty() const override { return values.empty(); }
   int32_t Count() const { return static_cast<int32_t>(values.size() / N); }
   const float* At(int32_t i) const { return &values[static_cast<size_t>(i) * N]; }
@@ -181,7 +179,6 @@ class AgMFInt32 : public AgFieldValue {
  public:
   AgMFInt32() : AgFieldValue(AG_MFINT32) {}
   void AddInt(int32_t i) override { values.push_back(i); }
-  void Finish() override { values.shrink_to_fit(); }
   bool IsEmpty() const override { return values.empty(); }
   std::vector<int32_t> values;
 };

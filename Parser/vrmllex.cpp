@@ -56,60 +56,105 @@ constexpr int8_t kTable[14][12] = {
     /* 13 minus   */ {1, 2, 3, 1, 1, 1, -103, -103, -103, -103, -103, -103},
 };
 
-constexpr int kEof = -1;
+// Exact powers of ten: a double holds each up to 10^22 without rounding.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A real token's text as strtod reads it. Most numbers in a file have few digits and a small
+// exponent: their digits fit a 53-bit integer and the power of ten is exact, so one rounded
+// multiply or divide gives the correctly rounded double. Anything else (long mantissas, large
+// exponents, text cut at the token buffer's end) goes to strtod.
+double ReadReal(const char* s, size_t len) {
+  const char* p = s;
+  const char* end = s + len;
+  bool neg = p < end && *p == '-';
+  if (neg) ++p;
+  uint64_t m = 0;
+  int digits = 0, exp10 = 0;
+  bool any = false;
+  for (; p < end && *p >= '0' && *p <= '9'; ++p, any = true) {
+    if (m == 0 && *p == '0') continue;
+    if (++digits > 19) return std::strtod(s, nullptr);
+    m = m * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (p < end && *p == '.') {
+    for (++p; p < end && *p >= '0' && *p <= '9'; ++p, any = true) {
+      --exp10;
+      if (m == 0 && *p == '0') continue;
+      if (++digits > 19) return std::strtod(s, nullptr);
+      m = m * 10 + static_cast<unsigned>(*p - '0');
+    }
+  }
+  if (!any) return std::strtod(s, nullptr);
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool eneg = p < end && (*p == '-' || *p == '+') && *p++ == '-';
+    if (p == end) return std::strtod(s, nullptr);
+    int e = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+      if (e > 1000) return std::strtod(s, nullptr);
+      e = e * 10 + (*p - '0');
+    }
+    exp10 += eneg ? -e : e;
+  }
+  if (p != end) return std::strtod(s, nullptr);
+  double d;
+  if (m == 0) d = 0;
+  else if (m > (uint64_t(1) << 53) || exp10 < -22 || exp10 > 22) return std::strtod(s, nullptr);
+  else d = exp10 < 0 ? static_cast<double>(m) / kPow10[-exp10] : static_cast<double>(m) * kPow10[exp10];
+  return neg ? -d : d;
+}
+
+// An integer token's text; out-of-range values saturate rather than wrap.
+int32_t ReadInteger(const char* s, size_t len) {
+  const char* p = s;
+  const char* end = s + len;
+  bool neg = p < end && *p == '-';
+  if (neg) ++p;
+  int64_t v = 0;
+  for (; p < end; ++p) {
+    if (*p < '0' || *p > '9') return 0;  // the scanner only makes digits; never reached
+    if (v <= INT64_C(1) << 40) v = v * 10 + (*p - '0');
+  }
+  if (neg) v = -v;
+  if (v > INT32_MAX) v = INT32_MAX;
+  if (v < INT32_MIN) v = INT32_MIN;
+  return static_cast<int32_t>(v);
+}
 
 }  // namespace
 
-int AgVrmlLexer::Read() {
-  if (pos_ >= size_) return kEof;
-  unsigned char c = static_cast<unsigned char>(data_[pos_++]);
-  if (c == '\n') ++line_;
-  return c;
-}
-
-void AgVrmlLexer::Unread(int c) {
-  if (c == kEof || pos_ == 0) return;
-  --pos_;
-  if (c == '\n') --line_;
-}
-
 void AgVrmlLexer::Next(AgToken* t) {
+  const auto* data = reinterpret_cast<const unsigned char*>(data_);
+  constexpr size_t kCap = sizeof(t->text) - 1;
   for (;;) {
     int state = 0;
     size_t len = 0;
     int result = 0;
+    // A byte is taken only when the automaton moves on with it; the one that ends a token
+    // stays for the next. Text beyond the buffer is read but not kept.
     for (;;) {
-      int c = Read();
-      int cls = (c == kEof) ? 11 : kClass.c[c];
-      bool stored = false;
-      if (c != kEof && len < sizeof(t->text) - 1) {
-        t->text[len++] = static_cast<char>(c);
-        stored = true;
-      }
-      int next = kTable[state][cls];
+      int c = pos_ < size_ ? data[pos_] : -1;
+      int next = kTable[state][c < 0 ? 11 : kClass.c[c]];
       if (next < 0) {
-        Unread(c);
-        if (stored) --len;
         result = next;
         break;
       }
       state = next;
+      if (c < 0) continue;  // the end of the data can still turn "1e" into a word
+      ++pos_;
+      if (c == '\n') ++line_;
+      if (len < kCap) t->text[len++] = static_cast<char>(c);
     }
     t->text[len] = '\0';
     switch (result) {
-      case -100: {
-        errno = 0;
-        long long v = std::strtoll(t->text, nullptr, 10);
-        // Out-of-range integers saturate rather than wrap.
-        if (v > INT32_MAX) v = INT32_MAX;
-        if (v < INT32_MIN) v = INT32_MIN;
+      case -100:
         t->kind = AG_TOK_INTEGER;
-        t->ival = static_cast<int32_t>(v);
+        t->ival = ReadInteger(t->text, len);
         t->fval = static_cast<float>(t->ival);
         return;
-      }
       case -101: {
-        double d = std::strtod(t->text, nullptr);
+        double d = ReadReal(t->text, len);
         t->kind = AG_TOK_REAL;
         if (d > FLT_MAX) t->fval = HUGE_VALF;
         else if (d < -FLT_MAX) t->fval = -HUGE_VALF;

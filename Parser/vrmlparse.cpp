@@ -77,21 +77,21 @@ class Loop {
   Loop(AgVrmlLexer& lexer, AgParserActions& actions) : lex_(lexer), act_(actions) {}
 
   void Run() {
-    lex_.Next(&tok_);
+    lex_.Next(tok_);
     Push(S_START);
     for (;;) {
       Entry& e = st_[top_];
       switch (e.state) {
         case S_START:
         case S_NODES:
-          if (e.state == S_NODES && tok_.kind == AG_TOK_END) return;  // accept
+          if (e.state == S_NODES && tok_->kind == AG_TOK_END) return;  // accept
           NodeStart();
           break;
         case S_DEF:
           Expect(AG_TOK_IDENT, S_DEFID);
           break;
         case S_DEFID:
-          act_.SetDefName(last_.text);
+          act_.SetDefName(last_->text);
           Pop(2);
           Push(S_DEFOPT);
           break;
@@ -99,7 +99,7 @@ class Loop {
           Expect(AG_TOK_IDENT, S_NTYPEID);
           break;
         case S_NTYPEID:
-          act_.BeginNode(last_.text);
+          act_.BeginNode(last_->text);
           Pop(1);
           Push(S_NTYPE);
           break;
@@ -110,11 +110,11 @@ class Loop {
           Expect(AG_TOK_IDENT, S_FNAMEID);
           break;
         case S_FIELDS:
-          if (tok_.kind == '}') Shift(S_RC);
+          if (tok_->kind == '}') Shift(S_RC);
           else Expect(AG_TOK_IDENT, S_FNAMEID);
           break;
         case S_FNAMEID: {
-          int32_t type = act_.BeginField(last_.text);
+          int32_t type = act_.BeginField(last_->text);
           FormOf(type);  // rejects a code no value form exists for
           Pop(1);
           Push(S_FN, type);
@@ -163,7 +163,7 @@ class Loop {
           Expect(AG_TOK_IDENT, S_USEID);
           break;
         case S_USEID:
-          act_.UseNode(last_.text);
+          act_.UseNode(last_->text);
           Pop(2);
           Push(S_NODE);
           break;
@@ -184,22 +184,22 @@ class Loop {
   void Pop(int n) { top_ -= n; }
   void Shift(State s, int32_t type = 0) {
     Push(s, type);
-    last_ = tok_;
-    lex_.Next(&tok_);
+    std::swap(last_, tok_);  // the shifted token stays where it was read
+    lex_.Next(tok_);
   }
   void Expect(int32_t kind, State s) {
-    if (tok_.kind != kind) SyntaxError();
+    if (tok_->kind != kind) SyntaxError();
     Shift(s);
   }
-  bool IsNumber() const { return tok_.kind == AG_TOK_INTEGER || tok_.kind == AG_TOK_REAL; }
+  bool IsNumber() const { return tok_->kind == AG_TOK_INTEGER || tok_->kind == AG_TOK_REAL; }
 
   // Where a node statement may start: def, use, or a node type (an empty [def]).
   void NodeStart() {
-    if (tok_.kind == AG_TOK_DEF) {
+    if (tok_->kind == AG_TOK_DEF) {
       Shift(S_DEF);
-    } else if (tok_.kind == AG_TOK_USE) {
+    } else if (tok_->kind == AG_TOK_USE) {
       Shift(S_USE);
-    } else if (tok_.kind == AG_TOK_IDENT) {
+    } else if (tok_->kind == AG_TOK_IDENT) {
       act_.ClearDefName();
       Push(S_DEFOPT);
     } else {
@@ -212,7 +212,7 @@ class Loop {
     FormInfo f = FormOf(type);
     switch (f.form) {
       case F_BOOL:
-        if (tok_.kind != AG_TOK_TRUE && tok_.kind != AG_TOK_FALSE) SyntaxError();
+        if (tok_->kind != AG_TOK_TRUE && tok_->kind != AG_TOK_FALSE) SyntaxError();
         Shift(S_TOK, type);
         return;
       case F_NUMS:
@@ -220,38 +220,38 @@ class Loop {
         Shift(S_TOK, type);
         return;
       case F_INT:
-        if (tok_.kind != AG_TOK_INTEGER) SyntaxError();
+        if (tok_->kind != AG_TOK_INTEGER) SyntaxError();
         Shift(S_TOK, type);
         return;
       case F_STR:
-        if (tok_.kind != AG_TOK_STRING) SyntaxError();
+        if (tok_->kind != AG_TOK_STRING) SyntaxError();
         Shift(S_TOK, type);
         return;
       case F_SFNODE:
-        if (tok_.kind == AG_TOK_NULL) Shift(S_TOK, type);
+        if (tok_->kind == AG_TOK_NULL) Shift(S_TOK, type);
         else NodeStart();
         return;
       case F_MNUMS:
       case F_MINT:
       case F_MSTR:
-        if (tok_.kind == '[') {
+        if (tok_->kind == '[') {
           Shift(S_LB, type);
           return;
         }
         if (f.form == F_MNUMS ? !IsNumber()
-                              : tok_.kind != (f.form == F_MINT ? AG_TOK_INTEGER : AG_TOK_STRING))
+                              : tok_->kind != (f.form == F_MINT ? AG_TOK_INTEGER : AG_TOK_STRING))
           SyntaxError();
         Shift(S_TOK, type);
         return;
       case F_MNODE:
-        if (tok_.kind == '[') Shift(S_LB, type);
+        if (tok_->kind == '[') Shift(S_LB, type);
         else NodeStart();
         return;
     }
   }
 
   void ListItem(int32_t type) {
-    if (tok_.kind == ']') {
+    if (tok_->kind == ']') {
       Shift(S_RB, type);
       return;
     }
@@ -261,10 +261,10 @@ class Loop {
         if (!IsNumber()) SyntaxError();
         break;
       case F_MINT:
-        if (tok_.kind != AG_TOK_INTEGER) SyntaxError();
+        if (tok_->kind != AG_TOK_INTEGER) SyntaxError();
         break;
       case F_MSTR:
-        if (tok_.kind != AG_TOK_STRING) SyntaxError();
+        if (tok_->kind != AG_TOK_STRING) SyntaxError();
         break;
       default:  // F_MNODE
         NodeStart();
@@ -275,16 +275,16 @@ class Loop {
 
   // A value token becomes a value: its action runs with the last shifted token.
   void ReduceToken(int32_t type) {
-    switch (last_.kind) {
+    switch (last_->kind) {
       case AG_TOK_TRUE: act_.AddTrue(); break;
       case AG_TOK_FALSE: act_.AddFalse(); break;
       case AG_TOK_NULL: act_.AddNull(); break;
-      case AG_TOK_STRING: act_.AddString(last_.text); break;
+      case AG_TOK_STRING: act_.AddString(last_->text); break;
       case AG_TOK_INTEGER:
-        if (type == AG_SFINT32 || type == AG_MFINT32) act_.AddInt(last_.ival);
-        else act_.AddFloat(static_cast<float>(last_.ival));
+        if (type == AG_SFINT32 || type == AG_MFINT32) act_.AddInt(last_->ival);
+        else act_.AddFloat(static_cast<float>(last_->ival));
         break;
-      default: act_.AddFloat(last_.fval); break;
+      default: act_.AddFloat(last_->fval); break;
     }
     int32_t n = (top_ > 0 && st_[top_ - 1].state == S_VAL) ? st_[top_ - 1].n + 1 : 1;
     Pop(1);
@@ -344,8 +344,9 @@ class Loop {
 
   AgVrmlLexer& lex_;
   AgParserActions& act_;
-  AgToken tok_;
-  AgToken last_;
+  AgToken buf_[2];
+  AgToken* tok_ = &buf_[0];
+  AgToken* last_ = &buf_[1];
   Entry st_[AG_PARSE_STACK_MAX];
   int top_ = -1;
 };

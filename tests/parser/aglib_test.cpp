@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,6 +115,39 @@ TEST(Descriptions, CreateAndFree) {
   EXPECT_EQ(AgFreeAvatar(a), 0);
   AgPolygonDesc p{0, 0, nullptr};
   EXPECT_EQ(AgFreePolygon(&p), 1);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<int32_t> Corners(int n, int seed) {
+  std::vector<int32_t> c(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) c[static_cast<size_t>(i)] = seed * 100 + i;
+  return c;
+}
+
+// Faces of every corner count keep their corners through the node's growth, a copy of the
+// node's faces, and a face set again from its own corners.
+TEST(GeometryNode, FacesKeepTheirCornersThroughGrowthAndCopies) {
+  AgGeometryNode g;
+  for (int i = 0; i < 300; ++i) {
+    std::vector<int32_t> c = Corners(i % 10, i);
+    g.AddPolygon(static_cast<int32_t>(c.size()), c.data(), static_cast<uint32_t>(i % 3));
+  }
+  std::vector<AgGeometryPolygon> copy = g.polygons;
+  for (AgGeometryPolygon& p : copy) p.indices = AgGeometryPolygon(p).indices;  // from a copy of itself
+  for (AgGeometryPolygon& p : g.polygons) p.indices.assign(p.indices.begin() + (p.indices.size() > 1), p.indices.end());
+  for (int i = 0; i < 300; ++i) {
+    std::vector<int32_t> want = Corners(i % 10, i);
+    const AgGeometryPolygon& p = copy[static_cast<size_t>(i)];
+    EXPECT_EQ(p.count, i % 10);
+    EXPECT_EQ(p.material, static_cast<uint32_t>(i % 3));
+    EXPECT_EQ(std::vector<int32_t>(p.indices.begin(), p.indices.end()), want) << "face " << i;
+    if (want.size() > 1) want.erase(want.begin());
+    const AgGeometryPolygon& q = g.polygons[static_cast<size_t>(i)];
+    EXPECT_EQ(std::vector<int32_t>(q.indices.begin(), q.indices.end()), want) << "face " << i;
+  }
 }
 
 }  // namespace

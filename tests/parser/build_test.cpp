@@ -13,7 +13,7 @@ namespace {
 
 const char kSquare[] = "0 0 0, 1 0 0, 1 1 0, 0 1 0";
 
-std::vector<int32_t> Indices(const AgGeometryPolygon& p) { return p.indices; }
+std::vector<int32_t> Indices(const AgGeometryPolygon& p) { return {p.indices.begin(), p.indices.end()}; }
 
 TEST(Build, RootHoldsTheDefaultMaterialAndTheFaces) {
   Loaded l(FaceSet(kSquare, "0 1 2 3 -1 3 2 1"));

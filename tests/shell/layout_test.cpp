@@ -7,6 +7,7 @@
 #include "client/core/profile.h"
 #include "client/shell/gesture.h"
 #include "client/shell/status.h"
+#include "client/shell/tab.h"
 #include "client/shell/toolbar.h"
 #include "client/shell/slider.h"
 #include "client/shell/web.h"
@@ -212,6 +213,55 @@ TEST_F(LayoutTest, SplittersAreTakenOnTheViewsEdge) {
   // The view's inside is not the splitter's.
   drag_from_edge(view->width() / 2, 100);
   EXPECT_EQ(vslider_tabx(), tabx + 60);
+}
+
+}  // namespace
+
+namespace {
+
+// The five tabs wrap into rows: at every width the tab pane can be dragged to, each tab lies
+// whole inside the control, beside no other, with its text in full, and the pages start
+// below the last row.
+TEST_F(LayoutTest, EveryTabIsInSightAtEveryPaneWidth) {
+  start_to_running("[layout]\nmain_width=960\nmain_height=480\n");
+  resize(960, 480);
+  auto* tabs = qobject_cast<QtTabControl*>(child<QWidget>("Veldara Tab"));
+  QWidget* page = child<QWidget>("Veldara Teleport List");
+  ASSERT_NE(tabs, nullptr);
+  ASSERT_NE(page, nullptr);
+  QtTabRows* rows = tabs->bar();
+  // The default pane: several rows, the Worlds and Contacts tabs among them.
+  EXPECT_GT(rows->rows(), 1);
+  int top = toolbar_height() + gesture_height(), bottom = 480 - status_height();
+  int widest_row = 0;
+  for (int width = 20; width <= 940; width += 3) {
+    SCOPED_TRACE(width);
+    tab_size(0, width, top, bottom);
+    QFontMetrics m(rows->font());
+    for (int i = 0; i < rows->count(); ++i) {
+      QRect r = rows->tabRect(i);
+      EXPECT_GE(r.left(), 0) << i;
+      EXPECT_LE(r.right(), width - 1) << i;
+      EXPECT_GT(r.height(), 0) << i;
+      if (!rows->tabText(i).isEmpty())
+        EXPECT_GE(r.width(), m.horizontalAdvance(rows->tabText(i)) + 16) << i;
+      for (int j = 0; j < i; ++j) EXPECT_FALSE(r.intersects(rows->tabRect(j))) << i << " and " << j;
+    }
+    EXPECT_GE(page->y(), tabs->y() + rows->height() - 2);
+    EXPECT_GE(tabs->height(), rows->height());
+    widest_row = std::max(widest_row, rows->rows() == 1 ? width : 0);
+  }
+  // Wide enough, one row holds them all.
+  EXPECT_GT(widest_row, 0);
+  // A click on a tab of another row turns to its page, and its row moves next to the pages.
+  tab_size(0, 165, top, bottom);
+  QRect worlds = rows->tabRect(TAB_WORLDS);
+  QMouseEvent press(QEvent::MouseButtonPress, worlds.center(), rows->mapToGlobal(worlds.center()), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(rows, &press);
+  settle();
+  EXPECT_EQ(tab_current(), TAB_WORLDS);
+  for (int i = 0; i < rows->count(); ++i) EXPECT_LE(rows->tabRect(i).bottom(), rows->tabRect(TAB_WORLDS).bottom()) << i;
 }
 
 }  // namespace

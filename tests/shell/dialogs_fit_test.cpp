@@ -65,7 +65,9 @@ void inspect(QWidget* window, const QString& where, std::vector<std::string>& fa
     if (!w->isVisibleTo(window)) continue;
     QFontMetrics m(w->font());
     if (auto* b = qobject_cast<QToolButton*>(w)) {
-      if (b->toolTip().isEmpty() && b->defaultAction()) fault(w, "tool button without a tip");
+      if (!b->defaultAction()) continue;  // the bar's own extension arrow
+      if (b->toolTip().isEmpty()) fault(w, "tool button without a tip");
+      if (b->icon().isNull()) fault(w, "tool button without an icon");
       continue;
     }
     if (auto* b = qobject_cast<QPushButton*>(w)) {

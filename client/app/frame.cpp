@@ -178,6 +178,7 @@ size_t tasks_count = task_count;
 
 bool busy = false;
 int layout_width = 0, layout_height = 0;
+int status_placed_height = 0;  // the client height the status bar was last placed for
 
 bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
 
@@ -450,14 +451,24 @@ int tessel_layout(int width, int height) {
     slider_set(split);
   }
   if (view_width < want_width) {
-    left = width - view_width;
+    // The view keeps its left edge beside the web pane, its right edge without one.
+    if (web_visible())
+      right = left + view_width;
+    else
+      left = width - view_width;
     split = slider_limit(left, right, height);
-    vslider_set(left, right);
+    // A hidden web pane's splitter stays where the user left it.
+    vslider_set(left, web_visible() ? right : vslider_webx());
   }
   // The chat line sits on the status bar, the console between it and the splitter.
   int chat_h = chat_view() ? chat_height() : 0;
-  status_size(width, height);
+  // A window that grew gets its status bar first, one that shrank its chat line first, so
+  // neither is placed over where the other still is.
+  bool grew = height > status_placed_height;
+  if (grew) status_size(width, height);
   chat_size(left + 1, right - 1, bottom - chat_h + 1);
+  if (!grew) status_size(width, height);
+  status_placed_height = height;
   tab_size(0, left - 1, top, bottom);
   viewport_size(left + 1, top, right, split - 1);
   console_size(left + 1, right - 1, split + 1, bottom - chat_h - 1);
@@ -503,4 +514,5 @@ void frame_reset_for_test() {
   tasks_count = task_count;
   busy = false;
   layout_width = layout_height = 0;
+  status_placed_height = 0;
 }

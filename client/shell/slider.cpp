@@ -1,5 +1,7 @@
 #include "client/shell/slider.h"
 
+#include <cmath>
+
 #include "client/core/log.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
@@ -20,6 +22,9 @@ struct horizontal {
   int drawn = 0;  // last drawn y, 0: none
   int minimum = 0, maximum = 0;
   int client_height = 0;
+  // Where the splitter sits between the top room and the status bar, 0 to 1, as the user last
+  // left it; a resized window puts it there again. Below 0: not known before the first layout.
+  double share = -1;
 };
 struct vertical {
   int tabx = 165, webx = 475;
@@ -27,6 +32,8 @@ struct vertical {
   enum Which { NONE, TAB, WEB } dragging = NONE;
   int drawn = 0;
   int minimum = 0, maximum = 0;
+  // The splitters' places as parts of the client width, as the user last left them.
+  double tab_share = -1, web_share = -1;
 };
 horizontal h;
 vertical v;
@@ -44,6 +51,9 @@ int clamp(int x, int lo, int hi) {
   if (x < lo) x = lo;
   return x;
 }
+
+double part(int x, int whole) { return whole > 0 ? static_cast<double>(x) / whole : -1; }
+int of(double share, int whole) { return static_cast<int>(std::lround(share * whole)); }
 
 int stored(const char* key, int fallback) {
   int n = layout_setting(key);
@@ -73,14 +83,24 @@ int slider_begin(int y) {
 int slider_limit(int left, int right, int client_height) {
   h.left = left;
   h.right = right;
+  int top = top_room(), room = client_height - bottom_room() - top;
+  // A window of a new height: the splitter keeps its share of the room, whatever clamping a
+  // smaller window forced on it meanwhile.
+  bool resized = h.share >= 0 && client_height != h.client_height && room > 0;
+  if (resized) h.position = top + of(h.share, room);
   h.client_height = client_height;
-  int low = top_room() + SLIDER_TOP_ROOM;
+  int low = top + SLIDER_TOP_ROOM;
   int high = client_height - bottom_room() - 45;
   if (h.position > high) h.position = high;
   if (h.position < low) h.position = low;
+  if (h.share < 0 && room > 0) h.share = part(h.position - top, room);
+  // Kept, so that the next start in a window of this size finds the same place.
+  if (resized) profile_set_int("layout", "chaty", h.position);
   return h.position;
 }
 
+// The layout's own placing (a camera smaller than asked for): the user's share stays, so the
+// next window size is laid out from what the user chose, not from this.
 void slider_set(int y) {
   h.position = y;
   profile_set_int("layout", "chaty", y);
@@ -98,6 +118,9 @@ void slider_end() {
   if (view) view->pointer(&x, &y);
   h.position = clamp(y, h.minimum, h.maximum);
   h.drawn = 0;
+  int top = top_room();
+  double share = part(h.position - top, h.client_height - bottom_room() - top);
+  if (share >= 0) h.share = share;
   profile_set_int("layout", "chaty", h.position);
   relayout();
 }
@@ -149,6 +172,11 @@ int vslider_begin(int x) {
 void vslider_limit(int top, int bottom, int client_width, int* tabx, int* webx) {
   v.top = top;
   v.bottom = bottom;
+  bool resized = v.tab_share >= 0 && client_width != v.width && client_width > 0;
+  if (resized) {
+    v.tabx = of(v.tab_share, client_width);
+    v.webx = of(v.web_share, client_width);
+  }
   v.width = client_width;
   if (v.webx > client_width - 20) v.webx = client_width - 20;
   // Without the web pane its splitter does not hold the tab splitter back: the tab pane may
@@ -159,10 +187,19 @@ void vslider_limit(int top, int bottom, int client_width, int* tabx, int* webx) 
   if (v.tabx < 0) v.tabx = 0;
   if (v.webx < 0) v.webx = 0;
   if (web_shown() && v.webx < v.tabx) v.webx = v.tabx;
+  if (v.tab_share < 0 && client_width > 0) {
+    v.tab_share = part(v.tabx, client_width);
+    v.web_share = part(v.webx, client_width);
+  }
+  if (resized) {
+    profile_set_int("layout", "tabx", v.tabx);
+    profile_set_int("layout", "webx", v.webx);
+  }
   if (tabx) *tabx = v.tabx;
   if (webx) *webx = v.webx;
 }
 
+// As slider_set: the shares stay the user's.
 void vslider_set(int tabx, int webx) {
   v.tabx = tabx;
   v.webx = webx;
@@ -185,9 +222,11 @@ void vslider_end() {
   v.drawn = 0;
   if (which == vertical::TAB) {
     v.tabx = x;
+    if (v.width > 0) v.tab_share = part(x, v.width);
     profile_set_int("layout", "tabx", x);
   } else {
     v.webx = x;
+    if (v.width > 0) v.web_share = part(x, v.width);
     profile_set_int("layout", "webx", x);
   }
   relayout();

@@ -2,7 +2,8 @@
 // The splitters of the main window: the horizontal one above the chat area ([layout] chaty)
 // and the two vertical ones beside the 3D view ([layout] tabx, webx). A drag runs from the
 // button press on the main window to its release; meanwhile each frame draws the drag bar
-// instead of running the tasks.
+// instead of running the tasks. Each splitter keeps the share of the window the user last gave
+// it: a resized window places it by that share (the settings keep the pixels in effect).
 
 // What the splitters need of the window system, in the main window's client coordinates.
 class SplitterView {

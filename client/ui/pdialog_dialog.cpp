@@ -18,6 +18,7 @@
 
 #include "client/core/dialog.h"
 #include "client/scene/pdialog.h"
+#include "client/shell/toolbar.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/tab_control.h"
 
@@ -98,11 +99,14 @@ class PropertiesWindow : public QWidget {
       char image[32];
       std::snprintf(image, sizeof image, "button%02d.png", b.image);
       QAction* a = tools->addAction(qt_image(image), QString::number(id));
+      // The main toolbar's tips serve the builder's buttons too.
+      a->setToolTip(qt_from_bytes(toolbar_tooltip(id)));
       connect(a, &QAction::triggered, this, [this, id] { view.controller_.command(view, id); });
       buttons[id] = a;
     }
+    setFont(qt_dialog_font());
     auto* body = new QWidget(this);
-    body->setFixedSize(376, 178);
+    body->setFixedSize(qt_dialog_rect(font(), 0, 0, 376, 178).size());
     layout->addWidget(body);
     for (const control_place& p : places) {
       QWidget* w;
@@ -113,7 +117,7 @@ class PropertiesWindow : public QWidget {
       } else {
         w = new QLabel(body);
       }
-      w->setGeometry(p.x, p.y, p.width, p.height);
+      w->setGeometry(qt_dialog_rect(font(), p.x, p.y, p.width, p.height));
       controls[p.id] = w;
     }
   }
@@ -165,7 +169,6 @@ void PropertiesView::set_text(int id, const char* text) {
   }
   if (auto it = window_->items.find(id); it != window_->items.end()) {
     it->second->setText(s);
-    if (auto b = window_->buttons.find(id); b != window_->buttons.end()) b->second->setToolTip(s);
     return;
   }
   auto it = window_->controls.find(id);

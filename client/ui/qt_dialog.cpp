@@ -20,13 +20,22 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QFontMetricsF>
+#include <cmath>
 #include <map>
 #include <vector>
 
+#include "client/core/msg.h"
+#include "client/shell/font.h"
+#include "client/ui/fonts.h"
 #include "client/ui/qt_host.h"
 #include "platform/host.h"
 
 namespace {
+
+// The font the tables were laid out for: letters 6 pixels wide on average, lines 13 high.
+constexpr double kTableLetterWidth = 6.0;
+constexpr double kTableLineHeight = 13.0;
 
 // 0x80-0x9F of Windows-1252; 0 where the code page has no character.
 const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -56,7 +65,9 @@ class QtDialogView : public DialogView {
       : controller_(c), dialog_(parent) {
     dialog_.view = this;
     dialog_.setModal(true);
-    dialog_.setFixedSize(t.width, t.height);
+    dialog_.setObjectName(QString("dialog %1").arg(t.resource));
+    dialog_.setFont(qt_dialog_font());
+    dialog_.setFixedSize(qt_dialog_rect(dialog_.font(), 0, 0, t.width, t.height).size());
     for (size_t i = 0; i < t.count; ++i) make(t.controls[i]);
   }
 
@@ -311,8 +322,14 @@ class QtDialogView : public DialogView {
         break;
       }
     }
+    // A control the table gives no room is not shown: its text would be nowhere.
+    if (c.width <= 0 || c.height <= 0) w->hide();
     w->setObjectName(QString::number(c.id));
-    w->setGeometry(c.x, c.y, c.width, c.height);
+    w->setGeometry(qt_dialog_rect(dialog_.font(), c.x, c.y, c.width, c.height));
+    // The standard buttons carry their words from the start, as the system's own do; a
+    // controller may word them otherwise.
+    if (auto* b = qobject_cast<QPushButton*>(w); b && (c.id == DIALOG_OK || c.id == DIALOG_CANCEL))
+      b->setText(qt_from_bytes(msg(c.id == DIALOG_OK ? 136 : 137)));
     controls_[c.id] = w;
   }
 
@@ -345,6 +362,27 @@ int run_registered(int resource, DialogController& controller) {
 
 }  // namespace
 
+QFont qt_dialog_font() {
+  if (const ui_font* f = font_normal()) return qt_font(f);
+  QFont f("Arial");
+  f.setPixelSize(11);
+  return f;
+}
+
+QRect qt_dialog_rect(const QFont& font, int x, int y, int width, int height) {
+  // Letters measured as the system measures its dialog font: the mean of the 52 letters.
+  static const QString letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  QFontMetricsF m(font);
+  double ux = m.horizontalAdvance(letters) / letters.size() / kTableLetterWidth;
+  double uy = m.height() / kTableLineHeight;
+  // Below the table's own font nothing shrinks: the tables' gaps are already the least.
+  ux = std::max(ux, 1.0);
+  uy = std::max(uy, 1.0);
+  auto at = [](int v, double u) { return static_cast<int>(std::lround(v * u)); };
+  int left = at(x, ux), top = at(y, uy);
+  return QRect(left, top, at(x + width, ux) - left, at(y + height, uy) - top);
+}
+
 void qt_dialog_register(const qt_dialog_template* table) {
   if (!table) return;
   for (auto& t : tables()) {
@@ -360,6 +398,12 @@ void qt_dialog_register(const qt_dialog_template* table) {
 QWidget* qt_dialog_parent() {
   auto* qt = dynamic_cast<QtHost*>(host());
   return qt ? qt->dialog_parent() : QApplication::activeModalWidget();
+}
+
+std::vector<int> qt_dialog_resources() {
+  std::vector<int> r;
+  for (const qt_dialog_template* t : tables()) r.push_back(t->resource);
+  return r;
 }
 
 void qt_dialog_install(QWidget* parent) {

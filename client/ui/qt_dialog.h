@@ -4,9 +4,12 @@
 #include <QString>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "client/core/dialog.h"
 
+class QFont;
+class QRect;
 class QWidget;
 
 enum class QtControl {
@@ -44,8 +47,17 @@ struct qt_dialog_template {
   size_t count;
 };
 
+// The font the program's dialogs are drawn in: the normal user-interface font ("Arial").
+QFont qt_dialog_font();
+// A table's rectangle in pixels of the font. The tables are laid out in units of the font
+// they were drawn for (letters 6 pixels wide on average, lines 13 high); another font's
+// letters move and size every control in step, so texts keep fitting.
+QRect qt_dialog_rect(const QFont& font, int x, int y, int width, int height);
+
 // Tables are kept by pointer: they must live for the run (static tables).
 void qt_dialog_register(const qt_dialog_template* table);
+// The resources of the registered tables, in the order they were registered.
+std::vector<int> qt_dialog_resources();
 // Makes dialog_run open registered tables as modal Qt dialogs, over parent when given, else
 // over the dialog in front or the main window.
 void qt_dialog_install(QWidget* parent = nullptr);

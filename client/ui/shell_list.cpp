@@ -142,7 +142,16 @@ void QtShellList::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   QTreeWidget::mouseReleaseEvent(event);
+  // A double click is one click: the release that ends its second press is not another.
+  bool second = double_pressed_;
+  double_pressed_ = false;
+  if (second) return;
   if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) && events_.click) events_.click();
+}
+
+void QtShellList::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) double_pressed_ = true;
+  QTreeWidget::mouseDoubleClickEvent(event);
 }
 
 void QtShellList::keyPressEvent(QKeyEvent* event) {

@@ -30,6 +30,7 @@ class QtShellList : public QTreeWidget, public ShellListView {
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
 
@@ -38,6 +39,7 @@ class QtShellList : public QTreeWidget, public ShellListView {
   int icon_;
   shell_list_events events_;
   bool sizing_ = false;
+  bool double_pressed_ = false;  // the left button's second press of a double click is down
 };
 
 // The program's page lists are QtShellLists in this host's main window. Call before start-up.

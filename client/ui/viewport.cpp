@@ -35,6 +35,13 @@ QtViewportWidget::QtViewportWidget(QWidget* parent, QtViewport* surface)
 }
 
 void QtViewportWidget::mousePressEvent(QMouseEvent* event) {
+  // The sunken edge is the frame's, not the view's: a press there goes on to the main window,
+  // whose splitters lie along it.
+  if (!rect().adjusted(VIEWPORT_EDGE, VIEWPORT_EDGE, -VIEWPORT_EDGE, -VIEWPORT_EDGE)
+           .contains(event->position().toPoint())) {
+    event->ignore();
+    return;
+  }
   QPoint p = event->position().toPoint() - QPoint(VIEWPORT_EDGE, VIEWPORT_EDGE);
   // The buttons count as held keys wherever they are pressed (the main window lets go).
   int code = event->button() == Qt::LeftButton ? 0x01 : event->button() == Qt::RightButton ? 0x02 : 0;

@@ -99,12 +99,17 @@ TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
   QApplication::processEvents();
   int cw, ch;
   camera_size(&cw, &ch);
-  EXPECT_EQ(cw, 416);
-  EXPECT_EQ(ch, 238);  // the chat splitter stays 45 pixels above the bottom
   auto* surface = dynamic_cast<QtViewport*>(viewport_surface());
   ASSERT_NE(surface, nullptr);
-  EXPECT_EQ(surface->image().width(), 416);
-  EXPECT_EQ(surface->image().height(), 238);
+  // The splitters keep their shares of the window: the camera fills the view that leaves,
+  // even-sided, inside the view's edge.
+  QWidget* view = surface->widget();
+  EXPECT_EQ(cw, (view->width() & ~1) - 4);
+  EXPECT_EQ(ch, (view->height() & ~1) - 4);
+  EXPECT_GT(cw, 400);  // beside a tab pane of a 25th of the width
+  // The window's picture is the view's inside.
+  EXPECT_EQ(surface->image().width(), view->width() - 2 * VIEWPORT_EDGE);
+  EXPECT_EQ(surface->image().height(), view->height() - 2 * VIEWPORT_EDGE);
   camera_set_color(0, 255, 0);
   tessel_frame();
   QApplication::processEvents();

@@ -21,6 +21,7 @@
 #include "client/core/tessel.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
+#include "client/ui/tab_control.h"
 
 namespace {
 
@@ -124,6 +125,20 @@ void press(const QString& id) {
     std::fprintf(stderr, "tour: no button %s in front\n", id.toLocal8Bit().constData());
 }
 
+// A click on the tab of that label, wherever its row lies now: the rows move as tabs are chosen.
+void click_tab(const QString& label) {
+  QWidget* main = t.host->main_widget();
+  auto* rows = main ? main->findChild<QtTabRows*>() : nullptr;
+  for (int i = 0; rows && i < rows->count(); ++i) {
+    if (rows->tabText(i) != label) continue;
+    const QPointF centre = QRectF(rows->tabRect(i)).center();
+    mouse(rows, QEvent::MouseButtonPress, centre, Qt::LeftButton);
+    mouse(rows, QEvent::MouseButtonRelease, centre, Qt::NoButton);
+    return;
+  }
+  std::fprintf(stderr, "tour: no tab %s\n", label.toLocal8Bit().constData());
+}
+
 void right_click(int x, int y) {
   QPointF local;
   QWidget* w = widget_at(x, y, &local);
@@ -177,6 +192,10 @@ void step() {
     } else if ((op == "click" || op == "dclick") && a.size() > 2) {
       QTimer::singleShot(0, step);
       click(a[1].toInt(), a[2].toInt(), op == "dclick");
+      return;
+    } else if (op == "tab" && a.size() > 1) {
+      QTimer::singleShot(0, step);
+      click_tab(a.mid(1).join(' '));
       return;
     } else if (op == "rclick" && a.size() > 2) {
       QTimer::singleShot(0, step);

@@ -440,7 +440,7 @@ def tour(out, log):
         ("the pane shows that page", lambda: linked.share(pane, page2) > 0.7),
     ])
     hp, helped = t.picture("help"), t.picture("helped")
-    topics = (4, 100, 160, 150)
+    topics = (4, 168, 160, 218)
     register = lambda p: abs(p[0] - 244) < 6 and abs(p[1] - 241) < 6 and abs(p[2] - 232) < 6
     t.check("the help tab lists topics and opens one", "helped", [
         ("the list was empty before", lambda: linked.share(topics, dark) < 0.002),
@@ -453,13 +453,13 @@ def tour(out, log):
     t.check("the worlds tab lists the universe's worlds", "worlds", [
         ("the world list was asked for", lambda: t.logged(r"worlds_init") >= 0),
         ("the list was empty before the tab was chosen",
-         lambda: tabs.share((4, 100, 160, 300), dark) < 0.002),
-        ("the worlds tab lists names", lambda: worlds.share((4, 100, 160, 300), dark) > 0.002),
+         lambda: tabs.share((4, 168, 160, 368), dark) < 0.002),
+        ("the worlds tab lists names", lambda: worlds.share((4, 168, 160, 368), dark) > 0.002),
     ])
     k = t.picture("contacts")
     t.check("the contacts tab shows the guide", "contacts", [
-        ("the contact list names someone", lambda: k.share((4, 115, 100, 135), dark) > 0.01),
-        ("the rest of the list is empty", lambda: k.share((4, 140, 160, 300), dark) < 0.002),
+        ("the contact list names someone", lambda: k.share((4, 183, 100, 203), dark) > 0.01),
+        ("the rest of the list is empty", lambda: k.share((4, 208, 160, 368), dark) < 0.002),
     ])
     got = t.logged(r"telegram_receive \(\d+, guide\)")
     t.check("telegrams from the universe arrive", "contacts", [

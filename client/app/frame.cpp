@@ -25,6 +25,7 @@
 #include "client/scene/scene.h"
 #include "client/scene/pick.h"
 #include "client/scene/self.h"
+#include "client/scene/sound.h"
 #include "client/servers/join.h"
 #include "client/servers/login.h"
 #include "client/servers/teleport.h"
@@ -47,7 +48,6 @@
 #include "client/shell/console.h"
 #include "client/shell/meters.h"
 #include "client/shell/web.h"
-#include "client/ui/sound.h"
 #include "platform/host.h"
 
 namespace {

@@ -43,6 +43,7 @@
 #include "client/scene/cell.h"
 #include "client/scene/pdialog.h"
 #include "client/scene/pick.h"
+#include "client/scene/sound.h"
 #include "client/servers/immigrate.h"
 #include "client/servers/join.h"
 #include "client/servers/login.h"
@@ -80,7 +81,6 @@
 #include "client/shell/help.h"
 #include "client/shell/url.h"
 #include "client/shell/web.h"
-#include "client/ui/sound.h"
 #include "engine/vxl21.h"
 #include "platform/clock.h"
 

@@ -6,10 +6,10 @@
 #include "client/scene/collide.h"
 #include "client/scene/element.h"
 #include "client/scene/self.h"
+#include "client/scene/sound.h"
 #include "client/servers/attributes.h"
 #include "client/servers/history.h"
 #include "client/servers/teleport.h"
-#include "client/ui/sound.h"
 
 #include <cctype>
 #include <climits>

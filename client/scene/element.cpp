@@ -7,8 +7,8 @@
 #include "client/scene/cell.h"
 #include "client/scene/model.h"
 #include "client/scene/prop.h"
+#include "client/scene/sound.h"
 #include "client/scene/visible.h"
-#include "client/ui/sound.h"
 #include "engine/vxl21.h"
 
 #include <strings.h>

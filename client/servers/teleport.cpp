@@ -17,12 +17,12 @@
 #include "client/core/tessel.h"
 #include "client/scene/behavior.h"
 #include "client/scene/self.h"
+#include "client/scene/sound.h"
 #include "client/servers/attributes.h"
 #include "client/servers/history.h"
 #include "client/servers/prompt.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
-#include "client/ui/sound.h"
 #include "platform/progdir.h"
 
 #define TRACE(...) LOG_TRACE(TRACE_GENERAL, __VA_ARGS__)

@@ -4,8 +4,8 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/scene/sound.h"
 #include "client/shell/psheet.h"
-#include "client/ui/sound.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "client/app/frame.h"
 #include "client/core/keys.h"
 #include "client/core/os.h"
+#include "client/scene/sound.h"
 #include "client/shell/gesture.h"
 #include "client/shell/toolbar.h"
 #include "client/cache/picture.h"
@@ -41,7 +42,6 @@
 #include "client/shell/telegram.h"
 #include "client/shell/view_click.h"
 #include "client/shell/web.h"
-#include "client/ui/sound.h"
 #include "../support/test_util.h"
 #include "scene_fixture.h"
 

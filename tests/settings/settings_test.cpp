@@ -7,6 +7,7 @@
 #include "client/cache/picture.h"
 #include "client/net/proxy.h"
 #include "client/scene/driver.h"
+#include "client/scene/sound.h"
 #include "client/scene/visible.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
@@ -19,7 +20,6 @@
 #include "client/shell/perform.h"
 #include "client/shell/privacy.h"
 #include "client/shell/proxy_page.h"
-#include "client/ui/sound.h"
 #include "tests/settings/settings_fixture.h"
 
 namespace settingstest {

@@ -11,7 +11,7 @@
 #include "client/core/files.h"
 #include "client/core/profile.h"
 #include "client/scene/self.h"
-#include "client/ui/sound.h"
+#include "client/scene/sound.h"
 #include "client/ui/sound_record.h"
 #include "platform/progdir.h"
 #include "tests/support/test_util.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The tour: tessel offscreen against the demo universe (demo/start), driven by
-tests/tour/tour.script, each checkpoint's picture checked by pixel predicates and the trace
-log checked for what each module did.
+"""The tour: tessel_tour (tessel with the script runner) offscreen against the demo universe
+(demo/start), driven by tests/tour/tour.script, each checkpoint's picture checked by pixel
+predicates and the trace log checked for what each module did.
 
     tests/tour/tour.py <build-dir> [out-dir]
 

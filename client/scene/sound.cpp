@@ -1,4 +1,4 @@
-#include "client/ui/sound.h"
+#include "client/scene/sound.h"
 
 #include <cmath>
 #include <cstdint>

@@ -10,6 +10,7 @@
 #include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/tessel.h"
+#include "client/servers/immigrate.h"
 #include "client/servers/login.h"
 #include "client/servers/universe.h"
 #include "platform/clock.h"
@@ -204,7 +205,6 @@ const char* register_result_text(int rc, const char* text, const char* name) {
   if (!text) text = "";
   if (!name) name = "";
   switch (rc) {
-    case 39: return msg_arg(192, msg(163));
     case 46:
     case 47: return msg(237);
     case 48: return msg(231);
@@ -212,24 +212,8 @@ const char* register_result_text(int rc, const char* text, const char* name) {
       int m = card_message(text);
       return m ? msg(m) : msg_arg(230, text);
     }
-    case 100: return msg(90);
-    case 101: return msg(94);
-    case 102: return msg(91);
-    case 103: return msg(92);
-    case 104: return msg(93);
-    case 105: return msg(59);
-    case 106: return msg(60);
-    case 107:
-      login_count_failure();
-      return msg_arg(75, name);
-    case 108: return msg(9);
-    case 109: return msg(69);
-    case 111: return msg(70);
-    case 113: return msg(72);
-    case 116: return msg(74);
-    case 128: return msg(201);
-    case 404: return msg(2);
-    default: return msg_arg(225, rc);
+    // The account refusals that immigration shares.
+    default: return immigrate_result_text(rc, 225, name);
   }
 }
 

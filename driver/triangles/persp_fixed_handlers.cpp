@@ -194,16 +194,7 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   SetRight(s, EdgeBlock(s, e2, eb, h));
   const DeviceVertex& from = dir ? E2 : E1;
   const DeviceVertex& to = dir ? E1 : E2;
-  if constexpr (kDepth) {
-    s.Depth = Add(from.depth, bias);
-    s.DepthRowStep = DepthRow(from.depth, B.depth, h);
-    s.DepthStep = DepthRow(from.depth, to.depth, w);
-  }
-  if constexpr (kPx == Px::kSmooth) {
-    s.Shade = ShadeOf(from);
-    s.ShadeStep = Step16(ShadeOf(from), ShadeOf(to), w);
-    s.ShadeRowStep = Step16(ShadeOf(from), ShadeOf(B), h);
-  }
+  FlatTopSteps<kDepth, kPx == Px::kSmooth>(s, from, to, B, h, w, bias);
   s.RowCount = h;
   fill(&s);
 }

@@ -135,16 +135,7 @@ void FloatTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   FlatTopEdges(s, x1, x2, B.screen_x >> 16, h);
   SetLeft(s, q[e1], q[eb], h);
   SetRight(s, q[e2], q[eb], h);
-  if constexpr (kDepth) {
-    s.Depth = Add(E1.depth, bias);
-    s.DepthRowStep = DepthRow(E1.depth, B.depth, h);
-    s.DepthStep = DepthRow(E1.depth, E2.depth, w);
-  }
-  if constexpr (kPx == Px::kSmooth) {
-    s.Shade = ShadeOf(E1);
-    s.ShadeRowStep = Step16(ShadeOf(E1), ShadeOf(B), h);
-    s.ShadeStep = Step16(ShadeOf(E1), ShadeOf(E2), w);
-  }
+  FlatTopSteps<kDepth, kPx == Px::kSmooth>(s, E1, E2, B, h, w, bias);
   s.RowCount = h;
   fill(&s);
 }

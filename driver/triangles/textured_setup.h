@@ -87,6 +87,24 @@ inline int32_t ShadeOf(const DeviceVertex& v) { return v.shade >> 8; }
 // Row step of a depth along an edge: the difference for equal depths or one row.
 inline int32_t DepthRow(int32_t za, int32_t zb, int32_t h) { return za == zb ? 0 : polygon::Step(za, zb, h); }
 
+// Depth and shade of a flat top, followed from `from` along the top row to `to` (w columns)
+// and down to b (h rows).
+template <bool kDepth, bool kSmooth>
+inline void FlatTopSteps(SpanState& s, const DeviceVertex& from, const DeviceVertex& to, const DeviceVertex& b,
+                         int32_t h, int32_t w, int32_t bias) {
+  using namespace polygon;
+  if constexpr (kDepth) {
+    s.Depth = Add(from.depth, bias);
+    s.DepthRowStep = DepthRow(from.depth, b.depth, h);
+    s.DepthStep = DepthRow(from.depth, to.depth, w);
+  }
+  if constexpr (kSmooth) {
+    s.Shade = ShadeOf(from);
+    s.ShadeRowStep = Step16(ShadeOf(from), ShadeOf(b), h);
+    s.ShadeStep = Step16(ShadeOf(from), ShadeOf(to), w);
+  }
+}
+
 // Edges of a flat top, from columns x1 (left) and x2 (right) down to column xb over h rows.
 inline void FlatTopEdges(SpanState& s, int32_t x1, int32_t x2, int32_t xb, int32_t h) {
   using polygon::Slope;

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <new>
+#include <string>
 
 #include "Zembrel/Pose/Anim/anim.h"
 #include "Zembrel/Pose/Anim/anim_internal.h"
@@ -16,9 +19,17 @@ struct SequenceFetch {
   char local[2048];
 };
 
+// Fetch records handed to downloads stay here, not with the request: a request dropped when
+// the queue is reset never calls back, and its record must not be lost. Completion frees it.
+std::map<SequenceFetch*, std::unique_ptr<SequenceFetch>>& pending() {
+  static auto* p = new std::map<SequenceFetch*, std::unique_ptr<SequenceFetch>>;
+  return *p;
+}
+
 SequenceFetch* make_fetch(const AnimName& name) {
   SequenceFetch* f = new (std::nothrow) SequenceFetch;
   if (!f) return nullptr;
+  pending()[f].reset(f);
   const AnimSettings& s = anim_settings();
   std::snprintf(f->name, sizeof f->name, "%s", name.c_str());
   std::snprintf(f->file, sizeof f->file, "%s%s", f->name, s.archive_ext);
@@ -36,7 +47,7 @@ void touch(const char* path) {
   if (anim_callbacks().file_touch) anim_callbacks().file_touch(path);
 }
 
-// Starts the download; the fetch record belongs to the request from here on.
+// Starts the download of the record's file; the record stays pending until its completion.
 void start_download(SequenceFetch* f, bool force) {
   const AnimCallbacks& cb = anim_callbacks();
   void* request = nullptr;
@@ -44,7 +55,7 @@ void start_download(SequenceFetch* f, bool force) {
     request = cb.download_file(anim_settings().sequence_folder, f->file, ANIM_DOWNLOAD_CLASS, &SequenceCache::Completion, f);
   if (!request) {
     // Not queued (no object path, already queued): nobody will call back with this record.
-    delete f;
+    pending().erase(f);
     return;
   }
   if (force && cb.download_force) cb.download_force(request);
@@ -125,7 +136,7 @@ void SequenceCache::Completion(void* user, int status, uint8_t* data, int size) 
     size_t i = c->LowerBound(name);
     if (seq && i < c->entries_.size() && c->entries_[i].name == name) c->entries_[i].sequence = seq;
   }
-  delete f;
+  pending().erase(f);
 }
 
 AvatarTypeUsage* AvatarTypeUsage::Get() {

@@ -185,11 +185,36 @@ void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, std::vector<Cli
   }
 }
 
-// Texels of a texture for the open device: the current frame resampled to 128 x 128 (or
-// 16 x 16 for small pictures), colours matched to the device palette, masked texels 0.
+// An image whose pixels the driver allocates, and gives back when it goes, through its
+// image entries (and so through the engine's own memory slots).
+class DeviceImage {
+ public:
+  DeviceImage(DeviceRecord* r, int side, int depth) : r_(r) {
+    image.width = image.height = side;
+    image.depth = depth;
+    if (!r_->alloc_image_pixels(&image)) image.pixels = nullptr;
+  }
+  ~DeviceImage() { r_->free_image_pixels(&image); }
+  DeviceImage(const DeviceImage&) = delete;
+  DeviceImage& operator=(const DeviceImage&) = delete;
+  uint8_t* pixels() const { return image.pixels; }
+  uint8_t* row(int y) const { return image.pixels + (ptrdiff_t)y * image.pitch; }
+  DeviceRaster image{};
+
+ private:
+  DeviceRecord* r_;
+};
+
+// Texels of a texture for the open device: the current frame picked to 128 x 128 (or
+// 16 x 16 for small pictures) by the nearest pixel, then handed to the driver's image
+// entries, which match the colours to the device palette (convert) and clear the texels the
+// mask hides (apply mask). The engine keeps texel 0 for the mask alone: a colour the driver
+// matches to entry 0, or cannot match, shows as entry 1.
 DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
   VxRasterRec* ras = t->raster;
-  if (!ras || ras->width < 1 || ras->height < 1 || !r->colour_to_palette_index) return nullptr;
+  if (!ras || ras->width < 1 || ras->height < 1 || r->raster_depth != 8 || !r->convert_image ||
+      !r->alloc_image_pixels || !r->free_image_pixels || (t->mask && !r->apply_image_mask))
+    return nullptr;
   int fw = ras->width, fh = ras->height, frames = 1;
   if (fh > fw && fh % fw == 0) {
     frames = fh / fw;
@@ -200,42 +225,60 @@ DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
       t->texels_frame == frame && t->texels_version == t->version && t->texels_pixels == ras->version &&
       t->texels_mask_pixels == (t->mask ? t->mask->version : 0))
     return &t->device_texture;
-  int side = (fw <= 16 && fh <= 16) ? 16 : 128;
+  t->texels_side = 0;  // stale until the driver has made them again
+  const int side = (fw <= 16 && fh <= 16) ? 16 : 128;
   t->texels.assign((size_t)side * side, 0);
-  auto match = [&](uint8_t red, uint8_t green, uint8_t blue) -> uint8_t {
-    uint8_t rgb[3] = {red, green, blue};
-    int32_t index = r->colour_to_palette_index(rgb);
-    index = std::clamp(index, 0, 255);
-    return (uint8_t)(index ? index : 1);  // texel 0 is transparent
-  };
-  uint8_t map[256];
-  std::unordered_map<uint32_t, uint8_t> matched;
-  if (ras->depth == 8)
-    for (int i = 0; i < 256; ++i) map[i] = match(ras->palette[i * 4 + 2], ras->palette[i * 4 + 1], ras->palette[i * 4]);
-  const VxRasterRec* mask = t->mask;
-  for (int y = 0; y < side; ++y) {
-    int sy = frame * fh + y * fh / side;
-    const unsigned char* row = ras->pixels.data() + (size_t)sy * ras->stride;
-    for (int x = 0; x < side; ++x) {
-      int sx = x * fw / side;
-      uint8_t texel;
-      if (ras->depth == 8) {
-        texel = map[row[sx]];
-      } else {
-        const unsigned char* p = row + sx * 3;
-        uint32_t key = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-        auto it = matched.find(key);
-        texel = it != matched.end() ? it->second : (matched[key] = match(p[2], p[1], p[0]));
-      }
-      if (mask && mask->width > 0 && mask->height > 0) {
-        int mx = x * mask->width / side, my = (frame * fh + y * fh / side) * mask->height / ras->height;
-        my = std::min(my, mask->height - 1);
-        const unsigned char* m = mask->pixels.data() + (size_t)my * mask->stride;
-        bool opaque = mask->depth == 8 ? m[mx] != 0 : (m[mx * 3] | m[mx * 3 + 1] | m[mx * 3 + 2]) != 0;
-        if (!opaque) texel = 0;
-      }
-      t->texels[(size_t)y * side + x] = texel;
+  // The picked pixels in the driver's order: palette entries and 24-bit pixels red first.
+  DeviceImage picked(r, side, ras->depth);
+  if (!picked.pixels()) return nullptr;
+  uint8_t palette[256 * 3];
+  if (ras->depth == 8) {
+    for (int i = 0; i < 256; ++i) {
+      palette[i * 3] = ras->palette[i * 4 + 2];
+      palette[i * 3 + 1] = ras->palette[i * 4 + 1];
+      palette[i * 3 + 2] = ras->palette[i * 4];
     }
+    picked.image.palette = palette;
+  }
+  for (int y = 0; y < side; ++y) {
+    const unsigned char* row = ras->pixels.data() + (size_t)(frame * fh + y * fh / side) * ras->stride;
+    uint8_t* out = picked.row(y);
+    for (int x = 0; x < side; ++x) {
+      const int sx = x * fw / side;
+      if (ras->depth == 8) {
+        out[x] = row[sx];
+      } else {
+        out[x * 3] = row[sx * 3 + 2];
+        out[x * 3 + 1] = row[sx * 3 + 1];
+        out[x * 3 + 2] = row[sx * 3];
+      }
+    }
+  }
+  DeviceRaster texels{};
+  texels.kind = kRasterKindColour;
+  texels.bits = 8;
+  texels.depth = 8;
+  texels.width = texels.height = side;
+  texels.pitch = side;
+  texels.pixels = t->texels.data();
+  if (r->convert_image(&picked.image, &texels, 0) != &texels || texels.pixels != t->texels.data()) return nullptr;
+  for (uint8_t& texel : t->texels)
+    if (!texel) texel = 1;
+  if (const VxRasterRec* mask = t->mask) {
+    // The mask at the texels' size, 0 where the picture is hidden and 255 where it shows.
+    DeviceImage cover(r, side, 8);
+    if (!cover.pixels()) return nullptr;
+    for (int y = 0; y < side; ++y) {
+      const int my = std::min((frame * fh + y * fh / side) * mask->height / ras->height, mask->height - 1);
+      const unsigned char* m = mask->pixels.data() + (size_t)my * mask->stride;
+      uint8_t* out = cover.row(y);
+      for (int x = 0; x < side; ++x) {
+        const int mx = x * mask->width / side;
+        const bool opaque = mask->depth == 8 ? m[mx] != 0 : (m[mx * 3] | m[mx * 3 + 1] | m[mx * 3 + 2]) != 0;
+        out[x] = opaque ? 255 : 0;
+      }
+    }
+    if (!r->apply_image_mask(&texels, &cover.image)) return nullptr;
   }
   t->texels_side = side;
   t->texels_epoch = device_epoch();
@@ -243,7 +286,7 @@ DeviceTexture* device_texture(DeviceRecord* r, VxTextureRec* t) {
   t->texels_frame = frame;
   t->texels_version = t->version;
   t->texels_pixels = ras->version;
-  t->texels_mask_pixels = mask ? mask->version : 0;
+  t->texels_mask_pixels = t->mask ? t->mask->version : 0;
   t->device_texture.texels = t->texels.data();
   return &t->device_texture;
 }

@@ -1,0 +1,143 @@
+// Texels are made by the driver's image entries: the engine picks the pixels, the driver
+// matches them to its palette and clears what the mask hides. Counted at the device record,
+// the edge between engine and driver.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/engine/render_fixture.h"
+
+namespace {
+
+// The driver's own entries, called behind the counting ones.
+struct ImageEntries {
+  DeviceConvertImageFn convert;
+  DeviceImageMaskFn mask;
+  DeviceImageFn alloc, free;
+  int converts, masks, allocs, frees;
+};
+ImageEntries entries;
+
+DeviceRaster* count_convert(DeviceRaster* s, DeviceRaster* d, int32_t flags) {
+  ++entries.converts;
+  return entries.convert(s, d, flags);
+}
+DeviceRaster* count_mask(DeviceRaster* t, DeviceRaster* m) {
+  ++entries.masks;
+  return entries.mask(t, m);
+}
+DeviceRaster* count_alloc(DeviceRaster* image) {
+  ++entries.allocs;
+  return entries.alloc(image);
+}
+DeviceRaster* count_free(DeviceRaster* image) {
+  ++entries.frees;
+  return entries.free(image);
+}
+
+class RenderTexelsTest : public RenderTest {
+ protected:
+  void count_image_entries() {
+    DeviceRecord* r = record();
+    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(r->convert_image && r->apply_image_mask && r->alloc_image_pixels && r->free_image_pixels);
+    entries = {r->convert_image, r->apply_image_mask, r->alloc_image_pixels, r->free_image_pixels, 0, 0, 0, 0};
+    r->convert_image = &count_convert;
+    r->apply_image_mask = &count_mask;
+    r->alloc_image_pixels = &count_alloc;
+    r->free_image_pixels = &count_free;
+  }
+  std::vector<RecordedPolygon> draw(VxCamera* cam, std::initializer_list<VxClump*> clumps) {
+    recorded().clear();
+    EXPECT_TRUE(VxBeginCameraUpdate(cam));
+    for (VxClump* c : clumps) VxRenderClump(c);
+    EXPECT_TRUE(VxEndCameraUpdate(cam));
+    return recorded();
+  }
+  // The palette entry the device shows a colour with.
+  int matched(unsigned char red, unsigned char green, unsigned char blue) {
+    const uint8_t rgb[3] = {red, green, blue};
+    return record()->colour_to_palette_index(rgb);
+  }
+};
+
+// A 24-bit picture of 40 x 24 with a black band, masked by a mask whose pixels run through
+// every value, and an 8-bit picture of 12 x 12: each becomes the nearest pixel's palette
+// entry, texel 0 only where the mask has a 0 (any other value shows the picture, dark or
+// not), black shown as the palette's black. Made once, kept while nothing changes.
+TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  count_image_entries();
+  std::mt19937 rng(40);
+  VxRaster* wide = VxCreateRasterDepth(40, 24, 24);
+  unsigned char* px = VxGetRasterPixels(wide);
+  const int ws = VxGetRasterStride(wide);
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40 * 3; ++x) px[y * ws + x] = y < 4 ? 0 : (unsigned char)rng();
+  VxReleaseRasterPixels(wide);
+  VxTexture* tw = VxCreateTexture(wide);
+  ASSERT_TRUE(VxMaskTexture(tw, VxCreateRaster(40, 24)));
+  VxRaster* mask = VxGetTextureMask(tw);
+  px = VxGetRasterPixels(mask);
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40; ++x) px[y * VxGetRasterStride(mask) + x] = (unsigned char)((y * 40 + x) * 7);
+  VxReleaseRasterPixels(mask);
+  unsigned char bits[12 * 12], pal[256 * 4];
+  for (unsigned char& v : bits) v = (unsigned char)rng();
+  for (unsigned char& v : pal) v = (unsigned char)rng();
+  const VxDib dib{12, 12, 8, 12, 0, bits, pal, 256};
+  const VxBitmapSource source{nullptr, &dib};
+  VxRaster* small = VxCreateRasterFromBitmap(&source, 0);
+  ASSERT_NE(small, nullptr);
+  VxTexture* ts = VxCreateTexture(small);
+
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxClump* a = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(a, 0), tw);
+  VxClump* b = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(b, 0), ts);
+  std::vector<RecordedPolygon> got = draw(cam, {a, b});
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(entries.converts, 2);
+  EXPECT_EQ(entries.masks, 1);
+  EXPECT_EQ(entries.allocs, 3);  // two pictures and a mask, each given back
+  EXPECT_EQ(entries.frees, entries.allocs);
+
+  ASSERT_NE(got[0].texels, nullptr);
+  const unsigned char* wp = VxGetRasterPixels(wide);
+  const unsigned char* mp = VxGetRasterPixels(mask);
+  int hidden = 0, black = 0;
+  for (int y = 0; y < 128; ++y)
+    for (int x = 0; x < 128; ++x) {
+      const int sx = x * 40 / 128, sy = y * 24 / 128;
+      const unsigned char* p = wp + sy * ws + sx * 3;
+      int want = matched(p[2], p[1], p[0]);
+      if (want <= 0) want = 1;
+      if (mp[sy * VxGetRasterStride(mask) + sx] == 0) want = 0, ++hidden;
+      if (want && sy < 4) ++black;
+      ASSERT_EQ(got[0].texels[y * 128 + x], want) << x << "," << y;
+    }
+  EXPECT_GT(hidden, 0);
+  EXPECT_GT(black, 0);
+  VxReleaseRasterPixels(wide);
+  VxReleaseRasterPixels(mask);
+
+  ASSERT_NE(got[1].texels, nullptr);
+  EXPECT_EQ(got[1].mode & 0x08, 0x08);  // 16 x 16 texels
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const unsigned char* c = pal + 4 * bits[(y * 12 / 16) * 12 + x * 12 / 16];
+      int want = matched(c[2], c[1], c[0]);
+      ASSERT_EQ(got[1].texels[y * 16 + x], want <= 0 ? 1 : want) << x << "," << y;
+    }
+
+  // Handing the pixels back counts as a change: the wide picture is made again, once.
+  draw(cam, {a, b});
+  EXPECT_EQ(entries.converts, 3);
+  draw(cam, {a, b});
+  EXPECT_EQ(entries.converts, 3);
+  EXPECT_EQ(entries.frees, entries.allocs);
+}
+
+}  // namespace

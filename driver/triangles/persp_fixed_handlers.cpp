@@ -97,16 +97,10 @@ void SetRight(SpanState& s, const Block& k) {
 template <int kSize, bool kDepth, Px kPx, bool kStipple>
 void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVertex* b, const DeviceVertex* c,
                    SpanRoutine fill) {
-  const uint8_t* texels = TexelsOf(polygon);
-  if (!texels || !polygon->material) return;
-  Limits lim;
-  if (!FrameLimits(kDepth, lim)) return;
   SpanState& s = SpanStateBlock;
   Ordered t;
-  if (!OrderTriangle(a, b, c, lim, t)) return;
-  if (!PixelSource<kPx, kStipple>(s, polygon)) return;
+  if (!PerspBegin<kDepth, kPx, kStipple>(s, polygon, a, b, c, t)) return;
   const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
-  const int32_t hN = t.hN, hP = t.hP, sN = t.sN, sP = t.sP;
   const DeviceVertex* V[3] = {T, N, P};
   constexpr int kShiftDown = kSize == 16 ? 3 : 0;
   for (int i = 0; i < 3; ++i) {
@@ -117,94 +111,30 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   Weights(s);
   const int dir = TriangleOrientation(T, N, P) == 0 ? 1 : 0;
   s.PerspDirection = dir;
-  s.Texels = texels;
-  s.RowPitch = FramePitch;
-  s.RowAddress = FrameRows[t.ty];
   const uint32_t* seeds = FrameDitherRows[dir ? 3 : 1] ? FrameDitherRows[dir ? 3 : 1] : DitherMatrices[dir ? 3 : 1];
   s.RowSeed = seeds[t.ty & 7];
   EnsureDitherRow(s);
   if (!s.DitherRowX2) s.DitherRowX2 = FrameDitherRows[2] ? FrameDitherRows[2] : DitherMatrices[2];
-  const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
-  if constexpr (kDepth) {
-    s.DepthRowAddress = StepDepthRow(DepthBuffer, t.ty * DepthBufferPitch);
-    s.DepthPitch = DepthBufferPitch;
-    s.DepthBias = bias;
-  } else {
+  const int32_t bias = PerspRows<kDepth>(s, polygon, t);
+  if constexpr (!kDepth) {
     s.DepthRowAddress = nullptr;
     s.DepthPitch = 0;
     s.Depth = s.DepthRowStep = s.DepthStep = 0;
   }
   if constexpr (kPx != Px::kSmooth) s.Shade = s.ShadeRowStep = s.ShadeStep = 0;
-
-  if (t.shape == 0) {
-    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.tx) << 16);
-    s.LeftXStep = sN;
-    s.RightXStep = sP;
-    SetLeft(s, EdgeBlock(s, 0, 1, hN));
-    SetRight(s, EdgeBlock(s, 0, 2, hP));
-    if constexpr (kDepth) {
-      const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
-      const int32_t follow = dir ? dP : dN, other = dir ? dN : dP;
-      s.Depth = Add(T->depth, bias);
-      s.DepthRowStep = follow;
-      s.DepthStep = DepthStepAcross(Sub(other, follow), sN, sP);
-    }
-    if constexpr (kPx == Px::kSmooth) {
-      const int32_t st = ShadeOf(*T);
-      const int32_t row = dir ? Step16(st, ShadeOf(*P), hP) : Step16(st, ShadeOf(*N), hN);
-      const int32_t other = dir ? Step16Uncut(st, ShadeOf(*N), hN) : Step16Uncut(st, ShadeOf(*P), hP);
-      s.Shade = st;
-      s.ShadeRowStep = row;
-      s.ShadeStep = ShadeStepAcross(other - row, sN, sP);
-    }
-    s.RowCount = std::min(hN, hP);
-    fill(&s);
-    if (hN == hP) return;
-    if (hN < hP) {  // the left edge ended at N: N to P
-      const int32_t h = hP - hN;
-      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(t.nx) << 16);
-      s.LeftXStep = Slope(t.px - t.nx, h);
-      SetLeft(s, EdgeBlock(s, 1, 2, h));
-      if (!dir) {
-        if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
-        if constexpr (kPx == Px::kSmooth) s.ShadeRowStep = Step16(ShadeOf(*N), ShadeOf(*P), h);
-      }
-      s.RowCount = h;
-    } else {  // the right edge ended at P: P to N
-      const int32_t h = hN - hP;
-      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.px) << 16);
-      s.RightXStep = Slope(t.nx - t.px, h);
-      SetRight(s, EdgeBlock(s, 2, 1, h));
-      if (dir) {
-        if constexpr (kDepth) s.DepthRowStep = DepthRow(P->depth, N->depth, h);
-        if constexpr (kPx == Px::kSmooth) s.ShadeRowStep = Step16(ShadeOf(*P), ShadeOf(*N), h);
-      }
-      s.RowCount = h;
-    }
-    fill(&s);
-    return;
-  }
-  // Flat tops: edge 1 from E1 and edge 2 from E2 down to the vertex below, B.
-  const int e1 = t.shape == 1 ? 0 : 1, e2 = t.shape == 1 ? 2 : 0, eb = t.shape == 1 ? 1 : 2;
-  const DeviceVertex &E1 = *V[e1], &E2 = *V[e2], &B = *V[eb];
-  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16;
-  const int32_t h = (B.screen_y >> 16) - t.ty, w = x2 - x1;
-  FlatTopEdges(s, x1, x2, B.screen_x >> 16, h);
-  SetLeft(s, EdgeBlock(s, e1, eb, h));
-  SetRight(s, EdgeBlock(s, e2, eb, h));
-  const DeviceVertex& from = dir ? E2 : E1;
-  const DeviceVertex& to = dir ? E1 : E2;
-  FlatTopSteps<kDepth, kPx == Px::kSmooth>(s, from, to, B, h, w, bias);
-  s.RowCount = h;
-  fill(&s);
+  PerspWalk<kDepth, kPx == Px::kSmooth>(
+      s, t, dir, bias,
+      [](SpanState& e, bool left, int from, int to, int32_t h) {
+        const Block k = EdgeBlock(e, from, to, h);
+        if (left) SetLeft(e, k);
+        else SetRight(e, k);
+      },
+      fill);
 }
 
 }  // namespace
 
-#define FIXED_HANDLER(name, size, depth, px, stipple, fill)                        \
-  void name(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) { \
-    FixedTriangle<size, depth, px, stipple>(p, a, b, c, &fill);                    \
-  }
+#define FIXED_HANDLER(...) TEXTURED_HANDLER(FixedTriangle, __VA_ARGS__)
 
 FIXED_HANDLER(TriTexturedPerspFixedDither, 128, false, Px::kTexel, false, SpanPerspFixedDither)
 FIXED_HANDLER(TriTexturedPerspFixedDitherLit, 128, false, Px::kLit, false, SpanPerspFixedDitherLit)

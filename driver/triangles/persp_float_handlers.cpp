@@ -52,100 +52,40 @@ constexpr Reciprocals kReciprocal;
 template <int kSize, bool kDepth, Px kPx, bool kStipple>
 void FloatTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVertex* b, const DeviceVertex* c,
                    SpanRoutine fill) {
-  const uint8_t* texels = TexelsOf(polygon);
-  if (!texels || !polygon->material) return;
   // The spans divide by the weights: a vertex at or behind the eye (or not a number) has
   // none, and such a triangle is left out.
   // 0 < w <= FLT_MAX: positive and finite, and false for a NaN.
   if (!(a->view_z > 0.0f && a->view_z <= FLT_MAX && b->view_z > 0.0f && b->view_z <= FLT_MAX &&
         c->view_z > 0.0f && c->view_z <= FLT_MAX))
     return;
-  Limits lim;
-  if (!FrameLimits(kDepth, lim)) return;
   SpanState& s = SpanStateBlock;
   Ordered t;
-  if (!OrderTriangle(a, b, c, lim, t)) return;
-  if (!PixelSource<kPx, kStipple>(s, polygon)) return;
+  if (!PerspBegin<kDepth, kPx, kStipple>(s, polygon, a, b, c, t)) return;
   const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
-  const int32_t hN = t.hN, hP = t.hP, sN = t.sN, sP = t.sP;
   constexpr float kScale = kSize == 16 ? 0.000244140625f : 0.001953125f;
   const DeviceVertex* V[3] = {T, N, P};
   const float Wv[3] = {N->view_z * P->view_z, P->view_z * T->view_z, T->view_z * N->view_z};
   Weighted q[3];
   for (int i = 0; i < 3; ++i)
     q[i] = {Wv[i], static_cast<float>(V[i]->u) * kScale * Wv[i], static_cast<float>(V[i]->v) * kScale * Wv[i]};
-  s.Texels = texels;
-  s.RowPitch = FramePitch;
-  s.RowAddress = FrameRows[t.ty];
   if constexpr (kStipple || kPx == Px::kSmooth) {
     s.RowSeed = RowSeedOf(t.ty);
     EnsureDitherRow(s);
   }
-  const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
-  if constexpr (kDepth) {
-    s.DepthRowAddress = StepDepthRow(DepthBuffer, t.ty * DepthBufferPitch);
-    s.DepthPitch = DepthBufferPitch;
-    s.DepthBias = bias;
-  }
-  if (t.shape == 0) {
-    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.tx) << 16);
-    s.LeftXStep = sN;
-    s.RightXStep = sP;
-    SetLeft(s, q[0], q[1], hN);
-    SetRight(s, q[0], q[2], hP);
-    if constexpr (kDepth) {
-      const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
-      s.Depth = Add(T->depth, bias);
-      s.DepthRowStep = dN;
-      s.DepthStep = DepthStepAcross(Sub(dP, dN), sN, sP);
-    }
-    if constexpr (kPx == Px::kSmooth) {
-      const int32_t st = ShadeOf(*T);
-      const int32_t row = Step16(st, ShadeOf(*N), hN);
-      s.Shade = st;
-      s.ShadeRowStep = row;
-      s.ShadeStep = ShadeStepAcross(Step16Uncut(st, ShadeOf(*P), hP) - row, sN, sP);
-    }
-    s.RowCount = std::min(hN, hP);
-    fill(&s);
-    if (hN == hP) return;
-    if (hN < hP) {  // the left edge ended at N: N to P
-      const int32_t h = hP - hN;
-      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(t.nx) << 16);
-      s.LeftXStep = Slope(t.px - t.nx, h);
-      SetLeft(s, q[1], q[2], h);
-      if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
-      if constexpr (kPx == Px::kSmooth) s.ShadeRowStep = Step16(ShadeOf(*N), ShadeOf(*P), h);
-      s.RowCount = h;
-    } else {  // the right edge ended at P: P to N
-      const int32_t h = hN - hP;
-      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.px) << 16);
-      s.RightXStep = Slope(t.nx - t.px, h);
-      SetRight(s, q[2], q[1], h);
-      s.RowCount = h;
-    }
-    fill(&s);
-    return;
-  }
-  // Flat tops: edge 1 from E1 and edge 2 from E2 down to the vertex below, B.
-  const int e1 = t.shape == 1 ? 0 : 1, e2 = t.shape == 1 ? 2 : 0, eb = t.shape == 1 ? 1 : 2;
-  const DeviceVertex &E1 = *V[e1], &E2 = *V[e2], &B = *V[eb];
-  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16;
-  const int32_t h = (B.screen_y >> 16) - t.ty, w = x2 - x1;
-  FlatTopEdges(s, x1, x2, B.screen_x >> 16, h);
-  SetLeft(s, q[e1], q[eb], h);
-  SetRight(s, q[e2], q[eb], h);
-  FlatTopSteps<kDepth, kPx == Px::kSmooth>(s, E1, E2, B, h, w, bias);
-  s.RowCount = h;
-  fill(&s);
+  const int32_t bias = PerspRows<kDepth>(s, polygon, t);
+  // Depth and shade follow the left edge.
+  PerspWalk<kDepth, kPx == Px::kSmooth>(
+      s, t, 0, bias,
+      [&q](SpanState& e, bool left, int from, int to, int32_t h) {
+        if (left) SetLeft(e, q[from], q[to], h);
+        else SetRight(e, q[from], q[to], h);
+      },
+      fill);
 }
 
 }  // namespace
 
-#define FLOAT_HANDLER(name, size, depth, px, stipple, fill)                        \
-  void name(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) { \
-    FloatTriangle<size, depth, px, stipple>(p, a, b, c, &fill);                    \
-  }
+#define FLOAT_HANDLER(...) TEXTURED_HANDLER(FloatTriangle, __VA_ARGS__)
 
 FLOAT_HANDLER(TriTexturedPersp, 128, false, Px::kTexel, false, SpanPerspFloat)
 FLOAT_HANDLER(TriTexturedPerspZ, 128, true, Px::kTexel, false, SpanPerspFloatZ)

@@ -114,4 +114,110 @@ inline void FlatTopEdges(SpanState& s, int32_t x1, int32_t x2, int32_t xb, int32
   s.RightXStep = Slope(xb - x2, h);
 }
 
+// How both perspective families begin: the triangle ordered and its pixel source set;
+// false when it draws nothing.
+template <bool kDepth, Px kPx, bool kStipple>
+[[gnu::always_inline]] inline bool PerspBegin(SpanState& s, const DevicePolygon* polygon, const DeviceVertex* a,
+                                              const DeviceVertex* b, const DeviceVertex* c, Ordered& t) {
+  if (!TexelsOf(polygon) || !polygon->material) return false;
+  polygon::Limits lim;
+  if (!polygon::FrameLimits(kDepth, lim)) return false;
+  if (!OrderTriangle(a, b, c, lim, t)) return false;
+  return PixelSource<kPx, kStipple>(s, polygon);
+}
+
+// The texels, the frame row and the depth row of the top vertex's row; the depth bias.
+template <bool kDepth>
+[[gnu::always_inline]] inline int32_t PerspRows(SpanState& s, const DevicePolygon* polygon, const Ordered& t) {
+  s.Texels = TexelsOf(polygon);
+  s.RowPitch = FramePitch;
+  s.RowAddress = FrameRows[t.ty];
+  const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
+  if constexpr (kDepth) {
+    s.DepthRowAddress = StepDepthRow(DepthBuffer, t.ty * DepthBufferPitch);
+    s.DepthPitch = DepthBufferPitch;
+    s.DepthBias = bias;
+  }
+  return bias;
+}
+
+// The walk down a perspective triangle that both perspective families take: the rows from
+// the top vertex to the nearer of N and P, then on to the farther one, or a flat top.
+// edge(s, left, a, b, h) sets the left (or right) edge's perspective values from vertex a
+// to b (0 T, 1 N, 2 P) over h rows. Depth and shade follow the edge the spans start from:
+// the left one, or the right one when dir is 1.
+template <bool kDepth, bool kSmooth, class Edge>
+[[gnu::always_inline]] inline void PerspWalk(SpanState& s, const Ordered& t, int dir, int32_t bias, Edge edge,
+                                             SpanRoutine fill) {
+  using namespace polygon;
+  const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
+  const int32_t hN = t.hN, hP = t.hP, sN = t.sN, sP = t.sP;
+  if (t.shape == 0) {
+    s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.tx) << 16);
+    s.LeftXStep = sN;
+    s.RightXStep = sP;
+    edge(s, true, 0, 1, hN);
+    edge(s, false, 0, 2, hP);
+    if constexpr (kDepth) {
+      const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
+      const int32_t follow = dir ? dP : dN, other = dir ? dN : dP;
+      s.Depth = Add(T->depth, bias);
+      s.DepthRowStep = follow;
+      s.DepthStep = DepthStepAcross(Sub(other, follow), sN, sP);
+    }
+    if constexpr (kSmooth) {
+      const int32_t st = ShadeOf(*T);
+      const int32_t row = dir ? Step16(st, ShadeOf(*P), hP) : Step16(st, ShadeOf(*N), hN);
+      const int32_t other = dir ? Step16Uncut(st, ShadeOf(*N), hN) : Step16Uncut(st, ShadeOf(*P), hP);
+      s.Shade = st;
+      s.ShadeRowStep = row;
+      s.ShadeStep = ShadeStepAcross(other - row, sN, sP);
+    }
+    s.RowCount = std::min(hN, hP);
+    fill(&s);
+    if (hN == hP) return;
+    if (hN < hP) {  // the left edge ended at N: N to P
+      const int32_t h = hP - hN;
+      s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(t.nx) << 16);
+      s.LeftXStep = Slope(t.px - t.nx, h);
+      edge(s, true, 1, 2, h);
+      if (!dir) {
+        if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
+        if constexpr (kSmooth) s.ShadeRowStep = Step16(ShadeOf(*N), ShadeOf(*P), h);
+      }
+      s.RowCount = h;
+    } else {  // the right edge ended at P: P to N
+      const int32_t h = hN - hP;
+      s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.px) << 16);
+      s.RightXStep = Slope(t.nx - t.px, h);
+      edge(s, false, 2, 1, h);
+      if (dir) {
+        if constexpr (kDepth) s.DepthRowStep = DepthRow(P->depth, N->depth, h);
+        if constexpr (kSmooth) s.ShadeRowStep = Step16(ShadeOf(*P), ShadeOf(*N), h);
+      }
+      s.RowCount = h;
+    }
+    fill(&s);
+    return;
+  }
+  // Flat tops: edge 1 from E1 and edge 2 from E2 down to the vertex below, B.
+  const DeviceVertex* V[3] = {T, N, P};
+  const int e1 = t.shape == 1 ? 0 : 1, e2 = t.shape == 1 ? 2 : 0, eb = t.shape == 1 ? 1 : 2;
+  const DeviceVertex &E1 = *V[e1], &E2 = *V[e2], &B = *V[eb];
+  const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16;
+  const int32_t h = (B.screen_y >> 16) - t.ty, w = x2 - x1;
+  FlatTopEdges(s, x1, x2, B.screen_x >> 16, h);
+  edge(s, true, e1, eb, h);
+  edge(s, false, e2, eb, h);
+  FlatTopSteps<kDepth, kSmooth>(s, dir ? E2 : E1, dir ? E1 : E2, B, h, w, bias);
+  s.RowCount = h;
+  fill(&s);
+}
+
+// A handler of the table: the family's triangle set-up with its span filler.
+#define TEXTURED_HANDLER(triangle, name, size, depth, px, stipple, fill)      \
+  void name(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) { \
+    triangle<size, depth, px, stipple>(p, a, b, c, &fill);                         \
+  }
+
 }  // namespace textured

@@ -15,7 +15,7 @@
 
 #include "driver/core/context.h"
 #include "driver/core/depth.h"
-#include "driver/core/palette_memory.h"
+#include "driver/core/plain_engine.h"
 #include "driver/core/polygon_modes.h"
 #include "driver/core/polygon_setup.h"
 #include "driver/core/shade.h"
@@ -28,11 +28,6 @@ namespace {
 constexpr int kW = 640, kH = 480;
 // Fewer of the largest triangles keep a run near a second.
 int Count(int area) { return area >= 4096 ? 10000 : 100000; }
-
-void* Allocate(size_t n) { return std::malloc(n); }
-void* AllocateZeroed(size_t c, size_t n) { return std::calloc(c, n); }
-void* Reallocate(void* p, size_t n) { return std::realloc(p, n); }
-void Free(void* p) { std::free(p); }
 
 struct Span {
   uint8_t* row;
@@ -62,12 +57,7 @@ struct World {
   DevicePolygon* polygon = new DevicePolygon{};
 
   World() {
-    static EngineServices services{};
-    services.allocate = &Allocate;
-    services.allocate_zeroed = &AllocateZeroed;
-    services.reallocate = &Reallocate;
-    services.free = &Free;
-    PaletteBindEngine(&services);
+    BindPlainEngine();
     ContextTablesCreate(8);
     for (size_t i = 0; i < kColourRampUsed; ++i) ColourRampTable[i] = static_cast<uint8_t>(i * 7);
     for (size_t i = 0; i < kShadeTable8Used; ++i) ShadeTable[i] = static_cast<uint8_t>(i * 3);

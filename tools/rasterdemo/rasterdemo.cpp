@@ -19,7 +19,7 @@
 #include "driver/core/context.h"
 #include "driver/core/depth.h"
 #include "driver/core/palette.h"
-#include "driver/core/palette_memory.h"
+#include "driver/core/plain_engine.h"
 #include "driver/core/render_modes.h"
 #include "driver/core/shade.h"
 #include "driver/records.h"
@@ -28,11 +28,6 @@
 namespace {
 
 constexpr int kW = 320, kH = 240;
-
-void* Allocate(size_t n) { return std::malloc(n); }
-void* AllocateZeroed(size_t c, size_t n) { return std::calloc(c, n); }
-void* Reallocate(void* p, size_t n) { return std::realloc(p, n); }
-void Free(void* p) { std::free(p); }
 
 // PNG: 8-bit RGB, one IDAT.
 void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
@@ -182,12 +177,7 @@ std::vector<uint8_t> Checker() {
 
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : ".";
-  static EngineServices services{};
-  services.allocate = &Allocate;
-  services.allocate_zeroed = &AllocateZeroed;
-  services.reallocate = &Reallocate;
-  services.free = &Free;
-  PaletteBindEngine(&services);
+  BindPlainEngine();
   PaletteReset();
   uint8_t rgb[3 * kDefaultPaletteColours];
   const int n = PaletteBuildDefault(rgb);

@@ -345,34 +345,32 @@ void frame_nothing() {
 }  // namespace
 
 void InstallOutputMode(DeviceRecord* record, int32_t mode) {
-  switch (mode) {
-    case 1:
-      record->create_raster = &RasterCreateDib;
-      record->destroy_raster = &RasterDestroyDib;
-      record->begin_frame = &BeginFrameDib;
-      record->end_frame = &EndFrameDib;
-      record->present = &PresentDib;
-      record->palette_changed = &PaletteUpdateDib;
-      break;
-    case 2:
-      record->create_raster = &RasterCreateDibSection;
-      record->destroy_raster = &RasterDestroyDibSection;
-      record->begin_frame = &BeginFrameDib;
-      record->end_frame = &EndFrameDib;
-      record->present = &PresentDibSection;
-      record->palette_changed = &PaletteUpdateDibSection;
-      break;
-    case 3:
-      record->create_raster = &RasterCreateSurface;
-      record->destroy_raster = &RasterDestroySurface;
-      record->begin_frame = &BeginFrameSurface;
-      record->end_frame = &EndFrameSurface;
-      record->present = &PresentSurface;
-      record->palette_changed = &PaletteUpdateSurface;
-      record->lock_raster = &SurfaceLock;
-      record->unlock_raster = &SurfaceUnlock;
-      break;
-    default: break;
+  struct Entries {
+    DeviceRasterCreateFn create_raster;
+    DeviceCameraFn destroy_raster;
+    DeviceBeginFrameFn begin_frame;
+    DeviceCameraFn end_frame;
+    DevicePresentFn present;
+    DeviceCameraFn palette_changed;
+  };
+  static constexpr Entries kModes[3] = {
+      {&RasterCreateDib, &RasterDestroyDib, &BeginFrameDib, &EndFrameDib, &PresentDib, &PaletteUpdateDib},
+      {&RasterCreateDibSection, &RasterDestroyDibSection, &BeginFrameDib, &EndFrameDib, &PresentDibSection,
+       &PaletteUpdateDibSection},
+      {&RasterCreateSurface, &RasterDestroySurface, &BeginFrameSurface, &EndFrameSurface, &PresentSurface,
+       &PaletteUpdateSurface},
+  };
+  if (mode < 1 || mode > 3) return;
+  const Entries& e = kModes[mode - 1];
+  record->create_raster = e.create_raster;
+  record->destroy_raster = e.destroy_raster;
+  record->begin_frame = e.begin_frame;
+  record->end_frame = e.end_frame;
+  record->present = e.present;
+  record->palette_changed = e.palette_changed;
+  if (mode == 3) {  // the surface is locked through the driver
+    record->lock_raster = &SurfaceLock;
+    record->unlock_raster = &SurfaceUnlock;
   }
 }
 

@@ -153,30 +153,19 @@ void SpanFlatStippleZ(SpanState* s) { StippleRows<true, false>(s); }
 void SpanSmoothStipple(SpanState* s) { StippleRows<false, true>(s); }
 void SpanSmoothStippleZ(SpanState* s) { StippleRows<true, true>(s); }
 
-void TriFlat(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<false, false, false>(p, a, b, c);
-}
-void TriFlatZ(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<true, false, false>(p, a, b, c);
-}
-void TriSmooth(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<false, true, false>(p, a, b, c);
-}
-void TriSmoothZ(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<true, true, false>(p, a, b, c);
-}
-void TriFlatStipple(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<false, false, true>(p, a, b, c);
-}
-void TriFlatStippleZ(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<true, false, true>(p, a, b, c);
-}
-void TriSmoothStipple(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<false, true, true>(p, a, b, c);
-}
-void TriSmoothStippleZ(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) {
-  TriUntextured<true, true, true>(p, a, b, c);
-}
+#define UNTEXTURED_SETUP(name, depth, smooth, stipple)                                \
+  void name(DevicePolygon* p, DeviceVertex* a, DeviceVertex* b, DeviceVertex* c) { \
+    TriUntextured<depth, smooth, stipple>(p, a, b, c);                             \
+  }
+UNTEXTURED_SETUP(TriFlat, false, false, false)
+UNTEXTURED_SETUP(TriFlatZ, true, false, false)
+UNTEXTURED_SETUP(TriSmooth, false, true, false)
+UNTEXTURED_SETUP(TriSmoothZ, true, true, false)
+UNTEXTURED_SETUP(TriFlatStipple, false, false, true)
+UNTEXTURED_SETUP(TriFlatStippleZ, true, false, true)
+UNTEXTURED_SETUP(TriSmoothStipple, false, true, true)
+UNTEXTURED_SETUP(TriSmoothStippleZ, true, true, true)
+#undef UNTEXTURED_SETUP
 
 int32_t PolygonFlat(DevicePolygon* p, int32_t flag) { return Fan(p, flag, &TriFlat); }
 int32_t PolygonFlatZ(DevicePolygon* p, int32_t flag) { return Fan(p, flag, &TriFlatZ); }

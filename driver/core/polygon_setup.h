@@ -284,6 +284,14 @@ auto PartIf(F make) {
     return NoPart{};
 }
 
+// Edges of a flat top, from columns x1 (left) and x2 (right) down to column xb over h rows.
+inline void FlatTopEdges(SpanState& s, int32_t x1, int32_t x2, int32_t xb, int32_t h) {
+  s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(x1) << 16);
+  s.RightX = static_cast<int32_t>(static_cast<uint32_t>(x2) << 16);
+  s.LeftXStep = Slope(xb - x1, h);
+  s.RightXStep = Slope(xb - x2, h);
+}
+
 // The shared set-up. Every vertex must lie on the frame (columns 0..w, rows 0..h of lim):
 // the engine clips, and a triangle that still reaches outside is left out whole, so the
 // span loops never need a bounds test. Fill is called once or twice.
@@ -327,34 +335,27 @@ void SetupTriangle(A& parts, const DeviceVertex* a, const DeviceVertex* b, const
     }
     return;
   }
-  if (hN > 0) {  // P on T's row
-    if (px <= tx) return;
+  // A flat top: the top row from l to r, both edges down to e over h rows.
+  auto flat_top = [&](const DeviceVertex& l, const DeviceVertex& r, const DeviceVertex& e, int32_t h) {
+    const int32_t xl = l.screen_x >> 16, xr = r.screen_x >> 16;
     s.RowAddress = FrameRows[ty];
     s.RowPitch = FramePitch;
     parts.Begin(s, ty);
-    s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(tx) << 16);
-    s.LeftXStep = Slope(nx - tx, hN);
-    s.RightX = static_cast<int32_t>(static_cast<uint32_t>(px) << 16);
-    s.RightXStep = Slope(nx - px, hN);
-    parts.FlatTop(s, *t, *p, *n, hN, px - tx);
-    s.RowCount = hN;
+    FlatTopEdges(s, xl, xr, e.screen_x >> 16, h);
+    parts.FlatTop(s, l, r, e, h, xr - xl);
+    s.RowCount = h;
     fill(&s);
+  };
+  if (hN > 0) {  // P on T's row
+    if (px <= tx) return;
+    flat_top(*t, *p, *n, hN);
     return;
   }
   // N on T's row.
   if (tx <= nx) return;
   const int32_t h = py - ny;
   if (h <= 0) return;
-  s.RowAddress = FrameRows[ty];
-  s.RowPitch = FramePitch;
-  parts.Begin(s, ty);
-  s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(nx) << 16);
-  s.LeftXStep = Slope(px - nx, h);
-  s.RightX = static_cast<int32_t>(static_cast<uint32_t>(tx) << 16);
-  s.RightXStep = Slope(px - tx, h);
-  parts.FlatTop(s, *n, *t, *p, h, tx - nx);
-  s.RowCount = h;
-  fill(&s);
+  flat_top(*n, *t, *p, h);
 }
 
 }  // namespace polygon

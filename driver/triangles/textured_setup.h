@@ -105,15 +105,6 @@ inline void FlatTopSteps(SpanState& s, const DeviceVertex& from, const DeviceVer
   }
 }
 
-// Edges of a flat top, from columns x1 (left) and x2 (right) down to column xb over h rows.
-inline void FlatTopEdges(SpanState& s, int32_t x1, int32_t x2, int32_t xb, int32_t h) {
-  using polygon::Slope;
-  s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(x1) << 16);
-  s.RightX = static_cast<int32_t>(static_cast<uint32_t>(x2) << 16);
-  s.LeftXStep = Slope(xb - x1, h);
-  s.RightXStep = Slope(xb - x2, h);
-}
-
 // How both perspective families begin: the triangle ordered and its pixel source set;
 // false when it draws nothing.
 template <bool kDepth, Px kPx, bool kStipple>

@@ -342,6 +342,21 @@ void frame_nothing() {
   SpanStateBlock.ScreenPitch = 0;
 }
 
+// Gives back a camera's raster: what the output mode made for it (release), the driver's
+// record and the rows.
+int32_t raster_destroy(DeviceCamera* camera, void (*release)(DriverRaster* d)) {
+  if (!camera) return 0;
+  if (camera->has_image) {
+    if (DriverRaster* d = driver_raster_of(camera)) {
+      release(d);
+      DriverFree(d);
+    }
+    camera->device_handle = nullptr;
+  }
+  raster_forget(camera);
+  return 1;
+}
+
 }  // namespace
 
 void InstallOutputMode(DeviceRecord* record, int32_t mode) {
@@ -387,48 +402,24 @@ int32_t RasterCreateSurface(DeviceCamera* camera, int32_t width, int32_t height)
 }
 
 int32_t RasterDestroyDib(DeviceCamera* camera) {
-  if (!camera) return 0;
-  if (camera->has_image) {
-    if (DriverRaster* d = driver_raster_of(camera)) {
-      DriverFree(d->bitmap_info);
-      DriverFree(d);
-    }
-    camera->device_handle = nullptr;
-  }
-  raster_forget(camera);
-  return 1;
+  return raster_destroy(camera, [](DriverRaster* d) { DriverFree(d->bitmap_info); });
 }
 
 int32_t RasterDestroyDibSection(DeviceCamera* camera) {
-  if (!camera) return 0;
-  if (camera->has_image) {
-    if (DriverRaster* d = driver_raster_of(camera)) {
-      gdi_select_object(d->memory_dc, d->old_bitmap);
-      gdi_delete_object(d->dib_section);
-      gdi_delete_dc(d->memory_dc);
-      DriverFree(d->bitmap_info);
-      DriverFree(d);
-    }
-    camera->device_handle = nullptr;
-  }
-  raster_forget(camera);
-  return 1;
+  return raster_destroy(camera, [](DriverRaster* d) {
+    gdi_select_object(d->memory_dc, d->old_bitmap);
+    gdi_delete_object(d->dib_section);
+    gdi_delete_dc(d->memory_dc);
+    DriverFree(d->bitmap_info);
+  });
 }
 
 int32_t RasterDestroySurface(DeviceCamera* camera) {
-  if (!camera) return 0;
-  if (camera->has_image) {
-    if (DriverRaster* d = driver_raster_of(camera)) {
-      if (d->surface) {
-        if (d->reserved_24) SurfaceUnlockRaw(d->surface);
-        d->surface->Release();
-      }
-      DriverFree(d);
-    }
-    camera->device_handle = nullptr;
-  }
-  raster_forget(camera);
-  return 1;
+  return raster_destroy(camera, [](DriverRaster* d) {
+    if (!d->surface) return;
+    if (d->reserved_24) SurfaceUnlockRaw(d->surface);
+    d->surface->Release();
+  });
 }
 
 int32_t BeginFrameDib(DeviceCamera* camera, void* frame_argument) {

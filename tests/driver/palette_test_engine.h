@@ -6,10 +6,17 @@
 #include <cstring>
 #include <set>
 
+#include <zlib.h>
+
 #include "driver/core/palette_memory.h"
 #include "driver/records.h"
 
 namespace palette_test {
+
+// CRC-32 of a table: a whole table checked against the value worked out once.
+inline uint32_t Crc(const void* p, size_t n) {
+    return static_cast<uint32_t>(crc32(0L, static_cast<const Bytef*>(p), static_cast<uInt>(n)));
+}
 
 struct TestEngine {
     EngineServices services{};

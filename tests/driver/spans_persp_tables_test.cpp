@@ -10,11 +10,8 @@
 
 namespace {
 
+using palette_test::Crc;
 using palette_test::TestEngine;
-
-uint32_t Crc(const void* p, size_t n) {
-    return static_cast<uint32_t>(crc32(0L, static_cast<const Bytef*>(p), static_cast<uInt>(n)));
-}
 
 class PerspTables : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 // Rasters, the BMP reader, textures with their names, masks and references.
 #include "engine/internal.h"
+#include "platform/gdi.h"
 
 #include <algorithm>
 #include <cctype>
@@ -252,6 +253,71 @@ const unsigned char* VxGetRasterPalette(const VxRaster* raster) {
   return raster->palette;
 }
 
+// The bitmap read through the open device's import entry, as the window system hands it
+// over: a bitmap of the DIB's format is made and the driver reads its rows back into an
+// image of its own. Without scaling: the engine resamples textures itself. 0 when the
+// bitmap or the image cannot be made.
+static VxRasterRec* import_through_device(DeviceRecord* r, void* dc, const VxDib& b) {
+  struct {
+    BitmapInfoHeader h;
+    RgbQuad colours[256];
+  } info{};
+  info.h.size = sizeof info.h;
+  info.h.width = b.width;
+  info.h.height = -b.height;  // top down
+  info.h.planes = 1;
+  info.h.bit_count = (uint16_t)b.bits_per_pixel;
+  if (b.bits_per_pixel == 8 && b.palette_count > 0) {
+    std::memcpy(info.colours, b.palette, (size_t)b.palette_count * 4);
+    info.h.colours_used = (uint32_t)b.palette_count;
+  }
+  uint8_t* bits = nullptr;
+  GdiObject* bitmap = gdi_create_dib_section(nullptr, &info, kDibRgbColours, &bits, nullptr, 0);
+  if (!bitmap || !bits) {
+    if (bitmap) gdi_delete_object(bitmap);
+    return failp<VxRasterRec>(VX_E_NO_MEMORY);
+  }
+  const int row = b.width * (b.bits_per_pixel / 8);
+  const size_t pitch = ((size_t)b.width * b.bits_per_pixel + 31) / 32 * 4;
+  for (int y = 0; y < b.height; ++y) {
+    int src = b.bottom_up ? b.height - 1 - y : y;
+    std::memcpy(bits + (size_t)y * pitch, b.bits + (size_t)src * b.stride, row);
+  }
+  uint8_t palette[256 * 3] = {};
+  DeviceRaster image{};
+  image.palette = palette;
+  const DeviceBitmapRef ref{static_cast<GdiDc*>(dc), bitmap};
+  const bool read = r->import_bitmap(&ref, 0, &image) != 0 && image.pixels && image.width == b.width &&
+                    image.height == b.height && image.depth == b.bits_per_pixel;
+  gdi_delete_object(bitmap);
+  VxRasterRec* out = read ? raster_new(b.width, b.height, b.bits_per_pixel) : nullptr;
+  if (out) {
+    for (int y = 0; y < b.height; ++y) {
+      const uint8_t* from = image.pixels + (ptrdiff_t)y * image.pitch;
+      unsigned char* to = &out->pixels[(size_t)y * out->stride];
+      if (b.bits_per_pixel == 8) {
+        std::memcpy(to, from, (size_t)row);
+      } else {
+        for (int x = 0; x < b.width; ++x) {  // the driver's order is red first
+          to[3 * x] = from[3 * x + 2];
+          to[3 * x + 1] = from[3 * x + 1];
+          to[3 * x + 2] = from[3 * x];
+        }
+      }
+    }
+    // Entries the bitmap had, with their fourth byte as given; the others stay 0.
+    for (int i = 0; b.bits_per_pixel == 8 && i < b.palette_count; ++i) {
+      out->palette[i * 4] = palette[i * 3 + 2];
+      out->palette[i * 4 + 1] = palette[i * 3 + 1];
+      out->palette[i * 4 + 2] = palette[i * 3];
+      out->palette[i * 4 + 3] = b.palette[i * 4 + 3];
+    }
+  }
+  if (r->free_image_pixels) r->free_image_pixels(&image);
+  if (!read) return failp<VxRasterRec>(VX_E_NO_MEMORY);
+  return out;
+}
+
 VxRaster* VxCreateRasterFromBitmap(const VxBitmapSource* source, int) {
   if (!st().initialized) return failp<VxRaster>(VX_E_NOT_INITIALIZED);
   if (!source || !source->bitmap || !source->bitmap->bits) return failp<VxRaster>(VX_E_BAD_ARGUMENT);
@@ -264,15 +330,18 @@ VxRaster* VxCreateRasterFromBitmap(const VxBitmapSource* source, int) {
   if (b.bits_per_pixel == 8 && (b.palette_count < 0 || b.palette_count > 256 ||
                                 (b.palette_count > 0 && !b.palette)))
     return failp<VxRaster>(VX_E_BAD_ARGUMENT);
-  VxRasterRec* r = raster_new(b.width, b.height, b.bits_per_pixel);
-  if (!r) return nullptr;
+  DeviceRecord* r = device_record();
+  if (r && r->import_bitmap) return import_through_device(r, source->dc, b);
+  // The null device: the rows as they stand.
+  VxRasterRec* out = raster_new(b.width, b.height, b.bits_per_pixel);
+  if (!out) return nullptr;
   for (int y = 0; y < b.height; ++y) {
     int src = b.bottom_up ? b.height - 1 - y : y;
-    std::memcpy(&r->pixels[(size_t)y * r->stride], b.bits + (size_t)src * b.stride, row);
+    std::memcpy(&out->pixels[(size_t)y * out->stride], b.bits + (size_t)src * b.stride, row);
   }
   if (b.bits_per_pixel == 8 && b.palette_count > 0)
-    std::memcpy(r->palette, b.palette, (size_t)b.palette_count * 4);
-  return r;
+    std::memcpy(out->palette, b.palette, (size_t)b.palette_count * 4);
+  return out;
 }
 
 VxTexture* VxCreateTexture(VxRaster* raster) {

@@ -1,6 +1,7 @@
-// Texels are made by the driver's image entries: the engine picks the pixels, the driver
-// matches them to its palette and clears what the mask hides. Counted at the device record,
-// the edge between engine and driver.
+// Pictures go through the driver's image entries: bitmaps are read by its import, and
+// texels are made by its convert and mask entries (the engine picks the pixels, the driver
+// matches them to its palette and clears what the mask hides). Counted at the device
+// record, the edge between engine and driver.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -17,6 +18,13 @@ struct ImageEntries {
   int converts, masks, allocs, frees;
 };
 ImageEntries entries;
+
+int imports;
+DeviceImportBitmapFn import_entry;
+int32_t count_import(const DeviceBitmapRef* bitmap, int32_t flags, DeviceRaster* image) {
+  ++imports;
+  return import_entry(bitmap, flags, image);
+}
 
 DeviceRaster* count_convert(DeviceRaster* s, DeviceRaster* d, int32_t flags) {
   ++entries.converts;
@@ -68,7 +76,6 @@ class RenderTexelsTest : public RenderTest {
 TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
   ASSERT_TRUE(start(2));
   record_polygons();
-  count_image_entries();
   std::mt19937 rng(40);
   VxRaster* wide = VxCreateRasterDepth(40, 24, 24);
   unsigned char* px = VxGetRasterPixels(wide);
@@ -92,6 +99,7 @@ TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
   ASSERT_NE(small, nullptr);
   VxTexture* ts = VxCreateTexture(small);
 
+  count_image_entries();
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxClump* a = make_square(1, 0, 0, 0);
   VxSetPolygonTexture(VxGetClumpPolygon(a, 0), tw);
@@ -138,6 +146,50 @@ TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
   draw(cam, {a, b});
   EXPECT_EQ(entries.converts, 3);
   EXPECT_EQ(entries.frees, entries.allocs);
+}
+
+// What a raster made from a bitmap holds: depth, rows and palette.
+std::vector<unsigned char> contents(VxRaster* r) {
+  std::vector<unsigned char> out{(unsigned char)VxGetRasterDepth(r)};
+  const unsigned char* px = VxGetRasterPixels(r);
+  const int row = VxGetRasterWidth(r) * VxGetRasterDepth(r) / 8;
+  for (int y = 0; y < VxGetRasterHeight(r); ++y)
+    out.insert(out.end(), px + y * VxGetRasterStride(r), px + y * VxGetRasterStride(r) + row);
+  VxReleaseRasterPixels(r);
+  if (const unsigned char* pal = VxGetRasterPalette(r)) out.insert(out.end(), pal, pal + 256 * 4);
+  return out;
+}
+
+// An 8-bit bitmap stored bottom-up with three colours (their fourth bytes not 0) and a
+// 24-bit one top-down with padded rows: on an open device both are read by the driver's
+// import, and hold the same rows and colours as the null device gives.
+TEST_F(RenderTexelsTest, BitmapsAreReadThroughTheDriversImport) {
+  const unsigned char indexes[3 * 8] = {0, 1, 2, 1, 0, 9, 9, 9, 2, 2, 1, 1, 0, 9, 9, 9, 1, 0, 0, 2, 2, 9, 9, 9};
+  const unsigned char colours[3 * 4] = {10, 20, 30, 1, 200, 100, 50, 2, 0, 0, 0, 3};
+  const VxDib indexed{5, 3, 8, 8, 1, indexes, colours, 3};
+  unsigned char rgb[2 * 12];
+  for (int i = 0; i < 24; ++i) rgb[i] = (unsigned char)(i * 37 + 5);
+  const VxDib wide{3, 2, 24, 12, 0, rgb, nullptr, 0};
+  const VxBitmapSource a{nullptr, &indexed}, b{nullptr, &wide};
+  VxRaster* plain_a = VxCreateRasterFromBitmap(&a, 5);
+  VxRaster* plain_b = VxCreateRasterFromBitmap(&b, 0);
+  ASSERT_TRUE(plain_a && plain_b);
+  const std::vector<unsigned char> want_a = contents(plain_a), want_b = contents(plain_b);
+  EXPECT_EQ(want_a[1], 1);  // the top row is the last stored
+  EXPECT_EQ(want_b[1 + 3 * 3], rgb[12]);  // second row, padding left out
+
+  ASSERT_TRUE(start(2));
+  DeviceRecord* r = record();
+  ASSERT_TRUE(r && r->import_bitmap);
+  import_entry = r->import_bitmap;
+  imports = 0;
+  r->import_bitmap = &count_import;
+  VxRaster* read_a = VxCreateRasterFromBitmap(&a, 5);
+  VxRaster* read_b = VxCreateRasterFromBitmap(&b, 0);
+  ASSERT_TRUE(read_a && read_b);
+  EXPECT_EQ(imports, 2);
+  EXPECT_EQ(contents(read_a), want_a);
+  EXPECT_EQ(contents(read_b), want_b);
 }
 
 }  // namespace

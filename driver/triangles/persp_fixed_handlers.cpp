@@ -99,7 +99,8 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
                    SpanRoutine fill) {
   SpanState& s = SpanStateBlock;
   Ordered t;
-  if (!PerspBegin<kDepth, kPx, kStipple>(s, polygon, a, b, c, t)) return;
+  const uint8_t* texels = PerspBegin<kDepth, kPx, kStipple>(s, polygon, a, b, c, t);
+  if (!texels) return;
   const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
   const DeviceVertex* V[3] = {T, N, P};
   constexpr int kShiftDown = kSize == 16 ? 3 : 0;
@@ -115,7 +116,7 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   s.RowSeed = seeds[t.ty & 7];
   EnsureDitherRow(s);
   if (!s.DitherRowX2) s.DitherRowX2 = FrameDitherRows[2] ? FrameDitherRows[2] : DitherMatrices[2];
-  const int32_t bias = PerspRows<kDepth>(s, polygon, t);
+  const int32_t bias = PerspRows<kDepth>(s, polygon, texels, t);
   if constexpr (!kDepth) {
     s.DepthRowAddress = nullptr;
     s.DepthPitch = 0;
@@ -124,12 +125,8 @@ void FixedTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
   if constexpr (kPx != Px::kSmooth) s.Shade = s.ShadeRowStep = s.ShadeStep = 0;
   PerspWalk<kDepth, kPx == Px::kSmooth>(
       s, t, dir, bias,
-      [](SpanState& e, bool left, int from, int to, int32_t h) {
-        const Block k = EdgeBlock(e, from, to, h);
-        if (left) SetLeft(e, k);
-        else SetRight(e, k);
-      },
-      fill);
+      [](SpanState& e, int from, int to, int32_t h) { SetLeft(e, EdgeBlock(e, from, to, h)); },
+      [](SpanState& e, int from, int to, int32_t h) { SetRight(e, EdgeBlock(e, from, to, h)); }, fill);
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ void FloatTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
     return;
   SpanState& s = SpanStateBlock;
   Ordered t;
-  if (!PerspBegin<kDepth, kPx, kStipple>(s, polygon, a, b, c, t)) return;
+  const uint8_t* texels = PerspBegin<kDepth, kPx, kStipple>(s, polygon, a, b, c, t);
+  if (!texels) return;
   const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
   constexpr float kScale = kSize == 16 ? 0.000244140625f : 0.001953125f;
   const DeviceVertex* V[3] = {T, N, P};
@@ -72,15 +73,12 @@ void FloatTriangle(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
     s.RowSeed = RowSeedOf(t.ty);
     EnsureDitherRow(s);
   }
-  const int32_t bias = PerspRows<kDepth>(s, polygon, t);
+  const int32_t bias = PerspRows<kDepth>(s, polygon, texels, t);
   // Depth and shade follow the left edge.
   PerspWalk<kDepth, kPx == Px::kSmooth>(
       s, t, 0, bias,
-      [&q](SpanState& e, bool left, int from, int to, int32_t h) {
-        if (left) SetLeft(e, q[from], q[to], h);
-        else SetRight(e, q[from], q[to], h);
-      },
-      fill);
+      [&q](SpanState& e, int from, int to, int32_t h) { SetLeft(e, q[from], q[to], h); },
+      [&q](SpanState& e, int from, int to, int32_t h) { SetRight(e, q[from], q[to], h); }, fill);
 }
 
 }  // namespace

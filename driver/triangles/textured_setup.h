@@ -105,22 +105,25 @@ inline void FlatTopSteps(SpanState& s, const DeviceVertex& from, const DeviceVer
   }
 }
 
-// How both perspective families begin: the triangle ordered and its pixel source set;
-// false when it draws nothing.
+// How both perspective families begin: the triangle ordered and its pixel source set; its
+// texels, or null when it draws nothing.
 template <bool kDepth, Px kPx, bool kStipple>
-[[gnu::always_inline]] inline bool PerspBegin(SpanState& s, const DevicePolygon* polygon, const DeviceVertex* a,
-                                              const DeviceVertex* b, const DeviceVertex* c, Ordered& t) {
-  if (!TexelsOf(polygon) || !polygon->material) return false;
+[[gnu::always_inline]] inline const uint8_t* PerspBegin(SpanState& s, const DevicePolygon* polygon,
+                                                        const DeviceVertex* a, const DeviceVertex* b,
+                                                        const DeviceVertex* c, Ordered& t) {
+  const uint8_t* texels = TexelsOf(polygon);
+  if (!texels || !polygon->material) return nullptr;
   polygon::Limits lim;
-  if (!polygon::FrameLimits(kDepth, lim)) return false;
-  if (!OrderTriangle(a, b, c, lim, t)) return false;
-  return PixelSource<kPx, kStipple>(s, polygon);
+  if (!polygon::FrameLimits(kDepth, lim)) return nullptr;
+  if (!OrderTriangle(a, b, c, lim, t)) return nullptr;
+  return PixelSource<kPx, kStipple>(s, polygon) ? texels : nullptr;
 }
 
 // The texels, the frame row and the depth row of the top vertex's row; the depth bias.
 template <bool kDepth>
-[[gnu::always_inline]] inline int32_t PerspRows(SpanState& s, const DevicePolygon* polygon, const Ordered& t) {
-  s.Texels = TexelsOf(polygon);
+[[gnu::always_inline]] inline int32_t PerspRows(SpanState& s, const DevicePolygon* polygon, const uint8_t* texels,
+                                                const Ordered& t) {
+  s.Texels = texels;
   s.RowPitch = FramePitch;
   s.RowAddress = FrameRows[t.ty];
   const int32_t bias = kDepth && (polygon->material->mode & kMaterialDepthBias) ? 0xFF0000 : 0;
@@ -134,12 +137,12 @@ template <bool kDepth>
 
 // The walk down a perspective triangle that both perspective families take: the rows from
 // the top vertex to the nearer of N and P, then on to the farther one, or a flat top.
-// edge(s, left, a, b, h) sets the left (or right) edge's perspective values from vertex a
-// to b (0 T, 1 N, 2 P) over h rows. Depth and shade follow the edge the spans start from:
+// left(s, a, b, h) and right(s, a, b, h) set an edge's perspective values from vertex a to
+// b (0 T, 1 N, 2 P) over h rows. Depth and shade follow the edge the spans start from:
 // the left one, or the right one when dir is 1.
-template <bool kDepth, bool kSmooth, class Edge>
-[[gnu::always_inline]] inline void PerspWalk(SpanState& s, const Ordered& t, int dir, int32_t bias, Edge edge,
-                                             SpanRoutine fill) {
+template <bool kDepth, bool kSmooth, class Left, class Right>
+[[gnu::always_inline]] inline void PerspWalk(SpanState& s, const Ordered& t, int dir, int32_t bias, Left left,
+                                             Right right, SpanRoutine fill) {
   using namespace polygon;
   const DeviceVertex *T = t.T, *N = t.N, *P = t.P;
   const int32_t hN = t.hN, hP = t.hP, sN = t.sN, sP = t.sP;
@@ -147,8 +150,8 @@ template <bool kDepth, bool kSmooth, class Edge>
     s.LeftX = s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.tx) << 16);
     s.LeftXStep = sN;
     s.RightXStep = sP;
-    edge(s, true, 0, 1, hN);
-    edge(s, false, 0, 2, hP);
+    left(s, 0, 1, hN);
+    right(s, 0, 2, hP);
     if constexpr (kDepth) {
       const int32_t dN = DepthRow(T->depth, N->depth, hN), dP = DepthRow(T->depth, P->depth, hP);
       const int32_t follow = dir ? dP : dN, other = dir ? dN : dP;
@@ -171,7 +174,7 @@ template <bool kDepth, bool kSmooth, class Edge>
       const int32_t h = hP - hN;
       s.LeftX = static_cast<int32_t>(static_cast<uint32_t>(t.nx) << 16);
       s.LeftXStep = Slope(t.px - t.nx, h);
-      edge(s, true, 1, 2, h);
+      left(s, 1, 2, h);
       if (!dir) {
         if constexpr (kDepth) s.DepthRowStep = DepthRow(N->depth, P->depth, h);
         if constexpr (kSmooth) s.ShadeRowStep = Step16(ShadeOf(*N), ShadeOf(*P), h);
@@ -181,7 +184,7 @@ template <bool kDepth, bool kSmooth, class Edge>
       const int32_t h = hN - hP;
       s.RightX = static_cast<int32_t>(static_cast<uint32_t>(t.px) << 16);
       s.RightXStep = Slope(t.nx - t.px, h);
-      edge(s, false, 2, 1, h);
+      right(s, 2, 1, h);
       if (dir) {
         if constexpr (kDepth) s.DepthRowStep = DepthRow(P->depth, N->depth, h);
         if constexpr (kSmooth) s.ShadeRowStep = Step16(ShadeOf(*P), ShadeOf(*N), h);
@@ -198,8 +201,8 @@ template <bool kDepth, bool kSmooth, class Edge>
   const int32_t x1 = E1.screen_x >> 16, x2 = E2.screen_x >> 16;
   const int32_t h = (B.screen_y >> 16) - t.ty, w = x2 - x1;
   FlatTopEdges(s, x1, x2, B.screen_x >> 16, h);
-  edge(s, true, e1, eb, h);
-  edge(s, false, e2, eb, h);
+  left(s, e1, eb, h);
+  right(s, e2, eb, h);
   FlatTopSteps<kDepth, kSmooth>(s, dir ? E2 : E1, dir ? E1 : E2, B, h, w, bias);
   s.RowCount = h;
   fill(&s);

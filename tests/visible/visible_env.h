@@ -125,20 +125,9 @@ class SceneFixture : public wtest::WorldFixture {
 // A scene fixture (Base) against the fake universe and world over loopback, with a cache of
 // the program's own (no stored cells).
 template <class Base>
-class Loopback : public Base {
+class Loopback : public wtest::WithFakes<Base> {
  protected:
   Loopback() { this->own_cache = false; }
-  void TearDown() override {
-    world.reset();
-    universe.reset();
-    Base::TearDown();
-  }
-  // The fakes up, the world started with world_config; the world is to see a citizen's number
-  // (the tourist login stored 0).
-  void start(const std::string& world_config) {
-    ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
-    citizen_set_number(101);
-  }
   // One frame of the modules in play, in task order.
   static void step() {
     fake_now += 1;
@@ -154,9 +143,6 @@ class Loopback : public Base {
       return done();
     }));
   }
-
-  std::unique_ptr<wtest::FakeProcess> world;
-  std::unique_ptr<wtest::FakeProcess> universe;
 };
 
 }  // namespace vtest

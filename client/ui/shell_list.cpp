@@ -11,15 +11,14 @@
 
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* list_host = nullptr;
 
 ShellListView* make_list(const char* window_name, int icon, bool multiple, const shell_list_events& events) {
-  QWidget* main = list_host ? list_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtShellList(main, window_name, icon, multiple, events);  // the main window owns it
+  return qt_main_child<QtShellList>(list_host, window_name, icon, multiple, events);
 }
 
 }  // namespace

@@ -6,15 +6,14 @@
 #include <QMouseEvent>
 
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* tree_host = nullptr;
 
 TeleportTreeView* make_tree() {
-  QWidget* main = tree_host ? tree_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtTeleportTree(main);  // the main window owns it
+  return qt_main_child<QtTeleportTree>(tree_host);
 }
 
 // Dialog 605: world and coordinates with their labels, a hint line, OK and Cancel.

@@ -10,15 +10,14 @@
 #include "client/shell/tab.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* list_host = nullptr;
 
 WorldsListView* make_list() {
-  QWidget* main = list_host ? list_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtWorldsList(main);  // the main window owns it
+  return qt_main_child<QtWorldsList>(list_host);
 }
 
 // 16 x 16 status icons: open (two kinds), closed, and the current world.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "client/core/keys.h"
+
 struct HostEvent;
 
 // One row of the task table. Only update is called; the rest is carried for tracing.
@@ -54,21 +56,6 @@ void tessel_toggle_toolbar();
 // The last size given to the layout (0 x 0 before any).
 void tessel_layout_size(int* width, int* height);
 
-// Virtual-key codes the window procedure itself looks at (the key tables use the same codes).
-enum : int {
-  VK_KEY_PRIOR = 0x21,
-  VK_KEY_NEXT = 0x22,
-  VK_KEY_END = 0x23,
-  VK_KEY_HOME = 0x24,
-  VK_KEY_LEFT = 0x25,
-  VK_KEY_UP = 0x26,
-  VK_KEY_RIGHT = 0x27,
-  VK_KEY_DOWN = 0x28,
-  VK_KEY_INSERT = 0x2D,
-  VK_KEY_DELETE = 0x2E,
-  VK_KEY_ADD = 0x6B,
-  VK_KEY_SUBTRACT = 0x6D,
-};
 // The builder's command for a key (with or without a selected object), 0 for none.
 // *record tells whether the key is still recorded as held.
 int frame_builder_command(int key, bool selection, bool* record);

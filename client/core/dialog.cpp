@@ -165,6 +165,18 @@ void ScriptedDialogs::idle_turn() {
   for (ScriptedView* v : std::vector<ScriptedView*>(open_)) v->pump();
 }
 
+namespace dialog_steps {
+ScriptedDialogs::Step type(int id, std::string text) {
+  return [id, text](ScriptedView& v) { v.type(id, text); };
+}
+ScriptedDialogs::Step press(int id) {
+  return [id](ScriptedView& v) { v.press(id); };
+}
+ScriptedDialogs::Step check(int id, bool on) {
+  return [id, on](ScriptedView& v) { v.check(id, on); };
+}
+}  // namespace dialog_steps
+
 ScriptedDialogs::Step ScriptedDialogs::wait_until(std::function<bool(ScriptedView&)> pred, int turns) {
   return [this, pred, turns](ScriptedView& v) {
     for (int i = 0; i < turns && !v.ended() && !pred(v); ++i) idle_turn();

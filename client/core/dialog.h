@@ -185,3 +185,11 @@ class ScriptedDialogs {
   std::vector<std::shared_ptr<ScriptedView>> opened_;
   std::vector<ScriptedView*> open_;
 };
+
+// Steps of a script as the user takes them: typing into an edit, pressing a control, setting
+// a check box.
+namespace dialog_steps {
+ScriptedDialogs::Step type(int id, std::string text);
+ScriptedDialogs::Step press(int id);
+ScriptedDialogs::Step check(int id, bool on);
+}  // namespace dialog_steps

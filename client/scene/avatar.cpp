@@ -90,6 +90,16 @@ void trace_joints(const avatar_record* a, AnimAvatar* o) {
 
 uint8_t shown_type(int type) { return perform_avatars() ? static_cast<uint8_t>(type) : 0; }
 
+// A place as the world server sends it: millimetres and tenths of a degree.
+void set_place(avatar_record* a, int32_t x, int32_t y, int32_t z, int yaw, int type, int gesture) {
+  a->x = x * 0.001f;
+  a->y = y * 0.001f;
+  a->z = z * 0.001f;
+  a->yaw = yaw * 0.1f;
+  a->type = shown_type(type);
+  a->gesture = static_cast<uint8_t>(gesture);
+}
+
 bool in_set(hash_table* set, int session) {
   uint16_t key = static_cast<uint16_t>(session);
   return set && hash_find(set, sizeof key, &key);
@@ -209,13 +219,6 @@ void assign_near_far(const std::vector<avatar_record*>& sorted, uint32_t now) {
   }
 }
 
-void own_render_if(VxReal& own, VxReal distance) {
-  if (own != 0 && own > distance) {
-    self_render();
-    own = 0;
-  }
-}
-
 void list_download_done(void*, int status, uint8_t* data, int size);
 
 void list_path(char* out, size_t size) {
@@ -265,12 +268,7 @@ void avatar_add(int session, const char* name, int32_t x, int32_t y, int32_t z, 
   auto* a = static_cast<avatar_record*>(hash_entry_data(e));
   std::memset(a, 0, sizeof *a);
   a->session = static_cast<int16_t>(key);
-  a->x = x * 0.001f;
-  a->y = y * 0.001f;
-  a->z = z * 0.001f;
-  a->yaw = yaw * 0.1f;
-  a->type = shown_type(type);
-  a->gesture = static_cast<uint8_t>(gesture);
+  set_place(a, x, y, z, yaw, type, gesture);
   a->last_chat = AVATAR_NO_CHAT;
   a->scene = VxCreateScene();
   if (a->scene) {
@@ -285,12 +283,7 @@ void avatar_add(int session, const char* name, int32_t x, int32_t y, int32_t z, 
 void avatar_position(int session, int32_t x, int32_t y, int32_t z, int yaw, int type, int gesture) {
   avatar_record* a = avatar_find(session);
   if (!a) return;
-  a->x = x * 0.001f;
-  a->y = y * 0.001f;
-  a->z = z * 0.001f;
-  a->yaw = yaw * 0.1f;
-  a->type = shown_type(type);
-  a->gesture = static_cast<uint8_t>(gesture);
+  set_place(a, x, y, z, yaw, type, gesture);
   if (a->anim) {
     // Told on the next frame (a plain 0 would not count as past near the tick's wrap).
     a->next_state = static_cast<int32_t>(now_ticks() - 1);
@@ -376,19 +369,14 @@ void avatar_frame_update() {
     a->distance = (x - cx) * (x - cx) + (z - cz) * (z - cz);
   }
   if (tessel_in_background()) return;
-  VxReal own = 0;
-  if (camera_mode() == 1) {
-    VxReal dx = self_get_x() - cx, dz = self_get_z() - cz;
-    own = dx * dx + dz * dz;
-  }
-  std::stable_sort(list.begin(), list.end(),
-                   [](const avatar_record* p, const avatar_record* q) { return p->distance > q->distance; });
+  SelfAmongOthers own(cx, cz);
+  sort_far_first(list);
   if (tick_before(s.next_near_far, now)) {
     assign_near_far(list, now);
     s.next_near_far = now + AVATAR_NEAR_FAR_INTERVAL;
   }
   for (avatar_record* a : list) {
-    own_render_if(own, a->distance);
+    own.before(a->distance);
     VxReal x = a->x, y = a->y, z = a->z;
     VxClump* far_clump = a->far_model ? model_clump(a->far_model) : nullptr;
     if (far_clump) {
@@ -425,7 +413,7 @@ void avatar_frame_update() {
       }
     }
   }
-  if (own != 0) self_render();
+  own.finish();
 }
 
 void avatar_reset() {

@@ -514,21 +514,13 @@ void avatar_update() {
     }
   }
   if (tessel_in_background()) return;
-  VxReal own = 0;
-  if (camera_mode() == 1) {
-    VxReal dx = self_get_x() - cx, dz = self_get_z() - cz;
-    own = dx * dx + dz * dz;
-  }
-  std::stable_sort(list.begin(), list.end(),
-                   [](const peer_record* a, const peer_record* b) { return a->distance > b->distance; });
+  SelfAmongOthers own(cx, cz);
+  sort_far_first(list);
   for (peer_record* r : list) {
-    if (own != 0 && own > r->distance) {
-      self_render();
-      own = 0;
-    }
+    own.before(r->distance);
     if (r->scene) VxRenderScene(r->scene);
   }
-  if (own != 0) self_render();
+  own.finish();
 }
 
 void avatar_peer_reset() {

@@ -272,7 +272,7 @@ void self_update() {
   VxReal dt = camera_frame_seconds(&s.previous_now);
   s.turning = false;
   bool shift = false;
-  if (host()->key_down(SELF_VK_SHIFT)) {
+  if (host()->key_down(VK_KEY_SHIFT)) {
     s.shift_latch = true;
     shift = true;
   } else if (s.shift_latch) {
@@ -288,7 +288,7 @@ void self_update() {
     bool guided = s.gliding || s.approach;
     bool flew = s.flying;
     // 5. (a flight's horizontal decay is in steer below)
-    if (key_pressed(SELF_VK_CLEAR)) {
+    if (key_pressed(VK_KEY_CLEAR)) {
       s.vx = s.vy = s.vz = 0;
     } else if (guided) {
       s.vx = s.gx - s.x;
@@ -302,14 +302,14 @@ void self_update() {
     bool mover = self_hook.mouse_is_mover && self_hook.mouse_is_mover();
     if (mover && !tessel_in_background() && self_hook.mouse_delta) self_hook.mouse_delta(&turn, &forward);
     // 7.
-    bool ctrl = key_pressed(SELF_VK_CONTROL);
-    if (key_pressed(SELF_VK_UP) || (mover && host()->key_down(SELF_VK_RBUTTON))) forward += 75;
-    if (key_pressed(SELF_VK_DOWN)) forward -= 75;
+    bool ctrl = key_pressed(VK_KEY_CONTROL);
+    if (key_pressed(VK_KEY_UP) || (mover && host()->key_down(VK_KEY_RBUTTON))) forward += 75;
+    if (key_pressed(VK_KEY_DOWN)) forward -= 75;
     if (ctrl) forward *= 4;
     VxReal fwd = static_cast<VxReal>(forward) * 0.003f;
     // 8.
     VxReal side = 0;
-    bool left = key_pressed(SELF_VK_LEFT), right = key_pressed(SELF_VK_RIGHT);
+    bool left = key_pressed(VK_KEY_LEFT), right = key_pressed(VK_KEY_RIGHT);
     if (!shift) {
       if (left) turn += 200;
       if (right) turn -= 200;
@@ -330,11 +330,11 @@ void self_update() {
     VxReal vstep = dt * 0.3f * (ctrl ? 4.0f : 1.0f);
     bool descending = false;
     if (s.flying_allowed) {
-      if (key_pressed(SELF_VK_ADD)) {
+      if (key_pressed(VK_KEY_ADD)) {
         s.vy += vstep;
         s.flying = true;
       }
-      if (key_pressed(SELF_VK_SUBTRACT)) {
+      if (key_pressed(VK_KEY_SUBTRACT)) {
         s.vy -= vstep;
         descending = true;
       }
@@ -432,6 +432,24 @@ void self_destroy_avatar() {
   s.avatar = nullptr;
   s.avatar_height = -1;
   s.last_type = -1;
+}
+
+SelfAmongOthers::SelfAmongOthers(VxReal camera_x, VxReal camera_z) {
+  if (camera_mode() != 1) return;
+  VxReal dx = self_get_x() - camera_x, dz = self_get_z() - camera_z;
+  own_ = dx * dx + dz * dz;
+}
+
+void SelfAmongOthers::before(VxReal distance) {
+  if (own_ != 0 && own_ > distance) {
+    self_render();
+    own_ = 0;
+  }
+}
+
+void SelfAmongOthers::finish() {
+  if (own_ != 0) self_render();
+  own_ = 0;
 }
 
 void self_render() {

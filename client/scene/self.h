@@ -4,8 +4,11 @@
 // gliding to a target), every step tested against the world through the collision test. Also
 // the position in the title bar, the altitude pane and the own avatar in a scene of its own.
 // Window thread only.
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
+#include "client/core/keys.h"
 #include "engine/vxl21.h"
 
 // Limits of the position (world units, one cell per unit).
@@ -19,19 +22,6 @@ constexpr VxReal SELF_DEFAULT_HEIGHT = 0.2f;
 constexpr uint32_t SELF_ELAPSED_CAP = 750;
 constexpr uint32_t SELF_GESTURE_TIME = 5000;
 
-// Virtual-key codes the movement reads.
-enum : unsigned {
-  SELF_VK_RBUTTON = 0x02,
-  SELF_VK_CLEAR = 0x0C,
-  SELF_VK_SHIFT = 0x10,
-  SELF_VK_CONTROL = 0x11,
-  SELF_VK_LEFT = 0x25,
-  SELF_VK_UP = 0x26,
-  SELF_VK_RIGHT = 0x27,
-  SELF_VK_DOWN = 0x28,
-  SELF_VK_ADD = 0x6B,
-  SELF_VK_SUBTRACT = 0x6D,
-};
 
 // Modules the movement calls, filled by their own init. A null entry is skipped,
 // with the fall-back named.
@@ -79,6 +69,23 @@ void self_glide_to(double x, double y, double z, double yaw);
 void self_update();
 void place_self();
 void self_render();
+// The others' avatars are drawn far to near, the own one (third person only) in its place
+// among them: before(distance) ahead of each other, finish() after the last.
+class SelfAmongOthers {
+ public:
+  // The camera's place.
+  SelfAmongOthers(VxReal camera_x, VxReal camera_z);
+  void before(VxReal distance);  // squared, as the others' distance
+  void finish();
+
+ private:
+  VxReal own_ = 0;  // squared distance; 0 once drawn, or when not shown
+};
+// Records with a squared distance from the camera, far ones first.
+template <class Record>
+void sort_far_first(std::vector<Record*>& list) {
+  std::stable_sort(list.begin(), list.end(), [](const Record* p, const Record* q) { return p->distance > q->distance; });
+}
 VxReal self_height();
 VxReal self_eye_height();
 // The scratch matrix placed at the own head (for the own chat balloon).

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "client/core/page_view.h"
+
 // The Teleport dialog and its controls.
 enum TeleportDialogIds {
   TELEPORT_DIALOG = 605,
@@ -68,26 +70,15 @@ teleport_hooks teleport_default_hooks();
 
 // The remembered teleports' tree as the logic sees it. The program's view is a Qt tree;
 // items are the view's own non-zero handles.
-class TeleportTreeView {
+class TeleportTreeView : public PageListView {
  public:
-  virtual ~TeleportTreeView();
-  virtual void set_redraw(bool on) = 0;
-  virtual void clear() = 0;
+  ~TeleportTreeView() override;
   // Appends an item (the logic inserts in sorted order); returns its handle.
   virtual intptr_t add(const char* label) = 0;
   virtual void set_item_text(intptr_t item, const char* label) = 0;
   virtual void select(intptr_t item) = 0;  // 0: none
   // Starts editing the item's label in place.
   virtual void edit_label(intptr_t item) = 0;
-  virtual void show(bool shown) = 0;
-  virtual void move(int x, int y, int width, int height) = 0;
-  // The pop-up menu at the pointer; returns the chosen id, 0 when none.
-  struct MenuItem {
-    int id;         // 0: separator
-    const char* text;
-    bool enabled;
-  };
-  virtual int popup_menu(const MenuItem* items, size_t count) = 0;
 };
 // Makes the tree under the main window; the view belongs to whoever made it and tells the
 // logic when it goes (teleport_tree_destroyed). nullptr: no tree.

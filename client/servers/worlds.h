@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "client/core/page_view.h"
+
 struct universe_world_entry;
 
 constexpr int WORLDS_BUCKETS = 199;
@@ -26,27 +28,15 @@ enum WorldsMenuIds {
 };
 
 // The list as the logic sees it; items are the view's own non-zero handles.
-class WorldsListView {
+class WorldsListView : public PageListView {
  public:
-  virtual ~WorldsListView();
-  virtual void set_redraw(bool on) = 0;
-  virtual void clear() = 0;
+  ~WorldsListView() override;
   // Appends a row (the logic adds them in sorted order); returns its handle.
   virtual intptr_t add(const char* name, const char* users, int image) = 0;
   virtual void set_image(intptr_t item, int image) = 0;
   virtual void set_column_title(int column, const char* text) = 0;
   virtual void set_column_width(int column, int width) = 0;
   virtual intptr_t selected() = 0;  // 0: none
-  virtual void show(bool shown) = 0;
-  virtual void move(int x, int y, int width, int height) = 0;
-  struct MenuItem {
-    int id;  // 0: separator
-    const char* text;
-    bool enabled;
-    bool checked;
-  };
-  // The pop-up menu at the pointer; the chosen id, 0 when none.
-  virtual int popup_menu(const MenuItem* items, size_t count) = 0;
 };
 using worlds_list_maker = WorldsListView* (*)();
 void worlds_set_list_maker(worlds_list_maker maker);

@@ -25,9 +25,7 @@ const dialog_label kLabels[] = {{656, 262}, {658, 263}, {657, 264}, {659, 265},
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return ADVANCED_PAGE; }
-  int title() const override { return 267; }
-  void labels(DialogView& view) override { dialog_apply_labels(view, kLabels); }
+  Page() : PsheetPage(ADVANCED_PAGE, 267, kLabels) {}
   void init(DialogView& view) override {
     labels(view);
     view.limit(ADVANCED_PATH, kPathMax);

@@ -18,9 +18,7 @@ const dialog_label kLabels[] = {{1160, 282}, {1161, 283}, {1162, 284}, {1163, 28
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return CHAT_PAGE; }
-  int title() const override { return 261; }
-  void labels(DialogView& view) override { dialog_apply_labels(view, kLabels); }
+  Page() : PsheetPage(CHAT_PAGE, 261, kLabels) {}
   void init(DialogView& view) override {
     labels(view);
     view.set_range(CHAT_AVATARS, 12, 50);

@@ -11,10 +11,9 @@ const dialog_label kLabels[] = {{601, 329}, {602, 330}, {610, 331},
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return DISK_PAGE; }
-  int title() const override { return 327; }
+  Page() : PsheetPage(DISK_PAGE, 327, kLabels) {}
   void labels(DialogView& view) override {
-    dialog_apply_labels(view, kLabels);
+    PsheetPage::labels(view);
     view.set_text(609, msg_arg(328, msg(68)));
     int64_t total = disk_total();
     if (total == 0 || disk_running()) view.set_text(DISK_TOTAL, msg(64));

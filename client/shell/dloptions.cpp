@@ -42,10 +42,9 @@ bool in(const Group& g, int id) { return id == g.none || id == g.limit || id == 
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return DLOPTIONS_PAGE; }
-  int title() const override { return 335; }
+  Page() : PsheetPage(DLOPTIONS_PAGE, 335, kLabels) {}
   void labels(DialogView& view) override {
-    dialog_apply_labels(view, kLabels);
+    PsheetPage::labels(view);
     view.set_text(1213, msg_arg(336, msg(68)));
   }
   void init(DialogView& view) override {

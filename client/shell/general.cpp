@@ -18,10 +18,9 @@ const dialog_label kLabels[] = {{1104, 355}, {1101, 356}, {1102, 357},
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return GENERAL_PAGE; }
-  int title() const override { return 354; }
+  Page() : PsheetPage(GENERAL_PAGE, 354, kLabels) {}
   void labels(DialogView& view) override {
-    dialog_apply_labels(view, kLabels);
+    PsheetPage::labels(view);
     view.set_text(1106, msg_arg(359, msg(68)));
   }
   void init(DialogView& view) override {

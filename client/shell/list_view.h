@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "client/core/page_view.h"
+
 enum ShellListIcon { SHELL_ICON_TELEGRAM = 0, SHELL_ICON_CONTACT = 1 };
 constexpr int SHELL_NO_IMAGE = -1;
 
@@ -20,11 +22,9 @@ struct shell_list_events {
 };
 enum ShellListKey { SHELL_KEY_ENTER = 1, SHELL_KEY_DELETE = 2 };
 
-class ShellListView {
+class ShellListView : public PageListView {
  public:
-  virtual ~ShellListView();
-  virtual void set_redraw(bool on) = 0;
-  virtual void clear() = 0;
+  ~ShellListView() override;
   // A row at index (clamped to the end); image SHELL_NO_IMAGE or 0 (the list's icon).
   virtual void insert(int index, const char* column0, const char* column1, int image) = 0;
   virtual void remove(int index) = 0;
@@ -37,15 +37,6 @@ class ShellListView {
   // Only this row selected and focused (-1: none).
   virtual void select(int index) = 0;
   virtual void ensure_visible(int index) = 0;
-  virtual void show(bool shown) = 0;
-  virtual void move(int x, int y, int width, int height) = 0;
-  struct MenuItem {
-    int id;  // 0: separator
-    const char* text;
-    bool enabled;
-  };
-  // The pop-up menu at the pointer; the chosen id, 0 when none.
-  virtual int popup_menu(const MenuItem* items, size_t count) = 0;
 };
 
 // Makes a page's list: window name, its icon, several rows selectable or one.

@@ -40,9 +40,7 @@ const dialog_label kLabels[] = {{810, 376}, {811, 377}, {812, 378}, {813, 379},
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return PERFORM_PAGE; }
-  int title() const override { return 375; }
-  void labels(DialogView& view) override { dialog_apply_labels(view, kLabels); }
+  Page() : PsheetPage(PERFORM_PAGE, 375, kLabels) {}
 
   void init(DialogView& view) override {
     labels(view);

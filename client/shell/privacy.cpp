@@ -13,9 +13,7 @@ const dialog_label kLabels[] = {{206, 389}, {201, 390}, {202, 391}, {203, 392},
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return PRIVACY_PAGE; }
-  int title() const override { return 388; }
-  void labels(DialogView& view) override { dialog_apply_labels(view, kLabels); }
+  Page() : PsheetPage(PRIVACY_PAGE, 388, kLabels) {}
   void init(DialogView& view) override {
     labels(view);
     int join_choice = privacy_join();

@@ -21,10 +21,9 @@ int port_of(const std::string& text) {
 
 class Page : public PsheetPage {
  public:
-  int resource() const override { return PROXY_PAGE; }
-  int title() const override { return 400; }
+  Page() : PsheetPage(PROXY_PAGE, 400, kLabels) {}
   void labels(DialogView& view) override {
-    dialog_apply_labels(view, kLabels);
+    PsheetPage::labels(view);
     view.set_text(PROXY_NOTE, msg_arg(401, msg(68), msg(68)));
   }
   void init(DialogView& view) override {

@@ -16,6 +16,7 @@
 #include "client/shell/proxy_page.h"
 
 PsheetPage::~PsheetPage() = default;
+void PsheetPage::labels(DialogView& view) { dialog_apply_labels(view, labels_, label_count_); }
 const char* PsheetPage::help_topic() const { return nullptr; }
 
 namespace {

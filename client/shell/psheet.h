@@ -16,11 +16,15 @@ enum PsheetIds : int {
 
 class PsheetPage {
  public:
+  // The page's dialog template, the message number of its title and its labels' texts.
+  template <size_t N>
+  PsheetPage(int resource, int title, const dialog_label (&labels)[N])
+      : resource_(resource), title_(title), labels_(labels), label_count_(N) {}
   virtual ~PsheetPage();
-  virtual int resource() const = 0;  // the page's dialog template
-  virtual int title() const = 0;     // message number of the page's title
+  int resource() const { return resource_; }
+  int title() const { return title_; }
   // Texts of the page's labels from the message table (again after a change of language).
-  virtual void labels(DialogView& view) = 0;
+  virtual void labels(DialogView& view);
   // Labels, then the current values.
   virtual void init(DialogView& view) = 0;
   // A control of the page was used; a change calls psheet_changed(this).
@@ -28,6 +32,12 @@ class PsheetPage {
   virtual void apply(DialogView& view) = 0;
   // The help topic of the page's Help button (a help file name), null for none.
   virtual const char* help_topic() const;
+
+ private:
+  int resource_;
+  int title_;
+  const dialog_label* labels_;
+  size_t label_count_;
 };
 
 // Fills the menu's Settings entry. Returns 0.

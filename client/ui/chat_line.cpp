@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 #include "client/ui/text.h"
 #include "client/ui/text_draw.h"
 
@@ -20,17 +21,17 @@ QtConsole* pane = nullptr;
 qreal twips_to_pixels(int twips) { return twips * 96.0 / 1440.0; }
 
 ChatLineView* make_line(int limit) {
-  QWidget* main = chat_host ? chat_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  line = new QtChatLine(main, limit);
+  auto* made = qt_main_child<QtChatLine>(chat_host, limit);
+  if (!made) return nullptr;
+  line = made;
   QObject::connect(line, &QObject::destroyed, [] { line = nullptr; });
   return line;
 }
 
 ConsoleView* make_console() {
-  QWidget* main = chat_host ? chat_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  pane = new QtConsole(main);
+  auto* made = qt_main_child<QtConsole>(chat_host);
+  if (!made) return nullptr;
+  pane = made;
   QObject::connect(pane, &QObject::destroyed, [] { pane = nullptr; });
   return pane;
 }

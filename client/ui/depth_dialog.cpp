@@ -14,7 +14,6 @@ const qt_control depth_controls[] = {
 
 }  // namespace
 
-const qt_dialog_template depth_dialog_table = {DEPTH_DIALOG, 360, 206, depth_controls,
-                                               sizeof depth_controls / sizeof depth_controls[0]};
+const qt_dialog_template depth_dialog_table = qt_dialog_table(DEPTH_DIALOG, 360, 206, depth_controls);
 
 void depth_dialog_register() { qt_dialog_register(&depth_dialog_table); }

@@ -10,6 +10,7 @@
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 #include "client/ui/viewport.h"
 
 namespace {
@@ -79,8 +80,7 @@ void QtGestureRow::set_pressed(size_t index, bool pressed) {
 }
 
 RegisterButtonView* QtGestureRow::make_register_button() {
-  QWidget* main = host_ ? host_->main_widget() : nullptr;
-  return main ? new QtRegisterButton(main, host_) : nullptr;
+  return qt_main_child<QtRegisterButton>(host_, host_);
 }
 
 QPushButton* QtGestureRow::button(size_t index) const {

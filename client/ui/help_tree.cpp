@@ -6,15 +6,14 @@
 #include "client/shell/tab.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* tree_host = nullptr;
 
 HelpTreeView* make_tree() {
-  QWidget* main = tree_host ? tree_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtHelpTree(main);  // the main window owns it
+  return qt_main_child<QtHelpTree>(tree_host);
 }
 
 // 16 x 16: a closed folder, a page, an open folder.

@@ -16,8 +16,8 @@ const qt_control immigrate_controls[] = {
     {IMMIGRATE_LABEL_EMAIL, QtControl::Label, 12, 148, 130, 20},
     {IMMIGRATE_EMAIL, QtControl::Edit, 148, 146, 200, 24},
     {IMMIGRATE_STATUS, QtControl::Status, 12, 178, 336, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 154, 226, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 256, 226, 92, 28},
+    qt_ok_button(360, 1, 226),
+    qt_cancel_button(360, 226),
 };
 
 // The same fields, the privilege password and the account's dates.
@@ -39,17 +39,14 @@ const qt_control attributes_controls[] = {
     {IMMIGRATE_LABEL_1418, QtControl::Label, 12, 238, 130, 20},
     {IMMIGRATE_RENEW, QtControl::Label, 148, 238, 200, 20},
     {IMMIGRATE_STATUS, QtControl::Status, 12, 264, 336, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 154, 312, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 256, 312, 92, 28},
+    qt_ok_button(360, 1, 312),
+    qt_cancel_button(360, 312),
 };
 
 }  // namespace
 
-const qt_dialog_template immigrate_dialog_table = {IMMIGRATE_DIALOG, 360, 266, immigrate_controls,
-                                                   sizeof immigrate_controls / sizeof immigrate_controls[0]};
-const qt_dialog_template immigrate_attributes_dialog_table = {
-    IMMIGRATE_ATTRIBUTES_DIALOG, 360, 352, attributes_controls,
-    sizeof attributes_controls / sizeof attributes_controls[0]};
+const qt_dialog_template immigrate_dialog_table = qt_dialog_table(IMMIGRATE_DIALOG, 360, 266, immigrate_controls);
+const qt_dialog_template immigrate_attributes_dialog_table = qt_dialog_table(IMMIGRATE_ATTRIBUTES_DIALOG, 360, 352, attributes_controls);
 
 void immigrate_dialogs_register() {
   qt_dialog_register(&immigrate_dialog_table);

@@ -15,9 +15,9 @@ const qt_control login_controls[] = {
     {LOGIN_FORGOTTEN, QtControl::Button, 128, 74, 180, 26},
     {LOGIN_REMEMBER, QtControl::Check, 12, 108, 296, 22},
     {LOGIN_STATUS, QtControl::Status, 12, 136, 296, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 12, 184, 92, 28},
-    {LOGIN_TOURIST, QtControl::Button, 114, 184, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 216, 184, 92, 28},
+    qt_ok_button(320, 2, 184),
+    qt_row_button(LOGIN_TOURIST, QtControl::Button, 320, 1, 184),
+    qt_cancel_button(320, 184),
 };
 
 // The tourist dialog: three lines of explanation, the name, status and OK / Citizen / Cancel.
@@ -27,17 +27,15 @@ const qt_control tourist_controls[] = {
     {1305, QtControl::Label, 12, 90, 110, 20},
     {TOURIST_NAME, QtControl::Edit, 128, 88, 180, 24},
     {TOURIST_STATUS, QtControl::Status, 12, 120, 296, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 12, 168, 92, 28},
-    {TOURIST_CITIZEN, QtControl::Button, 114, 168, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 216, 168, 92, 28},
+    qt_ok_button(320, 2, 168),
+    qt_row_button(TOURIST_CITIZEN, QtControl::Button, 320, 1, 168),
+    qt_cancel_button(320, 168),
 };
 
 }  // namespace
 
-const qt_dialog_template login_dialog_table = {LOGIN_DIALOG, 320, 222, login_controls,
-                                               sizeof login_controls / sizeof login_controls[0]};
-const qt_dialog_template tourist_dialog_table = {TOURIST_DIALOG, 320, 206, tourist_controls,
-                                                 sizeof tourist_controls / sizeof tourist_controls[0]};
+const qt_dialog_template login_dialog_table = qt_dialog_table(LOGIN_DIALOG, 320, 222, login_controls);
+const qt_dialog_template tourist_dialog_table = qt_dialog_table(TOURIST_DIALOG, 320, 206, tourist_controls);
 
 void login_dialogs_register() {
   qt_dialog_register(&login_dialog_table);

@@ -3,16 +3,15 @@
 #include <QPainter>
 
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* logo_host = nullptr;
 
 LogoView* make_logo() {
-  QWidget* main = logo_host ? logo_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  auto* logo = new QtLogo(main);  // the main window owns it
-  logo->show();
+  auto* logo = qt_main_child<QtLogo>(logo_host);
+  if (logo) logo->show();
   return logo;
 }
 

@@ -55,12 +55,15 @@ class PropertiesWindow;
 class PropertiesView : public DialogView {
  public:
   PropertiesView(PropertiesWindow* w, DialogController& c) : window_(w), controller_(c) {}
+  // What the window shows.
   void set_title(const char* text) override;
   void set_text(int id, const char* text) override;
+  void show(int id, bool on) override;
+  void enable(int id, bool on) override;
+  // Its edits.
   std::string text(int id, size_t max) override;
   void limit(int id, size_t max) override;
-  void enable(int id, bool on) override;
-  void show(int id, bool on) override;
+  // It has no check boxes or lists.
   void check(int, bool) override {}
   bool checked(int) override { return false; }
   void list_clear(int) override {}

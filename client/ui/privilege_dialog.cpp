@@ -12,13 +12,12 @@ const qt_control privilege_controls[] = {
     {PRIVILEGE_PASSWORD_LABEL, QtControl::Label, 12, 72, 130, 20},
     {PRIVILEGE_PASSWORD, QtControl::Password, 148, 70, 160, 24},
     {PRIVILEGE_STATUS, QtControl::Status, 12, 102, 296, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 114, 150, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 216, 150, 92, 28},
+    qt_ok_button(320, 1, 150),
+    qt_cancel_button(320, 150),
 };
 
 }  // namespace
 
-const qt_dialog_template privilege_dialog_table = {PRIVILEGE_DIALOG, 320, 190, privilege_controls,
-                                                   sizeof privilege_controls / sizeof privilege_controls[0]};
+const qt_dialog_template privilege_dialog_table = qt_dialog_table(PRIVILEGE_DIALOG, 320, 190, privilege_controls);
 
 void privilege_dialogs_register() { qt_dialog_register(&privilege_dialog_table); }

@@ -46,6 +46,23 @@ struct qt_dialog_template {
   const qt_control* controls;
   size_t count;
 };
+// A table over a static array of controls.
+template <size_t N>
+constexpr qt_dialog_template qt_dialog_table(int resource, int width, int height, const qt_control (&controls)[N]) {
+  return {resource, width, height, controls, N};
+}
+
+// The buttons of a dialog's last row, 92 x 28 and 10 apart, the row ending at the 12-unit
+// margin of a dialog this wide; place 0 is the rightmost.
+constexpr qt_control qt_row_button(int id, QtControl kind, int dialog_width, int place, int y) {
+  return {id, kind, dialog_width - 104 - place * 102, y, 92, 28};
+}
+constexpr qt_control qt_ok_button(int dialog_width, int place, int y) {
+  return qt_row_button(DIALOG_OK, QtControl::DefaultButton, dialog_width, place, y);
+}
+constexpr qt_control qt_cancel_button(int dialog_width, int y) {
+  return qt_row_button(DIALOG_CANCEL, QtControl::Button, dialog_width, 0, y);
+}
 
 // The font the program's dialogs are drawn in: the normal user-interface font ("Arial").
 QFont qt_dialog_font();

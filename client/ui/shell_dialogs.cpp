@@ -8,16 +8,14 @@
 
 namespace {
 
-#define COUNT(a) (sizeof(a) / sizeof((a)[0]))
-
 const qt_control telegram_controls[] = {
     {TELEGRAM_RECIPIENT_LABEL, QtControl::Label, 12, 12, 90, 20},
     {TELEGRAM_RECIPIENT, QtControl::Edit, 108, 10, 200, 24},
     {TELEGRAM_TEXT_LABEL, QtControl::Label, 12, 42, 296, 20},
     {TELEGRAM_TEXT, QtControl::MultiEdit, 12, 64, 296, 96},
     {TELEGRAM_STATUS, QtControl::Status, 12, 166, 296, 36},
-    {DIALOG_OK, QtControl::DefaultButton, 114, 208, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 216, 208, 92, 28},
+    qt_ok_button(320, 1, 208),
+    qt_cancel_button(320, 208),
 };
 
 // Two columns of labelled fields, the rights lists below, the choices on the right.
@@ -51,8 +49,8 @@ const qt_control worldopts_controls[] = {
     {WORLDOPTS_FLYING, QtControl::Check, R, row(5), 288, 22},
     {WORLDOPTS_LOCAL_TELEPORTS, QtControl::Check, R, row(6), 288, 22},
     {WORLDOPTS_VRML_SCALING, QtControl::Check, R, row(7), 288, 22},
-    {DIALOG_OK, QtControl::DefaultButton, 486, row(14), 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 588, row(14), 92, 28},
+    qt_ok_button(692, 1, row(14)),
+    qt_cancel_button(692, row(14)),
 };
 
 const qt_control admin_controls[] = {
@@ -62,8 +60,8 @@ const qt_control admin_controls[] = {
     {459, QtControl::Label, 12, 102, 180, 20}, {ADMIN_MINIMUM_WORLD, QtControl::Edit, 200, 100, 100, 24},
     {460, QtControl::Label, 12, 132, 180, 20}, {ADMIN_DEFAULT_WORLD, QtControl::Edit, 200, 130, 100, 24},
     {461, QtControl::Label, 12, 162, 288, 20}, {ADMIN_STATUS, QtControl::Status, 12, 184, 288, 36},
-    {DIALOG_OK, QtControl::DefaultButton, 106, 226, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 208, 226, 92, 28},
+    qt_ok_button(312, 1, 226),
+    qt_cancel_button(312, 226),
 };
 
 const qt_control eject_controls[] = {
@@ -75,8 +73,8 @@ const qt_control eject_controls[] = {
     {EJECT_DAY, QtControl::Radio, 24, 112, 264, 22},
     {EJECT_WEEK, QtControl::Radio, 24, 136, 264, 22},
     {EJECT_STATUS, QtControl::Status, 12, 162, 276, 36},
-    {DIALOG_OK, QtControl::DefaultButton, 94, 204, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 196, 204, 92, 28},
+    qt_ok_button(300, 1, 204),
+    qt_cancel_button(300, 204),
 };
 
 QColor to_qt(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
@@ -99,12 +97,10 @@ bool choose_colour(uint32_t current, uint32_t custom[16], uint32_t* chosen) {
 
 }  // namespace
 
-const qt_dialog_template telegram_dialog_table = {TELEGRAM_DIALOG, 320, 246, telegram_controls,
-                                                  COUNT(telegram_controls)};
-const qt_dialog_template worldopts_dialog_table = {WORLDOPTS_DIALOG, 692, row(15) + 8, worldopts_controls,
-                                                   COUNT(worldopts_controls)};
-const qt_dialog_template admin_dialog_table = {ADMIN_DIALOG, 312, 264, admin_controls, COUNT(admin_controls)};
-const qt_dialog_template eject_dialog_table = {EJECT_DIALOG, 300, 242, eject_controls, COUNT(eject_controls)};
+const qt_dialog_template telegram_dialog_table = qt_dialog_table(TELEGRAM_DIALOG, 320, 246, telegram_controls);
+const qt_dialog_template worldopts_dialog_table = qt_dialog_table(WORLDOPTS_DIALOG, 692, row(15) + 8, worldopts_controls);
+const qt_dialog_template admin_dialog_table = qt_dialog_table(ADMIN_DIALOG, 312, 264, admin_controls);
+const qt_dialog_template eject_dialog_table = qt_dialog_table(EJECT_DIALOG, 300, 242, eject_controls);
 
 void shell_dialogs_register() {
   qt_dialog_register(&telegram_dialog_table);

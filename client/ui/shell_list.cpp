@@ -9,33 +9,24 @@
 #include <QPixmap>
 #include <algorithm>
 
-#include "client/ui/qt_menu.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* list_host = nullptr;
 
 ShellListView* make_list(const char* window_name, int icon, bool multiple, const shell_list_events& events) {
-  QWidget* main = list_host ? list_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtShellList(main, window_name, icon, multiple, events);  // the main window owns it
+  return qt_main_child<QtShellList>(list_host, window_name, icon, multiple, events);
 }
 
 }  // namespace
 
 QtShellList::QtShellList(QWidget* parent, const char* window_name, int icon, bool multiple,
                          const shell_list_events& events)
-    : QTreeWidget(parent), icon_(icon), events_(events) {
-  setObjectName(window_name);
-  setWindowTitle(window_name);
-  setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  setRootIsDecorated(false);
-  setColumnCount(2);
+    : QtPageList(parent, window_name, 2), icon_(icon), events_(events) {
   setSelectionMode(multiple ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setContextMenuPolicy(Qt::NoContextMenu);
   setSortingEnabled(false);  // the module keeps the order
   header()->setSectionsClickable(true);
   connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
@@ -69,8 +60,6 @@ QIcon QtShellList::icon_of(int image) const {
   }
   return QIcon(p);
 }
-
-void QtShellList::set_redraw(bool on) { setUpdatesEnabled(on); }
 
 void QtShellList::clear() { QTreeWidget::clear(); }
 
@@ -117,12 +106,6 @@ void QtShellList::select(int index) {
 void QtShellList::ensure_visible(int index) {
   if (QTreeWidgetItem* item = topLevelItem(index)) scrollToItem(item);
 }
-
-void QtShellList::show(bool shown) { setVisible(shown); }
-
-void QtShellList::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
-
-int QtShellList::popup_menu(const MenuItem* items, size_t count) { return qt_popup_menu(this, items, count); }
 
 void QtShellList::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());

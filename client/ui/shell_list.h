@@ -1,18 +1,16 @@
 #pragma once
 // The report lists of the contacts and telegrams pages: two columns, an icon per row, rows
 // addressed by index as their modules keep them.
-#include <QTreeWidget>
-
 #include "client/shell/list_view.h"
+#include "client/ui/qt_page_list.h"
 
 class QtHost;
 
-class QtShellList : public QTreeWidget, public ShellListView {
+class QtShellList : public QtPageList<ShellListView> {
  public:
   QtShellList(QWidget* parent, const char* window_name, int icon, bool multiple, const shell_list_events& events);
   ~QtShellList() override;
 
-  void set_redraw(bool on) override;
   void clear() override;
   void insert(int index, const char* column0, const char* column1, int image) override;
   void remove(int index) override;
@@ -23,9 +21,6 @@ class QtShellList : public QTreeWidget, public ShellListView {
   std::vector<int> selection() override;
   void select(int index) override;
   void ensure_visible(int index) override;
-  void show(bool shown) override;
-  void move(int x, int y, int width, int height) override;
-  int popup_menu(const MenuItem* items, size_t count) override;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

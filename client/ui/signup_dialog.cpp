@@ -35,15 +35,14 @@ const qt_control signup_controls[] = {
     {REGISTER_CARD_TYPE_3, QtControl::Check, E, 314, 100, 22},
     {REGISTER_CARD_TYPE_4, QtControl::Check, E + 100, 314, 100, 22},
     {REGISTER_STATUS, QtControl::Status, L, 344, 616, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 434, 392, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 536, 392, 92, 28},
+    qt_ok_button(640, 1, 392),
+    qt_cancel_button(640, 392),
 };
 
 
 }  // namespace
 
-const qt_dialog_template signup_dialog_table = {REGISTER_DIALOG, 640, 432, signup_controls,
-                                                sizeof signup_controls / sizeof signup_controls[0]};
+const qt_dialog_template signup_dialog_table = qt_dialog_table(REGISTER_DIALOG, 640, 432, signup_controls);
 
 void signup_dialogs_register() {
   qt_dialog_register(&signup_dialog_table);

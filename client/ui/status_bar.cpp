@@ -7,16 +7,15 @@
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* bar_host = nullptr;
 
 StatusBarView* make_bar() {
-  QWidget* main = bar_host ? bar_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  auto* bar = new QtStatusBar(main);  // the main window owns it
-  bar->show();
+  auto* bar = qt_main_child<QtStatusBar>(bar_host);
+  if (bar) bar->show();
   return bar;
 }
 

@@ -14,6 +14,7 @@
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
@@ -21,10 +22,9 @@ QtHost* tab_host = nullptr;
 constexpr int kIcon = 16;
 
 TabView* make_tabs() {
-  QWidget* main = tab_host ? tab_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  auto* tabs = new QtTabControl(main);  // the main window owns it
-  tabs->lower();                        // the pages lie over it
+  auto* tabs = qt_main_child<QtTabControl>(tab_host);
+  if (!tabs) return nullptr;
+  tabs->lower();  // the pages lie over it
   tabs->show();
   return tabs;
 }

@@ -6,16 +6,14 @@
 #include <QMouseEvent>
 
 #include "client/ui/qt_host.h"
-#include "client/ui/qt_menu.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* tree_host = nullptr;
 
 TeleportTreeView* make_tree() {
-  QWidget* main = tree_host ? tree_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtTeleportTree(main);  // the main window owns it
+  return qt_main_child<QtTeleportTree>(tree_host);
 }
 
 // Dialog 605: world and coordinates with their labels, a hint line, OK and Cancel.
@@ -25,52 +23,25 @@ const qt_control teleport_controls[] = {
     {TELEPORT_COORDINATES_LABEL, QtControl::Label, 12, 46, 110, 20},
     {TELEPORT_COORDINATES, QtControl::Edit, 128, 44, 180, 24},
     {TELEPORT_HINT_LABEL, QtControl::Status, 12, 76, 296, 40},
-    {DIALOG_OK, QtControl::DefaultButton, 114, 124, 92, 28},
-    {DIALOG_CANCEL, QtControl::Button, 216, 124, 92, 28},
+    qt_ok_button(320, 1, 124),
+    qt_cancel_button(320, 124),
 };
 
 }  // namespace
 
-const qt_dialog_template teleport_dialog_table = {TELEPORT_DIALOG, 320, 162, teleport_controls,
-                                                  sizeof teleport_controls / sizeof teleport_controls[0]};
+const qt_dialog_template teleport_dialog_table = qt_dialog_table(TELEPORT_DIALOG, 320, 162, teleport_controls);
 
-QtTeleportTree::QtTeleportTree(QWidget* parent) : QTreeWidget(parent) {
-  setObjectName("Veldara Teleport List");
-  setWindowTitle("Veldara Teleport List");
-  setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+// Editing starts only from the pop-up menu.
+QtTeleportTree::QtTeleportTree(QWidget* parent) : QtHandleList(parent, "Veldara Teleport List", 1) {
   setHeaderHidden(true);
-  setRootIsDecorated(false);
-  setColumnCount(1);
-  // Editing starts only from the pop-up menu.
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 QtTeleportTree::~QtTeleportTree() { teleport_tree_destroyed(this); }
 
-void QtTeleportTree::set_redraw(bool on) { setUpdatesEnabled(on); }
-
-void QtTeleportTree::clear() {
-  items_.clear();
-  QTreeWidget::clear();
-}
-
 intptr_t QtTeleportTree::add(const char* label) {
   auto* item = new QTreeWidgetItem(this, QStringList{qt_from_bytes(label)});
   item->setFlags(item->flags() | Qt::ItemIsEditable);
-  intptr_t handle = next_++;
-  item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(handle));
-  items_[handle] = item;
-  return handle;
-}
-
-QTreeWidgetItem* QtTeleportTree::item_of(intptr_t handle) const {
-  auto it = items_.find(handle);
-  return it == items_.end() ? nullptr : it->second;
-}
-
-intptr_t QtTeleportTree::handle_of(const QTreeWidgetItem* item) const {
-  return item ? static_cast<intptr_t>(item->data(0, Qt::UserRole).toLongLong()) : 0;
+  return keep(item);
 }
 
 void QtTeleportTree::set_item_text(intptr_t handle, const char* label) {
@@ -88,12 +59,6 @@ void QtTeleportTree::select(intptr_t handle) {
 void QtTeleportTree::edit_label(intptr_t handle) {
   if (QTreeWidgetItem* item = item_of(handle)) editItem(item, 0);
 }
-
-void QtTeleportTree::show(bool shown) { setVisible(shown); }
-
-void QtTeleportTree::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
-
-int QtTeleportTree::popup_menu(const MenuItem* items, size_t count) { return qt_popup_menu(this, items, count); }
 
 void QtTeleportTree::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());

@@ -1,34 +1,26 @@
 #pragma once
 // The remembered teleports' tree in the main window, and the layouts of the Teleport dialog
 // (605) and the one-line prompt (617).
-#include <QTreeWidget>
 #include <cstdint>
-#include <map>
+#include <string>
 
 #include "client/servers/teleport.h"
 #include "client/ui/qt_dialog.h"
+#include "client/ui/qt_page_list.h"
 
 class QtHost;
 
-class QtTeleportTree : public QTreeWidget, public TeleportTreeView {
+class QtTeleportTree : public QtHandleList<TeleportTreeView> {
   Q_OBJECT
 
  public:
   explicit QtTeleportTree(QWidget* parent);
   ~QtTeleportTree() override;
 
-  void set_redraw(bool on) override;
-  void clear() override;
   intptr_t add(const char* label) override;
   void set_item_text(intptr_t item, const char* label) override;
   void select(intptr_t item) override;
   void edit_label(intptr_t item) override;
-  void show(bool shown) override;
-  void move(int x, int y, int width, int height) override;
-  int popup_menu(const MenuItem* items, size_t count) override;
-
-  QTreeWidgetItem* item_of(intptr_t handle) const;
-  intptr_t handle_of(const QTreeWidgetItem* item) const;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -38,8 +30,6 @@ class QtTeleportTree : public QTreeWidget, public TeleportTreeView {
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
  private:
-  std::map<intptr_t, QTreeWidgetItem*> items_;
-  intptr_t next_ = 1;
   intptr_t editing_ = 0;
   bool committed_ = false;
   std::string committed_text_;

@@ -4,6 +4,7 @@
 
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/qt_main_child.h"
 #include "client/ui/tab_control.h"
 
 namespace {
@@ -12,10 +13,8 @@ QtHost* bar_host = nullptr;
 constexpr int kButton = 23, kHeight = 22, kSeparator = 8;
 
 ToolbarView* make_bar() {
-  QWidget* main = bar_host ? bar_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  auto* bar = new QtToolbar(main, bar_host);  // the main window owns it
-  bar->show();
+  auto* bar = qt_main_child<QtToolbar>(bar_host, bar_host);
+  if (bar) bar->show();
   return bar;
 }
 

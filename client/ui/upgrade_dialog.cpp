@@ -11,12 +11,11 @@ const qt_control upgrade_controls[] = {
     {UPGRADE_SKIP, QtControl::Button, 122, 88, 96, 28},
     {DIALOG_CANCEL, QtControl::Button, 232, 88, 96, 28},
 };
-constexpr size_t kCount = sizeof upgrade_controls / sizeof upgrade_controls[0];
 
 }  // namespace
 
-const qt_dialog_template upgrade_dialog_table = {UPGRADE_DIALOG, 340, 128, upgrade_controls, kCount};
-const qt_dialog_template upgrade_running_dialog_table = {UPGRADE_DIALOG_RUNNING, 340, 128, upgrade_controls, kCount};
+const qt_dialog_template upgrade_dialog_table = qt_dialog_table(UPGRADE_DIALOG, 340, 128, upgrade_controls);
+const qt_dialog_template upgrade_running_dialog_table = qt_dialog_table(UPGRADE_DIALOG_RUNNING, 340, 128, upgrade_controls);
 
 void upgrade_dialogs_register() {
   qt_dialog_register(&upgrade_dialog_table);

@@ -10,16 +10,14 @@
 #include "client/shell/tab.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
-#include "client/ui/qt_menu.h"
+#include "client/ui/qt_main_child.h"
 
 namespace {
 
 QtHost* list_host = nullptr;
 
 WorldsListView* make_list() {
-  QWidget* main = list_host ? list_host->main_widget() : nullptr;
-  if (!main) return nullptr;
-  return new QtWorldsList(main);  // the main window owns it
+  return qt_main_child<QtWorldsList>(list_host);
 }
 
 // 16 x 16 status icons: open (two kinds), closed, and the current world.
@@ -41,15 +39,8 @@ QIcon status_icon(int image) {
 
 }  // namespace
 
-QtWorldsList::QtWorldsList(QWidget* parent) : QTreeWidget(parent) {
-  setObjectName("Veldara World List");
-  setWindowTitle("Veldara World List");
-  setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  setRootIsDecorated(false);
-  setColumnCount(2);
+QtWorldsList::QtWorldsList(QWidget* parent) : QtHandleList(parent, "Veldara World List", 2) {
   setSelectionMode(QAbstractItemView::SingleSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setContextMenuPolicy(Qt::NoContextMenu);
   setSortingEnabled(false);  // the logic adds rows in its own order
   header()->setSectionsClickable(true);
   // The list's notifications go through the tab control as its page's.
@@ -62,30 +53,11 @@ QtWorldsList::QtWorldsList(QWidget* parent) : QTreeWidget(parent) {
 
 QtWorldsList::~QtWorldsList() { worlds_list_destroyed(this); }
 
-void QtWorldsList::set_redraw(bool on) { setUpdatesEnabled(on); }
-
-void QtWorldsList::clear() {
-  items_.clear();
-  QTreeWidget::clear();
-}
-
 intptr_t QtWorldsList::add(const char* name, const char* users, int image) {
   auto* item = new QTreeWidgetItem(this, QStringList{qt_from_bytes(name), qt_from_bytes(users)});
   item->setIcon(0, status_icon(image));
   item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-  intptr_t handle = next_++;
-  item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(handle));
-  items_[handle] = item;
-  return handle;
-}
-
-QTreeWidgetItem* QtWorldsList::item_of(intptr_t handle) const {
-  auto it = items_.find(handle);
-  return it == items_.end() ? nullptr : it->second;
-}
-
-intptr_t QtWorldsList::handle_of(const QTreeWidgetItem* item) const {
-  return item ? static_cast<intptr_t>(item->data(0, Qt::UserRole).toLongLong()) : 0;
+  return keep(item);
 }
 
 void QtWorldsList::set_image(intptr_t handle, int image) {
@@ -105,12 +77,6 @@ void QtWorldsList::set_column_width(int column, int width) {
 }
 
 intptr_t QtWorldsList::selected() { return handle_of(currentItem()); }
-
-void QtWorldsList::show(bool shown) { setVisible(shown); }
-
-void QtWorldsList::move(int x, int y, int width, int height) { setGeometry(x, y, width, height); }
-
-int QtWorldsList::popup_menu(const MenuItem* items, size_t count) { return qt_popup_menu(this, items, count); }
 
 void QtWorldsList::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());

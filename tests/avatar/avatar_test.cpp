@@ -14,20 +14,14 @@ using wtest::FakeProcess;
 
 namespace {
 
-class AvatarWorld : public AvatarFixture {
+class AvatarWorld : public wtest::WithFakes<AvatarFixture> {
  protected:
   void SetUp() override {
     ini = "[performance]\navatars=1\n[chat]\nnear=12\n";
     AvatarFixture::SetUp();
   }
-  void TearDown() override {
-    world.reset();
-    universe.reset();
-    AvatarFixture::TearDown();
-  }
   void start(const std::string& world_config) {
-    ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
-    citizen_set_number(101);
+    ASSERT_NO_FATAL_FAILURE(WithFakes::start(world_config));
     // The world module's own hooks were recorded by the world fixture: ours take the avatars.
     world_hook.avatar_add = avatar_add;
     world_hook.avatar_delete = avatar_delete;
@@ -61,8 +55,6 @@ class AvatarWorld : public AvatarFixture {
     if (c) VxGetClumpOrigin(c, &o);
     return o;
   }
-  std::unique_ptr<FakeProcess> world;
-  std::unique_ptr<FakeProcess> universe;
 };
 
 TEST_F(AvatarWorld, RepliesAddMoveAndDeleteAvatarsWithTheirPlacesAndTypes) {

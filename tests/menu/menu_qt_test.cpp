@@ -14,22 +14,13 @@
 #include "client/ui/qt_host.h"
 #include "client/ui/qt_windows.h"
 #include "tests/menu/menu_fixture.h"
+#include "tests/support/qt_app.h"
 
 using namespace menutest;
 
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "menu_qt_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = [] {
-    auto* made = new QApplication(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    return made;
-  }();
-  return a;
-}
+QApplication* app() { return &testutil::qt_app("menu_qt_test"); }
 
 class MenuQt : public MenuFixture {
  protected:

@@ -10,6 +10,7 @@
 #include "client/core/identity.h"
 #include "client/ui/pdialog_dialog.h"
 #include "tests/pick/pick_env.h"
+#include "tests/support/qt_app.h"
 
 using namespace ptest;
 
@@ -215,14 +216,7 @@ TEST_F(PdialogTest, APlaceFromTheSettingsElseBesideTheMainWindowOnTheScreen) {
 
 namespace {
 
-QApplication& app() {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "pick_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
-  return *a;
-}
+QApplication& app() { return testutil::qt_app("pick_tests"); }
 
 QLineEdit* edit_with(QWidget& root, const QString& text) {
   for (QLineEdit* e : root.findChildren<QLineEdit*>())

@@ -245,18 +245,10 @@ TEST_F(PickTest, BadInputNeverCrashes) {
 
 // ---- over loopback ---------------------------------------------------------------------
 
-class PickLink : public PickFixture {
+class PickLink : public vtest::Loopback<PickFixture> {
  protected:
-  PickLink() { own_cache = false; }
-  void TearDown() override {
-    world.reset();
-    universe.reset();
-    PickFixture::TearDown();
-  }
-
   void start(const std::string& world_config) {
-    ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
-    citizen_set_number(101);
+    ASSERT_NO_FATAL_FAILURE(Loopback::start(world_config));
     ASSERT_EQ(0, world_enter("demo"));
     run_until([] { return world_state() == WORLD_IN; });
     // The world's building attribute reaches the builder.
@@ -265,23 +257,6 @@ class PickLink : public PickFixture {
     EXPECT_EQ(building ? 1 : 0, pick_building());
     run_until([] { return visible_cell_loaded(0, 0) && numbers_in(0, 0).size() == 2; });
   }
-  static void step() {
-    fake_now += 1;
-    tick_update();
-    universe_update();
-    world_update();
-    prop_update();
-    visible_update();
-  }
-  void run_until(const std::function<bool()>& done) {
-    ASSERT_TRUE(wtest::poll_until([&] {
-      step();
-      return done();
-    }));
-  }
-
-  std::unique_ptr<wtest::FakeProcess> world;
-  std::unique_ptr<wtest::FakeProcess> universe;
 };
 
 const char kTwoObjects[] =

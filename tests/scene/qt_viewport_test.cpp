@@ -9,17 +9,11 @@
 #include "client/ui/qt_host.h"
 #include "client/ui/viewport.h"
 #include "scene_fixture.h"
+#include "tests/support/qt_app.h"
 
 namespace {
 
-QApplication& app() {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "scene_qt_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
-  return *a;
-}
+QApplication& app() { return testutil::qt_app("scene_qt_tests"); }
 
 class QtViewportTest : public SceneTest {
  protected:

@@ -82,7 +82,7 @@ class Self : public SelfFixture {
     ASSERT_EQ(0, self_init(nullptr));
   }
   void TearDown() override {
-    for (unsigned k : {SELF_VK_UP, SELF_VK_DOWN, SELF_VK_LEFT, SELF_VK_RIGHT, SELF_VK_CONTROL, SELF_VK_ADD})
+    for (unsigned k : {VK_KEY_UP, VK_KEY_DOWN, VK_KEY_LEFT, VK_KEY_RIGHT, VK_KEY_CONTROL, VK_KEY_ADD})
       key_up(k);
     SelfFixture::TearDown();
     rec = nullptr;
@@ -138,7 +138,7 @@ TEST_F(Self, PositionOutsideTheLimitsChangesNothing) {
 
 TEST_F(Self, LongPauseMovesAsIf750msHadPassed) {
   place(0.5, 1, 0.5, 0);
-  hold(SELF_VK_UP);
+  hold(VK_KEY_UP);
   frame(5000);
   // Forward 75 x 0.003 = 0.225 a second, half of the rest taken up in each 50 ms: in 750 ms
   // all but 0.5^15 of it, for 0.75 s.
@@ -151,19 +151,19 @@ TEST_F(Self, LongPauseMovesAsIf750msHadPassed) {
   EXPECT_NEAR(0.5 + speed * 0.75 + (speed + 0.75 * (0.225 - speed)) * 0.1, self_get_z(), 1e-5);
   // No time passed (or the clock went back): nothing moves.
   VxReal z = self_get_z();
-  hold(SELF_VK_LEFT);
+  hold(VK_KEY_LEFT);
   frame(0);
   testutil::fake_now -= 500;
   frame(0);
   EXPECT_FLOAT_EQ(z, self_get_z());
   EXPECT_FLOAT_EQ(0, self_get_yaw());
-  key_up(SELF_VK_LEFT);
+  key_up(VK_KEY_LEFT);
 }
 
 TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {
   place(0.5, 1, 0.5, 0);
-  hold(SELF_VK_UP);
-  hold(SELF_VK_CONTROL);
+  hold(VK_KEY_UP);
+  hold(VK_KEY_CONTROL);
   world_.starts = 0;
   frame(375);
   // 4 x 0.225 = 0.9 a second, all but 0.5^7.5 of it taken up in 375 ms: a step of 0.3356,
@@ -171,11 +171,11 @@ TEST_F(Self, StepIsTestedInPartsOfAtMostAFiftieth) {
   EXPECT_NEAR(0.5 + 0.9 * (1 - std::pow(0.5, 7.5)) * 0.375, self_get_z(), 1e-5);
   EXPECT_EQ(7 * 9, world_.starts);
   EXPECT_TRUE(self_moving());
-  key_up(SELF_VK_CONTROL);
-  key_up(SELF_VK_UP);
+  key_up(VK_KEY_CONTROL);
+  key_up(VK_KEY_UP);
   self_set_position(0.5, 1, 0.5, 0);
   frame(10);
-  hold(SELF_VK_UP);
+  hold(VK_KEY_UP);
   world_.starts = 0;
   frame(25);  // 0.225 x (1 - 0.5^0.5) = 0.066 a second: one part
   EXPECT_EQ(1 * 9, world_.starts);
@@ -259,7 +259,7 @@ TEST_F(SelfAltitude, PaneFromSettingsShowsTheAltitude) {
 
 TEST_F(Self, ArrowsTurnTowardTheTargetYawAndWrap) {
   place(0.5, 1, 0.5, 0);
-  hold(SELF_VK_LEFT);
+  hold(VK_KEY_LEFT);
   frame(50);
   EXPECT_NEAR(8, self_get_yaw(), 1e-4);  // target 10, 0.8 of the way
   EXPECT_TRUE(self_turning());
@@ -267,12 +267,12 @@ TEST_F(Self, ArrowsTurnTowardTheTargetYawAndWrap) {
   EXPECT_NEAR(17.6, self_get_yaw(), 1e-4);
   frame(100);  // target 40; 1 - 0.2^2 of the way
   EXPECT_NEAR(17.6 + 0.96 * 22.4, self_get_yaw(), 1e-3);
-  key_up(SELF_VK_LEFT);
+  key_up(VK_KEY_LEFT);
   place(0.5, 1, 0.5, 175);
-  hold(SELF_VK_LEFT);
+  hold(VK_KEY_LEFT);
   frame(50);  // target 185 = -175; 0.8 x 10 past 180
   EXPECT_NEAR(-177, self_get_yaw(), 1e-3);
-  key_up(SELF_VK_LEFT);
+  key_up(VK_KEY_LEFT);
   frame(50);
   EXPECT_FALSE(self_turning());
   EXPECT_NEAR(-175.4, self_get_yaw(), 1e-3);  // still closing on the target
@@ -281,8 +281,8 @@ TEST_F(Self, ArrowsTurnTowardTheTargetYawAndWrap) {
 TEST_F(Self, WalkingIntoAWallStopsAtIt) {
   add(make_block(0.5f, 0.5f, 2.0f, 3, 1, 0.1f));  // near face at z = 1.95
   place(0.5, 0, 1.0, 0);
-  hold(SELF_VK_UP);
-  hold(SELF_VK_CONTROL);
+  hold(VK_KEY_UP);
+  hold(VK_KEY_CONTROL);
   for (int i = 0; i < 40; ++i) {
     frame(100);
     ASSERT_LE(self_get_z(), 1.95f - 0.025f);
@@ -294,8 +294,8 @@ TEST_F(Self, WalkingIntoAWallStopsAtIt) {
 TEST_F(Self, ShiftSideStepsAndPassesThroughOnlyWhereAllowed) {
   add(make_block(2.0f, 0.5f, 0.5f, 0.1f, 1, 3));  // near face at x = 1.95
   place(1.5, 0, 0.5, 0);
-  host_.set_key(SELF_VK_SHIFT, true);
-  hold(SELF_VK_LEFT);
+  host_.set_key(VK_KEY_SHIFT, true);
+  hold(VK_KEY_LEFT);
   frame(750);
   // Side 75 x 0.003 a second, all but 0.5^15 of it taken up, for 0.75 s.
   EXPECT_NEAR(1.5 + 0.225 * (1 - std::pow(0.5, 15)) * 0.75, self_get_x(), 1e-5);
@@ -308,7 +308,7 @@ TEST_F(Self, ShiftSideStepsAndPassesThroughOnlyWhereAllowed) {
   EXPECT_GT(self_get_x(), 2.05f);
   EXPECT_EQ(0, world_.starts);  // no collision test at all
   // Let go between two frames: the latch still counts Shift for one more frame.
-  host_.set_key(SELF_VK_SHIFT, false);
+  host_.set_key(VK_KEY_SHIFT, false);
   VxReal yaw = self_get_yaw();
   frame(100);
   EXPECT_FLOAT_EQ(yaw, self_get_yaw());
@@ -323,7 +323,7 @@ TEST_F(Self, SmallStepsAreClimbedHighOnesStop) {
   // 0.01 .. 0.05: a ledge of 0.045 is climbed, one of 0.055 is not.
   int step = add(make_block(0.5f, 0.0225f, 2.5f, 3, 0.045f, 2));  // from z = 1.5
   place(0.5, 0.005, 1.0, 0);
-  hold(SELF_VK_UP);
+  hold(VK_KEY_UP);
   VxReal last_y = self_get_y();
   for (int i = 0; i < 60; ++i) {
     frame(100);
@@ -333,9 +333,9 @@ TEST_F(Self, SmallStepsAreClimbedHighOnesStop) {
   EXPECT_GT(self_get_z(), 1.6f);
   EXPECT_GE(self_get_y(), 0.045f - 1e-4f);
   world_.objects[step].clump = make_block(0.5f, 0.0275f, 2.5f, 3, 0.055f, 2);
-  key_up(SELF_VK_UP);
+  key_up(VK_KEY_UP);
   place(0.5, 0.005, 1.0, 0);
-  hold(SELF_VK_UP);
+  hold(VK_KEY_UP);
   for (int i = 0; i < 60; ++i) frame(100);
   EXPECT_LE(self_get_z(), 1.5f - 0.025f);
   EXPECT_GT(self_get_z(), 1.5f - 0.025f - 0.05f);
@@ -354,7 +354,7 @@ TEST_F(Self, FallingStopsOnTheFloor) {
 
 TEST_F(Self, FlyingOnlyWhereAllowed) {
   place(0.5, 1, 0.5, 0);
-  hold(SELF_VK_ADD);
+  hold(VK_KEY_ADD);
   frame(100);
   EXPECT_FALSE(self_flying());
   EXPECT_NEAR(1, self_get_y(), 1e-6);
@@ -388,7 +388,7 @@ TEST_F(Self, GlidePassesWallsRaisingTheirTriggerAndArrives) {
 
 TEST_F(Self, JumpClearsHeldKeys) {
   place(0.5, 1, 0.5, 0);
-  hold(SELF_VK_UP);
+  hold(VK_KEY_UP);
   self_set_position(0.5, 1, 0.5, 0);
   frame(100);
   frame(100);
@@ -398,7 +398,7 @@ TEST_F(Self, JumpClearsHeldKeys) {
 TEST_F(Self, SelectedObjectsKeepTheUserStill) {
   place(0.5, 1, 0.5, 0);
   record_.selected = 1;
-  hold(SELF_VK_UP);
+  hold(VK_KEY_UP);
   frame(500);
   EXPECT_FLOAT_EQ(0.5f, self_get_z());
   record_.selected = 0;
@@ -467,28 +467,28 @@ constexpr int kRates[] = {10, 60, 500};
 TEST_F(Self, HoldingAnArrowTurns200DegreesASecondAtAnyFrameRate) {
   for (int rate : kRates) {
     place(0.5, 1, 0.5, 170);
-    hold(SELF_VK_LEFT);
+    hold(VK_KEY_LEFT);
     // The view lags its target by a few degrees at most, so the first second turns nearly 200.
     EXPECT_NEAR(200, run_at(rate, 1), 10) << rate << " frames a second";
     EXPECT_NEAR(200, run_at(rate, 1), 2) << rate << " frames a second, the second second";
     EXPECT_TRUE(self_turning());
-    key_up(SELF_VK_LEFT);
+    key_up(VK_KEY_LEFT);
     double after = run_at(rate, 1);  // catching up with the target, then still
     EXPECT_LT(after, 7) << rate;
     EXPECT_NEAR(0, run_at(rate, 0.2), 1e-3) << rate;
     // The other way.
-    hold(SELF_VK_RIGHT);
+    hold(VK_KEY_RIGHT);
     EXPECT_NEAR(-200, run_at(rate, 1), 10) << rate;
-    key_up(SELF_VK_RIGHT);
+    key_up(VK_KEY_RIGHT);
   }
 }
 
 TEST_F(Self, ATenthOfASecondOnAnArrowTurnsAbout20Degrees) {
   for (int rate : kRates) {
     place(0.5, 1, 0.5, 0);
-    hold(SELF_VK_LEFT);
+    hold(VK_KEY_LEFT);
     double turned = run_at(rate, 0.1);
-    key_up(SELF_VK_LEFT);
+    key_up(VK_KEY_LEFT);
     turned += run_at(rate, 1);
     EXPECT_NEAR(20, turned, 1) << rate << " frames a second";
     EXPECT_NEAR(20, self_get_yaw(), 1) << rate;
@@ -500,7 +500,7 @@ TEST_F(Self, WalkingAndGlidingCoverTheSameWayASecondAtAnyFrameRate) {
   for (int i = 0; i < 3; ++i) {
     int rate = kRates[i];
     place(0.5, 1, 0.5, 0);
-    hold(SELF_VK_UP);
+    hold(VK_KEY_UP);
     run_at(rate, 2);
     from_rest[i] = self_get_z() - 0.5;
     VxReal z = self_get_z();
@@ -508,7 +508,7 @@ TEST_F(Self, WalkingAndGlidingCoverTheSameWayASecondAtAnyFrameRate) {
     // Walking speed is 75 x 0.003 units a second.
     EXPECT_NEAR(0.225, self_get_z() - z, 0.225 * 0.02) << rate << " frames a second";
     EXPECT_NEAR(0.5, self_get_x(), 1e-4);
-    key_up(SELF_VK_UP);
+    key_up(VK_KEY_UP);
     place(0.5, 1, 0.5, 0);
     self_glide_to(10.5, 1, 0.5, 90);
     run_at(rate, 1);

@@ -12,15 +12,9 @@ using namespace stest;
 
 namespace {
 
-ScriptedDialogs::Step type(int id, std::string text) {
-  return [id, text](ScriptedView& v) { v.type(id, text); };
-}
-ScriptedDialogs::Step press(int id) {
-  return [id](ScriptedView& v) { v.press(id); };
-}
-ScriptedDialogs::Step check(int id, bool on) {
-  return [id, on](ScriptedView& v) { v.check(id, on); };
-}
+using dialog_steps::type;
+using dialog_steps::press;
+using dialog_steps::check;
 
 std::vector<std::string> console_lines;
 

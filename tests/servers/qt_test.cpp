@@ -18,18 +18,12 @@
 #include "client/ui/prompt_dialog.h"
 #include "client/ui/signup_dialog.h"
 #include "client/ui/worlds_list.h"
+#include "tests/support/qt_app.h"
 
 // The font configuration library keeps caches for the life of the process.
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "servers_qt_tests";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* a = new QApplication(argc, argv);
-  return a;
-}
+QApplication* app() { return &testutil::qt_app("servers_qt_tests"); }
 
 TEST(WorldsQtList, RowsIconsTitlesAndSelection) {
   app();

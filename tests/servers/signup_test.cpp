@@ -8,12 +8,8 @@ using namespace stest;
 
 namespace {
 
-ScriptedDialogs::Step type(int id, std::string text) {
-  return [id, text](ScriptedView& v) { v.type(id, text); };
-}
-ScriptedDialogs::Step press(int id) {
-  return [id](ScriptedView& v) { v.press(id); };
-}
+using dialog_steps::type;
+using dialog_steps::press;
 
 // Every required field filled; the business name left empty.
 ScriptedDialogs::Script filled(const std::string& name, const std::string& card = "4111 1111") {

@@ -24,21 +24,12 @@
 #include "client/ui/qt_host.h"
 #include "tests/settings/settings_fixture.h"
 #include "tests/transfer/transfer_util.h"
+#include "tests/support/qt_app.h"
 
 namespace settingstest {
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "settings_qt_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = [] {
-    auto* made = new QApplication(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    return made;
-  }();
-  return a;
-}
+QApplication* app() { return &testutil::qt_app("settings_qt_test"); }
 
 std::string shot(const std::string& name) {
   std::string dir = std::string(TESSEL_BINARY_DIR) + "/shots/settings";

@@ -11,20 +11,14 @@
 #include "platform/clock.h"
 #include "platform/progdir.h"
 #include "tests/support/test_util.h"
+#include "tests/support/qt_app.h"
 
 namespace shell_test {
 
 inline uint32_t fake_now = 50000;
 inline uint32_t fake_clock() { return fake_now; }
 
-inline QApplication& app() {
-  static int argc = 1;
-  static char name[] = "shell_tests";
-  static char* argv[] = {name, nullptr};
-  // Kept to the end: destroying it among the static destructors crashes inside Qt.
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+inline QApplication& app() { return testutil::qt_app("shell_tests"); }
 
 class ShellTest : public ::testing::Test {
  protected:

@@ -21,15 +21,9 @@
 #include "client/ui/viewport.h"
 #include "client/ui/worlds_list.h"
 #include "tests/scene/scene_fixture.h"
+#include "tests/support/qt_app.h"
 
-inline QApplication& shell_app() {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "shell_qt_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
-  return *a;
-}
+inline QApplication& shell_app() { return testutil::qt_app("shell_qt_tests"); }
 
 // Texts for the panes and panes' owners, numbered so tests can read them back.
 inline const char kShellMessages[] =

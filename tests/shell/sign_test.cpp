@@ -18,19 +18,14 @@
 #include "platform/gdi.h"
 #include "platform/surface.h"
 #include "platform/text.h"
+#include "tests/support/qt_app.h"
 
 namespace {
 
 uint32_t fake_now = 100000;
 uint32_t fake_clock() { return fake_now; }
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "sign_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testutil::qt_app("sign_tests"); }
 
 // Pixels of a texture's raster whose colour is c (0x00BBGGRR).
 int pixels_of(VxTexture* t, uint32_t c) {

@@ -34,16 +34,11 @@
 #include "client/ui/viewport.h"
 #include "platform/clock.h"
 #include "tests/support/test_util.h"
+#include "tests/support/qt_app.h"
 
 namespace world_env {
 
-inline QApplication& app() {
-  static int argc = 1;
-  static char name[] = "world_chat_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
-  return *a;
-}
+inline QApplication& app() { return testutil::qt_app("world_chat_tests"); }
 
 inline std::unique_ptr<testutil::FakeProcess> start_fake(const std::string& script, const std::string& json,
                                                   const std::vector<std::string>& extra = {}) {

@@ -15,22 +15,13 @@
 #include "client/ui/teleport_tree.h"
 #include "platform/progdir.h"
 #include "tests/support/test_util.h"
+#include "tests/support/qt_app.h"
 
 // The font library keeps caches for the whole process that the leak checker cannot tell apart
 // from leaks; they are not ours.
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "tree_qt_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = [] {
-    auto* made = new QApplication(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    return made;
-  }();
-  return a;
-}
+QApplication* app() { return &testutil::qt_app("tree_qt_test"); }
 
 std::vector<std::string> posts;
 QWidget* parent_widget = nullptr;

@@ -69,12 +69,8 @@ class LoginTest : public ::testing::Test {
   std::unique_ptr<ProgramDir> dir;
 };
 
-ScriptedDialogs::Step type(int id, std::string text) {
-  return [id, text](ScriptedView& v) { v.type(id, text); };
-}
-ScriptedDialogs::Step press(int id) {
-  return [id](ScriptedView& v) { v.press(id); };
-}
+using dialog_steps::type;
+using dialog_steps::press;
 
 TEST_F(LoginTest, AutomaticLoginWithoutANameOpensTheTouristDialog) {
   start();

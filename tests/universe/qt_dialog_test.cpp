@@ -15,19 +15,12 @@
 #include "client/servers/login.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/qt_dialog.h"
+#include "tests/support/qt_app.h"
 
 // The font configuration library keeps caches for the life of the process.
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "qt_dialog_test";
-  static char* argv[] = {name, nullptr};
-  // No display in test runs, whatever the environment says.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* a = new QApplication(argc, argv);
-  return a;
-}
+QApplication* app() { return &testutil::qt_app("qt_dialog_test"); }
 
 struct Recording : DialogController {
   std::vector<int> commands;

@@ -13,16 +13,11 @@
 #include "client/shell/font.h"
 #include "client/ui/fonts.h"
 #include "upgrade/window.h"
+#include "tests/support/qt_app.h"
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "upgrade_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);  // kept: Qt dislikes static teardown
-  return *a;
-}
+QApplication& app() { return testutil::qt_app("upgrade_tests"); }
 
 bool is_bar(QRgb c) { return qRed(c) == 0 && qGreen(c) == 0 && qBlue(c) == 130; }
 

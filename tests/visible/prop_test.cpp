@@ -71,43 +71,12 @@ TEST_F(PropTest, ABuildRefusalQuotesTheWorldsText) {
 
 // ---- over loopback -----------------------------------------------------------------------
 
-class PropLink : public SceneFixture {
+class PropLink : public Loopback<SceneFixture> {
  protected:
-  PropLink() { own_cache = false; }
-  void TearDown() override {
-    world.reset();
-    universe.reset();
-    SceneFixture::TearDown();
-  }
-
-  void start(const std::string& world_config) {
-    ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
-    // The tourist login stored number 0; the world is to see a citizen's.
-    citizen_set_number(101);
-  }
-
-  // One frame of the modules in play, in task order.
-  static void step() {
-    fake_now += 1;
-    tick_update();
-    universe_update();
-    world_update();
-    prop_update();
-    visible_update();
-  }
-  void run_until(const std::function<bool()>& done) {
-    ASSERT_TRUE(wtest::poll_until([&] {
-      step();
-      return done();
-    }));
-  }
   void enter(int state) {
     ASSERT_EQ(0, world_enter("demo"));
     run_until([state] { return world_state() == state; });
   }
-
-  std::unique_ptr<wtest::FakeProcess> world;
-  std::unique_ptr<wtest::FakeProcess> universe;
 };
 
 TEST_F(PropLink, LiveAddsAndDeletesReachTheScene) {

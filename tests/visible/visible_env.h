@@ -122,4 +122,27 @@ class SceneFixture : public wtest::WorldFixture {
   bool own_cache = true;
 };
 
+// A scene fixture (Base) against the fake universe and world over loopback, with a cache of
+// the program's own (no stored cells).
+template <class Base>
+class Loopback : public wtest::WithFakes<Base> {
+ protected:
+  Loopback() { this->own_cache = false; }
+  // One frame of the modules in play, in task order.
+  static void step() {
+    fake_now += 1;
+    tick_update();
+    universe_update();
+    world_update();
+    prop_update();
+    visible_update();
+  }
+  void run_until(const std::function<bool()>& done) {
+    ASSERT_TRUE(wtest::poll_until([&] {
+      step();
+      return done();
+    }));
+  }
+};
+
 }  // namespace vtest

@@ -13,6 +13,7 @@
 #include "client/ui/web_pane.h"
 #include "tests/transfer/transfer_util.h"
 #include "tests/web/web_fixture.h"
+#include "tests/support/qt_app.h"
 
 #if TESSEL_WEBENGINE
 #include <QWebEngineView>
@@ -22,18 +23,7 @@ using namespace webtest;
 
 namespace {
 
-QApplication* app() {
-  static int argc = 1;
-  static char name[] = "web_qt_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = [] {
-    web_pane_prepare();
-    auto* made = new QApplication(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    return made;
-  }();
-  return a;
-}
+QApplication* app() { return &testutil::qt_app("web_qt_tests", web_pane_prepare); }
 
 std::string shots_dir() {
   std::string d = std::string(TESSEL_BINARY_DIR) + "/tests/web";

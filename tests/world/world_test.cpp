@@ -15,21 +15,12 @@ using namespace wtest;
 
 namespace {
 
-class WorldLink : public WorldFixture {
+class WorldLink : public WithFakes<WorldFixture> {
  protected:
   void TearDown() override {
     if (recorder.old_connection) tcp_destroy(recorder.old_connection);
     recorder.old_connection = nullptr;
-    world.reset();
-    universe.reset();
-    WorldFixture::TearDown();
-  }
-
-  // Both fakes up and the universe logged in as a tourist.
-  void start(const std::string& world_config) {
-    ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, world_config));
-    // The tourist login stored number 0; the world login is to carry a citizen's.
-    citizen_set_number(101);
+    WithFakes::TearDown();
   }
 
   static void step() {
@@ -48,9 +39,6 @@ class WorldLink : public WorldFixture {
 
   // The next line of the fake world starting with prefix, frames running meanwhile.
   std::string world_line(const std::string& prefix) { return world->wait_for(prefix, step); }
-
-  std::unique_ptr<FakeProcess> world;
-  std::unique_ptr<FakeProcess> universe;
 };
 
 const char* kLogin = "login 1 0512341400000065";  // 5, session 0x1234, 20 avatars, citizen 101

@@ -219,6 +219,27 @@ inline void start_fakes(std::unique_ptr<FakeProcess>& world, std::unique_ptr<Fak
   }));
 }
 
+// A fixture (Base) with both fakes on loopback: start() brings them up with the world's
+// config; they go before the fixture's own tear-down.
+template <class Base>
+class WithFakes : public Base {
+ protected:
+  void TearDown() override {
+    world.reset();
+    universe.reset();
+    Base::TearDown();
+  }
+  // start_fakes, then the citizen's number the world login is to carry (the tourist login
+  // stored 0).
+  void start(const std::string& world_config) {
+    ASSERT_NO_FATAL_FAILURE(start_fakes(world, universe, world_config));
+    citizen_set_number(101);
+  }
+
+  std::unique_ptr<FakeProcess> world;
+  std::unique_ptr<FakeProcess> universe;
+};
+
 inline std::string hex_of(const std::vector<uint8_t>& bytes) { return testutil::hex_of(bytes.data(), bytes.size()); }
 
 }  // namespace wtest

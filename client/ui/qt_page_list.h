@@ -1,0 +1,62 @@
+#pragma once
+// The Qt side every page list shares: a sunken tree named after its window, without root
+// decoration, that edits nothing by itself and opens its pop-up menus at the pointer.
+#include <QTreeWidget>
+#include <cstdint>
+#include <map>
+
+#include "client/ui/qt_menu.h"
+
+template <class View>
+class QtPageList : public QTreeWidget, public View {
+ public:
+  QtPageList(QWidget* parent, const char* window_name, int columns) : QTreeWidget(parent) {
+    setObjectName(window_name);
+    setWindowTitle(window_name);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setRootIsDecorated(false);
+    setColumnCount(columns);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setContextMenuPolicy(Qt::NoContextMenu);
+  }
+
+  void set_redraw(bool on) override { setUpdatesEnabled(on); }
+  void show(bool shown) override { setVisible(shown); }
+  void move(int x, int y, int width, int height) override { setGeometry(x, y, width, height); }
+  int popup_menu(const PageListView::MenuItem* items, size_t count) override {
+    return qt_popup_menu(this, items, count);
+  }
+};
+
+// A page list whose rows the logic knows by handles the list gives out (never 0).
+template <class View>
+class QtHandleList : public QtPageList<View> {
+ public:
+  using QtPageList<View>::QtPageList;
+
+  void clear() override {
+    items_.clear();
+    QTreeWidget::clear();
+  }
+
+  QTreeWidgetItem* item_of(intptr_t handle) const {
+    auto it = items_.find(handle);
+    return it == items_.end() ? nullptr : it->second;
+  }
+  intptr_t handle_of(const QTreeWidgetItem* item) const {
+    return item ? static_cast<intptr_t>(item->data(0, Qt::UserRole).toLongLong()) : 0;
+  }
+
+ protected:
+  // Gives the new row its handle.
+  intptr_t keep(QTreeWidgetItem* item) {
+    intptr_t handle = next_++;
+    item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(handle));
+    items_[handle] = item;
+    return handle;
+  }
+
+ private:
+  std::map<intptr_t, QTreeWidgetItem*> items_;
+  intptr_t next_ = 1;
+};

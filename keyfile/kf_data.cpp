@@ -254,10 +254,34 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   return 0;
 }
 
+int16_t page_write_pieces(Fcb& f, int32_t pos, const OsPiece* pieces, int count) {
+  if (f.open_mode & OL_WRITETHROUGH) {
+    // Every page written goes to the file at once anyway: the whole run in one write, and
+    // the buffers holding any of its pages brought up to date.
+    int fd = fcb_fd(f);
+    if (fd < 0) return uerr_cod;
+    int32_t len = 0;
+    for (int i = 0; i < count; ++i) len += pieces[i].len;
+    int16_t saved = uerr_cod;
+    uerr_cod = 0;
+    os_write_pieces(fd, pos, pieces, count, f.name.c_str());
+    if (uerr_cod) return uerr_cod;
+    uerr_cod = saved;
+    for (int i = 0, at = pos; i < count; at += pieces[i++].len) page_patch(f.number, at, pieces[i].data, pieces[i].len);
+    return 0;
+  }
+  for (int i = 0, at = pos; i < count; at += pieces[i++].len)
+    if (int16_t e = page_write(f, at, pieces[i].data, pieces[i].len)) return e;
+  return 0;
+}
+
 int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
   const int32_t ps = page_size();
   const uint8_t* in = static_cast<const uint8_t*>(buf);
-  bool through = (f.open_mode & OL_WRITETHROUGH) != 0;
+  if ((f.open_mode & OL_WRITETHROUGH) && len > 0) {
+    const OsPiece piece{buf, len};
+    return page_write_pieces(f, pos, &piece, 1);
+  }
   while (len > 0) {
     int32_t ppos = pos / ps * ps;
     int32_t off = pos - ppos;
@@ -293,10 +317,6 @@ int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
       p.dhi = std::max(p.dhi, off + n);
     }
     if (p.valid < off + n) p.valid = off + n;
-    if (through) {
-      int16_t e = page_writeback(p);
-      if (e) return fail(e);
-    }
     pos += n;
     in += n;
     len -= n;
@@ -609,12 +629,11 @@ int16_t WriteVData(int16_t file, int32_t position, const void* buffer, int32_t l
   int32_t leftover = v.total - length - 10;
   bool split = leftover > 64 && leftover > f.h.rec_len + 10;
   int32_t total = split ? length + 10 : v.total;
-  e = write_vheader(f, position, kMarkUsed, total, length);
-  if (!e && length > 0) e = page_write(f, position + 10, buffer, length);
-  if (!e && split) {
-    e = write_vheader(f, position + 10 + length, kMarkFree, leftover, 0);
-    if (!e) e = release_piece(f, position + 10 + length, leftover);
-  }
+  // Header, bytes and the header of a piece split off lie end to end: one run.
+  const VHeader head{kMarkUsed, total, length}, rest{kMarkFree, leftover, 0};
+  const OsPiece run[3] = {{&head, 10}, {buffer, length}, {&rest, split ? 10 : 0}};
+  e = page_write_pieces(f, position, run, 3);
+  if (!e && split) e = release_piece(f, position + 10 + length, leftover);
   if (!e) e = finish_change(f);
   return e ? fail(e) : 0;
 }

@@ -320,6 +320,12 @@ int os_open(const char* name, uint16_t mode);
 void os_close(int fd);
 int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name);   // sets 35/36
 int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name);  // 35/37
+// Bytes from several places written as one run at pos, in one system call (35/37).
+struct OsPiece {
+  const void* data;
+  int32_t len;
+};
+int32_t os_write_pieces(int fd, int32_t pos, const OsPiece* pieces, int count, const char* name);
 int16_t os_delete(const char* name);
 bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
 // The file's bytes [pos, pos+len) in place when a mapping holds them (counted as a read), or nullptr.
@@ -329,6 +335,7 @@ int64_t os_size(int fd);
 // data pages (kf_data.cpp)
 int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len);
 int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len);
+int16_t page_write_pieces(Fcb& f, int32_t pos, const OsPiece* pieces, int count);  // one run
 void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len);
 int16_t page_flush_file(int16_t file, bool drop);
 void page_drop_file(int16_t file);

@@ -28,10 +28,16 @@ static int16_t page_writeback(Page& p) {
   return 0;
 }
 
+// Buffer i given up by the page it held.
+static void page_unmap(Page& p) {
+  cur->page_map.erase(cache_key(p.file, p.pos));
+  cur->page_bits.clear(p.file, p.pos / page_size());
+  p.file = -1;
+}
+
 static void page_free(int i) {
   Page& p = cur->pages[i];
-  if (p.file >= 0) cur->page_map.erase(cache_key(p.file, p.pos));
-  p.file = -1;
+  if (p.file >= 0) page_unmap(p);
   p.dirty = false;
   p.valid = 0;
   // Free pages go to the least recently used end, to be taken first.
@@ -54,8 +60,7 @@ static int page_claim() {
   Page& p = cur->pages[i];
   if (p.file >= 0) {
     if (page_writeback(p)) return -1;
-    cur->page_map.erase(cache_key(p.file, p.pos));
-    p.file = -1;
+    page_unmap(p);
   }
   return i;
 }
@@ -70,6 +75,7 @@ static void page_hold(int i, Fcb& f, int32_t ppos, int32_t n) {
   p.dirty = false;
   p.dlo = p.dhi = 0;
   cur->page_map.put(cache_key(f.number, ppos), i);
+  cur->page_bits.set(f.number, ppos / page_size());
   cur->page_lru.touch(cur->pages, i);
 }
 
@@ -179,11 +185,7 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
     // Bytes no buffer holds are current in the file: a read touching no buffered page is
     // one copy from the mapping.
     if (last_byte <= INT32_MAX) {
-      bool held = false;
-      if (!cur->page_map.empty())
-        for (int64_t q = first; q <= last_byte && !held; q += ps)
-          held = cur->page_map.find(cache_key(f.number, static_cast<int32_t>(q))) >= 0;
-      if (!held) {
+      if (!cur->page_bits.any(f.number, first / ps, last_byte / ps)) {
         if (const uint8_t* src = os_read_mapped(fcb_fd(f), pos, len)) {
           ++cur->page_reads;
           std::memcpy(out, src, static_cast<size_t>(len));
@@ -520,8 +522,10 @@ static int16_t write_vheader(Fcb& f, int32_t pos, uint16_t mark, int32_t total, 
   return page_write(f, pos, &v, 10);
 }
 
-// Frees a piece, merging it with a free piece that follows it.
-static int16_t release_piece(Fcb& f, int32_t pos, int32_t total) {
+// Frees a piece, merging it with a free piece that follows it. written_free: the piece's
+// header already reads free with this total, and is not written again unless it grows.
+static int16_t release_piece(Fcb& f, int32_t pos, int32_t total, bool written_free = false) {
+  const int32_t own = total;
   int32_t next = pos + total;
   if (next - 1 < f.h.logical_end) {
     VHeader n;
@@ -536,8 +540,8 @@ static int16_t release_piece(Fcb& f, int32_t pos, int32_t total) {
     uerr_cod = saved;
   }
   uint16_t mark = f.h.file_class == 2 ? kMarkFree2 : kMarkFree;
-  int16_t e = write_vheader(f, pos, mark, total, 0);
-  if (e) return e;
+  if (!written_free || mark != kMarkFree || total != own)
+    if (int16_t e = write_vheader(f, pos, mark, total, 0)) return e;
   if (space_add(f, total, pos)) return 146;
   return 0;
 }
@@ -633,7 +637,7 @@ int16_t WriteVData(int16_t file, int32_t position, const void* buffer, int32_t l
   const VHeader head{kMarkUsed, total, length}, rest{kMarkFree, leftover, 0};
   const OsPiece run[3] = {{&head, 10}, {buffer, length}, {&rest, split ? 10 : 0}};
   e = page_write_pieces(f, position, run, 3);
-  if (!e && split) e = release_piece(f, position + 10 + length, leftover);
+  if (!e && split) e = release_piece(f, position + 10 + length, leftover, true);
   if (!e) e = finish_change(f);
   return e ? fail(e) : 0;
 }

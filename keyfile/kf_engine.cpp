@@ -201,6 +201,7 @@ static void free_engine_buffers(Engine& e) {
   e.pages.clear();
   e.page_mem.clear();
   e.page_map = {};
+  e.page_bits = {};
   e.page_lru = {};
   e.nodes.clear();
   e.node_mem.clear();
@@ -315,6 +316,7 @@ int16_t InitKeyedFileEngine(int16_t buffers, int16_t files, int16_t sectors) {
     e.node_lru.push_front(e.nodes, static_cast<int>(i));
   }
   e.page_map.reset(n);
+  e.page_bits = {};
   e.node_map.reset(n);
   e.open_files = e.open_numbers = 0;
   e.started = true;

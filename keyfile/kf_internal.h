@@ -1,5 +1,6 @@
 #pragma once
 // Engine-internal records: on-disk layouts, the file control record, the caches.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -221,6 +222,44 @@ class BufIndex {
   size_t mask_ = 0, used_ = 0;
 };
 
+// Which pages of each file a data page buffer holds, one bit a page: reads that touch no
+// held page go straight to the file's bytes without a lookup per page.
+class PageBits {
+ public:
+  void set(int16_t file, int32_t page) {
+    auto& w = words(file);
+    const size_t at = static_cast<size_t>(page) >> 6;
+    if (at >= w.size()) w.resize(at + 1, 0);
+    w[at] |= uint64_t(1) << (page & 63);
+  }
+  void clear(int16_t file, int32_t page) {
+    if (file < 0 || static_cast<size_t>(file) >= bits_.size()) return;
+    auto& w = bits_[static_cast<size_t>(file)];
+    const size_t at = static_cast<size_t>(page) >> 6;
+    if (at < w.size()) w[at] &= ~(uint64_t(1) << (page & 63));
+  }
+  // Whether any page from first to last (inclusive) is held.
+  bool any(int16_t file, int64_t first, int64_t last) const {
+    if (file < 0 || static_cast<size_t>(file) >= bits_.size() || first > last) return false;
+    const auto& w = bits_[static_cast<size_t>(file)];
+    const int64_t end = std::min<int64_t>(last, static_cast<int64_t>(w.size()) * 64 - 1);
+    for (int64_t p = first; p <= end;) {
+      const uint64_t word = w[static_cast<size_t>(p >> 6)] >> (p & 63);
+      const int64_t span = std::min<int64_t>(64 - (p & 63), end - p + 1);
+      if (span < 64 ? (word & ((uint64_t(1) << span) - 1)) : word) return true;
+      p += span;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<uint64_t>& words(int16_t file) {
+    if (static_cast<size_t>(file) >= bits_.size()) bits_.resize(static_cast<size_t>(file) + 1);
+    return bits_[static_cast<size_t>(file)];
+  }
+  std::vector<std::vector<uint64_t>> bits_;
+};
+
 struct Engine {
   std::string name;
   bool started = false;
@@ -237,6 +276,7 @@ struct Engine {
   std::vector<uint8_t> page_mem;
   Lru<Page> page_lru;
   BufIndex page_map;
+  PageBits page_bits;
   std::vector<NodeBuf> nodes;
   std::vector<uint8_t> node_mem;
   Lru<NodeBuf> node_lru;

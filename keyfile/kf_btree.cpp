@@ -432,13 +432,10 @@ int32_t node_bound(const Fcb& m) {
 static int16_t node_writeback(NodeBuf& b) {
   if (!b.dirty) return 0;
   Fcb& host = cur->files[b.host];
-  int fd = fcb_fd(host);
-  if (fd < 0) return uerr_cod;
-  int16_t saved = uerr_cod;
-  uerr_cod = 0;
-  os_write(fd, b.pos, b.data, cur->files[b.owner].h.node_size, host.name.c_str());
-  if (uerr_cod) return uerr_cod;
-  uerr_cod = saved;
+  if (int16_t e = file_io(host, [&](int fd, const char* name) {
+        os_write(fd, b.pos, b.data, cur->files[b.owner].h.node_size, name);
+      }))
+    return e;
   if (host.h.file_type == OL_TYPE_VARIABLE) page_patch(host.number, b.pos, b.data, host.h.node_size);
   b.dirty = false;
   return 0;

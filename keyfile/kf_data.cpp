@@ -15,14 +15,10 @@ static int32_t page_size() { return cur->node_size; }
 // another path since the page was read are never overwritten with stale copies.
 static int16_t page_writeback(Page& p) {
   if (!p.dirty) return 0;
-  Fcb& f = cur->files[p.file];
-  int fd = fcb_fd(f);
-  if (fd < 0) return uerr_cod;
-  int16_t saved = uerr_cod;
-  uerr_cod = 0;
-  os_write(fd, p.pos + p.dlo, p.data + p.dlo, p.dhi - p.dlo, f.name.c_str());
-  if (uerr_cod) return uerr_cod;
-  uerr_cod = saved;
+  if (int16_t e = file_io(cur->files[p.file], [&](int fd, const char* name) {
+        os_write(fd, p.pos + p.dlo, p.data + p.dlo, p.dhi - p.dlo, name);
+      }))
+    return e;
   p.dirty = false;
   p.dlo = p.dhi = 0;
   return 0;
@@ -206,19 +202,16 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
     if (off == 0 && len >= ps) {
       // Whole pages straight from the file, then cached copies over them.
       int32_t whole = len / ps * ps;
-      int fd = fcb_fd(f);
-      if (fd < 0) return uerr_cod;
-      int16_t saved = uerr_cod;
-      uerr_cod = 0;
-      int32_t n = os_read(fd, pos, out, whole, f.name.c_str());
-      if (n < whole) {
+      const int16_t saved = uerr_cod;
+      int32_t n = 0;
+      if (const int16_t e = file_io(f, [&](int fd, const char* name) { n = os_read(fd, pos, out, whole, name); })) {
         // Bytes a cached page holds beyond the file's end are still readable.
         for (int32_t q = n / ps * ps; q < whole; q += ps) {
           const int at = cur->page_map.find(cache_key(f.number, pos + q));
-          if (at < 0 || cur->pages[at].valid < std::min(ps, whole - q)) return uerr_cod ? uerr_cod : fail(36);
+          if (at < 0 || cur->pages[at].valid < std::min(ps, whole - q)) return e;
         }
+        uerr_cod = saved;
       }
-      uerr_cod = saved;
       for (int32_t q = 0; q < whole; q += ps) {
         const int at = cur->page_map.find(cache_key(f.number, pos + q));
         if (at >= 0) std::memcpy(out + q, cur->pages[at].data, static_cast<size_t>(ps));
@@ -260,15 +253,8 @@ int16_t page_write_pieces(Fcb& f, int32_t pos, const OsPiece* pieces, int count)
   if (f.open_mode & OL_WRITETHROUGH) {
     // Every page written goes to the file at once anyway: the whole run in one write, and
     // the buffers holding any of its pages brought up to date.
-    int fd = fcb_fd(f);
-    if (fd < 0) return uerr_cod;
-    int32_t len = 0;
-    for (int i = 0; i < count; ++i) len += pieces[i].len;
-    int16_t saved = uerr_cod;
-    uerr_cod = 0;
-    os_write_pieces(fd, pos, pieces, count, f.name.c_str());
-    if (uerr_cod) return uerr_cod;
-    uerr_cod = saved;
+    if (int16_t e = file_io(f, [&](int fd, const char* name) { os_write_pieces(fd, pos, pieces, count, name); }))
+      return e;
     for (int i = 0, at = pos; i < count; at += pieces[i++].len) page_patch(f.number, at, pieces[i].data, pieces[i].len);
     return 0;
   }
@@ -289,13 +275,7 @@ int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
     int32_t off = pos - ppos;
     if (off == 0 && len >= ps) {
       int32_t whole = len / ps * ps;
-      int fd = fcb_fd(f);
-      if (fd < 0) return uerr_cod;
-      int16_t saved = uerr_cod;
-      uerr_cod = 0;
-      os_write(fd, pos, in, whole, f.name.c_str());
-      if (uerr_cod) return uerr_cod;
-      uerr_cod = saved;
+      if (int16_t e = file_io(f, [&](int fd, const char* name) { os_write(fd, pos, in, whole, name); })) return e;
       for (int32_t q = 0; q < whole; q += ps) {
         const int at = cur->page_map.find(cache_key(f.number, pos + q));
         if (at >= 0) page_free(at);

@@ -330,6 +330,19 @@ inline int fcb_fd(Fcb& f) {
   fcb_touch(h);
   return h.fd;
 }
+// Runs io(fd) on the file f lives in with uerr_cod cleared: the error io left, or 0 with
+// the caller's uerr_cod as it was.
+template <class Io>
+int16_t file_io(Fcb& f, Io io) {
+  const int fd = fcb_fd(f);
+  if (fd < 0) return uerr_cod;
+  const int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  io(fd, host_of(f).name.c_str());
+  const int16_t e = uerr_cod;
+  if (!e) uerr_cod = saved;
+  return e;
+}
 int16_t close_plain_file(Fcb& f);      // a slot of status 's' (kf_plain.cpp)
 int16_t budget_handles(int16_t except);  // before an open: keep under the handle limit
 bool free_one_handle(int16_t except);    // give up the least recently used non-permanent handle

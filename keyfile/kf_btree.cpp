@@ -662,6 +662,27 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
   return true;
 }
 
+// A leaf of an index file that no buffer holds, in place in the file's mapping (the file's
+// bytes are then current), so that a lookup over many leaves neither copies them nor
+// pushes other nodes out. nullptr when it is buffered, not mapped, not a live leaf of this
+// member, or fails a check that node_get makes (node_get then reports it).
+static const uint8_t* unbuffered_node(Fcb& m, const Geometry& g, int32_t pos) {
+  Fcb& host = cur->files[m.host];
+  if (host.h.file_type != OL_TYPE_INDEX || cur->node_map.find(cache_key(m.host, pos)) >= 0) return nullptr;
+  const int32_t start = node_area_start(host);
+  if (pos < start || g.ns <= 0 || pos % g.ns != 0 || static_cast<int64_t>(pos) + g.ns - 1 > host.h.logical_end)
+    return nullptr;
+  const int fd = fcb_fd(host);
+  const uint8_t* block = fd < 0 ? nullptr : os_read_mapped(fd, pos, g.ns);
+  if (!block) return nullptr;
+  NodeHeader nh;
+  std::memcpy(&nh, block, 18);
+  // Leaves only: the few upper nodes every lookup passes stay buffered and decoded.
+  if (nh.leaf != 1 || nh.member != m.h.member_no || nh.left == -1) return nullptr;
+  ++cur->node_reads;
+  return block;
+}
+
 // An exact lookup straight from the node buffers: no image is copied out, and a node is
 // decoded no further than the search needs. -1 when the full search must decide (it
 // walks the same nodes and reports what was found wrong); kExactFailed when a node could
@@ -675,13 +696,19 @@ static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
     for (int j = 0; j < g.klen; ++j) sought.value = sought.value << 8 | t[j];
   // The bound on steps (a cycle of links) is needed only once a walk gets long.
   for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
-    int b = node_get(m, pos);
-    if (b < 0) {
-      if (!uerr_cod) uerr_cod = kErrNodeDamaged;
-      return kExactFailed;
-    }
     Probe pr;
-    if (!probe_node(m, g, b, sought, pr) || pr.left == -1) return -1;
+    if (const uint8_t* block = unbuffered_node(m, g, pos)) {
+      if (!(g.lead || g.trail ? probe_walk(g, block, sought.key, sought.pads, pr) : probe_plain(g, block, sought, pr)) ||
+          pr.left == -1)
+        return -1;
+    } else {
+      int b = node_get(m, pos);
+      if (b < 0) {
+        if (!uerr_cod) uerr_cod = kErrNodeDamaged;
+        return kExactFailed;
+      }
+      if (!probe_node(m, g, b, sought, pr) || pr.left == -1) return -1;
+    }
     if (pr.leaf) {
       if (pr.right != 0 && key_less(pr.high, t, g.klen)) {
         pos = pr.right;

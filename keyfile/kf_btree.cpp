@@ -530,6 +530,33 @@ static bool keeps_decoded(const Geometry& g, const uint8_t* block) {
   return static_cast<size_t>(nh.entries) * static_cast<size_t>(g.klen) <= kDecodedCap;
 }
 
+// Up to eight key bytes from `from` on, zero-padded, as a number that orders as they do.
+static uint64_t word_after(const uint8_t* k, int from, int klen) {
+  uint8_t w[8] = {};
+  std::memcpy(w, k + from, static_cast<size_t>(std::min(8, klen - from)));
+  uint64_t v;
+  std::memcpy(&v, w, 8);
+  return __builtin_bswap64(v);
+}
+
+// First entry of buffer b's decoded keys that is >= t: the shared bytes compared once, then
+// halving over the numbers, and over the rest of the keys only among equal numbers.
+static int lower_bound_decoded(const Geometry& g, const NodeBuf& b, const uint8_t* t) {
+  const Image& d = b.dec;
+  if (d.n == 0) return 0;
+  const int shared = b.dec_shared;
+  const int at = common_prefix(d.key(0), t, 0, shared);
+  if (at < shared) return d.key(0)[at] < t[at] ? d.n : 0;
+  if (shared == g.klen) return 0;
+  const uint64_t tv = word_after(t, shared, g.klen);
+  const uint64_t* w = b.dec_words.data();
+  const int lo = static_cast<int>(std::lower_bound(w, w + d.n, tv) - w);
+  const int rest = shared + 8;
+  if (rest >= g.klen || lo == d.n || w[lo] != tv) return lo;
+  const int hi = static_cast<int>(std::upper_bound(w + lo, w + d.n, tv) - w);
+  return lo + first_not_less(d.key(lo) + rest, static_cast<size_t>(g.klen), hi - lo, t + rest, g.klen - rest);
+}
+
 // Buffer i decoded as member m reads it; decoded again only after its bytes changed.
 // nullptr for a damaged node (the error in e) or one too large to keep (e 0).
 static const Image* decoded(Fcb& m, int i, int16_t& e) {
@@ -544,6 +571,10 @@ static const Image* decoded(Fcb& m, int i, int16_t& e) {
   if (e) return nullptr;
   b.dec_gen = b.gen;
   b.dec_owner = m.number;
+  const Image& d = b.dec;
+  b.dec_shared = d.n ? common_prefix(d.key(0), d.key(d.n - 1), 0, g.klen) : 0;
+  b.dec_words.resize(static_cast<size_t>(d.n));
+  for (int i = 0; i < d.n; ++i) b.dec_words[static_cast<size_t>(i)] = word_after(d.key(i), b.dec_shared, g.klen);
   return &b.dec;
 }
 
@@ -654,7 +685,7 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
   pr.left = d->left;
   pr.n = d->n;
   pr.high = d->high;
-  pr.idx = lower_bound(g, *d, t.key);
+  pr.idx = lower_bound_decoded(g, nb, t.key);
   if (pr.idx < pr.n) {
     pr.key = d->key(pr.idx);
     pr.child = entry_pos(g, *d, pr.idx);
@@ -832,9 +863,16 @@ static int16_t node_free(Fcb& m, Image& im) {
 
 // ---------------------------------------------------------------- searches
 
-// First entry whose key is >= target.
+// First entry whose key is >= target. The bytes every key of the node shares (those its
+// first and last keys share) are compared once; the halving compares only what follows.
 static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t) {
-  return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), im.n, t, g.klen);
+  if (im.n < 4) return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), im.n, t, g.klen);
+  const uint8_t* first = im.key(0);
+  const int shared = common_prefix(first, im.key(im.n - 1), 0, g.klen);
+  const int at = common_prefix(first, t, 0, shared);
+  if (at < shared) return first[at] < t[at] ? im.n : 0;
+  if (shared == g.klen) return 0;
+  return first_not_less(im.keys.data() + shared, static_cast<size_t>(g.klen), im.n, t + shared, g.klen - shared);
 }
 
 int16_t descend(Fcb& m, const uint8_t* t, Path& path, Image& leaf) {

@@ -145,6 +145,10 @@ struct NodeBuf {
   uint64_t gen = 0, dec_gen = 0;
   int16_t dec_owner = -1;
   Image dec;
+  // For halving the decoded keys: the bytes all of them share, and for each key the eight
+  // bytes after those as a number that orders as the bytes do.
+  int dec_shared = 0;
+  std::vector<uint64_t> dec_words;
 };
 
 // Intrusive least-recently-used ring over a vector of elements with prev/next.

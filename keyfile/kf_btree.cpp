@@ -541,9 +541,15 @@ static uint64_t word_after(const uint8_t* k, int from, int klen) {
 
 // First entry of buffer b's decoded keys that is >= t: the shared bytes compared once, then
 // halving over the numbers, and over the rest of the keys only among equal numbers.
-static int lower_bound_decoded(const Geometry& g, const NodeBuf& b, const uint8_t* t) {
+static int lower_bound_decoded(const Geometry& g, NodeBuf& b, const uint8_t* t) {
   const Image& d = b.dec;
   if (d.n == 0) return 0;
+  if (!b.dec_words_made) {
+    b.dec_shared = common_prefix(d.key(0), d.key(d.n - 1), 0, g.klen);
+    b.dec_words.resize(static_cast<size_t>(d.n));
+    for (int i = 0; i < d.n; ++i) b.dec_words[static_cast<size_t>(i)] = word_after(d.key(i), b.dec_shared, g.klen);
+    b.dec_words_made = true;
+  }
   const int shared = b.dec_shared;
   const int at = common_prefix(d.key(0), t, 0, shared);
   if (at < shared) return d.key(0)[at] < t[at] ? d.n : 0;
@@ -571,10 +577,7 @@ static const Image* decoded(Fcb& m, int i, int16_t& e) {
   if (e) return nullptr;
   b.dec_gen = b.gen;
   b.dec_owner = m.number;
-  const Image& d = b.dec;
-  b.dec_shared = d.n ? common_prefix(d.key(0), d.key(d.n - 1), 0, g.klen) : 0;
-  b.dec_words.resize(static_cast<size_t>(d.n));
-  for (int i = 0; i < d.n; ++i) b.dec_words[static_cast<size_t>(i)] = word_after(d.key(i), b.dec_shared, g.klen);
+  b.dec_words_made = false;
   return &b.dec;
 }
 

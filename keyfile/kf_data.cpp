@@ -1,5 +1,6 @@
 // Data pages, fixed records with their release chain, variable records and their pieces.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,13 @@
 namespace ol {
 
 static int32_t page_size() { return cur->node_size; }
+
+// The page a byte lies in: a shift for the usual power-of-two page size, which every read
+// works out.
+static int64_t page_of(int64_t pos, int32_t ps) {
+  const auto u = static_cast<uint32_t>(ps);
+  return (u & (u - 1)) == 0 ? pos >> std::countr_zero(u) : pos / ps;
+}
 
 // Writes back only the bytes that changed, so header or node bytes written through
 // another path since the page was read are never overwritten with stale copies.
@@ -177,11 +185,12 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   uint8_t* out = static_cast<uint8_t*>(buf);
   if (len > 0 && pos >= 0 && ps > 0) {
     const int64_t last_byte = static_cast<int64_t>(pos) + len - 1;
-    const int32_t first = pos / ps * ps;
+    const int64_t first_page = page_of(pos, ps), last_page = page_of(last_byte, ps);
+    const int32_t first = static_cast<int32_t>(first_page * ps);
     // Bytes no buffer holds are current in the file: a read touching no buffered page is
     // one copy from the mapping.
     if (last_byte <= INT32_MAX) {
-      if (!cur->page_bits.any(f.number, first / ps, last_byte / ps)) {
+      if (!cur->page_bits.any(f.number, first_page, last_page)) {
         if (const uint8_t* src = os_read_mapped(fcb_fd(f), pos, len)) {
           ++cur->page_reads;
           std::memcpy(out, src, static_cast<size_t>(len));
@@ -191,8 +200,8 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
     }
     // One read for the pages no buffer holds saves system calls; from a mapping, copying
     // the whole pages straight out saves copying them twice.
-    if (last_byte <= INT32_MAX && last_byte / ps * ps > first && !os_mapped(fcb_fd(f), pos, len)) {
-      int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_byte / ps * ps));
+    if (last_byte <= INT32_MAX && last_page > first_page && !os_mapped(fcb_fd(f), pos, len)) {
+      int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_page * ps));
       if (e != kPageByPage) return e;
     }
   }

@@ -145,8 +145,10 @@ struct NodeBuf {
   uint64_t gen = 0, dec_gen = 0;
   int16_t dec_owner = -1;
   Image dec;
-  // For halving the decoded keys: the bytes all of them share, and for each key the eight
-  // bytes after those as a number that orders as the bytes do.
+  // For halving the decoded keys, made by the first search that needs them: the bytes
+  // all of them share, and for each key the eight bytes after those as a number that
+  // orders as the bytes do.
+  bool dec_words_made = false;
   int dec_shared = 0;
   std::vector<uint64_t> dec_words;
 };

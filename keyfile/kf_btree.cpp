@@ -432,13 +432,10 @@ int32_t node_bound(const Fcb& m) {
 static int16_t node_writeback(NodeBuf& b) {
   if (!b.dirty) return 0;
   Fcb& host = cur->files[b.host];
-  int fd = fcb_fd(host);
-  if (fd < 0) return uerr_cod;
-  int16_t saved = uerr_cod;
-  uerr_cod = 0;
-  os_write(fd, b.pos, b.data, cur->files[b.owner].h.node_size, host.name.c_str());
-  if (uerr_cod) return uerr_cod;
-  uerr_cod = saved;
+  if (int16_t e = file_io(host, [&](int fd, const char* name) {
+        os_write(fd, b.pos, b.data, cur->files[b.owner].h.node_size, name);
+      }))
+    return e;
   if (host.h.file_type == OL_TYPE_VARIABLE) page_patch(host.number, b.pos, b.data, host.h.node_size);
   b.dirty = false;
   return 0;
@@ -533,6 +530,39 @@ static bool keeps_decoded(const Geometry& g, const uint8_t* block) {
   return static_cast<size_t>(nh.entries) * static_cast<size_t>(g.klen) <= kDecodedCap;
 }
 
+// Up to eight key bytes from `from` on, zero-padded, as a number that orders as they do.
+static uint64_t word_after(const uint8_t* k, int from, int klen) {
+  uint8_t w[8] = {};
+  std::memcpy(w, k + from, static_cast<size_t>(std::min(8, klen - from)));
+  uint64_t v;
+  std::memcpy(&v, w, 8);
+  return __builtin_bswap64(v);
+}
+
+// First entry of buffer b's decoded keys that is >= t: the shared bytes compared once, then
+// halving over the numbers, and over the rest of the keys only among equal numbers.
+static int lower_bound_decoded(const Geometry& g, NodeBuf& b, const uint8_t* t) {
+  const Image& d = b.dec;
+  if (d.n == 0) return 0;
+  if (!b.dec_words_made) {
+    b.dec_shared = common_prefix(d.key(0), d.key(d.n - 1), 0, g.klen);
+    b.dec_words.resize(static_cast<size_t>(d.n));
+    for (int i = 0; i < d.n; ++i) b.dec_words[static_cast<size_t>(i)] = word_after(d.key(i), b.dec_shared, g.klen);
+    b.dec_words_made = true;
+  }
+  const int shared = b.dec_shared;
+  const int at = common_prefix(d.key(0), t, 0, shared);
+  if (at < shared) return d.key(0)[at] < t[at] ? d.n : 0;
+  if (shared == g.klen) return 0;
+  const uint64_t tv = word_after(t, shared, g.klen);
+  const uint64_t* w = b.dec_words.data();
+  const int lo = static_cast<int>(std::lower_bound(w, w + d.n, tv) - w);
+  const int rest = shared + 8;
+  if (rest >= g.klen || lo == d.n || w[lo] != tv) return lo;
+  const int hi = static_cast<int>(std::upper_bound(w + lo, w + d.n, tv) - w);
+  return lo + first_not_less(d.key(lo) + rest, static_cast<size_t>(g.klen), hi - lo, t + rest, g.klen - rest);
+}
+
 // Buffer i decoded as member m reads it; decoded again only after its bytes changed.
 // nullptr for a damaged node (the error in e) or one too large to keep (e 0).
 static const Image* decoded(Fcb& m, int i, int16_t& e) {
@@ -547,6 +577,7 @@ static const Image* decoded(Fcb& m, int i, int16_t& e) {
   if (e) return nullptr;
   b.dec_gen = b.gen;
   b.dec_owner = m.number;
+  b.dec_words_made = false;
   return &b.dec;
 }
 
@@ -657,12 +688,33 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
   pr.left = d->left;
   pr.n = d->n;
   pr.high = d->high;
-  pr.idx = lower_bound(g, *d, t.key);
+  pr.idx = lower_bound_decoded(g, nb, t.key);
   if (pr.idx < pr.n) {
     pr.key = d->key(pr.idx);
     pr.child = entry_pos(g, *d, pr.idx);
   }
   return true;
+}
+
+// A leaf of an index file that no buffer holds, in place in the file's mapping (the file's
+// bytes are then current), so that a lookup over many leaves neither copies them nor
+// pushes other nodes out. nullptr when it is buffered, not mapped, not a live leaf of this
+// member, or fails a check that node_get makes (node_get then reports it).
+static const uint8_t* unbuffered_node(Fcb& m, const Geometry& g, int32_t pos) {
+  Fcb& host = cur->files[m.host];
+  if (host.h.file_type != OL_TYPE_INDEX || cur->node_map.find(cache_key(m.host, pos)) >= 0) return nullptr;
+  const int32_t start = node_area_start(host);
+  if (pos < start || g.ns <= 0 || pos % g.ns != 0 || static_cast<int64_t>(pos) + g.ns - 1 > host.h.logical_end)
+    return nullptr;
+  const int fd = fcb_fd(host);
+  const uint8_t* block = fd < 0 ? nullptr : os_read_mapped(fd, pos, g.ns);
+  if (!block) return nullptr;
+  NodeHeader nh;
+  std::memcpy(&nh, block, 18);
+  // Leaves only: the few upper nodes every lookup passes stay buffered and decoded.
+  if (nh.leaf != 1 || nh.member != m.h.member_no || nh.left == -1) return nullptr;
+  ++cur->node_reads;
+  return block;
 }
 
 // An exact lookup straight from the node buffers: no image is copied out, and a node is
@@ -678,13 +730,19 @@ static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
     for (int j = 0; j < g.klen; ++j) sought.value = sought.value << 8 | t[j];
   // The bound on steps (a cycle of links) is needed only once a walk gets long.
   for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
-    int b = node_get(m, pos);
-    if (b < 0) {
-      if (!uerr_cod) uerr_cod = kErrNodeDamaged;
-      return kExactFailed;
-    }
     Probe pr;
-    if (!probe_node(m, g, b, sought, pr) || pr.left == -1) return -1;
+    if (const uint8_t* block = unbuffered_node(m, g, pos)) {
+      if (!(g.lead || g.trail ? probe_walk(g, block, sought.key, sought.pads, pr) : probe_plain(g, block, sought, pr)) ||
+          pr.left == -1)
+        return -1;
+    } else {
+      int b = node_get(m, pos);
+      if (b < 0) {
+        if (!uerr_cod) uerr_cod = kErrNodeDamaged;
+        return kExactFailed;
+      }
+      if (!probe_node(m, g, b, sought, pr) || pr.left == -1) return -1;
+    }
     if (pr.leaf) {
       if (pr.right != 0 && key_less(pr.high, t, g.klen)) {
         pos = pr.right;
@@ -808,9 +866,16 @@ static int16_t node_free(Fcb& m, Image& im) {
 
 // ---------------------------------------------------------------- searches
 
-// First entry whose key is >= target.
+// First entry whose key is >= target. The bytes every key of the node shares (those its
+// first and last keys share) are compared once; the halving compares only what follows.
 static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t) {
-  return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), im.n, t, g.klen);
+  if (im.n < 4) return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), im.n, t, g.klen);
+  const uint8_t* first = im.key(0);
+  const int shared = common_prefix(first, im.key(im.n - 1), 0, g.klen);
+  const int at = common_prefix(first, t, 0, shared);
+  if (at < shared) return first[at] < t[at] ? im.n : 0;
+  if (shared == g.klen) return 0;
+  return first_not_less(im.keys.data() + shared, static_cast<size_t>(g.klen), im.n, t + shared, g.klen - shared);
 }
 
 int16_t descend(Fcb& m, const uint8_t* t, Path& path, Image& leaf) {

@@ -1,5 +1,6 @@
 // Data pages, fixed records with their release chain, variable records and their pieces.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -11,27 +12,36 @@ namespace ol {
 
 static int32_t page_size() { return cur->node_size; }
 
+// The page a byte lies in: a shift for the usual power-of-two page size, which every read
+// works out.
+static int64_t page_of(int64_t pos, int32_t ps) {
+  const auto u = static_cast<uint32_t>(ps);
+  return (u & (u - 1)) == 0 ? pos >> std::countr_zero(u) : pos / ps;
+}
+
 // Writes back only the bytes that changed, so header or node bytes written through
 // another path since the page was read are never overwritten with stale copies.
 static int16_t page_writeback(Page& p) {
   if (!p.dirty) return 0;
-  Fcb& f = cur->files[p.file];
-  int fd = fcb_fd(f);
-  if (fd < 0) return uerr_cod;
-  int16_t saved = uerr_cod;
-  uerr_cod = 0;
-  os_write(fd, p.pos + p.dlo, p.data + p.dlo, p.dhi - p.dlo, f.name.c_str());
-  if (uerr_cod) return uerr_cod;
-  uerr_cod = saved;
+  if (int16_t e = file_io(cur->files[p.file], [&](int fd, const char* name) {
+        os_write(fd, p.pos + p.dlo, p.data + p.dlo, p.dhi - p.dlo, name);
+      }))
+    return e;
   p.dirty = false;
   p.dlo = p.dhi = 0;
   return 0;
 }
 
+// Buffer i given up by the page it held.
+static void page_unmap(Page& p) {
+  cur->page_map.erase(cache_key(p.file, p.pos));
+  cur->page_bits.clear(p.file, p.pos / page_size());
+  p.file = -1;
+}
+
 static void page_free(int i) {
   Page& p = cur->pages[i];
-  if (p.file >= 0) cur->page_map.erase(cache_key(p.file, p.pos));
-  p.file = -1;
+  if (p.file >= 0) page_unmap(p);
   p.dirty = false;
   p.valid = 0;
   // Free pages go to the least recently used end, to be taken first.
@@ -54,8 +64,7 @@ static int page_claim() {
   Page& p = cur->pages[i];
   if (p.file >= 0) {
     if (page_writeback(p)) return -1;
-    cur->page_map.erase(cache_key(p.file, p.pos));
-    p.file = -1;
+    page_unmap(p);
   }
   return i;
 }
@@ -70,6 +79,7 @@ static void page_hold(int i, Fcb& f, int32_t ppos, int32_t n) {
   p.dirty = false;
   p.dlo = p.dhi = 0;
   cur->page_map.put(cache_key(f.number, ppos), i);
+  cur->page_bits.set(f.number, ppos / page_size());
   cur->page_lru.touch(cur->pages, i);
 }
 
@@ -175,15 +185,12 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   uint8_t* out = static_cast<uint8_t*>(buf);
   if (len > 0 && pos >= 0 && ps > 0) {
     const int64_t last_byte = static_cast<int64_t>(pos) + len - 1;
-    const int32_t first = pos / ps * ps;
+    const int64_t first_page = page_of(pos, ps), last_page = page_of(last_byte, ps);
+    const int32_t first = static_cast<int32_t>(first_page * ps);
     // Bytes no buffer holds are current in the file: a read touching no buffered page is
     // one copy from the mapping.
     if (last_byte <= INT32_MAX) {
-      bool held = false;
-      if (!cur->page_map.empty())
-        for (int64_t q = first; q <= last_byte && !held; q += ps)
-          held = cur->page_map.find(cache_key(f.number, static_cast<int32_t>(q))) >= 0;
-      if (!held) {
+      if (!cur->page_bits.any(f.number, first_page, last_page)) {
         if (const uint8_t* src = os_read_mapped(fcb_fd(f), pos, len)) {
           ++cur->page_reads;
           std::memcpy(out, src, static_cast<size_t>(len));
@@ -193,8 +200,8 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
     }
     // One read for the pages no buffer holds saves system calls; from a mapping, copying
     // the whole pages straight out saves copying them twice.
-    if (last_byte <= INT32_MAX && last_byte / ps * ps > first && !os_mapped(fcb_fd(f), pos, len)) {
-      int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_byte / ps * ps));
+    if (last_byte <= INT32_MAX && last_page > first_page && !os_mapped(fcb_fd(f), pos, len)) {
+      int16_t e = page_read_span(f, pos, out, len, first, static_cast<int32_t>(last_page * ps));
       if (e != kPageByPage) return e;
     }
   }
@@ -204,19 +211,16 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
     if (off == 0 && len >= ps) {
       // Whole pages straight from the file, then cached copies over them.
       int32_t whole = len / ps * ps;
-      int fd = fcb_fd(f);
-      if (fd < 0) return uerr_cod;
-      int16_t saved = uerr_cod;
-      uerr_cod = 0;
-      int32_t n = os_read(fd, pos, out, whole, f.name.c_str());
-      if (n < whole) {
+      const int16_t saved = uerr_cod;
+      int32_t n = 0;
+      if (const int16_t e = file_io(f, [&](int fd, const char* name) { n = os_read(fd, pos, out, whole, name); })) {
         // Bytes a cached page holds beyond the file's end are still readable.
         for (int32_t q = n / ps * ps; q < whole; q += ps) {
           const int at = cur->page_map.find(cache_key(f.number, pos + q));
-          if (at < 0 || cur->pages[at].valid < std::min(ps, whole - q)) return uerr_cod ? uerr_cod : fail(36);
+          if (at < 0 || cur->pages[at].valid < std::min(ps, whole - q)) return e;
         }
+        uerr_cod = saved;
       }
-      uerr_cod = saved;
       for (int32_t q = 0; q < whole; q += ps) {
         const int at = cur->page_map.find(cache_key(f.number, pos + q));
         if (at >= 0) std::memcpy(out + q, cur->pages[at].data, static_cast<size_t>(ps));
@@ -254,22 +258,33 @@ int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len) {
   return 0;
 }
 
+int16_t page_write_pieces(Fcb& f, int32_t pos, const OsPiece* pieces, int count) {
+  if (f.open_mode & OL_WRITETHROUGH) {
+    // Every page written goes to the file at once anyway: the whole run in one write, and
+    // the buffers holding any of its pages brought up to date.
+    if (int16_t e = file_io(f, [&](int fd, const char* name) { os_write_pieces(fd, pos, pieces, count, name); }))
+      return e;
+    for (int i = 0, at = pos; i < count; at += pieces[i++].len) page_patch(f.number, at, pieces[i].data, pieces[i].len);
+    return 0;
+  }
+  for (int i = 0, at = pos; i < count; at += pieces[i++].len)
+    if (int16_t e = page_write(f, at, pieces[i].data, pieces[i].len)) return e;
+  return 0;
+}
+
 int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
   const int32_t ps = page_size();
   const uint8_t* in = static_cast<const uint8_t*>(buf);
-  bool through = (f.open_mode & OL_WRITETHROUGH) != 0;
+  if ((f.open_mode & OL_WRITETHROUGH) && len > 0) {
+    const OsPiece piece{buf, len};
+    return page_write_pieces(f, pos, &piece, 1);
+  }
   while (len > 0) {
     int32_t ppos = pos / ps * ps;
     int32_t off = pos - ppos;
     if (off == 0 && len >= ps) {
       int32_t whole = len / ps * ps;
-      int fd = fcb_fd(f);
-      if (fd < 0) return uerr_cod;
-      int16_t saved = uerr_cod;
-      uerr_cod = 0;
-      os_write(fd, pos, in, whole, f.name.c_str());
-      if (uerr_cod) return uerr_cod;
-      uerr_cod = saved;
+      if (int16_t e = file_io(f, [&](int fd, const char* name) { os_write(fd, pos, in, whole, name); })) return e;
       for (int32_t q = 0; q < whole; q += ps) {
         const int at = cur->page_map.find(cache_key(f.number, pos + q));
         if (at >= 0) page_free(at);
@@ -293,10 +308,6 @@ int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
       p.dhi = std::max(p.dhi, off + n);
     }
     if (p.valid < off + n) p.valid = off + n;
-    if (through) {
-      int16_t e = page_writeback(p);
-      if (e) return fail(e);
-    }
     pos += n;
     in += n;
     len -= n;
@@ -500,8 +511,10 @@ static int16_t write_vheader(Fcb& f, int32_t pos, uint16_t mark, int32_t total, 
   return page_write(f, pos, &v, 10);
 }
 
-// Frees a piece, merging it with a free piece that follows it.
-static int16_t release_piece(Fcb& f, int32_t pos, int32_t total) {
+// Frees a piece, merging it with a free piece that follows it. written_free: the piece's
+// header already reads free with this total, and is not written again unless it grows.
+static int16_t release_piece(Fcb& f, int32_t pos, int32_t total, bool written_free = false) {
+  const int32_t own = total;
   int32_t next = pos + total;
   if (next - 1 < f.h.logical_end) {
     VHeader n;
@@ -516,8 +529,8 @@ static int16_t release_piece(Fcb& f, int32_t pos, int32_t total) {
     uerr_cod = saved;
   }
   uint16_t mark = f.h.file_class == 2 ? kMarkFree2 : kMarkFree;
-  int16_t e = write_vheader(f, pos, mark, total, 0);
-  if (e) return e;
+  if (!written_free || mark != kMarkFree || total != own)
+    if (int16_t e = write_vheader(f, pos, mark, total, 0)) return e;
   if (space_add(f, total, pos)) return 146;
   return 0;
 }
@@ -609,12 +622,11 @@ int16_t WriteVData(int16_t file, int32_t position, const void* buffer, int32_t l
   int32_t leftover = v.total - length - 10;
   bool split = leftover > 64 && leftover > f.h.rec_len + 10;
   int32_t total = split ? length + 10 : v.total;
-  e = write_vheader(f, position, kMarkUsed, total, length);
-  if (!e && length > 0) e = page_write(f, position + 10, buffer, length);
-  if (!e && split) {
-    e = write_vheader(f, position + 10 + length, kMarkFree, leftover, 0);
-    if (!e) e = release_piece(f, position + 10 + length, leftover);
-  }
+  // Header, bytes and the header of a piece split off lie end to end: one run.
+  const VHeader head{kMarkUsed, total, length}, rest{kMarkFree, leftover, 0};
+  const OsPiece run[3] = {{&head, 10}, {buffer, length}, {&rest, split ? 10 : 0}};
+  e = page_write_pieces(f, position, run, 3);
+  if (!e && split) e = release_piece(f, position + 10 + length, leftover, true);
   if (!e) e = finish_change(f);
   return e ? fail(e) : 0;
 }

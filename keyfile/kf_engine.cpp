@@ -86,14 +86,10 @@ int16_t write_header(Fcb& f, bool ends) {
     os_write(fd, f.hdr_pos, img, 128, host.name.c_str());
     page_patch(f.number, f.hdr_pos, img, 128);
   } else {
-    if (ends && &f == &host) {
-      os_write(fd, f.hdr_pos, img, 12, host.name.c_str());
-      if (f.h.file_type == OL_TYPE_VARIABLE) page_patch(f.number, f.hdr_pos, img, 12);
-    }
-    if (!uerr_cod) {
-      os_write(fd, f.hdr_pos + 12, img + 12, 116, host.name.c_str());
-      if (f.h.file_type == OL_TYPE_VARIABLE) page_patch(f.number, f.hdr_pos + 12, img + 12, 116);
-    }
+    // The ends (first 12 bytes) belong to the host alone; a member writes only the rest.
+    const int32_t from = ends && &f == &host ? 0 : 12;
+    os_write(fd, f.hdr_pos + from, img + from, 128 - from, host.name.c_str());
+    if (f.h.file_type == OL_TYPE_VARIABLE) page_patch(f.number, f.hdr_pos + from, img + from, 128 - from);
   }
   f.hdr_dirty = false;
   if (uerr_cod) return uerr_cod;
@@ -156,13 +152,22 @@ int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out) {
       int16_t saved = uerr_cod;
       uerr_cod = 0;
       bool ok = true;
+      // The filler block repeated: many blocks to a system call.
+      constexpr int kBlocks = 32;
+      OsPiece blocks[kBlocks];
       for (int64_t p = static_cast<int64_t>(H.phys_end) + 1; p <= newpe;) {
-        int32_t n = static_cast<int32_t>(std::min<int64_t>(2048, newpe - p + 1));
-        if (os_write(fd, static_cast<int32_t>(p), filler.data(), n, host.name.c_str()) != n) {
+        const int64_t run = std::min<int64_t>(int64_t(2048) * kBlocks, newpe - p + 1);
+        int count = 0;
+        for (int64_t b = 0; b < run; b += 2048)
+          blocks[count++] = {filler.data(), static_cast<int32_t>(std::min<int64_t>(2048, run - b))};
+        const int32_t n = static_cast<int32_t>(run);
+        if (os_write_pieces(fd, static_cast<int32_t>(p), blocks, count, host.name.c_str()) != n) {
           ok = false;
           break;
         }
-        if (H.file_type != OL_TYPE_INDEX) page_patch(host.number, static_cast<int32_t>(p), filler.data(), n);
+        if (H.file_type != OL_TYPE_INDEX)
+          for (int32_t b = 0; b < n; b += 2048)
+            page_patch(host.number, static_cast<int32_t>(p) + b, filler.data(), std::min<int32_t>(2048, n - b));
         p += n;
       }
       if (!ok) {
@@ -196,6 +201,7 @@ static void free_engine_buffers(Engine& e) {
   e.pages.clear();
   e.page_mem.clear();
   e.page_map = {};
+  e.page_bits = {};
   e.page_lru = {};
   e.nodes.clear();
   e.node_mem.clear();
@@ -310,6 +316,7 @@ int16_t InitKeyedFileEngine(int16_t buffers, int16_t files, int16_t sectors) {
     e.node_lru.push_front(e.nodes, static_cast<int>(i));
   }
   e.page_map.reset(n);
+  e.page_bits = {};
   e.node_map.reset(n);
   e.open_files = e.open_numbers = 0;
   e.started = true;

@@ -1,5 +1,6 @@
 #pragma once
 // Engine-internal records: on-disk layouts, the file control record, the caches.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -144,6 +145,12 @@ struct NodeBuf {
   uint64_t gen = 0, dec_gen = 0;
   int16_t dec_owner = -1;
   Image dec;
+  // For halving the decoded keys, made by the first search that needs them: the bytes
+  // all of them share, and for each key the eight bytes after those as a number that
+  // orders as the bytes do.
+  bool dec_words_made = false;
+  int dec_shared = 0;
+  std::vector<uint64_t> dec_words;
 };
 
 // Intrusive least-recently-used ring over a vector of elements with prev/next.
@@ -221,6 +228,44 @@ class BufIndex {
   size_t mask_ = 0, used_ = 0;
 };
 
+// Which pages of each file a data page buffer holds, one bit a page: reads that touch no
+// held page go straight to the file's bytes without a lookup per page.
+class PageBits {
+ public:
+  void set(int16_t file, int32_t page) {
+    auto& w = words(file);
+    const size_t at = static_cast<size_t>(page) >> 6;
+    if (at >= w.size()) w.resize(at + 1, 0);
+    w[at] |= uint64_t(1) << (page & 63);
+  }
+  void clear(int16_t file, int32_t page) {
+    if (file < 0 || static_cast<size_t>(file) >= bits_.size()) return;
+    auto& w = bits_[static_cast<size_t>(file)];
+    const size_t at = static_cast<size_t>(page) >> 6;
+    if (at < w.size()) w[at] &= ~(uint64_t(1) << (page & 63));
+  }
+  // Whether any page from first to last (inclusive) is held.
+  bool any(int16_t file, int64_t first, int64_t last) const {
+    if (file < 0 || static_cast<size_t>(file) >= bits_.size() || first > last) return false;
+    const auto& w = bits_[static_cast<size_t>(file)];
+    const int64_t end = std::min<int64_t>(last, static_cast<int64_t>(w.size()) * 64 - 1);
+    for (int64_t p = first; p <= end;) {
+      const uint64_t word = w[static_cast<size_t>(p >> 6)] >> (p & 63);
+      const int64_t span = std::min<int64_t>(64 - (p & 63), end - p + 1);
+      if (span < 64 ? (word & ((uint64_t(1) << span) - 1)) : word) return true;
+      p += span;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<uint64_t>& words(int16_t file) {
+    if (static_cast<size_t>(file) >= bits_.size()) bits_.resize(static_cast<size_t>(file) + 1);
+    return bits_[static_cast<size_t>(file)];
+  }
+  std::vector<std::vector<uint64_t>> bits_;
+};
+
 struct Engine {
   std::string name;
   bool started = false;
@@ -237,6 +282,7 @@ struct Engine {
   std::vector<uint8_t> page_mem;
   Lru<Page> page_lru;
   BufIndex page_map;
+  PageBits page_bits;
   std::vector<NodeBuf> nodes;
   std::vector<uint8_t> node_mem;
   Lru<NodeBuf> node_lru;
@@ -290,6 +336,19 @@ inline int fcb_fd(Fcb& f) {
   fcb_touch(h);
   return h.fd;
 }
+// Runs io(fd) on the file f lives in with uerr_cod cleared: the error io left, or 0 with
+// the caller's uerr_cod as it was.
+template <class Io>
+int16_t file_io(Fcb& f, Io io) {
+  const int fd = fcb_fd(f);
+  if (fd < 0) return uerr_cod;
+  const int16_t saved = uerr_cod;
+  uerr_cod = 0;
+  io(fd, host_of(f).name.c_str());
+  const int16_t e = uerr_cod;
+  if (!e) uerr_cod = saved;
+  return e;
+}
 int16_t close_plain_file(Fcb& f);      // a slot of status 's' (kf_plain.cpp)
 int16_t budget_handles(int16_t except);  // before an open: keep under the handle limit
 bool free_one_handle(int16_t except);    // give up the least recently used non-permanent handle
@@ -320,6 +379,12 @@ int os_open(const char* name, uint16_t mode);
 void os_close(int fd);
 int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name);   // sets 35/36
 int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name);  // 35/37
+// Bytes from several places written as one run at pos, in one system call (35/37).
+struct OsPiece {
+  const void* data;
+  int32_t len;
+};
+int32_t os_write_pieces(int fd, int32_t pos, const OsPiece* pieces, int count, const char* name);
 int16_t os_delete(const char* name);
 bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
 // The file's bytes [pos, pos+len) in place when a mapping holds them (counted as a read), or nullptr.
@@ -329,6 +394,7 @@ int64_t os_size(int fd);
 // data pages (kf_data.cpp)
 int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len);
 int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len);
+int16_t page_write_pieces(Fcb& f, int32_t pos, const OsPiece* pieces, int count);  // one run
 void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len);
 int16_t page_flush_file(int16_t file, bool drop);
 void page_drop_file(int16_t file);

@@ -9,9 +9,11 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include <cerrno>
@@ -139,21 +141,13 @@ void os_close(int fd) {
   if (cur && cur->open_handles > 0) --cur->open_handles;
 }
 
-int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name) {
-  if (pos < 0 || fd < 0) {
-    status_log_fmt(-199, "SEEK_ERR... %s", name ? name : "");
-    uerr_cod = 35;
-    return 0;
-  }
+// A positioned transfer repeated until len bytes are done, the file ends or a call fails
+// (its errno kept); step(at) moves the bytes from at on. The bytes done.
+template <class Step>
+static int32_t repeat_transfer(int32_t len, Step step) {
   int32_t done = 0;
-  if (len > 0) {
-    if (const uint8_t* src = view_bytes(fd, pos, len)) {
-      std::memcpy(buf, src, static_cast<size_t>(len));
-      done = len;
-    }
-  }
   while (done < len) {
-    ssize_t n = ::pread(fd, static_cast<uint8_t*>(buf) + done, static_cast<size_t>(len - done), pos + done);
+    const ssize_t n = step(done);
     if (n < 0) {
       if (errno == EINTR) continue;
       set_syserr();
@@ -161,6 +155,28 @@ int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name) {
     }
     if (n == 0) break;
     done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+// A negative position or a closed descriptor: logged, 35.
+static bool seek_refused(int fd, int64_t pos, const char* name) {
+  if (pos >= 0 && fd >= 0) return false;
+  status_log_fmt(-199, "SEEK_ERR... %s", name ? name : "");
+  uerr_cod = 35;
+  return true;
+}
+
+int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name) {
+  if (seek_refused(fd, pos, name)) return 0;
+  int32_t done = 0;
+  if (const uint8_t* src = len > 0 ? view_bytes(fd, pos, len) : nullptr) {
+    std::memcpy(buf, src, static_cast<size_t>(len));
+    done = len;
+  } else {
+    done = repeat_transfer(len, [&](int32_t at) {
+      return ::pread(fd, static_cast<uint8_t*>(buf) + at, static_cast<size_t>(len - at), pos + at);
+    });
   }
   if (cur) {
     ++cur->reads;
@@ -171,27 +187,45 @@ int32_t os_read(int fd, int32_t pos, void* buf, int32_t len, const char* name) {
 }
 
 int32_t os_write(int fd, int32_t pos, const void* buf, int32_t len, const char* name) {
-  if (len < 0) {
+  const OsPiece piece{buf, len};
+  return os_write_pieces(fd, pos, &piece, 1, name);
+}
+
+int32_t os_write_pieces(int fd, int32_t pos, const OsPiece* pieces, int count, const char* name) {
+  constexpr int kMaxPieces = 64;
+  int64_t len = 0;
+  bool negative = false;
+  for (int i = 0; i < count; ++i) {
+    negative |= pieces[i].len < 0;
+    len += pieces[i].len;
+  }
+  if (negative || len > INT32_MAX || count > kMaxPieces) {
     status_log_fmt(-199, "Warning: write size request > 2GB %s", name ? name : "");
     uerr_cod = 37;
     return 0;
   }
-  if (pos < 0 || fd < 0) {
-    status_log_fmt(-199, "SEEK_ERR... %s", name ? name : "");
-    uerr_cod = 35;
-    return 0;
-  }
-  int32_t done = 0;
-  while (done < len) {
-    ssize_t n = ::pwrite(fd, static_cast<const uint8_t*>(buf) + done, static_cast<size_t>(len - done), pos + done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      set_syserr();
-      break;
+  if (seek_refused(fd, pos, name)) return 0;
+  // One system call for the pieces, however they lie in memory; a short write goes on
+  // from the first byte not written.
+  iovec iov[kMaxPieces];
+  int n_iov = 0;
+  for (int i = 0; i < count; ++i)
+    if (pieces[i].len > 0) iov[n_iov++] = {const_cast<void*>(pieces[i].data), static_cast<size_t>(pieces[i].len)};
+  int first = 0;
+  int32_t consumed = 0;
+  const int32_t done = repeat_transfer(static_cast<int32_t>(len), [&](int32_t at) {
+    // Past the bytes a short write took.
+    for (size_t left = static_cast<size_t>(at - consumed); left > 0;) {
+      if (left < iov[first].iov_len) {
+        iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
+        iov[first].iov_len -= left;
+        break;
+      }
+      left -= iov[first++].iov_len;
     }
-    if (n == 0) break;
-    done += static_cast<int32_t>(n);
-  }
+    consumed = at;
+    return ::pwritev(fd, iov + first, n_iov - first, pos + at);
+  });
   if (FdView* v = view_of(fd); v && pos + static_cast<int64_t>(done) > v->known) v->known = pos + static_cast<int64_t>(done);
   if (cur) {
     ++cur->writes;

@@ -663,17 +663,25 @@ int16_t AddRecord(int16_t data, void* record) {
   return make_current(t, data, position, rec, length);
 }
 
+// The data file's current record and where it lies: 0, or the layer's error (100 when
+// there is none).
+static int16_t read_current(Tables* t, int16_t data, int32_t& position, std::vector<uint8_t>& record) {
+  Fcb* f = open_file(data);
+  position = f->cur_rec;
+  if (!position) return layer_fail(t, 100, data);
+  record.resize(static_cast<size_t>(f->h.rec_len));
+  int32_t got = 0;
+  return read_active(t, data, position, record.data(), f->h.rec_len, &got);
+}
+
 int16_t RewriteRecord(int16_t data, const void* record) {
   Tables* t = data_of_layer(data);
   if (!t) return uerr_cod;
   if (!record) return layer_fail(t, 33, data);
-  Fcb* f = open_file(data);
-  int32_t position = f->cur_rec;
-  if (!position) return layer_fail(t, 100, data);
-  int32_t length = f->h.rec_len;
-  std::vector<uint8_t> old(static_cast<size_t>(length));
-  int32_t got = 0;
-  if (int16_t e = read_active(t, data, position, old.data(), length, &got)) return e;
+  int32_t position = 0;
+  std::vector<uint8_t> old;
+  if (int16_t e = read_current(t, data, position, old)) return e;
+  const int32_t length = static_cast<int32_t>(old.size());
   const uint8_t* rec = static_cast<const uint8_t*>(record);
   DataTable& d = t->data[size_t(data)];
   // New keys first, so that a refused one leaves every index as it was.
@@ -710,13 +718,10 @@ int16_t RewriteRecord(int16_t data, const void* record) {
 int16_t DeleteRecord(int16_t data) {
   Tables* t = data_of_layer(data);
   if (!t) return uerr_cod;
-  Fcb* f = open_file(data);
-  int32_t position = f->cur_rec;
-  if (!position) return layer_fail(t, 100, data);
-  int32_t length = f->h.rec_len;
-  std::vector<uint8_t> old(static_cast<size_t>(length));
-  int32_t got = 0;
-  if (int16_t e = read_active(t, data, position, old.data(), length, &got)) return e;
+  int32_t position = 0;
+  std::vector<uint8_t> old;
+  if (int16_t e = read_current(t, data, position, old)) return e;
+  const int32_t length = static_cast<int32_t>(old.size());
   for (int16_t index : t->data[size_t(data)].indexes) {
     std::vector<uint8_t> key;
     bool none = false;
@@ -724,7 +729,7 @@ int16_t DeleteRecord(int16_t data) {
     if (!none && DeleteKey(index, key.data(), position)) return layer_fail(t, uerr_cod, index);
   }
   if (ReleaseData(data, position)) return layer_fail(t, uerr_cod, data);
-  f->cur_rec = 0;
+  open_file(data)->cur_rec = 0;
   t->data[size_t(data)].current_keys.clear();
   uerr_cod = 0;
   return 0;

@@ -275,18 +275,28 @@ void fill(Store& s, uint32_t count, Key key, Len len, const uint8_t* data) {
   s.commit();
 }
 
-void BM_DateInsert(benchmark::State& st) {
+// The records a workload puts: count of them, each key and length from its number.
+struct Records {
+  Workload w;
+  const char* name;
+  uint32_t count;
+  std::string (*key)(uint32_t);
+  size_t (*len)(uint32_t);
+  std::vector<uint8_t> rec;
+};
+
+// A fresh store each iteration, all the records put in a scattered order in one batch.
+void insert_run(benchmark::State& st, const Records& r) {
   auto b = static_cast<Backend>(st.range(0));
-  std::vector<uint8_t> rec(50, 'd');
   uint32_t done = 0;
   for (auto _ : st) {
     st.PauseTiming();
-    auto s = make(b, kDates, "dates_insert");
+    auto s = make(b, r.w, r.name);
     st.ResumeTiming();
     s->begin();
-    for (uint32_t i = 0; i < kDateCount; ++i) s->put(date_key(i * 7919 % kDateCount), rec.data(), rec.size());
+    for (uint32_t i = 0; i < r.count; ++i) s->put(r.key(i * 7919 % r.count), r.rec.data(), r.len(i));
     s->commit();
-    done += kDateCount;
+    done += r.count;
     st.PauseTiming();
     s.reset();
     st.ResumeTiming();
@@ -294,17 +304,22 @@ void BM_DateInsert(benchmark::State& st) {
   st.SetItemsProcessed(done);
 }
 
-void BM_DateLookup(benchmark::State& st) {
-  auto b = static_cast<Backend>(st.range(0));
-  auto s = make(b, kDates, "dates_lookup");
-  std::vector<uint8_t> rec(50, 'd'), out;
-  fill(*s, kDateCount, date_key, [&](uint32_t) { return rec.size(); }, rec.data());
-  std::mt19937 rng(1);
+// Lookups of random keys among the records put in key order.
+void lookup_run(benchmark::State& st, const Records& r, uint32_t seed) {
+  auto s = make(static_cast<Backend>(st.range(0)), r.w, r.name);
+  std::vector<uint8_t> out;
+  fill(*s, r.count, r.key, r.len, r.rec.data());
+  std::mt19937 rng(seed);
   s->begin();
-  for (auto _ : st) benchmark::DoNotOptimize(s->get(date_key(rng() % kDateCount), out));
+  for (auto _ : st) benchmark::DoNotOptimize(s->get(r.key(rng() % r.count), out));
   s->commit();
   st.SetItemsProcessed(st.iterations());
 }
+
+size_t date_len(uint32_t) { return 50; }
+
+const Records kDateRecords{kDates, "dates", kDateCount, date_key, date_len, std::vector<uint8_t>(50, 'd')};
+const Records kCellRecords{kCells, "cells", kCellCount, cell_key, cell_len, std::vector<uint8_t>(4096, 'c')};
 
 void BM_ModelReplace(benchmark::State& st) {
   auto b = static_cast<Backend>(st.range(0));
@@ -328,38 +343,6 @@ void BM_ModelReplace(benchmark::State& st) {
   st.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
-void BM_CellInsert(benchmark::State& st) {
-  auto b = static_cast<Backend>(st.range(0));
-  std::vector<uint8_t> rec(4096, 'c');
-  uint32_t done = 0;
-  for (auto _ : st) {
-    st.PauseTiming();
-    auto s = make(b, kCells, "cells_insert");
-    st.ResumeTiming();
-    s->begin();
-    for (uint32_t i = 0; i < kCellCount; ++i) s->put(cell_key(i * 7919 % kCellCount), rec.data(), cell_len(i));
-    s->commit();
-    done += kCellCount;
-    st.PauseTiming();
-    s.reset();
-    st.ResumeTiming();
-  }
-  st.SetItemsProcessed(done);
-}
-
-
-void BM_CellLookup(benchmark::State& st) {
-  auto b = static_cast<Backend>(st.range(0));
-  auto s = make(b, kCells, "cells_lookup");
-  std::vector<uint8_t> rec(4096, 'c'), out;
-  fill(*s, kCellCount, cell_key, cell_len, rec.data());
-  std::mt19937 rng(3);
-  s->begin();
-  for (auto _ : st) benchmark::DoNotOptimize(s->get(cell_key(rng() % kCellCount), out));
-  s->commit();
-  st.SetItemsProcessed(st.iterations());
-}
-
 void BM_CellScan(benchmark::State& st) {
   auto b = static_cast<Backend>(st.range(0));
   auto s = make(b, kCells, "cells_scan");
@@ -374,17 +357,20 @@ void backends(benchmark::internal::Benchmark* b) {
   b->ArgName("backend")->Arg(kOstrel)->Arg(kSqlite)->Arg(kLmdb)->Unit(benchmark::kMicrosecond);
 }
 
-BENCHMARK(BM_DateInsert)->Apply(backends)->Iterations(2);
-BENCHMARK(BM_DateLookup)->Apply(backends);
-BENCHMARK(BM_ModelReplace)->Apply(backends);
-BENCHMARK(BM_CellInsert)->Apply(backends)->Iterations(2);
-BENCHMARK(BM_CellLookup)->Apply(backends);
-BENCHMARK(BM_CellScan)->Apply(backends);
+void register_all() {
+  benchmark::RegisterBenchmark("BM_DateInsert", insert_run, kDateRecords)->Apply(backends)->Iterations(2);
+  benchmark::RegisterBenchmark("BM_DateLookup", lookup_run, kDateRecords, 1u)->Apply(backends);
+  benchmark::RegisterBenchmark("BM_ModelReplace", BM_ModelReplace)->Apply(backends);
+  benchmark::RegisterBenchmark("BM_CellInsert", insert_run, kCellRecords)->Apply(backends)->Iterations(2);
+  benchmark::RegisterBenchmark("BM_CellLookup", lookup_run, kCellRecords, 3u)->Apply(backends);
+  benchmark::RegisterBenchmark("BM_CellScan", BM_CellScan)->Apply(backends);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::printf("backend 0 = Ostrel engine, 1 = SQLite, 2 = LMDB\n");
+  register_all();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -81,50 +81,60 @@ class DamageTest : public KeyfileTest {
     }
     EXPECT_EQ(AvailableFileNbr(2), 0);  // nothing left behind
   }
+  // Damaged copies of the built files, each made by damage(rng, index bytes, data bytes)
+  // and put through every operation.
+  template <class Damage>
+  void exercise_damaged(uint32_t seed, int rounds, Damage damage) {
+    std::mt19937 rng(seed);
+    for (int round = 0; round < rounds; ++round) {
+      auto b = good_idx;
+      auto d = good_dat;
+      damage(rng, b, d);
+      spit(path("d.idx"), b);
+      spit(path("d.dat"), d);
+      exercise();
+    }
+  }
+  // The error a first-key walk over this index file ends in (it finds nothing).
+  int16_t first_key_error(const std::vector<uint8_t>& idx) {
+    spit(path("d.idx"), idx);
+    EXPECT_EQ(OpenOlFile(0, "d.idx", 2), 0);
+    std::vector<char> out(20);
+    EXPECT_EQ(FirstKey(0, out.data()), 0);
+    const int16_t e = uerr_cod;
+    CloseOlFile(0, 0);
+    return e;
+  }
+  // count bytes past the header area changed at random.
+  static void flip(std::mt19937& rng, std::vector<uint8_t>& v, int count) {
+    for (int i = 0; i < count; ++i) v[512 + rng() % (v.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
+  }
   std::vector<uint8_t> good_idx, good_dat;
 };
 
 TEST_F(DamageTest, FlippedBytesInNodes) {
   build(0);
-  std::mt19937 rng(99);
-  for (int round = 0; round < 30; ++round) {
-    auto b = good_idx;
-    int flips = 1 + static_cast<int>(rng() % 8);
-    for (int i = 0; i < flips; ++i) b[512 + rng() % (b.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
-    spit(path("d.idx"), b);
-    spit(path("d.dat"), good_dat);
-    exercise();
-  }
+  exercise_damaged(99, 30, [](std::mt19937& rng, std::vector<uint8_t>& b, std::vector<uint8_t>&) {
+    flip(rng, b, 1 + static_cast<int>(rng() % 8));
+  });
 }
 
 TEST_F(DamageTest, FlippedBytesInCompressedNodesAndPieces) {
   build(12);
-  std::mt19937 rng(7);
-  for (int round = 0; round < 30; ++round) {
-    auto b = good_idx;
-    auto d = good_dat;
-    for (int i = 0; i < 4; ++i) b[512 + rng() % (b.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
-    for (int i = 0; i < 4; ++i) d[512 + rng() % (d.size() - 512)] ^= static_cast<uint8_t>(1 + rng() % 255);
-    spit(path("d.idx"), b);
-    spit(path("d.dat"), d);
-    exercise();
-  }
+  exercise_damaged(7, 30, [](std::mt19937& rng, std::vector<uint8_t>& b, std::vector<uint8_t>& d) {
+    flip(rng, b, 4);
+    flip(rng, d, 4);
+  });
 }
 
 TEST_F(DamageTest, FlippedHeaderFields) {
   build(12);
-  std::mt19937 rng(5);
-  for (int round = 0; round < 40; ++round) {
-    auto b = good_idx;
-    auto d = good_dat;
+  exercise_damaged(5, 40, [](std::mt19937& rng, std::vector<uint8_t>& b, std::vector<uint8_t>& d) {
     b[rng() % 128] ^= static_cast<uint8_t>(1 + rng() % 255);
     d[rng() % 128] ^= static_cast<uint8_t>(1 + rng() % 255);
     b[56] = 0;
     d[56] = 0;
-    spit(path("d.idx"), b);
-    spit(path("d.dat"), d);
-    exercise();
-  }
+  });
 }
 
 TEST_F(DamageTest, TruncatedFiles) {
@@ -233,19 +243,10 @@ TEST_F(DamageTest, CountsLargerThanTheNode) {
   auto b = good_idx;
   int32_t first = le32(b, 72);
   put16(b, static_cast<size_t>(first) + 8, 500);
-  spit(path("d.idx"), b);
-  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
-  std::vector<char> out(20);
-  EXPECT_EQ(FirstKey(0, out.data()), 0);
-  EXPECT_EQ(uerr_cod, 231);
-  CloseOlFile(0, 0);
+  EXPECT_EQ(first_key_error(b), 231);
   b = good_idx;
   put16(b, static_cast<size_t>(first) + 10, 0xFFF0);  // bytes in use past the entry area
-  spit(path("d.idx"), b);
-  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
-  EXPECT_EQ(FirstKey(0, out.data()), 0);
-  EXPECT_EQ(uerr_cod, 231);
-  CloseOlFile(0, 0);
+  EXPECT_EQ(first_key_error(b), 231);
 }
 
 TEST_F(DamageTest, ChildPointingBackUpIsBounded) {
@@ -270,12 +271,7 @@ TEST_F(DamageTest, NodesOfAnotherMemberOrOnTheFreeChainAreRefused) {
   auto b = good_idx;
   int32_t first = le32(b, 72);
   b[static_cast<size_t>(first) + 16] = 3;  // owned by member 3
-  spit(path("d.idx"), b);
-  ASSERT_EQ(OpenOlFile(0, "d.idx", 2), 0);
-  std::vector<char> out(20);
-  EXPECT_EQ(FirstKey(0, out.data()), 0);
-  EXPECT_EQ(uerr_cod, 69);
-  CloseOlFile(0, 0);
+  EXPECT_EQ(first_key_error(b), 69);
   b = good_idx;
   put32(b, 4, le32(b, 28));  // the free chain starts at the root
   spit(path("d.idx"), b);

@@ -27,33 +27,13 @@ TEST_F(FormatTest, FixedFileHeaderByteForByte) {
   ASSERT_EQ(CloseOlFile(0, 0), 0);
   auto b = slurp(path("f.dat"));
   ASSERT_EQ(b.size(), 200u);  // smallest multiple of 100 holding the 128-byte header
-  EXPECT_EQ(le32(b, 0), 199);
-  EXPECT_EQ(le32(b, 4), 0);
-  EXPECT_EQ(le32(b, 8), 199);
-  EXPECT_EQ(le32(b, 20), 0);
-  EXPECT_EQ(le32(b, 24), 0);
-  EXPECT_EQ(le32(b, 28), 0);
-  EXPECT_EQ(le16(b, 42), 0);
-  EXPECT_EQ(le16(b, 44), 100);
-  EXPECT_EQ(le16(b, 46), 4096);
-  EXPECT_EQ(le16(b, 48), 2);
-  EXPECT_EQ(le16(b, 50), 0);
-  EXPECT_EQ(b[56], 0);
-  EXPECT_EQ(b[57], 0);
-  EXPECT_EQ(b[58], 1);
-  EXPECT_EQ(b[59], 0);
-  EXPECT_EQ(b[60], 0);
-  EXPECT_EQ(le16(b, 64), 0);
-  EXPECT_EQ(le16(b, 66), 0);
-  EXPECT_EQ(le16(b, 68), 0);
-  EXPECT_EQ(le16(b, 70), 0);
-  EXPECT_EQ(le32(b, 80), 0);
-  EXPECT_EQ(le16(b, 92), 0);
-  EXPECT_EQ(le16(b, 98), 0);
-  EXPECT_EQ(le32(b, 100), 15);
-  EXPECT_EQ(le32(b, 108), 1);
+  expect_fields(b, 0,
+                {{0, 4, 199}, {4, 4, 0}, {8, 4, 199}, {20, 4, 0}, {24, 4, 0}, {28, 4, 0}, {42, 2, 0}, {44, 2, 100},
+                 {46, 2, 4096}, {48, 2, 2}, {50, 2, 0}, {56, 1, 0}, {57, 1, 0}, {58, 1, 1}, {59, 1, 0}, {60, 1, 0},
+                 {64, 2, 0}, {66, 2, 0}, {68, 2, 0}, {70, 2, 0}, {80, 4, 0}, {92, 2, 0}, {98, 2, 0}, {100, 4, 15},
+                 {108, 4, 1}});
   expect_constants(b, 0);
-  for (size_t i = 128; i < 200; ++i) ASSERT_EQ(b[i], 0xFF) << i;
+  expect_unwritten(b, 128, 200);
 }
 
 TEST_F(FormatTest, HeaderAreaOfFixedFilesFollowsTheRecordLength) {
@@ -65,7 +45,7 @@ TEST_F(FormatTest, HeaderAreaOfFixedFilesFollowsTheRecordLength) {
   ASSERT_EQ(CloseOlFile(1, 0), 0);
   auto a = slurp(path("a.dat"));
   ASSERT_GE(a.size(), 4096u);
-  for (size_t i = 128; i < 4096; ++i) ASSERT_EQ(a[i], 0xFF) << i;
+  expect_unwritten(a, 128, 4096);
   EXPECT_EQ(le32(a, 8), 4096 + 4096 - 1);
 }
 
@@ -74,27 +54,13 @@ TEST_F(FormatTest, VariableFileHeaderByteForByte) {
   ASSERT_EQ(CloseOlFile(0, 0), 0);
   auto b = slurp(path("v.dat"));
   ASSERT_EQ(b.size(), 512u);
-  EXPECT_EQ(le32(b, 0), 511);
-  EXPECT_EQ(le32(b, 8), 511);
-  EXPECT_EQ(le16(b, 42), 512);
-  EXPECT_EQ(le16(b, 44), 0);
-  EXPECT_EQ(le16(b, 46), 16384);
-  EXPECT_EQ(le16(b, 48), 6);
-  EXPECT_EQ(le16(b, 50), 4);
-  EXPECT_EQ(le16(b, 52), 480);  // 40 space-index entries of 12 bytes
-  EXPECT_EQ(le16(b, 54), 494);
-  EXPECT_EQ(le16(b, 94), 128);
-  EXPECT_EQ(b[56], 0);
-  EXPECT_EQ(b[57], 0);
-  EXPECT_EQ(b[58], 1);
-  EXPECT_EQ(b[59], 2);
-  EXPECT_EQ(b[60], 0);
-  EXPECT_EQ(le16(b, 64), 2);
-  EXPECT_EQ(le16(b, 66), 12);
-  EXPECT_EQ(le32(b, 76), 0);
-  EXPECT_EQ(le32(b, 100), 15);
+  expect_fields(b, 0,
+                {{0, 4, 511}, {8, 4, 511}, {42, 2, 512}, {44, 2, 0}, {46, 2, 16384}, {48, 2, 6}, {50, 2, 4},
+                 {52, 2, 480},  // 40 space-index entries of 12 bytes
+                 {54, 2, 494}, {94, 2, 128}, {56, 1, 0}, {57, 1, 0}, {58, 1, 1}, {59, 1, 2}, {60, 1, 0}, {64, 2, 2},
+                 {66, 2, 12}, {76, 4, 0}, {100, 4, 15}});
   expect_constants(b, 0);
-  for (size_t i = 128; i < 512; ++i) ASSERT_EQ(b[i], 0xFF) << i;
+  expect_unwritten(b, 128, 512);
 }
 
 TEST_F(FormatTest, IndexFileHeaderByteForByte) {
@@ -104,31 +70,15 @@ TEST_F(FormatTest, IndexFileHeaderByteForByte) {
   for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseOlFile(static_cast<int16_t>(i), 0), 0);
   auto b = slurp(path("k.idx"));
   ASSERT_EQ(b.size(), 512u);
-  EXPECT_EQ(le32(b, 0), 511);
-  EXPECT_EQ(le32(b, 8), 511);
-  EXPECT_EQ(le16(b, 42), 512);
-  EXPECT_EQ(le16(b, 44), 0);
-  EXPECT_EQ(le16(b, 46), 4096);
-  EXPECT_EQ(le16(b, 52), 38 * 13 - 34);  // key + two compression bytes + position, 13 entries
-  EXPECT_EQ(le16(b, 54), 494);
-  EXPECT_EQ(le16(b, 94), 128);
-  EXPECT_EQ(b[57], 12);
-  EXPECT_EQ(b[58], 0);
-  EXPECT_EQ(b[59], 0);
-  EXPECT_EQ(b[60], 32);
-  EXPECT_EQ(le16(b, 64), 1);
-  EXPECT_EQ(le16(b, 66), 32);
-  EXPECT_EQ(le16(b, 68), 0);
-  EXPECT_EQ(le32(b, 72), 0);
-  EXPECT_EQ(le32(b, 100), 8);
+  expect_fields(b, 0,
+                {{0, 4, 511}, {8, 4, 511}, {42, 2, 512}, {44, 2, 0}, {46, 2, 4096},
+                 {52, 2, 38 * 13 - 34},  // key + two compression bytes + position, 13 entries
+                 {54, 2, 494}, {94, 2, 128}, {57, 1, 12}, {58, 1, 0}, {59, 1, 0}, {60, 1, 32}, {64, 2, 1},
+                 {66, 2, 32}, {68, 2, 0}, {72, 4, 0}, {100, 4, 8}});
   expect_constants(b, 0);
-  for (size_t i = 128; i < 512; ++i) ASSERT_EQ(b[i], 0xFF) << i;
-  auto u = slurp(path("u.idx"));
-  EXPECT_EQ(le16(u, 52), 436);
-  EXPECT_EQ(u[57], 0);
-  auto r = slurp(path("r.idx"));
-  EXPECT_EQ(r[59], 1);
-  EXPECT_EQ(r[57], 0);
+  expect_unwritten(b, 128, 512);
+  expect_fields(slurp(path("u.idx")), 0, {{52, 2, 436}, {57, 1, 0}});
+  expect_fields(slurp(path("r.idx")), 0, {{59, 1, 1}, {57, 1, 0}});
 }
 
 TEST_F(FormatTest, IndexWithMembersReservesNumbersAndHeaderRoom) {

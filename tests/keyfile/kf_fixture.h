@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,24 @@ inline void put32(std::vector<uint8_t>& b, size_t o, int32_t v) {
 inline void put16(std::vector<uint8_t>& b, size_t o, uint16_t v) {
   b.at(o) = static_cast<uint8_t>(v);
   b.at(o + 1) = static_cast<uint8_t>(v >> 8);
+}
+
+// A little-endian field of a file: where, how many bytes (1, 2 or 4), the value it holds.
+struct Field {
+  size_t at;
+  int width;
+  int32_t value;
+};
+inline void expect_fields(const std::vector<uint8_t>& b, size_t base, std::initializer_list<Field> fields) {
+  for (const Field& f : fields) {
+    const size_t o = base + f.at;
+    const int32_t got = f.width == 4 ? le32(b, o) : f.width == 2 ? le16(b, o) : b.at(o);
+    EXPECT_EQ(got, f.value) << "offset " << f.at;
+  }
+}
+// Bytes [from, to) all 0xFF, as the engine leaves room nothing has written.
+inline void expect_unwritten(const std::vector<uint8_t>& b, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) ASSERT_EQ(b.at(i), 0xFF) << i;
 }
 
 class KeyfileTest : public ::testing::Test {

@@ -304,6 +304,83 @@ TEST_F(VariableTest, ReadsOverSeveralPagesSeeBufferedChanges) {
   }
 }
 
+// Write-through records replaced in place when they fit (the rest split off as free
+// space) and moved when they grow: after every call the file itself holds the record's
+// header and bytes, the split-off piece reads free, and reads through the engine return
+// the latest bytes whether its pages come from buffers (shared open) or the mapping.
+TEST_F(VariableTest, WriteThroughReplacesAreInTheFileAtOnce) {
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  for (const uint16_t mode : {uint16_t(0x46), uint16_t(0x47)}) {
+    SCOPED_TRACE(mode);
+    restart(3);
+    std::filesystem::remove(path("v.dat"));
+    ASSERT_EQ(CreateDataFile(0, "v.dat", 0, 0, 0x46), 0);
+    ASSERT_EQ(CloseOlFile(0, 0), 0);
+    ASSERT_EQ(OpenOlFile(0, "v.dat", mode), 0);
+    std::mt19937 rng(mode);
+    std::map<int32_t, std::vector<uint8_t>> live;
+    auto make = [&](size_t n) {
+      std::vector<uint8_t> d(n);
+      for (auto& b : d) b = static_cast<uint8_t>(rng());
+      return d;
+    };
+    for (int i = 0; i < 40; ++i) {
+      auto d = make(300 + rng() % 2700);
+      int32_t p = NewVData(0, static_cast<int32_t>(d.size()));
+      ASSERT_NE(p, 0) << uerr_cod;
+      ASSERT_EQ(WriteVData(0, p, d.data(), static_cast<int32_t>(d.size())), 0);
+      live[p] = d;
+    }
+    int in_place = 0, split = 0, moved = 0;
+    for (int round = 0; round < 200; ++round) {
+      auto it = std::next(live.begin(), static_cast<long>(rng() % live.size()));
+      int32_t p = it->first;
+      std::vector<uint8_t> before(it->second.size());
+      ASSERT_EQ(ReadVData(0, p, before.data(), static_cast<int32_t>(before.size())), 0);
+      const int32_t room = total_at(p) - 10;
+      auto d = make(100 + rng() % 3500);
+      const int32_t len = static_cast<int32_t>(d.size());
+      if (len <= room) {
+        ASSERT_EQ(WriteVData(0, p, d.data(), len), 0);
+        const int32_t left = room - len;
+        ++in_place;
+        if (left > 64) {
+          ++split;
+          EXPECT_EQ(mark_at(p + 10 + len), 0xFDFD) << "round " << round;
+        }
+        EXPECT_EQ(total_at(p), left > 64 ? len + 10 : room + 10);
+      } else {
+        const int32_t q = NewVData(0, len);
+        ASSERT_NE(q, 0) << uerr_cod;
+        ASSERT_EQ(WriteVData(0, q, d.data(), len), 0);
+        ASSERT_EQ(ReleaseVData(0, p), 0);
+        EXPECT_EQ(mark_at(p), 0xFDFD);
+        live.erase(it);
+        p = q;
+        ++moved;
+      }
+      live[p] = d;
+      // Straight from the file, before any flush.
+      const auto file = slurp(path("v.dat"));
+      ASSERT_EQ(le16(file, static_cast<size_t>(p)), 0xFAFA);
+      ASSERT_EQ(le32(file, static_cast<size_t>(p) + 6), len);
+      ASSERT_TRUE(std::equal(d.begin(), d.end(), file.begin() + p + 10)) << "round " << round;
+      // The record just written (its pages were read just before) and another one.
+      for (const int32_t r : {p, std::next(live.begin(), static_cast<long>(rng() % live.size()))->first}) {
+        std::vector<uint8_t> back(live[r].size());
+        ASSERT_EQ(ReadVData(0, r, back.data(), static_cast<int32_t>(back.size())), 0);
+        ASSERT_EQ(back, live[r]) << "round " << round;
+      }
+    }
+    EXPECT_GT(split, 15);
+    EXPECT_GE(in_place - split, 3);
+    EXPECT_GT(moved, 15);
+    char report[160];
+    ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+    ASSERT_EQ(CloseOlFile(0, 0), 0);
+  }
+}
+
 // ---------------------------------------------------------------- killed while writing
 
 struct Committed {

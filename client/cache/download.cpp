@@ -467,7 +467,11 @@ void download_reset() {
 int download_set_path(const char* path) {
   if (trace()) log_write("download_set_path (%s)", path ? path : "");
   object_path = path && path[0] ? path : kDefaultObjectPath;
-  cache_dir = program_dir() + "/cache/art/" + safe_dir_name(object_path.c_str());
+  std::string dir = program_dir() + "/cache/art/" + safe_dir_name(object_path.c_str());
+  // The folder's date database stays open while the folder stays the same: each world's
+  // attributes set the path again, mostly to the one already in use.
+  bool same = object_dates && dir == cache_dir;
+  cache_dir = dir;
   make_dirs(cache_dir);
   const char* world = world_name ? world_name() : nullptr;
   std::string current = world ? world : "";
@@ -479,6 +483,7 @@ int download_set_path(const char* path) {
     mkdir(folder.c_str(), 0777);
     if (!std::strcmp(sub, "textures")) VxSetSearchPath(folder.c_str(), 1);
   }
+  if (same) return changed;
   database_close(object_dates);
   object_dates = database_open((cache_dir + "/download").c_str(), kObjectKeyLength,
                                kRecordLength, 4096, 4096, 1, 0);

@@ -1,15 +1,7 @@
-// One datagram of the peer channel handed to the avatar task's handling inside an
-// old-protocol world, from the world server's address and from a stranger's.
-#define FUZZ_WORLD_MODE "old"
-#include <arpa/inet.h>
-
-#include "client/scene/avatar_peer.h"
-#include "fuzz/servers/dispatch.h"
+// Peer datagrams at the dispatch targets' pace: a frame only now and then.
+#include "fuzz/servers/peer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || size > PEER_DATAGRAM || !fuzzdispatch::before()) return 0;
-  avatar_peer_handle(data, static_cast<int>(size), world_address(), world_port());
-  avatar_peer_handle(data, static_cast<int>(size), htonl(0x7F000002), htons(3001));
-  fuzzdispatch::after();
+  if (fuzzpeer::handle(data, size)) fuzzdispatch::after();
   return 0;
 }

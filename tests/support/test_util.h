@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <fcntl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -166,7 +167,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Next output line (also kept in lines), or "" after limit_ms.
+  // Next output line (also kept in lines), or "" after limit_ms (0: only what has come).
   std::string line(int limit_ms = 5000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     for (;;) {
@@ -179,9 +180,12 @@ class ChildProcess {
       }
       auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || out_ < 0) return "";
+      if (out_ < 0) return "";
       pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      if (::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) {
+        if (left <= 0) return "";
+        continue;
+      }
       char chunk[4096];
       ssize_t n = read(out_, chunk, sizeof chunk);
       if (n <= 0) {

@@ -39,7 +39,9 @@ class QtWebPage : public QWebEnginePage {
 };
 
 class QtWebPane;
+class QtWebFrame;
 QPointer<QtWebPane> current_pane;
+QPointer<QtWebFrame> current_frame;
 
 // The pane's place in the main window. The view lives in a window of its own (a widget
 // without a parent) that a window container shows here: it draws through OpenGL, and as a
@@ -134,7 +136,8 @@ class QtWebPane : public QWebEngineView, public WebContainer {
 WebContainer* make_pane() {
   QWidget* main = pane_host ? pane_host->main_widget() : nullptr;
   if (!main) return nullptr;
-  return new QtWebPane(new QtWebFrame(main));  // goes with the main window, or before it
+  current_frame = new QtWebFrame(main);
+  return new QtWebPane(current_frame);  // goes with the main window, or before it
 }
 
 }  // namespace
@@ -142,6 +145,8 @@ WebContainer* make_pane() {
 int web_pane_available() { return 1; }
 
 QWidget* web_pane_widget() { return current_pane.data(); }
+
+void web_pane_qt_release() { delete current_frame.data(); }
 
 void web_pane_qt_install(QtHost& host) {
   pane_host = &host;
@@ -152,6 +157,7 @@ void web_pane_qt_install(QtHost& host) {
 
 int web_pane_available() { return 0; }
 QWidget* web_pane_widget() { return nullptr; }
+void web_pane_qt_release() {}
 void web_pane_qt_install(QtHost&) {}
 
 #endif

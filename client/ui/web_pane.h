@@ -17,3 +17,7 @@ int web_pane_available();
 // The pane's browser view while there is one (a window of its own shown inside the main
 // window), else null.
 QWidget* web_pane_widget();
+// Ends the pane's window while the application still runs: the main window's own window
+// takes the pane's window with it, so a pane window left to the application's end would be
+// torn down twice.
+void web_pane_qt_release();

@@ -90,6 +90,7 @@ int program_main(int argc, char** argv, void (*start)(QtHost& host)) {
   if (start) start(qt);
 
   int code = tessel_main(argc > 1 ? argv[1] : "", HOST_SHOW_NORMAL);
+  web_pane_qt_release();
   host_set(nullptr);
   return code;
 }

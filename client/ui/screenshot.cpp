@@ -1,8 +1,10 @@
 #include "client/ui/screenshot.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
+#include <QWindow>
 
 #include "client/ui/qt_host.h"
 
@@ -14,12 +16,24 @@ QImage screenshot_grab(QtHost& host) {
   if (!main_shown && !about_shown) return QImage();
   if (!main_shown) return about->grab().toImage();
   QImage image = main->grab().toImage();
+  QPainter p(&image);
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!w->isVisible() || !screenshot_embedded(w)) continue;
+    QWindow* top = w->windowHandle();
+    while (top->parent()) top = top->parent();
+    if (top != main->windowHandle()) continue;
+    p.drawImage(main->mapFromGlobal(w->mapToGlobal(QPoint(0, 0))), w->grab().toImage());
+  }
   if (about_shown) {
     QImage box = about->grab().toImage();
-    QPainter p(&image);
     p.drawImage((image.width() - box.width()) / 2, (image.height() - box.height()) / 2, box);
   }
   return image;
+}
+
+bool screenshot_embedded(const QWidget* window) {
+  QWindow* handle = window->isWindow() ? window->windowHandle() : nullptr;
+  return handle && handle->parent();
 }
 
 bool screenshot_save(QtHost& host, const char* path) {

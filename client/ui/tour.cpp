@@ -54,7 +54,7 @@ void save(const QString& name) {
   // Dialogs are windows of their own: drawn over the middle, as the user sees them.
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (!w->isVisible() || w == t.host->main_widget() || w == t.host->about_widget()) continue;
-    if (!w->isWindow() || w->windowType() == Qt::ToolTip) continue;
+    if (!w->isWindow() || w->windowType() == Qt::ToolTip || screenshot_embedded(w)) continue;
     QImage box = w->grab().toImage();
     if (image.isNull()) {
       image = box;

@@ -79,6 +79,7 @@ void QtViewport::repaint(int x, int y, int w, int h) {
 void QtViewport::set_table(const uint8_t* rgb) {
   table_.resize(256);
   lookup_.clear();
+  cache_rgb_.fill(0);
   for (int i = 0; i < 256; ++i) {
     table_[i] = qRgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
     lookup_.emplace(pack(rgb + 3 * i), static_cast<uint8_t>(i));  // first index of a colour wins
@@ -91,9 +92,18 @@ void QtViewport::set_palette(const uint8_t* rgb) {
   if (widget_) widget_->update();
 }
 
+uint8_t QtViewport::index_of(uint32_t rgb) {
+  size_t slot = (rgb * 2654435761u) >> 20 & (kCacheSlots - 1);
+  if (cache_rgb_[slot] == (rgb | 0x1000000)) return cache_index_[slot];
+  uint8_t index = index_found(rgb);
+  cache_rgb_[slot] = rgb | 0x1000000;
+  cache_index_[slot] = index;
+  return index;
+}
+
 // Frames arrive through the device palette, so their colours are found exactly; any other
 // colour takes the nearest entry (remembered for the next time).
-uint8_t QtViewport::index_of(uint32_t rgb) {
+uint8_t QtViewport::index_found(uint32_t rgb) {
   auto it = lookup_.find(rgb);
   if (it != lookup_.end()) return it->second;
   int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
@@ -114,18 +124,28 @@ uint8_t QtViewport::index_of(uint32_t rgb) {
 void QtViewport::put_indexed(int x, int y, int w, int h, const uint8_t* pixels, int stride,
                              const uint8_t* colours) {
   if (!pixels || w <= 0 || h <= 0 || image_.isNull()) return;
+  bool changed = false;  // the same indexes in new colours show anew
   if (colours) {
     bool same = true;
     for (int i = 0; i < 256 && same; ++i) same = table_[i] == qRgb(colours[3 * i], colours[3 * i + 1], colours[3 * i + 2]);
     if (!same) set_table(colours);
+    changed = !same;
   }
   int x0 = std::max(0, x), y0 = std::max(0, y);
   int x1 = std::min(image_.width(), x + w), y1 = std::min(image_.height(), y + h);
   if (x0 >= x1 || y0 >= y1) return;
   for (int row = y0; row < y1; ++row)
-    std::memcpy(image_.scanLine(row) + x0, pixels + static_cast<ptrdiff_t>(row - y) * stride + (x0 - x),
-                static_cast<size_t>(x1 - x0));
-  repaint(x0, y0, x1 - x0, y1 - y0);
+    changed |= put_row(row, x0, pixels + static_cast<ptrdiff_t>(row - y) * stride + (x0 - x), x1 - x0);
+  if (changed) repaint(x0, y0, x1 - x0, y1 - y0);
+}
+
+// A frame that shows what is shown already is not handed on: the window is not drawn again
+// (nor composed) while nothing in view moves.
+bool QtViewport::put_row(int row, int x0, const uint8_t* indexes, int count) {
+  uchar* dst = image_.scanLine(row) + x0;
+  if (std::memcmp(dst, indexes, static_cast<size_t>(count)) == 0) return false;
+  std::memcpy(dst, indexes, static_cast<size_t>(count));
+  return true;
 }
 
 void QtViewport::put_rgb(int x, int y, int w, int h, const uint8_t* rgb, int stride) {
@@ -133,12 +153,14 @@ void QtViewport::put_rgb(int x, int y, int w, int h, const uint8_t* rgb, int str
   int x0 = std::max(0, x), y0 = std::max(0, y);
   int x1 = std::min(image_.width(), x + w), y1 = std::min(image_.height(), y + h);
   if (x0 >= x1 || y0 >= y1) return;
+  row_.resize(static_cast<size_t>(x1 - x0));
+  bool changed = false;
   for (int row = y0; row < y1; ++row) {
     const uint8_t* src = rgb + static_cast<ptrdiff_t>(row - y) * stride + 3 * (x0 - x);
-    uchar* dst = image_.scanLine(row);
-    for (int col = x0; col < x1; ++col, src += 3) dst[col] = index_of(pack(src));
+    for (int col = 0; col < x1 - x0; ++col, src += 3) row_[col] = index_of(pack(src));
+    changed |= put_row(row, x0, row_.data(), x1 - x0);
   }
-  repaint(x0, y0, x1 - x0, y1 - y0);
+  if (changed) repaint(x0, y0, x1 - x0, y1 - y0);
 }
 
 void QtViewport::place(int x, int y, int width, int height) {

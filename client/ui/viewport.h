@@ -3,7 +3,9 @@
 // 8-bit indexed image with the device palette.
 #include <QImage>
 #include <QWidget>
+#include <array>
 #include <cstdint>
+#include <vector>
 #include <unordered_map>
 
 #include "client/scene/display_viewport.h"
@@ -58,11 +60,19 @@ class QtViewport : public ViewportSurface {
   void repaint(int x, int y, int w, int h);
 
   uint8_t index_of(uint32_t rgb);
+  uint8_t index_found(uint32_t rgb);
   void set_table(const uint8_t* rgb);
+  // Copies a row of indexes into the image; true when that changed it.
+  bool put_row(int row, int x0, const uint8_t* indexes, int count);
 
   QImage image_;
   QVector<QRgb> table_;
   std::unordered_map<uint32_t, uint8_t> lookup_;
+  // In front of the map, one colour per slot: a frame has few colours and each is found once.
+  static constexpr int kCacheSlots = 4096;
+  std::array<uint32_t, kCacheSlots> cache_rgb_{};  // the colour with bit 24 set, 0 for empty
+  std::array<uint8_t, kCacheSlots> cache_index_{};
+  std::vector<uint8_t> row_;
   QPointer<QtViewportWidget> widget_;
 };
 

@@ -13,7 +13,9 @@
 #include "client/ui/qt_host.h"
 
 #if TESSEL_WEBENGINE
+#include <QPointer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -36,20 +38,77 @@ class QtWebPage : public QWebEnginePage {
   }
 };
 
+class QtWebPane;
+class QtWebFrame;
+QPointer<QtWebPane> current_pane;
+QPointer<QtWebFrame> current_frame;
+
+// The pane's place in the main window. The view lives in a window of its own (a widget
+// without a parent) that a window container shows here: it draws through OpenGL, and as a
+// child of the main window (or of any widget in it) it would have every change of the main
+// window composed through OpenGL; the 3D view's frames, at the screen's rate, then cost most
+// of a core where OpenGL runs in software (a display server without a GPU).
+class QtWebHolder : public QWidget {
+ public:
+  QtWebHolder() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+  }
+  // Its window, without the native child windows winId() would give the main window's other
+  // children.
+  void make() { create(); }
+};
+
+class QtWebFrame : public QWidget {
+ public:
+  explicit QtWebFrame(QWidget* main) : QWidget(main), holder_(new QtWebHolder) {
+    setObjectName("Veldara Web Frame");
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    hide();
+  }
+  QWidget* holder() const { return holder_; }
+  // The view's window is made once the view is in it: made earlier, it would be made again
+  // when the view's OpenGL part comes, outside the container.
+  void hold(QWidget* view) {
+    holder_->layout()->addWidget(view);
+    holder_->make();
+    layout()->addWidget(QWidget::createWindowContainer(holder_->windowHandle(), this));
+  }
+  // The view goes before the container, which would delete the view's window under it.
+  ~QtWebFrame() override { delete holder_.data(); }
+
+ protected:
+  // The container places the window; its widget takes the size here.
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    if (holder_) holder_->resize(size());
+  }
+
+ private:
+  QPointer<QtWebHolder> holder_;
+};
+
 class QtWebPane : public QWebEngineView, public WebContainer {
  public:
-  explicit QtWebPane(QWidget* parent) : QWebEngineView(parent) {
+  explicit QtWebPane(QtWebFrame* frame) : QWebEngineView(frame->holder()), frame_(frame) {
     setObjectName("Veldara Web Browser");
     setWindowTitle("Veldara Web Browser");
+    // An empty page first, so that the view's OpenGL part exists when its window is made.
+    setHtml(QString());
     setPage(new QtWebPage(this));
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) {
       std::string u = url_bytes(url());
       if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
       web_event(WEB_NAVIGATE_COMPLETE, u.c_str());
     });
-    hide();
+    frame_->hold(this);
+    current_pane = this;
   }
-  ~QtWebPane() override { web_container_destroyed(this); }
+  ~QtWebPane() override {
+    web_container_destroyed(this);
+    if (frame_) frame_->deleteLater();
+  }
 
   void navigate(const char* address) override { load(QUrl::fromUserInput(qt_from_bytes(address))); }
   int command(int code) override {
@@ -61,20 +120,33 @@ class QtWebPane : public QWebEngineView, public WebContainer {
       default: return 0;
     }
   }
-  void move(int x, int y, int width, int height) override { setGeometry(x, y, width, height); }
-  void show(bool shown) override { setVisible(shown); }
+  void move(int x, int y, int width, int height) override {
+    if (frame_) frame_->setGeometry(x, y, width, height);
+  }
+  void show(bool shown) override {
+    if (frame_) frame_->setVisible(shown);
+    setVisible(shown);
+  }
   void redraw() override { update(); }
+
+ private:
+  QPointer<QtWebFrame> frame_;
 };
 
 WebContainer* make_pane() {
   QWidget* main = pane_host ? pane_host->main_widget() : nullptr;
   if (!main) return nullptr;
-  return new QtWebPane(main);  // the main window owns it
+  current_frame = new QtWebFrame(main);
+  return new QtWebPane(current_frame);  // goes with the main window, or before it
 }
 
 }  // namespace
 
 int web_pane_available() { return 1; }
+
+QWidget* web_pane_widget() { return current_pane.data(); }
+
+void web_pane_qt_release() { delete current_frame.data(); }
 
 void web_pane_qt_install(QtHost& host) {
   pane_host = &host;
@@ -84,6 +156,8 @@ void web_pane_qt_install(QtHost& host) {
 #else
 
 int web_pane_available() { return 0; }
+QWidget* web_pane_widget() { return nullptr; }
+void web_pane_qt_release() {}
 void web_pane_qt_install(QtHost&) {}
 
 #endif

@@ -165,10 +165,12 @@ TEST_F(Focus, AClickInTheViewTakesTheKeyboardBackFromWhoeverHadIt) {
   EXPECT_TRUE(arrow_turns());
 
 #if TESSEL_WEBENGINE
-  // The web pane: its page takes the keyboard through the view's own focus proxy.
-  QWidget* pane = main_->findChild<QWidget*>("Veldara Web Browser");
+  // The web pane: a click there makes its window (shown inside the main window) the active
+  // one, and its page takes the keyboard through the view's own focus proxy.
+  QWidget* pane = web_pane_widget();
   ASSERT_NE(nullptr, pane);
   ASSERT_TRUE(pane->isVisible());
+  pane->activateWindow();
   pane->setFocus(Qt::MouseFocusReason);
   settle();
   EXPECT_FALSE(arrow_turns());

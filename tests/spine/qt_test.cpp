@@ -8,7 +8,10 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "client/core/keys.h"
 #include "client/ui/keymap.h"
@@ -16,6 +19,7 @@
 #include "client/ui/qt_windows.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/text.h"
+#include "client/ui/viewport.h"
 #include "spine_fixture.h"
 
 // The font library keeps caches for the whole process that the leak checker cannot tell apart
@@ -299,4 +303,89 @@ TEST(QtLoop, IdleFramesAreFewerThanTheScreensRefreshesAndStopWhileMinimised) {
   timed.kill_timer(7);
   EXPECT_GE(timer_events, 1);
   EXPECT_LE(timer_events, 31);
+}
+
+namespace {
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+}  // namespace
+
+// A frame that shows what the view shows already is not handed on to be drawn (nor the window
+// composed) again, whether it comes in palette indexes or, row by row as the display driver
+// puts it, in colours; a frame in which something moved is drawn every time.
+TEST(QtViewportFrames, AStillFrameIsNotDrawnAgainAndAMovingOneIsDrawnEachTime) {
+  app();
+  constexpr int kW = 64, kH = 40;
+  QWidget window;
+  window.resize(kW + 2 * VIEWPORT_EDGE, kH + 2 * VIEWPORT_EDGE);
+  QtViewport view(&window);
+  view.place(0, 0, kW + 2 * VIEWPORT_EDGE, kH + 2 * VIEWPORT_EDGE);
+  uint8_t palette[256 * 3];
+  for (int i = 0; i < 256; ++i) {
+    palette[3 * i] = static_cast<uint8_t>(i);
+    palette[3 * i + 1] = static_cast<uint8_t>(255 - i);
+    palette[3 * i + 2] = static_cast<uint8_t>(i * 7);
+  }
+  view.set_palette(palette);
+  window.show();
+  PaintCounter counter;
+  view.widget()->installEventFilter(&counter);
+  auto settle = [] {
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  };
+  settle();
+
+  std::vector<uint8_t> frame(kW * kH, 9);
+  auto put_indexed = [&] {
+    view.put_indexed(0, 0, kW, kH, frame.data(), kW, nullptr);
+    settle();
+  };
+  auto put_rgb = [&] {
+    std::vector<uint8_t> row(kW * 3);
+    for (int y = 0; y < kH; ++y) {
+      for (int x = 0; x < kW; ++x) std::memcpy(&row[3 * x], palette + 3 * frame[y * kW + x], 3);
+      view.put_rgb(0, y, kW, 1, row.data(), kW * 3);
+    }
+    settle();
+  };
+  // A block of colour 200 at column x.
+  auto block_at = [&](int at) {
+    std::fill(frame.begin(), frame.end(), 9);
+    for (int y = 10; y < 20; ++y)
+      for (int x = at; x < at + 6; ++x) frame[y * kW + x] = 200;
+  };
+
+  block_at(0);
+  put_indexed();
+  int drawn = counter.paints;
+  EXPECT_GE(drawn, 1);
+  for (int i = 0; i < 10; ++i) put_indexed();
+  for (int i = 0; i < 10; ++i) put_rgb();
+  EXPECT_EQ(drawn, counter.paints) << "a still view is drawn again";
+  EXPECT_EQ(200, view.image().pixelIndex(2, 15));
+
+  for (int i = 1; i <= 10; ++i) {
+    block_at(i * 4);
+    int before = counter.paints;
+    if (i % 2) put_indexed(); else put_rgb();
+    EXPECT_GT(counter.paints, before) << "frame " << i << " of a moving block";
+    EXPECT_EQ(200, view.image().pixelIndex(i * 4 + 1, 15));
+    EXPECT_EQ(9, view.image().pixelIndex(i * 4 - 1, 15));
+  }
+
+  // The same indexes in other colours are drawn again.
+  int before = counter.paints;
+  palette[3 * 200] ^= 0xFF;
+  view.put_indexed(0, 0, kW, kH, frame.data(), kW, palette);
+  settle();
+  EXPECT_GT(counter.paints, before);
 }

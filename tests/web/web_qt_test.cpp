@@ -42,16 +42,21 @@ bool wait_for(const std::function<bool()>& done) {
       20000);
 }
 
+// A point of the pane in the main window (the pane's window is shown inside it).
+QPoint in_main(const QWidget* main, const QWidget* pane, QPoint p) {
+  return main->mapFromGlobal(pane->mapToGlobal(p));
+}
+
 // The colour of the pane's middle in a grab of the main window.
-QRgb middle_of(const QImage& image, const QWidget* pane) {
-  QPoint c = pane->mapTo(pane->window(), pane->rect().center());
+QRgb middle_of(const QImage& image, const QWidget* main, const QWidget* pane) {
+  QPoint c = in_main(main, pane, pane->rect().center());
   return image.pixel(c) & 0xFFFFFF;
 }
 
 // The page is drawn: its background fills the pane's middle and its text stands on it.
-bool page_drawn(const QImage& image, const QWidget* pane, QRgb background) {
-  if (image.isNull() || middle_of(image, pane) != background) return false;
-  QRect r(pane->mapTo(pane->window(), QPoint(0, 0)), pane->size());
+bool page_drawn(const QImage& image, const QWidget* main, const QWidget* pane, QRgb background) {
+  if (image.isNull() || middle_of(image, main, pane) != background) return false;
+  QRect r(in_main(main, pane, QPoint(0, 0)), pane->size());
   int text = 0;
   for (int y = r.top(); y < r.top() + 80 && y <= r.bottom(); ++y)
     for (int x = r.left(); x <= r.right(); ++x)
@@ -83,7 +88,7 @@ class WebQt : public WebFixture {
     WebFixture::TearDown();
   }
   QtHelpTree* help_tree() { return qt->main_widget()->findChild<QtHelpTree*>(); }
-  QWidget* pane() { return qt->main_widget()->findChild<QWidget*>("Veldara Web Browser"); }
+  QWidget* pane() { return web_pane_widget(); }
   bool loaded(const std::string& tail) {
     std::string u = web_current_url();
     return !web_is_busy() && u.size() >= tail.size() && u.compare(u.size() - tail.size(), tail.size(), tail) == 0;
@@ -148,9 +153,9 @@ TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   // The page's own background shows in the pane once it is painted.
   wait_for([&] {
     shot = screenshot_grab(*qt);
-    return page_drawn(shot, pane(), 0xF4F1E8);
+    return page_drawn(shot, qt->main_widget(), pane(), 0xF4F1E8);
   });
-  EXPECT_TRUE(page_drawn(shot, pane(), 0xF4F1E8));
+  EXPECT_TRUE(page_drawn(shot, qt->main_widget(), pane(), 0xF4F1E8));
   shot.save(QString::fromStdString(shots_dir() + "/help.png"));
 }
 
@@ -174,9 +179,9 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
   QImage shot;
   wait_for([&] {
     shot = screenshot_grab(*qt);
-    return page_drawn(shot, pane(), 0xE8EEF4);
+    return page_drawn(shot, qt->main_widget(), pane(), 0xE8EEF4);
   });
-  EXPECT_TRUE(page_drawn(shot, pane(), 0xE8EEF4));
+  EXPECT_TRUE(page_drawn(shot, qt->main_widget(), pane(), 0xE8EEF4));
   shot.save(QString::fromStdString(shots_dir() + "/object_page.png"));
 
   // The link is clicked in the page: the teleport runs and the page stays.

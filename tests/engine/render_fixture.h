@@ -76,6 +76,14 @@ class RenderTest : public EngineTest {
     VxGetDeviceInfo(VX_INFO_DEVICE_RECORD, &r, sizeof r);
     return r;
   }
+  // One frame of the given clumps; what reached the driver.
+  std::vector<RecordedPolygon> draw(VxCamera* cam, std::initializer_list<VxClump*> clumps) {
+    recorded().clear();
+    EXPECT_TRUE(VxBeginCameraUpdate(cam));
+    for (VxClump* c : clumps) VxRenderClump(c);
+    EXPECT_TRUE(VxEndCameraUpdate(cam));
+    return recorded();
+  }
   // Puts the recorder in every polygon slot of both banks.
   void record_polygons() {
     DeviceRecord* r = record();

@@ -20,14 +20,6 @@ VxRaster* solid(int side, unsigned char red, unsigned char green, unsigned char 
 
 class RenderReuseTest : public RenderTest {
  protected:
-  // One frame of the given clumps; what reached the driver.
-  std::vector<RecordedPolygon> draw(VxCamera* cam, std::initializer_list<VxClump*> clumps) {
-    recorded().clear();
-    EXPECT_TRUE(VxBeginCameraUpdate(cam));
-    for (VxClump* c : clumps) VxRenderClump(c);
-    EXPECT_TRUE(VxEndCameraUpdate(cam));
-    return recorded();
-  }
   int red_of(int index) {
     unsigned char pal[256 * 4];
     EXPECT_TRUE(VxGetPaletteEntries(0, 256, pal));

@@ -55,13 +55,6 @@ class RenderTexelsTest : public RenderTest {
     r->alloc_image_pixels = &count_alloc;
     r->free_image_pixels = &count_free;
   }
-  std::vector<RecordedPolygon> draw(VxCamera* cam, std::initializer_list<VxClump*> clumps) {
-    recorded().clear();
-    EXPECT_TRUE(VxBeginCameraUpdate(cam));
-    for (VxClump* c : clumps) VxRenderClump(c);
-    EXPECT_TRUE(VxEndCameraUpdate(cam));
-    return recorded();
-  }
   // The palette entry the device shows a colour with.
   int matched(unsigned char red, unsigned char green, unsigned char blue) {
     const uint8_t rgb[3] = {red, green, blue};

@@ -39,6 +39,7 @@ class AgVrmlLexer {
   int Line() const { return line_; }
 
  private:
+  bool ScanPlain(AgToken* token);
   const char* data_;
   size_t size_;
   size_t pos_ = 0;
@@ -160,7 +161,7 @@ class AgMFVecN : public AgFieldValue {
     part_[next_++] = f;
     if (next_ == N) {
       AgArrayPool<float>::Grow(values, N, true);
-      values.insert(values.end(), part_, part_ + N);
+      for (int i = 0; i < N; ++i) values.push_back(part_[i]);
       next_ = 0;
     }
   }

@@ -109,7 +109,11 @@ AgGeometryNode* AgVrmlParser::BuildTree(int options, AgInterpolatorData* interp)
 
 AgGeometryNode::AgGeometryNode() { AgIdentityMatrix(matrix); }
 
-AgGeometryNode::~AgGeometryNode() = default;
+AgGeometryNode::~AgGeometryNode() {
+  // A tree is mostly built, turned into clumps and freed, load after load.
+  AgArrayPool<AgGeometryVertex>::Give(vertices);
+  AgArrayPool<AgGeometryPolygon>::Give(polygons);
+}
 
 void AgDeleteGeometryTree(AgGeometryNode* node) {
   // Siblings in a loop, children by recursion: a tree is only as deep as its nesting.

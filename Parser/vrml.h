@@ -3,6 +3,7 @@
 #define TESSEL_PARSER_VRML_H
 
 #include "Parser/aglib.h"
+#include "Parser/arraypool.h"
 
 #include <cstdint>
 #include <string>
@@ -38,6 +39,7 @@ class AgVrmlLexer {
   int Line() const { return line_; }
 
  private:
+  bool ScanPlain(AgToken* token);
   const char* data_;
   size_t size_;
   size_t pos_ = 0;
@@ -148,14 +150,17 @@ class AgSFNode : public AgFieldValue {
 };
 
 // Lists of N-float elements; a partly given last element does not count. Number lists are not
-// trimmed when done: the parse tree lives only until its geometry is built.
+// trimmed when done: the parse tree lives only until its geometry is built, and then their
+// arrays go back to the pool for the next file.
 template <int N, int32_t T>
 class AgMFVecN : public AgFieldValue {
  public:
   AgMFVecN() : AgFieldValue(T) {}
+  ~AgMFVecN() override { AgArrayPool<float>::Give(values); }
   void AddFloat(float f) override {
     part_[next_++] = f;
     if (next_ == N) {
+      AgArrayPool<float>::Grow(values, N, true);
       for (int i = 0; i < N; ++i) values.push_back(part_[i]);
       next_ = 0;
     }
@@ -178,7 +183,11 @@ using AgMFVec3f = AgMFVecN<3, AG_MFVEC3F>;
 class AgMFInt32 : public AgFieldValue {
  public:
   AgMFInt32() : AgFieldValue(AG_MFINT32) {}
-  void AddInt(int32_t i) override { values.push_back(i); }
+  ~AgMFInt32() override { AgArrayPool<int32_t>::Give(values); }
+  void AddInt(int32_t i) override {
+    AgArrayPool<int32_t>::Grow(values, 1, true);
+    values.push_back(i);
+  }
   bool IsEmpty() const override { return values.empty(); }
   std::vector<int32_t> values;
 };

@@ -258,13 +258,9 @@ void AgIndexedFaceSet::Build(AgBuildContext& ctx, AgGeometryNode* g, int32_t* ma
   {
     // Room for this set's faces and vertices at once, rather than by repeated growth.
     // Growth stays geometric, so many small sets in one node cost no more than one big one.
-    auto grow = [](auto& v, size_t more) {
-      size_t need = v.size() + more;
-      if (need > v.capacity()) v.reserve(std::max(need, 2 * v.capacity()));
-    };
     size_t faces = static_cast<size_t>(std::count(ci.begin(), ci.end(), -1)) + 1;
-    grow(g->polygons, std::min(faces, n));
-    grow(g->vertices, static_cast<size_t>(npoints));
+    AgArrayPool<AgGeometryPolygon>::Grow(g->polygons, std::min(faces, n));
+    AgArrayPool<AgGeometryVertex>::Grow(g->vertices, static_cast<size_t>(npoints));
   }
   const int32_t base = g->VertexCount();
   if (force) {
@@ -274,7 +270,9 @@ void AgIndexedFaceSet::Build(AgBuildContext& ctx, AgGeometryNode* g, int32_t* ma
         g->AddVertex(xyz[0], xyz[1], xyz[2]);
       }
     } else {
-      std::vector<int32_t> last(npoints, -1);
+      AgScratchArray<int32_t> scratch(static_cast<size_t>(npoints));
+      std::vector<int32_t>& last = scratch.v;
+      last.assign(static_cast<size_t>(npoints), -1);
       for (size_t i = 0; i < n; ++i)
         if (ci[i] != -1) last[point_at(i)] = tex_at(i);
       for (int32_t p = 0; p < npoints; ++p) {
@@ -286,7 +284,9 @@ void AgIndexedFaceSet::Build(AgBuildContext& ctx, AgGeometryNode* g, int32_t* ma
     }
   }
 
-  std::vector<Corner> records(npoints);
+  AgScratchArray<Corner> record_array(static_cast<size_t>(npoints));
+  std::vector<Corner>& records = record_array.v;
+  records.assign(static_cast<size_t>(npoints), Corner{});
   std::vector<int32_t> face;
   float sum[3] = {0, 0, 0};
   size_t face_number = 0;

@@ -122,12 +122,60 @@ int32_t ReadInteger(const char* s, size_t len) {
   return static_cast<int32_t>(v);
 }
 
+void SetInteger(AgToken* t, size_t len) {
+  t->kind = AG_TOK_INTEGER;
+  t->ival = ReadInteger(t->text, len);
+  t->fval = static_cast<float>(t->ival);
+}
+
+void SetReal(AgToken* t, size_t len) {
+  double d = ReadReal(t->text, len);
+  t->kind = AG_TOK_REAL;
+  if (d > FLT_MAX) t->fval = HUGE_VALF;
+  else if (d < -FLT_MAX) t->fval = -HUGE_VALF;
+  else t->fval = static_cast<float>(d);
+}
+
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
 }  // namespace
+
+// Blanks, and numbers without an exponent, are most of a model file. They are read here in
+// one pass over their bytes; the automaton below reads everything else, and a number here
+// ends exactly where it would end there.
+bool AgVrmlLexer::ScanPlain(AgToken* t) {
+  const auto* data = reinterpret_cast<const unsigned char*>(data_);
+  size_t p = pos_;
+  for (; p < size_; ++p) {
+    int k = kClass.c[data[p]];
+    if (k == 10) ++line_;
+    else if (k != 7) break;
+  }
+  pos_ = p;
+  const size_t start = p;
+  if (p < size_ && data[p] == '-') ++p;
+  const size_t digits = p;
+  while (p < size_ && IsDigit(data[p])) ++p;
+  if (p == digits) return false;  // "-", "-.5", ".5" and words: the automaton's
+  bool real = p < size_ && data[p] == '.';
+  if (real)
+    for (++p; p < size_ && IsDigit(data[p]);) ++p;
+  // An exponent mark continues the number; text past the token buffer is cut there.
+  if ((p < size_ && kClass.c[data[p]] == 3) || p - start >= sizeof(t->text)) return false;
+  const size_t len = p - start;
+  std::memcpy(t->text, data + start, len);
+  t->text[len] = '\0';
+  pos_ = p;
+  if (real) SetReal(t, len);
+  else SetInteger(t, len);
+  return true;
+}
 
 void AgVrmlLexer::Next(AgToken* t) {
   const auto* data = reinterpret_cast<const unsigned char*>(data_);
   constexpr size_t kCap = sizeof(t->text) - 1;
   for (;;) {
+    if (ScanPlain(t)) return;
     int state = 0;
     size_t len = 0;
     int result = 0;
@@ -149,18 +197,11 @@ void AgVrmlLexer::Next(AgToken* t) {
     t->text[len] = '\0';
     switch (result) {
       case -100:
-        t->kind = AG_TOK_INTEGER;
-        t->ival = ReadInteger(t->text, len);
-        t->fval = static_cast<float>(t->ival);
+        SetInteger(t, len);
         return;
-      case -101: {
-        double d = ReadReal(t->text, len);
-        t->kind = AG_TOK_REAL;
-        if (d > FLT_MAX) t->fval = HUGE_VALF;
-        else if (d < -FLT_MAX) t->fval = -HUGE_VALF;
-        else t->fval = static_cast<float>(d);
+      case -101:
+        SetReal(t, len);
         return;
-      }
       case -102:
         continue;
       case -103:

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -414,6 +416,68 @@ TEST(Build, InterpolatorsOnlyWithOptionTwo) {
   Loaded l("DEF neck-pos-interp PositionInterpolator { key [ 0 ] keyValue [ 1 1 1 ] }", 1);
   ASSERT_EQ(l.rc, 0);
   EXPECT_EQ(l.interp->Count(), 0);
+}
+
+// A textured n x n grid of triangles; `scale` sets its size, so grids differ in every number.
+std::string TexturedGrid(int n, float scale, const char* last_index = "") {
+  std::string points, uvs, index;
+  char buf[96];
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      std::snprintf(buf, sizeof buf, "%g %g %g,", x * scale, (x * y % 7) * scale, y * scale);
+      points += buf;
+      std::snprintf(buf, sizeof buf, "%g %g,", x / float(n - 1), y / float(n - 1));
+      uvs += buf;
+    }
+  for (int y = 0; y + 1 < n; ++y)
+    for (int x = 0; x + 1 < n; ++x) {
+      int a = y * n + x;
+      std::snprintf(buf, sizeof buf, "%d %d %d -1 %d %d %d -1 ", a, a + 1, a + n + 1, a, a + n + 1, a + n);
+      index += buf;
+    }
+  return FaceSet(points, index + last_index, "texCoord TextureCoordinate { point [ " + uvs + " ] }");
+}
+
+struct TreeCopy {
+  std::vector<float> vertices;
+  std::vector<std::vector<int32_t>> polygons;
+  explicit TreeCopy(const AgGeometryNode* g) {
+    for (const AgGeometryVertex& v : g->vertices) vertices.insert(vertices.end(), {v.x, v.y, v.z, v.u, v.v});
+    for (const AgGeometryPolygon& p : g->polygons) polygons.push_back(Indices(p));
+  }
+  bool operator==(const TreeCopy&) const = default;
+};
+
+// Big arrays are kept from one load for the next: a load after bigger, failed or still
+// living ones gets the same tree as the first.
+TEST(Build, ModelLoadedAgainAfterOthersIsTheSame) {
+  const std::string small = TexturedGrid(80, 1.0f), big = TexturedGrid(120, 0.5f);
+  std::unique_ptr<TreeCopy> first;
+  {
+    Loaded l(small);
+    ASSERT_EQ(l.rc, 0) << l.error();
+    EXPECT_EQ(l.tree->VertexCount(), 80 * 80);
+    EXPECT_EQ(l.tree->PolygonCount(), 2 * 79 * 79);
+    first = std::make_unique<TreeCopy>(l.tree);
+  }
+  std::unique_ptr<TreeCopy> big_first;
+  {
+    Loaded l(big);
+    ASSERT_EQ(l.rc, 0) << l.error();
+    big_first = std::make_unique<TreeCopy>(l.tree);
+  }
+  {
+    Loaded bad(TexturedGrid(120, 0.5f, "0 1 99999"));
+    EXPECT_EQ(bad.rc, 4);
+    EXPECT_EQ(bad.error(), "coordIndex 99999 out of range");
+  }
+  Loaded big_again(big);
+  Loaded small_again(small);
+  ASSERT_EQ(small_again.rc, 0) << small_again.error();
+  ASSERT_EQ(big_again.rc, 0) << big_again.error();
+  EXPECT_TRUE(TreeCopy(small_again.tree) == *first);
+  EXPECT_TRUE(TreeCopy(big_again.tree) == *big_first);
+  EXPECT_FALSE(*first == *big_first);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
-// The window set's resource numbers: each dialog's template number with its controls' ids,
-// and the ids of the menus and commands the modules handle. The module headers include
-// this, so the numbers stay where their users look for them; they never change, as the
-// window layer and the message table are keyed by them.
+// The window set's resource numbers in one place: each dialog's template number with its
+// controls' ids, and the menu and command ids the modules handle, one enum per dialog or menu.
+// Each module's header includes this, so its callers see the numbers as before. The window
+// layer builds the dialogs and routes commands by these numbers: they are fixed.
 
 // The settings sheet (psheet.h).
 enum PsheetIds : int {

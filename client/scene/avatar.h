@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "client/core/control_ids.h"
 #include "engine/vxl21.h"
 
 struct balloon;
@@ -85,7 +86,6 @@ void avatar_frame_update();
 // The pop-up menu over an avatar under a viewport point (right click). 1 when an avatar was
 // hit (the click is taken even when the menu is dismissed), 0 otherwise.
 int avatar_popup_menu(int x, int y);
-enum AvatarMenuItem { AVATAR_MENU_MUTE = 9000, AVATAR_MENU_CONTACT = 9001, AVATAR_MENU_EJECT = 9002 };
 // The menu over one user, shared by both protocols: its name (disabled), mute (checked when
 // muted), contact, and eject when offered (for that session or peer address). Contact and
 // eject act here; the id chosen (0 none) is returned so the caller toggles its own mute.

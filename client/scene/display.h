@@ -1,17 +1,8 @@
 #pragma once
 // The screen's colour depth, read once at start-up, and the warning shown when it is
 // neither 15 nor 16 bits (dialog 601).
+#include "client/core/control_ids.h"
 #include "client/core/dialog.h"
-
-// Control ids of dialog 601.
-enum : int {
-  DEPTH_EXIT = 1,
-  DEPTH_TEXT = 1601,
-  DEPTH_DONT_ASK = 1602,
-  DEPTH_CONTINUE = 1603,
-  DEPTH_ADVICE = 1604,
-  DEPTH_DIALOG = 601,
-};
 
 // Reads the depth; warns when needed. 1 go on, 0 stop start-up (quietly).
 int display_init();

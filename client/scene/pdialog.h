@@ -6,28 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "client/core/control_ids.h"
+
 class DialogView;
 class DialogController;
 struct element;
 
-enum PdialogControl {
-  PDIALOG_DIALOG = 606,
-  PDIALOG_DESCRIPTION = 901,
-  PDIALOG_ACTION = 902,
-  PDIALOG_OWNER = 903,
-  PDIALOG_MODEL = 904,
-  PDIALOG_OWNER_NAME = 905,
-  PDIALOG_BUILD_TIME = 105,
-  PDIALOG_LABEL_MODEL = 906,
-  PDIALOG_LABEL_DESCRIPTION = 907,
-  PDIALOG_LABEL_ACTION = 908,
-  PDIALOG_LABEL_OWNER = 909,
-  PDIALOG_LABEL_OWNER_NAME = 1508,
-  PDIALOG_LABEL_BUILD_TIME = 910,
-  // The menu's two top items, addressed by position.
-  PDIALOG_MENU_TOP_0 = 60600,
-  PDIALOG_MENU_TOP_1 = 60601,
-};
 constexpr size_t PDIALOG_EDIT_LIMIT = 250;
 
 // The window layer (the Qt side, or a scripted view in tests). Without one the dialog keeps

@@ -6,22 +6,9 @@
 // scheduler's care while selected and drawn with a yellow highlight box. Window thread only.
 #include <cstdint>
 
-struct element;
+#include "client/core/control_ids.h"
 
-// Builder commands (the object dialog's menu and toolbar, and the main command dispatcher).
-enum PickCommand {
-  PICK_DELETE = 108,
-  PICK_DUPLICATE = 109,
-  PICK_RAISE = 110,
-  PICK_LOWER = 111,
-  PICK_MOVE_AWAY = 112,     // view quadrant q
-  PICK_MOVE_TOWARD = 113,   // q + 2
-  PICK_MOVE_RIGHT = 114,    // q + 1
-  PICK_MOVE_LEFT = 115,     // q + 3
-  PICK_TURN_LEFT = 116,     // + angle step
-  PICK_TURN_RIGHT = 117,    // - angle step
-  PICK_UNDO = 140,
-};
+struct element;
 
 // Builds the highlight template and an empty selection; fills the self and world hooks.
 void pick_init();

@@ -2,12 +2,7 @@
 // The location history: the places left by teleports, walked back and forward like a
 // browser's history. Each entry keeps the world, the position, the camera mode and the
 // flying state that were in effect when the place was left. Window thread only.
-
-// Menu and toolbar ids of the two commands.
-enum HistoryCommandIds {
-  HISTORY_FORWARD = 106,
-  HISTORY_BACK = 107,
-};
+#include "client/core/control_ids.h"
 
 // The Teleport menu and the toolbar (filled by their own init; null entries are skipped).
 struct history_hooks {

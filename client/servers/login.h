@@ -4,18 +4,7 @@
 // the failure counter. The tourist dialog is in tourist.h.
 #include <cstdint>
 
-// Dialog resources and their controls.
-enum LoginDialogIds {
-  LOGIN_DIALOG = 616,
-  LOGIN_NAME = 1501,
-  LOGIN_PASSWORD = 1502,
-  LOGIN_FORGOTTEN = 1503,
-  LOGIN_STATUS = 1504,
-  LOGIN_REMEMBER = 1505,
-  LOGIN_TOURIST = 1506,
-  LOGIN_NAME_LABEL = 1508,
-  LOGIN_PASSWORD_LABEL = 1509,
-};
+#include "client/core/control_ids.h"
 
 constexpr int LOGIN_NAME_LIMIT = 16;
 constexpr int LOGIN_PASSWORD_LIMIT = 12;

@@ -4,15 +4,8 @@
 // Window thread only.
 #include <cstdint>
 
-enum PrivilegeDialogIds {
-  PRIVILEGE_DIALOG = 627,
-  PRIVILEGE_NAME = 301,
-  PRIVILEGE_PASSWORD = 302,
-  PRIVILEGE_ENABLE = 303,  // check box
-  PRIVILEGE_STATUS = 304,
-  PRIVILEGE_NAME_LABEL = 305,
-  PRIVILEGE_PASSWORD_LABEL = 306,
-};
+#include "client/core/control_ids.h"
+
 constexpr int PRIVILEGE_NAME_LIMIT = 16;
 constexpr int PRIVILEGE_PASSWORD_LIMIT = 12;
 

@@ -1,13 +1,8 @@
 #pragma once
 // The one-line prompt: asks for a line of text (the forgotten password, remembered teleports
 // and others). Window thread only.
+#include "client/core/control_ids.h"
 
-enum PromptDialogIds {
-  PROMPT_DIALOG = 610,        // wide
-  PROMPT_DIALOG_SMALL = 617,  // narrow
-  PROMPT_LABEL = 1901,
-  PROMPT_EDIT = 1902,
-};
 constexpr int PROMPT_EDIT_LIMIT = 250;
 constexpr int PROMPT_RESULT_LIMIT = 249;  // OK keeps at most this many characters
 

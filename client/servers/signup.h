@@ -2,29 +2,8 @@
 // Citizenship sign-up: the dialog that sends a new citizen's name, password, e-mail and
 // billing details (universe message 46), waits for the answer (reply 19) and logs in with
 // the new identity; and the sign-up button of the main window. Window thread only.
+#include "client/core/control_ids.h"
 
-enum RegisterDialogIds {
-  REGISTER_DIALOG = 623,
-  REGISTER_MONTH = 251,
-  REGISTER_YEAR = 252,
-  REGISTER_CARD_NAME = 253,
-  REGISTER_BUSINESS = 254,
-  REGISTER_STREET = 255,
-  REGISTER_CITY = 256,
-  REGISTER_STATE = 257,
-  REGISTER_POSTAL = 258,
-  REGISTER_CARD_NUMBER = 259,
-  REGISTER_PHONE = 260,
-  REGISTER_NAME = 261,
-  REGISTER_PASSWORD = 262,
-  REGISTER_CONFIRM = 263,
-  REGISTER_EMAIL = 264,
-  REGISTER_STATUS = 265,
-  REGISTER_CARD_TYPE_1 = 266,
-  REGISTER_CARD_TYPE_2 = 287,
-  REGISTER_CARD_TYPE_3 = 288,
-  REGISTER_CARD_TYPE_4 = 289,
-};
 constexpr int REGISTER_COMMAND = 143;
 constexpr int REGISTER_FAILURE_LIMIT = 10;
 constexpr int REGISTER_WAIT_SECONDS = 120;

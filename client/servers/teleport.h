@@ -6,28 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "client/core/control_ids.h"
 #include "client/core/page_view.h"
-
-// The Teleport dialog and its controls.
-enum TeleportDialogIds {
-  TELEPORT_DIALOG = 605,
-  TELEPORT_COORDINATES = 1002,
-  TELEPORT_WORLD = 1003,
-  TELEPORT_WORLD_LABEL = 1004,
-  TELEPORT_COORDINATES_LABEL = 1005,
-  TELEPORT_HINT_LABEL = 1006,
-};
-
-// The tree's pop-up menu.
-enum TeleportMenuIds {
-  TELEPORT_MENU_RENAME = 100,
-  TELEPORT_MENU_DELETE = 101,
-  TELEPORT_MENU_DIALOG = 102,
-  TELEPORT_MENU_BACK = 103,
-  TELEPORT_MENU_FORWARD = 104,
-  TELEPORT_MENU_HOME = 105,
-  TELEPORT_MENU_REMEMBER = 106,
-};
 
 // Stages of the start-up chain.
 enum TeleportStage {

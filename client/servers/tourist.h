@@ -2,12 +2,7 @@
 // The tourist dialog: entry with a name only, sent in double quotes.
 #include <string>
 
-enum TouristDialogIds {
-  TOURIST_DIALOG = 614,
-  TOURIST_NAME = 1300,
-  TOURIST_STATUS = 1301,
-  TOURIST_CITIZEN = 1302,
-};
+#include "client/core/control_ids.h"
 
 constexpr int TOURIST_NAME_MAX = 15;  // characters read from the edit
 constexpr int TOURIST_EDIT_MAX = 16;  // characters the edit takes

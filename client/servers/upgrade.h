@@ -3,10 +3,7 @@
 // builds the universe announces, offers the upgrade in its dialog, and starts the separate
 // upgrade program (the running program then ends). At start-up it puts in place a newer
 // upgrade program and patch library that the previous upgrade left behind.
-
-constexpr int UPGRADE_DIALOG = 624;          // offered at login
-constexpr int UPGRADE_DIALOG_RUNNING = 625;  // offered while the program runs
-enum : int { UPGRADE_TEXT = 350, UPGRADE_SKIP = 351, UPGRADE_OK = 352 };
+#include "client/core/control_ids.h"
 
 int version_init();
 float version();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "client/core/control_ids.h"
 #include "client/core/page_view.h"
 
 struct universe_world_entry;
@@ -21,11 +22,6 @@ enum WorldsImage {
   WORLDS_IMAGE_CURRENT = 3,
 };
 enum WorldsSort { WORLDS_SORT_NAME = 0, WORLDS_SORT_USERS = 1 };
-enum WorldsMenuIds {
-  WORLDS_MENU_TELEPORT = 100,
-  WORLDS_MENU_CLOSED = 101,
-  WORLDS_MENU_EMPTY = 102,
-};
 
 // The list as the logic sees it; items are the view's own non-zero handles.
 class WorldsListView : public PageListView {

@@ -27,7 +27,6 @@ class Page : public PsheetPage {
  public:
   Page() : PsheetPage(ADVANCED_PAGE, 267, kLabels) {}
   void init(DialogView& view) override {
-    labels(view);
     view.limit(ADVANCED_PATH, kPathMax);
     view.set_text(ADVANCED_PATH, shown_path());
     view.check(ADVANCED_CD, advanced_use_local_path() != 0);

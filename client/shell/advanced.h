@@ -5,16 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "client/core/control_ids.h"
 #include "client/core/settings.h"
 
 class PsheetPage;
-
-enum AdvancedIds : int {
-  ADVANCED_PAGE = 609,
-  ADVANCED_PATH = 651,
-  ADVANCED_CD = 652,
-  ADVANCED_MESSAGES = 655,
-};
 
 // Loads and validates the local path and its CD switch (advanced_load). 0.
 int advanced_init();

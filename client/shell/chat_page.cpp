@@ -20,7 +20,6 @@ class Page : public PsheetPage {
  public:
   Page() : PsheetPage(CHAT_PAGE, 261, kLabels) {}
   void init(DialogView& view) override {
-    labels(view);
     view.set_range(CHAT_AVATARS, 12, 50);
     view.set_position(CHAT_AVATARS, chat_avatars());
     view.set_range(CHAT_NEAR, 0, 50);
@@ -30,14 +29,10 @@ class Page : public PsheetPage {
     view.check(CHAT_LOGGING, logging);
     view.limit(CHAT_LOGFILE, kNameMax);
     view.set_text(CHAT_LOGFILE, chat_logfile());
-    view.enable(CHAT_LOGFILE, logging);
-    view.enable(CHAT_BROWSE, logging);
+    psheet_enable(view, {CHAT_LOGFILE, CHAT_BROWSE}, logging);
   }
   void command(DialogView& view, int id) override {
-    if (id == CHAT_LOGGING) {
-      view.enable(CHAT_LOGFILE, view.checked(CHAT_LOGGING));
-      view.enable(CHAT_BROWSE, view.checked(CHAT_LOGGING));
-    }
+    if (id == CHAT_LOGGING) psheet_enable(view, {CHAT_LOGFILE, CHAT_BROWSE}, view.checked(CHAT_LOGGING));
     if (id == CHAT_BROWSE) {
       // From the name chosen last, else from the log file in use.
       std::string start = browsed_.empty() ? chat_logfile() : browsed_;

@@ -69,15 +69,12 @@ void append(int kind, std::string line) {
 
 // Every module's console line comes here.
 void fill_hooks() {
-  world_hook.console_print = console_line;
-  prop_hook.console_print = console_line;
-  pick_hook.console_print = console_line;
-  model_hook.console_print = console_line;
-  teleport_hook.console_print = console_line;
-  join_hook.console_print = console_line;
-  privilege_hook.console_print = console_line;
-  avatar_hook.console_print = console_line;
-  telegram_hook.console_print = console_line;
+  using line_hook = void (*)(int kind, const char* line);
+  line_hook* const hooks[] = {
+      &world_hook.console_print,     &prop_hook.console_print,     &pick_hook.console_print,
+      &model_hook.console_print,     &teleport_hook.console_print, &join_hook.console_print,
+      &privilege_hook.console_print, &avatar_hook.console_print,   &telegram_hook.console_print};
+  for (line_hook* hook : hooks) *hook = console_line;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "client/core/identity.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/page_window.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
@@ -39,16 +40,14 @@ struct contact {
   char world[CONTACTS_WORLD_LENGTH + 1];
 };
 
-struct contacts_module {
+struct contacts_module : PageWindow<ShellListView> {
   hash_table* table = nullptr;
   int count = 0;
   bool has_pending = false;
   std::string pending;
   bool refresh = false;
   int32_t last_own = 0;
-  bool shown = false;
   bool focus_taken = false;
-  ShellListView* view = nullptr;
   std::vector<int32_t> rows;  // numbers in view order
 };
 contacts_module cm;
@@ -85,11 +84,6 @@ contact* add_entry(int32_t number) {
 
 void remove_entry(int32_t number) {
   if (hash_remove(table(), sizeof number, &number)) --cm.count;
-}
-
-int layout(const char* key, int fallback) {
-  int v = layout_setting(key);
-  return v < 0 ? fallback : v;
 }
 
 void fill() {
@@ -146,14 +140,10 @@ int contacts_init() {
                                              [](int w0, int w1) { tab_save_columns(TAB_CONTACTS, w0, w1); }};
     cm.view = shell_make_list("Veldara Contacts", SHELL_ICON_CONTACT, false, events);
   }
-  if (cm.view) {
-    cm.view->set_column_title(0, msg(179));
-    cm.view->set_column_title(1, msg(180));
-    cm.view->set_column_width(0, layout("contacts_name", DEFAULT_NAME_WIDTH));
-    cm.view->set_column_width(1, layout("contacts_world", DEFAULT_WORLD_WIDTH));
-    cm.view->show(false);
-  }
-  cm.shown = false;
+  const char* const* keys = tab_pages[TAB_CONTACTS].column_keys;
+  if (cm.view)
+    shell_list_columns(*cm.view, {{179, keys[0], DEFAULT_NAME_WIDTH}, {180, keys[1], DEFAULT_WORLD_WIDTH}});
+  cm.hide();
   // The table is the file's: nothing of an earlier run stays.
   contacts_term();
   contacts_load();
@@ -172,19 +162,9 @@ void contacts_term() {
   cm.rows.clear();
 }
 
-void contacts_show() {
-  cm.shown = true;
-  if (cm.view) cm.view->show(true);
-}
-
-void contacts_hide() {
-  cm.shown = false;
-  if (cm.view) cm.view->show(false);
-}
-
-void contacts_move_window(int x, int y, int width, int height) {
-  if (cm.view) cm.view->move(x, y, width, height);
-}
+void contacts_show() { cm.show(); }
+void contacts_hide() { cm.hide(); }
+void contacts_move_window(int x, int y, int width, int height) { cm.move(x, y, width, height); }
 
 void contacts_refresh() { cm.refresh = true; }
 

@@ -6,19 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "client/core/control_ids.h"
+
 struct universe_contact_entry;
 
 constexpr int CONTACTS_MAX = 100;
 constexpr int CONTACTS_BUCKETS = 53;
 constexpr int CONTACTS_NAME_LENGTH = 16;
 constexpr int CONTACTS_WORLD_LENGTH = 8;
-
-enum ContactsMenuIds {
-  CONTACTS_MENU_JOIN = 9100,
-  CONTACTS_MENU_TELEGRAM = 9101,
-  CONTACTS_MENU_DELETE = 9102,
-  CONTACTS_MENU_ADD = 9103,
-};
 
 // Makes the (hidden) list, loads "contacts.txt", asks for a refresh; connects universe
 // replies 15 and the contact half of 12, the connection's refresh and the join module's

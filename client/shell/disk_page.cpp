@@ -20,7 +20,6 @@ class Page : public PsheetPage {
     else view.set_text(DISK_TOTAL, msg_arg(63, static_cast<double>(total) / 1048576.0));
   }
   void init(DialogView& view) override {
-    labels(view);
     view.set_range(DISK_LIMIT_MB, 20, 999);
     view.set_range(DISK_DELETE_DAYS, 1, 180);
     int limit = disk_limit();

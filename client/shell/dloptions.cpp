@@ -48,7 +48,6 @@ class Page : public PsheetPage {
     view.set_text(1213, msg_arg(336, msg(68)));
   }
   void init(DialogView& view) override {
-    labels(view);
     show(view, kPictures, dloptions_pictures());
     show(view, kAudio, dloptions_audio());
   }

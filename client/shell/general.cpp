@@ -24,7 +24,6 @@ class Page : public PsheetPage {
     view.set_text(1106, msg_arg(359, msg(68)));
   }
   void init(DialogView& view) override {
-    labels(view);
     view.check(GENERAL_MUSIC, general_music() != 0);
     view.check(GENERAL_SOUND, general_sound() != 0);
     view.list_clear(GENERAL_RATING);

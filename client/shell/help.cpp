@@ -11,6 +11,7 @@
 
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/page_window.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
@@ -22,11 +23,9 @@ help_hooks help_hook = {};
 
 namespace {
 
-struct State {
-  HelpTreeView* view = nullptr;
+struct State : PageWindow<HelpTreeView> {
   help_tree_maker maker = nullptr;
   bool made = false;
-  bool shown = false;
   std::string help_with_help, registration;
   std::map<intptr_t, std::string> links;  // pages' items
   bool refresh_added = false;
@@ -186,19 +185,9 @@ void help_open(const char* link) {
 void help_with_help() { help_open(s.help_with_help.c_str()); }
 void help_registration() { help_open(s.registration.c_str()); }
 
-void help_show() {
-  s.shown = true;
-  if (s.view) s.view->show(true);
-}
-
-void help_hide() {
-  s.shown = false;
-  if (s.view) s.view->show(false);
-}
-
-void help_size(int x, int y, int width, int height) {
-  if (s.view) s.view->move(x, y, width, height);
-}
+void help_show() { s.show(); }
+void help_hide() { s.hide(); }
+void help_size(int x, int y, int width, int height) { s.move(x, y, width, height); }
 
 void help_selection_changed() {
   if (!s.shown || !s.view) return;

@@ -45,3 +45,12 @@ using shell_list_maker = ShellListView* (*)(const char* window_name, int icon, b
 void shell_set_list_maker(shell_list_maker maker);
 // nullptr when no maker is installed (a run without windows).
 ShellListView* shell_make_list(const char* window_name, int icon, bool multiple, const shell_list_events& events);
+
+// One of a list's two columns: its title (a message number), the [layout] key its width is
+// kept under (the tab page's) and the width while the key is absent.
+struct shell_list_column {
+  int title;
+  const char* key;
+  int width;
+};
+void shell_list_columns(ShellListView& view, const shell_list_column (&columns)[2]);

@@ -43,7 +43,6 @@ class Page : public PsheetPage {
   Page() : PsheetPage(PERFORM_PAGE, 375, kLabels) {}
 
   void init(DialogView& view) override {
-    labels(view);
     view.check(PERFORM_AVATARS, perform_avatars() != 0);
     view.check(PERFORM_ANIMATION, perform_zembrels() != 0);
     view.check(PERFORM_PANNING, perform_panning() == 1);

@@ -6,22 +6,10 @@
 // run writes directdraw = 1.
 #include <cstdint>
 
+#include "client/core/control_ids.h"
 #include "client/core/settings.h"
 
 class PsheetPage;
-
-enum PerformIds : int {
-  PERFORM_PAGE = 603,
-  PERFORM_AVATARS = 801,
-  PERFORM_ANIMATION = 802,
-  PERFORM_PANNING = 803,
-  PERFORM_FRAMERATE = 804,
-  PERFORM_VISIBILITY = 805,
-  PERFORM_FRAMERATE_UPDOWN = 806,
-  PERFORM_VISIBILITY_UPDOWN = 807,
-  PERFORM_DIRECTDRAW = 808,
-  PERFORM_MMX = 809,
-};
 
 // 0 when the machine has less than 15 MB of memory (start-up stops); else reads the keys,
 // writes try_directdraw = 0 and fills the other modules' settings hooks. 1 on success.

@@ -15,7 +15,6 @@ class Page : public PsheetPage {
  public:
   Page() : PsheetPage(PRIVACY_PAGE, 388, kLabels) {}
   void init(DialogView& view) override {
-    labels(view);
     int join_choice = privacy_join();
     for (int i = 0; i < 3; ++i) view.check(PRIVACY_JOIN_ASK + i, join_choice == i);
     view.check(PRIVACY_VERIFY, privacy_verify() != 0);

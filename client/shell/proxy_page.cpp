@@ -27,7 +27,6 @@ class Page : public PsheetPage {
     view.set_text(PROXY_NOTE, msg_arg(401, msg(68), msg(68)));
   }
   void init(DialogView& view) override {
-    labels(view);
     bool on = proxy_address() != nullptr;
     view.check(PROXY_USE, on);
     view.limit(PROXY_ADDRESS, 255);
@@ -36,14 +35,10 @@ class Page : public PsheetPage {
       view.set_text(PROXY_ADDRESS, proxy_address());
       view.set_position(PROXY_PORT, proxy_port());
     }
-    view.enable(PROXY_ADDRESS, on);
-    view.enable(PROXY_PORT, on);
+    psheet_enable(view, {PROXY_ADDRESS, PROXY_PORT}, on);
   }
   void command(DialogView& view, int id) override {
-    if (id == PROXY_USE) {
-      view.enable(PROXY_ADDRESS, view.checked(PROXY_USE));
-      view.enable(PROXY_PORT, view.checked(PROXY_USE));
-    }
+    if (id == PROXY_USE) psheet_enable(view, {PROXY_ADDRESS, PROXY_PORT}, view.checked(PROXY_USE));
     if (id == PROXY_USE || id == PROXY_ADDRESS || id == PROXY_PORT) psheet_changed(this);
   }
   void apply(DialogView& view) override {

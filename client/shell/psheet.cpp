@@ -102,6 +102,7 @@ class Sheet : public DialogController {
     view.enable(PSHEET_HELP, pages[index]->help_topic() != nullptr);
     if (shown_[index]) return;
     shown_[index] = true;
+    pages[index]->labels(view);
     pages[index]->init(view);
   }
 
@@ -169,3 +170,7 @@ void psheet_reset_for_test() {
 }
 
 int psheet_clamp(int v, int low, int high) { return v < low ? low : v > high ? high : v; }
+
+void psheet_enable(DialogView& view, std::initializer_list<int> controls, bool on) {
+  for (int id : controls) view.enable(id, on);
+}

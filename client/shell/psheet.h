@@ -4,15 +4,10 @@
 // start-up and gives accessors; the sheet shows the pages and sends them the apply. A page is
 // set up when it is first shown; the apply goes to every page that was shown and changed
 // since the last apply. Window thread only.
-#include "client/core/dialog.h"
+#include <initializer_list>
 
-enum PsheetIds : int {
-  PSHEET_DIALOG = 22,       // the sheet's dialog (its caption is message 22)
-  PSHEET_TABS = 12320,      // the page selector: one entry per page, selecting shows it
-  PSHEET_APPLY = 12321,
-  PSHEET_HELP = 9,          // the page's help topic; available for pages that have one
-  PSHEET_PAGES = 8,
-};
+#include "client/core/control_ids.h"
+#include "client/core/dialog.h"
 
 class PsheetPage {
  public:
@@ -25,7 +20,7 @@ class PsheetPage {
   int title() const { return title_; }
   // Texts of the page's labels from the message table (again after a change of language).
   virtual void labels(DialogView& view);
-  // Labels, then the current values.
+  // The current values, when the page is first shown (its labels are set just before).
   virtual void init(DialogView& view) = 0;
   // A control of the page was used; a change calls psheet_changed(this).
   virtual void command(DialogView& view, int id) = 0;
@@ -50,5 +45,7 @@ void psheet_changed(PsheetPage* page);
 PsheetPage* psheet_page(int index);
 // The pages' bounds: v brought into low .. high.
 int psheet_clamp(int v, int low, int high);
+// The fields that a page's check box switches on, enabled or not together.
+void psheet_enable(DialogView& view, std::initializer_list<int> controls, bool on);
 // Tests: no sheet open, menu entry cleared.
 void psheet_reset_for_test();

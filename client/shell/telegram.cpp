@@ -15,6 +15,7 @@
 #include "client/core/identity.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/page_window.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/servers/universe.h"
@@ -41,10 +42,8 @@ struct row {
   bool read;
 };
 
-struct telegram_module {
+struct telegram_module : PageWindow<ShellListView> {
   database* db = nullptr;
-  ShellListView* view = nullptr;
-  bool shown = false;
   int32_t filled_for = 0;  // 0: never filled
   bool waiting = false;
   int sort = TELEGRAM_SORT_DATE;
@@ -72,11 +71,6 @@ std::string sender_of(const uint8_t* key) {
 
 void console(int kind, const char* line) {
   if (telegram_hook.console_print) telegram_hook.console_print(kind, line);
-}
-
-int layout(const char* key, int fallback) {
-  int v = layout_setting(key);
-  return v < 0 ? fallback : v;
 }
 
 // Strictly before: distinct keys never compare equal, so the order is a strict weak one.
@@ -219,14 +213,9 @@ int telegram_init() {
         [](int w0, int w1) { tab_save_columns(TAB_TELEGRAMS, w0, w1); }};
     tg.view = shell_make_list("Veldara Telegrams", SHELL_ICON_TELEGRAM, true, events);
   }
-  if (tg.view) {
-    tg.view->set_column_title(0, msg(215));
-    tg.view->set_column_title(1, msg(214));
-    tg.view->set_column_width(0, layout("from", DEFAULT_WIDTH));
-    tg.view->set_column_width(1, layout("date", DEFAULT_WIDTH));
-    tg.view->show(false);
-  }
-  tg.shown = false;
+  const char* const* keys = tab_pages[TAB_TELEGRAMS].column_keys;
+  if (tg.view) shell_list_columns(*tg.view, {{215, keys[0], DEFAULT_WIDTH}, {214, keys[1], DEFAULT_WIDTH}});
+  tg.hide();
   universe_receiver.telegram_set_waiting = telegram_set_waiting;
   universe_receiver.telegram_receive = telegram_receive;
   universe_receiver.telegram_receive_number = telegram_receive_number;
@@ -238,19 +227,9 @@ void telegram_term() {
   tg.db = nullptr;
 }
 
-void telegram_show() {
-  tg.shown = true;
-  if (tg.view) tg.view->show(true);
-}
-
-void telegram_hide() {
-  tg.shown = false;
-  if (tg.view) tg.view->show(false);
-}
-
-void telegram_move_window(int x, int y, int width, int height) {
-  if (tg.view) tg.view->move(x, y, width, height);
-}
+void telegram_show() { tg.show(); }
+void telegram_hide() { tg.hide(); }
+void telegram_move_window(int x, int y, int width, int height) { tg.move(x, y, width, height); }
 
 void telegram_set_waiting() { tg.waiting = true; }
 

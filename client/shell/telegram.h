@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "client/core/control_ids.h"
+
 constexpr int TELEGRAM_KEY_LENGTH = 25;
 constexpr int TELEGRAM_SENDER_LENGTH = 16;
 constexpr int TELEGRAM_TEXT_LIMIT = 255;
@@ -14,17 +16,6 @@ enum TelegramSort {
   TELEGRAM_SORT_DATE = 1,
   TELEGRAM_SORT_SENDER_DOWN = 2,
   TELEGRAM_SORT_DATE_DOWN = 3,
-};
-
-enum TelegramIds {
-  TELEGRAM_DIALOG = 619,
-  TELEGRAM_RECIPIENT = 1801,
-  TELEGRAM_TEXT = 1802,
-  TELEGRAM_STATUS = 1803,
-  TELEGRAM_RECIPIENT_LABEL = 1804,
-  TELEGRAM_TEXT_LABEL = 1805,
-  TELEGRAM_MENU_REPLY = 9200,
-  TELEGRAM_MENU_DELETE = 9201,
 };
 
 // Modules this one calls, filled by their own init; a null entry is skipped.

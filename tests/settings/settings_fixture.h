@@ -25,6 +25,7 @@
 #include "platform/clock.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
+#include "tests/support/program_reset.h"
 #include "tests/support/test_util.h"
 
 namespace settingstest {
@@ -91,15 +92,7 @@ class SettingsFixture : public ::testing::Test {
     platform_set_clock(nullptr);
     std::filesystem::current_path(old_cwd_);
   }
-  static void clean() {
-    app_reset_for_test();
-    lifecycle_set_tables(nullptr);
-    frame_set_links(nullptr);
-    identity_reset();
-    log_reset();
-    msg_reset();
-    file_term();
-  }
+  static void clean() { testutil::reset_program_modules(); }
   // Starts the program over these settings; true when it would run its loop.
   bool start(const std::string& ini_text) {
     // The colour-depth warning is answered once and for all.

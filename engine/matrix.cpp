@@ -14,6 +14,15 @@ Mat mat_identity() {
   return r;
 }
 
+// The identity with (x, y, z) written into row `row` (3: the translation), or along the
+// diagonal when row is -1 (a scale).
+Mat identity_with(VxReal x, VxReal y, VxReal z, int row) {
+  Mat r = mat_identity();
+  const VxReal v[3] = {x, y, z};
+  for (int i = 0; i < 3; ++i) r.m[row < 0 ? i : row][i] = v[i];
+  return r;
+}
+
 // Each element summed in double in the order k = 0..3 from +0, two columns at a time: the
 // same sums as one element at a time, without converting b once per element.
 Mat mat_mul(const Mat& a, const Mat& b) {
@@ -126,19 +135,11 @@ int VxRotateMatrix(VxMatrix* m, VxReal x, VxReal y, VxReal z, VxReal angle, int 
 }
 
 int VxTranslateMatrix(VxMatrix* m, VxReal x, VxReal y, VxReal z, int mode) {
-  Mat t = mat_identity();
-  t.m[3][0] = x;
-  t.m[3][1] = y;
-  t.m[3][2] = z;
-  return combine(m, t, mode);
+  return combine(m, identity_with(x, y, z, 3), mode);
 }
 
 int VxScaleMatrix(VxMatrix* m, VxReal x, VxReal y, VxReal z, int mode) {
-  Mat t = mat_identity();
-  t.m[0][0] = x;
-  t.m[1][1] = y;
-  t.m[2][2] = z;
-  return combine(m, t, mode);
+  return combine(m, identity_with(x, y, z, -1), mode);
 }
 
 int VxTransformMatrix(VxMatrix* m, const VxMatrix* t, int mode) {

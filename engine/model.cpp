@@ -1,6 +1,7 @@
 // The modelling block and the ".vxx" model script reader.
 #include "engine/internal.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -33,6 +34,23 @@ static void builder_clear() {
 }
 
 void model_reset() { builder_clear(); }
+
+// Sets one whole-number field of the surface the next polygons take.
+static int set_surface(int32_t Surface::*field, int value) {
+  if (!builder().open) return fail(VX_E_STATE);
+  builder().surface.*field = value;
+  return 1;
+}
+
+// Sets three components of that surface, each held to [0, 1]; not a number gives 0.
+static int set_surface(const std::array<VxReal Surface::*, 3>& fields, const std::array<VxReal, 3>& values) {
+  if (!builder().open) return fail(VX_E_STATE);
+  for (int i = 0; i < 3; ++i) {
+    const VxReal v = values[i];
+    builder().surface.*fields[i] = std::isfinite(v) ? std::fmin(1.0f, std::fmax(0.0f, v)) : 0.0f;
+  }
+  return 1;
+}
 
 static VxClumpRec* current() {
   Builder& b = builder();
@@ -134,19 +152,11 @@ int VxAddBlock(VxReal width, VxReal height, VxReal depth) {
 }
 
 int VxSetModelColor(VxReal red, VxReal green, VxReal blue) {
-  if (!builder().open) return fail(VX_E_STATE);
-  Surface& s = builder().surface;
-  auto c = [](VxReal v) { return std::isfinite(v) ? std::fmin(1.0f, std::fmax(0.0f, v)) : 0.0f; };
-  s.red = c(red), s.green = c(green), s.blue = c(blue);
-  return 1;
+  return set_surface({&Surface::red, &Surface::green, &Surface::blue}, {red, green, blue});
 }
 
 int VxSetModelSurface(VxReal ambient, VxReal diffuse, VxReal specular) {
-  if (!builder().open) return fail(VX_E_STATE);
-  Surface& s = builder().surface;
-  auto c = [](VxReal v) { return std::isfinite(v) ? std::fmin(1.0f, std::fmax(0.0f, v)) : 0.0f; };
-  s.ambient = c(ambient), s.diffuse = c(diffuse), s.specular = c(specular);
-  return 1;
+  return set_surface({&Surface::ambient, &Surface::diffuse, &Surface::specular}, {ambient, diffuse, specular});
 }
 
 int VxSetModelOpacity(VxReal opacity) {
@@ -181,31 +191,11 @@ int VxSetModelTransform(const VxMatrix* m, int mode) {
   return c ? VxTransformClump(c, m, mode) : 0;
 }
 
-int VxSetModelOption(int option) {
-  if (!builder().open) return fail(VX_E_STATE);
-  builder().surface.option = option;
-  return 1;
-}
-int VxSetModelKind(int kind) {
-  if (!builder().open) return fail(VX_E_STATE);
-  builder().surface.kind = kind;
-  return 1;
-}
-int VxSetModelFlag(int flag) {
-  if (!builder().open) return fail(VX_E_STATE);
-  builder().surface.flag = flag;
-  return 1;
-}
-int VxSetModelLevel(int level) {
-  if (!builder().open) return fail(VX_E_STATE);
-  builder().surface.level = level;
-  return 1;
-}
-int VxSetModelMode(int mode) {
-  if (!builder().open) return fail(VX_E_STATE);
-  builder().surface.mode = mode;
-  return 1;
-}
+int VxSetModelOption(int option) { return set_surface(&Surface::option, option); }
+int VxSetModelKind(int kind) { return set_surface(&Surface::kind, kind); }
+int VxSetModelFlag(int flag) { return set_surface(&Surface::flag, flag); }
+int VxSetModelLevel(int level) { return set_surface(&Surface::level, level); }
+int VxSetModelMode(int mode) { return set_surface(&Surface::mode, mode); }
 int VxSetModelLook(int look) {
   if (!builder().open) return fail(VX_E_STATE);
   if (look & ~VX_LOOK_ALL) return fail(VX_E_BAD_ARGUMENT);

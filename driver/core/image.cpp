@@ -299,36 +299,26 @@ DeviceRaster* ImageAllocPixels(DeviceRaster* image) {
   image->driver_raster = nullptr;
   image->flags = pixels ? 11 : 9;
   if (image->bits == 0) {
-    uint32_t masks[4] = {0, 0, 0, 0};
-    switch (image->depth) {
-      case 8:
-        image->kind = kRasterKindColour;
-        image->bits = 8;
-        break;
-      case 15:
-        image->kind = kRasterKindPacked;
-        image->bits = 16;
-        masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
-        break;
-      case 16:
-        image->kind = kRasterKindPacked;
-        image->bits = 16;
-        masks[0] = 0xF800, masks[1] = 0x07E0, masks[2] = 0x001F;
-        break;
-      case 24:
-        image->kind = kRasterKindPacked;
-        image->bits = 24;
-        masks[0] = 0xFF0000, masks[1] = 0x00FF00, masks[2] = 0x0000FF;
-        break;
-      default:
-        image->kind = 0;
-        image->bits = 0;
-        break;
-    }
-    image->red_mask = masks[0];
-    image->green_mask = masks[1];
-    image->blue_mask = masks[2];
-    image->alpha_mask = masks[3];
+    // The format each depth takes by default; any other depth gets none.
+    struct Format {
+      int32_t depth, kind, bits;
+      uint32_t red, green, blue;
+    };
+    static constexpr Format kFormats[] = {
+        {8, kRasterKindColour, 8, 0, 0, 0},
+        {15, kRasterKindPacked, 16, 0x7C00, 0x03E0, 0x001F},
+        {16, kRasterKindPacked, 16, 0xF800, 0x07E0, 0x001F},
+        {24, kRasterKindPacked, 24, 0xFF0000, 0x00FF00, 0x0000FF},
+    };
+    Format f{image->depth, 0, 0, 0, 0, 0};
+    for (const Format& known : kFormats)
+      if (known.depth == image->depth) f = known;
+    image->kind = f.kind;
+    image->bits = f.bits;
+    image->red_mask = f.red;
+    image->green_mask = f.green;
+    image->blue_mask = f.blue;
+    image->alpha_mask = 0;
   }
   return image;
 }

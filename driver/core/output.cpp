@@ -73,6 +73,11 @@ struct ModeRaster {
   void* handle = nullptr;
 };
 
+// A bitmap stored bottom row first: the raster starts at its last row and steps back.
+ModeRaster bottom_up(uint8_t* bits, int32_t width, int32_t stride, int32_t height, void* handle) {
+  return ModeRaster{width, -stride, bits + static_cast<size_t>(height - 1) * stride, handle};
+}
+
 bool create_dib(DeviceCamera*, DriverRaster* d, int32_t width, int32_t height, ModeRaster& out) {
   int32_t aligned = (width + 3) & ~3;
   int32_t stride = aligned * g_drv.raster_depth / 8;
@@ -86,10 +91,7 @@ bool create_dib(DeviceCamera*, DriverRaster* d, int32_t width, int32_t height, M
   uint8_t* bits = block + 40 + table;
   d->bits = bits;
   d->bitmap_info = block;
-  out.width = aligned;
-  out.pitch = -stride;
-  out.pixels = bits + static_cast<size_t>(height - 1) * stride;
-  out.handle = block;
+  out = bottom_up(bits, aligned, stride, height, block);
   return true;
 }
 
@@ -131,10 +133,7 @@ bool create_dib_section(DeviceCamera*, DriverRaster* d, int32_t width, int32_t h
   d->bitmap_info = info;
   d->dib_section = section;
   d->old_bitmap = old;
-  out.width = aligned;
-  out.pitch = -stride;
-  out.pixels = bits + static_cast<size_t>(height - 1) * stride;
-  out.handle = dc;
+  out = bottom_up(bits, aligned, stride, height, dc);
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "driver/core/fan.h"
 #include "driver/core/polygon_setup.h"
 
 namespace polygon {
@@ -130,19 +131,9 @@ void TriUntextured(DevicePolygon* polygon, const DeviceVertex* a, const DeviceVe
 
 using TriSetup = void (*)(DevicePolygon*, DeviceVertex*, DeviceVertex*, DeviceVertex*);
 
-// Fan around V0, the triangle of the last two vertices first. Fewer than three vertices
-// make no triangle.
 int32_t Fan(DevicePolygon* polygon, int32_t flag, TriSetup setup) {
   if (!polygon) return 0;
-  const int n = polygon->vertex_count;
-  if (n < 3) return 0;
-  DeviceVertex* const* v = polygon->vertices;
-  for (int k = n - 2; k >= 1; --k) {
-    if (flag == 0)
-      setup(polygon, v[0], v[k], v[k + 1]);
-    else
-      setup(polygon, v[0], v[k + 1], v[k]);
-  }
+  WalkFan(polygon, flag, setup);
   return 0;
 }
 

@@ -1,5 +1,6 @@
 // Textured fans and the orientation test.
 #include "driver/core/context.h"
+#include "driver/core/fan.h"
 #include "driver/triangles/handler_table.h"
 
 namespace {
@@ -12,13 +13,7 @@ int32_t Fan(DevicePolygon* polygon, int32_t flag) {
   // Bits 4-7 of the mode byte never reach the table.
   const TriangleHandler handler =
       TriangleHandlerTable[16 * kGroup + (polygon->material->mode & HandlerMask & 0xF)];
-  DeviceVertex* const* v = polygon->vertices;
-  for (int k = n - 2; k >= 1; --k) {
-    if (flag == 0)
-      handler(polygon, v[0], v[k], v[k + 1]);
-    else
-      handler(polygon, v[0], v[k + 1], v[k]);
-  }
+  WalkFan(polygon, flag, handler);
   return 0;
 }
 

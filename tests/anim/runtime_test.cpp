@@ -148,6 +148,13 @@ class RuntimeTest : public ::testing::Test {
     VxDestroyClump(body.root);
     VxShutdown();
   }
+  // A walker standing still at the origin, shown at time 1000.
+  AnimAvatar* standing_walker() {
+    AnimAvatar* a = AnimCreateAvatar(&owner, 0, 1);
+    AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 0);
+    AnimUpdateAvatar(a, 1000);
+    return a;
+  }
   testutil::TempDir dir{"anim_rt_"};
   Body body{};
   int owner = 0;
@@ -186,9 +193,7 @@ TEST_F(RuntimeTest, OwnAvatarIsPlacedAndTurned) {
 }
 
 TEST_F(RuntimeTest, WalkCrossFadesInAndPosesByDistance) {
-  AnimAvatar* a = AnimCreateAvatar(&owner, 0, 1);
-  AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 0);
-  AnimUpdateAvatar(a, 1000);
+  AnimAvatar* a = standing_walker();
   AnimSetAvatarState(a, 0, 0, 0.05f, 0, 1100, 0, 0, 0);  // moving: walk
   AnimUpdateAvatar(a, 1100);
   // 100 ms of the 250 ms fade; the walk stands at frame 15 (0.05 of a 0.1 cycle).
@@ -205,9 +210,7 @@ TEST_F(RuntimeTest, WalkCrossFadesInAndPosesByDistance) {
 }
 
 TEST_F(RuntimeTest, GestureOverlaysThenEnds) {
-  AnimAvatar* a = AnimCreateAvatar(&owner, 0, 1);
-  AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 0);
-  AnimUpdateAvatar(a, 1000);
+  AnimAvatar* a = standing_walker();
   AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 1);
   VxMatrix* skew = VxCreateMatrix();
   VxRotateMatrix(skew, 1, 0, 0, 30, VX_REPLACE);
@@ -267,9 +270,7 @@ TEST_F(RuntimeTest, VrmlAvatarIsPosedThroughItsBodyParts) {
   VxTransformClumpJoint(knee, skew, VX_REPLACE);
   VxDestroyMatrix(skew);
   g_next_clump = vrml;
-  AnimAvatar* a = AnimCreateAvatar(&owner, 0, 1);
-  AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 0);
-  AnimUpdateAvatar(a, 1000);
+  AnimAvatar* a = standing_walker();
   AnimSetAvatarState(a, 0, 0, 0.05f, 0, 1100, 0, 0, 1);  // walking, and the hip gesture
   AnimUpdateAvatar(a, 1400);
   AnimUpdateAvatar(a, 1500);
@@ -295,9 +296,7 @@ TEST_F(RuntimeTest, VrmlAvatarIsPosedThroughItsBodyParts) {
 }
 
 TEST_F(RuntimeTest, WaitsAfterTenSecondsStill) {
-  AnimAvatar* a = AnimCreateAvatar(&owner, 0, 1);
-  AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 0);
-  AnimUpdateAvatar(a, 1000);
+  AnimAvatar* a = standing_walker();
   AnimSetAvatarState(a, 0, 0, 0, 0, 10999, 0, 0, 0);
   AnimUpdateAvatar(a, 10999);
   expect_joint(body.head, AnimQuat());

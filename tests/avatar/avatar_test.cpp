@@ -49,6 +49,14 @@ class AvatarWorld : public wtest::WithFakes<AvatarFixture> {
       avatar_frame_update();
     }
   }
+  // The avatar of `session` once the frames have taken it in, or null if it never came.
+  static avatar_record* arrived(int session) {
+    wtest::poll_until([session] {
+      step();
+      return avatar_find(session) != nullptr;
+    });
+    return avatar_find(session);
+  }
   static VxVector far_origin(avatar_record* a) {
     VxVector o{-1, -1, -1};
     VxClump* c = a && a->far_model ? model_clump(a->far_model) : nullptr;
@@ -59,11 +67,8 @@ class AvatarWorld : public wtest::WithFakes<AvatarFixture> {
 
 TEST_F(AvatarWorld, RepliesAddMoveAndDeleteAvatarsWithTheirPlacesAndTypes) {
   start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":250,"z":-2000,"yaw":900,"type":3,"gesture":2}]})");
-  ASSERT_TRUE(wtest::poll_until([] {
-    step();
-    return avatar_find(7) != nullptr;
-  }));
-  avatar_record* bob = avatar_find(7);
+  avatar_record* bob = arrived(7);
+  ASSERT_NE(nullptr, bob);
   EXPECT_STREQ("bob", bob->name);
   EXPECT_FLOAT_EQ(1.0f, bob->x);
   EXPECT_FLOAT_EQ(0.25f, bob->y);
@@ -135,11 +140,8 @@ class AvatarDefaults : public AvatarWorld {
 
 TEST_F(AvatarDefaults, OtherUsersWalkAnimatedInTheirOwnTypes) {
   start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":0,"z":2000,"yaw":0,"type":3,"gesture":0}]})");
-  ASSERT_TRUE(wtest::poll_until([] {
-    step();
-    return avatar_find(7) != nullptr;
-  }));
-  avatar_record* bob = avatar_find(7);
+  avatar_record* bob = arrived(7);
+  ASSERT_NE(nullptr, bob);
   EXPECT_EQ(3, bob->type);
   frames(1);
   ASSERT_NE(nullptr, bob->anim);

@@ -247,31 +247,40 @@ struct Frame {
   uint8_t at(int x, int y) const { return owned.image.pixels[y * owned.image.pitch + x]; }
 };
 
-TEST(RasterCopyRect, CopiesInsideTheFrame) {
-  DepthScope depth(8);
-  Frame f(12, 8, 8);
-  Frame before(12, 8, 8);
-  DeviceRect rect{1, 2, 4, 3};
-  ASSERT_EQ(RasterCopyRect(&f.camera, &rect, 6, 4), 1);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 12; ++x) {
-      bool inside = x >= 6 && x < 10 && y >= 4 && y < 7;
-      uint8_t want = inside ? before.at(x - 5, y - 2) : before.at(x, y);
+// A rectangle copied within the frame: the rectangle's bytes at the destination, every other
+// byte as it was; an overlapping copy downward reads its source before overwriting it.
+struct CopyCase {
+  const char* label;
+  int depth, w, h;
+  DeviceRect rect;
+  int to_x, to_y;
+};
+
+class RasterCopyRectCopies : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(RasterCopyRectCopies, MovesTheRectangleAndLeavesTheRest) {
+  const CopyCase& c = GetParam();
+  DepthScope depth(c.depth);
+  Frame f(c.w, c.h, c.depth);
+  const Frame before(c.w, c.h, c.depth);
+  ASSERT_EQ(RasterCopyRect(&f.camera, &c.rect, c.to_x, c.to_y), 1);
+  const int bytes = c.depth == 8 ? 1 : 2;
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w * bytes; ++x) {
+      const bool inside = x >= c.to_x * bytes && x < (c.to_x + c.rect.w) * bytes && y >= c.to_y &&
+                          y < c.to_y + c.rect.h;
+      const uint8_t want =
+          inside ? before.at(x - (c.to_x - c.rect.x) * bytes, y - (c.to_y - c.rect.y)) : before.at(x, y);
       EXPECT_EQ(f.at(x, y), want) << x << "," << y;
     }
   EXPECT_TRUE(f.owned.bands_intact());
 }
 
-TEST(RasterCopyRect, OverlappingCopyDownwardKeepsTheSource) {
-  DepthScope depth(16);
-  Frame f(6, 8, 16);
-  Frame before(6, 8, 16);
-  DeviceRect rect{0, 0, 6, 5};
-  ASSERT_EQ(RasterCopyRect(&f.camera, &rect, 0, 2), 1);
-  for (int y = 2; y < 7; ++y)
-    for (int x = 0; x < 12; ++x) EXPECT_EQ(f.at(x, y), before.at(x, y - 2)) << x << "," << y;
-  EXPECT_TRUE(f.owned.bands_intact());
-}
+INSTANTIATE_TEST_SUITE_P(RasterCopyRect, RasterCopyRectCopies,
+                         ::testing::Values(CopyCase{"CopiesInsideTheFrame", 8, 12, 8, {1, 2, 4, 3}, 6, 4},
+                                           CopyCase{"OverlappingCopyDownwardKeepsTheSource", 16, 6, 8,
+                                                    {0, 0, 6, 5}, 0, 2}),
+                         [](const ::testing::TestParamInfo<CopyCase>& i) { return std::string(i.param.label); });
 
 TEST(RasterCopyRect, RefusesRectanglesOutsideTheFrame) {
   DepthScope depth(8);
@@ -291,11 +300,16 @@ TEST(RasterCopyRect, RefusesRectanglesOutsideTheFrame) {
 // ---------------------------------------------------------------------------------------
 // Through the loaded plug-in, as the engine calls it.
 
-TEST(ContextThroughPlugin, ImageEntriesWorkAfterOpen) {
-  driver_test::TestEngine engine;
+// The plug-in loaded and opened in the plain output mode on an 8-bit screen.
+void OpenOnEightBitScreen(driver_test::TestEngine& engine) {
   ASSERT_TRUE(engine.load());
   display_profile_set(8, 640, 480);
   ASSERT_EQ(engine.open("MSWindows", {}), 1);
+}
+
+TEST(ContextThroughPlugin, ImageEntriesWorkAfterOpen) {
+  driver_test::TestEngine engine;
+  ASSERT_NO_FATAL_FAILURE(OpenOnEightBitScreen(engine));
   DeviceRecord& d = engine.device();
   ASSERT_NE(d.convert_image, nullptr);
   ASSERT_NE(d.copy_rect, nullptr);
@@ -338,9 +352,7 @@ TEST(ContextThroughPlugin, ImageEntriesWorkAfterOpen) {
 
 TEST(ContextThroughPlugin, ConvertSurvivesEveryFailedAllocation) {
   driver_test::TestEngine engine;
-  ASSERT_TRUE(engine.load());
-  display_profile_set(8, 640, 480);
-  ASSERT_EQ(engine.open("MSWindows", {}), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenOnEightBitScreen(engine));
   DeviceRecord& d = engine.device();
   DeviceRaster src{};
   src.width = 6;

@@ -11,6 +11,14 @@ namespace image_test {
 namespace {
 
 using Rgb = std::array<uint8_t, 3>;
+using Words = std::array<uint16_t, 2>;
+
+// The first two 16-bit pixels of a converted raster.
+Words FirstTwoWords(const DeviceRaster& r) {
+  Words w;
+  std::memcpy(w.data(), r.pixels, sizeof w);
+  return w;
+}
 
 const std::vector<Rgb> kEightColours = {{0, 0, 0},     {255, 255, 255}, {200, 30, 30}, {30, 180, 40},
                                         {40, 50, 210}, {240, 220, 60},  {120, 120, 120}, {90, 20, 140}};
@@ -224,8 +232,7 @@ TEST(ImageToPalette, ChannelFlagTakesTheBlueByte) {
   EXPECT_EQ(dst.pixels[2], 55);
   ImageFreePixels(&dst);
   OwnedImage rgb(2, 1, 24);
-  const uint8_t px[6] = {1, 2, 3, 4, 5, 6};
-  std::memcpy(rgb.image.pixels, px, 6);
+  rgb.set_row({1, 2, 3, 4, 5, 6});
   ASSERT_NE(ImageToPalette(&rgb.image, &dst, 4), nullptr);
   EXPECT_EQ(dst.pixels[0], 3);
   EXPECT_EQ(dst.pixels[1], 6);
@@ -401,12 +408,9 @@ TEST(ImageConvertMasks, TransparencyAndAlpha) {
 
   // Flag 8 without source alpha: zero pixels stay zero, others keep their colour.
   OwnedImage plain(2, 1, 24);
-  const uint8_t bytes[6] = {0, 0, 0, 0, 0, 8};
-  std::memcpy(plain.image.pixels, bytes, 6);
+  plain.set_row({0, 0, 0, 0, 0, 8});
   ASSERT_NE(ImageConvertMasks(&plain.image, &rgb, 8), nullptr);
-  std::memcpy(w, rgb.pixels, 4);
-  EXPECT_EQ(w[0], 0);
-  EXPECT_EQ(w[1], 1);
+  EXPECT_EQ(FirstTwoWords(rgb), (Words{0, 1}));
   ImageFreePixels(&rgb);
 }
 
@@ -414,15 +418,11 @@ TEST(ConvertImage, OtherDepthsConvertByMasks) {
   Engine engine;
   DepthScope depth(16);
   OwnedImage src(2, 1, 24);
-  const uint8_t bytes[6] = {0xFF, 0, 0, 0, 0xFF, 0};
-  std::memcpy(src.image.pixels, bytes, 6);
+  src.set_row({0xFF, 0, 0, 0, 0xFF, 0});
   DeviceRaster dst{};
   dst.depth = 16, dst.bits = 16, dst.red_mask = 0xF800, dst.green_mask = 0x7E0, dst.blue_mask = 0x1F;
   ASSERT_NE(ConvertImage(&src.image, &dst, 0), nullptr);
-  uint16_t w[2];
-  std::memcpy(w, dst.pixels, 4);
-  EXPECT_EQ(w[0], 0xF800);
-  EXPECT_EQ(w[1], 0x07E0);
+  EXPECT_EQ(FirstTwoWords(dst), (Words{0xF800, 0x07E0}));
   ImageFreePixels(&dst);
 }
 

@@ -2,9 +2,11 @@
 // An engine for the image and context tests that link the driver's objects directly: the
 // harness's canary allocator behind the engine's memory slots, the record's lock entries,
 // texture units, and a small palette with a fresh colour matcher.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "driver/core/colour_match.h"
@@ -127,6 +129,8 @@ struct OwnedImage {
     image.palette = palette.data();
   }
   uint8_t* at(int x, int y, int bytes) { return image.pixels + y * image.pitch + x * bytes; }
+  // The first row's bytes, as stored.
+  void set_row(std::initializer_list<uint8_t> bytes) { std::copy(bytes.begin(), bytes.end(), image.pixels); }
   bool bands_intact() const {
     for (size_t i = 0; i < kBand; ++i)
       if (storage[i] != kCanary || storage[storage.size() - 1 - i] != kCanary) return false;

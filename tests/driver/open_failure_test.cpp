@@ -6,6 +6,7 @@
 #include "platform/gdi.h"
 #include "platform/surface.h"
 #include "tests/driver/driver_harness.h"
+#include "tests/driver/given_back.h"
 
 namespace driver_test {
 namespace {
@@ -48,17 +49,8 @@ class OpenFailure : public ::testing::TestWithParam<int> {
   }
 
   void expect_all_given_back(TestEngine& engine, int objects, int dcs, int windows) {
-    EXPECT_EQ(engine.memory().live(), 0u);
-    EXPECT_EQ(engine.memory().bad_frees(), 0);
-    EXPECT_EQ(engine.memory().canary_faults(), 0);
-    EXPECT_EQ(gdi_live_objects(), objects);
-    EXPECT_EQ(gdi_live_dcs(), dcs);
+    driver_test::expect_all_given_back(engine, objects, dcs);
     EXPECT_EQ(window_count(), windows);
-    DdStandinStats s = engine.dd_stats();
-    EXPECT_EQ(s.objects, 0);
-    EXPECT_EQ(s.surfaces, 0);
-    EXPECT_EQ(s.clippers, 0);
-    EXPECT_EQ(s.exclusive, 0);
   }
 
   CanvasSurface canvas{64, 64};

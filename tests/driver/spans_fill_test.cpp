@@ -208,6 +208,14 @@ void DrawBothAndCompare(Kind k, SpanState& s, SpanState& r, Frame& got, Frame& w
     ExpectSameState(s, r, k);
 }
 
+// Section s as drawn into frame f from row top: the same state, other addresses.
+SpanState CopyInto(const SpanState& s, Frame& f, int top) {
+    SpanState c = s;
+    c.RowAddress = f.Row(top);
+    c.DepthRowAddress = f.DepthRow(top);
+    return c;
+}
+
 // One random frame for the filler and the same bytes for the reference.
 void RandomiseBoth(std::mt19937& rng, Frame& got, Frame& want) {
     got.Randomise(rng);
@@ -227,9 +235,7 @@ TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
         const int rows = 1 + static_cast<int>(rng() % 12);
         const int top = static_cast<int>(rng() % (kRows - rows - 4));  // room for the second section
         SpanState s = RandomSection(rng, k, got, tables, top, rows);
-        SpanState r = s;
-        r.RowAddress = want.Row(top);
-        r.DepthRowAddress = want.DepthRow(top);
+        SpanState r = CopyInto(s, want, top);
         DrawBothAndCompare(k, s, r, got, want, round);
         if (HasFatalFailure()) return;
         // A second section continues from the stepped state.
@@ -268,9 +274,7 @@ TEST_P(SpanFillers, MatchReferenceOnNarrowSections) {
         const int32_t w0 = static_cast<int32_t>(rng() % (8 << 16)), w1 = static_cast<int32_t>(rng() % (9 << 16));
         place(a0, a1, s.LeftX, s.LeftXStep);
         place(a0 + w0, a1 + w1, s.RightX, s.RightXStep);
-        SpanState r = s;
-        r.RowAddress = want.Row(top);
-        r.DepthRowAddress = want.DepthRow(top);
+        SpanState r = CopyInto(s, want, top);
         DrawBothAndCompare(k, s, r, got, want, round);
         if (HasFatalFailure()) return;
     }
@@ -299,10 +303,8 @@ TEST_P(SpanFillers, NarrowSectionsOverwriteEqualDepths) {
         s.LeftXStep = s.RightXStep = static_cast<int32_t>(rng() % 0x20000) - 0x10000;
         // The depth of each covered cell, from the reference over a cleared buffer.
         std::fill(drawn.depth.begin(), drawn.depth.end(), 0);
-        SpanState d = s;
+        SpanState d = CopyInto(s, drawn, top);
         d.Texels = opaque.texels;
-        d.RowAddress = drawn.Row(top);
-        d.DepthRowAddress = drawn.DepthRow(top);
         Reference(k, d);
         for (int y = top; y < top + rows; ++y)
             for (int x = 0; x < kWidth; ++x) {
@@ -310,9 +312,7 @@ TEST_P(SpanFillers, NarrowSectionsOverwriteEqualDepths) {
                 if (depth == 0) continue;
                 got.DepthRow(y)[x] = want.DepthRow(y)[x] = static_cast<uint16_t>(depth - 1 + rng() % 3);
             }
-        SpanState r = s;
-        r.RowAddress = want.Row(top);
-        r.DepthRowAddress = want.DepthRow(top);
+        SpanState r = CopyInto(s, want, top);
         DrawBothAndCompare(k, s, r, got, want, round);
         if (HasFatalFailure()) return;
     }

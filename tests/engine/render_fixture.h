@@ -76,6 +76,20 @@ class RenderTest : public EngineTest {
     VxGetDeviceInfo(VX_INFO_DEVICE_RECORD, &r, sizeof r);
     return r;
   }
+  // A camera at the origin looking along +z, shown in window w, cleared to `back` (r, g, b).
+  VxCamera* camera_in(PlatformWindow* w, int width, int height, VxVector back) {
+    VxCamera* c = camera(width, height, {0, 0, 0}, {0, 0, 1});
+    VxSetCameraWindow(c, w);
+    VxSetCameraBackColor(c, back.x, back.y, back.z);
+    return c;
+  }
+  // Shows the camera's last frame in window w; false when the camera refused.
+  static bool show_image(VxCamera* cam, PlatformWindow* w) {
+    GdiDc* dc = gdi_get_dc(w);
+    const bool shown = VxShowCameraImage(cam, dc) != 0;
+    gdi_release_dc(w, dc);
+    return shown;
+  }
   // One frame of the given clumps; what reached the driver.
   std::vector<RecordedPolygon> draw(VxCamera* cam, std::initializer_list<VxClump*> clumps) {
     recorded().clear();

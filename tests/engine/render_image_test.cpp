@@ -183,9 +183,7 @@ TEST_P(DrawnFrames, ClippedModelsWriteNothingOutsideTheViewport) {
   ASSERT_TRUE(VxRenderScene(s));
   ASSERT_TRUE(VxEndCameraUpdate(cam));
   ASSERT_TRUE(VxSetCameraViewport(cam, 0, 0, 100, 80));
-  GdiDc* dc = gdi_get_dc(w);
-  ASSERT_TRUE(VxShowCameraImage(cam, dc));
-  gdi_release_dc(w, dc);
+  ASSERT_TRUE(show_image(cam, w));
   int drawn = 0;
   for (int y = 0; y < 110; ++y)
     for (int x = 0; x < 140; ++x) {

@@ -95,17 +95,13 @@ TEST_F(RenderTest, CamerasMadeBeforeTheDeviceGetFrames) {
 TEST_F(RenderTest, DibSectionImageIsAContextOnTheFrame) {
   ASSERT_TRUE(start(2));
   PlatformWindow* w = show_window(64, 48);
-  VxCamera* cam = camera(64, 48, {0, 0, 0}, {0, 0, 1});
-  VxSetCameraWindow(cam, w);
-  VxSetCameraBackColor(cam, 0, 0, 0);
+  VxCamera* cam = camera_in(w, 64, 48, {0, 0, 0});
   void* image = VxGetCameraImage(cam);
   ASSERT_NE(image, nullptr);
   ASSERT_TRUE(VxBeginCameraUpdate(cam));
   ASSERT_TRUE(VxEndCameraUpdate(cam));
   EXPECT_NE(gdi_set_pixel(static_cast<GdiDc*>(image), 5, 7, 0xFFFFFF), 0xFFFFFFFFu);
-  GdiDc* dc = gdi_get_dc(w);
-  ASSERT_TRUE(VxShowCameraImage(cam, dc));
-  gdi_release_dc(w, dc);
+  ASSERT_TRUE(show_image(cam, w));
   // One white pixel in column 5 and nothing else changed. (The row is left out: the
   // platform's memory context counts the rows of a bottom-up section from the bottom.)
   int changed = 0;
@@ -124,17 +120,13 @@ TEST_F(RenderTest, DibSectionImageIsAContextOnTheFrame) {
 TEST_F(RenderTest, HalfCameraIsShownAtTheFullSize) {
   ASSERT_TRUE(start(2));
   PlatformWindow* w = show_window(80, 60);
-  VxCamera* half = camera(20, 16, {0, 0, 0}, {0, 0, 1});
-  VxSetCameraWindow(half, w);
-  VxSetCameraBackColor(half, 1, 0, 0);
+  VxCamera* half = camera_in(w, 20, 16, {1, 0, 0});
   VxHalfCameraControl pair{40, 32, half};
   EXPECT_FALSE(VxDeviceControl(VX_CONTROL_HALF_CAMERA, 0, &pair, 12));  // cut short
   ASSERT_TRUE(VxDeviceControl(VX_CONTROL_HALF_CAMERA, 0, &pair, sizeof pair));
   ASSERT_TRUE(VxBeginCameraUpdate(half));
   ASSERT_TRUE(VxEndCameraUpdate(half));
-  GdiDc* dc = gdi_get_dc(w);
-  ASSERT_TRUE(VxShowCameraImage(half, dc));
-  gdi_release_dc(w, dc);
+  ASSERT_TRUE(show_image(half, w));
   uint32_t red = canvas->pixel(0, 0);
   EXPECT_GT(red >> 16, 150u);
   EXPECT_EQ(canvas->pixel(39, 31), red);
@@ -421,9 +413,7 @@ TEST_P(RenderModes, BackgroundAndBackdropReachTheWindow) {
   ASSERT_TRUE(VxSetCameraBackdropViewport(cam, 0, 10, 64, 10));
   ASSERT_TRUE(VxBeginCameraUpdate(cam));
   ASSERT_TRUE(VxEndCameraUpdate(cam));
-  GdiDc* dc = gdi_get_dc(w);
-  ASSERT_TRUE(VxShowCameraImage(cam, dc));
-  gdi_release_dc(w, dc);
+  ASSERT_TRUE(show_image(cam, w));
   uint32_t back = canvas->pixel(5, 5);
   EXPECT_LT(back >> 16, 60u);
   EXPECT_GT(back & 0xFF, 120u);

@@ -161,15 +161,19 @@ class BitmapLoad : public ::testing::Test {
     return out;
   }
   std::string path(const std::string& name) { return dir.file(name); }
+  // Writes `bytes` as the file `name` and loads it as a bitmap.
+  GdiObject* load(const std::string& name, const Bytes& bytes, int32_t* w = nullptr, int32_t* h = nullptr) {
+    write_file(path(name), bytes);
+    return bitmap_load(path(name).c_str(), w, h);
+  }
   int live_before = gdi_live_objects();
   ScratchDir dir;
 };
 
 TEST_F(BitmapLoad, EightBitFileWithFullPalette) {
   const Bytes b = make_bmp(5, 3, 8, 0, coords);
-  write_file(path("a.bmp"), b);
   int32_t w = 0, h = 0;
-  GdiObject* dib = bitmap_load(path("a.bmp").c_str(), &w, &h);
+  GdiObject* dib = load("a.bmp", b, &w, &h);
   ASSERT_NE(nullptr, dib);
   EXPECT_EQ(5, w);
   EXPECT_EQ(3, h);
@@ -188,9 +192,7 @@ TEST_F(BitmapLoad, ShortPaletteIsFollowedDirectlyByThePixels) {
   // 16 palette entries; the offset field is deliberately wrong and must not be used.
   Bytes b = make_bmp(4, 2, 8, 16, [](int x, int r) -> uint8_t { return static_cast<uint8_t>(x + 4 * r); });
   put32(b, 10, 9999);
-  write_file(path("c.bmp"), b);
-  int32_t w = 0, h = 0;
-  GdiObject* dib = bitmap_load(path("c.bmp").c_str(), &w, &h);
+  GdiObject* dib = load("c.bmp", b);
   ASSERT_NE(nullptr, dib);
   const auto px = show(dib, 4, 2);
   for (int y = 0; y < 2; y++)
@@ -210,9 +212,7 @@ TEST_F(BitmapLoad, TrueColourRowsOfWidthThreeAreTwelveBytes) {
       b[54 + r * 12 + x * 3 + 1] = static_cast<uint8_t>(100 + r);
       b[54 + r * 12 + x * 3 + 2] = static_cast<uint8_t>(200 + x + r * 10);
     }
-  write_file(path("t.bmp"), b);
-  int32_t w = 0, h = 0;
-  GdiObject* dib = bitmap_load(path("t.bmp").c_str(), &w, &h);
+  GdiObject* dib = load("t.bmp", b);
   ASSERT_NE(nullptr, dib);
   const auto px = show(dib, 3, 2);
   for (int y = 0; y < 2; y++)
@@ -229,8 +229,7 @@ TEST_F(BitmapLoad, StatedImageSizeLargerThanTheSectionIsNotTrusted) {
   Bytes b = make_bmp(4, 4, 8, 0, coords);
   put32(b, 34, 1u << 30);
   b.resize(b.size() + 4096, 0xEE);  // more data than the section holds
-  write_file(path("big.bmp"), b);
-  GdiObject* dib = bitmap_load(path("big.bmp").c_str(), nullptr, nullptr);
+  GdiObject* dib = load("big.bmp", b);
   ASSERT_NE(nullptr, dib);
   gdi_delete_object(dib);
 }

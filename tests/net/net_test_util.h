@@ -72,19 +72,25 @@ class FakeServer : public testutil::FakeProcess {
 
 inline uint32_t loopback() { return htonl(INADDR_LOOPBACK); }
 
+// A TCP socket bound to a free loopback port, which goes to `port`.
+inline int bind_loopback(uint16_t* port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = loopback();
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
 // A loopback listener opened by the test itself.
 struct PlainListener {
   int fd = -1;
   uint16_t port = 0;
   explicit PlainListener(int backlog = 8) {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = loopback();
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    fd = bind_loopback(&port);
     ::listen(fd, backlog);
   }
   ~PlainListener() { close(fd); }
@@ -97,15 +103,9 @@ struct PlainListener {
 
 // A loopback port with nothing listening on it.
 inline uint16_t closed_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = loopback();
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
+  uint16_t port = 0;
+  close(bind_loopback(&port));
+  return port;
 }
 
 }  // namespace nettest

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,16 @@ class StreamTest : public ::testing::Test {
  protected:
   void SetUp() override { resets = 0; }
   void TearDown() override { stream_destroy(s); }
+
+  // The fake accepts the connection and sends `frames_hex`; the stream connects to it.
+  void connect_to_sender(const std::string& frames_hex) {
+    sender = std::make_unique<FakeServer>(R"([{"op":"accept"},{"op":"send","hex":")" + frames_hex + R"("}])");
+    ASSERT_EQ(0, stream_create(loopback(), sender->port_net(), count_reset, &s));
+  }
+
   FakeClock clock;
   stream* s = nullptr;
+  std::unique_ptr<FakeServer> sender;
 };
 
 TEST_F(StreamTest, UniverseReplySplitAcrossWritesIsReadWhole) {
@@ -67,8 +76,7 @@ TEST_F(StreamTest, UniverseReplySplitAcrossWritesIsReadWhole) {
 
 TEST_F(StreamTest, SeveralFramesInOneWriteComeOutOneByOne) {
   std::string all = frame_hex({3, 0, 7}) + frame_hex({}) + frame_hex({4, 'h', 'i'});
-  FakeServer fake(R"([{"op":"accept"},{"op":"send","hex":")" + all + R"("}])");
-  ASSERT_EQ(0, stream_create(loopback(), fake.port_net(), count_reset, &s));
+  ASSERT_NO_FATAL_FAILURE(connect_to_sender(all));
   int length = -1;
   uint8_t code = 0;
   int16_t session = 0;
@@ -93,8 +101,7 @@ TEST_F(StreamTest, ShortMessageIsRefusedNotReadIntoTheNext) {
   // A reply of code 5 whose string says 9 characters but the frame ends after 2; the next
   // frame must come out intact.
   std::string all = frame_hex({5, 9, 'a', 'b'}) + frame_hex({6, 0, 1});
-  FakeServer fake(R"([{"op":"accept"},{"op":"send","hex":")" + all + R"("}])");
-  ASSERT_EQ(0, stream_create(loopback(), fake.port_net(), count_reset, &s));
+  ASSERT_NO_FATAL_FAILURE(connect_to_sender(all));
   int length = 0;
   ASSERT_EQ(0, next_message(s, &length));
   ASSERT_EQ(4, length);
@@ -114,8 +121,7 @@ TEST_F(StreamTest, ShortMessageIsRefusedNotReadIntoTheNext) {
 }
 
 TEST_F(StreamTest, StringWithOnlyItsLengthByteGives421AndEmptyText) {
-  FakeServer fake(R"([{"op":"accept"},{"op":"send","hex":")" + frame_hex({7, 4}) + R"("}])");
-  ASSERT_EQ(0, stream_create(loopback(), fake.port_net(), count_reset, &s));
+  ASSERT_NO_FATAL_FAILURE(connect_to_sender(frame_hex({7, 4})));
   int length = 0;
   ASSERT_EQ(0, next_message(s, &length));
   uint8_t code;
@@ -126,8 +132,7 @@ TEST_F(StreamTest, StringWithOnlyItsLengthByteGives421AndEmptyText) {
 
 TEST_F(StreamTest, UnreadRestOfAMessageIsNotTakenAsTheNextFrame) {
   std::string all = frame_hex({1, 0, 5, 0, 5, 0, 5}) + frame_hex({2, 0x42});
-  FakeServer fake(R"([{"op":"accept"},{"op":"send","hex":")" + all + R"("}])");
-  ASSERT_EQ(0, stream_create(loopback(), fake.port_net(), count_reset, &s));
+  ASSERT_NO_FATAL_FAILURE(connect_to_sender(all));
   int length = 0;
   uint8_t code = 0, value = 0;
   ASSERT_EQ(0, next_message(s, &length));
@@ -141,8 +146,7 @@ TEST_F(StreamTest, UnreadRestOfAMessageIsNotTakenAsTheNextFrame) {
 
 TEST_F(StreamTest, RewindCountsRecordsFromTheBodyWithoutReadingPastIt) {
   // rc, code, then three records {int16}.
-  FakeServer fake(R"([{"op":"accept"},{"op":"send","hex":")" + frame_hex({0, 14, 0, 1, 0, 2, 0, 3}) + frame_hex({9}) + R"("}])");
-  ASSERT_EQ(0, stream_create(loopback(), fake.port_net(), count_reset, &s));
+  ASSERT_NO_FATAL_FAILURE(connect_to_sender(frame_hex({0, 14, 0, 1, 0, 2, 0, 3}) + frame_hex({9})));
   int length = 0;
   ASSERT_EQ(0, next_message(s, &length));
   uint8_t rc, code;

@@ -53,6 +53,44 @@ class TcpTest : public ::testing::Test {
   FakeClock clock;
 };
 
+// A stream to a peer that reads nothing, with both socket buffers small so that sends come
+// up short; each test starts once the connection is writable.
+class ShortSendTest : public TcpTest {
+ protected:
+  void SetUp() override {
+    TcpTest::SetUp();
+    int small = 4096;
+    setsockopt(listener.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_EQ(0, stream_create(loopback(), htons(listener.port), count_reset, &s));
+    server = listener.accept_one();
+    ASSERT_GE(server, 0);
+    setsockopt(s->connection->socket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    int length;
+    ASSERT_TRUE(poll_until([&] {
+      stream_receive_message(s, &length);
+      return tcp_writable(s->connection);
+    }));
+  }
+  void TearDown() override {
+    if (server >= 0) close(server);
+    if (s) stream_destroy(s);
+  }
+
+  // The peer reads while the stream works off its pending send: it gets `sent`, whole and
+  // in order, and nothing is left pending.
+  void expect_peer_gets(const std::vector<uint8_t>& sent) {
+    int length;
+    auto got = read_all(server, sent.size(), 10000, [&] { stream_receive_message(s, &length); });
+    ASSERT_EQ(sent.size(), got.size());
+    EXPECT_TRUE(sent == got);
+    EXPECT_EQ(nullptr, s->pending);
+  }
+
+  PlainListener listener;
+  stream* s = nullptr;
+  int server = -1;
+};
+
 TEST_F(TcpTest, IdleTimeoutAfter45SecondsOnlyWhenSwitchedOn) {
   PlainListener listener;
   tcp* c = nullptr;
@@ -169,22 +207,8 @@ TEST_F(TcpTest, StreamsNeverTakeTheIdleTimeout) {
   stream_destroy(s);
 }
 
-TEST_F(TcpTest, FullSocketBufferLosesNoMessage) {
-  // The peer reads nothing and both buffers are small, so sends come up short; every
-  // accepted message must still arrive whole and in order.
-  PlainListener listener;
-  int small = 4096;
-  setsockopt(listener.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  stream* s = nullptr;
-  ASSERT_EQ(0, stream_create(loopback(), htons(listener.port), count_reset, &s));
-  int server = listener.accept_one();
-  ASSERT_GE(server, 0);
-  setsockopt(s->connection->socket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  int length;
-  ASSERT_TRUE(poll_until([&] {
-    stream_receive_message(s, &length);
-    return tcp_writable(s->connection);
-  }));
+TEST_F(ShortSendTest, FullSocketBufferLosesNoMessage) {
+  // Sends come up short; every accepted message must still arrive whole and in order.
   std::vector<uint8_t> expected;
   int kept_tail = 0;
   for (int i = 0; i < 2000; ++i) {
@@ -198,46 +222,22 @@ TEST_F(TcpTest, FullSocketBufferLosesNoMessage) {
     if (s->pending && s->pending_length < 1000) ++kept_tail;
   }
   ASSERT_NE(nullptr, s->pending) << "the socket buffer never filled";
-  auto got = read_all(server, expected.size(), 10000, [&] { stream_receive_message(s, &length); });
-  ASSERT_EQ(expected.size(), got.size());
-  EXPECT_TRUE(expected == got);
-  EXPECT_EQ(nullptr, s->pending);
+  ASSERT_NO_FATAL_FAILURE(expect_peer_gets(expected));
   EXPECT_EQ(0, resets);
   RecordProperty("short_sends", kept_tail);
-  close(server);
-  stream_destroy(s);
 }
 
-
-TEST_F(TcpTest, ShortSendKeepsTheUnsentTail) {
+TEST_F(ShortSendTest, ShortSendKeepsTheUnsentTail) {
   // A send larger than the socket buffers goes out in pieces: what did not go is kept as
   // the pending send and follows on later frames, nothing lost, nothing repeated.
-  PlainListener listener;
-  int small = 4096;
-  setsockopt(listener.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  stream* s = nullptr;
-  ASSERT_EQ(0, stream_create(loopback(), htons(listener.port), count_reset, &s));
-  int server = listener.accept_one();
-  ASSERT_GE(server, 0);
-  setsockopt(s->connection->socket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  int length;
-  ASSERT_TRUE(poll_until([&] {
-    stream_receive_message(s, &length);
-    return tcp_writable(s->connection);
-  }));
   std::vector<uint8_t> blob(200000);
   for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
   ASSERT_EQ(0, stream_send(s, blob.data(), static_cast<int>(blob.size())));
   ASSERT_NE(nullptr, s->pending);
   EXPECT_LT(s->pending_length, static_cast<int>(blob.size()));  // part of it went
   EXPECT_EQ(NET_NOT_YET, stream_send(s, blob.data(), 10));
-  auto got = read_all(server, blob.size(), 10000, [&] { stream_receive_message(s, &length); });
-  ASSERT_EQ(blob.size(), got.size());
-  EXPECT_TRUE(blob == got);
-  EXPECT_EQ(nullptr, s->pending);
+  ASSERT_NO_FATAL_FAILURE(expect_peer_gets(blob));
   EXPECT_EQ(0, resets);
-  close(server);
-  stream_destroy(s);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -40,17 +41,19 @@ TEST(Matrix, CombineModes) {
   AgTranslateMatrix(a, t, AG_REPLACE);
   float r[4] = {0, 0, 1, kHalfPi};
   AgRotateMatrix(b, r, AG_REPLACE);
-  float ab[12];
-  AgCopyMatrix(ab, a);
-  AgMultiplyMatrix(ab, b, AG_POSTMULTIPLY);  // a x b: rotate, then translate
-  float p[3] = {1, 0, 0};
-  AgTransformPoint(ab, p);
+  // Where a multiplied by b in the given mode takes the point (1, 0, 0).
+  const auto moved = [&](int mode) {
+    float ab[12];
+    AgCopyMatrix(ab, a);
+    AgMultiplyMatrix(ab, b, mode);
+    std::array<float, 3> p{1, 0, 0};
+    AgTransformPoint(ab, p.data());
+    return p;
+  };
+  const auto p = moved(AG_POSTMULTIPLY);  // a x b: rotate, then translate
   EXPECT_NEAR(p[0], 1, 1e-6);
   EXPECT_NEAR(p[1], 1, 1e-6);
-  AgCopyMatrix(ab, a);
-  AgMultiplyMatrix(ab, b, AG_PREMULTIPLY);  // b x a: translate, then rotate
-  float q[3] = {1, 0, 0};
-  AgTransformPoint(ab, q);
+  const auto q = moved(AG_PREMULTIPLY);  // b x a: translate, then rotate
   EXPECT_NEAR(q[0], 0, 1e-6);
   EXPECT_NEAR(q[1], 2, 1e-6);
 }

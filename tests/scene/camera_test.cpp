@@ -421,15 +421,8 @@ TEST_F(Camera, PickFindsTheClumpInFrontAndNothingOutsideTheViewport) {
   me.height = 0;
   camera_update();  // at the origin, looking north (+z)
   // A wall 5 units ahead covering the middle of the view.
-  ASSERT_EQ(VxBeginModel(), 1);
-  ASSERT_EQ(VxBeginClump(), 1);
-  int a = VxAddVertex(-2, -2, 5), b = VxAddVertex(2, -2, 5), c = VxAddVertex(2, 2, 5),
-      d = VxAddVertex(-2, 2, 5);
-  ASSERT_NE(VxAddQuad(a, b, c, d), nullptr);
-  ASSERT_NE(VxAddQuad(d, c, b, a), nullptr);
-  VxClump* wall = VxEndClump();
-  ASSERT_EQ(VxEndModel(), 1);
-  ASSERT_EQ(VxAddClumpToScene(scene_world(), wall), 1);
+  VxClump* wall = add_facing_square(2, 5);
+  ASSERT_NE(wall, nullptr);
   EXPECT_EQ(scene_pick(98, 58), wall);
   EXPECT_EQ(scene_pick(-1, 58), nullptr);
   EXPECT_EQ(scene_pick(196, 58), nullptr);

@@ -50,6 +50,19 @@ inline const char kSceneMessages[] =
 
 inline std::string plugin_dir() { return std::string(TESSEL_BINARY_DIR) + "/lib"; }
 
+// A two-sided square of side 2 * half, z ahead of an eye at the origin facing +z, added to
+// the world scene; look, when given, sets the model's colour first. Null if any step failed.
+inline VxClump* add_facing_square(VxReal half, VxReal z, void (*look)() = nullptr) {
+  if (VxBeginModel() != 1 || VxBeginClump() != 1) return nullptr;
+  if (look) look();
+  int a = VxAddVertex(-half, -half, z), b = VxAddVertex(half, -half, z), c = VxAddVertex(half, half, z),
+      d = VxAddVertex(-half, half, z);
+  const bool faces = VxAddQuad(a, b, c, d) != nullptr && VxAddQuad(d, c, b, a) != nullptr;
+  VxClump* square = VxEndClump();
+  if (VxEndModel() != 1 || !faces || VxAddClumpToScene(scene_world(), square) != 1) return nullptr;
+  return square;
+}
+
 class SceneTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -78,17 +78,11 @@ TEST_F(Start3d, AModelInTheSceneIsDrawnOverTheBackColour) {
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   tessel_layout(204, 124);  // a 200 x 120 view
   self_set_position(0, 0, 0, 0);  // the camera follows the user: eyes at the origin, facing +z
-  ASSERT_EQ(VxBeginModel(), 1);
-  ASSERT_EQ(VxBeginClump(), 1);
-  VxSetModelColor(1, 1, 1);
-  VxSetModelSurface(1, 0, 0);
-  int a = VxAddVertex(-1, -1, 4), b = VxAddVertex(1, -1, 4), c = VxAddVertex(1, 1, 4),
-      d = VxAddVertex(-1, 1, 4);
-  ASSERT_NE(VxAddQuad(a, b, c, d), nullptr);
-  ASSERT_NE(VxAddQuad(d, c, b, a), nullptr);
-  VxClump* block = VxEndClump();
-  ASSERT_EQ(VxEndModel(), 1);
-  ASSERT_EQ(VxAddClumpToScene(scene_world(), block), 1);
+  VxClump* block = add_facing_square(1, 4, [] {
+    VxSetModelColor(1, 1, 1);
+    VxSetModelSurface(1, 0, 0);
+  });
+  ASSERT_NE(block, nullptr);
   tessel_frame();
   const CanvasSurface* s = canvas();
   uint32_t corner = s->pixel(1, 1), middle = s->pixel(s->width() / 2, s->height() / 2);

@@ -60,10 +60,7 @@ class UniverseFixture : public ::testing::Test {
     identity_reset();
     login_hook = login_default_hooks();
     universe_receiver = universe_default_receivers();
-    dialogs.set_idle([] {
-      universe_update();
-      sleep_ms(1);
-    });
+    keep_universe_running(dialogs);
   }
   void TearDown() override {
     universe_term();

@@ -25,6 +25,7 @@
 #include "platform/clock.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
+#include "tests/support/program_reset.h"
 #include "tests/support/test_util.h"
 
 namespace settingstest {
@@ -91,15 +92,7 @@ class SettingsFixture : public ::testing::Test {
     platform_set_clock(nullptr);
     std::filesystem::current_path(old_cwd_);
   }
-  static void clean() {
-    app_reset_for_test();
-    lifecycle_set_tables(nullptr);
-    frame_set_links(nullptr);
-    identity_reset();
-    log_reset();
-    msg_reset();
-    file_term();
-  }
+  static void clean() { testutil::reset_program_modules(); }
   // Starts the program over these settings; true when it would run its loop.
   bool start(const std::string& ini_text) {
     // The colour-depth warning is answered once and for all.
@@ -132,27 +125,21 @@ class SettingsFixture : public ::testing::Test {
     return dialogs_.opened().empty() ? DIALOG_NO_VIEW : dialogs_.opened().back()->code();
   }
   // Steps: show page index; press a control (after checking or typing into it).
-  static ScriptedDialogs::Step page(int index) {
-    return [index](ScriptedView& v) {
-      v.list_select(PSHEET_TABS, index);
-      v.press(PSHEET_TABS);
-    };
-  }
+  static ScriptedDialogs::Step page(int index) { return choose(PSHEET_TABS, index); }
   static ScriptedDialogs::Step tick(int id, bool on) {
-    return [id, on](ScriptedView& v) {
-      v.check(id, on);
-      v.press(id);
-    };
+    return set_then_press(id, [id, on](ScriptedView& v) { v.check(id, on); });
   }
   static ScriptedDialogs::Step type(int id, const std::string& text) {
-    return [id, text](ScriptedView& v) {
-      v.type(id, text);
-      v.press(id);
-    };
+    return set_then_press(id, [id, text](ScriptedView& v) { v.type(id, text); });
   }
   static ScriptedDialogs::Step choose(int id, int index) {
-    return [id, index](ScriptedView& v) {
-      v.list_select(id, index);
+    return set_then_press(id, [id, index](ScriptedView& v) { v.list_select(id, index); });
+  }
+  // A control changed by `set`, then pressed, as the user's change reaches the page.
+  template <class Set>
+  static ScriptedDialogs::Step set_then_press(int id, Set set) {
+    return [id, set](ScriptedView& v) {
+      set(v);
       v.press(id);
     };
   }

@@ -9,7 +9,24 @@
 #include "platform/host_instance.h"
 #include "spine_fixture.h"
 
-using Command = Spine;
+class Command : public Spine {
+ protected:
+  // Another start hands the command file `path` over while this one's loop runs until a
+  // teleport has come; true when the other start's send went through. The loop keeps
+  // stopping at a teleport until the test sets another step.
+  bool hand_off_until_teleport(const std::string& path) {
+    bool sent = false;
+    std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), path.c_str(), 3000); });
+    host_.on_step([](long) {
+      if (cgi_get_teleport()) tessel_quit();
+      usleep(1000);
+    });
+    host_.set_step_limit(3000);
+    host_.run_loop();
+    second.join();
+    return sent;
+  }
+};
 
 TEST_F(Command, TeleportLineIsKeptUpToItsFirstComma) {
   write_file(dir_.file("cmd"), "teleport Alpha 10N 20W, extra, more\r\nsecond line\n");
@@ -146,16 +163,7 @@ TEST_F(Command, RunningInstanceTakesAHandOffFromItsLoop) {
   install();
   ASSERT_TRUE(start());
   write_file(dir_.file("later.cmd"), "teleport Later, 1N 1W\n");
-  std::string path = dir_.file("later.cmd");
-  bool sent = false;
-  std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), path.c_str(), 3000); });
-  host_.on_step([&](long) {
-    if (cgi_get_teleport()) tessel_quit();
-    usleep(1000);
-  });
-  host_.set_step_limit(3000);
-  host_.run_loop();
-  second.join();
+  bool sent = hand_off_until_teleport(dir_.file("later.cmd"));
   host_.on_step(nullptr);
   EXPECT_TRUE(sent);
   ASSERT_NE(cgi_get_teleport(), nullptr);
@@ -190,17 +198,7 @@ TEST_F(Command, APeerSendingInPiecesHoldsNoOtherHandOffUp) {
   int slow = socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(send(slow, buffer, 10, MSG_NOSIGNAL), 10);
-  bool sent = false;
-  std::string quick = dir_.file("quick.cmd");
-  std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), quick.c_str(), 3000); });
-  host_.on_step([&](long) {
-    if (cgi_get_teleport()) tessel_quit();
-    usleep(1000);
-  });
-  host_.set_step_limit(3000);
-  host_.run_loop();
-  second.join();
-  EXPECT_TRUE(sent);
+  EXPECT_TRUE(hand_off_until_teleport(dir_.file("quick.cmd")));
   ASSERT_NE(cgi_get_teleport(), nullptr);
   EXPECT_STREQ(cgi_get_teleport(), "teleport Quick");
   cgi_clear_teleport();

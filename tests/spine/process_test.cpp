@@ -13,6 +13,7 @@
 
 #include "../core/temp_dir.h"
 #include "spine_fixture.h"
+#include "tests/support/exit_wait.h"
 
 namespace {
 
@@ -38,16 +39,7 @@ pid_t launch(const std::vector<std::string>& args, const std::vector<std::string
   _exit(121);
 }
 
-// Waits up to ms for the process; its exit status, or -1 when it is still running.
-int wait_for(pid_t pid, int ms) {
-  for (int waited = 0; waited <= ms; waited += 10) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
+using testutil::wait_for_exit;
 
 bool wait_until(const std::function<bool()>& ok, int ms) {
   for (int waited = 0; waited <= ms; waited += 20) {
@@ -88,7 +80,7 @@ TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
   write_file(home_.file("b/go.cmd"), "teleport Remote 5N 5W, extra\n");
   auto begun = std::chrono::steady_clock::now();
   pid_t second = launch({program(), "go.cmd"}, env(20000), home_.file("b"), home_.file("b/err"));
-  int status = wait_for(second, 10000);
+  int status = wait_for_exit(second, 10000);
   auto took = std::chrono::steady_clock::now() - begun;
   EXPECT_EQ(status, 0) << read_file(home_.file("b/err"));
   EXPECT_LT(took, std::chrono::seconds(8));
@@ -99,14 +91,14 @@ TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
       5000))
       << read_file(home_.file("a/tessel.log"));
   // The first one goes on running.
-  EXPECT_EQ(wait_for(first, 0), -1);
+  EXPECT_EQ(wait_for_exit(first, 0), -1);
   kill(first, SIGTERM);
-  wait_for(first, 5000);
+  wait_for_exit(first, 5000);
 }
 
 TEST_F(Process, MissingIniShowsItsErrorBoxAndNoWindow) {
   pid_t p = launch({program()}, env(300), home_.file("a"), home_.file("a/err"));
-  EXPECT_EQ(wait_for(p, 15000), 0);
+  EXPECT_EQ(wait_for_exit(p, 15000), 0);
   std::string err = read_file(home_.file("a/err"));
   EXPECT_NE(err.find("[Error] The initialization file couldn't be located. Ensure the working "
                      "directory is set to where this program resides."),
@@ -119,7 +111,7 @@ TEST_F(Process, ScreenshotOfTheWaitingSplash) {
   std::vector<std::string> e = env(1000);
   e.push_back("TESSEL_SCREENSHOT=" + home_.file("shot.png"));
   pid_t p = launch({program()}, e, home_.file("a"), home_.file("a/err"));
-  EXPECT_EQ(wait_for(p, 15000), 0) << read_file(home_.file("a/err"));
+  EXPECT_EQ(wait_for_exit(p, 15000), 0) << read_file(home_.file("a/err"));
   QImage image(QString::fromStdString(home_.file("shot.png")));
   ASSERT_FALSE(image.isNull()) << read_file(home_.file("a/err"));
   // Only the splash box is up while the program waits for its universe.
@@ -145,10 +137,10 @@ TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
     ASSERT_TRUE(contains(home_.file("a/tessel.log"), "sound_init"));
     ASSERT_FALSE(contains(home_.file("a/tessel.log"), "waveOutGetNumDevs FAILED"));
     kill(p, sig);
-    int status = wait_for(p, 10000);
+    int status = wait_for_exit(p, 10000);
     if (status == -1) {
       kill(p, SIGKILL);
-      wait_for(p, 5000);
+      wait_for_exit(p, 5000);
     }
     EXPECT_EQ(status, 0) << "signal " << sig;
     EXPECT_TRUE(contains(home_.file("a/tessel.log"), "tessel_shutdown")) << read_file(home_.file("a/tessel.log"));

@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/headless_host.h"
 #include "platform/progdir.h"
+#include "tests/support/program_reset.h"
 
 inline uint32_t fake_now = 1000;
 inline uint32_t fake_clock() { return fake_now; }
@@ -59,15 +60,7 @@ class Spine : public ::testing::Test {
     host_set(nullptr);
     platform_set_clock(nullptr);
   }
-  static void clean() {
-    app_reset_for_test();
-    lifecycle_set_tables(nullptr);
-    frame_set_links(nullptr);
-    identity_reset();
-    log_reset();
-    msg_reset();
-    file_term();
-  }
+  static void clean() { testutil::reset_program_modules(); }
   // A complete program directory.
   void install(const std::string& ini = "[general]\n") {
     write_file(dir_.file("tessel.ini"), ini);

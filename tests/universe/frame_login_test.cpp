@@ -21,10 +21,7 @@ class FrameLoginTest : public ::testing::Test {
     install_hooks(recorder);
     app_reset_for_test();
     frame_set_links(&real_links);
-    dialogs.set_idle([] {
-      universe_update();
-      sleep_ms(1);
-    });
+    keep_universe_running(dialogs);
   }
   void TearDown() override {
     app_reset_for_test();

@@ -24,10 +24,7 @@ class LoginTest : public ::testing::Test {
   void SetUp() override {
     login_reset();
     install_hooks(recorder);
-    dialogs.set_idle([] {
-      universe_update();
-      sleep_ms(1);
-    });
+    keep_universe_running(dialogs);
   }
   void TearDown() override {
     universe_term();

@@ -51,10 +51,7 @@ class UniverseTest : public ::testing::Test {
   void connect(FakeUniverse& fake, const std::string& citizen = "") {
     dir = std::make_unique<ProgramDir>(ini_for(fake.port(), citizen));
     ASSERT_EQ(0, universe_init());
-    ASSERT_TRUE(poll_until([] {
-      universe_update();
-      return universe_connected();
-    }));
+    ASSERT_TRUE(update_until([] { return universe_connected(); }));
     ASSERT_EQ("accept 1", fake.wait_for("accept", nullptr));
   }
 
@@ -65,13 +62,64 @@ class UniverseTest : public ::testing::Test {
     return l.empty() ? "" : l.substr(prefix.size());
   }
 
+  // Frames until `done` holds, or false after the poll's limit.
+  static bool update_until(bool (*done)()) {
+    return poll_until([done] {
+      universe_update();
+      return done();
+    });
+  }
+
+  // Frames for a while in which the fake must get no frame.
+  static void expect_no_frame(FakeUniverse& fake) {
+    for (auto& l : fake.collect(300, [] { universe_update(); })) EXPECT_NE(0u, l.rfind("frame", 0)) << l;
+  }
+
+  // The fake ends the session by `order`; after the retry interval, the login the new
+  // connection sends, as hex ("" if none came).
+  std::string relogin_after(FakeUniverse& fake, const std::string& order) {
+    fake.command(order);
+    if (!update_until([] { return universe_state() == UNIVERSE_CONNECTING; })) {
+      ADD_FAILURE() << "still connected after " << order;
+      return "";
+    }
+    clock.advance(UNIVERSE_RETRY_INTERVAL);
+    std::string relogin;
+    for (int c = 2; c <= 4 && relogin.empty(); ++c) relogin = next_frame(fake, c);
+    return relogin;
+  }
+
+  // The login frame sent while a privilege and hiding from the world are asked for.
+  std::string login_frame_asking(FakeUniverse& fake, int32_t privilege, const char* name, const char* password) {
+    recorder.requested_privilege = privilege;
+    recorder.hide_world = 1;
+    EXPECT_EQ(0, universe_login(name, password)) << name;
+    return next_frame(fake);
+  }
+
+  // The fake sends a login reply by `order`; true once the connection has taken it (each
+  // login reply ends in an upgrade check).
+  bool login_reply_taken(FakeUniverse& fake, const std::string& order) {
+    int checks = recorder.upgrade_checks;
+    fake.command(order);
+    return poll_until([&] {
+      universe_update();
+      return recorder.upgrade_checks > checks;
+    });
+  }
+
   void log_in_as(FakeUniverse& fake, const char* name, const char* password) {
     ASSERT_EQ(0, universe_login(name, password));
     ASSERT_FALSE(next_frame(fake).empty());
-    ASSERT_TRUE(poll_until([] {
-      universe_update();
-      return universe_logged_in();
-    }));
+    ASSERT_TRUE(update_until([] { return universe_logged_in(); }));
+  }
+
+  // Connected and logged in as alice, whose login reply gave session 4660 and number 101.
+  void connect_as_alice(FakeUniverse& fake) {
+    connect(fake);
+    log_in_as(fake, "alice", "secret");
+    ASSERT_EQ(4660, universe_session_word());
+    ASSERT_EQ(101, universe_citizen_number());
   }
 
   FakeClock clock;
@@ -87,10 +135,7 @@ TEST_F(UniverseTest, CitizenLoginSendsTheGoldenFrameAndTakesTheReply) {
   ASSERT_EQ(0, login_auto());
   EXPECT_EQ(0, login_done());
   EXPECT_EQ(login_body("alice", "secret", "00000000" "00" "00"), next_frame(fake));
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return login_done() != 0;
-  }));
+  ASSERT_TRUE(update_until([] { return login_done() != 0; }));
   EXPECT_EQ(0, login_last_result());
   EXPECT_EQ(UNIVERSE_LOGGED_IN, universe_state());
   EXPECT_EQ(4660, universe_session_word());
@@ -118,22 +163,16 @@ TEST_F(UniverseTest, AboutBoxTellsWhoIsLoggedIn) {
 TEST_F(UniverseTest, CitizenLoginCarriesPrivilegeAndHideWorld) {
   FakeUniverse fake(kConfig);
   connect(fake);
-  recorder.requested_privilege = 0x01020304;
-  recorder.hide_world = 1;
-  ASSERT_EQ(0, universe_login("bob", "hunter2"));
-  EXPECT_EQ(login_body("bob", "hunter2", "01020304" "03707077" "01"), next_frame(fake));
+  EXPECT_EQ(login_body("bob", "hunter2", "01020304" "03707077" "01"),
+            login_frame_asking(fake, 0x01020304, "bob", "hunter2"));
 }
 
 TEST_F(UniverseTest, TouristFormsSendZeroPrivilegeFields) {
   FakeUniverse fake(kConfig);
   connect(fake);
-  recorder.requested_privilege = 77;
-  recorder.hide_world = 1;
-  ASSERT_EQ(0, universe_login("\"Wanderer\"", ""));
-  EXPECT_EQ(login_body("\"Wanderer\"", "", "00000000" "00" "00"), next_frame(fake));
-  // The anonymous form: an empty name.
-  ASSERT_EQ(0, universe_login("", ""));
-  EXPECT_EQ(login_body("", "", "00000000" "00" "00"), next_frame(fake));
+  // The tourist's quoted name, then the anonymous form: an empty name.
+  for (const char* name : {"\"Wanderer\"", ""})
+    EXPECT_EQ(login_body(name, "", "00000000" "00" "00"), login_frame_asking(fake, 77, name, ""));
 }
 
 TEST_F(UniverseTest, RequestsMatchTheirHandDerivedBytes) {
@@ -179,8 +218,7 @@ TEST_F(UniverseTest, HeartbeatGoesSixtySecondsAfterTheLastSend) {
   log_in_as(fake, "alice", "secret");
   // Nothing due yet: 59999 ms after the login.
   clock.advance(59999);
-  auto got = fake.collect(300, [] { universe_update(); });
-  for (auto& l : got) EXPECT_NE(0u, l.rfind("frame", 0)) << l;
+  expect_no_frame(fake);
   clock.advance(1);
   EXPECT_EQ("20", next_frame(fake));
   // Any send moves the next heartbeat on.
@@ -188,8 +226,7 @@ TEST_F(UniverseTest, HeartbeatGoesSixtySecondsAfterTheLastSend) {
   ASSERT_EQ(0, universe_get_worlds());
   EXPECT_EQ("26", next_frame(fake));
   clock.advance(59999);
-  got = fake.collect(300, [] { universe_update(); });
-  for (auto& l : got) EXPECT_NE(0u, l.rfind("frame", 0)) << l;
+  expect_no_frame(fake);
   clock.advance(1);
   EXPECT_EQ("20", next_frame(fake));
 }
@@ -205,10 +242,7 @@ TEST_F(UniverseTest, OneReplyIsHandledPerFrame) {
   universe_receiver.telegram_receive_number = record_number;
   // Three replies 12 in one write.
   fake.command("send 1 000800" "0c" "0161" "00000001" "000800" "0c" "0162" "00000002" "000800" "0c" "0163" "00000003");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return !numbers_seen.empty();
-  }));
+  ASSERT_TRUE(update_until([] { return !numbers_seen.empty(); }));
   // The whole write was there for the first frame; still one reply each frame.
   ASSERT_EQ(1u, numbers_seen.size());
   sleep_ms(50);
@@ -228,10 +262,7 @@ TEST_F(UniverseTest, UnknownReplyIsSkippedByItsLength) {
   universe_receiver.telegram_receive_number = record_number;
   // Reply 99 whose body looks like a frame of its own, then a reply 12.
   fake.command("send 1 000800" "63" "0004000c0178" "000800" "0c" "0178" "0000002a");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return !numbers_seen.empty();
-  }));
+  ASSERT_TRUE(update_until([] { return !numbers_seen.empty(); }));
   ASSERT_EQ(1u, numbers_seen.size());
   EXPECT_EQ(42, numbers_seen[0].first);
   EXPECT_EQ("x", numbers_seen[0].second);
@@ -250,10 +281,7 @@ TEST_F(UniverseTest, ReplyShorterThanItsFieldsIsRefused) {
   // telegram cut inside its text; then a whole reply 12.
   fake.command("send 1 000500" "0c" "0178" "00" "000700" "0c" "09" "61626364" "000b00" "0a" "00000001"
                "0162" "05" "6869" "000800" "0c" "0179" "00000007");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return !numbers_seen.empty();
-  }));
+  ASSERT_TRUE(update_until([] { return !numbers_seen.empty(); }));
   ASSERT_EQ(1u, numbers_seen.size());
   EXPECT_EQ(7, numbers_seen[0].first);
   EXPECT_EQ("y", numbers_seen[0].second);
@@ -263,36 +291,20 @@ TEST_F(UniverseTest, ReplyShorterThanItsFieldsIsRefused) {
 
 TEST_F(UniverseTest, LoginReplyWithOnlyItsFirstFieldsKeepsTheRest) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
-  ASSERT_EQ(4660, universe_session_word());
-  ASSERT_EQ(101, universe_citizen_number());
+  ASSERT_NO_FATAL_FAILURE(connect_as_alice(fake));
   ASSERT_TRUE(universe_beta());
   // rc 0, code 20, sign-up 1, int32; then a reply cut inside the second group.
   ASSERT_EQ(0, universe_login("bob", "hunter2"));
   ASSERT_FALSE(next_frame(fake).empty());
   // Drop the fake's own answer to bob first.
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return std::string(universe_session_name()) == "bob";
-  }));
-  int checks_before = recorder.upgrade_checks;
-  fake.command("send 1 000700" "14" "01" "00000000");
-  ASSERT_TRUE(poll_until([&] {
-    universe_update();
-    return recorder.upgrade_checks > checks_before;
-  }));
+  ASSERT_TRUE(update_until([] { return std::string(universe_session_name()) == "bob"; }));
+  ASSERT_TRUE(login_reply_taken(fake, "send 1 000700" "14" "01" "00000000"));
   EXPECT_TRUE(universe_signup_offered());
   EXPECT_TRUE(universe_beta());
   EXPECT_EQ(4660, universe_session_word());
   EXPECT_EQ(102, universe_citizen_number());
   EXPECT_EQ(UNIVERSE_LOGGED_IN, universe_state());
-  fake.command("send 1 000900" "14" "00" "00000000" "0000");
-  int checks = recorder.upgrade_checks;
-  ASSERT_TRUE(poll_until([&] {
-    universe_update();
-    return recorder.upgrade_checks > checks;
-  }));
+  ASSERT_TRUE(login_reply_taken(fake, "send 1 000900" "14" "00" "00000000" "0000"));
   EXPECT_FALSE(universe_signup_offered());
   EXPECT_TRUE(universe_beta());
   EXPECT_EQ(102, universe_citizen_number());
@@ -301,17 +313,9 @@ TEST_F(UniverseTest, LoginReplyWithOnlyItsFirstFieldsKeepsTheRest) {
 // Replies about the user's own account change only what they carry whole.
 TEST_F(UniverseTest, AccountRepliesTakeOnlyWhatTheyCarryWhole) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
-  ASSERT_EQ(4660, universe_session_word());
-  ASSERT_EQ(101, universe_citizen_number());
+  ASSERT_NO_FATAL_FAILURE(connect_as_alice(fake));
   // A login reply cut inside its third group (session word, citizen number).
-  int checks = recorder.upgrade_checks;
-  fake.command("send 1 000f00" "14" "00" "00000000" "00000000" "01" "123400");
-  ASSERT_TRUE(poll_until([&] {
-    universe_update();
-    return recorder.upgrade_checks > checks;
-  }));
+  ASSERT_TRUE(login_reply_taken(fake, "send 1 000f00" "14" "00" "00000000" "00000000" "01" "123400"));
   EXPECT_EQ(4660, universe_session_word());
   EXPECT_EQ(101, universe_citizen_number());
   // A well-formed citizen-attributes reply is taken whole.
@@ -326,16 +330,10 @@ TEST_F(UniverseTest, AccountRepliesTakeOnlyWhatTheyCarryWhole) {
   // A refused reply 12 carries no number; the next accepted one does.
   universe_receiver.telegram_receive_number = record_number;
   fake.command("send 1 000405" "0c" "0178");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return !numbers_seen.empty();
-  }));
+  ASSERT_TRUE(update_until([] { return !numbers_seen.empty(); }));
   EXPECT_EQ(101, universe_citizen_number());
   fake.command("send 1 000800" "0c" "0179" "00000007");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return numbers_seen.size() == 2;
-  }));
+  ASSERT_TRUE(update_until([] { return numbers_seen.size() == 2; }));
   EXPECT_EQ(7, universe_citizen_number());
   EXPECT_EQ(std::vector<std::string>{"0 2=a 17=123"}, seen);
   universe_receiver.immigrate_show_attributes = nullptr;
@@ -350,10 +348,7 @@ TEST_F(UniverseTest, LoginBeforeTheConnectionIsNotLeftInFlight) {
   EXPECT_FALSE(universe_connected());
   EXPECT_EQ(NET_NOT_YET, universe_get_worlds());
   // Later frames still connect normally.
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return universe_connected();
-  }));
+  ASSERT_TRUE(update_until([] { return universe_connected(); }));
   EXPECT_EQ(UNIVERSE_CONNECTED, universe_state());
 }
 
@@ -367,20 +362,13 @@ TEST_F(UniverseTest, ConnectionDroppedDuringTheLoginReportsItAndReconnects) {
     profile_set_encrypted_string("citizen", "pass", "secret");
     ASSERT_EQ(0, login_auto());
     ASSERT_FALSE(next_frame(fake).empty());
-    ASSERT_TRUE(poll_until([] {
-      universe_update();
-      return login_done() != 0;
-    }));
+    ASSERT_TRUE(update_until([] { return login_done() != 0; }));
     EXPECT_EQ(NET_LOGIN_LOST, login_last_result());
     EXPECT_EQ(UNIVERSE_CONNECTING, universe_state());
     // No session ever existed: the new connection does not log in by itself.
     clock.advance(UNIVERSE_RETRY_INTERVAL);
-    ASSERT_TRUE(poll_until([] {
-      universe_update();
-      return universe_connected();
-    }));
-    auto got = fake.collect(300, [] { universe_update(); });
-    for (auto& l : got) EXPECT_NE(0u, l.rfind("frame", 0)) << l;
+    ASSERT_TRUE(update_until([] { return universe_connected(); }));
+    expect_no_frame(fake);
     EXPECT_EQ(UNIVERSE_CONNECTED, universe_state());
   }
 }
@@ -392,57 +380,36 @@ TEST_F(UniverseTest, DroppedSessionLogsInAgainWithTheSameIdentity) {
   // A refused attempt as bob must not become the identity of the relogin.
   ASSERT_EQ(0, universe_login("bob", "wrong"));
   ASSERT_EQ(login_body("bob", "wrong", "00000000" "00" "00"), next_frame(fake));
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return login_last_result() == 13;
-  }));
+  ASSERT_TRUE(update_until([] { return login_last_result() == 13; }));
   int refreshes = recorder.contacts_refreshes;
-  fake.command("drop 1");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return universe_state() == UNIVERSE_CONNECTING;
-  }));
-  clock.advance(UNIVERSE_RETRY_INTERVAL);
-  std::string relogin;
-  for (int c = 2; c <= 4 && relogin.empty(); ++c) relogin = next_frame(fake, c);
-  EXPECT_EQ(login_body("alice", "secret", "00000000" "00" "00"), relogin);
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return universe_logged_in();
-  }));
+  EXPECT_EQ(login_body("alice", "secret", "00000000" "00" "00"), relogin_after(fake, "drop 1"));
+  ASSERT_TRUE(update_until([] { return universe_logged_in(); }));
   EXPECT_EQ(refreshes + 1, recorder.contacts_refreshes);
   EXPECT_STREQ("alice", universe_session_name());
 }
 
-TEST_F(UniverseTest, DroppedTouristSessionLogsInAgainAsTheTourist) {
+// The universe ends a session by `order`; the next connection logs in as the same identity.
+struct ReloginCase {
+  const char* label;
+  const char* order;
+  const char* name;
+  const char* password;
+};
+
+class UniverseReloginTest : public UniverseTest, public ::testing::WithParamInterface<ReloginCase> {};
+
+TEST_P(UniverseReloginTest, LogsInAgainAsTheSameIdentity) {
+  const ReloginCase& c = GetParam();
   FakeUniverse fake(kConfig);
   connect(fake);
-  log_in_as(fake, "\"Wanderer\"", "");
-  fake.command("drop 1");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return universe_state() == UNIVERSE_CONNECTING;
-  }));
-  clock.advance(UNIVERSE_RETRY_INTERVAL);
-  std::string relogin;
-  for (int c = 2; c <= 4 && relogin.empty(); ++c) relogin = next_frame(fake, c);
-  EXPECT_EQ(login_body("\"Wanderer\"", "", "00000000" "00" "00"), relogin);
+  log_in_as(fake, c.name, c.password);
+  EXPECT_EQ(login_body(c.name, c.password, "00000000" "00" "00"), relogin_after(fake, c.order));
 }
 
-TEST_F(UniverseTest, ReconnectOrderLogsInAgain) {
-  FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "bob", "hunter2");
-  fake.command("reconnect 1");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return universe_state() == UNIVERSE_CONNECTING;
-  }));
-  clock.advance(UNIVERSE_RETRY_INTERVAL);
-  std::string relogin;
-  for (int c = 2; c <= 4 && relogin.empty(); ++c) relogin = next_frame(fake, c);
-  EXPECT_EQ(login_body("bob", "hunter2", "00000000" "00" "00"), relogin);
-}
+INSTANTIATE_TEST_SUITE_P(SessionEnds, UniverseReloginTest,
+                         ::testing::Values(ReloginCase{"DroppedTourist", "drop 1", "\"Wanderer\"", ""},
+                                           ReloginCase{"ReconnectOrder", "reconnect 1", "bob", "hunter2"}),
+                         [](const ::testing::TestParamInfo<ReloginCase>& i) { return std::string(i.param.label); });
 
 TEST_F(UniverseTest, FailedConnectIsRetriedASecondLater) {
   // A port with nothing listening.
@@ -534,21 +501,12 @@ TEST_F(UniverseTest, PushedTelegramNoticeAndContactStatesReachTheirModules) {
   };
   log_in_as(fake, "alice", "secret");
   fake.command("telegram alice bob hello there");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return waiting_seen > 0;
-  }));
+  ASSERT_TRUE(update_until([] { return waiting_seen > 0; }));
   ASSERT_EQ(0, universe_get_telegram());
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return !telegrams_seen.empty();
-  }));
+  ASSERT_TRUE(update_until([] { return !telegrams_seen.empty(); }));
   EXPECT_EQ("bob:hello there:0:0", telegrams_seen[0]);
   fake.command("contact 1 102 1 bob demo");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return !contacts_seen.empty();
-  }));
+  ASSERT_TRUE(update_until([] { return !contacts_seen.empty(); }));
   EXPECT_EQ(102, contacts_seen[0].number);
   EXPECT_EQ(1, contacts_seen[0].state);
   EXPECT_EQ("bob", contacts_seen[0].name);
@@ -557,10 +515,7 @@ TEST_F(UniverseTest, PushedTelegramNoticeAndContactStatesReachTheirModules) {
   contacts_seen.clear();
   int32_t list[] = {102, 999};
   ASSERT_EQ(0, universe_contact_list(list, 2));
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return contacts_seen.size() >= 2;
-  }));
+  ASSERT_TRUE(update_until([] { return contacts_seen.size() >= 2; }));
   EXPECT_EQ(0, contacts_seen[0].state);
   EXPECT_EQ("bob", contacts_seen[0].name);
   EXPECT_EQ(999, contacts_seen[1].number);
@@ -573,10 +528,7 @@ TEST_F(UniverseTest, UniverseAttributesAreStoredAndCheckedForUpgrade) {
   connect(fake);
   universe_receiver.upgrade_check = [] { ++rec->upgrade_checks; };
   log_in_as(fake, "alice", "secret");
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return std::string(universe_default_start_world()) == "start";
-  }));
+  ASSERT_TRUE(update_until([] { return std::string(universe_default_start_world()) == "start"; }));
   EXPECT_EQ(100, universe_minimum_browser());
   EXPECT_EQ(412, universe_latest_browser());
   EXPECT_EQ(INT32_MAX, universe_beta_browser());  // out of range: held at the limit
@@ -644,10 +596,7 @@ TEST_F(UniverseTest, RepliesReachTheirReceiversWithTheirFields) {
       "000400" "02" "4321",
   };
   for (const char* hex : replies) fake.command(std::string("send 1 ") + hex);
-  ASSERT_TRUE(poll_until([] {
-    universe_update();
-    return events.size() >= 13;
-  }));
+  ASSERT_TRUE(update_until([] { return events.size() >= 13; }));
   std::vector<std::string> want = {
       "world 0 demo 10.1:6670",
       "world 6 demo 0.0:0",

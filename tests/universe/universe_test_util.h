@@ -38,6 +38,14 @@ inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
 
 inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// While a scripted dialog waits for its answer, the universe connection keeps running.
+inline void keep_universe_running(ScriptedDialogs& dialogs) {
+  dialogs.set_idle([] {
+    universe_update();
+    sleep_ms(1);
+  });
+}
+
 inline std::vector<std::string> universe_argv(const std::string& config_json, const std::vector<std::string>& extra) {
   std::vector<std::string> args = {"python3", std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/universe.py", "--json",
                                    config_json};

@@ -17,19 +17,13 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/exit_wait.h"
+
 namespace {
 
 std::string program() { return std::string(TESSEL_BINARY_DIR) + "/bin/upgrade"; }
 
-int wait_for(pid_t pid, int ms) {
-  for (int waited = 0; waited <= ms; waited += 10) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
+using testutil::wait_for_exit;
 
 // While it waits for a kit that does not come, a termination signal closes its window and
 // ends it as the user closing the window would, not by the signal's default death.
@@ -63,10 +57,10 @@ TEST(UpgradeProcess, TerminationSignalEndsItAsClosingTheWindowDoes) {
     ASSERT_EQ(1, poll(&p, 1, 15000)) << "no request came";
     int client = accept(server, nullptr, nullptr);
     kill(pid, sig);
-    int status = wait_for(pid, 10000);
+    int status = wait_for_exit(pid, 10000);
     if (status == -1) {
       kill(pid, SIGKILL);
-      wait_for(pid, 5000);
+      wait_for_exit(pid, 5000);
     }
     EXPECT_EQ(0, status) << "signal " << sig;
     close(client);

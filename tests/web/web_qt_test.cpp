@@ -94,7 +94,32 @@ class WebQt : public WebFixture {
     return !web_is_busy() && u.size() >= tail.size() && u.compare(u.size() - tail.size(), tail.size(), tail) == 0;
   }
 
+  // The page's own background shows in the pane once it is painted; the window's picture
+  // is kept as `shot_name`.
+  void expect_page_shown(QRgb background, const char* shot_name) {
+    QImage shot;
+    wait_for([&] {
+      shot = screenshot_grab(*qt);
+      return page_drawn(shot, qt->main_widget(), pane(), background);
+    });
+    EXPECT_TRUE(page_drawn(shot, qt->main_widget(), pane(), background));
+    shot.save(QString::fromStdString(shots_dir() + "/" + shot_name));
+  }
+
+  // A web server on loopback serves `root`; the program starts with it as its web host and
+  // its pane sized. `base` gets the server's address as a URL.
+  void start_served(const std::string& root, std::string* base) {
+    std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + root + "'";
+    server = std::make_unique<transfer_test::ServerProcess>(std::vector<std::string>{"sh", "-c", cmd});
+    ASSERT_GT(server->port(), 0);
+    *base = "http://" + server->base();
+    start("[web]\nhost=" + server->base() + "\n");
+    ASSERT_NE(nullptr, pane());
+    web_size(201, 0, 599, 460);
+  }
+
   std::unique_ptr<QtHost> qt;
+  std::unique_ptr<transfer_test::ServerProcess> server;
 };
 
 TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
@@ -149,14 +174,7 @@ TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   web_size(301, 0, 499, 460);
   ASSERT_TRUE(wait_for([&] { return loaded("/help/welcome.html"); })) << web_current_url();
   EXPECT_TRUE(pane()->isVisible());
-  QImage shot;
-  // The page's own background shows in the pane once it is painted.
-  wait_for([&] {
-    shot = screenshot_grab(*qt);
-    return page_drawn(shot, qt->main_widget(), pane(), 0xF4F1E8);
-  });
-  EXPECT_TRUE(page_drawn(shot, qt->main_widget(), pane(), 0xF4F1E8));
-  shot.save(QString::fromStdString(shots_dir() + "/help.png"));
+  expect_page_shown(0xF4F1E8, "help.png");
 }
 
 #if TESSEL_WEBENGINE
@@ -165,24 +183,13 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
   std::filesystem::create_directories(www.path() + "/demo/web");
   for (const char* page : {"home.html", "page2.html"})
     std::filesystem::copy(std::string(TESSEL_SOURCE_DIR) + "/demo/world/" + page, www.path() + "/demo/web/" + page);
-  std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + www.path() + "'";
-  transfer_test::ServerProcess server({"sh", "-c", cmd});
-  ASSERT_GT(server.port(), 0);
-  std::string base = "http://" + server.base();
-  start("[web]\nhost=" + server.base() + "\n");
-  ASSERT_NE(nullptr, pane());
-  web_size(201, 0, 599, 460);
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
   be_in("home");
 
   ASSERT_EQ(1, web_navigate((base + "/demo/web/home.html").c_str(), 0));
   ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();
-  QImage shot;
-  wait_for([&] {
-    shot = screenshot_grab(*qt);
-    return page_drawn(shot, qt->main_widget(), pane(), 0xE8EEF4);
-  });
-  EXPECT_TRUE(page_drawn(shot, qt->main_widget(), pane(), 0xE8EEF4));
-  shot.save(QString::fromStdString(shots_dir() + "/object_page.png"));
+  expect_page_shown(0xE8EEF4, "object_page.png");
 
   // The link is clicked in the page: the teleport runs and the page stays.
   auto* view = qobject_cast<QWebEngineView*>(pane());
@@ -214,13 +221,8 @@ TEST_F(WebQt, AFrameLoadingInsideThePageLeavesThePaneIdleOnItsPage) {
                        "<html><body><p>Outer</p><iframe id='f' src='a.html'></iframe></body></html>");
   testutil::write_file(www.path() + "/w/a.html", "<html><head><title>A</title></head><body>a</body></html>");
   testutil::write_file(www.path() + "/w/b.html", "<html><head><title>B</title></head><body>b</body></html>");
-  std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + www.path() + "'";
-  transfer_test::ServerProcess server({"sh", "-c", cmd});
-  ASSERT_GT(server.port(), 0);
-  std::string base = "http://" + server.base();
-  start("[web]\nhost=" + server.base() + "\n");
-  ASSERT_NE(nullptr, pane());
-  web_size(201, 0, 599, 460);
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
   auto* view = qobject_cast<QWebEngineView*>(pane());
   ASSERT_NE(nullptr, view);
   auto frame_title = [&] {

@@ -124,13 +124,16 @@ int32_t MotionTracker::Update(const AnimPoint& p, const AnimQuat& q, const AnimT
       stamp = t;
       state = s;
     };
+    // A still state: after `wait` seconds still, the state `next`; a move or turn at once.
+    auto still = [&](uint32_t wait, int32_t next) {
+      if (c != 1)
+        go(c);
+      else if (due(wait))
+        go(next);
+    };
     switch (state) {
       case 1:
-        if (c == 1) {
-          if (due(10)) go(4);
-        } else {
-          go(c);
-        }
+        still(10, 4);
         break;
       case 2:
         if (c != 2) go(c);
@@ -140,18 +143,10 @@ int32_t MotionTracker::Update(const AnimPoint& p, const AnimQuat& q, const AnimT
         else if (c == 2) go(2);
         break;
       case 4:
-        if (c == 1) {
-          if (due(30)) go(5);
-        } else {
-          go(c);
-        }
+        still(30, 5);
         break;
       case 5:
-        if (c == 1) {
-          if (due(10)) go(4);
-        } else {
-          go(c);
-        }
+        still(10, 4);
         break;
       default:
         state = 1;

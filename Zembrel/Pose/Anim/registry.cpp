@@ -140,15 +140,20 @@ class Reader {
     while (t != T_ENDAVATAR && t != T_EOF) t = s_.Next();
   }
 
+  // The next "key = value" pair; false at the token end.
+  bool Pair(int end, AnimName* key, AnimName* value) {
+    int t = s_.Next();
+    if (t == end) return false;
+    if (t != T_IDENTIFIER) token_error(s_, t);
+    *key = AnimName(s_.text());
+    Expect(T_EQUALS);
+    *value = Identifier();
+    return true;
+  }
+
   void List(AvatarRecord& r, bool implicit) {
-    int end = implicit ? T_ENDIMP : T_ENDEXP;
-    for (;;) {
-      int t = s_.Next();
-      if (t == end) return;
-      if (t != T_IDENTIFIER) token_error(s_, t);
-      AnimName action(s_.text());
-      Expect(T_EQUALS);
-      AnimName seq = Identifier();
+    AnimName action, seq;
+    while (Pair(implicit ? T_ENDIMP : T_ENDEXP, &action, &seq)) {
       if (action.empty()) raise(s_, "invalid action name!");
       (implicit ? r.imp_actions : r.exp_actions).push_back(action);
       (implicit ? r.imp_sequences : r.exp_sequences).push_back(seq);
@@ -184,13 +189,8 @@ class Reader {
     AnimName name = Identifier();
     if (name == AnimName("cy")) raise(s_, "cy was handled specially");
     r.attributes[AnimName("name")] = name;
-    for (;;) {
-      int t = s_.Next();
-      if (t == T_ENDAVATAR) break;
-      if (t != T_IDENTIFIER) token_error(s_, t);
-      AnimName key(s_.text());
-      Expect(T_EQUALS);
-      AnimName value = Identifier();
+    AnimName key, value;
+    while (Pair(T_ENDAVATAR, &key, &value)) {
       if (key == AnimName("geometry")) {
         r.attributes[key] = value;
       } else {

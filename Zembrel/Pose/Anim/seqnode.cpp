@@ -55,6 +55,13 @@ NodeHandle BinaryNode::AdvanceBoth(float distance, const AnimTime& step) {
   return NodeHandle();
 }
 
+NodeHandle BinaryNode::AdvanceThen(NodeHandle* survivor, float distance, const AnimTime& step) {
+  NodeHandle self(this);
+  elapsed_ = elapsed_ + step;
+  if (elapsed_ < duration_) return AdvanceBoth(distance, step);
+  return *survivor ? (*survivor)->Advance(distance, step) : NodeHandle();
+}
+
 ChannelSetHandle BinaryNode::EvaluateWith(MergePolicy policy) {
   float w = Weight();
   ChannelSetHandle b = b_ ? b_->Evaluate() : ChannelSetHandle();
@@ -83,12 +90,8 @@ float clamp01(double f) {
 }
 }  // namespace
 
-NodeHandle ShiftToNode::Advance(float distance, const AnimTime& step) {
-  NodeHandle self(this);
-  elapsed_ = elapsed_ + step;
-  if (elapsed_ < duration_) return AdvanceBoth(distance, step);
-  return b_ ? b_->Advance(distance, step) : NodeHandle();
-}
+// The new sequence stays when the shift is over.
+NodeHandle ShiftToNode::Advance(float distance, const AnimTime& step) { return AdvanceThen(&b_, distance, step); }
 
 float ShiftToNode::Weight() {
   double d = duration_.Seconds();
@@ -96,12 +99,8 @@ float ShiftToNode::Weight() {
   return clamp01(elapsed_.Seconds() / d);
 }
 
-NodeHandle DoActionNode::Advance(float distance, const AnimTime& step) {
-  NodeHandle self(this);
-  elapsed_ = elapsed_ + step;
-  if (elapsed_ < duration_) return AdvanceBoth(distance, step);
-  return a_ ? a_->Advance(distance, step) : NodeHandle();
-}
+// The base sequence goes on when the action is over.
+NodeHandle DoActionNode::Advance(float distance, const AnimTime& step) { return AdvanceThen(&a_, distance, step); }
 
 float DoActionNode::Weight() {
   double d = duration_.Seconds();

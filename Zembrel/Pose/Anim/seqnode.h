@@ -49,6 +49,9 @@ class BinaryNode : public SeqNode {
 
  protected:
   NodeHandle AdvanceBoth(float distance, const AnimTime& step);
+  // Both children advance while the blend lasts; after it, the one child in survivor takes
+  // this node's place.
+  NodeHandle AdvanceThen(NodeHandle* survivor, float distance, const AnimTime& step);
   ChannelSetHandle EvaluateWith(MergePolicy policy);
   std::ostream& PrintAs(std::ostream& out, const char* kind);
 

@@ -51,31 +51,33 @@ void close_files(database* db) {
   }
 }
 
-// Opens both files; 0 when both are open, else the engine's error with both closed.
-int16_t open_pair(database* db) {
+// Takes a free file number and opens or creates one file of the pair on it with `make`
+// (true when the engine failed), tracing both calls. 0 with `file` set, the engine's error,
+// or what `none` gives when no number was free.
+template <class None, class Make>
+int16_t take_file(database* db, int16_t& file, const char* number_label, const char* make_label, None none,
+                  Make make) {
   uerr_cod = 0;
   int16_t n = AvailableFileNbr(1);
-  trace_call(db, "AvailableFileNbr (data)");
-  if (n < 0) return uerr_cod ? uerr_cod : 46;
-  if (OpenOlFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->data_mode))) {
-    trace_call(db, "OpenOlFile (data)");
-    return uerr_cod;
-  }
-  trace_call(db, "OpenOlFile (data)");
-  db->data_file = n;
-  uerr_cod = 0;
-  n = AvailableFileNbr(1);
-  trace_call(db, "AvailableFileNbr (index)");
-  int16_t e = 0;
-  if (n < 0) {
-    e = uerr_cod ? uerr_cod : 46;
-  } else if (OpenOlFile(n, index_path(db).c_str(), static_cast<uint16_t>(db->index_mode))) {
-    trace_call(db, "OpenOlFile (index)");
-    e = uerr_cod;
-  } else {
-    trace_call(db, "OpenOlFile (index)");
-    db->index_file = n;
-  }
+  trace_call(db, number_label);
+  if (n < 0) return none();
+  bool failed = make(n);
+  trace_call(db, make_label);
+  if (failed) return uerr_cod;
+  file = n;
+  return 0;
+}
+
+// Opens both files; 0 when both are open, else the engine's error with both closed.
+int16_t open_pair(database* db) {
+  auto none = [] { return static_cast<int16_t>(uerr_cod ? uerr_cod : 46); };
+  int16_t e = take_file(db, db->data_file, "AvailableFileNbr (data)", "OpenOlFile (data)", none, [db](int16_t n) {
+    return OpenOlFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->data_mode)) != 0;
+  });
+  if (e) return e;
+  e = take_file(db, db->index_file, "AvailableFileNbr (index)", "OpenOlFile (index)", none, [db](int16_t n) {
+    return OpenOlFile(n, index_path(db).c_str(), static_cast<uint16_t>(db->index_mode)) != 0;
+  });
   if (e) {
     close_files(db);
     uerr_cod = e;
@@ -99,29 +101,16 @@ bool pair_fits(const database* db) {
 // Creates both files anew (the old ones must be gone). 0, the engine's error, or -1 when no
 // file number was free.
 int16_t create_pair(database* db) {
-  uerr_cod = 0;
-  int16_t n = AvailableFileNbr(1);
-  trace_call(db, "AvailableFileNbr (data)");
-  if (n < 0) return -1;
-  if (CreateDataFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->record_length), db->data_extension,
-                     static_cast<uint16_t>(db->data_mode))) {
-    trace_call(db, "CreateDataFile");
-    return uerr_cod;
-  }
-  trace_call(db, "CreateDataFile");
-  db->data_file = n;
-  uerr_cod = 0;
-  n = AvailableFileNbr(1);
-  trace_call(db, "AvailableFileNbr (index)");
-  if (n < 0) return -1;
-  if (CreateIndexFile(n, index_path(db).c_str(), db->key_length, db->key_type, 0, 0, db->index_extension,
-                      static_cast<uint16_t>(db->index_mode))) {
-    trace_call(db, "CreateIndexFile");
-    return uerr_cod;
-  }
-  trace_call(db, "CreateIndexFile");
-  db->index_file = n;
-  return 0;
+  auto none = [] { return static_cast<int16_t>(-1); };
+  int16_t e = take_file(db, db->data_file, "AvailableFileNbr (data)", "CreateDataFile", none, [db](int16_t n) {
+    return CreateDataFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->record_length), db->data_extension,
+                          static_cast<uint16_t>(db->data_mode)) != 0;
+  });
+  if (e) return e;
+  return take_file(db, db->index_file, "AvailableFileNbr (index)", "CreateIndexFile", none, [db](int16_t n) {
+    return CreateIndexFile(n, index_path(db).c_str(), db->key_length, db->key_type, 0, 0, db->index_extension,
+                           static_cast<uint16_t>(db->index_mode)) != 0;
+  });
 }
 
 // Moves both files of a damaged pair that holds user data to "<name>-damagedN" with the
@@ -182,6 +171,13 @@ void engine_error(database* db) {
   int16_t code = uerr_cod;
   note(msg(129), code, msg(68));
   rebuild(db, true);
+}
+
+// After an engine call: traced, and a failure handled as an engine error. True when it worked.
+bool engine_ok(database* db, bool failed, const char* label) {
+  trace_call(db, label);
+  if (failed) engine_error(db);
+  return !failed;
 }
 
 bool usable(const database* db) { return db && db->data_file >= 0 && db->index_file >= 0; }
@@ -312,12 +308,7 @@ int database_fetch(database* db, const void* key, void* buffer, int32_t capacity
   if (pos <= 0) return 0;
   if (db->fixed) {
     if (capacity < db->record_length) return 0;
-    if (ReadData(db->data_file, pos, buffer)) {
-      trace_call(db, "ReadData");
-      engine_error(db);
-      return 0;
-    }
-    trace_call(db, "ReadData");
+    if (!engine_ok(db, ReadData(db->data_file, pos, buffer), "ReadData")) return 0;
     if (length) *length = db->record_length;
     return 1;
   }
@@ -327,12 +318,7 @@ int database_fetch(database* db, const void* key, void* buffer, int32_t capacity
     if (tracing()) log_write("database_fetch (%s): %d bytes do not fit in %d", db->name.c_str(), len, capacity);
     return 0;
   }
-  if (ReadVData(db->data_file, pos, buffer, len)) {
-    trace_call(db, "ReadVData");
-    engine_error(db);
-    return 0;
-  }
-  trace_call(db, "ReadVData");
+  if (!engine_ok(db, ReadVData(db->data_file, pos, buffer, len), "ReadVData")) return 0;
   if (length) *length = len;
   return 1;
 }
@@ -368,26 +354,10 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
     if (!pos) {
       uerr_cod = 0;
       pos = NewData(db->data_file);
-      trace_call(db, "NewData");
-      if (!pos) {
-        engine_error(db);
-        return 0;
-      }
+      if (!engine_ok(db, !pos, "NewData")) return 0;
     }
-    if (WriteData(db->data_file, pos, data)) {
-      trace_call(db, "WriteData");
-      engine_error(db);
-      return 0;
-    }
-    trace_call(db, "WriteData");
-    if (!old) {
-      if (AddKey(db->index_file, key, pos, 0)) {
-        trace_call(db, "AddKey");
-        engine_error(db);
-        return 0;
-      }
-      trace_call(db, "AddKey");
-    }
+    if (!engine_ok(db, WriteData(db->data_file, pos, data), "WriteData")) return 0;
+    if (!old && !engine_ok(db, AddKey(db->index_file, key, pos, 0), "AddKey")) return 0;
     return 1;
   }
   int32_t pos = 0;
@@ -395,43 +365,17 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
     if (!data) return 0;
     uerr_cod = 0;
     pos = NewVData(db->data_file, length);
-    trace_call(db, "NewVData");
-    if (!pos) {
-      engine_error(db);
-      return 0;
-    }
-    if (WriteVData(db->data_file, pos, data, length)) {
-      trace_call(db, "WriteVData");
-      engine_error(db);
-      return 0;
-    }
-    trace_call(db, "WriteVData");
+    if (!engine_ok(db, !pos, "NewVData")) return 0;
+    if (!engine_ok(db, WriteVData(db->data_file, pos, data, length), "WriteVData")) return 0;
   }
   // The key moves to the new piece before the old one is released, so a crash in between
   // never leaves the key pointing at free space.
   if (length >= 1) {
-    if (AddKey(db->index_file, key, pos, old ? 0x40 : 0)) {
-      trace_call(db, "AddKey");
-      engine_error(db);
-      return 0;
-    }
-    trace_call(db, "AddKey");
+    if (!engine_ok(db, AddKey(db->index_file, key, pos, old ? 0x40 : 0), "AddKey")) return 0;
   } else if (old) {
-    if (DeleteKey(db->index_file, key, old)) {
-      trace_call(db, "DeleteKey");
-      engine_error(db);
-      return 0;
-    }
-    trace_call(db, "DeleteKey");
+    if (!engine_ok(db, DeleteKey(db->index_file, key, old), "DeleteKey")) return 0;
   }
-  if (old) {
-    if (ReleaseVData(db->data_file, old)) {
-      trace_call(db, "ReleaseVData");
-      engine_error(db);
-      return 0;
-    }
-    trace_call(db, "ReleaseVData");
-  }
+  if (old && !engine_ok(db, ReleaseVData(db->data_file, old), "ReleaseVData")) return 0;
   return 1;
 }
 

@@ -349,6 +349,23 @@ void start_next() {
   }
 }
 
+// The answers the cache keeps: the trace line (naming the file) and what the requester is told.
+struct kept_answer {
+  int state;
+  const char* trace;
+  int status;
+};
+constexpr kept_answer kKeptAnswers[] = {
+    {HTTP_COMPLETE, "Download succeeded for %s", DOWNLOAD_ARRIVED},
+    {HTTP_NOT_MODIFIED, "Download up to date for %s", DOWNLOAD_CURRENT},
+    {HTTP_NOT_FOUND, "Download %s: file not found", DOWNLOAD_FAILED},
+};
+
+const kept_answer* kept_answer_for(int state) {
+  for (const kept_answer& a : kKeptAnswers)
+    if (a.state == state) return &a;
+  return nullptr;
+}
 }  // namespace
 
 download_request* download_file(const char* folder, const char* name, int cls,
@@ -407,39 +424,24 @@ void download_update() {
     download_request* r = slots[slot];
     if (!r || !r->http) continue;
     int state = http_rc(r->http);
+    if (state == HTTP_RUNNING) continue;
     int status;
-    switch (state) {
-      case HTTP_RUNNING:
+    if (const kept_answer* kept = kept_answer_for(state)) {
+      if (trace_inner()) log_write(kept->trace, r->name);
+      status = kept->status;
+      update_cache(r);
+    } else if (state == HTTP_TIMED_OUT) {
+      if (trace_inner()) log_write("Download timed out for %s", r->name);
+      if (++r->timeouts < 3) {
+        http_done(r->http);
+        r->http = nullptr;
+        slots[slot] = nullptr;
         continue;
-      case HTTP_COMPLETE:
-        if (trace_inner()) log_write("Download succeeded for %s", r->name);
-        status = DOWNLOAD_ARRIVED;
-        update_cache(r);
-        break;
-      case HTTP_NOT_MODIFIED:
-        if (trace_inner()) log_write("Download up to date for %s", r->name);
-        status = DOWNLOAD_CURRENT;
-        update_cache(r);
-        break;
-      case HTTP_NOT_FOUND:
-        if (trace_inner()) log_write("Download %s: file not found", r->name);
-        status = DOWNLOAD_FAILED;
-        update_cache(r);
-        break;
-      case HTTP_TIMED_OUT:
-        if (trace_inner()) log_write("Download timed out for %s", r->name);
-        if (++r->timeouts < 3) {
-          http_done(r->http);
-          r->http = nullptr;
-          slots[slot] = nullptr;
-          continue;
-        }
-        status = DOWNLOAD_FAILED;
-        break;
-      default:
-        if (trace_inner()) log_write("Download failed for %s (%d)", r->name, state);
-        status = DOWNLOAD_FAILED;
-        break;
+      }
+      status = DOWNLOAD_FAILED;
+    } else {
+      if (trace_inner()) log_write("Download failed for %s (%d)", r->name, state);
+      status = DOWNLOAD_FAILED;
     }
     if (trace_inner()) log_write("download result for %s: %d", r->name, state);
     do_callback(r, status);
@@ -451,17 +453,12 @@ void download_update() {
 void download_reset() {
   if (trace()) log_write("download_reset");
   for (auto& s : slots) s = nullptr;
-  if (!queue) return;
-  hash_iterator* it = hash_iterator_create(queue);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
+  hash_clear(queue, [](void* data) {
     download_request* r = *static_cast<download_request**>(data);
-    hash_iterator_remove(it);
     std::free(r->table_key);
     r->table_key = nullptr;
     deallocate(r);
-  }
+  });
 }
 
 int download_set_path(const char* path) {

@@ -10,6 +10,7 @@
 
 #include "client/cache/bmp.h"
 #include "client/core/files.h"
+#include "client/core/lists.h"
 #include "client/core/log.h"
 #include "client/scene/bitmap.h"
 #include "platform/clock.h"
@@ -222,11 +223,7 @@ int image_convert(const uint8_t* data, size_t count, const char* bmp_path, int32
   job->callback = callback;
   job->user = user;
   job->colors256 = colors256;
-  if (queue_tail)
-    queue_tail->next = job;
-  else
-    queue_head = job;
-  queue_tail = job;
+  list_append(queue_head, queue_tail, job);
   job_count++;
   return 0;
 }

@@ -196,9 +196,8 @@ picture* picture_create(model_instance* instance, const char* name, int update_s
   char address[kAddressRoom];
   if (!picture_url(name, address, sizeof address)) return nullptr;
   int found = 0;
-  hash_entry* e = hash_find_or_add(table, std::strlen(address), address, sizeof(picture*), &found);
-  if (!e) return nullptr;
-  picture*& slot = *static_cast<picture**>(hash_entry_data(e));
+  picture** slot = hash_find_or_add_as<picture*>(table, std::strlen(address), address, &found);
+  if (!slot) return nullptr;
   if (!found) {
     picture* p = new (std::nothrow) picture{};
     if (!p || !(p->address = strdup(address))) {
@@ -208,10 +207,10 @@ picture* picture_create(model_instance* instance, const char* name, int update_s
     }
     p->max_kb = max_kb;
     live.insert(p);
-    slot = p;
+    *slot = p;
     start(p, instance);
   }
-  picture* p = slot;
+  picture* p = *slot;
   if (update_seconds < 0) update_seconds = 0;
   if (update_seconds > INT32_MAX / 1000) update_seconds = INT32_MAX / 1000;
   // A new interval counts from now.
@@ -263,13 +262,7 @@ void picture_update() {
 void picture_reset() {
   if (tracing()) log_write("picture_reset");
   if (!table) return;
-  hash_iterator* it = hash_iterator_create(table);
-  while (it) {
-    hash_entry* e = hash_iterator_next(it);
-    if (!e) break;
-    free_picture(*static_cast<picture**>(hash_entry_data(e)));
-    hash_iterator_remove(it);
-  }
+  hash_clear(table, [](void* data) { free_picture(*static_cast<picture**>(data)); });
   hash_destroy(table);
   table = hash_create(kBuckets);
 }

@@ -17,6 +17,13 @@ bool valid(const struct tm& tm) {
   return tm.tm_wday >= 0 && tm.tm_wday < 7 && tm.tm_mon >= 0 && tm.tm_mon < 12;
 }
 
+// Breaks tt down in universal or local time; false, with the buffer emptied, when it cannot be.
+bool break_down(time_t tt, bool local, struct tm& tm) {
+  if ((local ? localtime_r(&tt, &tm) : gmtime_r(&tt, &tm)) && valid(tm)) return true;
+  date_buffer[0] = 0;
+  return false;
+}
+
 // Both by hand: names stay English and numbers plain whatever the locale.
 void local_date(const struct tm& tm, char* out, size_t size) {
   std::snprintf(out, size, "%s %s %d, %lld", kDays[tm.tm_wday], kMonths[tm.tm_mon], tm.tm_mday,
@@ -25,12 +32,8 @@ void local_date(const struct tm& tm, char* out, size_t size) {
 }  // namespace
 
 const char* date_http(int64_t t) {
-  time_t tt = resolve(t);
   struct tm tm;
-  if (!gmtime_r(&tt, &tm) || !valid(tm)) {
-    date_buffer[0] = 0;
-    return date_buffer;
-  }
+  if (!break_down(resolve(t), false, tm)) return date_buffer;
   std::snprintf(date_buffer, sizeof date_buffer, "%s, %02d %s %04lld %02d:%02d:%02d GMT",
                 kDays[tm.tm_wday], tm.tm_mday, kMonths[tm.tm_mon],
                 static_cast<long long>(tm.tm_year) + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
@@ -38,12 +41,8 @@ const char* date_http(int64_t t) {
 }
 
 const char* date_local(int64_t t) {
-  time_t tt = resolve(t);
   struct tm tm;
-  if (!localtime_r(&tt, &tm) || !valid(tm)) {
-    date_buffer[0] = 0;
-    return date_buffer;
-  }
+  if (!break_down(resolve(t), true, tm)) return date_buffer;
   char day[60];
   local_date(tm, day, sizeof day);
   std::snprintf(date_buffer, sizeof date_buffer, "%s %02d:%02d", day, tm.tm_hour, tm.tm_min);
@@ -53,12 +52,8 @@ const char* date_local(int64_t t) {
 const char* date_now() { return date_local(-1); }
 
 const char* date_vrt(int64_t t) {
-  time_t tt = resolve(t) - 7200;
   struct tm tm;
-  if (!gmtime_r(&tt, &tm) || !valid(tm)) {
-    date_buffer[0] = 0;
-    return date_buffer;
-  }
+  if (!break_down(resolve(t) - 7200, false, tm)) return date_buffer;
   char day[60];
   local_date(tm, day, sizeof day);
   std::snprintf(date_buffer, sizeof date_buffer, "%02d:%02d %s VRT", tm.tm_hour, tm.tm_min, day);
@@ -66,12 +61,8 @@ const char* date_vrt(int64_t t) {
 }
 
 const char* date_short(int64_t t) {
-  time_t tt = resolve(t);
   struct tm tm;
-  if (!localtime_r(&tt, &tm) || !valid(tm)) {
-    date_buffer[0] = 0;
-    return date_buffer;
-  }
+  if (!break_down(resolve(t), true, tm)) return date_buffer;
   std::snprintf(date_buffer, sizeof date_buffer, "%s %02d:%02d", kDays[tm.tm_wday], tm.tm_hour,
                 tm.tm_min);
   return date_buffer;

@@ -35,3 +35,27 @@ void hash_iterator_remove(hash_iterator* it);
 // Frees an iterator that was not run to its end.
 void hash_iterator_destroy(hash_iterator* it);
 void hash_destroy(hash_table* table);
+
+// hash_find_or_add for a data area of one T, given as that (null when out of memory).
+template <class T>
+T* hash_find_or_add_as(hash_table* table, size_t key_length, const void* key, int* found) {
+  hash_entry* e = hash_find_or_add(table, key_length, key, sizeof(T), found);
+  return e ? static_cast<T*>(hash_entry_data(e)) : nullptr;
+}
+
+// Calls fn with the data area of every entry in bucket order; nothing for a null table.
+template <class F>
+void hash_for_each(hash_table* table, F fn) {
+  hash_iterator* it = hash_iterator_create(table);
+  while (void* data = hash_iterator_next_data(it)) fn(data);
+}
+
+// The same, removing each entry once fn has seen it (fn frees what the data area owns).
+template <class F>
+void hash_clear(hash_table* table, F fn) {
+  hash_iterator* it = hash_iterator_create(table);
+  while (void* data = hash_iterator_next_data(it)) {
+    fn(data);
+    hash_iterator_remove(it);
+  }
+}

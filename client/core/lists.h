@@ -44,3 +44,22 @@ class PointerList {
   Node* head_ = nullptr;
   Node* cursor_ = nullptr;
 };
+
+// Nodes from head on (linked by next).
+template <class Node>
+int list_count(const Node* head) {
+  int n = 0;
+  for (; head; head = head->next) ++n;
+  return n;
+}
+
+// Adds node at the end of a queue kept by its head and tail pointers (nodes link by next).
+template <class Node>
+void list_append(Node*& head, Node*& tail, Node* node) {
+  node->next = nullptr;
+  if (tail)
+    tail->next = node;
+  else
+    head = node;
+  tail = node;
+}

@@ -273,3 +273,10 @@ void msg_reset() {
   refreshers.clear();
   note_up = false;
 }
+
+void msg_print_titled(msg_print_fn print, int kind, int title, const char* text, size_t size) {
+  if (!print || size == 0) return;
+  std::string line = std::string(msg(title)) + ": " + (text ? text : "");
+  if (line.size() >= size) line.resize(size - 1);
+  print(kind, line.c_str());
+}

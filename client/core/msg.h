@@ -69,6 +69,11 @@ const char* msg_arg(int n, A... args) {
   return msg_arg_v(n, list, static_cast<int>(sizeof...(A)));
 }
 
+// Prints "<text title>: <text>" (a null text as empty) through print, nothing when it is
+// null, as a line of at most size - 1 bytes: a module speaking on the console under its name.
+using msg_print_fn = void (*)(int kind, const char* line);
+void msg_print_titled(msg_print_fn print, int kind, int title, const char* text, size_t size = 512);
+
 // Sets text n (0 <= n < MSG_COUNT) from a program of our own that has no message file.
 void msg_set(int n, const char* text);
 // Loads the set's file over the table: 1 when a file was read, 0 when none opened.

@@ -84,3 +84,9 @@ const char* string_lower(const char* s) {
   for (size_t i = 0; i <= len; ++i) shared[i] = lower(s[i]);
   return shared;
 }
+
+std::string string_cut(const char* text, size_t max) {
+  std::string s = text ? text : "";
+  if (s.size() > max) s.resize(max);
+  return s;
+}

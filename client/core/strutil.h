@@ -1,6 +1,8 @@
 #pragma once
 // Heap and static string helpers. Heap results are freed by the caller with free().
 // Static results share one 1024-byte buffer and last until the next static call.
+#include <cstddef>
+#include <string>
 
 char* string_copy(const char* s);
 char* string_copy_lower(const char* s);
@@ -11,3 +13,5 @@ const char* string_join(const char* a, const char* b);
 const char* string_join3(const char* a, const char* b, const char* c);
 // null at 1024 characters or more.
 const char* string_lower(const char* s);
+// text (null counts as empty) cut to at most max bytes.
+std::string string_cut(const char* text, size_t max);

@@ -112,37 +112,21 @@ int unpack_item(const ud::Byte& item) {
   return -1;
 }
 
-int unpack_item(const ud::Int16& item) {
-  if (in_left() < 2) return 0;
-  if (item.out) *item.out = static_cast<int16_t>(net_get16(in_cursor));
-  in_cursor += 2;
-  return -1;
-}
-
-int unpack_item(const ud::Int32& item) {
-  if (in_left() < 4) return 0;
-  if (item.out) *item.out = static_cast<int32_t>(net_get32(in_cursor));
-  in_cursor += 4;
-  return -1;
-}
-
-int unpack_item(const ud::Int16s& item) {
-  if (item.count > in_left() / 2) return 0;
-  for (size_t i = 0; i < item.count; ++i) {
-    item.out[i] = static_cast<int16_t>(net_get16(in_cursor));
-    in_cursor += 2;
+// Reads count big-endian numbers of T's width; a null out skips them.
+template <class T>
+int read_numbers(T* out, size_t count) {
+  if (count > in_left() / sizeof(T)) return 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (out) out[i] = static_cast<T>(sizeof(T) == 2 ? net_get16(in_cursor) : net_get32(in_cursor));
+    in_cursor += sizeof(T);
   }
   return -1;
 }
 
-int unpack_item(const ud::Int32s& item) {
-  if (item.count > in_left() / 4) return 0;
-  for (size_t i = 0; i < item.count; ++i) {
-    item.out[i] = static_cast<int32_t>(net_get32(in_cursor));
-    in_cursor += 4;
-  }
-  return -1;
-}
+int unpack_item(const ud::Int16& item) { return read_numbers(item.out, 1); }
+int unpack_item(const ud::Int32& item) { return read_numbers(item.out, 1); }
+int unpack_item(const ud::Int16s& item) { return read_numbers(item.out, item.count); }
+int unpack_item(const ud::Int32s& item) { return read_numbers(item.out, item.count); }
 
 int unpack_item(const ud::Mark&) {
   in_mark = in_cursor;

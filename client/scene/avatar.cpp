@@ -155,10 +155,7 @@ void destroy_record(avatar_record* a) {
 
 std::vector<avatar_record*> all_records() {
   std::vector<avatar_record*> out;
-  if (!s.table) return out;
-  hash_iterator* it = hash_iterator_create(s.table);
-  if (!it) return out;
-  while (void* d = hash_iterator_next_data(it)) out.push_back(static_cast<avatar_record*>(d));
+  hash_for_each(s.table, [&](void* d) { out.push_back(static_cast<avatar_record*>(d)); });
   return out;
 }
 
@@ -263,9 +260,8 @@ void avatar_add(int session, const char* name, int32_t x, int32_t y, int32_t z, 
   if (!s.table) return;
   uint16_t key = static_cast<uint16_t>(session);
   int found = 0;
-  hash_entry* e = hash_find_or_add(s.table, sizeof key, &key, sizeof(avatar_record), &found);
-  if (!e || found) return;
-  auto* a = static_cast<avatar_record*>(hash_entry_data(e));
+  auto* a = hash_find_or_add_as<avatar_record>(s.table, sizeof key, &key, &found);
+  if (!a || found) return;
   std::memset(a, 0, sizeof *a);
   a->session = static_cast<int16_t>(key);
   set_place(a, x, y, z, yaw, type, gesture);
@@ -307,15 +303,7 @@ void avatar_delete(int session) {
 }
 
 void avatar_delete_all() {
-  if (s.table) {
-    hash_iterator* it = hash_iterator_create(s.table);
-    if (it) {
-      while (void* d = hash_iterator_next_data(it)) {
-        destroy_record(static_cast<avatar_record*>(d));
-        hash_iterator_remove(it);
-      }
-    }
-  }
+  hash_clear(s.table, [](void* d) { destroy_record(static_cast<avatar_record*>(d)); });
   s.force = true;
 }
 

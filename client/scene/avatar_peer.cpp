@@ -188,13 +188,7 @@ VxScene* take_scene() {
 }
 
 void remove_all_peers() {
-  if (!p.peers) return;
-  hash_iterator* it = hash_iterator_create(p.peers);
-  if (!it) return;
-  while (void* d = hash_iterator_next_data(it)) {
-    release_peer(static_cast<peer_record*>(d));
-    hash_iterator_remove(it);
-  }
+  hash_clear(p.peers, [](void* d) { release_peer(static_cast<peer_record*>(d)); });
 }
 
 void send_leave(uint32_t address, uint16_t port) {
@@ -258,9 +252,8 @@ void process_text(uint32_t address, uint16_t, uint8_t sequence, bool relayed, co
   TRACE("avatar: process_text");
   if (!p.names) return;
   int found = 0;
-  hash_entry* e = hash_find_or_add(p.names, sizeof address, &address, sizeof(name_record), &found);
-  if (!e) return;
-  auto* n = static_cast<name_record*>(hash_entry_data(e));
+  auto* n = hash_find_or_add_as<name_record>(p.names, sizeof address, &address, &found);
+  if (!n) return;
   if (!found) std::memset(n, 0, sizeof *n);
   if (n->has_sequence && n->sequence == sequence) return;
   n->sequence = sequence;
@@ -490,9 +483,7 @@ void avatar_update() {
     }
   }
   std::vector<peer_record*> list;
-  hash_iterator* it = hash_iterator_create(p.peers);
-  if (it)
-    while (void* d = hash_iterator_next_data(it)) list.push_back(static_cast<peer_record*>(d));
+  hash_for_each(p.peers, [&](void* d) { list.push_back(static_cast<peer_record*>(d)); });
   for (peer_record* r : list) {
     if (!r->anim) continue;
     AnimAvatar* o = static_cast<AnimAvatar*>(r->anim);
@@ -672,9 +663,7 @@ void avatar_peer_reset_for_test() {
   remove_all_peers();
   for (VxScene* sc : p.pool) VxDestroyScene(sc);
   if (p.names) {
-    hash_iterator* it = hash_iterator_create(p.names);
-    if (it)
-      while (void* d = hash_iterator_next_data(it)) std::free(static_cast<name_record*>(d)->pending);
+    hash_for_each(p.names, [](void* d) { std::free(static_cast<name_record*>(d)->pending); });
     hash_destroy(p.names);
   }
   if (p.peers) hash_destroy(p.peers);

@@ -57,6 +57,36 @@ struct entry {
   const uint8_t* texts;
 };
 
+// Both formats end alike, from the place on: x, y, z, yaw, the three text lengths, then the
+// texts (TAIL_HEAD bytes in, where the head ends). The tail starts at TAIL_AT, or TAIL_AT_OLD.
+constexpr size_t TAIL_HEAD = 11, TAIL_AT = 12, TAIL_AT_OLD = 9;
+static_assert(TAIL_AT + TAIL_HEAD == CELL_ENTRY_HEAD && TAIL_AT_OLD + TAIL_HEAD == CELL_ENTRY_HEAD_OLD);
+
+void get_tail(const uint8_t* p, entry& e) {
+  e.x = get16(p);
+  e.y = get16(p + 2);
+  e.z = get16(p + 4);
+  e.yaw = get16(p + 6);
+  e.model_length = p[8];
+  e.description_length = p[9];
+  e.action_length = p[10];
+}
+
+void put_tail(uint8_t* p, int x, int y, int z, int yaw, const char* model, size_t m, const char* description,
+              size_t d, const char* action, size_t a) {
+  put16(p, x);
+  put16(p + 2, y);
+  put16(p + 4, z);
+  put16(p + 6, yaw);
+  p[8] = static_cast<uint8_t>(m);
+  p[9] = static_cast<uint8_t>(d);
+  p[10] = static_cast<uint8_t>(a);
+  p += TAIL_HEAD;
+  if (m) std::memcpy(p, model, m);
+  if (d) std::memcpy(p + m, description, d);
+  if (a) std::memcpy(p + m + d, action, a);
+}
+
 // Decodes the entry at p of either format. False when the bytes left cannot hold it, so a
 // damaged record, or one written under the other protocol, is never read past its end.
 bool parse_entry(const uint8_t* p, size_t avail, bool old, entry& e) {
@@ -66,24 +96,12 @@ bool parse_entry(const uint8_t* p, size_t avail, bool old, entry& e) {
     e.number = static_cast<int8_t>(p[0]);
     e.owner = get32_be(p + 1);
     e.build_time = get32_be(p + 5);
-    e.x = get16(p + 9);
-    e.y = get16(p + 11);
-    e.z = get16(p + 13);
-    e.yaw = get16(p + 15);
-    e.model_length = p[17];
-    e.description_length = p[18];
-    e.action_length = p[19];
+    get_tail(p + TAIL_AT_OLD, e);
   } else {
     e.number = get32(p);
     e.owner = get32(p + 4);
     e.build_time = get32(p + 8);
-    e.x = get16(p + 12);
-    e.y = get16(p + 14);
-    e.z = get16(p + 16);
-    e.yaw = get16(p + 18);
-    e.model_length = p[20];
-    e.description_length = p[21];
-    e.action_length = p[22];
+    get_tail(p + TAIL_AT, e);
   }
   e.length = head + e.model_length + e.description_length + e.action_length;
   e.texts = p + head;
@@ -194,17 +212,7 @@ void cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, 
   put32(p, number);
   put32(p + 4, owner);
   put32(p + 8, build_time);
-  put16(p + 12, x);
-  put16(p + 14, y);
-  put16(p + 16, z);
-  put16(p + 18, yaw);
-  p[20] = static_cast<uint8_t>(m);
-  p[21] = static_cast<uint8_t>(d);
-  p[22] = static_cast<uint8_t>(a);
-  p += CELL_ENTRY_HEAD;
-  if (m) std::memcpy(p, model, m);
-  if (d) std::memcpy(p + m, description, d);
-  if (a) std::memcpy(p + m + d, action, a);
+  put_tail(p + TAIL_AT, x, y, z, yaw, model, m, description, d, action, a);
 }
 
 void cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
@@ -217,17 +225,7 @@ void cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, 
   p[0] = static_cast<uint8_t>(number);
   std::memcpy(p + 1, &owner, 4);  // kept in the byte order it arrived in
   std::memcpy(p + 5, &build_time, 4);
-  put16(p + 9, x);
-  put16(p + 11, y);
-  put16(p + 13, z);
-  put16(p + 15, yaw);
-  p[17] = static_cast<uint8_t>(m);
-  p[18] = static_cast<uint8_t>(d);
-  p[19] = static_cast<uint8_t>(a);
-  p += CELL_ENTRY_HEAD_OLD;
-  if (m) std::memcpy(p, model, m);
-  if (d) std::memcpy(p + m, description, d);
-  if (a) std::memcpy(p + m + d, action, a);
+  put_tail(p + TAIL_AT_OLD, x, y, z, yaw, model, m, description, d, action, a);
 }
 
 int cell_element_delete(int32_t number) {

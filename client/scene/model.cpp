@@ -424,13 +424,7 @@ void free_record(model_record* m) {
 
 template <typename F>
 void for_each_record(F fn) {
-  if (!models) return;
-  hash_iterator* it = hash_iterator_create(models);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
-    fn(*static_cast<model_record**>(data));
-  }
+  hash_for_each(models, [&](void* data) { fn(*static_cast<model_record**>(data)); });
 }
 
 void set_state(VxClump* part, void* data) { VxSetClumpState(part, *static_cast<int*>(data)); }
@@ -494,9 +488,8 @@ model_instance* model_reference(const char* folder, const char* file, VxScene* s
   if (!file || !folder || !models) return nullptr;
   std::string key = table_key(folder, file);
   int found = 0;
-  hash_entry* e = hash_find_or_add(models, key.size(), key.data(), sizeof(model_record*), &found);
-  if (!e) return nullptr;
-  auto** slot = static_cast<model_record**>(hash_entry_data(e));
+  auto** slot = hash_find_or_add_as<model_record*>(models, key.size(), key.data(), &found);
+  if (!slot) return nullptr;
   model_record* m;
   if (found) {
     m = *slot;
@@ -509,7 +502,7 @@ model_instance* model_reference(const char* folder, const char* file, VxScene* s
       return nullptr;
     }
     // model_new may have run callbacks that looked the key up; the entry is still ours.
-    e = hash_find(models, key.size(), key.data());
+    hash_entry* e = hash_find(models, key.size(), key.data());
     if (!e) {
       free_record(m);
       return nullptr;
@@ -736,14 +729,9 @@ void model_state_off(model_instance* instance) {
 void model_reset() {
   if (trace()) log_write("model_reset");
   if (!models) return;
-  hash_iterator* it = hash_iterator_create(models);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
-    model_record* m = *static_cast<model_record**>(data);
-    if (m) free_record(m);
-    hash_iterator_remove(it);
-  }
+  hash_clear(models, [](void* data) {
+    if (model_record* m = *static_cast<model_record**>(data)) free_record(m);
+  });
   flush_flag = false;
 }
 

@@ -30,11 +30,7 @@ void vrml_report_error(const char* path) {
     if (*p == '\\' || *p == '/') name = p + 1;
   if (!trace_switches[TRACE_VRML]) return;
   log_write("Error loading %s: %s", name, text);
-  if (model_hook.console_print) {
-    char line[1024];
-    std::snprintf(line, sizeof line, "%s: %s", msg(125), msg_arg(221, name, text));
-    model_hook.console_print(2, line);
-  }
+  if (model_hook.console_print) msg_print_titled(model_hook.console_print, 2, 125, msg_arg(221, name, text), 1024);
 }
 
 char* vrml_texture_names(const char* path, int* length) {

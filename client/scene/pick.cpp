@@ -114,9 +114,7 @@ void remove_keep_element(size_t i) {
 
 void show_result(int code, int message) {
   if (code == 429 || code == 439) {
-    char line[512];
-    snprintf(line, sizeof line, "%s: %s", msg(125), msg(13));
-    if (pick_hook.console_print) pick_hook.console_print(2, line);
+    msg_print_titled(pick_hook.console_print, 2, 125, msg(13));
     return;
   }
   note("%s", msg_arg(message, code));

@@ -1,6 +1,7 @@
 #include "client/scene/prop.h"
 
 #include "client/core/identity.h"
+#include "client/core/lists.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/net/netcodes.h"
@@ -58,12 +59,7 @@ prop_state p;
 double own_x() { return self_get_x(); }
 double own_z() { return self_get_z(); }
 
-void console_line(const char* text) {
-  if (!prop_hook.console_print) return;
-  char line[1024];
-  std::snprintf(line, sizeof line, "%s: %s", msg(125), text);
-  prop_hook.console_print(2, line);
-}
+void console_line(const char* text) { msg_print_titled(prop_hook.console_print, 2, 125, text, 1024); }
 
 std::string cut(const char* text, int length) {
   if (!text || length <= 0) return std::string();
@@ -136,21 +132,12 @@ int send_pending(const pending* r) {
   }
 }
 
-void append(pending* r) {
-  r->next = nullptr;
-  if (p.tail)
-    p.tail->next = r;
-  else
-    p.head = r;
-  p.tail = r;
-}
-
 // Sends a new request and keeps it until the server answers.
 int submit(pending* r) {
   int rc = send_pending(r);
   if (rc == NET_NOT_YET) rc = 0;
   if (rc == 0 || rc == NET_NO_WORLD)
-    append(r);
+    list_append(p.head, p.tail, r);
   else
     delete r;
   return rc;
@@ -417,11 +404,7 @@ void prop_update() {
   if (rc == 0 || rc == NET_NOT_YET) p.query_sent = true;
 }
 
-int prop_pending_count() {
-  int n = 0;
-  for (pending* r = p.head; r; r = r->next) ++n;
-  return n;
-}
+int prop_pending_count() { return list_count(p.head); }
 bool prop_query_complete() { return p.query_complete; }
 bool prop_query_sent() { return p.query_sent; }
 
@@ -503,21 +486,12 @@ old_request* new_request(int code) {
   return r;
 }
 
-void queue(old_request* r) {
-  r->next = nullptr;
-  if (o.tail)
-    o.tail->next = r;
-  else
-    o.head = r;
-  o.tail = r;
-}
-
 int finish(old_request* r, const writer& w) {
   if (!w.ok) {
     std::free(r);
     return NET_NO_FIT;
   }
-  queue(r);
+  list_append(o.head, o.tail, r);
   return 0;
 }
 
@@ -976,11 +950,7 @@ int oldprop_eject(int session, int32_t seconds) {
   return finish(r, w);
 }
 
-int oldprop_queue_count() {
-  int n = 0;
-  for (old_request* r = o.head; r; r = r->next) ++n;
-  return n;
-}
+int oldprop_queue_count() { return list_count(o.head); }
 int oldprop_step() { return o.step; }
 bool oldprop_query_in_flight() { return o.query_in_flight; }
 bool oldprop_connected() { return o.connection != nullptr; }

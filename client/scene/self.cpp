@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "client/core/allow_hook.h"
 #include "client/core/keys.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -59,6 +60,13 @@ bool within_limits(double x, double y, double z) {
   // Written so that a value that is not a number is out of the limits too.
   return x >= -SELF_XZ_LIMIT && x <= SELF_XZ_LIMIT && z >= -SELF_XZ_LIMIT && z <= SELF_XZ_LIMIT &&
          y >= SELF_Y_MIN && y <= SELF_Y_MAX;
+}
+
+// A place to move to or glide to is taken only within the limits, and ends any pick.
+bool take_place(double x, double y, double z, double yaw) {
+  if (!within_limits(x, y, z) || !std::isfinite(yaw)) return false;
+  if (self_hook.pick_off) self_hook.pick_off();
+  return true;
 }
 
 // Into [-180, 180).
@@ -218,25 +226,14 @@ int self_init(void* /*main_window*/) {
   if (show_setting("altitude") == 1 && !s.altitude_on) self_toggle_altitude();
   world_hook.self_set_position = self_set_position;
   world_hook.self_invalidate_title = self_invalidate_title;
-  world_hook.self_pass_through = [](int allowed) {
-    if (allowed)
-      self_allow_pass_through();
-    else
-      self_forbid_pass_through();
-  };
-  world_hook.self_flying = [](int allowed) {
-    if (allowed)
-      self_allow_flying();
-    else
-      self_forbid_flying();
-  };
+  world_hook.self_pass_through = allow_or_forbid<self_allow_pass_through, self_forbid_pass_through>;
+  world_hook.self_flying = allow_or_forbid<self_allow_flying, self_forbid_flying>;
   camera_set_self_source(fill_camera_self);
   return 0;
 }
 
 void self_set_position(double x, double y, double z, double yaw) {
-  if (!within_limits(x, y, z) || !std::isfinite(yaw)) return;
-  if (self_hook.pick_off) self_hook.pick_off();
+  if (!take_place(x, y, z, yaw)) return;
   s.x = static_cast<VxReal>(x);
   s.y = static_cast<VxReal>(y);
   s.z = static_cast<VxReal>(z);
@@ -250,8 +247,7 @@ void self_set_position(double x, double y, double z, double yaw) {
 }
 
 void self_glide_to(double x, double y, double z, double yaw) {
-  if (!within_limits(x, y, z) || !std::isfinite(yaw)) return;
-  if (self_hook.pick_off) self_hook.pick_off();
+  if (!take_place(x, y, z, yaw)) return;
   s.gx = static_cast<VxReal>(x);
   s.gy = static_cast<VxReal>(y);
   s.gz = static_cast<VxReal>(z);

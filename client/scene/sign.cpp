@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "client/core/lists.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
@@ -48,13 +49,8 @@ struct sign_state {
 sign_state s;
 
 void enqueue(sign* g) {
-  g->next = nullptr;
   g->queued = 1;
-  if (s.tail)
-    s.tail->next = g;
-  else
-    s.head = g;
-  s.tail = g;
+  list_append(s.head, s.tail, g);
 }
 
 sign* dequeue() {
@@ -276,9 +272,5 @@ VxTexture* sign_texture(const sign* g) { return g ? g->texture : nullptr; }
 const char* sign_text(const sign* g) { return g && g->text ? g->text : ""; }
 uint32_t sign_colour(const sign* g) { return g ? g->colour : 0; }
 uint32_t sign_background(const sign* g) { return g ? g->background : 0; }
-int sign_queue_length() {
-  int n = 0;
-  for (sign* g = s.head; g; g = g->next) ++n;
-  return n;
-}
+int sign_queue_length() { return list_count(s.head); }
 void sign_reset_for_test() { sign_term(); }

@@ -138,12 +138,7 @@ void free_table() {
   by_id.clear();
   live.clear();
   if (!table) return;
-  hash_iterator* it = hash_iterator_create(table);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
-    free_entry(*static_cast<sound_entry**>(data));
-  }
+  hash_for_each(table, [](void* data) { free_entry(*static_cast<sound_entry**>(data)); });
   hash_destroy(table);
   table = nullptr;
 }
@@ -467,12 +462,9 @@ void sound_update() {
   sound_instance* near_wave = nullptr;
   sound_instance* near_midi = nullptr;
   double wave_d = kFar, midi_d = kFar;
-  hash_iterator* it = hash_iterator_create(table);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
+  hash_for_each(table, [&](void* data) {
     sound_entry* e = *static_cast<sound_entry**>(data);
-    if (!e->present || !(e->wave ? effects_on : music_on)) continue;
+    if (!e->present || !(e->wave ? effects_on : music_on)) return;
     for (sound_instance* i = e->instances; i; i = i->next) {
       double dx = static_cast<double>(i->x) - x, dy = static_cast<double>(i->y) - y,
              dz = static_cast<double>(i->z) - z;
@@ -485,7 +477,7 @@ void sound_update() {
         near_midi = i;
       }
     }
-  }
+  });
 
   if (near_wave) {
     const std::string& path = near_wave->entry->path;

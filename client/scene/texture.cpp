@@ -80,13 +80,7 @@ bool safe_file_name(const char* name) {
 
 template <typename F>
 void for_each_texture(F fn) {
-  if (!textures) return;
-  hash_iterator* it = hash_iterator_create(textures);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
-    fn(*static_cast<texture_record**>(data));
-  }
+  hash_for_each(textures, [&](void* data) { fn(*static_cast<texture_record**>(data)); });
 }
 
 // True when a texture using the mask is not finished yet.
@@ -247,18 +241,6 @@ void free_mask(void* data) {
   std::free(m);
 }
 
-template <typename F>
-void clear_table(hash_table* table, F free_fn) {
-  if (!table) return;
-  hash_iterator* it = hash_iterator_create(table);
-  while (it) {
-    void* data = hash_iterator_next_data(it);
-    if (!data) break;
-    free_fn(data);
-    hash_iterator_remove(it);
-  }
-}
-
 }  // namespace
 
 texture_record* texture_download(const char* name, texture_callback callback, void* user) {
@@ -267,9 +249,8 @@ texture_record* texture_download(const char* name, texture_callback callback, vo
   if (!textures && !(textures = hash_create(kTextureBuckets))) return nullptr;
   std::string key = texture_key(name);
   int found = 0;
-  hash_entry* e = hash_find_or_add(textures, key.size(), key.data(), sizeof(texture_record*), &found);
-  if (!e) return nullptr;
-  auto** slot = static_cast<texture_record**>(hash_entry_data(e));
+  auto** slot = hash_find_or_add_as<texture_record*>(textures, key.size(), key.data(), &found);
+  if (!slot) return nullptr;
   texture_record* t;
   if (found) {
     t = *slot;
@@ -328,9 +309,8 @@ void texture_set_mask(texture_record* t, const char* mask_name) {
   if (!masks && !(masks = hash_create(kMaskBuckets))) return;
   size_t n = std::strlen(mask_name);
   int found = 0;
-  hash_entry* e = hash_find_or_add(masks, n, mask_name, sizeof(mask_record*), &found);
-  if (!e) return;
-  auto** slot = static_cast<mask_record**>(hash_entry_data(e));
+  auto** slot = hash_find_or_add_as<mask_record*>(masks, n, mask_name, &found);
+  if (!slot) return;
   if (!found) {
     auto* m = static_cast<mask_record*>(std::calloc(1, sizeof(mask_record)));
     char* copy = copy_text(mask_name);
@@ -375,6 +355,6 @@ const char* texture_name(const texture_record* t) { return t ? t->name : ""; }
 
 void texture_reset() {
   if (trace()) log_write("texture_reset");
-  clear_table(textures, free_texture);
-  clear_table(masks, free_mask);
+  hash_clear(textures, free_texture);
+  hash_clear(masks, free_mask);
 }

@@ -185,9 +185,8 @@ void load_cell(int x, int z) {
   uint8_t key[4];
   make_key(key, x, z);
   int found = 0;
-  hash_entry* entry = hash_find_or_add(t, sizeof key, key, sizeof(cell_data), &found);
-  if (!entry) return;
-  auto* c = static_cast<cell_data*>(hash_entry_data(entry));
+  auto* c = hash_find_or_add_as<cell_data>(t, sizeof key, key, &found);
+  if (!c) return;
   c->stale = 1;
   if (found) {
     VTRACE("cell already loaded");
@@ -399,13 +398,7 @@ void visible_pass() {
 
 void visible_reset() {
   GTRACE("visible_reset");
-  if (s.index_table) {
-    hash_iterator* it = hash_iterator_create(s.index_table);
-    while (hash_entry* e = hash_iterator_next(it)) {
-      destroy_list(static_cast<cell_data*>(hash_entry_data(e)));
-      hash_iterator_remove(it);
-    }
-  }
+  hash_clear(s.index_table, [](void* d) { destroy_list(static_cast<cell_data*>(d)); });
   s.cursor = nullptr;
   s.cursor_live = false;
   s.restart = true;

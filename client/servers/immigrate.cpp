@@ -60,6 +60,24 @@ void show_result(DialogView& v, int rc, int generic) {
   v.set_text(IMMIGRATE_STATUS, immigrate_result_text(rc, generic, name.c_str()));
 }
 
+// The dialog the universe's answer to a request of `mode` is for, when it granted it. Null
+// when no such request is outstanding, or when it failed (shown, `generic` the fallback).
+DialogView* granted_view(int mode, int rc, int generic) {
+  if (!im.view || im.mode != mode || !im.outstanding) return nullptr;
+  if (rc) {
+    show_result(*im.view, rc, generic);
+    return nullptr;
+  }
+  im.outstanding = false;
+  return im.view;
+}
+
+// The name and password just granted become the ones logged in with next time.
+void remember_sent() {
+  profile_set_string("citizen", "name", im.name_sent.c_str());
+  profile_set_encrypted_string("citizen", "pass", im.password_sent.c_str());
+}
+
 class CitizenshipDialog : public DialogController {
  public:
   explicit CitizenshipDialog(int mode) : mode_(mode) {}
@@ -211,35 +229,21 @@ void immigrate_set_parent(void* window) {
 
 void immigrate_result(int rc) {
   TRACE("immigrate_result (%d)", rc);
-  if (!im.view || im.mode != IMMIGRATE_MODE_NEW || !im.outstanding) return;
-  DialogView& v = *im.view;
-  if (rc) {
-    show_result(v, rc, 76);
-    return;
-  }
-  im.outstanding = false;
-  profile_set_string("citizen", "name", im.name_sent.c_str());
-  profile_set_encrypted_string("citizen", "pass", im.password_sent.c_str());
+  DialogView* v = granted_view(IMMIGRATE_MODE_NEW, rc, 76);
+  if (!v) return;
+  remember_sent();
   login_auto();
-  v.end(0);
+  v->end(0);
 }
 
 void immigrate_change_result(int rc) {
   TRACE("immigrate_change_result (%d)", rc);
-  if (!im.view || im.mode != IMMIGRATE_MODE_ATTRIBUTES || !im.outstanding) return;
-  DialogView& v = *im.view;
-  if (rc) {
-    show_result(v, rc, 139);
-    return;
-  }
-  im.outstanding = false;
-  if (strcasecmp(citizen_name(), settings_text("citizen", "name")) == 0) {
-    profile_set_string("citizen", "name", im.name_sent.c_str());
-    profile_set_encrypted_string("citizen", "pass", im.password_sent.c_str());
-  }
+  DialogView* v = granted_view(IMMIGRATE_MODE_ATTRIBUTES, rc, 139);
+  if (!v) return;
+  if (strcasecmp(citizen_name(), settings_text("citizen", "name")) == 0) remember_sent();
   citizen_set_name(im.name_sent.c_str());
   citizen_set_password(im.password_sent.c_str());
-  v.end(0);
+  v->end(0);
 }
 
 void immigrate_show_attributes(int rc, const std::vector<universe_tag_text>& fields) {

@@ -11,6 +11,7 @@
 #include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
+#include "client/core/strutil.h"
 #include "client/scene/self.h"
 #include "client/servers/teleport.h"
 #include "client/servers/universe.h"
@@ -52,18 +53,7 @@ struct join_module {
 };
 join_module jm;
 
-std::string cut(const char* text) {
-  std::string s = text ? text : "";
-  if (s.size() > JOIN_NAME_LIMIT) s.resize(JOIN_NAME_LIMIT);
-  return s;
-}
-
-void console(const char* text) {
-  if (!join_hook.console_print) return;
-  char line[512];
-  std::snprintf(line, sizeof line, "%s: %s", msg(160), text ? text : "");
-  join_hook.console_print(CONSOLE_KIND, line);
-}
+void console(const char* text) { msg_print_titled(join_hook.console_print, CONSOLE_KIND, 160, text); }
 
 int setting(int (*hook)(), int (*accessor)()) {
   int v = hook ? hook() : accessor();
@@ -110,7 +100,7 @@ int join_init() {
 int join(int32_t number, const char* name) {
   TRACE("join (%s, %d)", name ? name : "", number);
   jm.asked = number;
-  jm.asked_name = cut(name);
+  jm.asked_name = string_cut(name, JOIN_NAME_LIMIT);
   jm.deadline = platform_ticks() + JOIN_TIMEOUT;
   int r = universe_get_citizen_location(number);
   if (r) {
@@ -122,7 +112,7 @@ int join(int32_t number, const char* name) {
 }
 
 void join_receive_request(int32_t number, const char* name) {
-  std::string who = cut(name);
+  std::string who = string_cut(name, JOIN_NAME_LIMIT);
   TRACE("join_receive_request (%d, %s)", number, who.c_str());
   int allowed = setting(join_hook.privacy_join, privacy_join);
   if (allowed >= 2 || (allowed == 1 && !is_contact(number))) {

@@ -10,6 +10,7 @@
 #include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
+#include "client/core/strutil.h"
 #include "client/core/tessel.h"
 #include "client/net/netcodes.h"
 #include "client/servers/tourist.h"
@@ -52,12 +53,6 @@ struct login_module {
   std::string password;
 };
 login_module lm;
-
-std::string cut(const char* text, size_t max) {
-  std::string s = text ? text : "";
-  if (s.size() > max) s.resize(max);
-  return s;
-}
 
 void show_error(DialogView& v, int rc, const char* name) {
   v.set_text(LOGIN_STATUS, login_error_text(rc, name));
@@ -164,8 +159,8 @@ int login_init() {
 int login_auto() {
   TRACE("login_auto");
   lm.done = 0;
-  lm.name = cut(settings_text("citizen", "name"), LOGIN_NAME_LIMIT);
-  lm.password = cut(settings_secret("citizen", "pass"), LOGIN_PASSWORD_LIMIT);
+  lm.name = string_cut(settings_text("citizen", "name"), LOGIN_NAME_LIMIT);
+  lm.password = string_cut(settings_secret("citizen", "pass"), LOGIN_PASSWORD_LIMIT);
   lm.automatic = true;
   return universe_login(lm.name.c_str(), lm.password.c_str());
 }
@@ -211,8 +206,8 @@ void login_result(int rc, int32_t number, const char* text) {
 
   lm.last_result = rc;
   // The identity this reply answers, which may be a login the connection sent by itself.
-  lm.name = cut(universe_answered_name(), 255);
-  lm.password = cut(universe_answered_password(), 255);
+  lm.name = string_cut(universe_answered_name(), 255);
+  lm.password = string_cut(universe_answered_password(), 255);
 
   if (rc == 0) {
     if (lm.view && lm.view->checked(LOGIN_REMEMBER)) {

@@ -9,6 +9,7 @@
 #include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
+#include "client/core/strutil.h"
 #include "client/servers/login.h"
 #include "client/servers/universe.h"
 
@@ -36,18 +37,7 @@ struct privilege_module {
 };
 privilege_module pv;
 
-std::string cut(const char* text, size_t max) {
-  std::string s = text ? text : "";
-  if (s.size() > max) s.resize(max);
-  return s;
-}
-
-void console(const char* text) {
-  if (!privilege_hook.console_print) return;
-  char line[512];
-  std::snprintf(line, sizeof line, "%s: %s", msg(125), text ? text : "");
-  privilege_hook.console_print(CONSOLE_KIND, line);
-}
+void console(const char* text) { msg_print_titled(privilege_hook.console_print, CONSOLE_KIND, 125, text); }
 
 // A refusal goes to the open dialog, else to the console.
 void refuse(const char* text) {
@@ -74,9 +64,9 @@ class PrivilegeDialog : public DialogController {
     dialog_apply_labels(v, labels);
     v.limit(PRIVILEGE_NAME, PRIVILEGE_NAME_LIMIT);
     v.limit(PRIVILEGE_PASSWORD, PRIVILEGE_PASSWORD_LIMIT);
-    v.set_text(PRIVILEGE_NAME, cut(settings_text("privilege", "name"), PRIVILEGE_NAME_LIMIT).c_str());
+    v.set_text(PRIVILEGE_NAME, string_cut(settings_text("privilege", "name"), PRIVILEGE_NAME_LIMIT).c_str());
     v.set_text(PRIVILEGE_PASSWORD,
-               cut(settings_secret("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT).c_str());
+               string_cut(settings_secret("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT).c_str());
     v.check(PRIVILEGE_ENABLE, pv.active);
     enable_fields(v, pv.active);
     if (pv.active) universe_get_citizen_name(pv.active_number);
@@ -151,7 +141,7 @@ void privilege_result(int rc, const char* text) {
   if (rc == 0) {
     pv.active = true;
     pv.active_number = pv.requested;
-    std::string holder = cut(t.c_str(), PRIVILEGE_NAME_LIMIT);
+    std::string holder = string_cut(t.c_str(), PRIVILEGE_NAME_LIMIT);
     if (holder != pv.holder) {
       console(msg_arg(188, t.c_str()));
       pv.holder = holder;
@@ -180,7 +170,7 @@ const char* privilege_holder_name() { return pv.holder.c_str(); }
 
 const char* privilege_password() {
   if (pv.requested == 0) return "";
-  pv.password = cut(settings_secret("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT);
+  pv.password = string_cut(settings_secret("privilege", "password"), PRIVILEGE_PASSWORD_LIMIT);
   return pv.password.c_str();
 }
 
@@ -208,7 +198,7 @@ void privilege_receive_name(int rc, int32_t number, const char* name) {
   } else if (rc) {
     v.set_text(PRIVILEGE_STATUS, msg_arg(4, rc));
   } else {
-    v.set_text(PRIVILEGE_NAME, cut(name, PRIVILEGE_NAME_LIMIT).c_str());
+    v.set_text(PRIVILEGE_NAME, string_cut(name, PRIVILEGE_NAME_LIMIT).c_str());
     v.set_text(PRIVILEGE_STATUS, "");
   }
 }

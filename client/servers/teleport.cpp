@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "client/core/allow_hook.h"
 #include "client/core/cgi.h"
 #include "client/core/dialog.h"
 #include "client/core/log.h"
@@ -494,12 +495,7 @@ int teleport_init() {
   world_hook.teleport_pending = teleport_pending;
   world_hook.history_back = history_back;
   world_hook.history_set_world = history_set_world;
-  world_hook.teleport_within_world = [](int allowed) {
-    if (allowed)
-      teleport_allow_within_world();
-    else
-      teleport_forbid_within_world();
-  };
+  world_hook.teleport_within_world = allow_or_forbid<teleport_allow_within_world, teleport_forbid_within_world>;
   return 0;
 }
 

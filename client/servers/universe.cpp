@@ -100,16 +100,25 @@ int parse_decimal(const std::string& text) {
   return static_cast<int>(v);
 }
 
-// body: the message length less the result and code bytes.
+// Reads a body that is a list of entries, read_one() each (false when the entry is cut
+// short), up to body bytes: the message length less the result and code bytes. False when
+// the list was cut short; what came before stays read.
+template <class ReadOne>
+bool read_entries(stream* s, int body, ReadOne read_one) {
+  // Rewound, the position counts the body's bytes.
+  stream_message_rewind(s);
+  while (stream_message_position(s) < body)
+    if (!read_one()) return false;
+  return true;
+}
+
 void receive_attributes(stream* s, int rc, int body) {
   if (rc != 0) return;
   universe_module& m = mod();
-  // Rewound, the position counts the body's bytes.
-  stream_message_rewind(s);
-  while (stream_message_position(s) < body) {
+  read_entries(s, body, [&] {
     uint8_t tag = 0;
     char text[256];
-    if (stream_receive(s, rd::Byte{&tag}, rd::String{text, sizeof text})) break;
+    if (stream_receive(s, rd::Byte{&tag}, rd::String{text, sizeof text})) return false;
     switch (tag) {
       case 0: m.minimum_browser = parse_decimal(text); break;
       case 1: m.latest_browser = parse_decimal(text); break;
@@ -118,7 +127,8 @@ void receive_attributes(stream* s, int rc, int body) {
       case 4: m.default_start_world = text; break;
       default: break;
     }
-  }
+    return true;
+  });
 }
 
 void handle_login_reply(stream* s, int rc, int length) {
@@ -203,17 +213,13 @@ int dispatch(stream* s, int length) {
     case UREP_ATTRIBUTES_OF_CITIZEN: {
       std::vector<universe_tag_text> fields;
       int result = rc;
-      if (rc == 0) {
-        stream_message_rewind(s);
-        while (stream_message_position(s) < length - 2) {
-          uint8_t tag = 0;
-          if (stream_receive(s, rd::Byte{&tag}, rd::String{text, sizeof text})) {
-            result = NET_READ_PAST_END;
-            break;
-          }
-          fields.push_back({tag, text});
-        }
-      }
+      if (rc == 0 && !read_entries(s, length - 2, [&] {
+            uint8_t tag = 0;
+            if (stream_receive(s, rd::Byte{&tag}, rd::String{text, sizeof text})) return false;
+            fields.push_back({tag, text});
+            return true;
+          }))
+        result = NET_READ_PAST_END;
       if (rcv.immigrate_show_attributes) rcv.immigrate_show_attributes(result, fields);
       err = 0;
       break;
@@ -263,37 +269,31 @@ int dispatch(stream* s, int length) {
     }
     case UREP_WORLDS: {
       std::vector<universe_world_entry> worlds;
-      bool cut = false;
-      if (rc == 0) {
-        stream_message_rewind(s);
-        while (stream_message_position(s) < length - 2) {
-          if (stream_receive(s, rd::String{name, sizeof name}, rd::Byte{&flag}, rd::Int16{&small})) {
-            cut = true;
-            break;
-          }
-          worlds.push_back({name, flag, small});
-        }
-      }
+      bool cut = rc == 0 && !read_entries(s, length - 2, [&] {
+        if (stream_receive(s, rd::String{name, sizeof name}, rd::Byte{&flag}, rd::Int16{&small})) return false;
+        worlds.push_back({name, flag, small});
+        return true;
+      });
       // A list cut short is not the universe's list: the one shown stays as it is.
       if (!cut && rcv.worlds_receive_list) rcv.worlds_receive_list(rc, worlds);
       break;
     }
     case UREP_CONTACTS: {
       std::vector<universe_contact_entry> contacts;
-      if (rc == 0) {
-        stream_message_rewind(s);
-        while (stream_message_position(s) < length - 2) {
+      if (rc == 0)
+        read_entries(s, length - 2, [&] {
           universe_contact_entry e{};
-          if (stream_receive(s, rd::Int32{&number}, rd::Byte{&flag})) break;
+          if (stream_receive(s, rd::Int32{&number}, rd::Byte{&flag})) return false;
           e.number = number;
           e.state = flag;
-          if (flag == 0 && stream_receive(s, rd::String{name, sizeof name})) break;
-          if (flag == 1 && stream_receive(s, rd::String{name, sizeof name}, rd::String{world, sizeof world})) break;
+          if (flag == 0 && stream_receive(s, rd::String{name, sizeof name})) return false;
+          if (flag == 1 && stream_receive(s, rd::String{name, sizeof name}, rd::String{world, sizeof world}))
+            return false;
           if (flag == 0 || flag == 1) e.name = name;
           if (flag == 1) e.world = world;
           contacts.push_back(std::move(e));
-        }
-      }
+          return true;
+        });
       if (rcv.contacts_state) rcv.contacts_state(rc, contacts);
       break;
     }

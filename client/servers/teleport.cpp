@@ -13,6 +13,7 @@
 #include "client/core/dialog.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/page_window.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
@@ -54,7 +55,7 @@ teleport_hooks teleport_hook = teleport_default_hooks();
 
 namespace {
 
-struct teleport_module {
+struct teleport_module : PageWindow<TeleportTreeView> {
   // The pending teleport.
   bool waiting = false;
   std::string waiting_name;
@@ -69,8 +70,6 @@ struct teleport_module {
 
   // The remembered teleports, newest first.
   std::vector<teleport_entry> entries;
-  TeleportTreeView* view = nullptr;
-  bool shown = false;
   intptr_t right_item = 0;
   bool rename_started = false;
   std::string dialog_coordinates;  // pre-filled by the tree's menu for the next dialog
@@ -499,20 +498,12 @@ int teleport_init() {
   return 0;
 }
 
-void teleport_show() {
-  teleport_module& m = mod();
-  m.shown = true;
-  if (m.view) m.view->show(true);
-}
+void teleport_show() { mod().show(); }
 
-void teleport_hide() {
-  teleport_module& m = mod();
-  m.shown = false;
-  if (m.view) m.view->show(false);
-}
+void teleport_hide() { mod().hide(); }
 
 void teleport_move_window(int x, int y, int width, int height) {
-  if (t && t->view) t->view->move(x, y, width, height);
+  if (t) t->move(x, y, width, height);
 }
 
 void teleport_tree_left_down(intptr_t item) {

@@ -9,6 +9,7 @@
 #include "client/core/hash.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
+#include "client/core/page_window.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
@@ -42,15 +43,13 @@ struct shown_row {
   intptr_t item;
 };
 
-struct worlds_module {
-  WorldsListView* view = nullptr;
+struct worlds_module : PageWindow<WorldsListView> {
   worlds_list_maker maker = nullptr;
   hash_table* table = nullptr;
   int count = 0;
   hash_entry* marked = nullptr;
   bool timed = false;  // a request or a list has been seen
   uint32_t last = 0;
-  bool shown = false;
   bool focus_taken = false;
   int sort = WORLDS_SORT_NAME;
   bool show_closed = true;
@@ -176,19 +175,11 @@ int worlds_init() {
   return 0;
 }
 
-void worlds_show() {
-  wm.shown = true;
-  if (wm.view) wm.view->show(true);
-}
+void worlds_show() { wm.show(); }
 
-void worlds_hide() {
-  wm.shown = false;
-  if (wm.view) wm.view->show(false);
-}
+void worlds_hide() { wm.hide(); }
 
-void worlds_move_window(int x, int y, int width, int height) {
-  if (wm.view) wm.view->move(x, y, width, height);
-}
+void worlds_move_window(int x, int y, int width, int height) { wm.move(x, y, width, height); }
 
 void worlds_receive_list(int rc, const std::vector<universe_world_entry>& worlds) {
   TRACE("worlds_receive_list (%d, %d)", rc, static_cast<int>(worlds.size()));

@@ -208,13 +208,6 @@ long HeadlessHost::send(const HostEvent& event) {
   return 0;
 }
 
-void HeadlessHost::set_key(int code, bool held) {
-  if (held)
-    held_.insert(code);
-  else
-    held_.erase(code);
-}
-
 bool HeadlessHost::about_create(HostCommandFn command) {
   if (about_) return true;
   if (!about_creatable_) return false;

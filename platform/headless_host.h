@@ -4,7 +4,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +46,7 @@ class HeadlessHost : public Host {
   int set_timer(int id, int milliseconds) override;
   void kill_timer(int id) override { timers_.erase(id); }
   void screen_size(int* width, int* height) override;
-  bool key_down(int code) override { return held_.count(code) != 0; }
+  bool key_down(int code) override { return held_.down(code); }
 
   bool about_create(HostCommandFn command) override;
   bool about_exists() override { return about_; }
@@ -94,7 +93,7 @@ class HeadlessHost : public Host {
   void set_maximized(bool maximized) { maximized_ = maximized; }
   void set_rect(const HostRect& rect) { rect_ = rect; }
   void set_screen(int width, int height) { screen_w_ = width; screen_h_ = height; }
-  void set_key(int code, bool held);
+  void set_key(int code, bool held) { held_.set(code, held); }
   void set_about_creatable(bool ok) { about_creatable_ = ok; }
   // Presses a splash box button (ids 1 or 705), as the user would.
   void press_about(int id);
@@ -147,7 +146,7 @@ class HeadlessHost : public Host {
   std::map<int, Watch> watches_;
   std::map<int, Timer> timers_;
   std::deque<HostEvent> posted_;
-  std::set<int> held_;
+  HostHeldKeys held_;
 
   bool window_ = false;
   HostWindowProc proc_ = nullptr;

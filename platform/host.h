@@ -5,6 +5,7 @@
 // its control ids, message boxes and nested modal loops.
 #include <cstddef>
 #include <cstdint>
+#include <set>
 
 // Message box flags: one button set, optionally one icon, optionally task-modal.
 enum : unsigned {
@@ -98,6 +99,21 @@ struct HostMenuItem {
   bool checked;
 };
 using HostFdFn = void (*)(int fd, void* user);
+
+// The keys and buttons a host has seen go down and not yet come up (its key_down).
+class HostHeldKeys {
+ public:
+  bool down(int code) const { return held_.count(code) != 0; }
+  void set(int code, bool down) {
+    if (down)
+      held_.insert(code);
+    else
+      held_.erase(code);
+  }
+
+ private:
+  std::set<int> held_;
+};
 
 class Host {
  public:

@@ -16,17 +16,18 @@ void CanvasSurface::fill(uint32_t rgb) {
   }
 }
 
-void CanvasSurface::put_indexed(int x, int y, int w, int h, const uint8_t* pixels, int stride,
-                                const uint8_t* colours) {
+// Writes the w x h block at (x, y), clipped to the canvas; rgb_at(row, column) gives the
+// source pixel's three bytes.
+template <class Source>
+void CanvasSurface::put(int x, int y, int w, int h, Source rgb_at) {
   ++writes_;
   for (int r = 0; r < h; ++r) {
     int ty = y + r;
     if (ty < 0 || ty >= height_) continue;
-    const uint8_t* src = pixels + static_cast<intptr_t>(r) * stride;
     for (int c = 0; c < w; ++c) {
       int tx = x + c;
       if (tx < 0 || tx >= width_) continue;
-      const uint8_t* rgb = colours + 3 * src[c];
+      const uint8_t* rgb = rgb_at(r, c);
       uint8_t* d = &rgb_[(static_cast<size_t>(ty) * width_ + tx) * 3];
       d[0] = rgb[0];
       d[1] = rgb[1];
@@ -35,21 +36,13 @@ void CanvasSurface::put_indexed(int x, int y, int w, int h, const uint8_t* pixel
   }
 }
 
+void CanvasSurface::put_indexed(int x, int y, int w, int h, const uint8_t* pixels, int stride,
+                                const uint8_t* colours) {
+  put(x, y, w, h, [&](int r, int c) { return colours + 3 * pixels[static_cast<intptr_t>(r) * stride + c]; });
+}
+
 void CanvasSurface::put_rgb(int x, int y, int w, int h, const uint8_t* rgb, int stride) {
-  ++writes_;
-  for (int r = 0; r < h; ++r) {
-    int ty = y + r;
-    if (ty < 0 || ty >= height_) continue;
-    const uint8_t* src = rgb + static_cast<intptr_t>(r) * stride;
-    for (int c = 0; c < w; ++c) {
-      int tx = x + c;
-      if (tx < 0 || tx >= width_) continue;
-      uint8_t* d = &rgb_[(static_cast<size_t>(ty) * width_ + tx) * 3];
-      d[0] = src[3 * c];
-      d[1] = src[3 * c + 1];
-      d[2] = src[3 * c + 2];
-    }
-  }
+  put(x, y, w, h, [&](int r, int c) { return rgb + static_cast<intptr_t>(r) * stride + 3 * c; });
 }
 
 uint32_t CanvasSurface::pixel(int x, int y) const {

@@ -36,6 +36,8 @@ class CanvasSurface : public WindowSurface {
   bool save_ppm(const std::string& path) const;
 
  private:
+  template <class Source>
+  void put(int x, int y, int w, int h, Source rgb_at);
   int width_;
   int height_;
   int writes_ = 0;

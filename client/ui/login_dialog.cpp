@@ -5,32 +5,36 @@
 
 namespace {
 
-// The citizen dialog: name, password (dots), forgotten password, remember box, status, and
-// the OK / Tourist / Cancel row.
-const qt_control login_controls[] = {
-    {LOGIN_NAME_LABEL, QtControl::Label, 12, 14, 110, 20},
-    {LOGIN_NAME, QtControl::Edit, 128, 12, 180, 24},
-    {LOGIN_PASSWORD_LABEL, QtControl::Label, 12, 46, 110, 20},
-    {LOGIN_PASSWORD, QtControl::Password, 128, 44, 180, 24},
-    {LOGIN_FORGOTTEN, QtControl::Button, 128, 74, 180, 26},
-    {LOGIN_REMEMBER, QtControl::Check, 12, 108, 296, 22},
-    {LOGIN_STATUS, QtControl::Status, 12, 136, 296, 40},
-    qt_ok_button(320, 2, 184),
-    qt_row_button(LOGIN_TOURIST, QtControl::Button, 320, 1, 184),
-    qt_cancel_button(320, 184),
+// Both dialogs' fields: captions 110 wide, fields 180, rows 32 apart.
+constexpr qt_form name_form(int top) { return {12, 110, 128, 180, top, 32}; }
+
+constexpr qt_form_row login_rows[] = {
+    {LOGIN_NAME_LABEL, LOGIN_NAME},
+    {LOGIN_PASSWORD_LABEL, LOGIN_PASSWORD, QtControl::Password},
 };
 
+// The citizen dialog: name, password (dots), forgotten password, remember box, status, and
+// the OK / Tourist / Cancel row.
+constexpr auto login_controls = qt_controls(
+    qt_form_rows(name_form(12), login_rows),
+    qt_control{LOGIN_FORGOTTEN, QtControl::Button, 128, 74, 180, 26},
+    qt_control{LOGIN_REMEMBER, QtControl::Check, 12, 108, 296, 22},
+    qt_control{LOGIN_STATUS, QtControl::Status, 12, 136, 296, 40},
+    qt_ok_button(320, 2, 184),
+    qt_row_button(LOGIN_TOURIST, QtControl::Button, 320, 1, 184),
+    qt_cancel_button(320, 184));
+
+constexpr qt_form_row tourist_rows[] = {{1305, TOURIST_NAME}};
+
 // The tourist dialog: three lines of explanation, the name, status and OK / Citizen / Cancel.
-const qt_control tourist_controls[] = {
-    {1303, QtControl::Label, 12, 10, 296, 36},
-    {1304, QtControl::Label, 12, 48, 296, 36},
-    {1305, QtControl::Label, 12, 90, 110, 20},
-    {TOURIST_NAME, QtControl::Edit, 128, 88, 180, 24},
-    {TOURIST_STATUS, QtControl::Status, 12, 120, 296, 40},
+constexpr auto tourist_controls = qt_controls(
+    qt_control{1303, QtControl::Label, 12, 10, 296, 36},
+    qt_control{1304, QtControl::Label, 12, 48, 296, 36},
+    qt_form_rows(name_form(88), tourist_rows),
+    qt_control{TOURIST_STATUS, QtControl::Status, 12, 120, 296, 40},
     qt_ok_button(320, 2, 168),
     qt_row_button(TOURIST_CITIZEN, QtControl::Button, 320, 1, 168),
-    qt_cancel_button(320, 168),
-};
+    qt_cancel_button(320, 168));
 
 }  // namespace
 

@@ -10,9 +10,7 @@ namespace {
 QtHost* logo_host = nullptr;
 
 LogoView* make_logo() {
-  auto* logo = qt_main_child<QtLogo>(logo_host);
-  if (logo) logo->show();
-  return logo;
+  return qt_main_child_shown<QtLogo>(logo_host);
 }
 
 }  // namespace

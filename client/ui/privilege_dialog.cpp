@@ -4,17 +4,18 @@
 
 namespace {
 
-// The check box over the name and password, status, OK / Cancel.
-const qt_control privilege_controls[] = {
-    {PRIVILEGE_ENABLE, QtControl::Check, 12, 10, 296, 22},
-    {PRIVILEGE_NAME_LABEL, QtControl::Label, 12, 42, 130, 20},
-    {PRIVILEGE_NAME, QtControl::Edit, 148, 40, 160, 24},
-    {PRIVILEGE_PASSWORD_LABEL, QtControl::Label, 12, 72, 130, 20},
-    {PRIVILEGE_PASSWORD, QtControl::Password, 148, 70, 160, 24},
-    {PRIVILEGE_STATUS, QtControl::Status, 12, 102, 296, 40},
-    qt_ok_button(320, 1, 150),
-    qt_cancel_button(320, 150),
+constexpr qt_form_row privilege_rows[] = {
+    {PRIVILEGE_NAME_LABEL, PRIVILEGE_NAME},
+    {PRIVILEGE_PASSWORD_LABEL, PRIVILEGE_PASSWORD, QtControl::Password},
 };
+
+// The check box over the name and password, status, OK / Cancel.
+constexpr auto privilege_controls = qt_controls(
+    qt_control{PRIVILEGE_ENABLE, QtControl::Check, 12, 10, 296, 22},
+    qt_form_rows({12, 130, 148, 160, 40, 30}, privilege_rows),
+    qt_control{PRIVILEGE_STATUS, QtControl::Status, 12, 102, 296, 40},
+    qt_ok_button(320, 1, 150),
+    qt_cancel_button(320, 150));
 
 }  // namespace
 

@@ -4,19 +4,18 @@
 
 namespace {
 
-const qt_control wide_controls[] = {
-    {PROMPT_LABEL, QtControl::Status, 12, 10, 416, 40},
-    {PROMPT_EDIT, QtControl::Edit, 12, 54, 416, 24},
-    qt_ok_button(440, 1, 88),
-    qt_cancel_button(440, 88),
-};
+// The question over the answer, OK / Cancel; the two dialogs differ in width alone.
+constexpr std::array<qt_control, 4> prompt_controls(int width) {
+  return {{
+      {PROMPT_LABEL, QtControl::Status, 12, 10, width - 24, 40},
+      {PROMPT_EDIT, QtControl::Edit, 12, 54, width - 24, 24},
+      qt_ok_button(width, 1, 88),
+      qt_cancel_button(width, 88),
+  }};
+}
 
-const qt_control small_controls[] = {
-    {PROMPT_LABEL, QtControl::Status, 12, 10, 296, 40},
-    {PROMPT_EDIT, QtControl::Edit, 12, 54, 296, 24},
-    qt_ok_button(320, 1, 88),
-    qt_cancel_button(320, 88),
-};
+constexpr auto wide_controls = prompt_controls(440);
+constexpr auto small_controls = prompt_controls(320);
 
 }  // namespace
 

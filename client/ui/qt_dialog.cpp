@@ -29,6 +29,7 @@
 #include "client/shell/font.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/text.h"
 #include "platform/host.h"
 
 namespace {
@@ -36,12 +37,6 @@ namespace {
 // The font the tables were laid out for: letters 6 pixels wide on average, lines 13 high.
 constexpr double kTableLetterWidth = 6.0;
 constexpr double kTableLineHeight = 13.0;
-
-// 0x80-0x9F of Windows-1252; 0 where the code page has no character.
-const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                            0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 std::vector<const qt_dialog_template*>& tables() {
   static std::vector<const qt_dialog_template*> t;
@@ -239,6 +234,13 @@ class QtDialogView : public DialogView {
   void notify(int id) {
     if (started_ && !ended_) controller_.command(*this, id);
   }
+  // A control whose signal, once the dialog has started, is a command.
+  template <class Control, class Signal>
+  Control* notifying(QWidget* parent, Signal signal, int id) {
+    auto* made = new Control(parent);
+    QObject::connect(made, signal, &dialog_, [this, id] { notify(id); });
+    return made;
+  }
 
   void make(const qt_control& c) {
     QWidget* w = nullptr;
@@ -246,40 +248,24 @@ class QtDialogView : public DialogView {
     int id = c.id;
     switch (c.kind) {
       case QtControl::Radio: {
-        auto* b = new QRadioButton(parent);
+        auto* b = notifying<QRadioButton>(parent, &QRadioButton::clicked, id);
         QButtonGroup*& g = groups_[c.group];
         if (!g) g = new QButtonGroup(&dialog_);
         g->addButton(b);
-        QObject::connect(b, &QRadioButton::clicked, &dialog_, [this, id] { notify(id); });
         w = b;
         break;
       }
-      case QtControl::Combo: {
-        auto* b = new QComboBox(parent);
-        QObject::connect(b, &QComboBox::activated, &dialog_, [this, id] { notify(id); });
-        w = b;
+      case QtControl::Combo: w = notifying<QComboBox>(parent, &QComboBox::activated, id); break;
+      case QtControl::Spin:
+        w = notifying<QSpinBox>(parent, &QSpinBox::valueChanged, id);
+        if (c.group) controls_[c.group] = w;
         break;
-      }
-      case QtControl::Spin: {
-        auto* b = new QSpinBox(parent);
-        QObject::connect(b, &QSpinBox::valueChanged, &dialog_, [this, id] { notify(id); });
-        if (c.group) controls_[c.group] = b;
-        w = b;
-        break;
-      }
-      case QtControl::NotifyEdit: {
-        auto* e = new QLineEdit(parent);
-        QObject::connect(e, &QLineEdit::textEdited, &dialog_, [this, id] { notify(id); });
-        w = e;
-        break;
-      }
+      case QtControl::NotifyEdit: w = notifying<QLineEdit>(parent, &QLineEdit::textEdited, id); break;
       case QtControl::Frame: w = new QGroupBox(parent); break;
-      case QtControl::Tabs: {
-        tabs_ = new QTabWidget(&dialog_);
-        QObject::connect(tabs_, &QTabWidget::currentChanged, &dialog_, [this, id] { notify(id); });
+      case QtControl::Tabs:
+        tabs_ = notifying<QTabWidget>(&dialog_, &QTabWidget::currentChanged, id);
         w = tabs_;
         break;
-      }
       case QtControl::Label: w = new QLabel(parent); break;
       case QtControl::Status: {
         auto* l = new QLabel(parent);
@@ -418,37 +404,6 @@ int qt_dialog_run(const qt_dialog_template* table, DialogController& controller,
   return code;
 }
 
-QString qt_from_bytes(const char* text) {
-  QString s;
-  if (!text) return s;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-    if (*p >= 0x80 && *p < 0xA0) {
-      char16_t c = kHigh[*p - 0x80];
-      s += QChar(c ? c : u'?');
-    } else {
-      s += QChar(static_cast<char16_t>(*p));
-    }
-  }
-  return s;
-}
+QString qt_from_bytes(const char* text) { return text_to_qt(text, TextUnassigned::Question); }
 
-std::string qt_to_bytes(const QString& text) {
-  std::string out;
-  out.reserve(static_cast<size_t>(text.size()));
-  for (QChar ch : text) {
-    char16_t u = ch.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-      out += static_cast<char>(u);
-      continue;
-    }
-    char b = '?';
-    for (int i = 0; i < 32; ++i) {
-      if (kHigh[i] == u) {
-        b = static_cast<char>(0x80 + i);
-        break;
-      }
-    }
-    out += b;
-  }
-  return out;
-}
+std::string qt_to_bytes(const QString& text) { return text_from_qt(text, TextUnassigned::Question); }

@@ -291,13 +291,6 @@ long QtHost::send(const HostEvent& event) {
   return 0;
 }
 
-void QtHost::key_event(int code, bool down) {
-  if (down)
-    held_.insert(code);
-  else
-    held_.erase(code);
-}
-
 QWidget* QtHost::main_widget() { return window_; }
 QWidget* QtHost::about_widget() { return about_.data(); }
 

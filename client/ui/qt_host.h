@@ -10,7 +10,6 @@
 #include <QWidget>
 #include <cstdint>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "platform/host.h"
@@ -51,7 +50,7 @@ class QtHost : public QObject, public Host {
   int set_timer(int id, int milliseconds) override;
   void kill_timer(int id) override;
   void screen_size(int* width, int* height) override;
-  bool key_down(int code) override { return held_.count(code) != 0; }
+  bool key_down(int code) override { return held_.down(code); }
 
   bool about_create(HostCommandFn command) override;
   bool about_exists() override;
@@ -66,7 +65,7 @@ class QtHost : public QObject, public Host {
   // A click in the 3D view: the keyboard comes back to the main window from whichever window
   // or control had it (another window of ours, the web pane, a list, the chat line).
   void click_focus();
-  void key_event(int code, bool down);
+  void key_event(int code, bool down) { held_.set(code, down); }
   // For screenshots and tests.
   QWidget* main_widget();
   QWidget* about_widget();
@@ -104,5 +103,5 @@ class QtHost : public QObject, public Host {
   std::vector<QEventLoop*> loops_;
   std::map<int, QTimer*> timers_;
   std::map<int, QSocketNotifier*> watches_;
-  std::set<int> held_;
+  HostHeldKeys held_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // The Qt side every page list shares: a sunken tree named after its window, without root
 // decoration, that edits nothing by itself and opens its pop-up menus at the pointer.
+#include <QMouseEvent>
 #include <QTreeWidget>
 #include <cstdint>
 #include <map>
@@ -25,6 +26,21 @@ class QtPageList : public QTreeWidget, public View {
   void move(int x, int y, int width, int height) override { setGeometry(x, y, width, height); }
   int popup_menu(const PageListView::MenuItem* items, size_t count) override {
     return qt_popup_menu(this, items, count);
+  }
+
+ protected:
+  // The right button's release is the list's own (its pop-up menu opens from there) and goes
+  // no further; the others' go to the tree, then to released.
+  virtual void right_released() {}
+  virtual void released(QMouseEvent*) {}
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::RightButton) {
+      event->accept();
+      right_released();
+      return;
+    }
+    QTreeWidget::mouseReleaseEvent(event);
+    released(event);
   }
 };
 

@@ -20,26 +20,33 @@ const qt_control telegram_controls[] = {
 
 // Two columns of labelled fields, the rights lists below, the choices on the right.
 constexpr int L = 12, F = 150, W = 220, R = 392, RF = 530, RW = 150;
-constexpr int row(int n) { return 10 + n * 28; }
-const qt_control worldopts_controls[] = {
-    {128, QtControl::Label, L, row(0) + 2, 134, 20},  {WORLDOPTS_TITLE, QtControl::Edit, F, row(0), W, 24},
-    {129, QtControl::Label, L, row(1) + 2, 134, 20},  {WORLDOPTS_BACKDROP, QtControl::Edit, F, row(1), W, 24},
-    {130, QtControl::Label, L, row(2) + 2, 134, 20},  {WORLDOPTS_GROUND, QtControl::Edit, F, row(2), W, 24},
-    {131, QtControl::Label, L, row(3) + 2, 134, 20},  {WORLDOPTS_OBJECT_PATH, QtControl::Edit, F, row(3), W, 24},
-    {132, QtControl::Label, L, row(4) + 2, 134, 20},  {WORLDOPTS_PASSWORD, QtControl::Password, F, row(4), W, 24},
-    {133, QtControl::Label, L, row(5) + 2, 134, 20},  {WORLDOPTS_HOME_PAGE, QtControl::Edit, F, row(5), W, 24},
-    {134, QtControl::Label, L, row(6) + 2, 134, 20},  {WORLDOPTS_WELCOME, QtControl::Edit, F, row(6), W, 24},
-    {135, QtControl::Label, L, row(7) + 2, 134, 20},  {WORLDOPTS_REFRESH, QtControl::Edit, F, row(7), W, 24},
-    {136, QtControl::Label, L, row(8) + 2, 134, 20},  {WORLDOPTS_RESTRICTED_RADIUS, QtControl::Edit, F, row(8), W, 24},
-    {137, QtControl::Label, L, row(9) + 2, 134, 20},  {WORLDOPTS_ENTER_RIGHTS, QtControl::Edit, F, row(9), W, 24},
-    {138, QtControl::Label, L, row(10) + 2, 134, 20}, {WORLDOPTS_BUILD_RIGHTS, QtControl::Edit, F, row(10), W, 24},
-    {139, QtControl::Label, L, row(11) + 2, 134, 20}, {WORLDOPTS_EMINENT_RIGHTS, QtControl::Edit, F, row(11), W, 24},
-    {140, QtControl::Label, L, row(12) + 2, 134, 20}, {WORLDOPTS_SPECIAL_RIGHTS, QtControl::Edit, F, row(12), W, 24},
-    {141, QtControl::Label, L, row(13) + 2, 134, 20}, {WORLDOPTS_SPEAKER_RIGHTS, QtControl::Edit, F, row(13), W, 24},
-    {142, QtControl::Label, L, row(14) + 2, 134, 20}, {WORLDOPTS_EJECT_RIGHTS, QtControl::Edit, F, row(14), W, 24},
-    {143, QtControl::Label, R, row(0) + 2, 134, 20},  {WORLDOPTS_CELL_LIMIT, QtControl::Combo, RF, row(0), RW, 24},
-    {144, QtControl::Label, R, row(1) + 2, 134, 20},  {WORLDOPTS_RATING, QtControl::Combo, RF, row(1), RW, 24},
-    {145, QtControl::Label, R, row(2) + 2, 134, 20},  {WORLDOPTS_SWATCH, QtControl::Swatch, RF, row(2), 40, 24},
+constexpr qt_form worldopts_left = {L, 134, F, W, 10, 28};
+constexpr qt_form worldopts_right = {R, 134, RF, RW, 10, 28};
+constexpr int row(int n) { return worldopts_left.row(n); }
+constexpr qt_form_row worldopts_left_rows[] = {
+    {128, WORLDOPTS_TITLE},
+    {129, WORLDOPTS_BACKDROP},
+    {130, WORLDOPTS_GROUND},
+    {131, WORLDOPTS_OBJECT_PATH},
+    {132, WORLDOPTS_PASSWORD, QtControl::Password},
+    {133, WORLDOPTS_HOME_PAGE},
+    {134, WORLDOPTS_WELCOME},
+    {135, WORLDOPTS_REFRESH},
+    {136, WORLDOPTS_RESTRICTED_RADIUS},
+    {137, WORLDOPTS_ENTER_RIGHTS},
+    {138, WORLDOPTS_BUILD_RIGHTS},
+    {139, WORLDOPTS_EMINENT_RIGHTS},
+    {140, WORLDOPTS_SPECIAL_RIGHTS},
+    {141, WORLDOPTS_SPEAKER_RIGHTS},
+    {142, WORLDOPTS_EJECT_RIGHTS},
+};
+constexpr qt_form_row worldopts_right_rows[] = {
+    {143, WORLDOPTS_CELL_LIMIT, QtControl::Combo},
+    {144, WORLDOPTS_RATING, QtControl::Combo},
+};
+// The right column below its two rows: the swatch with its button, the options, the help.
+constexpr qt_control worldopts_rest[] = {
+    worldopts_right.label(145, 2),  {WORLDOPTS_SWATCH, QtControl::Swatch, RF, row(2), 40, 24},
     {WORLDOPTS_CHANGE_COLOR, QtControl::Button, RF + 48, row(2), RW - 48, 24},
     // The four lines of the rights' help read as one sentence, below the choices.
     {146, QtControl::Label, R, row(9) + 2, 288, 20},  {147, QtControl::Label, R, row(10) + 2, 288, 20},
@@ -52,17 +59,24 @@ const qt_control worldopts_controls[] = {
     qt_ok_button(692, 1, row(14)),
     qt_cancel_button(692, row(14)),
 };
+constexpr auto worldopts_controls = qt_controls(
+    qt_form_rows(worldopts_left, worldopts_left_rows),
+    qt_form_rows(worldopts_right, worldopts_right_rows),
+    worldopts_rest);
 
-const qt_control admin_controls[] = {
-    {456, QtControl::Label, 12, 12, 180, 20},  {ADMIN_MINIMUM_BROWSER, QtControl::Edit, 200, 10, 100, 24},
-    {457, QtControl::Label, 12, 42, 180, 20},  {ADMIN_LATEST_BROWSER, QtControl::Edit, 200, 40, 100, 24},
-    {458, QtControl::Label, 12, 72, 180, 20},  {ADMIN_BETA_BROWSER, QtControl::Edit, 200, 70, 100, 24},
-    {459, QtControl::Label, 12, 102, 180, 20}, {ADMIN_MINIMUM_WORLD, QtControl::Edit, 200, 100, 100, 24},
-    {460, QtControl::Label, 12, 132, 180, 20}, {ADMIN_DEFAULT_WORLD, QtControl::Edit, 200, 130, 100, 24},
-    {461, QtControl::Label, 12, 162, 288, 20}, {ADMIN_STATUS, QtControl::Status, 12, 184, 288, 36},
-    qt_ok_button(312, 1, 226),
-    qt_cancel_button(312, 226),
+constexpr qt_form_row admin_rows[] = {
+    {456, ADMIN_MINIMUM_BROWSER},
+    {457, ADMIN_LATEST_BROWSER},
+    {458, ADMIN_BETA_BROWSER},
+    {459, ADMIN_MINIMUM_WORLD},
+    {460, ADMIN_DEFAULT_WORLD},
 };
+constexpr auto admin_controls = qt_controls(
+    qt_form_rows({12, 180, 200, 100, 10, 30}, admin_rows),
+    qt_control{461, QtControl::Label, 12, 162, 288, 20},
+    qt_control{ADMIN_STATUS, QtControl::Status, 12, 184, 288, 36},
+    qt_ok_button(312, 1, 226),
+    qt_cancel_button(312, 226));
 
 const qt_control eject_controls[] = {
     {EJECT_NAME_LABEL, QtControl::Label, 12, 12, 100, 20},

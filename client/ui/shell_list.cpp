@@ -118,13 +118,11 @@ void QtShellList::mousePressEvent(QMouseEvent* event) {
   QTreeWidget::mousePressEvent(event);
 }
 
-void QtShellList::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) {
-    event->accept();
-    if (events_.right_click) events_.right_click();
-    return;
-  }
-  QTreeWidget::mouseReleaseEvent(event);
+void QtShellList::right_released() {
+  if (events_.right_click) events_.right_click();
+}
+
+void QtShellList::released(QMouseEvent* event) {
   // A double click is one click: the release that ends its second press is not another.
   bool second = double_pressed_;
   double_pressed_ = false;

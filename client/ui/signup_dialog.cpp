@@ -7,24 +7,29 @@
 
 namespace {
 
-constexpr int L = 12, E = 148, W = 200, H = 24, LW = 130;
+constexpr int L = 12, E = 148, W = 200, LW = 130;
 
-const qt_control signup_controls[] = {
-    {286, QtControl::Status, L, 8, 616, 34},
-    // The citizen's side.
-    {267, QtControl::Label, L, 50, LW, 20},   {REGISTER_NAME, QtControl::Edit, E, 48, W, H},
-    {268, QtControl::Label, L, 80, LW, 20},   {REGISTER_PASSWORD, QtControl::Password, E, 78, W, H},
-    {269, QtControl::Label, L, 110, LW, 20},  {REGISTER_CONFIRM, QtControl::Password, E, 108, W, H},
-    {270, QtControl::Label, L, 140, LW, 20},  {REGISTER_EMAIL, QtControl::Edit, E, 138, W, H},
-    {271, QtControl::Label, L, 170, LW, 20},  {REGISTER_CARD_NAME, QtControl::Edit, E, 168, W, H},
-    {272, QtControl::Label, L, 200, LW, 20},  {REGISTER_BUSINESS, QtControl::Edit, E, 198, W, H},
-    {273, QtControl::Label, L, 230, LW, 20},  {REGISTER_STREET, QtControl::Edit, E, 228, W, H},
-    {274, QtControl::Label, L, 260, LW, 20},  {REGISTER_CITY, QtControl::Edit, E, 258, W, H},
-    // The billing side.
-    {275, QtControl::Label, 364, 50, LW, 20}, {REGISTER_STATE, QtControl::Edit, 500, 48, 128, H},
-    {276, QtControl::Label, 364, 80, LW, 20}, {REGISTER_POSTAL, QtControl::Edit, 500, 78, 128, H},
-    {277, QtControl::Label, 364, 110, LW, 20}, {REGISTER_CARD_NUMBER, QtControl::Edit, 500, 108, 128, H},
-    {278, QtControl::Label, 364, 140, LW, 20}, {REGISTER_PHONE, QtControl::Edit, 500, 138, 128, H},
+// The citizen's side.
+constexpr qt_form_row citizen_rows[] = {
+    {267, REGISTER_NAME},
+    {268, REGISTER_PASSWORD, QtControl::Password},
+    {269, REGISTER_CONFIRM, QtControl::Password},
+    {270, REGISTER_EMAIL},
+    {271, REGISTER_CARD_NAME},
+    {272, REGISTER_BUSINESS},
+    {273, REGISTER_STREET},
+    {274, REGISTER_CITY},
+};
+// The billing side.
+constexpr qt_form_row billing_rows[] = {
+    {275, REGISTER_STATE},
+    {276, REGISTER_POSTAL},
+    {277, REGISTER_CARD_NUMBER},
+    {278, REGISTER_PHONE},
+};
+
+// Below and beside the fields: the card's expiry, notes and types, status, OK / Cancel.
+constexpr qt_control signup_rest[] = {
     {279, QtControl::Label, 364, 168, 120, 20}, {REGISTER_MONTH, QtControl::List, 364, 188, 60, 42},
     {280, QtControl::Label, 500, 168, 120, 20}, {REGISTER_YEAR, QtControl::List, 500, 188, 80, 42},
     {281, QtControl::Label, 364, 234, 264, 18}, {282, QtControl::Label, 364, 252, 264, 18},
@@ -38,6 +43,12 @@ const qt_control signup_controls[] = {
     qt_ok_button(640, 1, 392),
     qt_cancel_button(640, 392),
 };
+
+constexpr auto signup_controls = qt_controls(
+    qt_control{286, QtControl::Status, L, 8, 616, 34},
+    qt_form_rows({L, LW, E, W, 48, 30}, citizen_rows),
+    qt_form_rows({364, LW, 500, 128, 48, 30}, billing_rows),
+    signup_rest);
 
 
 }  // namespace

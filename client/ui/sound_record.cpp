@@ -42,13 +42,15 @@ void SoundRecorder::set_midi_volume(uint32_t v) {
   midi_volumes.push_back(v);
 }
 
-int SoundRecorder::effect_open(const char* path) {
-  calls.push_back(std::string("effect_open ") + path);
-  // One effect at a time, as the real outputs have.
-  if (!effect.empty() || fail_open.count(path)) return 263;
-  effect = path;
+// One file a slot at a time, as the real outputs have.
+int SoundRecorder::open(const char* call, const char* path, std::string& slot) {
+  calls.push_back(std::string(call) + " " + path);
+  if (!slot.empty() || fail_open.count(path)) return 263;
+  slot = path;
   return 0;
 }
+
+int SoundRecorder::effect_open(const char* path) { return open("effect_open", path, effect); }
 
 int SoundRecorder::effect_play() {
   calls.push_back("effect_play");
@@ -72,12 +74,7 @@ bool SoundRecorder::effect_finished() {
   return f;
 }
 
-int SoundRecorder::midi_open(const char* path) {
-  calls.push_back(std::string("midi_open ") + path);
-  if (!music.empty() || fail_open.count(path)) return 263;
-  music = path;
-  return 0;
-}
+int SoundRecorder::midi_open(const char* path) { return open("midi_open", path, music); }
 
 int SoundRecorder::midi_play() {
   calls.push_back("midi_play");

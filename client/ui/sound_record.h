@@ -53,5 +53,7 @@ class SoundRecorder : public SoundBackend {
   const char* error_text(int code) override;
 
  private:
+  // Opens path into the slot (effect or music), writing the call down.
+  int open(const char* call, const char* path, std::string& slot);
   bool finished_ = false;
 };

@@ -6,6 +6,7 @@
 #include "client/shell/font.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
+#include "client/ui/qt_edge.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/qt_main_child.h"
 
@@ -14,9 +15,7 @@ namespace {
 QtHost* bar_host = nullptr;
 
 StatusBarView* make_bar() {
-  auto* bar = qt_main_child<QtStatusBar>(bar_host);
-  if (bar) bar->show();
-  return bar;
+  return qt_main_child_shown<QtStatusBar>(bar_host);
 }
 
 }  // namespace
@@ -54,12 +53,7 @@ void QtStatusBar::paintEvent(QPaintEvent*) {
     int right = std::min(edges_[i], width());
     QRect r(left + 1, 2, right - left - 3, height() - 4);
     if (r.width() > 0) {
-      g.setPen(palette().color(QPalette::Dark));
-      g.drawLine(r.topLeft(), r.topRight());
-      g.drawLine(r.topLeft(), r.bottomLeft());
-      g.setPen(palette().color(QPalette::Light));
-      g.drawLine(r.bottomLeft(), r.bottomRight());
-      g.drawLine(r.topRight(), r.bottomRight());
+      qt_draw_edge(g, r, palette().color(QPalette::Dark), palette().color(QPalette::Light));
       g.setPen(palette().color(QPalette::WindowText));
       g.drawText(r.adjusted(3, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, texts_[i]);
     }

@@ -13,6 +13,7 @@
 #include "client/shell/font.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
+#include "client/ui/qt_edge.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/qt_main_child.h"
 
@@ -237,12 +238,7 @@ void QtTabControl::paintEvent(QPaintEvent*) {
   QPainter g(this);
   int top = bar_->height();
   QRect r(0, top - 1, width() - 1, height() - top);
-  g.setPen(palette().color(QPalette::Light));
-  g.drawLine(r.topLeft(), r.topRight());
-  g.drawLine(r.topLeft(), r.bottomLeft());
-  g.setPen(palette().color(QPalette::Dark));
-  g.drawLine(r.bottomLeft(), r.bottomRight());
-  g.drawLine(r.topRight(), r.bottomRight());
+  qt_draw_edge(g, r, palette().color(QPalette::Light), palette().color(QPalette::Dark));
 }
 
 void tab_control_qt_install(QtHost& host) {

@@ -16,16 +16,17 @@ TeleportTreeView* make_tree() {
   return qt_main_child<QtTeleportTree>(tree_host);
 }
 
-// Dialog 605: world and coordinates with their labels, a hint line, OK and Cancel.
-const qt_control teleport_controls[] = {
-    {TELEPORT_WORLD_LABEL, QtControl::Label, 12, 14, 110, 20},
-    {TELEPORT_WORLD, QtControl::Edit, 128, 12, 180, 24},
-    {TELEPORT_COORDINATES_LABEL, QtControl::Label, 12, 46, 110, 20},
-    {TELEPORT_COORDINATES, QtControl::Edit, 128, 44, 180, 24},
-    {TELEPORT_HINT_LABEL, QtControl::Status, 12, 76, 296, 40},
-    qt_ok_button(320, 1, 124),
-    qt_cancel_button(320, 124),
+constexpr qt_form_row teleport_rows[] = {
+    {TELEPORT_WORLD_LABEL, TELEPORT_WORLD},
+    {TELEPORT_COORDINATES_LABEL, TELEPORT_COORDINATES},
 };
+
+// Dialog 605: world and coordinates with their labels, a hint line, OK and Cancel.
+constexpr auto teleport_controls = qt_controls(
+    qt_form_rows({12, 110, 128, 180, 12, 32}, teleport_rows),
+    qt_control{TELEPORT_HINT_LABEL, QtControl::Status, 12, 76, 296, 40},
+    qt_ok_button(320, 1, 124),
+    qt_cancel_button(320, 124));
 
 }  // namespace
 
@@ -75,14 +76,7 @@ void QtTeleportTree::mousePressEvent(QMouseEvent* event) {
   QTreeWidget::mousePressEvent(event);
 }
 
-void QtTeleportTree::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) {
-    event->accept();
-    teleport_tree_right_up();
-    return;
-  }
-  QTreeWidget::mouseReleaseEvent(event);
-}
+void QtTeleportTree::right_released() { teleport_tree_right_up(); }
 
 bool QtTeleportTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (trigger != QAbstractItemView::AllEditTriggers) return QTreeWidget::edit(index, trigger, event);

@@ -24,7 +24,7 @@ class QtTeleportTree : public QtHandleList<TeleportTreeView> {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
+  void right_released() override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   void commitData(QWidget* editor) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;

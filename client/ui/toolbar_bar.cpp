@@ -13,9 +13,7 @@ QtHost* bar_host = nullptr;
 constexpr int kButton = 23, kHeight = 22, kSeparator = 8;
 
 ToolbarView* make_bar() {
-  auto* bar = qt_main_child<QtToolbar>(bar_host, bar_host);
-  if (bar) bar->show();
-  return bar;
+  return qt_main_child_shown<QtToolbar>(bar_host, bar_host);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "client/shell/view_click.h"
 #include "client/ui/fonts.h"
 #include "client/ui/qt_dialog.h"
+#include "client/ui/qt_edge.h"
 #include "client/ui/depth_dialog.h"
 #include "client/ui/qt_host.h"
 
@@ -182,12 +183,7 @@ void QtViewportWidget::paintEvent(QPaintEvent*) {
   QRect outer = rect();
   // The sunken client edge: two dark lines top and left, two light ones bottom and right.
   p.fillRect(outer, palette().color(QPalette::Button));
-  p.setPen(palette().color(QPalette::Dark));
-  p.drawLine(outer.topLeft(), outer.topRight());
-  p.drawLine(outer.topLeft(), outer.bottomLeft());
-  p.setPen(palette().color(QPalette::Light));
-  p.drawLine(outer.bottomLeft(), outer.bottomRight());
-  p.drawLine(outer.topRight(), outer.bottomRight());
+  qt_draw_edge(p, outer, palette().color(QPalette::Dark), palette().color(QPalette::Light));
   const QImage& image = surface_->image();
   if (!image.isNull()) p.drawImage(VIEWPORT_EDGE, VIEWPORT_EDGE, image);
   if (!caption_.isEmpty()) paint_caption(p);

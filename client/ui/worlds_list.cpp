@@ -93,14 +93,7 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
   QTreeWidget::mousePressEvent(event);
 }
 
-void QtWorldsList::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) {
-    event->accept();
-    tab_right_click(TAB_WORLDS);
-    return;
-  }
-  QTreeWidget::mouseReleaseEvent(event);
-}
+void QtWorldsList::right_released() { tab_right_click(TAB_WORLDS); }
 
 void QtWorldsList::focusInEvent(QFocusEvent* event) {
   QTreeWidget::focusInEvent(event);

@@ -23,7 +23,7 @@ class QtWorldsList : public QtHandleList<WorldsListView> {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
+  void right_released() override;
   void focusInEvent(QFocusEvent* event) override;
 
  private:

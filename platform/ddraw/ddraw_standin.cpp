@@ -52,32 +52,41 @@ void default_modes() {
   g.modes = {{640, 480, 8}, {800, 600, 8}, {1024, 768, 8}, {640, 480, 16}, {800, 600, 16}};
 }
 
-class Clipper;
-class Surface;
-std::vector<Surface*> g_surfaces;
-
-class Clipper final : public DdClipper {
+// A stand-in object counted as its callers count it: made with one reference, deleted when
+// Release gives up the last.
+template <class Interface>
+class Counted : public Interface {
  public:
-  Clipper() { ++g.stats.clippers; }
   uint32_t Release() override {
     if (--refs_ > 0) return refs_;
     delete this;
     return 0;
   }
+  void add_ref() { ++refs_; }
+
+ private:
+  int refs_ = 1;
+};
+
+class Clipper;
+class Surface;
+std::vector<Surface*> g_surfaces;
+
+class Clipper final : public Counted<DdClipper> {
+ public:
+  Clipper() { ++g.stats.clippers; }
   DdResult SetHWnd(uint32_t, PlatformWindow* window) override {
     window_ = window;
     return kDdOk;
   }
-  void add_ref() { ++refs_; }
   PlatformWindow* window() const { return window_; }
 
  private:
   ~Clipper() override { --g.stats.clippers; }
-  int refs_ = 1;
   PlatformWindow* window_ = nullptr;
 };
 
-class Surface final : public DdSurface {
+class Surface final : public Counted<DdSurface> {
  public:
   Surface(bool primary, int width, int height, int bits)
       : primary_(primary), width_(width), height_(height), bits_(bits) {
@@ -89,12 +98,6 @@ class Surface final : public DdSurface {
     }
     ++g.stats.surfaces;
     g_surfaces.push_back(this);
-  }
-
-  uint32_t Release() override {
-    if (--refs_ > 0) return refs_;
-    delete this;
-    return 0;
   }
 
   DdResult Blt(const DdRect* destination, DdSurface* source, const DdRect* source_rect,
@@ -297,21 +300,15 @@ class Surface final : public DdSurface {
   bool primary_;
   int width_, height_, bits_;
   int pitch_ = 0;
-  int refs_ = 1;
   bool lost_ = false;
   bool locked_ = false;
   Clipper* clipper_ = nullptr;
   std::vector<uint8_t> pixels_;
 };
 
-class Object final : public DdObject {
+class Object final : public Counted<DdObject> {
  public:
   Object() { ++g.stats.objects; }
-  uint32_t Release() override {
-    if (--refs_ > 0) return refs_;
-    delete this;
-    return 0;
-  }
   DdResult CreateClipper(uint32_t, DdClipper** out, void*) override {
     if (!out) return kDdErrInvalid;
     *out = nullptr;
@@ -404,7 +401,6 @@ class Object final : public DdObject {
 
  private:
   ~Object() override { --g.stats.objects; }
-  int refs_ = 1;
 };
 
 }  // namespace

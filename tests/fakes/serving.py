@@ -12,7 +12,6 @@ import itertools
 import json
 import os
 import selectors
-import socket
 import sys
 import time
 import traceback
@@ -65,11 +64,7 @@ class Connection:
         reading = not self.closed
         self.closed = True
         self.server._watch(self)  # nothing more is waited for
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
+        framing.hang_up(self.sock)
         if reading:
             self.server.later(0, lambda: self.server.ended(self, None))
 

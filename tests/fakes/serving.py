@@ -170,8 +170,15 @@ class Server:
         self.listener.sock.setblocking(False)
         self.selector.register(self.listener.sock, selectors.EVENT_READ, "listener")
         stdin = sys.stdin.fileno()
-        self.selector.register(stdin, selectors.EVENT_READ, "stdin")
         lines = b""
+        try:
+            self.selector.register(stdin, selectors.EVENT_READ, "stdin")
+        except OSError:
+            # A file (or /dev/null) cannot be waited on, and never makes a read wait: its
+            # commands are taken now.
+            for line in sys.stdin.buffer:
+                if not self.command(line.decode("utf-8", "replace")):
+                    return 0
         while True:
             timeout = None
             if self.timers:

@@ -3,6 +3,8 @@
 // with the module state the program has there. The fakes write each input on their own
 // connection ("send C HEX"); the program then runs frames as it would.
 #pragma once
+#include <dirent.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 
 #include "client/app/frame.h"
 #include "client/app/program.h"
+#include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/tessel.h"
 #include "client/servers/universe.h"
@@ -96,23 +99,54 @@ inline bool waiting_to_retry() {
   return universe_state() == UNIVERSE_CONNECTING || (world_state() == WORLD_CONNECT && universe_logged_in());
 }
 
-// One step of waiting for the program: a frame and the fakes' reports; a retry spacing passes
-// on the program's clock at once, anything else (a reply of a fake) in real time.
-inline void wait_step(Fakes& f) {
-  if (tessel_frame_state() <= FRAME_RUNNING) tessel_frame();
-  follow(f);
-  if (waiting_to_retry())
-    clock_ahead() += std::max(UNIVERSE_RETRY_INTERVAL, WORLD_RETRY_INTERVAL);
-  else
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
+// Waits until one of the program's sockets has something to read (a fake's reply, a
+// connection's end) or limit_us has passed; true when something came.
+inline bool await_program(int limit_us) {
+  std::vector<pollfd> sockets;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    char link[64];
+    while (dirent* e = readdir(d)) {
+      ssize_t n = readlinkat(dirfd(d), e->d_name, link, sizeof link - 1);
+      if (n > 7 && std::memcmp(link, "socket:", 7) == 0) sockets.push_back(pollfd{std::atoi(e->d_name), POLLIN, 0});
+    }
+    closedir(d);
+  }
+  timespec limit{0, static_cast<long>(limit_us) * 1000};
+  return ppoll(sockets.data(), sockets.size(), &limit, nullptr) > 0;
 }
 
+// What the program waits on: the universe's and the world's connection states.
+inline int connection_states() { return universe_state() * 16 + world_state(); }
+
+// One step of waiting for the program, true when it moved: a connection's state changed, a
+// retry spacing passed (on the program's clock, at once) or something came on its sockets (a
+// fake's reply is waited for there). A whole step is a frame; another only runs the
+// connections' own updates in frame order, which is all the way back needs: a frame costs as
+// much as many inputs.
+inline bool wait_step(Fakes& f, bool whole = true) {
+  int states = connection_states();
+  bool running = tessel_frame_state() == FRAME_RUNNING && !frame_busy() && !note_showing();
+  if (whole || !running) {
+    if (tessel_frame_state() <= FRAME_RUNNING) tessel_frame();
+  } else {
+    world_update();
+    universe_update();
+  }
+  follow(f);
+  if (waiting_to_retry()) {
+    clock_ahead() += std::max(UNIVERSE_RETRY_INTERVAL, WORLD_RETRY_INTERVAL);
+    return true;
+  }
+  return connection_states() != states || await_program(2000);
+}
+
+// Frames for ms of real time, each once something came for the program (or a while passed).
 inline void frames(Fakes& f, int ms) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   do {
     if (tessel_frame_state() <= FRAME_RUNNING) tessel_frame();
     follow(f);
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    await_program(1000);
   } while (std::chrono::steady_clock::now() < end);
 }
 
@@ -122,10 +156,13 @@ inline bool in_world() { return tessel_frame_state() == FRAME_RUNNING && world_c
 inline bool enter(Fakes& f, HeadlessHost& host) {
   static testutil::TempDir dir("tessel_fuzz_");
   if (tessel_frame_state() == FRAME_RUNNING) {
-    // A connection the input reset comes back by itself after the retry spacing.
+    // A connection the input reset comes back by itself after the retry spacing. The first
+    // step is a whole frame, so that every task sees the program out of the world, and so is
+    // each after a step that found nothing to do.
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    bool whole = true;
     while (!in_world() && tessel_frame_state() == FRAME_RUNNING && std::chrono::steady_clock::now() < end)
-      wait_step(f);
+      whole = !wait_step(f, whole);
     if (in_world()) return true;
   }
   app_reset_for_test();

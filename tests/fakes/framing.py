@@ -272,11 +272,16 @@ class Connection:
             self.sock.sendall(bytes(part))
 
     def close(self):
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
+        hang_up(self.sock)
+
+
+def hang_up(sock):
+    """Ends a connection both ways, so the client sees its end at once, and closes it."""
+    try:
+        sock.shutdown(socket.SHUT_RDWR)
+    except OSError:
+        pass
+    sock.close()
 
 
 class Listener:

@@ -39,13 +39,12 @@ offline) to every connection that lists them.
   quit
 """
 
-import argparse
 import json
 import socket
 import sys
-import threading
 
 import framing
+import serving
 
 # Request codes.
 SET_ATTRIBUTES, LOOKUP_WORLD, IMMIGRATE, SET_CITIZEN_ATTRIBUTES = 23, 24, 25, 26
@@ -132,9 +131,9 @@ def text(b):
     return b.decode("cp1252", "replace")
 
 
-class Universe:
+class Universe(serving.Server):
     def __init__(self, config, port=0, record=None):
-        self.lock = threading.RLock()
+        super().__init__(port, record)
         self.config = config
         self.citizens = []
         for c in config.get("citizens", []):
@@ -148,15 +147,10 @@ class Universe:
         self.drop_logins = set(config.get("drop_logins", []))
         self.drop_mode = config.get("drop_mode", "close")
         self.logins = 0
-        self.conns = {}      # id -> framing.Connection
         self.who = {}        # id -> (name, number)
         self.pending_joins = {}  # asked number -> asking connection id
         self.contacts = {}   # id -> set of citizen numbers the connection listed
         self.places = {}     # citizen number -> world name
-        self.next_id = 1
-        self.record = open(record, "a") if record else None
-        self.listener = framing.Listener("127.0.0.1", port)
-        self.port = self.listener.port
 
     # citizens
     def add_citizen(self, name, password, number=None, email="", privilege_password=""):
@@ -183,30 +177,23 @@ class Universe:
         return [cid for cid, (_, n) in self.who.items() if n == number and number]
 
     # connections
-    def serve(self):
-        while True:
-            try:
-                sock, _ = self.listener.sock.accept()
-            except OSError:
-                return
-            with self.lock:
-                cid = self.next_id
-                self.next_id += 1
-            say("accept %d" % cid)
-            # Registered before its first frame can be handled (handling takes the lock).
-            with self.lock:
-                conn = framing.Connection(sock, False, lambda kind, body, cid=cid: self.on_frame(cid, kind, body))
-                self.conns[cid] = conn
-            threading.Thread(target=self._watch, args=(cid, conn), daemon=True).start()
+    def connection(self, cid, sock):
+        conn = serving.Connection(self, cid, sock)
+        conn.reader = framing.FrameReader(False)
+        return conn
 
-    def _watch(self, cid, conn):
-        conn.wait_closed(timeout=24 * 3600)
-        with self.lock:
-            _, number = self.who.pop(cid, ("", 0))
-            self.conns.pop(cid, None)
-            self.contacts.pop(cid, None)
-            if number and not self.online(number):
-                self.push_state(number)
+    def received(self, conn, data):
+        for _, body in conn.reader.feed(data):
+            self.on_frame(conn.cid, body)
+
+    def ended(self, conn, error):
+        cid = conn.cid
+        _, number = self.who.pop(cid, ("", 0))
+        self.conns.pop(cid, None)
+        self.contacts.pop(cid, None)
+        conn.close()
+        if number and not self.online(number):
+            self.push_state(number)
         say("eof %d" % cid)
 
     def send(self, cid, data):
@@ -226,16 +213,13 @@ class Universe:
         if conn:
             conn.close()
 
-    def on_frame(self, cid, kind, body):
+    def on_frame(self, cid, body):
         say("frame %d %s" % (cid, body.hex()))
-        if self.record:
-            self.record.write(json.dumps({"conn": cid, "hex": body.hex()}) + "\n")
-            self.record.flush()
+        self.write_record({"conn": cid, "hex": body.hex()})
         if not body:
             return
         try:
-            with self.lock:
-                self.handle(cid, body[0], framing.Fields(body[1:]))
+            self.handle(cid, body[0], framing.Fields(body[1:]))
         except framing.FramingError as e:
             say("bad %d %s" % (cid, e))
 
@@ -515,67 +499,58 @@ class Universe:
         if not words:
             return True
         op = words[0]
-        with self.lock:
-            if op == "quit":
-                return False
-            if op == "telegram" and len(words) >= 3:
-                self.queue_telegram(words[1], words[2], " ".join(words[3:]))
-            elif op == "contact" and len(words) >= 4:
-                cid, number, state = int(words[1]), int(words[2]), int(words[3])
-                record = framing.int32(number) + framing.byte(state)
-                if state in (0, 1):
-                    record += framing.string(words[4] if len(words) > 4 else "")
-                if state == 1:
-                    record += framing.string(words[5] if len(words) > 5 else "")
-                self.reply(cid, RC_OK, R_CONTACTS, record)
-            elif op == "world" and len(words) >= 3:
-                c = self.by_name(words[1])
-                if c is not None:
-                    self.places[c["number"]] = words[2]
-            elif op == "reconnect" and len(words) >= 2:
-                self.reply(int(words[1]), RC_OK, R_RECONNECT, framing.raw(bytes(6)))
-            elif op == "drop" and len(words) >= 2:
-                self.drop(int(words[1]))
-            elif op == "send" and len(words) >= 3:
-                self.send(int(words[1]), bytes.fromhex(words[2]))
-            else:
-                say("what %s" % line.strip())
-                return True
+        if op == "quit":
+            return False
+        if op == "telegram" and len(words) >= 3:
+            self.queue_telegram(words[1], words[2], " ".join(words[3:]))
+        elif op == "contact" and len(words) >= 4:
+            cid, number, state = int(words[1]), int(words[2]), int(words[3])
+            record = framing.int32(number) + framing.byte(state)
+            if state in (0, 1):
+                record += framing.string(words[4] if len(words) > 4 else "")
+            if state == 1:
+                record += framing.string(words[5] if len(words) > 5 else "")
+            self.reply(cid, RC_OK, R_CONTACTS, record)
+        elif op == "world" and len(words) >= 3:
+            c = self.by_name(words[1])
+            if c is not None:
+                self.places[c["number"]] = words[2]
+        elif op == "reconnect" and len(words) >= 2:
+            self.reply(int(words[1]), RC_OK, R_RECONNECT, framing.raw(bytes(6)))
+        elif op == "drop" and len(words) >= 2:
+            self.drop(int(words[1]))
+        elif op == "send" and len(words) >= 3:
+            self.send(int(words[1]), bytes.fromhex(words[2]))
+        else:
+            say("what %s" % line.strip())
+            return True
         say("ok %s" % op)
         return True
 
 
 def main(argv):
-    p = argparse.ArgumentParser(description="fake universe server")
-    p.add_argument("--config")
-    p.add_argument("--json")
-    p.add_argument("--port", type=int, default=0)
-    p.add_argument("--record")
-    p.add_argument("--citizen", action="append", default=[])
-    p.add_argument("--no-tourists", action="store_true")
-    p.add_argument("--drop-login", type=int, action="append", default=[])
-    p.add_argument("--drop-mode", choices=["close", "partial"])
-    a = p.parse_args(argv)
-    config = {}
-    if a.config:
-        with open(a.config) as fh:
-            config = json.load(fh)
-    if a.json:
-        config.update(json.loads(a.json))
-    for spec in a.citizen:
-        parts = spec.split(":")
-        c = {"name": parts[0], "password": parts[1] if len(parts) > 1 else ""}
-        if len(parts) > 2:
-            c["number"] = int(parts[2])
-        config.setdefault("citizens", []).append(c)
-    if a.no_tourists:
-        config["tourists"] = False
-    if a.drop_login:
-        config["drop_logins"] = config.get("drop_logins", []) + a.drop_login
-    if a.drop_mode:
-        config["drop_mode"] = a.drop_mode
-    u = Universe(config, a.port, a.record)
-    return framing.serve_until_stdin_closes(u)
+    def options(p):
+        p.add_argument("--citizen", action="append", default=[])
+        p.add_argument("--no-tourists", action="store_true")
+        p.add_argument("--drop-login", type=int, action="append", default=[])
+        p.add_argument("--drop-mode", choices=["close", "partial"])
+        return fold
+
+    def fold(a, config):
+        for spec in a.citizen:
+            parts = spec.split(":")
+            c = {"name": parts[0], "password": parts[1] if len(parts) > 1 else ""}
+            if len(parts) > 2:
+                c["number"] = int(parts[2])
+            config.setdefault("citizens", []).append(c)
+        if a.no_tourists:
+            config["tourists"] = False
+        if a.drop_login:
+            config["drop_logins"] = config.get("drop_logins", []) + a.drop_login
+        if a.drop_mode:
+            config["drop_mode"] = a.drop_mode
+
+    return serving.main(argv, "fake universe server", Universe, options)
 
 
 if __name__ == "__main__":

@@ -61,14 +61,11 @@ Standard input takes commands, one per line:
   quit
 """
 
-import argparse
 import json
-import socket
 import sys
-import threading
-import time
 
 import framing
+import serving
 
 # Request codes.
 ADD, CHANGE, CHANGE_ATTRIBUTES, DELETE, EJECT, LOGIN, HEARTBEAT, MESSAGE, POSITION, QUERY = range(10)
@@ -210,88 +207,48 @@ class WorldReader(framing.FrameReader):
         return out
 
 
-class Client:
+class Client(serving.Connection):
     def __init__(self, world, cid, sock):
-        self.world = world
-        self.cid = cid
-        self.sock = sock
+        super().__init__(world, cid, sock)
         self.reader = WorldReader()
         self.old = False
         self.old_buffer = b""
-        self.closed = False
-        self.send_lock = threading.Lock()
-
-    def send(self, data):
-        with self.send_lock:
-            try:
-                self.sock.sendall(bytes(data))
-            except OSError:
-                pass
-
-    def close(self):
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
-
-    def run(self):
-        try:
-            while True:
-                data = self.sock.recv(65536)
-                if not data:
-                    break
-                if self.old:
-                    say("raw %d %s" % (self.cid, data.hex()))
-                    self.world.note(self.cid, "raw", data)
-                    self.world.old_requests(self, data)
-                    continue
-                for kind, body in self.reader.feed(data):
-                    say("%s %d %s" % (kind, self.cid, body.hex()))
-                    self.world.note(self.cid, kind, body)
-                    self.world.handle(self, kind, body)
-                    if self.old:
-                        # The rest belongs to the old object protocol.
-                        rest, self.reader.buffer = self.reader.buffer, b""
-                        if rest:
-                            say("raw %d %s" % (self.cid, rest.hex()))
-                            self.world.old_requests(self, rest)
-                        break
-        except (OSError, framing.FramingError) as e:
-            say("bad %d %s" % (self.cid, e))
-        self.closed = True
-        say("eof %d" % self.cid)
 
 
-class World:
+class World(serving.Server):
     def __init__(self, config, port=0, record=None):
+        super().__init__(port, record)
         self.config = config
-        self.lock = threading.RLock()
-        self.clients = {}
-        self.next_id = 1
-        self.record = open(record, "a") if record else None
-        self.listener = framing.Listener("127.0.0.1", port)
-        self.port = self.listener.port
+
+    def connection(self, cid, sock):
+        return Client(self, cid, sock)
 
     def note(self, cid, kind, body):
-        if self.record:
-            with self.lock:
-                self.record.write(json.dumps({"conn": cid, "kind": kind, "hex": body.hex()}) + "\n")
-                self.record.flush()
+        self.write_record({"conn": cid, "kind": kind, "hex": body.hex()})
 
-    def serve(self):
-        while True:
-            try:
-                sock, _ = self.listener.sock.accept()
-            except OSError:
-                return
-            with self.lock:
-                cid = self.next_id
-                self.next_id += 1
-                client = Client(self, cid, sock)
-                self.clients[cid] = client
-            say("accept %d" % cid)
-            threading.Thread(target=client.run, daemon=True).start()
+    def received(self, client, data):
+        if client.old:
+            say("raw %d %s" % (client.cid, data.hex()))
+            self.note(client.cid, "raw", data)
+            self.old_requests(client, data)
+            return
+        for kind, body in client.reader.feed(data):
+            say("%s %d %s" % (kind, client.cid, body.hex()))
+            self.note(client.cid, kind, body)
+            self.handle(client, kind, body)
+            if client.old:
+                # The rest belongs to the old object protocol.
+                rest, client.reader.buffer = client.reader.buffer, b""
+                if rest:
+                    say("raw %d %s" % (client.cid, rest.hex()))
+                    self.old_requests(client, rest)
+                break
+
+    def ended(self, client, error):
+        # The socket stays open: commands may still write to it.
+        if error is not None:
+            say("bad %d %s" % (client.cid, error))
+        say("eof %d" % client.cid)
 
     # what the world holds
     def attributes(self):
@@ -362,7 +319,7 @@ class World:
                 self.send_cell(client, cell)
         interval = self.config.get("keepalive_ms", 0)
         if interval:
-            threading.Thread(target=self.keepalive, args=(client, interval / 1000.0), daemon=True).start()
+            self.keepalive(client, interval / 1000.0)
 
     def query(self, client, f):
         sx, sz = signed16(f.int16()), signed16(f.int16())
@@ -424,9 +381,11 @@ class World:
         return out
 
     def keepalive(self, client, interval):
-        while not client.closed:
-            time.sleep(interval)
-            client.send(framing.world_reply(R_KEEPALIVE))
+        def beat():
+            if not client.closed:
+                client.send(framing.world_reply(R_KEEPALIVE))
+                self.keepalive(client, interval)
+        self.later(interval, beat)
 
     # commands from standard input
     def command(self, line):
@@ -436,8 +395,7 @@ class World:
         op = words[0]
         if op == "quit":
             return False
-        with self.lock:
-            client = self.clients.get(int(words[1])) if len(words) > 1 and words[1].isdigit() else None
+        client = self.conns.get(int(words[1])) if len(words) > 1 and words[1].isdigit() else None
         rest = words[2] if len(words) > 2 else ""
         try:
             if client is None:
@@ -477,20 +435,7 @@ class World:
 
 
 def main(argv):
-    p = argparse.ArgumentParser(description="fake world server")
-    p.add_argument("--config")
-    p.add_argument("--json")
-    p.add_argument("--port", type=int, default=0)
-    p.add_argument("--record")
-    a = p.parse_args(argv)
-    config = {}
-    if a.config:
-        with open(a.config) as fh:
-            config = json.load(fh)
-    if a.json:
-        config.update(json.loads(a.json))
-    w = World(config, a.port, a.record)
-    return framing.serve_until_stdin_closes(w)
+    return serving.main(argv, "fake world server", World)
 
 
 if __name__ == "__main__":

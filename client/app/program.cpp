@@ -337,7 +337,8 @@ const lifecycle_call term_calls[] = {
     {"cell_term", cell_term},
     {"chunk_term", chunk_term},
     {"telegram_term", telegram_term},
-    {"download_term", download_term},
+    // The cache walk goes with the downloads: a walk under way holds its folders open.
+    {"download_term", [] { download_term(); disk_term(); }},
     {"world_term", world_term},
     {"web_term", web_term},
     {"image_term", image_term},

@@ -252,6 +252,11 @@ int disk_init() {
   return 0;
 }
 
+void disk_term() {
+  free_list();
+  s.phase = PHASE_WAIT;
+}
+
 void disk_update() {
   if (trace_frames()) log_write("disk_update");
   uint32_t start = platform_ticks();

@@ -10,6 +10,8 @@
 int disk_init();
 // Task "disk".
 void disk_update();
+// Ends a walk under way: the folders it holds open are closed.
+void disk_term();
 
 // The settings page ("Disk Usage").
 // Limit in megabytes (0 none) and the days after which unused files go (0 never).

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -21,17 +23,20 @@ struct Line {
   std::string end;   // "\r\n", "\n" or "" for a last line without a break
 };
 
-bool read_lines(const char* path, std::vector<Line>* lines) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  std::string data;
+bool read_file(const char* path, std::string* data) {
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
   char buf[8192];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-    data.append(buf, n);
-    if (data.size() > kMaxFile) break;
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+    data->append(buf, static_cast<size_t>(n));
+    if (data->size() > kMaxFile) break;
   }
-  std::fclose(f);
+  ::close(fd);
+  return true;
+}
+
+void split_lines(const std::string& data, std::vector<Line>* lines) {
   size_t pos = 0;
   while (pos < data.size()) {
     size_t nl = data.find('\n', pos);
@@ -52,6 +57,12 @@ bool read_lines(const char* path, std::vector<Line>* lines) {
     }
     lines->push_back(std::move(l));
   }
+}
+
+bool read_lines(const char* path, std::vector<Line>* lines) {
+  std::string data;
+  if (!read_file(path, &data)) return false;
+  split_lines(data, lines);
   return true;
 }
 
@@ -100,19 +111,61 @@ bool key_of(const std::string& line, std::string* key, std::string* value) {
   return !key->empty();
 }
 
-bool find_value(const std::vector<Line>& lines, const char* section, const char* key,
-                std::string* value) {
+std::string lookup_name(const std::string& section, const std::string& key) {
+  std::string name;
+  name.reserve(section.size() + 1 + key.size());
+  for (char c : section) name.push_back(lower(c));
+  name.push_back('\0');  // no name read from a file or given as a C string holds one
+  for (char c : key) name.push_back(lower(c));
+  return name;
+}
+
+// Settings are read many times a frame: a file's values are kept while its bytes stay the
+// same, so a read costs the file's read and a comparison, not a parse. Comparing the bytes
+// (rather than a time stamp) sees every change, however soon after the last read.
+struct ParsedFile {
+  std::string data;
+  std::unordered_map<std::string, std::string> values;  // by lookup_name; the first wins
+};
+std::mutex parsed_lock;
+std::unordered_map<std::string, ParsedFile> parsed_files;
+constexpr size_t kMaxParsedFiles = 16;
+
+void parse(ParsedFile* f) {
+  std::vector<Line> lines;
+  split_lines(f->data, &lines);
+  f->values.clear();
   bool in_section = false;
+  std::string section;
   for (const auto& l : lines) {
     std::string name, k, v;
     if (section_of(l.text, &name)) {
-      in_section = same_name(name, section);
-    } else if (in_section && key_of(l.text, &k, &v) && same_name(k, key)) {
-      *value = v;  // the first of duplicate keys wins
-      return true;
+      in_section = true;
+      section = name;
+    } else if (in_section && key_of(l.text, &k, &v)) {
+      f->values.try_emplace(lookup_name(section, k), std::move(v));
     }
   }
-  return false;
+}
+
+bool find_value(const char* path, const char* section, const char* key, std::string* value) {
+  std::string data;
+  if (!read_file(path, &data)) return false;
+  std::lock_guard<std::mutex> hold(parsed_lock);
+  auto at = parsed_files.find(path);
+  if (at == parsed_files.end()) {
+    if (parsed_files.size() >= kMaxParsedFiles) parsed_files.clear();
+    at = parsed_files.try_emplace(path).first;
+    at->second.data = std::move(data);
+    parse(&at->second);
+  } else if (at->second.data != data) {
+    at->second.data = std::move(data);
+    parse(&at->second);
+  }
+  auto found = at->second.values.find(lookup_name(section, key));
+  if (found == at->second.values.end()) return false;
+  *value = found->second;
+  return true;
 }
 
 void copy_out(const std::string& s, char* out, size_t size) {
@@ -152,10 +205,8 @@ bool write_atomically(const char* path, const std::string& data) {
 
 bool ini_get(const char* path, const char* section, const char* key, const char* def,
              char* out, size_t size) {
-  std::vector<Line> lines;
   std::string value;
-  if (path && *path && section && key && read_lines(path, &lines) &&
-      find_value(lines, section, key, &value)) {
+  if (path && *path && section && key && find_value(path, section, key, &value)) {
     copy_out(value, out, size);
     return true;
   }
@@ -164,11 +215,8 @@ bool ini_get(const char* path, const char* section, const char* key, const char*
 }
 
 int ini_get_int(const char* path, const char* section, const char* key, int def) {
-  std::vector<Line> lines;
   std::string value;
-  if (!path || !*path || !section || !key || !read_lines(path, &lines) ||
-      !find_value(lines, section, key, &value))
-    return def;
+  if (!path || !*path || !section || !key || !find_value(path, section, key, &value)) return def;
   // Optional sign and decimal digits; anything else ends the number; no digits gives 0.
   size_t i = 0;
   bool negative = false;

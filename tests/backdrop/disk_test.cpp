@@ -259,3 +259,29 @@ TEST_F(Disk, ALoweredLimitRunsAtOnceAndIsStored) {
 }
 
 }  // namespace
+
+// How many of the process's open files are folders of the cache.
+int open_cache_folders(const std::string& cache) {
+  int n = 0;
+  for (auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    fs::path target = fs::read_symlink(e.path(), ec);
+    if (!ec && target.string().rfind(cache, 0) == 0 && fs::is_directory(target, ec)) ++n;
+  }
+  return n;
+}
+
+TEST_F(Disk, TheProgramsEndClosesTheFoldersOfAWalkUnderWay) {
+  ini("limit=20\n");
+  disk_init();
+  put("art/w/models/a.vxx", kMB, 4000);
+  put("art/w/textures/b.bmp", kMB, 3000);
+  now_ms += 30000;
+  step_ms = 30;
+  for (int i = 0; i < 100 && open_cache_folders(fs::canonical(cache_).string()) < 3; ++i) disk_update();
+  ASSERT_EQ(disk_phase(), 1) << "the walk is under way";
+  ASSERT_GE(open_cache_folders(fs::canonical(cache_).string()), 3);
+  disk_term();
+  EXPECT_EQ(open_cache_folders(fs::canonical(cache_).string()), 0);
+  EXPECT_FALSE(disk_running());
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -190,4 +191,23 @@ TEST(Ini, DuplicateKeysFirstReplacedSecondKept) {
   write_file(path, "[y]\nk=12345\n");
   ini_get(path.c_str(), "y", "k", "", tiny, sizeof tiny);
   EXPECT_STREQ(tiny, "12");
+}
+
+// Reads are answered from what the file held at the last read only while it holds the same
+// bytes: an edit in place, of the same length and at once after a read, is seen at the next.
+TEST(Ini, AnEditInPlaceOfTheSameLengthIsReadAtOnce) {
+  TempDir dir;
+  std::string path = dir.file("e.ini");
+  write_file(path, "[s]\nk=1\n[t]\nk=2\n");
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
+  FILE* f = std::fopen(path.c_str(), "r+");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fseek(f, 6, SEEK_SET), 0);
+  std::fputc('7', f);
+  std::fclose(f);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 7);
+  EXPECT_EQ(ini_get_int(path.c_str(), "t", "k", -1), 2);
+  // Removed, the file's values are gone too.
+  std::remove(path.c_str());
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), -1);
 }

@@ -460,6 +460,21 @@ int16_t store(int16_t dat, int16_t idx, const uint8_t* key, const std::vector<ui
   return AddKey(idx, key, p, 0);
 }
 
+// The index key for key number k: its name padded with blanks.
+void key_of(uint32_t k, uint8_t (&key)[32]) {
+  std::memset(key, ' ', sizeof key);
+  std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", k);
+  key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+}
+
+// Deletes a key and releases its record, as the database layer does: 0 or the error.
+int16_t erase(int16_t dat, int16_t idx, const uint8_t* key) {
+  int32_t old = GetKey(idx, key);
+  if (uerr_cod || !old) return uerr_cod;
+  if (DeleteKey(idx, key, old)) return uerr_cod;
+  return ReleaseVData(dat, old);
+}
+
 std::vector<uint8_t> value_for(uint32_t key, uint32_t version) {
   std::mt19937 r(key * 7919u + version);
   std::vector<uint8_t> d(1 + r() % 3000);
@@ -477,18 +492,8 @@ TEST_F(CrashTest, FreeSpaceNodesNeverCrossABlockAKillCouldTear) {
   for (uint32_t n = 0; n < 3000; ++n) {
     uint32_t k = r() % 1500;
     uint8_t key[32];
-    std::memset(key, ' ', sizeof key);
-    std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", k);
-    key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
-    if (r() % 5 == 0) {
-      int32_t old = GetKey(1, key);
-      if (old) {
-        ASSERT_EQ(DeleteKey(1, key, old), 0) << n;
-        ASSERT_EQ(ReleaseVData(0, old), 0) << n;
-      }
-    } else {
-      ASSERT_EQ(store(0, 1, key, value_for(k, n)), 0) << n;
-    }
+    key_of(k, key);
+    ASSERT_EQ(r() % 5 == 0 ? erase(0, 1, key) : store(0, 1, key, value_for(k, n)), 0) << n;
   }
   char report[200];
   ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
@@ -535,23 +540,14 @@ TEST_F(CrashTest, WriteThroughDatabaseSurvivesKillsAtRandomPoints) {
       for (uint32_t n = 0;; ++n) {
         uint32_t k = r() % 400;
         uint8_t key[32];
-        std::memset(key, ' ', sizeof key);
-        std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", k);
-        key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+        key_of(k, key);
         uint32_t version = seed ^ n;
         bool del = r() % 5 == 0;
         // Intent before the call, commit after it: the one operation in flight at the
         // kill may or may not have taken effect.
         uint32_t msg[3] = {k, version, del ? 3u : 2u};
         if (write(fds[1], msg, sizeof msg) != sizeof msg) _exit(6);
-        if (del) {
-          int32_t old = GetKey(1, key);
-          if (old) {
-            if (DeleteKey(1, key, old) || ReleaseVData(0, old)) _exit(5);
-          }
-        } else {
-          if (store(0, 1, key, value_for(k, version))) _exit(uerr_cod & 0xFF);
-        }
+        if (int16_t e = del ? erase(0, 1, key) : store(0, 1, key, value_for(k, version))) _exit(e & 0xFF);
         msg[2] -= 2;
         if (write(fds[1], msg, sizeof msg) != sizeof msg) _exit(6);
       }
@@ -591,17 +587,13 @@ TEST_F(CrashTest, WriteThroughDatabaseSurvivesKillsAtRandomPoints) {
     if (inflight >= 0) {
       // Whatever the interrupted operation left for its key becomes the model's truth.
       uint8_t key[32];
-      std::memset(key, ' ', sizeof key);
-      std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", static_cast<uint32_t>(inflight));
-      key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+      key_of(static_cast<uint32_t>(inflight), key);
       if (!GetKey(1, key)) model.erase(static_cast<uint32_t>(inflight));
       else if (!model.count(static_cast<uint32_t>(inflight))) model[static_cast<uint32_t>(inflight)] = inflight_version;
     }
     for (auto& [k, version] : model) {
       uint8_t key[32];
-      std::memset(key, ' ', sizeof key);
-      std::snprintf(reinterpret_cast<char*>(key), 12, "k%u", k);
-      key[std::strlen(reinterpret_cast<char*>(key))] = ' ';
+      key_of(k, key);
       int32_t p = GetKey(1, key);
       ASSERT_NE(p, 0) << "round " << round << " key " << k << " error " << uerr_cod;
       auto want = value_for(k, version);

@@ -831,6 +831,20 @@ static int16_t node_new(Fcb& m, bool leaf, Image& im) {
     int16_t e = grow_file(m, g.ns, g.ns, &pos);
     if (e) return e;
   } else {
+    // The system writes a file page by page and a kill can stop it between two, so a node
+    // crossing a 4 KiB boundary can be left half old, half new. A new node starts inside
+    // one block; the bytes skipped become a piece allocated and never written.
+    constexpr int64_t kBlock = 4096;
+    const int64_t at = static_cast<int64_t>(host.h.logical_end) + 1 + 10;
+    if (g.ns <= kBlock && at % kBlock + g.ns > kBlock) {
+      int32_t gap = static_cast<int32_t>(kBlock - at % kBlock), skipped = 0;
+      if (gap < 10) gap += static_cast<int32_t>(kBlock);
+      int16_t e = grow_file(m, gap, 0, &skipped);
+      if (e) return e;
+      VHeader v{kMarkUsed, gap, 0};
+      e = page_write(host, skipped, &v, 10);
+      if (e) return e;
+    }
     int32_t piece = 0;
     int16_t e = grow_file(m, g.ns + 10, 0, &piece);
     if (e) return e;

@@ -99,24 +99,35 @@ inline bool waiting_to_retry() {
   return universe_state() == UNIVERSE_CONNECTING || (world_state() == WORLD_CONNECT && universe_logged_in());
 }
 
-// Waits until one of the program's sockets has something to read (a fake's reply, a
-// connection's end) or limit_us has passed; true when something came.
-inline bool await_program(int limit_us) {
-  std::vector<pollfd> sockets;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    char link[64];
-    while (dirent* e = readdir(d)) {
-      ssize_t n = readlinkat(dirfd(d), e->d_name, link, sizeof link - 1);
-      if (n > 7 && std::memcmp(link, "socket:", 7) == 0) sockets.push_back(pollfd{std::atoi(e->d_name), POLLIN, 0});
-    }
-    closedir(d);
-  }
-  timespec limit{0, static_cast<long>(limit_us) * 1000};
-  return ppoll(sockets.data(), sockets.size(), &limit, nullptr) > 0;
-}
-
 // What the program waits on: the universe's and the world's connection states.
 inline int connection_states() { return universe_state() * 16 + world_state(); }
+
+// Waits until one of the program's sockets has something to read (a fake's reply, a
+// connection's end) or limit_us has passed; true when something came. The sockets are looked
+// up in /proc/self/fd again only when the connections' states have changed since (a socket
+// is made or closed only on such a change) or one of them has gone: the look-up reads a link
+// per descriptor and would cost more than the input it waits for.
+inline bool await_program(int limit_us) {
+  static std::vector<pollfd> sockets;
+  static int found_at = -1;
+  if (connection_states() != found_at) {
+    found_at = connection_states();
+    sockets.clear();
+    if (DIR* d = opendir("/proc/self/fd")) {
+      char link[64];
+      while (dirent* e = readdir(d)) {
+        ssize_t n = readlinkat(dirfd(d), e->d_name, link, sizeof link - 1);
+        if (n > 7 && std::memcmp(link, "socket:", 7) == 0) sockets.push_back(pollfd{std::atoi(e->d_name), POLLIN, 0});
+      }
+      closedir(d);
+    }
+  }
+  timespec limit{0, static_cast<long>(limit_us) * 1000};
+  const int ready = ppoll(sockets.data(), sockets.size(), &limit, nullptr);
+  for (const pollfd& p : sockets)
+    if (p.revents & POLLNVAL) found_at = -1;
+  return ready > 0;
+}
 
 // One step of waiting for the program, true when it moved: a connection's state changed, a
 // retry spacing passed (on the program's clock, at once) or something came on its sockets (a

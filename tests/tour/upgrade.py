@@ -69,6 +69,13 @@ def main():
         print("upgrade: %s: %s" % (what, "yes" if ok else "NO"))
     if failed:
         print("upgrade: FAILED (output in %s)" % out)
+        # A retry writes over the output: what the failing run showed goes with the verdict.
+        print("upgrade: demo/start status %s; the end of its output:" % code)
+        print("".join(read(os.path.join(out, "tessel.out")).splitlines(True)[-30:]), end="")
+        print("upgrade: the log's upgrade and login lines:")
+        for l in log:
+            if re.search(r"login_result|msg \(445\)|upgrade|version_build", l):
+                print("  " + l)
     return 1 if failed else 0
 
 

@@ -666,6 +666,8 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 158;
     return 0;
   }
+  // The length is asked for to size a buffer for the bytes: they are read next.
+  os_prefetch(fcb_fd(*fp), position + 10, v.used);
   return v.used;
 }
 

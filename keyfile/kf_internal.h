@@ -389,6 +389,9 @@ int16_t os_delete(const char* name);
 bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
 // The file's bytes [pos, pos+len) in place when a mapping holds them (counted as a read), or nullptr.
 const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len);
+// Bytes [pos, pos+len) about to be read: asks for them from memory now when a mapping
+// holds them. Only a hint; nothing is read or counted.
+void os_prefetch(int fd, int32_t pos, int32_t len);
 int64_t os_size(int fd);
 
 // data pages (kf_data.cpp)

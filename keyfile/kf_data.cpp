@@ -656,6 +656,12 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 29;
     return 0;
   }
+  // The length is asked for to size a buffer for the bytes, which are read next: the rest
+  // of the memory page the header lies in is asked for from memory with the header, the
+  // bytes past that page once the header tells how far they go.
+  constexpr int32_t kMemPage = 4096;
+  const int32_t page_end = position < 0 ? 0 : (position | (kMemPage - 1)) + 1;
+  os_prefetch(fcb_fd(*fp), position, page_end - position);
   VHeader v;
   int16_t e = read_vheader(*fp, position, v);
   if (e) {
@@ -666,8 +672,8 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 158;
     return 0;
   }
-  // The length is asked for to size a buffer for the bytes: they are read next.
-  os_prefetch(fcb_fd(*fp), position + 10, v.used);
+  const int64_t end = static_cast<int64_t>(position) + 10 + v.used;
+  if (end > page_end) os_prefetch(fcb_fd(*fp), page_end, static_cast<int32_t>(end - page_end));
   return v.used;
 }
 

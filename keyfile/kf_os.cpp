@@ -242,7 +242,9 @@ bool os_mapped(int fd, int32_t pos, int32_t len) {
 constexpr int32_t kPrefetchMax = 16384;
 
 void os_prefetch(int fd, int32_t pos, int32_t len) {
-  if (pos < 0 || len <= 0) return;
+  const FdView* v = view_of(fd);
+  if (!v || pos < 0 || len <= 0 || pos >= v->known) return;
+  len = static_cast<int32_t>(std::min<int64_t>(len, v->known - pos));
   const uint8_t* src = view_bytes(fd, pos, len);
   if (!src) return;
   // Every line asked for at once: a record lies far from the last one read, and the

@@ -1095,6 +1095,8 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
                  : keycmp(memo->key(to), m.cur_key.data(), g.klen) < 0)) {
       set_current(m, *memo, to);
       if (key_out) std::memcpy(key_out, memo->key(to), static_cast<size_t>(g.klen));
+      if (const int ahead = forward ? to + 1 : to - 1; m.walk_data >= 0 && ahead >= 0 && ahead < memo->n)
+        vdata_hint(m.walk_data, entry_pos(g, *memo, ahead));
       return entry_pos(g, *memo, to);
     }
     uerr_cod = 0;
@@ -1561,28 +1563,35 @@ int32_t GetKeyAfter(int16_t file, const void* target, void* key_out) { return de
 int32_t GetKeyAtMost(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 3); }
 int32_t GetKeyBefore(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 4); }
 
+// A position a step handed out, noted so that the data file it is read from can be known.
+static int32_t stepped(const Fcb& m, int32_t pos) {
+  cur->walk_index = m.number;
+  cur->walk_pos = pos;
+  return pos;
+}
+
 int32_t FirstKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? edge(*m, false, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, edge(*m, false, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int32_t LastKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? edge(*m, true, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, edge(*m, true, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int32_t NextKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? neighbour(*m, true, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, neighbour(*m, true, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int32_t PreviousKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? neighbour(*m, false, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, neighbour(*m, false, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int16_t CurrentKey(int16_t file, void* key_out) {

@@ -12,6 +12,12 @@ namespace ol {
 
 static int32_t page_size() { return cur->node_size; }
 
+// Where the memory page holding byte pos ends.
+static int32_t mem_page_end(int32_t pos) {
+  constexpr int32_t kMemPage = 4096;
+  return pos < 0 ? 0 : (pos | (kMemPage - 1)) + 1;
+}
+
 // The page a byte lies in: a shift for the usual power-of-two page size, which every read
 // works out.
 static int64_t page_of(int64_t pos, int32_t ps) {
@@ -535,6 +541,13 @@ static int16_t release_piece(Fcb& f, int32_t pos, int32_t total, bool written_fr
   return 0;
 }
 
+void vdata_hint(int16_t file, int32_t pos) {
+  if (file < 0 || file >= cur->nfiles || pos <= 0) return;
+  const Fcb& f = cur->files[file];
+  if (f.status != 'y' || f.host != f.number || f.h.file_type != OL_TYPE_VARIABLE || f.fd < 0) return;
+  os_prefetch(f.fd, pos, mem_page_end(pos) - pos);
+}
+
 }  // namespace ol
 
 int32_t NewVData(int16_t file, int32_t length) {
@@ -656,11 +669,14 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 29;
     return 0;
   }
+  // A position the last step through an index handed out ties that index to this file,
+  // so that its next steps can ask for the records ahead (vdata_hint).
+  if (position == cur->walk_pos && cur->walk_index >= 0 && cur->walk_index < cur->nfiles)
+    cur->files[cur->walk_index].walk_data = file;
   // The length is asked for to size a buffer for the bytes, which are read next: the rest
   // of the memory page the header lies in is asked for from memory with the header, the
   // bytes past that page once the header tells how far they go.
-  constexpr int32_t kMemPage = 4096;
-  const int32_t page_end = position < 0 ? 0 : (position | (kMemPage - 1)) + 1;
+  const int32_t page_end = mem_page_end(position);
   os_prefetch(fcb_fd(*fp), position, page_end - position);
   VHeader v;
   int16_t e = read_vheader(*fp, position, v);

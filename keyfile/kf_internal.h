@@ -92,6 +92,9 @@ struct Fcb {
   std::vector<uint8_t> cur_key;
   bool has_cur = false;
   int32_t cur_rec = 0, saved_rec = 0;
+  // The variable data file whose records were last read at positions this index's
+  // steps handed out (-1: none seen): the step after asks for the next one ahead.
+  int16_t walk_data = -1;
   int fd = -1;
   int16_t number = 0;
   int16_t host = 0;        // file number of the host (itself for hosts and data files)
@@ -283,6 +286,9 @@ struct Engine {
   Lru<Page> page_lru;
   BufIndex page_map;
   PageBits page_bits;
+  // The position the last step through an index handed out, and that index.
+  int16_t walk_index = -1;
+  int32_t walk_pos = 0;
   std::vector<NodeBuf> nodes;
   std::vector<uint8_t> node_mem;
   Lru<NodeBuf> node_lru;
@@ -402,6 +408,9 @@ void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len);
 int16_t page_flush_file(int16_t file, bool drop);
 void page_drop_file(int16_t file);
 int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v);
+// The record at pos in variable data file `file` is likely read soon: its first bytes are
+// asked for from memory. Only a hint; a file not open or not mapped is passed over.
+void vdata_hint(int16_t file, int32_t pos);
 
 // node buffers (kf_btree.cpp)
 int16_t node_flush_file(int16_t host, bool drop);

@@ -1095,8 +1095,11 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
                  : keycmp(memo->key(to), m.cur_key.data(), g.klen) < 0)) {
       set_current(m, *memo, to);
       if (key_out) std::memcpy(key_out, memo->key(to), static_cast<size_t>(g.klen));
-      if (const int ahead = forward ? to + 1 : to - 1; m.walk_data >= 0 && ahead >= 0 && ahead < memo->n)
-        vdata_hint(m.walk_data, entry_pos(g, *memo, ahead));
+      if (m.walk_data >= 0) {
+        const int step = forward ? 1 : -1;
+        auto ahead = [&](int at) { return at >= 0 && at < memo->n ? entry_pos(g, *memo, at) : 0; };
+        vdata_hint(m.walk_data, ahead(to + step), ahead(to + 2 * step));
+      }
       return entry_pos(g, *memo, to);
     }
     uerr_cod = 0;

@@ -541,11 +541,21 @@ static int16_t release_piece(Fcb& f, int32_t pos, int32_t total, bool written_fr
   return 0;
 }
 
-void vdata_hint(int16_t file, int32_t pos) {
-  if (file < 0 || file >= cur->nfiles || pos <= 0) return;
+void vdata_hint(int16_t file, int32_t next, int32_t after) {
+  if (file < 0 || file >= cur->nfiles) return;
   const Fcb& f = cur->files[file];
   if (f.status != 'y' || f.host != f.number || f.h.file_type != OL_TYPE_VARIABLE || f.fd < 0) return;
-  os_prefetch(f.fd, pos, mem_page_end(pos) - pos);
+  // The record after next: the memory page its header lies in, which then has a whole
+  // step to arrive. The next record: asked for that way a step ago, so its header is at
+  // hand and tells how far past that page its bytes go.
+  if (after > 0) os_prefetch(f.fd, after, mem_page_end(after) - after);
+  const uint8_t* head = next > 0 ? os_peek(f.fd, next, 10) : nullptr;
+  if (!head) return;
+  VHeader v;
+  std::memcpy(&v, head, 10);
+  const int64_t end = static_cast<int64_t>(next) + 10 + v.used, page_end = mem_page_end(next);
+  if (v.mark == kMarkUsed && v.used > 0 && end > page_end)
+    os_prefetch(f.fd, static_cast<int32_t>(page_end), static_cast<int32_t>(std::min<int64_t>(end - page_end, INT32_MAX)));
 }
 
 }  // namespace ol

@@ -398,6 +398,9 @@ const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len);
 // Bytes [pos, pos+len) about to be read: asks for them from memory now when a mapping
 // holds them. Only a hint; nothing is read or counted.
 void os_prefetch(int fd, int32_t pos, int32_t len);
+// The file's bytes in place as os_read_mapped gives them, not counted as a read: for hints
+// only, since a data page buffer may hold newer bytes.
+const uint8_t* os_peek(int fd, int32_t pos, int32_t len);
 int64_t os_size(int fd);
 
 // data pages (kf_data.cpp)
@@ -410,7 +413,7 @@ void page_drop_file(int16_t file);
 int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v);
 // The record at pos in variable data file `file` is likely read soon: its first bytes are
 // asked for from memory. Only a hint; a file not open or not mapped is passed over.
-void vdata_hint(int16_t file, int32_t pos);
+void vdata_hint(int16_t file, int32_t next, int32_t after);
 
 // node buffers (kf_btree.cpp)
 int16_t node_flush_file(int16_t host, bool drop);

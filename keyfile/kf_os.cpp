@@ -257,6 +257,10 @@ void os_prefetch(int fd, int32_t pos, int32_t len) {
     __builtin_prefetch(reinterpret_cast<const void*>(line));
 }
 
+const uint8_t* os_peek(int fd, int32_t pos, int32_t len) {
+  return pos >= 0 && len > 0 ? view_bytes(fd, pos, len) : nullptr;
+}
+
 const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len) {
   if (pos < 0 || len <= 0) return nullptr;
   const uint8_t* src = view_bytes(fd, pos, len);

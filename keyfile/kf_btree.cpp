@@ -1080,6 +1080,15 @@ static int32_t edge(Fcb& m, bool last, uint8_t* key_out) {
   return entry_pos(g, im, i);
 }
 
+// A step has landed on entry `to` of leaf im: the records of the two entries after it in
+// the walk's direction are asked for from the data file the walk reads them from.
+static void walk_hint(const Fcb& m, const Geometry& g, const Image& im, int to, bool forward) {
+  if (m.walk_data < 0) return;
+  const int step = forward ? 1 : -1;
+  auto ahead = [&](int at) { return at >= 0 && at < im.n ? entry_pos(g, im, at) : 0; };
+  vdata_hint(m.walk_data, ahead(to + step), ahead(to + 2 * step));
+}
+
 static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (!m.has_cur || m.cur_node == 0) return 0;
@@ -1095,11 +1104,7 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
                  : keycmp(memo->key(to), m.cur_key.data(), g.klen) < 0)) {
       set_current(m, *memo, to);
       if (key_out) std::memcpy(key_out, memo->key(to), static_cast<size_t>(g.klen));
-      if (m.walk_data >= 0) {
-        const int step = forward ? 1 : -1;
-        auto ahead = [&](int at) { return at >= 0 && at < memo->n ? entry_pos(g, *memo, at) : 0; };
-        vdata_hint(m.walk_data, ahead(to + step), ahead(to + 2 * step));
-      }
+      walk_hint(m, g, *memo, to, forward);
       return entry_pos(g, *memo, to);
     }
     uerr_cod = 0;
@@ -1131,6 +1136,7 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
   }
   set_current(m, leaf, i);
   if (key_out) std::memcpy(key_out, leaf.key(i), static_cast<size_t>(g.klen));
+  walk_hint(m, g, leaf, i, forward);
   return entry_pos(g, leaf, i);
 }
 

@@ -411,8 +411,9 @@ void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len);
 int16_t page_flush_file(int16_t file, bool drop);
 void page_drop_file(int16_t file);
 int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v);
-// The record at pos in variable data file `file` is likely read soon: its first bytes are
-// asked for from memory. Only a hint; a file not open or not mapped is passed over.
+// The records at positions next and after (0: none) in variable data file `file` are
+// likely read soon, in that order: their bytes are asked for from memory. Only a hint; a
+// file not open or not mapped is passed over, and nothing is read or counted.
 void vdata_hint(int16_t file, int32_t next, int32_t after);
 
 // node buffers (kf_btree.cpp)

@@ -1080,6 +1080,15 @@ static int32_t edge(Fcb& m, bool last, uint8_t* key_out) {
   return entry_pos(g, im, i);
 }
 
+// A step has landed on entry `to` of leaf im: the records of the two entries after it in
+// the walk's direction are asked for from the data file the walk reads them from.
+static void walk_hint(const Fcb& m, const Geometry& g, const Image& im, int to, bool forward) {
+  if (m.walk_data < 0) return;
+  const int step = forward ? 1 : -1;
+  auto ahead = [&](int at) { return at >= 0 && at < im.n ? entry_pos(g, im, at) : 0; };
+  vdata_hint(m.walk_data, ahead(to + step), ahead(to + 2 * step));
+}
+
 static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
   Geometry g = geometry_of(m);
   if (!m.has_cur || m.cur_node == 0) return 0;
@@ -1095,6 +1104,7 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
                  : keycmp(memo->key(to), m.cur_key.data(), g.klen) < 0)) {
       set_current(m, *memo, to);
       if (key_out) std::memcpy(key_out, memo->key(to), static_cast<size_t>(g.klen));
+      walk_hint(m, g, *memo, to, forward);
       return entry_pos(g, *memo, to);
     }
     uerr_cod = 0;
@@ -1126,6 +1136,7 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
   }
   set_current(m, leaf, i);
   if (key_out) std::memcpy(key_out, leaf.key(i), static_cast<size_t>(g.klen));
+  walk_hint(m, g, leaf, i, forward);
   return entry_pos(g, leaf, i);
 }
 
@@ -1561,28 +1572,35 @@ int32_t GetKeyAfter(int16_t file, const void* target, void* key_out) { return de
 int32_t GetKeyAtMost(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 3); }
 int32_t GetKeyBefore(int16_t file, const void* target, void* key_out) { return derived(file, target, key_out, 4); }
 
+// A position a step handed out, noted so that the data file it is read from can be known.
+static int32_t stepped(const Fcb& m, int32_t pos) {
+  cur->walk_index = m.number;
+  cur->walk_pos = pos;
+  return pos;
+}
+
 int32_t FirstKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? edge(*m, false, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, edge(*m, false, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int32_t LastKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? edge(*m, true, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, edge(*m, true, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int32_t NextKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? neighbour(*m, true, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, neighbour(*m, true, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int32_t PreviousKey(int16_t file, void* key_out) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
-  return m ? neighbour(*m, false, static_cast<uint8_t*>(key_out)) : 0;
+  return m ? stepped(*m, neighbour(*m, false, static_cast<uint8_t*>(key_out))) : 0;
 }
 
 int16_t CurrentKey(int16_t file, void* key_out) {

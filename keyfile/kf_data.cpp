@@ -12,6 +12,19 @@ namespace ol {
 
 static int32_t page_size() { return cur->node_size; }
 
+// Where the memory page holding byte pos ends.
+static int32_t mem_page_end(int32_t pos) {
+  constexpr int32_t kMemPage = 4096;
+  return pos < 0 ? 0 : (pos | (kMemPage - 1)) + 1;
+}
+
+// Bytes of f about to be read asked for from memory: a hint, so a handle given up to save
+// handles is not opened again for it.
+static void prefetch_bytes(const Fcb& f, int32_t pos, int32_t len) {
+  const Fcb& h = cur->files[f.host];
+  if (h.status == 'y') os_prefetch(h.fd, pos, len);
+}
+
 // The page a byte lies in: a shift for the usual power-of-two page size, which every read
 // works out.
 static int64_t page_of(int64_t pos, int32_t ps) {
@@ -535,6 +548,23 @@ static int16_t release_piece(Fcb& f, int32_t pos, int32_t total, bool written_fr
   return 0;
 }
 
+void vdata_hint(int16_t file, int32_t next, int32_t after) {
+  if (file < 0 || file >= cur->nfiles) return;
+  const Fcb& f = cur->files[file];
+  if (f.status != 'y' || f.host != f.number || f.h.file_type != OL_TYPE_VARIABLE) return;
+  // The record after next: the memory page its header lies in, which then has a whole
+  // step to arrive. The next record: asked for that way a step ago, so its header is at
+  // hand and tells how far past that page its bytes go.
+  if (after > 0) prefetch_bytes(f, after, mem_page_end(after) - after);
+  const uint8_t* head = next > 0 ? os_peek(f.fd, next, 10) : nullptr;
+  if (!head) return;
+  VHeader v;
+  std::memcpy(&v, head, 10);
+  const int64_t end = static_cast<int64_t>(next) + 10 + v.used, page_end = mem_page_end(next);
+  if (v.mark == kMarkUsed && v.used > 0 && end > page_end)
+    prefetch_bytes(f, static_cast<int32_t>(page_end), static_cast<int32_t>(std::min<int64_t>(end - page_end, INT32_MAX)));
+}
+
 }  // namespace ol
 
 int32_t NewVData(int16_t file, int32_t length) {
@@ -656,6 +686,15 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 29;
     return 0;
   }
+  // A position the last step through an index handed out ties that index to this file,
+  // so that its next steps can ask for the records ahead (vdata_hint).
+  if (position == cur->walk_pos && cur->walk_index >= 0 && cur->walk_index < cur->nfiles)
+    cur->files[cur->walk_index].walk_data = file;
+  // The length is asked for to size a buffer for the bytes, which are read next: the rest
+  // of the memory page the header lies in is asked for from memory with the header, the
+  // bytes past that page once the header tells how far they go.
+  const int32_t page_end = mem_page_end(position);
+  prefetch_bytes(*fp, position, page_end - position);
   VHeader v;
   int16_t e = read_vheader(*fp, position, v);
   if (e) {
@@ -666,6 +705,8 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 158;
     return 0;
   }
+  const int64_t end = static_cast<int64_t>(position) + 10 + v.used;
+  if (end > page_end) prefetch_bytes(*fp, page_end, static_cast<int32_t>(end - page_end));
   return v.used;
 }
 

@@ -92,6 +92,9 @@ struct Fcb {
   std::vector<uint8_t> cur_key;
   bool has_cur = false;
   int32_t cur_rec = 0, saved_rec = 0;
+  // The variable data file whose records were last read at positions this index's
+  // steps handed out (-1: none seen): the step after asks for the next one ahead.
+  int16_t walk_data = -1;
   int fd = -1;
   int16_t number = 0;
   int16_t host = 0;        // file number of the host (itself for hosts and data files)
@@ -283,6 +286,9 @@ struct Engine {
   Lru<Page> page_lru;
   BufIndex page_map;
   PageBits page_bits;
+  // The position the last step through an index handed out, and that index.
+  int16_t walk_index = -1;
+  int32_t walk_pos = 0;
   std::vector<NodeBuf> nodes;
   std::vector<uint8_t> node_mem;
   Lru<NodeBuf> node_lru;
@@ -389,6 +395,12 @@ int16_t os_delete(const char* name);
 bool os_mapped(int fd, int32_t pos, int32_t len);  // read as a copy from a mapping, no system call
 // The file's bytes [pos, pos+len) in place when a mapping holds them (counted as a read), or nullptr.
 const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len);
+// Bytes [pos, pos+len) about to be read: asks for them from memory now when a mapping
+// holds them. Only a hint; nothing is read or counted.
+void os_prefetch(int fd, int32_t pos, int32_t len);
+// The file's bytes in place as os_read_mapped gives them, not counted as a read: for hints
+// only, since a data page buffer may hold newer bytes.
+const uint8_t* os_peek(int fd, int32_t pos, int32_t len);
 int64_t os_size(int fd);
 
 // data pages (kf_data.cpp)
@@ -399,6 +411,10 @@ void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len);
 int16_t page_flush_file(int16_t file, bool drop);
 void page_drop_file(int16_t file);
 int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v);
+// The records at positions next and after (0: none) in variable data file `file` are
+// likely read soon, in that order: their bytes are asked for from memory. Only a hint; a
+// file not open or not mapped is passed over, and nothing is read or counted.
+void vdata_hint(int16_t file, int32_t next, int32_t after);
 
 // node buffers (kf_btree.cpp)
 int16_t node_flush_file(int16_t host, bool drop);

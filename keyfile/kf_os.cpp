@@ -239,6 +239,28 @@ bool os_mapped(int fd, int32_t pos, int32_t len) {
   return pos >= 0 && len >= 0 && view_bytes(fd, pos, len) != nullptr;
 }
 
+constexpr int32_t kPrefetchMax = 16384;
+
+void os_prefetch(int fd, int32_t pos, int32_t len) {
+  const FdView* v = view_of(fd);
+  if (!v || pos < 0 || len <= 0 || pos >= v->known) return;
+  len = static_cast<int32_t>(std::min<int64_t>(len, v->known - pos));
+  const uint8_t* src = view_bytes(fd, pos, len);
+  if (!src) return;
+  // Every line asked for at once: a record lies far from the last one read, and the
+  // processor's own prefetching starts late in each page and stops at its end. Past the
+  // first lines of a long run its copy keeps the stream going by itself, and asking for
+  // more than the first-level cache holds would only push out lines not yet copied.
+  len = std::min(len, kPrefetchMax);
+  const uintptr_t first = reinterpret_cast<uintptr_t>(src) & ~uintptr_t(63);
+  for (uintptr_t line = first; line < reinterpret_cast<uintptr_t>(src) + static_cast<size_t>(len); line += 64)
+    __builtin_prefetch(reinterpret_cast<const void*>(line));
+}
+
+const uint8_t* os_peek(int fd, int32_t pos, int32_t len) {
+  return pos >= 0 && len > 0 ? view_bytes(fd, pos, len) : nullptr;
+}
+
 const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len) {
   if (pos < 0 || len <= 0) return nullptr;
   const uint8_t* src = view_bytes(fd, pos, len);

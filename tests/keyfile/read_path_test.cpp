@@ -143,6 +143,54 @@ TEST_F(ReadPathTest, ReadsReturnChangesStillHeldInBuffers) {
   }
 }
 
+// A walk that reads each record it lands on while the records just ahead of it change
+// between its steps: rewritten in place (the new bytes still in buffers, the file's bytes
+// old), or moved to a new piece of another length with the old one freed and reused.
+TEST_F(ReadPathTest, WalkReadsTheRecordsAheadAsLastWrittenWhileTheyChange) {
+  restart(8);
+  ASSERT_EQ(CreateDataFile(0, "w.dat", 0, 0, 6), 0);
+  ASSERT_EQ(CreateIndexFile(1, "w.idx", 4, 0, 0, 0, 4096, 2), 0);
+  constexpr uint32_t kCount = 300;
+  std::vector<std::vector<uint8_t>> want(kCount);
+  std::vector<int32_t> at(kCount);
+  auto key = [](uint32_t i) { return std::string{char(i >> 8), char(i), 'k', 'y'}; };
+  for (uint32_t i = 0; i < kCount; ++i) {
+    want[i] = pattern(40 + i * 97 % 5000, i);
+    at[i] = NewVData(0, static_cast<int32_t>(want[i].size()));
+    ASSERT_EQ(WriteVData(0, at[i], want[i].data(), static_cast<int32_t>(want[i].size())), 0);
+    ASSERT_EQ(AddKey(1, key(i).data(), at[i], 0), 0);
+  }
+  ASSERT_EQ(FlushFile(-1), 0);
+  std::mt19937 rng(5);
+  char k[4];
+  uint32_t seen = 0;
+  for (int32_t p = FirstKey(1, k); p; p = NextKey(1, k), ++seen) {
+    const uint32_t i = static_cast<uint8_t>(k[0]) << 8 | static_cast<uint8_t>(k[1]);
+    ASSERT_EQ(i, seen);
+    ASSERT_EQ(p, at[i]);
+    const int32_t len = VDataLength(0, p);
+    ASSERT_EQ(len, static_cast<int32_t>(want[i].size())) << "record " << i;
+    std::vector<uint8_t> back(static_cast<size_t>(len));
+    ASSERT_EQ(ReadVData(0, p, back.data(), len), 0);
+    ASSERT_TRUE(back == want[i]) << "record " << i;
+    for (uint32_t j = i + 1; j < std::min(kCount, i + 3); ++j) {
+      if (rng() % 2) {
+        want[j] = pattern(want[j].size(), 7000 + j);
+        ASSERT_EQ(WriteVData(0, at[j], want[j].data(), static_cast<int32_t>(want[j].size())), 0);
+      } else {
+        want[j] = pattern(40 + rng() % 6000, 9000 + j);
+        const int32_t moved = NewVData(0, static_cast<int32_t>(want[j].size()));
+        ASSERT_EQ(WriteVData(0, moved, want[j].data(), static_cast<int32_t>(want[j].size())), 0);
+        ASSERT_EQ(AddKey(1, key(j).data(), moved, 0x40), 0);
+        ASSERT_EQ(ReleaseVData(0, at[j]), 0);
+        at[j] = moved;
+      }
+    }
+  }
+  EXPECT_EQ(uerr_cod, 0);
+  EXPECT_EQ(seen, kCount);
+}
+
 // Keys of several widths, plain and compressed, drawn from bytes that include the pad and
 // the extremes: keys differing only in pad runs, inner pads and their last bytes.
 TEST_F(ReadPathTest, KeysOfEveryWidthAreFoundAndWalkedInByteOrder) {

@@ -198,8 +198,12 @@ inline bool enter(Fakes& f, HeadlessHost& host) {
   app_reset_for_test();
   host.clear();
   platform_set_program_dir(dir.path());
+  // Downloads go to a proxy on the loopback that refuses them. An object server an input
+  // names (or the service's default one, which an attributes reply can bring back) would
+  // otherwise be looked up in the machine's name service: traffic off the machine, and
+  // lookups that outlive the input by seconds, hundreds of threads and sockets at a time.
   std::string ini = "[layout]\nmain_width=320\nmain_height=240\n[display]\ndepth=1\n[universe]\nhost=127.0.0.1\nport=" +
-                    std::to_string(f.universe->port()) + "\n[citizen]\nname=fuzz\npassword=fuzz\n";
+                    std::to_string(f.universe->port()) + "\n[citizen]\nname=fuzz\npassword=fuzz\n[proxy]\naddress=127.0.0.1\nport=9\n";
   testutil::write_file(dir.file("tessel.ini"), ini);
   std::filesystem::create_directories(dir.file("Messages"));
   std::filesystem::copy_file(source("data/Messages/default.tzm"), dir.file("Messages/default.tzm"),

@@ -5,6 +5,7 @@
 #pragma once
 #include <dirent.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,18 +41,43 @@
 // that thread: not a leak of the program's.
 extern "C" const char* __lsan_default_suppressions() { return "leak:__res_context_send\n"; }
 
+#ifdef FUZZ_DISPATCH_PACE
+// A freed block waits in the quarantine until this much has been freed after it. The default
+// (256 MB) takes most of a short run to fill, and until then every block comes from pages the
+// process has never touched, and the page faults take a tenth of the time. 16 MB still holds
+// what many inputs freed. ASAN_OPTIONS wins.
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16"; }
+#endif
+
 // The program keeps what an input gave it (avatars, objects, records) for the inputs after:
 // an input's blocks outliving it are the norm here, and libFuzzer's check after each such
 // input (run it again, scan the whole heap) would cost more than the input. Leaks are still
 // found: the check at exit, after the program has ended in order, fails the run on any block
-// nobody holds. An explicit -detect_leaks on the command line wins.
+// nobody holds.
+//
+// The targets that hand one message to a dispatch (FUZZ_DISPATCH_PACE) run thousands of
+// inputs a second, and every input's features are each looked up in libFuzzer's list of rare
+// ones: all features seen fewer than the threshold's times, by default 255. Here that list
+// holds thousands (the frame and the way back into the world run only now and then, so their
+// features stay rare for long), and the look-ups cost more than the input itself. A lower
+// threshold keeps the list short; rare features still win an input more energy.
+//
+// A flag given on the command line wins over these.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   static std::vector<char*> args;
-  static char flag[] = "-detect_leaks=0";
+  static char leaks[] = "-detect_leaks=0";
+#ifdef FUZZ_DISPATCH_PACE
+  static char rare[] = "-entropic_feature_frequency_threshold=16";
+  char* defaults[] = {leaks, rare};
+#else
+  char* defaults[] = {leaks};
+#endif
   args.assign(*argv, *argv + *argc);
-  for (char* a : args)
-    if (std::strncmp(a, "-detect_leaks=", 14) == 0) return 0;
-  args.insert(args.begin() + 1, flag);
+  for (char* flag : defaults) {
+    const size_t name = std::strchr(flag, '=') - flag + 1;
+    if (std::none_of(args.begin() + 1, args.end(), [&](const char* a) { return std::strncmp(a, flag, name) == 0; }))
+      args.insert(args.begin() + 1, flag);
+  }
   args.push_back(nullptr);
   *argc = static_cast<int>(args.size()) - 1;
   *argv = args.data();
@@ -105,8 +131,8 @@ inline int connection_states() { return universe_state() * 16 + world_state(); }
 // Waits until one of the program's sockets has something to read (a fake's reply, a
 // connection's end) or limit_us has passed; true when something came. The sockets are looked
 // up in /proc/self/fd again only when the connections' states have changed since (a socket
-// is made or closed only on such a change) or one of them has gone: the look-up reads a link
-// per descriptor and would cost more than the input it waits for.
+// is made or closed only on such a change) or one of them has gone. Each descriptor is asked
+// for its type (fstat): reading its link would name it, at many times the cost.
 inline bool await_program(int limit_us) {
   static std::vector<pollfd> sockets;
   static int found_at = -1;
@@ -114,10 +140,11 @@ inline bool await_program(int limit_us) {
     found_at = connection_states();
     sockets.clear();
     if (DIR* d = opendir("/proc/self/fd")) {
-      char link[64];
       while (dirent* e = readdir(d)) {
-        ssize_t n = readlinkat(dirfd(d), e->d_name, link, sizeof link - 1);
-        if (n > 7 && std::memcmp(link, "socket:", 7) == 0) sockets.push_back(pollfd{std::atoi(e->d_name), POLLIN, 0});
+        struct stat st;
+        const int fd = std::atoi(e->d_name);
+        if (e->d_name[0] != '.' && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
+          sockets.push_back(pollfd{fd, POLLIN, 0});
       }
       closedir(d);
     }
@@ -179,8 +206,12 @@ inline bool enter(Fakes& f, HeadlessHost& host) {
   app_reset_for_test();
   host.clear();
   platform_set_program_dir(dir.path());
+  // Downloads go to a proxy on the loopback that refuses them. An object server an input
+  // names (or the service's default one, which an attributes reply can bring back) would
+  // otherwise be looked up in the machine's name service: traffic off the machine, and
+  // lookups that outlive the input by seconds, hundreds of threads and sockets at a time.
   std::string ini = "[layout]\nmain_width=320\nmain_height=240\n[display]\ndepth=1\n[universe]\nhost=127.0.0.1\nport=" +
-                    std::to_string(f.universe->port()) + "\n[citizen]\nname=fuzz\npassword=fuzz\n";
+                    std::to_string(f.universe->port()) + "\n[citizen]\nname=fuzz\npassword=fuzz\n[proxy]\naddress=127.0.0.1\nport=9\n";
   testutil::write_file(dir.file("tessel.ini"), ini);
   std::filesystem::create_directories(dir.file("Messages"));
   std::filesystem::copy_file(source("data/Messages/default.tzm"), dir.file("Messages/default.tzm"),

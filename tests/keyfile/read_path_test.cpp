@@ -197,7 +197,8 @@ TEST_F(ReadPathTest, KeysOfEveryWidthAreFoundAndWalkedInByteOrder) {
   const struct {
     int16_t klen, ktype;
   } layouts[] = {{3, 0}, {6, 0}, {8, 0}, {11, 0}, {16, 0}, {13, 12}, {50, 12}};
-  for (const auto& [klen, ktype] : layouts) {
+  for (const auto& layout : layouts) {
+    const int16_t klen = layout.klen, ktype = layout.ktype;  // named, so the lambdas below may take them
     SCOPED_TRACE(testing::Message() << klen << " " << ktype);
     const std::string name = "w" + std::to_string(klen) + "_" + std::to_string(ktype) + ".idx";
     ASSERT_EQ(CreateIndexFile(1, name.c_str(), klen, ktype, 0, 0, 4096, 2), 0);

@@ -246,4 +246,18 @@ TEST_F(CacheTest, DestroyedAvatarReleasesItsTypesSequences) {
   EXPECT_EQ(1, u->Count(0));
 }
 
+// A download whose file cannot be written or read back (the cache folder went away) leaves
+// the sequence the cache already holds in use.
+TEST_F(CacheTest, AnUnreadableDownloadKeepsTheSequenceInUse) {
+  testutil::write_file(dir.file("seqs/run.seq"), seq_bytes(30, 2));
+  SequenceCache* c = SequenceCache::Get();
+  c->Acquire(AnimName("run"));
+  ASSERT_TRUE(c->Find(AnimName("run")));
+  std::filesystem::remove_all(dir.file("seqs"));
+  complete(0, ANIM_DOWNLOAD_ARRIVED, seq_bytes(60, 3));
+  SequenceHandle s = c->Find(AnimName("run"));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Frames(), 30);
+}
+
 }  // namespace

@@ -185,4 +185,84 @@ TEST_F(RenderTexelsTest, BitmapsAreReadThroughTheDriversImport) {
   EXPECT_EQ(contents(read_b), want_b);
 }
 
+// An 8-bit picture of random pixels and colours.
+struct Picture {
+  int w, h;
+  std::vector<unsigned char> bits, pal;
+  VxRaster* raster = nullptr;
+  Picture(int width, int height, uint32_t seed) : w(width), h(height), bits((size_t)width * height), pal(256 * 4) {
+    std::mt19937 rng(seed);
+    for (unsigned char& v : bits) v = (unsigned char)rng();
+    for (unsigned char& v : pal) v = (unsigned char)rng();
+    const VxDib dib{w, h, 8, w, 0, bits.data(), pal.data(), 256};
+    const VxBitmapSource source{nullptr, &dib};
+    raster = VxCreateRasterFromBitmap(&source, 0);
+  }
+  const unsigned char* colour(int x, int y) const { return pal.data() + 4 * bits[(size_t)y * w + x]; }
+};
+
+// Pictures with one side of 16 pixels or less that are no strip of square frames keep the
+// large texels, picked over the whole picture.
+TEST_F(RenderTexelsTest, PicturesSmallOnOneSideOnlyGetTheLargeTexels) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  for (const auto& size : {std::pair{16, 24}, std::pair{200, 10}}) {
+    SCOPED_TRACE(testing::Message() << size.first << " x " << size.second);
+    Picture pic(size.first, size.second, (uint32_t)size.first);
+    ASSERT_NE(pic.raster, nullptr);
+    ASSERT_EQ(VxGetRasterHeight(pic.raster), pic.h);
+    VxClump* square = make_square(1, 0, 0, 0);
+    VxSetPolygonTexture(VxGetClumpPolygon(square, 0), VxCreateTexture(pic.raster));
+    std::vector<RecordedPolygon> got = draw(cam, {square});
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_NE(got[0].texels, nullptr);
+    EXPECT_EQ(got[0].mode & 0x08, 0);  // 128 x 128 texels
+    for (int y = 0; y < 128; ++y)
+      for (int x = 0; x < 128; ++x) {
+        const unsigned char* c = pic.colour(x * pic.w / 128, y * pic.h / 128);
+        const int want = matched(c[2], c[1], c[0]);
+        ASSERT_EQ(got[0].texels[y * 128 + x], want <= 0 ? 1 : want) << x << "," << y;
+      }
+  }
+}
+
+// A masked strip of three frames whose mask differs from frame to frame: every frame shows
+// through its own part of the mask.
+TEST_F(RenderTexelsTest, EachFrameOfAMaskedStripIsMaskedByItsOwnMask) {
+  ASSERT_TRUE(start(2));
+  record_polygons();
+  Picture pic(16, 48, 7);
+  ASSERT_NE(pic.raster, nullptr);
+  VxTexture* t = VxCreateTexture(pic.raster);
+  VxRaster* mask = VxCreateRaster(16, 48);
+  unsigned char* m = VxGetRasterPixels(mask);
+  // Frame 0 shows whole, frame 1 its left half, frame 2 its top half.
+  auto shows = [](int frame, int x, int y) { return frame == 0 || (frame == 1 ? x < 8 : y < 8); };
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 16; ++x) m[y * VxGetRasterStride(mask) + x] = shows(y / 16, x, y % 16) ? 200 : 0;
+  VxReleaseRasterPixels(mask);
+  ASSERT_TRUE(VxMaskTexture(t, mask));
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxClump* square = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(square, 0), t);
+  for (int frame = 0; frame < 3; ++frame) {
+    SCOPED_TRACE(frame);
+    ASSERT_EQ(VxGetTextureFrame(t), frame);
+    std::vector<RecordedPolygon> got = draw(cam, {square});
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_NE(got[0].texels, nullptr);
+    EXPECT_EQ(got[0].mode & 0x08, 0x08);
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const unsigned char* c = pic.colour(x, frame * 16 + y);
+        int want = matched(c[2], c[1], c[0]);
+        if (want <= 0) want = 1;
+        if (!shows(frame, x, y)) want = 0;
+        ASSERT_EQ(got[0].texels[y * 16 + x], want) << x << "," << y;
+      }
+    VxForEachFrameObject(VxStepFrame);
+  }
+}
+
 }  // namespace

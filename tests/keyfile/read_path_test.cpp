@@ -235,4 +235,38 @@ TEST_F(ReadPathTest, KeysOfEveryWidthAreFoundAndWalkedInByteOrder) {
   }
 }
 
+// A damaged index whose link leads to a leaf of another member: an exact lookup that meets
+// the leaf reports the damage (69) whether the leaf is buffered or read in place from the
+// file, and hands out none of its records.
+TEST_F(ReadPathTest, ExactLookupsRefuseALeafOfAnotherMemberWhereverItIsRead) {
+  ASSERT_EQ(CreateIndexFile(0, "m.idx", 20, 0, 0, 0, 0, 2), 0);
+  auto key = [](int i) {
+    char k[21];
+    std::snprintf(k, sizeof k, "key%07d", i * 7);
+    std::string s(k);
+    s.resize(20, ' ');
+    return s;
+  };
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(AddKey(0, key(i).data(), 512 + i, 0), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  auto b = slurp(path("m.idx"));
+  int32_t leaf = le32(b, 72);  // the first leaf, then along the right links
+  for (int n = 0; n < 3; ++n) leaf = le32(b, static_cast<size_t>(leaf));
+  ASSERT_GT(leaf, 0);
+  const std::string in_leaf(reinterpret_cast<const char*>(b.data()) + leaf + 22, 20);
+  b[static_cast<size_t>(leaf) + 16] = 3;  // owned by member 3
+  spit(path("m.idx"), b);
+  for (int16_t nbuf : {64, 1}) {  // with one buffer the leaf is never held
+    SCOPED_TRACE(nbuf);
+    restart(nbuf);
+    ASSERT_EQ(OpenOlFile(0, "m.idx", 2), 0);
+    EXPECT_EQ(GetKey(0, key(1).data()), 513);  // a leaf of its own
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_EQ(GetKey(0, in_leaf.data()), 0) << round;
+      EXPECT_EQ(uerr_cod, 69) << round;
+    }
+    CloseOlFile(0, 0);
+  }
+}
+
 }  // namespace

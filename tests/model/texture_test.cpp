@@ -198,3 +198,18 @@ TEST_F(ModelTest, ANewerPictureReplacesALoadedTextureInPlace) {
   EXPECT_EQ(VxGetRasterWidth(VxGetTextureRaster(texture_engine_texture(t))), 32);
   texture_dereference(t);
 }
+
+// Models ask with one callback and themselves as the user: one that takes its requests back
+// (a newer file of it arrived) leaves the others waiting on the same texture to be told.
+TEST_F(ModelTest, ModelsStillWaitingAreToldWhenAnotherTakesItsRequestBack) {
+  serve_texture("moss");
+  Calls kept, withdrawn, other;
+  texture_record* t = texture_download("moss", note, &kept);
+  texture_download("moss", note, &withdrawn);
+  texture_download("moss", note, &other);
+  texture_cancel(t, note, &withdrawn);
+  ASSERT_TRUE(run_until([&] { return texture_ready(t) != 0; }));
+  EXPECT_EQ(kept.statuses, std::vector<int>{0});
+  EXPECT_EQ(other.statuses, std::vector<int>{0});
+  EXPECT_TRUE(withdrawn.statuses.empty());
+}

@@ -7,6 +7,9 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "client/cache/database.h"
 #include "client/cache/http.h"
 #include "client/core/files.h"
+#include "client/core/log.h"
 #include "client/core/profile.h"
 #include "platform/progdir.h"
 #include "transfer_util.h"
@@ -483,6 +487,42 @@ TEST_F(DownloadTest, DownloadsWindowModel) {
   EXPECT_EQ(profile_int("show", "downloads"), 0);
   EXPECT_EQ(view.shows, (std::vector<bool>{true, false}));
   download_set_view(nullptr);
+}
+
+// A clock that holds the window thread, the first time it reads the clock while a transfer
+// runs, until that transfer is over: a frame that took long.
+std::atomic<bool> hold_armed{false};
+std::thread::id window_thread;
+uint32_t holding_clock() {
+  if (hold_armed && std::this_thread::get_id() == window_thread && http_busy()) {
+    hold_armed = false;
+    poll_until([] { return http_busy() == 0; }, 20000);
+  }
+  return fake_now.load();
+}
+
+// The transfer is over before the queue first looks at it: the file is reported as arrived.
+TEST_F(DownloadTest, ATransferOverBeforeItIsFirstLookedAtArrives) {
+  put("models/quick.rwx", "quick bytes");
+  // The window thread reads the clock for its trace lines, right after starting the transfer.
+  const std::string log_dir = std::filesystem::current_path().string();
+  std::filesystem::current_path(home_.path());
+  trace_switches[TRACE_GENERAL] = 1;
+  window_thread = std::this_thread::get_id();
+  fake_now = 1000;
+  platform_set_clock(holding_clock);
+  Result r;
+  download_request* q = download_file("models", "quick.rwx", 1, record, &r);
+  hold_armed = q != nullptr;
+  bool called = q && run_until([&] { return r.count > 0; });
+  platform_set_clock(nullptr);
+  log_reset();
+  std::filesystem::current_path(log_dir);
+  ASSERT_NE(q, nullptr);
+  ASSERT_TRUE(called);
+  EXPECT_FALSE(hold_armed) << "the window thread was never held";
+  EXPECT_EQ(r.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(r.data, "quick bytes");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // replies and the standard library's file server for dates.
 #include "client/cache/http.h"
 
+#include <curl/curl.h>
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <thread>
 #include <string>
@@ -171,6 +175,133 @@ TEST_F(HttpTest, ARefusedConnectIsTriedAgain) {
   close(fd);
   ASSERT_EQ(state, HTTP_COMPLETE);
   EXPECT_EQ(body(r), "hello");
+}
+
+namespace {
+// A listening socket on a free loopback port, with at most one connection waiting.
+int listener(int* port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 0) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+// Local ports of this machine's connects to port that still wait for the server's answer.
+std::vector<std::string> connects_waiting(int port) {
+  std::vector<std::string> out;
+  char remote[16];
+  std::snprintf(remote, sizeof remote, ":%04X", port);
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string sl, local, rem, st;
+    fields >> sl >> local >> rem >> st;
+    if (st == "02" && rem.size() > 5 && rem.compare(rem.size() - 5, 5, remote) == 0) out.push_back(local);
+  }
+  return out;
+}
+}  // namespace
+
+// The server's queue is full, so the connect gets no answer and runs into its time-out;
+// it is made again, and once the queue has room the reply arrives.
+TEST_F(HttpTest, AConnectThatTimesOutIsMadeAgain) {
+  int port = 0;
+  int fd = listener(&port);
+  ASSERT_GE(fd, 0);
+  int filler = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  http_request* r = http_get(("127.0.0.1:" + std::to_string(port) + "/late").c_str());
+  requests_.push_back(r);
+  std::string first;
+  ASSERT_TRUE(poll_until([&] {
+    auto waiting = connects_waiting(port);
+    if (!waiting.empty()) first = waiting[0];
+    return !first.empty();
+  }));
+  // A connect from another local port is the second attempt: make room for it.
+  bool again = poll_until([&] {
+    for (const std::string& local : connects_waiting(port))
+      if (local != first) return true;
+    return http_rc(r) != HTTP_RUNNING;
+  }, 90000);
+  ASSERT_TRUE(again);
+  int queued = accept(fd, nullptr, nullptr);
+  std::thread server([fd] {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 60000) != 1) return;
+    int c = accept(fd, nullptr, nullptr);
+    if (c < 0) return;
+    std::string request;
+    char buffer[1024];
+    ssize_t n;
+    while (request.find("\r\n\r\n") == std::string::npos && (n = read(c, buffer, sizeof buffer)) > 0)
+      request.append(buffer, static_cast<size_t>(n));
+    const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello";
+    (void)!send(c, reply, sizeof reply - 1, MSG_NOSIGNAL);
+    close(c);
+  });
+  int state = finish(r, 90000);
+  if (state != HTTP_COMPLETE) {  // let the server thread end
+    int wake = socket(AF_INET, SOCK_STREAM, 0);
+    (void)!connect(wake, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    close(wake);
+    server.join();
+  } else {
+    server.join();
+  }
+  close(queued);
+  close(filler);
+  close(fd);
+  ASSERT_EQ(state, HTTP_COMPLETE);
+  EXPECT_EQ(body(r), "hello");
+}
+
+// A server that takes the request and never answers: the transfer times out once and the
+// request is not sent a second time.
+TEST_F(HttpTest, ARequestThatTimesOutAfterConnectingIsNotSentAgain) {
+  ASSERT_EQ(http_init(500), 0);  // the transfer gives up after 3 s without a byte
+  int port = 0;
+  int fd = listener(&port);
+  ASSERT_GE(fd, 0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> requests{0};
+  std::thread server([&] {
+    std::vector<int> open;
+    while (!stop) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 20) != 1) continue;
+      int c = accept(fd, nullptr, nullptr);
+      if (c < 0) continue;
+      open.push_back(c);
+      char buffer[1024];
+      if (read(c, buffer, sizeof buffer) > 0) ++requests;
+    }
+    for (int c : open) close(c);
+  });
+  http_request* r = http_get(("127.0.0.1:" + std::to_string(port) + "/silent").c_str());
+  requests_.push_back(r);
+  int state = finish(r, 60000);
+  // Any attempt made after the first would have connected by the time the worker ends.
+  EXPECT_TRUE(poll_until([] { return http_busy() == 0; }));
+  stop = true;
+  server.join();
+  close(fd);
+  EXPECT_EQ(state, HTTP_TRANSFER_BASE + CURLE_OPERATION_TIMEDOUT);
+  EXPECT_EQ(requests.load(), 1);
 }
 
 TEST_F(HttpTest, UrlStartingWithColonNeverStarts) {

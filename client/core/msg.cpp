@@ -180,19 +180,33 @@ bool msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int
   return ok;
 }
 
-const char* msg(int n) {
+namespace {
+
+const char* look_up(int n, bool traced) {
   if (n < 0 || n >= MSG_COUNT || !table[n]) return "";
-  if (trace_switches[TRACE_GENERAL]) log_write("msg (%d): %s", n, table[n]);
+  if (traced) log_write("msg (%d): %s", n, table[n]);
   return table[n];
 }
 
-const char* msg_arg_v(int n, const MsgArg* args, int count) {
-  const char* text = msg(n);
-  if (trace_switches[TRACE_GENERAL]) log_write("msg_arg (%d)", n);
+const char* format_arg(int n, const MsgArg* args, int count, bool traced) {
+  const char* text = look_up(n, traced);
+  if (traced) log_write("msg_arg (%d)", n);
   next_arg_buffer = (next_arg_buffer + 1) % 5;
   char* out = arg_buffers[next_arg_buffer];
   msg_format(out, MSG_ARG_SIZE, text, args, count);
   return out;
+}
+
+}  // namespace
+
+const char* msg(int n) { return look_up(n, trace_switches[TRACE_GENERAL] != 0); }
+
+const char* msg_arg_v(int n, const MsgArg* args, int count) {
+  return format_arg(n, args, count, trace_switches[TRACE_GENERAL] != 0);
+}
+
+const char* msg_arg_frame_v(int n, const MsgArg* args, int count) {
+  return format_arg(n, args, count, trace_frames());
 }
 
 void msg_set(int n, const char* text) {

@@ -68,6 +68,14 @@ const char* msg_arg(int n, A... args) {
   MsgArg list[sizeof...(A) + 1] = {msg_make_arg(args)...};
   return msg_arg_v(n, list, static_cast<int>(sizeof...(A)));
 }
+// The same for a value shown every frame (a meter's): traced under the tasks switch alone, as
+// the other lines written every frame.
+const char* msg_arg_frame_v(int n, const MsgArg* args, int count);
+template <class... A>
+const char* msg_arg_frame(int n, A... args) {
+  MsgArg list[sizeof...(A) + 1] = {msg_make_arg(args)...};
+  return msg_arg_frame_v(n, list, static_cast<int>(sizeof...(A)));
+}
 
 // Prints "<text title>: <text>" (a null text as empty) through print, nothing when it is
 // null, as a line of at most size - 1 bytes: a module speaking on the console under its name.

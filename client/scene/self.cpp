@@ -130,7 +130,7 @@ const char* make_position_text(int cx, int cz) {
 
 void show_position() {
   if (s.altitude_on && s.altitude_pane && self_hook.pane_text)
-    self_hook.pane_text(s.altitude_pane, msg_arg(88, static_cast<double>(s.y) * 10.0));
+    self_hook.pane_text(s.altitude_pane, msg_arg_frame(88, static_cast<double>(s.y) * 10.0));
   const char* world = world_name();
   if (!s.title_on || !world || !*world) return;
   int cx = floor_cell(s.x), cz = floor_cell(s.z), octant = self_octant(s.yaw);

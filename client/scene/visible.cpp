@@ -169,7 +169,7 @@ int distance_of(int entry) {
 }
 
 void pane_update() {
-  if (s.pane && visible_hook.pane_text) visible_hook.pane_text(msg_arg(kMessageRange, distance_of(s.range)));
+  if (s.pane && visible_hook.pane_text) visible_hook.pane_text(msg_arg_frame(kMessageRange, distance_of(s.range)));
 }
 
 // The nine nearest cells are kept whatever the range.

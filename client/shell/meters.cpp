@@ -101,7 +101,7 @@ void fps_update() {
     fps.start[c] = now;
     fps.count[c] = 1;
   }
-  if (fps_meter.pane) status_change(fps_meter.pane, msg_arg(26, fps_rate()));
+  if (fps_meter.pane) status_show_value(fps_meter.pane, msg_arg_frame(26, fps_rate()));
 }
 
 double fps_rate() {
@@ -145,7 +145,7 @@ void bps_update() {
   int64_t total = 0;
   for (auto& slot : bps_slots) total += slot.load(std::memory_order_relaxed);
   bps.rate = static_cast<double>(total) * 0.0001;
-  if (bps_meter.pane) status_change(bps_meter.pane, msg_arg(118, bps.rate));
+  if (bps_meter.pane) status_show_value(bps_meter.pane, msg_arg_frame(118, bps.rate));
   int next = (bps_current.load() + 1) % METER_SLOTS;
   bps_slots[next].store(0);
   bps_current.store(next);
@@ -183,7 +183,7 @@ void vrt_update() {
   if (vrt.started && static_cast<int32_t>(now - vrt.next) < 0) return;
   vrt.started = true;
   vrt.next = now + 1000;
-  status_change(vrt_meter.pane, date_vrt(-1));
+  status_show_value(vrt_meter.pane, date_vrt(-1));
 }
 
 uint32_t frame_next_step() { return frame.started ? frame.next : 0; }

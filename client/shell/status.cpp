@@ -67,7 +67,7 @@ void visible_pane_show(bool shown, int weight) {
   }
 }
 void visible_pane_text(const char* text) {
-  if (s.visible_pane) status_change(s.visible_pane, text);
+  if (s.visible_pane) status_show_value(s.visible_pane, text);
 }
 void world_pane_show(bool shown) {
   if (shown && !s.world_pane) {
@@ -101,7 +101,7 @@ int status_init() {
   visible_hook.pane_text = visible_pane_text;
   self_hook.pane_add = status_create;
   self_hook.pane_remove = status_destroy;
-  self_hook.pane_text = status_change;
+  self_hook.pane_text = status_show_value;
   world_hook.status_show = world_pane_show;
   world_hook.status_text = world_pane_text;
   return 1;
@@ -124,19 +124,27 @@ void status_destroy(int handle) {
   }
 }
 
-void status_change(int handle, const char* text) {
-  if (trace_switches[TRACE_GENERAL])
-    log_write("status_change (%p, %s)", reinterpret_cast<void*>(static_cast<intptr_t>(handle)),
-              text ? text : "");
+namespace {
+
+void set_text(int handle, const char* text, bool traced) {
   pane* p = find(handle);
   if (!p) return;
   const char* t = text ? text : "";
   if (p->text == t) return;
+  // Traced when it changes: the same text set every frame writes no line.
+  if (traced)
+    log_write("status_change (%p, %s)", reinterpret_cast<void*>(static_cast<intptr_t>(handle)), t);
   p->text = t;
   if (!s.view) return;
   for (size_t i = 0; i < s.panes.size(); ++i)
     if (s.panes[i].handle == handle) s.view->set_text(i, t);
 }
+
+}  // namespace
+
+void status_change(int handle, const char* text) { set_text(handle, text, trace_switches[TRACE_GENERAL] != 0); }
+
+void status_show_value(int handle, const char* text) { set_text(handle, text, trace_frames()); }
 
 void status_size(int width, int bottom) {
   if (!s.made) return;
@@ -173,7 +181,7 @@ void status_reset() {
   if (visible_hook.pane_text == visible_pane_text) visible_hook.pane_text = nullptr;
   if (self_hook.pane_add == status_create) self_hook.pane_add = nullptr;
   if (self_hook.pane_remove == status_destroy) self_hook.pane_remove = nullptr;
-  if (self_hook.pane_text == status_change) self_hook.pane_text = nullptr;
+  if (self_hook.pane_text == status_show_value) self_hook.pane_text = nullptr;
   if (world_hook.status_show == world_pane_show) world_hook.status_show = nullptr;
   if (world_hook.status_text == world_pane_text) world_hook.status_text = nullptr;
   s = state{};

@@ -30,6 +30,9 @@ int status_init();
 int status_create(int weight);
 void status_destroy(int pane);
 void status_change(int pane, const char* text);
+// A meter's value (frame rate, bandwidth, altitude, range, world time), set as often as every
+// frame: shown as status_change shows it, traced only under the tasks switch.
+void status_show_value(int pane, const char* text);
 // Places the bar along the bottom of a client area width wide whose bottom is at bottom.
 void status_size(int width, int bottom);
 // The bar's height (client height + 1), 0 when there is none.

@@ -49,7 +49,10 @@ QtHelpTree::QtHelpTree(QWidget* parent) : QTreeWidget(parent) {
   setRootIsDecorated(true);
   setIconSize(QSize(16, 16));
   connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item, QTreeWidgetItem*) {
-    if (!filling_ && item) tab_selection_changed(TAB_HELP);
+    if (filling_ || !item) return;
+    tab_selection_changed(TAB_HELP);
+    // A page opened; a folder chosen keeps the keyboard for moving on in the tree.
+    if (image_of(handle_of(item)) == HELP_IMAGE_PAGE) keyboard_.acted();
   });
   connect(this, &QTreeWidget::itemExpanded, this,
           [this](QTreeWidgetItem* item) { help_item_expanded(handle_of(item), true); });
@@ -89,6 +92,13 @@ void QtHelpTree::set_image(intptr_t handle, int image) {
   if (!item) return;
   item->setIcon(0, help_icon(image));
   images_[handle] = image;
+}
+
+bool QtHelpTree::viewportEvent(QEvent* event) {
+  keyboard_.before(event);
+  bool taken = QTreeWidget::viewportEvent(event);
+  keyboard_.after(event);
+  return taken;
 }
 
 intptr_t QtHelpTree::selected() { return handle_of(currentItem()); }

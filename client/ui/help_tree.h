@@ -6,6 +6,7 @@
 #include <map>
 
 #include "client/shell/help.h"
+#include "client/ui/qt_page_list.h"
 
 class QtHost;
 
@@ -26,7 +27,11 @@ class QtHelpTree : public QTreeWidget, public HelpTreeView {
   // The image an item shows now (HelpImage), -1 for none.
   int image_of(intptr_t handle) const;
 
+ protected:
+  bool viewportEvent(QEvent* event) override;
+
  private:
+  QtKeyboardReturn keyboard_{this};
   std::map<intptr_t, QTreeWidgetItem*> items_;
   std::map<intptr_t, int> images_;
   intptr_t next_ = 1;

@@ -6,7 +6,34 @@
 #include <cstdint>
 #include <map>
 
+#include "client/core/page_view.h"
 #include "client/ui/qt_menu.h"
+
+// A page list gives the keyboard back to the main window, where the arrows move the view, once
+// one of its rows was acted on (opened, joined, teleported to). A double click's second press
+// hands the list the keyboard anew: the double click whose first click acted gives it back
+// again. The list passes its viewport's events through, before and after handling them.
+class QtKeyboardReturn {
+ public:
+  explicit QtKeyboardReturn(QWidget* list) : list_(list) {}
+  void acted() {
+    if (QWidget* main = list_->window(); main && main != list_) main->setFocus(Qt::OtherFocusReason);
+    acted_ = true;
+    acted_at_ = presses_;
+  }
+  void before(const QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) ++presses_;
+  }
+  void after(const QEvent* event) {
+    // The second press of the pair may or may not come as a press of its own before this.
+    if (event->type() == QEvent::MouseButtonDblClick && acted_ && presses_ - acted_at_ <= 1) acted();
+  }
+
+ private:
+  QWidget* list_;
+  bool acted_ = false;
+  unsigned presses_ = 0, acted_at_ = 0;
+};
 
 template <class View>
 class QtPageList : public QTreeWidget, public View {
@@ -29,6 +56,14 @@ class QtPageList : public QTreeWidget, public View {
   }
 
  protected:
+  // A row was acted on: the main window has the keyboard again.
+  void acted() { keyboard_.acted(); }
+  bool viewportEvent(QEvent* event) override {
+    keyboard_.before(event);
+    bool taken = QTreeWidget::viewportEvent(event);
+    keyboard_.after(event);
+    return taken;
+  }
   // The right button's release is the list's own (its pop-up menu opens from there) and goes
   // no further; the others' go to the tree, then to released.
   virtual void right_released() {}
@@ -42,6 +77,9 @@ class QtPageList : public QTreeWidget, public View {
     QTreeWidget::mouseReleaseEvent(event);
     released(event);
   }
+
+ private:
+  QtKeyboardReturn keyboard_{this};
 };
 
 // A page list whose rows the logic knows by handles the list gives out (never 0).

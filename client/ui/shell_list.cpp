@@ -127,7 +127,10 @@ void QtShellList::released(QMouseEvent* event) {
   bool second = double_pressed_;
   double_pressed_ = false;
   if (second) return;
-  if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) && events_.click) events_.click();
+  if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) && events_.click) {
+    events_.click();
+    acted();
+  }
 }
 
 void QtShellList::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -138,6 +141,7 @@ void QtShellList::mouseDoubleClickEvent(QMouseEvent* event) {
 void QtShellList::keyPressEvent(QKeyEvent* event) {
   if (events_.key && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
     events_.key(SHELL_KEY_ENTER);
+    acted();
     return;
   }
   if (events_.key && event->key() == Qt::Key_Delete) {

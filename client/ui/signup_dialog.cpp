@@ -28,32 +28,35 @@ constexpr qt_form_row billing_rows[] = {
     {278, REGISTER_PHONE},
 };
 
-// Below and beside the fields: the card's expiry, notes and types, status, OK / Cancel.
+// Headings over the citizen's and the billing side and over the card's expiry and types; the
+// four card types are one choice; then status and OK / Cancel.
+constexpr int CARD_TYPES = 1;  // their group
 constexpr qt_control signup_rest[] = {
-    {279, QtControl::Label, 364, 168, 120, 20}, {REGISTER_MONTH, QtControl::List, 364, 188, 60, 42},
-    {280, QtControl::Label, 500, 168, 120, 20}, {REGISTER_YEAR, QtControl::List, 500, 188, 80, 42},
-    {281, QtControl::Label, 364, 234, 264, 18}, {282, QtControl::Label, 364, 252, 264, 18},
-    {283, QtControl::Label, 364, 270, 264, 18}, {284, QtControl::Label, 364, 288, 264, 18},
-    {285, QtControl::Label, L, 292, LW, 20},
-    {REGISTER_CARD_TYPE_1, QtControl::Check, E, 290, 100, 22},
-    {REGISTER_CARD_TYPE_2, QtControl::Check, E + 100, 290, 100, 22},
-    {REGISTER_CARD_TYPE_3, QtControl::Check, E, 314, 100, 22},
-    {REGISTER_CARD_TYPE_4, QtControl::Check, E + 100, 314, 100, 22},
-    {REGISTER_STATUS, QtControl::Status, L, 344, 616, 40},
-    qt_ok_button(640, 1, 392),
-    qt_cancel_button(640, 392),
+    {283, QtControl::Label, L, 46, 336, 20},
+    {281, QtControl::Label, 364, 46, 264, 20},
+    {284, QtControl::Label, 364, 190, 264, 20},
+    {279, QtControl::Label, 364, 212, 120, 20}, {REGISTER_MONTH, QtControl::List, 364, 232, 60, 42},
+    {280, QtControl::Label, 500, 212, 120, 20}, {REGISTER_YEAR, QtControl::List, 500, 232, 80, 42},
+    {282, QtControl::Label, L, 310, 336, 20},
+    {285, QtControl::Label, L, 334, LW, 20},
+    {REGISTER_CARD_TYPE_1, QtControl::Radio, E, 332, 100, 22, CARD_TYPES},
+    {REGISTER_CARD_TYPE_2, QtControl::Radio, E + 100, 332, 100, 22, CARD_TYPES},
+    {REGISTER_CARD_TYPE_3, QtControl::Radio, E, 356, 100, 22, CARD_TYPES},
+    {REGISTER_CARD_TYPE_4, QtControl::Radio, E + 100, 356, 100, 22, CARD_TYPES},
+    {REGISTER_STATUS, QtControl::Status, L, 386, 616, 40},
+    qt_ok_button(640, 1, 434),
+    qt_cancel_button(640, 434),
 };
 
 constexpr auto signup_controls = qt_controls(
     qt_control{286, QtControl::Status, L, 8, 616, 34},
-    qt_form_rows({L, LW, E, W, 48, 30}, citizen_rows),
-    qt_form_rows({364, LW, 500, 128, 48, 30}, billing_rows),
+    qt_form_rows({L, LW, E, W, 68, 30}, citizen_rows),
+    qt_form_rows({364, LW, 500, 128, 68, 30}, billing_rows),
     signup_rest);
-
 
 }  // namespace
 
-const qt_dialog_template signup_dialog_table = qt_dialog_table(REGISTER_DIALOG, 640, 432, signup_controls);
+const qt_dialog_template signup_dialog_table = qt_dialog_table(REGISTER_DIALOG, 640, 474, signup_controls);
 
 void signup_dialogs_register() {
   qt_dialog_register(&signup_dialog_table);

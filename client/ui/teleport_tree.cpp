@@ -65,6 +65,7 @@ void QtTeleportTree::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());
   if (event->button() == Qt::LeftButton && item) {
     teleport_tree_left_down(handle_of(item));
+    acted();
     event->accept();
     return;
   }

@@ -84,6 +84,7 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     event->accept();
     tab_click(TAB_WORLDS);
+    if (item) acted();
     return;
   }
   if (event->button() == Qt::RightButton) {

@@ -1,7 +1,14 @@
 // Every dialog and every settings page of the program, opened as the program opens them with
 // the program's own texts and fonts: each push button shows its text or its icon, each tool
-// button has a tip, and no label, check box or button text is wider than its control.
+// button has a tip, no label, check box or button text is wider than its control, each caption
+// names a control beside or under it, and a choice of one is drawn as radio buttons.
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QCheckBox>
 #include <QDialog>
 #include <QFontInfo>
@@ -112,6 +119,74 @@ void inspect(QWidget* window, const QString& where, std::vector<std::string>& fa
   }
 }
 
+// A control a caption can name: one the user fills in or chooses with.
+bool names_able(QWidget* w) {
+  return qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractItemView*>(w) ||
+         qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QTextEdit*>(w) ||
+         qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QGroupBox*>(w);
+}
+
+// Every caption names a control: one on its line (right of it, or just left of it for a unit),
+// or one under it, or a row of caption and value under it. Sentences (notes) name nothing.
+void inspect_labels(QWidget* window, const QString& where, std::vector<std::string>& faults) {
+  constexpr int near = 24, unit_gap = 10;
+  auto rect = [&](QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
+  auto shows = [&](QWidget* w) { return w->isVisibleTo(window); };
+  auto level = [](const QRect& a, const QRect& b) { return b.top() <= a.bottom() && b.bottom() >= a.top(); };
+  auto beside = [&](QLabel* l) {
+    QRect r = rect(l);
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+      if (w == l || !shows(w) || w->isAncestorOf(l)) continue;
+      QRect c = rect(w);
+      if (!level(r, c)) continue;
+      bool value = qobject_cast<QLabel*>(w) != nullptr;
+      if (!value && !names_able(w)) continue;
+      if (c.left() >= r.left() && c.left() - r.right() <= near) return true;
+      if (!value && c.right() <= r.left() && r.left() - c.right() <= unit_gap) return true;
+    }
+    return false;
+  };
+  for (auto* l : window->findChildren<QLabel*>()) {
+    QString text = l->text().trimmed();
+    if (!shows(l) || l->wordWrap() || text.isEmpty() || !l->pixmap().isNull()) continue;
+    if (text.endsWith('.') || text.endsWith(',') || text.endsWith(';')) continue;
+    if (beside(l)) continue;
+    QRect r = rect(l);
+    bool heads = false;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+      if (w == l || !shows(w) || w->isAncestorOf(l)) continue;
+      QRect c = rect(w);
+      bool under = c.left() <= r.right() && c.right() >= r.left() && c.top() >= r.top() + r.height() / 2 &&
+                   c.top() - r.bottom() <= near;
+      if (!under) continue;
+      auto* row = qobject_cast<QLabel*>(w);
+      if (row ? beside(row) : names_able(w)) heads = true;
+    }
+    if (!heads)
+      faults.push_back((where + " control " + l->objectName() + ": \"" + l->text() +
+                        "\" names no control beside or under it").toStdString());
+  }
+}
+
+// Check boxes are each the user's own choice: choosing one clears no other.
+void inspect_checks(QWidget* window, const QString& where, std::vector<std::string>& faults) {
+  QList<QCheckBox*> boxes;
+  for (auto* b : window->findChildren<QCheckBox*>())
+    if (b->isVisibleTo(window) && b->isEnabled()) boxes.push_back(b);
+  for (QCheckBox* b : boxes) {
+    if (b->isChecked()) continue;
+    std::vector<QCheckBox*> were;
+    for (QCheckBox* o : boxes)
+      if (o != b && o->isChecked()) were.push_back(o);
+    b->click();
+    QApplication::processEvents();
+    for (QCheckBox* o : were)
+      if (!o->isChecked())
+        faults.push_back((where + " controls " + b->objectName() + " and " + o->objectName() +
+                          ": check boxes that are one choice").toStdString());
+  }
+}
+
 class DialogsFitTest : public ShellTest {
  protected:
   void SetUp() override {
@@ -167,9 +242,12 @@ class DialogsFitTest : public ShellTest {
           tabs->setCurrentIndex(k);
           QApplication::processEvents();
           inspect(d, where + " page \"" + tabs->tabText(k) + "\"", faults_);
+          inspect_labels(d, where + " page \"" + tabs->tabText(k) + "\"", faults_);
         }
       } else {
         inspect(d, where, faults_);
+        inspect_labels(d, where, faults_);
+        inspect_checks(d, where, faults_);
       }
       d->done(DIALOG_CANCEL);
       looking = false;

@@ -1,10 +1,18 @@
 // The contacts and telegrams pages in the running program's main window: they lie in the tab
 // control's page rectangle, the tab shows one of them, and what the universe hands on reaches
 // the list on screen.
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
+#include <QWindow>
 #include <string>
 
+#include "client/core/control_ids.h"
 #include "client/core/identity.h"
+#include "client/core/keys.h"
+#include "client/servers/teleport.h"
+#include "client/servers/worlds.h"
 #include "client/shell/console.h"
 #include "client/servers/universe.h"
 #include "client/shell/contacts.h"
@@ -33,6 +41,47 @@ class PagesWindowTest : public ShellTest {
   }
   QtTabControl* tabs() { return qobject_cast<QtTabControl*>(child<QWidget>("Veldara Tab")); }
   QtShellList* page(const char* name) { return dynamic_cast<QtShellList*>(child<QWidget>(name)); }
+  QTreeWidget* tree(const char* name) { return qobject_cast<QTreeWidget*>(child<QWidget>(name)); }
+
+  // A mouse event on a row of a list, as the window system delivers it: to the main window's
+  // own window, which hands the keyboard to what a press lands on.
+  void mouse(QTreeWidget* list, int row, QEvent::Type type, Qt::MouseButton button = Qt::LeftButton) {
+    QPoint in_rows = list->visualItemRect(list->topLevelItem(row)).center();
+    QPointF at = list->viewport()->mapTo(main(), QPointF(in_rows));
+    QMouseEvent e(type, at, at, main()->mapToGlobal(at), button,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+    QApplication::sendEvent(main()->windowHandle(), &e);
+  }
+  void click(QTreeWidget* list, int row, Qt::MouseButton button = Qt::LeftButton) {
+    mouse(list, row, QEvent::MouseButtonPress, button);
+    mouse(list, row, QEvent::MouseButtonRelease, button);
+  }
+  // A key as a person presses it: to the window that has the keyboard, and on to the widget in
+  // it that has it.
+  void key(QEvent::Type type, int qt_key, const QString& text = QString()) {
+    QWindow* w = QGuiApplication::focusWindow();
+    QKeyEvent e(type, qt_key, Qt::NoModifier, text);
+    QApplication::sendEvent(w ? w : main()->windowHandle(), &e);
+  }
+  // Up held: does the walk see it (the main window's key handling got it), with the list's
+  // current row where it was?
+  ::testing::AssertionResult up_walks(QTreeWidget* list) {
+    settle();
+    QTreeWidgetItem* row = list->currentItem();
+    key_reset();
+    key(QEvent::KeyPress, Qt::Key_Up);
+    bool held = key_pressed(VK_KEY_UP);
+    key(QEvent::KeyRelease, Qt::Key_Up);
+    QWidget* has = QApplication::focusWidget();
+    std::string who = has ? has->objectName().toStdString() : "nothing";
+    if (!held) return ::testing::AssertionFailure() << "Up went to " << who << ", not the walk";
+    if (list->currentItem() != row) return ::testing::AssertionFailure() << "Up moved " << who << "'s row";
+    return ::testing::AssertionSuccess();
+  }
+  void show_page(int tab) {
+    tabs()->bar()->setCurrentIndex(tab);
+    settle();
+  }
 };
 
 TEST_F(PagesWindowTest, ContactsAndTelegramsArePagesOfTheTabControl) {
@@ -105,6 +154,96 @@ TEST_F(PagesWindowTest, ADoubleClickedTelegramIsPrintedOnce) {
   send(QEvent::MouseButtonPress);
   send(QEvent::MouseButtonRelease);
   EXPECT_EQ(2, printed());
+  stop();
+  chat_set_view_maker(nullptr);
+  console_set_view_maker(nullptr);
+}
+
+// Once a row of a page list was acted on (a telegram opened, a world or a teleport entered, a
+// contact joined), the keyboard is the main window's again: Up walks instead of moving the
+// list's selection.
+TEST_F(PagesWindowTest, ARowActedOnLeavesTheArrowsToTheView) {
+  chat_qt_install(*qt_);
+  write_file(dir_.file("contacts.txt"), "102\n");
+  write_file(dir_.file("teleport.txt"), "a 1N 1W 0a 0:pear\nb 2N 2W 0a 0:plum\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\nmain_width=640\nmain_height=480\ntabpage=2\n"));
+  main()->show();
+  main()->activateWindow();
+  settle();
+  ASSERT_EQ(main()->windowHandle(), QGuiApplication::focusWindow());
+
+  // Telegrams: opened by a click, by Enter and by a double click.
+  QtShellList* telegrams = page("Veldara Telegrams");
+  ASSERT_NE(nullptr, telegrams);
+  citizen_set_number(101);
+  settle();
+  universe_receiver.telegram_receive(0, "carol", "meet at the fountain", 0);
+  universe_receiver.telegram_receive(0, "dave", "bring the map", 0);
+  ASSERT_EQ(2, telegrams->topLevelItemCount());
+  int shown = 0;
+  auto opened = [&] {  // opened once more since last asked
+    std::string text = console_text();
+    int n = 0;
+    for (size_t p = text.find("bring the map"); p != std::string::npos; p = text.find("bring the map", p + 1)) ++n;
+    bool more = n == shown + 1;
+    shown = n;
+    return more;
+  };
+  int dave = telegrams->topLevelItem(0)->text(0) == "dave" ? 0 : 1;
+  click(telegrams, dave);
+  EXPECT_TRUE(opened());
+  EXPECT_TRUE(up_walks(telegrams)) << "after a click";
+  telegrams->setFocus(Qt::TabFocusReason);  // the keyboard given to the list
+  ASSERT_EQ(telegrams, QApplication::focusWidget());
+  key(QEvent::KeyPress, Qt::Key_Return, "\r");
+  key(QEvent::KeyRelease, Qt::Key_Return, "\r");
+  EXPECT_TRUE(opened());
+  EXPECT_TRUE(up_walks(telegrams)) << "after Enter";
+  // The second press of a double click comes before the double click itself.
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+    mouse(telegrams, dave, type);
+  EXPECT_TRUE(opened());
+  EXPECT_TRUE(up_walks(telegrams)) << "after a double click";
+
+  // Teleports: a click on a row goes there.
+  show_page(TAB_TELEPORTS);
+  QTreeWidget* teleports = tree("Veldara Teleport List");
+  ASSERT_NE(nullptr, teleports);
+  ASSERT_EQ(2, teleports->topLevelItemCount());
+  click(teleports, 1);
+  EXPECT_TRUE(up_walks(teleports)) << "after a teleport";
+
+  // Worlds: a click on a row enters it.
+  show_page(TAB_WORLDS);
+  QTreeWidget* worlds = tree("Veldara World List");
+  ASSERT_NE(nullptr, worlds);
+  worlds_receive_list(0, {{"alpha", 1, 2}, {"beta", 1, 1}});
+  ASSERT_EQ(2, worlds->topLevelItemCount());
+  click(worlds, 1);
+  ASSERT_NE(nullptr, teleport_waiting_name());
+  EXPECT_TRUE(up_walks(worlds)) << "after entering a world";
+
+  // Contacts: joined from the row's pop-up menu.
+  show_page(TAB_CONTACTS);
+  QtShellList* contacts = page("Veldara Contacts");
+  ASSERT_NE(nullptr, contacts);
+  contacts_state(0, {universe_contact_entry{102, 1, "bob", "Hub"}});
+  ASSERT_EQ(1, contacts->topLevelItemCount());
+  bool joined = false;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    for (QAction* a : menu->actions())
+      if (a->data().toInt() == CONTACTS_MENU_JOIN && a->isEnabled()) {
+        joined = true;
+        a->trigger();
+      }
+    menu->close();
+  });
+  click(contacts, 0, Qt::RightButton);
+  ASSERT_TRUE(joined);
+  EXPECT_TRUE(up_walks(contacts)) << "after a join";
   stop();
   chat_set_view_maker(nullptr);
   console_set_view_maker(nullptr);

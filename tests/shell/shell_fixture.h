@@ -27,6 +27,8 @@ inline QApplication& shell_app() { return testutil::qt_app("shell_qt_tests"); }
 
 // Texts for the panes and panes' owners, numbered so tests can read them back.
 inline const char kShellMessages[] =
+    "26 %.1f fps\n"
+    "118 %.1f KB/s\n"
     "32 range %d\n"
     "88 altitude %.1f\n"
     "119 connecting\n"

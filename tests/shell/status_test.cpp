@@ -1,7 +1,13 @@
 // The status bar of the running program: its panes' widths by weight, the panes the Show
 // menu adds and removes, and where the bar sits.
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "client/core/log.h"
 #include "client/scene/visible.h"
 #include "client/shell/font.h"
+#include "client/shell/meters.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -89,6 +95,70 @@ TEST_F(ShellTest, WorldPaneFollowsTheSavedChoice) {
   EXPECT_EQ(status_count(), 0u);
   restart("[show]\ncache=1\nvisibility=1\n");
   EXPECT_EQ(status_count(), 2u);
+}
+
+// An hour of the program standing still with every meter shown keeps its trace log to a few
+// megabytes: the meters' values change every frame on screen but not in the log, and a status
+// text that changes is still written there once.
+TEST_F(ShellTest, MetersShownEveryFrameKeepTheTraceLogSmall) {
+  struct InDirectory {  // the log goes to the working directory
+    char cwd[4096] = {};
+    explicit InDirectory(const std::string& dir) {
+      if (!getcwd(cwd, sizeof cwd) || chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot work in " << dir;
+    }
+    ~InDirectory() {
+      log_reset();
+      if (chdir(cwd) != 0) ADD_FAILURE() << "cannot go back to " << cwd;
+    }
+  } in_dir(dir_.path());
+  testutil::FakeClock clock;
+  meters_reset_for_test();  // counted on another clock by earlier runs in this process
+  ASSERT_NO_FATAL_FAILURE(start_to_running(
+      "[layout]\nmain_width=640\nmain_height=480\n[show]\nframerate=1\nbandwidth=1\naltitude=1\n"
+      "visibility=1\nvrt=1\n[debug]\ntrace=1\n"));
+  auto* bar = child<QtStatusBar>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_NE(fps_pane(), 0);
+  ASSERT_NE(bps_pane(), 0);
+  ASSERT_NE(vrt_pane(), 0);
+  ASSERT_GE(status_count(), 5u);  // and the altitude and the range
+  auto frames = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      clock.advance(16);  // 60 frames a second
+      tessel_frame();
+    }
+    QApplication::processEvents();
+  };
+  auto log = [&] { return read_file(dir_.file("tessel.log")); };
+  frames(200);  // start-up settles
+  size_t settled = log().size();
+  frames(60 * 1000 / 16);  // a minute
+  std::string minute = log().substr(settled);
+  EXPECT_LT(minute.size(), 5u * 1024 * 1024 / 60) << minute.substr(0, 2000);
+  // The meters did show their values all along.
+  EXPECT_NEAR(62.5, fps_rate(), 2.0);
+  bool shown = false;
+  for (size_t i = 0; i < status_count(); ++i) shown = shown || bar->text(static_cast<int>(i)).endsWith(" fps");
+  EXPECT_TRUE(shown);
+
+  // A status text set every frame is written when it changes, once.
+  int pane = status_create(10);
+  ASSERT_NE(pane, 0);
+  size_t before = log().size();
+  for (int i = 0; i < 50; ++i) {
+    status_change(pane, "north gate");
+    frames(1);
+  }
+  status_change(pane, "south gate");
+  std::string after = log().substr(before);
+  auto count = [&](const char* text) {
+    int n = 0;
+    for (size_t p = after.find(text); p != std::string::npos; p = after.find(text, p + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(1, count("north gate")) << after.substr(0, 2000);
+  EXPECT_EQ(1, count("south gate"));
+  stop();
 }
 
 }  // namespace

@@ -4,14 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
+
+#include "client/core/log.h"
 
 namespace {
 
@@ -23,17 +31,47 @@ struct Line {
   std::string end;   // "\r\n", "\n" or "" for a last line without a break
 };
 
-bool read_file(const char* path, std::string* data) {
+enum Read {
+  READ_WHOLE,    // every byte of the file is in data
+  READ_CUT,      // larger than kMaxFile: data holds the first kMaxFile bytes
+  READ_MISSING,  // no such file
+  READ_FAILED,   // error holds the system's reason
+};
+
+// Reads the file; st gets what it was when read (its identity, size and time stamp).
+Read read_file(const char* path, std::string* data, struct stat* st, int* error) {
+  *error = 0;
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    *error = errno;
+    return errno == ENOENT ? READ_MISSING : READ_FAILED;
+  }
+  if (::fstat(fd, st) != 0) {
+    *error = errno;
+    ::close(fd);
+    return READ_FAILED;
+  }
+  Read result = READ_WHOLE;
   char buf[8192];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = errno;
+      result = READ_FAILED;
+      break;
+    }
+    if (n == 0) break;
+    size_t room = kMaxFile - data->size();
+    if (static_cast<size_t>(n) > room) {
+      data->append(buf, room);
+      result = READ_CUT;
+      break;
+    }
     data->append(buf, static_cast<size_t>(n));
-    if (data->size() > kMaxFile) break;
   }
   ::close(fd);
-  return true;
+  return result;
 }
 
 void split_lines(const std::string& data, std::vector<Line>* lines) {
@@ -57,13 +95,6 @@ void split_lines(const std::string& data, std::vector<Line>* lines) {
     }
     lines->push_back(std::move(l));
   }
-}
-
-bool read_lines(const char* path, std::vector<Line>* lines) {
-  std::string data;
-  if (!read_file(path, &data)) return false;
-  split_lines(data, lines);
-  return true;
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -120,16 +151,44 @@ std::string lookup_name(const std::string& section, const std::string& key) {
   return name;
 }
 
-// Settings are read many times a frame: a file's values are kept while its bytes stay the
-// same, so a read costs the file's read and a comparison, not a parse. Comparing the bytes
-// (rather than a time stamp) sees every change, however soon after the last read.
+// Settings are read many times a frame: a file's values are kept while it is the same file
+// of the same size and time stamp, so that a read costs a stat, not a read and a parse. A time
+// stamp is only trusted once it is older than the file system's granularity allows for at the
+// moment it was read (a change within the same tick would keep it); until then the bytes are
+// read again and compared, so every change is seen however soon after the last read.
+constexpr long long kStampGrainNs = 2000000000LL;
+
 struct ParsedFile {
   std::string data;
   std::unordered_map<std::string, std::string> values;  // by lookup_name; the first wins
+  bool known = false;  // st and read_at describe data
+  struct stat st {};
+  long long read_at = 0;  // realtime ns, taken before the read
 };
 std::mutex parsed_lock;
 std::unordered_map<std::string, ParsedFile> parsed_files;
 constexpr size_t kMaxParsedFiles = 16;
+
+// Values set while the file could not be read whole (and so was left as it was): kept for the
+// run, by path and lookup_name; nullopt for a removed key.
+std::unordered_map<std::string, std::unordered_map<std::string, std::optional<std::string>>> kept;
+// The keys whose refused write was logged, by path and lookup_name.
+std::unordered_set<std::string> refusals_logged;
+
+long long ns_of(const struct timespec& t) {
+  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+long long realtime_ns() {
+  struct timespec t {};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return ns_of(t);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         ns_of(a.st_mtim) == ns_of(b.st_mtim);
+}
 
 void parse(ParsedFile* f) {
   std::vector<Line> lines;
@@ -148,21 +207,62 @@ void parse(ParsedFile* f) {
   }
 }
 
-bool find_value(const char* path, const char* section, const char* key, std::string* value) {
+// Brings the file's parsed values up to date; false when there is no file to read.
+bool refresh(const char* path, ParsedFile* f) {
+  struct stat now {};
+  if (::stat(path, &now) != 0) {
+    f->known = false;
+    f->data.clear();
+    f->values.clear();
+    return false;
+  }
+  if (f->known && same_file(f->st, now) && ns_of(now.st_mtim) + kStampGrainNs < f->read_at)
+    return true;
+  long long read_at = realtime_ns();
   std::string data;
-  if (!read_file(path, &data)) return false;
+  struct stat st {};
+  int error = 0;
+  Read r = read_file(path, &data, &st, &error);
+  if (r == READ_MISSING || r == READ_FAILED) {
+    f->known = false;
+    f->data.clear();
+    f->values.clear();
+    return false;
+  }
+  // A file cut at the cap ends with its last whole line: never a value cut short.
+  if (r == READ_CUT) {
+    size_t nl = data.rfind('\n');
+    data.resize(nl == std::string::npos ? 0 : nl + 1);
+  }
+  f->known = true;
+  f->st = st;
+  f->read_at = read_at;
+  if (f->data != data) {
+    f->data = std::move(data);
+    parse(f);
+  }
+  return true;
+}
+
+bool find_value(const char* path, const char* section, const char* key, std::string* value) {
   std::lock_guard<std::mutex> hold(parsed_lock);
+  std::string name = lookup_name(section, key);
+  auto k = kept.find(path);
+  if (k != kept.end()) {
+    auto v = k->second.find(name);
+    if (v != k->second.end()) {
+      if (!v->second) return false;
+      *value = *v->second;
+      return true;
+    }
+  }
   auto at = parsed_files.find(path);
   if (at == parsed_files.end()) {
     if (parsed_files.size() >= kMaxParsedFiles) parsed_files.clear();
     at = parsed_files.try_emplace(path).first;
-    at->second.data = std::move(data);
-    parse(&at->second);
-  } else if (at->second.data != data) {
-    at->second.data = std::move(data);
-    parse(&at->second);
   }
-  auto found = at->second.values.find(lookup_name(section, key));
+  if (!refresh(path, &at->second)) return false;
+  auto found = at->second.values.find(name);
   if (found == at->second.values.end()) return false;
   *value = found->second;
   return true;
@@ -234,8 +334,31 @@ int ini_get_int(const char* path, const char* section, const char* key, int def)
 
 bool ini_set(const char* path, const char* section, const char* key, const char* value) {
   if (!path || !*path || !section || !key || !*section || !*key) return false;
+  std::string old;
+  struct stat st {};
+  int error = 0;
+  Read r = read_file(path, &old, &st, &error);  // a missing file starts empty
+  if (r == READ_CUT || r == READ_FAILED) {
+    // Written back, what could not be read would be lost: the file stays as it is and the
+    // value holds for this run only.
+    std::string name = lookup_name(section, key);
+    std::string val = value ? value : "";
+    size_t brk = val.find_first_of("\r\n");
+    if (brk != std::string::npos) val.resize(brk);
+    std::lock_guard<std::mutex> hold(parsed_lock);
+    if (value)
+      kept[path][name] = val;
+    else
+      kept[path][name] = std::nullopt;
+    if (refusals_logged.insert(std::string(path) + '\0' + name).second) {
+      const char* why = r == READ_CUT ? "it is larger than 16 MB" : std::strerror(error);
+      log_note("settings: %s not rewritten (%s): [%s] %s=%s kept for this run only", path,
+               why, section, key, value ? val.c_str() : "(removed)");
+    }
+    return false;
+  }
   std::vector<Line> lines;
-  read_lines(path, &lines);  // a missing file starts empty
+  split_lines(old, &lines);
 
   // New lines take the file's own line end.
   std::string eol = "\n";
@@ -294,5 +417,44 @@ bool ini_set(const char* path, const char* section, const char* key, const char*
 
   std::string data;
   for (const auto& l : lines) data += l.text + l.end;
-  return write_atomically(path, data);
+  if (!write_atomically(path, data)) return false;
+  std::lock_guard<std::mutex> hold(parsed_lock);
+  auto k = kept.find(path);
+  if (k != kept.end()) k->second.erase(lookup_name(section, key));
+  return true;
+}
+
+void ini_remove_temporaries(const char* path) {
+  if (!path || !*path) return;
+  std::string p = path;
+  size_t slash = p.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+  std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+  if (base.empty()) return;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return;
+  int dfd = ::dirfd(d);
+  while (struct dirent* e = ::readdir(d)) {
+    // The write's own pattern: the file's name, a dot and six letters or digits.
+    const char* name = e->d_name;
+    size_t n = std::strlen(name);
+    if (n != base.size() + 7 || std::strncmp(name, base.c_str(), base.size()) != 0 ||
+        name[base.size()] != '.')
+      continue;
+    bool pattern = true;
+    for (size_t i = base.size() + 1; i < n; ++i) {
+      char c = name[i];
+      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) pattern = false;
+    }
+    if (!pattern) continue;
+    // Only a plain file of ours: a link, a folder or another user's file stays.
+    struct stat st {};
+    if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    if (::unlinkat(dfd, name, 0) == 0)
+      log_note("settings: removed %s/%s, left by a write that did not finish", folder.c_str(), name);
+    else
+      log_note("settings: cannot remove %s/%s: %s", folder.c_str(), name, std::strerror(errno));
+  }
+  ::closedir(d);
 }

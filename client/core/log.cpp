@@ -88,6 +88,18 @@ int log_write(const char* fmt, ...) {
   return 0;
 }
 
+int log_note(const char* fmt, ...) {
+  bool kept = log_file || flush_mode;
+  for (int s : trace_switches) kept = kept || s != 0;
+  if (!kept) return 0;
+  char line[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  return log_write("%s", line);
+}
+
 void log_reset() {
   if (log_file) std::fclose(log_file);
   log_file = nullptr;

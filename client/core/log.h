@@ -32,6 +32,11 @@ int log_init();
 // Formats one line (at most 1023 characters) and writes it with the tick.
 // Returns the result of closing the file in flush mode, else 0.
 int log_write(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// A line that tells a person why the program did what it did (a setting it could not use or
+// keep), whatever the switches: written whenever this run keeps a log (the file is open, flush
+// mode made it at start, or a switch is on), dropped otherwise so that a run without switches
+// still writes no file. Returns as log_write.
+int log_note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // One line when the switch is on; the arguments are not evaluated when it is off.
 #define LOG_TRACE(sw, ...)                         \
   do {                                             \

@@ -3,7 +3,9 @@
 #include <sys/vfs.h>
 
 #include <cstring>
+#include <string>
 #include <strings.h>
+#include <unordered_map>
 
 #include "client/core/files.h"
 #include "client/core/ini.h"
@@ -115,10 +117,45 @@ int value_of(const Row& r, int v) {
   }
 }
 
+// A whole decimal number with an optional sign.
+bool is_number(const char* t) {
+  if (*t == '-' || *t == '+') ++t;
+  if (!*t) return false;
+  for (; *t; ++t)
+    if (*t < '0' || *t > '9') return false;
+  return true;
+}
+
+// The reading last looked at for each key of each settings file: a key that reads the same is
+// not looked at again, so a value read every frame is told of once.
+std::unordered_map<std::string, int> looked_at;
+
+// A value that is not a number, or out of the row's range, is told of in the log with what
+// was used instead: the reading itself stays as it always was.
+void tell_of(const Row& r, const char* section, const char* key, int stored, int used) {
+  if (r.kind == TEXT || r.kind == SECRET) return;
+  bool in_range = stored == used || r.kind == ONSET;
+  if (stored == -1 || (stored != 0 && in_range)) return;  // absent, or a number in range
+  std::string name = std::string(profile_path()) + '\0' + section + '\0' + key;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
+  auto [at, added] = looked_at.try_emplace(name, stored);
+  if (!added && at->second == stored) return;
+  at->second = stored;
+  char text[128];
+  ini_get(profile_path(), section, key, "", text, sizeof text);
+  bool number = is_number(text);
+  if (number && in_range) return;
+  log_note("settings: %s [%s] %s=\"%s\" %s: %d used", profile_path(), section, key, text,
+           number ? "is out of range" : "is not a number", used);
+}
+
 int read(const char* section, const char* key) {
   const Row* r = find(section, key);
   int v = profile_int(section, key);
-  return r ? value_of(*r, v) : v;
+  int used = r ? value_of(*r, v) : v;
+  if (r) tell_of(*r, section, key, v, used);
+  return used;
 }
 
 // The download limits' default follows [performance] urls.
@@ -127,7 +164,9 @@ int download_limit(const char* key) {
   int v = profile_int("downloads", key);
   Row row = *r;
   if (!perform_urls()) row.fallback = 0;
-  return value_of(row, v);
+  int used = value_of(row, v);
+  tell_of(row, "downloads", key, v, used);
+  return used;
 }
 
 // The validated local path and its CD switch, as loaded or last stored.

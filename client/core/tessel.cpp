@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client/core/cgi.h"
+#include "client/core/ini.h"
 #include "client/core/lifecycle.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -64,7 +65,11 @@ int tessel_step_cache_directory() {
   return 0;
 }
 
-int tessel_step_profile() { return profile_init(directory, "/tessel.ini") ? 0 : 1; }
+int tessel_step_profile() {
+  bool found = profile_init(directory, "/tessel.ini");
+  ini_remove_temporaries(profile_path());
+  return found ? 0 : 1;
+}
 
 int tessel_step_messages() { return msg_init(); }
 
@@ -132,6 +137,11 @@ MainGeometry tessel_main_geometry(int main_x, int main_y, int main_width, int ma
   MainGeometry g{main_x, main_y, 640, 480};
   if (main_height != -1) g.height = main_height < 200 ? 200 : main_height;
   if (main_width != -1) g.width = main_width < 380 ? 380 : main_width;
+  // No larger than the screen: a window (and the pictures drawn for it) of a damaged size
+  // would not start; the minimum still wins on a screen smaller than it.
+  if (screen_width > 0 && g.width > screen_width) g.width = screen_width < 380 ? 380 : screen_width;
+  if (screen_height > 0 && g.height > screen_height)
+    g.height = screen_height < 200 ? 200 : screen_height;
   bool fallback = main_x == -1 || main_x >= screen_width || main_y == -1 || main_y >= screen_height;
   // A window lying wholly left of or above the screen; summed in 64 bits (settings are untrusted).
   if (static_cast<long long>(main_x) + g.width < 0 ||

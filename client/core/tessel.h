@@ -62,7 +62,8 @@ bool tessel_no_web_pane();
 void tessel_set_focus();
 int32_t tessel_frame_state();
 
-// The main window's geometry from the saved [layout] values (-1 when absent) and the screen.
+// The main window's geometry from the saved [layout] values (-1 when absent) and the screen:
+// never larger than the screen, and placed by the system unless some of it lies on the screen.
 struct MainGeometry {
   int x, y, width, height;  // x == HOST_DEFAULT_POS: the system places the window
 };

@@ -178,6 +178,11 @@ void vslider_limit(int top, int bottom, int client_width, int* tabx, int* webx) 
     v.webx = of(v.web_share, client_width);
   }
   v.width = client_width;
+  // Whatever was stored, the panes get the room a drag would leave them: the tab splitter 20
+  // pixels inside the window, the 3D view at least 20 pixels wide left of the web pane's.
+  if (v.tabx < 20) v.tabx = 20;
+  if (v.tabx > client_width - 20) v.tabx = client_width - 20;
+  if (web_shown() && v.webx < v.tabx + 20) v.webx = v.tabx + 20;
   if (v.webx > client_width - 20) v.webx = client_width - 20;
   // Without the web pane its splitter does not hold the tab splitter back: the tab pane may
   // reach 20 pixels from the right edge, as far as a drag may take it.

@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "client/ui/qt_menu.h"
@@ -179,10 +181,25 @@ bool QtHost::window_create(const char* title, const HostRect& rect, int min_widt
   window_->installEventFilter(this);
   window_->setWindowTitle(text_to_qt(title));
   window_->setMinimumSize(min_width, min_height);
-  if (rect.x == HOST_DEFAULT_POS)
-    window_->resize(rect.width, rect.height);
-  else
-    window_->setGeometry(rect.x, rect.y, rect.width, rect.height);
+  // Within the free area of the screen the window lands on (its centre), whatever was asked.
+  QScreen* s = nullptr;
+  if (rect.x != HOST_DEFAULT_POS) {
+    long long cx = static_cast<long long>(rect.x) + rect.width / 2;
+    long long cy = static_cast<long long>(rect.y) + rect.height / 2;
+    if (cx >= INT_MIN && cx <= INT_MAX && cy >= INT_MIN && cy <= INT_MAX)
+      s = QGuiApplication::screenAt(QPoint(static_cast<int>(cx), static_cast<int>(cy)));
+  }
+  if (!s) s = QGuiApplication::primaryScreen();
+  QRect free = s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+  int w = std::max(std::min(rect.width, free.width()), min_width);
+  int h = std::max(std::min(rect.height, free.height()), min_height);
+  if (rect.x == HOST_DEFAULT_POS) {
+    window_->resize(w, h);
+  } else {
+    int x = std::max(std::min(rect.x, free.x() + free.width() - w), free.x());
+    int y = std::max(std::min(rect.y, free.y() + free.height() - h), free.y());
+    window_->setGeometry(x, y, w, h);
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include "client/core/files.h"
 #include "client/core/profile.h"
+#include "client/core/settings.h"
 #include "platform/clock.h"
 #include "temp_dir.h"
 
@@ -128,4 +129,28 @@ TEST_F(TraceLog, UnopenableLogLosesTheLineQuietly) {
   log_init();
   ASSERT_EQ(mkdir(dir_.file("tessel.log").c_str(), 0755), 0);  // a folder in its place
   EXPECT_EQ(log_write("lost"), 0);
+}
+
+// A setting that is not a number, or out of its range, reads as it always has, and the log
+// (kept for any switch) says once which key held what and what was used instead.
+TEST_F(TraceLog, ABadSettingIsNamedOnceWithTheValueUsed) {
+  write_file(dir_.file("tessel.ini"),
+             "[debug]\nuniverse=1\n[general]\nrating=abc\n[performance]\nframerate=99\n"
+             "visibility=60\n");
+  profile_init(dir_.path().c_str(), "/tessel.ini");
+  log_init();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(general_rating(), 0);
+    EXPECT_EQ(perform_framerate(), 7);
+    EXPECT_EQ(perform_visibility(), 60);
+  }
+  std::string text = log();
+  const std::string rating = "[general] rating=\"abc\" is not a number: 0 used";
+  const std::string rate = "[performance] framerate=\"99\" is out of range: 7 used";
+  size_t at = text.find(rating);
+  EXPECT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.find(rating, at + 1), std::string::npos) << text;
+  EXPECT_NE(text.find(rate), std::string::npos) << text;
+  EXPECT_NE(text.find(dir_.file("tessel.ini")), std::string::npos) << text;
+  EXPECT_EQ(text.find("visibility"), std::string::npos) << text;
 }

@@ -1,7 +1,9 @@
 #include "client/core/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -210,4 +212,59 @@ TEST(Ini, AnEditInPlaceOfTheSameLengthIsReadAtOnce) {
   // Removed, the file's values are gone too.
   std::remove(path.c_str());
   EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), -1);
+}
+
+// A settings file larger than the reader takes whole (16 MB): a write leaves every line of it
+// as it was, and the value set holds for the run.
+TEST(Ini, AWriteLeavesAFileOverTheCapAsItWas) {
+  TempDir dir;
+  std::string path = dir.file("big.ini");
+  const std::string head = "[general]\nkeep=1\n", tail = "\n[tail]\nlast=1\n";
+  const off_t size = 16 * 1024 * 1024 + 4096;
+  {
+    int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), size - static_cast<off_t>(tail.size())),
+              static_cast<ssize_t>(tail.size()));
+    ::close(fd);
+  }
+  EXPECT_FALSE(ini_set(path.c_str(), "general", "sound", "0"));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, size);
+  std::string end(tail.size(), '\0');
+  int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::pread(fd, end.data(), end.size(), size - static_cast<off_t>(end.size())),
+            static_cast<ssize_t>(end.size()));
+  ::close(fd);
+  EXPECT_EQ(end, tail);
+  char out[16];
+  EXPECT_TRUE(ini_get(path.c_str(), "general", "sound", "", out, sizeof out));
+  EXPECT_STREQ(out, "0");
+  EXPECT_TRUE(ini_get(path.c_str(), "general", "keep", "", out, sizeof out));
+  EXPECT_STREQ(out, "1");
+}
+
+// A file whose inode, size and time stamp are as at the last read is not read again: here its
+// bytes changed behind a restored time stamp, and the reading stays the one taken before.
+TEST(Ini, AnUnchangedFileIsNotReadAgain) {
+  TempDir dir;
+  std::string path = dir.file("s.ini");
+  write_file(path, "[s]\nk=1\n");
+  struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
+  FILE* f = std::fopen(path.c_str(), "r+");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fseek(f, 6, SEEK_SET), 0);
+  std::fputc('7', f);
+  std::fclose(f);
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
+  // A new time stamp is a change.
+  struct timespec later[2] = {{1000000100, 0}, {1000000100, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 7);
 }

@@ -2,6 +2,7 @@
 // the 3D view grows with the window, every pane keeps the share the splitters last gave it,
 // and a camera smaller than the view asked for leaves the view beside the web pane.
 #include <QMouseEvent>
+#include <QScreen>
 #include <cmath>
 
 #include "client/core/profile.h"
@@ -172,6 +173,35 @@ TEST_F(LayoutTest, ACameraSmallerThanTheViewKeepsTheViewBetweenItsNeighbours) {
   // Back to an ordinary size: the panes come back as the user had them.
   command(130);
   EXPECT_EQ(resize(960, 480), before);
+}
+
+// Whatever a damaged settings file holds for the splitters, the 3D view starts in sight
+// between the tab pane and the web pane, and the window within the screen's free area.
+TEST_F(LayoutTest, DamagedLayoutValuesStartWithTheViewAndWindowInSight) {
+  start_to_running("[layout]\nmain_width=960\nmain_height=480\n");
+  for (const char* stored : {"webx=-500\n", "tabx=-500\n", "tabx=2147483647\nwebx=2147483647\n",
+                             "tabx=600\nwebx=100\n", "webx=-2147483648\n"}) {
+    SCOPED_TRACE(stored);
+    restart(std::string("[layout]\nmain_width=960\nmain_height=480\n") + stored +
+            "[show]\nweb=1\n");
+    ASSERT_TRUE(web_visible());
+    Panes p = resize(960, 480);
+    EXPECT_GE(p.view.width(), 19) << p;
+    EXPECT_GT(p.view.x(), p.tabs.right()) << p;
+    EXPECT_GE(p.tabs.width(), 19) << p;
+    EXPECT_GT(p.web.x(), p.view.right()) << p;
+    EXPECT_LT(p.view.right(), 960) << p;
+    EXPECT_GE(p.web.width(), 19) << p;
+  }
+  restart("[layout]\nmain_x=0\nmain_y=0\nmain_width=2147483647\nmain_height=16777215\n");
+  settle();
+  QRect free = main()->screen()->availableGeometry();
+  QRect g = main()->geometry();
+  EXPECT_LE(g.width(), free.width());
+  EXPECT_LE(g.height(), free.height());
+  EXPECT_TRUE(free.contains(g.topLeft())) << g.x() << "," << g.y();
+  EXPECT_LE(profile_int("layout", "main_width"), free.width());
+  EXPECT_LE(profile_int("layout", "main_height"), free.height());
 }
 
 }  // namespace

@@ -80,6 +80,53 @@ TEST_F(Startup, WindowGeometryFromTheSavedLayout) {
   EXPECT_EQ(r.height, 200);
 }
 
+// A damaged size costs no start and is not saved again: the window fits the screen, and
+// the layout keeps what the window really is.
+TEST_F(Startup, AWindowSizeLargerThanTheScreenFitsItAndIsNotSavedBack) {
+  for (const char* size : {"main_width=2147483647\nmain_height=2147483647\n",
+                           "main_width=16777215\nmain_height=480\n",
+                           "main_width=640\nmain_height=16777215\n"}) {
+    SCOPED_TRACE(size);
+    ASSERT_TRUE(restart(std::string("[layout]\nmain_x=10\nmain_y=20\n") + size));
+    HostRect r = host_.requested_rect();
+    EXPECT_GE(r.x, 0);
+    EXPECT_LE(r.width, 1024);
+    EXPECT_LE(r.height, 768);
+    EXPECT_LE(static_cast<long long>(r.x) + r.width, 1024 + 10);
+    tessel_set_frame_state(FRAME_RUNNING);
+    host_.send(HostEvent{HOST_WM_SIZE, HOST_SIZE_RESTORED, r.width - 10, r.height - 30});
+    EXPECT_LE(profile_int("layout", "main_width"), 1024);
+    EXPECT_LE(profile_int("layout", "main_height"), 768);
+    EXPECT_GE(profile_int("layout", "main_width"), 380);
+  }
+}
+
+// Temporary files that a killed settings write left go at the next start; nothing else that
+// merely looks like one does.
+TEST_F(Startup, LeftoverSettingsTemporariesAreRemovedAtStart) {
+  install();
+  write_file(dir_.file("tessel.ini.AbC129"), "[general]\n");
+  write_file(dir_.file("tessel.ini.zz09QQ"), "");
+  // Not of the pattern, or not a plain file of ours: all stay.
+  write_file(dir_.file("tessel.ini.bak"), "mine");
+  write_file(dir_.file("tessel.ini.AbC12!"), "mine");
+  write_file(dir_.file("tessel.ini.AbC1234"), "mine");
+  write_file(dir_.file("other.ini.AbC129"), "mine");
+  write_file(dir_.file("target"), "kept");
+  ASSERT_EQ(symlink(dir_.file("target").c_str(), dir_.file("tessel.ini.Link00").c_str()), 0);
+  ASSERT_EQ(mkdir(dir_.file("tessel.ini.Dir000").c_str(), 0755), 0);
+  ASSERT_TRUE(start());
+  EXPECT_FALSE(file_exists(dir_.file("tessel.ini.AbC129").c_str()));
+  EXPECT_FALSE(file_exists(dir_.file("tessel.ini.zz09QQ").c_str()));
+  for (const char* name : {"tessel.ini", "tessel.ini.bak", "tessel.ini.AbC12!",
+                           "tessel.ini.AbC1234", "other.ini.AbC129", "target"})
+    EXPECT_TRUE(file_exists(dir_.file(name).c_str())) << name;
+  EXPECT_EQ(read_file(dir_.file("target")), "kept");
+  struct stat st {};
+  EXPECT_EQ(lstat(dir_.file("tessel.ini.Link00").c_str(), &st), 0);
+  EXPECT_TRUE(file_is_directory(dir_.file("tessel.ini.Dir000").c_str()));
+}
+
 TEST_F(Startup, ToolbarAndKioskSettings) {
   install();
   ASSERT_TRUE(start());
@@ -119,9 +166,11 @@ TEST(Geometry, OffScreenPositionsFallBackButKeepTheSize) {
   // Partly off the screen to the left still counts as on it.
   MainGeometry g = tessel_main_geometry(-300, 10, 800, 600, 1024, 768);
   EXPECT_EQ(g.x, -300);
-  // Extreme values from a damaged settings file do not overflow.
+  // Extreme values from a damaged settings file do not overflow; a window as wide as the
+  // screen that far left lies wholly off it.
   g = tessel_main_geometry(-2147483647, 0, 2147483647, 480, 1024, 768);
-  EXPECT_EQ(g.x, -2147483647);
+  EXPECT_EQ(g.x, HOST_DEFAULT_POS);
+  EXPECT_EQ(g.width, 1024);
   g = tessel_main_geometry(-2147483647, 0, 640, 480, 1024, 768);
   EXPECT_EQ(g.x, HOST_DEFAULT_POS);
 }

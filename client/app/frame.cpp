@@ -457,8 +457,9 @@ int tessel_layout(int width, int height) {
     else
       left = width - view_width;
     split = slider_limit(left, right, height);
-    // A hidden web pane's splitter stays where the user left it.
-    vslider_set(left, web_visible() ? right : vslider_webx());
+    // Without the web pane its splitter goes to the right edge with the view: left where it
+    // was, it would lie left of the tab splitter and squeeze the view when the pane is shown.
+    vslider_set(left, right);
   }
   // The chat line sits on the status bar, the console between it and the splitter.
   int chat_h = chat_view() ? chat_height() : 0;

@@ -225,8 +225,9 @@ bool advanced_validate(std::string& path, int* use_cd) {
 }
 
 void advanced_load() {
-  // The path may be 255 bytes: longer than the settings' usual text.
-  char stored[kPathMax + 1];
+  // The path may be 255 bytes: longer than the settings' usual text. One byte more is read so
+  // that a stored path that is too long is refused, not cut to a folder the user never named.
+  char stored[kPathMax + 2];
   ini_get(profile_path(), "advanced", "local_path", "", stored, sizeof stored);
   local_path = stored;
   local_cd = read("advanced", "cd");

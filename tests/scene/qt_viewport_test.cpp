@@ -166,4 +166,32 @@ TEST(QtViewportSurface, RgbBlocksBecomePaletteIndexesAndAreClipped) {
   v.put_rgb(0, 0, 1, 1, odd, 3);
 }
 
+
+// After the palette changes, colours drawn show as themselves (or as the nearest of the new
+// palette), never as the entry an earlier palette had them at.
+TEST(QtViewportSurface, ColoursAfterAPaletteChangeAreMatchedInTheNewPalette) {
+  app();
+  QWidget parent;
+  QtViewport v(&parent);
+  v.place(0, 0, 8, 8);
+  uint8_t a[768], b[768];
+  for (int i = 0; i < 256; ++i) {
+    a[3 * i] = b[3 * (255 - i)] = static_cast<uint8_t>(i);
+    a[3 * i + 1] = b[3 * (255 - i) + 1] = static_cast<uint8_t>(255 - i);
+    a[3 * i + 2] = b[3 * (255 - i) + 2] = 7;
+  }
+  // One colour of both palettes, one of neither: nearest to (103, 152, 7) in both.
+  const uint8_t drawn[6] = {40, 215, 7, 101, 150, 9};
+  auto shown = [&v](int x) { return v.image().pixel(x, 0) & 0xFFFFFFu; };
+  const uint8_t zero[4] = {};
+  for (int round = 0; round < 3; ++round) {
+    if (round == 1) v.set_palette(b);
+    if (round == 2) v.put_indexed(0, 1, 1, 1, zero, 1, a);  // a frame that brings its palette
+    if (round == 0) v.set_palette(a);
+    v.put_rgb(0, 0, 2, 1, drawn, 6);
+    EXPECT_EQ(qRgb(40, 215, 7) & 0xFFFFFFu, shown(0)) << "round " << round;
+    EXPECT_EQ(qRgb(103, 152, 7) & 0xFFFFFFu, shown(1)) << "round " << round;
+  }
+}
+
 }  // namespace

@@ -520,3 +520,36 @@ TEST_F(Self, WalkingAndGlidingCoverTheSameWayASecondAtAnyFrameRate) {
     EXPECT_NEAR(10 * (1 - std::pow(0.96, 20)), glided[i], 0.1) << kRates[i] << " frames a second";
   }
 }
+
+// Turning either way, by the arrows or by the mouse in mover mode, counts as turning for that
+// frame (the camera then draws at half size); a turn of 20 degrees a second or less, both
+// arrows at once or side-stepping does not.
+int mouse_turn = 0;
+TEST_F(Self, TurningEitherWayCountsAsTurningForTheFrame) {
+  self_hook.mouse_is_mover = [] { return 1; };
+  self_hook.mouse_delta = [](int* dx, int* dy) {
+    *dx = mouse_turn;
+    *dy = 0;
+  };
+  place(0.5, 1, 0.5, 0);
+  const struct {
+    std::vector<unsigned> keys;
+    int mouse;
+    bool shift, turning;
+  } cases[] = {{{VK_KEY_LEFT}, 0, false, true},  {{VK_KEY_RIGHT}, 0, false, true},
+               {{}, 21, false, true},            {{}, -21, false, true},
+               {{}, 20, false, false},           {{}, -20, false, false},
+               {{VK_KEY_LEFT, VK_KEY_RIGHT}, 0, false, false},
+               {{VK_KEY_RIGHT}, 0, true, false}, {{}, 0, false, false}};
+  for (const auto& c : cases) {
+    mouse_turn = c.mouse;
+    host_.set_key(VK_KEY_SHIFT, c.shift);
+    for (unsigned k : c.keys) hold(k);
+    frame(50);
+    EXPECT_EQ(c.turning, self_turning()) << "keys " << c.keys.size() << " mouse " << c.mouse
+                                         << (c.shift ? " shift" : "");
+    for (unsigned k : c.keys) key_up(k);
+    host_.set_key(VK_KEY_SHIFT, false);
+    frame(50);  // the Shift latch counts once more
+  }
+}

@@ -459,5 +459,70 @@ TEST_F(Sheet, TooLittleMemoryStopsTheStart) {
   EXPECT_EQ(1, boxes_with(100, msg(68)));
 }
 
+// A switch stored as some other number than 0 or 1 reads as its row says: the switches that
+// are on unless switched off are on at any value but 0, the others keep their default.
+TEST_F(Sheet, SwitchesHoldingOtherNumbersReadAsTheirRowsSay) {
+  ASSERT_TRUE(start("[general]\nsound=-3\nmusic=2\n[performance]\nurls=-2\navatars=-4\npanning=2\n"
+                    "[show]\ntoolbar=-2\nposition=-7\ncache=3\nweb=-5\nchat=-2\n[chat]\nballoons=-3\n"
+                    "logging=2\n"));
+  EXPECT_EQ(1, general_sound());
+  EXPECT_EQ(1, general_music());
+  EXPECT_EQ(1, sound_effects_on());
+  EXPECT_EQ(1, sound_music_on());
+  EXPECT_EQ(1, perform_urls());
+  EXPECT_EQ(100, dloptions_pictures());  // URL downloads on: the limits' own defaults
+  EXPECT_EQ(150, dloptions_audio());
+  EXPECT_TRUE(tessel_toolbar_shown());
+  for (const char* key : {"toolbar", "position", "cache", "web"}) EXPECT_EQ(1, show_setting(key)) << key;
+  EXPECT_EQ(0, show_setting("chat"));
+  EXPECT_EQ(1, perform_avatars());
+  EXPECT_EQ(0, perform_panning());
+  EXPECT_EQ(1, chat_balloons());
+  EXPECT_EQ(0, chat_logging());
+}
+
+// The mirror folder's path may be 255 bytes long; one byte more is refused, not cut to a
+// folder the user did not name.
+class MirrorPath : public Sheet {
+ protected:
+  // Two folders side by side, their paths 255 and 256 bytes long.
+  void make_folders() {
+    std::string parent = dir_.file("m");
+    ASSERT_EQ(0, mkdir(parent.c_str(), 0755));
+    ASSERT_LT(parent.size() + 1, 255u);
+    longest_ = parent + "/" + std::string(255 - parent.size() - 1, 'd');
+    over_ = longest_ + "d";
+    ASSERT_EQ(0, mkdir(longest_.c_str(), 0755));
+    ASSERT_EQ(0, mkdir(over_.c_str(), 0755));
+  }
+  // The path the program keeps after a start over this stored one ("" for none).
+  std::string kept_after_start(const std::string& stored) {
+    testutil::write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[advanced]\nlocal_path=" + stored + "\n");
+    if (!restart()) return "<no start>";
+    const char* kept = advanced_local_path();
+    return kept ? kept : "";
+  }
+  std::string longest_, over_;
+};
+
+TEST_F(MirrorPath, Of255BytesIsKeptAndOneByteMoreRefused) {
+  ASSERT_TRUE(start(kBase));
+  ASSERT_NO_FATAL_FAILURE(make_folders());
+  EXPECT_TRUE(advanced_store(longest_, 0));
+  EXPECT_EQ(longest_, ini()["advanced.local_path"]);
+  EXPECT_FALSE(advanced_store(over_, 0));
+  EXPECT_EQ(longest_, ini()["advanced.local_path"]);
+  ASSERT_NE(nullptr, advanced_local_path());
+  EXPECT_EQ(longest_, advanced_local_path());
+  EXPECT_EQ(longest_, kept_after_start(longest_));
+}
+
+// A stored path one byte too long is refused, even where a folder of its first 255 bytes exists.
+TEST_F(MirrorPath, StoredOneByteTooLongIsRefusedAtStart) {
+  ASSERT_TRUE(start(kBase));
+  ASSERT_NO_FATAL_FAILURE(make_folders());
+  EXPECT_EQ("", kept_after_start(over_));
+}
+
 }  // namespace
 }  // namespace settingstest

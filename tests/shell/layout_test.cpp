@@ -204,6 +204,28 @@ TEST_F(LayoutTest, DamagedLayoutValuesStartWithTheViewAndWindowInSight) {
   EXPECT_LE(profile_int("layout", "main_height"), free.height());
 }
 
+// A camera narrower than the view while the web pane is hidden puts the web splitter at the
+// right edge with the view; shown again at the same size, the pane opens there, at the
+// window's edge, and the view keeps its place beside the tab pane instead of being squeezed.
+TEST_F(LayoutTest, ShowingTheWebPaneAfterANarrowCameraKeepsTheViewBesideTheTabs) {
+  start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=0\n");
+  ASSERT_FALSE(web_visible());
+  Panes hidden = resize(14000, 600);
+  ASSERT_GT(hidden.view.width(), 100);
+  ASSERT_EQ(hidden.view.right(), 13999);
+  EXPECT_EQ(14000, profile_int("layout", "webx"));
+  EXPECT_EQ(vslider_tabx(), profile_int("layout", "tabx"));
+  command(130);
+  ASSERT_TRUE(web_visible());
+  settle();
+  Panes shown = panes();
+  EXPECT_EQ(hidden.tabs, shown.tabs);
+  EXPECT_EQ(hidden.view.x(), shown.view.x());
+  EXPECT_EQ(13980, vslider_webx());
+  EXPECT_EQ(shown.web.x(), shown.view.right() + 2);
+  EXPECT_EQ(QRect(13981, hidden.tabs.y(), 19, hidden.tabs.height()), shown.web);
+}
+
 }  // namespace
 
 namespace {

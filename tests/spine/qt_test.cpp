@@ -307,6 +307,63 @@ TEST(QtLoop, IdleFramesAreFewerThanTheScreensRefreshesAndStopWhileMinimised) {
 
 namespace {
 
+// Idle frames as they come, in nanoseconds of one clock; the program sent to the background
+// after the tenth and quit after ten more once back.
+struct Pacing {
+  QtHost* qt = nullptr;
+  QElapsedTimer clock;
+  std::vector<qint64> before, after;
+  bool back = false;
+  int in_background = 0;
+};
+Pacing* pacing = nullptr;
+void paced_frame() {
+  Pacing& p = *pacing;
+  if (!p.qt) return;
+  (p.back ? p.after : p.before).push_back(p.clock.nsecsElapsed());
+  if (!p.back && p.before.size() == 10) {
+    p.qt->set_foreground(false);
+    // Back after a few refreshes, from the running loop.
+    QTimer::singleShot(100, [] {
+      pacing->back = true;
+      pacing->qt->set_foreground(true);
+    });
+  }
+  if (!p.back && p.before.size() > 10) ++p.in_background;
+  if (p.after.size() == 10) p.qt->post_quit(0);
+}
+
+}  // namespace
+
+// Back in the foreground while its loop runs, the program draws idle frames again without
+// entering the loop anew; and no idle frame comes sooner than one refresh after the last.
+TEST(QtLoop, IdleFramesComeBackWithTheForegroundAndNeverComeEarly) {
+  app();
+  QtHost qt;
+  ASSERT_TRUE(qt.window_create("t", HostRect{0, 0, 300, 200}, 100, 100,
+                               [](const HostEvent&) -> long { return HOST_DEFAULT; }));
+  qt.window_show(HOST_SHOW_NORMAL);
+  Pacing p;
+  p.qt = &qt;
+  pacing = &p;
+  p.clock.start();
+  qt.set_idle(paced_frame);
+  // A cap only: the frames end the loop long before it.
+  QTimer::singleShot(20000, [&qt] { qt.post_quit(0); });
+  qt.run_loop();
+  qt.set_idle(nullptr);
+  p.qt = nullptr;
+  EXPECT_EQ(10u, p.before.size());
+  EXPECT_EQ(0, p.in_background);
+  ASSERT_EQ(10u, p.after.size()) << "idle frames did not come back with the foreground";
+  const qint64 period = static_cast<qint64>(1e9 / qt.refresh_rate());
+  for (const auto* run : {&p.before, &p.after})
+    for (size_t i = 1; i < run->size(); ++i)
+      EXPECT_GE((*run)[i] - (*run)[i - 1], period) << "frame " << i << " at " << qt.refresh_rate() << " Hz";
+}
+
+namespace {
+
 // Counts the paints a widget receives.
 class PaintCounter : public QObject {
  public:

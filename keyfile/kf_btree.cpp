@@ -809,6 +809,14 @@ void node_drop_file(int16_t host) {
 
 // ---------------------------------------------------------------- node allocation
 
+// Bytes a new node of a variable file skipped to start inside a block. They are free space,
+// given to the space index once the insertion that made the node is complete (space_add).
+struct Skipped {
+  int16_t file;
+  int32_t pos, total;
+};
+static std::vector<Skipped> skipped_pieces;
+
 static int16_t node_new(Fcb& m, bool leaf, Image& im) {
   Fcb& host = cur->files[m.host];
   Geometry g = geometry_of(m);
@@ -833,7 +841,9 @@ static int16_t node_new(Fcb& m, bool leaf, Image& im) {
   } else {
     // The system writes a file page by page and a kill can stop it between two, so a node
     // crossing a 4 KiB boundary can be left half old, half new. A new node starts inside
-    // one block; the bytes skipped become a piece allocated and never written.
+    // one block; the bytes skipped become a free piece. It reads free at once, so that a
+    // kill before it is indexed leaves space a later release merges back, never a record
+    // nothing points to.
     constexpr int64_t kBlock = 4096;
     const int64_t at = static_cast<int64_t>(host.h.logical_end) + 1 + 10;
     if (g.ns <= kBlock && at % kBlock + g.ns > kBlock) {
@@ -841,9 +851,10 @@ static int16_t node_new(Fcb& m, bool leaf, Image& im) {
       if (gap < 10) gap += static_cast<int32_t>(kBlock);
       int16_t e = grow_file(m, gap, 0, &skipped);
       if (e) return e;
-      VHeader v{kMarkUsed, gap, 0};
+      VHeader v{host.h.file_class == 2 ? kMarkFree2 : kMarkFree, gap, 0};
       e = page_write(host, skipped, &v, 10);
       if (e) return e;
+      skipped_pieces.push_back({host.number, skipped, gap});
     }
     int32_t piece = 0;
     int16_t e = grow_file(m, g.ns + 10, 0, &piece);
@@ -1520,7 +1531,18 @@ static void space_key(const Fcb& f, int32_t total, int32_t pos, uint8_t* k) {
 int16_t space_add(Fcb& f, int32_t total, int32_t pos) {
   uint8_t k[12];
   space_key(f, total, pos, k);
-  return add_key(f, k, pos, 0);
+  const size_t outer = skipped_pieces.size();
+  int16_t e = add_key(f, k, pos, 0);
+  // The pieces the new nodes of this insertion skipped, now that the tree is whole again;
+  // indexing them can make nodes, and pieces, of its own.
+  while (!e && skipped_pieces.size() > outer) {
+    const Skipped s = skipped_pieces.back();
+    skipped_pieces.pop_back();
+    if (s.file == f.number) e = space_add(f, s.total, s.pos);
+  }
+  // On failure they stay free and unindexed, as after a kill.
+  skipped_pieces.resize(std::min(skipped_pieces.size(), outer));
+  return e;
 }
 
 int16_t space_remove(Fcb& f, int32_t total, int32_t pos) {

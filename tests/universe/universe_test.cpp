@@ -417,7 +417,11 @@ TEST_F(UniverseTest, FailedConnectIsRetriedASecondLater) {
   uint16_t port = fake.port();
   dir = std::make_unique<ProgramDir>(ini_for(port));
   fake.command("quit");
-  sleep_ms(300);
+  // Its listener is gone once the fake has ended (its output closes).
+  ASSERT_TRUE(poll_until([&] {
+    fake.line(10);
+    return fake.ended();
+  }));
   ASSERT_EQ(0, universe_init());
   auto attempts_in = [](int frames) {
     int attempts = 0;

@@ -172,7 +172,7 @@ TEST_F(PeerChannel, LinesAreAcknowledgedAndShownOnceTheNameIsConfirmed) {
     frame(1);
     for (auto& d : peer.drain()) acks.push_back(d);
     return acks.size() >= 2;
-  }, 3000));
+  }, testutil::kWaitMs));
   EXPECT_EQ("0101", wtest::hex_of(acks[0]));
   EXPECT_EQ("0102", wtest::hex_of(acks[1]));
   // The name is not confirmed yet: nothing shown.

@@ -116,7 +116,7 @@ class Transfers {
     download_update();
     image_update();
   }
-  static bool run_until(const std::function<bool()>& done, int limit_ms = 15000) {
+  static bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return testutil::poll_until([&] {
       frame();
       return done();

@@ -96,8 +96,10 @@ class ObjectServer : public testutil::ChildProcess {
   ObjectServer(const std::string& dir, const std::string& log)
       : ChildProcess({"sh", "-c", "exec " + python() + " -u -m http.server 0 --bind 127.0.0.1 --directory " +
                                       shell_quote(dir) + " 2>>" + shell_quote(log)}) {
-    for (int i = 0; i < 50 && port_ == 0; ++i) {
-      std::string l = line(300);
+    // Its "port" line comes once it listens.
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(testutil::kWaitMs);
+    while (port_ == 0 && !ended() && std::chrono::steady_clock::now() < end) {
+      std::string l = line(1000);
       size_t at = l.find(" port ");
       if (at != std::string::npos) port_ = std::atoi(l.c_str() + at + 6);
     }
@@ -172,14 +174,14 @@ class ModelTest : public ::testing::Test {
     download_update();
     image_update();
   }
-  static bool run_until(const std::function<bool()>& done, int limit_ms = 20000) {
+  static bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return testutil::poll_until([&] {
       frame();
       return done();
     }, limit_ms);
   }
   // Frames until nothing is queued or converting any more.
-  static void settle(int limit_ms = 3000) {
+  static void settle(int limit_ms = testutil::kWaitMs) {
     int quiet = 0;
     testutil::poll_until([&] {
       frame();

@@ -357,7 +357,7 @@ TEST_F(ModelTest, ANewerFileWhileTexturesWaitIsBuiltOnlyWithAllItsTextures) {
     http_update();
     download_update();
     return m->fresh != 0;
-  }, 20000));
+  }, testutil::kWaitMs));
   texture_record* plank = texture_download("plank", nullptr, nullptr);
   ASSERT_TRUE(run_until([&] { return texture_ready(plank) != 0; }));
   settle(1000);

@@ -22,7 +22,7 @@ using testutil::fake_clock;
 using testutil::fake_now;
 using testutil::FakeClock;
 
-inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = testutil::kWaitMs) {
   return testutil::poll_until(step, limit_ms);
 }
 
@@ -41,10 +41,10 @@ class FakeServer : public testutil::FakeProcess {
  public:
   explicit FakeServer(const std::string& script_json)
       // python starts slowly on a loaded machine
-      : FakeProcess({"python3", fakes_dir() + "/fakeserver.py", script_json}, 30000) {}
+      : FakeProcess({"python3", fakes_dir() + "/fakeserver.py", script_json}, testutil::kWaitMs) {}
   uint16_t port_net() const { return htons(port()); }
   // Reads lines until one equals want (lines before it are kept in seen).
-  bool expect(const std::string& want, int limit_ms = 5000) {
+  bool expect(const std::string& want, int limit_ms = testutil::kWaitMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (std::chrono::steady_clock::now() < end) {
       std::string l = line(50);
@@ -55,7 +55,7 @@ class FakeServer : public testutil::FakeProcess {
     return false;
   }
   // Waits until a line with the prefix comes while step keeps running (the client is polled).
-  bool expect_while(const std::string& want, const std::function<void()>& step, int limit_ms = 5000) {
+  bool expect_while(const std::string& want, const std::function<void()>& step, int limit_ms = testutil::kWaitMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (std::chrono::steady_clock::now() < end) {
       step();
@@ -94,7 +94,7 @@ struct PlainListener {
     ::listen(fd, backlog);
   }
   ~PlainListener() { close(fd); }
-  int accept_one(int limit_ms = 5000) {
+  int accept_one(int limit_ms = testutil::kWaitMs) {
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, limit_ms) <= 0) return -1;
     return ::accept(fd, nullptr, nullptr);

@@ -20,7 +20,7 @@ int resets = 0;
 void count_reset() { ++resets; }
 
 // Polls until a message is complete (0) or an error other than 401 comes.
-int next_message(stream* s, int* length, int limit_ms = 15000) {
+int next_message(stream* s, int* length, int limit_ms = testutil::kWaitMs) {
   int r = NET_NOT_YET;
   poll_until([&] {
     r = stream_receive_message(s, length);

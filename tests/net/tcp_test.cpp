@@ -167,7 +167,7 @@ TEST_F(TcpTest, StreamKeepsFirstSendWhileConnectingAndRefusesTheSecond) {
   ASSERT_TRUE(poll_until([&] {
     stream_receive_message(s, &length);
     return s->pending == nullptr;
-  }, 10000));
+  }, testutil::kWaitMs));
   int server = full.listener.accept_one();
   ASSERT_GE(server, 0);
   auto got = read_all(server, 4, 500, [&] { stream_receive_message(s, &length); });

@@ -38,7 +38,7 @@ class AccountTest : public UniverseFixture {
 };
 
 TEST_F(AccountTest, ImmigrationStoresTheNewIdentityAndLogsInWithIt) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(IMMIGRATE_DIALOG, {type(IMMIGRATE_NAME, "carol"), type(IMMIGRATE_PASSWORD, "pw1"),
                                  type(IMMIGRATE_CONFIRM, "pw1"), type(IMMIGRATE_EMAIL, "c@x"), press(DIALOG_OK),
                                  dialogs.wait_until([](ScriptedView& v) { return v.ended(); })});
@@ -61,7 +61,7 @@ TEST_F(AccountTest, ImmigrationStoresTheNewIdentityAndLogsInWithIt) {
 }
 
 TEST_F(AccountTest, RefusedImmigrationStaysOpenAndStoresNothing) {
-  start("", "[citizen]\nname=keep\n");
+  ASSERT_NO_FATAL_FAILURE(start("", "[citizen]\nname=keep\n"));
   dialogs.add(IMMIGRATE_DIALOG,
               {type(IMMIGRATE_NAME, "bob"), type(IMMIGRATE_PASSWORD, "x"), type(IMMIGRATE_CONFIRM, "x"),
                press(DIALOG_OK), wait_status_not(IMMIGRATE_STATUS, "m66"), press(DIALOG_CANCEL)});
@@ -72,7 +72,7 @@ TEST_F(AccountTest, RefusedImmigrationStaysOpenAndStoresNothing) {
 }
 
 TEST_F(AccountTest, PasswordsDifferingOnlyInCaseAreRefusedBeforeSending) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(IMMIGRATE_DIALOG, {type(IMMIGRATE_NAME, "carol"), type(IMMIGRATE_PASSWORD, "Secret"),
                                  type(IMMIGRATE_CONFIRM, "secret"), press(DIALOG_OK), press(DIALOG_CANCEL)});
   EXPECT_EQ(1, immigrate(IMMIGRATE_MODE_NEW));
@@ -81,7 +81,7 @@ TEST_F(AccountTest, PasswordsDifferingOnlyInCaseAreRefusedBeforeSending) {
 }
 
 TEST_F(AccountTest, StrayImmigrationAnswerDoesNotTouchTheStoredIdentity) {
-  start("", "[citizen]\nname=keep\n");
+  ASSERT_NO_FATAL_FAILURE(start("", "[citizen]\nname=keep\n"));
   // An answer arrives while the dialog is open but before anything was sent from it.
   dialogs.add(IMMIGRATE_DIALOG, {[this](ScriptedView&) { inject(reply(0, 1, "")); },
                                  [this](ScriptedView&) { pump_for(150); }, press(DIALOG_CANCEL)});
@@ -91,8 +91,8 @@ TEST_F(AccountTest, StrayImmigrationAnswerDoesNotTouchTheStoredIdentity) {
 }
 
 TEST_F(AccountTest, AttributesAreShownAndChangedAndTheStoredPasswordFollows) {
-  start();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   auto ok_enabled = [](ScriptedView& v) { return v.control(DIALOG_OK).enabled; };
   dialogs.add(IMMIGRATE_ATTRIBUTES_DIALOG,
               {dialogs.wait_until(ok_enabled),
@@ -121,8 +121,8 @@ TEST_F(AccountTest, AttributesAreShownAndChangedAndTheStoredPasswordFollows) {
 }
 
 TEST_F(AccountTest, AttributesWithAWrongPasswordKeepOkDisabled) {
-  start();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   citizen_set_password("wrong");
   dialogs.add(IMMIGRATE_ATTRIBUTES_DIALOG,
               {wait_status_not(IMMIGRATE_STATUS, "m278"), press(DIALOG_OK), press(DIALOG_CANCEL)});
@@ -133,7 +133,7 @@ TEST_F(AccountTest, AttributesWithAWrongPasswordKeepOkDisabled) {
 }
 
 TEST_F(AccountTest, ResultTextsOfTheUniverseCodes) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   EXPECT_STREQ("m192 <m163>", immigrate_result_text(39, 76, "x"));
   EXPECT_STREQ("m94", immigrate_result_text(101, 76, "x"));
   EXPECT_STREQ("m201", immigrate_result_text(128, 139, "x"));
@@ -144,8 +144,8 @@ TEST_F(AccountTest, ResultTextsOfTheUniverseCodes) {
 }
 
 TEST_F(AccountTest, PrivilegeIsLookedUpGrantedAndKeptForTheNextRun) {
-  start();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   dialogs.add(PRIVILEGE_DIALOG,
               {check(PRIVILEGE_ENABLE, true), press(PRIVILEGE_ENABLE), type(PRIVILEGE_NAME, "bob"),
                type(PRIVILEGE_PASSWORD, "bobpriv"), press(DIALOG_OK),
@@ -179,8 +179,8 @@ TEST_F(AccountTest, PrivilegeIsLookedUpGrantedAndKeptForTheNextRun) {
 }
 
 TEST_F(AccountTest, WrongPrivilegePasswordLeavesTheUserLoggedInWithout) {
-  start();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   dialogs.add(PRIVILEGE_DIALOG,
               {check(PRIVILEGE_ENABLE, true), press(PRIVILEGE_ENABLE), type(PRIVILEGE_NAME, "bob"),
                type(PRIVILEGE_PASSWORD, "nope"), press(DIALOG_OK),
@@ -194,8 +194,8 @@ TEST_F(AccountTest, WrongPrivilegePasswordLeavesTheUserLoggedInWithout) {
 }
 
 TEST_F(AccountTest, UnknownPrivilegeHolderIsRefusedWithItsName) {
-  start();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   dialogs.add(PRIVILEGE_DIALOG,
               {check(PRIVILEGE_ENABLE, true), press(PRIVILEGE_ENABLE), type(PRIVILEGE_NAME, "nobody"),
                press(DIALOG_OK), wait_status_not(PRIVILEGE_STATUS, "m10 nobody"), press(DIALOG_CANCEL)});
@@ -205,8 +205,8 @@ TEST_F(AccountTest, UnknownPrivilegeHolderIsRefusedWithItsName) {
 }
 
 TEST_F(AccountTest, NumberAnswersForOtherNamesLeaveThePrivilegeAlone) {
-  start();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   // Nothing looked up: an answer for any name (even an empty one) is someone else's.
   inject(reply(0, 12, hex_string("") + hex_int32(5)));
   inject(reply(0, 12, hex_string("bob") + hex_int32(102)));
@@ -219,10 +219,10 @@ TEST_F(AccountTest, NumberAnswersForOtherNamesLeaveThePrivilegeAlone) {
 }
 
 TEST_F(AccountTest, UncheckingAnActivePrivilegeDropsIt) {
-  start("", "[privilege]\nprivilege=1\nid=102\nname=someone\n");
+  ASSERT_NO_FATAL_FAILURE(start("", "[privilege]\nprivilege=1\nid=102\nname=someone\n"));
   profile_set_encrypted_string("privilege", "password", "bobpriv");
   privilege_init();
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   ASSERT_EQ(102, privilege_number());
   dialogs.add(PRIVILEGE_DIALOG,
               {dialogs.wait_until([](ScriptedView& v) { return v.control(PRIVILEGE_NAME).text == "bob"; }),

@@ -52,8 +52,8 @@ class JoinTest : public UniverseFixture {
 
   // Alice on the client, bob on a plain socket.
   void start_both(const std::string& privacy = "") {
-    start("", privacy);
-    log_in("alice", "secret");
+    ASSERT_NO_FATAL_FAILURE(start("", privacy));
+    ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
     bob = std::make_unique<RawClient>(fake->port());
     ASSERT_TRUE(bob->ok());
     bob->login("bob", "hunter2");
@@ -77,7 +77,7 @@ class JoinTest : public UniverseFixture {
 };
 
 TEST_F(JoinTest, AnsweredRequestPutsTheUserHalfAUnitInFrontFacingThem) {
-  start_both();
+  ASSERT_NO_FATAL_FAILURE(start_both());
   ASSERT_EQ(0, join(102, "bob"));
   EXPECT_EQ("2b" + hex_int32(102), next_frame_of(43));
   std::string asked = bob->reply_of(16);
@@ -104,7 +104,7 @@ TEST_F(JoinTest, AnsweredRequestPutsTheUserHalfAUnitInFrontFacingThem) {
 }
 
 TEST_F(JoinTest, RefusalsAreToldByWhoRefused) {
-  start_both();
+  ASSERT_NO_FATAL_FAILURE(start_both());
   contacts = {102};
   ASSERT_EQ(0, join(102, "bob"));
   ASSERT_FALSE(bob->reply_of(16).empty());
@@ -142,7 +142,7 @@ TEST_F(JoinTest, RefusalsAreToldByWhoRefused) {
 
 TEST_F(JoinTest, UnansweredRequestTimesOutAndItsLateAnswerIsIgnored) {
   FakeClock clock;
-  start_both();
+  ASSERT_NO_FATAL_FAILURE(start_both());
   ASSERT_EQ(0, join(102, "bob"));
   ASSERT_FALSE(bob->reply_of(16).empty());
   fake_now += JOIN_TIMEOUT - 1;
@@ -159,7 +159,7 @@ TEST_F(JoinTest, UnansweredRequestTimesOutAndItsLateAnswerIsIgnored) {
 }
 
 TEST_F(JoinTest, BeingAskedAnswersAtOnceWithTheOwnPlace) {
-  start_both();
+  ASSERT_NO_FATAL_FAILURE(start_both());
   bob->send_request(43, RawClient::i32(101));
   // 1.2345 -> 1234 mm, -0.5 -> -500, 100 -> 100000; yaw 359.7 -> 3590.
   EXPECT_EQ(location_frame(0, 102, "Zeta", 1234, -500, 100000, 3590), next_frame_of(44));
@@ -171,7 +171,7 @@ TEST_F(JoinTest, BeingAskedAnswersAtOnceWithTheOwnPlace) {
 }
 
 TEST_F(JoinTest, PrivacyRefusesNobodyOrNonContacts) {
-  start_both("[privacy]\njoin=2\n");
+  ASSERT_NO_FATAL_FAILURE(start_both("[privacy]\njoin=2\n"));
   contacts = {102};
   bob->send_request(43, RawClient::i32(101));
   EXPECT_EQ(location_frame(250, 102, "", 0, 0, 0, 0), next_frame_of(44));
@@ -187,7 +187,7 @@ TEST_F(JoinTest, PrivacyRefusesNobodyOrNonContacts) {
 }
 
 TEST_F(JoinTest, InNoWorldAnAcceptedRequestGetsNoAnswer) {
-  start_both();
+  ASSERT_NO_FATAL_FAILURE(start_both());
   own_world = "";
   bob->send_request(43, RawClient::i32(101));
   for (auto& l : fake->collect(300, [] { universe_update(); })) EXPECT_NE(0u, l.rfind("frame 1 2c", 0)) << l;
@@ -196,8 +196,8 @@ TEST_F(JoinTest, InNoWorldAnAcceptedRequestGetsNoAnswer) {
 
 TEST_F(JoinTest, AskedRequestsQueueAndTheTypedWordsAnswerThemInTurn) {
   FakeClock clock;
-  start("", "[privacy]\nverify=1\n");
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start("", "[privacy]\nverify=1\n"));
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   EXPECT_EQ(0, join_answer("m101"));  // nothing asked
   inject(request_reply(102, "bob"));
   inject(request_reply(103, "carol"));
@@ -217,8 +217,8 @@ TEST_F(JoinTest, AskedRequestsQueueAndTheTypedWordsAnswerThemInTurn) {
 
 TEST_F(JoinTest, ExpiredRequestsAreDroppedUnansweredAndNotAskedAbout) {
   FakeClock clock;
-  start("", "[privacy]\nverify=1\n");
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start("", "[privacy]\nverify=1\n"));
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   inject(request_reply(102, "bob"));
   pump_for(100);
   fake_now += 20000;
@@ -237,7 +237,7 @@ TEST_F(JoinTest, ExpiredRequestsAreDroppedUnansweredAndNotAskedAbout) {
 }
 
 TEST_F(JoinTest, BadRepliesNeverCrashOrMove) {
-  start_both();  // bob is asked and never answers
+  ASSERT_NO_FATAL_FAILURE(start_both());  // bob is asked and never answers
   ASSERT_EQ(0, join(102, "bob"));
   // Truncated: the yaw is missing; then a name that claims more bytes than come.
   inject(reply(0, 17, hex_int32(102) + hex_string("Zeta") + hex_int32(1) + hex_int32(2) + hex_int32(3)));

@@ -78,6 +78,7 @@ class UniverseFixture : public ::testing::Test {
   void start(const std::string& config = kCitizens, const std::string& ini_extra = "",
              const std::vector<std::string>& extra = {}) {
     fake = std::make_unique<FakeUniverse>(config.empty() ? std::string(kCitizens) : config, extra);
+    ASSERT_NE(0, fake->port()) << "the fake universe never said it listens";
     dir = std::make_unique<ProgramDir>(ini_for(fake->port(), ini_extra));
     write_messages(dir->dir);
     immigrate_set_parent(nullptr);
@@ -176,14 +177,14 @@ class RawClient {
     (void)!write(fd_, out.data(), out.size());
   }
   // The next reply body (rc, code, fields) within ms; "" on time-out.
-  std::string next_reply(int ms = 5000) {
+  std::string next_reply(int ms = testutil::kWaitMs) {
     std::string len = read_exact(2, ms);
     if (len.size() < 2) return "";
     size_t n = (static_cast<uint8_t>(len[0]) << 8) | static_cast<uint8_t>(len[1]);
     return read_exact(n, ms);
   }
   // Waits for a reply of code, skipping others.
-  std::string reply_of(int code, int ms = 5000) {
+  std::string reply_of(int code, int ms = testutil::kWaitMs) {
     for (int i = 0; i < 20; ++i) {
       std::string r = next_reply(ms);
       if (r.size() < 2) return "";

@@ -35,7 +35,7 @@ class SignupTest : public UniverseFixture {
 };
 
 TEST_F(SignupTest, ChecksRefuseBadFormsBeforeAnythingIsSent) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   auto status_is = [](std::string want) {
     return [want](ScriptedView& v) { EXPECT_EQ(want, v.control(REGISTER_STATUS).text); };
   };
@@ -68,7 +68,7 @@ TEST_F(SignupTest, ChecksRefuseBadFormsBeforeAnythingIsSent) {
 }
 
 TEST_F(SignupTest, RegistrationGoesOutEncipheredAndTheNewCitizenLogsIn) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(REGISTER_DIALOG,
               then(filled("carol"), {press(DIALOG_OK),
                                      dialogs.wait_until([](ScriptedView& v) {
@@ -96,7 +96,7 @@ TEST_F(SignupTest, RegistrationGoesOutEncipheredAndTheNewCitizenLogsIn) {
 }
 
 TEST_F(SignupTest, RefusalCountsAFailureAndLetsTheUserTryAgain) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(REGISTER_DIALOG,
               then(filled("bob"), {press(DIALOG_OK), dialogs.wait_until([](ScriptedView& v) {
                                      return v.control(DIALOG_CANCEL).enabled;
@@ -111,7 +111,7 @@ TEST_F(SignupTest, RefusalCountsAFailureAndLetsTheUserTryAgain) {
 }
 
 TEST_F(SignupTest, WaitingShowsTheTimeThenLetsTheUserCancelAndALateAnswerIsTaken) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   // Between script steps no frame runs: the answer waits in the socket.
   dialogs.add(REGISTER_DIALOG,
               then(filled("dave"),
@@ -141,7 +141,7 @@ TEST_F(SignupTest, WaitingShowsTheTimeThenLetsTheUserCancelAndALateAnswerIsTaken
 }
 
 TEST_F(SignupTest, TenFailuresDisableOkOnTheNextOpening) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(REGISTER_DIALOG, {[](ScriptedView&) {
                                   for (int i = 0; i < 10; ++i) register_result(100, nullptr);
                                 },
@@ -158,8 +158,8 @@ TEST_F(SignupTest, TenFailuresDisableOkOnTheNextOpening) {
 }
 
 TEST_F(SignupTest, OfferedSignUpReplacesTheImmigrationDialog) {
-  start(R"({"citizens":[{"name":"alice","password":"secret","number":101}],"signup":1})");
-  log_in("alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"citizens":[{"name":"alice","password":"secret","number":101}],"signup":1})"));
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
   ASSERT_TRUE(universe_signup_offered());
   dialogs.add(REGISTER_DIALOG, {press(DIALOG_CANCEL)});
   EXPECT_EQ(1, immigrate(IMMIGRATE_MODE_NEW));

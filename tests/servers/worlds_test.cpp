@@ -118,8 +118,8 @@ class WorldsTest : public UniverseFixture {
 };
 
 TEST_F(WorldsTest, FirstShownFrameAsksAtOnceAndTheListFillsByName) {
-  start();
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(first_list());
   EXPECT_EQ("alpha:0:0 Beta:3:2 gamma:12:1 Zeta:3:1", list->names());
   EXPECT_EQ("m164 4", list->titles[0]);
   EXPECT_EQ("m165 18", list->titles[1]);
@@ -138,7 +138,7 @@ TEST_F(WorldsTest, FirstShownFrameAsksAtOnceAndTheListFillsByName) {
 }
 
 TEST_F(WorldsTest, HiddenPageAsksNothing) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(0, worlds_init());
   EXPECT_FALSE(list->shown);
   worlds_update();
@@ -146,8 +146,8 @@ TEST_F(WorldsTest, HiddenPageAsksNothing) {
 }
 
 TEST_F(WorldsTest, SortingByUsersKeepsEqualCountsInNameOrderAndIsStored) {
-  start();
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(first_list());
   worlds_list_column_click(1);
   EXPECT_EQ("gamma:12:1 Beta:3:2 Zeta:3:1 alpha:0:0", list->names());
   EXPECT_EQ(1, profile_int("layout", "world_sort"));
@@ -159,9 +159,9 @@ TEST_F(WorldsTest, SortingByUsersKeepsEqualCountsInNameOrderAndIsStored) {
 }
 
 TEST_F(WorldsTest, FiltersHideEmptyWorldsEvenTheCurrentOneAndClosedWorlds) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   current = "ALPHA";
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(first_list());
   EXPECT_EQ(WORLDS_IMAGE_CURRENT, list->rows[0].image);
   EXPECT_STREQ("alpha", worlds_marked());
   list->menu_answer = WORLDS_MENU_EMPTY;
@@ -189,9 +189,9 @@ TEST_F(WorldsTest, FiltersHideEmptyWorldsEvenTheCurrentOneAndClosedWorlds) {
 }
 
 TEST_F(WorldsTest, CurrentWorldMarkMovesAndSurvivesANewList) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   current = "zeta";
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(first_list());
   EXPECT_EQ("alpha:0:0 Beta:3:2 gamma:12:1 Zeta:3:3", list->names());
   // The world connection's hook is this module's.
   ASSERT_NE(nullptr, world_hook.worlds_mark_current);
@@ -212,8 +212,8 @@ TEST_F(WorldsTest, CurrentWorldMarkMovesAndSurvivesANewList) {
 }
 
 TEST_F(WorldsTest, ClickTeleportsOnlyWhileShownAndNotInKioskMode) {
-  start();
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(first_list());
   worlds_list_click();  // nothing selected
   list->select("gamma");
   worlds_list_click();
@@ -233,8 +233,8 @@ TEST_F(WorldsTest, ClickTeleportsOnlyWhileShownAndNotInKioskMode) {
 }
 
 TEST_F(WorldsTest, ChoosingAWorldAsksTheTeleportModuleForIt) {
-  start();
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(first_list());
   teleport_hooks saved = teleport_hook;
   teleport_hook = teleport_hooks{};
   teleport_reset_state();
@@ -251,7 +251,7 @@ TEST_F(WorldsTest, ChoosingAWorldAsksTheTeleportModuleForIt) {
 }
 
 TEST_F(WorldsTest, FocusTakenByTheListGoesBackOnTheNextFrame) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(0, worlds_init());
   worlds_list_focused();
   worlds_update();
@@ -260,7 +260,7 @@ TEST_F(WorldsTest, FocusTakenByTheListGoesBackOnTheNextFrame) {
 }
 
 TEST_F(WorldsTest, StoredLayoutIsRead) {
-  start("", "[layout]\nworld_name=120\nworld_users=40\nworld_sort=1\nshow_closed=0\nshow_empty=1\n");
+  ASSERT_NO_FATAL_FAILURE(start("", "[layout]\nworld_name=120\nworld_users=40\nworld_sort=1\nshow_closed=0\nshow_empty=1\n"));
   ASSERT_EQ(0, worlds_init());
   EXPECT_EQ(120, list->widths[0]);
   EXPECT_EQ(40, list->widths[1]);
@@ -270,8 +270,8 @@ TEST_F(WorldsTest, StoredLayoutIsRead) {
 }
 
 TEST_F(WorldsTest, BadListsNeverCrashAndRefusalsKeepTheList) {
-  start();
-  first_list();
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(first_list());
   // A refusal carries no list.
   inject(reply(3, 14, ""));
   pump_for(150);

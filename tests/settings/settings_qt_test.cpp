@@ -144,7 +144,7 @@ TEST_F(SettingsQt, DownloadsWindowShowsASlowTransferWhileItRuns) {
     if (!download_line(0, nullptr, label, sizeof label, &state) || !state || !*state) return false;
     // Past "connecting" (62) and "waiting for data" (27): bytes have come.
     return std::string(state) != msg(62) && std::string(state) != msg(27);
-  }, 20000));
+  }, testutil::kWaitMs));
   EXPECT_STREQ("bricks.jpg:", label);
   QtDownloadWindow* window = download_window();
   ASSERT_NE(nullptr, window);
@@ -167,7 +167,7 @@ TEST_F(SettingsQt, DownloadsWindowShowsASlowTransferWhileItRuns) {
     http_update();
     download_update();
     return status != 0;
-  }, 20000));
+  }, testutil::kWaitMs));
   EXPECT_EQ(419, status);
 }
 

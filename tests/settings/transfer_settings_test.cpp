@@ -48,7 +48,7 @@ class TransferSettings : public SettingsFixture {
       http_update();
       download_update();
       return done();
-    }, 20000);
+    }, testutil::kWaitMs);
   }
 };
 

@@ -105,7 +105,7 @@ TEST_F(FeaturesTest, ClearingTheObjectPasswordSendsItCleared) {
 
 TEST_F(FeaturesTest, WithoutRightsTheFeaturesAreShownButCannotBeChanged) {
   ASSERT_NO_FATAL_FAILURE(
-      enter(R"({"mode":"new","attributes":[[0,"Demo"],[8,"*"],[7,"1,2"],[3,"objects.example/x"]]})", 0));
+      ASSERT_NO_FATAL_FAILURE(enter(R"({"mode":"new","attributes":[[0,"Demo"],[8,"*"],[7,"1,2"],[3,"objects.example/x"]]})", 0)));
   ASSERT_FALSE(world_rights_flag());
   dialogs.add(WORLDOPTS_DIALOG, {[](ScriptedView& v) {
                 EXPECT_EQ("m315", v.title());

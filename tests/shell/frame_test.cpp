@@ -45,7 +45,7 @@ class FrameTest : public ShellTest {
 };
 
 TEST_F(FrameTest, ToolbarButtonsTipsAndTheirState) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   ASSERT_NE(bar(), nullptr);
   EXPECT_TRUE(bar()->isVisible());
   QToolButton* back = bar()->button(107);
@@ -67,7 +67,7 @@ TEST_F(FrameTest, ToolbarButtonsTipsAndTheirState) {
 }
 
 TEST_F(FrameTest, ShowToolbarHidesAndShowsItAndTheViewFollows) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   ASSERT_NE(bar(), nullptr);
   EXPECT_TRUE(menu_is_checked(129));
   int top = view()->y();
@@ -88,7 +88,7 @@ TEST_F(FrameTest, ShowToolbarHidesAndShowsItAndTheViewFollows) {
 }
 
 TEST_F(FrameTest, ChatSplitterDragStopsAboveTheStatusBar) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   int split = slider_position();
   int w = 0, h = 0;
   tessel_layout_size(&w, &h);
@@ -106,7 +106,7 @@ TEST_F(FrameTest, ChatSplitterDragStopsAboveTheStatusBar) {
 }
 
 TEST_F(FrameTest, TabSplitterGoesUpTo20PixelsFromTheRightWithoutAWebPane) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   int w = 0, h = 0;
   tessel_layout_size(&w, &h);
   int tabx = vslider_tabx();
@@ -124,7 +124,7 @@ TEST_F(FrameTest, TabSplitterGoesUpTo20PixelsFromTheRightWithoutAWebPane) {
 }
 
 TEST_F(FrameTest, TinyWindowsKeepEveryPaneInsideAndTheSplittersInOrder) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   for (int side : {60, 30, 8, 1}) {
     SCOPED_TRACE(side);
     tessel_layout(side, side);
@@ -146,7 +146,7 @@ TEST_F(FrameTest, TinyWindowsKeepEveryPaneInsideAndTheSplittersInOrder) {
 // Screenshots of the whole window at two sizes, with the worlds page listing the universe's
 // worlds, kept in the build tree.
 TEST_F(FrameTest, ScreenshotsAtTwoSizes) {
-  start_to_running("[layout]\ntabpage=0\nmain_width=640\nmain_height=480\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\ntabpage=0\nmain_width=640\nmain_height=480\n"));
   worlds_receive_list(0, {{"Veldara", 1, 14}, {"Harbour", 1, 3}, {"Quiet", 1, 0}});
   command(120);
   for (QSize size : {QSize(640, 480), QSize(900, 620)}) {
@@ -174,7 +174,7 @@ namespace {
 
 // The focus caption over the 3D view: a pale-yellow box with the text, kept inside the view.
 TEST_F(FrameTest, FocusCaptionIsPaintedInsideTheView) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   auto* w = static_cast<QtViewportWidget*>(view());
   ASSERT_NE(w, nullptr);
   // Pale yellow anywhere in the 6 x 4 block from (x, y) (the text's glyphs are black).

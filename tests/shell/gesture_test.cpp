@@ -56,7 +56,7 @@ class GestureTest : public ShellTest {
 
 TEST_F(GestureTest, ButtonsTakeLettersOfTheirOwnAndSitUnderTheToolbar) {
   citizen_set_number(101);
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   offer("wave = s1 wink = s2");
   gesture_set_reserved_shortcuts("");
   EXPECT_EQ(labels(), (std::vector<std::string>{"&WAVE", "W&INK"}));
@@ -84,7 +84,7 @@ TEST_F(GestureTest, ButtonsTakeLettersOfTheirOwnAndSitUnderTheToolbar) {
 
 TEST_F(GestureTest, AButtonOrItsLetterSetsTheOwnGesture) {
   citizen_set_number(101);
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   offer("wave = s1 wink = s2 dance = s3");
   gesture_set_reserved_shortcuts("");
   ASSERT_EQ(labels().size(), 3u);
@@ -102,7 +102,7 @@ TEST_F(GestureTest, AButtonOrItsLetterSetsTheOwnGesture) {
 }
 
 TEST_F(GestureTest, MoverModeHidesThePointerSteersAndGivesItBack) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   ASSERT_TRUE(mouse_is_picker());
   EXPECT_TRUE(toolbar_is_enabled(118));
   QCursor::setPos(QPoint(5, 7));

@@ -108,7 +108,7 @@ void expect_scaled(const Panes& a, int wa, const Panes& b, int wb) {
 }
 
 TEST_F(LayoutTest, GrowingTheWindowGrowsTheViewAndShrinkingItLosesNoShare) {
-  start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=0\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=0\n"));
   for (bool web : {false, true}) {
     SCOPED_TRACE(web ? "with the web pane" : "without the web pane");
     if (web) command(130);
@@ -137,7 +137,7 @@ TEST_F(LayoutTest, GrowingTheWindowGrowsTheViewAndShrinkingItLosesNoShare) {
 }
 
 TEST_F(LayoutTest, ADraggedSplitterGivesTheShareLaterSizesKeep) {
-  start_to_running("[layout]\nmain_width=960\nmain_height=480\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\nmain_width=960\nmain_height=480\n"));
   resize(960, 480);
   drag(vslider_tabx(), 300, 200);
   ASSERT_EQ(vslider_tabx(), 300);
@@ -153,7 +153,7 @@ TEST_F(LayoutTest, ADraggedSplitterGivesTheShareLaterSizesKeep) {
 // A view wider than the camera can be: the camera comes out smaller, and the view shrinks to
 // it without leaving its place beside the tab pane and the web pane.
 TEST_F(LayoutTest, ACameraSmallerThanTheViewKeepsTheViewBetweenItsNeighbours) {
-  start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=1\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=1\n"));
   ASSERT_TRUE(web_visible());
   Panes before = resize(960, 480);
   Panes wide = resize(14000, 600);
@@ -233,7 +233,7 @@ namespace {
 // The splitters beside the 3D view can be taken on every pixel of their bar, the view's own
 // sunken edge included: a press there starts the drag, not a click into the scene.
 TEST_F(LayoutTest, SplittersAreTakenOnTheViewsEdge) {
-  start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=1\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=1\n"));
   ASSERT_TRUE(web_visible());
   resize(960, 480);
   auto* s = dynamic_cast<QtViewport*>(viewport_surface());
@@ -275,7 +275,7 @@ namespace {
 // whole inside the control, beside no other, with its text in full, and the pages start
 // below the last row.
 TEST_F(LayoutTest, EveryTabIsInSightAtEveryPaneWidth) {
-  start_to_running("[layout]\nmain_width=960\nmain_height=480\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\nmain_width=960\nmain_height=480\n"));
   resize(960, 480);
   auto* tabs = qobject_cast<QtTabControl*>(child<QWidget>("Veldara Tab"));
   QWidget* page = child<QWidget>("Veldara Teleport List");

@@ -26,7 +26,7 @@ class LogoTest : public ShellTest {
 };
 
 TEST_F(LogoTest, SitsInTheTopRightCornerAndFollowsTheWidth) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   QtLogo* l = logo();
   ASSERT_NE(l, nullptr);
   EXPECT_TRUE(l->isVisible());
@@ -53,7 +53,7 @@ TEST_F(LogoTest, SitsInTheTopRightCornerAndFollowsTheWidth) {
 }
 
 TEST_F(LogoTest, TurnsEveryHundredMillisecondsWithoutAWorld) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   QtLogo* l = logo();
   ASSERT_NE(l, nullptr);
   ASSERT_TRUE(logo_busy());  // no world connection

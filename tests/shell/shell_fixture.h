@@ -58,7 +58,7 @@ class ShellTest : public SceneTest {
     splitter_view_qt_install(*qt_);
     worlds_list_qt_install(*qt_);
     teleport_tree_qt_install(*qt_);
-    link_driver("VXDL8D21");
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
   }
   void TearDown() override {
     stop();
@@ -93,7 +93,7 @@ class ShellTest : public SceneTest {
   void restart(const std::string& ini) {
     stop();
     app_reset_for_test();
-    start_to_running(ini);
+    ASSERT_NO_FATAL_FAILURE(start_to_running(ini));
   }
   void settle() {
     for (int i = 0; i < 3; ++i) {

@@ -160,7 +160,7 @@ class ShellFixture : public UniverseFixture {
   }
 
   // Frames of the task table's universe, telegram and contacts rows until pred holds.
-  static bool run_until(const std::function<bool()>& pred, int ms = 5000) {
+  static bool run_until(const std::function<bool()>& pred, int ms = testutil::kWaitMs) {
     return poll_until(
         [&] {
           universe_update();

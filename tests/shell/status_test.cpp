@@ -15,7 +15,7 @@ namespace {
 std::vector<int> bar_edges(QtStatusBar* bar) { return bar ? bar->edges() : std::vector<int>{}; }
 
 TEST_F(ShellTest, StatusBarSplitsItsWidthByWeight) {
-  start_to_running("[show]\ncache=0\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[show]\ncache=0\n"));
   ASSERT_EQ(status_count(), 0u);
   auto* bar = child<QtStatusBar>();
   ASSERT_NE(bar, nullptr);
@@ -47,7 +47,7 @@ TEST_F(ShellTest, StatusBarSplitsItsWidthByWeight) {
 }
 
 TEST_F(ShellTest, StatusBarSitsAtTheBottomInTheInterfaceFont) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   auto* bar = child<QtStatusBar>();
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(bar->isVisible());
@@ -65,7 +65,7 @@ TEST_F(ShellTest, StatusBarSitsAtTheBottomInTheInterfaceFont) {
 }
 
 TEST_F(ShellTest, ShowMenuPanesAppearAndGo) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   auto* bar = child<QtStatusBar>();
   ASSERT_NE(bar, nullptr);
   size_t before = status_count();
@@ -91,7 +91,7 @@ TEST_F(ShellTest, ShowMenuPanesAppearAndGo) {
 }
 
 TEST_F(ShellTest, WorldPaneFollowsTheSavedChoice) {
-  start_to_running("[show]\ncache=0\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[show]\ncache=0\n"));
   EXPECT_EQ(status_count(), 0u);
   restart("[show]\ncache=1\nvisibility=1\n");
   EXPECT_EQ(status_count(), 2u);

@@ -21,7 +21,7 @@ class TabTest : public ShellTest {
 };
 
 TEST_F(TabTest, PagesShareTheRectangleAndOneIsShown) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   ASSERT_NE(tabs(), nullptr);
   ASSERT_NE(worlds(), nullptr);
   ASSERT_NE(teleports(), nullptr);
@@ -54,7 +54,7 @@ TEST_F(TabTest, PagesShareTheRectangleAndOneIsShown) {
 }
 
 TEST_F(TabTest, StoredPageOpensAndNarrowTabsShowIconsOnly) {
-  start_to_running("[layout]\ntabpage=0\ntabx=80\nmain_width=640\nmain_height=480\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\ntabpage=0\ntabx=80\nmain_width=640\nmain_height=480\n"));
   ASSERT_NE(tabs(), nullptr);
   EXPECT_EQ(tab_current(), TAB_WORLDS);
   EXPECT_TRUE(worlds()->isVisible());
@@ -72,7 +72,7 @@ TEST_F(TabTest, StoredPageOpensAndNarrowTabsShowIconsOnly) {
 }
 
 TEST_F(TabTest, NotificationsReachOnlyTheSendingPage) {
-  start_to_running("[layout]\ntabpage=0\n");
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\ntabpage=0\n"));
   worlds_receive_list(0, {{"alpha", 1, 2}, {"beta", 1, 1}});
   ASSERT_EQ(worlds()->topLevelItemCount(), 2);
   worlds()->setCurrentItem(worlds()->topLevelItem(1));

@@ -196,7 +196,7 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   // Beside bob: no menu.
   {
     MenuAnswer none(0);
-    right_click(mx, my);
+    ASSERT_NO_FATAL_FAILURE(right_click(mx, my));
     step();
     EXPECT_FALSE(none.shown());
   }
@@ -204,7 +204,7 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   // On bob: his name, a separator, mute, contact and (with the eject right) eject.
   {
     MenuAnswer mute(AVATAR_MENU_MUTE);
-    right_click(hx, hy);
+    ASSERT_NO_FATAL_FAILURE(right_click(hx, hy));
     ASSERT_TRUE(mute.shown());
     ASSERT_EQ(5u, mute.items().size());
     EXPECT_EQ("bob", mute.items()[0].text);
@@ -218,7 +218,7 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   }
   EXPECT_TRUE(avatar_muted(2));
   // Muted: bob's answer shows in his balloon as muted and never in the console.
-  say("hello");
+  ASSERT_NO_FATAL_FAILURE(say("hello"));
   std::string muted_text = std::string("bob: ") + msg(249);
   ASSERT_TRUE(run_until([&] { return muted_text == balloon_text(bob->balloon_handle); }))
       << balloon_text(bob->balloon_handle);
@@ -228,19 +228,19 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   // Chosen again the mute item (checked now) lets him be heard.
   {
     MenuAnswer unmute(AVATAR_MENU_MUTE);
-    right_click(hx, hy);
+    ASSERT_NO_FATAL_FAILURE(right_click(hx, hy));
     ASSERT_TRUE(unmute.shown());
     ASSERT_NE(nullptr, unmute.item(AVATAR_MENU_MUTE));
     EXPECT_TRUE(unmute.item(AVATAR_MENU_MUTE)->checked);
   }
   EXPECT_FALSE(avatar_muted(2));
-  say("again");
+  ASSERT_NO_FATAL_FAILURE(say("again"));
   ASSERT_TRUE(run_until([this] { return console().find("bob:\tyou said: again") != std::string::npos; }));
 
   // Contact: the universe is asked for bob's number (36), then gets the addition (41).
   {
     MenuAnswer contact(AVATAR_MENU_CONTACT);
-    right_click(hx, hy);
+    ASSERT_NO_FATAL_FAILURE(right_click(hx, hy));
     ASSERT_TRUE(contact.shown());
   }
   EXPECT_EQ("2900000002", next_body(*universe_, "29"));
@@ -261,7 +261,7 @@ TEST_F(WorldAvatar, TheMenuOverAnAvatarMutesAddsAContactAndEjectsAndAGestureGoes
   closer.start();
   {
     MenuAnswer eject(AVATAR_MENU_EJECT);
-    right_click(hx, hy);
+    ASSERT_NO_FATAL_FAILURE(right_click(hx, hy));
     ASSERT_TRUE(eject.shown());
   }
   closer.stop();

@@ -45,7 +45,7 @@ inline std::unique_ptr<testutil::FakeProcess> start_fake(const std::string& scri
   const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
   std::vector<std::string> argv = {python, std::string(TESSEL_SOURCE_DIR) + "/tests/fakes/" + script, "--json", json};
   argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<testutil::FakeProcess>(argv, 10000,
+  return std::make_unique<testutil::FakeProcess>(argv, testutil::kWaitMs,
                                                  testutil::ChildOptions{false, {{"PYTHONDONTWRITEBYTECODE", "1"}}});
 }
 
@@ -116,7 +116,7 @@ class WorldChat : public SceneTest {
     QApplication::processEvents();
     tessel_frame();
   }
-  bool run_until(const std::function<bool()>& done, int limit_ms = 10000) {
+  bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return testutil::poll_until(
         [&] {
           step();

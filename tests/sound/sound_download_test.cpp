@@ -73,7 +73,7 @@ class SoundDownload : public SoundFixture {
     return true;
   }
   // Frames until done, with a wall-clock limit.
-  static bool run_until(const std::function<bool()>& done, int limit_ms = 15000) {
+  static bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return testutil::poll_until([&] {
       frame();
       return done();
@@ -91,7 +91,7 @@ int SoundDownload::counter_ = 0;
 
 TEST_F(SoundDownload, WaveInsideAZipArrivesAndPlays) {
   std::string wave = wave_bytes(2000);
-  serve_zip("sounds/Chime.zip", "chime.wav", wave);
+  ASSERT_NO_FATAL_FAILURE(serve_zip("sounds/Chime.zip", "chime.wav", wave));
   // Named without extension: keyed "Chime.wav", fetched as "Chime.zip", kept as "Chime".
   sound_download("Chime");
   const char* path = sound_entry_path("Chime");
@@ -150,8 +150,8 @@ TEST_F(SoundDownload, DamagedOrMissingSoundsStaySilent) {
 }
 
 TEST_F(SoundDownload, ResetWhileFetchingIgnoresTheLateArrival) {
-  serve_zip("sounds/bell.zip", "bell.wav", wave_bytes(500));
-  serve_zip("sounds/gong.zip", "gong.wav", wave_bytes(500));
+  ASSERT_NO_FATAL_FAILURE(serve_zip("sounds/bell.zip", "bell.wav", wave_bytes(500)));
+  ASSERT_NO_FATAL_FAILURE(serve_zip("sounds/gong.zip", "gong.wav", wave_bytes(500)));
   sound_download("bell.wav");
   std::string bell = sound_entry_path("bell.wav");
   // A new world before the file came: the entry that asked for it is gone.

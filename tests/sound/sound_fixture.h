@@ -51,7 +51,7 @@ class SoundFixture : public ::testing::Test {
     download_init();
     download_set_path(object_path().c_str());
     sound_hook = {};
-    place_self(0, 0, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(place_self(0, 0, 0, 0));
     sound_set_backend(&rec_);
     if (start_sound()) {
       ASSERT_EQ(sound_init(), 0);

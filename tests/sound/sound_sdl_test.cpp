@@ -47,7 +47,7 @@ TEST_F(SoundSdl, PlaysARealWaveToItsEnd) {
   EXPECT_TRUE(testutil::poll_until([] {
     sound_update();
     return !sound_effect_playing();
-  }, 5000));
+  }, testutil::kWaitMs));
   auto start = std::chrono::steady_clock::now();
   sound_term();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

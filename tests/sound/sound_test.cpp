@@ -178,13 +178,13 @@ TEST_F(SoundPosition, PanFollowsSideAndYaw) {
   EXPECT_EQ(low(v), 32563u);
   EXPECT_EQ(high(v), 26051u);
   // Turned toward it, it is centred.
-  place_self(0, 0, 0, 90);
+  ASSERT_NO_FATAL_FAILURE(place_self(0, 0, 0, 90));
   sound_update();
   v = rec_.wave_volumes.back();
   EXPECT_EQ(low(v), 29307u);
   EXPECT_EQ(high(v), 29307u);
   // Standing on it (same x and z, above it): no pan, d = 4.
-  place_self(4.5f, 2, 0, 90);
+  ASSERT_NO_FATAL_FAILURE(place_self(4.5f, 2, 0, 90));
   sound_update();
   v = rec_.wave_volumes.back();
   EXPECT_EQ(low(v), static_cast<uint32_t>(0.9 * 65535 * 20 / 24.0));
@@ -215,7 +215,7 @@ TEST_F(SoundPosition, NearestWaveIsTheLoopingSound) {
   EXPECT_EQ(rec_.loop, near_path);
   sound_update();
   EXPECT_EQ(rec_.count("loop_play"), 1);  // not restarted while it stays nearest
-  place_self(9, 0, 0, 0);
+  ASSERT_NO_FATAL_FAILURE(place_self(9, 0, 0, 0));
   sound_update();
   EXPECT_EQ(rec_.loop, far_path);
   // Effects switched off stop it at once.
@@ -260,7 +260,7 @@ TEST_F(SoundPosition, NearestMidiWithItsVolume) {
   uint32_t v = rec_.midi_volumes.back();
   EXPECT_EQ(low(v), 32563u);
   EXPECT_EQ(high(v), 26050u);
-  place_self(0, 0, 39, 0);
+  ASSERT_NO_FATAL_FAILURE(place_self(0, 0, 39, 0));
   sound_update();
   EXPECT_EQ(rec_.music, b);
   EXPECT_EQ(rec_.count("midi_close"), 1);

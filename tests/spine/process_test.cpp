@@ -74,13 +74,13 @@ TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
   write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
   pid_t first = launch({program()}, env(20000), home_.file("a"), home_.file("a/err"));
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, 15000))
+  ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, testutil::kWaitMs))
       << read_file(home_.file("a/err"));
   // The second start's command file, named relative to its own working directory.
   write_file(home_.file("b/go.cmd"), "teleport Remote 5N 5W, extra\n");
   auto begun = std::chrono::steady_clock::now();
   pid_t second = launch({program(), "go.cmd"}, env(20000), home_.file("b"), home_.file("b/err"));
-  int status = wait_for_exit(second, 10000);
+  int status = wait_for_exit(second, testutil::kWaitMs);
   auto took = std::chrono::steady_clock::now() - begun;
   EXPECT_EQ(status, 0) << read_file(home_.file("b/err"));
   EXPECT_LT(took, std::chrono::seconds(8));
@@ -88,17 +88,17 @@ TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
   EXPECT_NE(access(home_.file("b/tessel.log").c_str(), F_OK), 0);
   EXPECT_TRUE(wait_until(
       [&] { return contains(home_.file("a/tessel.log"), "cgi: teleport teleport Remote 5N 5W\n"); },
-      5000))
+      testutil::kWaitMs))
       << read_file(home_.file("a/tessel.log"));
   // The first one goes on running.
   EXPECT_EQ(wait_for_exit(first, 0), -1);
   kill(first, SIGTERM);
-  wait_for_exit(first, 5000);
+  wait_for_exit(first, testutil::kWaitMs);
 }
 
 TEST_F(Process, MissingIniShowsItsErrorBoxAndNoWindow) {
   pid_t p = launch({program()}, env(300), home_.file("a"), home_.file("a/err"));
-  EXPECT_EQ(wait_for_exit(p, 15000), 0);
+  EXPECT_EQ(wait_for_exit(p, testutil::kWaitMs), 0);
   std::string err = read_file(home_.file("a/err"));
   EXPECT_NE(err.find("[Error] The initialization file couldn't be located. Ensure the working "
                      "directory is set to where this program resides."),
@@ -111,7 +111,7 @@ TEST_F(Process, ScreenshotOfTheWaitingSplash) {
   std::vector<std::string> e = env(1000);
   e.push_back("TESSEL_SCREENSHOT=" + home_.file("shot.png"));
   pid_t p = launch({program()}, e, home_.file("a"), home_.file("a/err"));
-  EXPECT_EQ(wait_for_exit(p, 15000), 0) << read_file(home_.file("a/err"));
+  EXPECT_EQ(wait_for_exit(p, testutil::kWaitMs), 0) << read_file(home_.file("a/err"));
   QImage image(QString::fromStdString(home_.file("shot.png")));
   ASSERT_FALSE(image.isNull()) << read_file(home_.file("a/err"));
   // Only the splash box is up while the program waits for its universe.
@@ -132,15 +132,15 @@ TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
     unlink(home_.file("a/tessel.log").c_str());
     pid_t p = launch({program()}, e, home_.file("a"), home_.file("a/err"));
     ASSERT_GT(p, 0);
-    ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, 15000))
+    ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, testutil::kWaitMs))
         << read_file(home_.file("a/err"));
     ASSERT_TRUE(contains(home_.file("a/tessel.log"), "sound_init"));
     ASSERT_FALSE(contains(home_.file("a/tessel.log"), "waveOutGetNumDevs FAILED"));
     kill(p, sig);
-    int status = wait_for_exit(p, 10000);
+    int status = wait_for_exit(p, testutil::kWaitMs);
     if (status == -1) {
       kill(p, SIGKILL);
-      wait_for_exit(p, 5000);
+      wait_for_exit(p, testutil::kWaitMs);
     }
     EXPECT_EQ(status, 0) << "signal " << sig;
     EXPECT_TRUE(contains(home_.file("a/tessel.log"), "tessel_shutdown")) << read_file(home_.file("a/tessel.log"));

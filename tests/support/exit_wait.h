@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/test_util.h"
+
 namespace testutil {
 
 // Waits up to ms for the process; its exit status (128 + the signal when a signal ended it),

@@ -84,6 +84,12 @@ inline void spit(const std::string& path, const std::vector<uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The longest a test waits for something it expects: a fake's "port" line (it listens by
+// then), a reply, a state. A passing test stops as soon as the event comes, so only a failing
+// one pays for the cap; it is long because a machine loaded to three times its cores can hold
+// a process back for many seconds.
+inline constexpr int kWaitMs = 60000;
+
 // The clock the code under test reads; atomic because server threads may read it too.
 inline std::atomic<uint32_t> fake_now{1000};
 inline uint32_t fake_clock() { return fake_now.load(); }
@@ -101,7 +107,7 @@ struct FakeClock {
 };
 
 // Repeats step until it returns true or the wall-clock limit passes.
-inline bool poll_until(const std::function<bool()>& step, int limit_ms) {
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = kWaitMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   while (std::chrono::steady_clock::now() < end) {
     if (step()) return true;
@@ -168,7 +174,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Next output line (also kept in lines), or "" after limit_ms (0: only what has come).
-  std::string line(int limit_ms = 5000) {
+  std::string line(int limit_ms = kWaitMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     for (;;) {
       size_t nl = buffer_.find('\n');
@@ -209,10 +215,11 @@ class ChildProcess {
   std::string buffer_;
 };
 
-// A fake server whose first output line is "port N"; later lines report what it saw.
+// A fake server whose first output line is "port N", printed once it listens; later lines
+// report what it saw. port() is 0 when that line did not come.
 class FakeProcess : public ChildProcess {
  public:
-  FakeProcess(std::vector<std::string> argv, int start_limit_ms, const ChildOptions& options = {})
+  FakeProcess(std::vector<std::string> argv, int start_limit_ms = kWaitMs, const ChildOptions& options = {})
       : ChildProcess(std::move(argv), options) {
     std::string first = line(start_limit_ms);
     if (first.rfind("port ", 0) == 0) port_ = static_cast<uint16_t>(std::stoi(first.substr(5)));
@@ -220,7 +227,7 @@ class FakeProcess : public ChildProcess {
   uint16_t port() const { return port_; }
 
   // Runs step until a line starting with prefix comes; returns it ("" on time-out).
-  std::string wait_for(const std::string& prefix, const std::function<void()>& step, int limit_ms = 5000) {
+  std::string wait_for(const std::string& prefix, const std::function<void()>& step, int limit_ms = kWaitMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (std::chrono::steady_clock::now() < end) {
       if (step) step();

@@ -21,7 +21,7 @@ std::vector<std::string> fake_argv(const std::string& script, const std::string&
 }
 
 std::unique_ptr<testutil::FakeProcess> start_fake(const std::string& script, const std::string& json) {
-  return std::make_unique<testutil::FakeProcess>(fake_argv(script, json), 10000,
+  return std::make_unique<testutil::FakeProcess>(fake_argv(script, json), testutil::kWaitMs,
                                                  testutil::ChildOptions{false, {{"PYTHONDONTWRITEBYTECODE", "1"}}});
 }
 
@@ -99,7 +99,7 @@ class Chain : public TeleportFixture {
     teleport_update();
   }
 
-  bool run_until(const std::function<bool()>& done, int limit_ms = 8000) {
+  bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return testutil::poll_until(
         [&] {
           frame();
@@ -143,7 +143,7 @@ class Chain : public TeleportFixture {
 };
 
 TEST_F(Chain, TheDefaultStartWorldIsEnteredSilently) {
-  start("demo", {"demo"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}));
   self_set_position(7, 3, -4, 80);
   ASSERT_TRUE(run_until([this] { return entered("demo"); })) << "stage " << teleport_stage();
   // The chain's own teleport goes to the origin and is the run's first: no sound.
@@ -158,7 +158,7 @@ TEST_F(Chain, TheDefaultStartWorldIsEnteredSilently) {
 }
 
 TEST_F(Chain, APendingCommandGoesBeforeHomeAndTheDefaultWorld) {
-  start("other", {"demo", "other"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("other", {"demo", "other"}, {}));
   profile_set_string("start", "world", "other");
   profile_set_string("start", "location", "9N 9W");
   testutil::write_file(dir + "/go.txt", "teleport demo 2N 3W 1.5a 90\nsecond line\n");
@@ -173,7 +173,7 @@ TEST_F(Chain, APendingCommandGoesBeforeHomeAndTheDefaultWorld) {
 }
 
 TEST_F(Chain, HomeGoesBeforeTheDefaultWorld) {
-  start("demo", {"demo", "home"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo", "home"}, {}));
   profile_set_string("start", "world", "home");
   profile_set_string("start", "location", "4.0S 6.5E 2.0a 180");
   ASSERT_TRUE(run_until([this] { return entered("home"); })) << "stage " << teleport_stage();
@@ -183,7 +183,7 @@ TEST_F(Chain, HomeGoesBeforeTheDefaultWorld) {
 }
 
 TEST_F(Chain, AFailingHomeFallsToTheDefaultWorldWithABox) {
-  start("demo", {"demo"}, {"closed"});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {"closed"}));
   profile_set_string("start", "world", "closed");
   profile_set_string("start", "location", "1N 1W");
   ASSERT_TRUE(run_until([this] { return entered("demo"); })) << "stage " << teleport_stage();
@@ -194,7 +194,7 @@ TEST_F(Chain, AFailingHomeFallsToTheDefaultWorldWithABox) {
 }
 
 TEST_F(Chain, AnUnknownHomeShowsTheWorldErrorText) {
-  start("demo", {"demo"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}));
   profile_set_string("start", "world", "nowhere");
   ASSERT_TRUE(run_until([this] { return entered("demo"); })) << "stage " << teleport_stage();
   // The universe does not know the world (its code 6).
@@ -202,20 +202,20 @@ TEST_F(Chain, AnUnknownHomeShowsTheWorldErrorText) {
 }
 
 TEST_F(Chain, AFailingDefaultWorldFallsToTheBuiltInWorldWithoutABox) {
-  start("closed", {"tz"}, {"closed"});
+  ASSERT_NO_FATAL_FAILURE(start("closed", {"tz"}, {"closed"}));
   ASSERT_TRUE(run_until([this] { return entered("tz"); })) << "stage " << teleport_stage();
   EXPECT_TRUE(boxes.boxes().empty());
   EXPECT_FALSE(boxes.quit_posted());
 }
 
 TEST_F(Chain, WithoutADefaultWorldTheBuiltInWorldIsNext) {
-  start("", {"tz"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("", {"tz"}, {}));
   ASSERT_TRUE(run_until([this] { return entered("tz"); })) << "stage " << teleport_stage();
   EXPECT_TRUE(boxes.boxes().empty());
 }
 
 TEST_F(Chain, AFailingBuiltInWorldEndsTheProgram) {
-  start("gone", {}, {"tz"});
+  ASSERT_NO_FATAL_FAILURE(start("gone", {}, {"tz"}));
   ASSERT_TRUE(run_until([this] { return boxes.quit_posted(); })) << "stage " << teleport_stage();
   EXPECT_EQ(std::vector<std::string>{"m184"}, box_texts());
   EXPECT_EQ(TELEPORT_STAGE_BUILT_IN, teleport_stage());
@@ -223,7 +223,7 @@ TEST_F(Chain, AFailingBuiltInWorldEndsTheProgram) {
 }
 
 TEST_F(Chain, AFailingHomeWithoutADefaultWorldStopsAtTheOrigin) {
-  start("", {}, {"closed"});
+  ASSERT_NO_FATAL_FAILURE(start("", {}, {"closed"}));
   profile_set_string("start", "world", "closed");
   self_set_position(5, 5, 5, 5);
   ASSERT_TRUE(run_until([this] { return !boxes.boxes().empty(); }));
@@ -235,7 +235,7 @@ TEST_F(Chain, AFailingHomeWithoutADefaultWorldStopsAtTheOrigin) {
 }
 
 TEST_F(Chain, Code212IsRetriedUntilTheWorldIsEntered) {
-  start("demo", {"demo"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}));
   frame();
   ASSERT_TRUE(teleport_pending());
   // The universe's answer for the lookup in flight: the world is being started.
@@ -253,7 +253,7 @@ TEST_F(Chain, Code212IsRetriedUntilTheWorldIsEntered) {
 }
 
 TEST_F(Chain, A401IsWaitedOut) {
-  start("demo", {"demo"}, {}, "mute");
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}, "mute"));
   for (int i = 0; i < 200; ++i) {
     frame();
     usleep(1000);
@@ -265,7 +265,7 @@ TEST_F(Chain, A401IsWaitedOut) {
 }
 
 TEST_F(Chain, AFailedTeleportInAWorldGoesBackToThePlaceLeft) {
-  start("demo", {"demo"}, {"closed"});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {"closed"}));
   ASSERT_TRUE(run_until([this] { return entered("demo"); }));
   self_set_position(12, 1, 8, 30);
   camera_track_self(0);
@@ -280,7 +280,7 @@ TEST_F(Chain, AFailedTeleportInAWorldGoesBackToThePlaceLeft) {
 }
 
 TEST_F(Chain, AFailedTeleportWithNoPlaceToGoBackToEndsTheProgram) {
-  start("demo", {"demo"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}));
   ASSERT_TRUE(run_until([this] { return entered("demo"); }));
   teleport("nowhere", 0, 0, 0, 0, 0);
   ASSERT_TRUE(run_until([this] { return boxes.quit_posted(); }));
@@ -289,7 +289,7 @@ TEST_F(Chain, AFailedTeleportWithNoPlaceToGoBackToEndsTheProgram) {
 }
 
 TEST_F(Chain, AWorldNameTheConnectionRefusesIsAFailureNotAnArrival) {
-  start("demo", {"demo"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}));
   ASSERT_TRUE(run_until([this] { return entered("demo"); }));
   teleport_allow_within_world();
   self_set_position(3, 0, 3, 0);
@@ -303,7 +303,7 @@ TEST_F(Chain, AWorldNameTheConnectionRefusesIsAFailureNotAnArrival) {
 
 TEST_F(Chain, ARememberedPlaceInAWorldThatForbidsTeleportsLandsAtTheOrigin) {
   extra_attributes = R"(,[33,"N"],[14,"N"])";
-  start("demo", {"demo"}, {});
+  ASSERT_NO_FATAL_FAILURE(start("demo", {"demo"}, {}));
   // The attributes follow the login's answer.
   ASSERT_TRUE(run_until([this] { return entered("demo") && std::string(world_title()) == "Demo World"; }));
   EXPECT_FALSE(teleport_within_world_allowed());

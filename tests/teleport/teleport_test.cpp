@@ -151,7 +151,7 @@ TEST_F(Teleport, AbsentFileIsAnEmptyList) {
 }
 
 TEST_F(Teleport, AnUnwritableFileKeepsTheListAndTheOldFile) {
-  init_with("a 1.0N 1.0W 0.0a 0:First\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("a 1.0N 1.0W 0.0a 0:First\n"));
   // Nothing can be written beside the file.
   std::filesystem::create_directory(dir + "/teleport.txt.new");
   tree->answer = TELEPORT_MENU_DELETE;
@@ -233,7 +233,7 @@ TEST_F(Teleport, HomeIsSetFromTheOwnPlaceAndPostedAsACommand) {
   teleport_init();
   EXPECT_EQ(0, teleport_home());
   EXPECT_TRUE(recorded.posts.empty());
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   self_set_position(-3, 1.5, 12.25, -45);
   teleport_set_home();
   EXPECT_STREQ("demo", profile_string("start", "world"));
@@ -247,7 +247,7 @@ TEST_F(Teleport, HomeIsSetFromTheOwnPlaceAndPostedAsACommand) {
 
 TEST_F(Teleport, TheDialogPostsWhatWasTyped) {
   teleport_init();
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   ScriptedDialogs dialogs;
   dialogs.add(TELEPORT_DIALOG, {[](ScriptedView& v) {
                 EXPECT_EQ("m434", v.title());
@@ -276,8 +276,8 @@ TEST_F(Teleport, TheDialogPostsWhatWasTyped) {
 }
 
 TEST_F(Teleport, RememberingAddsANewestEntryAndRewritesTheFile) {
-  init_with("demo 1.0N 1.0W 0.0a 0:Zebra\n");
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(init_with("demo 1.0N 1.0W 0.0a 0:Zebra\n"));
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   self_set_position(2, 0.5, -3, 180);
   ScriptedDialogs dialogs;
   std::string offered;
@@ -303,7 +303,7 @@ TEST_F(Teleport, RememberingAddsANewestEntryAndRewritesTheFile) {
 // ---- the tree ------------------------------------------------------------------------------
 
 TEST_F(Teleport, TheTreeIsSortedByLabelAndALeftClickPostsThePlace) {
-  init_with("a 1N 1W 0a 0:pear\nb 2N 2W 0a 0:Apple\nc 3N 3W 0a 0:mango\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("a 1N 1W 0a 0:pear\nb 2N 2W 0a 0:Apple\nc 3N 3W 0a 0:mango\n"));
   EXPECT_EQ((std::vector<std::string>{"Apple", "mango", "pear"}), tree->texts());
   EXPECT_EQ((std::vector<bool>{false, true}), tree->redraw);
   intptr_t mango = tree->handle_of("mango");
@@ -317,7 +317,7 @@ TEST_F(Teleport, TheTreeIsSortedByLabelAndALeftClickPostsThePlace) {
 }
 
 TEST_F(Teleport, TheMenuGreysItemCommandsOffAnItemAndFollowsTheHistory) {
-  init_with("a 1N 1W 0a 0:one\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("a 1N 1W 0a 0:one\n"));
   tree->answer = 0;
   teleport_tree_right_down(0);
   teleport_tree_right_up();
@@ -334,7 +334,7 @@ TEST_F(Teleport, TheMenuGreysItemCommandsOffAnItemAndFollowsTheHistory) {
   teleport_tree_right_up();
   for (int id : {100, 101, 102}) EXPECT_TRUE(tree->enabled(id)) << id;
   // With a place left behind, Back is offered.
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   teleport(nullptr, 0, 0, 0, 0, 1);
   teleport_tree_right_up();
   EXPECT_TRUE(tree->enabled(TELEPORT_MENU_BACK));
@@ -342,7 +342,7 @@ TEST_F(Teleport, TheMenuGreysItemCommandsOffAnItemAndFollowsTheHistory) {
 }
 
 TEST_F(Teleport, DeletingUnlinksRefillsAndSaves) {
-  init_with("a 1N 1W 0a 0:one\nb 2N 2W 0a 0:two\nc 3N 3W 0a 0:three\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("a 1N 1W 0a 0:one\nb 2N 2W 0a 0:two\nc 3N 3W 0a 0:three\n"));
   tree->answer = TELEPORT_MENU_DELETE;
   teleport_tree_right_down(tree->handle_of("two"));
   teleport_tree_right_up();
@@ -356,7 +356,7 @@ TEST_F(Teleport, DeletingUnlinksRefillsAndSaves) {
 }
 
 TEST_F(Teleport, RenamingOnlyFromTheMenuWhileShownEnterKeepsEscapeDiscards) {
-  init_with("a 1N 1W 0a 0:one\nb 2N 2W 0a 0:two\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("a 1N 1W 0a 0:one\nb 2N 2W 0a 0:two\n"));
   intptr_t two = tree->handle_of("two");
   // Hidden page: the edit does not start.
   tree->answer = TELEPORT_MENU_RENAME;
@@ -387,7 +387,7 @@ TEST_F(Teleport, RenamingOnlyFromTheMenuWhileShownEnterKeepsEscapeDiscards) {
 }
 
 TEST_F(Teleport, TheDialogFromTheMenuIsPrefilledFromThePlace) {
-  init_with("demo 1.0N 2.0W 0.5a 90:spot\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("demo 1.0N 2.0W 0.5a 90:spot\n"));
   ScriptedDialogs dialogs;
   dialogs.add(TELEPORT_DIALOG, {[](ScriptedView& v) {
                 EXPECT_EQ("demo", v.control(TELEPORT_WORLD).text);
@@ -409,7 +409,7 @@ TEST_F(Teleport, TheDialogFromTheMenuIsPrefilledFromThePlace) {
 }
 
 TEST_F(Teleport, AViewThatGoesIsForgotten) {
-  init_with("a 1N 1W 0a 0:one\n");
+  ASSERT_NO_FATAL_FAILURE(init_with("a 1N 1W 0a 0:one\n"));
   delete tree;
   tree = nullptr;
   teleport_show();
@@ -429,7 +429,7 @@ class History : public Teleport {
   }
   // In "demo" with the start-up chain past its first stage (a home was posted).
   void start_in_demo() {
-    be_in("demo");
+    ASSERT_NO_FATAL_FAILURE(be_in("demo"));
     teleport_allow_within_world();
     profile_set_string("start", "world", "demo");
     teleport_update();
@@ -453,7 +453,7 @@ TEST_F(History, EmptyUntilTheFirstTeleportWithHistoryInAWorld) {
   EXPECT_EQ(0, history_count());
   EXPECT_FALSE(history_can_back());
   EXPECT_EQ(0, history_back());
-  start_in_demo();
+  ASSERT_NO_FATAL_FAILURE(start_in_demo());
   self_set_position(3, 1, 4, 50);
   teleport(nullptr, 9, 0, 9, 0, 1);
   ASSERT_EQ(2, history_count());
@@ -472,7 +472,7 @@ TEST_F(History, EmptyUntilTheFirstTeleportWithHistoryInAWorld) {
 }
 
 TEST_F(History, BackAndForwardRestoreCameraAndFlying) {
-  start_in_demo();
+  ASSERT_NO_FATAL_FAILURE(start_in_demo());
   self_set_position(1, 0, 1, 0);
   go(2, 2, true, true);    // leaves 1,1 in third person, flying
   go(3, 3, false, false);  // leaves 2,2 in first person, walking
@@ -508,7 +508,7 @@ TEST_F(History, BackAndForwardRestoreCameraAndFlying) {
 }
 
 TEST_F(History, ATeleportAfterGoingBackDiscardsNewerEntries) {
-  start_in_demo();
+  ASSERT_NO_FATAL_FAILURE(start_in_demo());
   go(2, 2, false, false);
   go(3, 3, false, false);
   go(4, 4, false, false);

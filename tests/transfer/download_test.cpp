@@ -91,7 +91,18 @@ class DownloadTest : public ::testing::Test {
     http_update();
     download_update();
   }
-  static bool run_until(const std::function<bool()>& done, int limit_ms = 15000) {
+  // Frames until the odd server says it holds a request whose path ends with tail.
+  static bool held(const std::string& tail) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(testutil::kWaitMs);
+    while (std::chrono::steady_clock::now() < end) {
+      frame();
+      std::string l = odd_->line(5);
+      if (l.rfind("held ", 0) == 0 && l.size() >= tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0)
+        return true;
+    }
+    return false;
+  }
+  static bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return poll_until([&] {
       frame();
       return done();
@@ -218,8 +229,7 @@ TEST_F(DownloadTest, StallsAreRetriedThenFail) {
   ASSERT_NE(download_file("flaky", "2/700/twice", 1, record, &recovered), nullptr);
   for (int attempt = 0; attempt < 2; ++attempt) {
     // The stalled connection must have reached the server before the clock moves.
-    frame();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(held("/flaky/2/700/twice")) << "attempt " << attempt;
     clock.advance(30001);
     frame();
   }
@@ -276,7 +286,7 @@ TEST_F(DownloadTest, ThreeAtOnceTheRestByScore) {
     int done = 0;
     for (Job& j : jobs) done += j.result.count;
     return done == 6;
-  }, 20000));
+  }, testutil::kWaitMs));
   ASSERT_EQ(started.size(), 6u);
   // The waiting ones started best score first: c (26), e (21), a (11).
   EXPECT_EQ(std::vector<std::string>(started.begin() + 3, started.end()),

@@ -61,7 +61,7 @@ class HttpTest : public ::testing::Test {
     return r;
   }
   // Waits for the worker to end and returns the final state.
-  int finish(http_request* r, int limit_ms = 10000) {
+  int finish(http_request* r, int limit_ms = testutil::kWaitMs) {
     poll_until([&] { return http_rc(r) != HTTP_RUNNING; }, limit_ms);
     return http_rc(r);
   }
@@ -158,7 +158,7 @@ TEST_F(HttpTest, ARefusedConnectIsTriedAgain) {
   ASSERT_EQ(listen(fd, 4), 0);
   std::thread server([fd] {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return;
+    if (poll(&p, 1, testutil::kWaitMs) != 1) return;
     int c = accept(fd, nullptr, nullptr);
     if (c < 0) return;
     std::string request;
@@ -355,7 +355,7 @@ TEST_F(HttpTest, StallIsMarkedAndTheWorkerEnds) {
   clock.advance(1);
   http_update();
   EXPECT_EQ(http_rc(r), HTTP_TIMED_OUT);
-  EXPECT_TRUE(poll_until([] { return http_busy() == 0; }, 5000));
+  EXPECT_TRUE(poll_until([] { return http_busy() == 0; }, testutil::kWaitMs));
   EXPECT_EQ(http_rc(r), HTTP_TIMED_OUT);
 }
 

@@ -15,7 +15,8 @@ Paths:
   /redirect/N        302 to /length/N
   /echo              the request's header lines as the body
   /flaky/K/N/...     the first K requests of this exact path stall, later ones get N bytes
-Body byte i is i % 251. The first line on stdout is "PORT <n>".
+Body byte i is i % 251. The first line on stdout is "PORT <n>", once it listens; then
+"held PATH" for each flaky request it holds.
 """
 import socket
 import socketserver
@@ -118,6 +119,7 @@ class Handler(socketserver.BaseRequestHandler):
                 COUNTS[path] = COUNTS.get(path, 0) + 1
                 seen = COUNTS[path]
             if seen <= int(args[0]):
+                print("held %s" % path, flush=True)
                 self.hold()
             else:
                 n = int(args[1])

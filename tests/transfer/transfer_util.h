@@ -46,7 +46,7 @@ using testutil::fake_clock;
 using testutil::fake_now;
 using testutil::FakeClock;
 
-inline bool poll_until(const std::function<bool()>& step, int limit_ms = 10000) {
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = testutil::kWaitMs) {
   return testutil::poll_until(step, limit_ms);
 }
 
@@ -64,7 +64,7 @@ class ServerProcess : public testutil::ChildProcess {
   explicit ServerProcess(const std::vector<std::string>& argv) : ChildProcess(argv, {true, {}}) {
     // First line naming the port: "PORT n" or "... port n ...".
     std::regex port_re("[Pp][Oo][Rr][Tt] ([0-9]+)");
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(testutil::kWaitMs);
     for (;;) {
       auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();

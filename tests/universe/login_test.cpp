@@ -34,6 +34,7 @@ class LoginTest : public ::testing::Test {
 
   void start(const std::vector<std::string>& extra = {}, const std::string& citizen = "") {
     fake = std::make_unique<FakeUniverse>(kConfig, extra);
+    ASSERT_NE(0, fake->port()) << "the fake universe never said it listens";
     dir = std::make_unique<ProgramDir>(ini_for(fake->port(), citizen));
     ASSERT_EQ(0, universe_init());
     ASSERT_TRUE(poll_until([] {
@@ -70,12 +71,12 @@ using dialog_steps::type;
 using dialog_steps::press;
 
 TEST_F(LoginTest, AutomaticLoginWithoutANameOpensTheTouristDialog) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(TOURIST_DIALOG, {type(TOURIST_NAME, "Wanderer"), press(DIALOG_OK),
                                dialogs.wait_until([](ScriptedView& v) { return v.ended(); })});
   ASSERT_EQ(0, login_auto());
   EXPECT_EQ(login_body("", "", "00000000" "00" "00"), next_frame());
-  wait_login_done();
+  ASSERT_NO_FATAL_FAILURE(wait_login_done());
   ASSERT_EQ(1u, dialogs.opened().size());
   ScriptedView& v = *dialogs.opened()[0];
   EXPECT_EQ("m446 <m68>", v.title());
@@ -96,7 +97,7 @@ TEST_F(LoginTest, AutomaticLoginWithoutANameOpensTheTouristDialog) {
 }
 
 TEST_F(LoginTest, OneCharacterTouristNameIsRefusedBeforeSending) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(TOURIST_DIALOG, {type(TOURIST_NAME, "x"), press(DIALOG_OK), press(DIALOG_CANCEL)});
   EXPECT_EQ(NET_CANCELLED, tourist_dialog(0));
   ScriptedView& v = *dialogs.opened().at(0);
@@ -106,7 +107,7 @@ TEST_F(LoginTest, OneCharacterTouristNameIsRefusedBeforeSending) {
 }
 
 TEST_F(LoginTest, SixteenTypedCharactersGoOutAsFifteen) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(TOURIST_DIALOG, {type(TOURIST_NAME, "ABCDEFGHIJKLMNOPQ"), press(DIALOG_OK),
                                dialogs.wait_until([](ScriptedView& v) { return v.ended(); })});
   EXPECT_EQ(0, tourist_dialog(0));
@@ -120,7 +121,7 @@ TEST_F(LoginTest, SixteenTypedCharactersGoOutAsFifteen) {
 }
 
 TEST_F(LoginTest, RefusedTouristStaysInTheDialog) {
-  start({"--no-tourists"});
+  ASSERT_NO_FATAL_FAILURE(start({"--no-tourists"}));
   dialogs.add(TOURIST_DIALOG,
               {type(TOURIST_NAME, "Wanderer"), press(DIALOG_OK),
                dialogs.wait_until([](ScriptedView& v) { return v.control(TOURIST_STATUS).text != "m154"; }),
@@ -131,7 +132,7 @@ TEST_F(LoginTest, RefusedTouristStaysInTheDialog) {
 }
 
 TEST_F(LoginTest, TouristNameDefaultsToTheStoredOneThenTheAccountName) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(TOURIST_DIALOG, {press(DIALOG_CANCEL)});
   dialogs.add(TOURIST_DIALOG, {press(DIALOG_CANCEL)});
   tourist_dialog(0);
@@ -144,10 +145,10 @@ TEST_F(LoginTest, TouristNameDefaultsToTheStoredOneThenTheAccountName) {
 }
 
 TEST_F(LoginTest, WrongPasswordShowsItsMessageAndTheRightOneLogsIn) {
-  start({}, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(start({}, "[citizen]\nname=alice\n"));
   profile_set_encrypted_string("citizen", "pass", "wrong");
   ASSERT_EQ(0, login_auto());
-  wait_login_done();
+  ASSERT_NO_FATAL_FAILURE(wait_login_done());
   ASSERT_EQ(13, login_last_result());
   // The frame state machine now opens the citizen dialog.
   dialogs.add(LOGIN_DIALOG, {type(LOGIN_PASSWORD, "secret"), press(DIALOG_OK),
@@ -167,7 +168,7 @@ TEST_F(LoginTest, WrongPasswordShowsItsMessageAndTheRightOneLogsIn) {
 }
 
 TEST_F(LoginTest, RefusalWhileTheDialogIsOpenGoesToItsStatus) {
-  start({}, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(start({}, "[citizen]\nname=alice\n"));
   dialogs.add(LOGIN_DIALOG,
               {type(LOGIN_NAME, "carol"), type(LOGIN_PASSWORD, "x"), press(DIALOG_OK),
                dialogs.wait_until([](ScriptedView& v) { return v.control(LOGIN_STATUS).text != "m154"; }),
@@ -178,7 +179,7 @@ TEST_F(LoginTest, RefusalWhileTheDialogIsOpenGoesToItsStatus) {
 }
 
 TEST_F(LoginTest, UncheckedRememberBoxLeavesTheStoredIdentity) {
-  start({}, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(start({}, "[citizen]\nname=alice\n"));
   profile_set_encrypted_string("citizen", "pass", "secret");
   dialogs.add(LOGIN_DIALOG, {type(LOGIN_NAME, "bob"), type(LOGIN_PASSWORD, "hunter2"), press(DIALOG_OK),
                              dialogs.wait_until([](ScriptedView& v) { return v.ended(); })});
@@ -190,7 +191,7 @@ TEST_F(LoginTest, UncheckedRememberBoxLeavesTheStoredIdentity) {
 }
 
 TEST_F(LoginTest, EmptyNameAndTooManyFailuresSendNothing) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(LOGIN_DIALOG, {type(LOGIN_NAME, ""), press(DIALOG_OK), press(DIALOG_CANCEL)});
   EXPECT_EQ(NET_CANCELLED, login(1));
   EXPECT_EQ("m142", dialogs.opened().at(0)->control(LOGIN_STATUS).text);
@@ -208,7 +209,7 @@ TEST_F(LoginTest, EmptyNameAndTooManyFailuresSendNothing) {
 }
 
 TEST_F(LoginTest, TenthWrongPasswordBlocksTheDialog) {
-  start({}, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(start({}, "[citizen]\nname=alice\n"));
   std::vector<ScriptedDialogs::Step> steps;
   for (int i = 0; i < 10; ++i) {
     steps.push_back(type(LOGIN_PASSWORD, "nope"));
@@ -229,11 +230,11 @@ TEST_F(LoginTest, TenthWrongPasswordBlocksTheDialog) {
 }
 
 TEST_F(LoginTest, RefusedPrivilegeStillLogsTheUserIn) {
-  start({}, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(start({}, "[citizen]\nname=alice\n"));
   profile_set_encrypted_string("citizen", "pass", "secret");
   recorder.requested_privilege = 102;  // bob's privilege password is not "ppw"
   ASSERT_EQ(0, login_auto());
-  wait_login_done();
+  ASSERT_NO_FATAL_FAILURE(wait_login_done());
   EXPECT_EQ(0, login_last_result());
   ASSERT_EQ(1u, recorder.privilege_results.size());
   EXPECT_EQ('*', recorder.privilege_results[0].first);
@@ -243,16 +244,16 @@ TEST_F(LoginTest, RefusedPrivilegeStillLogsTheUserIn) {
 }
 
 TEST_F(LoginTest, ReplyWithoutARequestedPrivilegeResetsIt) {
-  start({}, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(start({}, "[citizen]\nname=alice\n"));
   profile_set_encrypted_string("citizen", "pass", "secret");
   ASSERT_EQ(0, login_auto());
-  wait_login_done();
+  ASSERT_NO_FATAL_FAILURE(wait_login_done());
   EXPECT_EQ(1, recorder.privilege_resets);
   EXPECT_TRUE(recorder.privilege_results.empty());
 }
 
 TEST_F(LoginTest, ForgottenPasswordAsksTheUniverse) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   recorder.prompt_answer = "note";
   dialogs.add(LOGIN_DIALOG,
               {type(LOGIN_NAME, "bob"), press(LOGIN_FORGOTTEN),
@@ -272,7 +273,7 @@ TEST_F(LoginTest, ForgottenPasswordAsksTheUniverse) {
 }
 
 TEST_F(LoginTest, TouristButtonInTheCitizenDialog) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   dialogs.add(LOGIN_DIALOG, {press(LOGIN_TOURIST)});
   dialogs.add(TOURIST_DIALOG, {type(TOURIST_NAME, "Wanderer"), press(DIALOG_OK),
                                dialogs.wait_until([](ScriptedView& v) { return v.ended(); })});

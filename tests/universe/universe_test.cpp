@@ -116,8 +116,8 @@ class UniverseTest : public ::testing::Test {
 
   // Connected and logged in as alice, whose login reply gave session 4660 and number 101.
   void connect_as_alice(FakeUniverse& fake) {
-    connect(fake);
-    log_in_as(fake, "alice", "secret");
+    ASSERT_NO_FATAL_FAILURE(connect(fake));
+    ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
     ASSERT_EQ(4660, universe_session_word());
     ASSERT_EQ(101, universe_citizen_number());
   }
@@ -129,7 +129,7 @@ class UniverseTest : public ::testing::Test {
 
 TEST_F(UniverseTest, CitizenLoginSendsTheGoldenFrameAndTakesTheReply) {
   FakeUniverse fake(kConfig);
-  connect(fake, "[citizen]\nname=alice\n");
+  ASSERT_NO_FATAL_FAILURE(connect(fake, "[citizen]\nname=alice\n"));
   profile_set_encrypted_string("citizen", "pass", "secret");
   EXPECT_EQ(UNIVERSE_CONNECTED, universe_state());
   ASSERT_EQ(0, login_auto());
@@ -152,8 +152,8 @@ TEST_F(UniverseTest, AboutBoxTellsWhoIsLoggedIn) {
   HeadlessHost headless;
   host_set(&headless);
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   ASSERT_EQ(0, about_show(0));
   EXPECT_EQ(std::string(msg_arg(97, 101)), headless.about_text(ABOUT_STATUS));
   about_hide();
@@ -162,14 +162,14 @@ TEST_F(UniverseTest, AboutBoxTellsWhoIsLoggedIn) {
 
 TEST_F(UniverseTest, CitizenLoginCarriesPrivilegeAndHideWorld) {
   FakeUniverse fake(kConfig);
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   EXPECT_EQ(login_body("bob", "hunter2", "01020304" "03707077" "01"),
             login_frame_asking(fake, 0x01020304, "bob", "hunter2"));
 }
 
 TEST_F(UniverseTest, TouristFormsSendZeroPrivilegeFields) {
   FakeUniverse fake(kConfig);
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   // The tourist's quoted name, then the anonymous form: an empty name.
   for (const char* name : {"\"Wanderer\"", ""})
     EXPECT_EQ(login_body(name, "", "00000000" "00" "00"), login_frame_asking(fake, 77, name, ""));
@@ -177,7 +177,7 @@ TEST_F(UniverseTest, TouristFormsSendZeroPrivilegeFields) {
 
 TEST_F(UniverseTest, RequestsMatchTheirHandDerivedBytes) {
   FakeUniverse fake(kConfig);
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   uint8_t ip[4] = {10, 0, 0, 7};
   uint32_t address;
   std::memcpy(&address, ip, 4);
@@ -214,8 +214,8 @@ TEST_F(UniverseTest, RequestsMatchTheirHandDerivedBytes) {
 
 TEST_F(UniverseTest, HeartbeatGoesSixtySecondsAfterTheLastSend) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   // Nothing due yet: 59999 ms after the login.
   clock.advance(59999);
   expect_no_frame(fake);
@@ -237,8 +237,8 @@ void record_number(int rc, const char* name, int32_t number) {
 
 TEST_F(UniverseTest, OneReplyIsHandledPerFrame) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   universe_receiver.telegram_receive_number = record_number;
   // Three replies 12 in one write.
   fake.command("send 1 000800" "0c" "0161" "00000001" "000800" "0c" "0162" "00000002" "000800" "0c" "0163" "00000003");
@@ -257,8 +257,8 @@ TEST_F(UniverseTest, OneReplyIsHandledPerFrame) {
 
 TEST_F(UniverseTest, UnknownReplyIsSkippedByItsLength) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   universe_receiver.telegram_receive_number = record_number;
   // Reply 99 whose body looks like a frame of its own, then a reply 12.
   fake.command("send 1 000800" "63" "0004000c0178" "000800" "0c" "0178" "0000002a");
@@ -271,8 +271,8 @@ TEST_F(UniverseTest, UnknownReplyIsSkippedByItsLength) {
 
 TEST_F(UniverseTest, ReplyShorterThanItsFieldsIsRefused) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   universe_receiver.telegram_receive_number = record_number;
   universe_receiver.telegram_receive = [](int32_t, const char* from, const char* text, int) {
     telegrams_seen.push_back(std::string(from) + ":" + text);
@@ -358,7 +358,7 @@ TEST_F(UniverseTest, ConnectionDroppedDuringTheLoginReportsItAndReconnects) {
     login_reset();
     universe_term();
     FakeUniverse fake(kConfig, {"--drop-login", "1", "--drop-mode", mode});
-    connect(fake, "[citizen]\nname=alice\n");
+    ASSERT_NO_FATAL_FAILURE(connect(fake, "[citizen]\nname=alice\n"));
     profile_set_encrypted_string("citizen", "pass", "secret");
     ASSERT_EQ(0, login_auto());
     ASSERT_FALSE(next_frame(fake).empty());
@@ -375,8 +375,8 @@ TEST_F(UniverseTest, ConnectionDroppedDuringTheLoginReportsItAndReconnects) {
 
 TEST_F(UniverseTest, DroppedSessionLogsInAgainWithTheSameIdentity) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   // A refused attempt as bob must not become the identity of the relogin.
   ASSERT_EQ(0, universe_login("bob", "wrong"));
   ASSERT_EQ(login_body("bob", "wrong", "00000000" "00" "00"), next_frame(fake));
@@ -401,8 +401,8 @@ class UniverseReloginTest : public UniverseTest, public ::testing::WithParamInte
 TEST_P(UniverseReloginTest, LogsInAgainAsTheSameIdentity) {
   const ReloginCase& c = GetParam();
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, c.name, c.password);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, c.name, c.password));
   EXPECT_EQ(login_body(c.name, c.password, "00000000" "00" "00"), relogin_after(fake, c.order));
 }
 
@@ -417,7 +417,11 @@ TEST_F(UniverseTest, FailedConnectIsRetriedASecondLater) {
   uint16_t port = fake.port();
   dir = std::make_unique<ProgramDir>(ini_for(port));
   fake.command("quit");
-  sleep_ms(300);
+  // Its listener is gone once the fake has ended (its output closes).
+  ASSERT_TRUE(poll_until([&] {
+    fake.line(10);
+    return fake.ended();
+  }));
   ASSERT_EQ(0, universe_init());
   auto attempts_in = [](int frames) {
     int attempts = 0;
@@ -456,7 +460,7 @@ TEST_F(UniverseTest, PortSettings) {
 
 TEST_F(UniverseTest, ContactListSendsAtMostOneHundredNumbers) {
   FakeUniverse fake(kConfig);
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   std::vector<int32_t> numbers(150);
   for (int i = 0; i < 150; ++i) numbers[i] = 1000 + i;
   ASSERT_EQ(0, universe_contact_list(numbers.data(), 150));
@@ -468,7 +472,7 @@ TEST_F(UniverseTest, ContactListSendsAtMostOneHundredNumbers) {
 
 TEST_F(UniverseTest, RegistrationTravelsEnciphered) {
   FakeUniverse fake(kConfig);
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   universe_registration r{"carol", "pw", "c@x", "C Card", "4111", "Biz", "Street 1", "Town", "ST", "12345",
                           "7", "2030", "555"};
   ASSERT_EQ(0, universe_send_registration(r));
@@ -491,7 +495,7 @@ TEST_F(UniverseTest, RegistrationTravelsEnciphered) {
 
 TEST_F(UniverseTest, PushedTelegramNoticeAndContactStatesReachTheirModules) {
   FakeUniverse fake(kConfig);
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   universe_receiver.telegram_set_waiting = [] { ++waiting_seen; };
   universe_receiver.telegram_receive = [](int32_t age, const char* from, const char* text, int more) {
     telegrams_seen.push_back(std::string(from) + ":" + text + ":" + std::to_string(age) + ":" + std::to_string(more));
@@ -499,7 +503,7 @@ TEST_F(UniverseTest, PushedTelegramNoticeAndContactStatesReachTheirModules) {
   universe_receiver.contacts_state = [](int, const std::vector<universe_contact_entry>& c) {
     contacts_seen.insert(contacts_seen.end(), c.begin(), c.end());
   };
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   fake.command("telegram alice bob hello there");
   ASSERT_TRUE(update_until([] { return waiting_seen > 0; }));
   ASSERT_EQ(0, universe_get_telegram());
@@ -525,9 +529,9 @@ TEST_F(UniverseTest, PushedTelegramNoticeAndContactStatesReachTheirModules) {
 TEST_F(UniverseTest, UniverseAttributesAreStoredAndCheckedForUpgrade) {
   FakeUniverse fake(R"({"citizens":[{"name":"alice","password":"secret","number":101}],)"
                     R"("attributes":{"0":"100","1":"412","2":"99999999999","3":"w1","4":"start"}})");
-  connect(fake);
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
   universe_receiver.upgrade_check = [] { ++rec->upgrade_checks; };
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   ASSERT_TRUE(update_until([] { return std::string(universe_default_start_world()) == "start"; }));
   EXPECT_EQ(100, universe_minimum_browser());
   EXPECT_EQ(412, universe_latest_browser());
@@ -544,8 +548,8 @@ std::vector<std::string> events;
 
 TEST_F(UniverseTest, RepliesReachTheirReceiversWithTheirFields) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   events.clear();
   auto& r = universe_receiver;
   r.world_receive_address = [](int rc, const char* name, uint32_t address, uint16_t port) {
@@ -619,8 +623,8 @@ TEST_F(UniverseTest, RepliesReachTheirReceiversWithTheirFields) {
 
 TEST_F(UniverseTest, RandomRepliesNeverBreakTheConnection) {
   FakeUniverse fake(kConfig);
-  connect(fake);
-  log_in_as(fake, "alice", "secret");
+  ASSERT_NO_FATAL_FAILURE(connect(fake));
+  ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
   auto& r = universe_receiver;
   r.contacts_state = [](int, const std::vector<universe_contact_entry>&) {};
   r.worlds_receive_list = [](int, const std::vector<universe_world_entry>&) {};
@@ -651,6 +655,6 @@ TEST_F(UniverseTest, RandomRepliesNeverBreakTheConnection) {
   ASSERT_TRUE(poll_until([] {
     universe_update();
     return !numbers_seen.empty() && numbers_seen.back().second == "z";
-  }, 10000));
+  }, testutil::kWaitMs));
   EXPECT_EQ(UNIVERSE_LOGGED_IN, universe_state());
 }

@@ -32,7 +32,7 @@ using testutil::fake_clock;
 using testutil::fake_now;
 using testutil::FakeClock;
 
-inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = testutil::kWaitMs) {
   return testutil::poll_until(step, limit_ms);
 }
 
@@ -57,7 +57,7 @@ inline std::vector<std::string> universe_argv(const std::string& config_json, co
 class FakeUniverse : public testutil::FakeProcess {
  public:
   explicit FakeUniverse(const std::string& config_json, const std::vector<std::string>& extra = {})
-      : FakeProcess(universe_argv(config_json, extra), 10000) {}
+      : FakeProcess(universe_argv(config_json, extra), testutil::kWaitMs) {}
 };
 
 // A program directory with tessel.ini and a message set whose texts name their numbers, so

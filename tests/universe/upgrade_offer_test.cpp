@@ -50,6 +50,7 @@ class UpgradeOfferTest : public ::testing::Test {
     fake = std::make_unique<FakeUniverse>(
         R"({"citizens":[{"name":"alice","password":"pw","number":101}],"beta":)" + std::to_string(beta_tester) +
         R"(,"attributes":{"0":")" + minimum + R"(","1":")" + latest + R"(","2":")" + beta + R"("}})");
+    ASSERT_NE(0, fake->port()) << "the fake universe never said it listens";
     dir = std::make_unique<ProgramDir>(utest::ini_for(fake->port()));
     ASSERT_EQ(0, universe_init());
     ASSERT_TRUE(utest::poll_until([] {
@@ -76,7 +77,7 @@ TEST_F(UpgradeOfferTest, DecisionFollowsMinimumTargetAndSkip) {
 
 TEST_F(UpgradeOfferTest, OptionalOfferSkippedStaysQuietUntilTheMinimumPasses) {
   ASSERT_EQ(412, version_build());
-  announce("100", "413", "0", 0);
+  ASSERT_NO_FATAL_FAILURE(announce("100", "413", "0", 0));
   upgrade_check();
   ASSERT_EQ(1, upgrade_offered());
   ScriptedDialogs dialogs;
@@ -94,7 +95,7 @@ TEST_F(UpgradeOfferTest, OptionalOfferSkippedStaysQuietUntilTheMinimumPasses) {
 }
 
 TEST_F(UpgradeOfferTest, MandatoryOfferHidesSkipAndCancelLetsTheLoginGoOn) {
-  announce("500", "500", "0", 0);
+  ASSERT_NO_FATAL_FAILURE(announce("500", "500", "0", 0));
   upgrade_check();
   ASSERT_EQ(1, upgrade_offered());
   ScriptedDialogs dialogs;
@@ -109,7 +110,7 @@ TEST_F(UpgradeOfferTest, MandatoryOfferHidesSkipAndCancelLetsTheLoginGoOn) {
 }
 
 TEST_F(UpgradeOfferTest, OkStartsTheUpgradeProgramForTheBetaKitOrShowsWhyNot) {
-  announce("100", "412", "420", 1);  // a beta tester compares with the beta build
+  ASSERT_NO_FATAL_FAILURE(announce("100", "412", "420", 1));  // a beta tester compares with the beta build
   upgrade_check();
   ASSERT_EQ(1, upgrade_offered());
   ScriptedDialogs dialogs;

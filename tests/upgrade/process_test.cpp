@@ -54,13 +54,13 @@ TEST(UpgradeProcess, TerminationSignalEndsItAsClosingTheWindowDoes) {
     }
     ASSERT_GT(pid, 0);
     pollfd p{server, POLLIN, 0};
-    ASSERT_EQ(1, poll(&p, 1, 15000)) << "no request came";
+    ASSERT_EQ(1, poll(&p, 1, testutil::kWaitMs)) << "no request came";
     int client = accept(server, nullptr, nullptr);
     kill(pid, sig);
-    int status = wait_for_exit(pid, 10000);
+    int status = wait_for_exit(pid, testutil::kWaitMs);
     if (status == -1) {
       kill(pid, SIGKILL);
-      wait_for_exit(pid, 5000);
+      wait_for_exit(pid, testutil::kWaitMs);
     }
     EXPECT_EQ(0, status) << "signal " << sig;
     close(client);

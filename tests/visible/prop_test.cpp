@@ -75,17 +75,17 @@ class PropLink : public Loopback<SceneFixture> {
  protected:
   void enter(int state) {
     ASSERT_EQ(0, world_enter("demo"));
-    run_until([state] { return world_state() == state; });
+    ASSERT_NO_FATAL_FAILURE(run_until([state] { return world_state() == state; }));
   }
 };
 
 TEST_F(PropLink, LiveAddsAndDeletesReachTheScene) {
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
-  run_until([] { return prop_query_complete() && visible_cell_loaded(0, 0); });
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return prop_query_complete() && visible_cell_loaded(0, 0); }));
   world->command(R"(live_add 1 {"session":9,"sequence":5,"cx":0,"cz":0,"number":31,"owner":8,"time":77,)"
                  R"("x":250,"y":1500,"z":750,"yaw":900,"model":"box.rwx"})");
-  run_until([] { return numbers_in(0, 0).size() == 1; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0).size() == 1; }));
   visible_start(0, 0);
   element* e = nullptr;
   ASSERT_NE(nullptr, visible_next(&e));
@@ -99,7 +99,7 @@ TEST_F(PropLink, LiveAddsAndDeletesReachTheScene) {
   EXPECT_EQ(5, cell_sector_sequence(0, 0));
   // One to a cell that is not loaded stays in the cache only.
   world->command(R"(live_add 1 {"session":9,"sequence":6,"cx":40,"cz":40,"number":32,"model":"box.rwx"})");
-  run_until([] { return cached(40, 40).size() == 1; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return cached(40, 40).size() == 1; }));
   EXPECT_FALSE(visible_cell_loaded(40, 40));
   EXPECT_EQ(1, element_count());
   // The user's own addition coming back only confirms owner and build time.
@@ -107,11 +107,11 @@ TEST_F(PropLink, LiveAddsAndDeletesReachTheScene) {
   visible_consider(mine);
   world->command(R"(live_add 1 {"session":4660,"sequence":7,"cx":0,"cz":0,"number":33,"owner":101,"time":555,)"
                  R"("x":500,"z":500,"model":"box.rwx"})");
-  run_until([mine] { return element_build_time(mine) == 555; });
+  ASSERT_NO_FATAL_FAILURE(run_until([mine] { return element_build_time(mine) == 555; }));
   EXPECT_EQ(101, element_owner(mine));
   EXPECT_EQ((std::vector<int32_t>{33, 31}), numbers_in(0, 0));
   world->command(R"(live_delete 1 {"session":9,"sequence":8,"cx":0,"cz":0,"number":31})");
-  run_until([] { return numbers_in(0, 0) == std::vector<int32_t>{33}; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0) == std::vector<int32_t>{33}; }));
   EXPECT_EQ(std::vector<int32_t>{33}, cached(0, 0));
   EXPECT_EQ(std::vector<std::string>{"0,0 31"}, gone);
 }
@@ -119,14 +119,14 @@ TEST_F(PropLink, LiveAddsAndDeletesReachTheScene) {
 TEST_F(PropLink, ACellReplyUpdatesTheCacheAndReloadsTheCell) {
   start(R"({"mode":"new","sequences":{"0,0":7},"cells":[{"x":0,"z":0,"objects":[)"
         R"({"number":1,"x":100,"z":100,"model":"a.rwx"},{"number":2,"x":200,"z":200,"model":"b.rwx"}]}]})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   EXPECT_EQ("query 1 0 0 0,0,0,0,0,0,0,0,0", world->wait_for("query", step));
-  run_until([] { return numbers_in(0, 0).size() == 2; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0).size() == 2; }));
   EXPECT_EQ((std::vector<int32_t>{2, 1}), numbers_in(0, 0));
   EXPECT_EQ(7, cell_sector_sequence(0, 0));
   // A newer copy of the cell replaces the scene's.
   world->command("reply 1 6 0000000000000009000000030000000800000000006400000064000005612e7277780000");
-  run_until([] { return numbers_in(0, 0) == std::vector<int32_t>{3}; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0) == std::vector<int32_t>{3}; }));
   EXPECT_EQ(std::vector<int32_t>{3}, cached(0, 0));
   EXPECT_EQ(9, cell_sector_sequence(0, 0));
   // No new query while the user stays in the sector.
@@ -138,9 +138,9 @@ TEST_F(PropLink, ACellReplyUpdatesTheCacheAndReloadsTheCell) {
 std::string hex_text(const std::string& s) { return testutil::hex_of(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
 TEST_F(PropLink, BadCellsFromTheServerNeverCrash) {
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
-  run_until([] { return prop_query_complete() && visible_cell_loaded(0, 0); });
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return prop_query_complete() && visible_cell_loaded(0, 0); }));
   // Nine objects with 255-byte texts: more than a 4096-byte cell.
   std::string name(255, 'n');
   std::string body = "0000000000000004";
@@ -151,7 +151,7 @@ TEST_F(PropLink, BadCellsFromTheServerNeverCrash) {
     body += "ff" + hex_text(name) + "ff" + hex_text(name) + "ff" + hex_text(name);
   }
   world->command("reply 1 6 " + body);
-  run_until([] { return numbers_in(0, 0).size() == 9; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0).size() == 9; }));
   visible_start(0, 0);
   element* e = nullptr;
   visible_next(&e);
@@ -163,14 +163,14 @@ TEST_F(PropLink, BadCellsFromTheServerNeverCrash) {
   world->command("reply 1 6");
   world->command("reply 1 7 0009");
   world->command("reply 1 8 0009000000010000");
-  run_until([] { return numbers_in(0, 0).empty(); });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0).empty(); }));
   EXPECT_TRUE(cached(0, 0).empty());
   EXPECT_EQ(10, cell_sector_sequence(0, 0));
   EXPECT_EQ(WORLD_IN, world_state());
 }
 
 TEST_F(PropLink, ARequestMadeBeforeTheLoginIsSentAfterIt) {
-  start(R"({"mode":"new"})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
   ASSERT_EQ(0, world_enter("demo"));
   element* e = object(77, 1.5, 0.25, 2.5, 359.96f);
   EXPECT_EQ(NET_NO_WORLD, prop_add(e));
@@ -180,13 +180,13 @@ TEST_F(PropLink, ARequestMadeBeforeTheLoginIsSentAfterIt) {
             world->wait_for("frame 1 00", step));
   EXPECT_EQ(1, prop_pending_count());
   world->command("reply 1 0 0000004d00");
-  run_until([] { return prop_pending_count() == 0; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return prop_pending_count() == 0; }));
   EXPECT_TRUE(console.empty());
 }
 
 TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
-  start(R"({"mode":"old","attributes":[[0,"Old"]]})");
-  enter(WORLD_OLD_PROTOCOL);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));
   ASSERT_TRUE(prop_get_old());
   ASSERT_TRUE(oldprop_connected());
   // Query: code 3, three zeros, sector (0, 0), nine sequences, citizen 101.
@@ -203,7 +203,7 @@ TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
   char length[24];
   std::snprintf(length, sizeof length, "%04zx", records.size() / 2);
   world->command("send 1 " + std::string(length) + records);
-  run_until([] { return !prop_query_in_progress() && numbers_in(0, 0).size() == 1; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return !prop_query_in_progress() && numbers_in(0, 0).size() == 1; }));
   visible_start(0, 0);
   element* e = nullptr;
   visible_next(&e);
@@ -215,7 +215,7 @@ TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
   EXPECT_EQ("raw 1 03000000" "0001" "0000" + std::string(24, '0') + "0000000b" + std::string(40, '0') + "00000065",
             world->wait_for("raw", step));
   world->command("send 1 0000");
-  run_until([] { return !prop_query_in_progress(); });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return !prop_query_in_progress(); }));
   // An add refused with a one-byte reply 3: message 39 and the cell read again from the
   // cache, where the refused object never was.
   element* e40 = object(40, 6.5, 0, 0.5, 0);
@@ -226,7 +226,7 @@ TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
   EXPECT_EQ(0u, add.find("raw 1 0000" "0000" "00000000" "00000065" "00001964" "00000000" "000001f4" "07" "00" "00"))
       << add;
   world->command("send 1 000103");
-  run_until([] { return !console.empty() && numbers_in(6, 0).empty(); });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return !console.empty() && numbers_in(6, 0).empty(); }));
   EXPECT_EQ(std::vector<std::string>{"2 m125: m39"}, console);
   EXPECT_EQ(0, oldprop_queue_count());
   // An eject carries its session as the one little-endian field; its answer goes to the dialog.
@@ -237,7 +237,7 @@ TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
   EXPECT_EQ(0, prop_eject(0x0102, 30));
   EXPECT_EQ("raw 1 01" "00000065" "02010000" "0000001e", world->wait_for("raw", step));
   world->command("send 1 000107");
-  run_until([] { return !ejects.empty(); });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return !ejects.empty(); }));
   EXPECT_EQ(std::vector<int>{7}, ejects);
   // The attribute query hands the block to its caller.
   EXPECT_EQ(1, prop_query_attributes([](const uint8_t* block, int length, int code) {
@@ -246,7 +246,7 @@ TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
   }));
   EXPECT_EQ("raw 1 05000000" "00000065", world->wait_for("raw", step));
   world->command("send 1 0003000241");
-  run_until([] { return !attributes.empty(); });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return !attributes.empty(); }));
   EXPECT_EQ(std::string("\0\2A/0", 5), attributes);
 }
 

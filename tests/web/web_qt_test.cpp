@@ -31,7 +31,7 @@ std::string shots_dir() {
   return d;
 }
 
-// Runs Qt's events (and the frame's behaviour task) until done or 20 s have passed.
+// Runs Qt's events (and the frame's behaviour task) until done or the wait's cap.
 bool wait_for(const std::function<bool()>& done) {
   return testutil::poll_until(
       [&] {
@@ -39,7 +39,7 @@ bool wait_for(const std::function<bool()>& done) {
         behavior_update();
         return done();
       },
-      20000);
+      testutil::kWaitMs);
 }
 
 // A point of the pane in the main window (the pane's window is shown inside it).
@@ -113,7 +113,7 @@ class WebQt : public WebFixture {
     server = std::make_unique<transfer_test::ServerProcess>(std::vector<std::string>{"sh", "-c", cmd});
     ASSERT_GT(server->port(), 0);
     *base = "http://" + server->base();
-    start("[web]\nhost=" + server->base() + "\n");
+    ASSERT_NO_FATAL_FAILURE(start("[web]\nhost=" + server->base() + "\n"));
     ASSERT_NE(nullptr, pane());
     web_size(201, 0, 599, 460);
   }
@@ -124,7 +124,7 @@ class WebQt : public WebFixture {
 
 TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   std::filesystem::copy(std::string(TESSEL_SOURCE_DIR) + "/data/help", dir + "/help");
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   QtHelpTree* t = help_tree();
   ASSERT_NE(nullptr, t);
   ASSERT_GE(t->topLevelItemCount(), 2);
@@ -185,7 +185,7 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
     std::filesystem::copy(std::string(TESSEL_SOURCE_DIR) + "/demo/world/" + page, www.path() + "/demo/web/" + page);
   std::string base;
   ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
-  be_in("home");
+  ASSERT_NO_FATAL_FAILURE(be_in("home"));
 
   ASSERT_EQ(1, web_navigate((base + "/demo/web/home.html").c_str(), 0));
   ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();

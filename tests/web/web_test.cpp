@@ -45,9 +45,9 @@ TEST_F(WebPane, TeleportLinksAreTakenOverOnlyOnTheConfiguredHostsCgiPath) {
 }
 
 TEST_F(WebPane, FollowingATeleportLinkTeleportsAndTheNavigationIsCancelled) {
-  start("[web]\nhost=127.0.0.1:8000\n");
+  ASSERT_NO_FATAL_FAILURE(start("[web]\nhost=127.0.0.1:8000\n"));
   ASSERT_NE(nullptr, browser);
-  be_in("home");
+  ASSERT_NO_FATAL_FAILURE(be_in("home"));
   // An ordinary page is followed and becomes the current one while it loads.
   EXPECT_EQ(1, web_event(WEB_BEFORE_NAVIGATE, "http://127.0.0.1:8000/demo/web/home.html"));
   EXPECT_EQ(1, web_is_busy());
@@ -80,7 +80,7 @@ TEST_F(WebPane, FollowingATeleportLinkTeleportsAndTheNavigationIsCancelled) {
 }
 
 TEST_F(WebPane, TheMenuFollowsThePaneAndItsCommandsReachTheBrowser) {
-  start("[show]\nweb=0\n");
+  ASSERT_NO_FATAL_FAILURE(start("[show]\nweb=0\n"));
   EXPECT_EQ(0, web_visible());
   EXPECT_FALSE(menu_is_checked(130));
   for (int id = 134; id <= 138; ++id) EXPECT_FALSE(menu_is_enabled(id)) << id;
@@ -131,7 +131,7 @@ TEST_F(WebPane, TheMenuFollowsThePaneAndItsCommandsReachTheBrowser) {
 
 TEST_F(WebPane, WithoutABrowserControlAddressesGoToTheDesktopsBrowser) {
   web_set_container_maker(nullptr);
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   EXPECT_EQ(0, web_visible());
   for (int id = 134; id <= 138; ++id) EXPECT_FALSE(menu_is_enabled(id)) << id;
   // Opening the pane tells the user once, the quiet open (help) does not.
@@ -166,7 +166,7 @@ TEST_F(WebPane, WithoutABrowserControlAddressesGoToTheDesktopsBrowser) {
 }
 
 TEST_F(WebPane, ObjectPagesAndTheWorldsHomePageReachThePane) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_NE(nullptr, browser);
   browser->log.clear();
   // The action language's url command, as a user's own command.
@@ -205,7 +205,7 @@ TEST_F(HelpTopics, TheTreeFollowsTheFileAndItsFallBack) {
   // Two more languages; only the first has help topics of its own.
   testutil::write_file(dir + "/Messages/other.tzm", "68 other\n");
   testutil::write_file(dir + "/Messages/missing.tzm", "68 missing\n");
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   EXPECT_EQ((std::vector<std::string>{"Getting Started", "Getting Started/welcome",
                                       "Getting Started/Quoted Title", "Getting Started/Using Help",
                                       "Getting Started/inner", "Getting Started/inner/deep"}),
@@ -241,7 +241,7 @@ TEST_F(HelpTopics, NestingBeyondTheTableAndStrayEndMarkersAreRefused) {
   text += "endtopic\nendtopic\ntopic after\n  q q.html\nendtopic\n";
   text += "topic long\n  \"" + std::string(300, 'x') + "\" cut.html\n  fine fine.html\nendtopic\n";
   write_help("default.tzh", text);
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   std::vector<std::string> paths = tree_.paths();
   std::string nine = "f1/f2/f3/f4/f5/f6/f7/f8/f9";
   std::vector<std::string> expect;
@@ -263,7 +263,7 @@ TEST_F(HelpTopics, PagesOpenInThePaneLocallyOrFromTheHelpHost) {
              "help_with_help h local.html\n");
   write_help("local.html", "<p>here</p>");
   mkdir((dir + "/help/sub").c_str(), 0755);
-  start("[show]\nweb=0\n[web]\nhost=help.example\nhelp_path=/docs/\n");
+  ASSERT_NO_FATAL_FAILURE(start("[show]\nweb=0\n[web]\nhost=help.example\nhelp_path=/docs/\n"));
   EXPECT_EQ(0, web_visible());
   choose("local");  // the page is not shown yet
   EXPECT_EQ(nullptr, browser);
@@ -299,7 +299,7 @@ TEST_F(HelpTopics, WithoutABrowserControlLocalPagesAreRefusedWithAMessage) {
   web_set_container_maker(nullptr);
   write_help("default.tzh", "topic Start\n  local local.html\n  remote remote.html\nendtopic\n");
   write_help("local.html", "<p>here</p>");
-  start("[web]\nhost=help.example\n");
+  ASSERT_NO_FATAL_FAILURE(start("[web]\nhost=help.example\n"));
   menu_handle(105);  // Help Topics: the help page comes to the front
   choose("local");
   ASSERT_EQ(1u, boxes.boxes().size());

@@ -82,8 +82,8 @@ TEST_F(WorldLink, EntersANewProtocolWorld) {
 }
 
 TEST_F(WorldLink, ACachedAddressNeedsNoUniverse) {
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   universe->collect(100, step);
   EXPECT_EQ(0, get_address("DEMO"));
   EXPECT_EQ(htons(world->port()), world_port());
@@ -95,8 +95,8 @@ TEST_F(WorldLink, ACachedAddressNeedsNoUniverse) {
 }
 
 TEST_F(WorldLink, AnOldProtocolServerTakesOverTheConnection) {
-  start(R"({"mode":"old","attributes":[[0,"Old World"],[31,"N"]]})");
-  enter(WORLD_OLD_PROTOCOL);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old World"],[31,"N"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));
   EXPECT_TRUE(world_connected());
   EXPECT_STREQ("Old World", world_title());
   ASSERT_FALSE(recorder.pass_through.empty());
@@ -120,9 +120,9 @@ TEST_F(WorldLink, AnOldProtocolServerTakesOverTheConnection) {
 }
 
 TEST_F(WorldLink, ARefusedLoginGivesWayAndTheDeadStreamIsNotReadAgain) {
-  start(R"({"mode":"error","error":7})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"error","error":7})"));
   recorder.history_back = 1;
-  enter(WORLD_LOGIN_SENT);
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_LOGIN_SENT));
   EXPECT_EQ(kLogin, world_line("login"));
   ASSERT_TRUE(poll_until([] {
     step();
@@ -141,8 +141,8 @@ TEST_F(WorldLink, ARefusedLoginGivesWayAndTheDeadStreamIsNotReadAgain) {
 }
 
 TEST_F(WorldLink, ARefusalWithNowhereToGoEndsTheProgram) {
-  start(R"({"mode":"error","error":14})");
-  enter(WORLD_LOGIN_SENT);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"error","error":14})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_LOGIN_SENT));
   ASSERT_TRUE(poll_until([] {
     step();
     return world_last_error() != NET_NOT_YET;
@@ -154,8 +154,8 @@ TEST_F(WorldLink, ARefusalWithNowhereToGoEndsTheProgram) {
 }
 
 TEST_F(WorldLink, AnImposterReplyReconnectsTheUniverseAndThenTheWorld) {
-  start(R"({"mode":"imposter"})");
-  enter(WORLD_LOGIN_SENT);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"imposter"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_LOGIN_SENT));
   ASSERT_TRUE(poll_until([] {
     step();
     return world_state() == WORLD_CONNECT;
@@ -171,8 +171,8 @@ TEST_F(WorldLink, AnImposterReplyReconnectsTheUniverseAndThenTheWorld) {
 }
 
 TEST_F(WorldLink, ASilentServerAboveBuild14IsReconnected) {
-  start(R"({"mode":"new","attributes":[[21,"15"]]})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","attributes":[[21,"15"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   expect_up_through_silence(39000);
   fake_now += 1001;
   world_update();
@@ -185,16 +185,16 @@ TEST_F(WorldLink, ASilentServerAboveBuild14IsReconnected) {
 }
 
 TEST_F(WorldLink, SilenceIsAllowedUpToBuild14AndTheHeartbeatKeepsTheLinkUp) {
-  start(R"({"mode":"new","attributes":[[21,"14"]]})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","attributes":[[21,"14"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   expect_up_through_silence(40001);
   fake_now += 20000;
   EXPECT_EQ("frame 1 06", world_line("frame"));
 }
 
 TEST_F(WorldLink, ALostWorldIsReconnectedAfterTheRetrySpacing) {
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   world->command("drop 1");
   ASSERT_TRUE(poll_until([] {
     step();
@@ -213,8 +213,8 @@ TEST_F(WorldLink, ALostWorldIsReconnectedAfterTheRetrySpacing) {
 }
 
 TEST_F(WorldLink, AttributeBlocksAreAppliedInTheOrderTheyArrive) {
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   ASSERT_TRUE(poll_until([this] {
     step();
     return !recorder.pass_through.empty();
@@ -242,7 +242,7 @@ TEST_F(WorldLink, TheQueryCarriesTheNineSectorSequencesInOrder) {
   start(R"({"mode":"new","sequences":{"-1,0":5},)"
         R"("cells":[{"x":-5,"z":0,"objects":[{"number":9,"owner":101,"time":3,"x":10,"y":20,"z":30,"yaw":900,)"
         R"("model":"tree.vxx","description":"","action":""}]}]})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   for (int sz = -1; sz <= 1; ++sz)
     for (int sx = -1; sx <= 1; ++sx) ASSERT_EQ(1, cell_sector_set_sequence(sx, sz, 100 + (sx + 1) + 3 * (sz + 1)));
   EXPECT_EQ(0, world_query(0, 0));
@@ -271,8 +271,8 @@ TEST_F(WorldLink, TheQueryCarriesTheNineSectorSequencesInOrder) {
 }
 
 TEST_F(WorldLink, CutShortAndUnknownRepliesAreSkippedNeverReadPast) {
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   // Slot 0 "Okay", then slot 31 claiming 9 bytes of which 1 is there.
   world->command("reply 1 1 00044f6b61791f0959");
   world->command("reply 1 2 0007");        // an avatar with its session only
@@ -299,8 +299,8 @@ TEST_F(WorldLink, CutShortAndUnknownRepliesAreSkippedNeverReadPast) {
 TEST_F(WorldLink, ACellCutInsideAnObjectKeepsTheWholeObjectsBeforeIt) {
   recorder.take_cells = true;
   install_hooks(recorder);
-  start(R"({"mode":"new"})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   // Cell (1, 2), sequence 3: one whole object ("m"), then an object cut after its number.
   world->command("reply 1 6 00010002" "00000003"
                  "00000001" "00000002" "00000003" "0004" "0005" "0006" "0007" "016d" "00" "00"
@@ -321,8 +321,8 @@ TEST_F(WorldLink, ACellCutInsideAnObjectKeepsTheWholeObjectsBeforeIt) {
 }
 
 TEST_F(WorldLink, SendsAreHeldBackWhileTheLoginIsInFlight) {
-  start(R"({"mode":"mute"})");
-  enter(WORLD_LOGIN_SENT);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"mute"})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_LOGIN_SENT));
   EXPECT_EQ(kLogin, world_line("login"));
   EXPECT_TRUE(world_login_in_flight());
   EXPECT_EQ(0, world_message("early"));
@@ -330,9 +330,9 @@ TEST_F(WorldLink, SendsAreHeldBackWhileTheLoginIsInFlight) {
 }
 
 TEST_F(WorldLink, AWorldRatedAboveTheUserIsRefusedUnlessRightsAreHeld) {
-  start(R"({"mode":"new","attributes":[[24,"3"]]})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","attributes":[[24,"3"]]})"));
   recorder.history_back = 1;
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   ASSERT_TRUE(poll_until([] {
     step();
     return world_last_error() == NET_RATING;
@@ -347,8 +347,8 @@ TEST_F(WorldLink, AWorldRatedAboveTheUserIsRefusedUnlessRightsAreHeld) {
 }
 
 TEST_F(WorldLink, ANewAvatarCountLogsInAgainWithoutLeavingTheWorld) {
-  start(R"({"mode":"new","attributes":[[0,"Demo"]]})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","attributes":[[0,"Demo"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   EXPECT_EQ(kLogin, world_line("login"));
   recorder.avatars = 30;
   // The same 8 bytes without a length, now with 30 (0x1e) avatars.
@@ -363,8 +363,8 @@ TEST_F(WorldLink, ANewAvatarCountLogsInAgainWithoutLeavingTheWorld) {
 }
 
 TEST_F(WorldLink, NewContentsRestartTheQueryAtTheNextDone) {
-  start(R"({"mode":"new","attributes":[[19,"1"]]})");
-  enter(WORLD_IN);
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","attributes":[[19,"1"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
   auto wait_done = [this](int n) {
     return poll_until([this, n] {
       step();
@@ -399,7 +399,7 @@ TEST_F(WorldLink, NewContentsRestartTheQueryAtTheNextDone) {
 }
 
 TEST_F(WorldLink, BadNamesAreRefusedBeforeAnythingIsSent) {
-  start(R"({"mode":"new"})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
   EXPECT_EQ(NET_BAD_WORLD_NAME, world_enter(nullptr));
   EXPECT_EQ(NET_BAD_WORLD_NAME, world_enter(""));
   EXPECT_EQ(NET_BAD_WORLD_NAME, world_enter("a.b"));

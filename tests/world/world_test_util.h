@@ -39,7 +39,7 @@ namespace wtest {
 using testutil::fake_clock;
 using testutil::fake_now;
 
-inline bool poll_until(const std::function<bool()>& step, int limit_ms = 5000) {
+inline bool poll_until(const std::function<bool()>& step, int limit_ms = testutil::kWaitMs) {
   return testutil::poll_until(step, limit_ms);
 }
 
@@ -55,7 +55,7 @@ inline std::vector<std::string> fake_argv(const std::string& script, const std::
 class FakeProcess : public testutil::FakeProcess {
  public:
   FakeProcess(const std::string& script, const std::vector<std::string>& extra)
-      : testutil::FakeProcess(fake_argv(script, extra), 10000, {false, {{"PYTHONDONTWRITEBYTECODE", "1"}}}) {}
+      : testutil::FakeProcess(fake_argv(script, extra), testutil::kWaitMs, {false, {{"PYTHONDONTWRITEBYTECODE", "1"}}}) {}
 };
 
 // What the world connection told the other modules, in order.

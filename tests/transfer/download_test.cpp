@@ -506,7 +506,7 @@ std::thread::id window_thread;
 uint32_t holding_clock() {
   if (hold_armed && std::this_thread::get_id() == window_thread && http_busy()) {
     hold_armed = false;
-    poll_until([] { return http_busy() == 0; }, kWaitMs);
+    poll_until([] { return http_busy() == 0; }, testutil::kWaitMs);
   }
   return fake_now.load();
 }

@@ -15,6 +15,7 @@
 #include "client/ui/immigrate_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/pdialog_dialog.h"
+#include "client/ui/qt_messages.h"
 #include "client/ui/privilege_dialog.h"
 #include "client/ui/prompt_dialog.h"
 #include "client/ui/psheet_dialog.h"
@@ -38,6 +39,7 @@
 #include "client/ui/worlds_list.h"
 
 int program_main(int argc, char** argv, void (*start)(QtHost& host)) {
+  qt_messages_install();
   web_pane_prepare();
   QApplication app(argc, argv);
   // Numbers in settings, messages and on the wire use the C locale.

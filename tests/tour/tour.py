@@ -207,16 +207,18 @@ def leftovers(out):
     return found
 
 
-def run(build, out, script="tour.script", options=(), exit_after_ms=150000, limit_s=180, stop_when=None):
+def run(build, out, script="tour.script", options=(), exit_after_ms=150000, limit_s=180, stop_when=None,
+        home=None):
     """demo/start with the options, driven by the script; its status and the trace log. The
     run's programs form a process group of their own, ended when demo/start ends, when
-    limit_s have passed (status -1) or when stop_when() holds (status -2)."""
+    limit_s have passed (status -1) or when stop_when() holds (status -2). The program
+    directory is <out>/home, made afresh, unless another (left as it is) is named."""
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     # The command file a second start of the program hands to the running one.
     with open(os.path.join(out, "handoff.txt"), "w") as f:
         f.write("teleport garden 0.3s 0.1e, from a second start\n")
-    home = os.path.join(out, "home")
+    home = home or os.path.join(out, "home")
     env = dict(os.environ)
     env.pop("DEMO_UPGRADE", None)
     # The tour also reads the lines every frame writes (the tasks at work).

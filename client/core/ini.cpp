@@ -275,30 +275,54 @@ void copy_out(const std::string& s, char* out, size_t size) {
   out[n] = 0;
 }
 
-bool write_atomically(const char* path, const std::string& data) {
+// Writes data in place of the file, whole or not at all; false with *error the system's reason.
+bool write_atomically(const char* path, const std::string& data, int* error) {
   std::string tmpl = std::string(path) + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back(0);
   int fd = mkstemp(name.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    *error = errno;
+    return false;
+  }
   struct stat st;
   if (stat(path, &st) == 0) fchmod(fd, st.st_mode & 07777);
   else fchmod(fd, 0644);
   size_t done = 0;
-  bool ok = true;
+  *error = 0;
   while (done < data.size()) {
     ssize_t w = ::write(fd, data.data() + done, data.size() - done);
+    if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
-      ok = false;
+      *error = w < 0 ? errno : ENOSPC;
       break;
     }
     done += static_cast<size_t>(w);
   }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && std::rename(name.data(), path) != 0) ok = false;
-  if (!ok) ::unlink(name.data());
-  return ok;
+  if (!*error && fsync(fd) != 0) *error = errno;
+  if (::close(fd) != 0 && !*error) *error = errno;
+  if (!*error && std::rename(name.data(), path) != 0) *error = errno;
+  if (*error) ::unlink(name.data());
+  return *error == 0;
+}
+
+// A value that could not be written holds for this run only; the first refusal of each key
+// is logged with the file and the reason.
+void keep_for_run(const char* path, const char* section, const char* key, const char* value,
+                  const std::string& val, const char* why) {
+  std::string name = lookup_name(section, key);
+  bool first;
+  {
+    std::lock_guard<std::mutex> hold(parsed_lock);
+    if (value)
+      kept[path][name] = val;
+    else
+      kept[path][name] = std::nullopt;
+    first = refusals_logged.insert(std::string(path) + '\0' + name).second;
+  }
+  if (first)
+    log_note("settings: %s not rewritten (%s): [%s] %s=%s kept for this run only", path, why,
+             section, key, value ? val.c_str() : "(removed)");
 }
 
 }  // namespace
@@ -341,20 +365,11 @@ bool ini_set(const char* path, const char* section, const char* key, const char*
   if (r == READ_CUT || r == READ_FAILED) {
     // Written back, what could not be read would be lost: the file stays as it is and the
     // value holds for this run only.
-    std::string name = lookup_name(section, key);
     std::string val = value ? value : "";
     size_t brk = val.find_first_of("\r\n");
     if (brk != std::string::npos) val.resize(brk);
-    std::lock_guard<std::mutex> hold(parsed_lock);
-    if (value)
-      kept[path][name] = val;
-    else
-      kept[path][name] = std::nullopt;
-    if (refusals_logged.insert(std::string(path) + '\0' + name).second) {
-      const char* why = r == READ_CUT ? "it is larger than 16 MB" : std::strerror(error);
-      log_note("settings: %s not rewritten (%s): [%s] %s=%s kept for this run only", path,
-               why, section, key, value ? val.c_str() : "(removed)");
-    }
+    keep_for_run(path, section, key, value, val,
+                 r == READ_CUT ? "it is larger than 16 MB" : std::strerror(error));
     return false;
   }
   std::vector<Line> lines;
@@ -417,7 +432,10 @@ bool ini_set(const char* path, const char* section, const char* key, const char*
 
   std::string data;
   for (const auto& l : lines) data += l.text + l.end;
-  if (!write_atomically(path, data)) return false;
+  if (!write_atomically(path, data, &error)) {
+    keep_for_run(path, section, key, value, val, std::strerror(error));
+    return false;
+  }
   std::lock_guard<std::mutex> hold(parsed_lock);
   auto k = kept.find(path);
   if (k != kept.end()) k->second.erase(lookup_name(section, key));

@@ -247,6 +247,19 @@ TEST(Ini, AWriteLeavesAFileOverTheCapAsItWas) {
   EXPECT_STREQ(out, "1");
 }
 
+// A write the system refuses (here its folder is gone) changes nothing on disk, and the value
+// still holds for the rest of the run.
+TEST(Ini, AValueThatCannotBeWrittenHoldsForTheRun) {
+  TempDir dir;
+  std::string path = dir.file("gone/s.ini");
+  EXPECT_FALSE(ini_set(path.c_str(), "general", "sound", "0"));
+  char out[16];
+  EXPECT_TRUE(ini_get(path.c_str(), "general", "sound", "", out, sizeof out));
+  EXPECT_STREQ(out, "0");
+  struct stat st {};
+  EXPECT_NE(::stat(dir.file("gone").c_str(), &st), 0);
+}
+
 // A file whose inode, size and time stamp are as at the last read is not read again: here its
 // bytes changed behind a restored time stamp, and the reading stays the one taken before.
 TEST(Ini, AnUnchangedFileIsNotReadAgain) {

@@ -156,10 +156,11 @@ TEST_F(Start3d, ShrinkingTheWindowToAFewPixelsNeverHangsOrGoesNegative) {
     EXPECT_GE(h, 2);
     EXPECT_GE(canvas()->width(), 0);
   }
-  // The tiny window pushed the tab splitter to the left edge; it stays there.
+  // The tiny window pushed the tab splitter to the left edge; grown again, the tab pane gets
+  // back the 20 pixels a drag leaves it, and the view the rest.
   tessel_layout(100, 80);
   tessel_frame();
-  EXPECT_EQ(canvas()->width(), 95);
+  EXPECT_EQ(canvas()->width(), 75);
   EXPECT_GT(canvas()->writes(), 0);
 }
 

@@ -235,9 +235,9 @@ bool rebuild(database* db, bool damaged, std::string* kept) {
 void note_damaged(const database* db, int16_t code, const std::string& kept) {
   const char* text = msg_arg(129, code, msg(68));
   if (!kept.empty())
-    note("%s\n%s", text, kept.c_str());
+    note("%s\nDamaged; kept aside and made again empty:\n%s", text, kept.c_str());
   else
-    note("%s\n%s.dat, %s.idx", text, db->name.c_str(), db->name.c_str());
+    note("%s\n%s.dat, %s.idx: damaged; made again empty", text, db->name.c_str(), db->name.c_str());
 }
 
 // Any failed engine call while the database is in use. One the system refused (no space,

@@ -170,6 +170,8 @@ bool set_aside(database* db, std::string* kept) {
     }
     if (have_idx && std::rename(idx.c_str(), (base + ".idx").c_str()) != 0) {
       failed_on(idx, errno);
+      // Both files stay together where the person knows them.
+      if (have_dat) std::rename((base + ".dat").c_str(), dat.c_str());
       return false;
     }
     log_write("database kept aside (%s)", base.c_str());

@@ -152,6 +152,8 @@ int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out) {
       int16_t saved = uerr_cod;
       uerr_cod = 0;
       bool ok = true;
+      const int64_t old_size = os_size(fd);
+      int64_t filled = H.phys_end;  // last byte the fill has really written
       // The filler block repeated: many blocks to a system call.
       constexpr int kBlocks = 32;
       OsPiece blocks[kBlocks];
@@ -169,10 +171,15 @@ int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out) {
           for (int32_t b = 0; b < n; b += 2048)
             page_patch(host.number, static_cast<int32_t>(p) + b, filler.data(), std::min<int32_t>(2048, n - b));
         p += n;
+        filled = p - 1;
       }
       if (!ok) {
-        if (H.mode & OL_SPECIAL20) return uerr_cod;
-        newpe = newle;
+        // A full disk: nothing past what was really written is claimed, and a fill that
+        // did not reach the new end leaves the file's length and ends as they were.
+        const int16_t err = uerr_cod ? uerr_cod : 37;
+        if (old_size >= 0) os_truncate(fd, std::max(old_size, filled + 1));
+        if ((H.mode & OL_SPECIAL20) || filled < newle) return fail(err);
+        newpe = filled;
       }
       uerr_cod = saved;
     }

@@ -402,6 +402,7 @@ void os_prefetch(int fd, int32_t pos, int32_t len);
 // only, since a data page buffer may hold newer bytes.
 const uint8_t* os_peek(int fd, int32_t pos, int32_t len);
 int64_t os_size(int fd);
+void os_truncate(int fd, int64_t size);  // back to size after a failed growth (errno kept)
 
 // data pages (kf_data.cpp)
 int16_t page_read(Fcb& f, int32_t pos, void* buf, int32_t len);

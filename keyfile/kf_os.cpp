@@ -288,6 +288,15 @@ int64_t os_size(int fd) {
   return st.st_size;
 }
 
+void os_truncate(int fd, int64_t size) {
+  const int saved = errno;
+  if (::ftruncate(fd, size) == 0) {
+    // The mapping must never be read past the file's end again.
+    if (FdView* v = view_of(fd); v && v->known > size) v->known = size;
+  }
+  errno = saved;
+}
+
 // One entry per call. A log that cannot be opened costs the entry, never the program.
 static int16_t status_log_write(const char* message, int32_t code) {
   int tries = code == -199 ? 1 : 11;

@@ -35,7 +35,10 @@ bool socket_path(const char* dir, sockaddr_un* addr) {
 int open_lock_file(const char* dir, const char* name) {
   char path[4096];
   int n = std::snprintf(path, sizeof path, "%s/%s", dir ? dir : ".", name);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof path) return -1;
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
   return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
 }
 
@@ -81,8 +84,10 @@ int host_lock_named(const char* dir, const char* file) {
   int fd = open_lock_file(dir, file);
   if (fd < 0) return -2;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
     ::close(fd);
-    return -1;
+    errno = err;
+    return err == EWOULDBLOCK ? -1 : -2;
   }
   return fd;
 }

@@ -8,7 +8,8 @@
 enum : int { HOST_INSTANCE_TEXT = 256 };  // the hand-off's transfer buffer
 
 // Takes the lock in dir. Returns its descriptor (>= 0), -1 when another process holds it,
-// -2 when the lock file cannot be opened (then no instance can be found either).
+// -2 when the lock cannot be taken for another reason (errno tells why): the lock file
+// cannot be opened or locked, and then no instance can be found either.
 int host_instance_lock(const char* dir);
 void host_instance_unlock(int fd);
 // True while some process holds the lock in dir (the upgrade program waits on this).

@@ -1,10 +1,12 @@
 // Keyed databases over the keyed-file engine: open or recreate a data and index pair, look
 // keys up, fetch, store, delete and walk records in key order. An engine error while a
-// database is in use is shown to the user and answered by recreating the database empty.
+// database is in use is shown to the user; damage is answered by recreating the database
+// empty, an error the system gave (no space, a read or write error) leaves it as it is.
 #include "client/cache/database.h"
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +35,32 @@ void trace_call(const database* db, const char* label) {
 std::string data_path(const database* db) { return db->name + ".dat"; }
 std::string index_path(const database* db) { return db->name + ".idx"; }
 
+// The file whose open, creation or move failed last, and the system's errno then (0 when the
+// engine found the file's contents wrong rather than the system refusing it).
+struct failure {
+  std::string file;
+  int sys = 0;
+};
+failure last_failure;
+
+void failed_on(const std::string& file, int sys) {
+  last_failure.file = file;
+  last_failure.sys = sys;
+}
+
+// The file and the system's reason, for the line under a numbered message.
+std::string reason_line(const std::string& file, int sys) { return file + ": " + std::strerror(sys); }
+
+// The folder a person has to put right.
+std::string folder_of(const std::string& file) {
+  size_t slash = file.rfind('/');
+  return slash == std::string::npos ? std::string(".") : file.substr(0, slash ? slash : 1);
+}
+
+// Busy, forbidden, read-only, full: the system refused the file, its contents were not
+// found wrong. Such a pair is left exactly as it is.
+bool refused_by_system(const failure& f) { return f.sys != 0 && f.sys != ENOENT; }
+
 bool path_present(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -55,15 +83,22 @@ void close_files(database* db) {
 // (true when the engine failed), tracing both calls. 0 with `file` set, the engine's error,
 // or what `none` gives when no number was free.
 template <class None, class Make>
-int16_t take_file(database* db, int16_t& file, const char* number_label, const char* make_label, None none,
-                  Make make) {
+int16_t take_file(database* db, int16_t& file, const std::string& path, const char* number_label,
+                  const char* make_label, None none, Make make) {
   uerr_cod = 0;
   int16_t n = AvailableFileNbr(1);
   trace_call(db, number_label);
-  if (n < 0) return none();
+  if (n < 0) {
+    failed_on(path, 0);
+    return none();
+  }
+  olsys_err = 0;
   bool failed = make(n);
   trace_call(db, make_label);
-  if (failed) return uerr_cod;
+  if (failed) {
+    failed_on(path, olsys_err);
+    return uerr_cod;
+  }
   file = n;
   return 0;
 }
@@ -71,11 +106,13 @@ int16_t take_file(database* db, int16_t& file, const char* number_label, const c
 // Opens both files; 0 when both are open, else the engine's error with both closed.
 int16_t open_pair(database* db) {
   auto none = [] { return static_cast<int16_t>(uerr_cod ? uerr_cod : 46); };
-  int16_t e = take_file(db, db->data_file, "AvailableFileNbr (data)", "OpenOlFile (data)", none, [db](int16_t n) {
+  int16_t e = take_file(db, db->data_file, data_path(db), "AvailableFileNbr (data)", "OpenOlFile (data)", none,
+                        [db](int16_t n) {
     return OpenOlFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->data_mode)) != 0;
   });
   if (e) return e;
-  e = take_file(db, db->index_file, "AvailableFileNbr (index)", "OpenOlFile (index)", none, [db](int16_t n) {
+  e = take_file(db, db->index_file, index_path(db), "AvailableFileNbr (index)", "OpenOlFile (index)", none,
+                [db](int16_t n) {
     return OpenOlFile(n, index_path(db).c_str(), static_cast<uint16_t>(db->index_mode)) != 0;
   });
   if (e) {
@@ -102,20 +139,23 @@ bool pair_fits(const database* db) {
 // file number was free.
 int16_t create_pair(database* db) {
   auto none = [] { return static_cast<int16_t>(-1); };
-  int16_t e = take_file(db, db->data_file, "AvailableFileNbr (data)", "CreateDataFile", none, [db](int16_t n) {
+  int16_t e = take_file(db, db->data_file, data_path(db), "AvailableFileNbr (data)", "CreateDataFile", none,
+                        [db](int16_t n) {
     return CreateDataFile(n, data_path(db).c_str(), static_cast<uint16_t>(db->record_length), db->data_extension,
                           static_cast<uint16_t>(db->data_mode)) != 0;
   });
   if (e) return e;
-  return take_file(db, db->index_file, "AvailableFileNbr (index)", "CreateIndexFile", none, [db](int16_t n) {
+  return take_file(db, db->index_file, index_path(db), "AvailableFileNbr (index)", "CreateIndexFile", none,
+                   [db](int16_t n) {
     return CreateIndexFile(n, index_path(db).c_str(), db->key_length, db->key_type, 0, 0, db->index_extension,
                            static_cast<uint16_t>(db->index_mode)) != 0;
   });
 }
 
 // Moves both files of a damaged pair that holds user data to "<name>-damagedN" with the
-// first N that names neither file yet. False when nothing could be moved aside.
-bool set_aside(database* db) {
+// first N that names neither file yet. False when nothing could be moved aside; `kept` tells
+// the person which files went where.
+bool set_aside(database* db, std::string* kept) {
   std::string dat = data_path(db), idx = index_path(db);
   bool have_dat = path_present(dat), have_idx = path_present(idx);
   if (!have_dat && !have_idx) return true;
@@ -124,20 +164,34 @@ bool set_aside(database* db) {
     std::snprintf(suffix, sizeof suffix, "-damaged%d", n);
     std::string base = db->name + suffix;
     if (path_present(base + ".dat") || path_present(base + ".idx")) continue;
-    if (have_dat && std::rename(dat.c_str(), (base + ".dat").c_str()) != 0) return false;
-    if (have_idx && std::rename(idx.c_str(), (base + ".idx").c_str()) != 0) return false;
-    if (tracing()) log_write("database kept aside (%s)", base.c_str());
+    if (have_dat && std::rename(dat.c_str(), (base + ".dat").c_str()) != 0) {
+      failed_on(dat, errno);
+      return false;
+    }
+    if (have_idx && std::rename(idx.c_str(), (base + ".idx").c_str()) != 0) {
+      failed_on(idx, errno);
+      // Both files stay together where the person knows them.
+      if (have_dat) std::rename((base + ".dat").c_str(), dat.c_str());
+      return false;
+    }
+    log_write("database kept aside (%s)", base.c_str());
+    if (kept) {
+      if (have_dat) *kept += dat + " -> " + base + ".dat";
+      if (have_dat && have_idx) *kept += "\n";
+      if (have_idx) *kept += idx + " -> " + base + ".idx";
+    }
     return true;
   }
+  failed_on(dat, EEXIST);
   return false;
 }
 
 // Removes whatever is left of the pair: the files are closed first. A pair that holds user
 // data is renamed aside instead when it is damaged. False when the old files are still there.
-bool clear_pair(database* db, bool damaged) {
+bool clear_pair(database* db, bool damaged, std::string* kept) {
   if (damaged && db->keep_damaged) {
     close_files(db);
-    return set_aside(db);
+    return set_aside(db, kept);
   }
   if (db->data_file >= 0) {
     DeleteOlFile(db->data_file);
@@ -155,28 +209,56 @@ bool clear_pair(database* db, bool damaged) {
   return true;
 }
 
-// Recreates the database empty; when that fails the program cannot go on.
-void rebuild(database* db, bool damaged) {
-  db->enumeration = 0;
-  db->last_key.clear();
-  int16_t e = clear_pair(db, damaged) ? create_pair(db) : static_cast<int16_t>(55);
-  if (!e) return;
-  close_files(db);
-  note(msg(85), static_cast<int>(e), msg(68));
-  exit_hook(1);
+// The numbered message and, under it, the file and the system's reason when the system
+// gave one.
+void note_with_reason(const char* text, const failure& f) {
+  if (f.sys && !f.file.empty())
+    note("%s\n%s", text, reason_line(f.file, f.sys).c_str());
+  else if (!f.file.empty())
+    note("%s\n%s", text, f.file.c_str());
+  else
+    note("%s", text);
 }
 
-// Any failed engine call while the database is in use.
-void engine_error(database* db) {
+// Recreates the database empty; when that fails the program cannot go on. False then.
+bool rebuild(database* db, bool damaged, std::string* kept) {
+  db->enumeration = 0;
+  db->last_key.clear();
+  last_failure = failure{};
+  int16_t e = clear_pair(db, damaged, kept) ? create_pair(db) : static_cast<int16_t>(55);
+  if (!e) return true;
+  close_files(db);
+  note_with_reason(msg_arg(85, static_cast<int>(e), msg(68)), last_failure);
+  exit_hook(1);
+  return false;
+}
+
+// Message 129 for a pair found damaged and made again, with where user data went.
+void note_damaged(const database* db, int16_t code, const std::string& kept) {
+  const char* text = msg_arg(129, code, msg(68));
+  if (!kept.empty())
+    note("%s\nDamaged; kept aside and made again empty:\n%s", text, kept.c_str());
+  else
+    note("%s\n%s.dat, %s.idx: damaged; made again empty", text, db->name.c_str(), db->name.c_str());
+}
+
+// Any failed engine call while the database is in use. One the system refused (no space,
+// a read or write error, a file gone) leaves the pair as it is; damage makes it again.
+void engine_error(database* db, bool index) {
   int16_t code = uerr_cod;
-  note(msg(129), code, msg(68));
-  rebuild(db, true);
+  if (olsys_err != 0) {
+    failure f{index ? index_path(db) : data_path(db), olsys_err};
+    note_with_reason(msg_arg(129, code, msg(68)), f);
+    return;
+  }
+  std::string kept;
+  if (rebuild(db, true, &kept)) note_damaged(db, code, kept);
 }
 
 // After an engine call: traced, and a failure handled as an engine error. True when it worked.
-bool engine_ok(database* db, bool failed, const char* label) {
+bool engine_ok(database* db, bool failed, const char* label, bool index = false) {
   trace_call(db, label);
-  if (failed) engine_error(db);
+  if (failed) engine_error(db, index);
   return !failed;
 }
 
@@ -185,11 +267,12 @@ bool usable(const database* db) { return db && db->data_file >= 0 && db->index_f
 // Record position of the key: > 0 found, 0 absent, -1 engine error (already handled).
 int32_t lookup(database* db, const void* key) {
   uerr_cod = 0;
+  olsys_err = 0;  // every keyed operation starts here: a system error after this one is its own
   int32_t pos = GetKey(db->index_file, key);
   trace_call(db, "GetKey");
   if (pos > 0) return pos;
   if (uerr_cod) {
-    engine_error(db);
+    engine_error(db, true);
     return -1;
   }
   return 0;
@@ -200,7 +283,7 @@ int32_t record_length_at(database* db, int32_t pos) {
   int32_t len = VDataLength(db->data_file, pos);
   trace_call(db, "VDataLength");
   if (len < 1) {
-    if (uerr_cod) engine_error(db);
+    if (uerr_cod) engine_error(db, false);
     return 0;
   }
   return len;
@@ -211,7 +294,7 @@ uint8_t* read_record(database* db, int32_t pos, int32_t* length, bool report) {
   int32_t len = VDataLength(db->data_file, pos);
   trace_call(db, "VDataLength");
   if (len < 1) {
-    if (uerr_cod && report) engine_error(db);
+    if (uerr_cod && report) engine_error(db, false);
     return nullptr;
   }
   auto* buf = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(len) + 1));
@@ -219,7 +302,7 @@ uint8_t* read_record(database* db, int32_t pos, int32_t* length, bool report) {
   if (ReadVData(db->data_file, pos, buf, len)) {
     trace_call(db, "ReadVData");
     std::free(buf);
-    if (report) engine_error(db);
+    if (report) engine_error(db, false);
     return nullptr;
   }
   trace_call(db, "ReadVData");
@@ -265,23 +348,43 @@ database* database_open(const char* name, int key_length, int record_length, int
   bool sane = *name && key_length >= 1 && key_length <= 255 && record_length >= 0 && record_length <= 0x7FFF &&
               data_extension >= 0 && data_extension <= 0xFFFF && index_extension >= 0 && index_extension <= 0xFFFF;
   int16_t e = 0;
+  last_failure = failure{};
   if (sane) {
     // Recently used for the disk clean-up.
     file_touch(data_path(db).c_str());
     file_touch(index_path(db).c_str());
-    if (open_pair(db) == 0) {
+    int16_t found = open_pair(db);
+    if (found == 0) {
       if (pair_fits(db)) return db;
       if (tracing()) log_write("database_open (%s): made for other records", db->name.c_str());
       close_files(db);
+      found = 48;
     }
-    e = clear_pair(db, true) ? create_pair(db) : static_cast<int16_t>(55);
-    if (!e) return db;
+    if (refused_by_system(last_failure)) {
+      // Busy, forbidden, read-only: nothing is deleted or moved.
+      e = found;
+    } else {
+      // Absent, or damaged: only a pair of which some file is there has anything to lose.
+      bool damaged = path_present(data_path(db)) || path_present(index_path(db));
+      last_failure = failure{};
+      std::string kept;
+      e = clear_pair(db, true, &kept) ? create_pair(db) : static_cast<int16_t>(55);
+      if (!e) {
+        if (damaged && db->keep_damaged) note_damaged(db, found, kept);
+        return db;
+      }
+    }
   } else {
     e = 22;
   }
   close_files(db);
   delete db;
-  note(msg(130), msg(68), static_cast<int>(e));
+  const char* text = msg_arg(130, msg(68), static_cast<int>(e));
+  if (refused_by_system(last_failure))
+    note("%s\n%s\n%s", text, reason_line(last_failure.file, last_failure.sys).c_str(),
+         folder_of(last_failure.file).c_str());
+  else
+    note_with_reason(text, last_failure);
   quit_hook();
   return nullptr;
 }
@@ -357,7 +460,7 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
       if (!engine_ok(db, !pos, "NewData")) return 0;
     }
     if (!engine_ok(db, WriteData(db->data_file, pos, data), "WriteData")) return 0;
-    if (!old && !engine_ok(db, AddKey(db->index_file, key, pos, 0), "AddKey")) return 0;
+    if (!old && !engine_ok(db, AddKey(db->index_file, key, pos, 0), "AddKey", true)) return 0;
     return 1;
   }
   int32_t pos = 0;
@@ -371,9 +474,9 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
   // The key moves to the new piece before the old one is released, so a crash in between
   // never leaves the key pointing at free space.
   if (length >= 1) {
-    if (!engine_ok(db, AddKey(db->index_file, key, pos, old ? 0x40 : 0), "AddKey")) return 0;
+    if (!engine_ok(db, AddKey(db->index_file, key, pos, old ? 0x40 : 0), "AddKey", true)) return 0;
   } else if (old) {
-    if (!engine_ok(db, DeleteKey(db->index_file, key, old), "DeleteKey")) return 0;
+    if (!engine_ok(db, DeleteKey(db->index_file, key, old), "DeleteKey", true)) return 0;
   }
   if (old && !engine_ok(db, ReleaseVData(db->data_file, old), "ReleaseVData")) return 0;
   return 1;
@@ -381,33 +484,44 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
 
 int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length) {
   if (!usable(db) || db->fixed || !key_out || !buffer) return 0;
-  uerr_cod = 0;
-  int32_t pos;
-  if (db->enumeration == 0 || db->last_key.size() != static_cast<size_t>(db->key_length))
-    pos = FirstKey(db->index_file, key_out);
-  else
-    pos = GetKeyAfter(db->index_file, db->last_key.data(), key_out);
-  db->enumeration = pos;
-  if (pos <= 0) {
-    db->enumeration = 0;
-    db->last_key.clear();
-    return 0;
+  for (;;) {
+    uerr_cod = 0;
+    olsys_err = 0;
+    int32_t pos;
+    if (db->enumeration == 0 || db->last_key.size() != static_cast<size_t>(db->key_length)) {
+      db->unreadable = 0;
+      pos = FirstKey(db->index_file, key_out);
+    } else {
+      pos = GetKeyAfter(db->index_file, db->last_key.data(), key_out);
+    }
+    db->enumeration = pos;
+    if (pos <= 0) {
+      db->enumeration = 0;
+      db->last_key.clear();
+      return 0;
+    }
+    const auto* k = static_cast<const uint8_t*>(key_out);
+    db->last_key.assign(k, k + db->key_length);
+    uint8_t* data = read_record(db, pos, length, false);
+    if (data) {
+      *buffer = data;
+      return 1;
+    }
+    // One record that cannot be read costs that record, not the rest of the walk.
+    ++db->unreadable;
+    std::string hex;
+    for (int i = 0; i < db->key_length; ++i) {
+      char b[3];
+      std::snprintf(b, sizeof b, "%02x", k[i]);
+      hex += b;
+    }
+    log_write("%s.dat: record at %d (key %s) cannot be read (error %d, %d): passed over", db->name.c_str(),
+              static_cast<int>(pos), hex.c_str(), uerr_cod, olsys_err);
   }
-  const auto* k = static_cast<const uint8_t*>(key_out);
-  db->last_key.assign(k, k + db->key_length);
-  uint8_t* data = read_record(db, pos, length, false);
-  if (!data) {
-    // The walk ends here; the next one starts again at the first key.
-    db->enumeration = 0;
-    db->last_key.clear();
-    return 0;
-  }
-  *buffer = data;
-  return 1;
 }
 
 void database_reset(database* db) {
   if (!db) return;
   if (tracing()) log_write("database_reset");
-  rebuild(db, false);
+  rebuild(db, false, nullptr);
 }

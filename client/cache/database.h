@@ -1,7 +1,8 @@
 #pragma once
 // Keyed databases: a pair of keyed files "<name>.dat" (records) and "<name>.idx" (one
-// B-tree of fixed-length keys). A pair that cannot be opened, or that fails while in use,
-// is recreated empty; callers never see file numbers or engine error codes.
+// B-tree of fixed-length keys). A damaged pair, found at open or in use, is recreated empty;
+// one the system refuses (busy, forbidden, read-only, full) is left as it is and the message
+// names the file and the system's reason. Callers never see file numbers or engine codes.
 // Window thread only.
 #include <cstdint>
 #include <string>
@@ -22,16 +23,20 @@ struct database {
   int32_t enumeration = 0;  // record position of the last key given by database_fetch_next; 0 = start
   std::vector<uint8_t> last_key;  // that key, so that lookups between two calls do not move the walk
   int32_t keep_damaged = 0;  // user data: a damaged pair is renamed aside, never deleted
+  int32_t unreadable = 0;    // records the current walk passed over because they could not be read
 };
 
 // Starts the keyed-file engine (512 buffers, 20 files, 4 sectors). 0, else the engine's error.
 int database_init();
 
 // Opens the pair "<name>.dat"/"<name>.idx", or creates it, or recreates it when it is
-// damaged, refused, or was made with another key length, record length or kind of record.
-// record_length 0 means variable-length records. keep_damaged: the pair holds user data
-// (telegrams): a pair that has to be recreated is first renamed "<name>-damagedN".
-// Null when the pair can neither be opened nor created (message 130; the program ends).
+// damaged (its contents wrong, marked as being updated, one file missing) or was made with
+// another key length, record length or kind of record. A pair the system refuses (busy,
+// forbidden, read-only) is left untouched. record_length 0 means variable-length records.
+// keep_damaged: the pair holds user data (telegrams): a pair that has to be recreated is
+// first renamed "<name>-damagedN" and message 129 says where it went.
+// Null when the pair can neither be opened nor created (message 130 with the file, the
+// system's reason and the folder; the program ends).
 database* database_open(const char* name, int key_length, int record_length, int data_extension,
                         int index_extension, int compressed, int write_through, int keep_damaged = 0);
 void database_close(database* db);
@@ -48,7 +53,8 @@ int database_fetch_unknown(database* db, const void* key, uint8_t** buffer, int3
 // record-length bytes). Variable records: length below 1 deletes the key's record.
 int database_store(database* db, const void* key, const void* data, int32_t length);
 // Next key in key order and a new std::malloc'ed copy of its record (with a zero byte after
-// it); 0 at the end, after which the walk starts again. Variable-length records only.
+// it); 0 at the end, after which the walk starts again. A record that cannot be read is
+// logged, counted in `unreadable` and passed over. Variable-length records only.
 int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length = nullptr);
 // Recreates the database empty (message 85 and the program's end when that fails).
 void database_reset(database* db);

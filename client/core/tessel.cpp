@@ -157,6 +157,14 @@ MainGeometry tessel_main_geometry(int main_x, int main_y, int main_width, int ma
 int tessel_main(const char* line, int show) {
   const char* dir = platform_program_dir().c_str();
   int lock = host_instance_lock(dir);
+  if (lock == -2) {
+    // Without the lock a second start would share this folder's stores with the first.
+    char text[8192];
+    std::snprintf(text, sizeof text, "%s/tessel.lock: %s\nThe program does not start while it cannot lock %s.", dir,
+                  std::strerror(errno), dir);
+    host()->message_box(text, "Error", HOST_MB_ICONERROR);
+    return 1;
+  }
   if (lock == -1) {
     // Another instance runs: it comes to the front and gets our command file; nothing starts.
     cgi_send_command(line);

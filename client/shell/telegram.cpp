@@ -122,6 +122,13 @@ void refill(int32_t own) {
       std::free(record);
       record = nullptr;
     }
+    // The walk passed over records it could not read (each one is in the log): told once.
+    if (tg.db->unreadable > 0) {
+      char line[512];
+      std::snprintf(line, sizeof line, "%s: %s.dat: %d cannot be read and are not listed (see the log)", msg(161),
+                    tg.db->name.c_str(), static_cast<int>(tg.db->unreadable));
+      console(KIND_NOTICE, line);
+    }
   }
   tg.filled_for = own;
   sort_rows();

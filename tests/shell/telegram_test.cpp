@@ -305,3 +305,51 @@ TEST_F(TelegramTest, ADamagedDatabaseIsMovedAsideAndANewOneServes) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- damaged records and stores
+
+namespace {
+
+class TelegramDamageTest : public TelegramTest {};
+
+TEST_F(TelegramDamageTest, ARecordThatCannotBeReadIsPassedOverAndToldOnce) {
+  ASSERT_NO_FATAL_FAILURE(start_shell(kConfig));
+  citizen_set_number(101);
+  ASSERT_EQ(0, telegram_init());
+  const int32_t age = static_cast<int32_t>(std::time(nullptr) - 1000000);
+  for (int i = 1; i <= 8; ++i) universe_receiver.telegram_receive(age, ("s" + std::to_string(i)).c_str(), "t", 0);
+  ASSERT_EQ(8, telegram_stored(101));
+  telegram_reset();
+  // The fourth record's mark broken on disk.
+  const std::string base = platform_program_dir() + "/telegram";
+  database* db = database_open(base.c_str(), TELEGRAM_KEY_LENGTH, 0, 4096, 1024, 0, 1, 1);
+  ASSERT_NE(nullptr, db);
+  std::vector<std::vector<uint8_t>> keys;
+  uint8_t key[TELEGRAM_KEY_LENGTH];
+  uint8_t* record = nullptr;
+  while (database_fetch_next(db, key, &record)) {
+    keys.emplace_back(key, key + sizeof key);
+    std::free(record);
+  }
+  ASSERT_EQ(8u, keys.size());
+  const int32_t pos = GetKey(db->index_file, keys[3].data());
+  database_close(db);
+  ASSERT_GT(pos, 0);
+  std::string dat = testutil::read_file(base + ".dat");
+  dat.at(static_cast<size_t>(pos)) ^= '\xff';
+  dat.at(static_cast<size_t>(pos) + 1) ^= '\xff';
+  testutil::write_file(base + ".dat", dat);
+
+  console.clear();
+  ASSERT_EQ(0, telegram_init());
+  view = list("Veldara Telegrams");
+  ASSERT_NE(nullptr, view);
+  show_page();
+  EXPECT_EQ(7, telegram_rows());
+  EXPECT_EQ("s1 s2 s3 s5 s6 s7 s8", view->column0());
+  ASSERT_EQ(1u, console.size()) << "told once";
+  EXPECT_NE(std::string::npos, console[0].find("4 m161: " + base + ".dat: 1 ")) << console[0];
+  EXPECT_FALSE(std::filesystem::exists(base + "-damaged1.dat"));
+}
+
+}  // namespace

@@ -1,7 +1,9 @@
 // Start-up against real program directories, the main window's geometry and the shutdown.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -327,4 +329,18 @@ TEST_F(Startup, MainWhileAnotherInstanceRunsStartsNothing) {
   EXPECT_EQ(host_.about_created(), 0);
   EXPECT_TRUE(host_.boxes().empty());
   EXPECT_EQ(cgi_get_teleport(), nullptr);  // the command file went to the other instance
+}
+
+TEST_F(Startup, MainThatCannotTakeItsLockSaysWhyAndStartsNothing) {
+  install();
+  // Something other than a running instance stands in the lock's way.
+  ASSERT_EQ(0, mkdir(dir_.file("tessel.lock").c_str(), 0755));
+  host_.set_step_limit(20);  // were it to start, its loop ends after a few walks
+  EXPECT_NE(tessel_main("", HOST_SHOW_NORMAL), 0);
+  EXPECT_EQ(host_.windows_created(), 0);
+  EXPECT_EQ(host_.about_created(), 0);
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_EQ(host_.boxes()[0].text.rfind(dir_.file("tessel.lock") + ": " + std::strerror(EISDIR), 0), 0u)
+      << host_.boxes()[0].text;
+  EXPECT_EQ(host_.boxes()[0].caption, "Error");
 }

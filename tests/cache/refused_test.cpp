@@ -113,7 +113,9 @@ TEST_F(RefusedTest, TelegramsThePersonMayNotWriteAreNotSetAside) {
   // As left by a run as another user: the folder is the person's, the files are not theirs
   // to write. (Run as root, the child becomes an ordinary user who owns the folder.)
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(0, chown(dir.c_str(), 65534, 65534));
+  if (root) {
+    ASSERT_EQ(0, chown(dir.c_str(), 65534, 65534));
+  }
   chmod(path("telegram.dat").c_str(), 0400);
   chmod(path("telegram.idx").c_str(), 0400);
   std::string got = in_child([&] {
@@ -125,7 +127,9 @@ TEST_F(RefusedTest, TelegramsThePersonMayNotWriteAreNotSetAside) {
   });
   chmod(path("telegram.dat").c_str(), 0600);
   chmod(path("telegram.idx").c_str(), 0600);
-  if (root) ASSERT_EQ(0, chown(dir.c_str(), 0, 0));
+  if (root) {
+    ASSERT_EQ(0, chown(dir.c_str(), 0, 0));
+  }
   ASSERT_EQ(got.rfind("null|", 0), 0u) << got;
   EXPECT_TRUE(contains(got, "|M130 T68 ")) << got;
   EXPECT_TRUE(contains(got, path("telegram.dat") + ": " + std::strerror(EACCES))) << got;

@@ -66,7 +66,8 @@ class AvatarWorld : public wtest::WithFakes<AvatarFixture> {
 };
 
 TEST_F(AvatarWorld, RepliesAddMoveAndDeleteAvatarsWithTheirPlacesAndTypes) {
-  start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":250,"z":-2000,"yaw":900,"type":3,"gesture":2}]})");
+  ASSERT_NO_FATAL_FAILURE(
+      start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":250,"z":-2000,"yaw":900,"type":3,"gesture":2}]})"));
   avatar_record* bob = arrived(7);
   ASSERT_NE(nullptr, bob);
   EXPECT_STREQ("bob", bob->name);
@@ -116,7 +117,7 @@ TEST_F(AvatarWorld, RepliesAddMoveAndDeleteAvatarsWithTheirPlacesAndTypes) {
 }
 
 TEST_F(AvatarWorld, TheOwnPositionIsSentOnlyWhenItChanges) {
-  start(R"({"mode":"new"})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
   self_set_position(1.5, 0.25, -2, 45);
   frames(1);
   // Request 8: x 1500, y 250, z -2000, yaw 450, type 0, gesture 0.
@@ -139,7 +140,8 @@ class AvatarDefaults : public AvatarWorld {
 };
 
 TEST_F(AvatarDefaults, OtherUsersWalkAnimatedInTheirOwnTypes) {
-  start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":0,"z":2000,"yaw":0,"type":3,"gesture":0}]})");
+  ASSERT_NO_FATAL_FAILURE(
+      start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":1000,"y":0,"z":2000,"yaw":0,"type":3,"gesture":0}]})"));
   avatar_record* bob = arrived(7);
   ASSERT_NE(nullptr, bob);
   EXPECT_EQ(3, bob->type);
@@ -160,7 +162,7 @@ TEST_F(AvatarDefaults, OtherUsersWalkAnimatedInTheirOwnTypes) {
 }
 
 TEST_F(AvatarWorld, TheTwelveNearestAreAnimatedAndTheRestShowTheFarModel) {
-  start(R"({"mode":"new"})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
   for (int i = 1; i <= 20; ++i) avatar_add(i, "a", i * 10000, 0, 0, 0, 0, 0);
   frames(1);
   for (int i = 1; i <= 20; ++i) {
@@ -188,7 +190,7 @@ TEST_F(AvatarWorld, TheTwelveNearestAreAnimatedAndTheRestShowTheFarModel) {
 
 TEST_F(AvatarWorld, AFarAvatarReachesItsNewPlaceInExactlyFiveFrames) {
   profile_set_int("chat", "near", 0);
-  start(R"({"mode":"new"})");
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})"));
   avatar_add(5, "far", 2000, 0, 3000, 900, 0, 0);
   frames(1);
   avatar_record* a = avatar_find(5);
@@ -210,8 +212,9 @@ TEST_F(AvatarWorld, AFarAvatarReachesItsNewPlaceInExactlyFiveFrames) {
 }
 
 TEST_F(AvatarWorld, AChatLineShowsInTheBalloonForThirtySecondsAndMutedLinesNowhere) {
-  start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":0,"y":0,"z":0,"yaw":0,"type":0,"gesture":0},)"
-        R"({"session":8,"name":"\"guest","x":0,"y":0,"z":0,"yaw":0,"type":0,"gesture":0}]})");
+  ASSERT_NO_FATAL_FAILURE(
+      start(R"({"mode":"new","avatars":[{"session":7,"name":"bob","x":0,"y":0,"z":0,"yaw":0,"type":0,"gesture":0},)"
+            R"({"session":8,"name":"\"guest","x":0,"y":0,"z":0,"yaw":0,"type":0,"gesture":0}]})"));
   ASSERT_TRUE(wtest::poll_until([] {
     step();
     return avatar_count() == 2;

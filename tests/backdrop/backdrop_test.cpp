@@ -53,9 +53,9 @@ class Backdrop : public SceneTest {
   void SetUp() override {
     SceneTest::SetUp();
     me = CameraSelf{};
-    link_driver("VXDL8D21");
-    install("[general]\n[performance]\npanning=1\n");
-    detect(8);
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
+    ASSERT_NO_FATAL_FAILURE(install("[general]\n[performance]\npanning=1\n"));
+    ASSERT_NO_FATAL_FAILURE(detect(8));
     ASSERT_EQ(driver_init(), 1);
     camera_set_self_source(self_source);
     ASSERT_EQ(camera_init(), 1);
@@ -63,7 +63,7 @@ class Backdrop : public SceneTest {
     ASSERT_EQ(viewport_init(), 1);  // frames are drawn for its window
     camera_set_color(0, 0, 0);
     static int tree = 0;
-    transfers_.start(dir_.path(), "bd" + std::to_string(++tree));
+    ASSERT_NO_FATAL_FAILURE(transfers_.start(dir_.path(), "bd" + std::to_string(++tree)));
     ASSERT_EQ(backdrop_init(), 0);
   }
   void TearDown() override {
@@ -151,7 +151,7 @@ TEST_F(Backdrop, ServedJpegBecomesTheDrawnBackdrop) {
 }
 
 TEST_F(Backdrop, HeadingAndPitchScrollThePicture) {
-  show_sky();
+  ASSERT_NO_FATAL_FAILURE(show_sky());
   look(0, 1);
   VxCamera* cam = draw();
   EXPECT_TRUE(near(pixel(cam, 10, 30), kRed));
@@ -186,7 +186,7 @@ TEST_F(Backdrop, HeadingAndPitchScrollThePicture) {
 }
 
 TEST_F(Backdrop, HalfSizeCameraGetsTheHalfPictureAndHalfOffsets) {
-  show_sky();
+  ASSERT_NO_FATAL_FAILURE(show_sky());
   me.turning = true;  // panning with [performance] panning=1 uses the half-size camera
   look(0, 1);
   VxCamera* cam = draw();
@@ -206,7 +206,7 @@ TEST_F(Backdrop, HalfSizeCameraGetsTheHalfPictureAndHalfOffsets) {
 }
 
 TEST_F(Backdrop, ConvertedFileIsShownAtOnceNextTimeAndTheSameNameDoesNothing) {
-  show_sky();
+  ASSERT_NO_FATAL_FAILURE(show_sky());
   VxRaster* first = backdrop_raster();
   int fetched = transfers_.requests("textures/sky.jpg");
   EXPECT_EQ(fetched, 1);

@@ -45,7 +45,7 @@ class Disk : public ::testing::Test {
     file_term();
     cache_ = home_.file("cache");
     fs::create_directories(cache_);
-    ini("");
+    ASSERT_NO_FATAL_FAILURE(ini(""));
     download_init();  // the object cache folder the walk keeps
   }
   void TearDown() override {
@@ -95,7 +95,7 @@ TEST_F(Disk, SettingsAreClampedAsStored) {
       {"limit=999\ndelete=181\n", 999, 180},
   };
   for (const Case& c : cases) {
-    ini(c.text);
+    ASSERT_NO_FATAL_FAILURE(ini(c.text));
     disk_init();
     EXPECT_EQ(disk_limit(), c.limit) << c.text;
     EXPECT_EQ(disk_delete_days(), c.days) << c.text;
@@ -103,7 +103,7 @@ TEST_F(Disk, SettingsAreClampedAsStored) {
 }
 
 TEST_F(Disk, FirstRunComesAfterThirtySecondsThenEveryFifteenMinutes) {
-  ini("limit=0\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=0\n"));
   disk_init();
   std::string empty = cache_ + "/old/empty";
   fs::create_directories(empty);
@@ -123,13 +123,14 @@ TEST_F(Disk, FirstRunComesAfterThirtySecondsThenEveryFifteenMinutes) {
 }
 
 TEST_F(Disk, SizeLimitDeletesOldestFirstDownToTheLimit) {
-  ini("limit=20\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=20\n"));
   disk_init();
   std::string a = put("art/w/models/a.vxx", 8 * kMB, 4000);
   std::string b = put("art/w/textures/b.bmp", 8 * kMB, 3000);
   std::string c = put("c.dat", 8 * kMB, 2000);
   std::string d = put("art/w/d.idx", 8 * kMB, 1000);
-  run_now();
+  if (HasFatalFailure()) return;
+  ASSERT_NO_FATAL_FAILURE(run_now());
   // 32 MB: a (24 MB left) and b (16 MB left) go; c and d stay.
   EXPECT_FALSE(exists(a));
   EXPECT_FALSE(exists(b));
@@ -138,18 +139,20 @@ TEST_F(Disk, SizeLimitDeletesOldestFirstDownToTheLimit) {
   EXPECT_EQ(disk_total(), 16 * kMB);
   // Exactly at the limit is still too much.
   std::string e = put("e", 4 * kMB, 1500);
-  run_now();
+  if (HasFatalFailure()) return;
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_FALSE(exists(c));
   EXPECT_TRUE(exists(e));
   EXPECT_EQ(disk_total(), 12 * kMB);
 }
 
 TEST_F(Disk, FileUsedAfterTheWalkIsNotDeleted) {
-  ini("limit=20\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=20\n"));
   disk_init();
   std::string a = put("a", 8 * kMB, 4000);
   std::string b = put("b", 8 * kMB, 3000);
   std::string c = put("c", 8 * kMB, 2000);
+  if (HasFatalFailure()) return;
   // One step per update: the slice ends after the second clock reading.
   now_ms += 30000;
   step_ms = 30;
@@ -164,45 +167,48 @@ TEST_F(Disk, FileUsedAfterTheWalkIsNotDeleted) {
 }
 
 TEST_F(Disk, FilesTheProgramHoldsOpenStay) {
-  ini("limit=20\ndelete=1\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=20\ndelete=1\n"));
   disk_init();
   std::string db = put("art/w/model.dat", 30 * kMB, 10 * 86400);
   std::string other = put("old.bmp", 30 * kMB, 10 * 86400);
+  if (HasFatalFailure()) return;
   int fd = open(db.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
-  run_now();
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_TRUE(exists(db)) << "an open database keeps its file";
   EXPECT_FALSE(exists(other));
   close(fd);
-  run_now();
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_FALSE(exists(db));
 }
 
 TEST_F(Disk, UnusedDaysDeleteFromSevenWholeDays) {
-  ini("limit=0\ndelete=7\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=0\ndelete=7\n"));
   disk_init();
   std::string old = put("t/old.bmp", 10, 7 * 86400 + 5);
   std::string young = put("t/young.bmp", 10, 7 * 86400 - 3600);
-  run_now();
+  if (HasFatalFailure()) return;
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_FALSE(exists(old));
   EXPECT_TRUE(exists(young));
 }
 
 TEST_F(Disk, NoLimitsOnlyRemovesEmptyFoldersButKeepsTheOnesInUse) {
-  ini("limit=0\ndelete=0\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=0\ndelete=0\n"));
   disk_init();
   std::string file = put("keep/f", 100, 999999999);
+  if (HasFatalFailure()) return;
   fs::create_directories(cache_ + "/gone/deeper");
   // The object cache folder of the current path and everything below it stay.
   std::string objects = std::string(download_get_path()) + "/models";
   fs::create_directories(objects);
-  run_now();
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_TRUE(exists(file));
   EXPECT_FALSE(exists(cache_ + "/gone/deeper"));
   EXPECT_TRUE(exists(cache_ + "/gone")) << "it had an entry during this run";
   EXPECT_TRUE(exists(objects));
   EXPECT_TRUE(exists(cache_)) << "the top folder is never removed";
-  run_now();
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_FALSE(exists(cache_ + "/gone"));
 }
 
@@ -215,15 +221,16 @@ TEST_F(Disk, LinksOutOfTheCacheAreNeverFollowedNorDeleted) {
   for (const std::string& p : {victim, inner}) {
     testutil::write_file(p, "");
     fs::resize_file(p, 30 * kMB);
-    set_mtime(p, time(nullptr) - 400 * 86400);
+    ASSERT_NO_FATAL_FAILURE(set_mtime(p, time(nullptr) - 400 * 86400));
   }
   ASSERT_EQ(symlink(victim.c_str(), (cache_ + "/file_link").c_str()), 0);
   ASSERT_EQ(symlink(victim_dir.c_str(), (cache_ + "/dir_link").c_str()), 0);
-  set_mtime(cache_ + "/file_link", time(nullptr) - 400 * 86400);
+  ASSERT_NO_FATAL_FAILURE(set_mtime(cache_ + "/file_link", time(nullptr) - 400 * 86400));
   std::string mine = put("mine", 25 * kMB, 500 * 86400 / 2);
-  ini("limit=20\ndelete=1\n");
+  if (HasFatalFailure()) return;
+  ASSERT_NO_FATAL_FAILURE(ini("limit=20\ndelete=1\n"));
   disk_init();
-  run_now();
+  ASSERT_NO_FATAL_FAILURE(run_now());
   EXPECT_TRUE(exists(victim));
   EXPECT_TRUE(exists(inner));
   EXPECT_EQ(fs::file_size(victim), static_cast<uintmax_t>(30 * kMB));
@@ -234,9 +241,10 @@ TEST_F(Disk, LinksOutOfTheCacheAreNeverFollowedNorDeleted) {
 }
 
 TEST_F(Disk, ALoweredLimitRunsAtOnceAndIsStored) {
-  ini("limit=500\ndelete=3\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=500\ndelete=3\n"));
   disk_init();
   std::string a = put("a", 30 * kMB, 100);
+  if (HasFatalFailure()) return;
   step_ms = 0;
   disk_update();
   EXPECT_EQ(disk_phase(), 0);
@@ -248,6 +256,7 @@ TEST_F(Disk, ALoweredLimitRunsAtOnceAndIsStored) {
   EXPECT_EQ(profile_int("disk", "delete"), 3);
   // A raised limit waits for the next run; a lower one runs at once again.
   std::string b = put("b", 50 * kMB, 100);
+  if (HasFatalFailure()) return;
   disk_apply(40, 3);
   disk_update();
   EXPECT_TRUE(exists(b));
@@ -272,10 +281,10 @@ int open_cache_folders(const std::string& cache) {
 }
 
 TEST_F(Disk, TheProgramsEndClosesTheFoldersOfAWalkUnderWay) {
-  ini("limit=20\n");
+  ASSERT_NO_FATAL_FAILURE(ini("limit=20\n"));
   disk_init();
-  put("art/w/models/a.vxx", kMB, 4000);
-  put("art/w/textures/b.bmp", kMB, 3000);
+  ASSERT_NO_FATAL_FAILURE(put("art/w/models/a.vxx", kMB, 4000));
+  ASSERT_NO_FATAL_FAILURE(put("art/w/textures/b.bmp", kMB, 3000));
   now_ms += 30000;
   step_ms = 30;
   for (int i = 0; i < 100 && open_cache_folders(fs::canonical(cache_).string()) < 3; ++i) disk_update();

@@ -74,10 +74,10 @@ class Picture : public ::testing::Test {
     fake_.advance(0);
     platform_set_program_dir(home_.path());
     file_term();
-    ini("");
+    ASSERT_NO_FATAL_FAILURE(ini(""));
     ASSERT_TRUE(VxInitialize(nullptr));
     static int tree = 0;
-    transfers_.start(home_.path(), "pic" + std::to_string(++tree));
+    ASSERT_NO_FATAL_FAILURE(transfers_.start(home_.path(), "pic" + std::to_string(++tree)));
     const std::string& path = transfers_.object_path();
     attribute_set(ATTR_OBJECT_PATH, path.data(), static_cast<int>(path.size()));
     ASSERT_EQ(picture_init(), 0);
@@ -226,7 +226,7 @@ TEST_F(Picture, DamagedSavedFileIsDeletedAndFetchedAgain) {
 }
 
 TEST_F(Picture, UrlPicturesFollowTheDownloadOption) {
-  ini("[downloads]\npictures=0\n");
+  ASSERT_NO_FATAL_FAILURE(ini("[downloads]\npictures=0\n"));
   Board& one = board();
   std::string url = "http://" + backdrop_test::WorldFiles::get().base() + "/elsewhere/p.jpg";
   EXPECT_EQ(picture_create(&one.instance, url.c_str(), 0), nullptr);
@@ -235,7 +235,7 @@ TEST_F(Picture, UrlPicturesFollowTheDownloadOption) {
   // Names below the object path are never switched off.
   EXPECT_NE(picture_create(&one.instance, "/textures/x.jpg", 0), nullptr);
   // [performance] urls 0 switches them off when [downloads] pictures is absent.
-  ini("[performance]\nurls=0\n");
+  ASSERT_NO_FATAL_FAILURE(ini("[performance]\nurls=0\n"));
   EXPECT_EQ(picture_create(&one.instance, url.c_str(), 0), nullptr);
   // With a hook the settings sheet decides.
   picture_hook.dloptions_pictures = [] { return 1; };
@@ -258,7 +258,7 @@ TEST_F(Picture, UrlPictureOverTheSizeLimitIsNotShown) {
   ASSERT_GT(jpeg.size(), 12u * 1024);
   transfers_.put("url/noise.jpg", jpeg);
   transfers_.put("url/small.jpg", make_jpeg(64, 64, Rgb{0, 200, 0}, Rgb{0, 200, 0}));
-  ini("[downloads]\npictures=10\n");
+  ASSERT_NO_FATAL_FAILURE(ini("[downloads]\npictures=10\n"));
   std::string base = transfers_.object_path() + "/url/";
   Board& big = board();
   Board& small = board();
@@ -338,12 +338,12 @@ class PictureOnModel : public Picture {
 };
 
 TEST_F(PictureOnModel, PictureAskedForBeforeTheModelArrivesShowsOnceItDoes) {
-  serve_model("board",
+  ASSERT_NO_FATAL_FAILURE(serve_model("board",
               "clumpbegin\n"
               "  vertex -1 0 0 uv 0 1\n  vertex 1 0 0 uv 1 1\n  vertex 1 2 0 uv 1 0\n  vertex -1 2 0 uv 0 0\n"
               "  quad 1 2 3 4 tag 200\n"
               "  quad 4 3 2 1\n"
-              "clumpend\n");
+              "clumpend\n"));
   transfers_.put("textures/poster.jpg", make_jpeg(64, 64, Rgb{200, 30, 30}, Rgb{30, 30, 200}));
   model_instance* one = reference("board.vxx");
   model_instance* two = reference("board.vxx");

@@ -62,7 +62,7 @@ TEST_F(DamageTest, MissingIndexRecreatesBothFiles) {
   fill("c");
   std::filesystem::remove(path("c.idx"));
   database* db = open_var("c");
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
   EXPECT_TRUE(std::filesystem::exists(path("c.idx")));
   EXPECT_TRUE(shown().empty()) << "a cache that does not open is rebuilt without a word";
@@ -74,7 +74,7 @@ TEST_F(DamageTest, UpdateFlagLeftByACrashRecreates) {
   dat.at(56) = 0xFF;  // changed and never closed
   spit(path("c.dat"), dat);
   database* db = open_var("c");
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
   EXPECT_EQ(slurp(path("c.dat")).at(56), 0);
 }
@@ -83,7 +83,7 @@ TEST_F(DamageTest, TruncatedDataFileRecreates) {
   fill("c");
   std::filesystem::resize_file(path("c.dat"), 50);
   database* db = open_var("c");
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
 }
 
@@ -93,7 +93,7 @@ TEST_F(DamageTest, FlippedHeaderBytesRecreate) {
   for (size_t i = 40; i < 72; ++i) idx.at(i) ^= 0x5A;  // format word, geometry, file type
   spit(path("c.idx"), idx);
   database* db = open_var("c");
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
 }
 
@@ -148,7 +148,7 @@ TEST_F(DamageTest, DamagedRecordFoundByAFetchShows129AndRebuilds) {
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
   EXPECT_NE(shown()[0], "M129 0 T68") << "the engine's error code is shown";
   EXPECT_EQ(boxes.boxes()[0].caption, "T68");
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
   db = open_var("c");
   EXPECT_EQ(fetch_text(db, 4), "four") << "the rebuilt pair is a sound pair";
@@ -166,7 +166,7 @@ TEST_F(DamageTest, DamagedIndexNodesFoundByALookupShow129AndRebuild) {
   EXPECT_EQ(database_key_exists(db, key6(2).data()), 0);
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
 }
 
@@ -186,7 +186,7 @@ TEST_F(DamageTest, DamagedFreePieceFoundByAStoreShows129AndRebuilds) {
   EXPECT_FALSE(store_text(db, 5, "abc")) << "the new record would go into the damaged piece";
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
 }
 
@@ -200,7 +200,7 @@ TEST_F(DamageTest, DamagedUserDataIsRenamedAsideBeforeANewPairIsMade) {
   flagged.at(56) = 0xFF;
   spit(path("telegram.dat"), flagged);
   database* db = open_var("telegram", 1);
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
   // The old files are kept whole under a new name, the update flag as it was found.
   EXPECT_EQ(slurp(path("telegram-damaged1.idx")), idx);
@@ -229,7 +229,7 @@ TEST_F(DamageTest, UserDataDamagedInUseIsRenamedAsideToo) {
   EXPECT_EQ(fetch_text(db, 2), "<none>");
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u);
-  expect_empty_and_working(db);
+  ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
   EXPECT_EQ(slurp(path("telegram-damaged1.dat")), dat);
 }

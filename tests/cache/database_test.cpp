@@ -101,7 +101,7 @@ TEST_F(DatabaseTest, BackslashPathsNameTheSameFiles) {
 // ---------------------------------------------------------------- records
 
 TEST_F(DatabaseTest, VariableRecordsSurviveAReopen) {
-  fill_three("t");
+  ASSERT_NO_FATAL_FAILURE(fill_three("t"));
   database* db = open_var("t");
   ASSERT_NE(db, nullptr);
   EXPECT_EQ(fetch_text(db, key6(1)), "one");
@@ -263,7 +263,7 @@ TEST_F(DatabaseTest, NullHandleDoesNothing) {
 }
 
 TEST_F(DatabaseTest, ResetEmptiesTheDatabase) {
-  fill_three("t");
+  ASSERT_NO_FATAL_FAILURE(fill_three("t"));
   database* db = open_var("t");
   ASSERT_NE(db, nullptr);
   database_reset(db);

@@ -95,9 +95,9 @@ protected:
 };
 
 TEST_F(ColourMatch, DefaultPaletteGridMatchesBruteForce) {
-    InstallDefaultPalette();
+    ASSERT_NO_FATAL_FAILURE(InstallDefaultPalette());
     ColourMatcherRebuild();
-    CheckGrid(GridStride());
+    ASSERT_NO_FATAL_FAILURE(CheckGrid(GridStride()));
     EXPECT_LE(TreeDepth(OctreeRoot), 8);
 }
 
@@ -240,7 +240,7 @@ TEST_F(ColourMatch, MidpointGoesToUpperHalf) {
 }
 
 TEST_F(ColourMatch, NoTreeAnswersMinusOne) {
-    InstallDefaultPalette();
+    ASSERT_NO_FATAL_FAILURE(InstallDefaultPalette());
     ColourMatcherRebuild();
     const uint8_t q[3] = {1, 2, 3};
     EXPECT_GE(OctreeNearestColour(q), 0);
@@ -268,7 +268,7 @@ TEST_F(ColourMatch, ResetResults) {
 }
 
 TEST_F(ColourMatch, FailedInitialCopyLeavesNoTree) {
-    InstallDefaultPalette();
+    ASSERT_NO_FATAL_FAILURE(InstallDefaultPalette());
     engine.fail_after = 0;
     ColourMatcherRebuild();
     EXPECT_EQ(OctreeRoot, nullptr);
@@ -282,7 +282,7 @@ TEST_F(ColourMatch, FailedInitialCopyLeavesNoTree) {
 }
 
 TEST_F(ColourMatch, AllocationFailureDuringRefinementStillAnswers) {
-    InstallDefaultPalette();
+    ASSERT_NO_FATAL_FAILURE(InstallDefaultPalette());
     ColourMatcherRebuild();
     std::mt19937 rng(11);
     // Fail at every point of the first split in turn: the answer comes from
@@ -308,13 +308,13 @@ TEST_F(ColourMatch, AllocationFailureDuringRefinementStillAnswers) {
     engine.fail_after = -1;
     OctreeNearestColour(q);
     EXPECT_EQ(OctreeRoot->count, 0);
-    CheckGrid(8);
+    ASSERT_NO_FATAL_FAILURE(CheckGrid(8));
 }
 
 TEST_F(ColourMatch, RebuildFreesTheRefinedTree) {
-    InstallDefaultPalette();
+    ASSERT_NO_FATAL_FAILURE(InstallDefaultPalette());
     ColourMatcherRebuild();
-    CheckGrid(4);
+    ASSERT_NO_FATAL_FAILURE(CheckGrid(4));
     const size_t refined = engine.live.size();
     ColourMatcherRebuild();
     EXPECT_LT(engine.live.size(), refined);

@@ -60,7 +60,7 @@ class Output : public ::testing::Test {
 };
 
 TEST_F(Output, OddWidthIsAlignedAndFillStoresWholeWords) {
-  open("MSWindows", {{1000, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1000, 0}}));
   DeviceCamera* camera = frame(101, 4, 20);
   EXPECT_EQ(camera->colour_raster->width, 104);
   EXPECT_EQ(camera->colour_raster->pitch, -104);
@@ -75,7 +75,7 @@ TEST_F(Output, OddWidthIsAlignedAndFillStoresWholeWords) {
 }
 
 TEST_F(Output, FillOutsideTheRasterIsRefused) {
-  open("MSWindows", {{1007, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1007, 0}}));
   DeviceCamera* camera = frame(16, 8, 20);
   for (DeviceRect r : {DeviceRect{-1, 0, 4, 4}, DeviceRect{0, 5, 4, 4}, DeviceRect{14, 0, 3, 1},
                        DeviceRect{0, 0, 0, 4}, DeviceRect{0, 0, 4, -2}})
@@ -83,7 +83,7 @@ TEST_F(Output, FillOutsideTheRasterIsRefused) {
 }
 
 TEST_F(Output, DepthBufferGrowsToTheWidestAndTallestCamera) {
-  open("MSWindows", {{1007, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1007, 0}}));
   DeviceCamera* wide = engine.add_camera(64, 8);
   ASSERT_EQ(d().create_raster(wide, 64, 8), 1);
   DeviceCamera* tall = engine.add_camera(16, 40);
@@ -106,7 +106,7 @@ TEST_F(Output, DepthBufferGrowsToTheWidestAndTallestCamera) {
 }
 
 TEST_F(Output, DepthClearOnOddWidthsStaysInsideTheBuffer) {
-  open("MSWindows", {{1000, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1000, 0}}));
   DeviceCamera* camera = engine.add_camera(7, 5);
   ASSERT_EQ(d().create_raster(camera, 7, 5), 1);
   ASSERT_EQ(d().lock_raster(camera->depth_raster), 1);
@@ -134,7 +134,7 @@ TEST_F(Output, DepthClearOnOddWidthsStaysInsideTheBuffer) {
 }
 
 TEST_F(Output, DepthBufferControlSizesOverEveryCamera) {
-  open("MSWindows", {{1007, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1007, 0}}));
   int32_t flag = -1;
   DeviceCamera* a = engine.add_camera(40, 10);
   DeviceCamera* b = engine.add_camera(12, 30);
@@ -161,7 +161,7 @@ TEST_F(Output, DepthBufferControlSizesOverEveryCamera) {
 }
 
 TEST_F(Output, PaletteEntriesBoundsAndPresentation) {
-  open("MSWindows", {{1007, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1007, 0}}));
   uint8_t e[8] = {1, 2, 3, 0, 4, 5, 6, 0};
   EXPECT_EQ(d().set_palette_entries(5, 1, e), 0);
   EXPECT_EQ(d().set_palette_entries(245, 1, e), 1);
@@ -184,7 +184,7 @@ TEST_F(Output, PaletteEntriesBoundsAndPresentation) {
 }
 
 TEST_F(Output, StretchedPresentation) {
-  open("MSWindows", {{1000, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1000, 0}}));
   DeviceCamera* camera = frame(16, 8, 40);
   DeviceRect left{0, 0, 8, 8};
   camera->background_index = 60;
@@ -212,7 +212,7 @@ TEST_F(Output, StretchedPresentation) {
 }
 
 TEST_F(Output, SurfaceStretchesWhenEitherSideDiffers) {
-  open("MSWindowsDD", {});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindowsDD", {}));
   DeviceCamera* camera = frame(16, 8, 40);
   d().end_frame(camera);
   DeviceStretchRequest tall{16, 16, camera};
@@ -253,7 +253,7 @@ TEST_F(Output, PresentAfterDestroyOrWithoutContextDrawsNothing) {
 }
 
 TEST_F(Output, FailedBlitIsReportedAsFailure) {
-  open("MSWindows", {{1007, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1007, 0}}));
   DeviceCamera* camera = frame(8, 8, 30);
   gdi_fail(kGdiFailBlit, 1);
   EXPECT_EQ(present(camera, {0, 0, 8, 8}), 0);
@@ -264,7 +264,7 @@ TEST_F(Output, FailedBlitIsReportedAsFailure) {
 }
 
 TEST_F(Output, RowsTwoPitchesApartStayInsideTheRaster) {
-  open("MSWindows", {{1007, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1007, 0}}));
   DeviceCamera* camera = engine.add_camera(16, 8);
   ASSERT_EQ(d().create_raster(camera, 16, 8), 1);
   camera->row_flags |= kCameraDoubleRows;
@@ -288,7 +288,7 @@ TEST_F(Output, RowsTwoPitchesApartStayInsideTheRaster) {
 }
 
 TEST_F(Output, QueriesAndControlsOutsideTheSurfaceMode) {
-  open("MSWindows", {{1000, 0}});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindows", {{1000, 0}}));
   int32_t v = 0;
   EXPECT_EQ(d().get_info(13, &v, 4), 1);
   EXPECT_EQ(v, 1);
@@ -325,7 +325,7 @@ TEST_F(Output, QueriesAndControlsOutsideTheSurfaceMode) {
 }
 
 TEST_F(Output, SurfaceModeQueriesAndModeSwitches) {
-  open("MSWindowsDD", {});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindowsDD", {}));
   int32_t count = 0;
   ASSERT_EQ(d().get_info(13, &count, 4), 1);
   EXPECT_EQ(count, 4);  // the desktop and three enumerated 8-bit modes
@@ -373,7 +373,7 @@ TEST_F(Output, FullScreenWithoutAWindowUsesTheDriverWindow) {
 }
 
 TEST_F(Output, FailedLockDrawsNothingAndLostSurfacesAreRestored) {
-  open("MSWindowsDD", {});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindowsDD", {}));
   DeviceCamera* camera = frame(8, 8, 30);
   ASSERT_EQ(d().end_frame(camera), 1);
   ASSERT_EQ(present(camera, {0, 0, 8, 8}), 0);
@@ -411,7 +411,7 @@ TEST_F(Output, FailedLockDrawsNothingAndLostSurfacesAreRestored) {
 }
 
 TEST_F(Output, EmptySurfacePresentWaitsBoundedly) {
-  open("MSWindowsDD", {});
+  ASSERT_NO_FATAL_FAILURE(open("MSWindowsDD", {}));
   DeviceCamera* camera = frame(8, 8, 30);
   d().end_frame(camera);
   engine.dd_fault(kDdFaultBltStatusStuck, 1 << 30);

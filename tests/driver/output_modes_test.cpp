@@ -126,7 +126,7 @@ TEST_P(OutputModes, OpenClearPresentClose) {
   window = window_create_plain(10, 20, &canvas);
   DeviceRecord& d = engine.device();
   ASSERT_EQ(engine.open(c.mode == 3 ? "MSWindowsDD" : "MSWindows", options(), window), 1);
-  expect_open_entries(d, c.mode);
+  ASSERT_NO_FATAL_FAILURE(expect_open_entries(d, c.mode));
   const size_t after_open = engine.memory().live();
 
   // Raster.

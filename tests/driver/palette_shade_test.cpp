@@ -210,7 +210,7 @@ int ReferenceBlend(int level, int c, int base, double knee) {
 
 TEST_F(Shade8, ShadeTableEntriesAreNearestToTheBlendedColour) {
     SetShadeColour(0x1800, 0x0800, 0x3000);
-    Build(2.2f);
+    ASSERT_NO_FATAL_FAILURE(Build(2.2f));
     const int bases[3] = {0x1800, 0x0800, 0x3000};
     for (int e = 0; e < 256; e += 7)
         for (int i = 0; i < 32; i += 3) {
@@ -227,7 +227,7 @@ TEST_F(Shade8, ShadeTableEntriesAreNearestToTheBlendedColour) {
 }
 
 TEST_F(Shade8, ColourRampRowsAreNearestToTheirHues) {
-    Build(2.2f);
+    ASSERT_NO_FATAL_FAILURE(Build(2.2f));
     for (int h = 0; h < 36; h += 5)
         for (int s = 0; s < 4; ++s) {
             const double hue = static_cast<float>(h * 0.027777778f);
@@ -264,7 +264,7 @@ TEST_F(Shade8, ColourRampRowsAreNearestToTheirHues) {
 }
 
 TEST_F(Shade8, TablesGolden) {
-    Build(2.2f);
+    ASSERT_NO_FATAL_FAILURE(Build(2.2f));
     EXPECT_EQ(Crc(ShadeTable, kShadeTable8Used), 48489222u);
     EXPECT_EQ(Crc(ColourRampTable, kColourRampUsed), 2855707744u);
     RampSineCurve = 1;
@@ -274,7 +274,7 @@ TEST_F(Shade8, TablesGolden) {
 }
 
 TEST_F(Shade8, OddSaturationRowsAreReversed) {
-    Build(2.2f);
+    ASSERT_NO_FATAL_FAILURE(Build(2.2f));
     // Saturation 0.5 (s = 1) of red: stored from level 31 down.
     const uint8_t* even = ColourRampTable + (0 * 4 + 0) * 32;
     const uint8_t* odd = ColourRampTable + (0 * 4 + 1) * 32;

@@ -332,7 +332,7 @@ TEST_P(PerspDepthRules, StoredDepthsDecidePixelByPixel) {
       ASSERT_TRUE(frame.CanariesIntact()) << kind.name << " triangle " << n;
     };
     // On a clear buffer: what the triangle draws, and its depth.
-    draw(std::vector<uint16_t>(static_cast<size_t>(kW) * kH, 0));
+    ASSERT_NO_FATAL_FAILURE(draw(std::vector<uint16_t>(static_cast<size_t>(kW) * kH, 0)));
     std::vector<uint8_t> open_px(static_cast<size_t>(kW) * kH);
     std::vector<uint16_t> own(open_px.size());
     for (int y = 0; y < kH; ++y)
@@ -348,7 +348,7 @@ TEST_P(PerspDepthRules, StoredDepthsDecidePixelByPixel) {
           stored[i] = open_px[i] == kBack ? kUnder : static_cast<uint16_t>(std::clamp(own[i] + offset, 1, 0xFFFE));
         }
       }
-    draw(stored);
+    ASSERT_NO_FATAL_FAILURE(draw(stored));
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x) {
         const size_t i = static_cast<size_t>(y) * kW + x;

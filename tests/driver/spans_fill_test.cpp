@@ -236,7 +236,7 @@ TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
         const int top = static_cast<int>(rng() % (kRows - rows - 4));  // room for the second section
         SpanState s = RandomSection(rng, k, got, tables, top, rows);
         SpanState r = CopyInto(s, want, top);
-        DrawBothAndCompare(k, s, r, got, want, round);
+        ASSERT_NO_FATAL_FAILURE(DrawBothAndCompare(k, s, r, got, want, round));
         if (HasFatalFailure()) return;
         // A second section continues from the stepped state.
         const int more = 1 + static_cast<int>(rng() % 4);
@@ -247,7 +247,7 @@ TEST_P(SpanFillers, MatchReferenceOnRandomSections) {
         s.LeftXStep = r.LeftXStep = 0;
         s.RightXStep = r.RightXStep = 0;
         SCOPED_TRACE("second section");
-        DrawBothAndCompare(k, s, r, got, want, round);
+        ASSERT_NO_FATAL_FAILURE(DrawBothAndCompare(k, s, r, got, want, round));
         if (HasFatalFailure()) return;
     }
 }
@@ -275,7 +275,7 @@ TEST_P(SpanFillers, MatchReferenceOnNarrowSections) {
         place(a0, a1, s.LeftX, s.LeftXStep);
         place(a0 + w0, a1 + w1, s.RightX, s.RightXStep);
         SpanState r = CopyInto(s, want, top);
-        DrawBothAndCompare(k, s, r, got, want, round);
+        ASSERT_NO_FATAL_FAILURE(DrawBothAndCompare(k, s, r, got, want, round));
         if (HasFatalFailure()) return;
     }
 }
@@ -313,7 +313,7 @@ TEST_P(SpanFillers, NarrowSectionsOverwriteEqualDepths) {
                 got.DepthRow(y)[x] = want.DepthRow(y)[x] = static_cast<uint16_t>(depth - 1 + rng() % 3);
             }
         SpanState r = CopyInto(s, want, top);
-        DrawBothAndCompare(k, s, r, got, want, round);
+        ASSERT_NO_FATAL_FAILURE(DrawBothAndCompare(k, s, r, got, want, round));
         if (HasFatalFailure()) return;
     }
 }

@@ -18,8 +18,8 @@ void expect_point(VxMatrix* m, VxVector in, VxVector want) {
 TEST_F(MatrixTest, PositiveYawTurnsNorthTowardWest) {
   VxMatrix* m = VxScratchMatrix();
   ASSERT_TRUE(VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE));
-  expect_point(m, {0, 0, 1}, {1, 0, 0});
-  expect_point(m, {1, 0, 0}, {0, 0, -1});
+  ASSERT_NO_FATAL_FAILURE(expect_point(m, {0, 0, 1}, {1, 0, 0}));
+  ASSERT_NO_FATAL_FAILURE(expect_point(m, {1, 0, 0}, {0, 0, -1}));
 }
 
 TEST_F(MatrixTest, TranslationLivesInRowThree) {
@@ -29,7 +29,7 @@ TEST_F(MatrixTest, TranslationLivesInRowThree) {
   EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 3, 1), 3);
   EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 3, 2), 4);
   EXPECT_FLOAT_EQ(VxGetMatrixElement(m, 0, 3), 0);
-  expect_point(m, {1, 1, 1}, {3, 4, 5});
+  ASSERT_NO_FATAL_FAILURE(expect_point(m, {1, 1, 1}, {3, 4, 5}));
 }
 
 // Rotate 90 about y, then translate (10, 0, 0) after it: (0,0,1) -> (1,0,0) -> (11,0,0).
@@ -37,7 +37,7 @@ TEST_F(MatrixTest, PostconcatAppliesAfterExisting) {
   VxMatrix* m = VxScratchMatrix();
   VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE);
   ASSERT_TRUE(VxTranslateMatrix(m, 10, 0, 0, VX_POSTCONCAT));
-  expect_point(m, {0, 0, 1}, {11, 0, 0});
+  ASSERT_NO_FATAL_FAILURE(expect_point(m, {0, 0, 1}, {11, 0, 0}));
 }
 
 // The translation first, then the existing rotation: (0,0,1)+(10,0,0) -> (10,0,1) -> (1,0,-10).
@@ -45,14 +45,14 @@ TEST_F(MatrixTest, PreconcatAppliesBeforeExisting) {
   VxMatrix* m = VxScratchMatrix();
   VxRotateMatrix(m, 0, 1, 0, 90, VX_REPLACE);
   ASSERT_TRUE(VxTranslateMatrix(m, 10, 0, 0, VX_PRECONCAT));
-  expect_point(m, {0, 0, 1}, {1, 0, -10});
+  ASSERT_NO_FATAL_FAILURE(expect_point(m, {0, 0, 1}, {1, 0, -10}));
 }
 
 TEST_F(MatrixTest, ReplaceDropsEarlierTransform) {
   VxMatrix* m = VxScratchMatrix();
   VxTranslateMatrix(m, 5, 5, 5, VX_REPLACE);
   ASSERT_TRUE(VxScaleMatrix(m, 2, 3, 4, VX_REPLACE));
-  expect_point(m, {1, 1, 1}, {2, 3, 4});
+  ASSERT_NO_FATAL_FAILURE(expect_point(m, {1, 1, 1}, {2, 3, 4}));
 }
 
 TEST_F(MatrixTest, ScaleModesDifferOnTranslatedMatrix) {
@@ -62,8 +62,8 @@ TEST_F(MatrixTest, ScaleModesDifferOnTranslatedMatrix) {
   VxTranslateMatrix(b, 1, 0, 0, VX_REPLACE);
   VxScaleMatrix(a, 2, 2, 2, VX_PRECONCAT);   // scale, then move: (1,0,0) -> (3,0,0)
   VxScaleMatrix(b, 2, 2, 2, VX_POSTCONCAT);  // move, then scale: (1,0,0) -> (4,0,0)
-  expect_point(a, {1, 0, 0}, {3, 0, 0});
-  expect_point(b, {1, 0, 0}, {4, 0, 0});
+  ASSERT_NO_FATAL_FAILURE(expect_point(a, {1, 0, 0}, {3, 0, 0}));
+  ASSERT_NO_FATAL_FAILURE(expect_point(b, {1, 0, 0}, {4, 0, 0}));
 }
 
 TEST_F(MatrixTest, BadModeAndBadAxisFail) {

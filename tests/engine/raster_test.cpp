@@ -6,7 +6,7 @@ using RasterTest = EngineTest;
 
 TEST_F(RasterTest, EightBitBmpRowsTopDownWithPalette) {
   std::vector<unsigned char> px = {1, 2, 3, 4, 5, 6};  // 3 x 2, rows top first
-  write("sky.bmp", make_bmp(3, 2, 8, px, 16));
+  ASSERT_NO_FATAL_FAILURE(write("sky.bmp", make_bmp(3, 2, 8, px, 16)));
   VxSetSearchPath(path("").c_str(), 1);
   VxRaster* r = VxReadRaster("SKY.jpg", 17);  // case and extension do not matter
   ASSERT_NE(r, nullptr);
@@ -27,7 +27,7 @@ TEST_F(RasterTest, EightBitBmpRowsTopDownWithPalette) {
 TEST_F(RasterTest, TwentyFourBitWidthThreePadsRows) {
   std::vector<unsigned char> px(3 * 3 * 2);
   for (size_t i = 0; i < px.size(); ++i) px[i] = (unsigned char)(10 + i);
-  write("w3.bmp", make_bmp(3, 2, 24, px));
+  ASSERT_NO_FATAL_FAILURE(write("w3.bmp", make_bmp(3, 2, 24, px)));
   VxRaster* r = VxReadRaster(path("w3.bmp").c_str(), 5);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(VxGetRasterDepth(r), 24);
@@ -66,17 +66,17 @@ TEST_F(RasterTest, LyingOrUnsupportedBmpFails) {
   int i = 0;
   for (auto& [bytes, code] : cases) {
     std::string name = "bad" + std::to_string(i++) + ".bmp";
-    write(name, bytes);
+    ASSERT_NO_FATAL_FAILURE(write(name, bytes));
     EXPECT_EQ(VxReadRaster(path(name).c_str(), 5), nullptr) << name;
     EXPECT_EQ(VxGetError(), code) << name;
   }
-  write("ok.bmp", good);
+  ASSERT_NO_FATAL_FAILURE(write("ok.bmp", good));
   EXPECT_NE(VxReadRaster(path("ok.bmp").c_str(), 5), nullptr);
 }
 
 TEST_F(RasterTest, NamedTexturesIgnoreCaseAndExtension) {
   std::vector<unsigned char> px(8 * 8, 3);
-  write("Wood1.BMP", make_bmp(8, 8, 8, px));
+  ASSERT_NO_FATAL_FAILURE(write("Wood1.BMP", make_bmp(8, 8, 8, px)));
   VxSetSearchPath(path("").c_str(), 1);
   EXPECT_EQ(VxFindNamedTexture("wood1"), nullptr);
   VxTexture* t = VxReadNamedTexture("WOOD1.jpg");
@@ -95,7 +95,7 @@ TEST_F(RasterTest, NamedTexturesIgnoreCaseAndExtension) {
 TEST_F(RasterTest, MaskFromBlackAndWhiteBitmap) {
   std::vector<unsigned char> px(4 * 2 * 3, 0);
   px[3] = px[4] = px[5] = 255;  // second pixel of the top row white
-  write("holes.bmp", make_bmp(4, 2, 24, px));
+  ASSERT_NO_FATAL_FAILURE(write("holes.bmp", make_bmp(4, 2, 24, px)));
   VxSetSearchPath(path("").c_str(), 1);
   VxRaster* m = VxReadMaskRaster("holes");
   ASSERT_NE(m, nullptr);

@@ -74,8 +74,8 @@ class RenderFamilies : public RenderTest {
  public:
   void SetUp() override {
     RenderTest::SetUp();
-    write("picture.bmp", picture_bmp(32));
-    write("tiny.bmp", picture_bmp(8));
+    ASSERT_NO_FATAL_FAILURE(write("picture.bmp", picture_bmp(32)));
+    ASSERT_NO_FATAL_FAILURE(write("tiny.bmp", picture_bmp(8)));
     VxSetSearchPath(dir_.string().c_str(), 1);
   }
   // Draws a script in the window through the real driver; the camera's pixels come back.
@@ -180,7 +180,7 @@ TEST_F(RenderFamilies, VxviewShowsEachFamilyAsReviewed) {
     for (char& c : name)
       if (c == ' ') c = '-';
     SCOPED_TRACE(name);
-    write(name + ".vxx", fold(f.look, f.texture, f.opacity));
+    ASSERT_NO_FATAL_FAILURE(write(name + ".vxx", fold(f.look, f.texture, f.opacity)));
     std::vector<uint8_t> pictures[2];
     for (int bank = 0; bank < 2; ++bank) {
       std::string out = path(name + (bank ? "-z" : "") + ".png");

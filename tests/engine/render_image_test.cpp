@@ -87,8 +87,8 @@ class VxviewImages : public RenderTest, public ::testing::WithParamInterface<int
 };
 
 TEST_P(VxviewImages, TexturedLitCube) {
-  write("checker.bmp", checker_bmp());
-  write("cube.vxx", kCube);
+  ASSERT_NO_FATAL_FAILURE(write("checker.bmp", checker_bmp()));
+  ASSERT_NO_FATAL_FAILURE(write("cube.vxx", kCube));
   int w, h;
   std::vector<uint8_t> rgb;
   ASSERT_TRUE(run("-s 96 72 -e 2 1.5 -2.5 '" + path("cube.vxx") + "'", path("cube.png"), w, h, rgb));
@@ -104,12 +104,12 @@ TEST_P(VxviewImages, TexturedLitCube) {
   std::set<uint32_t> colours;
   for (size_t i = 0; i < rgb.size(); i += 3) colours.insert((uint32_t)rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
   EXPECT_GE(colours.size(), 5u);
-  expect_golden("cube", w, h, rgb);  // every output mode shows the same picture
+  ASSERT_NO_FATAL_FAILURE(expect_golden("cube", w, h, rgb));  // every output mode shows the same picture
 }
 
 TEST_P(VxviewImages, SceneOfModelsWithDepth) {
-  write("red.vxx", flat_model(0.9f, 0.1f, 0.1f));
-  write("green.vxx", flat_model(0.1f, 0.9f, 0.1f));
+  ASSERT_NO_FATAL_FAILURE(write("red.vxx", flat_model(0.9f, 0.1f, 0.1f)));
+  ASSERT_NO_FATAL_FAILURE(write("green.vxx", flat_model(0.1f, 0.9f, 0.1f)));
   int w, h;
   std::vector<uint8_t> rgb;
   // Looking south from above the north side: green stands behind red, overlapped by it.
@@ -131,11 +131,11 @@ TEST_P(VxviewImages, SceneOfModelsWithDepth) {
   ASSERT_GT(rn, 100);
   EXPECT_GT(gx / gn, rx / rn + 5);
   EXPECT_LT(gy / gn, ry / rn);
-  expect_golden("scene", w, h, rgb);
+  ASSERT_NO_FATAL_FAILURE(expect_golden("scene", w, h, rgb));
 }
 
 TEST_P(VxviewImages, UnreadableModelFailsWithoutAPicture) {
-  write("bad.vxx", "clumpbegin\n  vertex 1 2\nclumpend\n");
+  ASSERT_NO_FATAL_FAILURE(write("bad.vxx", "clumpbegin\n  vertex 1 2\nclumpend\n"));
   int w, h;
   std::vector<uint8_t> rgb;
   EXPECT_FALSE(run("'" + path("bad.vxx") + "'", path("bad.png"), w, h, rgb));
@@ -164,7 +164,7 @@ TEST_P(DrawnFrames, ClippedModelsWriteNothingOutsideTheViewport) {
   for (int i = 0; i < VxGetClumpNumPolygons(room); ++i) VxSetPolygonMaterial(VxGetClumpPolygon(room, i), m);
   VxAddClumpToScene(s, room);
   // A textured wall wider than the view, and a textured cube the near plane cuts through.
-  write("checker.bmp", checker_bmp());
+  ASSERT_NO_FATAL_FAILURE(write("checker.bmp", checker_bmp()));
   VxSetSearchPath(dir_.string().c_str(), 1);
   VxTexture* checker = VxReadNamedTexture("checker");
   ASSERT_NE(checker, nullptr);

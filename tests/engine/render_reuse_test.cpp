@@ -29,7 +29,7 @@ class RenderReuseTest : public RenderTest {
 
 TEST_F(RenderReuseTest, TexelsFollowANewMaskAndANewPicture) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxTexture* t = VxCreateTexture(solid(32, 255, 0, 0));
   VxClump* c = make_square(1, 0, 0, 0);
@@ -69,7 +69,7 @@ TEST_F(RenderReuseTest, TexelsFollowANewMaskAndANewPicture) {
 
 TEST_F(RenderReuseTest, TexelsFollowPixelsDrawnIntoThePicture) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxRaster* picture = solid(32, 255, 0, 0);
   VxTexture* t = VxCreateTexture(picture);
@@ -93,7 +93,7 @@ TEST_F(RenderReuseTest, TexelsFollowPixelsDrawnIntoThePicture) {
 
 TEST_F(RenderReuseTest, ColourWordFollowsAChangedMaterial) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxClump* c = make_square(1, 0, 0, 0);
   VxClump* blue = make_square(1, 0, 0, 0);
@@ -111,7 +111,7 @@ TEST_F(RenderReuseTest, ColourWordFollowsAChangedMaterial) {
 
 TEST_F(RenderReuseTest, ClumpsWhollyOutsideDrawNothingAndComeBackWhenTheyChange) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   // The view is 2 units to each side at z = 0 (+x on the left): one square beyond each
   // edge and one behind the eye, one across the left edge, one reaching a hair's breadth
@@ -141,7 +141,7 @@ TEST_F(RenderReuseTest, ClumpsWhollyOutsideDrawNothingAndComeBackWhenTheyChange)
 // changes before its first frame.
 TEST_F(RenderReuseTest, ADrawnClumpChangedDrawsAsOneChangedBeforeItsFirstFrame) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxTexture* t = VxCreateTexture(solid(32, 0, 255, 0));
   VxMaterial* m = VxCreateMaterial();
@@ -161,8 +161,8 @@ TEST_F(RenderReuseTest, ADrawnClumpChangedDrawsAsOneChangedBeforeItsFirstFrame) 
   VxClump* fresh = make_square(1, 0, 0, 0);
   const auto before = draw(cam, {drawn});
   ASSERT_EQ(before.size(), 1u);
-  change(drawn);
-  change(fresh);
+  ASSERT_NO_FATAL_FAILURE(change(drawn));
+  ASSERT_NO_FATAL_FAILURE(change(fresh));
   const auto after = draw(cam, {drawn}), expected = draw(cam, {fresh});
   ASSERT_EQ(expected.size(), 2u);
   ASSERT_EQ(after.size(), expected.size());
@@ -192,7 +192,7 @@ TEST_F(RenderReuseTest, ADrawnClumpChangedDrawsAsOneChangedBeforeItsFirstFrame) 
 // as one given the same turn before its first frame.
 TEST_F(RenderReuseTest, AClumpTurnedBetweenFramesFacesAndIsLitAsOneTurnedBeforeItsFirstFrame) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxScene* scene = VxCreateScene();
   VxAddLightToScene(scene, VxCreateLight(1, 0.6f, 0, 0.8f, 0.5f));
@@ -223,18 +223,18 @@ TEST_F(RenderReuseTest, AClumpTurnedBetweenFramesFacesAndIsLitAsOneTurnedBeforeI
   const auto first = draw(cam, {top});
   ASSERT_EQ(first.size(), 1u);
   // Turned by its parent, then by its own placement as well.
-  turn(top, 40);
+  ASSERT_NO_FATAL_FAILURE(turn(top, 40));
   auto [top2, square2] = tree();
-  turn(top2, 40);
+  ASSERT_NO_FATAL_FAILURE(turn(top2, 40));
   const auto by_parent = draw(cam, {top});
   ASSERT_EQ(by_parent.size(), 1u);
   EXPECT_NE(by_parent[0].shade, first[0].shade);
-  same(by_parent, draw(cam, {top2}));
-  turn(square, 25);
-  turn(square2, 25);
-  same(draw(cam, {top}), draw(cam, {top2}));
+  ASSERT_NO_FATAL_FAILURE(same(by_parent, draw(cam, {top2})));
+  ASSERT_NO_FATAL_FAILURE(turn(square, 25));
+  ASSERT_NO_FATAL_FAILURE(turn(square2, 25));
+  ASSERT_NO_FATAL_FAILURE(same(draw(cam, {top}), draw(cam, {top2})));
   // Turned away: a one-sided square is no longer drawn.
-  turn(square, 150);
+  ASSERT_NO_FATAL_FAILURE(turn(square, 150));
   EXPECT_TRUE(draw(cam, {top}).empty());
 }
 
@@ -242,7 +242,7 @@ TEST_F(RenderReuseTest, AClumpTurnedBetweenFramesFacesAndIsLitAsOneTurnedBeforeI
 // under both lights.
 TEST_F(RenderReuseTest, ALightAddedBetweenFramesLightsAClumpDrawnBefore) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxScene* one = VxCreateScene();
   VxScene* both = VxCreateScene();

@@ -143,7 +143,7 @@ bool inside_frame(const DeviceVertex& v, int x0, int y0, int x1, int y1) {
 
 TEST_F(RenderTest, PolygonsCrossingEverySideAndTheNearPlaneAreClipped) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxScene* s = VxCreateScene();
   VxCamera* cam = camera(100, 80, {0, 0, 0}, {0, 0, 1});
   // A cube around the eye (seen from inside: two-sided), a wide wall, a floor under the eye.
@@ -173,7 +173,7 @@ TEST_F(RenderTest, PolygonsCrossingEverySideAndTheNearPlaneAreClipped) {
 
 TEST_F(RenderTest, ClippingHoldsToASmallerViewport) {
   ASSERT_TRUE(start(1));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(100, 80, {0, 0, 0}, {0, 0, 1});
   ASSERT_TRUE(VxSetCameraViewport(cam, 10, 8, 60, 40));
   VxClump* wall = make_square(50, 0, 0, 3);
@@ -190,7 +190,7 @@ TEST_F(RenderTest, ClippingHoldsToASmallerViewport) {
 
 TEST_F(RenderTest, OnlyFrontFacesOfAClosedModelAreHandedOver) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {3, 2, -5}, {0, 0, 0});
   VxClump* cube = make_cube(1, 0, 0, 0);
   ASSERT_TRUE(VxBeginCameraUpdate(cam));
@@ -212,7 +212,7 @@ TEST_F(RenderTest, OnlyFrontFacesOfAClosedModelAreHandedOver) {
 
 TEST_F(RenderTest, TwoSidedPolygonSeenFromBehindIsHandedOverReversed) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, 6}, {0, 0, 0});  // behind the square's front
   VxClump* one = make_square(1, 0, 0, 3);
   VxClump* two = make_square(1, 0, 0, 3, VX_MATERIAL_TWO_SIDED);
@@ -228,7 +228,7 @@ TEST_F(RenderTest, TwoSidedPolygonSeenFromBehindIsHandedOverReversed) {
 
 TEST_F(RenderTest, ShadeFollowsTheSceneLightAndSurface) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxScene* s = VxCreateScene();
   VxAddLightToScene(s, VxCreateLight(1, 0, 0, 1, 1.0f));  // shining north, into the faces
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
@@ -255,7 +255,7 @@ TEST_F(RenderTest, ShadeFollowsTheSceneLightAndSurface) {
 
 TEST_F(RenderTest, MaterialsChooseTheRenderModeAndColourRow) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxClump* glass = make_square(1, 0, 0, 0, VX_MATERIAL_DEPTH_BIAS, 0.5f);
   VxClump* red = make_square(1, 0, 0, 0);
@@ -280,7 +280,7 @@ TEST_F(RenderTest, MaterialsChooseTheRenderModeAndColourRow) {
 
 TEST_F(RenderTest, TexturesAreResampledAndMatchedToThePalette) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   // 32 x 32 red and blue halves, and a 8 x 8 one with a masked corner.
   VxRaster* big = VxCreateRasterDepth(32, 32, 24);
   unsigned char* px = VxGetRasterPixels(big);
@@ -339,7 +339,7 @@ TEST_F(RenderTest, TexturesAreResampledAndMatchedToThePalette) {
 // around its first vertex that together cover every triangle once.
 TEST_F(RenderTest, LargePolygonsArriveAsFansTheRecordHolds) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   const int n = 600;
   VxBeginModel();
@@ -375,7 +375,7 @@ TEST_F(RenderTest, LargePolygonsArriveAsFansTheRecordHolds) {
 // The world's x grows to the west: a user looking north sees +x on the left.
 TEST_F(RenderTest, PlusXAppearsOnTheLeftLookingNorth) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(100, 100, {0, 0, 0}, {0, 0, 1});
   VxClump* west = make_square(0.5f, 1.5f, 0, 5);
   ASSERT_TRUE(VxBeginCameraUpdate(cam));

@@ -68,7 +68,7 @@ class RenderTexelsTest : public RenderTest {
 // not), black shown as the palette's black. Made once, kept while nothing changes.
 TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   std::mt19937 rng(40);
   VxRaster* wide = VxCreateRasterDepth(40, 24, 24);
   unsigned char* px = VxGetRasterPixels(wide);
@@ -92,7 +92,7 @@ TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
   ASSERT_NE(small, nullptr);
   VxTexture* ts = VxCreateTexture(small);
 
-  count_image_entries();
+  ASSERT_NO_FATAL_FAILURE(count_image_entries());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   VxClump* a = make_square(1, 0, 0, 0);
   VxSetPolygonTexture(VxGetClumpPolygon(a, 0), tw);
@@ -205,7 +205,7 @@ struct Picture {
 // large texels, picked over the whole picture.
 TEST_F(RenderTexelsTest, PicturesSmallOnOneSideOnlyGetTheLargeTexels) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
   for (const auto& size : {std::pair{16, 24}, std::pair{200, 10}}) {
     SCOPED_TRACE(testing::Message() << size.first << " x " << size.second);
@@ -231,7 +231,7 @@ TEST_F(RenderTexelsTest, PicturesSmallOnOneSideOnlyGetTheLargeTexels) {
 // through its own part of the mask.
 TEST_F(RenderTexelsTest, EachFrameOfAMaskedStripIsMaskedByItsOwnMask) {
   ASSERT_TRUE(start(2));
-  record_polygons();
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
   Picture pic(16, 48, 7);
   ASSERT_NE(pic.raster, nullptr);
   VxTexture* t = VxCreateTexture(pic.raster);

@@ -93,11 +93,12 @@ void expect_same(VxClump* a, VxClump* b) {
   VxClump* ka = VxGetFirstChildClump(a);
   VxClump* kb = VxGetFirstChildClump(b);
   EXPECT_EQ(ka == nullptr, kb == nullptr);
-  for (; ka && kb; ka = VxGetNextSiblingClump(ka), kb = VxGetNextSiblingClump(kb)) expect_same(ka, kb);
+  for (; ka && kb; ka = VxGetNextSiblingClump(ka), kb = VxGetNextSiblingClump(kb))
+    ASSERT_NO_FATAL_FAILURE(expect_same(ka, kb));
 }
 
 TEST_F(ScriptStreamTest, ScriptBuildsWhatItSays) {
-  put_brick(this);
+  ASSERT_NO_FATAL_FAILURE(put_brick(this));
   VxClump* c = read_text(kScript);
   ASSERT_NE(c, nullptr) << VxGetError();
   EXPECT_EQ(VxGetClumpTag(c), 42);
@@ -134,7 +135,7 @@ TEST_F(ScriptStreamTest, ScriptStandsWithoutTextureLines) {
 }
 
 TEST_F(ScriptStreamTest, ClumpRoundTripThroughMemoryStream) {
-  put_brick(this);
+  ASSERT_NO_FATAL_FAILURE(put_brick(this));
   VxClump* c = read_text(kScript);
   ASSERT_NE(c, nullptr);
   VxStream* s = VxOpenStream(VX_STREAM_MEMORY, VX_STREAM_WRITE, nullptr);
@@ -155,7 +156,7 @@ TEST_F(ScriptStreamTest, ClumpRoundTripThroughMemoryStream) {
   ASSERT_TRUE(VxReadStreamChunk(r, type, &back, 0));
   VxCloseStream(r, nullptr);
   VxFreeMemory(block.start);
-  expect_same(c, back);
+  ASSERT_NO_FATAL_FAILURE(expect_same(c, back));
   VxDestroyClump(c);
   VxDestroyClump(back);
 }
@@ -206,7 +207,7 @@ TEST_F(ScriptStreamTest, LookStatementsSetEachChoiceAndTravelInStreams) {
   EXPECT_EQ(look_of(c, 5), 0);
   std::vector<unsigned char> chunk = clump_chunk(c);
   VxClump* back = clump_from(chunk);
-  expect_same(c, back);
+  ASSERT_NO_FATAL_FAILURE(expect_same(c, back));
   VxDestroyClump(back);
   VxDestroyClump(c);
 
@@ -247,7 +248,7 @@ TEST_F(ScriptStreamTest, LookStatementsSetEachChoiceAndTravelInStreams) {
 
 // Texture chunk carries the name, so a decoded clump finds its texture once the file is gone.
 TEST_F(ScriptStreamTest, TextureChunkFileLetsClumpFindTextureAfterFileGone) {
-  put_brick(this);
+  ASSERT_NO_FATAL_FAILURE(put_brick(this));
   VxTexture* t = VxReadNamedTexture("BRICK");
   ASSERT_NE(t, nullptr);
   VxRaster* mask = VxCreateRaster(4, 4);
@@ -361,7 +362,7 @@ TEST_F(ScriptStreamTest, ForeignAndTruncatedStreamsFail) {
 }
 
 TEST_F(ScriptStreamTest, ShutdownFreesEverythingAndRestarts) {
-  put_brick(this);
+  ASSERT_NO_FATAL_FAILURE(put_brick(this));
   VxClump* c = read_text(kScript);
   ASSERT_NE(c, nullptr);
   VxScene* scene = VxCreateScene();
@@ -382,8 +383,8 @@ TEST_F(ScriptStreamTest, ShutdownFreesEverythingAndRestarts) {
 namespace {
 
 TEST_F(ScriptStreamTest, ScriptFileWithCrLfAndComments) {
-  write("post.vxx", "ClumpBegin\r\n# note\r\n\r\nVERTEX 0 0 0\r\nvertex 1 0 0 UV 1 0\r\n"
-                    "vertex 0 1 0\r\nTriangle 1 2 3 TAG -5\r\nclumpend\r\n");
+  ASSERT_NO_FATAL_FAILURE(write("post.vxx", "ClumpBegin\r\n# note\r\n\r\nVERTEX 0 0 0\r\nvertex 1 0 0 UV 1 0\r\n"
+                    "vertex 0 1 0\r\nTriangle 1 2 3 TAG -5\r\nclumpend\r\n"));
   VxClump* c = VxReadClump(path("post.vxx").c_str());
   ASSERT_NE(c, nullptr) << VxGetError();
   EXPECT_EQ(VxGetPolygonTag(VxGetClumpPolygon(c, 0)), -5);
@@ -396,10 +397,10 @@ TEST_F(ScriptStreamTest, ScriptFileWithCrLfAndComments) {
 // A script whose texture line names a mask applies it to the texture it loads.
 TEST_F(ScriptStreamTest, TextureLineWithMask) {
   std::vector<unsigned char> px(2 * 2, 9);
-  write("leaf.bmp", make_bmp(2, 2, 8, px));
+  ASSERT_NO_FATAL_FAILURE(write("leaf.bmp", make_bmp(2, 2, 8, px)));
   std::vector<unsigned char> mk(2 * 2 * 3, 0);
   mk[0] = mk[1] = mk[2] = 255;
-  write("leafmask.bmp", make_bmp(2, 2, 24, mk));
+  ASSERT_NO_FATAL_FAILURE(write("leafmask.bmp", make_bmp(2, 2, 24, mk)));
   VxSetSearchPath(path("").c_str(), 1);
   VxClump* c = read_text("clumpbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
                          "texture leaf mask leafmask\ntriangle 1 2 3\nclumpend\n");

@@ -92,7 +92,7 @@ TEST_P(ImageReference, BmpIsByteIdenticalToReference) {
   const Bytes jpeg = make_jpeg(dir, c.name, c.width, c.height, c.grey, c.options);
   const Bytes want = reference_bmp(dir, dir.file(std::string(c.name) + ".jpg"), eight_bit);
   const std::string out = dir.file(std::string(c.name) + ".bmp");
-  queue(jpeg, out, eight_bit, 5);
+  ASSERT_NO_FATAL_FAILURE(queue(jpeg, out, eight_bit, 5));
   ASSERT_TRUE(drain());
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ(0, calls[0].status);
@@ -118,7 +118,7 @@ TEST_F(ImageQueue, DotsPerCentimetreBecomePixelsPerMetre) {
   jpeg[14] = 0, jpeg[15] = 28;
   jpeg[16] = 0, jpeg[17] = 40;
   write_file(dir.file("dense.jpg"), jpeg);
-  queue(jpeg, dir.file("dense.bmp"), 0, 1);
+  ASSERT_NO_FATAL_FAILURE(queue(jpeg, dir.file("dense.bmp"), 0, 1));
   ASSERT_TRUE(drain());
   const Bytes got = read_file(dir.file("dense.bmp"));
   EXPECT_EQ(2800u, le32(got, 38));
@@ -127,7 +127,7 @@ TEST_F(ImageQueue, DotsPerCentimetreBecomePixelsPerMetre) {
 
   // Dots per inch are not converted.
   jpeg[13] = 1;
-  queue(jpeg, dir.file("inch.bmp"), 0, 2);
+  ASSERT_NO_FATAL_FAILURE(queue(jpeg, dir.file("inch.bmp"), 0, 2));
   ASSERT_TRUE(drain());
   const Bytes inch = read_file(dir.file("inch.bmp"));
   EXPECT_EQ(0u, le32(inch, 38));
@@ -161,8 +161,8 @@ TEST_F(ImageQueue, BadJpegsFailWithStatusOneAndTheQueueGoesOn) {
   const std::vector<const Bytes*> inputs = {&truncated, &good, &cmyk, &huge, &not_jpeg, &empty, &good};
   for (size_t i = 0; i < inputs.size(); i++)
     for (int colors256 = 0; colors256 < 2; colors256++)
-      queue(*inputs[i], dir.file("out" + std::to_string(i) + "_" + std::to_string(colors256) + ".bmp"),
-            colors256, static_cast<intptr_t>(i * 2 + colors256));
+      ASSERT_NO_FATAL_FAILURE(queue(*inputs[i], dir.file("out" + std::to_string(i) + "_" + std::to_string(colors256) + ".bmp"),
+            colors256, static_cast<intptr_t>(i * 2 + colors256)));
   ASSERT_TRUE(drain());
   ASSERT_EQ(inputs.size() * 2, calls.size());
   for (size_t k = 0; k < calls.size(); k++) {
@@ -179,10 +179,10 @@ TEST_F(ImageQueue, EveryTruncationFailsWithoutReadingPastTheData) {
   const Bytes good = make_jpeg(dir, "cut", 24, 16, false, "-restart 1");
   for (size_t len = 0; len < good.size(); len += 5) {
     // The copy is exactly len bytes long, so a read past it shows under the sanitizers.
-    queue(Bytes(good.begin(), good.begin() + len), dir.file("cut.bmp"), static_cast<int>(len % 2),
-          static_cast<intptr_t>(len));
+    ASSERT_NO_FATAL_FAILURE(queue(Bytes(good.begin(), good.begin() + len), dir.file("cut.bmp"), static_cast<int>(len % 2),
+          static_cast<intptr_t>(len)));
   }
-  queue(Bytes(good.begin(), good.end() - 1), dir.file("cut.bmp"), 0, -1);
+  ASSERT_NO_FATAL_FAILURE(queue(Bytes(good.begin(), good.end() - 1), dir.file("cut.bmp"), 0, -1));
   ASSERT_TRUE(drain());
   for (const Call& c : calls) EXPECT_EQ(1, c.status) << "length " << c.user;
   EXPECT_FALSE(file_there(dir.file("cut.bmp")));
@@ -196,7 +196,7 @@ TEST_F(ImageQueue, DamagedBytesNeverStallTheQueue) {
     Bytes bad = good;
     const int flips = 1 + static_cast<int>(rng() % 6);
     for (int f = 0; f < flips; f++) bad[2 + rng() % (bad.size() - 2)] = static_cast<uint8_t>(rng());
-    queue(bad, dir.file("fuzz" + std::to_string(n) + ".bmp"), n % 2, n);
+    ASSERT_NO_FATAL_FAILURE(queue(bad, dir.file("fuzz" + std::to_string(n) + ".bmp"), n % 2, n));
   }
   ASSERT_TRUE(drain(200000));
   ASSERT_EQ(static_cast<size_t>(kCases), calls.size());
@@ -218,7 +218,7 @@ TEST_F(ImageQueue, DamagedRestartMarkerIsResynchronised) {
     }
   ASSERT_NE(0u, at);
   jpeg[at] = static_cast<uint8_t>(0xD0 + ((jpeg[at] - 0xD0 + 4) & 7));
-  queue(jpeg, dir.file("rst.bmp"), 0, 1);
+  ASSERT_NO_FATAL_FAILURE(queue(jpeg, dir.file("rst.bmp"), 0, 1));
   ASSERT_TRUE(drain());
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ(0, calls[0].status);
@@ -227,8 +227,8 @@ TEST_F(ImageQueue, DamagedRestartMarkerIsResynchronised) {
 
 TEST_F(ImageQueue, UnwritableBmpFailsInsteadOfBlockingTheQueue) {
   const Bytes good = make_jpeg(dir, "w", 8, 8, false, "");
-  queue(good, dir.file("no/such/folder/w.bmp"), 0, 1);
-  queue(good, dir.file("w.bmp"), 0, 2);
+  ASSERT_NO_FATAL_FAILURE(queue(good, dir.file("no/such/folder/w.bmp"), 0, 1));
+  ASSERT_NO_FATAL_FAILURE(queue(good, dir.file("w.bmp"), 0, 2));
   ASSERT_TRUE(drain(100));
   ASSERT_EQ(2u, calls.size());
   EXPECT_EQ(1, calls[0].user);
@@ -242,8 +242,8 @@ TEST_F(ImageQueue, UnwritableBmpFailsInsteadOfBlockingTheQueue) {
 
 TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
   const Bytes big = make_jpeg(dir, "big", 300, 200, false, "");
-  queue(big, dir.file("big.bmp"), 0, 1);
-  queue(big, dir.file("big2.bmp"), 1, 2);
+  ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("big.bmp"), 0, 1));
+  ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("big2.bmp"), 1, 2));
   image_update();  // 70 clock reads: the first image is open, far from done
   ASSERT_TRUE(image_busy());
   ASSERT_TRUE(file_there(dir.file("big.bmp")));
@@ -254,7 +254,7 @@ TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
   image_update();
   EXPECT_TRUE(calls.empty());
   // The module is usable again.
-  queue(make_jpeg(dir, "after", 5, 5, false, ""), dir.file("after.bmp"), 0, 3);
+  ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "after", 5, 5, false, ""), dir.file("after.bmp"), 0, 3));
   ASSERT_TRUE(drain());
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ(0, calls[0].status);
@@ -262,7 +262,7 @@ TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
 
 TEST_F(ImageQueue, TermRemovesTheUnfinishedFile) {
   const Bytes big = make_jpeg(dir, "t", 200, 200, false, "");
-  queue(big, dir.file("t.bmp"), 0, 1);
+  ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("t.bmp"), 0, 1));
   image_update();
   ASSERT_TRUE(file_there(dir.file("t.bmp")));
   image_term();
@@ -272,8 +272,8 @@ TEST_F(ImageQueue, TermRemovesTheUnfinishedFile) {
 
 TEST_F(ImageQueue, ConversionIsSpreadOverFramesAndBusyUntilTheLastJob) {
   const Bytes big = make_jpeg(dir, "s", 160, 400, false, "");
-  queue(big, dir.file("s1.bmp"), 0, 1);
-  queue(big, dir.file("s2.bmp"), 0, 2);
+  ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("s1.bmp"), 0, 1));
+  ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("s2.bmp"), 0, 2));
   EXPECT_TRUE(image_busy());
   EXPECT_EQ(2, image_job_count());
   int frames = 0;
@@ -312,7 +312,7 @@ TEST_F(ImageQueue, CallerMayDropItsBytesAfterQueueing) {
   Bytes jpeg = make_jpeg(dir, "copy", 9, 9, false, "");
   const Bytes want = reference_bmp(dir, dir.file("copy.jpg"), false);
   std::string path = dir.file("copy.bmp");
-  queue(jpeg, path, 0, 1);
+  ASSERT_NO_FATAL_FAILURE(queue(jpeg, path, 0, 1));
   std::fill(jpeg.begin(), jpeg.end(), 0);
   path.assign(path.size(), 'x');
   ASSERT_TRUE(drain());
@@ -323,7 +323,7 @@ TEST_F(ImageQueue, CallerMayDropItsBytesAfterQueueing) {
 
 TEST_F(ImageQueue, OverrunDebtSkipsFramesUntilPaidBack) {
   const Bytes small = make_jpeg(dir, "debt", 4, 4, false, "");
-  for (int i = 0; i < 5; i++) queue(small, dir.file("d" + std::to_string(i) + ".bmp"), 0, i);
+  for (int i = 0; i < 5; i++) ASSERT_NO_FATAL_FAILURE(queue(small, dir.file("d" + std::to_string(i) + ".bmp"), 0, i));
   // One frame whose slice ends 370 ms after it began (budget 70): balance -300.
   fake_step = 0;
   fake_jump = 370;
@@ -344,11 +344,11 @@ TEST_F(ImageQueue, BudgetGrowsWithQueueLengthAndDebtIsCapped) {
   const Bytes small = make_jpeg(dir, "b", 4, 4, false, "");
   auto fill = [&](int n) {
     image_reset();
-    for (int i = 0; i < n; i++) queue(small, dir.file("b.bmp"), 0, i);
+    for (int i = 0; i < n; i++) ASSERT_NO_FATAL_FAILURE(queue(small, dir.file("b.bmp"), 0, i));
   };
   // A frame whose slice ends 1000 ms after it began leaves budget - 1000.
   for (auto [jobs, budget] : {std::pair{9, 70}, {10, 140}, {19, 140}, {20, 210}, {25, 210}}) {
-    fill(jobs);
+    ASSERT_NO_FATAL_FAILURE(fill(jobs));
     fake_step = 0;
     fake_jump = 1000;
     image_update();
@@ -365,7 +365,7 @@ TEST_F(ImageQueue, BudgetGrowsWithQueueLengthAndDebtIsCapped) {
 
 TEST_F(ImageQueue, SliceEndsWhenTheBudgetIsSpent) {
   const Bytes big = make_jpeg(dir, "slice", 64, 300, false, "");
-  queue(big, dir.file("slice.bmp"), 0, 1);
+  ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("slice.bmp"), 0, 1));
   fake_step = 10;  // every clock read costs 10 ms: about seven steps fit in 70 ms
   image_update();
   EXPECT_TRUE(calls.empty());
@@ -384,7 +384,7 @@ TEST_F(ImageQueue, SmallTexturesAreResampledToTheDeviceSide) {
   int n = 0;
   for (const Case& c : cases) {
     const std::string name = "tex" + std::to_string(n++);
-    queue(make_jpeg(dir, name, c.w, c.h, false, ""), dir.file(name + ".bmp"), 1, n);
+    ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, name, c.w, c.h, false, ""), dir.file(name + ".bmp"), 1, n));
   }
   ASSERT_TRUE(drain());
   n = 0;
@@ -399,7 +399,7 @@ TEST_F(ImageQueue, SmallTexturesAreResampledToTheDeviceSide) {
 
 TEST_F(ImageQueue, TrueColourPicturesAreNeverResampled) {
   side_value = 256;
-  queue(make_jpeg(dir, "pic", 20, 12, false, ""), dir.file("pic.bmp"), 0, 1);
+  ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "pic", 20, 12, false, ""), dir.file("pic.bmp"), 0, 1));
   ASSERT_TRUE(drain());
   EXPECT_TRUE(read_file(dir.file("pic.bmp")) == reference_bmp(dir, dir.file("pic.jpg"), false));
 }

@@ -374,7 +374,7 @@ std::string be(int32_t p) {
 
 TEST_P(ModelTest, AgreesWithTheStandardContainers) {
   const ModelConfig c = GetParam();
-  restart(static_cast<int16_t>(c.buffers));
+  ASSERT_NO_FATAL_FAILURE(restart(static_cast<int16_t>(c.buffers)));
   StopKeyedFileEngine();
   ASSERT_EQ(InitKeyedFileEngine(static_cast<int16_t>(c.buffers), 20, static_cast<int16_t>(c.sectors)), 0);
   ASSERT_EQ(CreateIndexFile(0, "m.idx", static_cast<int16_t>(c.klen), static_cast<int16_t>(c.ktype), c.dup ? 1 : 0, 0, 0, 2), 0);
@@ -529,10 +529,10 @@ TEST_P(ModelTest, AgreesWithTheStandardContainers) {
           ASSERT_EQ(next, it == order.end() ? 0 : it->second);
         }
       } else {
-        walk();
+        ASSERT_NO_FATAL_FAILURE(walk());
       }
     }
-    walk();
+    ASSERT_NO_FATAL_FAILURE(walk());
     char report[200];
     ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << "phase " << phase << ": " << report;
     ASSERT_EQ(KeyCount(0), static_cast<int32_t>(c.dup ? multi.size() : uniq.size()));

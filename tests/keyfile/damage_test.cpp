@@ -113,14 +113,14 @@ class DamageTest : public KeyfileTest {
 };
 
 TEST_F(DamageTest, FlippedBytesInNodes) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   exercise_damaged(99, 30, [](std::mt19937& rng, std::vector<uint8_t>& b, std::vector<uint8_t>&) {
     flip(rng, b, 1 + static_cast<int>(rng() % 8));
   });
 }
 
 TEST_F(DamageTest, FlippedBytesInCompressedNodesAndPieces) {
-  build(12);
+  ASSERT_NO_FATAL_FAILURE(build(12));
   exercise_damaged(7, 30, [](std::mt19937& rng, std::vector<uint8_t>& b, std::vector<uint8_t>& d) {
     flip(rng, b, 4);
     flip(rng, d, 4);
@@ -128,7 +128,7 @@ TEST_F(DamageTest, FlippedBytesInCompressedNodesAndPieces) {
 }
 
 TEST_F(DamageTest, FlippedHeaderFields) {
-  build(12);
+  ASSERT_NO_FATAL_FAILURE(build(12));
   exercise_damaged(5, 40, [](std::mt19937& rng, std::vector<uint8_t>& b, std::vector<uint8_t>& d) {
     b[rng() % 128] ^= static_cast<uint8_t>(1 + rng() % 255);
     d[rng() % 128] ^= static_cast<uint8_t>(1 + rng() % 255);
@@ -138,7 +138,7 @@ TEST_F(DamageTest, FlippedHeaderFields) {
 }
 
 TEST_F(DamageTest, TruncatedFiles) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   for (size_t cut : {size_t(100), size_t(512), size_t(700), good_idx.size() / 2, good_idx.size() - 1}) {
     spit(path("d.idx"), std::vector<uint8_t>(good_idx.begin(), good_idx.begin() + static_cast<long>(cut)));
     spit(path("d.dat"), std::vector<uint8_t>(good_dat.begin(), good_dat.begin() + static_cast<long>(std::min(cut * 3, good_dat.size() - 1))));
@@ -153,7 +153,7 @@ TEST_F(DamageTest, TruncatedFiles) {
 }
 
 TEST_F(DamageTest, CyclicSiblingLinksEndInAnError) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   auto b = good_idx;
   int32_t first = le32(b, 72);
   // Find the rightmost leaf by following right links in the test's own reading.
@@ -178,7 +178,7 @@ TEST_F(DamageTest, CyclicSiblingLinksEndInAnError) {
 // Walking backward over a left link that does not mirror its neighbour's right link reports
 // the damage (34) instead of handing out keys of the wrong leaf.
 TEST_F(DamageTest, BackwardWalksOverADamagedLeftLinkReportTheDamage) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   auto b = good_idx;
   int32_t first = le32(b, 72);
   int32_t second = le32(b, static_cast<size_t>(first));
@@ -216,7 +216,7 @@ TEST_F(DamageTest, BackwardWalksOverADamagedLeftLinkReportTheDamage) {
 // A node header whose entry count or byte count does not fit its node is reported as a
 // damaged node (231) by the reads that meet it.
 TEST_F(DamageTest, ADamagedNodeHeaderIsReportedByItsCode) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   int32_t first = le32(good_idx, 72);
   struct Damage { size_t at; uint8_t lo, hi; } const damages[] = {
       {8, 0xFF, 0xFF},   // entries beyond any node
@@ -239,7 +239,7 @@ TEST_F(DamageTest, ADamagedNodeHeaderIsReportedByItsCode) {
 }
 
 TEST_F(DamageTest, CountsLargerThanTheNode) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   auto b = good_idx;
   int32_t first = le32(b, 72);
   put16(b, static_cast<size_t>(first) + 8, 500);
@@ -250,7 +250,7 @@ TEST_F(DamageTest, CountsLargerThanTheNode) {
 }
 
 TEST_F(DamageTest, ChildPointingBackUpIsBounded) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   auto b = good_idx;
   int32_t root = le32(b, 28);
   ASSERT_EQ(b[static_cast<size_t>(root) + 17], 0);
@@ -267,7 +267,7 @@ TEST_F(DamageTest, ChildPointingBackUpIsBounded) {
 }
 
 TEST_F(DamageTest, NodesOfAnotherMemberOrOnTheFreeChainAreRefused) {
-  build(0);
+  ASSERT_NO_FATAL_FAILURE(build(0));
   auto b = good_idx;
   int32_t first = le32(b, 72);
   b[static_cast<size_t>(first) + 16] = 3;  // owned by member 3

@@ -33,7 +33,7 @@ TEST_F(FormatTest, FixedFileHeaderByteForByte) {
                  {64, 2, 0}, {66, 2, 0}, {68, 2, 0}, {70, 2, 0}, {80, 4, 0}, {92, 2, 0}, {98, 2, 0}, {100, 4, 15},
                  {108, 4, 1}});
   expect_constants(b, 0);
-  expect_unwritten(b, 128, 200);
+  ASSERT_NO_FATAL_FAILURE(expect_unwritten(b, 128, 200));
 }
 
 TEST_F(FormatTest, HeaderAreaOfFixedFilesFollowsTheRecordLength) {
@@ -45,7 +45,7 @@ TEST_F(FormatTest, HeaderAreaOfFixedFilesFollowsTheRecordLength) {
   ASSERT_EQ(CloseOlFile(1, 0), 0);
   auto a = slurp(path("a.dat"));
   ASSERT_GE(a.size(), 4096u);
-  expect_unwritten(a, 128, 4096);
+  ASSERT_NO_FATAL_FAILURE(expect_unwritten(a, 128, 4096));
   EXPECT_EQ(le32(a, 8), 4096 + 4096 - 1);
 }
 
@@ -60,7 +60,7 @@ TEST_F(FormatTest, VariableFileHeaderByteForByte) {
                  {54, 2, 494}, {94, 2, 128}, {56, 1, 0}, {57, 1, 0}, {58, 1, 1}, {59, 1, 2}, {60, 1, 0}, {64, 2, 2},
                  {66, 2, 12}, {76, 4, 0}, {100, 4, 15}});
   expect_constants(b, 0);
-  expect_unwritten(b, 128, 512);
+  ASSERT_NO_FATAL_FAILURE(expect_unwritten(b, 128, 512));
 }
 
 TEST_F(FormatTest, IndexFileHeaderByteForByte) {
@@ -76,7 +76,7 @@ TEST_F(FormatTest, IndexFileHeaderByteForByte) {
                  {54, 2, 494}, {94, 2, 128}, {57, 1, 12}, {58, 1, 0}, {59, 1, 0}, {60, 1, 32}, {64, 2, 1},
                  {66, 2, 32}, {68, 2, 0}, {72, 4, 0}, {100, 4, 8}});
   expect_constants(b, 0);
-  expect_unwritten(b, 128, 512);
+  ASSERT_NO_FATAL_FAILURE(expect_unwritten(b, 128, 512));
   expect_fields(slurp(path("u.idx")), 0, {{52, 2, 436}, {57, 1, 0}});
   expect_fields(slurp(path("r.idx")), 0, {{59, 1, 1}, {57, 1, 0}});
 }
@@ -200,7 +200,7 @@ class OpenTest : public KeyfileTest {
 };
 
 TEST_F(OpenTest, RefusalsInTheirOrder) {
-  make_index();
+  ASSERT_NO_FATAL_FAILURE(make_index());
   EXPECT_EQ(OpenOlFile(0, "", 2), 130);
   EXPECT_EQ(OpenOlFile(0, "missing.idx", 2), 12);
   EXPECT_EQ(open_patched(98, {1, 0}), 550);          // mirror flag
@@ -229,7 +229,7 @@ TEST_F(OpenTest, RefusalsInTheirOrder) {
 }
 
 TEST_F(OpenTest, GeometryIsValidatedNeverTrusted) {
-  make_index();
+  ASSERT_NO_FATAL_FAILURE(make_index());
   auto good = slurp(path("o.idx"));
   EXPECT_EQ(open_patched(42, {0, 0}), 40);           // node size 0
   EXPECT_EQ(open_patched(42, {0x2C, 1}), 40);        // 300: not a multiple of 128
@@ -263,7 +263,7 @@ TEST_F(OpenTest, GeometryIsValidatedNeverTrusted) {
 }
 
 TEST_F(OpenTest, MirrorFlagIsLoggedAndCleared) {
-  make_index();
+  ASSERT_NO_FATAL_FAILURE(make_index());
   auto b = slurp(path("o.idx"));
   b[98] = 1;
   spit(path("o.idx"), b);
@@ -276,7 +276,7 @@ TEST_F(OpenTest, MirrorFlagIsLoggedAndCleared) {
 }
 
 TEST_F(OpenTest, ExclusiveOpensExcludeEachOther) {
-  make_index();
+  ASSERT_NO_FATAL_FAILURE(make_index());
   ASSERT_EQ(OpenOlFile(0, "o.idx", 2), 0);
   EXPECT_EQ(OpenOlFile(1, "o.idx", 2), 12);
   EXPECT_EQ(OpenOlFile(1, "o.idx", 0x0A), 12);

@@ -51,7 +51,7 @@ TEST_F(ReadPathTest, RecordsNeverWrittenReadShortWhereverTheyLie) {
 }
 
 TEST_F(ReadPathTest, LookupsWalksAndChangesWithASingleBuffer) {
-  restart(1);
+  ASSERT_NO_FATAL_FAILURE(restart(1));
   ASSERT_EQ(CreateDataFile(0, "d.dat", 50, 4096, 2), 0);
   ASSERT_EQ(CreateIndexFile(1, "d.idx", 50, 12, 0, 0, 4096, 2), 0);
   std::map<std::string, int32_t> model;
@@ -105,7 +105,7 @@ TEST_F(ReadPathTest, LookupsWalksAndChangesWithASingleBuffer) {
 }
 
 TEST_F(ReadPathTest, ReadsReturnChangesStillHeldInBuffers) {
-  restart(4);  // few pages: some changed pages stay buffered, others are written back
+  ASSERT_NO_FATAL_FAILURE(restart(4));  // few pages: some changed pages stay buffered, others are written back
   ASSERT_EQ(CreateDataFile(0, "v.dat", 0, 0, 6), 0);
   ASSERT_EQ(CreateDataFile(1, "f.dat", 50, 0, 2), 0);
   std::vector<int32_t> pieces, recs;
@@ -147,7 +147,7 @@ TEST_F(ReadPathTest, ReadsReturnChangesStillHeldInBuffers) {
 // between its steps: rewritten in place (the new bytes still in buffers, the file's bytes
 // old), or moved to a new piece of another length with the old one freed and reused.
 TEST_F(ReadPathTest, WalkReadsTheRecordsAheadAsLastWrittenWhileTheyChange) {
-  restart(8);
+  ASSERT_NO_FATAL_FAILURE(restart(8));
   ASSERT_EQ(CreateDataFile(0, "w.dat", 0, 0, 6), 0);
   ASSERT_EQ(CreateIndexFile(1, "w.idx", 4, 0, 0, 0, 4096, 2), 0);
   constexpr uint32_t kCount = 300;
@@ -258,7 +258,7 @@ TEST_F(ReadPathTest, ExactLookupsRefuseALeafOfAnotherMemberWhereverItIsRead) {
   spit(path("m.idx"), b);
   for (int16_t nbuf : {64, 1}) {  // with one buffer the leaf is never held
     SCOPED_TRACE(nbuf);
-    restart(nbuf);
+    ASSERT_NO_FATAL_FAILURE(restart(nbuf));
     ASSERT_EQ(OpenOlFile(0, "m.idx", 2), 0);
     EXPECT_EQ(GetKey(0, key(1).data()), 513);  // a leaf of its own
     for (int round = 0; round < 2; ++round) {

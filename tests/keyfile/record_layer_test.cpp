@@ -144,7 +144,7 @@ TEST_F(RecordLayerTest, AlternateCollatingTableTranslatesSegmentsBothWays) {
 
 // The set table: made once (184 the second time), and a set is needed before stepping in it.
 TEST_F(RecordLayerTest, SetTableIsMadeOnceAndStepsNeedASet) {
-  make_people();
+  ASSERT_NO_FATAL_FAILURE(make_people());
   for (const char* n : {"ann", "bob"}) {
     Bytes r = person(n, "x");
     ASSERT_EQ(AddRecord(0, r.data()), 0);
@@ -166,7 +166,7 @@ TEST_F(RecordLayerTest, SetTableIsMadeOnceAndStepsNeedASet) {
 }
 
 TEST_F(RecordLayerTest, IndexesFollowAddsRewritesAndDeletes) {
-  make_people();
+  ASSERT_NO_FATAL_FAILURE(make_people());
   for (auto [n, t] : {std::pair{"carol", "york"}, {"alice", "bath"}, {"bob", "york"}, {"dave", ""}}) {
     Bytes r = person(n, t);
     ASSERT_EQ(AddRecord(0, r.data()), 0) << n;
@@ -218,7 +218,7 @@ TEST_F(RecordLayerTest, IndexesFollowAddsRewritesAndDeletes) {
 }
 
 TEST_F(RecordLayerTest, RefusedKeyUndoesTheWholeAdd) {
-  make_people();
+  ASSERT_NO_FATAL_FAILURE(make_people());
   Bytes a = person("alice", "bath");
   ASSERT_EQ(AddRecord(0, a.data()), 0);
   Bytes again = person("ALICE", "york");  // same name key: the unique index refuses it
@@ -240,7 +240,7 @@ TEST_F(RecordLayerTest, RefusedKeyUndoesTheWholeAdd) {
 }
 
 TEST_F(RecordLayerTest, PhysicalOrderSetsAndDamagedRecords) {
-  make_people();
+  ASSERT_NO_FATAL_FAILURE(make_people());
   for (const char* n : {"ann", "abe", "bea", "amy"}) {
     Bytes r = person(n, "x");
     ASSERT_EQ(AddRecord(0, r.data()), 0);
@@ -279,7 +279,7 @@ TEST_F(RecordLayerTest, StartAndLockModes) {
   EXPECT_EQ(SetLockMode(2), 464);
   EXPECT_EQ(StartRecordLayer(64, 21, 4, 16, 33), 104);
   ASSERT_EQ(StartRecordLayer(64, 20, 4, 16, 33), 0);
-  make_people();
+  ASSERT_NO_FATAL_FAILURE(make_people());
   ASSERT_EQ(SetLockMode(2), 0);
   EXPECT_EQ(LockMode(), 2);
   Bytes a = person("alice", "bath");

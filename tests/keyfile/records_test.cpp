@@ -96,7 +96,7 @@ TEST_F(FixedTest, BrokenReleaseChainIsAnErrorNotAHang) {
 }
 
 TEST_F(FixedTest, WrittenBackPageNeverOverwritesTheHeader) {
-  restart(2);  // two pages: every third page touched evicts one
+  ASSERT_NO_FATAL_FAILURE(restart(2));  // two pages: every third page touched evicts one
   ASSERT_EQ(CreateDataFile(0, "p.dat", 100, 0, 2), 0);
   char rec[100] = "x";
   for (int i = 0; i < 40; ++i) ASSERT_EQ(WriteData(0, NewData(0), rec), 0);
@@ -265,13 +265,13 @@ void many_pieces(int16_t file, const std::string& name, uint32_t seed) {
   }
 }
 
-TEST_F(VariableTest, ManyPiecesStayTiledAndIndexed) { many_pieces(0, "v.dat", 7); }
+TEST_F(VariableTest, ManyPiecesStayTiledAndIndexed) { ASSERT_NO_FATAL_FAILURE(many_pieces(0, "v.dat", 7)); }
 
 TEST_F(VariableTest, ManyPiecesWithTinyCaches) {
   ASSERT_EQ(CloseOlFile(0, 0), 0);
-  restart(3);
+  ASSERT_NO_FATAL_FAILURE(restart(3));
   ASSERT_EQ(OpenOlFile(0, "v.dat", 6), 0);
-  many_pieces(0, "v.dat", 8);
+  ASSERT_NO_FATAL_FAILURE(many_pieces(0, "v.dat", 8));
 }
 
 // Records over several pages read while the pages of other records' changes are still held
@@ -279,7 +279,7 @@ TEST_F(VariableTest, ManyPiecesWithTinyCaches) {
 // are buffered, changed or only in the file.
 TEST_F(VariableTest, ReadsOverSeveralPagesSeeBufferedChanges) {
   ASSERT_EQ(CloseOlFile(0, 0), 0);
-  restart(3);
+  ASSERT_NO_FATAL_FAILURE(restart(3));
   ASSERT_EQ(OpenOlFile(0, "v.dat", 6), 0);
   std::mt19937 rng(2801);
   std::map<int32_t, std::vector<uint8_t>> live;
@@ -319,7 +319,7 @@ TEST_F(VariableTest, WriteThroughReplacesAreInTheFileAtOnce) {
   ASSERT_EQ(CloseOlFile(0, 0), 0);
   for (const uint16_t mode : {uint16_t(0x46), uint16_t(0x47)}) {
     SCOPED_TRACE(mode);
-    restart(3);
+    ASSERT_NO_FATAL_FAILURE(restart(3));
     std::filesystem::remove(path("v.dat"));
     ASSERT_EQ(CreateDataFile(0, "v.dat", 0, 0, 0x46), 0);
     ASSERT_EQ(CloseOlFile(0, 0), 0);

@@ -81,7 +81,7 @@ TEST_F(MenuQt, BarShowsTheModelWithItsAccelerators) {
 }
 
 TEST_F(MenuQt, TriggeringAnItemDispatchesThroughTheWindow) {
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   self_set_position(-3, 1.5, 12.25, -45);
   bar->action(MENU_SET_HOME)->trigger();
   bar->action(MENU_HOME)->trigger();
@@ -102,7 +102,7 @@ TEST_F(MenuQt, TriggeringAnItemDispatchesThroughTheWindow) {
 
 TEST_F(MenuQt, AvatarPopUpIsRebuiltAndChoosable) {
   offer({"walker", "cy", "zed"});
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   world_set_avatar(2);
   menu_rebuild_avatars();
   QMenu* pop = bar->popup(MENU_AVATAR_POSITION);

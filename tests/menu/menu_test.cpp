@@ -77,7 +77,7 @@ TEST_F(Menu, TextsFollowALanguageChange) {
 
 TEST_F(Menu, TeleportCommandsReachTheTeleportModule) {
   menu_init(nullptr, nullptr);
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   self_set_position(-3, 1.5, 12.25, -45);
   EXPECT_EQ(0, menu_handle(MENU_SET_HOME));
   EXPECT_STREQ("demo", profile_string("start", "world"));
@@ -118,7 +118,7 @@ TEST_F(Menu, HistoryItemsFollowTheHistoryAndKioskStopsOnlyBack) {
   menu_init(nullptr, nullptr);
   EXPECT_FALSE(menu_is_enabled(MENU_BACK));
   EXPECT_FALSE(menu_is_enabled(MENU_FORWARD));
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   teleport_allow_within_world();
   profile_set_string("start", "world", "demo");
   teleport_update();
@@ -201,7 +201,7 @@ TEST_F(Menu, CameraAndWorldChecksReachTheBar) {
 TEST_F(Menu, AvatarPopUpForACitizen) {
   offer({"walker", "cy", "zed", "mo", "ann"});
   menu_init(nullptr, nullptr);
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   world_set_avatar(3);
   menu_rebuild_avatars();
   EXPECT_EQ((std::vector<std::string>{"Walker", "Cy", "Zed", "Mo", "Ann"}), avatar_texts());
@@ -242,7 +242,7 @@ TEST_F(Menu, AvatarPopUpForACitizen) {
 TEST_F(Menu, PublicSpeakerGetsFiveExtrasAndKeepsASpecialType) {
   offer({"walker", "cy", "zed"});
   menu_init(nullptr, nullptr);
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   world_set_avatar(253);
   menu_rebuild_avatars();
   EXPECT_EQ(0, menu_avatar_checked());  // 253 without the flag
@@ -272,7 +272,7 @@ TEST_F(Menu, PublicSpeakerGetsFiveExtrasAndKeepsASpecialType) {
 TEST_F(Menu, TouristSeesAtMostTwoAvatarsAndFallsBackToTheFirst) {
   offer({"walker", "cy", "zed", "mo"});
   menu_init(nullptr, nullptr);
-  be_in("demo");
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
   citizen_set_number(0);
   world_set_avatar(3);
   menu_set_public_speaker(1);

@@ -20,7 +20,7 @@ bool placeholder_shown(model_instance* i) {
 }  // namespace
 
 TEST_F(ModelTest, DamagedArchivesLeaveThePlaceholderAndAGoodModelStillLoads) {
-  serve_model("good.vxx", quad_script(""));
+  ASSERT_NO_FATAL_FAILURE(serve_model("good.vxx", quad_script("")));
   std::string good = testutil::read_file(www_ + "/w/models/good.zip");
   ASSERT_GT(good.size(), 40u);
   std::mt19937 random(20261208);
@@ -85,13 +85,13 @@ TEST_F(ModelTest, BrokenScriptsBuildNothingAndKeepThePlaceholder) {
   std::vector<model_instance*> all;
   for (size_t n = 0; n < scripts.size(); ++n) {
     std::string file = "broken" + std::to_string(n) + ".vxx";
-    serve_model(file, scripts[n]);
+    ASSERT_NO_FATAL_FAILURE(serve_model(file, scripts[n]));
     all.push_back(model_reference("models", file.c_str(), nullptr));
   }
   std::string deep = "";
   for (int d = 0; d < 100; ++d) deep += "clumpbegin\n vertex 0 0 0\n";
   for (int d = 0; d < 100; ++d) deep += "clumpend\n";
-  serve_model("deep.vxx", deep);
+  ASSERT_NO_FATAL_FAILURE(serve_model("deep.vxx", deep));
   all.push_back(model_reference("models", "deep.vxx", nullptr));
   ASSERT_TRUE(run_until([&] {
     for (model_instance* i : all)
@@ -116,7 +116,7 @@ TEST_F(ModelTest, AScriptWithMoreTexturesThanAHeaderHoldsKeepsTheFirstOnesWhole)
     script += std::string(" texture ") + name + " mask m" + name + "\n triangle 1 2 3\n";
   }
   script += "clumpend\n";
-  serve_model("many.vxx", script);
+  ASSERT_NO_FATAL_FAILURE(serve_model("many.vxx", script));
   model_instance* i = model_reference("models", "many.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
   // Entries of 11 + 13 bytes: 41 pairs fit in 999 bytes after the flags byte.

@@ -144,7 +144,7 @@ TEST_F(ChunkTest, AStoredModelComesBackWithItsHeaderAfterReopening) {
 }
 
 TEST_F(ChunkTest, AHeaderLengthThatFillsTheRecordIsDeletedWhenRead) {
-  store_raw_model("models", "a", le16(4) + "ab");  // record of 4 bytes claiming 4 header bytes
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "a", le16(4) + "ab"));  // record of 4 bytes claiming 4 header bytes
   ASSERT_TRUE(chunk_exists("models", "a"));
   uint8_t* got = reinterpret_cast<uint8_t*>(1);
   int length = -1;
@@ -155,15 +155,15 @@ TEST_F(ChunkTest, AHeaderLengthThatFillsTheRecordIsDeletedWhenRead) {
 
 TEST_F(ChunkTest, HeaderLengthsThatRunPastTheRecordAreRefusedNotRead) {
   // 0xFFFF + 2 wraps to 1 in 16 bits; the record holds only three bytes after the length.
-  store_raw_model("models", "b", le16(0xFFFF) + "xyz");
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "b", le16(0xFFFF) + "xyz"));
   EXPECT_EQ(chunk_load("models", "b"), nullptr);
   EXPECT_FALSE(chunk_exists("models", "b"));
-  store_raw_model("models", "c", le16(5) + "xyz");
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "c", le16(5) + "xyz"));
   uint8_t* got = nullptr;
   int length = 0;
   EXPECT_EQ(chunk_header("models", "c", &got, &length), 0);
   EXPECT_FALSE(chunk_exists("models", "c"));
-  store_raw_model("models", "d", std::string(1, '\0'));
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "d", std::string(1, '\0')));
   EXPECT_EQ(chunk_load("models", "d"), nullptr);
   EXPECT_FALSE(chunk_exists("models", "d"));
 }
@@ -186,7 +186,7 @@ TEST_F(ChunkTest, RecordsOfTheWrongTypeOrWithDamagedChunksAreDeleted) {
   }
   std::string texu(reinterpret_cast<char*>(bytes), static_cast<size_t>(size));
   std::free(bytes);
-  store_raw_model("models", "e", le16(0) + texu);
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "e", le16(0) + texu));
   EXPECT_EQ(chunk_load("models", "e"), nullptr);
   EXPECT_FALSE(chunk_exists("models", "e"));
 
@@ -204,20 +204,20 @@ TEST_F(ChunkTest, RecordsOfTheWrongTypeOrWithDamagedChunksAreDeleted) {
   std::string good(reinterpret_cast<char*>(bytes), static_cast<size_t>(size));
   std::free(bytes);
   std::string cut = good.substr(0, good.size() - 7);
-  store_raw_model("models", "f", cut);
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "f", cut));
   EXPECT_EQ(chunk_load("models", "f"), nullptr);
   EXPECT_FALSE(chunk_exists("models", "f"));
   // One flipped byte in the body's magic number.
   std::string flipped = good;
   flipped[2 + 8] ^= 0x40;
-  store_raw_model("models", "g", flipped);
+  ASSERT_NO_FATAL_FAILURE(store_raw_model("models", "g", flipped));
   EXPECT_EQ(chunk_load("models", "g"), nullptr);
   EXPECT_FALSE(chunk_exists("models", "g"));
 
   // A texture record that is no chunk at all, and a clump record under a texture key.
-  store_raw_texture("junk", "not a chunk at all");
+  ASSERT_NO_FATAL_FAILURE(store_raw_texture("junk", "not a chunk at all"));
   EXPECT_EQ(chunk_load_texture("junk"), nullptr);
-  store_raw_texture("clump", good.substr(2));
+  ASSERT_NO_FATAL_FAILURE(store_raw_texture("clump", good.substr(2)));
   EXPECT_EQ(chunk_load_texture("clump"), nullptr);
   EXPECT_NE(chunk_load_texture("wood"), nullptr);  // the good one is still there
 }

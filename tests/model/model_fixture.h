@@ -157,16 +157,16 @@ class ModelTest : public ::testing::Test {
     std::string member = home_.file("src/" + file);
     write(member, text);
     std::string base = file.substr(0, file.rfind('.'));
-    zip_member(www_ + "/w/" + folder + "/" + base + ".zip", member, password);
+    ASSERT_NO_FATAL_FAILURE(zip_member(www_ + "/w/" + folder + "/" + base + ".zip", member, password));
   }
   void serve_raw(const std::string& rel, const std::string& bytes) { write(www_ + "/w/" + rel, bytes); }
   void serve_texture(const std::string& name, int w = 16, int h = 16) {
-    make_jpeg(www_ + "/w/textures/" + name + ".jpg", w, h);
+    ASSERT_NO_FATAL_FAILURE(make_jpeg(www_ + "/w/textures/" + name + ".jpg", w, h));
   }
   void serve_mask(const std::string& name, int w = 16, int h = 16) {
     std::string member = home_.file("src/" + name + ".bmp");
     write(member, mask_bmp(w, h));
-    zip_member(www_ + "/w/textures/" + name + ".zip", member);
+    ASSERT_NO_FATAL_FAILURE(zip_member(www_ + "/w/textures/" + name + ".zip", member));
   }
 
   static void frame() {

@@ -52,8 +52,8 @@ TEST_F(ModelTest, NamesThatDifferInCaseExtensionOrPastTwentyCharactersShareOneRe
 }
 
 TEST_F(ModelTest, FirstShowsPlaceholderThenTheUntexturedVersionThenTheTexturedModel) {
-  serve_model("tree.vxx", quad_script("Bark.JPG"));
-  serve_texture("bark");
+  ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("Bark.JPG")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
   model_instance* i = model_reference("models", "tree.vxx", nullptr);
   ASSERT_NE(i, nullptr);
   EXPECT_TRUE(shows_placeholder(i));
@@ -98,8 +98,8 @@ TEST_F(ModelTest, FirstShowsPlaceholderThenTheUntexturedVersionThenTheTexturedMo
 }
 
 TEST_F(ModelTest, ACachedModelIsShownAtOnceAndItsDownloadOnlyRevalidates) {
-  serve_model("rock.vxx", quad_script("stone"));
-  serve_texture("stone");
+  ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("stone")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone"));
   model_instance* first = model_reference("models", "rock.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return first->model->in_cache && !first->model->pending_textures; }));
   settle(500);
@@ -124,7 +124,7 @@ TEST_F(ModelTest, ACachedModelIsShownAtOnceAndItsDownloadOnlyRevalidates) {
 }
 
 TEST_F(ModelTest, AMissingModelKeepsItsPlaceholderAndDoesNotHoldOthersBack) {
-  serve_model("rock.vxx", quad_script(""));
+  ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("")));
   model_instance* missing = model_reference("models", "nothere.vxx", nullptr);
   model_instance* rock = model_reference("models", "rock.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return rock->model->in_cache != 0; }));
@@ -146,7 +146,7 @@ TEST_F(ModelTest, HeaderListsTexturesAndMasksButNotNullAndReadsTheAxisAlignment)
       "clumpbegin\n AxisAlignment ZOrientY\n vertex 0 0 0 uv 0 0\n vertex 1 0 0 uv 1 0\n vertex 0 1 0 uv 0 1\n"
       " Texture Leaf.Big.jpg MASK LeafMask.bmp\n triangle 1 2 3\n texture null\n triangle 1 3 2\n"
       " textureext bark\n triangle 2 3 1 # texture ignored\nclumpend\n";
-  serve_model("bush.vxx", script);
+  ASSERT_NO_FATAL_FAILURE(serve_model("bush.vxx", script));
   model_instance* i = model_reference("models", "bush.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
   EXPECT_EQ(header_of(i->model), std::string("\1\4leaf\0\x08leafmask\4bark", 21));
@@ -155,7 +155,7 @@ TEST_F(ModelTest, HeaderListsTexturesAndMasksButNotNullAndReadsTheAxisAlignment)
 }
 
 TEST_F(ModelTest, AnAxisAlignedModelNeverGetsAnUntexturedVersion) {
-  serve_model("sign.vxx", quad_script("nosuchtexture", "", "zorientx"));
+  ASSERT_NO_FATAL_FAILURE(serve_model("sign.vxx", quad_script("nosuchtexture", "", "zorientx")));
   model_instance* i = model_reference("models", "sign.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
   settle(1500);  // the texture is not on the server: it stays pending
@@ -167,7 +167,7 @@ TEST_F(ModelTest, AnAxisAlignedModelNeverGetsAnUntexturedVersion) {
 }
 
 TEST_F(ModelTest, AModelWhoseTextureNeverComesKeepsItsUntexturedVersion) {
-  serve_model("hut.vxx", quad_script("nosuchtexture"));
+  ASSERT_NO_FATAL_FAILURE(serve_model("hut.vxx", quad_script("nosuchtexture")));
   model_instance* i = model_reference("models", "hut.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
   settle(1500);
@@ -182,7 +182,7 @@ TEST_F(ModelTest, AModelWhoseTextureNeverComesKeepsItsUntexturedVersion) {
 }
 
 TEST_F(ModelTest, AnAvatarModelSwapsAtOnceWithoutAFlush) {
-  serve_model("guy.vxx", quad_script(""), "avatars");
+  ASSERT_NO_FATAL_FAILURE(serve_model("guy.vxx", quad_script(""), "avatars"));
   VxScene* own = VxCreateScene();
   model_instance* i = model_reference("avatars", "guy.vxx", own);
   EXPECT_EQ(VxGetClumpScene(i->clump), own);  // even the placeholder goes in at once
@@ -198,7 +198,7 @@ TEST_F(ModelTest, AnAvatarModelSwapsAtOnceWithoutAFlush) {
 }
 
 TEST_F(ModelTest, ASwappedClumpKeepsThePlacementOfTheOneItReplaces) {
-  serve_model("post.vxx", quad_script(""));
+  ASSERT_NO_FATAL_FAILURE(serve_model("post.vxx", quad_script("")));
   model_instance* i = model_reference("models", "post.vxx", nullptr);
   model_flush();
   VxMatrix* m = VxCreateMatrix();
@@ -218,9 +218,9 @@ TEST_F(ModelTest, ASwappedClumpKeepsThePlacementOfTheOneItReplaces) {
 }
 
 TEST_F(ModelTest, StateOnOffReachesModelsWithAndWithoutParts) {
-  serve_model("lamp.vxx",
+  ASSERT_NO_FATAL_FAILURE(serve_model("lamp.vxx",
               "clumpbegin\n vertex 0 0 0\n vertex 1 0 0\n vertex 0 1 0\n triangle 1 2 3\n"
-              " clump begin\n  vertex 0 2 0\n  vertex 1 2 0\n  vertex 0 5 0\n  triangle 1 2 3\n clump end\nclumpend\n");
+              " clump begin\n  vertex 0 2 0\n  vertex 1 2 0\n  vertex 0 5 0\n  triangle 1 2 3\n clump end\nclumpend\n"));
   model_instance* i = model_reference("models", "lamp.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->in_cache != 0; }));
   model_flush();
@@ -238,8 +238,8 @@ TEST_F(ModelTest, StateOnOffReachesModelsWithAndWithoutParts) {
 
 // A hidden object stays hidden through every swap: placeholder, untextured, textured.
 TEST_F(ModelTest, AHiddenModelStaysHiddenAcrossEverySwapAndShowsAgainWhenTurnedOn) {
-  serve_model("wall.vxx", quad_script("Brick.JPG"));
-  serve_texture("brick");
+  ASSERT_NO_FATAL_FAILURE(serve_model("wall.vxx", quad_script("Brick.JPG")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("brick"));
   model_instance* i = model_reference("models", "wall.vxx", nullptr);
   ASSERT_NE(i, nullptr);
   model_state_off(i);
@@ -279,8 +279,8 @@ TEST_F(ModelTest, NamesThatWouldLeaveTheObjectFolderAreNeverFetched) {
 }
 
 TEST_F(ModelTest, AnEncipheredModelIsKeptInMemoryAndNeverLeftOnDisk) {
-  serve_model("vault.vxx", quad_script("stone"), "models", "opensesame");
-  serve_texture("stone");
+  ASSERT_NO_FATAL_FAILURE(serve_model("vault.vxx", quad_script("stone"), "models", "opensesame"));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone"));
   object_password_set("opensesame", 10);
   model_instance* i = model_reference("models", "vault.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
@@ -301,7 +301,7 @@ TEST_F(ModelTest, AnEncipheredModelIsKeptInMemoryAndNeverLeftOnDisk) {
 }
 
 TEST_F(ModelTest, ANewerModelFileIsBuiltAgainEvenWhileItsTexturesArrive) {
-  serve_model("shed.vxx", quad_script("", "", "", 2));
+  ASSERT_NO_FATAL_FAILURE(serve_model("shed.vxx", quad_script("", "", "", 2)));
   model_instance* i = model_reference("models", "shed.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->in_cache != 0; }));
   settle(200);
@@ -310,8 +310,8 @@ TEST_F(ModelTest, ANewerModelFileIsBuiltAgainEvenWhileItsTexturesArrive) {
   download_reset();
   texture_reset();
   // The server's copy changes: taller, and textured now.
-  serve_model("shed.vxx", quad_script("stone", "", "", 5));
-  serve_texture("stone");
+  ASSERT_NO_FATAL_FAILURE(serve_model("shed.vxx", quad_script("stone", "", "", 5)));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone"));
   std::filesystem::last_write_time(www_ + "/w/models/shed.zip",
                                    std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
   i = model_reference("models", "shed.vxx", nullptr);
@@ -333,7 +333,7 @@ TEST_F(ModelTest, ANewerFileWhileTexturesWaitIsBuiltOnlyWithAllItsTextures) {
   const std::string two_textures =
       "clumpbegin\n vertex 0 0 0 uv 0 0\n vertex 1 0 0 uv 1 0\n vertex 0 1 0 uv 0 1\n"
       " texture plank\n triangle 1 2 3\n texture slate\n triangle 1 3 2\nclumpend\n";
-  serve_model("hall.vxx", two_textures);
+  ASSERT_NO_FATAL_FAILURE(serve_model("hall.vxx", two_textures));
   model_instance* i = model_reference("models", "hall.vxx", nullptr);
   ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
   settle(1500);  // neither texture is on the server
@@ -345,10 +345,10 @@ TEST_F(ModelTest, ANewerFileWhileTexturesWaitIsBuiltOnlyWithAllItsTextures) {
   ASSERT_TRUE(std::filesystem::exists(cache_dir() + "/models/hall.vxx"));
 
   // Next visit: the server has a newer copy of the model and one of its textures.
-  serve_model("hall.vxx", two_textures);
+  ASSERT_NO_FATAL_FAILURE(serve_model("hall.vxx", two_textures));
   std::filesystem::last_write_time(www_ + "/w/models/hall.zip",
                                    std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
-  serve_texture("plank");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("plank"));
   i = model_reference("models", "hall.vxx", nullptr);
   model_record* m = i->model;
   ASSERT_EQ(m->pending_textures, 2);  // read from the file left on disk

@@ -123,8 +123,8 @@ TEST_F(ModelTest, ParseErrorsReachTheConsoleOnlyWithTheVrmlSwitch) {
 
 TEST_F(ModelTest, AVrmlModelIsFetchedTexturedAndMeasured) {
   attribute_set(ATTR_MODEL_GLUE, "N", 1);
-  serve_model("ball.wrl", "#VRML V2.0 utf8\n" + shape(kTall, "Wood.jpg"));
-  serve_texture("wood");
+  ASSERT_NO_FATAL_FAILURE(serve_model("ball.wrl", "#VRML V2.0 utf8\n" + shape(kTall, "Wood.jpg")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("wood"));
   model_instance* i = model_reference("models", "ball.WRL", nullptr);
   ASSERT_EQ(i->model->vrml, 1);
   ASSERT_TRUE(run_until([&] { return i->model->in_cache && !i->model->pending_textures; }));

@@ -49,7 +49,7 @@ TEST_F(ModelTest, TextureNamesDifferingInCaseOrExtensionAreOneRecord) {
 }
 
 TEST_F(ModelTest, ATextureForTwoUsersIsFetchedAndConvertedOnceAndBothAreTold) {
-  serve_texture("stone", 32, 16);
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone", 32, 16));
   Calls one, two;
   texture_record* t = texture_download("stone", note, &one);
   EXPECT_EQ(texture_download("STONE.jpg", note, &two), t);
@@ -80,8 +80,8 @@ TEST_F(ModelTest, ATextureForTwoUsersIsFetchedAndConvertedOnceAndBothAreTold) {
 }
 
 TEST_F(ModelTest, AMaskIsAppliedBeforeTheTextureIsStored) {
-  serve_texture("leaf");
-  serve_mask("leafm");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("leaf"));
+  ASSERT_NO_FATAL_FAILURE(serve_mask("leafm"));
   Calls c;
   texture_record* t = texture_download("leaf", note, &c);
   texture_set_mask(t, "leafm");
@@ -101,9 +101,9 @@ TEST_F(ModelTest, AMaskIsAppliedBeforeTheTextureIsStored) {
 }
 
 TEST_F(ModelTest, ATextureWaitsForItsMaskAndFinishesWithoutOneThatNeverComes) {
-  serve_texture("fence");
-  serve_texture("gate");
-  serve_mask("fencem");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("fence"));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("gate"));
+  ASSERT_NO_FATAL_FAILURE(serve_mask("fencem"));
   texture_record* fence = texture_download("fence", nullptr, nullptr);
   texture_set_mask(fence, "fencem");
   texture_record* gate = texture_download("gate", nullptr, nullptr);
@@ -121,10 +121,10 @@ TEST_F(ModelTest, ATextureWaitsForItsMaskAndFinishesWithoutOneThatNeverComes) {
 }
 
 TEST_F(ModelTest, MaskNamesAreCaseSensitive) {
-  serve_texture("a");
-  serve_texture("b");
-  serve_mask("M");
-  serve_mask("m");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("a"));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("b"));
+  ASSERT_NO_FATAL_FAILURE(serve_mask("M"));
+  ASSERT_NO_FATAL_FAILURE(serve_mask("m"));
   texture_record* a = texture_download("a", nullptr, nullptr);
   texture_record* b = texture_download("b", nullptr, nullptr);
   texture_set_mask(a, "M");
@@ -150,7 +150,7 @@ TEST_F(ModelTest, ADamagedPictureLeavesTheTextureNotReadyAndNobodyIsCalled) {
 }
 
 TEST_F(ModelTest, MasksNamingAnotherFolderAreNeverFetched) {
-  serve_texture("pane");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("pane"));
   texture_record* t = texture_download("pane", nullptr, nullptr);
   texture_set_mask(t, "../../../outside");
   ASSERT_TRUE(run_until([&] { return texture_ready(t) != 0; }));
@@ -159,7 +159,7 @@ TEST_F(ModelTest, MasksNamingAnotherFolderAreNeverFetched) {
 }
 
 TEST_F(ModelTest, ResetFreesEveryTextureAndTheNextRequestStartsAgain) {
-  serve_texture("stone");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone"));
   texture_record* t = texture_download("stone", nullptr, nullptr);
   ASSERT_TRUE(run_until([&] { return texture_ready(t) != 0; }));
   texture_reference(t);
@@ -172,14 +172,14 @@ TEST_F(ModelTest, ResetFreesEveryTextureAndTheNextRequestStartsAgain) {
 }
 
 TEST_F(ModelTest, ANewerPictureReplacesALoadedTextureInPlace) {
-  serve_texture("stone", 16, 16);
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone", 16, 16));
   texture_record* t = texture_download("stone", nullptr, nullptr);
   ASSERT_TRUE(run_until([&] { return texture_ready(t) != 0; }));
   settle(200);
   texture_reset();
   download_reset();
   // The server's copy changes; the next visit starts from the cached one.
-  serve_texture("stone", 32, 16);
+  ASSERT_NO_FATAL_FAILURE(serve_texture("stone", 32, 16));
   std::string jpg = www_ + "/w/textures/stone.jpg";
   std::filesystem::last_write_time(jpg, std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
   t = texture_download("stone", nullptr, nullptr);
@@ -202,7 +202,7 @@ TEST_F(ModelTest, ANewerPictureReplacesALoadedTextureInPlace) {
 // Models ask with one callback and themselves as the user: one that takes its requests back
 // (a newer file of it arrived) leaves the others waiting on the same texture to be told.
 TEST_F(ModelTest, ModelsStillWaitingAreToldWhenAnotherTakesItsRequestBack) {
-  serve_texture("moss");
+  ASSERT_NO_FATAL_FAILURE(serve_texture("moss"));
   Calls kept, withdrawn, other;
   texture_record* t = texture_download("moss", note, &kept);
   texture_download("moss", note, &withdrawn);

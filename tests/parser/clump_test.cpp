@@ -110,7 +110,7 @@ TEST_F(Clumps, ShapeWithMaterial) {
 }
 
 TEST_F(Clumps, TexturedFaceSetFindsItsTexture) {
-  WriteBmp("brick.bmp");
+  ASSERT_NO_FATAL_FAILURE(WriteBmp("brick.bmp"));
   VxClump* root = Build("textured.wrl");
   ASSERT_NE(root, nullptr);
   // Point 0 is used with two texture points.
@@ -279,7 +279,7 @@ TEST_F(Clumps, RepeatedVertexInAPolygonGetsItsOwnCopy) {
 }
 
 TEST_F(Clumps, ColoursOnlyIgnoresTextures) {
-  WriteBmp("wood.bmp");
+  ASSERT_NO_FATAL_FAILURE(WriteBmp("wood.bmp"));
   AgGeometryNode* t = LoadText(FaceSet("0 0 0, 1 0 0, 1 1 0", "0 1 2", "",
                                        "Appearance { material Material { diffuseColor 0 1 0 } texture ImageTexture { url \"wood.bmp\" } }"));
   ASSERT_NE(t, nullptr);

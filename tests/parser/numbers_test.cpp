@@ -55,13 +55,13 @@ TEST(Numbers, EdgeTextsReadAsStrtod) {
       "1.00000005960464477539", "1.0000000596046447753906", "1.00000017881393432617187499",
       "0.5e-45", "33554431", "33554433.0", "16777217.0", "16777217.000000001",
   };
-  for (const char* t : texts) CheckNumber(t);
+  for (const char* t : texts) ASSERT_NO_FATAL_FAILURE(CheckNumber(t));
   // Longer than a token keeps: the number is read from the text kept.
-  CheckNumber(std::string(140, '7'));
-  CheckNumber("0." + std::string(126, '3'));
-  CheckNumber("1." + std::string(123, '0') + "e+5");
-  CheckNumber("1." + std::string(124, '0') + "e-5");
-  CheckNumber("-" + std::string(125, '9') + ".5");
+  ASSERT_NO_FATAL_FAILURE(CheckNumber(std::string(140, '7')));
+  ASSERT_NO_FATAL_FAILURE(CheckNumber("0." + std::string(126, '3')));
+  ASSERT_NO_FATAL_FAILURE(CheckNumber("1." + std::string(123, '0') + "e+5"));
+  ASSERT_NO_FATAL_FAILURE(CheckNumber("1." + std::string(124, '0') + "e-5"));
+  ASSERT_NO_FATAL_FAILURE(CheckNumber("-" + std::string(125, '9') + ".5"));
 }
 
 TEST(Numbers, RandomTextsReadAsStrtod) {
@@ -85,7 +85,7 @@ TEST(Numbers, RandomTextsReadAsStrtod) {
         s += (rng() % 2 ? "e" : "E") + std::string(e >= 0 && rng() % 2 ? "+" : "") + std::to_string(e);
       }
     }
-    CheckNumber(s);
+    ASSERT_NO_FATAL_FAILURE(CheckNumber(s));
     if (HasFailure()) return;
   }
 }
@@ -101,9 +101,9 @@ TEST(Numbers, TextsBesideFloatHalfwaysReadAsStrtod) {
     double half = (static_cast<double>(f) + static_cast<double>(std::nextafter(f, 2 * f))) / 2;
     for (int prec = 14; prec <= 18; ++prec) {
       std::snprintf(buf, sizeof buf, "%.*e", prec, half);
-      CheckNumber(buf);
+      ASSERT_NO_FATAL_FAILURE(CheckNumber(buf));
       std::snprintf(buf, sizeof buf, "%.*f", prec / 2, half);
-      CheckNumber(buf);
+      ASSERT_NO_FATAL_FAILURE(CheckNumber(buf));
     }
     if (HasFailure()) return;
   }

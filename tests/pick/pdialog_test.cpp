@@ -117,7 +117,7 @@ class PdialogPick : public PickFixture {
     cell_update_begin(0, 0, 1);
     store_at(0, 0, 5, 100, -10, 300, 0, 7, "words");
     cell_update_end(0);
-    load(0, 0);
+    ASSERT_NO_FATAL_FAILURE(load(0, 0));
   }
 };
 

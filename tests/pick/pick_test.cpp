@@ -24,12 +24,12 @@ class PickTest : public PickFixture {
     store_at(0, 0, 6, 500, -10, 900);
     store_at(0, 0, 8, 100, -10, 800);
     cell_update_end(0);
-    load(0, 0);
+    ASSERT_NO_FATAL_FAILURE(load(0, 0));
   }
 };
 
 TEST_F(PickTest, AClickSelectsTheElementUnderItAndEmptySpaceCommitsNothingUnchanged) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   element* e = loaded(0, 0, 5);
   ASSERT_NE(nullptr, e);
   EXPECT_EQ(1, click(e));
@@ -56,7 +56,7 @@ TEST_F(PickTest, AClickSelectsTheElementUnderItAndEmptySpaceCommitsNothingUnchan
 }
 
 TEST_F(PickTest, ShiftAddsAndRemovesOneAPlainClickOnASelectedOneKeepsOnlyIt) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   element* a = loaded(0, 0, 5);
   element* b = loaded(0, 0, 6);
   ASSERT_TRUE(a && b);
@@ -83,7 +83,7 @@ TEST_F(PickTest, ShiftAddsAndRemovesOneAPlainClickOnASelectedOneKeepsOnlyIt) {
 }
 
 TEST_F(PickTest, ControlTakesTheWholeCellAndTurningRotatesAboutTheBoundingRectangle) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   element* a = loaded(0, 0, 5);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(1, click(a, false, true));
@@ -130,7 +130,7 @@ TEST_F(PickTest, ControlTakesTheWholeCellAndTurningRotatesAboutTheBoundingRectan
 }
 
 TEST_F(PickTest, AMoveIsSentAsAChangeWithANewNumberAndThePriorOne) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   element* a = loaded(0, 0, 5);
   EXPECT_EQ(1, click(a));
   pick_command(PICK_MOVE_RIGHT);
@@ -153,7 +153,7 @@ TEST_F(PickTest, AMoveIsSentAsAChangeWithANewNumberAndThePriorOne) {
 }
 
 TEST_F(PickTest, TheOldProtocolAllowsOneObjectAndPicksWithoutTheBuildingRight) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   pick_disable();
   element* a = loaded(0, 0, 5);
   element* b = loaded(0, 0, 6);
@@ -169,7 +169,7 @@ TEST_F(PickTest, TheOldProtocolAllowsOneObjectAndPicksWithoutTheBuildingRight) {
 }
 
 TEST_F(PickTest, DuplicatesAreNewUntilSentAndDeletingOneNeverSentSendsNothing) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   element* a = loaded(0, 0, 5);
   EXPECT_EQ(1, click(a));
   int before = element_count();
@@ -194,7 +194,7 @@ TEST_F(PickTest, DuplicatesAreNewUntilSentAndDeletingOneNeverSentSendsNothing) {
 }
 
 TEST_F(PickTest, BadInputNeverCrashes) {
-  three();
+  ASSERT_NO_FATAL_FAILURE(three());
   // Commands, undo and the frame with nothing selected; a world without the building right.
   pick_disable();
   for (int c : {108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 140, 0, -1}) pick_command(c);
@@ -250,12 +250,12 @@ class PickLink : public vtest::Loopback<PickFixture> {
   void start(const std::string& world_config) {
     ASSERT_NO_FATAL_FAILURE(Loopback::start(world_config));
     ASSERT_EQ(0, world_enter("demo"));
-    run_until([] { return world_state() == WORLD_IN; });
+    ASSERT_NO_FATAL_FAILURE(run_until([] { return world_state() == WORLD_IN; }));
     // The world's building attribute reaches the builder.
     const bool building = world_config.find("[30,\"Y\"]") != std::string::npos;
-    run_until([building] { return attribute_received(ATTR_BUILDING) == building; });
+    ASSERT_NO_FATAL_FAILURE(run_until([building] { return attribute_received(ATTR_BUILDING) == building; }));
     EXPECT_EQ(building ? 1 : 0, pick_building());
-    run_until([] { return visible_cell_loaded(0, 0) && numbers_in(0, 0).size() == 2; });
+    ASSERT_NO_FATAL_FAILURE(run_until([] { return visible_cell_loaded(0, 0) && numbers_in(0, 0).size() == 2; }));
   }
 };
 
@@ -265,7 +265,7 @@ const char kTwoObjects[] =
     R"({"number":6,"owner":7,"time":100,"x":500,"y":-10,"z":900,"model":"box.rwx"}]}]})";
 
 TEST_F(PickLink, ChangingOnlyTheDescriptionSendsAChangeWithTheExactBytes) {
-  start(kTwoObjects);
+  ASSERT_NO_FATAL_FAILURE(start(kTwoObjects));
   element* a = loaded(0, 0, 5);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(1, click(a));
@@ -292,7 +292,7 @@ TEST_F(PickLink, ChangingOnlyTheDescriptionSendsAChangeWithTheExactBytes) {
 TEST_F(PickLink, WithoutTheBuildingRightNothingIsPicked) {
   std::string config = kTwoObjects;
   config.replace(config.find(R"("attributes":[[30,"Y"]],)"), 24, "");
-  start(config);
+  ASSERT_NO_FATAL_FAILURE(start(config));
   element* a = loaded(0, 0, 5);
   EXPECT_EQ(0, click(a));
   EXPECT_EQ(0, pick_count());
@@ -301,13 +301,13 @@ TEST_F(PickLink, WithoutTheBuildingRightNothingIsPicked) {
 }
 
 TEST_F(PickLink, DeletesAndDuplicatesGoOutAsDeleteAndAdd) {
-  start(kTwoObjects);
+  ASSERT_NO_FATAL_FAILURE(start(kTwoObjects));
   random_reset();
   random_seed(77);
   EXPECT_EQ(1, click(loaded(0, 0, 6)));
   pick_command(PICK_DELETE);
   EXPECT_EQ("frame 1 03" "00000006" "0000" "0000", world->wait_for("frame 1 03", step));
-  run_until([] { return numbers_in(0, 0).size() == 1; });
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return numbers_in(0, 0).size() == 1; }));
   EXPECT_EQ(1, click(loaded(0, 0, 5)));
   pick_command(PICK_DUPLICATE);
   ASSERT_EQ(1, pick_count());

@@ -32,11 +32,11 @@ class Camera : public SceneTest {
     SceneTest::SetUp();
     ui = UiRecord{};
     me = CameraSelf{};
-    link_driver("VXDL8D21");
-    install();
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
+    ASSERT_NO_FATAL_FAILURE(install());
   }
   void open(int depth = 8) {
-    detect(depth);
+    ASSERT_NO_FATAL_FAILURE(detect(depth));
     ASSERT_EQ(driver_init(), 1);
     camera_set_ui_links(&kUi);
     camera_set_self_source(self_source);
@@ -56,7 +56,7 @@ TEST_F(Camera, NothingHappensBeforeTheDriverIsReady) {
 }
 
 TEST_F(Camera, InitMakesA196By116CameraInFirstPerson) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   EXPECT_EQ(size(), std::make_pair(196, 116));
   ASSERT_NE(camera_get_main(), nullptr);
@@ -82,7 +82,7 @@ TEST_F(Camera, InitMakesA196By116CameraInFirstPerson) {
 }
 
 TEST_F(Camera, SameRoundedSizeKeepsTheCameras) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   VxCamera* before = camera_get_main();
   int w = 201, h = 121;
@@ -95,7 +95,7 @@ TEST_F(Camera, SameRoundedSizeKeepsTheCameras) {
 }
 
 TEST_F(Camera, ResizeKeepsPositionAndBackColour) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   camera_set_color(255, 0, 51);
   VxSetCameraPosition(camera_get_main(), 3, 4, 5);
@@ -112,7 +112,7 @@ TEST_F(Camera, ResizeKeepsPositionAndBackColour) {
 }
 
 TEST_F(Camera, TinyWindowGetsTheSmallestCameraNotANegativeOne) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   for (int side : {5, 4, 3, 1, 0, -7}) {
     int w = side, h = side;
@@ -126,9 +126,9 @@ TEST_F(Camera, TinyWindowGetsTheSmallestCameraNotANegativeOne) {
 
 TEST_F(Camera, CameraThatCannotBeMadeEndsTheLoopAndReportsIt) {
   ::unlink((drivers_ + "/libVXDL8D21.so").c_str());
-  link_fake("VXDL8D21");
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL8D21"));
   setenv("SCENE_FAKE_DRIVER_NO_RASTER", "1", 1);  // the device refuses every frame raster
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   int w = 640, h = 480;
   EXPECT_EQ(camera_resize(&w, &h), 0);
   EXPECT_EQ(camera_get_main(), nullptr);
@@ -139,7 +139,7 @@ TEST_F(Camera, CameraThatCannotBeMadeEndsTheLoopAndReportsIt) {
 }
 
 TEST_F(Camera, HugeRequestEndsSoonWithACameraTheEngineCanMake) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   int w = 2000000000, h = 2000000000;
   EXPECT_EQ(camera_resize(&w, &h), 1);
@@ -155,9 +155,9 @@ TEST_F(Camera, HugeRequestEndsSoonWithACameraTheEngineCanMake) {
 }
 
 TEST_F(Camera, Direct3dSizesStayWithinItsPixelLimitReducedEqually) {
-  link_fake("VXDLDD21");
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLDD21"));
   write_file(dir_.file("tessel.ini"), "[performance]\ndirect3d=1\n");
-  open(16);
+  ASSERT_NO_FATAL_FAILURE(open(16));
   ASSERT_TRUE(driver_using_direct3d());
   ASSERT_EQ(camera_init(), 1);
   EXPECT_EQ(camera_get_half(), nullptr);  // no half camera under Direct3D
@@ -171,7 +171,7 @@ TEST_F(Camera, Direct3dSizesStayWithinItsPixelLimitReducedEqually) {
 }
 
 TEST_F(Camera, LookingUpAndDownStopsAtTheLimits) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   for (int i = 0; i < 20; ++i) camera_look_up();
   EXPECT_FLOAT_EQ(camera_pitch(), -85);
@@ -191,7 +191,7 @@ TEST_F(Camera, LookingUpAndDownStopsAtTheLimits) {
 }
 
 TEST_F(Camera, ThirdPersonIgnoresPitchAndCyclesDistances) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   camera_track_self(1);  // the first call switches, it does not step
   EXPECT_TRUE(camera_tracking_self());
@@ -216,7 +216,7 @@ TEST_F(Camera, ThirdPersonIgnoresPitchAndCyclesDistances) {
 }
 
 TEST_F(Camera, ViewWindowFollowsTheLongerSide) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);  // 196 x 116
   VxReal w = 0, h = 0;
   ASSERT_EQ(VxGetCameraViewwindow(camera_get_main(), &w, &h), 1);
@@ -236,7 +236,7 @@ TEST_F(Camera, ViewWindowFollowsTheLongerSide) {
 }
 
 TEST_F(Camera, OwnAvatarHiddenInFirstPersonShownInThird) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   VxClump* avatar = VxCreateClump(0, 0);
   VxClump* arm = VxCreateClump(0, 0);
   ASSERT_EQ(VxAddChildToClump(avatar, arm), 1);
@@ -251,7 +251,7 @@ TEST_F(Camera, OwnAvatarHiddenInFirstPersonShownInThird) {
 }
 
 TEST_F(Camera, FirstPersonLooksFromTheEyeAlongTheYaw) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   me.x = 10;
   me.y = 2;
@@ -283,7 +283,7 @@ void camera_update_after(uint32_t ms) {
 
 TEST_F(Camera, ThirdPersonEasesTowardTheTargetBehind) {
   testutil::FakeClock clock;
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   camera_track_self(0);  // distance 0.5
   me.height = 0;
@@ -311,7 +311,7 @@ TEST_F(Camera, ThirdPersonEasesTowardTheTargetBehind) {
 
 TEST_F(Camera, ThirdPersonFollowsAsFastAtAnyFrameRate) {
   testutil::FakeClock clock;
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   camera_track_self(0);
   me.height = 0;
@@ -330,7 +330,7 @@ TEST_F(Camera, ThirdPersonFollowsAsFastAtAnyFrameRate) {
 
 TEST_F(Camera, HalfCameraOnlyWhilePanningAndTurning) {
   write_file(dir_.file("tessel.ini"), "[performance]\npanning=1\n");
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   camera_choose_half();
   EXPECT_FALSE(camera_using_half());
@@ -347,7 +347,7 @@ TEST_F(Camera, HalfCameraOnlyWhilePanningAndTurning) {
 }
 
 TEST_F(Camera, BackColourBytesAreCutToTheirRange) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   camera_set_color(300, -5, 255);
   VxReal back[3];
@@ -360,7 +360,7 @@ TEST_F(Camera, BackColourBytesAreCutToTheirRange) {
 // The world's colour attributes arrive through the world connection's hook, which the
 // camera's own start fills.
 TEST_F(Camera, WorldColourAttributesReachTheBackColour) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   EXPECT_EQ(nullptr, world_hook.camera_set_color);
   ASSERT_EQ(camera_init(), 1);
   ASSERT_NE(nullptr, world_hook.camera_set_color);
@@ -375,7 +375,7 @@ TEST_F(Camera, WorldColourAttributesReachTheBackColour) {
 }
 
 TEST_F(Camera, FrameBracketDrawsTheBackColourIntoTheImage) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   ASSERT_NE(scene_init(), nullptr);
   camera_set_color(0, 0, 255);
@@ -387,7 +387,7 @@ TEST_F(Camera, FrameBracketDrawsTheBackColourIntoTheImage) {
 }
 
 TEST_F(Camera, FrameBegunBeforeGoingToTheBackgroundIsStillEnded) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   ASSERT_EQ(camera_begin_update(), 1);
   tessel_set_background(true);
@@ -404,7 +404,7 @@ TEST_F(Camera, FrameBegunBeforeGoingToTheBackgroundIsStillEnded) {
 // ---- scene -----------------------------------------------------------------------------
 
 TEST_F(Camera, SceneHasItsLightAndTermForgetsIt) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   VxScene* s = scene_init();
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(scene_world(), s);
@@ -415,7 +415,7 @@ TEST_F(Camera, SceneHasItsLightAndTermForgetsIt) {
 }
 
 TEST_F(Camera, PickFindsTheClumpInFrontAndNothingOutsideTheViewport) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_EQ(camera_init(), 1);
   ASSERT_NE(scene_init(), nullptr);
   me.height = 0;
@@ -434,7 +434,7 @@ TEST_F(Camera, PickFindsTheClumpInFrontAndNothingOutsideTheViewport) {
 
 TEST_F(Camera, PickWithoutSceneOrCameraIsNull) {
   EXPECT_EQ(scene_pick(10, 10), nullptr);
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_NE(scene_init(), nullptr);
   EXPECT_EQ(scene_pick(10, 10), nullptr);
 }

@@ -99,7 +99,7 @@ class Completeness : public SceneTest {
  protected:
   void SetUp() override {
     SceneTest::SetUp();
-    link_driver("VXDL8D21");
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
     write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n");
     mkdir(dir_.file("Messages").c_str(), 0755);
     write_file(dir_.file("Messages/default.tzm"), kSceneMessages);
@@ -170,7 +170,7 @@ class Wiring : public Completeness {
 TEST_F(Wiring, TheGestureRowMakesTheSignUpButtonForATouristAndDropsItForACitizen) {
   RecordingRow row;
   gesture_set_view(&row);
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   menu_handle(129);  // the toolbar goes: the row is laid out again below where it was
   menu_handle(129);
   ASSERT_EQ(row.made, 1);  // made once, kept while the row is rebuilt
@@ -185,13 +185,13 @@ TEST_F(Wiring, TheGestureRowMakesTheSignUpButtonForATouristAndDropsItForACitizen
 }
 
 TEST_F(Wiring, WithoutARowViewTheSignUpButtonIsAbsent) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   gesture_show();
   EXPECT_EQ(register_button_width(), 0);
 }
 
 TEST_F(Wiring, SoundsHearTheUsersOwnPosition) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   self_set_position(3.5, 1.25, -7, 135);
   float x = 0, y = 0, z = 0, yaw = 0;
   ASSERT_NE(sound_hook.own_position, nullptr);
@@ -206,7 +206,7 @@ TEST_F(Wiring, FunctionKeysAreCommandsOnceStartUpLoadedTheTable) {
   // Before start-up a function key is only a held key.
   menu_reset_for_test();
   EXPECT_EQ(menu_translate_accelerator(0x7A), 0);
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   handle_window(HostEvent{HOST_WM_KEYDOWN, 0x7A, 0, 0});  // F11: the position in the title
   int shown = profile_int("show", "position");
   ASSERT_TRUE(shown == 0 || shown == 1);
@@ -221,7 +221,7 @@ TEST_F(Wiring, FunctionKeysAreCommandsOnceStartUpLoadedTheTable) {
 }
 
 TEST_F(Wiring, StartUpReadsTheSystemItRunsOn) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   utsname u{};
   ASSERT_EQ(uname(&u), 0);
   EXPECT_EQ(std::string(os_version()).rfind(std::string(u.sysname) + " " + u.release, 0), 0u)
@@ -238,7 +238,7 @@ TEST_F(Wiring, OnlyTheTasksSwitchWritesALineEveryFrame) {
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);  // the log goes to the working directory
   testutil::FakeClock clock;
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   auto lines = [&] {
     std::string log = read_file(dir_.file("tessel.log"));
     return static_cast<int>(std::count(log.begin(), log.end(), '\n'));

@@ -11,7 +11,7 @@ using Display = SceneTest;
 using Driver = SceneTest;
 
 TEST_F(Display, SixteenBitsGoesOnWithoutAsking) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   display_profile_set(16, 800, 600);
   ScriptedDialogs dialogs;
   EXPECT_EQ(display_init(), 1);
@@ -20,7 +20,7 @@ TEST_F(Display, SixteenBitsGoesOnWithoutAsking) {
 }
 
 TEST_F(Display, FifteenBitsReadsAsSixteenAndGoesOn) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   display_profile_set(15, 800, 600);
   ScriptedDialogs dialogs;
   EXPECT_EQ(display_init(), 1);
@@ -28,7 +28,7 @@ TEST_F(Display, FifteenBitsReadsAsSixteenAndGoesOn) {
 }
 
 TEST_F(Display, TwentyFourBitsWithDepthKeyShowsNoDialog) {
-  install("[display]\ndepth=1\n");
+  ASSERT_NO_FATAL_FAILURE(install("[display]\ndepth=1\n"));
   display_profile_set(24, 800, 600);
   ScriptedDialogs dialogs;
   EXPECT_EQ(display_init(), 1);
@@ -37,7 +37,7 @@ TEST_F(Display, TwentyFourBitsWithDepthKeyShowsNoDialog) {
 }
 
 TEST_F(Display, EightBitsWarnsWithItsTextsAndExitStopsStartUp) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   ScriptedDialogs dialogs;
   dialogs.add(DEPTH_DIALOG, {[](ScriptedView& v) { v.press(DEPTH_EXIT); }});
   EXPECT_EQ(display_init(), 0);
@@ -54,7 +54,7 @@ TEST_F(Display, EightBitsWarnsWithItsTextsAndExitStopsStartUp) {
 }
 
 TEST_F(Display, TwentyFourBitsTextHasNoArticleLetter) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   display_profile_set(24, 800, 600);
   ScriptedDialogs dialogs;
   dialogs.add(DEPTH_DIALOG, {[](ScriptedView& v) { v.press(DEPTH_CONTINUE); }});
@@ -64,7 +64,7 @@ TEST_F(Display, TwentyFourBitsTextHasNoArticleLetter) {
 }
 
 TEST_F(Display, CheckedBoxIsRememberedWithEitherButton) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   ScriptedDialogs dialogs;
   dialogs.add(DEPTH_DIALOG, {[](ScriptedView& v) {
                 v.check(DEPTH_DONT_ASK, true);
@@ -86,7 +86,7 @@ TEST_F(Display, CheckedBoxIsRememberedWithEitherButton) {
 }
 
 TEST_F(Display, ClosingTheWarningLeavesLikeExit) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   ScriptedDialogs dialogs;
   dialogs.add(DEPTH_DIALOG, {[](ScriptedView& v) { v.post_close(); v.pump(); }});
   EXPECT_EQ(display_init(), 0);
@@ -99,10 +99,10 @@ TEST_F(Display, ClosingTheWarningLeavesLikeExit) {
 const char kOptions[] = " 2 1007=0 1004=16";
 
 TEST_F(Driver, EightBitDisplayEndsWithThePluginOpenThroughTheEngineDefault) {
-  link_driver("VXDL8D21");
-  link_fake("VXDLMD21");
-  link_fake("VXDLDD21");
-  install("[performance]\ndirect3d=1\n");
+  ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLDD21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\ndirect3d=1\n"));
   ASSERT_EQ(display_init(), 1);
   ASSERT_EQ(display_depth(), 8);
   ASSERT_EQ(driver_init(), 1);
@@ -122,9 +122,9 @@ TEST_F(Driver, EightBitDisplayEndsWithThePluginOpenThroughTheEngineDefault) {
 }
 
 TEST_F(Driver, EightBitDisplayStartsTheEightBitFileInModeOneWithTheOptionBlock) {
-  link_fake("VXDL8D21");
-  install();
-  detect(8);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL8D21"));
+  ASSERT_NO_FATAL_FAILURE(install());
+  ASSERT_NO_FATAL_FAILURE(detect(8));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_EQ(starts(), std::vector<std::string>{std::string("MSWindows") + kOptions});
   EXPECT_EQ(driver_texture_size(), 64);
@@ -135,9 +135,9 @@ TEST_F(Driver, SurfaceSettingsStartTheEightBitFileInModeZero) {
     clean();
     std::remove(driver_log_.c_str());
     ::unlink((drivers_ + "/libVXDL8D21.so").c_str());
-    link_fake("VXDL8D21");
-    install(std::string("[performance]\n") + key + "=1\n");
-    detect(8);
+    ASSERT_NO_FATAL_FAILURE(link_fake("VXDL8D21"));
+    ASSERT_NO_FATAL_FAILURE(install(std::string("[performance]\n") + key + "=1\n"));
+    ASSERT_NO_FATAL_FAILURE(detect(8));
     ASSERT_EQ(driver_init(), 1) << key;
     EXPECT_EQ(starts(), std::vector<std::string>{std::string("MSWindowsDD") + kOptions}) << key;
     EXPECT_FALSE(driver_using_direct3d()) << key;
@@ -145,9 +145,9 @@ TEST_F(Driver, SurfaceSettingsStartTheEightBitFileInModeZero) {
 }
 
 TEST_F(Driver, FirstStartWithoutMmxKeyTriesItOnceAndStoresOne) {
-  link_fake("VXDLMD21");
-  install();
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
+  ASSERT_NO_FATAL_FAILURE(install());
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_EQ(starts(), std::vector<std::string>{std::string("MSWindows") + kOptions});
   EXPECT_EQ(profile_int("performance", "mmx"), 1);
@@ -156,9 +156,9 @@ TEST_F(Driver, FirstStartWithoutMmxKeyTriesItOnceAndStoresOne) {
 }
 
 TEST_F(Driver, FirstStartWithoutMmxDriverStoresZeroQuietlyAndTakesTheFallBack) {
-  link_fake("VXDL6D21");
-  install();
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL6D21"));
+  ASSERT_NO_FATAL_FAILURE(install());
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_EQ(profile_int("performance", "mmx"), 0);
   EXPECT_TRUE(host_.boxes().empty());
@@ -166,9 +166,9 @@ TEST_F(Driver, FirstStartWithoutMmxDriverStoresZeroQuietlyAndTakesTheFallBack) {
 }
 
 TEST_F(Driver, NoFileAndNoEngineDeviceForTheScreenFails) {
-  link_driver("VXDL8D21");  // refuses a 16-bit screen, through every link
-  install();
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));  // refuses a 16-bit screen, through every link
+  ASSERT_NO_FATAL_FAILURE(install());
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   EXPECT_EQ(driver_init(), 0);
   EXPECT_FALSE(driver_ready());
   EXPECT_EQ(profile_int("performance", "mmx"), 0);
@@ -180,29 +180,29 @@ TEST_F(Driver, NoFileAndNoEngineDeviceForTheScreenFails) {
 }
 
 TEST_F(Driver, MmxOnButMissingWarnsRewritesTheKeyAndGoesOn) {
-  link_fake("VXDL6D21");
-  install("[performance]\nmmx=1\n");
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL6D21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\nmmx=1\n"));
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_EQ(boxes(), std::vector<std::string>{"two-oh-four Tessel"});
   EXPECT_EQ(profile_int("performance", "mmx"), 0);
 }
 
 TEST_F(Driver, MmxZeroNeverTriesTheMmxFile) {
-  link_fake("VXDLMD21");
-  link_fake("VXDL6D21");
-  install("[performance]\nmmx=0\n");
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL6D21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\nmmx=0\n"));
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_EQ(starts().size(), 1u);
   EXPECT_EQ(profile_int("performance", "mmx"), 0);
 }
 
 TEST_F(Driver, OtherMmxValuesAreResetToZeroWithoutTrying) {
-  link_fake("VXDLMD21");
-  install("[performance]\nmmx=7\n");
-  detect(16);
-  link_fake("VXDL6D21");
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\nmmx=7\n"));
+  ASSERT_NO_FATAL_FAILURE(detect(16));
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL6D21"));
   EXPECT_EQ(driver_init(), 1);
   EXPECT_EQ(starts().size(), 1u);  // the "6" file only
   EXPECT_EQ(profile_int("performance", "mmx"), 0);
@@ -210,19 +210,19 @@ TEST_F(Driver, OtherMmxValuesAreResetToZeroWithoutTrying) {
 }
 
 TEST_F(Driver, HighResolutionSettingTakesTheOtherMmxPair) {
-  link_fake("VXDL6B21");  // only the "6" file that follows "VXDLMB21"
-  install("[performance]\nhr=1\nmmx=1\n");
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL6B21"));  // only the "6" file that follows "VXDLMB21"
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\nhr=1\nmmx=1\n"));
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_EQ(boxes(), std::vector<std::string>{"two-oh-four Tessel"});
   EXPECT_EQ(starts().size(), 1u);
 }
 
 TEST_F(Driver, Direct3dOpensInModeZeroAndSetsTheFlag) {
-  link_fake("VXDLDD21");
-  link_fake("VXDLMD21");
-  install("[performance]\ndirect3d=1\n");
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLDD21"));
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\ndirect3d=1\n"));
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_TRUE(driver_using_direct3d());
   EXPECT_EQ(starts(), std::vector<std::string>{std::string("MSWindowsDD") + kOptions});
@@ -230,9 +230,9 @@ TEST_F(Driver, Direct3dOpensInModeZeroAndSetsTheFlag) {
 }
 
 TEST_F(Driver, Direct3dMissingWarnsThenGoesOn) {
-  link_fake("VXDLMD21");
-  install("[performance]\ndirect3d=1\n");
-  detect(16);
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\ndirect3d=1\n"));
+  ASSERT_NO_FATAL_FAILURE(detect(16));
   ASSERT_EQ(driver_init(), 1);
   EXPECT_FALSE(driver_using_direct3d());
   EXPECT_EQ(boxes(), std::vector<std::string>{"two-oh-three Tessel"});
@@ -240,8 +240,8 @@ TEST_F(Driver, Direct3dMissingWarnsThenGoesOn) {
 }
 
 TEST_F(Driver, FallenBackDeviceClearsTheSurfaceSettingsForThisRunOnly) {
-  link_fake("VXDL8D21");
-  install("[performance]\ntry_directdraw=1\ndirectdraw=1\n");
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL8D21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\ntry_directdraw=1\ndirectdraw=1\n"));
   setenv("SCENE_FAKE_DRIVER_FALLBACK", "1", 1);
   ASSERT_EQ(VxInitialize(nullptr), 1);
   ASSERT_EQ(load_driver("VXDL8D21", 0), 1);
@@ -254,15 +254,15 @@ TEST_F(Driver, FallenBackDeviceClearsTheSurfaceSettingsForThisRunOnly) {
 }
 
 TEST_F(Driver, DeviceThatDidNotFallBackKeepsTheSurfaceSettings) {
-  link_fake("VXDL8D21");
-  install("[performance]\ntry_directdraw=1\n");
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL8D21"));
+  ASSERT_NO_FATAL_FAILURE(install("[performance]\ntry_directdraw=1\n"));
   ASSERT_EQ(VxInitialize(nullptr), 1);
   ASSERT_EQ(load_driver("VXDL8D21", 0), 1);
   EXPECT_FALSE(driver_directdraw_cleared());
 }
 
 TEST_F(Driver, LoadDriverOfAMissingFileFailsAndLeavesNoDevice) {
-  install();
+  ASSERT_NO_FATAL_FAILURE(install());
   ASSERT_EQ(VxInitialize(nullptr), 1);
   EXPECT_EQ(load_driver("VXDLMD21", 1), 0);
   void* record = nullptr;

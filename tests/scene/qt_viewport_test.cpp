@@ -22,7 +22,7 @@ class QtViewportTest : public SceneTest {
     SceneTest::SetUp();
     host_set(qt_.get());
     viewport_qt_install(*qt_);
-    link_driver("VXDL8D21");
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
     write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\nmain_width=500\nmain_height=400\ntabx=20\n");
     mkdir(dir_.file("Messages").c_str(), 0755);
     write_file(dir_.file("Messages/default.tzm"), kSceneMessages);
@@ -46,7 +46,7 @@ class QtViewportTest : public SceneTest {
 };
 
 TEST_F(QtViewportTest, GrabbedMainWindowShowsTheEngineFrameInTheViewport) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   QWidget* main = qt_->main_widget();
   ASSERT_NE(main, nullptr);
   ASSERT_TRUE(main->isVisible());
@@ -84,7 +84,7 @@ TEST_F(QtViewportTest, GrabbedMainWindowShowsTheEngineFrameInTheViewport) {
 }
 
 TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   QWidget* main = qt_->main_widget();
   ASSERT_NE(main, nullptr);
   main->resize(441, 311);  // a 420-pixel viewport beside the tab pane
@@ -115,7 +115,7 @@ TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
 }
 
 TEST_F(QtViewportTest, ViewportSurvivesTheMainWindowGoingFirst) {
-  start_to_running();
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
   ViewportSurface* surface = viewport_surface();
   ASSERT_NE(surface, nullptr);
   qt_->window_destroy();  // the child widget goes with its parent

@@ -102,9 +102,9 @@ class SceneTest : public ::testing::Test {
     file_term();
   }
   // Makes a driver name load the real 8-bit plug-in.
-  void link_driver(const char* name) { link_to(name, plugin_dir() + "/libVXDL8D21.so"); }
+  void link_driver(const char* name) { ASSERT_NO_FATAL_FAILURE(link_to(name, plugin_dir() + "/libVXDL8D21.so")); }
   // Makes a driver name load the stand-in that opens any device.
-  void link_fake(const char* name) { link_to(name, SCENE_FAKE_DRIVER); }
+  void link_fake(const char* name) { ASSERT_NO_FATAL_FAILURE(link_to(name, SCENE_FAKE_DRIVER)); }
   void link_to(const char* name, const std::string& target) {
     std::string link = drivers_ + "/lib" + name + ".so";
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;

@@ -13,7 +13,7 @@ class Start3d : public SceneTest {
  protected:
   void SetUp() override {
     SceneTest::SetUp();
-    link_driver("VXDL8D21");
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
     // The tab pane takes the left 20 pixels and the splitter's pixel.
     write_file(dir_.file("tessel.ini"), "[display]\ndepth=1\n[layout]\ntabx=20\n");
     mkdir(dir_.file("Messages").c_str(), 0755);
@@ -32,7 +32,7 @@ class Start3d : public SceneTest {
 };
 
 TEST_F(Start3d, ReachesStateFiveAndDrawsTheBackColourIntoTheViewport) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   EXPECT_TRUE(driver_ready());
   ASSERT_NE(camera_get_main(), nullptr);
@@ -63,7 +63,7 @@ TEST_F(Start3d, ReachesStateFiveAndDrawsTheBackColourIntoTheViewport) {
 }
 
 TEST_F(Start3d, BackColourChangeShowsInTheNextFrame) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   tessel_layout(200, 150);
   camera_set_color(255, 0, 0);
@@ -74,7 +74,7 @@ TEST_F(Start3d, BackColourChangeShowsInTheNextFrame) {
 }
 
 TEST_F(Start3d, AModelInTheSceneIsDrawnOverTheBackColour) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   tessel_layout(204, 124);  // a 200 x 120 view
   self_set_position(0, 0, 0, 0);  // the camera follows the user: eyes at the origin, facing +z
@@ -96,7 +96,7 @@ TEST_F(Start3d, AModelInTheSceneIsDrawnOverTheBackColour) {
 // it off: every polygon of a frame goes through the depth-tested bank, so a near object hides
 // a far one whatever order the scene holds them in.
 TEST_F(Start3d, FramesAreDrawnWithTheDepthBuffer) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   tessel_layout(320, 240);
   self_set_position(0, 0, 0, 0);
@@ -145,7 +145,7 @@ TEST_F(Start3d, FramesAreDrawnWithTheDepthBuffer) {
 }
 
 TEST_F(Start3d, ShrinkingTheWindowToAFewPixelsNeverHangsOrGoesNegative) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   for (int side : {3, 1, 0}) {
     tessel_layout(side, side);
@@ -192,7 +192,7 @@ TEST_F(CameraFailure, RowsRunInTheStartOrder) {
 TEST_F(CameraFailure, CameraTheDeviceCannotMakeShowsFiveThroughStartUp) {
   // A device that opens but makes no frame raster: the engine reports no memory.
   ::unlink((drivers_ + "/libVXDL8D21.so").c_str());
-  link_fake("VXDL8D21");
+  ASSERT_NO_FATAL_FAILURE(link_fake("VXDL8D21"));
   setenv("SCENE_FAKE_DRIVER_NO_RASTER", "1", 1);
   ASSERT_NE(tessel_init(0, "", 1), 0);
   tessel_set_frame_state(FRAME_START_3D);
@@ -213,7 +213,7 @@ TEST_F(CameraFailure, OtherEngineErrorShowsSix) {
 }
 
 TEST_F(Start3d, ShutdownClosesCamerasSceneAndViewport) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   tessel_shutdown(nullptr);
   EXPECT_EQ(camera_get_main(), nullptr);
@@ -238,7 +238,7 @@ TEST_F(Start3d, PaletteReachesTheViewportFromTheEngine) {
     made = r.get();
     return r;
   });
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(tessel_frame_state(), FRAME_RUNNING);
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->palettes, 1);

@@ -139,7 +139,7 @@ class Focus : public Spine {
 };
 
 TEST_F(Focus, TypingFillsTheChatLineWhileTheArrowsGoOnTurning) {
-  run_program();
+  ASSERT_NO_FATAL_FAILURE(run_program());
   ASSERT_TRUE(arrow_turns());
   type("hi");
   EXPECT_EQ(QString("hi"), chat_text());
@@ -155,7 +155,7 @@ TEST_F(Focus, TypingFillsTheChatLineWhileTheArrowsGoOnTurning) {
 }
 
 TEST_F(Focus, AClickInTheViewTakesTheKeyboardBackFromWhoeverHadIt) {
-  run_program();
+  ASSERT_NO_FATAL_FAILURE(run_program());
   // The chat line clicked: it has the keyboard (the arrows move its caret) until a click in
   // the view.
   click(chat_qt_line());
@@ -196,7 +196,7 @@ TEST_F(Focus, AClickInTheViewTakesTheKeyboardBackFromWhoeverHadIt) {
 }
 
 TEST_F(Focus, AClosedDialogLeavesTheKeyboardToTheMainWindowAndOpensOverIt) {
-  run_program();
+  ASSERT_NO_FATAL_FAILURE(run_program());
   main_->move(100, 60);
   settle();
   bool seen = false;

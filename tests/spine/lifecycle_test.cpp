@@ -112,16 +112,16 @@ void expect_exactly(const Row* rows, size_t count, const std::vector<std::string
 
 TEST(LifecycleTables, StartUpHoldsEveryRowInOrder) {
   const lifecycle_tables& t = app_tables();
-  expect_exactly(t.init, t.init_count, kInitOrder, kInitGaps, "start-up");
+  ASSERT_NO_FATAL_FAILURE(expect_exactly(t.init, t.init_count, kInitOrder, kInitGaps, "start-up"));
 }
 
 TEST(LifecycleTables, Start3dShutdownAndResetHoldEveryRowInOrder) {
   const lifecycle_tables& t = app_tables();
-  expect_exactly(t.start_3d, t.start_3d_count, kStart3dOrder, kStart3dGaps, "3D start");
-  expect_exactly(t.term, t.term_count, kTermOrder, kTermGaps, "shutdown");
-  expect_exactly(t.term_late, t.term_late_count, kTermLateOrder, kTermLateGaps,
-                 "shutdown after the box");
-  expect_exactly(t.reset, t.reset_count, kResetOrder, kResetGaps, "reset");
+  ASSERT_NO_FATAL_FAILURE(expect_exactly(t.start_3d, t.start_3d_count, kStart3dOrder, kStart3dGaps, "3D start"));
+  ASSERT_NO_FATAL_FAILURE(expect_exactly(t.term, t.term_count, kTermOrder, kTermGaps, "shutdown"));
+  ASSERT_NO_FATAL_FAILURE(expect_exactly(t.term_late, t.term_late_count, kTermLateOrder, kTermLateGaps,
+                 "shutdown after the box"));
+  ASSERT_NO_FATAL_FAILURE(expect_exactly(t.reset, t.reset_count, kResetOrder, kResetGaps, "reset"));
 }
 
 TEST(LifecycleTables, FailureRulesOfPresentSteps) {
@@ -156,7 +156,7 @@ TEST(TaskTable, HoldsEveryRowInOrderWithItsNameAndFlag) {
   };
   std::vector<Named> rows;
   for (size_t i = 0; i < task_count; ++i) rows.push_back({task_update_names[i]});
-  expect_exactly(rows.data(), rows.size(), order, kTaskGaps, "task table");
+  ASSERT_NO_FATAL_FAILURE(expect_exactly(rows.data(), rows.size(), order, kTaskGaps, "task table"));
   for (size_t i = 0; i < task_count; ++i) {
     const TaskRow* want = nullptr;
     for (const TaskRow& r : kTasks)

@@ -94,7 +94,7 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 TEST_F(UnzipTest, GzipWithAndWithoutStoredName) {
-  run("gzip -c member.txt > named.gz && gzip -n -c member.txt > plain.gz");
+  ASSERT_NO_FATAL_FAILURE(run("gzip -c member.txt > named.gz && gzip -n -c member.txt > plain.gz"));
   std::vector<uint8_t> named = bytes("named.gz");
   std::vector<uint8_t> plain = bytes("plain.gz");
   ASSERT_EQ(named[3] & 0x08, 0x08);
@@ -106,12 +106,12 @@ TEST_F(UnzipTest, GzipWithAndWithoutStoredName) {
   EXPECT_EQ(extract(plain), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
   // The 8-byte trailer (check sum and size) is not needed; everything before it is.
-  check_truncations(named, named.size() - 8);
-  check_truncations(plain, plain.size() - 8);
+  ASSERT_NO_FATAL_FAILURE(check_truncations(named, named.size() - 8));
+  ASSERT_NO_FATAL_FAILURE(check_truncations(plain, plain.size() - 8));
 }
 
 TEST_F(UnzipTest, GzipHeaderRefusals) {
-  run("gzip -n -c member.txt > plain.gz");
+  ASSERT_NO_FATAL_FAILURE(run("gzip -n -c member.txt > plain.gz"));
   std::vector<uint8_t> gz = bytes("plain.gz");
   for (uint8_t flag : {0x02, 0x04, 0x10, 0x20, 0x80}) {
     std::vector<uint8_t> odd = gz;
@@ -128,49 +128,49 @@ TEST_F(UnzipTest, GzipHeaderRefusals) {
 }
 
 TEST_F(UnzipTest, ZipDeflatedAndStored) {
-  run("zip -q -9 deflated.zip member.txt && zip -q -0 stored.zip member.txt");
+  ASSERT_NO_FATAL_FAILURE(run("zip -q -9 deflated.zip member.txt && zip -q -0 stored.zip member.txt"));
   std::vector<uint8_t> zip = bytes("deflated.zip");
   ASSERT_EQ(zip[8], 8);
   EXPECT_EQ(extract(zip), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
   size_t data_end = 30 + le16(zip, 26) + le16(zip, 28) + le32(zip, 18);
-  check_truncations(zip, data_end);
+  ASSERT_NO_FATAL_FAILURE(check_truncations(zip, data_end));
   EXPECT_EQ(extract(bytes("stored.zip")), UNZIP_NOT_DEFLATE);
   EXPECT_FALSE(exists(out()));
 }
 
 TEST_F(UnzipTest, ZipWithDataDescriptor) {
-  run("zip -q -fd described.zip member.txt");
+  ASSERT_NO_FATAL_FAILURE(run("zip -q -fd described.zip member.txt"));
   std::vector<uint8_t> fd = bytes("described.zip");
   ASSERT_EQ(fd[6] & 0x08, 0x08);
   EXPECT_EQ(extract(fd), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
-  check_truncations(fd, 30 + le16(fd, 26) + le16(fd, 28) + 100);
+  ASSERT_NO_FATAL_FAILURE(check_truncations(fd, 30 + le16(fd, 26) + le16(fd, 28) + 100));
 }
 
 TEST_F(UnzipTest, ZipStreamedFromStandardInput) {
-  run("cat member.txt | zip -q - - | cat > streamed.zip");
+  ASSERT_NO_FATAL_FAILURE(run("cat member.txt | zip -q - - | cat > streamed.zip"));
   std::vector<uint8_t> st = bytes("streamed.zip");
   ASSERT_EQ(st[8], 8);
   ASSERT_EQ(st[6] & 0x08, 0x08);
   EXPECT_EQ(extract(st), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
-  check_truncations(st, 30 + le16(st, 26) + le16(st, 28) + 100);
+  ASSERT_NO_FATAL_FAILURE(check_truncations(st, 30 + le16(st, 26) + le16(st, 28) + 100));
 }
 
 TEST_F(UnzipTest, PythonZipfile) {
-  run("python3 -c \"import zipfile; z = zipfile.ZipFile('py.zip', 'w', zipfile.ZIP_DEFLATED); "
+  ASSERT_NO_FATAL_FAILURE(run("python3 -c \"import zipfile; z = zipfile.ZipFile('py.zip', 'w', zipfile.ZIP_DEFLATED); "
       "z.write('member.txt'); z.close(); "
-      "s = zipfile.ZipFile('pystored.zip', 'w', zipfile.ZIP_STORED); s.write('member.txt'); s.close()\"");
+      "s = zipfile.ZipFile('pystored.zip', 'w', zipfile.ZIP_STORED); s.write('member.txt'); s.close()\""));
   std::vector<uint8_t> py = bytes("py.zip");
   EXPECT_EQ(extract(py), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
-  check_truncations(py, 30 + le16(py, 26) + le16(py, 28) + le32(py, 18));
+  ASSERT_NO_FATAL_FAILURE(check_truncations(py, 30 + le16(py, 26) + le16(py, 28) + le32(py, 18)));
   EXPECT_EQ(extract(bytes("pystored.zip")), UNZIP_NOT_DEFLATE);
 }
 
 TEST_F(UnzipTest, EncipheredMemberNeedsTheObjectPassword) {
-  run("zip -q -e -P s3cret secret.zip member.txt");
+  ASSERT_NO_FATAL_FAILURE(run("zip -q -e -P s3cret secret.zip member.txt"));
   std::vector<uint8_t> zip = bytes("secret.zip");
   ASSERT_EQ(zip[6] & 0x01, 0x01);
   int enciphered = -1;
@@ -195,11 +195,11 @@ TEST_F(UnzipTest, EncipheredMemberNeedsTheObjectPassword) {
   std::vector<uint8_t> buffer = zip;
   ASSERT_EQ(unzip_memory(buffer.data(), buffer.size(), out().c_str()), UNZIP_OK);
   EXPECT_NE(buffer, zip);
-  check_truncations(zip, 30 + le16(zip, 26) + le16(zip, 28) + le32(zip, 18));
+  ASSERT_NO_FATAL_FAILURE(check_truncations(zip, 30 + le16(zip, 26) + le16(zip, 28) + le32(zip, 18)));
 }
 
 TEST_F(UnzipTest, EncipheredStreamChecksTheTimeByte) {
-  run("cat member.txt | zip -q -e -P s3cret - - | cat > secret_stream.zip");
+  ASSERT_NO_FATAL_FAILURE(run("cat member.txt | zip -q -e -P s3cret - - | cat > secret_stream.zip"));
   std::vector<uint8_t> zip = bytes("secret_stream.zip");
   ASSERT_EQ(zip[6] & 0x09, 0x09);
   test_object_password = "s3cret";
@@ -220,7 +220,7 @@ TEST_F(UnzipTest, EncipheredStreamChecksTheTimeByte) {
 }
 
 TEST_F(UnzipTest, ShortAndForeignInput) {
-  run("zip -q -9 deflated.zip member.txt");
+  ASSERT_NO_FATAL_FAILURE(run("zip -q -9 deflated.zip member.txt"));
   std::vector<uint8_t> zip = bytes("deflated.zip");
   EXPECT_EQ(extract(std::vector<uint8_t>(zip.begin(), zip.begin() + 29)), UNZIP_SHORT_HEADER);
   EXPECT_EQ(extract(std::vector<uint8_t>(zip.begin(), zip.begin() + 31)), UNZIP_SHORT_HEADER);
@@ -238,7 +238,7 @@ TEST_F(UnzipTest, ShortAndForeignInput) {
 }
 
 TEST_F(UnzipTest, OutputThatCannotBeWrittenFails) {
-  run("gzip -n -c member.txt > plain.gz");
+  ASSERT_NO_FATAL_FAILURE(run("gzip -n -c member.txt > plain.gz"));
   std::vector<uint8_t> gz = bytes("plain.gz");
   EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), dir_.file("no/such/dir/x").c_str(), nullptr),
             UNZIP_CREATE);
@@ -252,7 +252,7 @@ TEST_F(UnzipTest, OutputThatCannotBeWrittenFails) {
 // A replacement member of a different size over an existing file leaves only the new one.
 TEST_F(UnzipTest, ExistingOutputIsReplaced) {
   write_file(out(), std::string(200000, 'x'));
-  run("gzip -n -c member.txt > plain.gz");
+  ASSERT_NO_FATAL_FAILURE(run("gzip -n -c member.txt > plain.gz"));
   EXPECT_EQ(extract(bytes("plain.gz")), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
 }

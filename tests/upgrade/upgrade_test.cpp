@@ -160,7 +160,7 @@ TEST_F(UpgradeTest, KitIsDownloadedWaitedForInstalledAndTesselRestarted) {
 
   ASSERT_TRUE(start(server.base() + " tessel-99.rtp tessel -x"));
   System::running = true;
-  step_until_done();
+  ASSERT_NO_FATAL_FAILURE(step_until_done());
   ASSERT_EQ(upgrade_state().request_state, HTTP_COMPLETE);
   // While tessel runs, the install waits.
   upgrade_step();
@@ -189,7 +189,7 @@ TEST_F(UpgradeTest, FailedInstallRestartsNothingAndRemovesTheKit) {
   write_ini();
   transfer_test::write_file(home.file("tessel"), "old");
   ASSERT_TRUE(start(server.base() + " bad.rtp tessel"));
-  step_until_done();  // the step that sees the kit complete installs at once
+  ASSERT_NO_FATAL_FAILURE(step_until_done());  // the step that sees the kit complete installs at once
   EXPECT_TRUE(System::started.empty());
   EXPECT_EQ(testutil::read_file(home.file("tessel")), "old");
   EXPECT_FALSE(fs::exists(work.file("upgrade.rtp")));
@@ -203,13 +203,13 @@ TEST_F(UpgradeTest, DownloadFailuresShowTheirBoxes) {
   ASSERT_GT(odd.port(), 0);
   write_ini();
   ASSERT_TRUE(start(odd.base() + " status/404 tessel"));
-  step_until_done();
+  ASSERT_NO_FATAL_FAILURE(step_until_done());
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_NE(view.boxes[0].find("there is no upgrade available"), std::string::npos);
 
   view = RecordingView{};
   ASSERT_TRUE(start(odd.base() + " status/500 tessel"));
-  step_until_done();
+  ASSERT_NO_FATAL_FAILURE(step_until_done());
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_EQ(view.boxes[0], "Unable to receive update (reason 1500)");
   EXPECT_EQ(view.quits, 1);
@@ -220,7 +220,7 @@ TEST_F(UpgradeTest, ExecutableThatStaysLockedGivesUpAfterTwentyTwoTries) {
   write_ini();
   // No executable at all: it can never be opened for writing.
   ASSERT_TRUE(start(odd.base() + " length/10 tessel"));
-  step_until_done();
+  ASSERT_NO_FATAL_FAILURE(step_until_done());
   for (int i = 0; i < 30 && !view.destroyed; ++i) upgrade_step();
   EXPECT_EQ(upgrade_state().open_failures, 22);
   EXPECT_EQ(System::sleeps, 22);

@@ -70,4 +70,18 @@ class CacheTest : public ::testing::Test {
   }
 };
 
+// A six-byte key of the number a, and text stored and fetched under it ("<none>" when absent).
+inline std::vector<uint8_t> record_key(int a) { return {static_cast<uint8_t>(a), 0, 0, 0, 0, 0}; }
+
+inline bool store_record(database* db, int k, const std::string& text) {
+  return database_store(db, record_key(k).data(), text.data(), static_cast<int32_t>(text.size())) == 1;
+}
+
+inline std::string fetch_record(database* db, int k) {
+  char buf[64];
+  int32_t length = 0;
+  if (!database_fetch(db, record_key(k).data(), buf, sizeof buf, &length)) return "<none>";
+  return std::string(buf, static_cast<size_t>(length));
+}
+
 }  // namespace cachetest

@@ -9,23 +9,6 @@
 
 using namespace cachetest;
 
-namespace {
-
-std::vector<uint8_t> key6(int a) { return {static_cast<uint8_t>(a), 0, 0, 0, 0, 0}; }
-
-bool store_text(database* db, int k, const std::string& text) {
-  return database_store(db, key6(k).data(), text.data(), static_cast<int32_t>(text.size())) == 1;
-}
-
-std::string fetch_text(database* db, int k) {
-  char buf[64];
-  int32_t length = 0;
-  if (!database_fetch(db, key6(k).data(), buf, sizeof buf, &length)) return "<none>";
-  return std::string(buf, static_cast<size_t>(length));
-}
-
-}  // namespace
-
 class DamageTest : public CacheTest {
  protected:
   database* open_var(const std::string& name, int keep = 0) {
@@ -36,20 +19,20 @@ class DamageTest : public CacheTest {
     database* db = open_var(name, keep);
     EXPECT_NE(db, nullptr);
     if (!db) return 0;
-    EXPECT_TRUE(store_text(db, 1, "one"));
-    EXPECT_TRUE(store_text(db, 2, "two"));
-    EXPECT_TRUE(store_text(db, 3, "three"));
-    int32_t pos = GetKey(db->index_file, key6(2).data());
+    EXPECT_TRUE(store_record(db, 1, "one"));
+    EXPECT_TRUE(store_record(db, 2, "two"));
+    EXPECT_TRUE(store_record(db, 3, "three"));
+    int32_t pos = GetKey(db->index_file, record_key(2).data());
     database_close(db);
     return pos;
   }
   // After damage: the database opens (or already is open), is empty and works again.
   void expect_empty_and_working(database* db) {
     ASSERT_NE(db, nullptr);
-    EXPECT_EQ(fetch_text(db, 1), "<none>");
-    EXPECT_EQ(fetch_text(db, 3), "<none>");
-    EXPECT_TRUE(store_text(db, 4, "four"));
-    EXPECT_EQ(fetch_text(db, 4), "four");
+    EXPECT_EQ(fetch_record(db, 1), "<none>");
+    EXPECT_EQ(fetch_record(db, 3), "<none>");
+    EXPECT_TRUE(store_record(db, 4, "four"));
+    EXPECT_EQ(fetch_record(db, 4), "four");
     EXPECT_TRUE(exit_calls().empty());
     EXPECT_EQ(quit_calls(), 0);
     EXPECT_FALSE(boxes.quit_posted());
@@ -143,7 +126,7 @@ TEST_F(DamageTest, DamagedRecordFoundByAFetchShows129AndRebuilds) {
   database* db = open_var("c");
   ASSERT_NE(db, nullptr);
   EXPECT_TRUE(shown().empty());
-  EXPECT_EQ(fetch_text(db, 2), "<none>");
+  EXPECT_EQ(fetch_record(db, 2), "<none>");
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
   EXPECT_NE(shown()[0], "M129 0 T68") << "the engine's error code is shown";
@@ -151,7 +134,7 @@ TEST_F(DamageTest, DamagedRecordFoundByAFetchShows129AndRebuilds) {
   ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
   database_close(db);
   db = open_var("c");
-  EXPECT_EQ(fetch_text(db, 4), "four") << "the rebuilt pair is a sound pair";
+  EXPECT_EQ(fetch_record(db, 4), "four") << "the rebuilt pair is a sound pair";
   database_close(db);
 }
 
@@ -163,7 +146,7 @@ TEST_F(DamageTest, DamagedIndexNodesFoundByALookupShow129AndRebuild) {
   spit(path("c.idx"), idx);
   database* db = open_var("c");
   ASSERT_NE(db, nullptr);
-  EXPECT_EQ(database_key_exists(db, key6(2).data()), 0);
+  EXPECT_EQ(database_key_exists(db, record_key(2).data()), 0);
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
   ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
@@ -174,7 +157,7 @@ TEST_F(DamageTest, DamagedFreePieceFoundByAStoreShows129AndRebuilds) {
   int32_t pos = fill("c");
   database* db = open_var("c");
   ASSERT_NE(db, nullptr);
-  ASSERT_EQ(database_store(db, key6(2).data(), nullptr, 0), 1);  // the piece becomes free space
+  ASSERT_EQ(database_store(db, record_key(2).data(), nullptr, 0), 1);  // the piece becomes free space
   database_close(db);
   auto dat = slurp(path("c.dat"));
   ASSERT_EQ(dat.at(static_cast<size_t>(pos)), 0xFD);
@@ -183,7 +166,7 @@ TEST_F(DamageTest, DamagedFreePieceFoundByAStoreShows129AndRebuilds) {
   spit(path("c.dat"), dat);
   db = open_var("c");
   ASSERT_NE(db, nullptr);
-  EXPECT_FALSE(store_text(db, 5, "abc")) << "the new record would go into the damaged piece";
+  EXPECT_FALSE(store_record(db, 5, "abc")) << "the new record would go into the damaged piece";
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
   ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
@@ -226,7 +209,7 @@ TEST_F(DamageTest, UserDataDamagedInUseIsRenamedAsideToo) {
   spit(path("telegram.dat"), dat);
   database* db = open_var("telegram", 1);
   ASSERT_NE(db, nullptr);
-  EXPECT_EQ(fetch_text(db, 2), "<none>");
+  EXPECT_EQ(fetch_record(db, 2), "<none>");
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u);
   ASSERT_NO_FATAL_FAILURE(expect_empty_and_working(db));
@@ -269,8 +252,8 @@ TEST_F(DamageTest, RebuildThatFailsShows85AndExits) {
   EXPECT_EQ(shown()[0].rfind("M85 ", 0), 0u) << shown()[0];
   EXPECT_EQ(exit_calls(), std::vector<int>{1});
   // Were the program to go on, the handle stays harmless.
-  EXPECT_EQ(database_key_exists(db, key6(1).data()), 0);
-  EXPECT_FALSE(store_text(db, 1, "x"));
+  EXPECT_EQ(database_key_exists(db, record_key(1).data()), 0);
+  EXPECT_FALSE(store_record(db, 1, "x"));
   EXPECT_EQ(shown().size(), 1u);
   database_close(db);
 }

@@ -22,19 +22,6 @@ using namespace cachetest;
 
 namespace {
 
-std::vector<uint8_t> key6(int a) { return {static_cast<uint8_t>(a), 0, 0, 0, 0, 0}; }
-
-bool store_text(database* db, int k, const std::string& text) {
-  return database_store(db, key6(k).data(), text.data(), static_cast<int32_t>(text.size())) == 1;
-}
-
-std::string fetch_text(database* db, int k) {
-  char buf[64];
-  int32_t length = 0;
-  if (!database_fetch(db, key6(k).data(), buf, sizeof buf, &length)) return "<none>";
-  return std::string(buf, static_cast<size_t>(length));
-}
-
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Runs fn in a child process and gives back what it wrote to the pipe ("" when it died).
@@ -70,7 +57,7 @@ class RefusedTest : public CacheTest {
   void fill(const std::string& name, int keep, int count) {
     database* db = open_var(name, keep);
     ASSERT_NE(db, nullptr);
-    for (int k = 1; k <= count; ++k) ASSERT_TRUE(store_text(db, k, "text " + std::to_string(k)));
+    for (int k = 1; k <= count; ++k) ASSERT_TRUE(store_record(db, k, "text " + std::to_string(k)));
     database_close(db);
   }
   std::vector<std::string> files() const {
@@ -101,8 +88,8 @@ TEST_F(RefusedTest, ACacheAnotherProcessHasOpenIsNeitherDeletedNorRebuilt) {
   // Once the other holder is gone, everything is still there.
   database* db = open_var("c");
   ASSERT_NE(db, nullptr);
-  EXPECT_EQ(fetch_text(db, 1), "text 1");
-  EXPECT_EQ(fetch_text(db, 3), "text 3");
+  EXPECT_EQ(fetch_record(db, 1), "text 1");
+  EXPECT_EQ(fetch_record(db, 3), "text 3");
   database_close(db);
 }
 
@@ -139,7 +126,7 @@ TEST_F(RefusedTest, TelegramsThePersonMayNotWriteAreNotSetAside) {
   EXPECT_EQ(slurp(path("telegram.idx")), idx);
   database* db = open_var("telegram", 1);
   ASSERT_NE(db, nullptr);
-  for (int k = 1; k <= 8; ++k) EXPECT_EQ(fetch_text(db, k), "text " + std::to_string(k));
+  for (int k = 1; k <= 8; ++k) EXPECT_EQ(fetch_record(db, k), "text " + std::to_string(k));
   database_close(db);
 }
 
@@ -169,7 +156,7 @@ TEST_F(RefusedTest, AWalkPassesOverARecordThatCannotBeReadAndGivesTheRest) {
   ASSERT_NO_FATAL_FAILURE(fill("telegram", 1, 8));
   database* db = open_var("telegram", 1);
   ASSERT_NE(db, nullptr);
-  int32_t pos = GetKey(db->index_file, key6(4).data());
+  int32_t pos = GetKey(db->index_file, record_key(4).data());
   database_close(db);
   ASSERT_GT(pos, 0);
   auto dat = slurp(path("telegram.dat"));
@@ -202,8 +189,8 @@ TEST_F(RefusedTest, AFullDiskLeavesTheStoreAsItWasAndSaysWhy) {
     rlimit limit{static_cast<rlim_t>(dat.size()) + 100, RLIM_INFINITY};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
     std::string big(20000, 'x');
-    std::string out = store_text(db, 9, big) ? "stored" : "refused";
-    out += fetch_text(db, 2) == "text 2" ? " kept" : " lost";
+    std::string out = store_record(db, 9, big) ? "stored" : "refused";
+    out += fetch_record(db, 2) == "text 2" ? " kept" : " lost";
     database_close(db);
     for (const auto& t : shown()) out += "|" + t;
     return out;
@@ -220,6 +207,6 @@ TEST_F(RefusedTest, AFullDiskLeavesTheStoreAsItWasAndSaysWhy) {
   EXPECT_FALSE(std::filesystem::exists(path("telegram-damaged1.dat")));
   database* db = open_var("telegram", 1);
   ASSERT_NE(db, nullptr);
-  EXPECT_EQ(fetch_text(db, 3), "text 3");
+  EXPECT_EQ(fetch_record(db, 3), "text 3");
   database_close(db);
 }

@@ -44,6 +44,15 @@ class Profile : public ::testing::Test {
   TempDir dir_;
 };
 
+// Changes one byte of the file in place: same length, same inode.
+void overwrite_byte(const std::string& path, long offset, char c) {
+  FILE* f = std::fopen(path.c_str(), "r+");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fseek(f, offset, SEEK_SET), 0);
+  std::fputc(c, f);
+  std::fclose(f);
+}
+
 }  // namespace
 
 TEST_F(Profile, ReadsWithoutRegardToCase) {
@@ -202,11 +211,7 @@ TEST(Ini, AnEditInPlaceOfTheSameLengthIsReadAtOnce) {
   std::string path = dir.file("e.ini");
   write_file(path, "[s]\nk=1\n[t]\nk=2\n");
   EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
-  FILE* f = std::fopen(path.c_str(), "r+");
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(std::fseek(f, 6, SEEK_SET), 0);
-  std::fputc('7', f);
-  std::fclose(f);
+  ASSERT_NO_FATAL_FAILURE(overwrite_byte(path, 6, '7'));
   EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 7);
   EXPECT_EQ(ini_get_int(path.c_str(), "t", "k", -1), 2);
   // Removed, the file's values are gone too.
@@ -269,11 +274,7 @@ TEST(Ini, AnUnchangedFileIsNotReadAgain) {
   struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
   EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
-  FILE* f = std::fopen(path.c_str(), "r+");
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(std::fseek(f, 6, SEEK_SET), 0);
-  std::fputc('7', f);
-  std::fclose(f);
+  ASSERT_NO_FATAL_FAILURE(overwrite_byte(path, 6, '7'));
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
   EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
   // A new time stamp is a change.

@@ -34,6 +34,23 @@ void bps_count(int bytes) { metered += bytes; }
 
 namespace {
 
+// Takes the next connection on fd, reads its request and answers "hello" (nothing when no
+// connection comes within the cap).
+void answer_hello(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, testutil::kWaitMs) != 1) return;
+  int c = accept(fd, nullptr, nullptr);
+  if (c < 0) return;
+  std::string request;
+  char buffer[1024];
+  ssize_t n;
+  while (request.find("\r\n\r\n") == std::string::npos && (n = read(c, buffer, sizeof buffer)) > 0)
+    request.append(buffer, static_cast<size_t>(n));
+  const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello";
+  (void)!send(c, reply, sizeof reply - 1, MSG_NOSIGNAL);
+  close(c);
+}
+
 class HttpTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -156,20 +173,7 @@ TEST_F(HttpTest, ARefusedConnectIsTriedAgain) {
   requests_.push_back(r);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ASSERT_EQ(listen(fd, 4), 0);
-  std::thread server([fd] {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, testutil::kWaitMs) != 1) return;
-    int c = accept(fd, nullptr, nullptr);
-    if (c < 0) return;
-    std::string request;
-    char buffer[1024];
-    ssize_t n;
-    while (request.find("\r\n\r\n") == std::string::npos && (n = read(c, buffer, sizeof buffer)) > 0)
-      request.append(buffer, static_cast<size_t>(n));
-    const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello";
-    (void)!write(c, reply, sizeof reply - 1);
-    close(c);
-  });
+  std::thread server([fd] { answer_hello(fd); });
   int state = finish(r);
   server.join();
   close(fd);
@@ -240,20 +244,7 @@ TEST_F(HttpTest, AConnectThatTimesOutIsMadeAgain) {
   }, 90000);
   ASSERT_TRUE(again);
   int queued = accept(fd, nullptr, nullptr);
-  std::thread server([fd] {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 60000) != 1) return;
-    int c = accept(fd, nullptr, nullptr);
-    if (c < 0) return;
-    std::string request;
-    char buffer[1024];
-    ssize_t n;
-    while (request.find("\r\n\r\n") == std::string::npos && (n = read(c, buffer, sizeof buffer)) > 0)
-      request.append(buffer, static_cast<size_t>(n));
-    const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello";
-    (void)!send(c, reply, sizeof reply - 1, MSG_NOSIGNAL);
-    close(c);
-  });
+  std::thread server([fd] { answer_hello(fd); });
   int state = finish(r, 90000);
   if (state != HTTP_COMPLETE) {  // let the server thread end
     int wake = socket(AF_INET, SOCK_STREAM, 0);

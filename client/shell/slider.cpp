@@ -55,9 +55,11 @@ int clamp(int x, int lo, int hi) {
 double part(int x, int whole) { return whole > 0 ? static_cast<double>(x) / whole : -1; }
 int of(double share, int whole) { return static_cast<int>(std::lround(share * whole)); }
 
+// No splitter lies left of or above the window: a negative position (absent reads -1) is
+// no position, and the pane starts where it does without one.
 int stored(const char* key, int fallback) {
   int n = layout_setting(key);
-  return n == -1 ? fallback : n;
+  return n < 0 ? fallback : n;
 }
 
 }  // namespace

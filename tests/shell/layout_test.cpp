@@ -178,7 +178,15 @@ TEST_F(LayoutTest, ACameraSmallerThanTheViewKeepsTheViewBetweenItsNeighbours) {
 // Whatever a damaged settings file holds for the splitters, the 3D view starts in sight
 // between the tab pane and the web pane, and the window within the screen's free area.
 TEST_F(LayoutTest, DamagedLayoutValuesStartWithTheViewAndWindowInSight) {
-  start_to_running("[layout]\nmain_width=960\nmain_height=480\n");
+  start_to_running("[layout]\nmain_width=960\nmain_height=480\n[show]\nweb=1\n");
+  const Panes fresh = resize(960, 480);
+  // A splitter left of the window is no position at all: the panes start as without one.
+  for (const char* stored : {"webx=-500\n", "tabx=-500\n", "chaty=-500\n"}) {
+    SCOPED_TRACE(stored);
+    restart(std::string("[layout]\nmain_width=960\nmain_height=480\n") + stored +
+            "[show]\nweb=1\n");
+    EXPECT_EQ(resize(960, 480), fresh);
+  }
   for (const char* stored : {"webx=-500\n", "tabx=-500\n", "tabx=2147483647\nwebx=2147483647\n",
                              "tabx=600\nwebx=100\n", "webx=-2147483648\n"}) {
     SCOPED_TRACE(stored);

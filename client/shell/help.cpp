@@ -179,7 +179,7 @@ void help_open(const char* link) {
                 (path && *path ? path : "/help/") + link;
     }
   }
-  if (!web_navigate(address.c_str(), 0)) note("%s", msg(239));
+  if (!web_navigate_help(address.c_str())) note("%s", msg(239));
 }
 
 void help_with_help() { help_open(s.help_with_help.c_str()); }

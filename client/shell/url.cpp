@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "client/core/log.h"
+#include "client/shell/web.h"
 
 extern char** environ;
 
@@ -30,20 +30,8 @@ int url_init(const char* browser) {
 }
 
 int url_is_external(const char* url) {
-  if (!url) return 0;
-  size_t n = 0;
-  if (strncasecmp(url, "http://", 7) == 0)
-    n = 7;
-  else if (strncasecmp(url, "https://", 8) == 0)
-    n = 8;
-  else if (strncasecmp(url, "news:", 5) == 0)
-    n = 5;
-  else
-    return 0;
-  if (!url[n]) return 0;
-  for (const char* p = url; *p; ++p)
-    if (static_cast<unsigned char>(*p) <= ' ' || *p == 0x7F) return 0;
-  return 1;
+  WebAddress kind = web_address(url);
+  return kind == WEB_ADDRESS_PAGE || kind == WEB_ADDRESS_DESKTOP;
 }
 
 int url_open(const char* url) {

@@ -2,8 +2,12 @@
 
 #include <strings.h>
 
+#include <QFile>
+#include <QString>
+#include <QUrl>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "client/core/log.h"
@@ -14,11 +18,13 @@
 #include "client/scene/behavior.h"
 #include "client/servers/prompt.h"
 #include "client/servers/world.h"
+#include "client/shell/console.h"
 #include "client/shell/slider.h"
 #include "client/shell/status.h"
 #include "client/shell/url.h"
 #include "client/shell/view_click.h"
 #include "platform/host.h"
+#include "platform/progdir.h"
 
 WebContainer::~WebContainer() = default;
 web_hooks web_hook = {};
@@ -37,6 +43,7 @@ struct State {
   bool busy = false;
   bool skip_teleport = false;
   std::string url;  // current, or pending while the pane is closed
+  std::string refused;  // the last address refused, told once however often it comes
 };
 State s;
 
@@ -103,6 +110,54 @@ bool host_matches(const char* host, size_t length, const std::string& configured
          strncasecmp(host, configured.c_str(), length) == 0;
 }
 
+// A file below the program's help folder, with no host and no way out of it.
+bool is_help_file(const QUrl& u) {
+  if (!u.host().isEmpty()) return false;
+  std::string local = QFile::encodeName(u.toLocalFile()).toStdString();
+  if (local.empty()) return false;
+  std::error_code ec;
+  std::filesystem::path help = std::filesystem::weakly_canonical(platform_program_dir() + "/help", ec);
+  if (ec) return false;
+  std::filesystem::path file = std::filesystem::weakly_canonical(local, ec);
+  if (ec) return false;
+  std::filesystem::path inside = file.lexically_relative(help);
+  return !inside.empty() && *inside.begin() != ".." && inside != ".";
+}
+
+// Tells the person once that an address was not followed.
+void refuse(const char* url) {
+  if (tracing()) log_write("web: not followed (%s)", url);
+  if (s.refused == url) return;
+  s.refused = url;
+  char shown[256];
+  std::snprintf(shown, sizeof shown, "%s", url);
+  console_line(CONSOLE_BUILD, msg_arg(246, static_cast<const char*>(shown)));
+}
+
+// The one way in for an address: checked, then to the pane, the pending address or the
+// desktop. `help`: the help page's own links, which may name a help file.
+int navigate(const char* url, int skip_teleport, bool help) {
+  if (!url || !*url) return 0;
+  std::string address;
+  WebAddress kind = web_address(url, &address);
+  // The desktop's handler starts only at the person's word, never for an object on its own.
+  if (kind == WEB_ADDRESS_DESKTOP && !skip_teleport) return url_open(address.c_str());
+  if (kind != WEB_ADDRESS_PAGE && !(help && kind == WEB_ADDRESS_HELP)) {
+    refuse(url);
+    return 0;
+  }
+  if (s.container) {
+    if (skip_teleport) s.skip_teleport = true;
+    s.container->navigate(address.c_str());
+    return 1;
+  }
+  if (skip_teleport) {
+    s.url = address;
+    return 1;
+  }
+  return url_open(address.c_str());
+}
+
 }  // namespace
 
 void web_set_container_maker(web_container_maker maker) { s.maker = maker; }
@@ -157,24 +212,42 @@ void web_toggle(int quiet) {
   if (web_hook.relayout) web_hook.relayout();
 }
 
+WebAddress web_address(const char* url, std::string* canonical) {
+  if (!url || !*url) return WEB_ADDRESS_REFUSED;
+  QUrl u(QString::fromLatin1(url), QUrl::StrictMode);
+  if (!u.isValid()) return WEB_ADDRESS_REFUSED;
+  const QString scheme = u.scheme();  // lower case once parsed
+  WebAddress kind = WEB_ADDRESS_REFUSED;
+  if ((scheme == "http" || scheme == "https") && !u.host().isEmpty())
+    kind = WEB_ADDRESS_PAGE;
+  else if (scheme == "news" && !u.path().isEmpty())
+    kind = WEB_ADDRESS_DESKTOP;
+  else if (scheme == "file" && is_help_file(u))
+    kind = WEB_ADDRESS_HELP;
+  if (kind != WEB_ADDRESS_REFUSED && canonical) *canonical = u.toEncoded().toStdString();
+  return kind;
+}
+
 int web_navigate(const char* url, int skip_teleport) {
   if (!url || !*url) return 0;
   if (tracing()) log_write("web_navigate (%s, %d)", url, skip_teleport);
-  if (s.container) {
-    if (skip_teleport) s.skip_teleport = true;
-    s.container->navigate(url);
-    return 1;
-  }
-  if (skip_teleport) {
-    s.url = url;
-    return 1;
-  }
-  return url_open(url);
+  return navigate(url, skip_teleport, false);
+}
+
+int web_navigate_help(const char* url) {
+  if (!url || !*url) return 0;
+  if (tracing()) log_write("web_navigate_help (%s)", url);
+  return navigate(url, 0, true);
 }
 
 void web_get_url() {
   const char* text = prompt_text(msg(174), msg(175), s.url.c_str());
-  if (text) web_navigate(text, 0);
+  if (!text) return;
+  // What the person types may lack the scheme ("pages.example/a"): the usual reading of it,
+  // which the check then takes or refuses like any other address.
+  QUrl typed = QUrl::fromUserInput(QString::fromLatin1(text));
+  std::string address = typed.isValid() ? typed.toEncoded().toStdString() : text;
+  web_navigate(address.empty() ? text : address.c_str(), 0);
 }
 
 int web_back() { return s.container ? s.container->command(WEB_GO_BACK) : 0; }
@@ -231,11 +304,31 @@ int web_event(int code, const char* url) {
   if (!url) url = "";
   switch (code) {
     case WEB_BEFORE_NAVIGATE:
+    case WEB_BEFORE_CLICKED_NAVIGATE:
+    case WEB_BEFORE_PAGE_NAVIGATE:
     case WEB_BEFORE_FRAME_NAVIGATE: {
       char command[BEHAVIOR_TEXT_SIZE];
       if (web_teleport_command(url, command, sizeof command)) {
-        if (!s.skip_teleport) behavior_post(command);
+        // Only the person moves the person: a link they clicked, or an address they (or an
+        // object they clicked) opened. A page's own script, frame or redirect moves no one.
+        bool person = code == WEB_BEFORE_CLICKED_NAVIGATE || (code == WEB_BEFORE_NAVIGATE && !s.skip_teleport);
+        if (person)
+          behavior_post(command);
+        else if (tracing())
+          log_write("web: teleport link not followed (%s)", url);
         s.skip_teleport = false;
+        return 0;
+      }
+      // A page reaches web pages only; help pages reach each other too.
+      WebAddress kind = web_address(url);
+      bool help = kind == WEB_ADDRESS_HELP &&
+                  (code == WEB_BEFORE_NAVIGATE || web_address(s.url.c_str()) == WEB_ADDRESS_HELP);
+      if (kind != WEB_ADDRESS_PAGE && !help) {
+        if (code == WEB_BEFORE_FRAME_NAVIGATE) {
+          if (tracing()) log_write("web: frame not followed (%s)", url);
+        } else {
+          refuse(url);
+        }
         return 0;
       }
       // Only the page's own load ends busy: a frame's would never clear it.

@@ -8,11 +8,25 @@
 //
 // Settings: [show] web (every value but 0 is on; absent is on); [web] host and other_host,
 // the two hosts ("name" or "name:port") whose "/cgi-bin/" teleport links are taken over.
+#include <string>
 
 // The container's events: before a navigation (return 0 to cancel it) and after one ended.
-// A frame inside the page has only the first: the teleport rule holds for its links, but the
-// page's address and its loading state are the main frame's.
-enum { WEB_BEFORE_NAVIGATE = 100, WEB_NAVIGATE_COMPLETE = 101, WEB_BEFORE_FRAME_NAVIGATE = 200 };
+// Before a navigation the container says who started it: the program (an address it was
+// given, Back, Forward, Refresh), the person (a link they clicked in the page itself), or the
+// page (a script, a redirect, a form, a frame). A teleport link acts only for the first two.
+// A frame inside the page has only the before event: the page's address and its loading
+// state are the main frame's.
+enum {
+  WEB_BEFORE_NAVIGATE = 100,
+  WEB_NAVIGATE_COMPLETE = 101,
+  WEB_BEFORE_CLICKED_NAVIGATE = 102,
+  WEB_BEFORE_PAGE_NAVIGATE = 103,
+  WEB_BEFORE_FRAME_NAVIGATE = 200,
+};
+// What an address is to the pane: a web page (http, https with a host), an address for the
+// desktop's own handler (news), one of the program's help pages (a file below help/), or
+// nothing to follow.
+enum WebAddress { WEB_ADDRESS_REFUSED, WEB_ADDRESS_PAGE, WEB_ADDRESS_DESKTOP, WEB_ADDRESS_HELP };
 // Container commands.
 enum { WEB_GO_BACK = 11, WEB_GO_FORWARD = 12, WEB_REFRESH = 13, WEB_STOP = 14 };
 enum { WEB_STATUS_WEIGHT = 26, WEB_URL_MAX = 2058 };
@@ -60,10 +74,19 @@ void web_start();
 // Menu 130: hides a shown pane, else opens it (message 86 unless quiet when the container
 // cannot be made) and shows the pending address. Writes [show] web and lays out again.
 void web_toggle(int quiet);
-// 0 for an empty address, else 1 (with the pane) or, without it, what the hand-off gave:
-// skip_teleport 0 hands the address to the desktop's browser, 1 keeps it pending.
+// Every address from outside (an object, the world, a page, a typed one) comes here: only a
+// web page goes on, a news address goes to the desktop's handler, anything else is refused
+// with a console line (message 246) and gives 0. 0 too for an empty address; else 1 (with
+// the pane) or, without it, what the hand-off gave: skip_teleport 0 hands the address to the
+// desktop's browser, 1 keeps it pending.
 int web_navigate(const char* url, int skip_teleport);
-// Menu 138: asks for an address (messages 174, 175), then web_navigate(text, 0).
+// The help page's links: as web_navigate(url, 0), and a file below the program's help/ too.
+int web_navigate_help(const char* url);
+// What the address is (see WebAddress); into `canonical` (when given) its encoded form,
+// which is what goes on to the pane or the desktop.
+WebAddress web_address(const char* url, std::string* canonical = nullptr);
+// Menu 138: asks for an address (messages 174, 175); a bare host name typed there is taken
+// as a web address; then web_navigate(text, 0).
 void web_get_url();
 // Menus 134-137.
 int web_back();
@@ -79,7 +102,10 @@ int web_visible();
 int web_is_busy();
 // The current (or pending) address, "" when none.
 const char* web_current_url();
-// The container's events (WEB_BEFORE_NAVIGATE, WEB_NAVIGATE_COMPLETE); 0 cancels.
+// The container's events (WEB_BEFORE_*, WEB_NAVIGATE_COMPLETE); 0 cancels. A navigation to
+// anything but a web page is cancelled (help pages may go to other help pages); a teleport
+// link runs only when the person clicked it or the program opened it without skip_teleport,
+// and is never followed.
 int web_event(int code, const char* url);
 // The teleport command a link stands for ("teleport <world> <coordinates>"), into out;
 // 1 when the link is a taken-over teleport link.

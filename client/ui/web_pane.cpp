@@ -9,14 +9,18 @@
 #include <QCoreApplication>
 
 #include "client/shell/web.h"
-#include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 
 #if TESSEL_WEBENGINE
+#include <QChildEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 namespace {
@@ -25,17 +29,47 @@ QtHost* pane_host = nullptr;
 
 std::string url_bytes(const QUrl& url) { return url.toEncoded().toStdString(); }
 
+// How long after the person's click or key a link the page follows counts as theirs: the
+// engine reports a script's navigation as a followed link too, and only the input tells them
+// apart. Generous for a loaded machine, short beside a script that waits for any click.
+constexpr qint64 kPersonActedMs = 3000;
+
 class QtWebPage : public QWebEnginePage {
  public:
-  using QWebEnginePage::QWebEnginePage;
+  explicit QtWebPage(QObject* parent) : QWebEnginePage(parent) {
+    // A local page (help) reads no other file and nothing remote by script; a page from the
+    // network reads no file at all. Other schemes are the web module's to hand out, never the
+    // engine's.
+    QWebEngineSettings* s = settings();
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+  }
+  // The person clicked in the view or pressed a key that follows a link.
+  void person_acted() { acted_.start(); }
 
  protected:
-  // Every navigation, typed or followed, in the page or a frame of it, asks the web module.
-  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool main_frame) override {
+  // Every navigation, typed or followed, in the page or a frame of it, asks the web module,
+  // saying who started it. A main frame's navigation spends the person's last input.
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool main_frame) override {
+    int code = WEB_BEFORE_FRAME_NAVIGATE;
+    if (main_frame) {
+      bool acted = acted_.isValid() && acted_.elapsed() < kPersonActedMs;
+      acted_.invalidate();
+      if (type == NavigationTypeTyped || type == NavigationTypeBackForward || type == NavigationTypeReload)
+        code = WEB_BEFORE_NAVIGATE;
+      else if (type == NavigationTypeLinkClicked && acted)
+        code = WEB_BEFORE_CLICKED_NAVIGATE;
+      else
+        code = WEB_BEFORE_PAGE_NAVIGATE;
+    }
     std::string u = url_bytes(url);
     if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
-    return web_event(main_frame ? WEB_BEFORE_NAVIGATE : WEB_BEFORE_FRAME_NAVIGATE, u.c_str()) != 0;
+    return web_event(code, u.c_str()) != 0;
   }
+
+ private:
+  QElapsedTimer acted_;
 };
 
 class QtWebPane;
@@ -96,7 +130,9 @@ class QtWebPane : public QWebEngineView, public WebContainer {
     setWindowTitle("Veldara Web Browser");
     // An empty page first, so that the view's OpenGL part exists when its window is made.
     setHtml(QString());
-    setPage(new QtWebPage(this));
+    setPage(page_ = new QtWebPage(this));
+    // The person's input reaches the engine's own widget inside the view.
+    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) {
       std::string u = url_bytes(url());
       if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
@@ -110,7 +146,8 @@ class QtWebPane : public QWebEngineView, public WebContainer {
     if (frame_) frame_->deleteLater();
   }
 
-  void navigate(const char* address) override { load(QUrl::fromUserInput(qt_from_bytes(address))); }
+  // The web module checked the address and gives it encoded.
+  void navigate(const char* address) override { load(QUrl::fromEncoded(QByteArray(address), QUrl::StrictMode)); }
   int command(int code) override {
     switch (code) {
       case WEB_GO_BACK: triggerPageAction(QWebEnginePage::Back); return 1;
@@ -129,8 +166,24 @@ class QtWebPane : public QWebEngineView, public WebContainer {
   }
   void redraw() override { update(); }
 
+ protected:
+  void childEvent(QChildEvent* event) override {
+    QWebEngineView::childEvent(event);
+    if (event->added() && event->child()->isWidgetType()) event->child()->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonRelease) {
+      if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) page_->person_acted();
+    } else if (event->type() == QEvent::KeyPress) {
+      int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) page_->person_acted();
+    }
+    return QWebEngineView::eventFilter(watched, event);
+  }
+
  private:
   QPointer<QtWebFrame> frame_;
+  QtWebPage* page_ = nullptr;
 };
 
 WebContainer* make_pane() {

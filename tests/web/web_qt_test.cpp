@@ -6,6 +6,7 @@
 #include <clocale>
 #include <filesystem>
 
+#include "client/shell/console.h"
 #include "client/ui/help_tree.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/qt_windows.h"
@@ -16,6 +17,8 @@
 #include "tests/support/qt_app.h"
 
 #if TESSEL_WEBENGINE
+#include <QMouseEvent>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 #endif
 
@@ -106,20 +109,61 @@ class WebQt : public WebFixture {
     shot.save(QString::fromStdString(shots_dir() + "/" + shot_name));
   }
 
-  // A web server on loopback serves `root`; the program starts with it as its web host and
-  // its pane sized. `base` gets the server's address as a URL.
+  // A web server on loopback serves `root`, writing a line for every request into
+  // requests(); the program starts with it as its web host and its pane sized. `base` gets
+  // the server's address as a URL.
   void start_served(const std::string& root, std::string* base) {
-    std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + root + "'";
+    requests_file = root + "/../requests.log";
+    std::string cmd = "exec python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + root + "' 2>>'" +
+                      requests_file + "'";
     server = std::make_unique<transfer_test::ServerProcess>(std::vector<std::string>{"sh", "-c", cmd});
     ASSERT_GT(server->port(), 0);
     *base = "http://" + server->base();
     ASSERT_NO_FATAL_FAILURE(start("[web]\nhost=" + server->base() + "\n"));
     ASSERT_NE(nullptr, pane());
     web_size(201, 0, 599, 460);
+#if TESSEL_WEBENGINE
+    QObject::connect(view(), &QWebEngineView::loadFinished, view(), [this](bool) { ++load_ends; });
+#endif
   }
+
+  std::string requests() { return testutil::read_file(requests_file); }
+
+#if TESSEL_WEBENGINE
+  QWebEngineView* view() { return qobject_cast<QWebEngineView*>(pane()); }
+  // A script's answer in the shown page (an isolated world: the page cannot stand in for it).
+  QVariant ask(const QString& script) {
+    QVariant answer;
+    bool answered = false;
+    view()->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
+      answer = v;
+      answered = true;
+    });
+    wait_for([&] { return answered; });
+    return answer;
+  }
+  // The person clicks the middle of the page's element of that id with the mouse.
+  void click(const char* id) {
+    QVariantList at = ask(QString("(function(){var r=document.getElementById('%1').getBoundingClientRect();"
+                                  "return [r.left+r.width/2, r.top+r.height/2];})()")
+                              .arg(id))
+                          .toList();
+    ASSERT_EQ(2, at.size()) << id;
+    QWidget* target = view()->focusProxy();
+    ASSERT_NE(nullptr, target);
+    QPointF p(at[0].toDouble(), at[1].toDouble());
+    QPointF global = target->mapToGlobal(p);
+    QMouseEvent press(QEvent::MouseButtonPress, p, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, p, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+  }
+#endif
 
   std::unique_ptr<QtHost> qt;
   std::unique_ptr<transfer_test::ServerProcess> server;
+  std::string requests_file;
+  int load_ends = 0;  // the pane's loads that reported their end
 };
 
 TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
@@ -191,11 +235,14 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
   ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();
   expect_page_shown(0xE8EEF4, "object_page.png");
 
-  // The link is clicked in the page: the teleport runs and the page stays.
-  auto* view = qobject_cast<QWebEngineView*>(pane());
+  // The person clicks the link in the page: the teleport runs and the page stays.
+  auto* view = this->view();
   ASSERT_NE(nullptr, view);
-  view->page()->runJavaScript("document.getElementById('teleport').click();");
+  int ended = load_ends;
+  ASSERT_NO_FATAL_FAILURE(click("teleport"));
   ASSERT_TRUE(wait_for([] { return teleport_waiting_name() != nullptr; }));
+  // The cancelled navigation reports its end: it must not end the next page's load early.
+  ASSERT_TRUE(wait_for([&] { return load_ends > ended; }));
   EXPECT_STREQ("demo", teleport_waiting_name());
   float x, y, z, yaw;
   teleport_target(&x, &y, &z, &yaw);
@@ -210,6 +257,75 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
   EXPECT_EQ(1, menu_handle(134));
   ASSERT_TRUE(wait_for([&] { return loaded("/demo/web/home.html"); })) << web_current_url();
   EXPECT_TRUE(opened_runs(0).empty());
+}
+
+// A page of another origin tries to teleport the person through a hidden frame, its script's
+// address change and a script's click on its link: nothing moves them. The person's own click
+// on the link does.
+TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/w");
+  testutil::write_file(www.path() + "/w/trap.html",
+                       "<html><body><a id='link' href='/cgi-bin/teleport?demo_10n_20e'>go</a>"
+                       "<iframe style='display:none' src='/cgi-bin/teleport?demo_77n_66e'></iframe>"
+                       "<script>setTimeout(function(){ document.getElementById('link').click();"
+                       " location = '/cgi-bin/teleport?demo_33s_44w';"
+                       " setTimeout(function(){ location = 'after.html'; }, 200); }, 100);</script></body></html>");
+  testutil::write_file(www.path() + "/w/after.html",
+                       "<html><body><a id='link' style='display:block;height:40px' "
+                       "href='/cgi-bin/teleport?demo_5n_6w'>go</a></body></html>");
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
+  ASSERT_NO_FATAL_FAILURE(be_in("home"));
+  ASSERT_EQ(1, web_navigate((base + "/w/trap.html").c_str(), 0));
+  // The script's last step lands on the next page once its attempts are behind it.
+  ASSERT_TRUE(wait_for([&] { return loaded("/w/after.html"); })) << web_current_url();
+  behavior_update();
+  EXPECT_EQ(nullptr, teleport_waiting_name());
+  EXPECT_EQ(std::string::npos, requests().find("/cgi-bin/")) << requests();
+
+  ASSERT_NO_FATAL_FAILURE(click("link"));
+  ASSERT_TRUE(wait_for([] { return teleport_waiting_name() != nullptr; }));
+  float x, y, z, yaw;
+  teleport_target(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(6.0f, x);
+  EXPECT_FLOAT_EQ(5.0f, z);
+  EXPECT_TRUE(loaded("/w/after.html"));
+}
+
+// An object reads a local file into the pane and a second one's script sends the page's
+// text away; the world's home page and data and bare-path addresses try the same. No file is
+// read: the page server, which records every request, never hears of the file's text.
+TEST_F(WebQt, ALocalFilesTextNeverLeavesThroughThePane) {
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/w");
+  testutil::write_file(www.path() + "/w/end.html", "<html><body>end</body></html>");
+  const std::string secret = www.path() + "/secret.txt";
+  testutil::write_file(secret, "tessel-secret-7731\n");
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path() + "/w", &base));
+  const std::string leak = "location='" + base + "/leak?'+encodeURIComponent(document.body.innerText)";
+  console_init(nullptr);
+  for (const std::string& url : {"file://" + secret, secret}) {
+    world_hook.web_navigate(url.c_str(), 1);  // the world's home page
+    behavior_post(("url " + url).c_str());    // an object's url command
+    behavior_update();
+    // Were the file shown, the script would run in it.
+    wait_for([&] { return loaded("secret.txt") || std::string(console_text()).find(secret) != std::string::npos; });
+    behavior_post(("url \"javascript:void(" + leak + ")\"").c_str());
+    behavior_update();
+    behavior_post(("url \"data:text/html,<script>" + leak + "</script>\"").c_str());
+    behavior_update();
+  }
+  // Every attempt is behind the page that follows them.
+  ASSERT_EQ(1, web_navigate((base + "/end.html").c_str(), 0));
+  ASSERT_TRUE(wait_for([&] { return loaded("/end.html"); })) << web_current_url();
+  std::string heard = requests();
+  EXPECT_NE(std::string::npos, heard.find("/end.html")) << heard;
+  EXPECT_EQ(std::string::npos, heard.find("/leak")) << heard;
+  EXPECT_EQ(std::string::npos, heard.find("7731")) << heard;
+  EXPECT_NE(std::string::npos, std::string(console_text()).find("javascript:")) << console_text();
+  console_reset_for_test();
 }
 
 // A frame inside the page loads another page: the pane stays on its page and is not left busy

@@ -173,17 +173,17 @@ class QtWebPane : public QWebEngineView, public WebContainer {
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::MouseButtonRelease) {
-      if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) page_->person_acted();
+      if (page_ && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) page_->person_acted();
     } else if (event->type() == QEvent::KeyPress) {
       int key = static_cast<QKeyEvent*>(event)->key();
-      if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) page_->person_acted();
+      if (page_ && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) page_->person_acted();
     }
     return QWebEngineView::eventFilter(watched, event);
   }
 
  private:
   QPointer<QtWebFrame> frame_;
-  QtWebPage* page_ = nullptr;
+  QPointer<QtWebPage> page_;
 };
 
 WebContainer* make_pane() {

@@ -221,8 +221,8 @@ TEST(ShellQtDialogs, TextsFromServersShowAsTheirOwnCharacters) {
       }
   });
   host.message_box(world_error_text(207, "<h1>hack</h1>\r\nbob:\x1b[2J"), "<b>Veldara\n", HOST_MB_ICONERROR);
-  EXPECT_EQ(QString("m89 <h1>hack</h1>??bob:?[2J\nsecond line"), text);
-  EXPECT_EQ(QString("<b>Veldara?"), caption);
+  EXPECT_EQ("m89 <h1>hack</h1>??bob:?[2J\nsecond line", text.toStdString());
+  EXPECT_EQ("<b>Veldara?", caption.toStdString());
   EXPECT_EQ(Qt::PlainText, format);
   EXPECT_EQ(Qt::PlainText, label_format);
 
@@ -242,7 +242,7 @@ TEST(ShellQtDialogs, TextsFromServersShowAsTheirOwnCharacters) {
     control<QPushButton>(d, DIALOG_CANCEL)->click();
   });
   EXPECT_EQ(0, eject_dialog("bob", 7));
-  EXPECT_EQ(QString("m211 <h1>nobody</h1>"), status);
+  EXPECT_EQ("m211 <h1>nobody</h1>", status.toStdString());
   EXPECT_EQ(Qt::PlainText, status_format);
   dialog_set_runner(nullptr);
 }

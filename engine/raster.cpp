@@ -106,27 +106,21 @@ static std::string lower(std::string s) {
   return s;
 }
 
-// Texture names compare without letter case and without extension.
+// Texture names compare without letter case and without extension. A name is a file of the
+// search path's folders, never a path: one that holds a folder ("../x", "/tmp/x", "a\\b")
+// names nothing, whatever its last part.
 std::string texture_key(const char* name) {
   std::string s = name ? name : "";
-  size_t slash = s.find_last_of("/\\");
-  if (slash != std::string::npos) s = s.substr(slash + 1);
+  if (s.find_first_of("/\\") != std::string::npos) return "";
   size_t dot = s.find('.');
   if (dot != std::string::npos) s.resize(dot);
   return lower(s);
 }
 
-std::string find_file(const char* name) {
-  if (!name || !*name) return "";
-  std::string given = name;
-  struct stat sb;
-  // A path, or a BMP file name as it stands, is taken directly when it exists.
-  bool bmp = given.size() > 4 && lower(given.substr(given.size() - 4)) == ".bmp";
-  if ((given.find('/') != std::string::npos || bmp) && stat(given.c_str(), &sb) == 0 &&
-      S_ISREG(sb.st_mode))
-    return given;
-  std::string key = texture_key(name);
+// "<key>.bmp" in any case, in the first folder of the search path that holds it.
+static std::string find_named_file(const std::string& key) {
   if (key.empty()) return "";
+  struct stat sb;
   for (const std::string& folder : st().search_path) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) continue;
@@ -142,6 +136,21 @@ std::string find_file(const char* name) {
     if (!found.empty() && stat(found.c_str(), &sb) == 0 && S_ISREG(sb.st_mode)) return found;
   }
   return "";
+}
+
+std::string find_file(const char* name) {
+  if (!name || !*name) return "";
+  std::string given = name;
+  struct stat sb;
+  // A path the program built, or a BMP file name as it stands, is taken directly when it
+  // exists.
+  bool bmp = given.size() > 4 && lower(given.substr(given.size() - 4)) == ".bmp";
+  if ((given.find('/') != std::string::npos || bmp) && stat(given.c_str(), &sb) == 0 &&
+      S_ISREG(sb.st_mode))
+    return given;
+  // The search by name takes the path's last part.
+  size_t slash = given.find_last_of("/\\");
+  return find_named_file(texture_key(given.substr(slash == std::string::npos ? 0 : slash + 1).c_str()));
 }
 
 void texture_ref(VxTextureRec* t) { ++t->refs; }
@@ -186,19 +195,29 @@ VxRaster* VxCreateRasterDepth(int width, int height, int depth) {
   return raster_new(width, height, depth);
 }
 
-static VxRasterRec* read_raster(const char* name) {
-  if (!st().initialized) return failp<VxRasterRec>(VX_E_NOT_INITIALIZED);
-  std::string path = find_file(name);
+static VxRasterRec* read_found(const std::string& path) {
   if (path.empty()) return failp<VxRasterRec>(VX_E_FILE_NOT_FOUND);
   std::vector<unsigned char> bytes;
   if (!read_file(path, bytes, 64u << 20)) return nullptr;
   return raster_from_bmp(bytes.data(), bytes.size());
 }
 
+// A path the program built, or a name.
+static VxRasterRec* read_raster(const char* name) {
+  if (!st().initialized) return failp<VxRasterRec>(VX_E_NOT_INITIALIZED);
+  return read_found(find_file(name));
+}
+
+// A name a model or a download gave: only a file of the search path.
+static VxRasterRec* read_named_raster(const char* name) {
+  if (!st().initialized) return failp<VxRasterRec>(VX_E_NOT_INITIALIZED);
+  return read_found(find_named_file(texture_key(name)));
+}
+
 VxRaster* VxReadRaster(const char* name, int) { return read_raster(name); }
 
 VxRaster* VxReadMaskRaster(const char* name) {
-  VxRasterRec* src = read_raster(name);
+  VxRasterRec* src = read_named_raster(name);
   if (!src) return nullptr;
   VxRasterRec* m = raster_new(src->width, src->height, 8);
   if (!m) {
@@ -382,7 +401,9 @@ VxTexture* VxReadNamedTexture(const char* name) {
     VxAddTextureReference(t);
     return t;
   }
-  VxTextureRec* t = VxReadTexture(name);
+  VxRasterRec* r = read_named_raster(name);
+  if (!r) return nullptr;
+  VxTextureRec* t = texture_new(r);
   if (!t) return nullptr;
   register_name(t, key);
   return t;

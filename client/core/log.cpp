@@ -6,6 +6,7 @@
 
 #include "client/core/profile.h"
 #include "client/core/settings.h"
+#include "client/core/strutil.h"
 #include "platform/clock.h"
 
 int32_t trace_switches[13];
@@ -63,6 +64,8 @@ int log_write(const char* fmt, ...) {
   va_start(ap, fmt);
   std::vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
+  // Names and texts from outside are traced too: one call is one line, no terminal codes.
+  std::string shown = text_printable(line);
 
   if (!log_file) {
     log_file = std::fopen(kLogName, flush_mode ? "a" : "w");
@@ -73,11 +76,11 @@ int log_write(const char* fmt, ...) {
     if (line_held) {
       std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now - held_tick), held_line);
     }
-    std::snprintf(held_line, sizeof held_line, "%s", line);
+    std::snprintf(held_line, sizeof held_line, "%s", shown.c_str());
     held_tick = now;
     line_held = true;
   } else {
-    std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now), line);
+    std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now), shown.c_str());
   }
   std::fflush(log_file);
   if (flush_mode) {

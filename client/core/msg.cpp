@@ -10,6 +10,7 @@
 #include "client/core/log.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
+#include "client/core/strutil.h"
 #include "platform/host.h"
 #include "platform/progdir.h"
 
@@ -191,9 +192,16 @@ const char* look_up(int n, bool traced) {
 const char* format_arg(int n, const MsgArg* args, int count, bool traced) {
   const char* text = look_up(n, traced);
   if (traced) log_write("msg_arg (%d)", n);
+  // The texts put into a message are names and texts from servers and files: they add no
+  // line to it and carry no terminal codes; the message's own lines stay.
+  std::vector<std::string> shown;
+  std::vector<MsgArg> list(args, args + (count > 0 ? count : 0));
+  shown.reserve(list.size());
+  for (MsgArg& a : list)
+    if (a.kind == MsgArg::STR && a.s) a.s = shown.emplace_back(text_printable(a.s)).c_str();
   next_arg_buffer = (next_arg_buffer + 1) % 5;
   char* out = arg_buffers[next_arg_buffer];
-  msg_format(out, MSG_ARG_SIZE, text, args, count);
+  msg_format(out, MSG_ARG_SIZE, text, list.data(), count);
   return out;
 }
 

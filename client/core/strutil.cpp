@@ -90,3 +90,16 @@ std::string string_cut(const char* text, size_t max) {
   if (s.size() > max) s.resize(max);
   return s;
 }
+
+std::string text_printable(const char* text, bool keep_breaks) {
+  std::string s = text ? text : "";
+  size_t out = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (keep_breaks && c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    if ((c < 0x20 && c != '\t' && !(keep_breaks && c == '\n')) || c == 0x7F) c = '?';
+    s[out++] = static_cast<char>(c);
+  }
+  s.resize(out);
+  return s;
+}

@@ -8,6 +8,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/core/strutil.h"
 #include "client/core/tick.h"
 #include "client/scene/avatar.h"
 #include "client/scene/balloon.h"
@@ -81,7 +82,7 @@ void chat_log_open() {
 
 void chat_log_write(const char* line) {
   if (!s.log || !line) return;
-  std::fprintf(s.log, "%s\n", line);
+  std::fprintf(s.log, "%s\n", text_printable(line).c_str());
   std::fflush(s.log);
 }
 

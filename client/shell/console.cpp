@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "client/core/log.h"
+#include "client/core/strutil.h"
 #include "client/scene/color.h"
 #include "client/scene/avatar.h"
 #include "client/scene/model.h"
@@ -111,7 +112,9 @@ void console_size(int x1, int x2, int y1, int y2) {
 
 void console_line(int kind, const char* line) {
   kind = clamp_kind(kind);
-  std::string text(line ? line : "");
+  // A line is one line of the pane and of the chat log: a break or a terminal code inside a
+  // name or a chat text is no new line. Only the telegram text keeps its own breaks.
+  std::string text = text_printable(line, kind == CONSOLE_TELEGRAM_TEXT);
   if (text.size() > CONSOLE_LINE_MAX) text.resize(CONSOLE_LINE_MAX);
   if (kind_to_log(kind)) chat_log_write(text.c_str());
   if (s.open)

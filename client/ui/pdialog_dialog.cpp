@@ -21,6 +21,7 @@
 #include "client/shell/toolbar.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/tab_control.h"
+#include "client/ui/text.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ class PropertiesWindow : public QWidget {
         e->installEventFilter(this);
         w = e;
       } else {
-        w = new QLabel(body);
+        w = text_label(body);
       }
       w->setGeometry(qt_dialog_rect(font(), p.x, p.y, p.width, p.height));
       controls[p.id] = w;
@@ -162,7 +163,9 @@ class PropertiesWindow : public QWidget {
   std::map<int, QAction*> buttons;
 };
 
-void PropertiesView::set_title(const char* text) { window_->setWindowTitle(qt_from_bytes(text)); }
+void PropertiesView::set_title(const char* text) {
+  window_->setWindowTitle(text_to_qt_shown(text, true, TextUnassigned::Question));
+}
 
 void PropertiesView::set_text(int id, const char* text) {
   QString s = qt_from_bytes(text);
@@ -176,7 +179,7 @@ void PropertiesView::set_text(int id, const char* text) {
   }
   auto it = window_->controls.find(id);
   if (it == window_->controls.end()) return;
-  if (auto* l = qobject_cast<QLabel*>(it->second)) l->setText(s);
+  if (auto* l = qobject_cast<QLabel*>(it->second)) l->setText(text_to_qt_shown(text, false, TextUnassigned::Question));
   else if (auto* e = qobject_cast<QLineEdit*>(it->second)) e->setText(s);
 }
 

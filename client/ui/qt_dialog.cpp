@@ -74,7 +74,9 @@ class QtDialogView : public DialogView {
     return dialog_.exec();
   }
 
-  void set_title(const char* text) override { dialog_.setWindowTitle(qt_from_bytes(text)); }
+  void set_title(const char* text) override {
+    dialog_.setWindowTitle(text_to_qt_shown(text, true, TextUnassigned::Question));
+  }
   void set_text(int id, const char* text) override {
     QWidget* w = find(id);
     QString s = qt_from_bytes(text);
@@ -82,7 +84,7 @@ class QtDialogView : public DialogView {
       // The colour itself, filled and outlined.
       w->setProperty("colour", s);
       w->setStyleSheet(QString("background-color: %1; border: 1px solid %1;").arg(s));
-    } else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(s);
+    } else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text_to_qt_shown(text, false, TextUnassigned::Question));
     else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(s);
     else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->setPlainText(s);
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(s);
@@ -266,9 +268,9 @@ class QtDialogView : public DialogView {
         tabs_ = notifying<QTabWidget>(&dialog_, &QTabWidget::currentChanged, id);
         w = tabs_;
         break;
-      case QtControl::Label: w = new QLabel(parent); break;
+      case QtControl::Label: w = text_label(parent); break;
       case QtControl::Status: {
-        auto* l = new QLabel(parent);
+        auto* l = text_label(parent);
         l->setWordWrap(true);
         w = l;
         break;

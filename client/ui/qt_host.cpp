@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "client/core/strutil.h"
 #include "client/ui/qt_menu.h"
 #include "client/ui/qt_windows.h"
 #include "client/ui/splash_picture.h"
@@ -35,7 +36,8 @@ QtHost::~QtHost() {
 }
 
 int QtHost::message_box(const char* text, const char* caption, unsigned flags) {
-  std::fprintf(stderr, "[%s] %s\n", caption ? caption : "", text ? text : "");
+  // The terminal gets no codes from a world's name or a server's error text.
+  std::fprintf(stderr, "[%s] %s\n", text_printable(caption, false).c_str(), text_printable(text, true).c_str());
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (flags & HOST_MB_ICONS) {
     case HOST_MB_ICONERROR: icon = QMessageBox::Critical; break;
@@ -50,7 +52,10 @@ int QtHost::message_box(const char* text, const char* caption, unsigned flags) {
     default: break;
   }
   // Over the window it speaks of, centred there even without a window manager.
-  QMessageBox box(icon, text_to_qt(caption), text_to_qt(text), buttons, dialog_parent());
+  // Plain text: a name such as "<h1>x" from a server is shown as those characters.
+  QMessageBox box(icon, text_to_qt_shown(caption, true), QString(), buttons, dialog_parent());
+  box.setTextFormat(Qt::PlainText);
+  box.setText(text_to_qt_shown(text));
   box.setObjectName("tessel_message_box");
   int r = box.exec();
   switch (r) {
@@ -179,7 +184,7 @@ bool QtHost::window_create(const char* title, const HostRect& rect, int min_widt
   proc_ = proc;
   window_ = new QtMainWindow(this);
   window_->installEventFilter(this);
-  window_->setWindowTitle(text_to_qt(title));
+  window_->setWindowTitle(text_to_qt_shown(title, true));
   window_->setMinimumSize(min_width, min_height);
   // Within the free area of the screen the window lands on (its centre), whatever was asked.
   QScreen* s = nullptr;
@@ -204,7 +209,7 @@ bool QtHost::window_create(const char* title, const HostRect& rect, int min_widt
 }
 
 void QtHost::window_set_title(const char* title) {
-  if (window_) window_->setWindowTitle(text_to_qt(title ? title : ""));
+  if (window_) window_->setWindowTitle(text_to_qt_shown(title, true));
 }
 
 void QtHost::window_show(int show) {
@@ -347,7 +352,7 @@ void QtHost::about_show() {
 }
 
 void QtHost::about_set_text(int control, const char* text) {
-  if (about_) about_->set_text(control, text_to_qt(text));
+  if (about_) about_->set_text(control, text_to_qt_shown(text));
 }
 
 void QtHost::about_show_control(int control, bool shown) {

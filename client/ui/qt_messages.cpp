@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "client/core/log.h"
+#include "client/core/strutil.h"
 
 namespace {
 // What the web engine and the platform say on every start without a GPU, without a sandbox
@@ -38,8 +39,9 @@ void handle(QtMsgType type, const QMessageLogContext& context, const QString& te
     QMetaObject::invokeMethod(app, [name, line] { log_lines(name, line); }, Qt::QueuedConnection);
   }
   if (qt_message_is_chatter(type, category, text)) return;
+  // A warning may quote a page's or a server's text: no terminal codes from it.
   const QByteArray shown = qFormatLogMessage(type, context, text).toLocal8Bit();
-  std::fprintf(stderr, "%s\n", shown.constData());
+  std::fprintf(stderr, "%s\n", text_printable(shown.constData(), true).c_str());
   std::fflush(stderr);
 }
 }  // namespace

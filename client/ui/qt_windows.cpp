@@ -12,6 +12,7 @@
 #include "client/ui/keymap.h"
 #include "client/ui/menu.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/text.h"
 #include "platform/host.h"
 
 QtMainWindow::QtMainWindow(QtHost* host) : QWidget(nullptr), host_(host) {
@@ -184,9 +185,9 @@ QtAboutBox::QtAboutBox(Command command) : QWidget(nullptr), command_(command) {
   picture_->setFrameShape(QFrame::Panel);
   picture_->setFrameShadow(QFrame::Sunken);
   outer->addWidget(picture_);
-  auto* version = new QLabel;
-  auto* build = new QLabel;
-  auto* status = new QLabel;
+  auto* version = text_label();
+  auto* build = text_label();
+  auto* status = text_label();
   status->setWordWrap(true);
   status->setMinimumHeight(2 * status->fontMetrics().height());
   auto* credit = new QLabel(QStringLiteral("Built by the tessel project."));

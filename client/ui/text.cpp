@@ -1,5 +1,9 @@
 #include "client/ui/text.h"
 
+#include <QLabel>
+
+#include "client/core/strutil.h"
+
 namespace {
 // Windows-1252's 0x80..0x9F; the rest is Latin-1. Unassigned codes stay as they are.
 const char16_t kHigh[32] = {
@@ -42,4 +46,14 @@ std::string text_from_qt(const QString& text, TextUnassigned unassigned) {
     out.push_back(b);
   }
   return out;
+}
+
+QString text_to_qt_shown(const char* text, bool one_line, TextUnassigned unassigned) {
+  return text_to_qt(text_printable(text, !one_line).c_str(), unassigned);
+}
+
+QLabel* text_label(QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);
+  return label;
 }

@@ -1,6 +1,8 @@
 #include "tests/engine/engine_fixture.h"
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -422,6 +424,54 @@ TEST_F(ScriptStreamTest, MissingTextureStillBuilds) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(VxGetPolygonTexture(VxGetClumpPolygon(c, 0)), nullptr);
   VxDestroyClump(c);
+}
+
+// A downloaded script's texture and mask names reach only the files of the textures folder
+// under those names: a name that climbs out, an absolute path or the folder's own file under
+// another path is a missing texture, and the planted file outside is never read.
+TEST_F(ScriptStreamTest, TextureNamesNeverLeaveTheTexturesFolder) {
+  std::filesystem::create_directories(dir_ / "cache" / "textures");
+  std::vector<unsigned char> px(2 * 2, 9);
+  ASSERT_NO_FATAL_FAILURE(write("cache/textures/leaf.bmp", make_bmp(2, 2, 8, px)));
+  // Outside the cache: a picture the engine would happily read, with and without extension.
+  ASSERT_NO_FATAL_FAILURE(write("secret.bmp", make_bmp(2, 2, 8, px)));
+  ASSERT_NO_FATAL_FAILURE(write("secret", make_bmp(2, 2, 8, px)));
+  // Last read a day before its change: any read of it moves its access time.
+  timespec times[2] = {{0, 0}, {0, UTIME_OMIT}};
+  struct stat before{};
+  ASSERT_EQ(stat(path("secret.bmp").c_str(), &before), 0);
+  times[0].tv_sec = before.st_mtim.tv_sec - 86400;
+  ASSERT_EQ(utimensat(AT_FDCWD, path("secret.bmp").c_str(), times, 0), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, path("secret").c_str(), times, 0), 0);
+  ASSERT_TRUE(VxSetSearchPath(path("cache/textures").c_str(), 1));
+
+  auto script = [](const std::string& texture_line) {
+    return "clumpbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n" + texture_line +
+           "\ntriangle 1 2 3\nclumpend\n";
+  };
+  const std::string names[] = {"../../secret",      "../../secret.bmp",  path("secret"),
+                               path("secret.bmp"), "..\\..\\secret.bmp", "../textures/leaf",
+                               "secret.bmp"};
+  for (const std::string& name : names) {
+    VxClump* c = read_text(script("texture " + name));
+    ASSERT_NE(c, nullptr) << name;  // the model still stands, untextured
+    EXPECT_EQ(VxGetPolygonTexture(VxGetClumpPolygon(c, 0)), nullptr) << name;
+    VxDestroyClump(c);
+    EXPECT_EQ(VxReadNamedTexture(name.c_str()), nullptr) << name;
+    EXPECT_EQ(VxReadMaskRaster(name.c_str()), nullptr) << name;
+    // As a mask of the folder's own texture: the texture without a mask.
+    c = read_text(script("texture leaf mask " + name));
+    ASSERT_NE(c, nullptr) << name;
+    VxTexture* t = VxGetPolygonTexture(VxGetClumpPolygon(c, 0));
+    ASSERT_NE(t, nullptr) << name;
+    EXPECT_EQ(VxGetTextureMask(t), nullptr) << name;
+    VxDestroyClump(c);
+  }
+  for (const char* planted : {"secret.bmp", "secret"}) {
+    struct stat after{};
+    ASSERT_EQ(stat(path(planted).c_str(), &after), 0);
+    EXPECT_EQ(after.st_atim.tv_sec, times[0].tv_sec) << planted << " was read";
+  }
 }
 
 }  // namespace

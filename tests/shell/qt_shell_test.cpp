@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -19,10 +20,12 @@
 #include "client/core/msg.h"
 #include "client/scene/prop.h"
 #include "client/servers/universe.h"
+#include "client/servers/world.h"
 #include "client/shell/contacts.h"
 #include "client/shell/features.h"
 #include "client/shell/telegram.h"
 #include "client/ui/shell_dialogs.h"
+#include "client/ui/qt_host.h"
 #include "client/ui/shell_list.h"
 #include "platform/progdir.h"
 #include "tests/shell/shell_fixture.h"
@@ -195,6 +198,52 @@ TEST(ShellQtDialogs, WorldFeaturesChoicesAndSwatchAreReal) {
   EXPECT_EQ(3, limits);
   EXPECT_TRUE(colour.contains("#0000b2")) << colour.toStdString();
   EXPECT_FALSE(ok_enabled);  // no rights in no world
+  dialog_set_runner(nullptr);
+}
+
+// A world's name or a user's name from a server is shown as the characters it is, never as
+// markup, and its line breaks and terminal codes do not reach the box; our own message keeps
+// its line break.
+TEST(ShellQtDialogs, TextsFromServersShowAsTheirOwnCharacters) {
+  app();
+  msg_set(89, "m89 %s\nsecond line");
+  QtHost host;
+  QString text, caption;
+  Qt::TextFormat format = Qt::AutoText, label_format = Qt::AutoText;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        text = box->text();
+        caption = box->windowTitle();
+        format = box->textFormat();
+        if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) label_format = label->textFormat();
+        box->done(QMessageBox::Ok);
+      }
+  });
+  host.message_box(world_error_text(207, "<h1>hack</h1>\r\nbob:\x1b[2J"), "<b>Veldara\n", HOST_MB_ICONERROR);
+  EXPECT_EQ("m89 <h1>hack</h1>??bob:?[2J\nsecond line", text.toStdString());
+  EXPECT_EQ("<b>Veldara?", caption.toStdString());
+  EXPECT_EQ(Qt::PlainText, format);
+  EXPECT_EQ(Qt::PlainText, label_format);
+
+  // A name in a dialog's label: the eject dialog's answer about a name it does not know.
+  shell_dialogs_register();
+  qt_dialog_install(nullptr);
+  features_reset();
+  prop_set_old(0);
+  msg_set(211, "m211 %s");
+  QString status;
+  Qt::TextFormat status_format = Qt::AutoText;
+  when_up([&](QDialog* d) {
+    control<QLineEdit>(d, EJECT_NAME)->setText("<h1>nobody</h1>");
+    control<QPushButton>(d, DIALOG_OK)->click();
+    status = control<QLabel>(d, EJECT_STATUS)->text();
+    status_format = control<QLabel>(d, EJECT_STATUS)->textFormat();
+    control<QPushButton>(d, DIALOG_CANCEL)->click();
+  });
+  EXPECT_EQ(0, eject_dialog("bob", 7));
+  EXPECT_EQ("m211 <h1>nobody</h1>", status.toStdString());
+  EXPECT_EQ(Qt::PlainText, status_format);
   dialog_set_runner(nullptr);
 }
 

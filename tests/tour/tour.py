@@ -448,7 +448,7 @@ def tour(out, log):
         ("the list was empty before", lambda: linked.share(topics, dark) < 0.002),
         ("the help tab lists its topics", lambda: hp.share(topics, dark) > 0.02),
         ("menu 142 opened the registration help",
-         lambda: t.logged(r"help_open \(register\.html\)") >= 0 and t.logged(r"web_navigate \(file://.*/help/register\.html, 0\)") >= 0),
+         lambda: t.logged(r"help_open \(register\.html\)") >= 0 and t.logged(r"web_navigate_help \(file://.*/help/register\.html\)") >= 0),
         ("the pane shows it", lambda: helped.share(pane, register) > 0.7),
     ])
     tabs, worlds = t.picture("tabs"), t.picture("worlds")

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "client/core/dialog.h"
@@ -23,6 +24,7 @@ register_hooks register_default_hooks() {
   register_hooks h{};
   h.tessel_background = tessel_background;
   h.tessel_foreground = tessel_foreground;
+  h.now = [] { return static_cast<int64_t>(std::time(nullptr)); };
   return h;
 }
 
@@ -54,6 +56,8 @@ struct register_module {
   int64_t last_second = -1;
   bool done = false;
   int failures = 0;
+  int first_year = 0;  // the year and month the dialog was opened in
+  int this_month = 1;
   RegisterButtonView* button = nullptr;
 };
 register_module rg;
@@ -72,6 +76,14 @@ int card_message(const char* text) {
   for (const auto& c : kCard)
     if (std::strncmp(text, c.start, std::strlen(c.start)) == 0) return c.message;
   return 0;
+}
+
+void today(int* year, int* month) {
+  time_t t = register_hook.now ? static_cast<time_t>(register_hook.now()) : std::time(nullptr);
+  struct tm tm {};
+  if (!localtime_r(&t, &tm)) gmtime_r(&t, &tm);
+  *year = tm.tm_year + 1900;
+  *month = tm.tm_mon + 1;
 }
 
 class RegisterDialog : public DialogController {
@@ -94,8 +106,9 @@ class RegisterDialog : public DialogController {
     v.list_clear(REGISTER_MONTH);
     for (int m = 1; m <= 12; ++m) v.list_add(REGISTER_MONTH, std::to_string(m).c_str());
     v.list_select(REGISTER_MONTH, 0);
+    today(&rg.first_year, &rg.this_month);
     v.list_clear(REGISTER_YEAR);
-    for (int y = REGISTER_FIRST_YEAR; y <= REGISTER_LAST_YEAR; ++y)
+    for (int y = rg.first_year; y < rg.first_year + REGISTER_EXPIRY_YEARS; ++y)
       v.list_add(REGISTER_YEAR, std::to_string(y).c_str());
     v.list_select(REGISTER_YEAR, 0);
     v.check(REGISTER_CARD_TYPE_1, true);
@@ -151,8 +164,8 @@ class RegisterDialog : public DialogController {
     }
     int month_index = v.list_selection(REGISTER_MONTH), year_index = v.list_selection(REGISTER_YEAR);
     int month = (month_index < 0 ? 0 : month_index) + 1;
-    int year = (year_index < 0 ? 0 : year_index) + REGISTER_FIRST_YEAR;
-    if (year == REGISTER_FIRST_YEAR && month < 5) {
+    int year = (year_index < 0 ? 0 : year_index) + rg.first_year;
+    if (year == rg.first_year && month < rg.this_month) {
       v.set_text(REGISTER_STATUS, msg(233));
       return;
     }

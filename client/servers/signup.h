@@ -2,6 +2,8 @@
 // Citizenship sign-up: the dialog that sends a new citizen's name, password, e-mail and
 // billing details (universe message 46), waits for the answer (reply 19) and logs in with
 // the new identity; and the sign-up button of the main window. Window thread only.
+#include <cstdint>
+
 #include "client/core/control_ids.h"
 
 constexpr int REGISTER_COMMAND = 143;
@@ -9,8 +11,8 @@ constexpr int REGISTER_FAILURE_LIMIT = 10;
 constexpr int REGISTER_WAIT_SECONDS = 120;
 constexpr int REGISTER_BUTTON_WIDTH = 90;
 constexpr int REGISTER_BUTTON_HEIGHT = 20;
-constexpr int REGISTER_FIRST_YEAR = 1998;
-constexpr int REGISTER_LAST_YEAR = 2002;
+// The expiry year list runs from the current year over this many years.
+constexpr int REGISTER_EXPIRY_YEARS = 5;
 
 // The main window's sign-up button as the logic sees it.
 class RegisterButtonView {
@@ -28,6 +30,8 @@ struct register_hooks {
   // Makes the button (command REGISTER_COMMAND); null: no button.
   RegisterButtonView* (*button_create)();
   void (*button_destroy)(RegisterButtonView* view);
+  // The calendar time the expiry list and check start from (tests fix it).
+  int64_t (*now)();
 };
 extern register_hooks register_hook;
 register_hooks register_default_hooks();

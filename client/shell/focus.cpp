@@ -1,5 +1,6 @@
 #include "client/shell/focus.h"
 
+#include <cstring>
 #include <string>
 
 #include "client/core/log.h"
@@ -25,6 +26,8 @@ struct state {
   int caption_x = 0, caption_y = 0;
   bool positioned = false;
   bool shown = false;
+  VxReal view[16] = {};  // the camera's matrix at the last pick
+  bool have_view = false;
 };
 state s;
 FocusView* view = nullptr;
@@ -52,16 +55,30 @@ void focus_update() {
     return;
   }
   int ox = 0, oy = 0, ow = 0, oh = 0;
-  if (VxCamera* c = camera_get_main()) VxGetCameraViewport(c, &ox, &oy, &ow, &oh);
+  VxReal camera[16] = {};
+  bool have_view = false;
+  if (VxCamera* c = camera_get_main()) {
+    VxGetCameraViewport(c, &ox, &oy, &ow, &oh);
+    VxMatrix* m = VxPushScratchMatrix();
+    have_view = m && VxGetCameraMatrix(c, m) && VxGetMatrixElements(m, camera);
+    if (m) VxPopScratchMatrix();
+  }
+  // A view that moved under a still pointer shows something else there.
+  bool view_moved = have_view != s.have_view || (have_view && std::memcmp(camera, s.view, sizeof camera) != 0);
   VxClump* clump = s.clump;
   int x = s.last_x, y = s.last_y;
   if (mouse_is_picker() && !camera_moving()) {
     mouse_position(&x, &y);
-    if (s.caption.empty() || x != s.last_x || y != s.last_y) {
+    if (s.caption.empty() || x != s.last_x || y != s.last_y || view_moved) {
       clump = scene_pick(x, y);
       s.last_x = x;
       s.last_y = y;
+      std::memcpy(s.view, camera, sizeof camera);
+      s.have_view = have_view;
     }
+  } else if (view_moved && !s.caption.empty()) {
+    // Nothing can be picked now: a caption of what was there goes.
+    clump = nullptr;
   }
   element* e = clump ? visible_element(clump) : nullptr;
   if (!e) {

@@ -3,9 +3,12 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QMoveEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 
 #include "client/core/profile.h"
 #include "client/core/settings.h"
@@ -43,6 +46,13 @@ void create() {
   placing = false;
 }
 
+// Closing is the menu's command, so that the menu's check follows too.
+void close_window() {
+  bool shown = download_shown();
+  if (main_host) main_host->send(HostEvent{HOST_WM_COMMAND, 123, 0, 0});  // the Downloads item
+  if (download_shown() == shown) download_toggle();  // no window procedure took it
+}
+
 class View : public DownloadView {
  public:
   void show(bool shown) override {
@@ -58,7 +68,7 @@ class View : public DownloadView {
   void repaint() override {
     create();
     if (!window->isVisible()) window->show();
-    window->update(18, 20, 242, 65);
+    window->update_lines();
   }
 };
 View view;
@@ -72,6 +82,36 @@ QtDownloadWindow::QtDownloadWindow(QWidget* parent) : QWidget(parent, Qt::Tool) 
   auto* frame = new QFrame(this);
   frame->setFrameStyle(QFrame::Box | QFrame::Plain);
   frame->setGeometry(10, 10, 255, 60);
+  // Without a window manager's frame the window still names itself and can be closed.
+  caption_ = new QLabel(QStringLiteral("Downloads"), this);
+  caption_->setObjectName("caption");
+  caption_->setFont(bold_font());
+  caption_->setGeometry(12, 76, 150, 22);
+  idle_ = new QLabel(QStringLiteral("Nothing is downloading."), this);
+  idle_->setObjectName("idle");
+  idle_->setGeometry(20, 18, 240, 15);
+  close_ = new QPushButton(QStringLiteral("Close"), this);
+  close_->setObjectName("close");
+  close_->setFocusPolicy(Qt::NoFocus);
+  close_->setGeometry(190, 75, 75, 24);
+  connect(close_, &QPushButton::clicked, this, [] { close_window(); });
+  // A running transfer's state changes without a request finishing: the lines follow it.
+  auto* refresh = new QTimer(this);
+  connect(refresh, &QTimer::timeout, this, [this] {
+    if (isVisible()) update_lines();
+  });
+  refresh->start(500);
+  update_lines();
+}
+
+bool QtDownloadWindow::idle() const { return !busy_; }
+
+void QtDownloadWindow::update_lines() {
+  bool busy = false;
+  for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) busy |= download_line(slot, nullptr, nullptr, 0, nullptr);
+  busy_ = busy;
+  idle_->setVisible(!busy);
+  update(18, 18, 244, 52);
 }
 
 void QtDownloadWindow::paintEvent(QPaintEvent*) {
@@ -99,7 +139,7 @@ void QtDownloadWindow::moveEvent(QMoveEvent* event) {
 void QtDownloadWindow::closeEvent(QCloseEvent* event) {
   // The close box is the menu's toggle: the window hides and the setting follows.
   event->ignore();
-  download_toggle();
+  close_window();
 }
 
 void download_window_qt_install(QtHost& h) {

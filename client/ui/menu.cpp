@@ -1,7 +1,10 @@
 #include "client/ui/menu.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 
 #include "client/ui/keymap.h"
 #include "client/ui/text.h"
@@ -56,6 +59,16 @@ void QtMenuBar::changed(int id) {
   update_action(a, item);
 }
 
+// A menu closed with Escape leaves the bar holding the keyboard, so the arrows would move
+// between its titles: a second Escape hands the keys back to where they were, the view.
+void QtMenuBar::release_keys() {
+  if (!hasFocus()) return;
+  for (QMenu* m : popups_)
+    if (m->isVisible()) return;
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(this, &escape);
+}
+
 void QtMenuBar::rebuild() {
   clear();
   for (QMenu* m : popups_) m->deleteLater();
@@ -68,6 +81,8 @@ void QtMenuBar::rebuild() {
   for (int p = 0; p < menu_title_count(); ++p) {
     QMenu* menu = addMenu(text_to_qt(menu_title_text(p)));
     popups_.push_back(menu);
+    // Once it has closed, and no neighbour opened in its place, the keys go back.
+    connect(menu, &QMenu::aboutToHide, this, [this] { QTimer::singleShot(0, this, [this] { release_keys(); }); });
     // A title without text (its message missing) could not be clicked: not shown at all.
     menu->menuAction()->setVisible(*menu_title_text(p) != 0);
     for (int i = 0; i < menu_item_count(p); ++i) {

@@ -30,6 +30,7 @@ class QtMenuBar : public QMenuBar, public MenuView {
 
  private:
   void rebuild();
+  void release_keys();
   void update_action(QAction* action, const menu_item_view& item);
 
   Command command_;

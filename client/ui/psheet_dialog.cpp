@@ -50,14 +50,16 @@ const qt_control kProxy[] = {
     {406, K::Label, 20, 152, 80, 22}, {403, K::NotifyEdit, 104, 150, 80, 24},
 };
 
+// Each frame holds its own words: the note on sounds under the sound switches, the rating's
+// caption right over its box.
 const qt_control kGeneral[] = {
-    note(1106, 6, 40),
-    frame(1104, 50, 84),
-    check(1101, 72),
-    check(1102, 98),
-    frame(1105, 140, 64),
-    {1107, K::Label, 20, 166, 80, 22}, {1103, K::Combo, 104, 164, 100, 24},
-    note(1108, 212, 40),
+    frame(1104, 6, 112),
+    check(1101, 28),
+    check(1102, 54),
+    {1108, K::Status, 20, 80, 396, 34},
+    frame(1105, 126, 96),
+    {1106, K::Status, 20, 148, 396, 22},
+    {1107, K::Label, 20, 180, 80, 22}, {1103, K::Combo, 104, 178, 100, 24},
 };
 
 // Two framed columns: pictures on the left, audio on the right.

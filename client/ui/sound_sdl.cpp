@@ -2,7 +2,11 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <alsa/asoundlib.h>
 #include <sys/stat.h>
+
+#include <cstdarg>
+#include <thread>
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +15,29 @@
 #include <string>
 #include <vector>
 
+#include "client/core/log.h"
+
 namespace {
+
+// The sound library names every device it tried and could not open on stderr; on a machine
+// without a sound card that is a screenful at each start. Those reasons belong in the trace
+// log; lines from the mixer's own thread keep the library's way (the log is the window
+// thread's).
+std::thread::id sound_thread;
+
+void sound_library_error(const char* file, int line, const char* function, int err, const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (std::this_thread::get_id() != sound_thread) {
+    std::fprintf(stderr, "ALSA lib %s:%d:(%s) %s%s%s\n", file, line, function, text, err ? ": " : "",
+                 err ? snd_strerror(err) : "");
+    return;
+  }
+  log_write("sound: %s:%d (%s) %s%s%s", file, line, function, text, err ? ": " : "", err ? snd_strerror(err) : "");
+}
 
 constexpr int kEffectChannel = 0;
 constexpr int kLoopChannel = 1;
@@ -165,6 +191,8 @@ class SdlSound : public SoundBackend {
     // SDL would otherwise take SIGINT and SIGTERM for an event queue nobody reads; the
     // program handles them itself.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    sound_thread = std::this_thread::get_id();
+    snd_lib_error_set_handler(sound_library_error);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
       fail(ERR_OPEN, SDL_GetError());
       return false;

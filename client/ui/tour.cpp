@@ -22,6 +22,7 @@
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
 #include "client/ui/tab_control.h"
+#include "client/ui/web_pane.h"
 
 namespace {
 
@@ -83,7 +84,17 @@ QWidget* widget_at(int x, int y, QPointF* local) {
   if (!main) return nullptr;
   QWidget* w = main->childAt(x, y);
   if (!w) w = main;
-  *local = w->mapFrom(main, QPoint(x, y));
+  QPoint global = main->mapToGlobal(QPoint(x, y));
+  // The web pane's view is a window of its own shown through a container: the click goes to
+  // the view's widget under the point, and on to the widget that takes its input.
+  QWidget* pane = web_pane_widget();
+  if (pane && pane->isVisible() && w->inherits("QWindowContainer")) {
+    QWidget* top = pane->window();
+    QWidget* in = top->childAt(top->mapFromGlobal(global));
+    w = in ? in : top;
+    while (w->focusProxy() && w->focusProxy() != w && top->isAncestorOf(w->focusProxy())) w = w->focusProxy();
+  }
+  *local = w->mapFromGlobal(global);
   return w;
 }
 

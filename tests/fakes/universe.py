@@ -29,6 +29,9 @@ Standard input takes commands, one per line:
   telegram NAME FROM TEXT...   queue a telegram for NAME and tell NAME's connections
   contact C NUMBER STATE [NAME [WORLD]]   push a contact state (reply 15) to connection C
   world NAME WORLD             the world citizen NAME is in (reported to those who list them)
+  present NAME WORLD X Y Z YAW citizen NAME is online in WORLD at X, Y, Z (millimetres), YAW
+                               (tenths of a degree) without a connection here: listed as
+                               online, and a join request for them is answered at once there
 
 Contact lists (message 40) and additions (41) are kept per connection, deletions (42) taken
 off; a citizen's login and the end of their last connection are pushed (reply 15, online or
@@ -151,6 +154,7 @@ class Universe(serving.Server):
         self.pending_joins = {}  # asked number -> asking connection id
         self.contacts = {}   # id -> set of citizen numbers the connection listed
         self.places = {}     # citizen number -> world name
+        self.present = {}    # citizen number -> (world, x, y, z, yaw) of one online elsewhere
 
     # citizens
     def add_citizen(self, name, password, number=None, email="", privilege_password=""):
@@ -428,7 +432,7 @@ class Universe(serving.Server):
         c = self.by_number(number)
         if c is None:
             return framing.int32(number) + framing.byte(2)
-        if self.online(number):
+        if self.online(number) or number in self.present:
             return framing.int32(number) + framing.byte(1) + framing.string(c["name"]) + \
                 framing.string(self.places.get(number, ""))
         return framing.int32(number) + framing.byte(0) + framing.string(c["name"])
@@ -455,6 +459,11 @@ class Universe(serving.Server):
 
     def get_citizen_location(self, cid, f):
         number = f.int32()
+        if number in self.present:
+            world, x, y, z, yaw = self.present[number]
+            self.reply(cid, RC_OK, R_JOIN_LOCATION, framing.int32(number), framing.string(world),
+                       framing.int32(x), framing.int32(y), framing.int32(z), framing.int16(yaw))
+            return
         targets = self.online(number)
         if not targets:
             self.reply(cid, RC_NO_SUCH_CITIZEN, R_JOIN_LOCATION, framing.int32(number))
@@ -515,6 +524,12 @@ class Universe(serving.Server):
             c = self.by_name(words[1])
             if c is not None:
                 self.places[c["number"]] = words[2]
+        elif op == "present" and len(words) >= 7:
+            c = self.by_name(words[1])
+            if c is not None:
+                self.present[c["number"]] = (words[2],) + tuple(int(w) for w in words[3:7])
+                self.places[c["number"]] = words[2]
+                self.push_state(c["number"])
         elif op == "reconnect" and len(words) >= 2:
             self.reply(int(words[1]), RC_OK, R_RECONNECT, framing.raw(bytes(6)))
         elif op == "drop" and len(words) >= 2:

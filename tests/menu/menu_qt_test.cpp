@@ -15,6 +15,7 @@
 #include "client/ui/qt_windows.h"
 #include "tests/menu/menu_fixture.h"
 #include "tests/support/qt_app.h"
+#include "tests/support/test_util.h"
 
 using namespace menutest;
 
@@ -181,6 +182,35 @@ TEST_F(MenuQt, TheWindowProcedureGetsTheClientSizeAndClientMousePositions) {
 }
 
 #ifdef TESSEL_MENU_QTEST
+// A menu opened from its title and closed with Escape, without a choice, gives the keys back
+// as a choice does: Up reaches the view, and no title stays lit for the arrows to move along.
+TEST_F(MenuQt, AMenuClosedWithEscapeLeavesTheArrowsToTheView) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  for (int position : {1, 4}) {
+    SCOPED_TRACE(position);
+    QMenu* menu = bar->popup(position);
+    ASSERT_NE(nullptr, menu);
+    bar->setActiveAction(menu->menuAction());  // as a click on its title opens it
+    ASSERT_TRUE(testutil::poll_until([&] {
+      QApplication::processEvents();
+      return menu->isVisible();
+    }));
+    QTest::keyClick(menu, Qt::Key_Escape);
+    ASSERT_TRUE(testutil::poll_until([&] {
+      QApplication::processEvents();
+      return !menu->isVisible() && !bar->hasFocus();
+    })) << "the bar kept the keys";
+    EXPECT_EQ(nullptr, bar->activeAction());
+    QWidget* has = QApplication::focusWidget();
+    ASSERT_NE(nullptr, has);
+    QTest::keyPress(has, Qt::Key_Up);
+    EXPECT_TRUE(qt->key_down(0x26)) << "Up went to " << has->objectName().toStdString();
+    QTest::keyRelease(has, Qt::Key_Up);
+  }
+}
+
 TEST_F(MenuQt, FunctionKeysActWhereverTheFocusIs) {
   window->show();
   window->activateWindow();

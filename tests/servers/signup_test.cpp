@@ -25,8 +25,23 @@ ScriptedDialogs::Script then(ScriptedDialogs::Script a, const ScriptedDialogs::S
   return a;
 }
 
+// Noon of 10 May 2026, local time: the expiry list and check follow the clock.
+int64_t tenth_of_may_2026() {
+  struct tm tm {};
+  tm.tm_year = 126;
+  tm.tm_mon = 4;
+  tm.tm_mday = 10;
+  tm.tm_hour = 12;
+  tm.tm_isdst = -1;
+  return static_cast<int64_t>(mktime(&tm));
+}
+
 class SignupTest : public UniverseFixture {
  protected:
+  void SetUp() override {
+    UniverseFixture::SetUp();
+    register_hook.now = tenth_of_may_2026;
+  }
   void TearDown() override {
     register_hook = register_default_hooks();
     UniverseFixture::TearDown();
@@ -48,7 +63,7 @@ TEST_F(SignupTest, ChecksRefuseBadFormsBeforeAnythingIsSent) {
   s.push_back(type(REGISTER_CARD_NUMBER, "4111"));
   s.push_back([](ScriptedView& v) { v.list_select(REGISTER_MONTH, 3); });
   s.push_back(press(DIALOG_OK));
-  s.push_back(status_is("m233"));  // April 1998 has passed
+  s.push_back(status_is("m233"));  // April of this year has passed
   s.push_back(type(REGISTER_CITY, ""));
   s.push_back(press(DIALOG_OK));
   s.push_back(status_is("m227"));
@@ -62,7 +77,7 @@ TEST_F(SignupTest, ChecksRefuseBadFormsBeforeAnythingIsSent) {
   EXPECT_EQ("m406 <m68>", v.title());
   EXPECT_EQ("m67 <m68>", v.history(REGISTER_STATUS).at(0));
   EXPECT_EQ(12u, v.control(REGISTER_MONTH).items.size());
-  EXPECT_EQ("2002", v.control(REGISTER_YEAR).items.back());
+  EXPECT_EQ((std::vector<std::string>{"2026", "2027", "2028", "2029", "2030"}), v.control(REGISTER_YEAR).items);
   EXPECT_TRUE(v.control(REGISTER_CARD_TYPE_1).checked);
   for (auto& l : fake->collect(200, [] { universe_update(); })) EXPECT_NE(0u, l.rfind("frame 1 2e", 0)) << l;
 }
@@ -80,7 +95,7 @@ TEST_F(SignupTest, RegistrationGoesOutEncipheredAndTheNewCitizenLogsIn) {
   EXPECT_EQ("registration 1 {\"tags\": [0, 1, 2, 13, 4, 5, 14, 6, 7, 8, 9, 10, 11, 16], \"values\": {\"0\": "
             "\"carol\", \"1\": \"pw\", \"2\": \"n@x\", \"13\": \"\", \"4\": \"N. N.\", \"5\": \"4111 1111\", "
             "\"14\": \"\", \"6\": \"1 Road\", \"7\": \"Town\", \"8\": \"ST\", \"9\": \"12345\", \"10\": \"5\", "
-            "\"11\": \"1998\", \"16\": \"555\"}}",
+            "\"11\": \"2026\", \"16\": \"555\"}}",
             got);
   ScriptedView& v = *dialogs.opened().at(0);
   EXPECT_EQ("m228 <m163> ", v.control(REGISTER_STATUS).text);

@@ -74,6 +74,7 @@ TEST_F(SettingsQt, EveryPageShowsTheModulesValues) {
     std::vector<std::string> titles;
     int framerate = 0, visibility = 0, limit = 0, days = 0, near = 0, rating = -1;
     bool apply_enabled_after_change = false;
+    bool rating_caption_over_its_box = false;
     int saved = 0;
   } seen;
   QTimer::singleShot(0, [&] {
@@ -96,6 +97,15 @@ TEST_F(SettingsQt, EveryPageShowsTheModulesValues) {
     seen.days = child<QSpinBox>(sheet, 606)->value();
     seen.near = child<QSpinBox>(sheet, 1157)->value();
     seen.rating = child<QComboBox>(sheet, 1103)->currentIndex();
+    {  // the rating's caption stands in the rating's frame, right over the box
+      auto on_sheet = [&](int id) {
+        QWidget* w = child<QWidget>(sheet, id);
+        return w ? QRect(w->mapTo(sheet, QPoint(0, 0)), w->size()) : QRect();
+      };
+      QRect content = on_sheet(1105), caption = on_sheet(1106), box = on_sheet(1103);
+      seen.rating_caption_over_its_box = content.contains(caption) && content.contains(box) &&
+                                         caption.bottom() < box.top() && box.top() - caption.bottom() < 40;
+    }
     child<QSpinBox>(sheet, 804)->setValue(20);  // a change by the user enables Apply
     seen.apply_enabled_after_change = child<QPushButton>(sheet, PSHEET_APPLY)->isEnabled();
     child<QPushButton>(sheet, DIALOG_OK)->click();
@@ -113,6 +123,7 @@ TEST_F(SettingsQt, EveryPageShowsTheModulesValues) {
   EXPECT_EQ(14, seen.days);
   EXPECT_EQ(20, seen.near);
   EXPECT_EQ(3, seen.rating);
+  EXPECT_TRUE(seen.rating_caption_over_its_box);
   EXPECT_TRUE(seen.apply_enabled_after_change);
   // OK applied the changed page.
   EXPECT_EQ(20, perform_framerate());
@@ -149,6 +160,11 @@ TEST_F(SettingsQt, DownloadsWindowShowsASlowTransferWhileItRuns) {
   QtDownloadWindow* window = download_window();
   ASSERT_NE(nullptr, window);
   EXPECT_TRUE(window->isVisible());
+  // While the transfer runs, its line stands where the idle line was.
+  EXPECT_TRUE(testutil::poll_until([&] {
+    QApplication::processEvents();
+    return !window->findChild<QLabel*>("idle")->isVisible();
+  }, testutil::kWaitMs));
   EXPECT_TRUE(window->grab().save(QString::fromStdString(shot("downloads"))));
   EXPECT_EQ(0, status);
 
@@ -169,6 +185,31 @@ TEST_F(SettingsQt, DownloadsWindowShowsASlowTransferWhileItRuns) {
     return status != 0;
   }, testutil::kWaitMs));
   EXPECT_EQ(419, status);
+}
+
+TEST_F(SettingsQt, DownloadsWindowNamesItselfSaysWhenIdleAndClosesWithItsButton) {
+  ASSERT_TRUE(start("[general]\n"));
+  menu_handle(MENU_SHOW_DOWNLOADS);
+  QApplication::processEvents();
+  QtDownloadWindow* window = download_window();
+  ASSERT_NE(nullptr, window);
+  ASSERT_TRUE(window->isVisible());
+  EXPECT_EQ("Downloads", window->windowTitle());
+  auto* caption = window->findChild<QLabel*>("caption");
+  auto* idle = window->findChild<QLabel*>("idle");
+  auto* close = window->findChild<QPushButton*>("close");
+  ASSERT_TRUE(caption && idle && close);
+  EXPECT_TRUE(caption->isVisible());
+  EXPECT_EQ("Downloads", caption->text());
+  EXPECT_TRUE(idle->isVisible());
+  EXPECT_FALSE(idle->text().isEmpty());
+  EXPECT_TRUE(close->isVisible());
+  EXPECT_TRUE(window->rect().contains(close->geometry()));
+  close->click();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(download_shown());
+  EXPECT_FALSE(menu_is_checked(MENU_SHOW_DOWNLOADS));
+  EXPECT_EQ("0", ini()["show.downloads"]);
 }
 
 TEST_F(SettingsQt, DiskUsagePageOverAnAgedCache) {

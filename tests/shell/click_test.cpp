@@ -150,4 +150,27 @@ TEST_F(FocusCaption, ShowsTheDescriptionAfterHalfASecondAndGoesWithThePointer) {
   EXPECT_STREQ(focus_caption(), "");
 }
 
+TEST_F(FocusCaption, AViewThatTurnsUnderAStillPointerTakesTheCaptionAlong) {
+  element* e = place(7, "");
+  ASSERT_NE(e, nullptr);
+  ASSERT_TRUE(point_of(e, &pointer.x, &pointer.y));
+  frame_after(0);
+  frame_after(600);
+  ASSERT_EQ(shown.text, "a box");
+  // The person turns around; the pointer rests where the box was: sky there now.
+  camera_set_self_source([](CameraSelf* out) { out->yaw = 180; });
+  camera_update();
+  ASSERT_EQ(nullptr, scene_pick(pointer.x, pointer.y));
+  frame_after(50);
+  EXPECT_EQ(shown.text, "");
+  EXPECT_STREQ(focus_caption(), "");
+  // Turned back: the box is named again after its own wait.
+  camera_set_self_source(nullptr);
+  camera_update();
+  frame_after(0);
+  EXPECT_STREQ(focus_caption(), "a box");
+  frame_after(600);
+  EXPECT_EQ(shown.text, "a box");
+}
+
 }  // namespace

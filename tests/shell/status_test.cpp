@@ -135,6 +135,10 @@ TEST_F(ShellTest, MetersShownEveryFrameKeepTheTraceLogSmall) {
   frames(60 * 1000 / 16);  // a minute
   std::string minute = log().substr(settled);
   EXPECT_LT(minute.size(), 5u * 1024 * 1024 / 60) << minute.substr(0, 2000);
+  // Under the general switch alone no meter's value is written at all, however few lines
+  // that would be: the frame rate, the transfer rate and the clock.
+  for (const char* meter : {" fps", "KB/s", " VRT"})
+    EXPECT_EQ(std::string::npos, minute.find(meter)) << meter << " in " << minute.substr(0, 2000);
   // The meters did show their values all along.
   EXPECT_NEAR(62.5, fps_rate(), 2.0);
   bool shown = false;

@@ -339,11 +339,12 @@ def tour(out, log):
         ("the status bar was set", lambda: t.logged(r"status_change") >= 0),
     ])
     act = t.logged(r"behavior_trigger \(activate\)")
-    moved = t.logged(r"teleport \(<null>, [0-9.]+, [0-9.]+, 30\.00", act if act >= 0 else None)
+    moved = t.logged(r"teleport \(<null>, [0-9.]+, [0-9.]+, 1\.00", act if act >= 0 else None)
     t.check("a click on an activate object teleports", "activated", [
         ("the click ran the object's activate action", lambda: act >= 0),
-        ("the action teleported 30 m north", lambda: moved >= 0),
+        ("the action teleported 10 m north", lambda: moved >= 0),
         ("the view changed", lambda: a.differs(e, VIEW) > 0.05),
+        ("it arrived in sight of the panels", lambda: a.share((275, 165, 490, 210), lambda p: not bluish(p)) > 0.4),
         ("the back button is enabled", lambda: coloured(a.at(19, 31))),
     ])
     back = t.logged(r"teleport \(demo, 0\.00, 0\.00, 0\.00", moved if moved >= 0 else None)
@@ -351,6 +352,13 @@ def tour(out, log):
         ("the back button teleported to the start", lambda: moved >= 0 and back >= 0),
         ("the view is the start's again", lambda: b.differs(e, VIEW) < a.differs(e, VIEW)),
         ("the forward button is enabled", lambda: coloured(b.at(41, 31))),
+    ])
+    o = t.picture("oldtree")
+    to_tree = t.logged(r"teleport \(demo, -20\.00, [-0-9.]+, 10\.00", back if back >= 0 else None)
+    t.check("the home page's link teleports to the old tree", "oldtree", [
+        ("the person's click on the link teleported to 10N 20E", lambda: back >= 0 and to_tree >= 0),
+        ("the old tree is in sight there", lambda: o.background_share(VIEW) < 0.9),
+        ("the view is not the start's", lambda: o.differs(b, VIEW) > 0.05),
     ])
     t.check("the arrow key walks", "walked", [
         ("the view moved on", lambda: w.differs(b, VIEW) > 0.05),
@@ -570,9 +578,12 @@ def modules_tour(t):
         ("the garden's objects still show", lambda: h.background_share(VIEW) < 0.97),
     ])
     j = t.picture("joined")
+    asked = t.logged(r"join \(guide, 102\)")
     t.check("the contacts' menu asks to join the guide", "joined", [
-        ("the answer was told in the console",
-         lambda: j.share(CONSOLE, coloured) > h.share(CONSOLE, coloured) + 0.002),
+        ("the join was asked for", lambda: asked >= 0),
+        ("the user was taken to the guide in the garden",
+         lambda: asked >= 0 and t.logged(r"teleport \(garden, -?0\.00, [-0-9.]+, 0\.20", asked) >= 0),
+        ("the garden's objects are in sight there", lambda: j.background_share(VIEW) < 0.97),
     ])
     t.check("the program shuts down", "joined", [])
 

@@ -203,9 +203,18 @@ TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   t->collapseItem(folder);
   EXPECT_EQ(HELP_IMAGE_FOLDER, t->image_of(t->handle_of(folder)));
   t->expandItem(folder);
+  // A folder chosen keeps the keys in the tree for moving on; a page opened gives them back
+  // to the main window, where the arrows walk.
+  qt->main_widget()->activateWindow();
+  ASSERT_TRUE(wait_for([&] { return QApplication::activeWindow() == qt->main_widget(); }));
+  t->setFocus(Qt::TabFocusReason);
+  t->setCurrentItem(folder);
+  QApplication::processEvents();
+  EXPECT_EQ(t, QApplication::focusWidget());
   // Without a pane the refusal's box is answered by the scripted host.
   if (!web_pane_available()) host_set(&boxes);
   t->setCurrentItem(welcome);
+  EXPECT_EQ(qt->main_widget(), QApplication::focusWidget());
   if (!web_pane_available()) {
     EXPECT_EQ(0, web_visible());
     EXPECT_EQ(nullptr, pane());

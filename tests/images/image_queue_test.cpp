@@ -2,9 +2,12 @@
 // djpeg's, bad input that must fail its job without stalling the queue, and the time slices.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "client/cache/image.h"
 #include "platform/clock.h"
@@ -371,6 +374,90 @@ TEST_F(ImageQueue, SliceEndsWhenTheBudgetIsSpent) {
   EXPECT_TRUE(calls.empty());
   EXPECT_LE(image_balance(), 0);
   EXPECT_GT(image_balance(), -20);
+}
+
+// --- progressive pictures of many scans ----------------------------------------------------
+
+// A cjpeg scan script: the DC of every component, then each AC coefficient of each component
+// in a scan of its own (1 + 63 x components scans).
+std::string many_scans_script(const ScratchDir& dir, int components) {
+  std::string script = "0";
+  for (int c = 1; c < components; c++) script += "," + std::to_string(c);
+  script += ": 0-0, 0, 0;\n";
+  for (int c = 0; c < components; c++)
+    for (int k = 1; k < 64; k++) script += std::to_string(c) + ": " + std::to_string(k) + "-" + std::to_string(k) + ", 0, 0;\n";
+  const std::string path = dir.file("scans" + std::to_string(components) + ".txt");
+  write_file(path, Bytes(script.begin(), script.end()));
+  return path;
+}
+
+// The same script for a colour picture, past cjpeg's own limit of scans: made with the
+// library's compressor.
+Bytes colour_jpeg_of_190_scans(int width, int height) {
+  std::vector<jpeg_scan_info> scans(1 + 3 * 63);
+  scans[0] = {3, {0, 1, 2, 0}, 0, 0, 0, 0};
+  for (int c = 0; c < 3; c++)
+    for (int k = 1; k < 64; k++) scans[1 + c * 63 + (k - 1)] = {1, {c, 0, 0, 0}, k, k, 0, 0};
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = static_cast<JDIMENSION>(width);
+  c.image_height = static_cast<JDIMENSION>(height);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  c.scan_info = scans.data();
+  c.num_scans = static_cast<int>(scans.size());
+  jpeg_start_compress(&c, TRUE);
+  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
+  while (c.next_scanline < c.image_height) {
+    for (int x = 0; x < width * 3; x++) row[x] = static_cast<JSAMPLE>((x * 5 + c.next_scanline * 3) & 255);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes out(mem, mem + size);
+  jpeg_destroy_compress(&c);
+  free(mem);
+  return out;
+}
+
+// Every scan is a pass over the whole picture, before the first row comes out: that work is
+// spread over the frames like the rows (the stepped clock moves 1 ms a step, 70 steps a
+// frame), the picture still comes out right, and one of more scans than a real picture has
+// is refused without holding up the next.
+TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
+  const Bytes grey = make_jpeg(dir, "scans64", 64, 512, true, "-scans " + many_scans_script(dir, 1));
+  for (int colors256 = 0; colors256 < 2; colors256++) {
+    calls.clear();
+    const std::string out = dir.file("scans64_" + std::to_string(colors256) + ".bmp");
+    ASSERT_NO_FATAL_FAILURE(queue(grey, out, colors256, 1));
+    int frames = 0;
+    while (calls.empty() && frames < 20000) {
+      image_update();
+      frames++;
+      ASSERT_GT(image_balance(), -20) << "frame " << frames << " overran its slice";
+    }
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(0, calls[0].status);
+    // 64 scans of 64 rows of blocks take 4096 steps before the first of the 512 rows.
+    EXPECT_GE(frames, 40) << "colors256 " << colors256;
+    EXPECT_TRUE(read_file(out) == reference_bmp(dir, dir.file("scans64.jpg"), colors256 != 0));
+  }
+
+  calls.clear();
+  const Bytes colour = colour_jpeg_of_190_scans(48, 48);
+  ASSERT_NO_FATAL_FAILURE(queue(colour, dir.file("scans190.bmp"), 1, 1));
+  ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "next", 8, 8, false, ""), dir.file("next.bmp"), 1, 2));
+  ASSERT_TRUE(drain());
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ(1, calls[0].status);
+  EXPECT_FALSE(file_there(dir.file("scans190.bmp")));
+  EXPECT_EQ(0, calls[1].status);
 }
 
 // --- small textures --------------------------------------------------------------------------

@@ -148,6 +148,27 @@ TEST_F(DownloadTest, ArrivesThenCurrentThenChanged) {
   EXPECT_EQ(third.data, "second version");
 }
 
+// A file its requester refuses (it unpacks past its limit, say) keeps no date: the next
+// request fetches it again instead of being told the refused copy is current.
+TEST_F(DownloadTest, ARefusedFileIsAskedForAgain) {
+  put("models/bomb.zip", "refused bytes", 1600000000);
+  Result refused;
+  download_request* q = download_file("models", "bomb.zip", 1,
+                                      [](void* user, int status, uint8_t* data, int size) {
+                                        record(user, status, data, size);
+                                        download_refuse("bomb.vxx", "too large");
+                                      },
+                                      &refused);
+  ASSERT_NE(q, nullptr);
+  ASSERT_TRUE(run_until([&] { return refused.count > 0; }));
+  EXPECT_EQ(refused.status, DOWNLOAD_ARRIVED);
+  Result again = fetch("models", "bomb.zip");
+  EXPECT_EQ(again.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(again.data, "refused bytes");
+  // Taken this time: the date is kept, and the next request is answered as current.
+  EXPECT_EQ(fetch("models", "bomb.zip").status, DOWNLOAD_CURRENT);
+}
+
 TEST_F(DownloadTest, RefreshIntervalForceAndIgnoreRefresh) {
   put("textures/wood.jpg", "wood", 1600000000);
   download_set_refresh(10);

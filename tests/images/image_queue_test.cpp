@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "client/cache/image.h"
 #include "platform/clock.h"
 #include "tests/images/image_fixtures.h"
@@ -391,41 +389,6 @@ std::string many_scans_script(const ScratchDir& dir, int components) {
   return path;
 }
 
-// The same script for a colour picture, past cjpeg's own limit of scans: made with the
-// library's compressor.
-Bytes colour_jpeg_of_190_scans(int width, int height) {
-  std::vector<jpeg_scan_info> scans(1 + 3 * 63);
-  scans[0] = {3, {0, 1, 2, 0}, 0, 0, 0, 0};
-  for (int c = 0; c < 3; c++)
-    for (int k = 1; k < 64; k++) scans[1 + c * 63 + (k - 1)] = {1, {c, 0, 0, 0}, k, k, 0, 0};
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &mem, &size);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  c.scan_info = scans.data();
-  c.num_scans = static_cast<int>(scans.size());
-  jpeg_start_compress(&c, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
-  while (c.next_scanline < c.image_height) {
-    for (int x = 0; x < width * 3; x++) row[x] = static_cast<JSAMPLE>((x * 5 + c.next_scanline * 3) & 255);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&c, rows, 1);
-  }
-  jpeg_finish_compress(&c);
-  Bytes out(mem, mem + size);
-  jpeg_destroy_compress(&c);
-  free(mem);
-  return out;
-}
-
 // Every scan is a pass over the whole picture, before the first row comes out: that work is
 // spread over the frames like the rows (the stepped clock moves 1 ms a step, 70 steps a
 // frame), the picture still comes out right, and one of more scans than a real picture has
@@ -450,7 +413,7 @@ TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
   }
 
   calls.clear();
-  const Bytes colour = colour_jpeg_of_190_scans(48, 48);
+  const Bytes colour = make_jpeg_of_190_scans(48, 48);
   ASSERT_NO_FATAL_FAILURE(queue(colour, dir.file("scans190.bmp"), 1, 1));
   ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "next", 8, 8, false, ""), dir.file("next.bmp"), 1, 2));
   ASSERT_TRUE(drain());

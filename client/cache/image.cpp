@@ -154,8 +154,6 @@ void fail_head() {
   if (too_many_scans && queue_head)
     log_note("image: refused %s: more than %d scans", queue_head->path, kMaxScans);
   too_many_scans = 0;
-  starting = 0;
-  yield_armed = 0;
   close_conversion(1);
   finish_head(1);
 }

@@ -219,6 +219,8 @@ void do_callback(download_request* r, int status, bool store_date = false) {
   r->result = status;
   // Out of the table first: the callback may ask for the same file again.
   unlink_request(r);
+  // The misc date database's folder is where callers keep the files named by address.
+  if (store_date && r->misc) open_misc();
   download_request* outer = calling;
   calling = r;
   if (r->callback) r->callback(r->user, status, data, size);

@@ -43,6 +43,7 @@ struct download_request {
   uint8_t* local_data;
   int32_t local_size;
   char* local_date;
+  int32_t refused;  // its callback could not use the file: no date is kept for it
   char cache_key[150];
 };
 
@@ -66,6 +67,7 @@ bool have_world = false;
 int64_t refresh_seconds = 0;
 database* object_dates = nullptr;
 database* misc_dates = nullptr;
+download_request* calling = nullptr;  // the request whose callback runs
 DownloadView* view = nullptr;
 bool shown = false;
 
@@ -195,7 +197,9 @@ void unlink_request(download_request* r) {
     if (s == r) s = nullptr;
 }
 
-void do_callback(download_request* r, int status) {
+// With store_date the request's date record is written once the callback has taken the
+// file, unless it refused it: a refused file is asked for again as if it had never come.
+void do_callback(download_request* r, int status, bool store_date = false) {
   if (trace_inner()) log_write("download: do_callback (%s, %d)", r->name, status);
   uint8_t* data = nullptr;
   int size = 0;
@@ -215,7 +219,13 @@ void do_callback(download_request* r, int status) {
   r->result = status;
   // Out of the table first: the callback may ask for the same file again.
   unlink_request(r);
+  // The misc date database's folder is where callers keep the files named by address.
+  if (store_date && r->misc) open_misc();
+  download_request* outer = calling;
+  calling = r;
   if (r->callback) r->callback(r->user, status, data, size);
+  calling = outer;
+  if (store_date && !r->refused) update_cache(r);
   deallocate(r);
 }
 
@@ -250,15 +260,27 @@ download_request* queue_request(const char* key, size_t key_length, const char* 
 
 int score(const download_request* r) { return r->reference - 10 * r->cls + 40; }
 
+// Files named by a full address (other users' pictures and sounds) and sounds switched
+// off never hold every slot: one is always left for the world's own files.
+bool outside_class(const download_request* r) { return r->cls >= DOWNLOAD_CLASS_URL; }
+
+bool slot_left_for_outside() {
+  int running = 0;
+  for (download_request* s : slots)
+    if (s && outside_class(s)) ++running;
+  return running < DOWNLOAD_SLOTS - 1;
+}
+
 download_request* best_waiting() {
   if (!queue) return nullptr;
   download_request* best = nullptr;
   int best_score = 0;
+  const bool outside = slot_left_for_outside();
   hash_iterator* it = hash_iterator_create(queue);
   if (!it) return nullptr;
   while (void* data = hash_iterator_next_data(it)) {
     download_request* r = *static_cast<download_request**>(data);
-    if (r->http) continue;
+    if (r->http || (!outside && outside_class(r))) continue;
     int s = score(r);
     if (s > best_score) {
       best = r;
@@ -316,8 +338,7 @@ bool answered_locally(download_request* r, const DateRecord& record, int64_t now
   r->local_data = bytes;
   r->local_size = static_cast<int32_t>(size);
   r->local_date = strdup(file_date_text.c_str());
-  update_cache(r);
-  do_callback(r, DOWNLOAD_ARRIVED);
+  do_callback(r, DOWNLOAD_ARRIVED, true);
   return true;
 }
 
@@ -396,6 +417,16 @@ download_request* download_url(const char* url, int max_kb, download_callback ca
   return r;
 }
 
+void download_refuse(const char* file, const char* reason) {
+  if (!reason) reason = "";
+  if (download_request* r = calling) {
+    r->refused = 1;
+    log_note("download: refused %s (%s): %s", r->name, r->url, reason);
+  } else {
+    log_note("refused %s: %s", file ? file : "", reason);
+  }
+}
+
 download_request* download_reference(download_request* r) {
   if (trace()) log_write("download_reference");
   if (r) ++r->reference;
@@ -429,7 +460,9 @@ void download_update() {
     if (const kept_answer* kept = kept_answer_for(state)) {
       if (trace_inner()) log_write(kept->trace, r->name);
       status = kept->status;
-      update_cache(r);
+      if (trace_inner()) log_write("download result for %s: %d", r->name, state);
+      do_callback(r, status, true);
+      continue;
     } else if (state == HTTP_TIMED_OUT) {
       if (trace_inner()) log_write("Download timed out for %s", r->name);
       if (++r->timeouts < 3) {

@@ -33,6 +33,11 @@ download_request* download_url(const char* url, int max_kb, download_callback ca
                                void* user);
 download_request* download_reference(download_request* request);
 download_request* download_dereference(download_request* request);
+// Called while a download's callback runs, when the file it was given cannot be used (it
+// unpacks past its limit, or is damaged): one log line names the file, its address and the
+// reason, and the download counts as failed, so that no date is kept for it and it is asked
+// for again. Outside a callback the line names file (a path) alone.
+void download_refuse(const char* file, const char* reason);
 // Fetch without any date test.
 void download_force(download_request* request);
 // Revalidate even inside the refresh interval.

@@ -40,6 +40,11 @@ struct http_request {
   std::atomic<int> cancel;
   std::atomic<int> release;  // the second of worker and http_done to arrive frees the record
 
+  // Window thread only: the rate each stall window has brought, and the overall deadline.
+  uint32_t started;
+  uint32_t window_start;
+  uint32_t window_received;
+
   // Worker-only while the transfer runs; copied from the session at start.
   std::string proxy;
   long low_speed_seconds;
@@ -72,6 +77,11 @@ constexpr long kConnectTimeoutMs = 20000;
 // that restarts is back by then.
 constexpr int kConnectRetries = 3;
 constexpr int kConnectRetryPauseMs = 500;
+// A transfer must bring at least this much in each stall window (a server that trickles a
+// byte a second is never idle, yet would hold its slot for ever), and it ends after this
+// many stall windows whatever it brings.
+constexpr uint64_t kFloorBytesPerSecond = 256;
+constexpr uint32_t kDeadlineWindows = 20;
 
 void count_bytes(int n) {
   if (bps_count) bps_count(n);
@@ -360,6 +370,8 @@ void start(http_request* r) {
   }
   r->cancel.store(0);
   touch(r);
+  r->started = r->window_start = r->last_activity.load();
+  r->window_received = 0;
   r->state.store(HTTP_RUNNING);
   r->proxy = session.proxy;
   r->low_speed_seconds = static_cast<long>((session.timeout + 999) / 1000) + 2;
@@ -531,8 +543,31 @@ void http_proxy_changed() {
 void http_update() {
   if (trace_frames()) log_write("http_update");
   uint32_t now = platform_ticks();
+  const uint32_t window = session.timeout;
   for (http_request* r = list_head; r; r = r->next) {
-    if (!r->running.load()) continue;
-    if (now - r->last_activity.load() > session.timeout) finish(r, HTTP_TIMED_OUT);
+    if (!r->running.load() || r->state.load() != HTTP_RUNNING) continue;
+    if (now - r->last_activity.load() > window) {
+      finish(r, HTTP_TIMED_OUT);
+      continue;
+    }
+    uint32_t got = r->received.load();
+    if (tick_diff(r->window_start, now) > static_cast<int32_t>(window)) {
+      const uint64_t floor = kFloorBytesPerSecond * window / 1000;
+      if (got - r->window_received < floor) {
+        log_note("http: %s timed out: %u bytes in %u ms, below the floor of %u bytes a second", r->url,
+                 got - r->window_received, static_cast<unsigned>(tick_diff(r->window_start, now)),
+                 static_cast<unsigned>(kFloorBytesPerSecond));
+        finish(r, HTTP_TIMED_OUT);
+        continue;
+      }
+      r->window_start = now;
+      r->window_received = got;
+    }
+    if (static_cast<uint64_t>(tick_diff(r->started, now) > 0 ? tick_diff(r->started, now) : 0) >
+        static_cast<uint64_t>(window) * kDeadlineWindows) {
+      log_note("http: %s timed out: still running after %u ms", r->url,
+               static_cast<unsigned>(tick_diff(r->started, now)));
+      finish(r, HTTP_TIMED_OUT);
+    }
   }
 }

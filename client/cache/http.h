@@ -10,7 +10,8 @@ struct http_request;
 enum : int32_t {
   HTTP_COMPLETE = 0,
   HTTP_RUNNING = 1,
-  HTTP_TIMED_OUT = 2,       // stalled (http_update) or abandoned by a proxy change
+  HTTP_TIMED_OUT = 2,       // stalled, too slow or too long (http_update), or abandoned by a
+                            // proxy change
   HTTP_TOO_LARGE = 3,       // above the max size (announced or received)
   HTTP_NO_MEMORY = 5,
   HTTP_BAD_LENGTH = 10,     // a Content-Length that cannot be read
@@ -55,5 +56,6 @@ const char* http_state(http_request* request);
 int http_busy();
 // Rebuilds the session with the current proxy setting and times out every running request.
 void http_proxy_changed();
-// Frame task "http": running requests idle longer than the stall limit get state 2.
+// Frame task "http": running requests get state 2 when idle longer than the stall limit,
+// when a stall limit's time brought less than 256 bytes a second, or after 20 stall limits.
 void http_update();

@@ -17,6 +17,13 @@
 
 // The decoder reports fatal errors by calling our error exit, which jumps back to the frame
 // that called into it. Everything here is plain data so that the jump skips no destructor.
+//
+// The decoder's start reads every scan of a progressive picture (and, for 256 colours, makes
+// a whole first pass over it) before the first row comes out. It runs in the slices like the
+// rows: the decoder's progress hook, called between one row of blocks and the next, jumps
+// back out when the slice's time is up, and the next slice calls the start again, which goes
+// on from where it stood (as it would after running out of input). A picture of more scans
+// than a real one ever has is refused.
 
 namespace {
 
@@ -51,6 +58,16 @@ int32_t balance = 0;
 int32_t in_update = 0;
 image_side_fn texture_side = nullptr;
 
+// Real progressive pictures have about ten scans; each scan costs a pass over the picture.
+constexpr int kMaxScans = 100;
+jpeg_progress_mgr progress;
+int32_t starting = 0;      // the decoder's start has not finished yet
+int32_t yield_armed = 0;   // yield_jump belongs to the start now running
+jmp_buf yield_jump;
+uint32_t slice_end = 0;    // the tick at which the current slice's time is up
+int32_t slice_work = 0;    // progress steps taken in the current slice
+int32_t too_many_scans = 0;
+
 // A JPEG that ends early (or lies about its lengths) asks for more bytes than the copy holds.
 // Suspension is impossible with a memory source, so running out is fatal for the job.
 void source_init(j_decompress_ptr) {}
@@ -78,6 +95,20 @@ void error_exit(j_common_ptr c) {
 // Warnings (corrupt data the decoder can live with) are not printed anywhere.
 void output_message(j_common_ptr) {}
 
+// Between two steps of the decoder: the scan count is checked, and a start whose slice's
+// time is up is left, to go on in the next slice (at least one step is taken per slice).
+void on_progress(j_common_ptr c) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(c);
+  if (d->input_scan_number > kMaxScans) {
+    too_many_scans = 1;
+    ERREXIT(c, JERR_NOT_COMPILED);
+  }
+  if (yield_armed && slice_work++ > 0 && !tick_before(platform_ticks(), slice_end)) {
+    yield_armed = 0;
+    longjmp(yield_jump, 1);
+  }
+}
+
 int32_t slice_budget() {
   if (job_count < 10) return 70;
   if (job_count < 20) return 140;
@@ -96,6 +127,8 @@ void remove_bmp(const char* path) { file_delete(path); }
 // Ends the open conversion, if any: the record is destroyed and the file closed; with
 // discard set the file is also removed.
 void close_conversion(int discard) {
+  starting = 0;
+  yield_armed = 0;
   if (cinfo_created) {
     jpeg_destroy_decompress(&cinfo);
     cinfo_created = 0;
@@ -118,6 +151,9 @@ void finish_head(int32_t status) {
 }
 
 void fail_head() {
+  if (too_many_scans && queue_head)
+    log_note("image: refused %s: more than %d scans", queue_head->path, kMaxScans);
+  too_many_scans = 0;
   close_conversion(1);
   finish_head(1);
 }
@@ -151,6 +187,9 @@ void start_head() {
   source.next_input_byte = job->data;
   source.bytes_in_buffer = job->count;
   cinfo.src = &source;
+  progress.progress_monitor = on_progress;
+  cinfo.progress = &progress;
+  too_many_scans = 0;
   jpeg_read_header(&cinfo, TRUE);
   if (job->colors256) {
     cinfo.quantize_colors = TRUE;
@@ -158,8 +197,18 @@ void start_head() {
     cinfo.desired_number_of_colors = 256;
   }
   bmp_output_create(&output, &cinfo, bmp_file);
+  starting = 1;
+}
+
+// Runs the decoder's start until it has finished (true) or the slice's time is up (false).
+bool resume_start() {
+  if (setjmp(yield_jump)) return false;
+  yield_armed = 1;
   jpeg_start_decompress(&cinfo);
+  yield_armed = 0;
   bmp_output_start(&output, &cinfo);
+  starting = 0;
+  return true;
 }
 
 // One batch of rows; true when the image has just been completed (or has failed).
@@ -195,9 +244,13 @@ void run_slice(uint32_t start) {
     fail_head();
     return;
   }
-  while (queue_head && tick_before(platform_ticks(), start + static_cast<uint32_t>(balance))) {
+  slice_end = start + static_cast<uint32_t>(balance);
+  slice_work = 0;
+  while (queue_head && tick_before(platform_ticks(), slice_end)) {
     if (idle) {
       start_head();
+    } else if (starting) {
+      if (!resume_start()) return;
     } else if (convert_step()) {
       return;
     }

@@ -22,6 +22,10 @@ void* am_download(const char* folder, const char* name, int cls, void (*done)(vo
   return download_file(folder, name, cls, done, user);
 }
 void am_force(void* r) { download_force(static_cast<download_request*>(r)); }
+// The library unpacks only sequences.
+int am_unzip(uint8_t* data, size_t size, const char* path) {
+  return unzip_memory(data, size, path, UNZIP_KIND_SEQUENCE);
+}
 
 // The library's fatal assertion is shown in an error box before it ends the program.
 void fatal_box(const char* text, const char* caption) {
@@ -33,7 +37,7 @@ model_instance* avatar_model(void* a) { return static_cast<model_instance*>(Anim
 }  // namespace
 
 void anim_link_init() {
-  static const AnimCallbacks callbacks{am_ref, am_deref, am_bottom, am_clump, am_download, am_force, unzip_memory,
+  static const AnimCallbacks callbacks{am_ref, am_deref, am_bottom, am_clump, am_download, am_force, am_unzip,
                                        file_touch};
   AnimSetCallbacks(&callbacks);
   anim_set_fatal_handler(fatal_box);

@@ -424,7 +424,7 @@ void list_download_done(void*, int status, uint8_t* data, int size) {
     char folder[600];
     std::snprintf(folder, sizeof folder, "%s/avatars", download_get_path());
     ::mkdir(folder, 0755);  // may exist already
-    if (unzip_memory(data, static_cast<size_t>(size), path) != UNZIP_OK) {
+    if (unzip_memory(data, static_cast<size_t>(size), path, UNZIP_KIND_AVATARS) != UNZIP_OK) {
       log_write("avatars.zip could not be unpacked");
       if (!s.list_loaded) avatar_list_load(file_exists(path) ? path : nullptr);
       return;

@@ -339,7 +339,7 @@ void model_download_callback(void* user, int status, uint8_t* data, int size) {
   m->height = m->bottom = m->top = MODEL_UNKNOWN;
   std::string path = unpacked_path(m);
   int enciphered = 0;
-  if (!data || size <= 0 || unzip_to_file(data, static_cast<size_t>(size), path.c_str(), &enciphered) != UNZIP_OK)
+  if (!data || size <= 0 || unzip_to_file(data, static_cast<size_t>(size), path.c_str(), &enciphered, UNZIP_KIND_MODEL) != UNZIP_OK)
     return;  // the record stays as far as it got
   m->fresh = 1;
   m->on_disk = 1;

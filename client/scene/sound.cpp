@@ -169,7 +169,7 @@ void sound_downloaded(void* user, int status, uint8_t* data, int size) {
     if (!data || size <= 0)
       rc = 1;
     else if (e->from_server)
-      rc = unzip_memory(data, static_cast<size_t>(size), e->path.c_str());
+      rc = unzip_memory(data, static_cast<size_t>(size), e->path.c_str(), UNZIP_KIND_SOUND);
     else
       rc = file_store(e->path.c_str(), data, static_cast<size_t>(size));
     // A file that could not be unpacked or written is not there to be played.

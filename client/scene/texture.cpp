@@ -185,7 +185,7 @@ void mask_done(void* user, int status, uint8_t* data, int size) {
   m->download = nullptr;
   if (status == DOWNLOAD_ARRIVED) {
     if (!data || size <= 0 || !safe_file_name(m->name) ||
-        unzip_memory(data, static_cast<size_t>(size), bmp_path(m->name).c_str()) != 0)
+        unzip_memory(data, static_cast<size_t>(size), bmp_path(m->name).c_str(), UNZIP_KIND_MASK) != 0)
       m->failed = 1;
     else
       m->failed = 0;

@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!copy) return 0;
   if (size) std::memcpy(copy, data, size);
   int enciphered = -1;
-  int rc = unzip_to_file(copy, size, out.c_str(), &enciphered);
+  int rc = unzip_to_file(copy, size, out.c_str(), &enciphered, UNZIP_KIND_MODEL);
   std::free(copy);
-  if (rc < 0 || rc > 8 || (enciphered != 0 && enciphered != 1)) std::abort();
+  if (rc < 0 || rc > UNZIP_TOO_LARGE || (enciphered != 0 && enciphered != 1)) std::abort();
   if (rc != UNZIP_OK && access(out.c_str(), F_OK) == 0) std::abort();
   std::remove(out.c_str());
   return 0;

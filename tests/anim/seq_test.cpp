@@ -201,6 +201,32 @@ TEST_F(SeqTest, AbsurdCountsAndLengthsAreRefused) {
   }
 }
 
+// A header that lies about its counts: keys without values claimed by the fifty million over a
+// megabyte of frame numbers, and a rotation track claiming as many over three keys. No track
+// holds more keys than the file's frames (or its bytes) allow, and reading ends at the lie.
+TEST_F(SeqTest, KeyAndTrackCountsAreHeldToWhatTheFileAndItsFramesAllow) {
+  auto read = [](const SeqWriter& w, size_t keys) {
+    std::istringstream in(w.bytes());
+    SeqFile f;
+    f.Read(in);
+    EXPECT_EQ(f.named.size(), 1u);
+    if (f.named.empty()) return f;
+    EXPECT_EQ(f.named[0].keys.size(), keys);
+    EXPECT_LE(f.named[0].keys.capacity(), keys);
+    EXPECT_TRUE(f.root.empty());
+    return f;
+  };
+  SeqWriter w;
+  w.header(30, 50000000).str("t").i32(0).i32(50000000);
+  for (int32_t i = 0; i < 250000; ++i) w.i32(i);
+  read(w, 31);
+  SeqWriter r;
+  r.header(300, 1).str("r").i32(16).i32(50000000);
+  for (int32_t i = 0; i < 3; ++i) r.i32(i * 10).f32(1).f32(0).f32(0).f32(0);
+  r.i32(0);
+  EXPECT_EQ(read(r, 3).named.at(0).name, AnimName("r"));
+}
+
 TEST_F(SeqTest, TrackValuesAtFrames) {
   SeqWriter w;
   w.header(40, 3)

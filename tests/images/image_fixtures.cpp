@@ -74,7 +74,10 @@ Bytes reference_bmp(const ScratchDir& dir, const std::string& jpeg_path, bool ei
   return read_file(out);
 }
 
-Bytes make_cmyk_jpeg(int width, int height) {
+namespace {
+
+// The library's compressor over a made-up picture; scans empty means its default script.
+Bytes compress(int width, int height, int components, J_COLOR_SPACE space, std::vector<jpeg_scan_info> scans) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -84,13 +87,17 @@ Bytes make_cmyk_jpeg(int width, int height) {
   jpeg_mem_dest(&c, &mem, &size);
   c.image_width = static_cast<JDIMENSION>(width);
   c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = 4;
-  c.in_color_space = JCS_CMYK;
+  c.input_components = components;
+  c.in_color_space = space;
   jpeg_set_defaults(&c);
+  if (!scans.empty()) {
+    c.scan_info = scans.data();
+    c.num_scans = static_cast<int>(scans.size());
+  }
   jpeg_start_compress(&c, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 4);
+  std::vector<JSAMPLE> row(static_cast<size_t>(width) * components);
   while (c.next_scanline < c.image_height) {
-    for (int x = 0; x < width * 4; x++) row[x] = static_cast<JSAMPLE>((x * 7 + c.next_scanline) & 255);
+    for (int x = 0; x < width * components; x++) row[x] = static_cast<JSAMPLE>((x * 7 + c.next_scanline) & 255);
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&c, rows, 1);
   }
@@ -99,6 +106,18 @@ Bytes make_cmyk_jpeg(int width, int height) {
   jpeg_destroy_compress(&c);
   free(mem);
   return out;
+}
+
+}  // namespace
+
+Bytes make_cmyk_jpeg(int width, int height) { return compress(width, height, 4, JCS_CMYK, {}); }
+
+Bytes make_jpeg_of_190_scans(int width, int height) {
+  std::vector<jpeg_scan_info> scans(1 + 3 * 63);
+  scans[0] = {3, {0, 1, 2, 0}, 0, 0, 0, 0};
+  for (int c = 0; c < 3; c++)
+    for (int k = 1; k < 64; k++) scans[1 + c * 63 + (k - 1)] = {1, {c, 0, 0, 0}, k, k, 0, 0};
+  return compress(width, height, 3, JCS_RGB, scans);
 }
 
 uint32_t le32(const Bytes& b, size_t at) {

@@ -2,6 +2,7 @@
 // djpeg's, bad input that must fail its job without stalling the queue, and the time slices.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -371,6 +372,55 @@ TEST_F(ImageQueue, SliceEndsWhenTheBudgetIsSpent) {
   EXPECT_TRUE(calls.empty());
   EXPECT_LE(image_balance(), 0);
   EXPECT_GT(image_balance(), -20);
+}
+
+// --- progressive pictures of many scans ----------------------------------------------------
+
+// A cjpeg scan script: the DC of every component, then each AC coefficient of each component
+// in a scan of its own (1 + 63 x components scans).
+std::string many_scans_script(const ScratchDir& dir, int components) {
+  std::string script = "0";
+  for (int c = 1; c < components; c++) script += "," + std::to_string(c);
+  script += ": 0-0, 0, 0;\n";
+  for (int c = 0; c < components; c++)
+    for (int k = 1; k < 64; k++) script += std::to_string(c) + ": " + std::to_string(k) + "-" + std::to_string(k) + ", 0, 0;\n";
+  const std::string path = dir.file("scans" + std::to_string(components) + ".txt");
+  write_file(path, Bytes(script.begin(), script.end()));
+  return path;
+}
+
+// Every scan is a pass over the whole picture, before the first row comes out: that work is
+// spread over the frames like the rows (the stepped clock moves 1 ms a step, 70 steps a
+// frame), the picture still comes out right, and one of more scans than a real picture has
+// is refused without holding up the next.
+TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
+  const Bytes grey = make_jpeg(dir, "scans64", 64, 512, true, "-scans " + many_scans_script(dir, 1));
+  for (int colors256 = 0; colors256 < 2; colors256++) {
+    calls.clear();
+    const std::string out = dir.file("scans64_" + std::to_string(colors256) + ".bmp");
+    ASSERT_NO_FATAL_FAILURE(queue(grey, out, colors256, 1));
+    int frames = 0;
+    while (calls.empty() && frames < 20000) {
+      image_update();
+      frames++;
+      ASSERT_GT(image_balance(), -20) << "frame " << frames << " overran its slice";
+    }
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(0, calls[0].status);
+    // 64 scans of 64 rows of blocks take 4096 steps before the first of the 512 rows.
+    EXPECT_GE(frames, 40) << "colors256 " << colors256;
+    EXPECT_TRUE(read_file(out) == reference_bmp(dir, dir.file("scans64.jpg"), colors256 != 0));
+  }
+
+  calls.clear();
+  const Bytes colour = make_jpeg_of_190_scans(48, 48);
+  ASSERT_NO_FATAL_FAILURE(queue(colour, dir.file("scans190.bmp"), 1, 1));
+  ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "next", 8, 8, false, ""), dir.file("next.bmp"), 1, 2));
+  ASSERT_TRUE(drain());
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ(1, calls[0].status);
+  EXPECT_FALSE(file_there(dir.file("scans190.bmp")));
+  EXPECT_EQ(0, calls[1].status);
 }
 
 // --- small textures --------------------------------------------------------------------------

@@ -2,10 +2,15 @@
 // archives, broken scripts and broken VRML, each as an ordinary case with a fixed seed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "client/core/identity.h"
+#include "client/core/log.h"
 #include "client/scene/model.h"
 #include "model_fixture.h"
 
@@ -126,4 +131,80 @@ TEST_F(ModelTest, AScriptWithMoreTexturesThanAHeaderHoldsKeepsTheFirstOnesWhole)
   for (model_texture_node* n = i->model->textures; n; n = n->next) ++nodes;
   EXPECT_EQ(nodes, 41);
   model_dereference(i);
+}
+
+namespace {
+
+// Peak resident memory in KB since the last reset_peak().
+long peak_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+uintmax_t folder_bytes(const std::string& dir) {
+  uintmax_t total = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(dir, ec); it != std::filesystem::recursive_directory_iterator();
+       it.increment(ec))
+    if (it->is_regular_file(ec)) total += it->file_size(ec);
+  return total;
+}
+
+}  // namespace
+
+// Zipped models a few hundred kilobytes long whose member inflates to 64 MB, plain and
+// enciphered: each is refused at the model limit with one log line naming it, its address and
+// the limit, and neither the cache nor the memory grows by the member; a good model served
+// beside them loads as usual.
+TEST_F(ModelTest, ModelsThatInflatePastTheLimitAreRefusedWithoutFillingDiskOrMemory) {
+  const std::string src = home_.file("src");
+  std::filesystem::create_directories(src);
+  ASSERT_EQ(run("truncate -s 64M " + shell_quote(src + "/bomb.vxx") + " && cp " + shell_quote(src + "/bomb.vxx") +
+                " " + shell_quote(src + "/vault.vxx")),
+            0);
+  ASSERT_NO_FATAL_FAILURE(zip_member(www_ + "/w/models/bomb.zip", src + "/bomb.vxx"));
+  ASSERT_NO_FATAL_FAILURE(zip_member(www_ + "/w/models/vault.zip", src + "/vault.vxx", "opensesame"));
+  std::filesystem::remove(src + "/bomb.vxx");
+  std::filesystem::remove(src + "/vault.vxx");
+  ASSERT_LT(std::filesystem::file_size(www_ + "/w/models/bomb.zip"), 1u << 20);
+  ASSERT_NO_FATAL_FAILURE(serve_model("good.vxx", quad_script("")));
+  object_password_set("opensesame", 10);
+  // The refusals are written to the trace log in the working folder.
+  const std::filesystem::path old_cwd = std::filesystem::current_path();
+  std::filesystem::current_path(home_.path());
+  log_reset();
+  trace_switches[TRACE_DOWNLOAD] = 1;
+  reset_peak();
+  const long before = peak_kb();
+
+  model_instance* bomb = model_reference("models", "bomb.vxx", nullptr);
+  model_instance* vault = model_reference("models", "vault.vxx", nullptr);
+  model_instance* good = model_reference("models", "good.vxx", nullptr);
+  const bool done = run_until([&] {
+    model_flush();
+    return !bomb->model->download && !vault->model->download && model_is_ready(good);
+  });
+  const long grown = peak_kb() - before;
+  log_reset();
+  const std::string log = testutil::read_file(home_.file("tessel.log"));
+  std::filesystem::current_path(old_cwd);
+  object_password_set("", 0);
+  ASSERT_TRUE(done);
+
+  for (model_instance* i : {bomb, vault}) {
+    EXPECT_FALSE(i->model->loaded) << i->model->file;
+    EXPECT_EQ(i->model->model_data, nullptr) << i->model->file;
+    EXPECT_TRUE(placeholder_shown(i)) << i->model->file;
+    const std::string zip = std::string(i->model->file) + ".zip";
+    EXPECT_NE(log.find("refused " + zip + " (" + object_path() + "/models/" + zip + "): "), std::string::npos) << log;
+  }
+  EXPECT_NE(log.find("model limit of 4194304 bytes"), std::string::npos) << log;
+  EXPECT_LT(folder_bytes(cache_dir()), 1u << 20);
+  EXPECT_FALSE(std::filesystem::exists(home_.file("tz.tmp")));
+  EXPECT_FALSE(std::filesystem::exists(home_.file("tz2.tmp")));
+  EXPECT_LT(grown, 32 * 1024) << "peak resident memory grew by " << grown << " KB";
+  for (model_instance* i : {bomb, vault, good}) model_dereference(i);
 }

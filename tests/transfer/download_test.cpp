@@ -4,6 +4,8 @@
 #include "client/core/settings.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -144,6 +146,27 @@ TEST_F(DownloadTest, ArrivesThenCurrentThenChanged) {
   Result third = fetch("models", "chair.rwx");
   EXPECT_EQ(third.status, DOWNLOAD_ARRIVED);
   EXPECT_EQ(third.data, "second version");
+}
+
+// A file its requester refuses (it unpacks past its limit, say) keeps no date: the next
+// request fetches it again instead of being told the refused copy is current.
+TEST_F(DownloadTest, ARefusedFileIsAskedForAgain) {
+  put("models/bomb.zip", "refused bytes", 1600000000);
+  Result refused;
+  download_request* q = download_file("models", "bomb.zip", 1,
+                                      [](void* user, int status, uint8_t* data, int size) {
+                                        record(user, status, data, size);
+                                        download_refuse("bomb.vxx", "too large");
+                                      },
+                                      &refused);
+  ASSERT_NE(q, nullptr);
+  ASSERT_TRUE(run_until([&] { return refused.count > 0; }));
+  EXPECT_EQ(refused.status, DOWNLOAD_ARRIVED);
+  Result again = fetch("models", "bomb.zip");
+  EXPECT_EQ(again.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(again.data, "refused bytes");
+  // Taken this time: the date is kept, and the next request is answered as current.
+  EXPECT_EQ(fetch("models", "bomb.zip").status, DOWNLOAD_CURRENT);
 }
 
 TEST_F(DownloadTest, RefreshIntervalForceAndIgnoreRefresh) {
@@ -296,6 +319,60 @@ TEST_F(DownloadTest, ThreeAtOnceTheRestByScore) {
   EXPECT_EQ(never.count, 0);
   download_reset();
   EXPECT_EQ(never.count, 0) << "a reset calls no callback";
+}
+
+// Three pictures on a server that sends a byte now and then never hold every slot: a model
+// queued after them still arrives. Each picture's attempts end as time-outs and it fails after
+// the third, having been asked for three times.
+TEST_F(DownloadTest, TricklingPicturesLeaveASlotForTheWorldsFilesAndFailAfterThreeTimeOuts) {
+  FakeClock clock;
+  std::map<std::string, int> asked;
+  int seen = 0;
+  auto drain_server = [&] {
+    for (std::string l; !(l = odd_->line(0)).empty();)
+      if (l.rfind("trickle ", 0) == 0) ++asked[l.substr(l.rfind('/') + 1)], ++seen;
+  };
+  auto busy = [] {
+    int n = 0;
+    for (int s = 0; s < DOWNLOAD_SLOTS; ++s) n += download_line(s, nullptr, nullptr, 0, nullptr) ? 1 : 0;
+    return n;
+  };
+  Result pictures[3];
+  for (int i = 0; i < 3; ++i) {
+    const std::string url = odd_->base() + "/trickle/20/100000/p" + std::to_string(i) + ".jpg";
+    ASSERT_NE(download_url(url.c_str(), 0, record, &pictures[i]), nullptr);
+  }
+  frame();
+  int started = busy();
+  EXPECT_EQ(started, DOWNLOAD_SLOTS - 1);
+  ASSERT_TRUE(poll_until([&] {
+    drain_server();
+    return seen >= started;
+  }));
+  put("models/m.zip", "the model");
+  Result model;
+  ASSERT_NE(download_file("models", "m.zip", DOWNLOAD_CLASS_MODELS, record, &model), nullptr);
+  ASSERT_TRUE(run_until([&] { return model.count > 0; }));
+  EXPECT_EQ(model.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(model.data, "the model");
+
+  // Every stall limit's time ends the running attempts; the next ones start in the same frame.
+  for (int round = 0; round < 12 && pictures[0].count + pictures[1].count + pictures[2].count < 3; ++round) {
+    clock.advance(31000);
+    frame();
+    const int running = busy();
+    EXPECT_LE(running, DOWNLOAD_SLOTS - 1);
+    started += running;
+    ASSERT_TRUE(poll_until([&] {
+      drain_server();
+      return seen >= started;
+    }));
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(pictures[i].count, 1) << i;
+    EXPECT_EQ(pictures[i].status, DOWNLOAD_FAILED) << i;
+    EXPECT_EQ(asked["p" + std::to_string(i) + ".jpg"], 3) << i;
+  }
 }
 
 // A world change resets the queue while transfers run: no slot keeps a freed request, the

@@ -370,6 +370,44 @@ TEST_F(HttpTest, ProgressKeepsAStalledBodyAlive) {
   EXPECT_EQ(http_rc(r), HTTP_TIMED_OUT);
 }
 
+// A server that sends a byte now and then is never idle, but a stall limit's time that brings
+// less than the floor rate ends the transfer as a time-out, and so does the overall deadline
+// for one that keeps above the floor. The stepped clock moves a second per byte that arrives.
+TEST_F(HttpTest, TricklesAndEndlessTransfersTimeOut) {
+  FakeClock clock;
+  // Steps of step_ms, each once at least bytes more have come; the step that ended it, or 0.
+  auto steps_until_timed_out = [&](http_request* r, int bytes, uint32_t step_ms, int max_steps) {
+    int last = 0;
+    for (int step = 1; step <= max_steps; ++step) {
+      if (!poll_until([&] {
+            int got = 0;
+            http_progress(r, &got, nullptr);
+            return got >= last + bytes || http_rc(r) != HTTP_RUNNING;
+          }))
+        return 0;
+      http_progress(r, &last, nullptr);
+      clock.advance(step_ms);
+      http_update();
+      if (http_rc(r) != HTTP_RUNNING) return step;
+    }
+    return 0;
+  };
+  // A byte a second: the first 30-second window holds about 30 bytes, far below 256 a second.
+  http_request* slow = get("/trickle/5/100000/slow.jpg");
+  const int slow_steps = steps_until_timed_out(slow, 1, 1000, 40);
+  EXPECT_EQ(http_rc(slow), HTTP_TIMED_OUT);
+  EXPECT_GE(slow_steps, 30);
+  EXPECT_LE(slow_steps, 31);
+  // With a stall limit of 500 ms a window asks for 128 bytes: 100 bytes every 250 ms keep above
+  // it, until the deadline of 20 windows (10 seconds).
+  http_init(500);
+  http_request* endless = get("/trickle/0/100000000/endless.jpg");
+  const int endless_steps = steps_until_timed_out(endless, 100, 250, 60);
+  EXPECT_EQ(http_rc(endless), HTTP_TIMED_OUT);
+  EXPECT_GE(endless_steps, 40);
+  EXPECT_LE(endless_steps, 41);
+}
+
 // A worker's final state is never overwritten by a later stall or a proxy change.
 TEST_F(HttpTest, FinalStateSurvivesStallAndProxyChange) {
   FakeClock clock;

@@ -15,8 +15,9 @@ Paths:
   /redirect/N        302 to /length/N
   /echo              the request's header lines as the body
   /flaky/K/N/...     the first K requests of this exact path stall, later ones get N bytes
+  /trickle/MS/N/...  announces N bytes and sends one every MS milliseconds
 Body byte i is i % 251. The first line on stdout is "PORT <n>", once it listens; then
-"held PATH" for each flaky request it holds.
+"held PATH" for each flaky request it holds and "trickle PATH" for each trickle request.
 """
 import socket
 import socketserver
@@ -124,6 +125,17 @@ class Handler(socketserver.BaseRequestHandler):
             else:
                 n = int(args[1])
                 self.reply(200, body(n), n, lm)
+        elif kind == "trickle":
+            ms, n = int(args[0]), int(args[1])
+            print("trickle %s" % path, flush=True)
+            head = "HTTP/1.1 200 X\r\nConnection: close\r\nContent-Length: %d\r\n%s\r\n" % (n, lm)
+            try:
+                self.request.sendall(head.encode("latin-1"))
+                for i in range(n):
+                    time.sleep(ms / 1000.0)
+                    self.request.sendall(bytes([i % 251]))
+            except OSError:
+                pass
         elif kind == "echo":
             text = "\r\n".join(headers).encode("latin-1")
             self.reply(200, text, len(text))

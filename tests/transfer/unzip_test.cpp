@@ -2,6 +2,10 @@
 #include "client/cache/unzip.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +59,7 @@ class UnzipTest : public ::testing::Test {
   }
   int extract(std::vector<uint8_t> data, int* enciphered = nullptr) {
     std::remove(out().c_str());
-    return unzip_to_file(data.data(), data.size(), out().c_str(), enciphered);
+    return unzip_to_file(data.data(), data.size(), out().c_str(), enciphered, UNZIP_KIND_MODEL);
   }
   std::string out() const { return dir_.file("out.bin"); }
 
@@ -70,7 +74,7 @@ class UnzipTest : public ::testing::Test {
       // A heap copy of exactly n bytes so that an over-read shows under the sanitizers.
       uint8_t* copy = static_cast<uint8_t*>(std::malloc(n ? n : 1));
       if (n) std::memcpy(copy, archive.data(), n);
-      int rc = unzip_to_file(copy, n, out().c_str(), nullptr);
+      int rc = unzip_to_file(copy, n, out().c_str(), nullptr, UNZIP_KIND_MODEL);
       std::free(copy);
       if (rc == UNZIP_OK) {
         ASSERT_EQ(read_file(out()), text_) << "cut at " << n;
@@ -105,7 +109,7 @@ TEST_F(UnzipTest, GzipWithAndWithoutStoredName) {
   EXPECT_EQ(read_file(out()), text_);
   EXPECT_EQ(extract(plain), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
-  // The 8-byte trailer (check sum and size) is not needed; everything before it is.
+  // Everything up to the end of the 8-byte trailer (check sum and size) is needed.
   ASSERT_NO_FATAL_FAILURE(check_truncations(named, named.size() - 8));
   ASSERT_NO_FATAL_FAILURE(check_truncations(plain, plain.size() - 8));
 }
@@ -193,7 +197,7 @@ TEST_F(UnzipTest, EncipheredMemberNeedsTheObjectPassword) {
   EXPECT_EQ(read_file(out()), text_);
   // The member is deciphered in the caller's buffer.
   std::vector<uint8_t> buffer = zip;
-  ASSERT_EQ(unzip_memory(buffer.data(), buffer.size(), out().c_str()), UNZIP_OK);
+  ASSERT_EQ(unzip_memory(buffer.data(), buffer.size(), out().c_str(), UNZIP_KIND_MODEL), UNZIP_OK);
   EXPECT_NE(buffer, zip);
   ASSERT_NO_FATAL_FAILURE(check_truncations(zip, 30 + le16(zip, 26) + le16(zip, 28) + le32(zip, 18)));
 }
@@ -227,7 +231,7 @@ TEST_F(UnzipTest, ShortAndForeignInput) {
   EXPECT_EQ(extract(std::vector<uint8_t>{'P', 'K', 5, 6, 0, 0}), UNZIP_NOT_ARCHIVE);
   EXPECT_EQ(extract(std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}), UNZIP_NOT_ARCHIVE);
   EXPECT_EQ(extract(std::vector<uint8_t>{}), UNZIP_NOT_ARCHIVE);
-  EXPECT_EQ(unzip_to_file(nullptr, 10, out().c_str(), nullptr), UNZIP_NOT_ARCHIVE);
+  EXPECT_EQ(unzip_to_file(nullptr, 10, out().c_str(), nullptr, UNZIP_KIND_MODEL), UNZIP_NOT_ARCHIVE);
   // A corrupt deflate stream, not just a cut one.
   std::vector<uint8_t> bad = zip;
   size_t data = 30 + le16(zip, 26) + le16(zip, 28);
@@ -240,11 +244,11 @@ TEST_F(UnzipTest, ShortAndForeignInput) {
 TEST_F(UnzipTest, OutputThatCannotBeWrittenFails) {
   ASSERT_NO_FATAL_FAILURE(run("gzip -n -c member.txt > plain.gz"));
   std::vector<uint8_t> gz = bytes("plain.gz");
-  EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), dir_.file("no/such/dir/x").c_str(), nullptr),
+  EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), dir_.file("no/such/dir/x").c_str(), nullptr, UNZIP_KIND_MODEL),
             UNZIP_CREATE);
   // A full disk: every write fails. The device itself must stay where it is.
   if (exists("/dev/full")) {
-    EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), "/dev/full", nullptr), UNZIP_CORRUPT);
+    EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), "/dev/full", nullptr, UNZIP_KIND_MODEL), UNZIP_CORRUPT);
     EXPECT_TRUE(exists("/dev/full"));
   }
 }
@@ -258,3 +262,134 @@ TEST_F(UnzipTest, ExistingOutputIsReplaced) {
 }
 
 }  // namespace
+
+// --- archives from a hostile server -------------------------------------------------------
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put16(Bytes& b, unsigned v) { b.push_back(v & 255), b.push_back(v >> 8 & 255); }
+void put32(Bytes& b, uint32_t v) { put16(b, v & 0xffff), put16(b, v >> 16); }
+
+// Raw deflate data of n zero bytes (zlib) and their check sum.
+Bytes deflate_zeros(size_t n, uint32_t* crc) {
+  static const std::vector<uint8_t> zeros(1 << 20, 0);
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes out;
+  uint8_t buffer[65536];
+  *crc = static_cast<uint32_t>(::crc32(0, nullptr, 0));
+  for (size_t left = n;;) {
+    size_t take = std::min(left, zeros.size());
+    *crc = static_cast<uint32_t>(::crc32(*crc, zeros.data(), static_cast<uInt>(take)));
+    left -= take;
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(take);
+    int flush = left ? Z_NO_FLUSH : Z_FINISH;
+    int rc;
+    do {
+      z.next_out = buffer;
+      z.avail_out = sizeof buffer;
+      rc = deflate(&z, flush);
+      out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    if (!left) break;
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+// A one-member zip of n zeros whose header claims claimed bytes (with a data descriptor
+// instead when described).
+Bytes zip_zeros(size_t n, uint64_t claimed, bool described = false) {
+  uint32_t crc;
+  Bytes raw = deflate_zeros(n, &crc);
+  Bytes b;
+  put32(b, 0x04034b50u), put16(b, 20), put16(b, described ? 8 : 0), put16(b, 8), put32(b, 0);
+  put32(b, described ? 0 : crc), put32(b, described ? 0 : static_cast<uint32_t>(raw.size()));
+  put32(b, described ? 0 : static_cast<uint32_t>(claimed)), put16(b, 5), put16(b, 0);
+  b.insert(b.end(), {'z', '.', 'v', 'x', 'x'});
+  b.insert(b.end(), raw.begin(), raw.end());
+  if (described) put32(b, 0x08074b50u), put32(b, crc), put32(b, static_cast<uint32_t>(raw.size())), put32(b, static_cast<uint32_t>(claimed));
+  return b;
+}
+
+Bytes gzip_zeros(size_t n) {
+  uint32_t crc;
+  Bytes raw = deflate_zeros(n, &crc);
+  Bytes b{0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3};
+  b.insert(b.end(), raw.begin(), raw.end());
+  put32(b, crc), put32(b, static_cast<uint32_t>(n));
+  return b;
+}
+
+uintmax_t folder_bytes(const std::string& dir) {
+  uintmax_t total = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) total += e.file_size();
+  return total;
+}
+
+}  // namespace
+
+// Small archives that inflate to tens of megabytes, a header that lies about the size, a check sum
+// that does not match: each is refused, nothing of it stays on disk, and the file already
+// at the path is kept as it was.
+TEST_F(UnzipTest, BombsAndMismatchedMembersAreRefusedAndTheOldFileStays) {
+  const std::string old = "the model that was there before";
+  auto refused = [&](Bytes archive, unzip_kind kind, int want, const std::string& what) {
+    write_file(out(), old);
+    EXPECT_EQ(unzip_to_file(archive.data(), archive.size(), out().c_str(), nullptr, kind), want) << what;
+    EXPECT_EQ(read_file(out()), old) << what;
+    // member.txt, out.bin and whatever the tools made: no temporary, no partial member.
+    EXPECT_LT(folder_bytes(dir_.path()), 1u << 20) << what;
+  };
+  const size_t big = size_t{64} << 20;
+  ASSERT_NO_FATAL_FAILURE(refused(zip_zeros(big, big), UNZIP_KIND_MODEL, UNZIP_TOO_LARGE, "honest 64 MiB zip"));
+  ASSERT_NO_FATAL_FAILURE(refused(zip_zeros(big, 1000), UNZIP_KIND_MODEL, UNZIP_TOO_LARGE, "zip claiming 1000"));
+  ASSERT_NO_FATAL_FAILURE(refused(zip_zeros(big, 1000, true), UNZIP_KIND_SEQUENCE, UNZIP_TOO_LARGE, "described zip"));
+  ASSERT_NO_FATAL_FAILURE(refused(gzip_zeros(big), UNZIP_KIND_SOUND, UNZIP_TOO_LARGE, "gzip"));
+
+  // Every kind's limit holds for zip and gzip alike, and a member of just that size is taken.
+  for (int k = 0; k < UNZIP_KINDS; ++k) {
+    const auto kind = static_cast<unzip_kind>(k);
+    const size_t limit = unzip_limit(kind);
+    EXPECT_GE(limit, 1u << 20) << "kind " << k;
+    for (bool gz : {false, true}) {
+      Bytes fits = gz ? gzip_zeros(limit) : zip_zeros(limit, limit);
+      EXPECT_EQ(unzip_to_file(fits.data(), fits.size(), out().c_str(), nullptr, kind), UNZIP_OK) << k << gz;
+      EXPECT_EQ(std::filesystem::file_size(out()), limit);
+      ASSERT_NO_FATAL_FAILURE(refused(gz ? gzip_zeros(limit + 1) : zip_zeros(limit + 1, limit + 1), kind,
+                                      UNZIP_TOO_LARGE, "one past the limit"));
+    }
+  }
+
+  // Check sums and sizes from the real tools' archives, each changed by one bit.
+  ASSERT_NO_FATAL_FAILURE(run("zip -q -9 plain.zip member.txt && zip -q -fd described.zip member.txt && "
+                              "gzip -n -c member.txt > plain.gz"));
+  const Bytes zip = bytes("plain.zip"), described = bytes("described.zip"), gz = bytes("plain.gz");
+  auto flipped = [](Bytes b, size_t at) {
+    b[at] ^= 1;
+    return b;
+  };
+  size_t descriptor = 30;
+  while (descriptor + 4 < described.size() && le32(described, descriptor) != 0x08074b50u) ++descriptor;
+  ASSERT_LT(descriptor + 16, described.size());
+  const std::pair<Bytes, std::string> damaged[] = {
+      {flipped(zip, 14), "zip check sum"},
+      {flipped(zip, 22), "zip size"},
+      {flipped(described, descriptor + 4), "descriptor check sum"},
+      {flipped(described, descriptor + 12), "descriptor size"},
+      {flipped(gz, gz.size() - 8), "gzip check sum"},
+      {flipped(gz, gz.size() - 4), "gzip size"},
+  };
+  for (const auto& [archive, what] : damaged)
+    ASSERT_NO_FATAL_FAILURE(refused(archive, UNZIP_KIND_MODEL, UNZIP_CORRUPT, what));
+  // The same archives unchanged are taken.
+  for (const Bytes& good : {zip, described, gz}) {
+    Bytes copy = good;
+    EXPECT_EQ(unzip_to_file(copy.data(), copy.size(), out().c_str(), nullptr, UNZIP_KIND_MODEL), UNZIP_OK);
+    EXPECT_EQ(read_file(out()), text_);
+  }
+}

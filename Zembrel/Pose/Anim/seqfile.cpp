@@ -1,96 +1,136 @@
 #include "Zembrel/Pose/Anim/seqfile.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
-bool read_bytes(std::istream& in, void* out, size_t n) {
-  if (n == 0) return true;
-  in.read(static_cast<char*>(out), static_cast<std::streamsize>(n));
-  return in.gcount() == static_cast<std::streamsize>(n);
+// The stream and the bytes it has left: every count read from the file is held to what those
+// bytes (and the file's frame count) can hold, so that a header that lies costs nothing.
+struct Source {
+  std::istream& in;
+  int64_t left;
+};
+
+int64_t bytes_left(std::istream& in) {
+  std::istream::pos_type here = in.tellg();
+  if (here == std::istream::pos_type(-1)) return INT64_MAX;
+  in.seekg(0, std::ios::end);
+  std::istream::pos_type end = in.tellg();
+  in.seekg(here);
+  if (end == std::istream::pos_type(-1) || !in) {
+    in.clear();
+    in.seekg(here);
+    return INT64_MAX;
+  }
+  return static_cast<int64_t>(end - here);
 }
 
-bool read_i32(std::istream& in, int32_t& v) {
+bool read_bytes(Source& s, void* out, size_t n) {
+  if (n == 0) return true;
+  s.in.read(static_cast<char*>(out), static_cast<std::streamsize>(n));
+  s.left -= s.in.gcount();
+  return s.in.gcount() == static_cast<std::streamsize>(n);
+}
+
+bool read_i32(Source& s, int32_t& v) {
   unsigned char b[4];
-  if (!read_bytes(in, b, 4)) return false;
+  if (!read_bytes(s, b, 4)) return false;
   v = static_cast<int32_t>((uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3]);
   return true;
 }
 
-bool read_i16(std::istream& in, int16_t& v) {
+bool read_i16(Source& s, int16_t& v) {
   unsigned char b[2];
-  if (!read_bytes(in, b, 2)) return false;
+  if (!read_bytes(s, b, 2)) return false;
   v = static_cast<int16_t>((b[0] << 8) | b[1]);
   return true;
 }
 
-bool read_float(std::istream& in, float& f) {
+bool read_float(Source& s, float& f) {
   int32_t v;
-  if (!read_i32(in, v)) return false;
+  if (!read_i32(s, v)) return false;
   std::memcpy(&f, &v, 4);
   return true;
 }
 
 // int16 length, then the bytes; the text ends at the first NUL. A negative length is damage.
-bool read_string(std::istream& in, AnimName& out) {
+bool read_string(Source& s, AnimName& out) {
   int16_t len;
-  if (!read_i16(in, len) || len < 0) return false;
+  if (!read_i16(s, len) || len < 0) return false;
   char buf[32768];
-  if (!read_bytes(in, buf, static_cast<size_t>(len))) return false;
+  if (!read_bytes(s, buf, static_cast<size_t>(len))) return false;
   out = AnimName(buf, static_cast<size_t>(len));
   return true;
 }
 
-// Value size, key count, keys; a key whose read fails is not added. False on a failed read.
-bool read_body(std::istream& in, SeqTrack& t) {
+// Value size, key count, keys; a key whose read fails is not added. False on a failed read,
+// and after the keys that fit when the count is more than the bytes left or the frames allow
+// (keys come one per frame at most, in ascending order).
+bool read_body(Source& s, SeqTrack& t, int16_t frames) {
   int32_t count;
-  if (!read_i32(in, t.value_size) || !read_i32(in, count)) return false;
+  if (!read_i32(s, t.value_size) || !read_i32(s, count)) return false;
+  const int64_t key_bytes = 4 + (t.value_size == 4 || t.value_size == 12 || t.value_size == 16 ? t.value_size : 0);
+  const int64_t fit = std::min<int64_t>(s.left / key_bytes, int64_t{frames} + 1);
+  const bool lies = count > fit;
+  if (lies) count = static_cast<int32_t>(fit);
+  if (count > 0) t.keys.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     SeqKey k;
-    if (!read_i32(in, k.frame)) return false;
+    if (!read_i32(s, k.frame)) return false;
     if (t.value_size == 4) {
       float v;
-      if (!read_float(in, v)) return false;
+      if (!read_float(s, v)) return false;
       k.value = AnimQuat(v, 0, 0, 0);
     } else if (t.value_size == 12) {
       float x, y, z;
-      if (!read_float(in, x) || !read_float(in, y) || !read_float(in, z)) return false;
+      if (!read_float(s, x) || !read_float(s, y) || !read_float(s, z)) return false;
       k.value = AnimQuat(0, x, y, z);
     } else if (t.value_size == 16) {
       float w, x, y, z;
-      if (!read_float(in, w) || !read_float(in, x) || !read_float(in, y) || !read_float(in, z)) return false;
+      if (!read_float(s, w) || !read_float(s, x) || !read_float(s, y) || !read_float(s, z)) return false;
       k.value = AnimQuat(w, x, y, z);
     } else {
       k.value = t.keys.empty() ? AnimQuat() : t.keys.back().value;
     }
     t.keys.push_back(k);
   }
-  return true;
+  return !lies;
+}
+
+// A track takes at least its value size and key count (and a named one its name's length):
+// more tracks than that many bytes could hold are not looked for.
+int32_t tracks_that_fit(const Source& s, int32_t count, int64_t smallest) {
+  return static_cast<int32_t>(std::min<int64_t>(count, s.left / smallest + 1));
 }
 
 }  // namespace
 
 void SeqFile::Read(std::istream& in) {
-  if (!read_i32(in, format)) return;
-  if (!read_i16(in, frames)) return;
+  Source s{in, bytes_left(in)};
+  if (!read_i32(s, format)) return;
+  if (!read_i16(s, frames)) return;
   if (frames <= 0) return;
   int32_t n;
-  if (!read_i32(in, n) || n <= 0) return;
-  if (!read_string(in, name) || !read_string(in, text)) return;
+  if (!read_i32(s, n) || n <= 0) return;
+  if (!read_string(s, name) || !read_string(s, text)) return;
+  n = tracks_that_fit(s, n, 10);
   for (int32_t i = 0; i < n; ++i) {
     named.emplace_back();
     SeqTrack& t = named.back();
     AnimName track_name;
-    if (!read_string(in, track_name)) return;
-    bool ok = read_body(in, t);
+    if (!read_string(s, track_name)) return;
+    bool ok = read_body(s, t, frames);
     t.name = track_name;
     if (!ok) return;
   }
   int32_t m;
-  if (!read_i32(in, m)) return;
+  if (!read_i32(s, m)) return;
+  m = tracks_that_fit(s, m, 8);
   for (int32_t i = 0; i < m; ++i) {
     root.emplace_back();
-    if (!read_body(in, root.back())) return;
+    if (!read_body(s, root.back(), frames)) return;
   }
 }
 

@@ -125,6 +125,13 @@ int os_open(const char* name, uint16_t mode) {
     ::close(fd);
     return -1;
   }
+  // The person's files are theirs alone, also one an earlier build or a copy left readable
+  // to others.
+  if (flags == O_RDWR && st.st_uid == geteuid() && (st.st_mode & 077)) {
+    const int saved = errno;
+    (void)::fchmod(fd, st.st_mode & 0700);
+    errno = saved;
+  }
   // Only a file nobody else may open is mapped: no other writer can shorten it under us.
   view_track(fd, (mode & (OL_SHARED | OL_READONLY)) == 0);
   if (cur) ++cur->open_handles;
@@ -302,7 +309,10 @@ static int16_t status_log_write(const char* message, int32_t code) {
   int tries = code == -199 ? 1 : 11;
   FILE* fp = nullptr;
   for (int i = 0; i < tries && !fp; ++i) {
-    fp = std::fopen("OLSTATUS.OLS", "a");
+    // Its lines name the person's files: theirs alone.
+    int fd = ::open("OLSTATUS.OLS", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fp = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
+    if (fd >= 0 && !fp) ::close(fd);
     if (!fp && i + 1 < tries) {
       if (!free_one_handle(-1)) break;  // nothing left to give up
     }

@@ -2,6 +2,9 @@
 // keys up, fetch, store, delete and walk records in key order. An engine error while a
 // database is in use is shown to the user; damage is answered by recreating the database
 // empty, an error the system gave (no space, a read or write error) leaves it as it is.
+// A cache holds only what can be fetched again: when the system will not let it be written
+// it is told once per store and run and its records live in memory for the rest of the run,
+// so that what arrives is still shown.
 #include "client/cache/database.h"
 
 #include <sys/stat.h>
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "client/core/files.h"
 #include "client/core/log.h"
@@ -60,6 +64,20 @@ std::string folder_of(const std::string& file) {
 // Busy, forbidden, read-only, full: the system refused the file, its contents were not
 // found wrong. Such a pair is left exactly as it is.
 bool refused_by_system(const failure& f) { return f.sys != 0 && f.sys != ENOENT; }
+
+// A cache, not the person's own data.
+bool holds_cache(const database* db) { return !db->keep_damaged; }
+
+bool disk_open(const database* db) { return db->data_file >= 0 && db->index_file >= 0; }
+
+// The stores already told this run that they are kept in memory.
+std::set<std::string>& told() {
+  static std::set<std::string> names;
+  return names;
+}
+
+// What a cache kept in memory may hold before further records are refused.
+constexpr size_t kMemoryLimit = size_t(64) << 20;
 
 bool path_present(const std::string& path) {
   struct stat st;
@@ -220,7 +238,23 @@ void note_with_reason(const char* text, const failure& f) {
     note("%s", text);
 }
 
-// Recreates the database empty; when that fails the program cannot go on. False then.
+// A cache the system will not let us write: from now on its records live in memory for the
+// run, in front of its files while they stay open. Told once per store and run.
+void keep_in_memory(database* db, int16_t code, const failure& f) {
+  if (!db->in_memory) {
+    db->in_memory = 1;
+    db->enumeration = 0;
+    db->last_key.clear();
+    log_write("%s: kept in memory for the rest of this run (error %d: %s)", db->name.c_str(), code,
+              f.sys ? std::strerror(f.sys) : f.file.c_str());
+  }
+  if (!told().insert(db->name).second) return;
+  std::string why = f.file.empty() ? data_path(db) : f.sys ? reason_line(f.file, f.sys) : f.file;
+  note("%s\n%s\nNot kept on disk for the rest of this run.", msg_arg(129, code, msg(68)), why.c_str());
+}
+
+// Recreates the database empty. When that fails, user data cannot go on (the program ends)
+// and a cache goes on in memory. False then.
 bool rebuild(database* db, bool damaged, std::string* kept) {
   db->enumeration = 0;
   db->last_key.clear();
@@ -228,6 +262,10 @@ bool rebuild(database* db, bool damaged, std::string* kept) {
   int16_t e = clear_pair(db, damaged, kept) ? create_pair(db) : static_cast<int16_t>(55);
   if (!e) return true;
   close_files(db);
+  if (holds_cache(db)) {
+    keep_in_memory(db, e, last_failure);
+    return false;
+  }
   note_with_reason(msg_arg(85, static_cast<int>(e), msg(68)), last_failure);
   exit_hook(1);
   return false;
@@ -243,12 +281,19 @@ void note_damaged(const database* db, int16_t code, const std::string& kept) {
 }
 
 // Any failed engine call while the database is in use. One the system refused (no space,
-// a read or write error, a file gone) leaves the pair as it is; damage makes it again.
+// a read or write error, a file gone) leaves the pair as it is, and a cache goes on in
+// memory; damage makes it again.
 void engine_error(database* db, bool index) {
   int16_t code = uerr_cod;
+  if (db->in_memory) {
+    // Its files were only still read: whatever they give now, the run goes on without them.
+    close_files(db);
+    return;
+  }
   if (olsys_err != 0) {
     failure f{index ? index_path(db) : data_path(db), olsys_err};
-    note_with_reason(msg_arg(129, code, msg(68)), f);
+    if (holds_cache(db)) keep_in_memory(db, code, f);
+    else note_with_reason(msg_arg(129, code, msg(68)), f);
     return;
   }
   std::string kept;
@@ -262,7 +307,43 @@ bool engine_ok(database* db, bool failed, const char* label, bool index = false)
   return !failed;
 }
 
-bool usable(const database* db) { return db && db->data_file >= 0 && db->index_file >= 0; }
+bool usable(const database* db) { return db && (db->in_memory || disk_open(db)); }
+
+// What a cache kept in memory holds for the key: null when it holds nothing (ask the files),
+// else the record or nullopt when it was deleted.
+const std::optional<std::vector<uint8_t>>* remembered(const database* db, const void* key) {
+  if (!db->in_memory) return nullptr;
+  const auto* k = static_cast<const uint8_t*>(key);
+  auto it = db->memory.find(std::vector<uint8_t>(k, k + db->key_length));
+  return it == db->memory.end() ? nullptr : &it->second;
+}
+
+// A store into a cache kept in memory, with the same record rules as on disk.
+int remember(database* db, const void* key, const void* data, int32_t length) {
+  std::optional<std::vector<uint8_t>> value;
+  const auto* d = static_cast<const uint8_t*>(data);
+  if (db->fixed) {
+    if (!d) return 0;
+    value.emplace(static_cast<size_t>(db->record_length), 0);
+    size_t n = length > 0 && length < db->record_length ? static_cast<size_t>(length) : value->size();
+    std::memcpy(value->data(), d, n);
+  } else if (length >= 1) {
+    if (!d) return 0;
+    value.emplace(d, d + length);
+  }
+  const auto* k = static_cast<const uint8_t*>(key);
+  std::vector<uint8_t> mkey(k, k + db->key_length);
+  auto it = db->memory.find(mkey);
+  size_t before = it == db->memory.end() ? 0 : mkey.size() + (it->second ? it->second->size() : 0);
+  size_t after = mkey.size() + (value ? value->size() : 0);
+  if (db->memory_bytes - before + after > kMemoryLimit) {
+    if (tracing()) log_write("database_store (%s): memory full", db->name.c_str());
+    return 0;
+  }
+  db->memory_bytes = db->memory_bytes - before + after;
+  db->memory[std::move(mkey)] = std::move(value);
+  return 1;
+}
 
 // Record position of the key: > 0 found, 0 absent, -1 engine error (already handled).
 int32_t lookup(database* db, const void* key) {
@@ -363,6 +444,10 @@ database* database_open(const char* name, int key_length, int record_length, int
     if (refused_by_system(last_failure)) {
       // Busy, forbidden, read-only: nothing is deleted or moved.
       e = found;
+      if (holds_cache(db)) {
+        keep_in_memory(db, e, last_failure);
+        return db;
+      }
     } else {
       // Absent, or damaged: only a pair of which some file is there has anything to lose.
       bool damaged = path_present(data_path(db)) || path_present(index_path(db));
@@ -371,6 +456,11 @@ database* database_open(const char* name, int key_length, int record_length, int
       e = clear_pair(db, true, &kept) ? create_pair(db) : static_cast<int16_t>(55);
       if (!e) {
         if (damaged && db->keep_damaged) note_damaged(db, found, kept);
+        return db;
+      }
+      if (holds_cache(db)) {
+        close_files(db);
+        keep_in_memory(db, e, last_failure);
         return db;
       }
     }
@@ -400,6 +490,8 @@ int database_key_exists(database* db, const void* key) {
   if (!db) return 0;
   if (tracing()) log_write("database_key_exists (%s)", db->name.c_str());
   if (!usable(db) || !key) return 0;
+  if (const auto* r = remembered(db, key)) return r->has_value() ? 1 : 0;
+  if (!disk_open(db)) return 0;
   return lookup(db, key) > 0 ? 1 : 0;
 }
 
@@ -407,6 +499,13 @@ int database_fetch(database* db, const void* key, void* buffer, int32_t capacity
   if (!db) return 0;
   if (tracing()) log_write("database_fetch (%s)", db->name.c_str());
   if (!usable(db) || !key || !buffer) return 0;
+  if (const auto* r = remembered(db, key)) {
+    if (!r->has_value() || static_cast<int64_t>((*r)->size()) > capacity) return 0;
+    std::memcpy(buffer, (*r)->data(), (*r)->size());
+    if (length) *length = static_cast<int32_t>((*r)->size());
+    return 1;
+  }
+  if (!disk_open(db)) return 0;
   int32_t pos = lookup(db, key);
   if (pos <= 0) return 0;
   if (db->fixed) {
@@ -430,6 +529,17 @@ int database_fetch_unknown(database* db, const void* key, uint8_t** buffer, int3
   if (!db) return 0;
   if (tracing()) log_write("database_fetch_unknown (%s)", db->name.c_str());
   if (!usable(db) || db->fixed || !key || !buffer) return 0;
+  if (const auto* r = remembered(db, key)) {
+    if (!r->has_value()) return 0;
+    auto* copy = static_cast<uint8_t*>(std::malloc((*r)->size() + 1));
+    if (!copy) return 0;
+    std::memcpy(copy, (*r)->data(), (*r)->size());
+    copy[(*r)->size()] = 0;
+    if (length) *length = static_cast<int32_t>((*r)->size());
+    *buffer = copy;
+    return 1;
+  }
+  if (!disk_open(db)) return 0;
   int32_t pos = lookup(db, key);
   if (pos <= 0) return 0;
   uint8_t* data = read_record(db, pos, length, true);
@@ -438,10 +548,9 @@ int database_fetch_unknown(database* db, const void* key, uint8_t** buffer, int3
   return 1;
 }
 
-int database_store(database* db, const void* key, const void* data, int32_t length) {
-  if (!db) return 0;
-  if (tracing()) log_write("database_store (%s)", db->name.c_str());
-  if (!usable(db) || !key) return 0;
+namespace {
+
+int store_on_disk(database* db, const void* key, const void* data, int32_t length) {
   int32_t old = lookup(db, key);
   if (old < 0) return 0;
   if (db->fixed) {
@@ -482,8 +591,21 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
   return 1;
 }
 
+}  // namespace
+
+int database_store(database* db, const void* key, const void* data, int32_t length) {
+  if (!db) return 0;
+  if (tracing()) log_write("database_store (%s)", db->name.c_str());
+  if (!usable(db) || !key) return 0;
+  if (db->in_memory) return remember(db, key, data, length);
+  int r = store_on_disk(db, key, data, length);
+  // The store that found the cache could not be written is kept with the ones after it.
+  if (!r && db->in_memory) r = remember(db, key, data, length);
+  return r;
+}
+
 int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length) {
-  if (!usable(db) || db->fixed || !key_out || !buffer) return 0;
+  if (!usable(db) || db->in_memory || db->fixed || !key_out || !buffer) return 0;
   for (;;) {
     uerr_cod = 0;
     olsys_err = 0;
@@ -523,5 +645,13 @@ int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* 
 void database_reset(database* db) {
   if (!db) return;
   if (tracing()) log_write("database_reset");
+  if (db->in_memory) {
+    db->memory.clear();
+    db->memory_bytes = 0;
+    // Files it no longer holds (another holder's, or refused) are not touched; ones it
+    // holds are made again, and when that works they serve again.
+    if (disk_open(db) && rebuild(db, false, nullptr)) db->in_memory = 0;
+    return;
+  }
   rebuild(db, false, nullptr);
 }

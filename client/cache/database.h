@@ -2,9 +2,14 @@
 // Keyed databases: a pair of keyed files "<name>.dat" (records) and "<name>.idx" (one
 // B-tree of fixed-length keys). A damaged pair, found at open or in use, is recreated empty;
 // one the system refuses (busy, forbidden, read-only, full) is left as it is and the message
-// names the file and the system's reason. Callers never see file numbers or engine codes.
-// Window thread only.
+// names the file and the system's reason. A cache (what can be downloaded again) that the
+// system refuses is told once per store and run and goes on in memory; only a store of the
+// person's own data ends the program when it can neither be opened nor rebuilt. Callers never
+// see file numbers or engine codes. Window thread only.
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +29,12 @@ struct database {
   std::vector<uint8_t> last_key;  // that key, so that lookups between two calls do not move the walk
   int32_t keep_damaged = 0;  // user data: a damaged pair is renamed aside, never deleted
   int32_t unreadable = 0;    // records the current walk passed over because they could not be read
+  // A cache the system will not let us write (no space, read-only, busy): its records from
+  // then on live here for the rest of the run (nullopt: deleted), in front of whatever its
+  // files, while still open, hold. The files are left as they are.
+  int32_t in_memory = 0;
+  std::map<std::vector<uint8_t>, std::optional<std::vector<uint8_t>>> memory;
+  size_t memory_bytes = 0;
 };
 
 // Starts the keyed-file engine (512 buffers, 20 files, 4 sectors). 0, else the engine's error.
@@ -35,8 +46,9 @@ int database_init();
 // forbidden, read-only) is left untouched. record_length 0 means variable-length records.
 // keep_damaged: the pair holds user data (telegrams): a pair that has to be recreated is
 // first renamed "<name>-damagedN" and message 129 says where it went.
-// Null when the pair can neither be opened nor created (message 130 with the file, the
-// system's reason and the folder; the program ends).
+// User data: null when the pair can neither be opened nor created (message 130 with the file,
+// the system's reason and the folder; the program ends). A cache then keeps its records in
+// memory for the run (message 129 with the file and the reason, once per store and run).
 database* database_open(const char* name, int key_length, int record_length, int data_extension,
                         int index_extension, int compressed, int write_through, int keep_damaged = 0);
 void database_close(database* db);
@@ -54,9 +66,11 @@ int database_fetch_unknown(database* db, const void* key, uint8_t** buffer, int3
 int database_store(database* db, const void* key, const void* data, int32_t length);
 // Next key in key order and a new std::malloc'ed copy of its record (with a zero byte after
 // it); 0 at the end, after which the walk starts again. A record that cannot be read is
-// logged, counted in `unreadable` and passed over. Variable-length records only.
+// logged, counted in `unreadable` and passed over. Variable-length records only; a cache
+// kept in memory is not walked.
 int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length = nullptr);
-// Recreates the database empty (message 85 and the program's end when that fails).
+// Recreates the database empty (user data: message 85 and the program's end when that fails;
+// a cache goes on in memory).
 void database_reset(database* db);
 
 // How the wrapper ends the program. quit: a database can neither be opened nor created (the

@@ -228,10 +228,10 @@ TEST_F(DamageTest, CachesAreNotKeptAside) {
 
 // ---------------------------------------------------------------- when nothing helps
 
-TEST_F(DamageTest, PairThatCanNeitherOpenNorBeCreatedEndsTheProgramWith130) {
+TEST_F(DamageTest, UserDataThatCanNeitherOpenNorBeCreatedEndsTheProgramWith130) {
   database_set_exits(nullptr, record_exit);  // the default quit asks the Host to end the loop
-  std::filesystem::create_directories(path("c.dat"));
-  database* db = open_var("c");
+  std::filesystem::create_directories(path("telegram.dat"));
+  database* db = open_var("telegram", 1);
   EXPECT_EQ(db, nullptr);
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].rfind("M130 T68 ", 0), 0u) << shown()[0];
@@ -240,20 +240,52 @@ TEST_F(DamageTest, PairThatCanNeitherOpenNorBeCreatedEndsTheProgramWith130) {
   EXPECT_TRUE(exit_calls().empty());
 }
 
-TEST_F(DamageTest, RebuildThatFailsShows85AndExits) {
-  fill("c");
-  database* db = open_var("c");
-  ASSERT_NE(db, nullptr);
-  // Something takes the data file's name so that it can be neither removed nor created.
-  std::filesystem::remove(path("c.dat"));
+// A cache is what can be fetched again: one that can be neither opened nor made is told
+// once per run, and what arrives is kept in memory.
+TEST_F(DamageTest, ACacheThatCanNeitherOpenNorBeCreatedGoesOnInMemory) {
+  database_set_exits(nullptr, record_exit);
   std::filesystem::create_directories(path("c.dat"));
-  database_reset(db);
+  for (int visit = 0; visit < 2; ++visit) {
+    database* db = open_var("c");
+    ASSERT_NE(db, nullptr);
+    EXPECT_TRUE(store_record(db, 1, "one"));
+    EXPECT_EQ(fetch_record(db, 1), "one");
+    database_close(db);
+  }
   ASSERT_EQ(shown().size(), 1u);
-  EXPECT_EQ(shown()[0].rfind("M85 ", 0), 0u) << shown()[0];
-  EXPECT_EQ(exit_calls(), std::vector<int>{1});
-  // Were the program to go on, the handle stays harmless.
-  EXPECT_EQ(database_key_exists(db, record_key(1).data()), 0);
-  EXPECT_FALSE(store_record(db, 1, "x"));
-  EXPECT_EQ(shown().size(), 1u);
-  database_close(db);
+  EXPECT_EQ(shown()[0].rfind("M129 ", 0), 0u) << shown()[0];
+  EXPECT_NE(shown()[0].find(path("c.dat") + ": "), std::string::npos) << shown()[0];
+  EXPECT_FALSE(boxes.quit_posted());
+  EXPECT_TRUE(exit_calls().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(path("c.dat")));
+}
+
+TEST_F(DamageTest, RebuildThatFailsShows85AndExitsForUserDataAndACacheGoesOn) {
+  for (const char* name : {"telegram", "c"}) {
+    const int keep = name[0] == 't';
+    fill(name, keep);
+    database* db = open_var(name, keep);
+    ASSERT_NE(db, nullptr);
+    // Something takes the data file's name so that it can be neither removed nor created.
+    std::filesystem::remove(path(std::string(name) + ".dat"));
+    std::filesystem::create_directories(path(std::string(name) + ".dat"));
+    database_reset(db);
+    if (keep) {
+      ASSERT_EQ(shown().size(), 1u);
+      EXPECT_EQ(shown()[0].rfind("M85 ", 0), 0u) << shown()[0];
+      EXPECT_EQ(exit_calls(), std::vector<int>{1});
+      // Were the program to go on, the handle stays harmless.
+      EXPECT_EQ(database_key_exists(db, record_key(1).data()), 0);
+      EXPECT_FALSE(store_record(db, 1, "x"));
+      EXPECT_EQ(shown().size(), 1u);
+    } else {
+      ASSERT_EQ(shown().size(), 2u);
+      EXPECT_EQ(shown()[1].rfind("M129 ", 0), 0u) << shown()[1];
+      EXPECT_EQ(exit_calls(), std::vector<int>{1}) << "no second exit";
+      EXPECT_EQ(fetch_record(db, 1), "<none>") << "made again empty";
+      EXPECT_TRUE(store_record(db, 1, "x"));
+      EXPECT_EQ(fetch_record(db, 1), "x");
+    }
+    database_close(db);
+  }
 }

@@ -544,6 +544,84 @@ TEST_F(CrashTest, FreeSpaceNodesNeverCrossABlockAKillCouldTear) {
   EXPECT_GT(nodes, 10);
 }
 
+// The same at the edges, with the file's end set where a new node's piece header still fits
+// before a block's end but the node's last bytes would not: the node starts on the next
+// block, and the bytes skipped (a whole block more when fewer than a header's 10 were left)
+// are a free piece the space index lists and a later record takes.
+TEST_F(CrashTest, ANodeThatWouldEndPastABlockStartsOnTheNextAndItsGapIsFreeSpace) {
+  for (const int32_t end_in_block : {3580, 4036, 4080}) {
+    SCOPED_TRACE(end_in_block);
+    const std::string name = "e" + std::to_string(end_in_block) + ".dat";
+    ASSERT_EQ(CreateDataFile(0, name.c_str(), 0, 4096, 0x46), 0);
+    uerr_cod = 0;
+    const int32_t first = NewVData(0, 100);
+    ASSERT_GT(first, 0);
+    const int32_t filler = NewVData(0, end_in_block - GetFileInfo(0, 10) - 10);
+    ASSERT_GT(filler, 0);
+    ASSERT_EQ(GetFileInfo(0, 10), end_in_block) << "the next piece starts here";
+    ASSERT_EQ(ReleaseVData(0, first), 0);  // the space index's first key: its root is made
+    int32_t gap = 4096 - end_in_block - 10;  // to the block's end, less the node piece's header
+    if (gap < 10) gap += 4096;
+    // A record that fits the skipped bytes goes there rather than to the end.
+    const int32_t small = NewVData(0, gap - 10);
+    EXPECT_EQ(small, end_in_block);
+    char report[200];
+    ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+    ASSERT_EQ(CloseOlFile(0, 0), 0);
+    const auto b = slurp(path(name));
+    const int32_t root = le32(b, 28);
+    EXPECT_EQ(root % 4096, 0) << "the node starts a block: " << root;
+    const PieceAudit a = audit_pieces(b, {filler, small});
+    for (const std::string& problem : a.problems) ADD_FAILURE() << problem;
+    EXPECT_TRUE(a.orphans.empty());
+    EXPECT_EQ(a.unlisted_free, 0);
+    EXPECT_EQ(a.nodes, 1);
+  }
+}
+
+// Nodes of 2048 bytes (a file from a build with larger nodes): splitting the root makes two
+// nodes in one insertion, each of which must skip to a block of its own; every piece skipped
+// is listed in the space index once the insertion is done.
+TEST_F(CrashTest, ARootSplitOfLargeNodesListsEveryPieceItsNodesSkipped) {
+  ASSERT_NO_FATAL_FAILURE(restart(64));
+  StopKeyedFileEngine();
+  ASSERT_EQ(InitKeyedFileEngine(64, 20, 16), 0);
+  ASSERT_EQ(CreateDataFile(0, "big.dat", 0, 4096, 0x46), 0);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  auto b = slurp(path("big.dat"));
+  ASSERT_EQ(le16(b, 42), 512);
+  b.resize(2048, 0xFF);
+  put32(b, 0, 2047);
+  put32(b, 8, 2047);
+  put16(b, 42, 2048);
+  put16(b, 52, static_cast<uint16_t>(((2048 - 18) / 12 - 1) * 12));  // leaf room
+  put16(b, 54, 2048 - 18);                                          // branch room
+  put16(b, 94, 2048 / 4);
+  spit(path("big.dat"), b);
+  ASSERT_EQ(OpenOlFile(0, "big.dat", 0x46), 0);
+  ASSERT_EQ(GetFileInfo(0, 12), 2048);
+  std::vector<int32_t> kept;
+  std::vector<int32_t> freed;
+  uerr_cod = 0;
+  for (int i = 0; i < 400; ++i) {
+    const int32_t at = NewVData(0, 50);
+    ASSERT_GT(at, 0) << i;
+    (i % 2 ? kept : freed).push_back(at);
+  }
+  // Every other record released: pieces that never merge, more than one leaf holds.
+  for (int32_t at : freed) ASSERT_EQ(ReleaseVData(0, at), 0);
+  char report[200];
+  ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+  b = slurp(path("big.dat"));
+  const PieceAudit a = audit_pieces(b, std::set<int32_t>(kept.begin(), kept.end()));
+  for (const std::string& problem : a.problems) ADD_FAILURE() << problem;
+  EXPECT_TRUE(a.orphans.empty());
+  EXPECT_EQ(a.unlisted_free, 0) << "pieces skipped by new nodes and never listed";
+  EXPECT_GE(a.nodes, 3) << "a root split";
+  EXPECT_GT(le32(b, 24), 200) << "the released records and the skipped pieces";
+}
+
 TEST_F(CrashTest, WriteThroughDatabaseSurvivesKillsAtRandomPoints) {
   ASSERT_EQ(CreateDataFile(0, "w.dat", 0, 4096, 0x46), 0);
   ASSERT_EQ(CreateIndexFile(1, "w.idx", 32, 12, 0, 0, 1024, 0x42), 0);

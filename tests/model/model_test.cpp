@@ -3,13 +3,17 @@
 #include "client/scene/model.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 
 #include "client/core/identity.h"
 #include "model_fixture.h"
+#include "platform/headless_host.h"
 
 using namespace model_test;
 
@@ -95,6 +99,39 @@ TEST_F(ModelTest, FirstShowsPlaceholderThenTheUntexturedVersionThenTheTexturedMo
   EXPECT_FLOAT_EQ(lo.x, -1.0f);
   EXPECT_FLOAT_EQ(hi.x, 1.0f);
   model_dereference(i);
+}
+
+// A disk too full for the caches to grow: each cache is told once, and the models that
+// arrive are still built, textured and shown, again for a second reference.
+TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown) {
+  ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark")));
+  ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("bark")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
+  std::string got = testutil::in_child([&] {
+    HeadlessHost boxes{false};
+    host_set(&boxes);
+    signal(SIGXFSZ, SIG_IGN);
+    // Room for the small downloads and their conversions, not for a cache's next step.
+    rlimit limit{16000, RLIM_INFINITY};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
+    model_instance* a = model_reference("models", "tree.vxx", nullptr);
+    model_instance* b = model_reference("models", "rock.vxx", nullptr);
+    bool ready = run_until([&] {
+      model_flush();
+      return textured_polygons(a->clump) == 1 && textured_polygons(b->clump) == 1;
+    });
+    std::string out = std::string(ready ? "ready" : "waiting") + " " + std::to_string(textured_polygons(a->clump)) +
+                      " " + std::to_string(textured_polygons(b->clump));
+    model_instance* c = model_reference("models", "tree.vxx", nullptr);
+    model_flush();
+    out += model_is_ready(c) && textured_polygons(c->clump) == 1 ? " again" : " not again";
+    for (const auto& box : boxes.boxes()) out += "|" + box.text;
+    return out;
+  });
+  ASSERT_EQ(got.rfind("ready 1 1 again|", 0), 0u) << got;
+  EXPECT_EQ(std::count(got.begin(), got.end(), '|'), 2) << "one box for each of the two caches: " << got;
+  for (const char* file : {"/model.dat: ", "/texture.dat: "})
+    EXPECT_NE(got.find(file + std::string(std::strerror(EFBIG))), std::string::npos) << got;
 }
 
 TEST_F(ModelTest, ACachedModelIsShownAtOnceAndItsDownloadOnlyRevalidates) {

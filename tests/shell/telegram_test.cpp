@@ -349,6 +349,15 @@ TEST_F(TelegramDamageTest, ARecordThatCannotBeReadIsPassedOverAndToldOnce) {
   EXPECT_EQ("s1 s2 s3 s5 s6 s7 s8", view->column0());
   ASSERT_EQ(1u, console.size()) << "told once";
   EXPECT_NE(std::string::npos, console[0].find("4 m161: " + base + ".dat: 1 ")) << console[0];
+  // Listed over again (a count, another citizen, then back): still the one bad record.
+  EXPECT_EQ(7, telegram_stored(101));
+  citizen_set_number(102);
+  telegram_update();
+  citizen_set_number(101);
+  telegram_update();
+  EXPECT_EQ(7, telegram_rows());
+  ASSERT_EQ(3u, console.size());
+  for (const std::string& line : console) EXPECT_NE(std::string::npos, line.find(base + ".dat: 1 ")) << line;
   EXPECT_FALSE(std::filesystem::exists(base + "-damaged1.dat"));
 }
 

@@ -131,6 +131,37 @@ struct ChildOptions {
   std::vector<std::pair<std::string, std::string>> env;  // set in the child only
 };
 
+// Runs fn in a forked child (for limits or a uid the test itself must not take on) and gives
+// back the text it returned ("" when it died or ended abnormally).
+template <class Fn>
+std::string in_child(Fn fn) {
+  int p[2];
+  if (pipe(p) != 0) return "";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(p[0]);
+    std::string out = fn();
+    for (size_t at = 0; at < out.size();) {
+      ssize_t w = write(p[1], out.data() + at, out.size() - at);
+      if (w <= 0) break;
+      at += static_cast<size_t>(w);
+    }
+    _exit(0);
+  }
+  close(p[1]);
+  if (pid < 0) {
+    close(p[0]);
+    return "";
+  }
+  std::string got;
+  char buf[512];
+  for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+  close(p[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? got : "";
+}
+
 // A program run as a child process with pipes on stdin and stdout; stopped by its own pid
 // when destroyed.
 class ChildProcess {

@@ -17,7 +17,8 @@ namespace {
 uint32_t fake_now = 0;
 uint32_t fake_clock() { return fake_now; }
 
-// The log goes to the current working directory: each test works in its own.
+// The log goes beside the settings once log_init has run, to the working directory before:
+// each test works in its own, which holds both.
 class TraceLog : public ::testing::Test {
  protected:
   void SetUp() override {

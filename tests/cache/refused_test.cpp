@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/cache/cache_fixture.h"
+#include "tests/support/in_child.h"
 
 using namespace cachetest;
 
@@ -24,28 +25,7 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Runs fn in a child process and gives back what it wrote to the pipe ("" when it died).
-template <class Fn>
-std::string in_child(Fn fn) {
-  int p[2];
-  if (pipe(p) != 0) return "";
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(p[0]);
-    std::string out = fn();
-    ssize_t w = write(p[1], out.data(), out.size());
-    (void)w;
-    _exit(0);
-  }
-  close(p[1]);
-  std::string got;
-  char buf[512];
-  for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
-  close(p[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? got : "";
-}
+using testutil::in_child;
 
 }  // namespace
 

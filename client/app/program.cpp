@@ -131,11 +131,12 @@ const char kNoMessages[] = "Unable to load default messages.  Please re-install 
 
 const lifecycle_step init_steps[] = {
     {"tick_update", [] { tick_update(); return 0; }, LC_IGNORE, 0, 0, nullptr},
-    {"program_directory", tessel_step_program_directory, LC_FATAL_TEXT, 0, 0, kNoIni},
+    {"program_directory", tessel_step_program_directory, LC_FATAL_TEXT, 0, 0,
+     tessel_directory_problem},
     {"cache_directory", tessel_step_cache_directory, LC_IGNORE, 0, 0, nullptr},
     {"profile_init", tessel_step_profile, LC_FATAL_TEXT, 0, 0, kNoIni},
     {"msg_init", tessel_step_messages, LC_FATAL_TEXT, 0, 0, kNoMessages},
-    {"log_init", [] { log_init(); return 0; }, LC_IGNORE, 0, 0, nullptr},
+    {"log_init", tessel_step_log, LC_IGNORE, 0, 0, nullptr},
     {"version_init", version_init, LC_IGNORE, 0, 0, nullptr},
     {"init_application", tessel_step_init_application, LC_STOP, 0, 0, nullptr},
     {"os_init", [] { return os_init() ? 0 : 1; }, LC_FATAL_TITLE, 135, 0, nullptr},

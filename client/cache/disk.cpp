@@ -244,8 +244,9 @@ void size_step() {
 
 int disk_init() {
   if (tracing()) log_write("disk_init");
-  s.limit = clamp_limit(settings_int("disk", "limit"));
-  s.days = clamp_days(settings_int("disk", "delete"));
+  // Brought into range (and logged) by the settings table.
+  s.limit = settings_int("disk", "limit");
+  s.days = settings_int("disk", "delete");
   free_list();
   s.phase = PHASE_WAIT;
   s.next_run = platform_ticks() + kFirstRun;

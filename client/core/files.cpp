@@ -211,3 +211,18 @@ void file_term() {
   basename_buffer = nullptr;
   basename_size = 0;
 }
+
+FILE* file_open_private(const char* path, const char* mode) {
+  if (!path || !mode) return nullptr;
+  bool append = mode[0] == 'a';
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+  if (fd < 0) return nullptr;
+  // A file emptied to be written afresh is ours again whatever it was.
+  struct stat st {};
+  if (!append && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+      (st.st_mode & 077) != 0)
+    ::fchmod(fd, 0600);
+  FILE* f = ::fdopen(fd, mode);
+  if (!f) ::close(fd);
+  return f;
+}

@@ -2,6 +2,7 @@
 // File helpers with an existence cache. '\' in the system's paths stands for '/'.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 
 // A path once seen existing stays "existing" until file_delete of the same text or file_term.
@@ -31,3 +32,6 @@ void file_find_close(file_search* handle);
 void file_term();
 // '\' turned into '/' (static buffer of 1024 bytes; longer paths are cut).
 const char* file_path(const char* path);
+// Opens a file of the person's own for writing ("w", "wb") or appending ("a"): created 0600,
+// and a file emptied by "w" made 0600 too. nullptr with errno when it cannot be opened.
+FILE* file_open_private(const char* path, const char* mode);

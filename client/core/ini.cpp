@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <strings.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -72,6 +73,38 @@ Read read_file(const char* path, std::string* data, struct stat* st, int* error)
   }
   ::close(fd);
   return result;
+}
+
+// How the file's text is stored. A UTF-8 mark is kept on rewrite; UTF-16 text is read (as
+// Latin-1 bytes, '?' for other characters) but never rewritten, which would lose what the
+// conversion dropped.
+enum Encoding { BYTES, UTF8_MARKED, UTF16_LE, UTF16_BE };
+
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+Encoding encoding_of(const std::string& raw) {
+  if (raw.compare(0, 3, kUtf8Mark) == 0) return UTF8_MARKED;
+  if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
+      static_cast<unsigned char>(raw[1]) == 0xFE)
+    return UTF16_LE;
+  if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFE &&
+      static_cast<unsigned char>(raw[1]) == 0xFF)
+    return UTF16_BE;
+  return BYTES;
+}
+
+// The file's text without its mark, as the byte strings the settings are.
+std::string text_of(const std::string& raw, Encoding e) {
+  if (e == BYTES) return raw;
+  if (e == UTF8_MARKED) return raw.substr(3);
+  std::string out;
+  out.reserve(raw.size() / 2);
+  for (size_t i = 2; i + 1 < raw.size(); i += 2) {
+    unsigned a = static_cast<unsigned char>(raw[i]), b = static_cast<unsigned char>(raw[i + 1]);
+    unsigned u = e == UTF16_LE ? a | b << 8 : a << 8 | b;
+    out.push_back(u < 0x100 ? static_cast<char>(u) : '?');  // a surrogate half too
+  }
+  return out;
 }
 
 void split_lines(const std::string& data, std::vector<Line>* lines) {
@@ -229,6 +262,7 @@ bool refresh(const char* path, ParsedFile* f) {
     f->values.clear();
     return false;
   }
+  data = text_of(data, encoding_of(data));
   // A file cut at the cap ends with its last whole line: never a value cut short.
   if (r == READ_CUT) {
     size_t nl = data.rfind('\n');
@@ -275,19 +309,35 @@ void copy_out(const std::string& s, char* out, size_t size) {
   out[n] = 0;
 }
 
+std::string folder_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
 // Writes data in place of the file, whole or not at all; false with *error the system's reason.
+// The temporary is the file's name, our mark and six random letters or digits: a name no
+// person gives a copy of their own, so that the start-up sweep removes only ours.
+const char kTempMark[] = ".~saving-";
+constexpr size_t kTempRandom = 6;
+
+// Creates a temporary beside path (mode 0600); -1 with errno when the folder refuses it.
+int make_temporary(const char* path, std::vector<char>* name) {
+  std::string tmpl = std::string(path) + kTempMark + std::string(kTempRandom, 'X');
+  name->assign(tmpl.begin(), tmpl.end());
+  name->push_back(0);
+  return mkstemp(name->data());
+}
+
 bool write_atomically(const char* path, const std::string& data, int* error) {
-  std::string tmpl = std::string(path) + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back(0);
-  int fd = mkstemp(name.data());
+  std::vector<char> name;
+  int fd = make_temporary(path, &name);
   if (fd < 0) {
     *error = errno;
     return false;
   }
+  // A new file is the person's own (mkstemp's 0600); an existing one keeps its mode.
   struct stat st;
   if (stat(path, &st) == 0) fchmod(fd, st.st_mode & 07777);
-  else fchmod(fd, 0644);
   size_t done = 0;
   *error = 0;
   while (done < data.size()) {
@@ -322,7 +372,7 @@ void keep_for_run(const char* path, const char* section, const char* key, const 
   }
   if (first)
     log_note("settings: %s not rewritten (%s): [%s] %s=%s kept for this run only", path, why,
-             section, key, value ? val.c_str() : "(removed)");
+             section, key, !value ? "(removed)" : ini_secret_key(key) ? "(not shown)" : val.c_str());
 }
 
 }  // namespace
@@ -358,22 +408,27 @@ int ini_get_int(const char* path, const char* section, const char* key, int def)
 
 bool ini_set(const char* path, const char* section, const char* key, const char* value) {
   if (!path || !*path || !section || !key || !*section || !*key) return false;
+  // A line break in the value would make new lines of the file: cut it there.
+  std::string val = value ? value : "";
+  size_t brk = val.find_first_of("\r\n");
+  if (brk != std::string::npos) val.resize(brk);
+
   std::string old;
   struct stat st {};
   int error = 0;
   Read r = read_file(path, &old, &st, &error);  // a missing file starts empty
-  if (r == READ_CUT || r == READ_FAILED) {
-    // Written back, what could not be read would be lost: the file stays as it is and the
-    // value holds for this run only.
-    std::string val = value ? value : "";
-    size_t brk = val.find_first_of("\r\n");
-    if (brk != std::string::npos) val.resize(brk);
+  Encoding encoding = encoding_of(old);
+  if (r == READ_CUT || r == READ_FAILED || encoding == UTF16_LE || encoding == UTF16_BE) {
+    // Written back, what could not be read (or converted) would be lost: the file stays as it
+    // is and the value holds for this run only.
     keep_for_run(path, section, key, value, val,
-                 r == READ_CUT ? "it is larger than 16 MB" : std::strerror(error));
+                 r == READ_CUT      ? "it is larger than 16 MB"
+                 : r == READ_FAILED ? std::strerror(error)
+                                    : "it is UTF-16 text, which is read but not rewritten");
     return false;
   }
   std::vector<Line> lines;
-  split_lines(old, &lines);
+  split_lines(text_of(old, encoding), &lines);
 
   // New lines take the file's own line end.
   std::string eol = "\n";
@@ -404,11 +459,6 @@ bool ini_set(const char* path, const char* section, const char* key, const char*
     if (in_first && !trim(lines[i].text).empty()) section_last = static_cast<long>(i);
   }
 
-  // A line break in the value would make new lines of the file: cut it there.
-  std::string val = value ? value : "";
-  size_t brk = val.find_first_of("\r\n");
-  if (brk != std::string::npos) val.resize(brk);
-
   if (key_line >= 0) {
     if (value) {
       lines[key_line].text = std::string(key) + "=" + val;
@@ -430,7 +480,7 @@ bool ini_set(const char* path, const char* section, const char* key, const char*
     return true;  // nothing to remove
   }
 
-  std::string data;
+  std::string data = encoding == UTF8_MARKED ? kUtf8Mark : "";
   for (const auto& l : lines) data += l.text + l.end;
   if (!write_atomically(path, data, &error)) {
     keep_for_run(path, section, key, value, val, std::strerror(error));
@@ -442,25 +492,29 @@ bool ini_set(const char* path, const char* section, const char* key, const char*
   return true;
 }
 
+bool ini_secret_key(const char* key) {
+  return key && (strcasecmp(key, "pass") == 0 || strcasecmp(key, "password") == 0);
+}
+
 void ini_remove_temporaries(const char* path) {
   if (!path || !*path) return;
   std::string p = path;
-  size_t slash = p.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
-  std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+  std::string folder = folder_of(p);
+  std::string base = p.substr(p.rfind('/') + 1);  // npos + 1 is 0
   if (base.empty()) return;
   DIR* d = ::opendir(folder.c_str());
   if (!d) return;
   int dfd = ::dirfd(d);
   while (struct dirent* e = ::readdir(d)) {
-    // The write's own pattern: the file's name, a dot and six letters or digits.
+    // The write's own name: the file's name, our mark and six letters or digits.
     const char* name = e->d_name;
-    size_t n = std::strlen(name);
-    if (n != base.size() + 7 || std::strncmp(name, base.c_str(), base.size()) != 0 ||
-        name[base.size()] != '.')
+    size_t n = std::strlen(name), mark = std::strlen(kTempMark);
+    if (n != base.size() + mark + kTempRandom ||
+        std::strncmp(name, base.c_str(), base.size()) != 0 ||
+        std::strncmp(name + base.size(), kTempMark, mark) != 0)
       continue;
     bool pattern = true;
-    for (size_t i = base.size() + 1; i < n; ++i) {
+    for (size_t i = base.size() + mark; i < n; ++i) {
       char c = name[i];
       if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) pattern = false;
     }
@@ -475,4 +529,39 @@ void ini_remove_temporaries(const char* path) {
       log_note("settings: cannot remove %s/%s: %s", folder.c_str(), name, std::strerror(errno));
   }
   ::closedir(d);
+}
+
+bool ini_can_save(const char* path, std::string* why) {
+  std::string raw;
+  struct stat st {};
+  int error = 0;
+  Read r = read_file(path, &raw, &st, &error);
+  char text[4200];
+  if (r == READ_CUT) {
+    *why = "it is larger than 16 MB";
+    return false;
+  }
+  if (r == READ_FAILED) {
+    std::snprintf(text, sizeof text, "it cannot be read: %s", std::strerror(error));
+    *why = text;
+    return false;
+  }
+  Encoding e = encoding_of(raw);
+  if (e == UTF16_LE || e == UTF16_BE) {
+    *why = "it is UTF-16 text, which is read but not rewritten: save it as plain text";
+    return false;
+  }
+  // Every write goes through a temporary beside the file: the folder must take one.
+  std::vector<char> name;
+  int fd = make_temporary(path, &name);
+  if (fd < 0) {
+    int err = errno;
+    std::snprintf(text, sizeof text, "the folder %s cannot be written: %s", folder_of(path).c_str(),
+                  std::strerror(err));
+    *why = text;
+    return false;
+  }
+  ::close(fd);
+  ::unlink(name.data());
+  return true;
 }

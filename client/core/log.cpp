@@ -3,7 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "client/core/files.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/strutil.h"
@@ -20,6 +22,9 @@ char held_line[1024];
 uint32_t held_tick = 0;
 
 const char kLogName[] = "tessel.log";
+// Beside the settings file (the program directory) once log_init has run; before it, and in
+// tests that never start the log, in the working directory.
+std::string log_path = kLogName;
 
 // [debug] keys in the order they are read, with their switch entries.
 struct SwitchKey {
@@ -38,6 +43,9 @@ const SwitchKey kSwitchKeys[] = {
 static_assert(sizeof(trace_switches) / sizeof(trace_switches[0]) == TRACE_COUNT);
 
 int log_init() {
+  std::string settings = profile_path();
+  size_t slash = settings.rfind('/');
+  log_path = slash == std::string::npos ? kLogName : settings.substr(0, slash + 1) + kLogName;
   flush_mode = settings_int("debug", "flush") == 1;
   if (flush_mode) {
     // Each run starts with an empty file; later lines append.
@@ -45,7 +53,7 @@ int log_init() {
       std::fclose(log_file);
       log_file = nullptr;
     }
-    if (FILE* f = std::fopen(kLogName, "w")) std::fclose(f);
+    if (FILE* f = file_open_private(log_path.c_str(), "w")) std::fclose(f);
   }
   timing_mode = settings_int("debug", "timing") == 1;
   if (settings_int("debug", "all") == 1) {
@@ -68,7 +76,7 @@ int log_write(const char* fmt, ...) {
   std::string shown = text_printable(line);
 
   if (!log_file) {
-    log_file = std::fopen(kLogName, flush_mode ? "a" : "w");
+    log_file = file_open_private(log_path.c_str(), flush_mode ? "a" : "w");
     if (!log_file) return 0;  // not reported: the line is lost
   }
   uint32_t now = platform_ticks();
@@ -103,9 +111,12 @@ int log_note(const char* fmt, ...) {
   return log_write("%s", line);
 }
 
+const char* log_file_path() { return log_path.c_str(); }
+
 void log_reset() {
   if (log_file) std::fclose(log_file);
   log_file = nullptr;
+  log_path = kLogName;
   flush_mode = false;
   timing_mode = false;
   line_held = false;

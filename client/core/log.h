@@ -1,6 +1,7 @@
 #pragma once
-// Trace log: printf-style lines appended to "tessel.log" in the current working directory
-// when a module's trace switch is on. Switches come from the [debug] section of tessel.ini.
+// Trace log: printf-style lines appended to "tessel.log" beside tessel.ini (the program
+// directory) when a module's trace switch is on; the file is created 0600. Switches come from
+// the [debug] section of tessel.ini.
 #include <cstdint>
 
 enum TraceSwitch {
@@ -42,5 +43,7 @@ int log_note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
   do {                                             \
     if (trace_switches[sw]) log_write(__VA_ARGS__); \
   } while (0)
-// Closes the file, drops a held line and clears switches and modes (tests, shutdown).
+// The log's file: beside the settings once log_init has run, "tessel.log" before.
+const char* log_file_path();
+// Closes the file, forgets its folder, drops a held line and clears switches and modes (tests, shutdown).
 void log_reset();

@@ -25,6 +25,9 @@ char* take_buffer() {
 // frame: a read that gives what it gave before is not traced again.
 std::map<std::string, std::string> traced_reads;
 
+// The trace names a password's setting but never shows its value.
+const char kHidden[] = "(not shown)";
+
 bool trace_read(const char* section, const char* key, const std::string& value) {
   if (!trace_switches[TRACE_GENERAL]) return false;
   auto [at, added] = traced_reads.try_emplace(std::string(section) + '\n' + key, value);
@@ -68,21 +71,22 @@ void profile_set_int(const char* section, const char* key, int value) {
 const char* profile_string(const char* section, const char* key) {
   char* out = take_buffer();
   ini_get(settings_path.c_str(), section, key, "", out, 128);
-  if (trace_read(section, key, out)) log_write("profile_string (%s, %s): %s", section, key, out);
+  if (trace_read(section, key, out))
+    log_write("profile_string (%s, %s): %s", section, key, ini_secret_key(key) ? kHidden : out);
   return out;
 }
 
 void profile_set_string(const char* section, const char* key, const char* text) {
   if (trace_switches[TRACE_GENERAL])
-    log_write("profile_set_string (%s, %s, %s)", section, key, text ? text : "(null)");
+    log_write("profile_set_string (%s, %s, %s)", section, key,
+              !text ? "(null)" : ini_secret_key(key) ? kHidden : text);
   ini_set(settings_path.c_str(), section, key, text);
 }
 
 const char* profile_encrypted_string(const char* section, const char* key) {
   char hex[128];
   ini_get(settings_path.c_str(), section, key, "", hex, sizeof hex);
-  if (trace_switches[TRACE_GENERAL])
-    log_write("profile_encrypted_string (%s, %s): %s", section, key, hex);
+  if (trace_switches[TRACE_GENERAL]) log_write("profile_encrypted_string (%s, %s)", section, key);
   size_t len = std::strlen(hex);
   if (len < 2) {
     empty_string[0] = 0;
@@ -108,13 +112,11 @@ void profile_set_encrypted_string(const char* section, const char* key, const ch
   if (n > 63) n = 63;
   unsigned char plain[64];
   std::memcpy(plain, text, n);
-  if (trace_switches[TRACE_GENERAL])
-    log_write("profile_set_encrypted_string (%s, %s, %.*s)", section, key, static_cast<int>(n), text);
   zipcrypt_encrypt(nullptr, 0, plain, n);
   char hex[128];
   for (size_t i = 0; i < n; ++i) std::snprintf(hex + 2 * i, 3, "%2.2x", plain[i]);
   hex[2 * n] = 0;
-  if (trace_switches[TRACE_GENERAL])
-    log_write("profile_set_encrypted_string (%s, %s, %s)", section, key, hex);
+  // Named, never shown: the cipher's key is built in, so its text is as good as the password.
+  if (trace_switches[TRACE_GENERAL]) log_write("profile_set_encrypted_string (%s, %s)", section, key);
   ini_set(settings_path.c_str(), section, key, hex);
 }

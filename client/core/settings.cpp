@@ -20,6 +20,7 @@ enum Kind {
   STORED,  // as stored; absent gives the default
   LIMIT,   // 0, 1 or low .. high; anything else gives the default
   ONSET,   // any value but 0 is on (1); absent gives the default
+  CLAMP,   // 0, or low .. high with a value beyond brought to the nearer end
   TEXT,    // text; absent or empty gives the default text
   SECRET,  // enciphered text; absent gives ""
 };
@@ -63,7 +64,7 @@ const Row kTable[] = {
     {"advanced", "local_path", TEXT, 0},
     {"advanced", "cd", FLAG, 0},
     {"proxy", "address", TEXT, 0},
-    {"proxy", "port", STORED, -1},
+    {"proxy", "port", RANGE, 65535, 0, 65535},  // 16 bits; absent gives 65535
     // Panes and bars: the toolbar, the title's position, the cache status and the web pane
     // are shown unless switched off; every other pane only when switched on.
     {"show", "toolbar", ONSET, 1},
@@ -76,8 +77,8 @@ const Row kTable[] = {
     {"debug", nullptr, FLAG, 0},
     {"special", "kiosk", FLAG, 0},
     {"display", "depth", FLAG, 0},
-    {"disk", "limit", STORED, 100},
-    {"disk", "delete", STORED, 0},
+    {"disk", "limit", CLAMP, 100, 20, 999},  // megabytes, 0 no limit
+    {"disk", "delete", CLAMP, 0, 1, 180},    // days, 0 never
     {"citizen", "name", TEXT, 0},
     {"citizen", "tourist", TEXT, 0},
     {"citizen", "pass", SECRET, 0},
@@ -113,6 +114,7 @@ int value_of(const Row& r, int v) {
     case RANGE: return v >= r.low && v <= r.high ? v : r.fallback;
     case LIMIT: return v == 0 || v == 1 || (v >= r.low && v <= r.high) ? v : r.fallback;
     case ONSET: return v != 0 ? 1 : 0;
+    case CLAMP: return v == 0 ? 0 : v < r.low ? r.low : v > r.high ? r.high : v;
     default: return v;
   }
 }
@@ -126,47 +128,49 @@ bool is_number(const char* t) {
   return true;
 }
 
-// The reading last looked at for each key of each settings file: a key that reads the same is
-// not looked at again, so a value read every frame is told of once.
-std::unordered_map<std::string, int> looked_at;
+// The text last looked at for each key of each settings file: a key that holds the same text
+// is not looked at again, so a value read every frame is told of once, and a new bad value is
+// told of again.
+std::unordered_map<std::string, std::string> looked_at;
 
-// A value that is not a number, or out of the row's range, is told of in the log with what
-// was used instead: the reading itself stays as it always was.
-void tell_of(const Row& r, const char* section, const char* key, int stored, int used) {
-  if (r.kind == TEXT || r.kind == SECRET) return;
-  bool in_range = stored == used || r.kind == ONSET;
-  if (stored == -1 || (stored != 0 && in_range)) return;  // absent, or a number in range
+// A value that is not wholly a number, or that the row's range adjusts, is told of in the log
+// with what was used instead.
+void tell_of(const Row& r, const char* section, const char* key, const char* text, int stored,
+             int used) {
   std::string name = std::string(profile_path()) + '\0' + section + '\0' + key;
   for (size_t i = 0; i < name.size(); ++i)
     if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
-  auto [at, added] = looked_at.try_emplace(name, stored);
-  if (!added && at->second == stored) return;
-  at->second = stored;
-  char text[128];
-  ini_get(profile_path(), section, key, "", text, sizeof text);
+  auto [at, added] = looked_at.try_emplace(name, text);
+  if (!added && at->second == text) return;
+  at->second = text;
   bool number = is_number(text);
-  if (number && in_range) return;
+  if (number && (stored == used || r.kind == ONSET || stored == -1)) return;
   log_note("settings: %s [%s] %s=\"%s\" %s: %d used", profile_path(), section, key, text,
            number ? "is out of range" : "is not a number", used);
 }
 
+// The value the row gives for what the file holds: the table's default for an absent key or
+// text that is not wholly a number.
+int value_read(const Row& r, const char* section, const char* key) {
+  int v = profile_int(section, key);
+  if (r.kind == TEXT || r.kind == SECRET) return v;
+  char text[128];
+  if (!ini_get(profile_path(), section, key, "", text, sizeof text)) return value_of(r, -1);
+  int used = is_number(text) ? value_of(r, v) : r.fallback;
+  tell_of(r, section, key, text, v, used);
+  return used;
+}
+
 int read(const char* section, const char* key) {
   const Row* r = find(section, key);
-  int v = profile_int(section, key);
-  int used = r ? value_of(*r, v) : v;
-  if (r) tell_of(*r, section, key, v, used);
-  return used;
+  return r ? value_read(*r, section, key) : profile_int(section, key);
 }
 
 // The download limits' default follows [performance] urls.
 int download_limit(const char* key) {
-  const Row* r = find("downloads", key);
-  int v = profile_int("downloads", key);
-  Row row = *r;
+  Row row = *find("downloads", key);
   if (!perform_urls()) row.fallback = 0;
-  int used = value_of(row, v);
-  tell_of(row, "downloads", key, v, used);
-  return used;
+  return value_read(row, "downloads", key);
 }
 
 // The validated local path and its CD switch, as loaded or last stored.

@@ -57,7 +57,12 @@ bool advanced_store(const std::string& path, int cd);
 
 // [proxy]
 const char* proxy_setting_address();  // "" when none
-int proxy_setting_port();             // -1 when absent
+int proxy_setting_port();             // 0 .. 65535; 65535 when absent or out of range
+
+// [disk] limit (megabytes; 100, 0 none, else 20 .. 999) and delete (days; 0 never, else
+// 1 .. 180) are read with settings_int: a value beyond the range is brought to its nearer end.
+// Every value read that is not wholly a number gives the default, and every value not used as
+// it stands is named once in the log.
 
 // Keys of the other sections, each with its row in the table (an unlisted key is a fault of
 // the caller: it is logged and reads as absent).

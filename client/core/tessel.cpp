@@ -1,11 +1,14 @@
 #include "client/core/tessel.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "client/core/cgi.h"
@@ -50,10 +53,17 @@ void trace(const char* name) {
 // ---------------------------------------------------------------------------------------
 // The main module's own start-up steps.
 
+char tessel_directory_problem[4400];
+
 int tessel_step_program_directory() {
   // The program directory must fit its 256-character buffer.
   const std::string& dir = platform_program_dir();
-  if (dir.size() >= sizeof directory) return 1;
+  if (dir.size() >= sizeof directory) {
+    std::snprintf(tessel_directory_problem, sizeof tessel_directory_problem,
+                  "The program directory's path is too long (%zu bytes; at most %zu): %s",
+                  dir.size(), sizeof directory - 1, dir.c_str());
+    return 1;
+  }
   std::snprintf(directory, sizeof directory, "%s", dir.c_str());
   return 0;
 }
@@ -65,10 +75,46 @@ int tessel_step_cache_directory() {
   return 0;
 }
 
-int tessel_step_profile() {
-  bool found = profile_init(directory, "/tessel.ini");
+int tessel_step_profile() { return profile_init(directory, "/tessel.ini") ? 0 : 1; }
+
+namespace {
+
+// A file of the person's own that others may read (as older runs made it) becomes theirs
+// alone; a file of another owner, a link's target of another owner or a missing file stays.
+void narrow_to_owner(const char* path) {
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+      (st.st_mode & 077) != 0) {
+    if (::fchmod(fd, 0600) == 0)
+      log_note("%s could be read by others (mode %04o): now 0600", path,
+               static_cast<unsigned>(st.st_mode & 07777));
+    else
+      log_note("%s can be read by others (mode %04o) and stays so: %s", path,
+               static_cast<unsigned>(st.st_mode & 07777), std::strerror(errno));
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+int tessel_step_log() {
+  log_init();
+  // What follows is logged, so it runs once the log knows where it goes.
+  narrow_to_owner(profile_path());
+  narrow_to_owner(log_file_path());
   ini_remove_temporaries(profile_path());
-  return found ? 0 : 1;
+  std::string why;
+  if (!ini_can_save(profile_path(), &why)) {
+    char text[4800];
+    std::snprintf(text, sizeof text,
+                  "Settings cannot be saved in %s: %s.\nChanges made in this run last until it ends.",
+                  profile_path(), why.c_str());
+    log_note("%s", text);
+    host()->message_box(text, msg(68), HOST_MB_ICONWARNING);
+  }
+  return 0;
 }
 
 int tessel_step_messages() { return msg_init(); }

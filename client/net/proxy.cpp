@@ -25,8 +25,7 @@ int proxy_init() {
     return 0;
   }
   address = a;
-  // Taken as 16 bits: an absent port (-1) becomes 65535.
-  port = proxy_setting_port() & 0xFFFF;
+  port = proxy_setting_port();  // 16 bits: an absent or out-of-range port is 65535
   std::snprintf(text, sizeof text, "%s:%d", address.c_str(), port);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "client/core/allow_hook.h"
 #include "client/core/cgi.h"
 #include "client/core/dialog.h"
+#include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/page_window.h"
@@ -312,7 +313,7 @@ int teleport_load(const char* path) {
 int teleport_save(const char* path) {
   if (!path) return 1;
   std::string temporary = std::string(path) + ".new";
-  FILE* f = std::fopen(temporary.c_str(), "wb");
+  FILE* f = file_open_private(temporary.c_str(), "wb");
   if (!f) return 1;
   bool ok = true;
   for (const auto& e : mod().entries)

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "client/core/dates.h"
+#include "client/core/files.h"
 #include "client/core/identity.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
@@ -63,7 +64,7 @@ void chat_log_open() {
     std::snprintf(path, sizeof path, "%s", name);
   else
     std::snprintf(path, sizeof path, "%s/%s", platform_program_dir().c_str(), name);
-  s.log = std::fopen(path, "a");
+  s.log = file_open_private(path, "a");
   if (!s.log) {
     log_write("chat_log_open: cannot open %s", path);
     return;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "client/core/files.h"
 #include "client/core/hash.h"
 #include "client/core/identity.h"
 #include "client/core/log.h"
@@ -298,7 +299,7 @@ void contacts_load() {
 
 void contacts_save() {
   std::string path = file_path(), fresh = path + ".new";
-  FILE* f = std::fopen(fresh.c_str(), "w");
+  FILE* f = file_open_private(fresh.c_str(), "w");
   if (!f) return;
   bool ok = true;
   for (int32_t n : contacts_numbers()) ok = ok && std::fprintf(f, "%d\n", n) > 0;

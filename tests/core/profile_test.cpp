@@ -179,6 +179,10 @@ TEST(Ini, WriteCreatesFileAndReplacesAtomically) {
     ++files;
   }
   EXPECT_EQ(files, 1);
+  // Whatever the umask, the file made is its owner's alone.
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   // A write into a folder that does not exist fails and creates nothing.
   EXPECT_FALSE(ini_set(dir.file("no/such.ini").c_str(), "s", "k", "v"));
 }
@@ -281,4 +285,79 @@ TEST(Ini, AnUnchangedFileIsNotReadAgain) {
   struct timespec later[2] = {{1000000100, 0}, {1000000100, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
   EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 7);
+}
+
+// A reading kept from before is used only while nothing can have changed: a file put in its
+// place (another inode, same size and time stamp) is read again, and so is one edited in place
+// whose recent time stamp was put back, since a stamp that young may not have moved.
+TEST(Ini, AReplacedOrFreshlyEditedFileIsReadAgain) {
+  TempDir dir;
+  std::string path = dir.file("s.ini"), other = dir.file("other.ini");
+  write_file(path, "[s]\nk=1\n");
+  struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 1);
+  write_file(other, "[s]\nk=2\n");
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), old, 0), 0);
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 2);
+
+  struct stat st {};
+  write_file(path, "[s]\nk=3\n");
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 3);
+  ASSERT_NO_FATAL_FAILURE(overwrite_byte(path, 6, '4'));
+  struct timespec recent[2] = {st.st_mtim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), recent, 0), 0);
+  EXPECT_EQ(ini_get_int(path.c_str(), "s", "k", -1), 4);
+}
+
+// A file over the cap is read up to its last whole line: a line the cap cuts is no value.
+TEST(Ini, AValueCutByTheReadCapIsNotRead) {
+  TempDir dir;
+  std::string path = dir.file("big.ini");
+  const off_t cap = 16 * 1024 * 1024;
+  const std::string head = "[s]\nfirst=1\n", cut = "\nk=123456789\n";  // the cap falls after "k=123"
+  {
+    int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::pwrite(fd, cut.data(), cut.size(), cap - 6), static_cast<ssize_t>(cut.size()));
+    ::close(fd);
+  }
+  char out[16];
+  EXPECT_TRUE(ini_get(path.c_str(), "s", "first", "", out, sizeof out));
+  EXPECT_FALSE(ini_get(path.c_str(), "s", "k", "none", out, sizeof out)) << out;
+  EXPECT_STREQ(out, "none");
+}
+
+// A byte-order mark is no part of the first line: the section after it is read, and a write
+// keeps the mark where it was. UTF-16 text, in either order, is read as its text and never
+// rewritten (the value holds for the run).
+TEST(Ini, MarkedFilesAreReadAsTheirText) {
+  TempDir dir;
+  std::string path = dir.file("m.ini");
+  write_file(path, "\xEF\xBB\xBF[universe]\r\nhost=h\r\n");
+  char out[16];
+  EXPECT_TRUE(ini_get(path.c_str(), "universe", "host", "", out, sizeof out));
+  EXPECT_STREQ(out, "h");
+  ASSERT_TRUE(ini_set(path.c_str(), "universe", "port", "5"));
+  EXPECT_EQ(read_file(path), "\xEF\xBB\xBF[universe]\r\nhost=h\r\nport=5\r\n");
+  std::string why;
+  EXPECT_TRUE(ini_can_save(path.c_str(), &why)) << why;
+
+  const std::string text = "[universe]\r\nhost=h\xE9\r\n";
+  for (bool little : {true, false}) {
+    std::string utf16 = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : text) utf16 += little ? std::string{c, '\0'} : std::string{'\0', c};
+    utf16 += little ? std::string("\x3A\x26", 2) : std::string("\x26\x3A", 2);  // a character past Latin-1
+    write_file(path, utf16);
+    EXPECT_TRUE(ini_get(path.c_str(), "universe", "host", "", out, sizeof out)) << little;
+    EXPECT_STREQ(out, "h\xE9");
+    EXPECT_FALSE(ini_set(path.c_str(), "universe", "port", "6"));
+    EXPECT_EQ(read_file(path), utf16);
+    EXPECT_EQ(ini_get_int(path.c_str(), "universe", "port", -1), 6);
+    EXPECT_FALSE(ini_can_save(path.c_str(), &why));
+    EXPECT_NE(why.find("UTF-16"), std::string::npos) << why;
+  }
 }

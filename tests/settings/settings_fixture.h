@@ -78,7 +78,7 @@ class SettingsFixture : public ::testing::Test {
     platform_set_clock(clock_now);
     platform_set_program_dir(dir_.path().c_str());
     host_set(&host_);
-    // The log is written in the working directory.
+    // The log is written in the program directory; relative names are read from it too.
     old_cwd_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     std::filesystem::create_directories(dir_.file("Messages"));

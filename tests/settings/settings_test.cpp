@@ -1,6 +1,7 @@
 // The settings sheet opened from its menu item in a started program: what each page writes,
 // the bounds of its values, and what takes effect at once.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "client/cache/disk.h"
@@ -9,11 +10,13 @@
 #include "client/scene/driver.h"
 #include "client/scene/sound.h"
 #include "client/scene/visible.h"
+#include "client/servers/teleport.h"
 #include "client/servers/universe.h"
 #include "client/servers/world.h"
 #include "client/shell/advanced.h"
 #include "client/shell/chat.h"
 #include "client/shell/chat_page.h"
+#include "client/shell/contacts.h"
 #include "client/shell/disk_page.h"
 #include "client/shell/dloptions.h"
 #include "client/shell/general.h"
@@ -21,6 +24,7 @@
 #include "client/shell/privacy.h"
 #include "client/shell/proxy_page.h"
 #include "tests/settings/settings_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace settingstest {
 namespace {
@@ -49,6 +53,60 @@ class Sheet : public SettingsFixture {
     return changes(before, ini());
   }
 };
+
+// What a run writes of the person's own (settings, trace log, chat log, contact list,
+// remembered teleports) another local user cannot read, even where an older run left the
+// settings and the log readable by all.
+TEST_F(Sheet, AnotherLocalUserReadsNoneOfThePersonsFiles) {
+  testutil::write_file(dir_.file("tessel.log"), "an older run\n");
+  ASSERT_EQ(chmod(dir_.file("tessel.log").c_str(), 0644), 0);
+  // Settings written readable by all, as an older run left them; no trace switch is on.
+  ASSERT_TRUE(start("[chat]\nlogging=1\n[citizen]\nname=alice\npass=0011\n"));
+  chat_log_write("alice: hello");
+  contacts_save();
+  auto prompt = teleport_hook.prompt_text_small;
+  teleport_hook.prompt_text_small = [](const char*, const char*, const char*) { return "by the tree"; };
+  teleport_remember();
+  teleport_hook.prompt_text_small = prompt;
+  stop();
+  log_reset();
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);  // only the files' own modes stand in the way
+  const std::vector<std::string> files = {"tessel.ini", "tessel.log", "chat.txt", "contacts.txt",
+                                          teleport_file_name};
+  for (const auto& f : files) ASSERT_EQ(access(dir_.file(f).c_str(), F_OK), 0) << f;
+  std::string read_by_other = testutil::in_child([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    std::string read;
+    for (const auto& f : files)
+      if (open(dir_.file(f).c_str(), O_RDONLY) >= 0) read += f + " ";
+    return read.empty() ? "none" : read;
+  });
+  EXPECT_EQ(read_by_other, "none");  // "" when the child could not become another user
+  // The narrowing is in the log of a run that keeps one.
+  testutil::write_file(dir_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
+  ASSERT_EQ(chmod(dir_.file("tessel.ini").c_str(), 0644), 0);
+  ASSERT_TRUE(restart());
+  stop();
+  log_reset();
+  std::string log = testutil::read_file(dir_.file("tessel.log"));
+  EXPECT_NE(log.find(dir_.file("tessel.ini") + " could be read by others (mode 0644): now 0600"), std::string::npos) << log;
+}
+
+// Values that a module brings into its range, or that are not wholly numbers, are used as
+// the table says and named once each in the log.
+TEST_F(Sheet, StartupNamesEveryValueItDoesNotUseAsItStands) {
+  ASSERT_TRUE(start("[debug]\nflush=1\n[disk]\nlimit=-100\ndelete=-5\n[proxy]\naddress=proxy.invalid\n"
+                    "port=-70000\n[chat]\nnear=1e9\n[general]\nrating=abc\n"));
+  EXPECT_EQ(20, disk_limit());
+  EXPECT_EQ(1, disk_delete_days());
+  EXPECT_EQ(65535, proxy_port());
+  EXPECT_EQ(12, chat_near());
+  EXPECT_EQ(2, general_rating());
+  for (const char* line : {"[disk] limit=\"-100\" is out of range: 20 used", "[disk] delete=\"-5\" is out of range: 1 used",
+                           "[proxy] port=\"-70000\" is out of range: 65535 used", "[chat] near=\"1e9\" is not a number: 12 used",
+                           "[general] rating=\"abc\" is not a number: 2 used"})
+    EXPECT_EQ(1, count_in_log(line)) << line << "\n" << testutil::read_file("tessel.log");
+}
 
 TEST_F(Sheet, StartupBringsValuesOutsideTheirRangesBackToTheDefaults) {
   ASSERT_TRUE(start("[performance]\nframerate=2\nvisibility=121\n[downloads]\npictures=5\naudio=1\n"

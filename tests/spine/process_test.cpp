@@ -74,7 +74,7 @@ TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
   write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
   pid_t first = launch({program()}, env(20000), home_.file("a"), home_.file("a/err"));
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, testutil::kWaitMs))
+  ASSERT_TRUE(wait_until([&] { return contains(home_.file("tessel.log"), "cgi_init"); }, testutil::kWaitMs))
       << read_file(home_.file("a/err"));
   // The second start's command file, named relative to its own working directory.
   write_file(home_.file("b/go.cmd"), "teleport Remote 5N 5W, extra\n");
@@ -84,12 +84,15 @@ TEST_F(Process, SecondStartHandsItsCommandFileToTheFirstAndEnds) {
   auto took = std::chrono::steady_clock::now() - begun;
   EXPECT_EQ(status, 0) << read_file(home_.file("b/err"));
   EXPECT_LT(took, std::chrono::seconds(8));
-  // It read no settings (so wrote no trace log) and made no window.
+  // It read no settings (so traced no start of its own in the shared log) and made no window.
+  std::string log = read_file(home_.file("tessel.log"));
+  EXPECT_NE(log.find("init_application"), std::string::npos) << log;
+  EXPECT_EQ(log.find("init_application"), log.rfind("init_application")) << log;
   EXPECT_NE(access(home_.file("b/tessel.log").c_str(), F_OK), 0);
   EXPECT_TRUE(wait_until(
-      [&] { return contains(home_.file("a/tessel.log"), "cgi: teleport teleport Remote 5N 5W\n"); },
+      [&] { return contains(home_.file("tessel.log"), "cgi: teleport teleport Remote 5N 5W\n"); },
       testutil::kWaitMs))
-      << read_file(home_.file("a/tessel.log"));
+      << read_file(home_.file("tessel.log"));
   // The first one goes on running.
   EXPECT_EQ(wait_for_exit(first, 0), -1);
   kill(first, SIGTERM);
@@ -129,13 +132,13 @@ TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
   std::vector<std::string> e = env(60000);
   e.push_back("SDL_AUDIODRIVER=dummy");
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    unlink(home_.file("a/tessel.log").c_str());
+    unlink(home_.file("tessel.log").c_str());
     pid_t p = launch({program()}, e, home_.file("a"), home_.file("a/err"));
     ASSERT_GT(p, 0);
-    ASSERT_TRUE(wait_until([&] { return contains(home_.file("a/tessel.log"), "cgi_init"); }, testutil::kWaitMs))
+    ASSERT_TRUE(wait_until([&] { return contains(home_.file("tessel.log"), "cgi_init"); }, testutil::kWaitMs))
         << read_file(home_.file("a/err"));
-    ASSERT_TRUE(contains(home_.file("a/tessel.log"), "sound_init"));
-    ASSERT_FALSE(contains(home_.file("a/tessel.log"), "waveOutGetNumDevs FAILED"));
+    ASSERT_TRUE(contains(home_.file("tessel.log"), "sound_init"));
+    ASSERT_FALSE(contains(home_.file("tessel.log"), "waveOutGetNumDevs FAILED"));
     kill(p, sig);
     int status = wait_for_exit(p, testutil::kWaitMs);
     if (status == -1) {
@@ -143,6 +146,6 @@ TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
       wait_for_exit(p, testutil::kWaitMs);
     }
     EXPECT_EQ(status, 0) << "signal " << sig;
-    EXPECT_TRUE(contains(home_.file("a/tessel.log"), "tessel_shutdown")) << read_file(home_.file("a/tessel.log"));
+    EXPECT_TRUE(contains(home_.file("tessel.log"), "tessel_shutdown")) << read_file(home_.file("tessel.log"));
   }
 }

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -445,4 +446,25 @@ TEST(QtViewportFrames, AStillFrameIsNotDrawnAgainAndAMovingOneIsDrawnEachTime) {
   view.put_indexed(0, 0, kW, kH, frame.data(), kW, palette);
   settle();
   EXPECT_GT(counter.paints, before);
+}
+
+// A window stored partly left of or above the screen comes back whole into the screen's free
+// area at the size it asked for, so its title bar is never out of reach.
+TEST(QtPlace, AWindowPartlyOffTheScreenIsPulledBackIntoTheFreeArea) {
+  app();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  const QRect free = screen->availableGeometry();
+  for (HostRect asked : {HostRect{free.x() - 200, free.y() + 40, 400, 300}, HostRect{free.x() + 40, free.y() - 150, 400, 300},
+                         HostRect{free.x() - 50, free.y() - 60, 400, 300}}) {
+    QtHost qt;
+    ASSERT_TRUE(qt.window_create("t", asked, 100, 100, [](const HostEvent&) -> long { return HOST_DEFAULT; }));
+    qt.window_show(HOST_SHOW_NORMAL);
+    QApplication::processEvents();
+    HostRect r = qt.window_rect();
+    EXPECT_TRUE(free.contains(QRect(r.x, r.y, r.width, r.height)))
+        << asked.x << "," << asked.y << " gave " << r.x << "," << r.y << " " << r.width << "x" << r.height;
+    EXPECT_EQ(r.width, 400);
+    EXPECT_EQ(r.height, 300);
+  }
 }

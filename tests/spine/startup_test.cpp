@@ -1,4 +1,5 @@
 // Start-up against real program directories, the main window's geometry and the shutdown.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "engine/vxl21.h"
 #include "platform/host_instance.h"
 #include "spine_fixture.h"
+#include "tests/support/test_util.h"
 
 using Startup = Spine;
 
@@ -87,7 +89,9 @@ TEST_F(Startup, WindowGeometryFromTheSavedLayout) {
 TEST_F(Startup, AWindowSizeLargerThanTheScreenFitsItAndIsNotSavedBack) {
   for (const char* size : {"main_width=2147483647\nmain_height=2147483647\n",
                            "main_width=16777215\nmain_height=480\n",
-                           "main_width=640\nmain_height=16777215\n"}) {
+                           "main_width=640\nmain_height=16777215\n",
+                           // Between the screen's height and its width.
+                           "main_width=640\nmain_height=900\n"}) {
     SCOPED_TRACE(size);
     ASSERT_TRUE(restart(std::string("[layout]\nmain_x=10\nmain_y=20\n") + size));
     HostRect r = host_.requested_rect();
@@ -103,30 +107,88 @@ TEST_F(Startup, AWindowSizeLargerThanTheScreenFitsItAndIsNotSavedBack) {
   }
 }
 
-// Temporary files that a killed settings write left go at the next start; nothing else that
-// merely looks like one does.
-TEST_F(Startup, LeftoverSettingsTemporariesAreRemovedAtStart) {
-  install();
-  write_file(dir_.file("tessel.ini.AbC129"), "[general]\n");
-  write_file(dir_.file("tessel.ini.zz09QQ"), "");
-  // Not of the pattern, or not a plain file of ours: all stay.
-  write_file(dir_.file("tessel.ini.bak"), "mine");
-  write_file(dir_.file("tessel.ini.AbC12!"), "mine");
-  write_file(dir_.file("tessel.ini.AbC1234"), "mine");
-  write_file(dir_.file("other.ini.AbC129"), "mine");
-  write_file(dir_.file("target"), "kept");
-  ASSERT_EQ(symlink(dir_.file("target").c_str(), dir_.file("tessel.ini.Link00").c_str()), 0);
-  ASSERT_EQ(mkdir(dir_.file("tessel.ini.Dir000").c_str(), 0755), 0);
+// Temporary files that a killed settings write left go at the next start, each named in the
+// log; the person's own copies beside the file, whatever their names, and anything not a plain
+// file of ours stay.
+TEST_F(Startup, OnlyTheSettingsWritersLeftoversAreRemovedAtStart) {
+  install("[debug]\ntrace=1\n");
+  write_file(dir_.file("tessel.ini.~saving-AbC129"), "[general]\n");
+  write_file(dir_.file("tessel.ini.~saving-zz09QQ"), "");
+  for (const char* name : {"tessel.ini.backup", "tessel.ini.2024ok", "tessel.ini.AbC129", "tessel.ini.bak",
+                           "tessel.ini.~saving-AbC12!", "tessel.ini.~saving-AbC1234", "other.ini.~saving-AbC129",
+                           "target", "tessel.ini.~saving-Theirs"})
+    write_file(dir_.file(name), "mine");
+  // Another user's file, a link and a folder of the writer's name stay too.
+  ASSERT_EQ(chown(dir_.file("tessel.ini.~saving-Theirs").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(symlink(dir_.file("target").c_str(), dir_.file("tessel.ini.~saving-Link00").c_str()), 0);
+  ASSERT_EQ(mkdir(dir_.file("tessel.ini.~saving-Dir000").c_str(), 0755), 0);
   ASSERT_TRUE(start());
-  EXPECT_FALSE(file_exists(dir_.file("tessel.ini.AbC129").c_str()));
-  EXPECT_FALSE(file_exists(dir_.file("tessel.ini.zz09QQ").c_str()));
-  for (const char* name : {"tessel.ini", "tessel.ini.bak", "tessel.ini.AbC12!",
-                           "tessel.ini.AbC1234", "other.ini.AbC129", "target"})
-    EXPECT_TRUE(file_exists(dir_.file(name).c_str())) << name;
-  EXPECT_EQ(read_file(dir_.file("target")), "kept");
+  EXPECT_FALSE(file_exists(dir_.file("tessel.ini.~saving-AbC129").c_str()));
+  EXPECT_FALSE(file_exists(dir_.file("tessel.ini.~saving-zz09QQ").c_str()));
+  for (const char* name : {"tessel.ini.backup", "tessel.ini.2024ok", "tessel.ini.AbC129", "tessel.ini.bak",
+                           "tessel.ini.~saving-AbC12!", "tessel.ini.~saving-AbC1234", "other.ini.~saving-AbC129",
+                           "target", "tessel.ini.~saving-Theirs"})
+    EXPECT_EQ(read_file(dir_.file(name)), "mine") << name;
   struct stat st {};
-  EXPECT_EQ(lstat(dir_.file("tessel.ini.Link00").c_str(), &st), 0);
-  EXPECT_TRUE(file_is_directory(dir_.file("tessel.ini.Dir000").c_str()));
+  EXPECT_EQ(lstat(dir_.file("tessel.ini.~saving-Link00").c_str(), &st), 0);
+  EXPECT_TRUE(file_is_directory(dir_.file("tessel.ini.~saving-Dir000").c_str()));
+  // Each removal is in the log, which the start keeps in the program directory.
+  log_reset();
+  std::string log = read_file(dir_.file("tessel.log"));
+  EXPECT_NE(log.find("removed " + dir_.file("tessel.ini.~saving-AbC129")), std::string::npos) << log;
+  EXPECT_NE(log.find("removed " + dir_.file("tessel.ini.~saving-zz09QQ")), std::string::npos) << log;
+}
+
+// A program directory whose path does not fit is named as such, not as a missing file.
+TEST_F(Startup, AProgramDirectoryPathTooLongIsNamedWithThePath) {
+  std::string deep = dir_.path() + "/" + std::string(300 - dir_.path().size(), 'd');
+  platform_set_program_dir(deep);
+  EXPECT_FALSE(start());
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_NE(host_.boxes()[0].text.find("too long"), std::string::npos) << host_.boxes()[0].text;
+  EXPECT_NE(host_.boxes()[0].text.find(deep), std::string::npos) << host_.boxes()[0].text;
+  EXPECT_EQ(host_.windows_created(), 0);
+}
+
+// Settings that cannot be saved are told of once, at start, with the reason: a program folder
+// its owner cannot write (the system's reason, and the folder), or a file in UTF-16, which is
+// read as its text but never rewritten.
+TEST_F(Startup, SettingsThatCannotBeSavedAreToldOnceWithTheReason) {
+  install("[general]\n[citizen]\nname=alice\npassword=demo\n");
+  // A folder of the person's own (uid 65534, as root cannot be refused), mode 555.
+  for (const char* name : {"", "/tessel.ini", "/Messages", "/Messages/default.tzm"})
+    ASSERT_EQ(chown((dir_.path() + name).c_str(), 65534, 65534), 0) << name;
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0555), 0);
+  std::string said = testutil::in_child([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    std::string boxes = start() ? "" : "(no start)\n";
+    for (const auto& b : host_.boxes()) boxes += b.text + "\n--\n";
+    return boxes;
+  });
+  chmod(dir_.path().c_str(), 0700);
+  EXPECT_EQ(said.find("(no start)"), std::string::npos) << said;  // the program runs
+  const std::string why = "the folder " + dir_.path() + " cannot be written: " + std::strerror(EACCES);
+  // One box of it (the stores say what they cannot do in their own).
+  size_t at = said.find(why);
+  EXPECT_NE(at, std::string::npos) << said;
+  EXPECT_EQ(said.find("Settings cannot be saved", said.find("Settings cannot be saved") + 1), std::string::npos)
+      << said;
+  EXPECT_NE(ini().find("password=demo"), std::string::npos);  // as it was: nothing could be written
+
+  // A UTF-16 file: read (its host is used), never rewritten, and said so.
+  clean();
+  host_.clear();
+  std::string text = "[universe]\r\nhost=example.invalid\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : text) utf16 += std::string{c, '\0'};
+  write_file(dir_.file("tessel.ini"), utf16);
+  ASSERT_TRUE(start());
+  EXPECT_STREQ(profile_string("universe", "host"), "example.invalid");
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  EXPECT_NE(host_.boxes()[0].text.find(dir_.file("tessel.ini")), std::string::npos) << host_.boxes()[0].text;
+  EXPECT_NE(host_.boxes()[0].text.find("UTF-16"), std::string::npos) << host_.boxes()[0].text;
+  profile_set_int("general", "volume", 3);
+  EXPECT_EQ(read_file(dir_.file("tessel.ini")), utf16);
 }
 
 TEST_F(Startup, ToolbarAndKioskSettings) {

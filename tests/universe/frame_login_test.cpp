@@ -2,8 +2,11 @@
 // universe: from the first frame to the 3D start, as the program runs it.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "client/app/program.h"
 #include "client//app/frame.h"
+#include "client/core/log.h"
 #include "client/core/tessel.h"
 #include "tests/universe/universe_test_util.h"
 
@@ -53,6 +56,36 @@ TEST_F(FrameLoginTest, StoredCitizenLogsInByItselfAndReachesThe3DStart) {
   EXPECT_TRUE(universe_logged_in());
   EXPECT_EQ(std::vector<std::string>{"alice"}, recorder.names);
   EXPECT_TRUE(dialogs.opened().empty());
+}
+
+// A settings file that begins with a byte-order mark logs in by itself, and with every trace
+// switch on the log names the password's settings but holds the password in no form: plain,
+// enciphered as stored, or as the hex of either.
+TEST_F(FrameLoginTest, AMarkedSettingsFileLogsInAndTheTraceHoldsNoPassword) {
+  const std::string password = "Zq7pw9x";
+  FakeUniverse fake(R"({"citizens":[{"name":"alice","password":")" + password + R"(","number":101}]})");
+  ProgramDir dir("\xEF\xBB\xBF" + ini_for(fake.port(), "[citizen]\nname=alice\npassword=" + password +
+                                               "\n[debug]\nall=1\nflush=1\n"));
+  log_init();
+  login_init();
+  universe_init();
+  ASSERT_TRUE(frames_until_start());
+  EXPECT_EQ(0, login_last_result());
+  EXPECT_TRUE(universe_logged_in());
+  log_reset();
+  std::string stored = dir.ini();
+  EXPECT_EQ(0u, stored.find("\xEF\xBB\xBF[universe]")) << stored;
+  size_t pass = stored.find("\npass=");
+  ASSERT_NE(std::string::npos, pass) << stored;
+  std::string enciphered = stored.substr(pass + 6, stored.find('\n', pass + 6) - pass - 6);
+  ASSERT_EQ(2 * password.size(), enciphered.size());
+  std::string log = testutil::read_file(dir.dir + "/tessel.log");
+  EXPECT_NE(std::string::npos, log.find("profile_set_encrypted_string (citizen, pass)")) << log;
+  EXPECT_NE(std::string::npos, log.find("profile_string (citizen, password)")) << log;
+  std::string plain_hex = hex_of(password), upper = plain_hex;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& secret : {password, enciphered, plain_hex, upper})
+    EXPECT_EQ(std::string::npos, log.find(secret)) << secret << "\n" << log;
 }
 
 TEST_F(FrameLoginTest, WrongStoredPasswordGoesThroughTheDialog) {

@@ -389,6 +389,20 @@ void AgIndexedFaceSet::Build(AgBuildContext& ctx, AgGeometryNode* g, int32_t* ma
 // ---------------------------------------------------------------------------------------
 // Engine clumps
 
+namespace {
+
+// A material's share of the scene's ambient light as the engine takes it. The engine's
+// surfaces reflect all of its ambient light by default (a model script's polygons do), and
+// the usual ambient intensity of a file (0.2) stands for that usual share: taken as it is,
+// every face turned from the light would show nearly black.
+float EngineAmbient(float ambient_intensity) {
+  constexpr float kUsualIntensity = 0.2f;
+  if (!std::isfinite(ambient_intensity)) return 1.0f;
+  return std::clamp(ambient_intensity / kUsualIntensity, 0.0f, 1.0f);
+}
+
+}  // namespace
+
 VxClump* AgGeometryNode::BuildClump(int colours_only, int texture_mode) {
   VxClump* clump = VxCreateClump(VertexCount(), PolygonCount());
   if (!clump) throw AgVrml2Error("unable to allocate memory");
@@ -420,7 +434,7 @@ VxClump* AgGeometryNode::BuildClump(int colours_only, int texture_mode) {
       VxMaterial* vm = VxCreateMaterial();
       if (!vm) throw AgVrml2Error("unable to allocate memory");
       mats.push_back(vm);
-      VxSetMaterialSurface(vm, m.ambient, m.diffuse, m.shininess);
+      VxSetMaterialSurface(vm, EngineAmbient(m.ambient), m.diffuse, m.shininess);
       VxSetMaterialOpacity(vm, 1.0f - m.transparency);
       VxSetMaterialMode(vm, 2);
       if (!m.has_texture || colours_only) {

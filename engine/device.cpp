@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kDefaultDriver = "VXDL8D21";
 constexpr int kOptionPairs = 2;  // the option block: two (code, value) pairs
+constexpr int32_t kEngineRasterDepth = 8;  // the only rasters the engine draws into
 
 void* slot_allocate(size_t size) { return std::malloc(size ? size : 1); }
 void* slot_allocate_zeroed(size_t count, size_t size) { return std::calloc(count ? count : 1, size ? size : 1); }
@@ -141,6 +142,38 @@ void services_init(EngineServices& s) {
   s.free = &slot_free;
 }
 
+// The block's options as the driver is to see them. A depth asked for is the depth of the
+// engine's rasters, whatever the screen's: the driver then draws 8 bits on a 15-, 16- or
+// 24-bit screen too, where a depth of its own choosing (16) would refuse the open. Codes the
+// driver does not take are dropped.
+static int mapped_options(const void* block, DeviceOption* out) {
+  if (!block) return 0;
+  DeviceOption in[kOptionPairs];
+  std::memcpy(in, block, sizeof in);
+  int count = 0;
+  for (const DeviceOption& o : in) {
+    const uint32_t code = o.code & ~kDeviceOptionAccepted;
+    switch (code) {
+      case kOptionRequestedDepth:
+        out[count++] = {code, kEngineRasterDepth};
+        break;
+      case kOptionNone:
+      case kOptionGamma:
+      case kOptionForcePlainDib:
+      case kOptionSkip16BitProbe:
+      case kOptionAcceptedOnly:
+      case kOptionWantDirectDraw:
+      case kOptionDisplayModeSwitch:
+      case kOptionForceDibSection:
+        out[count++] = {code, o.value};
+        break;
+      default:
+        break;
+    }
+  }
+  return count;
+}
+
 bool device_bind(VxdevFn vxdev, const char* device, const void* options, EngineServices& s) {
   services_init(s);
   DriverOpenFn open_fn = vxdev(device, nullptr, &s);
@@ -148,11 +181,7 @@ bool device_bind(VxdevFn vxdev, const char* device, const void* options, EngineS
   DeviceRecord& r = s.device;
   r.version = kEngineVersionWord;
   DeviceOption opts[kOptionPairs];
-  int count = 0;
-  if (options) {
-    std::memcpy(opts, options, sizeof opts);
-    count = kOptionPairs;
-  }
+  const int count = mapped_options(options, opts);
   if (open_fn(&r) && r.device_init && r.device_init(&r, nullptr, count, count ? opts : nullptr) && r.device_open &&
       r.device_open(&r, nullptr, count, count ? opts : nullptr))
     return true;

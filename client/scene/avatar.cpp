@@ -531,6 +531,14 @@ int avatar_menu_run(const char* user, bool muted, bool eject, int eject_target) 
   return chosen;
 }
 
+bool avatar_model_hit(const VxClump* model, const VxClump* picked) {
+  if (!model || !picked) return false;
+  // Bounded: a part's chain of parents is short, and a broken one must not hold the thread.
+  for (int depth = 0; picked && depth < 256; ++depth, picked = VxGetParentClump(picked))
+    if (picked == model) return true;
+  return false;
+}
+
 int avatar_popup_menu(int x, int y) {
   if (s.old_protocol) return avatar_peer_popup_menu(x, y);
   avatar_record* hit = nullptr;
@@ -541,7 +549,7 @@ int avatar_popup_menu(int x, int y) {
         a->anim ? static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(a->anim))) : a->far_model;
     VxClump* model = m ? model_clump(m) : nullptr;
     VxClump* clump = model ? scene_pick_in(a->scene, x, y) : nullptr;
-    if (!clump || clump != model || a->distance >= best) continue;
+    if (!avatar_model_hit(model, clump) || a->distance >= best) continue;
     best = a->distance;
     hit = a;
   }

@@ -90,6 +90,9 @@ int avatar_popup_menu(int x, int y);
 // muted), contact, and eject when offered (for that session or peer address). Contact and
 // eject act here; the id chosen (0 none) is returned so the caller toggles its own mute.
 int avatar_menu_run(const char* name, bool muted, bool eject, int eject_target);
+// Whether a clump found under the pointer is the avatar's model: its root or any of its
+// parts (a body's limbs and head are parts of the model).
+bool avatar_model_hit(const VxClump* model, const VxClump* picked);
 
 // Muting (the pop-up menu's item 9000).
 void avatar_set_muted(int session, bool muted);

@@ -235,9 +235,45 @@ VxReal body_height() {
   return std::isfinite(h) && h >= 0.05f ? h : 0.05f;
 }
 
+struct PartsTest {
+  VxVector centre;
+  VxReal h;
+  VxVector motion;
+  bool hit;
+};
+
+void test_part(VxClump* part, void* data) {
+  auto* t = static_cast<PartsTest*>(data);
+  // A part that is off is not drawn, and is walked through like a clump that is off.
+  if (t->hit || VxGetClumpState(part) != VX_STATE_ON) return;
+  if (test_geometry(part, t->centre, t->h, t->motion)) t->hit = true;
+}
+
+// The clump and every part of it (a tree's trunk and crown, a ground of pieces), each in
+// its own world place and each under the bounding-box rule on its own.
 int test_clump(VxClump* clump, const VxVector& centre, VxReal h, const VxVector& motion) {
   if (!clump || VxGetClumpState(clump) != VX_STATE_ON) return 0;
-  return test_geometry(clump, centre, h, motion);
+  if (test_geometry(clump, centre, h, motion)) return 1;
+  PartsTest t{centre, h, motion, false};
+  VxForAllChildClumps(clump, test_part, &t);
+  return t.hit ? 1 : 0;
+}
+
+// The first vertex of the model, as built: the clump's own, else its first part's that has one.
+bool first_vertex(VxClump* clump, VxVector* out) {
+  if (VxGetClumpNumVertices(clump) > 0) return VxGetClumpVertex(clump, 1, out) != 0;
+  struct Find {
+    VxVector* out;
+    bool found;
+  } f{out, false};
+  VxForAllChildClumps(
+      clump,
+      [](VxClump* part, void* data) {
+        auto* f = static_cast<Find*>(data);
+        if (!f->found && VxGetClumpNumVertices(part) > 0) f->found = VxGetClumpVertex(part, 1, f->out) != 0;
+      },
+      &f);
+  return f.found;
 }
 
 }  // namespace
@@ -258,8 +294,7 @@ int bump(VxReal x, VxReal y, VxReal z, const VxVector& motion) {
   if (ground) {
     VxVector first{0, 0, 0};
     VxVector c = centre;
-    if (VxGetClumpNumVertices(ground) > 0 && VxGetClumpVertex(ground, 1, &first) && first.y < 0 &&
-        std::isfinite(first.y))
+    if (first_vertex(ground, &first) && first.y < 0 && std::isfinite(first.y))
       c.y += first.y;
     if (test_clump(ground, c, h, motion)) return 1;
   }

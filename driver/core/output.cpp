@@ -525,7 +525,9 @@ int32_t PresentSurface(DeviceCamera* camera, const DeviceRect* rect, GdiDc* dc) 
   if (camera->colour_raster->flags & kRasterNotBacked) return 0;
   DriverRaster* d = camera->colour_raster->driver_raster;
   if (!d || !d->surface || !g_drv.primary) return kDdErrGeneric;
-  if (dc) {
+  // The palette goes into the screen at the first present after an empty one, not at every
+  // frame: realising it each time costs the display a palette load per frame.
+  if (dc && g_drv.select_pending[3]) {
     select_palette_into(dc);
     g_drv.select_pending[3] = 0;
   }

@@ -84,6 +84,24 @@ TEST_F(RegistryTest, BadBlocksAreSkippedLaterOnesLoad) {
   EXPECT_EQ(name(1), "three");
 }
 
+TEST_F(RegistryTest, BlanksAfterTheCookieKeepEveryAvatar) {
+  // Trailing blanks, a tab and a carriage return after the cookie, as editors leave them.
+  std::string text = kV3;
+  text.insert(text.find('\n'), "   \t \r");
+  ASSERT_TRUE(read(text));
+  EXPECT_EQ(reg->Count(), 2);
+  EXPECT_EQ(name(1), "Beth");
+  reg->Clear();
+  ASSERT_TRUE(read("# animation registry version 0.2  \navatar bob geometry = bob.rwx endavatar\n"));
+  EXPECT_EQ(name(1), "bob");
+  reg->Clear();
+  // Anything but blanks after it is another cookie.
+  EXPECT_FALSE(read("# animation registry version 0.31\nversion 3\n"));
+  EXPECT_FALSE(read("# animation registry version 0.3 x\nversion 3\n"));
+  EXPECT_FALSE(read("# animation registry version 0.\nversion 3\n"));
+  EXPECT_EQ(reg->Count(), 0);
+}
+
 TEST_F(RegistryTest, RefusesWrongCookiesAndTopLevelErrors) {
   EXPECT_FALSE(read(""));
   EXPECT_EQ(reg->Count(), 0);

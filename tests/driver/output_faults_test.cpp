@@ -410,6 +410,38 @@ TEST_F(Output, FailedLockDrawsNothingAndLostSurfacesAreRestored) {
   d().end_frame(camera);
 }
 
+// On a palette screen the surface output loads its palette into the screen at the first
+// present and again only after an empty present, never at every frame.
+TEST_F(Output, SurfacePaletteIsRealisedOnlyAfterAnEmptyPresent) {
+  ASSERT_TRUE(display_profile().palette);
+  ASSERT_NO_FATAL_FAILURE(open("MSWindowsDD", {}));
+  auto shown = [](int index) {
+    const DisplayRgb& c = display_hardware_palette()[index];
+    return (uint32_t{c.red} << 16) | (uint32_t{c.green} << 8) | c.blue;
+  };
+  DeviceCamera* camera = frame(8, 4, 120);
+  d().end_frame(camera);
+  const uint32_t first = palette_rgb(120);
+  EXPECT_EQ(present(camera, {0, 0, 8, 4}), 0);
+  EXPECT_EQ(shown(120), first);  // the first present realises it
+
+  uint8_t e[4] = {0x21, 0x43, 0x65, 0};
+  ASSERT_NE(first, 0x214365u);
+  ASSERT_EQ(d().set_palette_entries(120, 1, e), 1);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(d().begin_frame(camera, window), 1);
+    d().end_frame(camera);
+    EXPECT_EQ(present(camera, {0, 0, 8, 4}), 0);
+    EXPECT_EQ(shown(120), first) << "present " << i;  // not realised again
+  }
+  EXPECT_EQ(present(camera, {0, 0, 0, 0}), 0);
+  EXPECT_EQ(shown(120), first);
+  ASSERT_EQ(d().begin_frame(camera, window), 1);
+  d().end_frame(camera);
+  EXPECT_EQ(present(camera, {0, 0, 8, 4}), 0);
+  EXPECT_EQ(shown(120), 0x214365u);  // the first present after the empty one
+}
+
 TEST_F(Output, EmptySurfacePresentWaitsBoundedly) {
   ASSERT_NO_FATAL_FAILURE(open("MSWindowsDD", {}));
   DeviceCamera* camera = frame(8, 8, 30);

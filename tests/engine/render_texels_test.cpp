@@ -141,6 +141,53 @@ TEST_F(RenderTexelsTest, TexturesAreMatchedAndMaskedThroughTheDriver) {
   EXPECT_EQ(entries.frees, entries.allocs);
 }
 
+// A colour the driver matches to entry 0 (here the screen's own first colour, found in no
+// other entry) shows as entry 1, as entry 0 is kept for the mask. Texels made for one device
+// are made again for the next one, though texture and picture are unchanged: the new
+// device's palette may match them otherwise.
+TEST_F(RenderTexelsTest, EntryZeroShowsAsOneAndANewDeviceMakesTheTexelsAgain) {
+  const DisplayRgb first{0x13, 0x57, 0x9B};
+  display_hardware_palette_set(0, 1, &first);
+  ASSERT_TRUE(start(2));
+  // Entry 0 offered to the matcher, as a program may mark a palette entry usable.
+  int32_t usable = 1;
+  ASSERT_NE(VxDeviceControl(14, 0, &usable, 4), 0);
+  ASSERT_NE(VxDeviceControl(12, 0, nullptr, 0), 0);  // the ramps and the matcher made again
+  ASSERT_EQ(matched(0x13, 0x57, 0x9B), 0);
+  VxRaster* pic = VxCreateRasterDepth(16, 16, 24);
+  unsigned char* px = VxGetRasterPixels(pic);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      unsigned char* p = px + y * VxGetRasterStride(pic) + x * 3;
+      const bool odd = x < 8;  // the left half the screen's first colour, the right half grey
+      p[0] = odd ? 0x9B : 0x80, p[1] = odd ? 0x57 : 0x80, p[2] = odd ? 0x13 : 0x80;
+    }
+  VxReleaseRasterPixels(pic);
+  VxTexture* t = VxCreateTexture(pic);
+  VxCamera* cam = camera(80, 80, {0, 0, -4}, {0, 0, 0});
+  VxClump* square = make_square(1, 0, 0, 0);
+  VxSetPolygonTexture(VxGetClumpPolygon(square, 0), t);
+  const int grey = matched(0x80, 0x80, 0x80);
+  for (int device = 0; device < 2; ++device) {
+    SCOPED_TRACE(device);
+    if (device) {  // the device closed and opened again
+      ASSERT_TRUE(start(2));
+      ASSERT_NE(VxDeviceControl(14, 0, &usable, 4), 0);
+      ASSERT_NE(VxDeviceControl(12, 0, nullptr, 0), 0);
+    }
+    ASSERT_NO_FATAL_FAILURE(record_polygons());
+    ASSERT_NO_FATAL_FAILURE(count_image_entries());
+    std::vector<RecordedPolygon> got = draw(cam, {square});
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(entries.converts, 1);
+    ASSERT_NE(got[0].texels, nullptr);
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) ASSERT_EQ(got[0].texels[y * 16 + x], x < 8 ? 1 : grey) << x << "," << y;
+    draw(cam, {square});
+    EXPECT_EQ(entries.converts, 1);  // kept while the device stays
+  }
+}
+
 // What a raster made from a bitmap holds: depth, rows and palette.
 std::vector<unsigned char> contents(VxRaster* r) {
   std::vector<unsigned char> out{(unsigned char)VxGetRasterDepth(r)};

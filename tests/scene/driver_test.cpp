@@ -1,6 +1,7 @@
 // The depth warning and the driver chain, against the real engine and the real 8-bit
 // plug-in (other driver names are links to it, or absent).
 #include <cstdio>
+#include <cstring>
 
 #include "client/app/program.h"
 #include "scene_fixture.h"
@@ -96,9 +97,9 @@ TEST_F(Display, ClosingTheWarningLeavesLikeExit) {
 // On this platform only the 8-bit plug-in exists, and it opens 8-bit devices only; the other
 // names are links to the stand-in plug-in, which logs each device start.
 
-const char kOptions[] = " 2 1007=0 1004=16";
+const char kOptions[] = " 2 1007=0 1004=8";
 
-TEST_F(Driver, EightBitDisplayEndsWithThePluginOpenThroughTheEngineDefault) {
+TEST_F(Driver, EightBitDisplayOpensThePluginAtTheFirstStart) {
   ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
   ASSERT_NO_FATAL_FAILURE(link_fake("VXDLMD21"));
   ASSERT_NO_FATAL_FAILURE(link_fake("VXDLDD21"));
@@ -112,13 +113,53 @@ TEST_F(Driver, EightBitDisplayEndsWithThePluginOpenThroughTheEngineDefault) {
   EXPECT_TRUE(starts().empty());
   EXPECT_EQ(profile_int("performance", "mmx"), -1);
   EXPECT_TRUE(host_.boxes().empty());
-  // The real plug-in's device is open: its record and texture side.
+  // Nothing failed on the way (no fall-back start); the surface settings asked for the
+  // surface output, which a palette screen has.
+  EXPECT_EQ(VxGetError(), 0);
+  int32_t surface = -1;
+  ASSERT_EQ(VxGetDeviceInfo(VX_INFO_IMAGE_SURFACE, &surface, 4), 1);
+  EXPECT_EQ(surface, 1);
   void* record = nullptr;
   ASSERT_EQ(VxGetDeviceInfo(VX_INFO_DEVICE_RECORD, &record, sizeof record), 1);
   EXPECT_NE(record, nullptr);
   EXPECT_EQ(driver_texture_size(), 128);
   int w = 100, h = 100;
   EXPECT_EQ(camera_resize(&w, &h), 1);
+}
+
+// The client's block opens the real plug-in at the first start on every screen depth: the
+// DIB section output in window mode, and in surface mode the surface on a palette screen or
+// the DIB section it falls back to elsewhere (which clears the surface settings for the run).
+TEST_F(Driver, TheOptionBlockOpensThePluginOnEveryScreenDepth) {
+  for (int bits : {8, 15, 16, 24}) {
+    SCOPED_TRACE(bits);
+    ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
+    ASSERT_NO_FATAL_FAILURE(install("[performance]\ntry_directdraw=1\n"));
+    display_profile_set(bits, 1024, 768);
+    ASSERT_EQ(VxInitialize(nullptr), 1);
+    for (int mode : {1, 0}) {
+      SCOPED_TRACE(mode);
+      VxDriver* d = VxOpenDriver("VXDL8D21", 0);
+      ASSERT_NE(d, nullptr);
+      int32_t block[4];
+      std::memcpy(block, driver_options, sizeof block);
+      ASSERT_EQ(VxStartDriver(d, 0, mode, block), 1);
+      EXPECT_EQ(VxGetError(), 0);
+      int32_t dib_section = -1, surface = -1;
+      ASSERT_EQ(VxGetDeviceInfo(VX_INFO_FALLBACK, &dib_section, 4), 1);
+      ASSERT_EQ(VxGetDeviceInfo(VX_INFO_IMAGE_SURFACE, &surface, 4), 1);
+      const bool on_surface = mode == 0 && bits == 8;
+      EXPECT_EQ(dib_section, on_surface ? 0 : 1);
+      EXPECT_EQ(surface, on_surface ? 1 : 0);
+      ASSERT_EQ(VxCloseDriver(d), 1);
+    }
+    // The same through the choice at start-up: the surface tried first, the file opened once.
+    ASSERT_EQ(load_driver("VXDL8D21", 0), 1);
+    EXPECT_EQ(VxGetError(), 0);
+    EXPECT_EQ(driver_directdraw_cleared(), bits != 8);
+    clean();
+    ::unlink((drivers_ + "/libVXDL8D21.so").c_str());
+  }
 }
 
 TEST_F(Driver, EightBitDisplayStartsTheEightBitFileInModeOneWithTheOptionBlock) {
@@ -166,9 +207,10 @@ TEST_F(Driver, FirstStartWithoutMmxDriverStoresZeroQuietlyAndTakesTheFallBack) {
 }
 
 TEST_F(Driver, NoFileAndNoEngineDeviceForTheScreenFails) {
-  ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));  // refuses a 16-bit screen, through every link
+  ASSERT_NO_FATAL_FAILURE(link_driver("VXDL8D21"));
   ASSERT_NO_FATAL_FAILURE(install());
   ASSERT_NO_FATAL_FAILURE(detect(16));
+  display_set_version(0x00000103);  // a system the plug-in cannot draw on, through every link
   EXPECT_EQ(driver_init(), 0);
   EXPECT_FALSE(driver_ready());
   EXPECT_EQ(profile_int("performance", "mmx"), 0);

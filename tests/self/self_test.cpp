@@ -94,6 +94,20 @@ class Self : public SelfFixture {
     frame(10);
   }
   void hold(unsigned key) { key_down(key); }
+  // Runs north from (0.5, 0, 1) for four seconds toward a wall whose near face is at z =
+  // 1.95: the body (0.025 to its front) stops just before it and is never let through.
+  void run_into_wall_at_1_95() {
+    place(0.5, 0, 1.0, 0);
+    hold(VK_KEY_UP);
+    hold(VK_KEY_CONTROL);
+    for (int i = 0; i < 40; ++i) {
+      frame(100);
+      ASSERT_LE(self_get_z(), 1.95f - 0.025f);
+    }
+    EXPECT_GT(self_get_z(), 1.95f - 0.025f - 0.05f);
+    key_up(VK_KEY_UP);
+    key_up(VK_KEY_CONTROL);
+  }
   // Frames at `rate` a second for `seconds`, on whole milliseconds that add up exactly;
   // returns the angle turned meanwhile, whatever wrapping the yaw went through.
   double run_at(int rate, double seconds) {
@@ -280,14 +294,7 @@ TEST_F(Self, ArrowsTurnTowardTheTargetYawAndWrap) {
 
 TEST_F(Self, WalkingIntoAWallStopsAtIt) {
   add(make_block(0.5f, 0.5f, 2.0f, 3, 1, 0.1f));  // near face at z = 1.95
-  place(0.5, 0, 1.0, 0);
-  hold(VK_KEY_UP);
-  hold(VK_KEY_CONTROL);
-  for (int i = 0; i < 40; ++i) {
-    frame(100);
-    ASSERT_LE(self_get_z(), 1.95f - 0.025f);
-  }
-  EXPECT_GT(self_get_z(), 1.95f - 0.025f - 0.05f);
+  ASSERT_NO_FATAL_FAILURE(run_into_wall_at_1_95());
   EXPECT_NEAR(0.5, self_get_x(), 1e-5);
 }
 
@@ -348,6 +355,35 @@ TEST_F(Self, FallingStopsOnTheFloor) {
   place(0.5, 1, 0.5, 0);
   for (int i = 0; i < 100; ++i) frame(100);
   EXPECT_GE(self_get_y(), 0.0f);
+  EXPECT_LT(self_get_y(), 0.06f);
+  EXPECT_TRUE(self_on_ground());
+}
+
+// A model whose geometry sits only in its parts, as a tree of a trunk and a crown is built:
+// an empty root moved by (dx, 0, dz) holding the piece, which is placed inside it.
+VxClump* in_part(VxClump* piece, VxReal dx, VxReal dz) {
+  VxClump* root = VxCreateClump(0, 0);
+  EXPECT_TRUE(VxAddChildToClump(root, piece));
+  VxTranslateMatrix(VxScratchMatrix(), dx, 0, dz, VX_REPLACE);
+  VxTransformClump(root, VxScratchMatrix(), VX_REPLACE);
+  return root;
+}
+
+TEST_F(Self, ObjectsAndGroundBuiltOfPartsHoldTheBody) {
+  // The wall's near face at z = 1.95 once the root's move is added to the part's place.
+  add(in_part(make_block(0.5f, 0.5f, 1.0f, 3, 1, 0.1f), 0, 1.0f));
+  ASSERT_NO_FATAL_FAILURE(run_into_wall_at_1_95());
+
+  // A 16 x 16 ground of one part, its first vertex below zero: standing on it for a
+  // simulated minute, the person neither sinks through it nor leaves it.
+  world_.objects.clear();
+  record_.ground = 1;
+  world_.ground = in_part(make_floor(0, -0.1f, 0, 8), 0.5f, 0.5f);
+  place(3.0, 0, 3.0, 0);
+  for (int i = 0; i < 600; ++i) {
+    frame(100);
+    ASSERT_GE(self_get_y(), -0.001f) << "after " << (i + 1) * 100 << " ms";
+  }
   EXPECT_LT(self_get_y(), 0.06f);
   EXPECT_TRUE(self_on_ground());
 }

@@ -285,15 +285,21 @@ const AvatarRecord* AnimRegistry::Entry(int number) const {
 bool AnimRegistry::Read(std::istream& in, const char* path) {
   path_ = path ? path : "";
   try {
-    // The cookie line (a trailing carriage return is not part of it).
+    // The cookie is the first 32 characters of the first line; blanks after it (an editor's
+    // trailing spaces, a carriage return) are no part of it, anything else spoils it.
+    constexpr size_t kCookie = 32;
     std::string first;
+    bool tail_blank = true;
     int c;
-    while ((c = in.get()) != EOF && c != '\n')
-      if (first.size() < 64) first.push_back(static_cast<char>(c));
-    if (!first.empty() && first.back() == '\r') first.pop_back();
+    while ((c = in.get()) != EOF && c != '\n') {
+      if (first.size() < kCookie)
+        first.push_back(static_cast<char>(c));
+      else if (c != ' ' && c != '\t' && c != '\r')
+        tail_blank = false;
+    }
     Scanner s(in, c == '\n' ? 2 : 1);
-    bool v3 = first == "# animation registry version 0.3";
-    bool v2 = first == "# animation registry version 0.2";
+    bool v3 = tail_blank && first == "# animation registry version 0.3";
+    bool v2 = tail_blank && first == "# animation registry version 0.2";
     if (!v3 && !v2) raise(s, "unrecognized cookie");
     Reader r(s, avatars_);
     if (v3) {

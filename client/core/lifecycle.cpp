@@ -43,6 +43,12 @@ const char* lifecycle_failure_text(const lifecycle_step& step, int result) {
 int lifecycle_run(const lifecycle_step* steps, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     const lifecycle_step& s = steps[i];
+    // A quit asked for meanwhile (in a box a step showed) ends the sequence here.
+    if (tessel_quit_requested()) {
+      if (trace_switches[TRACE_GENERAL]) log_write("%s: not run, quit asked for", s.name);
+      tessel_shutdown(nullptr);
+      return 0;
+    }
     int r = s.run ? s.run() : 0;
     if (r == 0 || s.failure == LC_IGNORE) continue;
     if (trace_switches[TRACE_GENERAL]) log_write("%s failed: %d", s.name, r);

@@ -10,8 +10,8 @@ int cgi_init(const char* command_line);
 // Takes waiting hand-offs (the loop calls this when the listening socket is readable).
 void cgi_poll();
 void cgi_term();
-// Reads the command file named by text, when it is a regular file: a first line that begins with "teleport" (any case),
-// cut at its first ',', becomes the pending teleport command.
+// Reads the command file named by text, when it is a regular file: a first line that begins
+// with "teleport" (any case), cut at its first ',', becomes the pending teleport command.
 void load_command(const char* text);
 // The pending teleport command, or nullptr.
 const char* cgi_get_teleport();

@@ -17,8 +17,9 @@
 #include "platform/progdir.h"
 
 namespace {
-// How long the hand-off to the running instance may take.
-constexpr int kTimeoutMs = 1000;
+// How long the hand-off to the running instance may take. Generous: a second start says so
+// when it gets no answer, and a running program busy on a loaded machine may answer late.
+constexpr int kTimeoutMs = 5000;
 // Hand-offs on their way in at once; one more pushes out the oldest.
 constexpr int kPeers = 8;
 

@@ -3,8 +3,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,12 +27,51 @@ uint32_t now_ms() {
 }
 inline bool before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 
-bool socket_path(const char* dir, sockaddr_un* addr) {
+// The socket's name: the program directory's hash (its real path when it has one, so that
+// two spellings of one folder meet), "<16 hex digits>.sock".
+std::string socket_name(const char* dir) {
+  char real[PATH_MAX];
+  const char* text = dir && *dir ? dir : ".";
+  if (::realpath(text, real)) text = real;
+  uint64_t h = 14695981039346656037ull;  // FNV-1a, 64 bits
+  for (const char* p = text; *p; ++p) {
+    h ^= static_cast<unsigned char>(*p);
+    h *= 1099511628211ull;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llx.sock", static_cast<unsigned long long>(h));
+  return name;
+}
+
+// A folder of this user's alone: a real folder (not a link), owned by us and, unless it may
+// be put right, closed to everyone else.
+bool our_folder(const std::string& path, bool fix_mode) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    errno = EPERM;
+    return false;
+  }
+  if ((st.st_mode & 077) == 0) return true;
+  if (fix_mode && ::chmod(path.c_str(), 0700) == 0) return true;
+  errno = EPERM;
+  return false;
+}
+
+// The socket's address, once its folder is found to be ours alone (made first when create).
+bool socket_address(const char* dir, sockaddr_un* addr, bool create) {
   std::memset(addr, 0, sizeof *addr);
   addr->sun_family = AF_UNIX;
-  int n = std::snprintf(addr->sun_path, sizeof addr->sun_path, "%s/tessel.sock", dir ? dir : ".");
-  // A path that does not fit cannot be used: the hand-off then simply fails.
-  return n > 0 && static_cast<size_t>(n) < sizeof addr->sun_path;
+  std::string path = host_instance_socket(dir);
+  std::string folder = path.substr(0, path.rfind('/'));
+  if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (!our_folder(folder, create)) return false;
+  if (path.size() >= sizeof addr->sun_path) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  return true;
 }
 
 int open_lock_file(const char* dir, const char* name) {
@@ -78,6 +120,17 @@ bool send_all(int fd, const char* data, size_t length, uint32_t deadline) {
 
 }  // namespace
 
+std::string host_instance_socket(const char* dir) {
+  std::string name = socket_name(dir);
+  // The session's runtime folder when it is a usable one of ours; else a folder of ours in
+  // /tmp, whose sticky bit keeps others from replacing it once it is made.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/' &&
+      std::strlen(runtime) + 8 + name.size() < sizeof(sockaddr_un::sun_path) && our_folder(runtime, false))
+    return std::string(runtime) + "/tessel/" + name;
+  return "/tmp/tessel-" + std::to_string(::geteuid()) + "/" + name;
+}
+
 int host_instance_lock(const char* dir) { return host_lock_named(dir, "tessel.lock"); }
 
 int host_lock_named(const char* dir, const char* file) {
@@ -107,7 +160,7 @@ bool host_lock_held(const char* dir, const char* file) {
 
 bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
   sockaddr_un addr;
-  if (!socket_path(dir, &addr)) return false;
+  if (!socket_address(dir, &addr, false)) return false;
   uint32_t deadline = now_ms() + static_cast<uint32_t>(timeout_ms > 0 ? timeout_ms : 0);
   int fd = -1;
   // The running instance listens only late in its start-up: try again for a moment.
@@ -121,17 +174,24 @@ bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
         int so = 0;
         socklen_t len = sizeof so;
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so, &len) == 0 && so == 0) break;
+        if (so) err = so;
+      } else {
+        err = ETIMEDOUT;
       }
     }
     ::close(fd);
     fd = -1;
-    if (!before(now_ms(), deadline)) return false;
+    if (!before(now_ms(), deadline)) {
+      errno = err;
+      return false;
+    }
     sleep_ms(20);
   }
   // The transfer buffer: the text and its terminator, padded to its full size.
   char buffer[HOST_INSTANCE_TEXT] = {};
   std::snprintf(buffer, sizeof buffer, "%s", text ? text : "");
   bool ok = send_all(fd, buffer, sizeof buffer, deadline);
+  int err = ok ? ETIMEDOUT : (errno ? errno : ETIMEDOUT);
   if (ok) {
     ok = false;
     char ack = 0;
@@ -139,22 +199,28 @@ bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
       ssize_t n = ::recv(fd, &ack, 1, 0);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       ok = n == 1 && ack == 1;
+      if (!ok) err = n < 0 ? errno : ECONNRESET;  // hung up without taking it
       break;
     }
   }
   ::close(fd);
+  if (!ok) errno = err;
   return ok;
 }
 
 int host_instance_listen(const char* dir) {
   sockaddr_un addr;
-  if (!socket_path(dir, &addr)) return -1;
+  if (!socket_address(dir, &addr, true)) return -1;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   // Only the lock holder gets here, so a socket file left behind is stale.
   ::unlink(addr.sun_path);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+  // Bound under the umask, then closed to others; the folder keeps them out meanwhile.
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::chmod(addr.sun_path, 0600) != 0 || ::listen(fd, 8) != 0) {
+    const int err = errno;
     ::close(fd);
+    errno = err;
     return -1;
   }
   return fd;
@@ -162,12 +228,24 @@ int host_instance_listen(const char* dir) {
 
 int host_instance_accept(int listen_fd, host_instance_peer* peer) {
   if (listen_fd < 0 || !peer) return 0;
-  int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (fd < 0) return 0;
-  peer->fd = fd;
-  peer->since = now_ms();
-  peer->got = 0;
-  return 1;
+  // Strangers are hung up on at once; a few per call, so that a crowd of them cannot hold
+  // the caller (the socket stays readable and brings it back for the rest).
+  for (int tries = 0; tries < 16; ++tries) {
+    int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return 0;
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred ||
+        cred.uid != ::geteuid()) {
+      ::close(fd);
+      continue;
+    }
+    peer->fd = fd;
+    peer->since = now_ms();
+    peer->got = 0;
+    return 1;
+  }
+  return 0;
 }
 
 int host_instance_receive(host_instance_peer* peer, char* text, size_t size, int timeout_ms) {
@@ -205,5 +283,5 @@ void host_instance_close(int listen_fd, const char* dir) {
   if (listen_fd < 0) return;
   ::close(listen_fd);
   sockaddr_un addr;
-  if (socket_path(dir, &addr)) ::unlink(addr.sun_path);
+  if (socket_address(dir, &addr, false)) ::unlink(addr.sun_path);
 }

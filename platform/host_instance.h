@@ -1,9 +1,13 @@
 #pragma once
 // One running program per program directory, and the hand-off of a second start's command
 // file to it. An flock on "tessel.lock" stands for the main window's class being registered;
-// the Unix domain socket "tessel.sock" beside it carries the hand-off.
+// a Unix domain socket carries the hand-off. The socket lives in a folder only this user can
+// enter ($XDG_RUNTIME_DIR/tessel, else /tmp/tessel-<uid>), is 0600 and is named by a hash of
+// the program directory, so that its address fits however long that path is; the listener
+// also closes, unread, any peer whose uid is not its own.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum : int { HOST_INSTANCE_TEXT = 256 };  // the hand-off's transfer buffer
 
@@ -18,12 +22,18 @@ bool host_instance_running(const char* dir);
 int host_lock_named(const char* dir, const char* file);
 bool host_lock_held(const char* dir, const char* file);
 
+// The hand-off socket's path for dir. It is used only while its folder is this user's alone
+// (not another's, not a link, closed to others); the listener makes the folder 0700.
+std::string host_instance_socket(const char* dir);
+
 // Second start: connects to the running instance (trying for up to timeout_ms while it is
 // not yet listening), sends text (cut to 255 bytes; empty only brings it to the front) and
-// waits up to timeout_ms for its acknowledgement. False when nothing was delivered.
+// waits up to timeout_ms for its acknowledgement. False when nothing was delivered; errno
+// then tells why (ENOENT: nobody listens; ETIMEDOUT or ECONNRESET: no acknowledgement).
 bool host_instance_send(const char* dir, const char* text, int timeout_ms);
 
-// First start: the listening socket (non-blocking), or -1. A stale socket file is replaced.
+// First start: the listening socket (non-blocking), or -1 (errno set). A stale socket file is
+// replaced.
 int host_instance_listen(const char* dir);
 // A hand-off on its way in: the connection and as much of the transfer buffer as arrived.
 struct host_instance_peer {
@@ -33,7 +43,8 @@ struct host_instance_peer {
   char buffer[HOST_INSTANCE_TEXT];
 };
 // Takes one pending connection from the listening socket without waiting: 1 with peer
-// filled in (its descriptor non-blocking), 0 when none was pending.
+// filled in (its descriptor non-blocking), 0 when none was pending. Connections of another
+// uid are closed unread on the way.
 int host_instance_accept(int listen_fd, host_instance_peer* peer);
 // Reads what has arrived on peer without waiting. 1: the buffer is whole, its text copied
 // (terminated, at most size - 1 bytes) and acknowledged; 0: more is to come, keep the peer;

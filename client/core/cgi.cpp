@@ -1,7 +1,10 @@
 #include "client/core/cgi.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +17,9 @@
 #include "platform/progdir.h"
 
 namespace {
-// How long the hand-off to the running instance may take.
-constexpr int kTimeoutMs = 1000;
+// How long the hand-off to the running instance may take. Generous: a second start says so
+// when it gets no answer, and a running program busy on a loaded machine may answer late.
+constexpr int kTimeoutMs = 5000;
 // Hand-offs on their way in at once; one more pushes out the oldest.
 constexpr int kPeers = 8;
 
@@ -42,7 +46,7 @@ bool starts_with_teleport(const char* line) {
 }
 }  // namespace
 
-void cgi_send_command(const char* command_line) {
+bool cgi_send_command(const char* command_line) {
   std::string text = command_line ? command_line : "";
   // The running instance has its own working directory: hand over a full path.
   if (!text.empty() && text[0] != '/') {
@@ -51,7 +55,7 @@ void cgi_send_command(const char* command_line) {
   }
   // Longer than the transfer buffer would arrive cut: a different file. Hand over nothing.
   if (text.size() >= HOST_INSTANCE_TEXT) text.clear();
-  host_instance_send(platform_program_dir().c_str(), text.c_str(), kTimeoutMs);
+  return host_instance_send(platform_program_dir().c_str(), text.c_str(), kTimeoutMs);
 }
 
 int cgi_init(const char* command_line) {
@@ -60,7 +64,11 @@ int cgi_init(const char* command_line) {
   if (listen_fd < 0) {
     listen_dir = platform_program_dir();
     listen_fd = host_instance_listen(listen_dir.c_str());
-    if (listen_fd >= 0) host()->watch_fd(listen_fd, on_readable, nullptr);
+    if (listen_fd >= 0)
+      host()->watch_fd(listen_fd, on_readable, nullptr);
+    else
+      log_note("cgi: no hand-off to this program: %s: %s",
+               host_instance_socket(listen_dir.c_str()).c_str(), std::strerror(errno));
   }
   return 0;
 }
@@ -112,10 +120,27 @@ void cgi_term() {
 void load_command(const char* text) {
   if (trace_switches[TRACE_GENERAL]) log_write("cgi: load_command");
   if (!text || !*text) return;
-  FILE* f = std::fopen(text, "r");
-  if (!f) return;
+  // Only a regular file is read: opened without waiting (a FIFO's writer could hold the window
+  // thread for as long as it liked) and no further than its first line can reach.
+  int fd = ::open(text, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    log_note("cgi: %s is not a regular file; not read", text);
+    ::close(fd);
+    return;
+  }
   char line[256];
-  if (std::fgets(line, sizeof line, f)) {
+  size_t got = 0;
+  while (got < sizeof line - 1) {
+    ssize_t n = ::read(fd, line + got, sizeof line - 1 - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  line[got] = 0;
+  if (got > 0) {
     line[std::strcspn(line, "\r\n")] = 0;  // the line end is not part of the line
     if (starts_with_teleport(line)) {
       char* comma = std::strchr(line, ',');
@@ -128,7 +153,6 @@ void load_command(const char* text) {
       }
     }
   }
-  std::fclose(f);
 }
 
 const char* cgi_get_teleport() { return pending_teleport; }

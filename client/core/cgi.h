@@ -3,15 +3,15 @@
 // of a command file) to the running instance, whose first line may name a start-up teleport.
 
 // Second start: brings the running instance to the front and hands it the command line.
-// Failures are silent (the second start simply ends).
-void cgi_send_command(const char* command_line);
+// False (errno set) when the running instance did not take it.
+bool cgi_send_command(const char* command_line);
 // First start: reads a given command file, then listens for hand-offs. Returns 0.
 int cgi_init(const char* command_line);
 // Takes waiting hand-offs (the loop calls this when the listening socket is readable).
 void cgi_poll();
 void cgi_term();
-// Reads the command file named by text: a first line that begins with "teleport" (any case),
-// cut at its first ',', becomes the pending teleport command.
+// Reads the command file named by text, when it is a regular file: a first line that begins
+// with "teleport" (any case), cut at its first ',', becomes the pending teleport command.
 void load_command(const char* text);
 // The pending teleport command, or nullptr.
 const char* cgi_get_teleport();

@@ -12,6 +12,15 @@ const lifecycle_tables kNone = {};
 const lifecycle_tables* program = &kNone;
 const lifecycle_tables* current = &kNone;
 
+// A quit asked for meanwhile (in a box a step showed) ends the sequence before `next`: the
+// shutdown runs, and true.
+bool ended_on_request(const char* next) {
+  if (!tessel_quit_requested()) return false;
+  if (trace_switches[TRACE_GENERAL]) log_write("%s: not run, quit asked for", next);
+  tessel_shutdown(nullptr);
+  return true;
+}
+
 }  // namespace
 
 void lifecycle_set_program(const lifecycle_tables* tables) {
@@ -43,6 +52,7 @@ const char* lifecycle_failure_text(const lifecycle_step& step, int result) {
 int lifecycle_run(const lifecycle_step* steps, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     const lifecycle_step& s = steps[i];
+    if (ended_on_request(s.name)) return 0;
     int r = s.run ? s.run() : 0;
     if (r == 0 || s.failure == LC_IGNORE) continue;
     if (trace_switches[TRACE_GENERAL]) log_write("%s failed: %d", s.name, r);
@@ -50,5 +60,6 @@ int lifecycle_run(const lifecycle_step* steps, size_t count) {
     tessel_shutdown(lifecycle_failure_text(s, r));
     return 0;
   }
-  return 1;
+  // Asked for in the last step: nothing would end the loop that follows otherwise.
+  return ended_on_request("the loop") ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/strutil.h"
+#include "client/core/tessel.h"
 #include "platform/host.h"
 #include "platform/progdir.h"
 
@@ -45,15 +46,15 @@ void store(int n, const char* text) {
   table[n] = copy;
 }
 
-// One line (without its continuation pieces) of a message file.
-void apply_line(char* line, bool had_break) {
+// One line (without its continuation pieces) of a message file. True when it was an entry.
+bool apply_line(char* line, bool had_break) {
   char* p = line;
   while (is_space(*p)) ++p;
-  if (!is_digit(*p)) return;
+  if (!is_digit(*p)) return false;
   long n = 0;
   while (is_digit(*p)) {
     n = n * 10 + (*p - '0');
-    if (n >= MSG_COUNT) return;
+    if (n >= MSG_COUNT) return false;
     ++p;
   }
   // The number's characters run up to the next white space.
@@ -61,7 +62,7 @@ void apply_line(char* line, bool had_break) {
   while (is_space(*p)) ++p;
   if (!had_break) {
     store(static_cast<int>(n), "");
-    return;
+    return true;
   }
   char* end = std::strchr(p, '\n');
   if (end) *end = 0;
@@ -70,6 +71,7 @@ void apply_line(char* line, bool had_break) {
   if (len > 0 && p[len - 1] == '\r') p[len - 1] = 0;
   if (*p == '_') *p = ' ';
   store(static_cast<int>(n), p);
+  return true;
 }
 
 const char* conversion_flags = "-+ #0'";
@@ -184,7 +186,17 @@ bool msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int
 namespace {
 
 const char* look_up(int n, bool traced) {
-  if (n < 0 || n >= MSG_COUNT || !table[n]) return "";
+  if (n < 0 || n >= MSG_COUNT) return "";
+  if (!table[n]) {
+    if (!set_loaded) return "";
+    // A text the program uses is missing from its message file: the number stands in, so a
+    // menu, a tab or a box's line is not left blank, and the log says which.
+    log_note("msg (%d): no text in the message files; shown as its number", n);
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", n);
+    store(n, number);
+    if (!table[n]) return "";
+  }
   if (traced) log_write("msg (%d): %s", n, table[n]);
   return table[n];
 }
@@ -226,24 +238,29 @@ int msg_load(const char* name) {
   // A set name names a file, never a path.
   if (std::strchr(name, '/') || std::strchr(name, '\\')) return 0;
   const std::string& dir = platform_program_dir();
-  std::string path = dir + "/Messages/" + name + ".tzm";
-  FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) {
-    path = dir + "/../" + name + ".tzm";
-    f = std::fopen(path.c_str(), "r");
+  // A file that holds no numbered text (empty, junk, another encoding, a folder) is no set:
+  // it counts as missing, and the next place is looked at.
+  for (const std::string& path : {dir + "/Messages/" + name + ".tzm", dir + "/../" + name + ".tzm"}) {
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) continue;
+    int entries = 0;
+    char line[512];
+    bool continuation = false;  // the rest of an over-long line is not a line of its own
+    while (std::fgets(line, sizeof line, f)) {
+      bool had_break = std::strchr(line, '\n') != nullptr;
+      if (!continuation && apply_line(line, had_break)) ++entries;
+      continuation = !had_break;
+    }
+    std::fclose(f);
+    if (entries == 0) {
+      log_note("messages: %s holds no numbered text", path.c_str());
+      continue;
+    }
+    current_set = name;
+    set_loaded = true;
+    return 1;
   }
-  if (!f) return 0;
-  current_set = name;
-  set_loaded = true;
-  char line[512];
-  bool continuation = false;  // the rest of an over-long line is not a line of its own
-  while (std::fgets(line, sizeof line, f)) {
-    bool had_break = std::strchr(line, '\n') != nullptr;
-    if (!continuation) apply_line(line, had_break);
-    continuation = !had_break;
-  }
-  std::fclose(f);
-  return 1;
+  return 0;
 }
 
 int msg_init() {
@@ -276,6 +293,11 @@ void msg_remove_refresh(msg_refresh_fn fn) {
 
 int note_v(const char* fmt, const MsgArg* args, int count) {
   msg_format(note_buffer, sizeof note_buffer, fmt ? fmt : "", args, count);
+  // The program is ending on request: nobody is there to close a box.
+  if (tessel_quit_requested()) {
+    log_note("note (%s)", note_buffer);
+    return host_default_answer(HOST_MB_TASKMODAL | HOST_MB_ICONERROR);
+  }
   note_up = true;
   if (trace_switches[TRACE_GENERAL]) log_write("note (%s)", note_buffer);
   int answer = host()->message_box(note_buffer, msg(68), HOST_MB_TASKMODAL | HOST_MB_ICONERROR);

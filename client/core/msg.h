@@ -59,7 +59,8 @@ MsgArg msg_make_arg(T v) {
 // copied instead. Returns false in that case.
 bool msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int count);
 
-// Text n, or "" when n has none or is out of range.
+// Text n; "" out of range or before any set is loaded. A number the loaded files give no text
+// is shown as its own number (and logged once), so nothing the program labels goes blank.
 const char* msg(int n);
 // Text n formatted with the arguments into the next of five 512-byte buffers.
 const char* msg_arg_v(int n, const MsgArg* args, int count);
@@ -84,7 +85,8 @@ void msg_print_titled(msg_print_fn print, int kind, int title, const char* text,
 
 // Sets text n (0 <= n < MSG_COUNT) from a program of our own that has no message file.
 void msg_set(int n, const char* text);
-// Loads the set's file over the table: 1 when a file was read, 0 when none opened.
+// Loads the set's file over the table: 1 when a file with numbered texts was read, 0 when
+// none opened or none held a numbered text (the table is then left as it was).
 int msg_load(const char* name);
 // Loads "default" (432 when it cannot), then the set named by [general] messages. 0 on success.
 int msg_init();

@@ -36,6 +36,8 @@ bool background = false;
 bool toolbar_shown = false;
 bool kiosk = false;
 uint32_t modal_generation = 0;
+bool starting = false;
+bool quit_requested = false;
 long (*window_procedure)(const HostEvent&) = nullptr;
 void (*frame_step)() = nullptr;
 
@@ -213,8 +215,17 @@ int tessel_main(const char* line, int show) {
   }
   if (lock == -1) {
     // Another instance runs: it comes to the front and gets our command file; nothing starts.
-    cgi_send_command(line);
-    return 0;
+    if (cgi_send_command(line)) return 0;
+    // A command file that went nowhere would be lost without a word.
+    const int err = errno;
+    char text[8192];
+    std::snprintf(text, sizeof text,
+                  "%s: %s\nThe program already running in %s did not take %s%s; nothing was started.",
+                  host_instance_socket(dir).c_str(), std::strerror(err), dir,
+                  line && *line ? "the command file " : "the request to come to the front",
+                  line && *line ? line : "");
+    host()->message_box(text, "Error", HOST_MB_ICONERROR);
+    return 1;
   }
   if (tessel_init(0, line, show)) {
     host()->run_loop();
@@ -229,7 +240,10 @@ int tessel_init(int no_web, const char* line, int show) {
   show_command = show;
   std::snprintf(command_line, sizeof command_line, "%s", line ? line : "");
   const lifecycle_tables& t = lifecycle_current();
-  if (!lifecycle_run(t.init, t.init_count)) return 0;
+  starting = true;
+  int started = lifecycle_run(t.init, t.init_count);
+  starting = false;
+  if (!started) return 0;
   // Started modules without a loop to run them would never be terminated.
   if (!frame_timer) return tessel_shutdown(nullptr);
   return frame_timer;
@@ -247,7 +261,12 @@ int tessel_shutdown(const char* text) {
   for (size_t i = 0; i < t.term_count; ++i) {
     t.term[i].run();
   }
-  if (text) host()->message_box(copy.data(), "Error", HOST_MB_ICONERROR);
+  // Asked to end, the program goes without waiting for anyone to close a box.
+  if (text && quit_requested) {
+    log_note("tessel_shutdown: %s", copy.data());
+  } else if (text) {
+    host()->message_box(copy.data(), "Error", HOST_MB_ICONERROR);
+  }
   for (size_t i = 0; i < t.term_late_count; ++i) {
     t.term_late[i].run();
   }
@@ -277,6 +296,10 @@ void tessel_quit() {
   }
   host()->post_quit(0);
 }
+
+void tessel_request_quit() { quit_requested = true; }
+bool tessel_quit_requested() { return quit_requested; }
+bool tessel_starting() { return starting; }
 
 void tessel_background() {
   trace("tessel_background");
@@ -346,6 +369,8 @@ void tessel_reset_for_test() {
   background = false;
   toolbar_shown = false;
   kiosk = false;
+  starting = false;
+  quit_requested = false;
   cgi_term();
   cgi_clear_teleport();
 }

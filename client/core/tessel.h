@@ -32,6 +32,12 @@ int tessel_start_3d();
 void tessel_reset_modules();
 // Stops the frame timer and ends the loop (as closing the main window does).
 void tessel_quit();
+// A quit asked for from outside (a termination signal): start-up ends at its next step, and
+// from then on the shutdown and any later note show no box (their texts go to the log).
+void tessel_request_quit();
+bool tessel_quit_requested();
+// True while the start-up steps run (no loop exists yet to end).
+bool tessel_starting();
 // Around modal work: the loop then blocks and frames come only from the 500 ms timer.
 void tessel_background();
 void tessel_foreground();

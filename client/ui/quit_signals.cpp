@@ -17,10 +17,14 @@ void quit_signals_qt_install(QtHost& host) {
     int number = signals_take();
     if (!number) return;
     if (trace_switches[TRACE_GENERAL]) log_write("signal %d: shutting down", number);
+    tessel_request_quit();
     // A modal box or dialog would hold the loop: boxes take their default, dialogs cancel.
     host.close_boxes();
     for (QWidget* w : QApplication::topLevelWidgets())
       if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
+    // During start-up there is no loop to end yet: its next step sees the request and runs
+    // the shutdown (closing the window now would only make the next step fail).
+    if (tessel_starting()) return;
     if (host.window_exists())
       host.send(HostEvent{HOST_WM_CLOSE, 0, 0, 0});
     else

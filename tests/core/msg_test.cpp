@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -61,12 +62,12 @@ TEST_F(Messages, FileFormat) {
   EXPECT_STREQ(msg(13), "word");
   EXPECT_STREQ(msg(14), "word two");
   EXPECT_STREQ(msg(15), "text after a number with letters");
-  EXPECT_STREQ(msg(16), "");
+  EXPECT_STREQ(msg(16), "16");  // no entry: shown as its number
   EXPECT_STREQ(msg(17), "second");
   EXPECT_STREQ(msg(18), "crlf");
   EXPECT_STREQ(msg(19), "");  // no line break: the empty text
-  EXPECT_STREQ(msg(3), "");
-  EXPECT_STREQ(msg(514), "");
+  EXPECT_STREQ(msg(3), "3");
+  EXPECT_STREQ(msg(514), "514");
   EXPECT_STREQ(msg(515), "");
   EXPECT_STREQ(msg(-1), "");
   EXPECT_STREQ(msg_current(), "default");
@@ -98,6 +99,38 @@ TEST_F(Messages, MissingFilesAndSetBesideTheProgramDirectory) {
   write_file(outer.file("beside.tzm"), "5 beside\n");
   EXPECT_EQ(msg_load("beside"), 1);
   EXPECT_STREQ(msg(5), "beside");
+}
+
+// A file that holds no numbered text is no message set: the table stays as it was and the
+// place beside the program directory is looked at next. Numbers the set lacks show as
+// themselves until a later set gives them a text.
+TEST_F(Messages, FilesWithoutNumberedTextsAreMissingAndLackingNumbersShowThemselves) {
+  const std::string utf16("\xff\xfe" "6\0" "8\0" " \0" "T\0" "\n\0", 12);
+  for (const std::string& bytes : {std::string(), std::string("\x7f" "ELF\x02\x01 junk\n# no digits\n"), utf16}) {
+    set("default", bytes);
+    EXPECT_EQ(msg_init(), 432) << testing::PrintToString(bytes);
+  }
+  std::string file = dir_.file("Messages/default.tzm");
+  std::remove(file.c_str());
+  ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+  EXPECT_EQ(msg_init(), 432);
+  EXPECT_STREQ(msg_current(), "");
+  EXPECT_STREQ(msg(68), "");  // nothing was loaded: no number stands in yet
+  set("german", "23 Chatzeile\n");
+  write_file(dir_.file("tessel.ini"), "[general]\nmessages=german\n");
+  rmdir(file.c_str());
+  set("default", "68 Tessel\n24 lost\n");
+  EXPECT_EQ(msg_init(), 0);
+  EXPECT_STREQ(msg(68), "Tessel");
+  EXPECT_STREQ(msg(23), "Chatzeile");
+  EXPECT_STREQ(msg(124), "124");
+  EXPECT_STREQ(msg_arg(151, 7), "151");
+  msg_switch("default");
+  EXPECT_STREQ(msg(24), "lost");
+  // An empty set loaded over it changes nothing.
+  set("empty", "");
+  EXPECT_EQ(msg_load("empty"), 0);
+  EXPECT_STREQ(msg_current(), "default");
 }
 
 TEST_F(Messages, InitLoadsDefaultThenTheNamedSetOverIt) {
@@ -166,7 +199,7 @@ TEST_F(Messages, UntrustedFormatsAreShownRawNeverRead) {
   EXPECT_STREQ(msg_arg(43, 7), "%s");  // a number where a text was expected
   EXPECT_STREQ(msg_arg(44, 7), "%99999d");
   EXPECT_STREQ(msg_arg(45), "100%");
-  EXPECT_STREQ(msg_arg(46, 1), "");  // no text at all
+  EXPECT_STREQ(msg_arg(46, 1), "46");  // no text at all: its number
 }
 
 TEST_F(Messages, FormattedTextIsBoundedBy512) {

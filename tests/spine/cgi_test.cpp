@@ -1,22 +1,75 @@
 // The command file, the single-instance lock and the hand-off over the program's socket.
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
 #include "platform/host_instance.h"
 #include "spine_fixture.h"
 
+namespace {
+// The address a running instance of the program directory dir listens on.
+sockaddr_un address_of(const std::string& dir) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", host_instance_socket(dir.c_str()).c_str());
+  return addr;
+}
+
+// In a child process: becomes uid and gid 65534; with past_modes it keeps the power to pass
+// file modes (CAP_DAC_OVERRIDE), so that only the listener's own check can keep it out.
+bool become_nobody(bool past_modes) {
+  if (past_modes && prctl(PR_SET_KEEPCAPS, 1) != 0) return false;
+  if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+      setresuid(65534, 65534, 65534) != 0)
+    return false;
+  if (!past_modes) return true;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct caps[2] = {};
+  caps[0].permitted = caps[0].effective = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+  return syscall(SYS_capset, &header, caps) == 0;
+}
+
+// What a hand-off from another uid came to (the child's exit code).
+enum : int { ANSWERED = 0, HUNG_UP = 1, CANNOT_BECOME_NOBODY = 2, NOT_CONNECTED = 3 };
+
+// Runs a child that, as uid 65534, connects to addr and hands path over.
+pid_t hand_off_as_nobody(bool past_modes, const sockaddr_un& addr, const std::string& path) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (!become_nobody(past_modes)) _exit(CANNOT_BECOME_NOBODY);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) _exit(NOT_CONNECTED);
+  char buffer[HOST_INSTANCE_TEXT] = {};
+  snprintf(buffer, sizeof buffer, "%s", path.c_str());
+  (void)!send(fd, buffer, sizeof buffer, MSG_NOSIGNAL);
+  pollfd p{fd, POLLIN, 0};
+  char ack = 0;
+  bool answered = poll(&p, 1, testutil::kWaitMs) == 1 && recv(fd, &ack, 1, 0) == 1 && ack == 1;
+  _exit(answered ? ANSWERED : HUNG_UP);
+}
+}  // namespace
+
 class Command : public Spine {
  protected:
   // Another start hands the command file `path` over while this one's loop runs until a
   // teleport has come; true when the other start's send went through. The loop keeps
   // stopping at a teleport until the test sets another step.
-  bool hand_off_until_teleport(const std::string& path) {
+  bool hand_off_until_teleport(const std::string& path, std::string dir = "") {
+    if (dir.empty()) dir = dir_.path();
     bool sent = false;
-    std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), path.c_str(), 3000); });
+    std::thread second([&] { sent = host_instance_send(dir.c_str(), path.c_str(), 3000); });
     host_.on_step([](long) {
       if (cgi_get_teleport()) tessel_quit();
       usleep(1000);
@@ -118,9 +171,7 @@ TEST(Instance, QuietPeersAreKeptWhileTheirTimeLastsAndUnterminatedTextIsCut) {
   TempDir dir;
   int fd = host_instance_listen(dir.path().c_str());
   ASSERT_GE(fd, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  snprintf(addr.sun_path, sizeof addr.sun_path, "%s/tessel.sock", dir.path().c_str());
+  sockaddr_un addr = address_of(dir.path());
   char text[HOST_INSTANCE_TEXT];
   host_instance_peer peer{};
   // A peer that says a little and goes quiet: kept while its time lasts, then dropped.
@@ -190,9 +241,7 @@ TEST_F(Command, APeerSendingInPiecesHoldsNoOtherHandOffUp) {
   ASSERT_TRUE(start());
   write_file(dir_.file("slow.cmd"), "teleport Slow\n");
   write_file(dir_.file("quick.cmd"), "teleport Quick\n");
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  snprintf(addr.sun_path, sizeof addr.sun_path, "%s/tessel.sock", dir_.path().c_str());
+  sockaddr_un addr = address_of(dir_.path());
   char buffer[HOST_INSTANCE_TEXT] = {};
   snprintf(buffer, sizeof buffer, "%s", dir_.file("slow.cmd").c_str());
   int slow = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -213,4 +262,107 @@ TEST_F(Command, APeerSendingInPiecesHoldsNoOtherHandOffUp) {
   EXPECT_EQ(ack, 1);
   close(slow);
   EXPECT_EQ(host_.raise_count(), 2);
+}
+
+// The socket is the person's alone, whatever the umask: a process of another uid cannot reach
+// it, and one that gets past the file modes is hung up on unread. The person's own hand-off
+// still goes through afterwards.
+TEST_F(Command, OnlyThePersonsOwnUidIsAnswered) {
+  if (geteuid() != 0) GTEST_SKIP() << "starting a process of another uid needs root";
+  install();
+  mode_t mask = umask(0);
+  bool started = start();
+  umask(mask);
+  ASSERT_TRUE(started);
+  std::string socket_path = host_instance_socket(dir_.path().c_str());
+  std::string folder = socket_path.substr(0, socket_path.rfind('/'));
+  struct stat st;
+  ASSERT_EQ(lstat(socket_path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+
+  write_file(dir_.file("other.cmd"), "teleport Elsewhere\n");
+  chmod(dir_.path().c_str(), 0755);
+  chmod(dir_.file("other.cmd").c_str(), 0644);
+  const sockaddr_un addr = address_of(dir_.path());
+  for (bool past_modes : {false, true}) {
+    SCOPED_TRACE(past_modes ? "past the file modes" : "plain");
+    pid_t child = hand_off_as_nobody(past_modes, addr, dir_.file("other.cmd"));
+    ASSERT_GT(child, 0);
+    int status = 0;
+    host_.on_step([&](long) {
+      if (waitpid(child, &status, WNOHANG) == child) tessel_quit();
+      usleep(1000);
+    });
+    host_.run_loop();
+    host_.on_step(nullptr);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == CANNOT_BECOME_NOBODY) GTEST_SKIP() << "this system forbids changing uid";
+    EXPECT_EQ(WEXITSTATUS(status), past_modes ? HUNG_UP : NOT_CONNECTED);
+    EXPECT_EQ(cgi_get_teleport(), nullptr);
+    EXPECT_EQ(host_.raise_count(), 0);
+  }
+  write_file(dir_.file("own.cmd"), "teleport Home\n");
+  EXPECT_TRUE(hand_off_until_teleport(dir_.file("own.cmd")));
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Home");
+}
+
+// A FIFO named as the command file is not read: its writer could keep the window thread
+// waiting as long as it liked. Frames go on after the hand-off.
+TEST_F(Command, AFifoAsTheCommandFileHoldsNoFrameUp) {
+  install();
+  ASSERT_TRUE(start());
+  std::string fifo = dir_.file("cmd.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> done{false}, released{false};
+  // Should the window thread wait on the FIFO, a writer comes after the common cap and lets it
+  // go, so that the test fails rather than hangs.
+  std::thread release([&] {
+    if (testutil::poll_until([&] { return done.load(); })) return;
+    released = true;
+    int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd >= 0) close(fd);
+  });
+  bool sent = false;
+  std::thread second([&] { sent = host_instance_send(dir_.path().c_str(), fifo.c_str(), 3000); });
+  long frames_after = 0;
+  host_.on_step([&](long) {
+    if (host_.raise_count() > 0 && ++frames_after == 50) tessel_quit();
+    usleep(1000);
+  });
+  host_.run_loop();
+  host_.on_step(nullptr);
+  done = true;
+  second.join();
+  release.join();
+  EXPECT_FALSE(released) << "the window thread waited on the FIFO";
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(frames_after, 50);
+  EXPECT_EQ(cgi_get_teleport(), nullptr);
+}
+
+// However long the program directory's path, the socket's address fits and the hand-off
+// arrives.
+TEST_F(Command, HandOffReachesAProgramInADeepDirectory) {
+  std::string deep = dir_.path();
+  while (deep.size() < 200) {
+    deep += "/a_folder_of_some_length";
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  ASSERT_LT(deep.size(), 256u);
+  write_file(deep + "/tessel.ini", "[general]\n");
+  mkdir((deep + "/Messages").c_str(), 0755);
+  write_file(deep + "/Messages/default.tzm", kTestMessages);
+  platform_set_program_dir(deep);
+  ASSERT_TRUE(start());
+  write_file(deep + "/go.cmd", "teleport Deep 1N 1W\n");
+  EXPECT_TRUE(hand_off_until_teleport(deep + "/go.cmd", deep));
+  ASSERT_NE(cgi_get_teleport(), nullptr);
+  EXPECT_STREQ(cgi_get_teleport(), "teleport Deep 1N 1W");
+  EXPECT_EQ(host_.raise_count(), 1);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../core/temp_dir.h"
+#include "platform/host_instance.h"
 #include "spine_fixture.h"
 #include "tests/support/exit_wait.h"
 
@@ -121,7 +122,8 @@ TEST_F(Process, ScreenshotOfTheWaitingSplash) {
   EXPECT_EQ(image.width(), 400);
   EXPECT_EQ(image.height(), 300);
   // The lock and the socket are released at the end.
-  EXPECT_NE(access(home_.file("tessel.sock").c_str(), F_OK), 0);
+  EXPECT_FALSE(host_instance_running(home_.path().c_str()));
+  EXPECT_NE(access(host_instance_socket(home_.path().c_str()).c_str(), F_OK), 0);
 }
 
 // A desktop session ending (or kill) sends SIGTERM: the program ends as when its window is
@@ -148,4 +150,42 @@ TEST_F(Process, TerminationSignalEndsTheProgramInOrderWithSoundUp) {
     EXPECT_EQ(status, 0) << "signal " << sig;
     EXPECT_TRUE(contains(home_.file("tessel.log"), "tessel_shutdown")) << read_file(home_.file("tessel.log"));
   }
+}
+
+// A signal while a start-up box is open ends start-up at its next step: the shutdown shows no
+// further box, the program is gone and its lock free, and the next start runs.
+TEST_F(Process, SignalDuringAStartUpBoxEndsTheProgramWithoutAnotherBox) {
+  write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
+  // The telegrams' store is damaged: start-up keeps it aside and says so in a box.
+  write_file(home_.file("telegram.dat"), std::string(4096, 'x'));
+  write_file(home_.file("telegram.idx"), std::string(4096, 'y'));
+  pid_t p = launch({program()}, env(60000), home_.file("a"), home_.file("a/err"));
+  ASSERT_GT(p, 0);
+  // Every box the program opens is written to its stderr as "[caption] text".
+  auto boxes = [&] {
+    int n = 0;
+    std::string err = read_file(home_.file("a/err"));
+    for (size_t at = 0; at != std::string::npos; at = err.find('\n', at + 1)) {
+      size_t start = at == 0 ? 0 : at + 1;
+      if (err.compare(start, 9, "[Tessel] ") == 0 || err.compare(start, 8, "[Error] ") == 0) ++n;
+    }
+    return n;
+  };
+  ASSERT_TRUE(wait_until([&] { return boxes() > 0; }, testutil::kWaitMs)) << read_file(home_.file("a/err"));
+  kill(p, SIGTERM);
+  int status = wait_for_exit(p, testutil::kWaitMs);
+  if (status == -1) {
+    kill(p, SIGKILL);
+    wait_for_exit(p, testutil::kWaitMs);
+  }
+  EXPECT_EQ(status, 0) << read_file(home_.file("a/err"));
+  EXPECT_EQ(boxes(), 1) << read_file(home_.file("a/err"));
+  std::string log = read_file(home_.file("a/tessel.log"));
+  EXPECT_NE(log.find("tessel_shutdown"), std::string::npos) << log;
+  EXPECT_EQ(log.find("chat_init"), std::string::npos) << log;
+  EXPECT_FALSE(host_instance_running(home_.path().c_str()));
+  // The next start runs (the store was made again, so no box this time).
+  pid_t next = launch({program()}, env(300), home_.file("b"), home_.file("b/err"));
+  EXPECT_EQ(wait_for_exit(next, testutil::kWaitMs), 0) << read_file(home_.file("b/err"));
+  EXPECT_TRUE(contains(home_.file("b/tessel.log"), "cgi_init")) << read_file(home_.file("b/err"));
 }

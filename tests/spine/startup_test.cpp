@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,30 @@ TEST_F(Startup, MissingMessagesShowTheLiteralTextAndNoWindow) {
   EXPECT_EQ(host_.boxes()[0].text, "Unable to load default messages.  Please re-install Veldara.");
   EXPECT_EQ(host_.boxes()[0].caption, "Error");
   EXPECT_EQ(host_.windows_created(), 0);
+}
+
+// A message file without a single numbered text would start a program without a word on its
+// menus, tabs or boxes: it is no message file.
+TEST_F(Startup, DamagedMessagesShowTheLiteralTextAsMissingOnesDo) {
+  const std::string utf16("\xff\xfe" "6\0" "8\0" " \0" "T\0" "\n\0", 12);
+  const std::vector<std::string> damaged = {"", "\x89PNG\r\n\x1a\n junk \x01\x02", utf16, "folder"};
+  for (const std::string& bytes : damaged) {
+    SCOPED_TRACE(testing::PrintToString(bytes));
+    clean();
+    host_.clear();
+    write_file(dir_.file("tessel.ini"), "[general]\n");
+    mkdir(dir_.file("Messages").c_str(), 0755);
+    std::string file = dir_.file("Messages/default.tzm");
+    std::filesystem::remove_all(file);
+    if (bytes == "folder")
+      ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+    else
+      write_file(file, bytes);
+    EXPECT_FALSE(start());
+    ASSERT_EQ(host_.boxes().size(), 1u);
+    EXPECT_EQ(host_.boxes()[0].text, "Unable to load default messages.  Please re-install Veldara.");
+    EXPECT_EQ(host_.windows_created(), 0);
+  }
 }
 
 TEST_F(Startup, SuccessfulStartWaitsInStateZeroWithTheSplashUp) {
@@ -380,17 +405,22 @@ TEST_F(Startup, MainRunsTheLoopThenShutsDownAndFreesTheLock) {
   EXPECT_FALSE(host_instance_running(dir_.path().c_str()));
 }
 
-TEST_F(Startup, MainWhileAnotherInstanceRunsStartsNothing) {
+// The other instance holds the lock but takes no hand-off (not listening yet, or stuck): the
+// command file would be lost without a word, so the second start says so and fails.
+TEST_F(Startup, MainWhileAnotherInstanceRunsStartsNothingAndSaysWhenItTookNothing) {
   install();
   int other = host_instance_lock(dir_.path().c_str());
   ASSERT_GE(other, 0);
   write_file(dir_.file("go.cmd"), "teleport There\n");
-  EXPECT_EQ(tessel_main(dir_.file("go.cmd").c_str(), HOST_SHOW_NORMAL), 0);
+  EXPECT_NE(tessel_main(dir_.file("go.cmd").c_str(), HOST_SHOW_NORMAL), 0);
   host_instance_unlock(other);
   EXPECT_EQ(host_.windows_created(), 0);
   EXPECT_EQ(host_.about_created(), 0);
-  EXPECT_TRUE(host_.boxes().empty());
-  EXPECT_EQ(cgi_get_teleport(), nullptr);  // the command file went to the other instance
+  EXPECT_EQ(cgi_get_teleport(), nullptr);  // nothing of it was started here
+  ASSERT_EQ(host_.boxes().size(), 1u);
+  const std::string& text = host_.boxes()[0].text;
+  EXPECT_EQ(text.rfind(host_instance_socket(dir_.path().c_str()) + ": " + std::strerror(ENOENT), 0), 0u) << text;
+  EXPECT_NE(text.find(dir_.file("go.cmd")), std::string::npos) << text;
 }
 
 TEST_F(Startup, MainThatCannotTakeItsLockSaysWhyAndStartsNothing) {

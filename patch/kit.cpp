@@ -1,5 +1,6 @@
 #include "patch/kit.h"
 
+#include <sodium.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -38,6 +39,14 @@ struct Reader {
     return true;
   }
 };
+
+constexpr char kSignatureMagic[4] = {'T', 'S', 'I', 'G'};
+constexpr size_t kSignatureSize = crypto_sign_BYTES;
+static_assert(KIT_PUBLIC_KEY_SIZE == crypto_sign_PUBLICKEYBYTES && KIT_SECRET_KEY_SIZE == crypto_sign_SECRETKEYBYTES,
+              "key sizes of the signature scheme");
+static_assert(KIT_SIGNATURE_BLOCK_SIZE == 4 + 2 + 2 + KIT_KEY_ID_SIZE + kSignatureSize, "signature block layout");
+
+bool crypto_ready() { return sodium_init() >= 0; }
 
 uint32_t crc_of(const std::vector<uint8_t>& data) {
   return uint32_t(crc32(0L, data.data(), uInt(data.size())));
@@ -137,5 +146,70 @@ bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries
   }
   if (r.left) return fail("data after the last entry");
   if (!whole_ok) return fail("the kit's checksum does not match");
+  return true;
+}
+
+bool kit_keygen(std::vector<uint8_t>* public_key, std::vector<uint8_t>* secret_key) {
+  if (!crypto_ready()) return false;
+  public_key->assign(KIT_PUBLIC_KEY_SIZE, 0);
+  secret_key->assign(KIT_SECRET_KEY_SIZE, 0);
+  return crypto_sign_keypair(public_key->data(), secret_key->data()) == 0;
+}
+
+std::vector<uint8_t> kit_sign(const std::vector<uint8_t>& kit, const std::vector<uint8_t>& secret_key) {
+  if (secret_key.size() != KIT_SECRET_KEY_SIZE || !crypto_ready()) return {};
+  std::vector<uint8_t> out = kit;
+  out.insert(out.end(), kSignatureMagic, kSignatureMagic + 4);
+  put16(out, 1);
+  put16(out, 0);
+  // The secret key's second half is its public key: its first bytes name the signer.
+  const uint8_t* public_key = secret_key.data() + KIT_SECRET_KEY_SIZE - KIT_PUBLIC_KEY_SIZE;
+  out.insert(out.end(), public_key, public_key + KIT_KEY_ID_SIZE);
+  uint8_t signature[kSignatureSize];
+  if (crypto_sign_detached(signature, nullptr, out.data(), out.size(), secret_key.data()) != 0) return {};
+  out.insert(out.end(), signature, signature + kSignatureSize);
+  return out;
+}
+
+bool kit_verify(const uint8_t* data, size_t size, const std::vector<uint8_t>& public_key, size_t* body,
+                std::string* error) {
+  auto fail = [&](const char* why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (public_key.size() != KIT_PUBLIC_KEY_SIZE) return fail("no trusted key to check it with");
+  if (!crypto_ready()) return fail("the signature check cannot start");
+  if (!data || size < KIT_SIGNATURE_BLOCK_SIZE) return fail("the kit is not signed");
+  const uint8_t* block = data + size - KIT_SIGNATURE_BLOCK_SIZE;
+  if (std::memcmp(block, kSignatureMagic, 4) != 0) return fail("the kit is not signed");
+  if (block[4] != 1 || block[5] != 0 || block[6] != 0 || block[7] != 0) return fail("unknown signature version");
+  if (std::memcmp(block + 8, public_key.data(), KIT_KEY_ID_SIZE) != 0)
+    return fail("the kit is signed with a key this installation does not trust");
+  const uint8_t* signature = block + 8 + KIT_KEY_ID_SIZE;
+  if (crypto_sign_verify_detached(signature, data, size - kSignatureSize, public_key.data()) != 0)
+    return fail("the kit's signature does not match its bytes");
+  if (body) *body = size - KIT_SIGNATURE_BLOCK_SIZE;
+  return true;
+}
+
+std::string kit_key_text(const std::vector<uint8_t>& key) {
+  std::string hex(key.size() * 2 + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), key.data(), key.size());
+  hex.back() = '\n';
+  return hex;
+}
+
+bool kit_key_parse(const std::string& text, size_t size, std::vector<uint8_t>* key) {
+  if (!crypto_ready()) return false;
+  size_t begin = text.find_first_not_of(" \t\r\n");
+  size_t end = text.find_last_not_of(" \t\r\n");
+  if (begin == std::string::npos || end - begin + 1 != size * 2) return false;
+  key->assign(size, 0);
+  size_t length = 0;
+  if (sodium_hex2bin(key->data(), size, text.data() + begin, size * 2, nullptr, &length, nullptr) != 0 ||
+      length != size) {
+    key->clear();
+    return false;
+  }
   return true;
 }

@@ -1,6 +1,7 @@
-// The patch library: reads a whole kit, checks it, writes every new file beside its target
-// under a temporary name, and only then moves them into place. A kit that fails its checks,
-// a write that fails, or a callback that asks to stop leaves the folder as it was.
+// The patch library: reads a whole kit, checks its signature against the key the folder
+// trusts and then its contents, writes every new file beside its target under a temporary
+// name, and only then moves them into place. A kit that fails its checks, a write that fails,
+// or a callback that asks to stop leaves the folder as it was.
 #include "patch/patchw32.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@ namespace {
 
 constexpr const char* kTempSuffix = ".tkit-new";
 constexpr size_t kChunk = 64 * 1024;
+constexpr off_t kMaxKeyFile = 4096;
+
+// What a kit asks for becomes a plain program or a plain file: no set-id, sticky or
+// group/world write bits reach the folder.
+mode_t installed_mode(uint32_t kit_mode) { return (kit_mode & 0111) ? 0755 : 0644; }
 
 struct Command {
   std::string kit;
@@ -49,11 +56,11 @@ bool parse_command(const char* text, Command* out) {
   return word(&out->kit, false) && word(&out->target, true);
 }
 
-bool read_file(const std::string& path, std::vector<uint8_t>* out) {
+bool read_file(const std::string& path, std::vector<uint8_t>* out, off_t limit) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > off_t(KIT_MAX_FILE) * 4) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
     int e = errno;
     close(fd);
     errno = e ? e : EFBIG;
@@ -79,9 +86,11 @@ class Applier {
 
   // False when the callback asked to stop.
   bool tell(int id, void* param) { return !callback_ || callback_(id, param) != nullptr; }
+  // The text names the system's reason too; errno carries its number.
   bool tell_error(int id, const std::string& text, int reason) {
+    std::string line = reason ? text + ": " + std::strerror(reason) : text;
     errno = reason;
-    return tell(id, const_cast<char*>(text.c_str()));
+    return tell(id, const_cast<char*>(line.c_str()));
   }
 
   // Creates the folders of name inside the target; every existing part must be a real folder.
@@ -109,7 +118,7 @@ class Applier {
   int write_temp(const kit_entry& e) {
     std::string temp = target_ + "/" + e.name + kTempSuffix;
     unlink(temp.c_str());  // left over from an interrupted run
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, e.mode ? e.mode : 0644);
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     temps_.push_back(temp);
     size_t done = 0;
@@ -134,7 +143,7 @@ class Applier {
       }
       if (e.data.empty()) break;
     }
-    if (fchmod(fd, e.mode ? e.mode : 0644) != 0 || fsync(fd) != 0) {
+    if (fchmod(fd, installed_mode(e.mode)) != 0 || fsync(fd) != 0) {
       int err = errno;
       close(fd);
       errno = err;
@@ -199,14 +208,30 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
     apply.tell_error(PATCH_ERROR, "The folder " + c.target + " cannot be found", errno ? errno : ENOTDIR);
     return 3;
   }
+  // Only a kit signed with the key this folder trusts is looked into.
+  std::string key_path = c.target + "/" KIT_TRUSTED_KEY_FILE;
+  std::vector<uint8_t> key_text, key;
+  if (!read_file(key_path, &key_text, kMaxKeyFile)) {
+    apply.tell_error(PATCH_ERROR, "The upgrade cannot be checked: " + key_path + " cannot be read", errno);
+    return 3;
+  }
+  if (!kit_key_parse(std::string(key_text.begin(), key_text.end()), KIT_PUBLIC_KEY_SIZE, &key)) {
+    apply.tell_error(PATCH_ERROR, "The upgrade cannot be checked: " + key_path + " holds no key", 0);
+    return 3;
+  }
   std::vector<uint8_t> bytes;
-  if (!read_file(c.kit, &bytes)) {
+  if (!read_file(c.kit, &bytes, off_t(KIT_MAX_FILE) * 4)) {
     apply.tell_error(PATCH_ERROR, "The upgrade kit " + c.kit + " cannot be read", errno);
     return 3;
   }
   std::vector<kit_entry> entries;
   std::string why;
-  if (!kit_parse(bytes.data(), bytes.size(), &entries, &why)) {
+  size_t body = 0;
+  if (!kit_verify(bytes.data(), bytes.size(), key, &body, &why)) {
+    apply.tell_error(PATCH_ERROR, "The upgrade kit is refused: " + why, 0);
+    return 4;
+  }
+  if (!kit_parse(bytes.data(), body, &entries, &why)) {
     apply.tell_error(PATCH_ERROR, "The upgrade kit is damaged: " + why, 0);
     return 4;
   }

@@ -1,6 +1,7 @@
 #include "upgrade/upgrade.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,7 +47,8 @@ struct { int request_id, own_id; } const kRequestTexts[] = {{62, MSG_STARTING}, 
 
 // The executable the install replaces (it cannot be opened for writing while it runs).
 constexpr const char kExecutable[] = "tessel";
-constexpr const char kKitFile[] = "upgrade.rtp";
+// The downloaded kit, stored in the program directory under a name of its own.
+constexpr const char kKitTemplate[] = "/upgrade-kit-XXXXXX";
 
 char results[4][512];
 int next_result = 0;
@@ -261,20 +263,48 @@ int executable_free() {
   return 0;
 }
 
+// Stores the kit under a new name in the program directory: created exclusively (never through
+// a link), readable by its owner only. The path, or "" with errno set.
+std::string store_kit(const uint8_t* data, size_t size) {
+  std::string path = state.program_dir + kKitTemplate;
+  int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return std::string();
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  int reason = done == size ? 0 : (errno ? errno : ENOSPC);
+  if (close(fd) != 0 && !reason) reason = errno;
+  if (!reason) return path;
+  unlink(path.c_str());
+  errno = reason;
+  return std::string();
+}
+
 void install() {
   status_line_1_set("Installing upgrade");
-  file_store(kKitFile, http_buffer(state.request), size_t(http_size(state.request)));
-  char command[600];
-  std::snprintf(command, sizeof command, "%s \"%s\"", kKitFile, state.program_dir.c_str());
+  std::string kit = store_kit(http_buffer(state.request), size_t(http_size(state.request)));
+  if (kit.empty()) {
+    int reason = errno;
+    char line[600];
+    std::snprintf(line, sizeof line, "The upgrade kit cannot be stored in %s: %s", state.program_dir.c_str(),
+                  std::strerror(reason));
+    state.view->message_box(line, msg(MSG_TITLE), BOX_ICON_ERROR);
+    return;
+  }
+  std::string command = "\"" + kit + "\" \"" + state.program_dir + "\"";
   patch_apply_fn apply = state.system.load_patch ? state.system.load_patch() : nullptr;
   if (!apply) {
     // Without the library nothing could be applied: say so rather than end in silence.
     state.view->message_box("The upgrade cannot be applied: libpatchw32.so cannot be loaded.",
                             msg(MSG_TITLE), BOX_ICON_ERROR);
-  } else if (apply(command, patch_callback, 1) == 0) {
+  } else if (apply(command.c_str(), patch_callback, 1) == 0) {
     if (state.system.start_program) state.system.start_program(state.restart_path.c_str());
   }
-  file_delete(kKitFile);
+  unlink(kit.c_str());
 }
 
 void finish(int rc) {

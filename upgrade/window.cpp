@@ -15,6 +15,7 @@
 
 #include "client/shell/font.h"
 #include "client/ui/fonts.h"
+#include "client/ui/qt_dialog.h"
 
 namespace upgrade {
 
@@ -70,6 +71,15 @@ class BarLayer : public QWidget {
   Window* window_;
 };
 
+// The texts name files of the kit and carry the library's and the server's words: shown as
+// they are, never as markup, with control bytes made visible as replacement marks.
+QString plain_text(const char* text) {
+  QString s = qt_from_bytes(text ? text : "");
+  for (QChar& c : s)
+    if (c.category() == QChar::Other_Control) c = QChar::ReplacementCharacter;
+  return s;
+}
+
 }  // namespace
 
 struct QtUpgradeView::Parts {
@@ -107,6 +117,7 @@ bool QtUpgradeView::create() {
   for (const Child& c : children) {
     auto* label = new QLabel(QString::fromLatin1(c.text), w);
     label->setGeometry(c.x, c.y, c.w, c.h);
+    label->setTextFormat(Qt::PlainText);
     if (c.frame)
       label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     else
@@ -129,7 +140,7 @@ void QtUpgradeView::set_status_line(int line, const char* text) {
   if (line < 1 || line > 2) return;
   parts_->texts[line - 1] = text ? text : "";
   if (parts_->lines[line - 1] && parts_->window)
-    parts_->lines[line - 1]->setText(QString::fromLatin1(parts_->texts[line - 1].c_str()));
+    parts_->lines[line - 1]->setText(plain_text(parts_->texts[line - 1].c_str()));
 }
 
 void QtUpgradeView::draw_bar(int width) {
@@ -141,7 +152,8 @@ void QtUpgradeView::redraw_progress_area() {
 }
 
 void QtUpgradeView::message_box(const char* text, const char* title, unsigned) {
-  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(title), QString::fromLatin1(text), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, plain_text(title), plain_text(text), QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

@@ -104,14 +104,16 @@ class OfferDialog : public DialogController {
     } else if (id == UPGRADE_OK) {
       offer = false;
       int rc = upgrade_sys.start_program ? upgrade_sys.start_program(upgrade_command_line()) : ENOENT;
-      // The desktop's codes: above 31 started, 2 not found, 8 out of memory.
-      int result = rc == 0 ? 33 : rc == ENOENT ? 2 : rc == ENOMEM ? 8 : rc;
-      if (result > 31) {
+      // Only a program that was really started ends this one; any failure leaves the dialog
+      // with its message and the system's reason, and the program running.
+      if (rc == 0) {
         tessel_quit();
         v.end(NET_UPGRADE_QUIT);
         return;
       }
-      v.set_text(UPGRADE_TEXT, result == 2 ? msg(54) : result == 8 ? msg(53) : msg_arg(52, result));
+      std::string text = rc == ENOENT ? msg(54) : rc == ENOMEM ? msg(53) : msg_arg(52, rc);
+      TRACE("upgrade: %s cannot be started: %s", command_line, std::strerror(rc));
+      v.set_text(UPGRADE_TEXT, (text + " (" + std::strerror(rc) + ")").c_str());
     }
   }
 };

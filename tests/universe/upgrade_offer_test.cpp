@@ -2,7 +2,10 @@
 // upgrade program, and the start-up replacement of the upgrade program and patch library.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "client/net/netcodes.h"
 #include "client/servers/upgrade.h"
 #include "platform/host_instance.h"
+#include "platform/spawn.h"
 #include "tests/support/test_util.h"
 #include "tests/universe/universe_test_util.h"
 
@@ -118,16 +122,50 @@ TEST_F(UpgradeOfferTest, OkStartsTheUpgradeProgramForTheBetaKitOrShowsWhyNot) {
   dialogs.add(UPGRADE_DIALOG, {[](ScriptedView& v) {
                 v.press(UPGRADE_OK);
                 EXPECT_FALSE(v.ended());  // the dialog stays with the reason
-                EXPECT_EQ("m54", v.control(UPGRADE_TEXT).text);
+                EXPECT_EQ("m54 (" + std::string(std::strerror(ENOENT)) + ")", v.control(UPGRADE_TEXT).text);
                 start_result = EACCES;
                 v.press(UPGRADE_OK);
-                EXPECT_EQ("m52 " + std::to_string(EACCES), v.control(UPGRADE_TEXT).text);
+                EXPECT_EQ("m52 " + std::to_string(EACCES) + " (" + std::strerror(EACCES) + ")",
+                          v.control(UPGRADE_TEXT).text);
                 start_result = 0;
                 v.press(UPGRADE_OK);
               }});
   EXPECT_EQ(NET_UPGRADE_QUIT, upgrade_offer(0));
   ASSERT_EQ(3u, started.size());
   EXPECT_EQ("\"/opt/tessel/bin/upgrade\" objects.test upgrade/beta/kit412.rtp tessel", started.back());
+}
+
+// A start of the upgrade program that fails, for whatever reason, is never taken for a started
+// one: the dialog stays with the message for the case and the system's reason, and a Cancel
+// lets the program go on. The starts are real.
+TEST_F(UpgradeOfferTest, FailedStartShowsWhyAndTheProgramGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(announce("100", "413", "0", 0));
+  upgrade_check();
+  ASSERT_EQ(1, upgrade_offered());
+  static testutil::TempDir bin;
+  upgrade_sys.program_folder = bin.path().c_str();
+  upgrade_sys.start_program = platform_spawn_detached;
+  ScriptedDialogs dialogs;
+  dialogs.add(UPGRADE_DIALOG, {[](ScriptedView& v) {
+                auto expect_shown = [&](const std::string& message, int reason) {
+                  v.press(UPGRADE_OK);
+                  EXPECT_FALSE(v.ended());
+                  EXPECT_EQ(message + " (" + std::strerror(reason) + ")", v.control(UPGRADE_TEXT).text);
+                };
+                // Missing.
+                expect_shown("m54", ENOENT);
+                // Damaged: neither a program nor a script.
+                testutil::write_file(bin.file("upgrade"), std::string("\x7f" "ELF damaged", 12));
+                chmod(bin.file("upgrade").c_str(), 0755);
+                expect_shown("m52 " + std::to_string(ENOEXEC), ENOEXEC);
+                // A link loop.
+                fs::remove(bin.file("upgrade"));
+                fs::create_symlink(bin.file("loop"), bin.file("upgrade"));
+                fs::create_symlink(bin.file("upgrade"), bin.file("loop"));
+                expect_shown("m52 " + std::to_string(ELOOP), ELOOP);
+                v.press(DIALOG_CANCEL);
+              }});
+  EXPECT_EQ(NET_CANCELLED, upgrade_offer(0));
 }
 
 TEST_F(UpgradeOfferTest, StartUpPutsTheNewUpgradeProgramAndLibraryInPlace) {

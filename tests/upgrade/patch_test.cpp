@@ -14,6 +14,7 @@
 #include "patch/patchw32.h"
 #include "platform/library.h"
 #include "tests/support/test_util.h"
+#include "tests/upgrade/kit_test_util.h"
 
 namespace fs = std::filesystem;
 using testutil::read_file;
@@ -48,15 +49,7 @@ patch_apply_fn load() {
   return library ? reinterpret_cast<patch_apply_fn>(dlsym(library, PATCH_APPLY_SYMBOL)) : nullptr;
 }
 
-// Every file under dir with its contents.
-std::map<std::string, std::string> snapshot(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (auto& e : fs::recursive_directory_iterator(dir)) {
-    std::string name = fs::relative(e.path(), dir).generic_string();
-    files[name] = e.is_directory() ? std::string("<dir>") : read_file(e.path().string());
-  }
-  return files;
-}
+using kit_test::snapshot;
 
 std::string mkkit() { return std::string(TESSEL_BINARY_DIR) + "/bin/mkkit"; }
 
@@ -70,13 +63,20 @@ class PatchTest : public ::testing::Test {
     write_file(target.file("tessel"), "old program");
     write_file(target.file("keep.txt"), "untouched");
     write_file(target.file("gone.txt"), "to be deleted");
+    key = kit_test::trust_new_key(target.path());
   }
   int run(const std::string& kit) { return apply((kit + " \"" + target.path() + "\"").c_str(), record, 1); }
-  void write_kit(const std::vector<kit_entry>& entries) {
-    auto bytes = kit_build(entries);
-    testutil::spit(kit, bytes);
+  // Signed with the key the target trusts unless another is given.
+  void write_kit(const std::vector<kit_entry>& entries, const std::vector<uint8_t>* secret_key = nullptr) {
+    testutil::spit(kit, kit_sign(kit_build(entries), secret_key ? *secret_key : key.secret_key));
+  }
+  bool reported(const std::string& words) const {
+    for (const Call& c : calls)
+      if (c.id == PATCH_ERROR && c.text.find(words) != std::string::npos) return true;
+    return false;
   }
   patch_apply_fn apply = nullptr;
+  kit_test::KeyPair key;
   TempDir target{"tessel_patch_target_"};
   TempDir source{"tessel_patch_source_"};
   TempDir work{"tessel_patch_work_"};
@@ -88,7 +88,19 @@ TEST_F(PatchTest, KitFromMkkitReplacesAddsAndDeletesFiles) {
   write_file(source.file("tessel"), std::string(100000, 'n') + "new program");
   write_file(source.file("Messages/default.tzm"), "68 Veldara\n");
   chmod(source.file("tessel").c_str(), 0755);
-  std::string command = mkkit() + " " + kit + " " + source.path() + " -d gone.txt > /dev/null";
+  // The publisher's key pair from mkkit: the secret half for its owner only, never written
+  // over; the public half is what the installation trusts.
+  std::string secret = work.file("kit.key"), pub = work.file("kit.pub");
+  std::string keygen = mkkit() + " --keygen " + secret + " " + pub;
+  ASSERT_EQ(std::system(keygen.c_str()), 0);
+  struct stat key_stat {};
+  ASSERT_EQ(stat(secret.c_str(), &key_stat), 0);
+  EXPECT_EQ(key_stat.st_mode & 0777, 0600u);
+  std::string first_secret = read_file(secret);
+  EXPECT_NE(std::system((keygen + " 2> /dev/null").c_str()), 0);
+  EXPECT_EQ(read_file(secret), first_secret);
+  fs::copy_file(pub, target.file(KIT_TRUSTED_KEY_FILE), fs::copy_options::overwrite_existing);
+  std::string command = mkkit() + " -k " + secret + " " + kit + " " + source.path() + " -d gone.txt > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
 
   ASSERT_EQ(run(kit), 0);
@@ -145,6 +157,60 @@ TEST_F(PatchTest, DamagedOrUnsafeKitsChangeNothing) {
   EXPECT_NE(run(work.file("no-such-kit")), 0);
 }
 
+// Only a kit signed with the key the folder trusts is installed; anything else, a set-id
+// program in it included, leaves every file's bytes and mode as they were, and says why.
+TEST_F(PatchTest, KitsWithoutTheTrustedSignatureChangeNothing) {
+  chmod(target.file("tessel").c_str(), 0755);
+  const std::vector<kit_entry> entries = {kit_entry{"tessel", KIT_FILE, 04755, {'e', 'v', 'i', 'l'}},
+                                          kit_entry{"planted", KIT_FILE, 0666, {'x'}},
+                                          kit_entry{"keep.txt", KIT_DELETE, 0, {}}};
+  auto before = snapshot(target.path());
+
+  testutil::spit(kit, kit_build(entries));
+  EXPECT_NE(run(kit), 0);
+  EXPECT_TRUE(reported("not signed"));
+  EXPECT_EQ(snapshot(target.path()), before);
+
+  kit_test::KeyPair stranger = kit_test::new_key();
+  write_kit(entries, &stranger.secret_key);
+  EXPECT_NE(run(kit), 0);
+  EXPECT_TRUE(reported("does not trust"));
+  EXPECT_EQ(snapshot(target.path()), before);
+
+  // A stranger's signature that claims the trusted key's name.
+  std::vector<uint8_t> forged = testutil::slurp(kit);
+  std::copy(key.public_key.begin(), key.public_key.begin() + KIT_KEY_ID_SIZE,
+            forged.end() - KIT_SIGNATURE_BLOCK_SIZE + 8);
+  testutil::spit(kit, forged);
+  EXPECT_NE(run(kit), 0);
+  EXPECT_TRUE(reported("does not match"));
+  EXPECT_EQ(snapshot(target.path()), before);
+
+  // Without a trusted key nothing is installed, however the kit is signed.
+  fs::remove(target.file(KIT_TRUSTED_KEY_FILE));
+  before = snapshot(target.path());
+  write_kit(entries);
+  EXPECT_NE(run(kit), 0);
+  EXPECT_TRUE(reported(KIT_TRUSTED_KEY_FILE));
+  EXPECT_EQ(snapshot(target.path()), before);
+}
+
+// Whatever bits a signed kit carries, a file lands as a plain program or a plain file.
+TEST_F(PatchTest, InstalledFilesGetPlainModes) {
+  write_kit({kit_entry{"tessel", KIT_FILE, 04755, {'a'}}, kit_entry{"setgid", KIT_FILE, 02775, {'b'}},
+             kit_entry{"own", KIT_FILE, 0700, {'c'}}, kit_entry{"open.txt", KIT_FILE, 0666, {'d'}},
+             kit_entry{"private.txt", KIT_FILE, 0600, {'e'}}, kit_entry{"sticky", KIT_FILE, 01777, {'f'}}});
+  ASSERT_EQ(run(kit), 0);
+  std::map<std::string, unsigned> modes;
+  for (const char* name : {"tessel", "setgid", "own", "open.txt", "private.txt", "sticky"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(target.file(name).c_str(), &st), 0) << name;
+    modes[name] = st.st_mode & 07777;
+  }
+  EXPECT_EQ(modes, (std::map<std::string, unsigned>{{"tessel", 0755}, {"setgid", 0755}, {"own", 0755},
+                                                    {"open.txt", 0644}, {"private.txt", 0644}, {"sticky", 0755}}));
+}
+
 TEST_F(PatchTest, StopFromTheCallbackLeavesTheFolderAsItWas) {
   write_kit({kit_entry{"new/deep/file.txt", KIT_FILE, 0644, {'a'}},
              kit_entry{"tessel", KIT_FILE, 0755, {'b'}}, kit_entry{"gone.txt", KIT_DELETE, 0, {}}});
@@ -166,6 +232,7 @@ TEST_F(PatchTest, FolderBehindASymbolicLinkIsNotWritten) {
 TEST_F(PatchTest, CommandTextIsReadWithQuotesAndBlanks) {
   TempDir spaced{"tessel patch spaced "};
   write_file(spaced.file("tessel"), "old");
+  write_file(spaced.file(KIT_TRUSTED_KEY_FILE), kit_key_text(key.public_key));
   write_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}}});
   std::string command = "\"" + kit + "\" \"" + spaced.path() + "\"";
   ASSERT_EQ(apply(command.c_str(), record, 1), 0);

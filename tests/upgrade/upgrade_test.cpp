@@ -12,6 +12,7 @@
 #include "client/core/profile.h"
 #include "patch/kit.h"
 #include "tests/transfer/transfer_util.h"
+#include "tests/upgrade/kit_test_util.h"
 #include "upgrade/upgrade.h"
 
 namespace fs = std::filesystem;
@@ -80,6 +81,16 @@ class UpgradeTest : public ::testing::Test {
     fs::current_path(old_cwd);
   }
   void write_ini(const std::string& extra = "") { transfer_test::write_file(home.file("tessel.ini"), "[general]\n" + extra); }
+  // The kit's bytes signed with the key the program directory trusts.
+  std::vector<uint8_t> signed_kit(const std::vector<kit_entry>& entries) {
+    return kit_sign(kit_build(entries), key.secret_key);
+  }
+  // No kit file is left in the program directory or the working directory.
+  void expect_no_kit_left() {
+    for (const std::string& dir : {home.path(), work.path()})
+      for (auto& e : fs::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().find("upgrade-kit"), std::string::npos) << e.path();
+  }
   bool start(const std::string& line) { return upgrade_start(&view, System::make(), line, home.path()); }
   // Steps until the request is no longer running.
   void step_until_done() {
@@ -91,6 +102,7 @@ class UpgradeTest : public ::testing::Test {
   RecordingView view;
   transfer_test::TempDir home;
   transfer_test::TempDir work;
+  kit_test::KeyPair key = kit_test::trust_new_key(home.path());
   fs::path old_cwd = fs::current_path();
 };
 
@@ -150,9 +162,13 @@ TEST_F(UpgradeTest, FourMessageResultsStayValidAtOnce) {
 
 TEST_F(UpgradeTest, KitIsDownloadedWaitedForInstalledAndTesselRestarted) {
   transfer_test::TempDir served;
-  testutil::spit(served.file("tessel-99.rtp"),
-                 kit_build({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}},
-                            kit_entry{"help/index.txt", KIT_FILE, 0644, {'h'}}}));
+  testutil::spit(served.file("tessel-99.rtp"), signed_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}},
+                                                          kit_entry{"help/index.txt", KIT_FILE, 0644, {'h'}}}));
+  // Links planted where the kit was once stored: neither is followed.
+  transfer_test::TempDir outside;
+  transfer_test::write_file(outside.file("victim"), "mine");
+  fs::create_symlink(outside.file("victim"), work.file("upgrade.rtp"));
+  fs::create_symlink(outside.file("victim"), home.file("upgrade.rtp"));
   ServerProcess server(transfer_test::file_server_command(served.path()));
   ASSERT_GT(server.port(), 0);
   write_ini();
@@ -175,27 +191,44 @@ TEST_F(UpgradeTest, KitIsDownloadedWaitedForInstalledAndTesselRestarted) {
   EXPECT_EQ(testutil::read_file(home.file("tessel")), "new");
   EXPECT_EQ(testutil::read_file(home.file("help/index.txt")), "h");
   EXPECT_EQ(System::started, (std::vector<std::string>{home.path() + "/tessel -x"}));
-  EXPECT_FALSE(fs::exists(work.file("upgrade.rtp")));
+  EXPECT_EQ(testutil::read_file(outside.file("victim")), "mine");
+  EXPECT_TRUE(fs::is_symlink(work.file("upgrade.rtp")));
+  EXPECT_TRUE(fs::is_symlink(home.file("upgrade.rtp")));
+  expect_no_kit_left();
   EXPECT_FALSE(view.timer);
   EXPECT_EQ(view.quits, 1);
   EXPECT_TRUE(view.boxes.empty());
   EXPECT_GT(view.pumps, 0);  // the patch callback kept the window alive
 }
 
-TEST_F(UpgradeTest, FailedInstallRestartsNothingAndRemovesTheKit) {
+// A kit that is damaged, unsigned (a set-id tessel in it), or signed by a stranger changes no
+// file's bytes or mode, restarts nothing, leaves no kit file behind, and the box says why.
+TEST_F(UpgradeTest, KitWithoutTheTrustedSignatureChangesNothing) {
   transfer_test::TempDir served;
+  const std::vector<kit_entry> setuid = {kit_entry{"tessel", KIT_FILE, 04755, {'e', 'v', 'i', 'l'}}};
   testutil::write_file(served.file("bad.rtp"), "not a kit at all");
+  testutil::spit(served.file("unsigned.rtp"), kit_build(setuid));
+  testutil::spit(served.file("stranger.rtp"), kit_sign(kit_build(setuid), kit_test::new_key().secret_key));
   ServerProcess server(transfer_test::file_server_command(served.path()));
+  ASSERT_GT(server.port(), 0);
   write_ini();
   transfer_test::write_file(home.file("tessel"), "old");
-  ASSERT_TRUE(start(server.base() + " bad.rtp tessel"));
-  ASSERT_NO_FATAL_FAILURE(step_until_done());  // the step that sees the kit complete installs at once
-  EXPECT_TRUE(System::started.empty());
-  EXPECT_EQ(testutil::read_file(home.file("tessel")), "old");
-  EXPECT_FALSE(fs::exists(work.file("upgrade.rtp")));
-  ASSERT_EQ(view.boxes.size(), 1u);  // the library's own error, through the callback
-  EXPECT_EQ(view.box_types[0], BOX_TASK_MODAL | BOX_ICON_ERROR);
-  EXPECT_EQ(view.quits, 1);
+  fs::permissions(home.file("tessel"), fs::perms(0755));
+  const std::pair<const char*, const char*> cases[] = {
+      {"bad.rtp", "not signed"}, {"unsigned.rtp", "not signed"}, {"stranger.rtp", "does not trust"}};
+  for (const auto& [name, why] : cases) {
+    view = RecordingView{};
+    ASSERT_TRUE(start(server.base() + " " + name + " tessel"));
+    auto before = kit_test::snapshot(home.path());
+    ASSERT_NO_FATAL_FAILURE(step_until_done());  // the step that sees the kit complete installs at once
+    EXPECT_EQ(kit_test::snapshot(home.path()), before) << name;
+    EXPECT_TRUE(System::started.empty()) << name;
+    expect_no_kit_left();
+    ASSERT_EQ(view.boxes.size(), 1u) << name;  // the library's own error, through the callback
+    EXPECT_NE(view.boxes[0].find(why), std::string::npos) << view.boxes[0];
+    EXPECT_EQ(view.box_types[0], BOX_TASK_MODAL | BOX_ICON_ERROR);
+    EXPECT_EQ(view.quits, 1);
+  }
 }
 
 TEST_F(UpgradeTest, DownloadFailuresShowTheirBoxes) {

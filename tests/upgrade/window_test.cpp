@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <ctime>
@@ -78,6 +79,44 @@ TEST(UpgradeWindow, LabelsAndStatusLinesUseTheInterfaceFont) {
   EXPECT_EQ(4, texts);  // "0%", "100%" and the two status lines
   view.destroy();
   font_reset();
+}
+
+// Texts from the kit, the library and the server are shown as they are: markup stays
+// visible characters, control bytes become replacement marks.
+TEST(UpgradeWindow, OutsideTextsAreShownAsPlainText) {
+  app();
+  upgrade::QtUpgradeView view;
+  ASSERT_TRUE(view.create());
+  view.show();
+  view.set_status_line(2, "Updating <b>x</b>\x1b[2J\x07");
+  const QString expected = QString("Updating <b>x</b>") + QChar::ReplacementCharacter + "[2J" + QChar::ReplacementCharacter;
+  QLabel* line = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->windowTitle() == "Veldara Upgrade" && w->isVisible())
+      for (QLabel* label : w->findChildren<QLabel*>())
+        if (label->text().startsWith("Updating")) line = label;
+  ASSERT_NE(nullptr, line);
+  EXPECT_EQ(Qt::PlainText, line->textFormat());
+  EXPECT_EQ(expected, line->text());
+
+  // The box is looked at while it is up, then closed.
+  Qt::TextFormat format = Qt::RichText;
+  QString shown;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        format = box->textFormat();
+        shown = box->text();
+        box->done(QMessageBox::Ok);
+      }
+  });
+  look.start(10);
+  view.message_box("The upgrade kit is refused: <img src=\"file:///etc/passwd\">\x01", "Upgrade", 0x10);
+  look.stop();
+  EXPECT_EQ(Qt::PlainText, format);
+  EXPECT_EQ(QString("The upgrade kit is refused: <img src=\"file:///etc/passwd\">") + QChar::ReplacementCharacter, shown);
+  view.destroy();
 }
 
 double process_seconds() {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "client/core/identity.h"
 #include "client/core/msg.h"
 #include "client/core/zipcrypt.h"
 #include "client/servers/about.h"
@@ -154,8 +155,14 @@ TEST_F(UniverseTest, AboutBoxTellsWhoIsLoggedIn) {
   FakeUniverse fake(kConfig);
   ASSERT_NO_FATAL_FAILURE(connect(fake));
   ASSERT_NO_FATAL_FAILURE(log_in_as(fake, "alice", "secret"));
+  citizen_set_number(101);  // as the login module records the reply
   ASSERT_EQ(0, about_show(0));
   EXPECT_EQ(std::string(msg_arg(97, 101)), headless.about_text(ABOUT_STATUS));
+  // A tourist is named by the name they came as.
+  citizen_set_number(0);
+  citizen_set_name("Wanderer");
+  ASSERT_EQ(0, about_show(0));
+  EXPECT_EQ(std::string(msg_arg(99, "Wanderer")), headless.about_text(ABOUT_STATUS));
   about_hide();
   host_set(nullptr);
 }

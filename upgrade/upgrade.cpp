@@ -86,8 +86,10 @@ const char* proxy_setting() {
   const char* address = proxy_setting_address();
   if (!address || !*address) return nullptr;
   std::string a = address;  // the rotating buffer may be reused by the next read
+  // No port given, no proxy: the settings' default stands for the client's 16-bit reading.
+  const char* given = profile_string("proxy", "port");
+  if (!given || !*given) return nullptr;
   int port = proxy_setting_port();
-  if (port == -1) return nullptr;
   std::snprintf(proxy_text, sizeof proxy_text, "%s:%d", a.c_str(), port);
   return proxy_text;
 }

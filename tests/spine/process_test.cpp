@@ -180,12 +180,14 @@ TEST_F(Process, SignalDuringAStartUpBoxEndsTheProgramWithoutAnotherBox) {
   }
   EXPECT_EQ(status, 0) << read_file(home_.file("a/err"));
   EXPECT_EQ(boxes(), 1) << read_file(home_.file("a/err"));
-  std::string log = read_file(home_.file("a/tessel.log"));
+  // The trace log lies beside the settings, in the program directory.
+  std::string log = read_file(home_.file("tessel.log"));
   EXPECT_NE(log.find("tessel_shutdown"), std::string::npos) << log;
   EXPECT_EQ(log.find("chat_init"), std::string::npos) << log;
   EXPECT_FALSE(host_instance_running(home_.path().c_str()));
   // The next start runs (the store was made again, so no box this time).
+  std::remove(home_.file("tessel.log").c_str());
   pid_t next = launch({program()}, env(300), home_.file("b"), home_.file("b/err"));
   EXPECT_EQ(wait_for_exit(next, testutil::kWaitMs), 0) << read_file(home_.file("b/err"));
-  EXPECT_TRUE(contains(home_.file("b/tessel.log"), "cgi_init")) << read_file(home_.file("b/err"));
+  EXPECT_TRUE(contains(home_.file("tessel.log"), "cgi_init")) << read_file(home_.file("b/err"));
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdarg>
+#include <mutex>
 #include <thread>
 
 #include <algorithm>
@@ -21,9 +22,21 @@ namespace {
 
 // The sound library names every device it tried and could not open on stderr; on a machine
 // without a sound card that is a screenful at each start. Those reasons belong in the trace
-// log; lines from the mixer's own thread keep the library's way (the log is the window
-// thread's).
+// log. The log is the window thread's: lines from the mixer's own threads wait in a short
+// queue until the window thread next calls the backend.
 std::thread::id sound_thread;
+std::mutex pending_mutex;
+std::vector<std::string> pending_lines;
+constexpr size_t kPendingMax = 200;
+
+void drain_library_lines() {
+  std::vector<std::string> lines;
+  {
+    std::lock_guard<std::mutex> lock(pending_mutex);
+    lines.swap(pending_lines);
+  }
+  for (const std::string& l : lines) log_write("sound: %s", l.c_str());
+}
 
 void sound_library_error(const char* file, int line, const char* function, int err, const char* format, ...) {
   char text[512];
@@ -31,12 +44,16 @@ void sound_library_error(const char* file, int line, const char* function, int e
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (std::this_thread::get_id() != sound_thread) {
-    std::fprintf(stderr, "ALSA lib %s:%d:(%s) %s%s%s\n", file, line, function, text, err ? ": " : "",
-                 err ? snd_strerror(err) : "");
+  char whole[768];
+  std::snprintf(whole, sizeof whole, "%s:%d (%s) %s%s%s", file, line, function, text, err ? ": " : "",
+                err ? snd_strerror(err) : "");
+  if (std::this_thread::get_id() == sound_thread) {
+    drain_library_lines();
+    log_write("sound: %s", whole);
     return;
   }
-  log_write("sound: %s:%d (%s) %s%s%s", file, line, function, text, err ? ": " : "", err ? snd_strerror(err) : "");
+  std::lock_guard<std::mutex> lock(pending_mutex);
+  if (pending_lines.size() < kPendingMax) pending_lines.emplace_back(whole);
 }
 
 constexpr int kEffectChannel = 0;
@@ -60,7 +77,11 @@ bool exists(const char* path) {
 
 class SdlSound : public SoundBackend {
  public:
-  int wave_devices() override { return open() ? 1 : 0; }
+  int wave_devices() override {
+    int n = open() ? 1 : 0;
+    drain_library_lines();
+    return n;
+  }
 
   int midi_devices() override {
     if (!open()) return 0;
@@ -73,6 +94,7 @@ class SdlSound : public SoundBackend {
   int last_error() override { return error_; }
 
   void close() override {
+    drain_library_lines();
     if (!opened_) return;
     halt_effect();
     free_chunk(effect_);
@@ -108,6 +130,7 @@ class SdlSound : public SoundBackend {
   }
 
   int effect_open(const char* path) override {
+    drain_library_lines();
     if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
     if (effect_) return fail(ERR_OPEN, "an effect is open");
     effect_ = Mix_LoadWAV(path);
@@ -116,6 +139,7 @@ class SdlSound : public SoundBackend {
   }
 
   int effect_play() override {
+    drain_library_lines();
     if (!effect_) return fail(ERR_NOT_OPEN, "no effect is open");
     effect_done = false;
     if (Mix_PlayChannel(kEffectChannel, effect_, 0) < 0) return fail(ERR_PLAY, Mix_GetError());
@@ -128,9 +152,13 @@ class SdlSound : public SoundBackend {
     return 0;
   }
 
-  bool effect_finished() override { return effect_done.exchange(false); }
+  bool effect_finished() override {
+    drain_library_lines();
+    return effect_done.exchange(false);
+  }
 
   int midi_open(const char* path) override {
+    drain_library_lines();
     if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
     midi_close();
     std::FILE* f = path ? std::fopen(path, "rb") : nullptr;
@@ -171,6 +199,7 @@ class SdlSound : public SoundBackend {
   }
 
   void loop_play(const char* path) override {
+    drain_library_lines();
     if (!opened_) return;
     Mix_HaltChannel(kLoopChannel);
     free_chunk(loop_);

@@ -157,8 +157,13 @@ TEST_F(FocusCaption, AViewThatTurnsUnderAStillPointerTakesTheCaptionAlong) {
   frame_after(0);
   frame_after(600);
   ASSERT_EQ(shown.text, "a box");
-  // The person turns around; the pointer rests where the box was: sky there now.
-  camera_set_self_source([](CameraSelf* out) { out->yaw = 180; });
+  // The person is taken far off and turned around; the pointer rests where the box was: sky
+  // there now.
+  camera_set_self_source([](CameraSelf* out) {
+    out->x = 300;
+    out->z = -300;
+    out->yaw = 180;
+  });
   camera_update();
   ASSERT_EQ(nullptr, scene_pick(pointer.x, pointer.y));
   frame_after(50);

@@ -310,7 +310,9 @@ TEST_F(RefusedTest, RefusalsOtherThanBusyOrForbiddenLeaveEveryFileInPlace) {
   ASSERT_NO_FATAL_FAILURE(fill("c", 0, 3));
   const auto dat = slurp(path("telegram.dat")), idx = slurp(path("telegram.idx"));
   const auto cdat = slurp(path("c.dat"));
-  // No descriptor left for the files.
+  // No descriptor left for the files. The sanitizers' own checks of a call need a descriptor
+  // too, so under them this case is left to the plain build.
+#if !defined(__SANITIZE_ADDRESS__)
   std::string got = in_child([&] {
     std::vector<int> held;
     for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) held.push_back(fd);
@@ -323,6 +325,7 @@ TEST_F(RefusedTest, RefusalsOtherThanBusyOrForbiddenLeaveEveryFileInPlace) {
   EXPECT_EQ(got.rfind("null cache|M130 ", 0), 0u) << got;
   EXPECT_TRUE(contains(got, path("telegram.dat") + ": " + std::strerror(EMFILE))) << got;
   EXPECT_TRUE(contains(got, "|M129 ")) << got;
+#endif
   const auto before = files();
   EXPECT_EQ(slurp(path("telegram.dat")), dat);
   EXPECT_EQ(slurp(path("c.dat")), cdat);

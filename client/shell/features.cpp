@@ -103,7 +103,7 @@ void fill(DialogView& v) {
       v.set_text(f.id, msg(!*list ? 51 : std::strcmp(list, "*") == 0 ? 50 : 25));
   }
   const std::string cell = slot_text(29);
-  v.list_select(WORLDOPTS_CELL_LIMIT, cell == "2500" ? 1 : cell == "4000" ? 2 : 0);
+  v.list_select(WORLDOPTS_CELL_LIMIT, cell == kCellLimits[1] ? 1 : cell == kCellLimits[2] ? 2 : 0);
   int rating = attribute_number(24);
   v.list_select(WORLDOPTS_RATING, rating >= 0 && rating < 4 ? rating : -1);
   v.check(WORLDOPTS_NO_URL_COMMAND, std::strcmp(slot_text(23), "N") == 0);
@@ -150,7 +150,7 @@ void store(DialogView& v) {
     set_slot(ATTR_RATING, number);
   }
   int cell = v.list_selection(WORLDOPTS_CELL_LIMIT);
-  set_slot(ATTR_LOAD_RATE, cell == 1 ? "2500" : cell == 2 ? "4000" : "1500");
+  set_slot(ATTR_LOAD_RATE, kCellLimits[cell == 1 || cell == 2 ? cell : 0]);
 }
 
 class WorldOptsDialog : public DialogController {

@@ -11,6 +11,8 @@ namespace {
 const lifecycle_tables kNone = {};
 const lifecycle_tables* program = &kNone;
 const lifecycle_tables* current = &kNone;
+std::string cause;
+std::string text_with_cause;
 
 // A quit asked for meanwhile (in a box a step showed) ends the sequence before `next`: the
 // shutdown runs, and true.
@@ -41,7 +43,9 @@ const char* lifecycle_failure_text(const lifecycle_step& step, int result) {
     case LC_FATAL_CODE:
       return msg_arg(step.message, result);
     case LC_FATAL_TEXT:
-      return step.text ? step.text : "";
+      if (cause.empty()) return step.text ? step.text : "";
+      text_with_cause = std::string(step.text ? step.text : "") + "\n\n" + cause;
+      return text_with_cause.c_str();
     case LC_FATAL_ENGINE:
       return msg(VxGetError() == VX_E_NO_MEMORY ? step.message : step.message2);
     default:
@@ -49,10 +53,13 @@ const char* lifecycle_failure_text(const lifecycle_step& step, int result) {
   }
 }
 
+void lifecycle_set_cause(const std::string& why) { cause = why; }
+
 int lifecycle_run(const lifecycle_step* steps, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     const lifecycle_step& s = steps[i];
     if (ended_on_request(s.name)) return 0;
+    cause.clear();
     int r = s.run ? s.run() : 0;
     if (r == 0 || s.failure == LC_IGNORE) continue;
     if (trace_switches[TRACE_GENERAL]) log_write("%s failed: %d", s.name, r);

@@ -3,6 +3,7 @@
 // tables themselves belong to the program's wiring (client/app/program.cpp), which registers
 // them; this module only runs whatever is registered.
 #include <cstddef>
+#include <string>
 
 // What a failing start step does.
 enum LifecycleFailure : int {
@@ -55,6 +56,9 @@ int lifecycle_run(const lifecycle_step* steps, size_t count);
 // The text a fatal step shows for this result (in a rotating message buffer or the step's
 // literal), or nullptr for a step that stops quietly or ignores its result.
 const char* lifecycle_failure_text(const lifecycle_step& step, int result);
+// What the running step found wrong (a file and the system's reason): a fixed text is shown
+// with it beneath, so that the person knows what to mend. Cleared before each step.
+void lifecycle_set_cause(const std::string& cause);
 
 // The main module's own steps (rows of the tables above).
 int tessel_step_program_directory();

@@ -1,6 +1,7 @@
 #include "client/core/msg.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -233,7 +234,14 @@ void msg_set(int n, const char* text) {
   if (n >= 0 && n < MSG_COUNT) store(n, text ? text : "");
 }
 
+namespace {
+std::string load_problem;
+}
+
+const std::string& msg_load_problem() { return load_problem; }
+
 int msg_load(const char* name) {
+  load_problem.clear();
   if (!name || !*name) return 0;
   // A set name names a file, never a path.
   if (std::strchr(name, '/') || std::strchr(name, '\\')) return 0;
@@ -242,7 +250,11 @@ int msg_load(const char* name) {
   // it counts as missing, and the next place is looked at.
   for (const std::string& path : {dir + "/Messages/" + name + ".tzm", dir + "/../" + name + ".tzm"}) {
     FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) continue;
+    // The set's own file is the one worth naming; the place beside the folder is a fallback.
+    if (!f) {
+      if (load_problem.empty()) load_problem = path + ": " + std::strerror(errno);
+      continue;
+    }
     int entries = 0;
     char line[512];
     bool continuation = false;  // the rest of an over-long line is not a line of its own
@@ -251,13 +263,17 @@ int msg_load(const char* name) {
       if (!continuation && apply_line(line, had_break)) ++entries;
       continuation = !had_break;
     }
+    int read_error = std::ferror(f) ? errno : 0;
     std::fclose(f);
     if (entries == 0) {
       log_note("messages: %s holds no numbered text", path.c_str());
+      if (load_problem.empty())
+        load_problem = path + ": " + (read_error ? std::strerror(read_error) : "it holds no numbered text");
       continue;
     }
     current_set = name;
     set_loaded = true;
+    load_problem.clear();
     return 1;
   }
   return 0;

@@ -88,6 +88,8 @@ void msg_set(int n, const char* text);
 // Loads the set's file over the table: 1 when a file with numbered texts was read, 0 when
 // none opened or none held a numbered text (the table is then left as it was).
 int msg_load(const char* name);
+// Why the last msg_load that failed read nothing from the set's own file: "<file>: <reason>".
+const std::string& msg_load_problem();
 // Loads "default" (432 when it cannot), then the set named by [general] messages. 0 on success.
 int msg_init();
 // Changes the language at run time and refreshes every registered text user.

@@ -77,7 +77,13 @@ int tessel_step_cache_directory() {
   return 0;
 }
 
-int tessel_step_profile() { return profile_init(directory, "/tessel.ini") ? 0 : 1; }
+int tessel_step_profile() {
+  if (profile_init(directory, "/tessel.ini")) return 0;
+  struct stat st {};
+  const char* path = profile_path();
+  lifecycle_set_cause(std::string(path) + ": " + (::stat(path, &st) != 0 ? std::strerror(errno) : "not a file"));
+  return 1;
+}
 
 namespace {
 
@@ -119,7 +125,11 @@ int tessel_step_log() {
   return 0;
 }
 
-int tessel_step_messages() { return msg_init(); }
+int tessel_step_messages() {
+  int r = msg_init();
+  if (r != 0) lifecycle_set_cause(msg_load_problem());
+  return r;
+}
 
 int tessel_step_init_application() {
   trace("init_application");

@@ -303,8 +303,9 @@ TEST_F(LayoutTest, EveryTabIsInSightAtEveryPaneWidth) {
       EXPECT_GE(r.left(), 0) << i;
       EXPECT_LE(r.right(), width - 1) << i;
       EXPECT_GT(r.height(), 0) << i;
-      if (!rows->tabText(i).isEmpty())
+      if (!rows->tabText(i).isEmpty()) {
         EXPECT_GE(r.width(), m.horizontalAdvance(rows->tabText(i)) + 16) << i;
+      }
       for (int j = 0; j < i; ++j) EXPECT_FALSE(r.intersects(rows->tabRect(j))) << i << " and " << j;
     }
     EXPECT_GE(page->y(), tabs->y() + rows->height() - 2);

@@ -23,7 +23,9 @@ TEST_F(WorldChat, ATypedLineGoesOutAndTheAnswerShowsInTheConsoleAndABalloon) {
     step();
     idle = !logo_busy();
   }
-  if (idle) EXPECT_EQ(logo_shown, logo->shown_count()) << "an idle logo is drawn again";
+  if (idle) {
+    EXPECT_EQ(logo_shown, logo->shown_count()) << "an idle logo is drawn again";
+  }
   QtChatLine* line = chat_qt_line();
   ASSERT_NE(nullptr, line);
   QtConsole* pane = console_qt_pane();

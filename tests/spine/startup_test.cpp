@@ -18,25 +18,28 @@
 
 using Startup = Spine;
 
-TEST_F(Startup, MissingIniShowsTheLiteralTextAndNoWindow) {
+// A start that cannot go on names the file it lacks and the system's reason under its text.
+TEST_F(Startup, MissingIniShowsTheLiteralTextTheFileAndNoWindow) {
   mkdir(dir_.file("Messages").c_str(), 0755);
   write_file(dir_.file("Messages/default.tzm"), kTestMessages);
   EXPECT_FALSE(start());
   ASSERT_EQ(host_.boxes().size(), 1u);
   EXPECT_EQ(host_.boxes()[0].text,
             "The initialization file couldn't be located. Ensure the working directory is set "
-            "to where this program resides.");
+            "to where this program resides.\n\n" +
+                dir_.file("tessel.ini") + ": No such file or directory");
   EXPECT_EQ(host_.boxes()[0].caption, "Error");
   EXPECT_EQ(host_.windows_created(), 0);
   EXPECT_EQ(host_.about_created(), 0);
   EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
 }
 
-TEST_F(Startup, MissingMessagesShowTheLiteralTextAndNoWindow) {
+TEST_F(Startup, MissingMessagesShowTheLiteralTextTheFileAndNoWindow) {
   write_file(dir_.file("tessel.ini"), "[general]\n");
   EXPECT_FALSE(start());
   ASSERT_EQ(host_.boxes().size(), 1u);
-  EXPECT_EQ(host_.boxes()[0].text, "Unable to load default messages.  Please re-install Veldara.");
+  EXPECT_EQ(host_.boxes()[0].text, "Unable to load default messages.  Please re-install Veldara.\n\n" +
+                                       dir_.file("Messages/default.tzm") + ": No such file or directory");
   EXPECT_EQ(host_.boxes()[0].caption, "Error");
   EXPECT_EQ(host_.windows_created(), 0);
 }
@@ -46,6 +49,7 @@ TEST_F(Startup, MissingMessagesShowTheLiteralTextAndNoWindow) {
 TEST_F(Startup, DamagedMessagesShowTheLiteralTextAsMissingOnesDo) {
   const std::string utf16("\xff\xfe" "6\0" "8\0" " \0" "T\0" "\n\0", 12);
   const std::vector<std::string> damaged = {"", "\x89PNG\r\n\x1a\n junk \x01\x02", utf16, "folder"};
+  const std::string text = "Unable to load default messages.  Please re-install Veldara.\n\n";
   for (const std::string& bytes : damaged) {
     SCOPED_TRACE(testing::PrintToString(bytes));
     clean();
@@ -60,7 +64,8 @@ TEST_F(Startup, DamagedMessagesShowTheLiteralTextAsMissingOnesDo) {
       write_file(file, bytes);
     EXPECT_FALSE(start());
     ASSERT_EQ(host_.boxes().size(), 1u);
-    EXPECT_EQ(host_.boxes()[0].text, "Unable to load default messages.  Please re-install Veldara.");
+    EXPECT_EQ(host_.boxes()[0].text,
+              text + file + (bytes == "folder" ? ": Is a directory" : ": it holds no numbered text"));
     EXPECT_EQ(host_.windows_created(), 0);
   }
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/core/strutil.h"
 #include "client/core/tessel.h"
 #include "client/scene/avatar.h"
 #include "client/scene/camera.h"
@@ -115,7 +116,8 @@ void balloon_set_text(balloon* b, const char* format, ...) {
   std::vsnprintf(buffer, sizeof buffer, format ? format : "", ap);
   va_end(ap);
   std::free(b->text);
-  b->text = strdup(buffer);
+  // Chat and names come from peers: drawn as their own characters, never as control bytes.
+  b->text = strdup(text_printable(buffer, true).c_str());
 }
 
 void balloon_set_position(balloon* b, const VxMatrix* m) {

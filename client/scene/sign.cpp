@@ -10,6 +10,7 @@
 #include "client/core/log.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
+#include "client/core/strutil.h"
 #include "client/core/tick.h"
 #include "client/scene/behavior.h"
 #include "client/scene/color.h"
@@ -220,7 +221,8 @@ void sign_create(model_instance* object, const char* text, const char* colour, c
   if (!object) return;
   auto* g = static_cast<sign*>(std::calloc(1, sizeof(sign)));
   if (!g) return;
-  g->text = strdup(text ? text : "");
+  // Texts come from worlds: drawn as their own characters, never as control bytes.
+  g->text = strdup(text_printable(text, true).c_str());
   g->colour = parse_colour(colour, SIGN_TEXT_DEFAULT);
   g->background = parse_colour(background, SIGN_BACKGROUND_DEFAULT);
   g->object = object;

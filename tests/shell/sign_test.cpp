@@ -125,8 +125,10 @@ TEST_F(Signs, TheSignCommandPutsTheTextOnEveryTaggedFace) {
   int letters = pixels_of(t, 0x00FFFF), ground = pixels_of(t, 0xFF0000);
   EXPECT_GT(letters, 20);
   EXPECT_GT(ground, letters);
-  // A new sign on the same object replaces the old one and waits its 500 ms turn.
-  behavior_hook.sign_create(board, "CLOSED", nullptr, nullptr);
+  // A new sign on the same object replaces the old one and waits its 500 ms turn; a world's
+  // control bytes show as marks.
+  behavior_hook.sign_create(board, "CLOSED\x1b\r", nullptr, nullptr);
+  EXPECT_STREQ("CLOSED??", sign_text(board->sign));
   EXPECT_EQ((std::vector<VxTexture*>{nullptr, nullptr, nullptr}), face_textures(board));
   later(100);
   sign_update();
@@ -195,6 +197,10 @@ TEST_F(Signs, BalloonTextDrawsIntoAnEightBitFrameInItsNearestColour) {
   balloon* b = balloon_create();
   balloon_set_text(b, "%s: %s", "bob", "hello");
   EXPECT_STREQ("bob: hello", balloon_text(b));
+  // A peer's control bytes are drawn as marks of their own, never passed to the glyph drawer.
+  balloon_set_text(b, "%s: %s", "bob", "hi\x1b[2J\b\x7f");
+  EXPECT_STREQ("bob: hi?[2J??", balloon_text(b));
+  balloon_set_text(b, "%s: %s", "bob", "hello");
   EXPECT_EQ(0, balloon_manual_draw(dc));  // nothing deferred
   GdiRect box{20, 8, 100, 72};
   GdiFont* f = gdi_create_font(-11, 400, "Arial");

@@ -103,6 +103,15 @@ void click(int x, int y, bool twice) {
   QPointF local;
   QWidget* w = widget_at(x, y, &local);
   if (!w) return;
+  // A person's pointer comes over a link before the click; the pane follows only that link.
+  QWidget* pane = web_pane_widget();
+  if (pane && pane->window()->isAncestorOf(w)) {
+    mouse(w, QEvent::MouseMove, local, Qt::NoButton, Qt::NoButton);
+    QElapsedTimer waited;
+    waited.start();
+    while (web_pane_hovered_link().empty() && waited.elapsed() < 2000)
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
   mouse(w, QEvent::MouseButtonPress, local, Qt::LeftButton);
   mouse(w, QEvent::MouseButtonRelease, local, Qt::NoButton);
   if (!twice) return;

@@ -31,7 +31,9 @@ std::string url_bytes(const QUrl& url) { return url.toEncoded().toStdString(); }
 
 // How long after the person's click or key a link the page follows counts as theirs: the
 // engine reports a script's navigation as a followed link too, and only the input tells them
-// apart. Generous for a loaded machine, short beside a script that waits for any click.
+// apart. Generous for a loaded machine, short beside a script that waits for any click. A
+// click follows only the link under the pointer, so a script that waits for a click anywhere
+// cannot send the person elsewhere.
 constexpr qint64 kPersonActedMs = 3000;
 
 class QtWebPage : public QWebEnginePage {
@@ -44,9 +46,19 @@ class QtWebPage : public QWebEnginePage {
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) { hovered_ = QUrl(url); });
   }
-  // The person clicked in the view or pressed a key that follows a link.
-  void person_acted() { acted_.start(); }
+  // The person clicked in the view, or pressed a key that follows the focused link.
+  void person_clicked() {
+    acted_.start();
+    by_click_ = true;
+  }
+  void person_pressed_key() {
+    acted_.start();
+    by_click_ = false;
+  }
+  // The link under the pointer, as the page last reported it (empty off links).
+  const QUrl& hovered() const { return hovered_; }
 
  protected:
   // Every navigation, typed or followed, in the page or a frame of it, asks the web module,
@@ -54,7 +66,7 @@ class QtWebPage : public QWebEnginePage {
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool main_frame) override {
     int code = WEB_BEFORE_FRAME_NAVIGATE;
     if (main_frame) {
-      bool acted = acted_.isValid() && acted_.elapsed() < kPersonActedMs;
+      bool acted = acted_.isValid() && acted_.elapsed() < kPersonActedMs && (!by_click_ || url == hovered_);
       acted_.invalidate();
       if (type == NavigationTypeTyped || type == NavigationTypeBackForward || type == NavigationTypeReload)
         code = WEB_BEFORE_NAVIGATE;
@@ -70,6 +82,8 @@ class QtWebPage : public QWebEnginePage {
 
  private:
   QElapsedTimer acted_;
+  bool by_click_ = false;
+  QUrl hovered_;
 };
 
 class QtWebPane;
@@ -173,10 +187,11 @@ class QtWebPane : public QWebEngineView, public WebContainer {
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::MouseButtonRelease) {
-      if (page_ && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) page_->person_acted();
+      if (page_ && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) page_->person_clicked();
     } else if (event->type() == QEvent::KeyPress) {
+      // Space types and scrolls; only Return and Enter follow a focused link.
       int key = static_cast<QKeyEvent*>(event)->key();
-      if (page_ && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) page_->person_acted();
+      if (page_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) page_->person_pressed_key();
     }
     return QWebEngineView::eventFilter(watched, event);
   }
@@ -199,6 +214,11 @@ int web_pane_available() { return 1; }
 
 QWidget* web_pane_widget() { return current_pane.data(); }
 
+std::string web_pane_hovered_link() {
+  auto* page = current_pane ? dynamic_cast<QtWebPage*>(current_pane->page()) : nullptr;
+  return page ? url_bytes(page->hovered()) : std::string();
+}
+
 void web_pane_qt_release() { delete current_frame.data(); }
 
 void web_pane_qt_install(QtHost& host) {
@@ -210,6 +230,7 @@ void web_pane_qt_install(QtHost& host) {
 
 int web_pane_available() { return 0; }
 QWidget* web_pane_widget() { return nullptr; }
+std::string web_pane_hovered_link() { return std::string(); }
 void web_pane_qt_release() {}
 void web_pane_qt_install(QtHost&) {}
 

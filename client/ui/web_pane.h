@@ -3,6 +3,8 @@
 // navigation to the web module (which may cancel it) and every completed load. Built only
 // with TESSEL_WEBENGINE; otherwise the web module has no container and hands addresses to
 // the desktop's browser.
+#include <string>
+
 class QtHost;
 class QWidget;
 
@@ -17,6 +19,9 @@ int web_pane_available();
 // The pane's browser view while there is one (a window of its own shown inside the main
 // window), else null.
 QWidget* web_pane_widget();
+// The link under the pointer as the page last reported it: "" off links or without a pane.
+// A click in the pane follows only this link.
+std::string web_pane_hovered_link();
 // Ends the pane's window while the application still runs: the main window's own window
 // takes the pane's window with it, so a pane window left to the application's end would be
 // torn down twice.

@@ -143,7 +143,9 @@ class WebQt : public WebFixture {
     return answer;
   }
   // The person clicks the middle of the page's element of that id with the mouse.
-  void click(const char* id) {
+  // A person's click: the pointer comes over the element (over a link, the page says so),
+  // then the left button goes down and up.
+  void click(const char* id, bool on_link = true) {
     QVariantList at = ask(QString("(function(){var r=document.getElementById('%1').getBoundingClientRect();"
                                   "return [r.left+r.width/2, r.top+r.height/2];})()")
                               .arg(id))
@@ -153,6 +155,11 @@ class WebQt : public WebFixture {
     ASSERT_NE(nullptr, target);
     QPointF p(at[0].toDouble(), at[1].toDouble());
     QPointF global = target->mapToGlobal(p);
+    QMouseEvent move(QEvent::MouseMove, p, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    if (on_link) {
+      ASSERT_TRUE(wait_for([] { return !web_pane_hovered_link().empty(); })) << id;
+    }
     QMouseEvent press(QEvent::MouseButtonPress, p, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, p, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
@@ -280,7 +287,14 @@ TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
                        "<script>setTimeout(function(){ document.getElementById('link').click();"
                        " location = '/cgi-bin/teleport?demo_33s_44w';"
                        " setTimeout(function(){ location = 'after.html'; }, 200); }, 100);</script></body></html>");
+  // A script that waits for a click anywhere tries to send the person elsewhere.
   testutil::write_file(www.path() + "/w/after.html",
+                       "<html><body><p id='text' style='height:40px'>words</p>"
+                       "<a id='link' style='display:block;height:40px' href='/cgi-bin/teleport?demo_5n_6w'>go</a>"
+                       "<script>document.getElementById('text').onclick = function(){"
+                       " location = '/cgi-bin/teleport?demo_9s_9w';"
+                       " setTimeout(function(){ location = 'last.html'; }, 200); };</script></body></html>");
+  testutil::write_file(www.path() + "/w/last.html",
                        "<html><body><a id='link' style='display:block;height:40px' "
                        "href='/cgi-bin/teleport?demo_5n_6w'>go</a></body></html>");
   std::string base;
@@ -293,13 +307,19 @@ TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
   EXPECT_EQ(nullptr, teleport_waiting_name());
   EXPECT_EQ(std::string::npos, requests().find("/cgi-bin/")) << requests();
 
+  ASSERT_NO_FATAL_FAILURE(click("text", false));
+  ASSERT_TRUE(wait_for([&] { return loaded("/w/last.html"); })) << web_current_url();
+  behavior_update();
+  EXPECT_EQ(nullptr, teleport_waiting_name());
+  EXPECT_EQ(std::string::npos, requests().find("/cgi-bin/")) << requests();
+
   ASSERT_NO_FATAL_FAILURE(click("link"));
   ASSERT_TRUE(wait_for([] { return teleport_waiting_name() != nullptr; }));
   float x, y, z, yaw;
   teleport_target(&x, &y, &z, &yaw);
   EXPECT_FLOAT_EQ(6.0f, x);
   EXPECT_FLOAT_EQ(5.0f, z);
-  EXPECT_TRUE(loaded("/w/after.html"));
+  EXPECT_TRUE(loaded("/w/last.html"));
 }
 
 // An object reads a local file into the pane and a second one's script sends the page's

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,6 +101,23 @@ int file_store(const char* path, const void* buffer, size_t length) {
     return 411;
   }
   return 0;
+}
+
+int file_open_regular(const char* path, std::string* why) {
+  int fd = path ? ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) : -1;
+  if (!path) errno = ENOENT;
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+  }
+  if (fd >= 0) {
+    int kind = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errno = kind;
+  }
+  if (why) *why = errno == EINVAL ? "it is not a regular file" : std::strerror(errno);
+  return -1;
 }
 
 int file_read(const char* path, uint8_t** buffer, size_t* size) {

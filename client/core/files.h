@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 // File helpers with an existence cache. '\' in the system's paths stands for '/'.
 #include <cstddef>
 #include <cstdint>
@@ -35,3 +36,8 @@ const char* file_path(const char* path);
 // Opens a file of the person's own for writing ("w", "wb") or appending ("a"): created 0600,
 // and a file emptied by "w" made 0600 too. nullptr with errno when it cannot be opened.
 FILE* file_open_private(const char* path, const char* mode);
+// Opens a file for reading only when it is a regular file, without waiting on a FIFO or a
+// device, which would hold the window thread for as long as a writer liked. The descriptor
+// blocks as usual once open. -1 with errno when it cannot be read: EISDIR for a folder, EINVAL
+// for another kind of file; why, when given, says it in words.
+int file_open_regular(const char* path, std::string* why = nullptr);

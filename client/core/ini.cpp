@@ -20,6 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "client/core/files.h"
 #include "client/core/log.h"
 
 namespace {
@@ -42,7 +43,7 @@ enum Read {
 // Reads the file; st gets what it was when read (its identity, size and time stamp).
 Read read_file(const char* path, std::string* data, struct stat* st, int* error) {
   *error = 0;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  int fd = file_open_regular(path);
   if (fd < 0) {
     *error = errno;
     return errno == ENOENT ? READ_MISSING : READ_FAILED;

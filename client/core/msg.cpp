@@ -1,5 +1,7 @@
 #include "client/core/msg.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
@@ -249,10 +252,16 @@ int msg_load(const char* name) {
   // A file that holds no numbered text (empty, junk, another encoding, a folder) is no set:
   // it counts as missing, and the next place is looked at.
   for (const std::string& path : {dir + "/Messages/" + name + ".tzm", dir + "/../" + name + ".tzm"}) {
-    FILE* f = std::fopen(path.c_str(), "r");
+    std::string why;
+    int fd = file_open_regular(path.c_str(), &why);
+    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (fd >= 0 && !f) {
+      why = std::strerror(errno);
+      ::close(fd);
+    }
     // The set's own file is the one worth naming; the place beside the folder is a fallback.
     if (!f) {
-      if (load_problem.empty()) load_problem = path + ": " + std::strerror(errno);
+      if (load_problem.empty()) load_problem = path + ": " + why;
       continue;
     }
     int entries = 0;
@@ -263,12 +272,12 @@ int msg_load(const char* name) {
       if (!continuation && apply_line(line, had_break)) ++entries;
       continuation = !had_break;
     }
-    int read_error = std::ferror(f) ? errno : 0;
+    bool read_error = std::ferror(f);
+    if (read_error) why = std::strerror(errno);
     std::fclose(f);
     if (entries == 0) {
       log_note("messages: %s holds no numbered text", path.c_str());
-      if (load_problem.empty())
-        load_problem = path + ": " + (read_error ? std::strerror(read_error) : "it holds no numbered text");
+      if (load_problem.empty()) load_problem = path + ": " + (read_error ? why : "it holds no numbered text");
       continue;
     }
     current_set = name;

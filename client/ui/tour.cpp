@@ -109,7 +109,7 @@ void click(int x, int y, bool twice) {
     mouse(w, QEvent::MouseMove, local, Qt::NoButton, Qt::NoButton);
     QElapsedTimer waited;
     waited.start();
-    while (web_pane_hovered_link().empty() && waited.elapsed() < 2000)
+    while (web_pane_hovered_link().empty() && waited.elapsed() < 10000)
       QApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   mouse(w, QEvent::MouseButtonPress, local, Qt::LeftButton);

@@ -161,6 +161,10 @@ TEST(ProfileMissing, MissingOrUnreadableFile) {
   mkdir(dir.file("tessel.ini").c_str(), 0755);
   EXPECT_EQ(profile_int("general", "volume"), -1);
   EXPECT_STREQ(profile_string("general", "messages"), "");
+  // A FIFO with no writer: read without waiting for one, as nothing.
+  rmdir(dir.file("tessel.ini").c_str());
+  ASSERT_EQ(0, mkfifo(dir.file("tessel.ini").c_str(), 0600));
+  EXPECT_EQ(profile_int("general", "volume"), -1);
   file_term();
 }
 

@@ -48,7 +48,7 @@ TEST_F(Startup, MissingMessagesShowTheLiteralTextTheFileAndNoWindow) {
 // menus, tabs or boxes: it is no message file.
 TEST_F(Startup, DamagedMessagesShowTheLiteralTextAsMissingOnesDo) {
   const std::string utf16("\xff\xfe" "6\0" "8\0" " \0" "T\0" "\n\0", 12);
-  const std::vector<std::string> damaged = {"", "\x89PNG\r\n\x1a\n junk \x01\x02", utf16, "folder"};
+  const std::vector<std::string> damaged = {"", "\x89PNG\r\n\x1a\n junk \x01\x02", utf16, "folder", "fifo"};
   const std::string text = "Unable to load default messages.  Please re-install Veldara.\n\n";
   for (const std::string& bytes : damaged) {
     SCOPED_TRACE(testing::PrintToString(bytes));
@@ -60,12 +60,17 @@ TEST_F(Startup, DamagedMessagesShowTheLiteralTextAsMissingOnesDo) {
     std::filesystem::remove_all(file);
     if (bytes == "folder")
       ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+    else if (bytes == "fifo")  // no writer: a start that waited for one would never end
+      ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
     else
       write_file(file, bytes);
     EXPECT_FALSE(start());
     ASSERT_EQ(host_.boxes().size(), 1u);
     EXPECT_EQ(host_.boxes()[0].text,
-              text + file + (bytes == "folder" ? ": Is a directory" : ": it holds no numbered text"));
+              text + file +
+                  (bytes == "folder" ? ": Is a directory"
+                   : bytes == "fifo" ? ": it is not a regular file"
+                                     : ": it holds no numbered text"));
     EXPECT_EQ(host_.windows_created(), 0);
   }
 }

@@ -80,7 +80,7 @@ void make_dirs(const std::string& path) {
   std::string p;
   for (size_t i = 0; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/') {
-      if (!p.empty()) mkdir(p.c_str(), 0777);
+      if (!p.empty()) file_make_dir(p.c_str());
     }
     if (i < path.size()) p += path[i];
   }
@@ -510,7 +510,7 @@ int download_set_path(const char* path) {
   have_world = true;
   for (const char* sub : {"models", "textures", "avatars", "seqs", "sounds"}) {
     std::string folder = cache_dir + "/" + sub;
-    mkdir(folder.c_str(), 0777);
+    file_make_dir(folder.c_str());
     if (!std::strcmp(sub, "textures")) VxSetSearchPath(folder.c_str(), 1);
   }
   if (same) return changed;

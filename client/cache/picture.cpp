@@ -82,11 +82,11 @@ void load_texture(picture* p) {
 
 void make_misc_folder() {
   std::string dir = platform_program_dir() + "/cache";
-  mkdir(dir.c_str(), 0777);
+  file_make_dir(dir.c_str());
   dir += "/art";
-  mkdir(dir.c_str(), 0777);
+  file_make_dir(dir.c_str());
   dir += "/misc";
-  mkdir(dir.c_str(), 0777);
+  file_make_dir(dir.c_str());
 }
 
 void image_done(void* user, int32_t status) {

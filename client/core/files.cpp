@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "client/core/dates.h"
@@ -89,18 +90,97 @@ bool file_is_directory(const char* path) {
 int file_store(const char* path, const void* buffer, size_t length) {
   if (!path) return 410;
   if (trace_switches[TRACE_DISK]) log_write("file_store (%s)", path);
-  std::string p = native(path);
-  FILE* f = std::fopen(p.c_str(), "wb");
+  std::string temp;
+  FILE* f = file_create_fresh(path, &temp);
   if (!f) return 410;
-  size_t written = length ? std::fwrite(buffer, 1, length, f) : 0;
-  bool ok = written == length;
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    unlink(p.c_str());
-    if (exists_cache) hash_remove(exists_cache, std::strlen(path), path);
+  bool wrote = !length || std::fwrite(buffer, 1, length, f) == length;
+  if (!wrote) {
+    file_discard_fresh(f, temp);
+    return 411;
+  }
+  if (!file_commit_fresh(f, temp, path)) {
+    if (exists_cache && access(native(path).c_str(), F_OK) != 0)
+      hash_remove(exists_cache, std::strlen(path), path);
     return 411;
   }
   return 0;
+}
+
+FILE* file_create_fresh(const char* path, std::string* temp) {
+  if (!path || !temp) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::string p = native(path);
+  size_t slash = p.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : p.substr(0, slash + 1);
+  // The temporary's name is short and of our own, so a long member name cannot push it past
+  // the system's name limit, and a sweep can tell it from the cache's files.
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    char name[64];
+    std::snprintf(name, sizeof name, ".~fresh-%ld-%u-%08lx", static_cast<long>(getpid()), ++serial,
+                  static_cast<unsigned long>(now.tv_nsec));
+    std::string t = dir + name;
+    int fd = ::open(t.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+      int e = errno;
+      ::close(fd);
+      ::unlink(t.c_str());
+      errno = e;
+      return nullptr;
+    }
+    *temp = t;
+    return f;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
+bool file_commit_fresh(FILE* f, const std::string& temp, const char* path) {
+  if (!f) return false;
+  bool ok = std::fflush(f) == 0 && !std::ferror(f);
+  int e = errno;
+  if (std::fclose(f) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (ok && path && ::rename(temp.c_str(), native(path).c_str()) == 0) return true;
+  if (ok) e = path ? errno : EINVAL;
+  ::unlink(temp.c_str());
+  errno = e;
+  return false;
+}
+
+void file_discard_fresh(FILE* f, const std::string& temp) {
+  int e = errno;
+  if (f) std::fclose(f);
+  if (!temp.empty()) ::unlink(temp.c_str());
+  errno = e;
+}
+
+int file_make_dir(const char* path) {
+  if (!path || !*path) return ENOENT;
+  std::string p = native(path);
+  // 0700 is narrower than any umask can make it; a folder that exists is left as it is (it may
+  // be one of the person's own above the cache, such as their home).
+  if (::mkdir(p.c_str(), 0700) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+bool file_is_regular(const char* path) {
+  struct stat st;
+  return path && ::stat(native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int file_open_regular(const char* path, std::string* why) {
@@ -125,10 +205,15 @@ int file_read(const char* path, uint8_t** buffer, size_t* size) {
   if (size) *size = 0;
   if (!path || !buffer || !size) return 410;
   if (trace_switches[TRACE_DISK]) log_write("file_read (%s)", path);
-  FILE* f = std::fopen(native(path).c_str(), "rb");
-  if (!f) return 410;
+  int fd = file_open_regular(native(path).c_str());
+  if (fd < 0) return errno == EISDIR || errno == EINVAL ? 400 : 410;
+  FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return 400;
+  }
   struct stat st;
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+  if (fstat(fileno(f), &st) != 0 || st.st_size < 0) {
     std::fclose(f);
     return 400;
   }

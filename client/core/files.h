@@ -11,10 +11,25 @@ bool file_exists(const char* path);
 // 0 removed, 1 failed.
 int file_delete(const char* path);
 bool file_is_directory(const char* path);
-// 0, 410 (cannot open), 411 (short write: the file is removed).
+// Written to a fresh temporary beside path (never through a link planted there), then renamed
+// over it, so a reader sees the old file or the whole new one. Created 0600.
+// 0, 410 (cannot open), 411 (short write: nothing is left behind, the old file stays).
 int file_store(const char* path, const void* buffer, size_t length);
+// The same for a file written in pieces: file_create_fresh opens a new temporary beside path
+// (O_EXCL, no link followed, 0600) and names it in temp; file_commit_fresh closes it and renames
+// it over path (false, with errno, when a write or the rename failed: the temporary is gone and
+// the old file stays); file_discard_fresh closes and removes it.
+FILE* file_create_fresh(const char* path, std::string* temp);
+bool file_commit_fresh(FILE* f, const std::string& temp, const char* path);
+void file_discard_fresh(FILE* f, const std::string& temp);
+// A folder of the person's own, made 0700 whatever the umask (one that exists is left as it
+// is). 0, or errno (ENOTDIR when something else stands there).
+int file_make_dir(const char* path);
+// True only for a regular file (a FIFO, a device or a folder is not one).
+bool file_is_regular(const char* path);
 // Whole file into a new heap buffer (terminated by an extra zero byte not counted in size).
-// 0, 410 (cannot open), 400 (no memory or short read).
+// Only a regular file is read (never waits on a FIFO).
+// 0, 410 (cannot open), 400 (not a regular file, no memory or short read).
 int file_read(const char* path, uint8_t** buffer, size_t* size);
 char* file_name_from_url(const char* text);
 char* file_name_from_url_keep_dirs(const char* text);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/core/files.h"
 #include "client/core/cgi.h"
 #include "client/core/ini.h"
 #include "client/core/lifecycle.h"
@@ -73,7 +74,7 @@ int tessel_step_program_directory() {
 int tessel_step_cache_directory() {
   char path[512];
   std::snprintf(path, sizeof path, "%s/cache", directory);
-  ::mkdir(path, 0755);  // failure ignored: it may exist, or the disk cache copes later
+  file_make_dir(path);  // failure ignored: it may exist, or the disk cache copes later
   return 0;
 }
 

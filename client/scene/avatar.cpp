@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Zembrel/Pose/Anim/anim.h"
+#include "client/core/files.h"
 #include "client/cache/download.h"
 #include "client/cache/unzip.h"
 #include "client/core/hash.h"
@@ -222,11 +223,6 @@ void list_path(char* out, size_t size) {
   std::snprintf(out, size, "%s/avatars/avatars.dat", download_get_path());
 }
 
-bool file_exists(const char* path) {
-  struct stat st{};
-  return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
-}
-
 }  // namespace
 
 int avatar_init(void* main_window) {
@@ -423,10 +419,10 @@ void list_download_done(void*, int status, uint8_t* data, int size) {
   if (status == DOWNLOAD_ARRIVED && data && size > 0) {
     char folder[600];
     std::snprintf(folder, sizeof folder, "%s/avatars", download_get_path());
-    ::mkdir(folder, 0755);  // may exist already
+    file_make_dir(folder);  // may exist already
     if (unzip_memory(data, static_cast<size_t>(size), path, UNZIP_KIND_AVATARS) != UNZIP_OK) {
       log_write("avatars.zip could not be unpacked");
-      if (!s.list_loaded) avatar_list_load(file_exists(path) ? path : nullptr);
+      if (!s.list_loaded) avatar_list_load(file_is_regular(path) ? path : nullptr);
       return;
     }
     self_destroy_avatar();
@@ -435,7 +431,7 @@ void list_download_done(void*, int status, uint8_t* data, int size) {
     avatar_list_load(path);
     self_create_avatar();
     s.next_near_far = now_ticks();  // near avatars get their animation objects again
-  } else if (!file_exists(path)) {
+  } else if (!file_is_regular(path)) {
     avatar_list_load(nullptr);
   }
 }
@@ -445,7 +441,7 @@ void avatar_load_list() {
   char path[600];
   list_path(path, sizeof path);
   download_request* r = download_file("avatars", "avatars.zip", DOWNLOAD_CLASS_AVATARS, list_download_done, nullptr);
-  if (file_exists(path))
+  if (file_is_regular(path))
     avatar_list_load(path);
   else if (r)
     download_force(r);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "client/core/files.h"
 #include "client/cache/database.h"
 #include "client/core/hash.h"
 #include "client/core/identity.h"
@@ -447,13 +448,13 @@ int world_init() {
   TRACE("world_init");
   world_module& m = mod();
   std::string cache = platform_program_dir() + "/cache";
-  mkdir(cache.c_str(), 0777);
+  file_make_dir(cache.c_str());
   // Without the keyed-file engine the open would end the program; the world then has no
   // attribute cache and no remembered avatars.
   if (!m.db && KeyedFileEngineStarted())
     m.db = database_open((cache + "/world").c_str(), WORLD_KEY_LENGTH, 0, 1024, 1024, 1, 1);
   if (!m.db) TRACE("world_init: no world database");
-  mkdir((cache + "/property").c_str(), 0777);
+  file_make_dir((cache + "/property").c_str());
   m.status_shown = show_setting("cache") != 0;
   if (m.status_shown && world_hook.status_show) world_hook.status_show(true);
   universe_receiver.world_receive_address = world_receive_address;
@@ -883,13 +884,13 @@ void world_clear_first_application() { mod().first_application = false; }
 void world_make_property_path() {
   world_module& m = mod();
   std::string base = platform_program_dir() + "/cache/property";
-  mkdir((platform_program_dir() + "/cache").c_str(), 0777);
-  mkdir(base.c_str(), 0777);
+  file_make_dir((platform_program_dir() + "/cache").c_str());
+  file_make_dir(base.c_str());
   // World names hold no '.', ':' or '/' once entered; the name is still kept to one folder.
   std::string folder = m.name;
   for (char& c : folder)
     if (c == '/' || c == '\\') c = '_';
   if (folder.empty() || folder == "." || folder == "..") folder = "_";
   m.property_path = base + "/" + folder;
-  mkdir(m.property_path.c_str(), 0777);
+  file_make_dir(m.property_path.c_str());
 }

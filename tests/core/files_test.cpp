@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,14 +75,82 @@ TEST_F(Files, StoreAndRead) {
   EXPECT_EQ(file_read(dir_.path().c_str(), &data, &size), 400);  // a folder is no file
 }
 
-TEST_F(Files, ShortWriteRemovesThePartialFile) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full missing";
-  std::string p = dir_.file("full");
-  ASSERT_EQ(symlink("/dev/full", p.c_str()), 0);
-  std::vector<char> big(1 << 16, 'a');
-  EXPECT_EQ(file_store(p.c_str(), big.data(), big.size()), 411);
-  struct stat st;
-  EXPECT_NE(lstat(p.c_str(), &st), 0);
+TEST_F(Files, AShortWriteLeavesTheOldFileAndNoTemporary) {
+  std::string p = dir_.file("kept");
+  write_file(p, "old bytes");
+  // A file size limit makes the write come up short, as a full disk would.
+  std::string got = testutil::in_child([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim {1024, 1024};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    std::vector<char> big(1 << 16, 'a');
+    return std::to_string(file_store(p.c_str(), big.data(), big.size()));
+  });
+  EXPECT_EQ(got, "411");
+  EXPECT_EQ(read_file(p), "old bytes");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"kept"});
+}
+
+TEST_F(Files, AStoreNeverWritesThroughALinkPlantedAtItsName) {
+  std::string outside = dir_.file("outside");
+  write_file(outside, "theirs");
+  std::string p = dir_.file("member.vxx");
+  ASSERT_EQ(symlink(outside.c_str(), p.c_str()), 0);
+  ASSERT_EQ(file_store(p.c_str(), "server bytes", 12), 0);
+  EXPECT_EQ(read_file(outside), "theirs");
+  struct stat st {};
+  ASSERT_EQ(lstat(p.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(read_file(p), "server bytes");
+
+  // The piecewise writer: a discarded one leaves nothing, a committed one replaces the link.
+  std::string temp;
+  ASSERT_EQ(symlink(outside.c_str(), dir_.file("piece").c_str()), 0);
+  FILE* f = file_create_fresh(dir_.file("piece").c_str(), &temp);
+  ASSERT_NE(f, nullptr);
+  std::fputs("half", f);
+  file_discard_fresh(f, temp);
+  EXPECT_NE(access(temp.c_str(), F_OK), 0);
+  f = file_create_fresh(dir_.file("piece").c_str(), &temp);
+  ASSERT_NE(f, nullptr);
+  std::fputs("whole", f);
+  ASSERT_TRUE(file_commit_fresh(f, temp, dir_.file("piece").c_str()));
+  EXPECT_EQ(read_file(dir_.file("piece")), "whole");
+  EXPECT_EQ(read_file(outside), "theirs");
+}
+
+TEST_F(Files, ThePersonsFoldersAreTheirsWhateverTheUmask) {
+  mode_t old = umask(0);
+  std::string fresh = dir_.file("fresh");
+  EXPECT_EQ(file_make_dir(fresh.c_str()), 0);
+  std::string shared = dir_.file("shared");
+  ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+  EXPECT_EQ(file_make_dir(shared.c_str()), 0);
+  umask(old);
+  struct stat st {};
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A folder above the cache (the person's home, say) keeps its mode.
+  ASSERT_EQ(stat(shared.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  write_file(dir_.file("plain"), "x");
+  EXPECT_EQ(file_make_dir(dir_.file("plain").c_str()), ENOTDIR);
+}
+
+TEST_F(Files, OnlyRegularFilesAreRead) {
+  std::string fifo = dir_.file("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(file_is_regular(fifo.c_str()));
+  EXPECT_FALSE(file_is_regular(dir_.path().c_str()));
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  // Would wait for a writer for ever if it were opened as a file.
+  EXPECT_EQ(file_read(fifo.c_str(), &data, &size), 400);
+  write_file(dir_.file("plain"), "x");
+  EXPECT_TRUE(file_is_regular(dir_.file("plain").c_str()));
 }
 
 TEST_F(Files, NamesFromUrls) {

@@ -25,8 +25,12 @@ import modules  # noqa: E402
 
 # The window is 960x480 (demo/start's layout, the web pane on its right); the 3D view's part of it.
 VIEW = (170, 70, 598, 314)
-# A part of the view where only the sky (the world's background colour) shows all tour long.
+# A part of the view where only the sky and the ground show all tour long (nothing light).
 OPEN_SKY = (200, 240, 450, 300)
+# The upper part of the view, over the ground: the world's sky where no object stands.
+SKY = (170, 70, 598, 180)
+# The lower part of the view at the start, below the objects: the world's ground.
+GROUND = (170, 245, 598, 313)
 
 
 class Picture:
@@ -84,6 +88,10 @@ def light(p):
 
 def bluish(p):
     return p[2] > 120 and p[0] < 60 and p[1] < 60
+
+
+def grassy(p):
+    return p[1] > p[0] + 15 and p[1] > p[2] + 15
 
 
 def dark(p):
@@ -310,6 +318,7 @@ def tour(out, log):
         ("objects were fetched from the object server", lambda: t.logged(r"http_get") >= 0),
         ("the 3D view is more than its background", lambda: e.background_share(VIEW) < 0.9),
         ("the 3D view has many colours", lambda: e.colours(VIEW) >= 40),
+        ("the world's ground lies under the view", lambda: t.logged(r"ground\.zip") >= 0 and e.share(GROUND, grassy) > 0.8),
     ])
     t.check("render showcase rows drawn", "entered", [
         ("the panel rows are textured", lambda: e.colours((270, 150, 500, 215)) >= 40),
@@ -480,7 +489,7 @@ def tour(out, log):
     sunset = lambda p: p[0] > 170 and 70 < p[1] < 160 and p[2] < 110
     t.check("the garden world has its own colours", "garden", [
         ("a second world was looked up", lambda: t.logged(r"universe_lookup_world \(garden\)") >= 0),
-        ("the garden's sky is its sunset colour", lambda: g.share(VIEW, sunset) > 0.4),
+        ("the garden's sky is its sunset colour", lambda: g.share(SKY, sunset) > 0.4),
         ("the demo world's sky was not", lambda: e.share(VIEW, sunset) < 0.01),
         ("the garden's trees are drawn", lambda: g.share(VIEW, lambda p: p[1] > p[0] + 20) > 0.05),
     ])
@@ -489,7 +498,7 @@ def tour(out, log):
         ("the vault was looked up", lambda: t.logged(r"universe_lookup_world \(vault\)") >= 0),
         ("the refusal was told (message 89)",
          lambda: t.logged(r"msg \(89\)", t.logged(r"universe_lookup_world \(vault\)")) >= 0),
-        ("the user stays in the garden", lambda: v.share(VIEW, sunset) > 0.4),
+        ("the user stays in the garden", lambda: v.share(SKY, sunset) > 0.4),
     ])
     village(t, out, v)
     s, c = t.picture("settings"), t.picture("closed")
@@ -509,8 +518,8 @@ def tour(out, log):
 # what the trace log must show in each).
 CONSOLE = (168, 322, 580, 440)
 STATUS = (0, 462, 960, 480)
-ROCK = (360, 205, 388, 240)  # left of the glowing stone
-GLOW = (394, 226, 432, 256)
+ROCK = (364, 196, 386, 218)  # left of the glowing stone
+GLOW = (392, 198, 432, 226)
 
 
 def modules_tour(t):

@@ -1,5 +1,6 @@
 // The demo world's VRML walker, made by demo/world/make, walked by its own walk sequence and
-// drawn through the real display driver: the legs move from frame to frame, the head stays.
+// drawn through the real display driver: the legs move from frame to frame, the head stays,
+// and from every side its parts are lit as model-script boxes of their colours.
 #include <gtest/gtest.h>
 
 #include <algorithm>

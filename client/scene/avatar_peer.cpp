@@ -471,7 +471,8 @@ void avatar_update() {
     avatar_peer_handle(buffer, count, address, port);
   }
   // One line for what was dropped, at most once a second: a flood cannot fill the log.
-  if (p.dropped > 0 && (!p.dropped_told || tick_diff(p.dropped_reported, t) >= static_cast<int32_t>(PEER_STATE_INTERVAL))) {
+  if (p.dropped > 0 &&
+      (!p.dropped_told || tick_diff(p.dropped_reported, t) >= static_cast<int32_t>(PEER_STATE_INTERVAL))) {
     TRACE("avatar: %d datagrams dropped, not from the world server or a peer of its state list", p.dropped);
     p.dropped = 0;
     p.dropped_told = true;

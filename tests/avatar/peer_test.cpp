@@ -79,7 +79,8 @@ std::vector<uint8_t> bytes_of(const std::string& hex) {
   std::string digits;
   for (char c : hex)
     if (c != ' ') digits += c;
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -311,7 +312,9 @@ TEST_F(PeerChannel, DatagramsGoAndComeInTheirWireForm) {
   // list, the whole one is the frame's. Base (10000, 0, -5000); the peer at +500, -100, +100,
   // yaw -900, type 3, gesture 1.
   server.send(bytes_of("02 00002710 000000"), to);
-  server.send(bytes_of(std::string("02 00002710 00000000 ffffec78 7f000001") + port_hex + "01f4 ff9c 0064 fc7c 03 00 01"), to);
+  server.send(bytes_of(std::string("02 00002710 00000000 ffffec78 7f000001") + port_hex +
+                       "01f4 ff9c 0064 fc7c 03 00 01"),
+              to);
   ASSERT_TRUE(wtest::poll_until([&] {
     frame();
     return avatar_peer_count() == 1;

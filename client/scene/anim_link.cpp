@@ -5,6 +5,7 @@
 #include "client/cache/download.h"
 #include "client/cache/unzip.h"
 #include "client/core/files.h"
+#include "client/core/log.h"
 #include "client/scene/model.h"
 #include "client/scene/self.h"
 #include "platform/host.h"
@@ -27,6 +28,9 @@ int am_unzip(uint8_t* data, size_t size, const char* path) {
   return unzip_memory(data, size, path, UNZIP_KIND_SEQUENCE);
 }
 
+// What the library left out of a file is told whatever the trace switches.
+void am_log(const char* text) { log_note("%s", text); }
+
 // The library's fatal assertion is shown in an error box before it ends the program.
 void fatal_box(const char* text, const char* caption) {
   host()->message_box(text, caption, HOST_MB_OK | HOST_MB_ICONERROR);
@@ -37,8 +41,8 @@ model_instance* avatar_model(void* a) { return static_cast<model_instance*>(Anim
 }  // namespace
 
 void anim_link_init() {
-  static const AnimCallbacks callbacks{am_ref, am_deref, am_bottom, am_clump, am_download, am_force, am_unzip,
-                                       file_touch};
+  static const AnimCallbacks callbacks{am_ref,   am_deref, am_bottom,  am_clump, am_download,
+                                       am_force, am_unzip, file_touch, am_log};
   AnimSetCallbacks(&callbacks);
   anim_set_fatal_handler(fatal_box);
   self_hook.anim_create = [](void* owner, int other, int anims) -> void* {

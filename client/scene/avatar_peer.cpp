@@ -17,6 +17,7 @@
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
+#include "client/net/message.h"
 #include "client/net/udp.h"
 #include "client/scene/avatar.h"
 #include "client/scene/camera.h"
@@ -37,6 +38,7 @@ struct name_record {
   uint8_t muted;
   uint8_t has_sequence;  // a new record takes any sequence as its first
   char* pending;
+  uint16_t pending_port;  // the sender of the pending line, network order
   int32_t speaker;
   char name[PEER_NAME_LIMIT + 1];
 };
@@ -86,6 +88,9 @@ struct peer_state {
   bool hub_acknowledged = true;
   int hub_retries = 0;
   uint32_t hub_sent = 0;
+  int dropped = 0;  // datagrams from senders that may not send them, since the last report
+  bool dropped_told = false;
+  uint32_t dropped_reported = 0;
   bool test_server = false;
   uint32_t test_address = 0;
   uint16_t test_port = 0;
@@ -95,25 +100,14 @@ peer_state p;
 uint32_t server_address() { return p.test_server ? p.test_address : world_address(); }
 uint16_t server_port() { return p.test_server ? p.test_port : world_port(); }
 
-int32_t rd32(const uint8_t* b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
-                              static_cast<uint32_t>(b[2]) << 8 | b[3]);
-}
-int16_t rd16(const uint8_t* b) { return static_cast<int16_t>(static_cast<uint16_t>(b[0] << 8 | b[1])); }
-void wr32(uint8_t* b, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  b[0] = static_cast<uint8_t>(u >> 24);
-  b[1] = static_cast<uint8_t>(u >> 16);
-  b[2] = static_cast<uint8_t>(u >> 8);
-  b[3] = static_cast<uint8_t>(u);
-}
-void wr16(uint8_t* b, int v) {
-  b[0] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-  b[1] = static_cast<uint8_t>(v);
+// One datagram packed into b; its length, or 0 when it did not fit.
+template <class... Items>
+int pack_datagram(uint8_t* b, size_t size, const Items&... items) {
+  return message_pack(pk::Buffer{b, size}, items...) ? message_packed_length() : 0;
 }
 
 void send_to(const void* data, int length, uint32_t address, uint16_t port) {
-  if (p.socket < 0) return;
+  if (p.socket < 0 || length <= 0) return;
   udp_send(p.socket, data, length, address, port);
 }
 
@@ -132,22 +126,6 @@ peer_record* find_peer(uint32_t address, uint16_t port) {
   peer_key k{address, port};
   hash_entry* e = hash_find(p.peers, sizeof k, &k);
   return e ? static_cast<peer_record*>(hash_entry_data(e)) : nullptr;
-}
-
-// The first peer entry of an address, with its port.
-peer_record* first_peer_of(uint32_t address) {
-  if (!p.peers) return nullptr;
-  hash_iterator* it = hash_iterator_create(p.peers);
-  if (!it) return nullptr;
-  while (hash_entry* e = hash_iterator_next(it)) {
-    peer_key k;
-    std::memcpy(&k, hash_entry_key(e), sizeof k);
-    if (k.address == address) {
-      hash_iterator_destroy(it);
-      return static_cast<peer_record*>(hash_entry_data(e));
-    }
-  }
-  return nullptr;
 }
 
 void balloon_text(peer_record* r, const char* text) {
@@ -192,43 +170,43 @@ void remove_all_peers() {
 }
 
 void send_leave(uint32_t address, uint16_t port) {
-  uint8_t b = 3;
-  send_to(&b, 1, address, port);
-  send_to(&b, 1, address, port);
+  uint8_t b[1];
+  int n = pack_datagram(b, sizeof b, pk::Byte{3});
+  send_to(b, n, address, port);
+  send_to(b, n, address, port);
 }
 
 void send_ack(uint8_t sequence, uint32_t address, uint16_t port) {
-  uint8_t b[2] = {1, sequence};
-  send_to(b, 2, address, port);
+  uint8_t b[2];
+  send_to(b, pack_datagram(b, sizeof b, pk::Byte{1}, pk::Byte{sequence}), address, port);
 }
+
+uint32_t thousandths(double v) { return static_cast<uint32_t>(static_cast<int32_t>(std::lround(v * 1000))); }
 
 void send_own_state(uint32_t now) {
   uint8_t b[18];
-  b[0] = 0;
-  wr32(b + 1, static_cast<int32_t>(std::lround(self_get_x() * 1000)));
-  wr32(b + 5, static_cast<int32_t>(std::lround(self_get_y() * 1000)));
-  wr32(b + 9, static_cast<int32_t>(std::lround(self_get_z() * 1000)));
-  wr16(b + 13, static_cast<int>(std::lround(self_get_yaw() * 10)));
-  b[15] = p.own_type;
-  b[16] = 0;
-  b[17] = static_cast<uint8_t>(self_gesture());
+  int n = pack_datagram(b, sizeof b, pk::Byte{0}, pk::Int32{thousandths(self_get_x())},
+                        pk::Int32{thousandths(self_get_y())}, pk::Int32{thousandths(self_get_z())},
+                        pk::Int16{static_cast<uint32_t>(std::lround(self_get_yaw() * 10))}, pk::Byte{p.own_type},
+                        pk::Byte{0}, pk::Byte{static_cast<uint32_t>(self_gesture())});
   p.sent_address = server_address();
   p.sent_port = server_port();
-  send_to(b, sizeof b, p.sent_address, p.sent_port);
+  send_to(b, n, p.sent_address, p.sent_port);
   p.state_sent = true;
   p.last_state_send = now;
 }
 
 void send_line_to(uint8_t type, uint32_t address, uint16_t port) {
   uint8_t b[2 + PEER_TEXT_LIMIT];
-  b[0] = type;
-  b[1] = p.own_sequence;
-  std::memcpy(b + 2, p.own_text, static_cast<size_t>(p.own_length));
-  send_to(b, 2 + p.own_length, address, port);
+  send_to(b,
+          pack_datagram(b, sizeof b, pk::Byte{type}, pk::Byte{p.own_sequence},
+                        pk::Raw{static_cast<size_t>(p.own_length), p.own_text}),
+          address, port);
 }
 
-void show_text(uint32_t address, name_record* n, const char* text, bool relayed) {
-  peer_record* r = first_peer_of(address);
+// The line of the peer at (address, port), shown over its avatar when it is in the list.
+void show_text(uint32_t address, uint16_t port, name_record* n, const char* text, bool relayed) {
+  peer_record* r = find_peer(address, port);
   char line[PEER_NAME_LIMIT + 2 + PEER_TEXT_LIMIT + 8];
   std::snprintf(line, sizeof line, "%s: %s", n->name, text);
   if (r && avatar_list_loaded()) {
@@ -248,7 +226,7 @@ void show_text(uint32_t address, name_record* n, const char* text, bool relayed)
   }
 }
 
-void process_text(uint32_t address, uint16_t, uint8_t sequence, bool relayed, const char* text) {
+void process_text(uint32_t address, uint16_t port, uint8_t sequence, bool relayed, const char* text) {
   TRACE("avatar: process_text");
   if (!p.names) return;
   int found = 0;
@@ -273,23 +251,32 @@ void process_text(uint32_t address, uint16_t, uint8_t sequence, bool relayed, co
     universe_whos_at(address);
     std::free(n->pending);
     n->pending = strdup(body);
+    n->pending_port = port;
     return;
   }
-  show_text(address, n, body, relayed);
+  show_text(address, port, n, body, relayed);
 }
 
+// Type byte, base x, y, z, then records until the end; a datagram too short for its base is
+// no state list and leaves the frame's one for the next.
 void apply_state_list(const uint8_t* d, int length) {
+  int32_t bx = 0, by = 0, bz = 0;
+  if (!unpack(ud::Input{d, static_cast<size_t>(length)}, ud::Skip{1}, ud::Int32{&bx}, ud::Int32{&by}, ud::Int32{&bz}))
+    return;
   if (p.list_frame == p.frame) return;  // one state list per frame
   p.list_frame = p.frame;
-  if (length < 13 || !p.peers) return;
-  int32_t bx = rd32(d + 1), by = rd32(d + 5), bz = rd32(d + 9);
+  if (!p.peers) return;
   bool loaded = avatar_list_loaded();
   bool types = perform_avatars() != 0;
   for (int off = 13; off + PEER_RECORD_SIZE <= length; off += PEER_RECORD_SIZE) {
-    const uint8_t* r = d + off;
+    // Each record read on its own: what runs for one record may read datagrams too.
     peer_key k{};
-    std::memcpy(&k.address, r, 4);  // kept in network order
-    std::memcpy(&k.port, r + 4, 2);
+    int16_t dx = 0, dy = 0, dz = 0, tenths = 0;
+    uint8_t type = 0, gesture = 0;
+    unpack(ud::Input{d + off, PEER_RECORD_SIZE}, ud::Raw{4, &k.address}, ud::Raw{2, &k.port},  // network order
+           ud::Int16{&dx}, ud::Int16{&dy}, ud::Int16{&dz}, ud::Int16{&tenths}, ud::Byte{&type}, ud::Skip{1},
+           ud::Byte{&gesture});
+    if (gesture == 255) gesture = 0;
     int found = 0;
     hash_entry* e = hash_find_or_add(p.peers, sizeof k, &k, sizeof(peer_record), &found);
     if (!e) {
@@ -297,12 +284,10 @@ void apply_state_list(const uint8_t* d, int length) {
       break;
     }
     auto* pr = static_cast<peer_record*>(hash_entry_data(e));
-    VxReal x = static_cast<VxReal>((static_cast<int64_t>(bx) + rd16(r + 6)) * 0.001);
-    VxReal y = static_cast<VxReal>((static_cast<int64_t>(by) + rd16(r + 8)) * 0.001);
-    VxReal z = static_cast<VxReal>((static_cast<int64_t>(bz) + rd16(r + 10)) * 0.001);
-    VxReal yaw = rd16(r + 12) * 0.1f;
-    uint8_t type = r[14];
-    uint8_t gesture = r[16] == 255 ? 0 : r[16];
+    VxReal x = static_cast<VxReal>((static_cast<int64_t>(bx) + dx) * 0.001);
+    VxReal y = static_cast<VxReal>((static_cast<int64_t>(by) + dy) * 0.001);
+    VxReal z = static_cast<VxReal>((static_cast<int64_t>(bz) + dz) * 0.001);
+    VxReal yaw = tenths * 0.1f;
     if (!found) {
       std::memset(pr, 0, sizeof *pr);
       pr->type = 255;
@@ -407,43 +392,56 @@ int avatar_peer_init(void*) {
 int avatar_peer_handle(const uint8_t* d, int length, uint32_t address, uint16_t port) {
   if (!d || length < 1) return 0;
   if (length > PEER_DATAGRAM) length = PEER_DATAGRAM;
-  bool from_server = address == server_address();
-  switch (d[0]) {
+  const size_t size = static_cast<size_t>(length);
+  // Who may speak: state lists and relayed lines come only from the world server's address
+  // and port, lines only from a peer of the current state list, acknowledgements from either.
+  // Anything else is dropped unread: a stranger who knows the port cannot make avatars,
+  // remove them, or put words in anyone's mouth.
+  const bool from_server = address == server_address() && port == server_port();
+  const bool from_peer = find_peer(address, port) != nullptr;
+  const uint8_t type = d[0];
+  const bool allowed = type == 0 ? from_peer : (type == 2 || type == 3) ? from_server : from_server || from_peer;
+  if (!allowed) {
+    ++p.dropped;
+    return 0;
+  }
+  uint8_t sequence = 0;
+  char text[PEER_TEXT_LIMIT + 1];
+  int left = 0;
+  switch (type) {
     case 0: {
-      if (length < 2) return 0;
-      char text[PEER_TEXT_LIMIT + 1];
-      int n = std::min(length - 2, PEER_TEXT_LIMIT);
-      std::memcpy(text, d + 2, static_cast<size_t>(n));
+      if (!unpack(ud::Input{d, size}, ud::Skip{1}, ud::Byte{&sequence}, ud::Left{&left})) return 0;
+      int n = std::min(left, PEER_TEXT_LIMIT);
+      unpack(ud::Raw{static_cast<size_t>(n), text});
       text[n] = 0;
-      send_ack(d[1], address, port);
-      process_text(address, port, d[1], false, text);
+      send_ack(sequence, address, port);
+      process_text(address, port, sequence, false, text);
       return 0;
     }
     case 1: {
-      if (length < 2 || d[1] != p.own_sequence) return 0;
+      if (!unpack(ud::Input{d, size}, ud::Skip{1}, ud::Byte{&sequence}) || sequence != p.own_sequence) return 0;
       if (p.speaker) {
-        p.hub_acknowledged = true;
+        if (from_server) p.hub_acknowledged = true;
       } else if (peer_record* r = find_peer(address, port)) {
         r->acknowledged = 1;
       }
       return 0;
     }
     case 2:
-      if (from_server) apply_state_list(d, length);
+      apply_state_list(d, length);
       return 0;
     case 3: {
-      if (!from_server || length < 8) return 0;
-      send_ack(d[1], address, port);
-      if (relayed_before(d[1])) return 0;
-      uint32_t from;
-      uint16_t from_port;
-      std::memcpy(&from, d + 2, 4);
-      std::memcpy(&from_port, d + 6, 2);
-      char text[PEER_TEXT_LIMIT + 1];
-      int n = std::min(length - 8, PEER_TEXT_LIMIT);
-      std::memcpy(text, d + 8, static_cast<size_t>(n));
+      uint32_t from = 0;
+      uint16_t from_port = 0;
+      if (!unpack(ud::Input{d, size}, ud::Skip{1}, ud::Byte{&sequence}, ud::Raw{4, &from}, ud::Raw{2, &from_port},
+                  ud::Left{&left}))
+        return 0;
+      int n = std::min(left, PEER_TEXT_LIMIT);
+      unpack(ud::Raw{static_cast<size_t>(n), text});
       text[n] = 0;
-      process_text(from, from_port, d[1], true, text);
+      send_ack(sequence, address, port);
+      if (relayed_before(sequence)) return 0;
+      process_text(from, from_port, sequence, true, text);
       return 0;
     }
     default:
@@ -471,6 +469,14 @@ void avatar_update() {
     }
     if (count <= 0) break;
     avatar_peer_handle(buffer, count, address, port);
+  }
+  // One line for what was dropped, at most once a second: a flood cannot fill the log.
+  if (p.dropped > 0 &&
+      (!p.dropped_told || tick_diff(p.dropped_reported, t) >= static_cast<int32_t>(PEER_STATE_INTERVAL))) {
+    TRACE("avatar: %d datagrams dropped, not from the world server or a peer of its state list", p.dropped);
+    p.dropped = 0;
+    p.dropped_told = true;
+    p.dropped_reported = t;
   }
   resend(now);
   if (!p.peers) return;
@@ -585,7 +591,7 @@ void avatar_receive_citizen_name(int rc, uint32_t address, const char* name) {
   if (n->pending) {
     char* text = n->pending;
     n->pending = nullptr;
-    show_text(address, n, text, n->speaker != 0);
+    show_text(address, n->pending_port, n, text, n->speaker != 0);
     std::free(text);
   }
 }

@@ -2,7 +2,9 @@
 // The peer datagram channel used while the world speaks the old object protocol: the own
 // state to the world server, the nearby users' states back, and chat lines between peers
 // (or relayed by the world server for a public speaker) with sequence numbers,
-// acknowledgements and retries. Window thread only.
+// acknowledgements and retries. State lists and relayed lines are taken only from the world
+// server's address and port, lines only from a peer of the current state list; anything else
+// is dropped unread and counted in the trace. Window thread only.
 #include <cstddef>
 #include <cstdint>
 

@@ -260,4 +260,39 @@ TEST_F(CacheTest, AnUnreadableDownloadKeepsTheSequenceInUse) {
   EXPECT_EQ(s->Frames(), 30);
 }
 
+// A 4 MB "walk.seq" listing 520,000 root tracks: a sequence uses the first four (the root's
+// translation and orientation), so only those are read and kept, with one line in the log.
+TEST_F(CacheTest, ASequenceKeepsOnlyTheRootTracksItUses) {
+  static std::vector<std::string>* lines = nullptr;
+  std::vector<std::string> logged;
+  lines = &logged;
+  AnimCallbacks cb{};
+  cb.download_file = fake_download;
+  cb.file_touch = fake_touch;
+  cb.log = [](const char* text) { lines->emplace_back(text); };
+  AnimSetCallbacks(&cb);
+  SeqWriter w;
+  w.header(30, 1).named("head", 16, {{0, {1, 0, 0, 0}}}).i32(520000);
+  w.body(4, {{0, {2}}}).body(4, {{0, {3}}}).body(4, {{0, {4}}}).body(16, {{0, {1, 0, 0, 0}}});
+  for (int i = 4; i < 520000; ++i) w.body(4, {});
+  ASSERT_GT(w.bytes().size(), 4000000u);
+  testutil::write_file(dir.file("seqs/walk.seq"), w.bytes());
+  SequenceCache* c = SequenceCache::Get();
+  c->Acquire(AnimName("walk"));
+  SequenceHandle s = c->Find(AnimName("walk"));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->File().root.size(), 4u);
+  // The root translation still comes from the first three.
+  ChannelSetHandle set = s->Evaluate(0, true);
+  ASSERT_TRUE(set);
+  ASSERT_GE(set->values.size(), 2u);
+  EXPECT_EQ(set->values[1].id, CHANNEL_ROOT_TRANSLATION);
+  EXPECT_FLOAT_EQ(set->values[1].value[0], 2);
+  EXPECT_FLOAT_EQ(set->values[1].value[1], 3);
+  EXPECT_FLOAT_EQ(set->values[1].value[2], -4);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find(dir.file("seqs/walk.seq")), std::string::npos) << logged[0];
+  EXPECT_NE(logged[0].find("519996"), std::string::npos) << logged[0];
+}
+
 }  // namespace

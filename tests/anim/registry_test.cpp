@@ -3,6 +3,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Zembrel/Pose/Anim/anim.h"
 #include "Zembrel/Pose/Anim/registry.h"
@@ -174,6 +175,43 @@ TEST_F(RegistryTest, FlatInterfaceListsNamesAndActions) {
   AnimFreeAvatarNames(names, count);
   AnimReset(dir.path().c_str());
   EXPECT_EQ(AnimRegistry::Get()->Count(), 0);
+}
+
+// A world's list of 62,000 avatars: an avatar number reaches only the first 251, so only
+// those are kept (and offered), with one line in the log; the special avatars stay theirs.
+TEST_F(RegistryTest, AListLongerThanTheAvatarNumbersReachIsCutWithOneLogLine) {
+  static std::vector<std::string>* lines = nullptr;
+  std::vector<std::string> logged;
+  lines = &logged;
+  AnimCallbacks cb{};
+  cb.log = [](const char* text) { lines->emplace_back(text); };
+  AnimSetCallbacks(&cb);
+  testutil::TempDir dir("anim_reg_");
+  std::string path = dir.file("avatars.dat");
+  std::string text = "# animation registry version 0.3\nversion 3\n";
+  for (int i = 0; i < 62000; ++i)
+    text += "avatar name = a" + std::to_string(i) + " geometry = a" + std::to_string(i) +
+            ".rwx beginimp walk = w endimp beginexp wave = v endexp endavatar\n";
+  testutil::write_file(path, text);
+  AnimReset(dir.path().c_str());
+  AnimLoadRegistry(path.c_str());
+  int count = -1;
+  char** names = AnimGetAvatarNames(&count);
+  ASSERT_EQ(count, 251);
+  EXPECT_STREQ(names[250], "a250");
+  AnimFreeAvatarNames(names, count);
+  EXPECT_STREQ(reg->Entry(251)->Attribute(AnimName("name")).c_str(), "special1");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find(path), std::string::npos) << logged[0];
+  EXPECT_NE(logged[0].find("251"), std::string::npos) << logged[0];
+  // Exactly 251 in the file: nothing is left out, nothing is said.
+  text = "# animation registry version 0.2\n";  // the default avatar comes first
+  for (int i = 0; i < 250; ++i) text += "avatar b" + std::to_string(i) + " geometry = b.rwx endavatar\n";
+  testutil::write_file(path, text);
+  AnimLoadRegistry(path.c_str());
+  EXPECT_EQ(reg->Count(), 251);
+  EXPECT_EQ(logged.size(), 1u);
+  AnimSetCallbacks(nullptr);
 }
 
 }  // namespace

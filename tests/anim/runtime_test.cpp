@@ -209,6 +209,37 @@ TEST_F(RuntimeTest, WalkCrossFadesInAndPosesByDistance) {
   AnimDestroyAvatar(a);
 }
 
+// The root tracks move the model's first part from its rest place by a tenth of their values:
+// a walk (by distance) sideways and up but never forward, a wait (by time) also forward,
+// its z turned as every z of a sequence is.
+TEST_F(RuntimeTest, RootTracksPlaceThePelvisATenthOfTheirValueFromItsRest) {
+  auto with_root = [](int16_t frames, std::vector<SeqWriter::Key> x, float y, float z) {
+    SeqWriter w;
+    w.header(frames, 1).named("head", 16, {{0, {1, 0, 0, 0}}}).i32(4);
+    w.body(4, x).body(4, {{0, {y}}}).body(4, {{0, {z}}}).body(16, {{0, {1, 0, 0, 0}}});
+    return w.bytes();
+  };
+  testutil::write_file(dir.file("seqs/wk.seq"), with_root(30, {{0, {0}}, {30, {3}}}, 1, 2));
+  testutil::write_file(dir.file("seqs/wt.seq"), with_root(15, {{0, {1}}}, 2, 3));
+  AnimAvatar* a = standing_walker();
+  AnimSetAvatarState(a, 0, 0, 0.05f, 0, 1100, 0, 0, 0);  // walking
+  AnimUpdateAvatar(a, 1100);
+  AnimUpdateAvatar(a, 1400);  // the fade is over; the walk at frame 15, x halfway to 3
+  AnimPoint p = placement(body.pelvis);
+  EXPECT_NEAR(p.x, 0.15f, 1e-5f);
+  EXPECT_NEAR(p.y, 0.9f, 1e-5f);
+  EXPECT_NEAR(p.z, 0.1f, 1e-5f);
+  // Ten seconds still: the wait.
+  AnimSetAvatarState(a, 0, 0, 0.05f, 0, 11400, 0, 0, 0);
+  AnimUpdateAvatar(a, 11400);
+  AnimUpdateAvatar(a, 11700);
+  p = placement(body.pelvis);
+  EXPECT_NEAR(p.x, 0.1f, 1e-5f);
+  EXPECT_NEAR(p.y, 1.0f, 1e-5f);
+  EXPECT_NEAR(p.z, -0.2f, 1e-5f);
+  AnimDestroyAvatar(a);
+}
+
 TEST_F(RuntimeTest, GestureOverlaysThenEnds) {
   AnimAvatar* a = standing_walker();
   AnimSetAvatarState(a, 0, 0, 0, 0, 1000, 0, 0, 1);

@@ -4,10 +4,11 @@
 
 Binds a datagram socket where clients send their state (the world server's address and
 port; a TCP world server may share the port number) and prints "port N" first. Then, one
-line each: "client A:P" when a client is first heard, "state A:P X Y Z YAW TYPE GESTURE"
-when its state changes, "relay A:P SEQ TEXT" for a public-speaker line it relays,
-"leave A:P", "gone A:P" after 5 s of silence, "heard NAME A:P TEXT" for a line a hosted user
-got, "acked NAME A:P" when a client acknowledged a hosted user's line.
+line each: "user NAME A:P" when a hosted user is made, "client A:P" when a client is first
+heard, "state A:P X Y Z YAW TYPE GESTURE" when its state changes, "relay A:P SEQ TEXT" for a
+public-speaker line it relays, "leave A:P", "gone A:P" after 5 s of silence, "heard NAME A:P
+TEXT" for a line a hosted user got, "acked NAME A:P" when a client acknowledged a hosted
+user's line.
 
 Datagrams: big-endian, no length, the first byte is the type.
   client to hub:   0 own state: int32 x, y, z, int16 yaw, byte type, byte 0, byte gesture
@@ -207,6 +208,7 @@ class Hub:
                     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
                     sock.bind((words[2], 0))
                     self.users[words[1]] = {"sock": sock, "state": (0, 0, 0, 0, 0, 0), "sequence": 0, "line": None}
+                    say("user %s %s" % (words[1], where(sock.getsockname())))
                     threading.Thread(target=self.user_serve, args=(words[1], sock), daemon=True).start()
                 elif op == "move" and len(words) >= 6 and words[1] in self.users:
                     v = [int(w) for w in words[2:9]] + [0, 0]

@@ -269,6 +269,26 @@ TEST_F(Menu, PublicSpeakerGetsFiveExtrasAndKeepsASpecialType) {
   EXPECT_EQ(3, menu_avatar_checked());
 }
 
+// A world listing 62,000 avatars: the menu offers the 251 an avatar number can choose, then
+// the speaker's five extras, each still sent as its own number.
+TEST_F(Menu, AHugeAvatarListGivesTheItemsAnAvatarNumberReaches) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 62000; ++i) names.push_back("a" + std::to_string(i));
+  offer(names);
+  menu_init(nullptr, nullptr);
+  ASSERT_NO_FATAL_FAILURE(be_in("demo"));
+  attribute_set(ATTR_PUBLIC_SPEAKER, "Y", 1);
+  world_hook.menu_set_public_speaker(1);
+  std::vector<std::string> texts = avatar_texts();
+  ASSERT_EQ(256u, texts.size());
+  EXPECT_EQ("A250", texts[250]);
+  EXPECT_EQ("special1", texts[251]);
+  menu_select_avatar(1250);
+  EXPECT_EQ(250, world_avatar());
+  menu_select_avatar(1251);
+  EXPECT_EQ(251, world_avatar());
+}
+
 TEST_F(Menu, TouristSeesAtMostTwoAvatarsAndFallsBackToTheFirst) {
   offer({"walker", "cy", "zed", "mo"});
   menu_init(nullptr, nullptr);

@@ -1,6 +1,7 @@
 #include "Zembrel/Pose/Anim/anim.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -54,6 +55,16 @@ bool g_joints_made = false;
 }  // namespace
 
 const AnimCallbacks& anim_callbacks() { return g_callbacks; }
+
+void anim_log(const char* fmt, ...) {
+  if (!g_callbacks.log) return;
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  g_callbacks.log(text);
+}
 
 void AnimSetCallbacks(const AnimCallbacks* callbacks) { g_callbacks = callbacks ? *callbacks : AnimCallbacks{}; }
 
@@ -113,6 +124,9 @@ void AnimLoadRegistry(const char* path) {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return;
   r->Read(in, path);
+  if (r->LeftOut())
+    anim_log("%s: more avatars than the %d an avatar number can choose, the rest left unread", path,
+             AnimRegistry::kFileAvatars);
 }
 
 char** AnimGetAvatarNames(int* count) {

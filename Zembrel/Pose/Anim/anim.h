@@ -30,6 +30,8 @@ struct AnimCallbacks {
   int (*unzip_memory)(uint8_t* data, size_t size, const char* path);
   // Renews a cache file's times.
   void (*file_touch)(const char* path);
+  // One line for the program's log: what the library left out of a file, and why.
+  void (*log)(const char* text);
 };
 // Copies the table (null clears every entry).
 void AnimSetCallbacks(const AnimCallbacks* callbacks);

@@ -4,3 +4,5 @@
 #include "Zembrel/Pose/Anim/anim.h"
 
 const AnimCallbacks& anim_callbacks();
+// Formats one line (at most 511 characters) for the program's log; nothing without a log.
+void anim_log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

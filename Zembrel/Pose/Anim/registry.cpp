@@ -207,11 +207,13 @@ class Reader {
     out_.push_back(std::move(r));
   }
 
-  // Top level: avatar blocks until end of input; a bad block is skipped.
-  void Blocks(bool v3) {
+  // Top level: avatar blocks until end of input; a bad block is skipped. True when the file
+  // avatars filled their numbers with more of the file still to come, left unread.
+  bool Blocks(bool v3) {
     for (;;) {
       int t = s_.Next();
-      if (t == T_EOF) return;
+      if (t == T_EOF) return false;
+      if (out_.size() >= static_cast<size_t>(AnimRegistry::kFileAvatars)) return true;
       if (t != T_AVATAR) token_error(s_, t);
       try {
         if (v3) Block3();
@@ -284,6 +286,7 @@ const AvatarRecord* AnimRegistry::Entry(int number) const {
 
 bool AnimRegistry::Read(std::istream& in, const char* path) {
   path_ = path ? path : "";
+  left_out_ = false;
   try {
     // The cookie is the first 32 characters of the first line; blanks after it (an editor's
     // trailing spaces, a carriage return) are no part of it, anything else spoils it.
@@ -309,7 +312,7 @@ bool AnimRegistry::Read(std::istream& in, const char* path) {
     } else {
       MakeDefault();
     }
-    r.Blocks(v3);
+    left_out_ = r.Blocks(v3);
     last_token_ = s.last();
     return true;
   } catch (const parseError&) {

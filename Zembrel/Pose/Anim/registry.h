@@ -45,7 +45,13 @@ class AnimRegistry {
   const AvatarRecord* Entry(int number) const;
   int Count() const { return static_cast<int>(avatars_.size()); }
   // Reads into the (cleared) registry; false when not a registry or on a top-level error.
+  // Reading stops once the file avatars fill the numbers below the special ones.
   bool Read(std::istream& in, const char* path);
+  // The last Read stopped with more of the file unread.
+  bool LeftOut() const { return left_out_; }
+
+  // Avatar numbers 0-250 choose the file's avatars, 251-255 the special ones.
+  static constexpr int kFileAvatars = 251;
 
   AnimRegistry();
 
@@ -54,4 +60,5 @@ class AnimRegistry {
   AvatarRecord special_[5];
   std::string path_;
   int last_token_ = 0;
+  bool left_out_ = false;
 };

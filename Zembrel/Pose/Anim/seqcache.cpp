@@ -40,7 +40,10 @@ SequenceFetch* make_fetch(const AnimName& name) {
 SequenceHandle read_sequence(const char* path) {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return SequenceHandle();
-  return SequenceHandle(new Sequence(&in));
+  SequenceHandle seq(new Sequence(&in));
+  if (int32_t left = seq->File().root_left_out)
+    anim_log("%s: %d root tracks more than the %d a sequence uses, left unread", path, left, SeqFile::kRootTracksUsed);
+  return seq;
 }
 
 void touch(const char* path) {

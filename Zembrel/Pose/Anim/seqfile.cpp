@@ -128,6 +128,10 @@ void SeqFile::Read(std::istream& in) {
   int32_t m;
   if (!read_i32(s, m)) return;
   m = tracks_that_fit(s, m, 8);
+  if (m > kRootTracksUsed) {
+    root_left_out = m - kRootTracksUsed;
+    m = kRootTracksUsed;
+  }
   for (int32_t i = 0; i < m; ++i) {
     root.emplace_back();
     if (!read_body(s, root.back(), frames)) return;

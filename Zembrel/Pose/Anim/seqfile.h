@@ -26,7 +26,11 @@ class SeqTrack {
 class SeqFile {
  public:
   // Fills the file as far as the stream allows; what was read before a failure stays.
+  // Root tracks past the ones evaluation uses are left unread (and counted).
   void Read(std::istream& in);
+
+  // Root tracks 0-2 are the root translation's x, y, z and 3 its orientation; no more are used.
+  static constexpr int32_t kRootTracksUsed = 4;
 
   int32_t format = 0;
   int16_t frames = -1;
@@ -34,4 +38,5 @@ class SeqFile {
   AnimName text;
   std::vector<SeqTrack> named;
   std::vector<SeqTrack> root;
+  int32_t root_left_out = 0;  // root tracks the file lists beyond those used
 };

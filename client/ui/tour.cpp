@@ -9,15 +9,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "client/core/log.h"
 #include "client/core/tessel.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/screenshot.h"
@@ -26,11 +29,23 @@
 
 namespace {
 
+// What an "until" line waits for in the trace log.
+struct LogWait {
+  int count = 0;
+  QRegularExpression pattern;
+  int cap_ms = 0;
+  QElapsedTimer since;
+  qint64 offset = 0;  // of the log, read so far
+  QByteArray partial;  // a line not yet ended
+  std::set<QString> seen;
+};
+
 struct Tour {
   QtHost* host = nullptr;
   std::vector<QStringList> lines;
   size_t next = 0;
   QString folder;
+  LogWait wait;
 };
 Tour t;
 
@@ -185,6 +200,48 @@ double cpu_seconds() {
 
 void step();
 
+// "until <count> <regex> [cap ms]": goes on once the trace log holds count different lines
+// (their text after the tick) that match, or when the cap has passed (60 s), so that a busy
+// machine's slow start is waited for rather than raced.
+void poll_log() {
+  LogWait& w = t.wait;
+  QFile f(QString::fromLocal8Bit(log_file_path()));
+  if (f.open(QIODevice::ReadOnly) && f.size() < w.offset) w.offset = 0;  // a fresh log
+  if (f.isOpen() && f.seek(w.offset)) {
+    QByteArray more = f.readAll();
+    w.offset += more.size();
+    w.partial += more;
+    qsizetype end;
+    while ((end = w.partial.indexOf('\n')) >= 0) {
+      QString line = QString::fromLatin1(w.partial.left(end));
+      w.partial.remove(0, end + 1);
+      static const QRegularExpression tick(QStringLiteral("^\\s*\\d+: "));
+      line.remove(tick);
+      if (w.pattern.match(line).hasMatch()) w.seen.insert(line);
+    }
+  }
+  const int seen = static_cast<int>(w.seen.size());
+  if (seen < w.count && w.since.elapsed() <= w.cap_ms) {
+    QTimer::singleShot(100, poll_log);
+    return;
+  }
+  if (seen < w.count) std::printf("tour: until: %d of %d lines after %d ms\n", seen, w.count, w.cap_ms);
+  std::fflush(stdout);
+  step();
+}
+
+void wait_for_log(int count, const QString& pattern, int cap_ms) {
+  t.wait.count = count;
+  t.wait.pattern = QRegularExpression(pattern);
+  t.wait.cap_ms = cap_ms;
+  t.wait.seen.clear();
+  t.wait.since.start();
+  // Every "until" reads the log from its start: an event that came before it counts.
+  t.wait.offset = 0;
+  t.wait.partial.clear();
+  QTimer::singleShot(0, poll_log);
+}
+
 // Runs lines until one that waits; the rest go on from the event loop.
 void step() {
   while (t.next < t.lines.size()) {
@@ -194,6 +251,9 @@ void step() {
     std::fflush(stdout);
     if (op == "wait" && a.size() > 1) {
       QTimer::singleShot(a[1].toInt(), step);
+      return;
+    } else if (op == "until" && a.size() > 2) {
+      wait_for_log(a[1].toInt(), a[2], a.size() > 3 ? a[3].toInt() : 60000);
       return;
     } else if (op == "command" && a.size() > 1) {
       int id = a[1].toInt();

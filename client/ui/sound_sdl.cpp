@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <alsa/asoundlib.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <mutex>
@@ -158,7 +157,7 @@ class SdlSound : public SoundBackend {
     if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
     midi_close();
     std::string why = "the file cannot be opened";
-    std::FILE* f = open_regular(path, &why);
+    std::FILE* f = file_fopen_regular(path, &why);
     if (!f) return fail(ERR_OPEN, why.c_str());
     std::vector<unsigned char> data;
     unsigned char buffer[65536];
@@ -242,16 +241,9 @@ class SdlSound : public SoundBackend {
   // Only a regular file is opened (a FIFO would hold the window thread in open), and only a
   // wave file the mixer converts in time is given to it: the mixer converts the whole file to
   // the output's format at once, on this thread.
-  static std::FILE* open_regular(const char* path, std::string* why) {
-    int fd = path ? file_open_regular(path, why) : -1;
-    std::FILE* f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-    if (fd >= 0 && !f) ::close(fd);
-    return f;
-  }
-
   Mix_Chunk* load(const char* path) {
     std::string why = "the file cannot be opened";
-    std::FILE* f = open_regular(path, &why);
+    std::FILE* f = file_fopen_regular(path, &why);
     if (!f) {
       fail(ERR_OPEN, why.c_str());
       return nullptr;

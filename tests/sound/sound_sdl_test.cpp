@@ -1,16 +1,12 @@
 // The SDL2_mixer output under the silent audio driver (SDL_AUDIODRIVER=dummy): the module
 // starts, plays a real small wave file to its end, refuses a damaged one and stops, without
 // hanging.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "client/ui/sound_backend.h"
 #include "client/ui/sound_sdl.h"
@@ -125,20 +121,7 @@ TEST_F(SoundSdl, AFifoAsASoundHoldsNoFrameUp) {
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     fifos.push_back(path);
   }
-  // Should anything wait on a FIFO, writers come after the common cap and let it go, so that
-  // the test fails rather than hangs.
-  std::atomic<bool> done{false}, released{false};
-  std::thread release([&] {
-    if (testutil::poll_until([&] { return done.load(); })) return;
-    released = true;
-    while (!done) {
-      for (const std::string& path : fifos) {
-        int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) close(fd);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
+  testutil::FifoRelease release(fifos);
   int frames = 0;
   sound_download("pipe.wav");
   sound_download("pipe.mid");
@@ -151,9 +134,7 @@ TEST_F(SoundSdl, AFifoAsASoundHoldsNoFrameUp) {
   b->loop_play(fifos[0].c_str());
   EXPECT_NE(b->midi_open(fifos[1].c_str()), 0);
   for (; frames < 40; ++frames) sound_update();
-  done = true;
-  release.join();
-  EXPECT_FALSE(released) << "the window thread waited on a FIFO";
+  EXPECT_FALSE(release.stop()) << "the window thread waited on a FIFO";
   EXPECT_EQ(frames, 40);
   sound_term();
 }

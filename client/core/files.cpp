@@ -200,6 +200,18 @@ int file_open_regular(const char* path, std::string* why) {
   return -1;
 }
 
+FILE* file_fopen_regular(const char* path, std::string* why) {
+  int fd = file_open_regular(path, why);
+  FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+  if (fd >= 0 && !f) {
+    int e = errno;
+    if (why) *why = std::strerror(e);
+    ::close(fd);
+    errno = e;
+  }
+  return f;
+}
+
 int file_read(const char* path, uint8_t** buffer, size_t* size) {
   if (buffer) *buffer = nullptr;
   if (size) *size = 0;

@@ -56,3 +56,5 @@ FILE* file_open_private(const char* path, const char* mode);
 // blocks as usual once open. -1 with errno when it cannot be read: EISDIR for a folder, EINVAL
 // for another kind of file; why, when given, says it in words.
 int file_open_regular(const char* path, std::string* why = nullptr);
+// The same as a stream for reading ("rb"); nullptr with errno (and why) when it cannot be.
+FILE* file_fopen_regular(const char* path, std::string* why = nullptr);

@@ -98,6 +98,16 @@ std::string text_printable(const char* text, bool keep_breaks) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (keep_breaks && c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
     if ((c < 0x20 && c != '\t' && !(keep_breaks && c == '\n')) || c == 0x7F) c = '?';
+    // C2 80..C2 9F is a C1 control once the bytes are read as UTF-8, as a terminal, a log
+    // viewer or the Qt side reads them. A single byte 0x80..0x9F is a Windows-1252 letter
+    // (the euro sign, quotes, dashes) or half of a longer UTF-8 character, and stays.
+    if (c == 0xC2 && i + 1 < s.size()) {
+      unsigned char next = static_cast<unsigned char>(s[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        c = '?';
+        ++i;
+      }
+    }
     s[out++] = static_cast<char>(c);
   }
   s.resize(out);

@@ -16,7 +16,8 @@ const char* string_lower(const char* s);
 // text (null counts as empty) cut to at most max bytes.
 std::string string_cut(const char* text, size_t max);
 // A text from outside as it may be shown, logged or printed: every byte below 0x20 but TAB,
-// and DEL, becomes '?', so that it cannot start a line of its own, move a terminal's cursor
-// or hide in a log. With keep_breaks a line feed stays and a CR LF pair becomes one line
+// DEL, and the C1 controls as UTF-8 spells them (C2 80..C2 9F), become one '?' each, so that
+// it cannot start a line of its own, move a terminal's cursor or hide in a log. Windows-1252
+// letters (0x80..0x9F alone) and accented letters stay. With keep_breaks a line feed stays and a CR LF pair becomes one line
 // feed: our own texts of several lines.
 std::string text_printable(const char* text, bool keep_breaks = false);

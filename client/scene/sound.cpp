@@ -1,5 +1,8 @@
 #include "client/scene/sound.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -156,6 +159,39 @@ void own_position(float* x, float* y, float* z, float* yaw) {
   self_own_position(x, y, z, yaw);
 }
 
+uint32_t le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+bool read_at(int fd, off_t at, unsigned char* buffer, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::pread(fd, buffer + got, n - got, at + static_cast<off_t>(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// A file on disk that may be handed to the output: a regular file (a FIFO would hold the
+// window thread in open for as long as a writer liked) and, for a wave file, one the output
+// converts in time. A refusal is told once, in the log, and the sound stays silent.
+bool playable(const sound_entry* e) {
+  std::string why;
+  int fd = file_open_regular(e->path.c_str(), &why);
+  if (fd < 0) {
+    if (errno != ENOENT) log_note("sound: %s refused: %s", e->path.c_str(), why.c_str());
+    return false;
+  }
+  bool fits = !e->wave || sound_wave_fits(fd, SOUND_OUTPUT_RATE, SOUND_OUTPUT_FRAME, &why);
+  ::close(fd);
+  if (!fits) log_note("sound: %s refused: %s", e->path.c_str(), why.c_str());
+  return fits;
+}
+
 void sound_downloaded(void* user, int status, uint8_t* data, int size) {
   auto found = by_id.find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(user)));
   if (found == by_id.end()) return;  // the entry went with a reset
@@ -173,7 +209,7 @@ void sound_downloaded(void* user, int status, uint8_t* data, int size) {
     else
       rc = file_store(e->path.c_str(), data, static_cast<size_t>(size));
     // A file that could not be unpacked or written is not there to be played.
-    e->present = rc == 0 ? 1 : 0;
+    e->present = rc == 0 && playable(e) ? 1 : 0;
     if (rc && trace()) log_write("sound download failed for: %s", e->path.c_str());
   } else if (status == DOWNLOAD_FAILED) {
     if (trace()) log_write("sound download failed for: %s", e->path.c_str());
@@ -221,6 +257,49 @@ uint32_t midi_volume_at(double d, double p) {
 }
 
 }  // namespace
+
+bool sound_wave_fits(int fd, int out_rate, int out_frame_bytes, std::string* why) {
+  auto refuse = [why](const std::string& text) {
+    if (why) *why = text;
+    return false;
+  };
+  unsigned char head[16];
+  if (!read_at(fd, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+    return refuse("it is not a wave file");
+  // The chunks in any order, a bounded number of them.
+  bool have_format = false, have_data = false;
+  uint16_t channels = 0, bits = 0;
+  uint32_t rate = 0, data = 0;
+  off_t at = 12;
+  for (int chunk = 0; chunk < 64 && !(have_format && have_data); ++chunk) {
+    if (!read_at(fd, at, head, 8)) break;
+    uint32_t length = le32(head + 4);
+    if (std::memcmp(head, "fmt ", 4) == 0) {
+      if (length < 16 || !read_at(fd, at + 8, head, 16)) return refuse("its format is damaged");
+      channels = le16(head + 2);
+      rate = le32(head + 4);
+      bits = le16(head + 14);
+      have_format = true;
+    } else if (std::memcmp(head, "data", 4) == 0) {
+      data = length;
+      have_data = true;
+    }
+    at += 8 + static_cast<off_t>(length) + (length & 1);
+  }
+  if (!have_format || !have_data) return refuse("it names no format or no samples");
+  if (rate < SOUND_RATE_MIN || rate > SOUND_RATE_MAX)
+    return refuse("a rate of " + std::to_string(rate) + " Hz, which no sound card plays");
+  if (!channels || !bits) return refuse("its samples have no size");
+  if (out_rate <= 0 || out_frame_bytes <= 0) return refuse("the output has no format");
+  // What the header declares is what the output would make of it, whatever the file holds.
+  uint64_t frames = static_cast<uint64_t>(data) * 8 / (static_cast<uint64_t>(bits) * channels);
+  uint64_t converted = (frames * static_cast<uint64_t>(out_rate) + rate - 1) / rate * static_cast<uint64_t>(out_frame_bytes);
+  uint64_t cap = rate == static_cast<uint32_t>(out_rate) ? SOUND_CONVERTED_MAX : SOUND_RESAMPLED_MAX;
+  if (data > SOUND_CONVERTED_MAX || converted > cap)
+    return refuse(std::to_string(converted >> 10) + " KB converted is more than the " + std::to_string(cap >> 10) +
+                  " KB a sound may take");
+  return true;
+}
 
 bool sound_name(const char* name, char* buffer, size_t size, bool* url) {
   if (url) *url = false;
@@ -358,7 +437,7 @@ void sound_download(const char* name) {
     e->path = platform_program_dir() + "/cache/art/misc/" + (file ? file : "");
     std::free(file);
   }
-  e->present = file_exists(e->path.c_str()) ? 1 : 0;
+  e->present = playable(e) ? 1 : 0;
   file_touch(e->path.c_str());
   if (!url) {
     char zip[kNameMax + 8];

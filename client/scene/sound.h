@@ -7,6 +7,8 @@
 // queue, and are kept on disk. Output goes through a SoundBackend (SDL2_mixer by default).
 // Window thread only. Everything but sound_init does nothing while no device is available.
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 class SoundBackend;
 struct sound_entry;
@@ -48,6 +50,21 @@ void sound_set_music(int on);
 // A playing effect ended: the next queued one starts. sound_update calls it when the backend
 // reports the end.
 void sound_handler();
+
+// Every wave file is converted whole, on the window thread, to the output's rate and frame
+// (44.1 kHz, two 16-bit channels, unless the device asked for another). A file is handed over
+// only when its rate is one a sound card plays and its converted size stays under the caps:
+// resampling costs some 40 ns an output frame on a current desktop, so 8 MiB of it is about 80 ms; a copy at the
+// same rate is cheap and only its memory counts.
+constexpr int SOUND_OUTPUT_RATE = 44100;
+constexpr int SOUND_OUTPUT_FRAME = 4;  // bytes of one output frame
+constexpr uint32_t SOUND_RATE_MIN = 4000;
+constexpr uint32_t SOUND_RATE_MAX = 192000;
+constexpr uint64_t SOUND_RESAMPLED_MAX = 8u << 20;
+constexpr uint64_t SOUND_CONVERTED_MAX = 32u << 20;
+// Reads the wave header of an open file (without moving its offset): true when the output may
+// convert it; else why (may be null) says what is wrong with it.
+bool sound_wave_fits(int fd, int out_rate, int out_frame_bytes, std::string* why);
 
 // The table key of a sound name into out (size bytes): false when the name has none.
 // url (may be null) is set to true for a URL sound (a name with '/').

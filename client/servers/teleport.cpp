@@ -278,7 +278,8 @@ std::string teleport_place_text(const char* world, float x, float y, float z, fl
 int teleport_load(const char* path) {
   teleport_module& m = mod();
   m.entries.clear();
-  FILE* f = path ? std::fopen(path, "rb") : nullptr;
+  // Only a regular file: a FIFO in its place would hold start-up until a writer came.
+  FILE* f = file_fopen_regular(path);
   if (!f) return 1;
   std::string line;
   auto take = [&] {

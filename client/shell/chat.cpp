@@ -1,7 +1,11 @@
 #include "client/shell/chat.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "client/core/dates.h"
 #include "client/core/files.h"
@@ -17,6 +21,7 @@
 #include "client/scene/self.h"
 #include "client/servers/join.h"
 #include "client/servers/world.h"
+#include "client/shell/console.h"
 #include "platform/host.h"
 #include "platform/progdir.h"
 
@@ -28,6 +33,7 @@ struct chat_state {
   chat_view_maker maker = nullptr;
   ChatLineView* view = nullptr;
   FILE* log = nullptr;
+  long log_size = 0;  // bytes in the open log
   balloon* own = nullptr;
   char own_text[512] = "";
   bool own_shown = false;
@@ -55,35 +61,70 @@ void log_close() {
 
 void chat_set_view_maker(chat_view_maker maker) { s.maker = maker; }
 
-void chat_log_open() {
-  log_close();
-  if (!chat_logging()) return;
-  char path[4096];
+namespace {
+
+std::string log_path() {
   const char* name = chat_logfile();
-  if (name[0] == '/')
-    std::snprintf(path, sizeof path, "%s", name);
-  else
-    std::snprintf(path, sizeof path, "%s/%s", platform_program_dir().c_str(), name);
-  s.log = file_open_private(path, "a");
+  if (name[0] == '/') return name;
+  return platform_program_dir() + "/" + name;
+}
+
+// The log as it is now becomes the one older file (replacing the one before), 0600.
+bool log_rotate(const std::string& path) {
+  log_close();
+  std::string older = path + ".1";
+  if (std::rename(path.c_str(), older.c_str()) != 0) {
+    log_note("chat log %s cannot be moved to %s: %s", path.c_str(), older.c_str(), std::strerror(errno));
+    return false;
+  }
+  ::chmod(older.c_str(), 0600);  // a log from an earlier run may have been made wider
+  return true;
+}
+
+// Opens the log for appending under its header; a log already at its cap is moved aside first.
+void log_start(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= CHAT_LOG_MAX && !log_rotate(path))
+    return;
+  s.log = file_open_private(path.c_str(), "a");
   if (!s.log) {
-    log_write("chat_log_open: cannot open %s", path);
+    log_write("chat_log_open: cannot open %s", path.c_str());
     return;
   }
+  std::fseek(s.log, 0, SEEK_END);
+  long at = std::ftell(s.log);
+  s.log_size = at > 0 ? at : 0;
   char title[600];
   std::snprintf(title, sizeof title, "* %s: %s *", msg_arg(259, msg(163)), date_now());
   char stars[sizeof title];
   size_t n = std::strlen(title);
   std::memset(stars, '*', n);
   stars[n] = 0;
-  std::fprintf(s.log, "\n%s\n", stars);
-  std::fprintf(s.log, "%s\n", title);
-  std::fprintf(s.log, "%s\n\n", stars);
+  int written = std::fprintf(s.log, "\n%s\n%s\n%s\n\n", stars, title, stars);
+  if (written > 0) s.log_size += written;
   std::fflush(s.log);
+}
+
+}  // namespace
+
+void chat_log_open() {
+  log_close();
+  if (!chat_logging()) return;
+  log_start(log_path());
 }
 
 void chat_log_write(const char* line) {
   if (!s.log || !line) return;
-  std::fprintf(s.log, "%s\n", text_printable(line).c_str());
+  std::string text = text_printable(line);
+  // A talkative world fills no disk: past its cap the log starts again beside one older file.
+  if (s.log_size + static_cast<long>(text.size()) + 1 > CHAT_LOG_MAX) {
+    std::string path = log_path();
+    if (!log_rotate(path)) return;
+    log_start(path);
+    if (!s.log) return;
+  }
+  int written = std::fprintf(s.log, "%s\n", text.c_str());
+  if (written > 0) s.log_size += written;
   std::fflush(s.log);
 }
 
@@ -128,7 +169,10 @@ void chat_enter() {
       std::snprintf(line, sizeof line, "%s: %s", own_name(), text);
       show_own(line);
     }
+    // The echo of the person's own words is shown at once, whatever a flood holds back.
+    console_own_begin();
     avatar_broadcast_message(text);
+    console_own_end();
     s.fall_back_set = true;
     s.fall_back = tick_now() + CHAT_OWN_SHOWN;
   }
@@ -137,6 +181,7 @@ void chat_enter() {
 }
 
 void chat_update() {
+  console_update();
   bool third = camera_mode() == 1;
   if (s.own_shown) {
     if (!third) {

@@ -12,6 +12,9 @@ constexpr uint32_t CHAT_OWN_SHOWN = 30000;
 constexpr int CHAT_HEIGHT = 21;
 constexpr int CHAT_EDIT_HEIGHT = 20;
 constexpr int CHAT_EDIT_ID = 11;
+// Bytes the chat log holds before it is moved to "<name>.1" (replacing the older one) and
+// started again.
+constexpr long CHAT_LOG_MAX = 1L << 20;
 
 // The edit as the module drives it; the view calls chat_enter when Enter is pressed in it.
 class ChatLineView {

@@ -3,10 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string>
-#include <vector>
 
 #include "client/core/log.h"
+#include "client/core/msg.h"
 #include "client/core/strutil.h"
 #include "client/scene/color.h"
 #include "client/scene/avatar.h"
@@ -35,7 +36,12 @@ struct console_state {
   bool open = false;  // started: lines are shown (on the pane when there is one)
   // What the pane holds, line breaks as "\r\n": the running length is its size.
   std::string shown;
-  std::vector<waiting_line> waiting;  // oldest first
+  // Lines before the pane, and lines from outside past the frame's budget; oldest first.
+  std::deque<waiting_line> waiting;
+  int received = 0;     // lines from outside shown in this frame
+  int own_depth = 0;    // inside console_own_begin / console_own_end
+  bool flood = false;   // lines have been left out since the queue was last empty
+  long left_out = 0;
 };
 console_state s;
 
@@ -68,14 +74,54 @@ void append(int kind, std::string line) {
                    indented ? CONSOLE_INDENT_TWIPS : CONSOLE_HANGING_TWIPS);
 }
 
-// Every module's console line comes here.
+// A line as the pane and the chat log take it: one line (a break or a terminal code inside a
+// name or a chat text is no new line; only the telegram text keeps its own breaks), cut to
+// the cap.
+std::string clean(int kind, const char* line) {
+  std::string text = text_printable(line, kind == CONSOLE_TELEGRAM_TEXT);
+  if (text.size() > CONSOLE_LINE_MAX) text.resize(CONSOLE_LINE_MAX);
+  return text;
+}
+
+void show(int kind, std::string text) {
+  if (kind_to_log(kind)) chat_log_write(text.c_str());
+  append(kind, std::move(text));
+}
+
+// A line from a server or another user. A world that never pauses could send a thousand a
+// frame, and each costs the pane about half a millisecond: past the frame's budget lines
+// wait, and past the queue's cap they are left out, with one notice at their place.
+void receive(int kind, const char* line) {
+  kind = clamp_kind(kind);
+  if (s.own_depth > 0) {
+    console_line(kind, line);  // the person's own words, shown at once
+    return;
+  }
+  if (s.open && s.waiting.empty() && s.received < CONSOLE_FRAME_LINES) {
+    ++s.received;
+    show(kind, clean(kind, line));
+    return;
+  }
+  if (static_cast<int>(s.waiting.size()) < CONSOLE_QUEUE_MAX) {
+    s.waiting.push_back(waiting_line{clean(kind, line), kind});
+    return;
+  }
+  ++s.left_out;
+  if (s.flood) return;
+  s.flood = true;
+  s.waiting.push_back(waiting_line{clean(CONSOLE_WORLD, msg(CONSOLE_LEFT_OUT_MSG)), CONSOLE_WORLD});
+}
+
+// Every module's console line comes here; what a server or another user sends is received.
 void fill_hooks() {
   using line_hook = void (*)(int kind, const char* line);
-  line_hook* const hooks[] = {
-      &world_hook.console_print,     &prop_hook.console_print,     &pick_hook.console_print,
-      &model_hook.console_print,     &teleport_hook.console_print, &join_hook.console_print,
-      &privilege_hook.console_print, &avatar_hook.console_print,   &telegram_hook.console_print};
-  for (line_hook* hook : hooks) *hook = console_line;
+  line_hook* const own[] = {&prop_hook.console_print,      &pick_hook.console_print,
+                            &model_hook.console_print,     &teleport_hook.console_print,
+                            &privilege_hook.console_print};
+  for (line_hook* hook : own) *hook = console_line;
+  line_hook* const outside[] = {&world_hook.console_print, &avatar_hook.console_print,
+                                &join_hook.console_print, &telegram_hook.console_print};
+  for (line_hook* hook : outside) *hook = receive;
 }
 
 }  // namespace
@@ -93,10 +139,31 @@ int console_init(void*) {
     return 0;
   }
   s.open = true;
-  std::vector<waiting_line> lines;
+  // What came before the pane: at most the queue's cap from outside, once.
+  std::deque<waiting_line> lines;
   lines.swap(s.waiting);
-  for (waiting_line& w : lines) append(w.kind, std::move(w.text));
+  for (waiting_line& w : lines) show(w.kind, std::move(w.text));
   return 1;
+}
+
+void console_update() {
+  s.received = 0;
+  if (!s.open) return;
+  for (; !s.waiting.empty() && s.received < CONSOLE_FRAME_LINES; ++s.received) {
+    waiting_line w = std::move(s.waiting.front());
+    s.waiting.pop_front();
+    show(w.kind, std::move(w.text));
+  }
+  if (s.waiting.empty() && s.flood) {
+    log_note("console: %ld lines from outside were left out", s.left_out);
+    s.flood = false;
+    s.left_out = 0;
+  }
+}
+
+void console_own_begin() { ++s.own_depth; }
+void console_own_end() {
+  if (s.own_depth > 0) --s.own_depth;
 }
 
 void console_term() {
@@ -112,13 +179,9 @@ void console_size(int x1, int x2, int y1, int y2) {
 
 void console_line(int kind, const char* line) {
   kind = clamp_kind(kind);
-  // A line is one line of the pane and of the chat log: a break or a terminal code inside a
-  // name or a chat text is no new line. Only the telegram text keeps its own breaks.
-  std::string text = text_printable(line, kind == CONSOLE_TELEGRAM_TEXT);
-  if (text.size() > CONSOLE_LINE_MAX) text.resize(CONSOLE_LINE_MAX);
-  if (kind_to_log(kind)) chat_log_write(text.c_str());
+  std::string text = clean(kind, line);
   if (s.open)
-    append(kind, std::move(text));
+    show(kind, std::move(text));
   else
     s.waiting.push_back(waiting_line{std::move(text), kind});
 }

@@ -2,7 +2,9 @@
 // The console: the read-only pane above the chat line where chat lines and the program's
 // notices appear, coloured by kind, oldest trimmed past 30000 characters. Lines printed
 // before the pane exists wait and are shown in the order they came. Kinds 0, 1, 3 and 6 also
-// go to the chat log. Window thread only.
+// go to the chat log. Lines from outside (the world, other users, join requests, telegrams)
+// are shown CONSOLE_FRAME_LINES a frame at most; more wait, up to CONSOLE_QUEUE_MAX, and
+// beyond that are left out with one notice. Window thread only.
 #include <cstdint>
 
 enum ConsoleKind {
@@ -19,6 +21,9 @@ constexpr int CONSOLE_LIMIT = 30000;  // running length past which the oldest li
 constexpr int CONSOLE_LINE_MAX = 4096;
 constexpr int CONSOLE_HANGING_TWIPS = 1700;
 constexpr int CONSOLE_INDENT_TWIPS = 250;
+constexpr int CONSOLE_FRAME_LINES = 40;   // lines from outside shown in one frame
+constexpr int CONSOLE_QUEUE_MAX = 1000;   // lines from outside waiting for their frame
+constexpr int CONSOLE_LEFT_OUT_MSG = 650;  // the notice that lines were left out
 
 // The pane as the module drives it. Line breaks are paragraph breaks.
 class ConsoleView {
@@ -40,8 +45,14 @@ void console_term();
 void console_size(int x1, int x2, int y1, int y2);
 // Formats and shows a line (formats are the program's own, never a received text).
 void console_print(int kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// A finished line (the modules' hooks): never read as a format.
+// A finished line of the program's own (never read as a format), shown at once.
 void console_line(int kind, const char* line);
+// Each frame (the chat task): the frame's budget starts again and waiting lines are shown.
+void console_update();
+// Between the two, lines that arrive through the outside hooks are the person's own words
+// (the echo of what they said) and are shown at once.
+void console_own_begin();
+void console_own_end();
 
 // What is shown, for the window's tests: the text with "\r\n" between lines, the running
 // length, and the lines still waiting.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/page_window.h"
@@ -59,12 +60,13 @@ std::string topic_file(const char* set) {
   return platform_program_dir() + "/help/" + set + ".tzh";
 }
 
+// Only a regular file: a FIFO in its place would hold the window thread until a writer came.
 FILE* open_topics() {
   const char* set = msg_current();
   if (set && *set) {
-    if (FILE* f = std::fopen(topic_file(set).c_str(), "rb")) return f;
+    if (FILE* f = file_fopen_regular(topic_file(set).c_str())) return f;
   }
-  return std::fopen(topic_file("default").c_str(), "rb");
+  return file_fopen_regular(topic_file("default").c_str());
 }
 
 void add_page(intptr_t parent, const std::string& title, const std::string& link) {
@@ -168,9 +170,7 @@ void help_open(const char* link) {
     address = link;
   } else {
     std::string local = platform_program_dir() + "/help/" + link;
-    FILE* f = safe_local_name(link) ? std::fopen(local.c_str(), "rb") : nullptr;
-    if (f) {
-      std::fclose(f);
+    if (safe_local_name(link) && file_is_regular(local.c_str())) {
       address = "file://" + local;
     } else {
       const char* host = settings_text("web", "host");

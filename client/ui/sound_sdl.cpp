@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <alsa/asoundlib.h>
-#include <sys/stat.h>
 
 #include <cstdarg>
 #include <mutex>
@@ -16,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "client/core/files.h"
 #include "client/core/log.h"
+#include "client/scene/sound.h"
 
 namespace {
 
@@ -68,11 +69,6 @@ std::atomic<bool> effect_done{false};
 
 void SDLCALL channel_done(int channel) {
   if (channel == kEffectChannel) effect_done = true;
-}
-
-bool exists(const char* path) {
-  struct stat st;
-  return path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 class SdlSound : public SoundBackend {
@@ -133,9 +129,8 @@ class SdlSound : public SoundBackend {
     drain_library_lines();
     if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
     if (effect_) return fail(ERR_OPEN, "an effect is open");
-    effect_ = Mix_LoadWAV(path);
-    if (!effect_) return fail(ERR_OPEN, Mix_GetError());
-    return 0;
+    effect_ = load(path);
+    return effect_ ? 0 : error_;
   }
 
   int effect_play() override {
@@ -161,8 +156,9 @@ class SdlSound : public SoundBackend {
     drain_library_lines();
     if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
     midi_close();
-    std::FILE* f = path ? std::fopen(path, "rb") : nullptr;
-    if (!f) return fail(ERR_OPEN, "the file cannot be opened");
+    std::string why = "the file cannot be opened";
+    std::FILE* f = file_fopen_regular(path, &why);
+    if (!f) return fail(ERR_OPEN, why.c_str());
     std::vector<unsigned char> data;
     unsigned char buffer[65536];
     size_t n;
@@ -204,7 +200,7 @@ class SdlSound : public SoundBackend {
     Mix_HaltChannel(kLoopChannel);
     free_chunk(loop_);
     if (!path) return;
-    loop_ = Mix_LoadWAV(path);
+    loop_ = load(path);
     if (loop_ && Mix_PlayChannel(kLoopChannel, loop_, -1) < 0) free_chunk(loop_);
   }
 
@@ -216,7 +212,7 @@ class SdlSound : public SoundBackend {
     // The soundfont must be named before the music decoders start.
     const char* font = sound_sdl_soundfont();
     if (font[0]) Mix_SetSoundFonts(font);
-    if (exists("/etc/timidity/timgm6mb.cfg")) Mix_SetTimidityCfg("/etc/timidity/timgm6mb.cfg");
+    if (file_is_regular("/etc/timidity/timgm6mb.cfg")) Mix_SetTimidityCfg("/etc/timidity/timgm6mb.cfg");
     // SDL would otherwise take SIGINT and SIGTERM for an event queue nobody reads; the
     // program handles them itself.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -227,7 +223,7 @@ class SdlSound : public SoundBackend {
       return false;
     }
     Mix_Init(MIX_INIT_MID);
-    if (Mix_OpenAudio(MIX_DEFAULT_FREQUENCY, MIX_DEFAULT_FORMAT, 2, 2048) < 0) {
+    if (Mix_OpenAudio(SOUND_OUTPUT_RATE, MIX_DEFAULT_FORMAT, 2, 2048) < 0) {
       fail(ERR_OPEN, Mix_GetError());
       Mix_Quit();
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -240,6 +236,35 @@ class SdlSound : public SoundBackend {
     set_wave_volume(wave_);
     set_midi_volume(midi_);
     return true;
+  }
+
+  // Only a regular file is opened (a FIFO would hold the window thread in open), and only a
+  // wave file the mixer converts in time is given to it: the mixer converts the whole file to
+  // the output's format at once, on this thread.
+  Mix_Chunk* load(const char* path) {
+    std::string why = "the file cannot be opened";
+    std::FILE* f = file_fopen_regular(path, &why);
+    if (!f) {
+      fail(ERR_OPEN, why.c_str());
+      return nullptr;
+    }
+    int rate = 0, channels = 0;
+    Uint16 format = 0;
+    Mix_QuerySpec(&rate, &format, &channels);
+    if (!sound_wave_fits(fileno(f), rate, SDL_AUDIO_BITSIZE(format) / 8 * channels, &why)) {
+      std::fclose(f);
+      fail(ERR_OPEN, why.c_str());
+      return nullptr;
+    }
+    SDL_RWops* rw = SDL_RWFromFP(f, SDL_TRUE);
+    if (!rw) {
+      std::fclose(f);
+      fail(ERR_OPEN, SDL_GetError());
+      return nullptr;
+    }
+    Mix_Chunk* chunk = Mix_LoadWAV_RW(rw, 1);
+    if (!chunk) fail(ERR_OPEN, Mix_GetError());
+    return chunk;
   }
 
   void halt_effect() {
@@ -281,7 +306,7 @@ const char* sound_sdl_soundfont() {
     return font.c_str();
   }
   for (const char* path : {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2"}) {
-    if (exists(path)) {
+    if (file_is_regular(path)) {
       font = path;
       return font.c_str();
     }

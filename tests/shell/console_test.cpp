@@ -2,11 +2,16 @@
 // the chat log on disk, and the [chat] settings.
 #include <QTextBlock>
 #include <QTextDocument>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include "client/core/log.h"
 #include "client/scene/modelfile.h"
 #include "client/servers/join.h"
 #include "client/servers/privilege.h"
+#include "client/servers/world.h"
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
 #include "client/ui/chat_line.h"
@@ -144,6 +149,87 @@ TEST_F(Console, ALineLongerThanTheCapIsCutToItOnScreenAndInTheLog) {
   chat_term();
   std::string log = testutil::read_file(dir_.file("long.txt"));
   EXPECT_EQ("\n" + cut + "\n" + cut + "\n", log.substr(log.find("\n\n") + 1));
+}
+
+// A world that never pauses: of a burst of lines from outside a frame shows a few, the rest
+// wait in a bounded queue and are shown a few a frame, and what the queue cannot hold is left
+// out with one notice in its place. The person's own words in the flood are shown at once.
+TEST_F(Console, AFloodFromOutsideIsShownAFewLinesAFrameAndItsExcessLeftOutWithOneNotice) {
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "flood.txt");
+  msg_set(CONSOLE_LEFT_OUT_MSG, "some left out");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  ASSERT_NE(nullptr, world_hook.console_print);
+  for (int i = 0; i < 5000; ++i) world_hook.console_print(CONSOLE_CHAT, ("ann: " + std::to_string(i)).c_str());
+  EXPECT_EQ(static_cast<size_t>(CONSOLE_FRAME_LINES), pane_lines().size());
+  EXPECT_EQ(CONSOLE_QUEUE_MAX + 1, console_waiting());
+  QtChatLine* line = chat_qt_line();
+  ASSERT_NE(nullptr, line);
+  line->setText("stop it");
+  chat_enter();
+  ASSERT_EQ(static_cast<size_t>(CONSOLE_FRAME_LINES + 1), pane_lines().size());
+  EXPECT_NE(std::string::npos, pane_lines().back().find("stop it"));
+  // Frame after frame a few more, until nothing waits.
+  size_t before = pane_lines().size();
+  for (int frame = 0; console_waiting() > 0 && frame < 1000; ++frame) {
+    chat_update();
+    size_t now = pane_lines().size();
+    EXPECT_LE(now - before, static_cast<size_t>(CONSOLE_FRAME_LINES)) << frame;
+    EXPECT_GT(now, before) << frame;
+    before = now;
+  }
+  EXPECT_EQ(0, console_waiting());
+  std::vector<std::string> lines = pane_lines();
+  ASSERT_EQ(static_cast<size_t>(CONSOLE_FRAME_LINES + 1 + CONSOLE_QUEUE_MAX + 1), lines.size());
+  EXPECT_EQ("ann:\t0", lines[0]);
+  EXPECT_EQ("ann:\t" + std::to_string(CONSOLE_FRAME_LINES + CONSOLE_QUEUE_MAX - 1), lines[lines.size() - 2]);
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "some left out"));
+  EXPECT_EQ("some left out", lines.back());
+  // The flood over, a line is shown at once again.
+  world_hook.console_print(CONSOLE_CHAT, "ann: after");
+  EXPECT_EQ("ann:\tafter", pane_lines().back());
+  chat_term();
+  std::string log = testutil::read_file(dir_.file("flood.txt"));
+  EXPECT_NE(std::string::npos, log.find("\nsome left out\nann: after\n"));
+  EXPECT_EQ(std::string::npos, log.find("ann: 4999\n"));
+}
+
+// The chat log keeps to its cap: past it the log is moved to one older file and begun again
+// under its header. A log found at the cap from an earlier run is moved aside, not cut.
+TEST_F(Console, TheChatLogKeepsToItsCapBesideOneOlderFile) {
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "talk.txt");
+  const std::string path = dir_.file("talk.txt"), older = path + ".1";
+  const std::string earlier(CHAT_LOG_MAX, 'o');
+  testutil::write_file(path, earlier);
+  ASSERT_EQ(1, chat_init(nullptr));
+  EXPECT_EQ(earlier, testutil::read_file(older));
+  auto mode = [](const std::string& file) {
+    struct stat st {};
+    return stat(file.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+  };
+  EXPECT_EQ(0600u, mode(older));
+  const std::string body(95, 'x');
+  const long count = 3 * CHAT_LOG_MAX / 100;
+  for (long i = 0; i < count; ++i) chat_log_write((std::to_string(i) + " " + body).c_str());
+  chat_term();
+  std::string now = testutil::read_file(path), before = testutil::read_file(older);
+  EXPECT_LE(now.size(), static_cast<size_t>(CHAT_LOG_MAX));
+  EXPECT_LE(before.size(), static_cast<size_t>(CHAT_LOG_MAX));
+  EXPECT_GT(before.size(), static_cast<size_t>(CHAT_LOG_MAX) / 2);
+  EXPECT_FALSE(std::filesystem::exists(path + ".2"));
+  EXPECT_EQ(0600u, mode(path));
+  EXPECT_EQ(0600u, mode(older));
+  // Both begin with the header; the newest line is in the log, the ones just before it in the
+  // older file, none lost between.
+  EXPECT_EQ(0u, now.rfind("\n****", 0));
+  EXPECT_EQ(0u, before.rfind("\n****", 0));
+  EXPECT_EQ(std::to_string(count - 1) + " " + body + "\n", now.substr(now.size() - body.size() - 2 - std::to_string(count - 1).size()));
+  std::string first = now.substr(now.find("\n\n", 1) + 2);
+  long first_number = std::stol(first);
+  std::string last_before = before.substr(before.rfind('\n', before.size() - 2) + 1);
+  EXPECT_EQ(first_number - 1, std::stol(last_before));
 }
 
 TEST_F(Console, PublicSpeakersAreBoldAndPlainChatIsNot) {

@@ -82,6 +82,43 @@ TEST_F(GestureTest, ButtonsTakeLettersOfTheirOwnAndSitUnderTheToolbar) {
   EXPECT_TRUE(labels().empty());
 }
 
+// The shortcut is the first character no earlier button and no menu title has, whatever kind
+// it is: a dash or a blank as well as a letter.
+TEST_F(GestureTest, TheShortcutIsTheFirstFreeCharacterOfAnyKind) {
+  citizen_set_number(101);
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
+  offer("h = s1 i = s2 hi-there = s3 a-b = s4");
+  gesture_set_reserved_shortcuts("A");
+  EXPECT_EQ(labels(), (std::vector<std::string>{"&H", "&I", "HI&-THERE", "A-&B"}));
+  EXPECT_EQ(gesture_shortcut(2), '-');
+  std::string used;
+  EXPECT_EQ(gesture_label("a-b", used, "a"), "A&-B");
+  used = "hi";
+  EXPECT_EQ(gesture_label("hi there", used, ""), "HI& THERE");
+  EXPECT_EQ(used, "hi ");
+  used = "ab";
+  EXPECT_EQ(gesture_label("ab", used, ""), "AB");  // none free: no shortcut
+}
+
+// Each button is its text's width and 6 more, and the next one starts 9 further on.
+TEST_F(GestureTest, AButtonIsItsTextAndSixWideTheNextNineFurther) {
+  citizen_set_number(101);
+  ASSERT_NO_FATAL_FAILURE(start_to_running());
+  offer("wave = s1 wink = s2 dance = s3");
+  gesture_set_reserved_shortcuts("");
+  ASSERT_EQ(labels().size(), 3u);
+  int x = 8;
+  for (size_t i = 0; i < 3; ++i) {
+    QPushButton* b = gesture_row_qt()->button(i);
+    ASSERT_NE(b, nullptr);
+    int text = b->fontMetrics().horizontalAdvance(b->text().remove('&'));
+    ASSERT_GT(text, 0);
+    EXPECT_EQ(b->x(), x) << i;
+    EXPECT_EQ(b->width(), text + 6) << i;
+    x += text + 9;
+  }
+}
+
 TEST_F(GestureTest, AButtonOrItsLetterSetsTheOwnGesture) {
   citizen_set_number(101);
   ASSERT_NO_FATAL_FAILURE(start_to_running());

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/cache/database.h"
 #include "client/cache/download.h"
@@ -18,16 +20,39 @@
 
 namespace sound_test {
 
-// A 16-bit mono PCM wave of n samples of a square tone at 22050 Hz.
-inline std::string wave_bytes(int samples) {
+// The header of a mono PCM wave: its rate, sample size and the data size it declares.
+inline std::string wave_header(uint32_t rate, uint16_t bits, uint32_t declared) {
   auto u32 = [](uint32_t v) {
     return std::string{char(v & 255), char((v >> 8) & 255), char((v >> 16) & 255), char(v >> 24)};
   };
   auto u16 = [](uint16_t v) { return std::string{char(v & 255), char(v >> 8)}; };
+  uint16_t block = static_cast<uint16_t>(bits / 8);
+  return "RIFF" + u32(36 + declared) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(rate) + u32(rate * block) +
+         u16(block) + u16(bits) + "data" + u32(declared);
+}
+
+// A 16-bit mono PCM wave of n samples of a square tone at 22050 Hz.
+inline std::string wave_bytes(int samples) {
   std::string data;
-  for (int i = 0; i < samples; ++i) data += u16(static_cast<uint16_t>((i / 20) % 2 ? 8000 : -8000));
-  return "RIFF" + u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(22050) +
-         u32(44100) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
+  for (int i = 0; i < samples; ++i) {
+    uint16_t v = static_cast<uint16_t>((i / 20) % 2 ? 8000 : -8000);
+    data += std::string{char(v & 255), char(v >> 8)};
+  }
+  return wave_header(22050, 16, static_cast<uint32_t>(data.size())) + data;
+}
+
+// Files named as wave sounds that the output would convert for seconds into hundreds of
+// megabytes, or cannot convert at all: a rate no sound card plays, a data size far past what
+// the file holds, a low rate with many samples, and no wave at all.
+inline std::vector<std::pair<std::string, std::string>> lying_waves() {
+  return {
+      {"slow.wav", wave_header(1, 8, 2048) + std::string(2048, '\x40')},   // 1 Hz
+      {"tick.wav", wave_header(1, 8, 16) + std::string(16, '\x40')},       // 1 Hz, a few samples
+      {"shrill.wav", wave_header(400000, 16, 100) + std::string(100, 0)},  // above any card
+      {"huge.wav", wave_header(22050, 16, 0x7FFFFFF0u) + std::string(100, 0)},
+      {"dense.wav", wave_header(4000, 8, 1u << 20) + std::string(1u << 20, '\x40')},
+      {"ogg.wav", "OggS" + std::string(200, 0)},
+  };
 }
 
 // The own position the sound module hears from: the self module's, as in the program.
@@ -68,7 +93,7 @@ class SoundFixture : public ::testing::Test {
   }
 
   // A sound file already in the object cache's sounds folder (the name as objects give it).
-  std::string put_sound(const std::string& name, const std::string& bytes = "RIFF") {
+  std::string put_sound(const std::string& name, const std::string& bytes = wave_bytes(441)) {
     std::string path = std::string(download_get_path()) + "/sounds/" + name;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     testutil::write_file(path, bytes);

@@ -2,8 +2,10 @@
 // starts, plays a real small wave file to its end, refuses a damaged one and stops, without
 // hanging.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 
 #include "client/ui/sound_backend.h"
@@ -25,6 +27,15 @@ std::string midi_bytes() {
   std::string len = {0, 0, 0, static_cast<char>(track.size())};
   return head + "MTrk" + len + track;
 }
+
+// The most this process has held in memory since the mark was last cleared, in KB.
+long peak_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+void clear_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 class SoundSdl : public SoundFixture {
  protected:
@@ -70,6 +81,61 @@ TEST_F(SoundSdl, DamagedWaveIsRefusedAndNothingIsLeftOpen) {
   sound_download("good.wav");
   sound_effect("good.wav");
   EXPECT_TRUE(sound_effect_playing());
+  sound_term();
+}
+
+// The mixer converts a whole wave file at once, on the window thread: a file whose header
+// would have it convert for seconds into hundreds of megabytes is refused before the mixer
+// sees it, and the memory stays where it was; a real sound still plays to its end.
+TEST_F(SoundSdl, LyingHeadersAreNotConvertedAndMemoryStaysFlat) {
+  SoundBackend* b = sound_sdl_backend();
+  ASSERT_EQ(b->wave_devices(), 1);
+  std::vector<std::string> paths;
+  for (const auto& [name, bytes] : lying_waves()) paths.push_back(put_sound(name, bytes));
+  clear_peak();
+  long before = peak_kb();
+  ASSERT_GT(before, 0);
+  for (const std::string& path : paths) {
+    EXPECT_NE(b->effect_open(path.c_str()), 0) << path;
+    b->effect_close();
+    b->loop_play(path.c_str());
+  }
+  b->loop_play(nullptr);
+  EXPECT_LT(peak_kb() - before, 32 * 1024) << "KB held at the peak";
+  std::string good = put_sound("good.wav", wave_bytes(2205));
+  ASSERT_EQ(b->effect_open(good.c_str()), 0) << b->error_text(1);
+  ASSERT_EQ(b->effect_play(), 0);
+  EXPECT_TRUE(testutil::poll_until([b] { return b->effect_finished(); }, testutil::kWaitMs));
+  b->effect_close();
+  b->close();
+}
+
+// A FIFO where a sound or a tune should be would hold the window thread in open until a
+// writer came: neither the module nor the mixer opens one, and the frames go on.
+TEST_F(SoundSdl, AFifoAsASoundHoldsNoFrameUp) {
+  ASSERT_EQ(sound_init(), 0);
+  std::vector<std::string> fifos;
+  for (const char* name : {"pipe.wav", "pipe.mid"}) {
+    std::string path = put_sound(name);
+    std::filesystem::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    fifos.push_back(path);
+  }
+  testutil::FifoRelease release(fifos);
+  int frames = 0;
+  sound_download("pipe.wav");
+  sound_download("pipe.mid");
+  sound_effect("pipe.wav");
+  sound_create("pipe.wav", 0, 0, 1);
+  sound_create("pipe.mid", 0, 0, 1);
+  for (; frames < 20; ++frames) sound_update();
+  SoundBackend* b = sound_backend();
+  EXPECT_NE(b->effect_open(fifos[0].c_str()), 0);
+  b->loop_play(fifos[0].c_str());
+  EXPECT_NE(b->midi_open(fifos[1].c_str()), 0);
+  for (; frames < 40; ++frames) sound_update();
+  EXPECT_FALSE(release.stop()) << "the window thread waited on a FIFO";
+  EXPECT_EQ(frames, 40);
   sound_term();
 }
 

@@ -1,12 +1,14 @@
 // The sound module on the recording output: names, effects and their queue, the positional
 // sounds' volume and pan, music, switches, the pre-fetch, and a missing device.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "client/core/log.h"
 #include "client/servers/attributes.h"
 #include "sound_fixture.h"
 
@@ -152,6 +154,60 @@ TEST_F(SoundEffects, AbsentFileOrEffectsOffPlayNothing) {
   sound_set_effects(0);
   sound_effect("x.wav");
   EXPECT_EQ(rec_.count("effect_open"), 0);
+}
+
+class SoundRefused : public SoundFixture {
+ protected:
+  std::string settings() override { return "[general]\n[debug]\nflush=1\n"; }
+  void SetUp() override {
+    SoundFixture::SetUp();
+    log_init();
+  }
+  void TearDown() override {
+    SoundFixture::TearDown();
+    log_reset();
+  }
+  int log_lines_with(const std::string& text) {
+    std::string log = testutil::read_file(home_.file("tessel.log"));
+    int n = 0;
+    for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at = log.find('\n', at)) ++n;
+    return n;
+  }
+};
+
+// Wave files whose headers would have the output convert them for seconds into gigabytes,
+// and a FIFO where a sound should be, are never handed to the output: each is told once in
+// the log however often it is asked for, and stays silent; a real sound beside them plays.
+TEST_F(SoundRefused, LyingHeadersAndAFifoNeverReachTheOutput) {
+  std::vector<std::string> paths;
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : lying_waves()) {
+    paths.push_back(put_sound(name, bytes));
+    names.push_back(name);
+  }
+  for (const char* fifo : {"fifo.wav", "fifo.mid"}) {
+    std::string path = put_sound(fifo);
+    std::filesystem::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    paths.push_back(path);
+    names.push_back(fifo);
+  }
+  for (const std::string& name : names) {
+    sound_download(name.c_str());
+    EXPECT_FALSE(sound_entry_present(name.c_str())) << name;
+    sound_effect(name.c_str());
+    sound_effect(name.c_str());
+    EXPECT_NE(sound_create(name.c_str(), 0, 0, 1), nullptr);
+  }
+  for (int i = 0; i < 3; ++i) sound_update();
+  EXPECT_EQ(rec_.count("effect_open"), 0);
+  EXPECT_EQ(rec_.count("loop_play"), 0);
+  EXPECT_EQ(rec_.count("midi_open"), 0);
+  for (const std::string& path : paths) EXPECT_EQ(log_lines_with(path), 1) << path;
+  std::string good = ready("good.wav");
+  sound_effect("good.wav");
+  EXPECT_EQ(rec_.effect, good);
+  EXPECT_TRUE(sound_effect_playing());
 }
 
 class SoundPosition : public SoundFixture {};

@@ -116,6 +116,34 @@ inline bool poll_until(const std::function<bool()>& step, int limit_ms = kWaitMs
   return step();
 }
 
+// Opens the FIFOs for writing (without waiting) once the common cap has passed, again and
+// again until stopped, so that code that waits on one to open fails its test rather than
+// hangs it. stop() tells whether it had to.
+class FifoRelease {
+ public:
+  explicit FifoRelease(std::vector<std::string> paths)
+      : paths_(std::move(paths)), thread_([this] {
+          if (poll_until([this] { return done_.load(); })) return;
+          released_ = true;
+          for (; !done_; std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            for (const std::string& p : paths_)
+              if (int fd = ::open(p.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
+        }) {}
+  ~FifoRelease() { stop(); }
+  FifoRelease(const FifoRelease&) = delete;
+  FifoRelease& operator=(const FifoRelease&) = delete;
+  bool stop() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+    return released_;
+  }
+
+ private:
+  std::vector<std::string> paths_;
+  std::atomic<bool> done_{false}, released_{false};
+  std::thread thread_;
+};
+
 inline std::string hex_of(const uint8_t* bytes, size_t n) {
   static const char* digits = "0123456789abcdef";
   std::string s;

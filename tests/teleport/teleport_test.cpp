@@ -2,6 +2,7 @@
 // home, dialog 605, remembering, the tree of remembered teleports behind a recording view,
 // and the location history.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -148,6 +149,29 @@ TEST_F(Teleport, AbsentFileIsAnEmptyList) {
   // Created hidden.
   EXPECT_FALSE(tree->shown);
   EXPECT_FALSE(teleport_shown());
+}
+
+// A FIFO in the list's place would hold start-up until a writer came: it is no list, and the
+// next teleport remembered is written as a file in its place.
+TEST_F(Teleport, AFifoAsTheFileIsAnEmptyListAndHoldsNothingUp) {
+  std::string path = dir + "/teleport.txt";
+  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+  testutil::FifoRelease release({path});
+  teleport_set_tree_maker([]() -> TeleportTreeView* {
+    tree = new RecordingTree();
+    return tree;
+  });
+  ASSERT_EQ(0, teleport_init());
+  EXPECT_FALSE(release.stop()) << "start-up waited on the FIFO";
+  EXPECT_EQ(0u, teleport_count());
+  ScriptedDialogs dialogs;
+  dialogs.add(PROMPT_DIALOG_SMALL, {[](ScriptedView& v) {
+                v.type(PROMPT_EDIT, "Kept");
+                v.press(DIALOG_OK);
+              }});
+  teleport_remember();
+  EXPECT_TRUE(std::filesystem::is_regular_file(path));
+  EXPECT_NE(std::string::npos, file().find(":Kept\n"));
 }
 
 TEST_F(Teleport, AnUnwritableFileKeepsTheListAndTheOldFile) {

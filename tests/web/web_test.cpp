@@ -387,6 +387,25 @@ TEST_F(HelpTopics, PagesOpenInThePaneLocallyOrFromTheHelpHost) {
   EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// A FIFO as a topic file or as a page would hold the window thread until a writer came: the
+// topics fall back to the default file, and the page is taken from the help host.
+TEST_F(HelpTopics, AFifoAsATopicFileOrAPageHoldsNothingUp) {
+  write_help("default.tzh", "topic Start\n  pipe pipe.html\nendtopic\n");
+  testutil::write_file(dir + "/Messages/other.tzm", "68 other\n");
+  const std::string topics = dir + "/help/other.tzh", page = dir + "/help/pipe.html";
+  ASSERT_EQ(0, mkfifo(topics.c_str(), 0600));
+  ASSERT_EQ(0, mkfifo(page.c_str(), 0600));
+  testutil::FifoRelease release({topics, page});
+  ASSERT_NO_FATAL_FAILURE(start("[web]\nhost=help.example\n"));
+  msg_switch("other");
+  EXPECT_EQ((std::vector<std::string>{"start", "start/pipe"}), tree_.paths());
+  menu_handle(105);
+  choose("pipe");
+  ASSERT_NE(nullptr, browser);
+  EXPECT_EQ("navigate http://help.example/help/pipe.html", browser->log.back());
+  EXPECT_FALSE(release.stop()) << "the window thread waited on a FIFO";
+}
+
 TEST_F(HelpTopics, WithoutABrowserControlLocalPagesAreRefusedWithAMessage) {
   web_set_container_maker(nullptr);
   write_help("default.tzh", "topic Start\n  local local.html\n  remote remote.html\nendtopic\n");

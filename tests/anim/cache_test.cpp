@@ -293,6 +293,24 @@ TEST_F(CacheTest, ASequenceKeepsOnlyTheRootTracksItUses) {
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find(dir.file("seqs/walk.seq")), std::string::npos) << logged[0];
   EXPECT_NE(logged[0].find("519996"), std::string::npos) << logged[0];
+
+  // 235,000 named tracks of different names, in descending order: the first 256 are kept,
+  // the rest read past, so the root tracks behind them still count.
+  logged.clear();
+  SeqWriter many;
+  const int names = 235000;
+  many.header(30, names);
+  for (int i = names; i > 0; --i) many.named("j" + std::to_string(i), 4, {});
+  many.i32(3).body(4, {{0, {5}}}).body(4, {{0, {6}}}).body(4, {{0, {7}}});
+  testutil::write_file(dir.file("seqs/wave.seq"), many.bytes());
+  c->Acquire(AnimName("wave"));
+  SequenceHandle w2 = c->Find(AnimName("wave"));
+  ASSERT_TRUE(w2);
+  EXPECT_EQ(w2->File().named.size(), static_cast<size_t>(SeqFile::kNamedTracksKept));
+  ASSERT_EQ(w2->File().root.size(), 3u);
+  EXPECT_FLOAT_EQ(w2->File().root[2].ValueAt(0).w, 7);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("234744 named tracks"), std::string::npos) << logged[0];
 }
 
 }  // namespace

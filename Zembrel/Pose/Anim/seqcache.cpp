@@ -43,6 +43,8 @@ SequenceHandle read_sequence(const char* path) {
   SequenceHandle seq(new Sequence(&in));
   if (int32_t left = seq->File().root_left_out)
     anim_log("%s: %d root tracks more than the %d a sequence uses, left unread", path, left, SeqFile::kRootTracksUsed);
+  if (int32_t left = seq->File().named_left_out)
+    anim_log("%s: %d named tracks more than the %d a sequence keeps, left out", path, left, SeqFile::kNamedTracksKept);
   return seq;
 }
 

@@ -116,9 +116,13 @@ void SeqFile::Read(std::istream& in) {
   if (!read_i32(s, n) || n <= 0) return;
   if (!read_string(s, name) || !read_string(s, text)) return;
   n = tracks_that_fit(s, n, 10);
+  SeqTrack passed;  // a named track beyond those kept, read to reach the root tracks
   for (int32_t i = 0; i < n; ++i) {
-    named.emplace_back();
-    SeqTrack& t = named.back();
+    const bool keep = i < kNamedTracksKept;
+    if (keep) named.emplace_back();
+    else ++named_left_out;
+    SeqTrack& t = keep ? named.back() : passed;
+    t.keys.clear();
     AnimName track_name;
     if (!read_string(s, track_name)) return;
     bool ok = read_body(s, t, frames);

@@ -26,11 +26,15 @@ class SeqTrack {
 class SeqFile {
  public:
   // Fills the file as far as the stream allows; what was read before a failure stays.
-  // Root tracks past the ones evaluation uses are left unread (and counted).
+  // Root tracks past the ones evaluation uses are left unread, named ones past the ones kept
+  // are read past (both counted).
   void Read(std::istream& in);
 
   // Root tracks 0-2 are the root translation's x, y, z and 3 its orientation; no more are used.
   static constexpr int32_t kRootTracksUsed = 4;
+  // A named track poses the model part of its name: far more than any avatar has parts are
+  // read past, not kept (each would also take a place in the channel-name table for the run).
+  static constexpr int32_t kNamedTracksKept = 256;
 
   int32_t format = 0;
   int16_t frames = -1;
@@ -38,5 +42,6 @@ class SeqFile {
   AnimName text;
   std::vector<SeqTrack> named;
   std::vector<SeqTrack> root;
-  int32_t root_left_out = 0;  // root tracks the file lists beyond those used
+  int32_t root_left_out = 0;   // root tracks the file lists beyond those used
+  int32_t named_left_out = 0;  // named tracks read past, beyond those kept
 };

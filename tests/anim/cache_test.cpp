@@ -308,7 +308,8 @@ TEST_F(CacheTest, ASequenceKeepsOnlyTheRootTracksItUses) {
   ASSERT_TRUE(w2);
   EXPECT_EQ(w2->File().named.size(), static_cast<size_t>(SeqFile::kNamedTracksKept));
   ASSERT_EQ(w2->File().root.size(), 3u);
-  EXPECT_FLOAT_EQ(w2->File().root[2].ValueAt(0).w, 7);
+  ASSERT_EQ(w2->File().root[2].keys.size(), 1u);
+  EXPECT_FLOAT_EQ(w2->File().root[2].keys[0].value.w, 7);
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("234744 named tracks"), std::string::npos) << logged[0];
 }

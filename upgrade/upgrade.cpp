@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "client/cache/http.h"
@@ -86,11 +89,19 @@ const char* proxy_setting() {
   const char* address = proxy_setting_address();
   if (!address || !*address) return nullptr;
   std::string a = address;  // the rotating buffer may be reused by the next read
-  // No port given, no proxy: the settings' default stands for the client's 16-bit reading.
-  const char* given = profile_string("proxy", "port");
-  if (!given || !*given) return nullptr;
-  int port = proxy_setting_port();
-  std::snprintf(proxy_text, sizeof proxy_text, "%s:%d", a.c_str(), port);
+  // The port as it is written: the client's 16-bit reading (a default for a port missing or
+  // out of range) would send the kit through a port nobody named.
+  std::string given = profile_string("proxy", "port");
+  if (given.empty()) return nullptr;
+  char* end = nullptr;
+  errno = 0;
+  long port = std::strtol(given.c_str(), &end, 10);
+  if (end == given.c_str() || *end || errno || port < INT_MIN || port > INT_MAX || std::isspace(uint8_t(given[0]))) {
+    log_note("upgrade: [proxy] port=\"%s\" is not a number: no proxy", given.c_str());
+    return nullptr;
+  }
+  if (port == -1) return nullptr;
+  std::snprintf(proxy_text, sizeof proxy_text, "%s:%ld", a.c_str(), port);
   return proxy_text;
 }
 

@@ -9,6 +9,7 @@
 
 #include "client/cache/http.h"
 #include "client/core/files.h"
+#include "client/core/log.h"
 #include "client/core/profile.h"
 #include "patch/kit.h"
 #include "tests/transfer/transfer_util.h"
@@ -136,14 +137,30 @@ TEST_F(UpgradeTest, CommandLineAndSettingsAreCheckedBeforeAnythingIsFetched) {
   EXPECT_TRUE(view.boxes.empty());
 }
 
+// The kit goes through the proxy the settings name, on the port written there; a port that is
+// missing, -1 or not a number names no proxy (the last said in the log), never some other port.
 TEST_F(UpgradeTest, ProxyNeedsBothAddressAndPort) {
   write_ini("[proxy]\naddress=proxy.example\n");
   ASSERT_TRUE(profile_init(home.path().c_str(), "/tessel.ini"));
   EXPECT_EQ(proxy_setting(), nullptr);
   write_ini("[proxy]\naddress=proxy.example\nport=8080\n");
   ASSERT_STREQ(proxy_setting(), "proxy.example:8080");
+  write_ini("[proxy]\naddress=proxy.example\nport=-1\n");
+  EXPECT_EQ(proxy_setting(), nullptr);
+  write_ini("[proxy]\naddress=proxy.example\nport=70000\n");
+  ASSERT_STREQ(proxy_setting(), "proxy.example:70000");
   write_ini("[proxy]\naddress=\nport=8080\n");
   EXPECT_EQ(proxy_setting(), nullptr);
+
+  write_ini("[proxy]\naddress=proxy.example\nport=abc\n");
+  log_reset();
+  trace_switches[TRACE_GENERAL] = 1;  // a run that keeps a log
+  EXPECT_EQ(proxy_setting(), nullptr);
+  log_reset();
+  const std::string log = testutil::read_file(work.file("tessel.log"));
+  const std::string line = "upgrade: [proxy] port=\"abc\" is not a number: no proxy";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find(line), log.rfind(line)) << log;
 }
 
 TEST_F(UpgradeTest, FourMessageResultsStayValidAtOnce) {

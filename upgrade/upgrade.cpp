@@ -45,9 +45,6 @@ const char* const kTexts[] = {
 };
 constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
 
-// The request module's own status texts, worded by this program's table.
-struct { int request_id, own_id; } const kRequestTexts[] = {{62, MSG_STARTING}, {27, MSG_RECEIVING}, {141, MSG_COUNT_OF}};
-
 // The executable the install replaces (it cannot be opened for writing while it runs).
 constexpr const char kExecutable[] = "tessel";
 // The downloaded kit, stored in the program directory under a name of its own.
@@ -186,7 +183,6 @@ bool upgrade_start(UpgradeView* view, const UpgradeSystem& system, const std::st
     upgrade_fail(msg(MSG_NO_SETTINGS));
     return false;
   }
-  for (const auto& t : kRequestTexts) msg_set(t.request_id, msg(t.own_id));
   http_set_proxy_source(proxy_setting);
   http_init(STALL_LIMIT_MS);
   state.restart_path = state.program_dir + "/" + state.execute;
@@ -211,6 +207,8 @@ void show_receiving() {
   int received = 0, total = 0;
   http_progress(state.request, &received, &total);
   if (received <= 0) {
+    // This program loads no message file: the request module's own status texts are empty
+    // here, so the line stays blank while the request connects and waits for its answer.
     const char* text = http_state(state.request);
     if (text && !std::strstr(text, "of")) status_line_1_set(text);
     return;

@@ -265,6 +265,33 @@ TEST_F(UpgradeTest, DownloadFailuresShowTheirBoxes) {
   EXPECT_EQ(view.quits, 1);
 }
 
+// Until the first bytes of the kit arrive the window's status lines stay blank: while it
+// connects and while the server has answered with nothing but its headers.
+TEST_F(UpgradeTest, StatusLinesStayBlankUntilTheKitArrives) {
+  ServerProcess odd(transfer_test::odd_server_command());
+  ASSERT_GT(odd.port(), 0);
+  write_ini();
+  ASSERT_TRUE(start(odd.base() + " stall-headers tessel"));
+  for (int i = 0; i < 3; ++i) upgrade_step();
+  EXPECT_EQ(upgrade_state().request_state, HTTP_RUNNING);
+  EXPECT_EQ(view.lines[0], "");
+  EXPECT_EQ(view.lines[1], "");
+  http_term();
+
+  view = RecordingView{};
+  ASSERT_TRUE(start(odd.base() + " stall-body/100000/0 tessel"));
+  ASSERT_TRUE(transfer_test::poll_until([&] {
+    int received = 0, total = 0;
+    http_progress(upgrade_state().request, &received, &total);
+    return total == 100000;
+  }));
+  for (int i = 0; i < 3; ++i) upgrade_step();
+  EXPECT_EQ(upgrade_state().request_state, HTTP_RUNNING);
+  EXPECT_EQ(view.lines[0], "");
+  EXPECT_EQ(view.lines[1], "");
+  EXPECT_TRUE(view.bars.empty());
+}
+
 TEST_F(UpgradeTest, ExecutableThatStaysLockedGivesUpAfterTwentyTwoTries) {
   ServerProcess odd(transfer_test::odd_server_command());
   write_ini();

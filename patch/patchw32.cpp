@@ -1,6 +1,7 @@
 // The patch library: reads a whole kit, checks its signature against the key the folder
-// trusts and then its contents, writes every new file beside its target under a temporary
-// name, and only then moves them into place. A kit that fails its checks, a write that fails,
+// trusts, that it is for a newer build than this installation, and then its contents, writes
+// every new file beside its target under a temporary name, and only then moves them into
+// place. A kit that fails its checks, a write that fails,
 // or a callback that asks to stop leaves the folder as it was.
 #include "patch/patchw32.h"
 
@@ -22,6 +23,8 @@ namespace {
 constexpr const char* kTempSuffix = ".tkit-new";
 constexpr size_t kChunk = 64 * 1024;
 constexpr off_t kMaxKeyFile = 4096;
+// The build this installation is: only a kit for a newer one is applied.
+constexpr uint32_t kInstalledBuild = TESSEL_BUILD_NUMBER;
 
 // What a kit asks for becomes a plain program or a plain file: no set-id, sticky or
 // group/world write bits reach the folder.
@@ -227,8 +230,19 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
   std::vector<kit_entry> entries;
   std::string why;
   size_t body = 0;
-  if (!kit_verify(bytes.data(), bytes.size(), key, &body, &why)) {
+  uint32_t build = 0;
+  if (!kit_verify(bytes.data(), bytes.size(), key, &body, &build, &why)) {
     apply.tell_error(PATCH_ERROR, "The upgrade kit is refused: " + why, 0);
+    return 4;
+  }
+  // A kit for this build or an older one would take the installation back: a server on the
+  // way can send last year's kit, signed as it is.
+  if (build <= kInstalledBuild) {
+    apply.tell_error(PATCH_ERROR,
+                     "The upgrade kit is refused: it is for build " + std::to_string(build) +
+                         ", and this installation is build " + std::to_string(kInstalledBuild) +
+                         " already; nothing was changed",
+                     0);
     return 4;
   }
   if (!kit_parse(bytes.data(), body, &entries, &why)) {

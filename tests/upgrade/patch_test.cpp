@@ -68,7 +68,7 @@ class PatchTest : public ::testing::Test {
   int run(const std::string& kit) { return apply((kit + " \"" + target.path() + "\"").c_str(), record, 1); }
   // Signed with the key the target trusts unless another is given.
   void write_kit(const std::vector<kit_entry>& entries, const std::vector<uint8_t>* secret_key = nullptr) {
-    testutil::spit(kit, kit_sign(kit_build(entries), secret_key ? *secret_key : key.secret_key));
+    testutil::spit(kit, kit_sign(kit_build(entries), secret_key ? *secret_key : key.secret_key, kit_test::kNewerBuild));
   }
   bool reported(const std::string& words) const {
     for (const Call& c : calls)
@@ -100,7 +100,8 @@ TEST_F(PatchTest, KitFromMkkitReplacesAddsAndDeletesFiles) {
   EXPECT_NE(std::system((keygen + " 2> /dev/null").c_str()), 0);
   EXPECT_EQ(read_file(secret), first_secret);
   fs::copy_file(pub, target.file(KIT_TRUSTED_KEY_FILE), fs::copy_options::overwrite_existing);
-  std::string command = mkkit() + " -k " + secret + " " + kit + " " + source.path() + " -d gone.txt > /dev/null";
+  std::string command = mkkit() + " -k " + secret + " -b " + std::to_string(kit_test::kNewerBuild) + " " + kit + " " +
+                        source.path() + " -d gone.txt > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
 
   ASSERT_EQ(run(kit), 0);

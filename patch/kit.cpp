@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -117,6 +118,7 @@ bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries
   if (!r.take(magic, 4) || std::memcmp(magic, "TKIT", 4) != 0) return fail("not an upgrade kit");
   if (!r.u16(&version) || !r.u16(&reserved) || version != 1) return fail("unknown kit version");
   if (!r.u32(&count) || count > KIT_MAX_ENTRIES) return fail("bad entry count");
+  std::set<std::string> names;
   for (uint32_t i = 0; i < count; ++i) {
     kit_entry e;
     uint32_t name_length = 0, kind = 0, size_field = 0, stored = 0, crc = 0;
@@ -124,6 +126,8 @@ bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries
     e.name.resize(name_length);
     if (!r.take(e.name.data(), name_length)) return fail("kit is cut short");
     if (!kit_name_safe(e.name)) return fail("unsafe name " + e.name);
+    // Two entries for one file could not both be carried out.
+    if (!names.insert(e.name).second) return fail("two entries for " + e.name);
     uint8_t k = 0;
     if (!r.take(&k, 1)) return fail("kit is cut short");
     kind = k;

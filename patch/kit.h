@@ -30,7 +30,8 @@ constexpr uint32_t KIT_MAX_FILE = 256u << 20;
 bool kit_name_safe(const std::string& name);
 // The kit as bytes (files compressed when that makes them smaller).
 std::vector<uint8_t> kit_build(const std::vector<kit_entry>& entries);
-// Reads and checks a whole kit: every name safe, every size bounded, every CRC right.
+// Reads and checks a whole kit: every name safe and given once, every size bounded, every
+// CRC right.
 bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries, std::string* error);
 
 constexpr size_t KIT_PUBLIC_KEY_SIZE = 32;

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,12 @@ int main(int argc, char** argv) {
     entries.push_back(std::move(e));
   }
   if ((argc - 7) % 2) return usage();
+  std::set<std::string> names;
+  for (const kit_entry& e : entries)
+    if (!names.insert(e.name).second) {
+      std::fprintf(stderr, "mkkit: %s is in the kit twice\n", e.name.c_str());
+      return 2;
+    }
   std::vector<uint8_t> kit = kit_sign(kit_build(entries), secret_key, build);
   if (kit.empty()) {
     std::fprintf(stderr, "mkkit: the kit cannot be signed\n");

@@ -155,20 +155,48 @@ class Applier {
     return close(fd) == 0 ? 0 : -1;
   }
 
-  // Moves every written file into place and carries out the deletions.
-  bool commit(const std::vector<kit_entry>& entries, std::string* failed) {
+  // Whether the entry can be carried out as it stands: the folders on its way are real folders
+  // (a deletion never reaches through a link, and a missing one leaves nothing to delete), and
+  // its target is no folder. errno says why not.
+  bool can_commit(const kit_entry& e) {
+    for (size_t slash = 0; (slash = e.name.find('/', slash)) != std::string::npos; ++slash) {
+      struct stat st {};
+      if (lstat((target_ + "/" + e.name.substr(0, slash)).c_str(), &st) != 0)
+        return errno == ENOENT && e.kind == KIT_DELETE;
+      if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+      }
+    }
+    struct stat st {};
+    if (lstat((target_ + "/" + e.name).c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return false;
+    }
+    return true;
+  }
+
+  // Moves every written file into place and carries out the deletions, once every one of
+  // them is known to be possible: a kit stopped half-way would leave a mix of two builds.
+  bool commit(const std::vector<kit_entry>& entries, const kit_entry** failed) {
+    for (const kit_entry& e : entries)
+      if (!can_commit(e)) {
+        *failed = &e;
+        return false;
+      }
     size_t t = 0;
     for (const kit_entry& e : entries) {
       std::string path = target_ + "/" + e.name;
       if (e.kind == KIT_DELETE) {
         if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-          *failed = e.name;
+          *failed = &e;
           return false;
         }
         continue;
       }
       if (rename(temps_[t].c_str(), path.c_str()) != 0) {
-        *failed = e.name;
+        *failed = &e;
         return false;
       }
       temps_[t++].clear();
@@ -263,9 +291,11 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
       return 5;
     }
   }
-  std::string failed;
+  const kit_entry* failed = nullptr;
   if (!apply.commit(entries, &failed)) {
-    apply.tell_error(PATCH_FILE_ERROR, "Cannot replace " + failed, errno);
+    int reason = errno;
+    apply.tell_error(PATCH_FILE_ERROR, (failed->kind == KIT_DELETE ? "Cannot delete " : "Cannot replace ") + failed->name,
+                     reason);
     return 6;
   }
   return 0;

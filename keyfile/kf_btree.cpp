@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "keyfile/kf_btree.h"
 
@@ -1678,11 +1680,30 @@ int16_t ResetIndex(int16_t file) {
   uerr_cod = 0;
   Fcb* m = index_member(file, true);
   if (!m) return uerr_cod;
-  node_drop_file(m->host);
+  if (m->h.root != 0) {
+    if (int16_t e = mark_changed(*m)) return e;
+    // Its nodes go to the file's free chain, read through the buffers so that changes not
+    // yet written count; the nodes of the file's other members are not touched. A node that
+    // cannot be read is passed over, and what lies below it stays where it is.
+    std::vector<int32_t> todo{m->h.root};
+    std::set<int32_t> seen;
+    const size_t bound = static_cast<size_t>(node_bound(*m));
+    while (!todo.empty() && seen.size() <= bound) {
+      const int32_t pos = todo.back();
+      todo.pop_back();
+      if (!seen.insert(pos).second) continue;
+      Image im;
+      if (load(*m, pos, im) || im.left == -1) continue;
+      if (!im.leaf) todo.insert(todo.end(), im.ptr.begin(), im.ptr.begin() + im.n);
+      if (int16_t e = node_free(*m, im)) return fail(e);
+    }
+    uerr_cod = 0;
+  }
   m->h.root = 0;
   m->h.count = 0;
+  m->h.first_leaf = 0;
   m->has_cur = false;
-  return 0;
+  return finish_change(*m);
 }
 
 int32_t ExportIndexKeys(int16_t member, const char* index_name, const char* out_name) {

@@ -548,6 +548,71 @@ static int16_t release_piece(Fcb& f, int32_t pos, int32_t total, bool written_fr
   return 0;
 }
 
+// A piece for need bytes (header included): the smallest free piece that holds them, else one
+// of grow bytes added at the file's end. Marked in use at once, so that no release can merge
+// it back into free space before it is written. Its position and *total, or 0 with uerr_cod.
+static int32_t take_piece(Fcb& f, int32_t need, int32_t grow, int32_t* total, bool* grown = nullptr) {
+  if (grown) *grown = false;
+  int32_t pos = 0;
+  if (f.h.count > 0) {
+    pos = space_find(f, need, total);
+    if (uerr_cod) return 0;
+    if (pos) {
+      VHeader v;
+      int16_t e = read_vheader(f, pos, v);
+      if (e != 0 || (v.mark != kMarkFree && v.mark != kMarkFree2) || v.total != *total) {
+        status_log_fmt(147, "%s", f.name.c_str());
+        status_log_fmt(147, "mark=%xx pos=%lxx", static_cast<unsigned>(v.mark), static_cast<unsigned long>(pos));
+        uerr_cod = 147;
+        return 0;
+      }
+      if (space_remove(f, *total, pos)) {
+        uerr_cod = 146;
+        return 0;
+      }
+      if (int16_t w = write_vheader(f, pos, kMarkUsed, *total, 0)) {
+        uerr_cod = w;
+        return 0;
+      }
+      return pos;
+    }
+  }
+  int16_t e = grow_file(f, grow, 0, &pos);
+  if (!e) e = write_vheader(f, pos, kMarkUsed, grow, 0);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  *total = grow;
+  if (grown) *grown = true;
+  return pos;
+}
+
+// The record's header and bytes into its piece of total bytes. Room past the record beyond
+// keep bytes is split off as a free piece when it is more than 64 bytes and more than a
+// record length.
+static int16_t write_record(Fcb& f, int32_t pos, int32_t total, const void* buffer, int32_t length, int32_t keep) {
+  const int32_t leftover = total - length - 10;
+  const int32_t spare = leftover - std::min(leftover, keep);
+  const bool split = spare > 64 && spare > f.h.rec_len + 10;
+  const int32_t own = split ? total - spare : total;
+  const VHeader head{kMarkUsed, own, length}, rest{kMarkFree, spare, 0};
+  int16_t e = 0;
+  if (!split || own == length + 10) {
+    // Header, bytes and the header of a piece split off lie end to end: one run.
+    const OsPiece run[3] = {{&head, 10}, {buffer, length}, {&rest, split ? 10 : 0}};
+    e = page_write_pieces(f, pos, run, 3);
+  } else {
+    // The rest's header first: until the record's header says otherwise it lies inside the
+    // record's own piece, where nothing reads it.
+    const OsPiece run[2] = {{&head, 10}, {buffer, length}};
+    e = page_write(f, pos + own, &rest, 10);
+    if (!e) e = page_write_pieces(f, pos, run, 2);
+  }
+  if (!e && split) e = release_piece(f, pos + own, spare, true);
+  return e;
+}
+
 void vdata_hint(int16_t file, int32_t next, int32_t after) {
   if (file < 0 || file >= cur->nfiles) return;
   const Fcb& f = cur->files[file];
@@ -584,51 +649,15 @@ int32_t NewVData(int16_t file, int32_t length) {
     uerr_cod = 54;
     return 0;
   }
-  int32_t need = length + 10;
-  int32_t pos = 0;
-  int16_t e = mark_changed(f);
-  if (e) return 0;
-  if (f.h.count > 0) {
-    int32_t total = 0;
-    pos = space_find(f, need, &total);
-    if (uerr_cod) return 0;
-    if (pos) {
-      VHeader v;
-      e = read_vheader(f, pos, v);
-      if (e == 0 && (v.mark == kMarkFree || v.mark == kMarkFree2) && v.total == total) {
-        if (space_remove(f, total, pos)) {
-          uerr_cod = 146;
-          return 0;
-        }
-        // Taken pieces are marked in use at once, so that no release can merge them
-        // back into free space before they are written.
-        e = write_vheader(f, pos, kMarkUsed, total, 0);
-        if (e) {
-          uerr_cod = e;
-          return 0;
-        }
-      } else {
-        status_log_fmt(147, "%s", f.name.c_str());
-        status_log_fmt(147, "mark=%xx pos=%lxx", static_cast<unsigned>(v.mark), static_cast<unsigned long>(pos));
-        uerr_cod = 147;
-        return 0;
-      }
-    }
-  }
-  if (!pos) {
-    e = grow_file(f, need, 0, &pos);
-    if (!e) e = write_vheader(f, pos, kMarkUsed, need, 0);
-    if (e) {
-      uerr_cod = e;
-      return 0;
-    }
-  }
+  int32_t need = length + 10, total = 0;
+  if (mark_changed(f)) return 0;
+  int32_t pos = take_piece(f, need, need, &total);
+  if (!pos) return 0;
   if (++f.h.serial == 0) {
     uerr_cod = 44;
     return 0;
   }
-  e = finish_change(f);
-  if (e) return 0;
+  if (finish_change(f)) return 0;
   return pos;
 }
 
@@ -649,16 +678,47 @@ int16_t WriteVData(int16_t file, int32_t position, const void* buffer, int32_t l
   if (static_cast<int64_t>(v.total) < static_cast<int64_t>(length) + 10) return fail(148);
   e = mark_changed(f);
   if (e) return e;
-  int32_t leftover = v.total - length - 10;
-  bool split = leftover > 64 && leftover > f.h.rec_len + 10;
-  int32_t total = split ? length + 10 : v.total;
-  // Header, bytes and the header of a piece split off lie end to end: one run.
-  const VHeader head{kMarkUsed, total, length}, rest{kMarkFree, leftover, 0};
-  const OsPiece run[3] = {{&head, 10}, {buffer, length}, {&rest, split ? 10 : 0}};
-  e = page_write_pieces(f, position, run, 3);
-  if (!e && split) e = release_piece(f, position + 10 + length, leftover, true);
+  e = write_record(f, position, v.total, buffer, length, 0);
   if (!e) e = finish_change(f);
   return e ? fail(e) : 0;
+}
+
+int32_t RenewVData(int16_t file, int32_t position, const void* buffer, int32_t length) {
+  uerr_cod = 0;
+  Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
+  if (!fp) return 0;
+  Fcb& f = *fp;
+  int16_t e = position == 0 ? 159 : !buffer ? 33 : length < 0 ? 469 : length >= 0x7ffffff6 ? 140 : 0;
+  if (!e && (f.open_mode & OL_READONLY)) e = 54;
+  VHeader v;
+  if (!e) e = read_vheader(f, position, v);
+  if (!e && v.mark != kMarkUsed) e = 158;
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  // A record that grew is likely to grow again: its new piece has room for half as much
+  // again, so that a record stored again and again, larger each time, moves between a few
+  // pieces (each freed one holding a later size) instead of adding its whole size each time.
+  const int32_t need = length + 10;
+  const int32_t room = length > v.used && length / 2 < INT32_MAX - need ? length / 2 : 0;
+  if (mark_changed(f)) return 0;
+  int32_t total = 0;
+  bool grown = false;
+  const int32_t pos = take_piece(f, need, need + room, &total, &grown);
+  if (!pos) return 0;
+  // The room's last byte first: a file that grows by its writes alone (no extension size)
+  // then holds the whole piece.
+  static const uint8_t kUnwritten = 0xFF;
+  if (grown && room > 0) e = page_write(f, pos + total - 1, &kUnwritten, 1);
+  if (!e) e = write_record(f, pos, total, buffer, length, room);
+  if (!e && ++f.h.serial == 0) e = 44;
+  if (!e) e = finish_change(f);
+  if (e) {
+    uerr_cod = e;
+    return 0;
+  }
+  return pos;
 }
 
 int16_t ReadVData(int16_t file, int32_t position, void* buffer, int32_t size) {

@@ -115,6 +115,11 @@ int16_t WriteVData(int16_t file, int32_t position, const void* buffer, int32_t l
 int16_t ReadVData(int16_t file, int32_t position, void* buffer, int32_t size);
 int32_t VDataLength(int16_t file, int32_t position);
 int16_t ReleaseVData(int16_t file, int32_t position);
+// The record at position stored again, elsewhere: its bytes go to the smallest free piece
+// that holds them, or else to a new piece at the file's end; when the record grew, its piece
+// keeps room for it to grow by half again. The record at position is left as it is, for the
+// caller to release once nothing points to it. The new position; 0 on failure.
+int32_t RenewVData(int16_t file, int32_t position, const void* buffer, int32_t length);
 
 // B-tree index.
 int32_t GetKey(int16_t file, const void* target);

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -44,7 +45,10 @@ constexpr char kSignatureMagic[4] = {'T', 'S', 'I', 'G'};
 constexpr size_t kSignatureSize = crypto_sign_BYTES;
 static_assert(KIT_PUBLIC_KEY_SIZE == crypto_sign_PUBLICKEYBYTES && KIT_SECRET_KEY_SIZE == crypto_sign_SECRETKEYBYTES,
               "key sizes of the signature scheme");
-static_assert(KIT_SIGNATURE_BLOCK_SIZE == 4 + 2 + 2 + KIT_KEY_ID_SIZE + kSignatureSize, "signature block layout");
+static_assert(KIT_SIGNATURE_BLOCK_SIZE == 4 + 2 + 2 + KIT_KEY_ID_SIZE + 4 + kSignatureSize, "signature block layout");
+constexpr uint8_t kSignatureVersion = 2;
+// The block of version 1 named no build.
+constexpr size_t kOldBlockSize = KIT_SIGNATURE_BLOCK_SIZE - 4;
 
 bool crypto_ready() { return sodium_init() >= 0; }
 
@@ -114,6 +118,7 @@ bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries
   if (!r.take(magic, 4) || std::memcmp(magic, "TKIT", 4) != 0) return fail("not an upgrade kit");
   if (!r.u16(&version) || !r.u16(&reserved) || version != 1) return fail("unknown kit version");
   if (!r.u32(&count) || count > KIT_MAX_ENTRIES) return fail("bad entry count");
+  std::set<std::string> names;
   for (uint32_t i = 0; i < count; ++i) {
     kit_entry e;
     uint32_t name_length = 0, kind = 0, size_field = 0, stored = 0, crc = 0;
@@ -121,6 +126,8 @@ bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries
     e.name.resize(name_length);
     if (!r.take(e.name.data(), name_length)) return fail("kit is cut short");
     if (!kit_name_safe(e.name)) return fail("unsafe name " + e.name);
+    // Two entries for one file could not both be carried out.
+    if (!names.insert(e.name).second) return fail("two entries for " + e.name);
     uint8_t k = 0;
     if (!r.take(&k, 1)) return fail("kit is cut short");
     kind = k;
@@ -156,15 +163,18 @@ bool kit_keygen(std::vector<uint8_t>* public_key, std::vector<uint8_t>* secret_k
   return crypto_sign_keypair(public_key->data(), secret_key->data()) == 0;
 }
 
-std::vector<uint8_t> kit_sign(const std::vector<uint8_t>& kit, const std::vector<uint8_t>& secret_key) {
-  if (secret_key.size() != KIT_SECRET_KEY_SIZE || !crypto_ready()) return {};
+std::vector<uint8_t> kit_sign(const std::vector<uint8_t>& kit, const std::vector<uint8_t>& secret_key,
+                              uint32_t build) {
+  if (secret_key.size() != KIT_SECRET_KEY_SIZE || build == 0 || !crypto_ready()) return {};
   std::vector<uint8_t> out = kit;
   out.insert(out.end(), kSignatureMagic, kSignatureMagic + 4);
-  put16(out, 1);
+  put16(out, kSignatureVersion);
   put16(out, 0);
   // The secret key's second half is its public key: its first bytes name the signer.
   const uint8_t* public_key = secret_key.data() + KIT_SECRET_KEY_SIZE - KIT_PUBLIC_KEY_SIZE;
   out.insert(out.end(), public_key, public_key + KIT_KEY_ID_SIZE);
+  // Signed with the rest: an older kit cannot be passed off as a newer one.
+  put32(out, build);
   uint8_t signature[kSignatureSize];
   if (crypto_sign_detached(signature, nullptr, out.data(), out.size(), secret_key.data()) != 0) return {};
   out.insert(out.end(), signature, signature + kSignatureSize);
@@ -172,22 +182,28 @@ std::vector<uint8_t> kit_sign(const std::vector<uint8_t>& kit, const std::vector
 }
 
 bool kit_verify(const uint8_t* data, size_t size, const std::vector<uint8_t>& public_key, size_t* body,
-                std::string* error) {
+                uint32_t* build, std::string* error) {
   auto fail = [&](const char* why) {
     if (error) *error = why;
     return false;
   };
   if (public_key.size() != KIT_PUBLIC_KEY_SIZE) return fail("no trusted key to check it with");
   if (!crypto_ready()) return fail("the signature check cannot start");
+  const uint8_t* old = data && size >= kOldBlockSize ? data + size - kOldBlockSize : nullptr;
+  if (old && std::memcmp(old, kSignatureMagic, 4) == 0 && old[4] == 1 && old[5] == 0)
+    return fail("the kit is signed in an older form that names no build");
   if (!data || size < KIT_SIGNATURE_BLOCK_SIZE) return fail("the kit is not signed");
   const uint8_t* block = data + size - KIT_SIGNATURE_BLOCK_SIZE;
   if (std::memcmp(block, kSignatureMagic, 4) != 0) return fail("the kit is not signed");
-  if (block[4] != 1 || block[5] != 0 || block[6] != 0 || block[7] != 0) return fail("unknown signature version");
+  if (block[4] != kSignatureVersion || block[5] != 0 || block[6] != 0 || block[7] != 0)
+    return fail("unknown signature version");
   if (std::memcmp(block + 8, public_key.data(), KIT_KEY_ID_SIZE) != 0)
     return fail("the kit is signed with a key this installation does not trust");
-  const uint8_t* signature = block + 8 + KIT_KEY_ID_SIZE;
+  const uint8_t* signature = block + 8 + KIT_KEY_ID_SIZE + 4;
   if (crypto_sign_verify_detached(signature, data, size - kSignatureSize, public_key.data()) != 0)
     return fail("the kit's signature does not match its bytes");
+  const uint8_t* b = block + 8 + KIT_KEY_ID_SIZE;
+  if (build) *build = b[0] | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
   if (body) *body = size - KIT_SIGNATURE_BLOCK_SIZE;
   return true;
 }

@@ -6,8 +6,9 @@
 //   stored bytes (a zlib stream when stored size differs from size, else the bytes as they are);
 //   after the last entry, uint32 CRC-32 of every byte before it, so that any damage is found.
 // A kit is installed only with its signature block after those bytes (docs/kit.md):
-//   "TSIG", uint16 version (1), uint16 0, the first 8 bytes of the signer's public key,
-//   a 64-byte Ed25519 signature of every byte before the signature itself.
+//   "TSIG", uint16 version (2), uint16 0, the first 8 bytes of the signer's public key,
+//   uint32 the build the kit makes of an installation, a 64-byte Ed25519 signature of every
+//   byte before the signature itself. Blocks of version 1 named no build: they are refused.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -29,24 +30,27 @@ constexpr uint32_t KIT_MAX_FILE = 256u << 20;
 bool kit_name_safe(const std::string& name);
 // The kit as bytes (files compressed when that makes them smaller).
 std::vector<uint8_t> kit_build(const std::vector<kit_entry>& entries);
-// Reads and checks a whole kit: every name safe, every size bounded, every CRC right.
+// Reads and checks a whole kit: every name safe and given once, every size bounded, every
+// CRC right.
 bool kit_parse(const uint8_t* data, size_t size, std::vector<kit_entry>* entries, std::string* error);
 
 constexpr size_t KIT_PUBLIC_KEY_SIZE = 32;
 constexpr size_t KIT_SECRET_KEY_SIZE = 64;
 constexpr size_t KIT_KEY_ID_SIZE = 8;
-constexpr size_t KIT_SIGNATURE_BLOCK_SIZE = 4 + 2 + 2 + KIT_KEY_ID_SIZE + 64;
+constexpr size_t KIT_SIGNATURE_BLOCK_SIZE = 4 + 2 + 2 + KIT_KEY_ID_SIZE + 4 + 64;
 // The public key the installation trusts, in its program directory.
 #define KIT_TRUSTED_KEY_FILE "kit-key.pub"
 
 // A new key pair; false when the crypto library cannot start.
 bool kit_keygen(std::vector<uint8_t>* public_key, std::vector<uint8_t>* secret_key);
-// The kit with its signature block appended (empty when the key has the wrong size).
-std::vector<uint8_t> kit_sign(const std::vector<uint8_t>& kit, const std::vector<uint8_t>& secret_key);
+// The kit with its signature block appended, signed for the build it makes (empty when the
+// key has the wrong size or the build is 0).
+std::vector<uint8_t> kit_sign(const std::vector<uint8_t>& kit, const std::vector<uint8_t>& secret_key,
+                              uint32_t build);
 // Checks the signature block against the trusted public key. On success *body is the size of
-// the kit before the block; on failure error says why.
+// the kit before the block and *build the build it was signed for; on failure error says why.
 bool kit_verify(const uint8_t* data, size_t size, const std::vector<uint8_t>& public_key, size_t* body,
-                std::string* error);
+                uint32_t* build, std::string* error);
 // Key files hold the key as hex text (blanks and a line end allowed around it).
 std::string kit_key_text(const std::vector<uint8_t>& key);
 bool kit_key_parse(const std::string& text, size_t size, std::vector<uint8_t>* key);

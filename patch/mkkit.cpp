@@ -1,8 +1,9 @@
 // mkkit: makes a signed upgrade kit from a folder, or the key pair that signs kits.
 //   mkkit --keygen <secret key file> <public key file>
-//   mkkit -k <secret key file> <kit> <folder> [-d <name>]...
+//   mkkit -k <secret key file> -b <build> <kit> <folder> [-d <name>]...
 // Every regular file under the folder goes in with its relative name and permission bits;
-// each -d adds the deletion of a file. The public key goes beside the programs of an
+// each -d adds the deletion of a file. The kit is signed for the build it makes of an
+// installation: it is applied only where the build installed is older. The public key goes beside the programs of an
 // installation as kit-key.pub; the secret key stays with whoever publishes kits.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,10 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,7 @@ namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: mkkit -k <secret key file> <kit> <folder> [-d <name>]...\n"
+               "usage: mkkit -k <secret key file> -b <build> <kit> <folder> [-d <name>]...\n"
                "       mkkit --keygen <secret key file> <public key file>\n");
   return 2;
 }
@@ -76,15 +79,29 @@ bool read_secret_key(const char* path, std::vector<uint8_t>* key) {
   return true;
 }
 
+// A build number: decimal, 1 to 2^32 - 1.
+bool parse_build(const char* text, uint32_t* build) {
+  if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 10) return false;
+  unsigned long long n = std::strtoull(text, nullptr, 10);
+  if (n == 0 || n > 0xFFFFFFFFull) return false;
+  *build = uint32_t(n);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--keygen") == 0) return keygen(argv[2], argv[3]);
-  if (argc < 5 || std::strcmp(argv[1], "-k") != 0) return usage();
+  if (argc < 7 || std::strcmp(argv[1], "-k") != 0 || std::strcmp(argv[3], "-b") != 0) return usage();
+  uint32_t build = 0;
+  if (!parse_build(argv[4], &build)) {
+    std::fprintf(stderr, "mkkit: %s is no build number (1 to 4294967295)\n", argv[4]);
+    return 2;
+  }
   std::vector<uint8_t> secret_key;
   if (!read_secret_key(argv[2], &secret_key)) return 1;
-  const char* kit_path = argv[3];
-  const char* folder = argv[4];
+  const char* kit_path = argv[5];
+  const char* folder = argv[6];
   std::vector<kit_entry> entries;
   std::error_code ec;
   fs::path root = folder;
@@ -108,9 +125,14 @@ int main(int argc, char** argv) {
     if (stat(f.c_str(), &st) == 0) e.mode = st.st_mode & 07777;
     std::ifstream in(f, std::ios::binary);
     e.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // A file that cannot be read would go in empty and be installed so.
+    if (!in.is_open() || in.bad()) {
+      std::fprintf(stderr, "mkkit: cannot read %s\n", f.c_str());
+      return 1;
+    }
     entries.push_back(std::move(e));
   }
-  for (int i = 5; i + 1 < argc; i += 2) {
+  for (int i = 7; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "-d") != 0 || !kit_name_safe(argv[i + 1])) {
       std::fprintf(stderr, "mkkit: bad argument %s\n", argv[i]);
       return 2;
@@ -121,8 +143,14 @@ int main(int argc, char** argv) {
     e.mode = 0;
     entries.push_back(std::move(e));
   }
-  if ((argc - 5) % 2) return usage();
-  std::vector<uint8_t> kit = kit_sign(kit_build(entries), secret_key);
+  if ((argc - 7) % 2) return usage();
+  std::set<std::string> names;
+  for (const kit_entry& e : entries)
+    if (!names.insert(e.name).second) {
+      std::fprintf(stderr, "mkkit: %s is in the kit twice\n", e.name.c_str());
+      return 2;
+    }
+  std::vector<uint8_t> kit = kit_sign(kit_build(entries), secret_key, build);
   if (kit.empty()) {
     std::fprintf(stderr, "mkkit: the kit cannot be signed\n");
     return 1;
@@ -133,6 +161,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mkkit: cannot write %s\n", kit_path);
     return 1;
   }
-  std::printf("%s: %zu entries, %zu bytes, signed\n", kit_path, entries.size(), kit.size());
+  std::printf("%s: %zu entries, %zu bytes, signed for build %u\n", kit_path, entries.size(), kit.size(), build);
   return 0;
 }

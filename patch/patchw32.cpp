@@ -1,6 +1,7 @@
 // The patch library: reads a whole kit, checks its signature against the key the folder
-// trusts and then its contents, writes every new file beside its target under a temporary
-// name, and only then moves them into place. A kit that fails its checks, a write that fails,
+// trusts, that it is for a newer build than this installation, and then its contents, writes
+// every new file beside its target under a temporary name, and only then moves them into
+// place. A kit that fails its checks, a write that fails,
 // or a callback that asks to stop leaves the folder as it was.
 #include "patch/patchw32.h"
 
@@ -22,6 +23,8 @@ namespace {
 constexpr const char* kTempSuffix = ".tkit-new";
 constexpr size_t kChunk = 64 * 1024;
 constexpr off_t kMaxKeyFile = 4096;
+// The build this installation is: only a kit for a newer one is applied.
+constexpr uint32_t kInstalledBuild = TESSEL_BUILD_NUMBER;
 
 // What a kit asks for becomes a plain program or a plain file: no set-id, sticky or
 // group/world write bits reach the folder.
@@ -152,20 +155,48 @@ class Applier {
     return close(fd) == 0 ? 0 : -1;
   }
 
-  // Moves every written file into place and carries out the deletions.
-  bool commit(const std::vector<kit_entry>& entries, std::string* failed) {
+  // Whether the entry can be carried out as it stands: the folders on its way are real folders
+  // (a deletion never reaches through a link, and a missing one leaves nothing to delete), and
+  // its target is no folder. errno says why not.
+  bool can_commit(const kit_entry& e) {
+    for (size_t slash = 0; (slash = e.name.find('/', slash)) != std::string::npos; ++slash) {
+      struct stat st {};
+      if (lstat((target_ + "/" + e.name.substr(0, slash)).c_str(), &st) != 0)
+        return errno == ENOENT && e.kind == KIT_DELETE;
+      if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+      }
+    }
+    struct stat st {};
+    if (lstat((target_ + "/" + e.name).c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return false;
+    }
+    return true;
+  }
+
+  // Moves every written file into place and carries out the deletions, once every one of
+  // them is known to be possible: a kit stopped half-way would leave a mix of two builds.
+  bool commit(const std::vector<kit_entry>& entries, const kit_entry** failed) {
+    for (const kit_entry& e : entries)
+      if (!can_commit(e)) {
+        *failed = &e;
+        return false;
+      }
     size_t t = 0;
     for (const kit_entry& e : entries) {
       std::string path = target_ + "/" + e.name;
       if (e.kind == KIT_DELETE) {
         if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-          *failed = e.name;
+          *failed = &e;
           return false;
         }
         continue;
       }
       if (rename(temps_[t].c_str(), path.c_str()) != 0) {
-        *failed = e.name;
+        *failed = &e;
         return false;
       }
       temps_[t++].clear();
@@ -227,8 +258,19 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
   std::vector<kit_entry> entries;
   std::string why;
   size_t body = 0;
-  if (!kit_verify(bytes.data(), bytes.size(), key, &body, &why)) {
+  uint32_t build = 0;
+  if (!kit_verify(bytes.data(), bytes.size(), key, &body, &build, &why)) {
     apply.tell_error(PATCH_ERROR, "The upgrade kit is refused: " + why, 0);
+    return 4;
+  }
+  // A kit for this build or an older one would take the installation back: a server on the
+  // way can send last year's kit, signed as it is.
+  if (build <= kInstalledBuild) {
+    apply.tell_error(PATCH_ERROR,
+                     "The upgrade kit is refused: it is for build " + std::to_string(build) +
+                         ", and this installation is build " + std::to_string(kInstalledBuild) +
+                         " already; nothing was changed",
+                     0);
     return 4;
   }
   if (!kit_parse(bytes.data(), body, &entries, &why)) {
@@ -249,9 +291,11 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
       return 5;
     }
   }
-  std::string failed;
+  const kit_entry* failed = nullptr;
   if (!apply.commit(entries, &failed)) {
-    apply.tell_error(PATCH_FILE_ERROR, "Cannot replace " + failed, errno);
+    int reason = errno;
+    apply.tell_error(PATCH_FILE_ERROR, (failed->kind == KIT_DELETE ? "Cannot delete " : "Cannot replace ") + failed->name,
+                     reason);
     return 6;
   }
   return 0;

@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "client/cache/http.h"
@@ -41,9 +44,6 @@ const char* const kTexts[] = {
     "starting",
 };
 constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
-
-// The request module's own status texts, worded by this program's table.
-struct { int request_id, own_id; } const kRequestTexts[] = {{62, MSG_STARTING}, {27, MSG_RECEIVING}, {141, MSG_COUNT_OF}};
 
 // The executable the install replaces (it cannot be opened for writing while it runs).
 constexpr const char kExecutable[] = "tessel";
@@ -86,11 +86,19 @@ const char* proxy_setting() {
   const char* address = proxy_setting_address();
   if (!address || !*address) return nullptr;
   std::string a = address;  // the rotating buffer may be reused by the next read
-  // No port given, no proxy: the settings' default stands for the client's 16-bit reading.
-  const char* given = profile_string("proxy", "port");
-  if (!given || !*given) return nullptr;
-  int port = proxy_setting_port();
-  std::snprintf(proxy_text, sizeof proxy_text, "%s:%d", a.c_str(), port);
+  // The port as it is written: the client's 16-bit reading (a default for a port missing or
+  // out of range) would send the kit through a port nobody named.
+  std::string given = profile_string("proxy", "port");
+  if (given.empty()) return nullptr;
+  char* end = nullptr;
+  errno = 0;
+  long port = std::strtol(given.c_str(), &end, 10);
+  if (end == given.c_str() || *end || errno || port < INT_MIN || port > INT_MAX || std::isspace(uint8_t(given[0]))) {
+    log_note("upgrade: [proxy] port=\"%s\" is not a number: no proxy", given.c_str());
+    return nullptr;
+  }
+  if (port == -1) return nullptr;
+  std::snprintf(proxy_text, sizeof proxy_text, "%s:%ld", a.c_str(), port);
   return proxy_text;
 }
 
@@ -175,7 +183,6 @@ bool upgrade_start(UpgradeView* view, const UpgradeSystem& system, const std::st
     upgrade_fail(msg(MSG_NO_SETTINGS));
     return false;
   }
-  for (const auto& t : kRequestTexts) msg_set(t.request_id, msg(t.own_id));
   http_set_proxy_source(proxy_setting);
   http_init(STALL_LIMIT_MS);
   state.restart_path = state.program_dir + "/" + state.execute;
@@ -200,6 +207,8 @@ void show_receiving() {
   int received = 0, total = 0;
   http_progress(state.request, &received, &total);
   if (received <= 0) {
+    // This program loads no message file: the request module's own status texts are empty
+    // here, so the line stays blank while the request connects and waits for its answer.
     const char* text = http_state(state.request);
     if (text && !std::strstr(text, "of")) status_line_1_set(text);
     return;

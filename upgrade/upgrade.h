@@ -34,8 +34,8 @@ const char* msg(int id, A... args) {
   return msg_v(id, list, static_cast<int>(sizeof...(A)));
 }
 
-// "address:port" from [proxy] of the settings, or null when the address is empty or the
-// port is missing.
+// "address:port" from [proxy] of the settings, the port as written there; null when the
+// address is empty or the port is missing, -1, or not a number (said in the log).
 const char* proxy_setting();
 
 constexpr unsigned BOX_ICON_ERROR = 0x10;

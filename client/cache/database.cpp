@@ -573,7 +573,14 @@ int store_on_disk(database* db, const void* key, const void* data, int32_t lengt
     return 1;
   }
   int32_t pos = 0;
-  if (length >= 1) {
+  if (length >= 1 && old) {
+    if (!data) return 0;
+    // Stored again: into space given up before when it fits, with room to grow when it grew,
+    // so that a record stored again and again does not add its whole size each time.
+    uerr_cod = 0;
+    pos = RenewVData(db->data_file, old, data, length);
+    if (!engine_ok(db, !pos, "RenewVData")) return 0;
+  } else if (length >= 1) {
     if (!data) return 0;
     uerr_cod = 0;
     pos = NewVData(db->data_file, length);

@@ -149,6 +149,42 @@ TEST_F(DatabaseTest, StoringUnderAnExistingKeyLeavesOneRecordAtANewPosition) {
   database_close(db);
 }
 
+// Records stored again and again, larger each time, as a cell is with every object added to
+// it: the data file grows with the records, not by their whole size at each store, and after
+// a reopen every record reads back as last stored. Both kinds of pair: the cache's own and a
+// write-through one.
+TEST_F(DatabaseTest, RecordsStoredAgainAndAgainGrowTheFileByTheirGrowth) {
+  for (int write_through : {0, 1}) {
+    SCOPED_TRACE(write_through);
+    const std::string name = "grow" + std::to_string(write_through);
+    database* db = database_open(path(name).c_str(), 6, 0, 16384, 4096, 0, write_through);
+    ASSERT_NE(db, nullptr);
+    for (int k = 1; k <= 3; ++k) ASSERT_TRUE(store_text(db, key6(k), "kept " + std::to_string(k)));
+    std::string big, small;
+    for (int i = 0; i < 400; ++i) {
+      big += std::string(100, static_cast<char>('a' + i % 26));
+      small += std::string(37, static_cast<char>('A' + i % 26));
+      ASSERT_TRUE(store_text(db, key6(9), big)) << i;
+      ASSERT_TRUE(store_text(db, key6(8), small)) << i;
+    }
+    database_close(db);
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(path(name + ".dat")));
+    const int64_t records = static_cast<int64_t>(big.size() + small.size());
+    EXPECT_LT(size, 4 * records + 32768) << size << " bytes for " << records << " bytes of records";
+
+    db = database_open(path(name).c_str(), 6, 0, 16384, 4096, 0, write_through);
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(fetch_text(db, key6(9)), big);
+    EXPECT_EQ(fetch_text(db, key6(8)), small);
+    for (int k = 1; k <= 3; ++k) EXPECT_EQ(fetch_text(db, key6(k)), "kept " + std::to_string(k));
+    EXPECT_EQ(KeyCount(db->index_file), 5);
+    char report[160];
+    EXPECT_EQ(CheckOlFile(db->data_file, report, sizeof report), 0) << report;
+    database_close(db);
+  }
+  EXPECT_TRUE(shown().empty());
+}
+
 TEST_F(DatabaseTest, LengthZeroDeletesAVariableRecord) {
   database* db = open_var("t");
   ASSERT_NE(db, nullptr);
@@ -297,7 +333,7 @@ TEST_F(DatabaseTest, TraceNamesEveryEngineCallWithBothCodes) {
   std::string name = path("tr");
   EXPECT_NE(log.find("database_open (" + name + ")"), std::string::npos) << log;
   for (const char* label : {"AvailableFileNbr (data)", "OpenOlFile (data)", "CreateDataFile", "AvailableFileNbr (index)",
-                            "CreateIndexFile", "GetKey", "NewVData", "WriteVData", "ReleaseVData", "DeleteKey",
+                            "CreateIndexFile", "GetKey", "NewVData", "WriteVData", "RenewVData", "ReleaseVData", "DeleteKey",
                             "AddKey", "CloseOlFile (data)", "CloseOlFile (index)"})
     EXPECT_NE(log.find(name + ", " + label + ": "), std::string::npos) << label;
   // The first open of a missing pair fails with the engine's "cannot open" and errno.

@@ -260,6 +260,35 @@ TEST_F(BtreeTest, DeletingEverythingKeepsTheEdgeLeaves) {
   ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
 }
 
+// Two indexes in one file, opened without write-through so that their nodes' changes stay in
+// the buffers: resetting one empties it alone. The other keeps every key, now and after the
+// file is closed and opened again, and the reset index's nodes are reused by its new keys.
+TEST_F(BtreeTest, ResettingOneIndexOfAFileKeepsTheOthers) {
+  ASSERT_EQ(CreateIndexFile(0, "two.idx", 16, 0, 0, 1, 0, 2), 0);
+  ASSERT_EQ(CreateIndexMember(0, 1, 16, 0, 0), 0);
+  auto key = [](int i) { return padded("key " + std::to_string(i * 7919 % 100000), 16); };
+  for (int i = 0; i < 400; ++i) {
+    ASSERT_EQ(AddKey(0, key(i).data(), i + 1, 0), 0) << i;
+    ASSERT_EQ(AddKey(1, key(i).data(), 1000 + i, 0), 0) << i;
+  }
+  ASSERT_EQ(ResetIndex(0), 0);
+  EXPECT_EQ(KeyCount(0), 0);
+  EXPECT_EQ(FirstKey(0, nullptr), 0);
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(GetKey(1, key(i).data()), 1000 + i) << i;
+  const int32_t end = GetFileInfo(0, OL_INFO_LOGEND);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(AddKey(0, key(i).data(), 5000 + i, 0), 0) << i;
+  EXPECT_EQ(GetFileInfo(0, OL_INFO_LOGEND), end);
+  ASSERT_EQ(CloseOlFile(0, 0), 0);
+
+  ASSERT_EQ(OpenOlFile(0, "two.idx", 2), 0);
+  char report[160];
+  ASSERT_EQ(CheckOlFile(0, report, sizeof report), 0) << report;
+  EXPECT_EQ(KeyCount(1), 400);
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(GetKey(1, key(i).data()), 1000 + i) << i;
+  EXPECT_EQ(KeyCount(0), 100);
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(GetKey(0, key(i).data()), i < 100 ? 5000 + i : 0) << i;
+}
+
 TEST_F(BtreeTest, DuplicateIndexOrdersEqualKeysByPosition) {
   ASSERT_EQ(CreateIndexFile(0, "dup.idx", 12, 0, 1, 0, 0, 2), 0);
   uint8_t k[12] = {'s', 'a', 'm', 'e', ' ', ' ', ' ', ' '};

@@ -195,7 +195,9 @@ TEST_F(DamageTest, BackwardWalksOverADamagedLeftLinkReportTheDamage) {
   ASSERT_NE(p, 0);
   for (; p && steps < kKeys * 2; p = PreviousKey(0, out.data()), ++steps) {
     std::string k(out.data(), out.size());
-    if (!previous.empty()) EXPECT_LT(k, previous) << "step " << steps;
+    if (!previous.empty()) {
+      EXPECT_LT(k, previous) << "step " << steps;
+    }
     previous = lowest = k;
   }
   EXPECT_EQ(34, uerr_cod);

@@ -1,6 +1,7 @@
 #pragma once
 // What the upgrade suites share: a key pair that a program directory trusts, and a picture of
 // a folder (every file's bytes and permission bits) to compare before and after.
+#include <sodium.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -23,6 +24,27 @@ inline KeyPair new_key() {
   KeyPair k;
   EXPECT_TRUE(kit_keygen(&k.public_key, &k.secret_key));
   return k;
+}
+
+// A build newer than the one the programs under test are: a kit for it is installed.
+constexpr uint32_t kNewerBuild = TESSEL_BUILD_NUMBER + 1;
+static_assert(TESSEL_BUILD_NUMBER > 1, "an older build to replay");
+
+// The kit signed with the key for the build it makes.
+inline std::vector<uint8_t> sign(const std::vector<uint8_t>& kit, const KeyPair& k, uint32_t build = kNewerBuild) {
+  return kit_sign(kit, k.secret_key, build);
+}
+
+// The kit signed in the form kits had before their signature named a build, as a kit
+// published then still is: "TSIG", version 1, 0, key id, and the signature of all before it.
+inline std::vector<uint8_t> sign_older_form(const std::vector<uint8_t>& kit, const KeyPair& k) {
+  std::vector<uint8_t> out = kit;
+  out.insert(out.end(), {'T', 'S', 'I', 'G', 1, 0, 0, 0});
+  out.insert(out.end(), k.public_key.begin(), k.public_key.begin() + KIT_KEY_ID_SIZE);
+  uint8_t signature[crypto_sign_BYTES];
+  EXPECT_EQ(crypto_sign_detached(signature, nullptr, out.data(), out.size(), k.secret_key.data()), 0);
+  out.insert(out.end(), signature, signature + sizeof signature);
+  return out;
 }
 
 // A new key pair whose public half dir trusts.

@@ -68,7 +68,7 @@ class PatchTest : public ::testing::Test {
   int run(const std::string& kit) { return apply((kit + " \"" + target.path() + "\"").c_str(), record, 1); }
   // Signed with the key the target trusts unless another is given.
   void write_kit(const std::vector<kit_entry>& entries, const std::vector<uint8_t>* secret_key = nullptr) {
-    testutil::spit(kit, kit_sign(kit_build(entries), secret_key ? *secret_key : key.secret_key));
+    testutil::spit(kit, kit_sign(kit_build(entries), secret_key ? *secret_key : key.secret_key, kit_test::kNewerBuild));
   }
   bool reported(const std::string& words) const {
     for (const Call& c : calls)
@@ -100,8 +100,15 @@ TEST_F(PatchTest, KitFromMkkitReplacesAddsAndDeletesFiles) {
   EXPECT_NE(std::system((keygen + " 2> /dev/null").c_str()), 0);
   EXPECT_EQ(read_file(secret), first_secret);
   fs::copy_file(pub, target.file(KIT_TRUSTED_KEY_FILE), fs::copy_options::overwrite_existing);
-  std::string command = mkkit() + " -k " + secret + " " + kit + " " + source.path() + " -d gone.txt > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::string command = mkkit() + " -k " + secret + " -b " + std::to_string(kit_test::kNewerBuild) + " " + kit + " " +
+                        source.path() + " -d gone.txt";
+  // A kit that would both install and delete one file, or for no build, is not made.
+  EXPECT_NE(std::system((command + " -d tessel 2> /dev/null").c_str()), 0);
+  EXPECT_FALSE(fs::exists(kit));
+  std::string no_build = mkkit() + " -k " + secret + " -b 0 " + kit + " " + source.path() + " 2> /dev/null";
+  EXPECT_NE(std::system(no_build.c_str()), 0);
+  EXPECT_FALSE(fs::exists(kit));
+  ASSERT_EQ(std::system((command + " > /dev/null").c_str()), 0);
 
   ASSERT_EQ(run(kit), 0);
   EXPECT_EQ(read_file(target.file("tessel")), std::string(100000, 'n') + "new program");
@@ -218,6 +225,39 @@ TEST_F(PatchTest, StopFromTheCallbackLeavesTheFolderAsItWas) {
   stop_at_file = 1;  // the second file
   EXPECT_NE(run(kit), 0);
   EXPECT_EQ(snapshot(target.path()), before);  // no temp files, no new folders, nothing deleted
+}
+
+// A kit that cannot be carried out whole changes nothing, though its first file could be
+// moved into place: a file whose target is a folder, a deletion of a folder, two entries for
+// one file, a deletion through a link out of the folder. Every file keeps its bytes and mode,
+// and the error names the entry.
+TEST_F(PatchTest, KitThatFailsHalfWayLeavesEveryFileAsItWas) {
+  write_file(target.file("upgraded.txt"), "build before");
+  fs::create_directories(target.file("zdir/inner"));
+  write_file(target.file("zdir/inner/file.txt"), "inside");
+  TempDir outside{"tessel_patch_outside_"};
+  write_file(outside.file("victim"), "not the kit's");
+  fs::create_directory_symlink(outside.path(), target.file("link"));
+  const kit_entry first{"upgraded.txt", KIT_FILE, 0755, {'n', 'e', 'w'}};
+  const kit_entry extra{"new.txt", KIT_FILE, 0644, {'x'}};
+  const std::pair<std::vector<kit_entry>, std::string> cases[] = {
+      {{first, extra, kit_entry{"zdir", KIT_FILE, 0644, {'f'}}}, "zdir"},
+      {{first, extra, kit_entry{"zdir", KIT_DELETE, 0, {}}}, "zdir"},
+      {{first, extra, kit_entry{"tessel", KIT_FILE, 0755, {'a'}}, kit_entry{"tessel", KIT_FILE, 0755, {'b'}}}, "tessel"},
+      {{first, extra, kit_entry{"link/victim", KIT_DELETE, 0, {}}}, "link/victim"},
+  };
+  const auto before = snapshot(target.path());
+  for (const auto& [entries, name] : cases) {
+    calls.clear();
+    write_kit(entries);
+    EXPECT_NE(run(kit), 0) << name;
+    EXPECT_EQ(snapshot(target.path()), before) << name;
+    bool named = false;
+    for (const Call& c : calls)
+      named |= (c.id == PATCH_ERROR || c.id == PATCH_FILE_ERROR) && c.text.find(name) != std::string::npos;
+    EXPECT_TRUE(named) << name;
+  }
+  EXPECT_EQ(read_file(outside.file("victim")), "not the kit's");
 }
 
 TEST_F(PatchTest, FolderBehindASymbolicLinkIsNotWritten) {

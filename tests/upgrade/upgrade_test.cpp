@@ -9,6 +9,7 @@
 
 #include "client/cache/http.h"
 #include "client/core/files.h"
+#include "client/core/log.h"
 #include "client/core/profile.h"
 #include "patch/kit.h"
 #include "tests/transfer/transfer_util.h"
@@ -83,7 +84,7 @@ class UpgradeTest : public ::testing::Test {
   void write_ini(const std::string& extra = "") { transfer_test::write_file(home.file("tessel.ini"), "[general]\n" + extra); }
   // The kit's bytes signed with the key the program directory trusts.
   std::vector<uint8_t> signed_kit(const std::vector<kit_entry>& entries) {
-    return kit_sign(kit_build(entries), key.secret_key);
+    return kit_test::sign(kit_build(entries), key);
   }
   // No kit file is left in the program directory or the working directory.
   void expect_no_kit_left() {
@@ -136,14 +137,30 @@ TEST_F(UpgradeTest, CommandLineAndSettingsAreCheckedBeforeAnythingIsFetched) {
   EXPECT_TRUE(view.boxes.empty());
 }
 
+// The kit goes through the proxy the settings name, on the port written there; a port that is
+// missing, -1 or not a number names no proxy (the last said in the log), never some other port.
 TEST_F(UpgradeTest, ProxyNeedsBothAddressAndPort) {
   write_ini("[proxy]\naddress=proxy.example\n");
   ASSERT_TRUE(profile_init(home.path().c_str(), "/tessel.ini"));
   EXPECT_EQ(proxy_setting(), nullptr);
   write_ini("[proxy]\naddress=proxy.example\nport=8080\n");
   ASSERT_STREQ(proxy_setting(), "proxy.example:8080");
+  write_ini("[proxy]\naddress=proxy.example\nport=-1\n");
+  EXPECT_EQ(proxy_setting(), nullptr);
+  write_ini("[proxy]\naddress=proxy.example\nport=70000\n");
+  ASSERT_STREQ(proxy_setting(), "proxy.example:70000");
   write_ini("[proxy]\naddress=\nport=8080\n");
   EXPECT_EQ(proxy_setting(), nullptr);
+
+  write_ini("[proxy]\naddress=proxy.example\nport=abc\n");
+  log_reset();
+  trace_switches[TRACE_GENERAL] = 1;  // a run that keeps a log
+  EXPECT_EQ(proxy_setting(), nullptr);
+  log_reset();
+  const std::string log = testutil::read_file(work.file("tessel.log"));
+  const std::string line = "upgrade: [proxy] port=\"abc\" is not a number: no proxy";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find(line), log.rfind(line)) << log;
 }
 
 TEST_F(UpgradeTest, FourMessageResultsStayValidAtOnce) {
@@ -201,21 +218,32 @@ TEST_F(UpgradeTest, KitIsDownloadedWaitedForInstalledAndTesselRestarted) {
   EXPECT_GT(view.pumps, 0);  // the patch callback kept the window alive
 }
 
-// A kit that is damaged, unsigned (a set-id tessel in it), or signed by a stranger changes no
-// file's bytes or mode, restarts nothing, leaves no kit file behind, and the box says why.
-TEST_F(UpgradeTest, KitWithoutTheTrustedSignatureChangesNothing) {
+// A kit that is damaged, unsigned (a set-id tessel in it), or signed by a stranger, and a
+// kit the publisher signed that a server on the way sends again for this build or an older
+// one (last year's, perhaps in the form that named no build), changes no file's bytes or
+// mode, restarts nothing, leaves no kit file behind, and the box says why.
+TEST_F(UpgradeTest, KitWithoutTheTrustedSignatureOrForNoNewerBuildChangesNothing) {
   transfer_test::TempDir served;
   const std::vector<kit_entry> setuid = {kit_entry{"tessel", KIT_FILE, 04755, {'e', 'v', 'i', 'l'}}};
   testutil::write_file(served.file("bad.rtp"), "not a kit at all");
   testutil::spit(served.file("unsigned.rtp"), kit_build(setuid));
-  testutil::spit(served.file("stranger.rtp"), kit_sign(kit_build(setuid), kit_test::new_key().secret_key));
+  testutil::spit(served.file("stranger.rtp"), kit_test::sign(kit_build(setuid), kit_test::new_key()));
+  const std::vector<uint8_t> last_year = kit_build({kit_entry{"tessel", KIT_FILE, 0755, {'o', 'l', 'd', 'e', 'r'}},
+                                                    kit_entry{"keep.txt", KIT_DELETE, 0, {}}});
+  testutil::spit(served.file("older.rtp"), kit_test::sign(last_year, key, TESSEL_BUILD_NUMBER - 1));
+  testutil::spit(served.file("same.rtp"), kit_test::sign(last_year, key, TESSEL_BUILD_NUMBER));
+  testutil::spit(served.file("older-form.rtp"), kit_test::sign_older_form(last_year, key));
   ServerProcess server(transfer_test::file_server_command(served.path()));
   ASSERT_GT(server.port(), 0);
   write_ini();
   transfer_test::write_file(home.file("tessel"), "old");
   fs::permissions(home.file("tessel"), fs::perms(0755));
-  const std::pair<const char*, const char*> cases[] = {
-      {"bad.rtp", "not signed"}, {"unsigned.rtp", "not signed"}, {"stranger.rtp", "does not trust"}};
+  transfer_test::write_file(home.file("keep.txt"), "kept");
+  const std::string older = "for build " + std::to_string(TESSEL_BUILD_NUMBER - 1) + ", and this installation is build";
+  const std::string same = "for build " + std::to_string(TESSEL_BUILD_NUMBER) + ", and this installation is build";
+  const std::pair<const char*, std::string> cases[] = {
+      {"bad.rtp", "not signed"},       {"unsigned.rtp", "not signed"}, {"stranger.rtp", "does not trust"},
+      {"older.rtp", older},            {"same.rtp", same},             {"older-form.rtp", "names no build"}};
   for (const auto& [name, why] : cases) {
     view = RecordingView{};
     ASSERT_TRUE(start(server.base() + " " + name + " tessel"));
@@ -246,6 +274,33 @@ TEST_F(UpgradeTest, DownloadFailuresShowTheirBoxes) {
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_EQ(view.boxes[0], "Unable to receive update (reason 1500)");
   EXPECT_EQ(view.quits, 1);
+}
+
+// Until the first bytes of the kit arrive the window's status lines stay blank: while it
+// connects and while the server has answered with nothing but its headers.
+TEST_F(UpgradeTest, StatusLinesStayBlankUntilTheKitArrives) {
+  ServerProcess odd(transfer_test::odd_server_command());
+  ASSERT_GT(odd.port(), 0);
+  write_ini();
+  ASSERT_TRUE(start(odd.base() + " stall-headers tessel"));
+  for (int i = 0; i < 3; ++i) upgrade_step();
+  EXPECT_EQ(upgrade_state().request_state, HTTP_RUNNING);
+  EXPECT_EQ(view.lines[0], "");
+  EXPECT_EQ(view.lines[1], "");
+  http_term();
+
+  view = RecordingView{};
+  ASSERT_TRUE(start(odd.base() + " stall-body/100000/0 tessel"));
+  ASSERT_TRUE(transfer_test::poll_until([&] {
+    int received = 0, total = 0;
+    http_progress(upgrade_state().request, &received, &total);
+    return total == 100000;
+  }));
+  for (int i = 0; i < 3; ++i) upgrade_step();
+  EXPECT_EQ(upgrade_state().request_state, HTTP_RUNNING);
+  EXPECT_EQ(view.lines[0], "");
+  EXPECT_EQ(view.lines[1], "");
+  EXPECT_TRUE(view.bars.empty());
 }
 
 TEST_F(UpgradeTest, ExecutableThatStaysLockedGivesUpAfterTwentyTwoTries) {

@@ -40,6 +40,8 @@ constexpr size_t KIT_KEY_ID_SIZE = 8;
 constexpr size_t KIT_SIGNATURE_BLOCK_SIZE = 4 + 2 + 2 + KIT_KEY_ID_SIZE + 4 + 64;
 // The public key the installation trusts, in its program directory.
 #define KIT_TRUSTED_KEY_FILE "kit-key.pub"
+// The build of the last kit installed in the folder, kept by the library (decimal, a line).
+#define KIT_BUILD_FILE "kit-build"
 
 // A new key pair; false when the crypto library cannot start.
 bool kit_keygen(std::vector<uint8_t>* public_key, std::vector<uint8_t>* secret_key);

@@ -82,6 +82,35 @@ bool read_file(const std::string& path, std::vector<uint8_t>* out, off_t limit) 
   return true;
 }
 
+// The build this folder is now: the library's own, or the last kit's it installed when that
+// is newer (a kit need not bring a new library, and its replay must not pass then either).
+uint32_t installed_build(const std::string& target) {
+  uint32_t build = kInstalledBuild;
+  std::vector<uint8_t> text;
+  if (!read_file(target + "/" KIT_BUILD_FILE, &text, 32)) return build;
+  uint64_t recorded = 0;
+  size_t digits = 0;
+  for (uint8_t c : text) {
+    if (c == '\n' && digits) break;
+    if (c < '0' || c > '9' || ++digits > 10) return build;  // not ours: the library's stands
+    recorded = recorded * 10 + (c - '0');
+  }
+  return digits && recorded <= UINT32_MAX && recorded > build ? uint32_t(recorded) : build;
+}
+
+// Written beside the folder's files as they are, to a fresh name first, then renamed over the
+// old record: a stop in between leaves the old one.
+void record_build(const std::string& target, uint32_t build) {
+  const std::string path = target + "/" KIT_BUILD_FILE, temp = path + kTempSuffix;
+  unlink(temp.c_str());
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const std::string text = std::to_string(build) + "\n";
+  bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temp.c_str(), path.c_str()) != 0) unlink(temp.c_str());
+}
+
 class Applier {
  public:
   Applier(const std::string& target, patch_callback_fn callback) : target_(target), callback_(callback) {}
@@ -265,10 +294,11 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
   }
   // A kit for this build or an older one would take the installation back: a server on the
   // way can send last year's kit, signed as it is.
-  if (build <= kInstalledBuild) {
+  const uint32_t installed = installed_build(c.target);
+  if (build <= installed) {
     apply.tell_error(PATCH_ERROR,
                      "The upgrade kit is refused: it is for build " + std::to_string(build) +
-                         ", and this installation is build " + std::to_string(kInstalledBuild) +
+                         ", and this installation is build " + std::to_string(installed) +
                          " already; nothing was changed",
                      0);
     return 4;
@@ -298,5 +328,6 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
                      reason);
     return 6;
   }
+  record_build(c.target, build);
   return 0;
 }

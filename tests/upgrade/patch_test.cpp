@@ -202,6 +202,35 @@ TEST_F(PatchTest, KitsWithoutTheTrustedSignatureChangeNothing) {
   EXPECT_EQ(snapshot(target.path()), before);
 }
 
+// A kit that brought no new library leaves the library's own build behind: the folder keeps
+// the build it was taken to, and the same kit sent again, or an older one, changes nothing.
+TEST_F(PatchTest, AKitInstalledOnceIsNotInstalledAgain) {
+  const std::vector<kit_entry> first = {kit_entry{"tessel", KIT_FILE, 0755, {'t', 'w', 'o'}}};
+  write_kit(first);
+  ASSERT_EQ(run(kit), 0);
+  EXPECT_EQ(read_file(target.file(KIT_BUILD_FILE)), std::to_string(kit_test::kNewerBuild) + "\n");
+  // The person put a file of their own back; a replay would take it away again.
+  write_file(target.file("tessel"), "two, with the person's change");
+  auto before = snapshot(target.path());
+  calls.clear();
+  EXPECT_NE(run(kit), 0);
+  EXPECT_TRUE(reported("is build " + std::to_string(kit_test::kNewerBuild) + " already"));
+  EXPECT_EQ(snapshot(target.path()), before);
+
+  // The next build's kit installs, and takes the record along.
+  testutil::spit(kit, kit_sign(kit_build({kit_entry{"tessel", KIT_FILE, 0755, {'3'}}}), key.secret_key,
+                               kit_test::kNewerBuild + 1));
+  ASSERT_EQ(run(kit), 0);
+  EXPECT_EQ(read_file(target.file("tessel")), "3");
+  EXPECT_EQ(read_file(target.file(KIT_BUILD_FILE)), std::to_string(kit_test::kNewerBuild + 1) + "\n");
+
+  // A record that is not a number is not ours to believe: the library's own build stands.
+  write_file(target.file(KIT_BUILD_FILE), "lots\n");
+  write_kit(first);
+  EXPECT_EQ(run(kit), 0);
+  EXPECT_EQ(read_file(target.file("tessel")), "two");
+}
+
 // Whatever bits a signed kit carries, a file lands as a plain program or a plain file.
 TEST_F(PatchTest, InstalledFilesGetPlainModes) {
   write_kit({kit_entry{"tessel", KIT_FILE, 04755, {'a'}}, kit_entry{"setgid", KIT_FILE, 02775, {'b'}},

@@ -446,3 +446,44 @@ TEST_F(Startup, MainThatCannotTakeItsLockSaysWhyAndStartsNothing) {
       << host_.boxes()[0].text;
   EXPECT_EQ(host_.boxes()[0].caption, "Error");
 }
+
+// The trace log never grows past its cap: the full one becomes tessel.log.1 and a fresh one
+// goes on, every line whole. The next start keeps the last run's log as tessel.log.1 (a
+// killed run's too), both the person's alone.
+TEST_F(Startup, ALogOverItsCapIsSetAsideAndTheNextStartKeepsTheLastRunsLog) {
+  install("[debug]\ntrace=1\n");
+  ASSERT_TRUE(start());
+  const std::string filler(900, 'x');
+  int lines = static_cast<int>(kLogCap / 900) + 200;
+  for (int i = 0; i < lines; ++i) log_write("line %d %s", i, filler.c_str());
+  log_write("last line of the first run");
+  const std::string log = dir_.file("tessel.log"), previous = dir_.file("tessel.log.1");
+  std::string now = read_file(log), before = read_file(previous);
+  EXPECT_LE(now.size(), static_cast<size_t>(kLogCap));
+  EXPECT_LE(before.size(), static_cast<size_t>(kLogCap));
+  EXPECT_GE(now.size() + before.size(), static_cast<size_t>(kLogCap));
+  ASSERT_FALSE(before.empty());
+  // The two join where the one was set aside: the lines go on without a gap or a cut.
+  EXPECT_EQ(before.back(), '\n');
+  size_t first = now.find(" line ");
+  size_t last = before.rfind(" line ");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(std::stoi(now.substr(first + 6)), std::stoi(before.substr(last + 6)) + 1);
+  EXPECT_NE(now.find("last line of the first run"), std::string::npos);
+  // The first run ends without its shutdown (killed); a second one starts.
+  log_reset();
+  clean();
+  host_.clear();
+  ASSERT_TRUE(start());
+  log_reset();
+  EXPECT_EQ(read_file(previous), now);
+  std::string second = read_file(log);
+  EXPECT_NE(second.find("init_application"), std::string::npos);
+  EXPECT_EQ(second.find("last line of the first run"), std::string::npos);
+  for (const std::string& f : {log, previous}) {
+    struct stat st {};
+    ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+  }
+}

@@ -226,14 +226,17 @@ int tessel_main(const char* line, int show) {
   }
   if (lock == -1) {
     // Another instance runs: it comes to the front and gets our command file; nothing starts.
-    if (cgi_send_command(line)) return 0;
+    std::string handed;
+    if (cgi_send_command(line, &handed)) return 0;
     // A command file that went nowhere would be lost without a word.
     const int err = errno;
+    std::string what = host_instance_socket(dir) + ": " + std::strerror(err);
+    if (err == ENAMETOOLONG)
+      what = handed + ": " + std::strerror(err) + " (" + std::to_string(handed.size()) + " bytes; at most " +
+             std::to_string(HOST_INSTANCE_TEXT - 1) + " are handed over)";
     char text[8192];
-    std::snprintf(text, sizeof text,
-                  "%s: %s\nThe program already running in %s did not take %s%s; nothing was started.",
-                  host_instance_socket(dir).c_str(), std::strerror(err), dir,
-                  line && *line ? "the command file " : "the request to come to the front",
+    std::snprintf(text, sizeof text, "%s\nThe program already running in %s did not take %s%s; nothing was started.",
+                  what.c_str(), dir, line && *line ? "the command file " : "the request to come to the front",
                   line && *line ? line : "");
     host()->message_box(text, "Error", HOST_MB_ICONERROR);
     return 1;

@@ -1,6 +1,7 @@
 #include "client/core/tessel.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,6 +214,30 @@ MainGeometry tessel_main_geometry(int main_x, int main_y, int main_width, int ma
   return g;
 }
 
+namespace {
+
+// What a busy run holds open at once (the web pane, downloads, stores, connections) is some
+// 80 descriptors; the rest is room for bursts.
+constexpr rlim_t kDescriptorsNeeded = 256;
+// The soft limit is raised this far (or to the hard limit, when that is lower).
+constexpr rlim_t kDescriptorsWanted = 4096;
+
+// Raises the soft limit of open files towards the hard one. False, with the limit in *limit,
+// when even that leaves fewer than the program needs: it would fail part-way through instead.
+bool enough_descriptors(rlim_t* limit) {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return true;  // not known: go on as before
+  rlim_t want = r.rlim_max == RLIM_INFINITY || r.rlim_max > kDescriptorsWanted ? kDescriptorsWanted : r.rlim_max;
+  if (r.rlim_cur != RLIM_INFINITY && r.rlim_cur < want) {
+    rlimit raised{want, r.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) r.rlim_cur = want;
+  }
+  *limit = r.rlim_cur;
+  return r.rlim_cur == RLIM_INFINITY || r.rlim_cur >= kDescriptorsNeeded;
+}
+
+}  // namespace
+
 int tessel_main(const char* line, int show) {
   const char* dir = platform_program_dir().c_str();
   int lock = host_instance_lock(dir);
@@ -239,6 +264,18 @@ int tessel_main(const char* line, int show) {
                   what.c_str(), dir, line && *line ? "the command file " : "the request to come to the front",
                   line && *line ? line : "");
     host()->message_box(text, "Error", HOST_MB_ICONERROR);
+    return 1;
+  }
+  rlim_t limit = 0;
+  if (!enough_descriptors(&limit)) {
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "The program may have at most %llu files and connections open at once (the limit of open "
+                  "files), and it needs %llu; it does not start.\nRaise the limit (ulimit -n %llu) and start again.",
+                  static_cast<unsigned long long>(limit), static_cast<unsigned long long>(kDescriptorsNeeded),
+                  static_cast<unsigned long long>(kDescriptorsNeeded));
+    host()->message_box(text, "Error", HOST_MB_ICONERROR);
+    host_instance_unlock(lock);
     return 1;
   }
   if (tessel_init(0, line, show)) {

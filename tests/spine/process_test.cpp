@@ -1,6 +1,7 @@
 // The real tessel program, started as separate processes under the offscreen platform.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,11 +22,14 @@ namespace {
 std::string program() { return std::string(TESSEL_BINARY_DIR) + "/bin/tessel"; }
 
 // Starts the program in cwd with these extra environment entries; stderr goes to err_file.
+// With files > 0 it may have no more than that many open at once (soft and hard limit).
 pid_t launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::string& cwd, const std::string& err_file) {
+             const std::string& cwd, const std::string& err_file, rlim_t files = 0) {
   pid_t pid = fork();
   if (pid != 0) return pid;
   if (chdir(cwd.c_str()) != 0) _exit(120);
+  rlimit limit{files, files};
+  if (files > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(122);
   int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd >= 0) {
     dup2(fd, 2);
@@ -191,6 +195,23 @@ TEST_F(Process, SignalDuringAStartUpBoxEndsTheProgramWithoutAnotherBox) {
   pid_t next = launch({program()}, env(300), home_.file("b"), home_.file("b/err"));
   EXPECT_EQ(wait_for_exit(next, testutil::kWaitMs), 0) << read_file(home_.file("b/err"));
   EXPECT_TRUE(contains(home_.file("tessel.log"), "cgi_init")) << read_file(home_.file("b/err"));
+}
+
+// With fewer descriptors than it needs the program would fail part-way (a store, a pipe of
+// the toolkit) and crash; it says so in one box before anything starts and ends.
+TEST_F(Process, TooFewDescriptorsAreSaidInOneBoxAndNothingStarts) {
+  write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
+  pid_t p = launch({program()}, env(300), home_.file("a"), home_.file("a/err"), 32);
+  ASSERT_GT(p, 0);
+  int status = wait_for_exit(p, testutil::kWaitMs);
+  if (status == -1) kill(p, SIGKILL);
+  std::string err = read_file(home_.file("a/err"));
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_EQ(boxes_in(err), 1) << err;
+  EXPECT_NE(err.find("at most 32 files"), std::string::npos) << err;
+  EXPECT_NE(err.find("needs 256"), std::string::npos) << err;
+  EXPECT_FALSE(contains(home_.file("tessel.log"), "init_application")) << read_file(home_.file("tessel.log"));
+  EXPECT_FALSE(host_instance_running(home_.path().c_str()));
 }
 
 // A command file whose full path does not fit the hand-off would arrive as another file's

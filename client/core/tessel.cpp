@@ -1,5 +1,6 @@
 #include "client/core/tessel.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -107,13 +108,49 @@ void narrow_to_owner(const char* path) {
   ::close(fd);
 }
 
+// Keyed pairs ("<name>.dat", "<name>.idx") in folder and, depth levels down, in its folders.
+// The walk is bounded: a cache of many worlds costs start-up no more than a moment.
+void narrow_pairs(const std::string& folder, int depth, int* budget) {
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    if (--*budget < 0) break;
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    size_t n = name.size();
+    if (S_ISREG(st.st_mode) && n > 4 && (name.compare(n - 4, 4, ".dat") == 0 || name.compare(n - 4, 4, ".idx") == 0))
+      narrow_to_owner(path.c_str());
+    else if (S_ISDIR(st.st_mode) && depth > 0)
+      narrow_pairs(path, depth - 1, budget);
+  }
+  ::closedir(d);
+}
+
+// Every file of the person's own that an older run (or another program) left readable by
+// others: the settings, the trace logs, the chat log, contacts, remembered teleports, the
+// telegrams' pair beside the program and the cache's pairs below "cache".
+void narrow_persons_files() {
+  const std::string dir = directory;
+  narrow_to_owner(profile_path());
+  narrow_to_owner(log_file_path());
+  narrow_to_owner(log_file_previous_path().c_str());
+  for (const char* name : {"contacts.txt", "teleport.txt"}) narrow_to_owner((dir + "/" + name).c_str());
+  const std::string chat = chat_logfile();
+  narrow_to_owner((chat[0] == '/' ? chat : dir + "/" + chat).c_str());
+  int budget = 20000;
+  narrow_pairs(dir, 0, &budget);
+  narrow_pairs(dir + "/cache", 2, &budget);
+}
+
 }  // namespace
 
 int tessel_step_log() {
   log_init();
   // What follows is logged, so it runs once the log knows where it goes.
-  narrow_to_owner(profile_path());
-  narrow_to_owner(log_file_path());
+  narrow_persons_files();
   ini_remove_temporaries(profile_path());
   std::string why;
   if (!ini_can_save(profile_path(), &why)) {

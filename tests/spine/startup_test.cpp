@@ -447,6 +447,61 @@ TEST_F(Startup, MainThatCannotTakeItsLockSaysWhyAndStartsNothing) {
   EXPECT_EQ(host_.boxes()[0].caption, "Error");
 }
 
+// A password of old, kept in clear under [citizen] password, is moved into the enciphered key
+// by the login's start; a run with every trace switch on shows neither form in its log.
+TEST_F(Startup, AnOldClearPasswordStaysOutOfATracedRunsLog) {
+  install("[debug]\nall=1\n[citizen]\nname=alice\npassword=Pw31415926\n");
+  ASSERT_TRUE(start());
+  tessel_shutdown(nullptr);
+  log_reset();
+  std::string stored = ini();
+  size_t at = stored.find("\npass=");
+  ASSERT_NE(at, std::string::npos) << stored;  // moved: the enciphered key now holds it
+  std::string hex = stored.substr(at + 6, stored.find('\n', at + 6) - at - 6);
+  ASSERT_FALSE(hex.empty());
+  std::string log = read_file(dir_.file("tessel.log"));
+  ASSERT_NE(log.find("login_init"), std::string::npos) << log;
+  EXPECT_EQ(log.find("31415926"), std::string::npos) << log;
+  EXPECT_EQ(log.find(hex), std::string::npos) << log;
+}
+
+namespace {
+// A box answered by a quit asked for meanwhile (a termination signal while it is up).
+class QuitInTheBoxHost : public HeadlessHost {
+ public:
+  int message_box(const char* text, const char* caption, unsigned flags) override {
+    tessel_request_quit();
+    return HeadlessHost::message_box(text, caption, flags);
+  }
+};
+int step_shows_a_box() {
+  host()->message_box("last step", "Tessel", HOST_MB_ICONWARNING);
+  return 0;
+}
+}  // namespace
+
+// The quit comes in the box of the very last start-up step: start-up ends there, the loop
+// never runs, and no other box follows.
+TEST_F(Startup, AQuitAskedForInTheLastStepsBoxEndsStartUpWithoutTheLoop) {
+  QuitInTheBoxHost quitting;
+  host_set(&quitting);
+  install();
+  static const lifecycle_step init[] = {{"frame_timer", tessel_step_frame_timer, LC_STOP, 0, 0, nullptr},
+                                        {"boxes", step_shows_a_box, LC_IGNORE, 0, 0, nullptr}};
+  lifecycle_tables t = lifecycle_program();
+  t.init = init;
+  t.init_count = 2;
+  lifecycle_set_tables(&t);
+  quitting.set_step_limit(20);  // were the loop to run, it would end after a few walks
+  EXPECT_EQ(tessel_main("", HOST_SHOW_NORMAL), 0);
+  EXPECT_EQ(quitting.steps(), 0);
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+  ASSERT_EQ(quitting.boxes().size(), 1u);
+  EXPECT_EQ(quitting.boxes()[0].text, "last step");
+  EXPECT_FALSE(host_instance_running(dir_.path().c_str()));
+  host_set(&host_);
+}
+
 // The trace log never grows past its cap: the full one becomes tessel.log.1 and a fresh one
 // goes on, every line whole. The next start keeps the last run's log as tessel.log.1 (a
 // killed run's too), both the person's alone.

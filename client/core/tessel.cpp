@@ -93,9 +93,11 @@ namespace {
 // A file of the person's own that others may read (as older runs made it) becomes theirs
 // alone; a file of another owner, a link's target of another owner or a missing file stays.
 void narrow_to_owner(const char* path) {
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
+  // Only a plain file is opened: a device named in the settings is never touched.
   struct stat st {};
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
       (st.st_mode & 077) != 0) {
     if (::fchmod(fd, 0600) == 0)

@@ -19,6 +19,9 @@
 
 namespace {
 
+// The hand-off's folder in the program directory, when the shared one is another user's.
+const char kPrivateFolder[] = ".hand-off";
+
 // Real time, whatever clock the program's ticks come from: a hand-off must end.
 uint32_t now_ms() {
   timespec ts;
@@ -58,20 +61,50 @@ bool our_folder(const std::string& path, bool fix_mode) {
   return false;
 }
 
+// Something another user (or anything but a folder of ours) holds the name: it is not used.
+bool taken_by_another(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid());
+}
+
 // The socket's address, once its folder is found to be ours alone (made first when create).
-bool socket_address(const char* dir, sockaddr_un* addr, bool create) {
+// The folder stays open in *folder until the caller closes it: an address too long for
+// sun_path reaches the socket through that descriptor.
+bool socket_address(const char* dir, sockaddr_un* addr, bool create, int* folder) {
+  *folder = -1;
   std::memset(addr, 0, sizeof *addr);
   addr->sun_family = AF_UNIX;
   std::string path = host_instance_socket(dir);
-  std::string folder = path.substr(0, path.rfind('/'));
-  if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  if (!our_folder(folder, create)) return false;
+  size_t slash = path.rfind('/');
+  std::string folder_path = path.substr(0, slash);
+  if (create && ::mkdir(folder_path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (!our_folder(folder_path, create)) return false;
+  int fd = ::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0) return false;
+  // The folder opened is the one found to be ours (not one put in its place meanwhile).
+  if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+    ::close(fd);
+    errno = EPERM;
+    return false;
+  }
+  std::string name = path.substr(slash);
+  if (path.size() >= sizeof addr->sun_path) path = "/proc/self/fd/" + std::to_string(fd) + name;
   if (path.size() >= sizeof addr->sun_path) {
+    ::close(fd);
     errno = ENAMETOOLONG;
     return false;
   }
   std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  *folder = fd;
   return true;
+}
+
+void close_folder(int fd) {
+  if (fd < 0) return;
+  const int err = errno;
+  ::close(fd);
+  errno = err;
 }
 
 int open_lock_file(const char* dir, const char* name) {
@@ -128,7 +161,11 @@ std::string host_instance_socket(const char* dir) {
   if (runtime && runtime[0] == '/' &&
       std::strlen(runtime) + 8 + name.size() < sizeof(sockaddr_un::sun_path) && our_folder(runtime, false))
     return std::string(runtime) + "/tessel/" + name;
-  return "/tmp/tessel-" + std::to_string(::geteuid()) + "/" + name;
+  std::string shared = "/tmp/tessel-" + std::to_string(::geteuid());
+  if (!taken_by_another(shared)) return shared + "/" + name;
+  // Another user made that folder first: a folder of ours in the program directory, which
+  // every start of this program directory finds the same way.
+  return std::string(dir && *dir ? dir : ".") + "/" + kPrivateFolder + "/" + name;
 }
 
 int host_instance_lock(const char* dir) { return host_lock_named(dir, "tessel.lock"); }
@@ -158,16 +195,16 @@ bool host_lock_held(const char* dir, const char* file) {
   return false;
 }
 
-bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
-  sockaddr_un addr;
-  if (!socket_address(dir, &addr, false)) return false;
+namespace {
+
+bool send_to(const sockaddr_un& addr, const char* text, int timeout_ms) {
   uint32_t deadline = now_ms() + static_cast<uint32_t>(timeout_ms > 0 ? timeout_ms : 0);
   int fd = -1;
   // The running instance listens only late in its start-up: try again for a moment.
   for (;;) {
     fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) break;
     int err = errno;
     if (err == EINPROGRESS || err == EAGAIN) {
       if (wait_for(fd, POLLOUT, deadline)) {
@@ -208,21 +245,39 @@ bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
   return ok;
 }
 
+}  // namespace
+
+bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
+  // A text cut to the buffer would name another file: it is not sent.
+  if (text && std::strlen(text) >= HOST_INSTANCE_TEXT) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  sockaddr_un addr;
+  int folder = -1;
+  if (!socket_address(dir, &addr, false, &folder)) return false;
+  bool ok = send_to(addr, text, timeout_ms);
+  close_folder(folder);
+  return ok;
+}
+
 int host_instance_listen(const char* dir) {
   sockaddr_un addr;
-  if (!socket_address(dir, &addr, true)) return -1;
+  int folder = -1;
+  if (!socket_address(dir, &addr, true, &folder)) return -1;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
   // Only the lock holder gets here, so a socket file left behind is stale.
-  ::unlink(addr.sun_path);
+  if (fd >= 0) ::unlink(addr.sun_path);
   // Bound under the umask, then closed to others; the folder keeps them out meanwhile.
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::chmod(addr.sun_path, 0600) != 0 || ::listen(fd, 8) != 0) {
     const int err = errno;
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
+    close_folder(folder);
     errno = err;
     return -1;
   }
+  close_folder(folder);
   return fd;
 }
 
@@ -283,5 +338,7 @@ void host_instance_close(int listen_fd, const char* dir) {
   if (listen_fd < 0) return;
   ::close(listen_fd);
   sockaddr_un addr;
-  if (socket_address(dir, &addr, false)) ::unlink(addr.sun_path);
+  int folder = -1;
+  if (socket_address(dir, &addr, false, &folder)) ::unlink(addr.sun_path);
+  close_folder(folder);
 }

@@ -2,9 +2,10 @@
 // One running program per program directory, and the hand-off of a second start's command
 // file to it. An flock on "tessel.lock" stands for the main window's class being registered;
 // a Unix domain socket carries the hand-off. The socket lives in a folder only this user can
-// enter ($XDG_RUNTIME_DIR/tessel, else /tmp/tessel-<uid>), is 0600 and is named by a hash of
-// the program directory, so that its address fits however long that path is; the listener
-// also closes, unread, any peer whose uid is not its own.
+// enter ($XDG_RUNTIME_DIR/tessel, else /tmp/tessel-<uid>, else, when another user holds that
+// name, ".hand-off" in the program directory), is 0600 and is named by a hash of the program
+// directory; an address longer than a socket's is reached through the folder's descriptor.
+// The listener also closes, unread, any peer whose uid is not its own.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,9 +28,10 @@ bool host_lock_held(const char* dir, const char* file);
 std::string host_instance_socket(const char* dir);
 
 // Second start: connects to the running instance (trying for up to timeout_ms while it is
-// not yet listening), sends text (cut to 255 bytes; empty only brings it to the front) and
-// waits up to timeout_ms for its acknowledgement. False when nothing was delivered; errno
-// then tells why (ENOENT: nobody listens; ETIMEDOUT or ECONNRESET: no acknowledgement).
+// not yet listening), sends text (empty only brings it to the front) and waits up to
+// timeout_ms for its acknowledgement. False when nothing was delivered; errno then tells why
+// (ENOENT: nobody listens; ETIMEDOUT or ECONNRESET: no acknowledgement; ENAMETOOLONG: a text
+// of HOST_INSTANCE_TEXT bytes or more, which is never sent cut).
 bool host_instance_send(const char* dir, const char* text, int timeout_ms);
 
 // First start: the listening socket (non-blocking), or -1 (errno set). A stale socket file is

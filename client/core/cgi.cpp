@@ -46,15 +46,16 @@ bool starts_with_teleport(const char* line) {
 }
 }  // namespace
 
-bool cgi_send_command(const char* command_line) {
+bool cgi_send_command(const char* command_line, std::string* handed) {
   std::string text = command_line ? command_line : "";
   // The running instance has its own working directory: hand over a full path.
   if (!text.empty() && text[0] != '/') {
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd)) text = std::string(cwd) + "/" + text;
   }
-  // Longer than the transfer buffer would arrive cut: a different file. Hand over nothing.
-  if (text.size() >= HOST_INSTANCE_TEXT) text.clear();
+  if (handed) *handed = text;
+  // Longer than the transfer buffer it would arrive cut, naming another file: the send
+  // refuses it (ENAMETOOLONG), and the running instance is not even brought to the front.
   return host_instance_send(platform_program_dir().c_str(), text.c_str(), kTimeoutMs);
 }
 

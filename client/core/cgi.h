@@ -1,10 +1,12 @@
 #pragma once
 // The command-file hand-off: a second start of the program passes its command line (the path
 // of a command file) to the running instance, whose first line may name a start-up teleport.
+#include <string>
 
 // Second start: brings the running instance to the front and hands it the command line.
-// False (errno set) when the running instance did not take it.
-bool cgi_send_command(const char* command_line);
+// False (errno set) when the running instance did not take it: ENAMETOOLONG when the command
+// file's full path (given back in handed) does not fit the transfer buffer.
+bool cgi_send_command(const char* command_line, std::string* handed = nullptr);
 // First start: reads a given command file, then listens for hand-offs. Returns 0.
 int cgi_init(const char* command_line);
 // Takes waiting hand-offs (the loop calls this when the listening socket is readable).

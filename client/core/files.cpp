@@ -332,9 +332,9 @@ FILE* file_open_private(const char* path, const char* mode) {
   bool append = mode[0] == 'a';
   int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
   if (fd < 0) return nullptr;
-  // A file emptied to be written afresh is ours again whatever it was.
+  // A file of ours written afresh or added to is ours alone whatever it was.
   struct stat st {};
-  if (!append && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
       (st.st_mode & 077) != 0)
     ::fchmod(fd, 0600);
   FILE* f = ::fdopen(fd, mode);

@@ -49,7 +49,7 @@ void file_term();
 // '\' turned into '/' (static buffer of 1024 bytes; longer paths are cut).
 const char* file_path(const char* path);
 // Opens a file of the person's own for writing ("w", "wb") or appending ("a"): created 0600,
-// and a file emptied by "w" made 0600 too. nullptr with errno when it cannot be opened.
+// and one of theirs that was there made 0600 too. nullptr with errno when it cannot be opened.
 FILE* file_open_private(const char* path, const char* mode);
 // Opens a file for reading only when it is a regular file, without waiting on a FIFO or a
 // device, which would hold the window thread for as long as a writer liked. The descriptor

@@ -1,11 +1,16 @@
 #include "client/core/log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "client/core/files.h"
+#include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/strutil.h"
@@ -14,12 +19,15 @@
 int32_t trace_switches[13];
 
 namespace {
-FILE* log_file = nullptr;
+int log_fd = -1;
+off_t log_size = 0;  // bytes in the open file
 bool flush_mode = false;
 bool timing_mode = false;
 bool line_held = false;
 char held_line[1024];
 uint32_t held_tick = 0;
+bool previous_kept = false;  // this run has set the last one's log aside
+bool failure_told = false;
 
 const char kLogName[] = "tessel.log";
 // Beside the settings file (the program directory) once log_init has run; before it, and in
@@ -38,6 +46,78 @@ const SwitchKey kSwitchKeys[] = {
     {"universe", TRACE_UNIVERSE}, {"elements", TRACE_ELEMENTS}, {"vrml", TRACE_VRML},
     {"world", TRACE_WORLD},
 };
+
+// The first time this run's log cannot be written, the person is told why (once: the lines
+// that follow are lost quietly, as the box's own trace line is).
+void tell_failure(const char* what, int err) {
+  if (failure_told) return;
+  failure_told = true;
+  note("The trace log %s cannot be written: %s: %s.\nTrace lines are lost until it can.", log_path.c_str(),
+       what, std::strerror(err));
+}
+
+// The log of the run before (a killed one's too) is kept as "tessel.log.1", whatever was
+// there; only a plain file is moved, never what a link points to.
+void keep_as_previous() {
+  struct stat st {};
+  if (::lstat(log_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (std::rename(log_path.c_str(), log_file_previous_path().c_str()) != 0) tell_failure("set aside", errno);
+}
+
+// Opens the log for appending: a plain file of the person's own, created 0600, never through
+// a link and never waiting on a FIFO. The first open of a run starts a fresh file.
+bool open_log() {
+  if (!previous_kept) {
+    previous_kept = true;
+    keep_as_previous();
+  }
+  int fd = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                  0600);
+  if (fd < 0) {
+    tell_failure("opened", errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    tell_failure("opened", EINVAL);
+    return false;
+  }
+  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::fchmod(fd, 0600);
+  log_fd = fd;
+  log_size = st.st_size;
+  return true;
+}
+
+int close_log() {
+  if (log_fd < 0) return 0;
+  int rc = ::close(log_fd);
+  log_fd = -1;
+  return rc;
+}
+
+// One whole line at the end of the file, or none: a line that does not fit (a full disk) is
+// taken back, so no line is ever left cut. A file past its cap becomes "tessel.log.1" first.
+void append_line(const std::string& line) {
+  if (log_fd >= 0 && log_size > 0 && log_size + static_cast<off_t>(line.size()) > kLogCap) {
+    close_log();
+    if (std::rename(log_path.c_str(), log_file_previous_path().c_str()) != 0) tell_failure("set aside", errno);
+  }
+  if (log_fd < 0 && !open_log()) return;
+  size_t done = 0;
+  while (done < line.size()) {
+    ssize_t n = ::write(log_fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : ENOSPC;
+      if (done > 0) (void)!::ftruncate(log_fd, log_size);
+      tell_failure("written", err);
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+  log_size += static_cast<off_t>(done);
+}
 }  // namespace
 
 static_assert(sizeof(trace_switches) / sizeof(trace_switches[0]) == TRACE_COUNT);
@@ -48,12 +128,9 @@ int log_init() {
   log_path = slash == std::string::npos ? kLogName : settings.substr(0, slash + 1) + kLogName;
   flush_mode = settings_int("debug", "flush") == 1;
   if (flush_mode) {
-    // Each run starts with an empty file; later lines append.
-    if (log_file) {
-      std::fclose(log_file);
-      log_file = nullptr;
-    }
-    if (FILE* f = file_open_private(log_path.c_str(), "w")) std::fclose(f);
+    // Each run starts with a fresh file at once (the last run's kept); later lines append.
+    close_log();
+    if (open_log()) close_log();
   }
   timing_mode = settings_int("debug", "timing") == 1;
   if (settings_int("debug", "all") == 1) {
@@ -75,32 +152,26 @@ int log_write(const char* fmt, ...) {
   // Names and texts from outside are traced too: one call is one line, no terminal codes.
   std::string shown = text_printable(line);
 
-  if (!log_file) {
-    log_file = file_open_private(log_path.c_str(), flush_mode ? "a" : "w");
-    if (!log_file) return 0;  // not reported: the line is lost
-  }
   uint32_t now = platform_ticks();
+  char tick[16];
   if (timing_mode) {
     if (line_held) {
-      std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now - held_tick), held_line);
+      std::snprintf(tick, sizeof tick, "%5d: ", static_cast<int>(now - held_tick));
+      append_line(tick + std::string(held_line) + "\n");
     }
     std::snprintf(held_line, sizeof held_line, "%s", shown.c_str());
     held_tick = now;
     line_held = true;
   } else {
-    std::fprintf(log_file, "%5d: %s\n", static_cast<int>(now), shown.c_str());
+    std::snprintf(tick, sizeof tick, "%5d: ", static_cast<int>(now));
+    append_line(tick + shown + "\n");
   }
-  std::fflush(log_file);
-  if (flush_mode) {
-    int rc = std::fclose(log_file);
-    log_file = nullptr;
-    return rc;
-  }
-  return 0;
+  // In flush mode each line closes the file, so that the log survives a crash.
+  return flush_mode ? close_log() : 0;
 }
 
 int log_note(const char* fmt, ...) {
-  bool kept = log_file || flush_mode;
+  bool kept = log_fd >= 0 || flush_mode;
   for (int s : trace_switches) kept = kept || s != 0;
   if (!kept) return 0;
   char line[1024];
@@ -112,15 +183,18 @@ int log_note(const char* fmt, ...) {
 }
 
 const char* log_file_path() { return log_path.c_str(); }
+std::string log_file_previous_path() { return log_path + ".1"; }
 
 void log_reset() {
-  if (log_file) std::fclose(log_file);
-  log_file = nullptr;
+  close_log();
   log_path = kLogName;
+  log_size = 0;
   flush_mode = false;
   timing_mode = false;
   line_held = false;
   held_line[0] = 0;
   held_tick = 0;
+  previous_kept = false;
+  failure_told = false;
   std::memset(trace_switches, 0, sizeof trace_switches);
 }

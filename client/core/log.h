@@ -1,8 +1,16 @@
 #pragma once
 // Trace log: printf-style lines appended to "tessel.log" beside tessel.ini (the program
 // directory) when a module's trace switch is on; the file is created 0600. Switches come from
-// the [debug] section of tessel.ini.
+// the [debug] section of tessel.ini. Each run that writes a log first keeps the last run's as
+// "tessel.log.1"; a log that reaches kLogCap bytes becomes "tessel.log.1" and a fresh one
+// goes on, so the two hold at most twice the cap. A line is written whole or not at all, and
+// the first line that cannot be written is told in a box, once a run.
+#include <sys/types.h>
+
 #include <cstdint>
+#include <string>
+
+inline constexpr off_t kLogCap = 8 << 20;
 
 enum TraceSwitch {
   TRACE_GENERAL = 0,  // [debug] trace: entry points, settings, messages
@@ -45,5 +53,7 @@ int log_note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
   } while (0)
 // The log's file: beside the settings once log_init has run, "tessel.log" before.
 const char* log_file_path();
+// Where the log before this one is kept ("tessel.log.1" beside it).
+std::string log_file_previous_path();
 // Closes the file, forgets its folder, drops a held line and clears switches and modes (tests, shutdown).
 void log_reset();

@@ -1,6 +1,8 @@
 #include "client/core/tessel.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,9 +93,11 @@ namespace {
 // A file of the person's own that others may read (as older runs made it) becomes theirs
 // alone; a file of another owner, a link's target of another owner or a missing file stays.
 void narrow_to_owner(const char* path) {
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
+  // Only a plain file is opened: a device named in the settings is never touched.
   struct stat st {};
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
       (st.st_mode & 077) != 0) {
     if (::fchmod(fd, 0600) == 0)
@@ -106,13 +110,49 @@ void narrow_to_owner(const char* path) {
   ::close(fd);
 }
 
+// Keyed pairs ("<name>.dat", "<name>.idx") in folder and, depth levels down, in its folders.
+// The walk is bounded: a cache of many worlds costs start-up no more than a moment.
+void narrow_pairs(const std::string& folder, int depth, int* budget) {
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    if (--*budget < 0) break;
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    size_t n = name.size();
+    if (S_ISREG(st.st_mode) && n > 4 && (name.compare(n - 4, 4, ".dat") == 0 || name.compare(n - 4, 4, ".idx") == 0))
+      narrow_to_owner(path.c_str());
+    else if (S_ISDIR(st.st_mode) && depth > 0)
+      narrow_pairs(path, depth - 1, budget);
+  }
+  ::closedir(d);
+}
+
+// Every file of the person's own that an older run (or another program) left readable by
+// others: the settings, the trace logs, the chat log, contacts, remembered teleports, the
+// telegrams' pair beside the program and the cache's pairs below "cache".
+void narrow_persons_files() {
+  const std::string dir = directory;
+  narrow_to_owner(profile_path());
+  narrow_to_owner(log_file_path());
+  narrow_to_owner(log_file_previous_path().c_str());
+  for (const char* name : {"contacts.txt", "teleport.txt"}) narrow_to_owner((dir + "/" + name).c_str());
+  const std::string chat = chat_logfile();
+  narrow_to_owner((chat[0] == '/' ? chat : dir + "/" + chat).c_str());
+  int budget = 20000;
+  narrow_pairs(dir, 0, &budget);
+  narrow_pairs(dir + "/cache", 2, &budget);
+}
+
 }  // namespace
 
 int tessel_step_log() {
   log_init();
   // What follows is logged, so it runs once the log knows where it goes.
-  narrow_to_owner(profile_path());
-  narrow_to_owner(log_file_path());
+  narrow_persons_files();
   ini_remove_temporaries(profile_path());
   std::string why;
   if (!ini_can_save(profile_path(), &why)) {
@@ -213,6 +253,30 @@ MainGeometry tessel_main_geometry(int main_x, int main_y, int main_width, int ma
   return g;
 }
 
+namespace {
+
+// What a busy run holds open at once (the web pane, downloads, stores, connections) is some
+// 80 descriptors; the rest is room for bursts.
+constexpr rlim_t kDescriptorsNeeded = 256;
+// The soft limit is raised this far (or to the hard limit, when that is lower).
+constexpr rlim_t kDescriptorsWanted = 4096;
+
+// Raises the soft limit of open files towards the hard one. False, with the limit in *limit,
+// when even that leaves fewer than the program needs: it would fail part-way through instead.
+bool enough_descriptors(rlim_t* limit) {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return true;  // not known: go on as before
+  rlim_t want = r.rlim_max == RLIM_INFINITY || r.rlim_max > kDescriptorsWanted ? kDescriptorsWanted : r.rlim_max;
+  if (r.rlim_cur != RLIM_INFINITY && r.rlim_cur < want) {
+    rlimit raised{want, r.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) r.rlim_cur = want;
+  }
+  *limit = r.rlim_cur;
+  return r.rlim_cur == RLIM_INFINITY || r.rlim_cur >= kDescriptorsNeeded;
+}
+
+}  // namespace
+
 int tessel_main(const char* line, int show) {
   const char* dir = platform_program_dir().c_str();
   int lock = host_instance_lock(dir);
@@ -226,16 +290,31 @@ int tessel_main(const char* line, int show) {
   }
   if (lock == -1) {
     // Another instance runs: it comes to the front and gets our command file; nothing starts.
-    if (cgi_send_command(line)) return 0;
+    std::string handed;
+    if (cgi_send_command(line, &handed)) return 0;
     // A command file that went nowhere would be lost without a word.
     const int err = errno;
+    std::string what = host_instance_socket(dir) + ": " + std::strerror(err);
+    if (err == ENAMETOOLONG)
+      what = handed + ": " + std::strerror(err) + " (" + std::to_string(handed.size()) + " bytes; at most " +
+             std::to_string(HOST_INSTANCE_TEXT - 1) + " are handed over)";
     char text[8192];
-    std::snprintf(text, sizeof text,
-                  "%s: %s\nThe program already running in %s did not take %s%s; nothing was started.",
-                  host_instance_socket(dir).c_str(), std::strerror(err), dir,
-                  line && *line ? "the command file " : "the request to come to the front",
+    std::snprintf(text, sizeof text, "%s\nThe program already running in %s did not take %s%s; nothing was started.",
+                  what.c_str(), dir, line && *line ? "the command file " : "the request to come to the front",
                   line && *line ? line : "");
     host()->message_box(text, "Error", HOST_MB_ICONERROR);
+    return 1;
+  }
+  rlim_t limit = 0;
+  if (!enough_descriptors(&limit)) {
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "The program may have at most %llu files and connections open at once (the limit of open "
+                  "files), and it needs %llu; it does not start.\nRaise the limit (ulimit -n %llu) and start again.",
+                  static_cast<unsigned long long>(limit), static_cast<unsigned long long>(kDescriptorsNeeded),
+                  static_cast<unsigned long long>(kDescriptorsNeeded));
+    host()->message_box(text, "Error", HOST_MB_ICONERROR);
+    host_instance_unlock(lock);
     return 1;
   }
   if (tessel_init(0, line, show)) {

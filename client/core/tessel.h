@@ -60,9 +60,10 @@ bool tessel_dispatch(const uint8_t* message, size_t length, tessel_reply_fn hand
 // Accessors.
 bool tessel_window();  // the main window exists
 const char* tessel_directory();
-// The start-up step that opens the trace log and then sees to the person's files: tessel.ini
-// and tessel.log made the owner's alone, the settings writer's leftovers removed, and one
-// warning box when the settings cannot be saved (the reason named).
+// The start-up step that opens the trace log and then sees to the person's files: every one
+// of them (settings, trace logs, chat log, contacts, teleports, telegrams, the cache's pairs)
+// made the owner's alone with a log line each, the settings writer's leftovers removed, and
+// one warning box when the settings cannot be saved (the reason named).
 int tessel_step_log();
 // What the program directory step found wrong, for its error box.
 extern char tessel_directory_problem[4400];

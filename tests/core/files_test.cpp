@@ -140,6 +140,25 @@ TEST_F(Files, ThePersonsFoldersAreTheirsWhateverTheUmask) {
   EXPECT_EQ(file_make_dir(dir_.file("plain").c_str()), ENOTDIR);
 }
 
+// A file of the person's own that was readable by others is theirs alone once opened to be
+// added to (the chat log) as when opened to be written afresh; what it held stays.
+TEST_F(Files, APersonsFileOpenedToAddToIsTheirsAlone) {
+  for (const char* mode : {"a", "w"}) {
+    SCOPED_TRACE(mode);
+    std::string p = dir_.file("chat.txt");
+    write_file(p, "old\n");
+    ASSERT_EQ(chmod(p.c_str(), 0644), 0);
+    FILE* f = file_open_private(p.c_str(), mode);
+    ASSERT_NE(f, nullptr);
+    std::fputs("more\n", f);
+    std::fclose(f);
+    struct stat st {};
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(read_file(p), std::string(mode) == "a" ? "old\nmore\n" : "more\n");
+  }
+}
+
 TEST_F(Files, OnlyRegularFilesAreRead) {
   std::string fifo = dir_.file("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

@@ -1,16 +1,22 @@
 #include "client/core/log.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "client/core/files.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "platform/clock.h"
+#include "platform/headless_host.h"
 #include "temp_dir.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -90,6 +96,7 @@ TEST_F(TraceLog, WithoutFlushEveryRunStartsEmpty) {
   EXPECT_EQ(log(), "old run\n");  // untouched until the first line
   log_write("new");
   EXPECT_EQ(log(), "   42: new\n");
+  EXPECT_EQ(read_file(dir_.file("tessel.log.1")), "old run\n");  // the last run's is kept
 }
 
 TEST_F(TraceLog, FlushModeEmptiesAtInitThenAppendsAndCloses) {
@@ -125,11 +132,39 @@ TEST_F(TraceLog, OverLongLineIsCutNotOverrun) {
   EXPECT_EQ(text, "   42: " + std::string(1023, 'z') + "\n");
 }
 
-TEST_F(TraceLog, UnopenableLogLosesTheLineQuietly) {
+// A log that cannot be written is told once, naming the file and the reason; the lines are
+// lost meanwhile, and a line that does not fit (a full disk) is taken back whole, so the file
+// never ends in a cut line.
+TEST_F(TraceLog, ALogThatCannotBeWrittenIsToldOnceAndNeverLeftWithACutLine) {
+  HeadlessHost boxes;
+  host_set(&boxes);
   settings("");
   log_init();
   ASSERT_EQ(mkdir(dir_.file("tessel.log").c_str(), 0755), 0);  // a folder in its place
   EXPECT_EQ(log_write("lost"), 0);
+  EXPECT_EQ(log_write("lost too"), 0);
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_NE(boxes.boxes()[0].text.find(dir_.file("tessel.log")), std::string::npos) << boxes.boxes()[0].text;
+  EXPECT_NE(boxes.boxes()[0].text.find(std::strerror(EISDIR)), std::string::npos) << boxes.boxes()[0].text;
+  ASSERT_EQ(rmdir(dir_.file("tessel.log").c_str()), 0);
+
+  // A file size limit makes writes fail part-way, as a full disk would.
+  log_reset();
+  boxes.clear();
+  settings("");
+  log_init();
+  std::string said = testutil::in_child([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim {100, 100};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    log_write("%s", std::string(60, 'a').c_str());
+    log_write("%s", std::string(60, 'b').c_str());
+    log_write("%s", std::string(60, 'c').c_str());
+    return std::to_string(boxes.boxes().size());
+  });
+  host_set(nullptr);
+  EXPECT_EQ(said, "1");
+  EXPECT_EQ(log(), "   42: " + std::string(60, 'a') + "\n");
 }
 
 // A setting that is not wholly a number reads as the table's default, one out of its range as

@@ -3,6 +3,8 @@
 #include <grp.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -365,4 +368,76 @@ TEST_F(Command, HandOffReachesAProgramInADeepDirectory) {
   ASSERT_NE(cgi_get_teleport(), nullptr);
   EXPECT_STREQ(cgi_get_teleport(), "teleport Deep 1N 1W");
   EXPECT_EQ(host_.raise_count(), 1);
+}
+
+// Without a runtime folder the hand-off lives in /tmp/tessel-<uid>. Another user who makes
+// that folder first, open or closed to others, gets neither the socket nor a refused start:
+// both starts meet in a folder of the person's own, and the hand-off arrives. Run in a mount
+// namespace of its own, with a /tmp of its own, so that no real folder of that name is touched.
+TEST_F(Command, AHandOffFolderMadeFirstByAnotherUserIsNotUsedAndTheHandOffArrives) {
+  if (geteuid() != 0) GTEST_SKIP() << "a /tmp of its own and another uid need root";
+  std::string said = testutil::in_child([&]() -> std::string {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+      return "no namespace";
+    unsetenv("XDG_RUNTIME_DIR");
+    std::string shared = "/tmp/tessel-" + std::to_string(geteuid());
+    std::string out;
+    for (mode_t mode : {0755, 0700}) {
+      const char* label = mode == 0755 ? "open" : "closed";
+      pid_t squatter = fork();
+      if (squatter == 0) {
+        umask(0);
+        _exit(become_nobody(false) && mkdir(shared.c_str(), mode) == 0 ? 0 : 1);
+      }
+      int status = 0;
+      if (waitpid(squatter, &status, 0) != squatter || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "no squatter";
+      // Deep enough that the folder of its own is reached through a descriptor.
+      std::string home = "/tmp/home";
+      mkdir(home.c_str(), 0700);
+      while (home.size() < 150) {
+        home += "/a_folder_of_some_length";
+        mkdir(home.c_str(), 0700);
+      }
+      mkdir((home + "/Messages").c_str(), 0700);
+      write_file(home + "/tessel.ini", "[general]\n");
+      write_file(home + "/Messages/default.tzm", kTestMessages);
+      write_file(home + "/go.cmd", "teleport Own 2N 2W\n");
+      platform_set_program_dir(home);
+      if (!start()) return "no start";
+      bool sent = hand_off_until_teleport(home + "/go.cmd", home);
+      std::string socket = host_instance_socket(home.c_str());
+      out += label + std::string(sent ? " sent" : " not sent") +
+             (cgi_get_teleport() ? std::string(" ") + cgi_get_teleport() : std::string(" none")) +
+             (socket.rfind(shared + "/", 0) == 0 ? " in theirs" : "") +
+             (std::filesystem::is_empty(shared) ? "" : " wrote in theirs") + "\n";
+      tessel_shutdown(nullptr);
+      clean();
+      host_.clear();
+      std::filesystem::remove_all("/tmp/home");
+      std::filesystem::remove_all(shared);
+    }
+    return out;
+  });
+  if (said == "no namespace") GTEST_SKIP() << "this system gives no mount namespace";
+  EXPECT_EQ(said, "open sent teleport Own 2N 2W\nclosed sent teleport Own 2N 2W\n");
+}
+
+// A FIFO named as the command file whose writer has already put a command in it is not read:
+// the command stays in the FIFO for whoever reads it, and nothing is pending.
+TEST_F(Command, AFifoHoldingACommandIsLeftUnread) {
+  install();
+  std::string fifo = dir_.file("held.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int writer = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  const std::string command = "teleport Fifo 3N 3W\n";
+  ASSERT_EQ(write(writer, command.data(), command.size()), static_cast<ssize_t>(command.size()));
+  ASSERT_TRUE(start(fifo.c_str()));
+  EXPECT_EQ(cgi_get_teleport(), nullptr);
+  char back[64] = {};
+  EXPECT_EQ(read(writer, back, sizeof back), static_cast<ssize_t>(command.size()));
+  EXPECT_EQ(std::string(back), command);
+  close(writer);
 }

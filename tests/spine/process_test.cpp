@@ -1,6 +1,7 @@
 // The real tessel program, started as separate processes under the offscreen platform.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,11 +22,14 @@ namespace {
 std::string program() { return std::string(TESSEL_BINARY_DIR) + "/bin/tessel"; }
 
 // Starts the program in cwd with these extra environment entries; stderr goes to err_file.
+// With files > 0 it may have no more than that many open at once (soft and hard limit).
 pid_t launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::string& cwd, const std::string& err_file) {
+             const std::string& cwd, const std::string& err_file, rlim_t files = 0) {
   pid_t pid = fork();
   if (pid != 0) return pid;
   if (chdir(cwd.c_str()) != 0) _exit(120);
+  rlimit limit{files, files};
+  if (files > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(122);
   int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd >= 0) {
     dup2(fd, 2);
@@ -52,6 +56,16 @@ bool wait_until(const std::function<bool()>& ok, int ms) {
 
 bool contains(const std::string& path, const std::string& text) {
   return read_file(path).find(text) != std::string::npos;
+}
+
+// Every box the program opens is written to its stderr as "[caption] text".
+int boxes_in(const std::string& err) {
+  int n = 0;
+  for (size_t at = 0; at != std::string::npos; at = err.find('\n', at + 1)) {
+    size_t start = at == 0 ? 0 : at + 1;
+    if (err.compare(start, 9, "[Tessel] ") == 0 || err.compare(start, 8, "[Error] ") == 0) ++n;
+  }
+  return n;
 }
 
 class Process : public ::testing::Test {
@@ -161,16 +175,7 @@ TEST_F(Process, SignalDuringAStartUpBoxEndsTheProgramWithoutAnotherBox) {
   write_file(home_.file("telegram.idx"), std::string(4096, 'y'));
   pid_t p = launch({program()}, env(60000), home_.file("a"), home_.file("a/err"));
   ASSERT_GT(p, 0);
-  // Every box the program opens is written to its stderr as "[caption] text".
-  auto boxes = [&] {
-    int n = 0;
-    std::string err = read_file(home_.file("a/err"));
-    for (size_t at = 0; at != std::string::npos; at = err.find('\n', at + 1)) {
-      size_t start = at == 0 ? 0 : at + 1;
-      if (err.compare(start, 9, "[Tessel] ") == 0 || err.compare(start, 8, "[Error] ") == 0) ++n;
-    }
-    return n;
-  };
+  auto boxes = [&] { return boxes_in(read_file(home_.file("a/err"))); };
   ASSERT_TRUE(wait_until([&] { return boxes() > 0; }, testutil::kWaitMs)) << read_file(home_.file("a/err"));
   kill(p, SIGTERM);
   int status = wait_for_exit(p, testutil::kWaitMs);
@@ -190,4 +195,51 @@ TEST_F(Process, SignalDuringAStartUpBoxEndsTheProgramWithoutAnotherBox) {
   pid_t next = launch({program()}, env(300), home_.file("b"), home_.file("b/err"));
   EXPECT_EQ(wait_for_exit(next, testutil::kWaitMs), 0) << read_file(home_.file("b/err"));
   EXPECT_TRUE(contains(home_.file("tessel.log"), "cgi_init")) << read_file(home_.file("b/err"));
+}
+
+// With fewer descriptors than it needs the program would fail part-way (a store, a pipe of
+// the toolkit) and crash; it says so in one box before anything starts and ends.
+TEST_F(Process, TooFewDescriptorsAreSaidInOneBoxAndNothingStarts) {
+  write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
+  pid_t p = launch({program()}, env(300), home_.file("a"), home_.file("a/err"), 32);
+  ASSERT_GT(p, 0);
+  int status = wait_for_exit(p, testutil::kWaitMs);
+  if (status == -1) kill(p, SIGKILL);
+  std::string err = read_file(home_.file("a/err"));
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_EQ(boxes_in(err), 1) << err;
+  EXPECT_NE(err.find("at most 32 files"), std::string::npos) << err;
+  EXPECT_NE(err.find("needs 256"), std::string::npos) << err;
+  EXPECT_FALSE(contains(home_.file("tessel.log"), "init_application")) << read_file(home_.file("tessel.log"));
+  EXPECT_FALSE(host_instance_running(home_.path().c_str()));
+}
+
+// A command file whose full path does not fit the hand-off would arrive as another file's
+// name, or (cut to nothing) as a mere "come to the front": the second start says it was not
+// handed over and fails, and the first takes nothing.
+TEST_F(Process, ACommandFilePathTooLongToHandOverIsSaidAndFails) {
+  write_file(home_.file("tessel.ini"), "[debug]\ntrace=1\n[display]\ndepth=1\n");
+  pid_t first = launch({program()}, env(60000), home_.file("a"), home_.file("a/err"));
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(wait_until([&] { return contains(home_.file("tessel.log"), "cgi_init"); }, testutil::kWaitMs))
+      << read_file(home_.file("a/err"));
+  // A folder of 150 bytes and a command file named relative to it: 300 bytes in all.
+  std::string folder = home_.file("b/");
+  folder += std::string(150 - folder.size(), 'f');
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  std::string name(300 - folder.size() - 1, 'c');
+  write_file(folder + "/" + name, "teleport Far 9N 9W\n");
+  pid_t second = launch({program(), name}, env(300), folder, home_.file("b/err"));
+  int status = wait_for_exit(second, testutil::kWaitMs);
+  if (status == -1) kill(second, SIGKILL);
+  std::string err = read_file(home_.file("b/err"));
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_EQ(boxes_in(err), 1) << err;
+  EXPECT_NE(err.find(folder + "/" + name + ": " + std::strerror(ENAMETOOLONG)), std::string::npos) << err;
+  EXPECT_NE(err.find("nothing was started"), std::string::npos) << err;
+  // Nothing reached the first, which goes on.
+  EXPECT_FALSE(contains(home_.file("tessel.log"), "cgi: load_command")) << read_file(home_.file("tessel.log"));
+  EXPECT_EQ(wait_for_exit(first, 0), -1);
+  kill(first, SIGTERM);
+  wait_for_exit(first, testutil::kWaitMs);
 }

@@ -446,3 +446,99 @@ TEST_F(Startup, MainThatCannotTakeItsLockSaysWhyAndStartsNothing) {
       << host_.boxes()[0].text;
   EXPECT_EQ(host_.boxes()[0].caption, "Error");
 }
+
+// A password of old, kept in clear under [citizen] password, is moved into the enciphered key
+// by the login's start; a run with every trace switch on shows neither form in its log.
+TEST_F(Startup, AnOldClearPasswordStaysOutOfATracedRunsLog) {
+  install("[debug]\nall=1\n[citizen]\nname=alice\npassword=Pw31415926\n");
+  ASSERT_TRUE(start());
+  tessel_shutdown(nullptr);
+  log_reset();
+  std::string stored = ini();
+  size_t at = stored.find("\npass=");
+  ASSERT_NE(at, std::string::npos) << stored;  // moved: the enciphered key now holds it
+  std::string hex = stored.substr(at + 6, stored.find('\n', at + 6) - at - 6);
+  ASSERT_FALSE(hex.empty());
+  std::string log = read_file(dir_.file("tessel.log"));
+  ASSERT_NE(log.find("login_init"), std::string::npos) << log;
+  EXPECT_EQ(log.find("31415926"), std::string::npos) << log;
+  EXPECT_EQ(log.find(hex), std::string::npos) << log;
+}
+
+namespace {
+// A box answered by a quit asked for meanwhile (a termination signal while it is up).
+class QuitInTheBoxHost : public HeadlessHost {
+ public:
+  int message_box(const char* text, const char* caption, unsigned flags) override {
+    tessel_request_quit();
+    return HeadlessHost::message_box(text, caption, flags);
+  }
+};
+int step_shows_a_box() {
+  host()->message_box("last step", "Tessel", HOST_MB_ICONWARNING);
+  return 0;
+}
+}  // namespace
+
+// The quit comes in the box of the very last start-up step: start-up ends there, the loop
+// never runs, and no other box follows.
+TEST_F(Startup, AQuitAskedForInTheLastStepsBoxEndsStartUpWithoutTheLoop) {
+  QuitInTheBoxHost quitting;
+  host_set(&quitting);
+  install();
+  static const lifecycle_step init[] = {{"frame_timer", tessel_step_frame_timer, LC_STOP, 0, 0, nullptr},
+                                        {"boxes", step_shows_a_box, LC_IGNORE, 0, 0, nullptr}};
+  lifecycle_tables t = lifecycle_program();
+  t.init = init;
+  t.init_count = 2;
+  lifecycle_set_tables(&t);
+  quitting.set_step_limit(20);  // were the loop to run, it would end after a few walks
+  EXPECT_EQ(tessel_main("", HOST_SHOW_NORMAL), 0);
+  EXPECT_EQ(quitting.steps(), 0);
+  EXPECT_EQ(tessel_frame_state(), FRAME_SHUT_DOWN);
+  ASSERT_EQ(quitting.boxes().size(), 1u);
+  EXPECT_EQ(quitting.boxes()[0].text, "last step");
+  EXPECT_FALSE(host_instance_running(dir_.path().c_str()));
+  host_set(&host_);
+}
+
+// The trace log never grows past its cap: the full one becomes tessel.log.1 and a fresh one
+// goes on, every line whole. The next start keeps the last run's log as tessel.log.1 (a
+// killed run's too), both the person's alone.
+TEST_F(Startup, ALogOverItsCapIsSetAsideAndTheNextStartKeepsTheLastRunsLog) {
+  install("[debug]\ntrace=1\n");
+  ASSERT_TRUE(start());
+  const std::string filler(900, 'x');
+  int lines = static_cast<int>(kLogCap / 900) + 200;
+  for (int i = 0; i < lines; ++i) log_write("line %d %s", i, filler.c_str());
+  log_write("last line of the first run");
+  const std::string log = dir_.file("tessel.log"), previous = dir_.file("tessel.log.1");
+  std::string now = read_file(log), before = read_file(previous);
+  EXPECT_LE(now.size(), static_cast<size_t>(kLogCap));
+  EXPECT_LE(before.size(), static_cast<size_t>(kLogCap));
+  EXPECT_GE(now.size() + before.size(), static_cast<size_t>(kLogCap));
+  ASSERT_FALSE(before.empty());
+  // The two join where the one was set aside: the lines go on without a gap or a cut.
+  EXPECT_EQ(before.back(), '\n');
+  size_t first = now.find(" line ");
+  size_t last = before.rfind(" line ");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(std::stoi(now.substr(first + 6)), std::stoi(before.substr(last + 6)) + 1);
+  EXPECT_NE(now.find("last line of the first run"), std::string::npos);
+  // The first run ends without its shutdown (killed); a second one starts.
+  log_reset();
+  clean();
+  host_.clear();
+  ASSERT_TRUE(start());
+  log_reset();
+  EXPECT_EQ(read_file(previous), now);
+  std::string second = read_file(log);
+  EXPECT_NE(second.find("init_application"), std::string::npos);
+  EXPECT_EQ(second.find("last line of the first run"), std::string::npos);
+  for (const std::string& f : {log, previous}) {
+    struct stat st {};
+    ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+  }
+}

@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 
+// Set by a test program that made the Qt application (tests/support/qt_app.h): it goes at the
+// end of main, before the static destructors, as the program's own does.
+void (*tessel_test_end_of_main)() = nullptr;
+
 // Qt's font set-up keeps a few fontconfig blocks for the life of the process.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
@@ -13,5 +17,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  int result = RUN_ALL_TESTS();
+  if (tessel_test_end_of_main) tessel_test_end_of_main();
+  return result;
 }

@@ -8,7 +8,6 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
-#include <clocale>
 #include <memory>
 
 #include "client/app/frame.h"
@@ -26,22 +25,11 @@
 #include "client/ui/viewport.h"
 #include "client/ui/web_pane.h"
 #include "spine_fixture.h"
+#include "tests/support/qt_app.h"
 
 namespace {
 
-QApplication& app() {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "spine_focus_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = [] {
-    web_pane_prepare();  // before the application, as the program does
-    auto* made = new QApplication(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    return made;
-  }();
-  return *a;
-}
+QApplication& app() { return testutil::qt_app("spine_focus_tests", web_pane_prepare); }
 
 // The universe answers at once and the login succeeds: the program goes on to the 3D start.
 int f_update() { return 0; }
@@ -67,6 +55,7 @@ class Focus : public Spine {
   }
   void TearDown() override {
     if (tessel_frame_state() != FRAME_SHUT_DOWN) tessel_shutdown(nullptr);
+    web_pane_qt_release();  // as the program does before its host goes
     viewport_set_surface_maker(nullptr);
     chat_set_view_maker(nullptr);
     console_set_view_maker(nullptr);

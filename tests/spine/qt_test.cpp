@@ -22,21 +22,13 @@
 #include "client/ui/text.h"
 #include "client/ui/viewport.h"
 #include "spine_fixture.h"
+#include "tests/support/qt_app.h"
 
 // The font library keeps caches for the whole process that the leak checker cannot tell apart
 // from leaks; they are not ours.
 namespace {
 
-QApplication& app() {
-  // The tests' own environment asks for it too; a plain run of this program must not need a display.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "spine_qt_tests";
-  static char* argv[] = {name, nullptr};
-  // Kept to the end: destroying it among the static destructors crashes inside Qt.
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testutil::qt_app("spine_qt_tests"); }
 
 int polls = 0;
 int auto_at = -1;

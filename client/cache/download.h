@@ -2,7 +2,8 @@
 // The download queue: every file of the world comes through here. Requests are merged by
 // name, scored by class and reference count, run at most three at a time over HTTP, checked
 // against cached dates, taken from a local mirror folder when one is set, retried after
-// stalls, and end with exactly one callback. Window thread only.
+// stalls, and end with exactly one callback. Each transfer is held to a size and a deadline
+// generous for its kind. Window thread only.
 #include <cstddef>
 #include <cstdint>
 

@@ -44,6 +44,7 @@ struct http_request {
   uint32_t started;
   uint32_t window_start;
   uint32_t window_received;
+  uint32_t deadline;  // ms from started; 0 = kDeadlineWindows stall limits
 
   // Worker-only while the transfer runs; copied from the session at start.
   std::string proxy;
@@ -78,8 +79,8 @@ constexpr long kConnectTimeoutMs = 20000;
 constexpr int kConnectRetries = 3;
 constexpr int kConnectRetryPauseMs = 500;
 // A transfer must bring at least this much in each stall window (a server that trickles a
-// byte a second is never idle, yet would hold its slot for ever), and it ends after this
-// many stall windows whatever it brings.
+// byte a second is never idle, yet would hold its slot for ever), and, unless its caller set
+// a deadline of its own, it ends after this many stall windows whatever it brings.
 constexpr uint64_t kFloorBytesPerSecond = 256;
 constexpr uint32_t kDeadlineWindows = 20;
 
@@ -474,6 +475,12 @@ http_request* http_set_max(http_request* r, uint32_t bytes) {
   return r;
 }
 
+http_request* http_set_deadline(http_request* r, uint32_t ms) {
+  if (trace_switches[TRACE_GENERAL]) log_write("http_set_deadline");
+  if (r) r->deadline = ms;
+  return r;
+}
+
 void http_progress(http_request* r, int* received, int* total) {
   if (trace_switches[TRACE_GENERAL]) log_write("http_progress");
   uint32_t got = r ? r->received.load() : 0;
@@ -563,8 +570,8 @@ void http_update() {
       r->window_start = now;
       r->window_received = got;
     }
-    if (static_cast<uint64_t>(tick_diff(r->started, now) > 0 ? tick_diff(r->started, now) : 0) >
-        static_cast<uint64_t>(window) * kDeadlineWindows) {
+    const uint64_t deadline = r->deadline ? r->deadline : static_cast<uint64_t>(window) * kDeadlineWindows;
+    if (static_cast<uint64_t>(tick_diff(r->started, now) > 0 ? tick_diff(r->started, now) : 0) > deadline) {
       log_note("http: %s timed out: still running after %u ms", r->url,
                static_cast<unsigned>(tick_diff(r->started, now)));
       finish(r, HTTP_TIMED_OUT);

@@ -41,6 +41,9 @@ http_request* http_get(const char* url);
 http_request* http_conditional_get(const char* url, const char* date);
 // Largest accepted body in bytes (0 = none). Returns the request.
 http_request* http_set_max(http_request* request, uint32_t bytes);
+// How long the transfer may run in all, in ms from its start (0 = 20 stall limits). Returns
+// the request.
+http_request* http_set_deadline(http_request* request, uint32_t ms);
 // Received bytes and the total (the announced length, or received when none was announced).
 void http_progress(http_request* request, int* received, int* total);
 // Unlinks and frees the request; one whose worker still runs is freed by its worker.
@@ -57,5 +60,5 @@ int http_busy();
 // Rebuilds the session with the current proxy setting and times out every running request.
 void http_proxy_changed();
 // Frame task "http": running requests get state 2 when idle longer than the stall limit,
-// when a stall limit's time brought less than 256 bytes a second, or after 20 stall limits.
+// when a stall limit's time brought less than 256 bytes a second, or past their deadline.
 void http_update();

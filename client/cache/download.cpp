@@ -16,10 +16,12 @@
 #include "client/core/hash.h"
 #include "client/core/log.h"
 #include "client/core/ini.h"
+#include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/zipcrypt.h"
 #include "engine/vxl21.h"
+#include "platform/clock.h"
 #include "platform/progdir.h"
 
 // The current world's name, from the world connection (empty without one).
@@ -49,8 +51,12 @@ struct download_request {
   uint32_t deadline_ms;  // how long its transfer may run
   int32_t shares;        // a sound or a file named by address: these hold two slots at most
   int32_t setbacks;      // attempts that brought nothing: it waits behind the others
+  int32_t unreached;     // attempts in a row that did not reach the server
+  uint32_t retry_at;     // tick before which it is not started again (while unreached)
   char cache_key[150];
 };
+
+download_hooks download_hook = {};
 
 namespace {
 
@@ -72,6 +78,14 @@ constexpr uint32_t kPictureBytes = 4u << 20;
 constexpr uint32_t kAddressBytes = 16u << 20;
 constexpr uint32_t kSlowLineBytesPerSecond = 65536;
 constexpr uint32_t kShortestDeadlineMs = 90000;
+// A server that cannot be reached is asked again after a pause that doubles up to the
+// longest; files named by address (anyone's servers) are given up after so many pauses.
+constexpr uint32_t kFirstPauseMs = 2000;
+constexpr uint32_t kLongestPauseMs = 30000;
+constexpr int32_t kAddressPauses = 6;
+// Message: the object server cannot be reached.
+constexpr int kUnreachableMessage = 630;
+constexpr int kConsoleWorld = 3;  // the console's kind for the world connection
 
 hash_table* queue = nullptr;
 download_request* slots[DOWNLOAD_SLOTS];
@@ -83,6 +97,10 @@ int64_t refresh_seconds = 0;
 database* object_dates = nullptr;
 database* misc_dates = nullptr;
 download_request* calling = nullptr;  // the request whose callback runs
+// Attempts of the world's files in a row that did not reach the object server, and whether
+// the person was told, since it last answered.
+int unreached_in_a_row = 0;
+bool told_unreachable = false;
 DownloadView* view = nullptr;
 bool shown = false;
 
@@ -285,17 +303,20 @@ bool slot_left_for_shares() {
 }
 
 // The next to start: a file whose attempts brought nothing waits behind the others (fewer
-// set-backs first), then the best score above 0, then the first in the table's order.
+// set-backs first), then the best score above 0, then the first in the table's order. One
+// whose server could not be reached waits for its pause.
 download_request* best_waiting() {
   if (!queue) return nullptr;
   download_request* best = nullptr;
   int best_score = 0;
   const bool shares = slot_left_for_shares();
+  const uint32_t now = platform_ticks();
   hash_iterator* it = hash_iterator_create(queue);
   if (!it) return nullptr;
   while (void* data = hash_iterator_next_data(it)) {
     download_request* r = *static_cast<download_request**>(data);
     if (r->http || (!shares && r->shares)) continue;
+    if (r->unreached && tick_before(now, r->retry_at)) continue;
     int s = score(r);
     if (s <= 0) continue;
     if (!best || r->setbacks < best->setbacks || (r->setbacks == best->setbacks && s > best_score)) {
@@ -327,12 +348,33 @@ void set_limits(download_request* r, uint32_t max_bytes) {
   r->deadline_ms = slow > kShortestDeadlineMs ? static_cast<uint32_t>(slow) : kShortestDeadlineMs;
 }
 
-// The attempt brought nothing: the request waits in the queue again, behind the others.
-void set_back(download_request* r, int slot) {
+// Tells the person once, until the object server answers again, that it cannot be reached;
+// its files are asked for again meanwhile. A single attempt does not tell: a request dropped
+// at once (when the world's own attributes arrive) or a moment's fault is not worth a line.
+void tell_unreachable(const download_request* r) {
+  if (r->misc || ++unreached_in_a_row < 2 || told_unreachable) return;
+  told_unreachable = true;
+  const std::string host = object_path.substr(0, object_path.find('/'));
+  const char* text = msg_arg(kUnreachableMessage, host.c_str());
+  log_note("download: %s", text);
+  if (download_hook.console_print) download_hook.console_print(kConsoleWorld, text);
+}
+
+// The attempt brought nothing: the request waits in the queue again, behind the others, and
+// after a pause when its server could not be reached.
+void set_back(download_request* r, int slot, bool unreached) {
   http_done(r->http);
   r->http = nullptr;
   slots[slot] = nullptr;
   ++r->setbacks;
+  if (!unreached) {
+    r->unreached = 0;
+    return;
+  }
+  const int doublings = r->unreached < 8 ? r->unreached : 8;
+  const uint64_t pause = static_cast<uint64_t>(kFirstPauseMs) << doublings;
+  ++r->unreached;
+  r->retry_at = platform_ticks() + static_cast<uint32_t>(pause < kLongestPauseMs ? pause : kLongestPauseMs);
 }
 
 // The mirror copy of a url, or "" when it would lie outside the mirror folder.
@@ -507,6 +549,7 @@ void download_update() {
     if (state == HTTP_COMPLETE && static_cast<uint32_t>(http_size(r->http)) > r->max_bytes)
       state = HTTP_TOO_LARGE;
     if (const kept_answer* kept = kept_answer_for(state)) {
+      if (!r->misc) told_unreachable = false, unreached_in_a_row = 0;
       if (trace_inner()) log_write(kept->trace, r->name);
       if (trace_inner()) log_write("download result for %s: %d", r->name, state);
       do_callback(r, kept->status, true);
@@ -517,7 +560,15 @@ void download_update() {
       if (trace_inner())
         log_write(state == HTTP_TIMED_OUT ? "Download timed out for %s" : "Download cut short for %s", r->name);
       if (++r->timeouts < 3) {
-        set_back(r, slot);
+        set_back(r, slot, false);
+        continue;
+      }
+    } else if (http_unreachable(state)) {
+      if (trace_inner()) log_write("Download %s: the server cannot be reached (%d)", r->name, state);
+      tell_unreachable(r);
+      // The world's own files are asked for until it answers (a new world drops them).
+      if (!r->misc || r->unreached < kAddressPauses) {
+        set_back(r, slot, true);
         continue;
       }
     } else if (trace_inner()) {
@@ -532,6 +583,8 @@ void download_update() {
 
 void download_reset() {
   if (trace()) log_write("download_reset");
+  told_unreachable = false;
+  unreached_in_a_row = 0;
   for (auto& s : slots) s = nullptr;
   hash_clear(queue, [](void* data) {
     download_request* r = *static_cast<download_request**>(data);

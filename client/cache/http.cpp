@@ -430,6 +430,22 @@ const char* (*proxy_source)() = nullptr;
 
 void http_set_proxy_source(const char* (*source)()) { proxy_source = source; }
 
+bool http_unreachable(int state) {
+  if (state >= HTTP_STATUS_BASE + 502 && state <= HTTP_STATUS_BASE + 504) return true;
+  switch (state - HTTP_TRANSFER_BASE) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int http_init(int timeout_ms) {
   if (trace_switches[TRACE_GENERAL]) log_write("http_init (%d)", timeout_ms);
   std::call_once(curl_once, [] { curl_global = curl_global_init(CURL_GLOBAL_DEFAULT); });

@@ -30,6 +30,10 @@ constexpr int32_t HTTP_SHORT_BODY = HTTP_TRANSFER_BASE + 18;
 // Length marker of a reply that announced none, and the most such a reply may carry.
 constexpr uint32_t HTTP_UNKNOWN_LENGTH = 0x10000000u;
 
+// True for a state that says the server could not be reached (no name, no connection, no
+// answer, a connection broken before the reply, or a proxy's word that the server is down).
+bool http_unreachable(int state);
+
 // Where http_init reads the proxy ("address:port" or null); null = the proxy module.
 void http_set_proxy_source(const char* (*source)());
 // Stall limit in ms (0 = 30000). Reads the proxy setting. 0, or an error code.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "client/cache/download.h"
 #include "client/core/log.h"
 #include "client/core/strutil.h"
 #include "client/scene/color.h"
@@ -74,7 +75,8 @@ void fill_hooks() {
   line_hook* const hooks[] = {
       &world_hook.console_print,     &prop_hook.console_print,     &pick_hook.console_print,
       &model_hook.console_print,     &teleport_hook.console_print, &join_hook.console_print,
-      &privilege_hook.console_print, &avatar_hook.console_print,   &telegram_hook.console_print};
+      &privilege_hook.console_print, &avatar_hook.console_print,   &telegram_hook.console_print,
+      &download_hook.console_print};
   for (line_hook* hook : hooks) *hook = console_line;
 }
 

@@ -22,6 +22,7 @@
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/shell/console.h"
 #include "platform/progdir.h"
 #include "transfer_util.h"
 
@@ -485,6 +486,63 @@ TEST_F(DownloadTest, TricklingFilesNeverKeepALaterModelOut) {
   EXPECT_GT(arrived_at, 8);
   EXPECT_LT(arrived_at, 100);
   for (const Result& r : sounds) EXPECT_EQ(r.count, 0) << "sounds may take longer";
+}
+
+// The object server is down when the world asks for a model, then comes back: the model is
+// asked for again after pauses that grow, and arrives without a change of world; the console
+// says once that the object server cannot be reached. A file that is not there is no server
+// that cannot be reached: it fails at once.
+TEST_F(DownloadTest, AModelArrivesOnceTheObjectServerIsBackAndThePersonIsToldOnce) {
+  FakeClock clock;
+  msg_set(630, "<630>: %s");
+  console_reset_for_test();
+  ASSERT_EQ(console_init(nullptr), 1);
+  TempDir www;
+  write_file(www.file("w/models/tree.zip"), "the tree's archive");
+  ServerProcess server(
+      {"python3", "-u", source_dir() + "/tests/fakes/throttled.py", "--closed", www.path(), "65536", "0"});
+  ASSERT_GT(server.port(), 0);
+  const std::string host = "127.0.0.1:" + std::to_string(server.port());
+  download_set_path((host + "/w").c_str());
+  auto told = [] {
+    int n = 0;
+    const std::string text = console_text();
+    for (size_t at = 0; (at = text.find("<630>", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  auto running = [] { return download_line(0, nullptr, nullptr, 0, nullptr); };
+  Result tree, ghost;
+  ASSERT_NE(download_file("models", "tree.zip", DOWNLOAD_CLASS_MODELS, record, &tree), nullptr);
+  frame();
+  // Each attempt is refused; the next waits 2 s, then 4 s.
+  for (uint32_t pause : {2000u, 4000u}) {
+    ASSERT_TRUE(running());
+    ASSERT_TRUE(run_until([&] { return !running(); }));
+    EXPECT_EQ(tree.count, 0) << "no failure while the server may come back";
+    clock.advance(pause - 1);
+    frame();
+    EXPECT_FALSE(running()) << "asked again before its pause of " << pause << " ms";
+    clock.advance(1);
+    frame();
+  }
+  ASSERT_TRUE(running());
+  EXPECT_EQ(told(), 1) << "told while the server is away";
+  server.send("open\n");
+  ASSERT_EQ(server.line(), "open");
+  ASSERT_TRUE(run_until([&] {
+    if (!running()) clock.advance(1000);
+    return tree.count > 0;
+  }));
+  EXPECT_EQ(tree.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(tree.data, "the tree's archive");
+  EXPECT_EQ(told(), 1) << console_text();
+  EXPECT_NE(std::string(console_text()).find(host), std::string::npos) << console_text();
+  ASSERT_NE(download_file("models", "ghost.zip", DOWNLOAD_CLASS_MODELS, record, &ghost), nullptr);
+  ASSERT_TRUE(run_until([&] { return ghost.count > 0; }));
+  EXPECT_EQ(ghost.status, DOWNLOAD_FAILED);
+  EXPECT_EQ(told(), 1);
+  console_reset_for_test();
+  msg_reset();
 }
 
 // A world change resets the queue while transfers run: no slot keeps a freed request, the

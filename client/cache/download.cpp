@@ -10,6 +10,7 @@
 #include <string>
 
 #include "client/cache/database.h"
+#include "client/cache/disk.h"
 #include "client/cache/http.h"
 #include "client/cache/unzip.h"
 #include "client/core/files.h"
@@ -258,6 +259,8 @@ void do_callback(download_request* r, int status, bool store_date = false) {
   calling = r;
   if (r->callback) r->callback(r->user, status, data, size);
   calling = outer;
+  // Most callers store what came (unpacked or converted, which those steps count too).
+  if (status == DOWNLOAD_ARRIVED) disk_stored(size);
   if (store_date && !r->refused) update_cache(r);
   deallocate(r);
 }
@@ -585,6 +588,8 @@ void download_reset() {
   if (trace()) log_write("download_reset");
   told_unreachable = false;
   unreached_in_a_row = 0;
+  // The files the last world used are no longer held from the disk limits.
+  disk_forget_used();
   for (auto& s : slots) s = nullptr;
   hash_clear(queue, [](void* data) {
     download_request* r = *static_cast<download_request**>(data);

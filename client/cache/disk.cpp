@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ constexpr uint32_t kSlice = 50;
 constexpr uint32_t kFirstRun = 30000;
 constexpr uint32_t kInterval = 900000;
 constexpr size_t kMaxDepth = 64;
+// Files used this session that the runs hold: a world's models, sounds, sequences and lists
+// stay far below this.
+constexpr size_t kMaxUsed = 4096;
 
 struct Folder {
   DIR* dir;
@@ -56,6 +60,10 @@ struct State {
   size_t position = 0;
   std::string root;       // "<program>/cache"
   std::string real_root;  // root with links resolved, for the inside-the-cache check
+  int64_t added = 0;      // bytes stored since the last run began
+  bool measured = false;  // a run has found the total since start-up
+  std::set<std::string> used;
+  bool used_full = false;  // told once that no more are held
 };
 
 State s;
@@ -153,14 +161,37 @@ DIR* open_folder(int parent_fd, const char* name) {
   return d;
 }
 
+// Files in use get the time of now before the walk sees them: the flood that came after they
+// were read is older than they are.
+void renew_used() {
+  for (const std::string& path : s.used) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !inside_cache(path)) continue;
+    utimensat(AT_FDCWD, path.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
+  }
+}
+
+// True when the bytes stored since the last run may have taken the tree to its limit. A tree
+// that the last run could not bring below the limit (files in use or that cannot go), or one
+// not measured yet, runs again only once another eighth of the limit has come.
+bool past_limit() {
+  if (s.limit == 0 || s.added <= 0) return false;
+  const int64_t limit = static_cast<int64_t>(s.limit) * 1048576;
+  const int64_t total = s.measured ? s.total : limit;
+  if (total + s.added < limit) return false;
+  return total < limit || s.added >= limit / 8;
+}
+
 void start_run() {
   if (tracing_disk()) log_write("disk: start");
   free_list();
   s.total = 0;
   s.count = 0;
+  s.added = 0;
   s.root = platform_program_dir() + "/cache";
   char resolved[PATH_MAX];
   s.real_root = realpath(s.root.c_str(), resolved) ? resolved : "";
+  renew_used();
   // A cache folder that cannot be searched counts as empty.
   s.stack.push_back(Folder{open_folder(-1, s.root.c_str()), s.root, "", true});
   s.phase = PHASE_WALK;
@@ -219,6 +250,7 @@ void walk_step() {
 void finish() {
   free_list();
   s.phase = PHASE_DONE;
+  s.measured = true;
 }
 
 void size_step() {
@@ -250,6 +282,9 @@ int disk_init() {
   free_list();
   s.phase = PHASE_WAIT;
   s.next_run = platform_ticks() + kFirstRun;
+  s.added = 0;
+  s.measured = false;
+  file_hook.touched = disk_used;
   return 0;
 }
 
@@ -261,7 +296,7 @@ void disk_term() {
 void disk_update() {
   if (trace_frames()) log_write("disk_update");
   uint32_t start = platform_ticks();
-  if (s.phase == PHASE_WAIT && tick_before(start, s.next_run)) return;
+  if (s.phase == PHASE_WAIT && tick_before(start, s.next_run) && !past_limit()) return;
   while (s.phase != PHASE_DONE && platform_ticks() - start < kSlice) {
     switch (s.phase) {
       case PHASE_WAIT:
@@ -279,6 +314,28 @@ void disk_update() {
     s.phase = PHASE_WAIT;
     s.next_run = start + kInterval;
   }
+}
+
+void disk_stored(int64_t bytes) {
+  if (bytes > 0) s.added += bytes;
+}
+
+void disk_used(const char* path) {
+  if (!path || !path[0]) return;
+  std::string p = slashes(path);
+  if (s.used.count(p)) return;
+  if (s.used.size() >= kMaxUsed) {
+    if (!s.used_full)
+      log_note("disk: more than %zu files in use; %s and later ones are not held", kMaxUsed, p.c_str());
+    s.used_full = true;
+    return;
+  }
+  s.used.insert(std::move(p));
+}
+
+void disk_forget_used() {
+  s.used.clear();
+  s.used_full = false;
 }
 
 int disk_limit() { return s.limit; }

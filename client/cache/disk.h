@@ -2,8 +2,11 @@
 // Disk cache limits: keeps "<program>/cache" within the user's limits. Files not used for a
 // number of days are deleted, empty folders removed, and when the tree is larger than the
 // size limit the least recently used files go first. Runs as the frame task "disk" in 50 ms
-// slices, 30 s after start-up and then every 15 minutes. Deletes never leave the cache
-// folder: links are neither followed nor deleted. Window thread only.
+// slices, 30 s after start-up and then every 15 minutes, and besides at the next step once
+// the bytes stored since the last run may have taken the tree past the limit. Files used
+// this session have their time renewed as each run starts, so that they are never the least
+// recently used. Deletes never leave the cache folder: links are neither followed nor
+// deleted. Window thread only.
 #include <cstdint>
 
 // Reads [disk] limit and delete; the first run is due 30 s from now.
@@ -12,6 +15,13 @@ int disk_init();
 void disk_update();
 // Ends a walk under way: the folders it holds open are closed.
 void disk_term();
+// Bytes just stored under the cache (an unpacked member, a converted picture, a download).
+void disk_stored(int64_t bytes);
+// A file of the cache the program uses this session (read into memory or opened: every
+// file_touch comes here). Kept for the runs until disk_forget_used.
+void disk_used(const char* path);
+// A new world: the files used until now are no longer held.
+void disk_forget_used();
 
 // The settings page ("Disk Usage").
 // Limit in megabytes (0 none) and the days after which unused files go (0 never).

@@ -10,15 +10,19 @@
 #include <string>
 
 #include "client/cache/database.h"
+#include "client/cache/disk.h"
 #include "client/cache/http.h"
+#include "client/cache/unzip.h"
 #include "client/core/files.h"
 #include "client/core/hash.h"
 #include "client/core/log.h"
 #include "client/core/ini.h"
+#include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/zipcrypt.h"
 #include "engine/vxl21.h"
+#include "platform/clock.h"
 #include "platform/progdir.h"
 
 // The current world's name, from the world connection (empty without one).
@@ -44,8 +48,16 @@ struct download_request {
   int32_t local_size;
   char* local_date;
   int32_t refused;  // its callback could not use the file: no date is kept for it
+  uint32_t max_bytes;    // the most its transfer may bring
+  uint32_t deadline_ms;  // how long its transfer may run
+  int32_t shares;        // a sound or a file named by address: these hold two slots at most
+  int32_t setbacks;      // attempts that brought nothing: it waits behind the others
+  int32_t unreached;     // attempts in a row that did not reach the server
+  uint32_t retry_at;     // tick before which it is not started again (while unreached)
   char cache_key[150];
 };
+
+download_hooks download_hook = {};
 
 namespace {
 
@@ -57,6 +69,24 @@ constexpr size_t kRecordLength = 50;
 constexpr size_t kDateRoom = 44;
 // The service's object server, used when a world names none.
 constexpr const char* kDefaultObjectPath = "objects.veldara.net/tz";
+// The most a file may bring and how long its transfer may run, generous for a real file of
+// its kind: an archive is no larger than the member it unpacks to, within this room; a
+// texture or backdrop picture is a JPEG; a file named by address (a picture, or a sound
+// stored as it comes) may be as large as a sound. A transfer may take as long as its largest
+// file on a slow line, and never less than the shortest deadline.
+constexpr uint32_t kArchiveRoom = 1u << 20;
+constexpr uint32_t kPictureBytes = 4u << 20;
+constexpr uint32_t kAddressBytes = 16u << 20;
+constexpr uint32_t kSlowLineBytesPerSecond = 65536;
+constexpr uint32_t kShortestDeadlineMs = 90000;
+// A server that cannot be reached is asked again after a pause that doubles up to the
+// longest; files named by address (anyone's servers) are given up after so many pauses.
+constexpr uint32_t kFirstPauseMs = 2000;
+constexpr uint32_t kLongestPauseMs = 30000;
+constexpr int32_t kAddressPauses = 6;
+// Message: the object server cannot be reached.
+constexpr int kUnreachableMessage = 630;
+constexpr int kConsoleWorld = 3;  // the console's kind for the world connection
 
 hash_table* queue = nullptr;
 download_request* slots[DOWNLOAD_SLOTS];
@@ -68,6 +98,10 @@ int64_t refresh_seconds = 0;
 database* object_dates = nullptr;
 database* misc_dates = nullptr;
 download_request* calling = nullptr;  // the request whose callback runs
+// Attempts of the world's files in a row that did not reach the object server, and whether
+// the person was told, since it last answered.
+int unreached_in_a_row = 0;
+bool told_unreachable = false;
 DownloadView* view = nullptr;
 bool shown = false;
 
@@ -225,6 +259,8 @@ void do_callback(download_request* r, int status, bool store_date = false) {
   calling = r;
   if (r->callback) r->callback(r->user, status, data, size);
   calling = outer;
+  // Most callers store what came (unpacked or converted, which those steps count too).
+  if (status == DOWNLOAD_ARRIVED) disk_stored(size);
   if (store_date && !r->refused) update_cache(r);
   deallocate(r);
 }
@@ -260,34 +296,88 @@ download_request* queue_request(const char* key, size_t key_length, const char* 
 
 int score(const download_request* r) { return r->reference - 10 * r->cls + 40; }
 
-// Files named by a full address (other users' pictures and sounds) and sounds switched
-// off never hold every slot: one is always left for the world's own files.
-bool outside_class(const download_request* r) { return r->cls >= DOWNLOAD_CLASS_URL; }
-
-bool slot_left_for_outside() {
+// Sounds and files named by a full address (other users' pictures and sounds) never hold
+// every slot: one is always left for the world's own models and textures.
+bool slot_left_for_shares() {
   int running = 0;
   for (download_request* s : slots)
-    if (s && outside_class(s)) ++running;
+    if (s && s->shares) ++running;
   return running < DOWNLOAD_SLOTS - 1;
 }
 
+// The next to start: a file whose attempts brought nothing waits behind the others (fewer
+// set-backs first), then the best score above 0, then the first in the table's order. One
+// whose server could not be reached waits for its pause.
 download_request* best_waiting() {
   if (!queue) return nullptr;
   download_request* best = nullptr;
   int best_score = 0;
-  const bool outside = slot_left_for_outside();
+  const bool shares = slot_left_for_shares();
+  const uint32_t now = platform_ticks();
   hash_iterator* it = hash_iterator_create(queue);
   if (!it) return nullptr;
   while (void* data = hash_iterator_next_data(it)) {
     download_request* r = *static_cast<download_request**>(data);
-    if (r->http || (!outside && outside_class(r))) continue;
+    if (r->http || (!shares && r->shares)) continue;
+    if (r->unreached && tick_before(now, r->retry_at)) continue;
     int s = score(r);
-    if (s > best_score) {
+    if (s <= 0) continue;
+    if (!best || r->setbacks < best->setbacks || (r->setbacks == best->setbacks && s > best_score)) {
       best = r;
       best_score = s;
     }
   }
   return best;
+}
+
+bool ends_with(const char* name, const char* tail) {
+  size_t n = std::strlen(name), k = std::strlen(tail);
+  return n >= k && strcasecmp(name + n - k, tail) == 0;
+}
+
+uint32_t object_max_bytes(const char* folder, const char* name) {
+  auto archive = [](unzip_kind kind) { return static_cast<uint32_t>(unzip_limit(kind)) + kArchiveRoom; };
+  // The avatars folder holds the avatar models beside the avatar list.
+  if (!std::strcmp(folder, "models") || !std::strcmp(folder, "avatars")) return archive(UNZIP_KIND_MODEL);
+  if (!std::strcmp(folder, "textures")) return ends_with(name, ".zip") ? archive(UNZIP_KIND_MASK) : kPictureBytes;
+  if (!std::strcmp(folder, "seqs")) return archive(UNZIP_KIND_SEQUENCE);
+  if (!std::strcmp(folder, "sounds")) return archive(UNZIP_KIND_SOUND);
+  return kAddressBytes;
+}
+
+void set_limits(download_request* r, uint32_t max_bytes) {
+  r->max_bytes = max_bytes;
+  const uint64_t slow = static_cast<uint64_t>(max_bytes) * 1000 / kSlowLineBytesPerSecond;
+  r->deadline_ms = slow > kShortestDeadlineMs ? static_cast<uint32_t>(slow) : kShortestDeadlineMs;
+}
+
+// Tells the person once, until the object server answers again, that it cannot be reached;
+// its files are asked for again meanwhile. A single attempt does not tell: a request dropped
+// at once (when the world's own attributes arrive) or a moment's fault is not worth a line.
+void tell_unreachable(const download_request* r) {
+  if (r->misc || ++unreached_in_a_row < 2 || told_unreachable) return;
+  told_unreachable = true;
+  const std::string host = object_path.substr(0, object_path.find('/'));
+  const char* text = msg_arg(kUnreachableMessage, host.c_str());
+  log_note("download: %s", text);
+  if (download_hook.console_print) download_hook.console_print(kConsoleWorld, text);
+}
+
+// The attempt brought nothing: the request waits in the queue again, behind the others, and
+// after a pause when its server could not be reached.
+void set_back(download_request* r, int slot, bool unreached) {
+  http_done(r->http);
+  r->http = nullptr;
+  slots[slot] = nullptr;
+  ++r->setbacks;
+  if (!unreached) {
+    r->unreached = 0;
+    return;
+  }
+  const int doublings = r->unreached < 8 ? r->unreached : 8;
+  const uint64_t pause = static_cast<uint64_t>(kFirstPauseMs) << doublings;
+  ++r->unreached;
+  r->retry_at = platform_ticks() + static_cast<uint32_t>(pause < kLongestPauseMs ? pause : kLongestPauseMs);
 }
 
 // The mirror copy of a url, or "" when it would lie outside the mirror folder.
@@ -358,10 +448,7 @@ void start_next() {
       // started" takes the slot, and the next poll reports how it ended.
       if (r->http && http_rc(r->http) != HTTP_NEVER_STARTED) {
         slots[slot] = r;
-        if (r->misc && r->max_kb > 0) {
-          uint64_t bytes = static_cast<uint64_t>(r->max_kb) * 1024u;
-          http_set_max(r->http, bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes));
-        }
+        http_set_deadline(http_set_max(r->http, r->max_bytes), r->deadline_ms);
       } else {
         do_callback(r, DOWNLOAD_FAILED);
       }
@@ -399,6 +486,8 @@ download_request* download_file(const char* folder, const char* name, int cls,
   if (!r) return nullptr;
   r->callback = callback;
   r->user = user;
+  r->shares = cls >= DOWNLOAD_CLASS_URL || !std::strcmp(folder, "sounds");
+  set_limits(r, object_max_bytes(folder, name));
   make_key(r->cache_key, kObjectKeyLength, (std::string(folder) + "/" + name).c_str());
   return r;
 }
@@ -413,6 +502,9 @@ download_request* download_url(const char* url, int max_kb, download_callback ca
   r->max_kb = max_kb;
   r->callback = callback;
   r->user = user;
+  r->shares = 1;
+  const uint64_t asked = static_cast<uint64_t>(max_kb > 0 ? max_kb : 0) * 1024u;
+  set_limits(r, asked > 0 && asked < kAddressBytes ? static_cast<uint32_t>(asked) : kAddressBytes);
   make_key(r->cache_key, kMiscKeyLength - 1, url);
   return r;
 }
@@ -456,28 +548,37 @@ void download_update() {
     if (!r || !r->http) continue;
     int state = http_rc(r->http);
     if (state == HTTP_RUNNING) continue;
-    int status;
+    // A body that was over before its limit was set is held to the limit all the same.
+    if (state == HTTP_COMPLETE && static_cast<uint32_t>(http_size(r->http)) > r->max_bytes)
+      state = HTTP_TOO_LARGE;
     if (const kept_answer* kept = kept_answer_for(state)) {
+      if (!r->misc) told_unreachable = false, unreached_in_a_row = 0;
       if (trace_inner()) log_write(kept->trace, r->name);
-      status = kept->status;
       if (trace_inner()) log_write("download result for %s: %d", r->name, state);
-      do_callback(r, status, true);
+      do_callback(r, kept->status, true);
       continue;
-    } else if (state == HTTP_TIMED_OUT) {
-      if (trace_inner()) log_write("Download timed out for %s", r->name);
+    }
+    if (state == HTTP_TIMED_OUT || state == HTTP_SHORT_BODY) {
+      // A stall, or a body cut off: asked for again twice, behind the waiting files.
+      if (trace_inner())
+        log_write(state == HTTP_TIMED_OUT ? "Download timed out for %s" : "Download cut short for %s", r->name);
       if (++r->timeouts < 3) {
-        http_done(r->http);
-        r->http = nullptr;
-        slots[slot] = nullptr;
+        set_back(r, slot, false);
         continue;
       }
-      status = DOWNLOAD_FAILED;
-    } else {
-      if (trace_inner()) log_write("Download failed for %s (%d)", r->name, state);
-      status = DOWNLOAD_FAILED;
+    } else if (http_unreachable(state)) {
+      if (trace_inner()) log_write("Download %s: the server cannot be reached (%d)", r->name, state);
+      tell_unreachable(r);
+      // The world's own files are asked for until it answers (a new world drops them).
+      if (!r->misc || r->unreached < kAddressPauses) {
+        set_back(r, slot, true);
+        continue;
+      }
+    } else if (trace_inner()) {
+      log_write("Download failed for %s (%d)", r->name, state);
     }
     if (trace_inner()) log_write("download result for %s: %d", r->name, state);
-    do_callback(r, status);
+    do_callback(r, DOWNLOAD_FAILED);
   }
   start_next();
   if (shown && view) view->repaint();
@@ -485,6 +586,10 @@ void download_update() {
 
 void download_reset() {
   if (trace()) log_write("download_reset");
+  told_unreachable = false;
+  unreached_in_a_row = 0;
+  // The files the last world used are no longer held from the disk limits.
+  disk_forget_used();
   for (auto& s : slots) s = nullptr;
   hash_clear(queue, [](void* data) {
     download_request* r = *static_cast<download_request**>(data);

@@ -2,7 +2,9 @@
 // The download queue: every file of the world comes through here. Requests are merged by
 // name, scored by class and reference count, run at most three at a time over HTTP, checked
 // against cached dates, taken from a local mirror folder when one is set, retried after
-// stalls, and end with exactly one callback. Window thread only.
+// stalls, and end with exactly one callback. Each transfer is held to a size and a deadline
+// generous for its kind; a file whose server cannot be reached is asked for again after a
+// growing pause (the person is told), for as long as the world stays. Window thread only.
 #include <cstddef>
 #include <cstdint>
 
@@ -24,6 +26,13 @@ enum {
 };
 
 using download_callback = void (*)(void* user, int status, uint8_t* data, int size);
+
+// Calls out of the queue, filled by the modules that take them.
+struct download_hooks {
+  // The console (kind, line): the object server cannot be reached.
+  void (*console_print)(int kind, const char* line);
+};
+extern download_hooks download_hook;
 
 // Null without an object path, when folder+name is already queued, or out of memory.
 download_request* download_file(const char* folder, const char* name, int cls,

@@ -44,6 +44,7 @@ struct http_request {
   uint32_t started;
   uint32_t window_start;
   uint32_t window_received;
+  uint32_t deadline;  // ms from started; 0 = kDeadlineWindows stall limits
 
   // Worker-only while the transfer runs; copied from the session at start.
   std::string proxy;
@@ -78,8 +79,8 @@ constexpr long kConnectTimeoutMs = 20000;
 constexpr int kConnectRetries = 3;
 constexpr int kConnectRetryPauseMs = 500;
 // A transfer must bring at least this much in each stall window (a server that trickles a
-// byte a second is never idle, yet would hold its slot for ever), and it ends after this
-// many stall windows whatever it brings.
+// byte a second is never idle, yet would hold its slot for ever), and, unless its caller set
+// a deadline of its own, it ends after this many stall windows whatever it brings.
 constexpr uint64_t kFloorBytesPerSecond = 256;
 constexpr uint32_t kDeadlineWindows = 20;
 
@@ -429,6 +430,22 @@ const char* (*proxy_source)() = nullptr;
 
 void http_set_proxy_source(const char* (*source)()) { proxy_source = source; }
 
+bool http_unreachable(int state) {
+  if (state >= HTTP_STATUS_BASE + 502 && state <= HTTP_STATUS_BASE + 504) return true;
+  switch (state - HTTP_TRANSFER_BASE) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int http_init(int timeout_ms) {
   if (trace_switches[TRACE_GENERAL]) log_write("http_init (%d)", timeout_ms);
   std::call_once(curl_once, [] { curl_global = curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -471,6 +488,12 @@ http_request* http_conditional_get(const char* url, const char* date) {
 http_request* http_set_max(http_request* r, uint32_t bytes) {
   if (trace_switches[TRACE_GENERAL]) log_write("http_set_max");
   if (r) r->max_size.store(bytes);
+  return r;
+}
+
+http_request* http_set_deadline(http_request* r, uint32_t ms) {
+  if (trace_switches[TRACE_GENERAL]) log_write("http_set_deadline");
+  if (r) r->deadline = ms;
   return r;
 }
 
@@ -563,8 +586,8 @@ void http_update() {
       r->window_start = now;
       r->window_received = got;
     }
-    if (static_cast<uint64_t>(tick_diff(r->started, now) > 0 ? tick_diff(r->started, now) : 0) >
-        static_cast<uint64_t>(window) * kDeadlineWindows) {
+    const uint64_t deadline = r->deadline ? r->deadline : static_cast<uint64_t>(window) * kDeadlineWindows;
+    if (static_cast<uint64_t>(tick_diff(r->started, now) > 0 ? tick_diff(r->started, now) : 0) > deadline) {
       log_note("http: %s timed out: still running after %u ms", r->url,
                static_cast<unsigned>(tick_diff(r->started, now)));
       finish(r, HTTP_TIMED_OUT);

@@ -30,6 +30,10 @@ constexpr int32_t HTTP_SHORT_BODY = HTTP_TRANSFER_BASE + 18;
 // Length marker of a reply that announced none, and the most such a reply may carry.
 constexpr uint32_t HTTP_UNKNOWN_LENGTH = 0x10000000u;
 
+// True for a state that says the server could not be reached (no name, no connection, no
+// answer, a connection broken before the reply, or a proxy's word that the server is down).
+bool http_unreachable(int state);
+
 // Where http_init reads the proxy ("address:port" or null); null = the proxy module.
 void http_set_proxy_source(const char* (*source)());
 // Stall limit in ms (0 = 30000). Reads the proxy setting. 0, or an error code.
@@ -41,6 +45,9 @@ http_request* http_get(const char* url);
 http_request* http_conditional_get(const char* url, const char* date);
 // Largest accepted body in bytes (0 = none). Returns the request.
 http_request* http_set_max(http_request* request, uint32_t bytes);
+// How long the transfer may run in all, in ms from its start (0 = 20 stall limits). Returns
+// the request.
+http_request* http_set_deadline(http_request* request, uint32_t ms);
 // Received bytes and the total (the announced length, or received when none was announced).
 void http_progress(http_request* request, int* received, int* total);
 // Unlinks and frees the request; one whose worker still runs is freed by its worker.
@@ -57,5 +64,5 @@ int http_busy();
 // Rebuilds the session with the current proxy setting and times out every running request.
 void http_proxy_changed();
 // Frame task "http": running requests get state 2 when idle longer than the stall limit,
-// when a stall limit's time brought less than 256 bytes a second, or after 20 stall limits.
+// when a stall limit's time brought less than 256 bytes a second, or past their deadline.
 void http_update();

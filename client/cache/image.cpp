@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 
 #include "client/cache/bmp.h"
+#include "client/cache/disk.h"
 #include "client/core/files.h"
 #include "client/core/lists.h"
 #include "client/core/log.h"
@@ -235,6 +236,7 @@ bool convert_step() {
   const bool strip = h % w == 0 && h > w;
   if (!strip && half > 0 && (w < static_cast<uint32_t>(half) || h < static_cast<uint32_t>(half)))
     bitmap_resample(queue_head->path, 2 * half);
+  disk_stored(output.file_size);
   finish_head(0);
   return true;
 }

@@ -266,10 +266,14 @@ const char* file_basename(const char* name) {
   return basename_buffer;
 }
 
+file_hooks file_hook = {};
+
 void file_touch(const char* path) {
   if (!path) return;
   if (trace_switches[TRACE_DISK]) log_write("file_touch (%s)", path);
-  utimensat(AT_FDCWD, native(path).c_str(), nullptr, 0);
+  const std::string p = native(path);
+  utimensat(AT_FDCWD, p.c_str(), nullptr, 0);
+  if (file_hook.touched) file_hook.touched(p.c_str());
 }
 
 const char* file_date(const char* path) {

@@ -36,6 +36,11 @@ char* file_name_from_url_keep_dirs(const char* text);
 // Copy cut at its first '.', in a module buffer valid until the next call.
 const char* file_basename(const char* name);
 void file_touch(const char* path);
+// Calls out of the file helpers, filled by the modules that take them.
+struct file_hooks {
+  void (*touched)(const char* path);  // every file_touch: the file is in use (the disk limits)
+};
+extern file_hooks file_hook;
 // date_http of the modification time, or "" when the file cannot be examined.
 const char* file_date(const char* path);
 // One search at a time over one directory; '*' and '?' in the last path part.

@@ -6,6 +6,7 @@
 #include <deque>
 #include <string>
 
+#include "client/cache/download.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/strutil.h"
@@ -117,7 +118,7 @@ void fill_hooks() {
   using line_hook = void (*)(int kind, const char* line);
   line_hook* const own[] = {&prop_hook.console_print,      &pick_hook.console_print,
                             &model_hook.console_print,     &teleport_hook.console_print,
-                            &privilege_hook.console_print};
+                            &privilege_hook.console_print, &download_hook.console_print};
   for (line_hook* hook : own) *hook = console_line;
   line_hook* const outside[] = {&world_hook.console_print, &avatar_hook.console_print,
                                 &join_hook.console_print, &telegram_hook.console_print};

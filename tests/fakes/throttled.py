@@ -2,7 +2,10 @@
 """A slow object server on loopback: files of a folder, sent in small pieces with a pause
 between them, so that a transfer is seen running.
 
-  throttled.py DIR [CHUNK_BYTES [PAUSE_MS]]
+  throttled.py [--closed] DIR [CHUNK_BYTES [PAUSE_MS]]
+
+With --closed it takes its port but refuses every connection until the line "open" comes on
+stdin; it then listens and says "open".
 
 It also answers requests that name a full address ("GET http://host:port/path"), as an HTTP
 proxy receives them, serving the path from the same folder. GET /_requests gives the request
@@ -16,9 +19,11 @@ import threading
 import time
 import urllib.parse
 
-ROOT = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.getcwd()
-CHUNK = int(sys.argv[2]) if len(sys.argv) > 2 else 256
-PAUSE = (int(sys.argv[3]) if len(sys.argv) > 3 else 100) / 1000.0
+CLOSED = "--closed" in sys.argv[1:]
+ARGS = [a for a in sys.argv[1:] if a != "--closed"]
+ROOT = os.path.abspath(ARGS[0]) if len(ARGS) > 0 else os.getcwd()
+CHUNK = int(ARGS[1]) if len(ARGS) > 1 else 256
+PAUSE = (int(ARGS[2]) if len(ARGS) > 2 else 100) / 1000.0
 SEEN = []
 SEEN_LOCK = threading.Lock()
 
@@ -66,9 +71,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler, bind_and_activate=not CLOSED)
     server.daemon_threads = True
+    if CLOSED:
+        # Bound but not listening: a connect to the port is refused.
+        server.server_bind()
     print("PORT %d" % server.server_address[1], flush=True)
+    if CLOSED:
+        for line in sys.stdin:
+            if line.strip() == "open":
+                break
+        else:
+            return
+        server.server_activate()
+        print("open", flush=True)
     server.serve_forever()
 
 

@@ -17,7 +17,9 @@
 #include "client/scene/sound.h"
 #include "client/shell/gesture.h"
 #include "client/shell/toolbar.h"
+#include "client/cache/download.h"
 #include "client/cache/picture.h"
+#include "client/core/files.h"
 #include "client/scene/avatar.h"
 #include "client/scene/behavior.h"
 #include "client/scene/collide.h"
@@ -63,6 +65,8 @@ std::vector<Table> hook_tables() {
   return {
     {"sound_hook", {HOOK(sound_hook, dloptions_audio), HOOK(sound_hook, own_position)}},
     {"picture_hook", {HOOK(picture_hook, dloptions_pictures)}},
+    {"download_hook", {HOOK(download_hook, console_print)}},
+    {"file_hook", {HOOK(file_hook, touched)}},
     {"avatar_hook", {HOOK(avatar_hook, balloon_create), HOOK(avatar_hook, balloon_destroy), HOOK(avatar_hook, balloon_set_text), HOOK(avatar_hook, balloon_set_position), HOOK(avatar_hook, console_print), HOOK(avatar_hook, menu_rebuild), HOOK(avatar_hook, menu_clear), HOOK(avatar_hook, gesture_show)}},
     {"prop_hook", {HOOK(prop_hook, console_print), HOOK(prop_hook, avatar_set_old), HOOK(prop_hook, pick_object_gone), HOOK(prop_hook, eject_result)}},
     {"driver_hook", {HOOK(driver_hook, perform_directdraw), HOOK(driver_hook, perform_try_directdraw), HOOK(driver_hook, perform_clear_directdraw)}},

@@ -20,7 +20,9 @@
 #include "client/cache/http.h"
 #include "client/core/files.h"
 #include "client/core/log.h"
+#include "client/core/msg.h"
 #include "client/core/profile.h"
+#include "client/shell/console.h"
 #include "platform/progdir.h"
 #include "transfer_util.h"
 
@@ -39,6 +41,16 @@ void record(void* user, int status, uint8_t* data, int size) {
   r->status = status;
   r->data = data ? std::string(reinterpret_cast<char*>(data), static_cast<size_t>(size)) : "";
   ++r->count;
+}
+
+// Resident memory of this process in bytes.
+long resident_bytes() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * sysconf(_SC_PAGESIZE);
 }
 
 void set_mtime(const std::string& path, int64_t seconds) {
@@ -103,6 +115,18 @@ class DownloadTest : public ::testing::Test {
         return true;
     }
     return false;
+  }
+  // Bytes each running transfer has brought, by its line in the Downloads window.
+  static std::map<std::string, int> shown_progress() {
+    std::map<std::string, int> out;
+    for (int s = 0; s < DOWNLOAD_SLOTS; ++s) {
+      char label[128];
+      const char* state = nullptr;
+      int got = 0, total = 0;
+      if (!download_line(s, nullptr, label, sizeof label, &state)) continue;
+      out[label] = state && std::sscanf(state, "%d of %d", &got, &total) == 2 ? got : 0;
+    }
+    return out;
   }
   static bool run_until(const std::function<bool()>& done, int limit_ms = testutil::kWaitMs) {
     return poll_until([&] {
@@ -373,6 +397,152 @@ TEST_F(DownloadTest, TricklingPicturesLeaveASlotForTheWorldsFilesAndFailAfterThr
     EXPECT_EQ(pictures[i].status, DOWNLOAD_FAILED) << i;
     EXPECT_EQ(asked["p" + std::to_string(i) + ".jpg"], 3) << i;
   }
+}
+
+// Bodies without an end for a model, a texture and a sound: each transfer stops at the most
+// a file of its kind may bring, so memory stays bounded; each fails and keeps no date, so the
+// next request asks the server again.
+TEST_F(DownloadTest, EndlessBodiesStopAtTheirKindsLimitAndKeepNothing) {
+  download_set_path((odd_->base() + "/w").c_str());
+  const char* const files[][2] = {{"models", "drip_0_65536_0_0.zip"},
+                                  {"textures", "drip_0_65536_0_0.jpg"},
+                                  {"sounds", "drip_0_65536_0_0.zip"}};
+  msg_set(141, "%d of %d bytes");
+  const long before = resident_bytes();
+  long peak = before;
+  int most_shown = 0;
+  Result results[3];
+  for (int i = 0; i < 3; ++i)
+    ASSERT_NE(download_file(files[i][0], files[i][1], DOWNLOAD_CLASS_TEXTURES, record, &results[i]), nullptr);
+  ASSERT_TRUE(run_until([&] {
+    peak = std::max(peak, resident_bytes());
+    for (const auto& entry : shown_progress()) most_shown = std::max(most_shown, entry.second);
+    return results[0].count && results[1].count && results[2].count;
+  }));
+  // The largest limit is a sound's, 17 MiB; together they come to some 26 MiB.
+  EXPECT_LE(most_shown, 17 << 20);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer holds freed blocks back for a while
+  EXPECT_LT(peak - before, 64L << 20);
+#endif
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(results[i].status, DOWNLOAD_FAILED) << files[i][0];
+    EXPECT_EQ(results[i].data, "") << files[i][0];
+  }
+  Result again;
+  ASSERT_NE(download_file("models", "drip_0_65536_0_0.zip", DOWNLOAD_CLASS_MODELS, record, &again), nullptr);
+  ASSERT_TRUE(run_until([&] { return again.count > 0; }));
+  EXPECT_EQ(again.status, DOWNLOAD_FAILED) << "not answered from a date";
+}
+
+// A server that sends a little every second for ever, on several files, never keeps the
+// world's models out: sounds hold two slots at most, and a model's transfer ends at its
+// deadline and goes behind the files waiting, so a model asked for at 8 s arrives before
+// 100 s. The stepped clock moves a second once every trickling transfer has brought 300
+// bytes more.
+TEST_F(DownloadTest, TricklingFilesNeverKeepALaterModelOut) {
+  FakeClock clock;
+  msg_set(141, "%d of %d bytes");
+  download_set_path((odd_->base() + "/w").c_str());
+  Result sounds[3], slow, late;
+  for (int i = 0; i < 3; ++i) {
+    download_request* q = download_file("sounds", ("drip_0_300_5_0_s" + std::to_string(i) + ".zip").c_str(),
+                                        DOWNLOAD_CLASS_TEXTURES, record, &sounds[i]);
+    ASSERT_NE(q, nullptr);
+    for (int k = 0; k < 15; ++k) download_reference(q);  // ahead of every model
+  }
+  download_request* q = download_file("models", "drip_0_300_5_0_m.zip", DOWNLOAD_CLASS_MODELS, record, &slow);
+  ASSERT_NE(q, nullptr);
+  for (int k = 0; k < 2; ++k) download_reference(q);  // ahead of the later model
+  frame();
+  std::map<std::string, int> last;
+  int arrived_at = 0;
+  int most_sounds = 0;
+  for (int second = 0; second < 120 && !late.count; ++second) {
+    if (second == 8) {
+      ASSERT_NE(download_file("models", "length_700_late.zip", DOWNLOAD_CLASS_MODELS, record, &late), nullptr);
+    }
+    ASSERT_TRUE(run_until([&] {
+      if (late.count) return true;
+      for (const auto& [label, got] : shown_progress()) {
+        if (label.rfind("drip", 0) != 0) continue;
+        auto seen = last.find(label);
+        const int from = seen != last.end() && seen->second <= got ? seen->second : 0;
+        if (got < from + 300) return false;
+      }
+      return true;
+    })) << "at " << second << " s";
+    last = shown_progress();
+    int running_sounds = 0;
+    for (const auto& entry : last) running_sounds += entry.first.find("_s") != std::string::npos ? 1 : 0;
+    most_sounds = std::max(most_sounds, running_sounds);
+    clock.advance(1000);
+    frame();
+    if (late.count) arrived_at = second + 1;
+  }
+  EXPECT_EQ(most_sounds, DOWNLOAD_SLOTS - 1);
+  ASSERT_EQ(late.count, 1) << "the later model never came";
+  EXPECT_EQ(late.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(late.data, pattern(700));
+  EXPECT_GT(arrived_at, 8);
+  EXPECT_LT(arrived_at, 100);
+  for (const Result& r : sounds) EXPECT_EQ(r.count, 0) << "sounds may take longer";
+}
+
+// The object server is down when the world asks for a model, then comes back: the model is
+// asked for again after pauses that grow, and arrives without a change of world; the console
+// says once that the object server cannot be reached. A file that is not there is no server
+// that cannot be reached: it fails at once.
+TEST_F(DownloadTest, AModelArrivesOnceTheObjectServerIsBackAndThePersonIsToldOnce) {
+  FakeClock clock;
+  msg_set(630, "<630>: %s");
+  console_reset_for_test();
+  ASSERT_EQ(console_init(nullptr), 1);
+  TempDir www;
+  write_file(www.file("w/models/tree.zip"), "the tree's archive");
+  ServerProcess server(
+      {"python3", "-u", source_dir() + "/tests/fakes/throttled.py", "--closed", www.path(), "65536", "0"});
+  ASSERT_GT(server.port(), 0);
+  const std::string host = "127.0.0.1:" + std::to_string(server.port());
+  download_set_path((host + "/w").c_str());
+  auto told = [] {
+    int n = 0;
+    const std::string text = console_text();
+    for (size_t at = 0; (at = text.find("<630>", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  auto running = [] { return download_line(0, nullptr, nullptr, 0, nullptr); };
+  Result tree, ghost;
+  ASSERT_NE(download_file("models", "tree.zip", DOWNLOAD_CLASS_MODELS, record, &tree), nullptr);
+  frame();
+  // Each attempt is refused; the next waits 2 s, then 4 s.
+  for (uint32_t pause : {2000u, 4000u}) {
+    ASSERT_TRUE(running());
+    ASSERT_TRUE(run_until([&] { return !running(); }));
+    EXPECT_EQ(tree.count, 0) << "no failure while the server may come back";
+    clock.advance(pause - 1);
+    frame();
+    EXPECT_FALSE(running()) << "asked again before its pause of " << pause << " ms";
+    clock.advance(1);
+    frame();
+  }
+  ASSERT_TRUE(running());
+  EXPECT_EQ(told(), 1) << "told while the server is away";
+  server.send("open\n");
+  ASSERT_EQ(server.line(), "open");
+  ASSERT_TRUE(run_until([&] {
+    if (!running()) clock.advance(1000);
+    return tree.count > 0;
+  }));
+  EXPECT_EQ(tree.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(tree.data, "the tree's archive");
+  EXPECT_EQ(told(), 1) << console_text();
+  EXPECT_NE(std::string(console_text()).find(host), std::string::npos) << console_text();
+  ASSERT_NE(download_file("models", "ghost.zip", DOWNLOAD_CLASS_MODELS, record, &ghost), nullptr);
+  ASSERT_TRUE(run_until([&] { return ghost.count > 0; }));
+  EXPECT_EQ(ghost.status, DOWNLOAD_FAILED);
+  EXPECT_EQ(told(), 1);
+  console_reset_for_test();
+  msg_reset();
 }
 
 // A world change resets the queue while transfers run: no slot keeps a freed request, the

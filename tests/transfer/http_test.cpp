@@ -86,6 +86,24 @@ class HttpTest : public ::testing::Test {
     uint8_t* b = http_buffer(r);
     return b ? std::string(reinterpret_cast<char*>(b), static_cast<size_t>(http_size(r))) : "";
   }
+  // Steps of step_ms on the stepped clock, each once at least bytes more have come; the step
+  // that ended the transfer, or 0 when it still ran after max_steps.
+  static int steps_until_timed_out(FakeClock& clock, http_request* r, int bytes, uint32_t step_ms, int max_steps) {
+    int last = 0;
+    for (int step = 1; step <= max_steps; ++step) {
+      if (!poll_until([&] {
+            int got = 0;
+            http_progress(r, &got, nullptr);
+            return got >= last + bytes || http_rc(r) != HTTP_RUNNING;
+          }))
+        return 0;
+      http_progress(r, &last, nullptr);
+      clock.advance(step_ms);
+      http_update();
+      if (http_rc(r) != HTTP_RUNNING) return step;
+    }
+    return 0;
+  }
   static ServerProcess* server_;
   TempDir dir_;
   std::vector<http_request*> requests_;
@@ -375,26 +393,9 @@ TEST_F(HttpTest, ProgressKeepsAStalledBodyAlive) {
 // for one that keeps above the floor. The stepped clock moves a second per byte that arrives.
 TEST_F(HttpTest, TricklesAndEndlessTransfersTimeOut) {
   FakeClock clock;
-  // Steps of step_ms, each once at least bytes more have come; the step that ended it, or 0.
-  auto steps_until_timed_out = [&](http_request* r, int bytes, uint32_t step_ms, int max_steps) {
-    int last = 0;
-    for (int step = 1; step <= max_steps; ++step) {
-      if (!poll_until([&] {
-            int got = 0;
-            http_progress(r, &got, nullptr);
-            return got >= last + bytes || http_rc(r) != HTTP_RUNNING;
-          }))
-        return 0;
-      http_progress(r, &last, nullptr);
-      clock.advance(step_ms);
-      http_update();
-      if (http_rc(r) != HTTP_RUNNING) return step;
-    }
-    return 0;
-  };
   // A byte a second: the first 30-second window holds about 30 bytes, far below 256 a second.
   http_request* slow = get("/trickle/5/100000/slow.jpg");
-  const int slow_steps = steps_until_timed_out(slow, 1, 1000, 40);
+  const int slow_steps = steps_until_timed_out(clock, slow, 1, 1000, 40);
   EXPECT_EQ(http_rc(slow), HTTP_TIMED_OUT);
   EXPECT_GE(slow_steps, 30);
   EXPECT_LE(slow_steps, 31);
@@ -402,10 +403,26 @@ TEST_F(HttpTest, TricklesAndEndlessTransfersTimeOut) {
   // it, until the deadline of 20 windows (10 seconds).
   http_init(500);
   http_request* endless = get("/trickle/0/100000000/endless.jpg");
-  const int endless_steps = steps_until_timed_out(endless, 100, 250, 60);
+  const int endless_steps = steps_until_timed_out(clock, endless, 100, 250, 60);
   EXPECT_EQ(http_rc(endless), HTTP_TIMED_OUT);
   EXPECT_GE(endless_steps, 40);
   EXPECT_LE(endless_steps, 41);
+}
+
+// Plenty in the first stall window, then a byte a second: the transfer times out at the end
+// of the next window, not only at its deadline (what came first does not carry it on).
+TEST_F(HttpTest, ABurstThenATrickleTimesOutAtTheNextWindow) {
+  FakeClock clock;
+  http_request* r = get("/drip/100000/1/5/10000000/burst.jpg");
+  ASSERT_TRUE(poll_until([&] {
+    int got = 0;
+    http_progress(r, &got, nullptr);
+    return got >= 100000 || http_rc(r) != HTTP_RUNNING;
+  }));
+  const int steps = steps_until_timed_out(clock, r, 1, 1000, 200);
+  EXPECT_EQ(http_rc(r), HTTP_TIMED_OUT);
+  EXPECT_GE(steps, 61);
+  EXPECT_LE(steps, 62);
 }
 
 // A worker's final state is never overwritten by a later stall or a proxy change.

@@ -16,6 +16,9 @@ Paths:
   /echo              the request's header lines as the body
   /flaky/K/N/...     the first K requests of this exact path stall, later ones get N bytes
   /trickle/MS/N/...  announces N bytes and sends one every MS milliseconds
+  /drip/FIRST/CHUNK/MS/N/...  sends FIRST bytes at once, then CHUNK bytes every MS
+                     milliseconds, N in all (announced); N of 0: no Content-Length, no end
+  /w/FOLDER/KIND_A_B.EXT  a file of an object tree, served as /KIND/A/B
 Body byte i is i % 251. The first line on stdout is "PORT <n>", once it listens; then
 "held PATH" for each flaky request it holds and "trickle PATH" for each trickle request.
 """
@@ -32,6 +35,21 @@ COUNT_LOCK = threading.Lock()
 
 def body(n):
     return bytes(i % 251 for i in range(n))
+
+
+BLOCK = body(251 * 300)
+
+
+def body_from(start, n):
+    """Body bytes start .. start + n - 1."""
+    out = b""
+    while n > 0:
+        at = start % 251
+        piece = BLOCK[at:at + min(n, len(BLOCK) - 251)]
+        out += piece
+        start += len(piece)
+        n -= len(piece)
+    return out
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -80,6 +98,9 @@ class Handler(socketserver.BaseRequestHandler):
             path = rest[rest.find("/"):] if "/" in rest else "/"
         p = path.strip("/").split("/")
         kind, args = p[0], [a for a in p[1:]]
+        if kind == "w" and len(args) >= 2:
+            spec = args[-1].split(".")[0].split("_")
+            kind, args = spec[0], spec[1:]
         lm = "Last-Modified: %s\r\n" % LAST_MODIFIED
         if kind == "length":
             n = int(args[0])
@@ -134,6 +155,22 @@ class Handler(socketserver.BaseRequestHandler):
                 for i in range(n):
                     time.sleep(ms / 1000.0)
                     self.request.sendall(bytes([i % 251]))
+            except OSError:
+                pass
+        elif kind == "drip":
+            first, chunk, ms, n = (int(a) for a in args[:4])
+            head = "HTTP/1.1 200 X\r\nConnection: close\r\n"
+            if n:
+                head += "Content-Length: %d\r\n" % n
+            head += lm + "\r\n"
+            sent = min(first, n) if n else first
+            try:
+                self.request.sendall(head.encode("latin-1") + body_from(0, sent))
+                while not n or sent < n:
+                    time.sleep(ms / 1000.0)
+                    piece = min(chunk, n - sent) if n else chunk
+                    self.request.sendall(body_from(sent, piece))
+                    sent += piece
             except OSError:
                 pass
         elif kind == "echo":

@@ -13,13 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "client/core/identity.h"
 #include "transfer_util.h"
 
 using namespace transfer_test;
 
-// The world's object password as the identity module would give it.
-std::string test_object_password;
-const char* object_password() { return test_object_password.c_str(); }
 
 namespace {
 
@@ -42,7 +40,7 @@ std::string sample_text(size_t size) {
 class UnzipTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test_object_password.clear();
+    object_password_set("", 0);
     text_ = sample_text(70000);
     write_file(dir_.file("member.txt"), text_);
   }
@@ -184,14 +182,14 @@ TEST_F(UnzipTest, EncipheredMemberNeedsTheObjectPassword) {
   // it then deciphers to data that fails as corrupt. Never is it taken, nor anything written.
   int refused = 0;
   for (const char* wrong : {"wrong", "wrong1", "wrong2", "wrong3"}) {
-    test_object_password = wrong;
+    object_password_set(wrong, 0);
     int rc = extract(zip, &enciphered);
     EXPECT_TRUE(rc == UNZIP_PASSWORD || rc == UNZIP_CORRUPT) << wrong << ": " << rc;
     refused += rc == UNZIP_PASSWORD;
     EXPECT_FALSE(exists(out())) << wrong;
   }
   EXPECT_GE(refused, 1);
-  test_object_password = "s3cret";
+  object_password_set("s3cret", 0);
   EXPECT_EQ(extract(zip, &enciphered), UNZIP_OK);
   EXPECT_EQ(enciphered, 1);
   EXPECT_EQ(read_file(out()), text_);
@@ -206,7 +204,7 @@ TEST_F(UnzipTest, EncipheredStreamChecksTheTimeByte) {
   ASSERT_NO_FATAL_FAILURE(run("cat member.txt | zip -q -e -P s3cret - - | cat > secret_stream.zip"));
   std::vector<uint8_t> zip = bytes("secret_stream.zip");
   ASSERT_EQ(zip[6] & 0x09, 0x09);
-  test_object_password = "s3cret";
+  object_password_set("s3cret", 0);
   int enciphered = 0;
   EXPECT_EQ(extract(zip, &enciphered), UNZIP_OK);
   EXPECT_EQ(enciphered, 1);
@@ -215,7 +213,7 @@ TEST_F(UnzipTest, EncipheredStreamChecksTheTimeByte) {
   // check byte matches by chance (the header is random): even then nothing comes out whole.
   int refused = 0;
   for (const char* wrong : {"S3cret", "s3creT", "x", "secret", "s3cret!", "S3CRET", "pass", "s3cre"}) {
-    test_object_password = wrong;
+    object_password_set(wrong, 0);
     const int rc = extract(zip);
     EXPECT_NE(rc, UNZIP_OK) << wrong;
     refused += rc == UNZIP_PASSWORD;

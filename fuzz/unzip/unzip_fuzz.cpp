@@ -9,12 +9,13 @@
 #include <string>
 
 #include "client/cache/unzip.h"
-
-// The password the enciphered seeds were made with.
-const char* object_password() { return "fuzz"; }
+#include "client/core/identity.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string out = "/tmp/tessel_unzip_fuzz_" + std::to_string(getpid());
+  // The password the enciphered seeds were made with.
+  static const bool password = (object_password_set("fuzz", 4), true);
+  (void)password;
   // Deciphering works in place: the input itself stays untouched.
   uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
   if (!copy) return 0;

@@ -727,8 +727,10 @@ void world_update() {
         world_login();
         m.in_flight = false;  // its reply is taken as an empty frame
       }
-      for (int i = 0; i < kMessagesPerFrame && m.state == WORLD_IN; ++i)
+      for (int i = 0; i < kMessagesPerFrame && m.state == WORLD_IN; ++i) {
         if (world_receive() != 0) break;
+        if (tick_diff(now, platform_ticks()) >= static_cast<int32_t>(WORLD_RECEIVE_BUDGET)) break;
+      }
       if (m.state != WORLD_IN) break;
       if (m.status_clear_set && !tick_before(now, m.status_clear_at)) set_status("");
       world_heartbeat(now);
@@ -743,6 +745,8 @@ void world_update() {
     default:
       break;
   }
+  // A cell updated in this or earlier frames goes to the cache once its delay has passed.
+  cell_flush();
 }
 
 // ---- errors, welcome, avatar --------------------------------------------------------------

@@ -61,6 +61,9 @@ constexpr uint32_t WORLD_RETRY_INTERVAL = 1000;
 constexpr uint32_t WORLD_SILENCE_LIMIT = 40000; // servers above build 14 are renewed after it
 constexpr int WORLD_SILENCE_BUILD = 14;
 constexpr uint32_t WORLD_STATUS_TIME = 4000;    // a cell's status text stays this long
+// Milliseconds a frame spends at most on the world's messages: a server that floods the
+// connection slows what it sends, never the window.
+constexpr uint32_t WORLD_RECEIVE_BUDGET = 50;
 constexpr int WORLD_LOGIN_SIZE = 8;
 
 // One object of a cell (world reply 6) or a live add (reply 7): offsets within the cell in

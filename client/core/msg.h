@@ -7,7 +7,7 @@
 #include <string>
 #include <type_traits>
 
-enum { MSG_COUNT = 515, MSG_ARG_SIZE = 512 };
+enum { MSG_COUNT = 660, MSG_ARG_SIZE = 512 };
 
 // One argument of a checked format.
 struct MsgArg {

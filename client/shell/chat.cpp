@@ -122,13 +122,13 @@ void chat_enter() {
   char text[CHAT_READ + 1] = "";
   s.view->text(text, sizeof text);
   if (!text[0]) return;
-  if (!join_answer(text)) {
+  // A line that did not go is not shown as said.
+  if (!join_answer(text) && avatar_broadcast_message(text) == 0) {
     if (chat_balloons()) {
       char line[sizeof s.own_text];
       std::snprintf(line, sizeof line, "%s: %s", own_name(), text);
       show_own(line);
     }
-    avatar_broadcast_message(text);
     s.fall_back_set = true;
     s.fall_back = tick_now() + CHAT_OWN_SHOWN;
   }

@@ -50,7 +50,7 @@ TEST_F(Messages, FileFormat) {
       "13 word\n"
       " \t14\tword two\n"
       "15x   text after a number with letters\n"
-      "515 out of range\n"
+      "660 out of range\n"
       "-3 negative\n"
       "#16 hash\n"
       "17 first\n"
@@ -67,8 +67,8 @@ TEST_F(Messages, FileFormat) {
   EXPECT_STREQ(msg(18), "crlf");
   EXPECT_STREQ(msg(19), "");  // no line break: the empty text
   EXPECT_STREQ(msg(3), "3");
-  EXPECT_STREQ(msg(514), "514");
-  EXPECT_STREQ(msg(515), "");
+  EXPECT_STREQ(msg(659), "659");
+  EXPECT_STREQ(msg(660), "");
   EXPECT_STREQ(msg(-1), "");
   EXPECT_STREQ(msg_current(), "default");
 }

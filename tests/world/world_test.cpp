@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "client/net/tcp.h"
+#include "client/scene/self.h"
+#include "client/servers/join.h"
 #include "tests/world/world_test_util.h"
 
 using namespace wtest;
@@ -117,6 +119,29 @@ TEST_F(WorldLink, AnOldProtocolServerTakesOverTheConnection) {
   world_update();
   EXPECT_EQ(WORLD_CONNECT, world_state());
   EXPECT_NE(-1, recorder.find("oldprop_reset"));
+}
+
+// In a world of the old protocol the user is in a world too: a join request is shown and
+// answered with the own place, as in a world of the current protocol.
+TEST_F(WorldLink, AJoinRequestInAnOldProtocolWorldIsShownAndAnswered) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old World"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));
+  join_init();
+  join_hook = join_default_hooks();
+  static std::vector<std::string> lines;
+  lines.clear();
+  join_hook.console_print = [](int kind, const char* line) { lines.push_back(std::to_string(kind) + " " + line); };
+  self_set_position(1.5, 0, -2.5, 90);
+  // Reply 16: citizen 102, "bob", asks to join.
+  universe->command("send 1 000a0010" "00000066" "03626f62");
+  // Message 44: rc 0, requester 102, "demo", 1500, 0, -2500 mm, yaw 900.
+  EXPECT_EQ("frame 1 2c" "00" "00000066" "0464656d6f" "000005dc" "00000000" "fffff63c" "0384",
+            universe->wait_for("frame 1 2c", step));
+  EXPECT_EQ(std::vector<std::string>{"3 m160: m198 bob"}, lines);
+  join_reset();
+  join_hook = join_default_hooks();
+  universe_receiver.join_receive_request = nullptr;
+  universe_receiver.join_receive_location = nullptr;
 }
 
 TEST_F(WorldLink, ARefusedLoginGivesWayAndTheDeadStreamIsNotReadAgain) {

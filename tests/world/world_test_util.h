@@ -172,7 +172,8 @@ class WorldFixture : public testutil::WorldModulesFixture {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(enter_program_dir("tessel-world-", ini.empty() ? "\n" : ini, "default",
                                               {55, 68, 77, 119, 150, 160, 200, 212},
-                                              "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n250 m250 %d\n600 m600 %s\n"));
+                                              "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n196 m196 %s\n198 m198 %s\n250 m250 %d\n"
+                                              "600 m600 %s\n"));
     ASSERT_NO_FATAL_FAILURE(start_world_modules(&test_tables));
     install_hooks(recorder);
     ASSERT_EQ(0, world_init());

@@ -48,8 +48,8 @@ int cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, i
 int cell_element_delete(int32_t number);
 int cell_element_delete_old(int number);
 // Ends the update: the cell (no entries: its record goes) and, under the new protocol with
-// sequence > 0, the sequence of its sector are stored by the next flush. 0 when there is no
-// cache to store the sector's sequence in.
+// sequence > 0, the sequence of its sector are stored later, as said above. 0 when there is
+// no cache to store the sector's sequence in.
 int cell_update_end(int32_t sequence);
 // Stores the ended update still held once it has waited CELL_STORE_DELAY ms.
 void cell_flush();

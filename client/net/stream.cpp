@@ -190,6 +190,8 @@ int stream_receive_message(stream* s, int* length) {
 
 int stream_send(stream* s, const void* data, int length) {
   if (!s || !data) return NET_NO_STREAM;
+  // Every sender packs into its buffer of NET_SEND_BUFFER bytes: a longer message is refused.
+  if (length > NET_SEND_BUFFER) return NET_NO_FIT;
   if (s->pending) return NET_NOT_YET;
   if (length <= 0) return 0;
   const auto* bytes = static_cast<const uint8_t*>(data);

@@ -52,7 +52,8 @@ void stream_destroy(stream* s);
 // message's handler left unread is dropped first.
 int stream_receive_message(stream* s, int* length);
 // Sends data, or keeps it as the one pending send while the socket is not ready (0).
-// 401 when a send is already pending; 403 without stream or data; else the send error.
+// 426 for a message longer than NET_SEND_BUFFER (nothing is sent); 401 when a send is
+// already pending; 403 without stream or data; else the send error.
 int stream_send(stream* s, const void* data, int length);
 // Drops the connection, calls the owner's callback and reconnects (at once, or when the
 // retry spacing has passed).

@@ -19,6 +19,7 @@
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
+#include "client/net/netcodes.h"
 #include "client/scene/anim_link.h"
 #include "client/scene/avatar_peer.h"
 #include "client/scene/camera.h"
@@ -464,17 +465,24 @@ void avatar_list_load(const char* path) {
 
 bool avatar_list_loaded() { return s.list_loaded; }
 
-void avatar_broadcast_message(const char* text) {
-  if (!text) return;
+int avatar_broadcast_message(const char* text) {
+  if (!text) return NET_NO_STREAM;
   char line[600];
   const char* own = citizen_name();
   std::snprintf(line, sizeof line, "%s: %s", own ? own : "", text);
   if (s.old_protocol) {
     avatar_peer_send_text(static_cast<int>(std::strlen(line)), line);
-    return;
+    return 0;
   }
-  world_message(text);
+  // While a login is in flight the connection sends nothing: the line would go nowhere.
+  int r = world_login_in_flight() ? NET_NO_WORLD : world_message(text);
+  if (r) {
+    TRACE("avatar_broadcast_message: not sent (%d)", r);
+    msg_print_titled(avatar_hook.console_print, 3, 160, msg_arg(600, text));
+    return r;
+  }
   print_console(s.public_speaker ? 1 : (own && own[0] == '"' ? 6 : 0), line);
+  return 0;
 }
 
 int avatar_type() { return s.old_protocol ? avatar_peer_type() : s.own_type; }

@@ -72,7 +72,9 @@ void avatar_reset();
 void avatar_load_list();
 void avatar_list_load(const char* path);
 bool avatar_list_loaded();
-void avatar_broadcast_message(const char* text);
+// The user's chat line to the world (or the peers): 0 when it went, and the own line shows
+// in the console; else the send's error, and the console shows message 600 instead.
+int avatar_broadcast_message(const char* text);
 int avatar_type();
 void avatar_set_type(int type);
 void avatar_set_public_speaker(int flag);

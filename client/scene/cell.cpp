@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "client/cache/database.h"
 #include "client/core/log.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -18,12 +20,22 @@ database* cell_db = nullptr;
 int old_protocol = 1;
 int16_t cell_x = 0, cell_z = 0;  // the current cell
 
-// Entries are packed without gaps; the buffer grows with the cell (a world message may
-// carry any number of objects).
+// Entries are packed without gaps; the buffer grows with the cell, up to the cap.
 constexpr size_t WORK_FIRST = 4096;
+constexpr size_t WORK_LIMIT = static_cast<size_t>(CELL_DATA_LIMIT);
 std::vector<uint8_t> work(WORK_FIRST);
 size_t used = 0;
 size_t cursor = 0;
+
+// An ended update of the current cell not stored yet, and the sector sequence it carries
+// (0: none).
+bool held = false;
+int32_t held_sequence = 0;
+uint32_t held_since = 0;
+
+// Cells whose dropped adds the log has told of (a bounded set: past it, no more lines).
+constexpr size_t NOTED_LIMIT = 1024;
+std::set<uint32_t> noted;
 
 const char* (*world_path_fn)() = nullptr;
 int (*world_changed_fn)() = nullptr;
@@ -108,24 +120,63 @@ bool parse_entry(const uint8_t* p, size_t avail, bool old, entry& e) {
   return e.length <= avail;
 }
 
+// Room for an entry of extra bytes at the end, or null when it would take the cell past the
+// cap (the log tells of it once for the cell).
 uint8_t* grow(size_t extra) {
-  if (used + extra > work.size()) work.resize(std::max(work.size() * 2, used + extra));
+  if (used + extra > WORK_LIMIT) {
+    uint32_t id = static_cast<uint32_t>(static_cast<uint16_t>(cell_x)) << 16 | static_cast<uint16_t>(cell_z);
+    if (noted.size() < NOTED_LIMIT && noted.insert(id).second)
+      log_note("cell (%d, %d) holds %d bytes: further objects for it are dropped", cell_x, cell_z,
+               static_cast<int>(used));
+    return nullptr;
+  }
+  if (used + extra > work.size()) work.resize(std::min(WORK_LIMIT, std::max(work.size() * 2, used + extra)));
   uint8_t* p = work.data() + used;
   used += extra;
   return p;
 }
 
-// Reads the current cell's record into the buffer; a missing or unreadable one leaves it empty.
+void store_held() {
+  if (!held) return;
+  held = false;
+  uint8_t key[CELL_KEY_LENGTH];
+  cell_make_key(key, 1, cell_x, cell_z);
+  database_store(cell_db, key, work.data(), static_cast<int32_t>(used));
+  if (held_sequence > 0 && !cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), held_sequence))
+    if (tracing()) log_write("cell (%d, %d): the sector sequence was not stored", cell_x, cell_z);
+  held_sequence = 0;
+}
+
+// Reads the current cell's record into the buffer; a missing or unreadable one leaves it
+// empty. One too long for the cap is dropped with its sector's sequence, so that the server
+// sends the cell again.
 void read_cell() {
   used = 0;
   cursor = 0;
   uint8_t key[CELL_KEY_LENGTH];
   cell_make_key(key, 1, cell_x, cell_z);
-  uint8_t* data = nullptr;
+  if (work.size() < WORK_LIMIT) work.resize(WORK_LIMIT);
   int32_t length = 0;
-  if (!database_fetch_unknown(cell_db, key, &data, &length)) return;
-  if (length > 0) std::memcpy(grow(static_cast<size_t>(length)), data, static_cast<size_t>(length));
-  std::free(data);
+  if (database_fetch(cell_db, key, work.data(), CELL_DATA_LIMIT, &length)) {
+    used = length > 0 ? static_cast<size_t>(length) : 0;
+    return;
+  }
+  if (!database_key_exists(cell_db, key)) return;
+  log_note("cell (%d, %d): its stored record is unreadable or above %d bytes and is dropped", cell_x, cell_z,
+           CELL_DATA_LIMIT);
+  database_store(cell_db, key, nullptr, 0);
+  cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), 0);
+}
+
+// Makes (x, z) the current cell; an update of another cell still held is stored first.
+// True when the buffer already holds the cell (its update is held).
+bool make_current(int x, int z) {
+  auto nx = static_cast<int16_t>(x), nz = static_cast<int16_t>(z);
+  if (held && nx == cell_x && nz == cell_z) return true;
+  store_held();
+  cell_x = nx;
+  cell_z = nz;
+  return false;
 }
 
 size_t cut_length(const char* text) { return text ? strnlen(text, 255) : 0; }
@@ -162,15 +213,19 @@ void cell_init() {
   if (tracing()) log_write("cell_init");
   old_protocol = 1;
   used = cursor = 0;
+  held = false;
+  held_sequence = 0;
 }
 
 int cell_reset() {
   if (tracing()) log_write("cell_reset");
+  store_held();
   if (cell_db) {
     database_close(cell_db);
     cell_db = nullptr;
   }
   used = cursor = 0;
+  noted.clear();
   const char* dir = world_path_fn ? world_path_fn() : nullptr;
   if (!dir || !*dir) return 0;
   std::string name = std::string(dir) + "/cell";
@@ -182,6 +237,7 @@ int cell_reset() {
 
 void cell_term() {
   if (tracing()) log_write("cell_term");
+  store_held();
   database_close(cell_db);
   cell_db = nullptr;
   // A big cell's buffer is not kept past the world.
@@ -191,41 +247,46 @@ void cell_term() {
 
 void cell_set_old(int flag) {
   if (tracing()) log_write("cell_set_old :%d", flag);
+  store_held();
   old_protocol = flag;
 }
 
 void cell_update_begin(int x, int z, int fresh) {
-  cell_x = static_cast<int16_t>(x);
-  cell_z = static_cast<int16_t>(z);
+  bool in_buffer = make_current(x, z);
   if (fresh) {
     used = cursor = 0;
     return;
   }
-  read_cell();
+  if (!in_buffer) read_cell();
+  cursor = 0;
 }
 
-void cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
-                      const char* model, const char* description, const char* action) {
+int cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
+                     const char* model, const char* description, const char* action) {
   if (tracing()) log_write("cell_element_add (%d)", number);
   size_t m = cut_length(model), d = cut_length(description), a = cut_length(action);
   uint8_t* p = grow(CELL_ENTRY_HEAD + m + d + a);
+  if (!p) return 0;
   put32(p, number);
   put32(p + 4, owner);
   put32(p + 8, build_time);
   put_tail(p + TAIL_AT, x, y, z, yaw, model, m, description, d, action, a);
+  return 1;
 }
 
-void cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
-                          int model_length, const char* model, int description_length, const char* description,
-                          int action_length, const char* action) {
+int cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
+                         int model_length, const char* model, int description_length, const char* description,
+                         int action_length, const char* action) {
   if (tracing()) log_write("cell_element_add_old (%d)", number);
   size_t m = given_length(model_length, model), d = given_length(description_length, description),
          a = given_length(action_length, action);
   uint8_t* p = grow(CELL_ENTRY_HEAD_OLD + m + d + a);
+  if (!p) return 0;
   p[0] = static_cast<uint8_t>(number);
   std::memcpy(p + 1, &owner, 4);  // kept in the byte order it arrived in
   std::memcpy(p + 5, &build_time, 4);
   put_tail(p + TAIL_AT_OLD, x, y, z, yaw, model, m, description, d, action, a);
+  return 1;
 }
 
 int cell_element_delete(int32_t number) {
@@ -240,16 +301,21 @@ int cell_element_delete_old(int number) {
 
 int cell_update_end(int32_t sequence) {
   if (tracing()) log_write("cell_update_end: %d bytes", static_cast<int>(used));
-  uint8_t key[CELL_KEY_LENGTH];
-  cell_make_key(key, 1, cell_x, cell_z);
-  database_store(cell_db, key, work.data(), static_cast<int32_t>(used));
-  if (!old_protocol && sequence > 0)
-    return cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), sequence);
+  bool sector = !old_protocol && sequence > 0;
+  if (!cell_db) return sector ? 0 : 1;
+  if (!held) held_since = platform_ticks();
+  held = true;
+  if (sector) held_sequence = sequence;
   return 1;
+}
+
+void cell_flush() {
+  if (held && tick_diff(held_since, platform_ticks()) >= static_cast<int32_t>(CELL_STORE_DELAY)) store_held();
 }
 
 int cell_sector_set_sequence(int sector_x, int sector_z, int32_t sequence) {
   if (tracing()) log_write("cell_sector_set_sequence");
+  store_held();
   uint8_t key[CELL_KEY_LENGTH], record[4];
   cell_make_key(key, 0, sector_x, sector_z);
   put32(record, sequence);
@@ -258,6 +324,7 @@ int cell_sector_set_sequence(int sector_x, int sector_z, int32_t sequence) {
 
 int32_t cell_sector_sequence(int sector_x, int sector_z) {
   if (tracing()) log_write("cell_sector_sequence");
+  store_held();
   uint8_t key[CELL_KEY_LENGTH], record[4];
   cell_make_key(key, 0, sector_x, sector_z);
   int32_t length = 0;
@@ -267,9 +334,10 @@ int32_t cell_sector_sequence(int sector_x, int sector_z) {
 
 void cell_start(int x, int z) {
   if (tracing()) log_write("cell_start");
-  cell_x = static_cast<int16_t>(x);
-  cell_z = static_cast<int16_t>(z);
-  read_cell();
+  bool in_buffer = make_current(x, z);
+  store_held();
+  if (!in_buffer) read_cell();
+  cursor = 0;
 }
 
 int cell_next(element** out) {

@@ -4,13 +4,22 @@
 // cell the packed entries of its objects and per sector (a square block of cells) the
 // sequence number under which the server last sent it.
 // One cell is worked on at a time, through one working buffer: an update (begin, adds and
-// deletes, end) or an iteration (start, next). Window thread only.
+// deletes, end) or an iteration (start, next). An ended update is stored when another cell is
+// begun or read, when the cache is reset, or by cell_flush (every frame) once it has waited
+// CELL_STORE_DELAY ms, so that a stream of updates to one cell stores it about once a second.
+// A cell's entries take at most CELL_DATA_LIMIT bytes.
+// Window thread only.
 #include <cstdint>
 
 struct element;
 
 // Sizes of the packed entry heads before their three texts.
 enum { CELL_ENTRY_HEAD = 23, CELL_ENTRY_HEAD_OLD = 20 };
+
+// Bytes a cell's stored entries may take: many times what one world message can carry (a
+// message is at most 8096 bytes), so a real cell always fits. An add past it is dropped.
+constexpr int32_t CELL_DATA_LIMIT = 65536;
+constexpr uint32_t CELL_STORE_DELAY = 1000;
 
 // Cache key: kind (1 cell, 0 sector sequence), x, z; three little-endian int16.
 enum { CELL_KEY_LENGTH = 6 };
@@ -27,23 +36,30 @@ void cell_set_old(int flag);
 // Update of one cell. fresh 0 starts from the cell's stored entries, 1 from none.
 void cell_update_begin(int x, int z, int fresh);
 // Texts longer than 255 bytes are cut to 255 (their lengths are stored in one byte).
-void cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
-                      const char* model, const char* description, const char* action);
+// 1 when added; 0 when the entry would take the cell past CELL_DATA_LIMIT (it is dropped,
+// and the trace log says so once for the cell).
+int cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
+                     const char* model, const char* description, const char* action);
 // owner and build_time are the values as received in network (big-endian) byte order.
-void cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
-                          int model_length, const char* model, int description_length, const char* description,
-                          int action_length, const char* action);
+int cell_element_add_old(int number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
+                         int model_length, const char* model, int description_length, const char* description,
+                         int action_length, const char* action);
 // 1 when the first entry with that number was removed, else 0.
 int cell_element_delete(int32_t number);
 int cell_element_delete_old(int number);
-// Stores the cell (no entries: its record goes) and, under the new protocol with
-// sequence > 0, the sequence of its sector. 0 when the sector store failed.
+// Ends the update: the cell (no entries: its record goes) and, under the new protocol with
+// sequence > 0, the sequence of its sector are stored later, as said above. 0 when there is
+// no cache to store the sector's sequence in.
 int cell_update_end(int32_t sequence);
+// Stores the ended update still held once it has waited CELL_STORE_DELAY ms.
+void cell_flush();
 
 int cell_sector_set_sequence(int sector_x, int sector_z, int32_t sequence);
 int32_t cell_sector_sequence(int sector_x, int sector_z);
 
-// Iteration over one cell's stored entries.
+// Iteration over one cell's stored entries. A stored record longer than CELL_DATA_LIMIT
+// (or one that cannot be read) is dropped and its sector's sequence cleared, so that the
+// server sends the cell again.
 void cell_start(int x, int z);
 // 1 with the element of the next entry in *out; 0 at the end or when no element was made.
 int cell_next(element** out);

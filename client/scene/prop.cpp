@@ -326,13 +326,15 @@ void prop_receive_cell(const world_cell& cell) {
 void prop_live_add(int session, int32_t sequence, int cell_x, int cell_z, const world_object& o) {
   GTRACE("prop_live_add");
   cell_update_begin(cell_x, cell_z, 0);
-  cell_element_add(o.number, o.owner, o.build_time, o.x, o.y, o.z, o.yaw, o.model.c_str(), o.description.c_str(),
-                   o.action.c_str());
+  int added = cell_element_add(o.number, o.owner, o.build_time, o.x, o.y, o.z, o.yaw, o.model.c_str(),
+                               o.description.c_str(), o.action.c_str());
   cell_update_end(sequence);
   if ((session & 0xffff) == (universe_session_word() & 0xffff)) {
     element_set_owner(cell_x, cell_z, o.number, o.owner, o.build_time);
     return;
   }
+  // A cell at its cap takes no more objects, in the cache or in the scene.
+  if (!added) return;
   auto length = [](const std::string& s) { return static_cast<int>(s.size() > 255 ? 255 : s.size()); };
   element* e = element_create(cell_x + o.x * 0.001, o.y * 0.001, cell_z + o.z * 0.001, static_cast<float>(o.yaw * 0.1),
                               length(o.model), o.model.c_str(), length(o.description), o.description.c_str(),

@@ -26,7 +26,8 @@ join_hooks join_default_hooks() {
   h.self_y = [] { return static_cast<double>(self_get_y()); };
   h.self_z = [] { return static_cast<double>(self_get_z()); };
   h.self_yaw = [] { return static_cast<double>(self_get_yaw()); };
-  h.world_name = []() -> const char* { return world_state() == WORLD_IN ? world_name() : ""; };
+  // In a world under either protocol (the old one owns the connection, state 3).
+  h.world_name = []() -> const char* { return world_connected() ? world_name() : ""; };
   h.teleport = teleport;
   return h;
 }

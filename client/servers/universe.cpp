@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "client/core/log.h"
+#include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
@@ -76,6 +77,9 @@ struct universe_module {
   identity session;  // the identity of the last login the universe accepted
   bool have_sent = false;
   identity last_sent;
+  // A sent request waits for its answer since this tick.
+  bool awaiting = false;
+  uint32_t awaiting_since = 0;
 };
 
 universe_module* u = nullptr;
@@ -85,6 +89,29 @@ universe_module& mod() {
 }
 
 bool is_tourist_name(const char* name) { return !name || !*name || name[0] == '"'; }
+
+// Requests the universe answers at once, from what it holds (the others get no reply, one
+// only when another citizen acts, or one that the account dialogs wait for themselves).
+bool answered(int code) {
+  switch (code) {
+    case UREQ_LOOKUP_WORLD:
+    case UREQ_GET_CITIZEN_ATTRIBUTES:
+    case UREQ_GET_CITIZEN_NAME:
+    case UREQ_GET_TELEGRAM:
+    case UREQ_GET_CITIZEN_NUMBER:
+    case UREQ_WHOS_AT:
+    case UREQ_GET_WORLDS:
+    case UREQ_CONTACT_LIST:
+    case UREQ_LOGIN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void show_status(const char* text) {
+  if (universe_receiver.status_text) universe_receiver.status_text(text);
+}
 
 // ---- reading replies --------------------------------------------------------------------
 
@@ -159,6 +186,7 @@ void handle_login_reply(stream* s, int rc, int length) {
     UTRACE("universe: login reply of %d bytes refused", length);
   }
   m.state = UNIVERSE_LOGGED_IN;
+  show_status("");
   if (!m.in_flight.empty()) {
     m.answered = m.in_flight.front();
     m.in_flight.pop_front();
@@ -365,6 +393,7 @@ int universe_connect() {
   stream_destroy(m.connection);
   m.connection = nullptr;
   m.in_flight.clear();
+  m.awaiting = false;
   return stream_create(m.address, m.port, universe_reset_callback, &m.connection);
 }
 
@@ -375,6 +404,7 @@ int universe_receive() {
   int r = stream_receive_message(s, &length);
   if (r == NET_NOT_YET) return 0;
   if (r) return r;
+  m.awaiting = false;  // the universe is there
   if (length == 0) return 0;
   r = dispatch(s, length);
   // The receiver may have replaced the stream: the old one is not touched again.
@@ -383,6 +413,16 @@ int universe_receive() {
 
 int pack_begin(int code) {
   return message_pack(pk::Buffer{mod().buffer, sizeof mod().buffer}, pk::Skip{2}, pk::Byte{static_cast<uint32_t>(code)});
+}
+
+// A universe that stopped answering is left for a new connection, as if this one dropped.
+void check_answer(uint32_t now) {
+  universe_module& m = mod();
+  if (!m.awaiting || m.state < UNIVERSE_CONNECTED) return;
+  if (tick_diff(m.awaiting_since, now) <= static_cast<int32_t>(UNIVERSE_ANSWER_LIMIT)) return;
+  TRACE("universe: no answer for %d ms; connecting again", tick_diff(m.awaiting_since, now));
+  m.awaiting = false;
+  universe_reset_callback();
 }
 
 template <class... Items>
@@ -457,8 +497,11 @@ int universe_update() {
       if (m.relogin) universe_relogin();
       return 0;
     }
-    case UNIVERSE_CONNECTED:
-      return universe_receive();
+    case UNIVERSE_CONNECTED: {
+      int r = universe_receive();
+      check_answer(now);
+      return r;
+    }
     case UNIVERSE_LOGGED_IN: {
       auto& rcv = universe_receiver;
       if (rcv.upgrade_offered && rcv.upgrade_offer && rcv.upgrade_offered() &&
@@ -466,6 +509,7 @@ int universe_update() {
         rcv.upgrade_offer(1);
       int r = universe_receive();
       if (m.state == UNIVERSE_LOGGED_IN) universe_heartbeat();
+      check_answer(now);
       return r;
     }
     default:
@@ -510,7 +554,12 @@ int universe_send(int packed_length) {
   UTRACE("Sending universe message: code %d, length %d", m.buffer[2], packed_length - 2);
   int r = stream_send(m.connection, m.buffer, packed_length);
   if (r) return r;
-  m.next_heartbeat = platform_ticks() + UNIVERSE_HEARTBEAT_INTERVAL;
+  uint32_t now = platform_ticks();
+  m.next_heartbeat = now + UNIVERSE_HEARTBEAT_INTERVAL;
+  if (answered(m.buffer[2]) && !m.awaiting) {
+    m.awaiting = true;
+    m.awaiting_since = now;
+  }
   return 0;
 }
 
@@ -565,6 +614,8 @@ void universe_reconnect() {
   universe_module& m = mod();
   if (m.state != UNIVERSE_RESOLVING) m.state = UNIVERSE_CONNECTING;
   m.relogin = true;
+  // An established session comes back by itself: the status window says it is on the way.
+  if (m.have_session) show_status(msg(77));
 }
 
 int universe_relogin() {

@@ -16,6 +16,10 @@ enum UniverseState {
 constexpr uint16_t UNIVERSE_DEFAULT_PORT = 5670;
 constexpr uint32_t UNIVERSE_HEARTBEAT_INTERVAL = 60000;
 constexpr uint32_t UNIVERSE_RETRY_INTERVAL = 1000;
+// A login, or a request the universe answers, that has had no reply (and nothing else from
+// the universe either) this long: the connection is made again and the session logged in
+// again.
+constexpr uint32_t UNIVERSE_ANSWER_LIMIT = 30000;
 constexpr int UNIVERSE_MAX_CONTACTS = 100;
 
 // The deployment's universe host, and the retired host names that are replaced by it.
@@ -119,6 +123,9 @@ struct universe_receivers {
   const char* (*privilege_password)();
   // Absent: [privacy] hide_world is read.
   int (*privacy_hide_world)();
+  // The status window's text for the connection: message 77 while it logs an established
+  // session in again, "" once a login reply came.
+  void (*status_text)(const char* text);
 };
 extern universe_receivers universe_receiver;
 // The program's receivers: only the modules built so far (the rest are null).

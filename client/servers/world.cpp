@@ -78,6 +78,7 @@ struct world_module {
   int server_build = 0;
   bool status_shown = false;
   std::string status;
+  std::string universe_status;
   std::string title;
   std::string last_welcome;
 };
@@ -106,11 +107,30 @@ void console_line(int kind, const char* header, const char* text) {
   world_hook.console_print(kind, line);
 }
 
+// The world's own text, or the universe's while the world has none.
+const std::string& shown_status(const world_module& m) {
+  return m.status.empty() ? m.universe_status : m.status;
+}
+
+void show_status() {
+  world_module& m = mod();
+  if (m.status_shown && world_hook.status_text) world_hook.status_text(shown_status(m).c_str());
+}
+
 void set_status(const char* text) {
   world_module& m = mod();
   m.status = text ? text : "";
   m.status_clear_set = false;
-  if (m.status_shown && world_hook.status_text) world_hook.status_text(m.status.c_str());
+  show_status();
+}
+
+// The connection starts again (silence, or a login that got no answer): it says so.
+void start_again(const char* why) {
+  world_module& m = mod();
+  WTRACE("world: %s; connecting again", why);
+  m.state = WORLD_CONNECT;
+  m.retry_set = false;
+  set_status(msg(119));
 }
 
 void call_prop_set_old(int flag) {
@@ -458,6 +478,7 @@ int world_init() {
   m.status_shown = show_setting("cache") != 0;
   if (m.status_shown && world_hook.status_show) world_hook.status_show(true);
   universe_receiver.world_receive_address = world_receive_address;
+  universe_receiver.status_text = world_universe_status;
   identity_hook.attribute_set = attribute_set;
   cell_set_world(world_property_path, world_contents_changed);
   return 0;
@@ -709,6 +730,9 @@ void world_update() {
       break;
     case WORLD_LOGIN_SENT:
       if (world_receive() == 0) set_status("");
+      if (m.state == WORLD_LOGIN_SENT && m.in_flight &&
+          tick_diff(m.last_receive, now) > static_cast<int32_t>(WORLD_LOGIN_LIMIT))
+        start_again("the login got no answer");
       break;
     case WORLD_OLD_PROTOCOL:
       if (effective_citizen() != m.sent_citizen) {
@@ -727,22 +751,23 @@ void world_update() {
         world_login();
         m.in_flight = false;  // its reply is taken as an empty frame
       }
-      for (int i = 0; i < kMessagesPerFrame && m.state == WORLD_IN; ++i)
+      for (int i = 0; i < kMessagesPerFrame && m.state == WORLD_IN; ++i) {
         if (world_receive() != 0) break;
+        if (tick_diff(now, platform_ticks()) >= static_cast<int32_t>(WORLD_RECEIVE_BUDGET)) break;
+      }
       if (m.state != WORLD_IN) break;
       if (m.status_clear_set && !tick_before(now, m.status_clear_at)) set_status("");
       world_heartbeat(now);
       if (m.server_build > WORLD_SILENCE_BUILD &&
-          tick_diff(m.last_receive, now) > static_cast<int32_t>(WORLD_SILENCE_LIMIT)) {
-        WTRACE("world: silent for %d ms", tick_diff(m.last_receive, now));
-        m.state = WORLD_CONNECT;
-        m.retry_set = false;
-      }
+          tick_diff(m.last_receive, now) > static_cast<int32_t>(WORLD_SILENCE_LIMIT))
+        start_again("the server fell silent");
       break;
     }
     default:
       break;
   }
+  // A cell updated in this or earlier frames goes to the cache once its delay has passed.
+  cell_flush();
 }
 
 // ---- errors, welcome, avatar --------------------------------------------------------------
@@ -851,7 +876,11 @@ void world_status_toggle() {
 }
 
 void world_status_text(const char* text) { set_status(text); }
-const char* world_status_current() { return mod().status.c_str(); }
+void world_universe_status(const char* text) {
+  mod().universe_status = text ? text : "";
+  show_status();
+}
+const char* world_status_current() { return shown_status(mod()).c_str(); }
 void world_connection_lost() { handle_world_error(215); }
 void world_restart() { mod().state = WORLD_CONNECT; }
 

@@ -60,7 +60,11 @@ constexpr uint32_t WORLD_HEARTBEAT_INTERVAL = 60000;
 constexpr uint32_t WORLD_RETRY_INTERVAL = 1000;
 constexpr uint32_t WORLD_SILENCE_LIMIT = 40000; // servers above build 14 are renewed after it
 constexpr int WORLD_SILENCE_BUILD = 14;
+constexpr uint32_t WORLD_LOGIN_LIMIT = 30000;   // a login unanswered this long is tried again
 constexpr uint32_t WORLD_STATUS_TIME = 4000;    // a cell's status text stays this long
+// Milliseconds a frame spends at most on the world's messages: a server that floods the
+// connection slows what it sends, never the window.
+constexpr uint32_t WORLD_RECEIVE_BUDGET = 50;
 constexpr int WORLD_LOGIN_SIZE = 8;
 
 // One object of a cell (world reply 6) or a live add (reply 7): offsets within the cell in
@@ -183,7 +187,10 @@ void world_set_avatar(int n);
 int world_avatar();
 void world_status_toggle();
 void world_status_text(const char* text);
-const char* world_status_current();  // "" when none
+// The universe connection's own text ("" when it has none), shown while the world has no
+// text of its own.
+void world_universe_status(const char* text);
+const char* world_status_current();  // what the status window shows, "" when nothing
 void world_connection_lost();
 void world_restart();
 

@@ -164,17 +164,20 @@ void chat_enter() {
   s.view->text(text, sizeof text);
   if (!text[0]) return;
   if (!join_answer(text)) {
-    if (chat_balloons()) {
-      char line[sizeof s.own_text];
-      std::snprintf(line, sizeof line, "%s: %s", own_name(), text);
-      show_own(line);
-    }
     // The echo of the person's own words is shown at once, whatever a flood holds back.
     console_own_begin();
-    avatar_broadcast_message(text);
+    const int sent = avatar_broadcast_message(text);
     console_own_end();
-    s.fall_back_set = true;
-    s.fall_back = tick_now() + CHAT_OWN_SHOWN;
+    // A line that did not go is not shown as said.
+    if (sent == 0) {
+      if (chat_balloons()) {
+        char line[sizeof s.own_text];
+        std::snprintf(line, sizeof line, "%s: %s", own_name(), text);
+        show_own(line);
+      }
+      s.fall_back_set = true;
+      s.fall_back = tick_now() + CHAT_OWN_SHOWN;
+    }
   }
   s.view->clear();
   if (Host* h = host()) h->window_focus();

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "client/core/identity.h"
 #include "client/scene/anim_link.h"
 #include "client/scene/self.h"
 #include "tests/avatar/avatar_fixture.h"
@@ -249,6 +250,40 @@ TEST_F(AvatarWorld, AChatLineShowsInTheBalloonForThirtySecondsAndMutedLinesNowhe
   avatar_add(7, "bob", 0, 0, 0, 0, 0, 0);
   ASSERT_NE(nullptr, avatar_find(7)->balloon_handle);
   EXPECT_EQ("bob", seen_.balloons[avatar_find(7)->balloon_handle]);
+}
+
+// The user's chat line while the world connection is lost, or while its new login waits for
+// an answer: nothing is shown as said, the console says it was not sent, and nothing of it
+// reaches the world.
+TEST_F(AvatarWorld, AChatLineThatCannotGoIsShownAsNotSentNeverAsSaid) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","silent_after_logins":1})"));
+  const std::string own = std::string(citizen_name()) + ": ";
+  EXPECT_EQ(0, avatar_broadcast_message("first"));
+  EXPECT_EQ("frame 1 07056669727374", world->wait_for("frame 1 07", step));
+  ASSERT_FALSE(seen_.console.empty());
+  EXPECT_NE(std::string::npos, seen_.console.back().find(own + "first"));
+  auto said = [&](const std::string& text) {
+    for (const std::string& l : seen_.console)
+      if (l.find(own + text) != std::string::npos) return true;
+    return false;
+  };
+  // The connection is lost.
+  world->command("drop 1");
+  ASSERT_TRUE(wtest::poll_until([] {
+    step();
+    return world_state() != WORLD_IN;
+  }));
+  EXPECT_NE(0, avatar_broadcast_message("lost"));
+  EXPECT_FALSE(said("lost"));
+  EXPECT_EQ("3 m160: m600 lost", seen_.console.back());
+  // Connected again, the login waits for an answer that does not come.
+  wtest::fake_now += WORLD_RETRY_INTERVAL + 1;
+  EXPECT_EQ(0u, world->wait_for("login 2", step).rfind("login 2", 0));
+  ASSERT_EQ(WORLD_LOGIN_SENT, world_state());
+  EXPECT_NE(0, avatar_broadcast_message("waiting"));
+  EXPECT_FALSE(said("waiting"));
+  EXPECT_EQ("3 m160: m600 waiting", seen_.console.back());
+  for (const std::string& l : world->collect(300, step)) EXPECT_EQ(std::string::npos, l.find(" 07")) << l;
 }
 
 TEST_F(AvatarWorld, TheEjectRightGivesEveryAvatarANameBalloon) {

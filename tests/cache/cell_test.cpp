@@ -306,31 +306,50 @@ TEST_F(CellTest, TextsLongerThanALengthByteAreCut) {
   EXPECT_EQ(got[1].model, "after") << "the entry after a long one is intact";
 }
 
-TEST_F(CellTest, CellsLargerThanTheFirstBufferGrowIt) {
+// A cell grows past the first buffer up to its cap; adds past the cap are dropped (told once
+// in the log for the cell), and what was kept reads back whole.
+TEST_F(CellTest, CellsGrowPastTheFirstBufferUpToTheirCap) {
+  trace_switches[TRACE_WORLD] = 1;  // a log is kept: the cap's notice goes to it
   cell_update_begin(-7, -7, 1);
   std::string text(200, 'x');
-  for (int n = 0; n < 600; ++n) cell_element_add(n, n, n, 0, 0, 0, 0, "m", text.c_str(), text.c_str());
-  EXPECT_GT(buffer_bytes().size(), 200000u);
+  const int entry = CELL_ENTRY_HEAD + 1 + 200 + 200;
+  const int fit = CELL_DATA_LIMIT / entry;
+  int added = 0;
+  for (int n = 0; n < 600; ++n) added += cell_element_add(n, n, n, 0, 0, 0, 0, "m", text.c_str(), text.c_str());
+  EXPECT_EQ(fit, added);
+  EXPECT_EQ(static_cast<size_t>(fit * entry), buffer_bytes().size());
+  EXPECT_GT(buffer_bytes().size(), 12u * 4096u);
   ASSERT_EQ(cell_update_end(1), 1);
   auto got = read_cell(-7, -7);
-  ASSERT_EQ(got.size(), 600u);
-  for (int n = 0; n < 600; ++n) {
+  ASSERT_EQ(got.size(), static_cast<size_t>(fit));
+  for (int n = 0; n < fit; ++n) {
     EXPECT_EQ(got[n].number, n);
     EXPECT_EQ(got[n].description.size(), 200u);
   }
-  // A live deletion near the end of the big cell.
+  // A live deletion near the end of the full cell makes room for one more.
   cell_update_begin(-7, -7, 0);
-  EXPECT_EQ(cell_element_delete(598), 1);
+  EXPECT_EQ(cell_element_delete(fit - 2), 1);
+  EXPECT_EQ(cell_element_add(900, 0, 0, 0, 0, 0, 0, "m", text.c_str(), text.c_str()), 1);
+  EXPECT_EQ(cell_element_add(901, 0, 0, 0, 0, 0, 0, "m", text.c_str(), text.c_str()), 0);
   ASSERT_EQ(cell_update_end(2), 1);
-  EXPECT_EQ(read_cell(-7, -7).size(), 599u);
+  got = read_cell(-7, -7);
+  ASSERT_EQ(got.size(), static_cast<size_t>(fit));
+  EXPECT_EQ(got.back().number, 900);
+  log_reset();
+  std::ifstream in(path("tessel.log"));
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t first = log.find("cell (-7, -7) holds");
+  EXPECT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("cell (-7, -7) holds", first + 1), std::string::npos) << "told once for the cell";
 }
 
 // A stored cell several times the first buffer reads back whole once the cache starts
-// again with its buffer as a new process has it.
+// again with its buffer as a new process has it; one longer than the cap (left by a build
+// without it) is dropped, and its sector asked for anew.
 TEST_F(CellTest, AStoredCellLargerThanTwiceTheFirstBufferReadsBackAfterARestart) {
   cell_update_begin(5, -5, 1);
   std::string text(120, 'y');
-  for (int n = 0; n < 400; ++n) cell_element_add(n, n, 0, n, 0, 0, 0, "m", text.c_str(), text.c_str());
+  for (int n = 0; n < 200; ++n) cell_element_add(n, n, 0, n, 0, 0, 0, "m", text.c_str(), text.c_str());
   ASSERT_GT(buffer_bytes().size(), 3u * 4096u);
   ASSERT_EQ(cell_update_end(1), 1);
   cell_term();
@@ -338,11 +357,31 @@ TEST_F(CellTest, AStoredCellLargerThanTwiceTheFirstBufferReadsBackAfterARestart)
   cell_set_old(0);
   ASSERT_EQ(cell_reset(), 1);
   auto got = read_cell(5, -5);
-  ASSERT_EQ(got.size(), 400u);
-  for (int n = 0; n < 400; ++n) {
+  ASSERT_EQ(got.size(), 200u);
+  for (int n = 0; n < 200; ++n) {
     EXPECT_EQ(got[n].number, n);
     EXPECT_EQ(got[n].action, text);
   }
+  ASSERT_EQ(cell_sector_set_sequence(cell_sector(9), cell_sector(9), 12), 1);
+  cell_term();
+  database* db = database_open((world_dir + "/cell").c_str(), 6, 0, 16384, 4096, 0, 0);
+  ASSERT_NE(db, nullptr);
+  std::vector<uint8_t> huge;
+  for (int n = 0; n < 4000; ++n) {
+    std::vector<uint8_t> e = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                              0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 'm'};
+    huge.insert(huge.end(), e.begin(), e.end());
+  }
+  uint8_t key[6];
+  cell_make_key(key, 1, 9, 9);
+  ASSERT_EQ(database_store(db, key, huge.data(), static_cast<int32_t>(huge.size())), 1);
+  database_close(db);
+  cell_init();
+  cell_set_old(0);
+  ASSERT_EQ(cell_reset(), 1);
+  EXPECT_TRUE(read_cell(9, 9).empty());
+  EXPECT_EQ(cell_sector_sequence(cell_sector(9), cell_sector(9)), 0);
+  EXPECT_EQ(numbers(5, -5).size(), 200u);
 }
 
 TEST_F(CellTest, NoElementMadeStopsWithoutMovingOn) {

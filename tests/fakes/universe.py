@@ -22,6 +22,8 @@ Configuration (JSON; command-line options add to it):
    "telegrams": {"alice": [{"from": "bob", "text": "hi", "age": 60}]},
    "drop_logins": [1],               logins (counted from 1 over the run) not answered: the
    "drop_mode": "close",             connection is closed ("partial": half a reply first)
+   "silent_after_logins": 0,         once this many logins were answered, nothing more is
+                                     answered (frames are still printed; 0: never silent)
    "whos_at": {"127.0.0.2": "bob"}}  who is at an address without a connection here (a
                                      peer known to the world's datagram channel only)
 
@@ -150,6 +152,7 @@ class Universe(serving.Server):
         self.drop_logins = set(config.get("drop_logins", []))
         self.drop_mode = config.get("drop_mode", "close")
         self.logins = 0
+        self.logins_answered = 0
         self.who = {}        # id -> (name, number)
         self.pending_joins = {}  # asked number -> asking connection id
         self.contacts = {}   # id -> set of citizen numbers the connection listed
@@ -222,6 +225,9 @@ class Universe(serving.Server):
         self.write_record({"conn": cid, "hex": body.hex()})
         if not body:
             return
+        silent = self.config.get("silent_after_logins", 0)
+        if silent and self.logins_answered >= silent:
+            return
         try:
             self.handle(cid, body[0], framing.Fields(body[1:]))
         except framing.FramingError as e:
@@ -286,6 +292,7 @@ class Universe(serving.Server):
             if number:
                 self.push_state(number, cid)
         say("login %d %d %s" % (cid, rc, name))
+        self.logins_answered += 1
         self.reply(cid, rc, R_LOGIN,
                    framing.byte(self.config.get("signup", 0)), framing.int32(build),
                    framing.int32(0), framing.byte(self.config.get("beta", 0)),

@@ -32,6 +32,9 @@ Configuration (JSON; --json is merged over --config):
    "push_cells": false,       send every cell after the login without a query
    "answer_queries": true,    answer request 9 with the changed sectors' cells, then 15
    "keepalive_ms": 0,         send reply 16 at this interval (0: never)
+   "silent_after_logins": 0,  once this many logins were answered (counted over the run),
+                              the server answers nothing more: no login, request or
+                              keepalive gets a reply (0: never silent); commands still work
    "answer_old": false}       in mode "old", answer the old object protocol's requests
                               (below) instead of leaving them to standard input
 
@@ -56,6 +59,8 @@ Standard input takes commands, one per line:
   chat C SESSION TEXT...  reply 12
   live_add C JSON         reply 7: {"session", "sequence", "cx", "cz", and an object's fields}
   live_delete C JSON      reply 8: {"session", "sequence", "cx", "cz", "number"}
+  live_adds C JSON        "count" replies 7 in one write, as live_add, the object numbers
+                          counting up from "number"
   cell C X Z              reply 6 for that configured cell
   drop C                  close connection C
   quit
@@ -219,6 +224,11 @@ class World(serving.Server):
     def __init__(self, config, port=0, record=None):
         super().__init__(port, record)
         self.config = config
+        self.logins_answered = 0
+
+    def silent(self):
+        limit = self.config.get("silent_after_logins", 0)
+        return bool(limit) and self.logins_answered >= limit
 
     def connection(self, cid, sock):
         return Client(self, cid, sock)
@@ -267,6 +277,8 @@ class World(serving.Server):
 
     # requests
     def handle(self, client, kind, body):
+        if self.silent():
+            return
         if kind == "login":
             self.login(client, body)
             return
@@ -294,6 +306,7 @@ class World(serving.Server):
         mode = self.config.get("mode", "new")
         if mode == "mute":
             return
+        self.logins_answered += 1
         if mode == "error":
             client.send(framing.int16(1) + framing.byte(self.config.get("error", 7)))
             return
@@ -382,7 +395,7 @@ class World(serving.Server):
 
     def keepalive(self, client, interval):
         def beat():
-            if not client.closed:
+            if not client.closed and not self.silent():
                 client.send(framing.world_reply(R_KEEPALIVE))
                 self.keepalive(client, interval)
         self.later(interval, beat)
@@ -417,6 +430,10 @@ class World(serving.Server):
                 client.send(live_add_reply(json.loads(rest)))
             elif op == "live_delete":
                 client.send(live_delete_reply(json.loads(rest)))
+            elif op == "live_adds":
+                d = json.loads(rest)
+                first = d.get("number", 0)
+                client.send(b"".join(live_add_reply(dict(d, number=first + i)) for i in range(d.get("count", 0))))
             elif op == "cell":
                 x, z = (int(v) for v in rest.split()[:2])
                 for cell in self.config.get("cells", []):

@@ -325,6 +325,32 @@ TEST_F(StreamTest, SendsArriveFramedAtTheFake) {
   EXPECT_EQ("20", frames[1]);              // heartbeat: code 32 alone
 }
 
+// Every sender packs into 1024 bytes: a longer message is refused with 426 and nothing of it
+// goes, while one of exactly 1024 bytes arrives whole.
+TEST_F(StreamTest, AMessageLongerThanTheSendBufferIsRefusedAndNothingOfItGoes) {
+  FakeServer fake(R"([{"op":"accept"},{"op":"wait_frames","count":1}])");
+  ASSERT_EQ(0, stream_create(loopback(), fake.port_net(), count_reset, &s));
+  auto message = [](int total) {
+    std::vector<uint8_t> m(static_cast<size_t>(total), 0x61);
+    m[0] = static_cast<uint8_t>((total - 2) >> 8);
+    m[1] = static_cast<uint8_t>(total - 2);
+    m[2] = 7;
+    return m;
+  };
+  std::vector<uint8_t> over = message(NET_SEND_BUFFER + 1), full = message(NET_SEND_BUFFER);
+  EXPECT_EQ(NET_NO_FIT, stream_send(s, over.data(), static_cast<int>(over.size())));
+  EXPECT_EQ(nullptr, s->pending);
+  ASSERT_EQ(0, stream_send(s, full.data(), static_cast<int>(full.size())));
+  int length;
+  ASSERT_TRUE(fake.expect_while("done 1", [&] { stream_receive_message(s, &length); }));
+  std::vector<std::string> frames;
+  for (auto& l : fake.seen)
+    if (l.rfind("frame ", 0) == 0) frames.push_back(l.substr(6));
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_EQ(hex(std::vector<uint8_t>(full.begin() + 2, full.end())), frames[0]);
+  EXPECT_EQ(0, resets);
+}
+
 TEST_F(StreamTest, NullStreamAndData) {
   int length = 5;
   EXPECT_EQ(NET_NO_STREAM, stream_receive_message(nullptr, &length));

@@ -300,9 +300,15 @@ TEST_F(Console, EnterAnswersAPendingJoinQuestionInsteadOfSpeaking) {
   EXPECT_EQ(0, join_queue_length());
   EXPECT_TRUE(line->QLineEdit::text().isEmpty());
   EXPECT_STREQ("", chat_own_balloon_text());  // nothing was said
-  // With no question pending the same word is said.
+  // With no question pending the same word goes to the world as chat; there is no world
+  // here, so it is shown as not sent, and not as said.
+  msg_set(160, "World");
+  msg_set(600, "not sent: %s");
   line->setText("no");
   chat_enter();
-  EXPECT_NE(std::string::npos, std::string(chat_own_balloon_text()).find(": no"));
+  EXPECT_TRUE(line->QLineEdit::text().isEmpty());
+  EXPECT_STREQ("", chat_own_balloon_text());
+  ASSERT_FALSE(pane_lines().empty());
+  EXPECT_EQ("World:\tnot sent: no", pane_lines().back());
   join_reset();
 }

@@ -183,6 +183,59 @@ TEST_F(FeaturesTest, AnEjectIsSentWithTheChosenDuration) {
   EXPECT_EQ("04" "0009" "00000e10", world_frame("04"));
 }
 
+// In a world of the old protocol the eject goes out as that protocol's request and the
+// dialog waits for its answer: message 209 while it waits, message 210 with a refusal's code
+// (the dialog stays), and it closes when the eject is done.
+TEST_F(FeaturesTest, AnEjectInAnOldProtocolWorldWaitsForItsAnswer) {
+  prop_init();
+  eject_init();
+  ASSERT_NO_FATAL_FAILURE(wtest::start_fakes(world, universe, R"({"mode":"old","attributes":[[0,"Old"],[14,"Y"]]})"));
+  citizen_set_number(101);
+  static auto frame = [] {
+    universe_update();
+    world_update();
+    prop_update();
+  };
+  dialogs.set_idle([] {
+    frame();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  ASSERT_EQ(0, world_enter("demo"));
+  ASSERT_TRUE(wtest::poll_until([] {
+    frame();
+    return world_state() == WORLD_OLD_PROTOCOL && prop_get_old() && oldprop_query_in_flight();
+  }));
+  // The area query the protocol sends first is answered with nothing new.
+  EXPECT_EQ(0u, world->wait_for("raw 1 03", frame).rfind("raw 1 03", 0));
+  world->command("send 1 0000");
+  ASSERT_TRUE(wtest::poll_until([] {
+    frame();
+    return !oldprop_query_in_flight();
+  }));
+  auto eject_answered = [this](const std::string& reply) {
+    return [this, reply](ScriptedView& v) {
+      // Code 1, citizen 101, session 7 in its own byte order, one hour.
+      EXPECT_EQ("raw 1 01" "00000065" "07000000" "00000e10", world->wait_for("raw 1 01", frame));
+      EXPECT_EQ("m209 bob", v.control(EJECT_STATUS).text);
+      EXPECT_FALSE(v.ended());
+      world->command("send 1 " + reply);
+    };
+  };
+  dialogs.add(EJECT_DIALOG, {dialog_steps::press(DIALOG_OK), eject_answered("000107"),
+                             dialogs.wait_until([](ScriptedView& v) { return v.control(EJECT_STATUS).text != "m209 bob"; },
+                                                testutil::kWaitMs),
+                             [](ScriptedView& v) {
+                               EXPECT_EQ("m210 7", v.control(EJECT_STATUS).text);
+                               EXPECT_FALSE(v.ended());
+                               v.press(DIALOG_CANCEL);
+                             }});
+  EXPECT_EQ(0, eject_dialog("bob", 7));
+  dialogs.set_idle_limit(testutil::kWaitMs);
+  dialogs.add(EJECT_DIALOG, {dialog_steps::press(DIALOG_OK), eject_answered("0000")});
+  EXPECT_EQ(1, eject_dialog("bob", 7));
+  prop_hook.eject_result = nullptr;
+}
+
 TEST_F(FeaturesTest, RightsListsAreCutAtTheFirstForeignCharacter) {
   char a[] = "12, 14 *;15";
   worldopts_cut_rights(a);

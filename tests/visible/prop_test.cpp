@@ -135,6 +135,56 @@ TEST_F(PropLink, ACellReplyUpdatesTheCacheAndReloadsTheCell) {
   EXPECT_EQ("query 1 1 0 0,0,0,9,0,0,0,0,0", world->wait_for("query", step));
 }
 
+// A world that pours ten thousand live adds into one cell (370 KB on the wire): frames go
+// on all through it, the cell stops at its cap in the cache and in the scene, its file stays
+// small, and a real cell beside it, as full as one world message can carry, arrives whole.
+TEST_F(PropLink, AFloodOfLiveAddsStopsAtTheCellsCapWhileFramesGoOn) {
+  std::string objects;
+  for (int i = 1; i <= 250; ++i)
+    objects += (i > 1 ? "," : "") + std::string(R"({"number":)") + std::to_string(i) + R"(,"x":)" +
+               std::to_string(i * 3) + R"(,"z":500,"model":"box.rwx"})";
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","cells":[{"x":1,"z":0,"objects":[)" + objects + "]}]}"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
+  ASSERT_NO_FATAL_FAILURE(run_until([] {
+    return prop_query_complete() && visible_cell_loaded(0, 0) && numbers_in(1, 0).size() == 250;
+  }));
+  const std::string file = std::string(world_property_path()) + "/cell.dat";
+  auto file_size = [&file] {
+    std::error_code ec;
+    auto n = std::filesystem::file_size(file, ec);
+    return ec ? 0 : static_cast<int64_t>(n);
+  };
+  const int64_t before = file_size();
+  // Each reading of the clock is a millisecond later, so the frame's own work spends its time.
+  platform_set_clock([] { return fake_now += 1; });
+  world->command("chat 1 7 flood");
+  world->command(R"(live_adds 1 {"count":10000,"session":9,"sequence":5,"cx":0,"cz":0,"number":1000,)"
+                 R"("x":100,"z":100,"model":"b"})");
+  world->command("chat 1 7 over");
+  // Frames from the one that took the first line in to the one that took the last.
+  const int64_t bound = before + 16 * CELL_DATA_LIMIT;
+  int frames = 0;
+  int64_t largest = 0;
+  ASSERT_NO_FATAL_FAILURE(run_until([&] {
+    if (!recorder.chat.empty()) ++frames;
+    largest = std::max(largest, file_size());
+    return recorder.chat.size() == 2 || largest > bound;
+  }));
+  platform_set_clock(testutil::fake_clock);
+  EXPECT_LE(largest, bound) << "the cell file grew past its bound during the flood";
+  EXPECT_GE(frames, 100) << "the flood held the frames back";
+  // The cap holds 2730 entries of 24 bytes: the first ones, in the cache and in the scene.
+  std::vector<int32_t> kept = cached(0, 0);
+  ASSERT_EQ(static_cast<size_t>(CELL_DATA_LIMIT / 24), kept.size());
+  EXPECT_EQ(1000, kept.front());
+  EXPECT_EQ(1000 + CELL_DATA_LIMIT / 24 - 1, kept.back());
+  for (int i = 0; i < 5; ++i) step();
+  EXPECT_EQ(kept.size(), numbers_in(0, 0).size());
+  EXPECT_EQ(250u, numbers_in(1, 0).size());
+  EXPECT_EQ(250u, cached(1, 0).size());
+  EXPECT_EQ(WORLD_IN, world_state());
+}
+
 std::string hex_text(const std::string& s) { return testutil::hex_of(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
 TEST_F(PropLink, BadCellsFromTheServerNeverCrash) {

@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "client/net/tcp.h"
+#include "client/scene/self.h"
+#include "client/servers/join.h"
 #include "tests/world/world_test_util.h"
 
 using namespace wtest;
@@ -119,6 +121,29 @@ TEST_F(WorldLink, AnOldProtocolServerTakesOverTheConnection) {
   EXPECT_NE(-1, recorder.find("oldprop_reset"));
 }
 
+// In a world of the old protocol the user is in a world too: a join request is shown and
+// answered with the own place, as in a world of the current protocol.
+TEST_F(WorldLink, AJoinRequestInAnOldProtocolWorldIsShownAndAnswered) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old World"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));
+  join_init();
+  join_hook = join_default_hooks();
+  static std::vector<std::string> lines;
+  lines.clear();
+  join_hook.console_print = [](int kind, const char* line) { lines.push_back(std::to_string(kind) + " " + line); };
+  self_set_position(1.5, 0, -2.5, 90);
+  // Reply 16: citizen 102, "bob", asks to join.
+  universe->command("send 1 000a0010" "00000066" "03626f62");
+  // Message 44: rc 0, requester 102, "demo", 1500, 0, -2500 mm, yaw 900.
+  EXPECT_EQ("frame 1 2c" "00" "00000066" "0464656d6f" "000005dc" "00000000" "fffff63c" "0384",
+            universe->wait_for("frame 1 2c", step));
+  EXPECT_EQ(std::vector<std::string>{"3 m160: m198 bob"}, lines);
+  join_reset();
+  join_hook = join_default_hooks();
+  universe_receiver.join_receive_request = nullptr;
+  universe_receiver.join_receive_location = nullptr;
+}
+
 TEST_F(WorldLink, ARefusedLoginGivesWayAndTheDeadStreamIsNotReadAgain) {
   ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"error","error":7})"));
   recorder.history_back = 1;
@@ -182,6 +207,56 @@ TEST_F(WorldLink, ASilentServerAboveBuild14IsReconnected) {
     step();
     return world_login_count() == 2;
   }));
+}
+
+// A world server that stops answering: after its silence the connection is made again and
+// the status window says so; the login that then gets no answer is not waited on for ever.
+TEST_F(WorldLink, AWorldThatStopsAnsweringIsTriedAgainAndTheStatusSaysSo) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new","attributes":[[21,"20"]],"silent_after_logins":1})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_IN));
+  ASSERT_TRUE(poll_until([] {
+    step();
+    return world_server_build() == 20;
+  }));
+  EXPECT_EQ("", recorder.pane);
+  fake_now += WORLD_SILENCE_LIMIT + 1;
+  world_update();
+  EXPECT_EQ(WORLD_CONNECT, world_state());
+  EXPECT_EQ("m119", recorder.pane);
+  EXPECT_EQ("login 2 0512341400000065", world_line("login 2"));
+  EXPECT_EQ(WORLD_LOGIN_SENT, world_state());
+  world->collect(100, step);
+  fake_now += WORLD_LOGIN_LIMIT;
+  step();
+  EXPECT_EQ(WORLD_LOGIN_SENT, world_state());
+  EXPECT_EQ("m119", recorder.pane);
+  fake_now += 1;
+  EXPECT_EQ("login 3 0512341400000065", world_line("login 3"));
+  EXPECT_EQ("m119", recorder.pane);
+  EXPECT_EQ(1, world_login_count());
+}
+
+// A universe that stops answering: a request left without an answer makes the connection
+// again, the status window says so, and the login of the session is tried again each time
+// it gets no answer.
+TEST_F(WorldLink, AUniverseThatStopsAnsweringIsLoggedInAgainAndTheStatusSaysSo) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"new"})", R"(,"silent_after_logins":1)"));
+  ASSERT_EQ(0, universe_get_worlds());
+  EXPECT_EQ("frame 1 26", universe->wait_for("frame 1 26", step));
+  universe->collect(100, step);
+  fake_now += UNIVERSE_ANSWER_LIMIT;
+  step();
+  EXPECT_TRUE(universe_logged_in());
+  EXPECT_EQ("", recorder.pane);
+  fake_now += 1;
+  // The tourist's login (code 45) again, on a new connection.
+  EXPECT_EQ(0u, universe->wait_for("frame 2 2d", step).rfind("frame 2 2d", 0));
+  EXPECT_FALSE(universe_logged_in());
+  EXPECT_EQ("m77", recorder.pane);
+  universe->collect(100, step);
+  fake_now += UNIVERSE_ANSWER_LIMIT + 1;
+  EXPECT_EQ(0u, universe->wait_for("frame 3 2d", step).rfind("frame 3 2d", 0));
+  EXPECT_EQ("m77", recorder.pane);
 }
 
 TEST_F(WorldLink, SilenceIsAllowedUpToBuild14AndTheHeartbeatKeepsTheLinkUp) {

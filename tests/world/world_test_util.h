@@ -70,6 +70,7 @@ struct Recorder {
   bool take_cells = false;  // install prop_receive_cell
   std::vector<int> pass_through;
   std::vector<std::string> chat;
+  std::string pane;  // the status window's text, as the status bar was last given it
   std::vector<int> avatar_sessions;
   tcp* old_connection = nullptr;
   void ev(const std::string& e) { events.push_back(e); }
@@ -137,6 +138,7 @@ inline void install_hooks(Recorder& r) {
     rec->chat.push_back(std::to_string(kind) + " " + std::to_string(session) + " " + text);
   };
   h.console_print = [](int kind, const char* line) { rec->console.push_back(std::to_string(kind) + " " + line); };
+  h.status_text = [](const char* text) { rec->pane = text; };
   h.chat_avatars = [] { return rec->avatars; };
   h.general_rating = [] { return rec->rating; };
   h.backdrop_set = [](const char* n, int l) { rec->ev("backdrop_set " + std::string(n, static_cast<size_t>(l))); };
@@ -169,8 +171,9 @@ class WorldFixture : public testutil::WorldModulesFixture {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(enter_program_dir("tessel-world-", ini.empty() ? "\n" : ini, "default",
-                                              {55, 68, 119, 150, 160, 200, 212},
-                                              "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n250 m250 %d\n"));
+                                              {55, 68, 77, 119, 150, 160, 200, 212},
+                                              "89 m89 %s\n95 m95 %d\n146 m146 %s\n162 m162 %s %s\n196 m196 %s\n198 m198 %s\n250 m250 %d\n"
+                                              "600 m600 %s\n"));
     ASSERT_NO_FATAL_FAILURE(start_world_modules(&test_tables));
     install_hooks(recorder);
     ASSERT_EQ(0, world_init());
@@ -197,12 +200,13 @@ class WorldFixture : public testutil::WorldModulesFixture {
 
 // Both fakes up (the universe's world list points at the fake world "demo") and the universe
 // logged in as a tourist. Fails the calling test with a fatal failure when a step does not come.
+// universe_extra: more of the universe's configuration (",\"key\":value" pairs).
 inline void start_fakes(std::unique_ptr<FakeProcess>& world, std::unique_ptr<FakeProcess>& universe,
-                        const std::string& world_config) {
+                        const std::string& world_config, const std::string& universe_extra = "") {
   world = std::make_unique<FakeProcess>("world.py", std::vector<std::string>{"--json", world_config});
   ASSERT_NE(0, world->port());
   std::string universe_config = R"({"session":4660,"worlds":[{"name":"demo","host":"127.0.0.1","port":)" +
-                                std::to_string(world->port()) + "}]}";
+                                std::to_string(world->port()) + "}]" + universe_extra + "}";
   universe = std::make_unique<FakeProcess>("universe.py", std::vector<std::string>{"--json", universe_config});
   ASSERT_NE(0, universe->port());
   profile_set_string("universe", "host", "127.0.0.1");
@@ -231,8 +235,8 @@ class WithFakes : public Base {
   }
   // start_fakes, then the citizen's number the world login is to carry (the tourist login
   // stored 0).
-  void start(const std::string& world_config) {
-    ASSERT_NO_FATAL_FAILURE(start_fakes(world, universe, world_config));
+  void start(const std::string& world_config, const std::string& universe_extra = "") {
+    ASSERT_NO_FATAL_FAILURE(start_fakes(world, universe, world_config, universe_extra));
     citizen_set_number(101);
   }
 

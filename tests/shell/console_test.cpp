@@ -158,6 +158,8 @@ TEST_F(Console, AFloodFromOutsideIsShownAFewLinesAFrameAndItsExcessLeftOutWithOn
   profile_set_int("chat", "logging", 1);
   profile_set_string("chat", "logfile", "flood.txt");
   msg_set(CONSOLE_LEFT_OUT_MSG, "some left out");
+  // No world is entered here: the person's line is told as not sent, and that at once too.
+  msg_set(600, "not sent: %s");
   ASSERT_EQ(1, chat_init(nullptr));
   ASSERT_EQ(1, console_init(nullptr));
   ASSERT_NE(nullptr, world_hook.console_print);

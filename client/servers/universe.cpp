@@ -639,6 +639,7 @@ int universe_relogin() {
   }
   m.relogin = false;
   if (universe_receiver.contacts_refresh) universe_receiver.contacts_refresh();
+  if (universe_receiver.worlds_refresh) universe_receiver.worlds_refresh();
   return 0;
 }
 

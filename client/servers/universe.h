@@ -119,6 +119,7 @@ struct universe_receivers {
   int (*upgrade_offer)(int running);
   int (*program_in_background)();
   void (*contacts_refresh)();
+  void (*worlds_refresh)();  // a session logged in again: the worlds list is asked for anew
   int (*privilege_requested_number)();
   const char* (*privilege_password)();
   // Absent: [privacy] hide_world is read.

@@ -171,6 +171,7 @@ int worlds_init() {
   wm.show_empty = layout("show_empty", 1) != 0;
   worlds_hide();
   universe_receiver.worlds_receive_list = worlds_receive_list;
+  universe_receiver.worlds_refresh = worlds_refresh;
   world_hook.worlds_mark_current = worlds_mark_current;
   return 0;
 }
@@ -230,6 +231,9 @@ void worlds_update() {
   wm.timed = true;
   wm.last = now;
 }
+
+// The next step asks for the list at once, not at the end of its refresh time.
+void worlds_refresh() { wm.timed = false; }
 
 void worlds_list_click() {
   if (!clickable()) return;

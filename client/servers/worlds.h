@@ -65,6 +65,7 @@ void worlds_receive_list(int rc, const std::vector<universe_world_entry>& worlds
 void worlds_mark_current(const char* name);
 // Task "worlds".
 void worlds_update();
+void worlds_refresh();
 // What the list's window tells the logic.
 void worlds_list_click();
 void worlds_list_right_click();

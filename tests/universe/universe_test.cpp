@@ -389,10 +389,12 @@ TEST_F(UniverseTest, DroppedSessionLogsInAgainWithTheSameIdentity) {
   ASSERT_EQ(0, universe_login("bob", "wrong"));
   ASSERT_EQ(login_body("bob", "wrong", "00000000" "00" "00"), next_frame(fake));
   ASSERT_TRUE(update_until([] { return login_last_result() == 13; }));
-  int refreshes = recorder.contacts_refreshes;
+  int refreshes = recorder.contacts_refreshes, lists = recorder.worlds_refreshes;
   EXPECT_EQ(login_body("alice", "secret", "00000000" "00" "00"), relogin_after(fake, "drop 1"));
   ASSERT_TRUE(update_until([] { return universe_logged_in(); }));
+  // The lists the person sees are asked for again at once, not at their next refresh.
   EXPECT_EQ(refreshes + 1, recorder.contacts_refreshes);
+  EXPECT_EQ(lists + 1, recorder.worlds_refreshes);
   EXPECT_STREQ("alice", universe_session_name());
 }
 

@@ -100,7 +100,7 @@ class ProgramDir {
 struct Recorder {
   std::vector<std::string> names, passwords;
   std::vector<int32_t> numbers;
-  int identity_changes = 0, about_hides = 0, contacts_refreshes = 0, upgrade_checks = 0;
+  int identity_changes = 0, about_hides = 0, contacts_refreshes = 0, worlds_refreshes = 0, upgrade_checks = 0;
   int privilege_resets = 0;
   std::vector<std::pair<int, std::string>> privilege_results;
   int requested_privilege = 0;
@@ -124,6 +124,7 @@ inline void install_hooks(Recorder& r) {
   login_hook.prompt_text = [](const char*, const char*, const char*) { return rec->prompt_answer; };
   universe_receiver = universe_receivers{};
   universe_receiver.contacts_refresh = [] { ++rec->contacts_refreshes; };
+  universe_receiver.worlds_refresh = [] { ++rec->worlds_refreshes; };
   universe_receiver.privilege_requested_number = [] { return rec->requested_privilege; };
   universe_receiver.privilege_password = [] { return rec->requested_privilege ? "ppw" : ""; };
   universe_receiver.privacy_hide_world = [] { return rec->hide_world; };

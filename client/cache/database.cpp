@@ -76,8 +76,7 @@ std::set<std::string>& told() {
   return names;
 }
 
-// What a cache kept in memory may hold before further records are refused.
-constexpr size_t kMemoryLimit = size_t(64) << 20;
+constexpr size_t kMemoryLimit = database_memory_limit;
 
 bool path_present(const std::string& path) {
   struct stat st;

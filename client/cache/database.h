@@ -37,6 +37,9 @@ struct database {
   size_t memory_bytes = 0;
 };
 
+// The most a cache kept in memory holds before further records are refused.
+constexpr size_t database_memory_limit = size_t(64) << 20;
+
 // Starts the keyed-file engine (512 buffers, 20 files, 4 sectors). 0, else the engine's error.
 int database_init();
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -48,7 +49,11 @@ image_job* queue_tail = nullptr;
 int32_t job_count = 0;
 
 int32_t idle = 1;
+// The BMP file is written to a fresh temporary beside its path (no link planted there is
+// followed) and takes the path only once it is whole; a conversion that ends otherwise
+// leaves the path as it was.
 FILE* bmp_file = nullptr;
+std::string bmp_temp;
 jpeg_decompress_struct cinfo;
 int32_t cinfo_created = 0;
 image_error_mgr error_mgr;
@@ -121,12 +126,8 @@ void free_job(image_job* job) {
   free(job);
 }
 
-// Through the file helpers, so that their record of existing files stays right.
-void remove_bmp(const char* path) { file_delete(path); }
-
-// Ends the open conversion, if any: the record is destroyed and the file closed; with
-// discard set the file is also removed.
-void close_conversion(int discard) {
+// Ends the open conversion, if any: the record is destroyed and the unfinished file removed.
+void close_conversion() {
   starting = 0;
   yield_armed = 0;
   if (cinfo_created) {
@@ -134,9 +135,8 @@ void close_conversion(int discard) {
     cinfo_created = 0;
   }
   if (bmp_file) {
-    fclose(bmp_file);
+    file_discard_fresh(bmp_file, bmp_temp);
     bmp_file = nullptr;
-    if (discard && queue_head) remove_bmp(queue_head->path);
   }
   idle = 1;
 }
@@ -154,7 +154,7 @@ void fail_head() {
   if (too_many_scans && queue_head)
     log_note("image: refused %s: more than %d scans", queue_head->path, kMaxScans);
   too_many_scans = 0;
-  close_conversion(1);
+  close_conversion();
   finish_head(1);
 }
 
@@ -166,7 +166,7 @@ void start_head() {
     free_job(job);
     return;
   }
-  bmp_file = fopen(job->path, "wb");
+  bmp_file = file_create_fresh(job->path, &bmp_temp);
   if (!bmp_file) {
     // A file that cannot be created would block every later job: fail this one.
     finish_head(1);
@@ -224,8 +224,7 @@ bool convert_step() {
   cinfo_created = 0;
   FILE* file = bmp_file;
   bmp_file = nullptr;
-  if (fclose(file) != 0) {
-    remove_bmp(queue_head->path);
+  if (!file_commit_fresh(file, bmp_temp, queue_head->path)) {
     finish_head(1);
     return true;
   }
@@ -304,7 +303,7 @@ void image_update() {
 bool image_busy() { return job_count > 0; }
 
 void image_reset() {
-  if (!idle || bmp_file || cinfo_created) close_conversion(1);
+  if (!idle || bmp_file || cinfo_created) close_conversion();
   while (queue_head) {
     image_job* next = queue_head->next;
     free_job(queue_head);
@@ -318,7 +317,7 @@ void image_reset() {
 
 void image_term() {
   if (trace_switches[TRACE_GENERAL]) log_write("image_term");
-  if (!idle || bmp_file || cinfo_created) close_conversion(1);
+  if (!idle || bmp_file || cinfo_created) close_conversion();
 }
 
 void image_set_texture_side_source(image_side_fn fn) { texture_side = fn; }

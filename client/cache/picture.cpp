@@ -134,7 +134,7 @@ void start(picture* p, model_instance* instance) {
   p->download = download_url(p->address, p->max_kb, download_done, p);
   download_ignore_refresh(p->download);
   p->file = picture_path(p->address);
-  if (p->file && file_exists(p->file)) {
+  if (p->file && file_is_regular(p->file)) {
     file_touch(p->file);
     VxTexture* texture = chunk_load_texture_from_file(p->file);
     if (texture) {

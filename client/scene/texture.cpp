@@ -196,7 +196,7 @@ void mask_done(void* user, int status, uint8_t* data, int size) {
   // first: finishing calls back into models, which may add textures to the table.
   std::vector<texture_record*> waiting;
   for_each_texture([&](texture_record* t) {
-    if (t->mask == m && t->have_bmp && !t->download && file_exists(bmp_path(t->name).c_str()))
+    if (t->mask == m && t->have_bmp && !t->download && file_is_regular(bmp_path(t->name).c_str()))
       waiting.push_back(t);
   });
   for (texture_record* t : waiting) finish_texture(t);
@@ -218,7 +218,7 @@ void texture_arrived(void* user, int status, uint8_t* data, int size) {
   } else if (status == DOWNLOAD_ARRIVED) {
     if (data && size > 0)
       image_convert(data, static_cast<size_t>(size), bmp_path(t->name).c_str(), 1, image_done, t);
-    if (m && m->download && !file_exists(bmp_path(m->name).c_str())) download_force(m->download);
+    if (m && m->download && !file_is_regular(bmp_path(m->name).c_str())) download_force(m->download);
   }
   if (trace_texture()) log_write("texture: callback complete");
 }
@@ -269,7 +269,7 @@ texture_record* texture_download(const char* name, texture_callback callback, vo
     t->download = key.empty() ? nullptr
                               : download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
     std::string bmp = bmp_path(t->name);
-    if (!key.empty() && file_exists(bmp.c_str())) {
+    if (!key.empty() && file_is_regular(bmp.c_str())) {
       t->have_bmp = 1;
       chunk_delete_texture(t->name);
     } else {

@@ -2,7 +2,9 @@
 // djpeg's, bad input that must fail its job without stalling the queue, and the time slices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,6 +31,14 @@ struct Call {
 };
 std::vector<Call> calls;
 void record(void* user, int32_t status) { calls.push_back({reinterpret_cast<intptr_t>(user), status}); }
+
+// The names in the scratch folder, in order.
+std::vector<std::string> names_in(const ScratchDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 int32_t side_value = 0;
 int32_t side() { return side_value; }
@@ -245,13 +255,16 @@ TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
   const Bytes big = make_jpeg(dir, "big", 300, 200, false, "");
   ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("big.bmp"), 0, 1));
   ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("big2.bmp"), 1, 2));
+  const auto inputs = names_in(dir);
   image_update();  // 70 clock reads: the first image is open, far from done
   ASSERT_TRUE(image_busy());
-  ASSERT_TRUE(file_there(dir.file("big.bmp")));
+  // Its file is written beside the path and takes it only once whole.
+  ASSERT_EQ(inputs.size() + 1, names_in(dir).size());
+  EXPECT_FALSE(file_there(dir.file("big.bmp")));
   image_reset();
   EXPECT_FALSE(image_busy());
   EXPECT_EQ(0, image_job_count());
-  EXPECT_FALSE(file_there(dir.file("big.bmp")));
+  EXPECT_EQ(inputs, names_in(dir));
   image_update();
   EXPECT_TRUE(calls.empty());
   // The module is usable again.
@@ -264,9 +277,11 @@ TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
 TEST_F(ImageQueue, TermRemovesTheUnfinishedFile) {
   const Bytes big = make_jpeg(dir, "t", 200, 200, false, "");
   ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("t.bmp"), 0, 1));
+  const auto inputs = names_in(dir);
   image_update();
-  ASSERT_TRUE(file_there(dir.file("t.bmp")));
+  ASSERT_EQ(inputs.size() + 1, names_in(dir).size());
   image_term();
+  EXPECT_EQ(inputs, names_in(dir));
   EXPECT_FALSE(file_there(dir.file("t.bmp")));
   EXPECT_TRUE(calls.empty());
 }

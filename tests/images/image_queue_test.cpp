@@ -428,7 +428,7 @@ TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
   }
 
   calls.clear();
-  const Bytes colour = make_jpeg_of_190_scans(48, 48);
+  const Bytes colour = make_jpeg_of_scans(48, 48, 190);
   ASSERT_NO_FATAL_FAILURE(queue(colour, dir.file("scans190.bmp"), 1, 1));
   ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "next", 8, 8, false, ""), dir.file("next.bmp"), 1, 2));
   ASSERT_TRUE(drain());
@@ -436,6 +436,24 @@ TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
   EXPECT_EQ(1, calls[0].status);
   EXPECT_FALSE(file_there(dir.file("scans190.bmp")));
   EXPECT_EQ(0, calls[1].status);
+
+  // The refusal comes once the bound is passed, not after the decoder has worked through
+  // every scan: a picture of 190 scans costs no more frames than one of 110.
+  int frames_to_refusal[2] = {0, 0};
+  const int counts[2] = {110, 190};
+  for (int i = 0; i < 2; i++) {
+    calls.clear();
+    const Bytes many = make_jpeg_of_scans(64, 512, counts[i]);
+    ASSERT_NO_FATAL_FAILURE(queue(many, dir.file("many.bmp"), 0, 1));
+    while (calls.empty() && frames_to_refusal[i] < 20000) {
+      image_update();
+      frames_to_refusal[i]++;
+    }
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(1, calls[0].status) << counts[i] << " scans";
+  }
+  EXPECT_GT(frames_to_refusal[0], 20);
+  EXPECT_LE(frames_to_refusal[1], frames_to_refusal[0] + 2) << frames_to_refusal[0] << " frames for 110 scans";
 }
 
 // --- small textures --------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client/cache/image.h"
+#include "engine/vxl21.h"
 #include "platform/clock.h"
 #include "tests/images/image_fixtures.h"
 
@@ -454,6 +455,76 @@ TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
   }
   EXPECT_GT(frames_to_refusal[0], 20);
   EXPECT_LE(frames_to_refusal[1], frames_to_refusal[0] + 2) << frames_to_refusal[0] << " frames for 110 scans";
+}
+
+// --- pictures read back into the engine -------------------------------------------------------
+
+struct ReadBack {
+  int calls = 0;
+  int32_t status = -1;
+  VxRaster* raster = nullptr;
+};
+void read_back(void* user, int32_t status, VxRaster* raster) {
+  auto* r = static_cast<ReadBack*>(user);
+  ++r->calls;
+  r->status = status;
+  r->raster = raster;
+}
+
+// A large converted picture is read back into an engine raster a batch of rows a step, over
+// many frames, each within its time (every clock read costs 10 ms here: six steps a frame);
+// the raster holds the file's rows top-down and its palette. A file that is no such picture
+// gives none.
+TEST_F(ImageQueue, APictureIsReadIntoTheEngineInSlices) {
+  ASSERT_TRUE(VxInitialize(nullptr));
+  for (int colors256 = 1; colors256 >= 0; colors256--) {
+    const std::string out = dir.file("tall" + std::to_string(colors256) + ".bmp");
+    ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "tall", 256, 2048, false, ""), out, colors256, 1));
+    ASSERT_TRUE(drain());
+    const Bytes bmp = read_file(out);
+    ASSERT_GE(bmp.size(), 54u);
+    const uint32_t w = le32(bmp, 18), h = le32(bmp, 22), bytes = colors256 ? 1 : 3;
+    const size_t padded = (w * bytes + 3) & ~size_t{3}, pixels = le32(bmp, 10);
+    ReadBack got;
+    ASSERT_EQ(0, image_read(out.c_str(), read_back, &got));
+    EXPECT_TRUE(image_busy());
+    fake_step = 10;
+    int frames = 0;
+    while (got.calls == 0 && frames < 1000) {
+      image_update();
+      frames++;
+      ASSERT_GT(image_balance(), -20) << "frame " << frames << " overran its slice";
+    }
+    fake_step = 1;
+    ASSERT_EQ(1, got.calls);
+    ASSERT_EQ(0, got.status);
+    ASSERT_NE(nullptr, got.raster);
+    // 2048 rows of 256 (or 768) bytes, 64 KB a step: 8 (or 24) steps, six a frame.
+    EXPECT_GE(frames, colors256 ? 2 : 4) << "colors256 " << colors256;
+    ASSERT_EQ(static_cast<int>(w), VxGetRasterWidth(got.raster));
+    ASSERT_EQ(static_cast<int>(h), VxGetRasterHeight(got.raster));
+    ASSERT_EQ(colors256 ? 8 : 24, VxGetRasterDepth(got.raster));
+    const int stride = VxGetRasterStride(got.raster);
+    const uint8_t* p = VxGetRasterPixels(got.raster);
+    bool same = true;
+    for (uint32_t y = 0; y < h && same; y++)
+      same = std::equal(p + static_cast<size_t>(y) * stride, p + static_cast<size_t>(y + 1) * stride,
+                        bmp.begin() + static_cast<std::ptrdiff_t>(pixels + (h - 1 - y) * padded));
+    VxReleaseRasterPixels(got.raster);
+    EXPECT_TRUE(same) << "colors256 " << colors256;
+    if (colors256) {
+      EXPECT_TRUE(std::equal(VxGetRasterPalette(got.raster), VxGetRasterPalette(got.raster) + 1024, bmp.begin() + 54));
+    }
+    VxDestroyRaster(got.raster);
+  }
+  write_file(dir.file("bad.bmp"), Bytes(100, 'B'));
+  ReadBack bad;
+  ASSERT_EQ(0, image_read(dir.file("bad.bmp").c_str(), read_back, &bad));
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(1, bad.calls);
+  EXPECT_EQ(1, bad.status);
+  EXPECT_EQ(nullptr, bad.raster);
+  VxShutdown();
 }
 
 // --- small textures --------------------------------------------------------------------------

@@ -147,11 +147,17 @@ TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown)
 
 // A cache the person may not write (left read-only): the models that arrive are shown from
 // memory for the run, untextured (their pictures cannot be converted there), each store
-// told once, and nothing in the cache changes.
+// told once, also when the next world's folder refuses it again, and nothing in the cache
+// changes.
 TEST_F(ModelTest, AReadOnlyCacheStillShowsTheModelsThatArrive) {
   ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark")));
   ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("bark")));
   ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
+  // The folder of another world's objects, as an earlier run left it.
+  const std::string other = object_path() + "2";
+  download_set_path(other.c_str());
+  chunk_reset();
+  download_set_path(object_path().c_str());
   chunk_term();
   // The person's own program folder and cache, as root cannot be refused: uid 65534.
   const std::string cache = home_.file("cache");
@@ -182,6 +188,8 @@ TEST_F(ModelTest, AReadOnlyCacheStillShowsTheModelsThatArrive) {
     model_flush();
     std::string out = std::string(shown ? "shown" : "waiting") + " " + std::to_string(all_polygons(a->clump)) + " " +
                       std::to_string(all_polygons(b->clump));
+    download_set_path(other.c_str());
+    chunk_reset();
     for (const auto& box : boxes.boxes()) out += "|" + box.text;
     return out;
   });

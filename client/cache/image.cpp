@@ -243,12 +243,12 @@ bool open_read(const image_job* job) {
 // over, or the job failed).
 bool read_step() {
   const size_t want = std::min<size_t>(bmp_rows_per_step(reading.padded), reading.height - reading.next_row);
-  if (fread(reading.rows, reading.padded, want, reading.file) != want) {
+  uint8_t* pixels = fread(reading.rows, reading.padded, want, reading.file) == want ? VxGetRasterPixels(reading.raster) : nullptr;
+  if (!pixels) {
     close_read();
     finish_head(1);
     return true;
   }
-  uint8_t* pixels = VxGetRasterPixels(reading.raster);
   for (size_t i = 0; i < want; ++i, ++reading.next_row) {
     // Rows of the raster run top-down; those of the file bottom-up unless it says otherwise.
     const uint32_t row = reading.top_down ? reading.next_row : reading.height - 1 - reading.next_row;

@@ -351,6 +351,8 @@ bool keep_member(model_record* m, uint8_t* bytes, size_t length, bool enciphered
       return true;
     }
     why = errno;
+    // An older file there no longer stands for the model.
+    file_delete(path.c_str());
   }
   if (length > 0x7FFFFFFF || memory_held + length > database_memory_limit) {
     if (!memory_full_told) log_note("models: no more room in memory for model files; %s is not shown", path.c_str());

@@ -272,6 +272,14 @@ const unsigned char* VxGetRasterPalette(const VxRaster* raster) {
   return raster->palette;
 }
 
+int VxSetRasterPalette(VxRaster* raster, const unsigned char* entries, int count) {
+  if (!live(raster) || raster->depth != 8 || count < 0 || count > 256 || (count && !entries))
+    return fail(VX_E_BAD_ARGUMENT);
+  std::memcpy(raster->palette, entries, (size_t)count * 4);
+  ++raster->version;
+  return 1;
+}
+
 // The bitmap read through the open device's import entry, as the window system hands it
 // over: a bitmap of the DIB's format is made and the driver reads its rows back into an
 // image of its own. Without scaling: the engine resamples textures itself. 0 when the

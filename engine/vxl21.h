@@ -292,6 +292,8 @@ unsigned char* VxGetRasterPixels(VxRaster* raster);
 int VxReleaseRasterPixels(VxRaster* raster);
 // Palette of an 8-bit raster: 256 entries of 4 bytes (blue, green, red, 0).
 const unsigned char* VxGetRasterPalette(const VxRaster* raster);
+// Sets the first count entries (at most 256) of an 8-bit raster's palette; the others stay.
+int VxSetRasterPalette(VxRaster* raster, const unsigned char* entries, int count);
 
 // A bitmap handed over by the platform layer: a device context and a described DIB.
 struct VxDib {

@@ -139,9 +139,17 @@ void bmp_output_finish(bmp_output* out, j_decompress_ptr cinfo) {
     }
     write_or_fail(cinfo, out->file, palette, sizeof palette);
   }
+  out->rows_written = 0;
+}
 
-  for (uint32_t row = out->height; row-- > 0;)
+bool bmp_output_write(bmp_output* out, j_decompress_ptr cinfo) {
+  const size_t step = bmp_rows_per_step(out->padded_width);
+  for (size_t n = 0; n < step && out->rows_written < out->height; ++n) {
+    const uint32_t row = out->height - 1 - out->rows_written++;
     write_or_fail(cinfo, out->file, out->image + static_cast<size_t>(row) * out->padded_width,
                   out->padded_width);
+  }
+  if (out->rows_written < out->height) return false;
   if (fflush(out->file) != 0 || ferror(out->file)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  return true;
 }

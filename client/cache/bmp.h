@@ -16,6 +16,12 @@
 constexpr uint32_t bmp_max_side = 16384;
 constexpr uint64_t bmp_max_pixels = 16u * 1024u * 1024u;
 
+// The most bytes of rows one step writes (or reads back): at least one row, however wide.
+constexpr size_t bmp_step_bytes = 64 * 1024;
+inline size_t bmp_rows_per_step(size_t padded_row) {
+  return padded_row >= bmp_step_bytes ? 1 : bmp_step_bytes / padded_row;
+}
+
 struct bmp_output {
   FILE* file;
   int32_t eight_bit;       // greyscale or quantised output: one byte per pixel and a palette
@@ -26,6 +32,7 @@ struct bmp_output {
   uint8_t* image;          // height padded rows, top image row first
   JSAMPARRAY buffer;       // one decoder row
   uint32_t next_row;
+  uint32_t rows_written;   // rows of the file written so far, from the bottom image row
   uint32_t file_size;      // of the file as written
 };
 
@@ -36,8 +43,11 @@ void bmp_output_create(bmp_output* out, j_decompress_ptr cinfo, FILE* file);
 void bmp_output_start(bmp_output* out, j_decompress_ptr cinfo);
 // Reads one batch of rows from the decoder and stores them; returns the rows read.
 uint32_t bmp_output_rows(bmp_output* out, j_decompress_ptr cinfo);
-// When every row has been read: writes headers, palette and rows, and flushes the file.
+// When every row has been read: writes the headers and the palette.
 void bmp_output_finish(bmp_output* out, j_decompress_ptr cinfo);
+// Then writes the next rows, bmp_rows_per_step at a time; true (with the file flushed) once
+// every row is written.
+bool bmp_output_write(bmp_output* out, j_decompress_ptr cinfo);
 
 // The 54 header bytes for an image of this geometry (pixels per metre already converted).
 void bmp_headers(uint8_t out[54], uint32_t width, uint32_t height, int32_t eight_bit,

@@ -1,5 +1,7 @@
 #include "client/cache/chunk.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -230,27 +232,34 @@ void chunk_delete_texture(const char* name) {
   if (key) database_store(texture_cache, key, nullptr, 0);
 }
 
+// Texture chunk files: written whole to a fresh temporary and renamed into place (no link
+// planted at the path is followed), and read only when they are regular files.
 int chunk_save_texture_to_file(VxTexture* texture, const char* path) {
   if (trace()) log_write("chunk_save_texture_to_file (%s)", text_or_empty(path));
   if (!texture || !path) return CHUNK_NO_CLUMP;
-  VxStream* stream = VxOpenStream(VX_STREAM_FILE, VX_STREAM_WRITE, file_path(path));
-  if (!stream) return CHUNK_OPEN_FAILED;
-  int ok = VxWriteStreamChunk(stream, VX_CHUNK_TEXTURE, texture, 8);
-  int closed = VxCloseStream(stream, nullptr);
-  if (!ok) return CHUNK_WRITE_FAILED;
-  return closed ? 0 : CHUNK_CLOSE_FAILED;
+  VxMemoryBlock block{nullptr, 0};
+  int rc = write_chunk(VX_CHUNK_TEXTURE, texture, 8, &block);
+  if (rc) return rc;
+  rc = file_store(path, block.start, static_cast<size_t>(block.length)) == 0 ? 0 : CHUNK_WRITE_FAILED;
+  VxFreeMemory(block.start);
+  return rc;
 }
 
 VxTexture* chunk_load_texture_from_file(const char* path) {
   if (trace()) log_write("chunk_load_texture_from_file (%s)", text_or_empty(path));
   if (!path) return nullptr;
-  VxStream* stream = VxOpenStream(VX_STREAM_FILE, VX_STREAM_READ, file_path(path));
-  if (!stream) return nullptr;
-  uint32_t type = 0;
-  VxTexture* texture = nullptr;
-  if (VxReadStreamChunkType(stream, &type) && type == VX_CHUNK_TEXTURE)
-    VxReadStreamChunk(stream, VX_CHUNK_TEXTURE, &texture, 8);
-  VxCloseStream(stream, nullptr);
+  // The largest picture with its mask stays well below this; a larger file is not ours.
+  struct stat st {};
+  if (stat(file_path(path), &st) != 0 || st.st_size > (64 << 20)) return nullptr;
+  uint8_t* bytes = nullptr;
+  size_t size = 0;
+  if (file_read(path, &bytes, &size) != 0 || size > 0x7FFFFFFF) {
+    std::free(bytes);
+    return nullptr;
+  }
+  bool damaged = false;
+  auto* texture = static_cast<VxTexture*>(read_chunk(bytes, static_cast<int32_t>(size), VX_CHUNK_TEXTURE, 8, &damaged));
+  std::free(bytes);
   return texture;
 }
 

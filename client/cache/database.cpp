@@ -70,14 +70,14 @@ bool holds_cache(const database* db) { return !db->keep_damaged; }
 
 bool disk_open(const database* db) { return db->data_file >= 0 && db->index_file >= 0; }
 
-// The stores already told this run that they are kept in memory.
+// The stores already told this run that they are kept in memory: a store of the cache by
+// its name, whatever its folder there.
 std::set<std::string>& told() {
   static std::set<std::string> names;
   return names;
 }
 
-// What a cache kept in memory may hold before further records are refused.
-constexpr size_t kMemoryLimit = size_t(64) << 20;
+constexpr size_t kMemoryLimit = database_memory_limit;
 
 bool path_present(const std::string& path) {
   struct stat st;
@@ -248,7 +248,12 @@ void keep_in_memory(database* db, int16_t code, const failure& f) {
     log_write("%s: kept in memory for the rest of this run (error %d: %s)", db->name.c_str(), code,
               f.sys ? std::strerror(f.sys) : f.file.c_str());
   }
-  if (!told().insert(db->name).second) return;
+  // Once whichever folder of the cache it is in: the same store of another world's objects
+  // (or the other date store) refused the same way would tell nothing new.
+  std::string store = db->name;
+  size_t cache = store.rfind("/cache/"), slash = store.rfind('/');
+  if (cache != std::string::npos) store = store.substr(0, cache + 7) + store.substr(slash + 1);
+  if (!told().insert(store).second) return;
   std::string why = f.file.empty() ? data_path(db) : f.sys ? reason_line(f.file, f.sys) : f.file;
   note("%s\n%s\nNot kept on disk for the rest of this run.", msg_arg(129, code, msg(68)), why.c_str());
 }

@@ -37,6 +37,9 @@ struct database {
   size_t memory_bytes = 0;
 };
 
+// The most a cache kept in memory holds before further records are refused.
+constexpr size_t database_memory_limit = size_t(64) << 20;
+
 // Starts the keyed-file engine (512 buffers, 20 files, 4 sectors). 0, else the engine's error.
 int database_init();
 
@@ -48,7 +51,8 @@ int database_init();
 // first renamed "<name>-damagedN" and message 129 says where it went.
 // User data: null when the pair can neither be opened nor created (message 130 with the file,
 // the system's reason and the folder; the program ends). A cache then keeps its records in
-// memory for the run (message 129 with the file and the reason, once per store and run).
+// memory for the run (message 129 with the file and the reason, once per store and run,
+// whichever folder it is in).
 database* database_open(const char* name, int key_length, int record_length, int data_extension,
                         int index_extension, int compressed, int write_through, int keep_damaged = 0);
 void database_close(database* db);

@@ -12,7 +12,15 @@ using image_callback = void (*)(void* user, int32_t status);
 // (no job is queued and no callback will come).
 int image_convert(const uint8_t* data, size_t count, const char* bmp_path, int32_t colors256,
                   image_callback callback, void* user);
-// The per-frame task: converts within the frame's time balance.
+// A picture the queue converted (an uncompressed 8- or 24-bit bitmap) read back into a new
+// engine raster in the same slices, a batch of rows a step, so that no large picture holds
+// the window in one piece. status 0 hands the raster over to the callee; 1 (no raster) when
+// the file cannot be read or is no such picture. The read goes ahead of conversions still
+// waiting. Returns 0, or -1 when out of memory (no callback will come).
+struct VxRasterRec;
+using image_raster_callback = void (*)(void* user, int32_t status, VxRasterRec* raster);
+int image_read(const char* bmp_path, image_raster_callback callback, void* user);
+// The per-frame task: converts and reads within the frame's time balance.
 void image_update();
 // True while jobs are queued.
 bool image_busy();

@@ -69,15 +69,18 @@ void put_on(model_instance* instance, VxTexture* texture) {
   if (clump) VxForAllPolygonsInClumpWithArg(clump, set_face, texture);
 }
 
-void load_texture(picture* p) {
-  if (!p->file) return;
-  VxTexture* texture = chunk_load_texture_from_file(p->file);
-  if (!texture) return;
+// Puts the texture on every instance that shows the picture, in place of the one before.
+void show_texture(picture* p, VxTexture* texture) {
   p->shown_on.Reset();
   while (void* item = p->shown_on.Next()) put_on(static_cast<model_instance*>(item), texture);
   if (p->texture) VxDestroyTexture(p->texture);
   p->texture = texture;
   if (p->refresh_interval) p->next_refresh = platform_ticks() + static_cast<uint32_t>(p->refresh_interval);
+}
+
+void load_texture(picture* p) {
+  if (!p->file) return;
+  if (VxTexture* texture = chunk_load_texture_from_file(p->file)) show_texture(p, texture);
 }
 
 void make_misc_folder() {
@@ -89,22 +92,30 @@ void make_misc_folder() {
   file_make_dir(dir.c_str());
 }
 
-void image_done(void* user, int32_t status) {
+// The converted picture, read back in slices by the image queue.
+void picture_read(void* user, int32_t status, VxRaster* raster) {
   picture* p = static_cast<picture*>(user);
-  if (status != 0 || !live.count(p)) return;
-  VxTexture* texture = VxReadTexture(scratch.c_str());
   file_delete(scratch.c_str());
-  if (!texture) return;
+  VxTexture* texture = status == 0 && raster && live.count(p) ? VxCreateTexture(raster) : nullptr;
+  if (!texture) {
+    if (raster) VxDestroyRaster(raster);
+    return;
+  }
   int stored = -1;
   if (p->file) {
     make_misc_folder();
     stored = chunk_save_texture_to_file(texture, p->file);
   }
-  VxDestroyTexture(texture);
-  // Only a file that was written can be shown from.
-  if (stored != CHUNK_OK) return;
-  p->saved = 1;
-  if (!p->shown_on.IsEmpty()) load_texture(p);
+  // Only a file that was written can be shown from; what it holds is this texture.
+  if (stored == CHUNK_OK) p->saved = 1;
+  if (stored == CHUNK_OK && !p->shown_on.IsEmpty()) show_texture(p, texture);
+  else VxDestroyTexture(texture);
+}
+
+void image_done(void* user, int32_t status) {
+  picture* p = static_cast<picture*>(user);
+  if (status != 0 || !live.count(p)) return;
+  if (image_read(scratch.c_str(), picture_read, p) != 0) file_delete(scratch.c_str());
 }
 
 void download_done(void* user, int status, uint8_t* data, int size) {
@@ -134,7 +145,7 @@ void start(picture* p, model_instance* instance) {
   p->download = download_url(p->address, p->max_kb, download_done, p);
   download_ignore_refresh(p->download);
   p->file = picture_path(p->address);
-  if (p->file && file_exists(p->file)) {
+  if (p->file && file_is_regular(p->file)) {
     file_touch(p->file);
     VxTexture* texture = chunk_load_texture_from_file(p->file);
     if (texture) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "client/cache/disk.h"
 #include "client/cache/download.h"
+#include "client/core/files.h"
 #include "client/core/log.h"
 #include "client/core/zipcrypt.h"
 
@@ -41,11 +43,15 @@ constexpr kind_limit kLimits[UNZIP_KINDS] = {
     {"avatar list", 1u << 20},
 };
 
-// Input and output of the one extraction in progress.
+// Input and output of the one extraction in progress. The member goes to a fresh temporary
+// beside its path (renamed over it once whole) or into a growing buffer.
 const uint8_t* in_data = nullptr;
 size_t in_size = 0;
 size_t in_pos = 0;
 FILE* out_file = nullptr;
+uint8_t* out_bytes = nullptr;
+size_t out_room = 0;
+bool to_memory = false;
 uint8_t* window = nullptr;
 size_t window_fill = 0;
 bool write_failed = false;
@@ -64,7 +70,21 @@ uint64_t read64(const uint8_t* p) { return read32(p) | static_cast<uint64_t>(rea
 bool flush_window() {
   if (trace_switches[TRACE_GENERAL]) log_write("unzip: flush_window");
   if (out_total + window_fill > out_limit) return false;
-  if (window_fill && std::fwrite(window, 1, window_fill, out_file) != window_fill) {
+  if (to_memory) {
+    // Room for the window and a zero byte after the member.
+    if (out_total + window_fill + 1 > out_room) {
+      size_t room = std::max(out_room * 2, out_total + window_fill + 1);
+      auto* grown = static_cast<uint8_t*>(std::realloc(out_bytes, room));
+      if (!grown) {
+        write_failed = true;
+        write_errno = ENOMEM;
+        return false;
+      }
+      out_bytes = grown;
+      out_room = room;
+    }
+    if (window_fill) std::memcpy(out_bytes + out_total, window, window_fill);
+  } else if (window_fill && std::fwrite(window, 1, window_fill, out_file) != window_fill) {
     write_failed = true;
     write_errno = errno;
   }
@@ -192,6 +212,9 @@ std::string reason_of(int result, unzip_kind kind, const char* check) {
       else if (write_failed) std::snprintf(text, sizeof text, "the member cannot be written (%s)", std::strerror(write_errno));
       else std::snprintf(text, sizeof text, "the member's deflate data are damaged or cut");
       break;
+    case UNZIP_CREATE:
+      std::snprintf(text, sizeof text, "the member cannot be created (%s)", std::strerror(write_errno));
+      break;
     case UNZIP_NOT_DEFLATE: return "the member is not deflated";
     case UNZIP_BAD_FLAGS: return "the gzip header has fields that are not taken";
     case UNZIP_SHORT_HEADER: return "the archive is shorter than its header";
@@ -203,27 +226,21 @@ std::string reason_of(int result, unzip_kind kind, const char* check) {
   return text;
 }
 
-// Closes the output; on success the temporary (if any) takes the path, on failure it goes,
-// and so does a partial file at the path (only a plain file that we wrote).
+// Closes the output: on success the temporary takes the path, on failure it goes, and
+// whatever already lay at the path stays as it was.
 int finish(const char* path, const std::string& temp, int result) {
-  bool regular = false;
-  struct stat st;
-  if (out_file && fstat(fileno(out_file), &st) == 0) regular = S_ISREG(st.st_mode);
-  if (out_file && std::fclose(out_file) != 0 && result == UNZIP_OK) {
-    result = UNZIP_CORRUPT;
-    write_failed = true;
-    write_errno = errno;
+  if (out_file) {
+    if (result == UNZIP_OK && !file_commit_fresh(out_file, temp, path)) {
+      result = UNZIP_CORRUPT;
+      write_failed = true;
+      write_errno = errno;
+    } else if (result != UNZIP_OK) {
+      file_discard_fresh(out_file, temp);
+    }
   }
   out_file = nullptr;
   std::free(window);
   window = nullptr;
-  const char* written = temp.empty() ? path : temp.c_str();
-  if (result == UNZIP_OK && !temp.empty() && std::rename(written, path) != 0) {
-    result = UNZIP_CORRUPT;
-    write_failed = true;
-    write_errno = errno;
-  }
-  if (result != UNZIP_OK && regular) unlink(written);
   in_data = nullptr;
   in_size = in_pos = 0;
   return result;
@@ -231,6 +248,8 @@ int finish(const char* path, const std::string& temp, int result) {
 
 int extract(uint8_t* data, size_t size, const char* path, int* enciphered, unzip_kind kind, const char** check) {
   if (enciphered) *enciphered = 0;
+  write_failed = false;
+  write_errno = 0;
   if (!data) size = 0;
   size_t start = 0;
   bool gzip = false, described = false, wide = false, ciphered = false;
@@ -281,38 +300,32 @@ int extract(uint8_t* data, size_t size, const char* path, int* enciphered, unzip
       start += room;
     }
   }
-  if (!path) return UNZIP_CREATE;
-  std::string native = path;
-  for (char& c : native)
-    if (c == '\\') c = '/';
-  path = native.c_str();
-  // A file already there is replaced only by a whole member: the new one is written beside it.
   std::string temp;
-  struct stat st;
-  FILE* f = nullptr;
-  if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-    temp = native + ".partXXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return UNZIP_CREATE;
-    f = fdopen(fd, "wb");
-    if (!f) {
-      close(fd);
-      unlink(temp.c_str());
+  if (!to_memory) {
+    if (!path) return UNZIP_CREATE;
+    std::string native = path;
+    for (char& c : native)
+      if (c == '\\') c = '/';
+    // The member is written to a new file of our own (never through a link or into a FIFO
+    // planted at the path) and takes the path only once it is whole. A device or a folder
+    // standing there is not ours to replace.
+    struct stat st;
+    if (lstat(native.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode))) {
+      write_errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
       return UNZIP_CREATE;
     }
-  } else {
-    f = std::fopen(path, "wb");
+    out_file = file_create_fresh(native.c_str(), &temp);
+    if (!out_file) {
+      write_errno = errno;
+      return UNZIP_CREATE;
+    }
   }
-  if (!f) return UNZIP_CREATE;
-  out_file = f;
   window = static_cast<uint8_t*>(std::malloc(kWindowSize));
   if (!window) return finish(path, temp, UNZIP_NO_MEMORY);
   in_data = data;
   in_size = size;
   in_pos = start;
   window_fill = 0;
-  write_failed = false;
-  write_errno = 0;
   out_total = 0;
   out_limit = kLimits[kind].bytes;
   out_crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
@@ -324,6 +337,7 @@ int extract(uint8_t* data, size_t size, const char* path, int* enciphered, unzip
     else if (want.crc != out_crc) *check = "check sum", result = UNZIP_CORRUPT;
     else if (want.size != got) *check = "size", result = UNZIP_CORRUPT;
   }
+  if (to_memory && write_failed) result = UNZIP_NO_MEMORY;
   return finish(path, temp, result);
 }
 
@@ -342,5 +356,32 @@ int unzip_to_file(uint8_t* data, size_t size, const char* path, int* enciphered,
   int result = extract(data, size, path, enciphered, kind, &check);
   if (result != UNZIP_OK) download_refuse(path, reason_of(result, kind, check).c_str());
   else disk_stored(static_cast<int64_t>(out_total));
+  return result;
+}
+
+int unzip_to_memory(uint8_t* data, size_t size, const char* name, uint8_t** out, size_t* out_size, int* enciphered,
+                    unzip_kind kind) {
+  if (out) *out = nullptr;
+  if (out_size) *out_size = 0;
+  if (!out || !out_size) return UNZIP_NO_MEMORY;
+  if (kind < 0 || kind >= UNZIP_KINDS) kind = UNZIP_KIND_AVATARS;
+  const char* check = nullptr;
+  to_memory = true;
+  out_bytes = nullptr;
+  out_room = 0;
+  int result = extract(data, size, name, enciphered, kind, &check);
+  to_memory = false;
+  if (result == UNZIP_OK && !out_bytes) out_bytes = static_cast<uint8_t*>(std::malloc(1));
+  if (result == UNZIP_OK && !out_bytes) result = UNZIP_NO_MEMORY;
+  if (result != UNZIP_OK) {
+    std::free(out_bytes);
+    download_refuse(name, reason_of(result, kind, check).c_str());
+  } else {
+    out_bytes[out_total] = 0;
+    *out = out_bytes;
+    *out_size = out_total;
+  }
+  out_bytes = nullptr;
+  out_room = 0;
   return result;
 }

@@ -5,8 +5,10 @@
 //
 // Archives come from servers: the member may inflate no further than the limit of its kind
 // (generous for a real file of that kind, the same for zip and gzip), and its check sum and
-// size must match what the archive says. A refused member leaves no file and no temporary,
-// and a file that was already at the path stays as it was.
+// size must match what the archive says. The member is written to a fresh temporary beside
+// its path (no link planted there is followed) and renamed over it once whole; a refused
+// member leaves no file and no temporary, and a file that was already at the path stays as
+// it was.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,7 +18,7 @@ enum {
   UNZIP_BAD_FLAGS = 2,     // gzip flags other than text and name
   UNZIP_SHORT_HEADER = 3,  // the archive is shorter than its header
   UNZIP_PASSWORD = 4,      // enciphered and no password, or a wrong one
-  UNZIP_CREATE = 5,        // the output file cannot be created
+  UNZIP_CREATE = 5,        // the output file cannot be created (or a device or folder stands there)
   UNZIP_NO_MEMORY = 6,
   UNZIP_CORRUPT = 7,       // corrupt or cut deflate data, a check sum or size that does not
                            // match, or the output cannot be written
@@ -39,3 +41,7 @@ size_t unzip_limit(unzip_kind kind);
 int unzip_memory(uint8_t* data, size_t size, const char* path, unzip_kind kind);
 // enciphered (may be null) is set to 1 when the member was enciphered, else 0.
 int unzip_to_file(uint8_t* data, size_t size, const char* path, int* enciphered, unzip_kind kind);
+// The same into a new std::malloc'ed buffer (one zero byte after the member, not counted in
+// out_size; the caller frees it); name is only for the refusal's log line.
+int unzip_to_memory(uint8_t* data, size_t size, const char* name, uint8_t** out, size_t* out_size, int* enciphered,
+                    unzip_kind kind);

@@ -1,9 +1,13 @@
 #include "client/scene/bitmap.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "client/core/files.h"
 #include "client/core/log.h"
 #include "platform/gdi.h"
 
@@ -28,29 +32,34 @@ bool read_exact(FILE* f, void* buffer, size_t size) {
   return size == 0 || fread(buffer, 1, size, f) == size;
 }
 
-// Writes beside the file, then renames over it, so that a failed write leaves the old file.
+// Written to a fresh temporary beside the file (no link planted there is followed), then
+// renamed over it, so that a failed write leaves the old file.
 bool replace_file(const char* path, const uint8_t* head, size_t head_size, const uint8_t* body,
                   size_t body_size) {
-  const size_t len = strlen(path) + 5;
-  char* temp = static_cast<char*>(malloc(len));
-  if (!temp) return false;
-  snprintf(temp, len, "%s.tmp", path);
-  bool ok = false;
-  if (FILE* f = fopen(temp, "wb")) {
-    ok = fwrite(head, 1, head_size, f) == head_size && fwrite(body, 1, body_size, f) == body_size;
-    ok = (fclose(f) == 0) && ok;
-    ok = ok && rename(temp, path) == 0;
-    if (!ok) remove(temp);
+  std::string temp;
+  FILE* f = file_create_fresh(path, &temp);
+  if (!f) return false;
+  if (fwrite(head, 1, head_size, f) != head_size || fwrite(body, 1, body_size, f) != body_size) {
+    file_discard_fresh(f, temp);
+    return false;
   }
-  free(temp);
-  return ok;
+  return file_commit_fresh(f, temp, path);
+}
+
+// Only a regular file is read: a FIFO or a device in its place would hold the window thread.
+FILE* open_bitmap(const char* path) {
+  int fd = file_open_regular(file_path(path));
+  if (fd < 0) return nullptr;
+  FILE* f = fdopen(fd, "rb");
+  if (!f) close(fd);
+  return f;
 }
 
 }  // namespace
 
 GdiObject* bitmap_load(const char* path, int32_t* width, int32_t* height) {
   if (!path) return nullptr;
-  FILE* f = fopen(path, "rb");
+  FILE* f = open_bitmap(path);
   if (!f) return nullptr;
   // Info header then a full 256-entry colour table: entries the file lacks stay zero.
   uint8_t file_header[14];
@@ -99,7 +108,7 @@ GdiObject* bitmap_load(const char* path, int32_t* width, int32_t* height) {
 void bitmap_resample(const char* path, int32_t n) {
   if (!path || n <= 0 || n > max_side) return;
   if (trace_switches[TRACE_GENERAL]) log_write("bitmap_resample (%s, %d)", path, n);
-  FILE* f = fopen(path, "rb");
+  FILE* f = open_bitmap(path);
   if (!f) return;
   // File header, info header and the 256-entry palette.
   uint8_t head[54 + 1024];

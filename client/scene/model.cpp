@@ -1,7 +1,10 @@
 #include "client/scene/model.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "client/cache/chunk.h"
+#include "client/cache/database.h"
 #include "client/cache/download.h"
 #include "client/cache/unzip.h"
 #include "client/core/files.h"
@@ -71,10 +75,6 @@ bool safe_file_name(const char* name) {
   return name[0] && !std::strchr(name, '/') && !std::strchr(name, '\\');
 }
 
-std::string scratch_path(const char* name) { return platform_program_dir() + "/" + name; }
-std::string filtered_path() { return scratch_path("tz.tmp"); }
-std::string memory_path() { return scratch_path("tz2.tmp"); }
-
 // "<object cache>/<folder>/<file>.<vxx|wrl>"
 std::string unpacked_path(const model_record* m) {
   return std::string(download_get_path()) + "/" + m->folder + "/" + m->file + (m->vrml ? ".wrl" : ".vxx");
@@ -82,16 +82,49 @@ std::string unpacked_path(const model_record* m) {
 
 std::string flat_folder(const model_record* m) { return std::string(m->folder) + "flat"; }
 
-bool write_memory_copy(const model_record* m) {
-  return m->model_data && file_store(memory_path().c_str(), m->model_data,
-                                     static_cast<size_t>(m->model_data_size)) == 0;
+// Model files the cache cannot take are kept in memory for the run, as much as a cache
+// store kept in memory may hold in all.
+size_t memory_held = 0;
+bool memory_full_told = false;
+
+void drop_model_data(model_record* m) {
+  if (m->model_data) memory_held -= std::min(memory_held, static_cast<size_t>(m->model_data_size));
+  std::free(m->model_data);
+  m->model_data = nullptr;
+  m->model_data_size = 0;
 }
 
-// Lines of at most 255 characters (longer ones come in pieces), without the line end.
-bool read_line(FILE* f, std::string& line) {
-  char buffer[kLineLength + 1];
-  if (!std::fgets(buffer, sizeof buffer, f)) return false;
-  line = buffer;
+// The model's file: its bytes kept in memory, or the unpacked file (only a regular file is
+// read: a FIFO or a device planted in the cache would hold the window thread).
+bool model_source(const model_record* m, std::string& text) {
+  if (m->in_memory) {
+    if (!m->model_data) return false;
+    text.assign(reinterpret_cast<const char*>(m->model_data), static_cast<size_t>(m->model_data_size));
+    return true;
+  }
+  std::string path = unpacked_path(m);
+  // No larger than a member may inflate to: a larger file is not one we unpacked.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) > unzip_limit(UNZIP_KIND_MODEL)) return false;
+  uint8_t* bytes = nullptr;
+  size_t size = 0;
+  if (file_read(path.c_str(), &bytes, &size) != 0) return false;
+  text.assign(reinterpret_cast<const char*>(bytes), size);
+  std::free(bytes);
+  return true;
+}
+
+// The next line of a script as a line buffer of 256 bytes reads it: at most 255 characters
+// (longer ones come in pieces), up to a zero byte, without the line end.
+bool read_line(const std::string& text, size_t& pos, std::string& line) {
+  if (pos >= text.size()) return false;
+  size_t n = 0;
+  while (pos + n < text.size() && n < kLineLength)
+    if (text[pos + n++] == '\n') break;
+  line.assign(text, pos, n);
+  pos += n;
+  size_t nul = line.find('\0');
+  if (nul != std::string::npos) line.resize(nul);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   return true;
 }
@@ -130,13 +163,11 @@ bool add_entry(std::string& header, const std::string& name, size_t limit) {
 }
 
 // The model header of a script: flags, then the textures (and masks) it names.
-bool script_header(const std::string& path, uint8_t flags, std::string& header) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+void script_header(const std::string& script, uint8_t flags, std::string& header) {
   header.assign(1, static_cast<char>(flags));
   bool full = false;
   std::string line;
-  while (read_line(f, line)) {
+  for (size_t pos = 0; read_line(script, pos, line);) {
     std::vector<token> t = tokens_of(line);
     for (size_t i = 0; i < t.size(); ++i) {
       std::string word = lower(t[i].text);
@@ -170,34 +201,28 @@ bool script_header(const std::string& path, uint8_t flags, std::string& header) 
       }
     }
   }
-  std::fclose(f);
-  return true;
 }
 
-// Copies the script for the engine: the full version drops mask clauses (the texture module
+// The script as the engine reads it: the full version drops mask clauses (the texture module
 // applies masks), the flat version drops every texture line that names a texture.
-bool filter_script(const std::string& source, const std::string& target, bool flat) {
-  FILE* in = std::fopen(source.c_str(), "rb");
-  if (!in) return false;
-  FILE* out = std::fopen(target.c_str(), "wb");
-  if (!out) {
-    std::fclose(in);
-    return false;
-  }
-  std::string line;
-  bool ok = true;
-  while (ok && read_line(in, line)) {
+std::string filter_script(const std::string& script, bool flat) {
+  std::string out, line;
+  for (size_t pos = 0; read_line(script, pos, line);) {
     std::vector<token> t = tokens_of(line);
     bool names_texture = t.size() >= 2 && is_texture_keyword(t[0].text) && lower(t[1].text) != "null";
     if (flat && names_texture) continue;
-    std::string written = line;
-    if (!flat && names_texture && t.size() >= 3 && lower(t[2].text) == "mask") written = line.substr(0, t[1].end);
-    written += '\n';
-    ok = std::fwrite(written.data(), 1, written.size(), out) == written.size();
+    if (!flat && names_texture && t.size() >= 3 && lower(t[2].text) == "mask") line.resize(t[1].end);
+    out += line;
+    out += '\n';
   }
-  std::fclose(in);
-  if (std::fclose(out) != 0) ok = false;
-  return ok;
+  return out;
+}
+
+// The clump of the model's file, or null.
+VxClump* build_clump(const model_record* m, const std::string& text, bool flat) {
+  if (m->vrml) return vrml_load_clump_text(text.data(), text.size(), unpacked_path(m).c_str(), 1);
+  std::string script = filter_script(text, flat);
+  return VxReadClumpFromMemory(script.data(), script.size());
 }
 
 void reference_textures(model_record* m) {
@@ -217,28 +242,20 @@ void free_texture_list(model_record* m) {
 }
 
 bool model_read_header(model_record* m) {
-  std::string path = unpacked_path(m);
-  // A model kept in memory lies on disk only while it is read.
-  if (m->in_memory && (!m->model_data || file_store(path.c_str(), m->model_data,
-                                                    static_cast<size_t>(m->model_data_size)) != 0))
-    return false;
+  std::string text;
+  if (!model_source(m, text)) return false;
   std::string header;
-  bool ok;
   uint8_t flags = static_cast<uint8_t>(m->flags & ~MODEL_AXIS_ALIGNED);
   if (m->vrml) {
     int length = 0;
-    char* names = vrml_texture_names(path.c_str(), &length);
-    ok = names != nullptr;
-    if (ok) {
-      header.assign(1, static_cast<char>(flags));
-      header.append(names, static_cast<size_t>(length));
-    }
+    char* names = vrml_texture_names_text(text.data(), text.size(), unpacked_path(m).c_str(), &length);
+    if (!names) return false;
+    header.assign(1, static_cast<char>(flags));
+    header.append(names, static_cast<size_t>(length));
     std::free(names);
   } else {
-    ok = script_header(path, flags, header);
+    script_header(text, flags, header);
   }
-  if (m->in_memory) file_delete(path.c_str());
-  if (!ok) return false;
   auto* copy = static_cast<uint8_t*>(std::malloc(header.size()));
   if (!copy) return false;
   std::memcpy(copy, header.data(), header.size());
@@ -252,20 +269,14 @@ void model_texture_callback(void* user, int status);
 
 void create_chunk(model_record* m) {
   if (trace()) log_write("create_chunk (%s)", m->file);
-  std::string source = m->in_memory ? memory_path() : unpacked_path(m);
   // The engine finds the textures loaded while it reads the model.
   reference_textures(m);
+  std::string text;
   VxClump* clump = nullptr;
-  bool have_source = !m->in_memory || write_memory_copy(m);
-  if (have_source) {
-    if (m->vrml) {
-      clump = vrml_load_clump(source.c_str(), 1);
-    } else {
-      std::string filtered = filtered_path();
-      if (filter_script(source, filtered, false)) clump = VxReadClump(filtered.c_str());
-      file_delete(filtered.c_str());
-    }
-    file_delete(source.c_str());
+  if (model_source(m, text)) {
+    clump = build_clump(m, text, false);
+    // Built once: the chunk cache holds the model from now on.
+    if (!m->in_memory) file_delete(unpacked_path(m).c_str());
   }
   m->in_cache = chunk_create(clump, m->header, m->header_length, m->folder, m->file) == 0;
   dereference_textures(m);
@@ -274,13 +285,9 @@ void create_chunk(model_record* m) {
 void create_flat_chunk(model_record* m) {
   std::string folder = flat_folder(m);
   if (!m->fresh && chunk_exists(folder.c_str(), m->file)) return;
-  std::string source = m->in_memory ? memory_path() : unpacked_path(m);
-  if (m->in_memory && !write_memory_copy(m)) return;
-  std::string filtered = filtered_path();
-  VxClump* clump = filter_script(source, filtered, true) ? VxReadClump(filtered.c_str()) : nullptr;
-  file_delete(filtered.c_str());
-  if (m->in_memory) file_delete(memory_path().c_str());
-  chunk_create(clump, nullptr, 0, folder.c_str(), m->file);
+  std::string text;
+  if (!model_source(m, text)) return;
+  chunk_create(build_clump(m, text, true), nullptr, 0, folder.c_str(), m->file);
 }
 
 void model_load(model_record* m) {
@@ -332,35 +339,54 @@ void model_load(model_record* m) {
   update_models(m);
 }
 
+// The unpacked member is kept for the build: on disk, or in memory when it was enciphered or
+// the cache cannot take it (full, read-only). False when it is dropped.
+bool keep_member(model_record* m, uint8_t* bytes, size_t length, bool enciphered) {
+  std::string path = unpacked_path(m);
+  int why = 0;
+  if (!enciphered) {
+    if (file_store(path.c_str(), bytes, length) == 0) {
+      std::free(bytes);
+      m->in_memory = 0;
+      return true;
+    }
+    why = errno;
+    // An older file there no longer stands for the model.
+    file_delete(path.c_str());
+  }
+  if (length > 0x7FFFFFFF || memory_held + length > database_memory_limit) {
+    if (!memory_full_told) log_note("models: no more room in memory for model files; %s is not shown", path.c_str());
+    memory_full_told = true;
+    std::free(bytes);
+    return false;
+  }
+  if (why) log_note("models: %s cannot be written (%s): kept in memory for this run", path.c_str(), std::strerror(why));
+  m->in_memory = 1;
+  m->model_data = bytes;
+  m->model_data_size = static_cast<int32_t>(length);
+  memory_held += length;
+  return true;
+}
+
 void model_download_callback(void* user, int status, uint8_t* data, int size) {
   auto* m = static_cast<model_record*>(user);
   m->download = nullptr;
   if (status != DOWNLOAD_ARRIVED) return;
   m->height = m->bottom = m->top = MODEL_UNKNOWN;
-  std::string path = unpacked_path(m);
+  std::string zip = std::string(m->file) + ".zip";
+  uint8_t* bytes = nullptr;
+  size_t length = 0;
   int enciphered = 0;
-  if (!data || size <= 0 || unzip_to_file(data, static_cast<size_t>(size), path.c_str(), &enciphered, UNZIP_KIND_MODEL) != UNZIP_OK)
+  if (!data || size <= 0 ||
+      unzip_to_memory(data, static_cast<size_t>(size), zip.c_str(), &bytes, &length, &enciphered, UNZIP_KIND_MODEL) !=
+          UNZIP_OK)
     return;  // the record stays as far as it got
+  drop_model_data(m);
+  if (!keep_member(m, bytes, length, enciphered != 0)) return;
   m->fresh = 1;
   m->on_disk = 1;
   // The new file is built again; an older build no longer stands for it.
   m->in_cache = 0;
-  std::free(m->model_data);
-  m->model_data = nullptr;
-  m->model_data_size = 0;
-  m->in_memory = 0;
-  if (enciphered) {
-    m->in_memory = 1;
-    uint8_t* bytes = nullptr;
-    size_t length = 0;
-    if (file_read(path.c_str(), &bytes, &length) == 0 && length <= 0x7FFFFFFF) {
-      m->model_data = bytes;
-      m->model_data_size = static_cast<int32_t>(length);
-    } else {
-      std::free(bytes);
-    }
-    file_delete(path.c_str());
-  }
   if (m->textures_referenced)
     for (model_instance* i = m->instances; i; i = i->next) dereference_textures(m);
   m->textures_referenced = 0;
@@ -406,7 +432,7 @@ model_record* model_new(const char* folder, const char* file) {
   std::string zip = std::string(m->file) + ".zip";
   m->download = download_file(folder, zip.c_str(), DOWNLOAD_CLASS_MODELS, model_download_callback, m);
   m->in_cache = chunk_exists(folder, m->file) ? 1 : 0;
-  m->on_disk = file_exists(unpacked_path(m).c_str()) ? 1 : 0;
+  m->on_disk = file_is_regular(unpacked_path(m).c_str()) ? 1 : 0;
   if (m->in_cache || m->on_disk) model_load(m);
   else download_force(m->download);
   return m;
@@ -418,7 +444,7 @@ void free_record(model_record* m) {
   std::free(m->folder);
   std::free(m->file);
   std::free(m->header);
-  std::free(m->model_data);
+  drop_model_data(m);
   std::free(m);
 }
 

@@ -19,6 +19,18 @@ void free_outputs(AgGeometryNode* tree, AgInterpolatorData* interpolators) {
   delete interpolators;
 }
 
+// A model file named by path, or its bytes already in memory (text not null).
+struct source {
+  const char* path;
+  const char* text;
+  size_t length;
+};
+
+int load(const source& from, int options, AgGeometryNode** tree, AgInterpolatorData** interpolators) {
+  if (from.text) return AgLoadVrmlText(from.text, from.length, options, tree, interpolators);
+  return AgLoadVrmlFile(from.path, options, tree, interpolators);
+}
+
 }  // namespace
 
 void vrml_report_error(const char* path) {
@@ -33,13 +45,15 @@ void vrml_report_error(const char* path) {
   if (model_hook.console_print) msg_print_titled(model_hook.console_print, 2, 125, msg_arg(221, name, text), 1024);
 }
 
-char* vrml_texture_names(const char* path, int* length) {
+namespace {
+
+char* texture_names(const source& from, int* length) {
   if (length) *length = 0;
-  if (!path) return nullptr;
+  if (!from.path) return nullptr;
   AgGeometryNode* tree = nullptr;
   AgInterpolatorData* interpolators = nullptr;
-  if (AgLoadVrmlFile(path, AG_OPT_TEXTURES | AG_OPT_INTERPOLATORS, &tree, &interpolators) != 0) {
-    vrml_report_error(path);
+  if (load(from, AG_OPT_TEXTURES | AG_OPT_INTERPOLATORS, &tree, &interpolators) != 0) {
+    vrml_report_error(from.path);
     free_outputs(tree, interpolators);
     return nullptr;
   }
@@ -68,6 +82,8 @@ char* vrml_texture_names(const char* path, int* length) {
   return out;
 }
 
+}  // namespace
+
 VxClump* vrml_scale(VxClump* clump) {
   if (!clump || !attribute_yes(ATTR_MODEL_GLUE)) return clump;
   // A matrix of our own per call: a kept one would not survive an engine restart.
@@ -79,12 +95,15 @@ VxClump* vrml_scale(VxClump* clump) {
   return clump;
 }
 
-VxClump* vrml_load_clump(const char* path, int textures) {
-  if (!path) return nullptr;
+namespace {
+
+VxClump* load_clump(const source& from, int textures) {
+  if (!from.path) return nullptr;
+  const char* path = from.path;
   AgGeometryNode* tree = nullptr;
   AgInterpolatorData* interpolators = nullptr;
   int options = textures ? AG_OPT_TEXTURES | AG_OPT_INTERPOLATORS : AG_OPT_INTERPOLATORS;
-  if (AgLoadVrmlFile(path, options, &tree, &interpolators) != 0) {
+  if (load(from, options, &tree, &interpolators) != 0) {
     vrml_report_error(path);
     free_outputs(tree, interpolators);
     return nullptr;
@@ -100,4 +119,18 @@ VxClump* vrml_load_clump(const char* path, int textures) {
     clump = part;
   }
   return vrml_scale(clump);
+}
+
+}  // namespace
+
+char* vrml_texture_names(const char* path, int* length) { return texture_names({path, nullptr, 0}, length); }
+
+char* vrml_texture_names_text(const char* text, size_t size, const char* name, int* length) {
+  return texture_names({name, text ? text : "", text ? size : 0}, length);
+}
+
+VxClump* vrml_load_clump(const char* path, int textures) { return load_clump({path, nullptr, 0}, textures); }
+
+VxClump* vrml_load_clump_text(const char* text, size_t size, const char* name, int textures) {
+  return load_clump({name, text ? text : "", text ? size : 0}, textures);
 }

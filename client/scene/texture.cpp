@@ -39,6 +39,7 @@ struct texture_record {
   VxTexture* engine_texture;
   mask_record* mask;
   waiting_node* waiting;
+  int32_t reading;  // its converted picture is being read back into the engine
 };
 
 namespace {
@@ -83,11 +84,11 @@ void for_each_texture(F fn) {
   hash_for_each(textures, [&](void* data) { fn(*static_cast<texture_record**>(data)); });
 }
 
-// True when a texture using the mask is not finished yet.
+// True when a texture using the mask is not finished yet (or is being read again).
 bool mask_still_needed(const mask_record* mask) {
   bool needed = false;
   for_each_texture([&](texture_record* t) {
-    if (t->mask == mask && !t->ready) needed = true;
+    if (t->mask == mask && (!t->ready || t->reading)) needed = true;
   });
   return needed;
 }
@@ -112,35 +113,9 @@ void apply_mask(texture_record* t) {
   if (trace_texture()) log_write("apply_mask done");
 }
 
-void finish_texture(texture_record* t) {
-  if (trace_texture()) log_write("finish_texture (%s)", t->name);
-  if (!t->have_bmp && trace_texture()) log_write("ERROR: have_bmp is FALSE!");
-  if (t->download && trace_texture()) log_write("ERROR: download still in progress!");
-  std::string path = bmp_path(t->name);
-  bool reloaded = false;
-  if (t->engine_texture) {
-    // A newer copy: the loaded texture takes the new picture in place.
-    if (trace_texture()) log_write("reload (%s)", t->name);
-    VxRaster* raster = VxReadRaster(path.c_str(), 5);
-    if (!raster) {
-      if (trace_texture()) log_write("ERROR: VxReadRaster() failed!");
-    } else if (!VxSetTextureRaster(t->engine_texture, raster)) {
-      if (trace_texture()) log_write("ERROR: VxSetTextureRaster () failed!");
-      VxDestroyRaster(raster);
-    } else if (trace_texture()) {
-      log_write("reload complete");
-    }
-    reloaded = true;
-  } else {
-    if (trace_texture()) log_write("VxReadNamedTexture");
-    t->engine_texture = VxReadNamedTexture(t->name);
-    if (!t->engine_texture) {
-      if (trace_texture()) log_write("ERROR: VxReadNamedTexture failed!");
-      file_delete(path.c_str());
-      return;
-    }
-    if (trace_texture()) log_write("VxReadNamedTexture complete");
-  }
+// The texture's picture is in the engine (reloaded: a newer picture replaced the one of the
+// loaded texture): the mask, the chunk cache, the waiting requests, the files.
+void complete_texture(texture_record* t, bool reloaded) {
   if (trace_texture()) {
     log_write("t -> mask: %p", static_cast<void*>(t->mask));
     if (t->mask) log_write("t -> mask -> failed: %d", t->mask->failed);
@@ -166,8 +141,60 @@ void finish_texture(texture_record* t) {
     VxDestroyTexture(t->engine_texture);
     t->engine_texture = nullptr;
   }
-  file_delete(path.c_str());
+  file_delete(bmp_path(t->name).c_str());
   delete_mask_bmp(t->mask);
+}
+
+// The converted picture, read back in slices by the image queue.
+void picture_read(void* user, int32_t status, VxRaster* raster) {
+  auto* t = static_cast<texture_record*>(user);
+  t->reading = 0;
+  if (t->engine_texture) {
+    // A newer copy: the loaded texture takes the new picture in place.
+    if (trace_texture()) log_write("reload (%s)", t->name);
+    if (status != 0 || !raster) {
+      if (trace_texture()) log_write("ERROR: VxReadRaster() failed!");
+    } else if (!VxSetTextureRaster(t->engine_texture, raster)) {
+      if (trace_texture()) log_write("ERROR: VxSetTextureRaster () failed!");
+      VxDestroyRaster(raster);
+    } else if (trace_texture()) {
+      log_write("reload complete");
+    }
+    complete_texture(t, true);
+    return;
+  }
+  VxTexture* texture = status == 0 && raster ? VxCreateTexture(raster) : nullptr;
+  if (!texture) {
+    if (raster) VxDestroyRaster(raster);
+    if (trace_texture()) log_write("ERROR: VxReadNamedTexture failed!");
+    file_delete(bmp_path(t->name).c_str());
+    return;
+  }
+  VxAddNamedTexture(t->name, texture);
+  t->engine_texture = texture;
+  if (trace_texture()) log_write("VxReadNamedTexture complete");
+  complete_texture(t, false);
+}
+
+void finish_texture(texture_record* t) {
+  if (trace_texture()) log_write("finish_texture (%s)", t->name);
+  if (!t->have_bmp && trace_texture()) log_write("ERROR: have_bmp is FALSE!");
+  if (t->download && trace_texture()) log_write("ERROR: download still in progress!");
+  // A read under way finishes it, with the mask as it stands then.
+  if (t->reading) return;
+  if (!t->engine_texture && VxFindNamedTexture(t->name)) {
+    // The engine holds a texture of this name already: it is taken as it is.
+    t->engine_texture = VxReadNamedTexture(t->name);
+    complete_texture(t, false);
+    return;
+  }
+  if (trace_texture()) log_write(t->engine_texture ? "VxReadRaster" : "VxReadNamedTexture");
+  // A large picture is read in slices, not in one piece of the window's time.
+  t->reading = 1;
+  if (image_read(bmp_path(t->name).c_str(), picture_read, t) != 0) {
+    t->reading = 0;
+    if (!t->engine_texture) file_delete(bmp_path(t->name).c_str());
+  }
 }
 
 void image_done(void* user, int32_t status) {
@@ -196,7 +223,7 @@ void mask_done(void* user, int status, uint8_t* data, int size) {
   // first: finishing calls back into models, which may add textures to the table.
   std::vector<texture_record*> waiting;
   for_each_texture([&](texture_record* t) {
-    if (t->mask == m && t->have_bmp && !t->download && file_exists(bmp_path(t->name).c_str()))
+    if (t->mask == m && t->have_bmp && !t->download && file_is_regular(bmp_path(t->name).c_str()))
       waiting.push_back(t);
   });
   for (texture_record* t : waiting) finish_texture(t);
@@ -218,7 +245,7 @@ void texture_arrived(void* user, int status, uint8_t* data, int size) {
   } else if (status == DOWNLOAD_ARRIVED) {
     if (data && size > 0)
       image_convert(data, static_cast<size_t>(size), bmp_path(t->name).c_str(), 1, image_done, t);
-    if (m && m->download && !file_exists(bmp_path(m->name).c_str())) download_force(m->download);
+    if (m && m->download && !file_is_regular(bmp_path(m->name).c_str())) download_force(m->download);
   }
   if (trace_texture()) log_write("texture: callback complete");
 }
@@ -269,7 +296,7 @@ texture_record* texture_download(const char* name, texture_callback callback, vo
     t->download = key.empty() ? nullptr
                               : download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
     std::string bmp = bmp_path(t->name);
-    if (!key.empty() && file_exists(bmp.c_str())) {
+    if (!key.empty() && file_is_regular(bmp.c_str())) {
       t->have_bmp = 1;
       chunk_delete_texture(t->name);
     } else {

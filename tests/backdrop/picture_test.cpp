@@ -225,6 +225,29 @@ TEST_F(Picture, DamagedSavedFileIsDeletedAndFetchedAgain) {
   EXPECT_EQ(picture_saved(p), 1);
 }
 
+// Under umask 000, links planted where the picture's scratch file and its saved file are
+// written: both are written as files of the person's own in the links' place, and nothing
+// outside is created.
+TEST_F(Picture, LinksPlantedWhereThePictureIsWrittenAreNeverFollowed) {
+  transfers_.put("textures/poster.jpg", make_jpeg(64, 64, Rgb{200, 30, 30}, Rgb{30, 30, 200}));
+  testutil::TempDir elsewhere{"tessel_theirs_"};
+  std::filesystem::create_directories(misc(""));
+  const std::string file = misc(one_name(transfers_.object_path() + "/textures/poster") + ".tzb");
+  std::filesystem::create_symlink(elsewhere.file("saved"), file);
+  std::filesystem::create_symlink(elsewhere.file("scratch"), home_.file("temp.bmp"));
+  const mode_t old = umask(0);
+  Board& one = board();
+  picture* p = picture_create(&one.instance, "poster.jpg", 0);
+  bool shown = run_until([&] { return picture_texture(p) != nullptr; });
+  umask(old);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+  EXPECT_FALSE(std::filesystem::is_symlink(file));
+  EXPECT_EQ(std::filesystem::status(file).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::remove(home_.file("temp.bmp"));
+}
+
 TEST_F(Picture, UrlPicturesFollowTheDownloadOption) {
   ASSERT_NO_FATAL_FAILURE(ini("[downloads]\npictures=0\n"));
   Board& one = board();

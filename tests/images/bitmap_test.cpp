@@ -1,6 +1,9 @@
 // The bitmap reader's resampler over files built byte by byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "client/scene/bitmap.h"
@@ -8,6 +11,7 @@
 #include "platform/gdi.h"
 #include "platform/surface.h"
 #include "tests/images/image_fixtures.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -125,6 +129,14 @@ TEST_F(BitmapResample, OtherFilesAreLeftAlone) {
     bitmap_resample(path(c.name).c_str(), 16);
     EXPECT_TRUE(read_file(path(c.name)) == c.bytes) << c.name;
   }
+  // A FIFO in a bitmap's place is neither waited on nor replaced.
+  ASSERT_EQ(0, mkfifo(path("fifo.bmp").c_str(), 0600));
+  EXPECT_EQ("left", testutil::in_child([&] {
+    alarm(testutil::kWaitMs / 1000);
+    bitmap_resample(path("fifo.bmp").c_str(), 16);
+    return std::string("left");
+  }));
+  EXPECT_TRUE(std::filesystem::is_fifo(path("fifo.bmp")));
   // Missing file, bad sides: nothing happens and nothing is created.
   bitmap_resample(path("missing.bmp").c_str(), 16);
   EXPECT_FALSE(file_there(path("missing.bmp")));
@@ -259,6 +271,12 @@ TEST_F(BitmapLoad, UnsupportedOrDamagedFilesGiveNone) {
     EXPECT_EQ(-1, w) << name;
   }
   EXPECT_EQ(nullptr, bitmap_load(path("missing.bmp").c_str(), nullptr, nullptr));
+  // A FIFO in the file's place gives none at once.
+  ASSERT_EQ(0, mkfifo(path("fifo.bmp").c_str(), 0600));
+  EXPECT_EQ("none", testutil::in_child([&] {
+    alarm(testutil::kWaitMs / 1000);
+    return std::string(bitmap_load(path("fifo.bmp").c_str(), nullptr, nullptr) ? "loaded" : "none");
+  }));
 }
 
 }  // namespace

@@ -112,11 +112,11 @@ Bytes compress(int width, int height, int components, J_COLOR_SPACE space, std::
 
 Bytes make_cmyk_jpeg(int width, int height) { return compress(width, height, 4, JCS_CMYK, {}); }
 
-Bytes make_jpeg_of_190_scans(int width, int height) {
-  std::vector<jpeg_scan_info> scans(1 + 3 * 63);
-  scans[0] = {3, {0, 1, 2, 0}, 0, 0, 0, 0};
+Bytes make_jpeg_of_scans(int width, int height, int count) {
+  std::vector<jpeg_scan_info> scans;
+  scans.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0});
   for (int c = 0; c < 3; c++)
-    for (int k = 1; k < 64; k++) scans[1 + c * 63 + (k - 1)] = {1, {c, 0, 0, 0}, k, k, 0, 0};
+    for (int k = 1; k < 64 && static_cast<int>(scans.size()) < count; k++) scans.push_back({1, {c, 0, 0, 0}, k, k, 0, 0});
   return compress(width, height, 3, JCS_RGB, scans);
 }
 

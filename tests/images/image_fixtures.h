@@ -34,9 +34,10 @@ Bytes make_jpeg(const ScratchDir& dir, const std::string& name, int width, int h
 Bytes reference_bmp(const ScratchDir& dir, const std::string& jpeg_path, bool eight_bit);
 // A CMYK JPEG made with the decoder library's own compressor.
 Bytes make_cmyk_jpeg(int width, int height);
-// An RGB JPEG of 190 scans made the same way: the DC of every component, then each AC
-// coefficient of each component alone (more scans than cjpeg's scripts may hold).
-Bytes make_jpeg_of_190_scans(int width, int height);
+// An RGB JPEG of count scans (at most 190) made the same way: the DC of every component,
+// then each AC coefficient of each component alone, component after component (more scans
+// than cjpeg's scripts may hold).
+Bytes make_jpeg_of_scans(int width, int height, int count);
 
 uint32_t le32(const Bytes& b, size_t at);
 uint16_t le16(const Bytes& b, size_t at);

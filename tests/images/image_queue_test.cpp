@@ -2,12 +2,15 @@
 // djpeg's, bad input that must fail its job without stalling the queue, and the time slices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "client/cache/image.h"
+#include "engine/vxl21.h"
 #include "platform/clock.h"
 #include "tests/images/image_fixtures.h"
 
@@ -29,6 +32,14 @@ struct Call {
 };
 std::vector<Call> calls;
 void record(void* user, int32_t status) { calls.push_back({reinterpret_cast<intptr_t>(user), status}); }
+
+// The names in the scratch folder, in order.
+std::vector<std::string> names_in(const ScratchDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 int32_t side_value = 0;
 int32_t side() { return side_value; }
@@ -245,13 +256,16 @@ TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
   const Bytes big = make_jpeg(dir, "big", 300, 200, false, "");
   ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("big.bmp"), 0, 1));
   ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("big2.bmp"), 1, 2));
+  const auto inputs = names_in(dir);
   image_update();  // 70 clock reads: the first image is open, far from done
   ASSERT_TRUE(image_busy());
-  ASSERT_TRUE(file_there(dir.file("big.bmp")));
+  // Its file is written beside the path and takes it only once whole.
+  ASSERT_EQ(inputs.size() + 1, names_in(dir).size());
+  EXPECT_FALSE(file_there(dir.file("big.bmp")));
   image_reset();
   EXPECT_FALSE(image_busy());
   EXPECT_EQ(0, image_job_count());
-  EXPECT_FALSE(file_there(dir.file("big.bmp")));
+  EXPECT_EQ(inputs, names_in(dir));
   image_update();
   EXPECT_TRUE(calls.empty());
   // The module is usable again.
@@ -264,9 +278,11 @@ TEST_F(ImageQueue, ResetAbandonsTheOpenConversionWithoutCallbacks) {
 TEST_F(ImageQueue, TermRemovesTheUnfinishedFile) {
   const Bytes big = make_jpeg(dir, "t", 200, 200, false, "");
   ASSERT_NO_FATAL_FAILURE(queue(big, dir.file("t.bmp"), 0, 1));
+  const auto inputs = names_in(dir);
   image_update();
-  ASSERT_TRUE(file_there(dir.file("t.bmp")));
+  ASSERT_EQ(inputs.size() + 1, names_in(dir).size());
   image_term();
+  EXPECT_EQ(inputs, names_in(dir));
   EXPECT_FALSE(file_there(dir.file("t.bmp")));
   EXPECT_TRUE(calls.empty());
 }
@@ -413,7 +429,7 @@ TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
   }
 
   calls.clear();
-  const Bytes colour = make_jpeg_of_190_scans(48, 48);
+  const Bytes colour = make_jpeg_of_scans(48, 48, 190);
   ASSERT_NO_FATAL_FAILURE(queue(colour, dir.file("scans190.bmp"), 1, 1));
   ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "next", 8, 8, false, ""), dir.file("next.bmp"), 1, 2));
   ASSERT_TRUE(drain());
@@ -421,6 +437,94 @@ TEST_F(ImageQueue, ScansAreDecodedAcrossFramesAndTooManyAreRefused) {
   EXPECT_EQ(1, calls[0].status);
   EXPECT_FALSE(file_there(dir.file("scans190.bmp")));
   EXPECT_EQ(0, calls[1].status);
+
+  // The refusal comes once the bound is passed, not after the decoder has worked through
+  // every scan: a picture of 190 scans costs no more frames than one of 110.
+  int frames_to_refusal[2] = {0, 0};
+  const int counts[2] = {110, 190};
+  for (int i = 0; i < 2; i++) {
+    calls.clear();
+    const Bytes many = make_jpeg_of_scans(64, 512, counts[i]);
+    ASSERT_NO_FATAL_FAILURE(queue(many, dir.file("many.bmp"), 0, 1));
+    while (calls.empty() && frames_to_refusal[i] < 20000) {
+      image_update();
+      frames_to_refusal[i]++;
+    }
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(1, calls[0].status) << counts[i] << " scans";
+  }
+  EXPECT_GT(frames_to_refusal[0], 20);
+  EXPECT_LE(frames_to_refusal[1], frames_to_refusal[0] + 2) << frames_to_refusal[0] << " frames for 110 scans";
+}
+
+// --- pictures read back into the engine -------------------------------------------------------
+
+struct ReadBack {
+  int calls = 0;
+  int32_t status = -1;
+  VxRaster* raster = nullptr;
+};
+void read_back(void* user, int32_t status, VxRaster* raster) {
+  auto* r = static_cast<ReadBack*>(user);
+  ++r->calls;
+  r->status = status;
+  r->raster = raster;
+}
+
+// A large converted picture is read back into an engine raster a batch of rows a step, over
+// many frames, each within its time (every clock read costs 10 ms here: six steps a frame);
+// the raster holds the file's rows top-down and its palette. A file that is no such picture
+// gives none.
+TEST_F(ImageQueue, APictureIsReadIntoTheEngineInSlices) {
+  ASSERT_TRUE(VxInitialize(nullptr));
+  for (int colors256 = 1; colors256 >= 0; colors256--) {
+    const std::string out = dir.file("tall" + std::to_string(colors256) + ".bmp");
+    ASSERT_NO_FATAL_FAILURE(queue(make_jpeg(dir, "tall", 256, 2048, false, ""), out, colors256, 1));
+    ASSERT_TRUE(drain());
+    const Bytes bmp = read_file(out);
+    ASSERT_GE(bmp.size(), 54u);
+    const uint32_t w = le32(bmp, 18), h = le32(bmp, 22), bytes = colors256 ? 1 : 3;
+    const size_t padded = (w * bytes + 3) & ~size_t{3}, pixels = le32(bmp, 10);
+    ReadBack got;
+    ASSERT_EQ(0, image_read(out.c_str(), read_back, &got));
+    EXPECT_TRUE(image_busy());
+    fake_step = 10;
+    int frames = 0;
+    while (got.calls == 0 && frames < 1000) {
+      image_update();
+      frames++;
+      ASSERT_GT(image_balance(), -20) << "frame " << frames << " overran its slice";
+    }
+    fake_step = 1;
+    ASSERT_EQ(1, got.calls);
+    ASSERT_EQ(0, got.status);
+    ASSERT_NE(nullptr, got.raster);
+    // 2048 rows of 256 (or 768) bytes, 64 KB a step: 8 (or 24) steps, six a frame.
+    EXPECT_GE(frames, colors256 ? 2 : 4) << "colors256 " << colors256;
+    ASSERT_EQ(static_cast<int>(w), VxGetRasterWidth(got.raster));
+    ASSERT_EQ(static_cast<int>(h), VxGetRasterHeight(got.raster));
+    ASSERT_EQ(colors256 ? 8 : 24, VxGetRasterDepth(got.raster));
+    const int stride = VxGetRasterStride(got.raster);
+    const uint8_t* p = VxGetRasterPixels(got.raster);
+    bool same = true;
+    for (uint32_t y = 0; y < h && same; y++)
+      same = std::equal(p + static_cast<size_t>(y) * stride, p + static_cast<size_t>(y + 1) * stride,
+                        bmp.begin() + static_cast<std::ptrdiff_t>(pixels + (h - 1 - y) * padded));
+    VxReleaseRasterPixels(got.raster);
+    EXPECT_TRUE(same) << "colors256 " << colors256;
+    if (colors256) {
+      EXPECT_TRUE(std::equal(VxGetRasterPalette(got.raster), VxGetRasterPalette(got.raster) + 1024, bmp.begin() + 54));
+    }
+    VxDestroyRaster(got.raster);
+  }
+  write_file(dir.file("bad.bmp"), Bytes(100, 'B'));
+  ReadBack bad;
+  ASSERT_EQ(0, image_read(dir.file("bad.bmp").c_str(), read_back, &bad));
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(1, bad.calls);
+  EXPECT_EQ(1, bad.status);
+  EXPECT_EQ(nullptr, bad.raster);
+  VxShutdown();
 }
 
 // --- small textures --------------------------------------------------------------------------

@@ -2,14 +2,19 @@
 // server, placeholders, the untextured stand-in, the textured model, swaps and measures.
 #include "client/scene/model.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "client/core/identity.h"
 #include "model_fixture.h"
@@ -102,10 +107,14 @@ TEST_F(ModelTest, FirstShowsPlaceholderThenTheUntexturedVersionThenTheTexturedMo
 }
 
 // A disk too full for the caches to grow: each cache is told once, and the models that
-// arrive are still built, textured and shown, again for a second reference.
+// arrive are still built, textured and shown, again for a second reference; one whose file
+// is too large to be written to the cache is shown from memory.
 TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown) {
   ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark")));
   ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("bark")));
+  std::string large = quad_script("bark");
+  for (int i = 0; i < 400; ++i) large += "# a model script of more bytes than the disk takes now\n";
+  ASSERT_NO_FATAL_FAILURE(serve_model("hall.vxx", large));
   ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
   std::string got = testutil::in_child([&] {
     HeadlessHost boxes{false};
@@ -116,22 +125,158 @@ TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown)
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
     model_instance* a = model_reference("models", "tree.vxx", nullptr);
     model_instance* b = model_reference("models", "rock.vxx", nullptr);
+    model_instance* h = model_reference("models", "hall.vxx", nullptr);
     bool ready = run_until([&] {
       model_flush();
-      return textured_polygons(a->clump) == 1 && textured_polygons(b->clump) == 1;
+      return textured_polygons(a->clump) == 1 && textured_polygons(b->clump) == 1 && textured_polygons(h->clump) == 1;
     });
     std::string out = std::string(ready ? "ready" : "waiting") + " " + std::to_string(textured_polygons(a->clump)) +
-                      " " + std::to_string(textured_polygons(b->clump));
+                      " " + std::to_string(textured_polygons(b->clump)) + " " +
+                      std::to_string(textured_polygons(h->clump));
     model_instance* c = model_reference("models", "tree.vxx", nullptr);
     model_flush();
     out += model_is_ready(c) && textured_polygons(c->clump) == 1 ? " again" : " not again";
     for (const auto& box : boxes.boxes()) out += "|" + box.text;
     return out;
   });
-  ASSERT_EQ(got.rfind("ready 1 1 again|", 0), 0u) << got;
+  ASSERT_EQ(got.rfind("ready 1 1 1 again|", 0), 0u) << got;
   EXPECT_EQ(std::count(got.begin(), got.end(), '|'), 2) << "one box for each of the two caches: " << got;
   for (const char* file : {"/model.dat: ", "/texture.dat: "})
     EXPECT_NE(got.find(file + std::string(std::strerror(EFBIG))), std::string::npos) << got;
+}
+
+// A cache the person may not write (left read-only): the models that arrive are shown from
+// memory for the run, untextured (their pictures cannot be converted there), each store
+// told once, also when the next world's folder refuses it again, and nothing in the cache
+// changes.
+TEST_F(ModelTest, AReadOnlyCacheStillShowsTheModelsThatArrive) {
+  ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark")));
+  ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("bark")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
+  // The folder of another world's objects, as an earlier run left it.
+  const std::string other = object_path() + "2";
+  download_set_path(other.c_str());
+  chunk_reset();
+  download_set_path(object_path().c_str());
+  chunk_term();
+  // The person's own program folder and cache, as root cannot be refused: uid 65534.
+  const std::string cache = home_.file("cache");
+  ASSERT_EQ(run("chown -R 65534:65534 " + shell_quote(home_.path()) + " && chmod -R a-w " + shell_quote(cache)), 0);
+  auto listing = [&] {
+    std::string all;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(cache))
+      all += e.path().string() + " " + std::to_string(e.is_regular_file() ? e.file_size() : 0) + "\n";
+    return all;
+  };
+  const std::string before = listing();
+  std::string got = testutil::in_child([&] {
+    HeadlessHost boxes{false};
+    host_set(&boxes);
+    if (setgid(65534) != 0 || setuid(65534) != 0) return std::string("no uid");
+    // The stores are opened afresh, as by a run started now.
+    download_term();
+    download_init();
+    download_set_path(object_path().c_str());
+    chunk_reset();
+    model_instance* a = model_reference("models", "tree.vxx", nullptr);
+    model_instance* b = model_reference("models", "rock.vxx", nullptr);
+    bool shown = run_until([&] {
+      model_flush();
+      return all_polygons(a->clump) == 2 && all_polygons(b->clump) == 2;
+    });
+    settle(300);
+    model_flush();
+    std::string out = std::string(shown ? "shown" : "waiting") + " " + std::to_string(all_polygons(a->clump)) + " " +
+                      std::to_string(all_polygons(b->clump));
+    download_set_path(other.c_str());
+    chunk_reset();
+    for (const auto& box : boxes.boxes()) out += "|" + box.text;
+    return out;
+  });
+  ASSERT_EQ(run("chmod -R u+w " + shell_quote(cache) + " && chown -R 0:0 " + shell_quote(home_.path())), 0);
+  ASSERT_EQ(got.rfind("shown 2 2|", 0), 0u) << got;
+  EXPECT_EQ(std::count(got.begin(), got.end(), '|'), 3) << "one box for each of the three stores: " << got;
+  for (const char* file : {"/model.dat: ", "/texture.dat: ", "/download.dat: "})
+    EXPECT_NE(got.find(file + std::string(std::strerror(EACCES))), std::string::npos) << got;
+  EXPECT_EQ(listing(), before);
+}
+
+// Under umask 000, links planted where the model, its texture and its mask are written, and
+// in the program folder: each file takes the link's place and goes when it is built, no
+// target outside is written, and the folders made for the object path are the person's
+// alone.
+TEST_F(ModelTest, LinksPlantedInTheCacheAreNeverWrittenThrough) {
+  ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark", "leaf")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
+  ASSERT_NO_FATAL_FAILURE(serve_mask("leaf"));
+  chunk_term();
+  std::filesystem::remove_all(home_.file("cache"));
+  const mode_t old = umask(0);
+  download_set_path(object_path().c_str());
+  chunk_reset();
+  testutil::TempDir elsewhere{"tessel_theirs_"};
+  write(elsewhere.file("theirs.bmp"), "theirs");
+  std::filesystem::create_symlink(elsewhere.file("model.vxx"), cache_dir() + "/models/tree.vxx");
+  std::filesystem::create_symlink(elsewhere.file("theirs.bmp"), cache_dir() + "/textures/bark.bmp");
+  std::filesystem::create_symlink(elsewhere.file("mask.bmp"), cache_dir() + "/textures/leaf.bmp");
+  std::filesystem::create_symlink(elsewhere.file("scratch.vxx"), home_.file("tz.tmp"));
+  model_instance* i = model_reference("models", "tree.vxx", nullptr);
+  bool ready = run_until([&] {
+    model_flush();
+    return textured_polygons(i->clump) == 1;
+  });
+  umask(old);
+  EXPECT_TRUE(ready);
+  EXPECT_EQ(testutil::read_file(elsewhere.file("theirs.bmp")), "theirs");
+  for (const char* name : {"model.vxx", "mask.bmp", "scratch.vxx"}) EXPECT_FALSE(std::filesystem::exists(elsewhere.file(name))) << name;
+  for (const std::string& dir : {home_.file("cache"), home_.file("cache/art"), cache_dir(), cache_dir() + "/models",
+                                 cache_dir() + "/textures"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(dir.c_str(), &st), 0) << dir;
+    EXPECT_EQ(st.st_mode & 07777, 0700u) << dir;
+  }
+  for (const auto& e : std::filesystem::recursive_directory_iterator(home_.file("cache")))
+    EXPECT_FALSE(e.is_symlink()) << e.path();
+  std::filesystem::remove(home_.file("tz.tmp"));
+  model_dereference(i);
+}
+
+// A FIFO where the model or its texture would lie in the cache: frames keep coming, and the
+// model is fetched and shown as if nothing stood there.
+TEST_F(ModelTest, AFifoInTheCacheDoesNotHoldTheFrames) {
+  ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark")));
+  ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
+  const std::string model_fifo = cache_dir() + "/models/tree.vxx", texture_fifo = cache_dir() + "/textures/bark.bmp";
+  ASSERT_EQ(mkfifo(model_fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(texture_fifo.c_str(), 0600), 0);
+  // Should a frame wait on a FIFO, it is let go (again and again) after the cap, so that the
+  // test fails instead of hanging.
+  std::atomic<bool> finished{false}, released{false};
+  std::thread watchdog([&] {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(testutil::kWaitMs);
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (std::chrono::steady_clock::now() < end) continue;
+      released = true;
+      for (const std::string& f : {model_fifo, texture_fifo}) {
+        int fd = open(f.c_str(), O_RDWR | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+      }
+    }
+  });
+  int frames = 0;
+  model_instance* i = model_reference("models", "tree.vxx", nullptr);
+  bool ready = run_until([&] {
+    ++frames;
+    model_flush();
+    return textured_polygons(i->clump) == 1;
+  });
+  finished = true;
+  watchdog.join();
+  EXPECT_TRUE(ready);
+  EXPECT_FALSE(released) << "a frame waited on a FIFO";
+  EXPECT_GT(frames, 1);
+  model_dereference(i);
 }
 
 TEST_F(ModelTest, ACachedModelIsShownAtOnceAndItsDownloadOnlyRevalidates) {

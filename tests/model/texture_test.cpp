@@ -79,6 +79,28 @@ TEST_F(ModelTest, ATextureForTwoUsersIsFetchedAndConvertedOnceAndBothAreTold) {
   EXPECT_TRUE(late.statuses.empty());
 }
 
+// A converted picture is read into the engine after the frame that converted it, in the
+// image queue's slices, not in one piece at the end of that frame: a frame ends with the
+// converted file there and the texture not finished yet. The texture then holds the picture.
+TEST_F(ModelTest, AConvertedPictureIsReadIntoTheEngineInLaterSlices) {
+  ASSERT_NO_FATAL_FAILURE(serve_texture("tall", 64, 1024));
+  Calls told;
+  texture_record* t = texture_download("tall", note, &told);
+  const std::string bmp = cache_dir() + "/textures/tall.bmp";
+  int between = 0;
+  ASSERT_TRUE(run_until([&] {
+    if (std::filesystem::exists(bmp) && !texture_ready(t)) ++between;
+    return texture_ready(t) != 0;
+  }));
+  EXPECT_GE(between, 1) << "read in the frame that converted it";
+  EXPECT_EQ(told.statuses, std::vector<int>{0});
+  texture_reference(t);
+  VxRaster* raster = VxGetTextureRaster(texture_engine_texture(t));
+  EXPECT_EQ(VxGetRasterWidth(raster), 64);
+  EXPECT_EQ(VxGetRasterHeight(raster), 1024);
+  texture_dereference(t);
+}
+
 TEST_F(ModelTest, AMaskIsAppliedBeforeTheTextureIsStored) {
   ASSERT_NO_FATAL_FAILURE(serve_texture("leaf"));
   ASSERT_NO_FATAL_FAILURE(serve_mask("leafm"));

@@ -150,6 +150,24 @@ TEST_F(Bump, SwitchedOffClumpsAreNotTested) {
   EXPECT_EQ(1, bump(0.5f, 0, 0.5f, kStill));
 }
 
+// A model of two parts, a near wall and a far one: with the near part switched off the body
+// walks through where it stands and is stopped by the far one; switched on, it holds again.
+TEST_F(Bump, ASwitchedOffPartIsWalkedThroughAndThePartsThatAreOnHold) {
+  VxClump* model = VxCreateClump(0, 0);
+  VxClump* near_wall = make_block(0.5f, 0.5f, 1.0f, 3, 1, 0.1f);
+  VxClump* far_wall = make_block(0.5f, 0.5f, 1.6f, 3, 1, 0.1f);
+  ASSERT_TRUE(VxAddChildToClump(model, near_wall));
+  ASSERT_TRUE(VxAddChildToClump(model, far_wall));
+  add(model);
+  const VxVector north{0, 0, 1};
+  VxSetClumpState(near_wall, VX_STATE_OFF);
+  EXPECT_EQ(0, bump(0.5f, 0, 0.93f, north)) << "the switched-off part is walked through";
+  EXPECT_EQ(0, bump(0.5f, 0, 1.2f, north));
+  EXPECT_EQ(1, bump(0.5f, 0, 1.53f, north)) << "the part that is on stops the body";
+  VxSetClumpState(near_wall, VX_STATE_ON);
+  EXPECT_EQ(1, bump(0.5f, 0, 0.93f, north)) << "switched on again, it holds";
+}
+
 TEST_F(Bump, NonSolidObjectTriggersOncePerContact) {
   int i = add(make_block(0.5f, 0.5f, 2.0f, 3, 1, 0.1f), false);
   const VxVector north{0, 0, 1};

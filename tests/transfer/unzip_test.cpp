@@ -2,6 +2,9 @@
 #include "client/cache/unzip.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -60,6 +63,12 @@ class UnzipTest : public ::testing::Test {
     return unzip_to_file(data.data(), data.size(), out().c_str(), enciphered, UNZIP_KIND_MODEL);
   }
   std::string out() const { return dir_.file("out.bin"); }
+  std::vector<std::string> names() const {
+    std::vector<std::string> all;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path())) all.push_back(e.path().filename().string());
+    std::sort(all.begin(), all.end());
+    return all;
+  }
 
   // Every cut of the archive either fails with a code and leaves no file, or (once the
   // member's deflate data are whole) gives the member exactly. The cuts that succeed are
@@ -244,19 +253,51 @@ TEST_F(UnzipTest, OutputThatCannotBeWrittenFails) {
   std::vector<uint8_t> gz = bytes("plain.gz");
   EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), dir_.file("no/such/dir/x").c_str(), nullptr, UNZIP_KIND_MODEL),
             UNZIP_CREATE);
-  // A full disk: every write fails. The device itself must stay where it is.
+  // A device at the path is not a file of ours to replace: it stays where it is.
   if (exists("/dev/full")) {
-    EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), "/dev/full", nullptr, UNZIP_KIND_MODEL), UNZIP_CORRUPT);
-    EXPECT_TRUE(exists("/dev/full"));
+    EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), "/dev/full", nullptr, UNZIP_KIND_MODEL), UNZIP_CREATE);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
   }
+  // A full disk: the writes fail part way. Nothing is left beside the path, and the file
+  // already there stays as it was.
+  write_file(out(), "the member before");
+  const auto before = names();
+  std::string got = testutil::in_child([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{20000, RLIM_INFINITY};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
+    return std::to_string(unzip_to_file(gz.data(), gz.size(), out().c_str(), nullptr, UNZIP_KIND_MODEL));
+  });
+  EXPECT_EQ(got, std::to_string(UNZIP_CORRUPT));
+  EXPECT_EQ(read_file(out()), "the member before");
+  EXPECT_EQ(names(), before);
 }
 
 // A replacement member of a different size over an existing file leaves only the new one.
+// One planted at the path as a link, whatever the umask, never reaches the link's target:
+// the member takes the link's place as a file of the person's own.
 TEST_F(UnzipTest, ExistingOutputIsReplaced) {
   write_file(out(), std::string(200000, 'x'));
   ASSERT_NO_FATAL_FAILURE(run("gzip -n -c member.txt > plain.gz"));
   EXPECT_EQ(extract(bytes("plain.gz")), UNZIP_OK);
   EXPECT_EQ(read_file(out()), text_);
+
+  TempDir elsewhere;
+  const std::string target = elsewhere.file("theirs.txt");
+  write_file(target, "theirs");
+  std::vector<uint8_t> gz = bytes("plain.gz");
+  const mode_t old = umask(0);
+  for (const char* name : {"linked.bin", "dangling.bin"}) {
+    const std::string link = dir_.file(name);
+    std::filesystem::create_symlink(std::string(name) == "linked.bin" ? target : elsewhere.file("new.txt"), link);
+    EXPECT_EQ(unzip_to_file(gz.data(), gz.size(), link.c_str(), nullptr, UNZIP_KIND_SOUND), UNZIP_OK) << name;
+    EXPECT_FALSE(std::filesystem::is_symlink(link)) << name;
+    EXPECT_EQ(read_file(link), text_) << name;
+    EXPECT_EQ(std::filesystem::status(link).permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << name;
+  }
+  umask(old);
+  EXPECT_EQ(read_file(target), "theirs");
+  EXPECT_FALSE(exists(elsewhere.file("new.txt")));
 }
 
 }  // namespace

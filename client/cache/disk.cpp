@@ -285,6 +285,7 @@ int disk_init() {
   s.added = 0;
   s.measured = false;
   file_hook.touched = disk_used;
+  file_hook.stored = disk_stored;
   return 0;
 }
 

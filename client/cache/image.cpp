@@ -14,7 +14,6 @@
 #include <jpeglib.h>
 
 #include "client/cache/bmp.h"
-#include "client/cache/disk.h"
 #include "engine/vxl21.h"
 #include "client/core/files.h"
 #include "client/core/lists.h"
@@ -364,7 +363,6 @@ bool convert_step() {
   const bool strip = h % w == 0 && h > w;
   if (!strip && half > 0 && (w < static_cast<uint32_t>(half) || h < static_cast<uint32_t>(half)))
     bitmap_resample(queue_head->path, 2 * half);
-  disk_stored(output.file_size);
   finish_head(0);
   return true;
 }

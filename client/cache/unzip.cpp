@@ -11,7 +11,6 @@
 #include <cstring>
 #include <string>
 
-#include "client/cache/disk.h"
 #include "client/cache/download.h"
 #include "client/core/files.h"
 #include "client/core/log.h"
@@ -355,7 +354,6 @@ int unzip_to_file(uint8_t* data, size_t size, const char* path, int* enciphered,
   const char* check = nullptr;
   int result = extract(data, size, path, enciphered, kind, &check);
   if (result != UNZIP_OK) download_refuse(path, reason_of(result, kind, check).c_str());
-  else disk_stored(static_cast<int64_t>(out_total));
   return result;
 }
 

@@ -148,11 +148,16 @@ bool file_commit_fresh(FILE* f, const std::string& temp, const char* path) {
   if (!f) return false;
   bool ok = std::fflush(f) == 0 && !std::ferror(f);
   int e = errno;
+  const long written = ok ? std::ftell(f) : -1;
   if (std::fclose(f) != 0 && ok) {
     ok = false;
     e = errno;
   }
-  if (ok && path && ::rename(temp.c_str(), native(path).c_str()) == 0) return true;
+  if (ok && path && ::rename(temp.c_str(), native(path).c_str()) == 0) {
+    // Whatever arrives is counted as it is stored, so the disk limits hold between their runs.
+    if (file_hook.stored && written > 0) file_hook.stored(written);
+    return true;
+  }
   if (ok) e = path ? errno : EINVAL;
   ::unlink(temp.c_str());
   errno = e;

@@ -39,6 +39,7 @@ void file_touch(const char* path);
 // Calls out of the file helpers, filled by the modules that take them.
 struct file_hooks {
   void (*touched)(const char* path);  // every file_touch: the file is in use (the disk limits)
+  void (*stored)(int64_t bytes);      // every file written whole by file_store or a fresh commit
 };
 extern file_hooks file_hook;
 // date_http of the modification time, or "" when the file cannot be examined.

@@ -77,7 +77,15 @@ class QtWebPage : public QWebEnginePage {
     }
     std::string u = url_bytes(url);
     if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
-    return web_event(code, u.c_str()) != 0;
+    if (!web_event(code, u.c_str())) return false;
+    // A local page may reach no other file, so the engine would refuse a help page's link to
+    // the next help page once the web module took it: the program opens that page itself, as
+    // it opened the first.
+    if (main_frame && code != WEB_BEFORE_NAVIGATE && web_address(u.c_str()) == WEB_ADDRESS_HELP) {
+      QMetaObject::invokeMethod(this, [this, url] { load(url); }, Qt::QueuedConnection);
+      return false;
+    }
+    return true;
   }
 
  private:

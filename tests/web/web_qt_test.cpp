@@ -389,6 +389,60 @@ TEST_F(WebQt, AFrameLoadingInsideThePageLeavesThePaneIdleOnItsPage) {
   EXPECT_FALSE(web_is_busy());
   EXPECT_TRUE(loaded("/w/framed.html")) << web_current_url();
 }
+
+// A help page's link to another help page opens it; its link to a file beside help/ does
+// not, and a help page's script reads no such file (fetch, a request, a frame).
+TEST_F(WebQt, HelpPagesOpenEachOtherAndReadNoOtherFile) {
+  const std::string secret = "file://" + dir + "/secret.txt";
+  testutil::write_file(dir + "/secret.txt", "tessel-secret-7731\n");
+  write_help("a.html", "<html><body><a id='out' style='display:block;height:40px' href='../secret.txt'>out</a>"
+                       "<a id='next' style='display:block;height:40px' href='b.html'>next</a></body></html>");
+  // The page tries each way in and writes down what it got. A frame refused loads nothing and
+  // says nothing: what it holds is read once a second frame, asked for after it, has loaded.
+  write_help("c.html", "<html><body>c</body></html>");
+  write_help("b.html", "<html><head><title>B</title></head><body><pre id='got'></pre><script>"
+                       "var secret = '" + secret + "', left = 3;"
+                       "function got(t) { var g = document.getElementById('got'); g.textContent += t + '\\n';"
+                       "  if (--left == 0) g.setAttribute('data-done', '1'); }"
+                       "function frame(f, what) { var t; try { t = f.contentDocument.body.innerText; }"
+                       "  catch (e) { t = 'refused'; } return what + ': ' + t; }"
+                       "fetch(secret).then(function(r) { return r.text(); })"
+                       "  .then(function(t) { got('fetch: ' + t); }, function() { got('fetch: refused'); });"
+                       "var x = new XMLHttpRequest();"
+                       "x.onload = function() { got('request: ' + x.responseText); };"
+                       "x.onerror = function() { got('request: refused'); };"
+                       "try { x.open('GET', secret); x.send(); } catch (e) { got('request: refused'); }"
+                       "var f = document.createElement('iframe'), after = document.createElement('iframe');"
+                       "f.onload = function() { document.getElementById('got').textContent += frame(f, 'frame') + '\\n'; };"
+                       "f.src = secret; document.body.appendChild(f);"
+                       "after.onload = function() { got(frame(f, 'frame')); };"
+                       "after.src = 'c.html'; document.body.appendChild(after);"
+                       "</script></body></html>");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NE(nullptr, pane());
+  web_size(201, 0, 599, 460);
+  console_init(nullptr);
+  ASSERT_EQ(1, web_navigate_help(("file://" + dir + "/help/a.html").c_str()));
+  ASSERT_TRUE(wait_for([&] { return loaded("/help/a.html"); })) << web_current_url();
+
+  ASSERT_NO_FATAL_FAILURE(click("out"));
+  ASSERT_TRUE(wait_for([&] { return std::string(console_text()).find("secret.txt") != std::string::npos; }))
+      << console_text();
+  EXPECT_TRUE(view()->url().toString().endsWith("/help/a.html")) << view()->url().toString().toStdString();
+
+  ASSERT_NO_FATAL_FAILURE(click("next"));
+  // Its own title, not the engine's page of a refusal.
+  ASSERT_TRUE(wait_for([&] { return view()->title() == "B"; })) << view()->title().toStdString();
+  EXPECT_TRUE(view()->url().toString().endsWith("/help/b.html"));
+  QString got;
+  ASSERT_TRUE(wait_for([&] {
+    got = ask("document.getElementById('got').getAttribute('data-done') ? "
+              "document.getElementById('got').textContent : ''").toString();
+    return !got.isEmpty();
+  })) << ask("document.getElementById('got').textContent").toString().toStdString();
+  EXPECT_FALSE(got.contains("7731")) << got.toStdString();
+  console_reset_for_test();
+}
 #endif
 
 }  // namespace

@@ -10,10 +10,10 @@
 
 #include "client/shell/web.h"
 #include "client/ui/qt_host.h"
+#include "platform/clock.h"
 
 #if TESSEL_WEBENGINE
 #include <QChildEvent>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
@@ -33,8 +33,8 @@ std::string url_bytes(const QUrl& url) { return url.toEncoded().toStdString(); }
 // engine reports a script's navigation as a followed link too, and only the input tells them
 // apart. Generous for a loaded machine, short beside a script that waits for any click. A
 // click follows only the link under the pointer, so a script that waits for a click anywhere
-// cannot send the person elsewhere.
-constexpr qint64 kPersonActedMs = 3000;
+// cannot send the person elsewhere. Measured on the program's clock.
+constexpr int32_t kPersonActedMs = 3000;
 
 class QtWebPage : public QWebEnginePage {
  public:
@@ -49,14 +49,8 @@ class QtWebPage : public QWebEnginePage {
     connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) { hovered_ = QUrl(url); });
   }
   // The person clicked in the view, or pressed a key that follows the focused link.
-  void person_clicked() {
-    acted_.start();
-    by_click_ = true;
-  }
-  void person_pressed_key() {
-    acted_.start();
-    by_click_ = false;
-  }
+  void person_clicked() { person_acted(true); }
+  void person_pressed_key() { person_acted(false); }
   // The link under the pointer, as the page last reported it (empty off links).
   const QUrl& hovered() const { return hovered_; }
 
@@ -66,8 +60,8 @@ class QtWebPage : public QWebEnginePage {
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool main_frame) override {
     int code = WEB_BEFORE_FRAME_NAVIGATE;
     if (main_frame) {
-      bool acted = acted_.isValid() && acted_.elapsed() < kPersonActedMs && (!by_click_ || url == hovered_);
-      acted_.invalidate();
+      bool acted = acted_ && tick_diff(acted_at_, platform_ticks()) < kPersonActedMs && (!by_click_ || url == hovered_);
+      acted_ = false;
       if (type == NavigationTypeTyped || type == NavigationTypeBackForward || type == NavigationTypeReload)
         code = WEB_BEFORE_NAVIGATE;
       else if (type == NavigationTypeLinkClicked && acted)
@@ -89,7 +83,13 @@ class QtWebPage : public QWebEnginePage {
   }
 
  private:
-  QElapsedTimer acted_;
+  void person_acted(bool by_click) {
+    acted_ = true;
+    acted_at_ = platform_ticks();
+    by_click_ = by_click;
+  }
+  bool acted_ = false;  // the person's input since the last navigation of the page
+  uint32_t acted_at_ = 0;
   bool by_click_ = false;
   QUrl hovered_;
 };

@@ -17,6 +17,7 @@
 #include "tests/support/qt_app.h"
 
 #if TESSEL_WEBENGINE
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -320,6 +321,53 @@ TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
   EXPECT_FLOAT_EQ(6.0f, x);
   EXPECT_FLOAT_EQ(5.0f, z);
   EXPECT_TRUE(loaded("/w/last.html"));
+}
+
+// Return on a focused teleport link teleports the person. Return pressed in the page's text
+// field, and the page's script going to a teleport address a few seconds after, does not: the
+// person's key counts only for its moment, on the program's clock.
+TEST_F(WebQt, APressedKeyCountsAsThePersonsOnlyForItsMoment) {
+  testutil::FakeClock clock;
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/w");
+  testutil::write_file(www.path() + "/w/keys.html",
+                       "<html><body><a id='link' href='/cgi-bin/teleport?demo_5n_6w'>go</a>"
+                       "<input id='field'></body></html>");
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
+  ASSERT_NO_FATAL_FAILURE(be_in("home"));
+  ASSERT_EQ(1, web_navigate((base + "/w/keys.html").c_str(), 0));
+  ASSERT_TRUE(wait_for([&] { return loaded("/w/keys.html"); })) << web_current_url();
+  auto press_return = [&](const char* id) {
+    ASSERT_TRUE(ask(QString("document.getElementById('%1').focus(); document.activeElement.id == '%1'").arg(id))
+                    .toBool())
+        << id;
+    QWidget* target = view()->focusProxy();
+    ASSERT_NE(nullptr, target);
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(target, &down);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(target, &up);
+  };
+
+  ASSERT_NO_FATAL_FAILURE(press_return("link"));
+  ASSERT_TRUE(wait_for([] { return teleport_waiting_name() != nullptr; }));
+  float x, y, z, yaw;
+  teleport_target(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(6.0f, x);
+  EXPECT_FLOAT_EQ(5.0f, z);
+
+  ASSERT_NO_FATAL_FAILURE(press_return("field"));
+  clock.advance(4000);
+  int ended = load_ends;
+  view()->page()->runJavaScript("location = '/cgi-bin/teleport?demo_9s_9w';");
+  // The refused navigation reports its end.
+  ASSERT_TRUE(wait_for([&] { return load_ends > ended; }));
+  behavior_update();
+  teleport_target(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(6.0f, x);
+  EXPECT_FLOAT_EQ(5.0f, z);
+  EXPECT_TRUE(loaded("/w/keys.html")) << web_current_url();
 }
 
 // An object reads a local file into the pane and a second one's script sends the page's

@@ -238,8 +238,14 @@ TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   qt->main_widget()->activateWindow();
   ASSERT_TRUE(wait_for([&] { return QApplication::activeWindow() == qt->main_widget(); }));
   t->setFocus(Qt::TabFocusReason);
-  t->setCurrentItem(folder);
+  // Another folder than the current one, so that it is chosen.
+  QTreeWidgetItem* other = nullptr;
+  for (int i = 0; i < t->topLevelItemCount() && !other; ++i)
+    if (t->topLevelItem(i) != t->currentItem() && t->topLevelItem(i)->childCount() > 0) other = t->topLevelItem(i);
+  ASSERT_NE(nullptr, other);
+  t->setCurrentItem(other);
   QApplication::processEvents();
+  ASSERT_EQ(other, t->currentItem());
   EXPECT_EQ(t, QApplication::focusWidget());
   // Without a pane the refusal's box is answered by the scripted host.
   if (!web_pane_available()) host_set(&boxes);

@@ -8,8 +8,10 @@
 
 #include <QCoreApplication>
 
+#include "client/core/log.h"
 #include "client/shell/web.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/web_log.h"
 #include "platform/clock.h"
 
 #if TESSEL_WEBENGINE
@@ -55,6 +57,14 @@ class QtWebPage : public QWebEnginePage {
   const QUrl& hovered() const { return hovered_; }
 
  protected:
+  // What a page's scripts write on their console is the page's business: the trace log's, not
+  // the terminal's.
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override {
+    if (!trace_switches[TRACE_GENERAL]) return;
+    log_write("web page (%d): %s(%d): %s", static_cast<int>(level), source.toUtf8().constData(), line,
+              message.toUtf8().constData());
+  }
   // Every navigation, typed or followed, in the page or a frame of it, asks the web module,
   // saying who started it. A main frame's navigation spends the person's last input.
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool main_frame) override {
@@ -247,6 +257,7 @@ void web_pane_qt_install(QtHost&) {}
 void web_pane_prepare() {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 #if TESSEL_WEBENGINE
+  web_log_capture();
   if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (platform && std::strcmp(platform, "offscreen") == 0)

@@ -480,6 +480,29 @@ TEST_F(WebQt, AFrameLoadingInsideThePageLeavesThePaneIdleOnItsPage) {
   EXPECT_TRUE(loaded("/w/framed.html")) << web_current_url();
 }
 
+// What a page's scripts write on their console goes to the trace log, never through Qt's
+// messages (whose warnings and errors reach the terminal).
+TEST_F(WebQt, APagesConsoleGoesToTheTraceLogAlone) {
+  static std::vector<std::string> messages;
+  messages.clear();
+  QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString& text) { messages.push_back(text.toStdString()); });
+  trace_switches[TRACE_GENERAL] = 1;
+  write_help("talk.html", "<html><body><script>console.warn('page-warns-4411'); console.error('page-errs-4411');"
+                          "</script></body></html>");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NE(nullptr, pane());
+  ASSERT_EQ(1, web_navigate_help(("file://" + dir + "/help/talk.html").c_str()));
+  bool logged = wait_for([&] {
+    std::string log = testutil::read_file(dir + "/tessel.log");
+    return log.find("page-warns-4411") != std::string::npos && log.find("page-errs-4411") != std::string::npos;
+  });
+  trace_switches[TRACE_GENERAL] = 0;
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(logged) << testutil::read_file(dir + "/tessel.log");
+  for (const std::string& m : messages) EXPECT_EQ(std::string::npos, m.find("4411")) << m;
+}
+
 // A help page's link to another help page opens it; its link to a file beside help/ does
 // not, and a help page's script reads no such file (fetch, a request, a frame).
 TEST_F(WebQt, HelpPagesOpenEachOtherAndReadNoOtherFile) {

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <filesystem>
 
+#include "client/core/log.h"
 #include "client/shell/console.h"
 #include "client/ui/help_tree.h"
 #include "client/ui/qt_host.h"

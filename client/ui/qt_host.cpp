@@ -83,6 +83,8 @@ void QtHost::close_boxes() {
 void QtHost::post_quit(int code) {
   quit_pending_ = true;
   quit_code_ = code;
+  // An open pop-up menu would hold the loop until someone closed it.
+  qt_menus_close();
   for (QEventLoop* l : loops_) l->exit(code);
 }
 

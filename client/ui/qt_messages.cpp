@@ -14,7 +14,7 @@ namespace {
 // or offscreen, as warnings of Qt's default category.
 const char* const kStartNotes[] = {
     "No suitable graphics backend found",
-    "This plugin does not support setParent!",
+    "This plugin does not support",  // what the offscreen platform cannot do
     "Sandboxing disabled by user.",
     "QStandardPaths: XDG_RUNTIME_DIR not set",
 };

@@ -8,12 +8,14 @@
 
 #include <QCoreApplication>
 
+#include "client/core/log.h"
 #include "client/shell/web.h"
 #include "client/ui/qt_host.h"
+#include "client/ui/web_log.h"
+#include "platform/clock.h"
 
 #if TESSEL_WEBENGINE
 #include <QChildEvent>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
@@ -33,8 +35,8 @@ std::string url_bytes(const QUrl& url) { return url.toEncoded().toStdString(); }
 // engine reports a script's navigation as a followed link too, and only the input tells them
 // apart. Generous for a loaded machine, short beside a script that waits for any click. A
 // click follows only the link under the pointer, so a script that waits for a click anywhere
-// cannot send the person elsewhere.
-constexpr qint64 kPersonActedMs = 3000;
+// cannot send the person elsewhere. Measured on the program's clock.
+constexpr int32_t kPersonActedMs = 3000;
 
 class QtWebPage : public QWebEnginePage {
  public:
@@ -49,25 +51,27 @@ class QtWebPage : public QWebEnginePage {
     connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) { hovered_ = QUrl(url); });
   }
   // The person clicked in the view, or pressed a key that follows the focused link.
-  void person_clicked() {
-    acted_.start();
-    by_click_ = true;
-  }
-  void person_pressed_key() {
-    acted_.start();
-    by_click_ = false;
-  }
+  void person_clicked() { person_acted(true); }
+  void person_pressed_key() { person_acted(false); }
   // The link under the pointer, as the page last reported it (empty off links).
   const QUrl& hovered() const { return hovered_; }
 
  protected:
+  // What a page's scripts write on their console is the page's business: the trace log's, not
+  // the terminal's.
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override {
+    if (!trace_switches[TRACE_GENERAL]) return;
+    log_write("web page (%d): %s(%d): %s", static_cast<int>(level), source.toUtf8().constData(), line,
+              message.toUtf8().constData());
+  }
   // Every navigation, typed or followed, in the page or a frame of it, asks the web module,
   // saying who started it. A main frame's navigation spends the person's last input.
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool main_frame) override {
     int code = WEB_BEFORE_FRAME_NAVIGATE;
     if (main_frame) {
-      bool acted = acted_.isValid() && acted_.elapsed() < kPersonActedMs && (!by_click_ || url == hovered_);
-      acted_.invalidate();
+      bool acted = acted_ && tick_diff(acted_at_, platform_ticks()) < kPersonActedMs && (!by_click_ || url == hovered_);
+      acted_ = false;
       if (type == NavigationTypeTyped || type == NavigationTypeBackForward || type == NavigationTypeReload)
         code = WEB_BEFORE_NAVIGATE;
       else if (type == NavigationTypeLinkClicked && acted)
@@ -77,11 +81,25 @@ class QtWebPage : public QWebEnginePage {
     }
     std::string u = url_bytes(url);
     if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
-    return web_event(code, u.c_str()) != 0;
+    if (!web_event(code, u.c_str())) return false;
+    // A local page may reach no other file, so the engine would refuse a help page's link to
+    // the next help page once the web module took it: the program opens that page itself, as
+    // it opened the first.
+    if (main_frame && code != WEB_BEFORE_NAVIGATE && web_address(u.c_str()) == WEB_ADDRESS_HELP) {
+      QMetaObject::invokeMethod(this, [this, url] { load(url); }, Qt::QueuedConnection);
+      return false;
+    }
+    return true;
   }
 
  private:
-  QElapsedTimer acted_;
+  void person_acted(bool by_click) {
+    acted_ = true;
+    acted_at_ = platform_ticks();
+    by_click_ = by_click;
+  }
+  bool acted_ = false;  // the person's input since the last navigation of the page
+  uint32_t acted_at_ = 0;
   bool by_click_ = false;
   QUrl hovered_;
 };
@@ -239,6 +257,7 @@ void web_pane_qt_install(QtHost&) {}
 void web_pane_prepare() {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 #if TESSEL_WEBENGINE
+  web_log_capture();
   if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (platform && std::strcmp(platform, "offscreen") == 0)

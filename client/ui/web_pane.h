@@ -9,7 +9,8 @@ class QtHost;
 class QWidget;
 
 // Before QApplication: what WebEngine needs from the process (shared GL contexts; no
-// sandbox when running as root, which the sandbox refuses; no GPU offscreen).
+// sandbox when running as root, which the sandbox refuses; no GPU offscreen; its log lines
+// kept off the terminal, web_log.h).
 void web_pane_prepare();
 // The program's web pane is a WebEngine view in this host's main window (nothing without
 // WebEngine). Call before start-up.

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include "client/shell/features.h"
 #include "client/shell/telegram.h"
 #include "client/ui/shell_dialogs.h"
+#include "client/ui/qt_dialog.h"
 #include "client/ui/qt_host.h"
 #include "client/ui/shell_list.h"
 #include "platform/progdir.h"
@@ -245,6 +247,29 @@ TEST(ShellQtDialogs, TextsFromServersShowAsTheirOwnCharacters) {
   EXPECT_EQ("m211 <h1>nobody</h1>", status.toStdString());
   EXPECT_EQ(Qt::PlainText, status_format);
   dialog_set_runner(nullptr);
+
+  // A table's label given a server's text draws its characters, as a plain label of the same
+  // place draws them, not a bold x.
+  static const qt_control label_controls[] = {{1, QtControl::Label, 12, 12, 200, 20}, qt_cancel_button(300, 40)};
+  static const qt_dialog_template label_table = qt_dialog_table(1, 300, 80, label_controls);
+  struct ServerText : DialogController {
+    void init(DialogView& v) override { v.set_text(1, "<b>x"); }
+    void command(DialogView& v, int id) override { v.end(id); }
+  } says;
+  QImage shown, plain;
+  when_up([&](QDialog* d) {
+    QLabel* label = control<QLabel>(d, 1);
+    shown = label->grab().toImage();
+    QLabel reference(d);
+    reference.setTextFormat(Qt::PlainText);
+    reference.setText("<b>x");
+    reference.setGeometry(label->geometry());
+    plain = reference.grab().toImage();
+    d->reject();
+  });
+  qt_dialog_run(&label_table, says, nullptr);
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_TRUE(plain == shown) << "the label drew \"<b>x\" as markup";
 }
 
 TEST(ShellQtDialogs, TheTelegramTextIsSeveralLinesAndEveryIdHasAPlace) {

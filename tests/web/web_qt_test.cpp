@@ -6,6 +6,7 @@
 #include <clocale>
 #include <filesystem>
 
+#include "client/core/log.h"
 #include "client/shell/console.h"
 #include "client/ui/help_tree.h"
 #include "client/ui/qt_host.h"
@@ -17,6 +18,7 @@
 #include "tests/support/qt_app.h"
 
 #if TESSEL_WEBENGINE
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -142,24 +144,43 @@ class WebQt : public WebFixture {
     wait_for([&] { return answered; });
     return answer;
   }
-  // The person clicks the middle of the page's element of that id with the mouse.
-  // A person's click: the pointer comes over the element (over a link, the page says so),
-  // then the left button goes down and up.
-  void click(const char* id, bool on_link = true) {
-    QVariantList at = ask(QString("(function(){var r=document.getElementById('%1').getBoundingClientRect();"
-                                  "return [r.left+r.width/2, r.top+r.height/2];})()")
-                              .arg(id))
-                          .toList();
-    ASSERT_EQ(2, at.size()) << id;
+  // Moves the pointer over the middle of the page's element of that id until the page has seen
+  // it there (a page still being drawn takes no input yet); the point, and the element's
+  // address when it is a link, into `at` and `href`.
+  void point_at(const char* id, QPointF* at, std::string* href) {
+    QVariantList got = ask(QString("(function(){var e=document.getElementById('%1'); e.removeAttribute('data-pointed');"
+                                   "e.addEventListener('mousemove', function(){ e.setAttribute('data-pointed', '1'); });"
+                                   "var r=e.getBoundingClientRect(); return [r.left+r.width/2, r.top+r.height/2, e.href || ''];})()")
+                               .arg(id))
+                           .toList();
+    ASSERT_EQ(3, got.size()) << id;
     QWidget* target = view()->focusProxy();
     ASSERT_NE(nullptr, target);
-    QPointF p(at[0].toDouble(), at[1].toDouble());
-    QPointF global = target->mapToGlobal(p);
-    QMouseEvent move(QEvent::MouseMove, p, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
+    *at = QPointF(got[0].toDouble(), got[1].toDouble());
+    *href = got[2].toString().isEmpty() ? std::string() : QUrl(got[2].toString()).toEncoded().toStdString();
+    const QString pointed = QString("document.getElementById('%1').getAttribute('data-pointed') == '1'").arg(id);
+    int nudge = 0;
+    ASSERT_TRUE(testutil::poll_until([&] {
+      QPointF over = *at + QPointF(nudge++ % 2, 0);
+      QMouseEvent move(QEvent::MouseMove, over, target->mapToGlobal(over), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(target, &move);
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+      return ask(pointed).toBool();
+    })) << id << " never saw the pointer";
+  }
+  // A person's click on the middle of the page's element of that id: the pointer comes over
+  // it and, over a link, the page says which link is under it; then the left button goes down
+  // and up.
+  void click(const char* id, bool on_link = true) {
+    QPointF p;
+    std::string href;
+    ASSERT_NO_FATAL_FAILURE(point_at(id, &p, &href));
     if (on_link) {
-      ASSERT_TRUE(wait_for([] { return !web_pane_hovered_link().empty(); })) << id;
+      ASSERT_TRUE(wait_for([&] { return web_pane_hovered_link() == href; }))
+          << id << ": " << href << " hovered " << web_pane_hovered_link();
     }
+    QWidget* target = view()->focusProxy();
+    QPointF global = target->mapToGlobal(p);
     QMouseEvent press(QEvent::MouseButtonPress, p, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, p, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
@@ -167,6 +188,9 @@ class WebQt : public WebFixture {
   }
 #endif
 
+  // The program's clock stands still unless a test steps it: the person's click counts for
+  // its moment however long a loaded machine takes to deliver it.
+  testutil::FakeClock clock;
   std::unique_ptr<QtHost> qt;
   std::unique_ptr<transfer_test::ServerProcess> server;
   std::string requests_file;
@@ -215,8 +239,14 @@ TEST_F(WebQt, TheShippedHelpTopicsAreListedAndOpenInThePane) {
   qt->main_widget()->activateWindow();
   ASSERT_TRUE(wait_for([&] { return QApplication::activeWindow() == qt->main_widget(); }));
   t->setFocus(Qt::TabFocusReason);
-  t->setCurrentItem(folder);
+  // Another folder than the current one, so that it is chosen.
+  QTreeWidgetItem* other = nullptr;
+  for (int i = 0; i < t->topLevelItemCount() && !other; ++i)
+    if (t->topLevelItem(i) != t->currentItem() && t->topLevelItem(i)->childCount() > 0) other = t->topLevelItem(i);
+  ASSERT_NE(nullptr, other);
+  t->setCurrentItem(other);
   QApplication::processEvents();
+  ASSERT_EQ(other, t->currentItem());
   EXPECT_EQ(t, QApplication::focusWidget());
   // Without a pane the refusal's box is answered by the scripted host.
   if (!web_pane_available()) host_set(&boxes);
@@ -276,9 +306,8 @@ TEST_F(WebQt, AnObjectServerPageIsShownAndItsTeleportLinkTeleports) {
 }
 
 // A page of another origin tries to teleport the person through a hidden frame, its script's
-// address change and a script's click on its link: nothing moves them. The person's own click
-// on the link does.
-TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
+// address change and a script's click on its link: nothing moves them.
+TEST_F(WebQt, APagesFramesAndScriptsTeleportNoOne) {
   testutil::TempDir www("tessel_web_");
   std::filesystem::create_directories(www.path() + "/w");
   testutil::write_file(www.path() + "/w/trap.html",
@@ -287,7 +316,23 @@ TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
                        "<script>setTimeout(function(){ document.getElementById('link').click();"
                        " location = '/cgi-bin/teleport?demo_33s_44w';"
                        " setTimeout(function(){ location = 'after.html'; }, 200); }, 100);</script></body></html>");
-  // A script that waits for a click anywhere tries to send the person elsewhere.
+  testutil::write_file(www.path() + "/w/after.html", "<html><body>after</body></html>");
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
+  ASSERT_NO_FATAL_FAILURE(be_in("home"));
+  ASSERT_EQ(1, web_navigate((base + "/w/trap.html").c_str(), 0));
+  // The script's last step lands on the next page once its attempts are behind it.
+  ASSERT_TRUE(wait_for([&] { return loaded("/w/after.html"); })) << web_current_url();
+  behavior_update();
+  EXPECT_EQ(nullptr, teleport_waiting_name());
+  EXPECT_EQ(std::string::npos, requests().find("/cgi-bin/")) << requests();
+}
+
+// A script that waits for the person's click anywhere tries to send them elsewhere: nothing
+// moves them. Their own click on the page's link does.
+TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/w");
   testutil::write_file(www.path() + "/w/after.html",
                        "<html><body><p id='text' style='height:40px'>words</p>"
                        "<a id='link' style='display:block;height:40px' href='/cgi-bin/teleport?demo_5n_6w'>go</a>"
@@ -300,12 +345,8 @@ TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
   std::string base;
   ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
   ASSERT_NO_FATAL_FAILURE(be_in("home"));
-  ASSERT_EQ(1, web_navigate((base + "/w/trap.html").c_str(), 0));
-  // The script's last step lands on the next page once its attempts are behind it.
+  ASSERT_EQ(1, web_navigate((base + "/w/after.html").c_str(), 0));
   ASSERT_TRUE(wait_for([&] { return loaded("/w/after.html"); })) << web_current_url();
-  behavior_update();
-  EXPECT_EQ(nullptr, teleport_waiting_name());
-  EXPECT_EQ(std::string::npos, requests().find("/cgi-bin/")) << requests();
 
   ASSERT_NO_FATAL_FAILURE(click("text", false));
   ASSERT_TRUE(wait_for([&] { return loaded("/w/last.html"); })) << web_current_url();
@@ -320,6 +361,56 @@ TEST_F(WebQt, APageTeleportsThePersonOnlyWhenTheyClickItsLink) {
   EXPECT_FLOAT_EQ(6.0f, x);
   EXPECT_FLOAT_EQ(5.0f, z);
   EXPECT_TRUE(loaded("/w/last.html"));
+}
+
+// Return on a focused teleport link teleports the person. Return pressed in the page's text
+// field, and the page's script going to a teleport address a few seconds after, does not: the
+// person's key counts only for its moment, on the program's clock.
+TEST_F(WebQt, APressedKeyCountsAsThePersonsOnlyForItsMoment) {
+  testutil::TempDir www("tessel_web_");
+  std::filesystem::create_directories(www.path() + "/w");
+  testutil::write_file(www.path() + "/w/keys.html",
+                       "<html><body><a id='link' href='/cgi-bin/teleport?demo_5n_6w'>go</a>"
+                       "<input id='field'></body></html>");
+  std::string base;
+  ASSERT_NO_FATAL_FAILURE(start_served(www.path(), &base));
+  ASSERT_NO_FATAL_FAILURE(be_in("home"));
+  ASSERT_EQ(1, web_navigate((base + "/w/keys.html").c_str(), 0));
+  ASSERT_TRUE(wait_for([&] { return loaded("/w/keys.html"); })) << web_current_url();
+  // Return pressed with the element of that id focused, once the page takes input.
+  auto press_return = [&](const char* id) {
+    QPointF at;
+    std::string href;
+    ASSERT_NO_FATAL_FAILURE(point_at(id, &at, &href));
+    ASSERT_TRUE(ask(QString("document.getElementById('%1').focus(); document.activeElement.id == '%1'").arg(id))
+                    .toBool())
+        << id;
+    QWidget* target = view()->focusProxy();
+    ASSERT_NE(nullptr, target);
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(target, &down);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(target, &up);
+  };
+
+  ASSERT_NO_FATAL_FAILURE(press_return("link"));
+  ASSERT_TRUE(wait_for([] { return teleport_waiting_name() != nullptr; }));
+  float x, y, z, yaw;
+  teleport_target(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(6.0f, x);
+  EXPECT_FLOAT_EQ(5.0f, z);
+
+  ASSERT_NO_FATAL_FAILURE(press_return("field"));
+  clock.advance(4000);
+  int ended = load_ends;
+  view()->page()->runJavaScript("location = '/cgi-bin/teleport?demo_9s_9w';");
+  // The refused navigation reports its end.
+  ASSERT_TRUE(wait_for([&] { return load_ends > ended; }));
+  behavior_update();
+  teleport_target(&x, &y, &z, &yaw);
+  EXPECT_FLOAT_EQ(6.0f, x);
+  EXPECT_FLOAT_EQ(5.0f, z);
+  EXPECT_TRUE(loaded("/w/keys.html")) << web_current_url();
 }
 
 // An object reads a local file into the pane and a second one's script sends the page's
@@ -388,6 +479,83 @@ TEST_F(WebQt, AFrameLoadingInsideThePageLeavesThePaneIdleOnItsPage) {
   ASSERT_TRUE(wait_for([&] { return frame_title() == "B"; }));
   EXPECT_FALSE(web_is_busy());
   EXPECT_TRUE(loaded("/w/framed.html")) << web_current_url();
+}
+
+// What a page's scripts write on their console goes to the trace log, never through Qt's
+// messages (whose warnings and errors reach the terminal).
+TEST_F(WebQt, APagesConsoleGoesToTheTraceLogAlone) {
+  static std::vector<std::string> messages;
+  messages.clear();
+  QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString& text) { messages.push_back(text.toStdString()); });
+  trace_switches[TRACE_GENERAL] = 1;
+  write_help("talk.html", "<html><body><script>console.warn('page-warns-4411'); console.error('page-errs-4411');"
+                          "</script></body></html>");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NE(nullptr, pane());
+  ASSERT_EQ(1, web_navigate_help(("file://" + dir + "/help/talk.html").c_str()));
+  bool logged = wait_for([&] {
+    std::string log = testutil::read_file(dir + "/tessel.log");
+    return log.find("page-warns-4411") != std::string::npos && log.find("page-errs-4411") != std::string::npos;
+  });
+  trace_switches[TRACE_GENERAL] = 0;
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(logged) << testutil::read_file(dir + "/tessel.log");
+  for (const std::string& m : messages) EXPECT_EQ(std::string::npos, m.find("4411")) << m;
+}
+
+// A help page's link to another help page opens it; its link to a file beside help/ does
+// not, and a help page's script reads no such file (fetch, a request, a frame).
+TEST_F(WebQt, HelpPagesOpenEachOtherAndReadNoOtherFile) {
+  const std::string secret = "file://" + dir + "/secret.txt";
+  testutil::write_file(dir + "/secret.txt", "tessel-secret-7731\n");
+  write_help("a.html", "<html><body><a id='out' style='display:block;height:40px' href='../secret.txt'>out</a>"
+                       "<a id='next' style='display:block;height:40px' href='b.html'>next</a></body></html>");
+  // The page tries each way in and writes down what it got. A frame refused loads nothing and
+  // says nothing: what it holds is read once a second frame, asked for after it, has loaded.
+  write_help("c.html", "<html><body>c</body></html>");
+  write_help("b.html", "<html><head><title>B</title></head><body><pre id='got'></pre><script>"
+                       "var secret = '" + secret + "', left = 3;"
+                       "function got(t) { var g = document.getElementById('got'); g.textContent += t + '\\n';"
+                       "  if (--left == 0) g.setAttribute('data-done', '1'); }"
+                       "function frame(f, what) { var t; try { t = f.contentDocument.body.innerText; }"
+                       "  catch (e) { t = 'refused'; } return what + ': ' + t; }"
+                       "fetch(secret).then(function(r) { return r.text(); })"
+                       "  .then(function(t) { got('fetch: ' + t); }, function() { got('fetch: refused'); });"
+                       "var x = new XMLHttpRequest();"
+                       "x.onload = function() { got('request: ' + x.responseText); };"
+                       "x.onerror = function() { got('request: refused'); };"
+                       "try { x.open('GET', secret); x.send(); } catch (e) { got('request: refused'); }"
+                       "var f = document.createElement('iframe'), after = document.createElement('iframe');"
+                       "f.onload = function() { document.getElementById('got').textContent += frame(f, 'frame') + '\\n'; };"
+                       "f.src = secret; document.body.appendChild(f);"
+                       "after.onload = function() { got(frame(f, 'frame')); };"
+                       "after.src = 'c.html'; document.body.appendChild(after);"
+                       "</script></body></html>");
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NE(nullptr, pane());
+  web_size(201, 0, 599, 460);
+  console_init(nullptr);
+  ASSERT_EQ(1, web_navigate_help(("file://" + dir + "/help/a.html").c_str()));
+  ASSERT_TRUE(wait_for([&] { return loaded("/help/a.html"); })) << web_current_url();
+
+  ASSERT_NO_FATAL_FAILURE(click("out"));
+  ASSERT_TRUE(wait_for([&] { return std::string(console_text()).find("secret.txt") != std::string::npos; }))
+      << console_text();
+  EXPECT_TRUE(view()->url().toString().endsWith("/help/a.html")) << view()->url().toString().toStdString();
+
+  ASSERT_NO_FATAL_FAILURE(click("next"));
+  // Its own title, not the engine's page of a refusal.
+  ASSERT_TRUE(wait_for([&] { return view()->title() == "B"; })) << view()->title().toStdString();
+  EXPECT_TRUE(view()->url().toString().endsWith("/help/b.html"));
+  QString got;
+  ASSERT_TRUE(wait_for([&] {
+    got = ask("document.getElementById('got').getAttribute('data-done') ? "
+              "document.getElementById('got').textContent : ''").toString();
+    return !got.isEmpty();
+  })) << ask("document.getElementById('got').textContent").toString().toStdString();
+  EXPECT_FALSE(got.contains("7731")) << got.toStdString();
+  console_reset_for_test();
 }
 #endif
 

@@ -28,6 +28,8 @@ char held_line[1024];
 uint32_t held_tick = 0;
 bool previous_kept = false;  // this run has set the last one's log aside
 bool failure_told = false;
+int boxes_held = 0;       // inside a library's message handler: no box opens there
+std::string box_waiting;  // the failure's box, shown at the next line written outside it
 
 const char kLogName[] = "tessel.log";
 // Beside the settings file (the program directory) once log_init has run; before it, and in
@@ -52,8 +54,11 @@ const SwitchKey kSwitchKeys[] = {
 void tell_failure(const char* what, int err) {
   if (failure_told) return;
   failure_told = true;
-  note("The trace log %s cannot be written: %s: %s.\nTrace lines are lost until it can.", log_path.c_str(),
-       what, std::strerror(err));
+  char text[1536];
+  std::snprintf(text, sizeof text, "The trace log %s cannot be written: %s: %s.\nTrace lines are lost until it can.",
+                log_path.c_str(), what, std::strerror(err));
+  if (boxes_held) box_waiting = text;
+  else note("%s", text);
 }
 
 // The log of the run before (a killed one's too) is kept as "tessel.log.1", whatever was
@@ -143,7 +148,14 @@ int log_init() {
   return 0;
 }
 
+void log_hold_boxes(bool hold) { boxes_held += hold ? 1 : (boxes_held > 0 ? -1 : 0); }
+
 int log_write(const char* fmt, ...) {
+  if (!boxes_held && !box_waiting.empty()) {
+    std::string text;
+    text.swap(box_waiting);
+    note("%s", text.c_str());
+  }
   char line[1024];
   va_list ap;
   va_start(ap, fmt);

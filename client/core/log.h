@@ -40,6 +40,9 @@ inline bool trace_frames() { return trace_switches[TRACE_TASKS] != 0; }
 int log_init();
 // Formats one line (at most 1023 characters) and writes it with the tick.
 // Returns the result of closing the file in flush mode, else 0.
+// While held (inside a library's message handler, which may run in the middle of drawing),
+// a failure of the log is not shown in a box at once but at the next line written outside.
+void log_hold_boxes(bool hold);
 int log_write(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // A line that tells a person why the program did what it did (a setting it could not use or
 // keep), whatever the switches: written whenever this run keeps a log (the file is open, flush

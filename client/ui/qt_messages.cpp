@@ -23,9 +23,12 @@ std::thread::id main_thread;
 
 void log_lines(const QByteArray& category, const QByteArray& text) {
   if (!trace_switches[TRACE_GENERAL]) return;
-  // One log line per line of the message (the web engine's report has a dozen).
+  // One log line per line of the message (the web engine's report has a dozen). A warning may
+  // come from inside Qt's drawing: a box about the log waits until it is over.
+  log_hold_boxes(true);
   for (const QByteArray& part : text.split('\n'))
     if (!part.trimmed().isEmpty()) log_write("qt (%s): %s", category.constData(), part.constData());
+  log_hold_boxes(false);
 }
 
 void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {

@@ -168,7 +168,9 @@ void QtViewport::place(int x, int y, int width, int height) {
   width = std::max(0, width);
   height = std::max(0, height);
   if (widget_) widget_->setGeometry(x, y, width, height);
-  int cw = std::max(0, width - 2 * VIEWPORT_EDGE), ch = std::max(0, height - 2 * VIEWPORT_EDGE);
+  // The camera's sides are even (camera_resize): of an odd side the last row or column would
+  // be a stripe the frame never draws, so the edge takes it.
+  int cw = std::max(0, width / 2 * 2 - 2 * VIEWPORT_EDGE), ch = std::max(0, height / 2 * 2 - 2 * VIEWPORT_EDGE);
   if (image_.width() != cw || image_.height() != ch) {
     QImage next(cw, ch, QImage::Format_Indexed8);
     next.setColorTable(table_);

@@ -101,17 +101,19 @@ TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
   EXPECT_EQ(cw, (view->width() & ~1) - 4);
   EXPECT_EQ(ch, (view->height() & ~1) - 4);
   EXPECT_GT(cw, 400);  // beside a tab pane of a 25th of the width
-  // The window's picture is the view's inside.
-  EXPECT_EQ(surface->image().width(), view->width() - 2 * VIEWPORT_EDGE);
-  EXPECT_EQ(surface->image().height(), view->height() - 2 * VIEWPORT_EDGE);
+  // The window's picture is the camera's frame inside the view's edge: of an odd side, the
+  // edge takes the last row, never a stripe the frame does not draw.
+  EXPECT_EQ(surface->image().width(), cw);
+  EXPECT_EQ(surface->image().height(), ch);
   camera_set_color(0, 255, 0);
   tessel_frame();
   QApplication::processEvents();
   QImage shot = main->grab().toImage();
-  QPoint p = surface->widget()->mapTo(main, QPoint(VIEWPORT_EDGE + 200, VIEWPORT_EDGE + 150));
-  QRgb c = shot.pixel(p);
-  EXPECT_GT(qGreen(c), 150);
-  EXPECT_LT(qBlue(c), 60);
+  for (QPoint at : {QPoint(200, 150), QPoint(cw - 1, ch - 1), QPoint(0, ch - 1), QPoint(cw - 1, 0)}) {
+    QRgb c = shot.pixel(surface->widget()->mapTo(main, at + QPoint(VIEWPORT_EDGE, VIEWPORT_EDGE)));
+    EXPECT_GT(qGreen(c), 150) << at.x() << "," << at.y();
+    EXPECT_LT(qBlue(c), 60) << at.x() << "," << at.y();
+  }
 }
 
 TEST_F(QtViewportTest, ViewportSurvivesTheMainWindowGoingFirst) {

@@ -59,6 +59,11 @@ std::string gesture_label(const char* name, std::string& used, const std::string
   for (const char* p = name; *p; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
     char lower = static_cast<char>(std::tolower(c));
+    // An ampersand of the name is shown as itself: doubled, it marks no shortcut.
+    if (c == '&') {
+      label += "&&";
+      continue;
+    }
     // The first free character of any kind, a dash or a blank too, is the shortcut.
     if (!found && taken.find(lower) == std::string::npos &&
         used.find(lower) == std::string::npos) {

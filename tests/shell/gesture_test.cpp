@@ -98,6 +98,10 @@ TEST_F(GestureTest, TheShortcutIsTheFirstFreeCharacterOfAnyKind) {
   EXPECT_EQ(used, "hi ");
   used = "ab";
   EXPECT_EQ(gesture_label("ab", used, ""), "AB");  // none free: no shortcut
+  // A name's own ampersand is shown as one, not taken for a shortcut mark.
+  used = "";
+  EXPECT_EQ(gesture_label("&rock", used, ""), "&&&ROCK");
+  EXPECT_EQ(used, "r");
 }
 
 // Each button is its text's width and 6 more, and the next one starts 9 further on.

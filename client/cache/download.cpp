@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <unordered_set>
 
 #include "client/cache/database.h"
 #include "client/cache/disk.h"
@@ -58,6 +59,14 @@ struct download_request {
 };
 
 download_hooks download_hook = {};
+
+namespace {
+// The requests not yet freed. A holder learns of its request's end from the callback, but a
+// reset or the shutdown frees what is queued without one: a holder that lets go of such a
+// request afterwards (a model of an avatar the shutdown leaves) finds it gone, not freed memory.
+std::unordered_set<download_request*> live_requests;
+bool live(download_request* r) { return r && live_requests.count(r) != 0; }
+}  // namespace
 
 namespace {
 
@@ -217,6 +226,7 @@ void update_cache(download_request* r) {
 
 void deallocate(download_request* r) {
   if (trace_inner()) log_write("download: deallocate (%s)", r->name);
+  live_requests.erase(r);
   std::free(r->url);
   http_done(r->http);
   std::free(r->local_data);
@@ -291,6 +301,7 @@ download_request* queue_request(const char* key, size_t key_length, const char* 
   r->table_key_length = key_length;
   r->reference = 1;
   r->cls = cls;
+  live_requests.insert(r);
   return r;
 }
 
@@ -521,24 +532,24 @@ void download_refuse(const char* file, const char* reason) {
 
 download_request* download_reference(download_request* r) {
   if (trace()) log_write("download_reference");
-  if (r) ++r->reference;
+  if (live(r)) ++r->reference;
   return r;
 }
 
 download_request* download_dereference(download_request* r) {
   if (trace()) log_write("download_dereference");
-  if (r) --r->reference;
+  if (live(r)) --r->reference;
   return r;
 }
 
 void download_force(download_request* r) {
   if (trace()) log_write("download_force");
-  if (r) r->force = 1;
+  if (live(r)) r->force = 1;
 }
 
 void download_ignore_refresh(download_request* r) {
   if (trace()) log_write("download_ignore_refresh");
-  if (r) r->ignore_refresh = 1;
+  if (live(r)) r->ignore_refresh = 1;
 }
 
 void download_update() {

@@ -534,6 +534,11 @@ static bool keeps_decoded(const Geometry& g, const uint8_t* block) {
 
 // Up to eight key bytes from `from` on, zero-padded, as a number that orders as they do.
 static uint64_t word_after(const uint8_t* k, int from, int klen) {
+  if (klen - from >= 8) {
+    uint64_t v;
+    std::memcpy(&v, k + from, 8);
+    return __builtin_bswap64(v);
+  }
   uint8_t w[8] = {};
   std::memcpy(w, k + from, static_cast<size_t>(std::min(8, klen - from)));
   uint64_t v;
@@ -543,7 +548,8 @@ static uint64_t word_after(const uint8_t* k, int from, int klen) {
 
 // First entry of buffer b's decoded keys that is >= t: the shared bytes compared once, then
 // halving over the numbers, and over the rest of the keys only among equal numbers.
-static int lower_bound_decoded(const Geometry& g, NodeBuf& b, const uint8_t* t) {
+template <class Holder>
+static int lower_bound_decoded(const Geometry& g, Holder& b, const uint8_t* t) {
   const Image& d = b.dec;
   if (d.n == 0) return 0;
   if (!b.dec_words_made) {
@@ -561,6 +567,8 @@ static int lower_bound_decoded(const Geometry& g, NodeBuf& b, const uint8_t* t) 
   const int lo = static_cast<int>(std::lower_bound(w, w + d.n, tv) - w);
   const int rest = shared + 8;
   if (rest >= g.klen || lo == d.n || w[lo] != tv) return lo;
+  // Most often one key shares the number: an exact lookup's own key.
+  if (lo + 1 == d.n || w[lo + 1] != tv) return lo + (key_less(d.key(lo) + rest, t + rest, g.klen - rest) ? 1 : 0);
   const int hi = static_cast<int>(std::upper_bound(w + lo, w + d.n, tv) - w);
   return lo + first_not_less(d.key(lo) + rest, static_cast<size_t>(g.klen), hi - lo, t + rest, g.klen - rest);
 }
@@ -683,7 +691,7 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
     return probe_walk(g, nb.data, t.key, t.pads, pr);
   }
   int16_t e = 0;
-  const Image* d = decoded(m, b, e);
+  const Image* d = current ? &nb.dec : decoded(m, b, e);
   if (!d) return false;
   pr.leaf = d->leaf;
   pr.right = d->right;
@@ -694,6 +702,55 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
   if (pr.idx < pr.n) {
     pr.key = d->key(pr.idx);
     pr.child = entry_pos(g, *d, pr.idx);
+  }
+  return true;
+}
+
+// A mapped leaf's decoded copy: decoded at its second search, then halved like a buffered
+// node's. False when the walk in place must do (damage, a node too large to keep).
+constexpr size_t kMappedLeafSets = 512;
+static bool probe_mapped(Fcb& m, const Geometry& g, int32_t pos, const uint8_t* block, const Sought& t, Probe& pr) {
+  Engine& e = *cur;
+  if (e.mapped_leaves.empty()) {
+    e.mapped_leaves.resize(2 * kMappedLeafSets);
+    e.mapped_recent.assign(kMappedLeafSets, 0);
+  }
+  const uint64_t key = cache_key(m.host, pos);
+  const size_t set = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & (kMappedLeafSets - 1);
+  const uint64_t serial = os_change_serial();
+  MappedLeaf* way = &e.mapped_leaves[2 * set];
+  int w = way[0].key == key ? 0 : way[1].key == key ? 1 : -1;
+  if (w < 0 || way[w].serial != serial || way[w].dec_owner != m.number) {
+    if (w < 0) w = e.mapped_recent[set] ^ 1;
+    MappedLeaf& l = way[w];
+    l.key = key;
+    l.serial = serial;
+    l.dec_owner = m.number;
+    l.decoded = false;
+    e.mapped_recent[set] = static_cast<uint8_t>(w);
+    return false;
+  }
+  e.mapped_recent[set] = static_cast<uint8_t>(w);
+  MappedLeaf& l = way[w];
+  if (!l.decoded) {
+    if (!keeps_decoded(g, block) || decode(g, block, l.dec)) {
+      l.key = ~uint64_t(0);
+      return false;
+    }
+    l.dec.pos = pos;
+    l.decoded = true;
+    l.dec_words_made = false;
+  }
+  const Image& d = l.dec;
+  pr.leaf = d.leaf;
+  pr.right = d.right;
+  pr.left = d.left;
+  pr.n = d.n;
+  pr.high = d.high;
+  pr.idx = lower_bound_decoded(g, l, t.key);
+  if (pr.idx < pr.n) {
+    pr.key = d.key(pr.idx);
+    pr.child = entry_pos(g, d, pr.idx);
   }
   return true;
 }
@@ -734,7 +791,8 @@ static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
   for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
     Probe pr;
     if (const uint8_t* block = unbuffered_node(m, g, pos)) {
-      if (!(g.lead || g.trail ? probe_walk(g, block, sought.key, sought.pads, pr) : probe_plain(g, block, sought, pr)) ||
+      if (!(g.lead || g.trail ? probe_mapped(m, g, pos, block, sought, pr) || probe_walk(g, block, sought.key, sought.pads, pr)
+                              : probe_plain(g, block, sought, pr)) ||
           pr.left == -1)
         return -1;
     } else {

@@ -748,13 +748,18 @@ int32_t VDataLength(int16_t file, int32_t position) {
   }
   // A position the last step through an index handed out ties that index to this file,
   // so that its next steps can ask for the records ahead (vdata_hint).
-  if (position == cur->walk_pos && cur->walk_index >= 0 && cur->walk_index < cur->nfiles)
-    cur->files[cur->walk_index].walk_data = file;
+  // A record the walk already asked for ahead (vdata_hint) is not asked for again.
+  bool hinted = false;
+  if (position == cur->walk_pos && cur->walk_index >= 0 && cur->walk_index < cur->nfiles) {
+    int16_t& tied = cur->files[cur->walk_index].walk_data;
+    hinted = tied == file;
+    tied = file;
+  }
   // The length is asked for to size a buffer for the bytes, which are read next: the rest
   // of the memory page the header lies in is asked for from memory with the header, the
   // bytes past that page once the header tells how far they go.
   const int32_t page_end = mem_page_end(position);
-  prefetch_bytes(*fp, position, page_end - position);
+  if (!hinted) prefetch_bytes(*fp, position, page_end - position);
   VHeader v;
   int16_t e = read_vheader(*fp, position, v);
   if (e) {
@@ -766,7 +771,7 @@ int32_t VDataLength(int16_t file, int32_t position) {
     return 0;
   }
   const int64_t end = static_cast<int64_t>(position) + 10 + v.used;
-  if (end > page_end) prefetch_bytes(*fp, page_end, static_cast<int32_t>(end - page_end));
+  if (!hinted && end > page_end) prefetch_bytes(*fp, page_end, static_cast<int32_t>(end - page_end));
   return v.used;
 }
 

@@ -214,6 +214,8 @@ static void free_engine_buffers(Engine& e) {
   e.node_mem.clear();
   e.node_map = {};
   e.node_lru = {};
+  e.mapped_leaves.clear();
+  e.mapped_recent.clear();
   e.files.clear();
 }
 

@@ -115,6 +115,7 @@ struct Page {
   int32_t dlo = 0, dhi = 0;  // changed byte range [dlo, dhi)
   bool dirty = false;
   int prev = -1, next = -1;
+  uint64_t touched = 0;  // the ring's move count when it last went to the front
   uint8_t* data = nullptr;
 };
 
@@ -142,6 +143,7 @@ struct NodeBuf {
   bool dirty = false;
   uint8_t probes = 0;  // lookups that searched it since it was read
   int prev = -1, next = -1;
+  uint64_t touched = 0;  // the ring's move count when it last went to the front
   uint8_t* data = nullptr;
   // The bytes' generation, and the decoded copy made at generation dec_gen for member
   // dec_owner: searches and steps reuse it until the bytes change.
@@ -156,15 +158,31 @@ struct NodeBuf {
   std::vector<uint64_t> dec_words;
 };
 
+// A leaf searched through the file's mapping, decoded once it is searched again, so that a
+// tree larger than the node buffers halves its leaves as it halves buffered nodes. Current
+// while no file has been opened, closed, written or cut since it was made (os_change_serial).
+struct MappedLeaf {
+  uint64_t key = ~uint64_t(0);  // cache_key(host, pos)
+  uint64_t serial = 0;
+  int16_t dec_owner = -1;
+  bool decoded = false;  // false: searched once, decoded at the next search
+  Image dec;
+  bool dec_words_made = false;
+  int dec_shared = 0;
+  std::vector<uint64_t> dec_words;
+};
+
 // Intrusive least-recently-used ring over a vector of elements with prev/next.
 template <class T>
 struct Lru {
   int head = -1, tail = -1;  // head = most recent
+  uint64_t moves = 0;
   void unlink(std::vector<T>& v, int i) {
     T& e = v[i];
     if (e.prev >= 0) v[e.prev].next = e.next; else head = e.next;
     if (e.next >= 0) v[e.next].prev = e.prev; else tail = e.prev;
     e.prev = e.next = -1;
+    e.touched = 0;
   }
   void push_front(std::vector<T>& v, int i) {
     v[i].prev = -1;
@@ -173,10 +191,14 @@ struct Lru {
     head = i;
     if (tail < 0) tail = i;
   }
+  // An element moved to the front fewer than a quarter of the ring's moves ago still lies in
+  // its most recent quarter, which the tail never reaches: it is left where it is.
   void touch(std::vector<T>& v, int i) {
     if (head == i) return;
+    if (v[i].touched && moves - v[i].touched < v.size() / 4) return;
     unlink(v, i);
     push_front(v, i);
+    v[i].touched = ++moves;
   }
 };
 
@@ -293,6 +315,9 @@ struct Engine {
   std::vector<uint8_t> node_mem;
   Lru<NodeBuf> node_lru;
   BufIndex node_map;
+  // Two ways a set; the way searched last of each set is kept at a miss.
+  std::vector<MappedLeaf> mapped_leaves;
+  std::vector<uint8_t> mapped_recent;
   // counters
   uint64_t reads = 0, writes = 0, read_bytes = 0, write_bytes = 0;
   uint64_t node_reads = 0, node_hits = 0, page_reads = 0, page_hits = 0;
@@ -398,6 +423,9 @@ const uint8_t* os_read_mapped(int fd, int32_t pos, int32_t len);
 // Bytes [pos, pos+len) about to be read: asks for them from memory now when a mapping
 // holds them. Only a hint; nothing is read or counted.
 void os_prefetch(int fd, int32_t pos, int32_t len);
+// Raised whenever any file is opened, closed, written or cut: copies made from a mapping
+// carry it and are current while it stands.
+uint64_t os_change_serial();
 // The file's bytes in place as os_read_mapped gives them, not counted as a read: for hints
 // only, since a data page buffer may hold newer bytes.
 const uint8_t* os_peek(int fd, int32_t pos, int32_t len);

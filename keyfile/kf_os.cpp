@@ -85,6 +85,9 @@ const uint8_t* view_remap(FdView* v, int fd, int64_t pos) {
 }
 }  // namespace
 
+static uint64_t change_serial = 1;
+uint64_t os_change_serial() { return change_serial; }
+
 // Exclusive opens deny everybody; shared and read-only opens may coexist with each other.
 static bool take_lock(int fd, uint16_t mode) {
   int how = (mode & (OL_SHARED | OL_READONLY)) ? LOCK_SH : LOCK_EX;
@@ -104,6 +107,7 @@ int os_create(const char* name) {
     return -1;
   }
   view_track(fd, true);
+  ++change_serial;
   if (cur) ++cur->open_handles;
   return fd;
 }
@@ -134,6 +138,7 @@ int os_open(const char* name, uint16_t mode) {
   }
   // Only a file nobody else may open is mapped: no other writer can shorten it under us.
   view_track(fd, (mode & (OL_SHARED | OL_READONLY)) == 0);
+  ++change_serial;
   if (cur) ++cur->open_handles;
   return fd;
 }
@@ -145,6 +150,7 @@ void os_close(int fd) {
     *v = FdView{};
   }
   ::close(fd);
+  ++change_serial;
   if (cur && cur->open_handles > 0) --cur->open_handles;
 }
 
@@ -212,6 +218,7 @@ int32_t os_write_pieces(int fd, int32_t pos, const OsPiece* pieces, int count, c
     return 0;
   }
   if (seek_refused(fd, pos, name)) return 0;
+  ++change_serial;
   // One system call for the pieces, however they lie in memory; a short write goes on
   // from the first byte not written.
   iovec iov[kMaxPieces];
@@ -297,6 +304,7 @@ int64_t os_size(int fd) {
 
 void os_truncate(int fd, int64_t size) {
   const int saved = errno;
+  ++change_serial;
   if (::ftruncate(fd, size) == 0) {
     // The mapping must never be read past the file's end again.
     if (FdView* v = view_of(fd); v && v->known > size) v->known = size;

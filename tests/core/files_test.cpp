@@ -122,6 +122,19 @@ TEST_F(Files, AStoreNeverWritesThroughALinkPlantedAtItsName) {
   EXPECT_EQ(read_file(outside), "theirs");
 }
 
+// A temporary whose commit fails (a folder where the file should go) is gone with it.
+TEST_F(Files, AFreshTemporaryIsRemovedWhenItsCommitFails) {
+  const std::string target = dir_.file("target");
+  ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+  std::string temp;
+  FILE* f = file_create_fresh(target.c_str(), &temp);
+  ASSERT_NE(f, nullptr);
+  std::fputs("whole", f);
+  EXPECT_FALSE(file_commit_fresh(f, temp, target.c_str()));
+  EXPECT_TRUE(std::filesystem::is_directory(target));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+}
+
 TEST_F(Files, ThePersonsFoldersAreTheirsWhateverTheUmask) {
   mode_t old = umask(0);
   std::string fresh = dir_.file("fresh");

@@ -330,29 +330,21 @@ TEST_F(CacheTest, AFifoInPlaceOfACacheFileIsMissing) {
   cb.download_force = fake_force;
   cb.log = [](const char* text) { lines->emplace_back(text); };
   AnimSetCallbacks(&cb);
-  struct Case {
-    const char* file;
-    std::function<bool()> missing;  // the read's outcome, once it returned
-  };
-  const std::vector<Case> cases = {
-      {"seqs/walk.seq",
-       [&] {
+  // Each read, once it returned, tells whether it took the file as missing.
+  const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
+      {"seqs/walk.seq", [&] {
          SequenceCache::Get()->Acquire(AnimName("walk"));
          return !SequenceCache::Get()->Find(AnimName("walk")) && requests.size() == 1 && requests[0].forced;
        }},
-      {"avatars.dat",
-       [&] {
-         AnimLoadRegistry(dir.file("avatars.dat").c_str());
-         return AnimRegistry::Get()->Count() == 0;
-       }},
+      {"avatars.dat", [&] { return AnimLoadRegistry(dir.file("avatars.dat").c_str()), AnimRegistry::Get()->Count() == 0; }},
       {"models/tree.wrl", [&] { return AgLoadVrmlFile(dir.file("models/tree.wrl").c_str(), 0, nullptr, nullptr) != 0; }},
   };
   std::filesystem::create_directories(dir.file("models"));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    ASSERT_EQ(mkfifo(dir.file(c.file).c_str(), 0600), 0);
-    testutil::FifoRelease release({dir.file(c.file)});
-    EXPECT_TRUE(c.missing());
+  for (const auto& [file, missing] : cases) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(mkfifo(dir.file(file).c_str(), 0600), 0);
+    testutil::FifoRelease release({dir.file(file)});
+    EXPECT_TRUE(missing());
     EXPECT_FALSE(release.stop());  // nothing waited for a writer
   }
   ASSERT_EQ(logged.size(), 2u);  // the model's reader tells its own caller

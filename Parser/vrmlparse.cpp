@@ -6,12 +6,17 @@
 #include "Parser/vrml.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 
+#include "platform/regular.h"
+
 namespace {
+
+// A model's file is read whole into memory: no real one comes near this.
+constexpr int64_t kVrmlFileBytes = int64_t(64) << 20;
 
 enum State : uint8_t {
   S_START,    // nothing read yet
@@ -372,10 +377,10 @@ AgVrmlParser::~AgVrmlParser() {
 }
 
 void AgVrmlParser::Parse(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw AgVrml2Error("lexer: unable to open vrml file");
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw AgVrml2Error("lexer: unable to open vrml file");
+  // Only a regular file of a model's size: a FIFO or a device would hold the window for good.
+  std::string data;
+  if (!platform_read_regular(path, kVrmlFileBytes, &data))
+    throw AgVrml2Error(errno == EFBIG ? "lexer: vrml file too large" : "lexer: unable to open vrml file");
   ParseText(data.data(), data.size());
 }
 

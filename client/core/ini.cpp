@@ -336,9 +336,11 @@ bool write_atomically(const char* path, const std::string& data, int* error) {
     *error = errno;
     return false;
   }
-  // A new file is the person's own (mkstemp's 0600); an existing one keeps its mode.
+  // A new file is the person's own (mkstemp's 0600); an existing one keeps its owner's bits
+  // (one made read-only stays so) but is never again open to others, nor does a link lend it
+  // its target's mode.
   struct stat st;
-  if (stat(path, &st) == 0) fchmod(fd, st.st_mode & 07777);
+  if (lstat(path, &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 0700);
   size_t done = 0;
   *error = 0;
   while (done < data.size()) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "client/core/files.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/core/settings.h"
@@ -49,16 +50,19 @@ const SwitchKey kSwitchKeys[] = {
     {"world", TRACE_WORLD},
 };
 
-// The first time this run's log cannot be written, the person is told why (once: the lines
-// that follow are lost quietly, as the box's own trace line is).
-void tell_failure(const char* what, int err) {
+// The first time this run's log cannot be kept as it should, the person is told why (once: the
+// lines that follow are lost quietly, as the box's own trace line is).
+void tell_failure(const std::string& what) {
   if (failure_told) return;
   failure_told = true;
   char text[1536];
-  std::snprintf(text, sizeof text, "The trace log %s cannot be written: %s: %s.\nTrace lines are lost until it can.",
-                log_path.c_str(), what, std::strerror(err));
+  std::snprintf(text, sizeof text, "The trace log %s %s.", log_path.c_str(), what.c_str());
   if (boxes_held) box_waiting = text;
   else note("%s", text);
+}
+
+void tell_unwritable(const std::string& why) {
+  tell_failure("cannot be written: " + why + ".\nTrace lines are lost until it can");
 }
 
 // The log of the run before (a killed one's too) is kept as "tessel.log.1", whatever was
@@ -66,7 +70,9 @@ void tell_failure(const char* what, int err) {
 void keep_as_previous() {
   struct stat st {};
   if (::lstat(log_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if (std::rename(log_path.c_str(), log_file_previous_path().c_str()) != 0) tell_failure("set aside", errno);
+  if (std::rename(log_path.c_str(), log_file_previous_path().c_str()) != 0)
+    tell_failure("cannot be set aside as " + log_file_previous_path() + ": " + std::strerror(errno) +
+                 ".\nThis run's lines follow the last run's");
 }
 
 // Opens the log for appending: a plain file of the person's own, created 0600, never through
@@ -76,19 +82,18 @@ bool open_log() {
     previous_kept = true;
     keep_as_previous();
   }
-  int fd = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
-                  0600);
-  if (fd < 0) {
-    tell_failure("opened", errno);
-    return false;
-  }
+  std::string why;
+  int fd = file_open_private_fd(log_path.c_str(), true, &why);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fd >= 0 && ::fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
     ::close(fd);
-    tell_failure("opened", EINVAL);
+    fd = -1;
+  }
+  if (fd < 0) {
+    tell_unwritable(why);
     return false;
   }
-  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::fchmod(fd, 0600);
   log_fd = fd;
   log_size = st.st_size;
   return true;
@@ -102,13 +107,26 @@ int close_log() {
 }
 
 // One whole line at the end of the file, or none: a line that does not fit (a full disk) is
-// taken back, so no line is ever left cut. A file past its cap becomes "tessel.log.1" first.
+// taken back, so no line is ever left cut. A file past its cap becomes "tessel.log.1" first;
+// one that cannot be set aside is begun again, so the log never grows past its cap.
 void append_line(const std::string& line) {
-  if (log_fd >= 0 && log_size > 0 && log_size + static_cast<off_t>(line.size()) > kLogCap) {
-    close_log();
-    if (std::rename(log_path.c_str(), log_file_previous_path().c_str()) != 0) tell_failure("set aside", errno);
-  }
   if (log_fd < 0 && !open_log()) return;
+  if (log_size > 0 && log_size + static_cast<off_t>(line.size()) > kLogCap) {
+    if (std::rename(log_path.c_str(), log_file_previous_path().c_str()) == 0) {
+      close_log();
+      if (!open_log()) return;
+    } else {
+      // Cut before telling: the box's own trace line goes into the fresh file.
+      const std::string why = std::strerror(errno);
+      if (::ftruncate(log_fd, 0) != 0) {
+        tell_unwritable(std::strerror(errno));
+        return;
+      }
+      log_size = 0;
+      tell_failure("reached its cap and cannot be set aside as " + log_file_previous_path() + ": " + why +
+                   ".\nIt is begun again each time it reaches its cap");
+    }
+  }
   size_t done = 0;
   while (done < line.size()) {
     ssize_t n = ::write(log_fd, line.data() + done, line.size() - done);
@@ -116,7 +134,7 @@ void append_line(const std::string& line) {
     if (n <= 0) {
       const int err = n < 0 ? errno : ENOSPC;
       if (done > 0) (void)!::ftruncate(log_fd, log_size);
-      tell_failure("written", err);
+      tell_unwritable(std::strerror(err));
       return;
     }
     done += static_cast<size_t>(n);

@@ -90,50 +90,132 @@ int tessel_step_profile() {
 
 namespace {
 
+// True when path names something inside the program directory, not reached through "..".
+bool in_program_directory(const std::string& path) {
+  const std::string dir = std::string(directory) + "/";
+  return path.compare(0, dir.size(), dir) == 0 && ("/" + path.substr(dir.size()) + "/").find("/../") == std::string::npos;
+}
+
 // A file of the person's own that others may read (as older runs made it) becomes theirs
-// alone; a file of another owner, a link's target of another owner or a missing file stays.
-void narrow_to_owner(const char* path) {
-  // Only a plain file is opened: a device named in the settings is never touched.
+// alone. Only a regular file in the program directory is narrowed, never through a link: a
+// link, a device, a file of another owner or a missing file stays as it is.
+void narrow_to_owner(const char* path, bool quiet = false) {
   struct stat st {};
-  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (!in_program_directory(path) || ::lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  int fd = file_open_regular(path);
   if (fd < 0) return;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-      (st.st_mode & 077) != 0) {
-    if (::fchmod(fd, 0600) == 0)
-      log_note("%s could be read by others (mode %04o): now 0600", path,
-               static_cast<unsigned>(st.st_mode & 07777));
-    else
+  if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+    if (::fchmod(fd, 0600) != 0)
       log_note("%s can be read by others (mode %04o) and stays so: %s", path,
                static_cast<unsigned>(st.st_mode & 07777), std::strerror(errno));
+    else if (!quiet)
+      log_note("%s could be read by others (mode %04o): now 0600", path,
+               static_cast<unsigned>(st.st_mode & 07777));
   }
   ::close(fd);
 }
 
-// Keyed pairs ("<name>.dat", "<name>.idx") in folder and, depth levels down, in its folders.
-// The walk is bounded: a cache of many worlds costs start-up no more than a moment.
-void narrow_pairs(const std::string& folder, int depth, int* budget) {
+bool keyed_file(const std::string& name) {
+  const size_t n = name.size();
+  return n > 4 && (name.compare(n - 4, 4, ".dat") == 0 || name.compare(n - 4, 4, ".idx") == 0);
+}
+
+// Keyed pairs ("<name>.dat", "<name>.idx") beside the program.
+void narrow_pairs(const std::string& folder) {
   DIR* d = ::opendir(folder.c_str());
   if (!d) return;
-  while (dirent* e = ::readdir(d)) {
-    if (--*budget < 0) break;
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = folder + "/" + name;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) continue;
-    size_t n = name.size();
-    if (S_ISREG(st.st_mode) && n > 4 && (name.compare(n - 4, 4, ".dat") == 0 || name.compare(n - 4, 4, ".idx") == 0))
-      narrow_to_owner(path.c_str());
-    else if (S_ISDIR(st.st_mode) && depth > 0)
-      narrow_pairs(path, depth - 1, budget);
+  for (int budget = 20000; dirent* e = ::readdir(d);) {
+    if (--budget < 0) break;
+    if (keyed_file(e->d_name)) narrow_to_owner((folder + "/" + e->d_name).c_str());
   }
   ::closedir(d);
 }
 
+// A cache folder that is a link or another's is not used: it is moved beside the cache for the
+// person to look at, and what needs it makes it afresh.
+void set_aside(const std::string& path, const char* why) {
+  std::string name = path.substr(std::strlen(directory) + 1);
+  for (char& c : name)
+    if (c == '/') c = '-';
+  for (int n = 1; n <= 100; ++n) {
+    const std::string aside = std::string(directory) + "/" + name + ".set-aside-" + std::to_string(n);
+    struct stat st {};
+    if (::lstat(aside.c_str(), &st) == 0) continue;
+    if (::rename(path.c_str(), aside.c_str()) == 0) {
+      log_note("%s is %s: not used, set aside as %s", path.c_str(), why, aside.c_str());
+      return;
+    }
+    break;
+  }
+  log_note("%s is %s and cannot be set aside: %s", path.c_str(), why, std::strerror(errno));
+}
+
+// Why a folder met in the cache cannot be used, or null when it is a folder of the person's.
+const char* foreign_folder(const struct stat& st, const std::string& path) {
+  struct stat target {};
+  if (S_ISLNK(st.st_mode)) return ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode) ? "a link" : nullptr;
+  return S_ISDIR(st.st_mode) && st.st_uid != ::geteuid() ? "another user's folder" : nullptr;
+}
+
+// The cache as an older build left it (0777 folders, 0666 files) becomes the person's alone:
+// folders 0700, files 0600, nothing followed. The walk is bounded in depth and in entries, so
+// a huge cache costs start-up no more than a moment.
+struct CacheWalk {
+  int budget = 20000;
+  int folders = 0;
+  int files = 0;
+};
+
+void narrow_cache_folder(const std::string& folder, int depth, CacheWalk* walk) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) == 0) ++walk->folders;
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    ::close(fd);
+    return;
+  }
+  while (dirent* e = ::readdir(d)) {
+    if (--walk->budget < 0) break;
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = folder + "/" + name;
+    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (const char* why = foreign_folder(st, path)) {
+      set_aside(path, why);
+    } else if (S_ISDIR(st.st_mode)) {
+      if (depth > 0) narrow_cache_folder(path, depth - 1, walk);
+    } else if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+      // The keyed pairs are named, as beside the program; the many other files are counted.
+      narrow_to_owner(path.c_str(), !keyed_file(name));
+      if (!keyed_file(name)) ++walk->files;
+    }
+  }
+  ::closedir(d);
+}
+
+void narrow_cache(const std::string& cache) {
+  struct stat st {};
+  if (::lstat(cache.c_str(), &st) != 0) return;
+  if (const char* why = foreign_folder(st, cache)) {
+    set_aside(cache, why);
+    file_make_dir(cache.c_str());
+    return;
+  }
+  CacheWalk walk;
+  narrow_cache_folder(cache, 4, &walk);
+  if (walk.folders || walk.files)
+    log_note("%s could be read by others: %d folders now 0700, %d files now 0600", cache.c_str(), walk.folders,
+             walk.files);
+}
+
 // Every file of the person's own that an older run (or another program) left readable by
 // others: the settings, the trace logs, the chat log, contacts, remembered teleports, the
-// telegrams' pair beside the program and the cache's pairs below "cache".
+// telegrams' pair beside the program and the cache.
 void narrow_persons_files() {
   const std::string dir = directory;
   narrow_to_owner(profile_path());
@@ -142,9 +224,8 @@ void narrow_persons_files() {
   for (const char* name : {"contacts.txt", "teleport.txt"}) narrow_to_owner((dir + "/" + name).c_str());
   const std::string chat = chat_logfile();
   narrow_to_owner((chat[0] == '/' ? chat : dir + "/" + chat).c_str());
-  int budget = 20000;
-  narrow_pairs(dir, 0, &budget);
-  narrow_pairs(dir + "/cache", 2, &budget);
+  narrow_pairs(dir);
+  narrow_cache(dir + "/cache");
 }
 
 }  // namespace

@@ -279,8 +279,12 @@ int teleport_load(const char* path) {
   teleport_module& m = mod();
   m.entries.clear();
   // Only a regular file: a FIFO in its place would hold start-up until a writer came.
-  FILE* f = file_fopen_regular(path);
-  if (!f) return 1;
+  std::string why;
+  FILE* f = file_fopen_regular(path, &why);
+  if (!f) {
+    if (file_refused(errno)) log_note("%s is not read: %s", path, why.c_str());
+    return 1;
+  }
   std::string line;
   auto take = [&] {
     // Places and labels are used as C strings everywhere: a stray NUL ends the line.
@@ -309,20 +313,22 @@ int teleport_load(const char* path) {
   return 0;
 }
 
-// Written beside the file and renamed over it: a write that fails half-way (a full disk)
-// leaves the old list whole.
+// Written to a fresh temporary beside the file and renamed over it: a write that fails
+// half-way (a full disk) leaves the old list whole, and nothing planted at a fixed name is
+// followed.
 int teleport_save(const char* path) {
   if (!path) return 1;
-  std::string temporary = std::string(path) + ".new";
-  FILE* f = file_open_private(temporary.c_str(), "wb");
+  std::string temp;
+  FILE* f = file_create_fresh(path, &temp);
   if (!f) return 1;
   bool ok = true;
   for (const auto& e : mod().entries)
     if (std::fprintf(f, "%s:%s\n", e.place.c_str(), e.label.c_str()) < 0) ok = false;
-  if (std::fclose(f) != 0) ok = false;
-  if (ok && std::rename(temporary.c_str(), path) == 0) return 0;
-  std::remove(temporary.c_str());
-  return 1;
+  if (!ok) {
+    file_discard_fresh(f, temp);
+    return 1;
+  }
+  return file_commit_fresh(f, temp, path) ? 0 : 1;
 }
 
 size_t teleport_count() { return t ? t->entries.size() : 0; }

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "client/core/files.h"
@@ -116,9 +115,11 @@ int32_t selected_number() {
   return cm.rows[s[0]];
 }
 
+// Far more than a list of CONTACTS_MAX numbers with notes beside them can hold.
+constexpr int64_t kListBytes = 1 << 20;
+
 // A line of "contacts.txt" as a citizen number; 0 when it is none.
-int32_t parse_number(const std::string& line) {
-  const char* p = line.c_str();
+int32_t parse_number(const char* p) {
   char* end = nullptr;
   errno = 0;
   long v = std::strtol(p, &end, 10);
@@ -289,23 +290,34 @@ void contacts_right_click() {
 }
 
 void contacts_load() {
-  std::ifstream in(file_path());
-  std::string line;
-  while (cm.count < CONTACTS_MAX && std::getline(in, line)) {
-    int32_t number = parse_number(line);
+  // Only a regular file of a list's size: a FIFO or a device in its place would hold start-up.
+  std::string why;
+  FILE* in = file_fopen_regular(file_path().c_str(), &why, kListBytes);
+  if (!in) {
+    if (file_refused(errno)) log_note("%s is not read: %s", file_path().c_str(), why.c_str());
+    return;
+  }
+  char line[256];
+  bool continuation = false;  // the rest of an over-long line is no line of its own
+  while (cm.count < CONTACTS_MAX && std::fgets(line, sizeof line, in)) {
+    const bool whole = std::strchr(line, '\n') != nullptr;
+    int32_t number = continuation ? 0 : parse_number(line);
+    continuation = !whole;
     if (number) add_entry(number);
   }
+  std::fclose(in);
 }
 
+// Written to a fresh temporary beside the list and renamed over it: the old list stays whole
+// until the new one is written out, and nothing planted at a fixed name is followed.
 void contacts_save() {
-  std::string path = file_path(), fresh = path + ".new";
-  FILE* f = file_open_private(fresh.c_str(), "w");
+  std::string path = file_path(), temp;
+  FILE* f = file_create_fresh(path.c_str(), &temp);
   if (!f) return;
   bool ok = true;
   for (int32_t n : contacts_numbers()) ok = ok && std::fprintf(f, "%d\n", n) > 0;
-  ok = std::fclose(f) == 0 && ok;
-  // The old list stays whole until the new one is written out.
-  if (!ok || std::rename(fresh.c_str(), path.c_str()) != 0) std::remove(fresh.c_str());
+  if (!ok) file_discard_fresh(f, temp);
+  else file_commit_fresh(f, temp, path.c_str());
 }
 
 int contacts_count() { return cm.count; }

@@ -1,11 +1,15 @@
 #include "client/ui/screenshot.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 #include <QWindow>
 
+#include <cstdio>
+
+#include "client/core/files.h"
 #include "client/ui/qt_host.h"
 
 QImage screenshot_grab(QtHost& host) {
@@ -36,7 +40,15 @@ bool screenshot_embedded(const QWidget* window) {
   return handle && handle->parent();
 }
 
+// The picture is the person's, as their other files are: 0600 whatever the umask, and never
+// written through a link or into a FIFO at its name.
 bool screenshot_save(QtHost& host, const char* path) {
   QImage image = screenshot_grab(host);
-  return !image.isNull() && path && image.save(QString::fromLocal8Bit(path), "PNG");
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (image.isNull() || !path || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return false;
+  FILE* f = file_open_private(path, "wb");
+  if (!f) return false;
+  const bool wrote = std::fwrite(png.constData(), 1, static_cast<size_t>(png.size()), f) == static_cast<size_t>(png.size());
+  return std::fclose(f) == 0 && wrote;
 }

@@ -1,12 +1,15 @@
 // The sequence cache: loading from the local cache, downloads and their completion, and the
 // per-type usage counts.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "Parser/aglib.h"
 #include "Zembrel/Pose/Anim/anim.h"
 #include "Zembrel/Pose/Anim/registry.h"
 #include "Zembrel/Pose/Anim/seqcache.h"
@@ -315,3 +318,37 @@ TEST_F(CacheTest, ASequenceKeepsOnlyTheRootTracksItUses) {
 }
 
 }  // namespace
+
+// A FIFO where the cache keeps a sequence, the avatar list or a model holds nothing: each
+// read returns at once as if the file were missing, and the log says why once.
+TEST_F(CacheTest, AFifoInPlaceOfACacheFileIsMissing) {
+  static std::vector<std::string>* lines = nullptr;
+  std::vector<std::string> logged;
+  lines = &logged;
+  AnimCallbacks cb{};
+  cb.download_file = fake_download;
+  cb.download_force = fake_force;
+  cb.log = [](const char* text) { lines->emplace_back(text); };
+  AnimSetCallbacks(&cb);
+  // Each read, once it returned, tells whether it took the file as missing.
+  const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
+      {"seqs/walk.seq", [&] {
+         SequenceCache::Get()->Acquire(AnimName("walk"));
+         return !SequenceCache::Get()->Find(AnimName("walk")) && requests.size() == 1 && requests[0].forced;
+       }},
+      {"avatars.dat", [&] { return AnimLoadRegistry(dir.file("avatars.dat").c_str()), AnimRegistry::Get()->Count() == 0; }},
+      {"models/tree.wrl", [&] { return AgLoadVrmlFile(dir.file("models/tree.wrl").c_str(), 0, nullptr, nullptr) != 0; }},
+  };
+  std::filesystem::create_directories(dir.file("models"));
+  for (const auto& [file, missing] : cases) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(mkfifo(dir.file(file).c_str(), 0600), 0);
+    testutil::FifoRelease release({dir.file(file)});
+    EXPECT_TRUE(missing());
+    EXPECT_FALSE(release.stop());  // nothing waited for a writer
+  }
+  ASSERT_EQ(logged.size(), 2u);  // the model's reader tells its own caller
+  EXPECT_EQ(logged[0], dir.file("seqs/walk.seq") + " is not read: it is a FIFO");
+  SequenceCache::Get()->Acquire(AnimName("walk"));  // again: not said again
+  EXPECT_EQ(logged.size(), 2u);
+}

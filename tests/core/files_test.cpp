@@ -122,6 +122,19 @@ TEST_F(Files, AStoreNeverWritesThroughALinkPlantedAtItsName) {
   EXPECT_EQ(read_file(outside), "theirs");
 }
 
+// A temporary whose commit fails (a folder where the file should go) is gone with it.
+TEST_F(Files, AFreshTemporaryIsRemovedWhenItsCommitFails) {
+  const std::string target = dir_.file("target");
+  ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+  std::string temp;
+  FILE* f = file_create_fresh(target.c_str(), &temp);
+  ASSERT_NE(f, nullptr);
+  std::fputs("whole", f);
+  EXPECT_FALSE(file_commit_fresh(f, temp, target.c_str()));
+  EXPECT_TRUE(std::filesystem::is_directory(target));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+}
+
 TEST_F(Files, ThePersonsFoldersAreTheirsWhateverTheUmask) {
   mode_t old = umask(0);
   std::string fresh = dir_.file("fresh");
@@ -170,6 +183,38 @@ TEST_F(Files, OnlyRegularFilesAreRead) {
   EXPECT_EQ(file_read(fifo.c_str(), &data, &size), 400);
   write_file(dir_.file("plain"), "x");
   EXPECT_TRUE(file_is_regular(dir_.file("plain").c_str()));
+}
+
+// What stands at a file's name and is no file of ours is refused at once, for reading and for
+// writing alike, and told in words: nothing is followed, waited on, emptied or narrowed.
+TEST_F(Files, OnlyARegularFileIsOpenedAndAnythingElseIsToldWhy) {
+  write_file(dir_.file("theirs"), "theirs");
+  ASSERT_EQ(symlink(dir_.file("theirs").c_str(), dir_.file("link").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir_.file("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir_.file("folder").c_str(), 0700), 0);
+  write_file(dir_.file("big"), "12345");
+  struct Case {
+    std::string path;
+    int err;
+    const char* why;
+    int64_t limit;
+  };
+  for (const Case& c : {Case{dir_.file("link"), ELOOP, "it is a link", -1}, Case{dir_.file("fifo"), EINVAL, "it is a FIFO", -1},
+                        Case{dir_.file("folder"), EISDIR, "it is a folder", -1}, Case{"/dev/zero", EINVAL, "it is a device", -1},
+                        Case{dir_.file("big"), EFBIG, "it is larger than 4 bytes", 4}}) {
+    SCOPED_TRACE(c.path);
+    std::string why;
+    EXPECT_EQ(file_open_regular(c.path.c_str(), &why, c.limit), -1);
+    EXPECT_EQ(errno, c.err);
+    EXPECT_EQ(why, c.why);
+    EXPECT_TRUE(file_refused(c.err));
+    if (c.limit >= 0) continue;
+    why.clear();
+    for (const char* mode : {"a", "w"}) EXPECT_EQ(file_open_private(c.path.c_str(), mode, &why), nullptr);
+    EXPECT_EQ(why, c.why);
+  }
+  EXPECT_FALSE(file_refused(ENOENT));
+  EXPECT_EQ(read_file(dir_.file("theirs")), "theirs");
 }
 
 TEST_F(Files, NamesFromUrls) {

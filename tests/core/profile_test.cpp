@@ -187,6 +187,11 @@ TEST(Ini, WriteCreatesFileAndReplacesAtomically) {
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // One an older run left open to all is written back the owner's alone.
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  ASSERT_TRUE(ini_set(path.c_str(), "s", "k", "v"));
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   // A write into a folder that does not exist fails and creates nothing.
   EXPECT_FALSE(ini_set(dir.file("no/such.ini").c_str(), "s", "k", "v"));
 }

@@ -1,6 +1,10 @@
 // Contacts against the fake universe: added by name through the pop-up and the prompt, shown
 // online and offline as the universe reports them, deleted; "contacts.txt" read and written;
 // contacts-only join requests; the universe attributes dialog.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <sstream>
 
 #include "client/core/identity.h"
@@ -123,6 +127,25 @@ TEST_F(ContactsTest, TheFileIsReadWholeLineByLineUpToAHundredDistinctNumbers) {
   std::string frame = next_frame_of(40);
   EXPECT_EQ(expected, frame);
   EXPECT_EQ(2u + 100 * 8, frame.size());
+}
+
+// A FIFO as the list holds start-up for nothing and is no list; the list written then is a
+// file of its own, and a link planted beside it is neither emptied nor followed.
+TEST_F(ContactsTest, AFifoAsTheListIsEmptyAndALinkBesideItIsNotFollowed) {
+  ASSERT_NO_FATAL_FAILURE(start_shell(kConfig, ""));
+  const std::string path = platform_program_dir() + "/contacts.txt", theirs = platform_program_dir() + "/theirs";
+  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+  testutil::write_file(theirs, "theirs\n");
+  ASSERT_EQ(0, symlink(theirs.c_str(), (path + ".new").c_str()));
+  testutil::FifoRelease release({path});
+  ASSERT_NO_FATAL_FAILURE(log_in("alice", "secret"));
+  ASSERT_EQ(0, contacts_init());
+  EXPECT_FALSE(release.stop()) << "start-up waited on the FIFO";
+  EXPECT_EQ(0, contacts_count());
+  contacts_save();
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+  EXPECT_EQ("", contacts_file());
+  EXPECT_EQ("theirs\n", testutil::read_file(theirs));
 }
 
 TEST_F(ContactsTest, StatesForUnknownNumbersEndTheReadingAndRemovalsRewriteTheFile) {

@@ -1,4 +1,6 @@
 // The real Qt main window and splash box under the offscreen platform.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -96,7 +98,9 @@ TEST_F(QtSpine, MainWindowRunsFramesShowsAndGrabs) {
         running_polls = polls;
         since_running.start();
       } else if (since_running.elapsed() > 300) {
+        const mode_t old = umask(0);
         saved = screenshot_save(*qt_, png.c_str());
+        umask(old);
         tessel_quit();
       }
     }
@@ -113,6 +117,9 @@ TEST_F(QtSpine, MainWindowRunsFramesShowsAndGrabs) {
   EXPECT_FALSE(qt_->about_exists());
   ASSERT_GE(running_polls, 6);
   ASSERT_TRUE(saved);
+  struct stat st {};
+  ASSERT_EQ(stat(png.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // the person's alone, whatever the umask
   QImage image(QString::fromStdString(png));
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.width(), 640);

@@ -68,8 +68,8 @@ TEST_F(Startup, DamagedMessagesShowTheLiteralTextAsMissingOnesDo) {
     ASSERT_EQ(host_.boxes().size(), 1u);
     EXPECT_EQ(host_.boxes()[0].text,
               text + file +
-                  (bytes == "folder" ? ": Is a directory"
-                   : bytes == "fifo" ? ": it is not a regular file"
+                  (bytes == "folder" ? ": it is a folder"
+                   : bytes == "fifo" ? ": it is a FIFO"
                                      : ": it holds no numbered text"));
     EXPECT_EQ(host_.windows_created(), 0);
   }
@@ -541,4 +541,42 @@ TEST_F(Startup, ALogOverItsCapIsSetAsideAndTheNextStartKeepsTheLastRunsLog) {
     ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
     EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
   }
+}
+
+// At start the cache as an older build left it (0777 folders, 0666 files) becomes the person's
+// alone, down to a world's cell pair two folders below it; a cache folder that is a link or
+// another user's is set aside; nothing behind a link is narrowed.
+TEST_F(Startup, TheCacheAndThePersonsFilesAreNarrowedWithoutFollowingLinks) {
+  install("[debug]\ntrace=1\n");
+  testutil::TempDir elsewhere("tessel_theirs_");
+  write_file(elsewhere.file("theirs"), "theirs");
+  ASSERT_EQ(chmod(elsewhere.file("theirs").c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(elsewhere.file("folder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(elsewhere.file("theirs").c_str(), dir_.file("contacts.txt").c_str()), 0);
+  const mode_t old = umask(0);
+  for (const char* folder : {"cache", "cache/models", "cache/property", "cache/property/w1", "cache/sounds"})
+    ASSERT_EQ(mkdir(dir_.file(folder).c_str(), 0777), 0) << folder;
+  for (const char* file : {"cache/models/tree.zip", "cache/property/w1/cell.dat", "cache/property/w1/cell.idx"})
+    write_file(dir_.file(file), "x");
+  umask(old);
+  ASSERT_EQ(symlink(elsewhere.file("folder").c_str(), dir_.file("cache/seqs").c_str()), 0);
+  ASSERT_EQ(chown(dir_.file("cache/sounds").c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(start());
+  log_reset();
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000;
+  };
+  for (const char* folder : {"cache", "cache/models", "cache/property", "cache/property/w1"})
+    EXPECT_EQ(mode(dir_.file(folder)), 0700u) << folder;
+  for (const char* file : {"cache/models/tree.zip", "cache/property/w1/cell.dat", "cache/property/w1/cell.idx"})
+    EXPECT_EQ(mode(dir_.file(file)), 0600u) << file;
+  EXPECT_EQ(mode(elsewhere.file("theirs")), 0644u);
+  EXPECT_EQ(mode(dir_.file("cache/seqs")), 01000u);
+  EXPECT_EQ(mode(dir_.file("cache/sounds")), 01000u);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.file("cache-seqs.set-aside-1")));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.file("cache-sounds.set-aside-1")));
+  const std::string log = read_file(dir_.file("tessel.log"));
+  EXPECT_NE(log.find(dir_.file("cache/property/w1/cell.dat") + " could be read by others"), std::string::npos) << log;
+  EXPECT_NE(log.find(dir_.file("cache/seqs") + " is a link: not used, set aside as "), std::string::npos) << log;
 }

@@ -174,18 +174,21 @@ TEST_F(Teleport, AFifoAsTheFileIsAnEmptyListAndHoldsNothingUp) {
   EXPECT_NE(std::string::npos, file().find(":Kept\n"));
 }
 
-TEST_F(Teleport, AnUnwritableFileKeepsTheListAndTheOldFile) {
+// The list is written to a fresh temporary: a link planted beside it is neither emptied nor
+// followed, and the list stays a file of its own.
+TEST_F(Teleport, ALinkBesideTheFileIsNotFollowedAndAnUnwritableFileKeepsTheList) {
   ASSERT_NO_FATAL_FAILURE(init_with("a 1.0N 1.0W 0.0a 0:First\n"));
-  // Nothing can be written beside the file.
-  std::filesystem::create_directory(dir + "/teleport.txt.new");
+  testutil::write_file(dir + "/theirs", "theirs\n");
+  std::filesystem::create_symlink(dir + "/theirs", dir + "/teleport.txt.new");
   tree->answer = TELEPORT_MENU_DELETE;
   teleport_tree_right_down(tree->handle_of("First"));
   teleport_tree_right_up();
   EXPECT_EQ(0u, teleport_count());
-  EXPECT_EQ("a 1.0N 1.0W 0.0a 0:First\n", file());
-  // Nor where the file itself is a folder: the list in memory still grows.
+  EXPECT_EQ("", file());
+  EXPECT_FALSE(std::filesystem::is_symlink(dir + "/teleport.txt"));
+  EXPECT_EQ("theirs\n", testutil::read_file(dir + "/theirs"));
+  // Where the file itself is a folder nothing is written: the list in memory still grows.
   std::filesystem::remove(dir + "/teleport.txt");
-  std::filesystem::remove(dir + "/teleport.txt.new");
   std::filesystem::create_directory(dir + "/teleport.txt");
   ScriptedDialogs dialogs;
   dialogs.add(PROMPT_DIALOG_SMALL, {[](ScriptedView& v) {

@@ -1,10 +1,12 @@
 #include "Zembrel/Pose/Anim/anim.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <set>
+#include <sstream>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "Zembrel/Pose/Anim/registry.h"
 #include "Zembrel/Pose/Anim/seqcache.h"
 #include "Zembrel/Pose/Anim/skeleton.h"
+#include "platform/regular.h"
 
 struct AnimAvatar {
   void* owner = nullptr;
@@ -66,6 +69,14 @@ void anim_log(const char* fmt, ...) {
   g_callbacks.log(text);
 }
 
+bool anim_read_file(const char* path, int64_t limit, std::string* data) {
+  static std::set<std::string> told;
+  std::string why;
+  if (platform_read_regular(path, limit, data, &why)) return true;
+  if (platform_refused(errno) && told.insert(path).second) anim_log("%s is not read: %s", path, why.c_str());
+  return false;
+}
+
 void AnimSetCallbacks(const AnimCallbacks* callbacks) { g_callbacks = callbacks ? *callbacks : AnimCallbacks{}; }
 
 const AnimSettings& anim_settings() { return g_settings; }
@@ -112,6 +123,9 @@ int AnimReset(const char* cache_dir) {
   return 1;
 }
 
+// Far above any avatar list a world serves.
+constexpr int64_t kListBytes = int64_t(16) << 20;
+
 void AnimLoadRegistry(const char* path) {
   AnimRegistry* r = AnimRegistry::Get();
   if (!r) return;
@@ -121,8 +135,9 @@ void AnimLoadRegistry(const char* path) {
     return;
   }
   if (g_callbacks.file_touch) g_callbacks.file_touch(path);
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return;
+  std::string text;
+  if (!anim_read_file(path, kListBytes, &text)) return;
+  std::istringstream in(text);
   r->Read(in, path);
   if (r->LeftOut())
     anim_log("%s: more avatars than the %d an avatar number can choose, the rest left unread", path,

@@ -1,7 +1,7 @@
 #include "Zembrel/Pose/Anim/seqcache.h"
 
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 #include <map>
 #include <memory>
 #include <new>
@@ -37,9 +37,13 @@ SequenceFetch* make_fetch(const AnimName& name) {
   return f;
 }
 
+// Far above any sequence an avatar plays.
+constexpr int64_t kSequenceBytes = int64_t(16) << 20;
+
 SequenceHandle read_sequence(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return SequenceHandle();
+  std::string text;
+  if (!anim_read_file(path, kSequenceBytes, &text)) return SequenceHandle();
+  std::istringstream in(text);
   SequenceHandle seq(new Sequence(&in));
   if (int32_t left = seq->File().root_left_out)
     anim_log("%s: %d root tracks more than the %d a sequence uses, left unread", path, left, SeqFile::kRootTracksUsed);

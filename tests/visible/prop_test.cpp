@@ -69,6 +69,23 @@ TEST_F(PropTest, ABuildRefusalQuotesTheWorldsText) {
   EXPECT_EQ(std::vector<std::string>{"2 m125: m126 not here"}, console);
 }
 
+// The nine nearest cells filled by a flood: an add the cell has no room for leaves its sector
+// to be asked for again, and the server's whole cell then brings it.
+TEST_F(PropTest, AnAddDroppedAtAFullCellIsShownOnceTheCellIsAskedForAgain) {
+  for (int i = 0; i < 30; ++i) pass();
+  ASSERT_TRUE(visible_cell_loaded(0, 0));
+  auto make = [](int32_t number) { return world_object{number, 7, 1, 100, 0, 100, 0, "b", "", ""}; };
+  for (int i = 0; i < CELL_DATA_LIMIT / 24; ++i) prop_live_add(9, 5, 0, 0, make(1000 + i));
+  const int sector = cell_sector(0);
+  ASSERT_EQ(5, cell_sector_sequence(sector, sector));
+  prop_live_add(universe_session_word(), 6, 0, 0, make(77));
+  EXPECT_EQ(0, cell_sector_sequence(sector, sector)) << "the sector is not asked for again";
+  prop_receive_cell(world_cell{0, 0, 7, {make(76), make(77)}});
+  EXPECT_EQ(7, cell_sector_sequence(sector, sector));
+  for (int i = 0; i < 5; ++i) pass();
+  EXPECT_EQ((std::vector<int32_t>{77, 76}), numbers_in(0, 0));
+}
+
 // ---- over loopback -----------------------------------------------------------------------
 
 class PropLink : public Loopback<SceneFixture> {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "Zembrel/Pose/Anim/anim.h"
@@ -41,6 +42,9 @@ struct name_record {
   uint16_t pending_port;  // the sender of the pending line, network order
   int32_t speaker;
   char name[PEER_NAME_LIMIT + 1];
+  uint8_t asking;  // the universe was asked who is at the address and has not answered
+  uint32_t asked_at;
+  uint32_t heard_at;  // the last line from the address
 };
 
 #pragma pack(push, 1)
@@ -91,6 +95,10 @@ struct peer_state {
   int dropped = 0;  // datagrams from senders that may not send them, since the last report
   bool dropped_told = false;
   uint32_t dropped_reported = 0;
+  std::unordered_set<uint32_t> peer_addresses;  // the addresses of the state list's peers
+  int lookups = 0;
+  int lookups_this_second = 0;
+  uint32_t lookup_second = 0;
   bool test_server = false;
   uint32_t test_address = 0;
   uint16_t test_port = 0;
@@ -226,13 +234,79 @@ void show_text(uint32_t address, uint16_t port, name_record* n, const char* text
   }
 }
 
+void free_name(name_record* n) {
+  std::free(n->pending);
+  n->pending = nullptr;
+}
+
+// Makes room for a new speaker: the one heard longest ago goes, unless it is a peer of the
+// state list (whose record the peer names) or muted by the person.
+void drop_oldest_speaker() {
+  int others = 0;
+  hash_entry* oldest = nullptr;
+  hash_iterator* it = hash_iterator_create(p.names);
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* n = static_cast<name_record*>(hash_entry_data(e));
+    uint32_t a;
+    std::memcpy(&a, hash_entry_key(e), sizeof a);
+    if (n->muted || p.peer_addresses.count(a)) continue;
+    ++others;
+    if (!oldest || tick_before(n->heard_at, static_cast<name_record*>(hash_entry_data(oldest))->heard_at)) oldest = e;
+  }
+  if (others < PEER_SPEAKERS || !oldest) return;
+  uint32_t a;
+  std::memcpy(&a, hash_entry_key(oldest), sizeof a);
+  free_name(static_cast<name_record*>(hash_entry_data(oldest)));
+  hash_remove(p.names, sizeof a, &a);
+}
+
+name_record* heard_from(uint32_t address) {
+  name_record* n = find_name(address);
+  if (!n) {
+    if (!p.peer_addresses.count(address)) drop_oldest_speaker();
+    int found = 0;
+    n = hash_find_or_add_as<name_record>(p.names, sizeof address, &address, &found);
+    if (!n) return nullptr;
+    if (!found) std::memset(n, 0, sizeof *n);
+  }
+  n->heard_at = platform_ticks();
+  return n;
+}
+
+// Asks the universe who is at the address, once while a question is open and within the
+// second's share; a line left waiting is asked for by a later frame.
+void ask_name(uint32_t address, name_record* n) {
+  uint32_t now = platform_ticks();
+  if (n->asking && tick_diff(n->asked_at, now) < static_cast<int32_t>(PEER_LOOKUP_WAIT)) return;
+  if (tick_diff(p.lookup_second, now) >= 1000) {
+    p.lookup_second = now;
+    p.lookups_this_second = 0;
+  }
+  if (p.lookups_this_second >= PEER_LOOKUPS_PER_SECOND) return;
+  ++p.lookups_this_second;
+  ++p.lookups;
+  n->asking = 1;
+  n->asked_at = now;
+  universe_whos_at(address);
+}
+
+void ask_waiting_names() {
+  if (!p.names) return;
+  hash_iterator* it = hash_iterator_create(p.names);
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* n = static_cast<name_record*>(hash_entry_data(e));
+    if (!n->pending) continue;
+    uint32_t a;
+    std::memcpy(&a, hash_entry_key(e), sizeof a);
+    ask_name(a, n);
+  }
+}
+
 void process_text(uint32_t address, uint16_t port, uint8_t sequence, bool relayed, const char* text) {
   TRACE("avatar: process_text");
   if (!p.names) return;
-  int found = 0;
-  auto* n = hash_find_or_add_as<name_record>(p.names, sizeof address, &address, &found);
+  name_record* n = heard_from(address);
   if (!n) return;
-  if (!found) std::memset(n, 0, sizeof *n);
   if (n->has_sequence && n->sequence == sequence) return;
   n->sequence = sequence;
   n->has_sequence = 1;
@@ -248,10 +322,10 @@ void process_text(uint32_t address, uint16_t port, uint8_t sequence, bool relaye
   if (n->muted) body = "<muted>";
   if (name[0] == '"') std::snprintf(n->name, sizeof n->name, "%s", name);
   if (std::strcmp(n->name, name) != 0) {
-    universe_whos_at(address);
     std::free(n->pending);
     n->pending = strdup(body);
     n->pending_port = port;
+    ask_name(address, n);
     return;
   }
   show_text(address, port, n, body, relayed);
@@ -325,14 +399,18 @@ void apply_state_list(const uint8_t* d, int length) {
     pr->yaw = yaw;
     pr->last_update = p.frame;
   }
+  p.peer_addresses.clear();
   hash_iterator* it = hash_iterator_create(p.peers);
-  if (!it) return;
-  while (void* dd = hash_iterator_next_data(it)) {
-    auto* pr = static_cast<peer_record*>(dd);
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* pr = static_cast<peer_record*>(hash_entry_data(e));
     if (pr->last_update != p.frame) {
       release_peer(pr);
       hash_iterator_remove(it);
+      continue;
     }
+    uint32_t a;
+    std::memcpy(&a, hash_entry_key(e), sizeof a);
+    p.peer_addresses.insert(a);
   }
 }
 
@@ -479,6 +557,7 @@ void avatar_update() {
     p.dropped_reported = t;
   }
   resend(now);
+  ask_waiting_names();
   if (!p.peers) return;
   VxReal cx = 0, cz = 0;
   if (VxCamera* cam = camera_get_main()) {
@@ -524,6 +603,7 @@ void avatar_peer_reset() {
   if (p.state_sent && (p.sent_address != server_address() || p.sent_port != server_port()))
     send_leave(p.sent_address, p.sent_port);
   remove_all_peers();
+  p.peer_addresses.clear();
   for (int& v : p.ring) v = -1;
   p.ring_pos = 0;
 }
@@ -584,9 +664,14 @@ uint32_t avatar_peer_addr_from_name(const char* name) {
 }
 
 void avatar_receive_citizen_name(int rc, uint32_t address, const char* name) {
-  if (rc != 0 || !name) return;
   name_record* n = find_name(address);
   if (!n) return;
+  n->asking = 0;
+  // No name to be had: the line waiting for it is never shown, nor asked for again.
+  if (rc != 0 || !name) {
+    free_name(n);
+    return;
+  }
   std::snprintf(n->name, sizeof n->name, "%s", name);
   if (n->pending) {
     char* text = n->pending;
@@ -658,6 +743,9 @@ const char* avatar_peer_name(uint32_t address) {
   return n && n->name[0] ? n->name : nullptr;
 }
 
+int avatar_peer_name_count() { return p.names ? p.names->count : 0; }
+int avatar_peer_lookups() { return p.lookups; }
+
 void avatar_peer_set_server_for_test(uint32_t address, uint16_t port) {
   p.test_server = true;
   p.test_address = address;
@@ -669,7 +757,7 @@ void avatar_peer_reset_for_test() {
   remove_all_peers();
   for (VxScene* sc : p.pool) VxDestroyScene(sc);
   if (p.names) {
-    hash_for_each(p.names, [](void* d) { std::free(static_cast<name_record*>(d)->pending); });
+    hash_for_each(p.names, [](void* d) { free_name(static_cast<name_record*>(d)); });
     hash_destroy(p.names);
   }
   if (p.peers) hash_destroy(p.peers);

@@ -238,6 +238,40 @@ TEST_F(PeerChannel, RelayedLinesAreCutAfterTheColonAndNeverShownTwice) {
   EXPECT_EQ((std::vector<std::string>{"0105", "0106", "0108", "0108"}), acks);
 }
 
+// A hub relaying a line a second from ever new speakers: the universe is asked who they are
+// within its share a second, once per address while asked, and the names kept stay few; the
+// newest speakers and the peers of the list keep theirs.
+TEST_F(PeerChannel, NewSpeakersAreAskedForWithinAShareASecondAndKeptFew) {
+  Endpoint peer;
+  frame();
+  auto list = state_list(0, 0, 0, {{ntohs(peer.port()), 0, 0, 0, 0, 0, 0, 0}});
+  avatar_peer_handle(list.data(), static_cast<int>(list.size()), kLoop, server.port());
+  avatar_peer_handle(line(1, "bob: hi").data(), 9, kLoop, peer.port());
+  avatar_receive_citizen_name(0, kLoop, "bob");
+  ASSERT_EQ((std::vector<std::string>{"0 bob: hi"}), seen_.console);
+  auto relayed = [&](int i, uint32_t from) {
+    std::vector<uint8_t> d{3, static_cast<uint8_t>(i)};
+    put32(d, static_cast<int32_t>(from));
+    put16(d, 5000);
+    put_text(d, "u" + std::to_string(i) + ": hello");
+    avatar_peer_handle(d.data(), static_cast<int>(d.size()), kLoop, server.port());
+  };
+  frame(1000);
+  const int asked = avatar_peer_lookups();
+  for (int i = 0; i < 3; ++i) relayed(i, 0x0A000001);
+  EXPECT_EQ(asked + 1, avatar_peer_lookups()) << "one question per address while it is open";
+  for (int i = 3; i < 1000; ++i) relayed(i, 0x0A000000 + i);
+  EXPECT_EQ(asked + PEER_LOOKUPS_PER_SECOND, avatar_peer_lookups());
+  EXPECT_LE(avatar_peer_name_count(), PEER_SPEAKERS + 1);
+  // The next second asks for lines still waiting, within the same share.
+  frame(1000);
+  EXPECT_EQ(asked + 2 * PEER_LOOKUPS_PER_SECOND, avatar_peer_lookups());
+  avatar_receive_citizen_name(0, htonl(0x0A000000 + 999), "u999");
+  EXPECT_EQ("1 u999: hello", seen_.console.back());
+  avatar_peer_handle(line(2, "bob: still here").data(), 17, kLoop, peer.port());
+  EXPECT_EQ("0 bob: still here", seen_.console.back());
+}
+
 TEST_F(PeerChannel, AnUnansweredLineIsSentAtMostTenMoreTimesFourSecondsApart) {
   Endpoint peer;
   frame();
@@ -397,6 +431,10 @@ TEST_F(PeerChannel, OnlyTheHubAndThePeersOfItsListAreHeard) {
   put_text(relayed, "wanderer: injected relay");
   on_hub_address.send(relayed, to);
   on_user_address.send(line(77, "wanderer: injected line"), to);
+  // The wanderer, a peer of the list, relaying a line in another user's name.
+  std::vector<uint8_t> in_name{3, 201, 127, 0, 0, 3, 0x17, 0x70};
+  put_text(in_name, "guide: not the wanderer");
+  avatar_peer_handle(in_name.data(), static_cast<int>(in_name.size()), user_address, user_port);
   on_hub_address.send(state_list(0, 0, 0, {{4242, 0, 0, 500, 0, 0, 0, 0}}), to);
   frame();
   on_hub_address.send(state_list(0, 0, 0, {}), to);  // an empty list would clear every avatar
@@ -426,7 +464,7 @@ TEST_F(PeerChannel, OnlyTheHubAndThePeersOfItsListAreHeard) {
     dropped += std::atoi(l.c_str() + at + 8);
     ++lines;
   }
-  EXPECT_EQ(4, dropped);
+  EXPECT_EQ(5, dropped);
   EXPECT_LE(lines, 2);
 }
 

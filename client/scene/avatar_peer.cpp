@@ -19,6 +19,7 @@
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/net/message.h"
+#include "client/net/netcodes.h"
 #include "client/net/udp.h"
 #include "client/scene/avatar.h"
 #include "client/scene/camera.h"
@@ -483,6 +484,7 @@ int avatar_peer_handle(const uint8_t* d, int length, uint32_t address, uint16_t 
     ++p.dropped;
     return 0;
   }
+  if (from_server) world_heard();
   uint8_t sequence = 0;
   char text[PEER_TEXT_LIMIT + 1];
   int left = 0;
@@ -612,8 +614,10 @@ void avatar_peer_leave() {
   if (p.state_sent) send_leave(p.sent_address, p.sent_port);
 }
 
-void avatar_peer_send_text(int length, const char* text) {
-  if (!text || length < 0) return;
+int avatar_peer_send_text(int length, const char* text) {
+  if (!text || length < 0) return NET_NO_FIT;
+  // Neither the world nor its hub answers: the line would go nowhere.
+  if (world_silent()) return NET_NO_WORLD;
   length = std::min(length, PEER_TEXT_LIMIT);
   std::memcpy(p.own_text, text, static_cast<size_t>(length));
   p.own_text[length] = 0;
@@ -641,6 +645,7 @@ void avatar_peer_send_text(int length, const char* text) {
   char line[PEER_TEXT_LIMIT + 1];
   std::snprintf(line, sizeof line, "%.*s", length, p.own_text);
   print_console(p.speaker ? 1 : (line[0] == '"' ? 6 : 0), line);
+  return 0;
 }
 
 void avatar_peer_set_type(int type) { p.own_type = static_cast<uint8_t>(type); }

@@ -31,7 +31,8 @@ int avatar_peer_init(void* main_window);
 void avatar_update();
 void avatar_peer_reset();
 void avatar_peer_leave();
-void avatar_peer_send_text(int length, const char* text);
+// 0 when the line went, 439 (nothing sent) while the world is silent (world_silent).
+int avatar_peer_send_text(int length, const char* text);
 void avatar_peer_set_type(int type);
 int avatar_peer_type();
 void avatar_peer_set_speaker(int flag);

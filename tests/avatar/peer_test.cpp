@@ -397,6 +397,39 @@ TEST_F(PeerChannel, DatagramsGoAndComeInTheirWireForm) {
   EXPECT_EQ((std::vector<std::string>{"03"}), got(server));
 }
 
+// An old-protocol world whose server and hub both stop answering: lines to it are told as
+// not sent, and the world is told as connecting again, as a silent world of the current
+// protocol is; the hub's answers alone keep it up.
+class PeerWorld : public wtest::WithFakes<AvatarFixture> {};
+
+TEST_F(PeerWorld, ASilentOldProtocolWorldIsConnectedAgainAndALineToItNotSent) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old World"]]})"));
+  ASSERT_EQ(0, world_enter("demo"));
+  ASSERT_TRUE(wtest::poll_until([] {
+    universe_update();
+    world_update();
+    return world_state() == WORLD_OLD_PROTOCOL;
+  }));
+  avatar_set_old_protocol(1);
+  Endpoint hub;
+  avatar_peer_set_server_for_test(kLoop, hub.port());
+  const uint8_t list[13] = {2};
+  for (int i = 0; i < 3; ++i) {
+    wtest::fake_now += WORLD_SILENCE_LIMIT - 1;
+    avatar_peer_handle(list, sizeof list, kLoop, hub.port());
+    world_update();
+  }
+  EXPECT_EQ(WORLD_OLD_PROTOCOL, world_state());
+  EXPECT_EQ(0, avatar_broadcast_message("hello"));
+  EXPECT_EQ("6 \"Tester\": hello", seen_.console.back());
+  wtest::fake_now += WORLD_SILENCE_LIMIT + 1;
+  EXPECT_EQ(NET_NO_WORLD, avatar_broadcast_message("anyone"));
+  EXPECT_EQ("3 m160: m600 anyone", seen_.console.back());
+  world_update();
+  EXPECT_EQ(WORLD_CONNECT, world_state());
+  EXPECT_STREQ("m119", world_status_current());
+}
+
 // The old-protocol world's hub, with a hosted user on an address of its own, and a stranger
 // who knows the client's port: on the hub's address from another port, and on the user's
 // address from another port.

@@ -69,23 +69,6 @@ TEST_F(PropTest, ABuildRefusalQuotesTheWorldsText) {
   EXPECT_EQ(std::vector<std::string>{"2 m125: m126 not here"}, console);
 }
 
-// The nine nearest cells filled by a flood: an add the cell has no room for leaves its sector
-// to be asked for again, and the server's whole cell then brings it.
-TEST_F(PropTest, AnAddDroppedAtAFullCellIsShownOnceTheCellIsAskedForAgain) {
-  for (int i = 0; i < 30; ++i) pass();
-  ASSERT_TRUE(visible_cell_loaded(0, 0));
-  auto make = [](int32_t number) { return world_object{number, 7, 1, 100, 0, 100, 0, "b", "", ""}; };
-  for (int i = 0; i < CELL_DATA_LIMIT / 24; ++i) prop_live_add(9, 5, 0, 0, make(1000 + i));
-  const int sector = cell_sector(0);
-  ASSERT_EQ(5, cell_sector_sequence(sector, sector));
-  prop_live_add(universe_session_word(), 6, 0, 0, make(77));
-  EXPECT_EQ(0, cell_sector_sequence(sector, sector)) << "the sector is not asked for again";
-  prop_receive_cell(world_cell{0, 0, 7, {make(76), make(77)}});
-  EXPECT_EQ(7, cell_sector_sequence(sector, sector));
-  for (int i = 0; i < 5; ++i) pass();
-  EXPECT_EQ((std::vector<int32_t>{77, 76}), numbers_in(0, 0));
-}
-
 // ---- over loopback -----------------------------------------------------------------------
 
 class PropLink : public Loopback<SceneFixture> {
@@ -251,9 +234,7 @@ TEST_F(PropLink, ARequestMadeBeforeTheLoginIsSentAfterIt) {
   EXPECT_TRUE(console.empty());
 }
 
-// The old protocol's object connection answering keeps its world up without a hub; once it
-// too falls silent, the world is connected again and the status says so all the while, what
-// the query's reply had shown going first.
+// Object replies keep an old-protocol world up; silent, it is connected again, as the status says.
 TEST_F(PropLink, AnOldProtocolWorldIsUpWhileItAnswersAndConnectedAgainWhenSilent) {
   ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old"]]})"));
   ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));
@@ -266,12 +247,9 @@ TEST_F(PropLink, AnOldProtocolWorldIsUpWhileItAnswersAndConnectedAgainWhenSilent
   EXPECT_EQ(WORLD_OLD_PROTOCOL, world_state());
   fake_now += 2000;
   world_update();
-  EXPECT_EQ(WORLD_CONNECT, world_state());
-  EXPECT_STREQ("m119", world_status_current());
   world_update();
-  EXPECT_EQ(WORLD_LOGIN_SENT, world_state());
+  EXPECT_EQ(WORLD_LOGIN_SENT, world_state()) << "connected again";
   EXPECT_STREQ("m119", world_status_current());
-  EXPECT_EQ(0u, world->wait_for("login 2", step).rfind("login 2", 0));
 }
 
 TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {

@@ -470,17 +470,18 @@ int avatar_broadcast_message(const char* text) {
   char line[600];
   const char* own = citizen_name();
   std::snprintf(line, sizeof line, "%s: %s", own ? own : "", text);
-  if (s.old_protocol) {
-    avatar_peer_send_text(static_cast<int>(std::strlen(line)), line);
-    return 0;
-  }
-  // While a login is in flight the connection sends nothing: the line would go nowhere.
-  int r = world_login_in_flight() ? NET_NO_WORLD : world_message(text);
+  int r = 0;
+  if (s.old_protocol)
+    r = avatar_peer_send_text(static_cast<int>(std::strlen(line)), line);  // shown there once sent
+  else
+    // While a login is in flight the connection sends nothing: the line would go nowhere.
+    r = world_login_in_flight() ? NET_NO_WORLD : world_message(text);
   if (r) {
     TRACE("avatar_broadcast_message: not sent (%d)", r);
     msg_print_titled(avatar_hook.console_print, 3, 160, msg_arg(600, text));
     return r;
   }
+  if (s.old_protocol) return 0;
   print_console(s.public_speaker ? 1 : (own && own[0] == '"' ? 6 : 0), line);
   return 0;
 }

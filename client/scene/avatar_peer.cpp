@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "Zembrel/Pose/Anim/anim.h"
@@ -18,6 +19,7 @@
 #include "client/core/settings.h"
 #include "client/core/tessel.h"
 #include "client/net/message.h"
+#include "client/net/netcodes.h"
 #include "client/net/udp.h"
 #include "client/scene/avatar.h"
 #include "client/scene/camera.h"
@@ -41,6 +43,9 @@ struct name_record {
   uint16_t pending_port;  // the sender of the pending line, network order
   int32_t speaker;
   char name[PEER_NAME_LIMIT + 1];
+  uint8_t asking;  // the universe was asked who is at the address and has not answered
+  uint32_t asked_at;
+  uint32_t heard_at;  // the last line from the address
 };
 
 #pragma pack(push, 1)
@@ -91,6 +96,10 @@ struct peer_state {
   int dropped = 0;  // datagrams from senders that may not send them, since the last report
   bool dropped_told = false;
   uint32_t dropped_reported = 0;
+  std::unordered_set<uint32_t> peer_addresses;  // the addresses of the state list's peers
+  int lookups = 0;
+  int lookups_this_second = 0;
+  uint32_t lookup_second = 0;
   bool test_server = false;
   uint32_t test_address = 0;
   uint16_t test_port = 0;
@@ -226,13 +235,79 @@ void show_text(uint32_t address, uint16_t port, name_record* n, const char* text
   }
 }
 
+void free_name(name_record* n) {
+  std::free(n->pending);
+  n->pending = nullptr;
+}
+
+// Makes room for a new speaker: the one heard longest ago goes, unless it is a peer of the
+// state list (whose record the peer names) or muted by the person.
+void drop_oldest_speaker() {
+  int others = 0;
+  hash_entry* oldest = nullptr;
+  hash_iterator* it = hash_iterator_create(p.names);
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* n = static_cast<name_record*>(hash_entry_data(e));
+    uint32_t a;
+    std::memcpy(&a, hash_entry_key(e), sizeof a);
+    if (n->muted || p.peer_addresses.count(a)) continue;
+    ++others;
+    if (!oldest || tick_before(n->heard_at, static_cast<name_record*>(hash_entry_data(oldest))->heard_at)) oldest = e;
+  }
+  if (others < PEER_SPEAKERS || !oldest) return;
+  uint32_t a;
+  std::memcpy(&a, hash_entry_key(oldest), sizeof a);
+  free_name(static_cast<name_record*>(hash_entry_data(oldest)));
+  hash_remove(p.names, sizeof a, &a);
+}
+
+name_record* heard_from(uint32_t address) {
+  name_record* n = find_name(address);
+  if (!n) {
+    if (!p.peer_addresses.count(address)) drop_oldest_speaker();
+    int found = 0;
+    n = hash_find_or_add_as<name_record>(p.names, sizeof address, &address, &found);
+    if (!n) return nullptr;
+    if (!found) std::memset(n, 0, sizeof *n);
+  }
+  n->heard_at = platform_ticks();
+  return n;
+}
+
+// Asks the universe who is at the address, once while a question is open and within the
+// second's share; a line left waiting is asked for by a later frame.
+void ask_name(uint32_t address, name_record* n) {
+  uint32_t now = platform_ticks();
+  if (n->asking && tick_diff(n->asked_at, now) < static_cast<int32_t>(PEER_LOOKUP_WAIT)) return;
+  if (tick_diff(p.lookup_second, now) >= 1000) {
+    p.lookup_second = now;
+    p.lookups_this_second = 0;
+  }
+  if (p.lookups_this_second >= PEER_LOOKUPS_PER_SECOND) return;
+  ++p.lookups_this_second;
+  ++p.lookups;
+  n->asking = 1;
+  n->asked_at = now;
+  universe_whos_at(address);
+}
+
+void ask_waiting_names() {
+  if (!p.names) return;
+  hash_iterator* it = hash_iterator_create(p.names);
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* n = static_cast<name_record*>(hash_entry_data(e));
+    if (!n->pending) continue;
+    uint32_t a;
+    std::memcpy(&a, hash_entry_key(e), sizeof a);
+    ask_name(a, n);
+  }
+}
+
 void process_text(uint32_t address, uint16_t port, uint8_t sequence, bool relayed, const char* text) {
   TRACE("avatar: process_text");
   if (!p.names) return;
-  int found = 0;
-  auto* n = hash_find_or_add_as<name_record>(p.names, sizeof address, &address, &found);
+  name_record* n = heard_from(address);
   if (!n) return;
-  if (!found) std::memset(n, 0, sizeof *n);
   if (n->has_sequence && n->sequence == sequence) return;
   n->sequence = sequence;
   n->has_sequence = 1;
@@ -248,10 +323,10 @@ void process_text(uint32_t address, uint16_t port, uint8_t sequence, bool relaye
   if (n->muted) body = "<muted>";
   if (name[0] == '"') std::snprintf(n->name, sizeof n->name, "%s", name);
   if (std::strcmp(n->name, name) != 0) {
-    universe_whos_at(address);
     std::free(n->pending);
     n->pending = strdup(body);
     n->pending_port = port;
+    ask_name(address, n);
     return;
   }
   show_text(address, port, n, body, relayed);
@@ -325,14 +400,18 @@ void apply_state_list(const uint8_t* d, int length) {
     pr->yaw = yaw;
     pr->last_update = p.frame;
   }
+  p.peer_addresses.clear();
   hash_iterator* it = hash_iterator_create(p.peers);
-  if (!it) return;
-  while (void* dd = hash_iterator_next_data(it)) {
-    auto* pr = static_cast<peer_record*>(dd);
+  while (hash_entry* e = hash_iterator_next(it)) {
+    auto* pr = static_cast<peer_record*>(hash_entry_data(e));
     if (pr->last_update != p.frame) {
       release_peer(pr);
       hash_iterator_remove(it);
+      continue;
     }
+    uint32_t a;
+    std::memcpy(&a, hash_entry_key(e), sizeof a);
+    p.peer_addresses.insert(a);
   }
 }
 
@@ -405,6 +484,7 @@ int avatar_peer_handle(const uint8_t* d, int length, uint32_t address, uint16_t 
     ++p.dropped;
     return 0;
   }
+  if (from_server) world_heard();
   uint8_t sequence = 0;
   char text[PEER_TEXT_LIMIT + 1];
   int left = 0;
@@ -479,6 +559,7 @@ void avatar_update() {
     p.dropped_reported = t;
   }
   resend(now);
+  ask_waiting_names();
   if (!p.peers) return;
   VxReal cx = 0, cz = 0;
   if (VxCamera* cam = camera_get_main()) {
@@ -524,6 +605,7 @@ void avatar_peer_reset() {
   if (p.state_sent && (p.sent_address != server_address() || p.sent_port != server_port()))
     send_leave(p.sent_address, p.sent_port);
   remove_all_peers();
+  p.peer_addresses.clear();
   for (int& v : p.ring) v = -1;
   p.ring_pos = 0;
 }
@@ -532,8 +614,10 @@ void avatar_peer_leave() {
   if (p.state_sent) send_leave(p.sent_address, p.sent_port);
 }
 
-void avatar_peer_send_text(int length, const char* text) {
-  if (!text || length < 0) return;
+int avatar_peer_send_text(int length, const char* text) {
+  if (!text || length < 0) return NET_NO_FIT;
+  // Neither the world nor its hub answers: the line would go nowhere.
+  if (world_silent()) return NET_NO_WORLD;
   length = std::min(length, PEER_TEXT_LIMIT);
   std::memcpy(p.own_text, text, static_cast<size_t>(length));
   p.own_text[length] = 0;
@@ -561,6 +645,7 @@ void avatar_peer_send_text(int length, const char* text) {
   char line[PEER_TEXT_LIMIT + 1];
   std::snprintf(line, sizeof line, "%.*s", length, p.own_text);
   print_console(p.speaker ? 1 : (line[0] == '"' ? 6 : 0), line);
+  return 0;
 }
 
 void avatar_peer_set_type(int type) { p.own_type = static_cast<uint8_t>(type); }
@@ -584,9 +669,14 @@ uint32_t avatar_peer_addr_from_name(const char* name) {
 }
 
 void avatar_receive_citizen_name(int rc, uint32_t address, const char* name) {
-  if (rc != 0 || !name) return;
   name_record* n = find_name(address);
   if (!n) return;
+  n->asking = 0;
+  // No name to be had: the line waiting for it is never shown, nor asked for again.
+  if (rc != 0 || !name) {
+    free_name(n);
+    return;
+  }
   std::snprintf(n->name, sizeof n->name, "%s", name);
   if (n->pending) {
     char* text = n->pending;
@@ -658,6 +748,9 @@ const char* avatar_peer_name(uint32_t address) {
   return n && n->name[0] ? n->name : nullptr;
 }
 
+int avatar_peer_name_count() { return p.names ? p.names->count : 0; }
+int avatar_peer_lookups() { return p.lookups; }
+
 void avatar_peer_set_server_for_test(uint32_t address, uint16_t port) {
   p.test_server = true;
   p.test_address = address;
@@ -669,7 +762,7 @@ void avatar_peer_reset_for_test() {
   remove_all_peers();
   for (VxScene* sc : p.pool) VxDestroyScene(sc);
   if (p.names) {
-    hash_for_each(p.names, [](void* d) { std::free(static_cast<name_record*>(d)->pending); });
+    hash_for_each(p.names, [](void* d) { free_name(static_cast<name_record*>(d)); });
     hash_destroy(p.names);
   }
   if (p.peers) hash_destroy(p.peers);

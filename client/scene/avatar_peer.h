@@ -4,7 +4,10 @@
 // (or relayed by the world server for a public speaker) with sequence numbers,
 // acknowledgements and retries. State lists and relayed lines are taken only from the world
 // server's address and port, lines only from a peer of the current state list; anything else
-// is dropped unread and counted in the trace. Window thread only.
+// is dropped unread and counted in the trace. A speaker's name is asked of the universe once
+// while a question is open, at most PEER_LOOKUPS_PER_SECOND a second; the names kept are the
+// state list's peers', the muted ones and the PEER_SPEAKERS last other speakers'.
+// Window thread only.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +21,9 @@ constexpr int PEER_RETRIES = 10;
 constexpr uint32_t PEER_RETRY_INTERVAL = 4000;
 constexpr uint32_t PEER_STATE_INTERVAL = 1000;
 constexpr int PEER_RECORD_SIZE = 17;
+constexpr int PEER_SPEAKERS = 32;
+constexpr int PEER_LOOKUPS_PER_SECOND = 10;
+constexpr uint32_t PEER_LOOKUP_WAIT = 10000;  // a question unanswered this long may be asked again
 
 // 0, 400 when a table cannot be made, or the socket's error.
 int avatar_peer_init(void* main_window);
@@ -25,7 +31,8 @@ int avatar_peer_init(void* main_window);
 void avatar_update();
 void avatar_peer_reset();
 void avatar_peer_leave();
-void avatar_peer_send_text(int length, const char* text);
+// 0 when the line went, 439 (nothing sent) while the world is silent (world_silent).
+int avatar_peer_send_text(int length, const char* text);
 void avatar_peer_set_type(int type);
 int avatar_peer_type();
 void avatar_peer_set_speaker(int flag);
@@ -45,6 +52,8 @@ int avatar_peer_count();
 int avatar_peer_port();  // local port in host order, 0 without a socket
 bool avatar_peer_find(uint32_t address, uint16_t port, float* x, float* y, float* z, float* yaw, int* type);
 const char* avatar_peer_name(uint32_t address);  // null when unknown
+int avatar_peer_name_count();
+int avatar_peer_lookups();  // names asked of the universe so far
 void avatar_peer_reset_for_test();
 // Tests: the world server's address and port (network order) in place of the connection's.
 void avatar_peer_set_server_for_test(uint32_t address, uint16_t port);

@@ -12,6 +12,7 @@
 
 #include "client/cache/database.h"
 #include "client/core/log.h"
+#include "client/net/netcodes.h"
 #include "platform/clock.h"
 
 namespace {
@@ -20,9 +21,11 @@ database* cell_db = nullptr;
 int old_protocol = 1;
 int16_t cell_x = 0, cell_z = 0;  // the current cell
 
+// A cell reply: the code byte, x, z and the sequence, then the objects.
+static_assert(NET_MAX_MESSAGE - 9 <= CELL_DATA_LIMIT, "a whole cell from the server must fit its cap");
+
 // Entries are packed without gaps; the buffer grows with the cell, up to the cap.
 constexpr size_t WORK_FIRST = 4096;
-constexpr size_t WORK_LIMIT = static_cast<size_t>(CELL_DATA_LIMIT);
 std::vector<uint8_t> work(WORK_FIRST);
 size_t used = 0;
 size_t cursor = 0;
@@ -32,6 +35,9 @@ size_t cursor = 0;
 bool held = false;
 int32_t held_sequence = 0;
 uint32_t held_since = 0;
+// An add to the current cell was dropped at its cap: the cache no longer holds what the
+// sequence stands for.
+bool short_of_adds = false;
 
 // Cells whose dropped adds the log has told of (a bounded set: past it, no more lines).
 constexpr size_t NOTED_LIMIT = 1024;
@@ -42,6 +48,8 @@ int (*world_changed_fn)() = nullptr;
 cell_element_create_fn create_fn = nullptr;
 
 bool tracing() { return trace_switches[TRACE_GENERAL] != 0; }
+
+size_t data_limit() { return static_cast<size_t>(old_protocol ? CELL_DATA_LIMIT_OLD : CELL_DATA_LIMIT); }
 
 void put16(uint8_t* p, int v) {
   auto u = static_cast<uint16_t>(v);
@@ -123,14 +131,15 @@ bool parse_entry(const uint8_t* p, size_t avail, bool old, entry& e) {
 // Room for an entry of extra bytes at the end, or null when it would take the cell past the
 // cap (the log tells of it once for the cell).
 uint8_t* grow(size_t extra) {
-  if (used + extra > WORK_LIMIT) {
+  if (used + extra > data_limit()) {
+    short_of_adds = true;
     uint32_t id = static_cast<uint32_t>(static_cast<uint16_t>(cell_x)) << 16 | static_cast<uint16_t>(cell_z);
     if (noted.size() < NOTED_LIMIT && noted.insert(id).second)
       log_note("cell (%d, %d) holds %d bytes: further objects for it are dropped", cell_x, cell_z,
                static_cast<int>(used));
     return nullptr;
   }
-  if (used + extra > work.size()) work.resize(std::min(WORK_LIMIT, std::max(work.size() * 2, used + extra)));
+  if (used + extra > work.size()) work.resize(std::min(data_limit(), std::max(work.size() * 2, used + extra)));
   uint8_t* p = work.data() + used;
   used += extra;
   return p;
@@ -142,9 +151,14 @@ void store_held() {
   uint8_t key[CELL_KEY_LENGTH];
   cell_make_key(key, 1, cell_x, cell_z);
   database_store(cell_db, key, work.data(), static_cast<int32_t>(used));
-  if (held_sequence > 0 && !cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), held_sequence))
+  if (tracing()) log_write("cell (%d, %d) stored: %d bytes", cell_x, cell_z, static_cast<int>(used));
+  // A cell short of a dropped add asks for its sector again: the server's whole cell fits.
+  int32_t sequence = short_of_adds ? 0 : held_sequence;
+  if ((held_sequence > 0 || short_of_adds) && !old_protocol &&
+      !cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), sequence))
     if (tracing()) log_write("cell (%d, %d): the sector sequence was not stored", cell_x, cell_z);
   held_sequence = 0;
+  short_of_adds = false;
 }
 
 // Reads the current cell's record into the buffer; a missing or unreadable one leaves it
@@ -155,15 +169,15 @@ void read_cell() {
   cursor = 0;
   uint8_t key[CELL_KEY_LENGTH];
   cell_make_key(key, 1, cell_x, cell_z);
-  if (work.size() < WORK_LIMIT) work.resize(WORK_LIMIT);
+  const auto limit = static_cast<int32_t>(data_limit());
+  if (work.size() < data_limit()) work.resize(data_limit());
   int32_t length = 0;
-  if (database_fetch(cell_db, key, work.data(), CELL_DATA_LIMIT, &length)) {
+  if (database_fetch(cell_db, key, work.data(), limit, &length)) {
     used = length > 0 ? static_cast<size_t>(length) : 0;
     return;
   }
   if (!database_key_exists(cell_db, key)) return;
-  log_note("cell (%d, %d): its stored record is unreadable or above %d bytes and is dropped", cell_x, cell_z,
-           CELL_DATA_LIMIT);
+  log_note("cell (%d, %d): its stored record is unreadable or above %d bytes and is dropped", cell_x, cell_z, limit);
   database_store(cell_db, key, nullptr, 0);
   cell_sector_set_sequence(cell_sector(cell_x), cell_sector(cell_z), 0);
 }
@@ -215,6 +229,7 @@ void cell_init() {
   used = cursor = 0;
   held = false;
   held_sequence = 0;
+  short_of_adds = false;
 }
 
 int cell_reset() {
@@ -253,6 +268,7 @@ void cell_set_old(int flag) {
 
 void cell_update_begin(int x, int z, int fresh) {
   bool in_buffer = make_current(x, z);
+  if (fresh || !in_buffer) short_of_adds = false;
   if (fresh) {
     used = cursor = 0;
     return;

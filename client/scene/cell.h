@@ -7,7 +7,9 @@
 // deletes, end) or an iteration (start, next). An ended update is stored when another cell is
 // begun or read, when the cache is reset, or by cell_flush (every frame) once it has waited
 // CELL_STORE_DELAY ms, so that a stream of updates to one cell stores it about once a second.
-// A cell's entries take at most CELL_DATA_LIMIT bytes.
+// A cell's entries take at most CELL_DATA_LIMIT bytes (CELL_DATA_LIMIT_OLD under the old
+// protocol). An update that had to drop an add stores no sector sequence but clears it, so
+// that the next area query asks the server for the whole sector again.
 // Window thread only.
 #include <cstdint>
 
@@ -16,9 +18,13 @@ struct element;
 // Sizes of the packed entry heads before their three texts.
 enum { CELL_ENTRY_HEAD = 23, CELL_ENTRY_HEAD_OLD = 20 };
 
-// Bytes a cell's stored entries may take: many times what one world message can carry (a
-// message is at most 8096 bytes), so a real cell always fits. An add past it is dropped.
-constexpr int32_t CELL_DATA_LIMIT = 65536;
+// Bytes a cell's stored entries may take: a little above what one world message can carry
+// (a message is at most 8096 bytes, and an object takes as many bytes on the wire as in the
+// cache), so a cell the server sends always fits, while live adds cannot make it heavier than
+// that. An add past it is dropped. The old protocol's objects are numbered by one byte, so
+// its cells are bounded by count; they keep the larger cap they always had.
+constexpr int32_t CELL_DATA_LIMIT = 8192;
+constexpr int32_t CELL_DATA_LIMIT_OLD = 65536;
 constexpr uint32_t CELL_STORE_DELAY = 1000;
 
 // Cache key: kind (1 cell, 0 sector sequence), x, z; three little-endian int16.
@@ -36,8 +42,8 @@ void cell_set_old(int flag);
 // Update of one cell. fresh 0 starts from the cell's stored entries, 1 from none.
 void cell_update_begin(int x, int z, int fresh);
 // Texts longer than 255 bytes are cut to 255 (their lengths are stored in one byte).
-// 1 when added; 0 when the entry would take the cell past CELL_DATA_LIMIT (it is dropped,
-// and the trace log says so once for the cell).
+// 1 when added; 0 when the entry would take the cell past its cap (it is dropped, and the
+// trace log says so once for the cell).
 int cell_element_add(int32_t number, int32_t owner, int32_t build_time, int x, int y, int z, int yaw,
                      const char* model, const char* description, const char* action);
 // owner and build_time are the values as received in network (big-endian) byte order.
@@ -57,8 +63,8 @@ void cell_flush();
 int cell_sector_set_sequence(int sector_x, int sector_z, int32_t sequence);
 int32_t cell_sector_sequence(int sector_x, int sector_z);
 
-// Iteration over one cell's stored entries. A stored record longer than CELL_DATA_LIMIT
-// (or one that cannot be read) is dropped and its sector's sequence cleared, so that the
+// Iteration over one cell's stored entries. A stored record longer than the cap (or one that
+// cannot be read) is dropped and its sector's sequence cleared, so that the
 // server sends the cell again.
 void cell_start(int x, int z);
 // 1 with the element of the next entry in *out; 0 at the end or when no element was made.

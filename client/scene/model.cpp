@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "client/cache/chunk.h"
@@ -39,6 +40,29 @@ hash_table* models = nullptr;
 VxClump* placeholder = nullptr;
 VxVector placeholder_min{0, 0, 0}, placeholder_max{0, 0, 0};
 bool flush_flag = false;
+// The instances the next flush puts into their scene, in the order they asked. The set says
+// which entries still stand for a live instance: a flush costs what waits, not what the
+// scene holds.
+std::vector<model_instance*> flush_order;
+std::unordered_set<model_instance*> flush_waiting;
+
+void wait_for_flush(model_instance* instance) {
+  flush_flag = true;
+  if (!flush_waiting.insert(instance).second) return;
+  flush_order.push_back(instance);
+  // Entries of instances dropped before a flush are let go once they outnumber the live ones.
+  if (flush_order.size() > 2 * flush_waiting.size() + 64) {
+    std::unordered_set<model_instance*> kept;
+    std::erase_if(flush_order,
+                  [&](model_instance* i) { return !flush_waiting.count(i) || !kept.insert(i).second; });
+  }
+}
+
+void forget_flush() {
+  flush_order.clear();
+  flush_waiting.clear();
+  flush_flag = false;
+}
 
 bool trace() { return trace_switches[TRACE_GENERAL] != 0; }
 
@@ -448,11 +472,6 @@ void free_record(model_record* m) {
   std::free(m);
 }
 
-template <typename F>
-void for_each_record(F fn) {
-  hash_for_each(models, [&](void* data) { fn(*static_cast<model_record**>(data)); });
-}
-
 void set_state(VxClump* part, void* data) { VxSetClumpState(part, *static_cast<int*>(data)); }
 
 void clear_texture(VxPolygon* polygon, void*) { VxSetPolygonTexture(polygon, nullptr); }
@@ -506,7 +525,7 @@ void model_term() {
   models = nullptr;
   if (placeholder) VxDestroyClump(placeholder);
   placeholder = nullptr;
-  flush_flag = false;
+  forget_flush();
 }
 
 model_instance* model_reference(const char* folder, const char* file, VxScene* scene) {
@@ -540,7 +559,7 @@ model_instance* model_reference(const char* folder, const char* file, VxScene* s
   if (m->textures_referenced) reference_textures(m);
   instance->scene = scene;
   instance->model = m;
-  if (!scene) flush_flag = true;
+  if (!scene) wait_for_flush(instance);
   instance->next = m->instances;
   m->instances = instance;
   ++m->reference_count;
@@ -561,6 +580,7 @@ void model_dereference(model_instance* instance) {
   }
   if (instance->picture && model_hook.picture_destroy) model_hook.picture_destroy(instance->picture, instance);
   instance->picture = nullptr;
+  flush_waiting.erase(instance);
   if (m && m->download) download_dereference(m->download);
   if (instance->clump && ((m && m->textures_referenced) || instance->animation || instance->sign)) {
     VxForAllPolygonsInClumpWithArg(instance->clump, clear_texture, nullptr);
@@ -601,7 +621,7 @@ void update_model(model_instance* instance) {
     instance->placeholder = 0;
   }
   if (m && (m->flags & MODEL_AVATAR)) reload_model(instance);
-  else flush_flag = true;
+  else wait_for_flush(instance);
   if (!instance->clump && placeholder) {
     instance->clump = VxDuplicateClump(placeholder);
     if (instance->state_off) set_clump_state(instance, VX_STATE_OFF);
@@ -653,12 +673,12 @@ void reload_model(model_instance* instance) {
 void model_flush() {
   if (trace()) log_write("model_flush");
   if (!flush_flag) return;
-  // Instances are gathered first: swapping may run callbacks that change the lists.
-  std::vector<model_instance*> all;
-  for_each_record([&](model_record* m) {
-    for (model_instance* i = m->instances; i; i = i->next) all.push_back(i);
-  });
-  for (model_instance* i : all) {
+  // Taken whole first: swapping may run callbacks that ask for another flush or drop an
+  // instance (then gone from the set, and skipped).
+  std::vector<model_instance*> batch;
+  batch.swap(flush_order);
+  for (model_instance* i : batch) {
+    if (!flush_waiting.erase(i)) continue;
     if (i->pending_clump) {
       reload_model(i);
     } else if (!i->scene) {
@@ -666,7 +686,7 @@ void model_flush() {
       if (i->scene && i->clump) VxAddClumpToScene(i->scene, i->clump);
     }
   }
-  flush_flag = false;
+  flush_flag = !flush_order.empty();
 }
 
 int model_height(model_instance* instance, float* height) {
@@ -758,7 +778,7 @@ void model_reset() {
   hash_clear(models, [](void* data) {
     if (model_record* m = *static_cast<model_record**>(data)) free_record(m);
   });
-  flush_flag = false;
+  forget_flush();
 }
 
 model_record* model_find(const char* folder, const char* file) {

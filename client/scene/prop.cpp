@@ -441,6 +441,7 @@ struct old_state {
   int16_t sector_x = 0, sector_z = 0;
   bool query_time_set = false;
   uint32_t query_time = 0;
+  bool progress_shown = false;  // the status shows how far the query's reply has come
 };
 
 old_state o;
@@ -655,6 +656,7 @@ void refresh_cells(old_request* r) {
 void done(old_request* r) {
   if (r->message[0] == OLDPROP_QUERY) {
     o.query_in_flight = false;
+    o.progress_shown = false;
     world_status_text("");
   }
   free_reply();
@@ -753,6 +755,7 @@ bool work(old_request* r) {
         return true;
       }
       o.length_received += count;
+      if (count > 0) world_heard();
       if (o.length_received < 2) return false;
       int length = o.length_bytes[0] << 8 | o.length_bytes[1];
       if (length == 0) {
@@ -784,7 +787,11 @@ bool work(old_request* r) {
         return true;
       }
       o.received += count;
-      if (r->message[0] == OLDPROP_QUERY) world_status_text(msg_arg(47, o.received, o.expected));
+      if (count > 0) world_heard();
+      if (r->message[0] == OLDPROP_QUERY) {
+        world_status_text(msg_arg(47, o.received, o.expected));
+        o.progress_shown = true;
+      }
       if (o.received < o.expected) return count > 0;
       handle_code(r, interpret(r));
       return false;
@@ -842,7 +849,9 @@ void oldprop_reset() {
   o.query_in_flight = false;
   o.step = STEP_SEND;
   o.sent = 0;
-  world_status_text("");
+  // Only its own text: the world's "connecting" stays while the connection is made again.
+  if (o.progress_shown) world_status_text("");
+  o.progress_shown = false;
 }
 
 void oldprop_update() {

@@ -739,6 +739,10 @@ void world_update() {
         if (world_hook.avatar_load_list) world_hook.avatar_load_list();
         if (world_hook.oldprop_reset) world_hook.oldprop_reset();
         m.state = WORLD_CONNECT;
+      } else if (world_silent()) {
+        // Whatever the object protocol showed goes before the status says why.
+        if (world_hook.oldprop_reset) world_hook.oldprop_reset();
+        start_again("the old-protocol world and its hub fell silent");
       }
       break;
     case WORLD_IN: {
@@ -881,6 +885,17 @@ void world_universe_status(const char* text) {
   show_status();
 }
 const char* world_status_current() { return shown_status(mod()).c_str(); }
+
+void world_heard() {
+  if (w && w->state == WORLD_OLD_PROTOCOL) w->last_receive = platform_ticks();
+}
+
+bool world_silent() {
+  if (!w) return false;
+  if (w->state == WORLD_CONNECT || w->state == WORLD_LOGIN_SENT) return true;
+  return w->state == WORLD_OLD_PROTOCOL &&
+         tick_diff(w->last_receive, platform_ticks()) > static_cast<int32_t>(WORLD_SILENCE_LIMIT);
+}
 void world_connection_lost() { handle_world_error(215); }
 void world_restart() { mod().state = WORLD_CONNECT; }
 

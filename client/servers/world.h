@@ -191,6 +191,12 @@ void world_status_text(const char* text);
 // text of its own.
 void world_universe_status(const char* text);
 const char* world_status_current();  // what the status window shows, "" when nothing
+// Under the old protocol the world's object connection and its peer hub answer apart from the
+// world stream: each answer from either counts against the silence, as a message does.
+void world_heard();
+// True when the world cannot be spoken to: its connection is being made (again), or under
+// the old protocol neither its server nor its hub has answered for WORLD_SILENCE_LIMIT ms.
+bool world_silent();
 void world_connection_lost();
 void world_restart();
 

@@ -238,6 +238,35 @@ TEST_F(PeerChannel, RelayedLinesAreCutAfterTheColonAndNeverShownTwice) {
   EXPECT_EQ((std::vector<std::string>{"0105", "0106", "0108", "0108"}), acks);
 }
 
+// Relayed lines from ever new speakers: the universe is asked within its share a second, once
+// per address while asked, and few names are kept; the newest speaker's and a peer's stay.
+TEST_F(PeerChannel, NewSpeakersAreAskedForWithinAShareASecondAndKeptFew) {
+  Endpoint peer;
+  frame();
+  auto list = state_list(0, 0, 0, {{ntohs(peer.port()), 0, 0, 0, 0, 0, 0, 0}});
+  avatar_peer_handle(list.data(), static_cast<int>(list.size()), kLoop, server.port());
+  avatar_peer_handle(line(1, "bob: hi").data(), 9, kLoop, peer.port());
+  avatar_receive_citizen_name(0, kLoop, "bob");
+  frame(1000);
+  auto relayed = [&](int i, uint32_t from) {
+    std::vector<uint8_t> d{3, static_cast<uint8_t>(i)};
+    put32(d, static_cast<int32_t>(from)), put16(d, 5000), put_text(d, "u" + std::to_string(i) + ": hello");
+    avatar_peer_handle(d.data(), static_cast<int>(d.size()), kLoop, server.port());
+  };
+  const int asked = avatar_peer_lookups();
+  for (int i = 0; i < 3; ++i) relayed(i, 0x0A000001);
+  EXPECT_EQ(asked + 1, avatar_peer_lookups()) << "one question per address while it is open";
+  for (int i = 3; i < 1000; ++i) relayed(i, 0x0A000000 + i);
+  EXPECT_EQ(asked + PEER_LOOKUPS_PER_SECOND, avatar_peer_lookups());
+  EXPECT_LE(avatar_peer_name_count(), PEER_SPEAKERS + 1);
+  frame(1000);  // the next second asks for lines still waiting
+  EXPECT_EQ(asked + 2 * PEER_LOOKUPS_PER_SECOND, avatar_peer_lookups());
+  avatar_receive_citizen_name(0, htonl(0x0A000000 + 999), "u999");
+  EXPECT_EQ("1 u999: hello", seen_.console.back());
+  avatar_peer_handle(line(2, "bob: still here").data(), 17, kLoop, peer.port());
+  EXPECT_EQ("0 bob: still here", seen_.console.back());
+}
+
 TEST_F(PeerChannel, AnUnansweredLineIsSentAtMostTenMoreTimesFourSecondsApart) {
   Endpoint peer;
   frame();
@@ -363,6 +392,29 @@ TEST_F(PeerChannel, DatagramsGoAndComeInTheirWireForm) {
   EXPECT_EQ((std::vector<std::string>{"03"}), got(server));
 }
 
+// A silent old-protocol world takes no line and is connected again; its hub alone keeps it up.
+class PeerWorld : public wtest::WithFakes<AvatarFixture> {};
+
+TEST_F(PeerWorld, ASilentOldProtocolWorldIsConnectedAgainAndALineToItNotSent) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old World"]]})"));
+  ASSERT_EQ(0, world_enter("demo"));
+  ASSERT_TRUE(wtest::poll_until([] { return universe_update(), world_update(), world_state() == WORLD_OLD_PROTOCOL; }));
+  avatar_set_old_protocol(1);
+  avatar_peer_set_server_for_test(kLoop, htons(9));
+  const uint8_t list[13] = {2};
+  for (int i = 0; i < 3; ++i, world_update()) {
+    wtest::fake_now += WORLD_SILENCE_LIMIT - 1;
+    avatar_peer_handle(list, sizeof list, kLoop, htons(9));
+  }
+  EXPECT_EQ(0, avatar_broadcast_message("hello"));
+  wtest::fake_now += WORLD_SILENCE_LIMIT + 1;
+  EXPECT_EQ(NET_NO_WORLD, avatar_broadcast_message("anyone"));
+  EXPECT_EQ("3 m160: m600 anyone", seen_.console.back());
+  world_update();
+  EXPECT_EQ(WORLD_CONNECT, world_state());
+  EXPECT_STREQ("m119", world_status_current());
+}
+
 // The old-protocol world's hub, with a hosted user on an address of its own, and a stranger
 // who knows the client's port: on the hub's address from another port, and on the user's
 // address from another port.
@@ -397,6 +449,9 @@ TEST_F(PeerChannel, OnlyTheHubAndThePeersOfItsListAreHeard) {
   put_text(relayed, "wanderer: injected relay");
   on_hub_address.send(relayed, to);
   on_user_address.send(line(77, "wanderer: injected line"), to);
+  // The wanderer, a peer of the list, relaying a line in another user's name.
+  const uint8_t in_name[] = {3, 201, 127, 0, 0, 3, 0x17, 0x70, 'g', ':', ' ', 'x'};
+  avatar_peer_handle(in_name, sizeof in_name, user_address, user_port);
   on_hub_address.send(state_list(0, 0, 0, {{4242, 0, 0, 500, 0, 0, 0, 0}}), to);
   frame();
   on_hub_address.send(state_list(0, 0, 0, {}), to);  // an empty list would clear every avatar
@@ -426,7 +481,7 @@ TEST_F(PeerChannel, OnlyTheHubAndThePeersOfItsListAreHeard) {
     dropped += std::atoi(l.c_str() + at + 8);
     ++lines;
   }
-  EXPECT_EQ(4, dropped);
+  EXPECT_EQ(5, dropped);
   EXPECT_LE(lines, 2);
 }
 

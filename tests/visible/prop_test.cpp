@@ -234,6 +234,24 @@ TEST_F(PropLink, ARequestMadeBeforeTheLoginIsSentAfterIt) {
   EXPECT_TRUE(console.empty());
 }
 
+// Object replies keep an old-protocol world up; silent, it is connected again, as the status says.
+TEST_F(PropLink, AnOldProtocolWorldIsUpWhileItAnswersAndConnectedAgainWhenSilent) {
+  ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old"]]})"));
+  ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));
+  EXPECT_EQ(0u, world->wait_for("raw", step).rfind("raw 1 03", 0));
+  fake_now += WORLD_SILENCE_LIMIT - 1000;
+  world->command("send 1 0003" "01");
+  ASSERT_NO_FATAL_FAILURE(run_until([] { return std::string(world_status_current()) == "m47 1 3"; }));
+  fake_now += WORLD_SILENCE_LIMIT - 1000;
+  step();
+  EXPECT_EQ(WORLD_OLD_PROTOCOL, world_state());
+  fake_now += 2000;
+  world_update();
+  world_update();
+  EXPECT_EQ(WORLD_LOGIN_SENT, world_state()) << "connected again";
+  EXPECT_STREQ("m119", world_status_current());
+}
+
 TEST_F(PropLink, TheOldProtocolQueriesAppliesRecordsAndRefreshesRefusedCells) {
   ASSERT_NO_FATAL_FAILURE(start(R"({"mode":"old","attributes":[[0,"Old"]]})"));
   ASSERT_NO_FATAL_FAILURE(enter(WORLD_OLD_PROTOCOL));

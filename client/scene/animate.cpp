@@ -124,7 +124,8 @@ animation* animation_create(const char* name, int images, int frames, int delay,
   a->current = 0;
   a->running = 1;
   a->loop = 1;
-  a->next_time = tick_now();
+  // The first image stays for a whole delay, as every later one does.
+  a->next_time = tick_now() + static_cast<uint32_t>(a->delay);
   // On the list before the downloads: an image already at hand may call back at once.
   a->next = animations;
   animations = a;
@@ -245,7 +246,8 @@ void animation_update() {
     if (!a->running || !a->owner || !a->frame_list) continue;
     if (a->delay > 0) {
       if (tick_before(now, a->next_time)) continue;
-      while (tick_before(a->next_time, now)) {
+      // Each image is due at its own time, not at the first frame after it.
+      while (!tick_before(now, a->next_time)) {
         bool ended = advance(a);
         a->next_time += static_cast<uint32_t>(a->delay);
         if (ended) break;

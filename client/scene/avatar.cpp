@@ -544,6 +544,19 @@ bool avatar_model_hit(const VxClump* model, const VxClump* picked) {
   return false;
 }
 
+VxClump* avatar_part_at(VxScene* scene, const VxClump* model, int x, int y) {
+  // The frame draws a polygon's edge pixels up to one pixel up and left of where the pick's ray
+  // through their centres meets it; thin or far parts are mostly edge. So a point with no part
+  // under it takes one under a point beside it: every pixel drawn of the avatar finds it.
+  static const int around[9][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {-1, 0}, {0, -1}, {-1, 1}, {1, -1}, {-1, -1}};
+  if (!model) return nullptr;
+  for (const auto& d : around) {
+    VxClump* picked = scene_pick_in(scene, x + d[0], y + d[1]);
+    if (avatar_model_hit(model, picked)) return picked;
+  }
+  return nullptr;
+}
+
 int avatar_popup_menu(int x, int y) {
   if (s.old_protocol) return avatar_peer_popup_menu(x, y);
   avatar_record* hit = nullptr;
@@ -553,8 +566,7 @@ int avatar_popup_menu(int x, int y) {
     model_instance* m =
         a->anim ? static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(a->anim))) : a->far_model;
     VxClump* model = m ? model_clump(m) : nullptr;
-    VxClump* clump = model ? scene_pick_in(a->scene, x, y) : nullptr;
-    if (!avatar_model_hit(model, clump) || a->distance >= best) continue;
+    if (!avatar_part_at(a->scene, model, x, y) || a->distance >= best) continue;
     best = a->distance;
     hit = a;
   }

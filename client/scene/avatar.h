@@ -95,6 +95,9 @@ int avatar_menu_run(const char* name, bool muted, bool eject, int eject_target);
 // Whether a clump found under the pointer is the avatar's model: its root or any of its
 // parts (a body's limbs and head are parts of the model).
 bool avatar_model_hit(const VxClump* model, const VxClump* picked);
+// The part of the model (in its own scene) under a viewport point or a pixel beside it, as
+// the frame draws it; null when none.
+VxClump* avatar_part_at(VxScene* scene, const VxClump* model, int x, int y);
 
 // Muting (the pop-up menu's item 9000).
 void avatar_set_muted(int session, bool muted);

@@ -700,8 +700,7 @@ int avatar_peer_popup_menu(int x, int y) {
     if (!r->scene || !r->anim || !find_name(k.address)) continue;
     auto* m = static_cast<model_instance*>(AnimGetAvatarModel(static_cast<AnimAvatar*>(r->anim)));
     VxClump* model = m ? model_clump(m) : nullptr;
-    VxClump* clump = model ? scene_pick_in(r->scene, x, y) : nullptr;
-    if (!avatar_model_hit(model, clump) || r->distance >= best) continue;
+    if (!avatar_part_at(r->scene, model, x, y) || r->distance >= best) continue;
     best = r->distance;
     hit = k.address;
     found = true;

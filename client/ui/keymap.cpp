@@ -1,5 +1,12 @@
 #include "client/ui/keymap.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
+
+#include "client/core/keys.h"
+#include "client/ui/qt_host.h"
+
 int keymap_virtual_key(int key, bool keypad) {
   if (keypad) {
     switch (key) {
@@ -78,4 +85,48 @@ int keymap_virtual_key(int key, bool keypad) {
     case Qt::Key_QuoteDbl: return 0xDE;
     default: return 0;
   }
+}
+
+namespace {
+
+// Sees every key event before its widget does: the chat line and the dialogs take their keys
+// without handing the releases on, which would leave a Shift held for movement.
+class KeyTracker : public QObject {
+ public:
+  QPointer<QtHost> host;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    QEvent::Type type = event->type();
+    if (!host || !watched->isWidgetType() || (type != QEvent::KeyPress && type != QEvent::KeyRelease))
+      return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    bool down = type == QEvent::KeyPress;
+    if (!down && key->isAutoRepeat()) return false;
+    if (int vk = keymap_virtual_key(key->key(), key->modifiers() & Qt::KeypadModifier)) {
+      host->key_event(vk, down);
+      if (!down) key_up(static_cast<unsigned>(vk));
+    }
+    return false;
+  }
+
+  void let_all_go() {
+    if (!host) return;
+    for (int code = 1; code < 256; ++code) host->key_event(code, false);
+    key_reset();
+  }
+};
+
+}  // namespace
+
+void keymap_track_keys(QtHost& host) {
+  static KeyTracker* tracker = nullptr;
+  if (!qApp) return;
+  if (!tracker) {
+    tracker = new KeyTracker;
+    qApp->installEventFilter(tracker);
+    QObject::connect(qApp, &QApplication::focusChanged, tracker, [](QWidget*, QWidget* now) {
+      if (!now) tracker->let_all_go();
+    });
+  }
+  tracker->host = &host;
 }

@@ -10,6 +10,7 @@
 #include "client/shell/font.h"
 #include "client/shell/view_click.h"
 #include "client/ui/fonts.h"
+#include "client/ui/keymap.h"
 #include "client/ui/qt_dialog.h"
 #include "client/ui/qt_edge.h"
 #include "client/ui/depth_dialog.h"
@@ -246,5 +247,7 @@ void focus_caption_qt_install() {
 void viewport_qt_install(QtHost& host) {
   viewport_host = &host;
   viewport_set_surface_maker(&make_viewport);
+  // Movement reads the held keys the view's host keeps.
+  keymap_track_keys(host);
   depth_dialog_register();
 }

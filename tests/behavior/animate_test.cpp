@@ -14,12 +14,12 @@ TEST_F(Animations, FramesStepWithTheDelayAndTheEndIsAnnouncedOnce) {
   animation* a = element_animation(e);
   ASSERT_NE(a, nullptr);
   animation_set_loop(a, 0);
-  std::vector<int> seen;
-  for (int i = 0; i < 4; ++i) {
-    frame_after(i ? 100 : 0);
-    seen.push_back(animation_current(a));
+  std::vector<int> changed_at;  // in 16 ms frames: each image at the first frame due
+  for (int ms = 16, shown = 0; ms <= 400; ms += 16) {
+    frame_after(16);
+    if (animation_current(a) != shown) changed_at.push_back(ms), shown = animation_current(a);
   }
-  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 2}));  // stays on the last image
+  EXPECT_EQ(changed_at, (std::vector<int>{112, 208}));  // and stays on the last image
   EXPECT_EQ(animation_running(a), 0);
   EXPECT_EQ(name_of(e), "done");
   element_set_name(e, "again");
@@ -29,10 +29,10 @@ TEST_F(Animations, FramesStepWithTheDelayAndTheEndIsAnnouncedOnce) {
   // Looping wraps without an end; a late frame catches up and only keeps time.
   element* l = make("create animate me fire 4 4 100; adone name done");
   animation* b = element_animation(l);
-  frame_after(250);  // past 100, 200 and 250 > 200: three steps
-  EXPECT_EQ(animation_current(b), 3);
-  frame_after(1000);  // ten more: 13 modulo 4
-  EXPECT_EQ(animation_current(b), 1);
+  frame_after(250);  // 100 and 200 passed: two steps
+  EXPECT_EQ(animation_current(b), 2);
+  frame_after(1000);  // ten more: 12 modulo 4
+  EXPECT_EQ(animation_current(b), 0);
   EXPECT_EQ(name_of(l), "-");
   // Without looping a long catch-up stops at the end.
   element* c = make("create animate me fire 3 3 10; adone name done");
@@ -91,7 +91,7 @@ TEST_F(Animations, CommandsReachEveryNamedObjectOfTheOwner) {
   // astart without looping runs once more to the end, its first step one delay from now.
   ASSERT_EQ(behavior_trigger(lever, "foo"), 1);
   animation_set_frame(a1, 1);
-  frame_after(100);
+  frame_after(99);
   EXPECT_EQ(animation_current(a1), 0);
   frame_after(1);
   EXPECT_EQ(animation_current(a1), 1);

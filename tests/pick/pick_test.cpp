@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "client/core/random.h"
+#include "client/scene/avatar.h"
 #include "client/net/tcp.h"
 #include "client/servers/attributes.h"
 #include "client/servers/universe.h"
@@ -326,6 +327,20 @@ TEST_F(PickLink, DeletesAndDuplicatesGoOutAsDeleteAndAdd) {
             world->wait_for("frame 1 00", step));
   EXPECT_NE(0, copy_number);
   EXPECT_NE(static_cast<int32_t>(n), copy_number);  // the copy's own number is not the one sent
+}
+
+// The left edge pixels are drawn, though the ray through them misses: a right-click finds it.
+TEST_F(PickTest, AnAvatarIsFoundOnEveryPixelOfItsEdge) {
+  ASSERT_NO_FATAL_FAILURE(three());
+  VxClump* c = element_clump(loaded(0, 0, 6));
+  int w = 0, h = 0, left = 1 << 20, row = 0;
+  camera_size(&w, &h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w && x < left; ++x)
+      if (scene_pick(x, y) == c) left = x, row = y;
+  ASSERT_NE(c, scene_pick(left - 1, row));
+  EXPECT_EQ(c, avatar_part_at(scene_world(), c, left - 1, row));
+  EXPECT_NE(c, avatar_part_at(scene_world(), c, left - 2, row));
 }
 
 }  // namespace

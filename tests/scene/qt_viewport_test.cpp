@@ -114,6 +114,12 @@ TEST_F(QtViewportTest, ResizingTheWindowResizesTheCameras) {
     EXPECT_GT(qGreen(c), 150) << at.x() << "," << at.y();
     EXPECT_LT(qBlue(c), 60) << at.x() << "," << at.y();
   }
+  main->resize(442, 311);  // of an odd width too, the edge takes the last column
+  QApplication::processEvents();
+  tessel_frame();
+  ASSERT_EQ(view->width() % 2, 1);
+  camera_size(&cw, &ch);
+  EXPECT_EQ(surface->image().width(), cw);
 }
 
 TEST_F(QtViewportTest, ViewportSurvivesTheMainWindowGoingFirst) {

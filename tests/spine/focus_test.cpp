@@ -150,6 +150,9 @@ TEST_F(Focus, AClickInTheViewTakesTheKeyboardBackFromWhoeverHadIt) {
   click(chat_qt_line());
   EXPECT_EQ(chat_qt_line(), QApplication::focusWidget());
   EXPECT_FALSE(arrow_turns());
+  key(QEvent::KeyPress, Qt::Key_Shift);
+  key(QEvent::KeyRelease, Qt::Key_Shift);
+  EXPECT_FALSE(qt_->key_down(VK_KEY_SHIFT));  // let go there, let go for movement too
   click(view_);
   EXPECT_TRUE(arrow_turns());
 
@@ -182,6 +185,9 @@ TEST_F(Focus, AClickInTheViewTakesTheKeyboardBackFromWhoeverHadIt) {
   tool.hide();
   settle();
   EXPECT_TRUE(arrow_turns());
+  key(QEvent::KeyPress, Qt::Key_Shift);
+  QApplication::setActiveWindow(nullptr);
+  EXPECT_FALSE(qt_->key_down(VK_KEY_SHIFT));  // the program lost the keyboard: no rise seen
 }
 
 TEST_F(Focus, AClosedDialogLeavesTheKeyboardToTheMainWindowAndOpensOverIt) {

@@ -134,6 +134,36 @@ class DownloadTest : public ::testing::Test {
       return done();
     }, limit_ms);
   }
+  // True once every running "drip" transfer has brought `bytes` more than it had in `last`
+  // (one that started again counts from nothing).
+  static bool each_drip_brought(const std::map<std::string, int>& last, int bytes) {
+    for (const auto& [label, got] : shown_progress()) {
+      if (label.rfind("drip", 0) != 0) continue;
+      auto seen = last.find(label);
+      const int from = seen != last.end() && seen->second <= got ? seen->second : 0;
+      if (got < from + bytes) return false;
+    }
+    return true;
+  }
+  // Frames until no transfer runs; then the "down" requests for `file` the server saw.
+  static int settle(ServerProcess& server, const std::string& file = "") {
+    EXPECT_TRUE(run_until([] {
+      for (int s = 0; s < DOWNLOAD_SLOTS; ++s)
+        if (download_line(s, nullptr, nullptr, 0, nullptr)) return false;
+      return true;
+    }));
+    int n = 0;
+    for (std::string l; !(l = server.line(0)).empty();) n += l.rfind("asked ", 0) == 0 && l.find(file) != std::string::npos;
+    return n;
+  }
+  static bool arrived(const Result& r) { return r.count > 0; }
+  // The console lines saying that the object server cannot be reached.
+  static int told_unreachable() {
+    int n = 0;
+    const std::string text = console_text();
+    for (size_t at = 0; (at = text.find("<630>", at)) != std::string::npos; ++at) ++n;
+    return n;
+  }
   // One request of folder/name run to its callback.
   Result fetch(const std::string& folder, const std::string& name, void (*adjust)(download_request*) = nullptr) {
     Result r;
@@ -477,16 +507,7 @@ TEST_F(DownloadTest, TricklingFilesNeverKeepALaterModelOut) {
     if (second == 8) {
       ASSERT_NE(download_file("models", "length_700_late.zip", DOWNLOAD_CLASS_MODELS, record, &late), nullptr);
     }
-    ASSERT_TRUE(run_until([&] {
-      if (late.count) return true;
-      for (const auto& [label, got] : shown_progress()) {
-        if (label.rfind("drip", 0) != 0) continue;
-        auto seen = last.find(label);
-        const int from = seen != last.end() && seen->second <= got ? seen->second : 0;
-        if (got < from + 300) return false;
-      }
-      return true;
-    })) << "at " << second << " s";
+    ASSERT_TRUE(run_until([&] { return late.count || each_drip_brought(last, 300); })) << "at " << second << " s";
     last = shown_progress();
     int running_sounds = 0;
     for (const auto& entry : last) running_sounds += entry.first.find("_s") != std::string::npos ? 1 : 0;
@@ -520,12 +541,7 @@ TEST_F(DownloadTest, AModelArrivesOnceTheObjectServerIsBackAndThePersonIsToldOnc
   ASSERT_GT(server.port(), 0);
   const std::string host = "127.0.0.1:" + std::to_string(server.port());
   download_set_path((host + "/w").c_str());
-  auto told = [] {
-    int n = 0;
-    const std::string text = console_text();
-    for (size_t at = 0; (at = text.find("<630>", at)) != std::string::npos; ++at) ++n;
-    return n;
-  };
+  auto told = told_unreachable;
   auto running = [] { return download_line(0, nullptr, nullptr, 0, nullptr); };
   Result tree, ghost;
   ASSERT_NE(download_file("models", "tree.zip", DOWNLOAD_CLASS_MODELS, record, &tree), nullptr);
@@ -559,6 +575,79 @@ TEST_F(DownloadTest, AModelArrivesOnceTheObjectServerIsBackAndThePersonIsToldOnc
   EXPECT_EQ(told(), 1);
   console_reset_for_test();
   msg_reset();
+}
+
+// Ten models that trickle just above the floor never keep the world's other models out:
+// slow transfers hold two slots at most, so the twenty models asked for after them arrive.
+// The stepped clock moves a second once every trickling transfer has brought 300 bytes more.
+TEST_F(DownloadTest, SlowTransfersLeaveOneSlotMoving) {
+  FakeClock clock;
+  msg_set(141, "%d of %d bytes");
+  download_set_path((odd_->base() + "/w").c_str());
+  std::vector<Result> slow(10), quick(20);
+  for (Result& r : slow)  // each referenced twice more: ahead of the others
+    download_reference(download_reference(download_file(
+        "models", ("drip_0_300_5_0_s" + std::to_string(&r - &slow[0]) + ".zip").c_str(), 1, record, &r)));
+  for (Result& r : quick)
+    ASSERT_NE(download_file("models", ("length_700_q" + std::to_string(&r - &quick[0]) + ".zip").c_str(), 1, record, &r), nullptr);
+  std::map<std::string, int> last;
+  for (int second = 0; second < 120 && !std::all_of(quick.begin(), quick.end(), arrived); ++second) {
+    ASSERT_TRUE(run_until([&] { return each_drip_brought(last, 300); })) << "at " << second << " s";
+    last = shown_progress();
+    clock.advance(1000);
+  }
+  EXPECT_EQ(std::count_if(quick.begin(), quick.end(), arrived), 20);  // by 48 s
+}
+
+// A server that answers 502 while a world waits for 100 of its models is asked once per
+// pause (2 s doubling to 30 s) over two minutes of the stepped clock, not once per file, and
+// the console says so once. Once it answers, each model is asked for once and arrives, and
+// whoever waits for the server hears that it is back.
+TEST_F(DownloadTest, AServerThatCannotBeReachedIsAskedOncePerPauseForAllItsFiles) {
+  FakeClock clock;
+  msg_set(630, "<630>: %s");
+  console_reset_for_test();
+  ASSERT_EQ(console_init(nullptr), 1);
+  ServerProcess server(odd_server_command());
+  download_set_path((server.base() + "/w").c_str());
+  static std::vector<std::string> back;
+  download_hook.server_back = [](const char* host) { back.push_back(host); };
+  std::vector<Result> models(100);
+  for (Result& r : models)
+    ASSERT_NE(download_file("models", ("down_502_700_m" + std::to_string(&r - &models[0]) + ".zip").c_str(), 1, record, &r), nullptr);
+  int asked = 0;
+  for (int second = 0; second <= 120; ++second, clock.advance(1000)) asked += settle(server);
+  // The three first asked at once, then the pauses that end at 2, 6, 14, 30, 60, 90 and 120 s.
+  EXPECT_EQ(asked, 10) << "requests in 120 s";
+  EXPECT_EQ(std::count_if(models.begin(), models.end(), arrived), 0);
+  EXPECT_EQ(told_unreachable(), 1) << console_text();
+  EXPECT_TRUE(back.empty());
+  server.send("up\n");
+  ASSERT_EQ(server.line(), "up");
+  asked = 0;
+  for (int second = 0; second < 60 && !std::all_of(models.begin(), models.end(), arrived); ++second, clock.advance(1000))
+    asked += settle(server);
+  EXPECT_EQ(asked, 100);
+  for (const Result& r : models) EXPECT_EQ(r.status, DOWNLOAD_ARRIVED);
+  EXPECT_EQ(back, std::vector<std::string>{server.base()});
+  download_hook.server_back = nullptr;
+  console_reset_for_test();
+}
+
+// A server that says it is busy without saying when to come back: the file gives up after
+// three such replies; one it told when to come back keeps waiting.
+TEST_F(DownloadTest, BusyRepliesWithoutATimeToComeBackEndTheFileAfterThree) {
+  FakeClock clock;
+  ServerProcess server(odd_server_command());
+  download_set_path((server.base() + "/w").c_str());
+  Result busy, later;
+  ASSERT_NE(download_file("models", "down_503_7_busy.zip", 1, record, &busy), nullptr);
+  ASSERT_NE(download_file("models", "down_503r_7_later.zip", 1, record, &later), nullptr);
+  int asked = 0;
+  for (int second = 0; second < 120 && !busy.count; ++second, clock.advance(1000)) asked += settle(server, "busy");
+  EXPECT_EQ(busy.status, DOWNLOAD_FAILED);
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(later.count, 0);
 }
 
 // A world change resets the queue while transfers run: no slot keeps a freed request, the

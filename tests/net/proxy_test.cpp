@@ -54,7 +54,6 @@ TEST(Proxy, APortThatIsNotWhollyANumberNamesNoProxy) {
     ASSERT_TRUE(profile_init(dir.c_str(), "/tessel.ini"));
     proxy_init();
     EXPECT_EQ(nullptr, proxy_text()) << port;
-    EXPECT_EQ(0, proxy_port()) << port;
     std::filesystem::remove_all(dir);
   }
 }

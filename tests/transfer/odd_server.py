@@ -18,12 +18,11 @@ Paths:
   /trickle/MS/N/...  announces N bytes and sends one every MS milliseconds
   /drip/FIRST/CHUNK/MS/N/...  sends FIRST bytes at once, then CHUNK bytes every MS
                      milliseconds, N in all (announced); N of 0: no Content-Length, no end
-  /down/CODE/N/...   replies CODE (CODE "503r": 503 with Retry-After) until the line "up"
-                     comes on stdin, then N bytes
+  /down/CODE/N/...   CODE ("503r": with Retry-After) until "up" comes on stdin, then N bytes
   /w/FOLDER/KIND_A_B.EXT  a file of an object tree, served as /KIND/A/B
 Body byte i is i % 251. The first line on stdout is "PORT <n>", once it listens; then
-"held PATH" for each flaky request it holds, "trickle PATH" for each trickle request,
-"asked PATH" for each down request, and "up" when told.
+"held PATH" for each flaky request it holds and "trickle PATH" for each trickle request
+("asked PATH" for each down one, "up" when told).
 """
 import socket
 import socketserver
@@ -180,11 +179,8 @@ class Handler(socketserver.BaseRequestHandler):
         elif kind == "down":
             with COUNT_LOCK:  # one whole line per request, whatever runs at once
                 print("asked %s" % path, flush=True)
-            if UP.is_set():
-                self.reply(200, body(int(args[1])), int(args[1]), lm)
-            else:
-                later = "Retry-After: 1\r\n" if args[0].endswith("r") else ""
-                self.reply(int(args[0].rstrip("r")), b"down", 4, later)
+            up, later = UP.is_set(), "Retry-After: 1\r\n" if args[0].endswith("r") else ""
+            self.reply(*((200, body(int(args[1])), int(args[1]), lm) if up else (int(args[0][:3]), b"down", 4, later)))
         elif kind == "echo":
             text = "\r\n".join(headers).encode("latin-1")
             self.reply(200, text, len(text))

@@ -279,20 +279,18 @@ TEST_F(WebPane, ObjectPagesAndTheWorldsHomePageReachThePane) {
   EXPECT_TRUE(opened_runs(0).empty());
 }
 
-// A page that failed to load is loaded again when the download queue hears its server is
-// back, once, and only while it is the current page; another server's return leaves it.
+// A page that failed to load is loaded again, once, when its server is back, unless the
+// person has gone on to another page.
 TEST_F(WebPane, APageThatFailedIsLoadedAgainWhenItsServerIsBack) {
   ASSERT_NO_FATAL_FAILURE(start());
-  ASSERT_NE(nullptr, browser);
-  ASSERT_NE(nullptr, download_hook.server_back);
-  const std::string page = "http://127.0.0.1:8000/w/home.html";
-  for (const char* other : {"http://pages.example/a.html", ""}) {
-    EXPECT_EQ(1, web_event(WEB_BEFORE_NAVIGATE, page.c_str()));
-    web_event(WEB_NAVIGATE_FAILED, page.c_str());
-    if (*other) EXPECT_EQ(1, web_event(WEB_BEFORE_NAVIGATE, other));
+  ASSERT_TRUE(browser && download_hook.server_back);
+  for (const char* next : {"http://pages.example/a.html", "http://127.0.0.1:8000/w/home.html"}) {
+    web_event(WEB_BEFORE_NAVIGATE, "http://127.0.0.1:8000/w/home.html");
+    web_event(WEB_NAVIGATE_FAILED, "http://127.0.0.1:8000/w/home.html");
+    web_event(WEB_BEFORE_NAVIGATE, next);
     browser->log.clear();
     for (const char* host : {"127.0.0.1:8001", "127.0.0.1:8000", "127.0.0.1:8000"}) download_hook.server_back(host);
-    EXPECT_EQ(*other ? std::vector<std::string>{} : std::vector<std::string>{"navigate " + page}, browser->log) << other;
+    EXPECT_EQ(std::strstr(next, "8000") ? 1u : 0u, browser->log.size()) << next;
   }
 }
 

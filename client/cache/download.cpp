@@ -27,10 +27,8 @@
 #include "platform/clock.h"
 #include "platform/progdir.h"
 
-// The current world's name, from the world connection (empty without one), and whether the
-// client is still in it.
+// The current world's name, from the world connection (empty without one).
 const char* world_name() __attribute__((weak));
-bool world_connected() __attribute__((weak));
 
 struct download_request {
   char* url;
@@ -106,6 +104,8 @@ constexpr int32_t kBusyReplies = 3;
 // A transfer that has brought less than this, a few seconds after its start, runs slow.
 constexpr int32_t kSlowAfterMs = 5000;
 constexpr uint64_t kSlowBytesPerSecond = 1024;
+// Files of a paused server looked up in the cache and mirror in one frame: thousands may wait.
+constexpr int kLookUpsPerFrame = 32;
 // Message: the object server cannot be reached.
 constexpr int kUnreachableMessage = 630;
 constexpr int kConsoleWorld = 3;  // the console's kind for the world connection
@@ -134,7 +134,6 @@ struct server_pause {
   bool probing;    // a request asks whether it is back
 };
 std::vector<server_pause> paused;
-bool world_seen = false;  // the client was in the world since the queue was last reset
 
 bool trace() { return trace_switches[TRACE_GENERAL] != 0; }
 bool trace_inner() { return trace_switches[TRACE_DOWNLOAD] != 0; }
@@ -418,17 +417,14 @@ void set_back(download_request* r, int slot) {
   ++r->setbacks;
 }
 
-// Fails every waiting request of a paused server (its files named by address only, with
-// address_only; else its pause ends too).
-void give_up_server(server_pause* p, bool address_only) {
-  if (!p) return;
+// Fails the waiting files named by address of a paused server.
+void give_up_addresses(const server_pause* p) {
   std::vector<download_request*> waiting;
   hash_iterator* it = hash_iterator_create(queue);
   while (void* data = it ? hash_iterator_next_data(it) : nullptr) {
     download_request* w = *static_cast<download_request**>(data);
-    if (!w->http && (!address_only || w->misc) && pause_of(w) == p) waiting.push_back(w);
+    if (!w->http && w->misc && pause_of(w) == p) waiting.push_back(w);
   }
-  if (!address_only) paused.erase(paused.begin() + (p - paused.data()));
   for (download_request* w : waiting)
     if (live(w) && !w->http) do_callback(w, DOWNLOAD_FAILED);
 }
@@ -486,6 +482,7 @@ void free_slot_from_slow() {
   download_request* r = slots[slowest];
   if (trace_inner()) log_write("Download %s runs slow: %d bytes, its slot goes to the next", r->name, slowest_got);
   r->slowed = 1;
+  end_probe(r);
   set_back(r, slowest);
 }
 
@@ -545,6 +542,7 @@ void start_next() {
   if (trace_frames()) log_write("download: start_next");  // run every frame
   int64_t now = now_seconds();
   const uint32_t ticks = platform_ticks();
+  int looked_up = 0;
   for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
     while (!slots[slot]) {
       download_request* r = best_waiting();
@@ -552,13 +550,13 @@ void start_next() {
       DateRecord record{};
       if (!r->force) record = read_record(r);
       if (answered_locally(r, record, now)) continue;
-      server_pause* p = paused.empty() ? nullptr : pause_of(r);
-      if (p && (p->probing || tick_before(ticks, p->until))) {
+      if (!paused.empty() && held_back(r, ticks)) {
         r->looked_up = 1;
+        if (++looked_up >= kLookUpsPerFrame) return;
         continue;
       }
       // One request asks whether a paused server is back; the others wait for its answer.
-      if (p) p->probing = true, r->probe = 1;
+      if (server_pause* p = paused.empty() ? nullptr : pause_of(r)) p->probing = true, r->probe = 1;
       r->http = record.date[0] && !r->force ? http_conditional_get(r->url, record.date)
                                             : http_get(r->url);
       // A transfer on loopback can be over before it is looked at: any state but "never
@@ -662,11 +660,6 @@ void download_ignore_refresh(download_request* r) {
 
 void download_update() {
   if (trace_frames()) log_write("download_update");
-  // The world is gone: the files its servers were paused for are not waited for.
-  const bool in_world = world_connected && world_connected();
-  if (in_world) world_seen = true;
-  if (!paused.empty() && world_seen && !in_world)
-    while (!paused.empty()) give_up_server(&paused.front(), false);
   for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
     download_request* r = slots[slot];
     if (!r || !r->http) continue;
@@ -697,10 +690,10 @@ void download_update() {
       tell_unreachable(r);
       const bool busy = state == HTTP_STATUS_BASE + 503 && !http_retry_later(r->http);
       const int pauses = pause_server(r, probe);
-      // The world's own files wait until their server answers (a world left or gone drops
-      // them); those named by address only for so many pauses; a busy reply counts per file.
+      // The world's own files wait until their server answers (a new world drops them);
+      // those named by address only for so many pauses; a busy reply counts per file.
       if (r->misc && pauses > kAddressPauses) {
-        give_up_server(pause_of(r), true);
+        give_up_addresses(pause_of(r));
       } else if (!busy || ++r->busy_replies < kBusyReplies) {
         set_back(r, slot);
         continue;
@@ -721,7 +714,6 @@ void download_reset() {
   told_unreachable = false;
   unreached_in_a_row = 0;
   paused.clear();
-  world_seen = false;
   // The files the last world used are no longer held from the disk limits.
   disk_forget_used();
   for (auto& s : slots) s = nullptr;

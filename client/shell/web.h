@@ -105,11 +105,10 @@ int web_is_busy();
 // The current (or pending) address, "" when none.
 const char* web_current_url();
 // The container's events (WEB_BEFORE_*, WEB_NAVIGATE_COMPLETE, WEB_NAVIGATE_FAILED); 0 cancels.
-// A page that failed to load is loaded again when its server, one the download queue could
-// not reach, answers again. A navigation to
-// anything but a web page is cancelled (help pages may go to other help pages); a teleport
-// link runs only when the person clicked it or the program opened it without skip_teleport,
-// and is never followed.
+// A navigation to anything but a web page is cancelled (help pages may go to other help
+// pages); a teleport link runs only when the person clicked it or the program opened it
+// without skip_teleport, and is never followed. A page that failed to load is loaded again
+// when the download queue hears that its server, one it could not reach, answers again.
 int web_event(int code, const char* url);
 // The teleport command a link stands for ("teleport <world> <coordinates>"), into out;
 // 1 when the link is a taken-over teleport link.

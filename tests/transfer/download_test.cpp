@@ -134,14 +134,13 @@ class DownloadTest : public ::testing::Test {
       return done();
     }, limit_ms);
   }
-  // Frames until no transfer runs; then the "down" requests for `file` the server saw.
-  static int settle(ServerProcess& server, const std::string& file = "") {
+  static int asked_once_idle(ServerProcess& server, const std::string& file = "") {  // "down" requests
     EXPECT_TRUE(run_until([] { return shown_progress().empty(); }));
     int n = 0;
     for (std::string l; !(l = server.line(0)).empty();) n += l.rfind("asked ", 0) == 0 && l.find(file) != std::string::npos;
     return n;
   }
-  static int told_unreachable() {  // console lines: the object server cannot be reached
+  static int told() {  // console lines: the object server cannot be reached
     int n = 0;
     for (size_t at = 0; (at = std::string(console_text()).find("<630>", at)) != std::string::npos; ++at) ++n;
     return n;
@@ -531,7 +530,6 @@ TEST_F(DownloadTest, AModelArrivesOnceTheObjectServerIsBackAndThePersonIsToldOnc
   ASSERT_GT(server.port(), 0);
   const std::string host = "127.0.0.1:" + std::to_string(server.port());
   download_set_path((host + "/w").c_str());
-  auto told = told_unreachable;
   auto running = [] { return download_line(0, nullptr, nullptr, 0, nullptr); };
   Result tree, ghost;
   ASSERT_NE(download_file("models", "tree.zip", DOWNLOAD_CLASS_MODELS, record, &tree), nullptr);
@@ -581,12 +579,12 @@ TEST_F(DownloadTest, AServerThatCannotBeReachedIsAskedOncePerPauseForAllItsFiles
   std::vector<Result> models(100);
   for (Result& r : models) download_file("models", ("down_502_700_m" + std::to_string(&r - &models[0])).c_str(), 1, record, &r);
   int asked = 0;
-  for (; fake_now <= 121000; clock.advance(1000)) asked += settle(server);
+  for (; fake_now <= 121000; clock.advance(1000)) asked += asked_once_idle(server);
   EXPECT_EQ(asked, 10);  // three at once, then pauses ending at 2, 6, 14, 30, 60, 90 and 120 s
-  EXPECT_EQ(told_unreachable(), 1) << console_text();
+  EXPECT_EQ(told(), 1) << console_text();
   server.send("up\n");
   ASSERT_EQ(server.line(), "up");
-  for (asked = 0; std::any_of(models.begin(), models.end(), [](const Result& r) { return !r.count; }) && fake_now < 200000; clock.advance(1000)) asked += settle(server);
+  for (asked = 0; std::any_of(models.begin(), models.end(), [](const Result& r) { return !r.count; }) && fake_now < 200000; clock.advance(1000)) asked += asked_once_idle(server);
   EXPECT_EQ(asked, 100);
   for (const Result& r : models) EXPECT_EQ(r.status, DOWNLOAD_ARRIVED);
   EXPECT_EQ(back, std::vector<std::string>{server.base()});
@@ -603,7 +601,7 @@ TEST_F(DownloadTest, BusyRepliesWithoutATimeToComeBackEndTheFileAfterThree) {
   download_file("models", "down_503_7_busy", 1, record, &busy);
   download_file("models", "down_503r_7_later", 1, record, &later);
   int asked = 0;
-  for (; !busy.count && fake_now < 121000; clock.advance(1000)) asked += settle(server, "busy");
+  for (; !busy.count && fake_now < 121000; clock.advance(1000)) asked += asked_once_idle(server, "busy");
   EXPECT_EQ(busy.status, DOWNLOAD_FAILED);
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(later.count, 0);

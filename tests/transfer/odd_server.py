@@ -18,11 +18,11 @@ Paths:
   /trickle/MS/N/...  announces N bytes and sends one every MS milliseconds
   /drip/FIRST/CHUNK/MS/N/...  sends FIRST bytes at once, then CHUNK bytes every MS
                      milliseconds, N in all (announced); N of 0: no Content-Length, no end
-  /down/CODE/N/...   CODE ("503r": with Retry-After) until "up" comes on stdin, then N bytes
+  /down/CODE/N/...   says "asked PATH", replies CODE ("503r": 503 with Retry-After) until
+                     "up" comes on stdin (said back), then N bytes
   /w/FOLDER/KIND_A_B.EXT  a file of an object tree, served as /KIND/A/B
 Body byte i is i % 251. The first line on stdout is "PORT <n>", once it listens; then
-"held PATH" for each flaky request it holds and "trickle PATH" for each trickle request
-("asked PATH" for each down one, "up" when told).
+"held PATH" for each flaky request it holds and "trickle PATH" for each trickle request.
 """
 import socket
 import socketserver

@@ -463,7 +463,7 @@ TEST_F(DownloadTest, EndlessBodiesStopAtTheirKindsLimitAndKeepNothing) {
 
 // A server that sends a little every second for ever, on several files, never keeps the
 // world's models out: sounds, and transfers that run slow, hold two slots at most, so a model
-// asked for at 8 s arrives within seconds, not at the slow model's deadline (91 s). The
+// asked for at 8 s arrives within seconds, not after the slow model's deadline (92 s). The
 // stepped clock moves a second once every trickling transfer has brought 300 bytes more.
 TEST_F(DownloadTest, TricklingFilesNeverKeepALaterModelOut) {
   FakeClock clock;

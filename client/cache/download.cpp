@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "client/cache/database.h"
 #include "client/cache/disk.h"
@@ -53,8 +54,12 @@ struct download_request {
   uint32_t deadline_ms;  // how long its transfer may run
   int32_t shares;        // a sound or a file named by address: these hold two slots at most
   int32_t setbacks;      // attempts that brought nothing: it waits behind the others
-  int32_t unreached;     // attempts in a row that did not reach the server
-  uint32_t retry_at;     // tick before which it is not started again (while unreached)
+  size_t host_length;    // url's host (and port) part
+  int32_t probe;         // its attempt asks whether its paused server is back
+  int32_t looked_up;     // its server is paused and neither cache nor mirror had it
+  int32_t busy_replies;  // 503s without a time to come back
+  int32_t slowed;        // it gave its slot up for running slow
+  uint32_t started_at;   // tick its transfer started
   char cache_key[150];
 };
 
@@ -88,11 +93,19 @@ constexpr uint32_t kPictureBytes = 4u << 20;
 constexpr uint32_t kAddressBytes = 16u << 20;
 constexpr uint32_t kSlowLineBytesPerSecond = 65536;
 constexpr uint32_t kShortestDeadlineMs = 90000;
-// A server that cannot be reached is asked again after a pause that doubles up to the
-// longest; files named by address (anyone's servers) are given up after so many pauses.
+// A server that cannot be reached is paused as a whole, for a pause that doubles up to the
+// longest, and asked again by one request; files named by address (anyone's servers) are
+// given up after so many pauses in a row, and a file a server says is busy (503 without a
+// time to come back) after so many such replies.
 constexpr uint32_t kFirstPauseMs = 2000;
 constexpr uint32_t kLongestPauseMs = 30000;
-constexpr int32_t kAddressPauses = 6;
+constexpr int kAddressPauses = 6;
+constexpr int32_t kBusyReplies = 3;
+// A transfer that has brought less than this, a few seconds after its start, runs slow.
+constexpr int32_t kSlowAfterMs = 5000;
+constexpr uint64_t kSlowBytesPerSecond = 1024;
+// Files of a paused server looked up in the cache and mirror in one frame: thousands may wait.
+constexpr int kLookUpsPerFrame = 32;
 // Message: the object server cannot be reached.
 constexpr int kUnreachableMessage = 630;
 constexpr int kConsoleWorld = 3;  // the console's kind for the world connection
@@ -113,6 +126,14 @@ int unreached_in_a_row = 0;
 bool told_unreachable = false;
 DownloadView* view = nullptr;
 bool shown = false;
+
+struct server_pause {
+  std::string host;
+  uint32_t until;  // tick its pause ends
+  int pauses;      // pauses in a row
+  bool probing;    // a request asks whether it is back
+};
+std::vector<server_pause> paused;
 
 bool trace() { return trace_switches[TRACE_GENERAL] != 0; }
 bool trace_inner() { return trace_switches[TRACE_DOWNLOAD] != 0; }
@@ -224,6 +245,18 @@ void update_cache(download_request* r) {
   write_record(r, check, date.c_str());
 }
 
+server_pause* pause_of(const download_request* r) {
+  for (server_pause& p : paused)
+    if (p.host.size() == r->host_length && strncasecmp(p.host.data(), r->url, r->host_length) == 0) return &p;
+  return nullptr;
+}
+
+// Its server is paused: it waits, unless it may ask whether the server is back.
+bool held_back(const download_request* r, uint32_t now) {
+  const server_pause* p = pause_of(r);
+  return p && (p->probing || tick_before(now, p->until));
+}
+
 void deallocate(download_request* r) {
   if (trace_inner()) log_write("download: deallocate (%s)", r->name);
   live_requests.erase(r);
@@ -299,6 +332,7 @@ download_request* queue_request(const char* key, size_t key_length, const char* 
   r->name = slash ? slash + 1 : url_copy;
   r->table_key = key_copy;
   r->table_key_length = key_length;
+  r->host_length = std::strcspn(url_copy, "/");
   r->reference = 1;
   r->cls = cls;
   live_requests.insert(r);
@@ -318,8 +352,9 @@ bool slot_left_for_shares() {
 
 // The next to start: a file whose attempts brought nothing waits behind the others (fewer
 // set-backs first), then the best score above 0, then the first in the table's order. One
-// whose server could not be reached waits for its pause.
-download_request* best_waiting() {
+// whose server is paused waits for the pause (once looked up in the cache and mirror);
+// fresh: none that gave its slot up for running slow.
+download_request* best_waiting(bool fresh = false) {
   if (!queue) return nullptr;
   download_request* best = nullptr;
   int best_score = 0;
@@ -329,8 +364,8 @@ download_request* best_waiting() {
   if (!it) return nullptr;
   while (void* data = hash_iterator_next_data(it)) {
     download_request* r = *static_cast<download_request**>(data);
-    if (r->http || (!shares && r->shares)) continue;
-    if (r->unreached && tick_before(now, r->retry_at)) continue;
+    if (r->http || (!shares && r->shares) || (fresh && r->slowed)) continue;
+    if (!paused.empty() && r->looked_up && held_back(r, now)) continue;
     int s = score(r);
     if (s <= 0) continue;
     if (!best || r->setbacks < best->setbacks || (r->setbacks == best->setbacks && s > best_score)) {
@@ -374,21 +409,81 @@ void tell_unreachable(const download_request* r) {
   if (download_hook.console_print) download_hook.console_print(kConsoleWorld, text);
 }
 
-// The attempt brought nothing: the request waits in the queue again, behind the others, and
-// after a pause when its server could not be reached.
-void set_back(download_request* r, int slot, bool unreached) {
+// The attempt brought nothing: the request waits in the queue again, behind the others.
+void set_back(download_request* r, int slot) {
   http_done(r->http);
   r->http = nullptr;
   slots[slot] = nullptr;
   ++r->setbacks;
-  if (!unreached) {
-    r->unreached = 0;
-    return;
+}
+
+// Fails the waiting files named by address of a paused server.
+void give_up_addresses(const server_pause* p) {
+  std::vector<download_request*> waiting;
+  hash_iterator* it = hash_iterator_create(queue);
+  while (void* data = it ? hash_iterator_next_data(it) : nullptr) {
+    download_request* w = *static_cast<download_request**>(data);
+    if (!w->http && w->misc && pause_of(w) == p) waiting.push_back(w);
   }
-  const int doublings = r->unreached < 8 ? r->unreached : 8;
+  for (download_request* w : waiting)
+    if (live(w) && !w->http) do_callback(w, DOWNLOAD_FAILED);
+}
+
+// The attempt ended; true when it asked whether its paused server is back.
+bool end_probe(download_request* r) {
+  if (!r->probe) return false;
+  r->probe = 0;
+  if (server_pause* p = pause_of(r)) p->probing = false;
+  return true;
+}
+
+// The attempt did not reach r's server: the server is paused, or its pause grows when the
+// attempt asked whether it is back. Returns the server's pauses in a row.
+int pause_server(download_request* r, bool probe) {
+  server_pause* p = pause_of(r);
+  if (!p) {
+    paused.push_back({std::string(r->url, r->host_length), 0, 0, false});
+    p = &paused.back();
+  } else if (!probe) {
+    return p->pauses;  // asked before the pause began
+  }
+  const int doublings = p->pauses < 8 ? p->pauses : 8;
   const uint64_t pause = static_cast<uint64_t>(kFirstPauseMs) << doublings;
-  ++r->unreached;
-  r->retry_at = platform_ticks() + static_cast<uint32_t>(pause < kLongestPauseMs ? pause : kLongestPauseMs);
+  p->until = platform_ticks() + static_cast<uint32_t>(pause < kLongestPauseMs ? pause : kLongestPauseMs);
+  return ++p->pauses;
+}
+
+// r's server answered: its files go on, and whoever waited for it is told.
+void server_answered(const download_request* r) {
+  if (!r->misc) told_unreachable = false, unreached_in_a_row = 0;
+  server_pause* p = pause_of(r);
+  if (!p) return;
+  const std::string host = p->host;
+  paused.erase(paused.begin() + (p - paused.data()));
+  if (download_hook.server_back) download_hook.server_back(host.c_str());
+}
+
+// A transfer that runs slow holds two slots at most: when every slot holds one and a file
+// waits that has not given its slot up so, the slowest gives its slot up and waits again.
+void free_slot_from_slow() {
+  const uint32_t now = platform_ticks();
+  int slowest = -1;
+  int slowest_got = 0;
+  for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
+    download_request* r = slots[slot];
+    if (!r || !r->http) return;
+    const int32_t ran = tick_diff(r->started_at, now);
+    int got = 0;
+    http_progress(r->http, &got, nullptr);
+    if (ran < kSlowAfterMs || static_cast<uint64_t>(got) * 1000 >= kSlowBytesPerSecond * static_cast<uint64_t>(ran)) return;
+    if (slowest < 0 || got < slowest_got) slowest = slot, slowest_got = got;
+  }
+  if (!best_waiting(true)) return;
+  download_request* r = slots[slowest];
+  if (trace_inner()) log_write("Download %s runs slow: %d bytes, its slot goes to the next", r->name, slowest_got);
+  r->slowed = 1;
+  end_probe(r);
+  set_back(r, slowest);
 }
 
 // The mirror copy of a url, or "" when it would lie outside the mirror folder.
@@ -446,6 +541,8 @@ bool answered_locally(download_request* r, const DateRecord& record, int64_t now
 void start_next() {
   if (trace_frames()) log_write("download: start_next");  // run every frame
   int64_t now = now_seconds();
+  const uint32_t ticks = platform_ticks();
+  int looked_up = 0;
   for (int slot = 0; slot < DOWNLOAD_SLOTS; ++slot) {
     while (!slots[slot]) {
       download_request* r = best_waiting();
@@ -453,14 +550,23 @@ void start_next() {
       DateRecord record{};
       if (!r->force) record = read_record(r);
       if (answered_locally(r, record, now)) continue;
+      if (!paused.empty() && held_back(r, ticks)) {
+        r->looked_up = 1;
+        if (++looked_up >= kLookUpsPerFrame) return;
+        continue;
+      }
+      // One request asks whether a paused server is back; the others wait for its answer.
+      if (server_pause* p = paused.empty() ? nullptr : pause_of(r)) p->probing = true, r->probe = 1;
       r->http = record.date[0] && !r->force ? http_conditional_get(r->url, record.date)
                                             : http_get(r->url);
       // A transfer on loopback can be over before it is looked at: any state but "never
       // started" takes the slot, and the next poll reports how it ended.
       if (r->http && http_rc(r->http) != HTTP_NEVER_STARTED) {
         slots[slot] = r;
+        r->started_at = ticks;
         http_set_deadline(http_set_max(r->http, r->max_bytes), r->deadline_ms);
       } else {
+        end_probe(r);
         do_callback(r, DOWNLOAD_FAILED);
       }
       break;
@@ -559,30 +665,37 @@ void download_update() {
     if (!r || !r->http) continue;
     int state = http_rc(r->http);
     if (state == HTTP_RUNNING) continue;
+    const bool probe = end_probe(r);
     // A body that was over before its limit was set is held to the limit all the same.
     if (state == HTTP_COMPLETE && static_cast<uint32_t>(http_size(r->http)) > r->max_bytes)
       state = HTTP_TOO_LARGE;
+    const bool stalled = state == HTTP_TIMED_OUT || state == HTTP_SHORT_BODY;
+    if (!stalled && !http_unreachable(state)) server_answered(r);
     if (const kept_answer* kept = kept_answer_for(state)) {
-      if (!r->misc) told_unreachable = false, unreached_in_a_row = 0;
       if (trace_inner()) log_write(kept->trace, r->name);
       if (trace_inner()) log_write("download result for %s: %d", r->name, state);
       do_callback(r, kept->status, true);
       continue;
     }
-    if (state == HTTP_TIMED_OUT || state == HTTP_SHORT_BODY) {
+    if (stalled) {
       // A stall, or a body cut off: asked for again twice, behind the waiting files.
       if (trace_inner())
         log_write(state == HTTP_TIMED_OUT ? "Download timed out for %s" : "Download cut short for %s", r->name);
       if (++r->timeouts < 3) {
-        set_back(r, slot, false);
+        set_back(r, slot);
         continue;
       }
     } else if (http_unreachable(state)) {
       if (trace_inner()) log_write("Download %s: the server cannot be reached (%d)", r->name, state);
       tell_unreachable(r);
-      // The world's own files are asked for until it answers (a new world drops them).
-      if (!r->misc || r->unreached < kAddressPauses) {
-        set_back(r, slot, true);
+      const bool busy = state == HTTP_STATUS_BASE + 503 && !http_retry_later(r->http);
+      const int pauses = pause_server(r, probe);
+      // The world's own files wait until their server answers (a new world drops them);
+      // those named by address only for so many pauses; a busy reply counts per file.
+      if (r->misc && pauses > kAddressPauses) {
+        give_up_addresses(pause_of(r));
+      } else if (!busy || ++r->busy_replies < kBusyReplies) {
+        set_back(r, slot);
         continue;
       }
     } else if (trace_inner()) {
@@ -591,6 +704,7 @@ void download_update() {
     if (trace_inner()) log_write("download result for %s: %d", r->name, state);
     do_callback(r, DOWNLOAD_FAILED);
   }
+  free_slot_from_slow();
   start_next();
   if (shown && view) view->repaint();
 }
@@ -599,6 +713,7 @@ void download_reset() {
   if (trace()) log_write("download_reset");
   told_unreachable = false;
   unreached_in_a_row = 0;
+  paused.clear();
   // The files the last world used are no longer held from the disk limits.
   disk_forget_used();
   for (auto& s : slots) s = nullptr;

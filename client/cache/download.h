@@ -3,8 +3,10 @@
 // name, scored by class and reference count, run at most three at a time over HTTP, checked
 // against cached dates, taken from a local mirror folder when one is set, retried after
 // stalls, and end with exactly one callback. Each transfer is held to a size and a deadline
-// generous for its kind; a file whose server cannot be reached is asked for again after a
-// growing pause (the person is told), for as long as the world stays. Window thread only.
+// generous for its kind, and transfers that run slow hold two slots at most. A server that
+// cannot be reached is paused as a whole: one request asks again after each growing pause
+// (the person is told once), and its files go on once it answers, for as long as the world
+// stays. Window thread only.
 #include <cstddef>
 #include <cstdint>
 
@@ -31,6 +33,8 @@ using download_callback = void (*)(void* user, int status, uint8_t* data, int si
 struct download_hooks {
   // The console (kind, line): the object server cannot be reached.
   void (*console_print)(int kind, const char* line);
+  // A server ("host" or "host:port") that could not be reached has answered again.
+  void (*server_back)(const char* host);
 };
 extern download_hooks download_hook;
 

@@ -39,6 +39,7 @@ struct http_request {
   char date_out[40];  // copy handed to the caller
   std::atomic<int> cancel;
   std::atomic<int> release;  // the second of worker and http_done to arrive frees the record
+  std::atomic<bool> retry_after;  // the reply said when to come back
 
   // Window thread only: the rate each stall window has brought, and the overall deadline.
   uint32_t started;
@@ -200,6 +201,7 @@ size_t on_header(char* line, size_t size, size_t count, void* user) {
     r->announced = -1;
     r->length_bad = false;
     r->last_modified[0] = 0;
+    r->retry_after.store(false);
     touch(r);
     return n;
   }
@@ -209,6 +211,8 @@ size_t on_header(char* line, size_t size, size_t count, void* user) {
     header_value(line, n, std::strlen("Last-Modified"), r->last_modified, sizeof r->last_modified);
   } else if (header_is(line, n, "Location")) {
     r->location_seen = true;
+  } else if (header_is(line, n, "Retry-After")) {
+    r->retry_after.store(true);
   }
   return n;
 }
@@ -524,6 +528,11 @@ uint8_t* http_buffer(http_request* r) {
 int http_rc(http_request* r) {
   if (trace_switches[TRACE_GENERAL]) log_write("http_rc");
   return r ? r->state.load() : HTTP_NEVER_STARTED;
+}
+
+bool http_retry_later(http_request* r) {
+  if (trace_switches[TRACE_GENERAL]) log_write("http_retry_later");
+  return r && r->retry_after.load();
 }
 
 int http_size(http_request* r) {

@@ -55,6 +55,8 @@ void http_done(http_request* request);
 uint8_t* http_buffer(http_request* request);
 int http_rc(http_request* request);
 int http_size(http_request* request);
+// True when the reply said when to come back (Retry-After).
+bool http_retry_later(http_request* request);
 // Last-Modified of the reply, or for a conditional GET first the date that was sent.
 const char* http_date(http_request* request);
 // One-line text for the Downloads window.

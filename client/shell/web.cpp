@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "client/cache/download.h"
 #include "client/core/log.h"
 #include "client/core/msg.h"
 #include "client/core/profile.h"
@@ -44,6 +45,7 @@ struct State {
   bool skip_teleport = false;
   std::string url;  // current, or pending while the pane is closed
   std::string refused;  // the last address refused, told once however often it comes
+  std::string failed;   // the current page, when it failed to load
 };
 State s;
 
@@ -158,6 +160,19 @@ int navigate(const char* url, int skip_teleport, bool help) {
   return url_open(address.c_str());
 }
 
+// A server the download queue could not reach answers again: the current page, when it failed
+// to load from that server, is loaded again.
+void server_back(const char* host) {
+  if (s.failed.empty() || s.failed != s.url || !s.container) return;
+  const QUrl page(QString::fromLatin1(s.failed.c_str()));
+  const QUrl server(QStringLiteral("http://") + QString::fromLatin1(host));
+  if (page.host() != server.host() || page.port(80) != server.port(80)) return;
+  if (tracing()) log_write("web: its server is back (%s)", s.failed.c_str());
+  const std::string url = s.failed;
+  s.failed.clear();
+  s.container->navigate(url.c_str());
+}
+
 }  // namespace
 
 void web_set_container_maker(web_container_maker maker) { s.maker = maker; }
@@ -174,6 +189,7 @@ int web_init() {
   world_hook.web_navigate = [](const char* url, int flag) { web_navigate(url, flag); };
   view_click_hook.web_navigate = [](const char* url, int flag) { web_navigate(url, flag); };
   slider_hook.web_shown = [] { return web_visible() != 0; };
+  download_hook.server_back = server_back;
   int shown = show_setting("web");
   if (shown != 0 && !tessel_no_web_pane() && create_container())
     web_toggle(1);
@@ -338,6 +354,8 @@ int web_event(int code, const char* url) {
       return 1;
     }
     case WEB_NAVIGATE_COMPLETE:
+    case WEB_NAVIGATE_FAILED:
+      s.failed = code == WEB_NAVIGATE_FAILED ? s.url : std::string();
       if (Host* h = host()) h->window_focus();
       s.skip_teleport = false;
       set_busy(false);
@@ -365,4 +383,5 @@ void web_reset_for_test() {
   s.maker = maker;
   if (behavior_hook.web_navigate == web_navigate) behavior_hook.web_navigate = nullptr;
   world_hook.web_navigate = nullptr;
+  if (download_hook.server_back == server_back) download_hook.server_back = nullptr;
 }

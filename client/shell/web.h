@@ -10,7 +10,8 @@
 // the two hosts ("name" or "name:port") whose "/cgi-bin/" teleport links are taken over.
 #include <string>
 
-// The container's events: before a navigation (return 0 to cancel it) and after one ended.
+// The container's events: before a navigation (return 0 to cancel it) and after one ended
+// (loaded, or failed to load).
 // Before a navigation the container says who started it: the program (an address it was
 // given, Back, Forward, Refresh), the person (a link they clicked in the page itself), or the
 // page (a script, a redirect, a form, a frame). A teleport link acts only for the first two.
@@ -19,6 +20,7 @@
 enum {
   WEB_BEFORE_NAVIGATE = 100,
   WEB_NAVIGATE_COMPLETE = 101,
+  WEB_NAVIGATE_FAILED = 104,
   WEB_BEFORE_CLICKED_NAVIGATE = 102,
   WEB_BEFORE_PAGE_NAVIGATE = 103,
   WEB_BEFORE_FRAME_NAVIGATE = 200,
@@ -102,10 +104,11 @@ int web_visible();
 int web_is_busy();
 // The current (or pending) address, "" when none.
 const char* web_current_url();
-// The container's events (WEB_BEFORE_*, WEB_NAVIGATE_COMPLETE); 0 cancels. A navigation to
-// anything but a web page is cancelled (help pages may go to other help pages); a teleport
-// link runs only when the person clicked it or the program opened it without skip_teleport,
-// and is never followed.
+// The container's events (WEB_BEFORE_*, WEB_NAVIGATE_COMPLETE, WEB_NAVIGATE_FAILED); 0 cancels.
+// A navigation to anything but a web page is cancelled (help pages may go to other help
+// pages); a teleport link runs only when the person clicked it or the program opened it
+// without skip_teleport, and is never followed. A page that failed to load is loaded again
+// when the download queue hears that its server, one it could not reach, answers again.
 int web_event(int code, const char* url);
 // The teleport command a link stands for ("teleport <world> <coordinates>"), into out;
 // 1 when the link is a taken-over teleport link.

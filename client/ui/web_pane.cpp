@@ -165,10 +165,10 @@ class QtWebPane : public QWebEngineView, public WebContainer {
     setPage(page_ = new QtWebPage(this));
     // The person's input reaches the engine's own widget inside the view.
     for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
-    connect(this, &QWebEngineView::loadFinished, this, [this](bool) {
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool loaded) {
       std::string u = url_bytes(url());
       if (u.size() >= WEB_URL_MAX) u.resize(WEB_URL_MAX - 1);
-      web_event(WEB_NAVIGATE_COMPLETE, u.c_str());
+      web_event(loaded ? WEB_NAVIGATE_COMPLETE : WEB_NAVIGATE_FAILED, u.c_str());
     });
     frame_->hold(this);
     current_pane = this;

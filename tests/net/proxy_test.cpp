@@ -47,4 +47,15 @@ TEST(Proxy, EmptyAddressMeansNoProxy) {
   std::filesystem::remove_all(dir);
 }
 
+// A port that only begins with digits names no proxy, not the digits' port nor the default.
+TEST(Proxy, APortThatIsNotWhollyANumberNamesNoProxy) {
+  for (const char* port : {"8080abc", "3128 x", "80.5"}) {
+    auto dir = settings_dir(std::string("[proxy]\naddress=gate\nport=") + port + "\n");
+    ASSERT_TRUE(profile_init(dir.c_str(), "/tessel.ini"));
+    proxy_init();
+    EXPECT_EQ(nullptr, proxy_text()) << port;
+    std::filesystem::remove_all(dir);
+  }
+}
+
 }  // namespace

@@ -65,7 +65,7 @@ std::vector<Table> hook_tables() {
   return {
     {"sound_hook", {HOOK(sound_hook, dloptions_audio), HOOK(sound_hook, own_position)}},
     {"picture_hook", {HOOK(picture_hook, dloptions_pictures)}},
-    {"download_hook", {HOOK(download_hook, console_print)}},
+    {"download_hook", {HOOK(download_hook, console_print), HOOK(download_hook, server_back)}},
     {"file_hook", {HOOK(file_hook, touched)}},
     {"avatar_hook", {HOOK(avatar_hook, balloon_create), HOOK(avatar_hook, balloon_destroy), HOOK(avatar_hook, balloon_set_text), HOOK(avatar_hook, balloon_set_position), HOOK(avatar_hook, console_print), HOOK(avatar_hook, menu_rebuild), HOOK(avatar_hook, menu_clear), HOOK(avatar_hook, gesture_show)}},
     {"prop_hook", {HOOK(prop_hook, console_print), HOOK(prop_hook, avatar_set_old), HOOK(prop_hook, pick_object_gone), HOOK(prop_hook, eject_result)}},

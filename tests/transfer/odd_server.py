@@ -18,6 +18,8 @@ Paths:
   /trickle/MS/N/...  announces N bytes and sends one every MS milliseconds
   /drip/FIRST/CHUNK/MS/N/...  sends FIRST bytes at once, then CHUNK bytes every MS
                      milliseconds, N in all (announced); N of 0: no Content-Length, no end
+  /down/CODE/N/...   says "asked PATH", replies CODE ("503r": 503 with Retry-After) until
+                     "up" comes on stdin (said back), then N bytes
   /w/FOLDER/KIND_A_B.EXT  a file of an object tree, served as /KIND/A/B
 Body byte i is i % 251. The first line on stdout is "PORT <n>", once it listens; then
 "held PATH" for each flaky request it holds and "trickle PATH" for each trickle request.
@@ -31,6 +33,7 @@ import time
 LAST_MODIFIED = "Sat, 01 Jan 2022 10:00:00 GMT"
 COUNTS = {}
 COUNT_LOCK = threading.Lock()
+UP = threading.Event()
 
 
 def body(n):
@@ -173,6 +176,11 @@ class Handler(socketserver.BaseRequestHandler):
                     sent += piece
             except OSError:
                 pass
+        elif kind == "down":
+            with COUNT_LOCK:  # one whole line per request, whatever runs at once
+                print("asked %s" % path, flush=True)
+            up, later = UP.is_set(), "Retry-After: 1\r\n" if args[0].endswith("r") else ""
+            self.reply(*((200, body(int(args[1])), int(args[1]), lm) if up else (int(args[0][:3]), b"down", 4, later)))
         elif kind == "echo":
             text = "\r\n".join(headers).encode("latin-1")
             self.reply(200, text, len(text))
@@ -192,7 +200,10 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     # Ends when the test closes our stdin (or dies).
     try:
-        sys.stdin.read()
+        for line in sys.stdin:
+            if line.strip() == "up":
+                UP.set()
+                print("up", flush=True)
     except KeyboardInterrupt:
         pass
     server.shutdown()

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/cache/download.h"
 #include "client/core/dialog.h"
 #include "client/shell/console.h"
 #include "client/servers/prompt.h"
@@ -276,6 +277,21 @@ TEST_F(WebPane, ObjectPagesAndTheWorldsHomePageReachThePane) {
   behavior_update();
   EXPECT_EQ(nullptr, teleport_waiting_name());
   EXPECT_TRUE(opened_runs(0).empty());
+}
+
+// A page that failed to load is loaded again, once, when its server is back, unless the
+// person has gone on to another page.
+TEST_F(WebPane, APageThatFailedIsLoadedAgainWhenItsServerIsBack) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_TRUE(browser && download_hook.server_back);
+  for (const char* next : {"http://pages.example/a.html", "http://127.0.0.1:8000/w/home.html"}) {
+    web_event(WEB_BEFORE_NAVIGATE, "http://127.0.0.1:8000/w/home.html");
+    web_event(WEB_NAVIGATE_FAILED, "http://127.0.0.1:8000/w/home.html");
+    web_event(WEB_BEFORE_NAVIGATE, next);
+    browser->log.clear();
+    for (const char* host : {"127.0.0.1:8001", "127.0.0.1:8000", "127.0.0.1:8000"}) download_hook.server_back(host);
+    EXPECT_EQ(std::strstr(next, "8000") ? 1u : 0u, browser->log.size()) << next;
+  }
 }
 
 class HelpTopics : public WebFixture {};

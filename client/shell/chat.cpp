@@ -1,5 +1,6 @@
 #include "client/shell/chat.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -34,6 +35,7 @@ struct chat_state {
   ChatLineView* view = nullptr;
   FILE* log = nullptr;
   long log_size = 0;  // bytes in the open log
+  std::string refused;  // the log's name last told as not written
   balloon* own = nullptr;
   char own_text[512] = "";
   bool own_shown = false;
@@ -69,39 +71,57 @@ std::string log_path() {
   return platform_program_dir() + "/" + name;
 }
 
-// The log as it is now becomes the one older file (replacing the one before), 0600.
+// Once for each name that cannot be used: the person turned the log on and would not know.
+void tell_not_written(const std::string& path, const char* why) {
+  if (s.refused == path) return;
+  s.refused = path;
+  log_note("chat log %s is not written: %s", path.c_str(), why);
+  console_line(CONSOLE_BUILD, msg_arg(CHAT_LOG_REFUSED_MSG, path.c_str(), why));
+}
+
+// The log as it is now becomes the one older file (replacing the one before), 0600. Only what
+// was checked or opened as a plain file is narrowed, never what a link there points to.
 bool log_rotate(const std::string& path) {
+  if (s.log) ::fchmod(::fileno(s.log), 0600);
   log_close();
   std::string older = path + ".1";
   if (std::rename(path.c_str(), older.c_str()) != 0) {
     log_note("chat log %s cannot be moved to %s: %s", path.c_str(), older.c_str(), std::strerror(errno));
     return false;
   }
-  ::chmod(older.c_str(), 0600);  // a log from an earlier run may have been made wider
+  ::fchmodat(AT_FDCWD, older.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
   return true;
 }
 
-// Opens the log for appending under its header; a log already at its cap is moved aside first.
+// Opens the log for appending under its header; a log the header would take past its cap is
+// moved aside first. A link, a FIFO or a folder in its place is told and left alone.
 void log_start(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= CHAT_LOG_MAX && !log_rotate(path))
-    return;
-  s.log = file_open_private(path.c_str(), "a");
-  if (!s.log) {
-    log_write("chat_log_open: cannot open %s", path.c_str());
-    return;
-  }
-  std::fseek(s.log, 0, SEEK_END);
-  long at = std::ftell(s.log);
-  s.log_size = at > 0 ? at : 0;
   char title[600];
   std::snprintf(title, sizeof title, "* %s: %s *", msg_arg(259, msg(163)), date_now());
   char stars[sizeof title];
   size_t n = std::strlen(title);
   std::memset(stars, '*', n);
   stars[n] = 0;
-  int written = std::fprintf(s.log, "\n%s\n%s\n%s\n\n", stars, title, stars);
-  if (written > 0) s.log_size += written;
+  char header[3 * sizeof title + 8];
+  std::snprintf(header, sizeof header, "\n%s\n%s\n%s\n\n", stars, title, stars);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) {
+      tell_not_written(path, std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+      return;
+    }
+    if (st.st_size + static_cast<off_t>(std::strlen(header)) > CHAT_LOG_MAX && !log_rotate(path)) return;
+  }
+  s.log = file_open_private(path.c_str(), "a");
+  if (!s.log) {
+    tell_not_written(path, std::strerror(errno));
+    return;
+  }
+  std::fseek(s.log, 0, SEEK_END);
+  long at = std::ftell(s.log);
+  s.log_size = at > 0 ? at : 0;
+  int written = std::fputs(header, s.log) >= 0 ? static_cast<int>(std::strlen(header)) : 0;
+  s.log_size += written;
   std::fflush(s.log);
 }
 
@@ -167,7 +187,16 @@ void chat_enter() {
     // The echo of the person's own words is shown at once, whatever a flood holds back.
     console_own_begin();
     const int sent = avatar_broadcast_message(text);
-    console_own_end();
+    // Whatever failed on the way, the line ends in the console as said or as not sent.
+    if (console_own_end() == 0) {
+      if (sent == 0) {
+        char line[sizeof s.own_text];
+        std::snprintf(line, sizeof line, "%s: %s", own_name(), text);
+        console_line(CONSOLE_CHAT, line);
+      } else {
+        msg_print_titled(console_line, CONSOLE_WORLD, 160, msg_arg(600, text));
+      }
+    }
     // A line that did not go is not shown as said.
     if (sent == 0) {
       if (chat_balloons()) {

@@ -15,6 +15,7 @@ constexpr int CHAT_EDIT_ID = 11;
 // Bytes the chat log holds before it is moved to "<name>.1" (replacing the older one) and
 // started again.
 constexpr long CHAT_LOG_MAX = 1L << 20;
+constexpr int CHAT_LOG_REFUSED_MSG = 657;  // the log's name cannot be used: name, reason
 
 // The edit as the module drives it; the view calls chat_enter when Enter is pressed in it.
 class ChatLineView {

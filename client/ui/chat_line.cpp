@@ -117,9 +117,20 @@ void QtConsole::append(const char* text, uint32_t colour, bool bold, bool indent
   ensureCursorVisible();
 }
 
-void QtConsole::remove_first_line() {
-  QTextCursor c(document()->firstBlock());
-  c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+void QtConsole::remove_line(int index) {
+  QTextBlock block = document()->findBlockByNumber(index);
+  if (!block.isValid()) return;
+  QTextCursor c(block);
+  if (block.next().isValid()) {
+    c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+  } else if (block.previous().isValid()) {
+    // The last paragraph goes with the break before it.
+    c.movePosition(QTextCursor::PreviousBlock);
+    c.movePosition(QTextCursor::EndOfBlock);
+    c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  } else {
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  }
   c.removeSelectedText();
 }
 

@@ -3,14 +3,18 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "client/cache/download.h"
 #include "client/core/log.h"
+#include "client/core/tick.h"
 #include "client/scene/modelfile.h"
 #include "client/servers/join.h"
 #include "client/servers/privilege.h"
+#include "client/scene/avatar.h"
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
 #include "client/shell/console.h"
@@ -48,8 +52,18 @@ class Console : public ShellTest {
       out.push_back(b.text().toStdString());
     return out;
   }
+  void say(const char* text) {
+    ASSERT_NE(nullptr, chat_qt_line());
+    chat_qt_line()->setText(text);
+    chat_enter();
+  }
   QtHost qt_;
 };
+
+mode_t mode_of(const std::string& file) {
+  struct stat st {};
+  return stat(file.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
 
 }  // namespace
 
@@ -172,13 +186,18 @@ TEST_F(Console, AFloodFromOutsideIsShownAFewLinesAFrameAndItsExcessLeftOutWithOn
   chat_enter();
   ASSERT_EQ(static_cast<size_t>(CONSOLE_FRAME_LINES + 1), pane_lines().size());
   EXPECT_NE(std::string::npos, pane_lines().back().find("stop it"));
-  // Frame after frame a few more, until nothing waits.
-  size_t before = pane_lines().size();
-  for (int frame = 0; console_waiting() > 0 && frame < 1000; ++frame) {
+  // Frame after frame a few more, and a few a second at 50 frames a second, until nothing
+  // waits.
+  const size_t first = pane_lines().size();
+  size_t before = first;
+  for (int frame = 1; console_waiting() > 0 && frame < 5000; ++frame) {
+    fake_now += 20;
+    tick_update();
     chat_update();
     size_t now = pane_lines().size();
     EXPECT_LE(now - before, static_cast<size_t>(CONSOLE_FRAME_LINES)) << frame;
-    EXPECT_GT(now, before) << frame;
+    EXPECT_LE(now - first, static_cast<size_t>((frame / 50 + 2) * CONSOLE_SECOND_LINES)) << frame;
+    if (frame % 50 == 0) EXPECT_GT(now, before) << frame;
     before = now;
   }
   EXPECT_EQ(0, console_waiting());
@@ -207,11 +226,7 @@ TEST_F(Console, TheChatLogKeepsToItsCapBesideOneOlderFile) {
   testutil::write_file(path, earlier);
   ASSERT_EQ(1, chat_init(nullptr));
   EXPECT_EQ(earlier, testutil::read_file(older));
-  auto mode = [](const std::string& file) {
-    struct stat st {};
-    return stat(file.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-  };
-  EXPECT_EQ(0600u, mode(older));
+  EXPECT_EQ(0600u, mode_of(older));
   const std::string body(95, 'x');
   const long count = 3 * CHAT_LOG_MAX / 100;
   for (long i = 0; i < count; ++i) chat_log_write((std::to_string(i) + " " + body).c_str());
@@ -221,8 +236,8 @@ TEST_F(Console, TheChatLogKeepsToItsCapBesideOneOlderFile) {
   EXPECT_LE(before.size(), static_cast<size_t>(CHAT_LOG_MAX));
   EXPECT_GT(before.size(), static_cast<size_t>(CHAT_LOG_MAX) / 2);
   EXPECT_FALSE(std::filesystem::exists(path + ".2"));
-  EXPECT_EQ(0600u, mode(path));
-  EXPECT_EQ(0600u, mode(older));
+  EXPECT_EQ(0600u, mode_of(path));
+  EXPECT_EQ(0600u, mode_of(older));
   // Both begin with the header; the newest line is in the log, the ones just before it in the
   // older file, none lost between.
   EXPECT_EQ(0u, now.rfind("\n****", 0));
@@ -313,4 +328,101 @@ TEST_F(Console, EnterAnswersAPendingJoinQuestionInsteadOfSpeaking) {
   ASSERT_FALSE(pane_lines().empty());
   EXPECT_EQ("World:\tnot sent: no", pane_lines().back());
   join_reset();
+}
+
+// A flood that fills the pane takes the oldest lines from outside and leaves the person's own.
+TEST_F(Console, ThePersonsOwnLinesStayInAFullPaneWhileLinesFromOutsideGo) {
+  msg_set(160, "World");
+  msg_set(600, "not sent: %s");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  const std::string body(90, 'x');
+  world_hook.console_print(CONSOLE_CHAT, ("ann: first " + body).c_str());
+  ASSERT_NO_FATAL_FAILURE(say("mine"));
+  for (int i = 0; i < 3 * CONSOLE_LIMIT / 100; ++i) {
+    world_hook.console_print(CONSOLE_CHAT, ("ann: " + std::to_string(i) + body).c_str());
+    fake_now += 1000;
+    tick_update();
+    chat_update();
+  }
+  std::vector<std::string> lines = pane_lines();
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "World:\tnot sent: mine"));
+  EXPECT_NE("ann:\tfirst " + body, lines.front());
+  EXPECT_LE(console_length(), CONSOLE_LIMIT + 200);
+  // The pane and the text kept for it agree line for line.
+  std::string joined;
+  for (const std::string& l : lines) joined += (joined.empty() ? "" : "\r\n") + l;
+  EXPECT_EQ(joined, console_text());
+}
+
+// Whatever fails between the chat line and the console, the line typed is told.
+TEST_F(Console, ALineWhoseEchoIsLostOnTheWayIsStillToldAsNotSent) {
+  msg_set(160, "World");
+  msg_set(600, "not sent: %s");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  const auto wired = avatar_hook.console_print;
+  avatar_hook.console_print = [](int, const char*) {};
+  say("hello");
+  avatar_hook.console_print = wired;
+  ASSERT_FALSE(pane_lines().empty());
+  EXPECT_EQ("World:\tnot sent: hello", pane_lines().back());
+  // With the echo in place it is told once, not twice.
+  ASSERT_NO_FATAL_FAILURE(say("again"));
+  std::vector<std::string> lines = pane_lines();
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "World:\tnot sent: again"));
+}
+
+TEST_F(Console, TheDownloadsNoticeIsOneTextUnderTheWorldsTitle) {
+  msg_set(160, "World");
+  ASSERT_EQ(1, console_init(nullptr));
+  download_hook.console_print(CONSOLE_WORLD, "The server cannot be reached: host. Asked again.");
+  EXPECT_EQ("World:\tThe server cannot be reached: host. Asked again.", pane_lines().back());
+}
+
+// A link, a FIFO or a folder where the log would be: told once, nothing written through it.
+TEST_F(Console, AChatLogThatIsNoPlainFileIsToldOnceAndNotWritten) {
+  msg_set(CHAT_LOG_REFUSED_MSG, "not written: %s: %s");
+  profile_set_int("chat", "logging", 1);
+  const std::string victim = dir_.file("victim.txt");
+  testutil::write_file(victim, "theirs\n");
+  ASSERT_EQ(0, chmod(victim.c_str(), 0644));
+  ASSERT_EQ(0, symlink(victim.c_str(), dir_.file("link.txt").c_str()));
+  ASSERT_EQ(0, mkfifo(dir_.file("fifo.txt").c_str(), 0600));
+  ASSERT_EQ(0, mkdir(dir_.file("folder.txt").c_str(), 0700));
+  ASSERT_EQ(1, console_init(nullptr));
+  for (const char* name : {"link.txt", "fifo.txt", "folder.txt"}) {
+    profile_set_string("chat", "logfile", name);
+    ASSERT_EQ(1, chat_init(nullptr));
+    chat_log_open();  // the settings page's Apply
+    console_line(CONSOLE_CHAT, "ann: hello");
+    chat_term();
+    const std::string told = "not written:\t" + dir_.file(name) + ": ";
+    std::vector<std::string> lines = pane_lines();
+    EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(told, 0) == 0; }))
+        << name;
+  }
+  EXPECT_EQ("theirs\n", testutil::read_file(victim));
+  EXPECT_EQ(0644u, mode_of(victim));
+}
+
+TEST_F(Console, ALogLeftJustUnderItsCapIsSetAsideAsSoonAsThisRunPassesIt) {
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "talk.txt");
+  const std::string path = dir_.file("talk.txt"), older = path + ".1";
+  const std::string earlier(CHAT_LOG_MAX - 1000, '~');
+  testutil::write_file(path, earlier);
+  ASSERT_EQ(1, chat_init(nullptr));
+  const std::string line(99, 'x');
+  int written = 0;
+  for (; !std::filesystem::exists(older) && written < 100; ++written) chat_log_write(line.c_str());
+  chat_term();
+  EXPECT_LE(written, 10);
+  const std::string before = testutil::read_file(older);
+  EXPECT_EQ(0u, before.rfind(earlier, 0));
+  EXPECT_LE(before.size(), static_cast<size_t>(CHAT_LOG_MAX));
+  EXPECT_GT(before.size() + line.size() + 1, static_cast<size_t>(CHAT_LOG_MAX));
+  const std::string now = testutil::read_file(path);
+  EXPECT_EQ(line + "\n", now.substr(now.size() - line.size() - 1));
+  EXPECT_EQ(now.npos, now.find('~'));
 }

@@ -16,6 +16,7 @@
 #include "client/core/dates.h"
 #include "client/core/hash.h"
 #include "client/core/log.h"
+#include "platform/regular.h"
 
 namespace {
 hash_table* exists_cache = nullptr;
@@ -188,25 +189,14 @@ bool file_is_regular(const char* path) {
   return path && ::stat(native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int file_open_regular(const char* path, std::string* why) {
-  int fd = path ? ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) : -1;
-  if (!path) errno = ENOENT;
-  struct stat st {};
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-  }
-  if (fd >= 0) {
-    int kind = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    errno = kind;
-  }
-  if (why) *why = errno == EINVAL ? "it is not a regular file" : std::strerror(errno);
-  return -1;
+int file_open_regular(const char* path, std::string* why, int64_t limit) {
+  return platform_open_regular(path ? native(path).c_str() : nullptr, O_RDONLY, limit, why);
 }
 
-FILE* file_fopen_regular(const char* path, std::string* why) {
-  int fd = file_open_regular(path, why);
+bool file_refused(int err) { return platform_refused(err); }
+
+FILE* file_fopen_regular(const char* path, std::string* why, int64_t limit) {
+  int fd = file_open_regular(path, why, limit);
   FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
   if (fd >= 0 && !f) {
     int e = errno;
@@ -222,8 +212,8 @@ int file_read(const char* path, uint8_t** buffer, size_t* size) {
   if (size) *size = 0;
   if (!path || !buffer || !size) return 410;
   if (trace_switches[TRACE_DISK]) log_write("file_read (%s)", path);
-  int fd = file_open_regular(native(path).c_str());
-  if (fd < 0) return errno == EISDIR || errno == EINVAL ? 400 : 410;
+  int fd = file_open_regular(path);
+  if (fd < 0) return file_refused(errno) ? 400 : 410;
   FILE* f = ::fdopen(fd, "rb");
   if (!f) {
     ::close(fd);
@@ -336,17 +326,28 @@ void file_term() {
   basename_size = 0;
 }
 
-FILE* file_open_private(const char* path, const char* mode) {
-  if (!path || !mode) return nullptr;
-  bool append = mode[0] == 'a';
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
-  if (fd < 0) return nullptr;
+int file_open_private_fd(const char* path, bool append, std::string* why) {
+  int fd = platform_open_regular(path ? native(path).c_str() : nullptr,
+                                 O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), -1, why);
   // A file of ours written afresh or added to is ours alone whatever it was.
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-      (st.st_mode & 077) != 0)
-    ::fchmod(fd, 0600);
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::fchmod(fd, 0600);
+  return fd;
+}
+
+FILE* file_open_private(const char* path, const char* mode, std::string* why) {
+  if (!path || !mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  int fd = file_open_private_fd(path, mode[0] == 'a', why);
+  if (fd < 0) return nullptr;
   FILE* f = ::fdopen(fd, mode);
-  if (!f) ::close(fd);
+  if (!f) {
+    int e = errno;
+    if (why) *why = std::strerror(e);
+    ::close(fd);
+    errno = e;
+  }
   return f;
 }

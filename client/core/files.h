@@ -55,12 +55,21 @@ void file_term();
 // '\' turned into '/' (static buffer of 1024 bytes; longer paths are cut).
 const char* file_path(const char* path);
 // Opens a file of the person's own for writing ("w", "wb") or appending ("a"): created 0600,
-// and one of theirs that was there made 0600 too. nullptr with errno when it cannot be opened.
-FILE* file_open_private(const char* path, const char* mode);
-// Opens a file for reading only when it is a regular file, without waiting on a FIFO or a
-// device, which would hold the window thread for as long as a writer liked. The descriptor
-// blocks as usual once open. -1 with errno when it cannot be read: EISDIR for a folder, EINVAL
-// for another kind of file; why, when given, says it in words.
-int file_open_regular(const char* path, std::string* why = nullptr);
+// and one of theirs that was there made 0600 too. Only a regular file is opened: a link, a
+// FIFO, a folder or a device in its place is neither followed nor waited on nor emptied.
+// nullptr with errno when it cannot be opened (see file_open_regular); why says it in words.
+FILE* file_open_private(const char* path, const char* mode, std::string* why = nullptr);
+// The same as a descriptor, for writing at its end (append) or afresh.
+int file_open_private_fd(const char* path, bool append, std::string* why = nullptr);
+// Opens a file for reading only when it is a regular file, never through a link at its name and
+// without waiting on a FIFO or a device, which would hold the window thread for as long as a
+// writer liked; limit, when not -1, is the most bytes its kind may hold. The descriptor blocks
+// as usual once open. -1 with errno when it cannot be read: ELOOP for a link, EISDIR for a
+// folder, EINVAL for another kind of file, EFBIG past the limit; why, when given, says it in
+// words.
+int file_open_regular(const char* path, std::string* why = nullptr, int64_t limit = -1);
 // The same as a stream for reading ("rb"); nullptr with errno (and why) when it cannot be.
-FILE* file_fopen_regular(const char* path, std::string* why = nullptr);
+FILE* file_fopen_regular(const char* path, std::string* why = nullptr, int64_t limit = -1);
+// True for the errors above that say something else stands at the name (not for ENOENT or a
+// refused permission): such a file is told once and treated as missing.
+bool file_refused(int err);

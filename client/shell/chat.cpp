@@ -1,6 +1,5 @@
 #include "client/shell/chat.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -79,8 +78,8 @@ void tell_not_written(const std::string& path, const char* why) {
   console_line(CONSOLE_BUILD, msg_arg(CHAT_LOG_REFUSED_MSG, path.c_str(), why));
 }
 
-// The log as it is now becomes the one older file (replacing the one before), 0600. Only what
-// was checked or opened as a plain file is narrowed, never what a link there points to.
+// The open log becomes the one older file (replacing the one before), 0600: the mode is
+// changed on what was opened, never on what a link at the name points to.
 bool log_rotate(const std::string& path) {
   if (s.log) ::fchmod(::fileno(s.log), 0600);
   log_close();
@@ -89,12 +88,12 @@ bool log_rotate(const std::string& path) {
     log_note("chat log %s cannot be moved to %s: %s", path.c_str(), older.c_str(), std::strerror(errno));
     return false;
   }
-  ::fchmodat(AT_FDCWD, older.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
   return true;
 }
 
-// Opens the log for appending under its header; a log the header would take past its cap is
-// moved aside first. A link, a FIFO or a folder in its place is told and left alone.
+// Opens the log (a regular file only: a link, a FIFO or a folder in its place is told and left
+// alone) for appending under its header; a log the header would take past its cap is moved
+// aside first.
 void log_start(const std::string& path) {
   char title[600];
   std::snprintf(title, sizeof title, "* %s: %s *", msg_arg(259, msg(163)), date_now());
@@ -104,24 +103,21 @@ void log_start(const std::string& path) {
   stars[n] = 0;
   char header[3 * sizeof title + 8];
   std::snprintf(header, sizeof header, "\n%s\n%s\n%s\n\n", stars, title, stars);
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      tell_not_written(path, std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+  const long header_size = static_cast<long>(std::strlen(header));
+  for (int attempt = 0; attempt < 2 && !s.log; ++attempt) {
+    std::string why;
+    s.log = file_open_private(path.c_str(), "a", &why);
+    if (!s.log) {
+      tell_not_written(path, why.empty() ? std::strerror(errno) : why.c_str());
       return;
     }
-    if (st.st_size + static_cast<off_t>(std::strlen(header)) > CHAT_LOG_MAX && !log_rotate(path)) return;
+    std::fseek(s.log, 0, SEEK_END);
+    long at = std::ftell(s.log);
+    s.log_size = at > 0 ? at : 0;
+    if (s.log_size > 0 && s.log_size + header_size > CHAT_LOG_MAX && !log_rotate(path)) return;
   }
-  s.log = file_open_private(path.c_str(), "a");
-  if (!s.log) {
-    tell_not_written(path, std::strerror(errno));
-    return;
-  }
-  std::fseek(s.log, 0, SEEK_END);
-  long at = std::ftell(s.log);
-  s.log_size = at > 0 ? at : 0;
-  int written = std::fputs(header, s.log) >= 0 ? static_cast<int>(std::strlen(header)) : 0;
-  s.log_size += written;
+  if (!s.log) return;
+  if (std::fputs(header, s.log) >= 0) s.log_size += header_size;
   std::fflush(s.log);
 }
 

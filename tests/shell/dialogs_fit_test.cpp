@@ -249,6 +249,10 @@ class DialogsFitTest : public ShellTest {
         inspect_labels(d, where, faults_);
         inspect_checks(d, where, faults_);
       }
+      // What is typed into the first edit replaces the text it opened with.
+      auto* edit = qobject_cast<QLineEdit*>(d->focusWidget());
+      if (edit && !edit->text().isEmpty() && edit->selectedText() != edit->text())
+        faults_.push_back((where + ": the first edit's text is not selected").toStdString());
       d->done(DIALOG_CANCEL);
       looking = false;
     });

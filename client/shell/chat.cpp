@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string>
 
 #include "client/core/dates.h"
@@ -35,6 +36,10 @@ struct chat_state {
   FILE* log = nullptr;
   long log_size = 0;  // bytes in the open log
   std::string refused;  // the log's name last told as not written
+  // The person's own lines in the log and in its older file, and those of the file a move
+  // aside drops, written again under the next header: a talkative world cannot push them out.
+  std::deque<std::string> own_log, own_older, own_carried;
+  std::string own_log_path;
   balloon* own = nullptr;
   char own_text[512] = "";
   bool own_shown = false;
@@ -88,7 +93,28 @@ bool log_rotate(const std::string& path) {
     log_note("chat log %s cannot be moved to %s: %s", path.c_str(), older.c_str(), std::strerror(errno));
     return false;
   }
+  s.own_carried = std::move(s.own_older);
+  s.own_older = std::move(s.own_log);
+  s.own_log.clear();
   return true;
+}
+
+void log_line(const std::string& text) {
+  int written = std::fprintf(s.log, "%s\n", text.c_str());
+  if (written > 0) s.log_size += written;
+}
+
+// The person's lines kept for carrying take a quarter of the log at most, the oldest going.
+void keep_own(std::string text) {
+  s.own_log.push_back(std::move(text));
+  size_t bytes = 0;
+  for (const auto* list : {&s.own_log, &s.own_older})
+    for (const std::string& l : *list) bytes += l.size() + 1;
+  while (bytes > CHAT_LOG_MAX / 4) {
+    std::deque<std::string>& oldest = s.own_older.empty() ? s.own_log : s.own_older;
+    bytes -= oldest.front().size() + 1;
+    oldest.pop_front();
+  }
 }
 
 // Opens the log (a regular file only: a link, a FIFO or a folder in its place is told and left
@@ -118,6 +144,12 @@ void log_start(const std::string& path) {
   }
   if (!s.log) return;
   if (std::fputs(header, s.log) >= 0) s.log_size += header_size;
+  std::deque<std::string> carried;
+  carried.swap(s.own_carried);
+  for (std::string& line : carried) {
+    log_line(line);
+    keep_own(std::move(line));
+  }
   std::fflush(s.log);
 }
 
@@ -126,10 +158,17 @@ void log_start(const std::string& path) {
 void chat_log_open() {
   log_close();
   if (!chat_logging()) return;
-  log_start(log_path());
+  const std::string path = log_path();
+  if (path != s.own_log_path) {
+    s.own_log.clear();
+    s.own_older.clear();
+    s.own_log_path = path;
+  }
+  s.own_carried.clear();
+  log_start(path);
 }
 
-void chat_log_write(const char* line) {
+void chat_log_write(const char* line, bool own) {
   if (!s.log || !line) return;
   std::string text = text_printable(line);
   // A talkative world fills no disk: past its cap the log starts again beside one older file.
@@ -139,8 +178,8 @@ void chat_log_write(const char* line) {
     log_start(path);
     if (!s.log) return;
   }
-  int written = std::fprintf(s.log, "%s\n", text.c_str());
-  if (written > 0) s.log_size += written;
+  log_line(text);
+  if (own) keep_own(std::move(text));
   std::fflush(s.log);
 }
 

@@ -115,7 +115,7 @@ std::string clean(int kind, const char* line) {
 }
 
 void show(int kind, std::string text, bool own = false) {
-  if (kind_to_log(kind)) chat_log_write(text.c_str());
+  if (kind_to_log(kind)) chat_log_write(text.c_str(), own);
   append(kind, std::move(text), own);
 }
 

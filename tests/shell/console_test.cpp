@@ -429,3 +429,23 @@ TEST_F(Console, ALogLeftJustUnderItsCapIsSetAsideAsSoonAsThisRunPassesIt) {
   EXPECT_EQ(line + "\n", now.substr(now.size() - line.size() - 1));
   EXPECT_EQ(now.npos, now.find('~'));
 }
+
+// However long a flood fills the log and its older file, the person's words are in one of them.
+TEST_F(Console, ThePersonsOwnLinesOutlastAFloodInTheChatLog) {
+  msg_set(160, "World");
+  msg_set(600, "not sent: %s");
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "talk.txt");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  ASSERT_NO_FATAL_FAILURE(say("mine"));
+  const std::string body(99, 'x');
+  for (long i = 0; i < 3 * CHAT_LOG_MAX / 100; ++i) chat_log_write(body.c_str());
+  chat_term();
+  const std::string path = dir_.file("talk.txt"), both = testutil::read_file(path + ".1") + testutil::read_file(path);
+  const std::string mine = "World: not sent: mine\n";
+  const size_t at = both.find(mine);
+  EXPECT_NE(both.npos, at);
+  EXPECT_EQ(both.npos, both.find(mine, at + 1));
+  EXPECT_LE(testutil::read_file(path).size(), static_cast<size_t>(CHAT_LOG_MAX));
+}

@@ -33,9 +33,11 @@ struct waiting_line {
   bool own = false;
 };
 
+// A paragraph of the pane: a line, or one of a telegram text's lines.
 struct shown_line {
   size_t length;
-  bool own;  // the person's own words (or what became of them)
+  size_t break_after;  // bytes of the break that follows it in shown ("\r\n", "\n" or none)
+  bool own;            // the person's own words (or what became of them)
 };
 
 struct console_state {
@@ -44,7 +46,7 @@ struct console_state {
   bool open = false;  // started: lines are shown (on the pane when there is one)
   // What the pane holds, line breaks as "\r\n": the running length is its size.
   std::string shown;
-  std::deque<shown_line> lines;  // what shown holds, line by line
+  std::deque<shown_line> lines;  // what shown holds, paragraph by paragraph
   size_t own_length = 0;         // of which the person's own lines
   // Lines before the pane, and lines from outside past the frame's budget; oldest first.
   std::deque<waiting_line> waiting;
@@ -76,29 +78,43 @@ size_t line_to_remove() {
 
 void remove_line(size_t index) {
   size_t at = 0;
-  for (size_t i = 0; i < index; ++i) at += s.lines[i].length + 2;
+  for (size_t i = 0; i < index; ++i) at += s.lines[i].length + s.lines[i].break_after;
   const shown_line gone = s.lines[index];
-  // The line with the break that follows it, or the last one with the break before it.
-  if (index + 1 < s.lines.size())
-    s.shown.erase(at, gone.length + 2);
-  else
-    s.shown.erase(at >= 2 ? at - 2 : 0);
+  // The paragraph with the break that follows it, or the last one with the break before it.
+  if (gone.break_after > 0) {
+    s.shown.erase(at, gone.length + gone.break_after);
+  } else {
+    const size_t before = index > 0 ? s.lines[index - 1].break_after : 0;
+    s.shown.erase(at - before);
+    if (index > 0) s.lines[index - 1].break_after = 0;
+  }
   if (gone.own) s.own_length -= gone.length;
   s.lines.erase(s.lines.begin() + static_cast<std::ptrdiff_t>(index));
   if (s.view) s.view->remove_line(static_cast<int>(index));
 }
 
 void append(int kind, std::string line, bool own) {
-  if (static_cast<int>(s.shown.size()) > CONSOLE_LIMIT && !s.lines.empty()) remove_line(line_to_remove());
+  // Past the limit the oldest paragraphs go, as many as a telegram's text brought.
+  while (static_cast<int>(s.shown.size()) > CONSOLE_LIMIT && !s.lines.empty()) remove_line(line_to_remove());
   if (kind != CONSOLE_TELEGRAM_TEXT) {
     // "name: text" shows as "name:<tab>text"; a line that ends at its colon keeps its end.
     size_t colon = line.find(':');
     if (colon != std::string::npos && colon + 1 < line.size()) line[colon + 1] = '\t';
   }
-  if (!s.shown.empty()) s.shown += "\r\n";
+  if (!s.lines.empty()) {
+    s.shown += "\r\n";
+    s.lines.back().break_after = 2;
+  }
   s.shown += line;
-  s.lines.push_back(shown_line{line.size(), own});
-  if (own) s.own_length += line.size();
+  // The pane makes a paragraph of each line of a telegram text.
+  for (size_t start = 0;;) {
+    const size_t lf = line.find('\n', start);
+    const size_t end = lf == std::string::npos ? line.size() : lf;
+    s.lines.push_back(shown_line{end - start, lf == std::string::npos ? 0u : 1u, own});
+    if (own) s.own_length += end - start;
+    if (lf == std::string::npos) break;
+    start = lf + 1;
+  }
   bool indented = kind == CONSOLE_TELEGRAM_TEXT;
   if (s.view)
     s.view->append(line.c_str(), console_colour(kind), kind == CONSOLE_SPEAKER, indented,

@@ -27,6 +27,9 @@ class QtConsole : public QTextEdit, public ConsoleView {
   void append(const char* text, uint32_t colour, bool bold, bool indented, int indent_twips) override;
   void remove_line(int index) override;
   void move(int x, int y, int width, int height) override;
+
+ private:
+  bool started_ = false;  // a line was appended (the first takes the document's first paragraph)
 };
 
 // The program's chat line and console are made in this host's main window; text drawing

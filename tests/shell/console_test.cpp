@@ -17,6 +17,7 @@
 #include "client/scene/avatar.h"
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
+#include "client/shell/telegram.h"
 #include "client/shell/console.h"
 #include "client/ui/chat_line.h"
 #include "client/ui/qt_host.h"
@@ -125,6 +126,10 @@ TEST_F(Console, PastTheLimitTheOldestLineGoesBeforeEachNewOne) {
   EXPECT_EQ(std::to_string(n - 1) + " " + body, lines.back());
   EXPECT_LE(console_length(), CONSOLE_LIMIT + 110);
   EXPECT_EQ(lines.front(), std::string(console_text()).substr(0, lines.front().size()));
+  // Long lines go as well, whatever their length.
+  const std::string longer(2 * CONSOLE_LINE_MAX, 'y');
+  for (int i = 0; i < 3 * CONSOLE_LIMIT / CONSOLE_LINE_MAX; ++i) console_line(CONSOLE_CHAT, longer.c_str());
+  EXPECT_LE(console_length(), CONSOLE_LIMIT + CONSOLE_LINE_MAX + 2);
 }
 
 TEST_F(Console, ChatLogKeepsChatAndWorldLinesUnderItsHeader) {
@@ -344,6 +349,8 @@ TEST_F(Console, ThePersonsOwnLinesStayInAFullPaneWhileLinesFromOutsideGo) {
   ASSERT_NO_FATAL_FAILURE(say("mine"));
   for (int i = 0; i < 3 * CONSOLE_LIMIT / 100; ++i) {
     world_hook.console_print(CONSOLE_CHAT, ("ann: " + std::to_string(i) + body).c_str());
+    // Now and then a telegram's text, a paragraph in the pane for each of its lines.
+    if (i % 10 == 0) telegram_hook.console_print(CONSOLE_TELEGRAM_TEXT, ("\nann: \n" + body + "\n").c_str());
     fake_now += 1000;
     tick_update();
     chat_update();
@@ -352,10 +359,12 @@ TEST_F(Console, ThePersonsOwnLinesStayInAFullPaneWhileLinesFromOutsideGo) {
   EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "World:\tnot sent: mine"));
   EXPECT_NE("ann:\tfirst " + body, lines.front());
   EXPECT_LE(console_length(), CONSOLE_LIMIT + 200);
-  // The pane and the text kept for it agree line for line.
+  // The pane and the text kept for it agree paragraph for paragraph.
   std::string joined;
-  for (const std::string& l : lines) joined += (joined.empty() ? "" : "\r\n") + l;
-  EXPECT_EQ(joined, console_text());
+  for (const std::string& l : lines) joined += l + "\n";
+  std::string kept = console_text();
+  for (size_t cr = kept.find('\r'); cr != kept.npos; cr = kept.find('\r', cr)) kept.erase(cr, 1);
+  EXPECT_EQ(joined, kept + "\n");
 }
 
 // Whatever fails between the chat line and the console, the line typed is told.

@@ -172,50 +172,6 @@ TEST_F(Files, OnlyRegularFilesAreRead) {
   EXPECT_TRUE(file_is_regular(dir_.file("plain").c_str()));
 }
 
-// What stands at a file's name and is no file of ours is refused at once, for reading and for
-// writing alike, and told in words: nothing is followed, waited on, emptied or narrowed.
-TEST_F(Files, OnlyARegularFileIsOpenedAndAnythingElseIsToldWhy) {
-  write_file(dir_.file("theirs"), "theirs");
-  ASSERT_EQ(chmod(dir_.file("theirs").c_str(), 0644), 0);
-  ASSERT_EQ(symlink(dir_.file("theirs").c_str(), dir_.file("link").c_str()), 0);
-  ASSERT_EQ(mkfifo(dir_.file("fifo").c_str(), 0600), 0);
-  ASSERT_EQ(mkdir(dir_.file("folder").c_str(), 0700), 0);
-  write_file(dir_.file("big"), "12345");
-  struct Case {
-    std::string path;
-    int err;
-    const char* why;
-    int64_t limit;
-  };
-  for (const Case& c : {Case{dir_.file("link"), ELOOP, "it is a link", -1}, Case{dir_.file("fifo"), EINVAL, "it is a FIFO", -1},
-                        Case{dir_.file("folder"), EISDIR, "it is a folder", -1}, Case{"/dev/zero", EINVAL, "it is a device", -1},
-                        Case{dir_.file("big"), EFBIG, "it is larger than 4 bytes", 4}}) {
-    SCOPED_TRACE(c.path);
-    std::string why;
-    EXPECT_EQ(file_open_regular(c.path.c_str(), &why, c.limit), -1);
-    EXPECT_EQ(errno, c.err);
-    EXPECT_EQ(why, c.why);
-    EXPECT_TRUE(file_refused(c.err));
-    if (c.limit >= 0) continue;
-    why.clear();
-    for (const char* mode : {"a", "w"}) EXPECT_EQ(file_open_private(c.path.c_str(), mode, &why), nullptr);
-    EXPECT_EQ(why, c.why);
-  }
-  EXPECT_FALSE(file_refused(ENOENT));
-  EXPECT_EQ(read_file(dir_.file("theirs")), "theirs");
-  struct stat st {};
-  ASSERT_EQ(stat(dir_.file("theirs").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-  // A fresh one is the person's alone whatever the umask.
-  mode_t old = umask(0);
-  FILE* f = file_open_private(dir_.file("fresh").c_str(), "a");
-  umask(old);
-  ASSERT_NE(f, nullptr);
-  std::fclose(f);
-  ASSERT_EQ(stat(dir_.file("fresh").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
 TEST_F(Files, NamesFromUrls) {
   char* n = file_name_from_url("http://Host.Example/Models/Tree01.ZIP?v=1|x;y<z>\"*\\");
   EXPECT_STREQ(n, "http---host.example-models-tree01.zip-v=1-x-y-z----");

@@ -100,7 +100,8 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
 // enters the world no second time: the first press did.
 bool QtWorldsList::second_press(const QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
-  const bool second = pressed_ && event->timestamp() - pressed_time_ < static_cast<quint64>(QApplication::doubleClickInterval()) &&
+  const quint64 interval = static_cast<quint64>(QApplication::doubleClickInterval());
+  const bool second = pressed_ && event->timestamp() - pressed_time_ < interval &&
                       (at - pressed_at_).manhattanLength() <= QApplication::startDragDistance();
   // The press after a second one begins a new pair.
   pressed_ = !second;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string>
 
 #include "client/core/dates.h"
@@ -34,6 +35,11 @@ struct chat_state {
   ChatLineView* view = nullptr;
   FILE* log = nullptr;
   long log_size = 0;  // bytes in the open log
+  std::string refused;  // the log's name last told as not written
+  // The person's own lines in the log and in its older file, and those of the file a move
+  // aside drops, written again under the next header: a talkative world cannot push them out.
+  std::deque<std::string> own_log, own_older, own_carried;
+  std::string own_log_path;
   balloon* own = nullptr;
   char own_text[512] = "";
   bool own_shown = false;
@@ -69,39 +75,81 @@ std::string log_path() {
   return platform_program_dir() + "/" + name;
 }
 
-// The log as it is now becomes the one older file (replacing the one before), 0600.
+// Once for each name that cannot be used: the person turned the log on and would not know.
+void tell_not_written(const std::string& path, const char* why) {
+  if (s.refused == path) return;
+  s.refused = path;
+  log_note("chat log %s is not written: %s", path.c_str(), why);
+  console_line(CONSOLE_BUILD, msg_arg(CHAT_LOG_REFUSED_MSG, path.c_str(), why));
+}
+
+// The open log becomes the one older file (replacing the one before), 0600: the mode is
+// changed on what was opened, never on what a link at the name points to.
 bool log_rotate(const std::string& path) {
+  if (s.log) ::fchmod(::fileno(s.log), 0600);
   log_close();
   std::string older = path + ".1";
   if (std::rename(path.c_str(), older.c_str()) != 0) {
     log_note("chat log %s cannot be moved to %s: %s", path.c_str(), older.c_str(), std::strerror(errno));
     return false;
   }
-  ::chmod(older.c_str(), 0600);  // a log from an earlier run may have been made wider
+  s.own_carried = std::move(s.own_older);
+  s.own_older = std::move(s.own_log);
+  s.own_log.clear();
   return true;
 }
 
-// Opens the log for appending under its header; a log already at its cap is moved aside first.
-void log_start(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= CHAT_LOG_MAX && !log_rotate(path))
-    return;
-  s.log = file_open_private(path.c_str(), "a");
-  if (!s.log) {
-    log_write("chat_log_open: cannot open %s", path.c_str());
-    return;
+void log_line(const std::string& text) {
+  int written = std::fprintf(s.log, "%s\n", text.c_str());
+  if (written > 0) s.log_size += written;
+}
+
+// The person's lines kept for carrying take a quarter of the log at most, the oldest going.
+void keep_own(std::string text) {
+  s.own_log.push_back(std::move(text));
+  size_t bytes = 0;
+  for (const auto* list : {&s.own_log, &s.own_older})
+    for (const std::string& l : *list) bytes += l.size() + 1;
+  while (bytes > CHAT_LOG_MAX / 4) {
+    std::deque<std::string>& oldest = s.own_older.empty() ? s.own_log : s.own_older;
+    bytes -= oldest.front().size() + 1;
+    oldest.pop_front();
   }
-  std::fseek(s.log, 0, SEEK_END);
-  long at = std::ftell(s.log);
-  s.log_size = at > 0 ? at : 0;
+}
+
+// Opens the log (a regular file only: a link, a FIFO or a folder in its place is told and left
+// alone) for appending under its header; a log the header would take past its cap is moved
+// aside first.
+void log_start(const std::string& path) {
   char title[600];
   std::snprintf(title, sizeof title, "* %s: %s *", msg_arg(259, msg(163)), date_now());
   char stars[sizeof title];
   size_t n = std::strlen(title);
   std::memset(stars, '*', n);
   stars[n] = 0;
-  int written = std::fprintf(s.log, "\n%s\n%s\n%s\n\n", stars, title, stars);
-  if (written > 0) s.log_size += written;
+  char header[3 * sizeof title + 8];
+  std::snprintf(header, sizeof header, "\n%s\n%s\n%s\n\n", stars, title, stars);
+  const long header_size = static_cast<long>(std::strlen(header));
+  for (int attempt = 0; attempt < 2 && !s.log; ++attempt) {
+    std::string why;
+    s.log = file_open_private(path.c_str(), "a", &why);
+    if (!s.log) {
+      tell_not_written(path, why.empty() ? std::strerror(errno) : why.c_str());
+      return;
+    }
+    std::fseek(s.log, 0, SEEK_END);
+    long at = std::ftell(s.log);
+    s.log_size = at > 0 ? at : 0;
+    if (s.log_size > 0 && s.log_size + header_size > CHAT_LOG_MAX && !log_rotate(path)) return;
+  }
+  if (!s.log) return;
+  if (std::fputs(header, s.log) >= 0) s.log_size += header_size;
+  std::deque<std::string> carried;
+  carried.swap(s.own_carried);
+  for (std::string& line : carried) {
+    log_line(line);
+    keep_own(std::move(line));
+  }
   std::fflush(s.log);
 }
 
@@ -110,10 +158,17 @@ void log_start(const std::string& path) {
 void chat_log_open() {
   log_close();
   if (!chat_logging()) return;
-  log_start(log_path());
+  const std::string path = log_path();
+  if (path != s.own_log_path) {
+    s.own_log.clear();
+    s.own_older.clear();
+    s.own_log_path = path;
+  }
+  s.own_carried.clear();
+  log_start(path);
 }
 
-void chat_log_write(const char* line) {
+void chat_log_write(const char* line, bool own) {
   if (!s.log || !line) return;
   std::string text = text_printable(line);
   // A talkative world fills no disk: past its cap the log starts again beside one older file.
@@ -123,8 +178,8 @@ void chat_log_write(const char* line) {
     log_start(path);
     if (!s.log) return;
   }
-  int written = std::fprintf(s.log, "%s\n", text.c_str());
-  if (written > 0) s.log_size += written;
+  log_line(text);
+  if (own) keep_own(std::move(text));
   std::fflush(s.log);
 }
 
@@ -167,7 +222,16 @@ void chat_enter() {
     // The echo of the person's own words is shown at once, whatever a flood holds back.
     console_own_begin();
     const int sent = avatar_broadcast_message(text);
-    console_own_end();
+    // Whatever failed on the way, the line ends in the console as said or as not sent.
+    if (console_own_end() == 0) {
+      if (sent == 0) {
+        char line[sizeof s.own_text];
+        std::snprintf(line, sizeof line, "%s: %s", own_name(), text);
+        console_line(CONSOLE_CHAT, line);
+      } else {
+        msg_print_titled(console_line, CONSOLE_WORLD, 160, msg_arg(600, text));
+      }
+    }
     // A line that did not go is not shown as said.
     if (sent == 0) {
       if (chat_balloons()) {

@@ -13,8 +13,10 @@ constexpr int CHAT_HEIGHT = 21;
 constexpr int CHAT_EDIT_HEIGHT = 20;
 constexpr int CHAT_EDIT_ID = 11;
 // Bytes the chat log holds before it is moved to "<name>.1" (replacing the older one) and
-// started again.
+// started again; the person's own lines of the file replaced are written again after the new
+// header.
 constexpr long CHAT_LOG_MAX = 1L << 20;
+constexpr int CHAT_LOG_REFUSED_MSG = 657;  // the log's name cannot be used: name, reason
 
 // The edit as the module drives it; the view calls chat_enter when Enter is pressed in it.
 class ChatLineView {
@@ -43,7 +45,8 @@ void chat_size(int x1, int x2, int y);
 void chat_set_balloon(const char* text);
 // Reopens the log as the settings now say (the settings page's Apply).
 void chat_log_open();
-void chat_log_write(const char* line);
+// own: the person's own words, which a move aside carries into the log begun again.
+void chat_log_write(const char* line, bool own = false);
 
 // Inspection for tests.
 bool chat_own_balloon_shown();

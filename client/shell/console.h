@@ -3,8 +3,9 @@
 // notices appear, coloured by kind, oldest trimmed past 30000 characters. Lines printed
 // before the pane exists wait and are shown in the order they came. Kinds 0, 1, 3 and 6 also
 // go to the chat log. Lines from outside (the world, other users, join requests, telegrams)
-// are shown CONSOLE_FRAME_LINES a frame at most; more wait, up to CONSOLE_QUEUE_MAX, and
-// beyond that are left out with one notice. Window thread only.
+// are shown CONSOLE_FRAME_LINES a frame and CONSOLE_SECOND_LINES a second at most; more wait,
+// up to CONSOLE_QUEUE_MAX, and beyond that are left out with one notice. The person's own
+// lines stay in the pane while lines from outside go. Window thread only.
 #include <cstdint>
 
 enum ConsoleKind {
@@ -22,6 +23,7 @@ constexpr int CONSOLE_LINE_MAX = 4096;
 constexpr int CONSOLE_HANGING_TWIPS = 1700;
 constexpr int CONSOLE_INDENT_TWIPS = 250;
 constexpr int CONSOLE_FRAME_LINES = 40;   // lines from outside shown in one frame
+constexpr int CONSOLE_SECOND_LINES = 50;  // and in one second (of the frame clock)
 constexpr int CONSOLE_QUEUE_MAX = 1000;   // lines from outside waiting for their frame
 constexpr int CONSOLE_LEFT_OUT_MSG = 650;  // the notice that lines were left out
 
@@ -32,8 +34,8 @@ class ConsoleView {
   // Adds a paragraph at the end (text may hold '\t' and further '\n'), scrolled into view.
   // indent_twips: hanging indent with a tab stop at it, or (indented) a start indent.
   virtual void append(const char* text, uint32_t colour, bool bold, bool indented, int indent_twips) = 0;
-  // Removes everything up to and including the first paragraph break.
-  virtual void remove_first_line() = 0;
+  // Removes the paragraph of that index (0 the oldest) with its break.
+  virtual void remove_line(int index) = 0;
   virtual void move(int x, int y, int width, int height) = 0;
 };
 using console_view_maker = ConsoleView* (*)();
@@ -50,9 +52,10 @@ void console_line(int kind, const char* line);
 // Each frame (the chat task): the frame's budget starts again and waiting lines are shown.
 void console_update();
 // Between the two, lines that arrive through the outside hooks are the person's own words
-// (the echo of what they said) and are shown at once.
+// (the echo of what they said, or that it was not sent) and are shown at once, and kept when
+// the pane is full. console_own_end gives the lines shown since console_own_begin.
 void console_own_begin();
-void console_own_end();
+int console_own_end();
 
 // What is shown, for the window's tests: the text with "\r\n" between lines, the running
 // length, and the lines still waiting.

@@ -108,18 +108,32 @@ void QtConsole::append(const char* text, uint32_t colour, bool bold, bool indent
   QTextCharFormat chars;
   chars.setForeground(QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
   chars.setFontWeight(bold ? QFont::Bold : QFont::Normal);
-  if (document()->isEmpty())
-    c.setBlockFormat(block);
-  else
+  // The document's first paragraph is there from the start, empty: the first line takes it.
+  if (started_)
     c.insertBlock(block);
+  else
+    c.setBlockFormat(block);
+  started_ = true;
   c.insertText(text_to_qt(text), chars);
   setTextCursor(c);
   ensureCursorVisible();
 }
 
-void QtConsole::remove_first_line() {
-  QTextCursor c(document()->firstBlock());
-  c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+void QtConsole::remove_line(int index) {
+  QTextBlock block = document()->findBlockByNumber(index);
+  if (!block.isValid()) return;
+  QTextCursor c(block);
+  if (block.next().isValid()) {
+    c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+  } else if (block.previous().isValid()) {
+    // The last paragraph goes with the break before it.
+    c.movePosition(QTextCursor::PreviousBlock);
+    c.movePosition(QTextCursor::EndOfBlock);
+    c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  } else {
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    started_ = false;
+  }
   c.removeSelectedText();
 }
 

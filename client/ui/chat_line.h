@@ -25,8 +25,11 @@ class QtConsole : public QTextEdit, public ConsoleView {
  public:
   explicit QtConsole(QWidget* parent);
   void append(const char* text, uint32_t colour, bool bold, bool indented, int indent_twips) override;
-  void remove_first_line() override;
+  void remove_line(int index) override;
   void move(int x, int y, int width, int height) override;
+
+ private:
+  bool started_ = false;  // a line was appended (the first takes the document's first paragraph)
 };
 
 // The program's chat line and console are made in this host's main window; text drawing

@@ -71,7 +71,21 @@ class QtDialogView : public DialogView {
     started_ = true;
     controller_.init(*this);
     if (ended_) return code_;
+    select_first_edit();
     return dialog_.exec();
+  }
+
+  // The control the dialog opens with is its first that takes the keyboard; an edit there has
+  // its text selected, so that what is typed replaces it.
+  void select_first_edit() {
+    for (QWidget* w = dialog_.nextInFocusChain(); w && w != &dialog_; w = w->nextInFocusChain()) {
+      if (!(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled() || !w->isVisibleTo(&dialog_)) continue;
+      if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        e->setFocus(Qt::TabFocusReason);
+        e->selectAll();
+      }
+      return;
+    }
   }
 
   void set_title(const char* text) override {

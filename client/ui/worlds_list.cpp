@@ -1,5 +1,6 @@
 #include "client/ui/worlds_list.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QHeaderView>
 #include <QMenu>
@@ -83,6 +84,7 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
   if (item) setCurrentItem(item);
   if (event->button() == Qt::LeftButton) {
     event->accept();
+    if (second_press(event)) return;
     tab_click(TAB_WORLDS);
     if (item) acted();
     return;
@@ -92,6 +94,28 @@ void QtWorldsList::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QTreeWidget::mousePressEvent(event);
+}
+
+// A double click's second press (the window system sends it as a press and as a double click)
+// enters the world no second time: the first press did.
+bool QtWorldsList::second_press(const QMouseEvent* event) {
+  const QPoint at = event->position().toPoint();
+  const quint64 interval = static_cast<quint64>(QApplication::doubleClickInterval());
+  const bool second = pressed_ && event->timestamp() - pressed_time_ < interval &&
+                      (at - pressed_at_).manhattanLength() <= QApplication::startDragDistance();
+  // The press after a second one begins a new pair.
+  pressed_ = !second;
+  pressed_at_ = at;
+  pressed_time_ = event->timestamp();
+  return second;
+}
+
+void QtWorldsList::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) {
+    event->accept();
+    return;
+  }
+  QTreeWidget::mouseDoubleClickEvent(event);
 }
 
 void QtWorldsList::right_released() { tab_right_click(TAB_WORLDS); }

@@ -23,11 +23,17 @@ class QtWorldsList : public QtHandleList<WorldsListView> {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void right_released() override;
   void focusInEvent(QFocusEvent* event) override;
 
  private:
+  bool second_press(const QMouseEvent* event);
+
   bool filling_ = false;
+  bool pressed_ = false;  // a left press was seen, at pressed_at_ and pressed_time_
+  QPoint pressed_at_;
+  quint64 pressed_time_ = 0;
 };
 
 // The program's list is a QtWorldsList in this host's main window. Call before start-up.

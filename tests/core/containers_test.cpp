@@ -254,6 +254,14 @@ TEST(Strings, LowerAndHeapCopies) {
   free(c);
 }
 
+// The C1 range as UTF-8 spells it ends at C2 9F; C2 A0 (a no-break space) is a character.
+TEST(Strings, PrintableTextCleansTheWholeC1RangeAndNoMore) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a\xC2\x80" "b", "a?b"}, {"a\xC2\x9F" "b", "a?b"}, {"a\xC2\xA0" "b", "a\xC2\xA0" "b"},
+      {"\x9F\xA0", "\x9F\xA0"}, {"end\xC2", "end\xC2"}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(out, text_printable(in)) << in;
+}
+
 TEST(Random, FirstOutputsAreTemperedSeedingWords) {
   // Seed 5489: word 1 = 5489 * 69069 mod 2^32 = 379119741 (0x1698e87d), tempered by hand:
   // y ^= y>>11; y ^= (y<<7)&0x9d2c5680; y ^= (y<<15)&0xefc60000; y ^= y>>18.

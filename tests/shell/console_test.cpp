@@ -3,16 +3,21 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "client/cache/download.h"
 #include "client/core/log.h"
+#include "client/core/tick.h"
+#include "client/scene/avatar.h"
 #include "client/scene/modelfile.h"
 #include "client/servers/join.h"
 #include "client/servers/privilege.h"
 #include "client/servers/world.h"
 #include "client/shell/chat.h"
+#include "client/shell/telegram.h"
 #include "client/shell/console.h"
 #include "client/ui/chat_line.h"
 #include "client/ui/qt_host.h"
@@ -47,6 +52,11 @@ class Console : public ShellTest {
     for (QTextBlock b = pane->document()->firstBlock(); b.isValid(); b = b.next())
       out.push_back(b.text().toStdString());
     return out;
+  }
+  void say(const char* text) {
+    ASSERT_NE(nullptr, chat_qt_line());
+    chat_qt_line()->setText(text);
+    chat_enter();
   }
   QtHost qt_;
 };
@@ -96,6 +106,10 @@ TEST_F(Console, ModulesReachThePaneThroughTheirHooks) {
   trace_switches[TRACE_VRML] = 0;
   ASSERT_EQ(2u, pane_lines().size());
   EXPECT_EQ(0u, pane_lines()[1].rfind("Building:\tbroken.wrl: ", 0)) << pane_lines()[1];
+  // The downloads' notice is a sentence of its own, under the world's title.
+  msg_set(160, "World");
+  download_hook.console_print(CONSOLE_WORLD, "The server cannot be reached: host. Asked again.");
+  EXPECT_EQ("World:\tThe server cannot be reached: host. Asked again.", pane_lines().back());
 }
 
 TEST_F(Console, PastTheLimitTheOldestLineGoesBeforeEachNewOne) {
@@ -111,6 +125,10 @@ TEST_F(Console, PastTheLimitTheOldestLineGoesBeforeEachNewOne) {
   EXPECT_EQ(std::to_string(n - 1) + " " + body, lines.back());
   EXPECT_LE(console_length(), CONSOLE_LIMIT + 110);
   EXPECT_EQ(lines.front(), std::string(console_text()).substr(0, lines.front().size()));
+  // Long lines go as well, whatever their length.
+  const std::string longer(2 * CONSOLE_LINE_MAX, 'y');
+  for (int i = 0; i < 3 * CONSOLE_LIMIT / CONSOLE_LINE_MAX; ++i) console_line(CONSOLE_CHAT, longer.c_str());
+  EXPECT_LE(console_length(), CONSOLE_LIMIT + CONSOLE_LINE_MAX + 2);
 }
 
 TEST_F(Console, ChatLogKeepsChatAndWorldLinesUnderItsHeader) {
@@ -172,13 +190,17 @@ TEST_F(Console, AFloodFromOutsideIsShownAFewLinesAFrameAndItsExcessLeftOutWithOn
   chat_enter();
   ASSERT_EQ(static_cast<size_t>(CONSOLE_FRAME_LINES + 1), pane_lines().size());
   EXPECT_NE(std::string::npos, pane_lines().back().find("stop it"));
-  // Frame after frame a few more, until nothing waits.
-  size_t before = pane_lines().size();
-  for (int frame = 0; console_waiting() > 0 && frame < 1000; ++frame) {
+  // Frame after frame a few more, and a few a second at 50 frames a second, until nothing
+  // waits.
+  const size_t first = pane_lines().size();
+  size_t before = first;
+  for (int frame = 1; console_waiting() > 0 && frame < 5000; ++frame) {
+    fake_now += 20;
+    tick_update();
     chat_update();
     size_t now = pane_lines().size();
     EXPECT_LE(now - before, static_cast<size_t>(CONSOLE_FRAME_LINES)) << frame;
-    EXPECT_GT(now, before) << frame;
+    EXPECT_LE(now - first, static_cast<size_t>((frame / 50 + 2) * CONSOLE_SECOND_LINES)) << frame;
     before = now;
   }
   EXPECT_EQ(0, console_waiting());
@@ -212,11 +234,17 @@ TEST_F(Console, TheChatLogKeepsToItsCapBesideOneOlderFile) {
     return stat(file.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
   };
   EXPECT_EQ(0600u, mode(older));
+  // The person's line outlasts the flood that follows it, in one file or the other.
+  msg_set(600, "not sent: %s");
+  ASSERT_EQ(1, console_init(nullptr));
+  ASSERT_NO_FATAL_FAILURE(say("mine$"));
   const std::string body(95, 'x');
   const long count = 3 * CHAT_LOG_MAX / 100;
   for (long i = 0; i < count; ++i) chat_log_write((std::to_string(i) + " " + body).c_str());
   chat_term();
   std::string now = testutil::read_file(path), before = testutil::read_file(older);
+  const std::string both = before + now;
+  EXPECT_EQ(1, std::count(both.begin(), both.end(), '$')) << "the person's line once";
   EXPECT_LE(now.size(), static_cast<size_t>(CHAT_LOG_MAX));
   EXPECT_LE(before.size(), static_cast<size_t>(CHAT_LOG_MAX));
   EXPECT_GT(before.size(), static_cast<size_t>(CHAT_LOG_MAX) / 2);
@@ -312,5 +340,75 @@ TEST_F(Console, EnterAnswersAPendingJoinQuestionInsteadOfSpeaking) {
   EXPECT_STREQ("", chat_own_balloon_text());
   ASSERT_FALSE(pane_lines().empty());
   EXPECT_EQ("World:\tnot sent: no", pane_lines().back());
+  // Whatever loses the echo on the way, the line is told, and only once.
+  const auto wired = avatar_hook.console_print;
+  avatar_hook.console_print = [](int, const char*) {};
+  ASSERT_NO_FATAL_FAILURE(say("lost"));
+  avatar_hook.console_print = wired;
+  EXPECT_EQ("World:\tnot sent: lost", pane_lines().back());
+  const std::vector<std::string> lines = pane_lines();
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "World:\tnot sent: no"));
   join_reset();
+}
+
+// A flood that fills the pane takes the oldest lines from outside and leaves the person's own.
+TEST_F(Console, ThePersonsOwnLinesStayInAFullPaneWhileLinesFromOutsideGo) {
+  msg_set(600, "not sent: %s");
+  ASSERT_EQ(1, chat_init(nullptr));
+  ASSERT_EQ(1, console_init(nullptr));
+  ASSERT_NO_FATAL_FAILURE(say("mine"));
+  const std::string body(90, 'x');
+  for (int i = 0; i < 3 * CONSOLE_LIMIT / 100; ++i) {
+    world_hook.console_print(CONSOLE_CHAT, ("ann: " + body).c_str());
+    // Now and then a telegram's text: a paragraph in the pane for each of its lines.
+    if (i % 10 == 0) telegram_hook.console_print(CONSOLE_TELEGRAM_TEXT, ("\nann: \n" + body + "\n").c_str());
+    fake_now += 1000;
+    tick_update();
+    chat_update();
+  }
+  std::vector<std::string> lines = pane_lines();
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), ":\tnot sent: mine"));
+  EXPECT_LE(console_length(), CONSOLE_LIMIT + 200);
+  // The pane and the text kept for it agree paragraph for paragraph.
+  std::string kept = console_text();
+  kept.erase(std::remove(kept.begin(), kept.end(), '\r'), kept.end());
+  EXPECT_EQ(kept, console_qt_pane()->toPlainText().toStdString());
+}
+
+// A link or a FIFO where the log would be: told once, nothing written through it.
+TEST_F(Console, AChatLogThatIsNoPlainFileIsToldOnceAndNotWritten) {
+  msg_set(CHAT_LOG_REFUSED_MSG, "not written: %s: %s");
+  profile_set_int("chat", "logging", 1);
+  const std::string victim = dir_.file("victim.txt");
+  testutil::write_file(victim, "theirs\n");
+  ASSERT_EQ(0, chmod(victim.c_str(), 0644));
+  ASSERT_EQ(0, symlink(victim.c_str(), dir_.file("link.txt").c_str()));
+  ASSERT_EQ(0, mkfifo(dir_.file("fifo.txt").c_str(), 0600));
+  ASSERT_EQ(1, console_init(nullptr));
+  for (const char* name : {"link.txt", "fifo.txt"}) {
+    profile_set_string("chat", "logfile", name);
+    ASSERT_EQ(1, chat_init(nullptr));
+    chat_log_open();  // the settings page's Apply
+    console_line(CONSOLE_CHAT, "ann: hello");
+    chat_term();
+    const std::string told = "not written:\t" + dir_.file(name) + ": ", all = console_text();
+    EXPECT_TRUE(all.find(told) != all.npos && all.find(told) == all.rfind(told)) << name << " told once";
+  }
+  EXPECT_EQ("theirs\n", testutil::read_file(victim));
+  EXPECT_EQ(std::filesystem::perms(0644), std::filesystem::status(victim).permissions());
+}
+
+TEST_F(Console, ALogLeftJustUnderItsCapIsSetAsideAsSoonAsThisRunPassesIt) {
+  profile_set_int("chat", "logging", 1);
+  profile_set_string("chat", "logfile", "talk.txt");
+  const std::string path = dir_.file("talk.txt"), earlier(CHAT_LOG_MAX - 1000, '~'), line(99, 'x');
+  testutil::write_file(path, earlier);
+  ASSERT_EQ(1, chat_init(nullptr));
+  for (int i = 0; i < 100 && !std::filesystem::exists(path + ".1"); ++i) chat_log_write(line.c_str());
+  chat_term();
+  const std::string before = testutil::read_file(path + ".1"), now = testutil::read_file(path);
+  EXPECT_EQ(0u, before.rfind(earlier, 0));
+  EXPECT_LE(before.size(), static_cast<size_t>(CHAT_LOG_MAX));
+  EXPECT_GT(before.size() + line.size() + 1, static_cast<size_t>(CHAT_LOG_MAX));
+  EXPECT_EQ(line + "\n", now.substr(now.find("\n\n", 1) + 2));
 }

@@ -249,6 +249,10 @@ class DialogsFitTest : public ShellTest {
         inspect_labels(d, where, faults_);
         inspect_checks(d, where, faults_);
       }
+      // What is typed into the first edit replaces the text it opened with.
+      auto* edit = qobject_cast<QLineEdit*>(d->focusWidget());
+      if (edit && !edit->text().isEmpty() && edit->selectedText() != edit->text())
+        faults_.push_back((where + ": the first edit's text is not selected").toStdString());
       d->done(DIALOG_CANCEL);
       looking = false;
     });
@@ -293,6 +297,14 @@ TEST_F(DialogsFitTest, EveryDialogShowsItsTextsWhole) {
     if (w == main() || !w->isVisible()) continue;
     opened_.insert(PDIALOG_DIALOG);
     inspect(w, "object properties", faults_);
+    // Each of the ten builder's commands has a picture of its own.
+    std::set<QByteArray> pictures;
+    for (QAction* a : bar->actions()) {
+      if (a->isSeparator()) continue;
+      QImage image = a->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+      pictures.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
+    }
+    EXPECT_EQ(10u, pictures.size());
   }
 
   // Every registered dialog was among them.

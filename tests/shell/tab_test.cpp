@@ -99,4 +99,29 @@ TEST_F(TabTest, NotificationsReachOnlyTheSendingPage) {
   EXPECT_EQ(profile_int("layout", "date"), 80);
 }
 
+int teleports_begun = 0;
+
+TEST_F(TabTest, ADoubleClickOnAWorldEntersItOnce) {
+  ASSERT_NO_FATAL_FAILURE(start_to_running("[layout]\ntabpage=0\n"));
+  worlds_receive_list(0, {{"vault", 1, 2}});
+  const auto wired = teleport_hook.sound_effect;
+  teleport_hook.sound_effect = [](const char*) { ++teleports_begun; };
+  const QPoint at = worlds()->visualItemRect(worlds()->topLevelItem(0)).center();
+  auto send = [&](QEvent::Type type, ulong time) {
+    QMouseEvent e(type, at, worlds()->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    e.setTimestamp(time);
+    QApplication::sendEvent(worlds()->viewport(), &e);
+  };
+  send(QEvent::MouseButtonPress, 100);  // the run's first teleport makes no sound
+  teleports_begun = 0;
+  // A double click as the window system gives it: its second press comes as a press too.
+  send(QEvent::MouseButtonPress, 1000);
+  send(QEvent::MouseButtonPress, 1200);
+  send(QEvent::MouseButtonDblClick, 1200);
+  EXPECT_EQ(1, teleports_begun);
+  send(QEvent::MouseButtonPress, 9000);
+  EXPECT_EQ(2, teleports_begun);
+  teleport_hook.sound_effect = wired;
+}
+
 }  // namespace

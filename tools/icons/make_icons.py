@@ -162,6 +162,68 @@ def refresh():
     return i
 
 
+def turned(pts, quarter):
+    """The points turned by quarter turns clockwise about the icon's centre."""
+    for _ in range(quarter % 4):
+        pts = [(15 - y, x) for (x, y) in pts]
+    return pts
+
+
+# The builder's commands: what happens to the selected object (a block).
+ORANGE = (230, 120, 20, 255)
+
+
+def block(i, x0, y0, x1, y1):
+    i.rect(x0, y0, x1, y1, (150, 170, 200, 255))
+    i.frame(x0, y0, x1, y1, BLACK)
+
+
+def delete():
+    i = Icon()
+    block(i, 3, 4, 12, 13)
+    for d in (0, 1):
+        i.line(2 + d, 2, 13 + d, 14, RED), i.line(13 + d, 2, 2 + d, 14, RED)
+    return i
+
+
+def duplicate():
+    i = Icon()
+    block(i, 1, 1, 9, 9)
+    block(i, 6, 6, 14, 14)
+    return i
+
+
+def push(quarter):
+    """An arrow (up when quarter is 0) that moves the object over the ground."""
+    i = Icon()
+    i.poly(turned([(8, 1), (14, 7), (10, 7), (10, 14), (6, 14), (6, 7), (2, 7)], quarter), ORANGE)
+    return i
+
+
+def lift(up):
+    """The block over the ground, with an arrow up or down beside it."""
+    i = Icon()
+    i.line(0, 15, 15, 15, GREEN)
+    top = 2 if up else 8
+    block(i, 0, top, 6, top + 5)
+    arrow = [(11, 0), (15, 4), (12, 4), (12, 13), (10, 13), (10, 4), (7, 4)]
+    i.poly(arrow if up else [(x, 13 - y) for (x, y) in arrow], ORANGE)
+    return i
+
+
+def turn(left):
+    """The block with a turning arrow round it, its head where the block turns to."""
+    i = Icon()
+    block(i, 6, 6, 9, 9)
+    side = (lambda x: 15 - x) if left else (lambda x: x)
+    for k in range(40):
+        a = math.pi * 0.3 + 1.6 * math.pi * k / 40
+        for r in (4.5, 5.5):
+            i.dot(side(8 + r * math.cos(a)), 8 + r * math.sin(a), BLUE)
+    i.poly([(side(x), y) for (x, y) in [(10, 1), (15, 4), (10, 7)]], BLUE)
+    return i
+
+
 def blank_square(c):
     i = Icon()
     i.frame(3, 3, 12, 12, c)
@@ -258,8 +320,10 @@ def logo(frame):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(out, exist_ok=True)
-    # The toolbar's strip: image index -> drawing (indexes without a button stay plain).
-    strip = {0: arrow_left(BLUE), 1: arrow_right(BLUE), 12: mover(), 13: look(-1), 14: look(1),
+    # The toolbar's strip: image index -> drawing; 2-11 are the object dialog's builder buttons.
+    strip = {0: arrow_left(BLUE), 1: arrow_right(BLUE), 2: delete(), 3: duplicate(), 4: push(0),
+             5: push(2), 6: push(3), 7: push(1), 8: lift(True), 9: lift(False), 10: turn(True),
+             11: turn(False), 12: mover(), 13: look(-1), 14: look(1),
              15: eye(), 16: figure(), 17: look(0), 18: arrow_left(GREEN), 19: arrow_right(GREEN),
              20: stop(), 21: refresh()}
     for n in range(22):

@@ -108,7 +108,8 @@ TEST_F(ModelTest, FirstShowsPlaceholderThenTheUntexturedVersionThenTheTexturedMo
 
 // A disk too full for the caches to grow: each cache is told once, and the models that
 // arrive are still built, textured and shown, again for a second reference; one whose file
-// is too large to be written to the cache is shown from memory.
+// is too large to be written to the cache is shown from memory, and the older file of its
+// name left in the cache goes.
 TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown) {
   ASSERT_NO_FATAL_FAILURE(serve_model("tree.vxx", quad_script("bark")));
   ASSERT_NO_FATAL_FAILURE(serve_model("rock.vxx", quad_script("bark")));
@@ -116,6 +117,9 @@ TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown)
   for (int i = 0; i < 400; ++i) large += "# a model script of more bytes than the disk takes now\n";
   ASSERT_NO_FATAL_FAILURE(serve_model("hall.vxx", large));
   ASSERT_NO_FATAL_FAILURE(serve_texture("bark"));
+  // Its texture never comes, so it is never built (and deleted) from the older file.
+  const std::string older = cache_dir() + "/models/hall.vxx";
+  write(older, quad_script("never"));
   std::string got = testutil::in_child([&] {
     HeadlessHost boxes{false};
     host_set(&boxes);
@@ -143,6 +147,7 @@ TEST_F(ModelTest, AFullCacheIsToldOnceAStoreAndTheModelsThatArriveAreStillShown)
   EXPECT_EQ(std::count(got.begin(), got.end(), '|'), 2) << "one box for each of the two caches: " << got;
   for (const char* file : {"/model.dat: ", "/texture.dat: "})
     EXPECT_NE(got.find(file + std::string(std::strerror(EFBIG))), std::string::npos) << got;
+  EXPECT_FALSE(std::filesystem::exists(older));
 }
 
 // A cache the person may not write (left read-only): the models that arrive are shown from

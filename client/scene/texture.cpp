@@ -410,6 +410,16 @@ void texture_reference(texture_record* t) {
   if (t->mask && t->mask->download) download_reference(t->mask->download);
   ++t->reference_count;
   if (!t->engine_texture && t->ready) t->engine_texture = chunk_load_texture(t->name);
+  if (!t->engine_texture && t->ready && !t->reading) {
+    // The chunk store gave it up (its share of the disk limit, or damage): fetched again.
+    t->ready = 0;
+    t->have_bmp = 0;
+    if (!t->download) {
+      std::string jpg = std::string(t->name) + ".jpg";
+      t->download = download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
+    }
+    download_force(t->download);
+  }
 }
 
 void texture_dereference(texture_record* t) {

@@ -235,6 +235,15 @@ void finish_texture(texture_record* t) {
 
 void texture_arrived(void* user, int status, uint8_t* data, int size);
 
+// The picture is fetched whole once more.
+void fetch_again(texture_record* t) {
+  if (!t->download) {
+    std::string jpg = std::string(t->name) + ".jpg";
+    t->download = download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
+  }
+  download_force(t->download);
+}
+
 void image_done(void* user, int32_t status) {
   auto* t = static_cast<texture_record*>(user);
   if (trace_texture()) log_write("texture: image_callback (%d)", status);
@@ -244,9 +253,7 @@ void image_done(void* user, int32_t status) {
     cache_refused = true;
     if (!make_memory_folder()) return;
     t->in_memory = 1;
-    std::string jpg = std::string(t->name) + ".jpg";
-    t->download = download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
-    download_force(t->download);
+    fetch_again(t);
     return;
   }
   t->have_bmp = 1;
@@ -414,11 +421,7 @@ void texture_reference(texture_record* t) {
     // The chunk store gave it up (its share of the disk limit, or damage): fetched again.
     t->ready = 0;
     t->have_bmp = 0;
-    if (!t->download) {
-      std::string jpg = std::string(t->name) + ".jpg";
-      t->download = download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
-    }
-    download_force(t->download);
+    fetch_again(t);
   }
 }
 

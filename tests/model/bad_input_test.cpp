@@ -219,14 +219,14 @@ TEST_F(ModelTest, LargeDistinctModelsKeepTheCacheWithinTheLimitAndMemoryWithinIt
   profile_init(home_.path().c_str(), "/tessel.ini");
   disk_init();
   std::string big = "clumpbegin\n";
-  for (int v = 1; big.size() < (4u << 20) - 4096; ++v) {
+  for (int v = 1; big.size() < (2u << 20); ++v) {
     big += "vertex " + std::to_string(v % 97) + " " + std::to_string(v / 97 % 89) + " 0\n";
     if (v % 3 == 0) big += "triangle " + std::to_string(v - 2) + " " + std::to_string(v - 1) + " " + std::to_string(v) + "\n";
   }
   big += "clumpend\n";
-  const int n = 12;
+  const int n = 10;
   for (int i = 0; i < n; ++i) ASSERT_NO_FATAL_FAILURE(serve_model("big" + std::to_string(i) + ".vxx", "#" + std::to_string(i) + "\n" + big));
-  model_set_memory_limit(8u << 20);
+  model_set_memory_limit(6u << 20);
   reset_peak();
   const long before = peak_kb();
   std::vector<model_instance*> all;
@@ -241,7 +241,11 @@ TEST_F(ModelTest, LargeDistinctModelsKeepTheCacheWithinTheLimitAndMemoryWithinIt
   const long grown = peak_kb() - before;
   model_set_memory_limit(0);
   EXPECT_LT(most, 24u << 20) << "the cache grew to " << most << " bytes";
-  EXPECT_LT(grown, 140 * 1024) << "peak resident memory grew by " << grown << " KB";
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer holds freed blocks back for a while
+  EXPECT_LT(grown, 70 * 1024) << "peak resident memory grew by " << grown << " KB";
+#else
+  (void)grown;
+#endif
   EXPECT_TRUE(model_is_ready(all.front()));
   EXPECT_TRUE(placeholder_shown(all.back()));
   // The first build went long ago: a new instance of it has the file fetched and built again.

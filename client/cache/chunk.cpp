@@ -4,18 +4,38 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <string>
+#include <unordered_map>
 
 #include "client/cache/database.h"
+#include "client/cache/disk.h"
 #include "client/cache/download.h"
 #include "client/core/files.h"
 #include "client/core/log.h"
 
 namespace {
 
-database* model_cache = nullptr;
-database* texture_cache = nullptr;
+// A chunk store keeps its records within its share of the disk limit (the disk clean-up
+// cannot delete a file the program holds open): the least recently used records go first.
+// Freed room is reused by later records; a data file grown well past its share by
+// fragments of freed room is made again empty.
+struct store {
+  store(const char* n, int e) : name(n), eighths(e) {}
+  database* db = nullptr;
+  const char* name;
+  int eighths;  // share of the disk limit
+  std::list<std::string> order;  // least recently used first
+  std::unordered_map<std::string, std::pair<std::list<std::string>::iterator, int64_t>> records;
+  int64_t bytes = 0;
+};
+store models_store{"model", 4};
+store textures_store{"texture", 2};
+database*& model_cache = models_store.db;
+database*& texture_cache = textures_store.db;
 uint8_t key_buffer[CHUNK_KEY_LENGTH];
+// Keys a store keeps track of: far more records than its share can hold.
+constexpr size_t kMaxTracked = 1 << 20;
 
 bool trace() { return trace_switches[TRACE_GENERAL] != 0; }
 bool trace_chunk() { return trace_switches[TRACE_CHUNK] != 0; }
@@ -80,9 +100,95 @@ int write_chunk(uint32_t type, void* object, int flags, VxMemoryBlock* out) {
   return 0;
 }
 
-database* open_cache(const char* name, int compressed) {
-  std::string path = std::string(download_get_path()) + "/" + name;
-  return database_open(path.c_str(), CHUNK_KEY_LENGTH, 0, 16384, 4096, compressed, 1);
+std::string key_text(const uint8_t* key) { return std::string(reinterpret_cast<const char*>(key), CHUNK_KEY_LENGTH); }
+
+void forget_all(store& s) {
+  s.order.clear();
+  s.records.clear();
+  s.bytes = 0;
+}
+
+void forget(store& s, const uint8_t* key) {
+  auto it = s.records.find(key_text(key));
+  if (it == s.records.end()) return;
+  s.bytes -= it->second.second;
+  s.order.erase(it->second.first);
+  s.records.erase(it);
+}
+
+// The record is the most recently used one, with this length.
+void note_use(store& s, const uint8_t* key, int64_t length) {
+  std::string k = key_text(key);
+  auto it = s.records.find(k);
+  if (it != s.records.end()) {
+    s.order.splice(s.order.end(), s.order, it->second.first);
+    if (length >= 0) {
+      s.bytes += length - it->second.second;
+      it->second.second = length;
+    }
+    return;
+  }
+  if (length < 0 || s.records.size() >= kMaxTracked) return;
+  s.order.push_back(k);
+  s.records.emplace(std::move(k), std::make_pair(std::prev(s.order.end()), length));
+  s.bytes += length;
+}
+
+void delete_record(store& s, const uint8_t* key) {
+  database_store(s.db, key, nullptr, 0);
+  forget(s, key);
+}
+
+// The store's share in bytes; 0 without a limit.
+int64_t share_of(const store& s) {
+  return static_cast<int64_t>(disk_limit()) * 1048576 * s.eighths / 8;
+}
+
+int64_t data_file_size(const store& s) {
+  struct stat st {};
+  if (!s.db || s.db->in_memory || stat((s.db->name + ".dat").c_str(), &st) != 0) return 0;
+  return st.st_size;
+}
+
+// Room for a record of length under key: older records go, least recently used first, until
+// it fits the share (a record larger than the share is stored alone).
+void make_room(store& s, const uint8_t* key, int64_t length) {
+  const int64_t share = share_of(s);
+  if (!s.db || share <= 0) return;
+  forget(s, key);
+  if (data_file_size(s) > share + share / 2 + length) {
+    log_write("%s.dat: grown past its share of the disk limit; made again empty", s.db->name.c_str());
+    database_reset(s.db);
+    forget_all(s);
+    return;
+  }
+  while (!s.order.empty() && s.bytes + length > share) {
+    std::string oldest = s.order.front();
+    if (trace_chunk()) log_write("chunk: %s gives up %.32s", s.name, oldest.c_str());
+    delete_record(s, reinterpret_cast<const uint8_t*>(oldest.data()));
+  }
+}
+
+// Stores the record under key within the share; a refused store is not kept track of.
+void store_record(store& s, const uint8_t* key, const void* data, int32_t length) {
+  make_room(s, key, length);
+  if (database_store(s.db, key, data, length)) note_use(s, key, length);
+}
+
+// A fetch from the store: a record found is the most recently used.
+int fetch_record(store& s, const uint8_t* key, uint8_t** record, int32_t* size) {
+  if (!database_fetch_unknown(s.db, key, record, size)) return 0;
+  note_use(s, key, *size);
+  return 1;
+}
+
+void open_cache(store& s, int compressed) {
+  std::string path = std::string(download_get_path()) + "/" + s.name;
+  s.db = database_open(path.c_str(), CHUNK_KEY_LENGTH, 0, 16384, 4096, compressed, 1);
+  forget_all(s);
+  database_walk_lengths(s.db, kMaxTracked, [](void* user, const uint8_t* key, int32_t length) {
+    note_use(*static_cast<store*>(user), key, length);
+  }, &s);
 }
 
 }  // namespace
@@ -126,7 +232,7 @@ int chunk_create(VxClump* clump, const uint8_t* header, int header_length, const
   if (header_length) std::memcpy(record + 2, header, static_cast<size_t>(header_length));
   std::memcpy(record + 2 + header_length, block.start, static_cast<size_t>(block.length));
   VxFreeMemory(block.start);
-  database_store(model_cache, key, record, static_cast<int32_t>(total));
+  store_record(models_store, key, record, static_cast<int32_t>(total));
   std::free(record);
   if (trace_chunk()) log_write("chunk_create complete");
   return 0;
@@ -145,11 +251,11 @@ int chunk_header(const char* part1, const char* part2, uint8_t** header, int* le
   if (!key) return 0;
   uint8_t* record = nullptr;
   int32_t size = 0;
-  if (!database_fetch_unknown(model_cache, key, &record, &size)) return 0;
+  if (!fetch_record(models_store, key, &record, &size)) return 0;
   int L = size >= 2 ? read_le16(record) : 0;
   if (size < 2 || L + 2 > size || L >= size) {
     std::free(record);
-    database_store(model_cache, key, nullptr, 0);
+    delete_record(models_store, key);
     return 0;
   }
   auto* copy = static_cast<uint8_t*>(std::malloc(L ? static_cast<size_t>(L) : 1));
@@ -165,18 +271,20 @@ int chunk_header(const char* part1, const char* part2, uint8_t** header, int* le
   return 1;
 }
 
-VxClump* chunk_load(const char* part1, const char* part2) {
+VxClump* chunk_load(const char* part1, const char* part2, int32_t* bytes) {
+  if (bytes) *bytes = 0;
   if (trace()) log_write("chunk_load (%s, %s)", text_or_empty(part1), text_or_empty(part2));
   const uint8_t* key = make_key(part1, part2);
   if (!key) return nullptr;
   uint8_t* record = nullptr;
   int32_t size = 0;
-  if (!database_fetch_unknown(model_cache, key, &record, &size)) return nullptr;
+  if (!fetch_record(models_store, key, &record, &size)) return nullptr;
+  if (bytes) *bytes = size;
   // A header that leaves no room for a chunk marks the record as damaged.
   int L = size >= 2 ? read_le16(record) : 0;
   if (size < 2 || L + 2 >= size) {
     std::free(record);
-    database_store(model_cache, key, nullptr, 0);
+    delete_record(models_store, key);
     return nullptr;
   }
   bool damaged = false;
@@ -184,7 +292,7 @@ VxClump* chunk_load(const char* part1, const char* part2) {
   std::free(record);
   if (damaged) {
     make_key(part1, part2);
-    database_store(model_cache, key_buffer, nullptr, 0);
+    delete_record(models_store, key_buffer);
   }
   return clump;
 }
@@ -192,7 +300,7 @@ VxClump* chunk_load(const char* part1, const char* part2) {
 void chunk_delete(const char* part1, const char* part2) {
   if (trace()) log_write("chunk_delete (%s, %s)", text_or_empty(part1), text_or_empty(part2));
   const uint8_t* key = make_key(part1, part2);
-  if (key) database_store(model_cache, key, nullptr, 0);
+  if (key) delete_record(models_store, key);
 }
 
 int chunk_save_texture(VxTexture* texture, const char* name) {
@@ -204,7 +312,7 @@ int chunk_save_texture(VxTexture* texture, const char* name) {
   int rc = write_chunk(VX_CHUNK_TEXTURE, texture, 8, &block);
   if (rc) return rc;
   make_key(name, nullptr);
-  database_store(texture_cache, key_buffer, block.start, block.length);
+  store_record(textures_store, key_buffer, block.start, block.length);
   VxFreeMemory(block.start);
   return 0;
 }
@@ -215,13 +323,13 @@ VxTexture* chunk_load_texture(const char* name) {
   if (!key) return nullptr;
   uint8_t* record = nullptr;
   int32_t size = 0;
-  if (!database_fetch_unknown(texture_cache, key, &record, &size)) return nullptr;
+  if (!fetch_record(textures_store, key, &record, &size)) return nullptr;
   bool damaged = false;
   auto* texture = static_cast<VxTexture*>(read_chunk(record, size, VX_CHUNK_TEXTURE, 8, &damaged));
   std::free(record);
   if (damaged) {
     make_key(name, nullptr);
-    database_store(texture_cache, key_buffer, nullptr, 0);
+    delete_record(textures_store, key_buffer);
   }
   return texture;
 }
@@ -229,7 +337,7 @@ VxTexture* chunk_load_texture(const char* name) {
 void chunk_delete_texture(const char* name) {
   if (trace()) log_write("chunk_delete_texture (%s)", text_or_empty(name));
   const uint8_t* key = make_key(name, nullptr);
-  if (key) database_store(texture_cache, key, nullptr, 0);
+  if (key) delete_record(textures_store, key);
 }
 
 // Texture chunk files: written whole to a fresh temporary and renamed into place (no link
@@ -273,9 +381,9 @@ void chunk_reset() {
     for (const char* old : {"/models.dat", "/models.idx", "/textures.dat", "/textures.idx"})
       file_delete((dir + old).c_str());
   }
-  model_cache = open_cache("model", 1);
+  open_cache(models_store, 1);
   database_close(texture_cache);
-  texture_cache = open_cache("texture", 0);
+  open_cache(textures_store, 0);
 }
 
 void chunk_term() {
@@ -283,4 +391,6 @@ void chunk_term() {
   database_close(model_cache);
   database_close(texture_cache);
   model_cache = texture_cache = nullptr;
+  forget_all(models_store);
+  forget_all(textures_store);
 }

@@ -2,7 +2,9 @@
 // The model and texture chunk cache: built engine clumps (each behind its model header) and
 // engine textures kept as engine stream chunks in two keyed databases of the current object
 // cache directory, so that a model or texture is built once per object path. Damaged records
-// are deleted when they are met; callers then see a miss and rebuild. Window thread only.
+// are deleted when they are met; callers then see a miss and rebuild. Each store keeps its
+// records within its share of the disk limit (models half, textures a quarter), giving up the
+// least recently used ones first: callers then see a miss too. Window thread only.
 #include <cstdint>
 
 #include "engine/vxl21.h"
@@ -26,8 +28,8 @@ bool chunk_exists(const char* part1, const char* part2);
 // 1 with a new std::malloc'ed copy of the header (at least one byte is allocated) and its
 // length; else 0.
 int chunk_header(const char* part1, const char* part2, uint8_t** header, int* length);
-// A new clump, or null.
-VxClump* chunk_load(const char* part1, const char* part2);
+// A new clump, or null; bytes (may be null) gets the stored record's length.
+VxClump* chunk_load(const char* part1, const char* part2, int32_t* bytes = nullptr);
 void chunk_delete(const char* part1, const char* part2);
 
 int chunk_save_texture(VxTexture* texture, const char* name);

@@ -654,6 +654,29 @@ int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* 
   }
 }
 
+int database_walk_lengths(database* db, size_t max_keys,
+                          void (*fn)(void* user, const uint8_t* key, int32_t length), void* user) {
+  if (!usable(db) || db->fixed || !fn) return 0;
+  if (db->in_memory) {
+    size_t n = 0;
+    for (const auto& [key, value] : db->memory)
+      if (value && n++ < max_keys) fn(user, key.data(), static_cast<int32_t>(value->size()));
+    return 1;
+  }
+  std::vector<uint8_t> key(static_cast<size_t>(db->key_length)), next(key.size());
+  uerr_cod = 0;
+  olsys_err = 0;
+  int32_t pos = FirstKey(db->index_file, key.data());
+  for (size_t n = 0; pos > 0 && n < max_keys; ++n) {
+    int32_t len = VDataLength(db->data_file, pos);
+    if (len > 0) fn(user, key.data(), len);
+    pos = GetKeyAfter(db->index_file, key.data(), next.data());
+    key.swap(next);
+  }
+  trace_call(db, "database_walk_lengths");
+  return uerr_cod ? 0 : 1;
+}
+
 void database_reset(database* db) {
   if (!db) return;
   if (tracing()) log_write("database_reset");

@@ -73,6 +73,11 @@ int database_store(database* db, const void* key, const void* data, int32_t leng
 // logged, counted in `unreadable` and passed over. Variable-length records only; a cache
 // kept in memory is not walked.
 int database_fetch_next(database* db, void* key_out, uint8_t** buffer, int32_t* length = nullptr);
+// Variable-length records: every key in key order with its record's length, reading no
+// record (a cache kept in memory gives what memory holds). At most max_keys; 0 after an
+// engine error.
+int database_walk_lengths(database* db, size_t max_keys,
+                          void (*fn)(void* user, const uint8_t* key, int32_t length), void* user);
 // Recreates the database empty (user data: message 85 and the program's end when that fails;
 // a cache goes on in memory).
 void database_reset(database* db);

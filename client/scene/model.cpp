@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -110,6 +111,41 @@ std::string flat_folder(const model_record* m) { return std::string(m->folder) +
 // store kept in memory may hold in all.
 size_t memory_held = 0;
 bool memory_full_told = false;
+
+// Clumps built from the chunk store, each counted by its stored record's length: what the
+// instances hold in all keeps to a bound, and a model past it shows its placeholder.
+constexpr size_t kBuiltLimit = size_t(256) << 20;
+size_t built_limit = kBuiltLimit;
+size_t built_held = 0;
+bool built_full_told = false;
+std::unordered_map<VxClump*, size_t> built;
+
+// The clump loaded for m, counted; null (the clump destroyed) when it would pass the bound.
+VxClump* hold_clump(model_record* m, VxClump* clump, int32_t bytes) {
+  if (!clump) return nullptr;
+  size_t n = bytes > 0 ? static_cast<size_t>(bytes) : 0;
+  if (built_held + n > built_limit) {
+    if (!built_full_told)
+      log_note("models: no more room in memory for built models; %s/%s and later ones are not shown", m->folder,
+               m->file);
+    built_full_told = true;
+    VxDestroyClump(clump);
+    return nullptr;
+  }
+  built_held += n;
+  built[clump] = n;
+  return clump;
+}
+
+void destroy_clump(VxClump* clump) {
+  if (!clump) return;
+  auto it = built.find(clump);
+  if (it != built.end()) {
+    built_held -= std::min(built_held, it->second);
+    built.erase(it);
+  }
+  VxDestroyClump(clump);
+}
 
 void drop_model_data(model_record* m) {
   if (m->model_data) memory_held -= std::min(memory_held, static_cast<size_t>(m->model_data_size));
@@ -433,6 +469,19 @@ void model_texture_callback(void* user, int status) {
   update_models(m);
 }
 
+// The chunk store gave up the model's build (its share of the disk limit, or damage): the
+// file is fetched again and built anew.
+void lost_chunk(model_record* m) {
+  if (chunk_exists(m->folder, m->file)) return;
+  m->in_cache = 0;
+  if (!safe_file_name(m->file)) return;
+  if (!m->download) {
+    std::string zip = std::string(m->file) + ".zip";
+    m->download = download_file(m->folder, zip.c_str(), DOWNLOAD_CLASS_MODELS, model_download_callback, m);
+  }
+  download_force(m->download);
+}
+
 model_record* model_new(const char* folder, const char* file) {
   auto* m = static_cast<model_record*>(std::calloc(1, sizeof(model_record)));
   if (!m) return nullptr;
@@ -589,8 +638,8 @@ void model_dereference(model_instance* instance) {
   if (m && m->textures_referenced) dereference_textures(m);
   if (instance->clump && VxGetClumpScene(instance->clump)) VxRemoveClumpFromScene(instance->clump);
   if (instance->animation && model_hook.animation_destroy) model_hook.animation_destroy(instance->animation);
-  if (instance->clump) VxDestroyClump(instance->clump);
-  if (instance->pending_clump) VxDestroyClump(instance->pending_clump);
+  destroy_clump(instance->clump);
+  destroy_clump(instance->pending_clump);
   // The sign that goes below must not reach the clumps just destroyed.
   instance->clump = instance->pending_clump = nullptr;
   if (m) --m->reference_count;
@@ -602,17 +651,21 @@ void update_model(model_instance* instance) {
   if (trace()) log_write("update_model");
   if (!instance) return;
   model_record* m = instance->model;
-  if (instance->pending_clump) {
-    VxDestroyClump(instance->pending_clump);
-    instance->pending_clump = nullptr;
-  }
+  destroy_clump(instance->pending_clump);
+  instance->pending_clump = nullptr;
   if (m && m->loaded) {
+    int32_t bytes = 0;
+    VxClump* clump = nullptr;
     if (!m->pending_textures && m->in_cache) {
-      instance->pending_clump = chunk_load(m->folder, m->file);
+      clump = chunk_load(m->folder, m->file, &bytes);
       m->height = MODEL_UNKNOWN;
+      if (!clump) lost_chunk(m);
     } else if (m->pending_textures && !(m->flags & MODEL_AXIS_ALIGNED)) {
-      instance->pending_clump = chunk_load(flat_folder(m).c_str(), m->file);
+      clump = chunk_load(flat_folder(m).c_str(), m->file, &bytes);
     }
+    instance->pending_clump = hold_clump(m, clump, bytes);
+    // A model shown already stays as it is rather than turn back into the placeholder.
+    if (!instance->pending_clump && instance->clump && !instance->placeholder) return;
   }
   if (!instance->pending_clump) {
     instance->pending_clump = placeholder ? VxDuplicateClump(placeholder) : nullptr;
@@ -646,7 +699,7 @@ void reload_model(model_instance* instance) {
       VxRemoveClumpFromScene(instance->clump);
     }
     if (trace()) log_write("VxDestroyClump");
-    VxDestroyClump(instance->clump);
+    destroy_clump(instance->clump);
     instance->clump = instance->pending_clump;
     if (instance->model && instance->model->height == MODEL_UNKNOWN) model_height(instance, nullptr);
     if (trace()) log_write("VxTransformClump");
@@ -780,6 +833,9 @@ void model_reset() {
   });
   forget_flush();
 }
+
+void model_set_memory_limit(size_t bytes) { built_limit = bytes ? bytes : kBuiltLimit; }
+size_t model_memory_held() { return built_held; }
 
 model_record* model_find(const char* folder, const char* file) {
   if (!models || !folder || !file) return nullptr;

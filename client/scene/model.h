@@ -5,6 +5,7 @@
 // from a model script (".vxx") or VRML (".wrl") and kept in the model chunk cache. Until it
 // is ready an instance shows a tiny placeholder triangle; while its textures arrive, an
 // untextured version stands in. Window thread only.
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/vxl21.h"
@@ -111,5 +112,9 @@ model_record* model_find(const char* folder, const char* file);
 int model_count();
 bool model_flush_pending();
 VxClump* model_placeholder();
+// The bound on what built clumps hold in all, counted by their stored records (0: the
+// default), and what they hold now.
+void model_set_memory_limit(size_t bytes);
+size_t model_memory_held();
 // Shutdown of the 3D side (tests): frees the table and the placeholder.
 void model_term();

@@ -1,5 +1,6 @@
 #include "client/scene/sound.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +35,8 @@ struct sound_entry {
   int32_t present;      // the file is on disk
   int32_t from_server;  // 1 the object server's "sounds" folder, 0 a URL
   std::string path;
+  std::string key;
+  int limit = 0;  // KB of a URL sound, 0 none
   download_request* download = nullptr;
   sound_instance* instances = nullptr;
   uint32_t id = 0;  // what the download callback is given: an entry freed meanwhile is not found
@@ -186,10 +189,44 @@ bool playable(const sound_entry* e) {
     if (errno != ENOENT) log_note("sound: %s refused: %s", e->path.c_str(), why.c_str());
     return false;
   }
-  bool fits = !e->wave || sound_wave_fits(fd, SOUND_OUTPUT_RATE, SOUND_OUTPUT_FRAME, &why);
+  bool fits = true;
+  struct stat st {};
+  if (e->wave) {
+    fits = sound_wave_fits(fd, SOUND_OUTPUT_RATE, SOUND_OUTPUT_FRAME, &why);
+  } else if (::fstat(fd, &st) == 0 && st.st_size > SOUND_MIDI_MAX) {
+    fits = false;
+    why = std::to_string(st.st_size >> 10) + " KB is more than the " + std::to_string(SOUND_MIDI_MAX >> 10) +
+          " KB a MIDI file may take";
+  }
   ::close(fd);
   if (!fits) log_note("sound: %s refused: %s", e->path.c_str(), why.c_str());
   return fits;
+}
+
+void sound_downloaded(void* user, int status, uint8_t* data, int size);
+
+// Queues the entry's file (fetched whole when it is not on disk).
+void request(sound_entry* e) {
+  int cls = (e->wave ? effects_on : music_on) ? DOWNLOAD_CLASS_TEXTURES : DOWNLOAD_CLASS_QUIET;
+  void* user = reinterpret_cast<void*>(static_cast<uintptr_t>(e->id));
+  if (!e->download) {
+    if (e->from_server) {
+      char zip[kNameMax + 8];
+      std::snprintf(zip, sizeof zip, "%s.zip", file_basename(e->key.c_str()));
+      e->download = download_file("sounds", zip, cls, sound_downloaded, user);
+    } else {
+      e->download = download_url(e->key.c_str(), e->limit, sound_downloaded, user);
+    }
+  }
+  if (!e->present) download_force(e->download);
+}
+
+// A present file that went (the disk limit deleted it) is asked for again when it is needed.
+bool still_there(sound_entry* e) {
+  if (file_is_regular(e->path.c_str())) return true;
+  e->present = 0;
+  request(e);
+  return false;
 }
 
 void sound_downloaded(void* user, int status, uint8_t* data, int size) {
@@ -294,7 +331,11 @@ bool sound_wave_fits(int fd, int out_rate, int out_frame_bytes, std::string* why
   // What the header declares is what the output would make of it, whatever the file holds.
   uint64_t frames = static_cast<uint64_t>(data) * 8 / (static_cast<uint64_t>(bits) * channels);
   uint64_t converted = (frames * static_cast<uint64_t>(out_rate) + rate - 1) / rate * static_cast<uint64_t>(out_frame_bytes);
-  uint64_t cap = rate == static_cast<uint32_t>(out_rate) ? SOUND_CONVERTED_MAX : SOUND_RESAMPLED_MAX;
+  const bool resampled = rate != static_cast<uint32_t>(out_rate);
+  uint64_t cap = resampled ? SOUND_RESAMPLED_MAX : SOUND_CONVERTED_MAX;
+  if (resampled && frames > SOUND_RESAMPLED_INPUT_MAX)
+    return refuse(std::to_string(frames >> 10) + " K frames to resample is more than the " +
+                  std::to_string(SOUND_RESAMPLED_INPUT_MAX >> 10) + " K a sound may have");
   if (data > SOUND_CONVERTED_MAX || converted > cap)
     return refuse(std::to_string(converted >> 10) + " KB converted is more than the " + std::to_string(cap >> 10) +
                   " KB a sound may take");
@@ -428,8 +469,8 @@ void sound_download(const char* name) {
   e->id = next_id++;
   if (!e->id) e->id = next_id++;
   by_id[e->id] = e;
-  int cls = (e->wave ? effects_on : music_on) ? DOWNLOAD_CLASS_TEXTURES : DOWNLOAD_CLASS_QUIET;
-  void* user = reinterpret_cast<void*>(static_cast<uintptr_t>(e->id));
+  e->key = key;
+  e->limit = limit;
   if (!url) {
     e->path = std::string(download_get_path()) + "/sounds/" + name;
   } else {
@@ -439,14 +480,7 @@ void sound_download(const char* name) {
   }
   e->present = playable(e) ? 1 : 0;
   file_touch(e->path.c_str());
-  if (!url) {
-    char zip[kNameMax + 8];
-    std::snprintf(zip, sizeof zip, "%s.zip", file_basename(key));
-    e->download = download_file("sounds", zip, cls, sound_downloaded, user);
-  } else {
-    e->download = download_url(key, limit, sound_downloaded, user);
-  }
-  if (!e->present) download_force(e->download);
+  request(e);
 }
 
 sound_instance* sound_create(const char* name, float x, float y, float z) {
@@ -490,7 +524,7 @@ void sound_effect(const char* name) {
     e = find_entry(key);
     if (!e) return;
   }
-  if (!e->present) return;
+  if (!e->present || !still_there(e)) return;
   file_touch(e->path.c_str());
   if (effect_playing) {
     if (e->path == effect_path) return;
@@ -558,6 +592,9 @@ void sound_update() {
     }
   });
 
+  // One whose file went is not opened: it comes again with its download.
+  if (near_wave && near_wave->entry->path != loop_path && !still_there(near_wave->entry)) near_wave = nullptr;
+  if (near_midi && near_midi->entry->path != midi_path && !still_there(near_midi->entry)) near_midi = nullptr;
   if (near_wave) {
     const std::string& path = near_wave->entry->path;
     if (path != loop_path) {

@@ -62,6 +62,11 @@ constexpr uint32_t SOUND_RATE_MIN = 4000;
 constexpr uint32_t SOUND_RATE_MAX = 192000;
 constexpr uint64_t SOUND_RESAMPLED_MAX = 8u << 20;
 constexpr uint64_t SOUND_CONVERTED_MAX = 32u << 20;
+// Resampling reads every input frame too: a fast rate's frames are capped as well.
+constexpr uint64_t SOUND_RESAMPLED_INPUT_MAX = 2u << 20;
+// A MIDI file is read and rendered ready to play whole when it opens: real tunes are a few
+// tens of kilobytes.
+constexpr int64_t SOUND_MIDI_MAX = 1 << 20;
 // Reads the wave header of an open file (without moving its offset): true when the output may
 // convert it; else why (may be null) says what is wrong with it.
 bool sound_wave_fits(int fd, int out_rate, int out_frame_bytes, std::string* why);

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ struct texture_record {
   mask_record* mask;
   waiting_node* waiting;
   int32_t reading;  // its converted picture is being read back into the engine
+  int32_t in_memory;  // its picture is converted in the memory folder, not the cache
 };
 
 namespace {
@@ -69,6 +71,40 @@ std::string texture_key(const char* name) {
 // "<object cache>/textures/<name>.bmp"
 std::string bmp_path(const char* name) {
   return std::string(download_get_path()) + "/textures/" + name + ".bmp";
+}
+
+// A cache that cannot be written (read-only, full) takes no converted picture: pictures are
+// then converted in a folder of our own in memory for the rest of the run, read back from
+// there into the engine and kept as the chunk store keeps them.
+bool cache_refused = false;
+std::string memory_folder;
+
+std::string bmp_path(const texture_record* t) {
+  return t->in_memory ? memory_folder + "/" + t->name + ".bmp" : bmp_path(t->name);
+}
+
+bool cache_takes_pictures() {
+  std::string probe = std::string(download_get_path()) + "/textures/.picture";
+  if (file_store(probe.c_str(), "", 1) != 0) return false;
+  file_delete(probe.c_str());
+  return true;
+}
+
+void remove_memory_folder() {
+  std::error_code ignored;
+  if (!memory_folder.empty()) std::filesystem::remove_all(memory_folder, ignored);
+  memory_folder.clear();
+}
+
+bool make_memory_folder() {
+  if (!memory_folder.empty()) return true;
+  char folder[] = "/dev/shm/tessel-XXXXXX";
+  if (!mkdtemp(folder)) return false;
+  static const bool at_exit = std::atexit(remove_memory_folder) == 0;
+  (void)at_exit;
+  memory_folder = folder;
+  log_note("textures: the cache takes no pictures; they are converted in memory (%s) for this run", folder);
+  return true;
 }
 
 // Names from model files become file names: one that could leave the textures folder is
@@ -141,7 +177,7 @@ void complete_texture(texture_record* t, bool reloaded) {
     VxDestroyTexture(t->engine_texture);
     t->engine_texture = nullptr;
   }
-  file_delete(bmp_path(t->name).c_str());
+  file_delete(bmp_path(t).c_str());
   delete_mask_bmp(t->mask);
 }
 
@@ -167,7 +203,7 @@ void picture_read(void* user, int32_t status, VxRaster* raster) {
   if (!texture) {
     if (raster) VxDestroyRaster(raster);
     if (trace_texture()) log_write("ERROR: VxReadNamedTexture failed!");
-    file_delete(bmp_path(t->name).c_str());
+    file_delete(bmp_path(t).c_str());
     return;
   }
   VxAddNamedTexture(t->name, texture);
@@ -191,16 +227,35 @@ void finish_texture(texture_record* t) {
   if (trace_texture()) log_write(t->engine_texture ? "VxReadRaster" : "VxReadNamedTexture");
   // A large picture is read in slices, not in one piece of the window's time.
   t->reading = 1;
-  if (image_read(bmp_path(t->name).c_str(), picture_read, t) != 0) {
+  if (image_read(bmp_path(t).c_str(), picture_read, t) != 0) {
     t->reading = 0;
-    if (!t->engine_texture) file_delete(bmp_path(t->name).c_str());
+    if (!t->engine_texture) file_delete(bmp_path(t).c_str());
   }
+}
+
+void texture_arrived(void* user, int status, uint8_t* data, int size);
+
+// The picture is fetched whole once more.
+void fetch_again(texture_record* t) {
+  if (!t->download) {
+    std::string jpg = std::string(t->name) + ".jpg";
+    t->download = download_file("textures", jpg.c_str(), DOWNLOAD_CLASS_TEXTURES, texture_arrived, t);
+  }
+  download_force(t->download);
 }
 
 void image_done(void* user, int32_t status) {
   auto* t = static_cast<texture_record*>(user);
   if (trace_texture()) log_write("texture: image_callback (%d)", status);
-  if (status != 0) return;
+  if (status != 0) {
+    // Fetched once more for the memory folder when the cache would not take it.
+    if (t->in_memory || t->download || (!cache_refused && cache_takes_pictures())) return;
+    cache_refused = true;
+    if (!make_memory_folder()) return;
+    t->in_memory = 1;
+    fetch_again(t);
+    return;
+  }
   t->have_bmp = 1;
   if (t->mask && t->mask->download) return;  // the mask's arrival finishes it
   finish_texture(t);
@@ -223,7 +278,7 @@ void mask_done(void* user, int status, uint8_t* data, int size) {
   // first: finishing calls back into models, which may add textures to the table.
   std::vector<texture_record*> waiting;
   for_each_texture([&](texture_record* t) {
-    if (t->mask == m && t->have_bmp && !t->download && file_is_regular(bmp_path(t->name).c_str()))
+    if (t->mask == m && t->have_bmp && !t->download && file_is_regular(bmp_path(t).c_str()))
       waiting.push_back(t);
   });
   for (texture_record* t : waiting) finish_texture(t);
@@ -243,8 +298,8 @@ void texture_arrived(void* user, int status, uint8_t* data, int size) {
   if (status == DOWNLOAD_CURRENT) {
     if (t->have_bmp && !t->ready) image_done(t, 0);
   } else if (status == DOWNLOAD_ARRIVED) {
-    if (data && size > 0)
-      image_convert(data, static_cast<size_t>(size), bmp_path(t->name).c_str(), 1, image_done, t);
+    if (cache_refused && make_memory_folder()) t->in_memory = 1;
+    if (data && size > 0) image_convert(data, static_cast<size_t>(size), bmp_path(t).c_str(), 1, image_done, t);
     if (m && m->download && !file_is_regular(bmp_path(m->name).c_str())) download_force(m->download);
   }
   if (trace_texture()) log_write("texture: callback complete");
@@ -362,6 +417,12 @@ void texture_reference(texture_record* t) {
   if (t->mask && t->mask->download) download_reference(t->mask->download);
   ++t->reference_count;
   if (!t->engine_texture && t->ready) t->engine_texture = chunk_load_texture(t->name);
+  if (!t->engine_texture && t->ready && !t->reading) {
+    // The chunk store gave it up (its share of the disk limit, or damage): fetched again.
+    t->ready = 0;
+    t->have_bmp = 0;
+    fetch_again(t);
+  }
 }
 
 void texture_dereference(texture_record* t) {
@@ -384,4 +445,7 @@ void texture_reset() {
   if (trace()) log_write("texture_reset");
   hash_clear(textures, free_texture);
   hash_clear(masks, free_mask);
+  // The next world's cache is tried afresh.
+  cache_refused = false;
+  remove_memory_folder();
 }

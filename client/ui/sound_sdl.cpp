@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <alsa/asoundlib.h>
+#include <sys/stat.h>
 
 #include <cstdarg>
 #include <mutex>
@@ -59,8 +60,33 @@ void sound_library_error(const char* file, int line, const char* function, int e
 
 constexpr int kEffectChannel = 0;
 constexpr int kLoopChannel = 1;
-// A MIDI file is read whole into memory, so that a new download may replace it while it plays.
-constexpr long kMidiMax = 16L * 1024 * 1024;
+
+std::atomic<int> loads{0};
+
+// Which file a loaded sound came from: the same path with the same file behind it needs no
+// second load.
+struct FileId {
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  timespec mtime{};
+  bool same(const FileId& o) const {
+    return !path.empty() && path == o.path && dev == o.dev && ino == o.ino && size == o.size &&
+           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
+FileId id_of(const char* path, const struct stat& st) {
+  return FileId{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+// The file at path as it stands now (an empty id when it cannot be examined).
+FileId id_now(const char* path) {
+  struct stat st {};
+  if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return FileId{};
+  return id_of(path, st);
+}
 
 enum { ERR_OPEN = 1, ERR_PLAY = 2, ERR_NOT_OPEN = 3 };
 
@@ -95,7 +121,9 @@ class SdlSound : public SoundBackend {
     halt_effect();
     free_chunk(effect_);
     loop_play(nullptr);
+    free_chunk(spare_loop_);
     midi_close();
+    free_spare_music();
     Mix_ChannelFinished(nullptr);
     Mix_CloseAudio();
     Mix_Quit();
@@ -152,22 +180,33 @@ class SdlSound : public SoundBackend {
     return effect_done.exchange(false);
   }
 
+  // A MIDI file is read whole into memory, so that a new download may replace it while it
+  // plays. The tune closed last is kept: the nearest tune swapping back to it opens nothing.
   int midi_open(const char* path) override {
     drain_library_lines();
     if (!opened_) return fail(ERR_NOT_OPEN, "no audio output");
+    if (spare_music_ && spare_music_id_.same(id_now(path))) {
+      if (music_) Mix_HaltMusic();
+      std::swap(music_, spare_music_);
+      std::swap(music_id_, spare_music_id_);
+      midi_data_.swap(spare_midi_data_);
+      return 0;
+    }
     midi_close();
     std::string why = "the file cannot be opened";
     std::FILE* f = file_fopen_regular(path, &why);
     if (!f) return fail(ERR_OPEN, why.c_str());
-    std::vector<unsigned char> data;
-    unsigned char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-      if (static_cast<long>(data.size() + n) > kMidiMax) break;
-      data.insert(data.end(), buffer, buffer + n);
+    struct stat st {};
+    if (::fstat(fileno(f), &st) != 0 || st.st_size > SOUND_MIDI_MAX) {
+      std::fclose(f);
+      return fail(ERR_OPEN, "the file is larger than a MIDI file may be");
     }
+    std::vector<unsigned char> data(static_cast<size_t>(st.st_size));
+    size_t n = data.empty() ? 0 : std::fread(data.data(), 1, data.size(), f);
     std::fclose(f);
+    data.resize(n);
     if (data.empty()) return fail(ERR_OPEN, "the file is empty");
+    ++loads;
     midi_data_.swap(data);
     SDL_RWops* rw = SDL_RWFromConstMem(midi_data_.data(), static_cast<int>(midi_data_.size()));
     music_ = rw ? Mix_LoadMUS_RW(rw, 1) : nullptr;
@@ -175,6 +214,7 @@ class SdlSound : public SoundBackend {
       midi_data_.clear();
       return fail(ERR_OPEN, Mix_GetError());
     }
+    music_id_ = id_of(path, st);
     return 0;
   }
 
@@ -187,20 +227,34 @@ class SdlSound : public SoundBackend {
   int midi_close() override {
     if (music_) {
       Mix_HaltMusic();
-      Mix_FreeMusic(music_);
+      free_spare_music();
+      spare_music_ = music_;
+      spare_music_id_ = music_id_;
+      spare_midi_data_.swap(midi_data_);
       music_ = nullptr;
     }
     midi_data_.clear();
     return 0;
   }
 
+  // The loop stopped last is kept likewise.
   void loop_play(const char* path) override {
     drain_library_lines();
     if (!opened_) return;
     Mix_HaltChannel(kLoopChannel);
-    free_chunk(loop_);
-    if (!path) return;
-    loop_ = load(path);
+    if (path && spare_loop_ && spare_loop_id_.same(id_now(path))) {
+      std::swap(loop_, spare_loop_);
+      std::swap(loop_id_, spare_loop_id_);
+    } else {
+      if (loop_) {
+        free_chunk(spare_loop_);
+        spare_loop_ = loop_;
+        spare_loop_id_ = loop_id_;
+        loop_ = nullptr;
+      }
+      if (!path) return;
+      loop_ = load(path, &loop_id_);
+    }
     if (loop_ && Mix_PlayChannel(kLoopChannel, loop_, -1) < 0) free_chunk(loop_);
   }
 
@@ -241,7 +295,7 @@ class SdlSound : public SoundBackend {
   // Only a regular file is opened (a FIFO would hold the window thread in open), and only a
   // wave file the mixer converts in time is given to it: the mixer converts the whole file to
   // the output's format at once, on this thread.
-  Mix_Chunk* load(const char* path) {
+  Mix_Chunk* load(const char* path, FileId* id = nullptr) {
     std::string why = "the file cannot be opened";
     std::FILE* f = file_fopen_regular(path, &why);
     if (!f) {
@@ -256,6 +310,9 @@ class SdlSound : public SoundBackend {
       fail(ERR_OPEN, why.c_str());
       return nullptr;
     }
+    struct stat st {};
+    if (id) *id = ::fstat(fileno(f), &st) == 0 ? id_of(path, st) : FileId{};
+    ++loads;
     SDL_RWops* rw = SDL_RWFromFP(f, SDL_TRUE);
     if (!rw) {
       std::fclose(f);
@@ -279,6 +336,12 @@ class SdlSound : public SoundBackend {
     chunk = nullptr;
   }
 
+  void free_spare_music() {
+    if (spare_music_) Mix_FreeMusic(spare_music_);
+    spare_music_ = nullptr;
+    spare_midi_data_.clear();
+  }
+
   int fail(int code, const char* text) {
     error_ = code;
     message_ = text ? text : "";
@@ -294,6 +357,13 @@ class SdlSound : public SoundBackend {
   Mix_Chunk* loop_ = nullptr;
   Mix_Music* music_ = nullptr;
   std::vector<unsigned char> midi_data_;
+  FileId loop_id_, music_id_;
+  // The loop and the tune closed last, kept for a swap back.
+  Mix_Chunk* spare_loop_ = nullptr;
+  FileId spare_loop_id_;
+  Mix_Music* spare_music_ = nullptr;
+  std::vector<unsigned char> spare_midi_data_;
+  FileId spare_music_id_;
 };
 
 }  // namespace
@@ -314,6 +384,8 @@ const char* sound_sdl_soundfont() {
   font.clear();
   return font.c_str();
 }
+
+int sound_sdl_loads() { return loads; }
 
 SoundBackend* sound_sdl_backend() {
   static SdlSound backend;

@@ -8,3 +8,5 @@
 // The soundfont given to the MIDI synthesiser: SDL_SOUNDFONTS when set, else the first of
 // the General MIDI soundfonts the system installs that exists ("" when none).
 const char* sound_sdl_soundfont();
+// Sound files read and decoded so far (tests).
+int sound_sdl_loads();

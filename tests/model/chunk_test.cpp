@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/cache/database.h"
+#include "client/cache/disk.h"
 #include "client/cache/download.h"
 #include "client/core/files.h"
 #include "client/core/profile.h"
@@ -220,6 +221,47 @@ TEST_F(ChunkTest, RecordsOfTheWrongTypeOrWithDamagedChunksAreDeleted) {
   ASSERT_NO_FATAL_FAILURE(store_raw_texture("clump", good.substr(2)));
   EXPECT_EQ(chunk_load_texture("clump"), nullptr);
   EXPECT_NE(chunk_load_texture("wood"), nullptr);  // the good one is still there
+}
+
+// Past its share of the disk limit (models: half) the store gives up the least recently
+// used records, those found at opening too, so that its file stays near its share.
+TEST_F(ChunkTest, AStorePastItsShareGivesUpTheLeastRecentlyUsedRecords) {
+  testutil::write_file(home_.file("tessel.ini"), "[disk]\nlimit=20\n");
+  profile_init(home_.path().c_str(), "/tessel.ini");
+  disk_init();
+  std::string script = "clumpbegin\n";
+  for (int v = 1; script.size() < (1500u << 10); ++v) {
+    script += "vertex " + std::to_string(v % 97) + " " + std::to_string(v / 97) + " 0\n";
+    if (v % 3 == 0) script += "triangle " + std::to_string(v - 2) + " " + std::to_string(v - 1) + " " + std::to_string(v) + "\n";
+  }
+  script += "clumpend\n";
+  const char* names[] = {"a", "b", "c", "d", "e"};
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(chunk_create(VxReadClumpFromMemory(script.data(), script.size()), nullptr, 0, "models", names[i]), 0);
+    if (i != 2) continue;
+    chunk_reset();  // the records already there count too
+    VxDestroyClump(chunk_load("models", "a"));  // used again: now the newest
+  }
+  std::string kept;
+  for (const char* n : names) kept += chunk_exists("models", n) ? n : "-";
+  EXPECT_EQ(kept, "a--de");
+  EXPECT_LT(std::filesystem::file_size(dir() + "/model.dat"), 12u << 20);
+  // A store an earlier run left far larger than its share is made again at the next store.
+  testutil::write_file(home_.file("tessel.ini"), "[disk]\nlimit=100\n");
+  profile_init(home_.path().c_str(), "/tessel.ini");
+  disk_init();
+  for (const char* n : {"f", "g", "h", "i", "j"})
+    ASSERT_EQ(chunk_create(VxReadClumpFromMemory(script.data(), script.size()), nullptr, 0, "models", n), 0);
+  ASSERT_GT(std::filesystem::file_size(dir() + "/model.dat"), 20u << 20);
+  testutil::write_file(home_.file("tessel.ini"), "[disk]\nlimit=20\n");
+  profile_init(home_.path().c_str(), "/tessel.ini");
+  disk_init();
+  ASSERT_EQ(chunk_create(VxReadClumpFromMemory(script.data(), script.size()), nullptr, 0, "models", "k"), 0);
+  EXPECT_LT(std::filesystem::file_size(dir() + "/model.dat"), 12u << 20);
+  EXPECT_TRUE(chunk_exists("models", "k"));
+  testutil::write_file(home_.file("tessel.ini"), "[general]\n");
+  profile_init(home_.path().c_str(), "/tessel.ini");
+  disk_init();
 }
 
 TEST_F(ChunkTest, TexturesComeBackWithTheirPixelsAndMask) {

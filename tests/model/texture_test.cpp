@@ -82,6 +82,19 @@ TEST_F(ModelTest, ATextureForTwoUsersIsFetchedAndConvertedOnceAndBothAreTold) {
 // A converted picture is read into the engine after the frame that converted it, in the
 // image queue's slices, not in one piece at the end of that frame: a frame ends with the
 // converted file there and the texture not finished yet. The texture then holds the picture.
+// The texture store may give up a finished texture nobody holds: the next reference has it
+// fetched again, and it is ready once more.
+TEST_F(ModelTest, ATextureTheStoreGaveUpIsFetchedAgainOnTheNextReference) {
+  ASSERT_NO_FATAL_FAILURE(serve_texture("slate"));
+  texture_record* t = texture_download("slate", nullptr, nullptr);
+  ASSERT_TRUE(run_until([&] { return texture_ready(t) != 0; }));
+  chunk_delete_texture("slate");
+  texture_reference(t);
+  EXPECT_TRUE(run_until([&] { return texture_engine_texture(t) != nullptr; }));
+  EXPECT_EQ(count_of(server_log(), "GET /w/textures/slate.jpg"), 2u);
+  texture_dereference(t);
+}
+
 TEST_F(ModelTest, AConvertedPictureIsReadIntoTheEngineInLaterSlices) {
   ASSERT_NO_FATAL_FAILURE(serve_texture("tall", 64, 1024));
   Calls told;

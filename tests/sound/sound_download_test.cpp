@@ -105,6 +105,20 @@ TEST_F(SoundDownload, WaveInsideAZipArrivesAndPlays) {
   EXPECT_TRUE(sound_effect_playing());
 }
 
+// The disk limit may delete a sound in use: the next time it is needed it is fetched again.
+TEST_F(SoundDownload, ASoundDeletedInUseIsFetchedAgainWhenNextNeeded) {
+  ASSERT_NO_FATAL_FAILURE(serve_zip("sounds/bell.zip", "bell.wav", wave_bytes(2000)));
+  sound_download("bell.wav");
+  ASSERT_TRUE(run_until([] { return sound_entry_present("bell.wav"); }));
+  const std::string path = sound_entry_path("bell.wav");
+  std::filesystem::remove(path);
+  sound_effect("bell.wav");
+  EXPECT_FALSE(sound_effect_playing());
+  ASSERT_TRUE(run_until([&] { return sound_entry_present("bell.wav") && std::filesystem::exists(path); }));
+  sound_effect("bell.wav");
+  EXPECT_EQ(rec_.effect, path);
+}
+
 TEST_F(SoundDownload, UrlSoundIsStoredAsItCame) {
   std::string tune = "MThd fake tune bytes";
   serve("music/Tune.MID", tune);

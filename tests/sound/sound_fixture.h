@@ -43,7 +43,8 @@ inline std::string wave_bytes(int samples) {
 
 // Files named as wave sounds that the output would convert for seconds into hundreds of
 // megabytes, or cannot convert at all: a rate no sound card plays, a data size far past what
-// the file holds, a low rate with many samples, and no wave at all.
+// the file holds, a low rate with many samples, a fast rate with more frames than are
+// resampled in time, and no wave at all.
 inline std::vector<std::pair<std::string, std::string>> lying_waves() {
   return {
       {"slow.wav", wave_header(1, 8, 2048) + std::string(2048, '\x40')},   // 1 Hz
@@ -51,6 +52,7 @@ inline std::vector<std::pair<std::string, std::string>> lying_waves() {
       {"shrill.wav", wave_header(400000, 16, 100) + std::string(100, 0)},  // above any card
       {"huge.wav", wave_header(22050, 16, 0x7FFFFFF0u) + std::string(100, 0)},
       {"dense.wav", wave_header(4000, 8, 1u << 20) + std::string(1u << 20, '\x40')},
+      {"fast.wav", wave_header(192000, 8, 3u << 20) + std::string(3u << 20, '\x40')},
       {"ogg.wav", "OggS" + std::string(200, 0)},
   };
 }

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "client/scene/sound.h"
 #include "client/ui/sound_backend.h"
 #include "client/ui/sound_sdl.h"
 #include "sound_fixture.h"
@@ -159,6 +161,28 @@ TEST_F(SoundSdl, FailedOpenLeavesEverythingSilent) {
   // The device is there again: the next start opens it.
   EXPECT_EQ(sound_init(), 0);
   sound_term();
+}
+
+// The nearest tune or loop swapping back and forth reads and decodes each file once; a file
+// replaced since is read again, and a tune past the MIDI size is refused.
+TEST_F(SoundSdl, SwappingBackToTheLastTuneOrLoopReadsNothingAgain) {
+  SoundBackend* b = sound_sdl_backend();
+  ASSERT_EQ(b->midi_devices(), 1);
+  const std::string tunes[] = {put_sound("a.mid", midi_bytes()), put_sound("b.mid", midi_bytes())};
+  const std::string loops[] = {put_sound("a.wav", wave_bytes(441)), put_sound("b.wav", wave_bytes(441))};
+  const int before = sound_sdl_loads();
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(b->midi_open(tunes[i % 2].c_str()), 0) << b->error_text(1);
+    b->loop_play(loops[i % 2].c_str());
+  }
+  EXPECT_EQ(sound_sdl_loads() - before, 4);
+  std::string fresh = put_sound("new.mid", midi_bytes());
+  std::filesystem::rename(fresh, tunes[0]);
+  EXPECT_EQ(b->midi_open(tunes[0].c_str()), 0);
+  EXPECT_EQ(sound_sdl_loads() - before, 5);
+  std::string long_tune = put_sound("long.mid", midi_bytes() + std::string(SOUND_MIDI_MAX, '\0'));
+  EXPECT_NE(b->midi_open(long_tune.c_str()), 0);
+  b->close();
 }
 
 TEST_F(SoundSdl, MidiAndLoopThroughTheMixer) {

@@ -1,6 +1,8 @@
 // The sound module on the recording output: names, effects and their queue, the positional
 // sounds' volume and pan, music, switches, the pre-fetch, and a missing device.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -176,7 +178,7 @@ class SoundRefused : public SoundFixture {
 };
 
 // Wave files whose headers would have the output convert them for seconds into gigabytes,
-// and a FIFO where a sound should be, are never handed to the output: each is told once in
+// a MIDI file past its size and a FIFO where a sound should be, are never handed to the output: each is told once in
 // the log however often it is asked for, and stays silent; a real sound beside them plays.
 TEST_F(SoundRefused, LyingHeadersAndAFifoNeverReachTheOutput) {
   std::vector<std::string> paths;
@@ -185,6 +187,9 @@ TEST_F(SoundRefused, LyingHeadersAndAFifoNeverReachTheOutput) {
     paths.push_back(put_sound(name, bytes));
     names.push_back(name);
   }
+  // A tune larger than a MIDI file may be.
+  paths.push_back(put_sound("long.mid", std::string(SOUND_MIDI_MAX + 1, 'M')));
+  names.push_back("long.mid");
   for (const char* fifo : {"fifo.wav", "fifo.mid"}) {
     std::string path = put_sound(fifo);
     std::filesystem::remove(path);
@@ -208,6 +213,23 @@ TEST_F(SoundRefused, LyingHeadersAndAFifoNeverReachTheOutput) {
   sound_effect("good.wav");
   EXPECT_EQ(rec_.effect, good);
   EXPECT_TRUE(sound_effect_playing());
+}
+
+// Resampling costs far more than a copy: a wave of another rate is refused above the
+// smaller cap, one of the output's rate converted to the same size is not.
+TEST_F(SoundRefused, AWaveOfAnotherRateHasTheSmallerConvertedCap) {
+  struct {
+    uint32_t rate, data;
+    bool fits;
+  } cases[] = {{22050, 3u << 20, false}, {44100, 6u << 20, true}, {22050, 1u << 20, true}};
+  for (const auto& c : cases) {
+    std::string path = put_sound("cap.wav", wave_header(c.rate, 16, c.data));
+    int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::string why;
+    EXPECT_EQ(sound_wave_fits(fd, SOUND_OUTPUT_RATE, SOUND_OUTPUT_FRAME, &why), c.fits) << c.rate << " " << why;
+    ::close(fd);
+  }
 }
 
 class SoundPosition : public SoundFixture {};

@@ -2,6 +2,10 @@
 // real mkkit tool or crafted byte by byte, and checked on a real folder.
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <functional>
 
 #include <filesystem>
 #include <map>
@@ -223,12 +227,57 @@ TEST_F(PatchTest, AKitInstalledOnceIsNotInstalledAgain) {
   ASSERT_EQ(run(kit), 0);
   EXPECT_EQ(read_file(target.file("tessel")), "3");
   EXPECT_EQ(read_file(target.file(KIT_BUILD_FILE)), std::to_string(kit_test::kNewerBuild + 1) + "\n");
+}
 
-  // A record that is not a number is not ours to believe: the library's own build stands.
-  write_file(target.file(KIT_BUILD_FILE), "lots\n");
-  write_kit(first);
-  EXPECT_EQ(run(kit), 0);
-  EXPECT_EQ(read_file(target.file("tessel")), "two");
+// A missing build record stands for the library's own build. One that is there but is no
+// record (an older kit would pass over a newer one) refuses every kit, and one that cannot be
+// written fails the install (the same kit would come again and again); each says why and
+// leaves every file as it was. A FIFO in a record's place holds nothing up.
+TEST_F(PatchTest, TheBuildRecordIsBelievedOnlyAsOneAndIsAlwaysWritten) {
+  const std::string record = target.file(KIT_BUILD_FILE), key_file = target.file(KIT_TRUSTED_KEY_FILE);
+  auto text = [&](std::string bytes) { return [&, bytes] { write_file(record, bytes); }; };
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string says;  // empty: installed
+  } cases[] = {
+      {"missing", [] {}, ""},
+      {"newer", text(std::to_string(kit_test::kNewerBuild + 5) + "\n"), "already"},
+      {"empty", text(""), KIT_BUILD_FILE},
+      {"junk", text("lots\n"), KIT_BUILD_FILE},
+      {"a blank first", text(" " + std::to_string(kit_test::kNewerBuild + 5)), KIT_BUILD_FILE},
+      {"a carriage return", text(std::to_string(kit_test::kNewerBuild + 5) + "\r\n"), KIT_BUILD_FILE},
+      {"eleven digits", text("12345678901"), KIT_BUILD_FILE},
+      {"huge", text(std::string(1 << 20, '9')), KIT_BUILD_FILE},
+      {"a folder", [&] { fs::create_directory(record); }, KIT_BUILD_FILE},
+      {"a dangling link", [&] { fs::create_symlink(work.file("none"), record); }, KIT_BUILD_FILE},
+      {"a FIFO", [&] { mkfifo(record.c_str(), 0600); }, KIT_BUILD_FILE},
+      {"a FIFO as the key", [&] { fs::remove(key_file), mkfifo(key_file.c_str(), 0600); }, KIT_TRUSTED_KEY_FILE},
+      {"unwritable", [&] { fs::create_directories(record + ".tkit-new/x"); }, "Cannot write " KIT_BUILD_FILE},
+  };
+  write_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}}});
+  for (const auto& c : cases) {
+    for (const std::string& p : {record, record + ".tkit-new", key_file}) fs::remove_all(p);
+    write_file(target.file("tessel"), "old program");
+    write_file(key_file, kit_key_text(key.public_key));
+    c.make();
+    const auto before = snapshot(target.path());
+    calls.clear();
+    testutil::FifoRelease release({record, key_file});
+    const int rc = run(kit);
+    EXPECT_FALSE(release.stop()) << c.what << ": waited on a FIFO";
+    if (c.says.empty()) {
+      EXPECT_EQ(rc, 0) << c.what;
+      EXPECT_EQ(read_file(target.file("tessel")), "new") << c.what;
+      continue;
+    }
+    EXPECT_NE(rc, 0) << c.what;
+    EXPECT_EQ(snapshot(target.path()), before) << c.what;
+    bool said = false;
+    for (const Call& call : calls)
+      said |= (call.id == PATCH_ERROR || call.id == PATCH_FILE_ERROR) && call.text.find(c.says) != std::string::npos;
+    EXPECT_TRUE(said) << c.what;
+  }
 }
 
 // Whatever bits a signed kit carries, a file lands as a plain program or a plain file.

@@ -361,3 +361,90 @@ TEST_F(PatchTest, CommandTextIsReadWithQuotesAndBlanks) {
 }
 
 }  // namespace
+
+namespace {
+
+unsigned kill_at = 0;                         // the commit step the process dies before
+std::function<void(unsigned)> at_step;        // or what happens there
+
+void on_step(unsigned count) {
+  if (count == kill_at) raise(SIGKILL);
+  if (at_step) at_step(count);
+}
+
+class CommitTest : public PatchTest {
+ protected:
+  void SetUp() override {
+    PatchTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE();
+    void* library = platform_library_open(PATCH_LIBRARY_FILE);
+    hook = reinterpret_cast<void (**)(unsigned)>(dlsym(library, PATCH_RENAME_HOOK_SYMBOL));
+    recover = reinterpret_cast<patch_recover_fn>(dlsym(library, PATCH_RECOVER_SYMBOL));
+    ASSERT_TRUE(hook && recover);
+    *hook = on_step;
+    write_file(target.file("upgraded.txt"), "build before");
+    write_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}}, kit_entry{"added.txt", KIT_FILE, 0644, {'a'}},
+               kit_entry{"sub/deep.txt", KIT_FILE, 0644, {'d'}}, kit_entry{"gone.txt", KIT_DELETE, 0, {}},
+               kit_entry{"upgraded.txt", KIT_FILE, 0644, {'u'}}});
+  }
+  void TearDown() override {
+    *hook = nullptr;
+    kill_at = 0;
+    at_step = nullptr;
+  }
+  void (**hook)(unsigned) = nullptr;
+  patch_recover_fn recover = nullptr;
+};
+
+// However many of its renames a killed install had made, the next start leaves every file
+// wholly the old build's or wholly the new one's, and nothing of the install behind: no
+// temporary, no file set aside, no journal, not the stored kit.
+TEST_F(CommitTest, AnInstallKilledWhileItMovesFilesIsFinishedOrUndoneWhole) {
+  TempDir pristine{"tessel_patch_pristine_"};
+  fs::copy(target.path(), pristine.path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  const auto old_set = snapshot(target.path());
+  ASSERT_EQ(run(kit), 0);
+  const auto new_set = snapshot(target.path());
+  // 2 renames per replaced file, 1 per added or deleted one, then the one when all are in place.
+  const unsigned steps = 2 + 1 + 1 + 1 + 2 + 1 + 1;
+  std::map<std::string, int> ends;
+  for (kill_at = 1; kill_at <= steps; ++kill_at) {
+    fs::remove_all(target.path());
+    fs::copy(pristine.path(), target.path(), fs::copy_options::recursive);
+    const std::string stored = target.file("upgrade-kit-Ab3dE9");
+    fs::copy_file(kit, stored);
+    pid_t child = fork();
+    if (child == 0) _exit(apply(("\"" + stored + "\" \"" + target.path() + "\"").c_str(), nullptr, 1) == 0 ? 0 : 3);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << kill_at;
+    EXPECT_EQ(recover(target.path().c_str()), 0);
+    const auto now = snapshot(target.path());
+    EXPECT_TRUE(now == old_set || now == new_set) << "killed before step " << kill_at;
+    ends[now == new_set ? "new" : "old"]++;
+  }
+  EXPECT_EQ(ends, (std::map<std::string, int>{{"new", 1}, {"old", int(steps) - 1}}));
+}
+
+// A rename that fails part-way (something put in the second entry's way after every check
+// passed) puts back the file the first one replaced, and the error names the entry.
+TEST_F(CommitTest, ARenameThatFailsPartWayPutsEveryFileBack) {
+  const auto before = snapshot(target.path());
+  // Renames 1 and 2 replace tessel; 3 puts added.txt in place; 6 sets upgraded.txt aside.
+  const std::pair<unsigned, std::string> cases[] = {{3, "added.txt"}, {6, "upgraded.txt.tkit-old"}};
+  for (const auto& [step, in_the_way] : cases) {
+    at_step = [&, step = step, in_the_way = in_the_way](unsigned count) {
+      if (count == step) fs::create_directories(target.file(in_the_way + "/full"));
+    };
+    calls.clear();
+    EXPECT_EQ(run(kit), 6) << in_the_way;
+    fs::remove_all(target.file(in_the_way));
+    EXPECT_EQ(snapshot(target.path()), before) << in_the_way;
+    bool named = false;
+    const std::string entry = "Cannot replace " + in_the_way.substr(0, in_the_way.find(".tkit"));
+    for (const Call& c : calls) named |= c.id == PATCH_FILE_ERROR && c.text.find(entry) != std::string::npos;
+    EXPECT_TRUE(named) << in_the_way;
+  }
+}
+
+}  // namespace

@@ -2,14 +2,11 @@
 #include "client/ui/web_log.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
-#include <string>
 
 #include <gtest/gtest.h>
 
@@ -17,8 +14,7 @@
 
 namespace {
 
-// All that comes out of fd until every writer has let go; "" when one still holds it after
-// the common cap.
+// All that comes out of fd until every writer has let go; "" when one holds it past the cap.
 std::string read_to_end(int fd) {
   std::string out;
   char buffer[4096];
@@ -35,17 +31,15 @@ std::string read_to_end(int fd) {
 TEST(WebLog, TheKeeperGoneOrStoppedLosesNoLastWordsAndEndsWithTheProgram) {
   for (int sig : {SIGKILL, SIGSTOP}) {
     int terminal[2], told[2];
-    ASSERT_EQ(pipe(terminal), 0);
-    ASSERT_EQ(pipe(told), 0);
-    pid_t program = fork();
+    ASSERT_EQ(pipe(terminal) | pipe(told), 0);
+    const pid_t program = fork();
     if (program == 0) {
       dup2(terminal[1], STDERR_FILENO);
       web_log_capture();
-      // Its first line through shows the keeper at work.
-      char ready[6];
+      char ready[6];  // its first line through shows the keeper at work
       if (write(STDERR_FILENO, "ready\n", 6) != 6 || read(terminal[0], ready, 6) != 6) _exit(1);
       pid_t keeper = 0;
-      std::ifstream(std::string("/proc/self/task/") + std::to_string(getpid()) + "/children") >> keeper;
+      std::ifstream("/proc/self/task/" + std::to_string(getpid()) + "/children") >> keeper;
       (void)!write(told[1], &keeper, sizeof keeper);
       kill(keeper, sig);
       waitpid(keeper, nullptr, WUNTRACED);
@@ -60,29 +54,25 @@ TEST(WebLog, TheKeeperGoneOrStoppedLosesNoLastWordsAndEndsWithTheProgram) {
     close(told[1]);
     pid_t keeper = 0;
     ASSERT_EQ(read(told[0], &keeper, sizeof keeper), ssize_t(sizeof keeper));
-    close(told[0]);
     EXPECT_EQ(read_to_end(terminal[0]), "last words\n") << strsignal(sig);
-    if (keeper > 0) kill(keeper, SIGKILL);  // whatever became of it
+    kill(keeper, SIGKILL);  // whatever became of it
     waitpid(program, nullptr, 0);
     close(terminal[0]);
+    close(told[0]);
   }
 }
 
-// A line of the engine's longer than one read of the keeper reaches the log whole, in pieces
-// of a line each, and the terminal none of it.
+// An engine line longer than one read of the keeper reaches the log whole, a piece a line,
+// and the terminal none of it.
 TEST(WebLog, AnEngineLineLongerThanOneReadGoesToTheLogWhole) {
   int from[2], logged[2], terminal[2];
   ASSERT_EQ(pipe(from) | pipe(logged) | pipe(terminal), 0);
-  pid_t keeper = fork();
+  const pid_t keeper = fork();
   if (keeper == 0) {
     close(from[1]);
-    close(logged[0]);
-    close(terminal[0]);
     web_log_keep(from[0], logged[1], terminal[1], getppid());
   }
-  close(from[0]);
-  close(logged[1]);
-  close(terminal[1]);
+  for (int fd : {from[0], logged[1], terminal[1]}) close(fd);
   const std::string line = "[1:2:1211/120000.5:INFO:page.cc(7)] " + std::string(150000, 'w');
   std::thread writer([&] {
     (void)!write(from[1], (line + "\nplain\n").data(), line.size() + 7);
@@ -93,10 +83,8 @@ TEST(WebLog, AnEngineLineLongerThanOneReadGoesToTheLogWhole) {
   EXPECT_EQ(read_to_end(terminal[0]), "plain\n");
   std::string joined;
   size_t longest = 0;
-  for (size_t at = 0, nl; (nl = log.find('\n', at)) != std::string::npos; at = nl + 1) {
-    joined += log.substr(at, nl - at);
-    longest = std::max(longest, nl - at);
-  }
+  for (size_t at = 0, nl; (nl = log.find('\n', at)) != std::string::npos; at = nl + 1)
+    joined += log.substr(at, nl - at), longest = std::max(longest, nl - at);
   EXPECT_EQ(joined, line);
   EXPECT_LE(longest, kWebLogLineMax);
   waitpid(keeper, nullptr, 0);

@@ -159,9 +159,8 @@ TEST(Instance, OnlyOneHolderOfTheLock) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("planted")));
 }
 
-// A runtime folder of another user is not the hand-off's home. A second start that checked
-// its folder reaches the socket in that folder, though another is put at its name before the
-// first start listens.
+// A runtime folder of another user is not used, and a second start reaches the socket in the
+// folder it checked, though another is put at its name meanwhile.
 TEST(Instance, TheSocketIsReachedOnlyInAFolderOfOurOwnThatWasChecked) {
   TempDir runtime, dir;
   ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);

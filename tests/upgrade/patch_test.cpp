@@ -230,10 +230,9 @@ TEST_F(PatchTest, AKitInstalledOnceIsNotInstalledAgain) {
   EXPECT_EQ(read_file(target.file(KIT_BUILD_FILE)), std::to_string(kit_test::kNewerBuild + 1) + "\n");
 }
 
-// A missing build record stands for the library's own build. One that is there but is no
-// record refuses every kit (an older kit would pass over a newer one), and one that cannot be
-// written fails the install (the same kit would come again and again); each says why and
-// leaves every file as it was. A FIFO in a record's place holds nothing up.
+// A missing build record stands for the library's own build; one that is no record refuses
+// every kit and one that cannot be written fails the install, each saying why and changing
+// nothing. A FIFO in a record's place holds nothing up.
 TEST_F(PatchTest, TheBuildRecordIsBelievedOnlyAsOneAndIsAlwaysWritten) {
   const std::string record = target.file(KIT_BUILD_FILE), key_file = target.file(KIT_TRUSTED_KEY_FILE);
   const std::string newer = std::to_string(kit_test::kNewerBuild + 5);
@@ -360,11 +359,8 @@ void on_step(unsigned count) {
   if (at_step) at_step(count);
 }
 
-// A rename that fails part-way (a folder put at the second entry's target after every check)
-// puts back the file the first one replaced, and the error names the entry. However many of
-// its renames a killed install had made, the next upgrade or start of tessel leaves every file
-// wholly the old build's or wholly the new one's, and nothing of the install behind: no
-// temporary, no file set aside, no journal, not the stored kit.
+// A rename that fails part-way puts back every file, and a killed install is undone or
+// finished whole by the next upgrade or start of tessel, with nothing of it left behind.
 TEST_F(PatchTest, ACommitCutShortIsUndoneOrFinishedWhole) {
   void* library = platform_library_open(PATCH_LIBRARY_FILE);
   auto hook = reinterpret_cast<void (**)(unsigned)>(dlsym(library, PATCH_RENAME_HOOK_SYMBOL));
@@ -401,7 +397,6 @@ TEST_F(PatchTest, ACommitCutShortIsUndoneOrFinishedWhole) {
     upgrade_sys.library_folder = TESSEL_BINARY_DIR "/lib";
     EXPECT_EQ(kill_at % 2 ? recover(target.path().c_str()) : upgrade_init(), 0);
     unsetenv("TESSEL_HOME"), upgrade_reset();
-    // Undone while a file was still to be moved; finished once all were in place.
     EXPECT_EQ(snapshot(target.path()), kill_at < steps ? old_set : new_set) << "killed before step " << kill_at;
   }
   *hook = nullptr;

@@ -203,7 +203,7 @@ int journal_read(const std::string& target, Journal* j) {
     std::string name;
     // Every name stays inside the folder, as the kit's own did.
     if (l.size() < 3 || l[1] != ' ' || !unhex(l.substr(2), &name) || !kit_name_safe(name)) return -1;
-    if (l[0] == 'k')
+    if (l[0] == 'k' && name.find('/') == std::string::npos)
       j->kit = name;
     else if (l[0] == 'd')
       j->dirs.push_back(name);
@@ -220,22 +220,39 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+// Whether every folder on name's way inside target is a real folder, never a link (errno
+// says why not): nothing is written or removed through one.
+bool real_way(const std::string& target, const std::string& name) {
+  for (size_t slash = 0; (slash = name.find('/', slash)) != std::string::npos; ++slash) {
+    struct stat st {};
+    if (lstat((target + "/" + name.substr(0, slash)).c_str(), &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return false;
+    }
+  }
+  return true;
+}
+
 // Ends a commit the journal describes: forward when every file was in place (the set-aside
 // files go), else back (each set-aside file returns, the new files go). Each step can be run
 // again after a kill part-way. The journal goes last, and with it the stored kit.
 void journal_settle(const std::string& target, const Journal& j, bool remove_kit) {
   for (auto it = j.steps.rbegin(); it != j.steps.rend(); ++it) {
     const std::string path = target + "/" + it->name, old = path + kOldSuffix, temp = path + kTempSuffix;
+    if (!real_way(target, it->name)) continue;
     if (j.phase == Journal::PLACED) {
       unlink(old.c_str());
       continue;
     }
-    if (it->kind == 'f' && j.phase == Journal::PLACING && !exists(temp)) unlink(path.c_str());
-    if (it->kind != 'f' && exists(old)) rename(old.c_str(), path.c_str());
+    const bool placing = j.phase == Journal::PLACING;
+    if (placing && it->kind == 'f' && !exists(temp)) unlink(path.c_str());
+    if (placing && it->kind != 'f' && exists(old)) rename(old.c_str(), path.c_str());
     unlink(temp.c_str());
   }
   if (j.phase != Journal::PLACED)
-    for (auto it = j.dirs.rbegin(); it != j.dirs.rend(); ++it) rmdir((target + "/" + *it).c_str());
+    for (auto it = j.dirs.rbegin(); it != j.dirs.rend(); ++it)
+      if (real_way(target, *it)) rmdir((target + "/" + *it).c_str());
   if (remove_kit && !j.kit.empty()) unlink((target + "/" + j.kit).c_str());
   unlink((target + "/" KIT_JOURNAL_FILE).c_str());
   sync_folder(target);
@@ -352,15 +369,7 @@ class Applier {
   // (a deletion never reaches through a link, and a missing one leaves nothing to delete), and
   // its target is no folder. errno says why not.
   bool can_commit(const kit_entry& e) {
-    for (size_t slash = 0; (slash = e.name.find('/', slash)) != std::string::npos; ++slash) {
-      struct stat st {};
-      if (lstat((target_ + "/" + e.name.substr(0, slash)).c_str(), &st) != 0)
-        return errno == ENOENT && e.kind == KIT_DELETE;
-      if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return false;
-      }
-    }
+    if (!real_way(target_, e.name)) return errno == ENOENT && e.kind == KIT_DELETE;
     struct stat st {};
     if (lstat((target_ + "/" + e.name).c_str(), &st) != 0) return errno == ENOENT;
     if (S_ISDIR(st.st_mode)) {

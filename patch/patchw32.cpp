@@ -412,7 +412,8 @@ class Applier {
     for (size_t i = 0; i < moved.size(); ++i) {
       const Journal::Step& step = journal_.steps[i];
       const std::string path = target_ + "/" + step.name;
-      if ((step.kind != 'f' && !move(path, path + kOldSuffix)) || (step.kind != 'x' && !move(path + kTempSuffix, path))) {
+      if ((step.kind != 'f' && !move(path, path + kOldSuffix)) ||
+          (step.kind != 'x' && !move(path + kTempSuffix, path))) {
         *failed = moved[i];
         return false;
       }
@@ -470,7 +471,8 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
   while (c.target.size() > 1 && c.target.back() == '/') c.target.pop_back();
   struct stat st {};
   if (stat(c.target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    Applier(c.target, callback).tell_error(PATCH_ERROR, "The folder " + c.target + " cannot be found", errno ? errno : ENOTDIR);
+    const int reason = errno ? errno : ENOTDIR;
+    Applier(c.target, callback).tell_error(PATCH_ERROR, "The folder " + c.target + " cannot be found", reason);
     return 3;
   }
   // Held until the end, after the applier has put back what it began.
@@ -535,7 +537,7 @@ extern "C" __attribute__((visibility("default"))) int patch_apply(const char* co
   }
   for (const kit_entry& e : entries)
     if (reserved_name(e.name)) {
-      apply.tell_error(PATCH_ERROR, "The upgrade kit is refused: it names " + e.name + ", which the installation keeps", 0);
+      apply.tell_error(PATCH_ERROR, "The upgrade kit is refused: it names " + e.name + ", which the folder keeps", 0);
       return 4;
     }
   // The build is recorded as one more file of the commit: in place with the rest or not at all.

@@ -42,6 +42,8 @@ constexpr size_t KIT_SIGNATURE_BLOCK_SIZE = 4 + 2 + 2 + KIT_KEY_ID_SIZE + 4 + 64
 #define KIT_TRUSTED_KEY_FILE "kit-key.pub"
 // The build of the last kit installed in the folder, kept by the library (decimal, a line).
 #define KIT_BUILD_FILE "kit-build"
+// The record of an install under way, kept by the library until it has ended.
+#define KIT_JOURNAL_FILE "kit-journal"
 
 // A new key pair; false when the crypto library cannot start.
 bool kit_keygen(std::vector<uint8_t>* public_key, std::vector<uint8_t>* secret_key);

@@ -23,7 +23,22 @@ typedef const char* (*patch_callback_fn)(int id, void* param);
 // stop asked by the callback leave the folder as it was.
 typedef int (*patch_apply_fn)(const char* command, patch_callback_fn callback, int flags);
 int patch_apply(const char* command, patch_callback_fn callback, int flags);
+
+// Ends an install that was cut short in folder (the process killed while it moved files into
+// place): finished when every new file was in place, else every file put back; its
+// temporaries and stored kit removed. patch_apply does it first too. 0 when nothing is left
+// over, PATCH_RECOVER_BUSY while an install runs there, PATCH_RECOVER_UNREADABLE when its
+// record cannot be read (then nothing is touched).
+enum { PATCH_RECOVER_BUSY = 1, PATCH_RECOVER_UNREADABLE = 2 };
+typedef int (*patch_recover_fn)(const char* folder);
+int patch_recover(const char* folder);
+
+// Called before each rename of a commit with its count from 1, and once more when every file
+// is in place, before the files set aside go (null: nothing is called).
+extern void (*patch_rename_hook)(unsigned count);
 }
 
 #define PATCH_LIBRARY_FILE "libpatchw32.so"
 #define PATCH_APPLY_SYMBOL "patch_apply"
+#define PATCH_RECOVER_SYMBOL "patch_recover"
+#define PATCH_RENAME_HOOK_SYMBOL "patch_rename_hook"

@@ -68,9 +68,10 @@ bool taken_by_another(const std::string& path) {
 }
 
 // The socket's address, once its folder is found to be ours alone (made first when create).
-// The folder stays open in *folder until the caller closes it: an address too long for
-// sun_path reaches the socket through that descriptor.
-bool socket_address(const char* dir, sockaddr_un* addr, bool create, int* folder) {
+// The folder stays open in *folder until the caller closes it, and the address reaches the
+// socket through that descriptor: a folder or link put in place of the one checked meanwhile
+// is never bound or connected to. *name is the socket's name inside the folder.
+bool socket_address(const char* dir, sockaddr_un* addr, bool create, int* folder, std::string* name) {
   *folder = -1;
   std::memset(addr, 0, sizeof *addr);
   addr->sun_family = AF_UNIX;
@@ -88,8 +89,8 @@ bool socket_address(const char* dir, sockaddr_un* addr, bool create, int* folder
     errno = EPERM;
     return false;
   }
-  std::string name = path.substr(slash);
-  if (path.size() >= sizeof addr->sun_path) path = "/proc/self/fd/" + std::to_string(fd) + name;
+  *name = path.substr(slash + 1);
+  path = "/proc/self/fd/" + std::to_string(fd) + "/" + *name;
   if (path.size() >= sizeof addr->sun_path) {
     ::close(fd);
     errno = ENAMETOOLONG;
@@ -114,7 +115,8 @@ int open_lock_file(const char* dir, const char* name) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never created through a link planted at its name.
+  return ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
 }
 
 void sleep_ms(int ms) {
@@ -255,7 +257,8 @@ bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
   }
   sockaddr_un addr;
   int folder = -1;
-  if (!socket_address(dir, &addr, false, &folder)) return false;
+  std::string name;
+  if (!socket_address(dir, &addr, false, &folder, &name)) return false;
   bool ok = send_to(addr, text, timeout_ms);
   close_folder(folder);
   return ok;
@@ -264,13 +267,14 @@ bool host_instance_send(const char* dir, const char* text, int timeout_ms) {
 int host_instance_listen(const char* dir) {
   sockaddr_un addr;
   int folder = -1;
-  if (!socket_address(dir, &addr, true, &folder)) return -1;
+  std::string name;
+  if (!socket_address(dir, &addr, true, &folder, &name)) return -1;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   // Only the lock holder gets here, so a socket file left behind is stale.
-  if (fd >= 0) ::unlink(addr.sun_path);
+  if (fd >= 0) ::unlinkat(folder, name.c_str(), 0);
   // Bound under the umask, then closed to others; the folder keeps them out meanwhile.
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::chmod(addr.sun_path, 0600) != 0 || ::listen(fd, 8) != 0) {
+      ::fchmodat(folder, name.c_str(), 0600, 0) != 0 || ::listen(fd, 8) != 0) {
     const int err = errno;
     if (fd >= 0) ::close(fd);
     close_folder(folder);
@@ -339,6 +343,7 @@ void host_instance_close(int listen_fd, const char* dir) {
   ::close(listen_fd);
   sockaddr_un addr;
   int folder = -1;
-  if (socket_address(dir, &addr, false, &folder)) ::unlink(addr.sun_path);
+  std::string name;
+  if (socket_address(dir, &addr, false, &folder, &name)) ::unlinkat(folder, name.c_str(), 0);
   close_folder(folder);
 }

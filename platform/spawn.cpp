@@ -16,6 +16,11 @@ int child_stderr = -1;
 void platform_set_child_stderr(int fd) { child_stderr = fd; }
 int platform_child_stderr() { return child_stderr; }
 
+int platform_spawn_descriptors(posix_spawn_file_actions_t* actions) {
+  int rc = child_stderr >= 0 ? posix_spawn_file_actions_adddup2(actions, child_stderr, 2) : 0;
+  return rc ? rc : posix_spawn_file_actions_addclosefrom_np(actions, 3);
+}
+
 int platform_spawn_detached(const char* command_line) {
   if (!command_line) return EINVAL;
   std::vector<std::string> words;
@@ -45,9 +50,9 @@ int platform_spawn_detached(const char* command_line) {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (child_stderr >= 0) posix_spawn_file_actions_adddup2(&actions, child_stderr, 2);
+  int rc = platform_spawn_descriptors(&actions);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return rc;

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "client/cache/http.h"
 #include "client/core/files.h"
@@ -65,6 +67,16 @@ bool start_default(const char* command_line) { return platform_spawn_detached(co
 patch_apply_fn load_default() {
   void* library = platform_library_open(PATCH_LIBRARY_FILE);
   return library ? reinterpret_cast<patch_apply_fn>(dlsym(library, PATCH_APPLY_SYMBOL)) : nullptr;
+}
+
+// Kits stored by upgrades cut short before their install began: none is another upgrade's
+// while this one holds the window's lock.
+void remove_stale_kits(const std::string& dir) {
+  std::vector<std::string> stale;
+  file_search* search = nullptr;
+  for (const char* n = file_find_first((dir + "/upgrade-kit-??????").c_str(), &search); n; n = file_find_next(search))
+    stale.push_back(dir + "/" + n);
+  for (const std::string& path : stale) file_delete(path.c_str());
 }
 
 // Clears the busy flag whichever way a step ends.
@@ -179,6 +191,7 @@ bool upgrade_start(UpgradeView* view, const UpgradeSystem& system, const std::st
   }
   state.program_dir = program_dir;
   while (state.program_dir.size() > 1 && state.program_dir.back() == '/') state.program_dir.pop_back();
+  if (state.window_lock >= 0) remove_stale_kits(state.program_dir);
   if (!profile_init(state.program_dir.c_str(), "/tessel.ini")) {
     upgrade_fail(msg(MSG_NO_SETTINGS));
     return false;

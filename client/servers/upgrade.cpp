@@ -1,5 +1,6 @@
 #include "client/servers/upgrade.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,8 @@
 #include "client/net/netcodes.h"
 #include "client/servers/login.h"
 #include "client/servers/universe.h"
+#include "patch/kit.h"
+#include "patch/patchw32.h"
 #include "platform/host_instance.h"
 #include "platform/library.h"
 #include "platform/progdir.h"
@@ -71,6 +74,16 @@ bool copy_over(const std::string& from, const std::string& to, mode_t mode) {
   if (ok) ok = ::rename(temp.c_str(), to.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
   return ok;
+}
+
+// An install cut short by a kill is finished or undone by the patch library before anything
+// in the folder is used: a mix of two builds would start otherwise.
+void settle_interrupted_install(const std::string& dir, const std::string& library_folder) {
+  void* library = dlopen((library_folder + PATCH_LIBRARY_FILE).c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto recover = library ? reinterpret_cast<patch_recover_fn>(dlsym(library, PATCH_RECOVER_SYMBOL)) : nullptr;
+  if (recover && recover(dir.c_str()) == PATCH_RECOVER_UNREADABLE)
+    log_note("upgrade: %s/%s cannot be read: the last upgrade may not have ended", dir.c_str(), KIT_JOURNAL_FILE);
+  if (library) dlclose(library);
 }
 
 }  // namespace
@@ -177,6 +190,9 @@ int upgrade_offer(int running) {
 int upgrade_init() {
   TRACE("upgrade_init");
   const std::string dir = platform_program_dir();
+  const std::string library_folder =
+      upgrade_sys.library_folder ? std::string(upgrade_sys.library_folder) + "/" : platform_library_dir();
+  settle_interrupted_install(dir, library_folder);
   const std::string fresh = dir + "/upgrade.new";
   if (file_exists(fresh.c_str())) {
     // The upgrade program may still be closing its window.
@@ -188,9 +204,7 @@ int upgrade_init() {
     file_delete(fresh.c_str());
     const std::string library = dir + "/patchw32.new";
     if (file_exists(library.c_str())) {
-      std::string folder = upgrade_sys.library_folder ? std::string(upgrade_sys.library_folder) + "/"
-                                                      : platform_library_dir();
-      copy_over(library, folder + "libpatchw32.so", 0755);
+      copy_over(library, library_folder + PATCH_LIBRARY_FILE, 0755);
       file_delete(library.c_str());
     }
   }

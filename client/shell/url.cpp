@@ -42,8 +42,10 @@ int url_open(const char* url) {
   if (posix_spawn_file_actions_init(&actions) != 0) return 0;
   // The browser may outlive us: it must not keep our sockets or the instance lock.
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (platform_child_stderr() >= 0) posix_spawn_file_actions_adddup2(&actions, platform_child_stderr(), 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  if (platform_spawn_descriptors(&actions) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return 0;
+  }
   char program[] = "xdg-open";
   std::string address = url;
   char* argv[] = {program, address.data(), nullptr};

@@ -38,14 +38,28 @@ bool write_all(int fd, const char* text, size_t size) {
 
 // ---- the keeper process: only calls that are safe after a fork ----
 
+void woken(int) {}
+
+}  // namespace
+
 // Reads what the program writes on its standard error until the program has gone: the
 // engine's lines to `logged`, the rest to the terminal. A line too long is passed on in
-// pieces, each where its first piece went.
-[[noreturn]] void keep_standard_error(int from, int logged, int terminal) {
+// pieces, each where its first piece went. The program's end wakes it (SIGCONT, which also
+// ends a stop), and then it passes on what is left and ends, whoever else holds the pipe.
+[[noreturn]] void web_log_keep(int from, int logged, int terminal, int program) {
   static char buffer[64 * 1024];
   static char line[kWebLogLineMax + 1];
+  sigset_t wake, waiting;
+  sigemptyset(&wake);
+  sigaddset(&wake, SIGCONT);
+  sigprocmask(SIG_BLOCK, &wake, &waiting);  // taken only while it waits for input
+  sigdelset(&waiting, SIGCONT);
+  struct sigaction on_wake = {};
+  on_wake.sa_handler = woken;
+  sigaction(SIGCONT, &on_wake, nullptr);
+  prctl(PR_SET_PDEATHSIG, SIGCONT);
   size_t length = 0;
-  bool continued = false, engine = false;
+  bool continued = false, engine = false, draining = false;
   auto pass = [&](bool whole) {
     if (!continued) engine = web_log_is_engine_line(line, length);
     if (engine && !whole) line[length++] = '\n';  // the log takes each piece as a line
@@ -54,6 +68,12 @@ bool write_all(int fd, const char* text, size_t size) {
     length = 0;
   };
   for (;;) {
+    if (!draining && getppid() != program) {
+      draining = true;
+      fcntl(from, F_SETFL, fcntl(from, F_GETFL) | O_NONBLOCK);
+    }
+    pollfd input{from, POLLIN, 0};
+    if (!draining && ppoll(&input, 1, nullptr, &waiting) < 0) continue;
     ssize_t n = read(from, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
@@ -66,6 +86,8 @@ bool write_all(int fd, const char* text, size_t size) {
     }
   }
 }
+
+namespace {
 
 // ---- the program's side ----
 
@@ -107,8 +129,9 @@ void keep(const std::string& line) {
   if (post) QMetaObject::invokeMethod(app, drain, Qt::QueuedConnection);
 }
 
-// The engine's lines from the keeper and from the processes forked here, for the log.
-void read_for_log(int from_keeper, int from_children) {
+// The engine's lines from the keeper and from the processes forked here, for the log. Once
+// the keeper is gone, standard error is the terminal again, so that a crash is still told.
+void read_for_log(int from_keeper, int from_children, int terminal) {
   pollfd fds[2] = {{from_keeper, POLLIN, 0}, {from_children, POLLIN, 0}};
   std::string partial[2];
   std::vector<char> buffer(64 * 1024);
@@ -122,6 +145,7 @@ void read_for_log(int from_keeper, int from_children) {
       ssize_t n = read(fds[i].fd, buffer.data(), buffer.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
+        if (i == 0) dup2(terminal, STDERR_FILENO);
         keep(partial[i]);
         close(fds[i].fd);
         fds[i].fd = -1;
@@ -174,11 +198,12 @@ void web_log_capture() {
   int own[2] = {-1, -1}, logged[2] = {-1, -1}, children[2] = {-1, -1};
   FILE* stream = fdopen(terminal, "w");
   pid_t keeper = -1;
+  const pid_t program = getpid();
   if (stream && pipe2(own, O_CLOEXEC) == 0 && pipe2(logged, O_CLOEXEC) == 0 && pipe2(children, O_CLOEXEC) == 0)
     keeper = fork();
   if (keeper == 0) {
-    // It lives until the program's last line: the person's keys and the session's end are
-    // the program's to answer.
+    // It lives until the program's last line and no longer: the person's keys and the
+    // session's end are the program's to answer.
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     for (int s : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE}) sigaction(s, &ignore, nullptr);
@@ -187,7 +212,7 @@ void web_log_capture() {
     close(logged[0]);
     close(children[0]);
     close(children[1]);
-    keep_standard_error(own[0], logged[1], terminal);
+    web_log_keep(own[0], logged[1], terminal, program);
   }
   for (int fd : {own[0], logged[1]})
     if (fd >= 0) close(fd);
@@ -206,6 +231,6 @@ void web_log_capture() {
   dup2(own[1], STDERR_FILENO);
   close(own[1]);
   children_err = children[1];
-  std::thread(read_for_log, logged[0], children[0]).detach();
+  std::thread(read_for_log, logged[0], children[0], terminal).detach();
   pthread_atfork(nullptr, nullptr, in_child);
 }

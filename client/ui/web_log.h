@@ -9,7 +9,8 @@
 // process writes on standard error (the engine's lines, and what the C library says when the
 // program fails) goes through a pipe to a small keeper process, forked before any thread,
 // which passes the engine's lines back for the log and the rest to the terminal, and which
-// outlives a crash of the program to say why. Every process forked here later (the engine's)
+// outlives a crash of the program only to say why (it ends with the program, stopped or not;
+// once it is gone the program's standard error is the terminal again). Every process forked here later (the engine's)
 // writes its standard error into a second pipe that goes to the log whole. Lines reach the
 // log on the window thread, at most kWebLogPending waiting at a time.
 #include <cstddef>
@@ -19,6 +20,9 @@ constexpr size_t kWebLogLineMax = 1000;  // longer lines are cut into pieces thi
 
 // Once, before the application and the web engine start.
 void web_log_capture();
+// The keeper's own loop, in the process forked for it: from the program `program`'s standard
+// error to the log's pipe and the terminal, until the program has ended.
+[[noreturn]] void web_log_keep(int from, int logged, int terminal, int program);
 // True for a piece of text that begins as the engine's log lines begin:
 // "[pid:tid:date:LEVEL:file(line)] ".
 bool web_log_is_engine_line(const char* text, size_t length);

@@ -44,6 +44,14 @@ bool become_nobody(bool past_modes) {
   return syscall(SYS_capset, &header, caps) == 0;
 }
 
+int listen_at(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_un addr{AF_UNIX, {}};
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) | listen(fd, 4), 0) << path;
+  return fd;
+}
+
 // What a hand-off from another uid came to (the child's exit code).
 enum : int { ANSWERED = 0, HUNG_UP = 1, CANNOT_BECOME_NOBODY = 2, NOT_CONNECTED = 3 };
 
@@ -144,6 +152,43 @@ TEST(Instance, OnlyOneHolderOfTheLock) {
   EXPECT_GE(b, 0);
   host_instance_unlock(b);
   EXPECT_EQ(host_instance_lock("/nonexistent/dir"), -2);
+  // Never created through a link planted at its name.
+  std::filesystem::remove(dir.file("tessel.lock"));
+  std::filesystem::create_symlink(dir.file("planted"), dir.file("tessel.lock"));
+  EXPECT_EQ(host_instance_lock(dir.path().c_str()), -2);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("planted")));
+}
+
+// A runtime folder of another user is not used, and a second start reaches the socket in the
+// folder it checked, though another is put at its name meanwhile.
+TEST(Instance, TheSocketIsReachedOnlyInAFolderOfOurOwnThatWasChecked) {
+  TempDir runtime, dir;
+  ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  if (geteuid() == 0 && chown(runtime.path().c_str(), 65534, 65534) == 0) {
+    EXPECT_NE(host_instance_socket(dir.path().c_str()).rfind(runtime.path(), 0), 0u);
+    ASSERT_EQ(chown(runtime.path().c_str(), 0, 0), 0);
+  }
+  const std::filesystem::path socket = host_instance_socket(dir.path().c_str()), folder = socket.parent_path();
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  std::thread second([&] { host_instance_send(dir.path().c_str(), "/mine.cmd", testutil::kWaitMs); });
+  EXPECT_TRUE(testutil::poll_until([&] {  // the second start holds the folder open once checked
+    std::error_code ec;
+    for (auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec))
+      if (std::filesystem::read_symlink(fd.path(), ec) == folder) return true;
+    return false;
+  }));
+  std::filesystem::rename(folder, runtime.file("checked"));
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string checked = runtime.file("checked") + "/" + socket.filename().string();
+  pollfd both[2] = {{listen_at(socket), POLLIN, 0}, {listen_at(checked), POLLIN, 0}};
+  EXPECT_GT(poll(both, 2, testutil::kWaitMs), 0);
+  EXPECT_EQ(both[0].revents, 0) << "reached the socket put in its place";
+  EXPECT_NE(both[1].revents, 0);
+  close(both[0].fd);  // either hang-up ends the send
+  close(both[1].fd);
+  second.join();
+  unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST(Instance, HandOffArrivesWholeAndIsAcknowledged) {
@@ -151,7 +196,11 @@ TEST(Instance, HandOffArrivesWholeAndIsAcknowledged) {
   int fd = host_instance_listen(dir.path().c_str());
   ASSERT_GE(fd, 0);
   bool sent = false;
-  std::thread second([&] { sent = host_instance_send(dir.path().c_str(), "/tmp/x.cmd", 2000); });
+  // The longest text the buffer holds whole; one byte more is refused.
+  const std::string longest = "/" + std::string(HOST_INSTANCE_TEXT - 2, 'x');
+  EXPECT_FALSE(host_instance_send(dir.path().c_str(), (longest + "x").c_str(), 2000));
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  std::thread second([&] { sent = host_instance_send(dir.path().c_str(), longest.c_str(), 2000); });
   char text[HOST_INSTANCE_TEXT];
   host_instance_peer peer{};
   for (int i = 0; i < 400 && !host_instance_accept(fd, &peer); ++i) usleep(5000);
@@ -163,7 +212,7 @@ TEST(Instance, HandOffArrivesWholeAndIsAcknowledged) {
   host_instance_hang_up(&peer);
   second.join();
   EXPECT_EQ(got, 1);
-  EXPECT_STREQ(text, "/tmp/x.cmd");
+  EXPECT_EQ(text, longest);
   EXPECT_TRUE(sent);
   host_instance_close(fd, dir.path().c_str());
   // Nobody listening: the hand-off fails within its time-out.

@@ -67,6 +67,8 @@ inline std::map<std::string, std::string> snapshot(const std::string& dir) {
       files[name] = "<link> " + fs::read_symlink(e.path()).string();
     else if (S_ISDIR(st.st_mode))
       files[name] = "<dir>";
+    else if (!S_ISREG(st.st_mode))
+      files[name] = "<special>";
     else
       files[name] = std::to_string(st.st_mode & 07777) + " " + testutil::read_file(e.path().string());
   }

@@ -2,6 +2,10 @@
 // real mkkit tool or crafted byte by byte, and checked on a real folder.
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <functional>
 
 #include <filesystem>
 #include <map>
@@ -10,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/servers/upgrade.h"
 #include "patch/kit.h"
 #include "patch/patchw32.h"
 #include "platform/library.h"
@@ -72,7 +77,7 @@ class PatchTest : public ::testing::Test {
   }
   bool reported(const std::string& words) const {
     for (const Call& c : calls)
-      if (c.id == PATCH_ERROR && c.text.find(words) != std::string::npos) return true;
+      if ((c.id == PATCH_ERROR || c.id == PATCH_FILE_ERROR) && c.text.find(words) != std::string::npos) return true;
     return false;
   }
   patch_apply_fn apply = nullptr;
@@ -223,12 +228,44 @@ TEST_F(PatchTest, AKitInstalledOnceIsNotInstalledAgain) {
   ASSERT_EQ(run(kit), 0);
   EXPECT_EQ(read_file(target.file("tessel")), "3");
   EXPECT_EQ(read_file(target.file(KIT_BUILD_FILE)), std::to_string(kit_test::kNewerBuild + 1) + "\n");
+}
 
-  // A record that is not a number is not ours to believe: the library's own build stands.
-  write_file(target.file(KIT_BUILD_FILE), "lots\n");
-  write_kit(first);
-  EXPECT_EQ(run(kit), 0);
-  EXPECT_EQ(read_file(target.file("tessel")), "two");
+// A missing build record stands for the library's own build; one that is no record refuses
+// every kit and one that cannot be written fails the install, each saying why and changing
+// nothing. A FIFO in a record's place holds nothing up.
+TEST_F(PatchTest, TheBuildRecordIsBelievedOnlyAsOneAndIsAlwaysWritten) {
+  const std::string record = target.file(KIT_BUILD_FILE), key_file = target.file(KIT_TRUSTED_KEY_FILE);
+  const std::string newer = std::to_string(kit_test::kNewerBuild + 5);
+  auto text = [&](std::string bytes) { return [&, bytes] { write_file(record, bytes); }; };
+  const std::pair<std::function<void()>, std::string> cases[] = {  // what is there, what is said
+      {[] {}, ""},  // installed
+      {text(newer + "\n"), "already"},
+      {text(""), KIT_BUILD_FILE},
+      {text("lots\n"), KIT_BUILD_FILE},
+      {text(" " + newer), KIT_BUILD_FILE},
+      {text(newer + "\r\n"), KIT_BUILD_FILE},
+      {text("12345678901"), KIT_BUILD_FILE},
+      {text(std::string(1 << 20, '9')), KIT_BUILD_FILE},
+      {[&] { fs::create_directory(record); }, KIT_BUILD_FILE},
+      {[&] { fs::create_symlink(work.file("none"), record); }, KIT_BUILD_FILE},
+      {[&] { mkfifo(record.c_str(), 0600); }, KIT_BUILD_FILE},
+      {[&] { fs::remove(key_file), mkfifo(key_file.c_str(), 0600); }, KIT_TRUSTED_KEY_FILE},
+      {[&] { fs::create_directories(record + ".tkit-new/x"); }, "Cannot write " KIT_BUILD_FILE},
+  };
+  write_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}}});
+  for (const auto& [make, says] : cases) {
+    for (const std::string& p : {record, record + ".tkit-new", key_file}) fs::remove_all(p);
+    write_file(target.file("tessel"), "old program");
+    write_file(key_file, kit_key_text(key.public_key));
+    make();
+    const auto before = snapshot(target.path());
+    calls.clear();
+    testutil::FifoRelease release({record, key_file});
+    EXPECT_EQ(run(kit) == 0, says.empty()) << says;
+    EXPECT_FALSE(release.stop()) << says << ": waited on a FIFO";
+    EXPECT_TRUE(says.empty() ? read_file(target.file("tessel")) == "new"
+                             : reported(says) && snapshot(target.path()) == before) << says;
+  }
 }
 
 // Whatever bits a signed kit carries, a file lands as a plain program or a plain file.
@@ -309,6 +346,60 @@ TEST_F(PatchTest, CommandTextIsReadWithQuotesAndBlanks) {
   EXPECT_NE(apply("", record, 1), 0);
   EXPECT_NE(apply(nullptr, record, 1), 0);
   EXPECT_NE(apply((kit + " \"unterminated").c_str(), record, 1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+unsigned kill_at = 0;                   // the commit step the process dies before
+std::function<void(unsigned)> at_step;  // or what happens there
+void on_step(unsigned count) {
+  if (count == kill_at) raise(SIGKILL);
+  if (at_step) at_step(count);
+}
+
+// A rename that fails part-way puts back every file, and a killed install is undone or
+// finished whole by the next upgrade or start of tessel, with nothing of it left behind.
+TEST_F(PatchTest, ACommitCutShortIsUndoneOrFinishedWhole) {
+  void* library = platform_library_open(PATCH_LIBRARY_FILE);
+  auto hook = reinterpret_cast<void (**)(unsigned)>(dlsym(library, PATCH_RENAME_HOOK_SYMBOL));
+  auto recover = reinterpret_cast<patch_recover_fn>(dlsym(library, PATCH_RECOVER_SYMBOL));
+  *hook = on_step;
+  write_file(target.file("upgraded.txt"), "build before");
+  write_kit({kit_entry{"tessel", KIT_FILE, 0755, {'n', 'e', 'w'}}, kit_entry{"added.txt", KIT_FILE, 0644, {'a'}},
+             kit_entry{"sub/deep.txt", KIT_FILE, 0644, {'d'}}, kit_entry{"gone.txt", KIT_DELETE, 0, {}},
+             kit_entry{"upgraded.txt", KIT_FILE, 0644, {'u'}}});
+  TempDir pristine{"tessel_patch_pristine_"};
+  fs::copy(target.path(), pristine.path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  const auto old_set = snapshot(target.path());
+  at_step = [&](unsigned count) {  // renames 1 and 2 replace tessel, 3 puts added.txt in place
+    if (count == 3) fs::create_directories(target.file("added.txt/full"));
+  };
+  EXPECT_EQ(run(kit), 6);
+  fs::remove_all(target.file("added.txt"));
+  EXPECT_EQ(snapshot(target.path()), old_set);
+  EXPECT_TRUE(reported("Cannot replace added.txt"));
+  at_step = nullptr;
+  ASSERT_EQ(run(kit), 0);
+  const auto new_set = snapshot(target.path());
+  const unsigned steps = 2 + 1 + 1 + 1 + 2 + 1 + 1;  // 2 per replaced file, 1 per other, 1 when all are in
+  for (kill_at = 1; kill_at <= steps; ++kill_at) {
+    fs::remove_all(target.path());
+    fs::copy(pristine.path(), target.path(), fs::copy_options::recursive);
+    const std::string stored = target.file("upgrade-kit-Ab3dE9");
+    fs::copy_file(kit, stored);
+    const pid_t child = fork();
+    if (child == 0) _exit(apply(("\"" + stored + "\" \"" + target.path() + "\"").c_str(), nullptr, 1));
+    int status = 0;
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFSIGNALED(status)) << kill_at;
+    setenv("TESSEL_HOME", target.path().c_str(), 1);  // the next upgrade, or the next start of tessel
+    upgrade_sys.library_folder = TESSEL_BINARY_DIR "/lib";
+    EXPECT_EQ(kill_at % 2 ? recover(target.path().c_str()) : upgrade_init(), 0);
+    unsetenv("TESSEL_HOME"), upgrade_reset();
+    EXPECT_EQ(snapshot(target.path()), kill_at < steps ? old_set : new_set) << "killed before step " << kill_at;
+  }
+  *hook = nullptr;
 }
 
 }  // namespace

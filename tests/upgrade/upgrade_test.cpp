@@ -190,6 +190,7 @@ TEST_F(UpgradeTest, KitIsDownloadedWaitedForInstalledAndTesselRestarted) {
   ASSERT_GT(server.port(), 0);
   write_ini();
   transfer_test::write_file(home.file("tessel"), "old");
+  transfer_test::write_file(home.file("upgrade-kit-Zz9aB1"), "stored by an upgrade cut short");
 
   ASSERT_TRUE(start(server.base() + " tessel-99.rtp tessel -x"));
   System::running = true;

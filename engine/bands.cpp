@@ -10,8 +10,9 @@
 //
 // The driver leaves out whole a triangle that reaches outside its frame and steps every
 // triangle from its top vertex, so a band cannot start a polygon at its own first row: it
-// draws every polygon that reaches its rows whole, into its own full-size raster and depth
-// buffer, and only its own rows go back into the frame. Each band sees its polygons in the
+// steps every polygon that reaches its rows from the top, in its own full-size raster and
+// depth buffer, but the driver fills only the band's rows, and only those go back into the
+// frame. Each band sees its polygons in the
 // order the engine handed them over, so its rows come out as one thread would draw them.
 //
 // The frame's polygons are recorded (vertices and material copied) while the engine works
@@ -61,6 +62,7 @@ struct Command {
   int bank, slot;
   int32_t flag, shade;
   int32_t top, bottom;  // rows the polygon's corners lie on
+  int32_t left, right;  // and columns
   uint32_t first;       // into Bands::vertices
   uint8_t count;
   DeviceMaterial material;
@@ -88,6 +90,8 @@ struct Bands {
   unsigned frame = 0;
   std::vector<Command> commands;
   std::vector<DeviceVertex> vertices;
+  std::vector<int64_t> row_cost;  // work per row, as differences from the row above
+  int edges[kMaxThreads + 1] = {};  // band i draws rows edges[i] .. edges[i + 1] - 1
   // Workers.
   std::vector<std::thread> workers;
   std::mutex lock;
@@ -214,8 +218,9 @@ void draw_band(int index) {
   Bands& b = bands();
   BandDriver& d = *b.drivers[(size_t)index];
   DeviceCamera& main = b.camera->dev->cam;
-  const int height = b.camera->height, width = b.camera->width;
-  const int top = height * index / b.count, bottom = height * (index + 1) / b.count;
+  const int width = b.camera->width;
+  const int top = b.edges[index], bottom = b.edges[index + 1];
+  if (bottom <= top) return;
   DeviceRecord& r = d.services.device;
   // The frame's own camera values: dither rows, perspective and depth settings.
   d.cam.target_x = main.target_x;
@@ -225,6 +230,9 @@ void draw_band(int index) {
   d.cam.near_clip = main.near_clip, d.cam.far_clip = main.far_clip;
   d.cam.depth_offset = main.depth_offset, d.cam.depth_scale = main.depth_scale;
   d.cam.background_pixel = main.background_pixel;
+  // Only the band's own rows are filled; a driver that cannot choose them fills every row.
+  DeviceRect own{0, top, 0, bottom - top};
+  if (r.control) r.control(kControlDrawnRows, 0, &own, (int32_t)sizeof own);
   if (!r.begin_frame || !r.begin_frame(&d.cam, nullptr)) return;
   const size_t row = (size_t)std::min(width, d.width);
   for (int y = top; y < bottom; ++y) std::memcpy(d.cam.row_table[y], main.row_table[y], row);
@@ -409,20 +417,53 @@ void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
   c.first = (uint32_t)b.vertices.size();
   c.count = poly.vertex_count;
   c.material = *poly.material;
-  int32_t top = INT32_MAX, bottom = INT32_MIN;
+  int32_t top = INT32_MAX, bottom = INT32_MIN, left = INT32_MAX, right = INT32_MIN;
   for (int i = 0; i < poly.vertex_count; ++i) {
     const DeviceVertex& v = *poly.vertices[i];
     b.vertices.push_back(v);
     top = std::min(top, v.screen_y >> 16);
     bottom = std::max(bottom, v.screen_y >> 16);
+    left = std::min(left, v.screen_x >> 16);
+    right = std::max(right, v.screen_x >> 16);
   }
   c.top = top, c.bottom = bottom;
+  c.left = left, c.right = right;
   b.commands.push_back(c);
+}
+
+// Band edges that give each band about the same work: the scene's busy rows (often those
+// around the horizon, where far objects crowd) would otherwise keep one band drawing while
+// the others wait. A polygon counts its box's width, and a little for stepping, on each row
+// it reaches. Any split draws the same picture.
+void split_rows() {
+  Bands& b = bands();
+  const int height = b.camera->height;
+  constexpr int64_t kRowStep = 8;  // a row's stepping, in pixels' worth
+  b.row_cost.assign((size_t)height + 1, 0);
+  for (const Command& c : b.commands) {
+    const int top = std::clamp(c.top, 0, height - 1), bottom = std::clamp(c.bottom + 1, top + 1, height);
+    const int64_t w = (int64_t)std::max(0, c.right - c.left) + kRowStep;
+    b.row_cost[(size_t)top] += w;
+    b.row_cost[(size_t)bottom] -= w;
+  }
+  int64_t total = 0, run = 0;
+  for (int y = 0; y < height; ++y) total += run += b.row_cost[(size_t)y];
+  b.edges[0] = 0;
+  int y = 0;
+  int64_t done = 0;
+  run = 0;
+  for (int i = 1; i < b.count; ++i) {
+    const int64_t target = total * i / b.count;
+    while (y < height && done < target) done += run += b.row_cost[(size_t)y++];
+    b.edges[i] = y;
+  }
+  b.edges[b.count] = height;
 }
 
 void bands_draw() {
   Bands& b = bands();
   if (!b.count || b.commands.empty()) return;
+  split_rows();
   {
     std::lock_guard<std::mutex> hold(b.lock);
     b.pending = (int)b.workers.size();

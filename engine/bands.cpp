@@ -23,6 +23,7 @@
 #include <link.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -91,7 +92,9 @@ struct Bands {
   std::vector<Command> commands;
   std::vector<DeviceVertex> vertices;
   std::vector<int64_t> row_cost;  // work per row, as differences from the row above
+  std::vector<double> row_weight;  // processor time per unit of that work, learnt by row
   int edges[kMaxThreads + 1] = {};  // band i draws rows edges[i] .. edges[i + 1] - 1
+  double band_work[kMaxThreads] = {}, band_time[kMaxThreads] = {};
   // Workers.
   std::vector<std::thread> workers;
   std::mutex lock;
@@ -214,7 +217,22 @@ bool same_modes(const DeviceRecord& main, uintptr_t main_base, const BandDriver&
   return true;
 }
 
+double thread_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+void draw_band_rows(int index);
+
+// A band's processor time is kept to weigh its rows in the next split.
 void draw_band(int index) {
+  const double start = thread_seconds();
+  draw_band_rows(index);
+  bands().band_time[index] = thread_seconds() - start;
+}
+
+void draw_band_rows(int index) {
   Bands& b = bands();
   BandDriver& d = *b.drivers[(size_t)index];
   DeviceCamera& main = b.camera->dev->cam;
@@ -434,30 +452,52 @@ void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
 // Band edges that give each band about the same work: the scene's busy rows (often those
 // around the horizon, where far objects crowd) would otherwise keep one band drawing while
 // the others wait. A polygon counts its box's width, and a little for stepping, on each row
-// it reaches. Any split draws the same picture.
+// it reaches, weighed by what such work cost in those rows the frame before (rows hidden
+// behind near objects cost less than rows drawn). Any split draws the same picture.
 void split_rows() {
   Bands& b = bands();
   const int height = b.camera->height;
   constexpr int64_t kRowStep = 8;  // a row's stepping, in pixels' worth
   b.row_cost.assign((size_t)height + 1, 0);
+  if (b.row_weight.size() != (size_t)height) b.row_weight.assign((size_t)height, 1.0);
   for (const Command& c : b.commands) {
     const int top = std::clamp(c.top, 0, height - 1), bottom = std::clamp(c.bottom + 1, top + 1, height);
     const int64_t w = (int64_t)std::max(0, c.right - c.left) + kRowStep;
     b.row_cost[(size_t)top] += w;
     b.row_cost[(size_t)bottom] -= w;
   }
-  int64_t total = 0, run = 0;
-  for (int y = 0; y < height; ++y) total += run += b.row_cost[(size_t)y];
+  double total = 0;
+  int64_t run = 0;
+  for (int y = 0; y < height; ++y) total += (double)(run += b.row_cost[(size_t)y]) * b.row_weight[(size_t)y];
   b.edges[0] = 0;
   int y = 0;
-  int64_t done = 0;
+  double done = 0;
   run = 0;
-  for (int i = 1; i < b.count; ++i) {
-    const int64_t target = total * i / b.count;
-    while (y < height && done < target) done += run += b.row_cost[(size_t)y++];
-    b.edges[i] = y;
+  for (int i = 1; i <= b.count; ++i) {
+    const double target = i == b.count ? total * 2 : total * i / b.count;
+    int64_t work = 0;
+    for (; y < height && done < target; ++y) {
+      run += b.row_cost[(size_t)y];
+      work += run;
+      done += (double)run * b.row_weight[(size_t)y];
+    }
+    b.edges[i] = i == b.count ? height : y;
+    b.band_work[i - 1] = (double)work;
   }
-  b.edges[b.count] = height;
+}
+
+// Each band's time for its work becomes the weight of its rows, relative to the frame's
+// mean and eased toward, so that the split settles rather than swings.
+void learn_weights() {
+  Bands& b = bands();
+  double time = 0, work = 0;
+  for (int i = 0; i < b.count; ++i) time += b.band_time[i], work += b.band_work[i];
+  if (!(time > 0) || !(work > 0)) return;
+  for (int i = 0; i < b.count; ++i) {
+    if (!(b.band_work[i] > 0)) continue;
+    const double weight = std::clamp(b.band_time[i] / b.band_work[i] * work / time, 0.05, 20.0);
+    for (int y = b.edges[i]; y < b.edges[i + 1]; ++y) b.row_weight[(size_t)y] = 0.5 * (b.row_weight[(size_t)y] + weight);
+  }
 }
 
 void bands_draw() {
@@ -475,6 +515,7 @@ void bands_draw() {
     std::unique_lock<std::mutex> hold(b.lock);
     b.done.wait(hold, [&] { return b.pending == 0; });
   }
+  learn_weights();
   b.commands.clear();
   b.vertices.clear();
 }

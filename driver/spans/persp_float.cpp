@@ -99,6 +99,24 @@ struct Spans {
     uint32_t z = static_cast<uint32_t>(r.z);
     int32_t shade = r.shade;
     uint32_t noise = r.noise;
+    if constexpr (kDepth && !kNoise) {
+      // The depth test and the texel's transparency as a write mask: a branch per pixel on
+      // either mispredicts on the edges of every hidden or clear patch.
+      for (int32_t i = 0; i < m; ++i) {
+        const uint8_t tex = texels[TexelOffset(p)];
+        p += ps;
+        const uint16_t zd = static_cast<uint16_t>(z >> 16), held = cell[i];
+        z += z_step;
+        const uint8_t v = kPx == Px::kLit ? shade_row[tex] : tex;
+        const uint32_t write = 0u - static_cast<uint32_t>((held < zd) & (tex != 0));
+        px[i] = static_cast<uint8_t>((px[i] & ~write) | (v & write));
+        cell[i] = static_cast<uint16_t>((held & ~write) | (zd & write));
+      }
+      r.px = px + m;
+      r.cell = cell + m;
+      r.z = static_cast<int32_t>(z);
+      return;
+    }
     for (int32_t i = 0; i < m; ++i) {
       const uint32_t offset = TexelOffset(p);
       p += ps;

@@ -89,6 +89,7 @@ struct Bands {
   VxCameraRec* camera = nullptr;
   int count = 0;  // bands of the frame; 0 when drawn on one thread
   unsigned frame = 0;
+  unsigned split = 0;  // the frame whose rows the bands were given
   std::vector<Command> commands;
   std::vector<DeviceVertex> vertices;
   std::vector<int64_t> row_cost;  // work per row, as differences from the row above
@@ -503,7 +504,12 @@ void learn_weights() {
 void bands_draw() {
   Bands& b = bands();
   if (!b.count || b.commands.empty()) return;
-  split_rows();
+  // The rows stay each band's for the rest of the frame: its depth rows hold what the frame's
+  // earlier calls drew there.
+  if (b.split != b.frame) {
+    split_rows();
+    b.split = b.frame;
+  }
   {
     std::lock_guard<std::mutex> hold(b.lock);
     b.pending = (int)b.workers.size();

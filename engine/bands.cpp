@@ -506,7 +506,8 @@ void bands_draw() {
   if (!b.count || b.commands.empty()) return;
   // The rows stay each band's for the rest of the frame: its depth rows hold what the frame's
   // earlier calls drew there.
-  if (b.split != b.frame) {
+  const bool split = b.split != b.frame;
+  if (split) {
     split_rows();
     b.split = b.frame;
   }
@@ -521,7 +522,7 @@ void bands_draw() {
     std::unique_lock<std::mutex> hold(b.lock);
     b.done.wait(hold, [&] { return b.pending == 0; });
   }
-  learn_weights();
+  if (split) learn_weights();  // the work it weighs is the split's
   b.commands.clear();
   b.vertices.clear();
 }

@@ -12,8 +12,8 @@
 // triangle from its top vertex, so a band cannot start a polygon at its own first row: it
 // steps every polygon that reaches its rows from the top, in its own full-size raster and
 // depth buffer, but the driver fills only the band's rows, and only those go back into the
-// frame. Each band sees its polygons in the
-// order the engine handed them over, so its rows come out as one thread would draw them.
+// frame. Each band sees its polygons in the order the engine handed them over, so its rows
+// come out as one thread would draw them.
 //
 // The frame's polygons are recorded (vertices and material copied) while the engine works
 // through a scene or clump, and drawn at the end of that call: nothing the polygons point at

@@ -347,6 +347,13 @@ struct EngineServices {
   void (*free)(void* pointer);                         // +0x358
 };
 
+// Control code 1200: the rows of the frame the polygon modes draw from the next frame's
+// start, {0, first row, 0, rows}; a null record draws them all again. A frame drawn in bands
+// on several threads gives each band's driver its own rows, so that none spends time on
+// another's pixels; every polygon is still stepped from its top row, so the rows drawn come
+// out as in the whole frame.
+constexpr int32_t kControlDrawnRows = 1200;
+
 // Control code 1000: the stretch size of a camera's colour raster.
 struct DeviceStretchRequest {
   int32_t stretch_width;

@@ -10,9 +10,10 @@
 //
 // The driver leaves out whole a triangle that reaches outside its frame and steps every
 // triangle from its top vertex, so a band cannot start a polygon at its own first row: it
-// draws every polygon that reaches its rows whole, into its own full-size raster and depth
-// buffer, and only its own rows go back into the frame. Each band sees its polygons in the
-// order the engine handed them over, so its rows come out as one thread would draw them.
+// steps every polygon that reaches its rows from the top, in its own full-size raster and
+// depth buffer, but the driver fills only the band's rows, and only those go back into the
+// frame. Each band sees its polygons in the order the engine handed them over, so its rows
+// come out as one thread would draw them.
 //
 // The frame's polygons are recorded (vertices and material copied) while the engine works
 // through a scene or clump, and drawn at the end of that call: nothing the polygons point at
@@ -22,6 +23,7 @@
 #include <link.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +63,7 @@ struct Command {
   int bank, slot;
   int32_t flag, shade;
   int32_t top, bottom;  // rows the polygon's corners lie on
+  int32_t left, right;  // and columns
   uint32_t first;       // into Bands::vertices
   uint8_t count;
   DeviceMaterial material;
@@ -86,8 +89,13 @@ struct Bands {
   VxCameraRec* camera = nullptr;
   int count = 0;  // bands of the frame; 0 when drawn on one thread
   unsigned frame = 0;
+  unsigned split = 0;  // the frame whose rows the bands were given
   std::vector<Command> commands;
   std::vector<DeviceVertex> vertices;
+  std::vector<int64_t> row_cost;  // work per row, as differences from the row above
+  std::vector<double> row_weight;  // processor time per unit of that work, learnt by row
+  int edges[kMaxThreads + 1] = {};  // band i draws rows edges[i] .. edges[i + 1] - 1
+  double band_work[kMaxThreads] = {}, band_time[kMaxThreads] = {};
   // Workers.
   std::vector<std::thread> workers;
   std::mutex lock;
@@ -210,12 +218,28 @@ bool same_modes(const DeviceRecord& main, uintptr_t main_base, const BandDriver&
   return true;
 }
 
+double thread_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+void draw_band_rows(int index);
+
+// A band's processor time is kept to weigh its rows in the next split.
 void draw_band(int index) {
+  const double start = thread_seconds();
+  draw_band_rows(index);
+  bands().band_time[index] = thread_seconds() - start;
+}
+
+void draw_band_rows(int index) {
   Bands& b = bands();
   BandDriver& d = *b.drivers[(size_t)index];
   DeviceCamera& main = b.camera->dev->cam;
-  const int height = b.camera->height, width = b.camera->width;
-  const int top = height * index / b.count, bottom = height * (index + 1) / b.count;
+  const int width = b.camera->width;
+  const int top = b.edges[index], bottom = b.edges[index + 1];
+  if (bottom <= top) return;
   DeviceRecord& r = d.services.device;
   // The frame's own camera values: dither rows, perspective and depth settings.
   d.cam.target_x = main.target_x;
@@ -225,6 +249,9 @@ void draw_band(int index) {
   d.cam.near_clip = main.near_clip, d.cam.far_clip = main.far_clip;
   d.cam.depth_offset = main.depth_offset, d.cam.depth_scale = main.depth_scale;
   d.cam.background_pixel = main.background_pixel;
+  // Only the band's own rows are filled; a driver that cannot choose them fills every row.
+  DeviceRect own{0, top, 0, bottom - top};
+  if (r.control) r.control(kControlDrawnRows, 0, &own, (int32_t)sizeof own);
   if (!r.begin_frame || !r.begin_frame(&d.cam, nullptr)) return;
   const size_t row = (size_t)std::min(width, d.width);
   for (int y = top; y < bottom; ++y) std::memcpy(d.cam.row_table[y], main.row_table[y], row);
@@ -409,20 +436,81 @@ void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
   c.first = (uint32_t)b.vertices.size();
   c.count = poly.vertex_count;
   c.material = *poly.material;
-  int32_t top = INT32_MAX, bottom = INT32_MIN;
+  int32_t top = INT32_MAX, bottom = INT32_MIN, left = INT32_MAX, right = INT32_MIN;
   for (int i = 0; i < poly.vertex_count; ++i) {
     const DeviceVertex& v = *poly.vertices[i];
     b.vertices.push_back(v);
     top = std::min(top, v.screen_y >> 16);
     bottom = std::max(bottom, v.screen_y >> 16);
+    left = std::min(left, v.screen_x >> 16);
+    right = std::max(right, v.screen_x >> 16);
   }
   c.top = top, c.bottom = bottom;
+  c.left = left, c.right = right;
   b.commands.push_back(c);
+}
+
+// Band edges that give each band about the same work: the scene's busy rows (often those
+// around the horizon, where far objects crowd) would otherwise keep one band drawing while
+// the others wait. A polygon counts its box's width, and a little for stepping, on each row
+// it reaches, weighed by what such work cost in those rows the frame before (rows hidden
+// behind near objects cost less than rows drawn). Any split draws the same picture.
+void split_rows() {
+  Bands& b = bands();
+  const int height = b.camera->height;
+  constexpr int64_t kRowStep = 8;  // a row's stepping, in pixels' worth
+  b.row_cost.assign((size_t)height + 1, 0);
+  if (b.row_weight.size() != (size_t)height) b.row_weight.assign((size_t)height, 1.0);
+  for (const Command& c : b.commands) {
+    const int top = std::clamp(c.top, 0, height - 1), bottom = std::clamp(c.bottom + 1, top + 1, height);
+    const int64_t w = (int64_t)std::max(0, c.right - c.left) + kRowStep;
+    b.row_cost[(size_t)top] += w;
+    b.row_cost[(size_t)bottom] -= w;
+  }
+  double total = 0;
+  int64_t run = 0;
+  for (int y = 0; y < height; ++y) total += (double)(run += b.row_cost[(size_t)y]) * b.row_weight[(size_t)y];
+  b.edges[0] = 0;
+  int y = 0;
+  double done = 0;
+  run = 0;
+  for (int i = 1; i <= b.count; ++i) {
+    const double target = i == b.count ? total * 2 : total * i / b.count;
+    int64_t work = 0;
+    for (; y < height && done < target; ++y) {
+      run += b.row_cost[(size_t)y];
+      work += run;
+      done += (double)run * b.row_weight[(size_t)y];
+    }
+    b.edges[i] = i == b.count ? height : y;
+    b.band_work[i - 1] = (double)work;
+  }
+}
+
+// Each band's time for its work becomes the weight of its rows, relative to the frame's
+// mean and eased toward, so that the split settles rather than swings.
+void learn_weights() {
+  Bands& b = bands();
+  double time = 0, work = 0;
+  for (int i = 0; i < b.count; ++i) time += b.band_time[i], work += b.band_work[i];
+  if (!(time > 0) || !(work > 0)) return;
+  for (int i = 0; i < b.count; ++i) {
+    if (!(b.band_work[i] > 0)) continue;
+    const double weight = std::clamp(b.band_time[i] / b.band_work[i] * work / time, 0.05, 20.0);
+    for (int y = b.edges[i]; y < b.edges[i + 1]; ++y) b.row_weight[(size_t)y] = 0.5 * (b.row_weight[(size_t)y] + weight);
+  }
 }
 
 void bands_draw() {
   Bands& b = bands();
   if (!b.count || b.commands.empty()) return;
+  // The rows stay each band's for the rest of the frame: its depth rows hold what the frame's
+  // earlier calls drew there.
+  const bool split = b.split != b.frame;
+  if (split) {
+    split_rows();
+    b.split = b.frame;
+  }
   {
     std::lock_guard<std::mutex> hold(b.lock);
     b.pending = (int)b.workers.size();
@@ -434,6 +522,7 @@ void bands_draw() {
     std::unique_lock<std::mutex> hold(b.lock);
     b.done.wait(hold, [&] { return b.pending == 0; });
   }
+  if (split) learn_weights();  // the work it weighs is the split's
   b.commands.clear();
   b.vertices.clear();
 }

@@ -41,7 +41,8 @@ constexpr float kGreySpread = 0xCCC / 65535.0f;  // colours closer than this use
 // View-space vertex in the driver's volume: X/Z and Y/Z run 0..1 across the whole frame.
 struct ClipVertex {
   float X, Y, Z, u, v;
-  float s;  // shade level, 16.16 as a real
+  float s;          // shade level, 16.16 as a real
+  unsigned on = 0;  // the planes a cut put it on, by plane bit
 };
 
 // Working buffers kept from clump to clump and frame to frame, so that a frame in the
@@ -142,7 +143,7 @@ unsigned outcode(const Frame& f, float X, float Y, float Z) {
 
 ClipVertex lerp(const ClipVertex& a, const ClipVertex& b, float t) {
   return {a.X + (b.X - a.X) * t, a.Y + (b.Y - a.Y) * t, a.Z + (b.Z - a.Z) * t,
-          a.u + (b.u - a.u) * t, a.v + (b.v - a.v) * t, a.s + (b.s - a.s) * t};
+          a.u + (b.u - a.u) * t, a.v + (b.v - a.v) * t, a.s + (b.s - a.s) * t, a.on & b.on};
 }
 
 // A segment cut to the volume; false when nothing of it is inside.
@@ -176,8 +177,14 @@ void clip_polygon(const Frame& f, std::vector<ClipVertex>& poly, std::vector<Cli
       bool ina = da >= 0, inb = db >= 0;
       if (ina) out.push_back(a);
       if (ina != inb) {
-        float t = da / (da - db);
-        out.push_back(lerp(a, b, t));
+        // Cut from the inside end: two polygons that share the edge walk it in opposite
+        // directions and must meet at the same point, however slanted the edge.
+        const ClipVertex& in = ina ? a : b;
+        const ClipVertex& outside = ina ? b : a;
+        const float din = ina ? da : db, dout = ina ? db : da;
+        ClipVertex cut = lerp(in, outside, din / (din - dout));
+        cut.on |= 1u << plane;
+        out.push_back(cut);
       }
       da = db;
     }
@@ -413,7 +420,9 @@ inline __attribute__((always_inline)) void hold_on_viewport(const Frame& f, Devi
 }
 
 // Vertices made by clipping: projected through the driver with an identity matrix, then
-// held on the viewport against rounding at its edges.
+// held on the viewport against rounding at its edges; one a cut put on an edge of the
+// viewport lies on it exactly, or rounding a hair inside would leave the edge's last column
+// or row undrawn.
 void project_clipped(Frame& f, const ClipVertex* poly, size_t n) {
   std::vector<DeviceVertex>& out = f.b->clipped;
   out.assign(n, DeviceVertex{});
@@ -425,7 +434,15 @@ void project_clipped(Frame& f, const ClipVertex* poly, size_t n) {
   }
   static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   f.r->transform_vertices(out.data(), (int32_t)out.size(), identity, f.cam, 0);
-  for (DeviceVertex& d : out) hold_on_viewport(f, d);
+  for (size_t i = 0; i < n; ++i) {
+    DeviceVertex& d = out[i];
+    hold_on_viewport(f, d);
+    const unsigned on = poly[i].on;
+    if (on & 1) d.screen_x = f.hold_x0;
+    if (on & 2) d.screen_x = f.hold_x1;
+    if (on & 4) d.screen_y = f.hold_y0;
+    if (on & 8) d.screen_y = f.hold_y1;
+  }
 }
 
 // The right-hand normal of a polygon in world space, not normalised (its length grows with

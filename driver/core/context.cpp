@@ -3,6 +3,8 @@
 // shade-table sets.
 #include "driver/core/context.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "driver/core/colour_match.h"
@@ -88,7 +90,27 @@ int32_t ColourRampIndex(const DeviceColour* colour, int32_t level) {
   return colour ? ramp_index(*colour, level) : 0;
 }
 
+// The band of rows chosen with control code 1200 (count < 0: all), as row addresses of the
+// frame, taken at each frame's start.
+static int32_t DrawnRowFirst = 0, DrawnRowCount = -1;
+static void ApplyDrawnRows() {
+  DrawnRowsFirst = 0;
+  DrawnRowsSpan = UINTPTR_MAX;
+  if (DrawnRowCount < 0) return;
+  const int32_t height = FrameLimitY >> 16;
+  const int32_t first = std::clamp(DrawnRowFirst, 0, height), end = std::clamp(DrawnRowFirst + DrawnRowCount, first, height);
+  if (!FrameRows || end <= first) {
+    DrawnRowsSpan = 0;
+    return;
+  }
+  const uintptr_t a = reinterpret_cast<uintptr_t>(FrameRows[first]), b = reinterpret_cast<uintptr_t>(FrameRows[end - 1]);
+  DrawnRowsFirst = std::min(a, b);
+  DrawnRowsSpan = std::max(a, b) - DrawnRowsFirst + 1;
+}
+
 int32_t InstallContextOps(DeviceRecord* record, int32_t, int32_t, int32_t depth, int32_t) {
+  DrawnRowCount = -1;
+  ApplyDrawnRows();
   DepthBufferPitch = 0;
   DepthHeight = 0;
   ContextDepth = depth;
@@ -155,6 +177,7 @@ int32_t BeginFrame(DeviceCamera* camera, void*) {
   FrameDitherRows[1] = &DitherMatrices[1][y];
   FrameDitherRows[2] = &DitherMatrices[2][x];
   FrameDitherRows[3] = &DitherMatrices[3][y];
+  ApplyDrawnRows();
   return 1;
 }
 
@@ -248,6 +271,17 @@ int32_t ContextControl(int32_t code, int32_t value, void* pointer, int32_t size)
       std::memcpy(&v, pointer, 4);
       PaletteUsableSet(value, v ? 2 : 1);
       return 1;
+    }
+    case kControlDrawnRows: {
+      DeviceRect rows{0, 0, 0, -1};
+      if (pointer) {
+        if (size != static_cast<int32_t>(sizeof rows)) return 0;
+        std::memcpy(&rows, pointer, sizeof rows);
+        if (rows.y < 0 || rows.h < 0 || rows.h > INT32_MAX - rows.y) return 0;
+      }
+      DrawnRowFirst = rows.y;
+      DrawnRowCount = rows.h;
+      return 1;  // from the next frame's start
     }
     default: return 0;
   }

@@ -47,13 +47,13 @@ void StippleRows(SpanState* s) {
   const uint8_t colour = static_cast<uint8_t>(s->FlatColour);
   const uint8_t* shade_row = s->ShadeRow;
   const uint32_t* dither = s->DitherRowX;
-  for (int32_t rows = s->RowCount; rows > 0; --rows) {
+  for (int32_t rows = s->RowCount; rows > 0 && !RowPast(row, pitch); --rows) {
     left = Add(left, left_step);
     right = Add(right, right_step);
     if constexpr (kDepth) depth = Add(depth, depth_row_step);
     if constexpr (kSmooth) shade += shade_row_step;
     const int32_t xl = left >> 16, xr = right >> 16;
-    if (xr > xl) {
+    if (xr > xl && RowDrawn(row)) {
       uint32_t noise = dither[xl & 7] ^ (seed & 0xFFu);
       uint8_t* px = row + xl;
       uint16_t* cell = kDepth ? depth_row + xl : nullptr;

@@ -53,6 +53,29 @@ template <bool kTiesPass>
 inline int32_t WalkExtent(const uint16_t* first, int32_t dir, int32_t n, uint32_t z0, uint32_t step) {
   // A visible far end settles it at once: the common case of an unhidden span.
   if (Passes<kTiesPass>(first[dir > 0 ? n - 1 : 1 - n], z0 + static_cast<uint32_t>(n - 1) * step)) return n;
+#ifdef __SSE2__
+  // Upward in memory: groups of eight cells from the far end, as 16-bit lanes compared
+  // unsigned (both sides less 0x8000); the first group with a pass holds the last one.
+  if (dir > 0) {
+    const __m128i flip = _mm_set1_epi16(static_cast<int16_t>(0x8000)), half = _mm_set1_epi32(0x8000);
+    const __m128i lo = _mm_setr_epi32(0, static_cast<int32_t>(step), static_cast<int32_t>(2 * step),
+                                      static_cast<int32_t>(3 * step));
+    const __m128i four = _mm_set1_epi32(static_cast<int32_t>(4 * step));
+    int32_t g = n - 8;
+    for (; g >= 0; g -= 8) {
+      const __m128i z = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(z0 + static_cast<uint32_t>(g) * step)), lo);
+      const __m128i d = _mm_packs_epi32(_mm_sub_epi32(_mm_srli_epi32(z, 16), half),
+                                        _mm_sub_epi32(_mm_srli_epi32(_mm_add_epi32(z, four), 16), half));
+      const __m128i c = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + g)), flip);
+      const __m128i pass = kTiesPass ? _mm_andnot_si128(_mm_cmpgt_epi16(c, d), _mm_set1_epi16(-1)) : _mm_cmpgt_epi16(d, c);
+      const int bits = _mm_movemask_epi8(pass);
+      if (bits) return g + (31 - __builtin_clz(static_cast<unsigned>(bits))) / 2 + 1;
+    }
+    for (int32_t k = g + 7; k >= 0; --k)
+      if (Passes<kTiesPass>(first[k], z0 + static_cast<uint32_t>(k) * step)) return k + 1;
+    return 0;
+  }
+#endif
   const uint16_t* lowest = dir > 0 ? first : first - (n - 1);
   const uint32_t z_lowest = dir > 0 ? z0 : z0 + static_cast<uint32_t>(n - 1) * step;
   const uint32_t mem_step = dir > 0 ? step : 0u - step;

@@ -234,7 +234,7 @@ void LineLoop(SpanState* s) {
     s->RightX = Add(s->RightX, s->RightXStep);
     s->LeftX = Add(s->LeftX, s->LeftXStep);
     const int32_t xl = s->LeftX >> 16, xr = s->RightX >> 16;
-    const int32_t n = xr - xl;
+    const int32_t n = RowDrawn(s->RowAddress) ? xr - xl : 0;
     // Pixels past the last one whose depth passes change nothing: the walk stops there, and
     // a span hidden everywhere needs neither its divisions nor its set-up.
     int32_t walk = n;

@@ -12,6 +12,8 @@
 #include "driver/spans/span_state.h"
 
 SpanState SpanStateBlock;
+uintptr_t DrawnRowsFirst = 0;
+uintptr_t DrawnRowsSpan = UINTPTR_MAX;
 
 const uint32_t DitherMatrices[4][16] = {
     {0x08022002, 0x08222882, 0x0802A020, 0x0822AAA0, 0x0802200A, 0x0822288A, 0x0802A028, 0x0822AAA8,
@@ -519,12 +521,12 @@ void Rows(SpanState* s, Source src) {
     DepthLanes z;
     [[maybe_unused]] ShadePairs pairs;
     bool lanes_ready = false;
-    for (int32_t rows = s->RowCount; rows > 0; --rows) {
+    for (int32_t rows = s->RowCount; rows > 0 && !RowPast(e.row, e.pitch); --rows) {
         e.Step();
         src.BeginRow();
         if constexpr (kDepth) depth = Wrap(depth, depth_row_step);
         const int32_t xl = e.left >> 16, xr = e.right >> 16;
-        if (xr > xl) {
+        if (xr > xl && RowDrawn(e.row)) {
             uint8_t* px = e.row + xl;
             uint16_t* cell = kDepth ? depth_row + xl : nullptr;
             const int32_t n = xr - xl, whole = n & ~(kGroup - 1);
@@ -604,10 +606,10 @@ void SmoothDepthRows(SpanState* s) {
 void FlatRows(SpanState* s) {
     Edges e(s);
     const uint8_t colour = static_cast<uint8_t>(s->FlatColour);
-    for (int32_t rows = s->RowCount; rows > 0; --rows) {
+    for (int32_t rows = s->RowCount; rows > 0 && !RowPast(e.row, e.pitch); --rows) {
         e.Step();
         const int32_t xl = e.left >> 16, xr = e.right >> 16;
-        if (xr > xl) std::memset(e.row + xl, colour, static_cast<size_t>(xr - xl));
+        if (xr > xl && RowDrawn(e.row)) std::memset(e.row + xl, colour, static_cast<size_t>(xr - xl));
         e.row += e.pitch;
     }
     e.Store(s);

@@ -118,6 +118,25 @@ struct SpanState {
 // The driver's one block. Fillers take its address as their argument.
 extern SpanState SpanStateBlock;
 
+// The frame rows the polygon fillers draw, as a range of row addresses (every row unless a
+// band of the frame was chosen). A row outside is stepped over like any other but not drawn.
+extern uintptr_t DrawnRowsFirst;
+extern uintptr_t DrawnRowsSpan;
+inline bool RowDrawn(const uint8_t* row) {
+    return reinterpret_cast<uintptr_t>(row) - DrawnRowsFirst < DrawnRowsSpan;
+}
+// Whether rows stepped by pitch from row have yet to reach the drawn rows, or have left them
+// behind: a section of a triangle stops there, as the rest of it is drawn nowhere (the next
+// triangle's set-up starts afresh).
+inline bool RowBefore(const uint8_t* row, int32_t pitch) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(row);
+    return pitch > 0 ? at < DrawnRowsFirst : at - DrawnRowsFirst >= DrawnRowsSpan && at > DrawnRowsFirst;
+}
+inline bool RowPast(const uint8_t* row, int32_t pitch) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(row);
+    return pitch > 0 ? at - DrawnRowsFirst >= DrawnRowsSpan && at > DrawnRowsFirst : at < DrawnRowsFirst;
+}
+
 // Four noise tables of an 8-dword pattern stored twice, so that 8 entries can
 // be read from a pointer to any of the first 8: x-dither, y-seed, third,
 // fourth.

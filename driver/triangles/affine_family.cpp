@@ -44,14 +44,14 @@ void AffineRows(SpanState* s) {
   uint32_t seed = s->RowSeed;
   const uint32_t opacity = s->Opacity;
   const uint32_t* dither = s->DitherRowX;
-  for (int32_t rows = s->RowCount; rows > 0; --rows) {
+  for (int32_t rows = s->RowCount; rows > 0 && !RowPast(row, pitch); --rows) {
     left = Add(left, left_step);
     right = Add(right, right_step);
     uv = (uv + uv_row_step) & kPackedUvMask;
     if constexpr (kZ != Z::kNone) depth = Add(depth, depth_row_step);
     if constexpr (kPx == Px::kSmooth) shade = Add(shade, shade_row_step);
     const int32_t xl = left >> 16, xr = right >> 16;
-    if (xr > xl) {
+    if (xr > xl && RowDrawn(row)) {
       uint8_t* px = row + xl;
       uint16_t* cell = kZ != Z::kNone ? depth_row + xl : nullptr;
       uint32_t noise = kNoise ? dither[xl & 7] ^ (seed & 0xFFu) : 0;

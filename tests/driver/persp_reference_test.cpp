@@ -289,7 +289,8 @@ TEST_P(PerspReference, RandomTrianglesAgainstExactPerspective) {
 // Over a depth buffer that holds, cell by cell, a depth just behind, equal to or just in
 // front of the triangle's own (in blocks, so that whole rows, row heads and row tails are
 // hidden), every depth member draws exactly the pixels and depths it draws on a clear buffer
-// where the stored depth lets it through, and leaves every other pixel and cell as it was.
+// where the stored depth lets it through, and leaves every other pixel and cell as it was,
+// as it does where the texel is a hole of the mask.
 // Ties draw for the fixed-point span modes (plain and lit) and fail for every other member.
 class PerspDepthRules : public PerspReference {};
 
@@ -302,7 +303,8 @@ TEST_P(PerspDepthRules, StoredDepthsDecidePixelByPixel) {
   std::mt19937 rng(0xD397u + static_cast<uint32_t>(std::string(kind.name).size()) * 131u);
   const int size = kind.small ? 16 : 128;
   std::vector<uint8_t> tex(static_cast<size_t>(size) * size);
-  for (auto& t : tex) t = static_cast<uint8_t>(1 + rng() % 200);  // never 0 nor the background
+  // Texel 0, the mask's hole, shows what lies behind; the others are never the background.
+  for (auto& t : tex) t = rng() % 8 ? static_cast<uint8_t>(1 + rng() % 200) : 0;
   int hidden = 0, tied = 0, shown = 0;
   for (int n = 0; n < 150; ++n) {
     ref::DriverFrame frame(kW, kH, static_cast<uint32_t>(rng()), static_cast<int>(rng()), static_cast<int>(rng()));
@@ -336,7 +338,10 @@ TEST_P(PerspDepthRules, StoredDepthsDecidePixelByPixel) {
     std::vector<uint8_t> open_px(static_cast<size_t>(kW) * kH);
     std::vector<uint16_t> own(open_px.size());
     for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) open_px[y * kW + x] = frame.Px(x, y), own[y * kW + x] = frame.Z(x, y);
+      for (int x = 0; x < kW; ++x) {
+        ASSERT_NE(frame.Px(x, y), 0) << kind.name << " drew a hole's texel at " << x << "," << y;
+        open_px[y * kW + x] = frame.Px(x, y), own[y * kW + x] = frame.Z(x, y);
+      }
     // Blocks of 1 to 24 cells along a row, each behind (-1), level with or in front of
     // (+1) the triangle.
     std::vector<uint16_t> stored(own.size());

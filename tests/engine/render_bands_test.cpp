@@ -90,6 +90,9 @@ class BandsTest : public RenderTest {
     EXPECT_TRUE(VxSetDrawThreads(threads));
     EXPECT_TRUE(VxBeginCameraUpdate(cam));
     EXPECT_TRUE(VxRenderScene(scene));
+    if (extra) {
+      EXPECT_TRUE(VxRenderClump(extra));
+    }
     EXPECT_TRUE(VxEndCameraUpdate(cam));
     GdiDc* dc = gdi_get_dc(window);
     EXPECT_TRUE(VxShowCameraImage(cam, dc));
@@ -107,6 +110,7 @@ class BandsTest : public RenderTest {
   }
 
   VxScene* scene = nullptr;
+  VxClump* extra = nullptr;  // drawn after the scene, in the same frame
   VxCamera* cam = nullptr;
   VxTexture* texture = nullptr;
 };
@@ -128,6 +132,19 @@ TEST_F(BandsTest, EveryBandCountDrawsTheOneThreadPicture) {
     EXPECT_EQ(differing_rows(one, draw(threads)), "") << threads << " bands, next frame";
   }
   EXPECT_EQ(differing_rows(one, draw(1)), "") << "back on one thread";
+}
+
+// A second call in the frame, whose polygons crowd other rows than the scene's, meets the
+// depths the first one left in every row.
+TEST_F(BandsTest, AFrameDrawnInTwoCallsKeepsItsDepths) {
+  ASSERT_TRUE(start(2));
+  build();
+  extra = make_cube(1.5f, -0.9f, 0.8f, 2.2f, texture);
+  const std::vector<uint8_t> one = draw(1);
+  for (int threads : {3, 8}) {
+    draw(threads);
+    EXPECT_EQ(differing_rows(one, draw(threads)), "") << threads << " bands";
+  }
 }
 
 TEST_F(BandsTest, WithoutTheDepthBufferTheBandsFollowTheDevice) {

@@ -1,6 +1,7 @@
 // A model's look chooses how the real driver draws it: each family of model script reaches its
 // render-mode slot and triangle handler position in both banks and puts pixels in the window,
 // and the looks differ from one another on screen.
+#include <cmath>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -202,6 +203,65 @@ TEST_F(RenderFamilies, VxviewShowsEachFamilyAsReviewed) {
       continue;
     }
     EXPECT_EQ(golden, pictures[0]);
+  }
+}
+
+// A ground of 3 m tiles, each drawn on both sides, as the worlds' ground is made.
+std::string ground(const Family& f) {
+  std::ostringstream s;
+  s << "clumpbegin\n" << f.look << "\n";
+  if (*f.texture) s << "texture " << f.texture << "\n";
+  for (int i = 0, n = 1; i < 16 * 16; ++i, n += 4) {
+    const int x = -24 + 3 * (i % 16), z = -24 + 3 * (i / 16);
+    s << "vertex " << x << " 0 " << z << " uv 0 0\nvertex " << x + 3 << " 0 " << z << " uv 1 0\nvertex " << x + 3
+      << " 0 " << z + 3 << " uv 1 1\nvertex " << x << " 0 " << z + 3 << " uv 0 1\n"
+      << "quad " << n << " " << n + 1 << " " << n + 2 << " " << n + 3 << "\nquad " << n + 3 << " " << n + 2 << " "
+      << n + 1 << " " << n << "\n";
+  }
+  s << "clumpend\n";
+  return s.str();
+}
+
+// Looking down on the ground, whose tiles reach past every edge of the view: the back colour
+// shows nowhere, at the sizes windows come in, in every family that fills polygons.
+TEST_F(RenderFamilies, GroundThatCoversTheViewLeavesNoBackColour) {
+  ASSERT_TRUE(start(2));
+  const int sizes[][2] = {{960, 480}, {1280, 900}, {1001, 555}, {97, 61}};
+  for (const Family& f : kFamilies) {
+    if (f.slot < 12 || f.opacity < 1) continue;
+    VxScene* scene = VxCreateScene();
+    VxAddLightToScene(scene, VxCreateLight(1, -0.8f, -0.5f, 0.4f, 1.0f));
+    const std::string script = ground(f);
+    VxClump* c = VxReadClumpFromMemory(script.data(), script.size());
+    ASSERT_NE(c, nullptr) << VxGetError();
+    VxAddClumpToScene(scene, c);
+    for (const auto& size : sizes) {
+      const int w = size[0], h = size[1];
+      if (window) window_destroy(window);
+      show_window(w, h);
+      for (float yaw : {0.0f, 0.5f, 2.2f}) {
+        SCOPED_TRACE(std::string(f.name) + " " + std::to_string(w) + "x" + std::to_string(h) + " yaw " +
+                     std::to_string(yaw));
+        VxCamera* cam = camera(w, h, {0.3f, 1.7f, 0.2f}, {0.3f + std::sin(yaw), 0.1f, 0.2f + std::cos(yaw)});
+        VxSetCameraWindow(cam, window);
+        VxSetCameraBackColor(cam, 1, 0.5f, 0);  // in no texel of the pictures
+        ASSERT_TRUE(VxBeginCameraUpdate(cam) && VxEndCameraUpdate(cam) && show_image(cam, window));
+        const uint32_t back = canvas->pixel(0, 0);
+        ASSERT_TRUE(VxBeginCameraUpdate(cam) && VxRenderScene(scene) && VxEndCameraUpdate(cam) &&
+                    show_image(cam, window));
+        int left = 0, right = 0, top = 0, bottom = 0, inside = 0;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            if (canvas->pixel(x, y) != back) continue;
+            left += x == 0, right += x == w - 1, top += y == 0, bottom += y == h - 1;
+            inside += x > 0 && x < w - 1 && y > 0 && y < h - 1;
+          }
+        EXPECT_EQ(left + right + top + bottom + inside, 0)
+            << "left " << left << " right " << right << " top " << top << " bottom " << bottom << " inside " << inside;
+        VxDestroyCamera(cam);
+      }
+    }
+    VxDestroyScene(scene);
   }
 }
 

@@ -171,6 +171,40 @@ TEST_F(RenderTest, PolygonsCrossingEverySideAndTheNearPlaneAreClipped) {
   EXPECT_TRUE(left && right && top && bottom);
 }
 
+// Two faces that share an edge slanting out through the side of the view, nearly along it:
+// each is cut where the edge leaves the view, and both cuts are the same point, or a crack
+// of the back colour runs between them along the view's edge.
+TEST_F(RenderTest, FacesSharingAnEdgeAreCutAtTheSamePoint) {
+  ASSERT_TRUE(start(2));
+  ASSERT_NO_FATAL_FAILURE(record_polygons());
+  VxCamera* cam = camera(100, 80, {0, 0, 0}, {0, 0, 1});
+  for (int k = 0; k < 8; ++k) {
+    SCOPED_TRACE(k);
+    // The view's left side is the plane x = z / 2; the edge runs from just outside it to
+    // just inside.
+    const float a[3] = {0.5f + 0.013f * (k + 1), 0.3f - 0.05f * k, 1}, b[3] = {2.5f - 0.011f * (k + 1), -0.2f, 5};
+    VxBeginModel();
+    VxBeginClump();
+    VxSetModelMode(VX_MATERIAL_TWO_SIDED);
+    VxAddVertex(a[0], a[1], a[2]);
+    VxAddVertex(b[0], b[1], b[2]);
+    VxAddVertex(0, 0, 3);  // inside
+    VxAddVertex(3, 0, 3);  // outside on the left
+    VxAddTriangle(1, 2, 3);
+    VxAddTriangle(2, 1, 4);
+    VxClump* c = VxEndClump();
+    VxEndModel();
+    draw(cam, {c});
+    ASSERT_EQ(recorded().size(), 2u);
+    int shared = 0;
+    for (const DeviceVertex& v : recorded()[0].vertices)
+      for (const DeviceVertex& w : recorded()[1].vertices)
+        shared += v.screen_x == 0 && w.screen_x == 0 && v.screen_y == w.screen_y && v.depth == w.depth;
+    EXPECT_EQ(shared, 1);
+    VxDestroyClump(c);
+  }
+}
+
 TEST_F(RenderTest, ClippingHoldsToASmallerViewport) {
   ASSERT_TRUE(start(1));
   ASSERT_NO_FATAL_FAILURE(record_polygons());

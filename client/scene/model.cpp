@@ -745,6 +745,9 @@ void model_flush() {
 int model_height(model_instance* instance, float* height) {
   if (trace_frames()) log_write("model_height");
   if (!instance || !instance->model || !instance->model->loaded || !instance->clump) return 0;
+  // A stand-in (a model file with no untextured version, waiting for its textures) is not
+  // the model: measured, its height would be kept as the model's by those who cache it.
+  if (instance->placeholder) return 0;
   model_record* m = instance->model;
   if (m->height == MODEL_UNKNOWN) {
     box b{};

@@ -368,6 +368,20 @@ TEST_F(ModelTest, AModelWhoseTextureNeverComesKeepsItsUntexturedVersion) {
   model_dereference(i);
 }
 
+TEST_F(ModelTest, AVrmlAvatarWaitingForItsTextureHasNoHeightUntilItIsShown) {
+  ASSERT_NO_FATAL_FAILURE(serve_model("guy.wrl", "#VRML V2.0 utf8\nShape { appearance Appearance { texture ImageTexture"
+                                      " { url \"nosuchtexture.jpg\" } } geometry IndexedFaceSet { coord Coordinate"
+                                      " { point [ 0 0 0, 1 0 0, 0 2 0 ] } coordIndex [ 0 1 2 -1 ] } }\n", "avatars"));
+  VxScene* own = VxCreateScene();
+  model_instance* i = model_reference("avatars", "guy.wrl", own);
+  ASSERT_TRUE(run_until([&] { return i->model->loaded != 0; }));
+  EXPECT_TRUE(i->placeholder);
+  float h;
+  EXPECT_EQ(model_height(i, &h), 0);
+  model_dereference(i);
+  VxDestroyScene(own);
+}
+
 TEST_F(ModelTest, AnAvatarModelSwapsAtOnceWithoutAFlush) {
   ASSERT_NO_FATAL_FAILURE(serve_model("guy.vxx", quad_script(""), "avatars"));
   VxScene* own = VxCreateScene();

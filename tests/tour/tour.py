@@ -29,6 +29,9 @@ VIEW = (170, 70, 598, 314)
 OPEN_SKY = (200, 240, 450, 300)
 # The upper part of the view, over the ground: the world's sky where no object stands.
 SKY = (170, 70, 598, 180)
+# The ways the user faces in third person (degrees, 0 north, 90 west), and where their own
+# avatar then stands in the view, seen from behind.
+FACING, BEHIND = (0, 90, 180, 270), (320, 70, 440, 250)
 # The lower part of the view at the start, below the objects: the world's ground.
 GROUND = (170, 245, 598, 313)
 
@@ -96,6 +99,12 @@ def grassy(p):
 
 def dark(p):
     return max(p) < 110
+
+
+def hue(channel):
+    """A pixel a person calls red (0) or blue (2), not black: that channel well above the dark
+    end and at least twice each of the others."""
+    return lambda p: p[channel] >= 48 and all(p[channel] >= 2 * p[k] for k in range(3) if k != channel)
 
 
 class Tour:
@@ -226,6 +235,10 @@ def run(build, out, script="tour.script", options=(), exit_after_ms=150000, limi
     # The command file a second start of the program hands to the running one.
     with open(os.path.join(out, "handoff.txt"), "w") as f:
         f.write("teleport garden 0.3s 0.1e, from a second start\n")
+    # And those that turn the user where they stand, in third person, to each side.
+    for yaw in FACING:
+        with open(os.path.join(out, "face%d.txt" % yaw), "w") as f:
+            f.write("teleport 0.5s 0.5e %d\n" % yaw)
     home = home or os.path.join(out, "home")
     env = dict(os.environ)
     env.pop("DEMO_UPGRADE", None)
@@ -586,6 +599,13 @@ def modules_tour(t):
         ("the view stepped back", lambda: h.differs(e, VIEW) > 0.02),
         ("the garden's objects still show", lambda: h.background_share(VIEW) < 0.97),
     ])
+    for yaw, side in zip(FACING, ("south", "east", "north", "west")):
+        s = t.picture("behind%d" % yaw)
+        t.check("in third person the own avatar shows its colours from the %s" % side, "behind%d" % yaw, [
+            ("the user was turned", lambda: t.logged(r"teleport \(<null>, -0\.50, [-0-9.]+, -0\.50, %d\.0\)" % yaw) >= 0),
+            ("its shirt is red", lambda: s.share(BEHIND, hue(0)) > 0.1),
+            ("its trousers are blue", lambda: s.share(BEHIND, hue(2)) > 0.05),
+        ])
     j = t.picture("joined")
     asked = t.logged(r"join \(guide, 102\)")
     t.check("the contacts' menu asks to join the guide", "joined", [

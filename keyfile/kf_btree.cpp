@@ -612,9 +612,18 @@ namespace {
 // The key an exact lookup seeks, with what every node it passes compares against.
 struct Sought {
   const uint8_t* key;
-  int pads;        // where the pad run ending its key part starts
+  mutable int pads;  // where the pad run ending its key part starts; -1 until a walk needs it
   uint64_t value;  // keys of at most 8 bytes: the key as short_key reads keys
 };
+}  // namespace
+
+// Decoded nodes are halved without it; only a walk in place over compressed entries asks.
+static int sought_pads(const Geometry& g, const Sought& t) {
+  if (t.pads < 0) t.pads = g.keypart - trailing_pads(g, t.key);
+  return t.pads;
+}
+
+namespace {
 
 // Where a target falls in one node: the first entry whose key is >= it.
 struct Probe {
@@ -688,7 +697,7 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
   const bool current = nb.dec_gen == nb.gen && nb.dec_owner == m.number;
   if (!current && (nb.probes < kProbesBeforeDecoding || !keeps_decoded(g, nb.data))) {
     ++nb.probes;
-    return probe_walk(g, nb.data, t.key, t.pads, pr);
+    return probe_walk(g, nb.data, t.key, sought_pads(g, t), pr);
   }
   int16_t e = 0;
   const Image* d = current ? &nb.dec : decoded(m, b, e);
@@ -784,14 +793,14 @@ constexpr int32_t kExactFailed = INT32_MIN;
 static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
   int32_t pos = m.h.root;
   if (pos == 0) return -1;
-  Sought sought{t, g.lead || g.trail ? g.keypart - trailing_pads(g, t) : g.keypart, 0};
+  Sought sought{t, g.lead || g.trail ? -1 : g.keypart, 0};
   if (g.klen <= 8)
     for (int j = 0; j < g.klen; ++j) sought.value = sought.value << 8 | t[j];
   // The bound on steps (a cycle of links) is needed only once a walk gets long.
   for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
     Probe pr;
     if (const uint8_t* block = unbuffered_node(m, g, pos)) {
-      if (!(g.lead || g.trail ? probe_mapped(m, g, pos, block, sought, pr) || probe_walk(g, block, sought.key, sought.pads, pr)
+      if (!(g.lead || g.trail ? probe_mapped(m, g, pos, block, sought, pr) || probe_walk(g, block, sought.key, sought_pads(g, sought), pr)
                               : probe_plain(g, block, sought, pr)) ||
           pr.left == -1)
         return -1;

@@ -1,7 +1,5 @@
-"""The package check of scripts/install-deps as a machine that lacks packages sees it: on PATH,
-a dpkg-query that answers as the real one does for packages it has never heard of (rc 1, "no
-packages found matching ..."), an apt-get that records its calls and fails on demand, a sudo
-that is refused and a cmake that marks the run as having gone on to build."""
+"""The package check as a machine without the packages sees it: a dpkg-query that answers as the
+real one does for unknown packages (rc 1), an apt-get that records its calls and fails on demand."""
 import os
 import re
 import shutil
@@ -32,11 +30,9 @@ case "$FAKE_APT" in
 esac
 exit 0
 """,
-    "sudo": '#!/usr/bin/env bash\necho "sudo: a password is required" >&2\nexit 1\n',
-    "locale": "#!/usr/bin/env bash\necho de_DE.utf8\n",
-    "cmake": '#!/usr/bin/env bash\ntouch "$FAKE_BUILT"\nexit 1\n',
-    # Not root only where the test asks for it.
-    "id": '#!/usr/bin/env bash\n[ "$1" = -u ] && [ -n "$FAKE_USER" ] && { echo 1000; exit 0; }\nexec /usr/bin/id "$@"\n',
+    "sudo": 'echo "sudo: a password is required" >&2; exit 1', "locale": "echo de_DE.utf8",
+    "cmake": 'touch "$FAKE_BUILT"; exit 1',  # the run went on to build
+    "id": '[ "$1" = -u ] && [ -n "$FAKE_USER" ] && { echo 1000; exit 0; }; exec /usr/bin/id "$@"',
 }
 
 
@@ -48,7 +44,7 @@ class InstallDeps(unittest.TestCase):
         for name, body in FAKES.items():
             path = os.path.join(self.dir, "bin", name)
             with open(path, "w") as f:
-                f.write(body)
+                f.write(body if body.startswith("#!") else "#!/usr/bin/env bash\n" + body + "\n")
             os.chmod(path, 0o755)
 
     def run_on(self, states, argv, apt="ok", user=""):

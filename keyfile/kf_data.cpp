@@ -286,6 +286,7 @@ int16_t page_write_pieces(Fcb& f, int32_t pos, const OsPiece* pieces, int count)
 }
 
 int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
+  os_note_change();
   const int32_t ps = page_size();
   const uint8_t* in = static_cast<const uint8_t*>(buf);
   if ((f.open_mode & OL_WRITETHROUGH) && len > 0) {
@@ -329,6 +330,7 @@ int16_t page_write(Fcb& f, int32_t pos, const void* buf, int32_t len) {
 }
 
 void page_patch(int16_t file, int32_t pos, const void* buf, int32_t len) {
+  os_note_change();
   if (!cur || cur->page_map.empty() || len <= 0) return;
   const int32_t ps = page_size();
   const uint8_t* in = static_cast<const uint8_t*>(buf);
@@ -721,6 +723,19 @@ int32_t RenewVData(int16_t file, int32_t position, const void* buffer, int32_t l
   return pos;
 }
 
+namespace {
+// The record header VDataLength read last: the ReadVData that follows it reads the header
+// again only when something has changed since.
+struct HeaderMemo {
+  const Engine* engine = nullptr;
+  const Fcb* file = nullptr;
+  int32_t pos = 0;
+  uint64_t serial = 0;
+  VHeader v;
+};
+HeaderMemo last_header;
+}  // namespace
+
 int16_t ReadVData(int16_t file, int32_t position, void* buffer, int32_t size) {
   uerr_cod = 0;
   Fcb* fp = data_file(file, OL_TYPE_VARIABLE);
@@ -729,7 +744,10 @@ int16_t ReadVData(int16_t file, int32_t position, void* buffer, int32_t size) {
   if (position == 0) return fail(29);
   if (!buffer) return fail(33);
   VHeader v;
-  int16_t e = read_vheader(f, position, v);
+  const HeaderMemo& m = last_header;
+  int16_t e = 0;
+  if (m.engine == cur && m.file == fp && m.pos == position && m.serial == os_change_serial()) v = m.v;
+  else e = read_vheader(f, position, v);
   if (e) return fail(e);
   if (v.used > size) return fail(153);
   if (v.used == 0) return fail(154);
@@ -770,6 +788,7 @@ int32_t VDataLength(int16_t file, int32_t position) {
     uerr_cod = 158;
     return 0;
   }
+  last_header = {cur, fp, position, os_change_serial(), v};
   const int64_t end = static_cast<int64_t>(position) + 10 + v.used;
   if (!hinted && end > page_end) prefetch_bytes(*fp, page_end, static_cast<int32_t>(end - page_end));
   return v.used;

@@ -426,6 +426,8 @@ void os_prefetch(int fd, int32_t pos, int32_t len);
 // Raised whenever any file is opened, closed, written or cut: copies made from a mapping
 // carry it and are current while it stands.
 uint64_t os_change_serial();
+// Bytes about to change in a buffer of the engine's own, not yet in the file.
+void os_note_change();
 // The file's bytes in place as os_read_mapped gives them, not counted as a read: for hints
 // only, since a data page buffer may hold newer bytes.
 const uint8_t* os_peek(int fd, int32_t pos, int32_t len);

@@ -87,6 +87,7 @@ const uint8_t* view_remap(FdView* v, int fd, int64_t pos) {
 
 static uint64_t change_serial = 1;
 uint64_t os_change_serial() { return change_serial; }
+void os_note_change() { ++change_serial; }
 
 // Exclusive opens deny everybody; shared and read-only opens may coexist with each other.
 static bool take_lock(int fd, uint16_t mode) {

@@ -129,6 +129,13 @@ TEST_F(ReadPathTest, ReadsReturnChangesStillHeldInBuffers) {
     ASSERT_EQ(WriteVData(0, pieces[v], want[v].data(), static_cast<int32_t>(want[v].size())), 0);
     fixed[f] = pattern(50, 2000 + round);
     ASSERT_EQ(WriteData(1, recs[f], fixed[f].data()), 0);
+    // Stored again in its place, shorter, between a length asked for and the read after it.
+    ASSERT_EQ(VDataLength(0, pieces[v]), static_cast<int32_t>(want[v].size()));
+    want[v].resize(want[v].size() - 1 - rng() % 64);
+    ASSERT_EQ(WriteVData(0, pieces[v], want[v].data(), static_cast<int32_t>(want[v].size())), 0);
+    std::vector<uint8_t> now(want[v].size());
+    ASSERT_EQ(ReadVData(0, pieces[v], now.data(), static_cast<int32_t>(now.size())), 0);
+    ASSERT_TRUE(now == want[v]);
     for (uint32_t i = 0; i < want.size(); ++i) {
       std::vector<uint8_t> back(want[i].size());
       ASSERT_EQ(VDataLength(0, pieces[i]), static_cast<int32_t>(back.size()));

@@ -1187,6 +1187,22 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
       walk_hint(m, g, *memo, to, forward);
       return entry_pos(g, *memo, to);
     }
+    // The step past the leaf's end: into the neighbouring leaf's decoded copy, when it has one.
+    if (memo && memo->left != -1 && memo->leaf && i >= 0 && i < memo->n && (to < 0 || to >= memo->n) &&
+        std::memcmp(memo->key(i), m.cur_key.data(), kl) == 0) {
+      const int32_t next = forward ? memo->right : memo->left;
+      const int nb = next > 0 ? node_get(m, next) : -1;
+      const Image* side = nb < 0 ? nullptr : decoded(m, nb, e);
+      const int at = side ? (forward ? 0 : side->n - 1) : -1;
+      if (side && side->left != -1 && side->leaf && side->n > 0 &&
+          (forward ? std::memcmp(side->key(at), m.cur_key.data(), kl) > 0
+                   : std::memcmp(side->key(at), m.cur_key.data(), kl) < 0)) {
+        set_current(m, g, *side, at);
+        if (key_out) std::memcpy(key_out, side->key(at), kl);
+        walk_hint(m, g, *side, at, forward);
+        return entry_pos(g, *side, at);
+      }
+    }
     uerr_cod = 0;
   }
   Image leaf;

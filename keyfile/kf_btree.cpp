@@ -1005,8 +1005,7 @@ int16_t descend(Fcb& m, const uint8_t* t, Path& path, Image& leaf) {
   }
 }
 
-static void set_current(Fcb& m, const Image& leaf, int i) {
-  Geometry g = geometry_of(m);
+static void set_current(Fcb& m, const Geometry& g, const Image& leaf, int i) {
   m.cur_node = leaf.pos;
   m.cur_entry = i + 1;
   m.cur_key.assign(leaf.key(i), leaf.key(i) + g.klen);
@@ -1100,7 +1099,7 @@ int32_t search(Fcb& m, const uint8_t* t, int kind, uint8_t* key_out) {
     return 0;
   }
   if (!found) return 0;
-  set_current(m, leaf, i);
+  set_current(m, g, leaf, i);
   if (key_out) std::memcpy(key_out, leaf.key(i), static_cast<size_t>(g.klen));
   return entry_pos(g, leaf, i);
 }
@@ -1155,7 +1154,7 @@ static int32_t edge(Fcb& m, bool last, uint8_t* key_out) {
     return 0;
   }
   if (!found) return 0;
-  set_current(m, im, i);
+  set_current(m, g, im, i);
   if (key_out) std::memcpy(key_out, im.key(i), static_cast<size_t>(g.klen));
   return entry_pos(g, im, i);
 }
@@ -1178,14 +1177,31 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
     const int b = node_get(m, m.cur_node);
     const Image* memo = b < 0 ? nullptr : decoded(m, b, e);
     const int i = m.cur_entry - 1, to = forward ? i + 1 : i - 1;
+    const size_t kl = static_cast<size_t>(g.klen);
     if (memo && memo->left != -1 && memo->leaf && i >= 0 && i < memo->n && to >= 0 && to < memo->n &&
-        keycmp(memo->key(i), m.cur_key.data(), g.klen) == 0 &&
-        (forward ? keycmp(memo->key(to), m.cur_key.data(), g.klen) > 0
-                 : keycmp(memo->key(to), m.cur_key.data(), g.klen) < 0)) {
-      set_current(m, *memo, to);
+        std::memcmp(memo->key(i), m.cur_key.data(), kl) == 0 &&
+        (forward ? std::memcmp(memo->key(to), m.cur_key.data(), kl) > 0
+                 : std::memcmp(memo->key(to), m.cur_key.data(), kl) < 0)) {
+      set_current(m, g, *memo, to);
       if (key_out) std::memcpy(key_out, memo->key(to), static_cast<size_t>(g.klen));
       walk_hint(m, g, *memo, to, forward);
       return entry_pos(g, *memo, to);
+    }
+    // The step past the leaf's end: into the neighbouring leaf's decoded copy, when it has one.
+    if (memo && memo->left != -1 && memo->leaf && i >= 0 && i < memo->n && (to < 0 || to >= memo->n) &&
+        std::memcmp(memo->key(i), m.cur_key.data(), kl) == 0) {
+      const int32_t next = forward ? memo->right : memo->left;
+      const int nb = next > 0 ? node_get(m, next) : -1;
+      const Image* side = nb < 0 ? nullptr : decoded(m, nb, e);
+      const int at = side ? (forward ? 0 : side->n - 1) : -1;
+      if (side && side->left != -1 && side->leaf && side->n > 0 &&
+          (forward ? std::memcmp(side->key(at), m.cur_key.data(), kl) > 0
+                   : std::memcmp(side->key(at), m.cur_key.data(), kl) < 0)) {
+        set_current(m, g, *side, at);
+        if (key_out) std::memcpy(key_out, side->key(at), kl);
+        walk_hint(m, g, *side, at, forward);
+        return entry_pos(g, *side, at);
+      }
     }
     uerr_cod = 0;
   }
@@ -1214,7 +1230,7 @@ static int32_t neighbour(Fcb& m, bool forward, uint8_t* key_out) {
     uerr_cod = kErrNodeDamaged;
     return 0;
   }
-  set_current(m, leaf, i);
+  set_current(m, g, leaf, i);
   if (key_out) std::memcpy(key_out, leaf.key(i), static_cast<size_t>(g.klen));
   walk_hint(m, g, leaf, i, forward);
   return entry_pos(g, leaf, i);

@@ -38,6 +38,8 @@ TEST(WebLog, TheKeeperGoneOrStoppedLosesNoLastWordsAndEndsWithTheProgram) {
       if (write(STDERR_FILENO, "ready\n", 6) != 6 || read(terminal[0], ready, 6) != 6) _exit(1);
       pid_t keeper = 0;
       std::ifstream("/proc/self/task/" + std::to_string(getpid()) + "/children") >> keeper;
+      // No keeper: this process made its capture before the fork (an earlier test did).
+      if (keeper <= 0) (void)!write(told[1], &keeper, sizeof keeper), _exit(3);
       kill(keeper, sig);
       waitpid(keeper, nullptr, WUNTRACED);
       (void)!write(told[1], &keeper, sizeof keeper);
@@ -50,6 +52,11 @@ TEST(WebLog, TheKeeperGoneOrStoppedLosesNoLastWordsAndEndsWithTheProgram) {
     close(terminal[1]);
     pid_t keeper = 0;
     ASSERT_EQ(read(told[0], &keeper, sizeof keeper), ssize_t(sizeof keeper));
+    if (keeper <= 0) {
+      waitpid(program, nullptr, 0);
+      for (int fd : {terminal[0], told[0], told[1]}) close(fd);
+      GTEST_SKIP() << "the standard error was captured earlier in this process";
+    }
     EXPECT_EQ(read_to_end(terminal[0]), "last words\n") << strsignal(sig);
     kill(keeper, SIGKILL);  // whatever became of it
     waitpid(program, nullptr, 0);

@@ -19,12 +19,6 @@ namespace {
 
 class WorldLink : public WithFakes<WorldFixture> {
  protected:
-  void TearDown() override {
-    if (recorder.old_connection) tcp_destroy(recorder.old_connection);
-    recorder.old_connection = nullptr;
-    WithFakes::TearDown();
-  }
-
   static void step() {
     universe_update();
     world_update();

@@ -24,6 +24,7 @@
 #include "client/core/msg.h"
 #include "client/core/profile.h"
 #include "client/net/netcodes.h"
+#include "client/net/tcp.h"
 #include "client/scene/cell.h"
 #include "client/servers/attributes.h"
 #include "client/servers/universe.h"
@@ -179,6 +180,9 @@ class WorldFixture : public testutil::WorldModulesFixture {
     ASSERT_EQ(0, world_init());
   }
   void TearDown() override {
+    // The connection an old-protocol world handed over to the object protocol's hook.
+    if (recorder.old_connection) tcp_destroy(recorder.old_connection);
+    recorder.old_connection = nullptr;
     rec = nullptr;
     stop_world_modules();
   }

@@ -67,6 +67,15 @@ void space_index_capacities(Header& h, int32_t ns) {
     std::memcpy(&y, b + j, 8);
     if (x != y) return j + (std::countr_zero(x ^ y) >> 3);
   }
+  if (j == to) return to;
+  // The tail as one word ending at `to`, overlapping bytes already found equal, rather than
+  // byte by byte: a loop of unpredictable length costs a missed guess nearly every call.
+  if (to - from >= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + to - 8, 8);
+    std::memcpy(&y, b + to - 8, 8);
+    return x != y ? to - 8 + (std::countr_zero(x ^ y) >> 3) : to;
+  }
   if (j + 4 <= to) {
     uint32_t x, y;
     std::memcpy(&x, a + j, 4);
@@ -546,30 +555,54 @@ static uint64_t word_after(const uint8_t* k, int from, int klen) {
   return __builtin_bswap64(v);
 }
 
+// Whether a key is all 0xFF bytes: the top key of a tree's rightmost nodes.
+static bool is_top_key(const uint8_t* k, int klen) {
+  for (int j = 0; j < klen; ++j)
+    if (k[j] != 0xFF) return false;
+  return true;
+}
+
+// The first of n ascending numbers that is >= v. The halving moves by a select rather than
+// a branch: which way it goes is as good as random, and a missed guess costs more than the
+// few steps a branch could save.
+static int first_word_not_less(const uint64_t* w, int n, uint64_t v) {
+  if (n == 0) return 0;
+  const uint64_t* base = w;
+  for (int len = n; len > 1;) {
+    const int half = len / 2;
+    base = base[half] < v ? base + half : base;
+    len -= half;
+  }
+  return static_cast<int>(base - w) + (*base < v ? 1 : 0);
+}
+
 // First entry of buffer b's decoded keys that is >= t: the shared bytes compared once, then
 // halving over the numbers, and over the rest of the keys only among equal numbers.
 template <class Holder>
 static int lower_bound_decoded(const Geometry& g, Holder& b, const uint8_t* t) {
   const Image& d = b.dec;
   if (d.n == 0) return 0;
-  if (!b.dec_words_made) {
-    b.dec_shared = common_prefix(d.key(0), d.key(d.n - 1), 0, g.klen);
-    b.dec_words.resize(static_cast<size_t>(d.n));
-    for (int i = 0; i < d.n; ++i) b.dec_words[static_cast<size_t>(i)] = word_after(d.key(i), b.dec_shared, g.klen);
-    b.dec_words_made = true;
+  KeyWords& kw = b.words;
+  if (!kw.made) {
+    kw.n = d.n > 1 && is_top_key(d.key(d.n - 1), g.klen) ? d.n - 1 : d.n;
+    kw.shared = common_prefix(d.key(0), d.key(kw.n - 1), 0, g.klen);
+    kw.w.resize(static_cast<size_t>(kw.n));
+    for (int i = 0; i < kw.n; ++i) kw.w[static_cast<size_t>(i)] = word_after(d.key(i), kw.shared, g.klen);
+    kw.made = true;
   }
-  const int shared = b.dec_shared;
+  // Past every key halved over lies only the top key, if any, and no key sorts after it.
+  const int n = kw.n, shared = kw.shared;
   const int at = common_prefix(d.key(0), t, 0, shared);
-  if (at < shared) return d.key(0)[at] < t[at] ? d.n : 0;
+  if (at < shared) return d.key(0)[at] < t[at] ? n : 0;
   if (shared == g.klen) return 0;
   const uint64_t tv = word_after(t, shared, g.klen);
-  const uint64_t* w = b.dec_words.data();
-  const int lo = static_cast<int>(std::lower_bound(w, w + d.n, tv) - w);
+  const uint64_t* w = kw.w.data();
+  const int lo = first_word_not_less(w, n, tv);
   const int rest = shared + 8;
-  if (rest >= g.klen || lo == d.n || w[lo] != tv) return lo;
+  if (rest >= g.klen || lo == n || w[lo] != tv) return lo;
   // Most often one key shares the number: an exact lookup's own key.
-  if (lo + 1 == d.n || w[lo + 1] != tv) return lo + (key_less(d.key(lo) + rest, t + rest, g.klen - rest) ? 1 : 0);
-  const int hi = static_cast<int>(std::upper_bound(w + lo, w + d.n, tv) - w);
+  if (lo + 1 == n || w[lo + 1] != tv) return lo + (key_less(d.key(lo) + rest, t + rest, g.klen - rest) ? 1 : 0);
+  const int hi = static_cast<int>(std::upper_bound(w + lo, w + n, tv) - w);
   return lo + first_not_less(d.key(lo) + rest, static_cast<size_t>(g.klen), hi - lo, t + rest, g.klen - rest);
 }
 
@@ -587,7 +620,7 @@ static const Image* decoded(Fcb& m, int i, int16_t& e) {
   if (e) return nullptr;
   b.dec_gen = b.gen;
   b.dec_owner = m.number;
-  b.dec_words_made = false;
+  b.words.made = false;
   return &b.dec;
 }
 
@@ -667,6 +700,22 @@ static bool probe_plain(const Geometry& g, const uint8_t* block, const Sought& t
   return true;
 }
 
+// A node's decoded copy, with its halving words, searched for t.
+template <class Holder>
+static void probe_decoded(const Geometry& g, Holder& h, const uint8_t* t, Probe& pr) {
+  const Image& d = h.dec;
+  pr.leaf = d.leaf;
+  pr.right = d.right;
+  pr.left = d.left;
+  pr.n = d.n;
+  pr.high = d.high;
+  pr.idx = lower_bound_decoded(g, h, t);
+  if (pr.idx < pr.n) {
+    pr.key = d.key(pr.idx);
+    pr.child = entry_pos(g, d, pr.idx);
+  }
+}
+
 // Compressed entries walked in place up to the entry sought.
 static bool probe_walk(const Geometry& g, const uint8_t* block, const uint8_t* t, int t_pads, Probe& pr) {
   EntryWalk w(g, block);
@@ -700,25 +749,15 @@ static bool probe_node(Fcb& m, const Geometry& g, int b, const Sought& t, Probe&
     return probe_walk(g, nb.data, t.key, sought_pads(g, t), pr);
   }
   int16_t e = 0;
-  const Image* d = current ? &nb.dec : decoded(m, b, e);
-  if (!d) return false;
-  pr.leaf = d->leaf;
-  pr.right = d->right;
-  pr.left = d->left;
-  pr.n = d->n;
-  pr.high = d->high;
-  pr.idx = lower_bound_decoded(g, nb, t.key);
-  if (pr.idx < pr.n) {
-    pr.key = d->key(pr.idx);
-    pr.child = entry_pos(g, *d, pr.idx);
-  }
+  if (!current && !decoded(m, b, e)) return false;
+  probe_decoded(g, nb, t.key, pr);
   return true;
 }
 
 // A mapped leaf's decoded copy: decoded at its second search, then halved like a buffered
 // node's. False when the walk in place must do (damage, a node too large to keep).
 constexpr size_t kMappedLeafSets = 512;
-static bool probe_mapped(Fcb& m, const Geometry& g, int32_t pos, const uint8_t* block, const Sought& t, Probe& pr) {
+static MappedLeaf* mapped_set(const Fcb& m, int32_t pos) {
   Engine& e = *cur;
   if (e.mapped_leaves.empty()) {
     e.mapped_leaves.resize(2 * kMappedLeafSets);
@@ -726,8 +765,15 @@ static bool probe_mapped(Fcb& m, const Geometry& g, int32_t pos, const uint8_t* 
   }
   const uint64_t key = cache_key(m.host, pos);
   const size_t set = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & (kMappedLeafSets - 1);
+  return &e.mapped_leaves[2 * set];
+}
+
+static bool probe_mapped(Fcb& m, const Geometry& g, int32_t pos, const uint8_t* block, const Sought& t, Probe& pr) {
+  Engine& e = *cur;
+  MappedLeaf* way = mapped_set(m, pos);
+  const size_t set = static_cast<size_t>(way - e.mapped_leaves.data()) / 2;
+  const uint64_t key = cache_key(m.host, pos);
   const uint64_t serial = os_change_serial();
-  MappedLeaf* way = &e.mapped_leaves[2 * set];
   int w = way[0].key == key ? 0 : way[1].key == key ? 1 : -1;
   if (w < 0 || way[w].serial != serial || way[w].dec_owner != m.number) {
     if (w < 0) w = e.mapped_recent[set] ^ 1;
@@ -748,19 +794,22 @@ static bool probe_mapped(Fcb& m, const Geometry& g, int32_t pos, const uint8_t* 
     }
     l.dec.pos = pos;
     l.decoded = true;
-    l.dec_words_made = false;
+    l.words.made = false;
   }
-  const Image& d = l.dec;
-  pr.leaf = d.leaf;
-  pr.right = d.right;
-  pr.left = d.left;
-  pr.n = d.n;
-  pr.high = d.high;
-  pr.idx = lower_bound_decoded(g, l, t.key);
-  if (pr.idx < pr.n) {
-    pr.key = d.key(pr.idx);
-    pr.child = entry_pos(g, d, pr.idx);
-  }
+  probe_decoded(g, l, t.key, pr);
+  return true;
+}
+
+// The leaf at pos from its mapped copy alone, when one was decoded with nothing changed
+// since: the node was then in no buffer, and no store or write has happened after, so any
+// buffer that read it since holds the same bytes. False when the full probe must do.
+static bool probe_mapped_current(const Fcb& m, const Geometry& g, int32_t pos, const uint8_t* t, Probe& pr) {
+  if (cur->mapped_leaves.empty()) return false;
+  MappedLeaf* way = mapped_set(m, pos);
+  const uint64_t key = cache_key(m.host, pos);
+  MappedLeaf* l = way[0].key == key ? &way[0] : way[1].key == key ? &way[1] : nullptr;
+  if (!l || !l->decoded || l->serial != os_change_serial() || l->dec_owner != m.number) return false;
+  probe_decoded(g, *l, t, pr);
   return true;
 }
 
@@ -785,6 +834,72 @@ static const uint8_t* unbuffered_node(Fcb& m, const Geometry& g, int32_t pos) {
   return block;
 }
 
+// The lowest branch level of member m read left to right into f. False when the tree has
+// fewer than three levels (one halving of the root already reaches a leaf), is damaged, or
+// its level holds more keys than kFenceBytes.
+constexpr size_t kFenceBytes = size_t(1) << 20;
+static bool fence_make(Fcb& m, const Geometry& g, LeafFence& f) {
+  const int32_t bound = node_bound(m);
+  Image im, child;
+  int32_t pos = m.h.root;
+  for (int above = 0;; ++above) {
+    if (above > Path::kMax || load(m, pos, im) || im.left == -1 || im.leaf || im.n == 0) return false;
+    if (load(m, im.ptr[0], child) || child.left == -1) return false;
+    if (child.leaf) {
+      if (above == 0) return false;
+      break;
+    }
+    pos = im.ptr[0];
+  }
+  Image& run = f.dec;
+  run = Image{};
+  run.klen = g.klen;
+  const size_t kl = static_cast<size_t>(g.klen);
+  for (int32_t steps = 0;; ++steps) {
+    if (steps > bound || (static_cast<size_t>(run.n) + static_cast<size_t>(im.n)) * kl > kFenceBytes) return false;
+    if (run.n > 0 && im.n > 0 && keycmp(im.key(0), run.key(run.n - 1), g.klen) <= 0) return false;
+    run.keys.insert(run.keys.end(), im.keys.begin(), im.keys.begin() + static_cast<long>(im.n * kl));
+    run.ptr.insert(run.ptr.end(), im.ptr.begin(), im.ptr.begin() + im.n);
+    run.n += im.n;
+    if (im.right == 0) break;
+    if (load(m, im.right, im) || im.left == -1 || im.leaf) return false;
+  }
+  f.words.made = false;
+  return run.n > 0;
+}
+
+// The leaf an exact lookup of t starts at, from member m's fence; 0 when it has none (yet).
+constexpr uint32_t kLookupsBeforeFence = 64;
+static int32_t fence_leaf(Fcb& m, const Geometry& g, const uint8_t* t) {
+  Engine& e = *cur;
+  const size_t at = static_cast<size_t>(m.number);
+  if (at >= e.fences.size()) {
+    if (at >= e.files.size()) return 0;
+    e.fences.resize(e.files.size());
+  }
+  LeafFence& f = e.fences[at];
+  if (f.serial != os_change_serial() || f.root != m.h.root) {
+    f.serial = os_change_serial();
+    f.root = m.h.root;
+    f.usable = false;
+    f.quiet = 0;
+    return 0;
+  }
+  if (!f.usable) {
+    if (f.quiet == UINT32_MAX || ++f.quiet < kLookupsBeforeFence) return 0;
+    if (!fence_make(m, g, f)) {
+      f.dec = Image{};
+      f.quiet = UINT32_MAX;  // not again until something changes
+      return 0;
+    }
+    // Reading the level may have written other buffers back: bytes moved, keys did not.
+    f.serial = os_change_serial();
+    f.usable = true;
+  }
+  const int i = lower_bound_decoded(g, f, t);
+  return i < f.dec.n ? f.dec.ptr[static_cast<size_t>(i)] : 0;
+}
+
 // An exact lookup straight from the node buffers: no image is copied out, and a node is
 // decoded no further than the search needs. -1 when the full search must decide (it
 // walks the same nodes and reports what was found wrong); kExactFailed when a node could
@@ -793,15 +908,19 @@ constexpr int32_t kExactFailed = INT32_MIN;
 static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
   int32_t pos = m.h.root;
   if (pos == 0) return -1;
+  if (const int32_t leaf = fence_leaf(m, g, t)) pos = leaf;
   Sought sought{t, g.lead || g.trail ? -1 : g.keypart, 0};
   if (g.klen <= 8)
     for (int j = 0; j < g.klen; ++j) sought.value = sought.value << 8 | t[j];
   // The bound on steps (a cycle of links) is needed only once a walk gets long.
   for (int32_t steps = 0, depth = 0; steps <= 12 || steps <= node_bound(m) + 12; ++steps) {
     Probe pr;
-    if (const uint8_t* block = unbuffered_node(m, g, pos)) {
-      if (!(g.lead || g.trail ? probe_mapped(m, g, pos, block, sought, pr) || probe_walk(g, block, sought.key, sought_pads(g, sought), pr)
-                              : probe_plain(g, block, sought, pr)) ||
+    const bool compressed = g.lead || g.trail;
+    if (compressed && probe_mapped_current(m, g, pos, t, pr)) {
+      // A leaf's current copy needs none of its bytes read.
+    } else if (const uint8_t* block = unbuffered_node(m, g, pos)) {
+      if (!(compressed ? probe_mapped(m, g, pos, block, sought, pr) || probe_walk(g, block, sought.key, sought_pads(g, sought), pr)
+                       : probe_plain(g, block, sought, pr)) ||
           pr.left == -1)
         return -1;
     } else {
@@ -817,7 +936,12 @@ static int32_t exact_from_buffers(Fcb& m, const Geometry& g, const uint8_t* t) {
         pos = pr.right;
         continue;
       }
-      if (pr.idx == pr.n || std::memcmp(pr.key, t, static_cast<size_t>(g.klen)) != 0) return 0;
+      if (pr.idx == pr.n) return 0;
+      // The record is asked for while the key is compared; it is most often read next.
+      if (m.lookup_data >= 0) record_hint(m.lookup_data, pr.child);
+      if (std::memcmp(pr.key, t, static_cast<size_t>(g.klen)) != 0) return 0;
+      cur->lookup_index = m.number;
+      cur->lookup_pos = pr.child;
       m.cur_node = pos;
       m.cur_entry = pr.idx + 1;
       m.cur_key.assign(pr.key, pr.key + g.klen);
@@ -847,6 +971,7 @@ int16_t save(Fcb& m, const Image& im) {
   b.gen = ++node_generation;
   store(g, im, b.data);
   b.dirty = true;
+  os_note_change();  // the tree changed, though the file may not have yet
   if (host.open_mode & OL_WRITETHROUGH) return node_writeback(b);
   return 0;
 }
@@ -963,13 +1088,15 @@ static int16_t node_free(Fcb& m, Image& im) {
 // First entry whose key is >= target. The bytes every key of the node shares (those its
 // first and last keys share) are compared once; the halving compares only what follows.
 static int lower_bound(const Geometry& g, const Image& im, const uint8_t* t) {
-  if (im.n < 4) return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), im.n, t, g.klen);
+  // A top key is left out, as lower_bound_decoded leaves it out.
+  const int n = im.n > 1 && is_top_key(im.key(im.n - 1), g.klen) ? im.n - 1 : im.n;
+  if (n < 4) return first_not_less(im.keys.data(), static_cast<size_t>(g.klen), n, t, g.klen);
   const uint8_t* first = im.key(0);
-  const int shared = common_prefix(first, im.key(im.n - 1), 0, g.klen);
+  const int shared = common_prefix(first, im.key(n - 1), 0, g.klen);
   const int at = common_prefix(first, t, 0, shared);
-  if (at < shared) return first[at] < t[at] ? im.n : 0;
+  if (at < shared) return first[at] < t[at] ? n : 0;
   if (shared == g.klen) return 0;
-  return first_not_less(im.keys.data() + shared, static_cast<size_t>(g.klen), im.n, t + shared, g.klen - shared);
+  return first_not_less(im.keys.data() + shared, static_cast<size_t>(g.klen), n, t + shared, g.klen - shared);
 }
 
 int16_t descend(Fcb& m, const uint8_t* t, Path& path, Image& leaf) {

@@ -448,6 +448,9 @@ int16_t ReadData(int16_t file, int32_t position, void* buffer) {
     return e ? fail(e) : 0;
   }
   if (f.h.file_type != OL_TYPE_FIXED) return fail(48);
+  // A position the last exact lookup handed out ties its index to this file (record_hint).
+  if (position == cur->lookup_pos && cur->lookup_index >= 0 && cur->lookup_index < cur->nfiles)
+    cur->files[cur->lookup_index].lookup_data = file;
   int16_t e = check_fixed_pos(f, position);
   if (!e) e = page_read(f, position, buffer, f.h.rec_len);
   return e ? fail(e) : 0;
@@ -630,6 +633,12 @@ void vdata_hint(int16_t file, int32_t next, int32_t after) {
   const int64_t end = static_cast<int64_t>(next) + 10 + v.used, page_end = mem_page_end(next);
   if (v.mark == kMarkUsed && v.used > 0 && end > page_end)
     prefetch_bytes(f, static_cast<int32_t>(page_end), static_cast<int32_t>(std::min<int64_t>(end - page_end, INT32_MAX)));
+}
+
+void record_hint(int16_t file, int32_t pos) {
+  if (file < 0 || file >= cur->nfiles) return;
+  const Fcb& f = cur->files[file];
+  if (f.status == 'y' && f.h.file_type == OL_TYPE_FIXED) prefetch_bytes(f, pos, f.h.rec_len);
 }
 
 }  // namespace ol

@@ -199,6 +199,7 @@ int16_t grow_file(Fcb& f, int32_t amount, int32_t align, int32_t* pos_out) {
 
 static void reset_fcb(Fcb& f) {
   int16_t n = f.number;
+  if (cur && static_cast<size_t>(n) < cur->fences.size()) cur->fences[static_cast<size_t>(n)] = LeafFence{};
   f = Fcb{};
   f.number = n;
   f.host = n;
@@ -216,6 +217,7 @@ static void free_engine_buffers(Engine& e) {
   e.node_lru = {};
   e.mapped_leaves.clear();
   e.mapped_recent.clear();
+  e.fences.clear();
   e.files.clear();
 }
 

@@ -95,6 +95,9 @@ struct Fcb {
   // The variable data file whose records were last read at positions this index's
   // steps handed out (-1: none seen): the step after asks for the next one ahead.
   int16_t walk_data = -1;
+  // The fixed-length data file whose records were last read at a position this index's
+  // exact lookup handed out (-1: none seen): the next lookup asks for its record ahead.
+  int16_t lookup_data = -1;
   int fd = -1;
   int16_t number = 0;
   int16_t host = 0;        // file number of the host (itself for hosts and data files)
@@ -136,6 +139,17 @@ struct Image {
   void erase(int i, int klen);
 };
 
+// For halving a decoded node's keys, made by the first search that needs them: the bytes
+// its keys share, and for each key the eight bytes after those as a number that orders as
+// the bytes do. A last key of all 0xFF bytes (the rightmost node's top) is left out of both:
+// it would leave nothing shared, and nothing sorts after it anyway.
+struct KeyWords {
+  bool made = false;
+  int shared = 0;
+  int n = 0;  // the keys halved over
+  std::vector<uint64_t> w;
+};
+
 struct NodeBuf {
   int16_t host = -1;   // host file number (nodes are physical in the host's file)
   int16_t owner = -1;  // member file number
@@ -150,12 +164,7 @@ struct NodeBuf {
   uint64_t gen = 0, dec_gen = 0;
   int16_t dec_owner = -1;
   Image dec;
-  // For halving the decoded keys, made by the first search that needs them: the bytes
-  // all of them share, and for each key the eight bytes after those as a number that
-  // orders as the bytes do.
-  bool dec_words_made = false;
-  int dec_shared = 0;
-  std::vector<uint64_t> dec_words;
+  KeyWords words;
 };
 
 // A leaf searched through the file's mapping, decoded once it is searched again, so that a
@@ -167,9 +176,20 @@ struct MappedLeaf {
   int16_t dec_owner = -1;
   bool decoded = false;  // false: searched once, decoded at the next search
   Image dec;
-  bool dec_words_made = false;
-  int dec_shared = 0;
-  std::vector<uint64_t> dec_words;
+  KeyWords words;
+};
+
+// The keys of an index member's lowest branch level in one sorted run, with the leaves they
+// lead to in dec.ptr: an exact lookup halves once to its leaf instead of passing each level
+// above it. Made after a run of lookups with nothing changed; current while os_change_serial
+// (raised by every write, node stores included) is what it was when made.
+struct LeafFence {
+  uint64_t serial = 0;  // when made, or when found not worth making
+  int32_t root = 0;
+  bool usable = false;
+  uint32_t quiet = 0;  // lookups seen at `serial` before one is made
+  Image dec;
+  KeyWords words;
 };
 
 // Intrusive least-recently-used ring over a vector of elements with prev/next.
@@ -310,6 +330,9 @@ struct Engine {
   PageBits page_bits;
   // The position the last step through an index handed out, and that index.
   int16_t walk_index = -1;
+  // The position the last exact lookup handed out, and its index.
+  int16_t lookup_index = -1;
+  int32_t lookup_pos = 0;
   int32_t walk_pos = 0;
   std::vector<NodeBuf> nodes;
   std::vector<uint8_t> node_mem;
@@ -318,6 +341,7 @@ struct Engine {
   // Two ways a set; the way searched last of each set is kept at a miss.
   std::vector<MappedLeaf> mapped_leaves;
   std::vector<uint8_t> mapped_recent;
+  std::vector<LeafFence> fences;  // by member file number
   // counters
   uint64_t reads = 0, writes = 0, read_bytes = 0, write_bytes = 0;
   uint64_t node_reads = 0, node_hits = 0, page_reads = 0, page_hits = 0;
@@ -446,6 +470,8 @@ int16_t read_vheader(Fcb& f, int32_t pos, VHeader& v);
 // likely read soon, in that order: their bytes are asked for from memory. Only a hint; a
 // file not open or not mapped is passed over, and nothing is read or counted.
 void vdata_hint(int16_t file, int32_t next, int32_t after);
+// The fixed-length record at pos of file asked for from memory ahead of its read.
+void record_hint(int16_t file, int32_t pos);
 
 // node buffers (kf_btree.cpp)
 int16_t node_flush_file(int16_t host, bool drop);

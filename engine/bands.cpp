@@ -16,8 +16,8 @@
 // come out as one thread would draw them.
 //
 // The frame's polygons are recorded (vertices and material copied) while the engine works
-// through a scene or clump, and drawn at the end of that call: nothing the polygons point at
-// changes during one call.
+// through a scene or clump, and the bands draw them as they come: every band has finished
+// them when that call returns, as nothing the polygons point at changes during one call.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <strings.h>
@@ -90,20 +91,32 @@ struct Bands {
   int count = 0;  // bands of the frame; 0 when drawn on one thread
   unsigned frame = 0;
   unsigned split = 0;  // the frame whose rows the bands were given
-  std::vector<Command> commands;
+  std::vector<Command> commands;  // never grown while the bands read them
   std::vector<DeviceVertex> vertices;
-  std::vector<int64_t> row_cost;  // work per row, as differences from the row above
+  std::vector<int64_t> row_cost;   // the frame's work per row, as differences from the row above
+  std::vector<int64_t> last_cost;  // the frame before's, which the split goes by
   std::vector<double> row_weight;  // processor time per unit of that work, learnt by row
+  int split_height = 0, split_bands = 0;  // of the frame the edges and weights were made for
   int edges[kMaxThreads + 1] = {};  // band i draws rows edges[i] .. edges[i + 1] - 1
   double band_work[kMaxThreads] = {}, band_time[kMaxThreads] = {};
   // Workers.
   std::vector<std::thread> workers;
   std::mutex lock;
   std::condition_variable start, done;
+  std::condition_variable more;
   unsigned generation = 0;
   int pending = 0;
   bool quit = false;
+  // The polygons handed over so far in the open run of drawing, and whether more may come.
+  bool drawing = false;
+  const Command* shown_commands = nullptr;
+  const DeviceVertex* shown_vertices = nullptr;
+  std::atomic<uint32_t> shown{0};
+  std::atomic<bool> closed{false};
+  std::atomic<int> sleepers{0};
 };
+
+constexpr uint32_t kHandOver = 32;  // polygons recorded between hand-overs
 
 // Never destroyed: a program that ends without shutting the engine down leaves its workers
 // waiting, not a destructor joining them.
@@ -224,13 +237,19 @@ double thread_seconds() {
   return (double)t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-void draw_band_rows(int index);
-
-// A band's processor time is kept to weigh its rows in the next split.
-void draw_band(int index) {
-  const double start = thread_seconds();
-  draw_band_rows(index);
-  bands().band_time[index] = thread_seconds() - start;
+// Until more polygons are handed over or the run is closed: briefly awake, as the next
+// ones are usually a few microseconds away, then asleep.
+void wait_more(uint32_t seen) {
+  Bands& b = bands();
+  const auto ready = [&] { return b.shown.load() != seen || b.closed.load(); };
+  for (int spin = 0; spin < 4000; ++spin) {
+    if (ready()) return;
+    __builtin_ia32_pause();
+  }
+  std::unique_lock<std::mutex> hold(b.lock);
+  b.sleepers.fetch_add(1);
+  b.more.wait(hold, ready);
+  b.sleepers.fetch_sub(1);
 }
 
 void draw_band_rows(int index) {
@@ -261,15 +280,29 @@ void draw_band_rows(int index) {
     d.cleared = b.frame;
   }
   DevicePolygon poly;
-  for (const Command& c : b.commands) {
-    if (c.bottom < top || c.top > bottom) continue;
-    RenderModeFn mode = r.render_modes[c.bank][c.slot];
-    if (!mode) continue;
-    poly.material = const_cast<DeviceMaterial*>(&c.material);
-    poly.shade = c.shade;
-    poly.vertex_count = c.count;
-    for (int i = 0; i < c.count; ++i) poly.vertices[i] = &b.vertices[c.first + (size_t)i];
-    mode(&poly, c.flag);
+  const Command* commands = b.shown_commands;
+  const DeviceVertex* vertices = b.shown_vertices;
+  // A band's processor time is kept to weigh its rows in the next split.
+  for (uint32_t at = 0;;) {
+    const uint32_t shown = b.shown.load(std::memory_order_acquire);
+    if (at == shown) {
+      if (b.closed.load(std::memory_order_acquire) && b.shown.load(std::memory_order_acquire) == at) break;
+      wait_more(at);
+      continue;
+    }
+    const double start = thread_seconds();
+    for (; at < shown; ++at) {
+      const Command& c = commands[at];
+      if (c.bottom < top || c.top > bottom) continue;
+      RenderModeFn mode = r.render_modes[c.bank][c.slot];
+      if (!mode) continue;
+      poly.material = const_cast<DeviceMaterial*>(&c.material);
+      poly.shade = c.shade;
+      poly.vertex_count = c.count;
+      for (int i = 0; i < c.count; ++i) poly.vertices[i] = const_cast<DeviceVertex*>(&vertices[c.first + (size_t)i]);
+      mode(&poly, c.flag);
+    }
+    b.band_time[index] += thread_seconds() - start;
   }
   for (int y = top; y < bottom; ++y) std::memcpy(main.row_table[y], d.cam.row_table[y], row);
   if (r.end_frame) r.end_frame(&d.cam);
@@ -285,14 +318,17 @@ void worker(int index, unsigned seen) {
       if (b.quit) return;
       seen = b.generation;
     }
-    if (index < b.count) draw_band(index);
+    if (index < b.count) draw_band_rows(index);
     std::lock_guard<std::mutex> hold(b.lock);
     if (--b.pending == 0) b.done.notify_one();
   }
 }
 
+void drawing_finish();
+
 void workers_stop() {
   Bands& b = bands();
+  drawing_finish();
   {
     std::lock_guard<std::mutex> hold(b.lock);
     b.quit = true;
@@ -331,8 +367,8 @@ bool drivers_ready(int n, void* library) {
     }
     b.drivers.push_back(std::move(d));
   }
-  // The caller's thread draws band 0.
-  for (int i = 1; i < n; ++i) b.workers.emplace_back(worker, i, b.generation);
+  // The caller's thread records while the bands draw.
+  for (int i = 0; i < n; ++i) b.workers.emplace_back(worker, i, b.generation);
   return true;
 }
 
@@ -383,6 +419,7 @@ void bands_control(int code, int value, const void* data, int size) {
     case 1: case 4: case 11: case 13: case 1101: case 1104: case 1000:
       return;  // queries, and the stretch of a camera's own raster
     case 2: case 7: case 8: case 9: case 10: case 12: case 14: case 1001: {
+      drawing_finish();  // not while a copy draws
       Bands::Control c{code, value, {}, data != nullptr};
       if (data && size > 0) c.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
       b.controls.push_back(std::move(c));
@@ -404,10 +441,9 @@ void bands_control(int code, int value, const void* data, int size) {
 
 bool bands_begin(VxCameraRec* c, DeviceRecord* r, void* library) {
   Bands& b = bands();
+  drawing_finish();
   b.camera = nullptr;
   b.count = 0;
-  b.commands.clear();
-  b.vertices.clear();
   int n = std::min(bands_threads(), c->height / kMinBandRows);
   // By default a frame below a maximised window's size is drawn on one thread: each band
   // draws every polygon that touches it whole, and on a small frame that repeated set-up
@@ -429,8 +465,119 @@ bool bands_begin(VxCameraRec* c, DeviceRecord* r, void* library) {
 
 bool bands_active(const VxCameraRec* c) { return bands().count > 0 && bands().camera == c; }
 
+namespace {
+
+// The polygons recorded so far, to the bands.
+void hand_over() {
+  Bands& b = bands();
+  b.shown.store((uint32_t)b.commands.size());
+  if (b.sleepers.load() > 0) {
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.more.notify_all();
+  }
+}
+
+// Band edges that give each band about the same work: the scene's busy rows (often those
+// around the horizon, where far objects crowd) would otherwise keep one band drawing while
+// the others wait. A polygon counts its box's width, and a little for stepping, on each row
+// it reaches in the frame before, weighed by what such work cost in those rows (rows hidden
+// behind near objects cost less than rows drawn). Any split draws the same picture.
+void split_rows() {
+  Bands& b = bands();
+  const int height = b.camera->height;
+  if (b.row_weight.size() != (size_t)height) b.row_weight.assign((size_t)height, 1.0);
+  if (b.last_cost.size() != (size_t)height + 1) b.last_cost.assign((size_t)height + 1, 0);
+  double total = 0;
+  int64_t run = 0;
+  for (int y = 0; y < height; ++y) total += (double)(run += b.last_cost[(size_t)y]) * b.row_weight[(size_t)y];
+  b.edges[0] = 0;
+  int y = 0;
+  double done = 0;
+  run = 0;
+  for (int i = 1; i <= b.count; ++i) {
+    const double target = i == b.count ? total * 2 : total * i / b.count;
+    int64_t work = 0;
+    for (; y < height && done < target; ++y) {
+      run += b.last_cost[(size_t)y];
+      work += run;
+      done += (double)run * b.row_weight[(size_t)y];
+    }
+    // Nothing to go by (the first frame of its size): even bands.
+    b.edges[i] = i == b.count ? height : total > 0 ? y : height * i / b.count;
+    b.band_work[i - 1] = (double)work;
+  }
+  b.split_height = height;
+  b.split_bands = b.count;
+}
+
+// Each band's time for its work becomes the weight of its rows, relative to the frame's
+// mean and eased toward, so that the split settles rather than swings.
+void learn_weights() {
+  Bands& b = bands();
+  double time = 0, work = 0;
+  for (int i = 0; i < b.count; ++i) time += b.band_time[i], work += b.band_work[i];
+  if (!(time > 0) || !(work > 0)) return;
+  for (int i = 0; i < b.count; ++i) {
+    if (!(b.band_work[i] > 0)) continue;
+    const double weight = std::clamp(b.band_time[i] / b.band_work[i] * work / time, 0.05, 20.0);
+    for (int y = b.edges[i]; y < b.edges[i + 1]; ++y) b.row_weight[(size_t)y] = 0.5 * (b.row_weight[(size_t)y] + weight);
+  }
+}
+
+// The bands start on their rows; the first run of a frame fixes the rows, and each band's
+// depth rows then hold what the frame's earlier runs drew there.
+void drawing_start() {
+  Bands& b = bands();
+  if (b.split != b.frame) {
+    const int height = b.camera->height;
+    const bool same = b.split_height == height && b.split_bands == b.count && b.row_weight.size() == (size_t)height;
+    if (same) learn_weights();  // the frame before's times against its split
+    std::swap(b.last_cost, b.row_cost);
+    if (!same || b.last_cost.size() != (size_t)height + 1) b.last_cost.clear();
+    b.row_cost.assign((size_t)height + 1, 0);
+    split_rows();
+    for (double& t : b.band_time) t = 0;
+    b.split = b.frame;
+  }
+  b.shown_commands = b.commands.data();
+  b.shown_vertices = b.vertices.data();
+  b.shown.store(0);
+  b.closed.store(false);
+  {
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.pending = (int)b.workers.size();
+    ++b.generation;
+  }
+  b.start.notify_all();
+  b.drawing = true;
+}
+
+// Everything recorded drawn by every band.
+void drawing_finish() {
+  Bands& b = bands();
+  if (b.drawing) {
+    b.shown.store((uint32_t)b.commands.size());
+    b.closed.store(true);
+    std::unique_lock<std::mutex> hold(b.lock);
+    b.more.notify_all();
+    b.done.wait(hold, [&] { return b.pending == 0; });
+    b.drawing = false;
+  }
+  b.commands.clear();
+  b.vertices.clear();
+}
+
+}  // namespace
+
 void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
   Bands& b = bands();
+  // The bands read the buffers in place: they grow only while no band draws.
+  if (b.commands.size() == b.commands.capacity() || b.vertices.size() + poly.vertex_count > b.vertices.capacity()) {
+    drawing_finish();
+    b.commands.reserve(std::max<size_t>(4096, b.commands.capacity() * 2));
+    b.vertices.reserve(std::max<size_t>(16384, std::max(b.vertices.capacity() * 2, (size_t)poly.vertex_count)));
+  }
+  if (!b.drawing) drawing_start();
   Command c{};
   c.bank = bank, c.slot = slot, c.flag = flag, c.shade = poly.shade;
   c.first = (uint32_t)b.vertices.size();
@@ -448,83 +595,20 @@ void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
   c.top = top, c.bottom = bottom;
   c.left = left, c.right = right;
   b.commands.push_back(c);
-}
-
-// Band edges that give each band about the same work: the scene's busy rows (often those
-// around the horizon, where far objects crowd) would otherwise keep one band drawing while
-// the others wait. A polygon counts its box's width, and a little for stepping, on each row
-// it reaches, weighed by what such work cost in those rows the frame before (rows hidden
-// behind near objects cost less than rows drawn). Any split draws the same picture.
-void split_rows() {
-  Bands& b = bands();
-  const int height = b.camera->height;
+  // The work it adds to its rows, for the next frame's split.
   constexpr int64_t kRowStep = 8;  // a row's stepping, in pixels' worth
-  b.row_cost.assign((size_t)height + 1, 0);
-  if (b.row_weight.size() != (size_t)height) b.row_weight.assign((size_t)height, 1.0);
-  for (const Command& c : b.commands) {
-    const int top = std::clamp(c.top, 0, height - 1), bottom = std::clamp(c.bottom + 1, top + 1, height);
-    const int64_t w = (int64_t)std::max(0, c.right - c.left) + kRowStep;
-    b.row_cost[(size_t)top] += w;
-    b.row_cost[(size_t)bottom] -= w;
+  const int height = (int)b.row_cost.size() - 1;
+  if (height > 0 && poly.vertex_count > 0) {
+    const int from = std::clamp(top, 0, height - 1), to = std::clamp(bottom + 1, from + 1, height);
+    const int64_t w = (int64_t)std::max(0, right - left) + kRowStep;
+    b.row_cost[(size_t)from] += w;
+    b.row_cost[(size_t)to] -= w;
   }
-  double total = 0;
-  int64_t run = 0;
-  for (int y = 0; y < height; ++y) total += (double)(run += b.row_cost[(size_t)y]) * b.row_weight[(size_t)y];
-  b.edges[0] = 0;
-  int y = 0;
-  double done = 0;
-  run = 0;
-  for (int i = 1; i <= b.count; ++i) {
-    const double target = i == b.count ? total * 2 : total * i / b.count;
-    int64_t work = 0;
-    for (; y < height && done < target; ++y) {
-      run += b.row_cost[(size_t)y];
-      work += run;
-      done += (double)run * b.row_weight[(size_t)y];
-    }
-    b.edges[i] = i == b.count ? height : y;
-    b.band_work[i - 1] = (double)work;
-  }
-}
-
-// Each band's time for its work becomes the weight of its rows, relative to the frame's
-// mean and eased toward, so that the split settles rather than swings.
-void learn_weights() {
-  Bands& b = bands();
-  double time = 0, work = 0;
-  for (int i = 0; i < b.count; ++i) time += b.band_time[i], work += b.band_work[i];
-  if (!(time > 0) || !(work > 0)) return;
-  for (int i = 0; i < b.count; ++i) {
-    if (!(b.band_work[i] > 0)) continue;
-    const double weight = std::clamp(b.band_time[i] / b.band_work[i] * work / time, 0.05, 20.0);
-    for (int y = b.edges[i]; y < b.edges[i + 1]; ++y) b.row_weight[(size_t)y] = 0.5 * (b.row_weight[(size_t)y] + weight);
-  }
+  if (b.commands.size() - b.shown.load(std::memory_order_relaxed) >= kHandOver) hand_over();
 }
 
 void bands_draw() {
-  Bands& b = bands();
-  if (!b.count || b.commands.empty()) return;
-  // The rows stay each band's for the rest of the frame: its depth rows hold what the frame's
-  // earlier calls drew there.
-  const bool split = b.split != b.frame;
-  if (split) {
-    split_rows();
-    b.split = b.frame;
-  }
-  {
-    std::lock_guard<std::mutex> hold(b.lock);
-    b.pending = (int)b.workers.size();
-    ++b.generation;
-  }
-  b.start.notify_all();
-  draw_band(0);
-  {
-    std::unique_lock<std::mutex> hold(b.lock);
-    b.done.wait(hold, [&] { return b.pending == 0; });
-  }
-  if (split) learn_weights();  // the work it weighs is the split's
-  b.commands.clear();
-  b.vertices.clear();
+  if (bands().count) drawing_finish();
 }
 
 void bands_end(const VxCameraRec* c) {

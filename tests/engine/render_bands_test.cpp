@@ -1,6 +1,7 @@
 // A frame drawn in horizontal bands on several threads, each through its own copy of the
 // driver, shows exactly the picture one thread draws: polygons of every look that cross the
 // bands' edges, with and without the depth buffer, at several band counts.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -145,6 +146,31 @@ TEST_F(BandsTest, AFrameDrawnInTwoCallsKeepsItsDepths) {
     draw(threads);
     EXPECT_EQ(differing_rows(one, draw(threads)), "") << threads << " bands";
   }
+}
+
+// A call of more polygons than the bands' buffers held: they are drawn in several runs,
+// each meeting the depths the runs before left.
+TEST_F(BandsTest, ACallOfManyPolygonsDrawsTheOneThreadPicture) {
+  ASSERT_TRUE(start(2));
+  build();
+  VxBeginModel();
+  VxBeginClump();
+  VxSetModelColor(0.9f, 0.8f, 0.2f);
+  VxSetModelMode(VX_MATERIAL_TWO_SIDED);
+  constexpr int kN = 64;  // a rippled sheet through the scene: 7938 triangles
+  for (int j = 0; j < kN; ++j)
+    for (int i = 0; i < kN; ++i)
+      VxAddVertex(-2 + 4.0f * i / (kN - 1), -1.6f + 3.2f * j / (kN - 1), 3 + 0.8f * std::sin(i * 0.7f + j * 0.4f));
+  for (int j = 0; j + 1 < kN; ++j)
+    for (int i = 0; i + 1 < kN; ++i) {
+      const int a = j * kN + i + 1;
+      VxAddTriangle(a, a + 1, a + kN);
+      VxAddTriangle(a + 1, a + kN + 1, a + kN);
+    }
+  extra = VxEndClump();
+  VxEndModel();
+  const std::vector<uint8_t> one = draw(1);
+  for (int threads : {3, 8}) EXPECT_EQ(differing_rows(one, draw(threads)), "") << threads << " bands";
 }
 
 TEST_F(BandsTest, WithoutTheDepthBufferTheBandsFollowTheDevice) {

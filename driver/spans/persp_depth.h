@@ -62,7 +62,11 @@ inline int32_t WalkExtent(const uint16_t* first, int32_t dir, int32_t n, uint32_
                                       static_cast<int32_t>(3 * step));
     const __m128i four = _mm_set1_epi32(static_cast<int32_t>(4 * step));
     int32_t g = n - 8;
-    for (; g >= 0; g -= 8) {
+    for (;; g -= 8) {
+      // The last group, when the cells left are fewer than eight, starts at the first cell
+      // and overlaps cells already found to fail.
+      if (g < 0 && n >= 8) g = 0;
+      if (g < 0) break;
       const __m128i z = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(z0 + static_cast<uint32_t>(g) * step)), lo);
       const __m128i d = _mm_packs_epi32(_mm_sub_epi32(_mm_srli_epi32(z, 16), half),
                                         _mm_sub_epi32(_mm_srli_epi32(_mm_add_epi32(z, four), 16), half));
@@ -70,6 +74,7 @@ inline int32_t WalkExtent(const uint16_t* first, int32_t dir, int32_t n, uint32_
       const __m128i pass = kTiesPass ? _mm_andnot_si128(_mm_cmpgt_epi16(c, d), _mm_set1_epi16(-1)) : _mm_cmpgt_epi16(d, c);
       const int bits = _mm_movemask_epi8(pass);
       if (bits) return g + (31 - __builtin_clz(static_cast<unsigned>(bits))) / 2 + 1;
+      if (g == 0) return 0;
     }
     for (int32_t k = g + 7; k >= 0; --k)
       if (Passes<kTiesPass>(first[k], z0 + static_cast<uint32_t>(k) * step)) return k + 1;

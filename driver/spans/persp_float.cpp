@@ -365,39 +365,56 @@ struct Spans {
     return rows - k;
   }
 
+  // The row state lives in registers: a store through a pixel pointer could alias any field
+  // of *s, so stepping the fields in place would load and store each one every row, and
+  // most rows are hidden and step nothing else. Row reads the edges from *s, so a drawn row
+  // puts them there first.
   static void Rows(SpanState* s) {
     constexpr bool kNoise = kStipple || kPx == Px::kSmooth;
-    for (int32_t rows = StepBefore(s, s->RowCount); rows > 0 && !RowPast(s->RowAddress, s->RowPitch); --rows) {
-      s->LeftX = Add(s->LeftX, s->LeftXStep);
-      s->RightX = Add(s->RightX, s->RightXStep);
-      s->LeftW = static_cast<float>(static_cast<double>(s->LeftW) + s->LeftWStep);
-      s->LeftU = static_cast<float>(static_cast<double>(s->LeftU) + s->LeftUStep);
-      s->LeftV = static_cast<float>(static_cast<double>(s->LeftV) + s->LeftVStep);
-      s->RightW = static_cast<float>(static_cast<double>(s->RightW) + s->RightWStep);
-      s->RightU = static_cast<float>(static_cast<double>(s->RightU) + s->RightUStep);
-      s->RightV = static_cast<float>(static_cast<double>(s->RightV) + s->RightVStep);
-      if constexpr (kDepth) s->Depth = Add(s->Depth, s->DepthRowStep);
-      if constexpr (kPx == Px::kSmooth) s->Shade = Add(s->Shade, s->ShadeRowStep);
-      const int32_t xl = s->LeftX >> 16, xr = s->RightX >> 16;
-      int32_t todo = RowDrawn(s->RowAddress) ? xr - xl : 0;
+    int32_t rows = StepBefore(s, s->RowCount);
+    int32_t lx = s->LeftX, rx = s->RightX, depth = s->Depth, shade = s->Shade;
+    float lw = s->LeftW, lu = s->LeftU, lv = s->LeftV, rw = s->RightW, ru = s->RightU, rv = s->RightV;
+    const int32_t lxs = s->LeftXStep, rxs = s->RightXStep, depth_row_step = s->DepthRowStep, shade_row_step = s->ShadeRowStep;
+    const double lws = s->LeftWStep, lus = s->LeftUStep, lvs = s->LeftVStep;
+    const double rws = s->RightWStep, rus = s->RightUStep, rvs = s->RightVStep;
+    const uint32_t depth_step = static_cast<uint32_t>(s->DepthStep);
+    const int32_t pitch = s->RowPitch, depth_pitch = s->DepthPitch;
+    uint8_t* row = s->RowAddress;
+    uint16_t* cells = s->DepthRowAddress;
+    uint32_t seed = s->RowSeed;
+    for (; rows > 0 && !RowPast(row, pitch); --rows) {
+      lx = Add(lx, lxs), rx = Add(rx, rxs);
+      lw = static_cast<float>(static_cast<double>(lw) + lws);
+      lu = static_cast<float>(static_cast<double>(lu) + lus);
+      lv = static_cast<float>(static_cast<double>(lv) + lvs);
+      rw = static_cast<float>(static_cast<double>(rw) + rws);
+      ru = static_cast<float>(static_cast<double>(ru) + rus);
+      rv = static_cast<float>(static_cast<double>(rv) + rvs);
+      if constexpr (kDepth) depth = Add(depth, depth_row_step);
+      if constexpr (kPx == Px::kSmooth) shade = Add(shade, shade_row_step);
+      const int32_t xl = lx >> 16, xr = rx >> 16;
+      int32_t todo = RowDrawn(row) ? xr - xl : 0;
       // A row hidden everywhere needs no division at all.
       if constexpr (kDepth) {
         if (todo > 0)
-          todo = persp_depth::WalkExtent<false>(s->DepthRowAddress + xl, 1, todo, static_cast<uint32_t>(s->Depth),
-                                                static_cast<uint32_t>(s->DepthStep));
+          todo = persp_depth::WalkExtent<false>(cells + xl, 1, todo, static_cast<uint32_t>(depth), depth_step);
       }
       if (todo > 0) {
-        RunState r{s->RowAddress + xl, kDepth ? s->DepthRowAddress + xl : nullptr, s->Depth, s->Shade,
-                   kNoise ? s->DitherRowX[xl & 7] ^ (s->RowSeed & 0xFFu) : 0u, todo};
+        s->LeftW = lw, s->LeftU = lu, s->LeftV = lv, s->RightW = rw, s->RightU = ru, s->RightV = rv;
+        RunState r{row + xl, kDepth ? cells + xl : nullptr, depth, shade,
+                   kNoise ? s->DitherRowX[xl & 7] ^ (seed & 0xFFu) : 0u, todo};
         if constexpr (kStippleFormat)
           StippleRow(s, r, xr - xl);
         else
           Row(s, r, xr - xl);
       }
-      s->RowAddress += s->RowPitch;
-      if constexpr (kDepth) s->DepthRowAddress = StepDepthRow(s->DepthRowAddress, s->DepthPitch);
-      if constexpr (kNoise) s->RowSeed ^= s->RowSeed >> 6;
+      row += pitch;
+      if constexpr (kDepth) cells = StepDepthRow(cells, depth_pitch);
+      if constexpr (kNoise) seed ^= seed >> 6;
     }
+    s->LeftX = lx, s->RightX = rx, s->Depth = depth, s->Shade = shade;
+    s->LeftW = lw, s->LeftU = lu, s->LeftV = lv, s->RightW = rw, s->RightU = ru, s->RightV = rv;
+    s->RowAddress = row, s->DepthRowAddress = cells, s->RowSeed = seed;
     s->RowCount = 0;
   }
 };

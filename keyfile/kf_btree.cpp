@@ -586,14 +586,21 @@ static int lower_bound_decoded(const Geometry& g, Holder& b, const uint8_t* t) {
   if (!kw.made) {
     kw.n = d.n > 1 && is_top_key(d.key(d.n - 1), g.klen) ? d.n - 1 : d.n;
     kw.shared = common_prefix(d.key(0), d.key(kw.n - 1), 0, g.klen);
-    kw.w.resize(static_cast<size_t>(kw.n));
-    for (int i = 0; i < kw.n; ++i) kw.w[static_cast<size_t>(i)] = word_after(d.key(i), kw.shared, g.klen);
+    const size_t n = static_cast<size_t>(kw.n);
+    kw.w.assign(n + (n + 1) / 2 + (static_cast<size_t>(kw.shared) + 7) / 8, 0);
+    for (size_t i = 0; i < n; ++i) {
+      kw.w[i] = word_after(d.key(static_cast<int>(i)), kw.shared, g.klen);
+      const int32_t c = entry_pos(g, d, static_cast<int>(i));
+      std::memcpy(reinterpret_cast<uint8_t*>(kw.w.data() + n) + 4 * i, &c, 4);
+    }
+    std::memcpy(const_cast<uint8_t*>(kw.prefix()), d.key(0), static_cast<size_t>(kw.shared));
     kw.made = true;
   }
   // Past every key halved over lies only the top key, if any, and no key sorts after it.
   const int n = kw.n, shared = kw.shared;
-  const int at = common_prefix(d.key(0), t, 0, shared);
-  if (at < shared) return d.key(0)[at] < t[at] ? n : 0;
+  const uint8_t* prefix = kw.prefix();
+  const int at = common_prefix(prefix, t, 0, shared);
+  if (at < shared) return prefix[at] < t[at] ? n : 0;
   if (shared == g.klen) return 0;
   const uint64_t tv = word_after(t, shared, g.klen);
   const uint64_t* w = kw.w.data();
@@ -712,7 +719,7 @@ static void probe_decoded(const Geometry& g, Holder& h, const uint8_t* t, Probe&
   pr.idx = lower_bound_decoded(g, h, t);
   if (pr.idx < pr.n) {
     pr.key = d.key(pr.idx);
-    pr.child = entry_pos(g, d, pr.idx);
+    pr.child = pr.idx < h.words.n ? h.words.child(pr.idx) : entry_pos(g, d, pr.idx);
   }
 }
 
@@ -897,7 +904,7 @@ static int32_t fence_leaf(Fcb& m, const Geometry& g, const uint8_t* t) {
     f.usable = true;
   }
   const int i = lower_bound_decoded(g, f, t);
-  return i < f.dec.n ? f.dec.ptr[static_cast<size_t>(i)] : 0;
+  return i < f.words.n ? f.words.child(i) : i < f.dec.n ? f.dec.ptr[static_cast<size_t>(i)] : 0;
 }
 
 // An exact lookup straight from the node buffers: no image is copied out, and a node is

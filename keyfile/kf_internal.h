@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -142,12 +143,20 @@ struct Image {
 // For halving a decoded node's keys, made by the first search that needs them: the bytes
 // its keys share, and for each key the eight bytes after those as a number that orders as
 // the bytes do. A last key of all 0xFF bytes (the rightmost node's top) is left out of both:
-// it would leave nothing shared, and nothing sorts after it anyway.
+// it would leave nothing shared, and nothing sorts after it anyway. Beside the numbers, in
+// the same block so that a search touches few lines: each key's child or record position,
+// and the shared bytes.
 struct KeyWords {
   bool made = false;
   int shared = 0;
   int n = 0;  // the keys halved over
   std::vector<uint64_t> w;
+  int32_t child(int i) const {
+    int32_t c;
+    std::memcpy(&c, reinterpret_cast<const uint8_t*>(w.data() + n) + 4 * static_cast<size_t>(i), 4);
+    return c;
+  }
+  const uint8_t* prefix() const { return reinterpret_cast<const uint8_t*>(w.data() + n + (n + 1) / 2); }
 };
 
 struct NodeBuf {
@@ -163,8 +172,8 @@ struct NodeBuf {
   // dec_owner: searches and steps reuse it until the bytes change.
   uint64_t gen = 0, dec_gen = 0;
   int16_t dec_owner = -1;
-  Image dec;
   KeyWords words;
+  Image dec;
 };
 
 // A leaf searched through the file's mapping, decoded once it is searched again, so that a
@@ -175,8 +184,8 @@ struct MappedLeaf {
   uint64_t serial = 0;
   int16_t dec_owner = -1;
   bool decoded = false;  // false: searched once, decoded at the next search
-  Image dec;
   KeyWords words;
+  Image dec;
 };
 
 // The keys of an index member's lowest branch level in one sorted run, with the leaves they

@@ -578,7 +578,9 @@ void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
     b.vertices.reserve(std::max<size_t>(16384, std::max(b.vertices.capacity() * 2, (size_t)poly.vertex_count)));
   }
   if (!b.drawing) drawing_start();
-  Command c{};
+  // Filled in place: a copy built on the stack is stored in small pieces and read back in
+  // large ones, which the processor cannot forward and waits for.
+  Command& c = b.commands.emplace_back();
   c.bank = bank, c.slot = slot, c.flag = flag, c.shade = poly.shade;
   c.first = (uint32_t)b.vertices.size();
   c.count = poly.vertex_count;
@@ -594,7 +596,6 @@ void bands_record(int bank, int slot, const DevicePolygon& poly, int32_t flag) {
   }
   c.top = top, c.bottom = bottom;
   c.left = left, c.right = right;
-  b.commands.push_back(c);
   // The work it adds to its rows, for the next frame's split.
   constexpr int64_t kRowStep = 8;  // a row's stepping, in pixels' worth
   const int height = (int)b.row_cost.size() - 1;

@@ -125,11 +125,14 @@ Bands& bands() {
   return *b;
 }
 
+// One band per processor but one: the caller's thread goes on recording while the bands
+// draw, and a band that took its processor would stop the others waiting for polygons.
 int available_threads() {
   cpu_set_t set;
   int n = 0;
   if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
   if (n < 1) n = (int)std::thread::hardware_concurrency();
+  if (n >= 3) --n;
   return std::clamp(n, 1, kMaxThreads);
 }
 

@@ -17,6 +17,7 @@
 #include "client/cache/download.h"
 #include "client/cache/http.h"
 #include "client/cache/image.h"
+#include "client/core/log.h"
 #include "client/core/files.h"
 #include "client/core/profile.h"
 #include "client/scene/model.h"
@@ -124,6 +125,7 @@ class ModelTest : public ::testing::Test {
     platform_set_program_dir(home_.path());
     write(home_.file("tessel.ini"), "[general]\n");
     profile_init(home_.path().c_str(), "/tessel.ini");
+    log_init();  // the trace log beside the settings, not in the working folder every test shares
     static const int engine = database_init();
     ASSERT_EQ(engine, 0);
     ASSERT_TRUE(VxInitialize(nullptr));

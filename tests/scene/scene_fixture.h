@@ -129,6 +129,9 @@ class SceneTest : public ::testing::Test {
     mkdir(dir_.file("Messages").c_str(), 0755);
     write_file(dir_.file("Messages/default.tzm"), kSceneMessages);
     ASSERT_TRUE(profile_init(dir_.path().c_str(), "/tessel.ini"));
+    // The trace log beside the settings, as at start-up: left in the working folder, which
+    // the tests running at once all share, one would set aside another's log.
+    ASSERT_EQ(log_init(), 0);
     ASSERT_EQ(msg_init(), 0);
   }
   // The screen's depth as start-up reads it (the warning, when shown, answered "continue").

@@ -894,7 +894,12 @@ static int32_t fence_leaf(Fcb& m, const Geometry& g, const uint8_t* t) {
   }
   if (!f.usable) {
     if (f.quiet == UINT32_MAX || ++f.quiet < kLookupsBeforeFence) return 0;
-    if (!fence_make(m, g, f)) {
+    // A damaged node elsewhere in the level is this lookup's error only if its own path
+    // meets it: the full search then reports it.
+    const int16_t saved = uerr_cod;
+    const bool made = fence_make(m, g, f);
+    uerr_cod = saved;
+    if (!made) {
       f.dec = Image{};
       f.quiet = UINT32_MAX;  // not again until something changes
       return 0;
